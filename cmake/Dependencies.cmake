@@ -1,0 +1,15 @@
+# Every third-party library the project links, found once here.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(fmt REQUIRED)
+find_package(nlohmann_json 3.10 REQUIRED)
+pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0>=2.74)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0>=2.2)
+
+if(ORVANDEL_TESTS)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+if(ORVANDEL_BENCHMARKS)
+  find_package(benchmark REQUIRED)
+endif()

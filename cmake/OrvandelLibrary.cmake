@@ -1,0 +1,22 @@
+# orvandel_library(<name> DEPENDS <targets...>)
+# One static library per source folder: every .cpp in the calling folder (and its
+# sub-folders) goes in, and headers are included as "<folder>/<Header>.h" from src/.
+function(orvandel_library name)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
+endfunction()
+
+# orvandel_test(<name> LABEL <unit|gui|integration> DEPENDS <targets...>)
+# One GoogleTest program per test folder; each case becomes a CTest test with the label.
+function(orvandel_test name)
+  cmake_parse_arguments(ARG "" "LABEL" "DEPENDS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE orvandel_test_support ${ARG_DEPENDS} GTest::gmock)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120)
+endfunction()

@@ -1,0 +1,33 @@
+#include "content/ThreadPool.h"
+
+#include <exception>
+
+#include "foundation/MainQueue.h"
+#include "foundation/OperationQueue.h"
+#include "logging/LogCall.h"
+
+foundation::OperationQueue& ThreadPool::async() {
+    static auto* const queue = new foundation::OperationQueue("orvandel.background");
+    return *queue;
+}
+
+void ThreadPool::addAsyncJobWithBlock(std::function<void()> job) {
+    auto& queue = async();
+    // The count the platform reports for "no limit" is -1, shown unsigned.
+    LogInfo("***** max operations: {}", static_cast<std::uint64_t>(queue.maxConcurrentOperationCount()));
+    LogInfo("***** Operations in queue: {}", queue.queuedCount());
+    LogInfo("***** Operations : {}", queue.operationCount());
+    queue.addOperation([job = std::move(job)] {
+        try {
+            job();
+        } catch (const std::exception& e) {
+            LogError("background job ended with an exception: {}", e.what());
+        } catch (...) {
+            LogError("background job ended with an unknown exception");
+        }
+    });
+}
+
+void ThreadPool::addMainJobWithBlock(std::function<void()> job) {
+    foundation::MainQueue::async(std::move(job));
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "foundation/Value.h"
+
+namespace foundation {
+
+// Replaces the file at `path` so that readers, and the disk after a crash, see either the
+// old contents or all of the new ones: the bytes go to a temporary file in the same
+// folder, are flushed, and the temporary is renamed over the target. A replaced file
+// keeps its permission bits; a new one is private to the user (0600). On failure the
+// temporary is removed, the old file is untouched, and false comes back with a reason.
+bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                         std::string* error = nullptr);
+
+// The whole contents of a regular file; nullopt with a reason otherwise.
+std::optional<Data> readFile(const std::string& path, std::string* error = nullptr);
+
+}  // namespace foundation

@@ -1,0 +1,64 @@
+#include <nlohmann/json.hpp>
+
+#include "foundation/Base64.h"
+#include "foundation/Json.h"
+#include "foundation/Utf8.h"
+
+namespace foundation::json {
+
+namespace {
+
+std::string validText(const std::string& text) {
+    return utf8::isValid(text) ? text : utf8::sanitize(text);
+}
+
+nlohmann::json toJson(const Value& value) {
+    switch (value.kind()) {
+        case Value::Kind::Nil:
+        case Value::Kind::Null:
+            return nullptr;
+        case Value::Kind::Boolean:
+            return *value.boolean();
+        case Value::Kind::Int64:
+            return *value.int64();
+        case Value::Kind::UInt64:
+            return *value.uint64();
+        case Value::Kind::Double:
+            return *value.real();
+        case Value::Kind::String:
+            return validText(*value.string());
+        case Value::Kind::Data:
+            return base64::encode(*value.data());
+        case Value::Kind::Date:
+            return value.date()->secondsSince1970;
+        case Value::Kind::Array: {
+            auto out = nlohmann::json::array();
+            for (const auto& item : *value.array()) {
+                if (!item.isNil()) out.push_back(toJson(item));
+            }
+            return out;
+        }
+        case Value::Kind::Dictionary: {
+            auto out = nlohmann::json::object();
+            for (const auto& [key, item] : *value.dictionary()) {
+                if (!item.isNil()) out[validText(key)] = toJson(item);
+            }
+            return out;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string write(const Value& value, Style style) {
+    const int indent = style == Style::Indented ? 2 : -1;
+    try {
+        return toJson(value).dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+    } catch (const std::exception&) {
+        // Only allocation can fail here; the page gets null rather than an exception.
+        return "null";
+    }
+}
+
+}  // namespace foundation::json

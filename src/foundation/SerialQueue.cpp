@@ -1,0 +1,175 @@
+#include "foundation/SerialQueue.h"
+
+#include <pthread.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <future>
+#include <map>
+#include <mutex>
+
+#include <fmt/format.h>
+
+#include "foundation/JobGuard.h"
+#include "foundation/QueueLabel.h"
+
+namespace foundation {
+
+namespace {
+
+// Linux keeps 15 bytes of a thread name; cut on a character boundary.
+std::string threadNameFor(const std::string& label) {
+    constexpr std::size_t kLimit = 15;
+    if (label.size() <= kLimit) return label;
+    std::size_t end = kLimit;
+    while (end > 0 && (static_cast<unsigned char>(label[end]) & 0xC0) == 0x80) --end;
+    return label.substr(0, end);
+}
+
+}  // namespace
+
+// Shared by the queue object and its worker, so that the worker can finish on its own
+// when the queue object goes away from inside one of its jobs.
+struct SerialQueue::Core {
+    explicit Core(std::string queueLabel)
+        : label(std::move(queueLabel)), owner(fmt::format("serial queue \"{}\"", label)) {}
+
+    const std::string label;
+    const std::string owner;  // how failures name the queue
+    std::atomic<SerialQueue*> queue{nullptr};
+
+    std::mutex mutex;
+    std::condition_variable wakeup;
+    std::deque<std::function<void()>> jobs;
+    std::map<TimerKey, std::function<void()>> timers;  // by deadline
+    std::uint64_t nextTimerSequence = 0;
+    bool stopping = false;
+};
+
+thread_local SerialQueue::Core* SerialQueue::served_ = nullptr;
+
+SerialQueue::SerialQueue(std::string label) : core_(std::make_shared<Core>(std::move(label))) {
+    core_->queue = this;
+    worker_ = std::thread(&SerialQueue::serve, core_);
+}
+
+SerialQueue::~SerialQueue() {
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->stopping = true;
+        core_->queue = nullptr;
+    }
+    core_->wakeup.notify_one();
+    // A thread cannot join itself: this happens when a job held the last reference.
+    if (worker_.get_id() == std::this_thread::get_id()) {
+        worker_.detach();
+    } else {
+        worker_.join();
+    }
+}
+
+const std::string& SerialQueue::label() const {
+    return core_->label;
+}
+
+void SerialQueue::async(std::function<void()> job) {
+    {
+        std::lock_guard lock(core_->mutex);
+        core_->jobs.push_back(std::move(job));
+    }
+    core_->wakeup.notify_one();
+}
+
+void SerialQueue::sync(std::function<void()> job) {
+    if (isCurrent()) {
+        job();
+        return;
+    }
+    // Shared with the job, so that the worker never touches a promise that the waiting
+    // caller has already destroyed.
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    async([&job, done] {
+        try {
+            job();
+            done->set_value();
+        } catch (...) {
+            done->set_exception(std::current_exception());
+        }
+    });
+    finished.get();
+}
+
+bool SerialQueue::isCurrent() const {
+    return served_ == core_.get();
+}
+
+SerialQueue* SerialQueue::current() {
+    return served_ != nullptr ? served_->queue.load() : nullptr;
+}
+
+void SerialQueue::serve(std::shared_ptr<Core> core) {
+    served_ = core.get();
+    QueueLabel::setForCurrentThread(core->label);
+    if (!core->label.empty()) {
+        pthread_setname_np(pthread_self(), threadNameFor(core->label).c_str());
+    }
+
+    std::unique_lock lock(core->mutex);
+    for (;;) {
+        const auto now = Clock::now();
+        while (!core->timers.empty() && core->timers.begin()->first.deadline <= now) {
+            core->jobs.push_back(std::move(core->timers.begin()->second));
+            core->timers.erase(core->timers.begin());
+        }
+        if (!core->jobs.empty()) {
+            {
+                std::function<void()> job = std::move(core->jobs.front());
+                core->jobs.pop_front();
+                lock.unlock();
+                runGuarded(core->owner, job);
+                // The job's captures go here, unlocked: they may hold the last reference
+                // to the queue object itself.
+            }
+            lock.lock();
+            continue;
+        }
+        if (core->stopping) break;
+        if (core->timers.empty()) {
+            core->wakeup.wait(lock);
+        } else {
+            // A copy: the timer may be cancelled, and its entry freed, during the wait.
+            const Clock::time_point deadline = core->timers.begin()->first.deadline;
+            core->wakeup.wait_until(lock, deadline);
+        }
+    }
+    // Timers not yet due are dropped with the core, off this lock.
+    auto dropped = std::move(core->timers);
+    lock.unlock();
+}
+
+SerialQueue::TimerKey SerialQueue::scheduleTimer(Core& core, Clock::time_point deadline,
+                                                 std::function<void()> job) {
+    TimerKey key;
+    {
+        std::lock_guard lock(core.mutex);
+        key = TimerKey{deadline, core.nextTimerSequence++};
+        core.timers.emplace(key, std::move(job));
+    }
+    // The worker may be waiting for a later deadline.
+    core.wakeup.notify_one();
+    return key;
+}
+
+void SerialQueue::unscheduleTimer(Core& core, const TimerKey& key) {
+    std::function<void()> removed;
+    std::lock_guard lock(core.mutex);
+    auto found = core.timers.find(key);
+    if (found == core.timers.end()) return;
+    removed = std::move(found->second);
+    core.timers.erase(found);
+}
+
+}  // namespace foundation

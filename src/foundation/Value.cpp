@@ -1,0 +1,298 @@
+#include "foundation/Value.h"
+
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+namespace foundation {
+
+namespace {
+
+// Copies compare equal to their original even when they hold NaN.
+bool sameDouble(double a, double b) {
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
+const Value& nilValue() {
+    static const Value nil;
+    return nil;
+}
+
+// 2^63 and 2^64 as doubles: the first values past the integer ranges.
+constexpr double kTwoTo63 = 9223372036854775808.0;
+constexpr double kTwoTo64 = 18446744073709551616.0;
+
+}  // namespace
+
+Value::Value(Array a) {
+    std::erase_if(a, [](const Value& item) { return item.isNil(); });
+    storage_.emplace<Box<Array>>(Box<Array>{std::make_unique<Array>(std::move(a))});
+}
+
+Value::Value(Dictionary d) {
+    std::erase_if(d, [](const auto& entry) { return entry.second.isNil(); });
+    storage_.emplace<Box<Dictionary>>(Box<Dictionary>{std::make_unique<Dictionary>(std::move(d))});
+}
+
+Value::Value(const Value& other) {
+    std::visit(
+        [this](const auto& held) {
+            using T = std::decay_t<decltype(held)>;
+            if constexpr (std::is_same_v<T, Box<Array>> || std::is_same_v<T, Box<Dictionary>>) {
+                using Inner = typename decltype(held.ptr)::element_type;
+                // A moved-from container has no box; its copy is an empty container.
+                auto copy =
+                    held.ptr ? std::make_unique<Inner>(*held.ptr) : std::make_unique<Inner>();
+                storage_.emplace<T>(T{std::move(copy)});
+            } else {
+                storage_.emplace<T>(held);
+            }
+        },
+        other.storage_);
+}
+
+Value::Value(Value&&) noexcept = default;
+Value& Value::operator=(Value&&) noexcept = default;
+
+Value& Value::operator=(const Value& other) {
+    // Copy first: `other` may live inside this value.
+    Value copy(other);
+    storage_ = std::move(copy.storage_);
+    return *this;
+}
+
+Value::~Value() = default;
+
+bool Value::isNumber() const {
+    const Kind k = kind();
+    return k == Kind::Int64 || k == Kind::UInt64 || k == Kind::Double;
+}
+
+const Array* Value::array() const {
+    const auto* box = std::get_if<Box<Array>>(&storage_);
+    if (!box) return nullptr;
+    if (!box->ptr) {
+        static const Array empty;
+        return &empty;
+    }
+    return box->ptr.get();
+}
+
+Array* Value::array() {
+    auto* box = std::get_if<Box<Array>>(&storage_);
+    if (!box) return nullptr;
+    if (!box->ptr) box->ptr = std::make_unique<Array>();
+    return box->ptr.get();
+}
+
+const Dictionary* Value::dictionary() const {
+    const auto* box = std::get_if<Box<Dictionary>>(&storage_);
+    if (!box) return nullptr;
+    if (!box->ptr) {
+        static const Dictionary empty;
+        return &empty;
+    }
+    return box->ptr.get();
+}
+
+Dictionary* Value::dictionary() {
+    auto* box = std::get_if<Box<Dictionary>>(&storage_);
+    if (!box) return nullptr;
+    if (!box->ptr) box->ptr = std::make_unique<Dictionary>();
+    return box->ptr.get();
+}
+
+std::optional<std::int64_t> Value::toInt64() const {
+    switch (kind()) {
+        case Kind::Boolean:
+            return *boolean() ? 1 : 0;
+        case Kind::Int64:
+            return *int64();
+        case Kind::UInt64: {
+            constexpr auto max = std::numeric_limits<std::int64_t>::max();
+            return *uint64() > static_cast<std::uint64_t>(max)
+                       ? max
+                       : static_cast<std::int64_t>(*uint64());
+        }
+        case Kind::Double: {
+            const double d = *real();
+            if (std::isnan(d)) return 0;
+            if (d >= kTwoTo63) return std::numeric_limits<std::int64_t>::max();
+            if (d < -kTwoTo63) return std::numeric_limits<std::int64_t>::min();
+            return static_cast<std::int64_t>(d);
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<std::uint64_t> Value::toUInt64() const {
+    switch (kind()) {
+        case Kind::Boolean:
+            return *boolean() ? 1 : 0;
+        case Kind::Int64:
+            return *int64() < 0 ? 0 : static_cast<std::uint64_t>(*int64());
+        case Kind::UInt64:
+            return *uint64();
+        case Kind::Double: {
+            const double d = *real();
+            if (std::isnan(d) || d <= 0) return 0;
+            if (d >= kTwoTo64) return std::numeric_limits<std::uint64_t>::max();
+            return static_cast<std::uint64_t>(d);
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<double> Value::toDouble() const {
+    switch (kind()) {
+        case Kind::Boolean:
+            return *boolean() ? 1.0 : 0.0;
+        case Kind::Int64:
+            return static_cast<double>(*int64());
+        case Kind::UInt64:
+            return static_cast<double>(*uint64());
+        case Kind::Double:
+            return *real();
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<bool> Value::toBool() const {
+    switch (kind()) {
+        case Kind::Boolean:
+            return *boolean();
+        case Kind::Int64:
+            return *int64() != 0;
+        case Kind::UInt64:
+            return *uint64() != 0;
+        case Kind::Double:
+            return *real() != 0;
+        default:
+            return std::nullopt;
+    }
+}
+
+std::string Value::stringOr(std::string_view fallback) const {
+    if (const auto* s = string()) return *s;
+    return std::string(fallback);
+}
+
+const Value& Value::operator[](std::string_view key) const {
+    const auto* dict = dictionary();
+    if (!dict) return nilValue();
+    const auto it = dict->find(key);
+    return it == dict->end() ? nilValue() : it->second;
+}
+
+const Value& Value::operator[](std::size_t index) const {
+    const auto* items = array();
+    if (!items || index >= items->size()) return nilValue();
+    return (*items)[index];
+}
+
+void Value::set(std::string_view key, Value value) {
+    if (isNil()) *this = Value(Dictionary{});
+    auto* dict = dictionary();
+    if (!dict) return;
+    if (value.isNil()) {
+        const auto it = dict->find(key);
+        if (it != dict->end()) dict->erase(it);
+        return;
+    }
+    dict->insert_or_assign(std::string(key), std::move(value));
+}
+
+void Value::append(Value value) {
+    if (isNil()) *this = Value(Array{});
+    auto* items = array();
+    if (!items || value.isNil()) return;
+    items->push_back(std::move(value));
+}
+
+std::size_t Value::size() const {
+    switch (kind()) {
+        case Kind::String:
+            return string()->size();
+        case Kind::Data:
+            return data()->size();
+        case Kind::Array:
+            return array()->size();
+        case Kind::Dictionary:
+            return dictionary()->size();
+        default:
+            return 0;
+    }
+}
+
+bool Value::operator==(const Value& other) const {
+    if (kind() != other.kind()) return false;
+    switch (kind()) {
+        case Kind::Nil:
+        case Kind::Null:
+            return true;
+        case Kind::Boolean:
+            return *boolean() == *other.boolean();
+        case Kind::Int64:
+            return *int64() == *other.int64();
+        case Kind::UInt64:
+            return *uint64() == *other.uint64();
+        case Kind::Double:
+            return sameDouble(*real(), *other.real());
+        case Kind::String:
+            return *string() == *other.string();
+        case Kind::Data:
+            return *data() == *other.data();
+        case Kind::Date:
+            return sameDouble(date()->secondsSince1970, other.date()->secondsSince1970);
+        case Kind::Array:
+            return *array() == *other.array();
+        case Kind::Dictionary:
+            return *dictionary() == *other.dictionary();
+    }
+    return false;
+}
+
+Value Value::dict(std::initializer_list<std::pair<const std::string, Value>> entries) {
+    Dictionary d;
+    for (const auto& [key, value] : entries) {
+        if (!value.isNil()) d.insert_or_assign(key, value);
+    }
+    return Value(std::move(d));
+}
+
+Value Value::list(std::initializer_list<Value> items) {
+    return Value(Array(items));
+}
+
+const char* kindName(Value::Kind kind) {
+    switch (kind) {
+        case Value::Kind::Nil:
+            return "nil";
+        case Value::Kind::Null:
+            return "null";
+        case Value::Kind::Boolean:
+            return "boolean";
+        case Value::Kind::Int64:
+            return "int64";
+        case Value::Kind::UInt64:
+            return "uint64";
+        case Value::Kind::Double:
+            return "double";
+        case Value::Kind::String:
+            return "string";
+        case Value::Kind::Data:
+            return "data";
+        case Value::Kind::Date:
+            return "date";
+        case Value::Kind::Array:
+            return "array";
+        case Value::Kind::Dictionary:
+            return "dictionary";
+    }
+    return "unknown";
+}
+
+}  // namespace foundation

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "foundation/SerialQueue.h"
+#include "logging/LgLogger.h"
+
+// The base of every logger: a serial queue of its own (labelled with the logger's name)
+// and a formatter that is only touched on that queue.
+class LgAbstractLogger : public LgLogger, public std::enable_shared_from_this<LgAbstractLogger> {
+public:
+    explicit LgAbstractLogger(std::string loggerName);
+
+    void logMessage(const LgLogMessage& message) override;
+
+    // Reading and setting go through the logging queue, then this logger's queue, so a
+    // change takes effect after every record queued before it. Neither may be called from
+    // those two queues (subclasses read `logFormatter_` directly there).
+    std::shared_ptr<LgLogFormatter> logFormatter() override;
+    void setLogFormatter(std::shared_ptr<LgLogFormatter> formatter) override;
+
+    std::shared_ptr<foundation::SerialQueue> loggerQueue() override { return loggerQueue_; }
+    std::string loggerName() const override { return loggerName_; }
+
+    bool isOnGlobalLoggingQueue() const;
+    bool isOnInternalLoggerQueue() const;
+
+protected:
+    // Only on the logger's queue.
+    std::shared_ptr<LgLogFormatter> logFormatter_;
+
+private:
+    void checkConfigurationAccess() const;
+
+    const std::string loggerName_;
+    const std::shared_ptr<foundation::SerialQueue> loggerQueue_;
+};

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <any>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "logging/LgLogMessage.h"
+#include "logging/LgLogger.h"
+
+namespace foundation {
+class SerialQueue;
+}
+
+// A logger as the hub installed it: its queue and the level it admits.
+struct LgLoggerNode {
+    std::shared_ptr<LgLogger> logger;
+    std::shared_ptr<foundation::SerialQueue> loggerQueue;
+    std::uint64_t level;
+};
+
+struct LgLoggerInformation {
+    std::shared_ptr<LgLogger> logger;
+    std::uint64_t level;
+};
+
+// The logging hub: every record goes through one serial logging queue and is handed to
+// each installed logger whose level admits its flag, on that logger's own queue.
+class LgLog {
+public:
+    // A hub with no loggers. The process uses sharedInstance(); tests may make their own.
+    explicit LgLog(unsigned processorCount = defaultProcessorCount());
+    LgLog(const LgLog&) = delete;
+    LgLog& operator=(const LgLog&) = delete;
+
+    static LgLog& sharedInstance();
+    // Serial, labelled "orvandel.logging"; the only place the logger lists are touched.
+    static foundation::SerialQueue& loggingQueue();
+    static unsigned defaultProcessorCount();
+
+    // Formats and queues a record on the shared hub. Synchronous queueing (errors)
+    // returns once every admitting logger has taken the record.
+    template <typename... Args>
+    static void log(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::int64_t context,
+                    const char* file, const char* function, std::uint64_t line, std::any tag,
+                    fmt::format_string<Args...> format, Args&&... args) {
+        sharedInstance().logMessage(asynchronous,
+                                    fmt::format(format, std::forward<Args>(args)...), level,
+                                    flag, context, file, function, line, std::move(tag));
+    }
+    void logMessage(bool asynchronous, std::string message, std::uint64_t level,
+                    std::uint64_t flag, std::int64_t context, const char* file,
+                    const char* function, std::uint64_t line, std::any tag);
+    void log(bool asynchronous, LgLogMessage message);
+    void queueLogMessage(LgLogMessage message, bool asynchronous);
+
+    void addLogger(std::shared_ptr<LgLogger> logger);
+    void addLogger(std::shared_ptr<LgLogger> logger, std::uint64_t level);
+    void removeLogger(const std::shared_ptr<LgLogger>& logger);
+    void removeAllLoggers();
+    std::vector<std::shared_ptr<LgLogger>> allLoggers();
+    std::vector<LgLoggerInformation> allLoggersWithLevel();
+    // Returns when every logger has flushed; records queued before are delivered first.
+    void flushLog();
+
+private:
+    void deliver(const std::shared_ptr<const LgLogMessage>& message);
+    void addLoggerOnQueue(std::shared_ptr<LgLogger> logger, std::uint64_t level);
+    void removeLoggerOnQueue(const std::shared_ptr<LgLogger>& logger);
+    void removeAllLoggersOnQueue();
+    void flushOnQueue();
+    void rememberLoggerQueues();
+    bool callerRunsOnLoggerQueue() const;
+    static void requireLoggingQueue();
+
+    const unsigned processorCount_;
+    std::vector<LgLoggerNode> loggers_;  // only on the logging queue
+
+    // The logger queues, readable from any thread: an error logged from a logger's own
+    // queue must not wait for a delivery that needs that very queue.
+    mutable std::mutex loggerQueuesMutex_;
+    std::vector<const foundation::SerialQueue*> loggerQueues_;
+};

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <any>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// One log record. It is made on the calling thread, so the thread and queue fields
+// describe the caller.
+class LgLogMessage {
+public:
+    using Clock = std::chrono::system_clock;
+
+    // Options: 1 copy `file`, 2 copy `function`, 4 do not copy `message`. Strings are
+    // always owned here, so the options are kept only for loggers that look at them.
+    enum Options : std::int64_t {
+        CopyFile = 1,
+        CopyFunction = 2,
+        DontCopyMessage = 4,
+    };
+
+    LgLogMessage(std::string message, std::uint64_t level, std::uint64_t flag, std::int64_t context,
+                 std::string file, std::string function, std::uint64_t line, std::any tag,
+                 std::int64_t options, std::optional<Clock::time_point> timestamp);
+
+    const std::string& message() const { return message_; }
+    std::uint64_t level() const { return level_; }
+    std::uint64_t flag() const { return flag_; }
+    std::int64_t context() const { return context_; }
+    const std::string& file() const { return file_; }
+    const std::string& fileName() const { return fileName_; }
+    const std::string& function() const { return function_; }
+    std::uint64_t line() const { return line_; }
+    const std::any& representedObject() const { return representedObject_; }
+    const std::any& tag() const { return representedObject_; }
+    std::int64_t options() const { return options_; }
+    Clock::time_point timestamp() const { return timestamp_; }
+    const std::string& threadID() const { return threadID_; }
+    const std::string& threadName() const { return threadName_; }
+    const std::string& queueLabel() const { return queueLabel_; }
+    std::uint64_t qos() const { return qos_; }
+
+private:
+    std::string message_;
+    std::uint64_t level_;
+    std::uint64_t flag_;
+    std::int64_t context_;
+    std::string file_;
+    std::string fileName_;
+    std::string function_;
+    std::uint64_t line_;
+    std::any representedObject_;
+    std::int64_t options_;
+    Clock::time_point timestamp_;
+    std::string threadID_;
+    std::string threadName_;
+    std::string queueLabel_;
+    std::uint64_t qos_;
+};
+
+// The last path component with everything from its last "." removed (whole when it has
+// no dot). Empty for empty input.
+std::string LgExtractFileNameWithoutExtension(std::string_view path);

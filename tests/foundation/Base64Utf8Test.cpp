@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include "foundation/Base64.h"
+#include "foundation/Utf8.h"
+
+namespace foundation {
+namespace {
+
+std::string encodeText(std::string_view text) {
+    return base64::encode(
+        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+std::optional<std::string> decodeText(std::string_view text) {
+    const auto data = base64::decode(text);
+    if (!data) return std::nullopt;
+    return std::string(data->begin(), data->end());
+}
+
+TEST(Base64Test, Rfc4648Vectors) {
+    const std::pair<const char*, const char*> vectors[] = {
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
+    };
+    for (const auto& [plain, encoded] : vectors) {
+        EXPECT_EQ(encodeText(plain), encoded);
+        EXPECT_EQ(decodeText(encoded), plain);
+    }
+}
+
+TEST(Base64Test, AllByteValuesRoundTrip) {
+    Data bytes;
+    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(255 - i));
+    const std::string text = base64::encode(bytes);
+    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(base64::decode(text), bytes);
+}
+
+TEST(Base64Test, RejectsBadCharactersAndPadding) {
+    for (const char* bad : {"Zg=", "Zg", "Z===", "====", "Zg=A", "Z=g=", "Zm9v=", "Zm 9v", "Zm9v\n",
+                            "Zm-v", "Zm_v", "Zm9\x80"}) {
+        EXPECT_FALSE(base64::decode(bad)) << bad;
+    }
+}
+
+TEST(Utf8Test, AcceptsWellFormedText) {
+    EXPECT_TRUE(utf8::isValid(""));
+    EXPECT_TRUE(utf8::isValid("plain"));
+    EXPECT_TRUE(utf8::isValid("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"));  // é € 😀
+    EXPECT_TRUE(utf8::isValid("\xF4\x8F\xBF\xBF"));                      // U+10FFFF
+    EXPECT_TRUE(utf8::isValid(std::string_view("a\0b", 3)));
+}
+
+TEST(Utf8Test, ReplacesEachMaximalInvalidSubsequence) {
+    const std::string r = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xC0\xAF", r + r},                  // overlong: C0 is never valid
+        {"\xE0\x80\xAF", r + r + r},          // overlong three-byte form
+        {"\xED\xA0\x80", r + r + r},          // surrogate U+D800
+        {"\xF4\x90\x80\x80", r + r + r + r},  // past U+10FFFF
+        {"\xF5\x80", r + r},
+        {"a\xE2\x82", "a" + r},  // truncated sequence at the end
+        {"\xE2\x82"
+         "b",
+         r + "b"},  // truncated, then ASCII
+        {"\xF0\x9F\x98"
+         "\xF0\x9F\x98\x80",
+         r + "\xF0\x9F\x98\x80"},
+        {"\x80\xBF", r + r},  // stray continuation bytes
+        {"\xFF", r},
+    };
+    for (const auto& [input, expected] : cases) {
+        EXPECT_FALSE(utf8::isValid(input));
+        EXPECT_EQ(utf8::sanitize(input), expected);
+        EXPECT_TRUE(utf8::isValid(utf8::sanitize(input)));
+    }
+}
+
+TEST(Utf8Test, Utf16ConversionsHandlePairsAndLoneSurrogates) {
+    EXPECT_EQ(utf8::toUtf16("a\xC3\xA9\xF0\x9F\x98\x80"),
+              (std::u16string{u'a', 0xE9, 0xD83D, 0xDE00}));
+    EXPECT_EQ(utf8::fromUtf16(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(utf8::fromUtf16(std::u16string{0xD83D, u'x'}), "\xEF\xBF\xBDx");
+    EXPECT_EQ(utf8::fromUtf16(std::u16string{0xDE00, 0xD83D}), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(utf8::toUtf16("\xFF"), std::u16string{0xFFFD});
+}
+
+}  // namespace
+}  // namespace foundation

@@ -1,0 +1,148 @@
+#include "foundation/SerialQueue.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <future>
+#include "support/Latch.h"
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "foundation/QueueLabel.h"
+
+namespace foundation {
+namespace {
+
+TEST(SerialQueue, RunsJobsOneAtATimeInQueueOrderOnItsOwnThread) {
+    SerialQueue queue("orvandel.test.order");
+    std::vector<int> order;
+    std::set<std::thread::id> threads;
+    std::atomic<int> inside = 0;
+    std::atomic<bool> overlapped = false;
+    // Two producers: each one's jobs keep their order, and no two jobs overlap.
+    auto produce = [&](int base) {
+        for (int i = 0; i < 500; ++i) {
+            queue.async([&, value = base + i] {
+                if (inside.fetch_add(1) != 0) overlapped = true;
+                order.push_back(value);
+                threads.insert(std::this_thread::get_id());
+                inside.fetch_sub(1);
+            });
+        }
+    };
+    std::thread other(produce, 10000);
+    produce(0);
+    other.join();
+    queue.sync([] {});
+
+    ASSERT_EQ(order.size(), 1000u);
+    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(threads.size(), 1u);
+    EXPECT_NE(*threads.begin(), std::this_thread::get_id());
+    int lastLow = -1;
+    int lastHigh = 9999;
+    for (int value : order) {
+        int& last = value >= 10000 ? lastHigh : lastLow;
+        ASSERT_GT(value, last);
+        last = value;
+    }
+}
+
+TEST(SerialQueue, SyncWaitsForEarlierJobsAndRunsInlineOnTheQueue) {
+    SerialQueue queue("orvandel.test.sync");
+    std::vector<int> order;
+    queue.async([&] { order.push_back(1); });
+    queue.sync([&] {
+        order.push_back(2);
+        // Re-entering the queue from itself must not deadlock.
+        queue.sync([&] { order.push_back(3); });
+        order.push_back(4);
+    });
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST(SerialQueue, TellsWhichQueueTheCallerServes) {
+    // "é" takes bytes 15 and 16: the thread name must not end in half a character.
+    SerialQueue first("orvandel.testsé.first");
+    SerialQueue second("");
+    EXPECT_EQ(SerialQueue::current(), nullptr);
+    EXPECT_FALSE(first.isCurrent());
+
+    first.sync([&] {
+        EXPECT_TRUE(first.isCurrent());
+        EXPECT_FALSE(second.isCurrent());
+        EXPECT_EQ(SerialQueue::current(), &first);
+        EXPECT_EQ(QueueLabel::current(), "orvandel.testsé.first");
+        char name[32] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        EXPECT_STREQ(name, "orvandel.tests");
+        second.sync([&] {
+            EXPECT_EQ(SerialQueue::current(), &second);
+            EXPECT_TRUE(second.isCurrent());
+            EXPECT_FALSE(first.isCurrent());
+            EXPECT_EQ(QueueLabel::current(), "");
+        });
+    });
+    EXPECT_EQ(second.label(), "");
+}
+
+TEST(SerialQueue, ExceptionsReachTheSyncCallerOrStderrAndTheQueueGoesOn) {
+    SerialQueue queue("orvandel.test.throw");
+    testing::internal::CaptureStderr();
+    queue.async([] { throw std::runtime_error("disk gone"); });
+    queue.async([] { throw 42; });
+    try {
+        queue.sync([] { throw std::runtime_error("broken"); });
+        ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "broken");
+    }
+    bool ran = false;
+    queue.sync([&] { ran = true; });
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(ran);
+    EXPECT_NE(errors.find("orvandel.test.throw"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("disk gone"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("unknown exception"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("broken"), std::string::npos) << errors;
+}
+
+TEST(SerialQueue, DestructionRunsWhatWasQueued) {
+    testsupport::Latch release(1);
+    int ran = 0;
+    {
+        SerialQueue queue("orvandel.test.drain");
+        queue.async([&] { release.wait(); });
+        for (int i = 0; i < 100; ++i) {
+            queue.async([&] {
+                ++ran;
+                // Jobs queued while the queue drains run as well.
+                if (ran == 100) queue.async([&] { ++ran; });
+            });
+        }
+        release.count_down();
+    }
+    EXPECT_EQ(ran, 101);
+}
+
+TEST(SerialQueue, LastOwnerLettingGoFromItsOwnJobLeavesTheWorkerToFinish) {
+    auto queue = std::make_shared<SerialQueue>("orvandel.test.self");
+    auto laterJob = std::make_shared<std::promise<SerialQueue*>>();
+    testsupport::Latch queued(1);
+    queue->async([&queued, queue] { queued.wait(); });  // holds a reference until it ends
+    queue->async([laterJob] { laterJob->set_value(SerialQueue::current()); });
+    queue.reset();
+    queued.count_down();
+    // The first job's captures released the queue object on its own worker; the job
+    // queued after it still runs, on a queue that no longer exists.
+    auto future = laterJob->get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(future.get(), nullptr);
+}
+
+}  // namespace
+}  // namespace foundation

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include "support/Latch.h"
+#include <memory>
+#include <stdexcept>
+
+#include "foundation/Error.h"
+#include "foundation/SerialQueue.h"
+#include "logging/CapturingLogger.h"
+#include "logging/LgLog.h"
+
+namespace {
+
+LgLogMessage record(std::string text, std::uint64_t flag) {
+    return LgLogMessage(std::move(text), 3, flag, 0, __FILE__, __func__, __LINE__, {}, 0,
+                        std::nullopt);
+}
+
+// A private hub per test, so that tests do not see each other's loggers. The logging
+// queue is shared, as in the process.
+class LgLogTest : public testing::TestWithParam<unsigned> {
+protected:
+    void TearDown() override {
+        hub.removeAllLoggers();
+        hub.flushLog();
+    }
+    LgLog hub{GetParam()};
+};
+
+TEST_P(LgLogTest, SameLoggerTwiceWithOneLevelIsOneNodeWithTwoLevelsTwo) {
+    auto logger = std::make_shared<CapturingLogger>();
+    hub.addLogger(logger, 3);
+    hub.addLogger(logger, 3);
+    EXPECT_EQ(hub.allLoggers().size(), 1u);
+
+    hub.addLogger(logger, 1);
+    const auto info = hub.allLoggersWithLevel();
+    ASSERT_EQ(info.size(), 2u);
+    EXPECT_EQ(info[0].level, 3u);
+    EXPECT_EQ(info[1].level, 1u);
+
+    hub.log(false, record("error", 1));    // both nodes admit it
+    hub.log(false, record("warning", 2));  // only the first
+    EXPECT_EQ(logger->texts(), (std::vector<std::string>{"error", "error", "warning"}));
+}
+
+TEST_P(LgLogTest, EachLoggerGetsOnlyTheFlagsOfItsLevel) {
+    auto errorsOnly = std::make_shared<CapturingLogger>("errors");
+    auto everything = std::make_shared<CapturingLogger>("all");
+    hub.addLogger(errorsOnly, 1);
+    hub.addLogger(everything);
+    hub.log(true, record("e", 1));
+    hub.log(true, record("i", 4));
+    hub.log(true, record("d", 16));
+    hub.flushLog();
+    EXPECT_EQ(errorsOnly->texts(), std::vector<std::string>{"e"});
+    EXPECT_EQ(everything->texts(), (std::vector<std::string>{"e", "i", "d"}));
+}
+
+TEST_P(LgLogTest, FlushComesAfterEveryRecordQueuedBeforeIt) {
+    auto first = std::make_shared<CapturingLogger>("first");
+    auto second = std::make_shared<CapturingLogger>("second");
+    hub.addLogger(first);
+    hub.addLogger(second);
+    for (int i = 0; i < 50; ++i) hub.log(true, record(std::to_string(i), 2));
+    hub.flushLog();
+    for (const auto& logger : {first, second}) {
+        const auto events = logger->events();
+        ASSERT_EQ(events.size(), 51u);
+        EXPECT_EQ(events.front(), "0");
+        EXPECT_EQ(events[49], "49");
+        EXPECT_EQ(events.back(), "flush");
+    }
+}
+
+TEST_P(LgLogTest, AFailingLoggerDoesNotKeepRecordsFromTheOthers) {
+    auto failing = std::make_shared<CapturingLogger>("failing");
+    failing->onMessage = [](const LgLogMessage&) { throw std::runtime_error("disk full"); };
+    auto healthy = std::make_shared<CapturingLogger>("healthy");
+    hub.addLogger(failing);
+    hub.addLogger(healthy);
+    hub.log(false, record("one", 1));
+    hub.log(false, record("two", 1));
+    EXPECT_EQ(healthy->texts(), (std::vector<std::string>{"one", "two"}));
+}
+
+TEST_P(LgLogTest, RemovedLoggersHearOfItAndGetNothingMore) {
+    struct RemovalLogger : CapturingLogger {
+        void willRemoveLogger() override { removed.count_down(); }
+        testsupport::Latch removed{1};
+    };
+    auto logger = std::make_shared<RemovalLogger>();
+    hub.addLogger(logger);
+    hub.log(false, record("kept", 1));
+    hub.removeLogger(logger);
+    hub.log(false, record("dropped", 1));
+    logger->removed.wait();
+    EXPECT_EQ(logger->texts(), std::vector<std::string>{"kept"});
+    EXPECT_TRUE(hub.allLoggers().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Processors, LgLogTest, testing::Values(1u, 4u));
+
+TEST(LgLogDiscipline, FlushFromTheLoggingQueueIsRefused) {
+    LgLog hub;
+    std::string reason;
+    LgLog::loggingQueue().sync([&] {
+        try {
+            hub.flushLog();
+        } catch (const foundation::NamedException& e) {
+            reason = e.reason();
+        }
+    });
+    EXPECT_EQ(reason,
+              "This method shouldn't be run on the logging thread/queue that make flush fast enough");
+}
+
+struct NamedFormatter : LgLogFormatter {
+    explicit NamedFormatter(std::string prefix) : prefix(std::move(prefix)) {}
+    std::optional<std::string> formatLogMessage(const LgLogMessage& message) override {
+        return prefix + message.message();
+    }
+    void didAddToLoggerInQueue(LgLogger&, foundation::SerialQueue& queue) override {
+        addedOnLoggerQueue = queue.isCurrent();
+    }
+    void willRemoveFromLogger(LgLogger&) override { removed = true; }
+    std::string prefix;
+    bool addedOnLoggerQueue = false;
+    bool removed = false;
+};
+
+// Writes records through whatever formatter is set when the record arrives.
+struct FormattingLogger : CapturingLogger {
+    void logMessage(const LgLogMessage& message) override {
+        auto text = logFormatter_ ? logFormatter_->formatLogMessage(message) : message.message();
+        if (text) written.push_back(*text);
+    }
+    std::vector<std::string> written;  // only on the logger's queue
+};
+
+TEST(LgAbstractLoggerFormatter, ChangeTakesEffectAfterRecordsQueuedBeforeIt) {
+    LgLog hub;
+    auto logger = std::make_shared<FormattingLogger>();
+    hub.addLogger(logger);
+    auto first = std::make_shared<NamedFormatter>("1:");
+    auto second = std::make_shared<NamedFormatter>("2:");
+    logger->setLogFormatter(first);
+    hub.log(true, record("a", 1));
+    logger->setLogFormatter(second);
+    hub.log(true, record("b", 1));
+    EXPECT_EQ(logger->logFormatter(), second);
+    hub.flushLog();
+    logger->loggerQueue()->sync([&] {
+        EXPECT_EQ(logger->written, (std::vector<std::string>{"1:a", "2:b"}));
+    });
+    EXPECT_TRUE(first->addedOnLoggerQueue);
+    EXPECT_TRUE(first->removed);
+    EXPECT_TRUE(second->addedOnLoggerQueue);
+    EXPECT_FALSE(second->removed);
+    hub.removeAllLoggers();
+    hub.flushLog();
+}
+
+TEST(LgAbstractLoggerFormatter, ConfigurationIsRefusedFromTheQueuesItHopsThrough) {
+    auto logger = std::make_shared<CapturingLogger>();
+    std::string fromHub, fromOwnQueue;
+    LgLog::loggingQueue().sync([&] {
+        try {
+            logger->logFormatter();
+        } catch (const foundation::NamedException& e) {
+            fromHub = e.reason();
+        }
+    });
+    logger->loggerQueue()->sync([&] {
+        try {
+            logger->setLogFormatter(nullptr);
+        } catch (const foundation::NamedException& e) {
+            fromOwnQueue = e.reason();
+        }
+    });
+    EXPECT_EQ(fromHub, "Core architecture requirement failure");
+    EXPECT_EQ(fromOwnQueue, "MUST access ivar directly, NOT via self.* syntax.");
+    EXPECT_EQ(logger->loggerQueue()->label(), "capture");
+}
+
+}  // namespace
