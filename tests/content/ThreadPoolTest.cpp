@@ -1,32 +1,22 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include "support/Latch.h"
 #include <stdexcept>
 
 #include "content/ThreadPool.h"
 #include "foundation/OperationQueue.h"
 #include "logging/CapturingLogger.h"
 #include "logging/LogCall.h"
+#include "support/Latch.h"
 
 namespace {
 
-class ThreadPoolTest : public testing::Test {
+class ThreadPoolTest : public SharedHubTest {
 protected:
-    void SetUp() override {
-        savedLevel_ = lgLogLevel.load();
-        LgLog::sharedInstance().addLogger(logger);
-    }
     void TearDown() override {
         ThreadPool::async().waitUntilAllOperationsAreFinished();
-        LgLog::sharedInstance().removeAllLoggers();
-        LgLog::sharedInstance().flushLog();
-        lgLogLevel.store(savedLevel_);
+        SharedHubTest::TearDown();
     }
-    std::shared_ptr<CapturingLogger> logger = std::make_shared<CapturingLogger>();
-
-private:
-    std::uint64_t savedLevel_ = 3;
 };
 
 TEST_F(ThreadPoolTest, LogsQueueFiguresOnlyWhenInfoIsOn) {

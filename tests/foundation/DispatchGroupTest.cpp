@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include "support/Latch.h"
 #include <stdexcept>
 #include <thread>
 
 #include "foundation/SerialQueue.h"
+#include "support/Latch.h"
 
 namespace foundation {
 namespace {

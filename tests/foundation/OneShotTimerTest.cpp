@@ -5,12 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include "support/Latch.h"
 #include <memory>
 #include <optional>
 #include <thread>
 
 #include "foundation/SerialQueue.h"
+#include "support/Latch.h"
 
 namespace foundation {
 namespace {

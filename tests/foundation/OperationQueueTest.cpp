@@ -5,13 +5,13 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include "support/Latch.h"
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "foundation/QueueLabel.h"
+#include "support/Latch.h"
 
 namespace foundation {
 namespace {

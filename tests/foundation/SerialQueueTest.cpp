@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <future>
-#include "support/Latch.h"
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "foundation/QueueLabel.h"
+#include "support/Latch.h"
 
 namespace foundation {
 namespace {

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "logging/LgAbstractLogger.h"
+#include "logging/LgLog.h"
+#include "logging/LogLevel.h"
 
 // Keeps what it is given, in order, with "flush" entries where flushes happened.
 class CapturingLogger : public LgAbstractLogger {
@@ -44,4 +48,24 @@ private:
     mutable std::mutex mutex_;
     std::vector<LgLogMessage> records_;
     std::vector<std::string> events_;
+};
+
+// A fixture for tests that log through the shared hub, as the call sites do: a capturing
+// logger installed for the test, the program-wide level restored afterwards.
+class SharedHubTest : public testing::Test {
+protected:
+    void SetUp() override {
+        savedLevel_ = lgLogLevel.load();
+        LgLog::sharedInstance().addLogger(logger);
+    }
+    void TearDown() override {
+        LgLog::sharedInstance().removeAllLoggers();
+        LgLog::sharedInstance().flushLog();
+        lgLogLevel.store(savedLevel_);
+    }
+
+    std::shared_ptr<CapturingLogger> logger = std::make_shared<CapturingLogger>();
+
+private:
+    std::uint64_t savedLevel_ = 3;
 };

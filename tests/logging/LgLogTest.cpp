@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "support/Latch.h"
 #include <memory>
 #include <stdexcept>
 
@@ -8,6 +7,7 @@
 #include "foundation/SerialQueue.h"
 #include "logging/CapturingLogger.h"
 #include "logging/LgLog.h"
+#include "support/Latch.h"
 
 namespace {
 

@@ -8,24 +8,7 @@
 
 namespace {
 
-// Every test here talks to the shared hub, as the call sites do.
-class LogCallTest : public testing::Test {
-protected:
-    void SetUp() override {
-        savedLevel_ = lgLogLevel.load();
-        LgLog::sharedInstance().addLogger(logger);
-    }
-    void TearDown() override {
-        LgLog::sharedInstance().removeAllLoggers();
-        LgLog::sharedInstance().flushLog();
-        lgLogLevel.store(savedLevel_);
-    }
-
-    std::shared_ptr<CapturingLogger> logger = std::make_shared<CapturingLogger>();
-
-private:
-    std::uint64_t savedLevel_ = 3;
-};
+using LogCallTest = SharedHubTest;
 
 int bump(int& counter) { return ++counter; }
 
