@@ -45,6 +45,8 @@ TEST_F(ThreadPoolTest, JobsAddedFromAJobDoNotWaitForIt) {
     });
     innerRan.get_future().wait();
     release.count_down();
+    // The outer job still holds the latch on this frame until it returns.
+    ThreadPool::async().waitUntilAllOperationsAreFinished();
 }
 
 TEST_F(ThreadPoolTest, AnExceptionInAJobIsLoggedAndThePoolGoesOn) {

@@ -6,19 +6,8 @@
 namespace foundation {
 namespace {
 
-std::string encodeText(std::string_view text) {
-    return base64::encode(
-        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
-
-std::optional<std::string> decodeText(std::string_view text) {
-    const auto data = base64::decode(text);
-    if (!data) return std::nullopt;
-    return std::string(data->begin(), data->end());
-}
-
-TEST(Base64Test, Rfc4648Vectors) {
-    const std::pair<const char*, const char*> vectors[] = {
+TEST(Base64Test, Rfc4648VectorsAndEveryByte) {
+    const std::pair<std::string, std::string> vectors[] = {
         {"", ""},
         {"f", "Zg=="},
         {"fo", "Zm8="},
@@ -28,12 +17,10 @@ TEST(Base64Test, Rfc4648Vectors) {
         {"foobar", "Zm9vYmFy"},
     };
     for (const auto& [plain, encoded] : vectors) {
-        EXPECT_EQ(encodeText(plain), encoded);
-        EXPECT_EQ(decodeText(encoded), plain);
+        const Data bytes(plain.begin(), plain.end());
+        EXPECT_EQ(base64::encode(bytes), encoded);
+        EXPECT_EQ(base64::decode(encoded), bytes);
     }
-}
-
-TEST(Base64Test, AllByteValuesRoundTrip) {
     Data bytes;
     for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(255 - i));
     const std::string text = base64::encode(bytes);
@@ -48,15 +35,12 @@ TEST(Base64Test, RejectsBadCharactersAndPadding) {
     }
 }
 
-TEST(Utf8Test, AcceptsWellFormedText) {
-    EXPECT_TRUE(utf8::isValid(""));
-    EXPECT_TRUE(utf8::isValid("plain"));
-    EXPECT_TRUE(utf8::isValid("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"));  // é € 😀
-    EXPECT_TRUE(utf8::isValid("\xF4\x8F\xBF\xBF"));                      // U+10FFFF
-    EXPECT_TRUE(utf8::isValid(std::string_view("a\0b", 3)));
-}
-
 TEST(Utf8Test, ReplacesEachMaximalInvalidSubsequence) {
+    for (const std::string_view valid :
+         {std::string_view(""), std::string_view("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),
+          std::string_view("\xF4\x8F\xBF\xBF"), std::string_view("a\0b", 3)}) {
+        EXPECT_TRUE(utf8::isValid(valid));
+    }
     const std::string r = "\xEF\xBF\xBD";
     const std::pair<std::string, std::string> cases[] = {
         {"\xC0\xAF", r + r},                  // overlong: C0 is never valid
@@ -77,17 +61,16 @@ TEST(Utf8Test, ReplacesEachMaximalInvalidSubsequence) {
     for (const auto& [input, expected] : cases) {
         EXPECT_FALSE(utf8::isValid(input));
         EXPECT_EQ(utf8::sanitize(input), expected);
-        EXPECT_TRUE(utf8::isValid(utf8::sanitize(input)));
     }
 }
 
 TEST(Utf8Test, Utf16ConversionsHandlePairsAndLoneSurrogates) {
     EXPECT_EQ(utf8::toUtf16("a\xC3\xA9\xF0\x9F\x98\x80"),
               (std::u16string{u'a', 0xE9, 0xD83D, 0xDE00}));
+    EXPECT_EQ(utf8::toUtf16("\xFF"), std::u16string{0xFFFD});
     EXPECT_EQ(utf8::fromUtf16(std::u16string{0xD83D, 0xDE00}), "\xF0\x9F\x98\x80");
     EXPECT_EQ(utf8::fromUtf16(std::u16string{0xD83D, u'x'}), "\xEF\xBF\xBDx");
     EXPECT_EQ(utf8::fromUtf16(std::u16string{0xDE00, 0xD83D}), "\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(utf8::toUtf16("\xFF"), std::u16string{0xFFFD});
 }
 
 }  // namespace

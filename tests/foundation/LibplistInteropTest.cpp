@@ -12,100 +12,62 @@
 namespace foundation {
 namespace {
 
-using testing::bytesOf;
 using testing::k2001;
-using testing::libplistBinary;
-using testing::libplistXml;
+using testing::libplistOutput;
 using testing::own;
-using testing::sharedSample;
+using testing::readOk;
+constexpr auto kBinary = plist::Format::Binary;
+constexpr auto kXml = plist::Format::Xml;
+constexpr auto kI64Min = std::numeric_limits<std::int64_t>::min();
+constexpr auto kI64Max = std::numeric_limits<std::int64_t>::max();
 
-Value readOk(const std::string& bytes, plist::Format expectedFormat) {
-    std::string error;
-    plist::Format format{};
-    auto value = plist::read(bytesOf(bytes), &error, &format);
-    EXPECT_TRUE(value) << error;
-    EXPECT_EQ(format, expectedFormat);
-    return value.value_or(Value());
-}
-
-TEST(LibplistInteropTest, OurReaderReadsLibplistOutput) {
-    const Value binarySample = sharedSample(true);
+// libplist's XML writer truncates dates toward zero, so the XML sample has whole seconds.
+TEST(LibplistInteropTest, EachReadsTheOthersOutput) {
+    const Value binarySample = testing::sharedSample(true);
+    const Value xmlSample = testing::sharedSample(false);
     const auto binaryNode = own(plist::toNode(binarySample));
-    ASSERT_TRUE(binaryNode);
-    EXPECT_EQ(readOk(libplistBinary(binaryNode.get()), plist::Format::Binary), binarySample);
-
-    // libplist's XML writer truncates dates toward zero, so whole seconds here.
-    const Value xmlSample = sharedSample(false);
     const auto xmlNode = own(plist::toNode(xmlSample));
-    ASSERT_TRUE(xmlNode);
-    EXPECT_EQ(readOk(libplistXml(xmlNode.get()), plist::Format::Xml), xmlSample);
-}
+    ASSERT_TRUE(binaryNode && xmlNode);
+    EXPECT_EQ(readOk(libplistOutput(binaryNode.get(), kBinary), kBinary), binarySample);
+    EXPECT_EQ(readOk(libplistOutput(xmlNode.get(), kXml), kXml), xmlSample);
 
-TEST(LibplistInteropTest, LibplistReadsOurOutput) {
-    const Value binarySample = sharedSample(true);
     const auto binary = plist::writeBinary(binarySample);
-    ASSERT_TRUE(binary);
+    const auto xml = plist::writeXml(xmlSample);
+    ASSERT_TRUE(binary && xml);
     plist_t fromBinary = nullptr;
+    plist_t fromXml = nullptr;
     plist_from_bin(reinterpret_cast<const char*>(binary->data()),
                    static_cast<std::uint32_t>(binary->size()), &fromBinary);
-    const auto binaryNode = own(fromBinary);
-    ASSERT_TRUE(binaryNode);
-    EXPECT_EQ(plist::fromNode(binaryNode.get()), binarySample);
-
-    const Value xmlSample = sharedSample(false);
-    const auto xml = plist::writeXml(xmlSample);
-    ASSERT_TRUE(xml);
-    plist_t fromXml = nullptr;
     plist_from_xml(xml->data(), static_cast<std::uint32_t>(xml->size()), &fromXml);
-    const auto xmlNode = own(fromXml);
-    ASSERT_TRUE(xmlNode);
-    EXPECT_EQ(plist::fromNode(xmlNode.get()), xmlSample);
+    const auto ownedBinary = own(fromBinary);
+    const auto ownedXml = own(fromXml);
+    ASSERT_TRUE(fromBinary && fromXml);
+    EXPECT_EQ(plist::fromNode(fromBinary), binarySample);
+    EXPECT_EQ(plist::fromNode(fromXml), xmlSample);
 }
 
-TEST(LibplistInteropTest, UidsReadAsDictionaries) {
-    const auto node = own(plist_new_array());
+TEST(LibplistInteropTest, NodeIntegersAreSigned64BitAndUidsDictionaries) {
+    const auto node = own(plist::toNode(Value::list({kI64Min, -1, kI64Max, 5u})));
+    ASSERT_TRUE(node);
     plist_array_append_item(node.get(), plist_new_uid(7));
-    const Value expected = Value::list({Value::dict({{"CF$UID", 7}})});
-    EXPECT_EQ(readOk(libplistBinary(node.get()), plist::Format::Binary), expected);
+    const Value expected = Value::list({kI64Min, -1, kI64Max, 5, Value::dict({{"CF$UID", 7}})});
     EXPECT_EQ(plist::fromNode(node.get()), expected);
+    EXPECT_EQ(readOk(libplistOutput(node.get(), kBinary), kBinary), expected);
+    EXPECT_EQ(readOk(libplistOutput(node.get(), kXml), kXml), expected);
 }
 
-// Dates cross libplist as int32 seconds and microseconds; check both directions against
-// libplist's binary form, which holds the exact double.
+// Dates cross libplist as int32 seconds toward zero plus unsigned microseconds; check both
+// directions against libplist's binary form, which holds the exact double.
 TEST(LibplistInteropTest, NodeDatesKeepTheirSignAndFraction) {
     for (const double since2001 :
          {-99.25, -0.25, 0.25, -1.0, 0.0, 1.5, -2147483648.0, 2147483647.75, -1234567.000001}) {
-        const Value date(Date{k2001 + since2001});
-        const auto node = own(plist::toNode(Value::list({date})));
+        const auto node = own(plist::toNode(Value::list({Date{k2001 + since2001}})));
         ASSERT_TRUE(node) << since2001;
-        const Value viaBinary = readOk(libplistBinary(node.get()), plist::Format::Binary);
+        const Value viaBinary = readOk(libplistOutput(node.get(), kBinary), kBinary);
         EXPECT_NEAR(viaBinary[0].date()->secondsSince1970 - k2001, since2001, 2e-6) << since2001;
-        EXPECT_NEAR(plist::fromNode(node.get())[0].date()->secondsSince1970 - k2001, since2001,
-                    2e-6)
-            << since2001;
+        const Value viaNode = plist::fromNode(node.get());
+        EXPECT_NEAR(viaNode[0].date()->secondsSince1970 - k2001, since2001, 2e-6) << since2001;
     }
-
-    // libplist's own convention: seconds toward zero, microseconds without sign.
-    const auto negative = own(plist_new_date(-100, 750000));  // -99.25 s
-    std::int32_t seconds = 0;
-    std::int32_t micro = 0;
-    plist_get_date_val(negative.get(), &seconds, &micro);
-    EXPECT_EQ(seconds, -99);
-    EXPECT_EQ(micro, 250000);
-    EXPECT_EQ(plist::fromNode(negative.get()), Value(Date{k2001 - 99.25}));
-    EXPECT_EQ(plist::fromNode(own(plist_new_date(-1, 750000)).get()), Value(Date{k2001 - 0.25}));
-    EXPECT_EQ(plist::fromNode(own(plist_new_date(0, 250000)).get()), Value(Date{k2001 + 0.25}));
-}
-
-TEST(LibplistInteropTest, NodeIntegersAreSigned64Bit) {
-    const Value value = Value::list({std::numeric_limits<std::int64_t>::min(), -1,
-                                     std::numeric_limits<std::int64_t>::max(), 5u});
-    const auto node = own(plist::toNode(value));
-    ASSERT_TRUE(node);
-    const Value expected = Value::list({std::numeric_limits<std::int64_t>::min(), -1,
-                                        std::numeric_limits<std::int64_t>::max(), 5});
-    EXPECT_EQ(plist::fromNode(node.get()), expected);
-    EXPECT_EQ(readOk(libplistXml(node.get()), plist::Format::Xml), expected);
 }
 
 TEST(LibplistInteropTest, ToNodeRefusesWhatLibplistWouldCorrupt) {
@@ -122,9 +84,7 @@ TEST(LibplistInteropTest, ToNodeRefusesWhatLibplistWouldCorrupt) {
     };
     for (const Value& value : refused) EXPECT_EQ(plist::toNode(value), nullptr);
     EXPECT_TRUE(plist::fromNode(nullptr).isNil());
-}
 
-TEST(LibplistInteropTest, NodeTextIsValidUtf8) {
     const auto node = own(plist::toNode(Value::dict({{"k\xFF", "v\xC0"}})));
     ASSERT_TRUE(node);
     EXPECT_EQ(plist::fromNode(node.get()), Value::dict({{"k\xEF\xBF\xBD", "v\xEF\xBF\xBD"}}));

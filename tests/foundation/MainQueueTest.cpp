@@ -9,36 +9,12 @@
 
 #include "support/MainLoop.h"
 
-namespace foundation {
-namespace {
+using namespace foundation;
 
-TEST(MainQueue, SyncFromWorkerRunsOnMainThreadWhileTheLoopRuns) {
-    std::atomic<bool> ranOnMain = false;
-    std::atomic<bool> returned = false;
+TEST(MainQueue, SyncFromAWorkerRunsOnTheMainThreadAndPassesExceptionsBack) {
+    std::atomic<bool> ranOnMain = false, caught = false, returned = false;
     std::thread worker([&] {
         MainQueue::sync([&] { ranOnMain = MainQueue::isMainThread(); });
-        returned = true;
-    });
-    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return returned.load(); }));
-    worker.join();
-    EXPECT_TRUE(ranOnMain);
-}
-
-TEST(MainQueue, SyncOnMainThreadRunsInlineWithoutTheLoop) {
-    bool ran = false;
-    MainQueue::sync([&] {
-        // A nested sync on the main thread must not wait for the loop either.
-        MainQueue::sync([&] { ran = true; });
-    });
-    EXPECT_TRUE(ran);
-}
-
-TEST(MainQueue, ExceptionInSyncJobReachesTheCaller) {
-    EXPECT_THROW(MainQueue::sync([] { throw std::runtime_error("inline"); }), std::runtime_error);
-
-    std::atomic<bool> caught = false;
-    std::atomic<bool> returned = false;
-    std::thread worker([&] {
         try {
             MainQueue::sync([] { throw std::runtime_error("hop"); });
         } catch (const std::runtime_error& e) {
@@ -48,7 +24,15 @@ TEST(MainQueue, ExceptionInSyncJobReachesTheCaller) {
     });
     EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return returned.load(); }));
     worker.join();
+    EXPECT_TRUE(ranOnMain);
     EXPECT_TRUE(caught);
+}
+
+TEST(MainQueue, SyncOnTheMainThreadRunsInlineWithoutTheLoop) {
+    bool ran = false;
+    MainQueue::sync([&] { MainQueue::sync([&] { ran = true; }); });  // nested, too
+    EXPECT_TRUE(ran);
+    EXPECT_THROW(MainQueue::sync([] { throw std::runtime_error("inline"); }), std::runtime_error);
 }
 
 TEST(MainQueue, AsyncJobsRunInOrderAndSurviveAThrowingJob) {
@@ -62,10 +46,6 @@ TEST(MainQueue, AsyncJobsRunInOrderAndSurviveAThrowingJob) {
     worker.join();
     testing::internal::CaptureStderr();
     EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return order.size() == 50; }));
-    const std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_NE(errors.find("lost"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("lost"), std::string::npos);
     for (int i = 0; i < 50; ++i) ASSERT_EQ(order[i], i);
 }
-
-}  // namespace
-}  // namespace foundation

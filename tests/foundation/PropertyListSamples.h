@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <plist/plist.h>
 
 #include <limits>
@@ -7,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "foundation/Value.h"
+#include "foundation/PropertyList.h"
 
 namespace foundation::testing {
 
@@ -16,80 +17,73 @@ inline constexpr double k2001 = 978307200.0;
 
 // One of every kind that libplist 2.2 also keeps intact: integers within int64, dates from
 // 1933 to 2069 to the microsecond, no control characters (its XML writer drops them).
-// Dates hold whole seconds unless `fractionalDates`.
 inline Value sharedSample(bool fractionalDates) {
     const double fraction = fractionalDates ? 0.25 : 0;
     Dictionary many;
-    Array long_list;
+    Array longList;
     for (int i = 0; i < 40; ++i) {
         many.emplace("key " + std::to_string(i), i * 1000);
-        long_list.push_back(Value(i % 2 == 0 ? Value("same") : Value(i)));
+        longList.push_back(i % 2 == 0 ? Value("same") : Value(i));
     }
     Data blob;
     for (int i = 0; i < 300; ++i) blob.push_back(static_cast<std::uint8_t>(i * 7));
-
     return Value::dict({
         {"int64 min", std::numeric_limits<std::int64_t>::min()},
         {"int64 max", std::numeric_limits<std::int64_t>::max()},
-        {"minus one", -1},
-        {"zero", 0},
-        {"one", 1},
-        {"byte edges", Value::list({255, 256, 65535, 65536, 4294967295LL, 4294967296LL})},
+        {"small ints", Value::list({-1, 0, 1, 255, 256, 65535, 65536, 4294967295LL, 4294967296LL})},
         {"true", true},
         {"false", false},
-        {"real", 0.1},
-        {"negative real", -1234.5e-10},
-        {"huge real", 1.7976931348623157e308},
+        {"reals", Value::list({0.1, -1234.5e-10, 1.7976931348623157e308})},
         {"ascii", "plain <&> \"text\" 'here'"},
         {"non-ascii", "h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80"},
         {"\xC3\xBC"
          "ber key",
          "value"},
-        {"", "empty key"},
-        {"empty string", ""},
+        {"", ""},
         {"data", blob},
-        {"short data", Data{0, 1, 2}},
         {"empty data", Data{}},
-        {"date 1969", Date{-1234567.0 - fraction}},
-        {"date 1933", Date{k2001 - 2147483648.0 + fraction}},
-        {"date 2001", Date{k2001}},
-        {"date 2038", Date{2147483648.0 + fraction}},
-        {"empty array", Value(Array{})},
-        {"empty dict", Value(Dictionary{})},
+        {"dates", Value::list({Date{-1234567.0 - fraction}, Date{k2001 - 2147483648.0 + fraction},
+                               Date{k2001}, Date{2147483648.0 + fraction}})},
+        {"empty containers", Value::list({Value(Array{}), Value(Dictionary{})})},
         {"many", Value(std::move(many))},
-        {"long list", Value(std::move(long_list))},
+        {"long list", Value(std::move(longList))},
         {"nested", Value::list({Value::list({Value::dict({{"deep", Value::list({1})}})})})},
     });
 }
 
-// Owns a libplist node.
 using NodePtr = std::unique_ptr<void, decltype(&plist_free)>;
 inline NodePtr own(plist_t node) {
     return NodePtr(node, plist_free);
 }
 
-// libplist's own serialisations. Outputs must start zeroed: libplist 2.2 leaves them
-// untouched when it fails.
-inline std::string libplistBinary(plist_t node) {
+// libplist's own binary or XML form. The output starts zeroed: libplist 2.2 leaves it alone
+// when it fails.
+inline std::string libplistOutput(plist_t node, plist::Format format) {
+    const bool binary = format == plist::Format::Binary;
     char* bytes = nullptr;
     std::uint32_t length = 0;
-    plist_to_bin(node, &bytes, &length);
+    binary ? plist_to_bin(node, &bytes, &length) : plist_to_xml(node, &bytes, &length);
     std::string out = bytes ? std::string(bytes, length) : std::string();
-    plist_to_bin_free(bytes);
+    binary ? plist_to_bin_free(bytes) : plist_to_xml_free(bytes);
     return out;
 }
 
-inline std::string libplistXml(plist_t node) {
-    char* text = nullptr;
-    std::uint32_t length = 0;
-    plist_to_xml(node, &text, &length);
-    std::string out = text ? std::string(text, length) : std::string();
-    plist_to_xml_free(text);
-    return out;
+// What `bytes` hold; they must read, and in the given form.
+inline Value readOk(std::string_view bytes, plist::Format expected) {
+    std::string error;
+    plist::Format format{};
+    auto value = plist::read(bytes, &error, &format);
+    EXPECT_TRUE(value) << error;
+    EXPECT_EQ(format, expected);
+    return value.value_or(Value());
 }
 
-inline std::span<const std::uint8_t> bytesOf(const std::string& text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+// The error for a text that must not read.
+inline std::string failure(std::string_view text) {
+    std::string error;
+    EXPECT_FALSE(plist::read(text, &error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+    return error;
 }
 
 }  // namespace foundation::testing

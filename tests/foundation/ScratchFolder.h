@@ -12,10 +12,8 @@ namespace foundationtest {
 // A fresh folder under the temporary directory, removed with everything in it.
 class ScratchFolder {
 public:
-    ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orvandel-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        path_ = pattern;
+    ScratchFolder() : path_((std::filesystem::temp_directory_path() / "orvandel-XXXXXX").string()) {
+        if (mkdtemp(path_.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
     }
     ~ScratchFolder() {
         std::error_code ignored;

@@ -8,59 +8,45 @@
 namespace foundation {
 namespace {
 
-TEST(ValueTest, CopiesOfContainersAreIndependent) {
+TEST(ValueTest, CopiesAndMovesOfContainersAreIndependent) {
     Value original = Value::dict({{"list", Value::list({1, "two"})}, {"n", 3}});
     Value copy = original;
     copy.set("n", 4);
     Value inner = copy["list"];
     inner.append(3.5);
     copy.set("list", inner);
-
-    EXPECT_EQ(original["n"], Value(3));
-    EXPECT_EQ(original["list"].size(), 2u);
+    EXPECT_EQ(original, Value::dict({{"list", Value::list({1, "two"})}, {"n", 3}}));
     EXPECT_EQ(copy["list"].size(), 3u);
 
     Value assigned;
-    assigned = original;
-    EXPECT_EQ(assigned, original);
-    // Assigning a part of a value to that value.
-    assigned = assigned["list"];
-    EXPECT_EQ(assigned, Value::list({1, "two"}));
-}
+    assigned = copy;
+    assigned = assigned["list"];  // a value assigned one of its own elements
+    EXPECT_EQ(assigned, Value::list({1, "two", 3.5}));
 
-TEST(ValueTest, MovedFromContainerReadsAsEmptyAndStaysUsable) {
-    Value a = Value::list({1, 2});
-    Value b = std::move(a);
-    EXPECT_EQ(b.size(), 2u);
+    Value moved = std::move(assigned);
+    EXPECT_EQ(moved.size(), 3u);
     // NOLINTNEXTLINE(bugprone-use-after-move): the moved-from state must be safe to use.
-    const Value copy = a;
-    EXPECT_TRUE(copy.isArray());
-    EXPECT_EQ(copy.size(), 0u);
-    a.append(7);
-    EXPECT_EQ(a, Value::list({7}));
+    EXPECT_EQ(Value(assigned), Value(Array{}));
+    assigned.append(7);
+    EXPECT_EQ(assigned, Value::list({7}));
 }
 
 TEST(ValueTest, EqualityIsStrictAboutKinds) {
-    EXPECT_NE(Value(5), Value(5u));
-    EXPECT_NE(Value(true), Value(1));
-    EXPECT_NE(Value(0), Value(false));
-    EXPECT_NE(Value(1.0), Value(1));
-    EXPECT_NE(Value(), Value::null());
-    EXPECT_NE(Value("a"), Value(Data{'a'}));
-    EXPECT_NE(Value(Date{5}), Value(5.0));
+    const std::pair<Value, Value> different[] = {
+        {Value(5), Value(5u)},        {Value(true), Value(1)},
+        {Value(0), Value(false)},     {Value(1.0), Value(1)},
+        {Value(), Value::null()},     {Value("a"), Value(Data{'a'})},
+        {Value(Date{5}), Value(5.0)}, {Value::dict({{"a", 1}}), Value::dict({{"a", 1u}})},
+    };
+    for (const auto& [a, b] : different) EXPECT_NE(a, b);
     EXPECT_EQ(Value(std::nan("")), Value(std::nan("")));
-    EXPECT_NE(Value::dict({{"a", 1}}), Value::dict({{"a", 1u}}));
     EXPECT_EQ(Value::dict({{"a", Value::list({Value::null()})}}),
               Value::dict({{"a", Value::list({Value::null()})}}));
-}
 
-TEST(ValueTest, IntegerConstructorsKeepSignedness) {
     EXPECT_TRUE(Value(std::int8_t{-1}).int64());
     EXPECT_TRUE(Value(std::uint16_t{1}).uint64());
     EXPECT_TRUE(Value(std::size_t{1}).uint64());
-    EXPECT_TRUE(Value(true).isBool());
     EXPECT_FALSE(Value(true).isNumber());
-    EXPECT_TRUE(Value(1.5).isNumber());
 }
 
 TEST(ValueTest, NumericReadingsSaturateAndTruncate) {
@@ -71,14 +57,11 @@ TEST(ValueTest, NumericReadingsSaturateAndTruncate) {
     EXPECT_EQ(Value(true).toInt64(), 1);
     EXPECT_EQ(Value(u64max).toInt64(), i64max);
     EXPECT_EQ(Value(-2.9).toInt64(), -2);
-    EXPECT_EQ(Value(1e300).toInt64(), i64max);
     EXPECT_EQ(Value(-1e300).toInt64(), i64min);
     EXPECT_EQ(Value(9223372036854775808.0).toInt64(), i64max);
     EXPECT_EQ(Value(std::nan("")).toInt64(), 0);
 
-    EXPECT_EQ(Value(-5).toUInt64(), 0u);
     EXPECT_EQ(Value(i64min).toUInt64(), 0u);
-    EXPECT_EQ(Value(1e300).toUInt64(), u64max);
     EXPECT_EQ(Value(18446744073709551616.0).toUInt64(), u64max);
     EXPECT_EQ(Value(-0.5).toUInt64(), 0u);
 
@@ -92,41 +75,32 @@ TEST(ValueTest, NumericReadingsSaturateAndTruncate) {
     EXPECT_FALSE(Value(Date{1}).toDouble());
 }
 
-TEST(ValueTest, LookupsGiveNilForMissingOrWrongKind) {
+TEST(ValueTest, LookupsGiveNilAndSetOrAppendNeverStoreNil) {
     const Value d = Value::dict({{"a", Value::null()}, {"b", 1}});
     EXPECT_TRUE(d["a"].isNull());
     EXPECT_TRUE(d["missing"].isNil());
     EXPECT_TRUE(d["a"]["deeper"].isNil());
     EXPECT_TRUE(d[std::size_t{0}].isNil());
-
     const Value list = Value::list({"x"});
-    EXPECT_EQ(list[0], Value("x"));
     EXPECT_TRUE(list[1].isNil());
     EXPECT_TRUE(list["x"].isNil());
     EXPECT_EQ(Value(5).stringOr("none"), "none");
     EXPECT_EQ(list[0].stringOr("none"), "x");
-    EXPECT_EQ(Value("h\xC3\xA9").size(), 3u);  // bytes, not characters
-}
 
-TEST(ValueTest, SetAndAppendNeverStoreNil) {
-    Value d;
-    d.set("a", 1);
-    d.set("b", Value::null());
-    EXPECT_EQ(d.size(), 2u);
-    d.set("a", Value());
-    EXPECT_EQ(d, Value::dict({{"b", Value::null()}}));
-
-    Value list;
-    list.append(Value());
-    EXPECT_TRUE(list.isArray());
-    list.append(Value::null());
-    EXPECT_EQ(list.size(), 1u);
-
+    Value dict;
+    dict.set("a", 1);
+    dict.set("b", Value::null());
+    dict.set("a", Value());
+    EXPECT_EQ(dict, Value::dict({{"b", Value::null()}}));
+    Value array;
+    array.append(Value());
+    EXPECT_TRUE(array.isArray());
+    array.append(Value::null());
+    EXPECT_EQ(array, Value::list({Value::null()}));
     Value text("x");
     text.set("a", 1);
     text.append(1);
     EXPECT_EQ(text, Value("x"));
-
     EXPECT_EQ(Value::dict({{"gone", Value()}, {"kept", 0}}).size(), 1u);
     EXPECT_EQ(Value::list({Value(), 1}).size(), 1u);
     EXPECT_EQ(Value(Array{Value(), Value()}).size(), 0u);
