@@ -37,8 +37,10 @@ inline int runWithBaselines(int argc, char** argv,
     for (const auto& [ours, baseline] : pairs) {
         auto a = reporter.realTimes.find(ours);
         auto b = reporter.realTimes.find(baseline);
-        if (a == reporter.realTimes.end() || b == reporter.realTimes.end() || b->second <= 0) continue;
-        std::printf("ratio %s / %s = %.2f\n", ours.c_str(), baseline.c_str(), a->second / b->second);
+        if (a == reporter.realTimes.end() || b == reporter.realTimes.end() || b->second <= 0)
+            continue;
+        std::printf("ratio %s / %s = %.2f\n", ours.c_str(), baseline.c_str(),
+                    a->second / b->second);
     }
     benchmark::Shutdown();
     return 0;

@@ -21,7 +21,9 @@ struct NullLogger : LgAbstractLogger {
     void logMessage(const LgLogMessage& message) override { benchmark::DoNotOptimize(&message); }
 };
 
-[[gnu::noinline]] void plainFunction(int value) { benchmark::DoNotOptimize(value); }
+[[gnu::noinline]] void plainFunction(int value) {
+    benchmark::DoNotOptimize(value);
+}
 
 void BM_PlainFunctionCall(benchmark::State& state) {
     int i = 0;
@@ -95,8 +97,8 @@ BENCHMARK(BM_BareThreadHandOff)->Arg(1000)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    return bench::runWithBaselines(
-        argc, argv,
-        {{"BM_DisabledLogCall", "BM_PlainFunctionCall"},
-         {"BM_EnabledLogCallIntoNullLogger/1000/real_time", "BM_BareThreadHandOff/1000/real_time"}});
+    return bench::runWithBaselines(argc, argv,
+                                   {{"BM_DisabledLogCall", "BM_PlainFunctionCall"},
+                                    {"BM_EnabledLogCallIntoNullLogger/1000/real_time",
+                                     "BM_BareThreadHandOff/1000/real_time"}});
 }

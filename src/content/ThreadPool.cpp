@@ -14,7 +14,8 @@ foundation::OperationQueue& ThreadPool::async() {
 void ThreadPool::addAsyncJobWithBlock(std::function<void()> job) {
     auto& queue = async();
     // The count the platform reports for "no limit" is -1, shown unsigned.
-    LogInfo("***** max operations: {}", static_cast<std::uint64_t>(queue.maxConcurrentOperationCount()));
+    LogInfo("***** max operations: {}",
+            static_cast<std::uint64_t>(queue.maxConcurrentOperationCount()));
     LogInfo("***** Operations in queue: {}", queue.queuedCount());
     LogInfo("***** Operations : {}", queue.operationCount());
     queue.addOperation([job = std::move(job)] {

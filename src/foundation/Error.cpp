@@ -9,6 +9,8 @@ std::string Error::description() const {
 }
 
 NamedException::NamedException(std::string name, std::string reason)
-    : std::runtime_error(name + ": " + reason), name_(std::move(name)), reason_(std::move(reason)) {}
+    : std::runtime_error(name + ": " + reason),
+      name_(std::move(name)),
+      reason_(std::move(reason)) {}
 
 }  // namespace foundation

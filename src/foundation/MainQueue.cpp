@@ -25,7 +25,9 @@ gboolean runJob(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
-void deleteJob(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+void deleteJob(gpointer data) {
+    delete static_cast<std::function<void()>*>(data);
+}
 
 }  // namespace
 
@@ -36,7 +38,9 @@ void MainQueue::bindToCurrentThread() {
     QueueLabel::setForCurrentThread(QueueLabel::kMainThread);
 }
 
-bool MainQueue::isMainThread() { return g_main_context_is_owner(g_main_context_default()); }
+bool MainQueue::isMainThread() {
+    return g_main_context_is_owner(g_main_context_default());
+}
 
 void MainQueue::async(std::function<void()> job) {
     auto* boxed = new std::function<void()>(std::move(job));

@@ -6,8 +6,12 @@ namespace {
 thread_local std::string_view currentLabel;
 }
 
-void QueueLabel::setForCurrentThread(std::string_view label) { currentLabel = label; }
+void QueueLabel::setForCurrentThread(std::string_view label) {
+    currentLabel = label;
+}
 
-std::string_view QueueLabel::current() { return currentLabel; }
+std::string_view QueueLabel::current() {
+    return currentLabel;
+}
 
 }  // namespace foundation

@@ -40,7 +40,19 @@ using Dictionary = std::map<std::string, Value, std::less<>>;
 // (property lists). Numbers keep whether they are boolean, signed, unsigned or floating.
 class Value {
 public:
-    enum class Kind { Nil, Null, Boolean, Int64, UInt64, Double, String, Data, Date, Array, Dictionary };
+    enum class Kind {
+        Nil,
+        Null,
+        Boolean,
+        Int64,
+        UInt64,
+        Double,
+        String,
+        Data,
+        Date,
+        Array,
+        Dictionary
+    };
 
     Value() = default;
     static Value null() { return Value(Null{}); }
@@ -49,11 +61,10 @@ public:
     Value(Null) : storage_(Null{}) {}
     Value(bool b) : storage_(b) {}
     template <std::signed_integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-    Value(T v) : storage_(static_cast<std::int64_t>(v)) {}
+    requires(!std::same_as<T, bool> && !std::same_as<T, char>) Value(T v)
+        : storage_(static_cast<std::int64_t>(v)) {}
     template <std::unsigned_integral T>
-        requires(!std::same_as<T, bool>)
-    Value(T v) : storage_(static_cast<std::uint64_t>(v)) {}
+    requires(!std::same_as<T, bool>) Value(T v) : storage_(static_cast<std::uint64_t>(v)) {}
     Value(double d) : storage_(d) {}
     Value(const char* s) : storage_(std::string(s)) {}
     Value(std::string s) : storage_(std::move(s)) {}

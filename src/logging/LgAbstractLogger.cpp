@@ -13,9 +13,13 @@ LgAbstractLogger::LgAbstractLogger(std::string loggerName)
 
 void LgAbstractLogger::logMessage(const LgLogMessage&) {}
 
-bool LgAbstractLogger::isOnGlobalLoggingQueue() const { return LgLog::loggingQueue().isCurrent(); }
+bool LgAbstractLogger::isOnGlobalLoggingQueue() const {
+    return LgLog::loggingQueue().isCurrent();
+}
 
-bool LgAbstractLogger::isOnInternalLoggerQueue() const { return loggerQueue_->isCurrent(); }
+bool LgAbstractLogger::isOnInternalLoggerQueue() const {
+    return loggerQueue_->isCurrent();
+}
 
 // Both queues wait on each other in the calls below: from either one they would deadlock.
 void LgAbstractLogger::checkConfigurationAccess() const {

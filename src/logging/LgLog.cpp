@@ -12,7 +12,9 @@ namespace {
 
 constexpr const char* kInconsistency = "NSInternalInconsistencyException";
 
-void flushSharedHubAtExit() { LgLog::sharedInstance().flushLog(); }
+void flushSharedHubAtExit() {
+    LgLog::sharedInstance().flushLog();
+}
 
 // A logger that throws must not take the logging queue down with it.
 void callLogger(LgLogger& logger, const LgLogMessage& message) {
@@ -116,8 +118,9 @@ void LgLog::addLogger(std::shared_ptr<LgLogger> logger) {
 
 void LgLog::addLogger(std::shared_ptr<LgLogger> logger, std::uint64_t level) {
     if (!logger) return;
-    loggingQueue().async(
-        [this, logger = std::move(logger), level]() mutable { addLoggerOnQueue(std::move(logger), level); });
+    loggingQueue().async([this, logger = std::move(logger), level]() mutable {
+        addLoggerOnQueue(std::move(logger), level);
+    });
 }
 
 void LgLog::addLoggerOnQueue(std::shared_ptr<LgLogger> logger, std::uint64_t level) {

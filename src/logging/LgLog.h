@@ -45,16 +45,16 @@ public:
     // Formats and queues a record on the shared hub. Synchronous queueing (errors)
     // returns once every admitting logger has taken the record.
     template <typename... Args>
-    static void log(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::int64_t context,
-                    const char* file, const char* function, std::uint64_t line, std::any tag,
-                    fmt::format_string<Args...> format, Args&&... args) {
-        sharedInstance().logMessage(asynchronous,
-                                    fmt::format(format, std::forward<Args>(args)...), level,
-                                    flag, context, file, function, line, std::move(tag));
+    static void log(bool asynchronous, std::uint64_t level, std::uint64_t flag,
+                    std::int64_t context, const char* file, const char* function,
+                    std::uint64_t line, std::any tag, fmt::format_string<Args...> format,
+                    Args&&... args) {
+        sharedInstance().logMessage(asynchronous, fmt::format(format, std::forward<Args>(args)...),
+                                    level, flag, context, file, function, line, std::move(tag));
     }
-    void logMessage(bool asynchronous, std::string message, std::uint64_t level,
-                    std::uint64_t flag, std::int64_t context, const char* file,
-                    const char* function, std::uint64_t line, std::any tag);
+    void logMessage(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
+                    std::int64_t context, const char* file, const char* function,
+                    std::uint64_t line, std::any tag);
     void log(bool asynchronous, LgLogMessage message);
     void queueLogMessage(LgLogMessage message, bool asynchronous);
 

@@ -28,13 +28,13 @@ void emit(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::strin
 
 }  // namespace logcall
 
-#define LG_LOG_CALL(asynchronous, flag, word, ...)                                          \
-    do {                                                                                    \
-        const std::uint64_t lgCallLevel_ = ::lgLogLevel.load(std::memory_order_relaxed);    \
-        if (lgCallLevel_ & (flag)) {                                                        \
-            ::logcall::emit((asynchronous), lgCallLevel_, (flag), (word), __FILE__,         \
-                            __PRETTY_FUNCTION__, __LINE__, __VA_ARGS__);                    \
-        }                                                                                   \
+#define LG_LOG_CALL(asynchronous, flag, word, ...)                                       \
+    do {                                                                                 \
+        const std::uint64_t lgCallLevel_ = ::lgLogLevel.load(std::memory_order_relaxed); \
+        if (lgCallLevel_ & (flag)) {                                                     \
+            ::logcall::emit((asynchronous), lgCallLevel_, (flag), (word), __FILE__,      \
+                            __PRETTY_FUNCTION__, __LINE__, __VA_ARGS__);                 \
+        }                                                                                \
     } while (0)
 
 #define LogError(...) LG_LOG_CALL(false, ::LgLogFlagError, "ERROR", __VA_ARGS__)

@@ -56,8 +56,9 @@ TEST_F(ThreadPoolTest, AnExceptionInAJobIsLoggedAndThePoolGoesOn) {
     later.get_future().wait();
     ThreadPool::async().waitUntilAllOperationsAreFinished();
     LgLog::sharedInstance().flushLog();
-    EXPECT_EQ(logger->texts(), std::vector<std::string>{
-                                   "[ERROR] background job ended with an exception: device vanished"});
+    EXPECT_EQ(logger->texts(),
+              std::vector<std::string>{
+                  "[ERROR] background job ended with an exception: device vanished"});
 }
 
 }  // namespace

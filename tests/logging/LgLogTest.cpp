@@ -111,8 +111,9 @@ TEST(LgLogDiscipline, FlushFromTheLoggingQueueIsRefused) {
             reason = e.reason();
         }
     });
-    EXPECT_EQ(reason,
-              "This method shouldn't be run on the logging thread/queue that make flush fast enough");
+    EXPECT_EQ(
+        reason,
+        "This method shouldn't be run on the logging thread/queue that make flush fast enough");
 }
 
 struct NamedFormatter : LgLogFormatter {

@@ -10,7 +10,9 @@ namespace {
 
 using LogCallTest = SharedHubTest;
 
-int bump(int& counter) { return ++counter; }
+int bump(int& counter) {
+    return ++counter;
+}
 
 TEST_F(LogCallTest, DisabledCallsEvaluateNothingAndEnabledOnesCarryTheirLevelWord) {
     SetLogLevel(3);
@@ -23,7 +25,8 @@ TEST_F(LogCallTest, DisabledCallsEvaluateNothingAndEnabledOnesCarryTheirLevelWor
     LogError("failed: {}", "disk");
     LgLog::sharedInstance().flushLog();
     EXPECT_EQ(evaluated, 1);
-    EXPECT_EQ(logger->texts(), (std::vector<std::string>{"[WARN] warned 1 times", "[ERROR] failed: disk"}));
+    EXPECT_EQ(logger->texts(),
+              (std::vector<std::string>{"[WARN] warned 1 times", "[ERROR] failed: disk"}));
 
     SetLogLevel(-1);
     LogInfo("plain {}", 7);

@@ -10,7 +10,8 @@ bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::millisecon
     const auto deadline = std::chrono::steady_clock::now() + limit;
     // A periodic wake-up so that `done` is re-checked even when it is made true by
     // another thread without posting to the loop.
-    guint tick = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    guint tick = g_timeout_add(
+        5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             g_source_remove(tick);
