@@ -1,0 +1,99 @@
+#include "content/RequestResponseHandler.h"
+
+#include <exception>
+
+#include <fmt/format.h>
+
+namespace content {
+namespace {
+
+// The method table: HEAD tries its own operation, then GET.
+std::vector<RequestResponseHandler::Operation> operationsFor(const std::string& method) {
+    using Op = RequestResponseHandler::Operation;
+    std::string lower;
+    for (char c : method) lower += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    if (lower == "head") return {Op::Head, Op::Get};
+    if (lower == "get") return {Op::Get};
+    if (lower == "post") return {Op::Post};
+    return {};
+}
+
+std::shared_ptr<HTTPURLResponse> statusOnly(const URLRequest& request, std::int64_t status) {
+    return std::make_shared<MyHttpURLResponse>(request.url, status);
+}
+
+}  // namespace
+
+void RequestResponseHandler::stop() {
+    std::lock_guard guard(lock_);
+    stopped_ = true;
+}
+
+bool RequestResponseHandler::stopped() const {
+    std::lock_guard guard(lock_);
+    return stopped_;
+}
+
+std::shared_ptr<HTTPURLResponse> RequestResponseHandler::respond(const URLRequest& request,
+                                                                 SchemeTask& task) {
+    for (Operation op : operationsFor(request.httpMethod)) {
+        if (!implements(op)) continue;
+        // The page would wait for ever on a request that is never finished, so a responder
+        // with nothing to say, or one that fails, still gets an answer.
+        try {
+            std::shared_ptr<HTTPURLResponse> response;
+            switch (op) {
+                case Operation::Head: response = headResponse(request, task); break;
+                case Operation::Get: response = getResponse(request, task); break;
+                case Operation::Post: response = postResponse(request, task); break;
+            }
+            return response ? response : statusOnly(request, 500);
+        } catch (const std::exception& e) {
+            fmt::print(stderr, "responder for {} failed: {}\n", request.url.path(), e.what());
+        } catch (...) {
+            fmt::print(stderr, "responder for {} failed\n", request.url.path());
+        }
+        return statusOnly(request, 500);
+    }
+    return statusOnly(request, 405);
+}
+
+void RequestResponseHandler::handle(const URLRequest& request,
+                                    const std::shared_ptr<SchemeTask>& task,
+                                    const std::function<void()>& finish) {
+    deliver(respond(request, *task), *task);
+    if (finish) finish();
+}
+
+void RequestResponseHandler::deliver(const std::shared_ptr<HTTPURLResponse>& response,
+                                     SchemeTask& task) {
+    const foundation::Data* body = nullptr;
+    if (auto* mine = dynamic_cast<MyHttpURLResponse*>(response.get())) {
+        auto& headers = mine->allHeaderFields();
+        headers.set("Access-Control-Allow-Origin", "*");
+        headers.set("Access-Control-Allow-Methods", "*");
+        if (!mine->data().empty()) body = &mine->data();
+        if (!headers.contains("Content-Type") && !mine->MIMEType().empty()) {
+            headers.set("Content-Type", mine->MIMEType());
+        }
+        // Every answer states its length, an empty one too, so the page never waits for
+        // more.
+        if (!headers.contains("Content-Length")) {
+            headers.set("Content-Length", std::to_string(body ? body->size() : 0));
+        }
+    }
+    const HTTPURLResponse head(response->url(), response->statusCode(), "HTTP/1.1",
+                               response->allHeaderFields());
+    try {
+        if (stopped()) return;
+        task.didReceiveResponse(head);
+        if (body && !stopped()) task.didReceiveData(*body);
+        if (!stopped()) task.didFinish();
+    } catch (const std::exception& e) {
+        fmt::print(stderr, "{}\n", e.what());
+    } catch (...) {
+        fmt::print(stderr, "delivering a response failed\n");
+    }
+}
+
+}  // namespace content

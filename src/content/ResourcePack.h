@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/Value.h"
+
+namespace content {
+
+// The resource pack holds the web application in one file (little-endian, packed):
+//   "RES" 0 x | int16 signature length | signature | uint32 body length | int32 file count
+//   | per file: uint32 size, int16 name length, enciphered UTF-8 name | enciphered body
+// The deciphered body is one gzip stream; inflated, it is every file's contents in record
+// order without gaps. The signature covers the MD5 digest of the deciphered body.
+namespace ResourcePack {
+
+inline constexpr char kMagic[4] = {'R', 'E', 'S', '\0'};
+inline constexpr std::size_t kMagicLength = 5;
+// The password the program's own pack is enciphered with.
+inline constexpr std::string_view kPassword = "pelmor";
+
+struct Record {
+    std::string name;
+    std::uint64_t offset = 0;  // in the inflated body
+    std::uint32_t size = 0;
+};
+
+struct Layout {
+    foundation::Data signature;
+    foundation::Data body;  // deciphered (the gzip stream)
+    std::vector<Record> records;
+};
+
+// XOR with the password's bytes, restarting at index 0 for each call. The same call
+// enciphers and deciphers; an empty password leaves the data as it is.
+void cipherdata(std::span<std::uint8_t> data, std::string_view password);
+
+// Reads the layout and deciphers names and body. nullopt for a bad magic, a short header,
+// a negative length, a name or body running past the end, or a name that is not UTF-8.
+std::optional<Layout> parse(std::span<const std::uint8_t> pack, std::string_view password);
+
+}  // namespace ResourcePack
+}  // namespace content

@@ -1,0 +1,154 @@
+#include "content/StaticFileResponse.h"
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "content/MySettings.h"
+#include "content/PathText.h"
+#include "content/ResourcePack.h"
+#include "data/ZipHelper/ZipHelper.h"
+#include "data/helpers/NSDataHashing.h"
+#include "data/helpers/NSStringHelpers.h"
+#include "foundation/AtomicFile.h"
+
+namespace content {
+namespace {
+
+struct Slice {
+    std::size_t offset;
+    std::size_t size;
+};
+
+// Every file is a slice of the one inflated body.
+struct FileTable {
+    foundation::Data inflated;
+    std::map<std::string, Slice, std::less<>> files;
+};
+
+struct State {
+    std::mutex lock;
+    std::shared_ptr<const FileTable> table;
+    std::string root;
+};
+
+State& state() {
+    static auto* const shared = new State;
+    return *shared;
+}
+
+std::shared_ptr<const FileTable> currentTable() {
+    auto& s = state();
+    std::lock_guard guard(s.lock);
+    return s.table;
+}
+
+std::string rootPath() {
+    auto& s = state();
+    std::lock_guard guard(s.lock);
+    return s.root;
+}
+
+std::string extensionOf(std::string_view name) {
+    const auto slash = name.rfind('/');
+    const auto base = name.substr(slash == std::string_view::npos ? 0 : slash + 1);
+    const auto dot = base.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    return std::string(base.substr(dot + 1));
+}
+
+}  // namespace
+
+ResponderClass StaticFileResponse::responderClass() {
+    return {"StaticFileResponse", std::nullopt, &StaticFileResponse::test,
+            [] { return std::make_shared<StaticFileResponse>(); }};
+}
+
+bool StaticFileResponse::initializeWithFileAtPath(const std::string& path,
+                                                  std::string_view password) {
+    auto bytes = foundation::readFile(path);
+    return bytes && initializeWithData(*bytes, password);
+}
+
+bool StaticFileResponse::initializeWithData(std::span<const std::uint8_t> pack,
+                                            std::string_view password) {
+    if (pack.empty()) return false;
+    auto layout = ResourcePack::parse(pack, password);
+    if (!layout) return false;
+    const foundation::Data digest = NSData::MD5Hash(layout->body);
+    if (!MySettings::VerifySign(layout->signature, digest)) return false;
+    // A signed body that does not inflate is a broken pack, not an empty one.
+    auto inflated = ZipHelper::ungzip(layout->body);
+    if (!inflated) return false;
+
+    auto table = std::make_shared<FileTable>();
+    for (const auto& record : layout->records) {
+        if (record.offset + record.size > inflated->size()) return false;
+        table->files[record.name] = {std::size_t(record.offset), record.size};
+    }
+    table->inflated = std::move(*inflated);
+
+    auto& s = state();
+    std::lock_guard guard(s.lock);
+    s.table = std::move(table);
+    return true;
+}
+
+void StaticFileResponse::setRootPath(std::string path) {
+    auto& s = state();
+    std::lock_guard guard(s.lock);
+    s.root = std::move(path);
+}
+
+bool StaticFileResponse::hasTable() { return currentTable() != nullptr; }
+
+std::size_t StaticFileResponse::fileCount() {
+    auto table = currentTable();
+    return table ? table->files.size() : 0;
+}
+
+bool StaticFileResponse::test(std::string_view path) {
+    std::string folded = foldDoubleSlashes(path);
+    if (auto table = currentTable()) {
+        std::string_view rest = folded;
+        if (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
+        return table->files.contains(rest.empty() ? std::string_view("index.html") : rest);
+    }
+    if (folded.empty() || folded == "/") return true;
+    const std::string root = rootPath();
+    return !root.empty() && std::filesystem::is_regular_file(std::filesystem::path(root) /
+                                                             folded.substr(1));
+}
+
+std::shared_ptr<HTTPURLResponse> StaticFileResponse::getResponse(const URLRequest& request,
+                                                                 SchemeTask&) {
+    std::ostringstream thread;
+    thread << std::this_thread::get_id();
+    fmt::print(stderr, "Current thread: {}\n", thread.str());
+
+    std::string name = cutAtQuery(foldDoubleSlashes(request.url.path()));
+    if (!name.empty() && name.front() == '/') name.erase(0, 1);
+    if (name.empty()) name = "index.html";
+
+    std::optional<foundation::Data> contents;
+    if (auto table = currentTable()) {
+        if (auto it = table->files.find(name); it != table->files.end()) {
+            const auto begin = table->inflated.begin() + std::ptrdiff_t(it->second.offset);
+            contents.emplace(begin, begin + std::ptrdiff_t(it->second.size));
+        }
+    } else if (const std::string root = rootPath(); !root.empty()) {
+        contents = foundation::readFile((std::filesystem::path(root) / name).string());
+    }
+
+    if (!contents) return std::make_shared<MyHttpURLResponse>(request.url, 200);
+    auto response = std::make_shared<MyHttpURLResponse>(request.url, std::move(*contents));
+    response->setValueForHeader(
+        NSString::MIMETypeForExtension(extensionOf(name)).value_or("text/plain"), "Content-Type");
+    return response;
+}
+
+}  // namespace content

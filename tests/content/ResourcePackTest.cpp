@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "SchemeFixtures.h"
+#include "content/ResourcePack.h"
+#include "content/StaticFileResponse.h"
+#include "foundation/ScratchFolder.h"
+
+using namespace contenttest;
+using content::StaticFileResponse;
+
+namespace {
+
+constexpr std::size_t kSignatureLengthOffset = 5;
+constexpr std::size_t kSignatureOffset = 7;
+
+std::size_t signatureLength(const foundation::Data& pack) {
+    return std::size_t(pack[kSignatureLengthOffset] | (pack[kSignatureLengthOffset + 1] << 8));
+}
+
+class ResourcePackTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(StaticFileResponse::initializeWithData(makePack(sampleSite()), "pelmor")); }
+};
+
+TEST(ResourcePackCipher, RoundTripsAndEmptyPasswordKeepsData) {
+    const foundation::Data original{'a', 'b', 0, 255, 'z', 'q', 'r'};
+    foundation::Data data = original;
+    content::ResourcePack::cipherdata(data, "pelmor");
+    EXPECT_NE(data, original);
+    content::ResourcePack::cipherdata(data, "pelmor");
+    EXPECT_EQ(data, original);
+    content::ResourcePack::cipherdata(data, "");
+    EXPECT_EQ(data, original);
+}
+
+TEST(ResourcePackWriter, FolderPackedAndReadBackGivesTheSameFiles) {
+    foundationtest::ScratchFolder folder;
+    std::filesystem::create_directories(folder / "img/icons");
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"index.html", "<html></html>"}, {"img/icons/a.png", std::string("\x89PNG\0\1", 6)},
+        {"empty.txt", ""}, {"img/b.svg", "<svg/>"}};
+    for (const auto& [name, contents] : files) {
+        ASSERT_TRUE(foundation::writeFileAtomically(
+            folder / name, foundation::Data(contents.begin(), contents.end())));
+    }
+    const auto pack = makePack(packtool::collectFolder(folder.path()));
+    const auto layout = content::ResourcePack::parse(pack, "pelmor");
+    ASSERT_TRUE(layout);
+    ASSERT_EQ(layout->records.size(), files.size());
+    ASSERT_TRUE(StaticFileResponse::initializeWithData(pack, "pelmor"));
+    EXPECT_EQ(StaticFileResponse::fileCount(), files.size());
+    for (const auto& [name, contents] : files) {
+        EXPECT_TRUE(StaticFileResponse::test("/" + name)) << name;
+    }
+}
+
+TEST_F(ResourcePackTest, DamagedPacksAreRefusedAndTheTableKept) {
+    const auto good = makePack({file("index.html", "x"), file("other.html", "yy")});
+    const std::size_t sigEnd = kSignatureOffset + signatureLength(good);
+    const std::vector<std::pair<const char*, std::function<foundation::Data()>>> cases = {
+        {"one body byte changed", [&] { auto p = good; p.back() ^= 1; return p; }},
+        {"bad magic", [&] { auto p = good; p[2] = 'X'; return p; }},
+        {"no data", [] { return foundation::Data{}; }},
+        {"short header", [&] { return foundation::Data(good.begin(), good.begin() + 6); }},
+        {"empty signature",
+         [&] {
+             foundation::Data p(good.begin(), good.begin() + kSignatureLengthOffset);
+             p.push_back(0);
+             p.push_back(0);
+             p.insert(p.end(), good.begin() + std::ptrdiff_t(sigEnd), good.end());
+             return p;
+         }},
+        {"body cut short", [&] { return foundation::Data(good.begin(), good.end() - 3); }},
+        {"records overrun the body",
+         [&] {
+             return packtool::assembleResourcePack({{"index.html", 1}, {"big", 1000}},
+                                                   packtool::gzip({'a', 'b'}), "pelmor",
+                                                   packPrivateKey());
+         }},
+        {"signed body that does not inflate",
+         [&] {
+             return packtool::assembleResourcePack({{"index.html", 1}}, {1, 2, 3, 4, 5},
+                                                   "pelmor", packPrivateKey());
+         }},
+        {"wrong password", [&] { return good; }},
+    };
+    for (const auto& [name, make] : cases) {
+        const std::string password = std::string(name) == "wrong password" ? "other" : "pelmor";
+        EXPECT_FALSE(StaticFileResponse::initializeWithData(make(), password)) << name;
+        EXPECT_EQ(StaticFileResponse::fileCount(), sampleSite().size()) << name;
+        EXPECT_TRUE(StaticFileResponse::test("/css/site.css")) << name;
+    }
+}
+
+TEST_F(ResourcePackTest, ReversedSignatureLoads) {
+    auto pack = makePack({file("index.html", "reversed")});
+    std::reverse(pack.begin() + kSignatureOffset,
+                 pack.begin() + std::ptrdiff_t(kSignatureOffset + signatureLength(pack)));
+    EXPECT_TRUE(StaticFileResponse::initializeWithData(pack, "pelmor"));
+    EXPECT_EQ(StaticFileResponse::fileCount(), 1u);
+}
+
+TEST_F(ResourcePackTest, HugeFileCountInAShortPackEndsAtTheData) {
+    auto pack = makePack({file("index.html", "x")});
+    const std::size_t countAt = kSignatureOffset + signatureLength(pack) + 4;
+    pack[countAt + 3] = 0x7f;  // about 2^31 records promised
+    EXPECT_FALSE(StaticFileResponse::initializeWithData(pack, "pelmor"));
+    EXPECT_EQ(StaticFileResponse::fileCount(), sampleSite().size());
+}
+
+TEST_F(ResourcePackTest, EmptyPackLoadsAndLeavesRootUnclaimed) {
+    ASSERT_TRUE(StaticFileResponse::initializeWithData(makePack({}), "pelmor"));
+    EXPECT_EQ(StaticFileResponse::fileCount(), 0u);
+    EXPECT_FALSE(StaticFileResponse::test("/"));
+}
+
+}  // namespace

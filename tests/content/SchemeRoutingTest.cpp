@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <stdexcept>
+
+#include "SchemeFixtures.h"
+#include "content/CustomSchemeHandler.h"
+#include "content/DynamicResponse.h"
+#include "content/MyURLProtocol.h"
+#include "content/SchemeResponders.h"
+#include "content/StaticFileResponse.h"
+#include "content/ThreadPool.h"
+#include "foundation/OperationQueue.h"
+#include "support/Latch.h"
+
+using namespace contenttest;
+using content::CustomSchemeHandler;
+
+namespace {
+
+// Responders that misbehave, or wait until the test lets them answer.
+class TrickyResponder : public content::RequestResponseHandler {
+public:
+    static testsupport::Latch*& gate() {
+        static testsupport::Latch* latch = nullptr;
+        return latch;
+    }
+
+protected:
+    bool implements(Operation op) const override { return op != Operation::Head; }
+    std::shared_ptr<content::HTTPURLResponse> getResponse(const content::URLRequest& request,
+                                                          content::SchemeTask&) override {
+        const std::string path = request.url.path();
+        if (path == "/throws") throw std::runtime_error("broken responder");
+        if (path == "/nothing") return nullptr;
+        gate()->wait();
+        return std::make_shared<content::MyHttpURLResponse>(request.url,
+                                                            foundation::Data{'l', 'a', 't', 'e'});
+    }
+    std::shared_ptr<content::HTTPURLResponse> postResponse(const content::URLRequest& request,
+                                                           content::SchemeTask&) override {
+        auto response = std::make_shared<content::MyHttpURLResponse>(
+            request.url, foundation::Data{'1', '2', '3'});
+        response->setValueForHeader("99", "content-length");
+        response->setValueForHeader("text/x-own", "content-type");
+        return response;
+    }
+};
+
+void registerOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        content::registerSchemeResponders();
+        CustomSchemeHandler::addResponseHandlerClass(
+            {"TrickyResponder", std::nullopt,
+             [](std::string_view p) { return p == "/throws" || p == "/nothing" || p == "/slow"; },
+             [] { return std::make_shared<TrickyResponder>(); }});
+    });
+}
+
+class SchemeRoutingTest : public testing::Test {
+protected:
+    void SetUp() override {
+        registerOnce();
+        ASSERT_TRUE(content::StaticFileResponse::initializeWithData(makePack(sampleSite()),
+                                                                    "pelmor"));
+    }
+    void TearDown() override { ThreadPool::async().waitUntilAllOperationsAreFinished(); }
+
+    std::shared_ptr<RecordingTask> serve(const std::string& url, const std::string& method = "GET") {
+        auto task = std::make_shared<RecordingTask>(url, method);
+        handler.startURLSchemeTask(task);
+        EXPECT_TRUE(task->waitForFinish()) << url;
+        return task;
+    }
+
+    CustomSchemeHandler handler;
+};
+
+TEST_F(SchemeRoutingTest, AnswersByPath) {
+    struct Case {
+        const char* url;
+        const char* method;
+        int status;
+        const char* body;
+        const char* contentType;
+    };
+    const Case cases[] = {
+        {"myapp://x/", "GET", 200, "<h1>start</h1>", "text/html"},
+        {"myapp://x", "GET", 200, "<h1>start</h1>", "text/html"},
+        {"myapp://x/css//site.css", "GET", 200, "body{}", "text/css"},
+        {"myapp://x/js/app.js?v=2", "GET", 200, "let a = 1;", "text/javascript"},
+        {"myapp://x/data.unknownext", "GET", 200, "raw", "text/plain"},
+        {"myapp://x/css/site.css", "HEAD", 200, "body{}", "text/css"},
+        {"myapp://x/ajax", "GET", 200, "this is a dynamic test", "text/plain"},
+        {"myapp://x/ajax", "HEAD", 200, "", ""},
+        {"myapp://x/ajax", "POST", 200, "", ""},
+        {"myapp://x/fetch", "GET", 404, "", ""},
+        {"myapp://x/css/site.css", "OPTIONS", 405, "", ""},
+        {"myapp://x/css/site.css", "PUT", 405, "", ""},
+        {"myapp://x/throws", "GET", 500, "", ""},
+        {"myapp://x/nothing", "GET", 500, "", ""},
+        {"myapp://x/nothing", "HEAD", 500, "", ""},
+        {"myapp://x/nothing", "POST", 200, "123", "text/x-own"},
+    };
+    for (const auto& c : cases) {
+        const auto task = serve(c.url, c.method);
+        const std::string label = std::string(c.method) + " " + c.url;
+        EXPECT_EQ(task->status(), c.status) << label;
+        EXPECT_EQ(task->body(), c.body) << label;
+        EXPECT_EQ(task->header("Content-Type"), c.contentType) << label;
+        EXPECT_EQ(task->header("Access-Control-Allow-Origin"), "*") << label;
+        EXPECT_EQ(task->header("Access-Control-Allow-Methods"), "*") << label;
+        EXPECT_FALSE(task->header("Content-Length").empty()) << label;
+        EXPECT_EQ(task->finishes(), 1) << label;
+    }
+    // A responder's own length stays, whatever the body.
+    EXPECT_EQ(serve("myapp://x/nothing", "POST")->header("Content-Length"), "99");
+}
+
+TEST_F(SchemeRoutingTest, UnclaimedPathsAreNotFoundWithoutBody) {
+    for (const char* url : {"myapp://x/fetch/", "myapp://x/FETCH", "myapp://x/INDEX.HTML",
+                            "myapp://x/missing.html", "myapp://x/css/"}) {
+        const auto task = serve(url);
+        EXPECT_EQ(task->status(), 404) << url;
+        EXPECT_EQ(task->body(), "") << url;
+        // Nobody claimed it, so no responder decorated the answer.
+        EXPECT_EQ(task->header("Access-Control-Allow-Origin"), "") << url;
+    }
+    EXPECT_EQ(CustomSchemeHandler::inFlightCount(), 0u);
+}
+
+TEST_F(SchemeRoutingTest, StoppedResponderSendsNothingAndOnlyItsTaskIsStopped) {
+    testsupport::Latch gate(1);
+    TrickyResponder::gate() = &gate;
+    auto stopped = std::make_shared<RecordingTask>("myapp://x/slow");
+    auto running = std::make_shared<RecordingTask>("myapp://x/slow");
+    handler.startURLSchemeTask(stopped);
+    handler.startURLSchemeTask(running);
+    EXPECT_EQ(CustomSchemeHandler::inFlightCount(), 2u);
+    handler.stopURLSchemeTask(stopped);
+    gate.count_down();
+    ASSERT_TRUE(running->waitForFinish());
+    ThreadPool::async().waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(running->body(), "late");
+    EXPECT_FALSE(stopped->gotResponse());
+    EXPECT_EQ(stopped->finishes(), 0);
+    EXPECT_EQ(CustomSchemeHandler::inFlightCount(), 0u);
+    TrickyResponder::gate() = nullptr;
+}
+
+// A native reader of "myapp" URLs without a browser view.
+class CollectingClient : public content::URLProtocolClient {
+public:
+    void didReceiveResponse(content::MyURLProtocol&, const content::HTTPURLResponse& response,
+                            CacheStoragePolicy policy) override {
+        status = int(response.statusCode());
+        noCaching = policy == CacheStoragePolicy::NotAllowed;
+    }
+    void didLoadData(content::MyURLProtocol&, std::span<const std::uint8_t> data) override {
+        body.append(data.begin(), data.end());
+    }
+    void didFinishLoading(content::MyURLProtocol&) override { done.count_down(); }
+
+    int status = 0;
+    bool noCaching = false;
+    std::string body;
+    testsupport::Latch done{1};
+};
+
+TEST_F(SchemeRoutingTest, UrlProtocolReadsThroughTheSameResponders) {
+    auto request = RecordingTask("MYAPP://x/css/site.css").request();
+    EXPECT_TRUE(content::MyURLProtocol::canInitWithRequest(request));
+    EXPECT_FALSE(content::MyURLProtocol::canInitWithRequest(
+        RecordingTask("https://x/css/site.css").request()));
+    auto handled = request;
+    handled.allHTTPHeaderFields.set(content::MyURLProtocol::kHandledKey, "1");
+    EXPECT_FALSE(content::MyURLProtocol::canInitWithRequest(handled));
+
+    auto client = std::make_shared<CollectingClient>();
+    content::MyURLProtocol protocol(request, client);
+    protocol.startLoading();
+    client->done.wait();
+    EXPECT_EQ(client->status, 200);
+    EXPECT_TRUE(client->noCaching);
+    EXPECT_EQ(client->body, "body{}");
+}
+
+TEST(DynamicResponsePath, ClaimsAjaxPaths) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/ajax", true},  {"/ajax?x=1", true}, {"/ajax/more", true}, {"//ajax", true},
+        {"/ajaxy", false}, {"/other", false},  {"/x/ajax", false},
+    };
+    for (const auto& [path, claimed] : cases) {
+        EXPECT_EQ(content::DynamicResponse::test(path), claimed) << path;
+    }
+}
+
+}  // namespace
