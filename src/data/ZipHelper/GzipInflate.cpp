@@ -1,0 +1,70 @@
+#include "data/ZipHelper/GzipInflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+
+namespace ziphelper {
+namespace {
+
+// 15 window bits plus 16: the gzip wrapper is required.
+constexpr int kGzipWindowBits = 15 + 16;
+constexpr std::size_t kMinimumCapacity = 10240;
+
+class InflateStream {
+public:
+    InflateStream() { ready_ = inflateInit2(&stream_, kGzipWindowBits) == Z_OK; }
+    ~InflateStream() {
+        if (ready_) inflateEnd(&stream_);
+    }
+    InflateStream(const InflateStream&) = delete;
+    InflateStream& operator=(const InflateStream&) = delete;
+
+    bool ready() const { return ready_; }
+    z_stream& get() { return stream_; }
+
+private:
+    z_stream stream_{};
+    bool ready_ = false;
+};
+
+}  // namespace
+
+std::optional<foundation::Data> inflateGzipMember(std::span<const std::uint8_t> input,
+                                                  std::size_t pieceLimit) {
+    if (input.empty() || pieceLimit == 0) return std::nullopt;
+    pieceLimit = std::min<std::size_t>(pieceLimit, UINT_MAX);
+    InflateStream inflater;
+    if (!inflater.ready()) return std::nullopt;
+    z_stream& stream = inflater.get();
+
+    // Room for the input size (compressed data rarely shrinks), growing by at least a
+    // fifth of the input, and geometrically for large ratios so the copies stay linear.
+    const std::size_t n = input.size();
+    const std::size_t step = std::max(n / 5, kMinimumCapacity);
+    foundation::Data output(n < kMinimumCapacity ? kMinimumCapacity : n - n % kMinimumCapacity);
+    std::size_t read = 0;
+    std::size_t written = 0;
+    for (;;) {
+        if (written == output.size())
+            output.resize(output.size() + std::max(step, output.size() / 2));
+        const auto inPiece = static_cast<uInt>(std::min(n - read, pieceLimit));
+        const auto outPiece = static_cast<uInt>(std::min(output.size() - written, pieceLimit));
+        stream.next_in = const_cast<Bytef*>(input.data() + read);
+        stream.avail_in = inPiece;
+        stream.next_out = output.data() + written;
+        stream.avail_out = outPiece;
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        read += inPiece - stream.avail_in;
+        written += outPiece - stream.avail_out;
+        if (status == Z_STREAM_END) {
+            output.resize(written);
+            return output;
+        }
+        // No progress with room to write means the input ran out: the stream was cut short.
+        if (status == Z_BUF_ERROR && read == n) return std::nullopt;
+        if (status != Z_OK && status != Z_BUF_ERROR) return std::nullopt;
+    }
+}
+
+}  // namespace ziphelper

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "foundation/Value.h"
+
+// Digests of a block of bytes, as raw bytes (not hexadecimal text). Any length works,
+// 4 GiB and more included.
+namespace NSData {
+
+// MD5 (RFC 1321): 16 bytes.
+foundation::Data MD5Hash(std::span<const std::uint8_t> data);
+
+// SHA-1: 20 bytes.
+foundation::Data SHA1Hash(std::span<const std::uint8_t> data);
+
+// HMAC-SHA1 (RFC 2104) of the data under the key's bytes: 20 bytes.
+foundation::Data HMACUsingSHA1_withSecretKey(std::span<const std::uint8_t> data,
+                                             std::span<const std::uint8_t> key);
+
+}  // namespace NSData
