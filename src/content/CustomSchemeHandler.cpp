@@ -30,8 +30,7 @@ Registries& registries() {
 void reportRouting(const foundation::Url& url) {
     fmt::print(stderr, "{}\n", url.toString());
     fmt::print(stderr, "scheme: {}, path: {}, port:{}, query: {}\n", url.scheme(), url.path(),
-               url.port() ? std::to_string(*url.port()) : "(null)",
-               url.query().value_or("(null)"));
+               url.port() ? std::to_string(*url.port()) : "(null)", url.query().value_or("(null)"));
 }
 
 void answerNotFound(SchemeTask& task) {

@@ -34,8 +34,8 @@ std::shared_ptr<HTTPURLResponse> DynamicResponse::getResponse(const URLRequest& 
     fmt::print(stderr, "Current thread: {}\n", thread.str());
     fmt::print(stderr, "Get: {}\n", describeHeaders(request.allHTTPHeaderFields));
     constexpr std::string_view kText = "this is a dynamic test";
-    auto response =
-        std::make_shared<MyHttpURLResponse>(request.url, foundation::Data(kText.begin(), kText.end()));
+    auto response = std::make_shared<MyHttpURLResponse>(
+        request.url, foundation::Data(kText.begin(), kText.end()));
     response->setMIMEType("text/plain");
     return response;
 }

@@ -99,8 +99,8 @@ bool verifySHA1Hash(const char* keyText, const std::uint8_t* digest, const std::
                     std::int32_t signatureLength) {
     EVP_PKEY* key = importedKey(keyText);
     if (!key || signatureLength <= 0) return false;
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
-        EVP_PKEY_CTX_new(key, nullptr), EVP_PKEY_CTX_free);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(EVP_PKEY_CTX_new(key, nullptr),
+                                                                    EVP_PKEY_CTX_free);
     if (!ctx || EVP_PKEY_verify_init(ctx.get()) <= 0 ||
         EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
         EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha1()) <= 0) {

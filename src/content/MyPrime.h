@@ -15,8 +15,8 @@ public:
     using VerifyFunction = bool (*)(const char* keyText, const std::uint8_t* data,
                                     std::int32_t length, const std::uint8_t* signature,
                                     std::int32_t signatureLength);
-    using DigestFunction = int (*)(const std::uint8_t* data, std::int32_t length,
-                                   std::uint8_t* out, std::int32_t* outLength);
+    using DigestFunction = int (*)(const std::uint8_t* data, std::int32_t length, std::uint8_t* out,
+                                   std::int32_t* outLength);
 
     // The verifier of this process, with the program's key and functions installed.
     static MyPrime& shared();

@@ -43,9 +43,15 @@ std::shared_ptr<HTTPURLResponse> RequestResponseHandler::respond(const URLReques
         try {
             std::shared_ptr<HTTPURLResponse> response;
             switch (op) {
-                case Operation::Head: response = headResponse(request, task); break;
-                case Operation::Get: response = getResponse(request, task); break;
-                case Operation::Post: response = postResponse(request, task); break;
+                case Operation::Head:
+                    response = headResponse(request, task);
+                    break;
+                case Operation::Get:
+                    response = getResponse(request, task);
+                    break;
+                case Operation::Post:
+                    response = postResponse(request, task);
+                    break;
             }
             return response ? response : statusOnly(request, 500);
         } catch (const std::exception& e) {

@@ -104,7 +104,9 @@ void StaticFileResponse::setRootPath(std::string path) {
     s.root = std::move(path);
 }
 
-bool StaticFileResponse::hasTable() { return currentTable() != nullptr; }
+bool StaticFileResponse::hasTable() {
+    return currentTable() != nullptr;
+}
 
 std::size_t StaticFileResponse::fileCount() {
     auto table = currentTable();
@@ -120,8 +122,8 @@ bool StaticFileResponse::test(std::string_view path) {
     }
     if (folded.empty() || folded == "/") return true;
     const std::string root = rootPath();
-    return !root.empty() && std::filesystem::is_regular_file(std::filesystem::path(root) /
-                                                             folded.substr(1));
+    return !root.empty() &&
+           std::filesystem::is_regular_file(std::filesystem::path(root) / folded.substr(1));
 }
 
 std::shared_ptr<HTTPURLResponse> StaticFileResponse::getResponse(const URLRequest& request,

@@ -21,7 +21,9 @@ std::size_t signatureLength(const foundation::Data& pack) {
 
 class ResourcePackTest : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(StaticFileResponse::initializeWithData(makePack(sampleSite()), "pelmor")); }
+    void SetUp() override {
+        ASSERT_TRUE(StaticFileResponse::initializeWithData(makePack(sampleSite()), "pelmor"));
+    }
 };
 
 TEST(ResourcePackCipher, RoundTripsAndEmptyPasswordKeepsData) {
@@ -39,8 +41,10 @@ TEST(ResourcePackWriter, FolderPackedAndReadBackGivesTheSameFiles) {
     foundationtest::ScratchFolder folder;
     std::filesystem::create_directories(folder / "img/icons");
     const std::vector<std::pair<std::string, std::string>> files = {
-        {"index.html", "<html></html>"}, {"img/icons/a.png", std::string("\x89PNG\0\1", 6)},
-        {"empty.txt", ""}, {"img/b.svg", "<svg/>"}};
+        {"index.html", "<html></html>"},
+        {"img/icons/a.png", std::string("\x89PNG\0\1", 6)},
+        {"empty.txt", ""},
+        {"img/b.svg", "<svg/>"}};
     for (const auto& [name, contents] : files) {
         ASSERT_TRUE(foundation::writeFileAtomically(
             folder / name, foundation::Data(contents.begin(), contents.end())));
@@ -60,8 +64,18 @@ TEST_F(ResourcePackTest, DamagedPacksAreRefusedAndTheTableKept) {
     const auto good = makePack({file("index.html", "x"), file("other.html", "yy")});
     const std::size_t sigEnd = kSignatureOffset + signatureLength(good);
     const std::vector<std::pair<const char*, std::function<foundation::Data()>>> cases = {
-        {"one body byte changed", [&] { auto p = good; p.back() ^= 1; return p; }},
-        {"bad magic", [&] { auto p = good; p[2] = 'X'; return p; }},
+        {"one body byte changed",
+         [&] {
+             auto p = good;
+             p.back() ^= 1;
+             return p;
+         }},
+        {"bad magic",
+         [&] {
+             auto p = good;
+             p[2] = 'X';
+             return p;
+         }},
         {"no data", [] { return foundation::Data{}; }},
         {"short header", [&] { return foundation::Data(good.begin(), good.begin() + 6); }},
         {"empty signature",
@@ -81,8 +95,8 @@ TEST_F(ResourcePackTest, DamagedPacksAreRefusedAndTheTableKept) {
          }},
         {"signed body that does not inflate",
          [&] {
-             return packtool::assembleResourcePack({{"index.html", 1}}, {1, 2, 3, 4, 5},
-                                                   "pelmor", packPrivateKey());
+             return packtool::assembleResourcePack({{"index.html", 1}}, {1, 2, 3, 4, 5}, "pelmor",
+                                                   packPrivateKey());
          }},
         {"wrong password", [&] { return good; }},
     };

@@ -62,12 +62,13 @@ class SchemeRoutingTest : public testing::Test {
 protected:
     void SetUp() override {
         registerOnce();
-        ASSERT_TRUE(content::StaticFileResponse::initializeWithData(makePack(sampleSite()),
-                                                                    "pelmor"));
+        ASSERT_TRUE(
+            content::StaticFileResponse::initializeWithData(makePack(sampleSite()), "pelmor"));
     }
     void TearDown() override { ThreadPool::async().waitUntilAllOperationsAreFinished(); }
 
-    std::shared_ptr<RecordingTask> serve(const std::string& url, const std::string& method = "GET") {
+    std::shared_ptr<RecordingTask> serve(const std::string& url,
+                                         const std::string& method = "GET") {
         auto task = std::make_shared<RecordingTask>(url, method);
         handler.startURLSchemeTask(task);
         EXPECT_TRUE(task->waitForFinish()) << url;
@@ -188,8 +189,8 @@ TEST_F(SchemeRoutingTest, UrlProtocolReadsThroughTheSameResponders) {
 
 TEST(DynamicResponsePath, ClaimsAjaxPaths) {
     const std::pair<const char*, bool> cases[] = {
-        {"/ajax", true},  {"/ajax?x=1", true}, {"/ajax/more", true}, {"//ajax", true},
-        {"/ajaxy", false}, {"/other", false},  {"/x/ajax", false},
+        {"/ajax", true},   {"/ajax?x=1", true}, {"/ajax/more", true}, {"//ajax", true},
+        {"/ajaxy", false}, {"/other", false},   {"/x/ajax", false},
     };
     for (const auto& [path, claimed] : cases) {
         EXPECT_EQ(content::DynamicResponse::test(path), claimed) << path;

@@ -58,8 +58,7 @@ foundation::Data sign(const foundation::Data& message, const std::string& privat
     if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) {
         throw std::runtime_error("the private key is not an RSA key in PEM form");
     }
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(),
-                                                                 EVP_MD_CTX_free);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     EVP_PKEY_CTX* pctx = nullptr;
     std::size_t length = 0;
     if (!ctx || EVP_DigestSignInit(ctx.get(), &pctx, EVP_sha1(), nullptr, key.get()) != 1 ||
@@ -68,8 +67,7 @@ foundation::Data sign(const foundation::Data& message, const std::string& privat
         throw std::runtime_error("cannot sign the pack");
     }
     foundation::Data signature(length);
-    if (EVP_DigestSign(ctx.get(), signature.data(), &length, message.data(), message.size()) !=
-        1) {
+    if (EVP_DigestSign(ctx.get(), signature.data(), &length, message.data(), message.size()) != 1) {
         throw std::runtime_error("cannot sign the pack");
     }
     signature.resize(length);
@@ -86,7 +84,8 @@ std::vector<PackFile> collectFolder(const std::string& folder) {
         std::string error;
         auto contents = foundation::readFile(entry.path().string(), &error);
         if (!contents) throw std::runtime_error(entry.path().string() + ": " + error);
-        files.push_back({fs::relative(entry.path(), folder).generic_string(), std::move(*contents)});
+        files.push_back(
+            {fs::relative(entry.path(), folder).generic_string(), std::move(*contents)});
     }
     std::sort(files.begin(), files.end(),
               [](const PackFile& a, const PackFile& b) { return a.name < b.name; });

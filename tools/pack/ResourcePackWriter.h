@@ -25,9 +25,9 @@ foundation::Data writeResourcePack(const std::vector<PackFile>& files, const std
 // The pack around an already compressed body: the records as given (name and size in the
 // inflated body), the body enciphered and signed. For tools and tests that need packs the
 // files cannot give (a body that does not inflate, records that overrun it).
-foundation::Data assembleResourcePack(const std::vector<std::pair<std::string, std::uint32_t>>& records,
-                                      foundation::Data gzipBody, const std::string& password,
-                                      const std::string& privateKeyPem);
+foundation::Data assembleResourcePack(
+    const std::vector<std::pair<std::string, std::uint32_t>>& records, foundation::Data gzipBody,
+    const std::string& password, const std::string& privateKeyPem);
 
 // gzip (window bits 31) of the bytes, at the best compression.
 foundation::Data gzip(const foundation::Data& raw);

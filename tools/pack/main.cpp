@@ -21,8 +21,9 @@ int main(int argc, char** argv) {
         auto key = foundation::readFile(argv[3], &error);
         if (!key) throw std::runtime_error(std::string(argv[3]) + ": " + error);
         const auto files = packtool::collectFolder(argv[1]);
-        const auto pack = packtool::writeResourcePack(
-            files, std::string(content::ResourcePack::kPassword), std::string(key->begin(), key->end()));
+        const auto pack =
+            packtool::writeResourcePack(files, std::string(content::ResourcePack::kPassword),
+                                        std::string(key->begin(), key->end()));
         if (!foundation::writeFileAtomically(argv[2], pack, &error)) {
             throw std::runtime_error(std::string(argv[2]) + ": " + error);
         }
