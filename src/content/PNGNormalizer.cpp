@@ -97,6 +97,8 @@ public:
             if (type == "IEND") break;  // whatever follows is not part of the image
         }
         if (inflater_ && !imageDataWritten_ && !writeImageData()) return std::nullopt;
+        // Without a header and image data there is no picture to give.
+        if (!imageDataWritten_) return std::nullopt;
         return std::move(out_);
     }
 

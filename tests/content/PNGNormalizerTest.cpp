@@ -102,6 +102,8 @@ TEST(PNGNormalizerTest, DamagedDeviceStyleDataGivesNothing) {
         {"cut inside a chunk", cutShort},
         {"image data before the header", file({cgbi, data, {"IHDR", header(4, 4)}, end})},
         {"no header at all", file({cgbi, data, end})},
+        {"no image data", file({cgbi, {"IHDR", header(4, 4)}, end})},
+        {"nothing but the device chunk", file({cgbi, {"zzzz", Data(8, 1)}})},
         {"damaged deflate data",
          file({cgbi, {"IHDR", header(4, 4)}, {"IDAT", Data(40, 0xFF)}, end})},
         {"too few rows", file({cgbi, {"IHDR", header(4, 5)}, data, end})},
