@@ -219,7 +219,10 @@ bool ZipHelper::extractCurrentEntry(const std::string& folder, bool overwrite, b
         while (length > 0) {
             const ssize_t done = ::write(fd, bytes, length);
             if (done < 0 && errno == EINTR) continue;
-            if (done <= 0) return !(writeFailed = true);
+            if (done <= 0) {
+                writeFailed = true;
+                return false;
+            }
             bytes += done;
             length -= static_cast<std::size_t>(done);
         }
@@ -229,8 +232,8 @@ bool ZipHelper::extractCurrentEntry(const std::string& folder, bool overwrite, b
     const bool closed = ::close(fd) == 0;
     if (!readWhole || !closed || std::rename(temporary.c_str(), target.c_str()) != 0) {
         ::unlink(temporary.c_str());
-        OutputErrorMessage(writeFailed || !closed ? "Failed to write " + target.string()
-                                                  : std::string("Failed to reading zip file"));
+        OutputErrorMessage(readWhole || writeFailed ? "Failed to write " + target.string()
+                                                    : std::string("Failed to reading zip file"));
         failed = true;
         return true;
     }

@@ -90,14 +90,15 @@ std::optional<std::string> readLineBackwards(int fd) {
 std::optional<std::string> readLine(int fd) {
     off_t offset = currentOffset(fd);
     std::string line;
+    std::string block(kBlock, '\0');
     for (;;) {
-        char block[kBlock];
-        const std::size_t got = readAt(fd, block, sizeof block, offset);
+        const std::size_t got = readAt(fd, block.data(), block.size(), offset);
         if (got == 0) break;
-        const void* newline = std::memchr(block, '\n', got);
+        const void* newline = std::memchr(block.data(), '\n', got);
         const std::size_t keep =
-            newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - block) + 1 : got;
-        line.append(block, keep);
+            newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - block.data()) + 1
+                    : got;
+        line.append(block, 0, keep);
         offset += static_cast<off_t>(keep);
         if (newline) break;
     }

@@ -170,6 +170,17 @@ TEST_F(ZipArchiveTest, DamagedEntryLeavesTheOldFileInPlace) {
                                                              "Failed to reading zip file"}));
 }
 
+TEST_F(ZipArchiveTest, FolderInTheWayOfAFileIsReported) {
+    const auto archive = rawArchive({"taken", "free.txt"});
+    fs::create_directories(root_ / "out" / "taken" / "inside");
+    ASSERT_TRUE(helper_.UnzipOpenFile(archive));
+    EXPECT_FALSE(helper_.UnzipFileToOverWrite((root_ / "out").string(), true));
+    EXPECT_TRUE(fs::is_directory(root_ / "out" / "taken" / "inside"));
+    EXPECT_EQ(read(root_ / "out" / "free.txt"), bytes("free.txt"));
+    ASSERT_EQ(delegate_->messages.size(), 1u);
+    EXPECT_EQ(delegate_->messages[0].rfind("Failed to write", 0), 0u);
+}
+
 TEST_F(ZipArchiveTest, NothingOpen) {
     EXPECT_FALSE(helper_.CloseZipFile2());
     EXPECT_TRUE(helper_.UnzipCloseFile());
