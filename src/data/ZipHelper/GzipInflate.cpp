@@ -69,6 +69,9 @@ std::optional<foundation::Data> inflateGzipMember(std::span<const std::uint8_t> 
         written += outPiece - stream.avail_out;
         if (status == Z_STREAM_END) {
             output.resize(written);
+            // A stated size that was not this member's may have left much unused room.
+            if (output.capacity() > written + written / 2 + kMinimumCapacity)
+                output.shrink_to_fit();
             return output;
         }
         // No progress with room to write means the input ran out: the stream was cut short.
