@@ -9,6 +9,8 @@ RGXRegexCache& RGXRegexCache::shared() {
     return cache;
 }
 
+RGXRegexCache::RGXRegexCache() = default;
+
 RGXRegexCache::~RGXRegexCache() {
     clear();
 }

@@ -32,13 +32,13 @@ private:
         int captureCount = 0;
     };
 
-    RGXRegexCache() = default;
+    RGXRegexCache();
     ~RGXRegexCache();
     void touch(std::size_t set, std::size_t way);
     std::size_t oldestWay(std::size_t set) const;
 
     std::mutex mutex_;
-    std::array<std::array<Entry, kWays>, kSets> sets_{};
+    std::array<std::array<Entry, kWays>, kSets> sets_;
     // Four 4-bit ages per set, one per way; 0 is the most recently used.
     std::array<std::uint16_t, kSets> ages_{};
 };
