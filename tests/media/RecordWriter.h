@@ -34,6 +34,13 @@ inline void append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
 
+// A header followed by its children, with the total length at offset 8 covering both.
+inline Bytes withTotal(Bytes head, const Bytes& children) {
+    append(head, children);
+    put32(head, 8, static_cast<std::uint32_t>(head.size()));
+    return head;
+}
+
 inline Bytes utf16le(std::u16string_view text) {
     Bytes out;
     for (char16_t unit : text) {

@@ -45,13 +45,6 @@ inline Bytes stringObject(std::uint32_t type, std::u16string_view text) {
     return object;
 }
 
-// A header with a total length covering the children.
-inline Bytes withChildren(Bytes head, const Bytes& children) {
-    append(head, children);
-    put32(head, 8, static_cast<std::uint32_t>(head.size()));
-    return head;
-}
-
 inline Bytes trackRecord(const TrackSpec& spec) {
     Bytes head = header("mhit", 388);
     put32(head, 12, static_cast<std::uint32_t>(spec.strings.size()));
@@ -67,7 +60,7 @@ inline Bytes trackRecord(const TrackSpec& spec) {
     put32(head, 208, spec.mediaType);
     Bytes objects;
     for (const auto& [type, text] : spec.strings) append(objects, stringObject(type, text));
-    return withChildren(head, objects);
+    return withTotal(head, objects);
 }
 
 inline Bytes playlistRecord(const PlaylistSpec& spec) {
@@ -93,15 +86,15 @@ inline Bytes playlistRecord(const PlaylistSpec& spec) {
         put32(position, 12, 100);
         position.resize(44, 0);
         put32(position, 8, 44);
-        append(objects, withChildren(item, position));
+        append(objects, withTotal(item, position));
     }
-    return withChildren(head, objects);
+    return withTotal(head, objects);
 }
 
 inline Bytes dataSet(std::uint32_t type, const Bytes& content) {
     Bytes head = header("mhsd", 96);
     put32(head, 12, type);
-    return withChildren(head, content);
+    return withTotal(head, content);
 }
 
 inline Bytes list(std::string_view tag, std::uint32_t count, const Bytes& entries) {
@@ -127,7 +120,7 @@ inline Bytes writeITunesDB(const DatabaseSpec& spec) {
            dataSet(2, list("mhlp", static_cast<std::uint32_t>(spec.playlists.size()), playlists)));
     Bytes head = header("mhbd", 104);
     put32(head, 20, setCount);
-    return withChildren(head, sets);
+    return withTotal(head, sets);
 }
 
 }  // namespace mediatest
