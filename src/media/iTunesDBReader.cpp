@@ -123,20 +123,18 @@ std::optional<Value> readTrack(ByteCursor& list) {
     auto record = takeRecord(list, kTrackFixed, true);
     if (!record) return std::nullopt;
     const Bytes h = record->header;
-    Value track = Value::dict({
-        {"pid", ByteCursor::u32(h, 16)},
-        {"size", ByteCursor::u32(h, 36)},
-        {"length", ByteCursor::u32(h, 40)},
-        {"stars", static_cast<unsigned>(ByteCursor::u8(h, 31))},
-        {"year", static_cast<std::int32_t>(ByteCursor::u32(h, 52))},
-        {"playCount", ByteCursor::u32(h, 80)},
-        {"trackNumber", static_cast<std::int32_t>(ByteCursor::u32(h, 44))},
-        {"totalTracks", static_cast<std::int32_t>(ByteCursor::u32(h, 48))},
-        {"album", "Unknown"},
-        {"artist", "Unknown"},
-        {"title", "Unknown"},
-        {"genre", "Unknown"},
-    });
+    // Built in place: a library holds tens of thousands of these.
+    foundation::Dictionary fields;
+    fields.emplace("pid", ByteCursor::u32(h, 16));
+    fields.emplace("size", ByteCursor::u32(h, 36));
+    fields.emplace("length", ByteCursor::u32(h, 40));
+    fields.emplace("stars", static_cast<unsigned>(ByteCursor::u8(h, 31)));
+    fields.emplace("year", static_cast<std::int32_t>(ByteCursor::u32(h, 52)));
+    fields.emplace("playCount", ByteCursor::u32(h, 80));
+    fields.emplace("trackNumber", static_cast<std::int32_t>(ByteCursor::u32(h, 44)));
+    fields.emplace("totalTracks", static_cast<std::int32_t>(ByteCursor::u32(h, 48)));
+    for (const char* key : {"album", "artist", "title", "genre"}) fields.emplace(key, "Unknown");
+    Value track(std::move(fields));
     const std::uint32_t objectCount = ByteCursor::u32(h, 12);
     for (std::uint32_t i = 0; i < objectCount && !record->body.atEnd(); ++i) {
         if (!readTrackObject(record->body, track)) {
@@ -257,9 +255,13 @@ bool walkSections(std::span<const std::uint8_t> bytes, Visit&& visit) {
 }
 
 std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return std::nullopt;
-    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
+    const std::streamoff size = in.tellg();
+    if (size < 0 || !in.seekg(0)) return std::nullopt;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return std::nullopt;
+    return bytes;
 }
 
 }  // namespace
@@ -270,6 +272,10 @@ std::optional<std::string> decodeUtf16LE(std::span<const std::uint8_t> bytes) {
     out.reserve(bytes.size() / 2);
     for (std::size_t i = 0; i < bytes.size(); i += 2) {
         char32_t unit = bytes[i] | (bytes[i + 1] << 8);
+        if (unit < 0x80) {
+            out.push_back(static_cast<char>(unit));
+            continue;
+        }
         if (unit >= 0xD800 && unit <= 0xDBFF) {
             if (i + 3 >= bytes.size()) return std::nullopt;
             const char32_t low = bytes[i + 2] | (bytes[i + 3] << 8);

@@ -213,6 +213,24 @@ TEST(ThumbnailDecoderTest, ArtworkPathsStayInsideTheArtworkFolder) {
     }
     EXPECT_EQ(ArtworkImage::photoFilePath(named(":Thumbs:F1019_1.ithmb")),
               "/Photos/Thumbs/F1019_1.ithmb");
+
+    // A track without database artwork falls back to its original picture, by a name that
+    // must stay inside the originals folder too.
+    std::vector<std::string> asked;
+    device.readFile = [&](const std::string& path) -> std::optional<ArtworkImage::Bytes> {
+        asked.push_back(path);
+        return media::PictureCodec::encodePNG(RgbaImage{1, 1, {0, 0, 255, 255}});
+    };
+    device.iOS7 = false;
+    auto track = [](const char* relative) {
+        return Value::dict({{"artwork_cache_id", 5}, {"artwork_relative_path", relative}});
+    };
+    auto original = ArtworkImage::artworkForTrack(track("ab/cd.jpg"), Value(), device);
+    ASSERT_TRUE(original);
+    EXPECT_EQ(at(*original, 0, 0), (Rgba{0, 0, 255, 255}));
+    EXPECT_FALSE(ArtworkImage::artworkForTrack(track("../../secret"), Value(), device));
+    EXPECT_EQ(asked,
+              (std::vector<std::string>{"/iPod_Control/iTunes/Artwork/Originals/ab/cd.jpg"}));
 }
 
 }  // namespace
