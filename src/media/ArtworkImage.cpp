@@ -133,6 +133,9 @@ std::optional<ArtworkImage::Bytes> ArtworkImage::dataForImage(const Value& subIm
     auto offset = subImage["iThumbOffSet"].toUInt64();
     auto size = subImage["imageSize"].toUInt64();
     if (!offset || !size || !readRange) return std::nullopt;
+    // No stored picture comes near this; a larger size is a damaged entry, not a request to
+    // read a whole image file into memory.
+    if (*size > kMaxPictureBytes) return std::nullopt;
     return readRange(devicePath, *offset, static_cast<std::uint32_t>(*size));
 }
 

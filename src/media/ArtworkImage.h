@@ -48,7 +48,9 @@ public:
     static std::optional<std::string> artworkFilePath(const foundation::Value& subImage,
                                                       const Device& device);
     static std::optional<std::string> photoFilePath(const foundation::Value& subImage);
-    // The picture's bytes: "imageSize" bytes at "iThumbOffSet" of the file.
+    // The picture's bytes: "imageSize" bytes at "iThumbOffSet" of the file; nothing for a size
+    // above kMaxPictureBytes.
+    static constexpr std::uint64_t kMaxPictureBytes = 64ull * 1024 * 1024;
     static std::optional<Bytes> dataForImage(const foundation::Value& subImage,
                                              const std::string& devicePath,
                                              const ReadRange& readRange);

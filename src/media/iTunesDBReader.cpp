@@ -25,12 +25,12 @@ struct Record {
     ByteCursor body;
 };
 
-std::optional<Record> takeRecord(ByteCursor& parent, std::size_t fixedPart, bool hasTotal,
-                                 std::size_t totalOffset = 8) {
+// Records without a total length (the lists) are just their header.
+std::optional<Record> takeRecord(ByteCursor& parent, std::size_t fixedPart, bool hasTotal) {
     auto head = parent.peek(fixedPart);
     if (!head) return std::nullopt;
     const std::size_t headerLength = ByteCursor::u32(*head, 4);
-    std::size_t totalLength = hasTotal ? ByteCursor::u32(*head, totalOffset) : headerLength;
+    const std::size_t totalLength = hasTotal ? ByteCursor::u32(*head, 8) : headerLength;
     if (headerLength < fixedPart || headerLength > parent.remaining()) return std::nullopt;
     if (totalLength < headerLength || totalLength > parent.remaining()) return std::nullopt;
     auto whole = parent.child(totalLength);

@@ -229,6 +229,19 @@ TEST(ThumbnailDecoderTest, ArtworkPathsStayInsideTheArtworkFolder) {
     ASSERT_TRUE(original);
     EXPECT_EQ(at(*original, 0, 0), (Rgba{0, 0, 255, 255}));
     EXPECT_FALSE(ArtworkImage::artworkForTrack(track("../../secret"), Value(), device));
+    // A damaged size never turns into a huge device read.
+    int reads = 0;
+    const ArtworkImage::ReadRange counting = [&](const std::string&, std::uint64_t, std::uint32_t) {
+        ++reads;
+        return std::optional<ArtworkImage::Bytes>(ArtworkImage::Bytes(4));
+    };
+    auto sized = [](std::uint32_t size) {
+        return Value::dict({{"iThumbOffSet", 0u}, {"imageSize", size}});
+    };
+    EXPECT_FALSE(ArtworkImage::dataForImage(sized(0xFFFFFFFF), "/f", counting));
+    EXPECT_TRUE(ArtworkImage::dataForImage(sized(4), "/f", counting));
+    EXPECT_FALSE(ArtworkImage::dataForImage(Value::dict({{"imageSize", 4u}}), "/f", counting));
+    EXPECT_EQ(reads, 1);
     EXPECT_EQ(asked,
               (std::vector<std::string>{"/iPod_Control/iTunes/Artwork/Originals/ab/cd.jpg"}));
 }
