@@ -56,22 +56,21 @@ TEST(PhotoDBReaderTest, ReadsImagesAlbumsAndFilesOfOurOwnWriter) {
     const Value& images = photos["ImageList"];
     ASSERT_EQ(images.size(), 2u);  // the image in the unknown section is not read
     const Value& image = images["100"];
+    EXPECT_EQ(image["subImages"].size(), 2u);
+    EXPECT_EQ(image["subImages"]["1029"], Value::dict({{"correlationID", 1029u},
+                                                       {"iThumbOffSet", 80000u},
+                                                       {"imageSize", 80000u},
+                                                       {"imageWidth", 200u},
+                                                       {"imageHeight", 200u},
+                                                       {"horizontalPadding", 2u},
+                                                       {"verticalPadding", 1u},
+                                                       {"imageSize2", 7u},
+                                                       {"mhodString", ":F1029_1.ithmb"}}));
     EXPECT_EQ(image["iid"], Value(100u));
     EXPECT_EQ(image["songID"], Value(52u));
     EXPECT_EQ(image["rating"], Value(60u));
     EXPECT_EQ(image["tempDate"], Value(foundation::Date{1000000}));
     EXPECT_EQ(image["digitizedDate"], Value(foundation::Date{1000001}));
-    const Value& large = image["subImages"]["1029"];
-    EXPECT_EQ(large["correlationID"], Value(1029u));
-    EXPECT_EQ(large["iThumbOffSet"], Value(80000u));
-    EXPECT_EQ(large["imageSize"], Value(80000u));
-    EXPECT_EQ(large["imageWidth"], Value(200u));
-    EXPECT_EQ(large["imageHeight"], Value(200u));
-    EXPECT_EQ(large["horizontalPadding"], Value(2u));
-    EXPECT_EQ(large["verticalPadding"], Value(1u));
-    EXPECT_EQ(large["imageSize2"], Value(7u));
-    EXPECT_EQ(large["mhodString"], Value(":F1029_1.ithmb"));
-    EXPECT_EQ(image["subImages"].size(), 2u);
 
     const Value& albums = photos["AlbumList"];
     ASSERT_EQ(albums.size(), 2u);

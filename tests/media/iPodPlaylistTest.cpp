@@ -26,15 +26,4 @@ TEST(iPodPlaylistTest, TrackIdsReadAsSigned64BitFromNumbersAndDecimalTexts) {
     }
 }
 
-TEST(iPodPlaylistTest, KeepsItsOwnCopyOfGivenIds) {
-    std::vector<Value> given{Value(1), Value("2")};
-    iPodPlaylist playlist("Mix", given, 0, 100);
-    given.push_back(Value(3));
-    EXPECT_EQ(playlist.trackIDs().size(), 2u);
-    auto made = iPodPlaylist::CreateNewPlaylistWithName("Library", 1, 1);
-    EXPECT_EQ(made->pid(), 0);
-    EXPECT_FALSE(made->isHidden() || made->isSmart() || made->isGenius() || made->isMaster());
-    EXPECT_EQ(iPodPlaylist::CreateNewPlaylistWithName("P", -7, 12, 101)->pid(), -7);
-}
-
 }  // namespace
