@@ -16,7 +16,6 @@ std::shared_ptr<AMDLService> AMDLService::create(const std::string& name,
 std::shared_ptr<AMDLService> AMDLService::withSocket(int socket, const std::string& name) {
     auto service = std::make_shared<AMDLService>();
     service->adoptSocket(socket, name);
-    if (!service->shakeHands()) return nullptr;
     return service;
 }
 

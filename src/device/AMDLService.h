@@ -12,7 +12,7 @@ public:
     // Starts the named service and shakes hands; null when either fails.
     static std::shared_ptr<AMDLService> create(const std::string& name,
                                                const std::shared_ptr<AMDevice>& device);
-    // Over an open socket (tests); null when the handshake fails.
+    // Over an open socket, before any handshake (the caller runs versionHandshake).
     static std::shared_ptr<AMDLService> withSocket(int socket, const std::string& name);
 
     // The whole reply when its first element is the expected message, else nil.

@@ -110,6 +110,36 @@ AMDStatus statusFromDevice(idevice_error_t error) {
     }
 }
 
+AMDStatus statusFromFileService(afc_error_t error) {
+    // The file service's first seventeen codes are the framework's first seventeen.
+    if (error >= AFC_E_UNKNOWN_ERROR && error <= AFC_E_OBJECT_BUSY) {
+        return kAMDUndefinedError - 1 + static_cast<AMDStatus>(error);
+    }
+    switch (error) {
+        case AFC_E_SUCCESS:
+            return kAMDSuccess;
+        case AFC_E_NO_SPACE_LEFT:
+            return kAMDNoSpaceError;
+        case AFC_E_OP_WOULD_BLOCK:
+        case AFC_E_OP_IN_PROGRESS:
+            return kAMDBusyError;
+        case AFC_E_IO_ERROR:
+            return kAMDReadError;
+        case AFC_E_INTERNAL_ERROR:
+            return kAMDAPIInternalError;
+        case AFC_E_MUX_ERROR:
+            return kAMDMuxError;
+        case AFC_E_NO_MEM:
+            return kAMDNoResourcesError;
+        case AFC_E_NOT_ENOUGH_DATA:
+            return kAMDEOFError;
+        case AFC_E_DIR_NOT_EMPTY:
+            return kAMDIsDirectoryError;
+        default:
+            return kAMDUndefinedError;
+    }
+}
+
 AMDStatus statusFromHouseArrestError(std::string_view name) {
     static constexpr std::pair<std::string_view, AMDStatus> kNames[] = {
         {"MissingCommand", kMobileHouseArrestMissingCommand},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <libimobiledevice/afc.h>
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 
@@ -11,6 +12,7 @@ namespace mobiledevice {
 
 AMDStatus statusFromLockdown(lockdownd_error_t error);
 AMDStatus statusFromDevice(idevice_error_t error);
+AMDStatus statusFromFileService(afc_error_t error);
 // The error names a container service answers with ("ApplicationLookupFailed", ...).
 AMDStatus statusFromHouseArrestError(std::string_view name);
 

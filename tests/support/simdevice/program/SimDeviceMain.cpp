@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "simdevice/SimUsbmuxServer.h"
@@ -43,6 +44,11 @@ int main(int argc, char** argv) {
         }
     }
     if (socketPath.empty()) return usage();
+    std::error_code error;
+    if (!config.root.empty() && !std::filesystem::is_directory(config.root, error)) {
+        std::fprintf(stderr, "orvandel-simdevice: %s is not a folder\n", config.root.c_str());
+        return 2;
+    }
 
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
