@@ -6,6 +6,7 @@
 
 #include "data/db/SqlConsole.h"
 #include "data/db/SqlDatabase.h"
+#include "data/db/SqlSavePoint.h"
 #include "data/db/SqlStatement.h"
 
 bool SqlDatabase::runUpdate(std::string_view sql, const Array* arguments,
@@ -231,12 +232,6 @@ bool SqlDatabase::rollbackToSavePointWithNameError(const std::string& name, Erro
 std::optional<foundation::Error> SqlDatabase::inSavePoint(
     const std::function<void(bool& rollback)>& block) {
     static std::atomic<long> savePointCounter{0};
-    const std::string name = fmt::format("dbSavePoint{}", savePointCounter.fetch_add(1));
-    Error error;
-    if (!startSavePointWithNameError(name, &error)) return error;
-    bool shouldRollback = false;
-    if (block) block(shouldRollback);
-    if (shouldRollback) rollbackToSavePointWithNameError(name, &error);
-    if (!releaseSavePointWithNameError(name, &error)) return error;
-    return std::nullopt;
+    return runInSavePoint(*this, fmt::format("dbSavePoint{}", savePointCounter.fetch_add(1)),
+                          block);
 }
