@@ -54,6 +54,13 @@ TEST(SqlDatabaseImageTest, ImagesOpenReadOnlyAndReadTheirTables) {
         EXPECT_TRUE(db->open()) << "an image connection is already open";
         EXPECT_EQ(tableNames(*db), c.tables) << c.name;
         EXPECT_EQ(c.image, before) << "the caller's bytes never change";
+        ASSERT_NE(db->vfsPointer(), nullptr);
+        const spmembuffer* copy = db->vfsPointer()->mem;
+        ASSERT_EQ(copy->used, c.image.size());
+        if (copy->used >= 20) {
+            EXPECT_EQ(copy->data[18], 1) << "the private copy reads as rollback-journal format";
+            EXPECT_EQ(copy->data[19], 1);
+        }
         if (!c.tables.empty()) {
             EXPECT_EQ(db->stringForQuery("SELECT label FROM marker WHERE v = ?", 1), "one");
             EXPECT_TRUE(db->columnExistsInTableWithName("LABEL", "marker"));
@@ -71,6 +78,11 @@ TEST(SqlDatabaseImageTest, BytesThatAreNoDatabaseFailAtTheFirstQuery) {
                                           foundation::Data(text.begin(), text.begin() + 10)}) {
         auto db = SqlDatabase::databaseWithData(image);
         ASSERT_TRUE(db) << "the header is only read by the first statement";
+        const spmembuffer* copy = db->vfsPointer()->mem;
+        if (image.size() < 20) {
+            EXPECT_EQ(foundation::Data(copy->data, copy->data + copy->used), image)
+                << "an image shorter than the header is copied unchanged";
+        }
         db->setLogsErrors(false);
         EXPECT_EQ(db->executeQuery("SELECT * FROM sqlite_master"), nullptr);
         EXPECT_TRUE(db->hadError());

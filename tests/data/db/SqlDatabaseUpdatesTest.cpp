@@ -168,6 +168,14 @@ TEST_F(SqlDatabaseUpdatesTest, CachedStatementsAreReused) {
     EXPECT_TRUE(db->cachedStatements().empty());
 }
 
+TEST_F(SqlDatabaseUpdatesTest, TracingShowsQueriesAndArguments) {
+    db->setTraceExecution(true);
+    ConsoleCapture console;
+    auto rs = db->executeQuery("SELECT ?, ?", "text", foundation::Data{1, 2, 3});
+    EXPECT_EQ(console.text(),
+              db->description() + " executeQuery: SELECT ?, ?\nobj: text\ndata: 3 bytes\n");
+}
+
 TEST_F(SqlDatabaseUpdatesTest, PragmasAndValidation) {
     db->setUserVersion(7);
     EXPECT_EQ(db->userVersion(), 7u);
