@@ -24,7 +24,4 @@ inline std::string describe(const std::optional<std::string>& text) {
     return text ? *text : std::string("(null)");
 }
 
-// Lower-cases the text by Unicode rules (column and table names may be non-ASCII).
-std::string lowerCased(std::string_view text);
-
 }  // namespace sqlconsole

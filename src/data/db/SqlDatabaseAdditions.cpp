@@ -5,11 +5,12 @@
 #include "data/db/SqlConsole.h"
 #include "data/db/SqlDatabase.h"
 #include "data/db/SqlDateFormatter.h"
+#include "data/db/SqlLowerCase.h"
 
 // --- schema --------------------------------------------------------------------------------
 
 bool SqlDatabase::tableExists(std::string_view tableName) {
-    const std::string lower = sqlconsole::lowerCased(tableName);
+    const std::string lower = sqltext::lowerCased(tableName);
     auto rs = executeQuery(
         "select [sql] from sqlite_master where [type] = 'table' and lower(name) = ?", lower);
     if (!rs) return false;
@@ -25,11 +26,11 @@ SqlDatabase::ResultSet SqlDatabase::getTableSchema(std::string_view tableName) {
 
 bool SqlDatabase::columnExistsInTableWithName(std::string_view columnName,
                                               std::string_view tableName) {
-    const std::string column = sqlconsole::lowerCased(columnName);
-    auto rs = getTableSchema(sqlconsole::lowerCased(tableName));
+    const std::string column = sqltext::lowerCased(columnName);
+    auto rs = getTableSchema(sqltext::lowerCased(tableName));
     if (!rs) return false;
     while (rs->next()) {
-        if (sqlconsole::lowerCased(rs->safeStringForColumn("name")) == column) {
+        if (sqltext::lowerCased(rs->safeStringForColumn("name")) == column) {
             rs->close();
             return true;
         }

@@ -4,6 +4,7 @@
 
 #include "data/db/SqlConsole.h"
 #include "data/db/SqlDatabase.h"
+#include "data/db/SqlLowerCase.h"
 #include "data/db/SqlStatement.h"
 #include "foundation/Utf8.h"
 
@@ -106,14 +107,14 @@ const std::map<std::string, int>& SqlResultSet::columnNameToIndexMap() {
     if (!columnNameToIndexMap_) {
         std::map<std::string, int> map;
         const int count = columnCount();
-        for (int i = 0; i < count; ++i) map[sqlconsole::lowerCased(columnNameForIndex(i))] = i;
+        for (int i = 0; i < count; ++i) map[sqltext::lowerCased(columnNameForIndex(i))] = i;
         columnNameToIndexMap_ = std::move(map);
     }
     return *columnNameToIndexMap_;
 }
 
 int SqlResultSet::columnIndexForName(std::string_view name) {
-    const std::string lower = sqlconsole::lowerCased(name);
+    const std::string lower = sqltext::lowerCased(name);
     const auto& map = columnNameToIndexMap();
     auto found = map.find(lower);
     if (found != map.end()) return found->second;

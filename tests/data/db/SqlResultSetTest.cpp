@@ -91,6 +91,11 @@ TEST_F(SqlResultSetTest, LastColumnOfADuplicateNameWins) {
     EXPECT_EQ(dictionary->size(), 2u);
 }
 
+TEST_F(SqlResultSetTest, NonAsciiNamesMatchWithoutCase) {
+    auto rs = firstRow("SELECT 5 AS \"ÄRA\"");
+    EXPECT_EQ(rs->intForColumn("ära"), 5);
+}
+
 TEST_F(SqlResultSetTest, MissingColumnWarnsAndReadsEmpty) {
     auto rs = firstRow("SELECT * FROM item");
     ConsoleCapture console;
