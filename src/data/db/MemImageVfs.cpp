@@ -162,7 +162,7 @@ struct VfsExtra {
 };
 VfsExtra g_memimagevfs_extra;
 
-int memimagevfsOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int*) {
+int memimagevfsOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
     auto* f = reinterpret_cast<spmemfile*>(file);
     std::memset(f, 0, sizeof(spmemfile));
     // Only read-only opens: journals and temporary files are never written here.
@@ -181,6 +181,8 @@ int memimagevfsOpen(sqlite3_vfs*, const char* name, sqlite3_file* file, int flag
     f->mem = mem;
     f->path = copyName(name);
     f->base.pMethods = &g_spmemfile_io_memthods;
+    // Saying read-only makes SQLite refuse writes plainly instead of failing on a journal.
+    if (outFlags != nullptr) *outFlags = flags;
     return SQLITE_OK;
 }
 

@@ -64,8 +64,10 @@ TEST(SqlDatabaseImageTest, ImagesOpenReadOnlyAndReadTheirTables) {
         if (!c.tables.empty()) {
             EXPECT_EQ(db->stringForQuery("SELECT label FROM marker WHERE v = ?", 1), "one");
             EXPECT_TRUE(db->columnExistsInTableWithName("LABEL", "marker"));
+            db->setLogsErrors(false);
             EXPECT_FALSE(db->executeUpdate("INSERT INTO marker VALUES (2, 'two')"))
                 << "images are read-only";
+            EXPECT_EQ(db->lastErrorMessage(), "attempt to write a readonly database");
         }
         EXPECT_TRUE(db->closeEx());
         EXPECT_TRUE(db->closeEx()) << "a second closeEx finds nothing to do";
