@@ -265,6 +265,27 @@ TEST_F(SqlDatabaseTest, BusyDatabaseGivesUpAfterTheInterval) {
     EXPECT_TRUE(holder->commit());
 }
 
+TEST_F(SqlDatabaseTest, BusyStepIsReportedAndClosesTheResultSet) {
+    const std::string path = makeFile("CREATE TABLE t(a); INSERT INTO t VALUES (1);");
+    auto reader = SqlDatabase::databaseWithPath(path);
+    reader->setMaxBusyRetryTimeInterval(0);
+    ASSERT_TRUE(reader->open());
+    auto rs = reader->executeQuery("SELECT a FROM t");
+    ASSERT_TRUE(rs) << "compiled before the lock is taken";
+
+    auto holder = SqlDatabase::databaseWithPath(path);
+    ASSERT_TRUE(holder->open());
+    ASSERT_TRUE(holder->beginTransaction());
+    ConsoleCapture console;
+    foundation::Error error;
+    EXPECT_FALSE(rs->nextWithError(&error));
+    EXPECT_EQ(console.text(),
+              "SqlResultSet::nextWithError:168 Database busy (" + path + ")\nDatabase busy\n");
+    EXPECT_EQ(error.code, SQLITE_BUSY);
+    EXPECT_EQ(rs->statement(), nullptr);
+    EXPECT_TRUE(holder->rollback());
+}
+
 TEST_F(SqlDatabaseTest, LibraryFacts) {
     EXPECT_EQ(SqlDatabase::sqliteLibVersion(), sqlite3_libversion());
     EXPECT_TRUE(SqlDatabase::isSQLiteThreadSafe());
