@@ -103,9 +103,9 @@ int SqlResultSet::columnType(int index) const {
     return stmt != nullptr ? sqlite3_column_type(stmt, index) : SQLITE_NULL;
 }
 
-const std::map<std::string, int>& SqlResultSet::columnNameToIndexMap() {
+const std::map<std::string, int, std::less<>>& SqlResultSet::columnNameToIndexMap() {
     if (!columnNameToIndexMap_) {
-        std::map<std::string, int> map;
+        std::map<std::string, int, std::less<>> map;
         const int count = columnCount();
         for (int i = 0; i < count; ++i) map[sqltext::lowerCased(columnNameForIndex(i))] = i;
         columnNameToIndexMap_ = std::move(map);
@@ -114,8 +114,10 @@ const std::map<std::string, int>& SqlResultSet::columnNameToIndexMap() {
 }
 
 int SqlResultSet::columnIndexForName(std::string_view name) {
-    const std::string lower = sqltext::lowerCased(name);
     const auto& map = columnNameToIndexMap();
+    // Keys are lower-case: a name found as given needs no lower-casing (the usual case).
+    if (auto exact = map.find(name); exact != map.end()) return exact->second;
+    const std::string lower = sqltext::lowerCased(name);
     auto found = map.find(lower);
     if (found != map.end()) return found->second;
     sqlconsole::print("Warning: I could not find the column named '{}'.", lower);

@@ -43,7 +43,7 @@ public:
     // -1 (with a console warning) for a name the query does not return.
     int columnIndexForName(std::string_view name);
     // Lower-cased column name to position; the last column of a name wins.
-    const std::map<std::string, int>& columnNameToIndexMap();
+    const std::map<std::string, int, std::less<>>& columnNameToIndexMap();
 
     // Reads by position. Numbers of a NULL value or of a position outside the row are 0.
     int intForColumnIndex(int index) const;
@@ -132,7 +132,7 @@ private:
     // value is not NULL.
     bool readable(int index) const;
 
-    std::optional<std::map<std::string, int>> columnNameToIndexMap_;
+    std::optional<std::map<std::string, int, std::less<>>> columnNameToIndexMap_;
     std::shared_ptr<SqlDatabase> parentDB_;
     std::optional<std::string> query_;
     std::shared_ptr<SqlStatement> statement_;
