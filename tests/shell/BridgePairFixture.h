@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "foundation/Json.h"
+#include "foundation/Value.h"
 #include "support/MainLoop.h"
 #include "support/headlesspage/HeadlessFront.h"
 
@@ -28,6 +30,33 @@ protected:
         return testsupport::runMainLoopUntil([&] { return page(condition) == "true"; });
     }
 
+    // Calls a native handler from the page with a reply callback and returns the answer
+    // (null for an answer of undefined). With `waitForAnswer` false it returns nil when no
+    // answer came before a later page request to "ping" was answered.
+    foundation::Value ask(const std::string& handlerName, const foundation::Value& data,
+                          bool waitForAnswer = true) {
+        if (!pingRegistered_) {
+            front->registerHandler("ping",
+                                   [](const foundation::Value&, auto reply) { reply(true); });
+            pingRegistered_ = true;
+        }
+        const std::string id = std::to_string(++asked_);
+        page(
+            "window.answers = window.answers || {}; window.pinged = window.pinged || {};"
+            "bridge.callHandler('" +
+            handlerName + "', " + foundation::json::write(data) + ", function(r) { answers[" + id +
+            "] = JSON.stringify(r === undefined ? null : r); });"
+            "bridge.callHandler('ping', null, function() { pinged[" +
+            id + "] = true; });");
+        const std::string answered = "(" + id + " in answers)";
+        if (waitForAnswer) {
+            if (!waitForPage(answered)) return {};
+        } else if (!waitForPage("(" + id + " in pinged)") || page(answered) != "true") {
+            return {};
+        }
+        return foundation::json::read(page("answers[" + id + "]")).value_or(foundation::Value());
+    }
+
     std::string pageErrors() const {
         std::string all;
         for (const auto& error : front->page().errors()) all += error + "\n";
@@ -35,4 +64,8 @@ protected:
     }
 
     std::shared_ptr<testsupport::HeadlessFront> front = testsupport::HeadlessFront::open();
+
+private:
+    bool pingRegistered_ = false;
+    int asked_ = 0;
 };

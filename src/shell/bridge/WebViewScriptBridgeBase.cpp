@@ -3,13 +3,13 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 #include <utility>
 
 #include "foundation/Json.h"
 #include "foundation/MainQueue.h"
 #include "logging/LogCall.h"
+#include "shell/Console.h"
 #include "shell/bridge/WebViewScriptBridgeScript.h"
 
 using foundation::Value;
@@ -63,12 +63,6 @@ void callGuarded(const char* what, Call&& call) {
 }
 
 }  // namespace
-
-void WVSBConsoleLog(std::string_view line) {
-    std::string text(line);
-    text.push_back('\n');
-    std::fwrite(text.data(), 1, text.size(), stderr);
-}
 
 std::shared_ptr<WebViewScriptBridgeBase> WebViewScriptBridgeBase::create() {
     return std::shared_ptr<WebViewScriptBridgeBase>(new WebViewScriptBridgeBase());
@@ -176,7 +170,7 @@ void WebViewScriptBridgeBase::injectJavascriptFile() {
 void WebViewScriptBridgeBase::flushMessageQueue(
     const std::optional<std::string>& messageQueueString) {
     if (!messageQueueString || messageQueueString->empty()) {
-        WVSBConsoleLog(
+        ConsoleLog(
             "WebViewScriptBridge: WARNING: the native side got nil while fetching the message "
             "queue JSON from webview. This can happen if the WebViewScriptBridge JS is not "
             "currently present in the webview, e.g if the webview just loaded a new page.");
@@ -184,8 +178,8 @@ void WebViewScriptBridgeBase::flushMessageQueue(
     }
     Value messages = _deserializeMessageJSON(*messageQueueString);
     if (!messages.isArray()) {
-        WVSBConsoleLog(fmt::format("WebViewScriptBridge: WARNING: Invalid {} received: {}",
-                                   foundation::kindName(messages.kind()), *messageQueueString));
+        ConsoleLog(fmt::format("WebViewScriptBridge: WARNING: Invalid {} received: {}",
+                               foundation::kindName(messages.kind()), *messageQueueString));
         return;
     }
     for (const Value& message : *messages.array()) serveOne(message);
@@ -193,9 +187,9 @@ void WebViewScriptBridgeBase::flushMessageQueue(
 
 void WebViewScriptBridgeBase::serveOne(const Value& message) {
     if (!message.isDictionary()) {
-        WVSBConsoleLog(fmt::format("WebViewScriptBridge: WARNING: Invalid {} received: {}",
-                                   foundation::kindName(message.kind()),
-                                   _serializeMessage(message, false)));
+        ConsoleLog(fmt::format("WebViewScriptBridge: WARNING: Invalid {} received: {}",
+                               foundation::kindName(message.kind()),
+                               _serializeMessage(message, false)));
         return;
     }
     _log("RCVD", message);
@@ -222,8 +216,8 @@ void WebViewScriptBridgeBase::serveOne(const Value& message) {
             handler = found->second;
     }
     if (!handler) {
-        WVSBConsoleLog(fmt::format("WVSBNoHandlerException, No handler for message from JS: {}",
-                                   _serializeMessage(message, false)));
+        ConsoleLog(fmt::format("WVSBNoHandlerException, No handler for message from JS: {}",
+                               _serializeMessage(message, false)));
         return;
     }
     // Called with no lock held: a handler may run a nested main loop that serves more
@@ -262,7 +256,7 @@ bool WebViewScriptBridgeBase::isBridgeLoadedURL(const foundation::Url& url) cons
 }
 
 void WebViewScriptBridgeBase::logUnkownMessage(const foundation::Url& url) const {
-    WVSBConsoleLog(
+    ConsoleLog(
         fmt::format("WebViewScriptBridge: WARNING: Received unknown WebViewScriptBridge command {}",
                     url.toString()));
 }
@@ -344,8 +338,8 @@ void WebViewScriptBridgeBase::logText(std::string_view action, std::string_view 
     if (!logging_) return;
     const auto limit = static_cast<std::size_t>(std::max<std::int32_t>(0, logMaxLength_));
     if (characterCount(text) > limit) {
-        WVSBConsoleLog(fmt::format("WVSB {}: {} [...]", action, prefixOfCharacters(text, limit)));
+        ConsoleLog(fmt::format("WVSB {}: {} [...]", action, prefixOfCharacters(text, limit)));
     } else {
-        WVSBConsoleLog(fmt::format("WVSB {}: {}", action, text));
+        ConsoleLog(fmt::format("WVSB {}: {}", action, text));
     }
 }

@@ -109,6 +109,3 @@ private:
     std::map<std::string, WVBridgeResponseCallback, std::less<>> _responseCallbacks;
     std::map<std::string, WVBridgeHandler, std::less<>> _messageHandlers;
 };
-
-// Writes one line to the process's console (standard error), not to the log files.
-void WVSBConsoleLog(std::string_view line);
