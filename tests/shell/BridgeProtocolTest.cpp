@@ -313,3 +313,19 @@ TEST(WebViewScriptBridgeBaseTest, AThrowingHandlerDoesNotStopTheQueue) {
     core->flushMessageQueue(R"([{"handlerName":"boom"},{"handlerName":"h","data":2}])");
     EXPECT_EQ(seen, (std::vector<Value>{2}));
 }
+
+TEST_F(BridgePairTest, AHandlerMayRunANestedLoopThatServesMoreMessages) {
+    bool innerCalled = false;
+    front->registerHandler("inner", [&](const Value&, auto) { innerCalled = true; });
+    front->registerHandler("outer", [&](const Value&, WVBridgeResponseCallback reply) {
+        // Touches the handler table and serves later page messages before answering.
+        front->registerHandler("late", [](const Value&, auto) {});
+        page("bridge.callHandler('inner', 1);");
+        testsupport::runMainLoopUntil([&] { return innerCalled; });
+        reply("outer done");
+    });
+    startPage();
+    page("bridge.callHandler('outer', null, function(r) { window.outer = r; });");
+    ASSERT_TRUE(waitForPage("window.outer == 'outer done'"));
+    EXPECT_TRUE(innerCalled);
+}
