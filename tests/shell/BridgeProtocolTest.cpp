@@ -329,3 +329,31 @@ TEST_F(BridgePairTest, AHandlerMayRunANestedLoopThatServesMoreMessages) {
     ASSERT_TRUE(waitForPage("window.outer == 'outer done'"));
     EXPECT_TRUE(innerCalled);
 }
+
+TEST_F(BridgePairTest, WithoutTheSafetyTimeoutMessagesAreHandledDuringTheEvaluation) {
+    startPage("bridge.registerHandler('now', function(d) { window.got = d; });");
+    front->callHandler("now", 1);
+    EXPECT_EQ(page("window.got"), "undefined") << "delivered in a zero-delay timer";
+    ASSERT_TRUE(waitForPage("window.got == 1"));
+
+    front->disableJavscriptAlertBoxSafetyTimeout();
+    testsupport::drainMainLoop();
+    front->callHandler("now", 2);
+    EXPECT_EQ(page("window.got"), "2");
+}
+
+TEST(WebViewScriptBridgeBaseTest, NativeRequestsCarryOnlyWhatWasGiven) {
+    auto core = WebViewScriptBridgeBase::create();
+    core->sendData(Value(), nullptr, std::string("bare"));
+    core->sendData(
+        Value::null(), [](const Value&) {}, std::string("full"));
+    core->sendData("no name", nullptr, std::nullopt);
+    EXPECT_EQ(
+        *core->startupMessageQueue(),
+        (std::vector<Value>{
+            Value::dict({{"handlerName", "bare"}}),
+            Value::dict(
+                {{"handlerName", "full"}, {"data", Value::null()}, {"callbackId", "native_cb_1"}}),
+            Value::dict({{"data", "no name"}}),
+        }));
+}
