@@ -357,3 +357,21 @@ TEST(WebViewScriptBridgeBaseTest, NativeRequestsCarryOnlyWhatWasGiven) {
             Value::dict({{"data", "no name"}}),
         }));
 }
+
+TEST_F(BridgePairTest, PageWarnsAboutMessagesItCannotServe) {
+    startPage("window.messageHandlers.broken = 'not a list';");
+    page("bridge.removeHandler('x');");
+    front->callHandler("nobody", 1);
+    front->callHandler("broken", 2);
+    ASSERT_TRUE(
+        testsupport::runMainLoopUntil([&] { return front->page().consoleLines().size() == 3; }));
+    const auto lines = front->page().consoleLines();
+    EXPECT_EQ(lines[0], "WebViewBridge: WARNING: handler is undefined.");
+    EXPECT_EQ(lines[1].rfind("WebViewScriptBridge: WARNING: no handler for message from native: "
+                             "{\"data\":1,\"handlerName\":\"nobody\"}",
+                             0),
+              0u)
+        << lines[1];
+    EXPECT_EQ(lines[2].rfind("WebViewScriptBridge: WARNING: invalid handlers from Objc:", 0), 0u)
+        << lines[2];
+}
