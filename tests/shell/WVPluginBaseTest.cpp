@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "shell/plugins/WVAppLogPlugin.h"
+#include "shell/plugins/PluginClassList.h"
 #include "shell/plugins/WVEventPlugin.h"
 #include "shell/plugins/WVPluginBase.h"
-#include "shell/plugins/WVUserDefaultsPlugin.h"
 #include "support/headlesspage/HeadlessFront.h"
 
 using foundation::Value;
@@ -39,15 +38,16 @@ TEST(WVPluginBase, CleaningKeepsOnlyWhatJsonCarries) {
 
 TEST(WVPluginBase, ClassesAreMadeInListOrderAndServeTheirNames) {
     const auto before = WVPluginBase::allClasses().size();
-    WVPluginBase::addPlugin(WVAppLogPlugin::pluginClass());
-    WVPluginBase::addPlugin(WVEventPlugin::pluginClass());
-    WVPluginBase::addPlugin(WVUserDefaultsPlugin::pluginClass());
-    const auto classes = WVPluginBase::allClasses();
-    ASSERT_EQ(classes.size(), before + 3);
+    PluginClassList list;
+    list.localFilesystem = WVPluginBase::PluginClass{"WVLocalFilesystemPlugin", nullptr};
+    list.addToPluginBase();
+    auto classes = WVPluginBase::allClasses();
+    ASSERT_EQ(classes.size(), before + 4);
     std::vector<std::string> names;
     for (auto at = classes.begin() + before; at != classes.end(); ++at) names.push_back(at->name);
-    EXPECT_EQ(names, (std::vector<std::string>{"WVAppLogPlugin", "WVEventPlugin",
-                                               "WVUserDefaultsPlugin"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"WVAppLogPlugin", "WVLocalFilesystemPlugin",
+                                               "WVEventPlugin", "WVUserDefaultsPlugin"}));
+    classes.erase(classes.begin() + before + 1);
 
     auto front = testsupport::HeadlessFront::open();
     auto view = std::make_shared<int>(1);

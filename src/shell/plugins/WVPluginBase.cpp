@@ -8,13 +8,13 @@ using foundation::Value;
 
 namespace {
 
-struct PluginClassList {
+struct RegisteredPlugins {
     std::mutex mutex;
     std::vector<WVPluginBase::PluginClass> classes;
 };
 
-PluginClassList& pluginClassList() {
-    static PluginClassList* const list = new PluginClassList();
+RegisteredPlugins& registeredPlugins() {
+    static RegisteredPlugins* const list = new RegisteredPlugins();
     return *list;
 }
 
@@ -59,13 +59,13 @@ WVBridgeResponseCallback WVPluginBase::replyBlock(const foundation::Notification
 }
 
 std::vector<WVPluginBase::PluginClass> WVPluginBase::allClasses() {
-    auto& list = pluginClassList();
+    auto& list = registeredPlugins();
     std::lock_guard lock(list.mutex);
     return list.classes;
 }
 
 void WVPluginBase::addPlugin(PluginClass pluginClass) {
-    auto& list = pluginClassList();
+    auto& list = registeredPlugins();
     std::lock_guard lock(list.mutex);
     list.classes.push_back(std::move(pluginClass));
 }
