@@ -7,6 +7,8 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -212,6 +214,12 @@ std::optional<std::string> TestHttpServer::lastClientCertificateSubject() const 
 }
 
 void TestHttpServer::acceptLoop() {
+    // TLS writes go through write(), which raises SIGPIPE when the client has gone. Held
+    // back in the server's threads (the serving ones inherit this), it only fails the write.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     while (!stopping_) {
         int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
