@@ -181,16 +181,23 @@ void parseMimeType(std::string* mimeType, std::string* encoding,
         value = value.substr(1, value.size() - 2);
     }
     if (value.empty()) return;
-    UErrorCode status = U_ZERO_ERROR;
+    // Known to the IANA registry (as a name or an alias); reported by its preferred MIME
+    // name where it has one.
     std::string name(value);
-    const char* canonical = ucnv_getStandardName(name.c_str(), "IANA", &status);
+    UErrorCode status = U_ZERO_ERROR;
+    const char* internal = ucnv_getCanonicalName(name.c_str(), "IANA", &status);
+    if (U_FAILURE(status) || internal == nullptr || *internal == '\0') {
+        status = U_ZERO_ERROR;
+        internal = ucnv_getCanonicalName(name.c_str(), "MIME", &status);
+    }
+    if (U_FAILURE(status) || internal == nullptr || *internal == '\0') return;
+    status = U_ZERO_ERROR;
+    const char* canonical = ucnv_getStandardName(internal, "MIME", &status);
     if (U_FAILURE(status) || canonical == nullptr) {
         status = U_ZERO_ERROR;
-        const char* internal = ucnv_getCanonicalName(name.c_str(), "IANA", &status);
-        if (U_FAILURE(status) || internal == nullptr) return;
         canonical = ucnv_getStandardName(internal, "IANA", &status);
-        if (U_FAILURE(status) || canonical == nullptr) return;
     }
+    if (U_FAILURE(status) || canonical == nullptr) return;
     if (encoding != nullptr) *encoding = canonical;
 }
 
