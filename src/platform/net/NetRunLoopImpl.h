@@ -18,7 +18,9 @@ namespace net {
 class NetConnection;
 
 struct NetRunLoop::Impl {
-    boost::asio::io_context context{1};
+    // No single-thread hint: with it, work posted by a running job would wait for that job
+    // to return, and a nested run could never see it.
+    boost::asio::io_context context;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{
         context.get_executor()};
     // The mode of the innermost runOnce, empty while the loop is not running.
