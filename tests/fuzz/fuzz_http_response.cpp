@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         body += parser.takeBody().size();
     }
     if (body > size) std::abort();
-    if (parser.headersComplete() && (parser.statusCode() < 100 || parser.statusCode() > 999)) std::abort();
+    if (parser.headersComplete() && (parser.statusCode() < 100 || parser.statusCode() > 999))
+        std::abort();
     if (parser.messageComplete()) {
         parser.statusLine();
         parser.keepAlive();

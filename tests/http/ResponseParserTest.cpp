@@ -71,6 +71,8 @@ const std::vector<ParseCase>& cases() {
          false},
         {"closed before anything", "", false, true, false, 0, "", false},
         {"not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", false, false, false, 0, "", false},
+        {"status below 100", "HTTP/1.1 020 OK\r\nContent-Length: 0\r\n\r\n", false, false, false, 0,
+         "", false},
         {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\n", false, false, false, 0,
          "", false},
         {"two different lengths",

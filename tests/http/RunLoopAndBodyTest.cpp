@@ -54,7 +54,8 @@ TEST(RunLoop, NestedRunInAPrivateModeLeavesOuterJobsWaiting) {
     });
     loop.runOnce("outer", 5s);
     loop.runOnce("outer", 5s);
-    EXPECT_EQ(order, (std::vector<std::string>{"outer starts", "private", "outer ends", "second outer"}));
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"outer starts", "private", "outer ends", "second outer"}));
 }
 
 TEST(RunLoop, StopAndPerformWorkFromOtherThreads) {
@@ -105,8 +106,11 @@ TEST(BodyStream, ReadsAreLimitedByTheAllowanceAndCounted) {
         std::size_t asked;
         std::ptrdiff_t got;
     };
-    for (const Case& c : std::vector<Case>{{0, 0, 4096, 4096}, {1000, 0, 4096, 250}, {1000, 900, 4096, 100},
-                                           {1000, 1100, 4096, 1}, {100000, 0, 10, 10}}) {
+    for (const Case& c : std::vector<Case>{{0, 0, 4096, 4096},
+                                           {1000, 0, 4096, 250},
+                                           {1000, 900, 4096, 100},
+                                           {1000, 1100, 4096, 1},
+                                           {100000, 0, 10, 10}}) {
         SCOPED_TRACE(c.limit * 10000 + c.usedBefore);
         NetBandwidthThrottle throttle;
         throttle.setMaxBandwidthPerSecond(c.limit);
@@ -134,7 +138,8 @@ TEST(BodyStream, FileBodyReadsToTheEndAndReportsAMissingFile) {
     std::string read;
     std::uint8_t buffer[4];
     std::ptrdiff_t n;
-    while ((n = stream->read(buffer, sizeof buffer)) > 0) read.append(reinterpret_cast<char*>(buffer), n);
+    while ((n = stream->read(buffer, sizeof buffer)) > 0)
+        read.append(reinterpret_cast<char*>(buffer), n);
     EXPECT_EQ(n, 0);
     EXPECT_EQ(read, "file body");
     EXPECT_EQ(stream->streamStatus(), NetInputStream::Status::AtEnd);

@@ -1,7 +1,16 @@
 #include "platform/net/NetResponseParser.h"
 
 #include <fmt/format.h>
+// GCC's sanitizer builds see an uninitialised read inside Beast's optional content length
+// that cannot happen (it is read only when set).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <boost/beast/http/basic_parser.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #include <boost/beast/http/error.hpp>
 
 #include <limits>
@@ -41,7 +50,9 @@ private:
     void on_request_impl(http::verb, string_view, string_view, int, error_code& ec) override {
         ec = http::error::bad_method;
     }
-    void on_response_impl(int code, string_view reason, int version, error_code&) override {
+    void on_response_impl(int code, string_view reason, int version, error_code& ec) override {
+        // Three digits are not enough: "020" is no status either.
+        if (code < 100) ec = http::error::bad_status;
         message_.status = code;
         message_.version = version;
         message_.reason.assign(reason.data(), reason.size());
