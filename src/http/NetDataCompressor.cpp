@@ -15,6 +15,7 @@ constexpr std::size_t MinimumGrowth = 16 * 1024;
 // 32 KiB window; adding 16 writes the gzip wrapper.
 constexpr int DeflateWindowBits = 15 + 16;
 constexpr int DeflateMemoryLevel = 8;
+constexpr std::size_t MaximumSlice = std::size_t{1} << 30;
 }  // namespace
 
 NetDataCompressor::NetDataCompressor() : zStream_(std::make_unique<z_stream_s>()) {}
@@ -54,6 +55,17 @@ std::optional<foundation::Data> NetDataCompressor::compressBytes(const std::uint
                                                                  foundation::Error* error,
                                                                  bool shouldFinish) {
     if (length == 0 && (!shouldFinish || streamFinished_)) return foundation::Data{};
+    if (length > MaximumSlice) {
+        // zlib counts input in 32 bits: larger chunks go in slices, the last one finishing.
+        foundation::Data joined;
+        for (std::size_t at = 0; at < length; at += MaximumSlice) {
+            std::size_t part = std::min(MaximumSlice, length - at);
+            auto out = compressBytes(bytes + at, part, error, shouldFinish && at + part == length);
+            if (!out) return std::nullopt;
+            joined.insert(joined.end(), out->begin(), out->end());
+        }
+        return joined;
+    }
     if (!streamReady_) {
         if (auto failure = setupStream()) {
             if (error != nullptr) *error = *failure;

@@ -14,6 +14,7 @@ namespace {
 constexpr std::size_t MinimumGrowth = 16 * 1024;
 // 32 KiB window; adding 32 lets zlib recognise a gzip or a zlib header.
 constexpr int InflateWindowBits = 15 + 32;
+constexpr std::size_t MaximumSlice = std::size_t{1} << 30;
 }  // namespace
 
 NetDataDecompressor::NetDataDecompressor() : zStream_(std::make_unique<z_stream_s>()) {}
@@ -50,6 +51,16 @@ std::optional<foundation::Data> NetDataDecompressor::uncompressBytes(const std::
                                                                      std::size_t length,
                                                                      foundation::Error* error) {
     if (length == 0) return foundation::Data{};
+    if (length > MaximumSlice) {
+        // zlib counts input in 32 bits: larger chunks go in slices.
+        foundation::Data joined;
+        for (std::size_t at = 0; at < length; at += MaximumSlice) {
+            auto part = uncompressBytes(bytes + at, std::min(MaximumSlice, length - at), error);
+            if (!part) return std::nullopt;
+            joined.insert(joined.end(), part->begin(), part->end());
+        }
+        return joined;
+    }
     if (!streamReady_) {
         if (auto failure = setupStream()) {
             if (error != nullptr) *error = *failure;
