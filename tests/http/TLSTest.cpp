@@ -108,6 +108,19 @@ TEST_F(TLSStreams, CertificateChecksDecideWhetherTheExchangeRuns) {
     }
 }
 
+TEST_F(TLSStreams, HostNamesAreSentForSNIButAddressesAreNot) {
+    auto server = serve(authority_->issue({"localhost"}, {"127.0.0.1"}));
+    auto byName = run(NetHTTPStream::create(
+        message("https://localhost:" + std::to_string(server->port()) + "/")));
+    EXPECT_EQ(byName.body, "secret");
+    EXPECT_EQ(server->lastServerName(), "localhost");
+
+    auto other = serve(authority_->issue({"localhost"}, {"127.0.0.1"}));
+    auto byAddress = run(NetHTTPStream::create(message(other->url())));
+    EXPECT_EQ(byAddress.body, "secret");
+    EXPECT_EQ(other->lastServerName(), std::nullopt);
+}
+
 TEST_F(TLSStreams, ClientCertificateIsPresentedWhenGiven) {
     auto server = serve(authority_->issue({}, {"127.0.0.1"}), authority_->authority().certificate);
     auto client = authority_->issue({"client.example"}, {});

@@ -213,6 +213,11 @@ std::optional<std::string> TestHttpServer::lastClientCertificateSubject() const 
     return clientSubject_;
 }
 
+std::optional<std::string> TestHttpServer::lastServerName() const {
+    std::lock_guard guard(mutex_);
+    return serverName_;
+}
+
 void TestHttpServer::acceptLoop() {
     // TLS writes go through write(), which raises SIGPIPE when the client has gone. Held
     // back in the server's threads (the serving ones inherit this), it only fails the write.
@@ -240,6 +245,10 @@ void TestHttpServer::serve(std::shared_ptr<Connection> connection, int index) {
         connection->tls = SSL_new(static_cast<SSL_CTX*>(tlsContext_));
         SSL_set_fd(connection->tls, connection->fd);
         if (SSL_accept(connection->tls) <= 0) return;
+        if (const char* name = SSL_get_servername(connection->tls, TLSEXT_NAMETYPE_host_name)) {
+            std::lock_guard guard(mutex_);
+            serverName_ = name;
+        }
         if (X509* peer = SSL_get1_peer_certificate(connection->tls)) {
             char subject[256];
             X509_NAME_oneline(X509_get_subject_name(peer), subject, sizeof subject);

@@ -64,6 +64,8 @@ public:
     std::vector<ReceivedRequest> requests() const;
     // The subject of the client certificate of the last TLS connection, if one was shown.
     std::optional<std::string> lastClientCertificateSubject() const;
+    // The host name the last TLS client asked for (SNI), if it named one.
+    std::optional<std::string> lastServerName() const;
 
 private:
     struct Connection;
@@ -80,6 +82,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<ReceivedRequest> requests_;
     std::optional<std::string> clientSubject_;
+    std::optional<std::string> serverName_;
     std::vector<std::shared_ptr<Connection>> connections_;
     std::vector<std::thread> threads_;
     std::thread acceptThread_;
