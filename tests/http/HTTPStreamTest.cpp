@@ -250,3 +250,24 @@ TEST(HTTPStream, UnscheduledStreamWaitsAndResumesWhenScheduledAgain) {
     EXPECT_TRUE(ended);
     EXPECT_EQ(body.size(), 200000u);
 }
+
+TEST(HTTPStream, ClosingInterruptsAConnectionThatWaits) {
+    // A plain server never answers the TLS greeting: the handshake waits until closed.
+    TestHttpServer server([](const ReceivedRequest&) { return ScriptedAnswer::ok(""); });
+    auto stream =
+        NetHTTPStream::create(message("https://127.0.0.1:" + std::to_string(server.port()) + "/"));
+    int events = 0;
+    stream->setClient(net::NetStreamEventMaskReadStream, [&](net::NetStreamEvent) { ++events; });
+    auto& loop = net::NetRunLoop::current();
+    stream->scheduleInRunLoop(loop, httptest::TestMode);
+    ASSERT_TRUE(stream->open());
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (server.acceptedConnections() == 0 && std::chrono::steady_clock::now() < deadline) {
+        loop.runOnce(httptest::TestMode, std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(server.acceptedConnections(), 1);
+    stream->close();
+    EXPECT_EQ(stream->streamStatus(), NetHTTPStream::Status::Closed);
+    loop.runOnce(httptest::TestMode, std::chrono::milliseconds(20));
+    EXPECT_EQ(events, 0);
+}
