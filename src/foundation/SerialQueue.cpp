@@ -75,10 +75,10 @@ const std::string& SerialQueue::label() const {
 }
 
 void SerialQueue::async(std::function<void()> job) {
-    {
-        std::lock_guard lock(core_->mutex);
-        core_->jobs.push_back(std::move(job));
-    }
+    // The wake-up happens under the lock: once it is released, the job may already have
+    // run and dropped the last owner of this queue, and nothing here may be touched.
+    std::lock_guard lock(core_->mutex);
+    core_->jobs.push_back(std::move(job));
     core_->wakeup.notify_one();
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "foundation/DispatchGroup.h"
@@ -27,10 +29,44 @@ void callLogger(LgLogger& logger, const LgLogMessage& message) {
     }
 }
 
+// The queues of the loggers installed in every hub (a queue once per node), readable
+// from any thread: hubs share the logging queue, so any of them can block it.
+class InstalledLoggerQueues {
+public:
+    static InstalledLoggerQueues& shared() {
+        static auto* const queues = new InstalledLoggerQueues;
+        return *queues;
+    }
+    void replace(const std::vector<const foundation::SerialQueue*>& old,
+                 const std::vector<const foundation::SerialQueue*>& now) {
+        std::lock_guard lock(mutex_);
+        for (const auto* queue : old) queues_.erase(queues_.find(queue));
+        queues_.insert(now.begin(), now.end());
+    }
+    bool contains(const foundation::SerialQueue* queue) const {
+        std::lock_guard lock(mutex_);
+        return queues_.contains(queue);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::multiset<const foundation::SerialQueue*> queues_;
+};
+
 }  // namespace
 
 LgLog::LgLog(unsigned processorCount) : processorCount_(std::max(1u, processorCount)) {
     loggers_.reserve(4);
+}
+
+LgLog::~LgLog() {
+    InstalledLoggerQueues::shared().replace(loggerQueues_, {});
+}
+
+bool LgLog::isOnInstalledLoggerQueue() {
+    const foundation::SerialQueue* current = foundation::SerialQueue::current();
+    return current != nullptr && current != &loggingQueue() &&
+           InstalledLoggerQueues::shared().contains(current);
 }
 
 LgLog& LgLog::sharedInstance() {
@@ -75,19 +111,12 @@ void LgLog::log(bool asynchronous, LgLogMessage message) {
 void LgLog::queueLogMessage(LgLogMessage message, bool asynchronous) {
     auto shared = std::make_shared<const LgLogMessage>(std::move(message));
     auto& queue = loggingQueue();
-    if (asynchronous || callerRunsOnLoggerQueue()) {
+    if (asynchronous || isOnInstalledLoggerQueue()) {
         queue.async([this, shared] { deliver(shared); });
     } else {
         // Inline when already on the logging queue.
         queue.sync([this, shared] { deliver(shared); });
     }
-}
-
-bool LgLog::callerRunsOnLoggerQueue() const {
-    const foundation::SerialQueue* current = foundation::SerialQueue::current();
-    if (current == nullptr || current == &loggingQueue()) return false;
-    std::lock_guard lock(loggerQueuesMutex_);
-    return std::find(loggerQueues_.begin(), loggerQueues_.end(), current) != loggerQueues_.end();
 }
 
 void LgLog::deliver(const std::shared_ptr<const LgLogMessage>& message) {
@@ -205,7 +234,8 @@ void LgLog::flushOnQueue() {
 }
 
 void LgLog::rememberLoggerQueues() {
-    std::lock_guard lock(loggerQueuesMutex_);
-    loggerQueues_.clear();
-    for (const auto& node : loggers_) loggerQueues_.push_back(node.loggerQueue.get());
+    std::vector<const foundation::SerialQueue*> now;
+    for (const auto& node : loggers_) now.push_back(node.loggerQueue.get());
+    InstalledLoggerQueues::shared().replace(loggerQueues_, now);
+    loggerQueues_ = std::move(now);
 }

@@ -34,6 +34,7 @@ class LgLog {
 public:
     // A hub with no loggers. The process uses sharedInstance(); tests may make their own.
     explicit LgLog(unsigned processorCount = defaultProcessorCount());
+    ~LgLog();
     LgLog(const LgLog&) = delete;
     LgLog& operator=(const LgLog&) = delete;
 
@@ -41,6 +42,9 @@ public:
     // Serial, labelled "orvandel.logging"; the only place the logger lists are touched.
     static foundation::SerialQueue& loggingQueue();
     static unsigned defaultProcessorCount();
+    // Whether the caller runs on the queue of a logger installed in any hub: there, waiting
+    // for the logging queue can deadlock, since a delivery may be waiting for this queue.
+    static bool isOnInstalledLoggerQueue();
 
     // Formats and queues a record on the shared hub. Synchronous queueing (errors)
     // returns once every admitting logger has taken the record.
@@ -74,14 +78,11 @@ private:
     void removeAllLoggersOnQueue();
     void flushOnQueue();
     void rememberLoggerQueues();
-    bool callerRunsOnLoggerQueue() const;
     static void requireLoggingQueue();
 
     const unsigned processorCount_;
     std::vector<LgLoggerNode> loggers_;  // only on the logging queue
 
-    // The logger queues, readable from any thread: an error logged from a logger's own
-    // queue must not wait for a delivery that needs that very queue.
-    mutable std::mutex loggerQueuesMutex_;
+    // This hub's entries in the process-wide list of installed logger queues.
     std::vector<const foundation::SerialQueue*> loggerQueues_;
 };

@@ -124,3 +124,29 @@ TEST(SerialQueue, LastOwnerLettingGoFromItsOwnJobLeavesTheWorkerToFinish) {
     ASSERT_EQ(future.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(future.get(), nullptr);
 }
+
+TEST(SerialQueue, AJobMayDropTheLastOwnerWhileItIsBeingQueued) {
+    // The queue's only owner travels inside the job being queued: as soon as the worker
+    // can run it, the queue is gone, while async() may not have returned yet. Each round
+    // keeps the worker busy so that it picks the job up at once.
+    for (int round = 0; round < 300; ++round) {
+        auto owner = std::make_shared<SerialQueue>("orvandel.test.drop");
+        SerialQueue* queue = owner.get();
+        testsupport::Latch started(1);
+        std::atomic<bool> release = false;
+        queue->async([&] {
+            started.count_down();
+            while (!release) std::this_thread::yield();
+        });
+        started.wait();
+        std::promise<void> dropped;
+        auto done = dropped.get_future();
+        std::thread releaser([&] { release = true; });
+        queue->async([owner = std::move(owner), &dropped]() mutable {
+            owner.reset();
+            dropped.set_value();
+        });
+        releaser.join();
+        done.wait();
+    }
+}

@@ -99,6 +99,24 @@ TEST_P(LgLogTest, RemovedLoggersHearOfItAndGetNothingMore) {
     EXPECT_TRUE(hub.allLoggers().empty());
 }
 
+TEST_P(LgLogTest, ALoggerAskingAnotherForItsFormatterIsRefusedNotStuck) {
+    auto asked = std::make_shared<CapturingLogger>("asked");
+    auto asking = std::make_shared<CapturingLogger>("asking");
+    std::string reason;
+    asking->onMessage = [&](const LgLogMessage&) {
+        try {
+            asked->logFormatter();
+        } catch (const foundation::NamedException& e) {
+            reason = e.reason();
+        }
+    };
+    hub.addLogger(asked);
+    hub.addLogger(asking);
+    hub.log(false, record("error", 1));
+    EXPECT_EQ(reason, "Core architecture requirement failure");
+    EXPECT_EQ(asked->texts(), std::vector<std::string>{"error"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Processors, LgLogTest, testing::Values(1u, 4u));
 
 TEST(LgLogDiscipline, FlushFromTheLoggingQueueIsRefused) {
