@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include "foundation/Error.h"
 #include "foundation/SerialQueue.h"
@@ -115,6 +118,43 @@ TEST_P(LgLogTest, ALoggerAskingAnotherForItsFormatterIsRefusedNotStuck) {
     hub.log(false, record("error", 1));
     EXPECT_EQ(reason, "Core architecture requirement failure");
     EXPECT_EQ(asked->texts(), std::vector<std::string>{"error"});
+}
+
+TEST(LgLogBacklog, CallersWaitOnceTooManyRecordsWaitForASlowLogger) {
+    constexpr std::int64_t kLimit = 4;
+    constexpr int kRecords = 40;
+    LgLog hub(4, kLimit);
+    auto slow = std::make_shared<CapturingLogger>("slow");
+    testsupport::Latch release(1);
+    std::atomic<int> produced = 0;
+    std::vector<int> producedAtArrival;  // only on the logger's queue
+    slow->onMessage = [&](const LgLogMessage&) {
+        release.wait();
+        producedAtArrival.push_back(produced);
+    };
+    hub.addLogger(slow);
+    std::thread producer([&] {
+        for (int i = 0; i < kRecords; ++i) {
+            hub.log(true, record(std::to_string(i), 2));
+            produced = i + 1;
+        }
+    });
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (produced < kLimit && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::yield();
+    }
+    release.count_down();
+    producer.join();
+    hub.flushLog();
+    ASSERT_EQ(slow->texts().size(), std::size_t{kRecords});
+    slow->loggerQueue()->sync([&] {
+        // While record k was delivered, at most the limit stood queued behind it.
+        for (std::size_t k = 0; k < producedAtArrival.size(); ++k) {
+            EXPECT_LE(producedAtArrival[k], static_cast<int>(k + kLimit + 1)) << k;
+        }
+    });
+    hub.removeAllLoggers();
+    hub.flushLog();
 }
 
 INSTANTIATE_TEST_SUITE_P(Processors, LgLogTest, testing::Values(1u, 4u));
