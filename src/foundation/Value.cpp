@@ -290,8 +290,7 @@ std::size_t Value::size() const {
     }
 }
 
-bool Value::operator==(const Value& other) const {
-    if (kind() != other.kind()) return false;
+bool Value::sameScalar(const Value& other) const {
     switch (kind()) {
         case Kind::Nil:
         case Kind::Null:
@@ -311,11 +310,37 @@ bool Value::operator==(const Value& other) const {
         case Kind::Date:
             return sameDouble(date()->secondsSince1970, other.date()->secondsSince1970);
         case Kind::Array:
-            return *array() == *other.array();
         case Kind::Dictionary:
-            return *dictionary() == *other.dictionary();
+            break;
     }
     return false;
+}
+
+bool Value::operator==(const Value& other) const {
+    if (kind() != other.kind()) return false;
+    if (!isArray() && !isDictionary()) return sameScalar(other);
+    // Containers are compared with a work list rather than recursion, as copies are made.
+    std::vector<std::pair<const Value*, const Value*>> pending{{this, &other}};
+    while (!pending.empty()) {
+        const auto [a, b] = pending.back();
+        pending.pop_back();
+        if (a->kind() != b->kind()) return false;
+        if (const Array* x = a->array()) {
+            const Array& y = *b->array();
+            if (x->size() != y.size()) return false;
+            for (std::size_t i = 0; i < y.size(); ++i) pending.emplace_back(&(*x)[i], &y[i]);
+        } else if (const Dictionary* x = a->dictionary()) {
+            const Dictionary& y = *b->dictionary();
+            if (x->size() != y.size()) return false;
+            for (auto i = x->begin(), j = y.begin(); i != x->end(); ++i, ++j) {
+                if (i->first != j->first) return false;
+                pending.emplace_back(&i->second, &j->second);
+            }
+        } else if (!a->sameScalar(*b)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 Value Value::dict(std::initializer_list<std::pair<const std::string, Value>> entries) {

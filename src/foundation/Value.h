@@ -159,6 +159,8 @@ private:
     // Moves the nested non-empty containers out into `pending`, leaving this one shallow.
     void detachNestedContainers(std::vector<Value>& pending);
     bool isNonEmptyContainer() const;
+    // Equality of two values of the same kind that is not a container.
+    bool sameScalar(const Value& other) const;
 
     Storage storage_;
 };

@@ -143,7 +143,7 @@ std::pair<V*, std::size_t> bottomOf(V& value) {
     return {at, depth};
 }
 
-TEST(ValueTest, DeepValuesCopyAndDestroyWithoutExhaustingTheStack) {
+TEST(ValueTest, DeepValuesCopyCompareAndDestroyWithoutExhaustingTheStack) {
     {
         const Value deepest = nested(1'000'000);
         EXPECT_EQ(bottomOf(deepest).second, 1'000'000u);
@@ -159,6 +159,8 @@ TEST(ValueTest, DeepValuesCopyAndDestroyWithoutExhaustingTheStack) {
     Value assigned = Value::list({1});
     assigned = copy;
     EXPECT_EQ(*bottomOf(assigned).first, Value("changed"));
+    EXPECT_EQ(assigned, copy);
+    EXPECT_NE(assigned, original);
 }
 
 }  // namespace
