@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "foundation/Error.h"
+#include "foundation/QueueLabel.h"
 #include "foundation/SerialQueue.h"
 #include "logging/CapturingLogger.h"
 #include "logging/LgLog.h"
@@ -118,6 +119,23 @@ TEST_P(LgLogTest, ALoggerAskingAnotherForItsFormatterIsRefusedNotStuck) {
     hub.log(false, record("error", 1));
     EXPECT_EQ(reason, "Core architecture requirement failure");
     EXPECT_EQ(asked->texts(), std::vector<std::string>{"error"});
+}
+
+TEST_P(LgLogTest, ALoneLoggerIsCalledHoldingItsOwnQueue) {
+    // Delivery may run on the calling thread when the queues idle: the logger must still
+    // find itself on its own queue, and off the logging queue.
+    auto logger = std::make_shared<CapturingLogger>();
+    std::vector<bool> onOwnQueue;  // only on the logger's queue
+    logger->onMessage = [&](const LgLogMessage&) {
+        onOwnQueue.push_back(logger->isOnInternalLoggerQueue() &&
+                             !logger->isOnGlobalLoggingQueue() &&
+                             foundation::QueueLabel::current() == "capture");
+    };
+    hub.addLogger(logger);
+    for (int i = 0; i < 20; ++i) hub.log(i % 2 == 0, record("record", 1));
+    hub.flushLog();
+    logger->loggerQueue()->sync([&] { EXPECT_EQ(onOwnQueue, std::vector<bool>(20, true)); });
+    EXPECT_EQ(logger->records().at(0).queueLabel(), foundation::QueueLabel::current());
 }
 
 TEST(LgLogBacklog, CallersWaitOnceTooManyRecordsWaitForASlowLogger) {
