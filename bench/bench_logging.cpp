@@ -21,6 +21,13 @@ struct NullLogger : LgAbstractLogger {
     void logMessage(const LgLogMessage& message) override { benchmark::DoNotOptimize(&message); }
 };
 
+// Shown as the time one record takes.
+benchmark::Counter perRecord(std::int64_t batch) {
+    return benchmark::Counter(
+        static_cast<double>(batch),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 [[gnu::noinline]] void plainFunction(int value) {
     benchmark::DoNotOptimize(value);
 }
@@ -51,6 +58,7 @@ void BM_EnabledLogCallIntoNullLogger(benchmark::State& state) {
         LgLog::sharedInstance().flushLog();
     }
     state.SetItemsProcessed(state.iterations() * batch);
+    state.counters["per_record"] = perRecord(batch);
     LgLog::sharedInstance().removeLogger(logger);
     LgLog::sharedInstance().flushLog();
 }
@@ -91,6 +99,7 @@ void BM_BareThreadHandOff(benchmark::State& state) {
     }
     consumer.join();
     state.SetItemsProcessed(state.iterations() * batch);
+    state.counters["per_record"] = perRecord(batch);
 }
 BENCHMARK(BM_BareThreadHandOff)->Arg(1000)->UseRealTime();
 

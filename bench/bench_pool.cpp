@@ -1,9 +1,13 @@
 // Job throughput of the background pool (OperationQueue) beside a baseline: one bare
 // std::thread serving a mutex + condition-variable queue. Each iteration adds N empty jobs
-// and waits until all have run; the final lines give pool time / baseline time per N.
+// and waits until all have run; the final lines give pool time / baseline time per N, and
+// "threads" the workers the pool started (jobs that never block need no more than the
+// cores). Then jobs that block: 1,000 jobs sleeping 100 ms each, with the wall time beside
+// the ideal for the pool's cap ("ideal_ms": every thread the cap allows busy at once).
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -79,7 +83,27 @@ void BM_OperationQueue(benchmark::State& state) {
         queue.waitUntilAllOperationsAreFinished();
     }
     state.counters["threads"] = static_cast<double>(queue.threadCount());
+    state.counters["cores"] = static_cast<double>(queue.steadyThreadCount());
     state.SetItemsProcessed(state.iterations() * jobs);
+}
+
+void BM_OperationQueueBlockingJobs(benchmark::State& state) {
+    const auto jobs = state.range(0);
+    constexpr auto kBlock = std::chrono::milliseconds(100);
+    std::size_t threads = 0;
+    std::int64_t cap = 0;
+    for (auto _ : state) {
+        foundation::OperationQueue queue("bench.pool.blocking");
+        for (std::int64_t i = 0; i < jobs; ++i) {
+            queue.addOperation([kBlock] { std::this_thread::sleep_for(kBlock); });
+        }
+        queue.waitUntilAllOperationsAreFinished();
+        threads = queue.threadCount();
+        cap = queue.maxConcurrentOperationCount();
+    }
+    const auto waves = (jobs + cap - 1) / cap;
+    state.counters["ideal_ms"] = static_cast<double>(waves * kBlock.count());
+    state.counters["threads"] = static_cast<double>(threads);
 }
 
 void BM_SingleWorkerThread(benchmark::State& state) {
@@ -96,6 +120,11 @@ void BM_SingleWorkerThread(benchmark::State& state) {
 
 BENCHMARK(BM_OperationQueue)->Arg(100)->Arg(10000)->UseRealTime();
 BENCHMARK(BM_SingleWorkerThread)->Arg(100)->Arg(10000)->UseRealTime();
+BENCHMARK(BM_OperationQueueBlockingJobs)
+    ->Arg(1000)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -7,13 +7,19 @@
 #include "logging/LogCall.h"
 
 foundation::OperationQueue& ThreadPool::async() {
-    static auto* const queue = new foundation::OperationQueue("orvandel.background");
+    static auto* const queue = [] {
+        auto* made = new foundation::OperationQueue("orvandel.background");
+        made->setCapReachedHandler([](std::size_t cap) {
+            LogWarn("background pool: all {} threads are busy; jobs wait for one to finish", cap);
+        });
+        return made;
+    }();
     return *queue;
 }
 
 void ThreadPool::addAsyncJobWithBlock(std::function<void()> job) {
     auto& queue = async();
-    // The count the platform reports for "no limit" is -1, shown unsigned.
+    // The pool's real cap on threads.
     LogInfo("***** max operations: {}",
             static_cast<std::uint64_t>(queue.maxConcurrentOperationCount()));
     LogInfo("***** Operations in queue: {}", queue.queuedCount());

@@ -69,6 +69,50 @@ int fsyncRetrying(int fd) {
     return result;
 }
 
+// Where a write to `path` lands: through symbolic links (also dangling ones) to the file
+// they name, so that replacing it keeps the link. nullopt with the reason in `code`.
+std::optional<std::string> resolveLinks(const std::string& path, int& code) {
+    constexpr int kMaxLinks = 40;  // as the kernel allows
+    std::string current = path;
+    for (int followed = 0;; ++followed) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+        if (followed == kMaxLinks) {
+            code = ELOOP;
+            return std::nullopt;
+        }
+        std::string link(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 256, '\0');
+        const ssize_t length = ::readlink(current.c_str(), link.data(), link.size());
+        if (length < 0) {
+            code = errno;
+            return std::nullopt;
+        }
+        link.resize(static_cast<std::size_t>(length));
+        if (link.empty()) {
+            code = ENOENT;
+            return std::nullopt;
+        }
+        if (link.front() == '/') {
+            current = link;
+        } else {
+            const std::size_t slash = current.rfind('/');
+            current =
+                (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + link;
+        }
+    }
+}
+
+// The temporary's name is ".<name>.XXXXXX": the name is cut so that the whole stays within
+// the file-name limit, on a character boundary.
+std::string temporaryStem(const std::string& name) {
+    constexpr std::size_t kNameMax = 255;
+    constexpr std::size_t kAdded = 8;  // "." and ".XXXXXX"
+    if (name.size() + kAdded <= kNameMax) return name;
+    std::size_t end = kNameMax - kAdded;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    return name.substr(0, end);
+}
+
 }  // namespace
 
 bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
@@ -76,18 +120,22 @@ bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     if (path.empty() || path.back() == '/')
         return fail(error, "invalid file path \"" + path + "\"");
 
-    std::size_t slash = path.rfind('/');
+    int code = 0;
+    std::optional<std::string> target = resolveLinks(path, code);
+    if (!target) return fail(error, "could not follow \"" + path + "\": " + errnoText(code));
+
+    std::size_t slash = target->rfind('/');
     std::string folder =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : target->substr(0, slash));
+    std::string name = slash == std::string::npos ? *target : target->substr(slash + 1);
     // Hidden, so that folder listings do not show a half-written file.
     std::string temporary =
-        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." + name +
-        ".XXXXXX";
+        (slash == std::string::npos ? std::string() : target->substr(0, slash + 1)) + "." +
+        temporaryStem(name) + ".XXXXXX";
 
     FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
     if (file.get() < 0) {
-        int code = errno;
+        code = errno;
         return fail(error,
                     "could not create a temporary file in \"" + folder + "\": " + errnoText(code));
     }
@@ -97,30 +145,24 @@ bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     };
 
     struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    if (::stat(target->c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
         if (::fchmod(file.get(), existing.st_mode & 07777) != 0) {
             return discard("could not set the permissions for", errno);
         }
     }
 
-    int code = 0;
     if (!writeAll(file.get(), bytes, code)) return discard("could not write", code);
     if (fsyncRetrying(file.get()) != 0) return discard("could not flush", errno);
     if (file.close() != 0) return discard("could not close", errno);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) return discard("could not replace", errno);
+    if (::rename(temporary.c_str(), target->c_str()) != 0) {
+        return discard("could not replace", errno);
+    }
 
-    // Makes the rename itself durable. Some file systems cannot sync a folder (EINVAL).
+    // The new contents are in place: from here on nothing can fail the write. Syncing the
+    // folder makes the rename itself durable; some file systems cannot (EINVAL), and a
+    // folder we may write but not read cannot be opened for it.
     FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.get() < 0) {
-        code = errno;
-        return fail(error,
-                    "replaced \"" + path + "\" but could not open its folder: " + errnoText(code));
-    }
-    if (fsyncRetrying(directory.get()) != 0 && errno != EINVAL) {
-        code = errno;
-        return fail(error,
-                    "replaced \"" + path + "\" but could not flush its folder: " + errnoText(code));
-    }
+    if (directory.get() >= 0) fsyncRetrying(directory.get());
     return true;
 }
 

@@ -12,8 +12,10 @@ namespace foundation {
 // Replaces the file at `path` so that readers, and the disk after a crash, see either the
 // old contents or all of the new ones: the bytes go to a temporary file in the same
 // folder, are flushed, and the temporary is renamed over the target. A replaced file
-// keeps its permission bits; a new one is private to the user (0600). On failure the
-// temporary is removed, the old file is untouched, and false comes back with a reason.
+// keeps its permission bits; a new one is private to the user (0600). A symbolic link is
+// kept: the file it leads to is replaced. On failure the temporary is removed, the old
+// file is untouched, and false comes back with a reason; once true comes back the new
+// contents are in place.
 bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
                          std::string* error = nullptr);
 

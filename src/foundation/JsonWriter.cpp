@@ -1,3 +1,4 @@
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "foundation/Base64.h"
@@ -49,16 +50,44 @@ nlohmann::json toJson(const Value& value) {
     return nullptr;
 }
 
+// Whether the containers nest no deeper than the reader accepts. Stops descending at the
+// limit, so its own recursion is bounded too.
+bool withinNestingLimit(const Value& value, std::size_t depth) {
+    const bool container = value.isArray() || value.isDictionary();
+    if (!container) return true;
+    if (depth >= kMaxNestingDepth) return false;
+    if (const Array* items = value.array()) {
+        for (const auto& item : *items) {
+            if (!withinNestingLimit(item, depth + 1)) return false;
+        }
+        return true;
+    }
+    for (const auto& [key, item] : *value.dictionary()) {
+        if (!withinNestingLimit(item, depth + 1)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-std::string write(const Value& value, Style style) {
+std::optional<std::string> tryWrite(const Value& value, Style style, std::string* error) {
+    if (!withinNestingLimit(value, 0)) {
+        if (error) *error = fmt::format("more than {} nested containers", kMaxNestingDepth);
+        return std::nullopt;
+    }
     const int indent = style == Style::Indented ? 2 : -1;
     try {
         return toJson(value).dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
-    } catch (const std::exception&) {
-        // Only allocation can fail here; the page gets null rather than an exception.
-        return "null";
+    } catch (const std::exception& e) {
+        // Only allocation can fail here.
+        if (error) *error = e.what();
+        return std::nullopt;
     }
+}
+
+std::string write(const Value& value, Style style) {
+    // The page gets null rather than an exception.
+    return tryWrite(value, style).value_or("null");
 }
 
 }  // namespace foundation::json

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <any>
-#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace foundation {
@@ -47,8 +48,9 @@ public:
     // An empty name observes every name; a null object, every sender. Ids start at 1.
     ObserverId addObserver(std::string name, const void* object, Handler handler);
     // Once this returns the observer gets no further call, also from a post already
-    // being delivered; a call already under way on another thread may still finish.
-    // Unknown ids are ignored.
+    // being delivered, and no call of it is under way on another thread: it waits for
+    // those to end, so that the owner may free what the handler uses. Called from inside
+    // the observer's own handler it does not wait for that call. Unknown ids are ignored.
     void removeObserver(ObserverId id);
 
     // Observers added while a notification is being delivered do not get that one. An
@@ -62,10 +64,17 @@ private:
         std::string name;
         const void* object;
         Handler handler;
-        std::atomic<bool> removed{false};
+        // Guarded by the centre's mutex.
+        bool removed = false;
+        std::vector<std::thread::id> callers;  // one entry per call under way
     };
 
+    // Marks a call of `observer` as under way; false once it has been removed.
+    bool beginCall(Observer& observer);
+    void endCall(Observer& observer);
+
     std::mutex mutex_;
+    std::condition_variable callEnded_;
     std::vector<std::shared_ptr<Observer>> observers_;
     ObserverId nextId_ = 1;
 };

@@ -72,11 +72,30 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
+// ".25" for a quarter second, nothing for none. The shortest digits that read back to the
+// same double, so that reading gives back the value written.
+std::string fractionDigits(double fraction) {
+    if (fraction <= 0) return {};
+    char buffer[400];
+    const auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, fraction, std::chars_format::fixed);
+    if (ec != std::errc()) return {};
+    std::string_view digits(buffer, static_cast<std::size_t>(end - buffer));
+    if (!digits.starts_with("0.")) return {};  // cannot happen for 0 < fraction < 1
+    return std::string(digits.substr(1));
+}
+
 }  // namespace
 
 std::optional<std::string> formatXmlDate(double secondsSince1970) {
     if (!std::isfinite(secondsSince1970)) return std::nullopt;
-    const double whole = std::floor(secondsSince1970);
+    double whole = std::floor(secondsSince1970);
+    double fraction = secondsSince1970 - whole;
+    // A tiny negative value whose fraction rounds up to a whole second.
+    if (fraction >= 1) {
+        whole += 1;
+        fraction = 0;
+    }
     if (whole < kFirstSecond || whole >= kPastLastSecond) return std::nullopt;
     const auto seconds = static_cast<std::int64_t>(whole);
     std::int64_t days = seconds / kSecondsPerDay;
@@ -86,8 +105,8 @@ std::optional<std::string> formatXmlDate(double secondsSince1970) {
         --days;
     }
     const CivilDate date = civilFromDays(days);
-    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", date.year, date.month, date.day,
-                       rest / 3600, rest / 60 % 60, rest % 60);
+    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}{}Z", date.year, date.month, date.day,
+                       rest / 3600, rest / 60 % 60, rest % 60, fractionDigits(fraction));
 }
 
 std::optional<double> parseXmlDate(std::string_view text) {

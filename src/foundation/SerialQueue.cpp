@@ -46,6 +46,29 @@ struct SerialQueue::Core {
     std::map<TimerKey, std::function<void()>> timers;  // by deadline
     std::uint64_t nextTimerSequence = 0;
     bool stopping = false;
+    // A job runs: on the worker, or on a thread that called sync() while the queue idled.
+    bool busy = false;
+    bool workerWaiting = false;
+};
+
+// Marks the calling thread as serving `core` for as long as it lives, and restores what it
+// served before: sync() runs jobs on the caller's thread with the queue's marks set.
+class SerialQueue::Serving {
+public:
+    explicit Serving(Core* core) : previousCore_(served_), previousLabel_(QueueLabel::current()) {
+        served_ = core;
+        QueueLabel::setForCurrentThread(core->label);
+    }
+    ~Serving() {
+        served_ = previousCore_;
+        QueueLabel::setForCurrentThread(previousLabel_);
+    }
+    Serving(const Serving&) = delete;
+    Serving& operator=(const Serving&) = delete;
+
+private:
+    Core* previousCore_;
+    std::string_view previousLabel_;
 };
 
 thread_local SerialQueue::Core* SerialQueue::served_ = nullptr;
@@ -60,10 +83,11 @@ SerialQueue::~SerialQueue() {
         std::lock_guard lock(core_->mutex);
         core_->stopping = true;
         core_->queue = nullptr;
+        core_->wakeup.notify_one();
     }
-    core_->wakeup.notify_one();
-    // A thread cannot join itself: this happens when a job held the last reference.
-    if (worker_.get_id() == std::this_thread::get_id()) {
+    // A thread cannot join itself, nor wait for a worker that waits for it: this happens
+    // when a job, on the worker or run by sync() on its caller, held the last reference.
+    if (served_ == core_.get()) {
         worker_.detach();
     } else {
         worker_.join();
@@ -75,15 +99,36 @@ const std::string& SerialQueue::label() const {
 }
 
 void SerialQueue::async(std::function<void()> job) {
-    {
-        std::lock_guard lock(core_->mutex);
-        core_->jobs.push_back(std::move(job));
-    }
-    core_->wakeup.notify_one();
+    // The wake-up happens under the lock: once it is released, the job may already have
+    // run and dropped the last owner of this queue, and nothing here may be touched.
+    std::lock_guard lock(core_->mutex);
+    core_->jobs.push_back(std::move(job));
+    if (core_->workerWaiting && !core_->busy) core_->wakeup.notify_one();
 }
 
 void SerialQueue::sync(std::function<void()> job) {
     if (isCurrent()) {
+        job();
+        return;
+    }
+    Core& core = *core_;
+    bool idle;
+    {
+        std::lock_guard lock(core.mutex);
+        idle = !core.busy && core.jobs.empty();
+        if (idle) core.busy = true;
+    }
+    if (idle) {
+        // The queue is ours until the job ends: no hop to the worker and back.
+        struct Release {
+            Core& core;
+            ~Release() {
+                std::lock_guard lock(core.mutex);
+                core.busy = false;
+                if (core.workerWaiting) core.wakeup.notify_one();
+            }
+        } release{core};
+        Serving serving(&core);
         job();
         return;
     }
@@ -119,24 +164,36 @@ void SerialQueue::serve(std::shared_ptr<Core> core) {
 
     std::unique_lock lock(core->mutex);
     for (;;) {
-        const auto now = Clock::now();
-        while (!core->timers.empty() && core->timers.begin()->first.deadline <= now) {
-            core->jobs.push_back(std::move(core->timers.begin()->second));
-            core->timers.erase(core->timers.begin());
+        if (core->busy) {
+            // A sync() caller holds the queue; it wakes the worker when it lets go.
+            core->workerWaiting = true;
+            core->wakeup.wait(lock);
+            core->workerWaiting = false;
+            continue;
+        }
+        if (!core->timers.empty()) {
+            const auto now = Clock::now();
+            while (!core->timers.empty() && core->timers.begin()->first.deadline <= now) {
+                core->jobs.push_back(std::move(core->timers.begin()->second));
+                core->timers.erase(core->timers.begin());
+            }
         }
         if (!core->jobs.empty()) {
             {
                 std::function<void()> job = std::move(core->jobs.front());
                 core->jobs.pop_front();
+                core->busy = true;
                 lock.unlock();
                 runGuarded(core->owner, job);
                 // The job's captures go here, unlocked: they may hold the last reference
                 // to the queue object itself.
             }
             lock.lock();
+            core->busy = false;
             continue;
         }
         if (core->stopping) break;
+        core->workerWaiting = true;
         if (core->timers.empty()) {
             core->wakeup.wait(lock);
         } else {
@@ -144,6 +201,7 @@ void SerialQueue::serve(std::shared_ptr<Core> core) {
             const Clock::time_point deadline = core->timers.begin()->first.deadline;
             core->wakeup.wait_until(lock, deadline);
         }
+        core->workerWaiting = false;
     }
     // Timers not yet due are dropped with the core, off this lock.
     auto dropped = std::move(core->timers);
@@ -152,14 +210,11 @@ void SerialQueue::serve(std::shared_ptr<Core> core) {
 
 SerialQueue::TimerKey SerialQueue::scheduleTimer(Core& core, Clock::time_point deadline,
                                                  std::function<void()> job) {
-    TimerKey key;
-    {
-        std::lock_guard lock(core.mutex);
-        key = TimerKey{deadline, core.nextTimerSequence++};
-        core.timers.emplace(key, std::move(job));
-    }
+    std::lock_guard lock(core.mutex);
+    const TimerKey key{deadline, core.nextTimerSequence++};
+    core.timers.emplace(key, std::move(job));
     // The worker may be waiting for a later deadline.
-    core.wakeup.notify_one();
+    if (core.workerWaiting) core.wakeup.notify_one();
     return key;
 }
 

@@ -30,8 +30,11 @@ public:
     // Queues the job and returns at once. An exception escaping the job is written to
     // stderr; the queue goes on with the next job.
     void async(std::function<void()> job);
-    // Runs the job on the queue and waits for it; inline when already on the queue. An
-    // exception escaping the job reaches the caller.
+    // Runs the job on the queue and waits for it; inline when already on the queue. From
+    // another thread, when the queue is idle the job runs on the calling thread, holding
+    // the queue meanwhile (isCurrent(), current() and the queue label say so there);
+    // otherwise it waits its turn after the jobs queued before it. An exception escaping
+    // the job reaches the caller.
     void sync(std::function<void()> job);
 
     // Whether the caller runs on this queue's worker.
@@ -44,6 +47,7 @@ private:
 
     using Clock = std::chrono::steady_clock;
     struct Core;
+    class Serving;
     struct TimerKey {
         Clock::time_point deadline;
         std::uint64_t sequence = 0;

@@ -49,7 +49,9 @@ int renameNoReplace(const std::string& from, const std::string& to) {
 }  // namespace
 
 struct UserDefaults::Stored {
-    enum class State { Loaded, Missing, Bad } state = State::Missing;
+    // Bad: read but undecodable. Unreadable: the reading itself failed (too many open
+    // files, an I/O error, no permission), which says nothing about the contents.
+    enum class State { Loaded, Missing, Bad, Unreadable } state = State::Missing;
     Dictionary values;
     std::string problem;
 };
@@ -63,6 +65,12 @@ UserDefaults::UserDefaults(std::string domain, std::string directory)
         values_ = std::move(stored.values);
     } else if (stored.state == Stored::State::Bad) {
         setAsideBadFile(stored.problem, nullptr);
+    } else if (stored.state == Stored::State::Unreadable) {
+        fmt::print(stderr,
+                   "UserDefaults: preferences file \"{}\" could not be read ({}); it is kept, "
+                   "and read again before it is written\n",
+                   path_, stored.problem);
+        fileUnread_ = true;
     }
 }
 
@@ -87,11 +95,21 @@ UserDefaults& UserDefaults::standard() {
 UserDefaults::Stored UserDefaults::readStore() const {
     Stored stored;
     struct stat info {};
-    if (::lstat(path_.c_str(), &info) != 0 && errno == ENOENT) return stored;
+    if (::lstat(path_.c_str(), &info) != 0) {
+        if (errno == ENOENT) return stored;
+        stored.state = Stored::State::Unreadable;
+        stored.problem = std::strerror(errno);
+        return stored;
+    }
 
-    stored.state = Stored::State::Bad;
     std::optional<Data> bytes = readFile(path_, &stored.problem);
-    if (!bytes) return stored;
+    if (!bytes) {
+        // Gone between the two looks: as good as never there.
+        if (::lstat(path_.c_str(), &info) != 0 && errno == ENOENT) return Stored{};
+        stored.state = Stored::State::Unreadable;
+        return stored;
+    }
+    stored.state = Stored::State::Bad;
     std::string problem;
     std::optional<Value> value = plist::read(*bytes, &problem);
     if (!value) {
@@ -190,6 +208,15 @@ std::optional<Data> UserDefaults::dataForKey(std::string_view key) const {
 
 void UserDefaults::mutate(std::string_view key, Value value) {
     std::lock_guard lock(mutex_);
+    if (fileUnread_) {
+        // Removals must survive the merge with the file once it can be read.
+        if (value.isNil()) {
+            removedWhileUnread_.emplace(key);
+        } else if (auto removed = removedWhileUnread_.find(key);
+                   removed != removedWhileUnread_.end()) {
+            removedWhileUnread_.erase(removed);
+        }
+    }
     auto found = values_.find(key);
     if (value.isNil()) {
         if (found == values_.end()) return;
@@ -247,9 +274,14 @@ bool UserDefaults::synchronize(std::string* error) {
         generation = generation_;
     }
     if (badFileInPlace && !setAsideBadFile("still unreadable", error)) return false;
+    if (!readUnreadFile(error)) return false;
 
     if (!dirty) {
         Stored stored = readStore();
+        if (stored.state == Stored::State::Unreadable) {
+            return fail(error, fmt::format("could not read the preferences file \"{}\": {}", path_,
+                                           stored.problem));
+        }
         if (stored.state == Stored::State::Bad) {
             // Keep what is in memory and write it in place of the bad file.
             if (!setAsideBadFile(stored.problem, error)) return false;
@@ -274,6 +306,41 @@ bool UserDefaults::synchronize(std::string* error) {
 
     std::lock_guard lock(mutex_);
     if (generation_ == generation) dirty_ = false;
+    return true;
+}
+
+bool UserDefaults::readUnreadFile(std::string* error) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!fileUnread_) return true;
+    }
+    Stored stored = readStore();
+    switch (stored.state) {
+        case Stored::State::Unreadable:
+            return fail(error, fmt::format("preferences file \"{}\" still cannot be read ({}); "
+                                           "it is kept and not overwritten",
+                                           path_, stored.problem));
+        case Stored::State::Bad:
+            if (!setAsideBadFile(stored.problem, error)) return false;
+            break;
+        case Stored::State::Loaded: {
+            // The file's values under the changes made meanwhile.
+            std::lock_guard lock(mutex_);
+            Dictionary merged = std::move(stored.values);
+            for (const auto& key : removedWhileUnread_) {
+                if (auto found = merged.find(key); found != merged.end()) merged.erase(found);
+            }
+            for (auto& [key, value] : values_) merged.insert_or_assign(key, std::move(value));
+            values_ = std::move(merged);
+            ++generation_;
+            break;
+        }
+        case Stored::State::Missing:
+            break;
+    }
+    std::lock_guard lock(mutex_);
+    fileUnread_ = false;
+    removedWhileUnread_.clear();
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -15,9 +16,12 @@ namespace foundation {
 // (written as a binary property list, read in any form). Changes stay in memory until
 // synchronize(), which the destructor also calls. Safe to use from any thread.
 //
-// A preferences file that cannot be read or decoded is moved aside to "<name>.corrupt"
+// A preferences file that cannot be decoded is moved aside to "<name>.corrupt"
 // (".corrupt.1", ... when that name is taken) and the domain starts empty; it is never
-// overwritten while it is still in place.
+// overwritten while it is still in place. A file that cannot be read at all (an I/O
+// error, too many open files, no permission) is kept: the domain starts empty, and the
+// next synchronize reads it again and merges the changes made meanwhile over it, or
+// fails without writing while it still cannot be read.
 class UserDefaults {
 public:
     // Throws std::invalid_argument for a domain that is not a plain file name.
@@ -72,6 +76,8 @@ private:
     // Moves the unreadable file aside; on failure it stays and blocks writing.
     bool setAsideBadFile(const std::string& reason, std::string* error);
     void mutate(std::string_view key, Value value);
+    // Reads a file that could not be read before and merges the memory over it.
+    bool readUnreadFile(std::string* error);
 
     const std::string domain_;
     const std::string directory_;
@@ -87,6 +93,8 @@ private:
     std::uint64_t generation_ = 0;  // counts changes, to tell a snapshot from newer state
     bool dirty_ = false;
     bool badFileInPlace_ = false;
+    bool fileUnread_ = false;  // the file exists but could not be read
+    std::set<std::string, std::less<>> removedWhileUnread_;  // keys removed meanwhile
 };
 
 }  // namespace foundation

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <type_traits>
+#include <vector>
 
 namespace foundation {
 
@@ -34,21 +35,52 @@ Value::Value(Dictionary d) {
     storage_.emplace<Box<Dictionary>>(Box<Dictionary>{std::make_unique<Dictionary>(std::move(d))});
 }
 
+namespace {
+
+// The container a copy fills, and the original it copies.
+struct CopyTask {
+    const Value* from;
+    Value* to;
+};
+
+}  // namespace
+
 Value::Value(const Value& other) {
-    std::visit(
-        [this](const auto& held) {
-            using T = std::decay_t<decltype(held)>;
-            if constexpr (std::is_same_v<T, Box<Array>> || std::is_same_v<T, Box<Dictionary>>) {
-                using Inner = typename decltype(held.ptr)::element_type;
-                // A moved-from container has no box; its copy is an empty container.
-                auto copy =
-                    held.ptr ? std::make_unique<Inner>(*held.ptr) : std::make_unique<Inner>();
-                storage_.emplace<T>(T{std::move(copy)});
-            } else {
-                storage_.emplace<T>(held);
+    // Scalars and one level of each container are copied here; nested containers get an
+    // empty placeholder of their kind and a task, so the depth never reaches the stack.
+    std::vector<CopyTask> tasks;
+    auto copyShallow = [&tasks](const Value& from, Value& to) {
+        std::visit(
+            [&](const auto& held) {
+                using T = std::decay_t<decltype(held)>;
+                if constexpr (std::is_same_v<T, Box<Array>> || std::is_same_v<T, Box<Dictionary>>) {
+                    using Inner = typename decltype(held.ptr)::element_type;
+                    // A moved-from container has no box; its copy is an empty container.
+                    to.storage_.emplace<T>(T{std::make_unique<Inner>()});
+                    if (held.ptr && !held.ptr->empty()) tasks.push_back({&from, &to});
+                } else {
+                    to.storage_.emplace<T>(held);
+                }
+            },
+            from.storage_);
+    };
+    copyShallow(other, *this);
+    while (!tasks.empty()) {
+        const CopyTask task = tasks.back();
+        tasks.pop_back();
+        // Elements are placed before any task for them runs: the containers do not move
+        // them afterwards, so the tasks' pointers stay valid.
+        if (const Array* items = task.from->array()) {
+            Array& target = *task.to->array();
+            target.resize(items->size());
+            for (std::size_t i = 0; i < items->size(); ++i) copyShallow((*items)[i], target[i]);
+        } else {
+            Dictionary& target = *task.to->dictionary();
+            for (const auto& [key, item] : *task.from->dictionary()) {
+                copyShallow(item, target.try_emplace(target.end(), key)->second);
             }
-        },
-        other.storage_);
+        }
+    }
 }
 
 Value::Value(Value&&) noexcept = default;
@@ -61,7 +93,38 @@ Value& Value::operator=(const Value& other) {
     return *this;
 }
 
-Value::~Value() = default;
+bool Value::isNonEmptyContainer() const {
+    if (const auto* box = std::get_if<Box<Array>>(&storage_)) return box->ptr && !box->ptr->empty();
+    if (const auto* box = std::get_if<Box<Dictionary>>(&storage_)) {
+        return box->ptr && !box->ptr->empty();
+    }
+    return false;
+}
+
+void Value::detachNestedContainers(std::vector<Value>& pending) {
+    if (auto* box = std::get_if<Box<Array>>(&storage_); box && box->ptr) {
+        for (Value& item : *box->ptr) {
+            if (item.isNonEmptyContainer()) pending.push_back(std::move(item));
+        }
+    } else if (auto* box = std::get_if<Box<Dictionary>>(&storage_); box && box->ptr) {
+        for (auto& entry : *box->ptr) {
+            if (entry.second.isNonEmptyContainer()) pending.push_back(std::move(entry.second));
+        }
+    }
+}
+
+Value::~Value() {
+    if (!isNonEmptyContainer()) return;
+    // Nested containers are taken out and destroyed one level at a time, so that the
+    // depth never reaches the stack: each value destroyed below holds no nested container.
+    std::vector<Value> pending;
+    detachNestedContainers(pending);
+    while (!pending.empty()) {
+        Value next = std::move(pending.back());
+        pending.pop_back();
+        next.detachNestedContainers(pending);
+    }
+}
 
 bool Value::isNumber() const {
     const Kind k = kind();
@@ -227,8 +290,7 @@ std::size_t Value::size() const {
     }
 }
 
-bool Value::operator==(const Value& other) const {
-    if (kind() != other.kind()) return false;
+bool Value::sameScalar(const Value& other) const {
     switch (kind()) {
         case Kind::Nil:
         case Kind::Null:
@@ -248,11 +310,37 @@ bool Value::operator==(const Value& other) const {
         case Kind::Date:
             return sameDouble(date()->secondsSince1970, other.date()->secondsSince1970);
         case Kind::Array:
-            return *array() == *other.array();
         case Kind::Dictionary:
-            return *dictionary() == *other.dictionary();
+            break;
     }
     return false;
+}
+
+bool Value::operator==(const Value& other) const {
+    if (kind() != other.kind()) return false;
+    if (!isArray() && !isDictionary()) return sameScalar(other);
+    // Containers are compared with a work list rather than recursion, as copies are made.
+    std::vector<std::pair<const Value*, const Value*>> pending{{this, &other}};
+    while (!pending.empty()) {
+        const auto [a, b] = pending.back();
+        pending.pop_back();
+        if (a->kind() != b->kind()) return false;
+        if (const Array* x = a->array()) {
+            const Array& y = *b->array();
+            if (x->size() != y.size()) return false;
+            for (std::size_t i = 0; i < y.size(); ++i) pending.emplace_back(&(*x)[i], &y[i]);
+        } else if (const Dictionary* x = a->dictionary()) {
+            const Dictionary& y = *b->dictionary();
+            if (x->size() != y.size()) return false;
+            for (auto i = x->begin(), j = y.begin(); i != x->end(); ++i, ++j) {
+                if (i->first != j->first) return false;
+                pending.emplace_back(&i->second, &j->second);
+            }
+        } else if (!a->sameScalar(*b)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 Value Value::dict(std::initializer_list<std::pair<const std::string, Value>> entries) {

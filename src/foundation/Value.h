@@ -17,6 +17,12 @@ namespace foundation {
 
 class Value;
 
+// Character types, whose signedness varies between machines (char) or which read as code
+// units rather than numbers (char8_t, char16_t, char32_t, wchar_t).
+template <typename T>
+concept CharacterType = std::same_as<T, char> || std::same_as<T, wchar_t> ||
+    std::same_as<T, char8_t> || std::same_as<T, char16_t> || std::same_as<T, char32_t>;
+
 // Absent (nil) and JSON/plist null are different things: a dictionary lookup of a
 // missing key gives nil, while {"a": null} holds a null.
 struct Nil {
@@ -61,10 +67,14 @@ public:
     Value(Null) : storage_(Null{}) {}
     Value(bool b) : storage_(b) {}
     template <std::signed_integral T>
-    requires(!std::same_as<T, bool> && !std::same_as<T, char>) Value(T v)
+    requires(!std::same_as<T, bool> && !CharacterType<T>) Value(T v)
         : storage_(static_cast<std::int64_t>(v)) {}
     template <std::unsigned_integral T>
-    requires(!std::same_as<T, bool>) Value(T v) : storage_(static_cast<std::uint64_t>(v)) {}
+    requires(!std::same_as<T, bool> && !CharacterType<T>) Value(T v)
+        : storage_(static_cast<std::uint64_t>(v)) {}
+    // A character is neither a number nor a string: say which one is meant.
+    template <CharacterType T>
+    Value(T) = delete;
     Value(double d) : storage_(d) {}
     Value(const char* s) : storage_(std::string(s)) {}
     Value(std::string s) : storage_(std::move(s)) {}
@@ -74,6 +84,8 @@ public:
     Value(Array a);
     Value(Dictionary d);
 
+    // Copying and destruction keep their own work lists instead of recursing, so that
+    // any depth built in code is safe.
     Value(const Value& other);
     // Moves are defined out of line: inlined, g++ 12 reports the inactive members of a
     // moved nil Value as "maybe uninitialized", which -Werror turns into build failures.
@@ -144,6 +156,12 @@ private:
     };
     using Storage = std::variant<Nil, Null, bool, std::int64_t, std::uint64_t, double, std::string,
                                  Data, Date, Box<Array>, Box<Dictionary>>;
+    // Moves the nested non-empty containers out into `pending`, leaving this one shallow.
+    void detachNestedContainers(std::vector<Value>& pending);
+    bool isNonEmptyContainer() const;
+    // Equality of two values of the same kind that is not a container.
+    bool sameScalar(const Value& other) const;
+
     Storage storage_;
 };
 

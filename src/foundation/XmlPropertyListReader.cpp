@@ -136,6 +136,7 @@ bool XmlPropertyListReader::fail(std::string message) {
 bool XmlPropertyListReader::startElement(std::string_view name) {
     if (stack_.empty()) {
         if (result_) return fail("more than one top element");
+        if (name == "key") return fail("<key> outside a <dict>");
     } else {
         Frame& parent = stack_.back();
         if (parent.kind == FrameKind::Leaf) {

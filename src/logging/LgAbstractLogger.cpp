@@ -34,6 +34,11 @@ void LgAbstractLogger::checkConfigurationAccess() const {
 
 std::shared_ptr<LgLogFormatter> LgAbstractLogger::logFormatter() {
     checkConfigurationAccess();
+    // Reading waits for the logging queue, which may itself be waiting for the logger
+    // queue the caller runs on.
+    if (LgLog::isOnInstalledLoggerQueue()) {
+        throw foundation::NamedException(kInconsistency, "Core architecture requirement failure");
+    }
     std::shared_ptr<LgLogFormatter> result;
     LgLog::loggingQueue().sync([&] { loggerQueue_->sync([&] { result = logFormatter_; }); });
     return result;

@@ -16,7 +16,8 @@ public:
 
     // Reading and setting go through the logging queue, then this logger's queue, so a
     // change takes effect after every record queued before it. Neither may be called from
-    // those two queues (subclasses read `logFormatter_` directly there).
+    // those two queues (subclasses read `logFormatter_` directly there); reading is also
+    // refused from the queue of any installed logger.
     std::shared_ptr<LgLogFormatter> logFormatter() override;
     void setLogFormatter(std::shared_ptr<LgLogFormatter> formatter) override;
 

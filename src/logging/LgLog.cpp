@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "foundation/DispatchGroup.h"
@@ -27,10 +29,46 @@ void callLogger(LgLogger& logger, const LgLogMessage& message) {
     }
 }
 
+// The queues of the loggers installed in every hub (a queue once per node), readable
+// from any thread: hubs share the logging queue, so any of them can block it.
+class InstalledLoggerQueues {
+public:
+    static InstalledLoggerQueues& shared() {
+        static auto* const queues = new InstalledLoggerQueues;
+        return *queues;
+    }
+    void replace(const std::vector<const foundation::SerialQueue*>& old,
+                 const std::vector<const foundation::SerialQueue*>& now) {
+        std::lock_guard lock(mutex_);
+        for (const auto* queue : old) queues_.erase(queues_.find(queue));
+        queues_.insert(now.begin(), now.end());
+    }
+    bool contains(const foundation::SerialQueue* queue) const {
+        std::lock_guard lock(mutex_);
+        return queues_.contains(queue);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::multiset<const foundation::SerialQueue*> queues_;
+};
+
 }  // namespace
 
-LgLog::LgLog(unsigned processorCount) : processorCount_(std::max(1u, processorCount)) {
+LgLog::LgLog(unsigned processorCount, std::int64_t maxBacklog)
+    : processorCount_(std::max(1u, processorCount)),
+      maxBacklog_(std::max<std::int64_t>(1, maxBacklog)) {
     loggers_.reserve(4);
+}
+
+LgLog::~LgLog() {
+    InstalledLoggerQueues::shared().replace(loggerQueues_, {});
+}
+
+bool LgLog::isOnInstalledLoggerQueue() {
+    const foundation::SerialQueue* current = foundation::SerialQueue::current();
+    return current != nullptr && current != &loggingQueue() &&
+           InstalledLoggerQueues::shared().contains(current);
 }
 
 LgLog& LgLog::sharedInstance() {
@@ -75,19 +113,36 @@ void LgLog::log(bool asynchronous, LgLogMessage message) {
 void LgLog::queueLogMessage(LgLogMessage message, bool asynchronous) {
     auto shared = std::make_shared<const LgLogMessage>(std::move(message));
     auto& queue = loggingQueue();
-    if (asynchronous || callerRunsOnLoggerQueue()) {
-        queue.async([this, shared] { deliver(shared); });
+    if (asynchronous || isOnInstalledLoggerQueue()) {
+        waitForRoomInBacklog();
+        queue.async([this, shared] {
+            deliver(shared);
+            recordLeftBacklog();
+        });
     } else {
-        // Inline when already on the logging queue.
+        // Inline when already on the logging queue; run by this thread when it is idle.
         queue.sync([this, shared] { deliver(shared); });
     }
 }
 
-bool LgLog::callerRunsOnLoggerQueue() const {
-    const foundation::SerialQueue* current = foundation::SerialQueue::current();
-    if (current == nullptr || current == &loggingQueue()) return false;
-    std::lock_guard lock(loggerQueuesMutex_);
-    return std::find(loggerQueues_.begin(), loggerQueues_.end(), current) != loggerQueues_.end();
+void LgLog::waitForRoomInBacklog() {
+    if (backlog_.fetch_add(1) < maxBacklog_) return;
+    // Those the backlog waits for must not wait for it.
+    if (loggingQueue().isCurrent() || isOnInstalledLoggerQueue()) return;
+    backlog_.fetch_sub(1);
+    std::unique_lock lock(backlogMutex_);
+    ++backlogWaiters_;
+    backlogShrank_.wait(lock, [this] { return backlog_.load() < maxBacklog_; });
+    --backlogWaiters_;
+    backlog_.fetch_add(1);
+}
+
+void LgLog::recordLeftBacklog() {
+    backlog_.fetch_sub(1);
+    if (backlogWaiters_.load() > 0) {
+        std::lock_guard lock(backlogMutex_);
+        backlogShrank_.notify_all();
+    }
 }
 
 void LgLog::deliver(const std::shared_ptr<const LgLogMessage>& message) {
@@ -97,7 +152,9 @@ void LgLog::deliver(const std::shared_ptr<const LgLogMessage>& message) {
         if (node.level & message->flag()) picked.push_back(&node);
     }
     if (picked.empty()) return;
-    if (processorCount_ == 1) {
+    // One logger, or one processor: each call runs on this thread holding the logger's
+    // queue when that is idle, which spares two thread hand-offs per record.
+    if (processorCount_ == 1 || picked.size() == 1) {
         for (const auto* node : picked) {
             node->loggerQueue->sync([&] { callLogger(*node->logger, *message); });
         }
@@ -205,7 +262,8 @@ void LgLog::flushOnQueue() {
 }
 
 void LgLog::rememberLoggerQueues() {
-    std::lock_guard lock(loggerQueuesMutex_);
-    loggerQueues_.clear();
-    for (const auto& node : loggers_) loggerQueues_.push_back(node.loggerQueue.get());
+    std::vector<const foundation::SerialQueue*> now;
+    for (const auto& node : loggers_) now.push_back(node.loggerQueue.get());
+    InstalledLoggerQueues::shared().replace(loggerQueues_, now);
+    loggerQueues_ = std::move(now);
 }

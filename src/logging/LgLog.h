@@ -1,6 +1,8 @@
 #pragma once
 
 #include <any>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -32,8 +34,14 @@ struct LgLoggerInformation {
 // each installed logger whose level admits its flag, on that logger's own queue.
 class LgLog {
 public:
+    // Asynchronous records waiting for delivery beyond which a caller waits for room (never
+    // a caller on the logging queue or a logger's queue, which the backlog waits for).
+    static constexpr std::int64_t kMaxBacklog = 10000;
+
     // A hub with no loggers. The process uses sharedInstance(); tests may make their own.
-    explicit LgLog(unsigned processorCount = defaultProcessorCount());
+    explicit LgLog(unsigned processorCount = defaultProcessorCount(),
+                   std::int64_t maxBacklog = kMaxBacklog);
+    ~LgLog();
     LgLog(const LgLog&) = delete;
     LgLog& operator=(const LgLog&) = delete;
 
@@ -41,6 +49,9 @@ public:
     // Serial, labelled "orvandel.logging"; the only place the logger lists are touched.
     static foundation::SerialQueue& loggingQueue();
     static unsigned defaultProcessorCount();
+    // Whether the caller runs on the queue of a logger installed in any hub: there, waiting
+    // for the logging queue can deadlock, since a delivery may be waiting for this queue.
+    static bool isOnInstalledLoggerQueue();
 
     // Formats and queues a record on the shared hub. Synchronous queueing (errors)
     // returns once every admitting logger has taken the record.
@@ -74,14 +85,19 @@ private:
     void removeAllLoggersOnQueue();
     void flushOnQueue();
     void rememberLoggerQueues();
-    bool callerRunsOnLoggerQueue() const;
     static void requireLoggingQueue();
+    void waitForRoomInBacklog();
+    void recordLeftBacklog();
 
     const unsigned processorCount_;
+    const std::int64_t maxBacklog_;
     std::vector<LgLoggerNode> loggers_;  // only on the logging queue
 
-    // The logger queues, readable from any thread: an error logged from a logger's own
-    // queue must not wait for a delivery that needs that very queue.
-    mutable std::mutex loggerQueuesMutex_;
+    std::atomic<std::int64_t> backlog_{0};  // asynchronous records not yet delivered
+    std::atomic<int> backlogWaiters_{0};
+    std::mutex backlogMutex_;
+    std::condition_variable backlogShrank_;
+
+    // This hub's entries in the process-wide list of installed logger queues.
     std::vector<const foundation::SerialQueue*> loggerQueues_;
 };

@@ -13,9 +13,12 @@
 #include <vector>
 
 #include "ScratchFolder.h"
+#include "Unprivileged.h"
 
 using namespace foundation;
+using foundationtest::giveToCheckingUser;
 using foundationtest::ScratchFolder;
+using foundationtest::withoutPrivileges;
 
 namespace {
 
@@ -101,4 +104,62 @@ TEST(AtomicFile, ReadFileReportsWhatIsWrong) {
     error.clear();
     EXPECT_EQ(readFile(scratch.path(), &error), std::nullopt);
     EXPECT_FALSE(error.empty());
+}
+
+TEST(AtomicFile, LongNamesGetATemporaryWithinTheNameLimit) {
+    ScratchFolder scratch;
+    const std::string accented = "\xC3\xA9";  // two bytes, cut only whole
+    for (const std::string& name :
+         {std::string(247, 'a'), std::string(248, 'b'), std::string(255, 'c'),
+          std::string(246, 'd') + accented + std::string(7, 'd')}) {
+        std::string error;
+        ASSERT_TRUE(writeFileAtomically(scratch / name, bytesOf("long"), &error))
+            << name.size() << ": " << error;
+        EXPECT_EQ(readFile(scratch / name), bytesOf("long"));
+    }
+    EXPECT_EQ(namesIn(scratch.path()).size(), 4u);
+}
+
+TEST(AtomicFile, SymbolicLinksStayAndTheFileTheyNameIsReplaced) {
+    ScratchFolder scratch;
+    namespace fs = std::filesystem;
+    fs::create_directory(scratch / "real");
+    ASSERT_TRUE(writeFileAtomically(scratch / "real/prefs", bytesOf("old")));
+    fs::create_symlink("real/prefs", scratch / "relative");
+    fs::create_symlink(scratch / "relative", scratch / "chained");
+    fs::create_symlink("real/new", scratch / "dangling");
+    fs::create_symlink("loop", scratch / "loop");
+
+    struct Case {
+        const char* link;
+        const char* target;
+    };
+    for (const Case& c : {Case{"relative", "real/prefs"}, Case{"chained", "real/prefs"},
+                          Case{"dangling", "real/new"}}) {
+        std::string error;
+        ASSERT_TRUE(writeFileAtomically(scratch / c.link, bytesOf(c.link), &error)) << error;
+        EXPECT_TRUE(fs::is_symlink(scratch / c.link)) << c.link;
+        EXPECT_EQ(readFile(scratch / c.target), bytesOf(c.link)) << c.link;
+    }
+    std::string error;
+    EXPECT_FALSE(writeFileAtomically(scratch / "loop", bytesOf("x"), &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(fs::is_symlink(scratch / "loop"));
+    EXPECT_EQ(namesIn(scratch / "real"), (std::vector<std::string>{"new", "prefs"}));
+}
+
+TEST(AtomicFile, AFolderThatCannotBeReadStillReportsTheWriteThatHappened) {
+    // Writable but not readable: the new file is in place, only the folder cannot be
+    // opened to make the rename durable. That is no failure of the write.
+    ScratchFolder scratch;
+    chmod(scratch.path().c_str(), 0711);
+    const std::string folder = scratch / "drop";
+    std::filesystem::create_directory(folder);
+    giveToCheckingUser(folder);
+    chmod(folder.c_str(), 0300);
+    const bool reported = withoutPrivileges(
+        [&] { return writeFileAtomically(folder + "/file", bytesOf("written")); });
+    chmod(folder.c_str(), 0700);
+    EXPECT_TRUE(reported);
+    EXPECT_EQ(readFile(folder + "/file"), bytesOf("written"));
 }

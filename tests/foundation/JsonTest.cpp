@@ -95,5 +95,26 @@ TEST(JsonTest, FailuresGiveAMessageAndNestingIsBounded) {
     EXPECT_FALSE(json::read(std::string(1'000'000, '[')));  // deeper than any stack would take
 }
 
+TEST(JsonTest, WritingRefusesWhatTheReaderWouldRefuse) {
+    // Built in code, one level past the reader's limit, and far past any stack.
+    for (const std::size_t depth : {kMaxNestingDepth + 1, std::size_t{100'000}}) {
+        Value value = Value(Array{});
+        for (std::size_t i = 1; i < depth; ++i) {
+            Array outer;
+            outer.push_back(std::move(value));
+            value = Value(std::move(outer));
+        }
+        std::string error;
+        EXPECT_FALSE(json::tryWrite(value, json::Style::Compact, &error)) << depth;
+        EXPECT_NE(error.find("nested"), std::string::npos) << error;
+        EXPECT_EQ(json::write(value), "null");
+    }
+    Value deepest = Value::dict({});
+    for (std::size_t i = 1; i < kMaxNestingDepth; ++i) deepest = Value::dict({{"k", deepest}});
+    const auto text = json::tryWrite(deepest);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(json::read(*text), deepest);
+}
+
 }  // namespace
 }  // namespace foundation

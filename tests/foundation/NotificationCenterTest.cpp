@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/Latch.h"
 
 using namespace foundation;
 using namespace std::chrono_literals;
@@ -95,4 +98,40 @@ TEST(NotificationCenter, NoLockIsHeldWhileAHandlerRuns) {
     center.post("Wait");
     EXPECT_EQ(status, std::future_status::ready);
     EXPECT_TRUE(sawOther);
+}
+
+TEST(NotificationCenter, RemovalWaitsForACallUnderWayOnAnotherThread) {
+    // An owner removes its observer and then frees what the handler uses: a call that
+    // was already running on another thread must have ended by then.
+    NotificationCenter center;
+    std::atomic<bool> stateAlive = true;
+    std::atomic<bool> sawFreedState = false;
+    std::atomic<bool> probing = false, probeReached = false;
+    testsupport::Latch entered(1);
+    NotificationCenter::ObserverId id = 0;
+    id = center.addObserver("N", nullptr, [&](const Notification&) {
+        if (probing) {
+            probeReached = true;
+            return;
+        }
+        entered.count_down();
+        // Wait until the removal has begun: a nested post no longer reaches this observer.
+        for (;;) {
+            probing = true;
+            probeReached = false;
+            center.post("N");
+            probing = false;
+            if (!probeReached) break;
+            std::this_thread::yield();
+        }
+        // Give a removal that does not wait every chance to return and free the state.
+        for (int i = 0; i < 20000 && stateAlive; ++i) std::this_thread::yield();
+        if (!stateAlive) sawFreedState = true;
+    });
+    std::thread poster([&] { center.post("N"); });
+    entered.wait();
+    center.removeObserver(id);
+    stateAlive = false;
+    poster.join();
+    EXPECT_FALSE(sawFreedState);
 }

@@ -138,3 +138,32 @@ TEST(OperationQueue, WorkersCarryTheLabelAndCannotWaitForTheirOwnQueue) {
     queue.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(label, "orvandel.test.label");
 }
+
+TEST(OperationQueue, ReachingTheCapIsReportedOnceWithTheRealFigure) {
+    OperationQueue queue("orvandel.test.cap-report", 2);
+    EXPECT_EQ(queue.maxConcurrentOperationCount(), 2);
+    std::atomic<int> reports = 0;
+    std::atomic<std::size_t> reportedCap = 0;
+    testsupport::Latch reported(1), started(2), release(1);
+    queue.setCapReachedHandler([&](std::size_t cap) {
+        reportedCap = cap;
+        ++reports;
+        reported.count_down();
+    });
+    for (int i = 0; i < 2; ++i) {
+        queue.addOperation([&] {
+            started.count_down();
+            release.wait();
+        });
+    }
+    started.wait();
+    std::atomic<int> ran = 0;
+    for (int i = 0; i < 5; ++i) queue.addOperation([&] { ++ran; });
+    reported.wait();  // starved jobs found the pool full
+    release.count_down();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(ran, 5);
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(reportedCap, 2u);
+    EXPECT_EQ(queue.threadCount(), 2u);
+}

@@ -124,3 +124,88 @@ TEST(SerialQueue, LastOwnerLettingGoFromItsOwnJobLeavesTheWorkerToFinish) {
     ASSERT_EQ(future.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(future.get(), nullptr);
 }
+
+TEST(SerialQueue, AJobMayDropTheLastOwnerWhileItIsBeingQueued) {
+    // The queue's only owner travels inside the job being queued: as soon as the worker
+    // can run it, the queue is gone, while async() may not have returned yet. Each round
+    // keeps the worker busy so that it picks the job up at once.
+    for (int round = 0; round < 300; ++round) {
+        auto owner = std::make_shared<SerialQueue>("orvandel.test.drop");
+        SerialQueue* queue = owner.get();
+        testsupport::Latch started(1);
+        std::atomic<bool> release = false;
+        queue->async([&] {
+            started.count_down();
+            while (!release) std::this_thread::yield();
+        });
+        started.wait();
+        std::promise<void> dropped;
+        auto done = dropped.get_future();
+        std::thread releaser([&] { release = true; });
+        queue->async([owner = std::move(owner), &dropped]() mutable {
+            owner.reset();
+            dropped.set_value();
+        });
+        releaser.join();
+        done.wait();
+    }
+}
+
+TEST(SerialQueue, SyncOnAnIdleQueueRunsOnTheCallerHoldingTheQueue) {
+    SerialQueue queue("orvandel.test.inline");
+    queue.sync([] {});  // the worker has started and idles
+    const std::string ownLabel(QueueLabel::current());
+    std::thread::id ranOn;
+    bool marked = false;
+    std::vector<int> order;
+    testsupport::Latch asyncQueued(1);
+    std::thread other;
+    queue.sync([&] {
+        ranOn = std::this_thread::get_id();
+        marked = queue.isCurrent() && SerialQueue::current() == &queue &&
+                 QueueLabel::current() == "orvandel.test.inline";
+        // A job queued meanwhile waits until this one is done.
+        other = std::thread([&] {
+            queue.async([&] { order.push_back(2); });
+            asyncQueued.count_down();
+        });
+        asyncQueued.wait();
+        order.push_back(1);
+    });
+    other.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_TRUE(marked);
+    EXPECT_FALSE(queue.isCurrent());
+    EXPECT_EQ(QueueLabel::current(), ownLabel);
+    queue.sync([] {});
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+TEST(SerialQueue, SyncOnABusyQueueWaitsItsTurn) {
+    SerialQueue queue("orvandel.test.turn");
+    testsupport::Latch running(1), release(1);
+    std::vector<int> order;
+    queue.async([&] {
+        running.count_down();
+        release.wait();
+        order.push_back(1);
+    });
+    queue.async([&] { order.push_back(2); });
+    running.wait();
+    std::thread releaser([&] { release.count_down(); });
+    queue.sync([&] { order.push_back(3); });
+    releaser.join();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(SerialQueue, LastOwnerLettingGoInsideASyncJobOnTheCallerDoesNotHang) {
+    auto queue = std::make_shared<SerialQueue>("orvandel.test.sync-drop");
+    queue->sync([] {});
+    auto later = std::make_shared<std::promise<void>>();
+    SerialQueue* raw = queue.get();
+    raw->sync([&] {
+        raw->async([later] { later->set_value(); });
+        queue.reset();
+    });
+    EXPECT_EQ(later->get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+}

@@ -2,14 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ScratchFolder.h"
+#include "Unprivileged.h"
 #include "foundation/NumberFormat.h"
 #include "foundation/PropertyList.h"
 
@@ -157,6 +163,74 @@ TEST_F(UserDefaultsTest, CorruptFileIsKeptAsideNotOverwritten) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(contentsOf(filePath() + ".corrupt.2"), "<plist><dict><key>cut short");
     EXPECT_EQ(UserDefaults(kDomain, scratch.path()).stringForKey("kept"), "value");
+}
+
+// Every descriptor the process may open is taken while it lives.
+class DescriptorsExhausted {
+public:
+    DescriptorsExhausted() {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit low = saved_;
+        low.rlim_cur = 256;
+        setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = dup(STDERR_FILENO)) >= 0;) taken_.push_back(fd);
+    }
+    ~DescriptorsExhausted() {
+        for (int fd : taken_) close(fd);
+        setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+
+private:
+    rlimit saved_{};
+    std::vector<int> taken_;
+};
+
+TEST_F(UserDefaultsTest, AFileThatCannotBeOpenedIsKeptAndMergedLater) {
+    writeText(filePath(), *plist::writeXml(Value::dict({{"a", 1}, {"b", 2}})));
+    const std::string before = contentsOf(filePath());
+    testing::internal::CaptureStderr();
+    std::optional<UserDefaults> defaults;
+    {
+        DescriptorsExhausted exhausted;
+        defaults.emplace(kDomain, scratch.path());
+    }
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("could not be read"), std::string::npos);
+    EXPECT_TRUE(defaults->dictionaryRepresentation().empty());
+    EXPECT_EQ(contentsOf(filePath()), before);
+
+    defaults->setInteger("c", 3);
+    defaults->removeObject("b");
+    std::string error;
+    ASSERT_TRUE(defaults->synchronize(&error)) << error;
+    EXPECT_EQ(defaults->dictionaryRepresentation(), (Dictionary{{"a", 1}, {"c", 3}}));
+    EXPECT_EQ(UserDefaults(kDomain, scratch.path()).dictionaryRepresentation(),
+              (Dictionary{{"a", 1}, {"c", 3}}));
+    EXPECT_FALSE(std::filesystem::exists(filePath() + ".corrupt"));
+}
+
+TEST_F(UserDefaultsTest, AFileWithoutReadPermissionIsNeitherMovedNorOverwritten) {
+    const std::string folder = scratch / "prefs";
+    const std::string path = folder + "/" + kDomain + ".plist";
+    std::filesystem::create_directory(folder);
+    chmod(scratch.path().c_str(), 0711);
+    writeText(path, *plist::writeXml(Value::dict({{"a", 1}})));
+    for (const auto& owned : {folder, path}) foundationtest::giveToCheckingUser(owned);
+    chmod(path.c_str(), 0);
+
+    testing::internal::CaptureStderr();
+    const bool behaved = foundationtest::withoutPrivileges([&] {
+        UserDefaults defaults(kDomain, folder);
+        defaults.setInteger("c", 3);
+        const bool refusedWhileUnreadable = !defaults.synchronize();
+        chmod(path.c_str(), 0600);
+        return refusedWhileUnreadable && defaults.synchronize() && defaults.integerForKey("a") == 1;
+    });
+    testing::internal::GetCapturedStderr();
+    chmod(path.c_str(), 0600);
+    EXPECT_TRUE(behaved);
+    EXPECT_EQ(UserDefaults(kDomain, folder).dictionaryRepresentation(),
+              (Dictionary{{"a", 1}, {"c", 3}}));
+    EXPECT_FALSE(std::filesystem::exists(path + ".corrupt"));
 }
 
 TEST_F(UserDefaultsTest, UnwritableFolderFailsAndKeepsTheChanges) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 namespace foundation {
 namespace {
@@ -104,6 +105,62 @@ TEST(ValueTest, LookupsGiveNilAndSetOrAppendNeverStoreNil) {
     EXPECT_EQ(Value::dict({{"gone", Value()}, {"kept", 0}}).size(), 1u);
     EXPECT_EQ(Value::list({Value(), 1}).size(), 1u);
     EXPECT_EQ(Value(Array{Value(), Value()}).size(), 0u);
+}
+
+// Characters have no agreed number (char is signed on some machines, unsigned on others)
+// and are not strings either: they are refused at compile time.
+static_assert(!std::is_constructible_v<Value, char>);
+static_assert(!std::is_constructible_v<Value, wchar_t>);
+static_assert(!std::is_constructible_v<Value, char8_t>);
+static_assert(!std::is_constructible_v<Value, char16_t>);
+static_assert(!std::is_constructible_v<Value, char32_t>);
+static_assert(std::is_constructible_v<Value, signed char>);
+static_assert(std::is_constructible_v<Value, std::uint8_t>);
+
+// Arrays and dictionaries in turn, `depth` containers deep, built without recursion.
+Value nested(std::size_t depth) {
+    Value value = Value("bottom");
+    for (std::size_t level = 0; level < depth; ++level) {
+        Value outer = level % 2 ? Value(Dictionary{}) : Value(Array{});
+        if (outer.isArray()) {
+            outer.array()->push_back(std::move(value));
+        } else {
+            outer.dictionary()->emplace("k", std::move(value));
+        }
+        value = std::move(outer);
+    }
+    return value;
+}
+
+// The first non-container below `value`, following first elements, and how deep it lies.
+template <class V>
+std::pair<V*, std::size_t> bottomOf(V& value) {
+    std::size_t depth = 0;
+    V* at = &value;
+    for (; at->isArray() || at->isDictionary(); ++depth) {
+        at = at->isArray() ? &at->array()->front() : &at->dictionary()->begin()->second;
+    }
+    return {at, depth};
+}
+
+TEST(ValueTest, DeepValuesCopyCompareAndDestroyWithoutExhaustingTheStack) {
+    {
+        const Value deepest = nested(1'000'000);
+        EXPECT_EQ(bottomOf(deepest).second, 1'000'000u);
+    }  // destroyed here
+
+    const Value original = nested(200'000);
+    Value copy = original;
+    auto [bottom, depth] = bottomOf(copy);
+    ASSERT_EQ(depth, 200'000u);
+    *bottom = Value("changed");
+    EXPECT_EQ(*bottomOf(original).first, Value("bottom"));
+
+    Value assigned = Value::list({1});
+    assigned = copy;
+    EXPECT_EQ(*bottomOf(assigned).first, Value("changed"));
+    EXPECT_EQ(assigned, copy);
+    EXPECT_NE(assigned, original);
 }
 
 }  // namespace

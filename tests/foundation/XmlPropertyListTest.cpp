@@ -51,19 +51,27 @@ TEST(XmlPropertyListTest, RoundTripsEveryKind) {
               Value::dict({{"k\xEF\xBF\xBD", "v\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}}));
 }
 
-TEST(XmlPropertyListTest, DatesAreFlooredToTheWholeSecond) {
+TEST(XmlPropertyListTest, DatesKeepTheirFractionOfASecond) {
     const std::pair<double, const char*> cases[] = {
-        {-0.5, "1969-12-31T23:59:59Z"},           {-86400.0, "1969-12-31T00:00:00Z"},
-        {-86400.5, "1969-12-30T23:59:59Z"},       {0.999, "1970-01-01T00:00:00Z"},
-        {951782400.0, "2000-02-29T00:00:00Z"},    {-11676096000.0, "1600-01-01T00:00:00Z"},
-        {-62135596800.0, "0001-01-01T00:00:00Z"}, {testing::k2001 - 0.25, "2000-12-31T23:59:59Z"},
+        {-0.5, "1969-12-31T23:59:59.5Z"},
+        {-86400.0, "1969-12-31T00:00:00Z"},
+        {-86400.5, "1969-12-30T23:59:59.5Z"},
+        {1.25, "1970-01-01T00:00:01.25Z"},
+        {951782400.0, "2000-02-29T00:00:00Z"},
+        {-11676096000.0, "1600-01-01T00:00:00Z"},
+        {-62135596800.0, "0001-01-01T00:00:00Z"},
+        {testing::k2001 - 0.25, "2000-12-31T23:59:59.75Z"},
     };
     for (const auto& [seconds, expected] : cases) {
         const std::string text = writeOk(Value(Date{seconds}));
         EXPECT_NE(text.find(std::string("<date>") + expected + "</date>"), std::string::npos)
             << seconds << "\n"
             << text;
-        EXPECT_EQ(readOk(text), Value(Date{std::floor(seconds)}));
+        EXPECT_EQ(readOk(text), Value(Date{seconds}));
+    }
+    // Fractions that decimal cannot hold exactly still read back to the same double.
+    for (const double seconds : {0.1, 1e-6, 5e-324, 1234567890.123456, -0.999999999}) {
+        EXPECT_EQ(readOk(writeOk(Value(Date{seconds}))), Value(Date{seconds})) << seconds;
     }
 }
 
@@ -135,6 +143,9 @@ TEST(XmlPropertyListTest, RejectsMalformedDocuments) {
               std::string::npos);
     failure(std::string(kHeader) + "<string>unclosed");
     failure("<?xml version=\"1.0\"?>");
+    // A key with no dictionary around it, at the top or inside <plist>.
+    failure("<?xml?><key/>");
+    failure(wrap("<key>a</key>"));
     failure("<plist><true/></plist><plist><true/></plist>");
     failure(wrap(std::string("<string>a\0b</string>", 20)));
     // External entities are never loaded.

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include "foundation/Error.h"
+#include "foundation/QueueLabel.h"
 #include "foundation/SerialQueue.h"
 #include "logging/CapturingLogger.h"
 #include "logging/LgLog.h"
@@ -97,6 +101,78 @@ TEST_P(LgLogTest, RemovedLoggersHearOfItAndGetNothingMore) {
     logger->removed.wait();
     EXPECT_EQ(logger->texts(), std::vector<std::string>{"kept"});
     EXPECT_TRUE(hub.allLoggers().empty());
+}
+
+TEST_P(LgLogTest, ALoggerAskingAnotherForItsFormatterIsRefusedNotStuck) {
+    auto asked = std::make_shared<CapturingLogger>("asked");
+    auto asking = std::make_shared<CapturingLogger>("asking");
+    std::string reason;
+    asking->onMessage = [&](const LgLogMessage&) {
+        try {
+            asked->logFormatter();
+        } catch (const foundation::NamedException& e) {
+            reason = e.reason();
+        }
+    };
+    hub.addLogger(asked);
+    hub.addLogger(asking);
+    hub.log(false, record("error", 1));
+    EXPECT_EQ(reason, "Core architecture requirement failure");
+    EXPECT_EQ(asked->texts(), std::vector<std::string>{"error"});
+}
+
+TEST_P(LgLogTest, ALoneLoggerIsCalledHoldingItsOwnQueue) {
+    // Delivery may run on the calling thread when the queues idle: the logger must still
+    // find itself on its own queue, and off the logging queue.
+    auto logger = std::make_shared<CapturingLogger>();
+    std::vector<bool> onOwnQueue;  // only on the logger's queue
+    logger->onMessage = [&](const LgLogMessage&) {
+        onOwnQueue.push_back(logger->isOnInternalLoggerQueue() &&
+                             !logger->isOnGlobalLoggingQueue() &&
+                             foundation::QueueLabel::current() == "capture");
+    };
+    hub.addLogger(logger);
+    for (int i = 0; i < 20; ++i) hub.log(i % 2 == 0, record("record", 1));
+    hub.flushLog();
+    logger->loggerQueue()->sync([&] { EXPECT_EQ(onOwnQueue, std::vector<bool>(20, true)); });
+    EXPECT_EQ(logger->records().at(0).queueLabel(), foundation::QueueLabel::current());
+}
+
+TEST(LgLogBacklog, CallersWaitOnceTooManyRecordsWaitForASlowLogger) {
+    constexpr std::int64_t kLimit = 4;
+    constexpr int kRecords = 40;
+    LgLog hub(4, kLimit);
+    auto slow = std::make_shared<CapturingLogger>("slow");
+    testsupport::Latch release(1);
+    std::atomic<int> produced = 0;
+    std::vector<int> producedAtArrival;  // only on the logger's queue
+    slow->onMessage = [&](const LgLogMessage&) {
+        release.wait();
+        producedAtArrival.push_back(produced);
+    };
+    hub.addLogger(slow);
+    std::thread producer([&] {
+        for (int i = 0; i < kRecords; ++i) {
+            hub.log(true, record(std::to_string(i), 2));
+            produced = i + 1;
+        }
+    });
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (produced < kLimit && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::yield();
+    }
+    release.count_down();
+    producer.join();
+    hub.flushLog();
+    ASSERT_EQ(slow->texts().size(), std::size_t{kRecords});
+    slow->loggerQueue()->sync([&] {
+        // While record k was delivered, at most the limit stood queued behind it.
+        for (std::size_t k = 0; k < producedAtArrival.size(); ++k) {
+            EXPECT_LE(producedAtArrival[k], static_cast<int>(k + kLimit + 1)) << k;
+        }
+    });
+    hub.removeAllLoggers();
+    hub.flushLog();
 }
 
 INSTANTIATE_TEST_SUITE_P(Processors, LgLogTest, testing::Values(1u, 4u));
