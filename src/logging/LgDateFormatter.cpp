@@ -1,10 +1,9 @@
 #include "logging/LgDateFormatter.h"
 
+#include <atomic>
 #include <ctime>
 
-#include <fmt/format.h>
-
-LgDateFormatter::LgDateFormatter(std::string_view pattern) {
+LgDateFormatter::LgDateFormatter(std::string_view pattern) : id_(nextId()) {
     static constexpr std::pair<std::string_view, Field> kFields[] = {
         {"yyyy", Field::Year}, {"SSS", Field::Millisecond}, {"MM", Field::Month},
         {"dd", Field::Day},    {"HH", Field::Hour},         {"mm", Field::Minute},
@@ -36,50 +35,150 @@ LgDateFormatter::LgDateFormatter(std::string_view pattern) {
         }
         if (!matched) addLiteral(pattern[i++]);
     }
+    // Where the millisecond digits stand, for the fields' fixed widths.
+    std::size_t at = 0;
+    for (const auto& piece : pieces_) {
+        if (piece.field == Field::Millisecond) millisecondOffsets_.push_back(at);
+        at += piece.field == Field::Literal ? piece.literal.size() : piece.width;
+    }
 }
 
-std::string LgDateFormatter::format(Clock::time_point moment) const {
-    using namespace std::chrono;
-    const auto since = moment.time_since_epoch();
-    auto seconds = duration_cast<std::chrono::seconds>(since);
-    auto millis = duration_cast<milliseconds>(since - seconds).count();
-    if (millis < 0) {  // before 1970: borrow a second so the milliseconds stay positive
-        millis += 1000;
-        seconds -= std::chrono::seconds(1);
+std::uint64_t LgDateFormatter::nextId() {
+    static std::atomic<std::uint64_t> counter{0};
+    return ++counter;
+}
+
+namespace {
+
+struct CivilTime {
+    long long year;
+    int month, day, hour, minute, second, millisecond;
+};
+
+// Proleptic Gregorian calendar from days since 1970-01-01 (pure arithmetic: this runs
+// for every log line, and gmtime_r with {fmt} cost more than the write itself).
+CivilTime civilFromMilliseconds(long long ms) {
+    long long days = ms / 86400000;
+    long long inDay = ms % 86400000;
+    if (inDay < 0) {
+        inDay += 86400000;
+        --days;
     }
-    const std::time_t t = static_cast<std::time_t>(seconds.count());
-    std::tm parts{};
-    gmtime_r(&t, &parts);
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const long long dayOfEra = days - era * 146097;
+    const long long yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const long long monthIndex = (5 * dayOfYear + 2) / 153;
+    CivilTime civil{};
+    civil.day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    civil.month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    civil.year = yearOfEra + era * 400 + (civil.month <= 2 ? 1 : 0);
+    civil.hour = static_cast<int>(inDay / 3600000);
+    civil.minute = static_cast<int>(inDay / 60000 % 60);
+    civil.second = static_cast<int>(inDay / 1000 % 60);
+    civil.millisecond = static_cast<int>(inDay % 1000);
+    return civil;
+}
+
+// Writes `value` with at least `width` digits at `at`; returns the end.
+char* putDigits(char* at, long long value, int width) {
+    if (value < 0) {
+        *at++ = '-';
+        value = -value;
+    }
+    char digits[20];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0 && count < 20);
+    for (int pad = count; pad < width; ++pad) *at++ = '0';
+    while (count > 0) *at++ = digits[--count];
+    return at;
+}
+
+}  // namespace
+
+std::string LgDateFormatter::format(Clock::time_point moment) const {
     std::string out;
-    out.reserve(32);
+    appendTo(out, moment);
+    return out;
+}
+
+void LgDateFormatter::appendTo(std::string& out, Clock::time_point moment) const {
+    const auto ms =
+        std::chrono::floor<std::chrono::milliseconds>(moment.time_since_epoch()).count();
+    // Log lines come many to a second: the text of the last second is kept per thread and
+    // only its millisecond digits are written anew.
+    struct LastSecond {
+        std::uint64_t formatter = 0;
+        long long second = 0;
+        std::string text;
+        std::vector<std::size_t> millisecondsAt;
+    };
+    thread_local LastSecond last;
+    const long long second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    // Years 1970 to 9999 have four digits, so every field has its fixed width.
+    constexpr long long kYear10000 = 253402300800;
+    const bool cacheable = second >= 0 && second < kYear10000;
+    if (!(cacheable && last.formatter == id_ && last.second == second)) {
+        last.text = formatFields(ms);
+        last.formatter = cacheable ? id_ : 0;
+        last.second = second;
+        last.millisecondsAt = millisecondOffsets_;
+    }
+    const std::size_t start = out.size();
+    out += last.text;
+    const int millisecond = static_cast<int>(ms - second * 1000);
+    for (const auto at : last.millisecondsAt) {
+        out[start + at] = static_cast<char>('0' + millisecond / 100);
+        out[start + at + 1] = static_cast<char>('0' + millisecond / 10 % 10);
+        out[start + at + 2] = static_cast<char>('0' + millisecond % 10);
+    }
+}
+
+std::string LgDateFormatter::formatFields(long long ms) const {
+    const CivilTime civil = civilFromMilliseconds(ms);
+    std::string out;
+    char buffer[32];
+    char* at = buffer;
     for (const auto& piece : pieces_) {
+        if (at - buffer > 8) {  // room for the widest field
+            out.append(buffer, at);
+            at = buffer;
+        }
         switch (piece.field) {
             case Field::Literal:
+                out.append(buffer, at);
+                at = buffer;
                 out += piece.literal;
                 break;
             case Field::Year:
-                fmt::format_to(std::back_inserter(out), "{:04}", parts.tm_year + 1900);
+                at = putDigits(at, civil.year, 4);
                 break;
             case Field::Month:
-                fmt::format_to(std::back_inserter(out), "{:02}", parts.tm_mon + 1);
+                at = putDigits(at, civil.month, 2);
                 break;
             case Field::Day:
-                fmt::format_to(std::back_inserter(out), "{:02}", parts.tm_mday);
+                at = putDigits(at, civil.day, 2);
                 break;
             case Field::Hour:
-                fmt::format_to(std::back_inserter(out), "{:02}", parts.tm_hour);
+                at = putDigits(at, civil.hour, 2);
                 break;
             case Field::Minute:
-                fmt::format_to(std::back_inserter(out), "{:02}", parts.tm_min);
+                at = putDigits(at, civil.minute, 2);
                 break;
             case Field::Second:
-                fmt::format_to(std::back_inserter(out), "{:02}", parts.tm_sec);
+                at = putDigits(at, civil.second, 2);
                 break;
             case Field::Millisecond:
-                fmt::format_to(std::back_inserter(out), "{:03}", millis);
+                at = putDigits(at, civil.millisecond, 3);
                 break;
         }
     }
+    out.append(buffer, at);
     return out;
 }
 

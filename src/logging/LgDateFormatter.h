@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@ public:
     explicit LgDateFormatter(std::string_view pattern);
 
     std::string format(Clock::time_point moment) const;
+    void appendTo(std::string& out, Clock::time_point moment) const;
     // Only text that matches the whole pattern reads as a date.
     std::optional<Clock::time_point> parse(std::string_view text) const;
 
@@ -28,7 +30,12 @@ private:
         int width = 0;        // digits, for the date fields
     };
 
+    static std::uint64_t nextId();
+    std::string formatFields(long long milliseconds) const;
+
+    const std::uint64_t id_;
     std::vector<Piece> pieces_;
+    std::vector<std::size_t> millisecondOffsets_;
 };
 
 // The date in log file names: "yyyy-MM-dd--HH-mm-ss-SSS" in UTC.

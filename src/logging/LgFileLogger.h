@@ -10,6 +10,7 @@
 #include "foundation/OneShotTimer.h"
 #include "logging/LgAbstractLogger.h"
 #include "logging/LgFileWatcher.h"
+#include "logging/LgLogFileFormatterDefault.h"
 #include "logging/LgLogFileInfo.h"
 #include "logging/LgLogFileManager.h"
 
@@ -76,13 +77,14 @@ private:
 
     // Everything below runs on the logger's queue.
     void logMessageOnQueue(const LgLogMessage& message);
+    void finishRecord(const LgLogMessage& message);
     std::shared_ptr<LgLogFileInfo> findCurrentLogFileInfo();
     bool openCurrentFile();
     void append(std::string_view bytes, bool writeNow);
     void writePending();
     bool handleWatchEvents();
     void rollNow(bool keepPendingForNextFile);
-    void closeCurrentFile(bool writePendingFirst);
+    void closeCurrentFile(bool writePendingFirst, bool waitForDisk);
     void rollByAgeOrArmTimer();
     void armAgeTimer();
     void rollBySizeIfDue();
@@ -90,6 +92,10 @@ private:
 
     const std::shared_ptr<LgLogFileManager> logFileManager_;
     const CompletionQueue completionQueue_;
+
+    // The formatter last looked at, and the same when it is the default one.
+    std::shared_ptr<LgLogFormatter> checkedFormatter_;
+    LgLogFileFormatterDefault* defaultFormatter_ = nullptr;
 
     std::shared_ptr<LgLogFileInfo> currentLogFileInfo_;
     int fd_ = -1;

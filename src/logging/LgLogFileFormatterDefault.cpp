@@ -10,10 +10,15 @@ LgLogFileFormatterDefault::LgLogFileFormatterDefault(
 
 std::optional<std::string> LgLogFileFormatterDefault::formatLogMessage(
     const LgLogMessage& message) {
-    if (message.message().empty()) return std::nullopt;  // nothing to say: no line at all
-    std::string line = dateFormatter_->format(message.timestamp());
-    line.reserve(line.size() + 2 + message.message().size() + 1);
-    line += "  ";
-    line += message.message();
+    std::string line;
+    if (!appendLine(message, line)) return std::nullopt;
     return line;
+}
+
+bool LgLogFileFormatterDefault::appendLine(const LgLogMessage& message, std::string& out) const {
+    if (message.message().empty()) return false;  // nothing to say: no line at all
+    dateFormatter_->appendTo(out, message.timestamp());
+    out += "  ";
+    out += message.message();
+    return true;
 }

@@ -17,6 +17,8 @@ public:
 
     // Without the line feed; nothing for a record without text.
     std::optional<std::string> formatLogMessage(const LgLogMessage& message) override;
+    // The same line added to `out`, which saves a copy per line; false for no line.
+    bool appendLine(const LgLogMessage& message, std::string& out) const;
 
 private:
     std::shared_ptr<const LgDateFormatter> dateFormatter_;
