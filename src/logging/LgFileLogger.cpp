@@ -83,24 +83,6 @@ std::shared_ptr<LgFileLogger> LgFileLogger::self() {
     return std::static_pointer_cast<LgFileLogger>(shared_from_this());
 }
 
-void LgFileLogger::runOnLoggerQueue(const std::function<void()>& job) {
-    if (isOnInternalLoggerQueue()) {
-        job();
-        return;
-    }
-    auto queue = loggerQueue();
-    LgLog::loggingQueue().sync([&] { queue->sync(job); });
-}
-
-void LgFileLogger::runOnLoggerQueueLater(std::function<void()> job) {
-    if (isOnInternalLoggerQueue()) {
-        job();
-        return;
-    }
-    LgLog::loggingQueue().async(
-        [queue = loggerQueue(), job = std::move(job)]() mutable { queue->async(std::move(job)); });
-}
-
 void LgFileLogger::logMessage(const LgLogMessage& message) {
     try {
         logMessageOnQueue(message);

@@ -71,9 +71,6 @@ public:
 
 private:
     std::shared_ptr<LgFileLogger> self();
-    // From outside: through the logging queue, then the logger's queue; inline on it.
-    void runOnLoggerQueue(const std::function<void()>& job);
-    void runOnLoggerQueueLater(std::function<void()> job);
 
     // Everything below runs on the logger's queue.
     void logMessageOnQueue(const LgLogMessage& message);

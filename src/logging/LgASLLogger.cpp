@@ -1,0 +1,37 @@
+#include "logging/LgASLLogger.h"
+
+#include <syslog.h>
+
+#include "logging/LogLevel.h"
+
+std::shared_ptr<LgASLLogger> LgASLLogger::sharedInstance() {
+    static const auto shared = std::make_shared<LgASLLogger>();
+    return shared;
+}
+
+LgASLLogger::LgASLLogger() : LgAbstractLogger("orvandel.logging.aslLogger") {}
+
+int LgASLLogger::priorityForFlag(std::uint64_t flag) {
+    switch (flag) {
+        case LgLogFlagError:
+            return LOG_CRIT;
+        case LgLogFlagWarning:
+            return LOG_ERR;
+        case LgLogFlagInfo:
+            return LOG_WARNING;
+        default:
+            return LOG_NOTICE;
+    }
+}
+
+void LgASLLogger::logMessage(const LgLogMessage& message) {
+    if (message.fileName() == "LgASLLogCapture") return;
+    std::string text = message.message();
+    if (logFormatter_) {
+        auto formatted = logFormatter_->formatLogMessage(message);
+        if (!formatted) return;
+        text = std::move(*formatted);
+    }
+    // No openlog(): the identifier and options of the process are not ours to change.
+    ::syslog(LOG_USER | priorityForFlag(message.flag()), "%s", text.c_str());
+}
