@@ -5,8 +5,10 @@
 #include "logging/LogLevel.h"
 
 std::shared_ptr<LgASLLogger> LgASLLogger::sharedInstance() {
-    static const auto shared = std::make_shared<LgASLLogger>();
-    return shared;
+    // Kept for the life of the process: its queue must outlive every log call.
+    static const auto* const shared =
+        new std::shared_ptr<LgASLLogger>(std::make_shared<LgASLLogger>());
+    return *shared;
 }
 
 LgASLLogger::LgASLLogger() : LgAbstractLogger("orvandel.logging.aslLogger") {}

@@ -75,12 +75,18 @@ LgFileLogger::~LgFileLogger() {
     // No job of ours runs now (each holds the logger while it runs): the file is finished
     // here, left unarchived so that the next start continues it.
     rollingTimer_.reset();
+    writePending();  // also lines kept for a new file after the old one was removed
     closeCurrentFile(true, true);
     watcher_.reset();
 }
 
 std::shared_ptr<LgFileLogger> LgFileLogger::self() {
     return std::static_pointer_cast<LgFileLogger>(shared_from_this());
+}
+
+// Empty while the logger is being destroyed, where shared_from_this() would throw.
+std::weak_ptr<LgFileLogger> LgFileLogger::weakSelf() {
+    return std::static_pointer_cast<LgFileLogger>(weak_from_this().lock());
 }
 
 void LgFileLogger::logMessage(const LgLogMessage& message) {
@@ -150,7 +156,7 @@ void LgFileLogger::append(std::string_view bytes, bool writeNow) {
     if (!drainQueued_) {
         // Runs once the records queued before it are in: a burst costs one write.
         drainQueued_ = true;
-        loggerQueue()->async([weak = std::weak_ptr<LgFileLogger>(self())] {
+        loggerQueue()->async([weak = weakSelf()] {
             if (auto logger = weak.lock()) {
                 logger->drainQueued_ = false;
                 logger->writePending();
@@ -229,10 +235,9 @@ bool LgFileLogger::openCurrentFile() {
         writtenEnd_ = end < 0 ? 0 : static_cast<std::uint64_t>(end);
         armAgeTimer();
         if (!watcher_) {
-            watcher_ = std::make_unique<LgFileWatcher>(
-                loggerQueue(), [weak = std::weak_ptr<LgFileLogger>(self())] {
-                    if (auto logger = weak.lock()) logger->handleWatchEvents();
-                });
+            watcher_ = std::make_unique<LgFileWatcher>(loggerQueue(), [weak = weakSelf()] {
+                if (auto logger = weak.lock()) logger->handleWatchEvents();
+            });
         }
         watch_ = watcher_->watch(info->filePath());
         return true;
@@ -315,7 +320,7 @@ void LgFileLogger::armAgeTimer() {
     rollingTimer_.emplace(*loggerQueue(),
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(seconds)),
-                          [weak = std::weak_ptr<LgFileLogger>(self())] {
+                          [weak = weakSelf()] {
                               if (auto logger = weak.lock()) logger->rollByAgeOrArmTimer();
                           });
 }

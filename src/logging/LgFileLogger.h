@@ -71,6 +71,7 @@ public:
 
 private:
     std::shared_ptr<LgFileLogger> self();
+    std::weak_ptr<LgFileLogger> weakSelf();
 
     // Everything below runs on the logger's queue.
     void logMessageOnQueue(const LgLogMessage& message);

@@ -15,8 +15,10 @@
 #endif
 
 std::shared_ptr<LgOSLogger> LgOSLogger::sharedInstance() {
-    static const auto shared = std::make_shared<LgOSLogger>();
-    return shared;
+    // Kept for the life of the process: its queue must outlive every log call.
+    static const auto* const shared =
+        new std::shared_ptr<LgOSLogger>(std::make_shared<LgOSLogger>());
+    return *shared;
 }
 
 LgOSLogger::LgOSLogger() : LgOSLogger(std::nullopt, std::nullopt) {}

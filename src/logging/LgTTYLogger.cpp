@@ -34,8 +34,10 @@ bool colorTerminal() {
 }  // namespace
 
 std::shared_ptr<LgTTYLogger> LgTTYLogger::sharedInstance() {
-    static const auto shared = std::make_shared<LgTTYLogger>();
-    return shared;
+    // Kept for the life of the process: its queue must outlive every log call.
+    static const auto* const shared =
+        new std::shared_ptr<LgTTYLogger>(std::make_shared<LgTTYLogger>());
+    return *shared;
 }
 
 LgTTYLogger::LgTTYLogger(int fd)

@@ -227,6 +227,16 @@ TEST_F(LgFileLoggerTest, AFileDeletedOrRenamedFromOutsideIsLeftForANewOne) {
     EXPECT_EQ(LogFolder::read(folder.file("moved.txt")).substr(kStampLength), "before\n");
 }
 
+TEST_F(LgFileLoggerTest, LinesLoggedAfterADeleteReachANewFileEvenAtTheEnd) {
+    log("gone");
+    logger->flush();
+    std::filesystem::remove(logger->currentLogFileInfo()->filePath());
+    log("kept");
+    logger.reset();
+    logger = makeLogger();
+    EXPECT_EQ(files(), Files{{"kept"}});
+}
+
 TEST_F(LgFileLoggerTest, TheWatcherRollsAFileDeletedWhileNothingIsLogged) {
     log("only line");
     const auto path = logger->currentLogFileInfo()->filePath();

@@ -2,13 +2,12 @@
 
 #include <sys/xattr.h>
 
-#include <regex>
-
 #include <fmt/format.h>
 
 #include "logging/LgDateFormatter.h"
 #include "logging/LgLogFileManagerDefault.h"
 #include "logging/LogFolder.h"
+#include "logging/TextShape.h"
 
 namespace {
 
@@ -56,8 +55,8 @@ protected:
 };
 
 TEST_F(LgLogFileManagerDefaultTest, NewNamesCarryTheIdentifierAndTheUtcTime) {
-    const std::regex pattern(app() + R"( \d{4}-\d\d-\d\d--\d\d-\d\d-\d\d-\d{3}\.log)");
-    EXPECT_TRUE(std::regex_match(manager.newLogFileName(), pattern)) << manager.newLogFileName();
+    EXPECT_TRUE(hasShape(manager.newLogFileName(), app() + " ####-##-##--##-##-##-###.log"))
+        << manager.newLogFileName();
     const auto path = manager.createNewLogFileWithError(nullptr);
     ASSERT_TRUE(path);
     EXPECT_EQ(LogFolder::read(*path), "");
