@@ -190,6 +190,8 @@ void LgFileLogger::writePending() {
 std::shared_ptr<LgLogFileInfo> LgFileLogger::findCurrentLogFileInfo() {
     if (currentLogFileInfo_) {
         if (!currentLogFileInfo_->isArchived()) return currentLogFileInfo_;
+        // Archived by someone else: its lines so far stay there, the next go to a new file.
+        closeCurrentFile(true, false);
         currentLogFileInfo_.reset();
     } else {
         const auto sorted = logFileManager_->sortedLogFileInfos();

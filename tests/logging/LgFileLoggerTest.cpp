@@ -130,6 +130,30 @@ TEST_F(LgFileLoggerTest, ACustomFormatterLineGetsALineFeedOnlyWhenAsked) {
     EXPECT_EQ(LogFolder::read(logger->currentLogFileInfo()->filePath()), "<a>\n<b>");
 }
 
+TEST_F(LgFileLoggerTest, OnlyTheFirstTenFailuresWhileWritingAreReported) {
+    struct Throwing : LgLogFormatter {
+        std::optional<std::string> formatLogMessage(const LgLogMessage&) override {
+            throw std::runtime_error("boom");
+        }
+    };
+    logger->setLogFormatter(std::make_shared<Throwing>());
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 12; ++i) log("x");
+    const auto console = testing::internal::GetCapturedStderr();
+    std::size_t reports = 0;
+    for (auto at = console.find("LgFileLogger.logMessage: boom\n"); at != std::string::npos;
+         at = console.find("LgFileLogger.logMessage: boom\n", at + 1)) {
+        ++reports;
+    }
+    EXPECT_EQ(reports, 10u);
+    EXPECT_TRUE(console.ends_with(
+        "LgFileLogger.logMessage: Too many exceptions -- will not log any more of them.\n"));
+
+    logger->setLogFormatter(std::make_shared<LgLogFileFormatterDefault>());
+    log("still logging");
+    EXPECT_EQ(files(), Files{{"still logging"}});
+}
+
 TEST_F(LgFileLoggerTest, AnErrorIsInTheFileWhenTheCallReturns) {
     log("[ERROR] at once", 1);
     const auto path = manager->sortedLogFilePaths().front();
