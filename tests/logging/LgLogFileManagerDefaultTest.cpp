@@ -116,6 +116,26 @@ TEST_F(LgLogFileManagerDefaultTest, AFolderThatCannotBeMadeListsNothingAndCreati
     EXPECT_EQ(error.code, ENOTDIR);
 }
 
+TEST_F(LgLogFileManagerDefaultTest, TheDefaultFolderIsBelowTheStateFolderElseTheTemporaryOne) {
+    const char* savedState = std::getenv("XDG_STATE_HOME");
+    const char* savedTemp = std::getenv("TMPDIR");
+    const std::string oldState = savedState ? savedState : "", oldTemp = savedTemp ? savedTemp : "";
+    folder.make("plain-file");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {folder.file("state"), folder.file("state/Orvandel/Logs/") + app()},
+        {folder.file("plain-file"), folder.file("temp/Orvandel/Logs/") + app()},
+    };
+    ::setenv("TMPDIR", folder.file("temp").c_str(), 1);
+    for (const auto& [state, expected] : cases) {
+        ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+        EXPECT_EQ(LgLogFileManagerDefault::defaultLogsDirectory(), expected);
+        EXPECT_EQ(LgLogFileManagerDefault().logsDirectory(), expected);
+        EXPECT_TRUE(std::filesystem::is_directory(expected));
+    }
+    savedState ? ::setenv("XDG_STATE_HOME", oldState.c_str(), 1) : ::unsetenv("XDG_STATE_HOME");
+    savedTemp ? ::setenv("TMPDIR", oldTemp.c_str(), 1) : ::unsetenv("TMPDIR");
+}
+
 struct PruneCase {
     const char* name;
     std::vector<std::uint64_t> sizes;  // newest first
