@@ -267,11 +267,9 @@ bool LgFileLogger::handleWatchEvents() {
 void LgFileLogger::closeCurrentFile(bool writePendingFirst, bool waitForDisk) {
     if (fd_ < 0) return;
     if (writePendingFirst) writePending();
-    // A roll only starts the write-back: waiting for the disk there would stall every
-    // caller once a megabyte; flush and the end of the logger wait for it.
-    const int synced =
-        waitForDisk ? ::fsync(fd_) : ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
-    if (synced != 0) {
+    // A roll leaves the write-back to the kernel: waiting for the disk there would stall
+    // every caller once a megabyte. Flush and the end of the logger wait for it.
+    if (waitForDisk && ::fsync(fd_) != 0) {
         fmt::print(stderr, "LgFileLogger: Failed to synchronize file: {}\n", lastError());
     }
     if (::close(fd_) != 0)
