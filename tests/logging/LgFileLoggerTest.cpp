@@ -67,6 +67,14 @@ protected:
         });
     }
 
+    // Ends the logger as a run ends. Its last owner may be a job on its queue, so this
+    // waits until that job, and with it the logger's last writes, has finished.
+    void release() {
+        const auto queue = logger->loggerQueue();
+        logger.reset();
+        queue->sync([] {});
+    }
+
     // Each log file's lines without their time stamps, oldest file first.
     Files files() {
         logger->flush();
@@ -216,7 +224,7 @@ TEST_F(LgFileLoggerTest, ARestartContinuesTheNewestFileWhileItIsWithinTheLimits)
         manager = std::make_shared<NoticingManager>(caseFolder.path);
         logger = makeLogger();
         log("first");
-        logger.reset();  // the end of a run: flushed, not archived
+        release();  // the end of a run: flushed, not archived
 
         logger = makeLogger();
         c.configure(*logger);
@@ -256,7 +264,7 @@ TEST_F(LgFileLoggerTest, LinesLoggedAfterADeleteReachANewFileEvenAtTheEnd) {
     logger->flush();
     std::filesystem::remove(logger->currentLogFileInfo()->filePath());
     log("kept");
-    logger.reset();
+    release();
     logger = makeLogger();
     EXPECT_EQ(files(), Files{{"kept"}});
 }
