@@ -138,7 +138,10 @@ TEST_F(LgFileLoggerTest, ACustomFormatterLineGetsALineFeedOnlyWhenAsked) {
     EXPECT_EQ(LogFolder::read(logger->currentLogFileInfo()->filePath()), "<a>\n<b>");
 }
 
+// The count is per process: when tests repeat in one process, later runs see no report.
 TEST_F(LgFileLoggerTest, OnlyTheFirstTenFailuresWhileWritingAreReported) {
+    static bool firstRun = true;
+    const bool expectReports = std::exchange(firstRun, false);
     struct Throwing : LgLogFormatter {
         std::optional<std::string> formatLogMessage(const LgLogMessage&) override {
             throw std::runtime_error("boom");
@@ -153,9 +156,10 @@ TEST_F(LgFileLoggerTest, OnlyTheFirstTenFailuresWhileWritingAreReported) {
          at = console.find("LgFileLogger.logMessage: boom\n", at + 1)) {
         ++reports;
     }
-    EXPECT_EQ(reports, 10u);
-    EXPECT_TRUE(console.ends_with(
-        "LgFileLogger.logMessage: Too many exceptions -- will not log any more of them.\n"));
+    EXPECT_EQ(reports, expectReports ? 10u : 0u);
+    EXPECT_EQ(console.ends_with("LgFileLogger.logMessage: Too many exceptions -- will not log "
+                                "any more of them.\n"),
+              expectReports);
 
     logger->setLogFormatter(std::make_shared<LgLogFileFormatterDefault>());
     log("still logging");
@@ -250,10 +254,13 @@ TEST_F(LgFileLoggerTest, AFileDeletedOrRenamedFromOutsideIsLeftForANewOne) {
         change(before);
         log("after");
         log("after again");
+        // A new file, which may carry the old name when made within the same millisecond.
         const auto after = logger->currentLogFileInfo()->filePath();
-        EXPECT_NE(after, before) << name;
         logger->flush();
-        EXPECT_EQ(LogFolder::read(after).substr(kStampLength, 6), "after\n") << name;
+        const auto content = LogFolder::read(after);
+        EXPECT_EQ(content.find("before"), std::string::npos) << name;
+        EXPECT_NE(content.find("after\n"), std::string::npos) << name;
+        EXPECT_NE(content.find("after again\n"), std::string::npos) << name;
         logger->rollLogFile();
     }
     EXPECT_EQ(LogFolder::read(folder.file("moved.txt")).substr(kStampLength), "before\n");
