@@ -24,7 +24,8 @@ namespace {
 constexpr int kBatch = 10000;
 
 std::string makeFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvandel-bench-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "orvandel-bench-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     return pattern;
 }
