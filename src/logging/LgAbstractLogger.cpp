@@ -58,3 +58,20 @@ void LgAbstractLogger::setLogFormatter(std::shared_ptr<LgLogFormatter> formatter
         });
     });
 }
+
+void LgAbstractLogger::runOnLoggerQueue(const std::function<void()>& job) {
+    if (isOnInternalLoggerQueue()) {
+        job();
+        return;
+    }
+    LgLog::loggingQueue().sync([&] { loggerQueue_->sync(job); });
+}
+
+void LgAbstractLogger::runOnLoggerQueueLater(std::function<void()> job) {
+    if (isOnInternalLoggerQueue()) {
+        job();
+        return;
+    }
+    LgLog::loggingQueue().async(
+        [queue = loggerQueue_, job = std::move(job)]() mutable { queue->async(std::move(job)); });
+}

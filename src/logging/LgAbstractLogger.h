@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,11 @@ public:
     bool isOnInternalLoggerQueue() const;
 
 protected:
+    // Runs a configuration job through the logging queue and then this logger's queue
+    // (inline when already on the logger's queue): waiting for it, or returning at once.
+    void runOnLoggerQueue(const std::function<void()>& job);
+    void runOnLoggerQueueLater(std::function<void()> job);
+
     // Only on the logger's queue.
     std::shared_ptr<LgLogFormatter> logFormatter_;
 
