@@ -10,6 +10,7 @@ namespace {
 // 15 window bits plus 16: the gzip wrapper is required.
 constexpr int kGzipWindowBits = 15 + 16;
 constexpr std::size_t kMinimumCapacity = 10240;
+constexpr std::size_t kMaximumRatio = 1032;
 
 class InflateStream {
 public:
@@ -38,11 +39,20 @@ std::optional<foundation::Data> inflateGzipMember(std::span<const std::uint8_t> 
     if (!inflater.ready()) return std::nullopt;
     z_stream& stream = inflater.get();
 
-    // Room for the input size (compressed data rarely shrinks), growing by at least a
-    // fifth of the input, and geometrically for large ratios so the copies stay linear.
+    // A gzip member ends with its inflated size (modulo 4 GiB). When the input starts like a
+    // gzip member and that figure is plausible (deflate expands at most 1032 times), it sizes
+    // the buffer, so that a single-member stream is inflated without a copy. Otherwise, or
+    // when the figure was not this member's, the buffer grows by at least a fifth of the
+    // input, and by half its size for large ratios so the copies stay linear.
     const std::size_t n = input.size();
     const std::size_t step = std::max(n / 5, kMinimumCapacity);
-    foundation::Data output(n < kMinimumCapacity ? kMinimumCapacity : n - n % kMinimumCapacity);
+    std::size_t capacity = n < kMinimumCapacity ? kMinimumCapacity : n - n % kMinimumCapacity;
+    if (n >= 18 && input[0] == 0x1f && input[1] == 0x8b && input[2] == 8) {
+        const std::size_t hint = std::size_t{input[n - 4]} | std::size_t{input[n - 3]} << 8 |
+                                 std::size_t{input[n - 2]} << 16 | std::size_t{input[n - 1]} << 24;
+        if (hint / kMaximumRatio <= n) capacity = std::max<std::size_t>(hint, 1);
+    }
+    foundation::Data output(capacity);
     std::size_t read = 0;
     std::size_t written = 0;
     for (;;) {
@@ -59,6 +69,9 @@ std::optional<foundation::Data> inflateGzipMember(std::span<const std::uint8_t> 
         written += outPiece - stream.avail_out;
         if (status == Z_STREAM_END) {
             output.resize(written);
+            // A stated size that was not this member's may have left much unused room.
+            if (output.capacity() > written + written / 2 + kMinimumCapacity)
+                output.shrink_to_fit();
             return output;
         }
         // No progress with room to write means the input ran out: the stream was cut short.

@@ -1,0 +1,83 @@
+#include "content/NSImage.h"
+
+#include <set>
+#include <string_view>
+
+#include "content/PNGNormalizer.h"
+
+namespace NSImage {
+namespace {
+
+constexpr std::string_view kArtworkName = "iTunesArtwork";
+
+Image decode(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return nullptr;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    const bool written = gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), nullptr);
+    // Closing is needed even after a failed write; its own failure means no image.
+    const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
+    GdkPixbuf* pixbuf = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    if (pixbuf) g_object_ref(pixbuf);
+    g_object_unref(loader);
+    if (!pixbuf) return nullptr;
+    return Image(pixbuf, [](GdkPixbuf* p) { g_object_unref(p); });
+}
+
+// The extensions the installed decoders read, each as written and in upper case: camera
+// files are often named "IMG_0001.JPG".
+const std::set<std::string, std::less<>>& readableExtensions() {
+    static const std::set<std::string, std::less<>> extensions = [] {
+        std::set<std::string, std::less<>> found;
+        GSList* formats = gdk_pixbuf_get_formats();
+        for (GSList* item = formats; item; item = item->next) {
+            auto* format = static_cast<GdkPixbufFormat*>(item->data);
+            if (gdk_pixbuf_format_is_disabled(format)) continue;
+            gchar** list = gdk_pixbuf_format_get_extensions(format);
+            for (gchar** e = list; e && *e; ++e) {
+                std::string extension(*e);
+                found.insert(extension);
+                for (auto& c : extension) c = static_cast<char>(g_ascii_toupper(c));
+                found.insert(extension);
+            }
+            g_strfreev(list);
+        }
+        g_slist_free(formats);
+        return found;
+    }();
+    return extensions;
+}
+
+// The extension of the last path component, or the whole component when it has none.
+std::string_view typeKey(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) return name;
+    return name.substr(dot + 1);
+}
+
+}  // namespace
+
+Image safeImageWithDataIsPNG(std::span<const std::uint8_t> data, bool isPNG) {
+    if (isPNG) {
+        if (auto normalized =
+                PNGNormalizer::dataFromPNGData(foundation::Data(data.begin(), data.end()))) {
+            return decode(*normalized);
+        }
+    }
+    return decode(data);
+}
+
+bool SupportFileAtPath(const std::string& path) {
+    const std::string_view key = typeKey(path);
+    return readableExtensions().contains(key) || key == kArtworkName;
+}
+
+bool IsPNGFileAtPath(const std::string& path) {
+    if (!SupportFileAtPath(path)) return false;
+    const std::string_view key = typeKey(path);
+    if (key == kArtworkName) return true;
+    return key.size() == 3 && g_ascii_strncasecmp(key.data(), "png", 3) == 0;
+}
+
+}  // namespace NSImage

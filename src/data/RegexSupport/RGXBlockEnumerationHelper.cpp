@@ -1,0 +1,61 @@
+#include "data/RegexSupport/RGXBlockEnumerationHelper.h"
+
+#include <fmt/format.h>
+#include <unicode/utypes.h>
+
+#include "foundation/Error.h"
+
+namespace {
+
+void check(UErrorCode status) {
+    if (U_FAILURE(status)) {
+        throw foundation::NamedException(
+            RGXICURegexException, fmt::format("ICU regular expression error #{}, {}.",
+                                              static_cast<int>(status), u_errorName(status)));
+    }
+}
+
+}  // namespace
+
+RGXBlockEnumerationHelper::RGXBlockEnumerationHelper(URegularExpression* clone, int captureCount,
+                                                     std::string_view text, RGXRange range)
+    : regex_(clone), captureCount_(captureCount), text_(text), range_(range) {
+    UErrorCode status = U_ZERO_ERROR;
+    utext_ = utext_openUTF8(nullptr, text_.data(), static_cast<int64_t>(text_.size()), &status);
+    uregex_setUText(regex_, utext_, &status);
+    uregex_setRegion64(regex_, static_cast<int64_t>(range.location),
+                       static_cast<int64_t>(range.location + range.length), &status);
+    if (U_FAILURE(status)) {
+        uregex_close(regex_);
+        if (utext_) utext_close(utext_);
+        check(status);
+    }
+}
+
+RGXBlockEnumerationHelper::~RGXBlockEnumerationHelper() {
+    uregex_close(regex_);
+    utext_close(utext_);
+}
+
+bool RGXBlockEnumerationHelper::findNext() {
+    UErrorCode status = U_ZERO_ERROR;
+    const bool found = uregex_findNext(regex_, &status);
+    check(status);
+    return found;
+}
+
+RGXRange RGXBlockEnumerationHelper::rangeOf(std::size_t capture) const {
+    UErrorCode status = U_ZERO_ERROR;
+    const auto group = static_cast<int32_t>(capture);
+    const int64_t start = uregex_start64(regex_, group, &status);
+    const int64_t end = uregex_end64(regex_, group, &status);
+    check(status);
+    if (start < 0) return {RGXNotFound, 0};
+    return {static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)};
+}
+
+std::string RGXBlockEnumerationHelper::stringOf(std::size_t capture) const {
+    const RGXRange range = rangeOf(capture);
+    if (range.location == RGXNotFound) return {};
+    return text_.substr(range.location, range.length);
+}

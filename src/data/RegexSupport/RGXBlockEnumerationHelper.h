@@ -1,0 +1,40 @@
+#pragma once
+
+#include <unicode/uregex.h>
+#include <unicode/utext.h>
+
+#include <string>
+#include <string_view>
+
+#include "data/RegexSupport/RegexSupport.h"
+
+// One walk over the matches of an expression in a text: its own clone of the compiled
+// expression and its own copy of the text, so that nothing shared is touched while it runs
+// and the caller's blocks run without any lock.
+class RGXBlockEnumerationHelper {
+public:
+    // Takes ownership of the clone.
+    RGXBlockEnumerationHelper(URegularExpression* clone, int captureCount, std::string_view text,
+                              RGXRange range);
+    ~RGXBlockEnumerationHelper();
+    RGXBlockEnumerationHelper(const RGXBlockEnumerationHelper&) = delete;
+    RGXBlockEnumerationHelper& operator=(const RGXBlockEnumerationHelper&) = delete;
+
+    // The next match inside the range; false when there is none. Throws on an ICU failure.
+    bool findNext();
+
+    std::size_t captureCount() const { return static_cast<std::size_t>(captureCount_); }
+    // (RGXNotFound, 0) for a capture that took no part in the match.
+    RGXRange rangeOf(std::size_t capture) const;
+    std::string stringOf(std::size_t capture) const;
+    const std::string& text() const { return text_; }
+    RGXRange searchRange() const { return range_; }
+    URegularExpression* regex() const { return regex_; }
+
+private:
+    URegularExpression* regex_;
+    int captureCount_;
+    std::string text_;
+    RGXRange range_;
+    UText* utext_ = nullptr;
+};

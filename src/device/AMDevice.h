@@ -1,0 +1,138 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/Value.h"
+#include "platform/mobiledevice/MobileDevice.h"
+
+class AMHeartBeatService;
+
+// A started service as the framework hands it out: a plain socket, or a service
+// connection when the service was started through the secure call.
+struct AMServiceHandle {
+    int socket = -1;
+    mobiledevice::AMDServiceConnectionRef connection;
+};
+
+// One attached lockdown device. Every operation opens the connection and session it
+// needs and closes again what it opened; failures leave the framework status in
+// lastcode() and words in lasterror(). Safe to use from several threads: each operation
+// runs under the device's own lock.
+class AMDevice : public std::enable_shared_from_this<AMDevice> {
+public:
+    // Makes the device for an attachment: connects, reads the name and identifier,
+    // disconnects. Null (and the reason logged) when the device cannot be reached.
+    static std::shared_ptr<AMDevice> deviceFrom(const mobiledevice::AMDeviceRef& handle);
+
+    AMDevice() = default;
+    ~AMDevice();
+    AMDevice(const AMDevice&) = delete;
+    AMDevice& operator=(const AMDevice&) = delete;
+
+    bool isDevice(const mobiledevice::AMDeviceRef& handle) const;
+    void forgetDevice();
+    std::string udid() const;
+    std::string deviceName() const;
+    std::uint8_t interfaceType() const;
+    std::int32_t lastcode() const;
+    std::string lasterror() const;
+    void setLasterror(std::string text);
+    void setLastcode(std::int32_t code);
+    std::string description() const;
+
+    bool deviceConnect();
+    bool deviceDisconnect();
+    bool startSession();
+    bool stopSession();
+    bool startNewSession();
+    void stopOpenedSession();
+    void applicationWillTerminate();
+
+    // Lockdown values; nil when missing or unreachable. Empty key or domain means none.
+    foundation::Value deviceValueForKeyInDomain(const std::string& key, const std::string& domain);
+    foundation::Value deviceValueForKey(const std::string& key);
+    foundation::Value allDeviceValuesForDomain(const std::string& domain);
+    std::string productType();
+    std::string deviceClass();
+    std::string serialNumber();
+    std::string productVersion();
+
+    bool paired();
+    bool pair();
+    bool unpair();
+
+    // Services: plain first, then secure with the options.
+    bool startServiceWithOptionsReturnHandleSecure(const std::string& name,
+                                                   const foundation::Value& options,
+                                                   AMServiceHandle* handle, bool* secure);
+    bool startServiceReturnHandleSecure(const std::string& name, AMServiceHandle* handle,
+                                        bool* secure);
+    // One attempt of the requested kind.
+    bool startServiceOutServiceConnectionOptionsInSecure(const std::string& name,
+                                                         AMServiceHandle* handle,
+                                                         const foundation::Value& options,
+                                                         bool secure);
+    // A socket to an application's container, or -1. The caller holds a session.
+    int startApplicationHouseArrestService(const std::string& bundleId);
+
+    // Makes a service object inside a session of its own (opened and closed here). The
+    // class gives `static std::shared_ptr<T> create(const std::shared_ptr<AMDevice>&)`.
+    template <class Service>
+    std::shared_ptr<Service> newServiceHandler();
+    std::shared_ptr<AMHeartBeatService> newHeartbeatService();
+    std::shared_ptr<AMHeartBeatService> heartbeatService() const;
+
+    // Installed applications: the attribute list asked for, and the raw lookup records
+    // keyed by bundle identifier (nil on failure).
+    foundation::Value defaultReturnAttributes() const;
+    void setApplicationAttributes(std::optional<std::vector<std::string>> attributes);
+    foundation::Value lookupApplications();
+
+private:
+    bool initWithDeviceOrBust(const mobiledevice::AMDeviceRef& handle, std::string* error);
+    // Status 0 answers true; anything else records the failure and answers false.
+    bool checkStatus(mobiledevice::AMDStatus status, const char* operation, int line);
+    // Opens what is not open yet; closeOpened closes only what this call opened.
+    struct Opened {
+        bool connection = false;
+        bool session = false;
+    };
+    bool openConnection(Opened* opened);
+    bool openSession(Opened* opened);
+    void closeOpened(const Opened& opened);
+
+    mutable std::recursive_mutex mutex_;
+    mobiledevice::AMDeviceRef device_;
+    std::int32_t lastcode_ = 0;
+    std::string lasterror_;
+    std::string deviceName_;
+    std::string udid_;
+    std::optional<std::vector<std::string>> applAttributes_;
+    bool connected_ = false;
+    bool insession_ = false;
+    std::uint8_t interfaceType_ = 0;
+    bool openedNewSession_ = false;
+    std::shared_ptr<AMHeartBeatService> heartbeatService_;
+};
+
+template <class Service>
+std::shared_ptr<Service> AMDevice::newServiceHandler() {
+    std::lock_guard lock(mutex_);
+    Opened opened;
+    if (!openConnection(&opened)) return nullptr;
+    std::shared_ptr<Service> service;
+    std::string kept;
+    if (openSession(&opened)) {
+        service = Service::create(shared_from_this());
+        kept = lasterror_;
+    }
+    closeOpened(opened);
+    if (!service) lasterror_ = kept;
+    return service;
+}

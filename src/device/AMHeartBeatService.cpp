@@ -1,0 +1,56 @@
+#include "device/AMHeartBeatService.h"
+
+#include <chrono>
+#include <thread>
+
+#include "foundation/Json.h"
+#include "logging/LogCall.h"
+
+std::shared_ptr<AMHeartBeatService> AMHeartBeatService::create(
+    const std::shared_ptr<AMDevice>& device) {
+    auto service = std::make_shared<AMHeartBeatService>();
+    if (!service->startOnDevice(kServiceName, device)) return nullptr;
+    return service;
+}
+
+std::shared_ptr<AMHeartBeatService> AMHeartBeatService::withSocket(int socket) {
+    auto service = std::make_shared<AMHeartBeatService>();
+    service->adoptSocket(socket, kServiceName);
+    return service;
+}
+
+bool AMHeartBeatService::send() {
+    return sendPlistIsBinary(hbdict_, true);
+}
+
+bool AMHeartBeatService::receive() {
+    int code = 0;
+    foundation::Value reply = readPlistTimeoutReturnCode(answerTimeoutMs_, &code);
+    if (code != 0) LogInfo("HB error code: {}", code);
+    if (reply.isNil()) return false;
+    LogInfo("HB received: {}", foundation::json::write(reply));
+    return true;
+}
+
+bool AMHeartBeatService::keepAlive() {
+    std::thread([self = shared_from_this()] { self->beatLoop(); }).detach();
+    return true;
+}
+
+void AMHeartBeatService::die() {
+    if (!isRunning_) return;
+    isCanceled_ = true;
+    std::lock_guard lock(pauseMutex_);
+    pause_.notify_all();
+}
+
+void AMHeartBeatService::beatLoop() {
+    isRunning_ = true;
+    while (!isCanceled_) {
+        if (!send() || !receive()) break;
+        std::unique_lock lock(pauseMutex_);
+        pause_.wait_for(lock, std::chrono::milliseconds(500), [this] { return bool(isCanceled_); });
+    }
+    // Cleared on every way out, so that the flag tells whether beats still go out.
+    isRunning_ = false;
+}

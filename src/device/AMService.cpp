@@ -1,0 +1,437 @@
+#include "device/AMService.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "device/MobileDeviceErrors.h"
+#include "device/SocketCheck.h"
+#include "foundation/PropertyList.h"
+#include "logging/LogCall.h"
+
+using foundation::Value;
+
+namespace {
+
+constexpr const char* kEmptyParameter = "___EmptyParameterString___";
+
+std::optional<foundation::Data> serialise(const Value& plist, bool binary) {
+    if (binary) return foundation::plist::writeBinary(plist);
+    auto xml = foundation::plist::writeXml(plist);
+    if (!xml) return std::nullopt;
+    return foundation::Data(xml->begin(), xml->end());
+}
+
+void putLength(std::uint8_t* out, std::uint32_t length) {
+    out[0] = static_cast<std::uint8_t>(length >> 24);
+    out[1] = static_cast<std::uint8_t>(length >> 16);
+    out[2] = static_cast<std::uint8_t>(length >> 8);
+    out[3] = static_cast<std::uint8_t>(length);
+}
+
+std::uint32_t getLength(const std::uint8_t* in) {
+    return (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) |
+           (std::uint32_t{in[2]} << 8) | in[3];
+}
+
+}  // namespace
+
+AMService::~AMService() {
+    if (socket_ >= 0) ::close(socket_);
+}
+
+std::shared_ptr<AMService> AMService::withSocket(int socket, const std::string& name) {
+    auto service = std::make_shared<AMService>();
+    service->adoptSocket(socket, name);
+    return service;
+}
+
+void AMService::adoptSocket(int socket, const std::string& name) {
+    if (socket_ >= 0) ::close(socket_);
+    socket_ = socket;
+    connection_.reset();
+    secureConnection_ = false;
+    std::lock_guard lock(nameMutex_);
+    servicename_ = name;
+}
+
+bool AMService::isValidService() const {
+    return secureConnection_ ? bool(connection_) : socket_ >= 0;
+}
+
+int AMService::sock() const {
+    return secureConnection_ ? mobiledevice::AMDServiceConnectionGetSocket(connection_) : socket_;
+}
+
+std::string AMService::servicename() const {
+    std::lock_guard lock(nameMutex_);
+    return servicename_;
+}
+
+long AMService::send(const void* bytes, std::size_t length) {
+    if (secureConnection_) {
+        const char* cursor = static_cast<const char*>(bytes);
+        std::size_t left = length;
+        while (left > 0) {
+            long sent = mobiledevice::AMDServiceConnectionSend(connection_, cursor, left);
+            if (sent <= 0) return -1;
+            cursor += sent;
+            left -= static_cast<std::size_t>(sent);
+        }
+        return static_cast<long>(length);
+    }
+    const char* cursor = static_cast<const char*>(bytes);
+    std::size_t left = length;
+    while (left > 0) {
+        ssize_t sent = ::send(socket_, cursor, left, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        cursor += sent;
+        left -= static_cast<std::size_t>(sent);
+    }
+    return static_cast<long>(length);
+}
+
+long AMService::receive(void* bytes, std::size_t length, unsigned int timeoutMs) {
+    int ready = socket_check_fd(sock(), FDM_READ, timeoutMs);
+    if (ready < 1) return ready;
+    long count;
+    if (secureConnection_) {
+        count = mobiledevice::AMDServiceConnectionReceive(connection_, bytes, length);
+        if (count < 0) return -EIO;
+    } else {
+        do {
+            count = ::recv(socket_, bytes, length, 0);
+        } while (count < 0 && errno == EINTR);
+        if (count < 0) return -errno;
+    }
+    return count == 0 && length > 0 ? kSocketPeerClosed : count;
+}
+
+long AMService::receiveRawBytesMaxLengthTimeout(void* bytes, std::size_t maxLength,
+                                                unsigned int timeoutMs) {
+    if (!isValidService()) return 0;
+    return receive(bytes, maxLength, timeoutMs);
+}
+
+long AMService::receiveRawDataMaxLengthTimeout(foundation::Data* data, std::size_t maxLength,
+                                               unsigned int timeoutMs) {
+    foundation::Data buffer(maxLength);
+    long count = receiveRawBytesMaxLengthTimeout(buffer.data(), maxLength, timeoutMs);
+    if (count > 0) {
+        buffer.resize(static_cast<std::size_t>(count));
+        if (data) *data = std::move(buffer);
+    }
+    return count;
+}
+
+long AMService::sendRawData(const foundation::Data& data) {
+    if (!isValidService()) return 0;
+    long count = send(data.data(), data.size());
+    if (count == -1) {
+        lasterror_ = std::strerror(errno);
+        return -1;
+    }
+    lasterror_.clear();
+    return count;
+}
+
+long AMService::sendDataPacket(const foundation::Data& data) {
+    if (!isValidService()) return 0;
+    if (data.size() > kMaxPacketLength) {
+        lasterror_ = std::strerror(EMSGSIZE);
+        return -1;
+    }
+    std::uint8_t prefix[4];
+    putLength(prefix, static_cast<std::uint32_t>(data.size()));
+    if (send(prefix, sizeof prefix) == -1 || send(data.data(), data.size()) == -1) {
+        lasterror_ = std::strerror(errno);
+        return -1;
+    }
+    lasterror_.clear();
+    return static_cast<long>(data.size());
+}
+
+long AMService::receiveAll(void* bytes, std::size_t length, unsigned int timeoutMs) {
+    std::size_t got = 0;
+    while (got < length) {
+        long count = receive(static_cast<char*>(bytes) + got, length - got, timeoutMs);
+        if (count <= 0) return got > 0 ? static_cast<long>(got) : count;
+        got += static_cast<std::size_t>(count);
+    }
+    return static_cast<long>(got);
+}
+
+AMService::PacketResult AMService::readPacket(unsigned int timeoutMs, foundation::Data* payload,
+                                              long* detail) {
+    std::uint8_t prefix[4];
+    long count = receiveAll(prefix, sizeof prefix, timeoutMs);
+    *detail = count;
+    if (count <= 0) {
+        return count == kSocketTimedOut || count == 0 ? PacketResult::NothingArrived
+                                                      : PacketResult::Failed;
+    }
+    if (count < 4) return PacketResult::Incomplete;
+    const std::uint32_t length = getLength(prefix);
+    *detail = length;
+    if (length == 0 || length > kMaxPacketLength) return PacketResult::Undecodable;
+    payload->resize(length);
+    count = receiveAll(payload->data(), length, 0);
+    if (count < static_cast<long>(length)) {
+        *detail = static_cast<long>(length) - (count > 0 ? count : 0);
+        return PacketResult::Incomplete;
+    }
+    return PacketResult::Ok;
+}
+
+bool AMService::sendXMLRequestTimeout(const Value& request, unsigned int /*timeoutMs*/,
+                                      bool binary) {
+    if (request.isNil()) {
+        lasterror_ = "Can't convert request to xml";
+        return false;
+    }
+    const std::uint32_t format =
+        binary ? mobiledevice::kAMDPropertyListBinary : mobiledevice::kAMDPropertyListXml;
+    if (secureConnection_) {
+        LogInfo("sending plist >>>>>>>>: ");
+        return mobiledevice::AMDServiceConnectionSendMessage(connection_, request, format) == 0;
+    }
+    auto payload = serialise(request, binary);
+    if (!payload || payload->empty() || payload->size() > kMaxPacketLength) return false;
+    std::uint8_t prefix[4];
+    putLength(prefix, static_cast<std::uint32_t>(payload->size()));
+    if (send(prefix, sizeof prefix) != 4) {
+        lasterror_ = "Can't send message size";
+        return false;
+    }
+    if (send(payload->data(), payload->size()) != static_cast<long>(payload->size())) {
+        lasterror_ = "Can't send message text";
+        return false;
+    }
+    lasterror_.clear();
+    return true;
+}
+
+bool AMService::sendXMLRequest(const Value& request) {
+    return sendXMLRequestTimeout(request, 0, false);
+}
+
+Value AMService::readXMLReplyTimeoutReturnCode(unsigned int timeoutMs, int* returnCode) {
+    int ready = socket_check_fd(sock(), FDM_READ, timeoutMs);
+    if (ready < 0) {
+        if (ready == kSocketTimedOut) LogInfo("socket time out");
+        if (returnCode) *returnCode = ready;
+        return {};
+    }
+    if (secureConnection_) {
+        Value reply;
+        mobiledevice::AMDStatus status =
+            mobiledevice::AMDServiceConnectionReceiveMessage(connection_, &reply, nullptr);
+        if (status != 0) {
+            LogInfo("{}: {}", "AMDServiceConnectionReceiveMessage", get_error_message(status));
+            return {};
+        }
+        return reply;
+    }
+    foundation::Data payload;
+    long detail = 0;
+    switch (readPacket(timeoutMs, &payload, &detail)) {
+        case PacketResult::Ok:
+            break;
+        case PacketResult::NothingArrived:
+        case PacketResult::Failed:
+            lasterror_ = "Can't receive reply size";
+            if (returnCode && detail < 0) *returnCode = static_cast<int>(detail);
+            return {};
+        case PacketResult::Incomplete:
+            lasterror_ = payload.empty()
+                             ? "Can't receive reply size"
+                             : fmt::format("Reply was truncated, expected {} more bytes", detail);
+            return {};
+        case PacketResult::Undecodable:
+            if (detail != 0) lasterror_ = "Failed to decode XML reply";
+            return {};
+    }
+    std::string error;
+    auto reply = foundation::plist::read(payload, &error);
+    if (!reply) {
+        lasterror_ = error.empty() ? "Failed to decode XML reply" : error;
+        return {};
+    }
+    lasterror_.clear();
+    return std::move(*reply);
+}
+
+Value AMService::readXMLReplyWithReturn(int* returnCode) {
+    return readXMLReplyTimeoutReturnCode(0, returnCode);
+}
+
+Value AMService::readXMLReply() {
+    return readXMLReplyTimeoutReturnCode(0, nullptr);
+}
+
+Value AMService::sendRequestAndWaitForSingleReply(const Value& request) {
+    if (!sendXMLRequest(request)) return {};
+    return readXMLReply();
+}
+
+bool AMService::sendRequestAndWaitUntilDone(const Value& request) {
+    auto listener = delegate();
+    if (listener) listener->operationStarted(request);
+    bool done = false;
+    if (sendXMLRequest(request)) {
+        for (;;) {
+            Value reply = readXMLReply();
+            if (reply.isNil()) break;
+            if (listener) listener->operationContinues(reply);
+            if (const Value& error = reply["Error"]; !error.isNil()) {
+                lasterror_ = error.stringOr("Error");
+                break;
+            }
+            if (reply["Status"].stringOr() == "Complete") {
+                done = true;
+                break;
+            }
+        }
+    }
+    if (listener) listener->operationCompleted(request);
+    return done;
+}
+
+bool AMService::sendPlistIsBinary(const Value& plist, bool binary) {
+    auto payload = serialise(plist, binary);
+    if (!payload || payload->size() > kMaxPacketLength) return false;
+    const std::string name = servicename();
+    LogInfo("{} sending {} bytes", name, payload->size());
+    foundation::Data prefix(4);
+    putLength(prefix.data(), static_cast<std::uint32_t>(payload->size()));
+    long sent = sendRawData(prefix);
+    if (sent == 4) {
+        sent = sendRawData(*payload);
+        if (sent > 0) LogInfo("{} sent {} bytes", name, sent);
+        if (sent == static_cast<long>(payload->size())) return true;
+        if (sent >= 0) {
+            LogError("could not send all data ({} of {})!", sent, payload->size());
+            return false;
+        }
+    } else if (sent > 0) {
+        return false;
+    }
+    LogError("sending to device failed.");
+    return false;
+}
+
+Value AMService::readPlistTimeoutReturnCode(unsigned int timeoutMs, int* returnCode) {
+    int code = -3;
+    Value result;
+    if (!isValidService()) {
+        code = -1;
+    } else {
+        foundation::Data payload;
+        long detail = 0;
+        switch (readPacket(timeoutMs, &payload, &detail)) {
+            case PacketResult::Ok: {
+                auto decoded = foundation::plist::read(payload);
+                if (decoded) {
+                    result = std::move(*decoded);
+                    code = 0;
+                } else {
+                    code = -2;
+                }
+                break;
+            }
+            case PacketResult::NothingArrived:
+                if (detail == kSocketTimedOut || detail == 0) code = -5;
+                break;
+            case PacketResult::Failed:
+                LogInfo("{} initial read failed!", servicename());
+                break;
+            case PacketResult::Incomplete:
+                LogInfo("{} received incomplete packet", servicename());
+                break;
+            case PacketResult::Undecodable:
+                code = -2;
+                break;
+        }
+    }
+    if (returnCode) *returnCode = code;
+    return result;
+}
+
+std::optional<std::string> AMService::getDLMessage(const Value& reply) {
+    const std::string* name = reply[std::size_t{0}].string();
+    if (!reply.isArray() || !name || name->size() < 9 || name->rfind("DL", 0) != 0) {
+        return std::nullopt;
+    }
+    return *name;
+}
+
+bool AMService::exchangeVersionMajorMinor(std::int64_t major, std::int64_t minor) {
+    if (!isValidService()) {
+        lasterror_ = "service is not started";
+        return false;
+    }
+    Value reply = readXMLReply();
+    if (!reply.isArray()) {
+        lasterror_ = "DLMessageVersionExchange has unexpected format!";
+        return false;
+    }
+    if (reply.size() < 3) return false;
+    const Value& majorValue = reply[std::size_t{1}];
+    const Value& minorValue = reply[std::size_t{2}];
+    if (!majorValue.isNumber() || !minorValue.isNumber()) {
+        lasterror_ = "Can't get correct version from device";
+        return false;
+    }
+    const std::int64_t deviceMajor = majorValue.toInt64().value_or(0);
+    const std::int64_t deviceMinor = minorValue.toInt64().value_or(0);
+    if (deviceMajor > major) {
+        lasterror_ = fmt::format("Version mismatch: device=({}, {}) > exepected=({},{})",
+                                 deviceMajor, deviceMinor, major, minor);
+        return false;
+    }
+    if (deviceMajor == major && deviceMinor > minor) {
+        lasterror_ = fmt::format("Waring: Version mismatch: device=({}, {}) > exepected=({},{})",
+                                 deviceMajor, deviceMinor, major, minor);
+        return false;
+    }
+    if (!sendXMLRequest(Value::list({"DLMessageVersionExchange", "DLVersionsOk", major, minor}))) {
+        return false;
+    }
+    Value ready = readXMLReply();
+    return ready.isArray() && ready[std::size_t{0}].stringOr() == "DLMessageDeviceReady";
+}
+
+bool AMService::disconnectWithMessage(const std::optional<std::string>& message) {
+    if (!isValidService()) {
+        lasterror_ = "service is not started!";
+        return false;
+    }
+    return sendXMLRequest(Value::list({"DLMessageDisconnect", message.value_or(kEmptyParameter)}));
+}
+
+int AMService::sendProcessMessage(const Value& message) {
+    if (!message.isDictionary()) return -1;
+    return sendPlistIsBinary(Value::list({"DLMessageProcessMessage", message}), true) ? 0 : -256;
+}
+
+Value AMService::receiveProcessMessageReturn(int* returnCode) {
+    Value reply = readXMLReply();
+    if (reply.isNil()) return {};
+    if (getDLMessage(reply).value_or("") != "DLMessageProcessMessage") {
+        LogWarn("Did not receive DLMessageProcessMessage as expected!");
+    }
+    if (reply.size() != 2 || !reply.isArray()) {
+        LogWarn("Malformed plist received from DLMessageProcessMessage");
+        if (returnCode) *returnCode = -2;
+        return {};
+    }
+    if (returnCode) *returnCode = 0;
+    return reply[std::size_t{1}];
+}

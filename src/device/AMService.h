@@ -1,0 +1,114 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "foundation/Value.h"
+#include "platform/mobiledevice/MobileDevice.h"
+
+class AMDevice;
+
+// Progress of sendRequestAndWaitUntilDone; every message is optional.
+class AMServiceDelegate {
+public:
+    virtual ~AMServiceDelegate() = default;
+    virtual void operationStarted(const foundation::Value& /*request*/) {}
+    virtual void operationContinues(const foundation::Value& /*reply*/) {}
+    virtual void operationCompleted(const foundation::Value& /*request*/) {}
+};
+
+// One started device service: a plain socket, or a connection object when the service
+// was started through the secure call. Frames property lists as a 4-byte big-endian
+// length and the list. Used by one thread at a time.
+class AMService {
+public:
+    AMService() = default;
+    virtual ~AMService();
+    AMService(const AMService&) = delete;
+    AMService& operator=(const AMService&) = delete;
+
+    // Starts the named service on the device, plain first and then secure; null on failure.
+    static std::shared_ptr<AMService> serviceWithName(const std::string& name,
+                                                      const std::shared_ptr<AMDevice>& device);
+    // Takes over an open socket (a container socket, or one end of a test's socket pair).
+    static std::shared_ptr<AMService> withSocket(int socket, const std::string& name = {});
+
+    // Longest packet accepted from a peer; a longer length field is a decode failure.
+    static constexpr std::uint32_t kMaxPacketLength = 64u << 20;
+
+    bool isValidService() const;
+    int sock() const;
+    std::shared_ptr<AMDevice> device() const { return device_.lock(); }
+    std::string servicename() const;
+    std::shared_ptr<AMServiceDelegate> delegate() const { return delegate_.lock(); }
+    void setDelegate(const std::shared_ptr<AMServiceDelegate>& delegate) { delegate_ = delegate; }
+    const std::string& lasterror() const { return lasterror_; }
+    void setLasterror(std::string text) { lasterror_ = std::move(text); }
+    bool isSecureConnection() const { return secureConnection_; }
+
+    // Raw bytes. send delivers everything or fails (-1, errno set); receive waits for
+    // readiness (timeoutMs 0: no limit) and reads once: the count, -60 on time-out,
+    // -54 when the peer closed, minus the system error number on failure.
+    long send(const void* bytes, std::size_t length);
+    long receive(void* bytes, std::size_t length, unsigned int timeoutMs = 0);
+    long receiveRawBytesMaxLengthTimeout(void* bytes, std::size_t maxLength,
+                                         unsigned int timeoutMs);
+    long receiveRawDataMaxLengthTimeout(foundation::Data* data, std::size_t maxLength,
+                                        unsigned int timeoutMs);
+    long sendRawData(const foundation::Data& data);
+    long sendDataPacket(const foundation::Data& data);
+
+    // Property-list exchange for request and reply services.
+    bool sendXMLRequestTimeout(const foundation::Value& request, unsigned int timeoutMs,
+                               bool binary);
+    bool sendXMLRequest(const foundation::Value& request);
+    foundation::Value readXMLReplyTimeoutReturnCode(unsigned int timeoutMs, int* returnCode);
+    foundation::Value readXMLReplyWithReturn(int* returnCode);
+    foundation::Value readXMLReply();
+    foundation::Value sendRequestAndWaitForSingleReply(const foundation::Value& request);
+    bool sendRequestAndWaitUntilDone(const foundation::Value& request);
+
+    // Packet exchange for the heartbeat and relays. The read's out code: 0 success, -1 no
+    // service, -2 undecodable (empty or over-long included), -3 failed or incomplete,
+    // -5 nothing arrived in time.
+    bool sendPlistIsBinary(const foundation::Value& plist, bool binary);
+    foundation::Value readPlistTimeoutReturnCode(unsigned int timeoutMs, int* returnCode);
+
+    // DeviceLink conventions.
+    static std::optional<std::string> getDLMessage(const foundation::Value& reply);
+    bool exchangeVersionMajorMinor(std::int64_t major, std::int64_t minor);
+    bool disconnectWithMessage(const std::optional<std::string>& message);
+    int sendProcessMessage(const foundation::Value& message);
+    foundation::Value receiveProcessMessageReturn(int* returnCode);
+
+protected:
+    // Starts the service on the device: plain, then secure (with the options).
+    bool startOnDevice(const std::string& name, const std::shared_ptr<AMDevice>& device,
+                       const foundation::Value& options = {});
+    // One attempt of the requested kind.
+    bool startOnDeviceSecure(const std::string& name, const std::shared_ptr<AMDevice>& device,
+                             const foundation::Value& options, bool secure);
+    void adoptSocket(int socket, const std::string& name);
+
+private:
+    enum class PacketResult { Ok, NothingArrived, Incomplete, Undecodable, Failed };
+    // Reads one framed packet; the time limit covers the length prefix.
+    PacketResult readPacket(unsigned int timeoutMs, foundation::Data* payload, long* detail);
+    long receiveAll(void* bytes, std::size_t length, unsigned int timeoutMs);
+
+    std::string lasterror_;
+    int socket_ = -1;  // owned when not secure
+    mobiledevice::AMDServiceConnectionRef connection_;
+    bool secureConnection_ = false;
+    std::weak_ptr<AMDevice> device_;
+    std::weak_ptr<AMServiceDelegate> delegate_;
+    mutable std::mutex nameMutex_;
+    std::string servicename_;
+};

@@ -1,0 +1,51 @@
+// Starting an AMService on a device.
+
+#include <unistd.h>
+
+#include "device/AMDevice.h"
+#include "device/AMService.h"
+
+std::shared_ptr<AMService> AMService::serviceWithName(const std::string& name,
+                                                      const std::shared_ptr<AMDevice>& device) {
+    auto service = std::make_shared<AMService>();
+    if (!service->startOnDevice(name, device)) return nullptr;
+    return service;
+}
+
+bool AMService::startOnDevice(const std::string& name, const std::shared_ptr<AMDevice>& device,
+                              const foundation::Value& options) {
+    if (!device) return false;
+    device_ = device;
+    delegate_.reset();
+    AMServiceHandle handle;
+    bool secure = false;
+    if (!device->startServiceWithOptionsReturnHandleSecure(name, options, &handle, &secure)) {
+        return false;
+    }
+    if (socket_ >= 0) ::close(socket_);
+    socket_ = handle.socket;
+    connection_ = std::move(handle.connection);
+    secureConnection_ = secure;
+    std::lock_guard lock(nameMutex_);
+    servicename_ = name;
+    return true;
+}
+
+bool AMService::startOnDeviceSecure(const std::string& name,
+                                    const std::shared_ptr<AMDevice>& device,
+                                    const foundation::Value& options, bool secure) {
+    if (!device) return false;
+    device_ = device;
+    delegate_.reset();
+    AMServiceHandle handle;
+    if (!device->startServiceOutServiceConnectionOptionsInSecure(name, &handle, options, secure)) {
+        return false;
+    }
+    if (socket_ >= 0) ::close(socket_);
+    socket_ = handle.socket;
+    connection_ = std::move(handle.connection);
+    secureConnection_ = secure;
+    std::lock_guard lock(nameMutex_);
+    servicename_ = name;
+    return true;
+}

@@ -1,0 +1,163 @@
+#include "device/MobileDeviceHub.h"
+
+#include <glib.h>
+
+#include <cassert>
+#include <cstdlib>
+
+#include "device/AMDevice.h"
+#include "logging/LogCall.h"
+
+namespace md = mobiledevice;
+
+namespace {
+
+std::atomic<bool> enableWifiConnection{false};
+
+void notificationCallback(const md::AMDeviceNotificationCallbackInfo* info, void* context) {
+    if (info && context) static_cast<MobileDeviceHub*>(context)->Notify(*info);
+}
+
+// Companion proxies are skipped unless the device behind them is attached over USB.
+bool skipsCompanion(const md::AMDeviceRef& device) {
+    return get_companion_interface_type(device) != md::kAMDInterfaceUSB;
+}
+
+}  // namespace
+
+MobileDeviceHub& MobileDeviceHub::singleton() {
+    static MobileDeviceHub instance;  // made once, thread-safely, on first use
+    return instance;
+}
+
+MobileDeviceHub::MobileDeviceHub() {
+    terminateObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
+        kApplicationWillTerminateNotification, nullptr,
+        [this](const foundation::Notification&) { applicationWillTerminate(); });
+}
+
+MobileDeviceHub::~MobileDeviceHub() {
+    foundation::NotificationCenter::defaultCenter().removeObserver(terminateObserver_);
+    if (subscribed_) md::AMDeviceNotificationUnsubscribe(notification_);
+    stopRunLoop_ = true;
+}
+
+bool MobileDeviceHub::setListener(std::shared_ptr<MobileDeviceHubListener> listener) {
+    listener_ = std::move(listener);
+    if (listener_ && !subscribed_) {
+        md::AMDStatus status =
+            md::AMDeviceNotificationSubscribe(notificationCallback, 0, 0, this, &notification_);
+        if (status == 0) {
+            subscribed_ = true;
+        } else {
+            LogInfo("AMDeviceNotificationSubscribe failed: {}", static_cast<std::int32_t>(status));
+        }
+    }
+    return true;
+}
+
+void MobileDeviceHub::stopListening() {
+    if (!listener_) return;
+    if (subscribed_) {
+        md::AMDeviceNotificationUnsubscribe(notification_);
+        notification_.reset();
+        subscribed_ = false;
+    }
+    listener_.reset();
+}
+
+void MobileDeviceHub::detachDevice(const std::shared_ptr<AMDevice>& device) {
+    std::erase(devices_, device);
+}
+
+void MobileDeviceHub::applicationWillTerminate() {
+    for (const auto& device : devices_) device->applicationWillTerminate();
+}
+
+bool MobileDeviceHub::waitForConnection() {
+    if (!subscribed_) return false;
+    LogInfo("calling CFRunLoopRun(), plug iPod in now!!!");
+    waitingInRunLoop_ = true;
+    stopRunLoop_ = false;
+    while (!stopRunLoop_) g_main_context_iteration(g_main_context_default(), TRUE);
+    waitingInRunLoop_ = false;
+    LogInfo("back from calling CFRunLoopRun()");
+    return true;
+}
+
+std::string MobileDeviceHub::clientVersion() const {
+    return md::AFCGetClientVersionString();
+}
+
+void MobileDeviceHub::Notify(const md::AMDeviceNotificationCallbackInfo& info) {
+    switch (info.msg) {
+        case md::kADNCIMessageConnected: {
+            const std::uint32_t type = md::AMDeviceGetInterfaceType(info.device);
+            const bool skip =
+                !wifiConnectionEnabled() &&
+                (type == md::kAMDInterfaceWiFi ||
+                 (type == md::kAMDInterfaceCompanionProxy && skipsCompanion(info.device)));
+            if (skip) {
+                LogInfo("Skipping wifi device (type={})", type);
+                break;
+            }
+            LogInfo("Handling device type: {}", type);
+            if (auto device = AMDevice::deviceFrom(info.device)) {
+                devices_.push_back(device);
+                if (auto listener = listener_) listener->deviceConnected(device);
+            }
+            break;
+        }
+        case md::kADNCIMessageDisconnected: {
+            for (auto it = devices_.begin(); it != devices_.end(); ++it) {
+                if (!(*it)->isDevice(info.device)) continue;
+                auto device = *it;
+                device->forgetDevice();
+                devices_.erase(it);
+                if (auto listener = listener_) listener->deviceDisconnected(device);
+                break;
+            }
+            break;
+        }
+        case md::kADNCIMessageUnsubscribed:
+            return;
+        default:
+            LogInfo("Ignoring unknown message: {}", info.msg);
+            return;
+    }
+    if (waitingInRunLoop_) stopRunLoop_ = true;
+}
+
+bool MobileDeviceHub::wifiConnectionEnabled() {
+    return enableWifiConnection;
+}
+
+void MobileDeviceHub::enableWiFiConnection(bool enable) {
+    enableWifiConnection = enable;
+}
+
+std::string get_device_interface_name(const md::AMDeviceRef& device) {
+    switch (md::AMDeviceGetInterfaceType(device)) {
+        case md::kAMDInterfaceUSB:
+            return "USB";
+        case md::kAMDInterfaceWiFi:
+            return "WIFI";
+        case md::kAMDInterfaceCompanionProxy:
+            return get_companion_interface_type(device) == md::kAMDInterfaceUSB
+                       ? "USB Companion proxy"
+                       : "WIFI Companion proxy";
+        default:
+            return "Unknown Connection";
+    }
+}
+
+std::uint32_t get_companion_interface_type(const md::AMDeviceRef& device) {
+    if (md::AMDeviceGetInterfaceType(device) != md::kAMDInterfaceCompanionProxy) {
+        LogError("assertion failed: AMDeviceGetInterfaceType(device) == 3");
+        std::abort();
+    }
+    md::AMDeviceRef companion = md::AMDeviceCopyPairedCompanion(device);
+    const std::uint32_t type = md::AMDeviceGetInterfaceType(companion);
+    md::AMDeviceRelease(companion);
+    return type;
+}

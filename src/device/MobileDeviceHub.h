@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "foundation/NotificationCenter.h"
+#include "platform/mobiledevice/MobileDevice.h"
+
+class AMDevice;
+
+// Name of the application's will-terminate notice.
+inline constexpr const char* kApplicationWillTerminateNotification =
+    "NSApplicationWillTerminateNotification";
+
+// Told of arrivals and departures; both messages are optional.
+class MobileDeviceHubListener {
+public:
+    virtual ~MobileDeviceHubListener() = default;
+    virtual void deviceConnected(const std::shared_ptr<AMDevice>& /*device*/) {}
+    virtual void deviceDisconnected(const std::shared_ptr<AMDevice>& /*device*/) {}
+};
+
+// The entry point to the mobile-device framework: subscribes to attach and detach notices,
+// makes an AMDevice for each attached device and tells its one listener. The notices, the
+// device list and the listener calls all run on the main thread.
+class MobileDeviceHub {
+public:
+    static MobileDeviceHub& singleton();
+
+    MobileDeviceHub();
+    ~MobileDeviceHub();
+    MobileDeviceHub(const MobileDeviceHub&) = delete;
+    MobileDeviceHub& operator=(const MobileDeviceHub&) = delete;
+
+    // Stores the listener and subscribes once; a failed subscription is retried by the
+    // next call. Always true.
+    bool setListener(std::shared_ptr<MobileDeviceHubListener> listener);
+    void stopListening();
+    const std::vector<std::shared_ptr<AMDevice>>& devices() const { return devices_; }
+    void detachDevice(const std::shared_ptr<AMDevice>& device);
+    void applicationWillTerminate();
+    // Runs the main loop until the next attach or detach notice; false when unsubscribed.
+    bool waitForConnection();
+    std::string clientVersion() const;
+    void Notify(const mobiledevice::AMDeviceNotificationCallbackInfo& info);
+
+    static bool wifiConnectionEnabled();
+    static void enableWiFiConnection(bool enable);
+
+private:
+    std::shared_ptr<MobileDeviceHubListener> listener_;
+    bool subscribed_ = false;
+    mobiledevice::AMDeviceNotificationRef notification_;
+    std::vector<std::shared_ptr<AMDevice>> devices_;
+    bool waitingInRunLoop_ = false;
+    bool stopRunLoop_ = false;
+    foundation::NotificationCenter::ObserverId terminateObserver_ = 0;
+};
+
+// "USB", "WIFI", "USB Companion proxy", "WIFI Companion proxy" or "Unknown Connection".
+std::string get_device_interface_name(const mobiledevice::AMDeviceRef& device);
+// The interface type of a companion proxy's paired device; only for type 3 handles.
+std::uint32_t get_companion_interface_type(const mobiledevice::AMDeviceRef& device);

@@ -1,0 +1,289 @@
+#include "media/PhotoDBReader.h"
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include "foundation/Utf8.h"
+#include "logging/LogCall.h"
+#include "media/ByteCursor.h"
+#include "media/iTunesDBReader.h"
+
+namespace media {
+
+namespace {
+
+using foundation::Value;
+using Bytes = ByteCursor::Bytes;
+
+#define PHOTODB_READ_FAILED() \
+    LogInfo("Failed to read in {} of {} [{}]", __LINE__, __FILE__, __func__)
+
+// Fixed leading parts of the records.
+constexpr std::size_t kFileFixed = 32;       // MHFD
+constexpr std::size_t kSectionFixed = 16;    // MHSD
+constexpr std::size_t kListFixed = 12;       // MHLI, MHLA, MHLF
+constexpr std::size_t kImageFixed = 56;      // MHII
+constexpr std::size_t kDataFixed = 24;       // MHOD
+constexpr std::size_t kStringFixed = 12;     // string body up to its bytes
+constexpr std::size_t kNameFixed = 44;       // MHNI
+constexpr std::size_t kAlbumFixed = 32;      // MHBA
+constexpr std::size_t kAlbumItemFixed = 20;  // MHIA
+constexpr std::size_t kFileEntryFixed = 24;  // MHIF
+
+// Takes a record's fixed part and steps over its whole header; nullopt (and the cursor left
+// where it was) when the header length is below the fixed part or past the parent.
+std::optional<Bytes> readHeader(ByteCursor& cursor, std::size_t fixedPart) {
+    auto head = cursor.peek(fixedPart);
+    if (!head) return std::nullopt;
+    const std::size_t headerLength = ByteCursor::u32(*head, 4);
+    if (headerLength < fixedPart || headerLength > cursor.remaining()) return std::nullopt;
+    cursor.skip(headerLength);
+    return head;
+}
+
+std::optional<std::string> decodeString(std::uint16_t type, Bytes text) {
+    switch (type) {
+        case 1:
+        case 2:
+        case 6: {
+            std::string_view view(reinterpret_cast<const char*>(text.data()), text.size());
+            if (!foundation::utf8::isValid(view)) return std::nullopt;
+            return std::string(view);
+        }
+        case 3:
+            return decodeUtf16LE(text);
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<Value> readNameRecord(ByteCursor& cursor, int depth);
+
+// A data record; its dictionary is empty when the body holds no text. The record's total
+// length bounds everything read from it.
+std::optional<Value> readDataRecord(ByteCursor& cursor, int depth) {
+    auto head = cursor.peek(kDataFixed);
+    if (!head) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    const std::size_t headerLength = ByteCursor::u32(*head, 4);
+    const std::size_t totalLength = ByteCursor::u32(*head, 8);
+    if (headerLength < kDataFixed || totalLength < headerLength ||
+        totalLength > cursor.remaining()) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    const std::uint16_t type = ByteCursor::u16(*head, 12);
+    ByteCursor record = *cursor.child(totalLength);
+    record.skip(headerLength);
+    auto tag = record.peek(4);
+    if (tag && (ByteCursor::hasTag(*tag, "mhni") || ByteCursor::hasTag(*tag, "mhaf"))) {
+        if (depth >= PhotoDBReader::kMaxDepth) {
+            LogWarn("Photo database: image-name records nested too deeply");
+            return Value(foundation::Dictionary{});
+        }
+        auto name = readNameRecord(record, depth + 1);
+        return name ? std::move(*name) : Value(foundation::Dictionary{});
+    }
+    Value result{foundation::Dictionary{}};
+    auto body = record.peek(kStringFixed);
+    if (!body) return result;
+    const std::size_t length = ByteCursor::u32(*body, 0);
+    if (length > record.remaining() - kStringFixed) {
+        PHOTODB_READ_FAILED();
+        return result;
+    }
+    record.skip(kStringFixed);
+    if (auto text = decodeString(type, *record.read(length))) result.set("mhodString", *text);
+    return result;
+}
+
+std::optional<Value> readNameRecord(ByteCursor& cursor, int depth) {
+    auto head = readHeader(cursor, kNameFixed);
+    if (!head) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    const Bytes h = *head;
+    Value name = Value::dict({
+        {"correlationID", ByteCursor::u32(h, 16)},
+        {"iThumbOffSet", ByteCursor::u32(h, 20)},
+        {"imageSize", ByteCursor::u32(h, 24)},
+        {"verticalPadding", ByteCursor::u16(h, 28)},
+        {"horizontalPadding", ByteCursor::u16(h, 30)},
+        {"imageHeight", ByteCursor::u16(h, 32)},
+        {"imageWidth", ByteCursor::u16(h, 34)},
+        {"imageSize2", ByteCursor::u32(h, 40)},
+    });
+    const std::uint32_t children = ByteCursor::u32(h, 12);
+    if (children >= 2) LogWarn("Unexpected Number of MHNI child nodes!! {}", children);
+    for (std::uint32_t i = 0; i < children && !cursor.atEnd(); ++i) {
+        auto child = readDataRecord(cursor, depth);
+        if (!child) break;
+        for (const auto& [key, value] : *child->dictionary()) name.set(key, value);
+    }
+    return name;
+}
+
+std::optional<Value> readImage(ByteCursor& cursor) {
+    auto head = readHeader(cursor, kImageFixed);
+    if (!head) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    const Bytes h = *head;
+    Value image = Value::dict({
+        {"iid", ByteCursor::u32(h, 16)},
+        {"songID", ByteCursor::u32(h, 24)},
+        {"rating", ByteCursor::u32(h, 36)},
+        {"tempDate", foundation::Date{static_cast<double>(ByteCursor::u32(h, 44))}},
+        {"digitizedDate", foundation::Date{static_cast<double>(ByteCursor::u32(h, 48))}},
+        {"sourceImageSize", ByteCursor::u32(h, 52)},
+    });
+    Value subImages{foundation::Dictionary{}};
+    const std::uint32_t children = ByteCursor::u32(h, 12);
+    for (std::uint32_t i = 0; i < children && !cursor.atEnd(); ++i) {
+        auto child = readDataRecord(cursor, 0);
+        if (!child) break;
+        if (auto id = (*child)["correlationID"].toUInt64()) {
+            subImages.set(std::to_string(*id), std::move(*child));
+        }
+    }
+    image.set("subImages", std::move(subImages));
+    return image;
+}
+
+std::optional<Value> readAlbum(ByteCursor& cursor) {
+    auto head = readHeader(cursor, kAlbumFixed);
+    if (!head) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    Value album{foundation::Dictionary{}};
+    const std::uint32_t dataCount = ByteCursor::u32(*head, 12);
+    const std::uint32_t itemCount = ByteCursor::u32(*head, 16);
+    bool intact = true;
+    for (std::uint32_t i = 0; i < dataCount && !cursor.atEnd(); ++i) {
+        auto child = readDataRecord(cursor, 0);
+        if (!child) {
+            intact = false;
+            break;
+        }
+        const Value& text = (*child)["mhodString"];
+        if (!text.isNil()) album.set("name", text);
+    }
+    Value items{foundation::Array{}};
+    for (std::uint32_t i = 0; intact && i < itemCount && !cursor.atEnd(); ++i) {
+        auto item = readHeader(cursor, kAlbumItemFixed);
+        if (!item) {
+            PHOTODB_READ_FAILED();
+            break;
+        }
+        items.append(ByteCursor::u32(*item, 16));
+    }
+    album.set("items", std::move(items));
+    return album;
+}
+
+std::optional<Value> readFileEntry(ByteCursor& cursor) {
+    auto head = readHeader(cursor, kFileEntryFixed);
+    if (!head) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    return Value::dict(
+        {{"correlationID", ByteCursor::u32(*head, 16)}, {"imageSize", ByteCursor::u32(*head, 20)}});
+}
+
+// Reads a list header and its entries; stops at the first entry that cannot be read.
+template <typename ReadEntry, typename Keep>
+bool readList(ByteCursor& section, ReadEntry readEntry, Keep keep) {
+    auto head = readHeader(section, kListFixed);
+    if (!head) {
+        PHOTODB_READ_FAILED();
+        return false;
+    }
+    const std::uint32_t count = ByteCursor::u32(*head, 8);
+    for (std::uint32_t i = 0; i < count && !section.atEnd(); ++i) {
+        auto entry = readEntry(section);
+        if (!entry) break;
+        keep(std::move(*entry));
+    }
+    return true;
+}
+
+}  // namespace
+
+PhotoDBReader::PhotoDBReader(std::string dbPath)
+    : dbPath_(std::move(dbPath)), photos_(foundation::Dictionary{}) {}
+
+void PhotoDBReader::load() {
+    photos_ = Value(foundation::Dictionary{});
+    std::ifstream in(dbPath_, std::ios::binary);
+    if (!in) {
+        PHOTODB_READ_FAILED();
+        return;
+    }
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    loadBytes(bytes);
+}
+
+void PhotoDBReader::loadBytes(std::span<const std::uint8_t> bytes) {
+    photos_ = Value(foundation::Dictionary{});
+    ByteCursor file(bytes);
+    auto head = readHeader(file, kFileFixed);
+    if (!head) {
+        PHOTODB_READ_FAILED();
+        return;
+    }
+    const auto count = static_cast<std::int32_t>(ByteCursor::u32(*head, 20));
+    for (std::int32_t i = 0; i < count && !file.atEnd(); ++i) {
+        auto sectionHead = file.peek(kSectionFixed);
+        const std::size_t headerLength = sectionHead ? ByteCursor::u32(*sectionHead, 4) : 0;
+        const std::size_t totalLength = sectionHead ? ByteCursor::u32(*sectionHead, 8) : 0;
+        if (!sectionHead || headerLength < kSectionFixed || totalLength < headerLength ||
+            totalLength > file.remaining()) {
+            PHOTODB_READ_FAILED();
+            break;
+        }
+        // Each section is read inside its own total length, and the next one starts after it,
+        // so a section of an unknown type is stepped over whole.
+        ByteCursor section = *file.child(totalLength);
+        section.skip(headerLength);
+        switch (ByteCursor::u32(*sectionHead, 12)) {
+            case 1: {
+                Value images{foundation::Dictionary{}};
+                if (readList(section, readImage, [&](Value image) {
+                        const auto id = image["iid"].toUInt64().value_or(0);
+                        images.set(std::to_string(id), std::move(image));
+                    })) {
+                    photos_.set("ImageList", std::move(images));
+                }
+                break;
+            }
+            case 2: {
+                Value albums{foundation::Array{}};
+                if (readList(section, readAlbum,
+                             [&](Value album) { albums.append(std::move(album)); })) {
+                    photos_.set("AlbumList", std::move(albums));
+                }
+                break;
+            }
+            case 3: {
+                Value files{foundation::Array{}};
+                if (readList(section, readFileEntry,
+                             [&](Value file) { files.append(std::move(file)); })) {
+                    photos_.set("CorrelationInfo", std::move(files));
+                }
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}
+
+}  // namespace media

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "foundation/Value.h"
+#include "media/iPodPlaylist.h"
+
+namespace media {
+
+// What one pass over a binary iTunesDB gives. Tracks are track records (dictionaries with
+// "pid", "title", "location", the kind flags ...); playlists are in file order with tags from
+// 100 upward.
+struct iTunesDBContents {
+    bool isDatabase = false;       // the file began with a database header we could read
+    bool hasPlaylistList = false;  // a playlist list was read, so the playlist lists update
+    std::vector<foundation::Value> tracks;
+    std::vector<std::shared_ptr<iPodPlaylist>> playlists;
+};
+
+// Reader of the binary iPod database. Lengths in the file are never trusted: a record whose
+// header or total length is below its fixed part or past its parent ends the list it is in,
+// and what was read before it is kept. Sections of other types are stepped over by their total
+// length.
+class iTunesDBReader {
+public:
+    static iTunesDBContents read(std::span<const std::uint8_t> bytes);
+    // Nothing read when the file does not open.
+    static iTunesDBContents readFile(const std::string& path);
+
+    // The name of the master playlist (its first title), which names a disk-mode iPod; nullopt
+    // when there is no master playlist or no playlist list.
+    static std::optional<std::string> masterPlaylistName(std::span<const std::uint8_t> bytes);
+    static std::optional<std::string> masterPlaylistNameOfFile(const std::string& path);
+};
+
+// Decodes UTF-16LE text; nullopt for an odd byte count or an unpaired surrogate.
+std::optional<std::string> decodeUtf16LE(std::span<const std::uint8_t> bytes);
+
+}  // namespace media

@@ -1,0 +1,50 @@
+#pragma once
+
+// Inner state behind the layer's handles; only the layer's own sources include this.
+
+#include <libimobiledevice/libimobiledevice.h>
+#include <libimobiledevice/lockdown.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/mobiledevice/MobileDevice.h"
+
+namespace mobiledevice {
+
+struct AMDeviceHandle {
+    AMDeviceHandle(std::string udidIn, std::uint32_t muxIdIn, std::uint32_t typeIn)
+        : udid(std::move(udidIn)), muxId(muxIdIn), interfaceType(typeIn) {}
+    ~AMDeviceHandle();
+    AMDeviceHandle(const AMDeviceHandle&) = delete;
+    AMDeviceHandle& operator=(const AMDeviceHandle&) = delete;
+
+    const std::string udid;
+    const std::uint32_t muxId;
+    const std::uint32_t interfaceType;
+
+    // Guards everything below: one lockdown exchange at a time per device.
+    std::mutex mutex;
+    idevice_t device = nullptr;
+    lockdownd_client_t lockdown = nullptr;
+    std::string sessionId;
+};
+
+struct AMDServiceConnection {
+    AMDServiceConnection(idevice_t deviceIn, idevice_connection_t connectionIn)
+        : device(deviceIn), connection(connectionIn) {}
+    ~AMDServiceConnection();
+    AMDServiceConnection(const AMDServiceConnection&) = delete;
+    AMDServiceConnection& operator=(const AMDServiceConnection&) = delete;
+
+    // Each service connection has a device handle of its own, so that it outlives the
+    // lockdown connection it was started from.
+    idevice_t device;
+    idevice_connection_t connection;
+};
+
+// Opens a fresh device handle for the same attachment (USB or network lookup).
+idevice_t openDevice(const AMDeviceHandle& handle);
+
+}  // namespace mobiledevice

@@ -1,0 +1,26 @@
+#pragma once
+
+// Length-prefixed property lists over a device connection: a 4-byte big-endian length,
+// then an XML or binary property list.
+
+#include <libimobiledevice/libimobiledevice.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "foundation/Value.h"
+#include "platform/mobiledevice/AMDStatus.h"
+
+namespace mobiledevice {
+
+// Longest message accepted from a device; longer length fields are refused unread.
+inline constexpr std::uint32_t kMaxMessageLength = 64u << 20;
+
+AMDStatus sendAll(idevice_connection_t connection, const void* bytes, std::size_t length);
+AMDStatus receiveExactly(idevice_connection_t connection, void* bytes, std::size_t length);
+AMDStatus sendFramedMessage(idevice_connection_t connection, const foundation::Value& message,
+                            std::uint32_t format);
+AMDStatus receiveFramedMessage(idevice_connection_t connection, foundation::Value* message,
+                               std::uint32_t* format);
+
+}  // namespace mobiledevice

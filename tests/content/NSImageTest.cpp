@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include "content/NSImage.h"
+#include "content/support/PngSamples.h"
+
+namespace {
+
+using foundation::Data;
+
+TEST(NSImageTest, SupportAndPngTestsByExtensionOrName) {
+    struct Case {
+        const char* path;
+        bool supported;
+        bool png;
+    };
+    const Case cases[] = {
+        {"/a/b/photo.png", true, true},
+        {"photo.PNG", true, true},
+        {"photo.Png", false, false},  // the list holds exact spellings only
+        {"/DCIM/IMG_0001.JPG", true, false},
+        {"/a/b/photo.jpeg", true, false},
+        {"/Applications/X.app/iTunesArtwork", true, true},
+        {"/x/iTunesArtwork.jpg", true, false},
+        {"/x/itunesartwork", false, false},
+        {"/x/notes", false, false},
+        {"/x/png", true, true},  // no extension: the whole name is the key
+        {"/x/readme.txt", false, false},
+        {"/x/archive.png.zip", false, false},
+        {"", false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NSImage::SupportFileAtPath(c.path), c.supported) << c.path;
+        EXPECT_EQ(NSImage::IsPNGFileAtPath(c.path), c.png) << c.path;
+    }
+}
+
+GdkPixbuf* solidPixbuf() {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 6, 4);
+    gdk_pixbuf_fill(pixbuf, 0x3366CCFF);
+    return pixbuf;
+}
+
+TEST(NSImageTest, DecodesWhateverTheDecoderReads) {
+    GdkPixbuf* pixbuf = solidPixbuf();
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    ASSERT_TRUE(gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "jpeg", nullptr, nullptr));
+    const Data jpeg(buffer, buffer + size);
+    g_free(buffer);
+    g_object_unref(pixbuf);
+
+    const Data device = pngtest::devicePng();
+    struct Case {
+        const char* name;
+        Data bytes;
+        bool isPNG;
+        int width;  // 0: no image
+    };
+    const Case cases[] = {
+        {"device PNG flagged", device, true, 5},
+        {"device PNG not flagged", device, false, 0},
+        {"standard PNG flagged", pngtest::standardPng(3, 2), true, 3},
+        {"JPEG flagged as PNG still decodes", jpeg, true, 6},
+        {"JPEG", jpeg, false, 6},
+        {"garbage", Data(100, 0x42), true, 0},
+        {"empty", {}, false, 0},
+    };
+    for (const auto& c : cases) {
+        const auto image = NSImage::safeImageWithDataIsPNG(c.bytes, c.isPNG);
+        if (c.width == 0) {
+            EXPECT_FALSE(image) << c.name;
+        } else {
+            ASSERT_TRUE(image) << c.name;
+            EXPECT_EQ(gdk_pixbuf_get_width(image.get()), c.width) << c.name;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <zip.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "data/ZipHelper/ZipHelper.h"
+#include "data/support/ByteHelpers.h"
+#include "foundation/AtomicFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using datatest::bytes;
+using foundation::Data;
+
+class RecordingDelegate : public ZipHelperDelegate {
+public:
+    void ErrorMessage(const std::string& message) override { messages.push_back(message); }
+    bool OverWriteOperation(const std::string& path) override {
+        asked.push_back(path);
+        return allowOverwrite;
+    }
+    std::vector<std::string> messages;
+    std::vector<std::string> asked;
+    bool allowOverwrite = false;
+};
+
+class ZipArchiveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("orvandel-zip-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "source");
+        fs::create_directories(root_ / "out");
+        delegate_ = std::make_shared<RecordingDelegate>();
+        helper_.setDelegate(delegate_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    std::string source(const std::string& name, const Data& contents, std::time_t mtime = 0) {
+        const auto path = (root_ / "source" / name).string();
+        EXPECT_TRUE(foundation::writeFileAtomically(path, contents));
+        if (mtime) {
+            const timespec times[2] = {{mtime, 0}, {mtime, 0}};
+            utimensat(AT_FDCWD, path.c_str(), times, 0);
+        }
+        return path;
+    }
+
+    // An archive of the given entry names, each holding its own name as text, written
+    // straight through minizip so that any name (folders, "..", absolute) can be made.
+    std::string rawArchive(const std::vector<std::string>& names) {
+        const auto path = (root_ / "raw.zip").string();
+        zipFile zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+        for (const auto& name : names) {
+            zip_fileinfo info{};
+            zipOpenNewFileInZip64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                  Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0);
+            zipWriteInFileInZip(zip, name.data(), static_cast<unsigned>(name.size()));
+            zipCloseFileInZip(zip);
+        }
+        zipClose(zip, nullptr);
+        return path;
+    }
+
+    std::optional<Data> read(const fs::path& path) { return foundation::readFile(path.string()); }
+
+    fs::path root_;
+    ZipHelper helper_;
+    std::shared_ptr<RecordingDelegate> delegate_;
+};
+
+TEST_F(ZipArchiveTest, WrittenArchivesExtractWithContentsAndDates) {
+    const Data big = datatest::sampleText(300000);
+    const std::time_t evenSecond = 1600000000;  // entries keep times to two seconds
+    const auto archive = (root_ / "written.zip").string();
+    ASSERT_TRUE(helper_.CreateZipFile2(archive));
+    EXPECT_TRUE(helper_.addFileToZipNewname(source("a.txt", bytes("alpha"), evenSecond), "a.txt"));
+    EXPECT_TRUE(helper_.addFileToZipNewname(source("big", big), "sub\\deeper/big.bin"));
+    EXPECT_FALSE(helper_.addFileToZipNewname((root_ / "missing").string(), "missing"));
+    EXPECT_TRUE(helper_.CloseZipFile2());
+
+    // A password is only handed to enciphered entries; these are not.
+    ASSERT_TRUE(helper_.UnzipOpenFile(archive, "unused"));
+    EXPECT_EQ(helper_.UnzipFileByName("sub/deeper/big.bin"), big);
+    EXPECT_EQ(helper_.UnzipFileByName("nothing"), std::nullopt);
+    const fs::path out = root_ / "out";
+    EXPECT_TRUE(helper_.UnzipFileToOverWrite(out.string(), false));
+    EXPECT_TRUE(helper_.UnzipCloseFile());
+    EXPECT_EQ(read(out / "a.txt"), bytes("alpha"));
+    EXPECT_EQ(read(out / "sub" / "deeper" / "big.bin"), big);
+    struct stat status {};
+    ASSERT_EQ(stat((out / "a.txt").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mtime, evenSecond);
+    EXPECT_TRUE(delegate_->messages.empty());
+}
+
+TEST_F(ZipArchiveTest, EncipheringIsRefusedRatherThanWrittenInTheClear) {
+    const auto archive = (root_ / "secret.zip").string();
+    EXPECT_FALSE(helper_.CreateZipFile2(archive, "s3cret"));
+    EXPECT_FALSE(fs::exists(archive));
+    EXPECT_EQ(delegate_->messages,
+              std::vector<std::string>{"Enciphered zip entries are not supported"});
+}
+
+TEST_F(ZipArchiveTest, EntriesLeadingOutOfTheFolderAreRefused) {
+    const fs::path absolute = root_ / "absolute.txt";
+    const auto archive = rawArchive({"../escape.txt", absolute.string(), "inner/../../escape2.txt",
+                                     "..\\escape3.txt", "ok.txt", "folder/", "folder/./in.txt"});
+    ASSERT_TRUE(helper_.UnzipOpenFile(archive));
+    EXPECT_FALSE(helper_.UnzipFileToOverWrite((root_ / "out").string(), true));
+    EXPECT_EQ(read(root_ / "out" / "ok.txt"), bytes("ok.txt"));
+    EXPECT_EQ(read(root_ / "out" / "folder" / "in.txt"), bytes("folder/./in.txt"));
+    for (const char* escaped : {"escape.txt", "escape2.txt", "escape3.txt", "absolute.txt"}) {
+        EXPECT_FALSE(fs::exists(root_ / escaped)) << escaped;
+    }
+    EXPECT_EQ(delegate_->messages.size(), 4u);
+}
+
+TEST_F(ZipArchiveTest, ExistingFilesAreReplacedOnlyWhenAllowed) {
+    const auto archive = rawArchive({"same.txt"});
+    const fs::path target = root_ / "out" / "same.txt";
+    struct Case {
+        bool overwriteArgument;
+        bool delegateAnswer;
+        bool hasDelegate;
+        bool replaced;
+    };
+    const Case cases[] = {
+        {false, false, true, false},
+        {false, true, true, true},
+        {true, false, true, true},
+        {false, false, false, true},  // no one to ask: allowed
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(foundation::writeFileAtomically(target.string(), bytes("old")));
+        delegate_->allowOverwrite = c.delegateAnswer;
+        helper_.setDelegate(c.hasDelegate ? delegate_ : nullptr);
+        ASSERT_TRUE(helper_.UnzipOpenFile(archive));
+        EXPECT_TRUE(helper_.UnzipFileToOverWrite((root_ / "out").string(), c.overwriteArgument));
+        EXPECT_EQ(read(target), c.replaced ? bytes("same.txt") : bytes("old"));
+        helper_.UnzipCloseFile();
+    }
+}
+
+TEST_F(ZipArchiveTest, DamagedEntryLeavesTheOldFileInPlace) {
+    const auto archive = (root_ / "damaged.zip").string();
+    ASSERT_TRUE(helper_.CreateZipFile2(archive));
+    ASSERT_TRUE(
+        helper_.addFileToZipNewname(source("data.bin", datatest::sampleText(50000)), "data.bin"));
+    ASSERT_TRUE(helper_.CloseZipFile2());
+    auto bytesOnDisk = *foundation::readFile(archive);
+    bytesOnDisk[30 + 8 + 200] ^= 0x55;  // inside the compressed data of the only entry
+    ASSERT_TRUE(foundation::writeFileAtomically(archive, bytesOnDisk));
+
+    const fs::path target = root_ / "out" / "data.bin";
+    ASSERT_TRUE(foundation::writeFileAtomically(target.string(), bytes("good")));
+    ASSERT_TRUE(helper_.UnzipOpenFile(archive));
+    EXPECT_FALSE(helper_.UnzipFileToOverWrite((root_ / "out").string(), true));
+    EXPECT_EQ(read(target), bytes("good"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), {}), 1);  // no temporary left
+    EXPECT_EQ(helper_.UnzipFileByName("data.bin"), std::nullopt);
+    EXPECT_EQ(delegate_->messages, (std::vector<std::string>{"Failed to reading zip file",
+                                                             "Failed to reading zip file"}));
+}
+
+TEST_F(ZipArchiveTest, FolderInTheWayOfAFileIsReported) {
+    const auto archive = rawArchive({"taken", "free.txt"});
+    fs::create_directories(root_ / "out" / "taken" / "inside");
+    ASSERT_TRUE(helper_.UnzipOpenFile(archive));
+    EXPECT_FALSE(helper_.UnzipFileToOverWrite((root_ / "out").string(), true));
+    EXPECT_TRUE(fs::is_directory(root_ / "out" / "taken" / "inside"));
+    EXPECT_EQ(read(root_ / "out" / "free.txt"), bytes("free.txt"));
+    ASSERT_EQ(delegate_->messages.size(), 1u);
+    EXPECT_EQ(delegate_->messages[0].rfind("Failed to write", 0), 0u);
+}
+
+TEST_F(ZipArchiveTest, NothingOpen) {
+    EXPECT_FALSE(helper_.CloseZipFile2());
+    EXPECT_TRUE(helper_.UnzipCloseFile());
+    EXPECT_FALSE(helper_.addFileToZipNewname(source("x", bytes("x")), "x"));
+    EXPECT_FALSE(helper_.UnzipOpenFile((root_ / "missing.zip").string()));
+    EXPECT_FALSE(helper_.UnzipFileToOverWrite((root_ / "out").string(), true));
+    EXPECT_EQ(helper_.UnzipFileByName("x"), std::nullopt);
+    EXPECT_EQ(delegate_->messages, std::vector<std::string>{"Failed"});
+}
+
+}  // namespace

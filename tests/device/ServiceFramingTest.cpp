@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SocketPair.h"
+#include "foundation/PropertyList.h"
+
+using devicetest::lengthPrefix;
+using devicetest::SocketPair;
+using foundation::Value;
+
+namespace {
+
+std::vector<std::uint8_t> xmlOf(const Value& value) {
+    auto xml = foundation::plist::writeXml(value);
+    return {xml->begin(), xml->end()};
+}
+
+// What the peer writes, in the pieces it writes them.
+struct SplitCase {
+    const char* name;
+    std::vector<std::size_t> cuts;  // offsets at which the bytes are split
+};
+
+class ServiceFraming : public ::testing::Test {
+protected:
+    SocketPair pair;
+};
+
+TEST_F(ServiceFraming, SplitPacketsAreReassembledOnBothReadPaths) {
+    const Value message = Value::dict({{"Command", "Polo"}, {"Count", 7}});
+    std::vector<std::uint8_t> wire =
+        lengthPrefix(static_cast<std::uint32_t>(xmlOf(message).size()));
+    auto body = xmlOf(message);
+    wire.insert(wire.end(), body.begin(), body.end());
+    const SplitCase cases[] = {
+        {"whole", {}},
+        {"prefix split", {2}},
+        {"prefix byte by byte", {1, 2, 3}},
+        {"payload split", {4, 10, 30}},
+        {"everything split", {1, 3, 5, 6, 50}},
+    };
+    for (bool rawPath : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (rawPath ? " raw" : " xml"));
+            std::thread writer([&] {
+                std::size_t start = 0;
+                for (std::size_t cut : c.cuts) {
+                    pair.writePeer({wire.data() + start, cut - start});
+                    start = cut;
+                    std::this_thread::yield();
+                }
+                pair.writePeer({wire.data() + start, wire.size() - start});
+            });
+            int code = 99;
+            Value reply = rawPath ? pair.service->readPlistTimeoutReturnCode(2000, &code)
+                                  : pair.service->readXMLReplyTimeoutReturnCode(2000, &code);
+            writer.join();
+            EXPECT_EQ(reply, message);
+            if (rawPath) {
+                EXPECT_EQ(code, 0);
+            }
+        }
+    }
+}
+
+TEST_F(ServiceFraming, SentPacketsCarryABigEndianLengthAndTheList) {
+    const Value message = Value::list({"DLMessageProcessMessage", Value::dict({{"k", 1}})});
+    for (bool binary : {false, true}) {
+        ASSERT_TRUE(pair.service->sendPlistIsBinary(message, binary));
+        auto prefix = pair.readPeer(4);
+        ASSERT_EQ(prefix.size(), 4u);
+        const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) |
+                                     (std::uint32_t{prefix[1]} << 16) |
+                                     (std::uint32_t{prefix[2]} << 8) | prefix[3];
+        auto payload = pair.readPeer(length);
+        foundation::plist::Format format{};
+        auto decoded = foundation::plist::read(payload, nullptr, &format);
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(*decoded, message);
+        EXPECT_EQ(format,
+                  binary ? foundation::plist::Format::Binary : foundation::plist::Format::Xml);
+    }
+    ASSERT_TRUE(pair.service->sendXMLRequest(message));
+    auto prefix = pair.readPeer(4);
+    auto payload = pair.readPeer(prefix[3] | (prefix[2] << 8) | (prefix[1] << 16));
+    EXPECT_EQ(foundation::plist::read(payload).value_or(Value()), message);
+}
+
+TEST_F(ServiceFraming, SixteenMebibytePacketsRoundTrip) {
+    foundation::Data blob(16u << 20);
+    for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<std::uint8_t>(i * 31);
+    const Value message = Value::dict({{"blob", blob}});
+    // Echo: the peer side is a second service over the raw end.
+    auto echo = AMService::withSocket(pair.peer, "echo");
+    pair.peer = -1;
+    std::thread device([&] {
+        int code = 0;
+        Value got = echo->readPlistTimeoutReturnCode(10000, &code);
+        echo->sendPlistIsBinary(got, true);
+    });
+    ASSERT_TRUE(pair.service->sendPlistIsBinary(message, true));
+    int code = 99;
+    Value back = pair.service->readPlistTimeoutReturnCode(10000, &code);
+    device.join();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(back, message);
+}
+
+TEST_F(ServiceFraming, EmptyAndOverlongLengthsAreDecodeFailures) {
+    struct LengthCase {
+        std::uint32_t length;
+        const char* name;
+    };
+    const LengthCase cases[] = {
+        {0, "zero"},
+        {AMService::kMaxPacketLength + 1, "over the cap"},
+        {0xffffffff, "largest"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        pair.writePeer(lengthPrefix(c.length));
+        int code = 99;
+        EXPECT_TRUE(pair.service->readPlistTimeoutReturnCode(1000, &code).isNil());
+        EXPECT_EQ(code, -2);
+        pair.writePeer(lengthPrefix(c.length));
+        EXPECT_TRUE(pair.service->readXMLReplyTimeoutReturnCode(1000, nullptr).isNil());
+    }
+    // A body that is no property list.
+    const std::string junk = "not a list";
+    pair.writePeer(lengthPrefix(static_cast<std::uint32_t>(junk.size())));
+    pair.writePeer({reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size()});
+    int code = 99;
+    EXPECT_TRUE(pair.service->readPlistTimeoutReturnCode(1000, &code).isNil());
+    EXPECT_EQ(code, -2);
+}
+
+TEST_F(ServiceFraming, TimeOutsAndClosedPeersGiveTheirCodes) {
+    std::uint8_t byte = 0;
+    EXPECT_EQ(pair.service->receive(&byte, 1, 30), -60);
+    int code = 99;
+    EXPECT_TRUE(pair.service->readPlistTimeoutReturnCode(30, &code).isNil());
+    EXPECT_EQ(code, -5);
+    EXPECT_TRUE(pair.service->readXMLReplyTimeoutReturnCode(30, &code).isNil());
+    EXPECT_EQ(code, -60);
+
+    // A packet cut off by the peer is incomplete, not decoded.
+    pair.writePeer(lengthPrefix(100));
+    const std::uint8_t part[10] = {};
+    pair.writePeer(part);
+    pair.closePeer();
+    EXPECT_TRUE(pair.service->readPlistTimeoutReturnCode(1000, &code).isNil());
+    EXPECT_EQ(code, -3);
+    EXPECT_EQ(pair.service->receive(&byte, 1, 1000), -54);
+    EXPECT_EQ(pair.service->receive(&byte, 1, 0), -54);
+}
+
+TEST_F(ServiceFraming, SendingToAClosedPeerFailsWithoutSignal) {
+    pair.closePeer();
+    EXPECT_EQ(pair.service->sendRawData({1, 2, 3}), -1);
+    EXPECT_FALSE(pair.service->lasterror().empty());
+    EXPECT_FALSE(pair.service->sendPlistIsBinary(Value::dict({{"a", 1}}), true));
+    EXPECT_FALSE(pair.service->sendXMLRequest(Value::dict({{"a", 1}})));
+}
+
+TEST_F(ServiceFraming, ARequestWithoutPropertyListFormIsRefused) {
+    EXPECT_FALSE(pair.service->sendXMLRequest(Value()));
+    EXPECT_EQ(pair.service->lasterror(), "Can't convert request to xml");
+    EXPECT_FALSE(pair.service->sendPlistIsBinary(Value::list({Value::null()}), true));
+    EXPECT_EQ(pair.service->sendProcessMessage(Value("not a dictionary")), -1);
+}
+
+// The device offers a version; the host accepts equal or lower ones and answers with its
+// own expected version.
+TEST_F(ServiceFraming, DeviceLinkVersionExchange) {
+    struct VersionCase {
+        Value offer;
+        bool accepted;
+        const char* error;
+    };
+    const VersionCase cases[] = {
+        {Value::list({"DLMessageVersionExchange", 300, 1}), true, ""},
+        {Value::list({"DLMessageVersionExchange", 300, 0}), true, ""},
+        {Value::list({"DLMessageVersionExchange", 299, 9}), true, ""},
+        {Value::list({"DLMessageVersionExchange", 301, 0}), false,
+         "Version mismatch: device=(301, 0) > exepected=(300,1)"},
+        {Value::list({"DLMessageVersionExchange", 300, 2}), false,
+         "Waring: Version mismatch: device=(300, 2) > exepected=(300,1)"},
+        {Value::list({"DLMessageVersionExchange", "300", 1}), false,
+         "Can't get correct version from device"},
+        {Value::list({"DLMessageVersionExchange", 300}), false, ""},
+        {Value::dict({{"x", 1}}), false, "DLMessageVersionExchange has unexpected format!"},
+    };
+    for (const auto& c : cases) {
+        SocketPair link;
+        auto device = AMService::withSocket(link.peer, "device");
+        link.peer = -1;
+        std::thread peer([&] {
+            device->sendXMLRequest(c.offer);
+            if (!c.accepted) return;
+            Value answer = device->readXMLReplyTimeoutReturnCode(2000, nullptr);
+            EXPECT_EQ(answer, Value::list({"DLMessageVersionExchange", "DLVersionsOk", 300, 1}));
+            device->sendXMLRequest(Value::list({"DLMessageDeviceReady"}));
+        });
+        EXPECT_EQ(link.service->exchangeVersionMajorMinor(300, 1), c.accepted);
+        peer.join();
+        EXPECT_EQ(link.service->lasterror(), c.error);
+    }
+}
+
+TEST_F(ServiceFraming, DeviceLinkMessagesAreRecognised) {
+    EXPECT_EQ(AMService::getDLMessage(Value::list({"DLMessageDeviceReady"})),
+              "DLMessageDeviceReady");
+    EXPECT_FALSE(AMService::getDLMessage(Value::list({"DLShort"})));
+    EXPECT_FALSE(AMService::getDLMessage(Value::list({"XXMessageDeviceReady"})));
+    EXPECT_FALSE(AMService::getDLMessage(Value::dict({{"DLMessageDeviceReady", 1}})));
+
+    ASSERT_TRUE(pair.service->disconnectWithMessage(std::nullopt));
+    auto prefix = pair.readPeer(4);
+    auto body = pair.readPeer(prefix[3] | (prefix[2] << 8));
+    EXPECT_EQ(foundation::plist::read(body).value_or(Value()),
+              Value::list({"DLMessageDisconnect", "___EmptyParameterString___"}));
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "SimulatorFixture.h"
+#include "support/MainLoop.h"
+
+using devicetest::RecordingListener;
+using testsupport::runMainLoopUntil;
+
+namespace {
+
+class SimHub : public devicetest::SimulatorTest {
+protected:
+    std::shared_ptr<RecordingListener> listener = std::make_shared<RecordingListener>();
+};
+
+TEST_F(SimHub, AttachMakesADeviceAndDetachForgetsIt) {
+    simdevice::SimDeviceConfig config;
+    config.udid = "00008101-000A1B2C3D4E5F60";
+    config.name = "Anna's iPhone";
+    auto simulated = attachPaired(config);
+    ASSERT_TRUE(hub->setListener(listener));
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 1; }));
+    auto device = listener->connected.front();
+    EXPECT_EQ(device->deviceName(), "Anna's iPhone");
+    EXPECT_EQ(device->udid(), "00008101-000A1B2C3D4E5F60");
+    EXPECT_EQ(device->interfaceType(), 1);
+    EXPECT_EQ(device->description(), "AMDevice('Anna's iPhone')");
+    ASSERT_EQ(hub->devices().size(), 1u);
+    // Making the device left it disconnected, with its one session closed again.
+    EXPECT_EQ(simulated->sessionsStarted(), 1);
+    EXPECT_EQ(simulated->sessionsStopped(), 1);
+
+    server->detach(simulated);
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->disconnected.size() == 1; }));
+    EXPECT_EQ(listener->disconnected.front(), device);
+    EXPECT_TRUE(hub->devices().empty());
+    // A forgotten device no longer reaches the framework.
+    EXPECT_FALSE(device->paired());
+    EXPECT_TRUE(device->deviceValueForKey("DeviceName").isNil());
+}
+
+TEST_F(SimHub, ADeviceThatCannotBeReachedOrIsOnWifiNeverReachesTheListener) {
+    auto unreachable = attachPaired(configFor("UNREACHABLE-0001"));
+    unreachable->setRefuseConnections(true);
+    attachPaired(configFor("WIRELESS-0002", true));
+    ASSERT_TRUE(hub->setListener(listener));
+    attachPaired(configFor("REACHABLE-0003"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 1; }));
+    // Notices arrive in order, so the two earlier devices have been dealt with.
+    EXPECT_EQ(listener->connected.front()->udid(), "REACHABLE-0003");
+    ASSERT_EQ(hub->devices().size(), 1u);
+
+    // Their detach notices change nothing either.
+    server->detach(unreachable);
+    auto last = attachPaired(configFor("LATE-0004"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 2; }));
+    EXPECT_TRUE(listener->disconnected.empty());
+    EXPECT_EQ(hub->devices().size(), 2u);
+}
+
+TEST_F(SimHub, ASecondListenerReplacesTheFirstWithoutSubscribingAgain) {
+    ASSERT_TRUE(hub->setListener(listener));
+    ASSERT_TRUE(runMainLoopUntil([&] { return server->listenerCount() == 1; }));
+    auto second = std::make_shared<RecordingListener>();
+    ASSERT_TRUE(hub->setListener(second));
+    attachPaired();
+    ASSERT_TRUE(runMainLoopUntil([&] { return second->connected.size() == 1; }));
+    EXPECT_TRUE(listener->connected.empty());
+    EXPECT_EQ(server->listenerCount(), 1);
+
+    hub->stopListening();
+    ASSERT_TRUE(runMainLoopUntil([&] { return server->listenerCount() == 0; }));
+    EXPECT_FALSE(hub->waitForConnection());
+}
+
+TEST_F(SimHub, WillTerminateClosesWhatDevicesHaveOpen) {
+    auto simulated = attachPaired();
+    ASSERT_TRUE(hub->setListener(listener));
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 1; }));
+    auto device = listener->connected.front();
+    ASSERT_TRUE(device->startNewSession());
+    EXPECT_EQ(simulated->sessionsStarted(), 2);
+    foundation::NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification);
+    EXPECT_EQ(simulated->sessionsStopped(), 2);
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "device/AMService.h"
+
+namespace devicetest {
+
+// A connected Unix socket pair: one end inside an AMService, the other left raw so that
+// a test plays the device and writes and reads the bytes on the wire itself.
+class SocketPair {
+public:
+    SocketPair() {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) ADD_FAILURE() << "socketpair";
+        service = AMService::withSocket(fds[0], "test.service");
+        peer = fds[1];
+    }
+    ~SocketPair() { closePeer(); }
+    SocketPair(const SocketPair&) = delete;
+    SocketPair& operator=(const SocketPair&) = delete;
+
+    void closePeer() {
+        if (peer >= 0) ::close(peer);
+        peer = -1;
+    }
+    void writePeer(std::span<const std::uint8_t> bytes) const {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = ::send(peer, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            ASSERT_GT(n, 0);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    std::vector<std::uint8_t> readPeer(std::size_t count) const {
+        std::vector<std::uint8_t> bytes(count);
+        std::size_t done = 0;
+        while (done < count) {
+            ssize_t n = ::recv(peer, bytes.data() + done, count - done, 0);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        bytes.resize(done);
+        return bytes;
+    }
+
+    std::shared_ptr<AMService> service;
+    int peer = -1;
+};
+
+inline std::vector<std::uint8_t> lengthPrefix(std::uint32_t length) {
+    return {static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
+            static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+}
+
+}  // namespace devicetest

@@ -1,0 +1,152 @@
+#ifdef ORVANDEL_HAVE_GPOD
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "GpodFixtures.h"
+#include "foundation/ScratchFolder.h"
+#include "media/ArtworkImage.h"
+#include "media/PhotoDBReader.h"
+
+namespace {
+
+using foundation::Value;
+using media::ArtworkImage;
+using media::PhotoDBReader;
+using namespace mediatest;
+
+GdkPixbuf* solidPixbuf(guint32 rgba, int size) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, size, size);
+    gdk_pixbuf_fill(pixbuf, rgba);
+    return pixbuf;
+}
+
+// Reads byte ranges of files below the fake device's mount point.
+ArtworkImage::Device deviceAt(const std::string& mountPoint) {
+    ArtworkImage::Device device{.controlFolder = "/iPod_Control"};
+    device.readRange = [mountPoint](const std::string& path, std::uint64_t offset,
+                                    std::uint32_t length) -> std::optional<ArtworkImage::Bytes> {
+        std::ifstream in(mountPoint + path, std::ios::binary);
+        if (!in.seekg(static_cast<std::streamoff>(offset))) return std::nullopt;
+        ArtworkImage::Bytes bytes(length);
+        if (!in.read(reinterpret_cast<char*>(bytes.data()), length)) return std::nullopt;
+        return bytes;
+    };
+    return device;
+}
+
+class GpodArtworkTest : public testing::Test {
+protected:
+    void SetUp() override {
+        GError* error = nullptr;
+        ASSERT_TRUE(itdb_init_ipod(folder.path().c_str(), "MA446", "Test iPod", &error))
+            << (error ? error->message : "");
+    }
+    foundationtest::ScratchFolder folder;
+};
+
+TEST_F(GpodArtworkTest, RedThumbnailWrittenByGpodDecodesToRed) {
+    GError* error = nullptr;
+    ItdbPtr itdb(itdb_parse(folder.path().c_str(), &error));
+    ASSERT_TRUE(itdb) << (error ? error->message : "");
+    Itdb_Track* track = addGpodTrack(itdb.get(), "Red", ":iPod_Control:Music:F00:R.mp3",
+                                     "MPEG audio file", ITDB_MEDIATYPE_AUDIO);
+    GdkPixbuf* red = solidPixbuf(0xFF0000FF, 240);
+    ASSERT_TRUE(itdb_track_set_thumbnails_from_pixbuf(track, red));
+    g_object_unref(red);
+    ASSERT_TRUE(itdb_write(itdb.get(), &error)) << (error ? error->message : "");
+
+    PhotoDBReader reader(folder / "iPod_Control/Artwork/ArtworkDB");
+    reader.load();
+    const Value& artworks = reader.photos();
+    ASSERT_EQ(artworks["ImageList"].size(), 1u);
+    ASSERT_GT(artworks["CorrelationInfo"].size(), 0u);
+    const auto& [id, image] = *artworks["ImageList"].dictionary()->begin();
+    ASSERT_GT(image["subImages"].size(), 0u);
+
+    const auto device = deviceAt(folder.path());
+    for (bool fullsize : {true, false}) {
+        auto picture =
+            ArtworkImage::artworkForTrackByID(std::stoll(id), fullsize, artworks, device);
+        ASSERT_TRUE(picture) << "fullsize " << fullsize;
+        const auto* middle = picture->pixel(picture->width / 2, picture->height / 2);
+        EXPECT_EQ(middle[0], 255);
+        EXPECT_EQ(middle[1], 0);
+        EXPECT_EQ(middle[2], 0);
+        EXPECT_EQ(middle[3], 255);
+    }
+    // Every stored size names its image file and lies inside it.
+    for (const auto& [key, sub] : *image["subImages"].dictionary()) {
+        auto path = ArtworkImage::artworkFilePath(sub, device);
+        ASSERT_TRUE(path) << key;
+        const auto fileSize = std::filesystem::file_size(folder.path() + *path);
+        EXPECT_LE(*sub["iThumbOffSet"].toUInt64() + *sub["imageSize"].toUInt64(), fileSize);
+    }
+}
+
+TEST_F(GpodArtworkTest, PhotoDatabaseWrittenByGpodListsPhotosAndAlbums) {
+    Itdb_PhotoDB* photodb = itdb_photodb_create(folder.path().c_str());
+    ASSERT_NE(photodb, nullptr);
+    Itdb_PhotoAlbum* album = itdb_photodb_photoalbum_create(photodb, "Holiday", -1);
+    GError* error = nullptr;
+    for (guint32 colour : {0x00FF00FFu, 0x0000FFFFu}) {
+        GdkPixbuf* pixbuf = solidPixbuf(colour, 320);
+        gchar* png = nullptr;
+        gsize pngSize = 0;
+        ASSERT_TRUE(gdk_pixbuf_save_to_buffer(pixbuf, &png, &pngSize, "png", nullptr, nullptr));
+        g_object_unref(pixbuf);
+        Itdb_Artwork* photo = itdb_photodb_add_photo_from_data(
+            photodb, reinterpret_cast<const guchar*>(png), pngSize, -1, 0, &error);
+        g_free(png);
+        ASSERT_NE(photo, nullptr) << (error ? error->message : "");
+        itdb_photodb_photoalbum_add_photo(photodb, album, photo, -1);
+    }
+    ASSERT_TRUE(itdb_photodb_write(photodb, &error)) << (error ? error->message : "");
+    itdb_photodb_free(photodb);
+
+    PhotoDBReader reader(folder / "Photos/Photo Database");
+    reader.load();
+    const Value& photos = reader.photos();
+    ASSERT_EQ(photos["ImageList"].size(), 2u);
+    bool sawHoliday = false;
+    for (const auto& entry : *photos["AlbumList"].array()) {
+        if (entry["name"] == Value("Holiday")) {
+            sawHoliday = true;
+            EXPECT_EQ(entry["items"].size(), 2u);
+            for (const auto& item : *entry["items"].array()) {
+                EXPECT_FALSE(photos["ImageList"][std::to_string(*item.toUInt64())].isNil());
+            }
+        }
+    }
+    EXPECT_TRUE(sawHoliday);
+    ArtworkImage::Device device = deviceAt(folder.path());
+    device.controlFolder = "/iPod_Control";
+    int channel = 1;  // green first, then blue, as added
+    for (const auto& [id, image] : *photos["ImageList"].dictionary()) {
+        EXPECT_GT(image["subImages"].size(), 0u) << id;
+        for (bool fullsize : {true, false}) {
+            auto picture = ArtworkImage::imageByID(std::stoll(id), fullsize, photos, device);
+            ASSERT_TRUE(picture) << id << " fullsize " << fullsize;
+            const auto* p = picture->pixel(picture->width / 2, picture->height / 2);
+            for (int c = 0; c < 3; ++c) {
+                if (c == channel) {
+                    EXPECT_GE(p[c], 250) << id;
+                } else {
+                    EXPECT_LE(p[c], 5) << id;
+                }
+            }
+        }
+        ++channel;
+        for (const auto& [key, sub] : *image["subImages"].dictionary()) {
+            EXPECT_TRUE(sub["mhodString"].isString()) << key;
+        }
+    }
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include "iTunesDBWriter.h"
+#include "media/iTunesDBReader.h"
+
+namespace {
+
+using foundation::Value;
+using media::iTunesDBReader;
+using namespace mediatest;
+
+std::vector<std::string> ids(const media::iPodPlaylist& playlist) {
+    std::vector<std::string> out;
+    for (const auto& id : playlist.trackIDs()) out.push_back(id.stringOr("?"));
+    return out;
+}
+
+DatabaseSpec sampleDatabase() {
+    DatabaseSpec spec;
+    spec.tracks.push_back({.id = 52,
+                           .strings = {{1, u"Blue"},
+                                       {2, u":iPod_Control:Music:F01:A.mp3"},
+                                       {3, u"Album"},
+                                       {4, u"Artist"},
+                                       {5, u"Jazz"},
+                                       {6, u"MPEG audio file"},
+                                       {8, u"nice"}},
+                           .size = 4000000,
+                           .length = 215000,
+                           .trackNumber = 3,
+                           .totalTracks = 12,
+                           .year = 1999,
+                           .playCount = 7,
+                           .rating = 80});
+    spec.tracks.push_back({.id = 53,
+                           .strings = {{1, u"Film"}, {6, u"MPEG-4 video file"}},
+                           .mediaType = 2,
+                           .movieFlag = 1});
+    spec.playlists.push_back({u"My iPod", true, false, {52, 53}});
+    spec.playlists.push_back({u"Recent", false, true, {53}});
+    spec.playlists.push_back({u"Plain", false, false, {}});
+    return spec;
+}
+
+TEST(iTunesDBReaderTest, ReadsTracksAndPlaylistsOfOurOwnWriter) {
+    auto spec = sampleDatabase();
+    spec.otherSetBetween = true;
+    auto contents = iTunesDBReader::read(writeITunesDB(spec));
+    ASSERT_TRUE(contents.isDatabase);
+    ASSERT_EQ(contents.tracks.size(), 2u);
+    // The whole record, so that a stray key or flag shows too.
+    EXPECT_EQ(contents.tracks[0], Value::dict({{"pid", 52u},
+                                               {"title", "Blue"},
+                                               {"location", "/iPod_Control/Music/F01/A.mp3"},
+                                               {"album", "Album"},
+                                               {"artist", "Artist"},
+                                               {"genre", "Jazz"},
+                                               {"comment", "nice"},
+                                               {"fileType", "MPEG audio file"},
+                                               {"size", 4000000u},
+                                               {"length", 215000u},
+                                               {"trackNumber", 3},
+                                               {"totalTracks", 12},
+                                               {"year", 1999},
+                                               {"playCount", 7u},
+                                               {"stars", 80u},
+                                               {"is_song", true}}));
+    EXPECT_TRUE(contents.tracks[1]["is_movie"].isBool());
+
+    // The type-3 set in between is stepped over, not read as a playlist list.
+    ASSERT_TRUE(contents.hasPlaylistList);
+    ASSERT_EQ(contents.playlists.size(), 3u);
+    const auto& master = *contents.playlists[0];
+    EXPECT_EQ(master.name(), "My iPod");
+    EXPECT_TRUE(master.isMaster());
+    EXPECT_EQ(master.type(), 0);
+    EXPECT_EQ(master.tag(), 100);
+    EXPECT_EQ(ids(master), (std::vector<std::string>{"52", "53"}));
+    EXPECT_EQ(contents.playlists[1]->type(), 2);
+    EXPECT_FALSE(contents.playlists[1]->isMaster());
+    EXPECT_EQ(contents.playlists[1]->tag(), 101);
+    EXPECT_EQ(ids(*contents.playlists[1]), (std::vector<std::string>{"53"}));
+    EXPECT_EQ(contents.playlists[2]->tag(), 102);
+    EXPECT_TRUE(contents.playlists[2]->trackIDs().empty());
+
+    EXPECT_EQ(iTunesDBReader::masterPlaylistName(writeITunesDB(spec)), "My iPod");
+}
+
+struct ClassificationCase {
+    const char* what;
+    std::u16string fileType;  // empty: no file-type string
+    std::u16string location;
+    std::uint32_t mediaType;
+    std::uint8_t movieFlag;
+    std::vector<const char*> flags;
+};
+
+TEST(iTunesDBReaderTest, ClassifiesByFileTypeMediaTypeAndExtension) {
+    const ClassificationCase cases[] = {
+        {"no file type, audio book", u"", u"", 8, 0, {"is_audio_book"}},
+        {"no file type, song", u"", u"", 0, 0, {"is_song"}},
+        {"audio podcast", u"AAC audio file", u"", 4, 0, {"is_podcast"}},
+        {"music video only", u"MPEG-4 video file", u"", 2, 0, {"is_music_video"}},
+        {"movie", u"MPEG-4 video file", u"", 2, 1, {"is_music_video", "is_movie"}},
+        {"tv show", u"MPEG-4 video file", u"", 64, 1, {"is_music_video", "is_tv_show"}},
+        {"video podcast", u"MPEG-4 video file", u"", 6, 0, {"is_music_video", "is_podcast"}},
+        {"MP3 in capitals", u"MPEG-4 video file", u":x:Y.MP3", 2, 0, {"is_music_video", "is_song"}},
+        {"aiff audio book", u"AIFF audio file", u":a:b.aiff", 8, 0, {"is_audio_book", "is_song"}},
+        {"neither audio nor video", u"Picture", u"", 0, 0, {}},
+        {"dot in a folder only", u"Picture", u":a.mp3:file", 0, 0, {}},
+    };
+    const char* allFlags[] = {"is_song",        "is_podcast", "is_audio_book",
+                              "is_music_video", "is_movie",   "is_tv_show"};
+    for (const auto& c : cases) {
+        TrackSpec track{.id = 1, .mediaType = c.mediaType, .movieFlag = c.movieFlag};
+        if (!c.fileType.empty()) track.strings[6] = c.fileType;
+        if (!c.location.empty()) track.strings[2] = c.location;
+        auto contents = iTunesDBReader::read(writeITunesDB({.tracks = {track}}));
+        ASSERT_EQ(contents.tracks.size(), 1u) << c.what;
+        for (const char* flag : allFlags) {
+            const bool expected = std::find_if(c.flags.begin(), c.flags.end(), [&](const char* f) {
+                                      return std::string_view(f) == flag;
+                                  }) != c.flags.end();
+            // Flags are only ever present as YES.
+            EXPECT_EQ(contents.tracks[0][flag].isNil(), !expected) << c.what << " " << flag;
+        }
+    }
+}
+
+TEST(iTunesDBReaderTest, TrackWithoutStringsKeepsDefaultsAndBadTextKeepsEarlierValue) {
+    TrackSpec bare{.id = 9};
+    TrackSpec odd{.id = 10};
+    odd.strings[1] = u"Fine";
+    auto bytes = writeITunesDB({.tracks = {bare, odd}});
+    auto contents = iTunesDBReader::read(bytes);
+    ASSERT_EQ(contents.tracks.size(), 2u);
+    for (const char* key : {"title", "artist", "album", "genre"}) {
+        EXPECT_EQ(contents.tracks[0][key], Value("Unknown")) << key;
+    }
+    EXPECT_TRUE(contents.tracks[0]["location"].isNil());
+
+    // An unpaired surrogate in the title: the default stays.
+    TrackSpec broken{.id = 11};
+    broken.strings[1] = std::u16string(1, char16_t(0xD800));
+    contents = iTunesDBReader::read(writeITunesDB({.tracks = {broken}}));
+    ASSERT_EQ(contents.tracks.size(), 1u);
+    EXPECT_EQ(contents.tracks[0]["title"], Value("Unknown"));
+}
+
+TEST(iTunesDBReaderTest, RejectsWhatIsNoDatabase) {
+    const Bytes inputs[] = {{}, Bytes(24, 0), header("mhbx", 104), header("mhbd", 8)};
+    for (const auto& input : inputs) {
+        auto contents = iTunesDBReader::read(input);
+        EXPECT_FALSE(contents.isDatabase);
+        EXPECT_TRUE(contents.tracks.empty());
+        EXPECT_FALSE(contents.hasPlaylistList);
+    }
+    EXPECT_FALSE(iTunesDBReader::readFile("/nonexistent/iTunesDB").isDatabase);
+    EXPECT_FALSE(iTunesDBReader::masterPlaylistName(writeITunesDB({})).has_value());
+}
+
+// Offsets into the sample database, found by walking our own writer's layout.
+struct LengthFault {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+    std::size_t tracks;
+    std::size_t playlists;
+};
+
+TEST(iTunesDBReaderTest, BadLengthsEndTheirListButKeepWhatCameBefore) {
+    const Bytes good = writeITunesDB(sampleDatabase());
+    const std::size_t firstSet = 104;
+    const std::size_t firstTrack = firstSet + 96 + 92;
+    const std::size_t secondTrack = firstTrack + get32(good, firstTrack + 8);
+    const std::size_t playlistSet = firstSet + get32(good, firstSet + 8);
+    const std::size_t firstPlaylist = playlistSet + 96 + 92;
+    const std::size_t secondPlaylist = firstPlaylist + get32(good, firstPlaylist + 8);
+    const LengthFault faults[] = {
+        {"database header past the end", [&](Bytes& b) { put32(b, 4, 0x7FFFFFFF); }, 0, 0},
+        {"second track header below its fixed part",
+         [&](Bytes& b) { put32(b, secondTrack + 4, 100); }, 1, 3},
+        {"second track total past its set", [&](Bytes& b) { put32(b, secondTrack + 8, 1u << 30); },
+         1, 3},
+        {"track total below its header", [&](Bytes& b) { put32(b, firstTrack + 8, 200); }, 0, 3},
+        {"huge track count", [&](Bytes& b) { put32(b, firstSet + 96 + 8, 0xFFFFFFFF); }, 2, 3},
+        {"track set total past the file", [&](Bytes& b) { put32(b, firstSet + 8, 0xFFFFFFF0); }, 0,
+         0},
+        {"second playlist total past the end",
+         [&](Bytes& b) { put32(b, secondPlaylist + 8, 0xFFFFFFFF); }, 2, 1},
+        {"huge set count", [&](Bytes& b) { put32(b, 20, 0xFFFFFFFF); }, 2, 3},
+        {"string object longer than its record",
+         [&](Bytes& b) { put32(b, firstTrack + 388 + 28, 0x10000); }, 2, 3},
+    };
+    for (const auto& fault : faults) {
+        Bytes bytes = good;
+        fault.damage(bytes);
+        auto contents = iTunesDBReader::read(bytes);
+        EXPECT_EQ(contents.tracks.size(), fault.tracks) << fault.what;
+        EXPECT_EQ(contents.playlists.size(), fault.playlists) << fault.what;
+    }
+}
+
+TEST(iTunesDBReaderTest, SurvivesTruncationAtEveryOffsetAndRandomMutation) {
+    const Bytes good = writeITunesDB(sampleDatabase());
+    const auto full = iTunesDBReader::read(good);
+    for (std::size_t cut = 0; cut < good.size(); ++cut) {
+        const Bytes part(good.begin(), good.begin() + cut);
+        auto contents = iTunesDBReader::read(part);
+        // A cut file never yields more than the whole one.
+        EXPECT_LE(contents.tracks.size(), full.tracks.size()) << cut;
+        EXPECT_LE(contents.playlists.size(), full.playlists.size()) << cut;
+        iTunesDBReader::masterPlaylistName(part);
+    }
+    SplitMix random{13};
+    for (int i = 0; i < 10000; ++i) {
+        const Bytes mutated = mutate(good, random);
+        iTunesDBReader::read(mutated);
+        iTunesDBReader::masterPlaylistName(mutated);
+    }
+}
+
+}  // namespace

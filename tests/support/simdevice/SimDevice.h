@@ -1,0 +1,89 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "foundation/Value.h"
+
+namespace simdevice {
+
+struct SimDeviceConfig {
+    std::string udid = "00008030-0011223344556677";
+    std::string name = "Simulated iPhone";
+    std::string productType = "iPhone12,1";
+    std::string productVersion = "16.7.2";
+    bool network = false;  // attached over WiFi rather than USB
+    std::string root;      // folder that backs the device's files
+};
+
+// One simulated device: its lockdown values, its pairing and session state, the services
+// it has started, and the hooks and counters tests use. Thread-safe: every connection to
+// it runs on a thread of its own.
+class SimDevice {
+public:
+    explicit SimDevice(SimDeviceConfig config);
+
+    const SimDeviceConfig& config() const { return config_; }
+    std::uint32_t deviceId() const { return deviceId_; }
+    void setDeviceId(std::uint32_t id) { deviceId_ = id; }
+
+    // Hooks. A failing request answers {"Error": error}; a dropped one closes the lockdown
+    // connection without an answer (once); refused connections fail at the multiplexer.
+    void failRequest(const std::string& request, const std::string& error);
+    void clearFailures();
+    std::optional<std::string> failureFor(const std::string& request) const;
+    void dropConnectionOn(const std::string& request);
+    bool takeDrop(const std::string& request);
+    void setRefuseConnections(bool refuse) { refuseConnections_ = refuse; }
+    bool refusesConnections() const { return refuseConnections_; }
+    void setHeartbeatAnswers(bool answers) { heartbeatAnswers_ = answers; }
+    bool heartbeatAnswers() const { return heartbeatAnswers_; }
+
+    // Counters of lockdown requests.
+    int sessionsStarted() const { return sessionsStarted_; }
+    int sessionsStopped() const { return sessionsStopped_; }
+    int pairRequests() const { return pairRequests_; }
+    int heartbeatsAnswered() const { return heartbeatsAnswered_; }
+    void countSessionStart() { ++sessionsStarted_; }
+    void countSessionStop() { ++sessionsStopped_; }
+    void countPairRequest() { ++pairRequests_; }
+    void countHeartbeat() { ++heartbeatsAnswered_; }
+
+    // Pairing: the host identifiers this device trusts.
+    void addPairedHost(const std::string& hostId);
+    bool removePairedHost(const std::string& hostId);
+    bool isPairedHost(const std::string& hostId) const;
+
+    // Lockdown values; without a session only the public keys of the global domain answer.
+    foundation::Value value(const std::string& domain, const std::string& key,
+                            bool inSession) const;
+    void setValue(const std::string& domain, const std::string& key, foundation::Value value);
+
+    // Service ports handed out by StartService.
+    std::uint16_t openServicePort(const std::string& service);
+    std::optional<std::string> serviceOnPort(std::uint16_t port) const;
+
+private:
+    const SimDeviceConfig config_;
+    std::atomic<std::uint32_t> deviceId_{0};
+    mutable std::mutex mutex_;
+    std::map<std::string, std::string> failures_;
+    std::set<std::string> drops_;
+    std::set<std::string> pairedHosts_;
+    std::map<std::string, foundation::Value> domains_;  // "" is the global domain
+    std::map<std::uint16_t, std::string> servicePorts_;
+    std::uint16_t nextPort_ = 49152;
+    std::atomic<bool> refuseConnections_{false};
+    std::atomic<bool> heartbeatAnswers_{true};
+    std::atomic<int> sessionsStarted_{0};
+    std::atomic<int> sessionsStopped_{0};
+    std::atomic<int> pairRequests_{0};
+    std::atomic<int> heartbeatsAnswered_{0};
+};
+
+}  // namespace simdevice

@@ -1,0 +1,152 @@
+#include "simdevice/SimLockdown.h"
+
+#include <uuid/uuid.h>
+
+#include "simdevice/SimWire.h"
+
+using foundation::Value;
+
+namespace simdevice {
+
+namespace {
+
+constexpr const char* kHeartbeatService = "com.apple.mobile.heartbeat";
+
+std::string newIdentifier() {
+    uuid_t id;
+    uuid_generate(id);
+    char text[37];
+    uuid_unparse_upper(id, text);
+    return text;
+}
+
+Value failure(const std::string& request, const std::string& error) {
+    return Value::dict({{"Request", request}, {"Error", error}});
+}
+
+Value success(const std::string& request) {
+    return Value::dict({{"Request", request}, {"Result", "Success"}});
+}
+
+std::string hostIdOf(const Value& request) {
+    std::string id = request["PairRecord"]["HostID"].stringOr();
+    return id.empty() ? request["HostID"].stringOr() : id;
+}
+
+}  // namespace
+
+SimLockdown::SimLockdown(std::shared_ptr<SimDevice> device, int fd)
+    : device_(std::move(device)), fd_(fd) {}
+
+void SimLockdown::serve() {
+    for (;;) {
+        auto request = readFramedPlist(fd_);
+        if (!request) break;
+        Value reply = answer(*request);
+        if (reply.isNil() || !writeFramedPlist(fd_, reply)) break;
+        if ((*request)["Request"].stringOr() == "Goodbye") break;
+    }
+    if (!sessionId_.empty()) device_->countSessionStop();
+}
+
+Value SimLockdown::answer(const Value& request) {
+    const std::string name = request["Request"].stringOr();
+    if (device_->takeDrop(name)) return {};
+    if (auto error = device_->failureFor(name)) return failure(name, *error);
+    if (name == "QueryType") {
+        return Value::dict({{"Request", name}, {"Type", "com.apple.mobile.lockdown"}});
+    }
+    if (name == "GetValue") return getValue(request);
+    if (name == "StartSession") return startSession(request);
+    if (name == "StopSession") return stopSession(request);
+    if (name == "Pair") return pair(request);
+    if (name == "ValidatePair") return validatePair(request);
+    if (name == "Unpair") return unpair(request);
+    if (name == "StartService") return startService(request);
+    if (name == "Goodbye") return success(name);
+    return failure(name, "InvalidRequest");
+}
+
+Value SimLockdown::getValue(const Value& request) {
+    const std::string domain = request["Domain"].stringOr();
+    const std::string key = request["Key"].stringOr();
+    Value value = device_->value(domain, key, !sessionId_.empty());
+    if (value.isNil()) return failure("GetValue", "MissingValue");
+    Value reply = Value::dict({{"Request", "GetValue"}, {"Value", value}});
+    if (!domain.empty()) reply.set("Domain", domain);
+    if (!key.empty()) reply.set("Key", key);
+    return reply;
+}
+
+Value SimLockdown::startSession(const Value& request) {
+    if (!device_->isPairedHost(request["HostID"].stringOr())) {
+        return failure("StartSession", "InvalidHostID");
+    }
+    if (!sessionId_.empty()) device_->countSessionStop();
+    sessionId_ = newIdentifier();
+    device_->countSessionStart();
+    return Value::dict(
+        {{"Request", "StartSession"}, {"SessionID", sessionId_}, {"EnableSessionSSL", false}});
+}
+
+Value SimLockdown::stopSession(const Value& request) {
+    if (sessionId_.empty() || request["SessionID"].stringOr() != sessionId_) {
+        return failure("StopSession", "InvalidSessionID");
+    }
+    sessionId_.clear();
+    device_->countSessionStop();
+    return success("StopSession");
+}
+
+Value SimLockdown::pair(const Value& request) {
+    device_->countPairRequest();
+    const std::string hostId = hostIdOf(request);
+    if (hostId.empty() || request["PairRecord"]["HostCertificate"].isNil()) {
+        return failure("Pair", "InvalidPairRecord");
+    }
+    device_->addPairedHost(hostId);
+    foundation::Data escrow(32, 0x5a);
+    return Value::dict({{"Request", "Pair"}, {"EscrowBag", escrow}});
+}
+
+Value SimLockdown::validatePair(const Value& request) {
+    if (!device_->isPairedHost(hostIdOf(request))) return failure("ValidatePair", "InvalidHostID");
+    return success("ValidatePair");
+}
+
+Value SimLockdown::unpair(const Value& request) {
+    if (!device_->removePairedHost(hostIdOf(request))) return failure("Unpair", "InvalidHostID");
+    return success("Unpair");
+}
+
+Value SimLockdown::startService(const Value& request) {
+    const std::string service = request["Service"].stringOr();
+    if (sessionId_.empty()) return failure("StartService", "SessionInactive");
+    if (service.empty()) return failure("StartService", "MissingService");
+    if (!isKnownService(service)) return failure("StartService", "InvalidService");
+    const std::uint16_t port = device_->openServicePort(service);
+    return Value::dict({{"Request", "StartService"},
+                        {"Service", service},
+                        {"Port", port},
+                        {"EnableServiceSSL", false}});
+}
+
+bool isKnownService(const std::string& name) {
+    return name == kHeartbeatService;
+}
+
+void serveService(const std::shared_ptr<SimDevice>& device, const std::string& name, int fd) {
+    if (name != kHeartbeatService) return;
+    // The host sends a beat; the device answers each while it is set to answer.
+    for (;;) {
+        auto beat = readFramedPlist(fd);
+        if (!beat) return;
+        if (!device->heartbeatAnswers()) continue;
+        if (!writeFramedPlist(fd, Value::dict({{"Command", "Marco"}, {"Interval", 10}}), true)) {
+            return;
+        }
+        device->countHeartbeat();
+    }
+}
+
+}  // namespace simdevice

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "foundation/Value.h"
+#include "simdevice/SimDevice.h"
+
+namespace simdevice {
+
+inline constexpr std::uint16_t kLockdownPort = 62078;
+
+// One connection to the device's lockdown service, SSL switched off for sessions and
+// services. serve() answers requests until the peer leaves or a hook drops the line.
+class SimLockdown {
+public:
+    SimLockdown(std::shared_ptr<SimDevice> device, int fd);
+    void serve();
+
+private:
+    // The answer to one request; nil means "close the connection".
+    foundation::Value answer(const foundation::Value& request);
+    foundation::Value getValue(const foundation::Value& request);
+    foundation::Value startSession(const foundation::Value& request);
+    foundation::Value stopSession(const foundation::Value& request);
+    foundation::Value pair(const foundation::Value& request);
+    foundation::Value validatePair(const foundation::Value& request);
+    foundation::Value unpair(const foundation::Value& request);
+    foundation::Value startService(const foundation::Value& request);
+
+    std::shared_ptr<SimDevice> device_;
+    int fd_;
+    std::string sessionId_;
+};
+
+// The services the simulated device offers beyond lockdown; answers until the peer leaves.
+bool isKnownService(const std::string& name);
+void serveService(const std::shared_ptr<SimDevice>& device, const std::string& name, int fd);
+
+}  // namespace simdevice
