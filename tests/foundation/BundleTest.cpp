@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "foundation/Bundle.h"
+#include "foundation/ScratchFolder.h"
+
+using foundation::Bundle;
+using foundation::Value;
+
+namespace {
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class BundleTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* saved = std::getenv("ORVANDEL_BUNDLE_DIR")) saved_ = saved;
+        writeText(folder / "Info.plist",
+                  R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>CFBundleName</key><string>Orvandel</string>
+<key>CFBundleVersion</key><string>12</string>
+</dict></plist>)");
+        writeText(folder / "resource.dat", "pack");
+        setenv("ORVANDEL_BUNDLE_DIR", folder.path().c_str(), 1);
+    }
+    void TearDown() override {
+        if (saved_) {
+            setenv("ORVANDEL_BUNDLE_DIR", saved_->c_str(), 1);
+        } else {
+            unsetenv("ORVANDEL_BUNDLE_DIR");
+        }
+    }
+
+    foundationtest::ScratchFolder folder;
+
+private:
+    std::optional<std::string> saved_;
+};
+
+}  // namespace
+
+TEST_F(BundleTest, MainBundleReadsTheConfiguredFolder) {
+    Bundle bundle = Bundle::mainBundle();
+    EXPECT_EQ(bundle.bundlePath(), folder.path());
+    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleName"), Value("Orvandel"));
+    EXPECT_EQ(bundle.infoDictionary().size(), 2u);
+    EXPECT_TRUE(bundle.objectForInfoDictionaryKey("SUFeedURL").isNil());
+
+    struct Case {
+        const char* name;
+        const char* type;
+        std::optional<std::string> path;
+    };
+    const Case cases[] = {
+        {"resource", "dat", folder / "resource.dat"},
+        {"Info", "plist", folder / "Info.plist"},
+        {"resource", "pack", std::nullopt},
+        {"../resource", "dat", std::nullopt},
+        {"", "dat", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + "." + c.type);
+        EXPECT_EQ(bundle.pathForResource(c.name, c.type), c.path);
+    }
+}
+
+TEST_F(BundleTest, MissingOrBrokenInformationGivesAnEmptyDictionary) {
+    EXPECT_TRUE(Bundle(folder / "absent").infoDictionary().empty());
+    writeText(folder / "Info.plist", "<plist><dict><key>x</key>");
+    EXPECT_TRUE(Bundle(folder.path()).infoDictionary().empty());
+}
+
+TEST_F(BundleTest, WithoutTheVariableTheBuildTreeBundleIsUsed) {
+    unsetenv("ORVANDEL_BUNDLE_DIR");
+    const std::string path = Bundle::mainBundlePath();
+    ASSERT_GE(path.size(), 7u);
+    EXPECT_EQ(path.substr(path.size() - 7), "/bundle");
+}

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "foundation/ScratchFolder.h"
+#include "shell/Settings.h"
+
+using foundation::Value;
+
+namespace {
+
+// Sets environment variables for one test and puts the old values back afterwards.
+class ScopedEnvironment {
+public:
+    void set(const char* name, const std::string& value) {
+        if (!saved_.count(name)) {
+            const char* old = std::getenv(name);
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        setenv(name, value.c_str(), 1);
+    }
+    void unset(const char* name) {
+        set(name, "");
+        unsetenv(name);
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(name.c_str());
+            }
+        }
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+bool isDirectory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+class SettingsTest : public testing::Test {
+protected:
+    SettingsTest() {
+        mkdir((folder / "bundle").c_str(), 0700);
+        std::ofstream(folder / "bundle/Info.plist")
+            << R"(<plist version="1.0"><dict><key>CFBundleName</key><string>Orvandel</string>)"
+               R"(<key>CFBundleIdentifier</key><string>com.orvandel.Orvandel</string></dict></plist>)";
+        environment.set("ORVANDEL_BUNDLE_DIR", folder / "bundle");
+        environment.set("HOME", folder / "home");
+        environment.set("XDG_MUSIC_DIR", folder / "music");
+        environment.set("XDG_DESKTOP_DIR", folder / "desk");
+        environment.set("XDG_DATA_HOME", folder / "data");
+    }
+
+    std::map<std::string, Value, std::less<>> stored() const {
+        auto all = defaults.dictionaryRepresentation();
+        return {all.begin(), all.end()};
+    }
+
+    foundationtest::ScratchFolder folder;
+    ScopedEnvironment environment;
+    foundation::UserDefaults defaults{"com.orvandel.Test", folder / "prefs"};
+    Settings settings{defaults};
+};
+
+constexpr const char* kRestoredTrue[] = {
+    "PauseITunesWhilePlaying",
+    "choosePlaylist",
+    "importToiTunes",
+    "addToPlaylist",
+    "CopyMetaData",
+    "metaTitle",
+    "metaArtist",
+    "metaAlbum",
+    "metaRating",
+    "metaPlaycount",
+    "metaDiscNumber",
+    "metaAlbumArtist",
+    "metaComposer",
+    "metaComment",
+    "metaDescription",
+    "metaLongDescription",
+};
+
+}  // namespace
+
+TEST_F(SettingsTest, FreshStartWritesTheFirstRunValues) {
+    settings.SetDefaultsForFirstRun();
+    for (const char* key : kRestoredTrue) EXPECT_EQ(defaults.objectForKey(key), Value(true)) << key;
+    const std::map<std::string, Value> expected = {
+        {"isFirstRun", false},
+        {"transferFilePattern", "/$a/$b/$t"},
+        {"defaultPlaylistName", "Orvandel"},
+        {"transferDestinationPath", folder / "music"},
+        {"SaveLocationType", 0},
+        {"FileOptionType", 0},
+        {"avoidDuplicates", false},
+        {"hideExistingTracks", false},
+    };
+    for (const auto& [key, value] : expected) EXPECT_EQ(defaults.objectForKey(key), value) << key;
+    EXPECT_EQ(stored().size(), std::size(kRestoredTrue) + expected.size());
+    EXPECT_FALSE(settings.isFirstRun());
+
+    // Every write is saved at once.
+    foundation::UserDefaults reread("com.orvandel.Test", folder / "prefs");
+    EXPECT_EQ(reread.objectForKey("transferFilePattern"), Value("/$a/$b/$t"));
+}
+
+TEST_F(SettingsTest, LaterStartOnlyClearsAvoidDuplicates) {
+    settings.SetDefaultsForFirstRun();
+    settings.setAvoidDuplicates(true);
+    settings.setTransferFilePattern("/$t");
+    settings.setSlType(1);
+    settings.setMetaTitle(false);
+    auto before = stored();
+
+    Settings(defaults).SetDefaultsForFirstRun();
+    auto after = stored();
+    EXPECT_EQ(after.at("avoidDuplicates"), Value(false));
+    before.erase("avoidDuplicates");
+    after.erase("avoidDuplicates");
+    EXPECT_EQ(after, before);
+}
+
+TEST_F(SettingsTest, AStoredFirstRunFlagAppliesTheRulesAgain) {
+    settings.SetDefaultsForFirstRun();
+    settings.setTransferFilePattern("/$t");
+    settings.setCopyMeta(false);
+    settings.setIsFirstRun(true);
+
+    Settings(defaults).SetDefaultsForFirstRun();
+    EXPECT_EQ(settings.transferFilePattern(), "/$a/$b/$t");
+    EXPECT_TRUE(settings.copyMeta());
+    EXPECT_FALSE(settings.isFirstRun());
+}
+
+TEST_F(SettingsTest, AbsentKeysGiveTheirDefaults) {
+    const std::map<std::string, std::function<bool()>> booleans = {
+        {"isFirstRun", [&] { return settings.isFirstRun(); }},
+        {"showWelcome", [&] { return settings.showWelcome(); }},
+        {"checkForUpdates", [&] { return settings.checkForUpdates(); }},
+        {"pauseITunesPlaying", [&] { return settings.pauseITunesPlaying(); }},
+        {"trackOrganized", [&] { return settings.trackOrganized(); }},
+        {"copyMeta", [&] { return settings.copyMeta(); }},
+        {"avoidDuplicates", [&] { return settings.avoidDuplicates(); }},
+        {"metaLongDescription", [&] { return settings.metaLongDescription(); }},
+        {"choosePlaylist", [&] { return settings.choosePlaylist(); }},
+    };
+    for (const auto& [name, get] : booleans)
+        EXPECT_EQ(get(), name == "isFirstRun" || name == "showWelcome") << name;
+    EXPECT_EQ(settings.slType(), 0);
+    EXPECT_EQ(settings.customLocation(), "");
+    EXPECT_EQ(settings.transferFilePattern(), "");
+    EXPECT_TRUE(settings.defaultPlaylistName().isNil());
+
+    // A stored value of another kind reads as a defaults string reading gives it.
+    defaults.setObject("CustomLocation", 42);
+    EXPECT_EQ(settings.customLocation(), "42");
+    defaults.setObject("CustomLocation", Value::list({"x"}));
+    EXPECT_EQ(settings.customLocation(), "");
+    defaults.setObject("showWelcome", false);
+    EXPECT_FALSE(settings.showWelcome());
+}
+
+TEST_F(SettingsTest, SaveLocationFollowsItsType) {
+    struct Case {
+        std::int32_t type;
+        std::optional<std::string> custom;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {0, std::nullopt, folder / "music"},     {1, std::nullopt, folder / "home"},
+        {2, std::nullopt, folder / "desk"},      {3, std::nullopt, ""},
+        {3, "/media/exports", "/media/exports"}, {-1, "/elsewhere", "/elsewhere"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        settings.setSlType(c.type);
+        if (c.custom) {
+            settings.setCustomLocation(*c.custom);
+        } else {
+            defaults.removeObject("CustomLocation");
+        }
+        EXPECT_EQ(settings.saveLocation(), c.expected);
+    }
+    environment.unset("XDG_DESKTOP_DIR");
+    settings.setSlType(2);
+    EXPECT_EQ(settings.saveLocation(), folder / "home/Desktop");
+}
+
+TEST_F(SettingsTest, ApplicationFoldersAreMadeOnTheWay) {
+    EXPECT_EQ(Settings::iconsCachePath(), folder / "data/Orvandel/Library/Icons");
+    EXPECT_TRUE(isDirectory(folder / "data/Orvandel/Library/Icons"));
+    EXPECT_EQ(Settings::applicationSupportPath(), folder / "data/Orvandel");
+    EXPECT_EQ(Settings::appName(), "Orvandel");
+    EXPECT_EQ(Settings::appIdentifier(), "com.orvandel.Orvandel");
+    EXPECT_EQ(Settings::appVersion(), std::nullopt);
+
+    // A file in the way: refused with a console line, and the path is still given.
+    std::ofstream(folder / "data/Orvandel/Library/Blocked") << "x";
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(Settings::ensureDirectory(folder / "data/Orvandel/Library/Blocked"));
+    EXPECT_FALSE(Settings::ensureDirectory(folder / "data/Orvandel/Library/Blocked/below"));
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("A file with same name \"" + folder / "data/Orvandel/Library/Blocked" +
+                           "\" already exists."),
+              std::string::npos)
+        << console;
+    EXPECT_NE(console.find("Could not create folder \"" +
+                           folder / "data/Orvandel/Library/Blocked/below" + "\" ("),
+              std::string::npos)
+        << console;
+}

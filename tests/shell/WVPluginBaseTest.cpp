@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "shell/plugins/PluginClassList.h"
+#include "shell/plugins/WVEventPlugin.h"
+#include "shell/plugins/WVPluginBase.h"
+#include "support/headlesspage/HeadlessFront.h"
+
+using foundation::Value;
+
+TEST(WVPluginBase, CleaningKeepsOnlyWhatJsonCarries) {
+    struct Case {
+        const char* name;
+        Value object;
+        Value cleaned;
+    };
+    const Case cases[] = {
+        {"bytes beside an array",
+         Value::dict({{"bytes", foundation::Data{1}},
+                      {"list", Value::list({1, foundation::Data{2}, "text"})}}),
+         Value::dict({{"list", Value::list({1, "text"})}})},
+        {"empty dictionary", foundation::Dictionary{}, foundation::Dictionary{}},
+        {"bytes alone", foundation::Data{1, 2}, Value()},
+        {"null", Value::null(), Value()},
+        {"scalars", Value::list({true, -1, 2u, 0.5, "s"}), Value::list({true, -1, 2u, 0.5, "s"})},
+        {"dates as seconds", Value::dict({{"d", foundation::Date{86400.25}}}),
+         Value::dict({{"d", 86400.25}})},
+        {"nested emptied", Value::dict({{"a", Value::list({Value::null()})}}),
+         Value::dict({{"a", foundation::Array{}}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(WVPluginBase::removeInvalidTypeOfObject(c.object), c.cleaned);
+    }
+}
+
+TEST(WVPluginBase, ClassesAreMadeInListOrderAndServeTheirNames) {
+    const auto before = WVPluginBase::allClasses().size();
+    PluginClassList list;
+    list.localFilesystem = WVPluginBase::PluginClass{"WVLocalFilesystemPlugin", nullptr};
+    list.addToPluginBase();
+    auto classes = WVPluginBase::allClasses();
+    ASSERT_EQ(classes.size(), before + 4);
+    std::vector<std::string> names;
+    for (auto at = classes.begin() + before; at != classes.end(); ++at) names.push_back(at->name);
+    EXPECT_EQ(names, (std::vector<std::string>{"WVAppLogPlugin", "WVLocalFilesystemPlugin",
+                                               "WVEventPlugin", "WVUserDefaultsPlugin"}));
+    classes.erase(classes.begin() + before + 1);
+
+    auto front = testsupport::HeadlessFront::open();
+    auto view = std::make_shared<int>(1);
+    std::vector<std::shared_ptr<WVPluginBase>> plugins;
+    for (auto at = classes.begin() + before; at != classes.end(); ++at)
+        plugins.push_back(at->make(front, view, {}));
+    EXPECT_EQ(front->base().messageHandlerNames(),
+              (std::vector<std::string>{"applog", "userdefaults", "wvevent"}));
+    EXPECT_EQ(plugins[0]->wkbridge(), front);
+    EXPECT_EQ(plugins[0]->webview(), view);
+    EXPECT_EQ(plugins[0]->window(), nullptr);
+
+    // The plugins hold their window's pieces weakly and outlive them quietly.
+    std::weak_ptr<WVPluginBase> watched = plugins[1];
+    plugins.clear();
+    EXPECT_FALSE(watched.expired()) << "the bridge's handler keeps its plugin";
+    front.reset();
+    EXPECT_TRUE(watched.expired());
+}
+
+TEST(WVPluginBase, RefusesToWorkWithoutABridge) {
+    try {
+        WVEventPlugin::create(nullptr, {}, {});
+        FAIL() << "made without a bridge";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "invalid bridge instance");
+    }
+}
