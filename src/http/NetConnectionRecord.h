@@ -1,0 +1,25 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace net {
+class NetHTTPStream;
+}
+
+// One physical connection, shared by the requests that use it one after another.
+struct NetConnectionRecord {
+    int id = 0;
+    std::string host;
+    int port = 0;  // 0 when the URL names none
+    std::string scheme;
+    // The request now using the connection; none while it is idle.
+    std::optional<std::uint32_t> request;
+    // The stream last opened on the connection.
+    std::shared_ptr<net::NetHTTPStream> stream;
+    // After this moment an idle connection is no longer reused; none counts as now.
+    std::optional<std::chrono::steady_clock::time_point> expires;
+};

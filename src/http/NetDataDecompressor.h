@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "foundation/Error.h"
+#include "foundation/Value.h"
+
+struct z_stream_s;
+
+// Inflates gzip or zlib data (the header is recognised), in one call, chunk by chunk as a
+// response arrives, or from file to file. One object serves one stream of data.
+class NetDataDecompressor {
+public:
+    NetDataDecompressor();
+    ~NetDataDecompressor();
+    NetDataDecompressor(const NetDataDecompressor&) = delete;
+    NetDataDecompressor& operator=(const NetDataDecompressor&) = delete;
+
+    // A decompressor whose stream is already set up (a failed set-up shows in the first
+    // chunk as an error).
+    static std::unique_ptr<NetDataDecompressor> decompressor();
+
+    std::optional<foundation::Error> setupStream();
+    std::optional<foundation::Error> closeStream();
+    bool streamReady() const { return streamReady_; }
+    // Whether the compressed stream has come to its end marker.
+    bool streamEnded() const { return streamEnded_; }
+
+    // The bytes inflated from this chunk (empty for an empty chunk), or nullopt with
+    // `error` set. zlib state is kept between calls.
+    std::optional<foundation::Data> uncompressBytes(const std::uint8_t* bytes, std::size_t length,
+                                                    foundation::Error* error);
+
+    static std::optional<foundation::Data> uncompressData(std::span<const std::uint8_t> data,
+                                                          foundation::Error* error);
+    // Inflates `sourcePath` into `destinationPath`. The destination is replaced only on
+    // success; on failure it stays as it was.
+    static bool uncompressDataFromFile(const std::string& sourcePath,
+                                       const std::string& destinationPath,
+                                       foundation::Error* error);
+
+    static foundation::Error inflateErrorWithCode(int code);
+
+private:
+    std::unique_ptr<z_stream_s> zStream_;
+    bool streamReady_ = false;
+    bool streamEnded_ = false;
+};

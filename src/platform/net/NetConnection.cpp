@@ -1,0 +1,258 @@
+#include "platform/net/NetConnection.h"
+
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <fmt/format.h>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/ssl/error.hpp>
+#include <boost/asio/write.hpp>
+
+namespace net {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+
+namespace {
+
+// A proxy's answer to CONNECT longer than this is refused.
+constexpr std::size_t TunnelAnswerLimit = 64 * 1024;
+
+foundation::Error makeError(const char* domain, int code, std::string message) {
+    return foundation::Error{domain, code, std::move(message), {}};
+}
+
+std::string bareHost(const std::string& host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        return host.substr(1, host.size() - 2);
+    return host;
+}
+
+bool isIpLiteral(const std::string& host) {
+    boost::system::error_code ec;
+    asio::ip::make_address(host, ec);
+    return !ec;
+}
+
+}  // namespace
+
+NetConnection::NetConnection(asio::io_context& context)
+    : context_(context), resolver_(context), socket_(context) {}
+
+NetConnection::~NetConnection() {
+    boost::system::error_code ignored;
+    socket_.close(ignored);
+}
+
+void NetConnection::connect(const NetConnectTarget& target, DoneHandler done) {
+    target_ = target;
+    done_ = std::move(done);
+    std::string host = bareHost(target.proxy ? target.proxy->host : target.host);
+    std::uint16_t port = target.proxy ? target.proxy->port : target.port;
+    auto self = shared_from_this();
+    resolver_.async_resolve(
+        host, std::to_string(port),
+        [self](const boost::system::error_code& ec, tcp::resolver::results_type results) {
+            if (self->closed_) return self->finish(errorFor(asio::error::operation_aborted));
+            if (ec) {
+                return self->finish(makeError(NetCFNetworkErrorDomain, NetErrorHostNotFound,
+                                              "The host could not be found: " + ec.message()));
+            }
+            self->connectTcp(results);
+        });
+}
+
+void NetConnection::connectTcp(const tcp::resolver::results_type& endpoints) {
+    auto self = shared_from_this();
+    asio::async_connect(socket_, endpoints,
+                        [self](const boost::system::error_code& ec, const tcp::endpoint&) {
+                            if (ec) return self->finish(errorFor(ec));
+                            boost::system::error_code ignored;
+                            self->socket_.set_option(tcp::no_delay(true), ignored);
+                            if (self->target_.proxy && self->target_.tls) return self->tunnel();
+                            if (self->target_.tls) return self->handshake();
+                            self->finish(std::nullopt);
+                        });
+}
+
+void NetConnection::tunnel() {
+    auto self = shared_from_this();
+    std::string authority = fmt::format("{}:{}", target_.host, target_.port);
+    auto request = std::make_shared<std::string>(
+        fmt::format("CONNECT {0} HTTP/1.1\r\nHost: {0}\r\n\r\n", authority));
+    asio::async_write(
+        socket_, asio::buffer(*request),
+        [self, request](const boost::system::error_code& ec, std::size_t) {
+            if (ec) return self->finish(errorFor(ec));
+            auto buffer = std::make_shared<std::array<char, 4096>>();
+            auto readMore = std::make_shared<std::function<void()>>();
+            *readMore = [self, buffer, readMore] {
+                self->socket_.async_read_some(
+                    asio::buffer(*buffer),
+                    [self, buffer, readMore](const boost::system::error_code& rec, std::size_t n) {
+                        if (rec) {
+                            *readMore = nullptr;
+                            return self->finish(makeError(
+                                NetCFNetworkErrorDomain, NetErrorHTTPProxyConnectionFailure,
+                                "The proxy closed the connection: " + rec.message()));
+                        }
+                        self->tunnelBuffer_.append(buffer->data(), n);
+                        auto end = self->tunnelBuffer_.find("\r\n\r\n");
+                        if (end == std::string::npos) {
+                            if (self->tunnelBuffer_.size() > TunnelAnswerLimit) {
+                                *readMore = nullptr;
+                                return self->finish(makeError(NetCFNetworkErrorDomain,
+                                                              NetErrorHTTPProxyConnectionFailure,
+                                                              "The proxy's answer is too long"));
+                            }
+                            return (*readMore)();
+                        }
+                        *readMore = nullptr;
+                        // "HTTP/1.1 200 Connection established"
+                        const std::string& answer = self->tunnelBuffer_;
+                        auto space = answer.find(' ');
+                        bool ok = answer.starts_with("HTTP/") && space != std::string::npos &&
+                                  space + 1 < answer.size() && answer[space + 1] == '2';
+                        if (!ok) {
+                            return self->finish(makeError(
+                                NetCFNetworkErrorDomain, NetErrorHTTPProxyConnectionFailure,
+                                "The proxy refused the tunnel: " +
+                                    answer.substr(0, answer.find("\r\n"))));
+                        }
+                        self->handshake();
+                    });
+            };
+            (*readMore)();
+        });
+}
+
+void NetConnection::handshake() {
+    namespace ssl = asio::ssl;
+    tlsContext_ = std::make_unique<ssl::context>(ssl::context::tls_client);
+    tlsContext_->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
+                             ssl::context::no_sslv3);
+    boost::system::error_code ec;
+    const NetTLSSettings& settings = target_.tlsSettings;
+    if (settings.validatesCertificateChain) {
+        tlsContext_->set_default_verify_paths(ec);
+        tlsContext_->set_verify_mode(ssl::verify_peer);
+    } else {
+        tlsContext_->set_verify_mode(ssl::verify_none);
+    }
+    if (!settings.clientCertificateChainPEM.empty()) {
+        tlsContext_->use_certificate_chain(asio::buffer(settings.clientCertificateChainPEM), ec);
+        if (!ec)
+            tlsContext_->use_private_key(asio::buffer(settings.clientPrivateKeyPEM),
+                                         ssl::context::pem, ec);
+        if (ec) {
+            return finish(makeError(NetOSStatusErrorDomain, NetTLSErrorProtocol,
+                                    "The client certificate could not be used: " + ec.message()));
+        }
+    }
+    tls_ = std::make_unique<ssl::stream<tcp::socket&>>(socket_, *tlsContext_);
+    SSL* handle = tls_->native_handle();
+    std::string host = bareHost(target_.host);
+    if (!isIpLiteral(host)) SSL_set_tlsext_host_name(handle, host.c_str());
+    if (settings.validatesCertificateChain) {
+        if (isIpLiteral(host)) {
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(handle), host.c_str());
+        } else {
+            SSL_set1_host(handle, host.c_str());
+        }
+    }
+    auto self = shared_from_this();
+    tls_->async_handshake(ssl::stream_base::client, [self](const boost::system::error_code& hec) {
+        if (hec) return self->finish(self->tlsError(hec));
+        self->finish(std::nullopt);
+    });
+}
+
+foundation::Error NetConnection::tlsError(const boost::system::error_code& ec) {
+    if (closed_ || ec == asio::error::operation_aborted)
+        return errorFor(asio::error::operation_aborted);
+    long verify = SSL_get_verify_result(tls_->native_handle());
+    if (verify == X509_V_OK) {
+        return makeError(NetOSStatusErrorDomain, NetTLSErrorProtocol,
+                         "TLS handshake failed: " + ec.message());
+    }
+    int code = NetTLSErrorCertificateChainInvalid;
+    switch (verify) {
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            code = NetTLSErrorCertificateExpired;
+            break;
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+            code = NetTLSErrorNoRootCertificate;
+            break;
+        default:
+            break;
+    }
+    return makeError(NetOSStatusErrorDomain, code,
+                     std::string("The server certificate was not accepted: ") +
+                         X509_verify_cert_error_string(verify));
+}
+
+void NetConnection::finish(std::optional<foundation::Error> error) {
+    auto done = std::move(done_);
+    done_ = nullptr;
+    if (done) done(std::move(error));
+}
+
+void NetConnection::readSome(std::uint8_t* buffer, std::size_t size, IoHandler done) {
+    if (tls_) {
+        tls_->async_read_some(asio::buffer(buffer, size), std::move(done));
+    } else {
+        socket_.async_read_some(asio::buffer(buffer, size), std::move(done));
+    }
+}
+
+void NetConnection::writeAll(const std::uint8_t* bytes, std::size_t size, IoHandler done) {
+    if (tls_) {
+        asio::async_write(*tls_, asio::buffer(bytes, size), std::move(done));
+    } else {
+        asio::async_write(socket_, asio::buffer(bytes, size), std::move(done));
+    }
+}
+
+void NetConnection::close() {
+    closed_ = true;
+    resolver_.cancel();
+    boost::system::error_code ignored;
+    socket_.cancel(ignored);
+    socket_.close(ignored);
+}
+
+bool NetConnection::isOpen() const {
+    return !closed_ && socket_.is_open();
+}
+
+bool NetConnection::looksReusable() {
+    if (!isOpen()) return false;
+    // A peer that closed, or sent something unasked, makes the connection unfit.
+    boost::system::error_code ec;
+    socket_.non_blocking(true, ec);
+    char probe;
+    ssize_t n = ::recv(socket_.native_handle(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    socket_.non_blocking(false, ec);
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+foundation::Error NetConnection::errorFor(const boost::system::error_code& ec) {
+    if (ec == asio::error::eof || ec == asio::ssl::error::stream_truncated ||
+        ec == asio::error::connection_reset) {
+        return makeError(NetCFNetworkErrorDomain, NetErrorNetworkConnectionLost,
+                         "The network connection was lost.");
+    }
+    if (ec == asio::error::operation_aborted)
+        return makeError(NetPOSIXErrorDomain, ECANCELED, ec.message());
+    if (ec.category() == boost::system::system_category()) {
+        return makeError(NetPOSIXErrorDomain, ec.value(), ec.message());
+    }
+    return makeError(NetOSStatusErrorDomain, NetTLSErrorProtocol, ec.message());
+}
+
+}  // namespace net

@@ -1,0 +1,69 @@
+#pragma once
+
+// A TCP connection, optionally through an HTTP proxy tunnel and under TLS. Internal to the
+// stream layer: it includes Asio.
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/stream.hpp>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "foundation/Error.h"
+#include "platform/net/NetStreamTypes.h"
+
+namespace net {
+
+struct NetConnectTarget {
+    std::string host;  // as in the URL; IPv6 literals keep their brackets
+    std::uint16_t port = 80;
+    bool tls = false;
+    NetTLSSettings tlsSettings;
+    std::optional<NetProxySettings> proxy;
+};
+
+class NetConnection : public std::enable_shared_from_this<NetConnection> {
+public:
+    using IoHandler = std::function<void(const boost::system::error_code&, std::size_t)>;
+    using DoneHandler = std::function<void(std::optional<foundation::Error>)>;
+
+    explicit NetConnection(boost::asio::io_context& context);
+    ~NetConnection();
+
+    // Resolves, connects, tunnels through the proxy and shakes hands as the target says.
+    // Cancelling (close) interrupts every step, the name look-up included.
+    void connect(const NetConnectTarget& target, DoneHandler done);
+    void readSome(std::uint8_t* buffer, std::size_t size, IoHandler done);
+    void writeAll(const std::uint8_t* bytes, std::size_t size, IoHandler done);
+    void close();
+    bool isOpen() const;
+    // Whether an idle connection still looks usable: open, with nothing to read and no
+    // end of stream waiting.
+    bool looksReusable();
+    boost::asio::io_context& context() { return context_; }
+    const NetConnectTarget& target() const { return target_; }
+
+    // The error a failed read or write stands for.
+    static foundation::Error errorFor(const boost::system::error_code& ec);
+
+private:
+    void connectTcp(const boost::asio::ip::tcp::resolver::results_type& endpoints);
+    void tunnel();
+    void handshake();
+    void finish(std::optional<foundation::Error> error);
+    foundation::Error tlsError(const boost::system::error_code& ec);
+
+    boost::asio::io_context& context_;
+    boost::asio::ip::tcp::resolver resolver_;
+    boost::asio::ip::tcp::socket socket_;
+    std::unique_ptr<boost::asio::ssl::context> tlsContext_;
+    std::unique_ptr<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> tls_;
+    NetConnectTarget target_;
+    DoneHandler done_;
+    std::string tunnelBuffer_;
+    bool closed_ = false;
+};
+
+}  // namespace net

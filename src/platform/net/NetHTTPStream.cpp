@@ -1,0 +1,477 @@
+#include "platform/net/NetHTTPStream.h"
+
+#include <fmt/format.h>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl/error.hpp>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/net/NetConnection.h"
+#include "platform/net/NetRunLoop.h"
+#include "platform/net/NetRunLoopImpl.h"
+
+namespace net {
+
+namespace asio = boost::asio;
+
+namespace {
+
+constexpr std::size_t ReadChunk = 64 * 1024;
+constexpr std::size_t WriteChunk = 64 * 1024;
+// Reading from the network pauses while this much body waits for the client.
+constexpr std::size_t BufferedBodyLimit = 1024 * 1024;
+
+bool hasHeader(const NetHeaderList& headers, std::string_view name) {
+    return std::any_of(headers.begin(), headers.end(), [&](const auto& header) {
+        return header.first.size() == name.size() &&
+               std::equal(name.begin(), name.end(), header.first.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) ==
+                          std::tolower(static_cast<unsigned char>(b));
+               });
+    });
+}
+
+bool safeHeaderText(std::string_view text) {
+    return text.find_first_of("\r\n", 0) == std::string_view::npos &&
+           text.find('\0') == std::string_view::npos;
+}
+
+foundation::Error makeStreamError(const char* domain, int code, std::string message) {
+    return foundation::Error{domain, code, std::move(message), {}};
+}
+
+}  // namespace
+
+struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
+    NetHTTPMessage message;
+    BodyReader body;
+    NetTLSSettings tlsSettings;
+    std::optional<NetProxySettings> proxy;
+    std::optional<int> streamID;
+
+    unsigned mask = 0;
+    Client client;
+    NetRunLoop* scheduledLoop = nullptr;
+    std::string mode;
+    NetRunLoop::Impl* loop = nullptr;  // where the I/O runs, fixed at open
+
+    std::shared_ptr<NetConnection> connection;
+    Status status = Status::NotOpen;
+    std::optional<foundation::Error> error;
+    std::unique_ptr<NetResponseParser> parser;
+    foundation::Data buffered;
+    std::size_t bufferedOffset = 0;
+    std::vector<std::uint8_t> readBuffer;
+    bool connected = false;
+    bool reading = false;
+    bool messageDone = false;
+
+    std::string head;
+    std::size_t headSent = 0;
+    std::vector<std::uint8_t> writeBuffer;
+    bool writing = false;
+    bool bodyDone = false;
+    bool writeDone = false;
+    std::uint64_t bytesWritten = 0;
+
+    bool reused = false;
+    bool kept = false;
+    bool errorReported = false;
+    bool endReported = false;
+    bool deliveryQueued = false;
+
+    bool terminal() const {
+        return status == Status::Error || status == Status::Closed || status == Status::AtEnd;
+    }
+    std::size_t waiting() const { return buffered.size() - bufferedOffset; }
+
+    bool buildHead() {
+        const foundation::Url& url = message.url;
+        std::string target;
+        if (proxy && url.scheme() != "https") {
+            target = url.scheme() + "://" + url.host() +
+                     (url.port() ? fmt::format(":{}", *url.port()) : "") +
+                     (url.path().empty() ? "/" : url.path()) +
+                     (url.query() ? "?" + *url.query() : "");
+        } else {
+            target =
+                (url.path().empty() ? "/" : url.path()) + (url.query() ? "?" + *url.query() : "");
+        }
+        if (!safeHeaderText(message.method) || message.method.find(' ') != std::string::npos ||
+            message.method.empty()) {
+            return false;
+        }
+        head = fmt::format("{} {} HTTP/1.{}\r\n", message.method, target,
+                           message.useHTTPVersionOne ? 0 : 1);
+        if (!hasHeader(message.headers, "Host")) {
+            head += "Host: " + url.host() + (url.port() ? fmt::format(":{}", *url.port()) : "") +
+                    "\r\n";
+        }
+        for (const auto& [name, value] : message.headers) {
+            if (name.empty() || !safeHeaderText(name) || name.find(':') != std::string::npos ||
+                !safeHeaderText(value)) {
+                return false;
+            }
+            head += name + ": " + value + "\r\n";
+        }
+        if (message.bodyLength && !hasHeader(message.headers, "Content-Length") &&
+            !hasHeader(message.headers, "Transfer-Encoding")) {
+            head += fmt::format("Content-Length: {}\r\n", *message.bodyLength);
+        }
+        head += "\r\n";
+        return true;
+    }
+
+    bool open() {
+        if (status != Status::NotOpen) return false;
+        const foundation::Url& url = message.url;
+        bool tls = url.scheme() == "https";
+        if ((!tls && url.scheme() != "http") || url.host().empty() || !buildHead()) return false;
+        loop = &NetRunLoop::current().impl();
+        parser = std::make_unique<NetResponseParser>(message.method == "HEAD");
+        readBuffer.resize(ReadChunk);
+        status = Status::Opening;
+        if (streamID) {
+            auto found = loop->idleConnections.find(*streamID);
+            if (found != loop->idleConnections.end()) {
+                auto idle = found->second;
+                loop->idleConnections.erase(found);
+                if (idle->looksReusable()) {
+                    connection = idle;
+                    reused = true;
+                    connected = true;
+                    status = Status::Open;
+                    resume();
+                    return true;
+                }
+                idle->close();
+            }
+        }
+        NetConnectTarget target;
+        target.host = url.host();
+        target.port = url.port() ? *url.port() : (tls ? 443 : 80);
+        target.tls = tls;
+        target.tlsSettings = tlsSettings;
+        target.proxy = proxy;
+        connection = std::make_shared<NetConnection>(loop->context);
+        std::weak_ptr<Impl> weak = shared_from_this();
+        connection->connect(target, [weak](std::optional<foundation::Error> failure) {
+            auto self = weak.lock();
+            if (!self || self->terminal()) return;
+            if (failure) return self->fail(*failure);
+            self->connected = true;
+            self->status = Status::Open;
+            self->resume();
+        });
+        return true;
+    }
+
+    // Goes on with writing, reading and telling the client, as far as the state allows.
+    void resume() {
+        if (terminal() || scheduledLoop == nullptr) return;
+        if (connected) {
+            startWriting();
+            startReading();
+        }
+    }
+
+    void startWriting() {
+        if (writing || writeDone || terminal() || messageDone || scheduledLoop == nullptr ||
+            !connection)
+            return;
+        writeBuffer.clear();
+        std::size_t headPart = std::min(head.size() - headSent, WriteChunk);
+        writeBuffer.insert(writeBuffer.end(), head.begin() + static_cast<std::ptrdiff_t>(headSent),
+                           head.begin() + static_cast<std::ptrdiff_t>(headSent + headPart));
+        std::size_t bodyPart = 0;
+        while (!bodyDone && writeBuffer.size() < WriteChunk && headSent + headPart == head.size()) {
+            if (!body) {
+                bodyDone = true;
+                break;
+            }
+            std::size_t at = writeBuffer.size();
+            writeBuffer.resize(WriteChunk);
+            std::ptrdiff_t n = body(writeBuffer.data() + at, WriteChunk - at);
+            writeBuffer.resize(at + static_cast<std::size_t>(std::max<std::ptrdiff_t>(n, 0)));
+            if (n < 0) {
+                return fail(makeStreamError(NetPOSIXErrorDomain, EIO,
+                                            "The request body could not be read"));
+            }
+            if (n == 0) bodyDone = true;
+            bodyPart += static_cast<std::size_t>(n);
+            // A throttled body gives a little at a time: send it rather than wait.
+            break;
+        }
+        if (writeBuffer.empty()) {
+            if (bodyDone) writeDone = true;
+            return;
+        }
+        writing = true;
+        std::weak_ptr<Impl> weak = shared_from_this();
+        connection->writeAll(
+            writeBuffer.data(), writeBuffer.size(),
+            [weak, headPart, bodyPart](const boost::system::error_code& ec, std::size_t) {
+                auto self = weak.lock();
+                if (!self) return;
+                self->writing = false;
+                if (self->terminal() || self->messageDone) return;
+                if (ec) return self->fail(NetConnection::errorFor(ec));
+                self->headSent += headPart;
+                self->bytesWritten += bodyPart;
+                if (self->bodyDone && self->headSent == self->head.size()) {
+                    self->writeDone = true;
+                    return;
+                }
+                self->startWriting();
+            });
+    }
+
+    void startReading() {
+        if (reading || messageDone || terminal() || scheduledLoop == nullptr || !connection) return;
+        if (waiting() > BufferedBodyLimit) return;
+        reading = true;
+        std::weak_ptr<Impl> weak = shared_from_this();
+        connection->readSome(readBuffer.data(), readBuffer.size(),
+                             [weak](const boost::system::error_code& ec, std::size_t n) {
+                                 auto self = weak.lock();
+                                 if (!self) return;
+                                 self->reading = false;
+                                 if (self->terminal()) return;
+                                 self->received(ec, n);
+                             });
+    }
+
+    void received(const boost::system::error_code& ec, std::size_t n) {
+        if (n > 0) {
+            if (!parser->feed(readBuffer.data(), n)) {
+                return fail(
+                    makeStreamError(NetCFNetworkErrorDomain, NetErrorHTTPParseFailure,
+                                    "The response could not be parsed: " + parser->errorMessage()));
+            }
+            takeBody();
+            if (parser->messageComplete()) return finishMessage();
+        }
+        if (ec) {
+            bool closed = ec == asio::error::eof || ec == asio::ssl::error::stream_truncated;
+            if (closed && parser->finishAtEnd()) {
+                takeBody();
+                return finishMessage();
+            }
+            if (closed) {
+                // Ending before the length or the last chunk is a failure, never a short body.
+                return fail(
+                    makeStreamError(NetCFNetworkErrorDomain, NetErrorNetworkConnectionLost,
+                                    "The network connection was lost: " + parser->errorMessage()));
+            }
+            return fail(NetConnection::errorFor(ec));
+        }
+        queueDelivery();
+        startReading();
+    }
+
+    void takeBody() {
+        if (parser->bufferedBodySize() == 0) return;
+        if (bufferedOffset > 0 && bufferedOffset == buffered.size()) {
+            buffered.clear();
+            bufferedOffset = 0;
+        }
+        auto bytes = parser->takeBody();
+        buffered.insert(buffered.end(), bytes.begin(), bytes.end());
+    }
+
+    void finishMessage() {
+        messageDone = true;
+        bool reusable = streamID && writeDone && parser->keepAlive() &&
+                        !parser->bodyEndsWithClose() && connection && connection->isOpen();
+        if (reusable) {
+            auto& slot = loop->idleConnections[*streamID];
+            if (slot && slot != connection) slot->close();
+            slot = connection;
+            kept = true;
+        } else if (connection) {
+            connection->close();
+        }
+        connection.reset();
+        queueDelivery();
+    }
+
+    void fail(const foundation::Error& failure) {
+        if (terminal()) return;
+        status = Status::Error;
+        error = failure;
+        if (connection) connection->close();
+        connection.reset();
+        queueDelivery();
+    }
+
+    void queueDelivery() {
+        if (deliveryQueued || scheduledLoop == nullptr || loop == nullptr) return;
+        deliveryQueued = true;
+        std::weak_ptr<Impl> weak = shared_from_this();
+        NetRunLoop::Impl* target = loop;
+        std::string deliverMode = mode;
+        asio::post(loop->context, [weak, target, deliverMode] {
+            target->deliver(deliverMode, [weak] {
+                if (auto self = weak.lock()) self->deliver();
+            });
+        });
+    }
+
+    // Tells the client the one thing that matters most now.
+    void deliver() {
+        deliveryQueued = false;
+        if (scheduledLoop == nullptr || status == Status::Closed) return;
+        NetStreamEvent event;
+        if (status == Status::Error) {
+            if (errorReported) return;
+            errorReported = true;
+            event = NetStreamEventErrorOccurred;
+        } else if (waiting() > 0) {
+            event = NetStreamEventHasBytesAvailable;
+        } else if (messageDone) {
+            if (endReported) return;
+            endReported = true;
+            status = Status::AtEnd;
+            event = NetStreamEventEndEncountered;
+        } else {
+            return;
+        }
+        if ((mask & event) == 0 || !client) return;
+        auto keep = shared_from_this();
+        std::size_t before = waiting();
+        auto callback = client;
+        callback(event);
+        // Bytes taken but more left, or the end now due: say so on a later turn.
+        if (event == NetStreamEventHasBytesAvailable && waiting() < before &&
+            (waiting() > 0 || messageDone)) {
+            queueDelivery();
+        }
+    }
+
+    std::ptrdiff_t read(std::uint8_t* out, std::size_t maxLength) {
+        if (status == Status::Error) return -1;
+        std::size_t n = std::min(maxLength, waiting());
+        if (n > 0) std::memcpy(out, buffered.data() + bufferedOffset, n);
+        bufferedOffset += n;
+        if (bufferedOffset == buffered.size()) {
+            buffered.clear();
+            bufferedOffset = 0;
+            if (messageDone) queueDelivery();
+        }
+        if (!messageDone) startReading();
+        return static_cast<std::ptrdiff_t>(n);
+    }
+
+    void close() {
+        if (status == Status::Closed) return;
+        status = Status::Closed;
+        if (connection) connection->close();
+        connection.reset();
+        client = nullptr;
+        scheduledLoop = nullptr;
+    }
+};
+
+NetHTTPStream::NetHTTPStream(std::shared_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+std::shared_ptr<NetHTTPStream> NetHTTPStream::create(NetHTTPMessage message, BodyReader body) {
+    auto impl = std::make_shared<Impl>();
+    impl->message = std::move(message);
+    impl->body = std::move(body);
+    return std::shared_ptr<NetHTTPStream>(new NetHTTPStream(std::move(impl)));
+}
+
+NetHTTPStream::~NetHTTPStream() {
+    impl_->close();
+}
+
+void NetHTTPStream::setTLSSettings(NetTLSSettings settings) {
+    impl_->tlsSettings = std::move(settings);
+}
+void NetHTTPStream::setProxy(std::optional<NetProxySettings> proxy) {
+    impl_->proxy = std::move(proxy);
+}
+void NetHTTPStream::setPersistentConnection(int streamID) {
+    impl_->streamID = streamID;
+}
+std::optional<int> NetHTTPStream::streamID() const {
+    return impl_->streamID;
+}
+
+void NetHTTPStream::setClient(unsigned mask, Client client) {
+    impl_->mask = client ? mask : 0;
+    impl_->client = std::move(client);
+}
+
+void NetHTTPStream::scheduleInRunLoop(NetRunLoop& loop, const std::string& mode) {
+    impl_->scheduledLoop = &loop;
+    impl_->mode = mode;
+    impl_->resume();
+    impl_->queueDelivery();
+}
+
+void NetHTTPStream::unscheduleFromRunLoop() {
+    impl_->scheduledLoop = nullptr;
+}
+bool NetHTTPStream::isScheduled() const {
+    return impl_->scheduledLoop != nullptr;
+}
+bool NetHTTPStream::open() {
+    return impl_->open();
+}
+void NetHTTPStream::close() {
+    impl_->close();
+}
+std::ptrdiff_t NetHTTPStream::read(std::uint8_t* buffer, std::size_t maxLength) {
+    return impl_->read(buffer, maxLength);
+}
+bool NetHTTPStream::hasBytesAvailable() const {
+    return impl_->waiting() > 0;
+}
+NetHTTPStream::Status NetHTTPStream::streamStatus() const {
+    return impl_->status;
+}
+const std::optional<foundation::Error>& NetHTTPStream::streamError() const {
+    return impl_->error;
+}
+bool NetHTTPStream::responseHeadersComplete() const {
+    return impl_->parser && impl_->parser->headersComplete();
+}
+int NetHTTPStream::statusCode() const {
+    return impl_->parser ? impl_->parser->statusCode() : 0;
+}
+std::string NetHTTPStream::statusLine() const {
+    return responseHeadersComplete() ? impl_->parser->statusLine() : std::string();
+}
+const NetHeaderList& NetHTTPStream::responseHeaders() const {
+    static const NetHeaderList none;
+    return impl_->parser ? impl_->parser->headers() : none;
+}
+const NetHeaderList& NetHTTPStream::responseTrailers() const {
+    static const NetHeaderList none;
+    return impl_->parser ? impl_->parser->trailers() : none;
+}
+std::uint64_t NetHTTPStream::bytesWritten() const {
+    return impl_->bytesWritten;
+}
+bool NetHTTPStream::reusedConnection() const {
+    return impl_->reused;
+}
+bool NetHTTPStream::connectionKeptForReuse() const {
+    return impl_->kept;
+}
+
+std::size_t NetHTTPStream::idleConnectionCount() {
+    return NetRunLoop::current().impl().idleConnections.size();
+}
+
+void NetHTTPStream::closeIdleConnection(int streamID) {
+    auto& idle = NetRunLoop::current().impl().idleConnections;
+    auto found = idle.find(streamID);
+    if (found == idle.end()) return;
+    found->second->close();
+    idle.erase(found);
+}
+
+}  // namespace net

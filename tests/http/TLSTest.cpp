@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "StreamHarness.h"
+#include "foundation/ScratchFolder.h"
+#include "support/httpserver/TestCertificates.h"
+#include "support/httpserver/TestHttpServer.h"
+
+using httptest::message;
+using httptest::run;
+using net::NetHTTPStream;
+using testsupport::PemIdentity;
+using testsupport::ReceivedRequest;
+using testsupport::ScriptedAnswer;
+using testsupport::TestCertificates;
+using testsupport::TestHttpServer;
+
+namespace {
+
+// Makes the test authority the system's trust store for the duration of a test: the
+// stream layer reads the system store through OpenSSL, which honours SSL_CERT_FILE.
+class TLSStreams : public testing::Test {
+protected:
+    static void SetUpTestSuite() { authority_ = new TestCertificates(); }
+    static void TearDownTestSuite() {
+        delete authority_;
+        authority_ = nullptr;
+    }
+    void SetUp() override {
+        const char* previous = std::getenv("SSL_CERT_FILE");
+        if (previous != nullptr) previous_ = previous;
+        std::ofstream(folder_ / "ca.pem") << authority_->authority().certificate;
+        setenv("SSL_CERT_FILE", (folder_ / "ca.pem").c_str(), 1);
+    }
+    void TearDown() override {
+        if (previous_) {
+            setenv("SSL_CERT_FILE", previous_->c_str(), 1);
+        } else {
+            unsetenv("SSL_CERT_FILE");
+        }
+    }
+    static std::unique_ptr<TestHttpServer> serve(PemIdentity identity,
+                                                 std::optional<std::string> clientAuthority = {}) {
+        TestHttpServer::Options options;
+        options.tlsIdentity = std::move(identity);
+        options.requireClientCertificateFrom = std::move(clientAuthority);
+        return std::make_unique<TestHttpServer>(
+            [](const ReceivedRequest&) { return ScriptedAnswer::ok("secret"); }, options);
+    }
+
+    static TestCertificates* authority_;
+    foundationtest::ScratchFolder folder_;
+    std::optional<std::string> previous_;
+};
+
+TestCertificates* TLSStreams::authority_ = nullptr;
+
+}  // namespace
+
+TEST_F(TLSStreams, CertificateChecksDecideWhetherTheExchangeRuns) {
+    struct Case {
+        const char* name;
+        PemIdentity identity;
+        const char* host;
+        bool validate;
+        std::optional<int> error;  // none: the body arrives
+    };
+    const std::vector<Case> cases = {
+        {"trusted, for this address", authority_->issue({}, {"127.0.0.1"}), "127.0.0.1", true,
+         std::nullopt},
+        {"trusted, for this name", authority_->issue({"localhost"}, {}), "localhost", true,
+         std::nullopt},
+        {"self-signed", TestCertificates::selfSigned("127.0.0.1"), "127.0.0.1", true,
+         net::NetTLSErrorNoRootCertificate},
+        {"self-signed, validation off", TestCertificates::selfSigned("127.0.0.1"), "127.0.0.1",
+         false, std::nullopt},
+        {"expired", authority_->issue({}, {"127.0.0.1"}, -30, -1), "127.0.0.1", true,
+         net::NetTLSErrorCertificateExpired},
+        {"expired, validation off", authority_->issue({}, {"127.0.0.1"}, -30, -1), "127.0.0.1",
+         false, std::nullopt},
+        {"for another name", authority_->issue({"elsewhere.example"}, {}), "localhost", true,
+         net::NetTLSErrorCertificateChainInvalid},
+        {"for another address", authority_->issue({}, {"127.0.0.2"}), "127.0.0.1", true,
+         net::NetTLSErrorCertificateChainInvalid},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto server = serve(c.identity);
+        auto stream = NetHTTPStream::create(
+            message(std::string("https://") + c.host + ":" + std::to_string(server->port()) + "/"));
+        net::NetTLSSettings settings;
+        settings.validatesCertificateChain = c.validate;
+        stream->setTLSSettings(settings);
+        auto out = run(stream);
+        if (c.error) {
+            ASSERT_TRUE(out.error);
+            EXPECT_EQ(out.error->domain, net::NetOSStatusErrorDomain);
+            EXPECT_EQ(out.error->code, *c.error) << out.error->message;
+        } else {
+            EXPECT_FALSE(out.error) << out.error->message;
+            EXPECT_EQ(out.body, "secret");
+        }
+    }
+}
+
+TEST_F(TLSStreams, HostNamesAreSentForSNIButAddressesAreNot) {
+    auto server = serve(authority_->issue({"localhost"}, {"127.0.0.1"}));
+    auto byName = run(NetHTTPStream::create(
+        message("https://localhost:" + std::to_string(server->port()) + "/")));
+    EXPECT_EQ(byName.body, "secret");
+    EXPECT_EQ(server->lastServerName(), "localhost");
+
+    auto other = serve(authority_->issue({"localhost"}, {"127.0.0.1"}));
+    auto byAddress = run(NetHTTPStream::create(message(other->url())));
+    EXPECT_EQ(byAddress.body, "secret");
+    EXPECT_EQ(other->lastServerName(), std::nullopt);
+}
+
+TEST_F(TLSStreams, ClientCertificateIsPresentedWhenGiven) {
+    auto server = serve(authority_->issue({}, {"127.0.0.1"}), authority_->authority().certificate);
+    auto client = authority_->issue({"client.example"}, {});
+
+    auto without = run(NetHTTPStream::create(message(server->url())));
+    EXPECT_TRUE(without.error);
+
+    auto stream = NetHTTPStream::create(message(server->url()));
+    net::NetTLSSettings settings;
+    settings.clientCertificateChainPEM = client.certificate;
+    settings.clientPrivateKeyPEM = client.privateKey;
+    stream->setTLSSettings(settings);
+    auto out = run(stream);
+    EXPECT_EQ(out.body, "secret");
+    EXPECT_NE(server->lastClientCertificateSubject().value_or("").find("client.example"),
+              std::string::npos);
+}
+
+TEST_F(TLSStreams, HttpsThroughAProxyUsesATunnelAndKeepsTheConnection) {
+    auto server = serve(authority_->issue({}, {"127.0.0.1"}));
+    const std::uint16_t target = server->port();
+    TestHttpServer proxy([&](const ReceivedRequest& request) {
+        ScriptedAnswer answer;
+        if (request.method != "CONNECT") return ScriptedAnswer::ok("not a tunnel");
+        answer.raw = "HTTP/1.1 200 Connection established\r\n\r\n";
+        answer.tunnelToPort = target;
+        return answer;
+    });
+    for (int i = 0; i < 2; ++i) {
+        auto stream = NetHTTPStream::create(message(server->url("/through")));
+        stream->setProxy(net::NetProxySettings{"127.0.0.1", proxy.port()});
+        stream->setPersistentConnection(31);
+        auto out = run(stream);
+        EXPECT_EQ(out.body, "secret");
+    }
+    EXPECT_EQ(proxy.acceptedConnections(), 1);
+    ASSERT_FALSE(proxy.requests().empty());
+    EXPECT_EQ(proxy.requests()[0].target, "127.0.0.1:" + std::to_string(target));
+    NetHTTPStream::closeIdleConnection(31);
+}
+
+TEST_F(TLSStreams, ProxyRefusingTheTunnelIsAnError) {
+    TestHttpServer proxy([](const ReceivedRequest&) {
+        ScriptedAnswer answer;
+        answer.raw = "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n";
+        return answer;
+    });
+    auto stream = NetHTTPStream::create(message("https://127.0.0.1:1/"));
+    stream->setProxy(net::NetProxySettings{"127.0.0.1", proxy.port()});
+    auto out = run(stream);
+    ASSERT_TRUE(out.error);
+    EXPECT_EQ(out.error->code, net::NetErrorHTTPProxyConnectionFailure);
+}
