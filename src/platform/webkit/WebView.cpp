@@ -108,15 +108,17 @@ void WebView::connectSignals() {
             if (self->onWebProcessTerminated) self->onWebProcessTerminated();
         }),
         this);
-    g_signal_connect(
-        view_, "create",
-        G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction*, gpointer data) -> GtkWidget* {
-            auto* self = static_cast<WebView*>(data);
-            if (!self->onCreateWindow) return nullptr;
-            WebKitWebView* made = self->onCreateWindow();
-            return made ? GTK_WIDGET(made) : nullptr;
-        }),
-        this);
+    g_signal_connect(view_, "create",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction* action,
+                                    gpointer data) -> GtkWidget* {
+                         auto* self = static_cast<WebView*>(data);
+                         if (!self->onCreateWindow) return nullptr;
+                         WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+                         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+                         WebKitWebView* made = self->onCreateWindow(uri ? uri : "");
+                         return made ? GTK_WIDGET(made) : nullptr;
+                     }),
+                     this);
     g_signal_connect(view_, "close", G_CALLBACK(+[](WebKitWebView*, gpointer data) {
                          auto* self = static_cast<WebView*>(data);
                          if (self->onCloseRequested) self->onCloseRequested();
@@ -139,6 +141,11 @@ void WebView::evaluateJavascript(const std::string& script,
                 webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
             ScriptResult outcome;
             if (value) {
+                if (jsc_value_is_string(value)) {
+                    char* text = jsc_value_to_string(value);
+                    outcome.string = text ? text : "";
+                    g_free(text);
+                }
                 if (jsc_value_is_undefined(value)) {
                     outcome.json = "null";
                 } else if (char* json = jsc_value_to_json(value, 0)) {

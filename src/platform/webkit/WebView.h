@@ -32,6 +32,8 @@ private:
 // The outcome of a script: its value as JSON text, or the reason it failed.
 struct ScriptResult {
     std::optional<std::string> json;
+    // The text itself when the value is a string.
+    std::optional<std::string> string;
     std::optional<std::string> error;
     bool isTrue() const { return json && *json == "true"; }
 };
@@ -67,8 +69,9 @@ public:
     std::function<void(const std::string& title)> onTitleChanged;
     // The web process ended (crashed or was killed): scripts will not answer.
     std::function<void()> onWebProcessTerminated;
-    // The page asks for a new window; answers the view to show it in, or null to refuse.
-    std::function<WebKitWebView*()> onCreateWindow;
+    // The page asks for a new window for the URI; answers the view to show it in, or null
+    // when no view of WebKit's should open (the host may open a window of its own).
+    std::function<WebKitWebView*(const std::string& uri)> onCreateWindow;
     // The page asked its own window to close (window.close()).
     std::function<void()> onCloseRequested;
 
