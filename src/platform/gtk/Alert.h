@@ -1,0 +1,62 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+typedef struct _GtkWindow GtkWindow;
+typedef struct _GtkWidget GtkWidget;
+
+namespace gtk {
+
+// A message box: a message, an informative text (always plain text), buttons, an optional
+// suppression check box and an optional read-only text below. Buttons answer 1000 for the
+// first, 1001 for the second, and so on. Main thread only.
+class Alert {
+public:
+    enum class Style { Warning = 0, Informational = 1, Critical = 2 };
+    static constexpr int kFirstButton = 1000;
+
+    Alert() = default;
+    ~Alert();
+    Alert(const Alert&) = delete;
+    Alert& operator=(const Alert&) = delete;
+
+    void setMessageText(std::string text) { message_ = std::move(text); }
+    void setInformativeText(std::string text) { informative_ = std::move(text); }
+    void setStyle(Style style) { style_ = style; }
+    void addButton(std::string title) { buttons_.push_back(std::move(title)); }
+    void setShowsSuppressionButton(bool shows) { showsSuppression_ = shows; }
+    bool showsSuppressionButton() const { return showsSuppression_; }
+    void setSuppressionTitle(std::string title) { suppressionTitle_ = std::move(title); }
+    // The check box's state once the alert has ended.
+    bool suppressionChecked() const { return suppressionChecked_; }
+    void setAccessoryText(std::string text) { accessory_ = std::move(text); }
+
+    // Shows the alert over the parent (or on its own) and waits, serving the main loop,
+    // until a button ends it.
+    int runModal(GtkWindow* parent);
+    // Shows the alert attached to the parent and returns at once; the completion gets the
+    // button's code.
+    void beginSheet(GtkWindow* parent, std::function<void(int)> completion);
+
+    // The dialog while it is shown (tests answer it through GTK itself).
+    GtkWidget* dialog() const { return dialog_; }
+
+private:
+    GtkWidget* build(GtkWindow* parent);
+    int finish(int response);
+
+    std::string message_;
+    std::string informative_;
+    std::string suppressionTitle_;
+    std::string accessory_;
+    std::vector<std::string> buttons_;
+    Style style_ = Style::Warning;
+    bool showsSuppression_ = false;
+    bool suppressionChecked_ = false;
+    GtkWidget* dialog_ = nullptr;
+    GtkWidget* checkBox_ = nullptr;
+};
+
+}  // namespace gtk

@@ -1,0 +1,114 @@
+#include "platform/gtk/Window.h"
+
+#include <gtk/gtk.h>
+
+namespace gtk {
+
+Window::Window(Rect content, std::uint64_t styleMask)
+    : window_(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL))),
+      overlay_(gtk_overlay_new()),
+      styleMask_(styleMask),
+      borderless_((styleMask & Titled) == 0) {
+    g_object_ref_sink(window_);
+    // A window without a title bar keeps the titled bit, so that it can still become key.
+    if (borderless_) styleMask_ |= Titled;
+    gtk_window_set_default_size(window_, content.width, content.height);
+    if (content.x || content.y) gtk_window_move(window_, content.x, content.y);
+    gtk_window_set_decorated(window_, !borderless_);
+    gtk_window_set_resizable(window_, (styleMask_ & Resizable) != 0);
+    gtk_window_set_deletable(window_, (styleMask_ & Closable) != 0);
+    gtk_container_add(GTK_CONTAINER(window_), overlay_);
+    gtk_widget_show(overlay_);
+
+    g_signal_connect(window_, "delete-event",
+                     G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer data) -> gboolean {
+                         auto* self = static_cast<Window*>(data);
+                         const bool mayClose = !self->shouldClose || self->shouldClose();
+                         if (!mayClose) return TRUE;
+                         self->close();
+                         return TRUE;
+                     }),
+                     this);
+}
+
+Window::~Window() {
+    close();
+    g_signal_handlers_disconnect_by_data(window_, this);
+    gtk_widget_destroy(GTK_WIDGET(window_));
+    g_object_unref(window_);
+}
+
+void Window::setContent(GtkWidget* content) {
+    if (GtkWidget* old = gtk_bin_get_child(GTK_BIN(overlay_))) {
+        gtk_container_remove(GTK_CONTAINER(overlay_), old);
+    }
+    gtk_container_add(GTK_CONTAINER(overlay_), content);
+    gtk_widget_show(content);
+}
+
+void Window::addCover(GtkWidget* cover) {
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), cover);
+    gtk_widget_show(cover);
+}
+
+bool Window::removeCover() {
+    GtkWidget* main = gtk_bin_get_child(GTK_BIN(overlay_));
+    GList* children = gtk_container_get_children(GTK_CONTAINER(overlay_));
+    GtkWidget* cover = nullptr;
+    for (GList* it = children; it; it = it->next) {
+        if (it->data != main) cover = GTK_WIDGET(it->data);
+    }
+    g_list_free(children);
+    if (!cover) return false;
+    gtk_container_remove(GTK_CONTAINER(overlay_), cover);
+    return true;
+}
+
+bool Window::hasCover() const {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(overlay_));
+    const bool covered = g_list_length(children) > 1;
+    g_list_free(children);
+    return covered;
+}
+
+void Window::setTitle(const std::string& title) {
+    gtk_window_set_title(window_, title.c_str());
+}
+
+std::string Window::title() const {
+    const char* title = gtk_window_get_title(window_);
+    return title ? title : "";
+}
+
+void Window::setStyleMask(std::uint64_t mask) {
+    styleMask_ = mask;
+    gtk_window_set_deletable(window_, (mask & Closable) != 0);
+    gtk_window_set_resizable(window_, (mask & Resizable) != 0);
+}
+
+void Window::show() {
+    if (!closed_) gtk_widget_show(GTK_WIDGET(window_));
+}
+
+void Window::performClose() {
+    if (closed_) return;
+    if (shouldClose && !shouldClose()) return;
+    close();
+}
+
+void Window::close() {
+    if (closed_) return;
+    closed_ = true;
+    if (willClose) {
+        auto told = std::move(willClose);
+        willClose = nullptr;
+        told();
+    }
+    gtk_widget_hide(GTK_WIDGET(window_));
+}
+
+bool Window::isVisible() const {
+    return gtk_widget_get_visible(GTK_WIDGET(window_));
+}
+
+}  // namespace gtk

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkWindow GtkWindow;
+
+namespace gtk {
+
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// The window style bits the rest of the program speaks in.
+enum StyleMask : std::uint64_t {
+    Titled = 1,
+    Closable = 2,
+    Miniaturizable = 4,
+    Resizable = 8,
+};
+
+// A top-level window whose content can be covered by an overlay (the translucent cover
+// over an opener while a modal window is open). Main thread only.
+class Window {
+public:
+    Window(Rect content, std::uint64_t styleMask);
+    ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    GtkWindow* gtkWindow() const { return window_; }
+
+    void setContent(GtkWidget* content);
+    // Lays a widget over the content, or takes the top one away again.
+    void addCover(GtkWidget* cover);
+    bool removeCover();
+    bool hasCover() const;
+
+    void setTitle(const std::string& title);
+    std::string title() const;
+    std::uint64_t styleMask() const { return styleMask_; }
+    void setStyleMask(std::uint64_t mask);
+    bool isBorderless() const { return borderless_; }
+    // Height of the title bar, for a window without decorations drawn by the system.
+    void setTitleHeight(unsigned height) { titleHeight_ = height; }
+    unsigned titleHeight() const { return titleHeight_; }
+
+    void show();
+    // Asks to close (through shouldClose) as the close button does.
+    void performClose();
+    // Closes without asking.
+    void close();
+    bool isVisible() const;
+    bool isClosed() const { return closed_; }
+
+    // Asked before the window closes; no answer closes it.
+    std::function<bool()> shouldClose;
+    // Told once, as the window goes.
+    std::function<void()> willClose;
+
+private:
+    GtkWindow* window_;
+    GtkWidget* overlay_;
+    std::uint64_t styleMask_;
+    bool borderless_;
+    unsigned titleHeight_ = 0;
+    bool closed_ = false;
+};
+
+}  // namespace gtk

@@ -1,0 +1,23 @@
+#include "platform/webkit/MainContext.h"
+
+#include <glib.h>
+
+namespace webkit {
+
+void runOnMainContext(std::function<void()> job) {
+    GMainContext* context = g_main_context_default();
+    if (g_main_context_is_owner(context)) {
+        job();
+        return;
+    }
+    auto* boxed = new std::function<void()>(std::move(job));
+    g_main_context_invoke_full(
+        context, G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        boxed, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+}  // namespace webkit

@@ -1,0 +1,167 @@
+#include "platform/webkit/WebView.h"
+
+#include <webkit2/webkit2.h>
+
+namespace webkit {
+
+NavigationDecision::NavigationDecision(WebKitPolicyDecision* decision)
+    : decision_(WEBKIT_POLICY_DECISION(g_object_ref(decision))) {}
+
+NavigationDecision::~NavigationDecision() {
+    if (!decided_) webkit_policy_decision_use(decision_);
+    g_object_unref(decision_);
+}
+
+void NavigationDecision::allow() {
+    if (decided_) return;
+    decided_ = true;
+    webkit_policy_decision_use(decision_);
+}
+
+void NavigationDecision::cancel() {
+    if (decided_) return;
+    decided_ = true;
+    webkit_policy_decision_ignore(decision_);
+}
+
+WebView::WebView(const Options& options) {
+    WebKitSettings* settings = webkit_settings_new();
+    webkit_settings_set_enable_developer_extras(settings, options.developerExtras);
+    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+    webkit_settings_set_allow_universal_access_from_file_urls(settings, TRUE);
+    webkit_settings_set_enable_javascript(settings, TRUE);
+    if (options.relatedTo) {
+        view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view",
+                                             options.relatedTo, "settings", settings, nullptr));
+    } else {
+        view_ = WEBKIT_WEB_VIEW(
+            g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
+                         options.context ? options.context : webkit_web_context_get_default(),
+                         "settings", settings, nullptr));
+    }
+    g_object_unref(settings);
+    g_object_ref_sink(view_);
+    connectSignals();
+}
+
+WebView::WebView(WebKitWebView* adopted) : view_(WEBKIT_WEB_VIEW(g_object_ref_sink(adopted))) {
+    connectSignals();
+}
+
+WebView::~WebView() {
+    g_signal_handlers_disconnect_by_data(view_, this);
+    GtkWidget* widget = GTK_WIDGET(view_);
+    if (GtkWidget* parent = gtk_widget_get_parent(widget)) {
+        gtk_container_remove(GTK_CONTAINER(parent), widget);
+    }
+    g_object_unref(view_);
+}
+
+GtkWidget* WebView::widget() const {
+    return GTK_WIDGET(view_);
+}
+
+void WebView::loadURI(const std::string& uri) {
+    webkit_web_view_load_uri(view_, uri.c_str());
+}
+
+std::string WebView::uri() const {
+    const char* uri = webkit_web_view_get_uri(view_);
+    return uri ? uri : "";
+}
+
+std::string WebView::title() const {
+    const char* title = webkit_web_view_get_title(view_);
+    return title ? title : "";
+}
+
+void WebView::connectSignals() {
+    g_signal_connect(view_, "decide-policy",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
+                                    WebKitPolicyDecisionType type, gpointer data) -> gboolean {
+                         auto* self = static_cast<WebView*>(data);
+                         if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+                             type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+                             return FALSE;
+                         }
+                         if (!self->onNavigation) return FALSE;
+                         auto* nav = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
+                         WebKitNavigationAction* action =
+                             webkit_navigation_policy_decision_get_navigation_action(nav);
+                         WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+                         const char* uri = webkit_uri_request_get_uri(request);
+                         self->onNavigation(uri ? uri : "",
+                                            std::make_shared<NavigationDecision>(decision));
+                         return TRUE;
+                     }),
+                     this);
+    g_signal_connect(view_, "notify::title",
+                     G_CALLBACK(+[](WebKitWebView*, GParamSpec*, gpointer data) {
+                         auto* self = static_cast<WebView*>(data);
+                         if (self->onTitleChanged) self->onTitleChanged(self->title());
+                     }),
+                     this);
+    g_signal_connect(
+        view_, "web-process-terminated",
+        G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+            auto* self = static_cast<WebView*>(data);
+            if (self->onWebProcessTerminated) self->onWebProcessTerminated();
+        }),
+        this);
+    g_signal_connect(view_, "create",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction* action,
+                                    gpointer data) -> GtkWidget* {
+                         auto* self = static_cast<WebView*>(data);
+                         if (!self->onCreateWindow) return nullptr;
+                         WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+                         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+                         WebKitWebView* made = self->onCreateWindow(uri ? uri : "");
+                         return made ? GTK_WIDGET(made) : nullptr;
+                     }),
+                     this);
+    g_signal_connect(view_, "close", G_CALLBACK(+[](WebKitWebView*, gpointer data) {
+                         auto* self = static_cast<WebView*>(data);
+                         if (self->onCloseRequested) self->onCloseRequested();
+                     }),
+                     this);
+}
+
+void WebView::evaluateJavascript(const std::string& script,
+                                 std::function<void(ScriptResult)> completion) {
+    struct Pending {
+        std::function<void(ScriptResult)> completion;
+    };
+    auto* pending = new Pending{std::move(completion)};
+    webkit_web_view_evaluate_javascript(
+        view_, script.c_str(), gssize(script.size()), nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+            GError* error = nullptr;
+            JSCValue* value =
+                webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            ScriptResult outcome;
+            if (value) {
+                if (jsc_value_is_string(value)) {
+                    char* text = jsc_value_to_string(value);
+                    outcome.string = text ? text : "";
+                    g_free(text);
+                }
+                if (jsc_value_is_undefined(value)) {
+                    outcome.json = "null";
+                } else if (char* json = jsc_value_to_json(value, 0)) {
+                    outcome.json = json;
+                    g_free(json);
+                } else {
+                    outcome.json = "null";
+                }
+                g_object_unref(value);
+            } else {
+                outcome.error = error ? error->message : "the script gave no result";
+            }
+            if (error) g_error_free(error);
+            if (pending->completion) pending->completion(std::move(outcome));
+        },
+        pending);
+}
+
+}  // namespace webkit

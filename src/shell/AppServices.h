@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class ScriptBridge;
+
+// What start-up needs of the device, file-system and media layers. The process entry fills
+// it; an empty member stands for a layer that is not there: no device is ever detected and
+// the music library is empty.
+struct AppServices {
+    // Starts detecting devices of the kinds in the mask; false when it cannot start.
+    std::function<bool(std::uint32_t deviceKinds)> startDeviceDetection;
+    // Loads the music library's tracks (on a background job; may take long).
+    std::function<void()> loadMusicLibrary;
+    // Sets up the device file-system plugin for the main window.
+    std::function<void(const std::shared_ptr<ScriptBridge>&)> setupDevicePlugin;
+    // The page's device requests; each ignores a device it does not know.
+    std::function<void(const std::string& deviceId)> reconnectDevice;
+    std::function<void(const std::string& deviceId)> loadDeviceLibrary;
+    std::function<void(const std::string& deviceId)> syncLibraryStatus;
+};

@@ -1,0 +1,138 @@
+#include "shell/KolvexAppDelegate.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "content/ResourcePack.h"
+#include "content/StaticFileResponse.h"
+#include "content/ThreadPool.h"
+#include "foundation/Bundle.h"
+#include "foundation/Json.h"
+#include "foundation/MainQueue.h"
+#include "foundation/UserDefaults.h"
+#include "logging/LogCall.h"
+#include "platform/gtk/Application.h"
+#include "platform/webkit/WebView.h"
+#include "shell/Console.h"
+#include "shell/ShellNotifications.h"
+#include "shell/bridge/WKWebViewScriptBridge.h"
+#include "shell/windows/WVWindowController.h"
+
+namespace {
+
+// Device kinds detected: disk-mode iPods, iPhones and iPod touch models, iPads.
+constexpr std::uint32_t kDeviceKinds = 11;
+constexpr const char* kDevelopmentServer = "http://127.0.0.1:8080";
+
+std::string deviceIdOf(const foundation::Value& data) {
+    return data.isDictionary() ? data["deviceId"].stringOr() : std::string();
+}
+
+}  // namespace
+
+void KolvexAppDelegate::initialize() {
+    auto& defaults = foundation::UserDefaults::standard();
+    defaults.setBool("WebKitDeveloperExtras", false);
+    defaults.synchronize();
+    SetLogLevel(3);
+}
+
+KolvexAppDelegate::KolvexAppDelegate(std::shared_ptr<gtk::Window> window, AppServices services,
+                                     std::vector<std::string> arguments)
+    : window_(std::move(window)),
+      services_(std::move(services)),
+      arguments_(std::move(arguments)) {}
+
+KolvexAppDelegate::~KolvexAppDelegate() {
+    if (bridgeReadyObserver_) {
+        foundation::NotificationCenter::defaultCenter().removeObserver(bridgeReadyObserver_);
+    }
+    if (_windowController) _windowController->setWvdelegate(nullptr);
+}
+
+void KolvexAppDelegate::awakeFromNib() {
+    try {
+        auto path = foundation::Bundle::mainBundle().pathForResource("resource", "dat");
+        if (!path || !content::StaticFileResponse::initializeWithFileAtPath(
+                         *path, content::ResourcePack::kPassword)) {
+            LogError("Failed to load resurce file");
+        }
+    } catch (const std::exception& e) {
+        LogError("Failed to load resurce file: {}", e.what());
+    }
+    bridgeReadyObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
+        kJSBridgeReady, this, [this](const foundation::Notification&) { OnBridgeReady(); });
+    initWebview();
+}
+
+bool KolvexAppDelegate::isDevelopmentMode() const {
+    return std::find(arguments_.begin(), arguments_.end(), "--devmode") != arguments_.end();
+}
+
+void KolvexAppDelegate::initWebview() {
+    WVWindowController::setDeveloperExtras(isDevelopmentMode());
+    _windowController = WVWindowController::initWithWindow(window_);
+    _windowController->setWvdelegate(this);
+    _wkbridge = _windowController->wvbridge();
+    _windowController->loadURLString(isDevelopmentMode() ? kDevelopmentServer : "myapp://x/");
+    if (services_.setupDevicePlugin) services_.setupDevicePlugin(_wkbridge);
+}
+
+void KolvexAppDelegate::OnWVBridgeReady(const foundation::Value& data) {
+    ConsoleLog("bridgeReady called: " + foundation::json::write(data));
+    if (const auto height = data["titleHeight"].toUInt64();
+        height && data["titleHeight"].isNumber() && *height < 100 && window_->isBorderless()) {
+        window_->setTitleHeight(unsigned(*height));
+    }
+    registerPageHandlers();
+    if (!_initialized) {
+        _initialized = true;
+        foundation::NotificationCenter::defaultCenter().post(kJSBridgeReady, this);
+        foundation::NotificationCenter::defaultCenter().removeObserver(bridgeReadyObserver_);
+        bridgeReadyObserver_ = 0;
+    }
+}
+
+void KolvexAppDelegate::registerPageHandlers() {
+    // None of them answers the page.
+    auto route = [](std::function<void(const std::string&)> service) {
+        return [service](const foundation::Value& data, const WVBridgeResponseCallback&) {
+            const std::string deviceId = deviceIdOf(data);
+            if (!deviceId.empty() && service) service(deviceId);
+        };
+    };
+    _wkbridge->registerHandler("reconnect-device", route(services_.reconnectDevice));
+    _wkbridge->registerHandler("load-device-library", route(services_.loadDeviceLibrary));
+    _wkbridge->registerHandler("sync-library-status", route(services_.syncLibraryStatus));
+}
+
+void KolvexAppDelegate::OnBridgeReady() {
+    auto bridge = _wkbridge;
+    auto loadLibrary = services_.loadMusicLibrary;
+    ThreadPool::addAsyncJobWithBlock([this, bridge, loadLibrary] {
+        bridge->callHandler("iTunesLoading");
+        if (loadLibrary) loadLibrary();
+        bridge->callHandler("iTunesLoaded");
+        foundation::MainQueue::sync([this] { startListening(); });
+    });
+}
+
+void KolvexAppDelegate::startListening() {
+    const bool started =
+        !services_.startDeviceDetection || services_.startDeviceDetection(kDeviceKinds);
+    if (!started) LogInfo("Failed to start listener!");
+}
+
+std::optional<bool> KolvexAppDelegate::shouldClose() {
+    if (quitAlert_) return false;  // already asking
+    quitAlert_ = std::make_unique<gtk::Alert>();
+    quitAlert_->setStyle(gtk::Alert::Style::Warning);
+    quitAlert_->setMessageText("Do you want to quit Orvandel?");
+    quitAlert_->addButton("No");
+    quitAlert_->addButton("Yes");
+    quitAlert_->beginSheet(window_->gtkWindow(), [this](int code) {
+        foundation::MainQueue::async([this] { quitAlert_.reset(); });
+        if (code == gtk::Alert::kFirstButton + 1) gtk::Application::terminate();
+    });
+    return false;
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+// In-process notifications between the application delegate and the web windows.
+inline constexpr const char* kJSBridgeReady = "kJSBridgeReady";
+// User info "cmd" ("added" or "removed") and "device".
+inline constexpr const char* kIDeviceNotification = "kIDeviceNotification";
+inline constexpr const char* kWebviewWindowControllerCreated = "kWebviewWindowControllerCreated";
+inline constexpr const char* kWebviewWindowControllerDestroyed =
+    "kWebviewWindowControllerDestroyed";
+// User info "controller": the closing window's controller.
+inline constexpr const char* kWebviewWindowClose = "kWebviewWindowClose";
+// User info "status" "open" when a modal window opens, none when it closes.
+inline constexpr const char* kModalWebviewWindow = "kModalWebviewWindow";

@@ -1,0 +1,64 @@
+#include "shell/bridge/WKWebViewScriptBridge.h"
+
+#include "platform/webkit/WebView.h"
+#include "shell/Console.h"
+
+std::shared_ptr<WKWebViewScriptBridge> WKWebViewScriptBridge::bridgeForWebView(
+    const std::shared_ptr<webkit::WebView>& view) {
+    auto front = ScriptBridge::make<WKWebViewScriptBridge>(view);
+    std::weak_ptr<WKWebViewScriptBridge> weakFront = front;
+    view->onNavigation = [weakFront](const std::string& uri,
+                                     std::shared_ptr<webkit::NavigationDecision> decision) {
+        if (auto front = weakFront.lock()) {
+            front->decideNavigation(uri, decision);
+        } else {
+            decision->allow();
+        }
+    };
+    return front;
+}
+
+WKWebViewScriptBridge::WKWebViewScriptBridge(std::weak_ptr<webkit::WebView> view)
+    : _webView(std::move(view)) {}
+
+WKWebViewScriptBridge::~WKWebViewScriptBridge() = default;
+
+void WKWebViewScriptBridge::_evaluateJavascript(const std::string& script) {
+    if (auto view = _webView.lock()) view->evaluateJavascript(script);
+}
+
+void WKWebViewScriptBridge::decideNavigation(
+    const std::string& uri, const std::shared_ptr<webkit::NavigationDecision>& decision) {
+    auto url = foundation::Url::parse(uri);
+    if (url && handleBridgeURL(*url, [view = _webView](auto deliver) {
+            WKFlushMessageQueue(view, std::move(deliver));
+        })) {
+        decision->cancel();
+        return;
+    }
+    if (webViewDelegate_) {
+        webViewDelegate_(uri, decision);
+    } else {
+        decision->allow();
+    }
+}
+
+void WKWebViewScriptBridge::WKFlushMessageQueue(
+    const std::weak_ptr<webkit::WebView>& weakView,
+    std::function<void(std::optional<std::string>)> deliver) {
+    auto view = weakView.lock();
+    if (!view) return;
+    view->evaluateJavascript(
+        std::string(WebViewScriptBridgeBase::webViewJavascriptFetchQueyCommand),
+        [deliver = std::move(deliver)](webkit::ScriptResult result) {
+            if (result.error) {
+                ConsoleLog(
+                    "WebViewScriptBridge: WARNING: Error when trying to "
+                    "fetch data from WKWebView: " +
+                    *result.error);
+                deliver(std::nullopt);
+                return;
+            }
+            deliver(result.string ? result.string : result.json);
+        });
+}

@@ -1,0 +1,336 @@
+#include "shell/windows/WVWindowController.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <fmt/format.h>
+
+#include "data/helpers/NSStringHelpers.h"
+#include "foundation/Json.h"
+#include "platform/webkit/WebView.h"
+#include "shell/Console.h"
+#include "shell/ShellNotifications.h"
+#include "shell/bridge/WKWebViewScriptBridge.h"
+#include "shell/plugins/WVPluginBase.h"
+#include "shell/windows/ModalView.h"
+#include "shell/windows/WebKitSchemeTask.h"
+#include "shell/windows/WebviewDelegate.h"
+
+namespace {
+
+constexpr const char* kAskScript =
+    "var e=document.createEvent('Event'); e.initEvent('beforeunload', true, true); "
+    "window.dispatchEvent(e);";
+constexpr const char* kTellScript =
+    "var e=document.createEvent('Event'); e.initEvent('unload', true, true); "
+    "window.dispatchEvent(e);";
+// How long a closing window waits for its page: a hung page must not keep it open.
+constexpr unsigned kClosingScriptLimitMs = 5000;
+
+bool& developerExtrasFlag() {
+    static bool enabled = false;  // main thread only
+    return enabled;
+}
+
+}  // namespace
+
+WebKitWebContext* WVWindowController::sharedContext() {
+    static WebKitWebContext* const context = [] {
+        WebKitWebContext* made = webkit_web_context_get_default();
+        WebKitSchemeTask::installOn(made);
+        return made;
+    }();
+    return context;
+}
+
+void WVWindowController::setDeveloperExtras(bool enabled) {
+    developerExtrasFlag() = enabled;
+}
+
+WVWindowController::WVWindowController(std::shared_ptr<gtk::Window> window)
+    : window_(std::move(window)) {}
+
+WVWindowController::~WVWindowController() {
+    cleanup();
+}
+
+std::shared_ptr<WVWindowController>
+WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(gtk::Rect rect,
+                                                                   std::uint64_t styleMask,
+                                                                   WebKitWebView* webconfig) {
+    return initWithWindow(std::make_shared<gtk::Window>(rect, styleMask), webconfig);
+}
+
+std::shared_ptr<WVWindowController> WVWindowController::initWithWindow(
+    std::shared_ptr<gtk::Window> window, WebKitWebView* webconfig) {
+    std::shared_ptr<WVWindowController> controller(new WVWindowController(std::move(window)));
+    controller->becomeWindowDelegate();
+    controller->initWebviewWithConfiguration(webconfig);
+    return controller;
+}
+
+void WVWindowController::becomeWindowDelegate() {
+    std::weak_ptr<WVWindowController> weak = weak_from_this();
+    window_->shouldClose = [weak] {
+        auto self = weak.lock();
+        return !self || self->windowShouldClose();
+    };
+    window_->willClose = [weak] {
+        if (auto self = weak.lock()) self->windowWillClose();
+    };
+}
+
+void WVWindowController::initWebviewWithConfiguration(WebKitWebView* webconfig) {
+    if (_initialized) return;
+    _uniqueId = NSString::guid();
+    _initialized = true;
+    _confirmUnload = false;
+    _webviewDelegate = std::make_shared<WebviewDelegate>(window_);
+
+    webkit::WebView::Options options;
+    options.context = sharedContext();
+    options.relatedTo = webconfig;
+    options.developerExtras = developerExtrasFlag();
+    _webview = std::make_shared<webkit::WebView>(options);
+    window_->setContent(_webview->widget());
+
+    std::weak_ptr<WVWindowController> weak = weak_from_this();
+    _webview->onTitleChanged = [weak](const std::string& title) {
+        if (auto self = weak.lock()) self->window_->setTitle(title);
+    };
+    _webview->onWebProcessTerminated = [weak] {
+        if (auto self = weak.lock()) self->webProcessGone_ = true;
+    };
+    _webview->onCreateWindow = [weak](const std::string& uri) -> WebKitWebView* {
+        auto self = weak.lock();
+        if (!self || !self->_webviewDelegate) return nullptr;
+        return self->_webviewDelegate->createWebView(uri, self->_webview->view());
+    };
+    _webview->onCloseRequested = [weak] {
+        if (auto self = weak.lock()) self->window_->performClose();
+    };
+
+    _wkbridge = WKWebViewScriptBridge::bridgeForWebView(_webview);
+    registerBridgeHandlers();
+
+    for (const auto& pluginClass : WVPluginBase::allClasses()) {
+        if (auto plugin = pluginClass.make(_wkbridge, std::weak_ptr<void>(_webview),
+                                           std::weak_ptr<void>(window_))) {
+            _plugins.push_back(std::move(plugin));
+        }
+    }
+    observeNotifications();
+}
+
+void WVWindowController::registerBridgeHandlers() {
+    // The handler keeps the controller alive while its page lives: a window the page
+    // opened has no other owner. The clean-up lets go of the bridge, and so of it.
+    auto self = shared_from_this();
+    _wkbridge->registerHandler(
+        "bridgeReady", [self](const foundation::Value& data, const WVBridgeResponseCallback&) {
+            ConsoleLog("bridgeReady called: " + foundation::json::write(data));
+            if (self->_wvdelegate) self->_wvdelegate->OnWVBridgeReady(data);
+            foundation::NotificationCenter::defaultCenter().post(kWebviewWindowControllerCreated,
+                                                                 self.get());
+        });
+    // Until the event plugin registers itself, malformed requests still get an answer.
+    _wkbridge->registerHandler("wvevent", [](const foundation::Value& data,
+                                             const WVBridgeResponseCallback& reply) {
+        if (!data.isDictionary() && reply) {
+            reply(foundation::Value::dict({{"result", false}, {"error", "invalid request data"}}));
+        }
+    });
+}
+
+void WVWindowController::observeNotifications() {
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    std::weak_ptr<WVWindowController> weak = weak_from_this();
+    auto relay = [weak](void (WVWindowController::*handler)(const foundation::Notification&)) {
+        return [weak, handler](const foundation::Notification& n) {
+            if (auto self = weak.lock()) (self.get()->*handler)(n);
+        };
+    };
+    observers_.push_back(center.addObserver(kIDeviceNotification, nullptr,
+                                            relay(&WVWindowController::OnIDeviceNotification)));
+    observers_.push_back(center.addObserver(kWebviewWindowClose, nullptr,
+                                            relay(&WVWindowController::OnWebviewWindowClose)));
+    observers_.push_back(center.addObserver(kModalWebviewWindow, nullptr,
+                                            relay(&WVWindowController::OnModalWebviewWindow)));
+}
+
+void WVWindowController::loadURLString(const std::string& url) {
+    if (_webview) _webview->loadURI(url);
+}
+
+double WVWindowController::titlebarHeight() const {
+    if (!window_) return 0;
+    GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window_->gtkWindow()));
+    if (!gdk) return 0;
+    GdkRectangle frame;
+    gdk_window_get_frame_extents(gdk, &frame);
+    return double(frame.height - gdk_window_get_height(gdk));
+}
+
+void WVWindowController::addPlugin(const std::shared_ptr<WVPluginBase>& plugin) {
+    if (plugin) _plugins.push_back(plugin);
+}
+
+void WVWindowController::showWindow() {
+    window_->show();
+}
+
+std::int64_t WVWindowController::showModalInWindow(const std::shared_ptr<gtk::Window>& opener) {
+    _showModal = true;
+    _sheetHostWindow = opener;
+    foundation::NotificationCenter::defaultCenter().post(kModalWebviewWindow, this,
+                                                         {{"status", foundation::Value("open")}});
+    gtk_window_set_transient_for(window_->gtkWindow(), opener->gtkWindow());
+    gtk_window_set_modal(window_->gtkWindow(), TRUE);
+    window_->show();
+    enterModal(*opener);
+    return 0;
+}
+
+void WVWindowController::showSheetForWindowModal(const std::shared_ptr<gtk::Window>& opener,
+                                                 bool modal) {
+    _showSheet = true;
+    _sheetHostWindow = opener;
+    // GTK has no sheets: a window attached to its opener and centred on it stands in.
+    gtk_window_set_transient_for(window_->gtkWindow(), opener->gtkWindow());
+    gtk_window_set_position(window_->gtkWindow(), GTK_WIN_POS_CENTER_ON_PARENT);
+    if (modal) {
+        _showModal = true;
+        foundation::NotificationCenter::defaultCenter().post(
+            kModalWebviewWindow, this, {{"status", foundation::Value("open")}});
+        gtk_window_set_modal(window_->gtkWindow(), TRUE);
+        ConsoleLog("runModalSession");
+    }
+    window_->show();
+}
+
+void WVWindowController::enterModal(gtk::Window& opener) {
+    opener.addCover(ModalView::create());
+    opener.setStyleMask(opener.styleMask() & ~std::uint64_t(gtk::Closable));
+}
+
+void WVWindowController::leaveModal(gtk::Window& opener) {
+    opener.setStyleMask(opener.styleMask() | gtk::Closable);
+    opener.removeCover();
+}
+
+bool WVWindowController::runClosingScript(const char* script) {
+    if (!_webview || webProcessGone_) return true;
+    struct Wait {
+        GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+        std::optional<webkit::ScriptResult> result;
+        bool timedOut = false;
+    };
+    auto wait = std::make_shared<Wait>();
+    _webview->evaluateJavascript(script, [wait](webkit::ScriptResult result) {
+        wait->result = std::move(result);
+        g_main_loop_quit(wait->loop);
+    });
+    auto* timeoutWait = new std::shared_ptr<Wait>(wait);
+    const guint timer = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, kClosingScriptLimitMs,
+        [](gpointer data) -> gboolean {
+            auto& w = *static_cast<std::shared_ptr<Wait>*>(data);
+            w->timedOut = true;
+            g_main_loop_quit(w->loop);
+            return G_SOURCE_REMOVE;
+        },
+        timeoutWait, [](gpointer data) { delete static_cast<std::shared_ptr<Wait>*>(data); });
+    // The loop serves other windows and the bridge while this page answers.
+    if (!wait->result) g_main_loop_run(wait->loop);
+    if (!wait->timedOut) g_source_remove(timer);
+    g_main_loop_unref(wait->loop);
+    wait->loop = nullptr;
+
+    if (!wait->result) return true;  // no answer in time: a broken page must not trap the user
+    ConsoleLog(fmt::format("{} - {}", wait->result->json.value_or("(null)"),
+                           wait->result->error ? "error" : "result"));
+    if (wait->result->error) {
+        ConsoleLog(*wait->result->error);
+        return true;  // a page that cannot be asked cannot object
+    }
+    return wait->result->isTrue();
+}
+
+bool WVWindowController::windowShouldClose() {
+    if (_wvdelegate) {
+        if (auto answer = _wvdelegate->shouldClose()) return *answer;
+    }
+    auto keepAlive = shared_from_this();
+    _confirmUnload = runClosingScript(kAskScript);
+    return _confirmUnload;
+}
+
+void WVWindowController::windowWillClose() {
+    auto keepAlive = shared_from_this();
+    if (_wvdelegate && _wvdelegate->implementsWillClose()) {
+        cleanup();
+        _wvdelegate->willClose();
+        return;
+    }
+    auto opener = _sheetHostWindow.lock();
+    if (_showModal) {
+        if (!_showSheet && opener) leaveModal(*opener);
+        gtk_window_set_modal(window_->gtkWindow(), FALSE);
+        foundation::NotificationCenter::defaultCenter().post(kModalWebviewWindow, this);
+    }
+    _showSheet = false;
+    _showModal = false;
+    runClosingScript(kTellScript);
+    cleanup();
+}
+
+void WVWindowController::cleanup() {
+    _wkbridge.reset();
+    if (_webview) {
+        _webview->onCreateWindow = nullptr;
+        _webview->onTitleChanged = nullptr;
+    }
+    _webviewDelegate.reset();
+    if (!_finalized) {
+        _finalized = true;
+        auto& center = foundation::NotificationCenter::defaultCenter();
+        for (auto id : observers_) center.removeObserver(id);
+        observers_.clear();
+        center.post(kWebviewWindowControllerDestroyed, this);
+        center.post(kWebviewWindowClose, this,
+                    {{"id", foundation::Value(_uniqueId)},
+                     {"name", foundation::Value(_name.value_or(""))}});
+    }
+    if (window_) {
+        window_->shouldClose = nullptr;
+        window_->willClose = nullptr;
+    }
+    _webview.reset();
+}
+
+void WVWindowController::OnIDeviceNotification(const foundation::Notification& notification) {
+    const auto* device = notification.get<foundation::Value>("device");
+    const auto* cmd = notification.get<foundation::Value>("cmd");
+    if (!device || !cmd || !_wkbridge) return;
+    if (cmd->stringOr() == "added") {
+        _wkbridge->callHandler("iDeviceAdded", *device);
+    } else if (cmd->stringOr() == "removed") {
+        _wkbridge->callHandler("iDeviceRemoved", *device);
+    }
+}
+
+void WVWindowController::OnWebviewWindowClose(const foundation::Notification& notification) {
+    const auto* id = notification.get<foundation::Value>("id");
+    const auto* name = notification.get<foundation::Value>("name");
+    if (!id || !_wkbridge) return;
+    _wkbridge->callHandler(
+        "wvWindowClosed",
+        foundation::Value::dict({{"id", *id}, {"name", name ? *name : foundation::Value("")}}));
+}
+
+void WVWindowController::OnModalWebviewWindow(const foundation::Notification& notification) {
+    if (!_wkbridge) return;
+    const auto* status = notification.get<foundation::Value>("status");
+    _wkbridge->callHandler(status && status->stringOr() == "open" ? "enterModalWindow"
+                                                                  : "leaveModalWindow");
+}

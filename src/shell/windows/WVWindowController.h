@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/NotificationCenter.h"
+#include "platform/gtk/Window.h"
+#include "shell/windows/WVWindowControllerDelegate.h"
+
+typedef struct _WebKitWebView WebKitWebView;
+typedef struct _WebKitWebContext WebKitWebContext;
+
+namespace webkit {
+class WebView;
+}
+class WKWebViewScriptBridge;
+class WVPluginBase;
+class WebviewDelegate;
+
+// One web window: the window, the browser view filling it, the bridge and one instance of
+// every page plugin. It carries the close protocol between the window and its page (the
+// page is asked before the window closes and told when it closes) and relays device,
+// window and modal notifications to its page. Main thread only, except the device relay,
+// which may come from any thread (the bridge hops).
+class WVWindowController : public std::enable_shared_from_this<WVWindowController> {
+public:
+    // A new window (a borderless one when the mask lacks the titled bit). `webconfig` is
+    // the view the browser offers for a window the page opened, or null.
+    static std::shared_ptr<WVWindowController> createInstanceWithWindowRectStyleMaskWebconfig(
+        gtk::Rect rect, std::uint64_t styleMask, WebKitWebView* webconfig);
+    // A controller over an existing window, its browser view set up.
+    static std::shared_ptr<WVWindowController> initWithWindow(std::shared_ptr<gtk::Window> window,
+                                                              WebKitWebView* webconfig = nullptr);
+
+    ~WVWindowController();
+    WVWindowController(const WVWindowController&) = delete;
+    WVWindowController& operator=(const WVWindowController&) = delete;
+
+    // The context every window's view uses unless the browser offers one: "myapp" is
+    // served there. Developer extras follow setDeveloperExtras.
+    static WebKitWebContext* sharedContext();
+    static void setDeveloperExtras(bool enabled);
+
+    // Sets up the browser view once; a second call changes nothing.
+    void initWebviewWithConfiguration(WebKitWebView* webconfig);
+    void loadURLString(const std::string& url);
+
+    std::shared_ptr<WKWebViewScriptBridge> wvbridge() const { return _wkbridge; }
+    std::shared_ptr<webkit::WebView> webview() const { return _webview; }
+    std::shared_ptr<gtk::Window> window() const { return window_; }
+    const std::string& uniqueId() const { return _uniqueId; }
+    const std::optional<std::string>& name() const { return _name; }
+    void setName(std::optional<std::string> name) { _name = std::move(name); }
+    void setWvdelegate(WVWindowControllerDelegate* delegate) { _wvdelegate = delegate; }
+    double titlebarHeight() const;
+    void addPlugin(const std::shared_ptr<WVPluginBase>& plugin);
+    const std::vector<std::shared_ptr<WVPluginBase>>& plugins() const { return _plugins; }
+
+    void showWindow();
+    std::int64_t showModalInWindow(const std::shared_ptr<gtk::Window>& opener);
+    void showSheetForWindowModal(const std::shared_ptr<gtk::Window>& opener, bool modal);
+    static void enterModal(gtk::Window& opener);
+    static void leaveModal(gtk::Window& opener);
+
+    // The window's close protocol.
+    bool windowShouldClose();
+    void windowWillClose();
+    // Lets go of the bridge and the views and says goodbye once; safe to repeat.
+    void cleanup();
+
+private:
+    explicit WVWindowController(std::shared_ptr<gtk::Window> window);
+    void becomeWindowDelegate();
+    void registerBridgeHandlers();
+    void observeNotifications();
+    // Evaluates a closing script and waits, serving the main loop, for its outcome; true
+    // when the page agreed, or could not answer.
+    bool runClosingScript(const char* script);
+
+    void OnIDeviceNotification(const foundation::Notification& notification);
+    void OnWebviewWindowClose(const foundation::Notification& notification);
+    void OnModalWebviewWindow(const foundation::Notification& notification);
+
+    std::shared_ptr<gtk::Window> window_;
+    std::shared_ptr<webkit::WebView> _webview;
+    std::shared_ptr<WKWebViewScriptBridge> _wkbridge;
+    std::shared_ptr<WebviewDelegate> _webviewDelegate;
+    std::vector<std::shared_ptr<WVPluginBase>> _plugins;
+    bool _initialized = false;
+    bool _showModal = false;
+    bool _showSheet = false;
+    bool _confirmUnload = false;
+    bool _finalized = false;
+    bool webProcessGone_ = false;
+    std::weak_ptr<gtk::Window> _sheetHostWindow;
+    WVWindowControllerDelegate* _wvdelegate = nullptr;
+    std::string _uniqueId;
+    std::optional<std::string> _name;
+    std::vector<foundation::NotificationCenter::ObserverId> observers_;
+};

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+namespace apptest {
+
+// Answers the next dialog that appears, as a person would: optionally ticks its check box,
+// then presses the button with the code. Remembers the texts it saw.
+class DialogAnswerer {
+public:
+    DialogAnswerer(int response, bool tickCheckBox = false)
+        : response_(response), tick_(tickCheckBox) {
+        g_idle_add(&DialogAnswerer::poll, this);
+    }
+    ~DialogAnswerer() { g_idle_remove_by_data(this); }
+
+    const std::string& texts() const { return texts_; }
+    bool answered() const { return answered_; }
+
+private:
+    static void collect(GtkWidget* widget, gpointer data) {
+        auto* self = static_cast<DialogAnswerer*>(data);
+        if (GTK_IS_LABEL(widget))
+            self->texts_ += std::string(gtk_label_get_text(GTK_LABEL(widget))) + "\n";
+        if (GTK_IS_CHECK_BUTTON(widget) && self->tick_) {
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widget), TRUE);
+        }
+        if (GTK_IS_CONTAINER(widget)) gtk_container_foreach(GTK_CONTAINER(widget), collect, data);
+    }
+
+    static gboolean poll(gpointer data) {
+        auto* self = static_cast<DialogAnswerer*>(data);
+        GList* windows = gtk_window_list_toplevels();
+        GtkWidget* dialog = nullptr;
+        for (GList* it = windows; it; it = it->next) {
+            if (GTK_IS_DIALOG(it->data) && gtk_widget_get_visible(GTK_WIDGET(it->data))) {
+                dialog = GTK_WIDGET(it->data);
+            }
+        }
+        g_list_free(windows);
+        if (!dialog) return G_SOURCE_CONTINUE;
+        collect(dialog, self);
+        self->answered_ = true;
+        gtk_dialog_response(GTK_DIALOG(dialog), self->response_);
+        return G_SOURCE_REMOVE;
+    }
+
+    int response_;
+    bool tick_;
+    bool answered_ = false;
+    std::string texts_;
+};
+
+}  // namespace apptest

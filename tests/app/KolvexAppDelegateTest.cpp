@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "DialogAnswerer.h"
+#include "WebWindowFixture.h"
+#include "content/ThreadPool.h"
+#include "foundation/OperationQueue.h"
+#include "platform/gtk/Application.h"
+#include "shell/KolvexAppDelegate.h"
+
+using apptest::WebWindowTest;
+
+namespace {
+
+TEST(KolvexAppDelegate, DevelopmentModeOnlyForTheExactArgument) {
+    const std::pair<std::vector<std::string>, bool> cases[] = {
+        {{"orvandel"}, false},
+        {{"orvandel", "--devmode"}, true},
+        {{"--devmode", "orvandel"}, true},
+        {{"orvandel", "--DEVMODE"}, false},
+        {{"orvandel", "--devmode=1"}, false},
+        {{"orvandel", " --devmode"}, false},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        KolvexAppDelegate delegate(nullptr, {}, arguments);
+        EXPECT_EQ(delegate.isDevelopmentMode(), expected) << arguments.back();
+    }
+}
+
+TEST_F(WebWindowTest, StartUpRunsEveryStepAndQuitAsksFirst) {
+    auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 600, 400},
+                                                gtk::Titled | gtk::Closable | gtk::Resizable);
+    std::atomic<int> libraryLoads = 0;
+    std::atomic<std::uint32_t> detectedKinds = 0;
+    AppServices services;
+    services.loadMusicLibrary = [&] { ++libraryLoads; };
+    services.startDeviceDetection = [&](std::uint32_t kinds) {
+        detectedKinds = kinds;
+        return true;
+    };
+    KolvexAppDelegate delegate(window, services, {"orvandel"});
+    // Loads the bundle's own pack and start page.
+    delegate.awakeFromNib();
+    window->show();
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return detectedKinds == 11; }));
+    EXPECT_EQ(libraryLoads, 1);
+
+    // A reload asks again; the library and detection do not start a second time.
+    auto view = delegate.windowController()->webview();
+    eval(*view, "location.reload(); 0");
+    waitForValue(*view, "document.readyState + typeof WebViewScriptBridge", "\"completeobject\"");
+    ThreadPool::async().waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(libraryLoads, 1);
+
+    {
+        apptest::DialogAnswerer no(gtk::Alert::kFirstButton);
+        window->performClose();
+        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return no.answered(); }));
+        EXPECT_NE(no.texts().find("Do you want to quit Orvandel?"), std::string::npos);
+    }
+    testsupport::runMainLoopUntil([&] { return delegate.quitAlert() == nullptr; });
+    EXPECT_FALSE(window->isClosed());
+    EXPECT_FALSE(gtk::Application::isTerminating());
+
+    apptest::DialogAnswerer yes(gtk::Alert::kFirstButton + 1);
+    window->performClose();
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return gtk::Application::isTerminating(); }));
+    EXPECT_FALSE(window->isClosed());
+}
+
+}  // namespace

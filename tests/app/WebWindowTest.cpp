@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include "WebWindowFixture.h"
+#include "foundation/NotificationCenter.h"
+#include "shell/ShellNotifications.h"
+#include "shell/bridge/WKWebViewScriptBridge.h"
+
+using apptest::WebWindowTest;
+
+namespace {
+
+class RecordingDelegate : public WVWindowControllerDelegate {
+public:
+    void OnWVBridgeReady(const foundation::Value& data) override { ready.push_back(data); }
+    std::vector<foundation::Value> ready;
+};
+
+// Web windows the page opens, as their pages report ready.
+class OpenedWindows {
+public:
+    OpenedWindows() {
+        observer_ = foundation::NotificationCenter::defaultCenter().addObserver(
+            kWebviewWindowControllerCreated, nullptr, [this](const foundation::Notification& n) {
+                auto* controller = const_cast<WVWindowController*>(
+                    static_cast<const WVWindowController*>(n.object));
+                if (std::find(all.begin(), all.end(), controller) == all.end())
+                    all.push_back(controller);
+            });
+    }
+    ~OpenedWindows() { foundation::NotificationCenter::defaultCenter().removeObserver(observer_); }
+    std::vector<WVWindowController*> all;
+
+private:
+    foundation::NotificationCenter::ObserverId observer_;
+};
+
+std::shared_ptr<WVWindowController> openMain(RecordingDelegate& delegate) {
+    auto controller = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(
+        {0, 0, 500, 400}, gtk::Titled | gtk::Closable | gtk::Resizable, nullptr);
+    controller->setWvdelegate(&delegate);
+    controller->loadURLString("myapp://x/index.html");
+    controller->showWindow();
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return !delegate.ready.empty(); }));
+    return controller;
+}
+
+TEST_F(WebWindowTest, BridgeReadyPushesAndEventsTravelBothWays) {
+    RecordingDelegate delegate;
+    auto controller = openMain(delegate);
+    ASSERT_FALSE(delegate.ready.empty());
+    EXPECT_EQ(delegate.ready.front()["page"].stringOr(), "/index.html");
+
+    controller->wvbridge()->callHandler("nativePush", foundation::Value::dict({{"a", 1}}));
+    waitForValue(*controller->webview(), "JSON.stringify(window.pushed)", "\"[{\\\"a\\\":1}]\"");
+
+    eval(*controller->webview(), "call('wvevent', {event: 'nope', data: {cmd: 'x'}}); 0");
+    waitForValue(*controller->webview(),
+                 "String(window.replies.wvevent && window.replies.wvevent.error).indexOf("
+                 "'unhandled command: ') == 0",
+                 "true");
+
+    const std::string id = controller->uniqueId();
+    controller->initWebviewWithConfiguration(nullptr);  // a second set-up changes nothing
+    EXPECT_EQ(controller->uniqueId(), id);
+    controller->window()->close();
+}
+
+TEST_F(WebWindowTest, ClosingAWindowTellsOnlyTheOtherPages) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    OpenedWindows opened;
+    eval(*main->webview(), "window.open('child.html?name=kid'); 0");
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return opened.all.size() == 1; }));
+    WVWindowController* child = opened.all.front();
+    ASSERT_EQ(child->name(), "kid");
+    const std::string childId = child->uniqueId();
+
+    child->window()->performClose();
+    waitForValue(*main->webview(), "JSON.stringify(window.closedWindows)",
+                 "\"[{\\\"id\\\":\\\"" + childId + "\\\",\\\"name\\\":\\\"kid\\\"}]\"");
+    main->window()->close();
+}
+
+TEST_F(WebWindowTest, APageThatCancelsBeforeUnloadKeepsItsWindow) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    OpenedWindows opened;
+    eval(*main->webview(), "window.open('stay.html'); window.open('child.html'); 0");
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return opened.all.size() == 2; }));
+    for (auto* window : opened.all) {
+        const bool stays = window->webview()->uri().find("stay.html") != std::string::npos;
+        auto gtkWindow = window->window();
+        gtkWindow->performClose();
+        EXPECT_EQ(gtkWindow->isClosed(), !stays) << window->webview()->uri();
+    }
+    main->window()->close();
+}
+
+TEST_F(WebWindowTest, AModalWindowCoversItsOpenerUntilItCloses) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    OpenedWindows opened;
+    eval(*main->webview(), "window.open('child.html?modal=1'); 0");
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return opened.all.size() == 1; }));
+    EXPECT_TRUE(main->window()->hasCover());
+    EXPECT_EQ(main->window()->styleMask() & gtk::Closable, 0u);
+    waitForValue(*main->webview(), "JSON.stringify(window.modal)", "\"[\\\"enter\\\"]\"");
+
+    opened.all.front()->window()->performClose();
+    EXPECT_FALSE(main->window()->hasCover());
+    EXPECT_NE(main->window()->styleMask() & gtk::Closable, 0u);
+    waitForValue(*main->webview(), "JSON.stringify(window.modal)",
+                 "\"[\\\"enter\\\",\\\"leave\\\"]\"");
+    main->window()->close();
+}
+
+}  // namespace
