@@ -10,6 +10,7 @@
 #include "foundation/Json.h"
 #include "foundation/MainQueue.h"
 #include "foundation/UserDefaults.h"
+#include "logging/LgFileLogger.h"
 #include "logging/LogCall.h"
 #include "platform/gtk/Application.h"
 #include "platform/webkit/WebView.h"
@@ -34,6 +35,7 @@ void KolvexAppDelegate::initialize() {
     auto& defaults = foundation::UserDefaults::standard();
     defaults.setBool("WebKitDeveloperExtras", false);
     defaults.synchronize();
+    LgLog::sharedInstance().addLogger(LgFileLogger::create());
     SetLogLevel(3);
 }
 

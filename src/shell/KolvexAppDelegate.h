@@ -18,7 +18,7 @@ class WKWebViewScriptBridge;
 // device detection once, and asks before the application quits. Main thread.
 class KolvexAppDelegate : public WVWindowControllerDelegate {
 public:
-    // Developer extras off in the preferences, the file logger, the log level.
+    // Developer extras off in the preferences, the rolling file logger, the log level.
     static void initialize();
 
     KolvexAppDelegate(std::shared_ptr<gtk::Window> window, AppServices services,
