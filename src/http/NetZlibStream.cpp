@@ -71,9 +71,8 @@ bool NetZlibStream::closeInto(foundation::Error* error) {
 
 std::optional<foundation::Data> NetZlibStream::process(int (*run)(z_stream_s*, int),
                                                        const std::uint8_t* bytes,
-                                                       std::size_t length,
-                                                       std::size_t initialSize, int flush,
-                                                       foundation::Error* error) {
+                                                       std::size_t length, std::size_t initialSize,
+                                                       int flush, foundation::Error* error) {
     const std::size_t growth = std::max(length / 2, MinimumGrowth);
     foundation::Data output(initialSize);
     z_stream_s& z = *zStream_;

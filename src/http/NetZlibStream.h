@@ -36,8 +36,8 @@ protected:
 
     // zlib counts input in 32 bits: larger chunks go through `slice` in parts, the last one
     // marked, and their outputs are joined.
-    using Slice = std::function<std::optional<foundation::Data>(
-        const std::uint8_t* bytes, std::size_t length, bool last)>;
+    using Slice = std::function<std::optional<foundation::Data>(const std::uint8_t* bytes,
+                                                                std::size_t length, bool last)>;
     static std::optional<foundation::Data> inSlices(const std::uint8_t* bytes, std::size_t length,
                                                     const Slice& slice);
     static bool needsSlices(std::size_t length);
@@ -49,13 +49,13 @@ protected:
     // Runs zlib's `run` (deflate or inflate) over one chunk with `flush`, into a buffer
     // that starts at `initialSize`, until the stream ends or, when not finishing, all input
     // is taken. The stream must be ready.
-    std::optional<foundation::Data> process(int (*run)(z_stream_s*, int),
-                                            const std::uint8_t* bytes, std::size_t length,
-                                            std::size_t initialSize, int flush,
+    std::optional<foundation::Data> process(int (*run)(z_stream_s*, int), const std::uint8_t* bytes,
+                                            std::size_t length, std::size_t initialSize, int flush,
                                             foundation::Error* error);
     // Sets up this fresh stream, runs `transform` and closes the stream again.
     std::optional<foundation::Data> transformWhole(
-        foundation::Error* error, const std::function<std::optional<foundation::Data>()>& transform);
+        foundation::Error* error,
+        const std::function<std::optional<foundation::Data>()>& transform);
 
     bool reachedStreamEnd() const { return streamEnded_; }
 
