@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "platform/mobiledevice/MobileDevice.h"
 
 class AMDevice;
+struct AMServiceHandle;
 
 // Progress of sendRequestAndWaitUntilDone; every message is optional.
 class AMServiceDelegate {
@@ -98,6 +100,10 @@ protected:
     void adoptSocket(int socket, const std::string& name);
 
 private:
+    // `start` asks the device for the service, filling the handle and whether it is secure.
+    using DeviceStart = std::function<bool(AMDevice&, AMServiceHandle&, bool& secure)>;
+    bool startWith(const std::string& name, const std::shared_ptr<AMDevice>& device,
+                   const DeviceStart& start);
     enum class PacketResult { Ok, NothingArrived, Incomplete, Undecodable, Failed };
     // Reads one framed packet; the time limit covers the length prefix.
     PacketResult readPacket(unsigned int timeoutMs, foundation::Data* payload, long* detail);

@@ -14,33 +14,30 @@ std::shared_ptr<AMService> AMService::serviceWithName(const std::string& name,
 
 bool AMService::startOnDevice(const std::string& name, const std::shared_ptr<AMDevice>& device,
                               const foundation::Value& options) {
-    if (!device) return false;
-    device_ = device;
-    delegate_.reset();
-    AMServiceHandle handle;
-    bool secure = false;
-    if (!device->startServiceWithOptionsReturnHandleSecure(name, options, &handle, &secure)) {
-        return false;
-    }
-    if (socket_ >= 0) ::close(socket_);
-    socket_ = handle.socket;
-    connection_ = std::move(handle.connection);
-    secureConnection_ = secure;
-    std::lock_guard lock(nameMutex_);
-    servicename_ = name;
-    return true;
+    return startWith(name, device, [&](AMDevice& target, AMServiceHandle& handle, bool& secure) {
+        return target.startServiceWithOptionsReturnHandleSecure(name, options, &handle, &secure);
+    });
 }
 
 bool AMService::startOnDeviceSecure(const std::string& name,
                                     const std::shared_ptr<AMDevice>& device,
                                     const foundation::Value& options, bool secure) {
+    return startWith(name, device, [&](AMDevice& target, AMServiceHandle& handle, bool& used) {
+        used = secure;
+        return target.startServiceOutServiceConnectionOptionsInSecure(name, &handle, options,
+                                                                      secure);
+    });
+}
+
+// The old socket is given up only once the device has handed over the new connection.
+bool AMService::startWith(const std::string& name, const std::shared_ptr<AMDevice>& device,
+                          const DeviceStart& start) {
     if (!device) return false;
     device_ = device;
     delegate_.reset();
     AMServiceHandle handle;
-    if (!device->startServiceOutServiceConnectionOptionsInSecure(name, &handle, options, secure)) {
-        return false;
-    }
+    bool secure = false;
+    if (!start(*device, handle, secure)) return false;
     if (socket_ >= 0) ::close(socket_);
     socket_ = handle.socket;
     connection_ = std::move(handle.connection);

@@ -3,26 +3,29 @@
 #include <fmt/format.h>
 #include <zlib.h>
 
-#include <algorithm>
-#include <cstring>
-
 #include "http/NetErrors.h"
 #include "http/NetZlibFileTransform.h"
 
 namespace {
-// A buffer that fills grows by half the input, and never by less than this.
-constexpr std::size_t MinimumGrowth = 16 * 1024;
 // 32 KiB window; adding 16 writes the gzip wrapper.
 constexpr int DeflateWindowBits = 15 + 16;
 constexpr int DeflateMemoryLevel = 8;
-constexpr std::size_t MaximumSlice = std::size_t{1} << 30;
+
+const NetZlibCodec DeflateCodec{
+    [](z_stream_s& z) {
+        return deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, DeflateWindowBits,
+                            DeflateMemoryLevel, Z_DEFAULT_STRATEGY);
+    },
+    [](z_stream_s& z) {
+        int status = deflateEnd(&z);
+        // An unfinished stream ends with Z_DATA_ERROR; that only says data was discarded.
+        return status == Z_DATA_ERROR ? Z_OK : status;
+    },
+    &NetDataCompressor::deflateErrorWithCode,
+};
 }  // namespace
 
-NetDataCompressor::NetDataCompressor() : zStream_(std::make_unique<z_stream_s>()) {}
-
-NetDataCompressor::~NetDataCompressor() {
-    closeStream();
-}
+NetDataCompressor::NetDataCompressor() : NetZlibStream(DeflateCodec) {}
 
 std::unique_ptr<NetDataCompressor> NetDataCompressor::compressor() {
     auto result = std::make_unique<NetDataCompressor>();
@@ -30,95 +33,26 @@ std::unique_ptr<NetDataCompressor> NetDataCompressor::compressor() {
     return result;
 }
 
-std::optional<foundation::Error> NetDataCompressor::setupStream() {
-    if (streamReady_) return std::nullopt;
-    std::memset(zStream_.get(), 0, sizeof(z_stream_s));
-    int status = deflateInit2(zStream_.get(), Z_DEFAULT_COMPRESSION, Z_DEFLATED, DeflateWindowBits,
-                              DeflateMemoryLevel, Z_DEFAULT_STRATEGY);
-    if (status != Z_OK) return deflateErrorWithCode(status);
-    streamReady_ = true;
-    streamFinished_ = false;
-    return std::nullopt;
-}
-
-std::optional<foundation::Error> NetDataCompressor::closeStream() {
-    if (!streamReady_) return std::nullopt;
-    streamReady_ = false;
-    int status = deflateEnd(zStream_.get());
-    // An unfinished stream ends with Z_DATA_ERROR; that only says data was discarded.
-    if (status != Z_OK && status != Z_DATA_ERROR) return deflateErrorWithCode(status);
-    return std::nullopt;
-}
-
 std::optional<foundation::Data> NetDataCompressor::compressBytes(const std::uint8_t* bytes,
                                                                  std::size_t length,
                                                                  foundation::Error* error,
                                                                  bool shouldFinish) {
-    if (length == 0 && (!shouldFinish || streamFinished_)) return foundation::Data{};
-    if (length > MaximumSlice) {
-        // zlib counts input in 32 bits: larger chunks go in slices, the last one finishing.
-        foundation::Data joined;
-        for (std::size_t at = 0; at < length; at += MaximumSlice) {
-            std::size_t part = std::min(MaximumSlice, length - at);
-            auto out = compressBytes(bytes + at, part, error, shouldFinish && at + part == length);
-            if (!out) return std::nullopt;
-            joined.insert(joined.end(), out->begin(), out->end());
-        }
-        return joined;
+    if (length == 0 && (!shouldFinish || streamFinished())) return foundation::Data{};
+    if (needsSlices(length)) {
+        return inSlices(bytes, length, [&](const std::uint8_t* part, std::size_t size, bool last) {
+            return compressBytes(part, size, error, shouldFinish && last);
+        });
     }
-    if (!streamReady_) {
-        if (auto failure = setupStream()) {
-            if (error != nullptr) *error = *failure;
-            return std::nullopt;
-        }
-    }
-    const std::size_t growth = std::max(length / 2, MinimumGrowth);
-    foundation::Data output(length / 2);
-    z_stream_s& z = *zStream_;
-    z.next_in = const_cast<Bytef*>(bytes);
-    z.avail_in = static_cast<uInt>(length);
-    const uLong startTotal = z.total_out;
-    std::size_t produced = 0;
-    const int flush = shouldFinish ? Z_FINISH : Z_NO_FLUSH;
-    for (;;) {
-        if (produced >= output.size()) output.resize(output.size() + growth);
-        z.next_out = output.data() + produced;
-        z.avail_out = static_cast<uInt>(output.size() - produced);
-        int status = deflate(&z, flush);
-        produced = z.total_out - startTotal;
-        if (status == Z_STREAM_END) {
-            streamFinished_ = true;
-            break;
-        }
-        // Without finishing, all input taken and room left over means the chunk is done;
-        // a buffer error then only says there was nothing left to do.
-        if (!shouldFinish && z.avail_in == 0 &&
-            (status == Z_BUF_ERROR || (status == Z_OK && z.avail_out > 0))) {
-            break;
-        }
-        if (status != Z_OK) {
-            if (error != nullptr) *error = deflateErrorWithCode(status);
-            return std::nullopt;
-        }
-    }
-    output.resize(produced);
-    return output;
+    if (!readyForInput(error)) return std::nullopt;
+    return process(&deflate, bytes, length, length / 2, shouldFinish ? Z_FINISH : Z_NO_FLUSH,
+                   error);
 }
 
 std::optional<foundation::Data> NetDataCompressor::compressData(std::span<const std::uint8_t> data,
                                                                 foundation::Error* error) {
     NetDataCompressor compressor;
-    if (auto failure = compressor.setupStream()) {
-        if (error != nullptr) *error = *failure;
-        return std::nullopt;
-    }
-    auto result = compressor.compressBytes(data.data(), data.size(), error, true);
-    if (!result) return std::nullopt;
-    if (auto failure = compressor.closeStream()) {
-        if (error != nullptr) *error = *failure;
-        return std::nullopt;
-    }
-    return result;
+    return compressor.transformWhole(
+        error, [&] { return compressor.compressBytes(data.data(), data.size(), error, true); });
 }
 
 bool NetDataCompressor::compressDataFromFile(const std::string& sourcePath,
@@ -132,12 +66,7 @@ bool NetDataCompressor::compressDataFromFile(const std::string& sourcePath,
         // case, also for an empty file or one of whole chunks.
         auto output =
             compressor.compressBytes(bytes, length, stepError, length < NetZlibFileChunkSize);
-        if (output && atEnd) {
-            if (auto failure = compressor.closeStream()) {
-                if (stepError != nullptr) *stepError = *failure;
-                return std::nullopt;
-            }
-        }
+        if (output && atEnd && !compressor.closeInto(stepError)) return std::nullopt;
         return output;
     };
     return netTransformFile(sourcePath, destinationPath, "Compression", setupError, step, error);

@@ -9,25 +9,18 @@
 
 #include "foundation/Error.h"
 #include "foundation/Value.h"
-
-struct z_stream_s;
+#include "http/NetZlibStream.h"
 
 // Deflates data into the gzip format, in one call, chunk by chunk, or from file to file.
 // One object serves one stream of data.
-class NetDataCompressor {
+class NetDataCompressor : public NetZlibStream {
 public:
     NetDataCompressor();
-    ~NetDataCompressor();
-    NetDataCompressor(const NetDataCompressor&) = delete;
-    NetDataCompressor& operator=(const NetDataCompressor&) = delete;
 
     static std::unique_ptr<NetDataCompressor> compressor();
 
-    std::optional<foundation::Error> setupStream();
-    std::optional<foundation::Error> closeStream();
-    bool streamReady() const { return streamReady_; }
     // Whether the gzip stream has been finished (its trailer written).
-    bool streamFinished() const { return streamFinished_; }
+    bool streamFinished() const { return reachedStreamEnd(); }
 
     // The bytes deflated from this chunk, or nullopt with `error` set. With `shouldFinish`
     // the gzip stream is completed, also for an empty chunk; an empty chunk without it
@@ -43,9 +36,4 @@ public:
                                      const std::string& destinationPath, foundation::Error* error);
 
     static foundation::Error deflateErrorWithCode(int code);
-
-private:
-    std::unique_ptr<z_stream_s> zStream_;
-    bool streamReady_ = false;
-    bool streamFinished_ = false;
 };

@@ -9,27 +9,20 @@
 
 #include "foundation/Error.h"
 #include "foundation/Value.h"
-
-struct z_stream_s;
+#include "http/NetZlibStream.h"
 
 // Inflates gzip or zlib data (the header is recognised), in one call, chunk by chunk as a
 // response arrives, or from file to file. One object serves one stream of data.
-class NetDataDecompressor {
+class NetDataDecompressor : public NetZlibStream {
 public:
     NetDataDecompressor();
-    ~NetDataDecompressor();
-    NetDataDecompressor(const NetDataDecompressor&) = delete;
-    NetDataDecompressor& operator=(const NetDataDecompressor&) = delete;
 
     // A decompressor whose stream is already set up (a failed set-up shows in the first
     // chunk as an error).
     static std::unique_ptr<NetDataDecompressor> decompressor();
 
-    std::optional<foundation::Error> setupStream();
-    std::optional<foundation::Error> closeStream();
-    bool streamReady() const { return streamReady_; }
     // Whether the compressed stream has come to its end marker.
-    bool streamEnded() const { return streamEnded_; }
+    bool streamEnded() const { return reachedStreamEnd(); }
 
     // The bytes inflated from this chunk (empty for an empty chunk), or nullopt with
     // `error` set. zlib state is kept between calls.
@@ -45,9 +38,4 @@ public:
                                        foundation::Error* error);
 
     static foundation::Error inflateErrorWithCode(int code);
-
-private:
-    std::unique_ptr<z_stream_s> zStream_;
-    bool streamReady_ = false;
-    bool streamEnded_ = false;
 };

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "FakeThrottleTarget.h"
 #include "foundation/ScratchFolder.h"
 #include "http/NetBandwidthThrottle.h"
 #include "http/NetInputStream.h"
@@ -86,18 +87,6 @@ TEST(NetworkThread, RunsJobsOnOneThreadOfItsOwn) {
     EXPECT_NE(thread.id(), std::this_thread::get_id());
 }
 
-namespace {
-
-class RecordingRequest : public NetThrottleTarget {
-public:
-    bool readStreamIsScheduled() const override { return scheduled; }
-    void scheduleReadStream() override { scheduled = true; }
-    void unscheduleReadStream() override { scheduled = false; }
-    bool scheduled = true;
-};
-
-}  // namespace
-
 TEST(BodyStream, ReadsAreLimitedByTheAllowanceAndCounted) {
     auto data = std::make_shared<foundation::Data>(5000, 'b');
     struct Case {
@@ -116,7 +105,7 @@ TEST(BodyStream, ReadsAreLimitedByTheAllowanceAndCounted) {
         throttle.setMaxBandwidthPerSecond(c.limit);
         throttle.measureBandwidthUsage();
         throttle.incrementBandwidthUsedInLastSecond(c.usedBefore);
-        RecordingRequest request;
+        FakeThrottleTarget request;
         auto stream = NetInputStream::inputStreamWithData(data, &request, throttle);
         stream->open();
         std::vector<std::uint8_t> buffer(c.asked);

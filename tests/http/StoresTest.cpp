@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeThrottleTarget.h"
 #include "http/NetBandwidthThrottle.h"
 #include "http/NetConnectionPool.h"
 #include "http/NetCookieJar.h"
@@ -32,14 +33,6 @@ struct ManualClock {
     }
 };
 
-class FakeRequest : public NetThrottleTarget {
-public:
-    bool readStreamIsScheduled() const override { return scheduled; }
-    void scheduleReadStream() override { scheduled = true; }
-    void unscheduleReadStream() override { scheduled = false; }
-    bool scheduled = true;
-};
-
 }  // namespace
 
 TEST(BandwidthThrottle, UploadAllowanceFollowsTheBytesUsedThisSecond) {
@@ -57,7 +50,7 @@ TEST(BandwidthThrottle, UploadAllowanceFollowsTheBytesUsedThisSecond) {
         throttle.measureBandwidthUsage();  // opens the first one-second measurement
         throttle.incrementBandwidthUsedInLastSecond(c.used);
         EXPECT_EQ(throttle.maxUploadReadLength(), c.allowance);
-        FakeRequest request;
+        FakeThrottleTarget request;
         throttle.performThrottling(request);
         EXPECT_EQ(request.scheduled, !c.paused);
         if (c.paused) {

@@ -109,31 +109,24 @@ inline Bytes fileRecord(const FileSpec& spec) {
     return withTotal(head, {});
 }
 
-inline Bytes section(std::uint32_t type, std::string_view listTag, std::uint32_t count,
-                     const Bytes& entries) {
-    Bytes head = header("mhsd", 96);
-    put16(head, 12, static_cast<std::uint16_t>(type));
-    Bytes content = header(listTag, 92);
-    put32(content, 8, count);
-    append(content, entries);
-    return withTotal(head, content);
-}
-
 inline Bytes writePhotoDB(const PhotoDatabaseSpec& spec) {
     Bytes sections;
     std::uint32_t count = 3;
     if (spec.unknownSection) {
         // A section whose content looks like records but must be stepped over.
-        append(sections, section(9, "mhli", 1, imageRecord({.id = 999})));
+        append(sections, dataSet(9, list("mhli", 1, imageRecord({.id = 999}))));
         ++count;
     }
     Bytes images, albums, files;
     for (const auto& image : spec.images) append(images, imageRecord(image));
     for (const auto& album : spec.albums) append(albums, albumRecord(album));
     for (const auto& file : spec.files) append(files, fileRecord(file));
-    append(sections, section(1, "mhli", static_cast<std::uint32_t>(spec.images.size()), images));
-    append(sections, section(2, "mhla", static_cast<std::uint32_t>(spec.albums.size()), albums));
-    append(sections, section(3, "mhlf", static_cast<std::uint32_t>(spec.files.size()), files));
+    append(sections,
+           dataSet(1, list("mhli", static_cast<std::uint32_t>(spec.images.size()), images)));
+    append(sections,
+           dataSet(2, list("mhla", static_cast<std::uint32_t>(spec.albums.size()), albums)));
+    append(sections,
+           dataSet(3, list("mhlf", static_cast<std::uint32_t>(spec.files.size()), files)));
     Bytes head = header("mhfd", 132);
     put32(head, 20, count);
     return withTotal(head, sections);

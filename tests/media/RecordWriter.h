@@ -41,6 +41,21 @@ inline Bytes withTotal(Bytes head, const Bytes& children) {
     return head;
 }
 
+// A data set of the given type holding `content`, mostly a list.
+inline Bytes dataSet(std::uint32_t type, const Bytes& content) {
+    Bytes head = header("mhsd", 96);
+    put32(head, 12, type);
+    return withTotal(head, content);
+}
+
+// A list header with its entry count, followed by the entries (which it does not cover).
+inline Bytes list(std::string_view tag, std::uint32_t count, const Bytes& entries) {
+    Bytes head = header(tag, 92);
+    put32(head, 8, count);
+    append(head, entries);
+    return head;
+}
+
 inline Bytes utf16le(std::u16string_view text) {
     Bytes out;
     for (char16_t unit : text) {
@@ -93,6 +108,18 @@ inline Bytes mutate(Bytes bytes, SplitMix& random) {
         }
     }
     return bytes;
+}
+
+// Reads every prefix of `good`, then `mutations` random mutations of it from `seed`;
+// `read` is told whether the bytes are a prefix (a cut file).
+template <typename Read>
+void readEveryCutAndMutation(const Bytes& good, std::uint64_t seed, Read read,
+                             int mutations = 10000) {
+    for (std::size_t cut = 0; cut < good.size(); ++cut) {
+        read(Bytes(good.begin(), good.begin() + cut), true);
+    }
+    SplitMix random{seed};
+    for (int i = 0; i < mutations; ++i) read(mutate(good, random), false);
 }
 
 }  // namespace mediatest

@@ -91,19 +91,6 @@ inline Bytes playlistRecord(const PlaylistSpec& spec) {
     return withTotal(head, objects);
 }
 
-inline Bytes dataSet(std::uint32_t type, const Bytes& content) {
-    Bytes head = header("mhsd", 96);
-    put32(head, 12, type);
-    return withTotal(head, content);
-}
-
-inline Bytes list(std::string_view tag, std::uint32_t count, const Bytes& entries) {
-    Bytes head = header(tag, 92);
-    put32(head, 8, count);
-    append(head, entries);
-    return head;
-}
-
 inline Bytes writeITunesDB(const DatabaseSpec& spec) {
     Bytes tracks;
     for (const auto& track : spec.tracks) append(tracks, trackRecord(track));

@@ -367,10 +367,8 @@ std::shared_ptr<SqlStatement> SqlDatabase::prepareAndBind(std::string_view sql,
     return statement;
 }
 
-SqlDatabase::ResultSet SqlDatabase::executeQueryWithArgumentsInArray(std::string_view sql,
-                                                                     const Array& arguments) {
-    bool fromCache = false;
-    auto statement = prepareAndBind(sql, &arguments, nullptr, "executeQuery", fromCache);
+SqlDatabase::ResultSet SqlDatabase::resultSetForStatement(
+    const std::shared_ptr<SqlStatement>& statement, std::string_view sql) {
     if (!statement) return nullptr;
     auto rs =
         SqlResultSet::resultSetWithStatementUsingParentDatabase(statement, shared_from_this());
@@ -379,6 +377,13 @@ SqlDatabase::ResultSet SqlDatabase::executeQueryWithArgumentsInArray(std::string
     statement->setUseCount(statement->useCount() + 1);
     isExecutingStatement_ = false;
     return rs;
+}
+
+SqlDatabase::ResultSet SqlDatabase::executeQueryWithArgumentsInArray(std::string_view sql,
+                                                                     const Array& arguments) {
+    bool fromCache = false;
+    auto statement = prepareAndBind(sql, &arguments, nullptr, "executeQuery", fromCache);
+    return resultSetForStatement(statement, sql);
 }
 
 SqlDatabase::ResultSet SqlDatabase::executeQueryValuesError(std::string_view sql,
@@ -392,14 +397,7 @@ SqlDatabase::ResultSet SqlDatabase::executeQueryWithParameterDictionary(
     std::string_view sql, const Dictionary& arguments) {
     bool fromCache = false;
     auto statement = prepareAndBind(sql, nullptr, &arguments, "executeQuery", fromCache);
-    if (!statement) return nullptr;
-    auto rs =
-        SqlResultSet::resultSetWithStatementUsingParentDatabase(statement, shared_from_this());
-    rs->setQuery(std::string(sql));
-    openResultSets_.insert(rs.get());
-    statement->setUseCount(statement->useCount() + 1);
-    isExecutingStatement_ = false;
-    return rs;
+    return resultSetForStatement(statement, sql);
 }
 
 // --- statement cache -------------------------------------------------------------------------

@@ -299,6 +299,9 @@ private:
     std::shared_ptr<SqlStatement> prepareAndBind(std::string_view sql, const Array* arguments,
                                                  const Dictionary* dictionary,
                                                  const char* operation, bool& fromCache);
+    // Wraps a prepared statement (nullptr gives nullptr) in a result set this database tracks.
+    ResultSet resultSetForStatement(const std::shared_ptr<SqlStatement>& statement,
+                                    std::string_view sql);
     bool runUpdate(std::string_view sql, const Array* arguments, const Dictionary* dictionary,
                    Error* error);
     bool openHandle(int flags, const char* vfsName, bool useV2);

@@ -1,7 +1,6 @@
 #include "data/db/SqlDatabasePool.h"
 
 #include <algorithm>
-#include <atomic>
 #include <type_traits>
 
 #include "data/db/SqlConsole.h"
@@ -42,10 +41,6 @@ auto runAndGiveBack(SqlDatabasePool& pool, const SqlDatabasePool::Connection& db
 
 }  // namespace
 
-SqlDatabasePool::Connection (*SqlDatabasePool::databaseClass())(std::optional<std::string>) {
-    return &SqlDatabase::databaseWithPath;
-}
-
 std::shared_ptr<SqlDatabasePool> SqlDatabasePool::create(std::optional<std::string> path, int flags,
                                                          std::optional<std::string> vfsName) {
     return std::shared_ptr<SqlDatabasePool>(
@@ -64,7 +59,7 @@ std::shared_ptr<SqlDatabasePool> SqlDatabasePool::databasePoolWithURL(const foun
 
 SqlDatabasePool::SqlDatabasePool(std::optional<std::string> path, int flags,
                                  std::optional<std::string> vfsName)
-    : openFlags_(flags), path_(std::move(path)), vfsName_(std::move(vfsName)) {
+    : SqlDatabaseSource(std::move(path), flags, std::move(vfsName)) {
     lockQueue_ = std::make_unique<foundation::SerialQueue>(kQueueLabelPrefix + description());
 }
 
@@ -97,10 +92,10 @@ SqlDatabasePool::Connection SqlDatabasePool::db() {
                                   open);
                 return;
             }
-            db = databaseClass()(path());
+            db = newDatabase();
             isNew = true;
         }
-        if (!db->openWithFlags(openFlags_, vfsName())) {
+        if (!openDatabase(*db)) {
             sqlconsole::print("Could not open up the database at path {}",
                               sqlconsole::describe(db->databasePath()));
             remove(databaseOutPool_, db);
@@ -140,27 +135,13 @@ void SqlDatabasePool::inDatabase(const Block& block) {
 void SqlDatabasePool::beginTransactionWithBlock(bool deferred, const TransactionBlock& block) {
     Connection db = this->db();
     if (!db) return;
-    runAndGiveBack(*this, db, [&] {
-        bool shouldRollback = false;
-        if (deferred) {
-            db->beginDeferredTransaction();
-        } else {
-            db->beginTransaction();
-        }
-        block(db, shouldRollback);
-        if (shouldRollback) {
-            db->rollback();
-        } else {
-            db->commit();
-        }
-    });
+    runAndGiveBack(*this, db, [&] { runTransaction(db, deferred, block); });
 }
 
 std::optional<foundation::Error> SqlDatabasePool::inSavePoint(const TransactionBlock& block) {
-    static std::atomic<long> savePointCounter{0};
     Connection db = this->db();
     if (!db) return std::nullopt;
-    const std::string name = fmt::format("savePoint{}", savePointCounter.fetch_add(1));
+    const std::string name = nextSavePointName();
     return runAndGiveBack(*this, db, [&] {
         return runInSavePoint(*db, name, [&](bool& rollback) { block(db, rollback); });
     });
@@ -191,16 +172,6 @@ void SqlDatabasePool::releaseAllDatabases() {
     });
 }
 
-std::optional<std::string> SqlDatabasePool::path() const {
-    std::lock_guard lock(mutex_);
-    return path_;
-}
-
-void SqlDatabasePool::setPath(std::optional<std::string> path) {
-    std::lock_guard lock(mutex_);
-    path_ = std::move(path);
-}
-
 std::shared_ptr<SqlDatabasePoolDelegate> SqlDatabasePool::delegate() const {
     std::lock_guard lock(mutex_);
     return delegate_.lock();
@@ -219,14 +190,4 @@ std::uint64_t SqlDatabasePool::maximumNumberOfDatabasesToCreate() const {
 void SqlDatabasePool::setMaximumNumberOfDatabasesToCreate(std::uint64_t maximum) {
     std::lock_guard lock(mutex_);
     maximumNumberOfDatabasesToCreate_ = maximum;
-}
-
-std::optional<std::string> SqlDatabasePool::vfsName() const {
-    std::lock_guard lock(mutex_);
-    return vfsName_;
-}
-
-void SqlDatabasePool::setVfsName(std::optional<std::string> name) {
-    std::lock_guard lock(mutex_);
-    vfsName_ = std::move(name);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "data/db/SqlDatabaseSource.h"
 #include "foundation/Error.h"
 #include "foundation/Url.h"
 
@@ -30,13 +31,8 @@ public:
 
 // Hands out idle connections to one database and takes them back, making new ones up to
 // an optional limit. Its two lists are only touched on its lock queue.
-class SqlDatabasePool {
+class SqlDatabasePool : public SqlDatabaseSource {
 public:
-    using Connection = std::shared_ptr<SqlDatabase>;
-    using Block = std::function<void(const Connection&)>;
-    using TransactionBlock = std::function<void(const Connection&, bool& rollback)>;
-    static constexpr int kDefaultOpenFlags = 6;
-
     // Opens nothing yet.
     static std::shared_ptr<SqlDatabasePool> create(std::optional<std::string> path, int flags,
                                                    std::optional<std::string> vfsName);
@@ -44,10 +40,7 @@ public:
                                                                  int flags = kDefaultOpenFlags);
     static std::shared_ptr<SqlDatabasePool> databasePoolWithURL(const foundation::Url& url,
                                                                 int flags = kDefaultOpenFlags);
-    static Connection (*databaseClass())(std::optional<std::string>);
     ~SqlDatabasePool();
-    SqlDatabasePool(const SqlDatabasePool&) = delete;
-    SqlDatabasePool& operator=(const SqlDatabasePool&) = delete;
 
     // Runs the block on the lock queue and waits for it.
     void executeLocked(const std::function<void()>& block);
@@ -70,16 +63,11 @@ public:
     std::size_t countOfOpenDatabases();
     void releaseAllDatabases();
 
-    std::optional<std::string> path() const;
-    void setPath(std::optional<std::string> path);
     std::shared_ptr<SqlDatabasePoolDelegate> delegate() const;
     void setDelegate(std::weak_ptr<SqlDatabasePoolDelegate> delegate);
     std::uint64_t maximumNumberOfDatabasesToCreate() const;
     // 0 means no limit.
     void setMaximumNumberOfDatabasesToCreate(std::uint64_t maximum);
-    int openFlags() const { return openFlags_; }
-    std::optional<std::string> vfsName() const;
-    void setVfsName(std::optional<std::string> name);
     std::string description() const;
 
 private:
@@ -88,10 +76,7 @@ private:
     std::unique_ptr<foundation::SerialQueue> lockQueue_;
     std::vector<Connection> databaseInPool_;
     std::vector<Connection> databaseOutPool_;
-    int openFlags_;
-    mutable std::mutex mutex_;  // guards the properties below
-    std::optional<std::string> path_;
+    // Guarded by mutex_:
     std::weak_ptr<SqlDatabasePoolDelegate> delegate_;
     std::uint64_t maximumNumberOfDatabasesToCreate_ = 0;
-    std::optional<std::string> vfsName_;
 };

@@ -1,7 +1,5 @@
 #include "data/db/SqlDatabaseQueue.h"
 
-#include <atomic>
-
 #include "data/db/SqlConsole.h"
 #include "data/db/SqlDatabase.h"
 #include "data/db/SqlSavePoint.h"
@@ -13,10 +11,6 @@ constexpr const char* kQueueLabelPrefix = "orvandel.db.";
 
 }  // namespace
 
-SqlDatabaseQueue::Connection (*SqlDatabaseQueue::databaseClass())(std::optional<std::string>) {
-    return &SqlDatabase::databaseWithPath;
-}
-
 std::shared_ptr<SqlDatabaseQueue> SqlDatabaseQueue::create(std::optional<std::string> path,
                                                            int flags,
                                                            std::optional<std::string> vfsName) {
@@ -25,7 +19,7 @@ std::shared_ptr<SqlDatabaseQueue> SqlDatabaseQueue::create(std::optional<std::st
     queue->db_ = queue->openConnection();
     if (!queue->db_) {
         sqlconsole::print("Could not create database queue for path {}",
-                          sqlconsole::describe(queue->path_));
+                          sqlconsole::describe(queue->path()));
         return nullptr;
     }
     return queue;
@@ -43,7 +37,7 @@ std::shared_ptr<SqlDatabaseQueue> SqlDatabaseQueue::databaseQueueWithURL(const f
 
 SqlDatabaseQueue::SqlDatabaseQueue(std::optional<std::string> path, int flags,
                                    std::optional<std::string> vfsName)
-    : openFlags_(flags), path_(std::move(path)), vfsName_(std::move(vfsName)) {
+    : SqlDatabaseSource(std::move(path), flags, std::move(vfsName)) {
     queue_ = std::make_unique<foundation::SerialQueue>(kQueueLabelPrefix + description());
 }
 
@@ -57,8 +51,8 @@ std::string SqlDatabaseQueue::description() const {
 }
 
 SqlDatabaseQueue::Connection SqlDatabaseQueue::openConnection() const {
-    Connection db = databaseClass()(path());
-    if (!db->openWithFlags(openFlags_, vfsName())) return nullptr;
+    Connection db = newDatabase();
+    if (!openDatabase(*db)) return nullptr;
     return db;
 }
 
@@ -98,30 +92,17 @@ void SqlDatabaseQueue::inDatabase(const Block& block) {
 void SqlDatabaseQueue::beginTransactionWithBlock(bool deferred, const TransactionBlock& block) {
     queue_->sync([&] {
         Connection db = database();
-        if (!db) return;
-        bool shouldRollback = false;
-        if (deferred) {
-            db->beginDeferredTransaction();
-        } else {
-            db->beginTransaction();
-        }
-        block(db, shouldRollback);
-        if (shouldRollback) {
-            db->rollback();
-        } else {
-            db->commit();
-        }
+        if (db) runTransaction(db, deferred, block);
     });
 }
 
 std::optional<foundation::Error> SqlDatabaseQueue::inSavePoint(const TransactionBlock& block) {
-    static std::atomic<long> savePointCounter{0};
     std::optional<foundation::Error> error;
     queue_->sync([&] {
         Connection db = database();
         if (!db) return;
-        const std::string name = fmt::format("savePoint{}", savePointCounter.fetch_add(1));
-        error = runInSavePoint(*db, name, [&](bool& rollback) { block(db, rollback); });
+        error =
+            runInSavePoint(*db, nextSavePointName(), [&](bool& rollback) { block(db, rollback); });
     });
     return error;
 }
@@ -145,24 +126,4 @@ bool SqlDatabaseQueue::interrupt() {
         db = db_;
     }
     return db && db->interrupt();
-}
-
-std::optional<std::string> SqlDatabaseQueue::path() const {
-    std::lock_guard lock(mutex_);
-    return path_;
-}
-
-void SqlDatabaseQueue::setPath(std::optional<std::string> path) {
-    std::lock_guard lock(mutex_);
-    path_ = std::move(path);
-}
-
-std::optional<std::string> SqlDatabaseQueue::vfsName() const {
-    std::lock_guard lock(mutex_);
-    return vfsName_;
-}
-
-void SqlDatabaseQueue::setVfsName(std::optional<std::string> name) {
-    std::lock_guard lock(mutex_);
-    vfsName_ = std::move(name);
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "data/db/SqlDatabaseSource.h"
 #include "foundation/Error.h"
 #include "foundation/Url.h"
 
@@ -16,14 +17,8 @@ class SqlDatabase;
 
 // Shares one connection between threads: every piece of work runs on the connection
 // through one serial queue, and the caller waits for it.
-class SqlDatabaseQueue {
+class SqlDatabaseQueue : public SqlDatabaseSource {
 public:
-    using Connection = std::shared_ptr<SqlDatabase>;
-    using Block = std::function<void(const Connection&)>;
-    using TransactionBlock = std::function<void(const Connection&, bool& rollback)>;
-    // Read-write, created when missing.
-    static constexpr int kDefaultOpenFlags = 6;
-
     // Opens the connection at once; nullptr (with a console line) when it cannot.
     static std::shared_ptr<SqlDatabaseQueue> create(std::optional<std::string> path, int flags,
                                                     std::optional<std::string> vfsName);
@@ -31,11 +26,7 @@ public:
                                                                    int flags = kDefaultOpenFlags);
     static std::shared_ptr<SqlDatabaseQueue> databaseQueueWithURL(const foundation::Url& url,
                                                                   int flags = kDefaultOpenFlags);
-    // How the queue makes its connections.
-    static Connection (*databaseClass())(std::optional<std::string>);
     ~SqlDatabaseQueue();
-    SqlDatabaseQueue(const SqlDatabaseQueue&) = delete;
-    SqlDatabaseQueue& operator=(const SqlDatabaseQueue&) = delete;
 
     // The connection, opened again when it was closed; nullptr when that fails.
     Connection database();
@@ -54,11 +45,6 @@ public:
     // Asks the running statement to stop; callable from any thread.
     bool interrupt();
 
-    std::optional<std::string> path() const;
-    void setPath(std::optional<std::string> path);
-    int openFlags() const { return openFlags_; }
-    std::optional<std::string> vfsName() const;
-    void setVfsName(std::optional<std::string> name);
     std::string description() const;
 
 private:
@@ -67,9 +53,5 @@ private:
     Connection openConnection() const;
 
     std::unique_ptr<foundation::SerialQueue> queue_;
-    Connection db_;
-    int openFlags_;
-    mutable std::mutex mutex_;  // guards db_, path_ and vfsName_
-    std::optional<std::string> path_;
-    std::optional<std::string> vfsName_;
+    Connection db_;  // guarded by mutex_
 };

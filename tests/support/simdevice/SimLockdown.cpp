@@ -1,7 +1,6 @@
 #include "simdevice/SimLockdown.h"
 
-#include <uuid/uuid.h>
-
+#include "data/helpers/NSStringHelpers.h"
 #include "simdevice/SimWire.h"
 
 using foundation::Value;
@@ -11,14 +10,6 @@ namespace simdevice {
 namespace {
 
 constexpr const char* kHeartbeatService = "com.apple.mobile.heartbeat";
-
-std::string newIdentifier() {
-    uuid_t id;
-    uuid_generate(id);
-    char text[37];
-    uuid_unparse_upper(id, text);
-    return text;
-}
 
 Value failure(const std::string& request, const std::string& error) {
     return Value::dict({{"Request", request}, {"Error", error}});
@@ -83,7 +74,7 @@ Value SimLockdown::startSession(const Value& request) {
         return failure("StartSession", "InvalidHostID");
     }
     if (!sessionId_.empty()) device_->countSessionStop();
-    sessionId_ = newIdentifier();
+    sessionId_ = NSString::guid();
     device_->countSessionStart();
     return Value::dict(
         {{"Request", "StartSession"}, {"SessionID", sessionId_}, {"EnableSessionSSL", false}});

@@ -5,10 +5,10 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <uuid/uuid.h>
 
 #include <cstring>
 
+#include "data/helpers/NSStringHelpers.h"
 #include "foundation/PropertyList.h"
 #include "simdevice/SimLockdown.h"
 #include "simdevice/SimWire.h"
@@ -23,14 +23,6 @@ constexpr int kResultOk = 0;
 constexpr int kResultBadCommand = 1;
 constexpr int kResultBadDevice = 2;
 constexpr int kResultConnectionRefused = 3;
-
-std::string newIdentifier() {
-    uuid_t id;
-    uuid_generate(id);
-    char text[37];
-    uuid_unparse_upper(id, text);
-    return text;
-}
 
 Value result(int number) {
     return Value::dict({{"MessageType", "Result"}, {"Number", number}});
@@ -63,7 +55,7 @@ Value attachedRecord(const SimDevice& device) {
 }  // namespace
 
 SimUsbmuxServer::SimUsbmuxServer(std::string socketPath)
-    : socketPath_(std::move(socketPath)), buid_(newIdentifier()) {}
+    : socketPath_(std::move(socketPath)), buid_(NSString::guid()) {}
 
 SimUsbmuxServer::~SimUsbmuxServer() {
     stop();
@@ -255,7 +247,7 @@ int SimUsbmuxServer::listenerCount() const {
 }
 
 void SimUsbmuxServer::pairHost(const std::shared_ptr<SimDevice>& device) {
-    const std::string hostId = newIdentifier();
+    const std::string hostId = NSString::guid();
     const foundation::Data certificate = {'c', 'e', 'r', 't'};
     Value record = Value::dict({
         {"HostID", hostId},
