@@ -78,7 +78,8 @@ void BM_FileLogger(benchmark::State& state) {
         queue->sync([&] {
             for (const auto& record : records) logger->logMessage(record);
         });
-        queue->sync([] {});  // the gathered lines are written once the queue has caught up
+        // The gathered lines are written once the logging queue has caught up.
+        LgLog::loggingQueue().sync([] {});
     }
     logger.reset();
     std::filesystem::remove_all(folder);

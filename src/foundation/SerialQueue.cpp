@@ -147,6 +147,11 @@ void SerialQueue::sync(std::function<void()> job) {
     finished.get();
 }
 
+bool SerialQueue::hasQueuedJobs() const {
+    std::lock_guard lock(core_->mutex);
+    return !core_->jobs.empty();
+}
+
 bool SerialQueue::isCurrent() const {
     return served_ == core_.get();
 }

@@ -37,6 +37,10 @@ public:
     // the job reaches the caller.
     void sync(std::function<void()> job);
 
+    // Whether jobs wait their turn (timers not yet due do not count): lets a job put off
+    // work until the queue has caught up.
+    bool hasQueuedJobs() const;
+
     // Whether the caller runs on this queue's worker.
     bool isCurrent() const;
     // The queue whose worker the calling thread is, or nullptr.

@@ -154,15 +154,30 @@ void LgFileLogger::append(std::string_view bytes, bool writeNow) {
         return;
     }
     if (!drainQueued_) {
-        // Runs once the records queued before it are in: a burst costs one write.
         drainQueued_ = true;
-        loggerQueue()->async([weak = weakSelf()] {
-            if (auto logger = weak.lock()) {
-                logger->drainQueued_ = false;
-                logger->writePending();
-            }
-        });
+        queueDrain();
     }
+}
+
+// Records wait for us on the logging queue, not on ours: the hub hands them over one at a
+// time, often on the caller's thread, so our own queue looks caught up after every record.
+// The gathered lines are written behind the records waiting on the logging queue, so that
+// a burst costs one write rather than one per line.
+void LgFileLogger::queueDrain(bool deferred) {
+    LgLog::loggingQueue().async([weak = weakSelf(), deferred] {
+        auto logger = weak.lock();
+        if (!logger) return;
+        // Once more behind those that came meanwhile; only once, as other loggers' drains
+        // would otherwise keep deferring each other.
+        if (!deferred && LgLog::loggingQueue().hasQueuedJobs()) {
+            logger->queueDrain(true);
+            return;
+        }
+        logger->loggerQueue()->sync([&] {
+            logger->drainQueued_ = false;
+            logger->writePending();
+        });
+    });
 }
 
 void LgFileLogger::writePending() {

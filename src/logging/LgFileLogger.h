@@ -19,8 +19,8 @@
 // deleted, renamed or revoked from outside. A line is never split: the one that crosses
 // the size limit stays whole in the old file.
 //
-// Lines are gathered in memory while more work waits on the logger's queue and written
-// together once the queue has caught up (at the latest every 64 KiB); errors, flush and
+// Lines are gathered in memory while more records wait on the logging queue and written
+// together once that queue has caught up (at the latest every 64 KiB); errors, flush and
 // rolling write at once. Make loggers with create(): they must be owned by a shared_ptr.
 class LgFileLogger : public LgAbstractLogger {
 public:
@@ -75,6 +75,7 @@ private:
 
     // Everything below runs on the logger's queue.
     void logMessageOnQueue(const LgLogMessage& message);
+    void queueDrain(bool deferred = false);
     void finishRecord(const LgLogMessage& message);
     std::shared_ptr<LgLogFileInfo> findCurrentLogFileInfo();
     bool openCurrentFile();

@@ -185,6 +185,7 @@ TEST(SerialQueue, SyncOnABusyQueueWaitsItsTurn) {
     SerialQueue queue("orvandel.test.turn");
     testsupport::Latch running(1), release(1);
     std::vector<int> order;
+    EXPECT_FALSE(queue.hasQueuedJobs());
     queue.async([&] {
         running.count_down();
         release.wait();
@@ -192,8 +193,12 @@ TEST(SerialQueue, SyncOnABusyQueueWaitsItsTurn) {
     });
     queue.async([&] { order.push_back(2); });
     running.wait();
+    EXPECT_TRUE(queue.hasQueuedJobs());  // the second job; the running one no longer counts
     std::thread releaser([&] { release.count_down(); });
-    queue.sync([&] { order.push_back(3); });
+    queue.sync([&] {
+        order.push_back(3);
+        EXPECT_FALSE(queue.hasQueuedJobs());
+    });
     releaser.join();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }

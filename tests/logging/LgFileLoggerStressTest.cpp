@@ -16,9 +16,10 @@
 
 namespace {
 
-constexpr int kThreads = 8;
-constexpr int kLinesPerThread = 100000;
-constexpr std::uint64_t kSizeLimit = 64 * 1024;
+// Enough lines for a few hundred rolls while threads keep racing the hub.
+constexpr int kThreads = 4;
+constexpr int kLinesPerThread = 10000;
+constexpr std::uint64_t kSizeLimit = 8 * 1024;
 constexpr std::size_t kStampLength = 25;
 
 std::int64_t birthNanoseconds(const std::string& path) {
@@ -27,7 +28,7 @@ std::int64_t birthNanoseconds(const std::string& path) {
     return std::int64_t{status.stx_btime.tv_sec} * 1000000000 + status.stx_btime.tv_nsec;
 }
 
-// Many threads log through the hub while the logger rolls every 64 KiB: each line must
+// Threads log through the hub while the logger rolls every 8 KiB: each line must
 // land exactly once, whole, in one file, in the order its thread wrote it.
 TEST(LgFileLoggerStressTest, EveryLineOnceWholeAndInOrderAcrossRolls) {
     LogFolder folder;
@@ -43,8 +44,9 @@ TEST(LgFileLoggerStressTest, EveryLineOnceWholeAndInOrderAcrossRolls) {
     for (int t = 0; t < kThreads; ++t) {
         writers.emplace_back([&hub, t] {
             for (int i = 0; i < kLinesPerThread; ++i) {
-                hub.log(true, LgLogMessage(fmt::format("t{} {:06} payload", t, i), 3, 2, 0, "", "",
-                                           0, {}, 0, std::nullopt));
+                // Half queue their records, half hand them over on their own thread.
+                hub.log(t % 2 == 0, LgLogMessage(fmt::format("t{} {:06} payload", t, i), 3, 2, 0,
+                                                 "", "", 0, {}, 0, std::nullopt));
             }
         });
     }

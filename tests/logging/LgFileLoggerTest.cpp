@@ -278,6 +278,7 @@ TEST_F(LgFileLoggerTest, LinesLoggedAfterADeleteReachANewFileEvenAtTheEnd) {
 
 TEST_F(LgFileLoggerTest, TheWatcherRollsAFileDeletedWhileNothingIsLogged) {
     log("only line");
+    logger->flush();  // written: nothing waits to be carried to the next file
     const auto path = logger->currentLogFileInfo()->filePath();
     std::filesystem::remove(path);
     ASSERT_TRUE(manager->waitForArchives(1));

@@ -11,6 +11,7 @@
 #include "logging/LgASLLogCapture.h"
 #include "logging/LgASLLogger.h"
 #include "logging/LgAbstractDatabaseLogger.h"
+#include "logging/LgLog.h"
 #include "logging/LgOSLogger.h"
 #include "logging/LgTTYLogger.h"
 #include "logging/LogLevel.h"
@@ -152,8 +153,11 @@ public:
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, 30s, [&] { return done(counts_); });
     }
+    // Delivered as the hub does it: settings queued before through the logging queue are
+    // in place when the record arrives.
     void log(const std::string& text) {
-        loggerQueue()->sync([&] { logMessage(record(text, LgLogFlagWarning)); });
+        LgLog::loggingQueue().sync(
+            [&] { loggerQueue()->sync([&] { logMessage(record(text, LgLogFlagWarning)); }); });
     }
 
 protected:
