@@ -92,17 +92,6 @@ TEST(SqlDatabaseImageTest, BytesThatAreNoDatabaseFailAtTheFirstQuery) {
     }
 }
 
-TEST(SqlDatabaseImageTest, ImagesOpenedInTurnReadTheirOwnBytes) {
-    auto first =
-        SqlDatabase::databaseWithData(imageOf("CREATE TABLE a(x); INSERT INTO a VALUES (1);"));
-    auto second =
-        SqlDatabase::databaseWithData(imageOf("CREATE TABLE b(x); INSERT INTO b VALUES (2);"));
-    ASSERT_TRUE(first && second);
-    EXPECT_EQ(tableNames(*first), std::vector<std::string>{"a"});
-    EXPECT_EQ(tableNames(*second), std::vector<std::string>{"b"});
-    EXPECT_EQ(memimagevfs_pending_count(), 0u);
-}
-
 TEST(SqlDatabaseImageTest, AttachOnAnImageConnectionIsRefused) {
     auto db = SqlDatabase::databaseWithData(imageOf(kMarkerScript));
     ASSERT_TRUE(db);
