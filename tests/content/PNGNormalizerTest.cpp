@@ -9,6 +9,7 @@
 #include "content/PNGNormalizer.h"
 #include "content/support/PngSamples.h"
 #include "foundation/AtomicFile.h"
+#include "foundation/ScratchFolder.h"
 
 namespace {
 
@@ -123,56 +124,24 @@ TEST(PNGNormalizerTest, DamagedDeviceStyleDataGivesNothing) {
     }
 }
 
-TEST(PNGNormalizerTest, CrcRegisterMatchesZlib) {
-    const Data bytes = {'I', 'E', 'N', 'D', 1, 2, 3, 250};
-    const std::uint32_t crc =
-        PNGNormalizer::updateCRC32Bytes(bytes.data(), bytes.size(), 0xFFFFFFFF) ^ 0xFFFFFFFF;
-    EXPECT_EQ(crc, crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
-    // Four bytes fed least significant first equal the same bytes in that order.
-    EXPECT_EQ(PNGNormalizer::updateCRC32Uint32(0x444E4549, 0xFFFFFFFF),
-              PNGNormalizer::updateCRC32Bytes(bytes.data(), 4, 0xFFFFFFFF));
-    const std::uint8_t* cursor = bytes.data();
-    EXPECT_EQ(PNGNormalizer::nextUint32(cursor), 0x49454E44u);
-    EXPECT_EQ(PNGNormalizer::peekUint32(cursor), 0x010203FAu);
-}
-
-TEST(PNGNormalizerTest, ByteOperationsRoundTrip) {
+TEST(PNGNormalizerTest, ByteOperationsRefuseBuffersOfTheWrongSize) {
     const Data plain = pngtest::rows(20, 20, false, 0);
-    Data packed(compressBound(plain.size()));
-    const std::size_t length = PNGNormalizer::deflateData(plain, packed);
-    ASSERT_GT(length, 0u);
-    uLongf unpackedLength = plain.size();
-    Data unpacked(plain.size());
-    ASSERT_EQ(uncompress(unpacked.data(), &unpackedLength, packed.data(), length), Z_OK);
-    EXPECT_EQ(unpacked, plain);
     Data tooSmall(4);
     EXPECT_EQ(PNGNormalizer::deflateData(plain, tooSmall), 0u);
-
     const Data raw = pngtest::compress(plain, -15);
-    Data out(plain.size());
-    EXPECT_EQ(PNGNormalizer::inflateData(raw, out), plain.size());
-    EXPECT_EQ(out, plain);
     Data larger(plain.size() + 1);
     EXPECT_FALSE(PNGNormalizer::inflateData(raw, larger));
 }
 
 class PNGNormalizerFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("orvandel-png-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::string write(const std::string& name, const Data& bytes) {
         const std::string path = folder_ / name;
         EXPECT_TRUE(foundation::writeFileAtomically(path, bytes));
         return path;
     }
 
-    std::filesystem::path folder_;
+    foundationtest::ScratchFolder folder_;
 };
 
 TEST_F(PNGNormalizerFileTest, RecognisesFiles) {

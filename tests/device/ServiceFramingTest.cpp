@@ -71,23 +71,13 @@ TEST_F(ServiceFraming, SentPacketsCarryABigEndianLengthAndTheList) {
     const Value message = Value::list({"DLMessageProcessMessage", Value::dict({{"k", 1}})});
     for (bool binary : {false, true}) {
         ASSERT_TRUE(pair.service->sendPlistIsBinary(message, binary));
-        auto prefix = pair.readPeer(4);
-        ASSERT_EQ(prefix.size(), 4u);
-        const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) |
-                                     (std::uint32_t{prefix[1]} << 16) |
-                                     (std::uint32_t{prefix[2]} << 8) | prefix[3];
-        auto payload = pair.readPeer(length);
         foundation::plist::Format format{};
-        auto decoded = foundation::plist::read(payload, nullptr, &format);
-        ASSERT_TRUE(decoded);
-        EXPECT_EQ(*decoded, message);
+        EXPECT_EQ(pair.readPacket(&format), message);
         EXPECT_EQ(format,
                   binary ? foundation::plist::Format::Binary : foundation::plist::Format::Xml);
     }
     ASSERT_TRUE(pair.service->sendXMLRequest(message));
-    auto prefix = pair.readPeer(4);
-    auto payload = pair.readPeer(prefix[3] | (prefix[2] << 8) | (prefix[1] << 16));
-    EXPECT_EQ(foundation::plist::read(payload).value_or(Value()), message);
+    EXPECT_EQ(pair.readPacket(), message);
 }
 
 TEST_F(ServiceFraming, SixteenMebibytePacketsRoundTrip) {
@@ -219,10 +209,7 @@ TEST_F(ServiceFraming, DeviceLinkMessagesAreRecognised) {
     EXPECT_FALSE(AMService::getDLMessage(Value::dict({{"DLMessageDeviceReady", 1}})));
 
     ASSERT_TRUE(pair.service->disconnectWithMessage(std::nullopt));
-    auto prefix = pair.readPeer(4);
-    auto body = pair.readPeer(prefix[3] | (prefix[2] << 8));
-    EXPECT_EQ(foundation::plist::read(body).value_or(Value()),
-              Value::list({"DLMessageDisconnect", "___EmptyParameterString___"}));
+    EXPECT_EQ(pair.readPacket(), Value::list({"DLMessageDisconnect", "___EmptyParameterString___"}));
 }
 
 }  // namespace

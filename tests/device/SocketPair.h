@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/AMService.h"
+#include "foundation/PropertyList.h"
 
 namespace devicetest {
 
@@ -51,6 +52,16 @@ public:
         }
         bytes.resize(done);
         return bytes;
+    }
+    // The next length-prefixed packet the service sent, read back; nil when it does not read.
+    foundation::Value readPacket(foundation::plist::Format* format = nullptr) const {
+        const auto prefix = readPeer(4);
+        if (prefix.size() != 4) return {};
+        const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) |
+                                     (std::uint32_t{prefix[1]} << 16) |
+                                     (std::uint32_t{prefix[2]} << 8) | prefix[3];
+        return foundation::plist::read(readPeer(length), nullptr, format)
+            .value_or(foundation::Value());
     }
 
     std::shared_ptr<AMService> service;

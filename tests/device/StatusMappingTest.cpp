@@ -16,10 +16,6 @@ TEST(StatusMapping, LockdownAndFileServiceFailuresGetTheFrameworkStatus) {
     };
     const LockdownCase lockdown[] = {
         {LOCKDOWN_E_SUCCESS, 0},
-        {LOCKDOWN_E_PASSWORD_PROTECTED, 0xe800001a},
-        {LOCKDOWN_E_INVALID_HOST_ID, 0xe800001c},
-        {LOCKDOWN_E_USER_DENIED_PAIRING, 0xe8000095},
-        {LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING, 0xe8000096},
         {LOCKDOWN_E_SESSION_INACTIVE, 0xe800001e},
         {LOCKDOWN_E_INVALID_SERVICE, 0xe8000022},
         {LOCKDOWN_E_UNKNOWN_ERROR, 0xe8000001},

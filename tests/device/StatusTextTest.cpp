@@ -15,10 +15,6 @@ struct TextCase {
 TEST(StatusText, KnownAndUnknownStatuses) {
     const TextCase cases[] = {
         {0, "There was no error."},
-        {0xe800001a, "The device is passcode protected."},
-        {0xe800001c, "The device does not recognize this host."},
-        {0xe8000095, "The device rejected the pairing attempt."},
-        {0xe8000096, "The user has not yet responded to the pairing request."},
         {0xe8000008, "The file could not be found."},
         {0xe80000b8, "The requested application is not a user application."},
         {0xe80000c0, "No space is available on the device."},

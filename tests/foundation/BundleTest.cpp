@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <string>
 
 #include "foundation/Bundle.h"
+#include "foundation/ScopedEnvironment.h"
 #include "foundation/ScratchFolder.h"
 
 using foundation::Bundle;
@@ -20,7 +20,6 @@ void writeText(const std::string& path, const std::string& text) {
 class BundleTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (const char* saved = std::getenv("ORVANDEL_BUNDLE_DIR")) saved_ = saved;
         writeText(folder / "Info.plist",
                   R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict>
@@ -28,20 +27,11 @@ protected:
 <key>CFBundleVersion</key><string>12</string>
 </dict></plist>)");
         writeText(folder / "resource.dat", "pack");
-        setenv("ORVANDEL_BUNDLE_DIR", folder.path().c_str(), 1);
-    }
-    void TearDown() override {
-        if (saved_) {
-            setenv("ORVANDEL_BUNDLE_DIR", saved_->c_str(), 1);
-        } else {
-            unsetenv("ORVANDEL_BUNDLE_DIR");
-        }
+        environment.set("ORVANDEL_BUNDLE_DIR", folder.path());
     }
 
     foundationtest::ScratchFolder folder;
-
-private:
-    std::optional<std::string> saved_;
+    foundationtest::ScopedEnvironment environment;
 };
 
 }  // namespace
@@ -78,8 +68,6 @@ TEST_F(BundleTest, MissingOrBrokenInformationGivesAnEmptyDictionary) {
 }
 
 TEST_F(BundleTest, WithoutTheVariableTheBuildTreeBundleIsUsed) {
-    unsetenv("ORVANDEL_BUNDLE_DIR");
-    const std::string path = Bundle::mainBundlePath();
-    ASSERT_GE(path.size(), 7u);
-    EXPECT_EQ(path.substr(path.size() - 7), "/bundle");
+    environment.unset("ORVANDEL_BUNDLE_DIR");
+    EXPECT_TRUE(Bundle::mainBundlePath().ends_with("/bundle")) << Bundle::mainBundlePath();
 }

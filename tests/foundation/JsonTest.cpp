@@ -38,13 +38,6 @@ TEST(JsonTest, RoundTripKeepsKindsAndExactIntegers) {
     }
 }
 
-TEST(JsonTest, NullInsideIsKeptApartFromAMissingKey) {
-    const Value value = readOk(R"({"present": null})");
-    EXPECT_TRUE(value["present"].isNull());
-    EXPECT_TRUE(value["absent"].isNil());
-    EXPECT_EQ(json::write(value), R"({"present":null})");
-}
-
 TEST(JsonTest, ReadsNumbersScalarsAndBadText) {
     EXPECT_EQ(readOk("[9223372036854775807, 9223372036854775808, 18446744073709551615, "
                      "-9223372036854775808, 18446744073709551616, 1.0, 1e2]"),

@@ -6,13 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
+#include "ScopedEnvironment.h"
 #include "ScratchFolder.h"
 
 using foundation::Paths;
@@ -24,20 +21,13 @@ namespace {
 class PathsTest : public testing::Test {
 protected:
     PathsTest() {
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
+        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
                                  "XDG_CACHE_HOME", "XDG_MUSIC_DIR", "TMPDIR"}) {
-            const char* value = std::getenv(name);
-            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-            unsetenv(name);
+            environment.unset(name);
         }
-        setenv("HOME", "/h/", 1);
+        environment.set("HOME", "/h/");
     }
-    ~PathsTest() override {
-        for (const auto& [name, value] : saved_) {
-            value ? setenv(name, value->c_str(), 1) : unsetenv(name);
-        }
-    }
-    std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+    foundationtest::ScopedEnvironment environment;
 };
 
 }  // namespace

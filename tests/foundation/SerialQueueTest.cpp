@@ -61,23 +61,6 @@ TEST(SerialQueue, SyncWaitsForEarlierJobsAndRunsInlineOnTheQueue) {
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
 }
 
-TEST(SerialQueue, TellsWhichQueueTheCallerServes) {
-    SerialQueue first("orvandel.test.first");
-    SerialQueue second("");
-    EXPECT_EQ(SerialQueue::current(), nullptr);
-    EXPECT_FALSE(first.isCurrent());
-    first.sync([&] {
-        EXPECT_TRUE(first.isCurrent());
-        EXPECT_EQ(SerialQueue::current(), &first);
-        EXPECT_EQ(QueueLabel::current(), "orvandel.test.first");
-        second.sync([&] {
-            EXPECT_EQ(SerialQueue::current(), &second);
-            EXPECT_FALSE(first.isCurrent());
-            EXPECT_EQ(QueueLabel::current(), "");
-        });
-    });
-}
-
 TEST(SerialQueue, ExceptionsReachTheSyncCallerOrStderrAndTheQueueGoesOn) {
     SerialQueue queue("orvandel.test.throw");
     testing::internal::CaptureStderr();
@@ -153,6 +136,8 @@ TEST(SerialQueue, AJobMayDropTheLastOwnerWhileItIsBeingQueued) {
 
 TEST(SerialQueue, SyncOnAnIdleQueueRunsOnTheCallerHoldingTheQueue) {
     SerialQueue queue("orvandel.test.inline");
+    SerialQueue unnamed("");
+    EXPECT_EQ(SerialQueue::current(), nullptr);
     queue.sync([] {});  // the worker has started and idles
     const std::string ownLabel(QueueLabel::current());
     std::thread::id ranOn;
@@ -164,6 +149,10 @@ TEST(SerialQueue, SyncOnAnIdleQueueRunsOnTheCallerHoldingTheQueue) {
         ranOn = std::this_thread::get_id();
         marked = queue.isCurrent() && SerialQueue::current() == &queue &&
                  QueueLabel::current() == "orvandel.test.inline";
+        unnamed.sync([&] {
+            marked = marked && SerialQueue::current() == &unnamed && !queue.isCurrent() &&
+                     QueueLabel::current().empty();
+        });
         // A job queued meanwhile waits until this one is done.
         other = std::thread([&] {
             queue.async([&] { order.push_back(2); });

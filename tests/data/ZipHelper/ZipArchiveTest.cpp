@@ -10,6 +10,7 @@
 #include "data/ZipHelper/ZipHelper.h"
 #include "data/support/ByteHelpers.h"
 #include "foundation/AtomicFile.h"
+#include "foundation/ScratchFolder.h"
 
 namespace {
 
@@ -32,16 +33,11 @@ public:
 class ZipArchiveTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("orvandel-zip-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
         fs::create_directories(root_ / "source");
         fs::create_directories(root_ / "out");
         delegate_ = std::make_shared<RecordingDelegate>();
         helper_.setDelegate(delegate_);
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     std::string source(const std::string& name, const Data& contents, std::time_t mtime = 0) {
         const auto path = (root_ / "source" / name).string();
@@ -71,7 +67,8 @@ protected:
 
     std::optional<Data> read(const fs::path& path) { return foundation::readFile(path.string()); }
 
-    fs::path root_;
+    foundationtest::ScratchFolder scratch_;
+    fs::path root_ = scratch_.path();
     ZipHelper helper_;
     std::shared_ptr<RecordingDelegate> delegate_;
 };

@@ -81,6 +81,7 @@ TEST_F(SqlDatabaseQueueTest, WarnsAboutResultSetsLeftOpen) {
 TEST_F(SqlDatabaseQueueTest, TransactionsAndSavePointsCommitOrRollBack) {
     for (bool rollback : {true, false}) {
         queue->inTransaction([&](const Connection& db, bool& shouldRollback) {
+            EXPECT_TRUE(db->isInTransaction());
             db->executeUpdate("INSERT INTO t VALUES (1)");
             shouldRollback = rollback;
         });
@@ -95,6 +96,7 @@ TEST_F(SqlDatabaseQueueTest, TransactionsAndSavePointsCommitOrRollBack) {
         EXPECT_EQ(error, std::nullopt);
     }
     EXPECT_EQ(rows(), 3);
+    EXPECT_FALSE(queue->database()->isInTransaction());
 }
 
 TEST_F(SqlDatabaseQueueTest, ClosedConnectionIsOpenedAgainOrReportsWhyNot) {

@@ -286,9 +286,4 @@ TEST_F(SqlDatabaseTest, BusyStepIsReportedAndClosesTheResultSet) {
     EXPECT_TRUE(holder->rollback());
 }
 
-TEST_F(SqlDatabaseTest, LibraryFacts) {
-    EXPECT_EQ(SqlDatabase::sqliteLibVersion(), sqlite3_libversion());
-    EXPECT_TRUE(SqlDatabase::isSQLiteThreadSafe());
-}
-
 }  // namespace

@@ -75,20 +75,6 @@ TEST_F(SqlDatabaseUpdatesTest, FormatsBecomeBoundParameters) {
     EXPECT_EQ(rs->stringForColumnIndex(0), "five");
 }
 
-TEST_F(SqlDatabaseUpdatesTest, TransactionsCommitAndRollBack) {
-    ASSERT_TRUE(db->beginTransaction());
-    EXPECT_TRUE(db->isInTransaction());
-    db->executeUpdate("INSERT INTO t VALUES (1, 1)");
-    ASSERT_TRUE(db->rollback());
-    EXPECT_FALSE(db->isInTransaction());
-    EXPECT_EQ(rows(), 0);
-
-    ASSERT_TRUE(db->beginDeferredTransaction());
-    db->executeUpdate("INSERT INTO t VALUES (1, 1)");
-    ASSERT_TRUE(db->commit());
-    EXPECT_EQ(rows(), 1);
-}
-
 TEST_F(SqlDatabaseUpdatesTest, SavePointsRollBackOnRequest) {
     for (bool rollback : {true, false}) {
         const int before = rows();

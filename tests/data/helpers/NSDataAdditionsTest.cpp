@@ -61,32 +61,23 @@ TEST(NSDataAdditionsTest, TextInEachEncodingOrNothing) {
     }
 }
 
-TEST(NSDataAdditionsTest, PrependPutsBytesInFront) {
-    Data data = bytes("tail");
-    NSMutableData::prepend(data, bytes("head-"));
-    NSMutableData::prepend(data, Data{});
-    EXPECT_EQ(data, bytes("head-tail"));
-}
-
 TEST(NSDataBaseConversionTest, Rfc4648VectorsRoundTrip) {
     struct Case {
         const char* plain;
-        const char* base64;
         const char* base32;
         const char* base16;
     };
     const Case cases[] = {
-        {"", "", "", ""},
-        {"f", "Zg==", "MY======", "66"},
-        {"fo", "Zm8=", "MZXQ====", "666F"},
-        {"foo", "Zm9v", "MZXW6===", "666F6F"},
-        {"foob", "Zm9vYg==", "MZXW6YQ=", "666F6F62"},
-        {"fooba", "Zm9vYmE=", "MZXW6YTB", "666F6F6261"},
-        {"foobar", "Zm9vYmFy", "MZXW6YTBOI======", "666F6F626172"},
+        {"", "", ""},
+        {"f", "MY======", "66"},
+        {"fo", "MZXQ====", "666F"},
+        {"foo", "MZXW6===", "666F6F"},
+        {"foob", "MZXW6YQ=", "666F6F62"},
+        {"fooba", "MZXW6YTB", "666F6F6261"},
+        {"foobar", "MZXW6YTBOI======", "666F6F626172"},
     };
     for (const auto& c : cases) {
         const Data plain = bytes(c.plain);
-        EXPECT_EQ(NSData::base64String(plain), c.base64);
         EXPECT_EQ(NSData::base32String(plain), c.base32);
         EXPECT_EQ(NSData::dataWithBase32String(c.base32), plain) << c.base32;
         EXPECT_EQ(NSData::base16String(plain), c.base16);

@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "data/helpers/NSFileManagerPaths.h"
+#include "foundation/ScopedEnvironment.h"
 
 namespace {
 
 TEST(NSFileManagerPathsTest, UserFoldersFollowTheEnvironment) {
-    setenv("XDG_CONFIG_HOME", "/tmp/orvandel-config", 1);
-    setenv("XDG_CACHE_HOME", "/tmp/orvandel-cache", 1);
+    foundationtest::ScopedEnvironment environment;
+    environment.set("XDG_CONFIG_HOME", "/tmp/orvandel-config");
+    environment.set("XDG_CACHE_HOME", "/tmp/orvandel-cache");
     EXPECT_EQ(NSFileManager::GetPreferencesDirectory(), "/tmp/orvandel-config");
     EXPECT_EQ(NSFileManager::findSystemFolderTypeForDomain(NSFileManager::kCachesFolderType,
                                                            NSFileManager::kUserDomain),
@@ -18,8 +18,6 @@ TEST(NSFileManagerPathsTest, UserFoldersFollowTheEnvironment) {
     EXPECT_EQ(
         NSFileManager::findSystemFolderTypeForDomain(NSFileManager::kPreferencesFolderType, -32766),
         std::nullopt);
-    unsetenv("XDG_CONFIG_HOME");
-    unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace

@@ -3,10 +3,9 @@
 #include <unicode/uloc.h>
 
 #include <cmath>
-#include <filesystem>
-
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/AtomicFile.h"
+#include "foundation/ScratchFolder.h"
 
 namespace {
 
@@ -96,19 +95,16 @@ TEST(NSStringOtherHelpersTest, InArrayByKeyPath) {
 }
 
 TEST(NSStringOtherHelpersTest, IncrementedPathsNameNothingThatExists) {
-    const auto folder =
-        std::filesystem::temp_directory_path() / ("orvandel-names-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    const std::string song = (folder / "song.mp3").string();
-    const std::string bare = (folder / "README").string();
+    foundationtest::ScratchFolder folder;
+    const std::string song = folder / "song.mp3";
+    const std::string bare = folder / "README";
     EXPECT_EQ(NSString::incramentFilePathIfExists(std::nullopt), std::nullopt);
     EXPECT_EQ(NSString::incramentFilePathIfExists(song), song);
-    for (const auto& existing : {song, (folder / "song (1).mp3").string(), bare}) {
+    for (const auto& existing : {song, folder / "song (1).mp3", bare}) {
         ASSERT_TRUE(foundation::writeFileAtomically(existing, foundation::Data{1}));
     }
-    EXPECT_EQ(NSString::incramentFilePathIfExists(song), (folder / "song (2).mp3").string());
-    EXPECT_EQ(NSString::incramentFilePathIfExists(bare), (folder / "README (1)").string());
-    std::filesystem::remove_all(folder);
+    EXPECT_EQ(NSString::incramentFilePathIfExists(song), folder / "song (2).mp3");
+    EXPECT_EQ(NSString::incramentFilePathIfExists(bare), folder / "README (1)");
 }
 
 TEST(NSStringOtherHelpersTest, DatesInTheUsersLocale) {
