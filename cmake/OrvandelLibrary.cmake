@@ -30,3 +30,13 @@ function(orvandel_test name)
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120)
 endfunction()
+
+# Adds every sub-folder of the calling folder that has a CMakeLists.txt.
+function(orvandel_add_subfolders)
+  file(GLOB children LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()

@@ -27,13 +27,10 @@ int LgASLLogger::priorityForFlag(std::uint64_t flag) {
 }
 
 void LgASLLogger::logMessage(const LgLogMessage& message) {
-    if (message.fileName() == "LgASLLogCapture") return;
-    std::string text = message.message();
-    if (logFormatter_) {
-        auto formatted = logFormatter_->formatLogMessage(message);
-        if (!formatted) return;
-        text = std::move(*formatted);
-    }
+    if (isFromLogCapture(message)) return;
+    const auto formatted = formattedText(message);
+    if (!formatted) return;
+    const std::string& text = *formatted;
     // No openlog(): the identifier and options of the process are not ours to change.
     ::syslog(LOG_USER | priorityForFlag(message.flag()), "%s", text.c_str());
 }

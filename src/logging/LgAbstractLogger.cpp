@@ -13,6 +13,15 @@ LgAbstractLogger::LgAbstractLogger(std::string loggerName)
 
 void LgAbstractLogger::logMessage(const LgLogMessage&) {}
 
+std::optional<std::string> LgAbstractLogger::formattedText(const LgLogMessage& message) const {
+    if (logFormatter_) return logFormatter_->formatLogMessage(message);
+    return message.message();
+}
+
+bool LgAbstractLogger::isFromLogCapture(const LgLogMessage& message) {
+    return message.fileName() == "LgASLLogCapture";
+}
+
 bool LgAbstractLogger::isOnGlobalLoggingQueue() const {
     return LgLog::loggingQueue().isCurrent();
 }

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "foundation/SerialQueue.h"
@@ -33,6 +34,13 @@ protected:
     // (inline when already on the logger's queue): waiting for it, or returning at once.
     void runOnLoggerQueue(const std::function<void()>& job);
     void runOnLoggerQueueLater(std::function<void()> job);
+
+    // On the logger's queue: the record's line through the formatter, or its plain text
+    // without one; nullopt when the formatter drops the record.
+    std::optional<std::string> formattedText(const LgLogMessage& message) const;
+    // Records the system-log capture brought back in; the system loggers skip them so that
+    // nothing goes round in a loop.
+    static bool isFromLogCapture(const LgLogMessage& message);
 
     // Only on the logger's queue.
     std::shared_ptr<LgLogFormatter> logFormatter_;

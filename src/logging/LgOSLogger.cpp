@@ -47,13 +47,10 @@ int LgOSLogger::priorityForFlag(std::uint64_t flag) {
 }
 
 void LgOSLogger::logMessage(const LgLogMessage& message) {
-    if (message.fileName() == "LgASLLogCapture") return;
-    std::string text = message.message();
-    if (logFormatter_) {
-        auto formatted = logFormatter_->formatLogMessage(message);
-        if (!formatted) return;
-        text = std::move(*formatted);
-    }
+    if (isFromLogCapture(message)) return;
+    const auto formatted = formattedText(message);
+    if (!formatted) return;
+    const std::string& text = *formatted;
     const int priority = priorityForFlag(message.flag());
 #ifdef ORVANDEL_HAVE_SYSTEMD
     // Fields are written whole (not through a format), so the text goes out as it is.
