@@ -1,0 +1,3 @@
+// About: not built yet.
+(function () {
+})();

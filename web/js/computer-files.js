@@ -1,0 +1,3 @@
+// The computer's files: not built yet.
+(function () {
+})();

@@ -1,0 +1,3 @@
+// Copies: not built yet.
+(function () {
+})();

@@ -1,0 +1,3 @@
+// A device's files: not built yet.
+(function () {
+})();

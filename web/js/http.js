@@ -1,0 +1,3 @@
+// HTTP: not built yet.
+(function () {
+})();

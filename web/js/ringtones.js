@@ -1,0 +1,3 @@
+// Ringtones: not built yet.
+(function () {
+})();
