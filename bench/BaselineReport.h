@@ -3,7 +3,8 @@
 // Runs the registered benchmarks and then prints, for each pair given, how our figure
 // compares with its baseline measured in the same run:
 //   ratio <ours> / <baseline> = 3.21
-// Pairs name benchmarks by their full run name ("BM_Ours/1000").
+// Pairs name benchmarks by their full run name ("BM_Ours/1000"). With repetitions the ratio
+// is taken of the medians (or of the mean of the repetitions when no median is reported).
 
 #include <benchmark/benchmark.h>
 
@@ -20,12 +21,33 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                realTimes[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.error_occurred) continue;
+            const std::string name = run.run_name.str();
+            if (run.run_type == Run::RT_Iteration) {
+                auto& sum = repetitions[name];
+                sum.first += run.GetAdjustedRealTime();
+                sum.second += 1;
+            } else if (run.aggregate_name == "median") {
+                medians[name] = run.GetAdjustedRealTime();
             }
         }
     }
-    std::map<std::string, double> realTimes;
+
+    // The figure a ratio uses: the median when there is one, else the mean of the runs.
+    bool realTime(const std::string& name, double& time) const {
+        if (auto m = medians.find(name); m != medians.end()) {
+            time = m->second;
+            return true;
+        }
+        auto r = repetitions.find(name);
+        if (r == repetitions.end() || r->second.second == 0) return false;
+        time = r->second.first / r->second.second;
+        return true;
+    }
+
+private:
+    std::map<std::string, std::pair<double, int>> repetitions;
+    std::map<std::string, double> medians;
 };
 
 inline int runWithBaselines(int argc, char** argv,
@@ -35,12 +57,9 @@ inline int runWithBaselines(int argc, char** argv,
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const auto& [ours, baseline] : pairs) {
-        auto a = reporter.realTimes.find(ours);
-        auto b = reporter.realTimes.find(baseline);
-        if (a == reporter.realTimes.end() || b == reporter.realTimes.end() || b->second <= 0)
-            continue;
-        std::printf("ratio %s / %s = %.2f\n", ours.c_str(), baseline.c_str(),
-                    a->second / b->second);
+        double a = 0, b = 0;
+        if (!reporter.realTime(ours, a) || !reporter.realTime(baseline, b) || b <= 0) continue;
+        std::printf("ratio %s / %s = %.2f\n", ours.c_str(), baseline.c_str(), a / b);
     }
     benchmark::Shutdown();
     return 0;

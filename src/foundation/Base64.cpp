@@ -21,28 +21,23 @@ constexpr auto kDecodeTable = makeDecodeTable();
 }  // namespace
 
 std::string encode(std::span<const std::uint8_t> bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::string out((bytes.size() + 2) / 3 * 4, '=');
+    char* o = out.data();
     std::size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
+    for (; i + 3 <= bytes.size(); i += 3, o += 4) {
         const std::uint32_t group = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-        out.push_back(kAlphabet[(group >> 18) & 0x3F]);
-        out.push_back(kAlphabet[(group >> 12) & 0x3F]);
-        out.push_back(kAlphabet[(group >> 6) & 0x3F]);
-        out.push_back(kAlphabet[group & 0x3F]);
+        o[0] = kAlphabet[(group >> 18) & 0x3F];
+        o[1] = kAlphabet[(group >> 12) & 0x3F];
+        o[2] = kAlphabet[(group >> 6) & 0x3F];
+        o[3] = kAlphabet[group & 0x3F];
     }
+    // The padded last group keeps the '=' it was filled with.
     const std::size_t rest = bytes.size() - i;
-    if (rest == 1) {
-        const std::uint32_t group = bytes[i] << 16;
-        out.push_back(kAlphabet[(group >> 18) & 0x3F]);
-        out.push_back(kAlphabet[(group >> 12) & 0x3F]);
-        out.append("==");
-    } else if (rest == 2) {
-        const std::uint32_t group = (bytes[i] << 16) | (bytes[i + 1] << 8);
-        out.push_back(kAlphabet[(group >> 18) & 0x3F]);
-        out.push_back(kAlphabet[(group >> 12) & 0x3F]);
-        out.push_back(kAlphabet[(group >> 6) & 0x3F]);
-        out.push_back('=');
+    if (rest > 0) {
+        const std::uint32_t group = (bytes[i] << 16) | (rest == 2 ? bytes[i + 1] << 8 : 0);
+        o[0] = kAlphabet[(group >> 18) & 0x3F];
+        o[1] = kAlphabet[(group >> 12) & 0x3F];
+        if (rest == 2) o[2] = kAlphabet[(group >> 6) & 0x3F];
     }
     return out;
 }
@@ -52,23 +47,73 @@ std::optional<Data> decode(std::string_view text) {
     std::size_t padding = 0;
     if (!text.empty() && text.back() == '=')
         padding = text.size() >= 2 && text[text.size() - 2] == '=' ? 2 : 1;
-    const std::size_t payload = text.size() - padding;
 
-    Data out;
-    out.reserve(text.size() / 4 * 3);
-    std::uint32_t bits = 0;
-    int bitCount = 0;
-    for (std::size_t i = 0; i < payload; ++i) {
-        const std::uint8_t sextet = kDecodeTable[static_cast<unsigned char>(text[i])];
-        if (sextet == kInvalid) return std::nullopt;  // also catches '=' before the end
-        bits = (bits << 6) | sextet;
-        bitCount += 6;
-        if (bitCount >= 8) {
-            bitCount -= 8;
-            out.push_back(static_cast<std::uint8_t>(bits >> bitCount));
-            bits &= (1u << bitCount) - 1;
+    Data out(text.size() / 4 * 3);
+    std::size_t written = 0;
+    const std::size_t fullGroups = (text.size() - padding) / 4;
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t g = 0; g < fullGroups; ++g, in += 4) {
+        const std::uint32_t a = kDecodeTable[in[0]], b = kDecodeTable[in[1]],
+                            c = kDecodeTable[in[2]], d = kDecodeTable[in[3]];
+        // An invalid character (also '=' before the end) has the high bit set.
+        if ((a | b | c | d) & 0x80) return std::nullopt;
+        const std::uint32_t group = (a << 18) | (b << 12) | (c << 6) | d;
+        out[written++] = static_cast<std::uint8_t>(group >> 16);
+        out[written++] = static_cast<std::uint8_t>(group >> 8);
+        out[written++] = static_cast<std::uint8_t>(group);
+    }
+    // The last group when it is padded: two or three sextets.
+    const std::size_t rest = (text.size() - padding) % 4;
+    if (rest == 1) return std::nullopt;
+    if (rest > 1) {
+        std::uint32_t group = 0;
+        for (std::size_t i = 0; i < rest; ++i) {
+            const std::uint8_t sextet = kDecodeTable[in[i]];
+            if (sextet == kInvalid) return std::nullopt;
+            group |= static_cast<std::uint32_t>(sextet) << (18 - 6 * i);
+        }
+        out[written++] = static_cast<std::uint8_t>(group >> 16);
+        if (rest == 3) out[written++] = static_cast<std::uint8_t>(group >> 8);
+    }
+    out.resize(written);
+    return out;
+}
+
+std::optional<Data> decodeIgnoringWhitespace(std::string_view text) {
+    Data out(text.size() / 4 * 3 + 3);
+    std::size_t written = 0;
+    std::uint32_t group = 0;
+    int sextets = 0;
+    int padding = 0;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        const std::uint8_t sextet = kDecodeTable[c];
+        if (sextet != kInvalid) {
+            if (padding) return std::nullopt;  // nothing but padding after the first '='
+            group = (group << 6) | sextet;
+            if (++sextets == 4) {
+                out[written++] = static_cast<std::uint8_t>(group >> 16);
+                out[written++] = static_cast<std::uint8_t>(group >> 8);
+                out[written++] = static_cast<std::uint8_t>(group);
+                sextets = 0;
+                group = 0;
+            }
+        } else if (c == '=') {
+            if (++padding > 2) return std::nullopt;
+        } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+            return std::nullopt;
         }
     }
+    if (padding) {
+        // "xx==" or "xxx=": the padded last group.
+        if (sextets + padding != 4 || sextets < 2) return std::nullopt;
+        group <<= 6 * padding;
+        out[written++] = static_cast<std::uint8_t>(group >> 16);
+        if (sextets == 3) out[written++] = static_cast<std::uint8_t>(group >> 8);
+    } else if (sextets != 0) {
+        return std::nullopt;
+    }
+    out.resize(written);
     return out;
 }
 

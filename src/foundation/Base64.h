@@ -17,4 +17,7 @@ std::string encode(std::span<const std::uint8_t> bytes);
 // is not a multiple of four, or padding anywhere but at the end.
 std::optional<Data> decode(std::string_view text);
 
+// As `decode` once spaces, tabs and line breaks are taken out (property lists wrap their data).
+std::optional<Data> decodeIgnoringWhitespace(std::string_view text);
+
 }  // namespace foundation::base64

@@ -63,15 +63,6 @@ std::optional<double> parseReal(std::string_view text) {
     return value;
 }
 
-std::optional<Data> parseData(std::string_view text) {
-    std::string compact;
-    compact.reserve(text.size());
-    for (const char c : text) {
-        if (kWhitespace.find(c) == std::string_view::npos) compact += c;
-    }
-    return base64::decode(compact);
-}
-
 }  // namespace
 
 std::optional<Value> XmlPropertyListReader::read(std::string_view text, std::string* error) {
@@ -80,15 +71,19 @@ std::optional<Value> XmlPropertyListReader::read(std::string_view text, std::str
         if (error) *error = fmt::format("XML property list: NUL character at byte {}", nul);
         return std::nullopt;
     }
-    const std::string clean = utf8::isValid(text) ? std::string(text) : utf8::sanitize(text);
+    std::string sanitized;
+    if (!utf8::isValid(text)) {
+        sanitized = utf8::sanitize(text);
+        text = sanitized;
+    }
     static const GMarkupParser kParser = {onStartElement, onEndElement, onText, nullptr, nullptr};
     std::unique_ptr<GMarkupParseContext, decltype(&g_markup_parse_context_free)> context(
         g_markup_parse_context_new(&kParser, G_MARKUP_TREAT_CDATA_AS_TEXT, this, nullptr),
         g_markup_parse_context_free);
 
     GError* failure = nullptr;
-    const bool parsed = g_markup_parse_context_parse(context.get(), clean.data(),
-                                                     static_cast<gssize>(clean.size()), &failure) &&
+    const bool parsed = g_markup_parse_context_parse(context.get(), text.data(),
+                                                     static_cast<gssize>(text.size()), &failure) &&
                         g_markup_parse_context_end_parse(context.get(), &failure);
     if (parsed && result_) return std::move(result_);
 
@@ -200,7 +195,7 @@ std::optional<Value> XmlPropertyListReader::leafValue(const Frame& frame) {
     } else if (name == "date") {
         if (auto value = parseXmlDate(frame.text)) return Value(Date{*value});
     } else if (name == "data") {
-        if (auto value = parseData(frame.text)) return Value(std::move(*value));
+        if (auto value = base64::decodeIgnoringWhitespace(frame.text)) return Value(std::move(*value));
     }
     fail(fmt::format("bad <{}> \"{}\"", name, trimmed(frame.text).substr(0, 40)));
     return std::nullopt;

@@ -27,9 +27,18 @@ std::size_t base64LineLength(std::size_t indent) {
 }
 
 void appendEscaped(std::string& out, const std::string& raw) {
-    const std::string text = utf8::isValid(raw) ? raw : utf8::sanitize(raw);
-    for (const char c : text) {
-        switch (c) {
+    std::string sanitized;
+    std::string_view text = raw;
+    if (!utf8::isValid(text)) {
+        sanitized = utf8::sanitize(text);
+        text = sanitized;
+    }
+    // Copies the runs between the characters XML needs escaped in one go.
+    while (!text.empty()) {
+        const std::size_t special = text.find_first_of("&<>\r");
+        out.append(text.substr(0, special));
+        if (special == std::string_view::npos) break;
+        switch (text[special]) {
             case '&':
                 out += "&amp;";
                 break;
@@ -39,12 +48,10 @@ void appendEscaped(std::string& out, const std::string& raw) {
             case '>':
                 out += "&gt;";
                 break;
-            case '\r':
-                out += "&#13;";  // XML readers turn a raw CR into LF
-                break;
             default:
-                out += c;
+                out += "&#13;";  // XML readers turn a raw CR into LF
         }
+        text.remove_prefix(special + 1);
     }
 }
 
@@ -74,9 +81,9 @@ void XmlPropertyListWriter::writeIndent(std::size_t indent) {
 void XmlPropertyListWriter::writeText(const char* element, const std::string& text,
                                       std::size_t indent) {
     writeIndent(indent);
-    out_ += fmt::format("<{}>", element);
+    out_.append("<").append(element).append(">");
     appendEscaped(out_, text);
-    out_ += fmt::format("</{}>\n", element);
+    out_.append("</").append(element).append(">\n");
 }
 
 void XmlPropertyListWriter::writeData(const Data& data, std::size_t indent) {
@@ -84,6 +91,7 @@ void XmlPropertyListWriter::writeData(const Data& data, std::size_t indent) {
     out_ += "<data>\n";
     const std::string text = base64::encode(data);
     const std::size_t lineLength = base64LineLength(indent);
+    out_.reserve(out_.size() + text.size() + (text.size() / lineLength + 2) * (indent + 1) + 16);
     for (std::size_t pos = 0; pos < text.size(); pos += lineLength) {
         writeIndent(indent);
         out_.append(text, pos, lineLength);

@@ -20,7 +20,9 @@ TEST(Base64Test, Rfc4648VectorsAndEveryByte) {
         const Data bytes(plain.begin(), plain.end());
         EXPECT_EQ(base64::encode(bytes), encoded);
         EXPECT_EQ(base64::decode(encoded), bytes);
+        EXPECT_EQ(base64::decodeIgnoringWhitespace(encoded), bytes);
     }
+    EXPECT_EQ(base64::decodeIgnoringWhitespace(" Zm9v\n\tYmE\r\n= "), Data({'f', 'o', 'o', 'b', 'a'}));
     Data bytes;
     for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(255 - i));
     const std::string text = base64::encode(bytes);
@@ -32,6 +34,11 @@ TEST(Base64Test, RejectsBadCharactersAndPadding) {
     for (const char* bad : {"Zg=", "Zg", "Z===", "====", "Zg=A", "Z=g=", "Zm9v=", "Zm 9v", "Zm9v\n",
                             "Zm-v", "Zm_v", "Zm9\x80"}) {
         EXPECT_FALSE(base64::decode(bad)) << bad;
+    }
+    // The same faults with whitespace taken out; whitespace itself is allowed.
+    for (const char* bad : {"Zg=", "Zg", "Z===", "====", "Zg=A", "Z=g=", "Zm9v=", "Zm-v", "Zm_v",
+                            "Zm9\x80", "Zm9v\v"}) {
+        EXPECT_FALSE(base64::decodeIgnoringWhitespace(bad)) << bad;
     }
 }
 
