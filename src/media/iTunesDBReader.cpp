@@ -1,13 +1,12 @@
 #include "media/iTunesDBReader.h"
 
 #include <algorithm>
-#include <cctype>
-#include <fstream>
-#include <iterator>
+#include <charconv>
 
 #include "foundation/Utf8.h"
 #include "logging/LogCall.h"
 #include "media/ByteCursor.h"
+#include "media/MappedFile.h"
 #include "media/iTunesDBLayout.h"
 
 namespace media {
@@ -39,125 +38,85 @@ std::optional<Record> takeRecord(ByteCursor& parent, std::size_t fixedPart, bool
     return record;
 }
 
-std::string extensionOf(const std::string& location) {
-    const auto slash = location.find_last_of('/');
-    const auto dot = location.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string extension = location.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
-
-void classify(Value& track, std::uint32_t mediaType, std::uint8_t movieFlag) {
-    const Value& fileTypeValue = track["fileType"];
-    const std::string fileType = fileTypeValue.isString() ? *fileTypeValue.string() : "audio";
-    if (fileType.find("audio") != std::string::npos) {
-        if (mediaType == 4) {
-            track.set("is_podcast", true);
-        } else if (mediaType == 8) {
-            track.set("is_audio_book", true);
-        } else {
-            track.set("is_song", true);
-        }
-    } else if (fileType.find("video") != std::string::npos) {
-        track.set("is_music_video", true);
-        if (mediaType == 2 && movieFlag == 1) {
-            track.set("is_movie", true);
-        } else if (mediaType == 64 && movieFlag == 1) {
-            track.set("is_tv_show", true);
-        } else if (mediaType == 6) {
-            track.set("is_podcast", true);
-        }
-    }
-    if (const std::string* location = track["location"].string()) {
-        const std::string extension = extensionOf(*location);
-        if (extension == "mp3" || extension == "aiff") track.set("is_song", true);
-    }
-}
-
-const char* trackStringKey(std::uint32_t type) {
+iTunesDBTrack::Text trackText(std::uint32_t type, bool& known) {
+    known = true;
     switch (type) {
         case 1:
-            return "title";
+            return iTunesDBTrack::Title;
         case 2:
-            return "location";
+            return iTunesDBTrack::Location;
         case 3:
-            return "album";
+            return iTunesDBTrack::Album;
         case 4:
-            return "artist";
+            return iTunesDBTrack::Artist;
         case 5:
-            return "genre";
+            return iTunesDBTrack::Genre;
         case 6:
-            return "fileType";
+            return iTunesDBTrack::FileType;
         case 8:
-            return "comment";
+            return iTunesDBTrack::Comment;
         default:
-            return nullptr;
+            known = false;
+            return iTunesDBTrack::kTexts;
     }
 }
 
-// One data object of a track. False when the object is malformed, which ends the track's
-// objects.
-bool readTrackObject(ByteCursor& objects, Value& track) {
+// One data object of the track being read. False when the object is malformed, which ends
+// the track's objects.
+bool readTrackObject(ByteCursor& objects, iTunesDBTrackList& tracks) {
     auto head = objects.peek(kObjectFixed);
     if (!head) return false;
     const std::uint32_t total = ByteCursor::u32(*head, 8);
     const std::uint32_t type = ByteCursor::u32(*head, 12);
     if (total < kObjectFixed || total > objects.remaining()) return false;
     const Bytes object = *objects.read(total);
-    const char* key = trackStringKey(type);
-    if (key == nullptr && type != 0) return true;  // other objects are stepped over
+    bool known = false;
+    const iTunesDBTrack::Text text = trackText(type, known);
+    if (!known && type != 0) return true;  // other objects are stepped over
     if (object.size() < kStringObjectFixed) return false;
     const std::uint32_t length = ByteCursor::u32(object, 28);
     if (length > object.size() - kStringObjectFixed) return false;
-    if (key == nullptr) return true;  // type 0 is read and dropped
-    auto text = decodeUtf16LE(object.subspan(kStringObjectFixed, length));
-    if (!text) return true;  // undecodable text leaves the earlier value
-    if (type == 2) std::replace(text->begin(), text->end(), ':', '/');
-    track.set(key, std::move(*text));
+    if (!known) return true;  // type 0 is read and dropped
+    // Undecodable text leaves the earlier value.
+    tracks.setText(text, object.subspan(kStringObjectFixed, length));
     return true;
 }
 
-std::optional<Value> readTrack(ByteCursor& list) {
+bool readTrack(ByteCursor& list, iTunesDBTrackList& tracks) {
     auto record = takeRecord(list, kTrackFixed, true);
-    if (!record) return std::nullopt;
+    if (!record) return false;
     const Bytes h = record->header;
-    // Built in place: a library holds tens of thousands of these.
-    foundation::Dictionary fields;
-    fields.emplace("pid", ByteCursor::u32(h, 16));
-    fields.emplace("size", ByteCursor::u32(h, 36));
-    fields.emplace("length", ByteCursor::u32(h, 40));
-    fields.emplace("stars", static_cast<unsigned>(ByteCursor::u8(h, 31)));
-    fields.emplace("year", static_cast<std::int32_t>(ByteCursor::u32(h, 52)));
-    fields.emplace("playCount", ByteCursor::u32(h, 80));
-    fields.emplace("trackNumber", static_cast<std::int32_t>(ByteCursor::u32(h, 44)));
-    fields.emplace("totalTracks", static_cast<std::int32_t>(ByteCursor::u32(h, 48)));
-    for (const char* key : {"album", "artist", "title", "genre"}) fields.emplace(key, "Unknown");
-    Value track(std::move(fields));
+    iTunesDBTrack numbers;
+    numbers.pid = ByteCursor::u32(h, 16);
+    numbers.size = ByteCursor::u32(h, 36);
+    numbers.length = ByteCursor::u32(h, 40);
+    numbers.stars = ByteCursor::u8(h, 31);
+    numbers.year = static_cast<std::int32_t>(ByteCursor::u32(h, 52));
+    numbers.playCount = ByteCursor::u32(h, 80);
+    numbers.trackNumber = static_cast<std::int32_t>(ByteCursor::u32(h, 44));
+    numbers.totalTracks = static_cast<std::int32_t>(ByteCursor::u32(h, 48));
+    tracks.add(numbers);
     const std::uint32_t objectCount = ByteCursor::u32(h, 12);
     for (std::uint32_t i = 0; i < objectCount && !record->body.atEnd(); ++i) {
-        if (!readTrackObject(record->body, track)) {
-            LogWarn("iTunesDB: malformed data object {} of track {}", i, ByteCursor::u32(h, 16));
+        if (!readTrackObject(record->body, tracks)) {
+            LogWarn("iTunesDB: malformed data object {} of track {}", i, numbers.pid);
             break;
         }
     }
-    classify(track, ByteCursor::u32(h, 208), ByteCursor::u8(h, 177));
-    return track;
+    tracks.classify(ByteCursor::u32(h, 208), ByteCursor::u8(h, 177));
+    return true;
 }
 
-void readTrackList(ByteCursor& set, std::vector<Value>& tracks) {
+void readTrackList(ByteCursor& set, iTunesDBTrackList& tracks) {
     auto list = takeRecord(set, kListFixed, false);
     if (!list) return;
     const std::uint32_t count = ByteCursor::u32(list->header, 8);
     // The list's entries follow its header inside the set.
     for (std::uint32_t i = 0; i < count && !set.atEnd(); ++i) {
-        auto track = readTrack(set);
-        if (!track) {
+        if (!readTrack(set, tracks)) {
             LogWarn("iTunesDB: track record {} of {} is malformed", i, count);
             break;
         }
-        tracks.push_back(std::move(*track));
     }
 }
 
@@ -166,7 +125,9 @@ struct PlaylistRead {
     std::optional<std::string> firstName;
 };
 
-std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, bool logNames) {
+// With `namesOnly` the playlist's members are not read: naming an iPod needs only its titles.
+std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, bool logNames,
+                                         bool namesOnly) {
     auto record = takeRecord(list, kPlaylistFixed, true);
     if (!record) return std::nullopt;
     const Bytes h = record->header;
@@ -197,7 +158,8 @@ std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, boo
         }
     }
     std::vector<Value> ids;
-    for (std::uint32_t i = 0; i < itemCount && intact && !body.atEnd(); ++i) {
+    if (!namesOnly) ids.reserve(std::min<std::size_t>(itemCount, body.remaining() / kItemFixed));
+    for (std::uint32_t i = 0; i < itemCount && intact && !namesOnly && !body.atEnd(); ++i) {
         auto head = body.peek(kItemFixed);
         const std::uint32_t total = head ? ByteCursor::u32(*head, 8) : 0;
         if (!head || total < kItemFixed || total > body.remaining()) {
@@ -205,7 +167,9 @@ std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, boo
             break;
         }
         const Bytes item = *body.read(total);
-        ids.emplace_back(std::to_string(ByteCursor::u32(item, 24)));
+        char digits[16];
+        const auto end = std::to_chars(digits, digits + sizeof digits, ByteCursor::u32(item, 24)).ptr;
+        ids.emplace_back(std::string(digits, end));
     }
     if (!intact) LogWarn("iTunesDB: playlist \"{}\" has a malformed entry", name);
     result.playlist = iPodPlaylist::CreateNewPlaylistWithName(name, 0, tag);
@@ -215,19 +179,23 @@ std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, boo
     return result;
 }
 
-std::vector<PlaylistRead> readPlaylistList(ByteCursor& set, bool logNames) {
+// With `namesOnly` the list ends at the first master playlist with a title.
+std::vector<PlaylistRead> readPlaylistList(ByteCursor& set, bool logNames, bool namesOnly) {
     std::vector<PlaylistRead> playlists;
     auto list = takeRecord(set, kListFixed, false);
     if (!list) return playlists;
     const std::uint32_t count = ByteCursor::u32(list->header, 8);
     for (std::uint32_t i = 0; i < count && !set.atEnd(); ++i) {
         auto playlist =
-            readPlaylist(set, static_cast<std::int32_t>(100 + std::min(i, 1u << 30)), logNames);
+            readPlaylist(set, static_cast<std::int32_t>(100 + std::min(i, 1u << 30)), logNames,
+                         namesOnly);
         if (!playlist) {
             LogWarn("iTunesDB: playlist record {} of {} is malformed", i, count);
             break;
         }
+        const bool named = playlist->playlist->isMaster() && playlist->firstName;
         playlists.push_back(std::move(*playlist));
+        if (namesOnly && named) break;
     }
     return playlists;
 }
@@ -254,39 +222,12 @@ bool walkSections(std::span<const std::uint8_t> bytes, Visit&& visit) {
     return true;
 }
 
-std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return std::nullopt;
-    const std::streamoff size = in.tellg();
-    if (size < 0 || !in.seekg(0)) return std::nullopt;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return std::nullopt;
-    return bytes;
-}
-
 }  // namespace
 
 std::optional<std::string> decodeUtf16LE(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() % 2 != 0) return std::nullopt;
     std::string out;
     out.reserve(bytes.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); i += 2) {
-        char32_t unit = bytes[i] | (bytes[i + 1] << 8);
-        if (unit < 0x80) {
-            out.push_back(static_cast<char>(unit));
-            continue;
-        }
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (i + 3 >= bytes.size()) return std::nullopt;
-            const char32_t low = bytes[i + 2] | (bytes[i + 3] << 8);
-            if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-            i += 2;
-        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            return std::nullopt;
-        }
-        foundation::utf8::append(out, unit);
-    }
+    if (!appendUtf16LE(bytes, out)) return std::nullopt;
     return out;
 }
 
@@ -297,7 +238,7 @@ iTunesDBContents iTunesDBReader::read(std::span<const std::uint8_t> bytes) {
             readTrackList(set, contents.tracks);
         } else if (type == 2) {
             contents.hasPlaylistList = true;
-            for (auto& read : readPlaylistList(set, true)) {
+            for (auto& read : readPlaylistList(set, true, false)) {
                 contents.playlists.push_back(std::move(read.playlist));
             }
         }
@@ -306,16 +247,16 @@ iTunesDBContents iTunesDBReader::read(std::span<const std::uint8_t> bytes) {
 }
 
 iTunesDBContents iTunesDBReader::readFile(const std::string& path) {
-    auto bytes = readWholeFile(path);
-    if (!bytes) return {};
-    return read(*bytes);
+    const MappedFile file(path);
+    if (!file.isOpen()) return {};
+    return read(file.bytes());
 }
 
 std::optional<std::string> iTunesDBReader::masterPlaylistName(std::span<const std::uint8_t> bytes) {
     std::optional<std::string> name;
     walkSections(bytes, [&](std::uint32_t type, ByteCursor& set) {
         if (type != 2 || name) return;
-        for (auto& read : readPlaylistList(set, false)) {
+        for (auto& read : readPlaylistList(set, false, true)) {
             if (read.playlist->isMaster() && read.firstName) {
                 name = read.firstName;
                 return;
@@ -326,9 +267,9 @@ std::optional<std::string> iTunesDBReader::masterPlaylistName(std::span<const st
 }
 
 std::optional<std::string> iTunesDBReader::masterPlaylistNameOfFile(const std::string& path) {
-    auto bytes = readWholeFile(path);
-    if (!bytes) return std::nullopt;
-    return masterPlaylistName(*bytes);
+    const MappedFile file(path);
+    if (!file.isOpen()) return std::nullopt;
+    return masterPlaylistName(file.bytes());
 }
 
 }  // namespace media

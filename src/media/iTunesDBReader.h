@@ -9,16 +9,17 @@
 
 #include "foundation/Value.h"
 #include "media/iPodPlaylist.h"
+#include "media/iTunesDBTrackList.h"
 
 namespace media {
 
-// What one pass over a binary iTunesDB gives. Tracks are track records (dictionaries with
+// What one pass over a binary iTunesDB gives. `tracks[i]` is a track record (a dictionary with
 // "pid", "title", "location", the kind flags ...); playlists are in file order with tags from
 // 100 upward.
 struct iTunesDBContents {
     bool isDatabase = false;       // the file began with a database header we could read
     bool hasPlaylistList = false;  // a playlist list was read, so the playlist lists update
-    std::vector<foundation::Value> tracks;
+    iTunesDBTrackList tracks;
     std::vector<std::shared_ptr<iPodPlaylist>> playlists;
 };
 
