@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/PropertyList.h"
 #include "simdevice/SimLockdown.h"
+#include "simdevice/SimPairRecord.h"
 #include "simdevice/SimServices.h"
 #include "simdevice/SimWire.h"
 
@@ -125,6 +127,11 @@ void SimUsbmuxServer::acceptLoop() {
         auto done = std::make_shared<std::atomic<bool>>(false);
         std::lock_guard lock(workersMutex_);
         workers_.push_back({std::thread([this, fd, done] {
+                                // A peer gone mid-write gives EPIPE, here and inside TLS.
+                                sigset_t pipe;
+                                sigemptyset(&pipe);
+                                sigaddset(&pipe, SIGPIPE);
+                                pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
                                 serveClient(fd);
                                 *done = true;
                             }),
@@ -254,19 +261,10 @@ int SimUsbmuxServer::listenerCount() const {
 
 void SimUsbmuxServer::pairHost(const std::shared_ptr<SimDevice>& device) {
     const std::string hostId = NSString::guid();
-    const foundation::Data certificate = {'c', 'e', 'r', 't'};
-    Value record = Value::dict({
-        {"HostID", hostId},
-        {"SystemBUID", buid_},
-        {"DeviceCertificate", certificate},
-        {"HostCertificate", certificate},
-        {"RootCertificate", certificate},
-        {"HostPrivateKey", certificate},
-        {"RootPrivateKey", certificate},
-        {"WiFiMACAddress", "02:00:00:00:00:01"},
-    });
+    const Value record = makePairRecord(hostId, buid_);
+    const foundation::Data* certificate = record["DeviceCertificate"].data();
+    device->addPairedHost(hostId, std::string(certificate->begin(), certificate->end()));
     auto xml = foundation::plist::writeXml(record);
-    device->addPairedHost(hostId);
     std::lock_guard lock(mutex_);
     pairRecords_[device->config().udid] = foundation::Data(xml->begin(), xml->end());
 }
