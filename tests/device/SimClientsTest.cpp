@@ -1,5 +1,10 @@
 // Unmodified libimobiledevice command-line clients against the simulated device's files.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -75,6 +80,38 @@ TEST_F(SimClients, SessionsAreEncryptedUnlessSwitchedOff) {
     // An unmodified client reads values over the encrypted session.
     EXPECT_EQ(output("ideviceinfo -u " + udid() + " -q com.apple.disk_usage -k TotalDataCapacity"),
               std::to_string(std::int64_t{58} << 30) + "\n");
+}
+
+// A client that finds the program's socket finds the device on it, with no wait between.
+TEST_F(SimClients, TheProgramListsItsDeviceAsSoonAsItsSocketExists) {
+    const std::string socket = scratch / "mux.sock";
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, scratch.path().c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    const char* argv[] = {SIMDEVICE_PROGRAM, "--socket", socket.c_str(), "--udid", "PROGRAM-0001",
+                          nullptr};
+    pid_t program = 0;
+    ASSERT_EQ(::posix_spawn(&program, SIMDEVICE_PROGRAM, nullptr, nullptr,
+                            const_cast<char* const*>(argv), environ),
+              0);
+    bool appeared = false;
+    alignas(inotify_event) char events[4096];
+    pollfd entry{watch, POLLIN, 0};
+    while (!appeared && ::poll(&entry, 1, 10000) == 1) {
+        const ssize_t length = ::read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->len && std::string(event->name) == "mux.sock") appeared = true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::close(watch);
+    EXPECT_TRUE(appeared);
+    EXPECT_EQ(output("env USBMUXD_SOCKET_ADDRESS=UNIX:" + socket + " idevice_id -l"), "PROGRAM-0001\n");
+    ::kill(program, SIGTERM);
+    int status = 0;
+    ::waitpid(program, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(SimClients, CrashReportToolMovesTheReportsOff) {

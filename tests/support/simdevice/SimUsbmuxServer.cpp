@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -84,6 +85,8 @@ bool SimUsbmuxServer::start() {
         listenFd_ = -1;
         return false;
     }
+    struct stat placed {};
+    socketInode_ = ::stat(socketPath_.c_str(), &placed) == 0 ? placed.st_ino : 0;
     running_ = true;
     acceptThread_ = std::thread([this] { acceptLoop(); });
     return true;
@@ -108,7 +111,11 @@ void SimUsbmuxServer::stop() {
     ::close(wakePipe_[0]);
     ::close(wakePipe_[1]);
     listenFd_ = wakePipe_[0] = wakePipe_[1] = -1;
-    ::unlink(socketPath_.c_str());
+    // Only our own socket: a simulator started after this one may have put its own there.
+    struct stat placed {};
+    if (::stat(socketPath_.c_str(), &placed) == 0 && placed.st_ino == socketInode_) {
+        ::unlink(socketPath_.c_str());
+    }
 }
 
 void SimUsbmuxServer::acceptLoop() {
