@@ -9,6 +9,7 @@
 #include <string>
 
 #include "foundation/Value.h"
+#include "simdevice/SimAfcServer.h"
 
 namespace simdevice {
 
@@ -17,8 +18,11 @@ struct SimDeviceConfig {
     std::string name = "Simulated iPhone";
     std::string productType = "iPhone12,1";
     std::string productVersion = "16.7.2";
-    bool network = false;  // attached over WiFi rather than USB
-    std::string root;      // folder that backs the device's files
+    bool network = false;        // attached over WiFi rather than USB
+    std::string root;            // folder behind the media file service
+    std::string crashRoot;       // folder behind the crash-report file service
+    std::string containersRoot;  // one folder per application, made on first use
+    bool sessionSsl = true;      // sessions switch TLS on, as on a phone
 };
 
 // One simulated device: its lockdown values, its pairing and session state, the services
@@ -43,6 +47,11 @@ public:
     bool refusesConnections() const { return refuseConnections_; }
     void setHeartbeatAnswers(bool answers) { heartbeatAnswers_ = answers; }
     bool heartbeatAnswers() const { return heartbeatAnswers_; }
+    // How file services opened from now on break their protocol.
+    void setAfcHostility(SimAfcHostility hostility) { afcHostility_ = hostility; }
+    SimAfcHostility afcHostility() const { return afcHostility_; }
+    // The file system the file services report, from the disk-usage values.
+    SimAfcVolume volume() const;
 
     // Counters of lockdown requests.
     int sessionsStarted() const { return sessionsStarted_; }
@@ -54,10 +63,12 @@ public:
     void countPairRequest() { ++pairRequests_; }
     void countHeartbeat() { ++heartbeatsAnswered_; }
 
-    // Pairing: the host identifiers this device trusts.
-    void addPairedHost(const std::string& hostId);
+    // Pairing: the hosts this device trusts, each with the device certificate (PEM) its
+    // pair record holds.
+    void addPairedHost(const std::string& hostId, std::string deviceCertificate);
     bool removePairedHost(const std::string& hostId);
     bool isPairedHost(const std::string& hostId) const;
+    std::string deviceCertificateFor(const std::string& hostId) const;
 
     // Lockdown values; without a session only the public keys of the global domain answer.
     foundation::Value value(const std::string& domain, const std::string& key,
@@ -74,12 +85,13 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, std::string> failures_;
     std::set<std::string> drops_;
-    std::set<std::string> pairedHosts_;
+    std::map<std::string, std::string> pairedHosts_;
     std::map<std::string, foundation::Value> domains_;  // "" is the global domain
     std::map<std::uint16_t, std::string> servicePorts_;
     std::uint16_t nextPort_ = 49152;
     std::atomic<bool> refuseConnections_{false};
     std::atomic<bool> heartbeatAnswers_{true};
+    std::atomic<SimAfcHostility> afcHostility_{SimAfcHostility::None};
     std::atomic<int> sessionsStarted_{0};
     std::atomic<int> sessionsStopped_{0};
     std::atomic<int> pairRequests_{0};

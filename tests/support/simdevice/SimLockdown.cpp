@@ -1,6 +1,7 @@
 #include "simdevice/SimLockdown.h"
 
 #include "data/helpers/NSStringHelpers.h"
+#include "simdevice/SimServices.h"
 #include "simdevice/SimWire.h"
 
 using foundation::Value;
@@ -8,8 +9,6 @@ using foundation::Value;
 namespace simdevice {
 
 namespace {
-
-constexpr const char* kHeartbeatService = "com.apple.mobile.heartbeat";
 
 Value failure(const std::string& request, const std::string& error) {
     return Value::dict({{"Request", request}, {"Error", error}});
@@ -27,15 +26,21 @@ std::string hostIdOf(const Value& request) {
 }  // namespace
 
 SimLockdown::SimLockdown(std::shared_ptr<SimDevice> device, int fd)
-    : device_(std::move(device)), fd_(fd) {}
+    : device_(std::move(device)), link_(fd) {}
 
 void SimLockdown::serve() {
     for (;;) {
-        auto request = readFramedPlist(fd_);
+        auto request = readFramedPlist(link_);
         if (!request) break;
         Value reply = answer(*request);
-        if (reply.isNil() || !writeFramedPlist(fd_, reply)) break;
-        if ((*request)["Request"].stringOr() == "Goodbye") break;
+        if (reply.isNil() || !writeFramedPlist(link_, reply)) break;
+        const std::string name = (*request)["Request"].stringOr();
+        if (name == "Goodbye") break;
+        if (reply["EnableSessionSSL"] == Value(true) &&
+            !link_.startTls(device_->deviceCertificateFor((*request)["HostID"].stringOr()))) {
+            break;
+        }
+        if (name == "StopSession" && reply["Error"].isNil()) link_.stopTls();
     }
     if (!sessionId_.empty()) device_->countSessionStop();
 }
@@ -76,8 +81,9 @@ Value SimLockdown::startSession(const Value& request) {
     if (!sessionId_.empty()) device_->countSessionStop();
     sessionId_ = NSString::guid();
     device_->countSessionStart();
-    return Value::dict(
-        {{"Request", "StartSession"}, {"SessionID", sessionId_}, {"EnableSessionSSL", false}});
+    return Value::dict({{"Request", "StartSession"},
+                        {"SessionID", sessionId_},
+                        {"EnableSessionSSL", device_->config().sessionSsl}});
 }
 
 Value SimLockdown::stopSession(const Value& request) {
@@ -95,7 +101,10 @@ Value SimLockdown::pair(const Value& request) {
     if (hostId.empty() || request["PairRecord"]["HostCertificate"].isNil()) {
         return failure("Pair", "InvalidPairRecord");
     }
-    device_->addPairedHost(hostId);
+    const foundation::Data* certificate = request["PairRecord"]["DeviceCertificate"].data();
+    device_->addPairedHost(hostId, certificate
+                                       ? std::string(certificate->begin(), certificate->end())
+                                       : std::string());
     foundation::Data escrow(32, 0x5a);
     return Value::dict({{"Request", "Pair"}, {"EscrowBag", escrow}});
 }
@@ -114,30 +123,12 @@ Value SimLockdown::startService(const Value& request) {
     const std::string service = request["Service"].stringOr();
     if (sessionId_.empty()) return failure("StartService", "SessionInactive");
     if (service.empty()) return failure("StartService", "MissingService");
-    if (!isKnownService(service)) return failure("StartService", "InvalidService");
+    if (!isKnownService(*device_, service)) return failure("StartService", "InvalidService");
     const std::uint16_t port = device_->openServicePort(service);
     return Value::dict({{"Request", "StartService"},
                         {"Service", service},
                         {"Port", port},
                         {"EnableServiceSSL", false}});
-}
-
-bool isKnownService(const std::string& name) {
-    return name == kHeartbeatService;
-}
-
-void serveService(const std::shared_ptr<SimDevice>& device, const std::string& name, int fd) {
-    if (name != kHeartbeatService) return;
-    // The host sends a beat; the device answers each while it is set to answer.
-    for (;;) {
-        auto beat = readFramedPlist(fd);
-        if (!beat) return;
-        if (!device->heartbeatAnswers()) continue;
-        if (!writeFramedPlist(fd, Value::dict({{"Command", "Marco"}, {"Interval", 10}}), true)) {
-            return;
-        }
-        device->countHeartbeat();
-    }
 }
 
 }  // namespace simdevice
