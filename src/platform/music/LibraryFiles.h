@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace music {
+
+// The file work of the library folder. A track file only ever appears under its final name
+// whole: it is copied under a hidden temporary name in the target folder, flushed, and then
+// linked to the first free name ("Title.m4a", "Title 2.m4a", ...), which never replaces an
+// existing file.
+namespace LibraryFiles {
+
+// Copies the file to the first free name at or beside `wantedPath`, making the folders;
+// the final path, or nullopt with a reason.
+std::optional<std::string> copyToFreeName(const std::string& source, const std::string& wantedPath,
+                                          std::string* error);
+// Gives an existing file a second name, the first free one at or beside `wantedPath`; the
+// old name stays until the caller removes it. nullopt when the file system cannot do it.
+std::optional<std::string> linkToFreeName(const std::string& existing,
+                                          const std::string& wantedPath, std::string* error);
+// The absolute path with symbolic links and "." and ".." resolved; nullopt when the file
+// is not there.
+std::optional<std::string> canonicalPath(const std::string& path);
+bool isRegularFile(const std::string& path);
+// True when `path` lies below `folder` (both canonical).
+bool isInside(const std::string& path, const std::string& folder);
+
+}  // namespace LibraryFiles
+
+}  // namespace music
