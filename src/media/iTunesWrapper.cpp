@@ -79,22 +79,24 @@ iTunesWrapper& iTunesWrapper::global() {
     return *shared;
 }
 
-iTunesScriptServices iTunesWrapper::scriptServices() {
+iTunesScriptServices iTunesWrapper::scriptServices(iTunesWrapper* given) {
+    // The shared wrapper is looked up at each call, so that it is made on first use.
+    auto wrapper = [given]() -> iTunesWrapper& { return given ? *given : global(); };
     iTunesScriptServices services;
-    services.pathForTrackByPID = [](const std::string& pid) {
-        return global().pathForTrackByPID(pid);
+    services.pathForTrackByPID = [wrapper](const std::string& pid) {
+        return wrapper().pathForTrackByPID(pid);
     };
-    services.checkTrackInPlayList = [](const std::string& pid, const std::string& playlist) {
-        return global().checkTrackInPlayList(pid, playlist);
+    services.checkTrackInPlayList = [wrapper](const std::string& pid, const std::string& playlist) {
+        return wrapper().checkTrackInPlayList(pid, playlist);
     };
     services.checkTrackTitleArtistAlbumInPlaylist =
-        [](const std::string& title, const std::string& artist, const std::string& album,
-           const std::string& playlist) {
-            return global().checkTrackTitleArtistAlbumInPlaylist(title, artist, album, playlist);
+        [wrapper](const std::string& title, const std::string& artist, const std::string& album,
+                  const std::string& playlist) {
+            return wrapper().checkTrackTitleArtistAlbumInPlaylist(title, artist, album, playlist);
         };
-    services.addToITunesPlaylist = [](const std::string& pid, const std::string& playlist) {
-        return global().addToITunesPlaylistTargetPlaylistStr(Value::dict({{"persistentID", pid}}),
-                                                             playlist);
+    services.addToITunesPlaylist = [wrapper](const std::string& pid, const std::string& playlist) {
+        return wrapper().addToITunesPlaylistTargetPlaylistStr(
+            Value::dict({{"persistentID", pid}}), playlist);
     };
     return services;
 }

@@ -35,8 +35,9 @@ public:
     // the application's data folder), made once on first use.
     static iTunesWrapper& global();
     static music::MusicLibraryLocation defaultLocation();
-    // The page-facing operations the "itunes" event handler uses, over global().
-    static iTunesScriptServices scriptServices();
+    // The operations the "itunes" event handler uses, over the given wrapper, or over
+    // global() when there is none.
+    static iTunesScriptServices scriptServices(iTunesWrapper* wrapper = nullptr);
 
     // Copies the file at the record's "macpath" into the library and stores the new
     // track's id under "persistentID"; with the "CopyMetaData" preference on, the tags
