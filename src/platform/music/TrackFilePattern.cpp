@@ -11,6 +11,7 @@ namespace music {
 namespace {
 
 constexpr std::size_t kMaxComponentBytes = 200;
+constexpr std::size_t kMaxExtensionBytes = 16;
 
 std::string orUnknown(const std::string& text, const char* unknown) {
     return NSString::IsEmpty(text) ? std::string(unknown) : text;
@@ -98,8 +99,10 @@ std::string TrackFilePattern::relativePathFor(const TrackTags& tags,
         if (i + 1 < components.size()) {
             path += safeComponent(components[i]) + "/";
         } else {
+            // Extensions are short; a long one must not crowd out the name.
             const std::string suffix =
-                extension.empty() ? std::string() : "." + safeComponent(extension);
+                extension.empty() ? std::string()
+                                  : "." + cutUtf8(safeComponent(extension), kMaxExtensionBytes);
             path += safeComponent(cutUtf8(components[i], kMaxComponentBytes - suffix.size())) +
                     suffix;
         }
