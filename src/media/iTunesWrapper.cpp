@@ -1,11 +1,10 @@
 #include "media/iTunesWrapper.h"
 
-#include <sys/stat.h>
-
 #include "foundation/Json.h"
 #include "foundation/Paths.h"
 #include "foundation/Url.h"
 #include "logging/LogCall.h"
+#include "platform/music/LibraryFiles.h"
 #include "platform/music/PersistentID.h"
 #include "shell/Settings.h"
 #include "shell/events/iTunesScriptServices.h"
@@ -20,11 +19,6 @@ namespace {
 bool fail(foundation::Error* error, std::int64_t code, std::optional<std::string> description) {
     if (error) *error = iTunesWrapper::errorWithCodeDescription(code, std::move(description));
     return false;
-}
-
-bool fileExists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // The record with the fields whose preferences are off taken out, so that they go as
@@ -139,7 +133,7 @@ bool iTunesWrapper::importToItunesError(Value& track, foundation::Error* error) 
         LogInfo("ERROR: cannot import if no locationOnMac!\nTrack:\n{}\n", describe(track));
         return fail(error, kImportFailed, "the track has not been transferred to computer.");
     }
-    if (!fileExists(*macpath.string())) {
+    if (!music::LibraryFiles::isRegularFile(*macpath.string())) {
         LogInfo("ERROR: the locationOnMac is invalid; transfer failed and was not properly "
                 "handled.\n");
         return fail(error, kImportFailed, "Could not find track file on computer.");

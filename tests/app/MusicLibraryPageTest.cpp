@@ -115,4 +115,10 @@ TEST_F(WebWindowTest, LibrarySectionShowsTheLibraryAndTheDeviceTracksInIt) {
     waitForValue(view, "window.trackPath", foundation::json::write(Value(folder / "Music/Band/Record/Song.m4a")));
     waitForValue(view, "window.refused", "\"unhandled command: shuffle\"");
     snapshotIfAsked(view);
+
+    // A reloaded page is told of the library again.
+    eval(view, "location.reload(); 0");
+    waitForValue(view, "document.querySelector('#library .library-count') && "
+                       "document.querySelector('#library .library-count').textContent",
+                 "\"2 tracks\"");
 }
