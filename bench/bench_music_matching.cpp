@@ -90,14 +90,18 @@ void BM_PlainSqliteLookups(benchmark::State& state) {
         int found = 0;
         for (const auto& track : library().deviceTracks) {
             for (int column = 0; column < 3; ++column) {
-                const std::string& text = *track[column == 0 ? "title" : column == 1 ? "artist" : "album"].string();
-                sqlite3_bind_text(stmt, column + 1, text.data(), int(text.size()), SQLITE_TRANSIENT);
+                const std::string& text = *track[column == 0   ? "title"
+                                                 : column == 1 ? "artist"
+                                                               : "album"]
+                                               .string();
+                sqlite3_bind_text(stmt, column + 1, text.data(), int(text.size()),
+                                  SQLITE_TRANSIENT);
             }
             if (sqlite3_step(stmt) == SQLITE_ROW) {
-                benchmark::DoNotOptimize(std::string(
-                    reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))));
-                benchmark::DoNotOptimize(std::string(
-                    reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1))));
+                benchmark::DoNotOptimize(
+                    std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))));
+                benchmark::DoNotOptimize(
+                    std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1))));
                 ++found;
             }
             sqlite3_reset(stmt);

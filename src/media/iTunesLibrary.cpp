@@ -88,8 +88,8 @@ bool iTunesLibrary::isTrackInITunes(Value& track) {
     return true;
 }
 
-void iTunesLibrary::isTracksInITunesCallback(
-    foundation::Array& tracks, const std::function<bool(const Value&)>& callback) {
+void iTunesLibrary::isTracksInITunesCallback(foundation::Array& tracks,
+                                             const std::function<bool(const Value&)>& callback) {
     for (auto& track : tracks) {
         isTrackInITunes(track);
         if (callback && !callback(track)) return;

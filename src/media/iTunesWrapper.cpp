@@ -89,8 +89,8 @@ iTunesScriptServices iTunesWrapper::scriptServices(iTunesWrapper* given) {
             return wrapper().checkTrackTitleArtistAlbumInPlaylist(title, artist, album, playlist);
         };
     services.addToITunesPlaylist = [wrapper](const std::string& pid, const std::string& playlist) {
-        return wrapper().addToITunesPlaylistTargetPlaylistStr(
-            Value::dict({{"persistentID", pid}}), playlist);
+        return wrapper().addToITunesPlaylistTargetPlaylistStr(Value::dict({{"persistentID", pid}}),
+                                                              playlist);
     };
     return services;
 }
@@ -134,8 +134,9 @@ bool iTunesWrapper::importToItunesError(Value& track, foundation::Error* error) 
         return fail(error, kImportFailed, "the track has not been transferred to computer.");
     }
     if (!music::LibraryFiles::isRegularFile(*macpath.string())) {
-        LogInfo("ERROR: the locationOnMac is invalid; transfer failed and was not properly "
-                "handled.\n");
+        LogInfo(
+            "ERROR: the locationOnMac is invalid; transfer failed and was not properly "
+            "handled.\n");
         return fail(error, kImportFailed, "Could not find track file on computer.");
     }
     std::string persistentID;
@@ -148,13 +149,17 @@ bool iTunesWrapper::importToItunesError(Value& track, foundation::Error* error) 
         // Only an id of 16 hexadecimal digits names a library track; anything else is
         // the library's reason.
         if (!music::PersistentID::isValid(persistentID)) {
-            LogInfo("ERROR: [iTunesWrapper importToItunes:] persistentID not returned or not "
-                    "expected value; returned: {}\n",
-                    persistentID);
+            LogInfo(
+                "ERROR: [iTunesWrapper importToItunes:] persistentID not returned or not "
+                "expected value; returned: {}\n",
+                persistentID);
             std::optional<std::string> reason;
-            if (!persistentID.empty()) reason = persistentID;
-            else if (!script_) reason = "the music library is not available";
-            else reason = lastScriptError_;
+            if (!persistentID.empty())
+                reason = persistentID;
+            else if (!script_)
+                reason = "the music library is not available";
+            else
+                reason = lastScriptError_;
             return fail(error, kImportFailed, reason);
         }
     }
@@ -172,19 +177,21 @@ bool iTunesWrapper::updateTrackMetadataInITunesError(const Value& track, foundat
     const Value t = withoutUnwantedFields(track);
     auto text = [&](const char* key) { return eventDescStringOrNull(t[key]); };
     auto number = [&](const char* key) { return eventDescIntOrNull(t[key]); };
-    const Array params = {text("persistentID"), text("title"),       text("artist"),
-                          text("genre"),        number("playCount"), number("stars"),
-                          number("year"),       number("trackNumber"), number("totalTracks"),
-                          text("album"),        number("disc_number"), number("disc_count"),
-                          text("album_artist"), text("composer"),    text("comment"),
+    const Array params = {text("persistentID"), text("title"),           text("artist"),
+                          text("genre"),        number("playCount"),     number("stars"),
+                          number("year"),       number("trackNumber"),   number("totalTracks"),
+                          text("album"),        number("disc_number"),   number("disc_count"),
+                          text("album_artist"), text("composer"),        text("comment"),
                           text("description"),  text("description_long")};
     std::lock_guard lock(mutex_);
     const auto result = runScriptParams("update_track_metadata", params);
     // No answer at all is a failure too: the tags were not written.
     std::string message;
-    if (result) message = result->stringValue();
-    else message = script_ ? lastScriptError_.value_or("the music library did not answer")
-                           : "the music library is not available";
+    if (result)
+        message = result->stringValue();
+    else
+        message = script_ ? lastScriptError_.value_or("the music library did not answer")
+                          : "the music library is not available";
     if (message.empty()) return true;
     LogInfo("ERROR: updating meatadata!\nERROR:\n{}\n", message);
     return fail(error, kScriptFailed, message);
@@ -203,8 +210,9 @@ bool iTunesWrapper::addToITunesPlaylistTargetPlaylistStr(const Value& track,
 
 std::optional<Value> iTunesWrapper::findTrack(const Value& track) {
     const auto result = runScriptParams(
-        "find_track", {eventDescStringOrNull(track["pidstr"]), eventDescStringOrNull(track["title"]),
-                       eventDescStringOrNull(track["artist"]), eventDescStringOrNull(track["album"])});
+        "find_track",
+        {eventDescStringOrNull(track["pidstr"]), eventDescStringOrNull(track["title"]),
+         eventDescStringOrNull(track["artist"]), eventDescStringOrNull(track["album"])});
     if (!result || result->type != music::ScriptDescriptor::Type::Text) return std::nullopt;
     auto parsed = foundation::json::read(result->text);
     if (!parsed || !parsed->isDictionary()) return std::nullopt;

@@ -45,8 +45,7 @@ public:
     bool importToItunesError(foundation::Value& track, foundation::Error* error);
     // The record's tags, less those whose preferences are off, onto the library track of
     // its "persistentID". Failures: -1001 without an id, -1002 when the script fails.
-    bool updateTrackMetadataInITunesError(const foundation::Value& track,
-                                          foundation::Error* error);
+    bool updateTrackMetadataInITunesError(const foundation::Value& track, foundation::Error* error);
     bool updateTrackMetadataInITunes(const foundation::Value& track) {
         return updateTrackMetadataInITunesError(track, nullptr);
     }

@@ -63,12 +63,14 @@ TEST_F(WebWindowTest, LibrarySectionShowsTheLibraryAndTheDeviceTracksInIt) {
     for (int i = 0; i < 2; ++i) {
         std::ofstream(folder / (std::string(titles[i]) + ".m4a")) << "audio";
         Value track = Value::dict({{"macpath", folder / (std::string(titles[i]) + ".m4a")},
-                                   {"title", titles[i]}, {"artist", "Band"}, {"album", "Record"}});
+                                   {"title", titles[i]},
+                                   {"artist", "Band"},
+                                   {"album", "Record"}});
         ASSERT_TRUE(wrapper.importToItunesError(track, nullptr));
         ids[i] = track["persistentID"].stringOr();
     }
-    ASSERT_TRUE(wrapper.addToITunesPlaylistTargetPlaylistStr(Value::dict({{"persistentID", ids[0]}}),
-                                                             "Road Trip"));
+    ASSERT_TRUE(wrapper.addToITunesPlaylistTargetPlaylistStr(
+        Value::dict({{"persistentID", ids[0]}}), "Road Trip"));
     ASSERT_TRUE(library.createPlaylist("Quiet"));
 
     auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1100, 720},
@@ -85,7 +87,8 @@ TEST_F(WebWindowTest, LibrarySectionShowsTheLibraryAndTheDeviceTracksInIt) {
     window->show();
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return listening.load(); }));
     auto& view = *delegate.windowController()->webview();
-    waitForValue(view, "document.querySelector('#library .library-count').textContent", "\"2 tracks\"");
+    waitForValue(view, "document.querySelector('#library .library-count').textContent",
+                 "\"2 tracks\"");
     waitForValue(view,
                  "Array.from(document.querySelectorAll('.library-playlists li'))"
                  ".map(function (e) { return e.textContent; }).join('|')",
@@ -99,8 +102,9 @@ TEST_F(WebWindowTest, LibrarySectionShowsTheLibraryAndTheDeviceTracksInIt) {
         Value::dict({{"pid", 12}, {"title", "Elsewhere"}, {"artist", "Band"}, {"album", "Record"}}),
         Value::dict({{"pid", 13}, {"title", "Ballad"}, {"artist", "Band"}, {"album", "Record"}})};
     library.isTracksInITunesCallback(deviceTracks, [&](const Value& track) {
-        bridge->callHandler("deviceMediaLoading",
-                            Value::dict({{"deviceId", "D1"}, {"step", "updateTrack"}, {"track", track}}));
+        bridge->callHandler(
+            "deviceMediaLoading",
+            Value::dict({{"deviceId", "D1"}, {"step", "updateTrack"}, {"track", track}}));
         return true;
     });
     waitForValue(view,
@@ -111,14 +115,17 @@ TEST_F(WebWindowTest, LibrarySectionShowsTheLibraryAndTheDeviceTracksInIt) {
     // The "itunes" event from the page, answered by the library.
     eval(view, "App.event('itunes', 'get-track-path', {pid: '" + ids[0] +
                    "'}).then(function (r) { window.trackPath = r.data.path; }); "
-                   "App.event('itunes', 'shuffle').catch(function (e) { window.refused = e.message; }); 0");
-    waitForValue(view, "window.trackPath", foundation::json::write(Value(folder / "Music/Band/Record/Song.m4a")));
+                   "App.event('itunes', 'shuffle').catch(function (e) { window.refused = "
+                   "e.message; }); 0");
+    waitForValue(view, "window.trackPath",
+                 foundation::json::write(Value(folder / "Music/Band/Record/Song.m4a")));
     waitForValue(view, "window.refused", "\"unhandled command: shuffle\"");
     snapshotIfAsked(view);
 
     // A reloaded page is told of the library again.
     eval(view, "location.reload(); 0");
-    waitForValue(view, "document.querySelector('#library .library-count') && "
-                       "document.querySelector('#library .library-count').textContent",
+    waitForValue(view,
+                 "document.querySelector('#library .library-count') && "
+                 "document.querySelector('#library .library-count').textContent",
                  "\"2 tracks\"");
 }

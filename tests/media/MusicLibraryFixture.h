@@ -5,8 +5,8 @@
 #include <fstream>
 #include <string>
 
-#include "foundation/ScratchFolder.h"
 #include "foundation/ScopedEnvironment.h"
+#include "foundation/ScratchFolder.h"
 #include "media/iTunesWrapper.h"
 #include "shell/Settings.h"
 

@@ -12,8 +12,10 @@ protected:
 
     std::string importTagged(const std::string& title, const std::string& artist,
                              const std::string& album) {
-        Value track = Value::dict({{"macpath", sourceFile(title + ".mp3")}, {"title", title},
-                                   {"artist", artist}, {"album", album}});
+        Value track = Value::dict({{"macpath", sourceFile(title + ".mp3")},
+                                   {"title", title},
+                                   {"artist", artist},
+                                   {"album", album}});
         EXPECT_TRUE(wrapper.importToItunesError(track, nullptr));
         return track["persistentID"].stringOr();
     }
@@ -21,10 +23,13 @@ protected:
 
 TEST_F(iTunesLibraryTest, MatchingMarksFoundTracksUnmarksOthersAndStopsWhenAsked) {
     const std::string id = importTagged("Song", "Band", "Record");
-    const Value stale = Value::dict({{"title", "Gone"}, {"status", "copied"},
-                                     {"macpath", "/old"}, {"persistentID", "0000000000000001"}});
-    foundation::Array tracks = {Value::dict({{"title", "Song"}, {"artist", "Band"}, {"album", "Record"}}),
-                                stale, Value::dict({}), stale};
+    const Value stale = Value::dict({{"title", "Gone"},
+                                     {"status", "copied"},
+                                     {"macpath", "/old"},
+                                     {"persistentID", "0000000000000001"}});
+    foundation::Array tracks = {
+        Value::dict({{"title", "Song"}, {"artist", "Band"}, {"album", "Record"}}), stale,
+        Value::dict({}), stale};
     std::vector<Value> reported;
     library.isTracksInITunesCallback(tracks, [&](const Value& track) {
         reported.push_back(track);
@@ -46,7 +51,8 @@ TEST_F(iTunesLibraryTest, LoadingListsThePlaylistsForThePage) {
     const std::string id = importTagged("Song", "Band", "Record");
     importTagged("Other", "Band", "Record");
     ASSERT_TRUE(library.createPlaylist("Empty"));
-    ASSERT_TRUE(wrapper.addToITunesPlaylistTargetPlaylistStr(Value::dict({{"persistentID", id}}), "Road"));
+    ASSERT_TRUE(
+        wrapper.addToITunesPlaylistTargetPlaylistStr(Value::dict({{"persistentID", id}}), "Road"));
     EXPECT_FALSE(library.isLoaded());
     library.loadTracks();
     EXPECT_TRUE(library.isLoaded());

@@ -10,12 +10,23 @@ using mediatest::MusicLibraryFixture;
 namespace {
 
 Value deviceTrack(const std::string& macpath) {
-    return Value::dict({{"macpath", macpath}, {"pidstr", "00000000000004D2"}, {"title", "Song"},
-                        {"artist", "Band"}, {"album", "Record"}, {"genre", "Rock"},
-                        {"playCount", 5}, {"stars", 60}, {"year", 2001}, {"trackNumber", 3},
-                        {"totalTracks", 9}, {"disc_number", 1}, {"disc_count", 2},
-                        {"album_artist", "Various"}, {"composer", "Writer"},
-                        {"comment", "Note"}, {"description", "Short"},
+    return Value::dict({{"macpath", macpath},
+                        {"pidstr", "00000000000004D2"},
+                        {"title", "Song"},
+                        {"artist", "Band"},
+                        {"album", "Record"},
+                        {"genre", "Rock"},
+                        {"playCount", 5},
+                        {"stars", 60},
+                        {"year", 2001},
+                        {"trackNumber", 3},
+                        {"totalTracks", 9},
+                        {"disc_number", 1},
+                        {"disc_count", 2},
+                        {"album_artist", "Various"},
+                        {"composer", "Writer"},
+                        {"comment", "Note"},
+                        {"description", "Short"},
                         {"description_long", "Long"}});
 }
 
@@ -46,14 +57,13 @@ TEST_F(iTunesWrapperTest, ImportCopiesTheTrackAndItsTags) {
     ASSERT_TRUE(wrapper.importToItunesError(track, &error)) << error.message;
     const std::string id = track["persistentID"].stringOr();
     EXPECT_TRUE(music::PersistentID::isValid(id));
-    EXPECT_EQ(storedTags(track),
-              Value::list({"Song", "Band", "Rock", 5, 60, 2001, 3, 9, "Record", 1, 2, "Various",
-                           "Writer", "Note", "Short", "Long"}));
+    EXPECT_EQ(storedTags(track), Value::list({"Song", "Band", "Rock", 5, 60, 2001, 3, 9, "Record",
+                                              1, 2, "Various", "Writer", "Note", "Short", "Long"}));
     EXPECT_EQ(wrapper.pathForTrackByPID(id), folder / "Music/Band/Record/Song.m4a");
     // A "pidstr" names a library track; the device's own id finds nothing.
     EXPECT_FALSE(wrapper.findTrack(track));
-    EXPECT_EQ((*wrapper.findTrack(Value::dict({{"title", "Song"}, {"artist", "Band"},
-                                               {"album", "Record"}})))["globalID"],
+    EXPECT_EQ((*wrapper.findTrack(Value::dict(
+                  {{"title", "Song"}, {"artist", "Band"}, {"album", "Record"}})))["globalID"],
               Value(id));
     EXPECT_TRUE(wrapper.addToITunesPlaylistTargetPlaylistStr(track, "Road"));
     EXPECT_TRUE(wrapper.checkTrackInPlayList(id, "Road"));
@@ -69,11 +79,11 @@ TEST_F(iTunesWrapperTest, WithEveryMetadataPreferenceOffOnlyTheAlwaysFieldsGo) {
     Value track = deviceTrack(sourceFile("plain.m4a"));
     ASSERT_TRUE(wrapper.importToItunesError(track, nullptr));
     EXPECT_EQ(storedTags(track)[0], Value("plain"));  // no tags copied at import
-    for (auto set : {&Settings::setMetaTitle, &Settings::setMetaArtist, &Settings::setMetaAlbum,
-                     &Settings::setMetaRating, &Settings::setMetaPlaycount,
-                     &Settings::setMetaDiscNumber, &Settings::setMetaAlbumArtist,
-                     &Settings::setMetaComposer, &Settings::setMetaComment,
-                     &Settings::setMetaDescription, &Settings::setMetaLongDescription}) {
+    for (auto set :
+         {&Settings::setMetaTitle, &Settings::setMetaArtist, &Settings::setMetaAlbum,
+          &Settings::setMetaRating, &Settings::setMetaPlaycount, &Settings::setMetaDiscNumber,
+          &Settings::setMetaAlbumArtist, &Settings::setMetaComposer, &Settings::setMetaComment,
+          &Settings::setMetaDescription, &Settings::setMetaLongDescription}) {
         (settings.*set)(false);
     }
     foundation::Error error;

@@ -32,7 +32,8 @@ std::string candidate(const std::string& wanted, int attempt) {
     if (attempt == 1) return wanted;
     const auto slash = wanted.rfind('/');
     const auto dot = wanted.rfind('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
     const std::string stem = hasExtension ? wanted.substr(0, dot) : wanted;
     const std::string extension = hasExtension ? wanted.substr(dot) : std::string();
     return stem + " " + std::to_string(attempt) + extension;

@@ -33,8 +33,8 @@ bool M3u8Playlist::write(const std::string& filePath, const std::vector<Entry>& 
                          std::string* error) {
     const std::string text = render(entries);
     return foundation::writeFileAtomically(
-        filePath,
-        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), error);
+        filePath, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+        error);
 }
 
 }  // namespace music

@@ -187,8 +187,7 @@ std::optional<std::string> MusicLibrary::importFile(const std::string& path, std
     return pid;
 }
 
-std::string MusicLibrary::updateMetadata(const std::string& persistentID,
-                                         const TrackMetadata& m) {
+std::string MusicLibrary::updateMetadata(const std::string& persistentID, const TrackMetadata& m) {
     std::lock_guard lock(mutex_);
     const auto row = trackRow(persistentID);
     if (!row) return "no track with the persistent id \"" + persistentID + "\"";
@@ -244,8 +243,9 @@ void MusicLibrary::placeByTags(std::int64_t row, const std::string& path) {
     if (wanted == path) return;
     const auto moved = LibraryFiles::linkToFreeName(path, wanted, nullptr);
     if (!moved) return;  // the file keeps its place; the tags are in
-    const bool listed = inTransaction(
-        *db_, [&] { return db_->executeUpdate("UPDATE tracks SET path = ? WHERE id = ?", *moved, row); });
+    const bool listed = inTransaction(*db_, [&] {
+        return db_->executeUpdate("UPDATE tracks SET path = ? WHERE id = ?", *moved, row);
+    });
     ::unlink(listed ? path.c_str() : moved->c_str());
 }
 
@@ -280,14 +280,15 @@ std::string MusicLibrary::addToPlaylist(const std::string& playlist,
     if (!createPlaylist(playlist)) return "cannot make the playlist: " + db_->lastErrorMessage();
     const auto list = playlistRow(playlist);
     if (!list) return "cannot read the library index: " + db_->lastErrorMessage();
-    if (db_->longForQuery("SELECT COUNT(*) FROM playlist_tracks WHERE playlist_id = ? AND track_id = ?",
-                          *list, *track) > 0) {
+    if (db_->longForQuery(
+            "SELECT COUNT(*) FROM playlist_tracks WHERE playlist_id = ? AND track_id = ?", *list,
+            *track) > 0) {
         return {};
     }
-    if (!db_->executeUpdate(
-            "INSERT INTO playlist_tracks (playlist_id, position, track_id) VALUES "
-            "(?1, (SELECT IFNULL(MAX(position), 0) + 1 FROM playlist_tracks WHERE playlist_id = ?1), ?2)",
-            *list, *track)) {
+    if (!db_->executeUpdate("INSERT INTO playlist_tracks (playlist_id, position, track_id) VALUES "
+                            "(?1, (SELECT IFNULL(MAX(position), 0) + 1 FROM playlist_tracks WHERE "
+                            "playlist_id = ?1), ?2)",
+                            *list, *track)) {
         return "cannot update the library index: " + db_->lastErrorMessage();
     }
     if (!writePlaylistFile(*list)) return "cannot write the playlist file of \"" + playlist + "\"";
@@ -303,7 +304,8 @@ std::optional<LibraryTrack> MusicLibrary::findTrack(const std::string& persisten
     if (!persistentID.empty()) {
         const std::string pid = PersistentID::normalized(persistentID);
         if (pid.empty()) return std::nullopt;
-        rs = db_->executeQuery("SELECT pid, path, title, artist, album FROM tracks WHERE pid = ?", pid);
+        rs = db_->executeQuery("SELECT pid, path, title, artist, album FROM tracks WHERE pid = ?",
+                               pid);
     } else {
         rs = db_->executeQuery(
             "SELECT pid, path, title, artist, album FROM tracks WHERE title = ? COLLATE NOCASE "
@@ -329,9 +331,10 @@ bool MusicLibrary::playlistHasTrack(const std::string& playlist, const std::stri
     std::lock_guard lock(mutex_);
     const std::string pid = PersistentID::normalized(persistentID);
     return !pid.empty() &&
-           db_->longForQuery("SELECT COUNT(*) FROM playlist_tracks JOIN playlists p ON p.id = playlist_id "
-                             "JOIN tracks t ON t.id = track_id WHERE p.name = ? AND t.pid = ?",
-                             playlist, pid) > 0;
+           db_->longForQuery(
+               "SELECT COUNT(*) FROM playlist_tracks JOIN playlists p ON p.id = playlist_id "
+               "JOIN tracks t ON t.id = track_id WHERE p.name = ? AND t.pid = ?",
+               playlist, pid) > 0;
 }
 
 bool MusicLibrary::playlistHasTrackTagged(const std::string& playlist, const std::string& title,

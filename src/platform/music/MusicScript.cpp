@@ -36,7 +36,8 @@ public:
     std::string text(std::size_t i) const {
         const Value& value = values_[i];
         if (value.isString()) return *value.string();
-        if (auto number = value.toInt64(); number && !value.isBool()) return std::to_string(*number);
+        if (auto number = value.toInt64(); number && !value.isBool())
+            return std::to_string(*number);
         throw mismatch(i, "text");
     }
 
@@ -55,8 +56,8 @@ public:
 
 private:
     ScriptError mismatch(std::size_t i, const char* kind) const {
-        return ScriptError(fmt::format("argument {} of handler \"{}\" must be {}", i + 1,
-                                       handler_, kind));
+        return ScriptError(
+            fmt::format("argument {} of handler \"{}\" must be {}", i + 1, handler_, kind));
     }
 
     const std::string& handler_;
@@ -106,10 +107,8 @@ const std::map<std::string, HandlerEntry, std::less<>>& handlers() {
               return text(library.updateMetadata(a.text(0), m));
           }}},
         {"add_to_playlist",
-         {2,
-          [](MusicLibrary& library, const Arguments& a) {
-              return text(library.addToPlaylist(a.text(0), a.text(1)));
-          }}},
+         {2, [](MusicLibrary& library,
+                const Arguments& a) { return text(library.addToPlaylist(a.text(0), a.text(1))); }}},
         {"find_track",
          {4,
           [](MusicLibrary& library, const Arguments& a) {
@@ -142,10 +141,8 @@ const std::map<std::string, HandlerEntry, std::less<>>& handlers() {
               return ScriptDescriptor::ofFileURL(foundation::Url::fromFilePath(*path).toString());
           }}},
         {"transfer_ratings",
-         {2,
-          [](MusicLibrary& library, const Arguments& a) {
-              return text(library.setRating(a.text(0), a.integer(1)));
-          }}},
+         {2, [](MusicLibrary& library,
+                const Arguments& a) { return text(library.setRating(a.text(0), a.integer(1))); }}},
         {"create_playlist",
          {1,
           [](MusicLibrary& library, const Arguments& a) -> std::optional<ScriptDescriptor> {
@@ -164,7 +161,8 @@ std::shared_ptr<MusicScript> MusicScript::load(MusicLibraryLocation location, st
     return library ? std::make_shared<MusicScript>(std::move(library)) : nullptr;
 }
 
-ScriptOutcome MusicScript::run(const std::string& handler, const foundation::Array& arguments) const {
+ScriptOutcome MusicScript::run(const std::string& handler,
+                               const foundation::Array& arguments) const {
     const auto found = handlers().find(handler);
     if (found == handlers().end())
         return {std::nullopt, fmt::format("handler \"{}\" is not defined", handler)};

@@ -16,7 +16,9 @@ struct ScriptDescriptor {
     static ScriptDescriptor ofText(std::string value) { return {Type::Text, std::move(value), 0}; }
     static ScriptDescriptor ofBoolean(bool value) { return {Type::Boolean, {}, value ? 1 : 0}; }
     static ScriptDescriptor ofInteger(std::int64_t value) { return {Type::Integer, {}, value}; }
-    static ScriptDescriptor ofFileURL(std::string url) { return {Type::FileURL, std::move(url), 0}; }
+    static ScriptDescriptor ofFileURL(std::string url) {
+        return {Type::FileURL, std::move(url), 0};
+    }
 
     // The descriptor coerced to text: numbers as decimals, booleans as "true" or "false".
     std::string stringValue() const {

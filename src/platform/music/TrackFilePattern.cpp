@@ -88,7 +88,8 @@ std::string TrackFilePattern::relativePathFor(const TrackTags& tags,
     while (start <= pattern_.size()) {
         const auto slash = pattern_.find('/', start);
         const auto end = slash == std::string::npos ? pattern_.size() : slash;
-        const std::string expanded = expand(std::string_view(pattern_).substr(start, end - start), tags);
+        const std::string expanded =
+            expand(std::string_view(pattern_).substr(start, end - start), tags);
         if (!NSString::IsEmpty(expanded)) components.push_back(expanded);
         start = end + 1;
     }
@@ -103,8 +104,8 @@ std::string TrackFilePattern::relativePathFor(const TrackTags& tags,
             const std::string suffix =
                 extension.empty() ? std::string()
                                   : "." + cutUtf8(safeComponent(extension), kMaxExtensionBytes);
-            path += safeComponent(cutUtf8(components[i], kMaxComponentBytes - suffix.size())) +
-                    suffix;
+            path +=
+                safeComponent(cutUtf8(components[i], kMaxComponentBytes - suffix.size())) + suffix;
         }
     }
     return path;

@@ -39,12 +39,16 @@ TEST(TrackFilePattern, PlacesTracksSafelyBelowTheLibraryFolder) {
     }
     // Long names are cut at a character boundary.
     const std::string name = music::TrackFilePattern("/$t").relativePathFor(
-        {std::string(150, 'x') + std::string(100, '\xC3') , "", "", "", 0, 0}, "m4a");
+        {std::string(150, 'x') + std::string(100, '\xC3'), "", "", "", 0, 0}, "m4a");
     EXPECT_LE(name.size(), 200u);
 
-    for (const auto& [text, valid] : std::initializer_list<std::pair<std::string, bool>>{
-             {"0123456789ABCDEF", true}, {"0123456789abcdef", true}, {"0123456789ABCDE", false},
-             {"0123456789ABCDEF0", false}, {"0123456789ABCDEG", false}, {"", false}}) {
+    for (const auto& [text, valid] :
+         std::initializer_list<std::pair<std::string, bool>>{{"0123456789ABCDEF", true},
+                                                             {"0123456789abcdef", true},
+                                                             {"0123456789ABCDE", false},
+                                                             {"0123456789ABCDEF0", false},
+                                                             {"0123456789ABCDEG", false},
+                                                             {"", false}}) {
         EXPECT_EQ(music::PersistentID::isValid(text), valid) << text;
     }
     EXPECT_TRUE(music::PersistentID::isValid(music::PersistentID::make()));
@@ -55,8 +59,9 @@ TEST_F(MusicFixture, AFailedIndexWriteLeavesNoFile) {
     {
         auto db = SqlDatabase::databaseWithPath(folder / "data/MusicLibrary.sqlite");
         ASSERT_TRUE(db->open());
-        ASSERT_TRUE(db->executeStatements(
-            "CREATE TRIGGER refuse BEFORE INSERT ON tracks BEGIN SELECT RAISE(ABORT, 'disk full'); END;"));
+        ASSERT_TRUE(
+            db->executeStatements("CREATE TRIGGER refuse BEFORE INSERT ON tracks BEGIN SELECT "
+                                  "RAISE(ABORT, 'disk full'); END;"));
     }
     EXPECT_EQ(importTrack("a.m4a"), "cannot add the track to the library index: disk full");
     std::vector<fs::path> left;
@@ -71,7 +76,8 @@ TEST_F(MusicFixture, AFailedIndexWriteLeavesNoFile) {
 TEST_F(MusicFixture, AKilledImportLeavesTheIndexAndTheFolderInAgreement) {
     const std::string audio(4 << 20, 'a');
     std::vector<std::string> sources;
-    for (int i = 0; i < 6; ++i) sources.push_back(sourceFile("t" + std::to_string(i) + ".m4a", audio));
+    for (int i = 0; i < 6; ++i)
+        sources.push_back(sourceFile("t" + std::to_string(i) + ".m4a", audio));
     script.reset();
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);

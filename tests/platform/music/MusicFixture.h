@@ -39,7 +39,9 @@ struct MusicFixture : testing::Test {
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
-    std::string importTrack(const std::string& name) { return text("add_track_to_itunes", {sourceFile(name)}); }
+    std::string importTrack(const std::string& name) {
+        return text("add_track_to_itunes", {sourceFile(name)});
+    }
 
     static std::string contents(const std::string& path) {
         std::ifstream in(path, std::ios::binary);

@@ -63,8 +63,8 @@ TEST_F(MusicFixture, ImportCopiesTheFileWholeToItsPlaceAndAnswersAnId) {
 TEST_F(MusicFixture, MetadataUpdateKeepsWhatIsLeftEmptyAndMovesThePlacedFile) {
     const std::string id = importTrack("raw.m4a");
     ASSERT_EQ(text("add_to_playlist", {"Road", id}), "");
-    const Array tags = {id, "Title", "Artist", "Rock", 3, 80, 1999, 4, 10, "Album", 1, 2,
-                        "", "", "", "", ""};
+    const Array tags = {id,      "Title", "Artist", "Rock", 3,  80, 1999, 4, 10,
+                        "Album", 1,       2,        "",     "", "", "",   ""};
     ASSERT_EQ(text("update_track_metadata", tags), "");
 
     const std::string moved = folder / "Music/Artist/Album/04 Title.m4a";
@@ -97,8 +97,9 @@ TEST_F(MusicFixture, PlaylistsAreM3u8FilesAndAnswerMembership) {
     const std::string two = importTrack("two.mp3");
     for (const auto& id : {two, one, two}) ASSERT_EQ(text("add_to_playlist", {"Mix", id}), "");
     const std::string mix = folder / "Music/Playlists/Mix.m3u8";
-    EXPECT_EQ(m3uPaths(mix), (std::vector<std::string>{pathOf(run("get_track_posix_path", {two})),
-                                                       pathOf(run("get_track_posix_path", {one}))}));
+    EXPECT_EQ(m3uPaths(mix),
+              (std::vector<std::string>{pathOf(run("get_track_posix_path", {two})),
+                                        pathOf(run("get_track_posix_path", {one}))}));
 
     struct Case {
         const char* handler;
@@ -112,7 +113,8 @@ TEST_F(MusicFixture, PlaylistsAreM3u8FilesAndAnswerMembership) {
         {"check_track_in_playlist", {"Mix", "not an id"}, "false"},
         {"check_track_in_playlist_2", {"Mix", "two", "", "", 0, 0}, "true"},
         {"check_track_in_playlist_2", {"Mix", "two", "someone", "", 0, 0}, "false"},
-        {"add_to_playlist", {"Mix", "00000000000000AB"},
+        {"add_to_playlist",
+         {"Mix", "00000000000000AB"},
          "no track with the persistent id \"00000000000000AB\""},
         {"add_to_playlist", {"", one}, "no playlist name"},
         {"transfer_ratings", {one, "60"}, ""},
