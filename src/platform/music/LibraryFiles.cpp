@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <system_error>
 #include <vector>
 
@@ -79,15 +80,18 @@ bool copyBytes(int in, int out, std::string* error) {
 }  // namespace
 
 std::optional<std::string> copyToFreeName(const std::string& source, const std::string& wantedPath,
-                                          std::string* error) {
-    const std::string folder = folderOf(wantedPath);
-    if (!foundation::Paths::ensureDirectory(folder, error)) return std::nullopt;
+                                          const std::string& stagingFolder, std::string* error) {
+    if (!foundation::Paths::ensureDirectory(folderOf(wantedPath), error) ||
+        !foundation::Paths::ensureDirectory(stagingFolder, error)) {
+        return std::nullopt;
+    }
+    const std::string& folder = stagingFolder;
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         if (error) *error = "cannot open " + source + ": " + errnoText(errno);
         return std::nullopt;
     }
-    std::string temporary = folder + "/.orvandel-import-XXXXXX";
+    std::string temporary = folder + "/import-XXXXXX";
     const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (out < 0) {
         if (error) *error = "cannot create a file in " + folder + ": " + errnoText(errno);
@@ -121,6 +125,13 @@ std::optional<std::string> canonicalPath(const std::string& path) {
     char resolved[PATH_MAX];
     if (!::realpath(path.c_str(), resolved)) return std::nullopt;
     return std::string(resolved);
+}
+
+void emptyFolder(const std::string& folder) {
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+        std::filesystem::remove_all(entry.path(), ignored);
+    }
 }
 
 bool isRegularFile(const std::string& path) {

@@ -6,15 +6,18 @@
 namespace music {
 
 // The file work of the library folder. A track file only ever appears under its final name
-// whole: it is copied under a hidden temporary name in the target folder, flushed, and then
-// linked to the first free name ("Title.m4a", "Title 2.m4a", ...), which never replaces an
-// existing file.
+// whole: it is copied under a temporary name into a staging folder on the same file system,
+// flushed, and then linked to the first free name ("Title.m4a", "Title 2.m4a", ...), which
+// never replaces an existing file. What a crash leaves in the staging folder is never
+// listed and can go at the next start.
 namespace LibraryFiles {
 
 // Copies the file to the first free name at or beside `wantedPath`, making the folders;
 // the final path, or nullopt with a reason.
 std::optional<std::string> copyToFreeName(const std::string& source, const std::string& wantedPath,
-                                          std::string* error);
+                                          const std::string& stagingFolder, std::string* error);
+// Removes everything in the folder; a missing folder is fine.
+void emptyFolder(const std::string& folder);
 // Gives an existing file a second name, the first free one at or beside `wantedPath`; the
 // old name stays until the caller removes it. nullopt when the file system cannot do it.
 std::optional<std::string> linkToFreeName(const std::string& existing,

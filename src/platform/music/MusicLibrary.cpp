@@ -16,6 +16,9 @@ namespace {
 
 using foundation::Value;
 
+// Hidden, so that players scanning the Music folder pass it by.
+constexpr const char* kStagingFolder = ".orvandel-staging";
+
 constexpr const char* kSchema = R"SQL(
 CREATE TABLE IF NOT EXISTS tracks (
   id INTEGER PRIMARY KEY,
@@ -99,6 +102,8 @@ std::shared_ptr<MusicLibrary> MusicLibrary::open(MusicLibraryLocation location,
     }
     db->setShouldCacheStatements(true);
     auto folder = LibraryFiles::canonicalPath(location.mediaFolder).value_or(location.mediaFolder);
+    // Copies an earlier run left unfinished.
+    LibraryFiles::emptyFolder(folder + "/" + kStagingFolder);
     return std::shared_ptr<MusicLibrary>(
         new MusicLibrary(std::move(location), std::move(db), std::move(folder)));
 }
@@ -167,7 +172,7 @@ std::optional<std::string> MusicLibrary::importFile(const std::string& path, std
         tags.title = fileStem(*source);
         const std::string wanted =
             mediaFolder_ + "/" + currentPattern().relativePathFor(tags, extensionOf(*source));
-        auto copy = LibraryFiles::copyToFreeName(*source, wanted, error);
+        auto copy = LibraryFiles::copyToFreeName(*source, wanted, stagingFolder(), error);
         if (!copy) return std::nullopt;
         placedPath = *copy;
     }
@@ -363,6 +368,10 @@ std::vector<PlaylistSummary> MusicLibrary::playlists() {
                          rs->longForColumnIndex(2)});
     }
     return lists;
+}
+
+std::string MusicLibrary::stagingFolder() const {
+    return mediaFolder_ + "/" + kStagingFolder;
 }
 
 std::string MusicLibrary::playlistFilePath(const std::string& name) const {

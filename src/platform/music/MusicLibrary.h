@@ -82,6 +82,8 @@ public:
     // Where the playlist's .m3u8 file goes.
     std::string playlistFilePath(const std::string& name) const;
     const MusicLibraryLocation& location() const { return location_; }
+    // Where imports are copied before they take their place.
+    std::string stagingFolder() const;
 
 private:
     MusicLibrary(MusicLibraryLocation location, std::shared_ptr<SqlDatabase> db,

@@ -101,6 +101,8 @@ TEST_F(MusicFixture, AKilledImportLeavesTheIndexAndTheFolderInAgreement) {
 
     auto library = music::MusicLibrary::open(location(), nullptr);
     ASSERT_TRUE(library);
+    // The copy the kill cut short is gone with the next start.
+    EXPECT_TRUE(fs::is_empty(library->stagingFolder()));
     const auto count = library->trackCount();
     EXPECT_GE(count, 1);
     auto db = SqlDatabase::databaseWithPath(folder / "data/MusicLibrary.sqlite");
@@ -113,7 +115,7 @@ TEST_F(MusicFixture, AKilledImportLeavesTheIndexAndTheFolderInAgreement) {
     for (const auto& path : listed) EXPECT_EQ(contents(path), audio) << path;
     for (const auto& entry : fs::recursive_directory_iterator(folder / "Music")) {
         const std::string name = entry.path().filename().string();
-        if (!entry.is_regular_file() || name.starts_with(".orvandel-import-")) continue;
+        if (!entry.is_regular_file()) continue;
         // At most the file of the import that was cut between its placing and its listing.
         if (!listed.count(entry.path().string())) {
             EXPECT_EQ(contents(entry.path().string()), audio);
