@@ -10,9 +10,13 @@
 #include "content/SchemeResponders.h"
 #include "foundation/MainQueue.h"
 #include "logging/LgLog.h"
+#include "media/iTunesLibrary.h"
+#include "media/iTunesWrapper.h"
 #include "platform/gtk/Application.h"
 #include "platform/gtk/Window.h"
 #include "shell/KolvexAppDelegate.h"
+#include "shell/events/iTunesHandler.h"
+#include "shell/plugins/WVEventPlugin.h"
 #include "shell/plugins/PluginClassList.h"
 
 int main(int argc, char** argv) {
@@ -25,14 +29,22 @@ int main(int argc, char** argv) {
     foundation::MainQueue::bindToCurrentThread();
     content::registerSchemeResponders();
     PluginClassList{}.addToPluginBase();
+    WVEventPlugin::addHandlerClassForEvent(
+        iTunesHandler::handlerClass(media::iTunesWrapper::scriptServices()), "itunes");
     KolvexAppDelegate::initialize();
 
     auto window = std::make_shared<gtk::Window>(
         gtk::Rect{0, 0, 1100, 720},
         gtk::Titled | gtk::Closable | gtk::Miniaturizable | gtk::Resizable);
     window->setTitle("Orvandel");
-    // No device layer or music library is wired in yet: start-up runs every step with none.
-    KolvexAppDelegate delegate(window, AppServices{}, arguments);
+    // No device layer is wired in yet: start-up runs its steps without one.
+    AppServices services;
+    services.loadMusicLibrary = [] {
+        auto& library = media::iTunesLibrary::itLibrary();
+        library.loadTracks();
+        return library.summary();
+    };
+    KolvexAppDelegate delegate(window, std::move(services), arguments);
     delegate.awakeFromNib();
     window->show();
 

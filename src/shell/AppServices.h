@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "foundation/Value.h"
+
 class ScriptBridge;
 
 // What start-up needs of the device, file-system and media layers. The process entry fills
@@ -13,8 +15,9 @@ class ScriptBridge;
 struct AppServices {
     // Starts detecting devices of the kinds in the mask; false when it cannot start.
     std::function<bool(std::uint32_t deviceKinds)> startDeviceDetection;
-    // Loads the music library's tracks (on a background job; may take long).
-    std::function<void()> loadMusicLibrary;
+    // Loads the music library's tracks (on a background job; may take long) and gives what
+    // the page is told of it with "iTunesLoaded".
+    std::function<foundation::Value()> loadMusicLibrary;
     // Sets up the device file-system plugin for the main window.
     std::function<void(const std::shared_ptr<ScriptBridge>&)> setupDevicePlugin;
     // The page's device requests; each ignores a device it does not know.

@@ -87,6 +87,8 @@ void KolvexAppDelegate::OnWVBridgeReady(const foundation::Value& data) {
         window_->setTitleHeight(unsigned(*height));
     }
     registerPageHandlers();
+    // A reloaded page hears of the library that was loaded before it.
+    if (musicLibrary_) _wkbridge->callHandler("iTunesLoaded", *musicLibrary_);
     if (!_initialized) {
         _initialized = true;
         foundation::NotificationCenter::defaultCenter().post(kJSBridgeReady, this);
@@ -113,9 +115,12 @@ void KolvexAppDelegate::OnBridgeReady() {
     auto loadLibrary = services_.loadMusicLibrary;
     ThreadPool::addAsyncJobWithBlock([this, bridge, loadLibrary] {
         bridge->callHandler("iTunesLoading");
-        if (loadLibrary) loadLibrary();
-        bridge->callHandler("iTunesLoaded");
-        foundation::MainQueue::sync([this] { startListening(); });
+        foundation::Value library = loadLibrary ? loadLibrary() : foundation::Value();
+        bridge->callHandler("iTunesLoaded", library);
+        foundation::MainQueue::sync([this, library] {
+            musicLibrary_ = library;
+            startListening();
+        });
     });
 }
 

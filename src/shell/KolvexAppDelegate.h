@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,4 +52,6 @@ private:
     bool _initialized = false;
     std::unique_ptr<gtk::Alert> quitAlert_;
     foundation::NotificationCenter::ObserverId bridgeReadyObserver_ = 0;
+    // What "iTunesLoaded" told the page, once the library is loaded (main thread).
+    std::optional<foundation::Value> musicLibrary_;
 };

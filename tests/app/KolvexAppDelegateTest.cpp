@@ -34,7 +34,10 @@ TEST_F(WebWindowTest, StartUpRunsEveryStepAndQuitAsksFirst) {
     std::atomic<int> libraryLoads = 0;
     std::atomic<std::uint32_t> detectedKinds = 0;
     AppServices services;
-    services.loadMusicLibrary = [&] { ++libraryLoads; };
+    services.loadMusicLibrary = [&] {
+        ++libraryLoads;
+        return foundation::Value();
+    };
     services.startDeviceDetection = [&](std::uint32_t kinds) {
         detectedKinds = kinds;
         return true;

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/Value.h"
+
+namespace media {
+
+class iTunesWrapper;
+
+// The program's view of the computer's music library: its playlists, listed once at start,
+// and the matching of device tracks (string-keyed TrackRecord dictionaries) with library
+// tracks, which marks each found record with "persistentID", "macpath" and "status"
+// "copied".
+class iTunesLibrary {
+public:
+    struct Playlist {
+        std::string persistentID;
+        std::string name;
+        std::int64_t trackCount = 0;
+        bool isLibrary = false;  // the playlist of all the library's tracks
+    };
+
+    explicit iTunesLibrary(iTunesWrapper& wrapper) : wrapper_(wrapper) {}
+
+    // The shared view, over the shared wrapper; made on first use.
+    static iTunesLibrary& itLibrary();
+    // The local library is always there to be driven.
+    static bool containsMusic() { return true; }
+
+    // Lists the library's playlists: first the library playlist with every track, then
+    // the user's playlists by name. A library that cannot be read is logged and leaves the
+    // view as it was.
+    void loadTracks();
+    bool isLoaded() const;
+    std::vector<Playlist> itPlistlists() const;
+    std::vector<Playlist> userPlaylists() const;
+    // What the page shows of the library: {"loaded", "trackCount", "playlists": [{"name",
+    // "persistentID", "trackCount"}]}.
+    foundation::Value summary() const;
+
+    // {"pid", "location"} of the library track with the record's title, artist and album.
+    std::optional<foundation::Value> findTrackInLibrary(const foundation::Value& track);
+    // Marks the record as found or takes the marks away; true when found.
+    bool isTrackInITunes(foundation::Value& track);
+    // Matches the records in order, handing each to the callback after its match; stops
+    // as soon as the callback answers false.
+    void isTracksInITunesCallback(foundation::Array& tracks,
+                                  const std::function<bool(const foundation::Value&)>& callback);
+    std::optional<std::string> pathForTrackByPersistentID(const std::string& persistentID);
+    // Makes the playlist when there is none of that name; false when that fails.
+    bool createPlaylist(const std::string& name);
+
+private:
+    iTunesWrapper& wrapper_;
+    mutable std::mutex mutex_;
+    bool isLoaded_ = false;
+    std::int64_t trackCount_ = 0;
+    std::vector<Playlist> playlists_;
+};
+
+}  // namespace media

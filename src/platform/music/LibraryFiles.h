@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace music {
+
+// The file work of the library folder. A track file only ever appears under its final name
+// whole: it is copied under a temporary name into a staging folder on the same file system,
+// flushed, and then linked to the first free name ("Title.m4a", "Title 2.m4a", ...), which
+// never replaces an existing file. What a crash leaves in the staging folder is never
+// listed and can go at the next start.
+namespace LibraryFiles {
+
+// Copies the file to the first free name at or beside `wantedPath`, making the folders;
+// the final path, or nullopt with a reason.
+std::optional<std::string> copyToFreeName(const std::string& source, const std::string& wantedPath,
+                                          const std::string& stagingFolder, std::string* error);
+// Removes everything in the folder; a missing folder is fine.
+void emptyFolder(const std::string& folder);
+// Gives an existing file a second name, the first free one at or beside `wantedPath`; the
+// old name stays until the caller removes it. nullopt when the file system cannot do it.
+std::optional<std::string> linkToFreeName(const std::string& existing,
+                                          const std::string& wantedPath, std::string* error);
+// The absolute path with symbolic links and "." and ".." resolved; nullopt when the file
+// is not there.
+std::optional<std::string> canonicalPath(const std::string& path);
+bool isRegularFile(const std::string& path);
+// True when `path` lies below `folder` (both canonical).
+bool isInside(const std::string& path, const std::string& folder);
+
+}  // namespace LibraryFiles
+
+}  // namespace music

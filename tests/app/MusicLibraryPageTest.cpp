@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+#include <webkit2/webkit2.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+
+#include "WebWindowFixture.h"
+#include "foundation/Json.h"
+#include "foundation/ScratchFolder.h"
+#include "media/iTunesLibrary.h"
+#include "media/iTunesWrapper.h"
+#include "shell/KolvexAppDelegate.h"
+#include "shell/bridge/WKWebViewScriptBridge.h"
+#include "shell/events/iTunesHandler.h"
+
+using apptest::WebWindowTest;
+using foundation::Value;
+
+namespace {
+
+// With ORVANDEL_SCREENSHOT naming a PNG file, the view's visible part is written there.
+void snapshotIfAsked(webkit::WebView& view) {
+    const char* file = std::getenv("ORVANDEL_SCREENSHOT");
+    if (!file) return;
+    std::atomic<bool> done = false;
+    struct Target {
+        const char* file;
+        std::atomic<bool>* done;
+    } target{file, &done};
+    webkit_web_view_get_snapshot(
+        view.view(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* t = static_cast<Target*>(data);
+            if (cairo_surface_t* surface =
+                    webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, nullptr)) {
+                cairo_surface_write_to_png(surface, t->file);
+                cairo_surface_destroy(surface);
+            }
+            *t->done = true;
+        },
+        &target);
+    testsupport::runMainLoopUntil([&] { return done.load(); });
+}
+
+}  // namespace
+
+// The running application's library section, over a library in a scratch folder: the
+// track count and playlists after "iTunesLoaded", the device tracks the matching finds,
+// and the "itunes" event through the page's bridge.
+TEST_F(WebWindowTest, LibrarySectionShowsTheLibraryAndTheDeviceTracksInIt) {
+    foundationtest::ScratchFolder folder;
+    static media::iTunesWrapper wrapper(music::MusicScript::load(
+        {folder / "Music", folder / "index.sqlite", [] { return std::string("/$a/$b/$t"); }},
+        nullptr));
+    media::iTunesLibrary library(wrapper);
+    WVEventPlugin::addHandlerClassForEvent(
+        iTunesHandler::handlerClass(media::iTunesWrapper::scriptServices(&wrapper)), "itunes");
+    std::string ids[2];
+    const char* titles[2] = {"Song", "Ballad"};
+    for (int i = 0; i < 2; ++i) {
+        std::ofstream(folder / (std::string(titles[i]) + ".m4a")) << "audio";
+        Value track = Value::dict({{"macpath", folder / (std::string(titles[i]) + ".m4a")},
+                                   {"title", titles[i]},
+                                   {"artist", "Band"},
+                                   {"album", "Record"}});
+        ASSERT_TRUE(wrapper.importToItunesError(track, nullptr));
+        ids[i] = track["persistentID"].stringOr();
+    }
+    ASSERT_TRUE(wrapper.addToITunesPlaylistTargetPlaylistStr(
+        Value::dict({{"persistentID", ids[0]}}), "Road Trip"));
+    ASSERT_TRUE(library.createPlaylist("Quiet"));
+
+    auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1100, 720},
+                                                gtk::Titled | gtk::Closable | gtk::Resizable);
+    std::atomic<bool> listening = false;
+    AppServices services;
+    services.loadMusicLibrary = [&] {
+        library.loadTracks();
+        return library.summary();
+    };
+    services.startDeviceDetection = [&](std::uint32_t) { return listening = true; };
+    KolvexAppDelegate delegate(window, services, {"orvandel"});
+    delegate.awakeFromNib();
+    window->show();
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return listening.load(); }));
+    auto& view = *delegate.windowController()->webview();
+    waitForValue(view, "document.querySelector('#library .library-count').textContent",
+                 "\"2 tracks\"");
+    waitForValue(view,
+                 "Array.from(document.querySelectorAll('.library-playlists li'))"
+                 ".map(function (e) { return e.textContent; }).join('|')",
+                 "\"Quiet0 tracks|Road Trip1 track\"");
+
+    // The matching of a device's tracks, as the media loader reports it.
+    auto bridge = delegate.windowController()->wvbridge();
+    bridge->callHandler("deviceAdded", Value::dict({{"deviceId", "D1"}, {"name", "Test Phone"}}));
+    foundation::Array deviceTracks = {
+        Value::dict({{"pid", 11}, {"title", "Song"}, {"artist", "Band"}, {"album", "Record"}}),
+        Value::dict({{"pid", 12}, {"title", "Elsewhere"}, {"artist", "Band"}, {"album", "Record"}}),
+        Value::dict({{"pid", 13}, {"title", "Ballad"}, {"artist", "Band"}, {"album", "Record"}})};
+    library.isTracksInITunesCallback(deviceTracks, [&](const Value& track) {
+        bridge->callHandler(
+            "deviceMediaLoading",
+            Value::dict({{"deviceId", "D1"}, {"step", "updateTrack"}, {"track", track}}));
+        return true;
+    });
+    waitForValue(view,
+                 "Array.from(document.querySelectorAll('.library-copied'))"
+                 ".map(function (e) { return e.textContent; }).join('|')",
+                 "\"Band - Song|Band - Ballad\"");
+
+    // The "itunes" event from the page, answered by the library.
+    eval(view, "App.event('itunes', 'get-track-path', {pid: '" + ids[0] +
+                   "'}).then(function (r) { window.trackPath = r.data.path; }); "
+                   "App.event('itunes', 'shuffle').catch(function (e) { window.refused = "
+                   "e.message; }); 0");
+    waitForValue(view, "window.trackPath",
+                 foundation::json::write(Value(folder / "Music/Band/Record/Song.m4a")));
+    waitForValue(view, "window.refused", "\"unhandled command: shuffle\"");
+    snapshotIfAsked(view);
+
+    // A reloaded page is told of the library again.
+    eval(view, "location.reload(); 0");
+    waitForValue(view,
+                 "document.querySelector('#library .library-count') && "
+                 "document.querySelector('#library .library-count').textContent",
+                 "\"2 tracks\"");
+}

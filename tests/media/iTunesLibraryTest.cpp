@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "MusicLibraryFixture.h"
+#include "media/iTunesLibrary.h"
+
+using foundation::Value;
+using mediatest::MusicLibraryFixture;
+
+class iTunesLibraryTest : public MusicLibraryFixture {
+protected:
+    media::iTunesLibrary library{wrapper};
+
+    std::string importTagged(const std::string& title, const std::string& artist,
+                             const std::string& album) {
+        Value track = Value::dict({{"macpath", sourceFile(title + ".mp3")},
+                                   {"title", title},
+                                   {"artist", artist},
+                                   {"album", album}});
+        EXPECT_TRUE(wrapper.importToItunesError(track, nullptr));
+        return track["persistentID"].stringOr();
+    }
+};
+
+TEST_F(iTunesLibraryTest, MatchingMarksFoundTracksUnmarksOthersAndStopsWhenAsked) {
+    const std::string id = importTagged("Song", "Band", "Record");
+    const Value stale = Value::dict({{"title", "Gone"},
+                                     {"status", "copied"},
+                                     {"macpath", "/old"},
+                                     {"persistentID", "0000000000000001"}});
+    foundation::Array tracks = {
+        Value::dict({{"title", "Song"}, {"artist", "Band"}, {"album", "Record"}}), stale,
+        Value::dict({}), stale};
+    std::vector<Value> reported;
+    library.isTracksInITunesCallback(tracks, [&](const Value& track) {
+        reported.push_back(track);
+        return reported.size() < 3;  // the user cancels after the third
+    });
+    ASSERT_EQ(reported.size(), 3u);
+    EXPECT_EQ(tracks[0]["status"], Value("copied"));
+    EXPECT_EQ(tracks[0]["persistentID"], Value(id));
+    EXPECT_EQ(tracks[0]["macpath"], Value(folder / "Music/Band/Record/Song.mp3"));
+    EXPECT_EQ(tracks[1], Value::dict({{"title", "Gone"}}));
+    EXPECT_EQ(tracks[2], Value::dict({}));  // no tags: looked up with empty texts
+    EXPECT_EQ(tracks[3], stale);            // never reached
+    EXPECT_EQ(reported[0], tracks[0]);
+
+    EXPECT_EQ(library.pathForTrackByPersistentID(id), folder / "Music/Band/Record/Song.mp3");
+}
+
+TEST_F(iTunesLibraryTest, LoadingListsThePlaylistsForThePage) {
+    const std::string id = importTagged("Song", "Band", "Record");
+    importTagged("Other", "Band", "Record");
+    ASSERT_TRUE(library.createPlaylist("Empty"));
+    ASSERT_TRUE(
+        wrapper.addToITunesPlaylistTargetPlaylistStr(Value::dict({{"persistentID", id}}), "Road"));
+    EXPECT_FALSE(library.isLoaded());
+    library.loadTracks();
+    EXPECT_TRUE(library.isLoaded());
+    const Value summary = library.summary();
+    EXPECT_EQ(summary["loaded"], Value(true));
+    EXPECT_EQ(summary["trackCount"], Value(2));
+    ASSERT_EQ(summary["playlists"].size(), 2u);
+    EXPECT_EQ(summary["playlists"][0]["name"], Value("Empty"));
+    EXPECT_EQ(summary["playlists"][1]["trackCount"], Value(1));
+    EXPECT_EQ(library.itPlistlists().front().name, "Library");
+    EXPECT_EQ(library.userPlaylists().size(), 2u);
+
+    media::iTunesWrapper none(nullptr);
+    media::iTunesLibrary unavailable(none);
+    unavailable.loadTracks();
+    EXPECT_EQ(unavailable.summary()["loaded"], Value(false));
+    EXPECT_FALSE(unavailable.createPlaylist("x"));
+}
