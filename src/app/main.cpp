@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "app/DeviceDetection.h"
 #include "content/SchemeResponders.h"
 #include "foundation/MainQueue.h"
 #include "logging/LgLog.h"
@@ -31,12 +32,18 @@ int main(int argc, char** argv) {
         gtk::Rect{0, 0, 1100, 720},
         gtk::Titled | gtk::Closable | gtk::Miniaturizable | gtk::Resizable);
     window->setTitle("Orvandel");
-    // No device layer or music library is wired in yet: start-up runs every step with none.
-    KolvexAppDelegate delegate(window, AppServices{}, arguments);
+    KolvexAppDelegate* appDelegate = nullptr;
+    AppServices services;
+    services.startDeviceDetection = [&appDelegate](std::uint32_t kinds) {
+        return startDeviceDetection(kinds, *appDelegate);
+    };
+    KolvexAppDelegate delegate(window, services, arguments);
+    appDelegate = &delegate;
     delegate.awakeFromNib();
     window->show();
 
     gtk::Application::setWillTerminate([] { LgLog::sharedInstance().flushLog(); });
     gtk::Application::run();
+    stopDeviceDetection();
     return 0;
 }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "device/DeviceManagerDelegate.h"
 
 #include "foundation/NotificationCenter.h"
 #include "platform/gtk/Alert.h"
@@ -10,13 +14,16 @@
 #include "shell/AppServices.h"
 #include "shell/windows/WVWindowControllerDelegate.h"
 
+class WVPluginBase;
 class WVWindowController;
 class WKWebViewScriptBridge;
+class iMobileDevice;
 
 // The application delegate: sets up logging and preferences, loads the resource pack,
 // opens the main web window, answers its page's "bridgeReady", starts the library load and
-// device detection once, and asks before the application quits. Main thread.
-class KolvexAppDelegate : public WVWindowControllerDelegate {
+// device detection once, and asks before the application quits. Main thread, but for the
+// device and media-loading notices, which arrive on the threads that report them.
+class KolvexAppDelegate : public WVWindowControllerDelegate, public DeviceManagerDelegate {
 public:
     // Developer extras off in the preferences, the rolling file logger, the log level.
     static void initialize();
@@ -37,11 +44,35 @@ public:
     std::optional<bool> shouldClose() override;
 
     std::shared_ptr<WVWindowController> windowController() const { return _windowController; }
+
+    // Devices: the 12-key summary the page gets, the list kept under the delegate's lock.
+    static foundation::Value jsonOfDevice(iMobileDevice& device);
+    void postAddedDevice(const std::shared_ptr<iMobileDevice>& device);
+    void DeviceAdded(const std::shared_ptr<iMobileDevice>& device) override;
+    void DeviceRemoved(const std::shared_ptr<iMobileDevice>& device) override;
+    std::shared_ptr<iMobileDevice> findMobileDeviceById(const std::string& deviceId) const;
+    std::vector<std::shared_ptr<iMobileDevice>> devices() const;
+
+    // Further web windows get a device plugin of their own and hear of the known devices.
+    void OnWebviewControllerCreated(const std::shared_ptr<WVWindowController>& controller);
+    void OnWebviewControllerDestroyed(const WVWindowController* controller);
+    // A menu item's action: {"id", "title", "tag"} as "menu-action" to the main page.
+    void OnMenuItemClicked(const foundation::Value& userInfo);
+
+    // The media loader's progress, as "deviceMediaLoading" to the main page.
+    void beforeLoadingTracksOf(iMobileDevice& device);
+    void playlistsLoadedOf(iMobileDevice& device);
+    void finishLoadingTracksOf(iMobileDevice& device);
+    void updateTrackInfoOf(const foundation::Value& track, iMobileDevice& device);
+    void finishMatchingiTunesOf(iMobileDevice& device);
     // The quit confirmation while it is shown.
     gtk::Alert* quitAlert() const { return quitAlert_.get(); }
 
 private:
     void registerPageHandlers();
+    void replayKnownDevices();
+    void pushMediaLoading(iMobileDevice& device, const char* step,
+                          const foundation::Value& track = {});
 
     std::shared_ptr<gtk::Window> window_;
     AppServices services_;
@@ -51,4 +82,9 @@ private:
     bool _initialized = false;
     std::unique_ptr<gtk::Alert> quitAlert_;
     foundation::NotificationCenter::ObserverId bridgeReadyObserver_ = 0;
+    std::vector<foundation::NotificationCenter::ObserverId> windowObservers_;
+
+    mutable std::recursive_mutex lock_;  // the lock on the delegate
+    std::vector<std::shared_ptr<iMobileDevice>> _devices;
+    std::map<std::string, std::shared_ptr<WVPluginBase>> _devicePlugins;  // by window
 };
