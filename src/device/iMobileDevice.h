@@ -12,6 +12,7 @@
 #include "device/iMobileDeviceCopyDelegate.h"
 #include "device/iMobileFileSystemNode.h"
 #include "foundation/Value.h"
+#include "shell/AppDevice.h"
 
 // Device type codes.
 inline constexpr std::int32_t kDeviceTypeiPodDiskMode = 512;
@@ -31,7 +32,7 @@ inline constexpr std::int32_t kPathTypeFoldersThenFiles = 258;
 // Every path argument is first made absolute with fullPath(). Safe to call from any thread.
 // Implementations overriding the transfers add `using iMobileDevice::uploadFileFrom;` and
 // `using iMobileDevice::downloadFileTo;` so that the two-argument forms stay visible.
-class iMobileDevice {
+class iMobileDevice : public AppDevice {
 public:
     using CopyDelegate = std::shared_ptr<iMobileDeviceCopyDelegate>;
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "device/DeviceManagerDelegate.h"
 
 #include "foundation/NotificationCenter.h"
 #include "platform/gtk/Alert.h"
@@ -17,13 +16,13 @@
 class WVPluginBase;
 class WVWindowController;
 class WKWebViewScriptBridge;
-class iMobileDevice;
+class AppDevice;
 
 // The application delegate: sets up logging and preferences, loads the resource pack,
 // opens the main web window, answers its page's "bridgeReady", starts the library load and
 // device detection once, and asks before the application quits. Main thread, but for the
 // device and media-loading notices, which arrive on the threads that report them.
-class KolvexAppDelegate : public WVWindowControllerDelegate, public DeviceManagerDelegate {
+class KolvexAppDelegate : public WVWindowControllerDelegate {
 public:
     // Developer extras off in the preferences, the rolling file logger, the log level.
     static void initialize();
@@ -46,12 +45,12 @@ public:
     std::shared_ptr<WVWindowController> windowController() const { return _windowController; }
 
     // Devices: the 12-key summary the page gets, the list kept under the delegate's lock.
-    static foundation::Value jsonOfDevice(iMobileDevice& device);
-    void postAddedDevice(const std::shared_ptr<iMobileDevice>& device);
-    void DeviceAdded(const std::shared_ptr<iMobileDevice>& device) override;
-    void DeviceRemoved(const std::shared_ptr<iMobileDevice>& device) override;
-    std::shared_ptr<iMobileDevice> findMobileDeviceById(const std::string& deviceId) const;
-    std::vector<std::shared_ptr<iMobileDevice>> devices() const;
+    static foundation::Value jsonOfDevice(AppDevice& device);
+    void postAddedDevice(const std::shared_ptr<AppDevice>& device);
+    void DeviceAdded(const std::shared_ptr<AppDevice>& device);
+    void DeviceRemoved(const std::shared_ptr<AppDevice>& device);
+    std::shared_ptr<AppDevice> findMobileDeviceById(const std::string& deviceId) const;
+    std::vector<std::shared_ptr<AppDevice>> devices() const;
 
     // Further web windows get a device plugin of their own and hear of the known devices.
     void OnWebviewControllerCreated(const std::shared_ptr<WVWindowController>& controller);
@@ -60,18 +59,18 @@ public:
     void OnMenuItemClicked(const foundation::Value& userInfo);
 
     // The media loader's progress, as "deviceMediaLoading" to the main page.
-    void beforeLoadingTracksOf(iMobileDevice& device);
-    void playlistsLoadedOf(iMobileDevice& device);
-    void finishLoadingTracksOf(iMobileDevice& device);
-    void updateTrackInfoOf(const foundation::Value& track, iMobileDevice& device);
-    void finishMatchingiTunesOf(iMobileDevice& device);
+    void beforeLoadingTracksOf(AppDevice& device);
+    void playlistsLoadedOf(AppDevice& device);
+    void finishLoadingTracksOf(AppDevice& device);
+    void updateTrackInfoOf(const foundation::Value& track, AppDevice& device);
+    void finishMatchingiTunesOf(AppDevice& device);
     // The quit confirmation while it is shown.
     gtk::Alert* quitAlert() const { return quitAlert_.get(); }
 
 private:
     void registerPageHandlers();
     void replayKnownDevices();
-    void pushMediaLoading(iMobileDevice& device, const char* step,
+    void pushMediaLoading(AppDevice& device, const char* step,
                           const foundation::Value& track = {});
 
     std::shared_ptr<gtk::Window> window_;
@@ -85,6 +84,6 @@ private:
     std::vector<foundation::NotificationCenter::ObserverId> windowObservers_;
 
     mutable std::recursive_mutex lock_;  // the lock on the delegate
-    std::vector<std::shared_ptr<iMobileDevice>> _devices;
+    std::vector<std::shared_ptr<AppDevice>> _devices;
     std::map<std::string, std::shared_ptr<WVPluginBase>> _devicePlugins;  // by window
 };

@@ -2,7 +2,7 @@
 // notices.
 #include <fmt/format.h>
 
-#include "device/iMobileDevice.h"
+#include "shell/AppDevice.h"
 #include "foundation/Json.h"
 #include "logging/Console.h"
 #include "shell/KolvexAppDelegate.h"
@@ -15,6 +15,8 @@ using foundation::Value;
 
 namespace {
 
+constexpr std::int32_t kDiskModeiPod = 512;
+
 void postDeviceNotification(const char* cmd, Value device) {
     foundation::NotificationCenter::defaultCenter().post(
         kIDeviceNotification, nullptr, {{"cmd", Value(cmd)}, {"device", std::move(device)}});
@@ -22,10 +24,10 @@ void postDeviceNotification(const char* cmd, Value device) {
 
 }  // namespace
 
-Value KolvexAppDelegate::jsonOfDevice(iMobileDevice& device) {
+Value KolvexAppDelegate::jsonOfDevice(AppDevice& device) {
     const std::int32_t type = device.deviceType();
     // A disk-mode iPod has no device service to ask.
-    const std::int32_t lastError = type == kDeviceTypeiPodDiskMode ? 0 : device.lastErrorCode();
+    const std::int32_t lastError = type == kDiskModeiPod ? 0 : device.lastErrorCode();
     return Value::dict({
         {"deviceType", type},
         {"name", device.name()},
@@ -42,13 +44,13 @@ Value KolvexAppDelegate::jsonOfDevice(iMobileDevice& device) {
     });
 }
 
-void KolvexAppDelegate::postAddedDevice(const std::shared_ptr<iMobileDevice>& device) {
+void KolvexAppDelegate::postAddedDevice(const std::shared_ptr<AppDevice>& device) {
     Value summary = jsonOfDevice(*device);
     if (_wkbridge) _wkbridge->callHandler("deviceAdded", summary);
     postDeviceNotification("added", std::move(summary));
 }
 
-void KolvexAppDelegate::DeviceAdded(const std::shared_ptr<iMobileDevice>& device) {
+void KolvexAppDelegate::DeviceAdded(const std::shared_ptr<AppDevice>& device) {
     if (!device) return;
     {
         std::lock_guard lock(lock_);
@@ -57,7 +59,7 @@ void KolvexAppDelegate::DeviceAdded(const std::shared_ptr<iMobileDevice>& device
     postAddedDevice(device);
 }
 
-void KolvexAppDelegate::DeviceRemoved(const std::shared_ptr<iMobileDevice>& device) {
+void KolvexAppDelegate::DeviceRemoved(const std::shared_ptr<AppDevice>& device) {
     if (!device) return;
     const std::string deviceId = device->uuid();
     if (services_.forgetMediaLoader) services_.forgetMediaLoader(deviceId);
@@ -74,7 +76,7 @@ void KolvexAppDelegate::DeviceRemoved(const std::shared_ptr<iMobileDevice>& devi
     postDeviceNotification("removed", Value::dict({{"deviceId", deviceId}}));
 }
 
-std::shared_ptr<iMobileDevice> KolvexAppDelegate::findMobileDeviceById(
+std::shared_ptr<AppDevice> KolvexAppDelegate::findMobileDeviceById(
     const std::string& deviceId) const {
     std::lock_guard lock(lock_);
     for (const auto& device : _devices) {
@@ -83,7 +85,7 @@ std::shared_ptr<iMobileDevice> KolvexAppDelegate::findMobileDeviceById(
     return nullptr;
 }
 
-std::vector<std::shared_ptr<iMobileDevice>> KolvexAppDelegate::devices() const {
+std::vector<std::shared_ptr<AppDevice>> KolvexAppDelegate::devices() const {
     std::lock_guard lock(lock_);
     return _devices;
 }
@@ -125,7 +127,7 @@ void KolvexAppDelegate::OnMenuItemClicked(const Value& userInfo) {
                                           }));
 }
 
-void KolvexAppDelegate::pushMediaLoading(iMobileDevice& device, const char* step,
+void KolvexAppDelegate::pushMediaLoading(AppDevice& device, const char* step,
                                          const Value& track) {
     if (!_wkbridge) return;
     Value data = Value::dict({{"deviceId", device.uuid()}, {"step", step}});
@@ -133,19 +135,19 @@ void KolvexAppDelegate::pushMediaLoading(iMobileDevice& device, const char* step
     _wkbridge->callHandler("deviceMediaLoading", data);
 }
 
-void KolvexAppDelegate::beforeLoadingTracksOf(iMobileDevice& device) {
+void KolvexAppDelegate::beforeLoadingTracksOf(AppDevice& device) {
     pushMediaLoading(device, "loadingLibrary");
 }
 
-void KolvexAppDelegate::playlistsLoadedOf(iMobileDevice& device) {
+void KolvexAppDelegate::playlistsLoadedOf(AppDevice& device) {
     pushMediaLoading(device, "playlistsLoaded");
 }
 
-void KolvexAppDelegate::finishLoadingTracksOf(iMobileDevice& device) {
+void KolvexAppDelegate::finishLoadingTracksOf(AppDevice& device) {
     pushMediaLoading(device, "tracksLoaded");
 }
 
-void KolvexAppDelegate::updateTrackInfoOf(const Value& track, iMobileDevice& device) {
+void KolvexAppDelegate::updateTrackInfoOf(const Value& track, AppDevice& device) {
     Value copy = track.isDictionary() ? track : Value(foundation::Dictionary{});
     // The pid as a signed 64-bit number, as the page has always read it.
     const Value& pid = track["pid"];
@@ -155,6 +157,6 @@ void KolvexAppDelegate::updateTrackInfoOf(const Value& track, iMobileDevice& dev
     pushMediaLoading(device, "updateTrack", copy);
 }
 
-void KolvexAppDelegate::finishMatchingiTunesOf(iMobileDevice& device) {
+void KolvexAppDelegate::finishMatchingiTunesOf(AppDevice& device) {
     pushMediaLoading(device, "matching");
 }
