@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "app/DeviceDetection.h"
 #include "content/SchemeResponders.h"
 #include "foundation/MainQueue.h"
 #include "logging/LgLog.h"
@@ -37,18 +38,23 @@ int main(int argc, char** argv) {
         gtk::Rect{0, 0, 1100, 720},
         gtk::Titled | gtk::Closable | gtk::Miniaturizable | gtk::Resizable);
     window->setTitle("Orvandel");
-    // No device layer is wired in yet: start-up runs its steps without one.
+    KolvexAppDelegate* appDelegate = nullptr;
     AppServices services;
     services.loadMusicLibrary = [] {
         auto& library = media::iTunesLibrary::itLibrary();
         library.loadTracks();
         return library.summary();
     };
-    KolvexAppDelegate delegate(window, std::move(services), arguments);
+    services.startDeviceDetection = [&appDelegate](std::uint32_t kinds) {
+        return startDeviceDetection(kinds, *appDelegate);
+    };
+    KolvexAppDelegate delegate(window, services, arguments);
+    appDelegate = &delegate;
     delegate.awakeFromNib();
     window->show();
 
     gtk::Application::setWillTerminate([] { LgLog::sharedInstance().flushLog(); });
     gtk::Application::run();
+    stopDeviceDetection();
     return 0;
 }

@@ -8,6 +8,8 @@
 #include "foundation/Value.h"
 
 class ScriptBridge;
+class WVPluginBase;
+class WVWindowController;
 
 // What start-up needs of the device, file-system and media layers. The process entry fills
 // it; an empty member stands for a layer that is not there: no device is ever detected and
@@ -20,8 +22,12 @@ struct AppServices {
     std::function<foundation::Value()> loadMusicLibrary;
     // Sets up the device file-system plugin for the main window.
     std::function<void(const std::shared_ptr<ScriptBridge>&)> setupDevicePlugin;
+    // Makes the device file-system plugin of a further web window.
+    std::function<std::shared_ptr<WVPluginBase>(const std::shared_ptr<WVWindowController>&)>
+        makeDevicePlugin;
+    // A device left: its media loader stops matching and is dropped.
+    std::function<void(const std::string& deviceId)> forgetMediaLoader;
     // The page's device requests; each ignores a device it does not know.
-    std::function<void(const std::string& deviceId)> reconnectDevice;
     std::function<void(const std::string& deviceId)> loadDeviceLibrary;
     std::function<void(const std::string& deviceId)> syncLibraryStatus;
 };

@@ -14,7 +14,7 @@
 #include "logging/LogCall.h"
 #include "platform/gtk/Application.h"
 #include "platform/webkit/WebView.h"
-#include "shell/Console.h"
+#include "logging/Console.h"
 #include "shell/ShellNotifications.h"
 #include "shell/bridge/WKWebViewScriptBridge.h"
 #include "shell/windows/WVWindowController.h"
@@ -46,9 +46,9 @@ KolvexAppDelegate::KolvexAppDelegate(std::shared_ptr<gtk::Window> window, AppSer
       arguments_(std::move(arguments)) {}
 
 KolvexAppDelegate::~KolvexAppDelegate() {
-    if (bridgeReadyObserver_) {
-        foundation::NotificationCenter::defaultCenter().removeObserver(bridgeReadyObserver_);
-    }
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    if (bridgeReadyObserver_) center.removeObserver(bridgeReadyObserver_);
+    for (const auto id : windowObservers_) center.removeObserver(id);
     if (_windowController) _windowController->setWvdelegate(nullptr);
 }
 
@@ -62,8 +62,23 @@ void KolvexAppDelegate::awakeFromNib() {
     } catch (const std::exception& e) {
         LogError("Failed to load resurce file: {}", e.what());
     }
-    bridgeReadyObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    bridgeReadyObserver_ = center.addObserver(
         kJSBridgeReady, this, [this](const foundation::Notification&) { OnBridgeReady(); });
+    // Posted on the main thread by a live controller.
+    auto controllerOf = [](const foundation::Notification& n) {
+        auto* controller = static_cast<WVWindowController*>(const_cast<void*>(n.object));
+        return controller ? controller->shared_from_this() : nullptr;
+    };
+    windowObservers_.push_back(center.addObserver(
+        kWebviewWindowControllerCreated, nullptr,
+        [this, controllerOf](const foundation::Notification& n) {
+            OnWebviewControllerCreated(controllerOf(n));
+        }));
+    windowObservers_.push_back(center.addObserver(
+        kWebviewWindowControllerDestroyed, nullptr, [this](const foundation::Notification& n) {
+            OnWebviewControllerDestroyed(static_cast<const WVWindowController*>(n.object));
+        }));
     initWebview();
 }
 
@@ -86,6 +101,7 @@ void KolvexAppDelegate::OnWVBridgeReady(const foundation::Value& data) {
         height && data["titleHeight"].isNumber() && *height < 100 && window_->isBorderless()) {
         window_->setTitleHeight(unsigned(*height));
     }
+    replayKnownDevices();
     registerPageHandlers();
     // A reloaded page hears of the library that was loaded before it.
     if (musicLibrary_) _wkbridge->callHandler("iTunesLoaded", *musicLibrary_);
@@ -105,7 +121,10 @@ void KolvexAppDelegate::registerPageHandlers() {
             if (!deviceId.empty() && service) service(deviceId);
         };
     };
-    _wkbridge->registerHandler("reconnect-device", route(services_.reconnectDevice));
+    _wkbridge->registerHandler("reconnect-device", route([this](const std::string& deviceId) {
+                                   if (auto device = findMobileDeviceById(deviceId))
+                                       postAddedDevice(device);
+                               }));
     _wkbridge->registerHandler("load-device-library", route(services_.loadDeviceLibrary));
     _wkbridge->registerHandler("sync-library-status", route(services_.syncLibraryStatus));
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
+#include <mutex>
 #include <string>
 #include <vector>
+
 
 #include "foundation/NotificationCenter.h"
 #include "platform/gtk/Alert.h"
@@ -11,12 +14,15 @@
 #include "shell/AppServices.h"
 #include "shell/windows/WVWindowControllerDelegate.h"
 
+class WVPluginBase;
 class WVWindowController;
 class WKWebViewScriptBridge;
+class AppDevice;
 
 // The application delegate: sets up logging and preferences, loads the resource pack,
 // opens the main web window, answers its page's "bridgeReady", starts the library load and
-// device detection once, and asks before the application quits. Main thread.
+// device detection once, and asks before the application quits. Main thread, but for the
+// device and media-loading notices, which arrive on the threads that report them.
 class KolvexAppDelegate : public WVWindowControllerDelegate {
 public:
     // Developer extras off in the preferences, the rolling file logger, the log level.
@@ -38,11 +44,35 @@ public:
     std::optional<bool> shouldClose() override;
 
     std::shared_ptr<WVWindowController> windowController() const { return _windowController; }
+
+    // Devices: the 12-key summary the page gets, the list kept under the delegate's lock.
+    static foundation::Value jsonOfDevice(AppDevice& device);
+    void postAddedDevice(const std::shared_ptr<AppDevice>& device);
+    void DeviceAdded(const std::shared_ptr<AppDevice>& device);
+    void DeviceRemoved(const std::shared_ptr<AppDevice>& device);
+    std::shared_ptr<AppDevice> findMobileDeviceById(const std::string& deviceId) const;
+    std::vector<std::shared_ptr<AppDevice>> devices() const;
+
+    // Further web windows get a device plugin of their own and hear of the known devices.
+    void OnWebviewControllerCreated(const std::shared_ptr<WVWindowController>& controller);
+    void OnWebviewControllerDestroyed(const WVWindowController* controller);
+    // A menu item's action: {"id", "title", "tag"} as "menu-action" to the main page.
+    void OnMenuItemClicked(const foundation::Value& userInfo);
+
+    // The media loader's progress, as "deviceMediaLoading" to the main page.
+    void beforeLoadingTracksOf(AppDevice& device);
+    void playlistsLoadedOf(AppDevice& device);
+    void finishLoadingTracksOf(AppDevice& device);
+    void updateTrackInfoOf(const foundation::Value& track, AppDevice& device);
+    void finishMatchingiTunesOf(AppDevice& device);
     // The quit confirmation while it is shown.
     gtk::Alert* quitAlert() const { return quitAlert_.get(); }
 
 private:
     void registerPageHandlers();
+    void replayKnownDevices();
+    void pushMediaLoading(AppDevice& device, const char* step,
+                          const foundation::Value& track = {});
 
     std::shared_ptr<gtk::Window> window_;
     AppServices services_;
@@ -54,4 +84,9 @@ private:
     foundation::NotificationCenter::ObserverId bridgeReadyObserver_ = 0;
     // What "iTunesLoaded" told the page, once the library is loaded (main thread).
     std::optional<foundation::Value> musicLibrary_;
+    std::vector<foundation::NotificationCenter::ObserverId> windowObservers_;
+
+    mutable std::recursive_mutex lock_;  // the lock on the delegate
+    std::vector<std::shared_ptr<AppDevice>> _devices;
+    std::map<std::string, std::shared_ptr<WVPluginBase>> _devicePlugins;  // by window
 };

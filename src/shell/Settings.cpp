@@ -9,7 +9,7 @@
 #include "foundation/Bundle.h"
 #include "foundation/Json.h"
 #include "foundation/Paths.h"
-#include "shell/Console.h"
+#include "logging/Console.h"
 
 using foundation::Value;
 

@@ -1,7 +1,7 @@
 #include "shell/bridge/WKWebViewScriptBridge.h"
 
 #include "platform/webkit/WebView.h"
-#include "shell/Console.h"
+#include "logging/Console.h"
 
 std::shared_ptr<WKWebViewScriptBridge> WKWebViewScriptBridge::bridgeForWebView(
     const std::shared_ptr<webkit::WebView>& view) {

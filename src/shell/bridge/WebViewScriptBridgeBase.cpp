@@ -9,7 +9,7 @@
 #include "foundation/Json.h"
 #include "foundation/MainQueue.h"
 #include "logging/LogCall.h"
-#include "shell/Console.h"
+#include "logging/Console.h"
 #include "shell/bridge/WebViewScriptBridgeScript.h"
 
 using foundation::Value;

@@ -8,7 +8,7 @@
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/Json.h"
 #include "platform/webkit/WebView.h"
-#include "shell/Console.h"
+#include "logging/Console.h"
 #include "shell/ShellNotifications.h"
 #include "shell/bridge/WKWebViewScriptBridge.h"
 #include "shell/plugins/WVPluginBase.h"

@@ -1,4 +1,4 @@
-#include "shell/Console.h"
+#include "logging/Console.h"
 
 #include <cstdio>
 #include <string>

@@ -1,0 +1,43 @@
+#include "app/DeviceDetection.h"
+
+#include "device/DeviceManager.h"
+#include "device/DeviceManagerDelegate.h"
+#include "device/iPodDevice.h"
+#include "shell/KolvexAppDelegate.h"
+
+namespace {
+
+// The device manager's delegate: passes each device on to the application delegate.
+class DelegateRelay : public DeviceManagerDelegate {
+public:
+    explicit DelegateRelay(KolvexAppDelegate& delegate) : delegate_(delegate) {}
+    void DeviceAdded(const std::shared_ptr<iMobileDevice>& device) override {
+        delegate_.DeviceAdded(device);
+    }
+    void DeviceRemoved(const std::shared_ptr<iMobileDevice>& device) override {
+        delegate_.DeviceRemoved(device);
+    }
+
+private:
+    KolvexAppDelegate& delegate_;
+};
+
+}  // namespace
+
+bool startDeviceDetection(std::uint32_t deviceKinds, KolvexAppDelegate& delegate) {
+    auto& manager = DeviceManager::defaultDeviceManager();
+    DeviceManager::Detectors detectors;
+    detectors.pods = [](const std::string& mountPath) {
+        return std::make_shared<iPodDevice>(mountPath);
+    };
+    manager.setDetectors(std::move(detectors));
+    manager.setDeviceSupport(static_cast<std::int32_t>(deviceKinds));
+    manager.setDelegate(std::make_shared<DelegateRelay>(delegate));
+    return manager.start();
+}
+
+void stopDeviceDetection() {
+    auto& manager = DeviceManager::defaultDeviceManager();
+    manager.stop();
+    manager.setDelegate(nullptr);
+}

@@ -1,0 +1,57 @@
+#include "device/iMobileDevice.h"
+
+iMobileDevice::~iMobileDevice() {
+    std::lock_guard lock(objectLock_);
+    userInfo_.clear();
+}
+
+bool iMobileDevice::uploadFileFrom(const std::string& devicePath, const std::string& computerPath) {
+    return uploadFileFrom(devicePath, computerPath, copyDelegate());
+}
+
+bool iMobileDevice::downloadFileTo(const std::string& devicePath, const std::string& computerPath) {
+    return downloadFileTo(devicePath, computerPath, copyDelegate());
+}
+
+void iMobileDevice::setUserInfoForKey(std::any object, const std::string& key) {
+    if (key.empty()) return;
+    std::lock_guard lock(objectLock_);
+    if (!object.has_value()) {
+        userInfo_.erase(key);
+    } else {
+        userInfo_[key] = std::move(object);
+    }
+}
+
+std::any iMobileDevice::userInfoForKey(const std::string& key) const {
+    std::lock_guard lock(objectLock_);
+    const auto found = userInfo_.find(key);
+    return found == userInfo_.end() ? std::any() : found->second;
+}
+
+void iMobileDevice::setCopyDelegate(CopyDelegate delegate) {
+    std::lock_guard lock(delegateMutex_);
+    copyDelegate_ = std::move(delegate);
+}
+
+iMobileDevice::CopyDelegate iMobileDevice::copyDelegate() const {
+    std::lock_guard lock(delegateMutex_);
+    return copyDelegate_;
+}
+
+std::vector<iMobileFileSystemNode> iMobileDevice::arrangeByPathType(
+    std::vector<iMobileFileSystemNode> folders, std::vector<iMobileFileSystemNode> files,
+    std::int32_t pathType) {
+    switch (pathType) {
+        case kPathTypeFolders:
+            return folders;
+        case kPathTypeFiles:
+            return files;
+        case kPathTypeFoldersThenFiles:
+            folders.insert(folders.end(), std::make_move_iterator(files.begin()),
+                           std::make_move_iterator(files.end()));
+            return folders;
+        default:
+            return {};
+    }
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+// Told about a running transfer. A phone asks shouldContinue and then reports
+// transferBytesOfTotal after every chunk, on the transferring thread and with the device's
+// lock held: a delegate must not call file operations of the same device from inside.
+// A disk-mode iPod only reports progress. Both have defaults, so a delegate overrides
+// only what it needs; the default shouldContinue answers true.
+class iMobileDeviceCopyDelegate {
+public:
+    virtual ~iMobileDeviceCopyDelegate() = default;
+    virtual void transferBytesOfTotal(std::int64_t /*bytes*/, std::int64_t /*total*/) {}
+    virtual bool shouldContinue() { return true; }
+};

@@ -1,0 +1,115 @@
+#include "device/iPhoneDetector.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "device/AMDevice.h"
+#include "device/DeviceNotifications.h"
+#include "device/iMobileDevice.h"
+#include "logging/LogCall.h"
+
+namespace {
+
+template <typename List, typename Match>
+auto takeFirst(List& list, Match match) -> std::optional<typename List::value_type> {
+    const auto found = std::find_if(list.begin(), list.end(), match);
+    if (found == list.end()) return std::nullopt;
+    auto taken = std::move(*found);
+    list.erase(found);
+    return taken;
+}
+
+bool wraps(const std::shared_ptr<AMDevice>& a, const std::shared_ptr<AMDevice>& b) {
+    return a == b || (a && b && !a->udid().empty() && a->udid() == b->udid());
+}
+
+}  // namespace
+
+iPhoneDetector::iPhoneDetector(PhoneMaker maker) : maker_(std::move(maker)) {}
+
+iPhoneDetector::~iPhoneDetector() {
+    waitUntilIdle();
+}
+
+void iPhoneDetector::startListening() {
+    MobileDeviceHub::singleton().setListener(shared_from_this());
+}
+
+void iPhoneDetector::deviceConnected(const std::shared_ptr<AMDevice>& device) {
+    if (!device || !maker_.make) return;
+    LogInfo("{} connected", device->deviceName());
+    Phone phone{device, maker_.make(device)};
+    if (!phone.device) return;
+    LogInfo("starting service....");
+    std::lock_guard lock(mutex_);
+    pending_.push_back(phone);
+    setUpThreads_.emplace_back([this, phone] { setUpAndAnnounce(phone); });
+}
+
+void iPhoneDetector::setUpAndAnnounce(Phone phone) {
+    try {
+        if (maker_.setUp) maker_.setUp(phone.device);
+    } catch (const std::exception& e) {
+        LogError("setting up a phone failed: {}", e.what());
+    }
+    LogInfo("starting service 3....");
+    std::lock_guard lock(mutex_);
+    const auto mine = [&](const Phone& p) { return p.device == phone.device; };
+    if (takeFirst(pending_, mine)) {
+        connected_.push_back(phone);
+        announce(kMsgNewPhoneConnected, phone.device);
+    } else {
+        LogInfo("The device has been unplugged!");
+    }
+}
+
+void iPhoneDetector::deviceDisconnected(const std::shared_ptr<AMDevice>& device) {
+    std::lock_guard lock(mutex_);
+    const auto wrapping = [&](const Phone& p) { return wraps(p.hubDevice, device); };
+    // A phone still being set up is taken from the pending list, so that it is never
+    // announced; otherwise the connected phone that wraps this device leaves.
+    if (auto phone = takeFirst(pending_, wrapping)) {
+        announce(kMsgPhoneDisconnected, phone->device);
+    } else if (auto connected = takeFirst(connected_, wrapping)) {
+        announce(kMsgPhoneDisconnected, connected->device);
+    }
+}
+
+void iPhoneDetector::announce(const char* name, std::shared_ptr<iMobileDevice> device) {
+    // Queued under the lock, posted outside it.
+    announcements_.async([this, name, device = std::move(device)] {
+        try {
+            foundation::NotificationCenter::defaultCenter().post(name, this,
+                                                                 {{"device", device}});
+        } catch (const std::exception& e) {
+            LogError("DEVICE DISCONNECT: {}", e.what());
+        }
+    });
+}
+
+std::shared_ptr<iMobileDevice> iPhoneDetector::findPhoneDevice(
+    const std::shared_ptr<AMDevice>& device) {
+    std::lock_guard lock(mutex_);
+    for (const auto& phone : connected_) {
+        if (wraps(phone.hubDevice, device)) return phone.device;
+    }
+    return nullptr;
+}
+
+bool iPhoneDetector::isPendingDevice(const std::shared_ptr<AMDevice>& device) {
+    std::lock_guard lock(mutex_);
+    return std::any_of(pending_.begin(), pending_.end(),
+                       [&](const Phone& p) { return wraps(p.hubDevice, device); });
+}
+
+void iPhoneDetector::waitUntilIdle() {
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(mutex_);
+        threads.swap(setUpThreads_);
+    }
+    for (auto& thread : threads) {
+        if (thread.joinable()) thread.join();
+    }
+    announcements_.sync([] {});
+}

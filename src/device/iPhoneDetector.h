@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "device/MobileDeviceHub.h"
+#include "foundation/SerialQueue.h"
+
+class AMDevice;
+class iMobileDevice;
+
+// Turns the mobile-device hub's arrivals into set-up phone devices. Each new phone is set
+// up on a thread of its own (reading its lockdown values can take long) and announced with
+// "msgNewPhoneConnected" only if it is still connected by then; a departure is announced
+// with "msgPhoneDisconnected". Whether a phone is still pending, its move to the connected
+// list and the queuing of its announcement happen under one lock, and announcements go
+// out one at a time in that order from the detector's own queue, so that a departure can
+// never overtake its phone's arrival. The hub calls on the main thread, which never waits
+// here for a set-up or an announcement.
+class iPhoneDetector : public MobileDeviceHubListener,
+                       public std::enable_shared_from_this<iPhoneDetector> {
+public:
+    // Makes the phone object for a hub device (quick), then sets it up (slow, on the
+    // phone's own thread).
+    struct PhoneMaker {
+        std::function<std::shared_ptr<iMobileDevice>(const std::shared_ptr<AMDevice>&)> make;
+        std::function<void(const std::shared_ptr<iMobileDevice>&)> setUp;
+    };
+
+    explicit iPhoneDetector(PhoneMaker maker);
+    ~iPhoneDetector() override;
+
+    // Registers with the hub as its listener.
+    void startListening();
+
+    void deviceConnected(const std::shared_ptr<AMDevice>& device) override;
+    void deviceDisconnected(const std::shared_ptr<AMDevice>& device) override;
+
+    // The connected phone wrapping the hub device, or nullptr.
+    std::shared_ptr<iMobileDevice> findPhoneDevice(const std::shared_ptr<AMDevice>& device);
+    bool isPendingDevice(const std::shared_ptr<AMDevice>& device);
+    // Lets the set-up threads finish and the queued announcements go out.
+    void waitUntilIdle();
+
+private:
+    struct Phone {
+        std::shared_ptr<AMDevice> hubDevice;
+        std::shared_ptr<iMobileDevice> device;
+    };
+    void setUpAndAnnounce(Phone phone);
+    void announce(const char* name, std::shared_ptr<iMobileDevice> device);
+
+    PhoneMaker maker_;
+    std::mutex mutex_;
+    std::vector<Phone> pending_;
+    std::vector<Phone> connected_;
+    std::vector<std::thread> setUpThreads_;
+    foundation::SerialQueue announcements_{"iPhoneDetector"};
+};

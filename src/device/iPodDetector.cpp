@@ -1,0 +1,82 @@
+#include "device/iPodDetector.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "device/DeviceNotifications.h"
+#include "device/iMobileDevice.h"
+#include "foundation/NotificationCenter.h"
+
+iPodDetector::iPodDetector(std::shared_ptr<volumes::VolumeMonitor> monitor, PodMaker maker)
+    : monitor_(std::move(monitor)), maker_(std::move(maker)) {}
+
+void iPodDetector::start(bool watchSystem) {
+    CheckExistingMountedDevices();
+    monitor_->start([this](const volumes::MountEntry& entry) { OnNewPodMounted(entry.mountPath); },
+                    [this](const volumes::MountEntry& entry) { OnPodUnMounted(entry.mountPath); },
+                    watchSystem);
+}
+
+iPodDetector::~iPodDetector() {
+    monitor_->stop();
+    waitForStartAnnouncements();
+}
+
+bool iPodDetector::IsPodDevicePath(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(std::filesystem::path(path) / "iPod_Control", ec);
+}
+
+std::shared_ptr<iMobileDevice> iPodDetector::AddNewPodDevice(const std::string& path) {
+    {
+        std::lock_guard lock(syncLock_);
+        if (std::find(allPodPaths_.begin(), allPodPaths_.end(), path) != allPodPaths_.end())
+            return nullptr;
+    }
+    if (!IsPodDevicePath(path)) return nullptr;
+    auto device = maker_(path);
+    if (!device) return nullptr;
+    std::lock_guard lock(syncLock_);
+    allPodPaths_.push_back(path);
+    allPodDevices_.push_back(device);
+    return device;
+}
+
+void iPodDetector::CheckExistingMountedDevices() {
+    for (const auto& volume : monitor_->mountedVolumes()) {
+        if (auto device = AddNewPodDevice(volume.mountPath)) {
+            startThreads_.emplace_back([this, device] { NotifyForNewPod(device); });
+        }
+    }
+}
+
+void iPodDetector::waitForStartAnnouncements() {
+    for (auto& thread : startThreads_) {
+        if (thread.joinable()) thread.join();
+    }
+    startThreads_.clear();
+}
+
+void iPodDetector::NotifyForNewPod(const std::shared_ptr<iMobileDevice>& device) {
+    foundation::NotificationCenter::defaultCenter().post(kMsgNewPodConnected, this,
+                                                         {{"device", device}});
+}
+
+void iPodDetector::OnNewPodMounted(const std::string& path) {
+    if (auto device = AddNewPodDevice(path)) NotifyForNewPod(device);
+}
+
+void iPodDetector::OnPodUnMounted(const std::string& path) {
+    std::shared_ptr<iMobileDevice> device;
+    {
+        std::lock_guard lock(syncLock_);
+        const auto found = std::find(allPodPaths_.begin(), allPodPaths_.end(), path);
+        if (found == allPodPaths_.end()) return;
+        const auto index = found - allPodPaths_.begin();
+        device = allPodDevices_[static_cast<std::size_t>(index)];
+        allPodPaths_.erase(found);
+        allPodDevices_.erase(allPodDevices_.begin() + index);
+    }
+    foundation::NotificationCenter::defaultCenter().post(kMsgPodDisconnected, this,
+                                                         {{"device", device}});
+}

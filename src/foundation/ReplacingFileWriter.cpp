@@ -1,0 +1,86 @@
+#include "foundation/ReplacingFileWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+namespace foundation {
+
+namespace {
+
+bool fail(std::string* error, const std::string& what, int code) {
+    if (error) *error = what + ": " + std::error_code(code, std::system_category()).message();
+    return false;
+}
+
+mode_t modeForNewFile() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0644 & ~mask;
+}
+
+}  // namespace
+
+ReplacingFileWriter::ReplacingFileWriter(std::string path) : path_(std::move(path)) {}
+
+ReplacingFileWriter::~ReplacingFileWriter() { discard(); }
+
+bool ReplacingFileWriter::open(std::string* error) {
+    discard();
+    std::string pattern = path_ + ".partial-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) return fail(error, "cannot create a file beside " + path_, errno);
+    struct stat existing {};
+    const mode_t mode =
+        ::stat(path_.c_str(), &existing) == 0 ? existing.st_mode & 07777 : modeForNewFile();
+    ::fchmod(fd, mode);
+    fd_ = fd;
+    temporary_.assign(name.data());
+    return true;
+}
+
+bool ReplacingFileWriter::append(const std::uint8_t* bytes, std::size_t length,
+                                 std::string* error) {
+    if (fd_ < 0) return fail(error, "not open", EBADF);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t written = ::write(fd_, bytes + done, length - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return fail(error, "cannot write " + temporary_, written < 0 ? errno : EIO);
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool ReplacingFileWriter::commit(std::string* error) {
+    if (fd_ < 0) return fail(error, "not open", EBADF);
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0) {
+        const int code = errno;
+        discard();
+        return fail(error, "cannot write " + temporary_, code);
+    }
+    if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        const int code = errno;
+        discard();
+        return fail(error, "cannot replace " + path_, code);
+    }
+    temporary_.clear();
+    return true;
+}
+
+void ReplacingFileWriter::discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
+}
+
+}  // namespace foundation

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+#include <gpod/itdb.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "data/db/SqlDatabase.h"
+#include "device/DeviceCopyDelegate.h"
+#include "device/iPodDevice.h"
+#include "foundation/PropertyList.h"
+#include "foundation/ScopedEnvironment.h"
+#include "foundation/ScratchFolder.h"
+#include "media/GpodFixtures.h"
+#include "media/iTunesDBWriter.h"
+
+namespace fs = std::filesystem;
+using foundation::Value;
+
+namespace {
+
+void writeFile(const std::string& path, const std::string& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A volume folder "IPOD" with its control folder, a sibling "IPOD2" and preferences in a
+// config folder of the test's own.
+class iPodDeviceTest : public testing::Test {
+protected:
+    void SetUp() override {
+        environment.set("XDG_CONFIG_HOME", scratch / "config");
+        fs::create_directories(volume() + "/iPod_Control/iTunes");
+        writeFile(scratch / "IPOD2/secret.txt", "outside");
+        writeFile(scratch / "outside.txt", "outside");
+    }
+    std::string volume() const { return scratch / "IPOD"; }
+    std::shared_ptr<iPodDevice> device(std::optional<std::string> serial = "000A27001B2C3D4E") {
+        return std::make_shared<iPodDevice>(volume(), [serial](const std::string&) { return serial; });
+    }
+    foundationtest::ScratchFolder scratch;
+    foundationtest::ScopedEnvironment environment;
+};
+
+TEST_F(iPodDeviceTest, PathsStayInsideTheVolume) {
+    auto pod = device();
+    writeFile(volume() + "/Notes/a.txt", "inside");
+    fs::create_symlink(scratch / "outside.txt", volume() + "/Notes/out-link");
+    fs::create_symlink(scratch.path(), volume() + "/escape");
+    fs::create_symlink("a.txt", volume() + "/Notes/in-link");
+    struct Case {
+        std::string path;
+        std::optional<std::string> content;  // nullopt: refused
+    };
+    const Case cases[] = {
+        {"/Notes/a.txt", "inside"},
+        {"Notes/a.txt", "inside"},
+        {volume() + "/Notes/a.txt", "inside"},         // already under the mount path
+        {"/Notes/../Notes/./a.txt", "inside"},          // a climb that stays inside
+        {"/Notes/in-link", "inside"},
+        {"/../IPOD2/secret.txt", std::nullopt},         // above the top
+        {"../../outside.txt", std::nullopt},
+        {scratch / "IPOD2/secret.txt", std::nullopt},   // a sibling with the mount path as prefix
+        {"/Notes/out-link", std::nullopt},              // a link out
+        {"/escape/outside.txt", std::nullopt},
+        {std::string("/Notes/a.txt\0", 13), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto data = pod->contentsOfFileAtPath(c.path);
+        if (c.content) {
+            ASSERT_TRUE(data) << c.path;
+            EXPECT_EQ(std::string(data->begin(), data->end()), *c.content) << c.path;
+        } else {
+            EXPECT_FALSE(data) << c.path;
+        }
+    }
+    // Writing, deleting and listing are held to the volume the same way; a link out is taken
+    // away as a link.
+    EXPECT_FALSE(pod->writeDataToPath({'x'}, "/../IPOD2/secret.txt"));
+    EXPECT_FALSE(pod->deleteItemAtPath("/escape/outside.txt"));
+    EXPECT_FALSE(pod->deleteItemAtPath("/"));
+    EXPECT_TRUE(pod->contentsOfDirectoryPathType("/escape", kPathTypeFoldersThenFiles).empty());
+    EXPECT_TRUE(pod->isLinkAtPath("/Notes/out-link"));
+    EXPECT_TRUE(pod->deleteItemAtPath("/Notes/out-link"));
+    EXPECT_EQ(readFile(scratch / "outside.txt"), "outside");
+    EXPECT_EQ(readFile(scratch / "IPOD2/secret.txt"), "outside");
+    EXPECT_EQ(pod->fullPath("/Notes"), volume() + "/Notes");
+    EXPECT_EQ(pod->fullPath("/../x"), "");
+}
+
+TEST_F(iPodDeviceTest, FileOperations) {
+    auto pod = device();
+    EXPECT_TRUE(pod->createDirectory("/A/B"));
+    EXPECT_TRUE(pod->createDirectory("/A/B"));  // already there
+    EXPECT_TRUE(pod->appendDataToPath({'h', 'i'}, "/A/new.txt"));  // created with the data
+    EXPECT_TRUE(pod->appendDataToPath({'!'}, "/A/new.txt"));
+    EXPECT_EQ(readFile(volume() + "/A/new.txt"), "hi!");
+    EXPECT_TRUE(pod->writeDataToPath({'o', 'k'}, "/A/new.txt"));
+    EXPECT_EQ(readFile(volume() + "/A/new.txt"), "ok");
+    EXPECT_EQ(pod->getSizeOfItemAtPath("/A/new.txt"), 2u);
+    const auto part = pod->readFileAtPathOffsetLength("/A/new.txt", 1, 100);
+    ASSERT_TRUE(part);
+    EXPECT_EQ(*part, foundation::Data({'k'}));
+    EXPECT_EQ(pod->readFileAtPathOffsetLength("/A/new.txt", 9, 1), foundation::Data{});
+
+    fs::create_symlink("new.txt", volume() + "/A/link");
+    const auto listing = pod->contentsOfDirectoryPathType("/A", kPathTypeFoldersThenFiles);
+    ASSERT_EQ(listing.size(), 2u);  // the link is left out
+    EXPECT_EQ(listing[0], iMobileFileSystemNode("B", volume() + "/A", true));
+    EXPECT_EQ(listing[1], iMobileFileSystemNode("new.txt", volume() + "/A", false));
+    EXPECT_EQ(pod->contentsOfDirectoryPathType("/A", kPathTypeFiles).size(), 1u);
+    EXPECT_TRUE(pod->contentsOfDirectoryPathType("/A", 300).empty());
+
+    EXPECT_TRUE(pod->renameItemAtPathTo("/A/new.txt", "renamed.txt"));
+    bool isDirectory = true;
+    EXPECT_TRUE(pod->itemExistsAtPathIsDirectory("/A/renamed.txt", &isDirectory));
+    EXPECT_FALSE(isDirectory);
+    EXPECT_TRUE(pod->deleteItemAtPath("/A"));
+    EXPECT_FALSE(pod->itemExistsAtPathIsDirectory("/A", &isDirectory));
+}
+
+TEST_F(iPodDeviceTest, CopiesReportProgressAndKeepTheOldFileOnFailure) {
+    auto pod = device();
+    struct Recorder : iMobileDeviceCopyDelegate {
+        std::vector<std::pair<std::int64_t, std::int64_t>> reports;
+        void transferBytesOfTotal(std::int64_t bytes, std::int64_t total) override {
+            reports.emplace_back(bytes, total);
+        }
+    };
+    writeFile(scratch / "empty.bin", "");
+    auto recorder = std::make_shared<Recorder>();
+    EXPECT_TRUE(pod->uploadFileFrom("/empty.bin", scratch / "empty.bin", recorder));
+    ASSERT_FALSE(recorder->reports.empty());
+    EXPECT_EQ(recorder->reports.back(), std::make_pair(std::int64_t{0}, std::int64_t{0}));
+
+    const std::string big(3 << 20, 'z');
+    writeFile(scratch / "big.bin", big);
+    recorder->reports.clear();
+    EXPECT_TRUE(pod->uploadFileFrom("/big.bin", scratch / "big.bin", recorder));
+    EXPECT_EQ(recorder->reports.back(), std::make_pair(std::int64_t(big.size()), std::int64_t(big.size())));
+    EXPECT_TRUE(pod->downloadFileTo("/big.bin", scratch / "back.bin", recorder));
+    EXPECT_EQ(readFile(scratch / "back.bin"), big);
+
+    writeFile(scratch / "keep.txt", "old");
+    EXPECT_FALSE(pod->downloadFileTo("/missing.bin", scratch / "keep.txt", recorder));
+    EXPECT_EQ(readFile(scratch / "keep.txt"), "old");
+    EXPECT_FALSE(pod->uploadFileFrom("/../escaped.bin", scratch / "big.bin", recorder));
+    EXPECT_FALSE(fs::exists(scratch / "escaped.bin"));
+}
+
+TEST_F(iPodDeviceTest, IdentityFromThePreferencesAndTheSummaryValues) {
+    const Value preferences = Value::dict({{"Devices", Value::dict({{"000A27001B2C3D4E", Value::dict({
+        {"Serial Number", "8K1234ABCD"},
+        {"Firmware Version String", "1.1.2"},
+        {"Family ID", 11},
+    })}})}});
+    writeFile(scratch / "config/com.apple.iPod.plist", *foundation::plist::writeXml(preferences));
+    auto pod = device();
+    EXPECT_EQ(pod->uuid(), "000A27001B2C3D4E");
+    EXPECT_EQ(pod->serialNumber(), "8K1234ABCD");
+    EXPECT_EQ(pod->osVersion(), "1.1.2");
+    EXPECT_EQ(pod->PodType(), 2);
+    EXPECT_EQ(pod->phoneNumber(), std::nullopt);
+    const Value identity = pod->deviceValueForKeyInDomain("anything", "");
+    EXPECT_EQ(identity["firmwire"], Value("1.1.2"));
+    EXPECT_EQ(identity["deviceType"], Value(512));
+    EXPECT_EQ(identity["familyID"], Value(std::int64_t{11}));
+
+    // No USB serial: no identifier and no preferences, empty strings in the identity.
+    auto anonymous = device(std::nullopt);
+    EXPECT_EQ(anonymous->uuid(), "");
+    EXPECT_EQ(anonymous->deviceValueForKeyInDomain("", "")["serial"], Value(""));
+    EXPECT_EQ(anonymous->deviceValueForKeyInDomain("", "")["osversion"], Value(""));
+}
+
+TEST_F(iPodDeviceTest, NameFromTheLibraryDatabases) {
+    // The binary database libgpod writes names the iPod after its master playlist.
+    auto itdb = mediatest::makeGpodDatabase(3);
+    ASSERT_TRUE(mediatest::writeGpodDatabase(itdb.get(), volume() + "/iPod_Control/iTunes/iTunesDB"));
+    EXPECT_EQ(device()->name(), "Gpod iPod");
+
+    const auto bytes = mediatest::writeITunesDB({.playlists = {{.name = u"Not master"}}});
+    writeFile(volume() + "/iPod_Control/iTunes/iTunesDB", std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(device()->name(), "Unknown iPod");
+
+    // Library.itdb, when there, names it from its main container; without a db_info row "iPod".
+    const std::string library = volume() + "/iPod_Control/iTunes/iTunes Library.itlp/Library.itdb";
+    fs::create_directories(fs::path(library).parent_path());
+    auto db = SqlDatabase::databaseWithPath(library);
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeStatements(
+        "CREATE TABLE db_info (pid INTEGER, primary_container_pid INTEGER);"
+        "CREATE TABLE container (pid INTEGER, name TEXT);"
+        "INSERT INTO container VALUES (77, 'Library iPod');"));
+    EXPECT_EQ(device()->name(), "iPod");
+    ASSERT_TRUE(db->executeStatements("INSERT INTO db_info VALUES (1, 77);"));
+    db->close();
+    EXPECT_EQ(device()->name(), "Library iPod");
+}
+
+}  // namespace
