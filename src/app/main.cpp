@@ -8,11 +8,15 @@
 #include <fmt/format.h>
 
 #include "content/SchemeResponders.h"
+#include "foundation/Bundle.h"
 #include "foundation/MainQueue.h"
+#include "http/NetHTTPClientRequest.h"
+#include "http/NetRequestDefaults.h"
 #include "logging/LgLog.h"
 #include "platform/gtk/Application.h"
 #include "platform/gtk/Window.h"
 #include "shell/KolvexAppDelegate.h"
+#include "shell/events/HttpRequestHandler.h"
 #include "shell/plugins/PluginClassList.h"
 
 int main(int argc, char** argv) {
@@ -25,6 +29,10 @@ int main(int argc, char** argv) {
     foundation::MainQueue::bindToCurrentThread();
     content::registerSchemeResponders();
     PluginClassList{}.addToPluginBase();
+    WVEventPlugin::addHandlerClassForEvent(
+        HttpRequestHandler::handlerClass(NetHTTPClientRequest::maker()), "http");
+    NetRequestDefaults::shared().setBundleInfoPath(foundation::Bundle::mainBundlePath() +
+                                                   "/Info.plist");
     KolvexAppDelegate::initialize();
 
     auto window = std::make_shared<gtk::Window>(
