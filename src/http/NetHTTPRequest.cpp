@@ -15,6 +15,7 @@
 
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/Base64.h"
+#include "foundation/OperationQueue.h"
 #include "foundation/Paths.h"
 #include "http/NetConnectionPool.h"
 #include "http/NetCookieJar.h"
@@ -398,11 +399,11 @@ void NetHTTPRequest::startSynchronous() {
     inProgress_ = false;
 }
 
-void NetHTTPRequest::start() {
+bool NetHTTPRequest::start() {
     auto self = shared_from_this();
     {
         std::lock_guard guard(cancelledLock_);
-        if (inProgress_ || complete_ || cancelled_) return;
+        if (inProgress_ || complete_ || cancelled_) return false;
         inProgress_ = true;
         keepAliveWhileRunning_ = self;
     }
@@ -413,6 +414,31 @@ void NetHTTPRequest::start() {
         }
         self->main();
     });
+    return true;
+}
+
+void NetHTTPRequest::startAsynchronous() {
+    static foundation::OperationQueue sharedQueue("NetHTTPRequest.sharedQueue", 4);
+    auto self = shared_from_this();
+    {
+        std::lock_guard guard(cancelledLock_);
+        queued_ = true;
+    }
+    // The queue's slot is held until the request is over, so that at most 4 run at once.
+    sharedQueue.addOperation([self] {
+        bool started = self->start();
+        {
+            std::lock_guard guard(self->cancelledLock_);
+            self->queued_ = false;
+        }
+        self->finishedSignal_.notify_all();
+        if (started) self->waitUntilFinished();
+    });
+}
+
+void NetHTTPRequest::waitUntilFinished() {
+    std::unique_lock guard(cancelledLock_);
+    finishedSignal_.wait(guard, [this] { return finished_ || (!inProgress_ && !queued_); });
 }
 
 void NetHTTPRequest::main() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -165,8 +166,14 @@ public:
     // --- Running ---
     // Runs the whole request on the calling thread; returns once it is complete.
     void startSynchronous();
-    // Runs the request on the network thread; returns at once.
-    void start();
+    // Runs the request on the network thread; returns at once. False when it was already
+    // started, complete or cancelled.
+    bool start();
+    // Puts the request on the shared queue, which runs at most 4 at once on the network
+    // thread; returns at once.
+    void startAsynchronous();
+    // Waits until a request started (or queued) for the network thread is finished.
+    void waitUntilFinished();
     // Fails the request with code 4 on the thread it runs on; a complete request stays.
     void cancel();
     bool isCancelled() const;
@@ -333,6 +340,8 @@ private:
     bool willRetryRequest_ = false;
     std::optional<foundation::Error> error_;
     mutable std::recursive_mutex cancelledLock_;
+    std::condition_variable_any finishedSignal_;
+    bool queued_ = false;
     net::NetRunLoop* runLoop_ = nullptr;
     // Keeps a request started on the network thread alive until it is over.
     std::shared_ptr<NetHTTPRequest> keepAliveWhileRunning_;

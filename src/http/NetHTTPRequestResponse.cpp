@@ -340,6 +340,7 @@ void NetHTTPRequest::markAsFinished() {
     statusTimer_.reset();
     finished_ = true;
     inProgress_ = false;
+    finishedSignal_.notify_all();
     // A request on the network thread is let go once it is over.
     auto keep = std::move(keepAliveWhileRunning_);
 }

@@ -379,6 +379,12 @@ TEST_F(NetHTTPRequestTest, FailuresCarryTheirCodesAndTexts) {
         EXPECT_EQ(request->responseStatusCode(), c.status);
         EXPECT_TRUE(request->complete());
     }
+    // Without validation the same certificate is accepted.
+    auto unchecked = run(selfSigned.url("/"), [](NetHTTPRequest& r) {
+        r.setValidatesSecureCertificate(false);
+    });
+    EXPECT_EQ(errorCode(*unchecked), 0);
+    EXPECT_EQ(text(unchecked->responseData()), "x");
     // The bytes read before a time-out stay.
     auto partial = run(slow.url("/partial"), shortTimeOut);
     EXPECT_EQ(text(partial->responseData()), "first bytes");
@@ -457,4 +463,20 @@ TEST_F(NetHTTPRequestTest, ParallelThreadsEachRunTheirOwnRequests) {
     EXPECT_EQ(good, Threads * Requests);
     // Each thread keeps its own connection.
     EXPECT_LE(server.acceptedConnections(), Threads);
+}
+
+TEST_F(NetHTTPRequestTest, RequestsStartedAsynchronouslyRunOnTheNetworkThread) {
+    TestHttpServer server([](const ReceivedRequest& r) { return ScriptedAnswer::ok(r.target); });
+    std::vector<std::shared_ptr<NetHTTPRequest>> requests;
+    for (int i = 0; i < 6; ++i) {
+        requests.push_back(NetHTTPRequest::requestWithURL(Url::parse(server.url("/a" + std::to_string(i)))));
+        requests.back()->startAsynchronous();
+    }
+    for (int i = 0; i < 6; ++i) {
+        auto& request = requests[static_cast<std::size_t>(i)];
+        request->waitUntilFinished();
+        EXPECT_EQ(errorCode(*request), 0);
+        EXPECT_EQ(text(request->responseData()), "/a" + std::to_string(i));
+        EXPECT_FALSE(request->start());  // finished: not run again
+    }
 }
