@@ -333,6 +333,9 @@ TEST_F(NetHTTPRequestTest, FailuresCarryTheirCodesAndTexts) {
     TestHttpServer slow([](const ReceivedRequest& r) {
         if (r.target == "/partial")
             return raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes");
+        if (r.target == "/secret")
+            return raw("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
+                       "Content-Length: 4\r\n\r\nnope");
         ScriptedAnswer late = ScriptedAnswer::ok("late");
         late.delay = std::chrono::milliseconds(1500);
         return late;
@@ -355,6 +358,8 @@ TEST_F(NetHTTPRequestTest, FailuresCarryTheirCodesAndTexts) {
         {"no answer in time", slow.url("/slow"), shortTimeOut, 2, "The request timed out", 0},
         {"the body stops after the head", slow.url("/partial"), shortTimeOut, 2,
          "The request timed out", 200},
+        {"a challenge without credentials", slow.url("/secret"), {}, 3, "Authentication needed",
+         401},
         {"self-signed certificate", selfSigned.url("/"), {}, 1,
          "A connection failure occurred: SSL problem (Possible causes may include a "
          "bad/expired/self-signed certificate, clock set to wrong date)",
