@@ -72,9 +72,9 @@ NetHTTPRequest::~NetHTTPRequest() {
         if (!connectionCanBeReused_ || !downloadComplete_) readStream_->close();
     }
     if (postBodyReadStream_) postBodyReadStream_->setRequest(nullptr);
-    if (!complete_) {
-        // Never finished: the temporary download is of no use to anyone.
-        if (!temporaryFileDownloadPath_.empty()) ::unlink(temporaryFileDownloadPath_.c_str());
+    if (!complete_ && !allowResumeForFileDownloads_ && !temporaryFileDownloadPath_.empty()) {
+        // Never finished and not to be resumed: the temporary download is of no use.
+        ::unlink(temporaryFileDownloadPath_.c_str());
     }
     if (didCreateTemporaryPostDataFile_) removeTemporaryUploadFiles();
 }
@@ -344,7 +344,27 @@ void NetHTTPRequest::buildRequestHeaders() {
     }
     if (allowCompressedResponse_) addRequestHeader("Accept-Encoding", "gzip");
     if (shouldCompressRequestBody_) addRequestHeader("Content-Encoding", "gzip");
+    if (!updatePartialDownloadSize()) return;
+    if (partialDownloadSize_ != 0)
+        addRequestHeader("Range", fmt::format("bytes={}-", partialDownloadSize_));
     haveBuiltRequestHeaders_ = true;
+}
+
+bool NetHTTPRequest::updatePartialDownloadSize() {
+    if (!allowResumeForFileDownloads_ || downloadDestinationPath_.empty() ||
+        temporaryFileDownloadPath_.empty() || ::access(temporaryFileDownloadPath_.c_str(), F_OK) != 0)
+        return true;
+    struct stat info {};
+    if (::stat(temporaryFileDownloadPath_.c_str(), &info) != 0) {
+        auto error = makeNetError(NetFileManagementError,
+                                  fmt::format("Failed to get attributes for file at path '{}'",
+                                              temporaryFileDownloadPath_));
+        error.userInfo.set("NSUnderlyingError", std::string(std::strerror(errno)));
+        failWithError(error);
+        return false;
+    }
+    partialDownloadSize_ = static_cast<std::uint64_t>(info.st_size);
+    return true;
 }
 
 void NetHTTPRequest::applyCookieHeader() {
@@ -459,6 +479,7 @@ void NetHTTPRequest::main() {
         if (error_) return;
         if (!haveBuiltRequestHeaders_) {
             buildRequestHeaders();
+            if (error_) return;
         } else if (rebuildCookieHeader_) {
             applyCookieHeader();
         }

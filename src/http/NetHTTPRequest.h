@@ -150,14 +150,22 @@ public:
     void setShouldPresentCredentialsBeforeChallenge(bool on) {
         shouldPresentCredentialsBeforeChallenge_ = on;
     }
+    // Basic credentials that worked are kept for the session.
+    bool useSessionPersistence() const { return useSessionPersistence_; }
+    void setUseSessionPersistence(bool on) { useSessionPersistence_ = on; }
     void setProxy(std::string host, int port);
 
     // Download of the body into a file instead of memory.
     const std::string& downloadDestinationPath() const { return downloadDestinationPath_; }
     void setDownloadDestinationPath(std::string path) { downloadDestinationPath_ = std::move(path); }
+    const std::string& temporaryFileDownloadPath() const { return temporaryFileDownloadPath_; }
     void setTemporaryFileDownloadPath(std::string path) {
         temporaryFileDownloadPath_ = std::move(path);
     }
+    // Keeps a partial download's temporary file and asks for the rest with "Range".
+    bool allowResumeForFileDownloads() const { return allowResumeForFileDownloads_; }
+    void setAllowResumeForFileDownloads(bool on) { allowResumeForFileDownloads_ = on; }
+    std::uint64_t partialDownloadSize() const { return partialDownloadSize_; }
     const foundation::Value& userInfo() const { return userInfo_; }
     void setUserInfo(foundation::Value info) { userInfo_ = std::move(info); }
     std::int64_t tag() const { return tag_; }
@@ -248,6 +256,10 @@ protected:
     void setHaveBuiltPostBody(bool on) { haveBuiltPostBody_ = on; }
     void setPostLength(std::uint64_t n) { postLength_ = n; }
     int authenticationNeeded() const { return authenticationNeeded_; }
+    bool isSynchronous() const { return isSynchronous_; }
+    // The size of the partial download to resume; false (and the request failed) when the
+    // temporary file's size cannot be read.
+    bool updatePartialDownloadSize();
 
 private:
     void handleNetworkEvent(net::NetStreamEvent event);
@@ -327,6 +339,9 @@ private:
     std::string downloadDestinationPath_;
     std::string temporaryFileDownloadPath_;
     int downloadFd_ = -1;
+    bool allowResumeForFileDownloads_ = false;
+    std::uint64_t partialDownloadSize_ = 0;
+    bool useSessionPersistence_ = true;
     foundation::Value userInfo_;
     std::int64_t tag_ = 0;
 

@@ -141,6 +141,9 @@ void NetHTTPRequest::checkRequestStatus() {
         return;
     }
     if (numberOfTimesToRetryOnTimeout_ > retryCount_) {
+        if (!updatePartialDownloadSize()) return;
+        if (partialDownloadSize_ != 0)
+            addRequestHeader("Range", fmt::format("bytes={}-", partialDownloadSize_));
         ++retryCount_;
         willRetryRequest_ = true;
         connectionCanBeReused_ = false;
@@ -256,7 +259,7 @@ void NetHTTPRequest::cancelLoad() {
             ::close(downloadFd_);
             downloadFd_ = -1;
         }
-        if (!complete_ && !temporaryFileDownloadPath_.empty()) {
+        if (!complete_ && !allowResumeForFileDownloads_ && !temporaryFileDownloadPath_.empty()) {
             ::unlink(temporaryFileDownloadPath_.c_str());
             temporaryFileDownloadPath_.clear();
         }

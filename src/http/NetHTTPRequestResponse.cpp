@@ -21,6 +21,7 @@
 #include "http/NetHeaderParsing.h"
 #include "http/NetInputStream.h"
 #include "http/NetSessionCookies.h"
+#include "http/NetSessionCredentials.h"
 #include "http/NetTextEncoding.h"
 #include "platform/net/NetHTTPStream.h"
 #include "platform/net/NetRunLoop.h"
@@ -120,6 +121,15 @@ void NetHTTPRequest::readResponseHeaders() {
     responseStatusMessage_ = readStream_->statusLine();
     if (responseStatusCode_ == 401) authenticationNeeded_ = 1;
     if (responseStatusCode_ == 407) authenticationNeeded_ = 2;
+    // Basic credentials sent before the challenge worked: later requests send them too.
+    if (authenticationNeeded_ == 0 && authenticationScheme_ == "Basic" && !username_.empty() &&
+        !password_.empty() && useSessionPersistence_ && url_) {
+        NetCredentialRecord record;
+        record.credentials = std::make_shared<NetCredentials>(NetCredentials{username_, password_, ""});
+        record.authenticationScheme = "Basic";
+        record.url = url_;
+        NetSessionCredentials::shared().storeAuthenticationCredentialsInSessionStore(record);
+    }
     parseStringEncodingFromHeaders();
 
     if (url_) {
@@ -231,8 +241,13 @@ bool NetHTTPRequest::storeBodyBytes(const std::uint8_t* bytes, std::size_t lengt
     if (downloadFd_ < 0) {
         if (temporaryFileDownloadPath_.empty())
             temporaryFileDownloadPath_ = foundation::Paths::tempDir() + "/" + NSString::guid();
+        bool rangeSent = requestHeader("Range").has_value();
+        bool resuming = allowResumeForFileDownloads_ && rangeSent &&
+                        responseHeader("Content-Range").has_value();
+        // A server that sent the whole body again: the file starts over.
+        if (rangeSent && !resuming) partialDownloadSize_ = 0;
         downloadFd_ = ::open(temporaryFileDownloadPath_.c_str(),
-                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                             O_WRONLY | O_CREAT | O_CLOEXEC | (resuming ? O_APPEND : O_TRUNC), 0600);
     }
     while (length > 0 && downloadFd_ >= 0) {
         ssize_t n = ::write(downloadFd_, bytes, length);

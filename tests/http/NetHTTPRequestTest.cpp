@@ -17,6 +17,7 @@
 #include "http/NetDataCompressor.h"
 #include "http/NetHTTPRequest.h"
 #include "http/NetRequestDefaults.h"
+#include "http/NetSessionCredentials.h"
 #include "support/httpserver/TestCertificates.h"
 #include "support/httpserver/TestHttpServer.h"
 
@@ -104,6 +105,18 @@ TEST_F(NetHTTPRequestTest, SendsTheDefaultHeaderSetAndTheCallersOwn) {
           {"User-Agent", TestUserAgent},
           {"Accept-Encoding", "gzip"}},
          ""},
+        {"Basic credentials before a challenge", "/basic",
+         [](NetHTTPRequest& r) {
+             r.setUsername("u");
+             r.setPassword("p");
+             r.setAuthenticationScheme("Basic");
+         },
+         "GET",
+         {{"Host", "127.0.0.1:" + std::to_string(server.port())},
+          {"User-Agent", TestUserAgent},
+          {"Accept-Encoding", "gzip"},
+          {"Authorization", "Basic dTpw"}},
+         ""},
         {"a GET with a body goes as POST", "/body",
          [](NetHTTPRequest& r) {
              r.appendPostData(std::string_view(""));
@@ -127,6 +140,12 @@ TEST_F(NetHTTPRequestTest, SendsTheDefaultHeaderSetAndTheCallersOwn) {
         EXPECT_EQ(received.headers, c.headers);
         EXPECT_EQ(received.body, c.body);
     }
+    // The credentials that worked are kept for the session.
+    auto kept = NetSessionCredentials::shared().findSessionAuthenticationCredentials(
+        *Url::parse(server.url("/basic")), std::nullopt, std::nullopt, std::nullopt);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->credentials->username, "u");
+    EXPECT_EQ(kept->authenticationScheme, "Basic");
 }
 
 TEST_F(NetHTTPRequestTest, ReadsBodiesInflatedAndDecodedAsTheHeadersSay) {
@@ -484,4 +503,60 @@ TEST_F(NetHTTPRequestTest, RequestsStartedAsynchronouslyRunOnTheNetworkThread) {
         EXPECT_EQ(text(request->responseData()), "/a" + std::to_string(i));
         EXPECT_FALSE(request->start());  // finished: not run again
     }
+}
+
+TEST_F(NetHTTPRequestTest, DownloadsIntoFilesAndResumesWhereAllowed) {
+    const std::string content = "0123456789A";
+    const std::string packed = gzip(content);
+    std::atomic<int> slowAnswers{0};
+    TestHttpServer server([&](const ReceivedRequest& r) {
+        auto range = r.header("Range");
+        if (r.target == "/ranged" && range == "bytes=5-")
+            return raw("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 5-10/11\r\n"
+                       "Content-Length: 6\r\n\r\n" + content.substr(5));
+        if (r.target == "/gzip")
+            return raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                       std::to_string(packed.size()) + "\r\n\r\n" + packed);
+        ScriptedAnswer answer = ScriptedAnswer::ok(content);
+        // The first try of "/slow" answers too late and is tried again.
+        if (r.target == "/slow" && ++slowAnswers == 1) answer.delay = std::chrono::milliseconds(1500);
+        return answer;
+    });
+    auto folder = std::filesystem::temp_directory_path() / ("download-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    struct Case {
+        const char* name;
+        std::string path;
+        bool resume;
+        std::optional<std::string> rangeSent;
+        int retries;
+    };
+    const Case cases[] = {
+        {"whole", "/whole", false, std::nullopt, 0},
+        {"resumed", "/ranged", true, "bytes=5-", 0},
+        {"a server that ignores the range", "/whole", true, "bytes=5-", 0},
+        {"inflated into the destination", "/gzip", false, std::nullopt, 0},
+        {"tried again after a time-out", "/slow", false, std::nullopt, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto destination = folder / "out.txt";
+        const auto part = folder / "out.part";
+        std::ofstream(part) << content.substr(0, 5);
+        auto request = run(server.url(c.path), [&](NetHTTPRequest& r) {
+            r.setDownloadDestinationPath(destination.string());
+            r.setTemporaryFileDownloadPath(part.string());
+            r.setAllowResumeForFileDownloads(c.resume);
+            r.setTimeOutSeconds(0.4);
+            r.setNumberOfTimesToRetryOnTimeout(1);
+        });
+        ASSERT_EQ(errorCode(*request), 0);
+        EXPECT_EQ(server.requests().back().header("Range"), c.rangeSent);
+        EXPECT_EQ(request->retryCount(), c.retries);
+        std::ifstream in(destination);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
+        EXPECT_FALSE(std::filesystem::exists(part));
+        EXPECT_TRUE(request->rawResponseData().empty());
+    }
+    std::filesystem::remove_all(folder);
 }
