@@ -253,6 +253,7 @@ TEST_F(NetHTTPRequestTest, RedirectsKeepOrDropMethodBodyAndCredentials) {
             r.setShouldStreamPostDataFromDisk(c.fromDisk);
             r.appendPostData(std::string_view("payload"));
             r.addRequestHeader("X-Custom", "yes");
+            r.addRequestHeader("Accept", "text/plain");
             r.addRequestHeader("Authorization", "Basic dTpw");
             r.addRequestHeader("Cookie", "mine=1");
             bodyFile = r.postBodyFilePath();
@@ -271,6 +272,7 @@ TEST_F(NetHTTPRequestTest, RedirectsKeepOrDropMethodBodyAndCredentials) {
         EXPECT_EQ(landing.header("Authorization"), c.authorization);
         EXPECT_EQ(landing.header("Cookie"), c.cookie);
         EXPECT_EQ(landing.header("User-Agent"), TestUserAgent);
+        EXPECT_EQ(landing.header("Accept"), "text/plain");
     }
 }
 
