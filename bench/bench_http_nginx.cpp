@@ -35,7 +35,8 @@ testsupport::LocalNginx* nginx() {
             std::string big = started->root() + "/big.bin";
             int fd = ::open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (fd >= 0) {
-                if (::ftruncate(fd, static_cast<off_t>(kDownloadSize)) != 0) std::perror("ftruncate");
+                if (::ftruncate(fd, static_cast<off_t>(kDownloadSize)) != 0)
+                    std::perror("ftruncate");
                 ::close(fd);
             }
         }
@@ -45,7 +46,8 @@ testsupport::LocalNginx* nginx() {
 }
 
 std::string scratch(const std::string& name) {
-    return std::filesystem::temp_directory_path() / ("orvandel-bench-" + std::to_string(::getpid()) + "-" + name);
+    return std::filesystem::temp_directory_path() /
+           ("orvandel-bench-" + std::to_string(::getpid()) + "-" + name);
 }
 
 bool runCurl(const std::vector<std::string>& arguments) {
@@ -107,7 +109,8 @@ void BM_NetHTTPRequestDownload1GiB(benchmark::State& state) {
         // Resets the peak resident size, so that the peak below is this download's.
         std::ofstream("/proc/self/clear_refs") << "5";
         long before = residentKiB("VmRSS:");
-        auto request = NetHTTPRequest::requestWithURL(foundation::Url::parse(nginx()->url("/big.bin")));
+        auto request =
+            NetHTTPRequest::requestWithURL(foundation::Url::parse(nginx()->url("/big.bin")));
         request->setDownloadDestinationPath(destination);
         request->setTimeOutSeconds(60);
         request->startSynchronous();
@@ -131,18 +134,23 @@ void BM_CurlDownload1GiB(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kDownloadSize));
 }
 
-BENCHMARK(BM_NetHTTPRequestKeepAliveGets)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_NetHTTPRequestKeepAliveGets)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 BENCHMARK(BM_CurlKeepAliveGets)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_NetHTTPRequestDownload1GiB)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_NetHTTPRequestDownload1GiB)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
 BENCHMARK(BM_CurlDownload1GiB)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    return bench::runWithBaselines(
-        argc, argv,
-        {{"BM_NetHTTPRequestKeepAliveGets/iterations:3/real_time",
-          "BM_CurlKeepAliveGets/iterations:3/real_time"},
-         {"BM_NetHTTPRequestDownload1GiB/iterations:2/real_time",
-          "BM_CurlDownload1GiB/iterations:2/real_time"}});
+    return bench::runWithBaselines(argc, argv,
+                                   {{"BM_NetHTTPRequestKeepAliveGets/iterations:3/real_time",
+                                     "BM_CurlKeepAliveGets/iterations:3/real_time"},
+                                    {"BM_NetHTTPRequestDownload1GiB/iterations:2/real_time",
+                                     "BM_CurlDownload1GiB/iterations:2/real_time"}});
 }

@@ -32,10 +32,17 @@ std::string quotedPartName(std::string_view name) {
     std::string result;
     for (char c : name) {
         switch (c) {
-            case '"': result += "%22"; break;
-            case '\r': result += "%0D"; break;
-            case '\n': result += "%0A"; break;
-            default: result += c;
+            case '"':
+                result += "%22";
+                break;
+            case '\r':
+                result += "%0D";
+                break;
+            case '\n':
+                result += "%0A";
+                break;
+            default:
+                result += c;
         }
     }
     return result;
@@ -158,8 +165,7 @@ void NetFormDataRequest::buildURLEncodedPostBody() {
     for (std::size_t i = 0; i < postData_->size(); ++i) {
         const Field& field = (*postData_)[i];
         appendPostString(fmt::format("{}={}{}", encodeURL(field.key, stringEncoding_),
-                                     encodeURL(field.value, stringEncoding_),
-                                     i < last ? "&" : ""));
+                                     encodeURL(field.value, stringEncoding_), i < last ? "&" : ""));
     }
 }
 
@@ -183,9 +189,9 @@ void NetFormDataRequest::buildMultipartFormDataPostBody() {
     if (haveFiles) {
         for (std::size_t i = 0; i < fileData_->size(); ++i) {
             const FilePart& part = (*fileData_)[i];
-            appendPostString(fmt::format(
-                "Content-Disposition: form-data; name=\"{}\"; filename=\"{}\"\r\n",
-                quotedPartName(part.key), quotedPartName(part.fileName)));
+            appendPostString(
+                fmt::format("Content-Disposition: form-data; name=\"{}\"; filename=\"{}\"\r\n",
+                            quotedPartName(part.key), quotedPartName(part.fileName)));
             appendPostString(fmt::format("Content-Type: {}\r\n\r\n", part.contentType));
             if (const auto* path = std::get_if<std::string>(&part.data)) {
                 if (!appendPostDataFromFile(*path)) return;

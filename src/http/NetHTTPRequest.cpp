@@ -234,9 +234,9 @@ bool NetHTTPRequest::writeToBody(const std::uint8_t* bytes, std::size_t length) 
         length -= static_cast<std::size_t>(n);
     }
     if (length == 0) return true;
-    failWithError(makeNetError(NetFileManagementError,
-                               fmt::format("Failed to write the request body to '{}'",
-                                           postBodyFilePath_)));
+    failWithError(
+        makeNetError(NetFileManagementError,
+                     fmt::format("Failed to write the request body to '{}'", postBodyFilePath_)));
     return false;
 }
 
@@ -300,9 +300,9 @@ void NetHTTPRequest::buildPostBody() {
         }
         struct stat info {};
         if (::stat(sent.c_str(), &info) != 0) {
-            auto error = makeNetError(
-                NetFileManagementError,
-                fmt::format("Failed to get attributes for file at path '{}'", sent));
+            auto error =
+                makeNetError(NetFileManagementError,
+                             fmt::format("Failed to get attributes for file at path '{}'", sent));
             error.userInfo.set("NSUnderlyingError", std::string(std::strerror(errno)));
             failWithError(error);
             return;
@@ -352,7 +352,8 @@ void NetHTTPRequest::buildRequestHeaders() {
 
 bool NetHTTPRequest::updatePartialDownloadSize() {
     if (!allowResumeForFileDownloads_ || downloadDestinationPath_.empty() ||
-        temporaryFileDownloadPath_.empty() || ::access(temporaryFileDownloadPath_.c_str(), F_OK) != 0)
+        temporaryFileDownloadPath_.empty() ||
+        ::access(temporaryFileDownloadPath_.c_str(), F_OK) != 0)
         return true;
     struct stat info {};
     if (::stat(temporaryFileDownloadPath_.c_str(), &info) != 0) {
@@ -381,16 +382,16 @@ void NetHTTPRequest::applyAuthorizationHeader() {
     if (!shouldPresentCredentialsBeforeChallenge_ || requestHeader("Authorization")) return;
     if (!username_.empty() && !password_.empty() && authenticationScheme_ == "Basic") {
         std::string pair = username_ + ":" + password_;
-        addRequestHeader("Authorization",
-                         "Basic " + foundation::base64::encode(std::span(
-                                        reinterpret_cast<const std::uint8_t*>(pair.data()),
-                                        pair.size())));
+        addRequestHeader(
+            "Authorization",
+            "Basic " + foundation::base64::encode(std::span(
+                           reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size())));
     }
 }
 
 std::optional<foundation::Error> NetHTTPRequest::refuseUnsafeRequest() const {
-    auto refuse = makeNetError(NetUnableToCreateRequestErrorType,
-                               "Unable to create request (bad url?)");
+    auto refuse =
+        makeNetError(NetUnableToCreateRequestErrorType, "Unable to create request (bad url?)");
     if (!url_ || (url_->scheme() != "http" && url_->scheme() != "https") || url_->host().empty())
         return refuse;
     if (!isToken(requestMethod_)) return refuse;
@@ -503,10 +504,10 @@ void NetHTTPRequest::main() {
 
 std::shared_ptr<NetInputStream> NetHTTPRequest::makeBodyStream() {
     if (shouldStreamPostDataFromDisk_ && !postBodyFilePath_.empty()) {
-        const std::string& path =
-            !compressedPostBodyFilePath_.empty() && ::access(compressedPostBodyFilePath_.c_str(), F_OK) == 0
-                ? compressedPostBodyFilePath_
-                : postBodyFilePath_;
+        const std::string& path = !compressedPostBodyFilePath_.empty() &&
+                                          ::access(compressedPostBodyFilePath_.c_str(), F_OK) == 0
+                                      ? compressedPostBodyFilePath_
+                                      : postBodyFilePath_;
         if (::access(path.c_str(), F_OK) == 0)
             return NetInputStream::inputStreamWithFileAtPath(path, this);
         return nullptr;
@@ -559,8 +560,8 @@ void NetHTTPRequest::startRequest() {
     }
     readStream_ = net::NetHTTPStream::create(std::move(message), std::move(bodyReader));
     if (!readStream_) {
-        failWithError(makeNetError(NetInternalErrorWhileBuildingRequestType,
-                                   "Unable to create read stream"));
+        failWithError(
+            makeNetError(NetInternalErrorWhileBuildingRequestType, "Unable to create read stream"));
         return;
     }
     if (url_->scheme() == "https") {
@@ -584,9 +585,9 @@ void NetHTTPRequest::startRequest() {
     {
         std::lock_guard poolGuard(pool.connectionsLock());
         pool.expirePersistentConnections(std::chrono::steady_clock::now());
-        auto choice = pool.chooseConnection(*url_, shouldAttemptPersistentConnection_,
-                                            connectionInfo_, requestID_, readStream_,
-                                            std::chrono::steady_clock::now());
+        auto choice =
+            pool.chooseConnection(*url_, shouldAttemptPersistentConnection_, connectionInfo_,
+                                  requestID_, readStream_, std::chrono::steady_clock::now());
         connectionInfo_ = choice.record;
         oldStream = choice.oldStream;
     }
@@ -608,10 +609,10 @@ void NetHTTPRequest::startRequest() {
     lastActivityTime_ = std::chrono::steady_clock::now();
     haveActivity_ = true;
     if (statusTimer_) statusTimer_->invalidate();
-    statusTimer_ = runLoop_->addTimer(runLoopMode_, std::chrono::duration<double>(0.25), true,
-                                      [weak] {
-                                          if (auto self = weak.lock()) self->updateStatus();
-                                      });
+    statusTimer_ =
+        runLoop_->addTimer(runLoopMode_, std::chrono::duration<double>(0.25), true, [weak] {
+            if (auto self = weak.lock()) self->updateStatus();
+        });
 }
 
 // --- Stream scheduling ---

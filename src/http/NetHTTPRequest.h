@@ -126,7 +126,9 @@ public:
     double persistentConnectionTimeoutSeconds() const {
         return persistentConnectionTimeoutSeconds_;
     }
-    void setPersistentConnectionTimeoutSeconds(double s) { persistentConnectionTimeoutSeconds_ = s; }
+    void setPersistentConnectionTimeoutSeconds(double s) {
+        persistentConnectionTimeoutSeconds_ = s;
+    }
     bool connectionCanBeReused() const { return connectionCanBeReused_; }
     bool useCookiePersistence() const { return useCookiePersistence_; }
     void setUseCookiePersistence(bool on) { useCookiePersistence_ = on; }
@@ -157,7 +159,9 @@ public:
 
     // Download of the body into a file instead of memory.
     const std::string& downloadDestinationPath() const { return downloadDestinationPath_; }
-    void setDownloadDestinationPath(std::string path) { downloadDestinationPath_ = std::move(path); }
+    void setDownloadDestinationPath(std::string path) {
+        downloadDestinationPath_ = std::move(path);
+    }
     const std::string& temporaryFileDownloadPath() const { return temporaryFileDownloadPath_; }
     void setTemporaryFileDownloadPath(std::string path) {
         temporaryFileDownloadPath_ = std::move(path);

@@ -51,7 +51,8 @@ bool NetHTTPRequest::willRedirect() {
         return false;
     }
     requestRedirected();
-    if (status == 303 || ((status == 301 || status == 302) && !shouldUseRFC2616RedirectBehaviour_)) {
+    if (status == 303 ||
+        ((status == 301 || status == 302) && !shouldUseRFC2616RedirectBehaviour_)) {
         setRequestMethod("GET");
         postBody_ = std::make_shared<foundation::Data>();
         compressedPostBody_.reset();
@@ -114,9 +115,8 @@ void NetHTTPRequest::updateStatus() {
 bool NetHTTPRequest::shouldTimeOut() const {
     if (!readStream_ || !readStreamIsScheduled_ || !haveActivity_ || timeOutSeconds_ <= 0)
         return false;
-    double idle = std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                lastActivityTime_)
-                      .count();
+    double idle =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - lastActivityTime_).count();
     if (idle <= timeOutSeconds_) return false;
     if (postLength_ == 0 || (uploadBufferSize_ != 0 && totalBytesSent_ > uploadBufferSize_))
         return true;
@@ -168,11 +168,10 @@ void NetHTTPRequest::handleStreamError() {
         checkRequestStatus();
         return;
     }
-    bool lost =
-        (streamError.domain == net::NetPOSIXErrorDomain &&
-         (streamError.code == ENOTCONN || streamError.code == EPIPE)) ||
-        (streamError.domain == net::NetCFNetworkErrorDomain &&
-         streamError.code == net::NetErrorNetworkConnectionLost);
+    bool lost = (streamError.domain == net::NetPOSIXErrorDomain &&
+                 (streamError.code == ENOTCONN || streamError.code == EPIPE)) ||
+                (streamError.domain == net::NetCFNetworkErrorDomain &&
+                 streamError.code == net::NetErrorNetworkConnectionLost);
     // Only a reused connection that the server dropped before answering is tried again:
     // the request never reached it, so repeating it is safe.
     if (lost && readStream_ && readStream_->reusedConnection() &&
@@ -226,7 +225,8 @@ void NetHTTPRequest::failWithError(const foundation::Error& error) {
     if (statusTimer_) statusTimer_->invalidate();
     statusTimer_.reset();
     if (error.domain != NetworkRequestErrorDomain ||
-        (error.code != NetAuthenticationErrorType && error.code != NetTooMuchRedirectionErrorType)) {
+        (error.code != NetAuthenticationErrorType &&
+         error.code != NetTooMuchRedirectionErrorType)) {
         // A failed connection is never used again.
         connectionCanBeReused_ = false;
         releaseConnectionRecord(false);

@@ -125,7 +125,8 @@ void NetHTTPRequest::readResponseHeaders() {
     if (authenticationNeeded_ == 0 && authenticationScheme_ == "Basic" && !username_.empty() &&
         !password_.empty() && useSessionPersistence_ && url_) {
         NetCredentialRecord record;
-        record.credentials = std::make_shared<NetCredentials>(NetCredentials{username_, password_, ""});
+        record.credentials =
+            std::make_shared<NetCredentials>(NetCredentials{username_, password_, ""});
         record.authenticationScheme = "Basic";
         record.url = url_;
         NetSessionCredentials::shared().storeAuthenticationCredentialsInSessionStore(record);
@@ -246,8 +247,9 @@ bool NetHTTPRequest::storeBodyBytes(const std::uint8_t* bytes, std::size_t lengt
                         responseHeader("Content-Range").has_value();
         // A server that sent the whole body again: the file starts over.
         if (rangeSent && !resuming) partialDownloadSize_ = 0;
-        downloadFd_ = ::open(temporaryFileDownloadPath_.c_str(),
-                             O_WRONLY | O_CREAT | O_CLOEXEC | (resuming ? O_APPEND : O_TRUNC), 0600);
+        downloadFd_ =
+            ::open(temporaryFileDownloadPath_.c_str(),
+                   O_WRONLY | O_CREAT | O_CLOEXEC | (resuming ? O_APPEND : O_TRUNC), 0600);
     }
     while (length > 0 && downloadFd_ >= 0) {
         ssize_t n = ::write(downloadFd_, bytes, length);
@@ -339,9 +341,10 @@ bool NetHTTPRequest::finishDownloadToFile(std::optional<foundation::Error>& file
         return !fileError;
     }
     if (::rename(temporaryFileDownloadPath_.c_str(), downloadDestinationPath_.c_str()) != 0) {
-        auto error = makeNetError(NetFileManagementError,
-                                  fmt::format("Failed to move file from '{}' to '{}'",
-                                              temporaryFileDownloadPath_, downloadDestinationPath_));
+        auto error =
+            makeNetError(NetFileManagementError,
+                         fmt::format("Failed to move file from '{}' to '{}'",
+                                     temporaryFileDownloadPath_, downloadDestinationPath_));
         error.userInfo.set("NSUnderlyingError", std::string(std::strerror(errno)));
         fileError = error;
         ::unlink(temporaryFileDownloadPath_.c_str());

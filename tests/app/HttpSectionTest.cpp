@@ -31,7 +31,8 @@ TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
             answer.raw = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
             return answer;
         }
-        return ScriptedAnswer::ok(body, "Content-Type: text/plain; charset=utf-8\r\nX-Served-By: test\r\n");
+        return ScriptedAnswer::ok(
+            body, "Content-Type: text/plain; charset=utf-8\r\nX-Served-By: test\r\n");
     });
 
     auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1100, 900},
@@ -43,9 +44,12 @@ TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
     ASSERT_TRUE(waitForValue(*view, "!!document.getElementById('http-url')", "true"));
 
     auto ask = [&](const std::string& url, const std::string& method) {
-        eval(*view, "document.getElementById('http-method').value = '" + method + "';"
-                    "document.getElementById('http-url').value = '" + url + "';"
-                    "document.getElementById('http-send').click(); 0");
+        eval(*view, "document.getElementById('http-method').value = '" + method +
+                        "';"
+                        "document.getElementById('http-url').value = '" +
+                        url +
+                        "';"
+                        "document.getElementById('http-send').click(); 0");
     };
     ask(server.url("/missing"), "DELETE");
     EXPECT_TRUE(waitForValue(*view, "document.getElementById('http-status').textContent",
@@ -53,7 +57,8 @@ TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
     EXPECT_EQ(server.requests().back().method, "DELETE");
 
     ask("http://127.0.0.1:1/", "GET");
-    EXPECT_TRUE(waitForValue(*view, "document.getElementById('http-status').className", "\"error\""));
+    EXPECT_TRUE(
+        waitForValue(*view, "document.getElementById('http-status').className", "\"error\""));
     EXPECT_EQ(eval(*view, "document.getElementById('http-status').textContent"),
               "\"A connection failure occurred\"");
 
@@ -64,9 +69,10 @@ TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
               "21");
     EXPECT_EQ(eval(*view, "document.getElementById('http-body').textContent.split('\\n')[0]"),
               "\"line 1\"");
-    EXPECT_EQ(eval(*view, "Array.from(document.querySelectorAll('#http-headers dt')).map("
-                          "function (d) { return d.textContent + '=' + d.nextSibling.textContent; })"
-                          ".join(';')"),
+    EXPECT_EQ(eval(*view,
+                   "Array.from(document.querySelectorAll('#http-headers dt')).map("
+                   "function (d) { return d.textContent + '=' + d.nextSibling.textContent; })"
+                   ".join(';')"),
               "\"Content-Length=" + std::to_string(body.size()) +
                   ";Content-Type=text/plain; charset=utf-8;X-Served-By=test\"");
     // Time for a screenshot of the finished section when one is being taken.

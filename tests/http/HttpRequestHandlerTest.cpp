@@ -73,17 +73,20 @@ TEST_F(HttpRequestHandlerTest, AnswersStatusAndBodyAsThePageAsks) {
         {"no url", Value::dict({{"url", ""}}),
          Value::dict({{"result", false}, {"error", "url is required."}})},
         {"text by default", Value::dict({{"url", url}}),
-         Value::dict({{"result", true}, {"data", Value::dict({{"status", 200}, {"text", "hello"}})}})},
+         Value::dict(
+             {{"result", true}, {"data", Value::dict({{"status", 200}, {"text", "hello"}})}})},
         {"an empty body as text", Value::dict({{"url", server.url("/empty")}}),
          Value::dict({{"result", true}, {"data", Value::dict({{"status", 200}, {"text", ""}})}})},
         {"an empty responseType answers bytes", Value::dict({{"url", url}, {"responseType", ""}}),
-         Value::dict({{"result", true},
-                      {"data", Value::dict({{"status", 200}, {"data", "aGVsbG8="}, {"length", 5}})}})},
+         Value::dict(
+             {{"result", true},
+              {"data", Value::dict({{"status", 200}, {"data", "aGVsbG8="}, {"length", 5}})}})},
         {"204 is a success without a body", Value::dict({{"url", server.url("/204")}}),
          Value::dict({{"result", true}, {"data", Value::dict({{"status", 204}, {"text", ""}})}})},
         {"404 answers the status line", Value::dict({{"url", server.url("/missing")}}),
-         Value::dict({{"result", true},
-                      {"data", Value::dict({{"status", 404}, {"message", "HTTP/1.1 404 Not Found"}})}})},
+         Value::dict(
+             {{"result", true},
+              {"data", Value::dict({{"status", 404}, {"message", "HTTP/1.1 404 Not Found"}})}})},
         {"invalid Base64 sends nothing",
          Value::dict({{"url", url}, {"method", "POST"}, {"data", "not base64!"}}),
          Value::dict({{"result", false}, {"error", "data is not valid Base64."}})},
@@ -125,8 +128,8 @@ TEST_F(HttpRequestHandlerTest, SendsTheRealMethodAndTheBody) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Value args = Value::dict({{"url", server.url("/method")},
-                                  {"header", Value::dict({{"X-Page", "yes"}})}});
+        Value args = Value::dict(
+            {{"url", server.url("/method")}, {"header", Value::dict({{"X-Page", "yes"}})}});
         args.set("method", c.method);
         args.set("data", c.data);
         EXPECT_EQ(http(args)["data"]["status"], Value(200));
@@ -154,8 +157,10 @@ TEST_F(HttpRequestHandlerTest, PushesBytesInChunksToTheReader) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         page("pieces = [];");
-        Value args = Value::dict({{"url", server.url(c.path)}, {"responseType", "bytes"},
-                                  {"reader", "reader"}, {"uid", 7}});
+        Value args = Value::dict({{"url", server.url(c.path)},
+                                  {"responseType", "bytes"},
+                                  {"reader", "reader"},
+                                  {"uid", 7}});
         args.set("chunksize", c.chunksize);
         Value answer = http(args);
         std::size_t total = 0;

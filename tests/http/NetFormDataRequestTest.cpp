@@ -49,25 +49,33 @@ TEST(NetFormDataRequest, WritesURLEncodedBodies) {
     };
     const std::string utf8Form = "application/x-www-form-urlencoded; charset=utf-8";
     const Case cases[] = {
-        {"two fields", [](NetFormDataRequest& f) {
+        {"two fields",
+         [](NetFormDataRequest& f) {
              f.addPostValue(1, std::string("a"));
              f.addPostValue("x y&z", std::string("b"));
-         }, "a=1&b=x%20y%26z", utf8Form},
+         },
+         "a=1&b=x%20y%26z", utf8Form},
         {"one field", [](NetFormDataRequest& f) { f.addPostValue("value", std::string("key")); },
          "key=value", utf8Form},
-        {"marks and letters beyond ASCII", [](NetFormDataRequest& f) {
+        {"marks and letters beyond ASCII",
+         [](NetFormDataRequest& f) {
              f.addPostValue("~'*!-._ \xC3\xA9", std::string("k"));
              f.addPostValue(Value(), std::nullopt);  // ignored
-         }, "k=%7E%27%2A%21-._%20%C3%A9", utf8Form},
-        {"another encoding", [](NetFormDataRequest& f) {
+         },
+         "k=%7E%27%2A%21-._%20%C3%A9", utf8Form},
+        {"another encoding",
+         [](NetFormDataRequest& f) {
              f.setStringEncoding("ISO-8859-1");
              f.addPostValue("caf\xC3\xA9", std::string("drink"));
-         }, "drink=caf%E9", "application/x-www-form-urlencoded; charset=iso-8859-1"},
-        {"setting replaces every earlier value and goes last", [](NetFormDataRequest& f) {
+         },
+         "drink=caf%E9", "application/x-www-form-urlencoded; charset=iso-8859-1"},
+        {"setting replaces every earlier value and goes last",
+         [](NetFormDataRequest& f) {
              for (const char* v : {"1", "2", "3"}) f.addPostValue(v, std::string("k"));
              f.addPostValue("x", std::string("other"));
              f.setPostValue("new", "k");
-         }, "other=x&k=new", utf8Form},
+         },
+         "other=x&k=new", utf8Form},
         {"neither fields nor body", [](NetFormDataRequest&) {}, "", std::nullopt},
     };
     for (const auto& c : cases) {
@@ -95,7 +103,8 @@ TEST(NetFormDataRequest, WritesMultipartBodiesAndStreamsFilesFromDisk) {
         bool fromDisk;
     };
     const Case cases[] = {
-        {"two fields", [](NetFormDataRequest& f) {
+        {"two fields",
+         [](NetFormDataRequest& f) {
              f.setPostFormat(NetFormDataRequest::MultipartFormDataPostFormat);
              f.addPostValue("1", std::string("a"));
              f.addPostValue("two", std::string("b"));
@@ -104,7 +113,8 @@ TEST(NetFormDataRequest, WritesMultipartBodiesAndStreamsFilesFromDisk) {
          "\r\n--<B>\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\ntwo"
          "\r\n--<B>--\r\n",
          false},
-        {"a field and a file turn a URL-encoded form multipart", [&](NetFormDataRequest& f) {
+        {"a field and a file turn a URL-encoded form multipart",
+         [&](NetFormDataRequest& f) {
              f.addPostValue("v", std::string("a"));
              f.addFile(path, "upload");
          },
@@ -113,7 +123,8 @@ TEST(NetFormDataRequest, WritesMultipartBodiesAndStreamsFilesFromDisk) {
          "Content-Type: text/plain\r\n\r\nfile contents\n"
          "\r\n--<B>--\r\n",
          true},
-        {"names that would break the framing", [](NetFormDataRequest& f) {
+        {"names that would break the framing",
+         [](NetFormDataRequest& f) {
              f.addData({'x'}, "a\"b\r\nc", std::string("q\".bin"), std::nullopt);
          },
          "--<B>\r\nContent-Disposition: form-data; name=\"a%22b%0D%0Ac\"; filename=\"q%22.bin\"\r\n"
@@ -139,9 +150,8 @@ TEST(NetFormDataRequest, WritesMultipartBodiesAndStreamsFilesFromDisk) {
     }
 
     // A missing file fails the request before anything is sent.
-    auto missing = send(server, [&](NetFormDataRequest& f) {
-        f.addFile((folder / "absent").string(), "upload");
-    });
+    auto missing = send(
+        server, [&](NetFormDataRequest& f) { f.addFile((folder / "absent").string(), "upload"); });
     ASSERT_TRUE(missing.form->error());
     EXPECT_EQ(missing.form->error()->code, NetInternalErrorWhileBuildingRequestType);
     EXPECT_EQ(missing.form->error()->message, "No file exists at " + (folder / "absent").string());

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -82,12 +82,16 @@ TEST_F(NetHTTPRequestTest, SendsTheDefaultHeaderSetAndTheCallersOwn) {
         std::string body;
     };
     const Case cases[] = {
-        {"plain GET", "/plain", {}, "GET",
+        {"plain GET",
+         "/plain",
+         {},
+         "GET",
          {{"Host", "127.0.0.1:" + std::to_string(server.port())},
           {"User-Agent", TestUserAgent},
           {"Accept-Encoding", "gzip"}},
          ""},
-        {"caller's agent kept, encoding replaced, names in any case", "/own",
+        {"caller's agent kept, encoding replaced, names in any case",
+         "/own",
          [](NetHTTPRequest& r) {
              r.addRequestHeader("user-agent", "Mine/2");
              r.addRequestHeader("ACCEPT-ENCODING", "br");
@@ -99,13 +103,17 @@ TEST_F(NetHTTPRequestTest, SendsTheDefaultHeaderSetAndTheCallersOwn) {
           {"Accept-Encoding", "gzip"},
           {"X-Extra", "1"}},
          ""},
-        {"stored cookie", "/cookies/jar", {}, "GET",
+        {"stored cookie",
+         "/cookies/jar",
+         {},
+         "GET",
          {{"Host", "127.0.0.1:" + std::to_string(server.port())},
           {"Cookie", "flavour=oat"},
           {"User-Agent", TestUserAgent},
           {"Accept-Encoding", "gzip"}},
          ""},
-        {"Basic credentials before a challenge", "/basic",
+        {"Basic credentials before a challenge",
+         "/basic",
          [](NetHTTPRequest& r) {
              r.setUsername("u");
              r.setPassword("p");
@@ -117,7 +125,8 @@ TEST_F(NetHTTPRequestTest, SendsTheDefaultHeaderSetAndTheCallersOwn) {
           {"Accept-Encoding", "gzip"},
           {"Authorization", "Basic dTpw"}},
          ""},
-        {"a GET with a body goes as POST", "/body",
+        {"a GET with a body goes as POST",
+         "/body",
          [](NetHTTPRequest& r) {
              r.appendPostData(std::string_view(""));
              r.appendPostData(std::string_view("abc"));
@@ -153,8 +162,8 @@ TEST_F(NetHTTPRequestTest, ReadsBodiesInflatedAndDecodedAsTheHeadersSay) {
     struct Case {
         const char* name;
         ScriptedAnswer answer;
-        std::string raw;           // rawResponseData
-        std::string data;          // responseData
+        std::string raw;   // rawResponseData
+        std::string data;  // responseData
         std::optional<std::string> string;
         std::uint64_t contentLength;
     };
@@ -165,13 +174,15 @@ TEST_F(NetHTTPRequestTest, ReadsBodiesInflatedAndDecodedAsTheHeadersSay) {
          packed, "squeezed text", "squeezed text", packed.size()},
         {"no charset reads Latin-1", ScriptedAnswer::ok("caf\xE9", "Content-Type: text/plain\r\n"),
          "caf\xE9", "caf\xE9", "caf\xC3\xA9", 4},
-        {"a named charset", ScriptedAnswer::ok("caf\xC3\xA9", "Content-Type: text/plain; Charset=UTF-8\r\n"),
+        {"a named charset",
+         ScriptedAnswer::ok("caf\xC3\xA9", "Content-Type: text/plain; Charset=UTF-8\r\n"),
          "caf\xC3\xA9", "caf\xC3\xA9", "caf\xC3\xA9", 5},
         {"a body invalid in its charset gives no text",
          ScriptedAnswer::ok("caf\xE9", "Content-Type: text/plain; charset=utf-8\r\n"), "caf\xE9",
          "caf\xE9", std::nullopt, 4},
-        {"no length: the length is what was read", raw("HTTP/1.1 200 OK\r\n\r\nuntil the end", Then::Close),
-         "until the end", "until the end", "until the end", 13},
+        {"no length: the length is what was read",
+         raw("HTTP/1.1 200 OK\r\n\r\nuntil the end", Then::Close), "until the end", "until the end",
+         "until the end", 13},
         {"a gzip body that does not inflate",
          raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 5\r\n\r\nplain"),
          "plain", "<none>", std::nullopt, 5},
@@ -193,8 +204,7 @@ TEST_F(NetHTTPRequestTest, FollowsFiveRedirectsAndFailsTheSixth) {
         int step = std::stoi(r.target.substr(r.target.rfind('/') + 1));
         if (step == 0) return ScriptedAnswer::ok("arrived");
         // Relative and absolute locations alike.
-        std::string next = step % 2 ? "/hop/" + std::to_string(step - 1)
-                                    : std::to_string(step - 1);
+        std::string next = step % 2 ? "/hop/" + std::to_string(step - 1) : std::to_string(step - 1);
         return raw("HTTP/1.1 302 Found\r\nLocation: " + next + "\r\nContent-Length: 4\r\n\r\nmove");
     });
     auto five = run(server.url("/hop/5"));
@@ -237,8 +247,8 @@ TEST_F(NetHTTPRequestTest, RedirectsKeepOrDropMethodBodyAndCredentials) {
     const Case cases[] = {
         {"302 turns POST into GET", "/302", false, 200, "GET", "", std::nullopt, std::nullopt,
          std::nullopt, false},
-        {"307 keeps a body from disk", "/307", true, 200, "POST", "payload", "yes",
-         "Basic dTpw", "mine=1", false},
+        {"307 keeps a body from disk", "/307", true, 200, "POST", "payload", "yes", "Basic dTpw",
+         "mine=1", false},
         {"307 to another origin drops credentials", "/307-away", false, 200, "POST", "payload",
          "yes", std::nullopt, std::nullopt, true},
         {"a Location that is not the web's is not followed", "/ftp", false, 302, "", "",
@@ -281,7 +291,7 @@ TEST_F(NetHTTPRequestTest, ReusesConnectionsOnlyWhenTheServerAllows) {
         const char* name;
         std::string head;  // status line and headers, without the length
         std::string method;
-        int connections;   // after two requests
+        int connections;  // after two requests
     };
     const Case cases[] = {
         {"HTTP/1.1 default", "HTTP/1.1 200 OK\r\n", "GET", 1},
@@ -290,19 +300,18 @@ TEST_F(NetHTTPRequestTest, ReusesConnectionsOnlyWhenTheServerAllows) {
         {"Connection: Close", "HTTP/1.1 200 OK\r\nConnection: Close\r\n", "GET", 2},
         {"HTTP/1.0", "HTTP/1.0 200 OK\r\n", "GET", 2},
         {"HTTP/1.0 keep-alive",
-         "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nKeep-Alive: timeout=9, max=50\r\n", "GET", 1},
+         "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nKeep-Alive: timeout=9, max=50\r\n", "GET",
+         1},
         {"POST never", "HTTP/1.1 200 OK\r\n", "POST", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TestHttpServer server([&](const ReceivedRequest&) {
-            return raw(c.head + "Content-Length: 2\r\n\r\nok");
-        });
+        TestHttpServer server(
+            [&](const ReceivedRequest&) { return raw(c.head + "Content-Length: 2\r\n\r\nok"); });
         std::optional<int> firstID;
         for (int i = 0; i < 2; ++i) {
-            auto request = run(server.url("/again"), [&](NetHTTPRequest& r) {
-                r.setRequestMethod(c.method);
-            });
+            auto request =
+                run(server.url("/again"), [&](NetHTTPRequest& r) { r.setRequestMethod(c.method); });
             ASSERT_EQ(errorCode(*request), 0);
             EXPECT_EQ(text(request->responseData()), "ok");
             if (i == 0) firstID = request->connectionID();
@@ -330,9 +339,8 @@ TEST_F(NetHTTPRequestTest, RetriesOnceOnlyAReusedConnectionDroppedBeforeAnyAnswe
     EXPECT_EQ(server.acceptedConnections(), 2);
 
     // A POST on a fresh connection is never sent twice.
-    auto post = run(server.url("/post"), [](NetHTTPRequest& r) {
-        r.appendPostData(std::string_view("once"));
-    });
+    auto post = run(server.url("/post"),
+                    [](NetHTTPRequest& r) { r.appendPostData(std::string_view("once")); });
     EXPECT_EQ(errorCode(*post), NetConnectionFailureErrorType);
     EXPECT_EQ(post->error()->message, "A connection failure occurred");
     EXPECT_EQ(post->retryCount(), 0);
@@ -355,8 +363,9 @@ TEST_F(NetHTTPRequestTest, FailuresCarryTheirCodesAndTexts) {
         if (r.target == "/partial")
             return raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes");
         if (r.target == "/secret")
-            return raw("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
-                       "Content-Length: 4\r\n\r\nnope");
+            return raw(
+                "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
+                "Content-Length: 4\r\n\r\nnope");
         ScriptedAnswer late = ScriptedAnswer::ok("late");
         late.delay = std::chrono::milliseconds(1500);
         return late;
@@ -379,9 +388,16 @@ TEST_F(NetHTTPRequestTest, FailuresCarryTheirCodesAndTexts) {
         {"no answer in time", slow.url("/slow"), shortTimeOut, 2, "The request timed out", 0},
         {"the body stops after the head", slow.url("/partial"), shortTimeOut, 2,
          "The request timed out", 200},
-        {"a challenge without credentials", slow.url("/secret"), {}, 3, "Authentication needed",
+        {"a challenge without credentials",
+         slow.url("/secret"),
+         {},
+         3,
+         "Authentication needed",
          401},
-        {"self-signed certificate", selfSigned.url("/"), {}, 1,
+        {"self-signed certificate",
+         selfSigned.url("/"),
+         {},
+         1,
          "A connection failure occurred: SSL problem (Possible causes may include a "
          "bad/expired/self-signed certificate, clock set to wrong date)",
          0},
@@ -391,8 +407,12 @@ TEST_F(NetHTTPRequestTest, FailuresCarryTheirCodesAndTexts) {
         {"a NUL in a header name", slow.url("/"),
          [](NetHTTPRequest& r) { r.addRequestHeader(std::string("X\0Y", 3), "v"); }, 5,
          "Unable to create request (bad url?)", 0},
-        {"not the web's scheme", "ftp://127.0.0.1/file", {}, 5,
-         "Unable to create request (bad url?)", 0},
+        {"not the web's scheme",
+         "ftp://127.0.0.1/file",
+         {},
+         5,
+         "Unable to create request (bad url?)",
+         0},
         {"no URL", "not a url", {}, 5, "Unable to create request (bad url?)", 0},
     };
     for (const auto& c : cases) {
@@ -406,9 +426,8 @@ TEST_F(NetHTTPRequestTest, FailuresCarryTheirCodesAndTexts) {
         EXPECT_TRUE(request->complete());
     }
     // Without validation the same certificate is accepted.
-    auto unchecked = run(selfSigned.url("/"), [](NetHTTPRequest& r) {
-        r.setValidatesSecureCertificate(false);
-    });
+    auto unchecked =
+        run(selfSigned.url("/"), [](NetHTTPRequest& r) { r.setValidatesSecureCertificate(false); });
     EXPECT_EQ(errorCode(*unchecked), 0);
     EXPECT_EQ(text(unchecked->responseData()), "x");
     // The bytes read before a time-out stay.
@@ -439,8 +458,8 @@ TEST_F(NetHTTPRequestTest, HostileServersGetAnErrorWithinBounds) {
     struct Case {
         const char* name;
         ScriptedAnswer answer;
-        int code;        // of the request
-        bool dataNone;   // responseData answers nothing
+        int code;       // of the request
+        bool dataNone;  // responseData answers nothing
     };
     const Case cases[] = {
         {"endless headers",
@@ -450,10 +469,11 @@ TEST_F(NetHTTPRequestTest, HostileServersGetAnErrorWithinBounds) {
         {"a chunk size that overflows",
          raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFF\r\nab"), 1,
          false},
-        {"a body past the limit", raw("HTTP/1.1 200 OK\r\n\r\n" + std::string(3 << 20, 'z'), Then::Close),
-         1, false},
-        {"a gzip bomb", raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
-                            std::to_string(bomb.size()) + "\r\n\r\n" + bomb),
+        {"a body past the limit",
+         raw("HTTP/1.1 200 OK\r\n\r\n" + std::string(3 << 20, 'z'), Then::Close), 1, false},
+        {"a gzip bomb",
+         raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+             std::to_string(bomb.size()) + "\r\n\r\n" + bomb),
          0, true},
     };
     for (const auto& c : cases) {
@@ -495,7 +515,8 @@ TEST_F(NetHTTPRequestTest, RequestsStartedAsynchronouslyRunOnTheNetworkThread) {
     TestHttpServer server([](const ReceivedRequest& r) { return ScriptedAnswer::ok(r.target); });
     std::vector<std::shared_ptr<NetHTTPRequest>> requests;
     for (int i = 0; i < 6; ++i) {
-        requests.push_back(NetHTTPRequest::requestWithURL(Url::parse(server.url("/a" + std::to_string(i)))));
+        requests.push_back(
+            NetHTTPRequest::requestWithURL(Url::parse(server.url("/a" + std::to_string(i)))));
         requests.back()->startAsynchronous();
     }
     for (int i = 0; i < 6; ++i) {
@@ -514,17 +535,21 @@ TEST_F(NetHTTPRequestTest, DownloadsIntoFilesAndResumesWhereAllowed) {
     TestHttpServer server([&](const ReceivedRequest& r) {
         auto range = r.header("Range");
         if (r.target == "/ranged" && range == "bytes=5-")
-            return raw("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 5-10/11\r\n"
-                       "Content-Length: 6\r\n\r\n" + content.substr(5));
+            return raw(
+                "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 5-10/11\r\n"
+                "Content-Length: 6\r\n\r\n" +
+                content.substr(5));
         if (r.target == "/gzip")
             return raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
                        std::to_string(packed.size()) + "\r\n\r\n" + packed);
         ScriptedAnswer answer = ScriptedAnswer::ok(content);
         // The first try of "/slow" answers too late and is tried again.
-        if (r.target == "/slow" && ++slowAnswers == 1) answer.delay = std::chrono::milliseconds(1500);
+        if (r.target == "/slow" && ++slowAnswers == 1)
+            answer.delay = std::chrono::milliseconds(1500);
         return answer;
     });
-    auto folder = std::filesystem::temp_directory_path() / ("download-" + std::to_string(::getpid()));
+    auto folder =
+        std::filesystem::temp_directory_path() / ("download-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     struct Case {
         const char* name;

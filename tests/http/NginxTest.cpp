@@ -95,9 +95,8 @@ TEST_F(NginxTest, KeepsGzipRawAndInflatesOnReading) {
 
 TEST_F(NginxTest, RedirectsTurnPostIntoGetOrKeepTheBodyFromDisk) {
     nginx->writeFile("file.txt", "the file");
-    auto moved = run(nginx->url("/to-file"), [](NetHTTPRequest& r) {
-        r.appendPostData(std::string_view("form=1"));
-    });
+    auto moved = run(nginx->url("/to-file"),
+                     [](NetHTTPRequest& r) { r.appendPostData(std::string_view("form=1")); });
     ASSERT_FALSE(moved->error());
     EXPECT_EQ(moved->requestMethod(), "GET");
     EXPECT_EQ(body(*moved), "the file");

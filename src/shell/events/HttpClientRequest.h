@@ -15,8 +15,8 @@ class HttpClientRequest {
 public:
     // A plain request for the URL text, or a form request (method "POST") when `form`.
     // A text that forms no URL still gives a request, which fails when it starts.
-    using Maker = std::function<std::unique_ptr<HttpClientRequest>(const std::string& url,
-                                                                   bool form)>;
+    using Maker =
+        std::function<std::unique_ptr<HttpClientRequest>(const std::string& url, bool form)>;
 
     virtual ~HttpClientRequest() = default;
     virtual void setRequestMethod(const std::string& method) = 0;

@@ -65,7 +65,8 @@ std::int64_t HttpRequestHandler::chunkSizeOf(const Value& chunksize) {
     if (!chunksize.isNumber()) return DefaultChunkSize;
     // The number's 32-bit integer value, as the page's numbers wrap.
     auto wide = chunksize.toInt64().value_or(0);
-    auto value = static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(wide)));
+    auto value =
+        static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(wide)));
     if (value == 0) return DefaultChunkSize;
     return value < 0 ? -value : value;
 }
@@ -134,7 +135,8 @@ void HttpRequestHandler::handleRequestEventPluginCallback(
     if (bridge) {
         std::span<const std::uint8_t> all(*bytes);
         for (std::size_t at = 0; at < all.size(); at += static_cast<std::size_t>(chunkSize)) {
-            auto piece = all.subspan(at, std::min(all.size() - at, static_cast<std::size_t>(chunkSize)));
+            auto piece =
+                all.subspan(at, std::min(all.size() - at, static_cast<std::size_t>(chunkSize)));
             Value chunk = Value::dict({{"data", foundation::base64::encode(piece)}});
             if (!uid.isNil()) chunk.set("uid", uid);
             bridge->callHandler(*reader, chunk);

@@ -87,8 +87,9 @@ std::unique_ptr<LocalNginx> LocalNginx::start(const std::string& serverBlock) {
             << "  uwsgi_temp_path " << d << "/temp;\n  scgi_temp_path " << d << "/temp;\n"
             << "  default_type application/octet-stream;\n"
             << "  server {\n    listen 127.0.0.1:" << server->port_ << ";\n    root "
-            << server->root_ << ";\n" << serverBlock << "\n  }\n}\n";
-        std::vector<std::string> args = {nginx, "-p", d, "-c", d + "/nginx.conf", "-e",
+            << server->root_ << ";\n"
+            << serverBlock << "\n  }\n}\n";
+        std::vector<std::string> args = {nginx,           "-p", d, "-c", d + "/nginx.conf", "-e",
                                          d + "/error.log"};
         std::vector<char*> argv;
         for (auto& arg : args) argv.push_back(arg.data());
