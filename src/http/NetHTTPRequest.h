@@ -282,6 +282,8 @@ private:
     void releaseConnectionRecord(bool keepInPool);
     void removeTemporaryUploadFiles();
     bool finishDownloadToFile(std::optional<foundation::Error>& fileError);
+    // Hands a body chunk to a listener or stores it; false once the request failed.
+    bool takeBodyBytes(const std::uint8_t* bytes, std::size_t length);
     bool storeBodyBytes(const std::uint8_t* bytes, std::size_t length);
     bool writeToBody(const std::uint8_t* bytes, std::size_t length);
     std::shared_ptr<NetInputStream> makeBodyStream();

@@ -204,29 +204,32 @@ void NetHTTPRequest::handleBytesAvailable() {
         lastActivityTime_ = std::chrono::steady_clock::now();
         throttle.incrementBandwidthUsedInLastSecond(count);
 
-        const std::uint8_t* bytes = readBuffer_.data();
-        Data inflated;
-        if (isResponseCompressed() && !shouldWaitToInflateCompressedResponses_) {
-            if (!dataDecompressor_) dataDecompressor_ = NetDataDecompressor::decompressor();
+        if (!isResponseCompressed() || shouldWaitToInflateCompressedResponses_) {
+            if (!takeBodyBytes(readBuffer_.data(), count)) return;
+            continue;
+        }
+        // Inflated piece by piece, so that a small chunk cannot become a huge one at once.
+        if (!dataDecompressor_) dataDecompressor_ = NetDataDecompressor::decompressor();
+        for (std::size_t at = 0; at < count; at += InflatePieceSize) {
             foundation::Error error;
-            auto piece = dataDecompressor_->uncompressBytes(bytes, count, &error);
+            auto piece = dataDecompressor_->uncompressBytes(
+                readBuffer_.data() + at, std::min(InflatePieceSize, count - at), &error);
             if (!piece) {
                 cancelLoad();
                 failWithError(error);
                 return;
             }
-            inflated = std::move(*piece);
-            bytes = inflated.data();
-            count = inflated.size();
+            if (!takeBodyBytes(piece->data(), piece->size())) return;
         }
-        Data chunk;
-        if (wantsReceivedData()) {
-            chunk.assign(bytes, bytes + count);
-            passOnReceivedData(chunk);
-            continue;
-        }
-        if (!storeBodyBytes(bytes, count)) return;
     }
+}
+
+bool NetHTTPRequest::takeBodyBytes(const std::uint8_t* bytes, std::size_t length) {
+    if (wantsReceivedData()) {
+        passOnReceivedData(Data(bytes, bytes + length));
+        return true;
+    }
+    return storeBodyBytes(bytes, length);
 }
 
 bool NetHTTPRequest::storeBodyBytes(const std::uint8_t* bytes, std::size_t length) {

@@ -166,12 +166,17 @@ TEST_F(NetHTTPRequestTest, ReadsBodiesInflatedAndDecodedAsTheHeadersSay) {
         std::string data;  // responseData
         std::optional<std::string> string;
         std::uint64_t contentLength;
+        bool inflateWhileReading = false;
     };
     const Case cases[] = {
         {"gzip named in lower case is kept raw and inflated on reading",
          raw("HTTP/1.1 200 OK\r\ncontent-encoding: gzip\r\ncontent-length: " +
              std::to_string(packed.size()) + "\r\n\r\n" + packed),
          packed, "squeezed text", "squeezed text", packed.size()},
+        {"gzip inflated while reading",
+         raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+             std::to_string(packed.size()) + "\r\n\r\n" + packed),
+         "squeezed text", "squeezed text", "squeezed text", packed.size(), true},
         {"no charset reads Latin-1", ScriptedAnswer::ok("caf\xE9", "Content-Type: text/plain\r\n"),
          "caf\xE9", "caf\xE9", "caf\xC3\xA9", 4},
         {"a named charset",
@@ -190,7 +195,9 @@ TEST_F(NetHTTPRequestTest, ReadsBodiesInflatedAndDecodedAsTheHeadersSay) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestHttpServer server([&](const ReceivedRequest&) { return c.answer; });
-        auto request = run(server.url("/body"));
+        auto request = run(server.url("/body"), [&](NetHTTPRequest& r) {
+            r.setShouldWaitToInflateCompressedResponses(!c.inflateWhileReading);
+        });
         ASSERT_EQ(errorCode(*request), 0);
         EXPECT_EQ(text(request->rawResponseData()), c.raw);
         EXPECT_EQ(text(request->responseData()), c.data);
@@ -460,7 +467,11 @@ TEST_F(NetHTTPRequestTest, HostileServersGetAnErrorWithinBounds) {
         ScriptedAnswer answer;
         int code;       // of the request
         bool dataNone;  // responseData answers nothing
+        bool inflateWhileReading = false;
     };
+    const ScriptedAnswer bombAnswer =
+        raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+            std::to_string(bomb.size()) + "\r\n\r\n" + bomb);
     const Case cases[] = {
         {"endless headers",
          raw("HTTP/1.1 200 OK\r\n" + std::string(300 * 1024, 'X') + ": y\r\n\r\n"), 1, false},
@@ -471,17 +482,16 @@ TEST_F(NetHTTPRequestTest, HostileServersGetAnErrorWithinBounds) {
          false},
         {"a body past the limit",
          raw("HTTP/1.1 200 OK\r\n\r\n" + std::string(3 << 20, 'z'), Then::Close), 1, false},
-        {"a gzip bomb",
-         raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
-             std::to_string(bomb.size()) + "\r\n\r\n" + bomb),
-         0, true},
+        {"a gzip bomb", bombAnswer, 0, true},
+        {"a gzip bomb inflated while reading", bombAnswer, 1, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestHttpServer server([&](const ReceivedRequest&) { return c.answer; });
-        auto request = run(server.url("/"), [](NetHTTPRequest& r) {
+        auto request = run(server.url("/"), [&](NetHTTPRequest& r) {
             r.setMaximumResponseDataLength(2 << 20);
             r.setTimeOutSeconds(2);
+            r.setShouldWaitToInflateCompressedResponses(!c.inflateWhileReading);
         });
         EXPECT_EQ(errorCode(*request), c.code);
         if (c.dataNone) {
