@@ -9,7 +9,10 @@
 
 #include "app/DeviceDetection.h"
 #include "content/SchemeResponders.h"
+#include "foundation/Bundle.h"
 #include "foundation/MainQueue.h"
+#include "http/NetHTTPClientRequest.h"
+#include "http/NetRequestDefaults.h"
 #include "logging/LgLog.h"
 #include "media/iTunesLibrary.h"
 #include "media/iTunesWrapper.h"
@@ -18,6 +21,7 @@
 #include "shell/KolvexAppDelegate.h"
 #include "shell/events/iTunesHandler.h"
 #include "shell/plugins/WVEventPlugin.h"
+#include "shell/events/HttpRequestHandler.h"
 #include "shell/plugins/PluginClassList.h"
 
 int main(int argc, char** argv) {
@@ -32,6 +36,10 @@ int main(int argc, char** argv) {
     PluginClassList{}.addToPluginBase();
     WVEventPlugin::addHandlerClassForEvent(
         iTunesHandler::handlerClass(media::iTunesWrapper::scriptServices()), "itunes");
+    WVEventPlugin::addHandlerClassForEvent(
+        HttpRequestHandler::handlerClass(NetHTTPClientRequest::maker()), "http");
+    NetRequestDefaults::shared().setBundleInfoPath(foundation::Bundle::mainBundlePath() +
+                                                   "/Info.plist");
     KolvexAppDelegate::initialize();
 
     auto window = std::make_shared<gtk::Window>(

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/net/NetHTTPStream.h"
+#include "platform/net/NetRunLoop.h"
 
 NetConnectionPool& NetConnectionPool::shared() {
     static NetConnectionPool instance;
@@ -30,8 +31,10 @@ NetConnectionPool::Choice NetConnectionPool::chooseConnection(
     }
     if (!shouldAttemptPersistentConnection) return choice;
     const int port = url.port() ? *url.port() : 0;
+    const void* loop = &net::NetRunLoop::current();
     auto fits = [&](const NetConnectionRecord& record) {
-        return record.host == url.host() && record.scheme == url.scheme() && record.port == port;
+        return record.host == url.host() && record.scheme == url.scheme() &&
+               record.port == port && record.runLoop == loop;
     };
     if (current) {
         if (!fits(*current)) {
@@ -55,6 +58,7 @@ NetConnectionPool::Choice NetConnectionPool::chooseConnection(
         current->host = url.host();
         current->port = port;
         current->scheme = url.scheme();
+        current->runLoop = loop;
         pool_.push_back(current);
     }
     if (!requestID) requestID = ++nextRequestID_;

@@ -16,6 +16,9 @@ struct NetConnectionRecord {
     std::string host;
     int port = 0;  // 0 when the URL names none
     std::string scheme;
+    // The run loop whose thread holds the physical connection; only requests on that
+    // thread can reuse it.
+    const void* runLoop = nullptr;
     // The request now using the connection; none while it is idle.
     std::optional<std::uint32_t> request;
     // The stream last opened on the connection.

@@ -1,3 +1,70 @@
-// HTTP: not built yet.
+// HTTP: one request made natively through the "http" event; shows the status, the
+// response headers and the first lines of the body.
 (function () {
+    var BODY_LINES = 20;
+
+    function element(tag, attributes, text) {
+        var node = document.createElement(tag);
+        Object.keys(attributes || {}).forEach(function (name) { node.setAttribute(name, attributes[name]); });
+        if (text !== undefined) node.textContent = text;
+        return node;
+    }
+
+    function build() {
+        var root = document.getElementById('http');
+        var form = element('form', { id: 'http-form' });
+        var url = element('input', { id: 'http-url', type: 'url', placeholder: 'https://example.org/',
+            required: 'required', 'aria-label': 'URL' });
+        var method = element('select', { id: 'http-method', 'aria-label': 'Method' });
+        ['GET', 'POST', 'PUT', 'DELETE'].forEach(function (name) {
+            method.appendChild(element('option', { value: name }, name));
+        });
+        var send = element('button', { id: 'http-send', type: 'submit' }, 'Send');
+        form.appendChild(method);
+        form.appendChild(url);
+        form.appendChild(send);
+        root.appendChild(form);
+        root.appendChild(element('p', { id: 'http-status', 'class': 'empty' }, 'No request yet.'));
+        root.appendChild(element('dl', { id: 'http-headers' }));
+        root.appendChild(element('pre', { id: 'http-body' }));
+        form.addEventListener('submit', function (event) {
+            event.preventDefault();
+            request(url.value, method.value, send);
+        });
+    }
+
+    function show(status, headers, body, isError) {
+        var line = document.getElementById('http-status');
+        line.textContent = status;
+        line.className = isError ? 'error' : '';
+        var list = document.getElementById('http-headers');
+        list.innerHTML = '';
+        Object.keys(headers || {}).forEach(function (name) {
+            list.appendChild(element('dt', {}, name));
+            list.appendChild(element('dd', {}, headers[name]));
+        });
+        document.getElementById('http-body').textContent = body || '';
+    }
+
+    function firstLines(text) {
+        var lines = text.split('\n');
+        var shown = lines.slice(0, BODY_LINES).join('\n');
+        return lines.length > BODY_LINES ? shown + '\n…' : shown;
+    }
+
+    function request(url, method, button) {
+        button.disabled = true;
+        show('Requesting…', {}, '', false);
+        App.event('http', 'request', { url: url, method: method, responseType: 'text' })
+            .then(function (reply) {
+                var data = reply.data || {};
+                var status = 'Status ' + data.status + (data.message ? ' — ' + data.message : '');
+                show(status, data.headers, data.text === undefined ? '' : firstLines(data.text),
+                    data.status >= 300);
+            })
+            .catch(function (error) { show(error.message, {}, '', true); })
+            .then(function () { button.disabled = false; });
+    }
+
+    build();
 })();

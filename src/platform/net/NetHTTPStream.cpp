@@ -74,6 +74,7 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     bool bodyDone = false;
     bool writeDone = false;
     std::uint64_t bytesWritten = 0;
+    std::uint64_t bytesReceived = 0;
 
     bool reused = false;
     bool kept = false;
@@ -244,6 +245,7 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
 
     void received(const boost::system::error_code& ec, std::size_t n) {
         if (n > 0) {
+            bytesReceived += n;
             if (!parser->feed(readBuffer.data(), n)) {
                 return fail(
                     makeStreamError(NetCFNetworkErrorDomain, NetErrorHTTPParseFailure,
@@ -454,6 +456,9 @@ const NetHeaderList& NetHTTPStream::responseTrailers() const {
 }
 std::uint64_t NetHTTPStream::bytesWritten() const {
     return impl_->bytesWritten;
+}
+std::uint64_t NetHTTPStream::responseBytesReceived() const {
+    return impl_->bytesReceived;
 }
 bool NetHTTPStream::reusedConnection() const {
     return impl_->reused;

@@ -61,6 +61,8 @@ public:
     const NetHeaderList& responseTrailers() const;
     // Body bytes written so far.
     std::uint64_t bytesWritten() const;
+    // Bytes of the answer received so far, head included.
+    std::uint64_t responseBytesReceived() const;
     // Whether the exchange ran on a connection an earlier stream had opened.
     bool reusedConnection() const;
     // Whether the connection was kept for the next stream of the same id.

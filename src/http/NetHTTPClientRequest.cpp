@@ -1,0 +1,52 @@
+#include "http/NetHTTPClientRequest.h"
+
+NetHTTPClientRequest::NetHTTPClientRequest(const std::string& url, bool form) {
+    auto parsed = foundation::Url::parse(url);
+    if (form) {
+        form_ = NetFormDataRequest::requestWithURL(std::move(parsed));
+        request_ = form_;
+    } else {
+        request_ = NetHTTPRequest::requestWithURL(std::move(parsed));
+    }
+}
+
+HttpClientRequest::Maker NetHTTPClientRequest::maker() {
+    return [](const std::string& url, bool form) {
+        return std::make_unique<NetHTTPClientRequest>(url, form);
+    };
+}
+
+void NetHTTPClientRequest::setRequestMethod(const std::string& method) {
+    request_->setRequestMethod(method);
+}
+void NetHTTPClientRequest::addRequestHeader(const std::string& name, const std::string& value) {
+    request_->addRequestHeader(name, value);
+}
+void NetHTTPClientRequest::appendPostData(const foundation::Data& data) {
+    request_->appendPostData(data);
+}
+void NetHTTPClientRequest::addPostValue(const foundation::Value& value, const std::string& key) {
+    if (form_) form_->addPostValue(value, key);
+}
+void NetHTTPClientRequest::startSynchronous() {
+    request_->startSynchronous();
+}
+int NetHTTPClientRequest::responseStatusCode() const {
+    return request_->responseStatusCode();
+}
+std::optional<std::string> NetHTTPClientRequest::responseStatusMessage() const {
+    return request_->responseStatusMessage();
+}
+std::vector<std::pair<std::string, std::string>> NetHTTPClientRequest::responseHeaders() const {
+    return request_->responseHeaders();
+}
+std::optional<std::string> NetHTTPClientRequest::responseString() const {
+    return request_->responseString();
+}
+std::optional<foundation::Data> NetHTTPClientRequest::responseData() const {
+    return request_->responseData();
+}
+std::optional<std::string> NetHTTPClientRequest::errorDescription() const {
+    if (!request_->error()) return std::nullopt;
+    return request_->error()->message;
+}

@@ -1,0 +1,393 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "foundation/Error.h"
+#include "foundation/Url.h"
+#include "foundation/Value.h"
+#include "http/NetBandwidthThrottle.h"
+#include "http/NetConnectionRecord.h"
+#include "http/NetCookie.h"
+#include "http/NetErrors.h"
+#include "platform/net/NetStreamTypes.h"
+
+namespace net {
+class NetHTTPStream;
+class NetRunLoop;
+class NetTimer;
+}  // namespace net
+class NetDataDecompressor;
+class NetInputStream;
+
+// Headers in the order they were set; names compare without regard to letter case.
+using NetHeaders = std::vector<std::pair<std::string, std::string>>;
+
+// One HTTP/1.1 request: a URL, a method, headers and an optional body go out; the status,
+// status line, headers, cookies and body come back. A request runs synchronously on the
+// calling thread (its run loop turns in a private mode until the request is complete), or
+// on the network thread. The request never throws to its caller: every failure ends in
+// failWithError, which keeps the first error.
+//
+// Authentication, proxies, listeners and the cache are served by the virtual steps below,
+// which later layers override or fill in.
+class NetHTTPRequest : public NetThrottleTarget,
+                       public std::enable_shared_from_this<NetHTTPRequest> {
+public:
+    static constexpr const char* RunLoopMode = "NetHTTPRequestRunLoopMode";
+    // A response body held in memory (and an inflated one) may grow to this many bytes
+    // before the request fails, so that a hostile server cannot exhaust memory.
+    static constexpr std::uint64_t DefaultMaximumResponseDataLength = 512ull * 1024 * 1024;
+
+    // A request with the defaults; a missing URL fails when the request starts (code 5).
+    explicit NetHTTPRequest(std::optional<foundation::Url> url);
+    static std::shared_ptr<NetHTTPRequest> requestWithURL(std::optional<foundation::Url> url);
+    ~NetHTTPRequest() override;
+    NetHTTPRequest(const NetHTTPRequest&) = delete;
+    NetHTTPRequest& operator=(const NetHTTPRequest&) = delete;
+
+    // A new request for the same URL carrying over the caller's settings (not the
+    // response, run state or counters).
+    virtual std::shared_ptr<NetHTTPRequest> copy() const;
+
+    // --- Description of the request ---
+    std::optional<foundation::Url> url() const;
+    // A different URL drops what was built for the old one and any pending redirect.
+    void setURL(std::optional<foundation::Url> url);
+    const std::optional<foundation::Url>& originalURL() const { return originalURL_; }
+    const std::optional<foundation::Url>& redirectURL() const { return redirectURL_; }
+    std::string requestMethod() const;
+    // "POST", "PUT" or a body turns persistent connections off.
+    void setRequestMethod(const std::string& method);
+
+    const NetHeaders& requestHeaders() const { return requestHeaders_; }
+    std::optional<std::string> requestHeader(std::string_view name) const;
+    // Sets the header, replacing one of the same name in any letter case.
+    void addRequestHeader(const std::string& name, const std::string& value);
+    void removeRequestHeader(std::string_view name);
+    std::vector<NetCookie>& requestCookies() { return requestCookies_; }
+    void setRequestCookies(std::vector<NetCookie> cookies) { requestCookies_ = std::move(cookies); }
+    const std::string& userAgentString() const { return userAgentString_; }
+    void setUserAgentString(std::string userAgent) { userAgentString_ = std::move(userAgent); }
+
+    // --- Body ---
+    void appendPostData(const foundation::Data& data);
+    void appendPostData(std::string_view bytes);
+    // Copies the file in pieces into the body; false (and the request failed) when the
+    // file cannot be read.
+    bool appendPostDataFromFile(const std::string& path);
+    void setupPostBody();
+    const foundation::Data& postBody() const { return *postBody_; }
+    std::uint64_t postLength() const { return postLength_; }
+    bool shouldStreamPostDataFromDisk() const { return shouldStreamPostDataFromDisk_; }
+    void setShouldStreamPostDataFromDisk(bool on) { shouldStreamPostDataFromDisk_ = on; }
+    const std::string& postBodyFilePath() const { return postBodyFilePath_; }
+    void setPostBodyFilePath(std::string path) { postBodyFilePath_ = std::move(path); }
+    bool shouldCompressRequestBody() const { return shouldCompressRequestBody_; }
+    void setShouldCompressRequestBody(bool on) { shouldCompressRequestBody_ = on; }
+
+    // --- Behaviour ---
+    bool useHTTPVersionOne() const { return useHTTPVersionOne_; }
+    void setUseHTTPVersionOne(bool on) { useHTTPVersionOne_ = on; }
+    bool allowCompressedResponse() const { return allowCompressedResponse_; }
+    void setAllowCompressedResponse(bool on) { allowCompressedResponse_ = on; }
+    bool shouldWaitToInflateCompressedResponses() const {
+        return shouldWaitToInflateCompressedResponses_;
+    }
+    void setShouldWaitToInflateCompressedResponses(bool on) {
+        shouldWaitToInflateCompressedResponses_ = on;
+    }
+    double timeOutSeconds() const { return timeOutSeconds_; }
+    void setTimeOutSeconds(double seconds) { timeOutSeconds_ = seconds; }
+    int numberOfTimesToRetryOnTimeout() const { return numberOfTimesToRetryOnTimeout_; }
+    void setNumberOfTimesToRetryOnTimeout(int n) { numberOfTimesToRetryOnTimeout_ = n; }
+    int retryCount() const { return retryCount_; }
+    bool shouldRedirect() const { return shouldRedirect_; }
+    void setShouldRedirect(bool on) { shouldRedirect_ = on; }
+    bool shouldUseRFC2616RedirectBehaviour() const { return shouldUseRFC2616RedirectBehaviour_; }
+    void setShouldUseRFC2616RedirectBehaviour(bool on) { shouldUseRFC2616RedirectBehaviour_ = on; }
+    int redirectCount() const { return redirectCount_; }
+    bool validatesSecureCertificate() const { return validatesSecureCertificate_; }
+    void setValidatesSecureCertificate(bool on) { validatesSecureCertificate_ = on; }
+    // A client identity for "https": the certificate chain and its private key (PEM), and
+    // further certificates sent after it.
+    void setClientCertificateIdentity(std::string chainPEM, std::string privateKeyPEM);
+    void setClientCertificates(std::vector<std::string> certificatesPEM);
+    bool shouldAttemptPersistentConnection() const { return shouldAttemptPersistentConnection_; }
+    void setShouldAttemptPersistentConnection(bool on) { shouldAttemptPersistentConnection_ = on; }
+    double persistentConnectionTimeoutSeconds() const {
+        return persistentConnectionTimeoutSeconds_;
+    }
+    void setPersistentConnectionTimeoutSeconds(double s) {
+        persistentConnectionTimeoutSeconds_ = s;
+    }
+    bool connectionCanBeReused() const { return connectionCanBeReused_; }
+    bool useCookiePersistence() const { return useCookiePersistence_; }
+    void setUseCookiePersistence(bool on) { useCookiePersistence_ = on; }
+    std::uint64_t maximumResponseDataLength() const { return maximumResponseDataLength_; }
+    void setMaximumResponseDataLength(std::uint64_t n) { maximumResponseDataLength_ = n; }
+    // The "id" of the connection record in use; nullopt without one.
+    std::optional<int> connectionID() const;
+    std::optional<std::uint32_t> requestID() const { return requestID_; }
+    const std::string& runLoopMode() const { return runLoopMode_; }
+
+    // Credentials sent as Basic before a challenge when the scheme is set to "Basic".
+    const std::string& username() const { return username_; }
+    void setUsername(std::string name) { username_ = std::move(name); }
+    const std::string& password() const { return password_; }
+    void setPassword(std::string password) { password_ = std::move(password); }
+    const std::string& authenticationScheme() const { return authenticationScheme_; }
+    void setAuthenticationScheme(std::string scheme) { authenticationScheme_ = std::move(scheme); }
+    bool shouldPresentCredentialsBeforeChallenge() const {
+        return shouldPresentCredentialsBeforeChallenge_;
+    }
+    void setShouldPresentCredentialsBeforeChallenge(bool on) {
+        shouldPresentCredentialsBeforeChallenge_ = on;
+    }
+    // Basic credentials that worked are kept for the session.
+    bool useSessionPersistence() const { return useSessionPersistence_; }
+    void setUseSessionPersistence(bool on) { useSessionPersistence_ = on; }
+    void setProxy(std::string host, int port);
+
+    // Download of the body into a file instead of memory.
+    const std::string& downloadDestinationPath() const { return downloadDestinationPath_; }
+    void setDownloadDestinationPath(std::string path) {
+        downloadDestinationPath_ = std::move(path);
+    }
+    const std::string& temporaryFileDownloadPath() const { return temporaryFileDownloadPath_; }
+    void setTemporaryFileDownloadPath(std::string path) {
+        temporaryFileDownloadPath_ = std::move(path);
+    }
+    // Keeps a partial download's temporary file and asks for the rest with "Range".
+    bool allowResumeForFileDownloads() const { return allowResumeForFileDownloads_; }
+    void setAllowResumeForFileDownloads(bool on) { allowResumeForFileDownloads_ = on; }
+    std::uint64_t partialDownloadSize() const { return partialDownloadSize_; }
+    const foundation::Value& userInfo() const { return userInfo_; }
+    void setUserInfo(foundation::Value info) { userInfo_ = std::move(info); }
+    std::int64_t tag() const { return tag_; }
+    void setTag(std::int64_t tag) { tag_ = tag; }
+
+    // --- Running ---
+    // Runs the whole request on the calling thread; returns once it is complete.
+    void startSynchronous();
+    // Runs the request on the network thread; returns at once. False when it was already
+    // started, complete or cancelled.
+    bool start();
+    // Puts the request on the shared queue, which runs at most 4 at once on the network
+    // thread; returns at once.
+    void startAsynchronous();
+    // Waits until a request started (or queued) for the network thread is finished.
+    void waitUntilFinished();
+    // Fails the request with code 4 on the thread it runs on; a complete request stays.
+    void cancel();
+    bool isCancelled() const;
+    bool complete() const;
+    bool isFinished() const;
+    bool inProgress() const;
+
+    // --- Results ---
+    int responseStatusCode() const { return responseStatusCode_; }
+    std::optional<std::string> responseStatusMessage() const { return responseStatusMessage_; }
+    const NetHeaders& responseHeaders() const { return responseHeaders_; }
+    // The header's value in any letter case; repeated headers joined with ", ".
+    std::optional<std::string> responseHeader(std::string_view name) const;
+    const std::vector<NetCookie>& responseCookies() const { return responseCookies_; }
+    const foundation::Data& rawResponseData() const { return rawResponseData_; }
+    // The body, inflated afresh when it was kept compressed; nullopt without a body or
+    // when it does not inflate.
+    std::optional<foundation::Data> responseData() const;
+    // The body decoded in the response's text encoding; nullopt when it does not decode.
+    std::optional<std::string> responseString() const;
+    bool isResponseCompressed() const;
+    std::uint64_t contentLength() const { return contentLength_; }
+    std::uint64_t totalBytesRead() const { return totalBytesRead_; }
+    std::uint64_t totalBytesSent() const { return totalBytesSent_; }
+    const std::string& responseEncoding() const { return responseEncoding_; }
+    const std::string& defaultResponseEncoding() const { return defaultResponseEncoding_; }
+    void setDefaultResponseEncoding(std::string e) { defaultResponseEncoding_ = std::move(e); }
+    const std::optional<foundation::Error>& error() const { return error_; }
+
+    // Deletes the file if it exists; false with a code-8 error when it cannot.
+    static bool removeFileAtPath(const std::string& path, foundation::Error* error);
+
+    // NetThrottleTarget: the throttle takes the stream off its run loop and back.
+    bool readStreamIsScheduled() const override { return readStreamIsScheduled_; }
+    void scheduleReadStream() override;
+    void unscheduleReadStream() override;
+
+protected:
+    // --- Steps run by the request, open to the layers above ---
+    virtual void main();
+    virtual void buildPostBody();
+    virtual void buildRequestHeaders();
+    void applyCookieHeader();
+    // Credentials before a challenge: the Basic header from username and password.
+    virtual void applyAuthorizationHeader();
+    // Whether startRequest may run now; a proxy step that answers false starts it itself.
+    virtual bool configureProxies() { return true; }
+    // Answers a 401 or 407 once the body was read; without credentials: code 3.
+    virtual void attemptToApplyCredentialsAndResume();
+    void startRequest();
+    void failWithError(const foundation::Error& error);
+    void cancelLoad();
+    void markAsFinished();
+
+    // Listener notices; nothing listens at this level.
+    virtual void requestStarted() {}
+    virtual void requestReceivedResponseHeaders(const NetHeaders&) {}
+    virtual void requestRedirected() {}
+    virtual void requestFinished() {}
+    virtual void reportFailure() {}
+    // Whether a listener takes the body chunks (which are then not stored), and the hand-over.
+    virtual bool wantsReceivedData() const { return false; }
+    virtual void passOnReceivedData(const foundation::Data&) {}
+    // Whether a listener is asked to confirm a redirect (and follows it itself).
+    virtual bool willAskDelegateToConfirmRedirect() { return false; }
+    // The copy's share of copy(): every setting a subclass's copy carries over too.
+    void copyPropertiesInto(NetHTTPRequest& other) const;
+    void cancelOnRequestThread();
+
+    std::recursive_mutex& cancelledLock() const { return cancelledLock_; }
+    bool haveBuiltPostBody() const { return haveBuiltPostBody_; }
+    void setHaveBuiltPostBody(bool on) { haveBuiltPostBody_ = on; }
+    void setPostLength(std::uint64_t n) { postLength_ = n; }
+    int authenticationNeeded() const { return authenticationNeeded_; }
+    bool isSynchronous() const { return isSynchronous_; }
+    // The size of the partial download to resume; false (and the request failed) when the
+    // temporary file's size cannot be read.
+    bool updatePartialDownloadSize();
+
+private:
+    void handleNetworkEvent(net::NetStreamEvent event);
+    void readResponseHeaders();
+    void parseStringEncodingFromHeaders();
+    void handleBytesAvailable();
+    void handleStreamComplete();
+    void handleStreamError();
+    bool retryUsingNewConnection();
+    bool willRedirect();
+    void performRedirect();
+    void updateStatus();
+    void checkRequestStatus();
+    bool shouldTimeOut() const;
+    void destroyReadStream();
+    void releaseConnectionRecord(bool keepInPool);
+    void removeTemporaryUploadFiles();
+    bool finishDownloadToFile(std::optional<foundation::Error>& fileError);
+    // Hands a body chunk to a listener or stores it; false once the request failed.
+    bool takeBodyBytes(const std::uint8_t* bytes, std::size_t length);
+    bool storeBodyBytes(const std::uint8_t* bytes, std::size_t length);
+    bool writeToBody(const std::uint8_t* bytes, std::size_t length);
+    std::shared_ptr<NetInputStream> makeBodyStream();
+    std::optional<foundation::Error> refuseUnsafeRequest() const;
+
+    // Description
+    std::optional<foundation::Url> url_;
+    std::optional<foundation::Url> originalURL_;
+    std::optional<foundation::Url> redirectURL_;
+    std::string requestMethod_ = "GET";
+    NetHeaders requestHeaders_;
+    std::vector<NetCookie> requestCookies_;
+    std::string userAgentString_;
+    bool rebuildCookieHeader_ = false;
+
+    // Body
+    std::shared_ptr<foundation::Data> postBody_ = std::make_shared<foundation::Data>();
+    std::shared_ptr<foundation::Data> compressedPostBody_;
+    std::uint64_t postLength_ = 0;
+    bool shouldStreamPostDataFromDisk_ = false;
+    std::string postBodyFilePath_;
+    std::string compressedPostBodyFilePath_;
+    bool didCreateTemporaryPostDataFile_ = false;
+    int postBodyWriteFd_ = -1;
+    std::shared_ptr<NetInputStream> postBodyReadStream_;
+    bool shouldCompressRequestBody_ = false;
+    bool haveBuiltPostBody_ = false;
+    bool haveBuiltRequestHeaders_ = false;
+
+    // Behaviour
+    bool useHTTPVersionOne_ = false;
+    bool allowCompressedResponse_ = true;
+    bool shouldWaitToInflateCompressedResponses_ = true;
+    double timeOutSeconds_;
+    int numberOfTimesToRetryOnTimeout_ = 0;
+    int retryCount_ = 0;
+    bool shouldRedirect_ = true;
+    bool shouldUseRFC2616RedirectBehaviour_ = false;
+    int redirectCount_ = 0;
+    bool needsRedirect_ = false;
+    bool validatesSecureCertificate_ = true;
+    net::NetTLSSettings clientIdentity_;
+    std::vector<std::string> clientCertificates_;
+    bool shouldAttemptPersistentConnection_ = true;
+    double persistentConnectionTimeoutSeconds_ = 60.0;
+    bool connectionCanBeReused_ = false;
+    bool useCookiePersistence_ = true;
+    std::uint64_t maximumResponseDataLength_ = DefaultMaximumResponseDataLength;
+    std::shared_ptr<NetConnectionRecord> connectionInfo_;
+    std::optional<std::uint32_t> requestID_;
+    std::string runLoopMode_;
+    std::string username_;
+    std::string password_;
+    std::string authenticationScheme_;
+    bool shouldPresentCredentialsBeforeChallenge_ = true;
+    int authenticationNeeded_ = 0;
+    std::string proxyHost_;
+    int proxyPort_ = 0;
+    std::string downloadDestinationPath_;
+    std::string temporaryFileDownloadPath_;
+    int downloadFd_ = -1;
+    bool allowResumeForFileDownloads_ = false;
+    std::uint64_t partialDownloadSize_ = 0;
+    bool useSessionPersistence_ = true;
+    foundation::Value userInfo_;
+    std::int64_t tag_ = 0;
+
+    // Run state
+    bool isSynchronous_ = false;
+    bool inProgress_ = false;
+    bool complete_ = false;
+    bool finished_ = false;
+    bool cancelled_ = false;
+    bool downloadComplete_ = false;
+    bool willRetryRequest_ = false;
+    std::optional<foundation::Error> error_;
+    mutable std::recursive_mutex cancelledLock_;
+    std::condition_variable_any finishedSignal_;
+    bool queued_ = false;
+    net::NetRunLoop* runLoop_ = nullptr;
+    // Keeps a request started on the network thread alive until it is over.
+    std::shared_ptr<NetHTTPRequest> keepAliveWhileRunning_;
+
+    // Response
+    int responseStatusCode_ = 0;
+    std::optional<std::string> responseStatusMessage_;
+    NetHeaders responseHeaders_;
+    bool haveReadResponseHeaders_ = false;
+    std::vector<NetCookie> responseCookies_;
+    foundation::Data rawResponseData_;
+    std::uint64_t contentLength_ = 0;
+    std::uint64_t totalBytesRead_ = 0;
+    std::string defaultResponseEncoding_ = "ISO-8859-1";
+    std::string responseEncoding_ = "ISO-8859-1";
+    std::unique_ptr<NetDataDecompressor> dataDecompressor_;
+    std::vector<std::uint8_t> readBuffer_;
+
+    // Transfer
+    std::shared_ptr<net::NetHTTPStream> readStream_;
+    bool readStreamIsScheduled_ = false;
+    std::shared_ptr<net::NetTimer> statusTimer_;
+    std::chrono::steady_clock::time_point lastActivityTime_{};
+    bool haveActivity_ = false;
+    std::uint64_t totalBytesSent_ = 0;
+    std::uint64_t lastBytesSent_ = 0;
+    std::uint64_t uploadBufferSize_ = 0;
+};

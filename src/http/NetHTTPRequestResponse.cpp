@@ -1,0 +1,408 @@
+// The receiving half of a request: stream events, the response head, the body in memory
+// or in a file, the end of the stream, and what the caller reads afterwards.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "data/helpers/NSStringHelpers.h"
+#include "foundation/Paths.h"
+#include "http/NetConnectionPool.h"
+#include "http/NetCookieJar.h"
+#include "http/NetDataDecompressor.h"
+#include "http/NetHTTPRequest.h"
+#include "http/NetHeaderMatching.h"
+#include "http/NetHeaderParsing.h"
+#include "http/NetInputStream.h"
+#include "http/NetSessionCookies.h"
+#include "http/NetSessionCredentials.h"
+#include "http/NetTextEncoding.h"
+#include "platform/net/NetHTTPStream.h"
+#include "platform/net/NetRunLoop.h"
+
+using foundation::Data;
+
+namespace {
+
+// A compressed body is inflated in pieces of this size, so that the output can be checked
+// against the limit before it grows far past it.
+constexpr std::size_t InflatePieceSize = 16 * 1024;
+
+double nowSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::optional<std::uint64_t> parseUnsigned(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    std::uint64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// The integer after `key` in a "Keep-Alive" value ("timeout=5, max=100"); 0 when missing.
+long keepAliveNumber(const std::string& lowered, std::string_view key) {
+    auto at = lowered.find(key);
+    if (at == std::string::npos) return 0;
+    long value = 0;
+    const char* begin = lowered.data() + at + key.size();
+    std::from_chars(begin, lowered.data() + lowered.size(), value);
+    return value;
+}
+
+foundation::Error tooLarge(std::uint64_t limit) {
+    auto error = makeNetError(NetConnectionFailureErrorType, "A connection failure occurred");
+    error.userInfo.set("NSUnderlyingError",
+                       fmt::format("The response body is larger than {} bytes", limit));
+    return error;
+}
+
+// Inflates `data` whole, failing once the output passes `limit`.
+std::optional<Data> inflateWithin(const Data& data, std::uint64_t limit) {
+    NetDataDecompressor decompressor;
+    if (decompressor.setupStream()) return std::nullopt;
+    Data result;
+    foundation::Error error;
+    for (std::size_t at = 0; at < data.size() && !decompressor.streamEnded();
+         at += InflatePieceSize) {
+        std::size_t length = std::min(InflatePieceSize, data.size() - at);
+        auto piece = decompressor.uncompressBytes(data.data() + at, length, &error);
+        if (!piece || result.size() + piece->size() > limit) return std::nullopt;
+        result.insert(result.end(), piece->begin(), piece->end());
+    }
+    // A stream cut short is no whole body.
+    if (!data.empty() && !decompressor.streamEnded()) return std::nullopt;
+    return result;
+}
+
+}  // namespace
+
+void NetHTTPRequest::handleNetworkEvent(net::NetStreamEvent event) {
+    auto keep = shared_from_this();
+    {
+        std::lock_guard guard(cancelledLock_);
+        if (complete_ || cancelled_) return;
+        switch (event) {
+            case net::NetStreamEventHasBytesAvailable:
+                handleBytesAvailable();
+                break;
+            case net::NetStreamEventErrorOccurred:
+                handleStreamError();
+                break;
+            case net::NetStreamEventEndEncountered:
+                handleStreamComplete();
+                break;
+            default:
+                break;
+        }
+        if (readStream_) NetBandwidthThrottle::shared().performThrottling(*this);
+    }
+    if (downloadComplete_ && needsRedirect_) {
+        if (!willAskDelegateToConfirmRedirect()) performRedirect();
+    } else if (downloadComplete_ && authenticationNeeded_ != 0) {
+        attemptToApplyCredentialsAndResume();
+    }
+}
+
+void NetHTTPRequest::readResponseHeaders() {
+    authenticationNeeded_ = 0;
+    if (!readStream_ || !readStream_->responseHeadersComplete()) return;
+    haveReadResponseHeaders_ = true;
+    responseHeaders_ = readStream_->responseHeaders();
+    responseStatusCode_ = readStream_->statusCode();
+    responseStatusMessage_ = readStream_->statusLine();
+    if (responseStatusCode_ == 401) authenticationNeeded_ = 1;
+    if (responseStatusCode_ == 407) authenticationNeeded_ = 2;
+    // Basic credentials sent before the challenge worked: later requests send them too.
+    if (authenticationNeeded_ == 0 && authenticationScheme_ == "Basic" && !username_.empty() &&
+        !password_.empty() && useSessionPersistence_ && url_) {
+        NetCredentialRecord record;
+        record.credentials =
+            std::make_shared<NetCredentials>(NetCredentials{username_, password_, ""});
+        record.authenticationScheme = "Basic";
+        record.url = url_;
+        NetSessionCredentials::shared().storeAuthenticationCredentialsInSessionStore(record);
+    }
+    parseStringEncodingFromHeaders();
+
+    if (url_) {
+        double now = nowSeconds();
+        for (const auto& value : NetHeaderMatching::values(responseHeaders_, "Set-Cookie")) {
+            if (auto cookie = NetCookie::fromSetCookie(value, *url_, now))
+                responseCookies_.push_back(*cookie);
+        }
+        if (useCookiePersistence_) {
+            for (const auto& cookie : responseCookies_) {
+                NetCookieJar::shared().setCookie(cookie, now);
+                NetSessionCookies::shared().addSessionCookie(cookie);
+            }
+        }
+    }
+
+    if (!willRedirect()) {
+        if (auto length = responseHeader("Content-Length")) {
+            contentLength_ = parseUnsigned(*length).value_or(0);
+            // A body that will not fit is refused before it is read.
+            if (downloadDestinationPath_.empty() && requestMethod_ != "HEAD" &&
+                contentLength_ > maximumResponseDataLength_) {
+                cancelLoad();
+                failWithError(tooLarge(maximumResponseDataLength_));
+                return;
+            }
+        }
+    }
+
+    if (shouldAttemptPersistentConnection_) {
+        std::string connection =
+            NetHeaderMatching::lowered(responseHeader("Connection").value_or(""));
+        bool oneZero = responseStatusMessage_->starts_with("HTTP/1.0");
+        if ((!oneZero || connection == "keep-alive") && connection != "close") {
+            if (auto keepAlive = responseHeader("Keep-Alive")) {
+                std::string lowered = NetHeaderMatching::lowered(*keepAlive);
+                long timeout = keepAliveNumber(lowered, "timeout=");
+                long max = keepAliveNumber(lowered, "max=");
+                if (max >= 6) {
+                    connectionCanBeReused_ = true;
+                    persistentConnectionTimeoutSeconds_ = static_cast<double>(timeout);
+                }
+            } else {
+                connectionCanBeReused_ = true;
+            }
+        }
+    }
+    requestReceivedResponseHeaders(responseHeaders_);
+}
+
+void NetHTTPRequest::parseStringEncodingFromHeaders() {
+    std::string encoding = defaultResponseEncoding_;
+    NetHeaderParsing::parseMimeType(nullptr, &encoding, responseHeader("Content-Type"));
+    responseEncoding_ = encoding;
+}
+
+void NetHTTPRequest::handleBytesAvailable() {
+    if (!haveReadResponseHeaders_) readResponseHeaders();
+    if (complete_ || !readStream_ || !readStream_->hasBytesAvailable()) return;
+    std::size_t bufferSize = 16384;
+    if (contentLength_ > 65536) bufferSize = 65536;
+    if (contentLength_ > 262144) bufferSize = 262144;
+    readBuffer_.resize(bufferSize);
+    auto& throttle = NetBandwidthThrottle::shared();
+    while (!complete_ && readStream_) {
+        std::ptrdiff_t n = readStream_->read(readBuffer_.data(), readBuffer_.size());
+        if (n < 0) return handleStreamError();
+        if (n == 0) return;
+        auto count = static_cast<std::size_t>(n);
+        totalBytesRead_ += count;
+        lastActivityTime_ = std::chrono::steady_clock::now();
+        throttle.incrementBandwidthUsedInLastSecond(count);
+
+        if (!isResponseCompressed() || shouldWaitToInflateCompressedResponses_) {
+            if (!takeBodyBytes(readBuffer_.data(), count)) return;
+            continue;
+        }
+        // Inflated piece by piece, so that a small chunk cannot become a huge one at once.
+        if (!dataDecompressor_) dataDecompressor_ = NetDataDecompressor::decompressor();
+        for (std::size_t at = 0; at < count; at += InflatePieceSize) {
+            foundation::Error error;
+            auto piece = dataDecompressor_->uncompressBytes(
+                readBuffer_.data() + at, std::min(InflatePieceSize, count - at), &error);
+            if (!piece) {
+                cancelLoad();
+                failWithError(error);
+                return;
+            }
+            if (!takeBodyBytes(piece->data(), piece->size())) return;
+        }
+    }
+}
+
+bool NetHTTPRequest::takeBodyBytes(const std::uint8_t* bytes, std::size_t length) {
+    if (wantsReceivedData()) {
+        passOnReceivedData(Data(bytes, bytes + length));
+        return true;
+    }
+    return storeBodyBytes(bytes, length);
+}
+
+bool NetHTTPRequest::storeBodyBytes(const std::uint8_t* bytes, std::size_t length) {
+    if (downloadDestinationPath_.empty()) {
+        if (rawResponseData_.size() + length > maximumResponseDataLength_) {
+            cancelLoad();
+            failWithError(tooLarge(maximumResponseDataLength_));
+            return false;
+        }
+        rawResponseData_.insert(rawResponseData_.end(), bytes, bytes + length);
+        return true;
+    }
+    if (downloadFd_ < 0) {
+        if (temporaryFileDownloadPath_.empty())
+            temporaryFileDownloadPath_ = foundation::Paths::tempDir() + "/" + NSString::guid();
+        bool rangeSent = requestHeader("Range").has_value();
+        bool resuming = allowResumeForFileDownloads_ && rangeSent &&
+                        responseHeader("Content-Range").has_value();
+        // A server that sent the whole body again: the file starts over.
+        if (rangeSent && !resuming) partialDownloadSize_ = 0;
+        downloadFd_ =
+            ::open(temporaryFileDownloadPath_.c_str(),
+                   O_WRONLY | O_CREAT | O_CLOEXEC | (resuming ? O_APPEND : O_TRUNC), 0600);
+    }
+    while (length > 0 && downloadFd_ >= 0) {
+        ssize_t n = ::write(downloadFd_, bytes, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        bytes += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    if (length == 0) return true;
+    auto error = makeNetError(
+        NetFileManagementError,
+        fmt::format("Failed to write to file at path '{}'", temporaryFileDownloadPath_));
+    error.userInfo.set("NSUnderlyingError", std::string(std::strerror(errno)));
+    cancelLoad();
+    failWithError(error);
+    return false;
+}
+
+void NetHTTPRequest::handleStreamComplete() {
+    if (statusTimer_) statusTimer_->invalidate();
+    statusTimer_.reset();
+    downloadComplete_ = true;
+    if (!haveReadResponseHeaders_) readResponseHeaders();
+    if (error_) return;
+    if (readStream_) {
+        lastBytesSent_ = totalBytesSent_;
+        totalBytesSent_ = readStream_->bytesWritten();
+    }
+    complete_ = true;
+    if (contentLength_ == 0) contentLength_ = totalBytesRead_;
+    if (postBodyReadStream_) {
+        postBodyReadStream_->setRequest(nullptr);
+        postBodyReadStream_.reset();
+    }
+    dataDecompressor_.reset();
+    // The body file stays while a redirect may send it again.
+    if (didCreateTemporaryPostDataFile_ && authenticationNeeded_ == 0 && !needsRedirect_)
+        removeTemporaryUploadFiles();
+
+    std::optional<foundation::Error> fileError;
+    if (!downloadDestinationPath_.empty() && !needsRedirect_) finishDownloadToFile(fileError);
+
+    auto& pool = NetConnectionPool::shared();
+    {
+        std::lock_guard poolGuard(pool.connectionsLock());
+        if (!connectionCanBeReused_) unscheduleReadStream();
+        if (connectionInfo_) {
+            connectionInfo_->request.reset();
+            connectionInfo_->expires =
+                std::chrono::steady_clock::now() +
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(persistentConnectionTimeoutSeconds_));
+        }
+    }
+    // The stream layer keeps what HTTP allows; this request may allow less.
+    if (!connectionCanBeReused_ && readStream_ && readStream_->connectionKeptForReuse()) {
+        if (auto id = readStream_->streamID()) net::NetHTTPStream::closeIdleConnection(*id);
+    }
+    if (authenticationNeeded_ == 0) destroyReadStream();
+    if (!needsRedirect_ && authenticationNeeded_ == 0) {
+        if (fileError) {
+            failWithError(*fileError);
+        } else {
+            requestFinished();
+        }
+        markAsFinished();
+    }
+}
+
+bool NetHTTPRequest::finishDownloadToFile(std::optional<foundation::Error>& fileError) {
+    if (downloadFd_ >= 0) {
+        ::close(downloadFd_);
+        downloadFd_ = -1;
+    }
+    if (temporaryFileDownloadPath_.empty()) {
+        // An empty body never opened the file.
+        temporaryFileDownloadPath_ = foundation::Paths::tempDir() + "/" + NSString::guid();
+        int fd = ::open(temporaryFileDownloadPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) ::close(fd);
+    }
+    if (isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
+        foundation::Error error;
+        if (!NetDataDecompressor::uncompressDataFromFile(temporaryFileDownloadPath_,
+                                                         downloadDestinationPath_, &error)) {
+            fileError = error;
+        }
+        ::unlink(temporaryFileDownloadPath_.c_str());
+        temporaryFileDownloadPath_.clear();
+        return !fileError;
+    }
+    if (::rename(temporaryFileDownloadPath_.c_str(), downloadDestinationPath_.c_str()) != 0) {
+        auto error =
+            makeNetError(NetFileManagementError,
+                         fmt::format("Failed to move file from '{}' to '{}'",
+                                     temporaryFileDownloadPath_, downloadDestinationPath_));
+        error.userInfo.set("NSUnderlyingError", std::string(std::strerror(errno)));
+        fileError = error;
+        ::unlink(temporaryFileDownloadPath_.c_str());
+    }
+    temporaryFileDownloadPath_.clear();
+    return !fileError;
+}
+
+void NetHTTPRequest::markAsFinished() {
+    if (statusTimer_) statusTimer_->invalidate();
+    statusTimer_.reset();
+    finished_ = true;
+    inProgress_ = false;
+    finishedSignal_.notify_all();
+    // A request on the network thread is let go once it is over.
+    auto keep = std::move(keepAliveWhileRunning_);
+}
+
+void NetHTTPRequest::removeTemporaryUploadFiles() {
+    if (!postBodyFilePath_.empty()) ::unlink(postBodyFilePath_.c_str());
+    if (!compressedPostBodyFilePath_.empty()) ::unlink(compressedPostBodyFilePath_.c_str());
+    compressedPostBodyFilePath_.clear();
+    if (didCreateTemporaryPostDataFile_) postBodyFilePath_.clear();
+    didCreateTemporaryPostDataFile_ = false;
+}
+
+bool NetHTTPRequest::removeFileAtPath(const std::string& path, foundation::Error* error) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+    if (error != nullptr) {
+        *error = makeNetError(NetFileManagementError,
+                              fmt::format("Failed to delete file at path '{}'", path));
+        error->userInfo.set("NSUnderlyingError", std::string(std::strerror(errno)));
+    }
+    return false;
+}
+
+// --- Results ---
+
+std::optional<std::string> NetHTTPRequest::responseHeader(std::string_view name) const {
+    return NetHeaderMatching::joined(responseHeaders_, name);
+}
+
+bool NetHTTPRequest::isResponseCompressed() const {
+    auto encoding = responseHeader("Content-Encoding");
+    return encoding && NetHeaderMatching::lowered(*encoding).find("gzip") != std::string::npos;
+}
+
+std::optional<Data> NetHTTPRequest::responseData() const {
+    if (isResponseCompressed() && shouldWaitToInflateCompressedResponses_)
+        return inflateWithin(rawResponseData_, maximumResponseDataLength_);
+    return rawResponseData_;
+}
+
+std::optional<std::string> NetHTTPRequest::responseString() const {
+    auto data = responseData();
+    if (!data) return std::nullopt;
+    return NetTextEncoding::decode(*data, responseEncoding_);
+}

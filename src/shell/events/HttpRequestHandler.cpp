@@ -1,0 +1,146 @@
+#include "shell/events/HttpRequestHandler.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <span>
+
+#include "foundation/Base64.h"
+
+using foundation::Value;
+
+namespace {
+
+std::string upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+Value failure(const std::string& error) {
+    return Value::dict({{"result", false}, {"error", error}});
+}
+
+Value success(Value data) {
+    return Value::dict({{"result", true}, {"data", std::move(data)}});
+}
+
+// A header value from the page: text as it is, a number in decimal; nullopt otherwise.
+std::optional<std::string> headerText(const Value& value) {
+    if (const auto* text = value.string()) return *text;
+    if (const auto* number = value.int64()) return fmt::format("{}", *number);
+    if (const auto* number = value.uint64()) return fmt::format("{}", *number);
+    if (const auto* number = value.real()) return fmt::format("{}", *number);
+    return std::nullopt;
+}
+
+Value headersOf(const HttpClientRequest& request) {
+    Value headers = Value(foundation::Dictionary{});
+    for (const auto& [name, value] : request.responseHeaders()) {
+        const Value& earlier = headers[name];
+        headers.set(name, earlier.isString() ? *earlier.string() + ", " + value : value);
+    }
+    return headers;
+}
+
+// Methods whose body the client would turn into a POST carry none.
+bool carriesBody(const std::string& method) {
+    return method != "GET" && method != "HEAD" && method != "DELETE";
+}
+
+}  // namespace
+
+HttpRequestHandler::HttpRequestHandler(HttpClientRequest::Maker makeRequest)
+    : makeRequest_(std::move(makeRequest)) {}
+
+WVEventPlugin::HandlerClass HttpRequestHandler::handlerClass(HttpClientRequest::Maker makeRequest) {
+    return {"HttpRequestHandler", [makeRequest = std::move(makeRequest)] {
+                return std::make_shared<HttpRequestHandler>(makeRequest);
+            }};
+}
+
+std::int64_t HttpRequestHandler::chunkSizeOf(const Value& chunksize) {
+    if (!chunksize.isNumber()) return DefaultChunkSize;
+    // The number's 32-bit integer value, as the page's numbers wrap.
+    auto wide = chunksize.toInt64().value_or(0);
+    auto value =
+        static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(wide)));
+    if (value == 0) return DefaultChunkSize;
+    return value < 0 ? -value : value;
+}
+
+void HttpRequestHandler::handleRequestEventPluginCallback(
+    const Value& request, const std::shared_ptr<WVEventPlugin>& eventPlugin,
+    WVBridgeResponseCallback callback) {
+    auto reply = [&](const Value& answer) {
+        if (callback) callback(answer);
+    };
+    const Value& data = request["data"];
+    const Value& url = data["url"];
+    if (!url.isString() || url.string()->empty()) return reply(failure("url is required."));
+
+    std::string method = upper(data["method"].stringOr());
+    if (method.empty()) method = "GET";
+    const Value& header = data["header"];
+    const Value& responseType = data["responseType"];
+    bool asText = responseType.isNil() ||
+                  (responseType.isString() && upper(*responseType.string()) == "TEXT");
+    const Value& readerName = data["reader"];
+    std::optional<std::string> reader;
+    if (readerName.isString() && !readerName.string()->empty()) reader = *readerName.string();
+    const Value& uid = data["uid"];
+    std::int64_t chunkSize = chunkSizeOf(data["chunksize"]);
+
+    auto http = makeRequest_(*url.string(), method != "GET");
+    if (method != "GET" && method != "POST") http->setRequestMethod(method);
+    if (const auto* headers = header.dictionary()) {
+        for (const auto& [name, value] : *headers) {
+            if (auto text = headerText(value)) http->addRequestHeader(name, *text);
+        }
+    }
+    const Value& body = data["data"];
+    if (carriesBody(method)) {
+        if (const auto* text = body.string()) {
+            auto bytes = foundation::base64::decode(*text);
+            if (!bytes) return reply(failure("data is not valid Base64."));
+            http->appendPostData(*bytes);
+        } else if (const auto* fields = body.dictionary()) {
+            for (const auto& [key, value] : *fields) http->addPostValue(value, key);
+        }
+    }
+
+    http->startSynchronous();
+    if (auto error = http->errorDescription()) return reply(failure(*error));
+
+    int status = http->responseStatusCode();
+    Value answer = Value::dict({{"status", status}, {"headers", headersOf(*http)}});
+    if (status < 200 || status > 299) {
+        answer.set("message", http->responseStatusMessage().value_or(""));
+        return reply(success(std::move(answer)));
+    }
+    if (asText) {
+        answer.set("text", http->responseString().value_or(""));
+        return reply(success(std::move(answer)));
+    }
+    auto bytes = http->responseData();
+    if (!bytes) return reply(failure("The response body could not be read."));
+    answer.set("length", static_cast<std::uint64_t>(bytes->size()));
+    if (!reader) {
+        answer.set("data", foundation::base64::encode(*bytes));
+        return reply(success(std::move(answer)));
+    }
+    auto bridge = eventPlugin ? eventPlugin->wkbridge() : nullptr;
+    if (bridge) {
+        std::span<const std::uint8_t> all(*bytes);
+        for (std::size_t at = 0; at < all.size(); at += static_cast<std::size_t>(chunkSize)) {
+            auto piece =
+                all.subspan(at, std::min(all.size() - at, static_cast<std::size_t>(chunkSize)));
+            Value chunk = Value::dict({{"data", foundation::base64::encode(piece)}});
+            if (!uid.isNil()) chunk.set("uid", uid);
+            bridge->callHandler(*reader, chunk);
+        }
+    }
+    reply(success(std::move(answer)));
+}

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "WebWindowFixture.h"
+#include "http/NetHTTPClientRequest.h"
+#include "shell/KolvexAppDelegate.h"
+#include "shell/events/HttpRequestHandler.h"
+#include "support/httpserver/TestHttpServer.h"
+
+using apptest::WebWindowTest;
+using testsupport::ReceivedRequest;
+using testsupport::ScriptedAnswer;
+using testsupport::TestHttpServer;
+
+namespace {
+
+// The start page's HTTP section asks the running application's "http" handler and shows
+// the status, the headers and the first lines of the body.
+TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WVEventPlugin::addHandlerClassForEvent(
+            HttpRequestHandler::handlerClass(NetHTTPClientRequest::maker()), "http");
+    });
+    std::string body;
+    for (int i = 1; i <= 30; ++i) body += "line " + std::to_string(i) + "\n";
+    TestHttpServer server([&](const ReceivedRequest& r) {
+        if (r.target == "/missing") {
+            ScriptedAnswer answer;
+            answer.raw = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+            return answer;
+        }
+        return ScriptedAnswer::ok(
+            body, "Content-Type: text/plain; charset=utf-8\r\nX-Served-By: test\r\n");
+    });
+
+    auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1100, 900},
+                                                gtk::Titled | gtk::Closable | gtk::Resizable);
+    KolvexAppDelegate delegate(window, AppServices{}, {"orvandel"});
+    delegate.awakeFromNib();
+    window->show();
+    auto view = delegate.windowController()->webview();
+    ASSERT_TRUE(waitForValue(*view, "!!document.getElementById('http-url')", "true"));
+
+    auto ask = [&](const std::string& url, const std::string& method) {
+        eval(*view, "document.getElementById('http-method').value = '" + method +
+                        "';"
+                        "document.getElementById('http-url').value = '" +
+                        url +
+                        "';"
+                        "document.getElementById('http-send').click(); 0");
+    };
+    ask(server.url("/missing"), "DELETE");
+    EXPECT_TRUE(waitForValue(*view, "document.getElementById('http-status').textContent",
+                             "\"Status 404 — HTTP/1.1 404 Not Found\""));
+    EXPECT_EQ(server.requests().back().method, "DELETE");
+
+    ask("http://127.0.0.1:1/", "GET");
+    EXPECT_TRUE(
+        waitForValue(*view, "document.getElementById('http-status').className", "\"error\""));
+    EXPECT_EQ(eval(*view, "document.getElementById('http-status').textContent"),
+              "\"A connection failure occurred\"");
+
+    ask(server.url("/text"), "GET");
+    EXPECT_TRUE(waitForValue(*view, "document.getElementById('http-status').textContent",
+                             "\"Status 200\""));
+    EXPECT_EQ(eval(*view, "document.getElementById('http-body').textContent.split('\\n').length"),
+              "21");
+    EXPECT_EQ(eval(*view, "document.getElementById('http-body').textContent.split('\\n')[0]"),
+              "\"line 1\"");
+    EXPECT_EQ(eval(*view,
+                   "Array.from(document.querySelectorAll('#http-headers dt')).map("
+                   "function (d) { return d.textContent + '=' + d.nextSibling.textContent; })"
+                   ".join(';')"),
+              "\"Content-Length=" + std::to_string(body.size()) +
+                  ";Content-Type=text/plain; charset=utf-8;X-Served-By=test\"");
+    // Time for a screenshot of the finished section when one is being taken.
+    if (std::getenv("ORVANDEL_HOLD_SECONDS") != nullptr) {
+        auto until = std::chrono::steady_clock::now() +
+                     std::chrono::seconds(std::atoi(std::getenv("ORVANDEL_HOLD_SECONDS")));
+        testsupport::runMainLoopUntil([&] { return std::chrono::steady_clock::now() > until; },
+                                      std::chrono::seconds(60));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+
+#include "http/NetHTTPClientRequest.h"
+#include "http/NetRequestDefaults.h"
+#include "shell/BridgePairFixture.h"
+#include "shell/events/HttpRequestHandler.h"
+#include "support/httpserver/TestHttpServer.h"
+
+using foundation::Value;
+using testsupport::ReceivedRequest;
+using testsupport::ScriptedAnswer;
+using testsupport::TestHttpServer;
+
+namespace {
+
+std::size_t base64Length(std::size_t bytes) {
+    return (bytes + 2) / 3 * 4;
+}
+
+class HttpRequestHandlerTest : public BridgePairTest {
+protected:
+    void SetUp() override {
+        static std::once_flag once;
+        std::call_once(once, [] {
+            WVEventPlugin::addHandlerClassForEvent(
+                HttpRequestHandler::handlerClass(NetHTTPClientRequest::maker()), "http");
+        });
+        NetRequestDefaults::shared().setDefaultUserAgentString("OrvandelTest 1.0");
+        plugin = WVEventPlugin::create(front, {}, {});
+        // The page's reader keeps the length of each piece and the uid it came with.
+        startPage(
+            "window.pieces = []; bridge.registerHandler('reader', function(d) {"
+            " pieces.push([d.data.length, d.uid === undefined ? null : d.uid]); });");
+    }
+
+    Value http(const Value& args) {
+        return ask("wvevent", Value::dict({{"event", "http"},
+                                           {"data", Value::dict({{"cmd", ""}, {"data", args}})}}));
+    }
+
+    std::shared_ptr<WVEventPlugin> plugin;
+    TestHttpServer server{[](const ReceivedRequest& r) {
+        if (r.target == "/empty") return ScriptedAnswer::ok("");
+        if (r.target == "/204") {
+            ScriptedAnswer answer;
+            answer.raw = "HTTP/1.1 204 No Content\r\n\r\n";
+            return answer;
+        }
+        if (r.target == "/missing") {
+            ScriptedAnswer answer = ScriptedAnswer::ok("gone");
+            answer.raw.replace(9, 6, "404 Not Found");
+            return answer;
+        }
+        if (r.target == "/big") return ScriptedAnswer::ok(std::string(2000000, 'b'));
+        if (r.target == "/small") return ScriptedAnswer::ok(std::string(2500, 's'));
+        return ScriptedAnswer::ok("hello", "Content-Type: text/plain; charset=utf-8\r\n");
+    }};
+};
+
+}  // namespace
+
+TEST_F(HttpRequestHandlerTest, AnswersStatusAndBodyAsThePageAsks) {
+    struct Case {
+        const char* name;
+        Value args;
+        Value expected;  // the whole answer, "headers" left out
+    };
+    const std::string url = server.url("/text");
+    const Case cases[] = {
+        {"no url", Value::dict({{"url", ""}}),
+         Value::dict({{"result", false}, {"error", "url is required."}})},
+        {"text by default", Value::dict({{"url", url}}),
+         Value::dict(
+             {{"result", true}, {"data", Value::dict({{"status", 200}, {"text", "hello"}})}})},
+        {"an empty body as text", Value::dict({{"url", server.url("/empty")}}),
+         Value::dict({{"result", true}, {"data", Value::dict({{"status", 200}, {"text", ""}})}})},
+        {"an empty responseType answers bytes", Value::dict({{"url", url}, {"responseType", ""}}),
+         Value::dict(
+             {{"result", true},
+              {"data", Value::dict({{"status", 200}, {"data", "aGVsbG8="}, {"length", 5}})}})},
+        {"204 is a success without a body", Value::dict({{"url", server.url("/204")}}),
+         Value::dict({{"result", true}, {"data", Value::dict({{"status", 204}, {"text", ""}})}})},
+        {"404 answers the status line", Value::dict({{"url", server.url("/missing")}}),
+         Value::dict(
+             {{"result", true},
+              {"data", Value::dict({{"status", 404}, {"message", "HTTP/1.1 404 Not Found"}})}})},
+        {"invalid Base64 sends nothing",
+         Value::dict({{"url", url}, {"method", "POST"}, {"data", "not base64!"}}),
+         Value::dict({{"result", false}, {"error", "data is not valid Base64."}})},
+        {"no server", Value::dict({{"url", "http://127.0.0.1:1/"}}),
+         Value::dict({{"result", false}, {"error", "A connection failure occurred"}})},
+        {"no URL at all", Value::dict({{"url", "::"}}),
+         Value::dict({{"result", false}, {"error", "Unable to create request (bad url?)"}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Value answer = http(c.args);
+        if (answer["data"].isDictionary()) {
+            EXPECT_EQ(answer["data"]["headers"]["Content-Length"].isString(),
+                      answer["data"]["status"] != Value(204));
+            answer.dictionary()->at("data").set("headers", Value());
+        }
+        EXPECT_EQ(foundation::json::write(answer), foundation::json::write(c.expected));
+    }
+    // Only the requests that were made reached the server.
+    EXPECT_EQ(server.requests().size(), 5u);
+}
+
+TEST_F(HttpRequestHandlerTest, SendsTheRealMethodAndTheBody) {
+    struct Case {
+        const char* name;
+        Value method;
+        Value data;
+        std::string sentMethod;
+        std::string body;
+        std::optional<std::string> contentType;
+    };
+    const Case cases[] = {
+        {"absent method", Value(), Value(), "GET", "", std::nullopt},
+        {"raw POST", "POST", "cmF3IGJ5dGVz", "POST", "raw bytes", std::nullopt},
+        {"lower-case post with fields", "post", Value::dict({{"a", 1}, {"b", "x y&z"}}), "POST",
+         "a=1&b=x%20y%26z", "application/x-www-form-urlencoded; charset=utf-8"},
+        {"PUT with a body", "PUT", "cHV0", "PUT", "put", std::nullopt},
+        {"DELETE without", "delete", "Ym9keQ==", "DELETE", "", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Value args = Value::dict(
+            {{"url", server.url("/method")}, {"header", Value::dict({{"X-Page", "yes"}})}});
+        args.set("method", c.method);
+        args.set("data", c.data);
+        EXPECT_EQ(http(args)["data"]["status"], Value(200));
+        const auto sent = server.requests().back();
+        EXPECT_EQ(sent.method, c.sentMethod);
+        EXPECT_EQ(sent.body, c.body);
+        EXPECT_EQ(sent.header("Content-Type"), c.contentType);
+        EXPECT_EQ(sent.header("X-Page"), "yes");
+    }
+}
+
+TEST_F(HttpRequestHandlerTest, PushesBytesInChunksToTheReader) {
+    struct Case {
+        const char* name;
+        std::string path;
+        Value chunksize;
+        std::vector<std::size_t> pieces;
+    };
+    const Case cases[] = {
+        {"default size", "/big", Value(), {524288, 524288, 524288, 427136}},
+        {"zero takes the default", "/big", 0, {524288, 524288, 524288, 427136}},
+        {"negative counts by its size", "/small", -1000, {1000, 1000, 500}},
+        {"not a number", "/small", "12", {2500}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        page("pieces = [];");
+        Value args = Value::dict({{"url", server.url(c.path)},
+                                  {"responseType", "bytes"},
+                                  {"reader", "reader"},
+                                  {"uid", 7}});
+        args.set("chunksize", c.chunksize);
+        Value answer = http(args);
+        std::size_t total = 0;
+        std::string expected = "[";
+        for (std::size_t piece : c.pieces) {
+            total += piece;
+            expected += (expected.size() > 1 ? "," : "") + std::string("[") +
+                        std::to_string(base64Length(piece)) + ",7]";
+        }
+        expected += "]";
+        EXPECT_EQ(answer["data"]["length"], Value(static_cast<std::int64_t>(total)));
+        EXPECT_TRUE(answer["data"]["data"].isNil());
+        ASSERT_TRUE(waitForPage("pieces.length == " + std::to_string(c.pieces.size())));
+        EXPECT_EQ(page("JSON.stringify(pieces)"), expected);
+    }
+}
