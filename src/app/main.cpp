@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "content/SchemeResponders.h"
+#include "files/WVLocalFilesystemPlugin.h"
 #include "foundation/MainQueue.h"
 #include "logging/LgLog.h"
 #include "platform/gtk/Application.h"
@@ -24,7 +25,9 @@ int main(int argc, char** argv) {
     }
     foundation::MainQueue::bindToCurrentThread();
     content::registerSchemeResponders();
-    PluginClassList{}.addToPluginBase();
+    PluginClassList plugins;
+    plugins.localFilesystem = WVLocalFilesystemPlugin::pluginClass();
+    plugins.addToPluginBase();
     KolvexAppDelegate::initialize();
 
     auto window = std::make_shared<gtk::Window>(
