@@ -11,10 +11,13 @@
 #include "files/WVLocalFilesystemPlugin.h"
 #include "foundation/MainQueue.h"
 #include "logging/LgLog.h"
+#include "media/AudioConverter.h"
 #include "platform/gtk/Application.h"
 #include "platform/gtk/Window.h"
 #include "shell/KolvexAppDelegate.h"
+#include "shell/events/RingtoneEventHandler.h"
 #include "shell/plugins/PluginClassList.h"
+#include "shell/plugins/WVEventPlugin.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
@@ -28,6 +31,11 @@ int main(int argc, char** argv) {
     PluginClassList plugins;
     plugins.localFilesystem = WVLocalFilesystemPlugin::pluginClass();
     plugins.addToPluginBase();
+    WVEventPlugin::addHandlerClassForEvent(
+        RingtoneEventHandler::handlerClass(
+            {media::AudioConverter::getAudioTagInfoOfFile, media::AudioConverter::convertToM4AError,
+             media::AudioConverter::convertToM4RStartEndWithTitleError}),
+        "ringtone");
     KolvexAppDelegate::initialize();
 
     auto window = std::make_shared<gtk::Window>(

@@ -12,7 +12,9 @@
 #include "content/SchemeResponders.h"
 #include "content/StaticFileResponse.h"
 #include "files/WVLocalFilesystemPlugin.h"
+#include "media/AudioConverter.h"
 #include "platform/webkit/WebView.h"
+#include "shell/events/RingtoneEventHandler.h"
 #include "shell/plugins/PluginClassList.h"
 #include "shell/windows/WVWindowController.h"
 #include "support/MainLoop.h"
@@ -54,6 +56,12 @@ protected:
             PluginClassList plugins;
             plugins.localFilesystem = WVLocalFilesystemPlugin::pluginClass();
             plugins.addToPluginBase();
+            WVEventPlugin::addHandlerClassForEvent(
+                RingtoneEventHandler::handlerClass(
+                    {media::AudioConverter::getAudioTagInfoOfFile,
+                     media::AudioConverter::convertToM4AError,
+                     media::AudioConverter::convertToM4RStartEndWithTitleError}),
+                "ringtone");
         });
         ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
             contenttest::makePack({
@@ -85,7 +93,8 @@ protected:
             bool done = false;
         } shot{std::string(folder) + "/" + name + ".png"};
         webkit_web_view_get_snapshot(
-            view.view(), WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+            view.view(), WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE,
+            nullptr,
             [](GObject* source, GAsyncResult* result, gpointer data) {
                 auto* shot = static_cast<Shot*>(data);
                 if (cairo_surface_t* surface = webkit_web_view_get_snapshot_finish(
