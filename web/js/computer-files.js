@@ -16,8 +16,12 @@
     function root() { return document.getElementById('computer-files'); }
     function part(name) { return root().querySelector('.' + name); }
 
-    function showError(error) { part('cf-status').className = 'cf-status error'; part('cf-status').textContent = error.message || String(error); }
-    function showStatus(text) { part('cf-status').className = 'cf-status'; part('cf-status').textContent = text; }
+    function showStatus(text, isError) {
+        var line = part('cf-status');
+        line.className = 'cf-status' + (isError ? ' error' : '');
+        line.textContent = text;
+    }
+    function showError(error) { showStatus(error.message || String(error), true); }
 
     function parentOf(path) {
         var trimmed = path.replace(/\/+$/, '');
@@ -78,8 +82,11 @@
 
     function newFolder() {
         if (!state.folder) return;
-        App.call('fs', { cmd: 'ensure-filepath', path: join(state.folder, 'New Folder'), dir: true })
-            .then(function (reply) { return App.call('fs', { cmd: 'mkdir', path: reply.data.path }); })
+        var wanted = join(state.folder, 'New Folder');
+        App.call('fs', { cmd: 'ensure-filepath', path: wanted, dir: true })
+            .then(function (reply) {
+                return App.call('fs', { cmd: 'mkdir', path: reply.data.path });
+            })
             .then(function () { return open(state.folder); })
             .catch(showError);
     }

@@ -72,13 +72,16 @@
             start: Number(part('start').value || 0),
             end: Number(part('end').value || 0)
         };
-        if (!data.source || !data.dest) return status('Name the audio file and where to save the ringtone.', true);
+        if (!data.source || !data.dest) {
+            return status('Name the audio file and where to save the ringtone.', true);
+        }
         if (!/\.m4r$/i.test(data.dest)) data.dest += '.m4r';
         part('cut').disabled = true;
         status('Cutting…');
         App.event('ringtone', 'convert', data).then(function () {
             status('Saved ' + data.dest);
-            if (App.computerFiles && App.computerFiles.folder()) App.computerFiles.open(App.computerFiles.folder());
+            var files = App.computerFiles;
+            if (files && files.folder()) files.open(files.folder());
         }).catch(fail).then(function () { part('cut').disabled = false; });
     }
 
