@@ -2,13 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <webkit2/webkit2.h>
+
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
 #include "content/SchemeFixtures.h"
 #include "content/SchemeResponders.h"
 #include "content/StaticFileResponse.h"
+#include "files/WVLocalFilesystemPlugin.h"
+#include "media/AudioConverter.h"
 #include "platform/webkit/WebView.h"
+#include "shell/events/RingtoneEventHandler.h"
 #include "shell/plugins/PluginClassList.h"
 #include "shell/windows/WVWindowController.h"
 #include "support/MainLoop.h"
@@ -46,7 +52,16 @@ protected:
         static std::once_flag once;
         std::call_once(once, [] {
             content::registerSchemeResponders();
-            PluginClassList{}.addToPluginBase();
+            // The application's own list, as the process entry fills it.
+            PluginClassList plugins;
+            plugins.localFilesystem = WVLocalFilesystemPlugin::pluginClass();
+            plugins.addToPluginBase();
+            WVEventPlugin::addHandlerClassForEvent(
+                RingtoneEventHandler::handlerClass(
+                    {media::AudioConverter::getAudioTagInfoOfFile,
+                     media::AudioConverter::convertToM4AError,
+                     media::AudioConverter::convertToM4RStartEndWithTitleError}),
+                "ringtone");
         });
         ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
             contenttest::makePack({
@@ -66,6 +81,31 @@ protected:
         if (!result || !result->json)
             return "error: " + result.value_or(webkit::ScriptResult{}).error.value_or("");
         return *result->json;
+    }
+
+    // With ORVANDEL_SCREENSHOTS naming a folder, the whole page as the browser view draws it
+    // goes into <folder>/<name>.png, for a person to look at.
+    static void screenshot(webkit::WebView& view, const std::string& name) {
+        const char* folder = std::getenv("ORVANDEL_SCREENSHOTS");
+        if (!folder) return;
+        struct Shot {
+            std::string path;
+            bool done = false;
+        } shot{std::string(folder) + "/" + name + ".png"};
+        webkit_web_view_get_snapshot(
+            view.view(), WEBKIT_SNAPSHOT_REGION_FULL_DOCUMENT, WEBKIT_SNAPSHOT_OPTIONS_NONE,
+            nullptr,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                auto* shot = static_cast<Shot*>(data);
+                if (cairo_surface_t* surface = webkit_web_view_get_snapshot_finish(
+                        WEBKIT_WEB_VIEW(source), result, nullptr)) {
+                    cairo_surface_write_to_png(surface, shot->path.c_str());
+                    cairo_surface_destroy(surface);
+                }
+                shot->done = true;
+            },
+            &shot);
+        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return shot.done; }));
     }
 
     // Waits until the script's JSON value equals the expected text.
