@@ -13,6 +13,7 @@
 #include "platform/gtk/Application.h"
 #include "platform/gtk/Window.h"
 #include "shell/KolvexAppDelegate.h"
+#include "shell/events/ShellEventHandlers.h"
 #include "shell/plugins/PluginClassList.h"
 
 int main(int argc, char** argv) {
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
     foundation::MainQueue::bindToCurrentThread();
     content::registerSchemeResponders();
     PluginClassList{}.addToPluginBase();
+    ShellEventHandlers::addToEventPlugin();
     KolvexAppDelegate::initialize();
 
     auto window = std::make_shared<gtk::Window>(

@@ -9,9 +9,18 @@
 #include "content/SchemeResponders.h"
 #include "content/StaticFileResponse.h"
 #include "platform/webkit/WebView.h"
+#include "foundation/Json.h"
+#include "shell/events/ShellEventHandlers.h"
 #include "shell/plugins/PluginClassList.h"
 #include "shell/windows/WVWindowController.h"
 #include "support/MainLoop.h"
+
+namespace foundation {
+// Values show as JSON in test failures.
+inline void PrintTo(const Value& value, std::ostream* out) {
+    *out << (value.isNil() ? std::string("nil") : json::write(value));
+}
+}  // namespace foundation
 
 namespace apptest {
 
@@ -21,6 +30,12 @@ inline const char* kPageScript = R"JS(
 window.pushed = []; window.replies = {}; window.closedWindows = []; window.modal = [];
 function call(name, data) {
   window.bridge.callHandler(name, data, function (r) { window.replies[name] = r; });
+}
+function callAs(key, name, data) {
+  delete window.replies[key];
+  window.bridge.callHandler(name, data, function (r) {
+    window.replies[key] = r; window.answers = (window.answers || 0) + 1;
+  });
 }
 window.WVSBCallbacks = [function (bridge) {
   window.bridge = bridge;
@@ -47,6 +62,7 @@ protected:
         std::call_once(once, [] {
             content::registerSchemeResponders();
             PluginClassList{}.addToPluginBase();
+            ShellEventHandlers::addToEventPlugin();
         });
         ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
             contenttest::makePack({
@@ -66,6 +82,35 @@ protected:
         if (!result || !result->json)
             return "error: " + result.value_or(webkit::ScriptResult{}).error.value_or("");
         return *result->json;
+    }
+
+    // A window on the test page, its bridge up.
+    static std::shared_ptr<WVWindowController> openWindow(gtk::Rect rect = {0, 0, 500, 400}) {
+        auto controller = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(
+            rect, gtk::Titled | gtk::Closable | gtk::Resizable, nullptr);
+        controller->loadURLString("myapp://x/index.html");
+        controller->showWindow();
+        waitForValue(*controller->webview(), "typeof window.bridge", "\"object\"");
+        return controller;
+    }
+
+    // Starts a page call whose answer is kept under `key`.
+    static void startCall(webkit::WebView& view, const std::string& key,
+                          const std::string& handler, const foundation::Value& data) {
+        eval(view, "callAs('" + key + "', '" + handler + "', " + foundation::json::write(data) +
+                       "); 0");
+    }
+
+    // The answer kept under `key`, waiting for it; nil when none came.
+    static foundation::Value answer(webkit::WebView& view, const std::string& key) {
+        const std::string held = "'" + key + "' in window.replies";
+        if (!testsupport::runMainLoopUntil([&] { return eval(view, held) == "true"; },
+                                           std::chrono::seconds(20))) {
+            ADD_FAILURE() << "no answer for " << key;
+            return {};
+        }
+        return foundation::json::read(eval(view, "window.replies['" + key + "']"))
+            .value_or(foundation::Value());
     }
 
     // Waits until the script's JSON value equals the expected text.
