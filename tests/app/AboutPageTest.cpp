@@ -2,7 +2,6 @@
 
 #include <gtk/gtk.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -16,20 +15,6 @@
 using apptest::WebWindowTest;
 
 namespace {
-
-// Saves what the screen shows as a PNG when ORVANDEL_SCREENSHOTS names a folder (with
-// WEBKIT_DISABLE_COMPOSITING_MODE=1, so that the page is drawn where the screen shows it).
-void screenshot(const char* name) {
-    const char* folder = std::getenv("ORVANDEL_SCREENSHOTS");
-    if (!folder) return;
-    GdkWindow* root = gdk_get_default_root_window();
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
-                                                 gdk_window_get_height(root));
-    ASSERT_TRUE(shot);
-    EXPECT_TRUE(gdk_pixbuf_save(shot, (std::string(folder) + "/" + name).c_str(), "png", nullptr,
-                                nullptr));
-    g_object_unref(shot);
-}
 
 // The About section of the real page, over the running application's native side.
 TEST_F(WebWindowTest, AboutSectionShowsTheAppTheComputerAndTheLog) {
@@ -76,7 +61,7 @@ TEST_F(WebWindowTest, AboutSectionShowsTheAppTheComputerAndTheLog) {
     ASSERT_TRUE(menu);
     EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(menu)); }));
     testsupport::drainMainLoop();
-    screenshot("about-menu.png");
+    apptest::screenshot("about-menu.png");
     gtk_menu_shell_activate_item(menu, apptest::itemTitled(menu, "Copy path"), TRUE);
     std::string pasted;
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] {
@@ -85,7 +70,7 @@ TEST_F(WebWindowTest, AboutSectionShowsTheAppTheComputerAndTheLog) {
         pasted = paste.output();
         return pasted == picked.path();
     })) << pasted;
-    screenshot("about.png");
+    apptest::screenshot("about.png");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -127,6 +128,20 @@ inline GtkWidget* itemTitled(GtkMenuShell* menu, const std::string& title) {
     }
     g_list_free(items);
     return found;
+}
+
+// Saves what the screen shows as a PNG when ORVANDEL_SCREENSHOTS names a folder (with
+// WEBKIT_DISABLE_COMPOSITING_MODE=1, so that the page is drawn where the screen shows it).
+inline void screenshot(const char* name) {
+    const char* folder = std::getenv("ORVANDEL_SCREENSHOTS");
+    if (!folder) return;
+    GdkWindow* root = gdk_get_default_root_window();
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
+                                                 gdk_window_get_height(root));
+    ASSERT_TRUE(shot);
+    EXPECT_TRUE(gdk_pixbuf_save(shot, (std::string(folder) + "/" + name).c_str(), "png", nullptr,
+                                nullptr));
+    g_object_unref(shot);
 }
 
 }  // namespace apptest

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 
@@ -10,6 +11,8 @@
 #include "content/StaticFileResponse.h"
 #include "platform/webkit/WebView.h"
 #include "foundation/Json.h"
+#include "foundation/NotificationCenter.h"
+#include "shell/ShellNotifications.h"
 #include "shell/events/ShellEventHandlers.h"
 #include "shell/plugins/PluginClassList.h"
 #include "shell/windows/WVWindowController.h"
@@ -49,10 +52,35 @@ var f = document.createElement('iframe'); f.style.display = 'none';
 f.src = 'https://__wvsb_bridge_loaded__'; document.documentElement.appendChild(f);
 )JS";
 
+// Elements at known places: a resizer handle at the top left, a bare paragraph below it.
+inline const char* kHitPage =
+    "<style>body{margin:0} div,p{position:absolute;margin:0;left:0;width:200px}</style>"
+    "<div id='grip' class='w2ui-resizer' style='top:0;height:40px'></div>"
+    "<p style='top:60px;height:40px'>bare</p>";
+
 inline std::string page(const std::string& extra = "") {
     return std::string("<!DOCTYPE html><title>test</title><script>") + kPageScript + extra +
            "</script>";
 }
+
+// Web windows the page opens, as their pages report ready.
+class OpenedWindows {
+public:
+    OpenedWindows() {
+        observer_ = foundation::NotificationCenter::defaultCenter().addObserver(
+            kWebviewWindowControllerCreated, nullptr, [this](const foundation::Notification& n) {
+                auto* controller = const_cast<WVWindowController*>(
+                    static_cast<const WVWindowController*>(n.object));
+                if (std::find(all.begin(), all.end(), controller) == all.end())
+                    all.push_back(controller);
+            });
+    }
+    ~OpenedWindows() { foundation::NotificationCenter::defaultCenter().removeObserver(observer_); }
+    std::vector<WVWindowController*> all;
+
+private:
+    foundation::NotificationCenter::ObserverId observer_;
+};
 
 // A test pack of pages, the responders and plugin classes registered once per process.
 class WebWindowTest : public testing::Test {
@@ -70,10 +98,12 @@ protected:
                 contenttest::file("child.html", page()),
                 contenttest::file("stay.html", page("window.addEventListener('beforeunload', "
                                                     "function (e) { e.preventDefault(); });")),
+                contenttest::file("hit.html", std::string(kHitPage) + page()),
             }),
             "pelmor"));
     }
 
+public:
     // The value of a script as JSON text, waiting for it on the main loop.
     static std::string eval(webkit::WebView& view, const std::string& script) {
         std::optional<webkit::ScriptResult> result;

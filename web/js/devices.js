@@ -9,7 +9,11 @@
         var item = list().querySelector('[data-id="' + id + '"]') || document.createElement('li');
         item.setAttribute('data-id', id);
         item.textContent = (device.name || 'Device') + ' — ' + (device.model || '') + ' ' +
-            (device.osversion || '');
+            (device.osversion || '') + ' ';
+        var own = document.createElement('button');
+        own.textContent = 'Open in window';
+        own.addEventListener('click', function () { App.ui.openDeviceWindow(device); });
+        item.appendChild(own);
         list().appendChild(item);
     }
 

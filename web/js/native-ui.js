@@ -14,6 +14,8 @@
 //       a right click on `element` offers "Copy path", "Show log" and the `more` entries
 //       ({title, run}); errors are shown in the element's section
 //   App.ui.onShowLog(fn)               -> fn() runs for "Show log" (the About section sets it)
+//   App.ui.openDeviceWindow(device)    -> opens window.html for a device summary in a window
+//       of its own (480 by 360, resizable, a little below and right of this one)
 (function () {
     function cancelledAs(value) {
         return function (error) {
@@ -110,6 +112,17 @@
             });
         },
         onShowLog: function (fn) { showLog = fn; },
+        openDeviceWindow: function (device) {
+            var query = new URLSearchParams();
+            ['name', 'model', 'osversion', 'serial', 'deviceId'].forEach(function (key) {
+                if (device && device[key] !== undefined) query.set('device-' + key, device[key]);
+            });
+            query.set('name', 'device-' + (device && device.deviceId || ''));
+            var left = Math.round(window.screenX + 60);
+            var top = Math.round(window.screenY + 60);
+            window.open('window.html?' + query.toString(), '',
+                'left=' + left + ',top=' + top + ',width=480,height=360,resizable');
+        },
         showError: showError
     };
 })();
