@@ -58,28 +58,29 @@ WebKitWebView* WebviewDelegate::createWebView(const std::string& uri, WebKitWebV
     if (options.name) controller->setName(options.name);
 
     std::weak_ptr<gtk::Window> host = window_;
-    auto show = [controller, host, options] {
+    auto show = [host, options](WVWindowController& shown) {
         auto opener = host.lock();
         if (options.sheet && opener) {
-            controller->showSheetForWindowModal(opener, options.modal);
+            shown.showSheetForWindowModal(opener, options.modal);
         } else if (options.modal && opener) {
-            controller->showModalInWindow(opener);
+            shown.showModalInWindow(opener);
         } else {
-            controller->showWindow();
+            shown.showWindow();
         }
     };
     if (!options.native) {
         controller->loadURLString(uri);
-        show();
+        show(*controller);
         return nullptr;
     }
     // WebKit loads the page into the view itself and says when the window may show.
     std::weak_ptr<WVWindowController> weak = controller;
     controller->webview()->onReadyToShow = [weak, show] {
-        if (auto shown = weak.lock()) {
-            shown->webview()->onReadyToShow = nullptr;
-            show();
-        }
+        auto shown = weak.lock();
+        if (!shown) return;
+        auto showOnce = show;  // this handler goes away on the next line
+        shown->webview()->onReadyToShow = nullptr;
+        showOnce(*shown);
     };
     return controller->webview()->view();
 }
