@@ -2,8 +2,11 @@
 
 #include <gtk/gtk.h>
 
+#include <fstream>
+
 #include "DialogAnswerer.h"
 #include "WebWindowFixture.h"
+#include "foundation/ScratchFolder.h"
 #include "platform/gtk/Alert.h"
 #include "platform/gtk/Screen.h"
 #include "shell/windows/BorderlessWindow.h"
@@ -33,11 +36,13 @@ public:
         asked.push_back("prompt " + message + " [" + defaultText + "]");
         done(promptAnswer);
     }
-    void openFiles(GtkWindow*, bool, std::function<void(std::optional<std::vector<std::string>>)> done)
-        override {
-        done(std::nullopt);
+    void openFiles(GtkWindow*, bool multiple,
+                   std::function<void(std::optional<std::vector<std::string>>)> done) override {
+        asked.push_back(multiple ? "files" : "file");
+        done(files);
     }
     std::vector<std::string> asked;
+    std::optional<std::vector<std::string>> files;
     bool confirmAnswer = false;
     std::optional<std::string> promptAnswer;
 };
@@ -117,9 +122,19 @@ TEST_F(WebWindowTest, ScriptPanelsAnswerThePage) {
     EXPECT_EQ(eval(view, "prompt('Name?')"), "\"\"");
     panels->promptAnswer = "Bo";
     EXPECT_EQ(eval(view, "prompt('Name?', 'Ann')"), "\"Bo\"");
+    // A file input gets the chosen files.
+    foundationtest::ScratchFolder folder;
+    std::ofstream(folder / "song.mp3") << "x";
+    panels->files = std::vector<std::string>{folder / "song.mp3"};
+    eval(view, "var input = document.createElement('input'); input.type = 'file'; "
+               "input.multiple = true; document.body.appendChild(input); input.onchange = "
+               "function () { window.picked = input.files.length + ':' + input.files[0].name; }; "
+               "input.click(); 0");
+    waitForValue(view, "window.picked", "\"1:song.mp3\"");
     EXPECT_EQ(panels->asked, (std::vector<std::string>{"alert Hello", "confirm Sure?",
                                                        "confirm Really?", "prompt Name? [Ann]",
-                                                       "prompt Name? []", "prompt Name? [Ann]"}));
+                                                       "prompt Name? []", "prompt Name? [Ann]",
+                                                       "files"}));
 
     // The message boxes themselves, as a person answers them.
     main->webviewDelegate()->setPanels(std::make_shared<AlertWebviewPanels>());
