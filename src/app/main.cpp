@@ -7,25 +7,14 @@
 
 #include <fmt/format.h>
 
+#include "app/AppRegistrations.h"
 #include "app/DeviceDetection.h"
-#include "content/SchemeResponders.h"
-#include "foundation/Bundle.h"
-#include "files/WVLocalFilesystemPlugin.h"
 #include "foundation/MainQueue.h"
-#include "http/NetHTTPClientRequest.h"
-#include "http/NetRequestDefaults.h"
 #include "logging/LgLog.h"
-#include "media/AudioConverter.h"
 #include "media/iTunesLibrary.h"
-#include "media/iTunesWrapper.h"
 #include "platform/gtk/Application.h"
 #include "platform/gtk/Window.h"
 #include "shell/KolvexAppDelegate.h"
-#include "shell/events/HttpRequestHandler.h"
-#include "shell/events/RingtoneEventHandler.h"
-#include "shell/events/iTunesHandler.h"
-#include "shell/plugins/PluginClassList.h"
-#include "shell/plugins/WVEventPlugin.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv, argv + argc);
@@ -35,23 +24,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     foundation::MainQueue::bindToCurrentThread();
-    content::registerSchemeResponders();
-    PluginClassList plugins;
-    plugins.localFilesystem = WVLocalFilesystemPlugin::pluginClass();
-    plugins.addToPluginBase();
-    // Event handlers in the order of their events: system, app, itunes, pasteboard, window,
-    // ringtone, http.
-    WVEventPlugin::addHandlerClassForEvent(
-        iTunesHandler::handlerClass(media::iTunesWrapper::scriptServices()), "itunes");
-    WVEventPlugin::addHandlerClassForEvent(
-        RingtoneEventHandler::handlerClass(
-            {media::AudioConverter::getAudioTagInfoOfFile, media::AudioConverter::convertToM4AError,
-             media::AudioConverter::convertToM4RStartEndWithTitleError}),
-        "ringtone");
-    WVEventPlugin::addHandlerClassForEvent(
-        HttpRequestHandler::handlerClass(NetHTTPClientRequest::maker()), "http");
-    NetRequestDefaults::shared().setBundleInfoPath(foundation::Bundle::mainBundlePath() +
-                                                   "/Info.plist");
+    registerApplicationClasses();
     KolvexAppDelegate::initialize();
 
     auto window = std::make_shared<gtk::Window>(

@@ -7,6 +7,7 @@
 #include "shell/ShellNotifications.h"
 #include "shell/bridge/WKWebViewScriptBridge.h"
 
+using apptest::OpenedWindows;
 using apptest::WebWindowTest;
 
 namespace {
@@ -15,25 +16,6 @@ class RecordingDelegate : public WVWindowControllerDelegate {
 public:
     void OnWVBridgeReady(const foundation::Value& data) override { ready.push_back(data); }
     std::vector<foundation::Value> ready;
-};
-
-// Web windows the page opens, as their pages report ready.
-class OpenedWindows {
-public:
-    OpenedWindows() {
-        observer_ = foundation::NotificationCenter::defaultCenter().addObserver(
-            kWebviewWindowControllerCreated, nullptr, [this](const foundation::Notification& n) {
-                auto* controller = const_cast<WVWindowController*>(
-                    static_cast<const WVWindowController*>(n.object));
-                if (std::find(all.begin(), all.end(), controller) == all.end())
-                    all.push_back(controller);
-            });
-    }
-    ~OpenedWindows() { foundation::NotificationCenter::defaultCenter().removeObserver(observer_); }
-    std::vector<WVWindowController*> all;
-
-private:
-    foundation::NotificationCenter::ObserverId observer_;
 };
 
 std::shared_ptr<WVWindowController> openMain(RecordingDelegate& delegate) {

@@ -15,7 +15,11 @@
             item = document.createElement('li');
             item.setAttribute('data-id', id);
             item.innerHTML = '<span class="device-name"></span> <span class="device-detail"></span>' +
-                ' <span class="device-status"></span>';
+                ' <span class="device-status"></span> ';
+            var own = document.createElement('button');
+            own.textContent = 'Open in window';
+            own.addEventListener('click', function () { App.ui.openDeviceWindow(device); });
+            item.appendChild(own);
             var isPod = device.deviceType === 512;
             item.setAttribute('data-kind', isPod ? 'pod' : 'phone');
             // Phones stand before every iPod.

@@ -12,6 +12,7 @@
 #include "shell/ShellNotifications.h"
 #include "shell/bridge/WKWebViewScriptBridge.h"
 #include "shell/plugins/WVPluginBase.h"
+#include "shell/windows/BorderlessWindow.h"
 #include "shell/windows/ModalView.h"
 #include "shell/windows/WebKitSchemeTask.h"
 #include "shell/windows/WebviewDelegate.h"
@@ -93,6 +94,8 @@ void WVWindowController::initWebviewWithConfiguration(WebKitWebView* webconfig) 
     options.developerExtras = developerExtrasFlag();
     _webview = std::make_shared<webkit::WebView>(options);
     window_->setContent(_webview->widget());
+    _webviewDelegate->attachTo(*_webview);
+    if (window_->isBorderless()) borderless_ = BorderlessWindow::attach(window_, _webview);
 
     std::weak_ptr<WVWindowController> weak = weak_from_this();
     _webview->onTitleChanged = [weak](const std::string& title) {
@@ -289,6 +292,8 @@ void WVWindowController::cleanup() {
     if (_webview) {
         _webview->onCreateWindow = nullptr;
         _webview->onTitleChanged = nullptr;
+        _webview->onScriptDialog = nullptr;
+        _webview->onFileChooser = nullptr;
     }
     _webviewDelegate.reset();
     if (!_finalized) {
