@@ -2,6 +2,8 @@
 
 // Inner state behind the layer's handles; only the layer's own sources include this.
 
+#include <libimobiledevice/afc.h>
+#include <libimobiledevice/house_arrest.h>
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 
@@ -42,6 +44,19 @@ struct AMDServiceConnection {
     // lockdown connection it was started from.
     idevice_t device;
     idevice_connection_t connection;
+};
+
+// A file service client with the device handle it was made on, and the container service
+// it came from when it reaches an application's container.
+struct AFCConnection {
+    AFCConnection() = default;
+    ~AFCConnection();
+    AFCConnection(const AFCConnection&) = delete;
+    AFCConnection& operator=(const AFCConnection&) = delete;
+
+    idevice_t device = nullptr;
+    house_arrest_client_t houseArrest = nullptr;
+    afc_client_t afc = nullptr;
 };
 
 // Opens a fresh device handle for the same attachment (USB or network lookup).

@@ -7,6 +7,7 @@
 #include "foundation/PropertyList.h"
 #include "platform/mobiledevice/AMDeviceHandle.h"
 #include "platform/mobiledevice/ConnectionFraming.h"
+#include "platform/mobiledevice/FileService.h"
 #include "platform/mobiledevice/MobileDevice.h"
 #include "platform/mobiledevice/StatusMapping.h"
 
@@ -111,6 +112,63 @@ AMDStatus AMDeviceCreateHouseArrestService(const AMDeviceRef& handle, const std:
     }
     if (reply["Status"].stringOr() != "Complete") return kAMDInvalidResponseError;
     return takeSocket(started, socket);
+}
+
+AMDStatus AFCConnectionOpenService(const AMDeviceRef& handle, const std::string& service,
+                                   const foundation::Value& options, AFCConnectionRef* connection) {
+    if (!connection) return kAMDInvalidArgumentError;
+    StartedService started;
+    if (AMDStatus status = startService(handle, service, options, &started, /*connect=*/false)) {
+        return status;
+    }
+    // The client connects to the service's port itself, with SSL when the device asks.
+    auto afc = std::make_shared<AFCConnection>();
+    if (afc_error_t error = afc_client_new(started.device, started.descriptor, &afc->afc)) {
+        return statusFromFileService(error);
+    }
+    afc->device = started.device;
+    started.device = nullptr;
+    *connection = std::move(afc);
+    return kAMDSuccess;
+}
+
+AMDStatus AFCConnectionOpenHouseArrest(const AMDeviceRef& handle, const std::string& bundleId,
+                                       const foundation::Value& options,
+                                       AFCConnectionRef* connection) {
+    if (!connection) return kAMDInvalidArgumentError;
+    StartedService started;
+    if (AMDStatus status =
+            startService(handle, kHouseArrestService, {}, &started, /*connect=*/false)) {
+        return status;
+    }
+    auto afc = std::make_shared<AFCConnection>();
+    afc->device = started.device;
+    started.device = nullptr;
+    if (house_arrest_client_new(afc->device, started.descriptor, &afc->houseArrest) !=
+        HOUSE_ARREST_E_SUCCESS) {
+        return kAMDStartServiceError;
+    }
+    const std::string command = options["Command"].stringOr("VendContainer");
+    if (house_arrest_send_command(afc->houseArrest, command.c_str(), bundleId.c_str()) !=
+        HOUSE_ARREST_E_SUCCESS) {
+        return kAMDSendMessageError;
+    }
+    plist_t node = nullptr;
+    if (house_arrest_get_result(afc->houseArrest, &node) != HOUSE_ARREST_E_SUCCESS) {
+        if (node) plist_free(node);
+        return kAMDReceiveMessageError;
+    }
+    const foundation::Value reply = foundation::plist::fromNode(node);
+    plist_free(node);
+    if (const std::string* error = reply["Error"].string()) {
+        return statusFromHouseArrestError(*error);
+    }
+    if (reply["Status"].stringOr() != "Complete") return kAMDInvalidResponseError;
+    if (afc_error_t error = afc_client_new_from_house_arrest_client(afc->houseArrest, &afc->afc)) {
+        return statusFromFileService(error);
+    }
+    *connection = std::move(afc);
+    return kAMDSuccess;
 }
 
 AMDStatus AMDeviceLookupApplications(const AMDeviceRef& handle, const foundation::Value& options,
