@@ -1,6 +1,7 @@
 #include "simdevice/SimDevice.h"
 
 #include <array>
+#include <ctime>
 #include <string_view>
 
 #include "simdevice/SimDeviceKey.h"
@@ -27,23 +28,85 @@ bool isPublic(std::string_view key) {
 
 SimDevice::SimDevice(SimDeviceConfig config) : config_(std::move(config)) {
     const std::string& pem = devicePublicKeyPem();
+    const std::string serial = "SIM" + config_.udid.substr(0, 9);
+    const double now = static_cast<double>(std::time(nullptr));
+    // What an iPhone 11 answers, less the keys nothing here reads.
     domains_[""] = Value::dict({
+        {"ActivationState", "Activated"},
+        {"ActivationStateAcknowledged", true},
+        {"BasebandStatus", "BBInfoAvailable"},
+        {"BasebandVersion", "5.00.00"},
+        {"BluetoothAddress", "02:00:00:00:00:02"},
+        {"BoardId", 4},
+        {"BrickState", false},
+        {"BuildVersion", "20H115"},
+        {"CPUArchitecture", "arm64e"},
+        {"ChipID", 32816},
+        {"DeviceClass", "iPhone"},
+        {"DeviceColor", "1"},
         {"DeviceName", config_.name},
+        {"DevicePublicKey", foundation::Data(pem.begin(), pem.end())},
+        {"EthernetAddress", "02:00:00:00:00:03"},
+        {"FirmwareVersion", "iBoot-8422.141.2"},
+        {"HardwareModel", "N104AP"},
+        {"HardwarePlatform", "t8030"},
+        {"HostAttached", true},
+        {"HumanReadableProductVersionString", config_.productVersion},
+        {"IntegratedCircuitCardIdentity", "89490200001234567890"},
+        {"InternationalMobileEquipmentIdentity", "356789101234567"},
+        {"InternationalMobileSubscriberIdentity", "262011234567890"},
+        {"MobileSubscriberCountryCode", "262"},
+        {"MobileSubscriberNetworkCode", "01"},
+        {"ModelNumber", "MWLT2"},
+        {"PasswordProtected", false},
+        {"PhoneNumber", "+1 555 0100"},
+        {"ProductName", "iPhone OS"},
         {"ProductType", config_.productType},
         {"ProductVersion", config_.productVersion},
-        {"BuildVersion", "20H115"},
-        {"DeviceClass", "iPhone"},
+        {"ProtocolVersion", "2"},
+        {"RegionInfo", "LL/A"},
+        {"SIMStatus", "kCTSIMSupportSIMStatusReady"},
+        {"SerialNumber", serial},
+        {"SupportedDeviceFamilies", Value::list({1})},
+        {"TelephonyCapability", true},
+        {"TimeIntervalSince1970", now},
+        {"TimeZone", "Europe/Berlin"},
+        {"TimeZoneOffsetFromUTC", 3600.0},
+        {"TrustedHostAttached", true},
+        {"UniqueChipID", std::int64_t{0x1a2b3c4d5e6f}},
         {"UniqueDeviceID", config_.udid},
-        {"SerialNumber", "SIM" + config_.udid.substr(0, 9)},
+        {"Uses24HourClock", true},
         {"WiFiAddress", "02:00:00:00:00:01"},
-        {"DevicePublicKey", foundation::Data(pem.begin(), pem.end())},
-        {"PhoneNumber", "+1 555 0100"},
-        {"ModelNumber", "MWLT2"},
     });
     domains_["com.apple.disk_usage"] = Value::dict({
         {"TotalDiskCapacity", std::int64_t{64} << 30},
+        {"TotalSystemCapacity", std::int64_t{6} << 30},
+        {"TotalSystemAvailable", std::int64_t{1} << 30},
+        {"TotalDataCapacity", std::int64_t{58} << 30},
+        {"TotalDataAvailable", std::int64_t{21} << 30},
         {"AmountDataAvailable", std::int64_t{20} << 30},
+        {"AmountDataReserved", std::int64_t{1} << 30},
+        {"CalculateDiskUsage", "OkilyDokily"},
     });
+    domains_["com.apple.mobile.battery"] = Value::dict({
+        {"BatteryCurrentCapacity", 87},
+        {"BatteryIsCharging", true},
+        {"ExternalConnected", true},
+        {"FullyCharged", false},
+    });
+    domains_["com.apple.international"] = Value::dict({
+        {"Language", "en"},
+        {"Locale", "en_US"},
+        {"SupportedLanguages", Value::list({"en", "de", "fr"})},
+    });
+}
+
+SimAfcVolume SimDevice::volume() const {
+    std::lock_guard lock(mutex_);
+    const Value& usage = domains_.at("com.apple.disk_usage");
+    return {config_.productType,
+            static_cast<std::uint64_t>(usage["TotalDataCapacity"].toInt64().value_or(0)),
+            static_cast<std::uint64_t>(usage["AmountDataAvailable"].toInt64().value_or(0))};
 }
 
 void SimDevice::failRequest(const std::string& request, const std::string& error) {

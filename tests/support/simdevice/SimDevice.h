@@ -9,6 +9,7 @@
 #include <string>
 
 #include "foundation/Value.h"
+#include "simdevice/SimAfcServer.h"
 
 namespace simdevice {
 
@@ -17,8 +18,10 @@ struct SimDeviceConfig {
     std::string name = "Simulated iPhone";
     std::string productType = "iPhone12,1";
     std::string productVersion = "16.7.2";
-    bool network = false;  // attached over WiFi rather than USB
-    std::string root;      // folder that backs the device's files
+    bool network = false;        // attached over WiFi rather than USB
+    std::string root;            // folder behind the media file service
+    std::string crashRoot;       // folder behind the crash-report file service
+    std::string containersRoot;  // one folder per application, made on first use
 };
 
 // One simulated device: its lockdown values, its pairing and session state, the services
@@ -43,6 +46,11 @@ public:
     bool refusesConnections() const { return refuseConnections_; }
     void setHeartbeatAnswers(bool answers) { heartbeatAnswers_ = answers; }
     bool heartbeatAnswers() const { return heartbeatAnswers_; }
+    // How file services opened from now on break their protocol.
+    void setAfcHostility(SimAfcHostility hostility) { afcHostility_ = hostility; }
+    SimAfcHostility afcHostility() const { return afcHostility_; }
+    // The file system the file services report, from the disk-usage values.
+    SimAfcVolume volume() const;
 
     // Counters of lockdown requests.
     int sessionsStarted() const { return sessionsStarted_; }
@@ -80,6 +88,7 @@ private:
     std::uint16_t nextPort_ = 49152;
     std::atomic<bool> refuseConnections_{false};
     std::atomic<bool> heartbeatAnswers_{true};
+    std::atomic<SimAfcHostility> afcHostility_{SimAfcHostility::None};
     std::atomic<int> sessionsStarted_{0};
     std::atomic<int> sessionsStopped_{0};
     std::atomic<int> pairRequests_{0};

@@ -1,6 +1,7 @@
 #include "simdevice/SimLockdown.h"
 
 #include "data/helpers/NSStringHelpers.h"
+#include "simdevice/SimServices.h"
 #include "simdevice/SimWire.h"
 
 using foundation::Value;
@@ -8,8 +9,6 @@ using foundation::Value;
 namespace simdevice {
 
 namespace {
-
-constexpr const char* kHeartbeatService = "com.apple.mobile.heartbeat";
 
 Value failure(const std::string& request, const std::string& error) {
     return Value::dict({{"Request", request}, {"Error", error}});
@@ -114,30 +113,12 @@ Value SimLockdown::startService(const Value& request) {
     const std::string service = request["Service"].stringOr();
     if (sessionId_.empty()) return failure("StartService", "SessionInactive");
     if (service.empty()) return failure("StartService", "MissingService");
-    if (!isKnownService(service)) return failure("StartService", "InvalidService");
+    if (!isKnownService(*device_, service)) return failure("StartService", "InvalidService");
     const std::uint16_t port = device_->openServicePort(service);
     return Value::dict({{"Request", "StartService"},
                         {"Service", service},
                         {"Port", port},
                         {"EnableServiceSSL", false}});
-}
-
-bool isKnownService(const std::string& name) {
-    return name == kHeartbeatService;
-}
-
-void serveService(const std::shared_ptr<SimDevice>& device, const std::string& name, int fd) {
-    if (name != kHeartbeatService) return;
-    // The host sends a beat; the device answers each while it is set to answer.
-    for (;;) {
-        auto beat = readFramedPlist(fd);
-        if (!beat) return;
-        if (!device->heartbeatAnswers()) continue;
-        if (!writeFramedPlist(fd, Value::dict({{"Command", "Marco"}, {"Interval", 10}}), true)) {
-            return;
-        }
-        device->countHeartbeat();
-    }
 }
 
 }  // namespace simdevice

@@ -33,8 +33,4 @@ private:
     std::string sessionId_;
 };
 
-// The services the simulated device offers beyond lockdown; answers until the peer leaves.
-bool isKnownService(const std::string& name);
-void serveService(const std::shared_ptr<SimDevice>& device, const std::string& name, int fd);
-
 }  // namespace simdevice

@@ -11,6 +11,7 @@
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/PropertyList.h"
 #include "simdevice/SimLockdown.h"
+#include "simdevice/SimServices.h"
 #include "simdevice/SimWire.h"
 
 using foundation::Value;
@@ -63,15 +64,20 @@ SimUsbmuxServer::~SimUsbmuxServer() {
 
 bool SimUsbmuxServer::start() {
     if (running_) return true;
+    // The socket is made under a passing name and moved into place once it listens, so
+    // that a client that finds it is answered, with every device attached so far.
+    const std::string passing = socketPath_ + ".starting";
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (socketPath_.size() >= sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
-    ::unlink(socketPath_.c_str());
+    if (passing.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, passing.c_str(), passing.size() + 1);
+    ::unlink(passing.c_str());
     listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) return false;
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenFd_, 64) != 0 || ::pipe2(wakePipe_, O_CLOEXEC) != 0) {
+        ::listen(listenFd_, 64) != 0 || ::rename(passing.c_str(), socketPath_.c_str()) != 0 ||
+        ::pipe2(wakePipe_, O_CLOEXEC) != 0) {
+        ::unlink(passing.c_str());
         ::close(listenFd_);
         listenFd_ = -1;
         return false;

@@ -1,30 +1,50 @@
-// Serves one simulated device on a multiplexer socket until stopped (SIGINT or SIGTERM):
-//   orvandel-simdevice --socket PATH [--udid U] [--name N] [--product-type T] [--root FOLDER]
-// Point clients at it with USBMUXD_SOCKET_ADDRESS=UNIX:PATH.
+// Serves one simulated device on a multiplexer socket until stopped (SIGINT or SIGTERM).
+// Point clients at it with USBMUXD_SOCKET_ADDRESS=UNIX:PATH. The socket appears only once
+// the device is listed on it.
 
 #include <signal.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "simdevice/SimUsbmuxServer.h"
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: orvandel-simdevice --socket PATH [--udid U] [--name N] [--product-type T]\n"
+    "         [--root FOLDER] [--crash-root FOLDER] [--containers FOLDER]\n"
+    "         [--hostile huge-length|truncated|bad-names|short-reads]\n"
+    "  --root        folder behind the media file service\n"
+    "  --crash-root  folder behind the crash-report file service\n"
+    "  --containers  folder holding one folder per application (made on first use)\n"
+    "  --hostile     file services break their protocol this way\n";
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: orvandel-simdevice --socket PATH [--udid U] [--name N] "
-                 "[--product-type T] [--root FOLDER]\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+bool isFolder(const std::string& path) {
+    std::error_code error;
+    return path.empty() || std::filesystem::is_directory(path, error);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    using simdevice::SimAfcHostility;
+    const std::map<std::string, SimAfcHostility> hostilities = {
+        {"huge-length", SimAfcHostility::HugeLength},
+        {"truncated", SimAfcHostility::Truncated},
+        {"bad-names", SimAfcHostility::BadEntryNames},
+        {"short-reads", SimAfcHostility::ShortReads}};
     std::string socketPath;
     simdevice::SimDeviceConfig config;
+    SimAfcHostility hostility = SimAfcHostility::None;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) return usage();
@@ -39,15 +59,22 @@ int main(int argc, char** argv) {
             config.productType = value;
         } else if (option == "--root") {
             config.root = value;
+        } else if (option == "--crash-root") {
+            config.crashRoot = value;
+        } else if (option == "--containers") {
+            config.containersRoot = value;
+        } else if (option == "--hostile" && hostilities.count(value)) {
+            hostility = hostilities.at(value);
         } else {
             return usage();
         }
     }
     if (socketPath.empty()) return usage();
-    std::error_code error;
-    if (!config.root.empty() && !std::filesystem::is_directory(config.root, error)) {
-        std::fprintf(stderr, "orvandel-simdevice: %s is not a folder\n", config.root.c_str());
-        return 2;
+    for (const auto* folder : {&config.root, &config.crashRoot, &config.containersRoot}) {
+        if (!isFolder(*folder)) {
+            std::fprintf(stderr, "orvandel-simdevice: %s is not a folder\n", folder->c_str());
+            return 2;
+        }
     }
 
     sigset_t stopSignals;
@@ -57,12 +84,13 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);  // every thread inherits the mask
 
     simdevice::SimUsbmuxServer server(socketPath);
+    auto device = server.attach(config);
+    device->setAfcHostility(hostility);
     if (!server.start()) {
         std::fprintf(stderr, "orvandel-simdevice: cannot listen on %s: %s\n", socketPath.c_str(),
                      std::strerror(errno));
         return 1;
     }
-    auto device = server.attach(config);
     std::printf("serving %s (%s) on %s\n", config.udid.c_str(), config.name.c_str(),
                 server.socketAddress().c_str());
     std::fflush(stdout);

@@ -1,0 +1,65 @@
+#include "simdevice/SimServices.h"
+
+#include <sys/socket.h>
+
+#include "simdevice/SimAfcServer.h"
+#include "simdevice/SimWire.h"
+
+using foundation::Value;
+
+namespace simdevice {
+
+namespace {
+
+constexpr const char* kHeartbeatService = "com.apple.mobile.heartbeat";
+constexpr const char* kMediaService = "com.apple.afc";
+constexpr const char* kCrashCopyService = "com.apple.crashreportcopymobile";
+constexpr const char* kCrashMoverService = "com.apple.crashreportmover";
+
+void serveHeartbeat(SimDevice& device, int fd) {
+    // The host sends a beat; the device answers each while it is set to answer.
+    for (;;) {
+        auto beat = readFramedPlist(fd);
+        if (!beat) return;
+        if (!device.heartbeatAnswers()) continue;
+        if (!writeFramedPlist(fd, Value::dict({{"Command", "Marco"}, {"Interval", 10}}), true)) {
+            return;
+        }
+        device.countHeartbeat();
+    }
+}
+
+// The crash-report mover says "ping" once the reports wait in the copy service's folder.
+void serveCrashMover(int fd) {
+    if (!writeAll(fd, "ping", 4)) return;
+    char ignored[64];
+    while (::recv(fd, ignored, sizeof ignored, 0) > 0) {
+    }
+}
+
+void serveFiles(const SimDevice& device, const std::string& root, int fd) {
+    SimAfcServer(root, device.volume(), device.afcHostility()).serve(fd);
+}
+
+}  // namespace
+
+bool isKnownService(const SimDevice& device, const std::string& name) {
+    const auto& config = device.config();
+    if (name == kMediaService) return !config.root.empty();
+    if (name == kCrashCopyService || name == kCrashMoverService) return !config.crashRoot.empty();
+    return name == kHeartbeatService;
+}
+
+void serveService(const std::shared_ptr<SimDevice>& device, const std::string& name, int fd) {
+    if (name == kHeartbeatService) {
+        serveHeartbeat(*device, fd);
+    } else if (name == kMediaService) {
+        serveFiles(*device, device->config().root, fd);
+    } else if (name == kCrashCopyService) {
+        serveFiles(*device, device->config().crashRoot, fd);
+    } else if (name == kCrashMoverService) {
+        serveCrashMover(fd);
+    }
+}
+
+}  // namespace simdevice
