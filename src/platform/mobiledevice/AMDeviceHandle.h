@@ -2,8 +2,6 @@
 
 // Inner state behind the layer's handles; only the layer's own sources include this.
 
-#include <libimobiledevice/afc.h>
-#include <libimobiledevice/house_arrest.h>
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 
@@ -46,17 +44,19 @@ struct AMDServiceConnection {
     idevice_connection_t connection;
 };
 
-// A file service client with the device handle it was made on, and the container service
-// it came from when it reaches an application's container.
+// A file service connection with the device handle it was made on. After a failed
+// exchange the stream is out of step, so the connection refuses further calls.
 struct AFCConnection {
-    AFCConnection() = default;
+    AFCConnection(idevice_t deviceIn, idevice_connection_t connectionIn)
+        : device(deviceIn), connection(connectionIn) {}
     ~AFCConnection();
     AFCConnection(const AFCConnection&) = delete;
     AFCConnection& operator=(const AFCConnection&) = delete;
 
-    idevice_t device = nullptr;
-    house_arrest_client_t houseArrest = nullptr;
-    afc_client_t afc = nullptr;
+    idevice_t device;
+    idevice_connection_t connection;
+    std::uint64_t nextPacket = 0;
+    bool broken = false;
 };
 
 // Opens a fresh device handle for the same attachment (USB or network lookup).

@@ -1,54 +1,176 @@
-// The device file service calls over libimobiledevice's AFC client.
+// The device file service calls. The service is started through the device's lockdown
+// session and its connection (with SSL when the device asks) carries packets framed here:
+// libimobiledevice 1.3's own file service client allocates whatever length a reply
+// claims and loops without end when the device closes in the middle of a packet.
 
 #include <algorithm>
-#include <climits>
 
+#include "platform/mobiledevice/AFCPacket.h"
 #include "platform/mobiledevice/AMDeviceHandle.h"
+#include "platform/mobiledevice/ConnectionFraming.h"
 #include "platform/mobiledevice/FileService.h"
+#include "platform/mobiledevice/StartedService.h"
 #include "platform/mobiledevice/StatusMapping.h"
 
 namespace mobiledevice {
 
 namespace {
 
-// Largest single request: the service's packets carry 32-bit lengths, and a device
-// answers large reads in parts anyway.
+namespace packet = afcpacket;
+
+constexpr const char* kHouseArrestService = "com.apple.mobile.house_arrest";
+// Largest single read or write request.
 constexpr std::size_t kLargestRequest = 1u << 20;
+// A device that goes silent in the middle of an answer is given up after this long.
+constexpr unsigned int kReceiveTimeoutMs = 60000;
 
-AMDStatus status(afc_error_t error) { return statusFromFileService(error); }
+// The service's open modes.
+constexpr std::uint64_t kReadOnly = 1;
+constexpr std::uint64_t kReadWriteKeep = 2;
+constexpr std::uint64_t kWriteTruncate = 3;
+constexpr std::uint64_t kAppend = 5;
 
-bool usable(const AFCConnectionRef& connection) { return connection && connection->afc; }
-
-// The NULL-terminated list of alternating keys and values the client hands out.
-AFCKeyValues pairsFrom(char** list) {
-    AFCKeyValues pairs;
-    if (!list) return pairs;
-    for (std::size_t i = 0; list[i] && list[i + 1]; i += 2) pairs.emplace_back(list[i], list[i + 1]);
-    afc_dictionary_free(list);
-    return pairs;
-}
-
-afc_file_mode_t clientMode(AFCFileMode mode) {
+std::uint64_t serviceMode(AFCFileMode mode) {
     switch (mode) {
         case AFCFileMode::Read:
-            return AFC_FOPEN_RDONLY;
+            return kReadOnly;
         case AFCFileMode::Write:
-            return AFC_FOPEN_WRONLY;
+            return kWriteTruncate;
         case AFCFileMode::ReadWrite:
-            return AFC_FOPEN_RW;
+            return kReadWriteKeep;
         case AFCFileMode::Append:
-            return AFC_FOPEN_APPEND;
+            return kAppend;
     }
-    return AFC_FOPEN_RDONLY;
+    return kReadOnly;
+}
+
+bool receiveWithin(idevice_connection_t connection, std::uint8_t* bytes, std::size_t length) {
+    while (length > 0) {
+        std::uint32_t received = 0;
+        const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(length, 1u << 30));
+        if (idevice_connection_receive_timeout(connection, reinterpret_cast<char*>(bytes), chunk,
+                                               &received, kReceiveTimeoutMs) != IDEVICE_E_SUCCESS ||
+            received == 0) {
+            return false;
+        }
+        bytes += received;
+        length -= received;
+    }
+    return true;
+}
+
+// One request and its reply, handed out; a status reply also becomes the answer. A failed exchange leaves the connection unusable.
+AMDStatus exchange(const AFCConnectionRef& afc, std::uint64_t operation,
+                   const std::vector<std::uint8_t>& data, const void* payload,
+                   std::size_t payloadLength, packet::Reply* reply) {
+    if (!afc || !afc->connection) return kAMDInvalidArgumentError;
+    if (afc->broken) return kAMDNotConnectedError;
+    const std::uint64_t number = afc->nextPacket++;
+    const auto head = packet::encodeRequest(number, operation, data, payloadLength);
+    afc->broken = true;
+    if (sendAll(afc->connection, head.data(), head.size()) != 0) return kAMDSendMessageError;
+    if (payloadLength > 0 && sendAll(afc->connection, payload, payloadLength) != 0) {
+        return kAMDSendMessageError;
+    }
+    auto answer = packet::readReply([&](std::uint8_t* bytes, std::size_t length) {
+        return receiveWithin(afc->connection, bytes, length);
+    });
+    if (!answer) return kAMDInvalidResponseError;
+    afc->broken = false;
+    *reply = std::move(*answer);
+    if (reply->operation != packet::kStatus) return kAMDSuccess;
+    const auto code = packet::little64(reply->data);
+    if (!code) return kAMDInvalidResponseError;
+    if (*code > 0xffff) return kAMDUndefinedError;
+    return statusFromFileService(static_cast<afc_error_t>(*code));
+}
+
+AMDStatus statusOnly(const AFCConnectionRef& afc, std::uint64_t operation,
+                     const std::vector<std::uint8_t>& data, const void* payload = nullptr,
+                     std::size_t payloadLength = 0) {
+    packet::Reply reply;
+    if (AMDStatus status = exchange(afc, operation, data, payload, payloadLength, &reply)) {
+        return status;
+    }
+    // Success comes as status 0; any other answer is out of protocol.
+    return reply.operation == packet::kStatus ? kAMDSuccess : kAMDInvalidResponseError;
+}
+
+std::vector<std::uint8_t> pathData(const std::string& path) {
+    std::vector<std::uint8_t> data;
+    packet::appendText(data, path);
+    return data;
+}
+
+std::vector<std::uint8_t> numbers(std::initializer_list<std::uint64_t> values) {
+    std::vector<std::uint8_t> data;
+    for (auto value : values) packet::appendLittle64(data, value);
+    return data;
+}
+
+AMDStatus keyValues(const AFCConnectionRef& afc, std::uint64_t operation,
+                    const std::vector<std::uint8_t>& data, AFCKeyValues* pairs) {
+    packet::Reply reply;
+    if (AMDStatus status = exchange(afc, operation, data, nullptr, 0, &reply)) return status;
+    if (reply.operation != packet::kData && reply.operation != packet::kStatus) {
+        return kAMDInvalidResponseError;
+    }
+    const auto texts = packet::splitTexts(reply.payload);
+    pairs->clear();
+    for (std::size_t i = 0; i + 1 < texts.size(); i += 2) pairs->emplace_back(texts[i], texts[i + 1]);
+    return kAMDSuccess;
+}
+
+// Takes over the started service's connection, encrypted when the device asks.
+AMDStatus adopt(StartedService& started, AFCConnectionRef* connection) {
+    if (started.descriptor->ssl_enabled) {
+        if (idevice_error_t error = idevice_connection_enable_ssl(started.connection)) {
+            return statusFromDevice(error);
+        }
+    }
+    *connection = std::make_shared<AFCConnection>(started.device, started.connection);
+    started.device = nullptr;
+    started.connection = nullptr;
+    return kAMDSuccess;
 }
 
 }  // namespace
 
 AFCConnection::~AFCConnection() {
-    // The client goes before the container service it was made from.
-    if (afc) afc_client_free(afc);
-    if (houseArrest) house_arrest_client_free(houseArrest);
+    if (connection) idevice_disconnect(connection);
     if (device) idevice_free(device);
+}
+
+AMDStatus AFCConnectionOpenService(const AMDeviceRef& device, const std::string& service,
+                                   const foundation::Value& options, AFCConnectionRef* connection) {
+    if (!connection) return kAMDInvalidArgumentError;
+    StartedService started;
+    if (AMDStatus status = startService(device, service, options, &started)) return status;
+    return adopt(started, connection);
+}
+
+AMDStatus AFCConnectionOpenHouseArrest(const AMDeviceRef& device, const std::string& bundleId,
+                                       const foundation::Value& options,
+                                       AFCConnectionRef* connection) {
+    if (!connection) return kAMDInvalidArgumentError;
+    StartedService started;
+    if (AMDStatus status = startService(device, kHouseArrestService, {}, &started)) return status;
+    AFCConnectionRef afc;
+    if (AMDStatus status = adopt(started, &afc)) return status;
+    const std::string command = options["Command"].stringOr("VendContainer");
+    const auto request = foundation::Value::dict({{"Command", command}, {"Identifier", bundleId}});
+    if (AMDStatus status = sendFramedMessage(afc->connection, request, kAMDPropertyListXml)) {
+        return status;
+    }
+    foundation::Value reply;
+    if (AMDStatus status = receiveFramedMessage(afc->connection, &reply, nullptr)) return status;
+    if (const std::string* error = reply["Error"].string()) {
+        return statusFromHouseArrestError(*error);
+    }
+    if (reply["Status"].stringOr() != "Complete") return kAMDInvalidResponseError;
+    // From here the connection speaks the file service's protocol.
+    *connection = std::move(afc);
+    return kAMDSuccess;
 }
 
 AMDStatus AFCConnectionClose(AFCConnectionRef& connection) {
@@ -59,116 +181,123 @@ AMDStatus AFCConnectionClose(AFCConnectionRef& connection) {
 
 AMDStatus AFCFileInfoOpen(const AFCConnectionRef& connection, const std::string& path,
                           AFCKeyValues* info) {
-    if (!usable(connection) || !info) return kAMDInvalidArgumentError;
-    char** list = nullptr;
-    if (afc_error_t error = afc_get_file_info(connection->afc, path.c_str(), &list)) {
-        if (list) afc_dictionary_free(list);
-        return status(error);
-    }
-    if (!list) return kAMDNotFoundError;
-    *info = pairsFrom(list);
-    return kAMDSuccess;
+    if (!info) return kAMDInvalidArgumentError;
+    return keyValues(connection, packet::kFileInfo, pathData(path), info);
 }
 
 AMDStatus AFCDeviceInfoOpen(const AFCConnectionRef& connection, AFCKeyValues* info) {
-    if (!usable(connection) || !info) return kAMDInvalidArgumentError;
-    char** list = nullptr;
-    if (afc_error_t error = afc_get_device_info(connection->afc, &list)) {
-        if (list) afc_dictionary_free(list);
-        return status(error);
-    }
-    *info = pairsFrom(list);
-    return kAMDSuccess;
+    if (!info) return kAMDInvalidArgumentError;
+    return keyValues(connection, packet::kDeviceInfo, {}, info);
 }
 
 AMDStatus AFCDirectoryRead(const AFCConnectionRef& connection, const std::string& path,
                            std::vector<std::string>* names) {
-    if (!usable(connection) || !names) return kAMDInvalidArgumentError;
-    char** list = nullptr;
-    if (afc_error_t error = afc_read_directory(connection->afc, path.c_str(), &list)) {
-        if (list) afc_dictionary_free(list);
-        return status(error);
+    if (!names) return kAMDInvalidArgumentError;
+    packet::Reply reply;
+    if (AMDStatus status = exchange(connection, packet::kReadDirectory, pathData(path), nullptr, 0,
+                                    &reply)) {
+        return status;
     }
-    names->clear();
-    for (std::size_t i = 0; list && list[i]; ++i) names->emplace_back(list[i]);
-    if (list) afc_dictionary_free(list);
+    if (reply.operation != packet::kData && reply.operation != packet::kStatus) {
+        return kAMDInvalidResponseError;
+    }
+    *names = packet::splitTexts(reply.payload);
     return kAMDSuccess;
 }
 
 AMDStatus AFCDirectoryCreate(const AFCConnectionRef& connection, const std::string& path) {
-    if (!usable(connection)) return kAMDInvalidArgumentError;
-    return status(afc_make_directory(connection->afc, path.c_str()));
+    return statusOnly(connection, packet::kMakeDirectory, pathData(path));
 }
 
 AMDStatus AFCRemovePath(const AFCConnectionRef& connection, const std::string& path) {
-    if (!usable(connection)) return kAMDInvalidArgumentError;
-    return status(afc_remove_path(connection->afc, path.c_str()));
+    return statusOnly(connection, packet::kRemovePath, pathData(path));
 }
 
 AMDStatus AFCRenamePath(const AFCConnectionRef& connection, const std::string& from,
                         const std::string& to) {
-    if (!usable(connection)) return kAMDInvalidArgumentError;
-    return status(afc_rename_path(connection->afc, from.c_str(), to.c_str()));
+    auto data = pathData(from);
+    packet::appendText(data, to);
+    return statusOnly(connection, packet::kRenamePath, data);
 }
 
 AMDStatus AFCLinkPath(const AFCConnectionRef& connection, int kind, const std::string& target,
                       const std::string& link) {
-    if (!usable(connection) || (kind != kAFCHardLink && kind != kAFCSymbolicLink)) {
-        return kAMDInvalidArgumentError;
-    }
-    const auto type = kind == kAFCHardLink ? AFC_HARDLINK : AFC_SYMLINK;
-    return status(afc_make_link(connection->afc, type, target.c_str(), link.c_str()));
+    if (kind != kAFCHardLink && kind != kAFCSymbolicLink) return kAMDInvalidArgumentError;
+    auto data = numbers({static_cast<std::uint64_t>(kind)});
+    packet::appendText(data, target);
+    packet::appendText(data, link);
+    return statusOnly(connection, packet::kMakeLink, data);
 }
 
 AMDStatus AFCSetModTime(const AFCConnectionRef& connection, const std::string& path,
                         std::uint64_t nanosecondsSince1970) {
-    if (!usable(connection)) return kAMDInvalidArgumentError;
-    return status(afc_set_file_time(connection->afc, path.c_str(), nanosecondsSince1970));
+    auto data = numbers({nanosecondsSince1970});
+    packet::appendText(data, path);
+    return statusOnly(connection, packet::kSetFileModTime, data);
 }
 
 AMDStatus AFCFileRefOpen(const AFCConnectionRef& connection, const std::string& path,
                          AFCFileMode mode, AFCFileRef* file) {
-    if (!usable(connection) || !file) return kAMDInvalidArgumentError;
-    std::uint64_t handle = 0;
-    if (afc_error_t error = afc_file_open(connection->afc, path.c_str(), clientMode(mode), &handle)) {
-        return status(error);
+    if (!file) return kAMDInvalidArgumentError;
+    auto data = numbers({serviceMode(mode)});
+    packet::appendText(data, path);
+    packet::Reply reply;
+    if (AMDStatus status = exchange(connection, packet::kFileOpen, data, nullptr, 0, &reply)) {
+        return status;
     }
-    *file = handle;
+    const auto handle = packet::little64(reply.data);
+    if (reply.operation != packet::kFileOpenResult || !handle) return kAMDInvalidResponseError;
+    *file = *handle;
     return kAMDSuccess;
 }
 
 AMDStatus AFCFileRefClose(const AFCConnectionRef& connection, AFCFileRef file) {
-    if (!usable(connection)) return kAMDInvalidArgumentError;
-    return status(afc_file_close(connection->afc, file));
+    return statusOnly(connection, packet::kFileClose, numbers({file}));
 }
 
 AMDStatus AFCFileRefSeek(const AFCConnectionRef& connection, AFCFileRef file, std::int64_t offset,
                          int origin) {
-    if (!usable(connection) || origin < kAFCSeekSet || origin > kAFCSeekEnd) {
-        return kAMDInvalidArgumentError;
-    }
-    return status(afc_file_seek(connection->afc, file, offset, origin));
+    if (origin < kAFCSeekSet || origin > kAFCSeekEnd) return kAMDInvalidArgumentError;
+    return statusOnly(connection, packet::kFileSeek,
+                      numbers({file, static_cast<std::uint64_t>(origin),
+                               static_cast<std::uint64_t>(offset)}));
 }
 
 AMDStatus AFCFileRefTell(const AFCConnectionRef& connection, AFCFileRef file,
                          std::uint64_t* position) {
-    if (!usable(connection) || !position) return kAMDInvalidArgumentError;
-    return status(afc_file_tell(connection->afc, file, position));
+    if (!position) return kAMDInvalidArgumentError;
+    packet::Reply reply;
+    if (AMDStatus status = exchange(connection, packet::kFileTell, numbers({file}), nullptr, 0,
+                                    &reply)) {
+        return status;
+    }
+    const auto value = packet::little64(reply.data);
+    if (reply.operation != packet::kFileTellResult || !value) return kAMDInvalidResponseError;
+    *position = *value;
+    return kAMDSuccess;
 }
 
 AMDStatus AFCFileRefRead(const AFCConnectionRef& connection, AFCFileRef file, void* bytes,
                          std::size_t length, std::size_t* read) {
-    if (!usable(connection) || !read || (!bytes && length > 0)) return kAMDInvalidArgumentError;
+    if (!read || (!bytes && length > 0)) return kAMDInvalidArgumentError;
     *read = 0;
-    auto* out = static_cast<char*>(bytes);
+    auto* out = static_cast<std::uint8_t*>(bytes);
     while (*read < length) {
-        const auto ask = static_cast<std::uint32_t>(std::min(length - *read, kLargestRequest));
-        std::uint32_t got = 0;
-        if (afc_error_t error = afc_file_read(connection->afc, file, out + *read, ask, &got)) {
-            return status(error);
+        const std::size_t ask = std::min(length - *read, kLargestRequest);
+        packet::Reply reply;
+        if (AMDStatus status = exchange(connection, packet::kFileRead, numbers({file, ask}), nullptr,
+                                        0, &reply)) {
+            return status;
         }
-        if (got == 0) break;  // the end of the file
+        if (reply.operation != packet::kData && reply.operation != packet::kStatus) {
+            return kAMDInvalidResponseError;
+        }
+        // A device may answer less than asked; more is out of protocol.
+        const std::size_t got = reply.payload.size() + reply.data.size();
         if (got > ask) return kAMDOverrunError;
+        if (got == 0) break;  // the end of the file
+        std::copy(reply.data.begin(), reply.data.end(), out + *read);
+        std::copy(reply.payload.begin(), reply.payload.end(), out + *read + reply.data.size());
         *read += got;
     }
     return kAMDSuccess;
@@ -176,35 +305,30 @@ AMDStatus AFCFileRefRead(const AFCConnectionRef& connection, AFCFileRef file, vo
 
 AMDStatus AFCFileRefWrite(const AFCConnectionRef& connection, AFCFileRef file, const void* bytes,
                           std::size_t length) {
-    if (!usable(connection) || (!bytes && length > 0)) return kAMDInvalidArgumentError;
-    const auto* in = static_cast<const char*>(bytes);
-    std::size_t done = 0;
-    while (done < length) {
-        const auto give = static_cast<std::uint32_t>(std::min(length - done, kLargestRequest));
-        std::uint32_t written = 0;
-        if (afc_error_t error = afc_file_write(connection->afc, file, in + done, give, &written)) {
-            return status(error);
+    if (!bytes && length > 0) return kAMDInvalidArgumentError;
+    const auto* in = static_cast<const std::uint8_t*>(bytes);
+    for (std::size_t done = 0; done < length;) {
+        const std::size_t give = std::min(length - done, kLargestRequest);
+        if (AMDStatus status =
+                statusOnly(connection, packet::kFileWrite, numbers({file}), in + done, give)) {
+            return status;
         }
-        if (written == 0 || written > give) return kAMDWriteError;
-        done += written;
+        done += give;
     }
     return kAMDSuccess;
 }
 
 AMDStatus AFCFileRefSetFileSize(const AFCConnectionRef& connection, AFCFileRef file,
                                 std::uint64_t size) {
-    if (!usable(connection)) return kAMDInvalidArgumentError;
-    return status(afc_file_truncate(connection->afc, file, size));
+    return statusOnly(connection, packet::kFileSetSize, numbers({file, size}));
 }
 
 AMDStatus AFCFileRefLock(const AFCConnectionRef& connection, AFCFileRef file, bool exclusive) {
-    if (!usable(connection)) return kAMDInvalidArgumentError;
-    return status(afc_file_lock(connection->afc, file, exclusive ? AFC_LOCK_EX : AFC_LOCK_SH));
+    return statusOnly(connection, packet::kFileLock, numbers({file, exclusive ? 2u | 4u : 1u | 4u}));
 }
 
 AMDStatus AFCFileRefUnlock(const AFCConnectionRef& connection, AFCFileRef file) {
-    if (!usable(connection)) return kAMDInvalidArgumentError;
-    return status(afc_file_lock(connection->afc, file, AFC_LOCK_UN));
+    return statusOnly(connection, packet::kFileLock, numbers({file, 8u | 4u}));
 }
 
 }  // namespace mobiledevice

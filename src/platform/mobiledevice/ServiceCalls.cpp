@@ -7,7 +7,7 @@
 #include "foundation/PropertyList.h"
 #include "platform/mobiledevice/AMDeviceHandle.h"
 #include "platform/mobiledevice/ConnectionFraming.h"
-#include "platform/mobiledevice/FileService.h"
+#include "platform/mobiledevice/StartedService.h"
 #include "platform/mobiledevice/MobileDevice.h"
 #include "platform/mobiledevice/StatusMapping.h"
 
@@ -18,21 +18,28 @@ namespace {
 constexpr const char* kHouseArrestService = "com.apple.mobile.house_arrest";
 constexpr const char* kInstallationProxyService = "com.apple.mobile.installation_proxy";
 
-// Owns a started service's descriptor and the device connection to its port.
-struct StartedService {
-    ~StartedService() {
-        if (connection) idevice_disconnect(connection);
-        if (device) idevice_free(device);
-        if (descriptor) lockdownd_service_descriptor_free(descriptor);
+// A descriptor of our own for the service's socket, which outlives the connection.
+AMDStatus takeSocket(StartedService& started, int* socket) {
+    int fd = -1;
+    if (idevice_connection_get_fd(started.connection, &fd) != IDEVICE_E_SUCCESS) {
+        return kAMDMuxConnectError;
     }
-    lockdownd_service_descriptor_t descriptor = nullptr;
-    idevice_t device = nullptr;
-    idevice_connection_t connection = nullptr;
-};
+    int own = ::dup(fd);
+    if (own < 0) return kAMDNoResourcesError;
+    *socket = own;
+    return kAMDSuccess;
+}
+
+}  // namespace
+
+StartedService::~StartedService() {
+    if (connection) idevice_disconnect(connection);
+    if (device) idevice_free(device);
+    if (descriptor) lockdownd_service_descriptor_free(descriptor);
+}
 
 AMDStatus startService(const AMDeviceRef& handle, const std::string& name,
-                       const foundation::Value& options, StartedService* started,
-                       bool connect = true) {
+                       const foundation::Value& options, StartedService* started, bool connect) {
     if (!handle) return kAMDInvalidArgumentError;
     {
         std::lock_guard lock(handle->mutex);
@@ -52,20 +59,6 @@ AMDStatus startService(const AMDeviceRef& handle, const std::string& name,
     if (error != IDEVICE_E_SUCCESS) return kAMDMuxConnectError;
     return kAMDSuccess;
 }
-
-// A descriptor of our own for the service's socket, which outlives the connection.
-AMDStatus takeSocket(StartedService& started, int* socket) {
-    int fd = -1;
-    if (idevice_connection_get_fd(started.connection, &fd) != IDEVICE_E_SUCCESS) {
-        return kAMDMuxConnectError;
-    }
-    int own = ::dup(fd);
-    if (own < 0) return kAMDNoResourcesError;
-    *socket = own;
-    return kAMDSuccess;
-}
-
-}  // namespace
 
 AMDStatus AMDeviceStartService(const AMDeviceRef& handle, const std::string& name, int* socket,
                                void*) {
@@ -112,63 +105,6 @@ AMDStatus AMDeviceCreateHouseArrestService(const AMDeviceRef& handle, const std:
     }
     if (reply["Status"].stringOr() != "Complete") return kAMDInvalidResponseError;
     return takeSocket(started, socket);
-}
-
-AMDStatus AFCConnectionOpenService(const AMDeviceRef& handle, const std::string& service,
-                                   const foundation::Value& options, AFCConnectionRef* connection) {
-    if (!connection) return kAMDInvalidArgumentError;
-    StartedService started;
-    if (AMDStatus status = startService(handle, service, options, &started, /*connect=*/false)) {
-        return status;
-    }
-    // The client connects to the service's port itself, with SSL when the device asks.
-    auto afc = std::make_shared<AFCConnection>();
-    if (afc_error_t error = afc_client_new(started.device, started.descriptor, &afc->afc)) {
-        return statusFromFileService(error);
-    }
-    afc->device = started.device;
-    started.device = nullptr;
-    *connection = std::move(afc);
-    return kAMDSuccess;
-}
-
-AMDStatus AFCConnectionOpenHouseArrest(const AMDeviceRef& handle, const std::string& bundleId,
-                                       const foundation::Value& options,
-                                       AFCConnectionRef* connection) {
-    if (!connection) return kAMDInvalidArgumentError;
-    StartedService started;
-    if (AMDStatus status =
-            startService(handle, kHouseArrestService, {}, &started, /*connect=*/false)) {
-        return status;
-    }
-    auto afc = std::make_shared<AFCConnection>();
-    afc->device = started.device;
-    started.device = nullptr;
-    if (house_arrest_client_new(afc->device, started.descriptor, &afc->houseArrest) !=
-        HOUSE_ARREST_E_SUCCESS) {
-        return kAMDStartServiceError;
-    }
-    const std::string command = options["Command"].stringOr("VendContainer");
-    if (house_arrest_send_command(afc->houseArrest, command.c_str(), bundleId.c_str()) !=
-        HOUSE_ARREST_E_SUCCESS) {
-        return kAMDSendMessageError;
-    }
-    plist_t node = nullptr;
-    if (house_arrest_get_result(afc->houseArrest, &node) != HOUSE_ARREST_E_SUCCESS) {
-        if (node) plist_free(node);
-        return kAMDReceiveMessageError;
-    }
-    const foundation::Value reply = foundation::plist::fromNode(node);
-    plist_free(node);
-    if (const std::string* error = reply["Error"].string()) {
-        return statusFromHouseArrestError(*error);
-    }
-    if (reply["Status"].stringOr() != "Complete") return kAMDInvalidResponseError;
-    if (afc_error_t error = afc_client_new_from_house_arrest_client(afc->houseArrest, &afc->afc)) {
-        return statusFromFileService(error);
-    }
-    *connection = std::move(afc);
-    return kAMDSuccess;
 }
 
 AMDStatus AMDeviceLookupApplications(const AMDeviceRef& handle, const foundation::Value& options,
