@@ -1,5 +1,10 @@
 // Unmodified libimobiledevice command-line clients against the simulated device's files.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +14,7 @@
 #include <sstream>
 
 #include "SimServiceFixture.h"
+#include "platform/mobiledevice/PairRecord.h"
 
 namespace {
 
@@ -17,6 +23,15 @@ protected:
     int run(const std::string& command) {
         const int status = std::system(("timeout 60 " + command).c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string output(const std::string& command) {
+        std::string text;
+        if (FILE* pipe = ::popen(("timeout 60 " + command).c_str(), "r")) {
+            char buffer[256];
+            while (std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
+            ::pclose(pipe);
+        }
+        return text;
     }
     std::string udid() const { return simulated->config().udid; }
 };
@@ -30,6 +45,73 @@ std::string contentsOf(const std::filesystem::path& path) {
 
 bool onPath(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null").c_str()) == 0;
+}
+
+// A session turns TLS on as a phone does, unless the device is set to keep it off; the
+// connection speaks plainly again once the session ends.
+TEST_F(SimClients, SessionsAreEncryptedUnlessSwitchedOff) {
+    for (const bool ssl : {true, false}) {
+        SCOPED_TRACE(ssl);
+        auto config = configFor(ssl ? "SECURE-0001" : "PLAIN-0002");
+        config.sessionSsl = ssl;
+        attachPaired(config);
+        idevice_t phone = nullptr;
+        lockdownd_client_t client = nullptr;
+        ASSERT_EQ(idevice_new_with_options(&phone, config.udid.c_str(), IDEVICE_LOOKUP_USBMUX),
+                  IDEVICE_E_SUCCESS);
+        ASSERT_EQ(lockdownd_client_new(phone, &client, "orvandel-tests"), LOCKDOWN_E_SUCCESS);
+        const std::string hostId = mobiledevice::pairRecordHostId(config.udid);
+        char* session = nullptr;
+        int encrypted = -1;
+        ASSERT_EQ(lockdownd_start_session(client, hostId.c_str(), &session, &encrypted),
+                  LOCKDOWN_E_SUCCESS);
+        EXPECT_EQ(encrypted, ssl ? 1 : 0);
+        plist_t value = nullptr;
+        ASSERT_EQ(lockdownd_get_value(client, "com.apple.disk_usage", "TotalDataCapacity", &value),
+                  LOCKDOWN_E_SUCCESS);
+        plist_free(value);
+        ASSERT_EQ(lockdownd_stop_session(client, session), LOCKDOWN_E_SUCCESS);
+        ASSERT_EQ(lockdownd_get_value(client, nullptr, "ProductType", &value), LOCKDOWN_E_SUCCESS);
+        plist_free(value);
+        std::free(session);
+        lockdownd_client_free(client);
+        idevice_free(phone);
+    }
+    // An unmodified client reads values over the encrypted session.
+    EXPECT_EQ(output("ideviceinfo -u " + udid() + " -q com.apple.disk_usage -k TotalDataCapacity"),
+              std::to_string(std::int64_t{58} << 30) + "\n");
+}
+
+// A client that finds the program's socket finds the device on it, with no wait between.
+TEST_F(SimClients, TheProgramListsItsDeviceAsSoonAsItsSocketExists) {
+    const std::string socket = scratch / "mux.sock";
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, scratch.path().c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    const char* argv[] = {SIMDEVICE_PROGRAM, "--socket", socket.c_str(), "--udid", "PROGRAM-0001",
+                          nullptr};
+    pid_t program = 0;
+    ASSERT_EQ(::posix_spawn(&program, SIMDEVICE_PROGRAM, nullptr, nullptr,
+                            const_cast<char* const*>(argv), environ),
+              0);
+    bool appeared = false;
+    alignas(inotify_event) char events[4096];
+    pollfd entry{watch, POLLIN, 0};
+    while (!appeared && ::poll(&entry, 1, 10000) == 1) {
+        const ssize_t length = ::read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->len && std::string(event->name) == "mux.sock") appeared = true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::close(watch);
+    EXPECT_TRUE(appeared);
+    EXPECT_EQ(output("env USBMUXD_SOCKET_ADDRESS=UNIX:" + socket + " idevice_id -l"), "PROGRAM-0001\n");
+    ::kill(program, SIGTERM);
+    int status = 0;
+    ::waitpid(program, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(SimClients, CrashReportToolMovesTheReportsOff) {

@@ -141,6 +141,7 @@ TEST_F(SimDevice, FailedServiceStartsAndLookupsLeaveTheDeviceClosed) {
     auto simulated = attachPaired();
     auto device = amDevice(simulated);
     ASSERT_TRUE(device);
+    simulated->failRequest("StartService", "InvalidService");
     EXPECT_TRUE(device->lookupApplications().isNil());
     EXPECT_EQ(simulated->sessionsStarted(), simulated->sessionsStopped());
 

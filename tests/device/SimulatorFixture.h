@@ -1,5 +1,6 @@
 #pragma once
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -36,6 +37,9 @@ public:
 class SimulatorTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // libimobiledevice writes TLS records with write(2): a device that hangs up would
+        // end the process with SIGPIPE, so the process ignores it, as the application must.
+        ::signal(SIGPIPE, SIG_IGN);
         const auto path = std::filesystem::temp_directory_path() /
                           ("orvandel-simdevice-" + std::to_string(::getpid()) + ".sock");
         server = std::make_unique<simdevice::SimUsbmuxServer>(path.string());

@@ -136,9 +136,15 @@ bool SimDevice::takeDrop(const std::string& request) {
     return drops_.erase(request) > 0;
 }
 
-void SimDevice::addPairedHost(const std::string& hostId) {
+void SimDevice::addPairedHost(const std::string& hostId, std::string deviceCertificate) {
     std::lock_guard lock(mutex_);
-    pairedHosts_.insert(hostId);
+    pairedHosts_[hostId] = std::move(deviceCertificate);
+}
+
+std::string SimDevice::deviceCertificateFor(const std::string& hostId) const {
+    std::lock_guard lock(mutex_);
+    auto found = pairedHosts_.find(hostId);
+    return found == pairedHosts_.end() ? std::string() : found->second;
 }
 
 bool SimDevice::removePairedHost(const std::string& hostId) {

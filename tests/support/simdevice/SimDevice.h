@@ -22,6 +22,7 @@ struct SimDeviceConfig {
     std::string root;            // folder behind the media file service
     std::string crashRoot;       // folder behind the crash-report file service
     std::string containersRoot;  // one folder per application, made on first use
+    bool sessionSsl = true;      // sessions switch TLS on, as on a phone
 };
 
 // One simulated device: its lockdown values, its pairing and session state, the services
@@ -62,10 +63,12 @@ public:
     void countPairRequest() { ++pairRequests_; }
     void countHeartbeat() { ++heartbeatsAnswered_; }
 
-    // Pairing: the host identifiers this device trusts.
-    void addPairedHost(const std::string& hostId);
+    // Pairing: the hosts this device trusts, each with the device certificate (PEM) its
+    // pair record holds.
+    void addPairedHost(const std::string& hostId, std::string deviceCertificate);
     bool removePairedHost(const std::string& hostId);
     bool isPairedHost(const std::string& hostId) const;
+    std::string deviceCertificateFor(const std::string& hostId) const;
 
     // Lockdown values; without a session only the public keys of the global domain answer.
     foundation::Value value(const std::string& domain, const std::string& key,
@@ -82,7 +85,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, std::string> failures_;
     std::set<std::string> drops_;
-    std::set<std::string> pairedHosts_;
+    std::map<std::string, std::string> pairedHosts_;
     std::map<std::string, foundation::Value> domains_;  // "" is the global domain
     std::map<std::uint16_t, std::string> servicePorts_;
     std::uint16_t nextPort_ = 49152;

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <openssl/evp.h>
+
 #include <string>
 
 namespace simdevice {
 
-// The public half of an RSA device key in PEM ("RSA PUBLIC KEY"), made once per process:
-// hosts build their pairing certificates on it.
+// The device's RSA key pair, made once per process: hosts build their pairing
+// certificates on its public half, and the device proves itself with it in sessions.
+EVP_PKEY* deviceKey();
+// The public half in PEM ("RSA PUBLIC KEY").
 const std::string& devicePublicKeyPem();
 
 }  // namespace simdevice

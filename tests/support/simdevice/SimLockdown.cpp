@@ -26,15 +26,21 @@ std::string hostIdOf(const Value& request) {
 }  // namespace
 
 SimLockdown::SimLockdown(std::shared_ptr<SimDevice> device, int fd)
-    : device_(std::move(device)), fd_(fd) {}
+    : device_(std::move(device)), link_(fd) {}
 
 void SimLockdown::serve() {
     for (;;) {
-        auto request = readFramedPlist(fd_);
+        auto request = readFramedPlist(link_);
         if (!request) break;
         Value reply = answer(*request);
-        if (reply.isNil() || !writeFramedPlist(fd_, reply)) break;
-        if ((*request)["Request"].stringOr() == "Goodbye") break;
+        if (reply.isNil() || !writeFramedPlist(link_, reply)) break;
+        const std::string name = (*request)["Request"].stringOr();
+        if (name == "Goodbye") break;
+        if (reply["EnableSessionSSL"] == Value(true) &&
+            !link_.startTls(device_->deviceCertificateFor((*request)["HostID"].stringOr()))) {
+            break;
+        }
+        if (name == "StopSession" && reply["Error"].isNil()) link_.stopTls();
     }
     if (!sessionId_.empty()) device_->countSessionStop();
 }
@@ -75,8 +81,9 @@ Value SimLockdown::startSession(const Value& request) {
     if (!sessionId_.empty()) device_->countSessionStop();
     sessionId_ = NSString::guid();
     device_->countSessionStart();
-    return Value::dict(
-        {{"Request", "StartSession"}, {"SessionID", sessionId_}, {"EnableSessionSSL", false}});
+    return Value::dict({{"Request", "StartSession"},
+                        {"SessionID", sessionId_},
+                        {"EnableSessionSSL", device_->config().sessionSsl}});
 }
 
 Value SimLockdown::stopSession(const Value& request) {
@@ -94,7 +101,9 @@ Value SimLockdown::pair(const Value& request) {
     if (hostId.empty() || request["PairRecord"]["HostCertificate"].isNil()) {
         return failure("Pair", "InvalidPairRecord");
     }
-    device_->addPairedHost(hostId);
+    const foundation::Data* certificate = request["PairRecord"]["DeviceCertificate"].data();
+    device_->addPairedHost(hostId, certificate ? std::string(certificate->begin(), certificate->end())
+                                               : std::string());
     foundation::Data escrow(32, 0x5a);
     return Value::dict({{"Request", "Pair"}, {"EscrowBag", escrow}});
 }

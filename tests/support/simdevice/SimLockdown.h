@@ -5,13 +5,15 @@
 
 #include "foundation/Value.h"
 #include "simdevice/SimDevice.h"
+#include "simdevice/SimLink.h"
 
 namespace simdevice {
 
 inline constexpr std::uint16_t kLockdownPort = 62078;
 
-// One connection to the device's lockdown service, SSL switched off for sessions and
-// services. serve() answers requests until the peer leaves or a hook drops the line.
+// One connection to the device's lockdown service. A session switches TLS on (unless the
+// device is set not to) with the host's pair-record certificate, and its end switches it
+// off again. serve() answers requests until the peer leaves or a hook drops the line.
 class SimLockdown {
 public:
     SimLockdown(std::shared_ptr<SimDevice> device, int fd);
@@ -29,7 +31,7 @@ private:
     foundation::Value startService(const foundation::Value& request);
 
     std::shared_ptr<SimDevice> device_;
-    int fd_;
+    SimLink link_;
     std::string sessionId_;
 };
 

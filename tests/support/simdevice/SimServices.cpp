@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include "simdevice/SimAfcServer.h"
+#include "simdevice/SimApplications.h"
 #include "simdevice/SimWire.h"
 
 using foundation::Value;
@@ -15,6 +16,9 @@ constexpr const char* kHeartbeatService = "com.apple.mobile.heartbeat";
 constexpr const char* kMediaService = "com.apple.afc";
 constexpr const char* kCrashCopyService = "com.apple.crashreportcopymobile";
 constexpr const char* kCrashMoverService = "com.apple.crashreportmover";
+constexpr const char* kInstallationProxyService = "com.apple.mobile.installation_proxy";
+constexpr const char* kSpringboardService = "com.apple.springboardservices";
+constexpr const char* kHouseArrestService = "com.apple.mobile.house_arrest";
 
 void serveHeartbeat(SimDevice& device, int fd) {
     // The host sends a beat; the device answers each while it is set to answer.
@@ -47,7 +51,9 @@ bool isKnownService(const SimDevice& device, const std::string& name) {
     const auto& config = device.config();
     if (name == kMediaService) return !config.root.empty();
     if (name == kCrashCopyService || name == kCrashMoverService) return !config.crashRoot.empty();
-    return name == kHeartbeatService;
+    if (name == kHouseArrestService) return !config.containersRoot.empty();
+    return name == kHeartbeatService || name == kInstallationProxyService ||
+           name == kSpringboardService;
 }
 
 void serveService(const std::shared_ptr<SimDevice>& device, const std::string& name, int fd) {
@@ -59,6 +65,12 @@ void serveService(const std::shared_ptr<SimDevice>& device, const std::string& n
         serveFiles(*device, device->config().crashRoot, fd);
     } else if (name == kCrashMoverService) {
         serveCrashMover(fd);
+    } else if (name == kInstallationProxyService) {
+        serveInstallationProxy(fd);
+    } else if (name == kSpringboardService) {
+        serveSpringboard(fd);
+    } else if (name == kHouseArrestService) {
+        serveHouseArrest(*device, fd);
     }
 }
 

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/PropertyList.h"
 #include "simdevice/SimLockdown.h"
+#include "simdevice/SimPairRecord.h"
 #include "simdevice/SimServices.h"
 #include "simdevice/SimWire.h"
 
@@ -82,6 +85,8 @@ bool SimUsbmuxServer::start() {
         listenFd_ = -1;
         return false;
     }
+    struct stat placed {};
+    socketInode_ = ::stat(socketPath_.c_str(), &placed) == 0 ? placed.st_ino : 0;
     running_ = true;
     acceptThread_ = std::thread([this] { acceptLoop(); });
     return true;
@@ -106,7 +111,11 @@ void SimUsbmuxServer::stop() {
     ::close(wakePipe_[0]);
     ::close(wakePipe_[1]);
     listenFd_ = wakePipe_[0] = wakePipe_[1] = -1;
-    ::unlink(socketPath_.c_str());
+    // Only our own socket: a simulator started after this one may have put its own there.
+    struct stat placed {};
+    if (::stat(socketPath_.c_str(), &placed) == 0 && placed.st_ino == socketInode_) {
+        ::unlink(socketPath_.c_str());
+    }
 }
 
 void SimUsbmuxServer::acceptLoop() {
@@ -125,6 +134,11 @@ void SimUsbmuxServer::acceptLoop() {
         auto done = std::make_shared<std::atomic<bool>>(false);
         std::lock_guard lock(workersMutex_);
         workers_.push_back({std::thread([this, fd, done] {
+                                // A peer gone mid-write gives EPIPE, here and inside TLS.
+                                sigset_t pipe;
+                                sigemptyset(&pipe);
+                                sigaddset(&pipe, SIGPIPE);
+                                pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
                                 serveClient(fd);
                                 *done = true;
                             }),
@@ -254,19 +268,10 @@ int SimUsbmuxServer::listenerCount() const {
 
 void SimUsbmuxServer::pairHost(const std::shared_ptr<SimDevice>& device) {
     const std::string hostId = NSString::guid();
-    const foundation::Data certificate = {'c', 'e', 'r', 't'};
-    Value record = Value::dict({
-        {"HostID", hostId},
-        {"SystemBUID", buid_},
-        {"DeviceCertificate", certificate},
-        {"HostCertificate", certificate},
-        {"RootCertificate", certificate},
-        {"HostPrivateKey", certificate},
-        {"RootPrivateKey", certificate},
-        {"WiFiMACAddress", "02:00:00:00:00:01"},
-    });
+    const Value record = makePairRecord(hostId, buid_);
+    const foundation::Data* certificate = record["DeviceCertificate"].data();
+    device->addPairedHost(hostId, std::string(certificate->begin(), certificate->end()));
     auto xml = foundation::plist::writeXml(record);
-    device->addPairedHost(hostId);
     std::lock_guard lock(mutex_);
     pairRecords_[device->config().udid] = foundation::Data(xml->begin(), xml->end());
 }

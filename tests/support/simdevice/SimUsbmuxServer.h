@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -59,6 +61,7 @@ private:
     const std::string socketPath_;
     const std::string buid_;
     int listenFd_ = -1;
+    ino_t socketInode_ = 0;
     int wakePipe_[2] = {-1, -1};
     std::thread acceptThread_;
     std::atomic<bool> running_{false};

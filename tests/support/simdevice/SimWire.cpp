@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/PropertyList.h"
+#include "simdevice/SimLink.h"
 
 namespace simdevice {
 
@@ -52,18 +53,28 @@ bool readExactly(int fd, void* bytes, std::size_t length) {
 }
 
 std::optional<foundation::Value> readFramedPlist(int fd) {
+    SimLink link(fd);
+    return readFramedPlist(link);
+}
+
+bool writeFramedPlist(int fd, const foundation::Value& message, bool binary) {
+    SimLink link(fd);
+    return writeFramedPlist(link, message, binary);
+}
+
+std::optional<foundation::Value> readFramedPlist(SimLink& link) {
     std::uint8_t prefix[4];
-    if (!readExactly(fd, prefix, 4)) return std::nullopt;
+    if (!link.readExactly(prefix, 4)) return std::nullopt;
     const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) |
                                  (std::uint32_t{prefix[1]} << 16) |
                                  (std::uint32_t{prefix[2]} << 8) | prefix[3];
     if (length == 0 || length > kMaxFrameLength) return std::nullopt;
     std::vector<std::uint8_t> payload(length);
-    if (!readExactly(fd, payload.data(), length)) return std::nullopt;
+    if (!link.readExactly(payload.data(), length)) return std::nullopt;
     return foundation::plist::read(payload);
 }
 
-bool writeFramedPlist(int fd, const foundation::Value& message, bool binary) {
+bool writeFramedPlist(SimLink& link, const foundation::Value& message, bool binary) {
     std::vector<std::uint8_t> payload;
     if (binary) {
         auto bytes = foundation::plist::writeBinary(message);
@@ -79,7 +90,7 @@ bool writeFramedPlist(int fd, const foundation::Value& message, bool binary) {
         static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
         static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
     frame.insert(frame.end(), payload.begin(), payload.end());
-    return writeAll(fd, frame.data(), frame.size());
+    return link.writeAll(frame.data(), frame.size());
 }
 
 std::optional<MuxMessage> readMuxMessage(int fd) {

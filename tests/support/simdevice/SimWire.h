@@ -17,6 +17,9 @@ inline constexpr std::uint32_t kMaxFrameLength = 64u << 20;
 bool writeAll(int fd, const void* bytes, std::size_t length);
 bool readExactly(int fd, void* bytes, std::size_t length);
 
+class SimLink;
+std::optional<foundation::Value> readFramedPlist(SimLink& link);
+bool writeFramedPlist(SimLink& link, const foundation::Value& message, bool binary = false);
 std::optional<foundation::Value> readFramedPlist(int fd);
 bool writeFramedPlist(int fd, const foundation::Value& message, bool binary = false);
 

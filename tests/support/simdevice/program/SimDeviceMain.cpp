@@ -17,11 +17,12 @@ namespace {
 constexpr const char* kUsage =
     "usage: orvandel-simdevice --socket PATH [--udid U] [--name N] [--product-type T]\n"
     "         [--root FOLDER] [--crash-root FOLDER] [--containers FOLDER]\n"
-    "         [--hostile huge-length|truncated|bad-names|short-reads]\n"
+    "         [--hostile huge-length|truncated|bad-names|short-reads] [--no-ssl]\n"
     "  --root        folder behind the media file service\n"
     "  --crash-root  folder behind the crash-report file service\n"
     "  --containers  folder holding one folder per application (made on first use)\n"
-    "  --hostile     file services break their protocol this way\n";
+    "  --hostile     file services break their protocol this way\n"
+    "  --no-ssl      sessions stay unencrypted, for reading the traffic\n";
 
 int usage() {
     std::fputs(kUsage, stderr);
@@ -47,6 +48,10 @@ int main(int argc, char** argv) {
     SimAfcHostility hostility = SimAfcHostility::None;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--no-ssl") {
+            config.sessionSsl = false;
+            continue;
+        }
         if (i + 1 >= argc) return usage();
         const std::string value = argv[++i];
         if (option == "--socket") {
