@@ -65,7 +65,8 @@ std::optional<Header> decodeHeader(std::span<const std::uint8_t> bytes) {
     return header;
 }
 
-std::optional<Reply> readReply(const std::function<bool(std::uint8_t*, std::size_t)>& read) {
+std::optional<Reply> readReply(const std::function<bool(std::uint8_t*, std::size_t)>& read,
+                               std::span<std::uint8_t> payloadInto) {
     std::uint8_t headerBytes[kHeaderLength];
     if (!read(headerBytes, sizeof headerBytes)) return std::nullopt;
     const auto header = decodeHeader(headerBytes);
@@ -73,11 +74,14 @@ std::optional<Reply> readReply(const std::function<bool(std::uint8_t*, std::size
     Reply reply;
     reply.operation = header->operation;
     reply.data.resize(static_cast<std::size_t>(header->thisLength - kHeaderLength));
-    reply.payload.resize(static_cast<std::size_t>(header->entireLength - header->thisLength));
+    reply.payloadLength = static_cast<std::size_t>(header->entireLength - header->thisLength);
     if (!reply.data.empty() && !read(reply.data.data(), reply.data.size())) return std::nullopt;
-    if (!reply.payload.empty() && !read(reply.payload.data(), reply.payload.size())) {
-        return std::nullopt;
+    std::uint8_t* into = payloadInto.data();
+    if (reply.payloadLength > payloadInto.size()) {
+        reply.payload.resize(reply.payloadLength);
+        into = reply.payload.data();
     }
+    if (reply.payloadLength > 0 && !read(into, reply.payloadLength)) return std::nullopt;
     return reply;
 }
 

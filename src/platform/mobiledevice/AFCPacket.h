@@ -52,7 +52,8 @@ struct Header {
 struct Reply {
     std::uint64_t operation = 0;
     std::vector<std::uint8_t> data;     // the operation's data
-    std::vector<std::uint8_t> payload;  // what follows it
+    std::vector<std::uint8_t> payload;  // what follows it, unless it went to the caller's buffer
+    std::size_t payloadLength = 0;
 };
 
 // The header and operation data of a request; the payload goes out after it as it is.
@@ -61,9 +62,11 @@ std::vector<std::uint8_t> encodeRequest(std::uint64_t number, std::uint64_t oper
                                         std::size_t payloadLength);
 // A reply header, checked: magic, 40 <= this <= entire <= 40 + kMaxPacketLength.
 std::optional<Header> decodeHeader(std::span<const std::uint8_t> bytes);
-// Reads one reply through `read`, which fills exactly the bytes asked for or fails.
-// nullopt for a short stream or a header that fails the checks.
-std::optional<Reply> readReply(const std::function<bool(std::uint8_t*, std::size_t)>& read);
+// Reads one reply through `read`, which fills exactly the bytes asked for or fails; a
+// payload that fits `payloadInto` is read straight into it. nullopt for a short stream or
+// a header that fails the checks.
+std::optional<Reply> readReply(const std::function<bool(std::uint8_t*, std::size_t)>& read,
+                               std::span<std::uint8_t> payloadInto = {});
 
 void appendLittle64(std::vector<std::uint8_t>& bytes, std::uint64_t value);
 void appendText(std::vector<std::uint8_t>& bytes, const std::string& text);  // with its NUL

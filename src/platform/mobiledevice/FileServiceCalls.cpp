@@ -4,6 +4,8 @@
 // claims and loops without end when the device closes in the middle of a packet.
 
 #include <algorithm>
+#include <cstring>
+#include <span>
 
 #include "platform/mobiledevice/AFCPacket.h"
 #include "platform/mobiledevice/AMDeviceHandle.h"
@@ -62,7 +64,8 @@ bool receiveWithin(idevice_connection_t connection, std::uint8_t* bytes, std::si
 // One request and its reply, handed out; a status reply also becomes the answer. A failed exchange leaves the connection unusable.
 AMDStatus exchange(const AFCConnectionRef& afc, std::uint64_t operation,
                    const std::vector<std::uint8_t>& data, const void* payload,
-                   std::size_t payloadLength, packet::Reply* reply) {
+                   std::size_t payloadLength, packet::Reply* reply,
+                   std::span<std::uint8_t> replyInto = {}) {
     if (!afc || !afc->connection) return kAMDInvalidArgumentError;
     if (afc->broken) return kAMDNotConnectedError;
     const std::uint64_t number = afc->nextPacket++;
@@ -74,7 +77,7 @@ AMDStatus exchange(const AFCConnectionRef& afc, std::uint64_t operation,
     }
     auto answer = packet::readReply([&](std::uint8_t* bytes, std::size_t length) {
         return receiveWithin(afc->connection, bytes, length);
-    });
+    }, replyInto);
     if (!answer) return kAMDInvalidResponseError;
     afc->broken = false;
     *reply = std::move(*answer);
@@ -286,18 +289,21 @@ AMDStatus AFCFileRefRead(const AFCConnectionRef& connection, AFCFileRef file, vo
         const std::size_t ask = std::min(length - *read, kLargestRequest);
         packet::Reply reply;
         if (AMDStatus status = exchange(connection, packet::kFileRead, numbers({file, ask}), nullptr,
-                                        0, &reply)) {
+                                        0, &reply, {out + *read, ask})) {
             return status;
         }
         if (reply.operation != packet::kData && reply.operation != packet::kStatus) {
             return kAMDInvalidResponseError;
         }
         // A device may answer less than asked; more is out of protocol.
-        const std::size_t got = reply.payload.size() + reply.data.size();
-        if (got > ask) return kAMDOverrunError;
+        const std::size_t got = reply.payloadLength + reply.data.size();
+        if (got > ask || !reply.payload.empty()) return kAMDOverrunError;
         if (got == 0) break;  // the end of the file
-        std::copy(reply.data.begin(), reply.data.end(), out + *read);
-        std::copy(reply.payload.begin(), reply.payload.end(), out + *read + reply.data.size());
+        if (!reply.data.empty()) {
+            // Bytes in the operation's data come first.
+            std::memmove(out + *read + reply.data.size(), out + *read, reply.payloadLength);
+            std::copy(reply.data.begin(), reply.data.end(), out + *read);
+        }
         *read += got;
     }
     return kAMDSuccess;
