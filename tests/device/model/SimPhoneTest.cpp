@@ -14,6 +14,7 @@
 #include "device/AMDevice.h"
 #include "device/iPhoneDevice.h"
 #include "simdevice/SimAfcServer.h"
+#include "simdevice/SimApplications.h"
 
 namespace {
 
@@ -237,6 +238,64 @@ TEST_F(SimPhone, HostileAnswersGiveErrors) {
         EXPECT_FALSE(fresh->downloadFileTo("data.bin", local("hostile.bin"), nullptr) && !c.readsWhole);
         fs::remove(local("hostile.bin"));
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SimPhone, ApplicationsIconsAndContainers) {
+    const foundation::Value bundles = phone->appBundles();
+    ASSERT_EQ(bundles.size(), 3u);  // only those that share files on this version
+    std::map<std::string, foundation::Value> byId;
+    for (const auto& bundle : *bundles.array()) byId[bundle["ID"].stringOr()] = bundle;
+    ASSERT_TRUE(byId.count("com.example.recorder"));
+    EXPECT_FALSE(byId.count("com.example.weather"));
+    const auto& recorder = byId["com.example.recorder"];
+    EXPECT_EQ(recorder["name"], foundation::Value("Voice Memos Pro"));  // empty display name
+    EXPECT_EQ(recorder["root"], foundation::Value("/Documents"));
+    EXPECT_EQ(recorder["fileSharingEnabled"], foundation::Value(true));
+    EXPECT_EQ(recorder["iconPath"], foundation::Value("/8C1F7D4E-3A52-4F1C-8D9B-2E8F4A3B7CA1/AppIcon60x60"));
+
+    const auto icon = phone->getIconDataForApp("com.example.reader");
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_EQ(*icon, simdevice::applicationIcon("com.example.reader"));
+    EXPECT_FALSE(phone->getIconDataForApp("com.example.unknown").has_value());
+
+    fs::create_directories(scratch / "containers/com.example.reader/Documents");
+    writeLocal(scratch / "containers/com.example.reader/Documents/notes.txt", "reading list");
+    std::vector<std::string> names;
+    EXPECT_TRUE(phone->performOnService("com.example.reader", true, [&] {
+        for (const auto& node : phone->contentsOfDirectoryPathType("Documents", kPathTypeFiles)) {
+            names.push_back(node.name());
+        }
+        const Data notes = phone->contentsOfFileAtPath("Documents/notes.txt").value_or(Data());
+        EXPECT_EQ(std::string(notes.begin(), notes.end()), "reading list");
+    }));
+    EXPECT_EQ(names, std::vector<std::string>{"notes.txt"});
+    EXPECT_FALSE(phone->changeService("com.example.unknown"));
+    EXPECT_EQ(static_cast<std::uint32_t>(phone->lastErrorCode()),
+              mobiledevice::kMobileHouseArrestApplicationLookupFailed);
+    EXPECT_FALSE(phone->itemExistsAtPath("Documents"));  // no service is current now
+}
+
+TEST_F(SimPhone, TwoServicesOfOneDeviceAtOnce) {
+    writeLocal(media("only-in-media.txt"), "m");
+    fs::create_directories(scratch / "containers/com.example.podcasts/Documents");
+    writeLocal(scratch / "containers/com.example.podcasts/Documents/only-in-app.txt", "a");
+    std::atomic<int> wrong = 0;
+    const auto worker = [&](const std::string& service, const std::string& path) {
+        for (int round = 0; round < 25; ++round) {
+            phone->performOnService(service, true, [&] {
+                if (!phone->itemExistsAtPath(path)) ++wrong;
+            });
+        }
+    };
+    std::thread media([&] { worker("com.apple.afc", "only-in-media.txt"); });
+    std::thread app([&] { worker("com.example.podcasts", "Documents/only-in-app.txt"); });
+    media.join();
+    app.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
