@@ -443,7 +443,10 @@ std::optional<foundation::Data> iPhoneDevice::getIconDataForApp(const std::strin
     if (!phoneDevice_) return std::nullopt;
     auto springboard = phoneDevice_->newAMSpringboardServices();
     if (!springboard) return std::nullopt;
-    const Value reply = springboard->getIconPNGData(bundleId);
+    return iconDataFromReply(springboard->getIconPNGData(bundleId));
+}
+
+std::optional<foundation::Data> iPhoneDevice::iconDataFromReply(const Value& reply) {
     if (!reply.isDictionary()) return std::nullopt;
     const auto* png = reply["pngData"].data();
     if (!png) return std::nullopt;

@@ -95,6 +95,10 @@ public:
     foundation::Value appBundles() override;
     std::optional<foundation::Data> getIconDataForApp(const std::string& bundleId) override;
 
+    // The PNG of a springboard reply's "pngData": some devices wrap it in a binary
+    // property list of its own, which is opened; nullopt when there is none.
+    static std::optional<foundation::Data> iconDataFromReply(const foundation::Value& reply);
+
     // The lockdown value of a key, cached once read; "" when the device gives none.
     foundation::Value attributeForKey(const std::string& key);
     // File information of a path on the current service; nil when missing.

@@ -3,6 +3,8 @@
 
 #include "device/AFCFileInfo.h"
 #include "device/AMApplication.h"
+#include "device/iPhoneDevice.h"
+#include "foundation/PropertyList.h"
 
 namespace {
 
@@ -67,6 +69,27 @@ TEST(AMApplication, NamesComparisonAndFlags) {
     EXPECT_EQ(lower.appdir(), "/var/C/ABC");
     EXPECT_EQ(lower.valueForKey("bundleid"), Value("x.one"));
     EXPECT_EQ(lower.description(), "<AMApplication name=notes id=x.one>");
+}
+
+TEST(iPhoneDevice, IconDataFromSpringboardReplies) {
+    const foundation::Data png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 1, 2};
+    const auto wrapped = foundation::plist::writeBinary(Value::dict({{"pngData", png}}));
+    ASSERT_TRUE(wrapped);
+    const auto unwrappable = foundation::plist::writeBinary(Value::list({Value(png)}));
+    struct Case {
+        Value reply;
+        std::optional<foundation::Data> icon;
+    };
+    const Case cases[] = {
+        {Value::dict({{"pngData", png}}), png},
+        {Value::dict({{"pngData", *wrapped}}), png},
+        {Value::dict({{"pngData", *unwrappable}}), std::nullopt},
+        {Value::dict({{"pngData", foundation::Data{'b', 'p', 'l', 'i', 's', 't'}}}),
+         foundation::Data{'b', 'p', 'l', 'i', 's', 't'}},  // too short to be a list
+        {Value::dict({}), std::nullopt},
+        {Value::list({}), std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(iPhoneDevice::iconDataFromReply(c.reply), c.icon);
 }
 
 }  // namespace
