@@ -45,6 +45,12 @@ bool ReplacingFileWriter::open(std::string* error) {
     return true;
 }
 
+void ReplacingFileWriter::reserve(std::uint64_t bytes) {
+    if (fd_ >= 0 && bytes > 0) {
+        ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+    }
+}
+
 bool ReplacingFileWriter::append(const std::uint8_t* bytes, std::size_t length,
                                  std::string* error) {
     if (fd_ < 0) return fail(error, "not open", EBADF);
