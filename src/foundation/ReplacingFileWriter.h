@@ -32,6 +32,8 @@ private:
     std::string path_;
     std::string temporary_;
     int fd_ = -1;
+    std::uint64_t written_ = 0;
+    std::uint64_t reserved_ = 0;
 };
 
 }  // namespace foundation
