@@ -24,8 +24,9 @@ Value take(plist_t node) {
 
 TEST_F(SimApplications, InstallationProxyLooksUpAndBrowses) {
     instproxy_client_t proxy = nullptr;
-    ASSERT_EQ(instproxy_client_new(device, startService("com.apple.mobile.installation_proxy"), &proxy),
-              INSTPROXY_E_SUCCESS);
+    ASSERT_EQ(
+        instproxy_client_new(device, startService("com.apple.mobile.installation_proxy"), &proxy),
+        INSTPROXY_E_SUCCESS);
     plist_t options = instproxy_client_options_new();
     instproxy_client_options_set_return_attributes(options, "CFBundleIdentifier",
                                                    "CFBundleDisplayName", "UIFileSharingEnabled",
@@ -55,15 +56,16 @@ TEST_F(SimApplications, InstallationProxyLooksUpAndBrowses) {
 
 TEST_F(SimApplications, SpringboardHandsOutPngIcons) {
     sbservices_client_t springboard = nullptr;
-    ASSERT_EQ(sbservices_client_new(device, startService("com.apple.springboardservices"),
-                                    &springboard),
-              SBSERVICES_E_SUCCESS);
+    ASSERT_EQ(
+        sbservices_client_new(device, startService("com.apple.springboardservices"), &springboard),
+        SBSERVICES_E_SUCCESS);
     char* png = nullptr;
     std::uint64_t size = 0;
     ASSERT_EQ(sbservices_get_icon_pngdata(springboard, "com.example.reader", &png, &size),
               SBSERVICES_E_SUCCESS);
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("png", nullptr);
-    ASSERT_TRUE(gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(png), size, nullptr));
+    ASSERT_TRUE(
+        gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(png), size, nullptr));
     ASSERT_TRUE(gdk_pixbuf_loader_close(loader, nullptr));
     GdkPixbuf* icon = gdk_pixbuf_loader_get_pixbuf(loader);
     ASSERT_TRUE(icon);
@@ -95,9 +97,9 @@ TEST_F(SimApplications, HouseArrestVendsAFolderPerApplication) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.command) + " " + c.id);
         house_arrest_client_t arrest = nullptr;
-        ASSERT_EQ(house_arrest_client_new(device, startService("com.apple.mobile.house_arrest"),
-                                          &arrest),
-                  HOUSE_ARREST_E_SUCCESS);
+        ASSERT_EQ(
+            house_arrest_client_new(device, startService("com.apple.mobile.house_arrest"), &arrest),
+            HOUSE_ARREST_E_SUCCESS);
         ASSERT_EQ(house_arrest_send_command(arrest, c.command, c.id), HOUSE_ARREST_E_SUCCESS);
         plist_t node = nullptr;
         ASSERT_EQ(house_arrest_get_result(arrest, &node), HOUSE_ARREST_E_SUCCESS);

@@ -88,8 +88,8 @@ TEST_F(SimClients, TheProgramListsItsDeviceAsSoonAsItsSocketExists) {
     const int watch = ::inotify_init1(IN_CLOEXEC);
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, scratch.path().c_str(), IN_CREATE | IN_MOVED_TO), 0);
-    const char* argv[] = {SIMDEVICE_PROGRAM, "--socket", socket.c_str(), "--udid", "PROGRAM-0001",
-                          nullptr};
+    const char* argv[] = {SIMDEVICE_PROGRAM, "--socket",     socket.c_str(),
+                          "--udid",          "PROGRAM-0001", nullptr};
     pid_t program = 0;
     ASSERT_EQ(::posix_spawn(&program, SIMDEVICE_PROGRAM, nullptr, nullptr,
                             const_cast<char* const*>(argv), environ),
@@ -107,7 +107,8 @@ TEST_F(SimClients, TheProgramListsItsDeviceAsSoonAsItsSocketExists) {
     }
     ::close(watch);
     EXPECT_TRUE(appeared);
-    EXPECT_EQ(output("env USBMUXD_SOCKET_ADDRESS=UNIX:" + socket + " idevice_id -l"), "PROGRAM-0001\n");
+    EXPECT_EQ(output("env USBMUXD_SOCKET_ADDRESS=UNIX:" + socket + " idevice_id -l"),
+              "PROGRAM-0001\n");
     ::kill(program, SIGTERM);
     int status = 0;
     ::waitpid(program, &status, 0);

@@ -131,7 +131,7 @@ TEST_F(SimFiles, NothingLeadsOutsideTheFolder) {
     ASSERT_EQ(afc_make_link(afc, AFC_SYMLINK, outside.c_str(), "/absolute"), AFC_E_SUCCESS);
     ASSERT_EQ(afc_make_directory(afc, "/sub"), AFC_E_SUCCESS);
 
-    const char* paths[] = {"../secret.txt", "/../secret.txt", "sub/../../secret.txt",
+    const char* paths[] = {"../secret.txt", "/../secret.txt",    "sub/../../secret.txt",
                            "up/secret.txt", "/up/../secret.txt", "absolute"};
     for (const char* path : paths) {
         SCOPED_TRACE(path);
@@ -177,7 +177,8 @@ TEST_F(SimFiles, HostileAnswersBreakTheProtocol) {
                   IDEVICE_E_SUCCESS);
         auto send = [&](std::uint64_t number, std::uint64_t operation,
                         std::vector<std::uint8_t> data) {
-            auto packet = simdevice::afcHeader(40 + data.size(), 40 + data.size(), number, operation);
+            auto packet =
+                simdevice::afcHeader(40 + data.size(), 40 + data.size(), number, operation);
             packet.insert(packet.end(), data.begin(), data.end());
             std::uint32_t sent = 0;
             idevice_connection_send(connection, reinterpret_cast<const char*>(packet.data()),

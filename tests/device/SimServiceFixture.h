@@ -66,8 +66,8 @@ protected:
     idevice_t device = nullptr;
     lockdownd_client_t lockdown = nullptr;
     std::vector<afc_client_t> afcClients;
-    std::vector<std::unique_ptr<lockdownd_service_descriptor, lockdownd_error_t (*)(
-                    lockdownd_service_descriptor_t)>>
+    std::vector<std::unique_ptr<lockdownd_service_descriptor,
+                                lockdownd_error_t (*)(lockdownd_service_descriptor_t)>>
         descriptors;
 };
 
@@ -105,7 +105,8 @@ inline afc_error_t writeFile(afc_client_t afc, const std::string& path, const st
     if (error != AFC_E_SUCCESS) return error;
     std::size_t done = 0;
     while (error == AFC_E_SUCCESS && done < bytes.size()) {
-        const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() - done, 1 << 18));
+        const auto chunk =
+            static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() - done, 1 << 18));
         std::uint32_t written = 0;
         error = afc_file_write(afc, handle, bytes.data() + done, chunk, &written);
         done += written;
@@ -123,7 +124,8 @@ inline afc_error_t readFile(afc_client_t afc, const std::string& path, std::stri
     std::vector<char> chunk(1 << 18);
     for (;;) {
         std::uint32_t count = 0;
-        error = afc_file_read(afc, handle, chunk.data(), static_cast<std::uint32_t>(chunk.size()), &count);
+        error = afc_file_read(afc, handle, chunk.data(), static_cast<std::uint32_t>(chunk.size()),
+                              &count);
         if (error != AFC_E_SUCCESS || count == 0) break;
         bytes->append(chunk.data(), count);
     }

@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (::recv(fds[1], ignored, sizeof ignored, 0) > 0) {
         }
     });
-    simdevice::SimAfcServer(scratch.root.string(), {"iPhone12,1", 1u << 30, 1u << 29}).serve(fds[0]);
+    simdevice::SimAfcServer(scratch.root.string(), {"iPhone12,1", 1u << 30, 1u << 29})
+        .serve(fds[0]);
     ::shutdown(fds[0], SHUT_RDWR);
     writer.join();
     reader.join();

@@ -37,22 +37,33 @@ constexpr std::uint64_t kShortReadLength = 1000;
 
 std::uint64_t statusFor(int error) {
     switch (error) {
-        case 0: return kSuccess;
+        case 0:
+            return kSuccess;
         case ENOENT:
-        case ENOTDIR: return kObjectNotFound;
-        case EISDIR: return kObjectIsDirectory;
+        case ENOTDIR:
+            return kObjectNotFound;
+        case EISDIR:
+            return kObjectIsDirectory;
         case EACCES:
         case EPERM:
         case EXDEV:
-        case ELOOP: return kPermissionDenied;
-        case EEXIST: return kObjectExists;
-        case ENOTEMPTY: return kDirectoryNotEmpty;
-        case ENOSPC: return kNoSpaceLeft;
-        case EWOULDBLOCK: return kWouldBlock;
+        case ELOOP:
+            return kPermissionDenied;
+        case EEXIST:
+            return kObjectExists;
+        case ENOTEMPTY:
+            return kDirectoryNotEmpty;
+        case ENOSPC:
+            return kNoSpaceLeft;
+        case EWOULDBLOCK:
+            return kWouldBlock;
         case EINVAL:
-        case ENAMETOOLONG: return kInvalidArgument;
-        case EIO: return kIoError;
-        default: return kUnknownError;
+        case ENAMETOOLONG:
+            return kInvalidArgument;
+        case EIO:
+            return kIoError;
+        default:
+            return kUnknownError;
     }
 }
 
@@ -84,13 +95,20 @@ int orErrno(int result) {
 
 const char* kindOf(mode_t mode) {
     switch (mode & S_IFMT) {
-        case S_IFDIR: return "S_IFDIR";
-        case S_IFLNK: return "S_IFLNK";
-        case S_IFCHR: return "S_IFCHR";
-        case S_IFBLK: return "S_IFBLK";
-        case S_IFIFO: return "S_IFIFO";
-        case S_IFSOCK: return "S_IFSOCK";
-        default: return "S_IFREG";
+        case S_IFDIR:
+            return "S_IFDIR";
+        case S_IFLNK:
+            return "S_IFLNK";
+        case S_IFCHR:
+            return "S_IFCHR";
+        case S_IFBLK:
+            return "S_IFBLK";
+        case S_IFIFO:
+            return "S_IFIFO";
+        case S_IFSOCK:
+            return "S_IFSOCK";
+        default:
+            return "S_IFREG";
     }
 }
 
@@ -125,8 +143,7 @@ int removeTree(int parent, const std::string& name) {
 
 }  // namespace
 
-SimAfcServer::SimAfcServer(const std::string& root, SimAfcVolume volume,
-                           SimAfcHostility hostility)
+SimAfcServer::SimAfcServer(const std::string& root, SimAfcVolume volume, SimAfcHostility hostility)
     : folder_(root), volume_(std::move(volume)), hostility_(hostility) {}
 
 void SimAfcServer::serve(int fd) {
@@ -134,8 +151,8 @@ void SimAfcServer::serve(int fd) {
         auto request = readAfcPacket(fd);
         if (!request) return;
         Reply reply = answer(*request);
-        const bool hostileRead = request->operation == afc::kFileRead ||
-                                 request->operation == afc::kReadDirectory;
+        const bool hostileRead =
+            request->operation == afc::kFileRead || request->operation == afc::kReadDirectory;
         if (hostileRead && reply.operation == afc::kData &&
             (hostility_ == SimAfcHostility::HugeLength ||
              hostility_ == SimAfcHostility::Truncated)) {
@@ -157,25 +174,38 @@ void SimAfcServer::serve(int fd) {
 SimAfcServer::Reply SimAfcServer::answer(const SimAfcPacket& request) {
     SimAfcArguments args(request.data);
     switch (request.operation) {
-        case afc::kReadDirectory: return readDirectory(args);
-        case afc::kFileInfo: return fileInfo(args);
-        case afc::kDeviceInfo: return deviceInfo();
-        case afc::kMakeDirectory: return makeDirectory(args);
-        case afc::kRemovePath: return removePath(args, false);
-        case afc::kRemovePathAndContents: return removePath(args, true);
-        case afc::kRenamePath: return renamePath(args);
-        case afc::kMakeLink: return makeLink(args);
-        case afc::kSetFileModTime: return setModificationTime(args);
-        case afc::kTruncatePath: return truncatePath(args);
-        case afc::kFileOpen: return openFile(args);
+        case afc::kReadDirectory:
+            return readDirectory(args);
+        case afc::kFileInfo:
+            return fileInfo(args);
+        case afc::kDeviceInfo:
+            return deviceInfo();
+        case afc::kMakeDirectory:
+            return makeDirectory(args);
+        case afc::kRemovePath:
+            return removePath(args, false);
+        case afc::kRemovePathAndContents:
+            return removePath(args, true);
+        case afc::kRenamePath:
+            return renamePath(args);
+        case afc::kMakeLink:
+            return makeLink(args);
+        case afc::kSetFileModTime:
+            return setModificationTime(args);
+        case afc::kTruncatePath:
+            return truncatePath(args);
+        case afc::kFileOpen:
+            return openFile(args);
         case afc::kFileRead:
         case afc::kFileWrite:
         case afc::kFileSeek:
         case afc::kFileTell:
         case afc::kFileClose:
         case afc::kFileSetSize:
-        case afc::kFileLock: return fileCall(request.operation, args);
-        default: return status(kUnknownPacketType);
+        case afc::kFileLock:
+            return fileCall(request.operation, args);
+        default:
+            return status(kUnknownPacketType);
     }
 }
 
@@ -229,7 +259,8 @@ SimAfcServer::Reply SimAfcServer::fileInfo(SimAfcArguments& args) {
         if (::statx(fd.get(), "", AT_EMPTY_PATH, mask, &info) != 0) return errnoStatus(-errno);
     }
     const std::uint64_t modified = nanoseconds(info.stx_mtime);
-    const std::uint64_t born = (info.stx_mask & STATX_BTIME) ? nanoseconds(info.stx_btime) : modified;
+    const std::uint64_t born =
+        (info.stx_mask & STATX_BTIME) ? nanoseconds(info.stx_btime) : modified;
     std::vector<std::uint8_t> payload;
     auto pair = [&](const std::string& key, const std::string& value) {
         appendText(payload, key);
@@ -247,11 +278,10 @@ SimAfcServer::Reply SimAfcServer::fileInfo(SimAfcArguments& args) {
 
 SimAfcServer::Reply SimAfcServer::deviceInfo() {
     std::vector<std::uint8_t> payload;
-    for (const auto& [key, value] :
-         {std::pair<std::string, std::string>{"Model", volume_.model},
-          {"FSTotalBytes", std::to_string(volume_.totalBytes)},
-          {"FSFreeBytes", std::to_string(volume_.freeBytes)},
-          {"FSBlockSize", "4096"}}) {
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"Model", volume_.model},
+                                     {"FSTotalBytes", std::to_string(volume_.totalBytes)},
+                                     {"FSFreeBytes", std::to_string(volume_.freeBytes)},
+                                     {"FSBlockSize", "4096"}}) {
         appendText(payload, key);
         appendText(payload, value);
     }
@@ -333,8 +363,8 @@ SimAfcServer::Reply SimAfcServer::setModificationTime(SimAfcArguments& args) {
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(*time / 1000000000u);
     times[1].tv_nsec = static_cast<long>(*time % 1000000000u);
-    return errnoStatus(orErrno(
-        ::utimensat(entry.parent.get(), entry.name.c_str(), times, AT_SYMLINK_NOFOLLOW)));
+    return errnoStatus(
+        orErrno(::utimensat(entry.parent.get(), entry.name.c_str(), times, AT_SYMLINK_NOFOLLOW)));
 }
 
 SimAfcServer::Reply SimAfcServer::truncatePath(SimAfcArguments& args) {
@@ -350,9 +380,12 @@ SimAfcServer::Reply SimAfcServer::openFile(SimAfcArguments& args) {
     auto mode = args.number();
     auto path = args.text();
     if (!mode || !path) return status(kInvalidArgument);
-    static constexpr int kFlags[] = {
-        O_RDONLY,                     O_RDWR | O_CREAT,           O_WRONLY | O_CREAT | O_TRUNC,
-        O_RDWR | O_CREAT | O_TRUNC,  O_WRONLY | O_APPEND | O_CREAT, O_RDWR | O_APPEND | O_CREAT};
+    static constexpr int kFlags[] = {O_RDONLY,
+                                     O_RDWR | O_CREAT,
+                                     O_WRONLY | O_CREAT | O_TRUNC,
+                                     O_RDWR | O_CREAT | O_TRUNC,
+                                     O_WRONLY | O_APPEND | O_CREAT,
+                                     O_RDWR | O_APPEND | O_CREAT};
     if (*mode < 1 || *mode > 6) return status(kInvalidArgument);
     SimFd fd(folder_.open(*path, kFlags[*mode - 1]));
     if (!fd) return errnoStatus(fd.get());

@@ -54,7 +54,8 @@ Value recordOf(const Application& app) {
         {"CFBundleVersion", "241"},
         {"CFBundleSupportedPlatforms", Value::list({"iPhoneOS"})},
         {"CodeInfoIdentifier", app.bundleId},
-        {"Container", std::string("/private/var/mobile/Containers/Data/Application/") + app.container},
+        {"Container",
+         std::string("/private/var/mobile/Containers/Data/Application/") + app.container},
         {"Path", std::string("/private/var/containers/Bundle/Application/") + app.container + "/" +
                      executable + ".app"},
         {"Entitlements", Value::dict({{"application-identifier", app.bundleId}})},
@@ -83,19 +84,22 @@ Value withAttributes(const Value& record, const Value& attributes) {
 
 void appendChunk(foundation::Data& png, const char* type, const foundation::Data& body) {
     const auto length = static_cast<std::uint32_t>(body.size());
-    for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<std::uint8_t>(length >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        png.push_back(static_cast<std::uint8_t>(length >> shift));
     const std::size_t start = png.size();
     png.insert(png.end(), type, type + 4);
     png.insert(png.end(), body.begin(), body.end());
     const uLong crc = ::crc32(0, png.data() + start, static_cast<uInt>(png.size() - start));
-    for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<std::uint8_t>(crc >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        png.push_back(static_cast<std::uint8_t>(crc >> shift));
 }
 
 // A 60-point square in a colour of the application's own with a light diagonal band.
 foundation::Data iconFor(const std::string& bundleId) {
     constexpr std::uint32_t kSide = 60;
     const std::size_t hash = std::hash<std::string>{}(bundleId);
-    const std::uint8_t colour[3] = {static_cast<std::uint8_t>(hash), static_cast<std::uint8_t>(hash >> 8),
+    const std::uint8_t colour[3] = {static_cast<std::uint8_t>(hash),
+                                    static_cast<std::uint8_t>(hash >> 8),
                                     static_cast<std::uint8_t>(hash >> 16)};
     foundation::Data pixels;
     for (std::uint32_t y = 0; y < kSide; ++y) {
@@ -142,7 +146,9 @@ void serveInstallationProxy(int fd) {
         const std::string command = (*request)["Command"].stringOr();
         const Value found = lookupApplications((*request)["ClientOptions"]);
         if (command == "Lookup") {
-            if (!writeFramedPlist(fd, Value::dict({{"LookupResult", found}, {"Status", "Complete"}}))) return;
+            if (!writeFramedPlist(fd,
+                                  Value::dict({{"LookupResult", found}, {"Status", "Complete"}})))
+                return;
         } else if (command == "Browse") {
             Value list = Value::list({});
             for (const auto& [id, record] : *found.dictionary()) list.append(record);
@@ -152,7 +158,9 @@ void serveInstallationProxy(int fd) {
                                             {"Total", total},
                                             {"CurrentList", list},
                                             {"Status", "BrowsingApplications"}});
-            if (!writeFramedPlist(fd, page) || !writeFramedPlist(fd, Value::dict({{"Status", "Complete"}}))) return;
+            if (!writeFramedPlist(fd, page) ||
+                !writeFramedPlist(fd, Value::dict({{"Status", "Complete"}})))
+                return;
         } else if (!writeFramedPlist(fd, Value::dict({{"Error", "UnknownCommand"}}))) {
             return;
         }

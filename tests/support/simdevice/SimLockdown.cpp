@@ -102,8 +102,9 @@ Value SimLockdown::pair(const Value& request) {
         return failure("Pair", "InvalidPairRecord");
     }
     const foundation::Data* certificate = request["PairRecord"]["DeviceCertificate"].data();
-    device_->addPairedHost(hostId, certificate ? std::string(certificate->begin(), certificate->end())
-                                               : std::string());
+    device_->addPairedHost(hostId, certificate
+                                       ? std::string(certificate->begin(), certificate->end())
+                                       : std::string());
     foundation::Data escrow(32, 0x5a);
     return Value::dict({{"Request", "Pair"}, {"EscrowBag", escrow}});
 }

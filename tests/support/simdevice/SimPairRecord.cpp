@@ -28,8 +28,9 @@ Certificate issue(EVP_PKEY* subject, EVP_PKEY* issuerKey, bool authority) {
     X509_gmtime_adj(X509_getm_notBefore(cert), 0);
     X509_gmtime_adj(X509_getm_notAfter(cert), 10L * 365 * 24 * 3600);
     X509_set_pubkey(cert, subject);
-    X509_EXTENSION* constraints = X509V3_EXT_conf_nid(
-        nullptr, nullptr, NID_basic_constraints, authority ? "critical,CA:TRUE" : "critical,CA:FALSE");
+    X509_EXTENSION* constraints =
+        X509V3_EXT_conf_nid(nullptr, nullptr, NID_basic_constraints,
+                            authority ? "critical,CA:TRUE" : "critical,CA:FALSE");
     X509_add_ext(cert, constraints, -1);
     X509_EXTENSION_free(constraints);
     if (X509_sign(cert, issuerKey, EVP_sha256()) == 0) throw std::runtime_error("signing failed");
