@@ -3,7 +3,8 @@
 // Runs the registered benchmarks and then prints, for each pair given, how our figure
 // compares with its baseline measured in the same run:
 //   ratio <ours> / <baseline> = 3.21
-// Pairs name benchmarks by their full run name ("BM_Ours/1000").
+// Pairs name benchmarks by their full run name ("BM_Ours/1000", or "BM_Ours/1000_median"
+// for repeated runs).
 
 #include <benchmark/benchmark.h>
 
@@ -20,9 +21,8 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                realTimes[run.benchmark_name()] = run.GetAdjustedRealTime();
-            }
+            // Aggregates of repeated runs are kept under their names ("..._median").
+            if (!run.error_occurred) realTimes[run.benchmark_name()] = run.GetAdjustedRealTime();
         }
     }
     std::map<std::string, double> realTimes;

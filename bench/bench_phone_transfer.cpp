@@ -1,8 +1,9 @@
 // 256 MiB up to and down from the simulated device's media folder through iPhoneDevice,
 // beside a bare libimobiledevice file service loop (lockdown start, afc_client_new,
 // 256 KiB writes and reads) on the same simulated device in the same run. Throughput is
-// in the bytes_per_second column; the final lines give our time / baseline time, so a
-// ratio up to 1.11 means at least 0.9 of the baseline's speed.
+// in the bytes_per_second column; the final lines give our median time / the baseline's,
+// so a ratio up to 1.11 means at least 0.9 of the baseline's speed. Each is repeated, as
+// the figures of single runs swing with the machine's other work.
 #include <benchmark/benchmark.h>
 #include <libimobiledevice/afc.h>
 #include <libimobiledevice/libimobiledevice.h>
@@ -73,10 +74,13 @@ Bench& bench() {
     return instance;
 }
 
-// The previous iteration's written pages go to disk untimed, so that no loop pays for
-// another's write-back.
-void settle(benchmark::State& state) {
+// Untimed between iterations: the copy of the last iteration goes, so that each copy
+// writes a new file as both loops do the first time, and the written pages go to disk,
+// so that no loop pays for another's write-back.
+void settle(benchmark::State& state, const fs::path& previous = {}) {
     state.PauseTiming();
+    std::error_code ignored;
+    if (!previous.empty()) fs::remove(previous, ignored);
     ::sync();
     state.ResumeTiming();
 }
@@ -85,7 +89,7 @@ void BM_PhoneUpload(benchmark::State& state) {
     auto& b = bench();
     if (!b.ready) return state.SkipWithError("no simulated device");
     for (auto _ : state) {
-        settle(state);
+        settle(state, b.folder / "media/ours.bin");
         if (!b.phone->uploadFileFrom("ours.bin", b.source, nullptr)) {
             return state.SkipWithError("upload failed");
         }
@@ -98,7 +102,7 @@ void BM_PhoneDownload(benchmark::State& state) {
     if (!b.ready) return state.SkipWithError("no simulated device");
     const std::string target = (b.folder / "ours-down.bin").string();
     for (auto _ : state) {
-        settle(state);
+        settle(state, target);
         if (!b.phone->downloadFileTo("read.bin", target, nullptr)) {
             return state.SkipWithError("download failed");
         }
@@ -134,7 +138,7 @@ void BM_BareAfcWrite(benchmark::State& state) {
     if (!client.afc) return state.SkipWithError("no simulated device");
     std::vector<char> buffer(kChunk);
     for (auto _ : state) {
-        settle(state);
+        settle(state, bench().folder / "media/bare.bin");
         std::ifstream in(bench().source, std::ios::binary);
         std::uint64_t handle = 0;
         afc_file_open(client.afc, "/bare.bin", AFC_FOPEN_WRONLY, &handle);
@@ -156,7 +160,7 @@ void BM_BareAfcRead(benchmark::State& state) {
     std::vector<char> buffer(kChunk);
     const std::string target = (bench().folder / "bare-down.bin").string();
     for (auto _ : state) {
-        settle(state);
+        settle(state, target);
         std::ofstream out(target, std::ios::binary | std::ios::trunc);
         std::uint64_t handle = 0;
         afc_file_open(client.afc, "/read.bin", AFC_FOPEN_RDONLY, &handle);
@@ -172,16 +176,16 @@ void BM_BareAfcRead(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kTotal));
 }
 
-BENCHMARK(BM_BareAfcWrite)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_PhoneUpload)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_PhoneDownload)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_BareAfcRead)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_BareAfcWrite)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(7)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_PhoneUpload)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(7)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_PhoneDownload)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(7)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_BareAfcRead)->Unit(benchmark::kMillisecond)->Iterations(2)->Repetitions(7)->ReportAggregatesOnly(true)->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
     return bench::runWithBaselines(
         argc, argv,
-        {{"BM_PhoneUpload/iterations:3/real_time", "BM_BareAfcWrite/iterations:3/real_time"},
-         {"BM_PhoneDownload/iterations:3/real_time", "BM_BareAfcRead/iterations:3/real_time"}});
+        {{"BM_PhoneUpload/iterations:2/repeats:7/real_time_median", "BM_BareAfcWrite/iterations:2/repeats:7/real_time_median"},
+         {"BM_PhoneDownload/iterations:2/repeats:7/real_time_median", "BM_BareAfcRead/iterations:2/repeats:7/real_time_median"}});
 }

@@ -314,7 +314,6 @@ bool iPhoneDevice::downloadFileTo(const std::string& devicePath, const std::stri
     std::filesystem::create_directories(std::filesystem::path(computerPath).parent_path(), ignored);
     foundation::ReplacingFileWriter target(computerPath);
     if (!target.open()) return false;
-    target.reserve(static_cast<std::uint64_t>(std::max<std::int64_t>(total, 0)));
     std::vector<std::uint8_t> buffer(kChunkSize);
     std::int64_t done = 0;
     ChunkWriter writer(target, kChunkSize);

@@ -41,15 +41,8 @@ bool ReplacingFileWriter::open(std::string* error) {
         ::stat(path_.c_str(), &existing) == 0 ? existing.st_mode & 07777 : modeForNewFile();
     ::fchmod(fd, mode);
     fd_ = fd;
-    written_ = reserved_ = 0;
     temporary_.assign(name.data());
     return true;
-}
-
-void ReplacingFileWriter::reserve(std::uint64_t bytes) {
-    if (fd_ >= 0 && bytes > 0) {
-        if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes)) == 0) reserved_ = bytes;
-    }
 }
 
 bool ReplacingFileWriter::append(const std::uint8_t* bytes, std::size_t length,
@@ -62,14 +55,11 @@ bool ReplacingFileWriter::append(const std::uint8_t* bytes, std::size_t length,
         if (written <= 0) return fail(error, "cannot write " + temporary_, written < 0 ? errno : EIO);
         done += static_cast<std::size_t>(written);
     }
-    written_ += length;
     return true;
 }
 
 bool ReplacingFileWriter::commit(std::string* error) {
     if (fd_ < 0) return fail(error, "not open", EBADF);
-    // Room reserved beyond what came is given back.
-    if (reserved_ > written_) ::ftruncate(fd_, static_cast<off_t>(written_));
     const int closed = ::close(fd_);
     fd_ = -1;
     if (closed != 0) {

@@ -19,9 +19,6 @@ public:
 
     // Creates the temporary; false with a reason when the folder does not take it.
     bool open(std::string* error = nullptr);
-    // Sets aside room for this many bytes, so that the writes need not find it piece by
-    // piece; a hint only (the file does not grow).
-    void reserve(std::uint64_t bytes);
     bool append(const std::uint8_t* bytes, std::size_t length, std::string* error = nullptr);
     // Closes and renames over the target; false (temporary removed) on failure.
     bool commit(std::string* error = nullptr);
@@ -32,8 +29,6 @@ private:
     std::string path_;
     std::string temporary_;
     int fd_ = -1;
-    std::uint64_t written_ = 0;
-    std::uint64_t reserved_ = 0;
 };
 
 }  // namespace foundation

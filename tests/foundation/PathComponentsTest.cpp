@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <fstream>
 
 #include "foundation/PathComponents.h"
@@ -52,13 +50,9 @@ TEST(ReplacingFileWriter, ReplacesOnlyOnCommitAndLeavesNoTemporary) {
     EXPECT_EQ(contentsOf(target), "old contents that are longer");
     foundation::ReplacingFileWriter writer(target);
     ASSERT_TRUE(writer.open());
-    writer.reserve(1 << 20);  // room not used is given back
     ASSERT_TRUE(writer.append(bytes, sizeof bytes));
     ASSERT_TRUE(writer.commit());
     EXPECT_EQ(contentsOf(target), "new");
-    struct stat info {};
-    ASSERT_EQ(::stat(target.c_str(), &info), 0);
-    EXPECT_LT(info.st_blocks * 512, 1 << 20);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
     foundation::ReplacingFileWriter nowhere(folder / "missing/file.bin");
     std::string error;
