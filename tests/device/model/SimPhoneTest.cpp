@@ -307,3 +307,26 @@ TEST_F(SimPhone, TwoServicesOfOneDeviceAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SimPhone, ConnectionCopiesNeverOverwrite) {
+    auto afc = am->newAFCMediaDirectory();
+    ASSERT_TRUE(afc);
+    fs::create_directories(local("tree/inner"));
+    writeLocal(local("tree/inner/a.txt"), "alpha");
+    writeLocal(local("tree/b.txt"), "beta");
+    ASSERT_TRUE(afc->copyLocalFileToRemoteDir(local("tree"), "/"));
+    EXPECT_EQ(contentsOf(media("tree/inner/a.txt")), "alpha");
+    EXPECT_EQ(afc->recursiveDirectoryContents("/tree"),
+              (std::vector<std::string>{"/tree/", "/tree/b.txt", "/tree/inner/", "/tree/inner/a.txt"}));
+    EXPECT_FALSE(afc->copyLocalFileToRemoteFile(local("tree/b.txt"), "/tree/b.txt"));
+    EXPECT_EQ(afc->lasterror(), "Won't overwrite existing file");
+    ASSERT_TRUE(afc->copyRemoteFileToLocalFile("/tree/inner/a.txt", local("fetched.txt")));
+    EXPECT_EQ(contentsOf(local("fetched.txt")), "alpha");
+    EXPECT_FALSE(afc->copyRemoteFileToLocalFile("/tree/b.txt", local("fetched.txt")));
+    EXPECT_EQ(contentsOf(local("fetched.txt")), "alpha");
+    EXPECT_EQ(afc->contentOfFile("/tree/b.txt"), (Data{'b', 'e', 't', 'a'}));
+}
+
+}  // namespace
