@@ -2,6 +2,7 @@
 
 #include "device/DeviceManager.h"
 #include "device/DeviceManagerDelegate.h"
+#include "device/iPhoneDevice.h"
 #include "device/iPodDevice.h"
 #include "shell/KolvexAppDelegate.h"
 
@@ -27,6 +28,13 @@ private:
 bool startDeviceDetection(std::uint32_t deviceKinds, KolvexAppDelegate& delegate) {
     auto& manager = DeviceManager::defaultDeviceManager();
     DeviceManager::Detectors detectors;
+    detectors.phones.make = [](const std::shared_ptr<AMDevice>&) {
+        return std::make_shared<iPhoneDevice>();
+    };
+    detectors.phones.setUp = [](const std::shared_ptr<iMobileDevice>& device,
+                                const std::shared_ptr<AMDevice>& hubDevice) {
+        std::static_pointer_cast<iPhoneDevice>(device)->createWithDeviceEnableAfc2(hubDevice, false);
+    };
     detectors.pods = [](const std::string& mountPath) {
         return std::make_shared<iPodDevice>(mountPath);
     };

@@ -1,6 +1,7 @@
 // The process entry: GTK, the registries filled in their order, the application delegate
 // over the main window, then the main loop until the user quits.
 
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@
 #include "shell/KolvexAppDelegate.h"
 
 int main(int argc, char** argv) {
+    // A device that hangs up in the middle of a TLS write must not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> arguments(argv, argv + argc);
     if (!gtk::Application::initialize(argc, argv)) {
         fmt::print(stderr,
