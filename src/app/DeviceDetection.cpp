@@ -25,8 +25,11 @@ private:
 
 }  // namespace
 
-bool startDeviceDetection(std::uint32_t deviceKinds, KolvexAppDelegate& delegate) {
-    auto& manager = DeviceManager::defaultDeviceManager();
+std::shared_ptr<DeviceManagerDelegate> delegateRelay(KolvexAppDelegate& delegate) {
+    return std::make_shared<DelegateRelay>(delegate);
+}
+
+DeviceManager::Detectors systemDetectors() {
     DeviceManager::Detectors detectors;
     detectors.phones.make = [](const std::shared_ptr<AMDevice>&) {
         return std::make_shared<iPhoneDevice>();
@@ -38,9 +41,14 @@ bool startDeviceDetection(std::uint32_t deviceKinds, KolvexAppDelegate& delegate
     detectors.pods = [](const std::string& mountPath) {
         return std::make_shared<iPodDevice>(mountPath);
     };
-    manager.setDetectors(std::move(detectors));
+    return detectors;
+}
+
+bool startDeviceDetection(std::uint32_t deviceKinds, KolvexAppDelegate& delegate) {
+    auto& manager = DeviceManager::defaultDeviceManager();
+    manager.setDetectors(systemDetectors());
     manager.setDeviceSupport(static_cast<std::int32_t>(deviceKinds));
-    manager.setDelegate(std::make_shared<DelegateRelay>(delegate));
+    manager.setDelegate(delegateRelay(delegate));
     return manager.start();
 }
 
