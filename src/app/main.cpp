@@ -1,5 +1,5 @@
 // The process entry: GTK, the registries filled in their order, the application delegate
-// over the main window, then the main loop until the user quits.
+// over the main window, then the main loop until the user quits or SIGTERM/SIGINT comes.
 
 #include <memory>
 #include <string>
@@ -9,6 +9,7 @@
 
 #include "content/SchemeResponders.h"
 #include "foundation/MainQueue.h"
+#include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
 #include "platform/gtk/Application.h"
 #include "platform/gtk/Window.h"
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     foundation::MainQueue::bindToCurrentThread();
+    // Before anything worth keeping happens: a signal from here on quits in order.
+    gtk::Application::terminateOnSignals();
     content::registerSchemeResponders();
     PluginClassList{}.addToPluginBase();
     KolvexAppDelegate::initialize();
@@ -36,7 +39,10 @@ int main(int argc, char** argv) {
     delegate.awakeFromNib();
     window->show();
 
-    gtk::Application::setWillTerminate([] { LgLog::sharedInstance().flushLog(); });
+    gtk::Application::setWillTerminate([] {
+        foundation::UserDefaults::standard().synchronize();
+        LgLog::sharedInstance().flushLog();
+    });
     gtk::Application::run();
     return 0;
 }

@@ -33,6 +33,9 @@ bool AMHeartBeatService::receive() {
 }
 
 bool AMHeartBeatService::keepAlive() {
+    // Running from here on, so that a die() before the thread starts is not lost; a loop
+    // already running is not started twice.
+    if (isRunning_.exchange(true)) return true;
     std::thread([self = shared_from_this()] { self->beatLoop(); }).detach();
     return true;
 }
@@ -45,7 +48,6 @@ void AMHeartBeatService::die() {
 }
 
 void AMHeartBeatService::beatLoop() {
-    isRunning_ = true;
     while (!isCanceled_) {
         if (!send() || !receive()) break;
         std::unique_lock lock(pauseMutex_);

@@ -51,4 +51,6 @@ private:
     bool _initialized = false;
     std::unique_ptr<gtk::Alert> quitAlert_;
     foundation::NotificationCenter::ObserverId bridgeReadyObserver_ = 0;
+    // Jobs queued for later reach the delegate through this, and not once it is gone.
+    std::shared_ptr<KolvexAppDelegate*> alive_ = std::make_shared<KolvexAppDelegate*>(this);
 };

@@ -116,6 +116,21 @@ TEST_F(SqlDatabaseQueueTest, ClosedConnectionIsOpenedAgainOrReportsWhyNot) {
         "error opening!: 14\nSqlDatabaseQueue could not reopen database for path " + bad + "\n");
 }
 
+TEST_F(SqlDatabaseQueueTest, InterruptFromAnotherThreadWhileTheConnectionCloses) {
+    std::atomic<bool> done{false};
+    std::thread interrupter([&] {
+        while (!done) queue->interrupt();
+    });
+    for (int i = 0; i < 300; ++i) {
+        queue->close();
+        queue->database();
+    }
+    done = true;
+    interrupter.join();
+    queue->close();
+    EXPECT_FALSE(queue->interrupt()) << "nothing to interrupt once closed";
+}
+
 TEST(SqlDatabaseQueueCreateTest, UnopenablePathGivesNoQueue) {
     foundationtest::ScratchFolder folder;
     const std::string bad = folder / "missing/queue.db";

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <gio/gio.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "foundation/ScratchFolder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string contentsOfFilesUnder(const fs::path& folder) {
+    std::string all;
+    if (!fs::exists(folder)) return all;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path());
+        std::stringstream text;
+        text << in.rdbuf();
+        all += text.str();
+    }
+    return all;
+}
+
+// The real program, started with its folders in a scratch home and a bundle without the
+// resource pack (which it logs as an error), then sent a signal once its page is asked for.
+TEST(ApplicationProcess, QuitsInOrderOnSigtermAndSigintKeepingItsLogAndFolders) {
+    for (int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        foundationtest::ScratchFolder home;
+        const fs::path root(home.path());
+        fs::create_directories(root / "bundle");
+        fs::copy_file(fs::path(ORVANDEL_BUNDLE_SOURCE) / "Info.plist", root / "bundle/Info.plist");
+
+        GSubprocessLauncher* launcher = g_subprocess_launcher_new(
+            GSubprocessFlags(G_SUBPROCESS_FLAGS_STDERR_PIPE | G_SUBPROCESS_FLAGS_STDOUT_SILENCE));
+        const std::pair<const char*, fs::path> folders[] = {
+            {"HOME", root},
+            {"XDG_CONFIG_HOME", root / "config"},
+            {"XDG_DATA_HOME", root / "data"},
+            {"XDG_STATE_HOME", root / "state"},
+            {"XDG_CACHE_HOME", root / "cache"},
+            {"ORVANDEL_BUNDLE_DIR", root / "bundle"},
+        };
+        for (const auto& [name, path] : folders)
+            g_subprocess_launcher_setenv(launcher, name, path.c_str(), TRUE);
+        GError* error = nullptr;
+        GSubprocess* app = g_subprocess_launcher_spawn(launcher, &error, ORVANDEL_APP, nullptr);
+        g_object_unref(launcher);
+        ASSERT_NE(app, nullptr) << error->message;
+
+        // The page's first request shows that the main loop runs.
+        GDataInputStream* lines = g_data_input_stream_new(g_subprocess_get_stderr_pipe(app));
+        std::string output;
+        auto readLine = [&]() -> std::optional<std::string> {
+            char* line = g_data_input_stream_read_line_utf8(lines, nullptr, nullptr, nullptr);
+            if (!line) return std::nullopt;
+            std::string text(line);
+            g_free(line);
+            output += text + "\n";
+            return text;
+        };
+        bool loopRuns = false;
+        while (!loopRuns) {
+            auto line = readLine();
+            if (!line) break;
+            loopRuns = line->find("myapp://") != std::string::npos;
+        }
+        EXPECT_TRUE(loopRuns) << output;
+
+        g_subprocess_send_signal(app, signal);
+        while (readLine()) {
+        }
+        g_object_unref(lines);
+        ASSERT_TRUE(g_subprocess_wait(app, nullptr, &error));
+        EXPECT_TRUE(g_subprocess_get_if_exited(app)) << output;
+        EXPECT_EQ(g_subprocess_get_exit_status(app), 0) << output;
+        g_object_unref(app);
+
+        EXPECT_NE(contentsOfFilesUnder(root / "state/Orvandel/Logs").find("[ERROR] Failed to load"),
+                  std::string::npos);
+        // Browser storage lives in the application's own folders.
+        EXPECT_TRUE(fs::exists(root / "data/Orvandel/WebKit"));
+        EXPECT_FALSE(fs::exists(root / "data/orvandel"));
+        EXPECT_FALSE(fs::exists(root / "cache/orvandel"));
+    }
+}
+
+}  // namespace
