@@ -11,6 +11,12 @@
 
 #include "foundation/ScratchFolder.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+// The leak checker's list for the GTK and WebKitGTK caches (LeakSuppressions.cpp), which
+// the program started here needs as much as the tests.
+extern "C" const char* __lsan_default_suppressions();
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -50,6 +56,11 @@ TEST(ApplicationProcess, QuitsInOrderOnSigtermAndSigintKeepingItsLogAndFolders) 
         };
         for (const auto& [name, path] : folders)
             g_subprocess_launcher_setenv(launcher, name, path.c_str(), TRUE);
+#if defined(__SANITIZE_ADDRESS__)
+        std::ofstream(root / "leaks.supp") << __lsan_default_suppressions();
+        const std::string leaks = "suppressions=" + (root / "leaks.supp").string();
+        g_subprocess_launcher_setenv(launcher, "LSAN_OPTIONS", leaks.c_str(), TRUE);
+#endif
         GError* error = nullptr;
         GSubprocess* app = g_subprocess_launcher_spawn(launcher, &error, ORVANDEL_APP, nullptr);
         g_object_unref(launcher);

@@ -118,12 +118,15 @@ TEST_F(SqlDatabaseQueueTest, ClosedConnectionIsOpenedAgainOrReportsWhyNot) {
 
 TEST_F(SqlDatabaseQueueTest, InterruptFromAnotherThreadWhileTheConnectionCloses) {
     std::atomic<bool> done{false};
+    std::atomic<bool> started{false};
     std::thread interrupter([&] {
+        started = true;
         while (!done) queue->interrupt();
     });
-    for (int i = 0; i < 300; ++i) {
-        queue->close();
+    while (!started) std::this_thread::yield();
+    for (int i = 0; i < 1000; ++i) {
         queue->database();
+        queue->close();
     }
     done = true;
     interrupter.join();
