@@ -58,8 +58,9 @@ void URLSchemeTask::didReceiveData(std::span<const std::uint8_t> data) {
 }
 
 void URLSchemeTask::didFinish() {
-    callClient(
-        [&](MyURLProtocol& protocol, URLProtocolClient& client) { client.didFinishLoading(protocol); });
+    callClient([&](MyURLProtocol& protocol, URLProtocolClient& client) {
+        client.didFinishLoading(protocol);
+    });
 }
 
 }  // namespace content

@@ -36,8 +36,7 @@ NetConnectionPool::Choice NetConnectionPool::chooseConnection(
     const int port = url.port() ? *url.port() : 0;
     // A connection kept on another thread's run loop cannot serve a stream of this one.
     auto fits = [&](const NetConnectionRecord& record) {
-        return record.host == url.host() && record.scheme == url.scheme() &&
-               record.port == port &&
+        return record.host == url.host() && record.scheme == url.scheme() && record.port == port &&
                !(record.stream && record.stream->keptConnectionIsElsewhere());
     };
     if (current) {

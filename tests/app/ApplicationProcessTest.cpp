@@ -5,8 +5,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <optional>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "foundation/ScratchFolder.h"
@@ -27,9 +26,7 @@ std::string contentsOfFilesUnder(const fs::path& folder) {
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         if (!entry.is_regular_file()) continue;
         std::ifstream in(entry.path());
-        std::stringstream text;
-        text << in.rdbuf();
-        all += text.str();
+        all.append(std::istreambuf_iterator<char>(in), {});
     }
     return all;
 }
@@ -69,21 +66,16 @@ TEST(ApplicationProcess, QuitsInOrderOnSigtermAndSigintKeepingItsLogAndFolders) 
         // The page's first request shows that the main loop runs.
         GDataInputStream* lines = g_data_input_stream_new(g_subprocess_get_stderr_pipe(app));
         std::string output;
-        auto readLine = [&]() -> std::optional<std::string> {
+        auto readLine = [&] {
             char* line = g_data_input_stream_read_line_utf8(lines, nullptr, nullptr, nullptr);
-            if (!line) return std::nullopt;
-            std::string text(line);
+            const bool read = line != nullptr;
+            output += read ? std::string(line) + "\n" : "";
             g_free(line);
-            output += text + "\n";
-            return text;
+            return read;
         };
-        bool loopRuns = false;
-        while (!loopRuns) {
-            auto line = readLine();
-            if (!line) break;
-            loopRuns = line->find("myapp://") != std::string::npos;
+        while (output.find("myapp://") == std::string::npos && readLine()) {
         }
-        EXPECT_TRUE(loopRuns) << output;
+        EXPECT_NE(output.find("myapp://"), std::string::npos) << output;
 
         g_subprocess_send_signal(app, signal);
         while (readLine()) {

@@ -130,24 +130,16 @@ TEST_F(WebWindowTest, DeviceNoticesFromOtherThreadsNeverWaitForTheMainThread) {
     auto main = openMain(delegate);
     auto& center = foundation::NotificationCenter::defaultCenter();
     auto notice = [&](int n) {
-        center.post(kIDeviceNotification, nullptr,
-                    {{"device", foundation::Value::dict({{"n", n}})},
-                     {"cmd", foundation::Value("added")}});
+        center.post(
+            kIDeviceNotification, nullptr,
+            {{"device", foundation::Value::dict({{"n", n}})}, {"cmd", foundation::Value("added")}});
     };
     // The main thread is busy (not serving its loop) while another thread posts.
-    std::promise<void> posted;
-    auto returned = posted.get_future();
-    std::thread poster([&] {
-        notice(1);
-        posted.set_value();
-    });
-    const bool returnedAtOnce =
-        returned.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    EXPECT_TRUE(returnedAtOnce) << "the relay waited for the main thread";
-    testsupport::runMainLoopUntil([&] {
-        return returned.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-    });
-    poster.join();
+    auto returned = std::async(std::launch::async, [&] { notice(1); });
+    EXPECT_EQ(returned.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the relay waited for the main thread";
+    testsupport::runMainLoopUntil(
+        [&] { return returned.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     waitForValue(*main->webview(), "JSON.stringify(window.pushed)", "\"[{\\\"n\\\":1}]\"");
 
     // Closing the window while notices keep coming from another thread.

@@ -11,19 +11,17 @@
 #include "support/httpserver/TestHttpServer.h"
 
 using namespace std::chrono_literals;
-using httptest::message;
 using net::NetHTTPStream;
 using testsupport::ScriptedAnswer;
-using testsupport::TestHttpServer;
 
 namespace {
 
-// Runs one keep-alive exchange on a connection the pool chose, and leaves its record idle.
+// Runs one keep-alive exchange on a connection the pool chose; its record stays busy.
 std::shared_ptr<NetConnectionRecord> exchange(NetConnectionPool& pool, const std::string& url,
                                               std::chrono::steady_clock::time_point now) {
     bool persistent = true;
     std::optional<std::uint32_t> requestID;
-    auto stream = NetHTTPStream::create(message(url));
+    auto stream = NetHTTPStream::create(httptest::message(url));
     auto choice = pool.chooseConnection(*foundation::Url::parse(url), persistent, nullptr,
                                         requestID, stream, now);
     EXPECT_TRUE(httptest::run(stream).kept);
@@ -37,12 +35,15 @@ void makeIdle(NetConnectionPool& pool, const std::shared_ptr<NetConnectionRecord
     record->expires = expires;
 }
 
-TEST(ConnectionPoolSockets, ExpiredRecordsCloseTheirIdleSockets) {
-    TestHttpServer server([](const testsupport::ReceivedRequest&) {
-        return ScriptedAnswer::ok("kept");
-    });
+class ConnectionPoolSockets : public testing::Test {
+protected:
+    testsupport::TestHttpServer server{
+        [](const testsupport::ReceivedRequest&) { return ScriptedAnswer::ok("kept"); }};
     NetConnectionPool pool;
-    const auto now = std::chrono::steady_clock::now();
+    const std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+};
+
+TEST_F(ConnectionPoolSockets, ExpiredRecordsCloseTheirIdleSockets) {
     const std::size_t before = NetHTTPStream::idleConnectionCount();
     // Each record is busy while the next is chosen: 50 connections.
     std::vector<std::shared_ptr<NetConnectionRecord>> records;
@@ -54,12 +55,7 @@ TEST(ConnectionPoolSockets, ExpiredRecordsCloseTheirIdleSockets) {
     EXPECT_EQ(NetHTTPStream::idleConnectionCount(), before);
 }
 
-TEST(ConnectionPoolSockets, AConnectionKeptOnAnotherThreadStaysThereAndClosesThere) {
-    TestHttpServer server([](const testsupport::ReceivedRequest&) {
-        return ScriptedAnswer::ok("kept");
-    });
-    NetConnectionPool pool;
-    const auto now = std::chrono::steady_clock::now();
+TEST_F(ConnectionPoolSockets, AConnectionKeptOnAnotherThreadStaysThereAndClosesThere) {
     std::shared_ptr<NetConnectionRecord> theirs;
     testsupport::Latch filed(1);
     testsupport::Latch expired(1);

@@ -33,10 +33,9 @@ bool localhostReachesLoopback() {
     addrinfo* found = nullptr;
     if (getaddrinfo("localhost", nullptr, &hints, &found) != 0) return false;
     bool loopback = false;
-    for (addrinfo* a = found; a; a = a->ai_next) {
-        const auto* address = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
-        loopback = loopback || ntohl(address->sin_addr.s_addr) == INADDR_LOOPBACK;
-    }
+    for (addrinfo* a = found; a; a = a->ai_next)
+        loopback |=
+            ntohl(reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr) == INADDR_LOOPBACK;
     freeaddrinfo(found);
     return loopback;
 }

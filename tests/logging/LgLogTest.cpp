@@ -188,7 +188,7 @@ TEST(LgLogLifetime, AHubDestroyedWithJobsQueuedRunsThemFirst) {
     std::size_t deliveredWhenGone = 0;
     std::thread destroyer([&] {
         destroying.count_down();
-        hub.reset();
+        hub.reset();  // before the gate opens, with the three records still queued
         deliveredWhenGone = logger->texts().size();
     });
     destroying.wait();
