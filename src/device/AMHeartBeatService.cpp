@@ -1,6 +1,7 @@
 #include "device/AMHeartBeatService.h"
 
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 #include "foundation/Json.h"
@@ -36,7 +37,12 @@ bool AMHeartBeatService::keepAlive() {
     // Running from here on, so that a die() before the thread starts is not lost; a loop
     // already running is not started twice.
     if (isRunning_.exchange(true)) return true;
-    std::thread([self = shared_from_this()] { self->beatLoop(); }).detach();
+    try {
+        std::thread([self = shared_from_this()] { self->beatLoop(); }).detach();
+    } catch (const std::system_error&) {
+        isRunning_ = false;
+        return false;
+    }
     return true;
 }
 
