@@ -8,6 +8,7 @@
 #include "data/db/SqlDatabase.h"
 #include "data/db/SqlDatabasePool.h"
 #include "data/db/SqlDatabaseQueue.h"
+#include "support/Latch.h"
 
 using dbtest::ConsoleCapture;
 
@@ -118,12 +119,12 @@ TEST_F(SqlDatabaseQueueTest, ClosedConnectionIsOpenedAgainOrReportsWhyNot) {
 
 TEST_F(SqlDatabaseQueueTest, InterruptFromAnotherThreadWhileTheConnectionCloses) {
     std::atomic<bool> done{false};
-    std::atomic<bool> started{false};
+    testsupport::Latch started(1);
     std::thread interrupter([&] {
-        started = true;
+        started.count_down();
         while (!done) queue->interrupt();
     });
-    while (!started) std::this_thread::yield();
+    started.wait();
     for (int i = 0; i < 1000; ++i) {
         rows();  // the connection stays open for a query, which may be interrupted
         queue->close();
