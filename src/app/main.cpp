@@ -1,5 +1,5 @@
 // The process entry: GTK, the registries filled in their order, the application delegate
-// over the main window, then the main loop until the user quits.
+// over the main window, then the main loop until the user quits or SIGTERM/SIGINT comes.
 
 #include <csignal>
 #include <memory>
@@ -11,6 +11,7 @@
 #include "app/AppRegistrations.h"
 #include "app/DeviceDetection.h"
 #include "foundation/MainQueue.h"
+#include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
 #include "media/iTunesLibrary.h"
 #include "platform/gtk/Application.h"
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     foundation::MainQueue::bindToCurrentThread();
+    // Before anything worth keeping happens: a signal from here on quits in order.
+    gtk::Application::terminateOnSignals();
     registerApplicationClasses();
     KolvexAppDelegate::initialize();
 
@@ -49,7 +52,10 @@ int main(int argc, char** argv) {
     delegate.awakeFromNib();
     window->show();
 
-    gtk::Application::setWillTerminate([] { LgLog::sharedInstance().flushLog(); });
+    gtk::Application::setWillTerminate([] {
+        foundation::UserDefaults::standard().synchronize();
+        LgLog::sharedInstance().flushLog();
+    });
     gtk::Application::run();
     stopDeviceDetection();
     return 0;

@@ -187,6 +187,29 @@ TEST_F(SchemeRoutingTest, UrlProtocolReadsThroughTheSameResponders) {
     EXPECT_EQ(client->body, "body{}");
 }
 
+// Lets go of its protocol when the answer is complete, as a one-shot reader does.
+class ReleasingClient : public content::URLProtocolClient {
+public:
+    void didReceiveResponse(content::MyURLProtocol&, const content::HTTPURLResponse&,
+                            CacheStoragePolicy) override {}
+    void didLoadData(content::MyURLProtocol&, std::span<const std::uint8_t>) override {}
+    void didFinishLoading(content::MyURLProtocol&) override {
+        protocol.reset();
+        done.count_down();
+    }
+    std::unique_ptr<content::MyURLProtocol> protocol;
+    testsupport::Latch done{1};
+};
+
+TEST_F(SchemeRoutingTest, UrlProtocolClientMayReleaseItsProtocolWhenLoadingFinishes) {
+    auto client = std::make_shared<ReleasingClient>();
+    client->protocol = std::make_unique<content::MyURLProtocol>(
+        RecordingTask("myapp://x/css/site.css").request(), client);
+    client->protocol->startLoading();
+    client->done.wait();
+    EXPECT_FALSE(client->protocol);
+}
+
 TEST(DynamicResponsePath, ClaimsAjaxPaths) {
     const std::pair<const char*, bool> cases[] = {
         {"/ajax", true},   {"/ajax?x=1", true}, {"/ajax/more", true}, {"//ajax", true},
