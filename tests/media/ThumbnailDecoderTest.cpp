@@ -187,6 +187,9 @@ TEST(ThumbnailDecoderTest, EncodedPicturesOpenAndRawBytesFallBackToPixels) {
     EXPECT_EQ(at(*raw, 0, 0), (Rgba{255, 0, 0, 255}));
     EXPECT_FALSE(ArtworkImage::artworkFromBytes(subImage(1, 1), Bytes{}, 1028));
     EXPECT_FALSE(media::PictureCodec::decode(Bytes{'n', 'o', 'p', 'e'}));
+    // Only PNG and JPEG: a device has no business sending an SVG.
+    const std::string svg = "<svg xmlns='http://www.w3.org/2000/svg' width='2' height='2'/>";
+    EXPECT_FALSE(media::PictureCodec::decode(Bytes(svg.begin(), svg.end())));
     EXPECT_FALSE(media::PictureCodec::encodePNG(RgbaImage{2, 2, {1, 2, 3}}));
 }
 
