@@ -12,7 +12,6 @@
 #include "content/PathText.h"
 #include "content/ResourcePack.h"
 #include "data/ZipHelper/ZipHelper.h"
-#include "data/helpers/NSDataHashing.h"
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/AtomicFile.h"
 
@@ -79,15 +78,19 @@ bool StaticFileResponse::initializeWithData(std::span<const std::uint8_t> pack,
     if (pack.empty()) return false;
     auto layout = ResourcePack::parse(pack, password);
     if (!layout) return false;
-    const foundation::Data digest = NSData::MD5Hash(layout->body);
+    const foundation::Data digest = ResourcePack::signedDigest(layout->table, layout->body);
     if (!MySettings::VerifySign(layout->signature, digest)) return false;
     // A signed body that does not inflate is a broken pack, not an empty one.
     auto inflated = ZipHelper::ungzip(layout->body);
     if (!inflated) return false;
 
+    // The files fill the body exactly: a table that leaves bytes over or runs past the end
+    // does not describe this body.
+    const std::uint64_t described =
+        layout->records.empty() ? 0 : layout->records.back().offset + layout->records.back().size;
+    if (described != inflated->size()) return false;
     auto table = std::make_shared<FileTable>();
     for (const auto& record : layout->records) {
-        if (record.offset + record.size > inflated->size()) return false;
         table->files[record.name] = {std::size_t(record.offset), record.size};
     }
     table->inflated = std::move(*inflated);
