@@ -195,9 +195,12 @@ TEST(ThumbnailDecoderTest, EncodedPicturesOpenAndRawBytesFallBackToPixels) {
 
 TEST(ThumbnailDecoderTest, ArtworkPathsStayInsideTheArtworkFolder) {
     ArtworkImage::Device device{.controlFolder = "/iPod_Control"};
-    auto named = [](const char* name) { return Value::dict({{"mhodString", name}}); };
+    auto named = [](std::string_view name) {
+        return Value::dict({{"mhodString", std::string(name)}});
+    };
+    using namespace std::string_view_literals;
     const struct {
-        const char* name;
+        std::string_view name;
         bool iOS7;
         std::optional<std::string> expected;
     } cases[] = {
@@ -208,6 +211,8 @@ TEST(ThumbnailDecoderTest, ArtworkPathsStayInsideTheArtworkFolder) {
         {"..", false, std::nullopt},
         {":a:..", false, std::nullopt},
         {":..b:c", false, "/iPod_Control/Artwork/..b/c"},
+        {":..\0:etc"sv, false, std::nullopt},
+        {":F1\0.ithmb"sv, false, std::nullopt},
         {"", false, std::nullopt},
     };
     for (const auto& c : cases) {
