@@ -94,6 +94,22 @@ Data saved(const char* type) {
     return bytes;
 }
 
+// A JPEG whose frame header claims another size.
+Data jpegClaiming(std::uint16_t width, std::uint16_t height) {
+    Data jpeg = saved("jpeg");
+    for (std::size_t at = 2; at + 9 < jpeg.size(); ++at) {
+        if (jpeg[at] == 0xFF && (jpeg[at + 1] == 0xC0 || jpeg[at + 1] == 0xC2)) {
+            jpeg[at + 5] = std::uint8_t(height >> 8);
+            jpeg[at + 6] = std::uint8_t(height);
+            jpeg[at + 7] = std::uint8_t(width >> 8);
+            jpeg[at + 8] = std::uint8_t(width);
+            return jpeg;
+        }
+    }
+    ADD_FAILURE() << "no frame header";
+    return jpeg;
+}
+
 // Only PNG and JPEG are decoded, and a huge picture is refused from its header, before the
 // decoder takes gigabytes for its pixels.
 TEST(NSImageTest, HugeOrForeignPicturesAreRefusedBeforeDecoding) {
@@ -105,6 +121,7 @@ TEST(NSImageTest, HugeOrForeignPicturesAreRefusedBeforeDecoding) {
         Data bytes;
     } cases[] = {
         {"30000 x 30000 PNG", pngtest::bilevelPng(30000, 30000)},
+        {"JPEG claiming 30000 x 30000", jpegClaiming(30000, 30000)},
         {"SVG", Data(svg.begin(), svg.end())},
         {"BMP", saved("bmp")},
     };
