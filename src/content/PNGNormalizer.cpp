@@ -39,7 +39,8 @@ std::optional<std::size_t> imageDataSize(std::uint32_t width, std::uint32_t heig
     std::size_t rowBytes = 0;
     std::size_t total = 0;
     if (width == 0 || height == 0 ||
-        std::int64_t{width} * std::int64_t{height} > PictureLoader::kMaxPixels || __builtin_mul_overflow(std::size_t{width}, 4, &rowBytes) ||
+        std::uint64_t{width} * height > std::uint64_t{PictureLoader::kMaxPixels} ||
+        __builtin_mul_overflow(std::size_t{width}, 4, &rowBytes) ||
         __builtin_add_overflow(rowBytes, 1, &rowBytes) ||
         __builtin_mul_overflow(rowBytes, std::size_t{height}, &total)) {
         return std::nullopt;

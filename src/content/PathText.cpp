@@ -1,5 +1,7 @@
 #include "content/PathText.h"
 
+#include <algorithm>
+
 #include "foundation/Url.h"
 
 namespace content {
@@ -20,9 +22,8 @@ std::string cutAtQuery(std::string_view path) {
 }
 
 std::optional<std::string> servedFileName(std::string_view path) {
-    std::string_view name = path;
-    const std::string folded = foldDoubleSlashes(cutAtQuery(name));
-    name = folded;
+    const std::string folded = foldDoubleSlashes(cutAtQuery(path));
+    std::string_view name = folded;
     if (!name.empty() && name.front() == '/') name.remove_prefix(1);
     if (name.empty()) return "index.html";
     std::string decoded = foundation::Url::percentDecode(name);
