@@ -8,6 +8,7 @@
 #include "content/DynamicResponse.h"
 #include "content/MyURLProtocol.h"
 #include "content/SchemeResponders.h"
+#include "content/PathText.h"
 #include "content/StaticFileResponse.h"
 #include "content/ThreadPool.h"
 #include "foundation/OperationQueue.h"
@@ -129,6 +130,38 @@ TEST_F(SchemeRoutingTest, UnclaimedPathsAreNotFoundWithoutBody) {
         EXPECT_EQ(task->header("Access-Control-Allow-Origin"), "") << url;
     }
     EXPECT_EQ(CustomSchemeHandler::inFlightCount(), 0u);
+}
+
+TEST_F(SchemeRoutingTest, PackNamesArePercentDecoded) {
+    ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
+        makePack({file("index.html", "i"), file("a b.txt", "space"),
+                  file("\xC3\xBC.css", "umlaut")}),
+        "pelmor"));
+    EXPECT_EQ(serve("myapp://x/a%20b.txt")->body(), "space");
+    EXPECT_EQ(serve("myapp://x/%C3%BC.css")->body(), "umlaut");
+    EXPECT_EQ(serve("myapp://x/%C3%BC.css")->header("Content-Type"), "text/css");
+    EXPECT_EQ(serve("myapp://x/a%2520b.txt")->status(), 404);
+}
+
+TEST(ServedFileName, DecodesAndNeverLeadsOutOfTheFolder) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"/", "index.html"},
+        {"", "index.html"},
+        {"//css//site.css", "css/site.css"},
+        {"/a%20b.txt", "a b.txt"},
+        {"/%C3%BC.css", "\xC3\xBC.css"},
+        {"/js/app.js?v=1", "js/app.js"},
+        {"/..", std::nullopt},
+        {"/a/../../secret", std::nullopt},
+        {"/%2E%2E/secret", std::nullopt},
+        {"/a/..%2F..%2Fsecret", std::nullopt},
+        {"/%2Fetc/passwd", std::nullopt},
+        {"/a%00.html", std::nullopt},
+        {"/..a/b..", "..a/b.."},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(content::servedFileName(path), expected) << path;
+    }
 }
 
 TEST_F(SchemeRoutingTest, StoppedResponderSendsNothingAndOnlyItsTaskIsStopped) {
