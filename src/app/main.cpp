@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "app/DeviceDetection.h"
+#include "app/MediaLoaderRelay.h"
 #include "content/SchemeResponders.h"
 #include "foundation/Bundle.h"
 #include "foundation/MainQueue.h"
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
     services.startDeviceDetection = [&appDelegate](std::uint32_t kinds) {
         return startDeviceDetection(kinds, *appDelegate);
     };
+    fillMediaLoading(services, appDelegate);
     KolvexAppDelegate delegate(window, services, arguments);
     appDelegate = &delegate;
     delegate.awakeFromNib();
