@@ -35,14 +35,16 @@ std::shared_ptr<media::MediaLoader> registeredLoader(const std::string& deviceId
 
 }  // namespace
 
-void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate) {
-    services.loadDeviceLibrary = [&delegate](const std::string& deviceId) {
+void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,
+                      media::iTunesLibrary* library) {
+    services.loadDeviceLibrary = [&delegate, library](const std::string& deviceId) {
         auto loader = registeredLoader(deviceId);
         if (!loader) {
             auto device = std::dynamic_pointer_cast<iMobileDevice>(
                 delegate ? delegate->findMobileDeviceById(deviceId) : nullptr);
             if (!device) return;
-            loader = media::MediaLoader::initWithDevice(std::make_shared<iMobileMediaDevice>(device));
+            loader = media::MediaLoader::initWithDevice(std::make_shared<iMobileMediaDevice>(device),
+                                                        library);
             loader->setDelegate(std::make_shared<MediaLoaderRelay>(*delegate, device));
             content::AppFetchHandler::setMediaLoaderOf(loader, deviceId);
         }

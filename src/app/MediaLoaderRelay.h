@@ -7,6 +7,9 @@
 #include "shell/AppServices.h"
 
 class KolvexAppDelegate;
+namespace media {
+class iTunesLibrary;
+}
 
 // A media loader's progress passed on to the application delegate, which pushes it to the
 // page as "deviceMediaLoading"; the loader's device is the connected device it stands for.
@@ -29,6 +32,8 @@ private:
 // Fills the page's library requests of the services: "load-device-library" finds or makes
 // the device's loader, registers it with the "/fetch" responder and loads it on the shared
 // pool; "sync-library-status" queues a further match; a device that leaves has its matching
-// stopped and its loader dropped. Unknown devices are ignored. The delegate must outlive the
-// loaders' jobs (it lives until the process ends).
-void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate);
+// stopped and its loader dropped. Unknown devices are ignored. Matching goes to the given
+// music library view, or the shared one. The delegate must outlive the loaders' jobs (it
+// lives until the process ends).
+void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,
+                      media::iTunesLibrary* library = nullptr);
