@@ -22,8 +22,12 @@ std::string& folder() {
     static std::string path;
     return path;
 }
-std::string databasePath() { return folder() + "/MediaLibrary.sqlitedb"; }
-std::string scriptPath() { return folder() + "/queries.sql"; }
+std::string databasePath() {
+    return folder() + "/MediaLibrary.sqlitedb";
+}
+std::string scriptPath() {
+    return folder() + "/queries.sql";
+}
 
 void run(sqlite3* db, const std::string& sql) {
     char* message = nullptr;
@@ -40,7 +44,8 @@ void makeLibrary() {
     sqlite3* db = nullptr;
     sqlite3_open(databasePath().c_str(), &db);
     const std::string n = std::to_string(kTracks);
-    const std::string series = "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < ";
+    const std::string series =
+        "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < ";
     run(db,
         "PRAGMA synchronous=OFF; BEGIN;"
         "CREATE TABLE item (item_pid INTEGER PRIMARY KEY, media_type INTEGER, in_my_library "
@@ -80,13 +85,14 @@ void makeLibrary() {
             "i % 4000 + 1, i % 200 + 1, i % 20 + 1, i % 12, 12, 1, 1, 0, 1990 + i % 30 FROM c;" +
             series + n +
             ") INSERT INTO item_extra SELECT 1000000 + i, 'Track title ' || i, 180000 + i, "
-            "'F' || (i % 50) || '/track' || i || '.mp3', 5000000 + i, 0, 0, 0, '', '', '', '', 0, i "
+            "'F' || (i % 50) || '/track' || i || '.mp3', 5000000 + i, 0, 0, 0, '', '', '', '', 0, "
+            "i "
             "FROM c;" +
-            series + n +
-            ") INSERT INTO item_stats SELECT 1000000 + i, i % 100, i % 17 FROM c;" + series + n +
-            ") INSERT INTO item_playback SELECT 1000000 + i, 44100, 256 FROM c;" + series + n +
-            ") INSERT INTO artwork SELECT 'tok' || i, 'ab/' || i || '.jpg' FROM c;" + series + n +
-            ") INSERT INTO artwork_token SELECT 'tok' || i, 1000000 + i FROM c;" + series +
+            series + n + ") INSERT INTO item_stats SELECT 1000000 + i, i % 100, i % 17 FROM c;" +
+            series + n + ") INSERT INTO item_playback SELECT 1000000 + i, 44100, 256 FROM c;" +
+            series + n + ") INSERT INTO artwork SELECT 'tok' || i, 'ab/' || i || '.jpg' FROM c;" +
+            series + n + ") INSERT INTO artwork_token SELECT 'tok' || i, 1000000 + i FROM c;" +
+            series +
             "50) INSERT INTO container SELECT i, 'Playlist ' || i, 0, i % 5 = 0, 0 FROM c;" +
             series + "100000) INSERT INTO container_item SELECT i % 50 + 1, 1000000 + i % " + n +
             " + 1 FROM c; COMMIT;");
@@ -94,20 +100,22 @@ void makeLibrary() {
 
     // The same queries for the shell, in the order the reader runs them.
     std::ofstream script(scriptPath());
-    script << "SELECT * FROM container WHERE is_hidden=0;\n"
-              "SELECT * FROM base_location;\n"
-              "SELECT item.item_pid, item_extra.location, item_extra.file_size, "
-              "item.base_location_id FROM item, item_extra WHERE item.item_pid=item_extra.item_pid ;\n"
-              "PRAGMA table_info('item');\n"
-              "SELECT * from sqlite_master where name='artwork';\n"
-              "SELECT * FROM genre;\n"
-              "SELECT name FROM sqlite_master WHERE type='table' AND lower(name)='location_kind';\n"
-              "SELECT * FROM location_kind;\n"
-           << media::firstTrackQuery(true) << "\n";
+    script
+        << "SELECT * FROM container WHERE is_hidden=0;\n"
+           "SELECT * FROM base_location;\n"
+           "SELECT item.item_pid, item_extra.location, item_extra.file_size, "
+           "item.base_location_id FROM item, item_extra WHERE item.item_pid=item_extra.item_pid ;\n"
+           "PRAGMA table_info('item');\n"
+           "SELECT * from sqlite_master where name='artwork';\n"
+           "SELECT * FROM genre;\n"
+           "SELECT name FROM sqlite_master WHERE type='table' AND lower(name)='location_kind';\n"
+           "SELECT * FROM location_kind;\n"
+        << media::firstTrackQuery(true) << "\n";
     for (int i = 1; i <= kTracks; ++i) {
-        script << "SELECT relative_path FROM artwork LEFT JOIN artwork_token ON "
-                  "artwork.artwork_token=artwork_token.artwork_token WHERE artwork_token.entity_pid="
-               << 1000000 + i << ";\n";
+        script
+            << "SELECT relative_path FROM artwork LEFT JOIN artwork_token ON "
+               "artwork.artwork_token=artwork_token.artwork_token WHERE artwork_token.entity_pid="
+            << 1000000 + i << ";\n";
     }
     script << "SELECT * FROM container_item;\n";
 }
@@ -126,7 +134,8 @@ void BM_MediaLibraryReader(benchmark::State& state) {
 BENCHMARK(BM_MediaLibraryReader)->Unit(benchmark::kMillisecond)->Repetitions(3);
 
 void BM_Sqlite3Shell(benchmark::State& state) {
-    const std::string command = "sqlite3 '" + databasePath() + "' < '" + scriptPath() + "' > /dev/null";
+    const std::string command =
+        "sqlite3 '" + databasePath() + "' < '" + scriptPath() + "' > /dev/null";
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) state.SkipWithError("sqlite3 failed");
     }

@@ -43,8 +43,8 @@ void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,
             auto device = std::dynamic_pointer_cast<iMobileDevice>(
                 delegate ? delegate->findMobileDeviceById(deviceId) : nullptr);
             if (!device) return;
-            loader = media::MediaLoader::initWithDevice(std::make_shared<iMobileMediaDevice>(device),
-                                                        library);
+            loader = media::MediaLoader::initWithDevice(
+                std::make_shared<iMobileMediaDevice>(device), library);
             loader->setDelegate(std::make_shared<MediaLoaderRelay>(*delegate, device));
             content::AppFetchHandler::setMediaLoaderOf(loader, deviceId);
         }
@@ -54,7 +54,8 @@ void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,
         if (auto loader = registeredLoader(deviceId)) loader->syncLibraryStatus();
     };
     services.forgetMediaLoader = [](const std::string& deviceId) {
-        if (auto loader = content::AppFetchHandler::mediaLoaderOf(deviceId)) loader->cancelMatching();
+        if (auto loader = content::AppFetchHandler::mediaLoaderOf(deviceId))
+            loader->cancelMatching();
         content::AppFetchHandler::removeMediaLoaderOf(deviceId);
     };
 }

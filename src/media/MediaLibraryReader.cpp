@@ -100,8 +100,12 @@ bool MediaLibraryReader::loadPlaylists() {
             const std::string key = rows->stringForColumn(pidColumn).value_or("");
             const bool genius = rows->boolForColumn("smart_is_genius");
             const bool dynamic = rows->boolForColumn("smart_is_dynamic");
-            auto playlist = iPodPlaylist::CreateNewPlaylistWithName(
-                rows->safeStringForColumn("name"), pid, genius ? 12 : dynamic ? 2 : 0, tag++);
+            auto playlist =
+                iPodPlaylist::CreateNewPlaylistWithName(rows->safeStringForColumn("name"), pid,
+                                                        genius    ? 12
+                                                        : dynamic ? 2
+                                                                  : 0,
+                                                        tag++);
             playlist->setIsHidden(rows->boolForColumn("is_hidden"));
             playlist->setIsSmart(dynamic);
             playlist->setIsGenius(genius);
@@ -311,7 +315,9 @@ void classify(foundation::Dictionary& record, bool byGenre) {
     }
     const auto mediaType = record.find("media_type");
     const std::int64_t type =
-        mediaType == record.end() ? 0 : static_cast<std::int32_t>(mediaType->second.toInt64().value_or(0));
+        mediaType == record.end()
+            ? 0
+            : static_cast<std::int32_t>(mediaType->second.toInt64().value_or(0));
     if (type == 1) setFlag(record, "is_song");
     if (type == 2) setFlag(record, "is_movie");
     if (type == 4) setFlag(record, "is_podcast");
@@ -382,9 +388,9 @@ foundation::Array MediaLibraryReader::loadTracks() {
         }
         readGenresAndKinds(*db, maps);
         if (auto rows = runTrackQuery(*db, hasMediaType)) {
-            const MediaLibraryRows reader(
-                group ? MediaLibraryRows::Shape::LibraryGroup : MediaLibraryRows::Shape::MediaLibrary,
-                *rows);
+            const MediaLibraryRows reader(group ? MediaLibraryRows::Shape::LibraryGroup
+                                                : MediaLibraryRows::Shape::MediaLibrary,
+                                          *rows);
             const bool byEntity = flags_.libraryVersion == 9;
             while (rows->next()) {
                 try {
@@ -399,8 +405,10 @@ foundation::Array MediaLibraryReader::loadTracks() {
                     }
                     if (hasMediaType) record["media_type"] = reader.int64("media_type");
                     const auto location = maps.location.find(key);
-                    record["location"] = location == maps.location.end() ? std::string() : location->second;
-                    if (auto genre = maps.genre.find(decimal(reader.genreId())); genre != maps.genre.end()) {
+                    record["location"] =
+                        location == maps.location.end() ? std::string() : location->second;
+                    if (auto genre = maps.genre.find(decimal(reader.genreId()));
+                        genre != maps.genre.end()) {
                         record["genre"] = genre->second;
                     }
                     if (auto kindKey = maps.kindKey.find(key); kindKey != maps.kindKey.end()) {
@@ -412,8 +420,9 @@ foundation::Array MediaLibraryReader::loadTracks() {
                     if (hasArtwork) {
                         auto artwork = byEntity
                                            ? db->executeQuery(kArtworkByEntityQuery, reader.pid())
-                                           : db->executeQuery(kArtworkByTokenQuery,
-                                                              record["artwork_cache_id"].toInt64().value_or(0));
+                                           : db->executeQuery(
+                                                 kArtworkByTokenQuery,
+                                                 record["artwork_cache_id"].toInt64().value_or(0));
                         if (artwork) {
                             if (artwork->next()) {
                                 if (auto path = artwork->stringForColumnIndex(0)) {

@@ -17,8 +17,8 @@ namespace media {
 
 // What the track query ladder learns of a media library, kept by the loader across loads.
 struct MediaLibraryFlags {
-    bool iOS7 = false;  // set before the ladder's fourth and fifth forms
-    bool iOS8 = false;  // set before its third form
+    bool iOS7 = false;                // set before the ladder's fourth and fifth forms
+    bool iOS8 = false;                // set before its third form
     std::int32_t libraryVersion = 0;  // 9 once the first form succeeded
 };
 

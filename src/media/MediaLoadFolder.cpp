@@ -27,8 +27,7 @@ MediaLoadFolder::~MediaLoadFolder() {
     if (error) LogError("Cannot remove {}: {}", path_, error.message());
 }
 
-std::string MediaLoadFolder::localTempFilePathTo(MediaDevice& device,
-                                                 const std::string& devicePath,
+std::string MediaLoadFolder::localTempFilePathTo(MediaDevice& device, const std::string& devicePath,
                                                  const std::string& name) {
     const std::string local = path_.empty() ? std::string() : path_ + "/" + name;
     if (local.empty() || !device.downloadFileTo(devicePath, local)) {
@@ -37,8 +36,7 @@ std::string MediaLoadFolder::localTempFilePathTo(MediaDevice& device,
     return local;
 }
 
-std::string MediaLoadFolder::localTempFilePath(MediaDevice& device,
-                                               const std::string& devicePath) {
+std::string MediaLoadFolder::localTempFilePath(MediaDevice& device, const std::string& devicePath) {
     return localTempFilePathTo(device, devicePath, NSString::guid());
 }
 

@@ -85,8 +85,7 @@ private:
     Files prepareDbFiles(MediaLoadFolder& folder);
     void loadDeviceTracks(const Files& files, std::vector<std::shared_ptr<iPodPlaylist>>& playlists,
                           iPodPlaylist& ringtones, foundation::Array& tracks);
-    void publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylist>>& all,
-                          bool rebuildLists);
+    void publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylist>>& all, bool rebuildLists);
     void publishTracks(foundation::Array tracks, std::uint64_t loadGeneration);
     void loadPhotos(MediaLoadFolder& folder);
     void announce(const std::string& text);

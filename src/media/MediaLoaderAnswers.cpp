@@ -38,8 +38,8 @@ Value objectsOf(const MediaLoader::Playlists& playlists) {
 }  // namespace
 
 Value MediaLoader::playlistsAnswer() const {
-    return Value::dict({{"public", objectsOf(*allPublicPlaylists())},
-                        {"user", objectsOf(*allUserPlaylists())}});
+    return Value::dict(
+        {{"public", objectsOf(*allPublicPlaylists())}, {"user", objectsOf(*allUserPlaylists())}});
 }
 
 Value MediaLoader::tracksAnswer() const {

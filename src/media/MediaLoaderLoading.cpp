@@ -71,7 +71,8 @@ MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder) {
     if (device.itemExistsAtPath(group)) {
         files.sqlite = true;
         files.library = folder.localTempFilePath(device, group);
-        files.dynamic = folder.localTempFilePath(device, at("iTunes/iTunes Library.itlp/Dynamic.itdb"));
+        files.dynamic =
+            folder.localTempFilePath(device, at("iTunes/iTunes Library.itlp/Dynamic.itdb"));
         files.locations =
             folder.localTempFilePath(device, at("iTunes/iTunes Library.itlp/Locations.itdb"));
     } else if (const std::string library = at("iTunes/MediaLibrary.sqlitedb");
@@ -87,8 +88,8 @@ MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder) {
         LogInfo("{}", files.library);
     } else {
         const std::string binary = at("iTunes/iTunesDB");
-        files.library =
-            folder.localTempFilePath(device, device.itemExistsAtPath(binary) ? binary : at("iTunesDB"));
+        files.library = folder.localTempFilePath(
+            device, device.itemExistsAtPath(binary) ? binary : at("iTunesDB"));
     }
     iOS5_ = files.mediaLibrary;
     isDBSqlite_ = files.sqlite;
@@ -161,9 +162,10 @@ void MediaLoader::loadDeviceTracks(const Files& files,
                 auto device = myDevice_;
                 const std::string folder =
                     foundation::appendingPathComponent(device->iTunesControlPath(), "Ringtones");
-                for (Value& record : RingtoneList::readFile(
-                         files.ringtones, folder,
-                         [&](const std::string& path) { return device->getSizeOfItemAtPath(path); })) {
+                for (Value& record :
+                     RingtoneList::readFile(files.ringtones, folder, [&](const std::string& path) {
+                         return device->getSizeOfItemAtPath(path);
+                     })) {
                     ringtones.trackIDs().push_back(record["pid"]);
                     tracks.push_back(std::move(record));
                 }
@@ -174,7 +176,8 @@ void MediaLoader::loadDeviceTracks(const Files& files,
         guarded("iTunesDB", [&] {
             const iTunesDBContents contents = iTunesDBReader::readFile(files.library);
             tracks.reserve(contents.tracks.size());
-            for (std::size_t i = 0; i < contents.tracks.size(); ++i) tracks.push_back(contents.tracks[i]);
+            for (std::size_t i = 0; i < contents.tracks.size(); ++i)
+                tracks.push_back(contents.tracks[i]);
             if (contents.hasPlaylistList) {
                 appendPlaylistLists(playlists, contents.playlists);
                 listsRead = true;
@@ -194,7 +197,8 @@ void MediaLoader::loadPhotos(MediaLoadFolder& folder) {
     announce("Loading album artwork...");
     const std::string photoCopy = folder.localTempFilePath(device, "Photos/Photo Database");
     const std::string artworkCopy = folder.localTempFilePath(
-        device, foundation::appendingPathComponent(device.iTunesControlPath(), "Artwork/ArtworkDB"));
+        device,
+        foundation::appendingPathComponent(device.iTunesControlPath(), "Artwork/ArtworkDB"));
     PhotoDBReader artwork(artworkCopy);
     artwork.load();
     PhotoDBReader photos(photoCopy);
@@ -210,7 +214,8 @@ void MediaLoader::loadPhotos(MediaLoadFolder& folder) {
             const auto size = static_cast<std::uint32_t>(file["imageSize"].toUInt64().value_or(0));
             if (first || size > fullsize) {
                 fullsize = size;
-                correlationID = static_cast<std::uint32_t>(file["correlationID"].toUInt64().value_or(0));
+                correlationID =
+                    static_cast<std::uint32_t>(file["correlationID"].toUInt64().value_or(0));
                 first = false;
             }
         }
@@ -237,10 +242,10 @@ void MediaLoader::loadPhotos(MediaLoadFolder& folder) {
         albums.append(std::move(entry));
     }
     std::lock_guard lock(lock_);
-    allArtworks_ = std::make_shared<const Value>(artwork.photos().isNil() ? Value(foundation::Dictionary{})
-                                                                          : artwork.photos());
-    allPodPhotos_ = std::make_shared<const Value>(photos.photos().isNil() ? Value(foundation::Dictionary{})
-                                                                          : photos.photos());
+    allArtworks_ = std::make_shared<const Value>(
+        artwork.photos().isNil() ? Value(foundation::Dictionary{}) : artwork.photos());
+    allPodPhotos_ = std::make_shared<const Value>(
+        photos.photos().isNil() ? Value(foundation::Dictionary{}) : photos.photos());
     allAlbums_ = std::make_shared<const Value>(std::move(albums));
 }
 

@@ -69,8 +69,9 @@ TEST_F(WebWindowTest, DeviceMediaSectionLoadsAPhonesLibraryOnRequest) {
         "Array.from(document.querySelectorAll('#device-media tbody tr'))"
         ".map(function (r) { return Array.from(r.children).map(function (c) {"
         " return c.textContent; }).join(','); }).join('|')";
-    waitForValue(view, rows,
-                 "\"Alpha,Ann,First,3:00|Beta,Bob,First,1:00|Gamma,Bob,First,0:01|Bell,Me,,0:30|,,,0:00\"");
+    waitForValue(
+        view, rows,
+        "\"Alpha,Ann,First,3:00|Beta,Bob,First,1:00|Gamma,Bob,First,0:01|Bell,Me,,0:30|,,,0:00\"");
     waitForValue(view, "document.querySelector('#device-media .media-step').textContent",
                  "\"Matched with the music library\"");
     ThreadPool::async().waitUntilAllOperationsAreFinished();

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "support/MainLoop.h"
 #include "platform/webkit/WebView.h"
+#include "support/MainLoop.h"
 
 namespace apptest {
 

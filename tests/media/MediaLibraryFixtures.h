@@ -20,7 +20,7 @@ enum class LadderForm { First, Second, Third, Fourth, None };
 
 struct MediaLibraryShape {
     LadderForm form = LadderForm::First;
-    bool mediaType = true;       // the item table has media_type
+    bool mediaType = true;        // the item table has media_type
     bool blobMembership = false;  // container_items with id blobs instead of container_item
 };
 
@@ -35,21 +35,24 @@ inline std::string mediaLibrarySql(const MediaLibraryShape& shape) {
     if (shape.mediaType) sql += "media_type INTEGER, ";
     if (first) sql += "in_my_library INTEGER, ";
     if (second) sql += "is_rental INTEGER, is_itunes_u INTEGER, is_podcast INTEGER, ";
-    sql += "media_kind INTEGER, base_location_id INTEGER, album_artist_pid INTEGER, "
-           "item_artist_pid INTEGER, album_pid INTEGER, composer_pid INTEGER, genre_id INTEGER, "
-           "track_number INTEGER, track_count INTEGER, disc_number INTEGER, disc_count INTEGER, "
-           "is_compilation INTEGER, year INTEGER);\n";
+    sql +=
+        "media_kind INTEGER, base_location_id INTEGER, album_artist_pid INTEGER, "
+        "item_artist_pid INTEGER, album_pid INTEGER, composer_pid INTEGER, genre_id INTEGER, "
+        "track_number INTEGER, track_count INTEGER, disc_number INTEGER, disc_count INTEGER, "
+        "is_compilation INTEGER, year INTEGER);\n";
     if (shape.form != LadderForm::None) {
-        sql += "CREATE TABLE item_extra (item_pid INTEGER PRIMARY KEY, title TEXT, total_time_ms "
-               "INTEGER, location TEXT, file_size INTEGER, content_rating INTEGER, "
-               "content_rating_level INTEGER, category_id INTEGER, comment TEXT, grouping TEXT, "
-               "description TEXT, description_long TEXT, is_audible_audio_book INTEGER, "
-               "artwork_cache_id INTEGER);\n";
+        sql +=
+            "CREATE TABLE item_extra (item_pid INTEGER PRIMARY KEY, title TEXT, total_time_ms "
+            "INTEGER, location TEXT, file_size INTEGER, content_rating INTEGER, "
+            "content_rating_level INTEGER, category_id INTEGER, comment TEXT, grouping TEXT, "
+            "description TEXT, description_long TEXT, is_audible_audio_book INTEGER, "
+            "artwork_cache_id INTEGER);\n";
     }
-    sql += "CREATE TABLE album_artist (album_artist_pid INTEGER, album_artist TEXT);\n"
-           "CREATE TABLE item_artist (item_artist_pid INTEGER, item_artist TEXT);\n"
-           "CREATE TABLE album (album_pid INTEGER, album TEXT);\n"
-           "CREATE TABLE composer (composer_pid INTEGER, composer TEXT);\n";
+    sql +=
+        "CREATE TABLE album_artist (album_artist_pid INTEGER, album_artist TEXT);\n"
+        "CREATE TABLE item_artist (item_artist_pid INTEGER, item_artist TEXT);\n"
+        "CREATE TABLE album (album_pid INTEGER, album TEXT);\n"
+        "CREATE TABLE composer (composer_pid INTEGER, composer TEXT);\n";
     sql += second ? "CREATE TABLE item_stats (item_pid INTEGER, user_rating INTEGER, "
                     "play_count_user INTEGER, sample_rate INTEGER, bit_rate INTEGER);\n"
                   : "CREATE TABLE item_stats (item_pid INTEGER, user_rating INTEGER, "
@@ -58,28 +61,30 @@ inline std::string mediaLibrarySql(const MediaLibraryShape& shape) {
                     "bit_rate INTEGER);\n"
                     "INSERT INTO item_playback VALUES (101, 44100, 256);\n";
     if (shape.form == LadderForm::Third) {
-        sql += "CREATE TABLE item_artwork (item_pid INTEGER, best_artwork_token INTEGER);\n"
-               "INSERT INTO item_artwork VALUES (101, 55);\n";
+        sql +=
+            "CREATE TABLE item_artwork (item_pid INTEGER, best_artwork_token INTEGER);\n"
+            "INSERT INTO item_artwork VALUES (101, 55);\n";
     }
-    sql += "CREATE TABLE base_location (base_location_id INTEGER, path TEXT);\n"
-           "INSERT INTO base_location VALUES (3, 'iTunes_Control/Music');\n"
-           "CREATE TABLE genre (genre_id INTEGER, genre TEXT);\n"
-           "INSERT INTO genre VALUES (1, 'Rock'), (2, 'Podcast VIDEO'), (3, 'Audiobook');\n"
-           "CREATE TABLE location_kind (location_kind_id INTEGER, kind TEXT);\n"
-           "INSERT INTO location_kind VALUES (3, 'MPEG audio file');\n"
-           "CREATE TABLE container (container_pid INTEGER, name TEXT, is_hidden INTEGER, "
-           "smart_is_dynamic INTEGER, smart_is_genius INTEGER);\n"
-           "INSERT INTO container VALUES (1, 'Road', 0, 0, 0), (2, 'Smart', 0, 1, 0), "
-           "(3, 'Genius', 0, 0, 1), (4, 'Hidden', 1, 0, 0);\n"
-           "CREATE TABLE artwork (artwork_token INTEGER, relative_path TEXT);\n"
-           "INSERT INTO artwork VALUES (55, 'aa/bb.jpg');\n"
-           "CREATE TABLE artwork_token (artwork_token INTEGER, entity_pid INTEGER);\n"
-           "INSERT INTO artwork_token VALUES (55, 101);\n"
-           "INSERT INTO album_artist VALUES (1, 'Various');\n"
-           "INSERT INTO item_artist VALUES (1, 'Ann'), (2, 'Bob');\n"
-           "INSERT INTO album VALUES (1, 'First');\n"
-           "INSERT INTO item_stats VALUES (101, 80, 7" + std::string(second ? ", 44100, 256" : "") +
-           ");\n";
+    sql +=
+        "CREATE TABLE base_location (base_location_id INTEGER, path TEXT);\n"
+        "INSERT INTO base_location VALUES (3, 'iTunes_Control/Music');\n"
+        "CREATE TABLE genre (genre_id INTEGER, genre TEXT);\n"
+        "INSERT INTO genre VALUES (1, 'Rock'), (2, 'Podcast VIDEO'), (3, 'Audiobook');\n"
+        "CREATE TABLE location_kind (location_kind_id INTEGER, kind TEXT);\n"
+        "INSERT INTO location_kind VALUES (3, 'MPEG audio file');\n"
+        "CREATE TABLE container (container_pid INTEGER, name TEXT, is_hidden INTEGER, "
+        "smart_is_dynamic INTEGER, smart_is_genius INTEGER);\n"
+        "INSERT INTO container VALUES (1, 'Road', 0, 0, 0), (2, 'Smart', 0, 1, 0), "
+        "(3, 'Genius', 0, 0, 1), (4, 'Hidden', 1, 0, 0);\n"
+        "CREATE TABLE artwork (artwork_token INTEGER, relative_path TEXT);\n"
+        "INSERT INTO artwork VALUES (55, 'aa/bb.jpg');\n"
+        "CREATE TABLE artwork_token (artwork_token INTEGER, entity_pid INTEGER);\n"
+        "INSERT INTO artwork_token VALUES (55, 101);\n"
+        "INSERT INTO album_artist VALUES (1, 'Various');\n"
+        "INSERT INTO item_artist VALUES (1, 'Ann'), (2, 'Bob');\n"
+        "INSERT INTO album VALUES (1, 'First');\n"
+        "INSERT INTO item_stats VALUES (101, 80, 7" +
+        std::string(second ? ", 44100, 256" : "") + ");\n";
     sql += shape.blobMembership
                ? "CREATE TABLE container_items (container_pid INTEGER, item_pid_data BLOB);\n"
                  // 101 and 102 little-endian, then four bytes that make no whole id.
@@ -98,10 +103,11 @@ inline std::string mediaLibrarySql(const MediaLibraryShape& shape) {
     };
     sql += item("101", 1, 1, 3, 1) + item("102", 0, 6, 0, 2) + item("103", 4, 8, 3, 3);
     if (shape.form != LadderForm::None) {
-        sql += "INSERT INTO item_extra VALUES (101, 'Alpha', 180000, 'F01/a.mp3', 5000000000, 1, "
-               "2, 3, 'c', 'g', 'd', 'dl', 0, 55), "
-               "(102, 'Beta', 60000, '/abs/b.m4v', 1000, 0, 0, 0, NULL, NULL, NULL, NULL, 0, 0), "
-               "(103, 'Gamma', 1000, '', 10, 0, 0, 0, '', '', '', '', 1, 0);\n";
+        sql +=
+            "INSERT INTO item_extra VALUES (101, 'Alpha', 180000, 'F01/a.mp3', 5000000000, 1, "
+            "2, 3, 'c', 'g', 'd', 'dl', 0, 55), "
+            "(102, 'Beta', 60000, '/abs/b.m4v', 1000, 0, 0, 0, NULL, NULL, NULL, NULL, 0, 0), "
+            "(103, 'Gamma', 1000, '', 10, 0, 0, 0, '', '', '', '', 1, 0);\n";
     }
     return sql;
 }
@@ -133,7 +139,8 @@ inline const char* kLocationsItdbSql =
     "INSERT INTO base_location VALUES (5, 'iTunes_Control/Music');\n"
     "CREATE TABLE location (item_pid INTEGER, location TEXT, base_location_id INTEGER, "
     "file_size INTEGER);\n"
-    "INSERT INTO location VALUES (201, 'F00/one.m4a', 0, 6000000000), (202, 'F01/two.m4v', 9, 12);\n";
+    "INSERT INTO location VALUES (201, 'F00/one.m4a', 0, 6000000000), (202, 'F01/two.m4v', 9, "
+    "12);\n";
 inline const char* kDynamicItdbSql =
     "CREATE TABLE item_stats (item_pid INTEGER, user_rating INTEGER, play_count_user INTEGER);\n"
     "INSERT INTO item_stats VALUES (201, 100, 12);\n";

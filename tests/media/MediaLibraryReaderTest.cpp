@@ -41,7 +41,8 @@ class MediaLibraryLadder : public testing::TestWithParam<LadderCase> {};
 TEST_P(MediaLibraryLadder, EachFormReadsItsShapeAndLeavesItsFlags) {
     const LadderCase& c = GetParam();
     foundationtest::ScratchFolder folder;
-    mediatest::writeDatabase(folder / "lib.sqlite", mediatest::mediaLibrarySql({c.form, c.mediaType}));
+    mediatest::writeDatabase(folder / "lib.sqlite",
+                             mediatest::mediaLibrarySql({c.form, c.mediaType}));
     MediaLibraryFlags flags;
     MediaLibraryReader reader(MediaLibraryReader::Source::MediaLibrary, {folder / "lib.sqlite"},
                               flags);
@@ -66,24 +67,23 @@ TEST_P(MediaLibraryLadder, EachFormReadsItsShapeAndLeavesItsFlags) {
     EXPECT_EQ(song["media_type"], c.mediaType ? mediaType : Value());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Forms, MediaLibraryLadder,
-    testing::Values(LadderCase{LadderForm::First, true, 9, false, false, 2},
-                    LadderCase{LadderForm::First, false, 9, false, false, 2},
-                    LadderCase{LadderForm::Second, true, 0, false, false, 3},
-                    LadderCase{LadderForm::Third, true, 0, true, false, 3},
-                    LadderCase{LadderForm::Fourth, true, 0, true, true, 3},
-                    LadderCase{LadderForm::None, true, 0, true, true, 0}));
+INSTANTIATE_TEST_SUITE_P(Forms, MediaLibraryLadder,
+                         testing::Values(LadderCase{LadderForm::First, true, 9, false, false, 2},
+                                         LadderCase{LadderForm::First, false, 9, false, false, 2},
+                                         LadderCase{LadderForm::Second, true, 0, false, false, 3},
+                                         LadderCase{LadderForm::Third, true, 0, true, false, 3},
+                                         LadderCase{LadderForm::Fourth, true, 0, true, true, 3},
+                                         LadderCase{LadderForm::None, true, 0, true, true, 0}));
 
 TEST(MediaLibraryReader, RecordsCarryTheMapsKindsAndMembershipOfRowsOrBlobs) {
     for (bool blob : {false, true}) {
         SCOPED_TRACE(blob ? "blob membership" : "row membership");
         foundationtest::ScratchFolder folder;
         mediatest::writeDatabase(folder / "lib.sqlite",
-                          mediatest::mediaLibrarySql({LadderForm::Second, true, blob}));
+                                 mediatest::mediaLibrarySql({LadderForm::Second, true, blob}));
         MediaLibraryFlags flags;
-        MediaLibraryReader reader(MediaLibraryReader::Source::MediaLibrary,
-                                  {folder / "lib.sqlite"}, flags);
+        MediaLibraryReader reader(MediaLibraryReader::Source::MediaLibrary, {folder / "lib.sqlite"},
+                                  flags);
         ASSERT_TRUE(reader.loadPlaylists());
         const auto tracks = reader.loadTracks();
         const auto& playlists = reader.playlists();
@@ -123,8 +123,8 @@ TEST(MediaLibraryReader, RecordsCarryTheMapsKindsAndMembershipOfRowsOrBlobs) {
 }
 
 TEST(MediaLibraryReader, BlobIdsAreWholeLittleEndianGroups) {
-    const std::uint8_t bytes[24] = {1, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF,
-                                    0xFF, 0xFF, 0xFF, 0xFF, 2, 1, 0, 0, 0, 0, 0, 0};
+    const std::uint8_t bytes[24] = {1,    0,    0,    0,    0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF,
+                                    0xFF, 0xFF, 0xFF, 0xFF, 2, 1, 0, 0, 0,    0,    0,    0};
     EXPECT_EQ(media::persistentIdsOfBlob(bytes, 24), (std::vector<std::int64_t>{1, -1, 258}));
     EXPECT_EQ(media::persistentIdsOfBlob(bytes, 20), (std::vector<std::int64_t>{1, -1}));
     EXPECT_TRUE(media::persistentIdsOfBlob(bytes, 7).empty());
@@ -136,10 +136,9 @@ TEST(MediaLibraryReader, TheLibraryItdbGroupJoinsLocationsFormatsAndStatistics) 
     mediatest::writeDatabase(folder / "Locations.itdb", mediatest::kLocationsItdbSql);
     mediatest::writeDatabase(folder / "Dynamic.itdb", mediatest::kDynamicItdbSql);
     MediaLibraryFlags flags;
-    MediaLibraryReader reader(MediaLibraryReader::Source::LibraryGroup,
-                              {folder / "Library.itdb", folder / "Locations.itdb",
-                               folder / "Dynamic.itdb"},
-                              flags);
+    MediaLibraryReader reader(
+        MediaLibraryReader::Source::LibraryGroup,
+        {folder / "Library.itdb", folder / "Locations.itdb", folder / "Dynamic.itdb"}, flags);
     ASSERT_TRUE(reader.loadPlaylists());
     ASSERT_EQ(names(reader.playlists()), std::vector<std::string>{"Mix"});
     EXPECT_EQ(reader.playlists()[0]->pid(), 77);
@@ -180,7 +179,8 @@ TEST(MediaLibraryReader, DamagedOrMissingDatabasesGiveNothing) {
         reader.loadPlaylists();
         EXPECT_TRUE(reader.playlists().empty());
         EXPECT_TRUE(reader.loadTracks().empty());
-        MediaLibraryReader group(MediaLibraryReader::Source::LibraryGroup, {path, path, path}, flags);
+        MediaLibraryReader group(MediaLibraryReader::Source::LibraryGroup, {path, path, path},
+                                 flags);
         group.loadPlaylists();
         EXPECT_TRUE(group.loadTracks().empty());
     }

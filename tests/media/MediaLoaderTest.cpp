@@ -81,12 +81,13 @@ protected:
     }
     // A phone keeping a media library (with its ringtone list) of the given shape.
     std::shared_ptr<testsupport::FakeMobileDevice> phoneWithMediaLibrary(const std::string& id,
-                                                                       LadderForm form) {
+                                                                         LadderForm form) {
         const std::string media = root(id);
         std::filesystem::create_directories(media + "/iTunes_Control/iTunes");
         mediatest::writeDatabase(media + "/iTunes_Control/iTunes/MediaLibrary.sqlitedb",
                                  mediatest::mediaLibrarySql({form}));
-        std::ofstream(media + "/iTunes_Control/iTunes/Ringtones.plist") << mediatest::kRingtonesPlist;
+        std::ofstream(media + "/iTunes_Control/iTunes/Ringtones.plist")
+            << mediatest::kRingtonesPlist;
         return std::make_shared<testsupport::FakeMobileDevice>(media, id);
     }
     std::shared_ptr<MediaLoader> loaderOf(std::shared_ptr<iMobileDevice> device) {
@@ -117,9 +118,7 @@ protected:
         EXPECT_EQ(match.back(), "matching");
         EXPECT_EQ(match.size(), trackCount + 1);
     }
-    void expectNoCopiesLeft() {
-        EXPECT_TRUE(std::filesystem::is_empty(temporary.path()));
-    }
+    void expectNoCopiesLeft() { EXPECT_TRUE(std::filesystem::is_empty(temporary.path())); }
 
     foundationtest::ScratchFolder temporary;
     foundationtest::ScopedEnvironment environment;
@@ -128,8 +127,10 @@ protected:
 };
 
 TEST_F(MediaLoaderTest, AMediaLibraryLoadsWithRingtonesAndMatchesWithTheMusicLibrary) {
-    Value imported = Value::dict(
-        {{"macpath", sourceFile("a.mp3")}, {"title", "Alpha"}, {"artist", "Ann"}, {"album", "First"}});
+    Value imported = Value::dict({{"macpath", sourceFile("a.mp3")},
+                                  {"title", "Alpha"},
+                                  {"artist", "Ann"},
+                                  {"album", "First"}});
     ASSERT_TRUE(wrapper.importToItunesError(imported, nullptr));
     auto loader = loaderOf(phoneWithMediaLibrary("PHONE-1", LadderForm::Second));
     loadAndMatch(*loader);
@@ -146,7 +147,8 @@ TEST_F(MediaLoaderTest, AMediaLibraryLoadsWithRingtonesAndMatchesWithTheMusicLib
                                         "Smart", "Road", "Genius"}));
     EXPECT_EQ(names(*loader->allUserPlaylists()), (std::vector<std::string>{"Smart", "Road"}));
     EXPECT_EQ(names(*loader->allPublicPlaylists()).back(), "Genius");
-    EXPECT_EQ((*loader->allPlaylists())[3]->trackIDs(), (std::vector<Value>{Value("-42"), Value("0")}));
+    EXPECT_EQ((*loader->allPlaylists())[3]->trackIDs(),
+              (std::vector<Value>{Value("-42"), Value("0")}));
 
     // Found by number or decimal text, never by the hexadecimal pidstr; the match's marks stay.
     const auto song = loader->lookupTrackWithPid(Value(101));
@@ -165,7 +167,8 @@ TEST_F(MediaLoaderTest, AMediaLibraryLoadsWithRingtonesAndMatchesWithTheMusicLib
     const Value playlists = loader->playlistsAnswer();
     EXPECT_EQ(playlists["user"][1]["tracks"], Value::list({"101", "102"}));
     EXPECT_EQ(playlists["public"][3]["tracks"], Value::list({"-42", "0"}));
-    EXPECT_EQ(loader->allAlbums(), Value::list({Value::dict({{"name", "Photos"}, {"dcim", false}})}));
+    EXPECT_EQ(loader->allAlbums(),
+              Value::list({Value::dict({{"name", "Photos"}, {"dcim", false}})}));
 }
 
 TEST_F(MediaLoaderTest, TheOtherLayoutsLoadTheirTracksAndLists) {
@@ -205,7 +208,8 @@ TEST_F(MediaLoaderTest, TheOtherLayoutsLoadTheirTracksAndLists) {
     std::filesystem::create_directories(mount + "/iPod_Control/iTunes");
     auto itdb = mediatest::makeGpodDatabase(3);
     ASSERT_TRUE(mediatest::writeGpodDatabase(itdb.get(), mount + "/iPod_Control/iTunes/iTunesDB"));
-    auto pod = loaderOf(std::make_shared<iPodDevice>(mount, [](const std::string&) { return "SERIAL"; }));
+    auto pod =
+        loaderOf(std::make_shared<iPodDevice>(mount, [](const std::string&) { return "SERIAL"; }));
     loadAndMatch(*pod);
     expectStepsInOrder(3);
     const auto tracks = pod->allTracks();
@@ -272,8 +276,14 @@ TEST_F(MediaLoaderTest, TwoDevicesLoadAtOnceWhileReadersLookOn) {
         }
     });
     testsupport::Latch start(2);
-    std::thread a([&] { start.arrive_and_wait(); one->load(); });
-    std::thread b([&] { start.arrive_and_wait(); two->load(); });
+    std::thread a([&] {
+        start.arrive_and_wait();
+        one->load();
+    });
+    std::thread b([&] {
+        start.arrive_and_wait();
+        two->load();
+    });
     a.join();
     b.join();
     waitForPool();
@@ -293,7 +303,8 @@ TEST_F(MediaLoaderTest, TwoDevicesLoadAtOnceWhileReadersLookOn) {
 TEST_F(MediaLoaderTest, ADamagedLibraryGivesAnEmptyLibraryAndNeverStaysLoading) {
     const std::string media = root("BAD");
     std::filesystem::create_directories(media + "/iTunes_Control/iTunes");
-    std::ofstream(media + "/iTunes_Control/iTunes/MediaLibrary.sqlitedb") << std::string(8192, '\x5a');
+    std::ofstream(media + "/iTunes_Control/iTunes/MediaLibrary.sqlitedb")
+        << std::string(8192, '\x5a');
     auto loader = loaderOf(std::make_shared<testsupport::FakeMobileDevice>(media, "BAD"));
     loadAndMatch(*loader);
     expectStepsInOrder(0);
