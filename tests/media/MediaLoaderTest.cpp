@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -310,6 +311,34 @@ TEST_F(MediaLoaderTest, ADamagedLibraryGivesAnEmptyLibraryAndNeverStaysLoading) 
     expectStepsInOrder(0);
     EXPECT_TRUE(loader->allTracks()->empty());
     EXPECT_EQ(loader->allPlaylists()->size(), 5u);
+    expectNoCopiesLeft();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MediaLoaderTest, RowsStillInTheDevicesJournalAreRead) {
+    // The device's writer still has its changes in the -wal beside the database.
+    const std::string work = root("writer");
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open((work + "/lib.sqlite").c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    const std::string sql = mediatest::mediaLibrarySql({LadderForm::Second});
+    ASSERT_EQ(sqlite3_exec(writer, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    const std::string media = root("JOURNAL") + "/iTunes_Control/iTunes";
+    std::filesystem::create_directories(media);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        std::filesystem::copy_file(work + "/lib.sqlite" + suffix,
+                                   media + "/MediaLibrary.sqlitedb" + suffix);
+    }
+    sqlite3_close(writer);
+    auto loader =
+        loaderOf(std::make_shared<testsupport::FakeMobileDevice>(folder / "JOURNAL", "J"));
+    loadAndMatch(*loader);
+    EXPECT_EQ(loader->allTracks()->size(), 3u);
     expectNoCopiesLeft();
 }
 
