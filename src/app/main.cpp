@@ -10,6 +10,7 @@
 
 #include "app/AppRegistrations.h"
 #include "app/DeviceDetection.h"
+#include "app/MediaLoaderRelay.h"
 #include "foundation/MainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
     services.startDeviceDetection = [&appDelegate](std::uint32_t kinds) {
         return startDeviceDetection(kinds, *appDelegate);
     };
+    fillMediaLoading(services, appDelegate);
     KolvexAppDelegate delegate(window, services, arguments);
     appDelegate = &delegate;
     delegate.awakeFromNib();
