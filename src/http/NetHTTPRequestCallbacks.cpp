@@ -303,7 +303,6 @@ void NetHTTPRequest::updateProgressIndicator(const std::weak_ptr<NetProgressDele
 void NetHTTPRequest::updateProgressIndicators() {
     if (hasMainRequest_) return;
     if (!showAccurateProgress_ && !(complete_ && !updatedProgress_)) return;
-    if (!hasListeners()) return;
     updateUploadProgress();
     updateDownloadProgress();
 }

@@ -223,9 +223,14 @@ void NetHTTPRequest::handleBytesAvailable() {
     std::size_t bufferSize = 16384;
     if (contentLength_ > 65536) bufferSize = 65536;
     if (contentLength_ > 262144) bufferSize = 262144;
-    readBuffer_.resize(bufferSize);
     auto& throttle = NetBandwidthThrottle::shared();
-    while (!complete_ && readStream_) {
+    // Under a bandwidth limit one bounded read per event, so that the stream can be taken
+    // off its run loop between reads; without one, everything that is there.
+    bool throttled = throttle.isBandwidthThrottled();
+    bool readAgain = true;
+    while (readAgain && !complete_ && readStream_) {
+        readAgain = !throttled;
+        readBuffer_.resize(throttle.maxDownloadReadLength(bufferSize));
         std::ptrdiff_t n = readStream_->read(readBuffer_.data(), readBuffer_.size());
         if (n < 0) return handleStreamError();
         if (n == 0) return;
