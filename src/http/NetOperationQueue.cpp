@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "http/NetHTTPRequest.h"
+#include "http/NetNetworkThread.h"
 
 namespace {
 
@@ -30,33 +31,50 @@ struct NetOperationQueue::State : std::enable_shared_from_this<State> {
     int executing = 0;
     std::uint64_t nextOrder = 0;
 
-    // Starts what may start now. Requests are started outside the lock.
+    // Starts what may start now. The requests are asked about themselves, and started,
+    // outside the lock, since a request may tell the queue it finished while it holds its
+    // own lock.
     void startReadyOperations() {
         for (;;) {
-            std::shared_ptr<NetHTTPRequest> next;
+            std::vector<Entry> waiting;
+            bool room = false;
             {
                 std::lock_guard guard(lock);
                 if (suspended) return;
-                Entry* best = nullptr;
-                for (auto& entry : entries) {
-                    if (entry.started) continue;
-                    bool cancelled = entry.request->isCancelled();
-                    if (!cancelled && executing >= width) continue;
-                    if (!cancelled) {
-                        auto dependencies = entry.request->dependencies();
-                        if (!std::all_of(dependencies.begin(), dependencies.end(),
-                                         [](const auto& d) { return isDone(*d); }))
-                            continue;
-                    }
-                    if (!best || entry.request->queuePriority() > best->request->queuePriority() ||
-                        (entry.request->queuePriority() == best->request->queuePriority() &&
-                         entry.order < best->order))
-                        best = &entry;
+                for (const auto& entry : entries) {
+                    if (!entry.started) waiting.push_back(entry);
                 }
-                if (!best) return;
-                best->started = true;
+                room = executing < width;
+            }
+            const Entry* best = nullptr;
+            bool bestCancelled = false;
+            for (const auto& entry : waiting) {
+                // A cancelled request ends as soon as it is started, whatever it waits for.
+                bool cancelled = entry.request->isCancelled();
+                if (!cancelled) {
+                    if (!room) continue;
+                    auto dependencies = entry.request->dependencies();
+                    if (!std::all_of(dependencies.begin(), dependencies.end(),
+                                     [](const auto& d) { return isDone(*d); }))
+                        continue;
+                }
+                int priority = entry.request->queuePriority();
+                if (!best || priority > best->request->queuePriority() ||
+                    (priority == best->request->queuePriority() && entry.order < best->order)) {
+                    best = &entry;
+                    bestCancelled = cancelled;
+                }
+            }
+            if (!best) return;
+            auto next = best->request;
+            {
+                std::lock_guard guard(lock);
+                auto found = std::find_if(entries.begin(), entries.end(),
+                                          [&](const Entry& e) { return e.request == next; });
+                if (found == entries.end() || found->started) continue;
+                if (executing >= width && !bestCancelled) return;
+                found->started = true;
                 ++executing;
-                next = best->request;
             }
             if (!next->start()) finished(next);
         }
@@ -89,17 +107,22 @@ void NetOperationQueue::addOperation(const std::shared_ptr<NetHTTPRequest>& requ
         std::lock_guard guard(state_->lock);
         state_->entries.push_back({request, state_->nextOrder++, false});
     }
+    // The queue hears of the end on the network thread, where no request's lock is held.
     std::weak_ptr<State> weak = state_;
     std::weak_ptr<NetHTTPRequest> weakRequest = request;
     request->addFinishedObserver([weak, weakRequest] {
-        auto state = weak.lock();
-        auto finished = weakRequest.lock();
-        if (state && finished) state->finished(finished);
+        NetNetworkThread::threadForRequest().perform([weak, weakRequest] {
+            auto state = weak.lock();
+            auto finished = weakRequest.lock();
+            if (state && finished) state->finished(finished);
+        });
     });
     // A request that waits for others is looked at again when each of them ends.
     for (const auto& dependency : request->dependencies()) {
         dependency->addFinishedObserver([weak] {
-            if (auto state = weak.lock()) state->startReadyOperations();
+            NetNetworkThread::threadForRequest().perform([weak] {
+                if (auto state = weak.lock()) state->startReadyOperations();
+            });
         });
     }
     state_->startReadyOperations();
