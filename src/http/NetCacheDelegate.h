@@ -11,13 +11,13 @@ class NetHTTPRequest;
 // Cache-policy flags of a request (its cachePolicy, or the cache's default when 0).
 enum NetCachePolicy : int {
     NetUseDefaultCachePolicy = 0,
-    NetDoNotReadFromCacheCachePolicy = 1,         // never answer from the cache
-    NetDoNotWriteToCacheCachePolicy = 2,          // never store the response
+    NetDoNotReadFromCacheCachePolicy = 1,            // never answer from the cache
+    NetDoNotWriteToCacheCachePolicy = 2,             // never store the response
     NetAskServerIfModifiedWhenStaleCachePolicy = 4,  // answer when current; send validators
-    NetAskServerIfModifiedCachePolicy = 8,        // decide once the head arrived
-    NetOnlyLoadIfNotCachedCachePolicy = 16,       // any entry, no freshness check
-    NetDontLoadCachePolicy = 32,                  // the cache only, no check
-    NetFallbackToCacheIfLoadFailsCachePolicy = 64,  // an entry when the request fails
+    NetAskServerIfModifiedCachePolicy = 8,           // decide once the head arrived
+    NetOnlyLoadIfNotCachedCachePolicy = 16,          // any entry, no freshness check
+    NetDontLoadCachePolicy = 32,                     // the cache only, no check
+    NetFallbackToCacheIfLoadFailsCachePolicy = 64,   // an entry when the request fails
 };
 
 // Where a request's response is kept: 0 for this session, anything else for good.
@@ -34,8 +34,7 @@ public:
 
     virtual int defaultCachePolicy() = 0;
     // Seconds since 1970; nullopt when the response names no expiry.
-    virtual std::optional<double> expiryDateForRequest(NetHTTPRequest& request,
-                                                       double maxAge) = 0;
+    virtual std::optional<double> expiryDateForRequest(NetHTTPRequest& request, double maxAge) = 0;
     virtual void updateExpiryForRequest(NetHTTPRequest& request, double maxAge) = 0;
     virtual bool canUseCachedDataForRequest(NetHTTPRequest& request) = 0;
     virtual void removeCachedDataForRequest(NetHTTPRequest& request) = 0;

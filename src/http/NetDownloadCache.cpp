@@ -143,8 +143,8 @@ std::optional<std::string> NetDownloadCache::keyForURL(const Url& url) {
     std::string text = url.toString();
     if (text.empty()) return std::nullopt;
     if (text.back() == '/') text.pop_back();
-    auto digest = NSData::MD5Hash(
-        std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    auto digest =
+        NSData::MD5Hash(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     std::string key;
     for (auto byte : digest) key += fmt::format("{:02X}", byte);
     return key;
@@ -342,7 +342,8 @@ bool NetDownloadCache::canUseCachedDataForRequest(NetHTTPRequest& request) {
         return false;
     if (policy & (NetDontLoadCachePolicy | NetOnlyLoadIfNotCachedCachePolicy)) return true;
     if (request.complete() && (policy & NetFallbackToCacheIfLoadFailsCachePolicy)) return true;
-    if (!(policy & (NetAskServerIfModifiedWhenStaleCachePolicy | NetAskServerIfModifiedCachePolicy)))
+    if (!(policy &
+          (NetAskServerIfModifiedWhenStaleCachePolicy | NetAskServerIfModifiedCachePolicy)))
         return false;
     if ((policy & NetAskServerIfModifiedCachePolicy) &&
         !(policy & NetAskServerIfModifiedWhenStaleCachePolicy) && request.responseHeaders().empty())

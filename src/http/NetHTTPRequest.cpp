@@ -647,7 +647,8 @@ void NetHTTPRequest::startRequest() {
     }
     if (!hasMainRequest_) {
         if (shouldResetUploadProgress_) {
-            incrementUploadSizeBy(showAccurateProgress_ ? static_cast<std::int64_t>(postLength_) : 1);
+            incrementUploadSizeBy(showAccurateProgress_ ? static_cast<std::int64_t>(postLength_)
+                                                        : 1);
             sendToProgressDelegate(ProgressSlot::Upload,
                                    [](NetProgressDelegate& target) { target.setDoubleValue(0.0); });
         }

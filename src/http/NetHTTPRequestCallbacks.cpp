@@ -72,10 +72,10 @@ void NetHTTPRequest::setDownloadProgressDelegate(std::weak_ptr<NetProgressDelega
     });
 }
 
-#define NET_BLOCK_SETTER(Name, member, Type)    \
-    void NetHTTPRequest::Name(Type block) {     \
-        std::lock_guard guard(cancelledLock_);  \
-        blocks_.member = std::move(block);      \
+#define NET_BLOCK_SETTER(Name, member, Type)   \
+    void NetHTTPRequest::Name(Type block) {    \
+        std::lock_guard guard(cancelledLock_); \
+        blocks_.member = std::move(block);     \
     }
 NET_BLOCK_SETTER(setStartedBlock, started, std::function<void()>)
 NET_BLOCK_SETTER(setHeadersReceivedBlock, headersReceived, std::function<void(const NetHeaders&)>)
@@ -344,7 +344,8 @@ void NetHTTPRequest::updateUploadProgress() {
     std::int64_t amount = 1;
     if (showAccurateProgress_) {
         if (totalBytesSent_ != postLength_ && lastBytesSent_ == 0) return;
-        amount = static_cast<std::int64_t>(totalBytesSent_) - static_cast<std::int64_t>(lastBytesSent_);
+        amount =
+            static_cast<std::int64_t>(totalBytesSent_) - static_cast<std::int64_t>(lastBytesSent_);
         if (amount == 0) return;
     } else {
         updatedProgress_ = true;
@@ -371,12 +372,14 @@ void NetHTTPRequest::incrementDownloadSizeBy(std::int64_t amount) {
     std::lock_guard guard(cancelledLock_);
     auto self = shared_from_this();
     if (auto queue = queue_.lock()) {
-        onMainThread([queue, self, amount] { queue->requestIncrementDownloadSizeBy(*self, amount); });
+        onMainThread(
+            [queue, self, amount] { queue->requestIncrementDownloadSizeBy(*self, amount); });
     }
     sendToProgressDelegate(ProgressSlot::Download, [self, amount](auto& target) {
         target.requestIncrementDownloadSizeBy(*self, amount);
     });
-    if (auto block = blocks_.downloadSizeIncremented) onMainThread([block, amount] { block(amount); });
+    if (auto block = blocks_.downloadSizeIncremented)
+        onMainThread([block, amount] { block(amount); });
 }
 
 void NetHTTPRequest::incrementUploadSizeBy(std::int64_t amount) {
@@ -388,7 +391,8 @@ void NetHTTPRequest::incrementUploadSizeBy(std::int64_t amount) {
     sendToProgressDelegate(ProgressSlot::Upload, [self, amount](auto& target) {
         target.requestIncrementUploadSizeBy(*self, amount);
     });
-    if (auto block = blocks_.uploadSizeIncremented) onMainThread([block, amount] { block(amount); });
+    if (auto block = blocks_.uploadSizeIncremented)
+        onMainThread([block, amount] { block(amount); });
 }
 
 void NetHTTPRequest::removeUploadProgressSoFar() {

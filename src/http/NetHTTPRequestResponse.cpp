@@ -175,7 +175,8 @@ void NetHTTPRequest::readResponseHeaders() {
                     contentLength_ = announced;
                 }
                 if (countDownload)
-                    incrementDownloadSizeBy(static_cast<std::int64_t>(announced + partialDownloadSize_));
+                    incrementDownloadSizeBy(
+                        static_cast<std::int64_t>(announced + partialDownloadSize_));
             }
             // A body that will not fit is refused before it is read.
             if (!main && downloadDestinationPath_.empty() && requestMethod_ != "HEAD" &&
@@ -417,7 +418,8 @@ void NetHTTPRequest::addCachedValidators() {
         return std::nullopt;
     };
     if (auto etag = cachedValue("Etag")) addRequestHeader("If-None-Match", *etag);
-    if (auto modified = cachedValue("Last-Modified")) addRequestHeader("If-Modified-Since", *modified);
+    if (auto modified = cachedValue("Last-Modified"))
+        addRequestHeader("If-Modified-Since", *modified);
 }
 
 bool NetHTTPRequest::useDataFromCache() {
@@ -463,7 +465,8 @@ bool NetHTTPRequest::useDataFromCache() {
     responseCookies_.clear();
     double now = nowSeconds();
     for (const auto& value : NetHeaderMatching::values(responseHeaders_, "Set-Cookie")) {
-        if (auto cookie = NetCookie::fromSetCookie(value, *url_, now)) responseCookies_.push_back(*cookie);
+        if (auto cookie = NetCookie::fromSetCookie(value, *url_, now))
+            responseCookies_.push_back(*cookie);
     }
     if (willRedirect()) {
         downloadComplete_ = true;

@@ -22,8 +22,8 @@ struct NetRequestBlocks {
     std::function<void()> requestRedirected;
 
     bool any() const {
-        return started || headersReceived || completion || failed || bytesReceived ||
-               bytesSent || downloadSizeIncremented || uploadSizeIncremented || dataReceived ||
+        return started || headersReceived || completion || failed || bytesReceived || bytesSent ||
+               downloadSizeIncremented || uploadSizeIncremented || dataReceived ||
                authenticationNeeded || proxyAuthenticationNeeded || requestRedirected;
     }
 };

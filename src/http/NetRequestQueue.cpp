@@ -179,7 +179,8 @@ void NetRequestQueue::setUserInfo(foundation::Value info) {
 void NetRequestQueue::requestStarted(NetHTTPRequest& request) {
     auto mine = listeners();
     auto delegate = mine.delegate.lock();
-    if (delegate && mine.requestDidStartSelector) ((*delegate).*mine.requestDidStartSelector)(request);
+    if (delegate && mine.requestDidStartSelector)
+        ((*delegate).*mine.requestDidStartSelector)(request);
 }
 
 void NetRequestQueue::requestDidReceiveResponseHeaders(NetHTTPRequest& request,

@@ -37,8 +37,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(folder); }
 
-    std::shared_ptr<NetHTTPRequest> fetch(const std::string& url, int policy = 0,
-                                          int storage = 0) {
+    std::shared_ptr<NetHTTPRequest> fetch(const std::string& url, int policy = 0, int storage = 0) {
         auto request = NetHTTPRequest::requestWithURL(Url::parse(url), cache, policy);
         request->setCacheStoragePolicy(storage);
         request->startSynchronous();
@@ -95,11 +94,13 @@ TEST_F(NetDownloadCacheTest, WhatIsStored) {
     const Case cases[] = {
         {"a 200", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", true},
         {"a 404", "HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\nno", false},
-        {"no-store in any case", "HTTP/1.1 200 OK\r\nCache-Control: No-Store\r\nContent-Length: 2\r\n\r\nok",
+        {"no-store in any case",
+         "HTTP/1.1 200 OK\r\nCache-Control: No-Store\r\nContent-Length: 2\r\n\r\nok", false},
+        {"Pragma no-cache", "HTTP/1.1 200 OK\r\nPragma: no-cache\r\nContent-Length: 2\r\n\r\nok",
          false},
-        {"Pragma no-cache", "HTTP/1.1 200 OK\r\nPragma: no-cache\r\nContent-Length: 2\r\n\r\nok", false},
         {"a list is not an exact match",
-         "HTTP/1.1 200 OK\r\nCache-Control: no-cache, no-store\r\nContent-Length: 2\r\n\r\nok", true},
+         "HTTP/1.1 200 OK\r\nCache-Control: no-cache, no-store\r\nContent-Length: 2\r\n\r\nok",
+         true},
     };
     int n = 0;
     for (const auto& c : cases) {

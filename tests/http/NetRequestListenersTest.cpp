@@ -97,15 +97,16 @@ TEST(NetRequestListeners, NoticesArriveInOrderOnTheMainThread) {
         bool synchronous;
         std::vector<std::string> expected;
     };
-    const std::vector<std::string> plain = {"started",  "block started",  "headers",
-                                            "block headers", "finished", "block finished"};
+    const std::vector<std::string> plain = {"started",       "block started", "headers",
+                                            "block headers", "finished",      "block finished"};
     const Case cases[] = {
         {"/body", false, plain},
         {"/body", true, plain},
-        {"/moved", false,
+        {"/moved",
+         false,
          {"started", "block started", "redirected", "block redirected", "headers of a redirect",
-          "block headers", "started", "block started", "headers", "block headers",
-          "finished", "block finished"}},
+          "block headers", "started", "block started", "headers", "block headers", "finished",
+          "block finished"}},
         {"/drop", false, {"started", "block started", "failed 1", "block failed"}},
     };
     for (const auto& c : cases) {

@@ -98,7 +98,8 @@ TEST(NetRequestQueue, GetsAddedBeforeGoRunAfterTheirHeadRequestsWithTheRightTota
     for (const char* path : {"/1000", "/5000"}) {
         SCOPED_TRACE(path);
         EXPECT_GE(indexOf(seen, std::string("HEAD ") + path), 0);
-        EXPECT_LT(indexOf(seen, std::string("HEAD ") + path), indexOf(seen, std::string("GET ") + path));
+        EXPECT_LT(indexOf(seen, std::string("HEAD ") + path),
+                  indexOf(seen, std::string("GET ") + path));
     }
     EXPECT_EQ(queue->totalBytesToDownload(), 6000u);
     EXPECT_EQ(queue->bytesDownloadedSoFar(), 6000u);

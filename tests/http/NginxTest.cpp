@@ -5,8 +5,8 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -138,8 +138,8 @@ TEST_F(NginxTest, ResumesAPartialDownloadWithRangeAndContentRange) {
     std::string content;
     for (int i = 0; i < 5000; ++i) content += std::to_string(i) + ",";
     nginx->writeFile("resume.txt", content);
-    auto folder = std::filesystem::temp_directory_path() /
-                  ("nginx-resume-" + std::to_string(::getpid()));
+    auto folder =
+        std::filesystem::temp_directory_path() / ("nginx-resume-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const auto destination = folder / "out.txt";
     const auto part = folder / "out.part";
@@ -153,9 +153,9 @@ TEST_F(NginxTest, ResumesAPartialDownloadWithRangeAndContentRange) {
     ASSERT_FALSE(request->error());
     EXPECT_EQ(request->responseStatusCode(), 206);
     EXPECT_EQ(request->requestHeader("Range"), "bytes=1234-");
-    EXPECT_EQ(request->responseHeader("Content-Range"),
-              "bytes 1234-" + std::to_string(content.size() - 1) + "/" +
-                  std::to_string(content.size()));
+    EXPECT_EQ(
+        request->responseHeader("Content-Range"),
+        "bytes 1234-" + std::to_string(content.size() - 1) + "/" + std::to_string(content.size()));
     std::ifstream in(destination);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
     std::filesystem::remove_all(folder);
