@@ -649,13 +649,10 @@ void NetHTTPRequest::startRequest() {
         if (shouldResetUploadProgress_) {
             incrementUploadSizeBy(showAccurateProgress_ ? static_cast<std::int64_t>(postLength_)
                                                         : 1);
-            sendToProgressDelegate(ProgressSlot::Upload,
-                                   [](NetProgressDelegate& target) { target.setDoubleValue(0.0); });
+            resetProgressIndicator(ProgressSlot::Upload);
         }
-        if (shouldResetDownloadProgress_ && partialDownloadSize_ == 0) {
-            sendToProgressDelegate(ProgressSlot::Download,
-                                   [](NetProgressDelegate& target) { target.setDoubleValue(0.0); });
-        }
+        if (shouldResetDownloadProgress_ && partialDownloadSize_ == 0)
+            resetProgressIndicator(ProgressSlot::Download);
     }
     lastActivityTime_ = std::chrono::steady_clock::now();
     haveActivity_ = true;

@@ -375,8 +375,12 @@ protected:
 
 private:
     enum class ProgressSlot { Upload, Download };
-    // Calls the progress delegate found in `slot` when the call is delivered.
-    void sendToProgressDelegate(ProgressSlot slot, std::function<void(NetProgressDelegate&)> call);
+    using ProgressCall = std::function<void(NetHTTPRequest&, NetRequestQueue*, NetProgressDelegate*,
+                                            const NetRequestBlocks&)>;
+    // Hands the queue, the progress delegate in `slot` and the blocks, as they are when
+    // the notice arrives on the main thread, to `call`.
+    void sendProgress(ProgressSlot slot, ProgressCall call);
+    void resetProgressIndicator(ProgressSlot slot);
     void releaseBlocksOnMainThread();
     void tellFinishedObservers();
     void handleNetworkEvent(net::NetStreamEvent event);

@@ -272,22 +272,18 @@ void NetHTTPRequest::setShowAccurateProgress(bool on) {
     showAccurateProgress_ = on;
 }
 
-void NetHTTPRequest::sendToProgressDelegate(ProgressSlot slot,
-                                            std::function<void(NetProgressDelegate&)> call) {
-    {
-        std::lock_guard guard(cancelledLock_);
-        auto& place =
-            slot == ProgressSlot::Upload ? uploadProgressDelegate_ : downloadProgressDelegate_;
-        if (place.expired()) return;
-    }
+void NetHTTPRequest::sendProgress(ProgressSlot slot, ProgressCall call) {
+    if (!hasListeners()) return;
     onMainThread([self = shared_from_this(), slot, call = std::move(call)] {
+        // The listeners in the request's places now: one cleared meanwhile hears nothing.
         std::unique_lock guard(self->cancelledLock_);
-        // The delegate in the request's place now: one cleared meanwhile hears nothing.
+        auto queue = self->queue_.lock();
         auto target = (slot == ProgressSlot::Upload ? self->uploadProgressDelegate_
                                                     : self->downloadProgressDelegate_)
                           .lock();
+        auto blocks = self->blocks_;
         guard.unlock();
-        if (target) call(*target);
+        call(*self, queue.get(), target.get(), blocks);
     });
 }
 
@@ -318,20 +314,21 @@ void NetHTTPRequest::updateDownloadProgress() {
     } else {
         updatedProgress_ = true;
     }
-    auto self = shared_from_this();
     std::uint64_t total = contentLength_ + partialDownloadSize_;
-    if (auto queue = queue_.lock()) {
-        onMainThread([queue, self, amount] { queue->requestDidReceiveBytes(*self, amount); });
-    }
-    sendToProgressDelegate(ProgressSlot::Download, [self, amount, soFar, total](auto& target) {
-        target.requestDidReceiveBytes(*self, amount);
-        target.setDoubleValue(total == 0 ? 0.0
-                                         : static_cast<double>(soFar) / static_cast<double>(total));
-    });
-    if (auto block = blocks_.bytesReceived) {
-        onMainThread([block, amount, total] { block(static_cast<std::uint64_t>(amount), total); });
-    }
     lastBytesRead_ = soFar;
+    sendProgress(
+        ProgressSlot::Download,
+        [amount, soFar, total](NetHTTPRequest& request, NetRequestQueue* queue,
+                               NetProgressDelegate* target, const NetRequestBlocks& blocks) {
+            if (queue) queue->requestDidReceiveBytes(request, amount);
+            if (target) {
+                target->requestDidReceiveBytes(request, amount);
+                target->setDoubleValue(
+                    total == 0 ? 0.0 : static_cast<double>(soFar) / static_cast<double>(total));
+            }
+            if (blocks.bytesReceived)
+                blocks.bytesReceived(static_cast<std::uint64_t>(amount), total);
+        });
 }
 
 void NetHTTPRequest::updateUploadProgress() {
@@ -350,66 +347,64 @@ void NetHTTPRequest::updateUploadProgress() {
     } else {
         updatedProgress_ = true;
     }
-    auto self = shared_from_this();
     std::uint64_t sent = totalBytesSent_ - uploadBufferSize_;
     std::uint64_t total = postLength_ > uploadBufferSize_ ? postLength_ - uploadBufferSize_ : 0;
     std::uint64_t postLength = postLength_;
-    if (auto queue = queue_.lock()) {
-        onMainThread([queue, self, amount] { queue->requestDidSendBytes(*self, amount); });
-    }
-    sendToProgressDelegate(ProgressSlot::Upload, [self, amount, sent, total](auto& target) {
-        target.requestDidSendBytes(*self, amount);
-        target.setDoubleValue(total == 0 ? 1.0
-                                         : static_cast<double>(sent) / static_cast<double>(total));
-    });
-    if (auto block = blocks_.bytesSent) {
-        onMainThread(
-            [block, amount, postLength] { block(static_cast<std::uint64_t>(amount), postLength); });
-    }
+    sendProgress(
+        ProgressSlot::Upload, [amount, sent, total, postLength](
+                                  NetHTTPRequest& request, NetRequestQueue* queue,
+                                  NetProgressDelegate* target, const NetRequestBlocks& blocks) {
+            if (queue) queue->requestDidSendBytes(request, amount);
+            if (target) {
+                target->requestDidSendBytes(request, amount);
+                target->setDoubleValue(
+                    total == 0 ? 1.0 : static_cast<double>(sent) / static_cast<double>(total));
+            }
+            if (blocks.bytesSent) blocks.bytesSent(static_cast<std::uint64_t>(amount), postLength);
+        });
 }
 
 void NetHTTPRequest::incrementDownloadSizeBy(std::int64_t amount) {
-    std::lock_guard guard(cancelledLock_);
-    auto self = shared_from_this();
-    if (auto queue = queue_.lock()) {
-        onMainThread(
-            [queue, self, amount] { queue->requestIncrementDownloadSizeBy(*self, amount); });
-    }
-    sendToProgressDelegate(ProgressSlot::Download, [self, amount](auto& target) {
-        target.requestIncrementDownloadSizeBy(*self, amount);
-    });
-    if (auto block = blocks_.downloadSizeIncremented)
-        onMainThread([block, amount] { block(amount); });
+    sendProgress(ProgressSlot::Download,
+                 [amount](NetHTTPRequest& request, NetRequestQueue* queue,
+                          NetProgressDelegate* target, const NetRequestBlocks& blocks) {
+                     if (queue) queue->requestIncrementDownloadSizeBy(request, amount);
+                     if (target) target->requestIncrementDownloadSizeBy(request, amount);
+                     if (blocks.downloadSizeIncremented) blocks.downloadSizeIncremented(amount);
+                 });
 }
 
 void NetHTTPRequest::incrementUploadSizeBy(std::int64_t amount) {
-    std::lock_guard guard(cancelledLock_);
-    auto self = shared_from_this();
-    if (auto queue = queue_.lock()) {
-        onMainThread([queue, self, amount] { queue->requestIncrementUploadSizeBy(*self, amount); });
-    }
-    sendToProgressDelegate(ProgressSlot::Upload, [self, amount](auto& target) {
-        target.requestIncrementUploadSizeBy(*self, amount);
-    });
-    if (auto block = blocks_.uploadSizeIncremented)
-        onMainThread([block, amount] { block(amount); });
+    sendProgress(ProgressSlot::Upload,
+                 [amount](NetHTTPRequest& request, NetRequestQueue* queue,
+                          NetProgressDelegate* target, const NetRequestBlocks& blocks) {
+                     if (queue) queue->requestIncrementUploadSizeBy(request, amount);
+                     if (target) target->requestIncrementUploadSizeBy(request, amount);
+                     if (blocks.uploadSizeIncremented) blocks.uploadSizeIncremented(amount);
+                 });
 }
 
 void NetHTTPRequest::removeUploadProgressSoFar() {
-    auto self = shared_from_this();
     auto amount = -static_cast<std::int64_t>(totalBytesSent_);
     std::uint64_t postLength = postLength_;
-    if (auto queue = queue_.lock()) {
-        onMainThread([queue, self, amount] { queue->requestDidSendBytes(*self, amount); });
-    }
-    sendToProgressDelegate(ProgressSlot::Upload, [self, amount](auto& target) {
-        target.requestDidSendBytes(*self, amount);
-        target.setDoubleValue(0.0);
+    sendProgress(ProgressSlot::Upload,
+                 [amount, postLength](NetHTTPRequest& request, NetRequestQueue* queue,
+                                      NetProgressDelegate* target, const NetRequestBlocks& blocks) {
+                     if (queue) queue->requestDidSendBytes(request, amount);
+                     if (target) {
+                         target->requestDidSendBytes(request, amount);
+                         target->setDoubleValue(0.0);
+                     }
+                     if (blocks.bytesSent)
+                         blocks.bytesSent(static_cast<std::uint64_t>(amount), postLength);
+                 });
+}
+
+void NetHTTPRequest::resetProgressIndicator(ProgressSlot slot) {
+    sendProgress(slot, [](NetHTTPRequest&, NetRequestQueue*, NetProgressDelegate* target,
+                          const NetRequestBlocks&) {
+        if (target) target->setDoubleValue(0.0);
     });
-    if (auto block = blocks_.bytesSent) {
-        onMainThread(
-            [block, amount, postLength] { block(static_cast<std::uint64_t>(amount), postLength); });
-    }
 }
 
 // --- The HEAD request and operation-queue state ---
