@@ -431,7 +431,8 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest() const {
     head->numberOfTimesToRetryOnTimeout_ = numberOfTimesToRetryOnTimeout_;
     head->shouldRedirect_ = shouldRedirect_;
     head->shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;
-    head->setRequestMethod("HEAD");
+    // Set directly: the new request's lock is not taken while this one's is held.
+    head->requestMethod_ = "HEAD";
     head->shouldAttemptPersistentConnection_ = shouldAttemptPersistentConnection_;
     head->persistentConnectionTimeoutSeconds_ = persistentConnectionTimeoutSeconds_;
     head->mainRequest_ = std::const_pointer_cast<NetHTTPRequest>(shared_from_this());
