@@ -1,5 +1,6 @@
 #include "http/NetRequestQueue.h"
 
+#include "foundation/Error.h"
 #include "foundation/MainQueue.h"
 #include "http/NetHTTPRequest.h"
 
@@ -31,7 +32,11 @@ void NetRequestQueue::cancelAllOperations() {
 }
 
 void NetRequestQueue::addOperation(const std::shared_ptr<NetHTTPRequest>& request) {
-    if (!request) return;
+    if (!request) {
+        throw foundation::NamedException(
+            "AttemptToAddInvalidRequest",
+            "Attempted to add an object that was not an NetHTTPRequest to an NetRequestQueue");
+    }
     ++requestsCount_;
     if (showAccurateProgress_) {
         std::uint64_t postLength = 0;

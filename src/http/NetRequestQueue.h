@@ -44,6 +44,7 @@ public:
     void reset();
     // Sets the four byte totals to 0 and cancels every request; requestsCount stays.
     void cancelAllOperations() override;
+    // Throws foundation::NamedException ("AttemptToAddInvalidRequest") for no request.
     void addOperation(const std::shared_ptr<NetHTTPRequest>& request) override;
     // A HEAD request that runs first (priority 10) and is not counted.
     void addHEADOperation(const std::shared_ptr<NetHTTPRequest>& request);

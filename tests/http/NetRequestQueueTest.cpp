@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Error.h"
 #include "http/NetHTTPRequest.h"
 #include "http/NetRequestQueue.h"
 #include "support/MainLoop.h"
@@ -173,6 +174,7 @@ TEST(NetRequestQueue, ResetKeepsOnlyTheRedirectSelectorAndSuspends) {
     auto confirming = std::make_shared<Confirming>();
     queue->setDelegate(confirming);
     EXPECT_TRUE(queue->confirmsRedirects());
+    EXPECT_THROW(queue->addOperation(nullptr), foundation::NamedException);
     auto copy = queue->copy();
     EXPECT_EQ(copy->delegate(), confirming);
     EXPECT_TRUE(copy->confirmsRedirects());
