@@ -210,3 +210,25 @@ TEST_F(NetDownloadCacheTest, SettingTheStoragePathEmptiesOnlyTheSessionStore) {
         EXPECT_EQ(e.name(), "FileExistsAtCachePath");
     }
 }
+
+TEST_F(NetDownloadCacheTest, DownloadsToAFileAreStoredAndAnsweredIntoTheFile) {
+    TestHttpServer server([](const ReceivedRequest&) {
+        return ScriptedAnswer::ok("file body", "Cache-Control: max-age=600\r\n");
+    });
+    const auto destination = folder / "out.txt";
+    auto download = [&] {
+        auto request = NetHTTPRequest::requestWithURL(Url::parse(server.url("/f.txt")), cache, 0);
+        request->setDownloadDestinationPath(destination.string());
+        request->startSynchronous();
+        return request;
+    };
+    auto first = download();
+    ASSERT_FALSE(first->error());
+    fs::remove(destination);
+    auto second = download();
+    ASSERT_FALSE(second->error());
+    EXPECT_TRUE(second->didUseCachedResponse());
+    EXPECT_EQ(second->downloadDestinationPath(), destination.string());
+    std::ifstream in(destination);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "file body");
+}

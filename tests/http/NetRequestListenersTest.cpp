@@ -206,3 +206,25 @@ TEST(NetRequestListeners, ProgressCountsEveryByteOrEachRequestOnce) {
         EXPECT_DOUBLE_EQ(recorder->lastFraction, 1.0);
     }
 }
+
+TEST(NetRequestListeners, AHeadRequestReportsNothingAndGivesItsMainRequestTheLength) {
+    TestHttpServer server([](const ReceivedRequest& r) {
+        auto answer = ScriptedAnswer::ok(std::string(4321, 'h'));
+        if (r.method == "HEAD") answer.raw.resize(answer.raw.find("\r\n\r\n") + 4);
+        return answer;
+    });
+    auto recorder = std::make_shared<Recorder>();
+    auto main = NetHTTPRequest::requestWithURL(Url::parse(server.url("/sized")));
+    main->addRequestHeader("X-Mine", "1");
+    listen(*main, recorder);
+    auto head = main->HEADRequest();
+    EXPECT_EQ(head->mainRequest(), main);
+    listen(*head, recorder);
+    head->startSynchronous();
+    EXPECT_FALSE(head->error());
+    EXPECT_EQ(main->contentLength(), 4321u);
+    EXPECT_TRUE(recorder->log.empty());
+    auto sent = server.requests().back();
+    EXPECT_EQ(sent.method, "HEAD");
+    EXPECT_EQ(sent.header("X-Mine"), "1");
+}

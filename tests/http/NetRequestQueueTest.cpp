@@ -89,8 +89,11 @@ TEST(NetRequestQueue, GetsAddedBeforeGoRunAfterTheirHeadRequestsWithTheRightTota
     queue->setShowAccurateProgress(true);
     queue->addOperation(request(server, "/1000"));
     queue->addOperation(request(server, "/5000"));
-    EXPECT_EQ(queue->requestsCount(), 2);
-    EXPECT_EQ(queue->operationCount(), 4u);  // and two HEAD requests
+    auto upload = request(server, "/100");
+    upload->appendPostData(std::string(300000, 'u'));
+    queue->addOperation(upload);
+    EXPECT_EQ(queue->requestsCount(), 3);
+    EXPECT_EQ(queue->operationCount(), 5u);  // and two HEAD requests, none for the POST
     queue->go();
     testsupport::runMainLoopUntil([&] { return owner->queueFinishedCount == 1; });
     testsupport::drainMainLoop();
@@ -102,16 +105,20 @@ TEST(NetRequestQueue, GetsAddedBeforeGoRunAfterTheirHeadRequestsWithTheRightTota
         EXPECT_LT(indexOf(seen, std::string("HEAD ") + path),
                   indexOf(seen, std::string("GET ") + path));
     }
-    EXPECT_EQ(queue->totalBytesToDownload(), 6000u);
-    EXPECT_EQ(queue->bytesDownloadedSoFar(), 6000u);
+    EXPECT_EQ(queue->totalBytesToDownload(), 6100u);
+    EXPECT_EQ(queue->bytesDownloadedSoFar(), 6100u);
+    // What the connection buffered at once is taken off the total it was counted in.
+    EXPECT_GT(queue->totalBytesToUpload(), 0u);
+    EXPECT_LE(queue->totalBytesToUpload(), 300000u);
+    EXPECT_EQ(queue->bytesUploadedSoFar(), queue->totalBytesToUpload());
     EXPECT_EQ(queue->requestsCount(), 0);
-    EXPECT_EQ(owner->log.size(), 2u);
+    EXPECT_EQ(owner->log.size(), 3u);
 
     // Added once the queue runs: no HEAD request.
     queue->addOperation(request(server, "/300"));
     testsupport::runMainLoopUntil([&] { return owner->queueFinishedCount == 2; });
     EXPECT_EQ(indexOf(server.seen(), "HEAD /300"), -1);
-    EXPECT_EQ(queue->totalBytesToDownload(), 6300u);
+    EXPECT_EQ(queue->totalBytesToDownload(), 6400u);
 }
 
 TEST(NetRequestQueue, WithoutAccurateProgressEachRequestIsOneUnit) {
