@@ -1,6 +1,7 @@
 // What a request's delegate, blocks and progress delegates hear, and in what order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -227,4 +228,31 @@ TEST(NetRequestListeners, AHeadRequestReportsNothingAndGivesItsMainRequestTheLen
     auto sent = server.requests().back();
     EXPECT_EQ(sent.method, "HEAD");
     EXPECT_EQ(sent.header("X-Mine"), "1");
+}
+
+TEST(NetRequestListeners, ADelegateThatConfirmsRedirectsLeadsTheRequestOn) {
+    TestHttpServer server([](const ReceivedRequest& r) {
+        if (r.target == "/moved") {
+            ScriptedAnswer answer;
+            answer.raw = "HTTP/1.1 302 Found\r\nLocation: /first\r\nContent-Length: 0\r\n\r\n";
+            return answer;
+        }
+        return ScriptedAnswer::ok("at " + r.target);
+    });
+    struct Confirming : Recorder {
+        bool confirmsRedirects() const override { return true; }
+        void requestWillRedirectToURL(NetHTTPRequest& request, const Url& url) override {
+            note("asked about " + url.path());
+            // Somewhere else than the server said.
+            request.redirectToURL(*url.resolve("/second"));
+        }
+    };
+    auto confirming = std::make_shared<Confirming>();
+    auto request = NetHTTPRequest::requestWithURL(Url::parse(server.url("/moved")));
+    listen(*request, confirming);
+    runOnNetworkThread(request, *confirming);
+    EXPECT_FALSE(request->error());
+    EXPECT_EQ(request->responseString(), "at /second");
+    EXPECT_NE(std::find(confirming->log.begin(), confirming->log.end(), "asked about /first"),
+              confirming->log.end());
 }
