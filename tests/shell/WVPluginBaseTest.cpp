@@ -55,9 +55,9 @@ TEST(WVPluginBase, ClassesAreMadeInListOrderAndServeTheirNames) {
     std::vector<std::shared_ptr<WVPluginBase>> plugins;
     for (auto at = classes.begin() + before; at != classes.end(); ++at)
         plugins.push_back(at->make(front, view, {}));
-    EXPECT_EQ(front->base().messageHandlerNames(),
-              (std::vector<std::string>{"applog", "contextmenu", "dialog", "userdefaults",
-                                        "wvevent"}));
+    EXPECT_EQ(
+        front->base().messageHandlerNames(),
+        (std::vector<std::string>{"applog", "contextmenu", "dialog", "userdefaults", "wvevent"}));
     EXPECT_EQ(plugins[0]->wkbridge(), front);
     EXPECT_EQ(plugins[0]->webview(), view);
     EXPECT_EQ(plugins[0]->window(), nullptr);
@@ -68,6 +68,32 @@ TEST(WVPluginBase, ClassesAreMadeInListOrderAndServeTheirNames) {
     EXPECT_FALSE(watched.expired()) << "the bridge's handler keeps its plugin";
     front.reset();
     EXPECT_TRUE(watched.expired());
+}
+
+TEST(WVPluginBase, ClassLevelSetupMakesOneSharedInstancePerClass) {
+    std::vector<std::shared_ptr<ScriptBridge>> handedOut;
+    PluginClassList list;
+    list.localFilesystem = WVPluginBase::PluginClass{
+        "Counted", nullptr,
+        [&](const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void>, std::weak_ptr<void>) {
+            handedOut.push_back(bridge);
+        }};
+    list.addToPluginBase();
+    const auto classes = WVPluginBase::allClasses();
+    const auto listed = std::count_if(classes.begin(), classes.end(),
+                                      [](const auto& c) { return c.name == "Counted"; });
+
+    auto first = testsupport::HeadlessFront::open();
+    auto second = testsupport::HeadlessFront::open();
+    WVPluginBase::setupWithBridgeWebviewInWindow(first, {}, {});
+    WVPluginBase::setupWithBridgeWebviewInWindow(second, {}, {});
+    // Every class is asked each time; only the first call makes the shared instances.
+    EXPECT_EQ(std::count(handedOut.begin(), handedOut.end(), first), listed);
+    EXPECT_EQ(std::count(handedOut.begin(), handedOut.end(), second), listed);
+    EXPECT_EQ(
+        first->base().messageHandlerNames(),
+        (std::vector<std::string>{"applog", "contextmenu", "dialog", "userdefaults", "wvevent"}));
+    EXPECT_TRUE(second->base().messageHandlerNames().empty());
 }
 
 TEST(WVPluginBase, RefusesToWorkWithoutABridge) {
