@@ -9,9 +9,12 @@
 #include "content/SchemeFixtures.h"
 #include "content/SchemeResponders.h"
 #include "content/StaticFileResponse.h"
+#include "content/ThreadPool.h"
 #include "foundation/AtomicFile.h"
+#include "foundation/OperationQueue.h"
 #include "foundation/ScratchFolder.h"
 #include "media/AudioConverter.h"
+#include "support/Latch.h"
 #include "support/ValuePrinter.h"
 
 using foundation::Value;
@@ -174,6 +177,35 @@ TEST_F(AudioConverterTest, FailuresKeepWhatWasThere) {
     ASSERT_TRUE(AudioConverter::convertToM4RStartEndWithTitleError(m4a(), at("old.m4r"), 0, 2,
                                                                    "New", nullptr));
     expectM4A(audiotest::probe(at("old.m4r")), 2, Value::dict({{"title", "New"}}));
+}
+
+TEST_F(AudioConverterTest, AsynchronousExportAnswersOnceWhenDone) {
+    const struct {
+        std::string source;
+        bool completed;
+    } cases[] = {{m4a(), true}, {at("missing.m4a"), false}};
+    const AudioConverter converter;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        testsupport::Latch done(1);
+        int answers = 0;
+        bool completed = !c.completed;
+        std::optional<foundation::Error> error;
+        converter.convertToM4RStartEndWithTitleCb(
+            c.source, at("async.m4r"), 10, 12, "Async",
+            [&](bool ok, const std::optional<foundation::Error>& failure) {
+                ++answers;
+                completed = ok;
+                error = failure;
+                done.count_down();
+            });
+        done.wait();
+        ThreadPool::async().waitUntilAllOperationsAreFinished();
+        EXPECT_EQ(answers, 1);
+        EXPECT_EQ(completed, c.completed);
+        EXPECT_EQ(error.has_value(), !c.completed);
+    }
+    expectM4A(audiotest::probe(at("async.m4r")), 2, Value::dict({{"title", "Async"}}));
 }
 
 TEST_F(AudioConverterTest, MyappURLsAreReadThroughTheContentServer) {
