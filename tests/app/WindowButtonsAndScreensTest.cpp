@@ -147,6 +147,9 @@ TEST(WindowButtons, CenteringAndScreens) {
     EXPECT_EQ(full.width, main.x + main.width);
     EXPECT_EQ(full.height, main.y + main.height);
 
+    EXPECT_EQ(gtk::Window::instance(), gtk::Window::instance());
+    EXPECT_TRUE(gtk::Window::instance()->isBorderless());
+
     for (int display : {-1, 99}) EXPECT_FALSE(gtk::Screen::screenNameForDisplay(display));
     const auto name = gtk::Screen::screenNameForDisplay(0);
     EXPECT_TRUE(!name || !name->empty());

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "platform/gtk/Screen.h"
 
@@ -132,6 +133,14 @@ void Window::setFrame(Rect frame) {
     gtk_window_resize(window_, frame.width, frame.height);
     // Until the window is shown, or the window system answers, GTK still tells the old one.
     if (gtk_widget_get_visible(GTK_WIDGET(window_))) requestedFrame_ = frame;
+}
+
+std::shared_ptr<Window> Window::instance() {
+    static std::mutex classLock;
+    static auto* const shared = new std::shared_ptr<Window>();
+    std::lock_guard lock(classLock);
+    if (!*shared) *shared = std::make_shared<Window>(Rect{}, 0);
+    return *shared;
 }
 
 Window* Window::fromGtkWindow(GtkWindow* window) {

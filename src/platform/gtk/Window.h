@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -58,6 +59,9 @@ public:
     // until the window system has applied it.
     Rect frame() const;
     void setFrame(Rect frame);
+    // One window for the whole process: made by the first call (without title bar or size)
+    // and never released.
+    static std::shared_ptr<Window> instance();
     // The wrapper of a GTK window made by this class, or null.
     static Window* fromGtkWindow(GtkWindow* window);
 
