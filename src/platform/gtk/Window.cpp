@@ -155,8 +155,8 @@ void Window::setLevel(int level) {
 }
 
 Rect Window::centeredFrame(Rect frame, Rect screen) {
-    // The top-left corner in bottom-left coordinates, as the window system of the original
-    // counts; turned back to top-left ones below.
+    // The top edge is placed counting up from the screen's bottom, so its rounding follows
+    // that count; it is turned into top-left coordinates below.
     const float left = static_cast<float>((screen.width - frame.width) / 2.0);
     const float top =
         static_cast<float>((screen.height - frame.height) / 2.0) + static_cast<float>(frame.height);

@@ -78,7 +78,7 @@ AMDStatus AFCConnectionProcessOperation(const AFCConnectionRef& connection,
 AMDStatus AFCOperationGetResultStatus(const AFCOperationRef& operation);
 // Whole seconds the connection waits for an answer.
 std::uint32_t AFCConnectionGetIOTimeout(const AFCConnectionRef& connection);
-// {"NSLocalizedDescription": text} of the last refused operation, or nil.
+// {"NSLocalizedDescription": text} when the last operation was refused, else nil.
 foundation::Value AFCConnectionCopyLastErrorInfo(const AFCConnectionRef& connection);
 
 AMDStatus AFCFileRefOpen(const AFCConnectionRef& connection, const std::string& path,
