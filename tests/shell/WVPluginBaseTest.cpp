@@ -55,9 +55,9 @@ TEST(WVPluginBase, ClassesAreMadeInListOrderAndServeTheirNames) {
     std::vector<std::shared_ptr<WVPluginBase>> plugins;
     for (auto at = classes.begin() + before; at != classes.end(); ++at)
         plugins.push_back(at->make(front, view, {}));
-    EXPECT_EQ(
-        front->base().messageHandlerNames(),
-        (std::vector<std::string>{"applog", "contextmenu", "dialog", "userdefaults", "wvevent"}));
+    EXPECT_EQ(front->base().messageHandlerNames(),
+              (std::vector<std::string>{"applog", "contextmenu", "dialog", "userdefaults",
+                                        "wvevent"}));
     EXPECT_EQ(plugins[0]->wkbridge(), front);
     EXPECT_EQ(plugins[0]->webview(), view);
     EXPECT_EQ(plugins[0]->window(), nullptr);
@@ -82,9 +82,7 @@ TEST(WVPluginBase, ClassLevelSetupMakesOneSharedInstancePerClass) {
     const auto classes = WVPluginBase::allClasses();
     const auto listed = std::count_if(classes.begin(), classes.end(),
                                       [](const auto& c) { return c.name == "Counted"; });
-
-    auto first = testsupport::HeadlessFront::open();
-    auto second = testsupport::HeadlessFront::open();
+    auto first = testsupport::HeadlessFront::open(), second = testsupport::HeadlessFront::open();
     WVPluginBase::setupWithBridgeWebviewInWindow(first, {}, {});
     WVPluginBase::setupWithBridgeWebviewInWindow(second, {}, {});
     // Every class is asked each time; only the first call makes the shared instances.

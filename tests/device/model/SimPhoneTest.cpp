@@ -353,8 +353,7 @@ TEST_F(SimPhone, ModificationTimesAreSetByARunOperation) {
     }
     struct stat info {};
     ASSERT_EQ(::stat((scratch / "media/song.mp3").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mtim.tv_sec, 1234567890);
-    EXPECT_EQ(info.st_mtim.tv_nsec, 500000000);
+    EXPECT_EQ(info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec, 1234567890500000000);
     media->close();
     EXPECT_FALSE(media->setmodtimeTo("/song.mp3", foundation::Date{1}));
     EXPECT_EQ(media->lasterror(), "Connection is not open");
@@ -364,8 +363,7 @@ TEST_F(SimPhone, SpringboardIconsAsImages) {
     auto springboard = am->newAMSpringboardServices();
     ASSERT_TRUE(springboard);
     const auto icon = springboard->getIcon("com.example.reader");
-    ASSERT_TRUE(icon);
-    EXPECT_EQ(gdk_pixbuf_get_width(icon.get()), 60);
+    EXPECT_EQ(icon ? gdk_pixbuf_get_width(icon.get()) : 0, 60);
     // An answer without icon data is no icon and no error.
     EXPECT_FALSE(springboard->getIcon("com.example.unknown"));
     EXPECT_EQ(springboard->lasterror(), "");
