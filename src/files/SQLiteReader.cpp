@@ -48,7 +48,10 @@ void rowsOfQuery(SqlDatabase& db, const std::string& sql, bool fullInfo,
         }
         row(std::move(current));
     }
+    // A step can fail too (a refused write, a damaged page): that is no empty result.
+    const bool failed = db.hadError();
     results->close();
+    if (failed) throw foundation::NamedException("SQL Exception", db.lastErrorMessage());
 }
 
 std::string descriptionOf(const std::exception& exception) {
@@ -101,14 +104,16 @@ Value SQLiteReader::allTables(const Value& params) {
     const bool wantInfo = params["tableinfo"].toBool().value_or(false);
     Value tables = foundation::Array{};
     Value info = foundation::Dictionary{};
-    if (auto results = database->executeQuery("SELECT * FROM sqlite_master WHERE type='table';")) {
-        while (results->next()) {
-            const std::string name = results->safeStringForColumn("tbl_name");
-            tables.append(name);
-            if (wantInfo) info.set(name, columnsOfTableIn(*database, name));
-        }
-        results->close();
+    auto results = database->executeQuery("SELECT * FROM sqlite_master WHERE type='table';");
+    // A file that is no database must not read as an empty one.
+    if (!results && database->hadError())
+        return Value::dict({{"result", false}, {"reason", database->lastErrorMessage()}});
+    while (results && results->next()) {
+        const std::string name = results->safeStringForColumn("tbl_name");
+        tables.append(name);
+        if (wantInfo) info.set(name, columnsOfTableIn(*database, name));
     }
+    if (results) results->close();
     Value answer = Value::dict({{"result", true}, {"tables", tables}});
     if (wantInfo) answer.set("info", info);
     return answer;

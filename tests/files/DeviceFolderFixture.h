@@ -8,7 +8,13 @@
 #include <string>
 
 #include "fakedevice/FakeMobileDevice.h"
+#include "foundation/Json.h"
 #include "foundation/ScratchFolder.h"
+
+namespace foundation {
+// Values show as JSON in test failures.
+inline void PrintTo(const Value& value, std::ostream* out) { *out << json::write(value); }
+}  // namespace foundation
 
 // A fake phone over a scratch folder: "media" is its media area and "app" the container
 // of the application "com.example.notes".
