@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "app/AppDeviceFinder.h"
 #include "app/DeviceDetection.h"
 #include "content/SchemeResponders.h"
 #include "foundation/Bundle.h"
@@ -56,13 +57,17 @@ int main(int argc, char** argv) {
     services.startDeviceDetection = [&appDelegate](std::uint32_t kinds) {
         return startDeviceDetection(kinds, *appDelegate);
     };
+    auto deviceFinder = std::make_shared<AppDeviceFinder>();
+    AppDeviceFinder::installIn(services, deviceFinder);
     KolvexAppDelegate delegate(window, services, arguments);
     appDelegate = &delegate;
+    deviceFinder->setAppDelegate(&delegate);
     delegate.awakeFromNib();
     window->show();
 
     gtk::Application::setWillTerminate([] { LgLog::sharedInstance().flushLog(); });
     gtk::Application::run();
     stopDeviceDetection();
+    deviceFinder->setAppDelegate(nullptr);
     return 0;
 }
