@@ -16,10 +16,16 @@ function(orvandel_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
 endfunction()
 
-# orvandel_test(<name> LABEL <unit|gui|integration> DEPENDS <targets...>)
+# orvandel_test(<name> LABEL <unit|gui|integration> [RESOURCE_LOCK <name>] DEPENDS <targets...>)
 # One GoogleTest program per test folder; each case becomes a CTest test with the label.
+# Cases that hold the same resource lock never run at the same time (for example tests that
+# share the display's clipboard, keyboard grab and focus).
 function(orvandel_test name)
-  cmake_parse_arguments(ARG "" "LABEL" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;RESOURCE_LOCK" "DEPENDS" ${ARGN})
+  set(lock)
+  if(ARG_RESOURCE_LOCK)
+    set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT sources)
     return()
@@ -28,7 +34,7 @@ function(orvandel_test name)
   target_link_libraries(${name} PRIVATE orvandel_test_support ${ARG_DEPENDS} GTest::gmock)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120)
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120 ${lock})
 endfunction()
 
 # Adds every sub-folder of the calling folder that has a CMakeLists.txt.

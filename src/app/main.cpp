@@ -1,6 +1,7 @@
 // The process entry: GTK, the registries filled in their order, the application delegate
-// over the main window, then the main loop until the user quits.
+// over the main window, then the main loop until the user quits or SIGTERM/SIGINT comes.
 
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,24 +9,19 @@
 #include <fmt/format.h>
 
 #include "app/AppDeviceFinder.h"
+#include "app/AppRegistrations.h"
 #include "app/DeviceDetection.h"
-#include "content/SchemeResponders.h"
-#include "foundation/Bundle.h"
 #include "foundation/MainQueue.h"
-#include "http/NetHTTPClientRequest.h"
-#include "http/NetRequestDefaults.h"
+#include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
 #include "media/iTunesLibrary.h"
-#include "media/iTunesWrapper.h"
 #include "platform/gtk/Application.h"
 #include "platform/gtk/Window.h"
 #include "shell/KolvexAppDelegate.h"
-#include "shell/events/iTunesHandler.h"
-#include "shell/plugins/WVEventPlugin.h"
-#include "shell/events/HttpRequestHandler.h"
-#include "shell/plugins/PluginClassList.h"
 
 int main(int argc, char** argv) {
+    // A device that hangs up in the middle of a TLS write must not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> arguments(argv, argv + argc);
     if (!gtk::Application::initialize(argc, argv)) {
         fmt::print(stderr,
@@ -33,14 +29,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     foundation::MainQueue::bindToCurrentThread();
-    content::registerSchemeResponders();
-    PluginClassList{}.addToPluginBase();
-    WVEventPlugin::addHandlerClassForEvent(
-        iTunesHandler::handlerClass(media::iTunesWrapper::scriptServices()), "itunes");
-    WVEventPlugin::addHandlerClassForEvent(
-        HttpRequestHandler::handlerClass(NetHTTPClientRequest::maker()), "http");
-    NetRequestDefaults::shared().setBundleInfoPath(foundation::Bundle::mainBundlePath() +
-                                                   "/Info.plist");
+    // Before anything worth keeping happens: a signal from here on quits in order.
+    gtk::Application::terminateOnSignals();
+    registerApplicationClasses();
     KolvexAppDelegate::initialize();
 
     auto window = std::make_shared<gtk::Window>(
@@ -65,7 +56,10 @@ int main(int argc, char** argv) {
     delegate.awakeFromNib();
     window->show();
 
-    gtk::Application::setWillTerminate([] { LgLog::sharedInstance().flushLog(); });
+    gtk::Application::setWillTerminate([] {
+        foundation::UserDefaults::standard().synchronize();
+        LgLog::sharedInstance().flushLog();
+    });
     gtk::Application::run();
     stopDeviceDetection();
     deviceFinder->setAppDelegate(nullptr);

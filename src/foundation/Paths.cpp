@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -84,7 +85,50 @@ std::string Paths::cacheHome() {
     return fromEnvironmentOrHome("XDG_CACHE_HOME", ".cache");
 }
 std::string Paths::musicDir() {
-    return fromEnvironmentOrHome("XDG_MUSIC_DIR", "Music");
+    return userDir("MUSIC", "Music");
+}
+
+namespace {
+
+// The value of `XDG_<name>_DIR="..."` in the user-dirs file: "$HOME/..." or an absolute
+// path, backslash escapes taken literally; empty when the file has no usable entry.
+std::string userDirFromFile(const std::string& name) {
+    std::ifstream file(join(Paths::configHome(), "user-dirs.dirs"));
+    const std::string prefix = "XDG_" + name + "_DIR=\"";
+    std::string line, found;
+    while (std::getline(file, line)) {
+        std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, prefix.size(), prefix) != 0)
+            continue;
+        std::string value;
+        bool closed = false;
+        for (std::size_t i = start + prefix.size(); i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                value += line[++i];
+            } else if (line[i] == '"') {
+                closed = true;
+                break;
+            } else {
+                value += line[i];
+            }
+        }
+        if (!closed) continue;
+        if (value == "$HOME" || value.rfind("$HOME/", 0) == 0) {
+            value = value.size() <= 6 ? Paths::homeDir() : join(Paths::homeDir(), value.substr(6));
+        } else if (value.empty() || value[0] != '/') {
+            continue;
+        }
+        found = withoutTrailingSlashes(value);  // the last entry wins, as the shell reads it
+    }
+    return found;
+}
+
+}  // namespace
+
+std::string Paths::userDir(const std::string& name, const std::string& fallback) {
+    std::string path = absoluteFromEnvironment(("XDG_" + name + "_DIR").c_str());
+    if (path.empty()) path = userDirFromFile(name);
+    return path.empty() ? join(homeDir(), fallback) : path;
 }
 
 std::string Paths::tempDir() {

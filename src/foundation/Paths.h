@@ -14,8 +14,13 @@ public:
     static std::string dataHome();    // $XDG_DATA_HOME, else ~/.local/share
     static std::string stateHome();   // $XDG_STATE_HOME, else ~/.local/state
     static std::string cacheHome();   // $XDG_CACHE_HOME, else ~/.cache
-    static std::string musicDir();    // $XDG_MUSIC_DIR, else ~/Music
+    static std::string musicDir();    // userDir("MUSIC", "Music")
     static std::string tempDir();     // $TMPDIR, else /tmp
+
+    // A folder of the user's own ("MUSIC", "DOWNLOAD", "DOCUMENTS", "PICTURES", "DESKTOP",
+    // "PUBLICSHARE"): $XDG_<NAME>_DIR, else its entry in <configHome>/user-dirs.dirs, else
+    // ~/<fallback>.
+    static std::string userDir(const std::string& name, const std::string& fallback);
 
     static std::string preferencesDir();         // <configHome>/Orvandel
     static std::string applicationSupportDir();  // <dataHome>/Orvandel

@@ -18,11 +18,6 @@ namespace {
 // The start page's HTTP section asks the running application's "http" handler and shows
 // the status, the headers and the first lines of the body.
 TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        WVEventPlugin::addHandlerClassForEvent(
-            HttpRequestHandler::handlerClass(NetHTTPClientRequest::maker()), "http");
-    });
     std::string body;
     for (int i = 1; i <= 30; ++i) body += "line " + std::to_string(i) + "\n";
     TestHttpServer server([&](const ReceivedRequest& r) {

@@ -6,6 +6,7 @@
 
 #include "WebWindowFixture.h"
 #include "foundation/Json.h"
+#include "foundation/ScopedEnvironment.h"
 #include "foundation/ScratchFolder.h"
 #include "media/iTunesLibrary.h"
 #include "media/iTunesWrapper.h"
@@ -22,13 +23,14 @@ using apptest::snapshotIfAsked;
 // track count and playlists after "iTunesLoaded", the device tracks the matching finds,
 // and the "itunes" event through the page's bridge.
 TEST_F(WebWindowTest, LibrarySectionShowsTheLibraryAndTheDeviceTracksInIt) {
+    // The application's own library and "itunes" handler, over a scratch folder: this
+    // process has not used the library yet.
     foundationtest::ScratchFolder folder;
-    static media::iTunesWrapper wrapper(music::MusicScript::load(
-        {folder / "Music", folder / "index.sqlite", [] { return std::string("/$a/$b/$t"); }},
-        nullptr));
+    foundationtest::ScopedEnvironment environment;
+    environment.set("XDG_MUSIC_DIR", folder / "Music");
+    environment.set("XDG_DATA_HOME", folder / "data");
+    media::iTunesWrapper& wrapper = media::iTunesWrapper::global();
     media::iTunesLibrary library(wrapper);
-    WVEventPlugin::addHandlerClassForEvent(
-        iTunesHandler::handlerClass(media::iTunesWrapper::scriptServices(&wrapper)), "itunes");
     std::string ids[2];
     const char* titles[2] = {"Song", "Ballad"};
     for (int i = 0; i < 2; ++i) {

@@ -2,11 +2,16 @@
 
 #include <webkit2/webkit2.h>
 
+#include <atomic>
+#include <future>
+#include <thread>
+
 #include "WebWindowFixture.h"
 #include "foundation/NotificationCenter.h"
 #include "shell/ShellNotifications.h"
 #include "shell/bridge/WKWebViewScriptBridge.h"
 
+using apptest::OpenedWindows;
 using apptest::WebWindowTest;
 
 namespace {
@@ -15,25 +20,6 @@ class RecordingDelegate : public WVWindowControllerDelegate {
 public:
     void OnWVBridgeReady(const foundation::Value& data) override { ready.push_back(data); }
     std::vector<foundation::Value> ready;
-};
-
-// Web windows the page opens, as their pages report ready.
-class OpenedWindows {
-public:
-    OpenedWindows() {
-        observer_ = foundation::NotificationCenter::defaultCenter().addObserver(
-            kWebviewWindowControllerCreated, nullptr, [this](const foundation::Notification& n) {
-                auto* controller = const_cast<WVWindowController*>(
-                    static_cast<const WVWindowController*>(n.object));
-                if (std::find(all.begin(), all.end(), controller) == all.end())
-                    all.push_back(controller);
-            });
-    }
-    ~OpenedWindows() { foundation::NotificationCenter::defaultCenter().removeObserver(observer_); }
-    std::vector<WVWindowController*> all;
-
-private:
-    foundation::NotificationCenter::ObserverId observer_;
 };
 
 std::shared_ptr<WVWindowController> openMain(RecordingDelegate& delegate) {
@@ -119,6 +105,34 @@ TEST_F(WebWindowTest, AModalWindowCoversItsOpenerUntilItCloses) {
     waitForValue(*main->webview(), "JSON.stringify(window.modal)",
                  "\"[\\\"enter\\\",\\\"leave\\\"]\"");
     main->window()->close();
+}
+
+TEST_F(WebWindowTest, DeviceNoticesFromOtherThreadsNeverWaitForTheMainThread) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    auto notice = [&](int n) {
+        center.post(
+            kIDeviceNotification, nullptr,
+            {{"device", foundation::Value::dict({{"n", n}})}, {"cmd", foundation::Value("added")}});
+    };
+    // The main thread is busy (not serving its loop) while another thread posts.
+    auto returned = std::async(std::launch::async, [&] { notice(1); });
+    EXPECT_EQ(returned.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the relay waited for the main thread";
+    testsupport::runMainLoopUntil(
+        [&] { return returned.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    waitForValue(*main->webview(), "JSON.stringify(window.pushed)", "\"[{\\\"n\\\":1}]\"");
+
+    // Closing the window while notices keep coming from another thread.
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        for (int n = 2; !stop && n < 300; ++n) notice(n);
+    });
+    main->window()->close();
+    stop = true;
+    flood.join();
+    testsupport::drainMainLoop();
 }
 
 }  // namespace

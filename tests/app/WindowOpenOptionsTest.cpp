@@ -43,6 +43,16 @@ TEST(WindowOpenOptions, StyleMaskSizeAndPresentation) {
         EXPECT_EQ(options.native, c.native);
     }
     EXPECT_EQ(WindowOpenOptions::read({{"name", "child"}}, {}).name, "child");
+
+    // Features carried in the query: leading numbers, 0 when there is none.
+    const auto features = WindowOpenOptions::featuresFromQuery(
+        {{"left", "10"}, {"top", "20.5px"}, {"width", "wide"}, {"height", "300"}, {"resizable", "yes"}});
+    EXPECT_EQ(features.x, 10);
+    EXPECT_EQ(features.y, 20.5);
+    EXPECT_EQ(features.width, 0);
+    EXPECT_EQ(features.height, 300);
+    EXPECT_TRUE(features.resizable);
+    EXPECT_FALSE(WindowOpenOptions::featuresFromQuery({}).resizable);
     EXPECT_FALSE(WindowOpenOptions::read({}, {}).name);
 }
 

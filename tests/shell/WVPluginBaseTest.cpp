@@ -42,12 +42,13 @@ TEST(WVPluginBase, ClassesAreMadeInListOrderAndServeTheirNames) {
     list.localFilesystem = WVPluginBase::PluginClass{"WVLocalFilesystemPlugin", nullptr};
     list.addToPluginBase();
     auto classes = WVPluginBase::allClasses();
-    ASSERT_EQ(classes.size(), before + 4);
+    ASSERT_EQ(classes.size(), before + 6);
     std::vector<std::string> names;
     for (auto at = classes.begin() + before; at != classes.end(); ++at) names.push_back(at->name);
-    EXPECT_EQ(names, (std::vector<std::string>{"WVAppLogPlugin", "WVLocalFilesystemPlugin",
-                                               "WVEventPlugin", "WVUserDefaultsPlugin"}));
-    classes.erase(classes.begin() + before + 1);
+    EXPECT_EQ(names, (std::vector<std::string>{"WVAppLogPlugin", "WVPathDialogPlugin",
+                                               "WVLocalFilesystemPlugin", "WVEventPlugin",
+                                               "WVUserDefaultsPlugin", "WVContextMenuPlugin"}));
+    classes.erase(classes.begin() + before + 2);
 
     auto front = testsupport::HeadlessFront::open();
     auto view = std::make_shared<int>(1);
@@ -55,7 +56,8 @@ TEST(WVPluginBase, ClassesAreMadeInListOrderAndServeTheirNames) {
     for (auto at = classes.begin() + before; at != classes.end(); ++at)
         plugins.push_back(at->make(front, view, {}));
     EXPECT_EQ(front->base().messageHandlerNames(),
-              (std::vector<std::string>{"applog", "userdefaults", "wvevent"}));
+              (std::vector<std::string>{"applog", "contextmenu", "dialog", "userdefaults",
+                                        "wvevent"}));
     EXPECT_EQ(plugins[0]->wkbridge(), front);
     EXPECT_EQ(plugins[0]->webview(), view);
     EXPECT_EQ(plugins[0]->window(), nullptr);

@@ -28,12 +28,15 @@
     }
 
     // A reply that carries result false (or an error) rejects with its message, so that
-    // sections show it instead of swallowing it.
+    // sections show it instead of swallowing it. The error keeps the reply (error.reply):
+    // some handlers answer a plain {result: false} for "nothing", such as a cancelled panel.
     function settle(reply, resolve, reject) {
         if (reply && reply.result === false) {
             var error = reply.error;
             if (error && typeof error === 'object') error = error.message || JSON.stringify(error);
-            reject(new Error(error || 'failed'));
+            var failure = new Error(error || 'failed');
+            failure.reply = reply;
+            reject(failure);
         } else {
             resolve(reply);
         }

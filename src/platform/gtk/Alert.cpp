@@ -48,6 +48,13 @@ GtkWidget* Alert::build(GtkWindow* parent) {
         gtk_container_add(GTK_CONTAINER(scroller), text);
         gtk_box_pack_start(GTK_BOX(area), scroller, TRUE, TRUE, 0);
     }
+    if (hasField_) {
+        entry_ = gtk_entry_new();
+        gtk_entry_set_text(GTK_ENTRY(entry_), field_.c_str());
+        gtk_entry_set_activates_default(GTK_ENTRY(entry_), TRUE);
+        gtk_widget_set_size_request(entry_, fieldWidth_, fieldHeight_);
+        gtk_box_pack_start(GTK_BOX(area), entry_, FALSE, FALSE, 0);
+    }
     if (showsSuppression_) {
         checkBox_ = gtk_check_button_new_with_label(suppressionTitle_.empty()
                                                         ? "Do not show this message again"
@@ -55,11 +62,14 @@ GtkWidget* Alert::build(GtkWindow* parent) {
         gtk_box_pack_start(GTK_BOX(area), checkBox_, FALSE, FALSE, 0);
     }
     gtk_widget_show_all(area);
+    if (entry_) gtk_widget_grab_focus(entry_);
     return dialog_;
 }
 
 int Alert::finish(int response) {
     if (checkBox_) suppressionChecked_ = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(checkBox_));
+    if (entry_) field_ = gtk_entry_get_text(GTK_ENTRY(entry_));
+    entry_ = nullptr;
     gtk_widget_destroy(dialog_);
     dialog_ = nullptr;
     checkBox_ = nullptr;

@@ -32,6 +32,15 @@ public:
     // The check box's state once the alert has ended.
     bool suppressionChecked() const { return suppressionChecked_; }
     void setAccessoryText(std::string text) { accessory_ = std::move(text); }
+    // An editable one-line field below the texts, holding the text; it has the focus.
+    void setTextField(std::string text, int width, int height) {
+        field_ = std::move(text);
+        hasField_ = true;
+        fieldWidth_ = width;
+        fieldHeight_ = height;
+    }
+    // The field's text once the alert has ended.
+    const std::string& fieldText() const { return field_; }
 
     // Shows the alert over the parent (or on its own) and waits, serving the main loop,
     // until a button ends it.
@@ -57,6 +66,11 @@ private:
     bool suppressionChecked_ = false;
     GtkWidget* dialog_ = nullptr;
     GtkWidget* checkBox_ = nullptr;
+    std::string field_;
+    bool hasField_ = false;
+    int fieldWidth_ = 0;
+    int fieldHeight_ = 0;
+    GtkWidget* entry_ = nullptr;
 };
 
 }  // namespace gtk

@@ -10,6 +10,7 @@ Window::Window(Rect content, std::uint64_t styleMask)
       styleMask_(styleMask),
       borderless_((styleMask & Titled) == 0) {
     g_object_ref_sink(window_);
+    g_object_set_data(G_OBJECT(window_), "orvandel-window", this);
     // A window without a title bar keeps the titled bit, so that it can still become key.
     if (borderless_) styleMask_ |= Titled;
     gtk_window_set_default_size(window_, content.width, content.height);
@@ -20,6 +21,12 @@ Window::Window(Rect content, std::uint64_t styleMask)
     gtk_container_add(GTK_CONTAINER(window_), overlay_);
     gtk_widget_show(overlay_);
 
+    g_signal_connect(window_, "configure-event",
+                     G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer data) -> gboolean {
+                         static_cast<Window*>(data)->requestedFrame_.reset();
+                         return FALSE;
+                     }),
+                     this);
     g_signal_connect(window_, "delete-event",
                      G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer data) -> gboolean {
                          auto* self = static_cast<Window*>(data);
@@ -34,6 +41,7 @@ Window::Window(Rect content, std::uint64_t styleMask)
 Window::~Window() {
     close();
     g_signal_handlers_disconnect_by_data(window_, this);
+    g_object_set_data(G_OBJECT(window_), "orvandel-window", nullptr);
     gtk_widget_destroy(GTK_WIDGET(window_));
     g_object_unref(window_);
 }
@@ -84,6 +92,53 @@ void Window::setStyleMask(std::uint64_t mask) {
     styleMask_ = mask;
     gtk_window_set_deletable(window_, (mask & Closable) != 0);
     gtk_window_set_resizable(window_, (mask & Resizable) != 0);
+}
+
+Rect Window::frame() const {
+    if (requestedFrame_) return *requestedFrame_;
+    Rect frame;
+    gtk_window_get_position(window_, &frame.x, &frame.y);
+    gtk_window_get_size(window_, &frame.width, &frame.height);
+    return frame;
+}
+
+void Window::setFrame(Rect frame) {
+    frame.width = frame.width > 0 ? frame.width : 1;
+    frame.height = frame.height > 0 ? frame.height : 1;
+    gtk_window_move(window_, frame.x, frame.y);
+    gtk_window_resize(window_, frame.width, frame.height);
+    // Until the window is shown, or the window system answers, GTK still tells the old one.
+    if (gtk_widget_get_visible(GTK_WIDGET(window_))) requestedFrame_ = frame;
+}
+
+Window* Window::fromGtkWindow(GtkWindow* window) {
+    return window ? static_cast<Window*>(g_object_get_data(G_OBJECT(window), "orvandel-window"))
+                  : nullptr;
+}
+
+void Window::setLevel(int level) {
+    if (levelLocked_) return;
+    level_ = level;
+    gtk_window_set_keep_above(window_, level > 0);
+}
+
+void Window::zoom() {
+    if (zoomedFrom_) {
+        const Rect before = *zoomedFrom_;
+        zoomedFrom_.reset();
+        setFrame(before);
+        return;
+    }
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window_));
+    GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window_));
+    GdkMonitor* monitor = gdk ? gdk_display_get_monitor_at_window(display, gdk)
+                              : gdk_display_get_primary_monitor(display);
+    if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+    if (!monitor) return;
+    GdkRectangle area;
+    gdk_monitor_get_workarea(monitor, &area);
+    zoomedFrom_ = frame();
+    setFrame({area.x, area.y, area.width, area.height});
 }
 
 void Window::show() {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 typedef struct _GtkWidget GtkWidget;
@@ -50,6 +51,24 @@ public:
     void setTitleHeight(unsigned height) { titleHeight_ = height; }
     unsigned titleHeight() const { return titleHeight_; }
 
+    // The window's place and size on the screen, top-left origin. A frame just set counts
+    // until the window system has applied it.
+    Rect frame() const;
+    void setFrame(Rect frame);
+    // The wrapper of a GTK window made by this class, or null.
+    static Window* fromGtkWindow(GtkWindow* window);
+
+    // Window levels: 0 normal, above 0 kept above other windows. A locked level ignores
+    // every change.
+    void setLevel(int level);
+    int level() const { return level_; }
+    void setIsLevelLocked(bool locked) { levelLocked_ = locked; }
+    bool isLevelLocked() const { return levelLocked_; }
+
+    // Fills the screen's work area, or goes back to the frame it had before.
+    void zoom();
+    bool isZoomed() const { return zoomedFrom_.has_value(); }
+
     void show();
     // Asks to close (through shouldClose) as the close button does.
     void performClose();
@@ -70,6 +89,10 @@ private:
     bool borderless_;
     unsigned titleHeight_ = 0;
     bool closed_ = false;
+    int level_ = 0;
+    bool levelLocked_ = false;
+    std::optional<Rect> zoomedFrom_;
+    std::optional<Rect> requestedFrame_;
 };
 
 }  // namespace gtk

@@ -24,6 +24,84 @@ void NavigationDecision::cancel() {
     webkit_policy_decision_ignore(decision_);
 }
 
+ScriptDialog::ScriptDialog(WebKitScriptDialog* dialog) : dialog_(webkit_script_dialog_ref(dialog)) {}
+
+ScriptDialog::~ScriptDialog() {
+    close();
+    webkit_script_dialog_unref(dialog_);
+}
+
+ScriptDialog::Kind ScriptDialog::kind() const {
+    switch (webkit_script_dialog_get_dialog_type(dialog_)) {
+        case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+            return Kind::Confirm;
+        case WEBKIT_SCRIPT_DIALOG_PROMPT:
+            return Kind::Prompt;
+        case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+            return Kind::BeforeUnload;
+        case WEBKIT_SCRIPT_DIALOG_ALERT:
+            break;
+    }
+    return Kind::Alert;
+}
+
+std::string ScriptDialog::message() const {
+    const char* text = webkit_script_dialog_get_message(dialog_);
+    return text ? text : "";
+}
+
+std::string ScriptDialog::defaultText() const {
+    if (kind() != Kind::Prompt) return {};
+    const char* text = webkit_script_dialog_prompt_get_default_text(dialog_);
+    return text ? text : "";
+}
+
+void ScriptDialog::confirm(bool confirmed) {
+    if (closed_) return;
+    if (kind() == Kind::Confirm || kind() == Kind::BeforeUnload)
+        webkit_script_dialog_confirm_set_confirmed(dialog_, confirmed);
+    close();
+}
+
+void ScriptDialog::setText(const std::string& text) {
+    if (closed_) return;
+    if (kind() == Kind::Prompt) webkit_script_dialog_prompt_set_text(dialog_, text.c_str());
+    close();
+}
+
+void ScriptDialog::close() {
+    if (closed_) return;
+    closed_ = true;
+    if (!inSignal_) webkit_script_dialog_close(dialog_);
+}
+
+FileChooserRequest::FileChooserRequest(WebKitFileChooserRequest* request)
+    : request_(WEBKIT_FILE_CHOOSER_REQUEST(g_object_ref(request))) {}
+
+FileChooserRequest::~FileChooserRequest() {
+    cancel();
+    g_object_unref(request_);
+}
+
+bool FileChooserRequest::selectMultiple() const {
+    return webkit_file_chooser_request_get_select_multiple(request_);
+}
+
+void FileChooserRequest::select(const std::vector<std::string>& paths) {
+    if (answered_) return;
+    answered_ = true;
+    std::vector<const char*> files;
+    for (const auto& path : paths) files.push_back(path.c_str());
+    files.push_back(nullptr);
+    webkit_file_chooser_request_select_files(request_, files.data());
+}
+
+void FileChooserRequest::cancel() {
+    if (answered_) return;
+    answered_ = true;
+    webkit_file_chooser_request_cancel(request_);
+}
+
 WebView::WebView(const Options& options) {
     WebKitSettings* settings = webkit_settings_new();
     webkit_settings_set_enable_developer_extras(settings, options.developerExtras);
@@ -119,11 +197,60 @@ void WebView::connectSignals() {
                          return made ? GTK_WIDGET(made) : nullptr;
                      }),
                      this);
+    g_signal_connect(view_, "ready-to-show", G_CALLBACK(+[](WebKitWebView*, gpointer data) {
+                         auto* self = static_cast<WebView*>(data);
+                         if (self->onReadyToShow) self->onReadyToShow();
+                     }),
+                     this);
+    g_signal_connect(view_, "script-dialog",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog,
+                                    gpointer data) -> gboolean {
+                         auto* self = static_cast<WebView*>(data);
+                         if (!self->onScriptDialog) return FALSE;
+                         auto asked = std::make_shared<ScriptDialog>(dialog);
+                         asked->setAnsweringInSignal(true);
+                         const bool taken = self->onScriptDialog(asked);
+                         asked->setAnsweringInSignal(false);
+                         return taken;
+                     }),
+                     this);
+    g_signal_connect(view_, "run-file-chooser",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitFileChooserRequest* request,
+                                    gpointer data) -> gboolean {
+                         auto* self = static_cast<WebView*>(data);
+                         if (!self->onFileChooser) return FALSE;
+                         return self->onFileChooser(std::make_shared<FileChooserRequest>(request));
+                     }),
+                     this);
+    g_signal_connect(view_, "context-menu",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
+                                    WebKitHitTestResult*, gpointer data) -> gboolean {
+                         auto* self = static_cast<WebView*>(data);
+                         if (!self->keepsContextMenuAction) return FALSE;
+                         GList* items = g_list_copy(webkit_context_menu_get_items(menu));
+                         for (GList* it = items; it; it = it->next) {
+                             auto* item = WEBKIT_CONTEXT_MENU_ITEM(it->data);
+                             const int action = int(webkit_context_menu_item_get_stock_action(item));
+                             if (!self->keepsContextMenuAction(action))
+                                 webkit_context_menu_remove(menu, item);
+                         }
+                         g_list_free(items);
+                         return webkit_context_menu_get_n_items(menu) == 0;
+                     }),
+                     this);
     g_signal_connect(view_, "close", G_CALLBACK(+[](WebKitWebView*, gpointer data) {
                          auto* self = static_cast<WebView*>(data);
                          if (self->onCloseRequested) self->onCloseRequested();
                      }),
                      this);
+}
+
+void WebView::addUserScript(const std::string& source) {
+    WebKitUserScript* script = webkit_user_script_new(
+        source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(view_), script);
+    webkit_user_script_unref(script);
 }
 
 void WebView::evaluateJavascript(const std::string& script,

@@ -4,11 +4,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitPolicyDecision WebKitPolicyDecision;
+typedef struct _WebKitScriptDialog WebKitScriptDialog;
+typedef struct _WebKitFileChooserRequest WebKitFileChooserRequest;
 
 namespace webkit {
 
@@ -27,6 +30,50 @@ public:
 private:
     WebKitPolicyDecision* decision_;
     bool decided_ = false;
+};
+
+// A script panel the page asks for. The page waits until it is answered; an answer not
+// given when the last reference goes is "cancel".
+class ScriptDialog {
+public:
+    enum class Kind { Alert, Confirm, Prompt, BeforeUnload };
+    explicit ScriptDialog(WebKitScriptDialog* dialog);
+    ~ScriptDialog();
+    ScriptDialog(const ScriptDialog&) = delete;
+    ScriptDialog& operator=(const ScriptDialog&) = delete;
+
+    Kind kind() const;
+    std::string message() const;
+    std::string defaultText() const;  // prompts only
+    void confirm(bool confirmed);     // confirms only; closes the panel
+    void setText(const std::string& text);  // prompts only; closes the panel
+    void close();
+
+    // While the view's signal runs, an answer is only recorded: WebKit takes it when the
+    // signal returns. Later answers close the panel themselves.
+    void setAnsweringInSignal(bool inSignal) { inSignal_ = inSignal; }
+
+private:
+    WebKitScriptDialog* dialog_;
+    bool closed_ = false;
+    bool inSignal_ = false;
+};
+
+// A file input's request for files. Cancelled when it goes unanswered.
+class FileChooserRequest {
+public:
+    explicit FileChooserRequest(WebKitFileChooserRequest* request);
+    ~FileChooserRequest();
+    FileChooserRequest(const FileChooserRequest&) = delete;
+    FileChooserRequest& operator=(const FileChooserRequest&) = delete;
+
+    bool selectMultiple() const;
+    void select(const std::vector<std::string>& paths);
+    void cancel();
+
+private:
+    WebKitFileChooserRequest* request_;
+    bool answered_ = false;
 };
 
 // The outcome of a script: its value as JSON text, or the reason it failed.
@@ -74,6 +121,19 @@ public:
     std::function<WebKitWebView*(const std::string& uri)> onCreateWindow;
     // The page asked its own window to close (window.close()).
     std::function<void()> onCloseRequested;
+    // A view made for the page (onCreateWindow) has its window features: show it now.
+    std::function<void()> onReadyToShow;
+    // Alert, confirm and prompt panels; true when taken (answered now or later).
+    std::function<bool(std::shared_ptr<ScriptDialog>)> onScriptDialog;
+    // A file input asks for files; true when taken.
+    std::function<bool(std::shared_ptr<FileChooserRequest>)> onFileChooser;
+    // Which of the context menu's items stay, by the engine's stock action number; a menu
+    // left empty is not shown. No handler keeps them all.
+    std::function<bool(int stockAction)> keepsContextMenuAction;
+
+    // A script run at the start of every page of this view (and of views sharing its
+    // content manager).
+    void addUserScript(const std::string& source);
 
 private:
     void connectSignals();

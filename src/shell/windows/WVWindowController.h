@@ -19,12 +19,13 @@ class WebView;
 class WKWebViewScriptBridge;
 class WVPluginBase;
 class WebviewDelegate;
+class BorderlessWindow;
 
 // One web window: the window, the browser view filling it, the bridge and one instance of
 // every page plugin. It carries the close protocol between the window and its page (the
 // page is asked before the window closes and told when it closes) and relays device,
-// window and modal notifications to its page. Main thread only, except the device relay,
-// which may come from any thread (the bridge hops).
+// window and modal notifications to its page. Main thread only; notices posted on other
+// threads are relayed to the page later, from the main thread.
 class WVWindowController : public std::enable_shared_from_this<WVWindowController> {
 public:
     // A new window (a borderless one when the mask lacks the titled bit). `webconfig` is
@@ -51,6 +52,9 @@ public:
     std::shared_ptr<WKWebViewScriptBridge> wvbridge() const { return _wkbridge; }
     std::shared_ptr<webkit::WebView> webview() const { return _webview; }
     std::shared_ptr<gtk::Window> window() const { return window_; }
+    std::shared_ptr<WebviewDelegate> webviewDelegate() const { return _webviewDelegate; }
+    // The title-area dragging of a window without a title bar; null for other windows.
+    std::shared_ptr<BorderlessWindow> borderlessWindow() const { return borderless_; }
     const std::string& uniqueId() const { return _uniqueId; }
     const std::optional<std::string>& name() const { return _name; }
     void setName(std::optional<std::string> name) { _name = std::move(name); }
@@ -88,6 +92,7 @@ private:
     std::shared_ptr<webkit::WebView> _webview;
     std::shared_ptr<WKWebViewScriptBridge> _wkbridge;
     std::shared_ptr<WebviewDelegate> _webviewDelegate;
+    std::shared_ptr<BorderlessWindow> borderless_;
     std::vector<std::shared_ptr<WVPluginBase>> _plugins;
     bool _initialized = false;
     bool _showModal = false;

@@ -1,27 +1,133 @@
 #include "shell/windows/WebviewDelegate.h"
 
+#include <webkit2/webkit2.h>
+
 #include "data/helpers/NSURLQueryParameters.h"
 #include "platform/webkit/WebView.h"
+#include "shell/windows/AlertWebviewPanels.h"
 #include "shell/windows/WVWindowController.h"
 #include "shell/windows/WindowOpenOptions.h"
+
+const char* const WebviewDelegate::kWindowOpenScript = R"JS(;(function () {
+  if (!window.open || window.open.carriesFeatures) return;
+  var open = window.open;
+  var carrying = function (url, name, features) {
+    url = url === undefined || url === null ? '' : String(url);
+    var items = String(features || '').replace(/\s/g, '').split(',').filter(function (item) {
+      return item.length > 0;
+    }).map(function (item) {
+      return item.indexOf('=') < 0 ? item + '=yes' : item;
+    });
+    if (items.length) {
+      var hash = url.indexOf('#');
+      var head = hash < 0 ? url : url.slice(0, hash);
+      var tail = hash < 0 ? '' : url.slice(hash);
+      url = head + (head.indexOf('?') < 0 ? '?' : '&') + items.join('&') + tail;
+    }
+    return open.call(window, url, name, features);
+  };
+  carrying.carriesFeatures = true;
+  window.open = carrying;
+})();)JS";
+
+WebviewDelegate::WebviewDelegate(std::weak_ptr<gtk::Window> window)
+    : window_(std::move(window)), panels_(std::make_shared<AlertWebviewPanels>()) {}
+
+GtkWindow* WebviewDelegate::gtkWindow() const {
+    auto window = window_.lock();
+    return window ? window->gtkWindow() : nullptr;
+}
+
+void WebviewDelegate::attachTo(webkit::WebView& view) {
+    view.addUserScript(kWindowOpenScript);
+    view.onScriptDialog = [this](std::shared_ptr<webkit::ScriptDialog> dialog) {
+        return runScriptDialog(dialog);
+    };
+    view.onFileChooser = [this](std::shared_ptr<webkit::FileChooserRequest> request) {
+        return runOpenPanel(request);
+    };
+    view.keepsContextMenuAction = &WebviewDelegate::keepsContextMenuAction;
+}
 
 WebKitWebView* WebviewDelegate::createWebView(const std::string& uri, WebKitWebView* opener) {
     auto url = foundation::Url::parse(uri);
     const auto query = url ? NSURL::queryParameters(*url) : std::map<std::string, std::string>{};
-    const auto options = WindowOpenOptions::read(query, {});
+    const auto options = WindowOpenOptions::read(query, WindowOpenOptions::featuresFromQuery(query));
     auto controller = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(
         options.rect, options.styleMask, options.native ? opener : nullptr);
     if (options.name) controller->setName(options.name);
-    // A native window gets its page from WebKit itself.
-    if (!options.native) controller->loadURLString(uri);
 
-    auto host = window_.lock();
-    if (options.sheet && host) {
-        controller->showSheetForWindowModal(host, options.modal);
-    } else if (options.modal && host) {
-        controller->showModalInWindow(host);
-    } else {
-        controller->showWindow();
+    std::weak_ptr<gtk::Window> host = window_;
+    auto show = [host, options](WVWindowController& shown) {
+        auto opener = host.lock();
+        if (options.sheet && opener) {
+            shown.showSheetForWindowModal(opener, options.modal);
+        } else if (options.modal && opener) {
+            shown.showModalInWindow(opener);
+        } else {
+            shown.showWindow();
+        }
+    };
+    if (!options.native) {
+        controller->loadURLString(uri);
+        show(*controller);
+        return nullptr;
     }
-    return options.native ? controller->webview()->view() : nullptr;
+    // WebKit loads the page into the view itself and says when the window may show.
+    std::weak_ptr<WVWindowController> weak = controller;
+    controller->webview()->onReadyToShow = [weak, show] {
+        auto shown = weak.lock();
+        if (!shown) return;
+        auto showOnce = show;  // this handler goes away on the next line
+        shown->webview()->onReadyToShow = nullptr;
+        showOnce(*shown);
+    };
+    return controller->webview()->view();
+}
+
+bool WebviewDelegate::runScriptDialog(const std::shared_ptr<webkit::ScriptDialog>& dialog) {
+    switch (dialog->kind()) {
+        case webkit::ScriptDialog::Kind::Alert:
+            panels_->alert(gtkWindow(), dialog->message(), [dialog] { dialog->close(); });
+            return true;
+        case webkit::ScriptDialog::Kind::Confirm:
+            panels_->confirm(gtkWindow(), dialog->message(),
+                             [dialog](bool confirmed) { dialog->confirm(confirmed); });
+            return true;
+        case webkit::ScriptDialog::Kind::Prompt:
+            panels_->prompt(gtkWindow(), dialog->message(), dialog->defaultText(),
+                            [dialog](std::optional<std::string> text) {
+                                if (text)
+                                    dialog->setText(*text);
+                                else
+                                    dialog->close();  // the page gets null, not ""
+                            });
+            return true;
+        case webkit::ScriptDialog::Kind::BeforeUnload:
+            break;
+    }
+    return false;
+}
+
+bool WebviewDelegate::runOpenPanel(const std::shared_ptr<webkit::FileChooserRequest>& request) {
+    panels_->openFiles(gtkWindow(), request->selectMultiple(),
+                       [request](std::optional<std::vector<std::string>> paths) {
+                           if (paths && !paths->empty())
+                               request->select(*paths);
+                           else
+                               request->cancel();
+                       });
+    return true;
+}
+
+bool WebviewDelegate::keepsContextMenuAction(int stockAction) {
+    switch (stockAction) {
+        case WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_TO_CLIPBOARD:
+        case WEBKIT_CONTEXT_MENU_ACTION_COPY:
+        case WEBKIT_CONTEXT_MENU_ACTION_CUT:
+        case WEBKIT_CONTEXT_MENU_ACTION_PASTE:
+            return true;
+        default:
+            return false;
+    }
 }

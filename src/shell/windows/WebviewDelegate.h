@@ -4,19 +4,50 @@
 #include <string>
 
 #include "platform/gtk/Window.h"
+#include "shell/windows/WebviewPanels.h"
 
 typedef struct _WebKitWebView WebKitWebView;
 
-// What the browser view asks of its window: new windows the page opens with window.open,
-// shown as ordinary windows, modal windows or sheets of this one, as the URL's query says.
+namespace webkit {
+class WebView;
+class ScriptDialog;
+class FileChooserRequest;
+}  // namespace webkit
+
+// What the browser view asks of its window's user interface: the page's script panels,
+// file inputs, new windows the page opens with window.open (ordinary, modal or sheets of
+// this one, as the URL's query says), and which context-menu items stay.
+//
+// WebKit tells a new view its window features only once it is shown, too late to place
+// the window. So every page gets a window.open that carries its features into the URL's
+// query ("width=500,resizable" becomes "&width=500&resizable=yes"), where they are read
+// with the other window options, for every kind of window alike.
 class WebviewDelegate {
 public:
-    explicit WebviewDelegate(std::weak_ptr<gtk::Window> window) : window_(std::move(window)) {}
+    // The script that makes window.open carry its features in the URL.
+    static const char* const kWindowOpenScript;
+
+    explicit WebviewDelegate(std::weak_ptr<gtk::Window> window);
+
+    // Serves the view: panels, file inputs, context menus and the window.open script.
+    void attachTo(webkit::WebView& view);
 
     // Opens the web window for the URI. Answers its browser view when the page asked for a
-    // "native" window (WebKit then shows the page's own window object in it), else null.
+    // "native" window (WebKit then shows the page's own window object in it, and the
+    // window is shown once the view is ready), else null.
     WebKitWebView* createWebView(const std::string& uri, WebKitWebView* opener);
 
+    bool runScriptDialog(const std::shared_ptr<webkit::ScriptDialog>& dialog);
+    bool runOpenPanel(const std::shared_ptr<webkit::FileChooserRequest>& request);
+    // The browser's copy image, copy, cut and paste items stay; all others go.
+    static bool keepsContextMenuAction(int stockAction);
+
+    // How the panels are shown (message boxes and an open panel unless replaced).
+    void setPanels(std::shared_ptr<WebviewPanels> panels) { panels_ = std::move(panels); }
+
 private:
+    GtkWindow* gtkWindow() const;
+
     std::weak_ptr<gtk::Window> window_;
+    std::shared_ptr<WebviewPanels> panels_;
 };

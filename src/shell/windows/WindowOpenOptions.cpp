@@ -1,5 +1,7 @@
 #include "shell/windows/WindowOpenOptions.h"
 
+#include "shell/plugins/PageValues.h"
+
 namespace {
 
 void clearWhenFalse(const std::map<std::string, std::string>& query, const char* option,
@@ -14,6 +16,23 @@ bool flag(const std::map<std::string, std::string>& query, const char* option) {
 }
 
 }  // namespace
+
+WindowOpenOptions::Features WindowOpenOptions::featuresFromQuery(
+    const std::map<std::string, std::string>& query) {
+    auto number = [&](const char* option) {
+        auto it = query.find(option);
+        if (it == query.end()) return 0.0;
+        // Single precision, as the browser keeps window features.
+        return double(float(PageValues::doubleValue(foundation::Value(it->second)).value_or(0)));
+    };
+    Features features;
+    features.x = number("left");
+    features.y = number("top");
+    features.width = number("width");
+    features.height = number("height");
+    features.resizable = flag(query, "resizable");
+    return features;
+}
 
 bool textBoolValue(const std::string& text) {
     std::size_t i = 0;

@@ -29,6 +29,10 @@ struct WindowOpenOptions {
     // Positions are measured from the top left of the screen, by the page and by GTK alike.
     static WindowOpenOptions read(const std::map<std::string, std::string>& query,
                                   const Features& features);
+    // The features the page's window.open carried into the query: "left", "top", "width"
+    // and "height" by the leading number of their text (0 when there is none), and
+    // "resizable".
+    static Features featuresFromQuery(const std::map<std::string, std::string>& query);
 };
 
 // The platform's reading of a text as a boolean: true when, after white space, a sign and

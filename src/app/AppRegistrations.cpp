@@ -1,0 +1,36 @@
+#include "app/AppRegistrations.h"
+
+#include "content/SchemeResponders.h"
+#include "files/WVLocalFilesystemPlugin.h"
+#include "foundation/Bundle.h"
+#include "http/NetHTTPClientRequest.h"
+#include "http/NetRequestDefaults.h"
+#include "media/AudioConverter.h"
+#include "media/iTunesWrapper.h"
+#include "shell/events/HttpRequestHandler.h"
+#include "shell/events/RingtoneEventHandler.h"
+#include "shell/events/ShellEventHandlers.h"
+#include "shell/events/iTunesHandler.h"
+#include "shell/plugins/PluginClassList.h"
+#include "shell/plugins/WVEventPlugin.h"
+
+void registerApplicationClasses() {
+    content::registerSchemeResponders();
+    PluginClassList plugins;
+    plugins.localFilesystem = WVLocalFilesystemPlugin::pluginClass();
+    plugins.addToPluginBase();
+    // Event handlers of the shell ("system", "app", "pasteboard", "window"), then those that
+    // reach the layers above it.
+    ShellEventHandlers::addToEventPlugin();
+    WVEventPlugin::addHandlerClassForEvent(
+        iTunesHandler::handlerClass(media::iTunesWrapper::scriptServices()), "itunes");
+    WVEventPlugin::addHandlerClassForEvent(
+        RingtoneEventHandler::handlerClass(
+            {media::AudioConverter::getAudioTagInfoOfFile, media::AudioConverter::convertToM4AError,
+             media::AudioConverter::convertToM4RStartEndWithTitleError}),
+        "ringtone");
+    WVEventPlugin::addHandlerClassForEvent(
+        HttpRequestHandler::handlerClass(NetHTTPClientRequest::maker()), "http");
+    NetRequestDefaults::shared().setBundleInfoPath(foundation::Bundle::mainBundlePath() +
+                                                   "/Info.plist");
+}

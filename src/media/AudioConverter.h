@@ -1,0 +1,43 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "foundation/Error.h"
+#include "foundation/Value.h"
+
+namespace media {
+
+// Reads an audio file's tag information and exports audio as M4A (AAC): a whole file, or
+// a time range of it with a new title, which is how a ringtone is cut. A source is a file
+// path, or a URL when the text contains "://" ("myapp" URLs are read through the content
+// server). Every operation runs on the calling thread.
+//
+// An export writes a scratch file beside the destination and renames it over the
+// destination only once it is complete, so a failed export leaves an earlier file as it
+// was; a destination that is the source itself is refused.
+class AudioConverter {
+public:
+    static constexpr const char* kErrorDomain = "AudioConverterErrorDomain";
+    static constexpr const char* kRecoverySuggestionKey = "NSLocalizedRecoverySuggestion";
+
+    // {"title" (when the source has one), "protected", "playable", "exportable",
+    // "composable", "readable", "duration" (seconds)}; a source that cannot be read gives
+    // every flag false and duration 0, a URL that cannot be loaded the empty dictionary.
+    static foundation::Value getAudioTagInfoOfFile(const std::string& source);
+
+    // The whole source, its metadata carried over.
+    static bool convertToM4AError(const std::string& source, const std::string& destination,
+                                  std::optional<foundation::Error>* error);
+
+    // From `start` to `end` seconds (0: the end of the source). A non-empty title replaces
+    // the source's (or is added) and only the common tags go with it; an empty one keeps
+    // every tag. A negative start, an end that is neither 0 nor after the start, and a
+    // start at or past the duration are refused.
+    static bool convertToM4RStartEndWithTitleError(const std::string& source,
+                                                   const std::string& destination, double start,
+                                                   double end, const std::string& title,
+                                                   std::optional<foundation::Error>* error);
+};
+
+}  // namespace media

@@ -1,0 +1,81 @@
+#include "media/MyAssetLoaderDelegate.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "content/MyURLProtocol.h"
+
+namespace media {
+
+namespace {
+
+constexpr auto kLoadTimeLimit = std::chrono::minutes(2);
+
+// Gathers one answer and lets the waiting caller go once it is complete.
+class GatheringClient : public content::URLProtocolClient {
+public:
+    void didReceiveResponse(content::MyURLProtocol&, const content::HTTPURLResponse& response,
+                            CacheStoragePolicy) override {
+        std::lock_guard lock(mutex_);
+        status_ = response.statusCode();
+    }
+    void didLoadData(content::MyURLProtocol&, std::span<const std::uint8_t> data) override {
+        std::lock_guard lock(mutex_);
+        if (tooLarge_ || data.size() > MyAssetLoaderDelegate::kMaxContentLength - bytes_->size()) {
+            tooLarge_ = true;
+            return;
+        }
+        bytes_->insert(bytes_->end(), data.begin(), data.end());
+    }
+    void didFinishLoading(content::MyURLProtocol&) override {
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+        done_.notify_all();
+    }
+
+    // The content once the answer is complete with status 200; else nullptr.
+    std::shared_ptr<const std::vector<std::uint8_t>> wait() {
+        std::unique_lock lock(mutex_);
+        if (!done_.wait_for(lock, kLoadTimeLimit, [this] { return finished_; })) return nullptr;
+        if (status_ != 200 || tooLarge_) return nullptr;
+        return bytes_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    bool tooLarge_ = false;
+    std::int64_t status_ = 0;
+    std::shared_ptr<std::vector<std::uint8_t>> bytes_ =
+        std::make_shared<std::vector<std::uint8_t>>();
+};
+
+}  // namespace
+
+std::optional<std::shared_ptr<const std::vector<std::uint8_t>>>
+MyAssetLoaderDelegate::contentsOfURL(const std::string& url, foundation::Error* error) {
+    auto fail = [&] {
+        if (error)
+            *error = {"NSURLErrorDomain", 400, "The URL \"" + url + "\" could not be read.", {}};
+        return std::nullopt;
+    };
+    std::optional<foundation::Url> parsed = foundation::Url::parse(url);
+    if (!parsed) return fail();
+    content::URLRequest request;
+    request.url = *parsed;
+    if (!content::MyURLProtocol::canInitWithRequest(request)) return fail();
+
+    auto client = std::make_shared<GatheringClient>();
+    content::MyURLProtocol protocol(request, client);
+    protocol.startLoading();
+    auto bytes = client->wait();
+    if (!bytes) {
+        protocol.stopLoading();
+        return fail();
+    }
+    return bytes;
+}
+
+}  // namespace media

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "foundation/Value.h"
+
+// How page plugins read the loosely typed values a page sends: numbers and texts both
+// count, as the platform's number and text readings take them.
+namespace PageValues {
+
+// Booleans; numbers, true when not zero; texts, by textBoolValue. Anything else is false.
+bool boolValue(const foundation::Value& value);
+// Numbers (truncated) and texts that begin with an integer; nullopt otherwise.
+std::optional<std::int64_t> integerValue(const foundation::Value& value);
+// Numbers and texts that hold a number; nullopt otherwise.
+std::optional<double> doubleValue(const foundation::Value& value);
+
+}  // namespace PageValues

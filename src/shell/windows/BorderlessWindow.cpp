@@ -1,0 +1,171 @@
+#include "shell/windows/BorderlessWindow.h"
+
+#include <gtk/gtk.h>
+
+#include <cmath>
+
+#include "logging/LogCall.h"
+#include "platform/gtk/Screen.h"
+#include "platform/webkit/WebView.h"
+#include "shell/windows/ElementAtPoint.h"
+
+BorderlessWindow::Press BorderlessWindow::pressDecision(Point p, double width, double height,
+                                                        unsigned titleHeight) {
+    const bool outsideEdgeBand = p.x > kEdgeBand && p.x < width - kEdgeBand && p.y < height - kEdgeBand;
+    if (!outsideEdgeBand) return Press::Ignore;
+    if (titleHeight == 0) return Press::Drag;
+    if (p.y > height - titleHeight) return Press::AskPage;
+    return Press::Ignore;
+}
+
+bool BorderlessWindow::dragMoves(Point p, double width, double height, unsigned titleHeight) {
+    if (titleHeight == 0) return true;
+    return p.y > height - titleHeight && p.y < height - kDragMargin && p.x > kDragMargin &&
+           p.x < width - kDragMargin;
+}
+
+bool BorderlessWindow::doubleClickZooms(int clickCount, Point p, double height,
+                                        unsigned titleHeight) {
+    return titleHeight > 0 && clickCount >= 2 && p.y > height - titleHeight;
+}
+
+gtk::Rect BorderlessWindow::draggedFrame(gtk::Rect frame, double rootX, double rootY,
+                                         double pressX, double pressY, int screenTop) {
+    frame.x = int(std::lround(rootX - pressX));
+    frame.y = int(std::lround(rootY - pressY));
+    if (frame.y < screenTop) frame.y = screenTop;
+    return frame;
+}
+
+namespace {
+
+void dragUpdated(GtkGestureDrag* gesture, gdouble, gdouble, gpointer data) {
+    auto self = static_cast<std::weak_ptr<BorderlessWindow>*>(data)->lock();
+    GdkEventSequence* sequence = gtk_gesture_single_get_current_sequence(GTK_GESTURE_SINGLE(gesture));
+    const GdkEvent* event = gtk_gesture_get_last_event(GTK_GESTURE(gesture), sequence);
+    gdouble x = 0;
+    gdouble y = 0;
+    gdouble rootX = 0;
+    gdouble rootY = 0;
+    // The point in the window (the gesture's widget); the event's own coordinates may be
+    // those of the page's inner window.
+    if (!self || !event || !gtk_gesture_get_point(GTK_GESTURE(gesture), sequence, &x, &y) ||
+        !gdk_event_get_root_coords(event, &rootX, &rootY))
+        return;
+    self->mouseDragged(x, y, rootX, rootY);
+}
+
+}  // namespace
+
+std::shared_ptr<BorderlessWindow> BorderlessWindow::attach(
+    const std::shared_ptr<gtk::Window>& window, const std::shared_ptr<webkit::WebView>& view) {
+    std::shared_ptr<BorderlessWindow> borderless(new BorderlessWindow(window, view));
+    borderless->installGestures();
+    return borderless;
+}
+
+BorderlessWindow::Point BorderlessWindow::bottomLeft(double x, double y) const {
+    auto window = window_.lock();
+    const double height = window ? window->frame().height : 0;
+    return {x, height - y};
+}
+
+void BorderlessWindow::startDrag(double x, double y) {
+    _dragging = true;
+    _initialLocation = {x, y};
+}
+
+void BorderlessWindow::mouseDown(double x, double y) {
+    auto window = window_.lock();
+    if (!window) return;
+    const gtk::Rect frame = window->frame();
+    const Point p = bottomLeft(x, y);
+    const std::uint64_t serial = ++pressSerial_;
+    switch (pressDecision(p, frame.width, frame.height, window->titleHeight())) {
+        case Press::Ignore:
+            return;
+        case Press::Drag:
+            LogInfo("{},{}", p.x, p.y);
+            startDrag(x, y);
+            return;
+        case Press::AskPage:
+            break;
+    }
+    LogInfo("{},{}", p.x, p.y);
+    auto view = view_.lock();
+    if (!view) {
+        startDrag(x, y);
+        return;
+    }
+    // The page looks elements up in its own (top-left) coordinates; the browser view
+    // covers the whole window.
+    std::weak_ptr<BorderlessWindow> weak = weak_from_this();
+    WKWebView::htmlElementAtPoint(
+        *view, x, y, [weak, serial, x, y](std::optional<foundation::Value> element) {
+            auto self = weak.lock();
+            if (!self || self->pressSerial_ != serial) return;  // released meanwhile
+            const bool resizer = element && (*element)["class"].stringOr() == kResizerClass;
+            if (resizer)
+                self->_dragging = false;
+            else
+                self->startDrag(x, y);
+        });
+}
+
+void BorderlessWindow::mouseDragged(double x, double y, double rootX, double rootY) {
+    auto window = window_.lock();
+    if (!_dragging || !window) return;
+    const gtk::Rect frame = window->frame();
+    if (!dragMoves(bottomLeft(x, y), frame.width, frame.height, window->titleHeight())) return;
+    const gtk::Rect moved = draggedFrame(frame, rootX, rootY, _initialLocation.x,
+                                         _initialLocation.y, gtk::Screen::mainFrame().y);
+    gtk_window_move(window->gtkWindow(), moved.x, moved.y);
+}
+
+void BorderlessWindow::mouseUp(double x, double y, int clickCount) {
+    auto window = window_.lock();
+    if (window && doubleClickZooms(clickCount, bottomLeft(x, y), window->frame().height,
+                                   window->titleHeight())) {
+        window->zoom();
+    }
+    _dragging = false;
+    ++pressSerial_;
+}
+
+void BorderlessWindow::installGestures() {
+    auto window = window_.lock();
+    GtkWidget* widget = GTK_WIDGET(window->gtkWindow());
+    // Gestures seen before the page's own handling (capture phase); they never claim the
+    // events, so the page gets every press, drag and release as well.
+    GtkGesture* press = gtk_gesture_multi_press_new(widget);
+    GtkGesture* drag = gtk_gesture_drag_new(widget);
+    for (GtkGesture* gesture : {press, drag}) {
+        gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(gesture),
+                                                   GTK_PHASE_CAPTURE);
+        // The window owns its gestures; they go with it.
+        g_object_set_data_full(G_OBJECT(widget), press == gesture ? "orvandel-press" : "orvandel-drag",
+                               gesture, g_object_unref);
+    }
+    auto* weak = new std::weak_ptr<BorderlessWindow>(weak_from_this());
+    auto forget = +[](gpointer data, GClosure*) {
+        delete static_cast<std::weak_ptr<BorderlessWindow>*>(data);
+    };
+    g_signal_connect_data(press, "pressed",
+                          G_CALLBACK(+[](GtkGestureMultiPress*, gint, gdouble x, gdouble y,
+                                         gpointer data) {
+                              if (auto self = static_cast<std::weak_ptr<BorderlessWindow>*>(data)->lock())
+                                  self->mouseDown(x, y);
+                          }),
+                          weak, forget, GConnectFlags(0));
+    weak = new std::weak_ptr<BorderlessWindow>(weak_from_this());
+    g_signal_connect_data(press, "released",
+                          G_CALLBACK(+[](GtkGestureMultiPress*, gint clicks, gdouble x, gdouble y,
+                                         gpointer data) {
+                              if (auto self = static_cast<std::weak_ptr<BorderlessWindow>*>(data)->lock())
+                                  self->mouseUp(x, y, clicks);
+                          }),
+                          weak, forget, GConnectFlags(0));
+    weak = new std::weak_ptr<BorderlessWindow>(weak_from_this());
+    g_signal_connect_data(drag, "drag-update", G_CALLBACK(&dragUpdated), weak, forget,
+                          GConnectFlags(0));
+}

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "AudioFixtures.h"
+#include "content/SchemeFixtures.h"
+#include "content/SchemeResponders.h"
+#include "content/StaticFileResponse.h"
+#include "foundation/AtomicFile.h"
+#include "foundation/ScratchFolder.h"
+#include "media/AudioConverter.h"
+#include "support/ValuePrinter.h"
+
+using foundation::Value;
+using media::AudioConverter;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kTolerance = 0.030;  // seconds
+
+// One 30-second source of each kind for the whole suite, made by the ffmpeg command.
+class AudioConverterTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sources_ = new foundationtest::ScratchFolder();
+        ASSERT_TRUE(audiotest::makeTone(m4a(), 30,
+                                        "-c:a aac -metadata title=Morning -metadata artist=Tester "
+                                        "-metadata album=Fixtures -metadata track=3"));
+        ASSERT_TRUE(
+            audiotest::makeTone(mp3(), 30, "-metadata title=Evening -metadata artist=Tester"));
+    }
+    static void TearDownTestSuite() { delete sources_; }
+    static std::string m4a() { return *sources_ / "tone.m4a"; }
+    static std::string mp3() { return *sources_ / "tone.mp3"; }
+
+    std::string at(const std::string& name) const { return dir / name; }
+    std::vector<std::string> folderNames() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static std::string textOf(const std::string& path) {
+        auto data = foundation::readFile(path);
+        return data ? std::string(data->begin(), data->end()) : std::string();
+    }
+
+    foundationtest::ScratchFolder dir;
+    static foundationtest::ScratchFolder* sources_;
+};
+foundationtest::ScratchFolder* AudioConverterTest::sources_ = nullptr;
+
+// What ffprobe says of a written file: AAC in an M4A container, its duration and tags.
+void expectM4A(const Value& probed, double duration, const Value& tags) {
+    EXPECT_EQ(probed["format"]["format_name"], Value("mov,mp4,m4a,3gp,3g2,mj2"))
+        << testing::PrintToString(probed);
+    EXPECT_EQ(probed["format"]["tags"]["major_brand"], Value("M4A "));
+    EXPECT_EQ(probed["streams"][0]["codec_name"], Value("aac"));
+    EXPECT_EQ(probed["streams"].size(), 1u);
+    EXPECT_NEAR(audiotest::probedDuration(probed), duration, kTolerance);
+    for (const auto& [key, value] : *tags.dictionary())
+        EXPECT_EQ(probed["format"]["tags"][key], value) << key;
+}
+
+}  // namespace
+
+TEST_F(AudioConverterTest, TagInfoOfReadableAndUnreadableSources) {
+    std::ofstream(at("noise.mp3")) << "not audio at all";
+    for (const auto& [source, title] : {std::pair{m4a(), "Morning"}, std::pair{mp3(), "Evening"}}) {
+        Value info = AudioConverter::getAudioTagInfoOfFile(source);
+        EXPECT_NEAR(*info["duration"].real(), 30, 0.05) << source;
+        info.dictionary()->erase("duration");
+        EXPECT_EQ(info, Value::dict({{"title", title},
+                                     {"protected", false},
+                                     {"playable", true},
+                                     {"exportable", true},
+                                     {"composable", true},
+                                     {"readable", true}}));
+    }
+    const Value unreadable = Value::dict({{"protected", false},
+                                          {"playable", false},
+                                          {"exportable", false},
+                                          {"composable", false},
+                                          {"readable", false},
+                                          {"duration", 0.0}});
+    EXPECT_EQ(AudioConverter::getAudioTagInfoOfFile(at("noise.mp3")), unreadable);
+    EXPECT_EQ(AudioConverter::getAudioTagInfoOfFile(at("missing.m4a")), unreadable);
+}
+
+TEST_F(AudioConverterTest, WholeFileExportKeepsTheMetadata) {
+    std::optional<foundation::Error> error;
+    ASSERT_TRUE(AudioConverter::convertToM4AError(mp3(), at("whole.m4a"), &error));
+    EXPECT_FALSE(error);
+    expectM4A(audiotest::probe(at("whole.m4a")), 30,
+              Value::dict({{"title", "Evening"}, {"artist", "Tester"}}));
+    EXPECT_EQ(folderNames(), std::vector<std::string>{"whole.m4a"});
+}
+
+TEST_F(AudioConverterTest, RangesAreCutWithTheNewTitle) {
+    struct Case {
+        double start, end;
+        std::string title;
+        double duration;
+        Value tags;
+    };
+    const Case cases[] = {
+        {10, 0, "Cut", 20,
+         Value::dict({{"title", "Cut"}, {"artist", "Tester"}, {"album", "Fixtures"}})},
+        {0, 5.5, "Short", 5.5, Value::dict({{"title", "Short"}, {"artist", "Tester"}})},
+        // An empty title keeps every tag, the track number too.
+        {29, 0, "", 1, Value::dict({{"title", "Morning"}, {"track", "3"}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        const std::string out = at("cut.m4r");
+        std::optional<foundation::Error> error;
+        ASSERT_TRUE(AudioConverter::convertToM4RStartEndWithTitleError(m4a(), out, c.start, c.end,
+                                                                       c.title, &error));
+        const Value probed = audiotest::probe(out);
+        expectM4A(probed, c.duration, c.tags);
+        if (!c.title.empty()) {
+            EXPECT_TRUE(probed["format"]["tags"]["track"].isNil());
+        }
+    }
+    // A source without a title gets the new one.
+    ASSERT_TRUE(audiotest::makeTone(at("untitled.wav"), 3));
+    ASSERT_TRUE(AudioConverter::convertToM4RStartEndWithTitleError(at("untitled.wav"), at("t.m4r"),
+                                                                   1, 0, "Named", nullptr));
+    expectM4A(audiotest::probe(at("t.m4r")), 2, Value::dict({{"title", "Named"}}));
+}
+
+TEST_F(AudioConverterTest, FailuresKeepWhatWasThere) {
+    std::ofstream(at("old.m4r")) << "old ringtone";
+    std::ofstream(at("noise.mp3")) << "not audio at all";
+    fs::copy_file(m4a(), at("source.m4a"));
+    struct Case {
+        std::string source, destination;
+        double start, end;
+        std::string message;
+    };
+    const Case cases[] = {
+        {at("noise.mp3"), at("old.m4r"), 0, 0,
+         "The audio in \"" + at("noise.mp3") + "\" cannot be read."},
+        {at("source.m4a"), at("source.m4a"), 0, 0, "The destination is the source itself."},
+        {at("source.m4a"), at("./source.m4a"), 5, 0, "The destination is the source itself."},
+        {at("source.m4a"), at("none/x.m4r"), 5, 0,
+         "\"" + at("none/x.m4r") + "\" cannot be written."},
+        {at("source.m4a"), at("old.m4r"), -1, 0, "The range from -1 to 0 seconds is not valid."},
+        {at("source.m4a"), at("old.m4r"), 10, 5, "The range from 10 to 5 seconds is not valid."},
+        {at("source.m4a"), at("old.m4r"), 10, 10, "The range from 10 to 10 seconds is not valid."},
+        {at("source.m4a"), at("old.m4r"), NAN, 0, "The range from nan to 0 seconds is not valid."},
+        {at("source.m4a"), at("old.m4r"), 30, 0,
+         "The start at 30 seconds is not within the audio."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::optional<foundation::Error> error;
+        const bool whole = c.start == 0 && c.end == 0;
+        EXPECT_FALSE(whole ? AudioConverter::convertToM4AError(c.source, c.destination, &error)
+                           : AudioConverter::convertToM4RStartEndWithTitleError(
+                                 c.source, c.destination, c.start, c.end, "T", &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->message, c.message);
+        EXPECT_EQ(textOf(at("old.m4r")), "old ringtone");
+        EXPECT_EQ(fs::file_size(at("source.m4a")), fs::file_size(m4a()));
+        EXPECT_EQ(folderNames(), (std::vector<std::string>{"noise.mp3", "old.m4r", "source.m4a"}));
+    }
+    // A good export replaces the old file.
+    ASSERT_TRUE(AudioConverter::convertToM4RStartEndWithTitleError(m4a(), at("old.m4r"), 0, 2,
+                                                                   "New", nullptr));
+    expectM4A(audiotest::probe(at("old.m4r")), 2, Value::dict({{"title", "New"}}));
+}
+
+TEST_F(AudioConverterTest, MyappURLsAreReadThroughTheContentServer) {
+    static std::once_flag once;
+    std::call_once(once, [] { content::registerSchemeResponders(); });
+    ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
+        contenttest::makePack({contenttest::file("tone.m4a", textOf(m4a()))}), "pelmor"));
+
+    EXPECT_EQ(AudioConverter::getAudioTagInfoOfFile("myapp://x/tone.m4a")["title"],
+              Value("Morning"));
+    ASSERT_TRUE(AudioConverter::convertToM4RStartEndWithTitleError(
+        "myapp://x/tone.m4a", at("url.m4r"), 20, 0, "From URL", nullptr));
+    expectM4A(audiotest::probe(at("url.m4r")), 10, Value::dict({{"title", "From URL"}}));
+
+    EXPECT_EQ(AudioConverter::getAudioTagInfoOfFile("myapp://x/none.m4a"),
+              Value(foundation::Dictionary{}));
+    std::optional<foundation::Error> error;
+    EXPECT_FALSE(AudioConverter::convertToM4AError("myapp://x/none.m4a", at("none.m4a"), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, "NSURLErrorDomain");
+    EXPECT_EQ(error->code, 400);
+}
