@@ -1,19 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <thread>
 
 #include "WebWindowFixture.h"
 #include "app/AppDeviceFinder.h"
 #include "data/db/SqlDatabase.h"
-#include "fakedevice/FakeMobileDevice.h"
+#include "app/DeviceDetection.h"
 #include "foundation/Json.h"
 #include "foundation/PropertyList.h"
 #include "foundation/ScratchFolder.h"
 #include "shell/KolvexAppDelegate.h"
+#include "simdevice/SimUsbmuxServer.h"
 
 using apptest::WebWindowTest;
 using foundation::Value;
@@ -21,11 +20,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The running application's device-files section over a directory-backed phone: its media
-// folder listed folders first, a property list and an SQLite file opened as tables, and a
-// folder made, renamed and deleted, all through "mdfs".
+// The running application's device-files section over a simulated phone found by the real
+// detectors: its media folder listed folders first, a property list and an SQLite file
+// opened as tables, and a folder made, renamed and deleted, all through "mdfs".
 TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders) {
+    ::signal(SIGPIPE, SIG_IGN);
     foundationtest::ScratchFolder scratch;
+    simdevice::SimUsbmuxServer server(scratch / "usbmux.sock");
+    ASSERT_TRUE(server.start());
+    ::setenv("USBMUXD_SOCKET_ADDRESS", server.socketAddress().c_str(), 1);
     const std::string media = scratch / "media";
     fs::create_directories(media + "/iTunes_Control/iTunes");
     fs::create_directories(media + "/DCIM");
@@ -39,33 +42,35 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
             "CREATE TABLE item (id INTEGER, title TEXT); INSERT INTO item VALUES (7, 'Seven Seas');"));
         db->close();
     }
-    auto phone = std::make_shared<testsupport::FakeMobileDevice>(media, "PHONE-FILES");
 
     auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 900},
                                                 gtk::Titled | gtk::Closable | gtk::Resizable);
-    std::atomic<bool> detecting = false;
+    DeviceManager manager;
+    KolvexAppDelegate* appDelegate = nullptr;
     AppServices services;
-    services.startDeviceDetection = [&](std::uint32_t) { return detecting = true; };
+    services.startDeviceDetection = [&](std::uint32_t kinds) {
+        auto detectors = systemDetectors();
+        detectors.watchSystemVolumes = false;
+        manager.setDetectors(std::move(detectors));
+        manager.setDeviceSupport(static_cast<std::int32_t>(kinds));
+        manager.setDelegate(delegateRelay(*appDelegate));
+        return manager.start();
+    };
     auto finder = std::make_shared<AppDeviceFinder>();
     AppDeviceFinder::installIn(services, finder);
     KolvexAppDelegate delegate(window, services, {"orvandel"});
+    appDelegate = &delegate;
     finder->setAppDelegate(&delegate);
     delegate.awakeFromNib();
     window->show();
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return detecting.load(); }));
     auto& view = *delegate.windowController()->webview();
-
-    // As the detectors do, from a thread of their own; the bridge waits for the main loop.
-    const auto onOtherThread = [](const std::function<void()>& work) {
-        std::atomic<bool> done = false;
-        std::thread thread([&] {
-            work();
-            done = true;
-        });
-        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return done.load(); }));
-        thread.join();
-    };
-    onOtherThread([&] { delegate.DeviceAdded(phone); });
+    ASSERT_TRUE(waitForValue(view, "document.getElementById('bridge').textContent", "\"Connected\""));
+    testsupport::runMainLoopUntil([&] { return manager.iPhoneListener() != nullptr; });
+    simdevice::SimDeviceConfig config;
+    config.name = "Sim Phone";
+    config.root = media;
+    auto phone = server.attach(config);
+    server.pairHost(phone);
 
     const std::string rows =
         "Array.from(document.querySelectorAll('#device-files .files-list tr[data-name]'))"
@@ -73,7 +78,7 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
     const auto click = [&](const std::string& selector) {
         eval(view, "document.querySelector(" + foundation::json::write(Value(selector)) + ").click(); true");
     };
-    waitForValue(view, rows, "\"folder:DCIM|folder:iTunes_Control\"");
+    EXPECT_TRUE(waitForValue(view, rows, "\"folder:DCIM|folder:iTunes_Control\""));
     click("#device-files tr[data-name='iTunes_Control']");
     waitForValue(view, rows, "\"folder:iTunes\"");
     click("#device-files tr[data-name='iTunes']");
@@ -87,7 +92,7 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
     click("#device-files tr[data-name='Library.sqlitedb'] button");
     waitForValue(view, "Array.from(document.querySelectorAll('#device-files .files-grid td')).map(c => c.textContent).join('|')",
                  "\"7|Seven Seas\"");
-    apptest::snapshotIfAsked(view);
+    screenshot(view, "device-files");
 
     // A folder made, renamed and deleted.
     eval(view, "document.querySelector('#device-files .files-new-name').value = 'Ringtones'; true");
@@ -108,8 +113,12 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
     click("#device-files .files-bar button:last-child");
     waitForValue(view, "document.querySelector('#device-files .files-message .error').textContent",
                  "\"Invalid device path: /iTunes_Control/iTunes/..\"");
-    onOtherThread([&] { delegate.DeviceRemoved(phone); });
+
+    server.detach(phone);
     waitForValue(view, rows, "\"\"");
+    manager.stop();
+    manager.setDelegate(nullptr);
+    manager.iPhoneListener()->waitUntilIdle();
     finder->setAppDelegate(nullptr);
 }
 
