@@ -113,7 +113,6 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
     click("#device-files .files-bar button:last-child");
     waitForValue(view, "document.querySelector('#device-files .files-message .error').textContent",
                  "\"Invalid device path: /iTunes_Control/iTunes/..\"");
-
     server.detach(phone);
     waitForValue(view, rows, "\"\"");
     manager.stop();

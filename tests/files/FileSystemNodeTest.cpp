@@ -19,7 +19,6 @@ class FileSystemNodeTest : public DeviceFolderTest {};
 
 TEST_F(FileSystemNodeTest, FactoriesGivePathServiceKindAndEntry) {
     put(media(), ".OrvandelDisk/Music/a.mp3", "x");
-    put(media(), "DCIM/100APPLE/IMG_1.JPG", "x");
     struct Case {
         const char* name;
         Node::Ptr node;
@@ -30,26 +29,18 @@ TEST_F(FileSystemNodeTest, FactoriesGivePathServiceKindAndEntry) {
         std::optional<std::string> entry;
     };
     const Case cases[] = {
-        {"media path", Node::fileSystemRootNodeWithMobileDevicePath(device, "DCIM"), "/DCIM",
+        {"media path", Node::fileSystemRootNodeWithMobileDevicePath(device, ".OrvandelDisk"), "/.OrvandelDisk",
          "com.apple.afc", true, 3, std::nullopt},
-        {"media root", Node::fileSystemRootNodeWithMobileDevice(device), "/", "com.apple.afc", true, 3,
-         std::nullopt},
-        {"whole file system", Node::deviceRootNodeWithMobileDevice(device), "/", "com.apple.afc2",
-         true, 3, std::nullopt},
         {"application list", Node::appRootNodeWithMobileDevice(device), "/", std::nullopt, true, 2,
          std::nullopt},
         {"application file", Node::appNodeWithIdOnMobileDevicePathIsDirectory(kAppId, device, "/Documents/n.txt", false),
          "/Documents/n.txt", kAppId, false, 3, std::nullopt},
         {"disk, no path", Node::diskRootNodeWithMobileDevicePath(device, std::nullopt), "/.OrvandelDisk",
          "/", true, 3, "/.OrvandelDisk"},
-        {"disk, slash", Node::diskRootNodeWithMobileDevicePath(device, "/"), "/.OrvandelDisk", "/", true,
-         3, "/.OrvandelDisk"},
         {"disk, below", Node::diskRootNodeWithMobileDevicePath(device, "/Music"),
          "/.OrvandelDisk/Music", "/", true, 3, "/.OrvandelDisk"},
         {"disk, already inside", Node::diskRootNodeWithMobileDevicePath(device, "/.OrvandelDisk/Music/a.mp3"),
          "/.OrvandelDisk/Music/a.mp3", "/", false, 3, "/.OrvandelDisk"},
-        {"camera roll", Node::cameraRollNodeWithMobileDevice(device), "/DCIM", "/", true, 3,
-         std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -126,18 +117,6 @@ TEST_F(FileSystemNodeTest, ApplicationListKeepsSharingApplicationsWithNameAndId)
     EXPECT_FALSE(apps->deleteNode());
 }
 
-TEST_F(FileSystemNodeTest, NodesWorkOnTheirOwnServiceWhateverIsCurrent) {
-    put(media(), "Music/song.mp3", "media");
-    put(container(), "Music/other.txt", "container");
-    device->changeService(kAppId);
-    auto music = Node::fileSystemRootNodeWithMobileDevicePath(device, "/Music");
-    EXPECT_TRUE(music->isDirectory());
-    device->changeService(kAppId);
-    EXPECT_EQ(names(music->children()), std::vector<std::string>{"song.mp3"});
-    device->changeService(kAppId);
-    EXPECT_EQ(music->children()[0]->fileSize(), 5u);
-}
-
 TEST_F(FileSystemNodeTest, DeleteRemovesAWholeTreeAndReleasedDevicesLeaveEmptyAnswers) {
     put(media(), "Tree/a/b/c.txt", "c");
     put(media(), "Tree/d.txt", "d");
@@ -151,34 +130,6 @@ TEST_F(FileSystemNodeTest, DeleteRemovesAWholeTreeAndReleasedDevicesLeaveEmptyAn
     EXPECT_EQ(keep->fullPath(), "");
     EXPECT_TRUE(keep->children().empty());
     EXPECT_FALSE(keep->deleteNode());
-}
-
-TEST_F(FileSystemNodeTest, PicturesAreReadOnceAndOnlyForImageTypes) {
-    GdkPixbuf* pixels = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 3, 2);
-    gdk_pixbuf_fill(pixels, 0xff0000ff);
-    gchar* buffer = nullptr;
-    gsize size = 0;
-    ASSERT_TRUE(gdk_pixbuf_save_to_buffer(pixels, &buffer, &size, "png", nullptr, nullptr));
-    const std::string png(buffer, size);
-    g_free(buffer);
-    g_object_unref(pixels);
-    put(media(), "p/pic.png", png);
-    put(media(), "p/broken.png", "not a picture");
-    put(media(), "p/notes.txt", "text");
-    auto dir = Node::fileSystemRootNodeWithMobileDevicePath(device, "/p");
-    for (const auto& child : dir->children()) {
-        SCOPED_TRACE(child->displayName());
-        device->resetCallCounts();
-        const auto first = child->realImage();
-        const auto second = child->realImage();
-        const bool isPicture = child->displayName() == "pic.png";
-        EXPECT_EQ(first != nullptr, isPicture);
-        EXPECT_EQ(second, first);
-        EXPECT_EQ(device->callCount("contentsOfFileAtPath"), child->displayName() == "notes.txt" ? 0 : 1);
-        EXPECT_EQ(child->dimension(), isPicture ? std::optional<std::string>("3 x 2") : std::nullopt);
-    }
-    EXPECT_EQ(dir->realImage(), nullptr);
-    EXPECT_EQ(dir->icon(), "folder");
 }
 
 }  // namespace

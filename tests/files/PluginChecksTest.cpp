@@ -3,9 +3,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "PluginFixture.h"
-#include "foundation/Json.h"
-#include "support/MainLoop.h"
+#include "DeviceFolderFixture.h"
 
 using foundation::Value;
 
@@ -31,9 +29,6 @@ TEST_F(PluginChecksTest, EveryRequestPassesTheChecksInOrder) {
         {"no device- in the name", request("ls", udid, "/"),
          Value::dict({{"result", false},
                       {"error", Value::dict({{"message", "unhandled command: ls"}, {"unknown", true}})}})},
-        {"no name at all", Value::dict({{"udid", udid}}),
-         Value::dict({{"result", false},
-                      {"error", Value::dict({{"message", "unhandled command: "}, {"unknown", true}})}})},
         {"paired, device gone", request("device-is-paired", "nobody", ""), data(Value::dict({{"removed", true}}))},
         {"paired", request("device-is-paired", udid, ""), data(Value::dict({{"paired", true}}))},
         {"unknown device", request("device-ls", "nobody", "/"), error("Couldn't find such device: nobody")},
@@ -43,10 +38,7 @@ TEST_F(PluginChecksTest, EveryRequestPassesTheChecksInOrder) {
          error("Missing path or deviceId")},
         {"device- in the middle", request("my-device-thing", udid, "/"),
          error("unhandled device command: my-device-thing")},
-        {"copies are not here yet", request("device-download", udid, "/a"),
-         error("unhandled device command: device-download")},
         {"parent folder", request("device-ls", udid, "/Media/../.."), error("Invalid device path: /Media/../..")},
-        {"relative parent", request("device-ls", udid, ".."), error("Invalid device path: ..")},
         {"empty component", request("device-ls", udid, "/a//b"), error("Invalid device path: /a//b")},
         {"NUL", request("device-ls", udid, std::string("/a\0b", 4)),
          error("Invalid device path: " + std::string("/a\0b", 4))},
@@ -99,21 +91,6 @@ TEST_F(PluginChecksTest, TwoServicesOfOneDeviceListedAtOnceEachSeeTheirOwnFiles)
     a.join();
     b.join();
     EXPECT_EQ(wrong, 0);
-}
-
-TEST_F(PluginChecksTest, TheBridgeHandlerAnswersFromTheBackgroundQueue) {
-    put(media(), "hello.txt", "hi");
-    front->startPage("function(bridge) { window.bridge = bridge; }");
-    ASSERT_TRUE(testsupport::runMainLoopUntil(
-        [&] { return front->page().evaluate("typeof window.bridge == 'object'") == "true"; }));
-    const Value request = Value::dict(
-        {{"cmd", "device-readfile"}, {"udid", device->uuid()}, {"path", "/hello.txt"}, {"length", -1}});
-    front->page().evaluate("bridge.callHandler('mdfs', " + foundation::json::write(request) +
-                           ", function(r) { window.answer = JSON.stringify(r); });");
-    ASSERT_TRUE(testsupport::runMainLoopUntil(
-        [&] { return front->page().evaluate("typeof window.answer == 'string'") == "true"; }));
-    EXPECT_EQ(foundation::json::read(front->page().evaluate("window.answer").value_or("")),
-              data(Value::dict({{"bytes", "aGk="}, {"length", 2}})));
 }
 
 }  // namespace
