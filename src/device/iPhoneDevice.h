@@ -51,6 +51,9 @@ public:
     bool isLinkAtPath(const std::string& path) override;
     std::vector<iMobileFileSystemNode> contentsOfDirectoryPathType(const std::string& path,
                                                                 std::int32_t pathType) override;
+    // One directory read and one file-information request per entry.
+    std::vector<iMobileDirectoryEntry> contentsOfDirectoryWithAttributes(
+        const std::string& path) override;
     bool uploadFileFrom(const std::string& devicePath, const std::string& computerPath,
                         const CopyDelegate& delegate) override;
     bool downloadFileTo(const std::string& devicePath, const std::string& computerPath,
