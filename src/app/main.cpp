@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "app/AppDeviceFinder.h"
 #include "app/AppRegistrations.h"
 #include "app/DeviceDetection.h"
 #include "foundation/MainQueue.h"
@@ -47,8 +48,11 @@ int main(int argc, char** argv) {
     services.startDeviceDetection = [&appDelegate](std::uint32_t kinds) {
         return startDeviceDetection(kinds, *appDelegate);
     };
+    auto deviceFinder = std::make_shared<AppDeviceFinder>();
+    AppDeviceFinder::installIn(services, deviceFinder);
     KolvexAppDelegate delegate(window, services, arguments);
     appDelegate = &delegate;
+    deviceFinder->setAppDelegate(&delegate);
     delegate.awakeFromNib();
     window->show();
 
@@ -58,5 +62,6 @@ int main(int argc, char** argv) {
     });
     gtk::Application::run();
     stopDeviceDetection();
+    deviceFinder->setAppDelegate(nullptr);
     return 0;
 }
