@@ -11,6 +11,7 @@
 #include "app/AppDeviceFinder.h"
 #include "app/AppRegistrations.h"
 #include "app/DeviceDetection.h"
+#include "app/MediaLoaderRelay.h"
 #include "foundation/MainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     };
     auto deviceFinder = std::make_shared<AppDeviceFinder>();
     AppDeviceFinder::installIn(services, deviceFinder);
+    fillMediaLoading(services, appDelegate);
     KolvexAppDelegate delegate(window, services, arguments);
     appDelegate = &delegate;
     deviceFinder->setAppDelegate(&delegate);

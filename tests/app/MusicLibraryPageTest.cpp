@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <fstream>
 
+#include "Snapshot.h"
 #include "WebWindowFixture.h"
 #include "foundation/Json.h"
 #include "foundation/ScopedEnvironment.h"
@@ -14,10 +14,9 @@
 #include "shell/bridge/WKWebViewScriptBridge.h"
 #include "shell/events/iTunesHandler.h"
 
+using apptest::snapshotIfAsked;
 using apptest::WebWindowTest;
 using foundation::Value;
-
-using apptest::snapshotIfAsked;
 
 // The running application's library section, over a library in a scratch folder: the
 // track count and playlists after "iTunesLoaded", the device tracks the matching finds,
