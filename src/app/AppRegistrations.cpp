@@ -1,5 +1,7 @@
 #include "app/AppRegistrations.h"
 
+#include "app/FetchDeviceAccess.h"
+#include "content/AppFetchHandler.h"
 #include "content/SchemeResponders.h"
 #include "files/WVLocalFilesystemPlugin.h"
 #include "foundation/Bundle.h"
@@ -16,6 +18,7 @@
 
 void registerApplicationClasses() {
     content::registerSchemeResponders();
+    content::AppFetchHandler::setServices(FetchDeviceAccess::services());
     PluginClassList plugins;
     plugins.localFilesystem = WVLocalFilesystemPlugin::pluginClass();
     plugins.addToPluginBase();

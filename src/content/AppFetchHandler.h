@@ -1,15 +1,20 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "content/CustomSchemeHandler.h"
+#include "content/FetchDevice.h"
 #include "content/FetchMediaLoader.h"
+#include "content/FetchQuery.h"
 
 namespace content {
 
-// Holds the "/fetch" place in the responder order. Until files, icons and artwork can be
-// fetched from devices, every fetch is answered "not found".
+// The responder for "/fetch": files of the computer and of devices (with byte ranges, so
+// that media elements can seek), icons by file type and device model, application icons,
+// a device's file listings, and a device's playlists, tracks and artwork. The query's
+// "action" picks what is answered. Large bodies go out in pieces, never whole in memory.
 //
 // It also keeps the process-wide registry of media loaders by device identifier (the text
 // exactly as given), which the application fills when a device's library is loaded and
@@ -18,16 +23,36 @@ class AppFetchHandler : public RequestResponseHandler {
 public:
     static ResponderClass responderClass();
 
+    // Set once at start-up by the process entry, before the first request.
+    static void setServices(FetchServices services);
+
     static void setMediaLoaderOf(std::shared_ptr<FetchMediaLoader> loader,
                                  const std::string& deviceId);
     static std::shared_ptr<FetchMediaLoader> mediaLoaderOf(const std::string& deviceId);
     static void removeMediaLoaderOf(const std::string& deviceId);
 
+    // The application's icon: from the icon cache, else from the device (then kept in the
+    // cache). nullopt for an identifier unfit for a file name.
+    static std::optional<foundation::Data> findIconDataOfAppOnDevice(const std::string& appId,
+                                                                     FetchDevice& device);
+    // Identifiers of [A-Za-z0-9._-], not starting with ".".
+    static bool isSafeAppId(const std::string& appId);
+
+    // Bodies are read and handed on in pieces of this size.
+    static constexpr std::uint64_t kPieceSize = 1024 * 1024;
+
 protected:
-    bool implements(Operation op) const override { return op == Operation::Get; }
-    std::shared_ptr<HTTPURLResponse> getResponse(const URLRequest& request, SchemeTask&) override {
-        return std::make_shared<MyHttpURLResponse>(request.url, 404);
-    }
+    bool implements(Operation) const override { return true; }
+    std::shared_ptr<HTTPURLResponse> headResponse(const URLRequest&, SchemeTask&) override;
+    std::shared_ptr<HTTPURLResponse> getResponse(const URLRequest&, SchemeTask&) override;
+    std::shared_ptr<HTTPURLResponse> postResponse(const URLRequest&, SchemeTask&) override;
+
+private:
+    struct Reply;
+    std::shared_ptr<HTTPURLResponse> answer(const URLRequest& request, bool head);
+    void localFile(const std::string& path, Reply& reply);
+    void iconForType(Reply& reply);
+    void deviceAction(const std::string& action, Reply& reply);
 };
 
 }  // namespace content

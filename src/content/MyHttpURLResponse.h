@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,8 +59,17 @@ public:
     void setMIMEType(std::string mimeType) { mimeType_ = std::move(mimeType); }
     const std::string& MIMEType() const { return mimeType_; }
 
+    // A body too large to hold: each call gives the next piece, an empty one at the end,
+    // nullopt when reading fails (the rest is then left out). Called on the delivering
+    // thread, one piece at a time, and no more once the request is stopped. The responder
+    // sets "Content-Length" itself.
+    using BodyPieces = std::function<std::optional<foundation::Data>()>;
+    void setBodyPieces(BodyPieces pieces) { bodyPieces_ = std::move(pieces); }
+    const BodyPieces& bodyPieces() const { return bodyPieces_; }
+
 private:
     foundation::Data data_;
+    BodyPieces bodyPieces_;
     std::string mimeType_;
 };
 

@@ -74,11 +74,13 @@ void RequestResponseHandler::handle(const URLRequest& request,
 void RequestResponseHandler::deliver(const std::shared_ptr<HTTPURLResponse>& response,
                                      SchemeTask& task) {
     const foundation::Data* body = nullptr;
+    MyHttpURLResponse::BodyPieces pieces;
     if (auto* mine = dynamic_cast<MyHttpURLResponse*>(response.get())) {
         auto& headers = mine->allHeaderFields();
         headers.set("Access-Control-Allow-Origin", "*");
         headers.set("Access-Control-Allow-Methods", "*");
         if (!mine->data().empty()) body = &mine->data();
+        pieces = mine->bodyPieces();
         if (!headers.contains("Content-Type") && !mine->MIMEType().empty()) {
             headers.set("Content-Type", mine->MIMEType());
         }
@@ -94,6 +96,11 @@ void RequestResponseHandler::deliver(const std::shared_ptr<HTTPURLResponse>& res
         if (stopped()) return;
         task.didReceiveResponse(head);
         if (body && !stopped()) task.didReceiveData(*body);
+        while (pieces && !stopped()) {
+            const auto piece = pieces();
+            if (!piece || piece->empty()) break;
+            task.didReceiveData(*piece);
+        }
         if (!stopped()) task.didFinish();
     } catch (const std::exception& e) {
         fmt::print(stderr, "{}\n", e.what());

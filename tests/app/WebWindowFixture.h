@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cairo.h>
 #include <webkit2/webkit2.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
+#include "Snapshot.h"
 #include "app/AppRegistrations.h"
 #include "content/SchemeFixtures.h"
 #include "content/SchemeResponders.h"

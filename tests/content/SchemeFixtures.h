@@ -23,6 +23,7 @@ public:
     }
 
     const content::URLRequest& request() const override { return request_; }
+    content::URLRequest& mutableRequest() { return request_; }
     void didReceiveResponse(const content::HTTPURLResponse& response) override {
         std::lock_guard guard(lock_);
         response_ = std::make_unique<content::HTTPURLResponse>(response);

@@ -6,6 +6,25 @@
     var devices = {};
     var SQLITE = /\.(sqlite|sqlitedb|db|sqlite3)$/i;
     var PLIST = /\.(plist|strings)$/i;
+    var PICTURE = /\.(png|jpe?g|gif)$/i;
+    var AUDIO = /\.(mp3|m4a|m4r|aac|wav|ogg)$/i;
+
+    function fetchUrl(params) {
+        return '/fetch?' + Object.keys(params).map(function (key) {
+            return key + '=' + encodeURIComponent(params[key]);
+        }).join('&');
+    }
+    // The icon of an entry's type: folders by their content type, files by extension.
+    function typeIcon(record) {
+        var dot = record.name.lastIndexOf('.');
+        var type = record.isdir ? 'inode/directory' : (dot > 0 ? record.name.slice(dot + 1) : 'application/octet-stream');
+        var icon = element('img', 'files-icon');
+        icon.alt = '';
+        icon.width = icon.height = 16;
+        icon.src = fetchUrl({ action: 'iconfortype', type: type, size: 16 });
+        icon.addEventListener('error', function () { icon.remove(); });
+        return icon;
+    }
 
     function box() { return document.getElementById('device-files'); }
     function part(selector) { return box().querySelector(selector); }
@@ -101,6 +120,7 @@
             var row = element('tr', record.isdir ? 'folder' : 'file');
             row.setAttribute('data-name', record.name);
             var name = element('td', 'files-name', record.name);
+            name.prepend(typeIcon(record));
             var actions = element('td', 'files-actions');
             if (record.isdir) {
                 row.addEventListener('click', function () { open(record.path); });
@@ -108,6 +128,8 @@
                     button('Delete', function () { confirmDelete(actions, record); }));
             } else if (PLIST.test(record.name) || SQLITE.test(record.name)) {
                 actions.appendChild(button('Open', function () { openFile(record); }));
+            } else if (PICTURE.test(record.name) || AUDIO.test(record.name)) {
+                actions.appendChild(button('Open', function () { openMedia(record); }));
             }
             row.append(name, element('td', 'files-size', record.isdir ? '' : sizeText(record.size)),
                 element('td', 'files-date', dateText(record.modified)), actions);
@@ -145,6 +167,19 @@
                     .then(function () { return open(state.path); }).catch(showError);
             }),
             button('Keep', function () { open(state.path); }));
+    }
+
+    // A picture or an audio file straight from the device, read through "/fetch" in ranges.
+    function openMedia(record) {
+        var viewer = part('.files-viewer');
+        var media = element(PICTURE.test(record.name) ? 'img' : 'audio', 'files-media');
+        if (media.tagName === 'AUDIO') media.controls = true;
+        media.addEventListener('error', function () {
+            viewer.appendChild(element('p', 'error', 'The file could not be read from the device.'));
+        });
+        // The responder decodes the path twice, so it goes out encoded twice.
+        media.src = fetchUrl({ action: 'file', udid: state.udid, path: encodeURIComponent(record.path) });
+        viewer.replaceChildren(element('h3', '', record.name), media);
     }
 
     function openFile(record) {

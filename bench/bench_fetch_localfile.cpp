@@ -1,0 +1,120 @@
+// "/fetch" "localfile" reading a 1 GiB sparse file in 1 MiB ranges, one range after another
+// and 32 at once, beside `cat` of the same file to /dev/null; bytes/s of each are printed
+// by the counters; the ratios at the end are our time over cat's (goal: at most 1.25). Then one whole-file GET, with the process's peak
+// resident memory ("peak_rss_MiB", goal under 64) after it: the body goes out in pieces.
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BaselineReport.h"
+#include "content/AppFetchHandler.h"
+#include "content/SchemeTask.h"
+
+namespace {
+
+constexpr std::uint64_t kFileSize = 1ull << 30;
+constexpr std::uint64_t kRange = 1ull << 20;
+
+const std::string& sparseFile() {
+    static const std::string path = [] {
+        std::string made = (std::filesystem::temp_directory_path() /
+                            ("orvandel-fetch-bench-" + std::to_string(::getpid()))).string();
+        std::ofstream{made};
+        std::filesystem::resize_file(made, kFileSize);
+        return made;
+    }();
+    return path;
+}
+
+// A task that counts what it is sent and keeps nothing.
+class CountingTask : public content::SchemeTask {
+public:
+    explicit CountingTask(const std::string& query, const std::string& range) {
+        request_.url = *foundation::Url::parse("myapp://x/fetch?" + query);
+        if (!range.empty()) request_.allHTTPHeaderFields.set("Range", range);
+    }
+    const content::URLRequest& request() const override { return request_; }
+    void didReceiveResponse(const content::HTTPURLResponse& response) override {
+        status = response.statusCode();
+    }
+    void didReceiveData(std::span<const std::uint8_t> data) override { bytes += data.size(); }
+    void didFinish() override {}
+    content::URLRequest request_;
+    std::int64_t status = 0;
+    std::uint64_t bytes = 0;
+};
+
+std::uint64_t fetch(const std::string& range) {
+    auto task = std::make_shared<CountingTask>("action=localfile&path=" + sparseFile(), range);
+    content::AppFetchHandler().handle(task->request(), task, nullptr);
+    return task->bytes;
+}
+
+void BM_WholeFileGet(benchmark::State& state) {
+    for (auto _ : state) {
+        if (fetch("") != kFileSize) state.SkipWithError("short body");
+    }
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_MiB"] = double(usage.ru_maxrss) / 1024.0;
+    state.SetBytesProcessed(std::int64_t(state.iterations() * kFileSize));
+}
+
+void BM_FetchRangesSequential(benchmark::State& state) {
+    for (auto _ : state) {
+        for (std::uint64_t at = 0; at < kFileSize; at += kRange) {
+            if (fetch("bytes=" + std::to_string(at) + "-" + std::to_string(at + kRange - 1)) != kRange)
+                state.SkipWithError("short range");
+        }
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations() * kFileSize));
+}
+
+void BM_FetchRanges32AtOnce(benchmark::State& state) {
+    for (auto _ : state) {
+        std::atomic<std::uint64_t> next = 0;
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 32; ++t) {
+            threads.emplace_back([&] {
+                for (std::uint64_t at; (at = next.fetch_add(kRange)) < kFileSize;) {
+                    fetch("bytes=" + std::to_string(at) + "-" + std::to_string(at + kRange - 1));
+                }
+            });
+        }
+        for (auto& thread : threads) thread.join();
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations() * kFileSize));
+}
+
+void BM_CatBaseline(benchmark::State& state) {
+    const std::string command = "cat '" + sparseFile() + "' > /dev/null";
+    for (auto _ : state) {
+        if (std::system(command.c_str()) != 0) state.SkipWithError("cat failed");
+    }
+    state.SetBytesProcessed(std::int64_t(state.iterations() * kFileSize));
+}
+
+BENCHMARK(BM_WholeFileGet)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CatBaseline)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FetchRangesSequential)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FetchRanges32AtOnce)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int result = bench::runWithBaselines(
+        argc, argv,
+        {{"BM_FetchRangesSequential/iterations:3/real_time", "BM_CatBaseline/iterations:3/real_time"},
+         {"BM_FetchRanges32AtOnce/iterations:3/real_time", "BM_CatBaseline/iterations:3/real_time"}});
+    std::filesystem::remove(sparseFile());
+    return result;
+}

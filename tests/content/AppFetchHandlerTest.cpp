@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+
+#include "SchemeFixtures.h"
+#include "content/AppFetchHandler.h"
+#include "foundation/Json.h"
+#include "foundation/ScratchFolder.h"
+
+using content::AppFetchHandler;
+using contenttest::RecordingTask;
+using foundation::Value;
+
+namespace {
+
+// A device of files in memory; one folder "/" holding them.
+class MemoryDevice : public content::FetchDevice {
+public:
+    struct Node : content::FetchNode {
+        Node(MemoryDevice& device, std::string path, bool folder)
+            : device(device), path(std::move(path)), folder(folder) {}
+        std::vector<std::shared_ptr<content::FetchNode>> children() override {
+            std::vector<std::shared_ptr<content::FetchNode>> list;
+            if (!folder) return list;
+            for (const auto& [name, bytes] : device.files)
+                list.push_back(std::make_shared<Node>(device, "/" + name, false));
+            return list;
+        }
+        void refreshChildren() override {}
+        std::string displayName() override { return path.substr(path.rfind('/') + 1); }
+        std::string fullPath() override { return path; }
+        bool isDirectory() override { return folder; }
+        std::uint64_t fileSize() override {
+            auto found = device.files.find(path.substr(1));
+            return found == device.files.end() ? 0 : found->second.size();
+        }
+        foundation::Date createdDate() override { return {100}; }
+        foundation::Date modifiedDate() override { return {200}; }
+        std::int32_t fsType() override { return 3; }
+        std::optional<std::string> rootPath() override { return "com.apple.afc"; }
+        std::optional<std::string> entryPath() override { return std::nullopt; }
+        std::int32_t lastErrorCode() override { return 0; }
+        std::string iconName() override { return folder ? "folder" : "text-x-generic"; }
+        NSImage::Image realImage() override { return nullptr; }
+        MemoryDevice& device;
+        std::string path;
+        bool folder;
+    };
+
+    std::recursive_mutex& objectLock() override { return lock; }
+    std::shared_ptr<content::FetchNode> fileNode(const std::string& path) override {
+        return std::make_shared<Node>(*this, path, path == "/");
+    }
+    std::shared_ptr<content::FetchNode> diskNode(const std::string&) override { return nullptr; }
+    std::shared_ptr<content::FetchNode> appNode(const std::string&, const std::string& path,
+                                                bool isDirectory) override {
+        return std::make_shared<Node>(*this, path, isDirectory);
+    }
+    std::shared_ptr<content::FetchNode> appsRoot(bool) override { return nullptr; }
+    void resetService() override {}
+    std::optional<foundation::Data> readFile(const std::string& path, std::uint64_t offset,
+                                             std::uint64_t length) override {
+        auto found = files.find(path.substr(1));
+        if (found == files.end()) return std::nullopt;
+        const auto& bytes = found->second;
+        if (offset >= bytes.size()) return foundation::Data{};
+        const auto end = std::min<std::uint64_t>(bytes.size(), offset + length);
+        return foundation::Data(bytes.begin() + offset, bytes.begin() + end);
+    }
+    bool isPhone() override { return true; }
+    std::optional<foundation::Data> iconDataForApp(const std::string&) override {
+        ++iconAsks;
+        return icon;
+    }
+
+    std::recursive_mutex lock;
+    std::map<std::string, std::string> files;
+    std::optional<foundation::Data> icon;
+    std::atomic<int> iconAsks = 0;
+};
+
+class StaticLoader : public content::FetchMediaLoader {
+public:
+    Value playlistsAnswer() const override { return playlists; }
+    Value tracksAnswer() const override { return tracks; }
+    void cancelMatching() override {}
+    Value playlists, tracks;
+};
+
+class AppFetchHandlerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        device->files["song.mp3"] = std::string(1000, 'x');
+        for (int i = 0; i < 1000; ++i) device->files["song.mp3"][i] = char('a' + i % 26);
+        local = folder.path() + "/local.txt";
+        std::ofstream(local) << device->files["song.mp3"];
+        content::FetchServices services;
+        services.findDevice = [this](const std::string& udid) -> std::shared_ptr<content::FetchDevice> {
+            return udid == "dev-1" ? device : nullptr;
+        };
+        services.iconsCachePath = [this] { return folder.path(); };
+        AppFetchHandler::setServices(services);
+    }
+    void TearDown() override { AppFetchHandler::setServices({}); }
+
+    std::shared_ptr<RecordingTask> serve(const std::string& query, const std::string& range = "",
+                                         const std::string& method = "GET") {
+        auto task = std::make_shared<RecordingTask>("myapp://x/fetch?" + query, method);
+        if (!range.empty()) task->mutableRequest().allHTTPHeaderFields.set("Range", range);
+        AppFetchHandler().handle(task->request(), task, nullptr);
+        EXPECT_EQ(task->finishes(), 1);
+        return task;
+    }
+
+    foundationtest::ScratchFolder folder;
+    std::shared_ptr<MemoryDevice> device = std::make_shared<MemoryDevice>();
+    std::string local;
+};
+
+TEST_F(AppFetchHandlerTest, RangesOfLocalAndDeviceFiles) {
+    struct Case {
+        const char* range;
+        int status;
+        const char* contentRange;
+        std::size_t first, length;
+    };
+    const Case cases[] = {
+        {"bytes=0-0", 206, "bytes 0-0/1000", 0, 1},
+        {"bytes=10-19", 206, "bytes 10-19/1000", 10, 10},
+        {"bytes=990-5000", 206, "bytes 990-999/1000", 990, 10},
+        {"bytes=500-", 200, "", 0, 1000},
+        {"bytes=-500", 200, "", 0, 1000},
+        {"bytes=abc-def", 200, "", 0, 1000},
+        {"", 200, "", 0, 1000},
+        {"bytes=20-10", 416, "", 0, 0},
+        {"bytes=1000-1005", 416, "bytes */1000", 0, 0},
+    };
+    const std::string whole = device->files["song.mp3"];
+    for (const std::string& query : {"action=localfile&path=" + local,
+                                     std::string("action=file&udid=dev-1&path=/song.mp3")}) {
+        for (const auto& c : cases) {
+            const auto task = serve(query, c.range);
+            const std::string label = query + " " + c.range;
+            EXPECT_EQ(task->status(), c.status) << label;
+            EXPECT_EQ(task->header("Content-Range"), c.contentRange) << label;
+            EXPECT_EQ(task->body(), whole.substr(c.first, c.length)) << label;
+            EXPECT_EQ(task->header("Content-Length"), std::to_string(c.length)) << label;
+        }
+    }
+    // HEAD reads nothing and states the size.
+    const auto head = serve("action=file&udid=dev-1&path=/song.mp3", "", "HEAD");
+    EXPECT_EQ(head->header("Content-Length"), "1000");
+    EXPECT_EQ(head->body(), "");
+    EXPECT_EQ(serve("action=file&udid=dev-1&path=/song.mp3")->header("Content-Type"), "audio/mpeg");
+    EXPECT_EQ(serve("action=localfile&path=/no/such/file")->status(), 404);
+}
+
+TEST_F(AppFetchHandlerTest, QueryParsing) {
+    using content::fetchQueryParameters;
+    const auto p = fetchQueryParameters("a=1&b=x=y&a=2&c&d=%41%2520&bad=%zz&e=");
+    EXPECT_EQ(p.at("a"), "2");
+    EXPECT_EQ(p.at("b"), "x=y");
+    EXPECT_FALSE(p.contains("c"));
+    EXPECT_EQ(p.at("d"), "A%20");
+    EXPECT_FALSE(p.contains("bad"));
+    EXPECT_EQ(p.at("e"), "");
+    EXPECT_EQ(content::decodedAgain("A%20"), "A ");
+    EXPECT_EQ(content::decodedAgain("100%"), "100%");
+    EXPECT_EQ(content::decodedAgain("50%zz"), "50%zz");
+}
+
+TEST_F(AppFetchHandlerTest, DevicesListingsAndLoaders) {
+    EXPECT_EQ(serve("action=file-list&udid=other")->status(), 404);
+    const auto listing = foundation::json::read(serve("action=file-list&udid=dev-1&path=/")->body());
+    ASSERT_TRUE(listing);
+    EXPECT_EQ((*listing)["total"].toInt64(), 1);
+    const Value& record = (*listing)["records"][0];
+    EXPECT_EQ(record["name"].stringOr(), "song.mp3");
+    EXPECT_EQ(record["path"].stringOr(), "/song.mp3");
+    EXPECT_EQ(record["size"].toInt64(), 1000);
+    EXPECT_EQ(record["modified"].toDouble(), 200.0);
+    EXPECT_EQ(record["id"].stringOr(), "com.apple.afc");
+    EXPECT_EQ((*listing)["entry"].stringOr("none"), "");
+    const auto other = foundation::json::read(serve("action=file-list&udid=dev-1&type=odd")->body());
+    EXPECT_EQ((*other)["total"].toInt64(), 0);
+    EXPECT_EQ((*other)["error"].toInt64(), 0);
+
+    EXPECT_EQ(serve("action=tracks&udid=dev-1")->status(), 404);
+    auto loader = std::make_shared<StaticLoader>();
+    loader->tracks = Value(foundation::Dictionary{
+        {"total", Value(std::int64_t(1))},
+        {"records", Value(foundation::Array{Value(foundation::Dictionary{
+                        {"pid", Value("-5")}, {"added", Value(foundation::Date{3})}})})}});
+    loader->playlists = Value(foundation::Dictionary{{"public", Value(foundation::Array{})}});
+    AppFetchHandler::setMediaLoaderOf(loader, "dev-1");
+    const auto tracks = serve("action=tracks&udid=dev-1");
+    EXPECT_EQ(tracks->header("Content-Type"), "application/json");
+    EXPECT_EQ(tracks->body(), R"({"records":[{"added":3.0,"pid":"-5"}],"total":1})");
+    EXPECT_EQ(serve("action=playlists&udid=dev-1")->body(), R"({"public":[]})");
+    // No artwork reader: not found.
+    EXPECT_EQ(serve("action=artwork&udid=dev-1&pid=-5")->status(), 404);
+    AppFetchHandler::removeMediaLoaderOf("dev-1");
+    EXPECT_EQ(serve("action=nothing")->status(), 200);
+}
+
+TEST_F(AppFetchHandlerTest, ApplicationIconsComeOnceFromTheDeviceThenFromTheCache) {
+    device->icon = foundation::Data{0x89, 'P', 'N', 'G', 1, 2, 3};
+    const std::string query = "action=icon&udid=dev-1&type=app&appid=com.x.app&path=/&fullsize=true";
+    for (int i = 0; i < 2; ++i) {
+        const auto task = serve(query);
+        EXPECT_EQ(task->status(), 200);
+        EXPECT_EQ(task->header("Content-Type"), "image/png");
+        EXPECT_EQ(task->body(), std::string("\x89PNG\x01\x02\x03"));
+    }
+    EXPECT_EQ(device->iconAsks.load(), 1);
+    // Identifiers that would leave the cache folder are refused.
+    for (const char* id : {"../x", ".hidden", "a/b", ""}) {
+        EXPECT_FALSE(AppFetchHandler::isSafeAppId(id)) << id;
+    }
+    EXPECT_FALSE(AppFetchHandler::findIconDataOfAppOnDevice("../evil", *device));
+}
+
+}  // namespace
