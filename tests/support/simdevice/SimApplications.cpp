@@ -1,11 +1,10 @@
 #include "simdevice/SimApplications.h"
 
-#include <zlib.h>
-
 #include <filesystem>
 #include <functional>
 
 #include "simdevice/SimAfcServer.h"
+#include "simdevice/SimPng.h"
 #include "simdevice/SimWire.h"
 
 using foundation::Value;
@@ -82,43 +81,13 @@ Value withAttributes(const Value& record, const Value& attributes) {
     return chosen;
 }
 
-void appendChunk(foundation::Data& png, const char* type, const foundation::Data& body) {
-    const auto length = static_cast<std::uint32_t>(body.size());
-    for (int shift = 24; shift >= 0; shift -= 8)
-        png.push_back(static_cast<std::uint8_t>(length >> shift));
-    const std::size_t start = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), body.begin(), body.end());
-    const uLong crc = ::crc32(0, png.data() + start, static_cast<uInt>(png.size() - start));
-    for (int shift = 24; shift >= 0; shift -= 8)
-        png.push_back(static_cast<std::uint8_t>(crc >> shift));
-}
-
 // A 60-point square in a colour of the application's own with a light diagonal band.
 foundation::Data iconFor(const std::string& bundleId) {
-    constexpr std::uint32_t kSide = 60;
     const std::size_t hash = std::hash<std::string>{}(bundleId);
     const std::uint8_t colour[3] = {static_cast<std::uint8_t>(hash),
                                     static_cast<std::uint8_t>(hash >> 8),
                                     static_cast<std::uint8_t>(hash >> 16)};
-    foundation::Data pixels;
-    for (std::uint32_t y = 0; y < kSide; ++y) {
-        pixels.push_back(0);  // no filter
-        for (std::uint32_t x = 0; x < kSide; ++x) {
-            const bool band = (x + y) / 10 == 5;
-            for (auto channel : colour) pixels.push_back(band ? 0xf0 : channel);
-        }
-    }
-    foundation::Data packed(::compressBound(static_cast<uLong>(pixels.size())));
-    uLongf packedLength = packed.size();
-    ::compress(packed.data(), &packedLength, pixels.data(), static_cast<uLong>(pixels.size()));
-    packed.resize(packedLength);
-    foundation::Data png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    const foundation::Data header = {0, 0, 0, kSide, 0, 0, 0, kSide, 8, 2, 0, 0, 0};
-    appendChunk(png, "IHDR", header);
-    appendChunk(png, "IDAT", packed);
-    appendChunk(png, "IEND", {});
-    return png;
+    return bandedPng(60, 60, colour);
 }
 
 }  // namespace
@@ -141,8 +110,55 @@ foundation::Data applicationIcon(const std::string& bundleId) {
     return findApplication(bundleId) ? iconFor(bundleId) : foundation::Data();
 }
 
-void serveInstallationProxy(int fd) {
+namespace {
+
+// Progress of a long operation, then its end: "Complete", or the error.
+bool answerOperation(int fd, const std::string& error) {
+    if (!error.empty()) return writeFramedPlist(fd, Value::dict({{"Error", error}}));
+    for (const auto& [status, percent] :
+         {std::pair{"CreatingStagingDirectory", 5}, std::pair{"InstallingApplication", 60}}) {
+        if (!writeFramedPlist(fd, Value::dict({{"Status", status}, {"PercentComplete", percent}})))
+            return false;
+    }
+    return writeFramedPlist(fd, Value::dict({{"Status", "Complete"}}));
+}
+
+std::string packageError(const SimDevice& device, const Value& request) {
+    const std::string package = request["PackagePath"].stringOr();
+    std::error_code ignored;
+    if (package.empty() || package.find("..") != std::string::npos ||
+        !std::filesystem::is_regular_file(std::filesystem::path(device.config().root) / package,
+                                          ignored)) {
+        return "PackageInspectionFailed";
+    }
+    return {};
+}
+
+std::string operationError(SimDevice& device, const std::string& command, const Value& request) {
+    const std::string id = request["ApplicationIdentifier"].stringOr();
+    auto& services = device.services();
+    if (command == "Install") return packageError(device, request);
+    if (command == "Upgrade") {
+        return findApplication(id) ? packageError(device, request) : "ApplicationNotInstalled";
+    }
+    if (command == "Archive") {
+        if (!findApplication(id)) return "ApplicationNotInstalled";
+        services.locked([&](auto& f) { return f.archives.insert(id); });
+        return {};
+    }
+    const bool archived = services.locked([&](auto& f) {
+        return command == "RemoveArchive" ? f.archives.erase(id) > 0 : f.archives.count(id) > 0;
+    });
+    if (command == "Restore" || command == "RemoveArchive")
+        return archived ? "" : "ArchiveNotFound";
+    return "UnknownCommand";
+}
+
+}  // namespace
+
+void serveInstallationProxy(SimDevice& device, int fd) {
     while (auto request = readFramedPlist(fd)) {
+        device.services().record("com.apple.mobile.installation_proxy", *request);
         const std::string command = (*request)["Command"].stringOr();
         const Value found = lookupApplications((*request)["ClientOptions"]);
         if (command == "Lookup") {
@@ -161,7 +177,16 @@ void serveInstallationProxy(int fd) {
             if (!writeFramedPlist(fd, page) ||
                 !writeFramedPlist(fd, Value::dict({{"Status", "Complete"}})))
                 return;
-        } else if (!writeFramedPlist(fd, Value::dict({{"Error", "UnknownCommand"}}))) {
+        } else if (command == "LookupArchives") {
+            Value archives = Value::dict({});
+            for (const auto& id : device.services().locked([](auto& f) { return f.archives; })) {
+                archives.set(
+                    id, Value::dict({{"CFBundleIdentifier", id}, {"ApplicationType", "User"}}));
+            }
+            if (!writeFramedPlist(
+                    fd, Value::dict({{"LookupResult", archives}, {"Status", "Complete"}})))
+                return;
+        } else if (!answerOperation(fd, operationError(device, command, *request))) {
             return;
         }
     }

@@ -1,0 +1,239 @@
+// The further device services over the real libimobiledevice path to the simulated device.
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+
+#include "MainLoop.h"
+#include "SimServiceFixture.h"
+#include "device/AMFileRelay.h"
+#include "device/AMIOSDiagnosticsRelay.h"
+#include "device/AMInstallationProxy.h"
+#include "device/AMMobileDiagnosticsRelay.h"
+#include "device/AMMobileSync.h"
+#include "device/AMNotificationProxy.h"
+#include "device/AMScreenshotService.h"
+#include "device/AMSyslogRelay.h"
+
+using foundation::Value;
+using testing::ElementsAre;
+
+namespace {
+
+class SimFurtherServices : public devicetest::SimServiceTest {
+protected:
+    void SetUp() override {
+        SimServiceTest::SetUp();
+        phone = amDevice(simulated);
+        ASSERT_TRUE(phone);
+    }
+    std::vector<Value> received(const std::string& service) {
+        return simulated->services().locked([&](auto& f) { return f.received[service]; });
+    }
+    std::shared_ptr<AMDevice> phone;
+};
+
+// Names heard by an observer, on the proxy's thread.
+struct Heard {
+    void add(const std::string& name) {
+        std::lock_guard lock(mutex);
+        names.push_back(name);
+        changed.notify_all();
+    }
+    std::vector<std::string> waitFor(std::size_t count) {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return names.size() >= count; });
+        return names;
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> names;
+};
+
+TEST_F(SimFurtherServices, SyslogRelayHandsOnMessagesSplitAcrossReads) {
+    // Longer than one read, so it arrives in pieces.
+    const std::string longMessage =
+        std::string(3 * AMSyslogRelay::kReadLength, 'l') + " \xc3\xa9nd";
+    simulated->services().locked([&](auto& f) {
+        f.syslogMessages = {"first", longMessage, "last"};
+    });
+    std::vector<std::string> messages;
+    auto relay = phone->newAMSyslogRelay([&](const std::string& m) { messages.push_back(m); });
+    ASSERT_TRUE(relay);
+    EXPECT_TRUE(relay->isListening());
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return messages.size() >= 3; }));
+    EXPECT_THAT(messages, ElementsAre("first", longMessage, "last"));
+}
+
+TEST_F(SimFurtherServices, NotificationProxyObservesAndPosts) {
+    auto proxy = phone->newAMNotificationProxy();
+    ASSERT_TRUE(proxy);
+    ASSERT_TRUE(proxy->isListening());
+    Heard heard;
+    int marker = 0;
+    const auto handler = [&](const std::string& name) { heard.add(name); };
+    EXPECT_TRUE(proxy->addObserverName(&marker, handler, "com.example.changed"));
+    EXPECT_FALSE(proxy->addObserverName(&marker, handler, "com.example.changed"));
+    EXPECT_TRUE(proxy->addObserverName(&heard, handler, "com.example.changed"));
+    // A notification posted on the device reaches every observer of the name, the
+    // poster's own connection included; other names reach no one.
+    EXPECT_TRUE(proxy->postNotification("com.example.unobserved"));
+    EXPECT_TRUE(proxy->postNotification("com.example.changed"));
+    EXPECT_THAT(heard.waitFor(2), ElementsAre("com.example.changed", "com.example.changed"));
+    proxy->removeObserver(&marker);
+    EXPECT_TRUE(proxy->postNotification("com.example.changed"));
+    EXPECT_THAT(heard.waitFor(3),
+                ElementsAre("com.example.changed", "com.example.changed", "com.example.changed"));
+
+    proxy->stopListening();
+    EXPECT_FALSE(proxy->isListening());
+    std::vector<std::string> commands;
+    for (const auto& request : received("com.apple.mobile.notification_proxy")) {
+        commands.push_back(request["Command"].stringOr() + " " + request["Name"].stringOr());
+    }
+    EXPECT_THAT(commands, ElementsAre("ObserveNotification com.example.changed",
+                                      "PostNotification com.example.unobserved",
+                                      "PostNotification com.example.changed",
+                                      "PostNotification com.example.changed", "Shutdown "));
+}
+
+TEST_F(SimFurtherServices, FileRelayWritesTheArchiveOnce) {
+    const std::string archive = scratch / "sets.cpio.gz";
+    auto relay = phone->newAMFileRelay();
+    ASSERT_TRUE(relay);
+    {
+        std::ofstream out(archive, std::ios::binary);
+        ASSERT_TRUE(relay->getFileSetsInto({"SystemConfiguration", "Lockdown"}, out))
+            << relay->lasterror();
+    }
+    // Read by independent tools.
+    std::string listing;
+    if (FILE* pipe = ::popen(("gzip -dc " + archive + " | cpio -it --quiet").c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, pipe)) listing += line;
+        ::pclose(pipe);
+    }
+    EXPECT_EQ(listing,
+              "./var/preferences/SystemConfiguration/NetworkInterfaces.plist\n"
+              "./var/preferences/SystemConfiguration/preferences.plist\n"
+              "./var/root/Library/Lockdown/data_ark.plist\n");
+
+    std::ostringstream unused;
+    EXPECT_FALSE(relay->getFileSetInto("Lockdown", unused));
+    EXPECT_EQ(relay->lasterror(), "AlreadyUsed");
+    EXPECT_EQ(received("com.apple.mobile.file_relay").size(), 1u);
+
+    auto refused = phone->newAMFileRelay();
+    ASSERT_TRUE(refused);
+    EXPECT_FALSE(refused->getFileSetInto("NoSuchSet", unused));
+    EXPECT_EQ(refused->lasterror(), "InvalidSource");
+    EXPECT_TRUE(unused.str().empty());
+}
+
+TEST_F(SimFurtherServices, DiagnosticsRelaysAnswerOrSayWhyNot) {
+    auto relay = phone->newAMMobileDiagnosticsRelay();
+    ASSERT_TRUE(relay);
+    EXPECT_EQ(relay->getGasGaugeDiagnostics()["GasGauge"]["CycleCount"], Value(212));
+    EXPECT_TRUE(relay->getWiFiDiagnostics()["WiFi"].isDictionary());
+    EXPECT_EQ(relay->getMobileGestaltValue("ProductType"), Value("iPhone12,1"));
+    EXPECT_EQ(relay->test()["MobileGestalt"]["DeviceSupports3DMaps"], Value(true));
+    EXPECT_TRUE(relay->getDiagnostics("NoSuchKind").isNil());
+    EXPECT_EQ(relay->lasterror(), "UnknownRequest");
+    EXPECT_TRUE(relay->sleep());
+    EXPECT_TRUE(relay->goodbye());
+
+    auto older = phone->newAMIOSDiagnosticsRelay();
+    ASSERT_TRUE(older);
+    EXPECT_EQ(older->getDiagnostics().size(), 4u);
+    EXPECT_EQ(older->goodbye(), 0);
+    EXPECT_EQ(AMIOSDiagnosticsRelay::checkResult(Value::dict({{"Status", "Failure"}})), -1);
+}
+
+class RecordingDelegate : public AMServiceDelegate {
+public:
+    void operationStarted(const Value& request) override {
+        events.push_back("started " + request["Command"].stringOr());
+    }
+    void operationContinues(const Value& reply) override {
+        events.push_back("continues " + reply["Status"].stringOr(reply["Error"].stringOr()));
+    }
+    void operationCompleted(const Value&) override { events.push_back("completed"); }
+    std::vector<std::string> events;
+};
+
+TEST_F(SimFurtherServices, InstallationProxyBrowsesInstallsAndArchives) {
+    auto delegate = std::make_shared<RecordingDelegate>();
+    auto proxy = phone->newAMInstallationProxyWithDelegate(delegate);
+    ASSERT_TRUE(proxy);
+    EXPECT_EQ(proxy->browse().size(), 4u);
+    const auto sharing =
+        proxy->browseFiltered([](const AMApplication& app) { return app.fileSharingEnabled(); });
+    EXPECT_EQ(sharing.size(), 3u);
+    const auto found = proxy->lookupTypeWithAttribute("User", {});
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->at("com.example.recorder").appname(), "Voice Memos Pro");
+
+    delegate->events.clear();
+    EXPECT_FALSE(proxy->install("PublicStaging/Sample.ipa"));
+    EXPECT_EQ(proxy->lasterror(), "PackageInspectionFailed");
+    std::filesystem::create_directories(media("PublicStaging"));
+    std::ofstream(media("PublicStaging/Sample.ipa")) << "PK";
+    EXPECT_TRUE(proxy->install("PublicStaging/Sample.ipa"));
+    EXPECT_THAT(delegate->events,
+                ElementsAre("started Install", "continues PackageInspectionFailed", "completed",
+                            "started Install", "continues CreatingStagingDirectory",
+                            "continues InstallingApplication", "continues Complete", "completed"));
+    EXPECT_TRUE(proxy->upgradeFrom("com.example.reader", "PublicStaging/Sample.ipa"));
+    EXPECT_FALSE(proxy->upgradeFrom("com.example.unknown", "PublicStaging/Sample.ipa"));
+
+    EXPECT_FALSE(
+        proxy->archiveContainerPayloadUninstall("com.example.reader", false, false, false));
+    EXPECT_TRUE(proxy->archiveContainerPayloadUninstall("com.example.reader", true, false, false));
+    EXPECT_THAT(proxy->archivedAppBundleIds(), ElementsAre("com.example.reader"));
+    EXPECT_TRUE(proxy->restore("com.example.reader"));
+    EXPECT_TRUE(proxy->removeArchive("com.example.reader"));
+    EXPECT_FALSE(proxy->restore("com.example.reader"));
+    EXPECT_TRUE(proxy->archivedAppBundleIds().empty());
+    const Value archive = received("com.apple.mobile.installation_proxy")[7];
+    EXPECT_EQ(archive["ClientOptions"],
+              Value::dict({{"ArchiveType", "DocumentsOnly"}, {"SkipUninstall", true}}));
+}
+
+TEST_F(SimFurtherServices, ScreenshotComesAsImageData) {
+    auto screenshot = phone->newAMScreenshotService();
+    ASSERT_TRUE(screenshot) << phone->lasterror();
+    NSImage::Image image = screenshot->getScreenshot();
+    ASSERT_TRUE(image) << screenshot->lasterror();
+    EXPECT_EQ(gdk_pixbuf_get_width(image.get()), 64);
+    EXPECT_EQ(gdk_pixbuf_get_height(image.get()), 96);
+    for (const auto& [name, type] : {std::pair{"shot.png", "png"}, std::pair{"shot.jpg", "jpeg"}}) {
+        const std::string path = scratch / name;
+        ASSERT_TRUE(type == std::string("png") ? screenshot->getPNGScreenshot(path)
+                                               : screenshot->getJPEGScreenshot(path));
+        GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), nullptr, nullptr);
+        ASSERT_TRUE(format);
+        EXPECT_STREQ(gdk_pixbuf_format_get_name(format), type);
+    }
+    simulated->services().locked([](auto& f) { f.screenshot = {'n', 'o', 'p', 'e'}; });
+    EXPECT_FALSE(screenshot->getPNGScreenshot(scratch / "bad.png"));
+    EXPECT_EQ(screenshot->lasterror(), "Bad image data in ScreenShotData");
+    EXPECT_FALSE(std::filesystem::exists(scratch / "bad.png"));
+}
+
+TEST_F(SimFurtherServices, MobileSyncShakesHandsAndAsksForContacts) {
+    auto sync = phone->newAMMobileSync();
+    ASSERT_TRUE(sync);
+    EXPECT_TRUE(sync->getContactData().isNil());
+    const auto messages = received("com.apple.mobilesync");
+    ASSERT_EQ(messages.size(), 1u);
+    const Value& request = messages[0]["DLMessageProcessMessage"];
+    EXPECT_EQ(request[std::size_t{0}], Value("SDMessageGetAllRecordsFromDevice"));
+    EXPECT_EQ(request[std::size_t{1}], Value("com.apple.Contacts"));
+    EXPECT_EQ(request[std::size_t{4}], Value(106));
+}
+
+}  // namespace
