@@ -1,5 +1,11 @@
-// The further device services over the real libimobiledevice path to the simulated device.
+// The further device services over the real libimobiledevice path to the simulated device,
+// and the unmodified libimobiledevice command-line clients against the same services.
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -24,6 +30,52 @@ using testing::ElementsAre;
 
 namespace {
 
+// A client running in the background with its output on a pipe; ended with the test.
+class RunningClient {
+public:
+    explicit RunningClient(const std::vector<std::string>& command) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        std::vector<char*> argv;
+        for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        if (::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        output_ = fds[0];
+    }
+    ~RunningClient() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (output_ >= 0) ::close(output_);
+    }
+    // Reads the output until it holds the text; false when the client ends or stays
+    // silent for the limit before that.
+    bool waitForOutput(const std::string& text) {
+        pollfd entry{output_, POLLIN, 0};
+        while (text_.find(text) == std::string::npos) {
+            char buffer[4096];
+            if (::poll(&entry, 1, 30000) != 1) return false;
+            const ssize_t count = ::read(output_, buffer, sizeof buffer);
+            if (count <= 0) return false;
+            text_.append(buffer, static_cast<std::size_t>(count));
+        }
+        return true;
+    }
+    const std::string& text() const { return text_; }
+
+private:
+    pid_t pid_ = 0;
+    int output_ = -1;
+    std::string text_;
+};
+
 class SimFurtherServices : public devicetest::SimServiceTest {
 protected:
     void SetUp() override {
@@ -31,6 +83,13 @@ protected:
         phone = amDevice(simulated);
         ASSERT_TRUE(phone);
     }
+    // The client's whole output, once it has ended.
+    std::string output(const std::string& command) {
+        RunningClient client({"sh", "-c", command});
+        client.waitForOutput("\x01");
+        return client.text();
+    }
+    std::string udid() const { return simulated->config().udid; }
     std::vector<Value> received(const std::string& service) {
         return simulated->services().locked([&](auto& f) { return f.received[service]; });
     }
@@ -208,8 +267,8 @@ TEST_F(SimFurtherServices, ScreenshotComesAsImageData) {
     ASSERT_TRUE(screenshot) << phone->lasterror();
     NSImage::Image image = screenshot->getScreenshot();
     ASSERT_TRUE(image) << screenshot->lasterror();
-    EXPECT_EQ(gdk_pixbuf_get_width(image.get()), 64);
-    EXPECT_EQ(gdk_pixbuf_get_height(image.get()), 96);
+    EXPECT_EQ(gdk_pixbuf_get_width(image.get()), 60);
+    EXPECT_EQ(gdk_pixbuf_get_height(image.get()), 60);
     for (const auto& [name, type] : {std::pair{"shot.png", "png"}, std::pair{"shot.jpg", "jpeg"}}) {
         const std::string path = scratch / name;
         ASSERT_TRUE(type == std::string("png") ? screenshot->getPNGScreenshot(path)
@@ -234,6 +293,53 @@ TEST_F(SimFurtherServices, MobileSyncShakesHandsAndAsksForContacts) {
     EXPECT_EQ(request[std::size_t{0}], Value("SDMessageGetAllRecordsFromDevice"));
     EXPECT_EQ(request[std::size_t{1}], Value("com.apple.Contacts"));
     EXPECT_EQ(request[std::size_t{4}], Value(106));
+}
+
+TEST_F(SimFurtherServices, SyslogStreamsTheDeviceLog) {
+    RunningClient syslog({"stdbuf", "-oL", "idevicesyslog", "-u", udid(), "--no-colors"});
+    EXPECT_TRUE(syslog.waitForOutput("wifi link up")) << syslog.text();
+    EXPECT_NE(syslog.text().find("scene updated"), std::string::npos) << syslog.text();
+}
+
+TEST_F(SimFurtherServices, DiagnosticsAnswersEachRequest) {
+    EXPECT_NE(output("idevicediagnostics -u " + udid() + " diagnostics GasGauge")
+                  .find("<key>CycleCount</key>"),
+              std::string::npos);
+    EXPECT_NE(output("idevicediagnostics -u " + udid() + " mobilegestalt ProductType")
+                  .find("<string>iPhone12,1</string>"),
+              std::string::npos);
+    EXPECT_NE(output("idevicediagnostics -u " + udid() + " sleep; echo status $?").find("status 0"),
+              std::string::npos);
+}
+
+TEST_F(SimFurtherServices, ScreenshotIsSavedAsPng) {
+    const std::string path = scratch / "screen.png";
+    const std::string said = output("idevicescreenshot -u " + udid() + " " + path);
+    EXPECT_NE(said.find("Screenshot saved to"), std::string::npos) << said;
+    int width = 0;
+    int height = 0;
+    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
+    ASSERT_TRUE(format);
+    EXPECT_STREQ(gdk_pixbuf_format_get_name(format), "png");
+    EXPECT_EQ(width, 60);
+    EXPECT_EQ(height, 60);
+}
+
+TEST_F(SimFurtherServices, NotificationsPassBetweenTheClientAndTheProxy) {
+    auto proxy = phone->newAMNotificationProxy();
+    ASSERT_TRUE(proxy);
+    Heard heard;
+    proxy->addObserverName(
+        this, [&](const std::string& name) { heard.add(name); }, "com.example.from-client");
+    ASSERT_TRUE(simulated->services().waitForObserver("com.example.from-client"));
+    output("idevicenotificationproxy -u " + udid() + " post com.example.from-client");
+    EXPECT_EQ(heard.waitFor(1), std::vector<std::string>{"com.example.from-client"});
+
+    RunningClient observer({"stdbuf", "-oL", "idevicenotificationproxy", "-u", udid(), "observe",
+                            "com.example.from-proxy"});
+    ASSERT_TRUE(simulated->services().waitForObserver("com.example.from-proxy"));
+    EXPECT_TRUE(proxy->postNotification("com.example.from-proxy"));
+    EXPECT_TRUE(observer.waitForOutput("> com.example.from-proxy")) << observer.text();
 }
 
 }  // namespace

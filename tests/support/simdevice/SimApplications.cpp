@@ -1,10 +1,11 @@
 #include "simdevice/SimApplications.h"
 
+#include <zlib.h>
+
 #include <filesystem>
 #include <functional>
 
 #include "simdevice/SimAfcServer.h"
-#include "simdevice/SimPng.h"
 #include "simdevice/SimWire.h"
 
 using foundation::Value;
@@ -81,13 +82,43 @@ Value withAttributes(const Value& record, const Value& attributes) {
     return chosen;
 }
 
+void appendChunk(foundation::Data& png, const char* type, const foundation::Data& body) {
+    const auto length = static_cast<std::uint32_t>(body.size());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        png.push_back(static_cast<std::uint8_t>(length >> shift));
+    const std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), body.begin(), body.end());
+    const uLong crc = ::crc32(0, png.data() + start, static_cast<uInt>(png.size() - start));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        png.push_back(static_cast<std::uint8_t>(crc >> shift));
+}
+
 // A 60-point square in a colour of the application's own with a light diagonal band.
 foundation::Data iconFor(const std::string& bundleId) {
+    constexpr std::uint32_t kSide = 60;
     const std::size_t hash = std::hash<std::string>{}(bundleId);
     const std::uint8_t colour[3] = {static_cast<std::uint8_t>(hash),
                                     static_cast<std::uint8_t>(hash >> 8),
                                     static_cast<std::uint8_t>(hash >> 16)};
-    return bandedPng(60, 60, colour);
+    foundation::Data pixels;
+    for (std::uint32_t y = 0; y < kSide; ++y) {
+        pixels.push_back(0);  // no filter
+        for (std::uint32_t x = 0; x < kSide; ++x) {
+            const bool band = (x + y) / 10 == 5;
+            for (auto channel : colour) pixels.push_back(band ? 0xf0 : channel);
+        }
+    }
+    foundation::Data packed(::compressBound(static_cast<uLong>(pixels.size())));
+    uLongf packedLength = packed.size();
+    ::compress(packed.data(), &packedLength, pixels.data(), static_cast<uLong>(pixels.size()));
+    packed.resize(packedLength);
+    foundation::Data png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    const foundation::Data header = {0, 0, 0, kSide, 0, 0, 0, kSide, 8, 2, 0, 0, 0};
+    appendChunk(png, "IHDR", header);
+    appendChunk(png, "IDAT", packed);
+    appendChunk(png, "IEND", {});
+    return png;
 }
 
 }  // namespace
@@ -126,31 +157,27 @@ bool answerOperation(int fd, const std::string& error) {
 std::string packageError(const SimDevice& device, const Value& request) {
     const std::string package = request["PackagePath"].stringOr();
     std::error_code ignored;
-    if (package.empty() || package.find("..") != std::string::npos ||
-        !std::filesystem::is_regular_file(std::filesystem::path(device.config().root) / package,
-                                          ignored)) {
-        return "PackageInspectionFailed";
-    }
-    return {};
+    const bool found = !package.empty() && package.find("..") == std::string::npos &&
+                       std::filesystem::is_regular_file(
+                           std::filesystem::path(device.config().root) / package, ignored);
+    return found ? "" : "PackageInspectionFailed";
 }
 
 std::string operationError(SimDevice& device, const std::string& command, const Value& request) {
     const std::string id = request["ApplicationIdentifier"].stringOr();
-    auto& services = device.services();
     if (command == "Install") return packageError(device, request);
-    if (command == "Upgrade") {
-        return findApplication(id) ? packageError(device, request) : "ApplicationNotInstalled";
-    }
-    if (command == "Archive") {
+    if (command == "Upgrade" || command == "Archive") {
         if (!findApplication(id)) return "ApplicationNotInstalled";
-        services.locked([&](auto& f) { return f.archives.insert(id); });
-        return {};
+        if (command == "Upgrade") return packageError(device, request);
     }
-    const bool archived = services.locked([&](auto& f) {
-        return command == "RemoveArchive" ? f.archives.erase(id) > 0 : f.archives.count(id) > 0;
+    const bool archived = device.services().locked([&](auto& f) {
+        if (command == "Archive") f.archives.insert(id);
+        if (command == "RemoveArchive") return f.archives.erase(id) > 0;
+        return f.archives.count(id) > 0;
     });
-    if (command == "Restore" || command == "RemoveArchive")
+    if (command == "Archive" || command == "Restore" || command == "RemoveArchive") {
         return archived ? "" : "ArchiveNotFound";
+    }
     return "UnknownCommand";
 }
 
@@ -180,12 +207,9 @@ void serveInstallationProxy(SimDevice& device, int fd) {
         } else if (command == "LookupArchives") {
             Value archives = Value::dict({});
             for (const auto& id : device.services().locked([](auto& f) { return f.archives; })) {
-                archives.set(
-                    id, Value::dict({{"CFBundleIdentifier", id}, {"ApplicationType", "User"}}));
+                archives.set(id, Value::dict({{"CFBundleIdentifier", id}}));
             }
-            if (!writeFramedPlist(
-                    fd, Value::dict({{"LookupResult", archives}, {"Status", "Complete"}})))
-                return;
+            if (!writeFramedPlist(fd, Value::dict({{"LookupResult", archives}}))) return;
         } else if (!answerOperation(fd, operationError(device, command, *request))) {
             return;
         }

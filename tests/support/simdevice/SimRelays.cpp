@@ -50,43 +50,32 @@ std::string gzip(const std::string& bytes) {
 
 Value diagnosticsReply(SimDevice& device, const Value& request) {
     const std::string kind = request["Request"].stringOr();
-    const auto success = [](Value diagnostics) {
-        Value reply = Value::dict({{"Status", "Success"}});
-        reply.set("Diagnostics", std::move(diagnostics));
-        return reply;
-    };
-    const Value wifi = Value::dict({{"Active", true}, {"Status", "Associated"}});
-    const Value gasGauge = Value::dict({{"CycleCount", 212},
-                                        {"DesignCapacity", 3110},
-                                        {"FullChargeCapacity", 2874},
-                                        {"Status", "Success"}});
-    const Value nand = Value::dict({{"Status", "Success"}});
-    const Value hdmi = Value::dict({{"Connection", "NotConnected"}, {"Status", "Success"}});
+    const Value kinds = Value::dict({
+        {"WiFi", Value::dict({{"Active", true}, {"Status", "Associated"}})},
+        {"GasGauge", Value::dict({{"CycleCount", 212}, {"FullChargeCapacity", 2874}})},
+        {"NAND", Value::dict({{"Status", "Success"}})},
+        {"HDMI", Value::dict({{"Connection", "NotConnected"}})},
+    });
+    Value diagnostics;
     if (kind == "All") {
-        return success(
-            Value::dict({{"WiFi", wifi}, {"GasGauge", gasGauge}, {"NAND", nand}, {"HDMI", hdmi}}));
-    }
-    if (kind == "WiFi") return success(Value::dict({{"WiFi", wifi}}));
-    if (kind == "GasGauge") return success(Value::dict({{"GasGauge", gasGauge}}));
-    if (kind == "NAND") return success(Value::dict({{"NAND", nand}}));
-    if (kind == "HDMI") return success(Value::dict({{"HDMI", hdmi}}));
-    if (kind == "MobileGestalt") {
+        diagnostics = kinds;
+    } else if (!kinds[kind].isNil()) {
+        diagnostics = Value::dict({{kind, kinds[kind]}});
+    } else if (kind == "MobileGestalt") {
         Value values = Value::dict({{"Status", "MobileGestaltSuccess"}});
-        if (const auto* keys = request["MobileGestaltKeys"].array()) {
-            for (const auto& key : *keys) {
-                const std::string name = key.stringOr();
-                Value value = device.value("", name, true);
-                if (name == "DeviceSupports3DMaps") value = true;
-                if (name == "BatteryIsFullyCharged") value = false;
-                values.set(name, std::move(value));
-            }
+        const Value& keys = request["MobileGestaltKeys"];
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const std::string name = keys[i].stringOr();
+            values.set(name,
+                       name == "DeviceSupports3DMaps" ? Value(true) : device.value("", name, true));
         }
-        return success(Value::dict({{"MobileGestalt", values}}));
+        diagnostics = Value::dict({{"MobileGestalt", values}});
+    } else if (kind != "Sleep" && kind != "Goodbye" && kind != "Restart" && kind != "Shutdown") {
+        return Value::dict({{"Status", "UnknownRequest"}});
     }
-    if (kind == "Sleep" || kind == "Goodbye" || kind == "Restart" || kind == "Shutdown") {
-        return Value::dict({{"Status", "Success"}});
-    }
-    return Value::dict({{"Status", "UnknownRequest"}});
+    Value reply = Value::dict({{"Status", "Success"}});
+    reply.set("Diagnostics", diagnostics);
+    return reply;
 }
 
 }  // namespace
@@ -134,7 +123,6 @@ void serveFileRelay(SimDevice& device, int fd) {
 
 void serveDiagnosticsRelay(SimDevice& device, int fd) {
     while (auto request = readFramedPlist(fd)) {
-        device.services().record("diagnostics", *request);
         if (!writeFramedPlist(fd, diagnosticsReply(device, *request))) return;
         if ((*request)["Request"].stringOr() == "Goodbye") return;
     }

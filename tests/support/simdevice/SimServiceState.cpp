@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "simdevice/SimPng.h"
+#include "simdevice/SimApplications.h"
 #include "simdevice/SimWire.h"
 
 using foundation::Value;
@@ -10,8 +10,8 @@ using foundation::Value;
 namespace simdevice {
 
 SimServiceState::SimServiceState() {
-    const std::uint8_t blue[3] = {0x20, 0x40, 0xa0};
-    fields_.screenshot = bandedPng(64, 96, blue);
+    // Any PNG serves as the screen.
+    fields_.screenshot = applicationIcon("com.example.reader");
     fields_.syslogMessages = {
         "Dec  7 10:15:00 Simulated-iPhone SpringBoard(FrontBoard)[58] <Notice>: scene updated",
         "Dec  7 10:15:01 Simulated-iPhone kernel[0] <Notice>: wifi link up",
