@@ -96,6 +96,16 @@ protected:
     std::shared_ptr<AMDevice> phone;
 };
 
+// The image file's type as the decoder names it, and its size; "" when it is no image.
+std::string imageType(const std::string& path, int* width = nullptr, int* height = nullptr) {
+    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), width, height);
+    if (!format) return {};
+    gchar* name = gdk_pixbuf_format_get_name(format);
+    std::string type = name;
+    g_free(name);
+    return type;
+}
+
 // Names heard by an observer, on the proxy's thread.
 struct Heard {
     void add(const std::string& name) {
@@ -273,9 +283,7 @@ TEST_F(SimFurtherServices, ScreenshotComesAsImageData) {
         const std::string path = scratch / name;
         ASSERT_TRUE(type == std::string("png") ? screenshot->getPNGScreenshot(path)
                                                : screenshot->getJPEGScreenshot(path));
-        GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), nullptr, nullptr);
-        ASSERT_TRUE(format);
-        EXPECT_STREQ(gdk_pixbuf_format_get_name(format), type);
+        EXPECT_EQ(imageType(path), type);
     }
     simulated->services().locked([](auto& f) { f.screenshot = {'n', 'o', 'p', 'e'}; });
     EXPECT_FALSE(screenshot->getPNGScreenshot(scratch / "bad.png"));
@@ -318,9 +326,7 @@ TEST_F(SimFurtherServices, ScreenshotIsSavedAsPng) {
     EXPECT_NE(said.find("Screenshot saved to"), std::string::npos) << said;
     int width = 0;
     int height = 0;
-    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(path.c_str(), &width, &height);
-    ASSERT_TRUE(format);
-    EXPECT_STREQ(gdk_pixbuf_format_get_name(format), "png");
+    EXPECT_EQ(imageType(path, &width, &height), "png");
     EXPECT_EQ(width, 60);
     EXPECT_EQ(height, 60);
 }
