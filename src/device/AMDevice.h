@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,6 +27,16 @@ struct AMServiceHandle {
     int socket = -1;
     mobiledevice::AMDServiceConnectionRef connection;
 };
+
+class AMFileRelay;
+class AMIOSDiagnosticsRelay;
+class AMInstallationProxy;
+class AMMobileDiagnosticsRelay;
+class AMMobileSync;
+class AMNotificationProxy;
+class AMScreenshotService;
+class AMServiceDelegate;
+class AMSyslogRelay;
 
 // One attached lockdown device. Every operation opens the connection and session it
 // needs and closes again what it opened; failures leave the framework status in
@@ -107,6 +118,19 @@ public:
     std::shared_ptr<AMSpringboardServices> newAMSpringboardServices();
     std::shared_ptr<AMHeartBeatService> newHeartbeatService();
     std::shared_ptr<AMHeartBeatService> heartbeatService() const;
+
+    // Further services, each made inside a session of its own; null when it does not start.
+    std::shared_ptr<AMInstallationProxy> newAMInstallationProxyWithDelegate(
+        const std::shared_ptr<AMServiceDelegate>& delegate);
+    // The listener hears each log message on the main thread.
+    std::shared_ptr<AMSyslogRelay> newAMSyslogRelay(
+        std::function<void(const std::string& message)> listener);
+    std::shared_ptr<AMFileRelay> newAMFileRelay();
+    std::shared_ptr<AMIOSDiagnosticsRelay> newAMIOSDiagnosticsRelay();
+    std::shared_ptr<AMMobileDiagnosticsRelay> newAMMobileDiagnosticsRelay();
+    std::shared_ptr<AMNotificationProxy> newAMNotificationProxy();
+    std::shared_ptr<AMMobileSync> newAMMobileSync();
+    std::shared_ptr<AMScreenshotService> newAMScreenshotService();
 
     // Installed applications: the attribute list asked for, and the raw lookup records
     // keyed by bundle identifier (nil on failure).

@@ -141,8 +141,51 @@ foundation::Data applicationIcon(const std::string& bundleId) {
     return findApplication(bundleId) ? iconFor(bundleId) : foundation::Data();
 }
 
-void serveInstallationProxy(int fd) {
+namespace {
+
+// Progress of a long operation, then its end: "Complete", or the error.
+bool answerOperation(int fd, const std::string& error) {
+    if (!error.empty()) return writeFramedPlist(fd, Value::dict({{"Error", error}}));
+    for (const auto& [status, percent] :
+         {std::pair{"CreatingStagingDirectory", 5}, std::pair{"InstallingApplication", 60}}) {
+        if (!writeFramedPlist(fd, Value::dict({{"Status", status}, {"PercentComplete", percent}})))
+            return false;
+    }
+    return writeFramedPlist(fd, Value::dict({{"Status", "Complete"}}));
+}
+
+std::string packageError(const SimDevice& device, const Value& request) {
+    const std::string package = request["PackagePath"].stringOr();
+    std::error_code ignored;
+    const bool found = !package.empty() && package.find("..") == std::string::npos &&
+                       std::filesystem::is_regular_file(
+                           std::filesystem::path(device.config().root) / package, ignored);
+    return found ? "" : "PackageInspectionFailed";
+}
+
+std::string operationError(SimDevice& device, const std::string& command, const Value& request) {
+    const std::string id = request["ApplicationIdentifier"].stringOr();
+    if (command == "Install") return packageError(device, request);
+    if (command == "Upgrade" || command == "Archive") {
+        if (!findApplication(id)) return "ApplicationNotInstalled";
+        if (command == "Upgrade") return packageError(device, request);
+    }
+    const bool archived = device.services().locked([&](auto& f) {
+        if (command == "Archive") f.archives.insert(id);
+        if (command == "RemoveArchive") return f.archives.erase(id) > 0;
+        return f.archives.count(id) > 0;
+    });
+    if (command == "Archive" || command == "Restore" || command == "RemoveArchive") {
+        return archived ? "" : "ArchiveNotFound";
+    }
+    return "UnknownCommand";
+}
+
+}  // namespace
+
+void serveInstallationProxy(SimDevice& device, int fd) {
     while (auto request = readFramedPlist(fd)) {
+        device.services().record("com.apple.mobile.installation_proxy", *request);
         const std::string command = (*request)["Command"].stringOr();
         const Value found = lookupApplications((*request)["ClientOptions"]);
         if (command == "Lookup") {
@@ -161,7 +204,13 @@ void serveInstallationProxy(int fd) {
             if (!writeFramedPlist(fd, page) ||
                 !writeFramedPlist(fd, Value::dict({{"Status", "Complete"}})))
                 return;
-        } else if (!writeFramedPlist(fd, Value::dict({{"Error", "UnknownCommand"}}))) {
+        } else if (command == "LookupArchives") {
+            Value archives = Value::dict({});
+            for (const auto& id : device.services().locked([](auto& f) { return f.archives; })) {
+                archives.set(id, Value::dict({{"CFBundleIdentifier", id}}));
+            }
+            if (!writeFramedPlist(fd, Value::dict({{"LookupResult", archives}}))) return;
+        } else if (!answerOperation(fd, operationError(device, command, *request))) {
             return;
         }
     }

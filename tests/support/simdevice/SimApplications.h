@@ -15,8 +15,9 @@ foundation::Value lookupApplications(const foundation::Value& clientOptions);
 // The application's home-screen icon as PNG; empty for an unknown application.
 foundation::Data applicationIcon(const std::string& bundleId);
 
-// "com.apple.mobile.installation_proxy": Lookup and Browse.
-void serveInstallationProxy(int fd);
+// "com.apple.mobile.installation_proxy": Lookup and Browse; Install and Upgrade of a
+// package under the media folder; Archive, Restore, RemoveArchive and LookupArchives.
+void serveInstallationProxy(SimDevice& device, int fd);
 // "com.apple.springboardservices": getIconPNGData and getIconState.
 void serveSpringboard(int fd);
 // "com.apple.mobile.house_arrest": VendContainer or VendDocuments, then the device file

@@ -10,6 +10,7 @@
 
 #include "foundation/Value.h"
 #include "simdevice/SimAfcServer.h"
+#include "simdevice/SimServiceState.h"
 
 namespace simdevice {
 
@@ -75,6 +76,9 @@ public:
                             bool inSession) const;
     void setValue(const std::string& domain, const std::string& key, foundation::Value value);
 
+    // What the relays, proxies and DeviceLink services share and tests set up.
+    SimServiceState& services() { return services_; }
+
     // Service ports handed out by StartService.
     std::uint16_t openServicePort(const std::string& service);
     std::optional<std::string> serviceOnPort(std::uint16_t port) const;
@@ -96,6 +100,7 @@ private:
     std::atomic<int> sessionsStopped_{0};
     std::atomic<int> pairRequests_{0};
     std::atomic<int> heartbeatsAnswered_{0};
+    SimServiceState services_;
 };
 
 }  // namespace simdevice

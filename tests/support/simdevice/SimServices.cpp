@@ -4,6 +4,8 @@
 
 #include "simdevice/SimAfcServer.h"
 #include "simdevice/SimApplications.h"
+#include "simdevice/SimDeviceLink.h"
+#include "simdevice/SimRelays.h"
 #include "simdevice/SimWire.h"
 
 using foundation::Value;
@@ -19,6 +21,13 @@ constexpr const char* kCrashMoverService = "com.apple.crashreportmover";
 constexpr const char* kInstallationProxyService = "com.apple.mobile.installation_proxy";
 constexpr const char* kSpringboardService = "com.apple.springboardservices";
 constexpr const char* kHouseArrestService = "com.apple.mobile.house_arrest";
+constexpr const char* kSyslogRelayService = "com.apple.syslog_relay";
+constexpr const char* kFileRelayService = "com.apple.mobile.file_relay";
+constexpr const char* kDiagnosticsRelayService = "com.apple.mobile.diagnostics_relay";
+constexpr const char* kIOSDiagnosticsRelayService = "com.apple.iosdiagnostics.relay";
+constexpr const char* kNotificationProxyService = "com.apple.mobile.notification_proxy";
+constexpr const char* kMobileSyncService = "com.apple.mobilesync";
+constexpr const char* kScreenshotService = "com.apple.mobile.screenshotr";
 
 void serveHeartbeat(SimDevice& device, int fd) {
     // The host sends a beat; the device answers each while it is set to answer.
@@ -52,8 +61,13 @@ bool isKnownService(const SimDevice& device, const std::string& name) {
     if (name == kMediaService) return !config.root.empty();
     if (name == kCrashCopyService || name == kCrashMoverService) return !config.crashRoot.empty();
     if (name == kHouseArrestService) return !config.containersRoot.empty();
-    return name == kHeartbeatService || name == kInstallationProxyService ||
-           name == kSpringboardService;
+    for (const char* known :
+         {kHeartbeatService, kInstallationProxyService, kSpringboardService, kSyslogRelayService,
+          kFileRelayService, kDiagnosticsRelayService, kIOSDiagnosticsRelayService,
+          kNotificationProxyService, kMobileSyncService, kScreenshotService}) {
+        if (name == known) return true;
+    }
+    return false;
 }
 
 void serveService(const std::shared_ptr<SimDevice>& device, const std::string& name, int fd) {
@@ -66,11 +80,23 @@ void serveService(const std::shared_ptr<SimDevice>& device, const std::string& n
     } else if (name == kCrashMoverService) {
         serveCrashMover(fd);
     } else if (name == kInstallationProxyService) {
-        serveInstallationProxy(fd);
+        serveInstallationProxy(*device, fd);
     } else if (name == kSpringboardService) {
         serveSpringboard(fd);
     } else if (name == kHouseArrestService) {
         serveHouseArrest(*device, fd);
+    } else if (name == kSyslogRelayService) {
+        serveSyslogRelay(*device, fd);
+    } else if (name == kFileRelayService) {
+        serveFileRelay(*device, fd);
+    } else if (name == kDiagnosticsRelayService || name == kIOSDiagnosticsRelayService) {
+        serveDiagnosticsRelay(*device, fd);
+    } else if (name == kNotificationProxyService) {
+        serveNotificationProxy(*device, fd);
+    } else if (name == kMobileSyncService) {
+        serveMobileSync(*device, fd);
+    } else if (name == kScreenshotService) {
+        serveScreenshot(*device, fd);
     }
 }
 

@@ -1,0 +1,180 @@
+#include "device/AMNotificationProxy.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "device/AMDevice.h"
+#include "device/SocketCheck.h"
+#include "foundation/Json.h"
+#include "logging/LogCall.h"
+#include "platform/mobiledevice/NotificationProxyCalls.h"
+
+using foundation::Value;
+
+std::shared_ptr<AMNotificationProxy> AMNotificationProxy::create(
+    const std::shared_ptr<AMDevice>& device) {
+    auto proxy = std::make_shared<AMNotificationProxy>();
+    if (proxy->startOnDevice(kServiceName, device)) {
+        proxy->startListening();
+    } else {
+        LogInfo("Failed to start notification proxy on: {}", device ? device->udid() : "");
+    }
+    return proxy;
+}
+
+std::shared_ptr<AMNotificationProxy> AMNotificationProxy::withSocket(int socket) {
+    auto proxy = std::make_shared<AMNotificationProxy>();
+    proxy->adoptSocket(socket, kServiceName);
+    proxy->startListening();
+    return proxy;
+}
+
+AMNotificationProxy::~AMNotificationProxy() {
+    stopListening();
+    if (!thread_.joinable()) return;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
+}
+
+bool AMNotificationProxy::isListening() const {
+    std::lock_guard lock(lock_);
+    return listening_;
+}
+
+bool AMNotificationProxy::startListening() {
+    std::unique_lock lock(lock_);
+    if (listening_) return true;
+    if (thread_.joinable()) {
+        // A loop that ended on its own: collect it before starting another.
+        lock.unlock();
+        thread_.join();
+        lock.lock();
+    }
+    stopListening_ = false;
+    listening_ = true;
+    thread_ = std::thread([this] { listenLoop(); });
+    changed_.notify_all();
+    return true;
+}
+
+void AMNotificationProxy::stopListening() {
+    std::unique_lock lock(lock_);
+    if (!listening_) return;
+    stopListening_ = true;
+    changed_.notify_all();
+    const bool fromLoop = thread_.get_id() == std::this_thread::get_id();
+    if (!fromLoop) {
+        changed_.wait(lock, [this] { return !listening_; });
+    }
+    lock.unlock();
+    if (fromLoop) {
+        thread_.detach();
+    } else if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (isValidService()) {
+        sendXMLRequest(Value::dict({{"Command", "Shutdown"}}));
+        int code = 0;
+        const Value reply = readXMLReplyTimeoutReturnCode(kShutdownTimeoutMs, &code);
+        LogInfo("read notification reply: {}", reply.isNil() ? "nil" : "YES");
+    }
+    lock.lock();
+    listening_ = false;
+}
+
+void AMNotificationProxy::listenLoop() {
+    for (;;) {
+        int code = 0;
+        const Value reply = readXMLReplyTimeoutReturnCode(kReadTimeoutMs, &code);
+        if (code != 0 && code != kSocketTimedOut) break;
+        if (reply.isDictionary()) {
+            const std::string command = reply["Command"].stringOr();
+            const std::string name = reply["Name"].stringOr();
+            if (command == "RelayNotification") {
+                if (!name.empty()) notifyObservers(name);
+            } else if (command == "ProxyDeath") {
+                LogInfo("{} NotificationProxy died!", kServiceName);
+                break;
+            } else {
+                LogInfo("{} Unknown NotificationProxy command: '{}' received!", kServiceName,
+                        command);
+                break;
+            }
+        } else if (code == 0) {
+            LogDebug("{} no notification received.", kServiceName);
+        }
+        std::unique_lock lock(lock_);
+        if (stopListening_) break;
+        // A relayed notification is followed by a pause; a stop ends it at once.
+        if (!reply.isNil() && changed_.wait_for(lock, std::chrono::milliseconds(kReadTimeoutMs),
+                                                [this] { return stopListening_; })) {
+            break;
+        }
+    }
+    std::lock_guard lock(lock_);
+    listening_ = false;
+    changed_.notify_all();
+}
+
+void AMNotificationProxy::notifyObservers(const std::string& name) {
+    std::vector<Registration> observers;
+    {
+        std::lock_guard lock(messagesMutex_);
+        auto found = messages_.find(name);
+        if (found != messages_.end()) observers = found->second;
+    }
+    for (const auto& registration : observers) {
+        try {
+            registration.handler(name);
+        } catch (const std::exception& error) {
+            LogInfo("observer of {} failed: {}", name, error.what());
+        }
+    }
+}
+
+bool AMNotificationProxy::addObserverName(const void* observer, Handler handler,
+                                          const std::string& name) {
+    if (!handler) {
+        LogInfo("observer of {} has no handler", name);
+        return false;
+    }
+    std::lock_guard lock(messagesMutex_);
+    auto found = messages_.find(name);
+    if (found == messages_.end()) {
+        if (mobiledevice::AMDStatus status = mobiledevice::AMDObserveNotification(sock(), name)) {
+            LogInfo("AMDObserveNotification returned {}", static_cast<std::int32_t>(status));
+        }
+        found = messages_.emplace(name, std::vector<Registration>{}).first;
+    }
+    auto& registrations = found->second;
+    const bool known = std::any_of(registrations.begin(), registrations.end(),
+                                   [&](const Registration& r) { return r.observer == observer; });
+    if (!known) registrations.push_back({observer, std::move(handler)});
+    return !known;
+}
+
+void AMNotificationProxy::removeObserverName(const void* observer, const std::string& name) {
+    std::lock_guard lock(messagesMutex_);
+    auto found = messages_.find(name);
+    if (found == messages_.end()) return;
+    auto& registrations = found->second;
+    auto first = std::find_if(registrations.begin(), registrations.end(),
+                              [&](const Registration& r) { return r.observer == observer; });
+    if (first != registrations.end()) registrations.erase(first);
+}
+
+void AMNotificationProxy::removeObserver(const void* observer) {
+    std::vector<std::string> names;
+    {
+        std::lock_guard lock(messagesMutex_);
+        for (const auto& entry : messages_) names.push_back(entry.first);
+    }
+    for (const auto& name : names) removeObserverName(observer, name);
+}
+
+bool AMNotificationProxy::postNotification(const std::string& name) {
+    return mobiledevice::AMDPostNotification(sock(), name, {}) == 0;
+}

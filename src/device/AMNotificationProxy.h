@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/AMService.h"
+
+// The device's notification proxy: observers of named device notifications, called on a
+// listening thread of the proxy's own, and posting notifications to the device.
+class AMNotificationProxy : public AMService {
+public:
+    static constexpr const char* kServiceName = "com.apple.mobile.notification_proxy";
+    static constexpr unsigned int kReadTimeoutMs = 500;
+    static constexpr unsigned int kShutdownTimeoutMs = 3000;
+    // Called with the notification's name.
+    using Handler = std::function<void(const std::string& name)>;
+
+    // Starts the service and listens; a proxy whose service did not start is still made.
+    static std::shared_ptr<AMNotificationProxy> create(const std::shared_ptr<AMDevice>& device);
+    static std::shared_ptr<AMNotificationProxy> withSocket(int socket);
+    ~AMNotificationProxy() override;
+
+    // Starts the listening thread and returns once it runs.
+    bool startListening();
+    // Ends listening and tells the device to shut the proxy down.
+    void stopListening();
+    void unsubscribe() { stopListening(); }
+    bool isListening() const;
+
+    // The observer (any address that identifies it) is registered once per name; the
+    // device is asked to relay a name when its first observer arrives.
+    bool addObserverName(const void* observer, Handler handler, const std::string& name);
+    void removeObserverName(const void* observer, const std::string& name);
+    void removeObserver(const void* observer);
+    bool postNotification(const std::string& name);
+
+private:
+    struct Registration {
+        const void* observer;
+        Handler handler;
+    };
+    void listenLoop();
+    void notifyObservers(const std::string& name);
+
+    std::mutex messagesMutex_;
+    std::map<std::string, std::vector<Registration>> messages_;
+
+    // The lock on the proxy: the listening flags and the thread.
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    std::thread thread_;
+    bool listening_ = false;
+    bool stopListening_ = false;
+};
