@@ -24,6 +24,13 @@ public:
     std::uint64_t getSizeOfItemAtPath(const std::string& path) override {
         return device_->getSizeOfItemAtPath(path);
     }
+    std::vector<Entry> contentsOfDirectory(const std::string& path) override {
+        std::vector<Entry> entries;
+        for (const auto& node :
+             device_->contentsOfDirectoryPathType(path, kPathTypeFoldersThenFiles))
+            entries.push_back({node.name(), node.fullpath(), node.isDirectory()});
+        return entries;
+    }
 
 private:
     std::shared_ptr<iMobileDevice> device_;

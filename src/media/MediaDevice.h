@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace media {
 
@@ -21,6 +22,14 @@ public:
     virtual bool downloadFileTo(const std::string& devicePath, const std::string& computerPath) = 0;
     // 0 when missing.
     virtual std::uint64_t getSizeOfItemAtPath(const std::string& path) = 0;
+
+    struct Entry {
+        std::string name;
+        std::string path;  // the full device path, fit to be listed in turn
+        bool isDirectory = false;
+    };
+    // A folder's entries, all folders first and then all files; empty when unreadable.
+    virtual std::vector<Entry> contentsOfDirectory(const std::string& path) = 0;
 };
 
 }  // namespace media

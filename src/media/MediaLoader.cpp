@@ -38,7 +38,9 @@ MediaLoader::MediaLoader(std::shared_ptr<MediaDevice> device, iTunesLibrary& lib
       allUserPlaylists_(empty<Playlists>()),
       allAlbums_(std::make_shared<const Value>(foundation::Array{})),
       allArtworks_(std::make_shared<const Value>(foundation::Dictionary{})),
-      allPodPhotos_(std::make_shared<const Value>(foundation::Dictionary{})) {}
+      allPodPhotos_(std::make_shared<const Value>(foundation::Dictionary{})),
+      allDCIMPhotos_(empty<std::vector<std::string>>()),
+      supportImageFormats_({"jpg", "png", "gif", "tif", "tiff", "bmp"}) {}
 
 void MediaLoader::setDelegate(std::shared_ptr<MediaLoaderDelegate> delegate) {
     std::lock_guard lock(lock_);
@@ -93,6 +95,36 @@ Value MediaLoader::allArtworks() const {
 Value MediaLoader::allPodPhotos() const {
     std::lock_guard lock(lock_);
     return *allPodPhotos_;
+}
+
+std::string MediaLoader::libraryFilePath() const {
+    std::lock_guard lock(lock_);
+    return libraryFilePath_;
+}
+
+void MediaLoader::setLibraryFilePath(std::string path) {
+    std::lock_guard lock(lock_);
+    libraryFilePath_ = std::move(path);
+}
+
+std::string MediaLoader::dynamicFilePath() const {
+    std::lock_guard lock(lock_);
+    return dynamicFilePath_;
+}
+
+void MediaLoader::setDynamicFilePath(std::string path) {
+    std::lock_guard lock(lock_);
+    dynamicFilePath_ = std::move(path);
+}
+
+std::string MediaLoader::locationFilePath() const {
+    std::lock_guard lock(lock_);
+    return locationFilePath_;
+}
+
+void MediaLoader::setLocationFilePath(std::string path) {
+    std::lock_guard lock(lock_);
+    locationFilePath_ = std::move(path);
 }
 
 MediaLoader::TrackRecord MediaLoader::lookupTrackWithPid(const Value& pid) const {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "media/MediaDevice.h"
 #include "media/MediaLibraryReader.h"
 #include "media/MediaLoaderDelegate.h"
+#include "media/RgbaImage.h"
 #include "media/iPodPlaylist.h"
 
 namespace media {
@@ -43,7 +45,10 @@ public:
     const std::shared_ptr<MediaDevice>& myDevice() const { return myDevice_; }
 
     // The whole load; returns at once, changing nothing, while a load or its match runs.
-    void load();
+    // With `prepareOnly` the load empties the tracks and playlists, finds the library's
+    // shape (iOS5, isDBSqlite) from fresh copies and stops there: no callbacks, no match,
+    // the copies gone and the loader idle again.
+    void load(bool prepareOnly = false);
     // Queues a match of all tracks with the music library and returns at once.
     void syncLibraryStatus();
     // Stops the matches queued or running now after their current track; later ones run.
@@ -63,6 +68,43 @@ public:
     foundation::Value allAlbums() const;
     foundation::Value allArtworks() const;
     foundation::Value allPodPhotos() const;
+
+    // Photos of every album; the camera roll's album counts what loadDCIMPhotos found.
+    std::int32_t numOfPhotos() const;
+    // Songs are the tracks marked "is_song"; videos the others that are movies, TV shows or
+    // podcasts. A null pointer is skipped.
+    void numOfSongsVideos(std::int32_t* songs, std::int32_t* videos) const;
+    // The same split, adding up the tracks' "size".
+    void sizeOfSongsVideos(std::uint64_t* songs, std::uint64_t* videos) const;
+
+    // Device paths of the camera roll's pictures under "DCIM", as loadDCIMPhotos found them;
+    // the next load adds the camera roll to the albums when there are any.
+    std::shared_ptr<const std::vector<std::string>> allDCIMPhotos() const;
+    void loadDCIMPhotos();
+    // Appends the device path of every picture under the folder, folders searched before
+    // the files beside them; names beginning with "_" or "." are passed over.
+    void recurseSearchInFolderPhotos(const std::string& folder, std::vector<std::string>& photos);
+    // Lower-case extensions of the pictures the camera-roll search takes.
+    std::vector<std::string> supportImageFormats() const;
+    void setSupportImageFormats(std::vector<std::string> formats);
+    // The picture at the device path, read from a private copy; nullopt when unreadable.
+    std::optional<RgbaImage> photoAtPath(const std::string& devicePath);
+    // Copies the device file to the temporary folder as the name (a new unique one when none
+    // is given) with the device path's extension, replacing a file there, and gives the
+    // local path, also when the copy failed (no file is there then). "" for a name that is
+    // not a plain file name.
+    std::string localTempFromDevicePathDefaultName(
+        const std::string& devicePath, const std::optional<std::string>& name = std::nullopt);
+    // Takes any object and does nothing.
+    void loadIOS10Tracks(const foundation::Value& /*unused*/) {}
+
+    // Paths the loader keeps for its callers; it neither sets nor reads them itself.
+    std::string libraryFilePath() const;
+    void setLibraryFilePath(std::string path);
+    std::string dynamicFilePath() const;
+    void setDynamicFilePath(std::string path);
+    std::string locationFilePath() const;
+    void setLocationFilePath(std::string path);
 
     // What the last preparation and the track query ladder found.
     bool iOS5() const { return iOS5_.load(); }
@@ -105,7 +147,7 @@ private:
     std::atomic<std::uint64_t> loadGeneration_{0};
     std::atomic<std::uint64_t> cancelGeneration_{0};
 
-    mutable std::mutex lock_;  // the snapshots, the flags and the delegate
+    mutable std::mutex lock_;  // the snapshots, the flags, the delegate and the kept values
     std::shared_ptr<MediaLoaderDelegate> delegate_;
     MediaLibraryFlags flags_;
     std::shared_ptr<const TrackRecords> allTracks_;
@@ -116,6 +158,11 @@ private:
     std::shared_ptr<const foundation::Value> allAlbums_;
     std::shared_ptr<const foundation::Value> allArtworks_;
     std::shared_ptr<const foundation::Value> allPodPhotos_;
+    std::shared_ptr<const std::vector<std::string>> allDCIMPhotos_;
+    std::vector<std::string> supportImageFormats_;
+    std::string libraryFilePath_;
+    std::string dynamicFilePath_;
+    std::string locationFilePath_;
 
     std::mutex matchLock_;  // one match at a time
 };

@@ -241,6 +241,7 @@ void MediaLoader::loadPhotos(MediaLoadFolder& folder) {
         }
         albums.append(std::move(entry));
     }
+    if (!allDCIMPhotos()->empty()) albums.append(Value::dict({{"name", "DCIM"}, {"dcim", true}}));
     std::lock_guard lock(lock_);
     allArtworks_ = std::make_shared<const Value>(
         artwork.photos().isNil() ? Value(foundation::Dictionary{}) : artwork.photos());
@@ -249,7 +250,7 @@ void MediaLoader::loadPhotos(MediaLoadFolder& folder) {
     allAlbums_ = std::make_shared<const Value>(std::move(albums));
 }
 
-void MediaLoader::load() {
+void MediaLoader::load(bool prepareOnly) {
     if (isLoading_.exchange(true)) return;
     const std::uint64_t generation = ++loadGeneration_;
     // A stop sent while the load runs (the device left) also stops the match that ends it.
@@ -260,6 +261,14 @@ void MediaLoader::load() {
         allTracks_ = std::make_shared<const TrackRecords>();
         pid2tracks_ = std::make_shared<const std::unordered_map<std::string, TrackRecord>>();
         allPlaylists_ = std::make_shared<const Playlists>();
+    }
+    if (prepareOnly) {
+        {
+            MediaLoadFolder folder;
+            guarded("database copies", [&] { prepareDbFiles(folder); });
+        }
+        isLoading_ = false;
+        return;
     }
     bool matchQueued = false;
     try {

@@ -10,14 +10,17 @@
 #include "Latch.h"
 #include "MediaLibraryFixtures.h"
 #include "MusicLibraryFixture.h"
+#include "PhotoDBWriter.h"
 #include "content/AppFetchHandler.h"
 #include "content/ThreadPool.h"
 #include "device/iMobileMediaDevice.h"
 #include "device/iPodDevice.h"
 #include "fakedevice/FakeMobileDevice.h"
+#include "foundation/AtomicFile.h"
 #include "foundation/OperationQueue.h"
 #include "media/GpodFixtures.h"
 #include "media/MediaLoader.h"
+#include "media/PictureCodec.h"
 #include "media/iTunesLibrary.h"
 
 using foundation::Value;
@@ -340,6 +343,165 @@ TEST_F(MediaLoaderTest, RowsStillInTheDevicesJournalAreRead) {
     loadAndMatch(*loader);
     EXPECT_EQ(loader->allTracks()->size(), 3u);
     expectNoCopiesLeft();
+}
+
+}  // namespace
+
+namespace {
+
+// A phone with a camera roll under "DCIM" and a photo database of two albums.
+class MediaLoaderPhotosTest : public MediaLoaderTest {
+protected:
+    void SetUp() override {
+        MediaLoaderTest::SetUp();
+        for (const char* file :
+             {"100APPLE/IMG_0001.JPG", "100APPLE/notes.txt", "100APPLE/.h.jpg", "_cache/x.jpg",
+              ".thumbs/y.jpg", "101APPLE/z.tiff", "top.gif", "100APPLE/deep/er/w.bmp"}) {
+            put(std::string("DCIM/") + file, "picture");
+        }
+        const auto png =
+            media::PictureCodec::encodePNG({2, 3, std::vector<std::uint8_t>(24, 0x7f)});
+        put("DCIM/100APPLE/IMG_0002.png", std::string(png->begin(), png->end()));
+        mediatest::PhotoDatabaseSpec spec{.images = {{.id = 100}, {.id = 101}, {.id = 102}},
+                                          .albums = {{"Trip", {100, 101}}, {"Home", {102}}}};
+        const mediatest::Bytes photos = mediatest::writePhotoDB(spec);
+        put("Photos/Photo Database", std::string(photos.begin(), photos.end()));
+        loader = loaderOf(std::make_shared<testsupport::FakeMobileDevice>(root("CAM"), "CAM"));
+    }
+    void put(const std::string& path, const std::string& bytes) {
+        const std::filesystem::path file = folder / ("CAM/" + path);
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << bytes;
+    }
+
+    std::shared_ptr<MediaLoader> loader;
+};
+
+TEST_F(MediaLoaderPhotosTest, TheCameraRollsPicturesAreFoundAndCountedWithTheAlbums) {
+    loader->loadDCIMPhotos();
+    auto found = *loader->allDCIMPhotos();
+    EXPECT_EQ(found.back(), "/DCIM/top.gif");  // subfolders are searched before the files
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found,
+              (std::vector<std::string>{
+                  "/DCIM/100APPLE/IMG_0001.JPG", "/DCIM/100APPLE/IMG_0002.png",
+                  "/DCIM/100APPLE/deep/er/w.bmp", "/DCIM/101APPLE/z.tiff", "/DCIM/top.gif"}));
+    loadAndMatch(*loader);
+    const Value albums = loader->allAlbums();
+    EXPECT_EQ(albums[0]["images"], Value::list({100u, 101u}));
+    EXPECT_EQ(albums[2], Value::dict({{"name", "DCIM"}, {"dcim", true}}));
+    EXPECT_EQ(loader->numOfPhotos(), 2 + 1 + 5);
+
+    // A new search replaces the last one's findings.
+    loader->setSupportImageFormats({"txt"});
+    loader->loadDCIMPhotos();
+    EXPECT_EQ(*loader->allDCIMPhotos(), std::vector<std::string>{"/DCIM/100APPLE/notes.txt"});
+    EXPECT_EQ(loader->numOfPhotos(), 2 + 1 + 1);
+    std::vector<std::string> kept = {"kept"};
+    loader->recurseSearchInFolderPhotos("DCIM/101APPLE", kept);
+    loader->recurseSearchInFolderPhotos("no such folder", kept);
+    EXPECT_EQ(kept, std::vector<std::string>{"kept"});
+}
+
+TEST_F(MediaLoaderPhotosTest, APictureIsReadFromAPrivateCopy) {
+    // Only the PNG is a picture; the JPEG holds text.
+    for (const char* path :
+         {"DCIM/100APPLE/IMG_0002.png", "DCIM/100APPLE/IMG_0001.JPG", "DCIM/missing.png", "DCIM"}) {
+        const auto picture = loader->photoAtPath(path);
+        EXPECT_EQ(picture.has_value(), path == std::string("DCIM/100APPLE/IMG_0002.png")) << path;
+        if (picture) {
+            EXPECT_EQ(std::make_pair(picture->width, picture->height), std::make_pair(2, 3));
+        }
+        expectNoCopiesLeft();
+    }
+}
+
+TEST_F(MediaLoaderPhotosTest, ADeviceFileIsCopiedToTheTemporaryFolderUnderTheNameGiven) {
+    const std::string temp = temporary.path();
+    for (const char* name : {"/keep.JPG", "/stale.JPG"}) std::ofstream(temp + name) << "old";
+    const struct {
+        const char* devicePath;
+        std::optional<std::string> name;
+        std::string expectedName;  // "": a new unique name
+        bool copied;               // else no file is left there
+    } cases[] = {
+        {"DCIM/100APPLE/IMG_0001.JPG", std::nullopt, "", true},
+        {"DCIM/100APPLE/IMG_0001.JPG", "keep", "keep.JPG", true},
+        {"DCIM/100APPLE/notes.txt", "plain", "plain.txt", true},
+        {"DCIM/gone.JPG", "stale", "stale.JPG", false},
+    };
+    for (const auto& c : cases) {
+        const std::filesystem::path local =
+            loader->localTempFromDevicePathDefaultName(c.devicePath, c.name);
+        EXPECT_EQ(local.parent_path(), std::filesystem::path(temp));
+        EXPECT_EQ(local.filename(),
+                  c.expectedName.empty() ? local.stem().string() + ".JPG" : c.expectedName);
+        EXPECT_EQ(foundation::readFile(local),
+                  c.copied ? std::optional(foundation::Data{'p', 'i', 'c', 't', 'u', 'r', 'e'})
+                           : std::nullopt)
+            << c.devicePath;
+    }
+    // A name that leads out of the temporary folder copies nothing and removes nothing.
+    std::ofstream(folder / "outside.gif") << "mine";
+    for (const char* name : {"../outside", "..", "a/b"}) {
+        EXPECT_EQ(loader->localTempFromDevicePathDefaultName("DCIM/top.gif", std::string(name)),
+                  "");
+    }
+    EXPECT_EQ(std::filesystem::file_size(folder / "outside.gif"), 4u);
+}
+
+TEST_F(MediaLoaderTest, SongsAndVideosAreCountedAndTheirSizesAddedWhole) {
+    // A media library and a Library.itdb group, each with one song of more than 4 GiB.
+    auto group = phoneWithMediaLibrary("GROUP", LadderForm::Second);
+    const std::string itlp = folder / "GROUP/iTunes_Control/iTunes/iTunes Library.itlp";
+    std::filesystem::create_directories(itlp);
+    mediatest::writeDatabase(itlp + "/Library.itdb", mediatest::kLibraryItdbSql);
+    mediatest::writeDatabase(itlp + "/Locations.itdb", mediatest::kLocationsItdbSql);
+    const struct {
+        std::shared_ptr<testsupport::FakeMobileDevice> device;
+        std::int32_t songs, videos;
+        std::uint64_t songBytes, videoBytes;
+    } cases[] = {
+        // 101 a song, 102 a video podcast; 103 an audio book and the ringtones are neither.
+        {phoneWithMediaLibrary("PHONE", LadderForm::Second), 1, 1, 5000000000, 1000},
+        // 201 a song; 202 a video by its media type, 203 a movie without a size.
+        {group, 1, 2, 6000000000, 12},
+    };
+    for (const auto& c : cases) {
+        auto loader = loaderOf(c.device);
+        loadAndMatch(*loader);
+        std::int32_t songs = -1, videos = -1;
+        std::uint64_t songBytes = 1, videoBytes = 1;  // a null pointer is passed over
+        loader->numOfSongsVideos(&songs, nullptr);
+        loader->numOfSongsVideos(nullptr, &videos);
+        loader->sizeOfSongsVideos(&songBytes, nullptr);
+        loader->sizeOfSongsVideos(nullptr, &videoBytes);
+        EXPECT_EQ(std::tie(songs, videos, songBytes, videoBytes),
+                  std::tie(c.songs, c.videos, c.songBytes, c.videoBytes))
+            << c.device->uuid();
+    }
+}
+
+TEST_F(MediaLoaderTest, APreparingLoadFindsTheLibrarysShapeAndLeavesTheLoaderIdle) {
+    auto loader = loaderOf(phoneWithMediaLibrary("PHONE", LadderForm::Second));
+    // Paths kept for callers, and the reader of nothing, leave every load alone.
+    loader->setLibraryFilePath("/a");
+    loader->setDynamicFilePath("/b");
+    loader->setLocationFilePath("/c");
+    loadAndMatch(*loader);
+    const auto steps = recorder->steps();
+    loader->loadIOS10Tracks(Value("anything"));
+    EXPECT_EQ(loader->allTracks()->size(), 5u);
+    loader->load(true);
+    EXPECT_FALSE(loader->busy() || loader->matched());
+    EXPECT_TRUE(loader->iOS5() && loader->isDBSqlite());
+    EXPECT_TRUE(loader->allTracks()->empty() && loader->allPlaylists()->empty());
+    EXPECT_EQ(recorder->steps(), steps);  // no callbacks, no match
+    expectNoCopiesLeft();
+    loadAndMatch(*loader);  // not refused
+    EXPECT_EQ(loader->allTracks()->size(), 5u);
+    EXPECT_EQ(loader->libraryFilePath() + loader->dynamicFilePath() + loader->locationFilePath(),
+              "/a/b/c");
 }
 
 }  // namespace
