@@ -11,6 +11,7 @@
 #include "app/AppDeviceFinder.h"
 #include "app/AppRegistrations.h"
 #include "app/DeviceDetection.h"
+#include "app/MediaLoaderRelay.h"
 #include "foundation/MainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     services.startDeviceDetection = [&appDelegate](std::uint32_t kinds) {
         return startDeviceDetection(kinds, *appDelegate);
     };
+    fillMediaLoading(services, appDelegate);
     auto deviceFinder = std::make_shared<AppDeviceFinder>();
     AppDeviceFinder::installIn(services, deviceFinder);
     KolvexAppDelegate delegate(window, services, arguments);

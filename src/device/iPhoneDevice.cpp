@@ -534,6 +534,19 @@ std::optional<foundation::Data> iPhoneDevice::getIconDataForApp(const std::strin
     return iconDataFromReply(springboard->getIconPNGData(bundleId));
 }
 
+Value iPhoneDevice::defaultReturnAttributes() const {
+    Value keys = foundation::Array{};
+    for (const char* key :
+         {"CFBundleIdentifier", "ApplicationDSID", "ApplicationType", "CFBundleExecutable",
+          "CFBundleDisplayName", "CFBundleIconFile", "CFBundleName", "CFBundleShortVersionString",
+          "CFBundleSupportedPlatforms", "CFBundleURLTypes", "Container", "MinimumOSVersion",
+          "UIDeviceFamily", "UIFileSharingEnabled", "UIStatusBarHidden",
+          "UISupportedInterfaceOrientations"}) {
+        keys.append(key);
+    }
+    return Value::dict({{"ReturnAttributes", keys}});
+}
+
 std::optional<foundation::Data> iPhoneDevice::iconDataFromReply(const Value& reply) {
     if (!reply.isDictionary()) return std::nullopt;
     const auto* png = reply["pngData"].data();

@@ -110,6 +110,12 @@ public:
     foundation::Value getDeviceInfo();
     std::shared_ptr<AFCDirectoryAccess> currentService();
 
+    // Kept from an older connection interface: both answer true and change nothing.
+    bool ResetConnection() { return true; }
+    bool tryStartServiceTryTimes(const std::string& /*service*/, int /*times*/) { return true; }
+    // {"ReturnAttributes": the 16 application attributes of the shorter lookup}.
+    foundation::Value defaultReturnAttributes() const;
+
 private:
     // Asks the delegate whether to go on, then tells it the progress.
     static bool finishOf(const CopyDelegate& delegate, std::int64_t done, std::int64_t total);
