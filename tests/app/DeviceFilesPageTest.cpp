@@ -108,6 +108,14 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
     waitForValue(view, rows, "\"file:Library.sqlitedb|file:Ringtones.plist\"");
     EXPECT_FALSE(fs::exists(media + "/iTunes_Control/iTunes/Tones"));
 
+    // A further window has its own "mdfs".
+    auto other = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(
+        {0, 0, 900, 700}, gtk::Titled | gtk::Closable | gtk::Resizable, nullptr);
+    other->loadURLString("myapp://x/index.html");
+    other->showWindow();
+    EXPECT_TRUE(waitForValue(*other->webview(), rows, "\"folder:DCIM|folder:iTunes_Control\""));
+    other->window()->close();
+
     // A refused request is shown.
     eval(view, "document.querySelector('#device-files .files-new-name').value = '..'; true");
     click("#device-files .files-bar button:last-child");

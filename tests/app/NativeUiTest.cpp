@@ -56,6 +56,12 @@ TEST_F(WebWindowTest, ClipboardRoundTripWithAnotherProgram) {
         Xclip owner({"-verbose", "-selection", "clipboard", "-t", copy.target, "-i",
                      folder / "copied"});
         ASSERT_TRUE(owner.waitForOutput("Waiting for selection requests"));
+        {
+            // Once another client sees the target offered, the X server has the new owner.
+            Xclip probe({"-o", "-selection", "clipboard", "-t", "TARGETS"});
+            probe.waitForExit();
+            ASSERT_NE(probe.output().find(copy.target), std::string::npos) << probe.output();
+        }
         startCall(view, "read", "wvevent", pasteboard("read"));
         EXPECT_EQ(answer(view, "read"),
                   Value::dict({{"result", true},

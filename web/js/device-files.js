@@ -238,18 +238,24 @@
             }).catch(function (error) { into.replaceChildren(element('p', 'error', error.message)); });
     }
 
-    App.on('deviceAdded', function (device) {
+    // The main window hears "deviceAdded", every window "iDeviceAdded".
+    function added(device) {
         if (!device || !device.deviceId) return;
         devices[device.deviceId] = device.name || device.deviceId;
         refreshChooser();
         if (!state.udid) choose(device.deviceId);
-    });
-    App.on('deviceRemoved', function (device) {
+    }
+    function removed(device) {
         var id = device && device.deviceId;
+        if (!devices[id]) return;
         delete devices[id];
         if (id === state.udid) choose('');
         else refreshChooser();
-    });
+    }
+    App.on('deviceAdded', added);
+    App.on('iDeviceAdded', added);
+    App.on('deviceRemoved', removed);
+    App.on('iDeviceRemoved', removed);
     // A click on a device in the device list picks it here too.
     document.addEventListener('click', function (event) {
         var item = event.target.closest && event.target.closest('#devices [data-id]');
