@@ -9,7 +9,6 @@
 #include "content/SchemeFixtures.h"
 #include "content/SchemeResponders.h"
 #include "content/StaticFileResponse.h"
-#include "foundation/AtomicFile.h"
 #include "foundation/ScratchFolder.h"
 #include "media/AudioConverter.h"
 #include "support/ValuePrinter.h"
@@ -44,10 +43,6 @@ protected:
             names.push_back(entry.path().filename());
         std::sort(names.begin(), names.end());
         return names;
-    }
-    static std::string textOf(const std::string& path) {
-        auto data = foundation::readFile(path);
-        return data ? std::string(data->begin(), data->end()) : std::string();
     }
 
     foundationtest::ScratchFolder dir;
@@ -166,7 +161,7 @@ TEST_F(AudioConverterTest, FailuresKeepWhatWasThere) {
                                  c.source, c.destination, c.start, c.end, "T", &error));
         ASSERT_TRUE(error);
         EXPECT_EQ(error->message, c.message);
-        EXPECT_EQ(textOf(at("old.m4r")), "old ringtone");
+        EXPECT_EQ(foundationtest::contentsOf(at("old.m4r")), "old ringtone");
         EXPECT_EQ(fs::file_size(at("source.m4a")), fs::file_size(m4a()));
         EXPECT_EQ(folderNames(), (std::vector<std::string>{"noise.mp3", "old.m4r", "source.m4a"}));
     }
@@ -180,7 +175,8 @@ TEST_F(AudioConverterTest, MyappURLsAreReadThroughTheContentServer) {
     static std::once_flag once;
     std::call_once(once, [] { content::registerSchemeResponders(); });
     ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
-        contenttest::makePack({contenttest::file("tone.m4a", textOf(m4a()))}), "pelmor"));
+        contenttest::makePack({contenttest::file("tone.m4a", foundationtest::contentsOf(m4a()))}),
+        "pelmor"));
 
     EXPECT_EQ(AudioConverter::getAudioTagInfoOfFile("myapp://x/tone.m4a")["title"],
               Value("Morning"));
