@@ -22,7 +22,8 @@ TEST(Base64Test, Rfc4648VectorsAndEveryByte) {
         EXPECT_EQ(base64::decode(encoded), bytes);
         EXPECT_EQ(base64::decodeIgnoringWhitespace(encoded), bytes);
     }
-    EXPECT_EQ(base64::decodeIgnoringWhitespace(" Zm9v\n\tYmE\r\n= "), Data({'f', 'o', 'o', 'b', 'a'}));
+    EXPECT_EQ(base64::decodeIgnoringWhitespace(" Zm9v\n\tYmE\r\n= "),
+              Data({'f', 'o', 'o', 'b', 'a'}));
     Data bytes;
     for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<std::uint8_t>(255 - i));
     const std::string text = base64::encode(bytes);
@@ -31,14 +32,12 @@ TEST(Base64Test, Rfc4648VectorsAndEveryByte) {
 }
 
 TEST(Base64Test, RejectsBadCharactersAndPadding) {
+    // Whitespace is a fault only where it is not ignored; a vertical tab is never ignored.
     for (const char* bad : {"Zg=", "Zg", "Z===", "====", "Zg=A", "Z=g=", "Zm9v=", "Zm 9v", "Zm9v\n",
-                            "Zm-v", "Zm_v", "Zm9\x80"}) {
+                            "Zm-v", "Zm_v", "Zm9\x80", "Zm9v\v"}) {
         EXPECT_FALSE(base64::decode(bad)) << bad;
-    }
-    // The same faults with whitespace taken out; whitespace itself is allowed.
-    for (const char* bad : {"Zg=", "Zg", "Z===", "====", "Zg=A", "Z=g=", "Zm9v=", "Zm-v", "Zm_v",
-                            "Zm9\x80", "Zm9v\v"}) {
-        EXPECT_FALSE(base64::decodeIgnoringWhitespace(bad)) << bad;
+        const bool space = std::string_view(bad).find_first_of(" \n") != std::string_view::npos;
+        EXPECT_EQ(base64::decodeIgnoringWhitespace(bad).has_value(), space) << bad;
     }
 }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <optional>
 #include <string>
 
@@ -10,12 +9,9 @@
 
 using foundation::Bundle;
 using foundation::Value;
+using foundationtest::writeText;
 
 namespace {
-
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 class BundleTest : public testing::Test {
 protected:

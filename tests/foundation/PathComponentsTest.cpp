@@ -32,11 +32,6 @@ TEST(PathComponents, JoinSplitAndLast) {
     }
 }
 
-std::string contentsOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(ReplacingFileWriter, ReplacesOnlyOnCommitAndLeavesNoTemporary) {
     foundationtest::ScratchFolder folder;
     const std::string target = folder / "file.bin";
@@ -47,12 +42,12 @@ TEST(ReplacingFileWriter, ReplacesOnlyOnCommitAndLeavesNoTemporary) {
         ASSERT_TRUE(abandoned.open());
         ASSERT_TRUE(abandoned.append(bytes, sizeof bytes));
     }
-    EXPECT_EQ(contentsOf(target), "old contents that are longer");
+    EXPECT_EQ(foundationtest::contentsOf(target), "old contents that are longer");
     foundation::ReplacingFileWriter writer(target);
     ASSERT_TRUE(writer.open());
     ASSERT_TRUE(writer.append(bytes, sizeof bytes));
     ASSERT_TRUE(writer.commit());
-    EXPECT_EQ(contentsOf(target), "new");
+    EXPECT_EQ(foundationtest::contentsOf(target), "new");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
     foundation::ReplacingFileWriter nowhere(folder / "missing/file.bin");
     std::string error;

@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -20,20 +18,13 @@
 #include "foundation/PropertyList.h"
 
 using namespace foundation;
+using foundationtest::contentsOf;
 using foundationtest::ScratchFolder;
+using foundationtest::writeText;
 
 namespace {
 
 const std::string kDomain = "com.orvandel.Test";
-
-std::string contentsOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 class UserDefaultsTest : public testing::Test {
 protected:

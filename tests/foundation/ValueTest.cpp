@@ -109,13 +109,10 @@ TEST(ValueTest, LookupsGiveNilAndSetOrAppendNeverStoreNil) {
 
 // Characters have no agreed number (char is signed on some machines, unsigned on others)
 // and are not strings either: they are refused at compile time.
-static_assert(!std::is_constructible_v<Value, char>);
-static_assert(!std::is_constructible_v<Value, wchar_t>);
-static_assert(!std::is_constructible_v<Value, char8_t>);
-static_assert(!std::is_constructible_v<Value, char16_t>);
-static_assert(!std::is_constructible_v<Value, char32_t>);
-static_assert(std::is_constructible_v<Value, signed char>);
-static_assert(std::is_constructible_v<Value, std::uint8_t>);
+template <class... T>
+constexpr bool noneConstructs = !(std::is_constructible_v<Value, T> || ...);
+static_assert(noneConstructs<char, wchar_t, char8_t, char16_t, char32_t>);
+static_assert(!noneConstructs<signed char> && !noneConstructs<std::uint8_t>);
 
 // Arrays and dictionaries in turn, `depth` containers deep, built without recursion.
 Value nested(std::size_t depth) {

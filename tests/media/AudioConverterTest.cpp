@@ -48,10 +48,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    static std::string textOf(const std::string& path) {
-        auto data = foundation::readFile(path);
-        return data ? std::string(data->begin(), data->end()) : std::string();
-    }
 
     foundationtest::ScratchFolder dir;
     static foundationtest::ScratchFolder* sources_;
@@ -169,7 +165,7 @@ TEST_F(AudioConverterTest, FailuresKeepWhatWasThere) {
                                  c.source, c.destination, c.start, c.end, "T", &error));
         ASSERT_TRUE(error);
         EXPECT_EQ(error->message, c.message);
-        EXPECT_EQ(textOf(at("old.m4r")), "old ringtone");
+        EXPECT_EQ(foundationtest::contentsOf(at("old.m4r")), "old ringtone");
         EXPECT_EQ(fs::file_size(at("source.m4a")), fs::file_size(m4a()));
         EXPECT_EQ(folderNames(), (std::vector<std::string>{"noise.mp3", "old.m4r", "source.m4a"}));
     }
@@ -202,7 +198,8 @@ TEST_F(AudioConverterTest, MyappURLsAreReadThroughTheContentServer) {
     static std::once_flag once;
     std::call_once(once, [] { content::registerSchemeResponders(); });
     ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
-        contenttest::makePack({contenttest::file("tone.m4a", textOf(m4a()))}), "pelmor"));
+        contenttest::makePack({contenttest::file("tone.m4a", foundationtest::contentsOf(m4a()))}),
+        "pelmor"));
 
     EXPECT_EQ(AudioConverter::getAudioTagInfoOfFile("myapp://x/tone.m4a")["title"],
               Value("Morning"));

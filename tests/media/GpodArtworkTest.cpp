@@ -131,8 +131,7 @@ TEST_F(GpodArtworkTest, PhotoDatabaseWrittenByGpodListsPhotosAndAlbums) {
         }
     }
     EXPECT_TRUE(sawHoliday);
-    ArtworkImage::Device device = deviceAt(folder.path());
-    device.controlFolder = "/iPod_Control";
+    const auto device = deviceAt(folder.path());
     int channel = 1;  // green first, then blue, as added
     for (const auto& [id, image] : *photos["ImageList"].dictionary()) {
         EXPECT_GT(image["subImages"].size(), 0u) << id;
@@ -153,12 +152,6 @@ TEST_F(GpodArtworkTest, PhotoDatabaseWrittenByGpodListsPhotosAndAlbums) {
             EXPECT_TRUE(sub["mhodString"].isString()) << key;
         }
     }
-}
-
-Value readPhotoDatabase(const std::string& mountPoint) {
-    PhotoDBReader reader(mountPoint + "/Photos/Photo Database");
-    reader.load();
-    return reader.photos();
 }
 
 // Each model stores photos in its own formats: little- and big-endian RGB565 (1013, 1023),
@@ -183,13 +176,14 @@ TEST(GpodPhotoFormats, EveryStoredSizeOfEachModelDecodesToTheColourWritten) {
         ASSERT_TRUE(itdb_photodb_write(photodb, nullptr)) << model;
         itdb_photodb_free(photodb);
 
-        const Value photos = readPhotoDatabase(folder.path());
+        PhotoDBReader reader(folder / "Photos/Photo Database");
+        reader.load();
+        const Value& photos = reader.photos();
         ASSERT_EQ(photos["ImageList"].size(), 1u) << model;
         const Value& image = photos["ImageList"].dictionary()->begin()->second;
         EXPECT_EQ(image["rating"], Value(60u)) << model;
         EXPECT_EQ(image["tempDate"], Value(foundation::Date{1000000000 + kFrom1904})) << model;
-        EXPECT_EQ(image["digitizedDate"], Value(foundation::Date{1100000000 + kFrom1904}))
-            << model;
+        EXPECT_EQ(image["digitizedDate"], Value(foundation::Date{1100000000 + kFrom1904})) << model;
         EXPECT_EQ(image["sourceImageSize"], Value(123456u)) << model;
 
         const auto device = deviceAt(folder.path());
@@ -200,8 +194,8 @@ TEST(GpodPhotoFormats, EveryStoredSizeOfEachModelDecodesToTheColourWritten) {
             ASSERT_TRUE(path) << label;
             const auto bytes = ArtworkImage::dataForImage(sub, *path, device.readRange);
             ASSERT_TRUE(bytes) << label;
-            const auto picture =
-                ArtworkImage::photoFromBytes(sub, *bytes, static_cast<std::uint32_t>(std::stoul(format)));
+            const auto picture = ArtworkImage::photoFromBytes(
+                sub, *bytes, static_cast<std::uint32_t>(std::stoul(format)));
             ASSERT_TRUE(picture) << label;
             const auto* p = picture->pixel(picture->width / 2, picture->height / 2);
             EXPECT_GE(p[0], 220) << label;

@@ -101,11 +101,8 @@ TEST(PhotoDBReaderTest, LaterChildrenWinAndStringTypesPickTheirEncoding) {
     append(image, dataRecord(2, second));
     append(image, stringRecord(4, Bytes{'n', 'o'}, 1));    // no encoding: dropped
     append(image, stringRecord(1, Bytes{0xC3, 0x28}, 1));  // invalid UTF-8: dropped
-    const Value photos = readBytes([&] {
-        Bytes head = header("mhfd", 132);
-        put32(head, 20, 1);
-        return withTotal(head, dataSet(1, list("mhli", 1, withTotal(image, {}))));
-    }());
+    const Value photos =
+        readBytes(fileOf("mhfd", 132, 1, listSet(1, "mhli", 1, withTotal(image, {}))));
     const Value& sub = photos["ImageList"]["7"]["subImages"]["1028"];
     EXPECT_EQ(sub["imageSize"], Value(2u));
     EXPECT_EQ(sub["mhodString"], Value("later"));
@@ -119,12 +116,8 @@ TEST(PhotoDBReaderTest, LaterChildrenWinAndStringTypesPickTheirEncoding) {
 }
 
 TEST(PhotoDBReaderTest, EmptyAndMissingInputsGiveAnEmptyResult) {
-    Bytes noSections = header("mhfd", 132);
-    put32(noSections, 20, 0);
-    Bytes negative = header("mhfd", 132);
-    put32(negative, 20, 0x80000000);
-    Bytes shortHeader = header("mhfd", 16);
-    for (const Bytes& input : {Bytes{}, noSections, negative, shortHeader}) {
+    for (const Bytes& input : {Bytes{}, fileOf("mhfd", 132, 0, {}),
+                               fileOf("mhfd", 132, 0x80000000, {}), header("mhfd", 16)}) {
         EXPECT_EQ(readBytes(input), Value(foundation::Dictionary{}));
     }
     PhotoDBReader missing("/nonexistent/ArtworkDB");
@@ -144,12 +137,8 @@ TEST(PhotoDBReaderTest, RefusesDeepNestingAndKeepsWhatCameBeforeABadRecord) {
     Bytes image = header("mhii", 152);
     put32(image, 12, 1);
     put32(image, 16, 5);
-    auto deep = [&] {
-        Bytes head = header("mhfd", 132);
-        put32(head, 20, 1);
-        return withTotal(head,
-                         dataSet(1, list("mhli", 1, withTotal(image, dataRecord(2, nested)))));
-    }();
+    const Bytes deep =
+        fileOf("mhfd", 132, 1, listSet(1, "mhli", 1, withTotal(image, dataRecord(2, nested))));
     EXPECT_EQ(readBytes(deep)["ImageList"]["5"]["subImages"]["1"]["mhodString"], Value());
 
     // The second image's header length is below its fixed part: the first image stays.

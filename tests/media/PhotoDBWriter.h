@@ -116,22 +116,17 @@ inline Bytes writePhotoDB(const PhotoDatabaseSpec& spec) {
     std::uint32_t count = 3;
     if (spec.unknownSection) {
         // A section whose content looks like records but must be stepped over.
-        append(sections, dataSet(9, list("mhli", 1, imageRecord({.id = 999}))));
+        append(sections, listSet(9, "mhli", 1, imageRecord({.id = 999})));
         ++count;
     }
     Bytes images, albums, files;
     for (const auto& image : spec.images) append(images, imageRecord(image));
     for (const auto& album : spec.albums) append(albums, albumRecord(album));
     for (const auto& file : spec.files) append(files, fileRecord(file));
-    append(sections,
-           dataSet(1, list("mhli", static_cast<std::uint32_t>(spec.images.size()), images)));
-    append(sections,
-           dataSet(2, list("mhla", static_cast<std::uint32_t>(spec.albums.size()), albums)));
-    append(sections,
-           dataSet(3, list("mhlf", static_cast<std::uint32_t>(spec.files.size()), files)));
-    Bytes head = header("mhfd", 132);
-    put32(head, 20, count);
-    return withTotal(head, sections);
+    append(sections, listSet(1, "mhli", spec.images.size(), images));
+    append(sections, listSet(2, "mhla", spec.albums.size(), albums));
+    append(sections, listSet(3, "mhlf", spec.files.size(), files));
+    return fileOf("mhfd", 132, count, sections);
 }
 
 }  // namespace mediatest

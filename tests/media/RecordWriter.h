@@ -56,6 +56,20 @@ inline Bytes list(std::string_view tag, std::uint32_t count, const Bytes& entrie
     return head;
 }
 
+// A data set holding one list of `entries`.
+inline Bytes listSet(std::uint32_t type, std::string_view tag, std::size_t count,
+                     const Bytes& entries) {
+    return dataSet(type, list(tag, static_cast<std::uint32_t>(count), entries));
+}
+
+// A file header with the tag and header length, its set count and the sets after it.
+inline Bytes fileOf(std::string_view tag, std::uint32_t headerLength, std::uint32_t setCount,
+                    const Bytes& sets) {
+    Bytes head = header(tag, headerLength);
+    put32(head, 20, setCount);
+    return withTotal(head, sets);
+}
+
 inline Bytes utf16le(std::u16string_view text) {
     Bytes out;
     for (char16_t unit : text) {

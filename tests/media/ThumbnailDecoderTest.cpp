@@ -113,14 +113,12 @@ TEST(ThumbnailDecoderTest, DimensionsAreCheckedAgainstTheBytes) {
 
 TEST(ThumbnailDecoderTest, YuvColoursClampAndFieldsInterleave) {
     // Luma and chroma at their extremes push channels out of range: they clamp, not wrap.
-    auto bright = ThumbnailDecoder::YV12toRGB(Bytes(6, 255), 2, 2);
-    ASSERT_TRUE(bright);
-    EXPECT_EQ((*bright)[0], 255);
-    EXPECT_EQ((*bright)[2], 255);
-    auto dark = ThumbnailDecoder::YV12toRGB(Bytes(6, 0), 2, 2);
-    ASSERT_TRUE(dark);
-    EXPECT_EQ((*dark)[0], 0);
-    EXPECT_EQ((*dark)[2], 0);
+    for (const std::uint8_t extreme : {0, 255}) {
+        auto rgb = ThumbnailDecoder::YV12toRGB(Bytes(6, extreme), 2, 2);
+        ASSERT_TRUE(rgb);
+        EXPECT_EQ((*rgb)[0], extreme);
+        EXPECT_EQ((*rgb)[2], extreme);
+    }
     // Odd dimensions share the last chroma sample instead of reading past the planes.
     EXPECT_TRUE(ThumbnailDecoder::YV12toRGB(Bytes(9 + 2), 3, 3));
 

@@ -96,18 +96,12 @@ inline Bytes writeITunesDB(const DatabaseSpec& spec) {
     for (const auto& track : spec.tracks) append(tracks, trackRecord(track));
     Bytes playlists;
     for (const auto& playlist : spec.playlists) append(playlists, playlistRecord(playlist));
-    Bytes sets = dataSet(1, list("mhlt", static_cast<std::uint32_t>(spec.tracks.size()), tracks));
-    std::uint32_t setCount = 2;
+    Bytes sets = listSet(1, "mhlt", spec.tracks.size(), tracks);
     if (spec.otherSetBetween) {
-        Bytes podcasts = list("mhlp", 1, playlistRecord({u"Podcasts", false, false, {1, 2}}));
-        append(sets, dataSet(3, podcasts));
-        ++setCount;
+        append(sets, listSet(3, "mhlp", 1, playlistRecord({u"Podcasts", false, false, {1, 2}})));
     }
-    append(sets,
-           dataSet(2, list("mhlp", static_cast<std::uint32_t>(spec.playlists.size()), playlists)));
-    Bytes head = header("mhbd", 104);
-    put32(head, 20, setCount);
-    return withTotal(head, sets);
+    append(sets, listSet(2, "mhlp", spec.playlists.size(), playlists));
+    return fileOf("mhbd", 104, spec.otherSetBetween ? 3 : 2, sets);
 }
 
 }  // namespace mediatest

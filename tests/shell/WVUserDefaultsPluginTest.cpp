@@ -23,8 +23,15 @@ protected:
         startPage();
     }
 
-    void storePrefs(const Value& prefs) {
-        defaults.setObject("prefs", *foundation::plist::writeBinary(prefs));
+    // Writes or reads one entry of the prefs store through the page.
+    Value writePref(const Value& key, const Value& value, bool answered) {
+        return ask("userdefaults",
+                   Value::dict({{"cmd", "write"},
+                                {"prefsKey", Value::dict({{"key", key}, {"value", value}})}}),
+                   answered);
+    }
+    Value readPref(const char* key) {
+        return ask("userdefaults", Value::dict({{"cmd", "read"}, {"prefsKey", key}}));
     }
     Value storedPrefs() {
         auto bytes = defaults.dataForKey("prefs");
@@ -122,29 +129,19 @@ TEST_F(WVUserDefaultsPluginTest, WriteValuesStoresWhatAPropertyListCanHold) {
 }
 
 TEST_F(WVUserDefaultsPluginTest, PrefsEntriesLiveInABinaryPropertyList) {
-    auto write = [&](const Value& key, const Value& value, bool answered) {
-        return ask("userdefaults",
-                   Value::dict({{"cmd", "write"},
-                                {"prefsKey", Value::dict({{"key", key}, {"value", value}})}}),
-                   answered);
-    };
-    auto read = [&](const char* key) {
-        return ask("userdefaults", Value::dict({{"cmd", "read"}, {"prefsKey", key}}));
-    };
-
-    EXPECT_EQ(read("theme"), Value::dict({{"result", false}}));
-    EXPECT_TRUE(write("theme", "dark", false).isNil());
-    EXPECT_TRUE(write("sizes", Value::list({1, 2}), false).isNil());
+    EXPECT_EQ(readPref("theme"), Value::dict({{"result", false}}));
+    EXPECT_TRUE(writePref("theme", "dark", false).isNil());
+    EXPECT_TRUE(writePref("sizes", Value::list({1, 2}), false).isNil());
     auto bytes = defaults.dataForKey("prefs");
     ASSERT_TRUE(bytes);
     EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 6), "bplist");
     EXPECT_EQ(storedPrefs(), Value::dict({{"theme", "dark"}, {"sizes", Value::list({1, 2})}}));
 
-    EXPECT_EQ(read("theme"), Value::dict({{"result", true}, {"data", "dark"}}));
-    EXPECT_EQ(read("missing"), failure("invalid data format"));
+    EXPECT_EQ(readPref("theme"), Value::dict({{"result", true}, {"data", "dark"}}));
+    EXPECT_EQ(readPref("missing"), failure("invalid data format"));
 
     // A value with no property-list form is refused and leaves the store as it was.
-    Value refused = write("broken", Value::dict({{"x", Value::null()}}), true);
+    Value refused = writePref("broken", Value::dict({{"x", Value::null()}}), true);
     EXPECT_EQ(refused["result"], Value(false));
     EXPECT_FALSE(refused["error"].stringOr().empty());
     EXPECT_EQ(storedPrefs(), Value::dict({{"theme", "dark"}, {"sizes", Value::list({1, 2})}}));
@@ -152,25 +149,19 @@ TEST_F(WVUserDefaultsPluginTest, PrefsEntriesLiveInABinaryPropertyList) {
 
 TEST_F(WVUserDefaultsPluginTest, PrefsThatDoNotDecode) {
     defaults.setObject("prefs", foundation::Data{'n', 'o', 'p', 'e', 0xff});
-    Value answer = ask("userdefaults", Value::dict({{"cmd", "read"}, {"prefsKey", "a"}}));
+    Value answer = readPref("a");
     EXPECT_EQ(answer["result"], Value(false));
     EXPECT_FALSE(answer["error"].stringOr().empty());
     EXPECT_NE(answer["error"], Value("invalid data format"));
 
     // Writing replaces the undecodable store.
-    ask("userdefaults",
-        Value::dict({{"cmd", "write"}, {"prefsKey", Value::dict({{"key", "a"}, {"value", 1}})}}),
-        false);
+    writePref("a", 1, false);
     EXPECT_EQ(storedPrefs(), Value::dict({{"a", 1}}));
 }
 
 TEST_F(WVUserDefaultsPluginTest, PrefsThatAreNotADictionaryAreNotOverwritten) {
-    storePrefs(Value::list({"a"}));
-    EXPECT_EQ(ask("userdefaults", Value::dict({{"cmd", "read"}, {"prefsKey", "a"}})),
-              failure("invalid data format"));
-    EXPECT_EQ(
-        ask("userdefaults", Value::dict({{"cmd", "write"},
-                                         {"prefsKey", Value::dict({{"key", "a"}, {"value", 1}})}})),
-        failure("failed to read prefs"));
+    defaults.setObject("prefs", *foundation::plist::writeBinary(Value::list({"a"})));
+    EXPECT_EQ(readPref("a"), failure("invalid data format"));
+    EXPECT_EQ(writePref("a", 1, true), failure("failed to read prefs"));
     EXPECT_EQ(storedPrefs(), Value::list({"a"}));
 }

@@ -19,10 +19,6 @@ public:
         count_ -= n;
         if (count_ <= 0) reached_.notify_all();
     }
-    bool try_wait() const {
-        std::lock_guard lock(mutex_);
-        return count_ <= 0;
-    }
     void wait() const {
         std::unique_lock lock(mutex_);
         reached_.wait(lock, [this] { return count_ <= 0; });

@@ -5,7 +5,6 @@
 #include <zip.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -13,12 +12,14 @@
 #include "data/support/ByteHelpers.h"
 #include "foundation/AtomicFile.h"
 #include "foundation/ScratchFolder.h"
+#include "support/CommandOutput.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using datatest::bytes;
 using foundation::Data;
+using testsupport::commandOutput;
 
 class RecordingDelegate : public ZipHelperDelegate {
 public:
@@ -106,20 +107,6 @@ TEST_F(ZipArchiveTest, WrittenArchivesExtractWithContentsAndDates) {
     EXPECT_TRUE(helper_.UnzipOpenFile(empty));
 }
 
-// The output of a shell command, or nullopt when it fails.
-std::optional<std::string> commandOutput(const std::string& command) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return std::nullopt;
-    std::string out;
-    char buffer[4096];
-    for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, got);
-    return pclose(pipe) == 0 ? std::optional(out) : std::nullopt;
-}
-
-bool haveZipTools() {
-    return commandOutput("command -v zip && command -v unzip").has_value();
-}
-
 // Entries written with a password are enciphered, and read back by us and by Info-ZIP's
 // unzip; what Info-ZIP's zip enciphers we read. A wrong or missing password reads nothing.
 TEST_F(ZipArchiveTest, PasswordArchivesRoundTripAndMatchInfoZip) {
@@ -138,13 +125,15 @@ TEST_F(ZipArchiveTest, PasswordArchivesRoundTripAndMatchInfoZip) {
         SCOPED_TRACE(password.value_or("no password"));
         ASSERT_TRUE(password ? helper_.UnzipOpenFile(archive, *password)
                              : helper_.UnzipOpenFile(archive));
-        EXPECT_EQ(helper_.UnzipFileByName("notes.txt"), readable ? std::optional(text) : std::nullopt);
+        EXPECT_EQ(helper_.UnzipFileByName("notes.txt"),
+                  readable ? std::optional(text) : std::nullopt);
         EXPECT_EQ(helper_.UnzipFileToOverWrite((root_ / "out").string(), true), readable);
         helper_.UnzipCloseFile();
     }
     EXPECT_EQ(read(root_ / "out" / "notes.txt"), text);
 
-    if (!haveZipTools()) GTEST_SKIP() << "zip and unzip are not installed";
+    if (!commandOutput("command -v zip && command -v unzip"))
+        GTEST_SKIP() << "zip and unzip are not installed";
     const std::string quoted = "'" + archive + "'";
     const std::string expected(text.begin(), text.end());
     EXPECT_EQ(commandOutput("unzip -P s3cret -p " + quoted + " notes.txt 2>/dev/null"), expected);

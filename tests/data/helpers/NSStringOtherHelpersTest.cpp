@@ -117,26 +117,19 @@ TEST(NSStringOtherHelpersTest, DatesInTheUsersLocale) {
     EXPECT_NE(text.find("Sep 13, 2020"), std::string::npos) << text;
 }
 
-}  // namespace
-
-namespace {
-
 TEST(NSStringOtherHelpersTest, ExtensionTypesAndDescriptionsFromTheMimeDatabase) {
     const struct {
         const char* extension;
         std::optional<std::string> type;
         std::optional<std::string> description;
     } cases[] = {
-        {"png", "image/png", "PNG image"},
-        {"JPG", "image/jpeg", "JPEG image"},
-        {"mp3", "audio/mpeg", "MP3 audio"},
-        {"qqqzz", "application/octet-stream", "unknown"},
+        {"png", "image/png", "PNG image"},  {"JPG", "image/jpeg", "JPEG image"},
+        {"mp3", "audio/mpeg", "MP3 audio"}, {"qqqzz", "application/octet-stream", "unknown"},
         {"", std::nullopt, std::nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(NSString::UTITypeForExtension(c.extension), c.type) << c.extension;
-        EXPECT_EQ(NSString::fullDescriptionForExtension(c.extension), c.description)
-            << c.extension;
+        EXPECT_EQ(NSString::fullDescriptionForExtension(c.extension), c.description) << c.extension;
         EXPECT_EQ(NSString::descriptionForExtension(c.extension), c.description) << c.extension;
     }
 }

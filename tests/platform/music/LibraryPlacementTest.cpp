@@ -112,13 +112,12 @@ TEST_F(MusicFixture, AKilledImportLeavesTheIndexAndTheFolderInAgreement) {
         listed.insert(*rs->stringForColumnIndex(0));
     }
     EXPECT_EQ(static_cast<std::int64_t>(listed.size()), count);
-    for (const auto& path : listed) EXPECT_EQ(contents(path), audio) << path;
+    for (const auto& path : listed) EXPECT_EQ(foundationtest::contentsOf(path), audio) << path;
     for (const auto& entry : fs::recursive_directory_iterator(folder / "Music")) {
-        const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file()) continue;
         // At most the file of the import that was cut between its placing and its listing.
         if (!listed.count(entry.path().string())) {
-            EXPECT_EQ(contents(entry.path().string()), audio);
+            EXPECT_EQ(foundationtest::contentsOf(entry.path().string()), audio);
         }
     }
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -35,18 +34,13 @@ struct MusicFixture : testing::Test {
 
     // A source file outside the library.
     std::string sourceFile(const std::string& name, const std::string& bytes = "ID3 audio") {
-        const std::string path = folder / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
+        foundationtest::writeText(folder / name, bytes);
+        return folder / name;
     }
     std::string importTrack(const std::string& name) {
         return text("add_track_to_itunes", {sourceFile(name)});
     }
 
-    static std::string contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
     // The paths of a playlist file as another player reads them: every line that is
     // neither empty nor a "#" directive.
     static std::vector<std::string> m3uPaths(const std::string& path) {

@@ -40,7 +40,7 @@ TEST_F(MusicFixture, ImportCopiesTheFileWholeToItsPlaceAndAnswersAnId) {
 
     const std::string placed = pathOf(run("get_track_posix_path", {id}));
     EXPECT_EQ(placed, folder / "Music/Unknown Artist/Unknown Album/song.m4a");
-    EXPECT_EQ(contents(placed), "tagged audio bytes");
+    EXPECT_EQ(foundationtest::contentsOf(placed), "tagged audio bytes");
     EXPECT_EQ(filesBelow(folder / "Music"), std::vector<std::string>{placed});
 
     // A file already in the library folder is listed where it is, and only once.
@@ -72,7 +72,8 @@ TEST_F(MusicFixture, MetadataUpdateKeepsWhatIsLeftEmptyAndMovesThePlacedFile) {
     EXPECT_EQ(filesBelow(folder / "Music"),
               (std::vector<std::string>{moved, folder / "Music/Playlists/Road.m3u8"}));
     EXPECT_EQ(m3uPaths(folder / "Music/Playlists/Road.m3u8"), std::vector<std::string>{moved});
-    EXPECT_NE(contents(folder / "Music/Playlists/Road.m3u8").find("#EXTINF:-1,Artist - Title"),
+    EXPECT_NE(foundationtest::contentsOf(folder / "Music/Playlists/Road.m3u8")
+                  .find("#EXTINF:-1,Artist - Title"),
               std::string::npos);
 
     // Empty texts and zeros change nothing; the tags are found whatever their letter case.

@@ -28,12 +28,12 @@ void HeadlessFront::startPage(const std::string& startFunction) {
 
 void HeadlessFront::navigate(const std::string& url) {
     auto parsed = foundation::Url::parse(url);
-    const bool served = parsed && handleBridgeURL(*parsed, [this](auto deliver) {
-                            ++fetches_;
-                            deliver(page_->evaluate(std::string(
-                                WebViewScriptBridgeBase::webViewJavascriptFetchQueyCommand)));
-                        });
-    if (!served) ordinary_.push_back(url);
+    if (!parsed) return;
+    handleBridgeURL(*parsed, [this](auto deliver) {
+        ++fetches_;
+        deliver(page_->evaluate(
+            std::string(WebViewScriptBridgeBase::webViewJavascriptFetchQueyCommand)));
+    });
 }
 
 }  // namespace testsupport

@@ -21,8 +21,6 @@ public:
     void _evaluateJavascript(const std::string& script) override;
 
     HeadlessPage& page() { return *page_; }
-    // Navigations that were not bridge signals.
-    const std::vector<std::string>& ordinaryNavigations() const { return ordinary_; }
     // How many times the page's queue has been fetched.
     int fetchCount() const { return fetches_; }
 
@@ -34,7 +32,6 @@ private:
     void navigate(const std::string& url);
 
     std::shared_ptr<HeadlessPage> page_;
-    std::vector<std::string> ordinary_;
     int fetches_ = 0;
 };
 
