@@ -41,10 +41,11 @@ AMNotificationProxy::~AMNotificationProxy() {
 
 bool AMNotificationProxy::isListening() const {
     std::lock_guard lock(lock_);
-    return listening_;
+    return listening_ || mobiledevice::AMDNotificationListenerIsListening(amdListener_);
 }
 
 bool AMNotificationProxy::startListening() {
+    endAmdListener();
     std::unique_lock lock(lock_);
     if (listening_) return true;
     if (thread_.joinable()) {
@@ -61,8 +62,22 @@ bool AMNotificationProxy::startListening() {
 }
 
 void AMNotificationProxy::stopListening() {
+    const bool loopEnded = endListenLoop();
+    const bool listenerEnded = endAmdListener();
+    if (!loopEnded && !listenerEnded) return;
+    if (isValidService()) {
+        sendXMLRequest(Value::dict({{"Command", "Shutdown"}}));
+        int code = 0;
+        const Value reply = readXMLReplyTimeoutReturnCode(kShutdownTimeoutMs, &code);
+        LogInfo("read notification reply: {}", reply.isNil() ? "nil" : "YES");
+    }
+    std::lock_guard lock(lock_);
+    listening_ = false;
+}
+
+bool AMNotificationProxy::endListenLoop() {
     std::unique_lock lock(lock_);
-    if (!listening_) return;
+    if (!listening_) return false;
     stopListening_ = true;
     changed_.notify_all();
     const bool fromLoop = thread_.get_id() == std::this_thread::get_id();
@@ -75,14 +90,42 @@ void AMNotificationProxy::stopListening() {
     } else if (thread_.joinable()) {
         thread_.join();
     }
-    if (isValidService()) {
-        sendXMLRequest(Value::dict({{"Command", "Shutdown"}}));
-        int code = 0;
-        const Value reply = readXMLReplyTimeoutReturnCode(kShutdownTimeoutMs, &code);
-        LogInfo("read notification reply: {}", reply.isNil() ? "nil" : "YES");
+    return true;
+}
+
+bool AMNotificationProxy::endAmdListener() {
+    mobiledevice::AMDNotificationListenerRef listener;
+    {
+        std::lock_guard lock(lock_);
+        listener = std::move(amdListener_);
     }
-    lock.lock();
-    listening_ = false;
+    if (!listener) return false;
+    // Not under the lock: an observer being called may ask whether the proxy listens.
+    const bool wasListening = mobiledevice::AMDNotificationListenerIsListening(listener);
+    mobiledevice::AMDStopListeningForNotifications(listener);
+    return wasListening;
+}
+
+bool AMNotificationProxy::amdListenForNotifications() {
+    endListenLoop();
+    std::lock_guard lock(lock_);
+    if (mobiledevice::AMDNotificationListenerIsListening(amdListener_)) return true;
+    mobiledevice::AMDNotificationListenerRef listener;
+    if (mobiledevice::AMDStatus status = mobiledevice::AMDListenForNotifications(
+            sock(), &AMNotificationProxy::relayNotification, this, &listener)) {
+        LogInfo("AMDListenForNotifications returned {}", static_cast<std::int32_t>(status));
+        return false;
+    }
+    amdListener_ = std::move(listener);
+    return true;
+}
+
+void AMNotificationProxy::relayNotification(const std::string& name, void* proxy) {
+    try {
+        static_cast<AMNotificationProxy*>(proxy)->notifyObservers(name);
+    } catch (...) {
+        LogInfo("observers of {} failed", name);
+    }
 }
 
 void AMNotificationProxy::listenLoop() {
@@ -131,6 +174,8 @@ void AMNotificationProxy::notifyObservers(const std::string& name) {
             registration.handler(name);
         } catch (const std::exception& error) {
             LogInfo("observer of {} failed: {}", name, error.what());
+        } catch (...) {
+            LogInfo("observer of {} failed", name);
         }
     }
 }

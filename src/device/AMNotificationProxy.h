@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "device/AMService.h"
+#include "platform/mobiledevice/NotificationProxyCalls.h"
 
 // The device's notification proxy: observers of named device notifications, called on a
-// listening thread of the proxy's own, and posting notifications to the device.
+// listening thread of the proxy's own (or the mobile-device layer's listener, once handed
+// over), and posting notifications to the device.
 class AMNotificationProxy : public AMService {
 public:
     static constexpr const char* kServiceName = "com.apple.mobile.notification_proxy";
@@ -29,10 +31,13 @@ public:
 
     // Starts the listening thread and returns once it runs.
     bool startListening();
-    // Ends listening and tells the device to shut the proxy down.
+    // Ends listening, on either path, and tells the device to shut the proxy down.
     void stopListening();
     void unsubscribe() { stopListening(); }
     bool isListening() const;
+    // Hands listening to the mobile-device layer's listener, which calls the observers on its
+    // own thread. A socket has one reader, so the proxy's loop ends first, without a shutdown.
+    bool amdListenForNotifications();
 
     // The observer (any address that identifies it) is registered once per name; the
     // device is asked to relay a name when its first observer arrives.
@@ -47,7 +52,12 @@ private:
         Handler handler;
     };
     void listenLoop();
+    // Ends the proxy's own loop; false when it was not running.
+    bool endListenLoop();
+    // Ends the mobile-device layer's listener; false when it was not listening.
+    bool endAmdListener();
     void notifyObservers(const std::string& name);
+    static void relayNotification(const std::string& name, void* proxy);
 
     std::mutex messagesMutex_;
     std::map<std::string, std::vector<Registration>> messages_;
@@ -58,4 +68,5 @@ private:
     std::thread thread_;
     bool listening_ = false;
     bool stopListening_ = false;
+    mobiledevice::AMDNotificationListenerRef amdListener_;
 };

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
+#include <stdexcept>
 
 #include "MainLoop.h"
 #include "SimServiceFixture.h"
@@ -168,6 +169,37 @@ TEST_F(SimFurtherServices, NotificationProxyObservesAndPosts) {
                                       "PostNotification com.example.unobserved",
                                       "PostNotification com.example.changed",
                                       "PostNotification com.example.changed", "Shutdown "));
+}
+
+TEST_F(SimFurtherServices, FrameworkListenerCallsObserversPastThrowingOnes) {
+    auto proxy = phone->newAMNotificationProxy();
+    auto poster = phone->newAMNotificationProxy();
+    ASSERT_TRUE(proxy && poster);
+    Heard heard;
+    const auto record = [&](const std::string& name) { heard.add(name); };
+    int throwsError = 0;
+    int throwsOther = 0;
+    proxy->addObserverName(
+        &throwsError, [](const std::string&) { throw std::runtime_error("observer failed"); },
+        "com.example.first");
+    proxy->addObserverName(&throwsOther, [](const std::string&) { throw 7; }, "com.example.first");
+    proxy->addObserverName(&heard, record, "com.example.first");
+    proxy->addObserverName(&heard, record, "com.example.second");
+    ASSERT_TRUE(proxy->amdListenForNotifications());
+    EXPECT_TRUE(proxy->isListening());
+    ASSERT_TRUE(simulated->services().waitForObserver("com.example.second"));
+
+    // Posted on another connection; the throwing observers neither stop the others of the
+    // name nor end the listening.
+    EXPECT_TRUE(poster->postNotification("com.example.first"));
+    EXPECT_THAT(heard.waitFor(1), ElementsAre("com.example.first"));
+    EXPECT_TRUE(poster->postNotification("com.example.second"));
+    EXPECT_THAT(heard.waitFor(2), ElementsAre("com.example.first", "com.example.second"));
+
+    proxy->stopListening();
+    EXPECT_FALSE(proxy->isListening());
+    const auto requests = received("com.apple.mobile.notification_proxy");
+    EXPECT_EQ(requests.back()["Command"].stringOr(), "Shutdown");
 }
 
 TEST_F(SimFurtherServices, FileRelayWritesTheArchiveOnce) {
