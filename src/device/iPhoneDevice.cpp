@@ -41,65 +41,6 @@ std::optional<double> wholeSeconds(const Value& value) {
     return std::nullopt;
 }
 
-// Writes chunks to the computer file on a thread of its own, so that the next chunk comes
-// from the device meanwhile. At most one chunk waits; a failed write is kept.
-class ChunkWriter {
-public:
-    ChunkWriter(foundation::ReplacingFileWriter& target, std::size_t chunkSize)
-        : target_(target), slot_(chunkSize), thread_([this] { run(); }) {}
-    ~ChunkWriter() { finish(); }
-    ChunkWriter(const ChunkWriter&) = delete;
-    ChunkWriter& operator=(const ChunkWriter&) = delete;
-
-    // Takes the buffer's first `length` bytes, handing back a buffer of the same size;
-    // false once a write has failed.
-    bool write(std::vector<std::uint8_t>& buffer, std::size_t length) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !full_; });
-        if (failed_) return false;
-        buffer.swap(slot_);
-        slotLength_ = length;
-        full_ = true;
-        changed_.notify_all();
-        return true;
-    }
-    // Waits until everything handed over is written; whether all of it was.
-    bool finish() {
-        {
-            std::lock_guard lock(mutex_);
-            closing_ = true;
-            changed_.notify_all();
-        }
-        if (thread_.joinable()) thread_.join();
-        return !failed_;
-    }
-
-private:
-    void run() {
-        std::unique_lock lock(mutex_);
-        while (true) {
-            changed_.wait(lock, [this] { return full_ || closing_; });
-            if (!full_) return;
-            lock.unlock();
-            const bool written = target_.append(slot_.data(), slotLength_);
-            lock.lock();
-            failed_ = failed_ || !written;
-            full_ = false;
-            changed_.notify_all();
-        }
-    }
-
-    foundation::ReplacingFileWriter& target_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::uint8_t> slot_;
-    std::size_t slotLength_ = 0;
-    bool full_ = false;
-    bool closing_ = false;
-    bool failed_ = false;
-    std::thread thread_;
-};
-
 // The leading decimal number of a version: "8.4.1" reads as 8.4.
 double leadingVersion(const std::string& version) {
     return std::strtod(version.c_str(), nullptr);
@@ -342,16 +283,15 @@ bool iPhoneDevice::downloadFileTo(const std::string& devicePath, const std::stri
     if (!target.open()) return false;
     std::vector<std::uint8_t> buffer(kChunkSize);
     std::int64_t done = 0;
-    ChunkWriter writer(target, kChunkSize);
     while (true) {
         const std::int64_t got = source->readNBytes(buffer.size(), buffer.data());
         if (got < 0) return false;
         if (got == 0) break;
-        if (!writer.write(buffer, static_cast<std::size_t>(got))) return false;
+        if (!target.append(buffer.data(), static_cast<std::size_t>(got))) return false;
         done += got;
         if (!finishOf(delegate, done, total)) return false;
     }
-    return writer.finish() && target.commit();
+    return target.commit();
 }
 
 std::optional<foundation::Data> iPhoneDevice::contentsOfFileAtPath(const std::string& path) {
