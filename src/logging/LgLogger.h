@@ -39,6 +39,9 @@ public:
     virtual void didAddLoggerInQueue(foundation::SerialQueue& /*queue*/) { didAddLogger(); }
     virtual void willRemoveLogger() {}
     virtual void flush() {}
+    // What the hub's everyday flush calls: write out what is buffered. A logger whose
+    // flush also waits for the disk leaves that wait out here.
+    virtual void flushBuffered() { flush(); }
     // The queue the hub runs this logger's calls on; nullptr lets the hub make one.
     virtual std::shared_ptr<foundation::SerialQueue> loggerQueue() { return nullptr; }
     // Empty when the logger has no name.
