@@ -349,6 +349,10 @@ void LgFileLogger::flush() {
     });
 }
 
+void LgFileLogger::flushBuffered() {
+    runOnLoggerQueue([this] { writePending(); });
+}
+
 void LgFileLogger::willRemoveLogger() {
     rollNow(false);
 }
