@@ -47,6 +47,7 @@ public:
     // The hub's everyday flush: writes what is gathered and leaves the disk to the
     // kernel. Durability is asked for through flush() (LgLog::flushLogToDisk at the end).
     void flushBuffered() override;
+    void didCatchUp() override;
     void willRemoveLogger() override;
 
     // Hooks for subclasses, on the logger's queue.

@@ -20,6 +20,16 @@ void flushSharedHubAtExit() {
     LgLog::sharedInstance().flushLogToDisk();
 }
 
+// Set while a logger queue runs records handed over by a hub.
+thread_local bool deliveringRecords = false;
+
+struct DeliveringRecords {
+    DeliveringRecords() { deliveringRecords = true; }
+    ~DeliveringRecords() { deliveringRecords = false; }
+    DeliveringRecords(const DeliveringRecords&) = delete;
+    DeliveringRecords& operator=(const DeliveringRecords&) = delete;
+};
+
 // A logger that throws must not take the logging queue down with it.
 void callLogger(LgLogger& logger, const LgLogMessage& message) {
     try {
@@ -58,8 +68,8 @@ private:
 }  // namespace
 
 // The records waiting for the delivery job queued last on the logging queue, from every
-// hub (hubs share the queue). A record joins them while that job has not started and no
-// other work was queued behind it; otherwise it starts a new run with a job of its own.
+// hub (hubs share the queue). A record joins that job's run while the run is open (no
+// other work was queued behind it); otherwise it starts a new run with a job of its own.
 class LgPendingRecords {
 public:
     static LgPendingRecords& shared() {
@@ -73,10 +83,12 @@ public:
         if (!open_) {
             if (!openRun) return false;
             open_ = std::make_shared<Run>();
-            open_->records.reserve(64);
+            open_->messages.reserve(64);
+            open_->owners.reserve(64);
             LgLog::loggingQueue().async([run = open_] { shared().deliver(run); });
         }
-        open_->records.push_back({&hub, counted, std::move(message)});
+        open_->messages.push_back(std::move(message));
+        open_->owners.push_back({&hub, counted});
         added_.fetch_add(1, std::memory_order_release);
         return true;
     }
@@ -88,13 +100,14 @@ public:
     }
 
 private:
-    struct Record {
+    struct Owner {
         LgLog* hub;
         bool counted;  // in the hub's backlog
-        LgLogMessage message;
     };
+    // Messages apart from their owners, so that a hub's share is handed over in place.
     struct Run {
-        std::vector<Record> records;
+        std::vector<LgLogMessage> messages;
+        std::vector<Owner> owners;
     };
 
     // The run stays open while its job delivers: records that come meanwhile are taken
@@ -103,21 +116,27 @@ private:
     // found waiting (a flush, a synchronous caller), which must not wait for a caller
     // that keeps logging.
     void deliver(const std::shared_ptr<Run>& run) {
-        std::vector<Record> records;
+        Run taken;
+        std::vector<LgLog*> hubs;  // those that got records
         for (bool last = false; !last;) {
             {
                 std::unique_lock lock(mutex_);
-                if (run->records.empty() && open_ == run) waitBrieflyForMore(lock);
+                if (run->messages.empty() && open_ == run) waitBrieflyForMore(lock);
                 if (open_ == run &&
-                    (run->records.empty() || LgLog::loggingQueue().hasQueuedJobs())) {
+                    (run->messages.empty() || LgLog::loggingQueue().hasQueuedJobs())) {
                     open_.reset();
                 }
                 last = open_ != run;
-                records.clear();
-                records.swap(run->records);
+                // The last run's records are freed here, under the lock: freeing them while
+                // callers allocate new ones makes both fight over the allocator instead.
+                taken.messages.clear();
+                taken.owners.clear();
+                taken.messages.swap(run->messages);
+                taken.owners.swap(run->owners);
             }
-            deliverRecords(records);
+            deliverRecords(taken, hubs);
         }
+        for (auto* hub : hubs) hub->catchUp();
     }
 
     // A caller logging a burst is usually a little slower than delivery: waiting a moment
@@ -128,28 +147,26 @@ private:
         lock.unlock();
         // Watching the counter, not the lock, leaves the lock to the callers.
         while (added_.load(std::memory_order_acquire) == seen &&
-               !LgLog::loggingQueue().hasQueuedJobs() &&
-               std::chrono::steady_clock::now() < until) {
+               !LgLog::loggingQueue().hasQueuedJobs() && std::chrono::steady_clock::now() < until) {
             std::this_thread::yield();
         }
         lock.lock();
     }
 
-    static void deliverRecords(std::vector<Record>& records) {
-        // Messages of one hub side by side, as loggers take them.
+    static void deliverRecords(Run& run, std::vector<LgLog*>& hubs) {
+        // Each hub's messages side by side, as its loggers take them.
+        const std::span<const LgLogMessage> messages(run.messages);
         std::size_t begin = 0;
-        while (begin < records.size()) {
-            LgLog* hub = records[begin].hub;
+        while (begin < messages.size()) {
+            LgLog* hub = run.owners[begin].hub;
             std::size_t end = begin;
             std::int64_t counted = 0;
-            std::vector<LgLogMessage> messages;
-            messages.reserve(records.size() - begin);
-            for (; end < records.size() && records[end].hub == hub; ++end) {
-                counted += records[end].counted ? 1 : 0;
-                messages.push_back(std::move(records[end].message));
+            for (; end < messages.size() && run.owners[end].hub == hub; ++end) {
+                counted += run.owners[end].counted ? 1 : 0;
             }
-            hub->deliver(messages);
+            hub->deliver(messages.subspan(begin, end - begin));
             if (counted > 0) hub->recordsLeftBacklog(counted);
+            if (std::find(hubs.begin(), hubs.end(), hub) == hubs.end()) hubs.push_back(hub);
             begin = end;
         }
     }
@@ -240,6 +257,7 @@ void LgLog::queueSynchronously(LgLogMessage message) {
     auto& queue = loggingQueue();
     if (queue.isCurrent()) {
         deliver(std::span(&message, 1));
+        catchUp();
         return;
     }
     // Behind the records waiting for delivery: the job that takes them takes this one too.
@@ -248,7 +266,10 @@ void LgLog::queueSynchronously(LgLogMessage message) {
         return;
     }
     // Otherwise on this thread while the queue is idle.
-    queue.sync([&] { deliver(std::span(&message, 1)); });
+    queue.sync([&] {
+        deliver(std::span(&message, 1));
+        catchUp();
+    });
 }
 
 void LgLog::waitForRoomInBacklog() {
@@ -276,6 +297,7 @@ void LgLog::deliver(std::span<const LgLogMessage> records) {
     // Each logger queue takes the whole run in one call; loggers sharing a queue see every
     // record in turn, as they would one record at a time.
     auto deliverTo = [this, records](const QueueGroup& group) {
+        const DeliveringRecords delivering;
         for (const auto& message : records) {
             for (const std::size_t index : group.nodes) {
                 const auto& node = loggers_[index];
@@ -308,6 +330,27 @@ void LgLog::deliver(std::span<const LgLogMessage> records) {
         dispatch.async(*group->queue, [&deliverTo, group] { deliverTo(*group); });
     }
     dispatch.wait();
+}
+
+bool LgLog::isDeliveringRecords() {
+    return deliveringRecords;
+}
+
+void LgLog::catchUp() {
+    requireLoggingQueue();
+    for (const auto& group : queueGroups_) {
+        group.queue->sync([&] {
+            for (const std::size_t index : group.nodes) {
+                auto& logger = *loggers_[index].logger;
+                try {
+                    logger.didCatchUp();
+                } catch (const std::exception& e) {
+                    fmt::print(stderr, "logging: logger \"{}\" failed: {}\n", logger.loggerName(),
+                               e.what());
+                }
+            }
+        });
+    }
 }
 
 void LgLog::addLogger(std::shared_ptr<LgLogger> logger) {

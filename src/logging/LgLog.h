@@ -59,6 +59,9 @@ public:
     // Queues work on the logging queue that records logged after this call must follow
     // (installing loggers, changing their settings): later records start a new delivery job.
     static void asyncOnLoggingQueue(std::function<void()> job);
+    // Whether the caller is a logger taking records the hub hands over; the hub calls its
+    // didCatchUp() once none are left waiting.
+    static bool isDeliveringRecords();
 
     // Formats and queues a record on the shared hub. Synchronous queueing (errors)
     // returns once every admitting logger has taken the record.
@@ -98,6 +101,7 @@ private:
 
     void queueSynchronously(LgLogMessage message);
     void deliver(std::span<const LgLogMessage> records);
+    void catchUp();
     void addLoggerOnQueue(std::shared_ptr<LgLogger> logger, std::uint64_t level);
     void removeLoggerOnQueue(const std::shared_ptr<LgLogger>& logger);
     void removeAllLoggersOnQueue();
@@ -109,7 +113,7 @@ private:
 
     const unsigned processorCount_;
     const std::int64_t maxBacklog_;
-    std::vector<LgLoggerNode> loggers_;  // only on the logging queue
+    std::vector<LgLoggerNode> loggers_;    // only on the logging queue
     std::vector<QueueGroup> queueGroups_;  // loggers_ by queue, only on the logging queue
 
     std::atomic<std::int64_t> backlog_{0};  // asynchronous records not yet delivered

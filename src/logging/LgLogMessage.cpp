@@ -19,7 +19,8 @@ struct ThreadIdentity {
 
     ThreadIdentity() {
         const long tid = syscall(SYS_gettid);
-        id = tid <= 0 ? "missing threadId" : fmt::format("{}", static_cast<unsigned long long>(tid));
+        id =
+            tid <= 0 ? "missing threadId" : fmt::format("{}", static_cast<unsigned long long>(tid));
         char buffer[32] = {};
         if (pthread_getname_np(pthread_self(), buffer, sizeof buffer) == 0) name = buffer;
     }
@@ -45,15 +46,12 @@ std::string LgExtractFileNameWithoutExtension(std::string_view path) {
 }
 
 LgLogMessage::LgLogMessage(std::string message, std::uint64_t level, std::uint64_t flag,
-                           std::int64_t context, std::string file, std::string function,
-                           std::uint64_t line, std::any tag, std::int64_t options,
-                           std::optional<Clock::time_point> timestamp)
+                           std::int64_t context, std::uint64_t line, std::any tag,
+                           std::int64_t options, std::optional<Clock::time_point> timestamp)
     : message_(std::move(message)),
       level_(level),
       flag_(flag),
       context_(context),
-      ownedFile_(std::move(file)),
-      ownedFunction_(std::move(function)),
       line_(line),
       representedObject_(std::move(tag)),
       options_(options),
@@ -65,14 +63,25 @@ LgLogMessage::LgLogMessage(std::string message, std::uint64_t level, std::uint64
       qos_(0) {}
 
 LgLogMessage::LgLogMessage(std::string message, std::uint64_t level, std::uint64_t flag,
+                           std::int64_t context, std::string file, std::string function,
+                           std::uint64_t line, std::any tag, std::int64_t options,
+                           std::optional<Clock::time_point> timestamp)
+    : LgLogMessage(std::move(message), level, flag, context, line, std::move(tag), options,
+                   timestamp) {
+    ownedSource_ =
+        std::make_shared<const OwnedSource>(OwnedSource{std::move(file), std::move(function)});
+    file_ = ownedSource_->file;
+    function_ = ownedSource_->function;
+}
+
+LgLogMessage::LgLogMessage(std::string message, std::uint64_t level, std::uint64_t flag,
                            std::int64_t context, SourceLiterals source, std::uint64_t line,
                            std::any tag, std::int64_t options,
                            std::optional<Clock::time_point> timestamp)
-    : LgLogMessage(std::move(message), level, flag, context, std::string(), std::string(), line,
-                   std::move(tag), options, timestamp) {
-    sourceLiterals_ = true;
-    fileLiteral_ = source.file ? source.file : "";
-    functionLiteral_ = source.function ? source.function : "";
+    : LgLogMessage(std::move(message), level, flag, context, line, std::move(tag), options,
+                   timestamp) {
+    file_ = source.file ? source.file : "";
+    function_ = source.function ? source.function : "";
 }
 
 std::string_view LgLogMessage::fileName() const {

@@ -3,6 +3,7 @@
 #include <any>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,11 +40,9 @@ public:
     std::uint64_t level() const { return level_; }
     std::uint64_t flag() const { return flag_; }
     std::int64_t context() const { return context_; }
-    std::string_view file() const { return sourceLiterals_ ? fileLiteral_ : ownedFile_; }
+    std::string_view file() const { return file_; }
     std::string_view fileName() const;
-    std::string_view function() const {
-        return sourceLiterals_ ? functionLiteral_ : ownedFunction_;
-    }
+    std::string_view function() const { return function_; }
     std::uint64_t line() const { return line_; }
     const std::any& representedObject() const { return representedObject_; }
     const std::any& tag() const { return representedObject_; }
@@ -55,15 +54,22 @@ public:
     std::uint64_t qos() const { return qos_; }
 
 private:
+    LgLogMessage(std::string message, std::uint64_t level, std::uint64_t flag, std::int64_t context,
+                 std::uint64_t line, std::any tag, std::int64_t options,
+                 std::optional<Clock::time_point> timestamp);
+
     std::string message_;
     std::uint64_t level_;
     std::uint64_t flag_;
     std::int64_t context_;
-    bool sourceLiterals_ = false;
-    std::string ownedFile_;
-    std::string ownedFunction_;
-    std::string_view fileLiteral_;
-    std::string_view functionLiteral_;
+    struct OwnedSource {
+        std::string file;
+        std::string function;
+    };
+    // Copies of a record share the source strings it owns (none for literals).
+    std::shared_ptr<const OwnedSource> ownedSource_;
+    std::string_view file_;      // into a literal or ownedSource_
+    std::string_view function_;  // likewise
     std::uint64_t line_;
     std::any representedObject_;
     std::int64_t options_;
