@@ -1,8 +1,12 @@
 // Loading a 30 MB resource pack (decipher, signature check, inflate, index) beside
-// `gzip -dc` of the same compressed body.
+// `gzip -dc` of the same compressed body, each with the peak memory it needed: ours the
+// rise of the process's peak resident size over what it held before loading, gzip's its
+// own peak resident size (from /usr/bin/time).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "BaselineReport.h"
@@ -16,6 +20,7 @@ namespace {
 struct Fixture {
     foundation::Data pack;
     std::string bodyPath;
+    std::uint64_t inflatedSize = 0;
 
     Fixture() {
         // Script text with random identifiers: about 30 MB once compressed, like a large
@@ -45,11 +50,29 @@ struct Fixture {
         pack = packtool::writeResourcePack(files, std::string(content::ResourcePack::kPassword),
                                            std::string(key->begin(), key->end()));
         auto layout = content::ResourcePack::parse(pack, content::ResourcePack::kPassword);
+        for (const auto& record : layout->records) inflatedSize += record.size;
         bodyPath = (std::filesystem::temp_directory_path() / "orvandel-bench-body.gz").string();
         foundation::writeFileAtomically(bodyPath, layout->body);
     }
     ~Fixture() { std::filesystem::remove(bodyPath); }
 };
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
+double statusKiB(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1));
+    }
+    return 0;
+}
+
+// Lets VmHWM start again from the present resident size.
+void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+constexpr double kMiB = 1024.0 * 1024.0;
 
 Fixture& fixture() {
     static Fixture shared;
@@ -58,14 +81,24 @@ Fixture& fixture() {
 
 void BM_LoadPack(benchmark::State& state) {
     auto& f = fixture();
+    double peakRise = 0;
     for (auto _ : state) {
+        state.PauseTiming();
+        resetPeak();
+        const double before = statusKiB("VmRSS");
+        state.ResumeTiming();
         if (!content::StaticFileResponse::initializeWithData(f.pack,
                                                              content::ResourcePack::kPassword)) {
             state.SkipWithError("the pack did not load");
             return;
         }
+        state.PauseTiming();
+        peakRise = std::max(peakRise, statusKiB("VmHWM") - before);
+        state.ResumeTiming();
     }
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(f.pack.size()));
+    state.counters["peak_MiB"] = peakRise * 1024 / kMiB;
+    state.counters["inflated_MiB"] = double(f.inflatedSize) / kMiB;
 }
 BENCHMARK(BM_LoadPack)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -77,6 +110,16 @@ void BM_GzipDc(benchmark::State& state) {
             return;
         }
     }
+    // Once more, untimed, for gzip's own peak (children forked from here would count
+    // this process's memory).
+    const std::string peakFile = fixture().bodyPath + ".peak";
+    const std::string measured = "/usr/bin/time -f %M -o '" + peakFile + "' " + command;
+    if (std::system(measured.c_str()) == 0) {
+        std::ifstream in(peakFile);
+        double kib = 0;
+        if (in >> kib) state.counters["peak_MiB"] = kib * 1024 / kMiB;
+    }
+    std::filesystem::remove(peakFile);
 }
 BENCHMARK(BM_GzipDc)->Unit(benchmark::kMillisecond)->UseRealTime();
 

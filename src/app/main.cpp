@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
 
     gtk::Application::setWillTerminate([] {
         foundation::UserDefaults::standard().synchronize();
-        LgLog::sharedInstance().flushLog();
+        LgLog::sharedInstance().flushLogToDisk();
     });
     gtk::Application::run();
     stopDeviceDetection();

@@ -28,9 +28,10 @@ Registries& registries() {
 }
 
 void reportRouting(const foundation::Url& url) {
-    fmt::print(stderr, "{}\n", url.toString());
-    fmt::print(stderr, "scheme: {}, path: {}, port:{}, query: {}\n", url.scheme(), url.path(),
-               url.port() ? std::to_string(*url.port()) : "(null)", url.query().value_or("(null)"));
+    // One write for both lines: standard error is unbuffered.
+    fmt::print(stderr, "{}\nscheme: {}, path: {}, port:{}, query: {}\n", url.toString(),
+               url.scheme(), url.path(), url.port() ? std::to_string(*url.port()) : "(null)",
+               url.query().value_or("(null)"));
 }
 
 void answerNotFound(SchemeTask& task) {

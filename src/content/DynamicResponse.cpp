@@ -1,11 +1,9 @@
 #include "content/DynamicResponse.h"
 
-#include <sstream>
-#include <thread>
-
 #include <fmt/format.h>
 
 #include "content/PathText.h"
+#include "content/ThreadText.h"
 
 namespace content {
 
@@ -29,9 +27,7 @@ std::shared_ptr<HTTPURLResponse> DynamicResponse::headResponse(const URLRequest&
 
 std::shared_ptr<HTTPURLResponse> DynamicResponse::getResponse(const URLRequest& request,
                                                               SchemeTask&) {
-    std::ostringstream thread;
-    thread << std::this_thread::get_id();
-    fmt::print(stderr, "Current thread: {}\n", thread.str());
+    fmt::print(stderr, "Current thread: {}\n", currentThreadText());
     fmt::print(stderr, "Get: {}\n", describeHeaders(request.allHTTPHeaderFields));
     constexpr std::string_view kText = "this is a dynamic test";
     auto response = std::make_shared<MyHttpURLResponse>(

@@ -1,7 +1,11 @@
 #include "content/ResourcePack.h"
 
+#include <algorithm>
+#include <array>
+#include <climits>
 #include <cstring>
 
+#include "data/ZipHelper/GzipInflate.h"
 #include "data/helpers/NSDataHashing.h"
 #include "foundation/Utf8.h"
 
@@ -33,12 +37,17 @@ public:
 
     std::size_t position() const { return pos_; }
 
-    std::optional<foundation::Data> run(std::int64_t length) {
+    std::optional<std::span<const std::uint8_t>> span(std::int64_t length) {
         if (length < 0 || std::uint64_t(length) > remaining()) return std::nullopt;
-        foundation::Data out(bytes_.begin() + std::ptrdiff_t(pos_),
-                             bytes_.begin() + std::ptrdiff_t(pos_ + std::size_t(length)));
+        auto out = bytes_.subspan(pos_, std::size_t(length));
         pos_ += std::size_t(length);
         return out;
+    }
+
+    std::optional<foundation::Data> run(std::int64_t length) {
+        auto bytes = span(length);
+        if (!bytes) return std::nullopt;
+        return foundation::Data(bytes->begin(), bytes->end());
     }
 
 private:
@@ -46,12 +55,57 @@ private:
     std::size_t pos_ = 0;
 };
 
+// Deflate inflates at most this many times its size.
+constexpr std::uint64_t kMaximumRatio = 1032;
+
+// Whole passwords, so that every run starts at the password's first byte.
+std::size_t keyRunLength(std::string_view password, std::size_t within) {
+    return std::max(password.size(), within - within % password.size());
+}
+
+// Hands the deciphered body to `take` in pieces of a bounded buffer, never whole; `take`
+// answers whether it wants more.
+template <typename Take>
+void forEachDecipheredPiece(std::span<const std::uint8_t> ciphered, std::string_view password,
+                            Take&& take) {
+    if (password.empty()) {
+        if (!ciphered.empty()) take(ciphered);
+        return;
+    }
+    std::vector<std::uint8_t> buffer(keyRunLength(password, 256 * 1024));
+    for (std::size_t done = 0; done < ciphered.size();) {
+        const std::size_t n = std::min(buffer.size(), ciphered.size() - done);
+        std::memcpy(buffer.data(), ciphered.data() + done, n);
+        const std::span<std::uint8_t> piece(buffer.data(), n);
+        cipherdata(piece, password);
+        if (!take(std::span<const std::uint8_t>(piece))) return;
+        done += n;
+    }
+}
+
 }  // namespace
 
 void cipherdata(std::span<std::uint8_t> data, std::string_view password) {
     if (password.empty()) return;
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        data[i] ^= static_cast<std::uint8_t>(password[i % password.size()]);
+    // XOR with a run of whole passwords, block by block: no division per byte, and a
+    // loop the compiler turns into wide operations.
+    std::array<std::uint8_t, 4096> key{};
+    const std::size_t runLength = std::min(data.size(), keyRunLength(password, key.size()));
+    if (password.size() > key.size()) {
+        for (std::size_t i = 0, k = 0; i < data.size(); ++i) {
+            data[i] ^= static_cast<std::uint8_t>(password[k]);
+            if (++k == password.size()) k = 0;
+        }
+        return;
+    }
+    for (std::size_t i = 0, k = 0; i < runLength; ++i) {
+        key[i] = static_cast<std::uint8_t>(password[k]);
+        if (++k == password.size()) k = 0;
+    }
+    for (std::size_t done = 0; done < data.size(); done += runLength) {
+        const std::size_t n = std::min(runLength, data.size() - done);
+        std::uint8_t* block = data.data() + done;
+        for (std::size_t i = 0; i < n; ++i) block[i] ^= key[i];
     }
 }
 
@@ -62,16 +116,16 @@ foundation::Data signedDigest(std::span<const std::uint8_t> table,
     return NSData::MD5Hash(message);
 }
 
-std::optional<Layout> parse(std::span<const std::uint8_t> pack, std::string_view password) {
+std::optional<Index> parseIndex(std::span<const std::uint8_t> pack, std::string_view password) {
     if (pack.size() < kMagicLength || std::memcmp(pack.data(), kMagic, sizeof kMagic) != 0) {
         return std::nullopt;
     }
     Cursor in(pack.subspan(kMagicLength));
     if (in.remaining() < 2) return std::nullopt;
-    Layout layout;
+    Index index;
     auto signature = in.run(in.integer<std::int16_t>());
     if (!signature) return std::nullopt;
-    layout.signature = std::move(*signature);
+    index.signature = std::move(*signature);
 
     const std::size_t tableStart = in.position();
     const auto bodyLength = in.integer<std::uint32_t>();
@@ -87,20 +141,83 @@ std::optional<Layout> parse(std::span<const std::uint8_t> pack, std::string_view
         cipherdata(*name, password);
         std::string text(name->begin(), name->end());
         if (!foundation::utf8::isValid(text)) return std::nullopt;
-        layout.records.push_back({std::move(text), offset, size});
+        index.records.push_back({std::move(text), offset, size});
         offset += size;
     }
 
-    if (layout.records.size() != std::size_t(fileCount)) return std::nullopt;
-    const auto afterMagic = pack.subspan(kMagicLength);
-    layout.table.assign(afterMagic.begin() + std::ptrdiff_t(tableStart),
-                        afterMagic.begin() + std::ptrdiff_t(in.position()));
+    if (index.records.size() != std::size_t(fileCount)) return std::nullopt;
+    index.table = pack.subspan(kMagicLength + tableStart, in.position() - tableStart);
 
-    auto body = in.run(bodyLength);
+    auto body = in.span(bodyLength);
     if (!body) return std::nullopt;
-    cipherdata(*body, password);
-    layout.body = std::move(*body);
+    index.cipheredBody = *body;
+    return index;
+}
+
+std::optional<Layout> parse(std::span<const std::uint8_t> pack, std::string_view password) {
+    auto index = parseIndex(pack, password);
+    if (!index) return std::nullopt;
+    Layout layout;
+    layout.signature = std::move(index->signature);
+    layout.table.assign(index->table.begin(), index->table.end());
+    layout.body.assign(index->cipheredBody.begin(), index->cipheredBody.end());
+    cipherdata(layout.body, password);
+    layout.records = std::move(index->records);
     return layout;
+}
+
+foundation::Data signedDigestOfCipheredBody(const Index& index, std::string_view password) {
+    NSData::MD5Stream digest;
+    digest.update(index.table);
+    forEachDecipheredPiece(index.cipheredBody, password, [&](std::span<const std::uint8_t> piece) {
+        digest.update(piece);
+        return true;
+    });
+    return digest.finish();
+}
+
+std::optional<foundation::Data> inflateCipheredBody(const Index& index, std::string_view password,
+                                                    std::uint64_t inflatedSize) {
+    // No body of this length inflates to more; nor is it worth making room for.
+    if (index.cipheredBody.empty() || inflatedSize / kMaximumRatio > index.cipheredBody.size()) {
+        return std::nullopt;
+    }
+    ziphelper::GzipInflateStream inflater;
+    if (!inflater.ready()) return std::nullopt;
+    z_stream& stream = inflater.get();
+    // One byte of room beyond the stated size shows a member that is longer.
+    foundation::Data output(std::size_t(inflatedSize) + 1);
+    std::size_t written = 0;
+    bool ended = false;
+    bool failed = false;
+    forEachDecipheredPiece(index.cipheredBody, password, [&](std::span<const std::uint8_t> piece) {
+        stream.next_in = const_cast<Bytef*>(piece.data());
+        stream.avail_in = static_cast<uInt>(piece.size());
+        while (stream.avail_in > 0) {
+            if (written == output.size()) {
+                failed = true;
+                return false;
+            }
+            const auto room =
+                static_cast<uInt>(std::min<std::size_t>(output.size() - written, UINT_MAX));
+            stream.next_out = output.data() + written;
+            stream.avail_out = room;
+            const int status = inflate(&stream, Z_NO_FLUSH);
+            written += room - stream.avail_out;
+            if (status == Z_STREAM_END) {
+                ended = true;
+                return false;
+            }
+            if (status != Z_OK && status != Z_BUF_ERROR) {
+                failed = true;
+                return false;
+            }
+        }
+        return true;
+    });
+    if (failed || !ended || written != inflatedSize) return std::nullopt;
+    output.resize(written);
+    return output;
 }
 
 }  // namespace content::ResourcePack

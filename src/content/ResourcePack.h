@@ -38,6 +38,14 @@ struct Layout {
     std::vector<Record> records;
 };
 
+// The layout with the body left where it lies in the pack, still enciphered.
+struct Index {
+    foundation::Data signature;
+    std::span<const std::uint8_t> table;
+    std::span<const std::uint8_t> cipheredBody;
+    std::vector<Record> records;
+};
+
 // What the signature signs: the MD5 digest of the table bytes, then the deciphered body.
 foundation::Data signedDigest(std::span<const std::uint8_t> table,
                               std::span<const std::uint8_t> body);
@@ -50,6 +58,16 @@ void cipherdata(std::span<std::uint8_t> data, std::string_view password);
 // a negative length or count, fewer records than counted, a name or body running past the
 // end, or a name that is not UTF-8.
 std::optional<Layout> parse(std::span<const std::uint8_t> pack, std::string_view password);
+// The same checks, without copying or deciphering the body; the spans point into `pack`.
+std::optional<Index> parseIndex(std::span<const std::uint8_t> pack, std::string_view password);
+
+// The digest the signature must match, for a body deciphered piece by piece.
+foundation::Data signedDigestOfCipheredBody(const Index& index, std::string_view password);
+
+// Deciphers and inflates the body into exactly `inflatedSize` bytes. nullopt when the body
+// is not one gzip member of that inflated size (bytes behind the member are ignored).
+std::optional<foundation::Data> inflateCipheredBody(const Index& index, std::string_view password,
+                                                    std::uint64_t inflatedSize);
 
 }  // namespace ResourcePack
 }  // namespace content

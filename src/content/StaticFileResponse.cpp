@@ -3,15 +3,13 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <sstream>
-#include <thread>
 
 #include <fmt/format.h>
 
 #include "content/MySettings.h"
 #include "content/PathText.h"
 #include "content/ResourcePack.h"
-#include "data/ZipHelper/ZipHelper.h"
+#include "content/ThreadText.h"
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/AtomicFile.h"
 
@@ -90,21 +88,22 @@ bool StaticFileResponse::initializeWithFileAtPath(const std::string& path,
 bool StaticFileResponse::initializeWithData(std::span<const std::uint8_t> pack,
                                             std::string_view password) {
     if (pack.empty()) return false;
-    auto layout = ResourcePack::parse(pack, password);
-    if (!layout) return false;
-    const foundation::Data digest = ResourcePack::signedDigest(layout->table, layout->body);
-    if (!MySettings::VerifySign(layout->signature, digest)) return false;
-    // A signed body that does not inflate is a broken pack, not an empty one.
-    auto inflated = ZipHelper::ungzip(layout->body);
-    if (!inflated) return false;
+    // The body is deciphered in pieces, once for the signature and once more, when that
+    // holds, into the inflated files: it is never whole in memory, deciphered or copied.
+    auto index = ResourcePack::parseIndex(pack, password);
+    if (!index) return false;
+    const foundation::Data digest = ResourcePack::signedDigestOfCipheredBody(*index, password);
+    if (!MySettings::VerifySign(index->signature, digest)) return false;
 
     // The files fill the body exactly: a table that leaves bytes over or runs past the end
-    // does not describe this body.
+    // does not describe this body, and a signed body that does not inflate is a broken
+    // pack, not an empty one.
     const std::uint64_t described =
-        layout->records.empty() ? 0 : layout->records.back().offset + layout->records.back().size;
-    if (described != inflated->size()) return false;
+        index->records.empty() ? 0 : index->records.back().offset + index->records.back().size;
+    auto inflated = ResourcePack::inflateCipheredBody(*index, password, described);
+    if (!inflated) return false;
     auto table = std::make_shared<FileTable>();
-    for (const auto& record : layout->records) {
+    for (const auto& record : index->records) {
         table->files[record.name] = {std::size_t(record.offset), record.size};
     }
     table->inflated = std::move(*inflated);
@@ -143,9 +142,7 @@ bool StaticFileResponse::test(std::string_view path) {
 
 std::shared_ptr<HTTPURLResponse> StaticFileResponse::getResponse(const URLRequest& request,
                                                                  SchemeTask&) {
-    std::ostringstream thread;
-    thread << std::this_thread::get_id();
-    fmt::print(stderr, "Current thread: {}\n", thread.str());
+    fmt::print(stderr, "Current thread: {}\n", currentThreadText());
 
     // A refused name ("..", NUL) reads as the empty name, which names nothing.
     const std::string name = servedFileName(request.url.path()).value_or("");

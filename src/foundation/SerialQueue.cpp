@@ -49,6 +49,8 @@ struct SerialQueue::Core {
     // A job runs: on the worker, or on a thread that called sync() while the queue idled.
     bool busy = false;
     bool workerWaiting = false;
+    // The worker waits for a sync() caller to let go of the queue (not merely for work).
+    bool workerHeldOff = false;
 };
 
 // Marks the calling thread as serving `core` for as long as it lives, and restores what it
@@ -125,7 +127,10 @@ void SerialQueue::sync(std::function<void()> job) {
             ~Release() {
                 std::lock_guard lock(core.mutex);
                 core.busy = false;
-                if (core.workerWaiting) core.wakeup.notify_one();
+                // An idle worker sleeps on: only jobs queued meanwhile need it.
+                if (core.workerWaiting && (core.workerHeldOff || !core.jobs.empty())) {
+                    core.wakeup.notify_one();
+                }
             }
         } release{core};
         Serving serving(&core);
@@ -172,7 +177,9 @@ void SerialQueue::serve(std::shared_ptr<Core> core) {
         if (core->busy) {
             // A sync() caller holds the queue; it wakes the worker when it lets go.
             core->workerWaiting = true;
+            core->workerHeldOff = true;
             core->wakeup.wait(lock);
+            core->workerHeldOff = false;
             core->workerWaiting = false;
             continue;
         }

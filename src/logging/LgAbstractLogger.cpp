@@ -56,7 +56,7 @@ std::shared_ptr<LgLogFormatter> LgAbstractLogger::logFormatter() {
 void LgAbstractLogger::setLogFormatter(std::shared_ptr<LgLogFormatter> formatter) {
     checkConfigurationAccess();
     auto self = shared_from_this();
-    LgLog::loggingQueue().async([self, formatter = std::move(formatter)]() mutable {
+    LgLog::asyncOnLoggingQueue([self, formatter = std::move(formatter)]() mutable {
         self->loggerQueue_->async([self, formatter = std::move(formatter)]() mutable {
             if (formatter == self->logFormatter_) return;
             if (self->logFormatter_) self->logFormatter_->willRemoveFromLogger(*self);
@@ -81,6 +81,6 @@ void LgAbstractLogger::runOnLoggerQueueLater(std::function<void()> job) {
         job();
         return;
     }
-    LgLog::loggingQueue().async(
+    LgLog::asyncOnLoggingQueue(
         [queue = loggerQueue_, job = std::move(job)]() mutable { queue->async(std::move(job)); });
 }

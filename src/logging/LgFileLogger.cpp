@@ -153,16 +153,19 @@ void LgFileLogger::append(std::string_view bytes, bool writeNow) {
         writePending();
         return;
     }
-    if (!drainQueued_) {
+    // Records a hub hands over are written when it has caught up (didCatchUp).
+    if (!drainQueued_ && !LgLog::isDeliveringRecords()) {
         drainQueued_ = true;
         queueDrain();
     }
 }
 
-// Records wait for us on the logging queue, not on ours: the hub hands them over one at a
-// time, often on the caller's thread, so our own queue looks caught up after every record.
-// The gathered lines are written behind the records waiting on the logging queue, so that
-// a burst costs one write rather than one per line.
+void LgFileLogger::didCatchUp() {
+    writePending();
+}
+
+// Records given to us other than by a hub: the gathered lines are written behind the work
+// waiting on the logging queue, so that a burst costs one write rather than one per line.
 void LgFileLogger::queueDrain(bool deferred) {
     LgLog::loggingQueue().async([weak = weakSelf(), deferred] {
         auto logger = weak.lock();
@@ -347,6 +350,10 @@ void LgFileLogger::flush() {
             fmt::print(stderr, "LgFileLogger: Failed to synchronize file: {}\n", lastError());
         }
     });
+}
+
+void LgFileLogger::flushBuffered() {
+    runOnLoggerQueue([this] { writePending(); });
 }
 
 void LgFileLogger::willRemoveLogger() {

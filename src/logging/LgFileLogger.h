@@ -44,6 +44,10 @@ public:
     void logMessage(const LgLogMessage& message) override;
     // Writes what is gathered and synchronises the file to disk. From any thread.
     void flush() override;
+    // The hub's everyday flush: writes what is gathered and leaves the disk to the
+    // kernel. Durability is asked for through flush() (LgLog::flushLogToDisk at the end).
+    void flushBuffered() override;
+    void didCatchUp() override;
     void willRemoveLogger() override;
 
     // Hooks for subclasses, on the logger's queue.

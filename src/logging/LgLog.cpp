@@ -1,7 +1,9 @@
 #include "logging/LgLog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -15,8 +17,18 @@ namespace {
 constexpr const char* kInconsistency = "NSInternalInconsistencyException";
 
 void flushSharedHubAtExit() {
-    LgLog::sharedInstance().flushLog();
+    LgLog::sharedInstance().flushLogToDisk();
 }
+
+// Set while a logger queue runs records handed over by a hub.
+thread_local bool deliveringRecords = false;
+
+struct DeliveringRecords {
+    DeliveringRecords() { deliveringRecords = true; }
+    ~DeliveringRecords() { deliveringRecords = false; }
+    DeliveringRecords(const DeliveringRecords&) = delete;
+    DeliveringRecords& operator=(const DeliveringRecords&) = delete;
+};
 
 // A logger that throws must not take the logging queue down with it.
 void callLogger(LgLogger& logger, const LgLogMessage& message) {
@@ -54,6 +66,117 @@ private:
 };
 
 }  // namespace
+
+// The records waiting for the delivery job queued last on the logging queue, from every
+// hub (hubs share the queue). A record joins that job's run while the run is open (no
+// other work was queued behind it); otherwise it starts a new run with a job of its own.
+class LgPendingRecords {
+public:
+    static LgPendingRecords& shared() {
+        static auto* const pending = new LgPendingRecords;
+        return *pending;
+    }
+
+    // Whether the record joined a run (false: no run is open and nothing was queued).
+    bool add(LgLog& hub, LgLogMessage&& message, bool counted, bool openRun) {
+        std::lock_guard lock(mutex_);
+        if (!open_) {
+            if (!openRun) return false;
+            open_ = std::make_shared<Run>();
+            open_->messages.reserve(64);
+            open_->owners.reserve(64);
+            LgLog::loggingQueue().async([run = open_] { shared().deliver(run); });
+        }
+        open_->messages.push_back(std::move(message));
+        open_->owners.push_back({&hub, counted});
+        added_.fetch_add(1, std::memory_order_release);
+        return true;
+    }
+
+    void queueBehind(std::function<void()> job) {
+        std::lock_guard lock(mutex_);
+        open_.reset();
+        LgLog::loggingQueue().async(std::move(job));
+    }
+
+private:
+    struct Owner {
+        LgLog* hub;
+        bool counted;  // in the hub's backlog
+    };
+    // Messages apart from their owners, so that a hub's share is handed over in place.
+    struct Run {
+        std::vector<LgLogMessage> messages;
+        std::vector<Owner> owners;
+    };
+
+    // The run stays open while its job delivers: records that come meanwhile are taken
+    // by the same job, with no new job and no wake-up. Nothing queued behind the job is
+    // passed over: queueing work behind records closes the run, and so does any job
+    // found waiting (a flush, a synchronous caller), which must not wait for a caller
+    // that keeps logging.
+    void deliver(const std::shared_ptr<Run>& run) {
+        Run taken;
+        std::vector<LgLog*> hubs;  // those that got records
+        for (bool last = false; !last;) {
+            {
+                std::unique_lock lock(mutex_);
+                if (run->messages.empty() && open_ == run) waitBrieflyForMore(lock);
+                if (open_ == run &&
+                    (run->messages.empty() || LgLog::loggingQueue().hasQueuedJobs())) {
+                    open_.reset();
+                }
+                last = open_ != run;
+                // The last run's records are freed here, under the lock: freeing them while
+                // callers allocate new ones makes both fight over the allocator instead.
+                taken.messages.clear();
+                taken.owners.clear();
+                taken.messages.swap(run->messages);
+                taken.owners.swap(run->owners);
+            }
+            deliverRecords(taken, hubs);
+        }
+        for (auto* hub : hubs) hub->catchUp();
+    }
+
+    // A caller logging a burst is usually a little slower than delivery: waiting a moment
+    // here spares it waking this queue for every record.
+    void waitBrieflyForMore(std::unique_lock<std::mutex>& lock) {
+        const auto until = std::chrono::steady_clock::now() + kLinger;
+        const auto seen = added_.load(std::memory_order_acquire);
+        lock.unlock();
+        // Watching the counter, not the lock, leaves the lock to the callers.
+        while (added_.load(std::memory_order_acquire) == seen &&
+               !LgLog::loggingQueue().hasQueuedJobs() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::yield();
+        }
+        lock.lock();
+    }
+
+    static void deliverRecords(Run& run, std::vector<LgLog*>& hubs) {
+        // Each hub's messages side by side, as its loggers take them.
+        const std::span<const LgLogMessage> messages(run.messages);
+        std::size_t begin = 0;
+        while (begin < messages.size()) {
+            LgLog* hub = run.owners[begin].hub;
+            std::size_t end = begin;
+            std::int64_t counted = 0;
+            for (; end < messages.size() && run.owners[end].hub == hub; ++end) {
+                counted += run.owners[end].counted ? 1 : 0;
+            }
+            hub->deliver(messages.subspan(begin, end - begin));
+            if (counted > 0) hub->recordsLeftBacklog(counted);
+            if (std::find(hubs.begin(), hubs.end(), hub) == hubs.end()) hubs.push_back(hub);
+            begin = end;
+        }
+    }
+
+    static constexpr std::chrono::microseconds kLinger{20};
+
+    std::mutex mutex_;
+    std::shared_ptr<Run> open_;
+    std::atomic<std::uint64_t> added_{0};  // records ever added
+};
 
 LgLog::LgLog(unsigned processorCount, std::int64_t maxBacklog)
     : processorCount_(std::max(1u, processorCount)),
@@ -107,8 +230,8 @@ void LgLog::requireLoggingQueue() {
 void LgLog::logMessage(bool asynchronous, std::string message, std::uint64_t level,
                        std::uint64_t flag, std::int64_t context, const char* file,
                        const char* function, std::uint64_t line, std::any tag) {
-    queueLogMessage(LgLogMessage(std::move(message), level, flag, context, file ? file : "",
-                                 function ? function : "", line, std::move(tag), 0, std::nullopt),
+    queueLogMessage(LgLogMessage(std::move(message), level, flag, context, {file, function}, line,
+                                 std::move(tag), 0, std::nullopt),
                     asynchronous);
 }
 
@@ -117,18 +240,36 @@ void LgLog::log(bool asynchronous, LgLogMessage message) {
 }
 
 void LgLog::queueLogMessage(LgLogMessage message, bool asynchronous) {
-    auto shared = std::make_shared<const LgLogMessage>(std::move(message));
-    auto& queue = loggingQueue();
     if (asynchronous || isOnInstalledLoggerQueue()) {
         waitForRoomInBacklog();
-        queue.async([this, shared] {
-            deliver(shared);
-            recordLeftBacklog();
-        });
+        LgPendingRecords::shared().add(*this, std::move(message), true, true);
     } else {
-        // Inline when already on the logging queue; run by this thread when it is idle.
-        queue.sync([this, shared] { deliver(shared); });
+        queueSynchronously(std::move(message));
     }
+}
+
+void LgLog::asyncOnLoggingQueue(std::function<void()> job) {
+    LgPendingRecords::shared().queueBehind(std::move(job));
+}
+
+// Returns once every admitting logger has taken the record.
+void LgLog::queueSynchronously(LgLogMessage message) {
+    auto& queue = loggingQueue();
+    if (queue.isCurrent()) {
+        deliver(std::span(&message, 1));
+        catchUp();
+        return;
+    }
+    // Behind the records waiting for delivery: the job that takes them takes this one too.
+    if (LgPendingRecords::shared().add(*this, std::move(message), false, false)) {
+        queue.sync([] {});
+        return;
+    }
+    // Otherwise on this thread while the queue is idle.
+    queue.sync([&] {
+        deliver(std::span(&message, 1));
+        catchUp();
+    });
 }
 
 void LgLog::waitForRoomInBacklog() {
@@ -143,36 +284,73 @@ void LgLog::waitForRoomInBacklog() {
     backlog_.fetch_add(1);
 }
 
-void LgLog::recordLeftBacklog() {
-    backlog_.fetch_sub(1);
+void LgLog::recordsLeftBacklog(std::int64_t count) {
+    backlog_.fetch_sub(count);
     if (backlogWaiters_.load() > 0) {
         std::lock_guard lock(backlogMutex_);
         backlogShrank_.notify_all();
     }
 }
 
-void LgLog::deliver(const std::shared_ptr<const LgLogMessage>& message) {
+void LgLog::deliver(std::span<const LgLogMessage> records) {
     requireLoggingQueue();
-    std::vector<const LgLoggerNode*> picked;
-    for (const auto& node : loggers_) {
-        if (node.level & message->flag()) picked.push_back(&node);
+    // Each logger queue takes the whole run in one call; loggers sharing a queue see every
+    // record in turn, as they would one record at a time.
+    auto deliverTo = [this, records](const QueueGroup& group) {
+        const DeliveringRecords delivering;
+        for (const auto& message : records) {
+            for (const std::size_t index : group.nodes) {
+                const auto& node = loggers_[index];
+                if (node.level & message.flag()) callLogger(*node.logger, message);
+            }
+        }
+    };
+    auto admitsAny = [this, records](const QueueGroup& group) {
+        for (const std::size_t index : group.nodes) {
+            for (const auto& message : records) {
+                if (loggers_[index].level & message.flag()) return true;
+            }
+        }
+        return false;
+    };
+    std::vector<const QueueGroup*> picked;
+    for (const auto& group : queueGroups_) {
+        if (admitsAny(group)) picked.push_back(&group);
     }
     if (picked.empty()) return;
-    // One logger, or one processor: each call runs on this thread holding the logger's
-    // queue when that is idle, which spares two thread hand-offs per record.
+    // One queue, or one processor: each run goes on this thread holding the logger's queue
+    // when that is idle, which spares two thread hand-offs.
     if (processorCount_ == 1 || picked.size() == 1) {
-        for (const auto* node : picked) {
-            node->loggerQueue->sync([&] { callLogger(*node->logger, *message); });
-        }
+        for (const auto* group : picked) group->queue->sync([&] { deliverTo(*group); });
         return;
     }
-    // Loggers work in parallel, but a record reaches all of them before the next is taken.
-    foundation::DispatchGroup group;
-    for (const auto* node : picked) {
-        group.async(*node->loggerQueue,
-                    [logger = node->logger, message] { callLogger(*logger, *message); });
+    // Loggers work in parallel, but a run reaches all of them before the next is taken.
+    foundation::DispatchGroup dispatch;
+    for (const auto* group : picked) {
+        dispatch.async(*group->queue, [&deliverTo, group] { deliverTo(*group); });
     }
-    group.wait();
+    dispatch.wait();
+}
+
+bool LgLog::isDeliveringRecords() {
+    return deliveringRecords;
+}
+
+void LgLog::catchUp() {
+    requireLoggingQueue();
+    for (const auto& group : queueGroups_) {
+        group.queue->sync([&] {
+            for (const std::size_t index : group.nodes) {
+                auto& logger = *loggers_[index].logger;
+                try {
+                    logger.didCatchUp();
+                } catch (const std::exception& e) {
+                    fmt::print(stderr, "logging: logger \"{}\" failed: {}\n", logger.loggerName(),
+                               e.what());
+                }
+            }
+        });
+    }
 }
 
 void LgLog::addLogger(std::shared_ptr<LgLogger> logger) {
@@ -181,7 +359,7 @@ void LgLog::addLogger(std::shared_ptr<LgLogger> logger) {
 
 void LgLog::addLogger(std::shared_ptr<LgLogger> logger, std::uint64_t level) {
     if (!logger) return;
-    loggingQueue().async([this, logger = std::move(logger), level]() mutable {
+    asyncOnLoggingQueue([this, logger = std::move(logger), level]() mutable {
         addLoggerOnQueue(std::move(logger), level);
     });
 }
@@ -200,7 +378,7 @@ void LgLog::addLoggerOnQueue(std::shared_ptr<LgLogger> logger, std::uint64_t lev
 
 void LgLog::removeLogger(const std::shared_ptr<LgLogger>& logger) {
     if (!logger) return;
-    loggingQueue().async([this, logger] { removeLoggerOnQueue(logger); });
+    asyncOnLoggingQueue([this, logger] { removeLoggerOnQueue(logger); });
 }
 
 void LgLog::removeLoggerOnQueue(const std::shared_ptr<LgLogger>& logger) {
@@ -214,7 +392,7 @@ void LgLog::removeLoggerOnQueue(const std::shared_ptr<LgLogger>& logger) {
 }
 
 void LgLog::removeAllLoggers() {
-    loggingQueue().async([this] { removeAllLoggersOnQueue(); });
+    asyncOnLoggingQueue([this] { removeAllLoggersOnQueue(); });
 }
 
 void LgLog::removeAllLoggersOnQueue() {
@@ -248,21 +426,40 @@ void LgLog::flushLog() {
             kInconsistency,
             "This method shouldn't be run on the logging thread/queue that make flush fast enough");
     }
-    loggingQueue().sync([this] { flushOnQueue(); });
+    loggingQueue().sync([this] { flushOnQueue(false); });
 }
 
-void LgLog::flushOnQueue() {
+void LgLog::flushLogToDisk() {
+    if (loggingQueue().isCurrent()) {
+        throw foundation::NamedException(
+            kInconsistency,
+            "This method shouldn't be run on the logging thread/queue that make flush fast enough");
+    }
+    loggingQueue().sync([this] { flushOnQueue(true); });
+}
+
+void LgLog::flushOnQueue(bool toDisk) {
     requireLoggingQueue();
+    auto flushOne = [toDisk](LgLogger& logger) {
+        try {
+            if (toDisk) {
+                logger.flush();
+            } else {
+                logger.flushBuffered();
+            }
+        } catch (const std::exception& e) {
+            fmt::print(stderr, "logging: flush of \"{}\" failed: {}\n", logger.loggerName(),
+                       e.what());
+        }
+    };
+    // As in delivery: one logger, or one processor, is flushed from here.
+    if (processorCount_ == 1 || loggers_.size() == 1) {
+        for (const auto& node : loggers_) node.loggerQueue->sync([&] { flushOne(*node.logger); });
+        return;
+    }
     foundation::DispatchGroup group;
     for (const auto& node : loggers_) {
-        group.async(*node.loggerQueue, [logger = node.logger] {
-            try {
-                logger->flush();
-            } catch (const std::exception& e) {
-                fmt::print(stderr, "logging: flush of \"{}\" failed: {}\n", logger->loggerName(),
-                           e.what());
-            }
-        });
+        group.async(*node.loggerQueue, [logger = node.logger, flushOne] { flushOne(*logger); });
     }
     group.wait();
 }
@@ -272,4 +469,15 @@ void LgLog::rememberLoggerQueues() {
     for (const auto& node : loggers_) now.push_back(node.loggerQueue.get());
     InstalledLoggerQueues::shared().replace(loggerQueues_, now);
     loggerQueues_ = std::move(now);
+    queueGroups_.clear();
+    for (std::size_t index = 0; index < loggers_.size(); ++index) {
+        auto* queue = loggers_[index].loggerQueue.get();
+        auto group = std::find_if(queueGroups_.begin(), queueGroups_.end(),
+                                  [queue](const QueueGroup& g) { return g.queue == queue; });
+        if (group == queueGroups_.end()) {
+            queueGroups_.push_back({queue, {}});
+            group = std::prev(queueGroups_.end());
+        }
+        group->nodes.push_back(index);
+    }
 }

@@ -4,8 +4,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,7 +33,9 @@ struct LgLoggerInformation {
 };
 
 // The logging hub: every record goes through one serial logging queue and is handed to
-// each installed logger whose level admits its flag, on that logger's own queue.
+// each installed logger whose level admits its flag, on that logger's own queue. Records
+// queued back to back wait together for one delivery job, which hands the whole run to
+// each logger queue at once.
 class LgLog {
 public:
     // Asynchronous records waiting for delivery beyond which a caller waits for room (never
@@ -52,6 +56,12 @@ public:
     // Whether the caller runs on the queue of a logger installed in any hub: there, waiting
     // for the logging queue can deadlock, since a delivery may be waiting for this queue.
     static bool isOnInstalledLoggerQueue();
+    // Queues work on the logging queue that records logged after this call must follow
+    // (installing loggers, changing their settings): later records start a new delivery job.
+    static void asyncOnLoggingQueue(std::function<void()> job);
+    // Whether the caller is a logger taking records the hub hands over; the hub calls its
+    // didCatchUp() once none are left waiting.
+    static bool isDeliveringRecords();
 
     // Formats and queues a record on the shared hub. Synchronous queueing (errors)
     // returns once every admitting logger has taken the record.
@@ -63,6 +73,7 @@ public:
         sharedInstance().logMessage(asynchronous, fmt::format(format, std::forward<Args>(args)...),
                                     level, flag, context, file, function, line, std::move(tag));
     }
+    // `file` and `function` are literals, kept without a copy (see LgLogMessage::SourceLiterals).
     void logMessage(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
                     std::int64_t context, const char* file, const char* function,
                     std::uint64_t line, std::any tag);
@@ -76,22 +87,34 @@ public:
     std::vector<std::shared_ptr<LgLogger>> allLoggers();
     std::vector<LgLoggerInformation> allLoggersWithLevel();
     // Returns when every logger has flushed; records queued before are delivered first.
+    // Loggers write out what they buffer; the file logger leaves the disk to the kernel.
     void flushLog();
+    // The same, and every logger's flush waits for the disk: for the end of the process.
+    void flushLogToDisk();
 
 private:
-    void deliver(const std::shared_ptr<const LgLogMessage>& message);
+    friend class LgPendingRecords;
+    struct QueueGroup {
+        foundation::SerialQueue* queue;
+        std::vector<std::size_t> nodes;  // indexes into loggers_, in installation order
+    };
+
+    void queueSynchronously(LgLogMessage message);
+    void deliver(std::span<const LgLogMessage> records);
+    void catchUp();
     void addLoggerOnQueue(std::shared_ptr<LgLogger> logger, std::uint64_t level);
     void removeLoggerOnQueue(const std::shared_ptr<LgLogger>& logger);
     void removeAllLoggersOnQueue();
-    void flushOnQueue();
+    void flushOnQueue(bool toDisk);
     void rememberLoggerQueues();
     static void requireLoggingQueue();
     void waitForRoomInBacklog();
-    void recordLeftBacklog();
+    void recordsLeftBacklog(std::int64_t count);
 
     const unsigned processorCount_;
     const std::int64_t maxBacklog_;
-    std::vector<LgLoggerNode> loggers_;  // only on the logging queue
+    std::vector<LgLoggerNode> loggers_;    // only on the logging queue
+    std::vector<QueueGroup> queueGroups_;  // loggers_ by queue, only on the logging queue
 
     std::atomic<std::int64_t> backlog_{0};  // asynchronous records not yet delivered
     std::atomic<int> backlogWaiters_{0};

@@ -3,8 +3,10 @@
 #include <any>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // One log record. It is made on the calling thread, so the thread and queue fields
 // describe the caller.
@@ -24,13 +26,23 @@ public:
                  std::string file, std::string function, std::uint64_t line, std::any tag,
                  std::int64_t options, std::optional<Clock::time_point> timestamp);
 
+    // Where a log call stands in the source, as literals (__FILE__, __PRETTY_FUNCTION__)
+    // that outlive every record: kept without a copy.
+    struct SourceLiterals {
+        const char* file;
+        const char* function;
+    };
+    LgLogMessage(std::string message, std::uint64_t level, std::uint64_t flag, std::int64_t context,
+                 SourceLiterals source, std::uint64_t line, std::any tag, std::int64_t options,
+                 std::optional<Clock::time_point> timestamp);
+
     const std::string& message() const { return message_; }
     std::uint64_t level() const { return level_; }
     std::uint64_t flag() const { return flag_; }
     std::int64_t context() const { return context_; }
-    const std::string& file() const { return file_; }
-    const std::string& fileName() const { return fileName_; }
-    const std::string& function() const { return function_; }
+    std::string_view file() const { return file_; }
+    std::string_view fileName() const;
+    std::string_view function() const { return function_; }
     std::uint64_t line() const { return line_; }
     const std::any& representedObject() const { return representedObject_; }
     const std::any& tag() const { return representedObject_; }
@@ -42,13 +54,22 @@ public:
     std::uint64_t qos() const { return qos_; }
 
 private:
+    LgLogMessage(std::string message, std::uint64_t level, std::uint64_t flag, std::int64_t context,
+                 std::uint64_t line, std::any tag, std::int64_t options,
+                 std::optional<Clock::time_point> timestamp);
+
     std::string message_;
     std::uint64_t level_;
     std::uint64_t flag_;
     std::int64_t context_;
-    std::string file_;
-    std::string fileName_;
-    std::string function_;
+    struct OwnedSource {
+        std::string file;
+        std::string function;
+    };
+    // Copies of a record share the source strings it owns (none for literals).
+    std::shared_ptr<const OwnedSource> ownedSource_;
+    std::string_view file_;      // into a literal or ownedSource_
+    std::string_view function_;  // likewise
     std::uint64_t line_;
     std::any representedObject_;
     std::int64_t options_;

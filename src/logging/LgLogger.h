@@ -39,6 +39,12 @@ public:
     virtual void didAddLoggerInQueue(foundation::SerialQueue& /*queue*/) { didAddLogger(); }
     virtual void willRemoveLogger() {}
     virtual void flush() {}
+    // What the hub's everyday flush calls: write out what is buffered. A logger whose
+    // flush also waits for the disk leaves that wait out here.
+    virtual void flushBuffered() { flush(); }
+    // The hub has handed over every record that was waiting for this logger: a logger that
+    // gathers lines while records keep coming writes them now.
+    virtual void didCatchUp() {}
     // The queue the hub runs this logger's calls on; nullptr lets the hub make one.
     virtual std::shared_ptr<foundation::SerialQueue> loggerQueue() { return nullptr; }
     // Empty when the logger has no name.

@@ -58,9 +58,9 @@ void LgOSLogger::logMessage(const LgLogMessage& message) {
         "MESSAGE=" + text,
         fmt::format("PRIORITY={}", priority),
         kSentByUsField,
-        "CODE_FILE=" + message.file(),
+        "CODE_FILE=" + std::string(message.file()),
         fmt::format("CODE_LINE={}", message.line()),
-        "CODE_FUNC=" + message.function(),
+        "CODE_FUNC=" + std::string(message.function()),
     };
     if (subsystem_) {
         fields.push_back("ORVANDEL_SUBSYSTEM=" + *subsystem_);

@@ -20,7 +20,8 @@ void emit(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::strin
           const char* file, const char* function, std::uint64_t line,
           fmt::format_string<Args...> format, Args&&... args) {
     std::string text;
-    if (!word.empty()) text = fmt::format("[{}] ", word);
+    text.reserve(128);  // most lines fit: one allocation
+    if (!word.empty()) fmt::format_to(std::back_inserter(text), "[{}] ", word);
     fmt::format_to(std::back_inserter(text), format, std::forward<Args>(args)...);
     LgLog::sharedInstance().logMessage(asynchronous, std::move(text), level, flag, 0, file,
                                        function, line, {});

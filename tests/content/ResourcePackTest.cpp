@@ -37,6 +37,31 @@ TEST(ResourcePackCipher, RoundTripsAndEmptyPasswordKeepsData) {
     EXPECT_EQ(data, original);
 }
 
+// The body is deciphered in pieces: every password length and piece boundary must give
+// what a byte-by-byte XOR and a whole-body inflate give.
+TEST(ResourcePackCipher, PiecesMatchTheWholeForAnyPasswordLength) {
+    foundation::Data raw(700'000);
+    std::uint32_t seed = 12345;
+    for (auto& byte : raw) byte = std::uint8_t((seed = seed * 1103515245 + 12345) >> 24);
+    const foundation::Data body = packtool::gzip(raw);
+    for (const std::string& password :
+         std::vector<std::string>{"p", "pelmor", "seven77", std::string(4099, 'k')}) {
+        foundation::Data enciphered = body;
+        content::ResourcePack::cipherdata(enciphered, password);
+        for (std::size_t i = 0; i < body.size(); ++i) {
+            ASSERT_EQ(enciphered[i], body[i] ^ std::uint8_t(password[i % password.size()]))
+                << password.size() << " at " << i;
+        }
+        content::ResourcePack::Index index;
+        index.cipheredBody = enciphered;
+        EXPECT_EQ(content::ResourcePack::signedDigestOfCipheredBody(index, password),
+                  content::ResourcePack::signedDigest({}, body));
+        EXPECT_EQ(content::ResourcePack::inflateCipheredBody(index, password, raw.size()), raw);
+        EXPECT_FALSE(content::ResourcePack::inflateCipheredBody(index, password, raw.size() - 1));
+        EXPECT_FALSE(content::ResourcePack::inflateCipheredBody(index, password, raw.size() + 1));
+    }
+}
+
 TEST(ResourcePackWriter, FolderPackedAndReadBackGivesTheSameFiles) {
     foundationtest::ScratchFolder folder;
     std::filesystem::create_directories(folder / "img/icons");
@@ -126,8 +151,8 @@ TEST_F(ResourcePackTest, ChangedOrInconsistentFileTablesAreRefused) {
         {"two names swapped", swapped(6, 6)},
         {"two sizes swapped", swapped(0, 4)},
         {"signed sizes short of the body",
-         packtool::assembleResourcePack({{"index.html", 1}}, packtool::gzip({'a', 'b'}),
-                                        "pelmor", packPrivateKey())},
+         packtool::assembleResourcePack({{"index.html", 1}}, packtool::gzip({'a', 'b'}), "pelmor",
+                                        packPrivateKey())},
         {"signed count above the records",
          [&] {
              auto p = good;

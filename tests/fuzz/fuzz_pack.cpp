@@ -14,6 +14,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (auto layout = content::ResourcePack::parse(bytes, content::ResourcePack::kPassword)) {
         (void)ZipHelper::ungzip(layout->body);
     }
+    if (auto index = content::ResourcePack::parseIndex(bytes, content::ResourcePack::kPassword)) {
+        const std::uint64_t described =
+            index->records.empty() ? 0 : index->records.back().offset + index->records.back().size;
+        if (described <= (1u << 20)) {
+            (void)content::ResourcePack::inflateCipheredBody(
+                *index, content::ResourcePack::kPassword, described);
+        }
+    }
     (void)content::StaticFileResponse::initializeWithData(bytes, content::ResourcePack::kPassword);
     return 0;
 }

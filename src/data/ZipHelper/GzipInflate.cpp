@@ -7,27 +7,8 @@
 namespace ziphelper {
 namespace {
 
-// 15 window bits plus 16: the gzip wrapper is required.
-constexpr int kGzipWindowBits = 15 + 16;
 constexpr std::size_t kMinimumCapacity = 10240;
 constexpr std::size_t kMaximumRatio = 1032;
-
-class InflateStream {
-public:
-    InflateStream() { ready_ = inflateInit2(&stream_, kGzipWindowBits) == Z_OK; }
-    ~InflateStream() {
-        if (ready_) inflateEnd(&stream_);
-    }
-    InflateStream(const InflateStream&) = delete;
-    InflateStream& operator=(const InflateStream&) = delete;
-
-    bool ready() const { return ready_; }
-    z_stream& get() { return stream_; }
-
-private:
-    z_stream stream_{};
-    bool ready_ = false;
-};
 
 }  // namespace
 
@@ -35,7 +16,7 @@ std::optional<foundation::Data> inflateGzipMember(std::span<const std::uint8_t> 
                                                   std::size_t pieceLimit) {
     if (input.empty() || pieceLimit == 0) return std::nullopt;
     pieceLimit = std::min<std::size_t>(pieceLimit, UINT_MAX);
-    InflateStream inflater;
+    GzipInflateStream inflater;
     if (!inflater.ready()) return std::nullopt;
     z_stream& stream = inflater.get();
 

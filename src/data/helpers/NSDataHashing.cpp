@@ -64,6 +64,21 @@ foundation::Data digest(const EVP_MD* type, std::span<const std::uint8_t> data) 
 
 }  // namespace
 
+struct MD5Stream::State {
+    DigestStream stream{EVP_md5()};
+};
+
+MD5Stream::MD5Stream() : state_(std::make_unique<State>()) {}
+MD5Stream::~MD5Stream() = default;
+
+void MD5Stream::update(std::span<const std::uint8_t> bytes) {
+    state_->stream.update(bytes);
+}
+
+foundation::Data MD5Stream::finish() {
+    return state_->stream.finish();
+}
+
 foundation::Data MD5Hash(std::span<const std::uint8_t> data) {
     return digest(EVP_md5(), data);
 }

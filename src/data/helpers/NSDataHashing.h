@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "foundation/Value.h"
@@ -11,6 +12,22 @@ namespace NSData {
 
 // MD5 (RFC 1321): 16 bytes.
 foundation::Data MD5Hash(std::span<const std::uint8_t> data);
+
+// MD5 of bytes handed over in pieces: the digest MD5Hash gives of them all together.
+class MD5Stream {
+public:
+    MD5Stream();
+    ~MD5Stream();
+    MD5Stream(const MD5Stream&) = delete;
+    MD5Stream& operator=(const MD5Stream&) = delete;
+
+    void update(std::span<const std::uint8_t> bytes);
+    foundation::Data finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // SHA-1: 20 bytes.
 foundation::Data SHA1Hash(std::span<const std::uint8_t> data);
