@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "foundation/MainQueue.h"
 
@@ -20,7 +21,12 @@ int main(int argc, char** argv) {
 #if defined(__SANITIZE_THREAD__)
     // JavaScriptCore's concurrent collector hangs under the thread sanitizer.
     ::setenv("JSC_useConcurrentGC", "0", 0);
-    ::setenv("TSAN_OPTIONS", ORVANDEL_TSAN_OPTIONS, 0);
+    // Programs the tests start read only the environment: options given there (scripts/test
+    // gives some) keep our suppressions beside them.
+    const char* given = std::getenv("TSAN_OPTIONS");
+    const std::string options = given && *given ? std::string(ORVANDEL_TSAN_OPTIONS) + ":" + given
+                                                : std::string(ORVANDEL_TSAN_OPTIONS);
+    ::setenv("TSAN_OPTIONS", options.c_str(), 1);
 #endif
     testing::InitGoogleTest(&argc, argv);
     foundation::MainQueue::bindToCurrentThread();
