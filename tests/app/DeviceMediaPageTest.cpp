@@ -71,10 +71,11 @@ TEST_F(WebWindowTest, DeviceMediaSectionLoadsAPhonesLibraryOnRequest) {
         " return c.textContent; }).join(','); }).join('|')";
     waitForValue(
         view, rows,
-        "\"Alpha,Ann,First,3:00|Beta,Bob,First,1:00|Gamma,Bob,First,0:01|Bell,Me,,0:30|,,,0:00\"");
+        "\",Alpha,Ann,First,3:00|,Beta,Bob,First,1:00|,Gamma,Bob,First,0:01|,Bell,Me,,0:30|,,,,0:00\"");
     waitForValue(view, "document.querySelector('#device-media .media-step').textContent",
                  "\"Matched with the music library\"");
-    ThreadPool::async().waitUntilAllOperationsAreFinished();
+    // Page requests answer through the main loop: it must run while the pool drains.
+    EXPECT_TRUE(testsupport::runMainLoopUntil([] { return ThreadPool::async().operationCount() == 0; }));
     EXPECT_NE(content::AppFetchHandler::mediaLoaderOf("PHONE-M"), nullptr);
     apptest::snapshotIfAsked(view);
 

@@ -1,6 +1,7 @@
 // Device media: for each connected device, a button that loads its media library, the
-// loading steps as they arrive, and its tracks (title, artist, album, duration) as the match
-// with the music library reports each one.
+// loading steps as they arrive, its playlists and tracks (title, artist, album, duration,
+// artwork) read through "/fetch" once loaded, and the tracks the match with the music
+// library reports.
 (function () {
     var STEPS = { loadingLibrary: 'Loading library…', playlistsLoaded: 'Playlists loaded',
         tracksLoaded: 'Tracks loaded', matching: 'Matched with the music library' };
@@ -28,8 +29,9 @@
         panel.setAttribute('data-id', id);
         panel.innerHTML = '<h3></h3> <button type="button" class="media-load">Load library</button>' +
             ' <span class="media-step"></span> <span class="media-error error"></span>' +
-            '<table class="media-tracks"><thead><tr><th>Title</th><th>Artist</th><th>Album</th>' +
-            '<th>Duration</th></tr></thead><tbody></tbody></table>';
+            '<ul class="media-playlists"></ul>' +
+            '<table class="media-tracks"><thead><tr><th></th><th>Title</th><th>Artist</th>' +
+            '<th>Album</th><th>Duration</th></tr></thead><tbody></tbody></table>';
         panel.querySelector('h3').textContent = device.name || 'Device';
         panel.querySelector('.media-load').addEventListener('click', function () {
             showError(panel, '');
@@ -51,14 +53,59 @@
         if (!row) {
             row = document.createElement('tr');
             row.setAttribute('data-pid', key);
-            row.innerHTML = '<td></td><td></td><td></td><td></td>';
+            row.innerHTML = '<td class="media-art"></td><td></td><td></td><td></td><td></td>';
             body.appendChild(row);
         }
         var cells = row.children;
-        cells[0].textContent = track.title || '';
-        cells[1].textContent = track.artist || '';
-        cells[2].textContent = track.album || '';
-        cells[3].textContent = duration(track.length);
+        cells[1].textContent = track.title || '';
+        cells[2].textContent = track.artist || '';
+        cells[3].textContent = track.album || '';
+        cells[4].textContent = duration(track.length);
+        if (track.macpath) row.classList.add('in-library');
+        return row;
+    }
+
+    function fetchJson(action, id) {
+        return fetch('/fetch?action=' + action + '&udid=' + encodeURIComponent(id)).then(function (r) {
+            if (!r.ok) throw new Error('The device\'s ' + action + ' could not be read (' + r.status + ').');
+            return r.json();
+        });
+    }
+
+    function showPlaylists(panel, id) {
+        fetchJson('playlists', id).then(function (answer) {
+            var list = panel.querySelector('.media-playlists');
+            list.replaceChildren();
+            (answer.public || []).concat(answer.user || []).forEach(function (playlist) {
+                if (playlist.hidden) return;
+                var item = document.createElement('li');
+                item.textContent = (playlist.name || 'Playlist') + ' (' + (playlist.tracks || []).length + ')';
+                list.appendChild(item);
+            });
+        }).catch(function (e) { showError(panel, e); });
+    }
+
+    function showTracks(panel, id) {
+        fetchJson('tracks', id).then(function (answer) {
+            (answer.records || []).forEach(function (track) {
+                var row = showTrack(panel, track);
+                var art = row.querySelector('.media-art');
+                if (art.firstChild) return;
+                var image = document.createElement('img');
+                image.alt = '';
+                image.src = '/fetch?action=artwork&udid=' + encodeURIComponent(id) + '&pid=' +
+                    encodeURIComponent(track.pid);
+                // Tracks without artwork keep an empty cell.
+                image.onerror = function () { image.remove(); };
+                art.appendChild(image);
+            });
+            showCount(panel);
+        }).catch(function (e) { showError(panel, e); });
+    }
+
+    function showCount(panel) {
+        var count = panel.querySelectorAll('tbody tr').length;
+        panel.querySelector('.media-tracks').style.display = count ? 'table' : 'none';
     }
 
     function showStep(data) {
@@ -66,15 +113,17 @@
         if (!panel) return;
         if (data.step === 'loadingLibrary') {
             panel.querySelector('tbody').innerHTML = '';
+            panel.querySelector('.media-playlists').replaceChildren();
             panel.removeAttribute('data-matched');
         }
+        if (data.step === 'playlistsLoaded') showPlaylists(panel, data.deviceId);
+        if (data.step === 'tracksLoaded') showTracks(panel, data.deviceId);
         if (data.step === 'matching') panel.setAttribute('data-matched', '');
         if (data.step === 'updateTrack' && data.track) showTrack(panel, data.track);
         // The end of the load may arrive after the match it started has ended.
         else if (STEPS[data.step] && !(data.step === 'tracksLoaded' && panel.hasAttribute('data-matched')))
             panel.querySelector('.media-step').textContent = STEPS[data.step];
-        var count = panel.querySelectorAll('tbody tr').length;
-        panel.querySelector('.media-tracks').style.display = count ? 'table' : 'none';
+        showCount(panel);
     }
 
     App.on('deviceAdded', addDevice);
