@@ -78,15 +78,6 @@ TEST_F(WebWindowTest, TheStartPageListsDevicesAsTheyComeAndGo) {
 
     // Announced from foreign threads, as the detectors do; the bridge waits for the main
     // loop to take each push.
-    auto onOtherThread = [](std::function<void()> work) {
-        std::atomic<bool> done = false;
-        std::thread thread([&] {
-            work();
-            done = true;
-        });
-        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return done.load(); }));
-        thread.join();
-    };
     onOtherThread([&] { delegate.DeviceAdded(pod); });
     onOtherThread([&] { delegate.DeviceAdded(phone); });
     const std::string names =

@@ -53,15 +53,6 @@ TEST_F(WebWindowTest, DeviceMediaSectionLoadsAPhonesLibraryOnRequest) {
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return listening.load(); }));
     auto& view = *delegate.windowController()->webview();
 
-    auto onOtherThread = [](std::function<void()> work) {
-        std::atomic<bool> done = false;
-        std::thread thread([&] {
-            work();
-            done = true;
-        });
-        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return done.load(); }));
-        thread.join();
-    };
     onOtherThread([&] { delegate.DeviceAdded(phone); });
     waitForValue(view, "document.querySelector('#device-media h3').textContent", "\"Fake Phone\"");
     eval(view, "document.querySelector('#device-media .media-load').click(); 0");

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <functional>
+#include <thread>
 
 #include "Snapshot.h"
 #include "app/AppRegistrations.h"
@@ -170,6 +172,18 @@ public:
         }
         return foundation::json::read(eval(view, "window.replies['" + key + "']"))
             .value_or(foundation::Value());
+    }
+
+    // Runs the work on a thread of its own while the main loop runs, as the device layer
+    // reports from its threads: a push from there waits for the main loop to take it.
+    static void onOtherThread(const std::function<void()>& work) {
+        std::atomic<bool> done = false;
+        std::thread thread([&] {
+            work();
+            done = true;
+        });
+        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return done.load(); }));
+        thread.join();
     }
 
     // Waits until the script's JSON value equals the expected text.
