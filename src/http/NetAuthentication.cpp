@@ -153,9 +153,20 @@ void NetAuthentication::updateFromResponse(const Headers& headers, bool proxy) {
     rejected_ = method_ != "Negotiate";
 }
 
-std::string NetAuthentication::hash(const std::string& text) const {
-    return hex(hash_ == Hash::SHA256 ? NSData::SHA256Hash(bytesOf(text))
-                                     : NSData::MD5Hash(bytesOf(text)));
+std::optional<std::string> NetAuthentication::digestResponse(const DigestInput& in) {
+    std::string lowered = NetHeaderMatching::lowered(in.algorithm);
+    bool sha256 = lowered.starts_with("sha-256");
+    if (lowered != "md5" && lowered != "md5-sess" && lowered != "sha-256" &&
+        lowered != "sha-256-sess")
+        return std::nullopt;
+    auto hash = [sha256](const std::string& text) {
+        return hex(sha256 ? NSData::SHA256Hash(bytesOf(text)) : NSData::MD5Hash(bytesOf(text)));
+    };
+    std::string ha1 = hash(in.username + ":" + in.realm + ":" + in.password);
+    if (lowered.ends_with("-sess")) ha1 = hash(ha1 + ":" + in.nonce + ":" + in.cnonce);
+    std::string ha2 = hash(in.method + ":" + in.uri);
+    if (in.qop.empty()) return hash(ha1 + ":" + in.nonce + ":" + ha2);
+    return hash(ha1 + ":" + in.nonce + ":" + in.nc + ":" + in.cnonce + ":" + in.qop + ":" + ha2);
 }
 
 std::optional<std::string> NetAuthentication::authorizationHeader(
@@ -190,18 +201,15 @@ std::optional<std::string> NetAuthentication::digestHeader(const NetCredentials&
     std::string cnonce = hex(foundation::Data(random.begin(), random.end()));
     std::string nc = fmt::format("{:08x}", count);
     const std::string& realm = *realm_;
-
-    std::string ha1 = hash(credentials.username + ":" + realm + ":" + credentials.password);
-    if (session_) ha1 = hash(ha1 + ":" + nonce + ":" + cnonce);
-    std::string ha2 = hash(requestMethod + ":" + requestTarget);
-    std::string response = qopAuth_ ? hash(ha1 + ":" + nonce + ":" + nc + ":" + cnonce +
-                                           ":auth:" + ha2)
-                                    : hash(ha1 + ":" + nonce + ":" + ha2);
+    auto response = digestResponse({algorithmName_, credentials.username, realm,
+                                    credentials.password, requestMethod, requestTarget, nonce, nc,
+                                    cnonce, qopAuth_ ? "auth" : ""});
+    if (!response) return std::nullopt;
 
     std::string header = fmt::format("Digest username={}, realm={}, nonce={}, uri={}, "
                                      "algorithm={}, response=\"{}\"",
                                      quote(credentials.username), quote(realm), quote(nonce),
-                                     quote(requestTarget), algorithmName_, response);
+                                     quote(requestTarget), algorithmName_, *response);
     if (qopAuth_) header += fmt::format(", qop=auth, nc={}, cnonce=\"{}\"", nc, cnonce);
     if (opaque) header += ", opaque=" + quote(*opaque);
     return header;

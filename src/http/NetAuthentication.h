@@ -46,10 +46,17 @@ public:
                                                    const std::string& requestMethod,
                                                    const std::string& requestTarget);
 
+    // The "response" value of a Digest answer (RFC 7616 section 3.4.1), in lower-case
+    // hexadecimal. `algorithm` is "MD5", "MD5-sess", "SHA-256" or "SHA-256-sess"; an empty
+    // `qop` gives the RFC 2069 form without counter and client nonce.
+    struct DigestInput {
+        std::string algorithm, username, realm, password, method, uri, nonce, nc, cnonce, qop;
+    };
+    static std::optional<std::string> digestResponse(const DigestInput& input);
+
 private:
     enum class Hash { MD5, SHA256 };
     static std::shared_ptr<NetAuthentication> fromChallenge(const NetAuthenticationChallenge& c);
-    std::string hash(const std::string& text) const;
     std::optional<std::string> digestHeader(const NetCredentials& credentials,
                                             const std::string& requestMethod,
                                             const std::string& requestTarget);
