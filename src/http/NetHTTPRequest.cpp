@@ -584,9 +584,11 @@ void NetHTTPRequest::startRequest() {
     {
         std::lock_guard poolGuard(pool.connectionsLock());
         pool.expirePersistentConnections(std::chrono::steady_clock::now());
-        auto choice =
-            pool.chooseConnection(*url_, shouldAttemptPersistentConnection_, connectionInfo_,
-                                  requestID_, readStream_, std::chrono::steady_clock::now());
+        std::string proxy;
+        if (!proxyHost_.empty()) proxy = proxyHost_ + ":" + std::to_string(proxyPort_);
+        auto choice = pool.chooseConnection(*url_, shouldAttemptPersistentConnection_,
+                                            connectionInfo_, requestID_, readStream_,
+                                            std::chrono::steady_clock::now(), proxy);
         connectionInfo_ = choice.record;
         oldStream = choice.oldStream;
     }

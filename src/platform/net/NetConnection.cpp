@@ -120,7 +120,8 @@ void NetConnection::tunnel() {
                         bool ok = answer.starts_with("HTTP/") && space != std::string::npos &&
                                   space + 1 < answer.size() && answer[space + 1] == '2';
                         if (!ok) {
-                            if (answer.starts_with("HTTP/") && answer.substr(space + 1, 4) == "407 ")
+                            std::string status = answer.substr(space + 1, 4);
+                            if (answer.starts_with("HTTP/") && (status == "407 " || status == "401 "))
                                 self->refusedTunnelAnswer_ = answer.substr(0, end + 4);
                             return self->finish(makeError(
                                 NetCFNetworkErrorDomain, NetErrorHTTPProxyConnectionFailure,

@@ -43,7 +43,8 @@ public:
     // end of stream waiting.
     bool looksReusable();
     boost::asio::io_context& context() { return context_; }
-    // The head of a proxy's 407 answer to CONNECT, after connect failed because of it.
+    // The head of a proxy's answer to CONNECT that asks for credentials (407, or 401 as some
+    // proxies send for refused ones), after connect failed because of it.
     const std::string& refusedTunnelAnswer() const { return refusedTunnelAnswer_; }
     const NetConnectTarget& target() const { return target_; }
 

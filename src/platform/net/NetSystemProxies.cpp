@@ -22,13 +22,14 @@ struct SettingsUnref {
 using SettingsPtr = std::unique_ptr<GSettings, SettingsUnref>;
 
 // Settings of an installed schema, or nullptr.
-SettingsPtr settingsFor(const char* schemaId) {
+SettingsPtr settingsFor(const char* schemaId, GSettingsBackend* backend) {
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
     if (source == nullptr) return nullptr;
     GSettingsSchema* schema = g_settings_schema_source_lookup(source, schemaId, TRUE);
     if (schema == nullptr) return nullptr;
     g_settings_schema_unref(schema);
-    return SettingsPtr(g_settings_new(schemaId));
+    return SettingsPtr(backend != nullptr ? g_settings_new_with_backend(schemaId, backend)
+                                          : g_settings_new(schemaId));
 }
 
 std::string stringSetting(GSettings* settings, const char* key) {
@@ -38,8 +39,8 @@ std::string stringSetting(GSettings* settings, const char* key) {
     return out;
 }
 
-std::optional<NetProxyEntry> manualProxy(const char* schemaId) {
-    auto settings = settingsFor(schemaId);
+std::optional<NetProxyEntry> manualProxy(const char* schemaId, GSettingsBackend* backend) {
+    auto settings = settingsFor(schemaId, backend);
     if (!settings) return std::nullopt;
     std::string host = stringSetting(settings.get(), "host");
     int port = g_settings_get_int(settings.get(), "port");
@@ -100,8 +101,9 @@ NetSystemProxySettings NetSystemProxies::settingsFromEnvironment(const Environme
     return settings;
 }
 
-std::optional<NetSystemProxySettings> NetSystemProxies::settingsFromGSettings() {
-    auto proxy = settingsFor("org.gnome.system.proxy");
+std::optional<NetSystemProxySettings> NetSystemProxies::settingsFromGSettings(
+    GSettingsBackend* backend) {
+    auto proxy = settingsFor("org.gnome.system.proxy", backend);
     if (!proxy) return std::nullopt;
     std::string mode = stringSetting(proxy.get(), "mode");
     if (mode != "manual" && mode != "auto") return std::nullopt;
@@ -110,8 +112,8 @@ std::optional<NetSystemProxySettings> NetSystemProxies::settingsFromGSettings() 
         settings.autoConfigurationURL = stringSetting(proxy.get(), "autoconfig-url");
         return settings;
     }
-    settings.httpProxy = manualProxy("org.gnome.system.proxy.http");
-    settings.httpsProxy = manualProxy("org.gnome.system.proxy.https");
+    settings.httpProxy = manualProxy("org.gnome.system.proxy.http", backend);
+    settings.httpsProxy = manualProxy("org.gnome.system.proxy.https", backend);
     gchar** ignored = g_settings_get_strv(proxy.get(), "ignore-hosts");
     std::vector<std::string> patterns;
     for (gchar** item = ignored; item != nullptr && *item != nullptr; ++item)

@@ -10,6 +10,8 @@
 #include "platform/net/NetProxyBypass.h"
 #include "platform/net/NetProxyEntry.h"
 
+struct _GSettingsBackend;
+
 namespace net {
 
 // The system's proxy settings: GNOME's (GSettings "org.gnome.system.proxy") where that
@@ -29,8 +31,10 @@ public:
 
     static NetSystemProxySettings copySystemProxySettings();
     static NetSystemProxySettings settingsFromEnvironment(const Environment& environment);
-    // nullopt without the schema, or when its mode says "none".
-    static std::optional<NetSystemProxySettings> settingsFromGSettings();
+    // nullopt without the schema, or when its mode says "none". Read from the default
+    // settings backend unless another is given.
+    static std::optional<NetSystemProxySettings> settingsFromGSettings(
+        _GSettingsBackend* backend = nullptr);
 
     // The ways to reach the URL under the settings, in order; an empty list means directly.
     static std::vector<NetProxyEntry> copyProxiesForURL(const foundation::Url& url,

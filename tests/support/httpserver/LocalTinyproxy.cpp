@@ -1,5 +1,6 @@
 #include "support/httpserver/LocalTinyproxy.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -45,9 +46,15 @@ std::unique_ptr<LocalTinyproxy> LocalTinyproxy::start(
         std::vector<char*> argv;
         for (auto& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
+        // Its output goes to the log, never to the test's own streams.
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         pid_t pid = -1;
-        if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-            return nullptr;
+        int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) return nullptr;
         proxy->pid_ = pid;
         // Another process: its readiness shows only as a port that accepts.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
