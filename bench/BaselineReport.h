@@ -4,7 +4,8 @@
 // compares with its baseline measured in the same run:
 //   ratio <ours> / <baseline> = 3.21
 // Pairs name benchmarks by their full run name ("BM_Ours/1000"). With repetitions the ratio
-// is taken of the medians (or of the mean of the repetitions when no median is reported).
+// is taken of the medians (or of the mean of the repetitions when no median is reported);
+// an aggregate may also be named itself ("BM_Ours/1000_median").
 
 #include <benchmark/benchmark.h>
 
@@ -23,6 +24,7 @@ public:
         for (const auto& run : runs) {
             if (run.error_occurred) continue;
             const std::string name = run.run_name.str();
+            byFullName[run.benchmark_name()] = run.GetAdjustedRealTime();
             if (run.run_type == Run::RT_Iteration) {
                 auto& sum = repetitions[name];
                 sum.first += run.GetAdjustedRealTime();
@@ -39,15 +41,20 @@ public:
             time = m->second;
             return true;
         }
-        auto r = repetitions.find(name);
-        if (r == repetitions.end() || r->second.second == 0) return false;
-        time = r->second.first / r->second.second;
+        if (auto r = repetitions.find(name); r != repetitions.end() && r->second.second > 0) {
+            time = r->second.first / r->second.second;
+            return true;
+        }
+        auto full = byFullName.find(name);
+        if (full == byFullName.end()) return false;
+        time = full->second;
         return true;
     }
 
 private:
     std::map<std::string, std::pair<double, int>> repetitions;
     std::map<std::string, double> medians;
+    std::map<std::string, double> byFullName;
 };
 
 inline int runWithBaselines(int argc, char** argv,

@@ -2,6 +2,7 @@
 
 #include "device/DeviceManager.h"
 #include "device/DeviceManagerDelegate.h"
+#include "device/iPhoneDevice.h"
 #include "device/iPodDevice.h"
 #include "shell/KolvexAppDelegate.h"
 
@@ -24,15 +25,30 @@ private:
 
 }  // namespace
 
-bool startDeviceDetection(std::uint32_t deviceKinds, KolvexAppDelegate& delegate) {
-    auto& manager = DeviceManager::defaultDeviceManager();
+std::shared_ptr<DeviceManagerDelegate> delegateRelay(KolvexAppDelegate& delegate) {
+    return std::make_shared<DelegateRelay>(delegate);
+}
+
+DeviceManager::Detectors systemDetectors() {
     DeviceManager::Detectors detectors;
+    detectors.phones.make = [](const std::shared_ptr<AMDevice>&) {
+        return std::make_shared<iPhoneDevice>();
+    };
+    detectors.phones.setUp = [](const std::shared_ptr<iMobileDevice>& device,
+                                const std::shared_ptr<AMDevice>& hubDevice) {
+        std::static_pointer_cast<iPhoneDevice>(device)->createWithDeviceEnableAfc2(hubDevice, false);
+    };
     detectors.pods = [](const std::string& mountPath) {
         return std::make_shared<iPodDevice>(mountPath);
     };
-    manager.setDetectors(std::move(detectors));
+    return detectors;
+}
+
+bool startDeviceDetection(std::uint32_t deviceKinds, KolvexAppDelegate& delegate) {
+    auto& manager = DeviceManager::defaultDeviceManager();
+    manager.setDetectors(systemDetectors());
     manager.setDeviceSupport(static_cast<std::int32_t>(deviceKinds));
-    manager.setDelegate(std::make_shared<DelegateRelay>(delegate));
+    manager.setDelegate(delegateRelay(delegate));
     return manager.start();
 }
 

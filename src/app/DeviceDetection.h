@@ -1,8 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "device/DeviceManager.h"
+
+class DeviceManagerDelegate;
 class KolvexAppDelegate;
+
+// The real detectors: phones set up as iPhoneDevice, mounted iPods as iPodDevice.
+DeviceManager::Detectors systemDetectors();
+// The device manager's delegate that hands each device on to the application delegate.
+std::shared_ptr<DeviceManagerDelegate> delegateRelay(KolvexAppDelegate& delegate);
 
 // Starts the process's device manager with the real detectors (phones through the
 // mobile-device hub, disk-mode iPods through the system's mounts) and hands what it

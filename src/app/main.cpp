@@ -1,6 +1,7 @@
 // The process entry: GTK, the registries filled in their order, the application delegate
-// over the main window, then the main loop until the user quits.
+// over the main window, then the main loop until the user quits or SIGTERM/SIGINT comes.
 
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,7 +10,9 @@
 
 #include "app/AppRegistrations.h"
 #include "app/DeviceDetection.h"
+#include "app/MediaLoaderRelay.h"
 #include "foundation/MainQueue.h"
+#include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
 #include "media/iTunesLibrary.h"
 #include "platform/gtk/Application.h"
@@ -17,6 +20,8 @@
 #include "shell/KolvexAppDelegate.h"
 
 int main(int argc, char** argv) {
+    // A device that hangs up in the middle of a TLS write must not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> arguments(argv, argv + argc);
     if (!gtk::Application::initialize(argc, argv)) {
         fmt::print(stderr,
@@ -24,6 +29,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     foundation::MainQueue::bindToCurrentThread();
+    // Before anything worth keeping happens: a signal from here on quits in order.
+    gtk::Application::terminateOnSignals();
     registerApplicationClasses();
     KolvexAppDelegate::initialize();
 
@@ -41,12 +48,16 @@ int main(int argc, char** argv) {
     services.startDeviceDetection = [&appDelegate](std::uint32_t kinds) {
         return startDeviceDetection(kinds, *appDelegate);
     };
+    fillMediaLoading(services, appDelegate);
     KolvexAppDelegate delegate(window, services, arguments);
     appDelegate = &delegate;
     delegate.awakeFromNib();
     window->show();
 
-    gtk::Application::setWillTerminate([] { LgLog::sharedInstance().flushLog(); });
+    gtk::Application::setWillTerminate([] {
+        foundation::UserDefaults::standard().synchronize();
+        LgLog::sharedInstance().flushLog();
+    });
     gtk::Application::run();
     stopDeviceDetection();
     return 0;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "content/PNGNormalizer.h"
+#include "data/helpers/PictureLoader.h"
 
 namespace NSImage {
 namespace {
@@ -11,19 +12,10 @@ namespace {
 constexpr std::string_view kArtworkName = "iTunesArtwork";
 
 Image decode(std::span<const std::uint8_t> bytes) {
-    if (bytes.empty()) return nullptr;
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    const bool written = gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), nullptr);
-    // Closing is needed even after a failed write; its own failure means no image.
-    const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
-    GdkPixbuf* pixbuf = written && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-    if (pixbuf) g_object_ref(pixbuf);
-    g_object_unref(loader);
-    if (!pixbuf) return nullptr;
-    return Image(pixbuf, [](GdkPixbuf* p) { g_object_unref(p); });
+    return PictureLoader::decode(bytes);
 }
 
-// The extensions the installed decoders read, each as written and in upper case: camera
+// The extensions of the formats the decoder reads, each as written and in upper case: camera
 // files are often named "IMG_0001.JPG".
 const std::set<std::string, std::less<>>& readableExtensions() {
     static const std::set<std::string, std::less<>> extensions = [] {
@@ -31,7 +23,10 @@ const std::set<std::string, std::less<>>& readableExtensions() {
         GSList* formats = gdk_pixbuf_get_formats();
         for (GSList* item = formats; item; item = item->next) {
             auto* format = static_cast<GdkPixbufFormat*>(item->data);
-            if (gdk_pixbuf_format_is_disabled(format)) continue;
+            gchar* name = gdk_pixbuf_format_get_name(format);
+            const bool accepted = PictureLoader::acceptsFormatNamed(name);
+            g_free(name);
+            if (!accepted || gdk_pixbuf_format_is_disabled(format)) continue;
             gchar** list = gdk_pixbuf_format_get_extensions(format);
             for (gchar** e = list; e && *e; ++e) {
                 std::string extension(*e);

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "content/PngImageDataInflater.h"
+#include "data/helpers/PictureLoader.h"
 
 namespace {
 
@@ -32,11 +33,14 @@ void appendUint32(foundation::Data& out, std::uint32_t value) {
         out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
-// The image data rows: a filter byte, then 4 bytes per pixel.
+// The image data rows: a filter byte, then 4 bytes per pixel. Pictures the decoder would
+// refuse anyway are not inflated either.
 std::optional<std::size_t> imageDataSize(std::uint32_t width, std::uint32_t height) {
     std::size_t rowBytes = 0;
     std::size_t total = 0;
-    if (width == 0 || height == 0 || __builtin_mul_overflow(std::size_t{width}, 4, &rowBytes) ||
+    if (width == 0 || height == 0 ||
+        std::uint64_t{width} * height > std::uint64_t{PictureLoader::kMaxPixels} ||
+        __builtin_mul_overflow(std::size_t{width}, 4, &rowBytes) ||
         __builtin_add_overflow(rowBytes, 1, &rowBytes) ||
         __builtin_mul_overflow(rowBytes, std::size_t{height}, &total)) {
         return std::nullopt;

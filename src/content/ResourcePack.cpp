@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "data/helpers/NSDataHashing.h"
 #include "foundation/Utf8.h"
 
 namespace content::ResourcePack {
@@ -30,6 +31,8 @@ public:
         return static_cast<T>(v);
     }
 
+    std::size_t position() const { return pos_; }
+
     std::optional<foundation::Data> run(std::int64_t length) {
         if (length < 0 || std::uint64_t(length) > remaining()) return std::nullopt;
         foundation::Data out(bytes_.begin() + std::ptrdiff_t(pos_),
@@ -52,6 +55,13 @@ void cipherdata(std::span<std::uint8_t> data, std::string_view password) {
     }
 }
 
+foundation::Data signedDigest(std::span<const std::uint8_t> table,
+                              std::span<const std::uint8_t> body) {
+    foundation::Data message(table.begin(), table.end());
+    message.insert(message.end(), body.begin(), body.end());
+    return NSData::MD5Hash(message);
+}
+
 std::optional<Layout> parse(std::span<const std::uint8_t> pack, std::string_view password) {
     if (pack.size() < kMagicLength || std::memcmp(pack.data(), kMagic, sizeof kMagic) != 0) {
         return std::nullopt;
@@ -63,8 +73,10 @@ std::optional<Layout> parse(std::span<const std::uint8_t> pack, std::string_view
     if (!signature) return std::nullopt;
     layout.signature = std::move(*signature);
 
+    const std::size_t tableStart = in.position();
     const auto bodyLength = in.integer<std::uint32_t>();
     const auto fileCount = in.integer<std::int32_t>();
+    if (fileCount < 0) return std::nullopt;
     std::uint64_t offset = 0;
     // Records past the end of the file would all read as empty names of size 0; stopping
     // there keeps a huge count in a short file from running for ever.
@@ -78,6 +90,11 @@ std::optional<Layout> parse(std::span<const std::uint8_t> pack, std::string_view
         layout.records.push_back({std::move(text), offset, size});
         offset += size;
     }
+
+    if (layout.records.size() != std::size_t(fileCount)) return std::nullopt;
+    const auto afterMagic = pack.subspan(kMagicLength);
+    layout.table.assign(afterMagic.begin() + std::ptrdiff_t(tableStart),
+                        afterMagic.begin() + std::ptrdiff_t(in.position()));
 
     auto body = in.run(bodyLength);
     if (!body) return std::nullopt;

@@ -15,7 +15,9 @@ namespace content {
 //   "RES" 0 x | int16 signature length | signature | uint32 body length | int32 file count
 //   | per file: uint32 size, int16 name length, enciphered UTF-8 name | enciphered body
 // The deciphered body is one gzip stream; inflated, it is every file's contents in record
-// order without gaps. The signature covers the MD5 digest of the deciphered body.
+// order without gaps, so the sizes add up to the inflated length. The signature covers the
+// MD5 digest of the file table (from the body length to the last name, as stored) followed
+// by the deciphered body: names, sizes and order cannot be changed without breaking it.
 namespace ResourcePack {
 
 inline constexpr char kMagic[4] = {'R', 'E', 'S', '\0'};
@@ -31,16 +33,22 @@ struct Record {
 
 struct Layout {
     foundation::Data signature;
-    foundation::Data body;  // deciphered (the gzip stream)
+    foundation::Data table;  // as stored, from the body length to the end of the last name
+    foundation::Data body;   // deciphered (the gzip stream)
     std::vector<Record> records;
 };
+
+// What the signature signs: the MD5 digest of the table bytes, then the deciphered body.
+foundation::Data signedDigest(std::span<const std::uint8_t> table,
+                              std::span<const std::uint8_t> body);
 
 // XOR with the password's bytes, restarting at index 0 for each call. The same call
 // enciphers and deciphers; an empty password leaves the data as it is.
 void cipherdata(std::span<std::uint8_t> data, std::string_view password);
 
 // Reads the layout and deciphers names and body. nullopt for a bad magic, a short header,
-// a negative length, a name or body running past the end, or a name that is not UTF-8.
+// a negative length or count, fewer records than counted, a name or body running past the
+// end, or a name that is not UTF-8.
 std::optional<Layout> parse(std::span<const std::uint8_t> pack, std::string_view password);
 
 }  // namespace ResourcePack

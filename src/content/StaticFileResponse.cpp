@@ -12,7 +12,6 @@
 #include "content/PathText.h"
 #include "content/ResourcePack.h"
 #include "data/ZipHelper/ZipHelper.h"
-#include "data/helpers/NSDataHashing.h"
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/AtomicFile.h"
 
@@ -61,6 +60,20 @@ std::string extensionOf(std::string_view name) {
     return std::string(base.substr(dot + 1));
 }
 
+// The file from the pack, or from the folder while no pack is loaded.
+std::optional<foundation::Data> contentsOf(const std::string& name) {
+    if (name.empty()) return std::nullopt;
+    if (auto table = currentTable()) {
+        const auto it = table->files.find(name);
+        if (it == table->files.end()) return std::nullopt;
+        const auto begin = table->inflated.begin() + std::ptrdiff_t(it->second.offset);
+        return foundation::Data(begin, begin + std::ptrdiff_t(it->second.size));
+    }
+    const std::string root = rootPath();
+    if (root.empty()) return std::nullopt;
+    return foundation::readFile((std::filesystem::path(root) / name).string());
+}
+
 }  // namespace
 
 ResponderClass StaticFileResponse::responderClass() {
@@ -79,15 +92,19 @@ bool StaticFileResponse::initializeWithData(std::span<const std::uint8_t> pack,
     if (pack.empty()) return false;
     auto layout = ResourcePack::parse(pack, password);
     if (!layout) return false;
-    const foundation::Data digest = NSData::MD5Hash(layout->body);
+    const foundation::Data digest = ResourcePack::signedDigest(layout->table, layout->body);
     if (!MySettings::VerifySign(layout->signature, digest)) return false;
     // A signed body that does not inflate is a broken pack, not an empty one.
     auto inflated = ZipHelper::ungzip(layout->body);
     if (!inflated) return false;
 
+    // The files fill the body exactly: a table that leaves bytes over or runs past the end
+    // does not describe this body.
+    const std::uint64_t described =
+        layout->records.empty() ? 0 : layout->records.back().offset + layout->records.back().size;
+    if (described != inflated->size()) return false;
     auto table = std::make_shared<FileTable>();
     for (const auto& record : layout->records) {
-        if (record.offset + record.size > inflated->size()) return false;
         table->files[record.name] = {std::size_t(record.offset), record.size};
     }
     table->inflated = std::move(*inflated);
@@ -114,16 +131,14 @@ std::size_t StaticFileResponse::fileCount() {
 }
 
 bool StaticFileResponse::test(std::string_view path) {
-    std::string folded = foldDoubleSlashes(path);
-    if (auto table = currentTable()) {
-        std::string_view rest = folded;
-        if (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
-        return table->files.contains(rest.empty() ? std::string_view("index.html") : rest);
-    }
-    if (folded.empty() || folded == "/") return true;
+    const auto name = servedFileName(path);
+    if (!name) return false;
+    if (auto table = currentTable()) return table->files.contains(*name);
+    // Without a pack the root is always claimed, even before the folder has an index.
+    if (const std::string folded = foldDoubleSlashes(path); folded.empty() || folded == "/")
+        return true;
     const std::string root = rootPath();
-    return !root.empty() &&
-           std::filesystem::is_regular_file(std::filesystem::path(root) / folded.substr(1));
+    return !root.empty() && std::filesystem::is_regular_file(std::filesystem::path(root) / *name);
 }
 
 std::shared_ptr<HTTPURLResponse> StaticFileResponse::getResponse(const URLRequest& request,
@@ -132,19 +147,9 @@ std::shared_ptr<HTTPURLResponse> StaticFileResponse::getResponse(const URLReques
     thread << std::this_thread::get_id();
     fmt::print(stderr, "Current thread: {}\n", thread.str());
 
-    std::string name = cutAtQuery(foldDoubleSlashes(request.url.path()));
-    if (!name.empty() && name.front() == '/') name.erase(0, 1);
-    if (name.empty()) name = "index.html";
-
-    std::optional<foundation::Data> contents;
-    if (auto table = currentTable()) {
-        if (auto it = table->files.find(name); it != table->files.end()) {
-            const auto begin = table->inflated.begin() + std::ptrdiff_t(it->second.offset);
-            contents.emplace(begin, begin + std::ptrdiff_t(it->second.size));
-        }
-    } else if (const std::string root = rootPath(); !root.empty()) {
-        contents = foundation::readFile((std::filesystem::path(root) / name).string());
-    }
+    // A refused name ("..", NUL) reads as the empty name, which names nothing.
+    const std::string name = servedFileName(request.url.path()).value_or("");
+    auto contents = contentsOf(name);
 
     if (!contents) return std::make_shared<MyHttpURLResponse>(request.url, 200);
     auto response = std::make_shared<MyHttpURLResponse>(request.url, std::move(*contents));

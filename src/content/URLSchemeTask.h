@@ -1,7 +1,11 @@
 #pragma once
 
+#include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "content/SchemeTask.h"
 #include "content/URLProtocolClient.h"
@@ -23,14 +27,21 @@ public:
     void didReceiveData(std::span<const std::uint8_t> data) override;
     void didFinish() override;
 
-    // Cuts the road to the protocol when it goes away; later sends do nothing.
+    // Cuts the road to the protocol when it goes away; later sends do nothing. Waits for
+    // a client call under way on another thread; from inside a client call (a client
+    // that releases its protocol there) it returns at once.
     void detach();
 
 private:
+    // Calls `call` with the protocol and client, off the lock, unless detached.
+    void callClient(const std::function<void(MyURLProtocol&, URLProtocolClient&)>& call);
+
     URLRequest request_;
     std::mutex lock_;
+    std::condition_variable callEnded_;
     MyURLProtocol* protocol_;
     std::shared_ptr<URLProtocolClient> client_;
+    std::vector<std::thread::id> callers_;  // one entry per client call under way
 };
 
 }  // namespace content

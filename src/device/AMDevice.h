@@ -8,10 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "device/AMApplication.h"
 #include "foundation/Value.h"
+#include "platform/mobiledevice/FileService.h"
 #include "platform/mobiledevice/MobileDevice.h"
 
+class AFCApplicationDirectory;
+class AFCCrashLogDirectory;
+class AFCMediaDirectory;
+class AFCRootDirectory;
 class AMHeartBeatService;
+class AMSpringboardServices;
 
 // A started service as the framework hands it out: a plain socket, or a service
 // connection when the service was started through the secure call.
@@ -81,10 +88,23 @@ public:
     // A socket to an application's container, or -1. The caller holds a session.
     int startApplicationHouseArrestService(const std::string& bundleId);
 
+    // A file service client, inside the caller's session; null with lastcode and lasterror
+    // set when the service does not start.
+    mobiledevice::AFCConnectionRef startFileService(const std::string& name,
+                                                    const foundation::Value& options);
+    // An application's container: the whole container, else its documents; null with
+    // "Unable to find bundle with id: ..." when neither opens.
+    mobiledevice::AFCConnectionRef startApplicationFileService(const std::string& bundleId);
+
     // Makes a service object inside a session of its own (opened and closed here). The
-    // class gives `static std::shared_ptr<T> create(const std::shared_ptr<AMDevice>&)`.
-    template <class Service>
-    std::shared_ptr<Service> newServiceHandler();
+    // class gives `static std::shared_ptr<T> create(const std::shared_ptr<AMDevice>&, args...)`.
+    template <class Service, class... Args>
+    std::shared_ptr<Service> newServiceHandler(const Args&... args);
+    std::shared_ptr<AFCMediaDirectory> newAFCMediaDirectory();
+    std::shared_ptr<AFCCrashLogDirectory> newAFCCrashLogDirectory();
+    std::shared_ptr<AFCRootDirectory> newAFCRootDirectory();
+    std::shared_ptr<AFCApplicationDirectory> newAFCApplicationDirectory(const std::string& bundleId);
+    std::shared_ptr<AMSpringboardServices> newAMSpringboardServices();
     std::shared_ptr<AMHeartBeatService> newHeartbeatService();
     std::shared_ptr<AMHeartBeatService> heartbeatService() const;
 
@@ -93,6 +113,9 @@ public:
     foundation::Value defaultReturnAttributes() const;
     void setApplicationAttributes(std::optional<std::vector<std::string>> attributes);
     foundation::Value lookupApplications();
+    // The lookup's records as applications; nullopt when the lookup fails.
+    std::optional<std::vector<AMApplication>> installedApplications();
+    std::optional<AMApplication> installedApplicationWithId(const std::string& bundleId);
 
 private:
     bool initWithDeviceOrBust(const mobiledevice::AMDeviceRef& handle, std::string* error);
@@ -121,15 +144,15 @@ private:
     std::shared_ptr<AMHeartBeatService> heartbeatService_;
 };
 
-template <class Service>
-std::shared_ptr<Service> AMDevice::newServiceHandler() {
+template <class Service, class... Args>
+std::shared_ptr<Service> AMDevice::newServiceHandler(const Args&... args) {
     std::lock_guard lock(mutex_);
     Opened opened;
     if (!openConnection(&opened)) return nullptr;
     std::shared_ptr<Service> service;
     std::string kept;
     if (openSession(&opened)) {
-        service = Service::create(shared_from_this());
+        service = Service::create(shared_from_this(), args...);
         kept = lasterror_;
     }
     closeOpened(opened);

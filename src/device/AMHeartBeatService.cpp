@@ -1,6 +1,7 @@
 #include "device/AMHeartBeatService.h"
 
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 #include "foundation/Json.h"
@@ -33,7 +34,15 @@ bool AMHeartBeatService::receive() {
 }
 
 bool AMHeartBeatService::keepAlive() {
-    std::thread([self = shared_from_this()] { self->beatLoop(); }).detach();
+    // Running from here on, so that a die() before the thread starts is not lost; a loop
+    // already running is not started twice.
+    if (isRunning_.exchange(true)) return true;
+    try {
+        std::thread([self = shared_from_this()] { self->beatLoop(); }).detach();
+    } catch (const std::system_error&) {
+        isRunning_ = false;
+        return false;
+    }
     return true;
 }
 
@@ -45,7 +54,6 @@ void AMHeartBeatService::die() {
 }
 
 void AMHeartBeatService::beatLoop() {
-    isRunning_ = true;
     while (!isCanceled_) {
         if (!send() || !receive()) break;
         std::unique_lock lock(pauseMutex_);

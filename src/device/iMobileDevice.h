@@ -78,19 +78,10 @@ public:
     // 17-19.
     virtual std::string iTunesControlPath() const = 0;
     virtual std::string fullPath(const std::string& path) const = 0;
-    virtual std::int32_t deviceType() = 0;
-    // 20-29. Never fail. The identity values are nullopt where a kind of device has none (a disk-mode iPod's
+    // 19-29 (deviceType, name, capacity, freeCapacity, serialNumber, phoneNumber, modelNumber,
+    // firmwareVersion, osVersion, buildVersion, uuid) come from AppDevice. They never fail:
+    // the identity values are nullopt where a kind of device has none (a disk-mode iPod's
     // phone number, model number and build version) and "" where the device gives none.
-    virtual std::string name() = 0;
-    virtual std::uint64_t capacity() = 0;
-    virtual std::uint64_t freeCapacity() = 0;
-    virtual std::optional<std::string> serialNumber() = 0;
-    virtual std::optional<std::string> phoneNumber() = 0;
-    virtual std::optional<std::string> modelNumber() = 0;
-    virtual std::optional<std::string> firmwareVersion() = 0;
-    virtual std::optional<std::string> osVersion() = 0;
-    virtual std::optional<std::string> buildVersion() = 0;
-    virtual std::string uuid() const = 0;
     // 30. Empty key or domain means none. Not cached.
     virtual foundation::Value deviceValueForKeyInDomain(const std::string& key,
                                                         const std::string& domain) = 0;
@@ -104,7 +95,7 @@ public:
     std::any userInfoForKey(const std::string& key) const;
     // 36-37.
     virtual void resetService() = 0;
-    virtual std::int32_t lastErrorCode() = 0;
+    // lastErrorCode() comes from AppDevice.
     // 38. The delegate of transfers that are not given one; held until replaced. A
     // transfer takes the delegate when it starts, so a later change does not reach it.
     void setCopyDelegate(CopyDelegate delegate);

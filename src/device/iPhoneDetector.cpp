@@ -48,7 +48,7 @@ void iPhoneDetector::deviceConnected(const std::shared_ptr<AMDevice>& device) {
 
 void iPhoneDetector::setUpAndAnnounce(Phone phone) {
     try {
-        if (maker_.setUp) maker_.setUp(phone.device);
+        if (maker_.setUp) maker_.setUp(phone.device, phone.hubDevice);
     } catch (const std::exception& e) {
         LogError("setting up a phone failed: {}", e.what());
     }

@@ -26,7 +26,8 @@ public:
     // phone's own thread).
     struct PhoneMaker {
         std::function<std::shared_ptr<iMobileDevice>(const std::shared_ptr<AMDevice>&)> make;
-        std::function<void(const std::shared_ptr<iMobileDevice>&)> setUp;
+        std::function<void(const std::shared_ptr<iMobileDevice>&, const std::shared_ptr<AMDevice>&)>
+            setUp;
     };
 
     explicit iPhoneDetector(PhoneMaker maker);

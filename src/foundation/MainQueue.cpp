@@ -9,12 +9,23 @@
 
 #include "foundation/QueueLabel.h"
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+// The hand-off goes through GLib, whose own locking the thread sanitizer does not see.
+#define HANDED_OVER(job) __tsan_release(job)
+#define TAKEN_OVER(job) __tsan_acquire(job)
+#else
+#define HANDED_OVER(job) ((void)(job))
+#define TAKEN_OVER(job) ((void)(job))
+#endif
+
 namespace foundation {
 
 namespace {
 
 gboolean runJob(gpointer data) {
     auto* job = static_cast<std::function<void()>*>(data);
+    TAKEN_OVER(job);
     try {
         (*job)();
     } catch (const std::exception& e) {
@@ -44,6 +55,7 @@ bool MainQueue::isMainThread() {
 
 void MainQueue::async(std::function<void()> job) {
     auto* boxed = new std::function<void()>(std::move(job));
+    HANDED_OVER(boxed);
     GSource* source = g_idle_source_new();
     g_source_set_priority(source, G_PRIORITY_DEFAULT);
     g_source_set_callback(source, runJob, boxed, deleteJob);

@@ -1,5 +1,6 @@
 #include "http/NetBandwidthThrottle.h"
 
+#include <algorithm>
 #include <numeric>
 
 namespace {
@@ -89,6 +90,15 @@ std::uint64_t NetBandwidthThrottle::maxUploadReadLength() {
     // Nothing left in this second: the next read waits until it ends.
     throttleWakeUpTime_ = bandwidthMeasurementDate_;
     return allowance;
+}
+
+std::uint64_t NetBandwidthThrottle::maxDownloadReadLength(std::uint64_t buffer) {
+    std::lock_guard guard(lock_);
+    if (maxBandwidthPerSecond_ == 0) return buffer;
+    if (bandwidthUsedInLastSecond_ >= maxBandwidthPerSecond_) return 1;
+    std::uint64_t quarter =
+        std::max<std::uint64_t>(1, (maxBandwidthPerSecond_ - bandwidthUsedInLastSecond_) / 4);
+    return std::min(buffer, quarter);
 }
 
 void NetBandwidthThrottle::performThrottling(NetThrottleTarget& target) {

@@ -40,6 +40,9 @@ public:
     void measureBandwidthUsage();
     // How many bytes an upload may read now; 0 without a limit.
     std::uint64_t maxUploadReadLength();
+    // How many bytes a download may read now, at most `buffer`: a quarter of what is left
+    // of this second's allowance (at least 1); `buffer` without a limit.
+    std::uint64_t maxDownloadReadLength(std::uint64_t buffer);
     // Takes the target's stream off its run loop while the pause lasts, and back after.
     void performThrottling(NetThrottleTarget& target);
 

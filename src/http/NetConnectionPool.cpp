@@ -14,7 +14,11 @@ void NetConnectionPool::expirePersistentConnections(TimePoint now) {
     std::lock_guard guard(lock_);
     std::erase_if(pool_, [&](const std::shared_ptr<NetConnectionRecord>& record) {
         if (record->request || (record->expires && *record->expires > now)) return false;
-        if (record->stream) record->stream->close();
+        if (record->stream) {
+            record->stream->close();
+            // The socket waits in its run loop's idle map, not in the stream.
+            record->stream->discardKeptConnection();
+        }
         return true;
     });
 }
@@ -31,10 +35,12 @@ NetConnectionPool::Choice NetConnectionPool::chooseConnection(
     }
     if (!shouldAttemptPersistentConnection) return choice;
     const int port = url.port() ? *url.port() : 0;
+    // A connection kept on another thread's run loop cannot serve a stream of this one.
     const void* loop = &net::NetRunLoop::current();
     auto fits = [&](const NetConnectionRecord& record) {
-        return record.host == url.host() && record.scheme == url.scheme() &&
-               record.port == port && record.runLoop == loop && record.proxy == proxy;
+        return record.host == url.host() && record.scheme == url.scheme() && record.port == port &&
+               record.runLoop == loop && record.proxy == proxy &&
+               !(record.stream && record.stream->keptConnectionIsElsewhere());
     };
     if (current) {
         if (!fits(*current)) {

@@ -1,5 +1,7 @@
 #include "http/NetCookie.h"
 
+#include <libpsl.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -49,6 +51,18 @@ bool domainMatches(std::string_view host, std::string_view domain) {
     if (host == domain) return true;
     return host.size() > domain.size() && host.ends_with(domain) &&
            host[host.size() - domain.size() - 1] == '.' && !isIpAddress(host);
+}
+
+// Whether the domain is one under which unrelated parties register names ("uk", "co.uk",
+// "github.io"), after the newest public suffix list there is: the system's, else libpsl's own.
+bool isPublicSuffix(const std::string& domain) {
+    static const psl_ctx_t* const list = [] {
+        const psl_ctx_t* latest = psl_latest(nullptr);
+        return latest ? latest : psl_builtin();
+    }();
+    // Without any list, every domain attribute counts as a suffix: the cookie then stays
+    // with its own host.
+    return list == nullptr || psl_is_public_suffix2(list, domain.c_str(), PSL_TYPE_ANY) != 0;
 }
 
 std::string defaultPath(const foundation::Url& url) {
@@ -178,6 +192,12 @@ std::optional<NetCookie> NetCookie::fromSetCookie(std::string_view header,
     }
     cookie.expires = maxAgeExpiry ? maxAgeExpiry : expiresExpiry;
     std::string host = lower(url.host());
+    // A cookie for a public suffix would reach every site below it: it is refused, unless
+    // the suffix is the host itself, which then keeps the cookie to itself.
+    if (!domainAttribute.empty() && isPublicSuffix(domainAttribute)) {
+        if (domainAttribute != host) return std::nullopt;
+        domainAttribute.clear();
+    }
     if (!domainAttribute.empty()) {
         if (!domainMatches(host, domainAttribute)) return std::nullopt;
         cookie.hostOnly = false;

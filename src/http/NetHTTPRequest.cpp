@@ -15,7 +15,7 @@
 
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/Base64.h"
-#include "foundation/OperationQueue.h"
+#include "foundation/MainQueue.h"
 #include "foundation/Paths.h"
 #include "http/NetConnectionPool.h"
 #include "http/NetCookieJar.h"
@@ -24,6 +24,7 @@
 #include "http/NetHeaderMatching.h"
 #include "http/NetInputStream.h"
 #include "http/NetNetworkThread.h"
+#include "http/NetOperationQueue.h"
 #include "http/NetRequestDefaults.h"
 #include "platform/net/NetHTTPStream.h"
 #include "platform/net/NetRunLoop.h"
@@ -57,10 +58,19 @@ bool isSafeHeaderValue(std::string_view text) {
 NetHTTPRequest::NetHTTPRequest(std::optional<Url> url)
     : url_(std::move(url)),
       timeOutSeconds_(NetRequestDefaults::shared().defaultTimeOutSeconds()),
-      runLoopMode_(net::NetDefaultRunLoopMode) {}
+      runLoopMode_(net::NetDefaultRunLoopMode),
+      downloadCache_(NetRequestDefaults::shared().defaultCache()) {}
 
 std::shared_ptr<NetHTTPRequest> NetHTTPRequest::requestWithURL(std::optional<Url> url) {
     return std::make_shared<NetHTTPRequest>(std::move(url));
+}
+
+std::shared_ptr<NetHTTPRequest> NetHTTPRequest::requestWithURL(
+    std::optional<Url> url, std::shared_ptr<NetCacheDelegate> cache, int cachePolicy) {
+    auto request = std::make_shared<NetHTTPRequest>(std::move(url));
+    request->setDownloadCache(std::move(cache));
+    request->setCachePolicy(cachePolicy);
+    return request;
 }
 
 NetHTTPRequest::~NetHTTPRequest() {
@@ -77,6 +87,7 @@ NetHTTPRequest::~NetHTTPRequest() {
         ::unlink(temporaryFileDownloadPath_.c_str());
     }
     if (didCreateTemporaryPostDataFile_) removeTemporaryUploadFiles();
+    releaseBlocksOnMainThread();
 }
 
 std::shared_ptr<NetHTTPRequest> NetHTTPRequest::copy() const {
@@ -126,6 +137,11 @@ void NetHTTPRequest::copyPropertiesInto(NetHTTPRequest& other) const {
     other.proxyType_ = proxyType_;
     other.PACurl_ = PACurl_;
     other.maximumResponseDataLength_ = maximumResponseDataLength_;
+    other.downloadCache_ = downloadCache_;
+    other.cachePolicy_ = cachePolicy_;
+    other.cacheStoragePolicy_ = cacheStoragePolicy_;
+    other.secondsToCache_ = secondsToCache_;
+    other.showAccurateProgress_ = showAccurateProgress_;
     // Last, so that the copy keeps this request's choice whatever the method did to it.
     other.shouldAttemptPersistentConnection_ = shouldAttemptPersistentConnection_;
 }
@@ -342,6 +358,13 @@ void NetHTTPRequest::buildPostBody() {
 
 void NetHTTPRequest::buildRequestHeaders() {
     if (haveBuiltRequestHeaders_) return;
+    if (auto main = mainRequest()) {
+        // A HEAD request sends what its main request would send.
+        std::lock_guard mainGuard(main->cancelledLock_);
+        for (const auto& [name, value] : main->requestHeaders_) addRequestHeader(name, value);
+        haveBuiltRequestHeaders_ = true;
+        return;
+    }
     applyCookieHeader();
     if (!requestHeader("User-Agent")) {
         std::optional<std::string> agent;
@@ -423,7 +446,11 @@ bool NetHTTPRequest::start() {
     auto self = shared_from_this();
     {
         std::lock_guard guard(cancelledLock_);
-        if (inProgress_ || complete_ || cancelled_) return false;
+        queued_ = false;
+        if (inProgress_ || complete_ || cancelled_) {
+            finishedSignal_.notify_all();
+            return false;
+        }
         inProgress_ = true;
         keepAliveWhileRunning_ = self;
     }
@@ -437,23 +464,18 @@ bool NetHTTPRequest::start() {
     return true;
 }
 
+NetOperationQueue& NetHTTPRequest::sharedQueue() {
+    // Made once and never destroyed: requests may still report to it at exit.
+    static auto* queue = new NetOperationQueue(4);
+    return *queue;
+}
+
 void NetHTTPRequest::startAsynchronous() {
-    static foundation::OperationQueue sharedQueue("NetHTTPRequest.sharedQueue", 4);
-    auto self = shared_from_this();
     {
         std::lock_guard guard(cancelledLock_);
         queued_ = true;
     }
-    // The queue's slot is held until the request is over, so that at most 4 run at once.
-    sharedQueue.addOperation([self] {
-        bool started = self->start();
-        {
-            std::lock_guard guard(self->cancelledLock_);
-            self->queued_ = false;
-        }
-        self->finishedSignal_.notify_all();
-        if (started) self->waitUntilFinished();
-    });
+    sharedQueue().addOperation(shared_from_this());
 }
 
 void NetHTTPRequest::waitUntilFinished() {
@@ -475,8 +497,16 @@ void NetHTTPRequest::main() {
                                        "Unable to create request (bad url?)"));
             return;
         }
-        buildPostBody();
+        didUseCachedResponse_ = false;
+        auto main = mainRequest();
+        if (!hasMainRequest_) buildPostBody();
         if (error_) return;
+        // Only GET answers come from or go to the cache.
+        if (requestMethod_ != "GET") downloadCache_.reset();
+        if (main) {
+            std::lock_guard mainGuard(main->cancelledLock_);
+            main->buildRequestHeaders();
+        }
         if (!haveBuiltRequestHeaders_) {
             buildRequestHeaders();
             if (error_) return;
@@ -484,6 +514,13 @@ void NetHTTPRequest::main() {
             applyCookieHeader();
         }
         rebuildCookieHeader_ = false;
+        if (downloadCache_) {
+            if (cachePolicy_ == 0) cachePolicy_ = downloadCache_->defaultCachePolicy();
+            if (downloadCache_->canUseCachedDataForRequest(*this) && useDataFromCache()) return;
+            if (cachePolicy_ &
+                (NetAskServerIfModifiedWhenStaleCachePolicy | NetAskServerIfModifiedCachePolicy))
+                addCachedValidators();
+        }
         applyAuthorizationHeader();
         if (auto refused = refuseUnsafeRequest()) {
             failWithError(*refused);
@@ -524,7 +561,9 @@ void NetHTTPRequest::startRequest() {
     downloadComplete_ = false;
     complete_ = false;
     totalBytesRead_ = 0;
+    lastBytesRead_ = 0;
     if (redirectCount_ == 0) originalURL_ = url_;
+    if (totalBytesSent_ > 0) removeUploadProgressSoFar();
     totalBytesSent_ = 0;
     lastBytesSent_ = 0;
     uploadBufferSize_ = 0;
@@ -606,6 +645,15 @@ void NetHTTPRequest::startRequest() {
         failWithError(makeNetError(NetInternalErrorWhileBuildingRequestType,
                                    "Unable to start HTTP connection"));
         return;
+    }
+    if (!hasMainRequest_) {
+        if (shouldResetUploadProgress_) {
+            incrementUploadSizeBy(showAccurateProgress_ ? static_cast<std::int64_t>(postLength_)
+                                                        : 1);
+            resetProgressIndicator(ProgressSlot::Upload);
+        }
+        if (shouldResetDownloadProgress_ && partialDownloadSize_ == 0)
+            resetProgressIndicator(ProgressSlot::Download);
     }
     lastActivityTime_ = std::chrono::steady_clock::now();
     haveActivity_ = true;

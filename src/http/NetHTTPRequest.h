@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,9 +16,14 @@
 #include "foundation/Url.h"
 #include "foundation/Value.h"
 #include "http/NetBandwidthThrottle.h"
+#include "http/NetCacheDelegate.h"
 #include "http/NetConnectionRecord.h"
 #include "http/NetCookie.h"
 #include "http/NetErrors.h"
+#include "http/NetHTTPRequestDelegate.h"
+#include "http/NetHeaders.h"
+#include "http/NetProgressDelegate.h"
+#include "http/NetRequestBlocks.h"
 #include "platform/net/NetStreamTypes.h"
 
 namespace net {
@@ -28,10 +34,9 @@ class NetTimer;
 class NetAuthentication;
 class NetDataDecompressor;
 class NetInputStream;
+class NetOperationQueue;
+class NetRequestQueue;
 struct NetCredentials;
-
-// Headers in the order they were set; names compare without regard to letter case.
-using NetHeaders = std::vector<std::pair<std::string, std::string>>;
 
 // One HTTP/1.1 request: a URL, a method, headers and an optional body go out; the status,
 // status line, headers, cookies and body come back. A request runs synchronously on the
@@ -39,10 +44,17 @@ using NetHeaders = std::vector<std::pair<std::string, std::string>>;
 // on the network thread. The request never throws to its caller: every failure ends in
 // failWithError, which keeps the first error.
 //
-// Authentication, proxies, listeners and the cache are served by the virtual steps below,
-// which later layers override or fill in.
+// Listeners (a delegate, a queue, progress delegates and blocks) hear of the request on the
+// main thread; the request never waits for them unless it runs there itself. Listeners are
+// held weakly and looked up when a notice is delivered, so a listener that is gone or was
+// cleared meanwhile hears nothing.
+//
+// Authentication and proxies are served by the virtual steps below, which later layers
+// override or fill in.
 class NetHTTPRequest : public NetThrottleTarget,
                        public std::enable_shared_from_this<NetHTTPRequest> {
+    friend class NetRequestQueue;
+
 public:
     static constexpr const char* RunLoopMode = "NetHTTPRequestRunLoopMode";
     // A response body held in memory (and an inflated one) may grow to this many bytes
@@ -219,6 +231,7 @@ public:
     // Puts the request on the shared queue, which runs at most 4 at once on the network
     // thread; returns at once.
     void startAsynchronous();
+    static NetOperationQueue& sharedQueue();
     // Waits until a request started (or queued) for the network thread is finished.
     void waitUntilFinished();
     // Fails the request with code 4 on the thread it runs on; a complete request stays.
@@ -227,6 +240,87 @@ public:
     bool complete() const;
     bool isFinished() const;
     bool inProgress() const;
+
+    // --- Listeners ---
+    std::shared_ptr<NetHTTPRequestDelegate> delegate() const;
+    void setDelegate(std::weak_ptr<NetHTTPRequestDelegate> delegate);
+    std::shared_ptr<NetRequestQueue> queue() const;
+    void setQueue(std::weak_ptr<NetRequestQueue> queue);
+    std::shared_ptr<NetProgressDelegate> uploadProgressDelegate() const;
+    // Also sends the new delegate setMaxValue(1.0).
+    void setUploadProgressDelegate(std::weak_ptr<NetProgressDelegate> delegate);
+    std::shared_ptr<NetProgressDelegate> downloadProgressDelegate() const;
+    void setDownloadProgressDelegate(std::weak_ptr<NetProgressDelegate> delegate);
+    // The delegate operations called for each notice; nullptr calls none.
+    void setDidStartSelector(NetRequestSelector s) { didStartSelector_ = s; }
+    void setDidReceiveResponseHeadersSelector(NetHeadersSelector s) {
+        didReceiveResponseHeadersSelector_ = s;
+    }
+    void setWillRedirectSelector(NetRedirectSelector s) { willRedirectSelector_ = s; }
+    void setDidFinishSelector(NetRequestSelector s) { didFinishSelector_ = s; }
+    void setDidFailSelector(NetRequestSelector s) { didFailSelector_ = s; }
+    void setDidReceiveDataSelector(NetDataSelector s) { didReceiveDataSelector_ = s; }
+    void setStartedBlock(std::function<void()> block);
+    void setHeadersReceivedBlock(std::function<void(const NetHeaders&)> block);
+    void setCompletionBlock(std::function<void()> block);
+    void setFailedBlock(std::function<void()> block);
+    void setBytesReceivedBlock(std::function<void(std::uint64_t, std::uint64_t)> block);
+    void setBytesSentBlock(std::function<void(std::uint64_t, std::uint64_t)> block);
+    void setDownloadSizeIncrementedBlock(std::function<void(std::int64_t)> block);
+    void setUploadSizeIncrementedBlock(std::function<void(std::int64_t)> block);
+    void setDataReceivedBlock(std::function<void(const foundation::Data&)> block);
+    void setAuthenticationNeededBlock(std::function<void()> block);
+    void setProxyAuthenticationNeededBlock(std::function<void()> block);
+    void setRequestRedirectedBlock(std::function<void()> block);
+    // Drops every listener (the blocks are let go on the main thread), then cancels: the
+    // request ends with code 4 and nobody hears of it.
+    void clearDelegatesAndCancel();
+    // Goes on with a redirect that the delegate was asked to confirm.
+    void redirectToURL(const foundation::Url& url);
+
+    // --- Progress ---
+    // Counts bytes (true) or the request as one unit (false).
+    bool showAccurateProgress() const;
+    void setShowAccurateProgress(bool on);
+    bool shouldResetUploadProgress() const { return shouldResetUploadProgress_; }
+    void setShouldResetUploadProgress(bool on) { shouldResetUploadProgress_ = on; }
+    bool shouldResetDownloadProgress() const { return shouldResetDownloadProgress_; }
+    void setShouldResetDownloadProgress(bool on) { shouldResetDownloadProgress_ = on; }
+    // Adds to the download or upload total of the queue and the progress delegate.
+    void incrementDownloadSizeBy(std::int64_t amount);
+    void incrementUploadSizeBy(std::int64_t amount);
+    // Delivers progress of `total` to an indicator on the main thread.
+    static void updateProgressIndicator(const std::weak_ptr<NetProgressDelegate>& indicator,
+                                        std::uint64_t progress, std::uint64_t total);
+
+    // --- HEAD request and operation-queue state ---
+    // A request for the same URL and settings that sends "HEAD" on behalf of this one:
+    // it reports nothing itself and gives this request its length.
+    std::shared_ptr<NetHTTPRequest> HEADRequest() const;
+    std::shared_ptr<NetHTTPRequest> mainRequest() const { return mainRequest_.lock(); }
+    int queuePriority() const { return queuePriority_; }
+    void setQueuePriority(int priority) { queuePriority_ = priority; }
+    // Requests that must be finished before an operation queue starts this one.
+    void addDependency(const std::shared_ptr<NetHTTPRequest>& request);
+    std::vector<std::shared_ptr<NetHTTPRequest>> dependencies() const;
+    // Called once when the request is finished, on the thread that finished it.
+    void addFinishedObserver(std::function<void()> observer);
+
+    // --- Cache ---
+    const std::shared_ptr<NetCacheDelegate>& downloadCache() const { return downloadCache_; }
+    void setDownloadCache(std::shared_ptr<NetCacheDelegate> cache) {
+        downloadCache_ = std::move(cache);
+    }
+    int cachePolicy() const { return cachePolicy_; }
+    void setCachePolicy(int policy) { cachePolicy_ = policy; }
+    int cacheStoragePolicy() const { return cacheStoragePolicy_; }
+    void setCacheStoragePolicy(int policy) { cacheStoragePolicy_ = policy; }
+    bool didUseCachedResponse() const { return didUseCachedResponse_; }
+    double secondsToCache() const { return secondsToCache_; }
+    void setSecondsToCache(double seconds) { secondsToCache_ = seconds; }
+    static std::shared_ptr<NetHTTPRequest> requestWithURL(std::optional<foundation::Url> url,
+                                                          std::shared_ptr<NetCacheDelegate> cache,
+                                                          int cachePolicy = 0);
 
     // --- Results ---
     int responseStatusCode() const { return responseStatusCode_; }
@@ -273,24 +367,38 @@ protected:
     virtual void attemptToApplyCredentialsAndResume();
     // Whether a listener is asked for (proxy) credentials, and will answer later with
     // retryUsingSuppliedCredentials or cancelAuthentication. Never for a synchronous request.
-    virtual bool willAskDelegateForCredentials() { return false; }
-    virtual bool willAskDelegateForProxyCredentials() { return false; }
+    virtual bool willAskDelegateForCredentials();
+    virtual bool willAskDelegateForProxyCredentials();
     void startRequest();
     void failWithError(const foundation::Error& error);
     void cancelLoad();
     void markAsFinished();
 
-    // Listener notices; nothing listens at this level.
-    virtual void requestStarted() {}
-    virtual void requestReceivedResponseHeaders(const NetHeaders&) {}
-    virtual void requestRedirected() {}
-    virtual void requestFinished() {}
-    virtual void reportFailure() {}
+    // Listener notices, delivered on the main thread.
+    virtual void requestStarted();
+    virtual void requestReceivedResponseHeaders(const NetHeaders& headers);
+    virtual void requestRedirected();
+    virtual void requestWillRedirectToURL(const foundation::Url& url);
+    virtual void requestFinished();
+    virtual void reportFailure();
     // Whether a listener takes the body chunks (which are then not stored), and the hand-over.
-    virtual bool wantsReceivedData() const { return false; }
-    virtual void passOnReceivedData(const foundation::Data&) {}
+    virtual bool wantsReceivedData() const;
+    virtual void passOnReceivedData(const foundation::Data& data);
     // Whether a listener is asked to confirm a redirect (and follows it itself).
-    virtual bool willAskDelegateToConfirmRedirect() { return false; }
+    virtual bool willAskDelegateToConfirmRedirect();
+    // Runs `notice` on the main thread: at once when already there, else later. Nothing is
+    // sent while the request has no listener at all.
+    void performOnMainThread(std::function<void()> notice);
+    bool hasListeners() const;
+    void updateProgressIndicators();
+    void updateUploadProgress();
+    void updateDownloadProgress();
+    void removeUploadProgressSoFar();
+    // Answers from the download cache; false (and nothing changed) without a whole entry.
+    bool useDataFromCache();
+    // Asks the server whether the cached answer is still good ("If-None-Match",
+    // "If-Modified-Since").
+    void addCachedValidators();
     // The copy's share of copy(): every setting a subclass's copy carries over too.
     void copyPropertiesInto(NetHTTPRequest& other) const;
     void cancelOnRequestThread();
@@ -306,6 +414,15 @@ protected:
     bool updatePartialDownloadSize();
 
 private:
+    enum class ProgressSlot { Upload, Download };
+    using ProgressCall = std::function<void(NetHTTPRequest&, NetRequestQueue*, NetProgressDelegate*,
+                                            const NetRequestBlocks&)>;
+    // Hands the queue, the progress delegate in `slot` and the blocks, as they are when
+    // the notice arrives on the main thread, to `call`.
+    void sendProgress(ProgressSlot slot, ProgressCall call);
+    void resetProgressIndicator(ProgressSlot slot);
+    void releaseBlocksOnMainThread();
+    void tellFinishedObservers();
     void handleNetworkEvent(net::NetStreamEvent event);
     void readResponseHeaders();
     void parseStringEncodingFromHeaders();
@@ -451,6 +568,39 @@ private:
     std::string responseEncoding_ = "ISO-8859-1";
     std::unique_ptr<NetDataDecompressor> dataDecompressor_;
     std::vector<std::uint8_t> readBuffer_;
+
+    // Listeners
+    std::weak_ptr<NetHTTPRequestDelegate> delegate_;
+    std::weak_ptr<NetRequestQueue> queue_;
+    std::weak_ptr<NetProgressDelegate> uploadProgressDelegate_;
+    std::weak_ptr<NetProgressDelegate> downloadProgressDelegate_;
+    NetRequestSelector didStartSelector_ = &NetHTTPRequestDelegate::requestStarted;
+    NetHeadersSelector didReceiveResponseHeadersSelector_ =
+        &NetHTTPRequestDelegate::requestDidReceiveResponseHeaders;
+    NetRedirectSelector willRedirectSelector_ = &NetHTTPRequestDelegate::requestWillRedirectToURL;
+    NetRequestSelector didFinishSelector_ = &NetHTTPRequestDelegate::requestFinished;
+    NetRequestSelector didFailSelector_ = &NetHTTPRequestDelegate::requestFailed;
+    NetDataSelector didReceiveDataSelector_ = &NetHTTPRequestDelegate::requestDidReceiveData;
+    NetRequestBlocks blocks_;
+    std::weak_ptr<NetHTTPRequest> mainRequest_;
+    bool hasMainRequest_ = false;
+    int queuePriority_ = 0;
+    std::vector<std::weak_ptr<NetHTTPRequest>> dependencies_;
+    std::vector<std::function<void()>> finishedObservers_;
+
+    // Progress
+    bool showAccurateProgress_ = true;
+    bool shouldResetUploadProgress_ = true;
+    bool shouldResetDownloadProgress_ = true;
+    bool updatedProgress_ = false;
+    std::uint64_t lastBytesRead_ = 0;
+
+    // Cache
+    std::shared_ptr<NetCacheDelegate> downloadCache_;
+    int cachePolicy_ = 0;
+    int cacheStoragePolicy_ = 0;
+    bool didUseCachedResponse_ = false;
+    double secondsToCache_ = 0;
 
     // Transfer
     std::shared_ptr<net::NetHTTPStream> readStream_;

@@ -4,9 +4,11 @@
 #include <fmt/format.h>
 
 #include "foundation/Base64.h"
+#include "foundation/MainQueue.h"
 #include "http/NetAuthentication.h"
 #include "http/NetCredentialStorage.h"
 #include "http/NetHTTPRequest.h"
+#include "http/NetRequestQueue.h"
 #include "http/NetSessionCredentials.h"
 #include "platform/net/NetRunLoop.h"
 
@@ -232,6 +234,10 @@ std::shared_ptr<const NetCredentials> NetHTTPRequest::findCredentials() const {
                                          Url::percentDecode(*url_->password()), domain_))
             return found;
     }
+    if (auto main = mainRequest()) {
+        if (auto found = credentialsFrom(main->username(), main->password(), domain_))
+            return found;
+    }
     if (auto found = credentialsFrom(username_, password_, domain_)) return found;
     if (useKeychainPersistence_) {
         auto saved = NetCredentialStorage::savedCredentialsForHost(
@@ -347,6 +353,10 @@ bool NetHTTPRequest::applyProxyCredentials(
 
 std::shared_ptr<const NetCredentials> NetHTTPRequest::findProxyCredentials() const {
     std::string domain = !proxyDomain_.empty() ? proxyDomain_ : domain_;
+    if (auto main = mainRequest()) {
+        if (auto found = credentialsFrom(main->proxyUsername(), main->proxyPassword(), domain))
+            return found;
+    }
     if (auto found = credentialsFrom(proxyUsername_, proxyPassword_, domain)) return found;
     auto saved = NetCredentialStorage::savedCredentialsForProxy(
         proxyHost_, proxyPort_,
@@ -357,6 +367,42 @@ std::shared_ptr<const NetCredentials> NetHTTPRequest::findProxyCredentials() con
 }
 
 // --- Answers of a listener ---
+
+bool NetHTTPRequest::willAskDelegateForCredentials() {
+    std::unique_lock guard(cancelledLock_);
+    if (isSynchronous_) return false;
+    std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
+    if (!target) target = queue_.lock();
+    bool answers = target && target->answersAuthenticationChallenges();
+    auto block = blocks_.authenticationNeeded;
+    if (!answers && !block) return false;
+    foundation::MainQueue::async([self = shared_from_this(), target, answers, block] {
+        if (answers) {
+            target->authenticationNeededForRequest(*self);
+        } else {
+            block();
+        }
+    });
+    return true;
+}
+
+bool NetHTTPRequest::willAskDelegateForProxyCredentials() {
+    std::unique_lock guard(cancelledLock_);
+    if (isSynchronous_) return false;
+    std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
+    if (!target) target = queue_.lock();
+    bool answers = target && target->answersAuthenticationChallenges();
+    auto block = blocks_.proxyAuthenticationNeeded;
+    if (!answers && !block) return false;
+    foundation::MainQueue::async([self = shared_from_this(), target, answers, block] {
+        if (answers) {
+            target->proxyAuthenticationNeededForRequest(*self);
+        } else {
+            block();
+        }
+    });
+    return true;
+}
 
 void NetHTTPRequest::retryUsingSuppliedCredentials() {
     std::weak_ptr<NetHTTPRequest> weak = weak_from_this();

@@ -134,10 +134,9 @@ void NetHTTPRequest::checkRequestStatus() {
             totalBytesSent_ = readStream_->bytesWritten();
             if (totalBytesSent_ > lastBytesSent_) {
                 lastActivityTime_ = std::chrono::steady_clock::now();
-                if (uploadBufferSize_ == 0 && totalBytesSent_ != postLength_)
-                    uploadBufferSize_ = totalBytesSent_;
             }
         }
+        updateProgressIndicators();
         return;
     }
     if (numberOfTimesToRetryOnTimeout_ > retryCount_) {
@@ -240,8 +239,22 @@ void NetHTTPRequest::failWithError(const foundation::Error& error) {
                 std::chrono::duration<double>(persistentConnectionTimeoutSeconds_));
     }
     if (cancelled_ || error_) return;
+    if (downloadCache_ && (cachePolicy_ & NetFallbackToCacheIfLoadFailsCachePolicy) &&
+        downloadCache_->canUseCachedDataForRequest(*this) && useDataFromCache()) {
+        return;
+    }
     error_ = error;
-    reportFailure();
+    auto main = mainRequest();
+    if (hasMainRequest_ && main) {
+        // A HEAD request fails its main request, which reports it.
+        {
+            std::lock_guard mainGuard(main->cancelledLock_);
+            if (!main->error_) main->error_ = error;
+        }
+        main->reportFailure();
+    } else {
+        reportFailure();
+    }
     if (inProgress_) markAsFinished();
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <filesystem>
 
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/Paths.h"
@@ -119,6 +120,16 @@ void NetHTTPRequest::readResponseHeaders() {
     responseHeaders_ = readStream_->responseHeaders();
     responseStatusCode_ = readStream_->statusCode();
     responseStatusMessage_ = readStream_->statusLine();
+    if (downloadCache_ && downloadCache_->canUseCachedDataForRequest(*this)) {
+        // The server says the cached answer is still good: this connection is done with.
+        auto headers = responseHeaders_;
+        downloadCache_->updateExpiryForRequest(*this, secondsToCache_);
+        connectionCanBeReused_ = false;
+        cancelLoad();
+        releaseConnectionRecord(false);
+        if (useDataFromCache()) return;
+        responseHeaders_ = std::move(headers);
+    }
     if (responseStatusCode_ == 401) authenticationNeeded_ = 1;
     if (responseStatusCode_ == 407) authenticationNeeded_ = 2;
     // Basic credentials sent before the challenge worked: later requests send them too.
@@ -149,15 +160,35 @@ void NetHTTPRequest::readResponseHeaders() {
     }
 
     if (!willRedirect()) {
+        bool countDownload = showAccurateProgress_ && shouldResetDownloadProgress_;
+        auto main = mainRequest();
         if (auto length = responseHeader("Content-Length")) {
-            contentLength_ = parseUnsigned(*length).value_or(0);
+            std::uint64_t announced = parseUnsigned(*length).value_or(0);
+            if (main && allowCompressedResponse_ && announced == 20 && countDownload) {
+                // Some servers answer HEAD with the length of an empty gzip body.
+                main->setShowAccurateProgress(false);
+                main->incrementDownloadSizeBy(1);
+            } else {
+                if (main) {
+                    std::lock_guard mainGuard(main->cancelledLock_);
+                    main->contentLength_ = announced;
+                } else {
+                    contentLength_ = announced;
+                }
+                if (countDownload)
+                    incrementDownloadSizeBy(
+                        static_cast<std::int64_t>(announced + partialDownloadSize_));
+            }
             // A body that will not fit is refused before it is read.
-            if (downloadDestinationPath_.empty() && requestMethod_ != "HEAD" &&
+            if (!main && downloadDestinationPath_.empty() && requestMethod_ != "HEAD" &&
                 contentLength_ > maximumResponseDataLength_) {
                 cancelLoad();
                 failWithError(tooLarge(maximumResponseDataLength_));
                 return;
             }
+        } else if (countDownload) {
+            showAccurateProgress_ = false;
+            incrementDownloadSizeBy(1);
         }
     }
 
@@ -194,9 +225,14 @@ void NetHTTPRequest::handleBytesAvailable() {
     std::size_t bufferSize = 16384;
     if (contentLength_ > 65536) bufferSize = 65536;
     if (contentLength_ > 262144) bufferSize = 262144;
-    readBuffer_.resize(bufferSize);
     auto& throttle = NetBandwidthThrottle::shared();
-    while (!complete_ && readStream_) {
+    // Under a bandwidth limit one bounded read per event, so that the stream can be taken
+    // off its run loop between reads; without one, everything that is there.
+    bool throttled = throttle.isBandwidthThrottled();
+    bool readAgain = true;
+    while (readAgain && !complete_ && readStream_) {
+        readAgain = !throttled;
+        readBuffer_.resize(throttle.maxDownloadReadLength(bufferSize));
         std::ptrdiff_t n = readStream_->read(readBuffer_.data(), readBuffer_.size());
         if (n < 0) return handleStreamError();
         if (n == 0) return;
@@ -284,6 +320,7 @@ void NetHTTPRequest::handleStreamComplete() {
     }
     complete_ = true;
     if (contentLength_ == 0) contentLength_ = totalBytesRead_;
+    updateProgressIndicators();
     if (postBodyReadStream_) {
         postBodyReadStream_->setRequest(nullptr);
         postBodyReadStream_.reset();
@@ -295,6 +332,8 @@ void NetHTTPRequest::handleStreamComplete() {
 
     std::optional<foundation::Error> fileError;
     if (!downloadDestinationPath_.empty() && !needsRedirect_) finishDownloadToFile(fileError);
+    if (downloadCache_ && !didUseCachedResponse_ && !fileError)
+        downloadCache_->storeResponseForRequest(*this, secondsToCache_);
 
     auto& pool = NetConnectionPool::shared();
     {
@@ -365,8 +404,86 @@ void NetHTTPRequest::markAsFinished() {
     finished_ = true;
     inProgress_ = false;
     finishedSignal_.notify_all();
+    tellFinishedObservers();
     // A request on the network thread is let go once it is over.
     auto keep = std::move(keepAliveWhileRunning_);
+}
+
+// --- Answers from the cache ---
+
+void NetHTTPRequest::addCachedValidators() {
+    auto cached = downloadCache_->cachedResponseHeadersForURL(*url_);
+    if (!cached) return;
+    auto cachedValue = [&](std::string_view name) -> std::optional<std::string> {
+        for (const auto& [key, value] : *cached) {
+            if (NetHeaderMatching::same(key, name) && value.isString()) return *value.string();
+        }
+        return std::nullopt;
+    };
+    if (auto etag = cachedValue("Etag")) addRequestHeader("If-None-Match", *etag);
+    if (auto modified = cachedValue("Last-Modified"))
+        addRequestHeader("If-Modified-Since", *modified);
+}
+
+bool NetHTTPRequest::useDataFromCache() {
+    if (!downloadCache_ || !url_) return false;
+    auto cached = downloadCache_->cachedResponseHeadersForURL(*url_);
+    auto dataPath = downloadCache_->pathToCachedResponseDataForURL(*url_);
+    // Without a whole entry there is nothing to answer with: the network answers instead.
+    if (!cached || !dataPath) return false;
+    std::optional<Data> data;
+    if (downloadDestinationPath_.empty()) {
+        data = downloadCache_->cachedResponseDataForURL(*url_);
+        if (!data) return false;
+    } else {
+        std::error_code copyError;
+        std::filesystem::copy_file(*dataPath, downloadDestinationPath_,
+                                   std::filesystem::copy_options::overwrite_existing, copyError);
+        if (copyError) return false;
+    }
+    NetHeaders headers;
+    int status = 200;
+    for (const auto& [name, value] : *cached) {
+        if (name == "X-NetHTTPRequest-Response-Status-Code") {
+            if (auto code = value.toInt64()) status = static_cast<int>(*code);
+        } else if (name == "X-NetHTTPRequest-Expires") {
+            continue;
+        } else if (value.isString()) {
+            headers.emplace_back(name, *value.string());
+        }
+    }
+    didUseCachedResponse_ = true;
+    responseStatusCode_ = status;
+    responseHeaders_ = headers;
+    haveReadResponseHeaders_ = true;
+    if (auto main = mainRequest()) {
+        std::lock_guard mainGuard(main->cancelledLock_);
+        main->responseHeaders_ = headers;
+    }
+    if (data) rawResponseData_ = std::move(*data);
+    auto length = parseUnsigned(responseHeader("Content-Length").value_or("")).value_or(0);
+    contentLength_ = length;
+    totalBytesRead_ = length;
+    parseStringEncodingFromHeaders();
+    responseCookies_.clear();
+    double now = nowSeconds();
+    for (const auto& value : NetHeaderMatching::values(responseHeaders_, "Set-Cookie")) {
+        if (auto cookie = NetCookie::fromSetCookie(value, *url_, now))
+            responseCookies_.push_back(*cookie);
+    }
+    if (willRedirect()) {
+        downloadComplete_ = true;
+        complete_ = true;
+        if (!willAskDelegateToConfirmRedirect()) performRedirect();
+        return true;
+    }
+    complete_ = true;
+    downloadComplete_ = true;
+    if (redirectCount_ == 0) originalURL_ = url_;
+    updateProgressIndicators();
+    requestFinished();
+    markAsFinished();
+    return true;
 }
 
 void NetHTTPRequest::removeTemporaryUploadFiles() {

@@ -37,8 +37,13 @@ std::vector<std::string_view> splitOn(std::string_view text, char separator) {
     return parts;
 }
 
+// Exactly `digits` decimal digits: no sign, no blanks.
 bool number(std::string_view text, std::size_t digits, int& out) {
-    if (text.size() != digits) return false;
+    if (text.size() != digits || !std::all_of(text.begin(), text.end(), [](char c) {
+            return c >= '0' && c <= '9';
+        })) {
+        return false;
+    }
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return ec == std::errc() && end == text.data() + text.size();
 }
@@ -97,7 +102,6 @@ std::optional<double> dateFromRFC1123String(std::string_view text) {
     static constexpr std::array<std::string_view, 7> weekdays = {"Sun", "Mon", "Tue", "Wed",
                                                                  "Thu", "Fri", "Sat"};
     bool withWeekday = text.find(',') != std::string_view::npos;
-    bool withSeconds = splitOn(text, ':').size() == 3;
     if (withWeekday) {
         auto comma = text.find(',');
         if (std::find(weekdays.begin(), weekdays.end(), text.substr(0, comma)) == weekdays.end() ||
@@ -113,8 +117,11 @@ std::optional<double> dateFromRFC1123String(std::string_view text) {
     if (!number(fields[0], 2, day) || !number(fields[2], 4, year)) return std::nullopt;
     auto month = std::find(months.begin(), months.end(), fields[1]);
     if (month == months.end()) return std::nullopt;
+    // Seconds are there when the clock field has them; a zone such as "GMT+01:00" has
+    // colons of its own.
     auto clock = splitOn(fields[3], ':');
-    if (clock.size() != (withSeconds ? 3u : 2u) || !number(clock[0], 2, hour) ||
+    const bool withSeconds = clock.size() == 3;
+    if ((clock.size() != 2 && !withSeconds) || !number(clock[0], 2, hour) ||
         !number(clock[1], 2, minute) || (withSeconds && !number(clock[2], 2, second))) {
         return std::nullopt;
     }

@@ -15,11 +15,13 @@ NetNetworkThread::NetNetworkThread() {
     std::unique_lock lock(startLock_);
     std::thread([this, &started] {
         {
+            // Notified under the lock: the constructor, and its condition variable, cannot
+            // be gone before the notice is given.
             std::lock_guard guard(startLock_);
             loop_ = &net::NetRunLoop::current();
             id_ = std::this_thread::get_id();
+            started.notify_one();
         }
-        started.notify_one();
         runRequests();
     }).detach();
     started.wait(lock, [this] { return loop_ != nullptr; });

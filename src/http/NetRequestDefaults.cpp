@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "foundation/AtomicFile.h"
 #include "foundation/PropertyList.h"
@@ -21,6 +22,16 @@ const foundation::Value* entry(const foundation::Dictionary& info, std::string_v
 NetRequestDefaults& NetRequestDefaults::shared() {
     static NetRequestDefaults instance;
     return instance;
+}
+
+std::shared_ptr<NetCacheDelegate> NetRequestDefaults::defaultCache() {
+    std::lock_guard guard(lock_);
+    return defaultCache_;
+}
+
+void NetRequestDefaults::setDefaultCache(std::shared_ptr<NetCacheDelegate> cache) {
+    std::lock_guard guard(lock_);
+    defaultCache_ = std::move(cache);
 }
 
 std::optional<std::string> NetRequestDefaults::defaultUserAgentString() {

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "foundation/Value.h"
 
-// The defaults every new request starts with: the idle time-out and the User-Agent.
+class NetCacheDelegate;
+
+// The defaults every new request starts with: the idle time-out, the User-Agent and the
+// download cache.
 class NetRequestDefaults {
 public:
     static NetRequestDefaults& shared();
@@ -19,6 +23,9 @@ public:
     // nullopt while the bundle names no application.
     std::optional<std::string> defaultUserAgentString();
     void setDefaultUserAgentString(std::optional<std::string> userAgent);
+    // The cache every new request starts with; none unless set.
+    std::shared_ptr<NetCacheDelegate> defaultCache();
+    void setDefaultCache(std::shared_ptr<NetCacheDelegate> cache);
     // Where the bundle's "Info.plist" is read from; set once at start-up.
     void setBundleInfoPath(std::string path);
 
@@ -37,4 +44,5 @@ private:
     std::mutex lock_;
     std::optional<std::string> userAgent_;
     std::string bundleInfoPath_;
+    std::shared_ptr<NetCacheDelegate> defaultCache_;
 };

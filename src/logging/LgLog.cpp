@@ -62,7 +62,13 @@ LgLog::LgLog(unsigned processorCount, std::int64_t maxBacklog)
 }
 
 LgLog::~LgLog() {
-    InstalledLoggerQueues::shared().replace(loggerQueues_, {});
+    // Jobs for this hub still on the shared logging queue hold `this`: they run first.
+    auto forget = [this] { InstalledLoggerQueues::shared().replace(loggerQueues_, {}); };
+    if (loggingQueue().isCurrent()) {
+        forget();
+    } else {
+        loggingQueue().sync(forget);
+    }
 }
 
 bool LgLog::isOnInstalledLoggerQueue() {

@@ -12,7 +12,7 @@ namespace {
 
 using foundation::Value;
 
-enum class Layout { RGB555, RGB565, UYVY, Encoded };
+enum class Layout { RGB555, RGB565, RGB565BigEndian, UYVY, I420, Encoded };
 
 int field(const Value& subImage, const char* key) {
     return static_cast<int>(
@@ -30,16 +30,22 @@ std::optional<RgbaImage> decodeRaw(Layout layout, std::span<const std::uint8_t> 
             return ThumbnailDecoder::ImageFromRGB555(bytes, width, height);
         case Layout::RGB565:
             return ThumbnailDecoder::ImageFromRGB565(bytes, width, height);
+        case Layout::RGB565BigEndian:
+            return ThumbnailDecoder::ImageFromRGB565BigEndian(bytes, width, height);
         case Layout::UYVY:
             return ThumbnailDecoder::ImageFromUYVY(bytes, width, height);
+        case Layout::I420:
+            return ThumbnailDecoder::ImageFromI420(bytes, width, height);
         case Layout::Encoded:
             return PictureCodec::decode(bytes);
     }
     return std::nullopt;
 }
 
-// Whether a name from a database would leave the folder it is meant for.
+// Whether a name from a database would leave the folder it is meant for. A NUL ends the
+// name for the file layer below, so "..\0" would read as "..".
 bool climbsOut(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return true;
     std::size_t start = 0;
     while (start <= path.size()) {
         const std::size_t end = std::min(path.find('/', start), path.size());
@@ -106,6 +112,11 @@ std::optional<RgbaImage> ArtworkImage::photoFromBytes(const Value& subImage,
             return decodeRaw(Layout::RGB555, bytes, width + horizontal, height + vertical);
         case 4006:
             return decodeRaw(Layout::Encoded, bytes, 0, 0);
+        case 1013:
+        case 1023:
+            return decodeRaw(Layout::RGB565BigEndian, bytes, width + horizontal, height + vertical);
+        case 1067:
+            return decodeRaw(Layout::I420, bytes, width + horizontal, height + vertical);
         case 1019:
         case 1020:
             return decodeRaw(Layout::UYVY, bytes,

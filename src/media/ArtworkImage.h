@@ -43,8 +43,8 @@ public:
                                               const foundation::Value& photos,
                                               const Device& device);
 
-    // The device path of a sub-image's image file; nullopt when the name is missing or climbs
-    // out of the artwork folder with "..".
+    // The device path of a sub-image's image file; nullopt when the name is missing, climbs
+    // out of the artwork folder with "..", or holds a NUL.
     static std::optional<std::string> artworkFilePath(const foundation::Value& subImage,
                                                       const Device& device);
     static std::optional<std::string> photoFilePath(const foundation::Value& subImage);

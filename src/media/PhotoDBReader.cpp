@@ -135,13 +135,17 @@ std::optional<Value> readImage(ByteCursor& cursor) {
         return std::nullopt;
     }
     const Bytes h = *head;
+    // The song id is 64 bits wide; the dates are the picture's creation and digitizing
+    // dates as the file stores them.
+    const std::uint64_t songID =
+        ByteCursor::u32(h, 20) | (std::uint64_t{ByteCursor::u32(h, 24)} << 32);
     Value image = Value::dict({
         {"iid", ByteCursor::u32(h, 16)},
-        {"songID", ByteCursor::u32(h, 24)},
-        {"rating", ByteCursor::u32(h, 36)},
-        {"tempDate", foundation::Date{static_cast<double>(ByteCursor::u32(h, 44))}},
-        {"digitizedDate", foundation::Date{static_cast<double>(ByteCursor::u32(h, 48))}},
-        {"sourceImageSize", ByteCursor::u32(h, 52)},
+        {"songID", songID},
+        {"rating", ByteCursor::u32(h, 32)},
+        {"tempDate", foundation::Date{static_cast<double>(ByteCursor::u32(h, 40))}},
+        {"digitizedDate", foundation::Date{static_cast<double>(ByteCursor::u32(h, 44))}},
+        {"sourceImageSize", ByteCursor::u32(h, 48)},
     });
     Value subImages{foundation::Dictionary{}};
     const std::uint32_t children = ByteCursor::u32(h, 12);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "data/helpers/PictureLoader.h"
 #include "logging/LogCall.h"
 
 namespace media {
@@ -17,33 +18,12 @@ struct ObjectUnref {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, ObjectUnref>;
 
-// Refuses, before any pixel memory is taken, pictures whose header announces a huge size.
-void refuseHugePictures(GdkPixbufLoader* loader, int width, int height, gpointer refused) {
-    if (static_cast<std::int64_t>(width) * height > PictureCodec::kMaxPixels) {
-        *static_cast<bool*>(refused) = true;
-        gdk_pixbuf_loader_set_size(loader, 1, 1);
-    }
-}
-
 }  // namespace
 
 std::optional<RgbaImage> PictureCodec::decode(std::span<const std::uint8_t> bytes) {
-    if (bytes.empty()) return std::nullopt;
-    GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
-    bool refused = false;
-    g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(refuseHugePictures), &refused);
-    GError* error = nullptr;
-    const bool written = gdk_pixbuf_loader_write(loader.get(), bytes.data(), bytes.size(), &error);
-    if (error) g_clear_error(&error);
-    const bool closed = gdk_pixbuf_loader_close(loader.get(), &error);
-    if (error) {
-        LogDebug("picture does not decode: {}", error->message);
-        g_clear_error(&error);
-    }
-    if (!written || !closed || refused) return std::nullopt;
-    GdkPixbuf* decoded = gdk_pixbuf_loader_get_pixbuf(loader.get());
-    if (decoded == nullptr || gdk_pixbuf_get_bits_per_sample(decoded) != 8) return std::nullopt;
-    GObjectPtr<GdkPixbuf> rgba(gdk_pixbuf_add_alpha(decoded, FALSE, 0, 0, 0));
+    const auto decoded = PictureLoader::decode(bytes, kMaxPixels);
+    if (!decoded || gdk_pixbuf_get_bits_per_sample(decoded.get()) != 8) return std::nullopt;
+    GObjectPtr<GdkPixbuf> rgba(gdk_pixbuf_add_alpha(decoded.get(), FALSE, 0, 0, 0));
     if (!rgba) return std::nullopt;
     RgbaImage image;
     image.width = gdk_pixbuf_get_width(rgba.get());

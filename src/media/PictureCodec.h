@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "data/helpers/PictureLoader.h"
 #include "media/RgbaImage.h"
 
 namespace media {
@@ -13,12 +14,12 @@ namespace media {
 // it can move onto the shared image helpers later without its callers noticing.
 class PictureCodec {
 public:
-    // Any picture format gdk-pixbuf reads (JPEG, PNG ...); nullopt for anything else and for
-    // pictures larger than kMaxPixels.
+    // A JPEG or PNG picture; nullopt for anything else and for pictures larger than
+    // kMaxPixels, which are refused before they are decoded.
     static std::optional<RgbaImage> decode(std::span<const std::uint8_t> bytes);
     static std::optional<std::vector<std::uint8_t>> encodePNG(const RgbaImage& image);
 
-    static constexpr std::int64_t kMaxPixels = 64ll * 1024 * 1024;
+    static constexpr std::int64_t kMaxPixels = PictureLoader::kMaxPixels;
 };
 
 }  // namespace media

@@ -20,7 +20,7 @@ std::uint32_t packRGBA(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
 
 template <typename Convert>
 std::optional<RgbaImage> decode16(ThumbnailDecoder::Bytes pixels, int width, int height,
-                                  Convert convert) {
+                                  Convert convert, bool bigEndian = false) {
     if (!dimensionsFit(width, height)) return std::nullopt;
     const std::size_t stride = (static_cast<std::size_t>(width) + 1) & ~std::size_t{1};
     if (pixels.size() / 2 / stride < static_cast<std::size_t>(height)) return std::nullopt;
@@ -29,7 +29,9 @@ std::optional<RgbaImage> decode16(ThumbnailDecoder::Bytes pixels, int width, int
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* row = pixels.data() + y * stride * 2;
         for (int x = 0; x < width; ++x) {
-            const auto pixel = static_cast<std::uint16_t>(row[2 * x] | (row[2 * x + 1] << 8));
+            const std::uint8_t low = row[2 * x + (bigEndian ? 1 : 0)];
+            const std::uint8_t high = row[2 * x + (bigEndian ? 0 : 1)];
+            const auto pixel = static_cast<std::uint16_t>(low | (high << 8));
             const std::uint32_t rgba = convert(pixel);
             std::memcpy(out, &rgba, 4);
             out += 4;
@@ -46,6 +48,18 @@ void yuvToRgb(int y, int u, int v, std::uint8_t* out) {
     out[0] = ThumbnailDecoder::ucmax(static_cast<int>(luma + 1.596027 * cr));
     out[1] = ThumbnailDecoder::ucmax(static_cast<int>(luma - 0.391762 * cb - 0.812968 * cr));
     out[2] = ThumbnailDecoder::ucmax(static_cast<int>(luma + 2.017232 * cb));
+}
+
+// Red, green, blue bytes to an opaque picture.
+std::optional<RgbaImage> opaque(const std::optional<std::vector<std::uint8_t>>& rgb, int width,
+                                int height) {
+    if (!rgb) return std::nullopt;
+    RgbaImage image{width, height, std::vector<std::uint8_t>(std::size_t(width) * height * 4)};
+    for (std::size_t i = 0, n = std::size_t(width) * height; i < n; ++i) {
+        std::memcpy(&image.pixels[i * 4], &(*rgb)[i * 3], 3);
+        image.pixels[i * 4 + 3] = 255;
+    }
+    return image;
 }
 
 }  // namespace
@@ -77,6 +91,11 @@ std::optional<RgbaImage> ThumbnailDecoder::ImageFromRGB565(Bytes pixels, int wid
     return decode16(pixels, width, height, RGB565toRGBA);
 }
 
+std::optional<RgbaImage> ThumbnailDecoder::ImageFromRGB565BigEndian(Bytes pixels, int width,
+                                                                    int height) {
+    return decode16(pixels, width, height, RGB565toRGBA, true);
+}
+
 std::optional<std::vector<std::uint8_t>> ThumbnailDecoder::YUY2toRGB(Bytes pixels, int width,
                                                                      int height) {
     if (!dimensionsFit(width, height) || width % 2 != 0) return std::nullopt;
@@ -97,14 +116,11 @@ std::optional<std::vector<std::uint8_t>> ThumbnailDecoder::YUY2toRGB(Bytes pixel
 }
 
 std::optional<RgbaImage> ThumbnailDecoder::ImageFromUYVY(Bytes pixels, int width, int height) {
-    auto rgb = YUY2toRGB(pixels, width, height);
-    if (!rgb) return std::nullopt;
-    RgbaImage image{width, height, std::vector<std::uint8_t>(std::size_t(width) * height * 4)};
-    for (std::size_t i = 0, n = std::size_t(width) * height; i < n; ++i) {
-        std::memcpy(&image.pixels[i * 4], &(*rgb)[i * 3], 3);
-        image.pixels[i * 4 + 3] = 255;
-    }
-    return image;
+    return opaque(YUY2toRGB(pixels, width, height), width, height);
+}
+
+std::optional<RgbaImage> ThumbnailDecoder::ImageFromI420(Bytes pixels, int width, int height) {
+    return opaque(YV12toRGB(pixels, width, height), width, height);
 }
 
 std::optional<std::vector<std::uint8_t>> ThumbnailDecoder::YV12toRGB(Bytes pixels, int width,

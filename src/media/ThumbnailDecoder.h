@@ -21,6 +21,10 @@ public:
     // an odd row is skipped.
     static std::optional<RgbaImage> ImageFromRGB555(Bytes pixels, int width, int height);
     static std::optional<RgbaImage> ImageFromRGB565(Bytes pixels, int width, int height);
+    // The same rows with big-endian pixels, as the older photo formats store them.
+    static std::optional<RgbaImage> ImageFromRGB565BigEndian(Bytes pixels, int width, int height);
+    // Planar 4:2:0 (I420): the luma plane, then the quarter-size U and V planes.
+    static std::optional<RgbaImage> ImageFromI420(Bytes pixels, int width, int height);
     // U, Y0, V, Y1 groups; the first half of the rows are the even output rows, the second
     // half the odd ones. The width must be even.
     static std::optional<RgbaImage> ImageFromUYVY(Bytes pixels, int width, int height);

@@ -132,13 +132,16 @@ void KolvexAppDelegate::registerPageHandlers() {
 void KolvexAppDelegate::OnBridgeReady() {
     auto bridge = _wkbridge;
     auto loadLibrary = services_.loadMusicLibrary;
-    ThreadPool::addAsyncJobWithBlock([this, bridge, loadLibrary] {
+    std::weak_ptr<KolvexAppDelegate*> alive = alive_;
+    ThreadPool::addAsyncJobWithBlock([alive, bridge, loadLibrary] {
         bridge->callHandler("iTunesLoading");
         foundation::Value library = loadLibrary ? loadLibrary() : foundation::Value();
         bridge->callHandler("iTunesLoaded", library);
-        foundation::MainQueue::sync([this, library] {
-            musicLibrary_ = library;
-            startListening();
+        foundation::MainQueue::sync([alive, library] {
+            if (auto self = alive.lock()) {
+                (*self)->musicLibrary_ = library;
+                (*self)->startListening();
+            }
         });
     });
 }
@@ -157,7 +160,9 @@ std::optional<bool> KolvexAppDelegate::shouldClose() {
     quitAlert_->addButton("No");
     quitAlert_->addButton("Yes");
     quitAlert_->beginSheet(window_->gtkWindow(), [this](int code) {
-        foundation::MainQueue::async([this] { quitAlert_.reset(); });
+        foundation::MainQueue::async([alive = std::weak_ptr<KolvexAppDelegate*>(alive_)] {
+            if (auto self = alive.lock()) (*self)->quitAlert_.reset();
+        });
         if (code == gtk::Alert::kFirstButton + 1) gtk::Application::terminate();
     });
     return false;

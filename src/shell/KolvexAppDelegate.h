@@ -89,4 +89,6 @@ private:
     mutable std::recursive_mutex lock_;  // the lock on the delegate
     std::vector<std::shared_ptr<AppDevice>> _devices;
     std::map<std::string, std::shared_ptr<WVPluginBase>> _devicePlugins;  // by window
+    // Jobs queued for later reach the delegate through this, and not once it is gone.
+    std::shared_ptr<KolvexAppDelegate*> alive_ = std::make_shared<KolvexAppDelegate*>(this);
 };

@@ -1,5 +1,7 @@
 // The application delegate's devices, further windows, menu actions and media-loading
 // notices.
+#include <cstdlib>
+
 #include <fmt/format.h>
 
 #include "shell/AppDevice.h"
@@ -149,10 +151,12 @@ void KolvexAppDelegate::finishLoadingTracksOf(AppDevice& device) {
 
 void KolvexAppDelegate::updateTrackInfoOf(const Value& track, AppDevice& device) {
     Value copy = track.isDictionary() ? track : Value(foundation::Dictionary{});
-    // The pid as a signed 64-bit number, as the page has always read it.
+    // The pid as a signed 64-bit number, as the page has always read it; ringtones hold it
+    // as decimal text.
     const Value& pid = track["pid"];
-    const std::int64_t number = pid.toInt64().value_or(
-        static_cast<std::int64_t>(pid.toUInt64().value_or(0)));
+    const std::int64_t number =
+        pid.isString() ? std::strtoll(pid.string()->c_str(), nullptr, 10)
+                       : pid.toInt64().value_or(static_cast<std::int64_t>(pid.toUInt64().value_or(0)));
     copy.set("pidstr", fmt::format("{}", number));
     pushMediaLoading(device, "updateTrack", copy);
 }

@@ -90,15 +90,15 @@ TEST_F(WebWindowTest, TheStartPageListsDevicesAsTheyComeAndGo) {
     onOtherThread([&] { delegate.DeviceAdded(pod); });
     onOtherThread([&] { delegate.DeviceAdded(phone); });
     const std::string names =
-        "Array.from(document.querySelectorAll('#devices li')).map(li => li.querySelector('.device-name')"
-        ".textContent + ' ' + li.querySelector('.device-detail').textContent).join('|')";
+        "Array.from(document.querySelectorAll('#devices > li')).map(li => li.querySelector('.device-name')"
+        ".textContent + ' ' + li.querySelector('.device-details').textContent).join('|')";
     // The phone stands first although it came second.
-    waitForValue(*view, names, "\"Fake Phone — iPhone, MN123, 16.4|Gpod iPod — iPod (disk mode)\"");
+    waitForValue(*view, names, "\"Fake Phone iPhone · model MN123 · version 16.4|Gpod iPod iPod (disk mode)\"");
     delegate.beforeLoadingTracksOf(*phone);
     waitForValue(*view, "document.querySelector('#devices .device-status').textContent",
-                 "\"(loading library…)\"");
+                 "\"loading library…\"");
     onOtherThread([&] { delegate.DeviceRemoved(pod); });
-    waitForValue(*view, names, "\"Fake Phone — iPhone, MN123, 16.4\"");
+    waitForValue(*view, names, "\"Fake Phone iPhone · model MN123 · version 16.4\"");
     onOtherThread([&] { delegate.DeviceRemoved(phone); });
     waitForValue(*view, "document.querySelector('#devices .empty') !== null", "true");
 }

@@ -13,10 +13,12 @@ namespace {
 class GtkEnvironment : public testing::Environment {
 public:
     void SetUp() override {
-        // Preferences written by the tests go to a folder of their own.
-        static std::string config = std::string(g_get_tmp_dir()) + "/orvandel-app-XXXXXX";
-        ASSERT_NE(g_mkdtemp(config.data()), nullptr);
-        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        // Preferences, data, logs and caches of the tests go to a folder of their own.
+        static std::string home = std::string(g_get_tmp_dir()) + "/orvandel-app-XXXXXX";
+        ASSERT_NE(g_mkdtemp(home.data()), nullptr);
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+            setenv(name, (home + "/" + name).c_str(), 1);
         int argc = 0;
         char** argv = nullptr;
         ASSERT_TRUE(gtk::Application::initialize(argc, argv)) << "no display: run under xvfb-run";

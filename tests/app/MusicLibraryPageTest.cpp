@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cairo.h>
-#include <webkit2/webkit2.h>
-
 #include <atomic>
-#include <cstdlib>
 #include <fstream>
 
+#include "Snapshot.h"
 #include "WebWindowFixture.h"
 #include "foundation/Json.h"
 #include "foundation/ScopedEnvironment.h"
@@ -17,36 +14,9 @@
 #include "shell/bridge/WKWebViewScriptBridge.h"
 #include "shell/events/iTunesHandler.h"
 
+using apptest::snapshotIfAsked;
 using apptest::WebWindowTest;
 using foundation::Value;
-
-namespace {
-
-// With ORVANDEL_SCREENSHOT naming a PNG file, the view's visible part is written there.
-void snapshotIfAsked(webkit::WebView& view) {
-    const char* file = std::getenv("ORVANDEL_SCREENSHOT");
-    if (!file) return;
-    std::atomic<bool> done = false;
-    struct Target {
-        const char* file;
-        std::atomic<bool>* done;
-    } target{file, &done};
-    webkit_web_view_get_snapshot(
-        view.view(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            auto* t = static_cast<Target*>(data);
-            if (cairo_surface_t* surface =
-                    webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, nullptr)) {
-                cairo_surface_write_to_png(surface, t->file);
-                cairo_surface_destroy(surface);
-            }
-            *t->done = true;
-        },
-        &target);
-    testsupport::runMainLoopUntil([&] { return done.load(); });
-}
-
-}  // namespace
 
 // The running application's library section, over a library in a scratch folder: the
 // track count and playlists after "iTunesLoaded", the device tracks the matching finds,

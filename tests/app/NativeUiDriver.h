@@ -41,7 +41,7 @@ public:
     }
     // What it printed (its messages and the pasted text), once it has ended.
     bool waitForExit() {
-        return testsupport::runMainLoopUntil([&] { return closed_; }, std::chrono::seconds(5));
+        return testsupport::runMainLoopUntil([&] { return closed_; }, std::chrono::seconds(20));
     }
     bool waitForOutput(const std::string& text) {
         return testsupport::runMainLoopUntil(

@@ -45,6 +45,7 @@ function callAs(key, name, data) {
 window.WVSBCallbacks = [function (bridge) {
   window.bridge = bridge;
   bridge.registerHandler('nativePush', function (data) { window.pushed.push(data); });
+  bridge.registerHandler('iDeviceAdded', function (data) { window.pushed.push(data); });
   bridge.registerHandler('wvWindowClosed', function (data) { window.closedWindows.push(data); });
   bridge.registerHandler('enterModalWindow', function () { window.modal.push('enter'); });
   bridge.registerHandler('leaveModalWindow', function () { window.modal.push('leave'); });

@@ -2,6 +2,10 @@
 
 #include <webkit2/webkit2.h>
 
+#include <atomic>
+#include <future>
+#include <thread>
+
 #include "WebWindowFixture.h"
 #include "foundation/NotificationCenter.h"
 #include "shell/ShellNotifications.h"
@@ -101,6 +105,34 @@ TEST_F(WebWindowTest, AModalWindowCoversItsOpenerUntilItCloses) {
     waitForValue(*main->webview(), "JSON.stringify(window.modal)",
                  "\"[\\\"enter\\\",\\\"leave\\\"]\"");
     main->window()->close();
+}
+
+TEST_F(WebWindowTest, DeviceNoticesFromOtherThreadsNeverWaitForTheMainThread) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    auto notice = [&](int n) {
+        center.post(
+            kIDeviceNotification, nullptr,
+            {{"device", foundation::Value::dict({{"n", n}})}, {"cmd", foundation::Value("added")}});
+    };
+    // The main thread is busy (not serving its loop) while another thread posts.
+    auto returned = std::async(std::launch::async, [&] { notice(1); });
+    EXPECT_EQ(returned.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the relay waited for the main thread";
+    testsupport::runMainLoopUntil(
+        [&] { return returned.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    waitForValue(*main->webview(), "JSON.stringify(window.pushed)", "\"[{\\\"n\\\":1}]\"");
+
+    // Closing the window while notices keep coming from another thread.
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        for (int n = 2; !stop && n < 300; ++n) notice(n);
+    });
+    main->window()->close();
+    stop = true;
+    flood.join();
+    testsupport::drainMainLoop();
 }
 
 }  // namespace

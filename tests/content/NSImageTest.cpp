@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "content/NSImage.h"
 #include "content/support/PngSamples.h"
@@ -40,14 +41,19 @@ GdkPixbuf* solidPixbuf() {
     return pixbuf;
 }
 
-TEST(NSImageTest, DecodesWhateverTheDecoderReads) {
+Data saved(const char* type) {
     GdkPixbuf* pixbuf = solidPixbuf();
     gchar* buffer = nullptr;
     gsize size = 0;
-    ASSERT_TRUE(gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "jpeg", nullptr, nullptr));
-    const Data jpeg(buffer, buffer + size);
+    EXPECT_TRUE(gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, type, nullptr, nullptr));
+    const Data bytes(buffer, buffer + size);
     g_free(buffer);
     g_object_unref(pixbuf);
+    return bytes;
+}
+
+TEST(NSImageTest, DecodesWhateverTheDecoderReads) {
+    const Data jpeg = saved("jpeg");
 
     const Data device = pngtest::devicePng();
     struct Case {
@@ -74,6 +80,51 @@ TEST(NSImageTest, DecodesWhateverTheDecoderReads) {
             EXPECT_EQ(gdk_pixbuf_get_width(image.get()), c.width) << c.name;
         }
     }
+}
+
+long peakMemoryKB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// A JPEG whose frame header claims 30000 x 30000 pixels.
+Data hugeJpeg() {
+    Data jpeg = saved("jpeg");
+    std::size_t at = 2;
+    while (at + 9 < jpeg.size() && !(jpeg[at] == 0xFF && (jpeg[at + 1] & 0xFD) == 0xC0)) ++at;
+    for (std::size_t i = 5; i < 9 && at + 9 < jpeg.size(); i += 2) {
+        jpeg[at + i] = 30000 >> 8;
+        jpeg[at + i + 1] = 30000 & 0xFF;
+    }
+    return jpeg;
+}
+
+// Only PNG and JPEG are decoded, and a huge picture is refused from its header, before the
+// decoder takes gigabytes for its pixels.
+TEST(NSImageTest, HugeOrForeignPicturesAreRefusedBeforeDecoding) {
+    const std::string svg =
+        "<svg xmlns='http://www.w3.org/2000/svg' width='8' height='8'>"
+        "<rect width='8' height='8' fill='red'/></svg>";
+    const struct {
+        const char* name;
+        Data bytes;
+    } cases[] = {
+        {"30000 x 30000 PNG", pngtest::bilevelPng(30000, 30000)},
+        {"JPEG claiming 30000 x 30000", hugeJpeg()},
+        {"SVG", Data(svg.begin(), svg.end())},
+        {"BMP", saved("bmp")},
+    };
+    const long before = peakMemoryKB();
+    for (const auto& c : cases) {
+        for (bool isPNG : {false, true}) {
+            EXPECT_FALSE(NSImage::safeImageWithDataIsPNG(c.bytes, isPNG)) << c.name;
+        }
+    }
+    EXPECT_LT(peakMemoryKB() - before, 256 * 1024);
+    EXPECT_TRUE(NSImage::safeImageWithDataIsPNG(pngtest::bilevelPng(600, 400), false));
+    EXPECT_FALSE(NSImage::SupportFileAtPath("/x/picture.svg"));
+    EXPECT_FALSE(NSImage::SupportFileAtPath("/x/picture.bmp"));
 }
 
 }  // namespace

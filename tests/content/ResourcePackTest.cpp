@@ -108,6 +108,41 @@ TEST_F(ResourcePackTest, DamagedPacksAreRefusedAndTheTableKept) {
     }
 }
 
+// The file table is signed with the body: names and sizes cannot be moved around in a
+// signed pack, and sizes that do not add up to the body are refused even when signed.
+TEST_F(ResourcePackTest, ChangedOrInconsistentFileTablesAreRefused) {
+    const auto good = makePack({file("a.html", "x"), file("b.html", "yy")});
+    // The table: body length, count, then per file size, name length and 6 name bytes.
+    const std::size_t first = kSignatureOffset + signatureLength(good) + 8;
+    const std::size_t second = first + 4 + 2 + 6;
+    auto swapped = [&](std::size_t offset, std::size_t length) {
+        auto p = good;
+        std::swap_ranges(p.begin() + std::ptrdiff_t(first + offset),
+                         p.begin() + std::ptrdiff_t(first + offset + length),
+                         p.begin() + std::ptrdiff_t(second + offset));
+        return p;
+    };
+    const std::vector<std::pair<const char*, foundation::Data>> cases = {
+        {"two names swapped", swapped(6, 6)},
+        {"two sizes swapped", swapped(0, 4)},
+        {"signed sizes short of the body",
+         packtool::assembleResourcePack({{"index.html", 1}}, packtool::gzip({'a', 'b'}),
+                                        "pelmor", packPrivateKey())},
+        {"signed count above the records",
+         [&] {
+             auto p = good;
+             p[first - 4] = 3;
+             return p;
+         }()},
+    };
+    for (const auto& [name, pack] : cases) {
+        EXPECT_FALSE(StaticFileResponse::initializeWithData(pack, "pelmor")) << name;
+        EXPECT_EQ(StaticFileResponse::fileCount(), sampleSite().size()) << name;
+    }
+    ASSERT_TRUE(StaticFileResponse::initializeWithData(good, "pelmor"));
+    EXPECT_EQ(StaticFileResponse::fileCount(), 2u);
+}
+
 TEST_F(ResourcePackTest, ReversedSignatureLoads) {
     auto pack = makePack({file("index.html", "reversed")});
     std::reverse(pack.begin() + kSignatureOffset,

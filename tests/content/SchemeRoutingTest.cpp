@@ -8,6 +8,7 @@
 #include "content/DynamicResponse.h"
 #include "content/MyURLProtocol.h"
 #include "content/SchemeResponders.h"
+#include "content/PathText.h"
 #include "content/StaticFileResponse.h"
 #include "content/ThreadPool.h"
 #include "foundation/OperationQueue.h"
@@ -131,6 +132,38 @@ TEST_F(SchemeRoutingTest, UnclaimedPathsAreNotFoundWithoutBody) {
     EXPECT_EQ(CustomSchemeHandler::inFlightCount(), 0u);
 }
 
+TEST_F(SchemeRoutingTest, PackNamesArePercentDecoded) {
+    ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
+        makePack({file("index.html", "i"), file("a b.txt", "space"),
+                  file("\xC3\xBC.css", "umlaut")}),
+        "pelmor"));
+    EXPECT_EQ(serve("myapp://x/a%20b.txt")->body(), "space");
+    EXPECT_EQ(serve("myapp://x/%C3%BC.css")->body(), "umlaut");
+    EXPECT_EQ(serve("myapp://x/%C3%BC.css")->header("Content-Type"), "text/css");
+    EXPECT_EQ(serve("myapp://x/a%2520b.txt")->status(), 404);
+}
+
+TEST(ServedFileName, DecodesAndNeverLeadsOutOfTheFolder) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"/", "index.html"},
+        {"", "index.html"},
+        {"//css//site.css", "css/site.css"},
+        {"/a%20b.txt", "a b.txt"},
+        {"/%C3%BC.css", "\xC3\xBC.css"},
+        {"/js/app.js?v=1", "js/app.js"},
+        {"/..", std::nullopt},
+        {"/a/../../secret", std::nullopt},
+        {"/%2E%2E/secret", std::nullopt},
+        {"/a/..%2F..%2Fsecret", std::nullopt},
+        {"/%2Fetc/passwd", std::nullopt},
+        {"/a%00.html", std::nullopt},
+        {"/..a/b..", "..a/b.."},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(content::servedFileName(path), expected) << path;
+    }
+}
+
 TEST_F(SchemeRoutingTest, StoppedResponderSendsNothingAndOnlyItsTaskIsStopped) {
     testsupport::Latch gate(1);
     TrickyResponder::gate() = &gate;
@@ -185,6 +218,29 @@ TEST_F(SchemeRoutingTest, UrlProtocolReadsThroughTheSameResponders) {
     EXPECT_EQ(client->status, 200);
     EXPECT_TRUE(client->noCaching);
     EXPECT_EQ(client->body, "body{}");
+}
+
+// Lets go of its protocol when the answer is complete, as a one-shot reader does.
+class ReleasingClient : public content::URLProtocolClient {
+public:
+    void didReceiveResponse(content::MyURLProtocol&, const content::HTTPURLResponse&,
+                            CacheStoragePolicy) override {}
+    void didLoadData(content::MyURLProtocol&, std::span<const std::uint8_t>) override {}
+    void didFinishLoading(content::MyURLProtocol&) override {
+        protocol.reset();
+        done.count_down();
+    }
+    std::unique_ptr<content::MyURLProtocol> protocol;
+    testsupport::Latch done{1};
+};
+
+TEST_F(SchemeRoutingTest, UrlProtocolClientMayReleaseItsProtocolWhenLoadingFinishes) {
+    auto client = std::make_shared<ReleasingClient>();
+    client->protocol = std::make_unique<content::MyURLProtocol>(
+        RecordingTask("myapp://x/css/site.css").request(), client);
+    client->protocol->startLoading();
+    client->done.wait();
+    EXPECT_FALSE(client->protocol);
 }
 
 TEST(DynamicResponsePath, ClaimsAjaxPaths) {

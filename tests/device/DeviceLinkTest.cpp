@@ -188,4 +188,24 @@ TEST(Heartbeat, AnyAnswerCountsAndSilenceEndsTheLoop) {
     EXPECT_FALSE(heartbeat->isCanceled());
 }
 
+TEST(Heartbeat, DieStraightAfterKeepAliveStopsTheBeats) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    auto heartbeat = AMHeartBeatService::withSocket(fds[0]);
+    auto device = AMService::withSocket(fds[1], "device");
+    heartbeat->setAnswerTimeoutMs(50);
+    ASSERT_TRUE(heartbeat->keepAlive());
+    heartbeat->die();
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !heartbeat->isRunning(); }));
+    heartbeat.reset();  // the beat thread's hold goes with its loop: the socket closes
+    int beats = 0;
+    for (int i = 0; i < 3; ++i) {
+        int code = 0;
+        if (device->readPlistTimeoutReturnCode(2000, &code).isNil()) break;
+        ++beats;
+        device->sendPlistIsBinary(Value("answer"), false);
+    }
+    EXPECT_LE(beats, 1) << "a beat may have left before die(), none after it";
+}
+
 }  // namespace

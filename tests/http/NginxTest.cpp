@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,4 +132,31 @@ TEST_F(NginxTest, SixteenThreadsAtOnce) {
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(good, 16 * 20);
+}
+
+TEST_F(NginxTest, ResumesAPartialDownloadWithRangeAndContentRange) {
+    std::string content;
+    for (int i = 0; i < 5000; ++i) content += std::to_string(i) + ",";
+    nginx->writeFile("resume.txt", content);
+    auto folder =
+        std::filesystem::temp_directory_path() / ("nginx-resume-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const auto destination = folder / "out.txt";
+    const auto part = folder / "out.part";
+    std::ofstream(part) << content.substr(0, 1234);
+    auto request = run(nginx->url("/resume.txt"), [&](NetHTTPRequest& r) {
+        r.setDownloadDestinationPath(destination.string());
+        r.setTemporaryFileDownloadPath(part.string());
+        r.setAllowResumeForFileDownloads(true);
+        r.setAllowCompressedResponse(false);
+    });
+    ASSERT_FALSE(request->error());
+    EXPECT_EQ(request->responseStatusCode(), 206);
+    EXPECT_EQ(request->requestHeader("Range"), "bytes=1234-");
+    EXPECT_EQ(
+        request->responseHeader("Content-Range"),
+        "bytes 1234-" + std::to_string(content.size() - 1) + "/" + std::to_string(content.size()));
+    std::ifstream in(destination);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
+    std::filesystem::remove_all(folder);
 }

@@ -200,6 +200,32 @@ TEST(Cookies, SetCookieValuesFollowTheStorageRules) {
     }
 }
 
+// A Domain attribute naming a public suffix would hand the cookie to every site under it.
+TEST(Cookies, PublicSuffixDomainsAreRefused) {
+    const struct {
+        const char* from;
+        const char* header;
+        std::optional<std::string> domain;
+        bool hostOnly;
+    } cases[] = {
+        {"https://shop.example.co.uk/", "a=1; Domain=co.uk", std::nullopt, false},
+        {"https://shop.example.co.uk/", "a=1; Domain=.uk", std::nullopt, false},
+        {"https://shop.example.co.uk/", "a=1; Domain=example.co.uk", "example.co.uk", false},
+        {"https://me.github.io/", "a=1; Domain=github.io", std::nullopt, false},
+        {"https://www.shop.example/", "a=1; Domain=example", std::nullopt, false},
+        // The suffix is the host itself: the cookie stays with that host.
+        {"https://co.uk/", "a=1; Domain=co.uk", "co.uk", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.from) + " " + c.header);
+        const auto cookie = NetCookie::fromSetCookie(c.header, url(c.from), 0);
+        ASSERT_EQ(cookie.has_value(), c.domain.has_value());
+        if (!cookie) continue;
+        EXPECT_EQ(cookie->domain, *c.domain);
+        EXPECT_EQ(cookie->hostOnly, c.hostOnly);
+    }
+}
+
 TEST(Cookies, JarSendsMatchingCookiesInOrderAndForgetsExpiredOnes) {
     const double now = 1'700'000'000;
     NetCookieJar jar;
@@ -257,6 +283,14 @@ TEST(HeaderParsing, DatesWithAndWithoutWeekdayAndSeconds) {
         {"01 Dec 1994 16:00:30 GMT", 786297630},
         {"Thu, 01 Dec 1994 17:00:00 +0100", 786297600},
         {"Thu, 01 Dec 1994 08:00:00 PST", 786297600},
+        {"Thu, 01 Dec 1994 17:00:00 GMT+01:00", 786297600},
+        {"01 Dec 1994 17:00 GMT+01:00", 786297600},
+        {"Thu, 01 Dec 1994 15:30:00 -00:30", 786297600},
+        {"Thu, 01 Dec 1994 -1:00:00 GMT", std::nullopt},
+        {"Thu, 01 Dec 1994 16:-1:00 GMT", std::nullopt},
+        {"Thu, 01 Dec 1994 16:00:-1 GMT", std::nullopt},
+        {"Thu, -1 Dec 1994 16:00:00 GMT", std::nullopt},
+        {"Thu, 01 Dec +994 16:00:00 GMT", std::nullopt},
         {"Thu, 31 Feb 1994 16:00:00 GMT", std::nullopt},
         {"Thu 01 Dec 1994 16:00:00 GMT", std::nullopt},
         {"Thu, 01 Dec 94 16:00:00 GMT", std::nullopt},

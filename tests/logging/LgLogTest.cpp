@@ -177,6 +177,26 @@ TEST(LgLogBacklog, CallersWaitOnceTooManyRecordsWaitForASlowLogger) {
 
 INSTANTIATE_TEST_SUITE_P(Processors, LgLogTest, testing::Values(1u, 4u));
 
+TEST(LgLogLifetime, AHubDestroyedWithJobsQueuedRunsThemFirst) {
+    testsupport::Latch gate(1);
+    LgLog::loggingQueue().async([&] { gate.wait(); });  // holds the queue's jobs back
+    auto logger = std::make_shared<CapturingLogger>();
+    auto hub = std::make_unique<LgLog>(1u);
+    hub->addLogger(logger);
+    for (int i = 0; i < 3; ++i) hub->log(true, record("queued", 1));
+    testsupport::Latch destroying(1);
+    std::size_t deliveredWhenGone = 0;
+    std::thread destroyer([&] {
+        destroying.count_down();
+        hub.reset();  // before the gate opens, with the three records still queued
+        deliveredWhenGone = logger->texts().size();
+    });
+    destroying.wait();
+    gate.count_down();
+    destroyer.join();
+    EXPECT_EQ(deliveredWhenGone, 3u);
+}
+
 TEST(LgLogDiscipline, FlushFromTheLoggingQueueIsRefused) {
     LgLog hub;
     std::string reason;

@@ -25,6 +25,18 @@ GdkPixbuf* solidPixbuf(guint32 rgba, int size) {
     return pixbuf;
 }
 
+// The picture as a PNG photo of the database; takes the pixbuf.
+Itdb_Artwork* addGpodPhoto(Itdb_PhotoDB* photodb, GdkPixbuf* pixbuf) {
+    gchar* png = nullptr;
+    gsize size = 0;
+    gdk_pixbuf_save_to_buffer(pixbuf, &png, &size, "png", nullptr, nullptr);
+    g_object_unref(pixbuf);
+    Itdb_Artwork* photo = itdb_photodb_add_photo_from_data(
+        photodb, reinterpret_cast<const guchar*>(png), size, -1, 0, nullptr);
+    g_free(png);
+    return photo;
+}
+
 // Reads byte ranges of files below the fake device's mount point.
 ArtworkImage::Device deviceAt(const std::string& mountPoint) {
     ArtworkImage::Device device{.controlFolder = "/iPod_Control"};
@@ -66,6 +78,9 @@ TEST_F(GpodArtworkTest, RedThumbnailWrittenByGpodDecodesToRed) {
     ASSERT_EQ(artworks["ImageList"].size(), 1u);
     ASSERT_GT(artworks["CorrelationInfo"].size(), 0u);
     const auto& [id, image] = *artworks["ImageList"].dictionary()->begin();
+    // The image names its track by the track's whole 64-bit id.
+    ASSERT_GT(track->dbid, 0xFFFFFFFFull);
+    EXPECT_EQ(image["songID"].toUInt64(), track->dbid);
     ASSERT_GT(image["subImages"].size(), 0u);
 
     const auto device = deviceAt(folder.path());
@@ -94,15 +109,8 @@ TEST_F(GpodArtworkTest, PhotoDatabaseWrittenByGpodListsPhotosAndAlbums) {
     Itdb_PhotoAlbum* album = itdb_photodb_photoalbum_create(photodb, "Holiday", -1);
     GError* error = nullptr;
     for (guint32 colour : {0x00FF00FFu, 0x0000FFFFu}) {
-        GdkPixbuf* pixbuf = solidPixbuf(colour, 320);
-        gchar* png = nullptr;
-        gsize pngSize = 0;
-        ASSERT_TRUE(gdk_pixbuf_save_to_buffer(pixbuf, &png, &pngSize, "png", nullptr, nullptr));
-        g_object_unref(pixbuf);
-        Itdb_Artwork* photo = itdb_photodb_add_photo_from_data(
-            photodb, reinterpret_cast<const guchar*>(png), pngSize, -1, 0, &error);
-        g_free(png);
-        ASSERT_NE(photo, nullptr) << (error ? error->message : "");
+        Itdb_Artwork* photo = addGpodPhoto(photodb, solidPixbuf(colour, 320));
+        ASSERT_NE(photo, nullptr);
         itdb_photodb_photoalbum_add_photo(photodb, album, photo, -1);
     }
     ASSERT_TRUE(itdb_photodb_write(photodb, &error)) << (error ? error->message : "");
@@ -143,6 +151,62 @@ TEST_F(GpodArtworkTest, PhotoDatabaseWrittenByGpodListsPhotosAndAlbums) {
         ++channel;
         for (const auto& [key, sub] : *image["subImages"].dictionary()) {
             EXPECT_TRUE(sub["mhodString"].isString()) << key;
+        }
+    }
+}
+
+Value readPhotoDatabase(const std::string& mountPoint) {
+    PhotoDBReader reader(mountPoint + "/Photos/Photo Database");
+    reader.load();
+    return reader.photos();
+}
+
+// Each model stores photos in its own formats: little- and big-endian RGB565 (1013, 1023),
+// UYVY (1019) and I420 (1067) among them. Every stored size must come out red, and the image
+// record's fields must be read where libgpod writes them.
+TEST(GpodPhotoFormats, EveryStoredSizeOfEachModelDecodesToTheColourWritten) {
+    // Seconds from 1904, when the database's clock starts, to 1970.
+    constexpr double kFrom1904 = 2082844800;
+    for (const char* model : {"xA079", "xA004", "xB029"}) {
+        foundationtest::ScratchFolder folder;
+        makeGpodDevice(folder.path(), model);
+        Itdb_PhotoDB* photodb = itdb_photodb_create(folder.path().c_str());
+        ASSERT_NE(photodb, nullptr) << model;
+        GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 800, 600);
+        gdk_pixbuf_fill(pixbuf, 0xFF0000FF);
+        Itdb_Artwork* photo = addGpodPhoto(photodb, pixbuf);
+        ASSERT_NE(photo, nullptr) << model;
+        photo->rating = 60;
+        photo->creation_date = 1000000000;
+        photo->digitized_date = 1100000000;
+        photo->artwork_size = 123456;
+        ASSERT_TRUE(itdb_photodb_write(photodb, nullptr)) << model;
+        itdb_photodb_free(photodb);
+
+        const Value photos = readPhotoDatabase(folder.path());
+        ASSERT_EQ(photos["ImageList"].size(), 1u) << model;
+        const Value& image = photos["ImageList"].dictionary()->begin()->second;
+        EXPECT_EQ(image["rating"], Value(60u)) << model;
+        EXPECT_EQ(image["tempDate"], Value(foundation::Date{1000000000 + kFrom1904})) << model;
+        EXPECT_EQ(image["digitizedDate"], Value(foundation::Date{1100000000 + kFrom1904}))
+            << model;
+        EXPECT_EQ(image["sourceImageSize"], Value(123456u)) << model;
+
+        const auto device = deviceAt(folder.path());
+        ASSERT_GE(image["subImages"].size(), 2u) << model;
+        for (const auto& [format, sub] : *image["subImages"].dictionary()) {
+            const std::string label = std::string(model) + " format " + format;
+            const auto path = ArtworkImage::photoFilePath(sub);
+            ASSERT_TRUE(path) << label;
+            const auto bytes = ArtworkImage::dataForImage(sub, *path, device.readRange);
+            ASSERT_TRUE(bytes) << label;
+            const auto picture =
+                ArtworkImage::photoFromBytes(sub, *bytes, static_cast<std::uint32_t>(std::stoul(format)));
+            ASSERT_TRUE(picture) << label;
+            const auto* p = picture->pixel(picture->width / 2, picture->height / 2);
+            EXPECT_GE(p[0], 220) << label;
+            EXPECT_LE(p[1], 40) << label;
+            EXPECT_LE(p[2], 40) << label;
         }
     }
 }

@@ -62,6 +62,16 @@ inline ItdbPtr makeGpodDatabase(int trackCount) {
     return itdb;
 }
 
+// A mount point that libgpod takes for an iPod of the given model number ("xB029"), for
+// databases of that model's picture formats.
+inline void makeGpodDevice(const std::string& mountPoint, const std::string& model) {
+    const std::string device = mountPoint + "/iPod_Control/Device";
+    g_mkdir_with_parents(device.c_str(), 0755);
+    g_mkdir_with_parents((mountPoint + "/Photos").c_str(), 0755);
+    const std::string sysInfo = "ModelNumStr: " + model + "\n";
+    g_file_set_contents((device + "/SysInfo").c_str(), sysInfo.c_str(), -1, nullptr);
+}
+
 inline bool writeGpodDatabase(Itdb_iTunesDB* itdb, const std::string& path) {
     GError* error = nullptr;
     const bool ok = itdb_write_file(itdb, path.c_str(), &error);

@@ -12,9 +12,10 @@ using namespace mediatest;
 PhotoDatabaseSpec sampleSpec() {
     PhotoDatabaseSpec spec;
     spec.images.push_back({.id = 100,
-                           .songID = 52,
+                           .songID = 0x500000034ull,
                            .rating = 60,
                            .created = 1000000,
+                           .sourceSize = 4321,
                            .subImages = {{.correlationID = 1028,
                                           .offset = 0,
                                           .size = 20000,
@@ -67,7 +68,8 @@ TEST(PhotoDBReaderTest, ReadsImagesAlbumsAndFilesOfOurOwnWriter) {
                                                        {"imageSize2", 7u},
                                                        {"mhodString", ":F1029_1.ithmb"}}));
     EXPECT_EQ(image["iid"], Value(100u));
-    EXPECT_EQ(image["songID"], Value(52u));
+    EXPECT_EQ(image["songID"], Value(std::uint64_t{0x500000034ull}));
+    EXPECT_EQ(image["sourceImageSize"], Value(4321u));
     EXPECT_EQ(image["rating"], Value(60u));
     EXPECT_EQ(image["tempDate"], Value(foundation::Date{1000000}));
     EXPECT_EQ(image["digitizedDate"], Value(foundation::Date{1000001}));

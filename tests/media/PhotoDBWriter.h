@@ -19,9 +19,10 @@ struct SubImageSpec {
 
 struct ImageSpec {
     std::uint32_t id = 0;
-    std::uint32_t songID = 0;
+    std::uint64_t songID = 0;
     std::uint32_t rating = 0;
     std::uint32_t created = 0;
+    std::uint32_t sourceSize = 0;
     std::vector<SubImageSpec> subImages;
 };
 
@@ -77,10 +78,11 @@ inline Bytes imageRecord(const ImageSpec& spec) {
     Bytes head = header("mhii", 152);
     put32(head, 12, static_cast<std::uint32_t>(spec.subImages.size()));
     put32(head, 16, spec.id);
-    put32(head, 24, spec.songID);
-    put32(head, 36, spec.rating);
-    put32(head, 44, spec.created);
-    put32(head, 48, spec.created + 1);
+    put(head, 20, spec.songID, 8);
+    put32(head, 32, spec.rating);
+    put32(head, 40, spec.created);
+    put32(head, 44, spec.created + 1);
+    put32(head, 48, spec.sourceSize);
     Bytes children;
     for (const auto& sub : spec.subImages) append(children, dataRecord(2, nameRecord(sub)));
     return withTotal(head, children);

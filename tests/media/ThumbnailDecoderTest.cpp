@@ -187,14 +187,20 @@ TEST(ThumbnailDecoderTest, EncodedPicturesOpenAndRawBytesFallBackToPixels) {
     EXPECT_EQ(at(*raw, 0, 0), (Rgba{255, 0, 0, 255}));
     EXPECT_FALSE(ArtworkImage::artworkFromBytes(subImage(1, 1), Bytes{}, 1028));
     EXPECT_FALSE(media::PictureCodec::decode(Bytes{'n', 'o', 'p', 'e'}));
+    // Only PNG and JPEG: a device has no business sending an SVG.
+    const std::string svg = "<svg xmlns='http://www.w3.org/2000/svg' width='2' height='2'/>";
+    EXPECT_FALSE(media::PictureCodec::decode(Bytes(svg.begin(), svg.end())));
     EXPECT_FALSE(media::PictureCodec::encodePNG(RgbaImage{2, 2, {1, 2, 3}}));
 }
 
 TEST(ThumbnailDecoderTest, ArtworkPathsStayInsideTheArtworkFolder) {
     ArtworkImage::Device device{.controlFolder = "/iPod_Control"};
-    auto named = [](const char* name) { return Value::dict({{"mhodString", name}}); };
+    auto named = [](std::string_view name) {
+        return Value::dict({{"mhodString", std::string(name)}});
+    };
+    using namespace std::string_view_literals;
     const struct {
-        const char* name;
+        std::string_view name;
         bool iOS7;
         std::optional<std::string> expected;
     } cases[] = {
@@ -205,6 +211,8 @@ TEST(ThumbnailDecoderTest, ArtworkPathsStayInsideTheArtworkFolder) {
         {"..", false, std::nullopt},
         {":a:..", false, std::nullopt},
         {":..b:c", false, "/iPod_Control/Artwork/..b/c"},
+        {":..\0:etc"sv, false, std::nullopt},
+        {":F1\0.ithmb"sv, false, std::nullopt},
         {"", false, std::nullopt},
     };
     for (const auto& c : cases) {

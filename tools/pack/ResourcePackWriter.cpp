@@ -12,7 +12,6 @@
 #include <zlib.h>
 
 #include "content/ResourcePack.h"
-#include "data/helpers/NSDataHashing.h"
 #include "foundation/AtomicFile.h"
 
 namespace packtool {
@@ -126,7 +125,12 @@ foundation::Data assembleResourcePack(
     if (body.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw std::runtime_error("the compressed body is too large for a pack");
     }
-    const foundation::Data signature = sign(NSData::MD5Hash(body), privateKeyPem);
+    foundation::Data table;
+    putInteger(table, std::uint32_t(body.size()));
+    putInteger(table, std::int32_t(records.size()));
+    table.insert(table.end(), recordBytes.begin(), recordBytes.end());
+    const foundation::Data signature =
+        sign(content::ResourcePack::signedDigest(table, body), privateKeyPem);
     if (signature.size() > std::size_t(std::numeric_limits<std::int16_t>::max())) {
         throw std::runtime_error("the signature is too long");
     }
@@ -137,9 +141,7 @@ foundation::Data assembleResourcePack(
     pack.push_back(1);  // the fifth magic byte is not examined
     putInteger(pack, std::int16_t(signature.size()));
     pack.insert(pack.end(), signature.begin(), signature.end());
-    putInteger(pack, std::uint32_t(body.size()));
-    putInteger(pack, std::int32_t(records.size()));
-    pack.insert(pack.end(), recordBytes.begin(), recordBytes.end());
+    pack.insert(pack.end(), table.begin(), table.end());
     pack.insert(pack.end(), body.begin(), body.end());
     return pack;
 }

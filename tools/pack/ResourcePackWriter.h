@@ -17,7 +17,7 @@ struct PackFile {
 std::vector<PackFile> collectFolder(const std::string& folder);
 
 // The resource pack of the files: gzip body, enciphered with the password, signed with the
-// RSA private key (PEM text) over the MD5 digest of the enciphered-then-deciphered body.
+// RSA private key (PEM text) over the MD5 digest of the file table and the deciphered body.
 // Throws std::runtime_error for a bad key or files the layout cannot hold.
 foundation::Data writeResourcePack(const std::vector<PackFile>& files, const std::string& password,
                                    const std::string& privateKeyPem);

@@ -4,6 +4,7 @@
 #include <unicode/utypes.h>
 
 #include "foundation/Error.h"
+#include "logging/LogCall.h"
 
 namespace {
 
@@ -18,9 +19,12 @@ void check(UErrorCode status) {
 }  // namespace
 
 RGXBlockEnumerationHelper::RGXBlockEnumerationHelper(URegularExpression* clone, int captureCount,
-                                                     std::string_view text, RGXRange range)
-    : regex_(clone), captureCount_(captureCount), text_(text), range_(range) {
+                                                     std::string_view text, RGXRange range,
+                                                     std::string_view pattern)
+    : regex_(clone), captureCount_(captureCount), text_(text), range_(range), pattern_(pattern) {
     UErrorCode status = U_ZERO_ERROR;
+    // A clone starts without the limits of the expression it was cloned from.
+    uregex_setTimeLimit(regex_, kTimeLimit, &status);
     utext_ = utext_openUTF8(nullptr, text_.data(), static_cast<int64_t>(text_.size()), &status);
     uregex_setUText(regex_, utext_, &status);
     uregex_setRegion64(regex_, static_cast<int64_t>(range.location),
@@ -40,6 +44,11 @@ RGXBlockEnumerationHelper::~RGXBlockEnumerationHelper() {
 bool RGXBlockEnumerationHelper::findNext() {
     UErrorCode status = U_ZERO_ERROR;
     const bool found = uregex_findNext(regex_, &status);
+    if (status == U_REGEX_TIME_OUT || status == U_REGEX_STACK_OVERFLOW) {
+        LogWarn("Regular expression \"{}\" gave up ({}); answered as no match", pattern_,
+                u_errorName(status));
+        return false;
+    }
     check(status);
     return found;
 }

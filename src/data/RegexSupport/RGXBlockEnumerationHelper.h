@@ -13,15 +13,20 @@
 // and the caller's blocks run without any lock.
 class RGXBlockEnumerationHelper {
 public:
-    // Takes ownership of the clone.
+    // Takes ownership of the clone. The pattern is only named in the log.
     RGXBlockEnumerationHelper(URegularExpression* clone, int captureCount, std::string_view text,
-                              RGXRange range);
+                              RGXRange range, std::string_view pattern = {});
     ~RGXBlockEnumerationHelper();
     RGXBlockEnumerationHelper(const RGXBlockEnumerationHelper&) = delete;
     RGXBlockEnumerationHelper& operator=(const RGXBlockEnumerationHelper&) = delete;
 
-    // The next match inside the range; false when there is none. Throws on an ICU failure.
+    // The next match inside the range; false when there is none, and also (logged) when the
+    // match runs past kTimeLimit or ICU's backtracking stack. Throws on other ICU failures.
     bool findNext();
+
+    // In ICU's match-engine ticks, roughly a millisecond each (about a second here): patterns
+    // such as "(a+)+b" backtrack for minutes, and some never end, without it.
+    static constexpr int32_t kTimeLimit = 10000;
 
     std::size_t captureCount() const { return static_cast<std::size_t>(captureCount_); }
     // (RGXNotFound, 0) for a capture that took no part in the match.
@@ -36,5 +41,6 @@ private:
     int captureCount_;
     std::string text_;
     RGXRange range_;
+    std::string pattern_;
     UText* utext_ = nullptr;
 };

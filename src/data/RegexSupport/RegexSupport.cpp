@@ -19,9 +19,13 @@ using foundation::Value;
                                                  static_cast<int>(status), u_errorName(status)));
 }
 
-std::string contextText(const UChar* context) {
+// ICU fills the whole context buffer without a terminating NUL when the text around the
+// error is long enough, so the length is looked for only inside the buffer.
+std::string contextText(const UChar (&context)[U_PARSE_CONTEXT_LEN]) {
+    std::size_t length = 0;
+    while (length < U_PARSE_CONTEXT_LEN && context[length] != 0) ++length;
     return foundation::utf8::fromUtf16(
-        std::u16string_view(reinterpret_cast<const char16_t*>(context)));
+        std::u16string_view(reinterpret_cast<const char16_t*>(context), length));
 }
 
 // Fills the error out-argument, or raises when there is none.
@@ -78,7 +82,7 @@ std::unique_ptr<RGXBlockEnumerationHelper> begin(std::string_view text, std::str
         reportCompileFailure(regex, call.options, status, parse, call.error, std::move(details));
         return nullptr;
     }
-    return std::make_unique<RGXBlockEnumerationHelper>(clone, captureCount, text, range);
+    return std::make_unique<RGXBlockEnumerationHelper>(clone, captureCount, text, range, regex);
 }
 
 void checkCapture(const RGXBlockEnumerationHelper& walk, std::size_t capture) {

@@ -3,9 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unzip.h>
 #include <zip.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -22,7 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kReadStep = 4096;
-constexpr std::size_t kWritePiece = std::size_t{1} << 30;
 
 // The folder-relative path of an entry, or nullopt when its name is absolute or leads out
 // of the folder through "..".
@@ -42,36 +39,33 @@ std::optional<fs::path> relativeEntryPath(std::string name) {
     return relative;
 }
 
-std::string currentEntryName(unzFile archive, unz_file_info64& info) {
-    if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
-        return {};
-    }
-    std::string name(info.size_filename, '\0');
-    unzGetCurrentFileInfo64(archive, &info, name.data(), static_cast<uLong>(name.size()), nullptr,
-                            0, nullptr, 0);
-    return name;
+// The entry's name as stored (no code-page conversion); empty when there is none.
+std::string entryName(zip_t* archive, std::uint64_t index) {
+    const char* name = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
+    return name ? std::string(name) : std::string();
 }
 
-void setModificationDate(const fs::path& path, const tm_unz& date) {
-    std::tm local{};
-    local.tm_sec = static_cast<int>(date.tm_sec);
-    local.tm_min = static_cast<int>(date.tm_min);
-    local.tm_hour = static_cast<int>(date.tm_hour);
-    local.tm_mday = static_cast<int>(date.tm_mday);
-    local.tm_mon = static_cast<int>(date.tm_mon);
-    local.tm_year = static_cast<int>(date.tm_year) - 1900;
-    local.tm_isdst = -1;
-    const std::time_t seconds = std::mktime(&local);
+void setModificationDate(const fs::path& path, std::time_t seconds) {
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    if (seconds == -1 || utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
-        LogInfo("Failed to set attributes");
-    }
+    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) LogInfo("Failed to set attributes");
+}
+
+// An archive without entries: only the end-of-central-directory record. libzip writes no
+// file at all for one.
+const foundation::Data& emptyArchive() {
+    static const foundation::Data bytes = [] {
+        foundation::Data record(22, 0);
+        const std::uint8_t signature[4] = {'P', 'K', 5, 6};
+        std::memcpy(record.data(), signature, sizeof signature);
+        return record;
+    }();
+    return bytes;
 }
 
 }  // namespace
 
 ZipHelper::~ZipHelper() {
-    CloseZipFile2();
+    if (writer_) zip_discard(writer_);
     UnzipCloseFile();
 }
 
@@ -80,62 +74,72 @@ std::optional<foundation::Data> ZipHelper::ungzip(std::span<const std::uint8_t> 
 }
 
 bool ZipHelper::CreateZipFile2(const std::string& path) {
-    if (zipFile_) zipClose(zipFile_, nullptr);
-    zipFile_ = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
-    return zipFile_ != nullptr;
+    return CreateZipFile2(path, std::string());
 }
 
 bool ZipHelper::CreateZipFile2(const std::string& path, const std::string& password) {
-    if (password.empty()) return CreateZipFile2(path);
-    // The system's minizip is built without encryption and would write such entries in
-    // the clear; refuse rather than give the caller a false sense of secrecy.
-    OutputErrorMessage("Enciphered zip entries are not supported");
-    return false;
+    if (writer_) CloseZipFile2();
+    int error = 0;
+    writer_ = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!writer_) {
+        LogInfo("cannot create the zip file {}: libzip error {}", path, error);
+        return false;
+    }
+    writerPath_ = path;
+    writerPassword_ = password;
+    return true;
 }
 
 bool ZipHelper::addFileToZipNewname(const std::string& file, const std::string& newname) {
-    if (!zipFile_) return false;
-    const auto contents = foundation::readFile(file);
+    if (!writer_) return false;
+    // The file is read when the archive is written; one that cannot be read now is refused
+    // here rather than failing the whole archive then.
     struct stat status {};
-    if (!contents || stat(file.c_str(), &status) != 0) return false;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool readable = fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    if (fd >= 0) ::close(fd);
+    if (!readable) return false;
 
-    zip_fileinfo info{};
-    std::tm local{};
-    localtime_r(&status.st_mtime, &local);
-    info.tmz_date = {static_cast<uInt>(local.tm_sec),  static_cast<uInt>(local.tm_min),
-                     static_cast<uInt>(local.tm_hour), static_cast<uInt>(local.tm_mday),
-                     static_cast<uInt>(local.tm_mon),  static_cast<uInt>(local.tm_year + 1900)};
-    const int zip64 = contents->size() >= 0xFFFFFFFFu ? 1 : 0;
-    if (zipOpenNewFileInZip64(zipFile_, newname.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
-                              Z_DEFLATED, Z_DEFAULT_COMPRESSION, zip64) != ZIP_OK) {
+    zip_source_t* source = zip_source_file(writer_, file.c_str(), 0, -1);
+    if (!source) return false;
+    const zip_int64_t index = zip_file_add(writer_, newname.c_str(), source, ZIP_FL_OVERWRITE);
+    if (index < 0) {
+        zip_source_free(source);
         return false;
     }
-    bool written = true;
-    std::span<const std::uint8_t> rest(*contents);
-    while (written && !rest.empty()) {
-        const auto piece = rest.first(std::min(rest.size(), kWritePiece));
-        written = zipWriteInFileInZip(zipFile_, piece.data(),
-                                      static_cast<unsigned>(piece.size())) == ZIP_OK;
-        rest = rest.subspan(piece.size());
+    // The entry's date comes from the file. Setting it here instead would make libzip 1.7
+    // derive the password check byte from another time, and no reader would take the password.
+    if (!writerPassword_.empty() &&
+        zip_file_set_encryption(writer_, static_cast<zip_uint64_t>(index), ZIP_EM_TRAD_PKWARE,
+                                writerPassword_.c_str()) != 0) {
+        zip_delete(writer_, static_cast<zip_uint64_t>(index));
+        return false;
     }
-    return zipCloseFileInZip(zipFile_) == ZIP_OK && written;
+    return true;
 }
 
 bool ZipHelper::CloseZipFile2() {
-    if (!zipFile_) return false;
-    const bool closed = zipClose(zipFile_, nullptr) == ZIP_OK;
-    zipFile_ = nullptr;
-    return closed;
+    if (!writer_) return false;
+    zip_t* archive = writer_;
+    writer_ = nullptr;
+    if (zip_get_num_entries(archive, 0) == 0) {
+        zip_discard(archive);
+        return foundation::writeFileAtomically(writerPath_, emptyArchive());
+    }
+    if (zip_close(archive) != 0) {
+        LogInfo("cannot write the zip file {}: {}", writerPath_, zip_strerror(archive));
+        zip_discard(archive);
+        return false;
+    }
+    return true;
 }
 
 bool ZipHelper::UnzipOpenFile(const std::string& path) {
-    if (unzFile_) unzClose(unzFile_);
-    unzFile_ = unzOpen64(path.c_str());
-    if (!unzFile_) return false;
-    unz_global_info64 global{};
-    if (unzGetGlobalInfo64(unzFile_, &global) == UNZ_OK) {
-        LogInfo("{} entries in the zip file", global.number_entry);
-    }
+    if (reader_) zip_discard(reader_);
+    int error = 0;
+    reader_ = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    if (!reader_) return false;
+    LogInfo("{} entries in the zip file", zip_get_num_entries(reader_, 0));
     return true;
 }
 
@@ -144,23 +148,34 @@ bool ZipHelper::UnzipOpenFile(const std::string& path, const std::string& passwo
     return UnzipOpenFile(path);
 }
 
-bool ZipHelper::openCurrentEntry() {
-    unz_file_info64 info{};
-    if (unzGetCurrentFileInfo64(unzFile_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
-        return false;
+zip_file* ZipHelper::openEntry(std::uint64_t index) {
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat_index(reader_, index, 0, &stat) != 0) return nullptr;
+    // Asked to open an entry of a method it lacks, libzip 1.7 fails but leaks what it set up.
+    if (((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
+         !zip_encryption_method_supported(stat.encryption_method, 0)) ||
+        ((stat.valid & ZIP_STAT_COMP_METHOD) &&
+         !zip_compression_method_supported(stat.comp_method, 0))) {
+        return nullptr;
     }
-    // Bit 0 of the flags marks an enciphered entry; only those take the password.
-    const bool enciphered = (info.flag & 1) != 0;
-    const char* password = enciphered && password_ ? password_->c_str() : nullptr;
-    return unzOpenCurrentFilePassword(unzFile_, password) == UNZ_OK;
+    // Only enciphered entries take the password.
+    const bool enciphered =
+        (stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE;
+    if (enciphered) {
+        return zip_fopen_index_encrypted(reader_, index, 0,
+                                         password_ ? password_->c_str() : nullptr);
+    }
+    return zip_fopen_index(reader_, index, 0);
 }
 
 template <typename Sink>
-bool ZipHelper::readCurrentEntry(Sink&& sink) {
+bool ZipHelper::readEntry(zip_file* entry, Sink&& sink) {
     std::array<std::uint8_t, kReadStep> buffer{};
     bool good = true;
     for (;;) {
-        const int got = unzReadCurrentFile(unzFile_, buffer.data(), buffer.size());
+        // libzip checks the CRC when the end of the entry is read.
+        const zip_int64_t got = zip_fread(entry, buffer.data(), buffer.size());
         if (got < 0) {
             good = false;
             break;
@@ -171,22 +186,19 @@ bool ZipHelper::readCurrentEntry(Sink&& sink) {
             break;
         }
     }
-    // Closing checks the CRC of an entry that was read to its end.
-    return unzCloseCurrentFile(unzFile_) == UNZ_OK && good;
+    return zip_fclose(entry) == 0 && good;
 }
 
-bool ZipHelper::extractCurrentEntry(const std::string& folder, bool overwrite, bool& failed) {
-    unz_file_info64 info{};
-    const std::string name = currentEntryName(unzFile_, info);
+bool ZipHelper::extractEntry(std::uint64_t index, const std::string& folder, bool overwrite,
+                             bool& failed) {
+    const std::string name = entryName(reader_, index);
     if (name.empty()) {
         OutputErrorMessage("Error occurs while getting file info");
-        unzCloseCurrentFile(unzFile_);
         return false;
     }
     const auto relative = relativeEntryPath(name);
     if (!relative) {
         OutputErrorMessage("Refused an entry outside the destination folder: " + name);
-        unzCloseCurrentFile(unzFile_);
         failed = true;
         return true;
     }
@@ -194,15 +206,14 @@ bool ZipHelper::extractCurrentEntry(const std::string& folder, bool overwrite, b
     const fs::path target = fs::path(folder) / *relative;
     std::error_code failure;
     fs::create_directories(isFolder ? target : target.parent_path(), failure);
-    if (isFolder) {
-        unzCloseCurrentFile(unzFile_);
-        return true;
-    }
-    if (fs::exists(target, failure) && !overwrite && !OverWrite(target.string())) {
-        unzCloseCurrentFile(unzFile_);
-        return true;
-    }
+    if (isFolder) return true;
+    if (fs::exists(target, failure) && !overwrite && !OverWrite(target.string())) return true;
 
+    zip_file* entry = openEntry(index);
+    if (!entry) {
+        OutputErrorMessage("Error occurs");
+        return false;
+    }
     // The entry goes to a temporary file beside the target, which replaces the target only
     // when the entry was read whole and its CRC matched.
     std::string temporary =
@@ -210,12 +221,12 @@ bool ZipHelper::extractCurrentEntry(const std::string& folder, bool overwrite, b
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
         OutputErrorMessage("Failed to write " + target.string());
-        unzCloseCurrentFile(unzFile_);
+        zip_fclose(entry);
         failed = true;
         return true;
     }
     bool writeFailed = false;
-    const bool readWhole = readCurrentEntry([&](const std::uint8_t* bytes, std::size_t length) {
+    const bool readWhole = readEntry(entry, [&](const std::uint8_t* bytes, std::size_t length) {
         while (length > 0) {
             const ssize_t done = ::write(fd, bytes, length);
             if (done < 0 && errno == EINTR) continue;
@@ -237,40 +248,47 @@ bool ZipHelper::extractCurrentEntry(const std::string& folder, bool overwrite, b
         failed = true;
         return true;
     }
-    setModificationDate(target, info.tmu_date);
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat_index(reader_, index, 0, &stat) == 0 && (stat.valid & ZIP_STAT_MTIME)) {
+        setModificationDate(target, stat.mtime);
+    }
     return true;
 }
 
 bool ZipHelper::UnzipFileToOverWrite(const std::string& folder, bool overwrite) {
-    if (!unzFile_ || unzGoToFirstFile(unzFile_) != UNZ_OK) {
+    const zip_int64_t count = reader_ ? zip_get_num_entries(reader_, 0) : -1;
+    if (count <= 0) {
         OutputErrorMessage("Failed");
         return false;
     }
     bool everyEntry = true;
-    do {
-        if (!openCurrentEntry()) {
-            OutputErrorMessage("Error occurs");
-            return false;
-        }
+    for (zip_int64_t index = 0; index < count; ++index) {
         bool skipped = false;
-        if (!extractCurrentEntry(folder, overwrite, skipped)) return false;
+        if (!extractEntry(static_cast<std::uint64_t>(index), folder, overwrite, skipped))
+            return false;
         if (skipped) everyEntry = false;
-    } while (unzGoToNextFile(unzFile_) == UNZ_OK);
+    }
     return everyEntry;
 }
 
 std::optional<foundation::Data> ZipHelper::UnzipFileByName(const std::string& name) {
-    if (!unzFile_ || unzGoToFirstFile(unzFile_) != UNZ_OK) return std::nullopt;
-    do {
-        unz_file_info64 info{};
-        std::string entry = currentEntryName(unzFile_, info);
+    const zip_int64_t count = reader_ ? zip_get_num_entries(reader_, 0) : 0;
+    for (zip_int64_t index = 0; index < count; ++index) {
+        std::string entry = entryName(reader_, static_cast<std::uint64_t>(index));
         std::replace(entry.begin(), entry.end(), '\\', '/');
         if (entry != name) continue;
-        if (!openCurrentEntry()) return std::nullopt;
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        zip_stat_index(reader_, static_cast<std::uint64_t>(index), 0, &stat);
+        zip_file* opened = openEntry(static_cast<std::uint64_t>(index));
+        if (!opened) return std::nullopt;
         foundation::Data data;
         // The stated size is only a hint: it comes from the archive.
-        data.reserve(static_cast<std::size_t>(std::min<ZPOS64_T>(info.uncompressed_size, 1 << 26)));
-        const bool whole = readCurrentEntry([&](const std::uint8_t* bytes, std::size_t length) {
+        if (stat.valid & ZIP_STAT_SIZE) {
+            data.reserve(static_cast<std::size_t>(std::min<zip_uint64_t>(stat.size, 1 << 26)));
+        }
+        const bool whole = readEntry(opened, [&](const std::uint8_t* bytes, std::size_t length) {
             data.insert(data.end(), bytes, bytes + length);
             return true;
         });
@@ -279,16 +297,17 @@ std::optional<foundation::Data> ZipHelper::UnzipFileByName(const std::string& na
             return std::nullopt;
         }
         return data;
-    } while (unzGoToNextFile(unzFile_) == UNZ_OK);
+    }
     return std::nullopt;
 }
 
 bool ZipHelper::UnzipCloseFile() {
     password_.reset();
-    if (!unzFile_) return true;
-    const bool closed = unzClose(unzFile_) == UNZ_OK;
-    unzFile_ = nullptr;
-    return closed;
+    if (!reader_) return true;
+    // Nothing was changed, so nothing is written; discarding only frees.
+    zip_discard(reader_);
+    reader_ = nullptr;
+    return true;
 }
 
 void ZipHelper::OutputErrorMessage(const std::string& message) {

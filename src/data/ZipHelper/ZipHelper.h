@@ -9,8 +9,13 @@
 #include "data/ZipHelper/ZipHelperDelegate.h"
 #include "foundation/Value.h"
 
-// gzip inflating over zlib, and writing and reading zip archives over minizip. One object
-// writes one archive or reads one archive at a time; it is used by one thread at a time.
+// libzip's archive and open-entry types.
+struct zip;
+struct zip_file;
+
+// gzip inflating over zlib, and writing and reading zip archives over libzip, with traditional
+// PKWARE encryption for entries with a password. One object writes one archive or reads one
+// archive at a time; it is used by one thread at a time.
 class ZipHelper {
 public:
     ZipHelper() = default;
@@ -23,16 +28,18 @@ public:
     static std::optional<foundation::Data> ungzip(std::span<const std::uint8_t> data);
 
     // Writing. Entries are deflated at the default level and dated with the file's
-    // modification time. The system's minizip cannot encipher: a non-empty password is
-    // refused (reported, false) instead of writing the entries in the clear.
+    // modification time; with a non-empty password every entry is enciphered (traditional
+    // PKWARE, which every unzip reads). The files are read, and the archive written, when it
+    // is closed: the archive appears whole or not at all.
     bool CreateZipFile2(const std::string& path);
     bool CreateZipFile2(const std::string& path, const std::string& password);
+    // False when no archive is open or the file cannot be read now.
     bool addFileToZipNewname(const std::string& file, const std::string& newname);
-    // False when no archive was open or closing it failed.
+    // False when no archive was open or writing it failed (a file gone unreadable too).
     bool CloseZipFile2();
 
-    // Reading. The password is handed only to enciphered entries, which the system's
-    // minizip cannot open: such an entry ends an extraction with "Error occurs".
+    // Reading. The password is handed only to enciphered entries; without it, or with a
+    // wrong one, such an entry ends an extraction with "Error occurs".
     bool UnzipOpenFile(const std::string& path);
     bool UnzipOpenFile(const std::string& path, const std::string& password);
     // Extracts every entry below `folder`. An entry whose name is absolute or climbs out of
@@ -60,14 +67,18 @@ public:
     }
 
 private:
-    // Reads the open entry in steps into `sink`; false on a read or CRC error.
+    // Opens entry `index` (with the password when it is enciphered); nullptr when it cannot.
+    zip_file* openEntry(std::uint64_t index);
+    // Reads an opened entry in steps into `sink` and closes it; false on a read or CRC error.
     template <typename Sink>
-    bool readCurrentEntry(Sink&& sink);
-    bool openCurrentEntry();
-    bool extractCurrentEntry(const std::string& folder, bool overwrite, bool& failed);
+    bool readEntry(zip_file* entry, Sink&& sink);
+    bool extractEntry(std::uint64_t index, const std::string& folder, bool overwrite,
+                      bool& failed);
 
-    void* zipFile_ = nullptr;  // minizip's zipFile
-    void* unzFile_ = nullptr;  // minizip's unzFile
+    zip* writer_ = nullptr;
+    std::string writerPath_;
+    std::string writerPassword_;
+    zip* reader_ = nullptr;
     std::optional<std::string> password_;
     std::shared_ptr<ZipHelperDelegate> delegate_;
 };

@@ -109,21 +109,16 @@ std::optional<foundation::Error> SqlDatabaseQueue::inSavePoint(const Transaction
 
 void SqlDatabaseQueue::close() {
     queue_->sync([&] {
-        Connection db;
-        {
-            std::lock_guard lock(mutex_);
-            db = std::move(db_);
-            db_.reset();
-        }
+        // Closed under the lock that interrupt() takes, so that it never reaches a handle
+        // being freed.
+        std::lock_guard lock(mutex_);
+        Connection db = std::move(db_);
+        db_.reset();
         if (db) db->close();
     });
 }
 
 bool SqlDatabaseQueue::interrupt() {
-    Connection db;
-    {
-        std::lock_guard lock(mutex_);
-        db = db_;
-    }
-    return db && db->interrupt();
+    std::lock_guard lock(mutex_);
+    return db_ && db_->interrupt();
 }

@@ -51,6 +51,24 @@ std::string stringOfDate(const std::optional<foundation::Date>& date);
 // IsEmpty of the text.
 bool isEmpty(std::string_view text);
 
+struct TextSize {
+    double width = 0;
+    double height = 0;
+};
+// The size the text takes laid out in `font` (a Pango font description such as "Sans Bold
+// 12", sizes in points) in a box `width` points wide and unbounded in height, measured in
+// points without padding. Lines break at words, and inside a word wider than the box; a width
+// of 0 or less leaves the lines unbroken.
+TextSize sizeWithFontWidth(std::string_view text, std::string_view font, double width);
+
+// The system's description of the type a file-name extension (without its dot) denotes, from
+// shared-mime-info through GIO: "png" gives "PNG image". nullopt for an empty extension.
+std::optional<std::string> fullDescriptionForExtension(std::string_view extension);
+std::optional<std::string> descriptionForExtension(std::string_view extension);
+// The system's type identifier for the extension: its GIO content type, a MIME type on
+// Linux ("image/png"; "application/octet-stream" for an extension no type claims).
+std::optional<std::string> UTITypeForExtension(std::string_view extension);
+
 // Whether an element of the array holds the text at the dot-separated key path.
 bool inArrayKeyPath(std::string_view text, const foundation::Array& array,
                     std::string_view keyPath);

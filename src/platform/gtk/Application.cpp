@@ -1,6 +1,9 @@
 #include "platform/gtk/Application.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+
+#include <csignal>
 
 namespace gtk {
 namespace {
@@ -45,6 +48,18 @@ bool Application::isTerminating() {
 
 void Application::setWillTerminate(std::function<void()> hook) {
     state().willTerminate = std::move(hook);
+}
+
+void Application::terminateOnSignals() {
+    for (int signal : {SIGTERM, SIGINT}) {
+        g_unix_signal_add(
+            signal,
+            [](gpointer) -> gboolean {
+                terminate();
+                return G_SOURCE_CONTINUE;
+            },
+            nullptr);
+    }
 }
 
 GtkWindow* Application::keyWindow() {

@@ -19,6 +19,9 @@ public:
     static bool isTerminating();
     // Told once, just before the loop ends (logs are flushed there).
     static void setWillTerminate(std::function<void()> hook);
+    // SIGTERM and SIGINT terminate in order (through the main loop) instead of ending the
+    // process where it stands.
+    static void terminateOnSignals();
     // The window that has the focus, or null.
     static GtkWindow* keyWindow();
 };

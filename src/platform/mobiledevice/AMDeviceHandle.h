@@ -44,6 +44,21 @@ struct AMDServiceConnection {
     idevice_connection_t connection;
 };
 
+// A file service connection with the device handle it was made on. After a failed
+// exchange the stream is out of step, so the connection refuses further calls.
+struct AFCConnection {
+    AFCConnection(idevice_t deviceIn, idevice_connection_t connectionIn)
+        : device(deviceIn), connection(connectionIn) {}
+    ~AFCConnection();
+    AFCConnection(const AFCConnection&) = delete;
+    AFCConnection& operator=(const AFCConnection&) = delete;
+
+    idevice_t device;
+    idevice_connection_t connection;
+    std::uint64_t nextPacket = 0;
+    bool broken = false;
+};
+
 // Opens a fresh device handle for the same attachment (USB or network lookup).
 idevice_t openDevice(const AMDeviceHandle& handle);
 

@@ -7,6 +7,7 @@
 #include "foundation/PropertyList.h"
 #include "platform/mobiledevice/AMDeviceHandle.h"
 #include "platform/mobiledevice/ConnectionFraming.h"
+#include "platform/mobiledevice/StartedService.h"
 #include "platform/mobiledevice/MobileDevice.h"
 #include "platform/mobiledevice/StatusMapping.h"
 
@@ -17,21 +18,28 @@ namespace {
 constexpr const char* kHouseArrestService = "com.apple.mobile.house_arrest";
 constexpr const char* kInstallationProxyService = "com.apple.mobile.installation_proxy";
 
-// Owns a started service's descriptor and the device connection to its port.
-struct StartedService {
-    ~StartedService() {
-        if (connection) idevice_disconnect(connection);
-        if (device) idevice_free(device);
-        if (descriptor) lockdownd_service_descriptor_free(descriptor);
+// A descriptor of our own for the service's socket, which outlives the connection.
+AMDStatus takeSocket(StartedService& started, int* socket) {
+    int fd = -1;
+    if (idevice_connection_get_fd(started.connection, &fd) != IDEVICE_E_SUCCESS) {
+        return kAMDMuxConnectError;
     }
-    lockdownd_service_descriptor_t descriptor = nullptr;
-    idevice_t device = nullptr;
-    idevice_connection_t connection = nullptr;
-};
+    int own = ::dup(fd);
+    if (own < 0) return kAMDNoResourcesError;
+    *socket = own;
+    return kAMDSuccess;
+}
+
+}  // namespace
+
+StartedService::~StartedService() {
+    if (connection) idevice_disconnect(connection);
+    if (device) idevice_free(device);
+    if (descriptor) lockdownd_service_descriptor_free(descriptor);
+}
 
 AMDStatus startService(const AMDeviceRef& handle, const std::string& name,
-                       const foundation::Value& options, StartedService* started,
-                       bool connect = true) {
+                       const foundation::Value& options, StartedService* started, bool connect) {
     if (!handle) return kAMDInvalidArgumentError;
     {
         std::lock_guard lock(handle->mutex);
@@ -51,20 +59,6 @@ AMDStatus startService(const AMDeviceRef& handle, const std::string& name,
     if (error != IDEVICE_E_SUCCESS) return kAMDMuxConnectError;
     return kAMDSuccess;
 }
-
-// A descriptor of our own for the service's socket, which outlives the connection.
-AMDStatus takeSocket(StartedService& started, int* socket) {
-    int fd = -1;
-    if (idevice_connection_get_fd(started.connection, &fd) != IDEVICE_E_SUCCESS) {
-        return kAMDMuxConnectError;
-    }
-    int own = ::dup(fd);
-    if (own < 0) return kAMDNoResourcesError;
-    *socket = own;
-    return kAMDSuccess;
-}
-
-}  // namespace
 
 AMDStatus AMDeviceStartService(const AMDeviceRef& handle, const std::string& name, int* socket,
                                void*) {

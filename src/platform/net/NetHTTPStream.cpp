@@ -55,6 +55,10 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     NetRunLoop* scheduledLoop = nullptr;
     std::string mode;
     NetRunLoop::Impl* loop = nullptr;  // where the I/O runs, fixed at open
+    // The loop (and the connection) where the connection was kept for reuse; read from
+    // other threads once the exchange is over.
+    std::weak_ptr<NetRunLoop::Impl> keptOn;
+    std::weak_ptr<NetConnection> keptConnection;
 
     std::shared_ptr<NetConnection> connection;
     Status status = Status::NotOpen;
@@ -312,6 +316,8 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
             if (slot && slot != connection) slot->close();
             slot = connection;
             kept = true;
+            keptOn = NetRunLoop::current().handle();
+            keptConnection = connection;
         } else if (connection) {
             connection->close();
         }
@@ -486,6 +492,40 @@ bool NetHTTPStream::reusedConnection() const {
 }
 bool NetHTTPStream::connectionKeptForReuse() const {
     return impl_->kept;
+}
+
+namespace {
+
+// On the loop's thread: closes the idle connection filed under the id when it is this one.
+void closeIdle(NetRunLoop::Impl& loop, int streamID, const std::shared_ptr<NetConnection>& which) {
+    auto found = loop.idleConnections.find(streamID);
+    if (found == loop.idleConnections.end() || found->second != which) return;
+    found->second->close();
+    loop.idleConnections.erase(found);
+}
+
+}  // namespace
+
+void NetHTTPStream::discardKeptConnection() {
+    if (!impl_->kept || !impl_->streamID) return;
+    auto loop = impl_->keptOn.lock();
+    auto connection = impl_->keptConnection.lock();
+    if (!loop || !connection) return;
+    const int id = *impl_->streamID;
+    if (loop.get() == &NetRunLoop::current().impl()) {
+        closeIdle(*loop, id, connection);
+        return;
+    }
+    std::weak_ptr<NetRunLoop::Impl> weakLoop = loop;
+    asio::post(loop->context, [weakLoop, id, connection] {
+        if (auto owner = weakLoop.lock()) closeIdle(*owner, id, connection);
+    });
+}
+
+bool NetHTTPStream::keptConnectionIsElsewhere() const {
+    if (!impl_->kept) return false;
+    auto loop = impl_->keptOn.lock();
+    return loop && loop.get() != &NetRunLoop::current().impl();
 }
 
 std::size_t NetHTTPStream::idleConnectionCount() {

@@ -68,6 +68,13 @@ public:
     // Whether the connection was kept for the next stream of the same id.
     bool connectionKeptForReuse() const;
 
+    // Closes the connection this stream kept for reuse, if it is still idle; from any
+    // thread (on another, the run loop that keeps it closes it on its own thread).
+    void discardKeptConnection();
+    // Whether the connection this stream kept waits on another thread's run loop, where
+    // no stream of the calling thread can take it.
+    bool keptConnectionIsElsewhere() const;
+
     // The idle connections kept on the calling thread's run loop.
     static std::size_t idleConnectionCount();
     // Closes the idle connection of this id on the calling thread's run loop, if any.

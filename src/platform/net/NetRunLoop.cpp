@@ -69,7 +69,7 @@ void NetRunLoop::Impl::deliver(const std::string& mode, std::function<void()> jo
     }
 }
 
-NetRunLoop::NetRunLoop() : impl_(std::make_unique<Impl>()) {}
+NetRunLoop::NetRunLoop() : impl_(std::make_shared<Impl>()) {}
 
 NetRunLoop::~NetRunLoop() = default;
 

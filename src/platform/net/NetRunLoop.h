@@ -40,10 +40,12 @@ public:
     // For the stream layer's own sockets and timers.
     struct Impl;
     Impl& impl() { return *impl_; }
+    // Names this loop to other threads; expires with the loop.
+    std::weak_ptr<Impl> handle() const { return impl_; }
 
 private:
     NetRunLoop();
-    std::unique_ptr<Impl> impl_;
+    std::shared_ptr<Impl> impl_;
 };
 
 // A timer on a run loop; invalidating it (or dropping the last reference) stops it.

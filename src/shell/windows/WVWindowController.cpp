@@ -7,6 +7,8 @@
 
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/Json.h"
+#include "foundation/MainQueue.h"
+#include "foundation/Paths.h"
 #include "platform/webkit/WebView.h"
 #include "logging/Console.h"
 #include "shell/ShellNotifications.h"
@@ -37,7 +39,14 @@ bool& developerExtrasFlag() {
 
 WebKitWebContext* WVWindowController::sharedContext() {
     static WebKitWebContext* const context = [] {
-        WebKitWebContext* made = webkit_web_context_get_default();
+        // Browser storage and caches go with the application's own folders, not to a
+        // folder of the program's name beside them.
+        const std::string data = foundation::Paths::applicationSupportDir() + "/WebKit";
+        const std::string cache = foundation::Paths::cachesDir() + "/WebKit";
+        WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
+            "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr);
+        WebKitWebContext* made = webkit_web_context_new_with_website_data_manager(manager);
+        g_object_unref(manager);
         WebKitSchemeTask::installOn(made);
         return made;
     }();
@@ -148,8 +157,17 @@ void WVWindowController::registerBridgeHandlers() {
 void WVWindowController::observeNotifications() {
     auto& center = foundation::NotificationCenter::defaultCenter();
     std::weak_ptr<WVWindowController> weak = weak_from_this();
+    // Notices from other threads hop to the main thread without waiting: a relay that
+    // waited there could never end while the window's clean-up waits for it to, and the
+    // bridge is only touched on the main thread.
     auto relay = [weak](void (WVWindowController::*handler)(const foundation::Notification&)) {
         return [weak, handler](const foundation::Notification& n) {
+            if (!foundation::MainQueue::isMainThread()) {
+                foundation::MainQueue::async([weak, handler, n] {
+                    if (auto self = weak.lock()) (self.get()->*handler)(n);
+                });
+                return;
+            }
             if (auto self = weak.lock()) (self.get()->*handler)(n);
         };
     };

@@ -24,8 +24,8 @@ class BorderlessWindow;
 // One web window: the window, the browser view filling it, the bridge and one instance of
 // every page plugin. It carries the close protocol between the window and its page (the
 // page is asked before the window closes and told when it closes) and relays device,
-// window and modal notifications to its page. Main thread only, except the device relay,
-// which may come from any thread (the bridge hops).
+// window and modal notifications to its page. Main thread only; notices posted on other
+// threads are relayed to the page later, from the main thread.
 class WVWindowController : public std::enable_shared_from_this<WVWindowController> {
 public:
     // A new window (a borderless one when the mask lacks the titled bit). `webconfig` is

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <unicode/parseerr.h>
 #include <unicode/utypes.h>
 
 #include <atomic>
 #include <thread>
 
 #include "data/RegexSupport/RegexSupport.h"
+#include "foundation/Utf8.h"
 
 namespace {
 
@@ -159,6 +161,29 @@ TEST(RegexSupportTest, CompileErrorsComeAsErrorsOrExceptions) {
         EXPECT_EQ(e.name(), "RGXICURegexException");
         EXPECT_EQ(e.reason(), "ICU regular expression error #66305, U_REGEX_RULE_SYNTAX.");
     }
+}
+
+// ICU fills the whole post-context buffer, without a NUL, for this pattern.
+TEST(RegexSupportTest, CompileErrorContextStaysInsideIcusBuffer) {
+    const std::string pattern =
+        "}2A[\xF4+t \xE3\x8C)\\\xDE}[\xF1\x8B\xBF\xBF\xD4*\x83";
+    foundation::Error error;
+    EXPECT_FALSE(NSString::isRegexValid(pattern, RGXNoOptions, &error));
+    for (const char* key : {"RGXICURegexPreContext", "RGXICURegexPostContext"}) {
+        const std::string context = error.userInfo[key].stringOr();
+        EXPECT_LE(foundation::utf8::toUtf16(context).size(), std::size_t(U_PARSE_CONTEXT_LEN))
+            << key;
+    }
+}
+
+// Patterns that backtrack for minutes, or for ever, answer as no match.
+TEST(RegexSupportTest, RunawayMatchesAnswerNoMatch) {
+    const std::string thirtyAs(30, 'a');
+    EXPECT_FALSE(NSString::isMatchedByRegex("2", "^+?x"));
+    EXPECT_FALSE(NSString::isMatchedByRegex(thirtyAs, "(a+)+b"));
+    EXPECT_EQ(NSString::stringByReplacingOccurrencesOfRegexWithString(thirtyAs, "(a+)+b", "x"),
+              thirtyAs);
+    EXPECT_EQ(NSString::stringByMatching(thirtyAs + "b", "(a+)+b"), thirtyAs + "b");
 }
 
 TEST(RegexSupportTest, BadArgumentsRaise) {

@@ -8,6 +8,7 @@
 #include "data/db/SqlDatabase.h"
 #include "data/db/SqlDatabasePool.h"
 #include "data/db/SqlDatabaseQueue.h"
+#include "support/Latch.h"
 
 using dbtest::ConsoleCapture;
 
@@ -114,6 +115,23 @@ TEST_F(SqlDatabaseQueueTest, ClosedConnectionIsOpenedAgainOrReportsWhyNot) {
     EXPECT_EQ(
         console.text(),
         "error opening!: 14\nSqlDatabaseQueue could not reopen database for path " + bad + "\n");
+}
+
+TEST_F(SqlDatabaseQueueTest, InterruptFromAnotherThreadWhileTheConnectionCloses) {
+    std::atomic<bool> done{false};
+    testsupport::Latch started(1);
+    std::thread interrupter([&] {
+        started.count_down();
+        while (!done) queue->interrupt();
+    });
+    started.wait();
+    for (int i = 0; i < 1000; ++i) {
+        rows();  // the connection stays open for a query, which may be interrupted
+        queue->close();
+    }
+    done = true;
+    interrupter.join();
+    EXPECT_FALSE(queue->interrupt()) << "nothing to interrupt once closed";
 }
 
 TEST(SqlDatabaseQueueCreateTest, UnopenablePathGivesNoQueue) {

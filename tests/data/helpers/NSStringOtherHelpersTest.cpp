@@ -118,3 +118,50 @@ TEST(NSStringOtherHelpersTest, DatesInTheUsersLocale) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NSStringOtherHelpersTest, ExtensionTypesAndDescriptionsFromTheMimeDatabase) {
+    const struct {
+        const char* extension;
+        std::optional<std::string> type;
+        std::optional<std::string> description;
+    } cases[] = {
+        {"png", "image/png", "PNG image"},
+        {"JPG", "image/jpeg", "JPEG image"},
+        {"mp3", "audio/mpeg", "MP3 audio"},
+        {"qqqzz", "application/octet-stream", "unknown"},
+        {"", std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NSString::UTITypeForExtension(c.extension), c.type) << c.extension;
+        EXPECT_EQ(NSString::fullDescriptionForExtension(c.extension), c.description)
+            << c.extension;
+        EXPECT_EQ(NSString::descriptionForExtension(c.extension), c.description) << c.extension;
+    }
+}
+
+TEST(NSStringOtherHelpersTest, TextSizesFollowFontAndWidth) {
+    const std::string sentence = "The quick brown fox jumps over the lazy dog again and again.";
+    const auto line = NSString::sizeWithFontWidth("Hello", "DejaVu Sans 12", 1000);
+    EXPECT_GT(line.width, 20);
+    EXPECT_LT(line.width, 60);
+    EXPECT_GT(line.height, 12);
+    EXPECT_LT(line.height, 20);
+
+    const auto doubled = NSString::sizeWithFontWidth("Hello", "DejaVu Sans 24", 1000);
+    EXPECT_NEAR(doubled.height / line.height, 2.0, 0.2);
+    EXPECT_NEAR(doubled.width / line.width, 2.0, 0.2);
+
+    const auto unbroken = NSString::sizeWithFontWidth(sentence, "DejaVu Sans 12", 0);
+    EXPECT_EQ(unbroken.height, line.height);
+    const auto wrapped = NSString::sizeWithFontWidth(sentence, "DejaVu Sans 12", 100);
+    EXPECT_LE(wrapped.width, 100);
+    EXPECT_GE(wrapped.height, 3 * line.height);
+    // A word wider than the box is broken inside.
+    const auto word = NSString::sizeWithFontWidth(std::string(40, 'W'), "DejaVu Sans 12", 50);
+    EXPECT_LE(word.width, 50);
+    EXPECT_GT(word.height, 5 * line.height);
+}
+
+}  // namespace

@@ -51,7 +51,8 @@ protected:
             phone->setIdentity(identity);
             return phone;
         };
-        detectors.phones.setUp = [this](const std::shared_ptr<iMobileDevice>&) {
+        detectors.phones.setUp = [this](const std::shared_ptr<iMobileDevice>&,
+                                        const std::shared_ptr<AMDevice>&) {
             if (setUpGate) setUpGate->wait();
         };
         detectors.pods = [](const std::string& path) {

@@ -1,0 +1,61 @@
+#include "app/MediaLoaderRelay.h"
+
+#include "content/AppFetchHandler.h"
+#include "content/ThreadPool.h"
+#include "device/iMobileMediaDevice.h"
+#include "media/MediaLoader.h"
+#include "shell/KolvexAppDelegate.h"
+
+void MediaLoaderRelay::beforeLoadingTracksOf(media::MediaDevice&) {
+    delegate_.beforeLoadingTracksOf(*device_);
+}
+
+void MediaLoaderRelay::playlistsLoadedOf(media::MediaDevice&) {
+    delegate_.playlistsLoadedOf(*device_);
+}
+
+void MediaLoaderRelay::finishLoadingTracksOf(media::MediaDevice&) {
+    delegate_.finishLoadingTracksOf(*device_);
+}
+
+void MediaLoaderRelay::updateTrackInfoOf(const foundation::Value& track, media::MediaDevice&) {
+    delegate_.updateTrackInfoOf(track, *device_);
+}
+
+void MediaLoaderRelay::finishMatchingiTunesOf(media::MediaDevice&) {
+    delegate_.finishMatchingiTunesOf(*device_);
+}
+
+namespace {
+
+std::shared_ptr<media::MediaLoader> registeredLoader(const std::string& deviceId) {
+    return std::dynamic_pointer_cast<media::MediaLoader>(
+        content::AppFetchHandler::mediaLoaderOf(deviceId));
+}
+
+}  // namespace
+
+void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,
+                      media::iTunesLibrary* library) {
+    services.loadDeviceLibrary = [&delegate, library](const std::string& deviceId) {
+        auto loader = registeredLoader(deviceId);
+        if (!loader) {
+            auto device = std::dynamic_pointer_cast<iMobileDevice>(
+                delegate ? delegate->findMobileDeviceById(deviceId) : nullptr);
+            if (!device) return;
+            loader = media::MediaLoader::initWithDevice(
+                std::make_shared<iMobileMediaDevice>(device), library);
+            loader->setDelegate(std::make_shared<MediaLoaderRelay>(*delegate, device));
+            content::AppFetchHandler::setMediaLoaderOf(loader, deviceId);
+        }
+        ThreadPool::addAsyncJobWithBlock([loader] { loader->load(); });
+    };
+    services.syncLibraryStatus = [](const std::string& deviceId) {
+        if (auto loader = registeredLoader(deviceId)) loader->syncLibraryStatus();
+    };
+    services.forgetMediaLoader = [](const std::string& deviceId) {
+        if (auto loader = content::AppFetchHandler::mediaLoaderOf(deviceId))
+            loader->cancelMatching();
+        content::AppFetchHandler::removeMediaLoaderOf(deviceId);
+    };
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "foundation/Value.h"
+
+namespace content {
+
+// What the "/fetch" responder reads of a device's media loader, which lives in a layer above
+// this one: the playlists and tracks as the page receives them, and the stop of its matching
+// when the device leaves.
+class FetchMediaLoader {
+public:
+    virtual ~FetchMediaLoader() = default;
+    // {"public": [...], "user": [...]}: playlist objects with "name", "type", "tag", "pid" and
+    // the track ids as decimal text, "hidden", "smart", "genius", "master", "tracks".
+    virtual foundation::Value playlistsAnswer() const = 0;
+    // {"records": [...], "total": n}: the track records with "pid" as decimal text.
+    virtual foundation::Value tracksAnswer() const = 0;
+    virtual void cancelMatching() = 0;
+};
+
+}  // namespace content

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <memory>
+
+#include "device/iMobileDevice.h"
+#include "media/MediaDevice.h"
+
+// A connected device as the media loader reads it.
+class iMobileMediaDevice : public media::MediaDevice {
+public:
+    explicit iMobileMediaDevice(std::shared_ptr<iMobileDevice> device)
+        : device_(std::move(device)) {}
+
+    const std::shared_ptr<iMobileDevice>& device() const { return device_; }
+
+    std::string uuid() const override { return device_->uuid(); }
+    std::string iTunesControlPath() const override { return device_->iTunesControlPath(); }
+    bool itemExistsAtPath(const std::string& path) override {
+        return device_->itemExistsAtPath(path);
+    }
+    bool downloadFileTo(const std::string& devicePath, const std::string& computerPath) override {
+        return device_->downloadFileTo(devicePath, computerPath);
+    }
+    std::uint64_t getSizeOfItemAtPath(const std::string& path) override {
+        return device_->getSizeOfItemAtPath(path);
+    }
+
+private:
+    std::shared_ptr<iMobileDevice> device_;
+};

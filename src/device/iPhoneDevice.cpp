@@ -1,0 +1,523 @@
+#include "device/iPhoneDevice.h"
+
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "device/AFCDirectoryKinds.h"
+#include "device/AFCFileInfo.h"
+#include "device/AMDevice.h"
+#include "device/AMSpringboardServices.h"
+#include "foundation/PathComponents.h"
+#include "foundation/PropertyList.h"
+#include "foundation/ReplacingFileWriter.h"
+#include "logging/LogCall.h"
+
+using foundation::Value;
+
+namespace {
+
+constexpr const char* kDiskUsageDomain = "com.apple.disk_usage";
+
+// A name beside the destination under which an upload grows until it is whole.
+std::string uploadName(const std::string& destination) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    return fmt::format("{}.partial-{:016x}", destination, random());
+}
+
+// Whole seconds since 1970 of a nanosecond count or a date.
+std::optional<double> wholeSeconds(const Value& value) {
+    if (const auto* date = value.date()) return static_cast<double>(static_cast<std::int64_t>(date->secondsSince1970));
+    if (const auto nanoseconds = value.toInt64(); nanoseconds && value.isNumber()) {
+        return static_cast<double>(*nanoseconds / 1000000000);
+    }
+    return std::nullopt;
+}
+
+// Writes chunks to the computer file on a thread of its own, so that the next chunk comes
+// from the device meanwhile. At most one chunk waits; a failed write is kept.
+class ChunkWriter {
+public:
+    ChunkWriter(foundation::ReplacingFileWriter& target, std::size_t chunkSize)
+        : target_(target), slot_(chunkSize), thread_([this] { run(); }) {}
+    ~ChunkWriter() { finish(); }
+    ChunkWriter(const ChunkWriter&) = delete;
+    ChunkWriter& operator=(const ChunkWriter&) = delete;
+
+    // Takes the buffer's first `length` bytes, handing back a buffer of the same size;
+    // false once a write has failed.
+    bool write(std::vector<std::uint8_t>& buffer, std::size_t length) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !full_; });
+        if (failed_) return false;
+        buffer.swap(slot_);
+        slotLength_ = length;
+        full_ = true;
+        changed_.notify_all();
+        return true;
+    }
+    // Waits until everything handed over is written; whether all of it was.
+    bool finish() {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable()) thread_.join();
+        return !failed_;
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        while (true) {
+            changed_.wait(lock, [this] { return full_ || closing_; });
+            if (!full_) return;
+            lock.unlock();
+            const bool written = target_.append(slot_.data(), slotLength_);
+            lock.lock();
+            failed_ = failed_ || !written;
+            full_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    foundation::ReplacingFileWriter& target_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::uint8_t> slot_;
+    std::size_t slotLength_ = 0;
+    bool full_ = false;
+    bool closing_ = false;
+    bool failed_ = false;
+    std::thread thread_;
+};
+
+// The leading decimal number of a version: "8.4.1" reads as 8.4.
+double leadingVersion(const std::string& version) {
+    return std::strtod(version.c_str(), nullptr);
+}
+
+}  // namespace
+
+iPhoneDevice::iPhoneDevice() = default;
+
+iPhoneDevice::~iPhoneDevice() = default;
+
+bool iPhoneDevice::createWithDeviceEnableAfc2(const std::shared_ptr<AMDevice>& device, bool) {
+    isAFC2Mode_ = false;
+    {
+        std::lock_guard cache(cacheLock_);
+        deviceInfo_ = Value();
+    }
+    if (device && device->newAFCRootDirectory()) {
+        isAFC2Mode_ = true;
+        isJailbreak_ = true;
+    }
+    phoneDevice_ = device;
+    loadAttributes();
+    return true;
+}
+
+bool iPhoneDevice::isEqualToDevice(const std::shared_ptr<AMDevice>& device) const {
+    return device && device == phoneDevice_;
+}
+
+// One session for the whole global domain; keys it lacks are asked one by one later.
+void iPhoneDevice::loadAttributes() {
+    if (!phoneDevice_) return;
+    std::lock_guard cache(cacheLock_);
+    const Value all = phoneDevice_->deviceValueForKeyInDomain({}, {});
+    if (const auto* values = all.dictionary()) {
+        for (const auto& [key, value] : *values) attributes_.set(key, value);
+    }
+}
+
+Value iPhoneDevice::attributeForKey(const std::string& key) {
+    std::lock_guard cache(cacheLock_);
+    const Value& cached = attributes_[key];
+    if (!cached.isNil()) return cached;
+    Value value = phoneDevice_ ? phoneDevice_->deviceValueForKey(key) : Value();
+    if (value.isNil()) return Value("");
+    attributes_.set(key, value);
+    return value;
+}
+
+std::shared_ptr<AFCDirectoryAccess> iPhoneDevice::currentService() {
+    std::lock_guard service(serviceLock_);
+    return currentService_.lock();
+}
+
+std::shared_ptr<AFCDirectoryAccess> iPhoneDevice::serviceForCall() { return currentService(); }
+
+template <class Result, class Call>
+Result iPhoneDevice::locked(Result failed, Call&& call) {
+    auto service = serviceForCall();
+    if (!service) return failed;
+    std::lock_guard access(accessLock_);
+    return call(*service);
+}
+
+Value iPhoneDevice::itemInfoAtPath(const std::string& path) {
+    const std::string full = fullPath(path);
+    return locked(Value(), [&](AFCDirectoryAccess& service) { return service.getFileInfo(full); });
+}
+
+Value iPhoneDevice::getDeviceInfo() {
+    {
+        std::lock_guard cache(cacheLock_);
+        if (deviceInfo_.size() > 0) return deviceInfo_;
+    }
+    Value info = locked(Value(), [](AFCDirectoryAccess& service) { return service.deviceInfo(); });
+    if (info.size() == 0) return Value(foundation::Dictionary());  // asked again next time
+    std::lock_guard cache(cacheLock_);
+    deviceInfo_ = info;
+    return info;
+}
+
+std::string iPhoneDevice::fullPath(const std::string& path) const {
+    return foundation::appendingPathComponent("/", path);
+}
+
+std::uint64_t iPhoneDevice::getSizeOfItemAtPath(const std::string& path) {
+    const auto size = itemInfoAtPath(path)["st_size"].toInt64();
+    return size && *size > 0 ? static_cast<std::uint64_t>(*size) : 0;
+}
+
+foundation::Date iPhoneDevice::creationDateOfItemAtPath(const std::string& path) {
+    const Value info = itemInfoAtPath(path);
+    auto seconds = wholeSeconds(info["st_ctime"]);
+    if (!seconds) seconds = wholeSeconds(info["st_birthtime"]);
+    return {seconds.value_or(0)};
+}
+
+foundation::Date iPhoneDevice::modificationDateOfItemAtPath(const std::string& path) {
+    return {wholeSeconds(itemInfoAtPath(path)["st_mtime"]).value_or(0)};
+}
+
+bool iPhoneDevice::createDirectory(const std::string& path) {
+    const std::string full = fullPath(path);
+    return locked(false, [&](AFCDirectoryAccess& service) { return service.mkdir(full); });
+}
+
+bool iPhoneDevice::renameItemAtPathTo(const std::string& path, const std::string& newName) {
+    const std::string parent = foundation::deletingLastPathComponent(path);
+    const std::string target = newName.find(parent) == std::string::npos
+                                   ? foundation::appendingPathComponent(parent, newName)
+                                   : newName;
+    const std::string from = fullPath(path);
+    const std::string to = fullPath(target);
+    return locked(false, [&](AFCDirectoryAccess& service) { return service.renameTo(from, to); });
+}
+
+bool iPhoneDevice::deleteItemAtPath(const std::string& path) {
+    const std::string full = fullPath(path);
+    return locked(false, [&](AFCDirectoryAccess& service) { return service.unlink(full); });
+}
+
+bool iPhoneDevice::itemExistsAtPathIsDirectory(const std::string& path, bool* isDirectory) {
+    if (isDirectory) *isDirectory = false;
+    const std::string full = fullPath(path);
+    const bool exists =
+        locked(false, [&](AFCDirectoryAccess& service) { return service.fileExistsAtPath(full); });
+    if (exists && isDirectory) *isDirectory = isDirectoryAtPath(path);
+    return exists;
+}
+
+bool iPhoneDevice::isDirectoryAtPath(const std::string& path) {
+    const std::string last = foundation::lastPathComponent(path);
+    if (last == "." || last == "..") return true;
+    return NSDictionary::isDirectory(itemInfoAtPath(path));
+}
+
+bool iPhoneDevice::isLinkAtPath(const std::string& path) {
+    return NSDictionary::isSymLink(itemInfoAtPath(path));
+}
+
+std::vector<iMobileFileSystemNode> iPhoneDevice::contentsOfDirectoryPathType(
+    const std::string& path, std::int32_t pathType) {
+    const std::string full = fullPath(path);
+    const auto names = locked(std::optional<std::vector<std::string>>(),
+                              [&](AFCDirectoryAccess& service) { return service.directoryContents(full); });
+    if (!names) return {};
+    std::vector<iMobileFileSystemNode> folders;
+    std::vector<iMobileFileSystemNode> files;
+    for (const auto& name : *names) {
+        const bool folder = isDirectoryAtPath(foundation::appendingPathComponent(full, name));
+        (folder ? folders : files).emplace_back(name, full, folder);
+    }
+    return arrangeByPathType(std::move(folders), std::move(files), pathType);
+}
+
+bool iPhoneDevice::finishOf(const CopyDelegate& delegate, std::int64_t done, std::int64_t total) {
+    if (!delegate) return true;
+    const bool keepGoing = delegate->shouldContinue();
+    delegate->transferBytesOfTotal(done, total);
+    return keepGoing;
+}
+
+bool iPhoneDevice::uploadFileFrom(const std::string& devicePath, const std::string& computerPath,
+                                  const CopyDelegate& delegate) {
+    const std::string destination = fullPath(devicePath);
+    std::ifstream source(computerPath, std::ios::binary);
+    struct stat info {};
+    if (!source || ::stat(computerPath.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
+    const auto total = static_cast<std::int64_t>(info.st_size);
+    auto service = serviceForCall();
+    if (!service) return false;
+    const std::string partial = uploadName(destination);
+    std::lock_guard access(accessLock_);
+    auto target = service->openForWrite(partial);
+    if (!target) return false;
+    std::vector<char> buffer(kChunkSize);
+    std::int64_t done = 0;
+    bool whole = true;
+    while (whole) {
+        source.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<std::size_t>(source.gcount());
+        if (got == 0) {
+            whole = !source.bad();
+            break;
+        }
+        whole = target->writeNBytes(got, buffer.data());
+        if (!whole) break;
+        done += static_cast<std::int64_t>(got);
+        whole = finishOf(delegate, done, total);
+    }
+    whole = target->closeFile() && whole;
+    if (whole) whole = service->renameTo(partial, destination);
+    if (!whole) {
+        service->unlink(partial);
+        return false;
+    }
+    finishOf(delegate, 100, 100);
+    return true;
+}
+
+bool iPhoneDevice::downloadFileTo(const std::string& devicePath, const std::string& computerPath,
+                                  const CopyDelegate& delegate) {
+    const std::string sourcePath = fullPath(devicePath);
+    auto service = serviceForCall();
+    if (!service) return false;
+    std::lock_guard access(accessLock_);
+    const auto total = service->getFileInfo(sourcePath)["st_size"].toInt64().value_or(0);
+    auto source = service->openForRead(sourcePath);
+    if (!source) return false;
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(computerPath).parent_path(), ignored);
+    foundation::ReplacingFileWriter target(computerPath);
+    if (!target.open()) return false;
+    std::vector<std::uint8_t> buffer(kChunkSize);
+    std::int64_t done = 0;
+    ChunkWriter writer(target, kChunkSize);
+    while (true) {
+        const std::int64_t got = source->readNBytes(buffer.size(), buffer.data());
+        if (got < 0) return false;
+        if (got == 0) break;
+        if (!writer.write(buffer, static_cast<std::size_t>(got))) return false;
+        done += got;
+        if (!finishOf(delegate, done, total)) return false;
+    }
+    return writer.finish() && target.commit();
+}
+
+std::optional<foundation::Data> iPhoneDevice::contentsOfFileAtPath(const std::string& path) {
+    return readFileAtPathOffsetLength(path, 0, UINT64_MAX);
+}
+
+std::optional<foundation::Data> iPhoneDevice::readFileAtPathOffsetLength(const std::string& path,
+                                                                         std::uint64_t offset,
+                                                                         std::uint64_t length) {
+    const std::string full = fullPath(path);
+    using Result = std::optional<foundation::Data>;
+    return locked(Result(), [&](AFCDirectoryAccess& service) -> Result {
+        auto file = service.openForRead(full);
+        if (!file) return std::nullopt;
+        if (offset > INT64_MAX || !file->seekMode(static_cast<std::int64_t>(offset), 0)) {
+            return std::nullopt;
+        }
+        foundation::Data content;
+        while (content.size() < length) {
+            const std::size_t start = content.size();
+            const auto ask = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, length - start));
+            content.resize(start + ask);
+            const std::int64_t got = file->readNBytes(ask, content.data() + start);
+            if (got < 0) return std::nullopt;
+            content.resize(start + static_cast<std::size_t>(got));
+            if (static_cast<std::size_t>(got) < ask) break;  // the end of the file
+        }
+        return content;
+    });
+}
+
+bool iPhoneDevice::writeDataToPath(const foundation::Data& data, const std::string& path) {
+    const std::string full = fullPath(path);
+    return locked(false, [&](AFCDirectoryAccess& service) {
+        auto file = service.openForWrite(full);
+        if (!file) return false;
+        const bool written = file->writeNSData(data);
+        return file->closeFile() && written;
+    });
+}
+
+bool iPhoneDevice::appendDataToPath(const foundation::Data& data, const std::string& path) {
+    const std::string full = fullPath(path);
+    return locked(false, [&](AFCDirectoryAccess& service) {
+        auto file = service.openForAppend(full);
+        if (!file) return false;
+        const bool written = file->writeNSData(data);
+        return file->closeFile() && written;
+    });
+}
+
+std::int32_t iPhoneDevice::deviceType() {
+    const std::string product = attributeForKey("ProductType").stringOr();
+    if (product.find("iPod") != std::string::npos) return kDeviceTypeiPodTouch;
+    if (product.find("iPhone") != std::string::npos) return kDeviceTypeiPhone;
+    if (product.find("iPad") != std::string::npos) return kDeviceTypeiPad;
+    return kDeviceTypeOther;
+}
+
+std::string iPhoneDevice::name() { return attributeForKey("DeviceName").stringOr(); }
+std::optional<std::string> iPhoneDevice::serialNumber() {
+    return attributeForKey("SerialNumber").stringOr();
+}
+std::optional<std::string> iPhoneDevice::phoneNumber() {
+    return attributeForKey("PhoneNumber").stringOr();
+}
+std::optional<std::string> iPhoneDevice::modelNumber() {
+    return attributeForKey("ModelNumber").stringOr();
+}
+std::optional<std::string> iPhoneDevice::firmwareVersion() {
+    return attributeForKey("FirmwareVersion").stringOr();
+}
+std::optional<std::string> iPhoneDevice::osVersion() {
+    return attributeForKey("ProductVersion").stringOr();
+}
+std::optional<std::string> iPhoneDevice::buildVersion() {
+    return attributeForKey("BuildVersion").stringOr();
+}
+
+std::optional<std::uint64_t> iPhoneDevice::diskUsage(const char* key) {
+    if (!phoneDevice_) return std::nullopt;
+    return phoneDevice_->deviceValueForKeyInDomain(key, kDiskUsageDomain).toUInt64();
+}
+
+std::uint64_t iPhoneDevice::capacity() {
+    if (const auto total = getDeviceInfo()["FSTotalBytes"].toUInt64()) return *total;
+    return diskUsage("TotalDataCapacity").value_or(0);
+}
+
+std::uint64_t iPhoneDevice::freeCapacity() {
+    if (const auto free = getDeviceInfo()["FSFreeBytes"].toUInt64()) return *free;
+    return diskUsage("AmountDataAvailable").value_or(0);
+}
+
+std::string iPhoneDevice::uuid() const { return phoneDevice_ ? phoneDevice_->udid() : std::string(); }
+
+Value iPhoneDevice::deviceValueForKeyInDomain(const std::string& key, const std::string& domain) {
+    return phoneDevice_ ? phoneDevice_->deviceValueForKeyInDomain(key, domain) : Value();
+}
+
+bool iPhoneDevice::paired() { return phoneDevice_ && phoneDevice_->paired(); }
+bool iPhoneDevice::pair() { return phoneDevice_ && phoneDevice_->pair(); }
+bool iPhoneDevice::unpair() { return phoneDevice_ && phoneDevice_->unpair(); }
+
+void iPhoneDevice::resetService() {
+    std::lock_guard service(serviceLock_);
+    currentService_.reset();
+}
+
+std::int32_t iPhoneDevice::lastErrorCode() { return phoneDevice_ ? phoneDevice_->lastcode() : 0; }
+
+bool iPhoneDevice::connect(bool keepCurrent) {
+    std::lock_guard service(serviceLock_);
+    if (!keepCurrent && phoneDevice_) {
+        if (auto media = phoneDevice_->newAFCMediaDirectory()) {
+            afcService_ = media;
+            currentService_ = afcService_;
+        }
+    }
+    return !currentService_.expired();
+}
+
+bool iPhoneDevice::changeServiceFileSharingEnabled(const std::string& service, bool) {
+    std::lock_guard serviceLock(serviceLock_);
+    if (service == kMediaService || service == "/") {
+        const auto current = currentService_.lock();
+        if (!current || current != afcService_) {
+            if (!afcService_ && phoneDevice_) afcService_ = phoneDevice_->newAFCMediaDirectory();
+            currentService_ = afcService_;
+        }
+    } else if (service != kRootService) {
+        auto& cached = appServices_[service];
+        if (!cached && phoneDevice_) cached = phoneDevice_->newAFCApplicationDirectory(service);
+        currentService_ = cached;
+        if (!cached) appServices_.erase(service);
+    }
+    return !currentService_.expired();
+}
+
+bool iPhoneDevice::performOnService(const std::string& service, bool fileSharingEnabled,
+                                    const std::function<void()>& work) {
+    std::lock_guard serviceLock(serviceLock_);
+    if (!changeServiceFileSharingEnabled(service, fileSharingEnabled)) return false;
+    work();
+    return true;
+}
+
+Value iPhoneDevice::appBundles() {
+    {
+        std::lock_guard cache(cacheLock_);
+        if (bundles_.size() > 0) return bundles_;
+    }
+    const double version = leadingVersion(attributeForKey("ProductVersion").stringOr());
+    const auto applications =
+        phoneDevice_ ? phoneDevice_->installedApplications() : std::nullopt;
+    Value bundles = Value(foundation::Array());
+    for (const auto& application : applications.value_or(std::vector<AMApplication>())) {
+        const bool sharing = version >= 8.3;
+        if (sharing && !application.fileSharingEnabled()) continue;
+        const std::string iconPath =
+            fmt::format("/{}/{}", foundation::lastPathComponent(application.appdir()),
+                        application.info()["CFBundleIconFile"].stringOr());
+        bundles.append(Value::dict({
+            {"name", application.appname() ? Value(*application.appname()) : Value("")},
+            {"ID", application.bundleid()},
+            {"iconPath", iconPath},
+            {"fileSharingEnabled", sharing},
+            {"root", sharing ? "/Documents" : "/"},
+        }));
+    }
+    std::lock_guard cache(cacheLock_);
+    if (bundles.size() > 0) bundles_ = bundles;
+    return bundles;
+}
+
+std::optional<foundation::Data> iPhoneDevice::getIconDataForApp(const std::string& bundleId) {
+    if (!phoneDevice_) return std::nullopt;
+    auto springboard = phoneDevice_->newAMSpringboardServices();
+    if (!springboard) return std::nullopt;
+    return iconDataFromReply(springboard->getIconPNGData(bundleId));
+}
+
+std::optional<foundation::Data> iPhoneDevice::iconDataFromReply(const Value& reply) {
+    if (!reply.isDictionary()) return std::nullopt;
+    const auto* png = reply["pngData"].data();
+    if (!png) return std::nullopt;
+    static constexpr std::string_view kWrapped = "bplist";
+    if (png->size() >= 7 && std::equal(kWrapped.begin(), kWrapped.end(), png->begin())) {
+        const auto unwrapped = foundation::plist::read(*png);
+        const auto* inner = unwrapped ? (*unwrapped)["pngData"].data() : nullptr;
+        if (!inner) return std::nullopt;
+        return *inner;
+    }
+    return *png;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace media {
+
+// What the media loader reads of a device: its control folder, whether a file is there, a
+// whole-file copy to the computer and a file's size. The device layer's devices are given to
+// the loader through an adapter of this interface (the device layer itself reads media files,
+// so it cannot be below this one). Safe to call from any thread.
+class MediaDevice {
+public:
+    virtual ~MediaDevice() = default;
+    // The identifier every registry and the page use.
+    virtual std::string uuid() const = 0;
+    // "iTunes_Control" on a phone, "iPod_Control" on a disk-mode iPod.
+    virtual std::string iTunesControlPath() const = 0;
+    virtual bool itemExistsAtPath(const std::string& path) = 0;
+    // True only when every byte arrived at the computer path.
+    virtual bool downloadFileTo(const std::string& devicePath, const std::string& computerPath) = 0;
+    // 0 when missing.
+    virtual std::uint64_t getSizeOfItemAtPath(const std::string& path) = 0;
+};
+
+}  // namespace media

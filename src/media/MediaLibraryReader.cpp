@@ -1,0 +1,450 @@
+#include "media/MediaLibraryReader.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <charconv>
+#include <exception>
+#include <unordered_map>
+
+#include <fmt/format.h>
+
+#include "data/db/SqlDatabase.h"
+#include "data/db/SqlResultSet.h"
+#include "data/helpers/NSStringHelpers.h"
+#include "foundation/PathComponents.h"
+#include "logging/LogCall.h"
+#include "media/MediaLibraryQueries.h"
+#include "media/MediaLibraryRows.h"
+
+using foundation::Value;
+
+namespace media {
+
+namespace {
+
+std::shared_ptr<SqlDatabase> openDatabase(const std::string& path) {
+    auto db = SqlDatabase::databaseWithPath(path);
+    // The copy is ours: read-write lets SQLite take in a -wal beside it; never create one.
+    if (path.empty() || !db->openWithFlags(SQLITE_OPEN_READWRITE)) return nullptr;
+    db->setShouldCacheStatements(true);
+    return db;
+}
+
+std::string decimal(std::int64_t value) {
+    return fmt::format("{}", value);
+}
+
+bool contains(std::string_view text, std::string_view word) {
+    return text.find(word) != std::string_view::npos;
+}
+
+std::string lowerCased(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Locations.itdb keeps sizes as text; anything but digits reads as 0.
+std::int64_t sizeOfText(const std::string& text) {
+    std::int64_t size = 0;
+    std::from_chars(text.data(), text.data() + text.size(), size);
+    return size;
+}
+
+void setFlag(foundation::Dictionary& record, const char* key) {
+    record[key] = true;
+}
+
+}  // namespace
+
+struct MediaLibraryReader::Maps {
+    std::unordered_map<std::string, std::string> location;  // pid -> device path
+    std::unordered_map<std::string, std::string> size;      // pid -> size text (group)
+    std::unordered_map<std::string, std::int64_t> kindKey;  // pid -> base location id
+    std::unordered_map<std::string, std::string> genre;     // genre id -> name
+    std::unordered_map<std::int64_t, std::string> kind;     // kind id -> text
+};
+
+std::vector<std::int64_t> persistentIdsOfBlob(const std::uint8_t* bytes, std::size_t length) {
+    std::vector<std::int64_t> ids;
+    ids.reserve(length / 8);
+    for (std::size_t at = 0; at + 8 <= length; at += 8) {
+        std::uint64_t value = 0;
+        for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[at + static_cast<std::size_t>(i)];
+        ids.push_back(static_cast<std::int64_t>(value));
+    }
+    return ids;
+}
+
+MediaLibraryReader::MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags)
+    : source_(source), files_(std::move(files)), flags_(flags) {}
+
+iPodPlaylist* MediaLibraryReader::rawPlaylist(const std::string& key) const {
+    const auto found = rawPlaylists_.find(key);
+    return found == rawPlaylists_.end() ? nullptr : playlists_[found->second].get();
+}
+
+bool MediaLibraryReader::loadPlaylists() {
+    playlists_.clear();
+    rawPlaylists_.clear();
+    auto db = openDatabase(files_.library);
+    if (!db) {
+        LogError("Failed to open database {}", files_.library);
+        return false;
+    }
+    const char* pidColumn = source_ == Source::MediaLibrary ? "container_pid" : "pid";
+    if (auto rows = db->executeQuery("SELECT * FROM container WHERE is_hidden=0;")) {
+        std::int32_t tag = 100;
+        while (rows->next()) {
+            const std::int64_t pid = rows->longForColumn(pidColumn);
+            const std::string key = rows->stringForColumn(pidColumn).value_or("");
+            const bool genius = rows->boolForColumn("smart_is_genius");
+            const bool dynamic = rows->boolForColumn("smart_is_dynamic");
+            auto playlist =
+                iPodPlaylist::CreateNewPlaylistWithName(rows->safeStringForColumn("name"), pid,
+                                                        genius    ? 12
+                                                        : dynamic ? 2
+                                                                  : 0,
+                                                        tag++);
+            playlist->setIsHidden(rows->boolForColumn("is_hidden"));
+            playlist->setIsSmart(dynamic);
+            playlist->setIsGenius(genius);
+            if (const auto found = rawPlaylists_.find(key); found != rawPlaylists_.end()) {
+                playlists_[found->second] = std::move(playlist);
+            } else {
+                rawPlaylists_.emplace(key, playlists_.size());
+                playlists_.push_back(std::move(playlist));
+            }
+        }
+        rows->close();
+    } else {
+        LogError("No playlists in {}: {}", files_.library, db->lastErrorMessage());
+    }
+    db->close();
+    return true;
+}
+
+bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
+    std::unordered_map<std::string, std::string> base;
+    if (auto rows = db.executeQuery("SELECT * FROM base_location;")) {
+        while (rows->next()) {
+            base[rows->safeStringForColumn("base_location_id")] = rows->safeStringForColumn("path");
+        }
+        rows->close();
+    }
+    auto rows = db.executeQuery(
+        "SELECT item.item_pid, item_extra.location, item_extra.file_size, item.base_location_id "
+        "FROM item, item_extra WHERE item.item_pid=item_extra.item_pid ;");
+    if (!rows) return false;
+    while (rows->next()) {
+        const std::string pid = rows->stringForColumnIndex(0).value_or("");
+        const std::string location = rows->stringForColumnIndex(1).value_or("");
+        const std::int64_t baseId = rows->longForColumnIndex(3);
+        maps.kindKey[pid] = baseId;
+        maps.size[pid] = rows->stringForColumnIndex(2).value_or("");
+        if (baseId == 0) {
+            maps.location[pid] = location;
+        } else if (!NSString::IsEmpty(location)) {
+            const auto folder = base.find(rows->stringForColumnIndex(3).value_or(""));
+            maps.location[pid] = foundation::appendingPathComponent(
+                folder == base.end() ? std::string() : folder->second, location);
+        }
+    }
+    rows->close();
+    return true;
+}
+
+bool MediaLibraryReader::readGroupLocations(Maps& maps) {
+    auto db = openDatabase(files_.locations);
+    if (!db) {
+        LogError("Failed to open database {}", files_.locations);
+        return false;
+    }
+    std::unordered_map<std::string, std::string> base;
+    if (auto rows = db->executeQuery("SELECT * FROM base_location")) {
+        while (rows->next()) {
+            base[decimal(rows->intForColumn("id"))] = rows->safeStringForColumn("path");
+        }
+        rows->close();
+    }
+    if (auto rows = db->executeQuery("SELECT * FROM location;")) {
+        while (rows->next()) {
+            const std::string pid = rows->safeStringForColumn("item_pid");
+            const std::int32_t baseId = rows->intForColumn("base_location_id");
+            const std::string location = rows->safeStringForColumn("location");
+            maps.kindKey[pid] = baseId;
+            maps.size[pid] = rows->safeStringForColumn("file_size");
+            if (baseId == 0) {
+                maps.location[pid] = location;
+            } else {
+                const auto folder = base.find(decimal(baseId));
+                maps.location[pid] = foundation::appendingPathComponent(
+                    folder == base.end() ? std::string() : folder->second, location);
+            }
+        }
+        rows->close();
+    }
+    db->close();
+    return true;
+}
+
+void MediaLibraryReader::readGenresAndKinds(SqlDatabase& db, Maps& maps) {
+    const bool group = source_ == Source::LibraryGroup;
+    if (auto rows = db.executeQuery(group ? "SELECT * FROM genre_map" : "SELECT * FROM genre;")) {
+        const char* idColumn = group ? "id" : "genre_id";
+        while (rows->next()) {
+            maps.genre[rows->safeStringForColumn(idColumn)] = rows->safeStringForColumn("genre");
+        }
+        rows->close();
+    }
+    const char* query = nullptr;
+    const char* idColumn = nullptr;
+    if (db.tableExists("location_kind")) {
+        query = "SELECT * FROM location_kind";
+        idColumn = "location_kind_id";
+    } else if (db.tableExists("location_kind_map")) {
+        query = "SELECT * FROM location_kind_map";
+        idColumn = "id";
+    }
+    if (query == nullptr) return;
+    if (auto rows = db.executeQuery(query)) {
+        while (rows->next()) {
+            maps.kind[rows->intForColumn(idColumn)] = rows->safeStringForColumn("kind");
+        }
+        rows->close();
+    }
+}
+
+std::shared_ptr<SqlResultSet> MediaLibraryReader::runTrackQuery(SqlDatabase& db,
+                                                                bool hasMediaType) {
+    if (source_ == Source::LibraryGroup) return db.executeQuery("SELECT * FROM item;");
+    // Forms that do not fit the tables fail to compile; that is expected, not worth a line.
+    const bool logs = db.logsErrors();
+    db.setLogsErrors(false);
+    std::shared_ptr<SqlResultSet> rows;
+    for (std::size_t form = 0; form < kTrackQueryLadder.size() && !rows; ++form) {
+        if (form == 2) flags_.iOS8 = true;
+        if (form >= 3) flags_.iOS7 = true;
+        try {
+            rows = form == 0 ? db.executeQuery(firstTrackQuery(hasMediaType))
+                             : db.executeQuery(kTrackQueryLadder[form]);
+        } catch (const std::exception& e) {
+            LogInfo("{}", e.what());
+        }
+        if (rows && form == 0) flags_.libraryVersion = 9;
+    }
+    db.setLogsErrors(logs);
+    if (!rows) LogError("No track query fits the media library {}", files_.library);
+    return rows;
+}
+
+void MediaLibraryReader::addMembership(SqlDatabase& db) {
+    const bool group = source_ == Source::LibraryGroup;
+    try {
+        const bool logs = db.logsErrors();
+        db.setLogsErrors(false);
+        auto rows = db.executeQuery(group ? "SELECT * FROM item_to_container"
+                                          : "SELECT * FROM container_item;");
+        db.setLogsErrors(logs);
+        if (!rows) {
+            if (!group) addBlobMembership(db);
+            return;
+        }
+        while (rows->next()) {
+            if (iPodPlaylist* playlist = rawPlaylist(rows->safeStringForColumn("container_pid"))) {
+                playlist->trackIDs().emplace_back(rows->longLongIntForColumn("item_pid"));
+            }
+        }
+        rows->close();
+    } catch (const std::exception&) {
+        LogInfo("Error occurs while updating playlist tracks");
+    }
+}
+
+void MediaLibraryReader::addBlobMembership(SqlDatabase& db) {
+    auto rows = db.executeQuery("SELECT * FROM container_items;");
+    if (!rows) return;
+    while (rows->next()) {
+        iPodPlaylist* playlist = rawPlaylist(rows->safeStringForColumn("container_pid"));
+        if (!playlist) continue;
+        const auto blob = rows->dataNoCopyForColumn("item_pid_data");
+        if (!blob) continue;
+        for (std::int64_t id : persistentIdsOfBlob(blob->data(), blob->size())) {
+            playlist->trackIDs().emplace_back(id);
+        }
+    }
+    rows->close();
+}
+
+namespace {
+
+// Track records by pid text in row order; a later row replaces the earlier record in place.
+class TrackTable {
+public:
+    foundation::Dictionary* find(const std::string& key) {
+        const auto found = index_.find(key);
+        return found == index_.end() ? nullptr : records_[found->second].dictionary();
+    }
+    void put(const std::string& key, Value record) {
+        const auto [at, added] = index_.emplace(key, records_.size());
+        if (added) {
+            records_.push_back(std::move(record));
+        } else {
+            records_[at->second] = std::move(record);
+        }
+    }
+    foundation::Array take() { return std::move(records_); }
+
+private:
+    std::unordered_map<std::string, std::size_t> index_;
+    foundation::Array records_;
+};
+
+// Kind flags from the genre's words (media library only) and from the media type; flags are
+// only ever set here, never cleared.
+void classify(foundation::Dictionary& record, bool byGenre) {
+    if (byGenre) {
+        const auto genre = record.find("genre");
+        const std::string lower =
+            genre == record.end() ? std::string() : lowerCased(genre->second.stringOr());
+        if (!lower.empty()) {
+            if (contains(lower, "podcast")) setFlag(record, "is_podcast");
+            if (contains(lower, "audio") && !contains(lower, "book")) setFlag(record, "is_song");
+            if (contains(lower, "mpeg-4") || contains(lower, "video")) setFlag(record, "is_movie");
+        }
+    }
+    const auto mediaType = record.find("media_type");
+    const std::int64_t type =
+        mediaType == record.end()
+            ? 0
+            : static_cast<std::int32_t>(mediaType->second.toInt64().value_or(0));
+    if (type == 1) setFlag(record, "is_song");
+    if (type == 2) setFlag(record, "is_movie");
+    if (type == 4) setFlag(record, "is_podcast");
+}
+
+void updateAVFormatInfo(SqlDatabase& db, TrackTable& tracks) {
+    try {
+        const bool logs = db.logsErrors();
+        db.setLogsErrors(false);
+        auto rows = db.executeQuery("SELECT * FROM avformat_info");
+        db.setLogsErrors(logs);
+        if (!rows) return;
+        while (rows->next()) {
+            if (auto* record = tracks.find(rows->safeStringForColumn("item_pid"))) {
+                (*record)["sampleRate"] = rows->intForColumn("sample_rate");
+                (*record)["bitRate"] = rows->intForColumn("bit_rate");
+            }
+        }
+        rows->close();
+    } catch (const std::exception&) {
+        LogInfo("Error occurs while updating format info");
+    }
+}
+
+void updateDynamicInfo(const std::string& path, TrackTable& tracks) {
+    auto db = openDatabase(path);
+    if (!db) return;
+    db->setLogsErrors(false);
+    if (auto rows = db->executeQuery("SELECT * FROM item_stats")) {
+        while (rows->next()) {
+            if (auto* record = tracks.find(rows->safeStringForColumn("item_pid"))) {
+                (*record)["stars"] = rows->intForColumn("user_rating");
+                (*record)["playCount"] = rows->intForColumn("play_count_user");
+            }
+        }
+        rows->close();
+    }
+    db->close();
+}
+
+}  // namespace
+
+foundation::Array MediaLibraryReader::loadTracks() {
+    const bool group = source_ == Source::LibraryGroup;
+    Maps maps;
+    TrackTable tracks;
+    std::shared_ptr<SqlDatabase> db;
+    if (group) {
+        if (readGroupLocations(maps)) {
+            db = openDatabase(files_.library);
+            if (!db) LogError("Failed to open database {}", files_.library);
+        }
+    } else {
+        db = openDatabase(files_.library);
+        LogInfo("{}", SqlDatabase::sqliteLibVersion());
+        if (!db) LogError("Failed to open database {}", files_.library);
+        if (db && !readLocations(*db, maps)) {
+            LogError("The media library {} has no item locations: {}", files_.library,
+                     db->lastErrorMessage());
+        }
+    }
+    if (db) {
+        const bool hasMediaType = db->columnExistsInTableWithName("media_type", "item");
+        bool hasArtwork = false;
+        if (auto rows = db->executeQuery("SELECT * from sqlite_master where name='artwork';")) {
+            hasArtwork = rows->next();
+            rows->close();
+        }
+        readGenresAndKinds(*db, maps);
+        if (auto rows = runTrackQuery(*db, hasMediaType)) {
+            const MediaLibraryRows reader(group ? MediaLibraryRows::Shape::LibraryGroup
+                                                : MediaLibraryRows::Shape::MediaLibrary,
+                                          *rows);
+            const bool byEntity = flags_.libraryVersion == 9;
+            while (rows->next()) {
+                try {
+                    const std::string key = decimal(reader.pid());
+                    Value value = reader.record();
+                    foundation::Dictionary& record = *value.dictionary();
+                    if (group) {
+                        if (auto size = maps.size.find(key); size != maps.size.end()) {
+                            // Sizes are numbers in every source.
+                            record["size"] = sizeOfText(size->second);
+                        }
+                    }
+                    if (hasMediaType) record["media_type"] = reader.int64("media_type");
+                    const auto location = maps.location.find(key);
+                    record["location"] =
+                        location == maps.location.end() ? std::string() : location->second;
+                    if (auto genre = maps.genre.find(decimal(reader.genreId()));
+                        genre != maps.genre.end()) {
+                        record["genre"] = genre->second;
+                    }
+                    if (auto kindKey = maps.kindKey.find(key); kindKey != maps.kindKey.end()) {
+                        if (auto kind = maps.kind.find(kindKey->second); kind != maps.kind.end()) {
+                            record["fileType"] = kind->second;
+                        }
+                    }
+                    classify(record, !group);
+                    if (hasArtwork) {
+                        auto artwork = byEntity
+                                           ? db->executeQuery(kArtworkByEntityQuery, reader.pid())
+                                           : db->executeQuery(
+                                                 kArtworkByTokenQuery,
+                                                 record["artwork_cache_id"].toInt64().value_or(0));
+                        if (artwork) {
+                            if (artwork->next()) {
+                                if (auto path = artwork->stringForColumnIndex(0)) {
+                                    record["artwork_relative_path"] = *path;
+                                }
+                            }
+                            artwork->close();
+                        }
+                    }
+                    tracks.put(key, std::move(value));
+                } catch (const std::exception& e) {
+                    LogInfo("{}", e.what());
+                }
+            }
+            rows->close();
+        }
+        addMembership(*db);
+        if (group) updateAVFormatInfo(*db, tracks);
+        db->close();
+    }
+    if (group) updateDynamicInfo(files_.dynamic, tracks);
+    return tracks.take();
+}
+
+}  // namespace media

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "foundation/Value.h"
+#include "media/iPodPlaylist.h"
+
+class SqlDatabase;
+class SqlResultSet;
+
+namespace media {
+
+// What the track query ladder learns of a media library, kept by the loader across loads.
+struct MediaLibraryFlags {
+    bool iOS7 = false;                // set before the ladder's fourth and fifth forms
+    bool iOS8 = false;                // set before its third form
+    std::int32_t libraryVersion = 0;  // 9 once the first form succeeded
+};
+
+// Reads the playlists and tracks of a device's SQLite library from local copies: the media
+// library ("MediaLibrary.sqlitedb" with its -wal and -shm beside it), or the Library.itdb group
+// (Library.itdb with Locations.itdb and Dynamic.itdb). Every value read from a database that
+// goes back into a query is bound, never written into the SQL text. A database that does not
+// open, is damaged or has tables of an unknown shape gives fewer or no records and a logged
+// error; nothing throws out of the reader.
+class MediaLibraryReader {
+public:
+    enum class Source { MediaLibrary, LibraryGroup };
+    struct Files {
+        std::string library;    // MediaLibrary copy, or the Library.itdb copy
+        std::string locations;  // group only
+        std::string dynamic;    // group only
+    };
+
+    MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags);
+
+    // The visible playlists in row order (a later row with the same pid replaces the earlier
+    // record in its place), with tags from 100. False when the database does not open: then
+    // there are no playlists and the loader's lists stay as they were.
+    bool loadPlaylists();
+    const std::vector<std::shared_ptr<iPodPlaylist>>& playlists() const { return playlists_; }
+
+    // Every track in row order (a later row with the same pid replaces the earlier record in
+    // its place); the playlists read before get their track ids.
+    foundation::Array loadTracks();
+
+private:
+    struct Maps;
+    bool readLocations(SqlDatabase& db, Maps& maps);
+    bool readGroupLocations(Maps& maps);
+    void readGenresAndKinds(SqlDatabase& db, Maps& maps);
+    std::shared_ptr<SqlResultSet> runTrackQuery(SqlDatabase& db, bool hasMediaType);
+    void addMembership(SqlDatabase& db);
+    void addBlobMembership(SqlDatabase& db);
+    iPodPlaylist* rawPlaylist(const std::string& key) const;
+
+    const Source source_;
+    const Files files_;
+    MediaLibraryFlags& flags_;
+    std::vector<std::shared_ptr<iPodPlaylist>> playlists_;
+    std::unordered_map<std::string, std::size_t> rawPlaylists_;  // pid text -> index
+};
+
+// Reads a media-library membership blob: its whole 8-byte groups as little-endian signed
+// 64-bit persistent ids, in order; a tail shorter than 8 bytes is left out.
+std::vector<std::int64_t> persistentIdsOfBlob(const std::uint8_t* bytes, std::size_t length);
+
+}  // namespace media

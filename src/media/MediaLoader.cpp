@@ -1,0 +1,185 @@
+#include "media/MediaLoader.h"
+
+#include <exception>
+
+#include <fmt/format.h>
+
+#include "content/ThreadPool.h"
+#include "foundation/NotificationCenter.h"
+#include "logging/LogCall.h"
+#include "media/iTunesLibrary.h"
+
+using foundation::Value;
+
+namespace media {
+
+namespace {
+
+template <typename T>
+std::shared_ptr<const T> empty() {
+    return std::make_shared<const T>();
+}
+
+}  // namespace
+
+std::shared_ptr<MediaLoader> MediaLoader::initWithDevice(std::shared_ptr<MediaDevice> device,
+                                                         iTunesLibrary* library) {
+    return std::shared_ptr<MediaLoader>(
+        new MediaLoader(std::move(device), library ? *library : iTunesLibrary::itLibrary()));
+}
+
+MediaLoader::MediaLoader(std::shared_ptr<MediaDevice> device, iTunesLibrary& library)
+    : myDevice_(std::move(device)),
+      library_(library),
+      allTracks_(empty<TrackRecords>()),
+      pid2tracks_(empty<std::unordered_map<std::string, TrackRecord>>()),
+      allPlaylists_(empty<Playlists>()),
+      allPublicPlaylists_(empty<Playlists>()),
+      allUserPlaylists_(empty<Playlists>()),
+      allAlbums_(std::make_shared<const Value>(foundation::Array{})),
+      allArtworks_(std::make_shared<const Value>(foundation::Dictionary{})),
+      allPodPhotos_(std::make_shared<const Value>(foundation::Dictionary{})) {}
+
+void MediaLoader::setDelegate(std::shared_ptr<MediaLoaderDelegate> delegate) {
+    std::lock_guard lock(lock_);
+    delegate_ = std::move(delegate);
+}
+
+void MediaLoader::tellDelegate(
+    const std::function<void(MediaLoaderDelegate&, MediaDevice&)>& call) {
+    std::shared_ptr<MediaLoaderDelegate> delegate;
+    {
+        std::lock_guard lock(lock_);
+        delegate = delegate_;
+    }
+    if (delegate && myDevice_) call(*delegate, *myDevice_);
+}
+
+MediaLibraryFlags MediaLoader::libraryFlags() const {
+    std::lock_guard lock(lock_);
+    return flags_;
+}
+
+std::shared_ptr<const MediaLoader::TrackRecords> MediaLoader::allTracks() const {
+    std::lock_guard lock(lock_);
+    return allTracks_;
+}
+
+std::shared_ptr<const MediaLoader::Playlists> MediaLoader::allPlaylists() const {
+    std::lock_guard lock(lock_);
+    return allPlaylists_;
+}
+
+std::shared_ptr<const MediaLoader::Playlists> MediaLoader::allPublicPlaylists() const {
+    std::lock_guard lock(lock_);
+    return allPublicPlaylists_;
+}
+
+std::shared_ptr<const MediaLoader::Playlists> MediaLoader::allUserPlaylists() const {
+    std::lock_guard lock(lock_);
+    return allUserPlaylists_;
+}
+
+Value MediaLoader::allAlbums() const {
+    std::lock_guard lock(lock_);
+    return *allAlbums_;
+}
+
+Value MediaLoader::allArtworks() const {
+    std::lock_guard lock(lock_);
+    return *allArtworks_;
+}
+
+Value MediaLoader::allPodPhotos() const {
+    std::lock_guard lock(lock_);
+    return *allPodPhotos_;
+}
+
+MediaLoader::TrackRecord MediaLoader::lookupTrackWithPid(const Value& pid) const {
+    std::string key;
+    if (pid.isString()) {
+        key = *pid.string();
+    } else if (pid.isNumber()) {
+        key = fmt::format("{}", iPodPlaylist::trackIDValue(pid));
+    } else {
+        return nullptr;
+    }
+    std::shared_ptr<const std::unordered_map<std::string, TrackRecord>> index;
+    {
+        std::lock_guard lock(lock_);
+        index = pid2tracks_;
+    }
+    const auto found = index->find(key);
+    return found == index->end() ? nullptr : found->second;
+}
+
+void MediaLoader::publishTracks(foundation::Array tracks, std::uint64_t loadGeneration) {
+    auto records = std::make_shared<TrackRecords>();
+    auto index = std::make_shared<std::unordered_map<std::string, TrackRecord>>();
+    records->reserve(tracks.size());
+    index->reserve(tracks.size());
+    for (Value& track : tracks) {
+        auto record = std::make_shared<const Value>(std::move(track));
+        (*index)[fmt::format("{}", iPodPlaylist::trackIDValue((*record)["pid"]))] = record;
+        records->push_back(std::move(record));
+    }
+    std::lock_guard lock(lock_);
+    // A match that ends after a newer load began has nothing to say about its tracks.
+    if (loadGeneration_.load() != loadGeneration) return;
+    allTracks_ = std::move(records);
+    pid2tracks_ = std::move(index);
+}
+
+void MediaLoader::syncLibraryStatus() {
+    LogInfo("Matching tracks to iTunes...");
+    queueMatch(cancelGeneration_.load(), false);
+}
+
+void MediaLoader::cancelMatching() {
+    ++cancelGeneration_;
+}
+
+void MediaLoader::queueMatch(std::uint64_t cancelGeneration, bool endsLoad) {
+    auto self = shared_from_this();
+    ThreadPool::addAsyncJobWithBlock(
+        [self, cancelGeneration, endsLoad] { self->match(cancelGeneration, endsLoad); });
+}
+
+void MediaLoader::match(std::uint64_t cancelGeneration, bool endsLoad) {
+    std::lock_guard matching(matchLock_);
+    // Only the match that ends a load makes the loader idle; whatever happens in between.
+    struct Idle {
+        std::atomic<bool>& loading;
+        bool ends;
+        ~Idle() {
+            if (ends) loading = false;
+        }
+    } idle{isLoading_, endsLoad};
+
+    const std::uint64_t loadGeneration = loadGeneration_.load();
+    const auto tracks = allTracks();
+    foundation::Array records;
+    records.reserve(tracks->size());
+    for (const auto& record : *tracks) records.push_back(*record);
+    try {
+        library_.isTracksInITunesCallback(records, [&](const Value& report) {
+            foundation::NotificationCenter::defaultCenter().post("msgUpdateTrack", this,
+                                                                 {{"track", report}});
+            tellDelegate([&](MediaLoaderDelegate& delegate, MediaDevice& device) {
+                delegate.updateTrackInfoOf(report, device);
+            });
+            return cancelGeneration_.load() == cancelGeneration;
+        });
+    } catch (const std::exception& e) {
+        LogError("Matching tracks to iTunes failed: {}", e.what());
+    }
+    // The marks of the match go into the loader's own records.
+    publishTracks(std::move(records), loadGeneration);
+    LogInfo("Finish matching tracks to iTunes.");
+    matched_ = true;
+    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice& device) {
+        delegate.finishMatchingiTunesOf(device);
+    });
+}
+
+}  // namespace media

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "content/FetchMediaLoader.h"
+#include "foundation/Value.h"
+#include "media/MediaDevice.h"
+#include "media/MediaLibraryReader.h"
+#include "media/MediaLoaderDelegate.h"
+#include "media/iPodPlaylist.h"
+
+namespace media {
+
+class iTunesLibrary;
+class MediaLoadFolder;
+
+// One device's media library: tracks (ringtones included), playlists, artwork and photo
+// databases, read from private copies of the device's databases, and then matched with the
+// computer's music library. The load runs on the calling thread (a background job); the match
+// runs as a further job on the shared pool.
+//
+// What the getters give are immutable snapshots, swapped under the loader's lock as the load
+// and the match publish them, so readers on other threads never see a collection change.
+class MediaLoader : public content::FetchMediaLoader,
+                    public std::enable_shared_from_this<MediaLoader> {
+public:
+    using TrackRecord = std::shared_ptr<const foundation::Value>;
+    using TrackRecords = std::vector<TrackRecord>;
+    using Playlists = std::vector<std::shared_ptr<const iPodPlaylist>>;
+
+    // No device access. Matching goes to the given library view, or the shared one.
+    static std::shared_ptr<MediaLoader> initWithDevice(std::shared_ptr<MediaDevice> device,
+                                                       iTunesLibrary* library = nullptr);
+
+    void setDelegate(std::shared_ptr<MediaLoaderDelegate> delegate);
+    const std::shared_ptr<MediaDevice>& myDevice() const { return myDevice_; }
+
+    // The whole load; returns at once, changing nothing, while a load or its match runs.
+    void load();
+    // Queues a match of all tracks with the music library and returns at once.
+    void syncLibraryStatus();
+    // Stops the matches queued or running now after their current track; later ones run.
+    void cancelMatching() override;
+    // A load or the match that ends it is under way.
+    bool busy() const { return isLoading_.load(); }
+    bool matched() const { return matched_.load(); }
+
+    // By pid: a text as it is, a number as decimal text; nullptr when unknown.
+    TrackRecord lookupTrackWithPid(const foundation::Value& pid) const;
+
+    std::shared_ptr<const TrackRecords> allTracks() const;
+    std::shared_ptr<const Playlists> allPlaylists() const;
+    std::shared_ptr<const Playlists> allPublicPlaylists() const;
+    std::shared_ptr<const Playlists> allUserPlaylists() const;
+    // Photo albums [{"images", "name", "dcim"}], the artwork and the photo databases.
+    foundation::Value allAlbums() const;
+    foundation::Value allArtworks() const;
+    foundation::Value allPodPhotos() const;
+
+    // What the last preparation and the track query ladder found.
+    bool iOS5() const { return iOS5_.load(); }
+    bool isDBSqlite() const { return isDBSqlite_.load(); }
+    MediaLibraryFlags libraryFlags() const;
+
+    // The largest photo-database image of the most recent load of any device, and its id.
+    static std::uint32_t globalFullsize();
+    static std::uint32_t globalFullSizeCorrelationID();
+
+    // content::FetchMediaLoader.
+    foundation::Value playlistsAnswer() const override;
+    foundation::Value tracksAnswer() const override;
+
+private:
+    MediaLoader(std::shared_ptr<MediaDevice> device, iTunesLibrary& library);
+
+    struct Files;
+    // Steps of the load.
+    Files prepareDbFiles(MediaLoadFolder& folder);
+    void loadDeviceTracks(const Files& files, std::vector<std::shared_ptr<iPodPlaylist>>& playlists,
+                          iPodPlaylist& ringtones, foundation::Array& tracks);
+    void publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylist>>& all, bool rebuildLists);
+    void publishTracks(foundation::Array tracks, std::uint64_t loadGeneration);
+    void loadPhotos(MediaLoadFolder& folder);
+    void announce(const std::string& text);
+    // The match job; `cancelGeneration` is the stop count it was queued under.
+    void queueMatch(std::uint64_t cancelGeneration, bool endsLoad);
+    void match(std::uint64_t cancelGeneration, bool endsLoad);
+
+    void tellDelegate(const std::function<void(MediaLoaderDelegate&, MediaDevice&)>& call);
+
+    const std::shared_ptr<MediaDevice> myDevice_;
+    iTunesLibrary& library_;
+
+    std::atomic<bool> isLoading_{false};
+    std::atomic<bool> matched_{false};
+    std::atomic<bool> iOS5_{false};
+    std::atomic<bool> isDBSqlite_{false};
+    std::atomic<std::uint64_t> loadGeneration_{0};
+    std::atomic<std::uint64_t> cancelGeneration_{0};
+
+    mutable std::mutex lock_;  // the snapshots, the flags and the delegate
+    std::shared_ptr<MediaLoaderDelegate> delegate_;
+    MediaLibraryFlags flags_;
+    std::shared_ptr<const TrackRecords> allTracks_;
+    std::shared_ptr<const std::unordered_map<std::string, TrackRecord>> pid2tracks_;
+    std::shared_ptr<const Playlists> allPlaylists_;
+    std::shared_ptr<const Playlists> allPublicPlaylists_;
+    std::shared_ptr<const Playlists> allUserPlaylists_;
+    std::shared_ptr<const foundation::Value> allAlbums_;
+    std::shared_ptr<const foundation::Value> allArtworks_;
+    std::shared_ptr<const foundation::Value> allPodPhotos_;
+
+    std::mutex matchLock_;  // one match at a time
+};
+
+}  // namespace media

@@ -1,0 +1,32 @@
+#pragma once
+
+// A service started through a device's lockdown session; only the layer's own sources
+// include this.
+
+#include <string>
+
+#include "foundation/Value.h"
+#include "platform/mobiledevice/AMDeviceHandle.h"
+
+namespace mobiledevice {
+
+// Owns a started service's descriptor, a device handle of its own and, when asked for,
+// the connection to the service's port.
+struct StartedService {
+    StartedService() = default;
+    ~StartedService();
+    StartedService(const StartedService&) = delete;
+    StartedService& operator=(const StartedService&) = delete;
+
+    lockdownd_service_descriptor_t descriptor = nullptr;
+    idevice_t device = nullptr;
+    idevice_connection_t connection = nullptr;
+};
+
+// Starts the service in the device's open session ({"UnlockEscrowBag": true} asks for
+// the escrow bag); connects to it when `connect` is set.
+AMDStatus startService(const AMDeviceRef& handle, const std::string& name,
+                       const foundation::Value& options, StartedService* started,
+                       bool connect = true);
+
+}  // namespace mobiledevice

@@ -1,0 +1,332 @@
+// The phone device end to end: the real libimobiledevice clients against the simulated
+// device, through iPhoneDevice and the device file service layer under it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "../SimServiceFixture.h"
+#include "device/AFCDirectoryKinds.h"
+#include "device/AMDevice.h"
+#include "device/iPhoneDevice.h"
+#include "simdevice/SimAfcServer.h"
+#include "simdevice/SimApplications.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using foundation::Data;
+
+std::string contentsOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void writeLocal(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string randomBytes(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(count, '\0');
+    for (auto& byte : bytes) byte = static_cast<char>(random());
+    return bytes;
+}
+
+std::size_t leftovers(const std::string& folder) {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        count += entry.path().filename().string().find(".partial-") != std::string::npos;
+    }
+    return count;
+}
+
+// Records progress; stops after `stopAfter` reports and can run a step at a report.
+struct Progress : iMobileDeviceCopyDelegate {
+    void transferBytesOfTotal(std::int64_t bytes, std::int64_t total) override {
+        reports.emplace_back(bytes, total);
+        if (onReport) onReport(reports.size());
+    }
+    bool shouldContinue() override { return reports.size() + 1 < stopAfter; }
+    std::vector<std::pair<std::int64_t, std::int64_t>> reports;
+    std::size_t stopAfter = SIZE_MAX;
+    std::function<void(std::size_t)> onReport;
+};
+
+class SimPhone : public devicetest::SimServiceTest {
+protected:
+    void SetUp() override {
+        SimServiceTest::SetUp();
+        if (HasFatalFailure()) return;
+        am = amDevice(simulated);
+        ASSERT_TRUE(am);
+        phone = std::make_shared<iPhoneDevice>();
+        ASSERT_TRUE(phone->createWithDeviceEnableAfc2(am, false));
+        ASSERT_TRUE(phone->connect(false));
+    }
+    std::string local(const std::string& name) const { return scratch / name; }
+
+    std::shared_ptr<AMDevice> am;
+    std::shared_ptr<iPhoneDevice> phone;
+};
+
+TEST_F(SimPhone, IdentityAndPathOperations) {
+    // Before any file service is current the capacities come from the disk-usage values,
+    // and a later answer of the file service is not hidden by an earlier empty one.
+    auto early = std::make_shared<iPhoneDevice>();
+    early->createWithDeviceEnableAfc2(am, false);
+    EXPECT_EQ(early->capacity(), std::uint64_t{58} << 30);
+    EXPECT_EQ(early->freeCapacity(), std::uint64_t{20} << 30);
+    ASSERT_TRUE(early->connect(false));
+    EXPECT_EQ(early->capacity(), simulated->volume().totalBytes);
+
+    EXPECT_EQ(phone->name(), "Simulated iPhone");
+    EXPECT_EQ(phone->deviceType(), kDeviceTypeiPhone);
+    EXPECT_EQ(phone->osVersion(), "16.7.2");
+    EXPECT_EQ(phone->uuid(), simulated->config().udid);
+
+    ASSERT_TRUE(phone->createDirectory("Books"));
+    bool isDirectory = false;
+    EXPECT_TRUE(phone->itemExistsAtPathIsDirectory("Books", &isDirectory));
+    EXPECT_TRUE(isDirectory);
+    ASSERT_TRUE(phone->writeDataToPath(Data{'a', 'b', 'c'}, "/Books/a.txt"));
+    EXPECT_EQ(contentsOf(media("Books/a.txt")), "abc");
+    EXPECT_EQ(phone->getSizeOfItemAtPath("Books/a.txt"), 3u);
+    EXPECT_GT(phone->modificationDateOfItemAtPath("Books/a.txt").secondsSince1970, 1e9);
+    ASSERT_TRUE(phone->createDirectory("Books/Inner"));
+    ASSERT_TRUE(phone->currentService()->symlinkTo("/Books/link", "a.txt"));
+    EXPECT_TRUE(phone->isLinkAtPath("Books/link"));
+
+    std::vector<std::string> names;
+    for (const auto& node : phone->contentsOfDirectoryPathType("Books", kPathTypeFoldersThenFiles)) {
+        EXPECT_EQ(node.parentDirectory(), "/Books");
+        names.push_back(node.name() + (node.isDirectory() ? "/" : ""));
+    }
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0], "Inner/");
+    EXPECT_EQ(phone->contentsOfDirectoryPathType("Books", kPathTypeFolders).size(), 1u);
+
+    ASSERT_TRUE(phone->renameItemAtPathTo("/Books/a.txt", "b.txt"));
+    EXPECT_EQ(contentsOf(media("Books/b.txt")), "abc");
+    ASSERT_TRUE(phone->appendDataToPath(Data{'d'}, "Books/b.txt"));
+    EXPECT_EQ(phone->readFileAtPathOffsetLength("Books/b.txt", 1, 2), (Data{'b', 'c'}));
+    ASSERT_TRUE(phone->writeDataToPath(Data{'z'}, "Books/b.txt"));  // no stale tail
+    EXPECT_EQ(phone->contentsOfFileAtPath("Books/b.txt"), (Data{'z'}));
+    ASSERT_TRUE(phone->deleteItemAtPath("Books/b.txt"));
+    EXPECT_FALSE(phone->itemExistsAtPath("Books/b.txt"));
+    EXPECT_FALSE(phone->contentsOfFileAtPath("Books/b.txt").has_value());
+
+    phone->resetService();
+    EXPECT_FALSE(phone->itemExistsAtPath("Books"));
+    EXPECT_TRUE(phone->contentsOfDirectoryPathType("Books", kPathTypeFoldersThenFiles).empty());
+    EXPECT_TRUE(phone->changeService("com.apple.afc"));
+    EXPECT_TRUE(phone->itemExistsAtPath("Books"));
+}
+
+TEST_F(SimPhone, TenMebibytesRoundTripInChunks) {
+    const std::string bytes = randomBytes(10 << 20, 1);
+    writeLocal(local("up.bin"), bytes);
+    auto up = std::make_shared<Progress>();
+    ASSERT_TRUE(phone->uploadFileFrom("up.bin", local("up.bin"), up));
+    EXPECT_EQ(contentsOf(media("up.bin")), bytes);
+    ASSERT_EQ(up->reports.size(), 41u);
+    EXPECT_EQ(up->reports.front(), std::make_pair(std::int64_t{262144}, std::int64_t{10 << 20}));
+    EXPECT_EQ(up->reports.back(), std::make_pair(std::int64_t{100}, std::int64_t{100}));
+
+    auto down = std::make_shared<Progress>();
+    phone->setCopyDelegate(down);
+    ASSERT_TRUE(phone->downloadFileTo("up.bin", local("out/down.bin")));
+    EXPECT_EQ(contentsOf(local("out/down.bin")), bytes);
+    EXPECT_EQ(down->reports.size(), 40u);
+    EXPECT_EQ(leftovers(scratch / "media"), 0u);
+
+    // An empty file goes up whole and reports 100 of 100 once.
+    writeLocal(local("empty"), "");
+    auto empty = std::make_shared<Progress>();
+    ASSERT_TRUE(phone->uploadFileFrom("empty", local("empty"), empty));
+    EXPECT_TRUE(fs::exists(media("empty")));
+    EXPECT_EQ(empty->reports.size(), 1u);
+}
+
+TEST_F(SimPhone, StoppedTransfersAnswerNoAndKeepTheOldDestination) {
+    writeLocal(local("big.bin"), randomBytes(2 << 20, 2));
+    writeLocal(media("big.bin"), "old device copy");
+    writeLocal(local("fetched.bin"), "old computer copy");
+    auto stopUp = std::make_shared<Progress>();
+    stopUp->stopAfter = 2;
+    EXPECT_FALSE(phone->uploadFileFrom("big.bin", local("big.bin"), stopUp));
+    EXPECT_EQ(contentsOf(media("big.bin")), "old device copy");
+    EXPECT_EQ(stopUp->reports.size(), 2u);  // no 100 of 100 after a stop
+
+    writeLocal(media("source.bin"), randomBytes(2 << 20, 3));
+    auto stopDown = std::make_shared<Progress>();
+    stopDown->stopAfter = 3;
+    EXPECT_FALSE(phone->downloadFileTo("source.bin", local("fetched.bin"), stopDown));
+    EXPECT_EQ(contentsOf(local("fetched.bin")), "old computer copy");
+    EXPECT_EQ(leftovers(scratch / "media"), 0u);
+    EXPECT_EQ(leftovers(scratch.path()), 0u);
+
+    // A missing source changes nothing on either side.
+    EXPECT_FALSE(phone->uploadFileFrom("big.bin", local("missing.bin"), nullptr));
+    EXPECT_FALSE(phone->downloadFileTo("missing.bin", local("fetched.bin"), nullptr));
+    EXPECT_EQ(contentsOf(media("big.bin")), "old device copy");
+    EXPECT_EQ(contentsOf(local("fetched.bin")), "old computer copy");
+}
+
+TEST_F(SimPhone, ConcurrentTransfersKeepTheirOwnProgress) {
+    writeLocal(local("one.bin"), randomBytes(1 << 20, 4));
+    writeLocal(local("two.bin"), randomBytes(3 << 19, 5));
+    auto one = std::make_shared<Progress>();
+    auto two = std::make_shared<Progress>();
+    std::atomic<bool> oneResult = false;
+    std::atomic<bool> twoResult = false;
+    std::thread first([&] { oneResult = phone->uploadFileFrom("one.bin", local("one.bin"), one); });
+    std::thread second([&] { twoResult = phone->uploadFileFrom("two.bin", local("two.bin"), two); });
+    first.join();
+    second.join();
+    EXPECT_TRUE(oneResult);
+    EXPECT_TRUE(twoResult);
+    ASSERT_EQ(one->reports.size(), 5u);
+    ASSERT_EQ(two->reports.size(), 7u);
+    for (std::size_t i = 0; i + 1 < one->reports.size(); ++i) EXPECT_EQ(one->reports[i].second, 1 << 20);
+    for (std::size_t i = 0; i + 1 < two->reports.size(); ++i) EXPECT_EQ(two->reports[i].second, 3 << 19);
+    EXPECT_EQ(contentsOf(media("one.bin")), contentsOf(local("one.bin")));
+    EXPECT_EQ(contentsOf(media("two.bin")), contentsOf(local("two.bin")));
+}
+
+TEST_F(SimPhone, DeviceGoneMidTransferAnswersNoWithoutPartialFile) {
+    writeLocal(media("long.bin"), randomBytes(2 << 20, 6));
+    auto progress = std::make_shared<Progress>();
+    progress->onReport = [&](std::size_t count) {
+        if (count == 2) server->stop();  // every connection of the device ends
+    };
+    EXPECT_FALSE(phone->downloadFileTo("long.bin", local("long.bin"), progress));
+    EXPECT_FALSE(fs::exists(local("long.bin")));
+    EXPECT_EQ(leftovers(scratch.path()), 0u);
+}
+
+TEST_F(SimPhone, LockdownRefusalSurfacesAsTheMappedCode) {
+    simulated->failRequest("StartService", "InvalidService");
+    EXPECT_FALSE(am->newAFCMediaDirectory());
+    EXPECT_EQ(static_cast<std::uint32_t>(phone->lastErrorCode()), mobiledevice::kAMDInvalidServiceError);
+}
+
+TEST_F(SimPhone, HostileAnswersGiveErrors) {
+    writeLocal(media("data.bin"), randomBytes(300000, 7));
+    fs::create_directories(media("Folder"));
+    struct Case {
+        simdevice::SimAfcHostility hostility;
+        bool readsWhole;
+    };
+    const Case cases[] = {{simdevice::SimAfcHostility::ShortReads, true},
+                          {simdevice::SimAfcHostility::BadEntryNames, true},
+                          {simdevice::SimAfcHostility::Truncated, false},
+                          {simdevice::SimAfcHostility::HugeLength, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.hostility));
+        simulated->setAfcHostility(c.hostility);
+        auto fresh = std::make_shared<iPhoneDevice>();
+        fresh->createWithDeviceEnableAfc2(am, false);
+        ASSERT_TRUE(fresh->connect(false));
+        const auto read = fresh->contentsOfFileAtPath("data.bin");
+        EXPECT_EQ(read.has_value(), c.readsWhole);
+        if (read) {
+            EXPECT_EQ(std::string(read->begin(), read->end()), contentsOf(media("data.bin")));
+        }
+        if (c.hostility == simdevice::SimAfcHostility::BadEntryNames) {
+            EXPECT_FALSE(fresh->currentService()->directoryContents("/Folder").has_value());
+            EXPECT_TRUE(fresh->contentsOfDirectoryPathType("Folder", kPathTypeFoldersThenFiles).empty());
+        }
+        EXPECT_FALSE(fresh->downloadFileTo("data.bin", local("hostile.bin"), nullptr) && !c.readsWhole);
+        fs::remove(local("hostile.bin"));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SimPhone, ApplicationsIconsAndContainers) {
+    const foundation::Value bundles = phone->appBundles();
+    ASSERT_EQ(bundles.size(), 3u);  // only those that share files on this version
+    std::map<std::string, foundation::Value> byId;
+    for (const auto& bundle : *bundles.array()) byId[bundle["ID"].stringOr()] = bundle;
+    ASSERT_TRUE(byId.count("com.example.recorder"));
+    EXPECT_FALSE(byId.count("com.example.weather"));
+    const auto& recorder = byId["com.example.recorder"];
+    EXPECT_EQ(recorder["name"], foundation::Value("Voice Memos Pro"));  // empty display name
+    EXPECT_EQ(recorder["root"], foundation::Value("/Documents"));
+    EXPECT_EQ(recorder["fileSharingEnabled"], foundation::Value(true));
+    EXPECT_EQ(recorder["iconPath"], foundation::Value("/8C1F7D4E-3A52-4F1C-8D9B-2E8F4A3B7CA1/AppIcon60x60"));
+
+    const auto icon = phone->getIconDataForApp("com.example.reader");
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_EQ(*icon, simdevice::applicationIcon("com.example.reader"));
+    EXPECT_FALSE(phone->getIconDataForApp("com.example.unknown").has_value());
+
+    fs::create_directories(scratch / "containers/com.example.reader/Documents");
+    writeLocal(scratch / "containers/com.example.reader/Documents/notes.txt", "reading list");
+    std::vector<std::string> names;
+    EXPECT_TRUE(phone->performOnService("com.example.reader", true, [&] {
+        for (const auto& node : phone->contentsOfDirectoryPathType("Documents", kPathTypeFiles)) {
+            names.push_back(node.name());
+        }
+        const Data notes = phone->contentsOfFileAtPath("Documents/notes.txt").value_or(Data());
+        EXPECT_EQ(std::string(notes.begin(), notes.end()), "reading list");
+    }));
+    EXPECT_EQ(names, std::vector<std::string>{"notes.txt"});
+    EXPECT_FALSE(phone->changeService("com.example.unknown"));
+    EXPECT_EQ(static_cast<std::uint32_t>(phone->lastErrorCode()),
+              mobiledevice::kMobileHouseArrestApplicationLookupFailed);
+    EXPECT_FALSE(phone->itemExistsAtPath("Documents"));  // no service is current now
+}
+
+TEST_F(SimPhone, TwoServicesOfOneDeviceAtOnce) {
+    writeLocal(media("only-in-media.txt"), "m");
+    fs::create_directories(scratch / "containers/com.example.podcasts/Documents");
+    writeLocal(scratch / "containers/com.example.podcasts/Documents/only-in-app.txt", "a");
+    std::atomic<int> wrong = 0;
+    const auto worker = [&](const std::string& service, const std::string& path) {
+        for (int round = 0; round < 25; ++round) {
+            phone->performOnService(service, true, [&] {
+                if (!phone->itemExistsAtPath(path)) ++wrong;
+            });
+        }
+    };
+    std::thread media([&] { worker("com.apple.afc", "only-in-media.txt"); });
+    std::thread app([&] { worker("com.example.podcasts", "Documents/only-in-app.txt"); });
+    media.join();
+    app.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SimPhone, ConnectionCopiesNeverOverwrite) {
+    auto afc = am->newAFCMediaDirectory();
+    ASSERT_TRUE(afc);
+    fs::create_directories(local("tree/inner"));
+    writeLocal(local("tree/inner/a.txt"), "alpha");
+    writeLocal(local("tree/b.txt"), "beta");
+    ASSERT_TRUE(afc->copyLocalFileToRemoteDir(local("tree"), "/"));
+    EXPECT_EQ(contentsOf(media("tree/inner/a.txt")), "alpha");
+    EXPECT_EQ(afc->recursiveDirectoryContents("/tree"),
+              (std::vector<std::string>{"/tree/", "/tree/b.txt", "/tree/inner/", "/tree/inner/a.txt"}));
+    EXPECT_FALSE(afc->copyLocalFileToRemoteFile(local("tree/b.txt"), "/tree/b.txt"));
+    EXPECT_EQ(afc->lasterror(), "Won't overwrite existing file");
+    ASSERT_TRUE(afc->copyRemoteFileToLocalFile("/tree/inner/a.txt", local("fetched.txt")));
+    EXPECT_EQ(contentsOf(local("fetched.txt")), "alpha");
+    EXPECT_FALSE(afc->copyRemoteFileToLocalFile("/tree/b.txt", local("fetched.txt")));
+    EXPECT_EQ(contentsOf(local("fetched.txt")), "alpha");
+    EXPECT_EQ(afc->contentOfFile("/tree/b.txt"), (Data{'b', 'e', 't', 'a'}));
+}
+
+}  // namespace
