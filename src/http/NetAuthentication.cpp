@@ -134,6 +134,8 @@ bool NetAuthentication::credentialsRejected() const {
 
 void NetAuthentication::updateFromResponse(const Headers& headers, bool proxy) {
     std::lock_guard guard(lock_);
+    if (!sentSinceUpdate_) return;
+    sentSinceUpdate_ = false;
     if (method_ == "Digest") {
         const char* name = proxy ? "Proxy-Authenticate" : "WWW-Authenticate";
         for (const auto& value : NetHeaderMatching::values(headers, name)) {
@@ -150,7 +152,7 @@ void NetAuthentication::updateFromResponse(const Headers& headers, bool proxy) {
         }
     }
     valid_ = false;
-    rejected_ = method_ != "Negotiate";
+    rejected_ = true;
 }
 
 std::optional<std::string> NetAuthentication::digestResponse(const DigestInput& in) {
@@ -176,6 +178,8 @@ std::optional<std::string> NetAuthentication::authorizationHeader(
     if (method_ == "Basic") {
         // RFC 7617: a colon cannot be told apart from the separator.
         if (credentials.username.find(':') != std::string::npos) return std::nullopt;
+        std::lock_guard guard(lock_);
+        sentSinceUpdate_ = true;
         return "Basic " + foundation::base64::encode(
                               bytesOf(credentials.username + ":" + credentials.password));
     }
@@ -195,6 +199,7 @@ std::optional<std::string> NetAuthentication::digestHeader(const NetCredentials&
         nonce = nonce_;
         opaque = opaque_;
         count = ++nonceCount_;
+        sentSinceUpdate_ = true;
     }
     std::array<std::uint8_t, 16> random{};
     if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1) return std::nullopt;

@@ -37,7 +37,7 @@ public:
 
     // A further challenge after credentials were sent: a Digest challenge marked stale
     // takes the new nonce and stays valid; any other means the credentials were refused,
-    // and the object is no longer valid.
+    // and the object is no longer valid. Without credentials sent since, nothing changes.
     void updateFromResponse(const Headers& headers, bool proxy);
 
     // The header value carrying the credentials for a request with this method and target
@@ -73,5 +73,6 @@ private:
     mutable std::mutex lock_;
     bool valid_ = true;
     bool rejected_ = false;
+    bool sentSinceUpdate_ = false;
     std::uint32_t nonceCount_ = 0;
 };

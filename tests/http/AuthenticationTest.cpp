@@ -11,7 +11,9 @@
 #include "http/NetAuthenticationChallenge.h"
 #include "http/NetCredentialStorage.h"
 #include "http/NetHTTPRequest.h"
+#include "http/NetHTTPRequestDelegate.h"
 #include "http/NetSessionCredentials.h"
+#include "support/MainLoop.h"
 #include "support/httpserver/TestHttpServer.h"
 
 using foundation::Url;
@@ -345,4 +347,41 @@ TEST_F(AuthenticationTest, TheRequestsOwnCredentialsAndTheCredentialStorageAnswe
     EXPECT_EQ(errorCode(*fromStorage), 0);
     NetCredentialStorage::removeCredentialsForHost("127.0.0.1", port, "http", "garden");
     EXPECT_FALSE(NetCredentialStorage::savedCredentialsForHost("127.0.0.1", port, "http", "garden"));
+}
+
+TEST_F(AuthenticationTest, AnAsynchronousRequestAsksItsListenerForCredentials) {
+    // A delegate that gives the password, or a block that gives up.
+    struct Asker : NetHTTPRequestDelegate {
+        int asked = 0;
+        bool answersAuthenticationChallenges() const override { return true; }
+        void authenticationNeededForRequest(NetHTTPRequest& request) override {
+            ++asked;
+            request.setUsername("alice");
+            request.setPassword(asked == 1 ? "wrong" : "wonder");
+            request.retryUsingSuppliedCredentials();
+        }
+    };
+    GuardedServer server(GuardedServer::Scheme::DigestMD5);
+    auto asker = std::make_shared<Asker>();
+    auto answered = NetHTTPRequest::requestWithURL(Url::parse(server.url("/a")));
+    answered->setDelegate(asker);
+    ASSERT_TRUE(answered->start());
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return answered->isFinished(); }));
+    EXPECT_EQ(errorCode(*answered), 0);
+    EXPECT_EQ(answered->responseString(), "welcome");
+    EXPECT_EQ(asker->asked, 2);  // once more after the wrong password
+
+    NetSessionCredentials::shared().clearServerCredentials();
+    int blockCalls = 0;
+    auto refused = NetHTTPRequest::requestWithURL(Url::parse(server.url("/b")));
+    NetHTTPRequest* raw = refused.get();
+    refused->setAuthenticationNeededBlock([&blockCalls, raw] {
+        ++blockCalls;
+        raw->cancelAuthentication();
+    });
+    ASSERT_TRUE(refused->start());
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return refused->isFinished(); }));
+    EXPECT_EQ(errorCode(*refused), 3);
+    EXPECT_EQ(blockCalls, 1);
+    testsupport::drainMainLoop();
 }
