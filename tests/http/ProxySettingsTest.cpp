@@ -33,6 +33,10 @@ std::string describe(const std::vector<NetProxyEntry>& entries) {
     return out;
 }
 
+std::string scriptFor(const std::string& answer) {
+    return "function FindProxyForURL(url, host) { return \"" + answer + "\"; }";
+}
+
 }  // namespace
 
 TEST(NetProxyBypassTest, MatchesHostsDomainsAddressesBlocksAndPorts) {
@@ -210,4 +214,10 @@ TEST(NetPACScriptTest, ScriptsRunWithTheHelperFunctionsWithinTheTimeLimit) {
         EXPECT_FALSE(answer) << b.name;
         EXPECT_FALSE(error.empty()) << b.name;
     }
+    // A script cut off leaves nothing behind for the next one.
+    auto after = NetPACScript::copyProxiesForURL(scriptFor("PROXY after:1"),
+                                                 *Url::parse("http://a.example/"),
+                                                 std::chrono::seconds(5));
+    ASSERT_TRUE(after);
+    EXPECT_EQ(describe(*after), "HTTP after:1");
 }

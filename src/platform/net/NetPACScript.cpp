@@ -171,7 +171,9 @@ std::vector<NetProxyEntry> NetPACScript::parseResult(std::string_view result) {
 std::optional<std::vector<NetProxyEntry>> NetPACScript::copyProxiesForURL(
     const std::string& script, const foundation::Url& url, std::chrono::duration<double> limit,
     std::string* error) {
-    JSContextGroupRef group = JSContextGroupCreate();
+    // One engine per thread, made on first use and kept: making one costs far more than a
+    // context in it, and each script still gets a context (and global object) of its own.
+    thread_local JSContextGroupRef group = JSContextGroupCreate();
     JSContextGroupSetExecutionTimeLimit(group, limit.count(), terminate, nullptr);
     JSGlobalContextRef context = JSGlobalContextCreateInGroup(group, nullptr);
     addFunction(context, "dnsResolve", dnsResolve);
@@ -201,7 +203,6 @@ std::optional<std::vector<NetProxyEntry>> NetPACScript::copyProxiesForURL(
         }
     }
     JSGlobalContextRelease(context);
-    JSContextGroupRelease(group);
     return answer;
 }
 
