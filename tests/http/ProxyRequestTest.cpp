@@ -56,23 +56,14 @@ std::string scriptFor(const std::string& answer) {
 }
 
 // Sets an environment variable for the life of the object.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value.c_str(), 1);
+struct ScopedVariable {
+    const char* name;
+    std::optional<std::string> old;
+    ScopedVariable(const char* n, const std::string& value) : name(n) {
+        if (const char* was = std::getenv(n)) old = was;
+        ::setenv(n, value.c_str(), 1);
     }
-    ~ScopedVariable() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
+    ~ScopedVariable() { old ? (void)::setenv(name, old->c_str(), 1) : (void)::unsetenv(name); }
 };
 
 // An origin server, and a server acting as an HTTP proxy that answers for it.
@@ -177,28 +168,7 @@ TEST(ProxyRequestTest, TheEnvironmentsProxyIsUsedExceptForNoProxyHosts) {
     }
 }
 
-TEST(ProxyRequestTest, TinyproxyCarriesPlainRequestsAndTunnels) {
-    auto proxy = LocalTinyproxy::start();
-    if (!proxy) GTEST_SKIP() << "tinyproxy is not installed";
-    TestHttpServer plain([](const ReceivedRequest& r) { return ScriptedAnswer::ok("plain " + r.target); });
-    TestHttpServer::Options options;
-    options.tlsIdentity = testsupport::TestCertificates::selfSigned("127.0.0.1");
-    TestHttpServer secure([](const ReceivedRequest& r) { return ScriptedAnswer::ok("secure " + r.target); },
-                          options);
-    for (const auto& [url, body] :
-         std::vector<std::pair<std::string, std::string>>{{plain.url("/a?b=1"), "plain /a?b=1"},
-                                                          {secure.url("/s"), "secure /s"}}) {
-        auto request = run(url, [&](NetHTTPRequest& r) {
-            r.setProxy("127.0.0.1", proxy->port());
-            r.setValidatesSecureCertificate(false);
-        });
-        ASSERT_EQ(errorCode(*request), 0) << url << ": " << request->error()->message;
-        EXPECT_EQ(request->responseString(), body);
-    }
-    EXPECT_NE(proxy->log().find("CONNECT 127.0.0.1:" + std::to_string(secure.port())),
-              std::string::npos);
-}
-
+// Plain requests and CONNECT tunnels through tinyproxy, which wants credentials.
 TEST(ProxyRequestTest, AProxysChallengeIsAnsweredWithProxyCredentials) {
     auto proxy = LocalTinyproxy::start(std::pair<std::string, std::string>("carol", "tunnel"));
     if (!proxy) GTEST_SKIP() << "tinyproxy is not installed";

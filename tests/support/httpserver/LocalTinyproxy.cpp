@@ -9,7 +9,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -78,13 +77,6 @@ LocalTinyproxy::~LocalTinyproxy() {
     }
     std::error_code ignored;
     if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-}
-
-std::string LocalTinyproxy::log() const {
-    std::ifstream in(folder_ + "/tinyproxy.log");
-    std::stringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 }  // namespace testsupport

@@ -25,8 +25,6 @@ public:
 
     static std::string binary();
     std::uint16_t port() const { return port_; }
-    // What the proxy logged so far.
-    std::string log() const;
 
 private:
     LocalTinyproxy() = default;
