@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "app/AppDeviceFinder.h"
 #include "app/AppRegistrations.h"
 #include "app/DeviceDetection.h"
 #include "app/MediaLoaderRelay.h"
@@ -49,8 +50,11 @@ int main(int argc, char** argv) {
         return startDeviceDetection(kinds, *appDelegate);
     };
     fillMediaLoading(services, appDelegate);
+    auto deviceFinder = std::make_shared<AppDeviceFinder>();
+    AppDeviceFinder::installIn(services, deviceFinder);
     KolvexAppDelegate delegate(window, services, arguments);
     appDelegate = &delegate;
+    deviceFinder->setAppDelegate(&delegate);
     delegate.awakeFromNib();
     window->show();
 
@@ -60,5 +64,6 @@ int main(int argc, char** argv) {
     });
     gtk::Application::run();
     stopDeviceDetection();
+    deviceFinder->setAppDelegate(nullptr);
     return 0;
 }

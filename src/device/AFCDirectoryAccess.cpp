@@ -192,8 +192,34 @@ bool AFCDirectoryAccess::setmodtimeTo(const std::string& path, foundation::Date 
     if (!checkOpen()) return false;
     const double seconds = std::max(0.0, date.secondsSince1970);
     const auto nanoseconds = static_cast<std::uint64_t>(seconds * 1e9);
-    return checkStatus(md::AFCSetModTime(afc_, path, nanoseconds), "AFCOperationCreateSetModTime",
-                       __LINE__);
+    auto operation = md::AFCOperationCreateSetModTime(path, nanoseconds);
+    if (!operation) {
+        lasterror_ = "AFCOperationCreateSetModTime() failed";
+        return false;
+    }
+    return runOperation(operation);
+}
+
+bool AFCDirectoryAccess::runOperation(const md::AFCOperationRef& operation) {
+    const double timeout = md::AFCConnectionGetIOTimeout(afc_);
+    if (!checkStatus(md::AFCConnectionProcessOperation(afc_, operation, timeout),
+                     "AFCConnectionProcessOperation", __LINE__)) {
+        return false;
+    }
+    const md::AMDStatus result = md::AFCOperationGetResultStatus(operation);
+    if (result == 0) {
+        lasterror_.clear();
+        return true;
+    }
+    const Value info = md::AFCConnectionCopyLastErrorInfo(afc_);
+    if (info.isNil()) {
+        lasterror_ = fmt::format("Error {} occurred, no error info", result);
+    } else if (const std::string* description = info["NSLocalizedDescription"].string()) {
+        lasterror_ = *description;
+    } else {
+        lasterror_ = fmt::format("Error {} occurred, no message", result);
+    }
+    return false;
 }
 
 std::unique_ptr<AFCFileReference> AFCDirectoryAccess::open(const std::string& path,

@@ -67,6 +67,8 @@ private:
     bool checkStatus(mobiledevice::AMDStatus status, const char* function, int line);
     bool checkPath(const std::string& path);
     bool checkOpen();
+    // Runs a prepared request; the service's refusal leaves its own words in lasterror().
+    bool runOperation(const mobiledevice::AFCOperationRef& operation);
     std::unique_ptr<AFCFileReference> open(const std::string& path, mobiledevice::AFCFileMode mode);
     bool walk(const std::string& path, std::vector<std::string>& found, int depth);
 

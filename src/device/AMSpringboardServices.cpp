@@ -18,6 +18,13 @@ Value AMSpringboardServices::getIconPNGData(const std::string& bundleId) {
         Value::dict({{"command", "getIconPNGData"}, {"bundleId", bundleId}}));
 }
 
+NSImage::Image AMSpringboardServices::getIcon(const std::string& bundleId) {
+    const Value reply = getIconPNGData(bundleId);
+    const foundation::Data* png = reply["pngData"].data();
+    if (!png) return nullptr;
+    return NSImage::safeImageWithDataIsPNG(*png, true);
+}
+
 Value AMSpringboardServices::getIconState() {
     return sendRequestAndWaitForSingleReply(Value::dict({{"command", "getIconState"}}));
 }

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "content/NSImage.h"
 #include "device/AMService.h"
 
 // The device's springboard service: application icons as PNG data and the home screen's
@@ -14,5 +15,7 @@ public:
 
     // The reply dictionary (PNG bytes under "pngData"), or nil.
     foundation::Value getIconPNGData(const std::string& bundleId);
+    // The icon decoded from that reply's "pngData"; empty without a reply or data.
+    NSImage::Image getIcon(const std::string& bundleId);
     foundation::Value getIconState();
 };

@@ -55,3 +55,19 @@ std::vector<iMobileFileSystemNode> iMobileDevice::arrangeByPathType(
             return {};
     }
 }
+
+std::vector<iMobileDirectoryEntry> iMobileDevice::contentsOfDirectoryWithAttributes(
+    const std::string& path) {
+    std::vector<iMobileDirectoryEntry> entries;
+    for (auto& node : contentsOfDirectoryPathType(path, kPathTypeFoldersThenFiles)) {
+        if (node.name() == "." || node.name() == "..") continue;
+        const std::string full = node.fullpath();
+        iMobileItemAttributes attributes;
+        attributes.isDirectory = node.isDirectory();
+        attributes.size = node.isDirectory() ? 0 : getSizeOfItemAtPath(full);
+        attributes.created = creationDateOfItemAtPath(full);
+        attributes.modified = modificationDateOfItemAtPath(full);
+        entries.push_back({std::move(node), attributes});
+    }
+    return entries;
+}

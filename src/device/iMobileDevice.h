@@ -26,6 +26,20 @@ inline constexpr std::int32_t kPathTypeFolders = 256;
 inline constexpr std::int32_t kPathTypeFiles = 257;
 inline constexpr std::int32_t kPathTypeFoldersThenFiles = 258;
 
+// What a folder listing tells of one entry besides its name.
+struct iMobileItemAttributes {
+    bool isDirectory = false;
+    std::uint64_t size = 0;
+    foundation::Date created;
+    foundation::Date modified;
+};
+
+// One entry of a listing with its attributes.
+struct iMobileDirectoryEntry {
+    iMobileFileSystemNode node;
+    iMobileItemAttributes attributes;
+};
+
 // A connected device as every other subsystem holds it: file operations on device paths,
 // identity and lockdown values, pairing, a store for callers' objects, a service reset and
 // the last error code. Failure reads as false, nullopt, 0 or an empty list; nothing throws.
@@ -56,6 +70,12 @@ public:
     // 10. Entries with the folder's full path as parent, arranged by the path type.
     virtual std::vector<iMobileFileSystemNode> contentsOfDirectoryPathType(const std::string& path,
                                                                         std::int32_t pathType) = 0;
+    // The folder's entries with their attributes, folders first, then files, each group in
+    // the device's order; "." and ".." are left out. Browsing lists through this, so a
+    // device that can tell an entry's kind, size and dates in one request overrides it;
+    // this one asks for each separately.
+    virtual std::vector<iMobileDirectoryEntry> contentsOfDirectoryWithAttributes(
+        const std::string& path);
     // 11-12. Whole-file copies. The result is true only when every byte arrived: a failed
     // read or write or a stop answers false, and the destination then keeps what it held
     // before (the copy goes to a temporary name that replaces it only on success).

@@ -256,6 +256,32 @@ std::vector<iMobileFileSystemNode> iPhoneDevice::contentsOfDirectoryPathType(
     return arrangeByPathType(std::move(folders), std::move(files), pathType);
 }
 
+std::vector<iMobileDirectoryEntry> iPhoneDevice::contentsOfDirectoryWithAttributes(
+    const std::string& path) {
+    const std::string full = fullPath(path);
+    const auto names = locked(std::optional<std::vector<std::string>>(),
+                              [&](AFCDirectoryAccess& service) { return service.directoryContents(full); });
+    if (!names) return {};
+    std::vector<iMobileDirectoryEntry> folders;
+    std::vector<iMobileDirectoryEntry> files;
+    for (const auto& name : *names) {
+        if (name == "." || name == "..") continue;
+        const Value info = itemInfoAtPath(foundation::appendingPathComponent(full, name));
+        if (info.size() == 0) continue;  // gone since the folder was read
+        const bool folder = NSDictionary::isDirectory(info);
+        auto created = wholeSeconds(info["st_ctime"]);
+        if (!created) created = wholeSeconds(info["st_birthtime"]);
+        const auto size = info["st_size"].toInt64();
+        iMobileItemAttributes attributes{folder,
+                                         !folder && size && *size > 0 ? static_cast<std::uint64_t>(*size) : 0,
+                                         {created.value_or(0)},
+                                         {wholeSeconds(info["st_mtime"]).value_or(0)}};
+        (folder ? folders : files).push_back({{name, full, folder}, attributes});
+    }
+    folders.insert(folders.end(), std::make_move_iterator(files.begin()), std::make_move_iterator(files.end()));
+    return folders;
+}
+
 bool iPhoneDevice::finishOf(const CopyDelegate& delegate, std::int64_t done, std::int64_t total) {
     if (!delegate) return true;
     const bool keepGoing = delegate->shouldContinue();
@@ -506,6 +532,19 @@ std::optional<foundation::Data> iPhoneDevice::getIconDataForApp(const std::strin
     auto springboard = phoneDevice_->newAMSpringboardServices();
     if (!springboard) return std::nullopt;
     return iconDataFromReply(springboard->getIconPNGData(bundleId));
+}
+
+Value iPhoneDevice::defaultReturnAttributes() const {
+    Value keys = foundation::Array{};
+    for (const char* key :
+         {"CFBundleIdentifier", "ApplicationDSID", "ApplicationType", "CFBundleExecutable",
+          "CFBundleDisplayName", "CFBundleIconFile", "CFBundleName", "CFBundleShortVersionString",
+          "CFBundleSupportedPlatforms", "CFBundleURLTypes", "Container", "MinimumOSVersion",
+          "UIDeviceFamily", "UIFileSharingEnabled", "UIStatusBarHidden",
+          "UISupportedInterfaceOrientations"}) {
+        keys.append(key);
+    }
+    return Value::dict({{"ReturnAttributes", keys}});
 }
 
 std::optional<foundation::Data> iPhoneDevice::iconDataFromReply(const Value& reply) {

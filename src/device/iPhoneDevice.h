@@ -51,6 +51,9 @@ public:
     bool isLinkAtPath(const std::string& path) override;
     std::vector<iMobileFileSystemNode> contentsOfDirectoryPathType(const std::string& path,
                                                                 std::int32_t pathType) override;
+    // One directory read and one file-information request per entry.
+    std::vector<iMobileDirectoryEntry> contentsOfDirectoryWithAttributes(
+        const std::string& path) override;
     bool uploadFileFrom(const std::string& devicePath, const std::string& computerPath,
                         const CopyDelegate& delegate) override;
     bool downloadFileTo(const std::string& devicePath, const std::string& computerPath,
@@ -106,6 +109,12 @@ public:
     // The current service's file-system information, kept once it was read.
     foundation::Value getDeviceInfo();
     std::shared_ptr<AFCDirectoryAccess> currentService();
+
+    // Kept from an older connection interface: both answer true and change nothing.
+    bool ResetConnection() { return true; }
+    bool tryStartServiceTryTimes(const std::string& /*service*/, int /*times*/) { return true; }
+    // {"ReturnAttributes": the 16 application attributes of the shorter lookup}.
+    foundation::Value defaultReturnAttributes() const;
 
 private:
     // Asks the delegate whether to go on, then tells it the progress.

@@ -183,11 +183,19 @@ std::shared_ptr<WVLocalFilesystemPlugin> WVLocalFilesystemPlugin::create(
 }
 
 WVPluginBase::PluginClass WVLocalFilesystemPlugin::pluginClass() {
-    return {"WVLocalFilesystemPlugin", [](const std::shared_ptr<ScriptBridge>& bridge,
-                                          std::weak_ptr<void> webview, std::weak_ptr<void> window) {
+    return {"WVLocalFilesystemPlugin",
+            [](const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
+               std::weak_ptr<void> window) {
                 return std::shared_ptr<WVPluginBase>(
                     create(bridge, std::move(webview), std::move(window)));
-            }};
+            },
+            setupWithBridgeWebviewInWindow};
+}
+
+void WVLocalFilesystemPlugin::setupWithBridgeWebviewInWindow(
+    const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
+    std::weak_ptr<void> window) {
+    setupShared<WVLocalFilesystemPlugin>(bridge, std::move(webview), std::move(window));
 }
 
 void WVLocalFilesystemPlugin::OnJSNotification(const foundation::Notification& notification) {

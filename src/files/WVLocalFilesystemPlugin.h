@@ -16,6 +16,10 @@ public:
         const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
         std::weak_ptr<void> window);
     static PluginClass pluginClass();
+    // One instance for the whole process, made by the first call only.
+    static void setupWithBridgeWebviewInWindow(const std::shared_ptr<ScriptBridge>& bridge,
+                                               std::weak_ptr<void> webview,
+                                               std::weak_ptr<void> window);
 
     // Serves one request {"cmd", arguments...} on the calling thread; `reply` may be empty,
     // and then the command runs unanswered.

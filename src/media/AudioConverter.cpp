@@ -13,6 +13,7 @@
 
 #include <fmt/format.h>
 
+#include "content/ThreadPool.h"
 #include "foundation/Url.h"
 #include "logging/LogCall.h"
 #include "media/MyAssetLoaderDelegate.h"
@@ -203,6 +204,23 @@ bool AudioConverter::convertToM4RStartEndWithTitleError(const std::string& sourc
         return false;
     }
     return true;
+}
+
+void AudioConverter::convertToM4RStartEndWithTitleCb(const std::string& source,
+                                                     const std::string& destination, double start,
+                                                     double end, const std::string& title,
+                                                     Completion cb) const {
+    ThreadPool::addAsyncJobWithBlock([=, cb = std::move(cb)] {
+        std::optional<foundation::Error> error;
+        bool completed = false;
+        try {
+            completed =
+                convertToM4RStartEndWithTitleError(source, destination, start, end, title, &error);
+        } catch (const std::exception& e) {
+            error = makeError(5, "The export failed.", e.what());
+        }
+        if (cb) cb(completed, error);
+    });
 }
 
 }  // namespace media

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -11,7 +12,7 @@ namespace media {
 // Reads an audio file's tag information and exports audio as M4A (AAC): a whole file, or
 // a time range of it with a new title, which is how a ringtone is cut. A source is a file
 // path, or a URL when the text contains "://" ("myapp" URLs are read through the content
-// server). Every operation runs on the calling thread.
+// server). The class operations run on the calling thread.
 //
 // An export writes a scratch file beside the destination and renames it over the
 // destination only once it is complete, so a failed export leaves an earlier file as it
@@ -38,6 +39,14 @@ public:
                                                    const std::string& destination, double start,
                                                    double end, const std::string& title,
                                                    std::optional<foundation::Error>* error);
+
+    // Told once whether the export completed, and why not.
+    using Completion =
+        std::function<void(bool completed, const std::optional<foundation::Error>& error)>;
+    // The range export above on the background pool: returns at once and calls `cb` there.
+    void convertToM4RStartEndWithTitleCb(const std::string& source, const std::string& destination,
+                                         double start, double end, const std::string& title,
+                                         Completion cb) const;
 };
 
 }  // namespace media

@@ -45,3 +45,12 @@ TEST_F(WVLocalFilesystemPluginTest, ConcurrentRequestsAreEachAnsweredOnceAndQuie
     front->removeHandler("fs");
     EXPECT_TRUE(weak.expired());
 }
+
+TEST(WVLocalFilesystemPluginSetup, OnlyTheFirstCallMakesTheSharedInstance) {
+    auto first = testsupport::HeadlessFront::open();
+    auto second = testsupport::HeadlessFront::open();
+    WVLocalFilesystemPlugin::setupWithBridgeWebviewInWindow(first, {}, {});
+    WVLocalFilesystemPlugin::setupWithBridgeWebviewInWindow(second, {}, {});
+    EXPECT_EQ(first->base().messageHandlerNames(), std::vector<std::string>{"fs"});
+    EXPECT_TRUE(second->base().messageHandlerNames().empty());
+}

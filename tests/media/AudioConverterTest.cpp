@@ -9,9 +9,12 @@
 #include "content/SchemeFixtures.h"
 #include "content/SchemeResponders.h"
 #include "content/StaticFileResponse.h"
+#include "content/ThreadPool.h"
 #include "foundation/AtomicFile.h"
+#include "foundation/OperationQueue.h"
 #include "foundation/ScratchFolder.h"
 #include "media/AudioConverter.h"
+#include "support/Latch.h"
 #include "support/ValuePrinter.h"
 
 using foundation::Value;
@@ -174,6 +177,25 @@ TEST_F(AudioConverterTest, FailuresKeepWhatWasThere) {
     ASSERT_TRUE(AudioConverter::convertToM4RStartEndWithTitleError(m4a(), at("old.m4r"), 0, 2,
                                                                    "New", nullptr));
     expectM4A(audiotest::probe(at("old.m4r")), 2, Value::dict({{"title", "New"}}));
+}
+
+TEST_F(AudioConverterTest, AsynchronousExportAnswersOnceWhenDone) {
+    const AudioConverter converter;
+    for (const auto& source : {at("missing.m4a"), m4a()}) {
+        testsupport::Latch done(1);
+        std::vector<std::pair<bool, bool>> answers;  // completed, with an error
+        converter.convertToM4RStartEndWithTitleCb(
+            source, at("async.m4r"), 10, 12, "Async",
+            [&](bool ok, const std::optional<foundation::Error>& error) {
+                answers.emplace_back(ok, error.has_value());
+                done.count_down();
+            });
+        done.wait();
+        ThreadPool::async().waitUntilAllOperationsAreFinished();
+        const bool good = source == m4a();
+        EXPECT_EQ(answers, (std::vector<std::pair<bool, bool>>{{good, !good}}));
+    }
+    expectM4A(audiotest::probe(at("async.m4r")), 2, Value::dict({{"title", "Async"}}));
 }
 
 TEST_F(AudioConverterTest, MyappURLsAreReadThroughTheContentServer) {

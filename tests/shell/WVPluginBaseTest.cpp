@@ -70,6 +70,30 @@ TEST(WVPluginBase, ClassesAreMadeInListOrderAndServeTheirNames) {
     EXPECT_TRUE(watched.expired());
 }
 
+TEST(WVPluginBase, ClassLevelSetupMakesOneSharedInstancePerClass) {
+    std::vector<std::shared_ptr<ScriptBridge>> handedOut;
+    PluginClassList list;
+    list.localFilesystem = WVPluginBase::PluginClass{
+        "Counted", nullptr,
+        [&](const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void>, std::weak_ptr<void>) {
+            handedOut.push_back(bridge);
+        }};
+    list.addToPluginBase();
+    const auto classes = WVPluginBase::allClasses();
+    const auto listed = std::count_if(classes.begin(), classes.end(),
+                                      [](const auto& c) { return c.name == "Counted"; });
+    auto first = testsupport::HeadlessFront::open(), second = testsupport::HeadlessFront::open();
+    WVPluginBase::setupWithBridgeWebviewInWindow(first, {}, {});
+    WVPluginBase::setupWithBridgeWebviewInWindow(second, {}, {});
+    // Every class is asked each time; only the first call makes the shared instances.
+    EXPECT_EQ(std::count(handedOut.begin(), handedOut.end(), first), listed);
+    EXPECT_EQ(std::count(handedOut.begin(), handedOut.end(), second), listed);
+    EXPECT_EQ(
+        first->base().messageHandlerNames(),
+        (std::vector<std::string>{"applog", "contextmenu", "dialog", "userdefaults", "wvevent"}));
+    EXPECT_TRUE(second->base().messageHandlerNames().empty());
+}
+
 TEST(WVPluginBase, RefusesToWorkWithoutABridge) {
     try {
         WVEventPlugin::create(nullptr, {}, {});

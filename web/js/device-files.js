@@ -1,3 +1,225 @@
-// A device's files: not built yet.
+// A device's files through "mdfs": pick a device (here or by clicking it in the device
+// list), walk its media folders (folders first, with sizes and dates), open a property
+// list or an SQLite file as a table, and make, rename and delete folders.
 (function () {
+    var state = { udid: '', path: '/' };
+    var devices = {};
+    var SQLITE = /\.(sqlite|sqlitedb|db|sqlite3)$/i;
+    var PLIST = /\.(plist|strings)$/i;
+
+    function box() { return document.getElementById('device-files'); }
+    function part(selector) { return box().querySelector(selector); }
+
+    function element(tag, className, text) {
+        var node = document.createElement(tag);
+        if (className) node.className = className;
+        if (text !== undefined) node.textContent = text;
+        return node;
+    }
+    function button(text, onClick) {
+        var node = element('button', '', text);
+        node.type = 'button';
+        node.addEventListener('click', function (event) { event.stopPropagation(); onClick(); });
+        return node;
+    }
+
+    function sizeText(bytes) {
+        if (!bytes) return '0';
+        var units = [[1073741824, 'GB'], [1048576, 'MB'], [1024, 'KB']];
+        for (var i = 0; i < units.length; i++) {
+            if (bytes >= units[i][0]) return (bytes / units[i][0]).toFixed(2) + ' ' + units[i][1];
+        }
+        return bytes + (bytes === 1 ? ' byte' : ' bytes');
+    }
+    function dateText(seconds) { return seconds ? new Date(seconds * 1000).toLocaleString() : ''; }
+    function joinPath(folder, name) { return (folder === '/' ? '' : folder) + '/' + name; }
+    function parentOf(path) { var cut = path.lastIndexOf('/'); return cut <= 0 ? '/' : path.slice(0, cut); }
+
+    function mdfs(cmd, path, more) {
+        var data = { cmd: cmd, udid: state.udid, path: path };
+        Object.keys(more || {}).forEach(function (key) { data[key] = more[key]; });
+        return App.call('mdfs', data);
+    }
+    function showError(error) { part('.files-message').replaceChildren(element('p', 'error', error.message || String(error))); }
+    function showNote(text) { part('.files-message').replaceChildren(element('p', 'empty', text)); }
+
+    function build() {
+        box().replaceChildren();
+        var bar = element('div', 'files-bar');
+        var chooser = element('select', 'files-device');
+        chooser.addEventListener('change', function () { choose(chooser.value); });
+        var folderName = element('input', 'files-new-name');
+        folderName.placeholder = 'New folder name';
+        bar.append(chooser, button('Up', function () { open(parentOf(state.path)); }),
+            element('code', 'files-path'), folderName,
+            button('Create folder', function () { makeFolder(folderName); }));
+        box().append(bar, element('div', 'files-message'), element('table', 'files-list'),
+            element('div', 'files-viewer'));
+        refreshChooser();
+    }
+
+    function refreshChooser() {
+        var chooser = part('.files-device');
+        if (!chooser) return;
+        chooser.replaceChildren(element('option', '', 'Choose a device'));
+        chooser.firstChild.value = '';
+        Object.keys(devices).forEach(function (id) {
+            var option = element('option', '', devices[id]);
+            option.value = id;
+            chooser.appendChild(option);
+        });
+        chooser.value = state.udid;
+    }
+
+    function choose(udid) {
+        state.udid = devices[udid] ? udid : '';
+        refreshChooser();
+        part('.files-viewer').replaceChildren();
+        if (state.udid) open('/');
+        else { part('.files-list').replaceChildren(); showNote('Choose a device.'); }
+    }
+
+    function open(path) {
+        state.path = path;
+        part('.files-path').textContent = path;
+        showNote('Reading ' + path + '…');
+        return mdfs('device-ls', path, { refresh: true }).then(function (reply) {
+            part('.files-message').replaceChildren();
+            var records = reply.data.isdir ? reply.data.properties : [reply.data.properties];
+            showListing(records);
+        }).catch(showError);
+    }
+
+    function showListing(records) {
+        var table = part('.files-list');
+        table.replaceChildren();
+        var head = element('tr');
+        ['Name', 'Size', 'Modified', ''].forEach(function (title) { head.appendChild(element('th', '', title)); });
+        table.appendChild(head);
+        if (!records.length) showNote('This folder is empty.');
+        records.forEach(function (record) {
+            var row = element('tr', record.isdir ? 'folder' : 'file');
+            row.setAttribute('data-name', record.name);
+            var name = element('td', 'files-name', record.name);
+            var actions = element('td', 'files-actions');
+            if (record.isdir) {
+                row.addEventListener('click', function () { open(record.path); });
+                actions.append(button('Rename', function () { startRename(row, record); }),
+                    button('Delete', function () { confirmDelete(actions, record); }));
+            } else if (PLIST.test(record.name) || SQLITE.test(record.name)) {
+                actions.appendChild(button('Open', function () { openFile(record); }));
+            }
+            row.append(name, element('td', 'files-size', record.isdir ? '' : sizeText(record.size)),
+                element('td', 'files-date', dateText(record.modified)), actions);
+            table.appendChild(row);
+        });
+    }
+
+    function makeFolder(input) {
+        var name = input.value.trim();
+        if (!name) return showError(new Error('Type a name for the new folder.'));
+        mdfs('device-newfolder', joinPath(state.path, name)).then(function () {
+            input.value = '';
+            return open(state.path);
+        }).catch(showError);
+    }
+
+    function startRename(row, record) {
+        var cell = row.querySelector('.files-name');
+        var input = element('input', 'files-rename');
+        input.value = record.name;
+        input.addEventListener('click', function (event) { event.stopPropagation(); });
+        cell.replaceChildren(input, button('Save', function () {
+            var name = input.value.trim();
+            if (!name || name === record.name) return open(state.path);
+            mdfs('device-rename', record.path, { to: joinPath(state.path, name) })
+                .then(function () { return open(state.path); }).catch(showError);
+        }));
+        input.focus();
+    }
+
+    function confirmDelete(actions, record) {
+        actions.replaceChildren(element('span', 'files-ask', 'Delete “' + record.name + '” and all it holds?'),
+            button('Delete', function () {
+                mdfs('device-delete', record.path, { recursive: true })
+                    .then(function () { return open(state.path); }).catch(showError);
+            }),
+            button('Keep', function () { open(state.path); }));
+    }
+
+    function openFile(record) {
+        var viewer = part('.files-viewer');
+        viewer.replaceChildren(element('h3', '', record.name), element('p', 'empty', 'Reading…'));
+        var shown = SQLITE.test(record.name) ? showDatabase(record, viewer) :
+            mdfs('device-read-plist', record.path).then(function (reply) {
+                viewer.lastChild.replaceWith(valueTable(reply.data));
+            });
+        shown.catch(function (error) { viewer.lastChild.replaceWith(element('p', 'error', error.message)); });
+    }
+
+    // A property list as nested key/value tables.
+    function valueTable(value) {
+        if (value === null || typeof value !== 'object') return document.createTextNode(String(value));
+        var table = element('table', 'files-value');
+        Object.keys(value).forEach(function (key) {
+            var row = element('tr');
+            var cell = element('td');
+            cell.appendChild(valueTable(value[key]));
+            row.append(element('th', '', key), cell);
+            table.appendChild(row);
+        });
+        return table;
+    }
+
+    function showDatabase(record, viewer) {
+        return mdfs('device-read-sqlite', record.path, { action: 'tables' }).then(function (reply) {
+            var tables = reply.data.tables;
+            var picker = element('select', 'files-table');
+            tables.forEach(function (name) { var option = element('option', '', name); option.value = name; picker.appendChild(option); });
+            var rows = element('div', 'files-rows');
+            picker.addEventListener('change', function () { showRows(record, picker.value, rows); });
+            viewer.lastChild.replaceWith(tables.length ? picker : element('p', 'empty', 'No tables.'));
+            viewer.appendChild(rows);
+            if (tables.length) return showRows(record, tables[0], rows);
+        });
+    }
+
+    function showRows(record, table, into) {
+        var sql = 'SELECT * FROM "' + table.replace(/"/g, '""') + '" LIMIT 200';
+        return mdfs('device-read-sqlite', record.path, { action: 'query', params: { query: sql, fullinfo: true } })
+            .then(function (reply) {
+                var grid = element('table', 'files-grid');
+                reply.data.rows.forEach(function (columns, index) {
+                    if (index === 0) {
+                        var head = element('tr');
+                        columns.forEach(function (column) { head.appendChild(element('th', '', column.name)); });
+                        grid.appendChild(head);
+                    }
+                    var row = element('tr');
+                    columns.forEach(function (column) { row.appendChild(element('td', '', String(column.value))); });
+                    grid.appendChild(row);
+                });
+                into.replaceChildren(reply.data.rows.length ? grid : element('p', 'empty', 'The table is empty.'));
+            }).catch(function (error) { into.replaceChildren(element('p', 'error', error.message)); });
+    }
+
+    App.on('deviceAdded', function (device) {
+        if (!device || !device.deviceId) return;
+        devices[device.deviceId] = device.name || device.deviceId;
+        refreshChooser();
+        if (!state.udid) choose(device.deviceId);
+    });
+    App.on('deviceRemoved', function (device) {
+        var id = device && device.deviceId;
+        delete devices[id];
+        if (id === state.udid) choose('');
+        else refreshChooser();
+    });
+    // A click on a device in the device list picks it here too.
+    document.addEventListener('click', function (event) {
+        var item = event.target.closest && event.target.closest('#devices [data-id]');
+        if (item && devices[item.getAttribute('data-id')]) choose(item.getAttribute('data-id'));
+    });
+    build();
+    showNote('Choose a device.');
 })();

@@ -2,7 +2,21 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+#include "platform/gtk/Screen.h"
+
 namespace gtk {
+
+namespace {
+constexpr const char* kFrameWidgetKey = "orvandel-frame-widget";
+
+bool isFrameWidget(gpointer widget) {
+    return g_object_get_data(G_OBJECT(widget), kFrameWidgetKey) != nullptr;
+}
+}  // namespace
 
 Window::Window(Rect content, std::uint64_t styleMask)
     : window_(GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL))),
@@ -64,7 +78,7 @@ bool Window::removeCover() {
     GList* children = gtk_container_get_children(GTK_CONTAINER(overlay_));
     GtkWidget* cover = nullptr;
     for (GList* it = children; it; it = it->next) {
-        if (it->data != main) cover = GTK_WIDGET(it->data);
+        if (it->data != main && !isFrameWidget(it->data)) cover = GTK_WIDGET(it->data);
     }
     g_list_free(children);
     if (!cover) return false;
@@ -73,10 +87,20 @@ bool Window::removeCover() {
 }
 
 bool Window::hasCover() const {
+    GtkWidget* main = gtk_bin_get_child(GTK_BIN(overlay_));
     GList* children = gtk_container_get_children(GTK_CONTAINER(overlay_));
-    const bool covered = g_list_length(children) > 1;
+    bool covered = false;
+    for (GList* it = children; it; it = it->next) {
+        covered = covered || (it->data != main && !isFrameWidget(it->data));
+    }
     g_list_free(children);
     return covered;
+}
+
+void Window::addToFrame(GtkWidget* widget) {
+    g_object_set_data(G_OBJECT(widget), kFrameWidgetKey, GINT_TO_POINTER(1));
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), widget);
+    gtk_widget_show(widget);
 }
 
 void Window::setTitle(const std::string& title) {
@@ -111,6 +135,14 @@ void Window::setFrame(Rect frame) {
     if (gtk_widget_get_visible(GTK_WIDGET(window_))) requestedFrame_ = frame;
 }
 
+std::shared_ptr<Window> Window::instance() {
+    static std::mutex classLock;
+    static auto* const shared = new std::shared_ptr<Window>();
+    std::lock_guard lock(classLock);
+    if (!*shared) *shared = std::make_shared<Window>(Rect{}, 0);
+    return *shared;
+}
+
 Window* Window::fromGtkWindow(GtkWindow* window) {
     return window ? static_cast<Window*>(g_object_get_data(G_OBJECT(window), "orvandel-window"))
                   : nullptr;
@@ -120,6 +152,29 @@ void Window::setLevel(int level) {
     if (levelLocked_) return;
     level_ = level;
     gtk_window_set_keep_above(window_, level > 0);
+}
+
+Rect Window::centeredFrame(Rect frame, Rect screen) {
+    // The top edge is placed counting up from the screen's bottom, so its rounding follows
+    // that count; it is turned into top-left coordinates below.
+    const float left = static_cast<float>((screen.width - frame.width) / 2.0);
+    const float top =
+        static_cast<float>((screen.height - frame.height) / 2.0) + static_cast<float>(frame.height);
+    return {screen.x + static_cast<int>(std::lround(left)),
+            screen.y + screen.height - static_cast<int>(std::lround(top)), frame.width,
+            frame.height};
+}
+
+void Window::centerToScreen() {
+    setFrame(centeredFrame(frame(), Screen::mainFrame()));
+}
+
+float Window::titleBarHeight() const {
+    GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window_));
+    if (!gdk || !gtk_widget_get_visible(GTK_WIDGET(window_))) return 0;
+    GdkRectangle extents;
+    gdk_window_get_frame_extents(gdk, &extents);
+    return static_cast<float>(std::max(0, extents.height - gdk_window_get_height(gdk)));
 }
 
 void Window::zoom() {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -41,6 +42,9 @@ public:
     void addCover(GtkWidget* cover);
     bool removeCover();
     bool hasCover() const;
+    // Puts a widget on the window's frame (its own buttons): over the content, under any
+    // cover added later, and never taken for a cover.
+    void addToFrame(GtkWidget* widget);
 
     void setTitle(const std::string& title);
     std::string title() const;
@@ -55,6 +59,9 @@ public:
     // until the window system has applied it.
     Rect frame() const;
     void setFrame(Rect frame);
+    // One window for the whole process: made by the first call (without title bar or size)
+    // and never released.
+    static std::shared_ptr<Window> instance();
     // The wrapper of a GTK window made by this class, or null.
     static Window* fromGtkWindow(GtkWindow* window);
 
@@ -64,6 +71,15 @@ public:
     int level() const { return level_; }
     void setIsLevelLocked(bool locked) { levelLocked_ = locked; }
     bool isLevelLocked() const { return levelLocked_; }
+
+    // Puts the window in the middle of the main screen, its size unchanged.
+    void centerToScreen();
+    // Where centerToScreen puts a frame on a screen: the left and top margins are halves of
+    // what the screen leaves over, each taken in single precision.
+    static Rect centeredFrame(Rect frame, Rect screen);
+    // Height of the title bar the window system draws above the content: the frame's height
+    // with decorations less the content's; 0 while the window is not on the screen.
+    float titleBarHeight() const;
 
     // Fills the screen's work area, or goes back to the frame it had before.
     void zoom();

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "foundation/Value.h"
 #include "platform/mobiledevice/MobileDevice.h"
 
 namespace mobiledevice {
@@ -57,6 +58,7 @@ struct AFCConnection {
     idevice_connection_t connection;
     std::uint64_t nextPacket = 0;
     bool broken = false;
+    foundation::Value lastErrorInfo;  // of the last refused operation
 };
 
 // Opens a fresh device handle for the same attachment (USB or network lookup).

@@ -63,8 +63,23 @@ AMDStatus AFCRenamePath(const AFCConnectionRef& connection, const std::string& f
                         const std::string& to);
 AMDStatus AFCLinkPath(const AFCConnectionRef& connection, int kind, const std::string& target,
                       const std::string& link);
-AMDStatus AFCSetModTime(const AFCConnectionRef& connection, const std::string& path,
-                        std::uint64_t nanosecondsSince1970);
+
+// A request made ahead and run later on a connection; it then holds the service's answer.
+struct AFCOperation;
+using AFCOperationRef = std::shared_ptr<AFCOperation>;
+AFCOperationRef AFCOperationCreateSetModTime(const std::string& path,
+                                             std::uint64_t nanosecondsSince1970);
+// Sends the operation and waits at most `timeout` seconds (0: the connection's own wait) for
+// the answer. Non-zero when no answer came; what the service answered is the operation's
+// result status, and a refusal is also kept as the connection's last error information.
+AMDStatus AFCConnectionProcessOperation(const AFCConnectionRef& connection,
+                                        const AFCOperationRef& operation, double timeout);
+// The service's answer to a processed operation; kAMDUndefinedError before that.
+AMDStatus AFCOperationGetResultStatus(const AFCOperationRef& operation);
+// Whole seconds the connection waits for an answer.
+std::uint32_t AFCConnectionGetIOTimeout(const AFCConnectionRef& connection);
+// {"NSLocalizedDescription": text} when the last operation was refused, else nil.
+foundation::Value AFCConnectionCopyLastErrorInfo(const AFCConnectionRef& connection);
 
 AMDStatus AFCFileRefOpen(const AFCConnectionRef& connection, const std::string& path,
                          AFCFileMode mode, AFCFileRef* file);

@@ -46,12 +46,13 @@ std::uint64_t serviceMode(AFCFileMode mode) {
     return kReadOnly;
 }
 
-bool receiveWithin(idevice_connection_t connection, std::uint8_t* bytes, std::size_t length) {
+bool receiveWithin(idevice_connection_t connection, std::uint8_t* bytes, std::size_t length,
+                   unsigned int timeoutMs) {
     while (length > 0) {
         std::uint32_t received = 0;
         const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(length, 1u << 30));
         if (idevice_connection_receive_timeout(connection, reinterpret_cast<char*>(bytes), chunk,
-                                               &received, kReceiveTimeoutMs) != IDEVICE_E_SUCCESS ||
+                                               &received, timeoutMs) != IDEVICE_E_SUCCESS ||
             received == 0) {
             return false;
         }
@@ -65,7 +66,8 @@ bool receiveWithin(idevice_connection_t connection, std::uint8_t* bytes, std::si
 AMDStatus exchange(const AFCConnectionRef& afc, std::uint64_t operation,
                    const std::vector<std::uint8_t>& data, const void* payload,
                    std::size_t payloadLength, packet::Reply* reply,
-                   std::span<std::uint8_t> replyInto = {}) {
+                   std::span<std::uint8_t> replyInto = {},
+                   unsigned int timeoutMs = kReceiveTimeoutMs) {
     if (!afc || !afc->connection) return kAMDInvalidArgumentError;
     if (afc->broken) return kAMDNotConnectedError;
     const std::uint64_t number = afc->nextPacket++;
@@ -75,9 +77,11 @@ AMDStatus exchange(const AFCConnectionRef& afc, std::uint64_t operation,
     if (payloadLength > 0 && sendAll(afc->connection, payload, payloadLength) != 0) {
         return kAMDSendMessageError;
     }
-    auto answer = packet::readReply([&](std::uint8_t* bytes, std::size_t length) {
-        return receiveWithin(afc->connection, bytes, length);
-    }, replyInto);
+    auto answer = packet::readReply(
+        [&](std::uint8_t* bytes, std::size_t length) {
+            return receiveWithin(afc->connection, bytes, length, timeoutMs);
+        },
+        replyInto);
     if (!answer) return kAMDInvalidResponseError;
     afc->broken = false;
     *reply = std::move(*answer);
@@ -138,6 +142,12 @@ AMDStatus adopt(StartedService& started, AFCConnectionRef* connection) {
 }
 
 }  // namespace
+
+struct AFCOperation {
+    std::uint64_t operation = 0;
+    std::vector<std::uint8_t> data;
+    AMDStatus result = kAMDUndefinedError;
+};
 
 AFCConnection::~AFCConnection() {
     if (connection) idevice_disconnect(connection);
@@ -232,11 +242,50 @@ AMDStatus AFCLinkPath(const AFCConnectionRef& connection, int kind, const std::s
     return statusOnly(connection, packet::kMakeLink, data);
 }
 
-AMDStatus AFCSetModTime(const AFCConnectionRef& connection, const std::string& path,
-                        std::uint64_t nanosecondsSince1970) {
-    auto data = numbers({nanosecondsSince1970});
-    packet::appendText(data, path);
-    return statusOnly(connection, packet::kSetFileModTime, data);
+AFCOperationRef AFCOperationCreateSetModTime(const std::string& path,
+                                             std::uint64_t nanosecondsSince1970) {
+    auto operation = std::make_shared<AFCOperation>();
+    operation->operation = packet::kSetFileModTime;
+    operation->data = numbers({nanosecondsSince1970});
+    packet::appendText(operation->data, path);
+    return operation;
+}
+
+AMDStatus AFCConnectionProcessOperation(const AFCConnectionRef& connection,
+                                        const AFCOperationRef& operation, double timeout) {
+    if (!operation || !(timeout >= 0)) return kAMDInvalidArgumentError;
+    const auto timeoutMs = timeout > 0 && timeout < 86400
+                               ? static_cast<unsigned int>(timeout * 1000)
+                               : kReceiveTimeoutMs;
+    packet::Reply reply;
+    const AMDStatus status = exchange(connection, operation->operation, operation->data, nullptr, 0,
+                                      &reply, {}, timeoutMs);
+    // A status packet is the service's answer, whatever it says; anything else is no answer.
+    if (status != kAMDSuccess && reply.operation != packet::kStatus) return status;
+    if (status == kAMDSuccess && reply.operation != packet::kStatus) {
+        return kAMDInvalidResponseError;
+    }
+    operation->result = status;
+    connection->lastErrorInfo = foundation::Value();
+    if (status != kAMDSuccess) {
+        const auto code = packet::little64(reply.data).value_or(0);
+        connection->lastErrorInfo = foundation::Value::dict(
+            {{"NSLocalizedDescription", "The device's file service refused the request (error " +
+                                            std::to_string(code) + ")."}});
+    }
+    return kAMDSuccess;
+}
+
+AMDStatus AFCOperationGetResultStatus(const AFCOperationRef& operation) {
+    return operation ? operation->result : kAMDInvalidArgumentError;
+}
+
+std::uint32_t AFCConnectionGetIOTimeout(const AFCConnectionRef&) {
+    return kReceiveTimeoutMs / 1000;
+}
+
+foundation::Value AFCConnectionCopyLastErrorInfo(const AFCConnectionRef& connection) {
+    return connection ? connection->lastErrorInfo : foundation::Value();
 }
 
 AMDStatus AFCFileRefOpen(const AFCConnectionRef& connection, const std::string& path,

@@ -45,11 +45,19 @@ std::shared_ptr<WVAppLogPlugin> WVAppLogPlugin::create(const std::shared_ptr<Scr
 }
 
 WVPluginBase::PluginClass WVAppLogPlugin::pluginClass() {
-    return {"WVAppLogPlugin", [](const std::shared_ptr<ScriptBridge>& bridge,
-                                 std::weak_ptr<void> webview, std::weak_ptr<void> window) {
+    return {"WVAppLogPlugin",
+            [](const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
+               std::weak_ptr<void> window) {
                 return std::shared_ptr<WVPluginBase>(
                     create(bridge, std::move(webview), std::move(window)));
-            }};
+            },
+            setupWithBridgeWebviewInWindow};
+}
+
+void WVAppLogPlugin::setupWithBridgeWebviewInWindow(const std::shared_ptr<ScriptBridge>& bridge,
+                                                    std::weak_ptr<void> webview,
+                                                    std::weak_ptr<void> window) {
+    setupShared<WVAppLogPlugin>(bridge, std::move(webview), std::move(window));
 }
 
 void WVAppLogPlugin::OnJSNotification(const foundation::Notification& notification) {

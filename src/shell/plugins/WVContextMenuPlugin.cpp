@@ -36,11 +36,19 @@ std::shared_ptr<WVContextMenuPlugin> WVContextMenuPlugin::create(
 }
 
 WVPluginBase::PluginClass WVContextMenuPlugin::pluginClass() {
-    return {"WVContextMenuPlugin", [](const std::shared_ptr<ScriptBridge>& bridge,
-                                      std::weak_ptr<void> webview, std::weak_ptr<void> window) {
+    return {"WVContextMenuPlugin",
+            [](const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
+               std::weak_ptr<void> window) {
                 return std::shared_ptr<WVPluginBase>(
                     create(bridge, std::move(webview), std::move(window)));
-            }};
+            },
+            setupWithBridgeWebviewInWindow};
+}
+
+void WVContextMenuPlugin::setupWithBridgeWebviewInWindow(
+    const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
+    std::weak_ptr<void> window) {
+    setupShared<WVContextMenuPlugin>(bridge, std::move(webview), std::move(window));
 }
 
 std::optional<std::uint64_t> WVContextMenuPlugin::keyEquivalentModifierMask(const Value& keyMask) {

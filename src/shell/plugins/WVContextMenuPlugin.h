@@ -26,6 +26,10 @@ public:
                                                        std::weak_ptr<void> webview,
                                                        std::weak_ptr<void> window);
     static PluginClass pluginClass();
+    // One instance for the whole process, made by the first call only.
+    static void setupWithBridgeWebviewInWindow(const std::shared_ptr<ScriptBridge>& bridge,
+                                               std::weak_ptr<void> webview,
+                                               std::weak_ptr<void> window);
 
     // The entries of a description: records only, hidden ones and ones without a title
     // left out, titles of nothing but "-" made separators, "items" lists made submenus.

@@ -75,11 +75,19 @@ std::shared_ptr<WVEventPlugin> WVEventPlugin::create(const std::shared_ptr<Scrip
 }
 
 WVPluginBase::PluginClass WVEventPlugin::pluginClass() {
-    return {"WVEventPlugin", [](const std::shared_ptr<ScriptBridge>& bridge,
-                                std::weak_ptr<void> webview, std::weak_ptr<void> window) {
+    return {"WVEventPlugin",
+            [](const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
+               std::weak_ptr<void> window) {
                 return std::shared_ptr<WVPluginBase>(
                     create(bridge, std::move(webview), std::move(window)));
-            }};
+            },
+            setupWithBridgeWebviewInWindow};
+}
+
+void WVEventPlugin::setupWithBridgeWebviewInWindow(const std::shared_ptr<ScriptBridge>& bridge,
+                                                   std::weak_ptr<void> webview,
+                                                   std::weak_ptr<void> window) {
+    setupShared<WVEventPlugin>(bridge, std::move(webview), std::move(window));
 }
 
 std::map<std::string, WVEventPlugin::HandlerClass> WVEventPlugin::handlers() {

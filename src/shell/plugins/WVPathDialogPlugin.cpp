@@ -58,11 +58,19 @@ std::shared_ptr<WVPathDialogPlugin> WVPathDialogPlugin::create(
 }
 
 WVPluginBase::PluginClass WVPathDialogPlugin::pluginClass() {
-    return {"WVPathDialogPlugin", [](const std::shared_ptr<ScriptBridge>& bridge,
-                                     std::weak_ptr<void> webview, std::weak_ptr<void> window) {
+    return {"WVPathDialogPlugin",
+            [](const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
+               std::weak_ptr<void> window) {
                 return std::shared_ptr<WVPluginBase>(
                     create(bridge, std::move(webview), std::move(window)));
-            }};
+            },
+            setupWithBridgeWebviewInWindow};
+}
+
+void WVPathDialogPlugin::setupWithBridgeWebviewInWindow(const std::shared_ptr<ScriptBridge>& bridge,
+                                                        std::weak_ptr<void> webview,
+                                                        std::weak_ptr<void> window) {
+    setupShared<WVPathDialogPlugin>(bridge, std::move(webview), std::move(window));
 }
 
 void WVPathDialogPlugin::OnJSNotification(const foundation::Notification& notification) {

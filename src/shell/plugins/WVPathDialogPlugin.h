@@ -14,6 +14,10 @@ public:
                                                       std::weak_ptr<void> webview,
                                                       std::weak_ptr<void> window);
     static PluginClass pluginClass();
+    // One instance for the whole process, made by the first call only.
+    static void setupWithBridgeWebviewInWindow(const std::shared_ptr<ScriptBridge>& bridge,
+                                               std::weak_ptr<void> webview,
+                                               std::weak_ptr<void> window);
 
     using WVPluginBase::WVPluginBase;
 

@@ -70,6 +70,13 @@ void WVPluginBase::addPlugin(PluginClass pluginClass) {
     list.classes.push_back(std::move(pluginClass));
 }
 
+void WVPluginBase::setupWithBridgeWebviewInWindow(const std::shared_ptr<ScriptBridge>& bridge,
+                                                  std::weak_ptr<void> webview,
+                                                  std::weak_ptr<void> window) {
+    for (const auto& pluginClass : allClasses())
+        if (pluginClass.setup) pluginClass.setup(bridge, webview, window);
+}
+
 Value WVPluginBase::removeInvalidTypeOfObject(const Value& object) {
     switch (object.kind()) {
         case Value::Kind::Dictionary: {

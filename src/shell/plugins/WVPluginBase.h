@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,14 @@ public:
     using Maker = std::function<std::shared_ptr<WVPluginBase>(
         const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
         std::weak_ptr<void> window)>;
-    // A plugin class as the process-wide list keeps it.
+    using Setup = std::function<void(const std::shared_ptr<ScriptBridge>& bridge,
+                                     std::weak_ptr<void> webview, std::weak_ptr<void> window)>;
+    // A plugin class as the process-wide list keeps it: `make` gives a window its own
+    // instance, `setup` makes the class's one shared instance (may be empty).
     struct PluginClass {
         std::string name;
         Maker make;
+        Setup setup = {};
     };
 
     // Throws std::invalid_argument("invalid bridge instance") without a bridge.
@@ -49,6 +54,11 @@ public:
     // of each, in this order. Filled at start-up, appended to only.
     static std::vector<PluginClass> allClasses();
     static void addPlugin(PluginClass pluginClass);
+    // Makes the shared instance of every listed class, in list order; web windows make
+    // their own instances instead, so only a caller wanting one process-wide set uses it.
+    static void setupWithBridgeWebviewInWindow(const std::shared_ptr<ScriptBridge>& bridge,
+                                               std::weak_ptr<void> webview,
+                                               std::weak_ptr<void> window);
 
     // A copy that the page can be sent as JSON: dictionaries and arrays are cleaned
     // member by member (members that clean to nil are left out), text, numbers and
@@ -57,6 +67,17 @@ public:
     static foundation::Value removeInvalidTypeOfObject(const foundation::Value& object);
 
 protected:
+    // The class's one process-wide instance, made by the first call under the class's lock;
+    // later calls keep it and ignore their arguments. It is never released.
+    template <class Plugin>
+    static void setupShared(const std::shared_ptr<ScriptBridge>& bridge,
+                            std::weak_ptr<void> webview, std::weak_ptr<void> window) {
+        static std::mutex classLock;
+        static std::shared_ptr<Plugin>* const shared = new std::shared_ptr<Plugin>();
+        std::lock_guard lock(classLock);
+        if (!*shared) *shared = Plugin::create(bridge, std::move(webview), std::move(window));
+    }
+
     // Registers `handlerName` on the bridge, replacing whatever was there, and serves its
     // messages through `notificationName`. Call once, right after construction.
     void listen(const std::string& handlerName, const std::string& notificationName);

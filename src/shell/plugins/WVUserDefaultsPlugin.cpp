@@ -38,11 +38,19 @@ std::shared_ptr<WVUserDefaultsPlugin> WVUserDefaultsPlugin::create(
 }
 
 WVPluginBase::PluginClass WVUserDefaultsPlugin::pluginClass() {
-    return {"WVUserDefaultsPlugin", [](const std::shared_ptr<ScriptBridge>& bridge,
-                                       std::weak_ptr<void> webview, std::weak_ptr<void> window) {
+    return {"WVUserDefaultsPlugin",
+            [](const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
+               std::weak_ptr<void> window) {
                 return std::shared_ptr<WVPluginBase>(
                     create(bridge, std::move(webview), std::move(window)));
-            }};
+            },
+            setupWithBridgeWebviewInWindow};
+}
+
+void WVUserDefaultsPlugin::setupWithBridgeWebviewInWindow(
+    const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview,
+    std::weak_ptr<void> window) {
+    setupShared<WVUserDefaultsPlugin>(bridge, std::move(webview), std::move(window));
 }
 
 Value WVUserDefaultsPlugin::validValue(const Value& object) {

@@ -20,6 +20,10 @@ public:
         std::weak_ptr<void> window,
         foundation::UserDefaults& defaults = foundation::UserDefaults::standard());
     static PluginClass pluginClass();
+    // One instance for the whole process, made by the first call only.
+    static void setupWithBridgeWebviewInWindow(const std::shared_ptr<ScriptBridge>& bridge,
+                                               std::weak_ptr<void> webview,
+                                               std::weak_ptr<void> window);
 
     // The value in a form that can travel to the page as JSON, or nil: containers member
     // by member (members giving nil left out), dates as seconds since 1970, text, booleans

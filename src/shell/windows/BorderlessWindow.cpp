@@ -169,3 +169,73 @@ void BorderlessWindow::installGestures() {
     g_signal_connect_data(drag, "drag-update", G_CALLBACK(&dragUpdated), weak, forget,
                           GConnectFlags(0));
 }
+
+namespace {
+
+// Round buttons of the size the window code places them by.
+constexpr const char* kTitleButtonStyle =
+    "button { min-width: 12px; min-height: 12px; padding: 0; margin: 0; border-radius: 7px;"
+    " background-image: none; box-shadow: none; }"
+    "button#close { background-color: #ff5f57; }"
+    "button#miniaturize { background-color: #febc2e; }"
+    "button#zoom:disabled { background-color: #c8c8c8; }";
+
+GtkWidget* titleButton(const char* name, GtkCssProvider* style) {
+    GtkWidget* button = gtk_button_new();
+    gtk_widget_set_name(button, name);
+    gtk_widget_set_focus_on_click(button, FALSE);
+    gtk_style_context_add_provider(gtk_widget_get_style_context(button), GTK_STYLE_PROVIDER(style),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    return button;
+}
+
+void onClick(GtkWidget* button, const std::shared_ptr<gtk::Window>& window,
+             void (*action)(gtk::Window&)) {
+    struct Target {
+        std::weak_ptr<gtk::Window> window;
+        void (*action)(gtk::Window&);
+    };
+    g_signal_connect_data(
+        button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
+            auto* target = static_cast<Target*>(data);
+            if (auto window = target->window.lock()) target->action(*window);
+        }),
+        new Target{window, action},
+        +[](gpointer data, GClosure*) { delete static_cast<Target*>(data); }, GConnectFlags(0));
+}
+
+}  // namespace
+
+void BorderlessWindow::setupButtons() {
+    auto window = window_.lock();
+    if (!window) return;
+    GtkCssProvider* style = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(style, kTitleButtonStyle, -1, nullptr);
+    GtkWidget* close = titleButton("close", style);
+    GtkWidget* miniaturize = titleButton("miniaturize", style);
+    GtkWidget* zoom = titleButton("zoom", style);
+    g_object_unref(style);
+
+    int w = 0, h = 0;
+    gtk_widget_show(close);  // a hidden widget asks for no room
+    gtk_widget_get_preferred_width(close, nullptr, &w);
+    gtk_widget_get_preferred_height(close, nullptr, &h);
+    // 26 points below the top counts to the buttons' bottom edge.
+    const int top = 26 - h;
+    GtkWidget* frame = gtk_fixed_new();
+    gtk_widget_set_halign(frame, GTK_ALIGN_START);
+    gtk_widget_set_valign(frame, GTK_ALIGN_START);
+    int x = 6;
+    for (GtkWidget* button : {close, miniaturize, zoom}) {
+        gtk_widget_set_size_request(button, w, h);
+        gtk_fixed_put(GTK_FIXED(frame), button, x, top);
+        x += w + 8;
+    }
+    gtk_widget_set_sensitive(zoom, FALSE);
+    onClick(close, window, [](gtk::Window& target) { target.performClose(); });
+    onClick(miniaturize, window,
+            [](gtk::Window& target) { gtk_window_iconify(target.gtkWindow()); });
+    onClick(zoom, window, [](gtk::Window& target) { target.zoom(); });
+    gtk_widget_show_all(frame);
+    window->addToFrame(frame);
+}

@@ -48,6 +48,11 @@ public:
     void mouseUp(double x, double y, int clickCount);
     bool isDragging() const { return _dragging; }
 
+    // Puts small close, miniaturize and zoom buttons at the top left of the window's frame
+    // (zoom disabled), where they stay when the window is resized. Named "close",
+    // "miniaturize" and "zoom".
+    void setupButtons();
+
 private:
     BorderlessWindow(std::weak_ptr<gtk::Window> window, std::weak_ptr<webkit::WebView> view)
         : window_(std::move(window)), view_(std::move(view)) {}

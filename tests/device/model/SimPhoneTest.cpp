@@ -1,7 +1,10 @@
 // The phone device end to end: the real libimobiledevice clients against the simulated
 // device, through iPhoneDevice and the device file service layer under it.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +15,7 @@
 #include "../SimServiceFixture.h"
 #include "device/AFCDirectoryKinds.h"
 #include "device/AMDevice.h"
+#include "device/AMSpringboardServices.h"
 #include "device/iPhoneDevice.h"
 #include "simdevice/SimAfcServer.h"
 #include "simdevice/SimApplications.h"
@@ -327,6 +331,56 @@ TEST_F(SimPhone, ConnectionCopiesNeverOverwrite) {
     EXPECT_FALSE(afc->copyRemoteFileToLocalFile("/tree/b.txt", local("fetched.txt")));
     EXPECT_EQ(contentsOf(local("fetched.txt")), "alpha");
     EXPECT_EQ(afc->contentOfFile("/tree/b.txt"), (Data{'b', 'e', 't', 'a'}));
+}
+
+TEST_F(SimPhone, ModificationTimesAreSetByARunOperation) {
+    writeLocal(scratch / "media/song.mp3", "tune");
+    auto media = am->newAFCMediaDirectory();
+    ASSERT_TRUE(media);
+    const struct {
+        std::string path;
+        bool done;
+        std::string error;
+    } cases[] = {
+        {"/song.mp3", true, ""},
+        {"/missing.mp3", false, "The device's file service refused the request (error 8)."},
+        {"", false, "Path is nil"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(media->setmodtimeTo(c.path, foundation::Date{1234567890.5}), c.done);
+        EXPECT_EQ(media->lasterror(), c.error);
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat((scratch / "media/song.mp3").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec, 1234567890500000000);
+    media->close();
+    EXPECT_FALSE(media->setmodtimeTo("/song.mp3", foundation::Date{1}));
+    EXPECT_EQ(media->lasterror(), "Connection is not open");
+}
+
+TEST_F(SimPhone, SpringboardIconsAsImages) {
+    auto springboard = am->newAMSpringboardServices();
+    ASSERT_TRUE(springboard);
+    const auto icon = springboard->getIcon("com.example.reader");
+    EXPECT_EQ(icon ? gdk_pixbuf_get_width(icon.get()) : 0, 60);
+    // An answer without icon data is no icon and no error.
+    EXPECT_FALSE(springboard->getIcon("com.example.unknown"));
+    EXPECT_EQ(springboard->lasterror(), "");
+}
+
+TEST_F(SimPhone, OlderConnectionCallsChangeNothing) {
+    const auto current = phone->currentService();
+    EXPECT_TRUE(phone->ResetConnection());
+    EXPECT_TRUE(phone->tryStartServiceTryTimes("com.apple.afc", 3));
+    EXPECT_EQ(phone->currentService(), current);
+    // The shorter attribute list asks for nothing the device's own lookup leaves out.
+    const foundation::Value shorter = phone->defaultReturnAttributes()["ReturnAttributes"];
+    const foundation::Value full = am->defaultReturnAttributes()["ReturnAttributes"];
+    ASSERT_EQ(shorter.size(), 16u);
+    for (const auto& key : *shorter.array())
+        EXPECT_NE(std::find(full.array()->begin(), full.array()->end(), key), full.array()->end())
+            << key.stringOr();
 }
 
 }  // namespace

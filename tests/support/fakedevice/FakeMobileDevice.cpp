@@ -212,6 +212,32 @@ std::vector<iMobileFileSystemNode> FakeMobileDevice::contentsOfDirectoryPathType
     return arrangeByPathType(std::move(folders), std::move(files), pathType);
 }
 
+std::vector<iMobileDirectoryEntry> FakeMobileDevice::contentsOfDirectoryWithAttributes(
+    const std::string& path) {
+    if (failsNow("contentsOfDirectoryWithAttributes")) return {};
+    const auto where = local(path);
+    if (!where) return {};
+    const std::string parent = fullPath(path);
+    std::vector<iMobileDirectoryEntry> folders;
+    std::vector<iMobileDirectoryEntry> files;
+    std::lock_guard access(accessLock_);
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(*where, error)) {
+        std::string name = entry.path().filename().string();
+        if (failsNow("fileInfo")) continue;
+        const auto info = linkStatus(entry.path().string());
+        if (!info) continue;
+        const bool folder = S_ISDIR(info->st_mode);
+        iMobileItemAttributes attributes{folder, folder ? 0 : static_cast<std::uint64_t>(info->st_size),
+                                         {static_cast<double>(info->st_ctim.tv_sec)},
+                                         {static_cast<double>(info->st_mtim.tv_sec)}};
+        (folder ? folders : files).push_back({{std::move(name), parent, folder}, attributes});
+    }
+    folders.insert(folders.end(), std::make_move_iterator(files.begin()),
+                   std::make_move_iterator(files.end()));
+    return folders;
+}
+
 bool FakeMobileDevice::reportChunk(const CopyDelegate& delegate, std::int64_t done,
                                    std::int64_t total) {
     bool keepGoing = !failsNow("transferChunk");

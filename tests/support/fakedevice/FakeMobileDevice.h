@@ -75,6 +75,9 @@ public:
     bool isLinkAtPath(const std::string& path) override;
     std::vector<iMobileFileSystemNode> contentsOfDirectoryPathType(const std::string& path,
                                                                 std::int32_t pathType) override;
+    // One listing call and, as on a phone, one "fileInfo" call per entry.
+    std::vector<iMobileDirectoryEntry> contentsOfDirectoryWithAttributes(
+        const std::string& path) override;
     bool uploadFileFrom(const std::string& devicePath, const std::string& computerPath,
                         const CopyDelegate& delegate) override;
     bool downloadFileTo(const std::string& devicePath, const std::string& computerPath,

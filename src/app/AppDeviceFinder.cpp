@@ -1,0 +1,25 @@
+#include "app/AppDeviceFinder.h"
+
+#include "device/iMobileDevice.h"
+#include "files/WVMobileDeviceFilesystemPlugin.h"
+#include "platform/webkit/WebView.h"
+#include "shell/KolvexAppDelegate.h"
+#include "shell/bridge/WKWebViewScriptBridge.h"
+#include "shell/windows/WVWindowController.h"
+
+std::shared_ptr<iMobileDevice> AppDeviceFinder::findMobileDeviceById(const std::string& deviceId) {
+    const KolvexAppDelegate* delegate = delegate_;
+    if (!delegate) return nullptr;
+    return std::dynamic_pointer_cast<iMobileDevice>(delegate->findMobileDeviceById(deviceId));
+}
+
+void AppDeviceFinder::installIn(AppServices& services, const std::shared_ptr<AppDeviceFinder>& finder) {
+    services.setupDevicePlugin = [finder](const std::shared_ptr<ScriptBridge>& bridge) {
+        WVMobileDeviceFilesystemPlugin::setupWithBridgeWebviewDelegate(bridge, {}, finder);
+    };
+    services.makeDevicePlugin =
+        [finder](const std::shared_ptr<WVWindowController>& controller) -> std::shared_ptr<WVPluginBase> {
+        if (!controller || !controller->wvbridge()) return nullptr;
+        return WVMobileDeviceFilesystemPlugin::create(controller->wvbridge(), controller->webview(), finder);
+    };
+}

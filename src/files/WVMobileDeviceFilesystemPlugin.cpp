@@ -1,0 +1,195 @@
+#include "files/WVMobileDeviceFilesystemPlugin.h"
+
+#include <exception>
+#include <mutex>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "content/ThreadPool.h"
+#include "data/helpers/NSStringHelpers.h"
+#include "files/DeviceFileCommands.h"
+#include "foundation/PathComponents.h"
+#include "foundation/Paths.h"
+#include "logging/LogCall.h"
+
+using foundation::Value;
+
+namespace {
+
+Value failure(const std::string& error) { return Value::dict({{"result", false}, {"error", error}}); }
+
+struct SharedInstance {
+    std::mutex mutex;
+    std::shared_ptr<WVMobileDeviceFilesystemPlugin> plugin;
+};
+
+SharedInstance& sharedSlot() {
+    static SharedInstance* const slot = new SharedInstance();
+    return *slot;
+}
+
+}  // namespace
+
+WVMobileDeviceFilesystemPlugin::WVMobileDeviceFilesystemPlugin(
+    const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview, DelegatePtr delegate)
+    : WVPluginBase(bridge, std::move(webview), {}), delegate_(std::move(delegate)) {}
+
+std::shared_ptr<WVMobileDeviceFilesystemPlugin> WVMobileDeviceFilesystemPlugin::create(
+    const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview, DelegatePtr delegate) {
+    auto plugin = std::make_shared<WVMobileDeviceFilesystemPlugin>(bridge, std::move(webview),
+                                                                   std::move(delegate));
+    plugin->listen("mdfs", kJSMobileDeviceFileSystemNotification);
+    return plugin;
+}
+
+void WVMobileDeviceFilesystemPlugin::setupWithBridgeWebviewDelegate(
+    const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview, DelegatePtr delegate) {
+    auto& slot = sharedSlot();
+    std::lock_guard lock(slot.mutex);
+    if (!slot.plugin) slot.plugin = create(bridge, std::move(webview), std::move(delegate));
+}
+
+std::shared_ptr<WVMobileDeviceFilesystemPlugin> WVMobileDeviceFilesystemPlugin::sharedInstance() {
+    auto& slot = sharedSlot();
+    std::lock_guard lock(slot.mutex);
+    return slot.plugin;
+}
+
+std::shared_ptr<WVMobileDeviceFileSystemPluginDelegate> WVMobileDeviceFilesystemPlugin::delegate()
+    const {
+    std::lock_guard lock(delegateMutex_);
+    return delegate_.lock();
+}
+
+void WVMobileDeviceFilesystemPlugin::setDelegate(DelegatePtr delegate) {
+    std::lock_guard lock(delegateMutex_);
+    delegate_ = std::move(delegate);
+}
+
+void WVMobileDeviceFilesystemPlugin::OnJSNotification(const foundation::Notification& notification) {
+    auto self = std::static_pointer_cast<WVMobileDeviceFilesystemPlugin>(shared_from_this());
+    ThreadPool::addAsyncJobWithBlock(
+        [self, data = messageData(notification), reply = replyBlock(notification)] {
+            self->process(data, reply);
+        });
+}
+
+std::map<std::string, WVMobileDeviceFilesystemPlugin::Command>&
+WVMobileDeviceFilesystemPlugin::fileCommands() {
+    static auto* const commands = [] {
+        auto* table = new std::map<std::string, Command>();
+        DeviceFileCommands::addTo(*table);
+        return table;
+    }();
+    return *commands;
+}
+
+void WVMobileDeviceFilesystemPlugin::process(const Value& data,
+                                             const WVBridgeResponseCallback& reply) {
+    const std::string cmd = data["cmd"].stringOr();
+    Value answer;
+    if (cmd.find("device-") == std::string::npos) {
+        answer = Value::dict(
+            {{"result", false},
+             {"error", Value::dict({{"message", fmt::format("unhandled command: {}", cmd)},
+                                    {"unknown", true}})}});
+    } else {
+        Request request{data, data["path"].stringOr(), data["udid"].stringOr(), nullptr, nullptr,
+                        {}, reply};
+        try {
+            answer = run(request, cmd);
+        } catch (const std::exception& exception) {
+            LogError("{}", exception.what());
+            answer = failure(fmt::format("CRITICAL Exception: {}", exception.what()));
+        }
+    }
+    if (!answer.isNil() && reply) reply(answer);
+}
+
+Value WVMobileDeviceFilesystemPlugin::run(Request& request, const std::string& cmd) {
+    const auto finder = delegate();
+    if (!finder) return failure("Delegate not settled.");
+    request.device = finder->findMobileDeviceById(request.udid);
+    if (cmd == "device-is-paired") return isPaired(request.device);
+    if (!request.device) return failure(fmt::format("Couldn't find such device: {}", request.udid));
+    if (cmd == "device-info") return deviceInfo(*request.device, request.data);
+    if (cmd == "device-pair") return pair(*request.device);
+    if (cmd == "device-unpair") return Value::dict({{"result", request.device->unpair()}});
+    if (request.path.empty() || request.udid.empty()) return failure("Missing path or deviceId");
+    if (!isConfinedDevicePath(request.path))
+        return failure(fmt::format("Invalid device path: {}", request.path));
+
+    request.node = requestNode(request.data, request.device, request.path);
+    request.progressHandler = request.data["cb"].stringOr();
+    const auto& commands = fileCommands();
+    const auto found = commands.find(cmd);
+    if (found == commands.end()) return failure(fmt::format("unhandled device command: {}", cmd));
+    return found->second(*this, request);
+}
+
+FileSystemNode::Ptr WVMobileDeviceFilesystemPlugin::requestNode(
+    const Value& data, const std::shared_ptr<iMobileDevice>& device, const std::string& path) {
+    const bool refresh = data["refresh"].toBool().value_or(false);
+    const std::string type = data["type"].isNil() ? "file" : data["type"].stringOr();
+    const bool isDirectory = data["isdir"].toBool().value_or(true);
+    FileSystemNode::Ptr node;
+    if (type == "file") {
+        node = FileSystemNode::fileSystemRootNodeWithMobileDevicePath(device, path);
+    } else if (type == "disk") {
+        node = FileSystemNode::diskRootNodeWithMobileDevicePath(device, path);
+    } else if (type == "app") {
+        const std::string appId = data["appid"].stringOr();
+        if (!appId.empty())
+            node = FileSystemNode::appNodeWithIdOnMobileDevicePathIsDirectory(appId, device, path,
+                                                                             isDirectory);
+    }
+    if (refresh && node) {
+        node->refreshChildren();
+        device->resetService();
+        node->connectToDevice();
+    }
+    return node;
+}
+
+Value WVMobileDeviceFilesystemPlugin::isPaired(const std::shared_ptr<iMobileDevice>& device) {
+    if (!device) return Value::dict({{"result", true}, {"data", Value::dict({{"removed", true}})}});
+    return Value::dict({{"result", true}, {"data", Value::dict({{"paired", device->paired()}})}});
+}
+
+Value WVMobileDeviceFilesystemPlugin::deviceInfo(iMobileDevice& device, const Value& data) {
+    const Value value =
+        removeInvalidType(device.deviceValueForKeyInDomain(data["key"].stringOr(), data["domain"].stringOr()));
+    if (value.isNil()) return Value::dict({{"result", false}});
+    return Value::dict({{"result", true}, {"data", value}});
+}
+
+Value WVMobileDeviceFilesystemPlugin::pair(iMobileDevice& device) {
+    if (device.paired()) return Value::dict({{"result", true}});
+    return Value::dict({{"result", device.pair()}});
+}
+
+std::string WVMobileDeviceFilesystemPlugin::getTempFilepathWithPrefix(
+    const std::optional<std::string>& prefix) {
+    const std::string name = prefix ? fmt::format("{}_{}", *prefix, NSString::guid()) : NSString::guid();
+    return foundation::appendingPathComponent(foundation::Paths::tempDir(), name);
+}
+
+Value WVMobileDeviceFilesystemPlugin::removeInvalidType(const Value& object) {
+    return removeInvalidTypeOfObject(object);
+}
+
+bool WVMobileDeviceFilesystemPlugin::isConfinedDevicePath(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return false;
+    std::string_view rest(path);
+    if (rest.starts_with('/')) rest.remove_prefix(1);
+    if (rest.ends_with('/')) rest.remove_suffix(1);
+    if (rest.empty()) return true;
+    while (true) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        if (part.empty() || part == "..") return false;
+        if (slash == std::string_view::npos) return true;
+        rest.remove_prefix(slash + 1);
+    }
+}
