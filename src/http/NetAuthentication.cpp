@@ -77,8 +77,7 @@ std::shared_ptr<NetAuthentication> NetAuthentication::fromChallenge(
     if (!challenge.isScheme("Digest")) return nullptr;
     made->method_ = "Digest";
     auto nonce = challenge.parameter("nonce");
-    if (!nonce || !made->realm_ || !safeText(*nonce) || !safeText(*made->realm_))
-        return nullptr;
+    if (!nonce || !made->realm_ || !safeText(*nonce) || !safeText(*made->realm_)) return nullptr;
     made->nonce_ = *nonce;
     made->opaque_ = challenge.parameter("opaque");
     if (made->opaque_ && !safeText(*made->opaque_)) return nullptr;
@@ -206,15 +205,16 @@ std::optional<std::string> NetAuthentication::digestHeader(const NetCredentials&
     std::string cnonce = hex(foundation::Data(random.begin(), random.end()));
     std::string nc = fmt::format("{:08x}", count);
     const std::string& realm = *realm_;
-    auto response = digestResponse({algorithmName_, credentials.username, realm,
-                                    credentials.password, requestMethod, requestTarget, nonce, nc,
-                                    cnonce, qopAuth_ ? "auth" : ""});
+    auto response =
+        digestResponse({algorithmName_, credentials.username, realm, credentials.password,
+                        requestMethod, requestTarget, nonce, nc, cnonce, qopAuth_ ? "auth" : ""});
     if (!response) return std::nullopt;
 
-    std::string header = fmt::format("Digest username={}, realm={}, nonce={}, uri={}, "
-                                     "algorithm={}, response=\"{}\"",
-                                     quote(credentials.username), quote(realm), quote(nonce),
-                                     quote(requestTarget), algorithmName_, *response);
+    std::string header = fmt::format(
+        "Digest username={}, realm={}, nonce={}, uri={}, "
+        "algorithm={}, response=\"{}\"",
+        quote(credentials.username), quote(realm), quote(nonce), quote(requestTarget),
+        algorithmName_, *response);
     if (qopAuth_) header += fmt::format(", qop=auth, nc={}, cnonce=\"{}\"", nc, cnonce);
     if (opaque) header += ", opaque=" + quote(*opaque);
     return header;

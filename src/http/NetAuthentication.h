@@ -64,8 +64,8 @@ private:
     std::string method_;
     std::optional<std::string> realm_;
     Hash hash_ = Hash::MD5;
-    bool session_ = false;   // "-sess" algorithm
-    bool qopAuth_ = false;   // qop "auth" offered; without it the RFC 2069 form is used
+    bool session_ = false;  // "-sess" algorithm
+    bool qopAuth_ = false;  // qop "auth" offered; without it the RFC 2069 form is used
     std::string algorithmName_;
     std::string nonce_;
     std::optional<std::string> opaque_;

@@ -7,8 +7,8 @@ namespace {
 std::mutex sharedLock;
 
 std::shared_ptr<NetCredentialStorage>& sharedSlot() {
-    static auto* storage = new std::shared_ptr<NetCredentialStorage>(
-        std::make_shared<NetMemoryCredentialStorage>());
+    static auto* storage =
+        new std::shared_ptr<NetCredentialStorage>(std::make_shared<NetMemoryCredentialStorage>());
     return *storage;
 }
 

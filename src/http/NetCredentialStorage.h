@@ -37,9 +37,8 @@ public:
     static void saveCredentialsForHost(const NetCredentials& credentials, const std::string& host,
                                        int port, const std::string& protocol,
                                        const std::optional<std::string>& realm);
-    static void saveCredentialsForProxy(const NetCredentials& credentials,
-                                        const std::string& host, int port,
-                                        const std::optional<std::string>& realm);
+    static void saveCredentialsForProxy(const NetCredentials& credentials, const std::string& host,
+                                        int port, const std::optional<std::string>& realm);
     static std::optional<NetCredentials> savedCredentialsForHost(
         const std::string& host, int port, const std::string& protocol,
         const std::optional<std::string>& realm);

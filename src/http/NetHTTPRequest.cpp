@@ -625,9 +625,9 @@ void NetHTTPRequest::startRequest() {
         pool.expirePersistentConnections(std::chrono::steady_clock::now());
         std::string proxy;
         if (!proxyHost_.empty()) proxy = proxyHost_ + ":" + std::to_string(proxyPort_);
-        auto choice = pool.chooseConnection(*url_, shouldAttemptPersistentConnection_,
-                                            connectionInfo_, requestID_, readStream_,
-                                            std::chrono::steady_clock::now(), proxy);
+        auto choice =
+            pool.chooseConnection(*url_, shouldAttemptPersistentConnection_, connectionInfo_,
+                                  requestID_, readStream_, std::chrono::steady_clock::now(), proxy);
         connectionInfo_ = choice.record;
         oldStream = choice.oldStream;
     }

@@ -46,10 +46,10 @@ std::shared_ptr<const NetCredentials> credentialsFrom(std::string username, std:
 void NetHTTPRequest::addBasicAuthenticationHeaderWithUsernameAndPassword(
     const std::string& username, const std::string& password) {
     std::string pair = username + ":" + password;
-    addRequestHeader("Authorization",
-                     "Basic " + foundation::base64::encode(std::span(
-                                    reinterpret_cast<const std::uint8_t*>(pair.data()),
-                                    pair.size())));
+    addRequestHeader(
+        "Authorization",
+        "Basic " + foundation::base64::encode(
+                       std::span(reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size())));
     authenticationScheme_ = "Basic";
 }
 
@@ -62,8 +62,7 @@ void NetHTTPRequest::applyAuthorizationHeader() {
         } else if (useSessionPersistence_) {
             auto record = session.findSessionAuthenticationCredentials(
                 *url_,
-                authenticationRealm_.empty() ? std::nullopt
-                                             : std::optional(authenticationRealm_),
+                authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_),
                 username_.empty() ? std::nullopt : std::optional(username_),
                 password_.empty() ? std::nullopt : std::optional(password_));
             if (record && record->credentials && record->authentication) {
@@ -76,8 +75,8 @@ void NetHTTPRequest::applyAuthorizationHeader() {
                     session.removeAuthenticationCredentialsFromSessionStore(record->credentials);
                 }
             } else if (record && record->credentials) {
-                addBasicAuthenticationHeaderWithUsernameAndPassword(
-                    record->credentials->username, record->credentials->password);
+                addBasicAuthenticationHeaderWithUsernameAndPassword(record->credentials->username,
+                                                                    record->credentials->password);
             }
         }
     }
@@ -120,8 +119,9 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
         requestAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, false);
         if (!requestAuthentication_) {
             cancelLoad();
-            failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
-                                       "Failed to get authentication object from response headers"));
+            failWithError(
+                makeNetError(NetInternalErrorWhileApplyingCredentialsType,
+                             "Failed to get authentication object from response headers"));
             return;
         }
         authenticationScheme_ = requestAuthentication_->method();
@@ -148,8 +148,7 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
         if (useSessionPersistence_) {
             auto record = session.findSessionAuthenticationCredentials(
                 *url_,
-                authenticationRealm_.empty() ? std::nullopt
-                                             : std::optional(authenticationRealm_),
+                authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_),
                 username_.empty() ? std::nullopt : std::optional(username_),
                 password_.empty() ? std::nullopt : std::optional(password_));
             if (record && applyCredentials(record->credentials)) {
@@ -181,8 +180,7 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
         if (error_ || cancelled_) return;
         // Another record of the session may still be good; it answers the latest challenge.
         if (useSessionPersistence_) {
-            requestAuthentication_ =
-                NetAuthentication::createFromResponse(responseHeaders_, false);
+            requestAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, false);
             auto record = session.findSessionAuthenticationCredentials(
                 *url_, std::nullopt, username_.empty() ? std::nullopt : std::optional(username_),
                 password_.empty() ? std::nullopt : std::optional(password_));
@@ -202,8 +200,8 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
     ++authenticationRetryCount_;
     if (!credentials || !requestAuthentication_ || !url_) return false;
     auto& session = NetSessionCredentials::shared();
-    auto header =
-        requestAuthentication_->authorizationHeader(*credentials, requestMethod_, originForm(*url_));
+    auto header = requestAuthentication_->authorizationHeader(*credentials, requestMethod_,
+                                                              originForm(*url_));
     if (!header) {
         session.removeAuthenticationCredentialsFromSessionStore(credentials);
         return false;
@@ -235,8 +233,7 @@ std::shared_ptr<const NetCredentials> NetHTTPRequest::findCredentials() const {
             return found;
     }
     if (auto main = mainRequest()) {
-        if (auto found = credentialsFrom(main->username(), main->password(), domain_))
-            return found;
+        if (auto found = credentialsFrom(main->username(), main->password(), domain_)) return found;
     }
     if (auto found = credentialsFrom(username_, password_, domain_)) return found;
     if (useKeychainPersistence_) {
@@ -262,8 +259,9 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
         proxyAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, true);
         if (!proxyAuthentication_) {
             cancelLoad();
-            failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
-                                       "Failed to get authentication object from response headers"));
+            failWithError(
+                makeNetError(NetInternalErrorWhileApplyingCredentialsType,
+                             "Failed to get authentication object from response headers"));
             return;
         }
         proxyAuthenticationScheme_ = proxyAuthentication_->method();
@@ -286,8 +284,7 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
         std::unique_lock delegateGuard(delegateAuthenticationLock());
         if (error_ || cancelled_) return;
         if (useSessionPersistence_) {
-            auto record =
-                session.findSessionProxyAuthenticationCredentials(proxyHost_, proxyPort_);
+            auto record = session.findSessionProxyAuthenticationCredentials(proxyHost_, proxyPort_);
             if (record && applyProxyCredentials(record->credentials)) {
                 delegateGuard.unlock();
                 return startRequest();
@@ -334,8 +331,8 @@ bool NetHTTPRequest::applyProxyCredentials(
         return false;
     }
     proxyAuthorization_ = *header;
-    auto realm = proxyAuthenticationRealm_.empty() ? std::nullopt
-                                                   : std::optional(proxyAuthenticationRealm_);
+    auto realm =
+        proxyAuthenticationRealm_.empty() ? std::nullopt : std::optional(proxyAuthenticationRealm_);
     if (useKeychainPersistence_)
         NetCredentialStorage::saveCredentialsForProxy(*credentials, proxyHost_, proxyPort_, realm);
     if (useSessionPersistence_) {

@@ -134,8 +134,7 @@ void NetHTTPRequest::readResponseHeaders() {
     if (responseStatusCode_ == 407) authenticationNeeded_ = 2;
     // Basic credentials sent before the challenge worked: later requests send them too.
     if (authenticationNeeded_ == 0 && !requestAuthentication_ && authenticationScheme_ == "Basic" &&
-        !username_.empty() &&
-        !password_.empty() && useSessionPersistence_ && url_) {
+        !username_.empty() && !password_.empty() && useSessionPersistence_ && url_) {
         NetCredentialRecord record;
         record.credentials =
             std::make_shared<NetCredentials>(NetCredentials{username_, password_, ""});

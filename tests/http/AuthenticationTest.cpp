@@ -47,8 +47,8 @@ ScriptedAnswer challenge(const std::string& value) {
 
 std::string basic(const std::string& user, const std::string& password) {
     std::string pair = user + ":" + password;
-    return "Basic " + foundation::base64::encode(
-                          std::span(reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size()));
+    return "Basic " + foundation::base64::encode(std::span(
+                          reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size()));
 }
 
 // A server guarding everything with Basic or Digest for alice:wonder. With `firstNonceStale`
@@ -93,8 +93,7 @@ private:
                      c.parameter("cnonce").value_or(""), c.parameter("qop").value_or("")});
                 bool good = c.parameter("username") == "alice" && expected &&
                             c.parameter("response") == *expected &&
-                            c.parameter("uri") == request.target &&
-                            c.parameter("opaque") == "op" &&
+                            c.parameter("uri") == request.target && c.parameter("opaque") == "op" &&
                             c.parameter("algorithm") == algorithm();
                 stale = good && c.parameter("nonce") == nonce() && firstNonceStale_ &&
                         nonceNumber_ == 1;
@@ -104,10 +103,11 @@ private:
         }
         if (stale) ++nonceNumber_;
         // Offered beside Basic, which must lose to it.
-        return challenge("Basic realm=\"garden\", Digest realm=\"garden\", qop=\"auth, auth-int\", "
-                         "algorithm=" +
-                         algorithm() + ", nonce=\"" + nonce() + "\", opaque=\"op\"" +
-                         (stale ? ", stale=true" : ""));
+        return challenge(
+            "Basic realm=\"garden\", Digest realm=\"garden\", qop=\"auth, auth-int\", "
+            "algorithm=" +
+            algorithm() + ", nonce=\"" + nonce() + "\", opaque=\"op\"" +
+            (stale ? ", stale=true" : ""));
     }
     std::string nonce() const { return "n" + std::to_string(nonceNumber_); }
 
@@ -133,7 +133,8 @@ TEST(NetAuthenticationChallengeTest, ParsesSchemesParametersAndToken68) {
     const std::vector<Case> cases = {
         {"Basic realm=\"a b\"", {{"Basic", {{"realm", "a b"}}}}},
         {"Digest realm=\"r\", nonce=\"x,y\", qop=\"auth,auth-int\", stale=TRUE",
-         {{"Digest", {{"realm", "r"}, {"nonce", "x,y"}, {"qop", "auth,auth-int"}, {"stale", "TRUE"}}}}},
+         {{"Digest",
+           {{"realm", "r"}, {"nonce", "x,y"}, {"qop", "auth,auth-int"}, {"stale", "TRUE"}}}}},
         {"Newauth realm=\"apps\", type=1, title=\"Login to \\\"apps\\\"\", Basic realm=\"simple\"",
          {{"Newauth", {{"realm", "apps"}, {"type", "1"}, {"title", "Login to \"apps\""}}},
           {"Basic", {{"realm", "simple"}}}}},
@@ -159,18 +160,31 @@ TEST(NetAuthenticationChallengeTest, ParsesSchemesParametersAndToken68) {
 
 TEST(NetAuthenticationTest, DigestResponsesMatchTheExamplesOfRFC7616) {
     // RFC 7616 section 3.9.1.
-    NetAuthentication::DigestInput input{
-        "MD5", "Mufasa", "http-auth@example.org", "Circle of Life", "GET", "/dir/index.html",
-        "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v", "00000001",
-        "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ", "auth"};
+    NetAuthentication::DigestInput input{"MD5",
+                                         "Mufasa",
+                                         "http-auth@example.org",
+                                         "Circle of Life",
+                                         "GET",
+                                         "/dir/index.html",
+                                         "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v",
+                                         "00000001",
+                                         "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ",
+                                         "auth"};
     EXPECT_EQ(NetAuthentication::digestResponse(input), "8ca523f5e9506fed4657c9700eebdbec");
     input.algorithm = "SHA-256";
     EXPECT_EQ(NetAuthentication::digestResponse(input),
               "753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1");
     // RFC 2617 section 3.5.
-    NetAuthentication::DigestInput old{
-        "MD5", "Mufasa", "testrealm@host.com", "Circle Of Life", "GET", "/dir/index.html",
-        "dcd98b7102dd2f0e8b11d0f600bfb0c093", "00000001", "0a4f113b", "auth"};
+    NetAuthentication::DigestInput old{"MD5",
+                                       "Mufasa",
+                                       "testrealm@host.com",
+                                       "Circle Of Life",
+                                       "GET",
+                                       "/dir/index.html",
+                                       "dcd98b7102dd2f0e8b11d0f600bfb0c093",
+                                       "00000001",
+                                       "0a4f113b",
+                                       "auth"};
     EXPECT_EQ(NetAuthentication::digestResponse(old), "6629fae49393a05397450978507c4ef1");
     old.algorithm = "SHA-512";
     EXPECT_FALSE(NetAuthentication::digestResponse(old));

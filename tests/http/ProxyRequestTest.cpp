@@ -93,9 +93,8 @@ TEST(ProxyRequestTest, AScriptFileChoosesTheProxyOrLeavesTheRequestDirect) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptFile file(c.script);
-        auto request = run(servers.origin.url("/page"), [&](NetHTTPRequest& r) {
-            r.setPACurl(file.url());
-        });
+        auto request =
+            run(servers.origin.url("/page"), [&](NetHTTPRequest& r) { r.setPACurl(file.url()); });
         ASSERT_EQ(errorCode(*request), 0) << request->error()->message;
         EXPECT_EQ(request->responseString(), c.body);
     }
@@ -208,9 +207,8 @@ TEST(ProxyRequestTest, AProxysChallengeIsAnsweredWithProxyCredentials) {
         }
     }
     // The session's proxy credentials go along before any challenge from now on.
-    auto later = run(plain.url("/later"), [&](NetHTTPRequest& r) {
-        r.setProxy("127.0.0.1", proxy->port());
-    });
+    auto later = run(plain.url("/later"),
+                     [&](NetHTTPRequest& r) { r.setProxy("127.0.0.1", proxy->port()); });
     EXPECT_EQ(errorCode(*later), 0);
     EXPECT_EQ(later->proxyAuthenticationRetryCount(), 0);
     ASSERT_FALSE(plain.requests().empty());
@@ -223,8 +221,9 @@ TEST(ProxyRequestTest, RefusedProxyCredentialsLeaveTheSession) {
         if (r.header("Proxy-Authorization") == "Basic ZGF2ZTpyaWdodA==")
             return ScriptedAnswer::ok("through " + r.target);
         ScriptedAnswer answer;
-        answer.raw = "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
-                     "realm=\"gate\"\r\nContent-Length: 0\r\n\r\n";
+        answer.raw =
+            "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+            "realm=\"gate\"\r\nContent-Length: 0\r\n\r\n";
         return answer;
     });
     auto& session = NetSessionCredentials::shared();

@@ -131,9 +131,9 @@ TEST(NetSystemProxiesTest, GnomeSettingsGiveManualProxiesOrAScript) {
     ASSERT_TRUE(manual);
     EXPECT_EQ(describe(NetSystemProxies::copyProxiesForURL(*Url::parse("http://a/"), *manual)),
               "HTTP gnome-proxy:3128");
-    EXPECT_EQ(describe(NetSystemProxies::copyProxiesForURL(*Url::parse("http://x.internal/"),
-                                                           *manual)),
-              "");
+    EXPECT_EQ(
+        describe(NetSystemProxies::copyProxiesForURL(*Url::parse("http://x.internal/"), *manual)),
+        "");
 
     g_settings_set_string(proxy, "mode", "auto");
     g_settings_set_string(proxy, "autoconfig-url", "http://wpad.example/proxy.pac");
@@ -210,9 +210,8 @@ TEST(NetPACScriptTest, ScriptsRunWithTheHelperFunctionsWithinTheTimeLimit) {
         EXPECT_FALSE(error.empty()) << b.name;
     }
     // A script cut off leaves nothing behind for the next one.
-    auto after = NetPACScript::copyProxiesForURL(scriptFor("PROXY after:1"),
-                                                 *Url::parse("http://a.example/"),
-                                                 std::chrono::seconds(5));
+    auto after = NetPACScript::copyProxiesForURL(
+        scriptFor("PROXY after:1"), *Url::parse("http://a.example/"), std::chrono::seconds(5));
     ASSERT_TRUE(after);
     EXPECT_EQ(describe(*after), "HTTP after:1");
 }

@@ -91,12 +91,13 @@ TEST(SessionCredentials, StoringAndFindingFollowIdentityAndPrecedence) {
     NetSessionCredentials store;
     auto alice = std::make_shared<NetCredentials>(NetCredentials{"alice", "pw", ""});
     auto aliceAgain = std::make_shared<NetCredentials>(*alice);
-    NetCredentialRecord host{alice, "Basic", url("http://h.example/a"), std::nullopt, "", 0, nullptr};
+    NetCredentialRecord host{alice, "Basic", url("http://h.example/a"), std::nullopt, "",
+                             0,     nullptr};
     store.storeAuthenticationCredentialsInSessionStore(host);
     store.storeAuthenticationCredentialsInSessionStore(host);
     EXPECT_EQ(store.sessionCredentialsStore().size(), 1u);
-    NetCredentialRecord equalButDistinct{aliceAgain,   "Basic", url("http://h.example/b"),
-                                         std::nullopt, "",      0,       nullptr};
+    NetCredentialRecord equalButDistinct{
+        aliceAgain, "Basic", url("http://h.example/b"), std::nullopt, "", 0, nullptr};
     store.storeAuthenticationCredentialsInSessionStore(equalButDistinct);
     EXPECT_EQ(store.sessionCredentialsStore().size(), 2u);
 

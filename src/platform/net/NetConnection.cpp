@@ -121,7 +121,8 @@ void NetConnection::tunnel() {
                                   space + 1 < answer.size() && answer[space + 1] == '2';
                         if (!ok) {
                             std::string status = answer.substr(space + 1, 4);
-                            if (answer.starts_with("HTTP/") && (status == "407 " || status == "401 "))
+                            if (answer.starts_with("HTTP/") &&
+                                (status == "407 " || status == "401 "))
                                 self->refusedTunnelAnswer_ = answer.substr(0, end + 4);
                             return self->finish(makeError(
                                 NetCFNetworkErrorDomain, NetErrorHTTPProxyConnectionFailure,

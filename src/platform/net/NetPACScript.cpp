@@ -75,8 +75,8 @@ JSValueRef dnsResolve(JSContextRef context, JSObjectRef, JSObjectRef, size_t cou
     return address ? stringValue(context, *address) : JSValueMakeNull(context);
 }
 
-JSValueRef myIpAddress(JSContextRef context, JSObjectRef, JSObjectRef, size_t,
-                       const JSValueRef[], JSValueRef*) {
+JSValueRef myIpAddress(JSContextRef context, JSObjectRef, JSObjectRef, size_t, const JSValueRef[],
+                       JSValueRef*) {
     std::string found = "127.0.0.1";
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) == 0) {
@@ -150,7 +150,8 @@ std::vector<NetProxyEntry> NetPACScript::parseResult(std::string_view result) {
             int port = 0;
             if (colon != std::string_view::npos && colon > 0) {
                 auto digits = address.substr(colon + 1);
-                auto [stop, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+                auto [stop, ec] =
+                    std::from_chars(digits.data(), digits.data() + digits.size(), port);
                 std::string host(address.substr(0, colon));
                 if (ec == std::errc() && stop == digits.data() + digits.size() && port > 0 &&
                     port <= 65535 && host.find_first_of(" \t/@") == std::string::npos) {

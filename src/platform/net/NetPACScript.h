@@ -20,8 +20,8 @@ public:
     // The script's answer for the URL; nullopt (and `error` set) when the script does not
     // compile, throws, runs out of time or answers something other than a text.
     static std::optional<std::vector<NetProxyEntry>> copyProxiesForURL(
-        const std::string& script, const foundation::Url& url,
-        std::chrono::duration<double> limit, std::string* error = nullptr);
+        const std::string& script, const foundation::Url& url, std::chrono::duration<double> limit,
+        std::string* error = nullptr);
 
     // "PROXY host:port; DIRECT" into entries, in order. "PROXY"/"HTTP" give an HTTP proxy,
     // "DIRECT" no proxy; kinds that cannot be used here (SOCKS, HTTPS) and malformed

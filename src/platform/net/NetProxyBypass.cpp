@@ -34,8 +34,7 @@ std::optional<std::vector<std::uint8_t>> addressBytes(const std::string& text) {
 
 bool inBlock(const std::vector<std::uint8_t>& address, const std::vector<std::uint8_t>& block,
              int bits) {
-    if (address.size() != block.size() || bits < 0 ||
-        bits > static_cast<int>(block.size()) * 8)
+    if (address.size() != block.size() || bits < 0 || bits > static_cast<int>(block.size()) * 8)
         return false;
     for (int i = 0; i < bits; ++i) {
         int byte = i / 8;
@@ -51,7 +50,8 @@ void splitPort(std::string_view pattern, std::string& host, int& port) {
     auto colon = pattern.rfind(':');
     bool bracketed = !pattern.empty() && pattern.front() == '[';
     bool manyColons = pattern.find(':') != colon;
-    if (colon != std::string_view::npos && (bracketed ? colon > 0 && pattern[colon - 1] == ']' : !manyColons)) {
+    if (colon != std::string_view::npos &&
+        (bracketed ? colon > 0 && pattern[colon - 1] == ']' : !manyColons)) {
         int value = 0;
         auto digits = pattern.substr(colon + 1);
         auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
