@@ -9,6 +9,7 @@
 #include "http/NetHTTPRequest.h"
 #include "http/NetTextEncoding.h"
 #include "platform/net/NetPACScript.h"
+#include "platform/net/NetRunLoop.h"
 #include "platform/net/NetSystemProxies.h"
 
 using foundation::Url;
@@ -21,7 +22,8 @@ constexpr std::size_t MaximumScriptLength = 4 * 1024 * 1024;
 constexpr std::chrono::duration<double> ScriptTimeLimit(2.0);
 
 // The script request of an asynchronous request: it tells the waiting request when it
-// is over, whatever the outcome.
+// is over, whatever the outcome, on a later turn of the run loop, so that the waiting
+// request's lock is never taken while this one's is held.
 class NetPACFileRequest : public NetHTTPRequest {
 public:
     NetPACFileRequest(Url url, std::function<void(NetHTTPRequest&)> done)
@@ -33,7 +35,10 @@ protected:
 
 private:
     void tell() {
-        if (auto done = std::exchange(done_, nullptr)) done(*this);
+        auto done = std::exchange(done_, nullptr);
+        if (!done) return;
+        net::NetRunLoop::current().perform(
+            runLoopMode(), [done = std::move(done), self = shared_from_this()] { done(*self); });
     }
     std::function<void(NetHTTPRequest&)> done_;
 };
