@@ -26,7 +26,7 @@ void NetConnectionPool::expirePersistentConnections(TimePoint now) {
 NetConnectionPool::Choice NetConnectionPool::chooseConnection(
     const foundation::Url& url, bool& shouldAttemptPersistentConnection,
     std::shared_ptr<NetConnectionRecord> current, std::optional<std::uint32_t>& requestID,
-    const std::shared_ptr<net::NetHTTPStream>& stream, TimePoint now) {
+    const std::shared_ptr<net::NetHTTPStream>& stream, TimePoint now, const std::string& proxy) {
     std::lock_guard guard(lock_);
     Choice choice;
     if (url.host().empty() || url.scheme().empty()) {
@@ -39,7 +39,7 @@ NetConnectionPool::Choice NetConnectionPool::chooseConnection(
     const void* loop = &net::NetRunLoop::current();
     auto fits = [&](const NetConnectionRecord& record) {
         return record.host == url.host() && record.scheme == url.scheme() && record.port == port &&
-               record.runLoop == loop &&
+               record.runLoop == loop && record.proxy == proxy &&
                !(record.stream && record.stream->keptConnectionIsElsewhere());
     };
     if (current) {
@@ -64,6 +64,7 @@ NetConnectionPool::Choice NetConnectionPool::chooseConnection(
         current->host = url.host();
         current->port = port;
         current->scheme = url.scheme();
+        current->proxy = proxy;
         current->runLoop = loop;
         pool_.push_back(current);
     }

@@ -34,7 +34,8 @@ public:
     Choice chooseConnection(const foundation::Url& url, bool& shouldAttemptPersistentConnection,
                             std::shared_ptr<NetConnectionRecord> current,
                             std::optional<std::uint32_t>& requestID,
-                            const std::shared_ptr<net::NetHTTPStream>& stream, TimePoint now);
+                            const std::shared_ptr<net::NetHTTPStream>& stream, TimePoint now,
+                            const std::string& proxy = {});
 
     void removeRecord(const std::shared_ptr<NetConnectionRecord>& record);
     std::vector<std::shared_ptr<NetConnectionRecord>> records();

@@ -16,6 +16,8 @@ struct NetConnectionRecord {
     std::string host;
     int port = 0;  // 0 when the URL names none
     std::string scheme;
+    // "host:port" of the proxy the connection goes to; empty for a direct one.
+    std::string proxy;
     // The run loop whose thread holds the physical connection; only requests on that
     // thread can reuse it.
     const void* runLoop = nullptr;

@@ -6,6 +6,8 @@
 
 #include "foundation/Url.h"
 
+class NetAuthentication;
+
 // A user name and password that worked; records refer to it by identity.
 struct NetCredentials {
     std::string username;
@@ -22,4 +24,6 @@ struct NetCredentialRecord {
     std::optional<std::string> authenticationRealm;
     std::string host;
     int port = 0;
+    // The answer the credentials were applied with; none for Basic sent before a challenge.
+    std::shared_ptr<NetAuthentication> authentication;
 };

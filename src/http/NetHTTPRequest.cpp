@@ -128,6 +128,14 @@ void NetHTTPRequest::copyPropertiesInto(NetHTTPRequest& other) const {
     other.shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;
     other.persistentConnectionTimeoutSeconds_ = persistentConnectionTimeoutSeconds_;
     other.authenticationScheme_ = authenticationScheme_;
+    other.useKeychainPersistence_ = useKeychainPersistence_;
+    other.useSessionPersistence_ = useSessionPersistence_;
+    other.domain_ = domain_;
+    other.proxyUsername_ = proxyUsername_;
+    other.proxyPassword_ = proxyPassword_;
+    other.proxyDomain_ = proxyDomain_;
+    other.proxyType_ = proxyType_;
+    other.PACurl_ = PACurl_;
     other.maximumResponseDataLength_ = maximumResponseDataLength_;
     other.downloadCache_ = downloadCache_;
     other.cachePolicy_ = cachePolicy_;
@@ -150,6 +158,8 @@ void NetHTTPRequest::setURL(std::optional<Url> url) {
     if (url == url_) return;
     url_ = std::move(url);
     redirectURL_.reset();
+    requestAuthentication_.reset();
+    proxyAuthentication_.reset();
 }
 
 std::string NetHTTPRequest::requestMethod() const {
@@ -401,17 +411,6 @@ void NetHTTPRequest::applyCookieHeader() {
     addRequestHeader("Cookie", NetCookieJar::cookieHeader(requestCookies_));
 }
 
-void NetHTTPRequest::applyAuthorizationHeader() {
-    if (!shouldPresentCredentialsBeforeChallenge_ || requestHeader("Authorization")) return;
-    if (!username_.empty() && !password_.empty() && authenticationScheme_ == "Basic") {
-        std::string pair = username_ + ":" + password_;
-        addRequestHeader(
-            "Authorization",
-            "Basic " + foundation::base64::encode(std::span(
-                           reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size())));
-    }
-}
-
 std::optional<foundation::Error> NetHTTPRequest::refuseUnsafeRequest() const {
     auto refuse =
         makeNetError(NetUnableToCreateRequestErrorType, "Unable to create request (bad url?)");
@@ -615,8 +614,8 @@ void NetHTTPRequest::startRequest() {
         readStream_->setTLSSettings(std::move(tls));
     }
     if (!proxyHost_.empty() && proxyPort_ > 0 && proxyPort_ <= 65535) {
-        readStream_->setProxy(
-            net::NetProxySettings{proxyHost_, static_cast<std::uint16_t>(proxyPort_)});
+        readStream_->setProxy(net::NetProxySettings{
+            proxyHost_, static_cast<std::uint16_t>(proxyPort_), proxyAuthorization_});
     }
 
     auto& pool = NetConnectionPool::shared();
@@ -624,9 +623,11 @@ void NetHTTPRequest::startRequest() {
     {
         std::lock_guard poolGuard(pool.connectionsLock());
         pool.expirePersistentConnections(std::chrono::steady_clock::now());
+        std::string proxy;
+        if (!proxyHost_.empty()) proxy = proxyHost_ + ":" + std::to_string(proxyPort_);
         auto choice =
             pool.chooseConnection(*url_, shouldAttemptPersistentConnection_, connectionInfo_,
-                                  requestID_, readStream_, std::chrono::steady_clock::now());
+                                  requestID_, readStream_, std::chrono::steady_clock::now(), proxy);
         connectionInfo_ = choice.record;
         oldStream = choice.oldStream;
     }

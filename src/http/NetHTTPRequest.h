@@ -31,10 +31,12 @@ class NetHTTPStream;
 class NetRunLoop;
 class NetTimer;
 }  // namespace net
+class NetAuthentication;
 class NetDataDecompressor;
 class NetInputStream;
 class NetOperationQueue;
 class NetRequestQueue;
+struct NetCredentials;
 
 // One HTTP/1.1 request: a URL, a method, headers and an optional body go out; the status,
 // status line, headers, cookies and body come back. A request runs synchronously on the
@@ -168,6 +170,39 @@ public:
     bool useSessionPersistence() const { return useSessionPersistence_; }
     void setUseSessionPersistence(bool on) { useSessionPersistence_ = on; }
     void setProxy(std::string host, int port);
+
+    // --- Authentication and proxies (NetHTTPRequestAuthentication.cpp, ...Proxies.cpp) ---
+    const std::string& domain() const { return domain_; }
+    void setDomain(std::string domain) { domain_ = std::move(domain); }
+    const std::string& authenticationRealm() const { return authenticationRealm_; }
+    int authenticationRetryCount() const { return authenticationRetryCount_; }
+    // Credentials that worked are also kept in the credential storage, and looked up there.
+    bool useKeychainPersistence() const { return useKeychainPersistence_; }
+    void setUseKeychainPersistence(bool on) { useKeychainPersistence_ = on; }
+    const std::string& proxyUsername() const { return proxyUsername_; }
+    void setProxyUsername(std::string name) { proxyUsername_ = std::move(name); }
+    const std::string& proxyPassword() const { return proxyPassword_; }
+    void setProxyPassword(std::string password) { proxyPassword_ = std::move(password); }
+    const std::string& proxyDomain() const { return proxyDomain_; }
+    void setProxyDomain(std::string domain) { proxyDomain_ = std::move(domain); }
+    const std::string& proxyHost() const { return proxyHost_; }
+    int proxyPort() const { return proxyPort_; }
+    // "HTTP" or "HTTPS" (an https URL through a CONNECT tunnel), once a proxy was chosen.
+    const std::string& proxyType() const { return proxyType_; }
+    const std::string& proxyAuthenticationScheme() const { return proxyAuthenticationScheme_; }
+    const std::string& proxyAuthenticationRealm() const { return proxyAuthenticationRealm_; }
+    int proxyAuthenticationRetryCount() const { return proxyAuthenticationRetryCount_; }
+    // A proxy auto-configuration script to run for this request instead of the system's.
+    const std::optional<foundation::Url>& PACurl() const { return PACurl_; }
+    void setPACurl(std::optional<foundation::Url> url) { PACurl_ = std::move(url); }
+    bool isPACFileRequest() const { return isPACFileRequest_; }
+    // Sets "Authorization" to Basic with these credentials, and the scheme to "Basic".
+    void addBasicAuthenticationHeaderWithUsernameAndPassword(const std::string& username,
+                                                             const std::string& password);
+    // For a listener that was asked for credentials: go on with username and password
+    // (or the proxy's) as now set, or give up with code 3.
+    void retryUsingSuppliedCredentials();
+    void cancelAuthentication();
 
     // Download of the body into a file instead of memory.
     const std::string& downloadDestinationPath() const { return downloadDestinationPath_; }
@@ -323,12 +358,17 @@ protected:
     virtual void buildPostBody();
     virtual void buildRequestHeaders();
     void applyCookieHeader();
-    // Credentials before a challenge: the Basic header from username and password.
+    // Credentials before a challenge: the Basic header from username and password, or
+    // what the session store holds for the URL and the proxy.
     virtual void applyAuthorizationHeader();
     // Whether startRequest may run now; a proxy step that answers false starts it itself.
-    virtual bool configureProxies() { return true; }
+    virtual bool configureProxies();
     // Answers a 401 or 407 once the body was read; without credentials: code 3.
     virtual void attemptToApplyCredentialsAndResume();
+    // Whether a listener is asked for (proxy) credentials, and will answer later with
+    // retryUsingSuppliedCredentials or cancelAuthentication. Never for a synchronous request.
+    virtual bool willAskDelegateForCredentials();
+    virtual bool willAskDelegateForProxyCredentials();
     void startRequest();
     void failWithError(const foundation::Error& error);
     void cancelLoad();
@@ -405,6 +445,18 @@ private:
     bool writeToBody(const std::uint8_t* bytes, std::size_t length);
     std::shared_ptr<NetInputStream> makeBodyStream();
     std::optional<foundation::Error> refuseUnsafeRequest() const;
+    // Authentication (NetHTTPRequestAuthentication.cpp).
+    void attemptToApplyProxyCredentialsAndResume();
+    bool applyCredentials(const std::shared_ptr<const NetCredentials>& credentials);
+    bool applyProxyCredentials(const std::shared_ptr<const NetCredentials>& credentials);
+    std::shared_ptr<const NetCredentials> findCredentials() const;
+    std::shared_ptr<const NetCredentials> findProxyCredentials() const;
+    std::string proxyRequestTarget() const;
+    void failAuthentication();
+    // Proxies (NetHTTPRequestProxies.cpp).
+    void fetchPACFile();
+    void runPACScript(const std::string& script);
+    void finishedDownloadingPACFile(NetHTTPRequest& pacRequest);
 
     // Description
     std::optional<foundation::Url> url_;
@@ -465,6 +517,25 @@ private:
     bool allowResumeForFileDownloads_ = false;
     std::uint64_t partialDownloadSize_ = 0;
     bool useSessionPersistence_ = true;
+    std::string domain_;
+    std::string authenticationRealm_;
+    std::shared_ptr<const NetCredentials> requestCredentials_;
+    std::shared_ptr<NetAuthentication> requestAuthentication_;
+    int authenticationRetryCount_ = 0;
+    bool useKeychainPersistence_ = false;
+    std::string proxyUsername_;
+    std::string proxyPassword_;
+    std::string proxyDomain_;
+    std::string proxyType_;
+    std::string proxyAuthenticationScheme_;
+    std::string proxyAuthenticationRealm_;
+    std::shared_ptr<const NetCredentials> proxyCredentials_;
+    std::shared_ptr<NetAuthentication> proxyAuthentication_;
+    int proxyAuthenticationRetryCount_ = 0;
+    std::string proxyAuthorization_;  // sent to the proxy, never to the server
+    std::optional<foundation::Url> PACurl_;
+    bool isPACFileRequest_ = false;
+    std::shared_ptr<NetHTTPRequest> PACFileRequest_;
     foundation::Value userInfo_;
     std::int64_t tag_ = 0;
 

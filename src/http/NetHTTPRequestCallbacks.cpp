@@ -420,8 +420,12 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest() const {
     head->username_ = username_;
     head->password_ = password_;
     head->authenticationScheme_ = authenticationScheme_;
+    head->useKeychainPersistence_ = useKeychainPersistence_;
+    head->domain_ = domain_;
     head->proxyHost_ = proxyHost_;
     head->proxyPort_ = proxyPort_;
+    head->proxyType_ = proxyType_;
+    head->PACurl_ = PACurl_;
     head->timeOutSeconds_ = timeOutSeconds_;
     head->useHTTPVersionOne_ = useHTTPVersionOne_;
     head->validatesSecureCertificate_ = validatesSecureCertificate_;

@@ -27,6 +27,9 @@ public:
     virtual bool takesReceivedData() const { return false; }
     // Whether the delegate confirms redirects itself (and then calls redirectToURL).
     virtual bool confirmsRedirects() const { return false; }
+    // Whether the delegate answers the two authentication notices (and then calls the
+    // request's retryUsingSuppliedCredentials or cancelAuthentication).
+    virtual bool answersAuthenticationChallenges() const { return false; }
 };
 
 // The delegate operations a request's selectors may name.

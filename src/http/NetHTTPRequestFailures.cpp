@@ -259,6 +259,7 @@ void NetHTTPRequest::failWithError(const foundation::Error& error) {
 }
 
 void NetHTTPRequest::cancelLoad() {
+    if (auto pacRequest = std::move(PACFileRequest_)) pacRequest->cancel();
     if (!downloadComplete_) connectionCanBeReused_ = false;
     destroyReadStream();
     if (postBodyReadStream_) {
@@ -279,14 +280,6 @@ void NetHTTPRequest::cancelLoad() {
     }
     if (authenticationNeeded_ == 0 && !willRetryRequest_ && didCreateTemporaryPostDataFile_)
         removeTemporaryUploadFiles();
-}
-
-void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
-    std::lock_guard guard(cancelledLock_);
-    if (error_ || cancelled_) return;
-    // No credentials can be found at this level: the challenge ends the request.
-    cancelLoad();
-    failWithError(makeNetError(NetAuthenticationErrorType, "Authentication needed"));
 }
 
 void NetHTTPRequest::cancel() {

@@ -133,8 +133,8 @@ void NetHTTPRequest::readResponseHeaders() {
     if (responseStatusCode_ == 401) authenticationNeeded_ = 1;
     if (responseStatusCode_ == 407) authenticationNeeded_ = 2;
     // Basic credentials sent before the challenge worked: later requests send them too.
-    if (authenticationNeeded_ == 0 && authenticationScheme_ == "Basic" && !username_.empty() &&
-        !password_.empty() && useSessionPersistence_ && url_) {
+    if (authenticationNeeded_ == 0 && !requestAuthentication_ && authenticationScheme_ == "Basic" &&
+        !username_.empty() && !password_.empty() && useSessionPersistence_ && url_) {
         NetCredentialRecord record;
         record.credentials =
             std::make_shared<NetCredentials>(NetCredentials{username_, password_, ""});
@@ -396,6 +396,8 @@ bool NetHTTPRequest::finishDownloadToFile(std::optional<foundation::Error>& file
 }
 
 void NetHTTPRequest::markAsFinished() {
+    requestAuthentication_.reset();
+    proxyAuthentication_.reset();
     if (statusTimer_) statusTimer_->invalidate();
     statusTimer_.reset();
     finished_ = true;

@@ -248,6 +248,11 @@ void NetRequestQueue::requestIncrementUploadSizeBy(NetHTTPRequest&, std::int64_t
     totalBytesToUpload_ += static_cast<std::uint64_t>(amount);
 }
 
+bool NetRequestQueue::answersAuthenticationChallenges() const {
+    auto target = delegate();
+    return target && target->answersAuthenticationChallenges();
+}
+
 void NetRequestQueue::authenticationNeededForRequest(NetHTTPRequest& request) {
     if (auto target = delegate()) target->authenticationNeededForRequest(request);
 }

@@ -93,6 +93,8 @@ public:
     void proxyAuthenticationNeededForRequest(NetHTTPRequest& request) override;
     // Whether a redirect selector is set that the delegate answers.
     bool confirmsRedirects() const override;
+    // Whether the queue's delegate answers them.
+    bool answersAuthenticationChallenges() const override;
 
 private:
     struct Listeners {

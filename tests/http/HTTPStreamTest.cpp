@@ -213,7 +213,7 @@ TEST(HTTPStream, HttpProxyGetsAbsoluteTargets) {
     TestHttpServer proxy(
         [](const ReceivedRequest& request) { return ScriptedAnswer::ok(request.target); });
     auto stream = NetHTTPStream::create(message("http://example.invalid:8080/path?q=1"));
-    stream->setProxy(net::NetProxySettings{"127.0.0.1", proxy.port()});
+    stream->setProxy(net::NetProxySettings{"127.0.0.1", proxy.port(), ""});
     auto out = run(stream);
     EXPECT_EQ(out.body, "http://example.invalid:8080/path?q=1");
     EXPECT_EQ(proxy.requests().at(0).header("Host"), "example.invalid:8080");

@@ -91,21 +91,22 @@ TEST(SessionCredentials, StoringAndFindingFollowIdentityAndPrecedence) {
     NetSessionCredentials store;
     auto alice = std::make_shared<NetCredentials>(NetCredentials{"alice", "pw", ""});
     auto aliceAgain = std::make_shared<NetCredentials>(*alice);
-    NetCredentialRecord host{alice, "Basic", url("http://h.example/a"), std::nullopt, "", 0};
+    NetCredentialRecord host{alice, "Basic", url("http://h.example/a"), std::nullopt, "",
+                             0,     nullptr};
     store.storeAuthenticationCredentialsInSessionStore(host);
     store.storeAuthenticationCredentialsInSessionStore(host);
     EXPECT_EQ(store.sessionCredentialsStore().size(), 1u);
-    NetCredentialRecord equalButDistinct{aliceAgain,   "Basic", url("http://h.example/b"),
-                                         std::nullopt, "",      0};
+    NetCredentialRecord equalButDistinct{
+        aliceAgain, "Basic", url("http://h.example/b"), std::nullopt, "", 0, nullptr};
     store.storeAuthenticationCredentialsInSessionStore(equalButDistinct);
     EXPECT_EQ(store.sessionCredentialsStore().size(), 2u);
 
     auto bob = std::make_shared<NetCredentials>(NetCredentials{"bob", "secret", ""});
     store.storeAuthenticationCredentialsInSessionStore(
-        {bob, "Basic", url("http://h.example/exact"), "realm", "", 0});
+        {bob, "Basic", url("http://h.example/exact"), "realm", "", 0, nullptr});
     auto bobAgain = std::make_shared<NetCredentials>(*bob);
     store.storeAuthenticationCredentialsInSessionStore(
-        {bobAgain, "Basic", url("http://h.example:80/port"), {}, "", 0});
+        {bobAgain, "Basic", url("http://h.example:80/port"), {}, "", 0, nullptr});
 
     struct Case {
         const char* name;
@@ -155,7 +156,7 @@ TEST(SessionCredentials, StoringAndFindingFollowIdentityAndPrecedence) {
     store.removeAuthenticationCredentialsFromSessionStore(aliceAgain);
     EXPECT_EQ(store.sessionCredentialsStore().size(), 3u);
     store.storeProxyAuthenticationCredentialsInSessionStore(
-        {alice, "Basic", {}, {}, "proxy", 3128});
+        {alice, "Basic", {}, {}, "proxy", 3128, nullptr});
     EXPECT_TRUE(store.findSessionProxyAuthenticationCredentials("proxy", 3128));
     EXPECT_FALSE(store.findSessionProxyAuthenticationCredentials("proxy", 8080));
     store.clearServerCredentials();

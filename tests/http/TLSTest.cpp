@@ -177,7 +177,7 @@ TEST_F(TLSStreams, HttpsThroughAProxyUsesATunnelAndKeepsTheConnection) {
     });
     for (int i = 0; i < 2; ++i) {
         auto stream = NetHTTPStream::create(message(server->url("/through")));
-        stream->setProxy(net::NetProxySettings{"127.0.0.1", proxy.port()});
+        stream->setProxy(net::NetProxySettings{"127.0.0.1", proxy.port(), ""});
         stream->setPersistentConnection(31);
         auto out = run(stream);
         EXPECT_EQ(out.body, "secret");
@@ -195,7 +195,7 @@ TEST_F(TLSStreams, ProxyRefusingTheTunnelIsAnError) {
         return answer;
     });
     auto stream = NetHTTPStream::create(message("https://127.0.0.1:1/"));
-    stream->setProxy(net::NetProxySettings{"127.0.0.1", proxy.port()});
+    stream->setProxy(net::NetProxySettings{"127.0.0.1", proxy.port(), ""});
     auto out = run(stream);
     ASSERT_TRUE(out.error);
     EXPECT_EQ(out.error->code, net::NetErrorHTTPProxyConnectionFailure);

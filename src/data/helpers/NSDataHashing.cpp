@@ -87,6 +87,10 @@ foundation::Data SHA1Hash(std::span<const std::uint8_t> data) {
     return digest(EVP_sha1(), data);
 }
 
+foundation::Data SHA256Hash(std::span<const std::uint8_t> data) {
+    return digest(EVP_sha256(), data);
+}
+
 foundation::Data HMACUsingSHA1_withSecretKey(std::span<const std::uint8_t> data,
                                              std::span<const std::uint8_t> key) {
     struct MacFree {

@@ -32,6 +32,9 @@ private:
 // SHA-1: 20 bytes.
 foundation::Data SHA1Hash(std::span<const std::uint8_t> data);
 
+// SHA-256: 32 bytes.
+foundation::Data SHA256Hash(std::span<const std::uint8_t> data);
+
 // HMAC-SHA1 (RFC 2104) of the data under the key's bytes: 20 bytes.
 foundation::Data HMACUsingSHA1_withSecretKey(std::span<const std::uint8_t> data,
                                              std::span<const std::uint8_t> key);

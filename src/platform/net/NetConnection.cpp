@@ -79,8 +79,13 @@ void NetConnection::connectTcp(const tcp::resolver::results_type& endpoints) {
 void NetConnection::tunnel() {
     auto self = shared_from_this();
     std::string authority = fmt::format("{}:{}", target_.host, target_.port);
+    std::string authorization;
+    if (!target_.proxy->authorization.empty() &&
+        target_.proxy->authorization.find_first_of("\r\n") == std::string::npos) {
+        authorization = "Proxy-Authorization: " + target_.proxy->authorization + "\r\n";
+    }
     auto request = std::make_shared<std::string>(
-        fmt::format("CONNECT {0} HTTP/1.1\r\nHost: {0}\r\n\r\n", authority));
+        fmt::format("CONNECT {0} HTTP/1.1\r\nHost: {0}\r\n{1}\r\n", authority, authorization));
     asio::async_write(
         socket_, asio::buffer(*request),
         [self, request](const boost::system::error_code& ec, std::size_t) {
@@ -115,6 +120,10 @@ void NetConnection::tunnel() {
                         bool ok = answer.starts_with("HTTP/") && space != std::string::npos &&
                                   space + 1 < answer.size() && answer[space + 1] == '2';
                         if (!ok) {
+                            std::string status = answer.substr(space + 1, 4);
+                            if (answer.starts_with("HTTP/") &&
+                                (status == "407 " || status == "401 "))
+                                self->refusedTunnelAnswer_ = answer.substr(0, end + 4);
                             return self->finish(makeError(
                                 NetCFNetworkErrorDomain, NetErrorHTTPProxyConnectionFailure,
                                 "The proxy refused the tunnel: " +

@@ -43,6 +43,9 @@ public:
     // end of stream waiting.
     bool looksReusable();
     boost::asio::io_context& context() { return context_; }
+    // The head of a proxy's answer to CONNECT that asks for credentials (407, or 401 as some
+    // proxies send for refused ones), after connect failed because of it.
+    const std::string& refusedTunnelAnswer() const { return refusedTunnelAnswer_; }
     const NetConnectTarget& target() const { return target_; }
 
     // The error a failed read or write stands for.
@@ -63,6 +66,7 @@ private:
     NetConnectTarget target_;
     DoneHandler done_;
     std::string tunnelBuffer_;
+    std::string refusedTunnelAnswer_;
     bool closed_ = false;
 };
 

@@ -120,6 +120,10 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
             }
             head += name + ": " + value + "\r\n";
         }
+        if (proxy && url.scheme() != "https" && !proxy->authorization.empty()) {
+            if (!safeHeaderText(proxy->authorization)) return false;
+            head += "Proxy-Authorization: " + proxy->authorization + "\r\n";
+        }
         if (message.bodyLength && !hasHeader(message.headers, "Content-Length") &&
             !hasHeader(message.headers, "Transfer-Encoding")) {
             head += fmt::format("Content-Length: {}\r\n", *message.bodyLength);
@@ -164,12 +168,29 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         connection->connect(target, [weak](std::optional<foundation::Error> failure) {
             auto self = weak.lock();
             if (!self || self->terminal()) return;
+            if (failure && self->connection && !self->connection->refusedTunnelAnswer().empty())
+                return self->takeRefusedTunnelAnswer();
             if (failure) return self->fail(*failure);
             self->connected = true;
             self->status = Status::Open;
             self->resume();
         });
         return true;
+    }
+
+    // The proxy asked for credentials before it would open the tunnel: its answer is the
+    // response, so that the caller can answer the challenge.
+    void takeRefusedTunnelAnswer() {
+        const std::string& answer = connection->refusedTunnelAnswer();
+        parser = std::make_unique<NetResponseParser>(true);
+        if (!parser->feed(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size()) ||
+            !parser->headersComplete()) {
+            return fail(makeStreamError(NetCFNetworkErrorDomain, NetErrorHTTPProxyConnectionFailure,
+                                        "The proxy's answer could not be parsed"));
+        }
+        bytesReceived += answer.size();
+        writeDone = false;  // never reused
+        finishMessage();
     }
 
     // Goes on with writing, reading and telling the client, as far as the state allows.

@@ -55,6 +55,8 @@ struct NetTLSSettings {
 struct NetProxySettings {
     std::string host;
     std::uint16_t port = 0;
+    // "Proxy-Authorization" for the proxy (in the tunnel's CONNECT for "https"); empty for none.
+    std::string authorization;
 };
 
 }  // namespace net

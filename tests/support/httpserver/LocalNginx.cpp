@@ -1,10 +1,7 @@
 #include "support/httpserver/LocalNginx.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,52 +12,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/httpserver/LocalPorts.h"
+
 extern char** environ;
 
 namespace testsupport {
 
-namespace {
-
-std::uint16_t freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool accepts(std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-}  // namespace
-
 std::string LocalNginx::binary() {
-    for (const char* candidate : {"/usr/sbin/nginx", "/usr/local/sbin/nginx"}) {
-        if (::access(candidate, X_OK) == 0) return candidate;
-    }
-    const char* path = std::getenv("PATH");
-    std::string paths = path != nullptr ? path : "";
-    std::size_t start = 0;
-    while (start <= paths.size()) {
-        auto end = paths.find(':', start);
-        std::string candidate = paths.substr(start, end - start) + "/nginx";
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return "";
+    return findProgram("nginx");
 }
 
 std::unique_ptr<LocalNginx> LocalNginx::start(const std::string& serverBlock) {
@@ -76,7 +35,7 @@ std::unique_ptr<LocalNginx> LocalNginx::start(const std::string& serverBlock) {
     const std::string echoModule = "/usr/lib/nginx/modules/ngx_http_echo_module.so";
     // Ports can be taken between the look-up and nginx's bind: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        server->port_ = freePort();
+        server->port_ = freeLoopbackPort();
         const std::string& d = server->folder_;
         std::ofstream(d + "/nginx.conf")
             << (::access(echoModule.c_str(), R_OK) == 0 ? "load_module " + echoModule + ";\n" : "")
@@ -101,7 +60,7 @@ std::unique_ptr<LocalNginx> LocalNginx::start(const std::string& serverBlock) {
         // nginx is another process: its readiness shows only as a port that accepts.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (accepts(server->port_)) return server;
+            if (acceptsOnLoopback(server->port_)) return server;
             int status = 0;
             if (::waitpid(pid, &status, WNOHANG) == pid) break;  // it gave up (port taken)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

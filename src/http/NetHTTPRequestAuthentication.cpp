@@ -1,0 +1,436 @@
+// Credentials sent before a challenge, the answers to a server's (401) and a proxy's (407)
+// challenge, and where credentials are looked for.
+
+#include <fmt/format.h>
+
+#include "foundation/Base64.h"
+#include "foundation/MainQueue.h"
+#include "http/NetAuthentication.h"
+#include "http/NetCredentialStorage.h"
+#include "http/NetHTTPRequest.h"
+#include "http/NetRequestQueue.h"
+#include "http/NetSessionCredentials.h"
+#include "platform/net/NetRunLoop.h"
+
+using foundation::Url;
+
+namespace {
+
+// One request at a time looks for or asks for credentials; the others then find what it
+// stored in the session.
+std::recursive_mutex& delegateAuthenticationLock() {
+    static auto* lock = new std::recursive_mutex();
+    return *lock;
+}
+
+// However the answers go, a request gives up after this many attempts.
+constexpr int MaximumAuthenticationAttempts = 16;
+
+int portOf(const Url& url) {
+    return url.port() ? *url.port() : 0;
+}
+
+std::string originForm(const Url& url) {
+    return (url.path().empty() ? "/" : url.path()) + (url.query() ? "?" + *url.query() : "");
+}
+
+std::shared_ptr<const NetCredentials> credentialsFrom(std::string username, std::string password,
+                                                      std::string domain) {
+    if (username.empty() || password.empty()) return nullptr;
+    return std::make_shared<const NetCredentials>(
+        NetCredentials{std::move(username), std::move(password), std::move(domain)});
+}
+
+}  // namespace
+
+void NetHTTPRequest::addBasicAuthenticationHeaderWithUsernameAndPassword(
+    const std::string& username, const std::string& password) {
+    std::string pair = username + ":" + password;
+    addRequestHeader(
+        "Authorization",
+        "Basic " + foundation::base64::encode(
+                       std::span(reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size())));
+    authenticationScheme_ = "Basic";
+}
+
+void NetHTTPRequest::applyAuthorizationHeader() {
+    if (!shouldPresentCredentialsBeforeChallenge_ || !url_) return;
+    auto& session = NetSessionCredentials::shared();
+    if (!requestHeader("Authorization")) {
+        if (!username_.empty() && !password_.empty() && authenticationScheme_ == "Basic") {
+            addBasicAuthenticationHeaderWithUsernameAndPassword(username_, password_);
+        } else if (useSessionPersistence_) {
+            auto record = session.findSessionAuthenticationCredentials(
+                *url_,
+                authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_),
+                username_.empty() ? std::nullopt : std::optional(username_),
+                password_.empty() ? std::nullopt : std::optional(password_));
+            if (record && record->credentials && record->authentication) {
+                auto header = record->authentication->authorizationHeader(
+                    *record->credentials, requestMethod_, originForm(*url_));
+                if (header) {
+                    addRequestHeader("Authorization", *header);
+                    authenticationScheme_ = record->authenticationScheme;
+                } else {
+                    session.removeAuthenticationCredentialsFromSessionStore(record->credentials);
+                }
+            } else if (record && record->credentials) {
+                addBasicAuthenticationHeaderWithUsernameAndPassword(record->credentials->username,
+                                                                    record->credentials->password);
+            }
+        }
+    }
+    if (useSessionPersistence_ && !proxyHost_.empty()) {
+        auto record = session.findSessionProxyAuthenticationCredentials(proxyHost_, proxyPort_);
+        if (record && record->credentials && record->authentication) {
+            auto header = record->authentication->authorizationHeader(
+                *record->credentials, requestMethod_, proxyRequestTarget());
+            if (header) {
+                proxyAuthorization_ = *header;
+                proxyAuthenticationScheme_ = record->authenticationScheme;
+            } else {
+                session.removeProxyAuthenticationCredentialsFromSessionStore(record->credentials);
+            }
+        }
+    }
+}
+
+std::string NetHTTPRequest::proxyRequestTarget() const {
+    if (!url_) return "";
+    if (url_->scheme() == "https") {
+        return fmt::format("{}:{}", url_->host(), url_->port() ? *url_->port() : 443);
+    }
+    // The absolute form the stream sends to the proxy.
+    return url_->scheme() + "://" + url_->host() +
+           (url_->port() ? fmt::format(":{}", *url_->port()) : "") + originForm(*url_);
+}
+
+// --- Server challenges ---
+
+void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
+    std::unique_lock guard(cancelledLock_);
+    if (error_ || cancelled_) return;
+    if (authenticationNeeded_ == 2) return attemptToApplyProxyCredentialsAndResume();
+    if (authenticationRetryCount_ >= MaximumAuthenticationAttempts) return failAuthentication();
+
+    if (requestAuthentication_) {
+        requestAuthentication_->updateFromResponse(responseHeaders_, false);
+    } else {
+        requestAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, false);
+        if (!requestAuthentication_) {
+            cancelLoad();
+            failWithError(
+                makeNetError(NetInternalErrorWhileApplyingCredentialsType,
+                             "Failed to get authentication object from response headers"));
+            return;
+        }
+        authenticationScheme_ = requestAuthentication_->method();
+    }
+    authenticationRealm_.clear();
+    if (!requestAuthentication_->requiresAccountDomain())
+        authenticationRealm_ = requestAuthentication_->realm().value_or("");
+    auto& session = NetSessionCredentials::shared();
+
+    if (requestAuthentication_->isValid()) {
+        cancelLoad();
+        if (requestCredentials_) {
+            // A stale nonce: the same credentials again with the new one.
+            if (applyCredentials(requestCredentials_)) return startRequest();
+            failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
+                                       "Failed to apply credentials to request"));
+            return;
+        }
+        // Single sign-on cannot be answered here; without this the request would wait for ever.
+        if (!requestAuthentication_->requiresUsernameAndPassword()) return failAuthentication();
+
+        std::unique_lock delegateGuard(delegateAuthenticationLock());
+        if (error_ || cancelled_) return;
+        if (useSessionPersistence_) {
+            auto record = session.findSessionAuthenticationCredentials(
+                *url_,
+                authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_),
+                username_.empty() ? std::nullopt : std::optional(username_),
+                password_.empty() ? std::nullopt : std::optional(password_));
+            if (record && applyCredentials(record->credentials)) {
+                delegateGuard.unlock();
+                return startRequest();
+            }
+        }
+        if (auto credentials = findCredentials()) {
+            bool applied = applyCredentials(credentials);
+            delegateGuard.unlock();
+            if (applied) return startRequest();
+            failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
+                                       "Failed to apply credentials to request"));
+            return;
+        }
+        if (willAskDelegateForCredentials()) return;
+        delegateGuard.unlock();
+        return failAuthentication();
+    }
+
+    bool rejected = requestAuthentication_->credentialsRejected();
+    requestAuthentication_.reset();
+    if (rejected) {
+        std::unique_lock delegateGuard(delegateAuthenticationLock());
+        if (requestCredentials_) {
+            session.removeAuthenticationCredentialsFromSessionStore(requestCredentials_);
+            requestCredentials_.reset();
+        }
+        if (error_ || cancelled_) return;
+        // Another record of the session may still be good; it answers the latest challenge.
+        if (useSessionPersistence_) {
+            requestAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, false);
+            auto record = session.findSessionAuthenticationCredentials(
+                *url_, std::nullopt, username_.empty() ? std::nullopt : std::optional(username_),
+                password_.empty() ? std::nullopt : std::optional(password_));
+            if (requestAuthentication_ && record && applyCredentials(record->credentials)) {
+                delegateGuard.unlock();
+                cancelLoad();
+                return startRequest();
+            }
+        }
+        haveActivity_ = false;
+        if (willAskDelegateForCredentials()) return;
+    }
+    failAuthentication();
+}
+
+bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials>& credentials) {
+    ++authenticationRetryCount_;
+    if (!credentials || !requestAuthentication_ || !url_) return false;
+    auto& session = NetSessionCredentials::shared();
+    auto header = requestAuthentication_->authorizationHeader(*credentials, requestMethod_,
+                                                              originForm(*url_));
+    if (!header) {
+        session.removeAuthenticationCredentialsFromSessionStore(credentials);
+        return false;
+    }
+    addRequestHeader("Authorization", *header);
+    if (useKeychainPersistence_) {
+        NetCredentialStorage::saveCredentialsForHost(
+            *credentials, url_->host(), portOf(*url_), url_->scheme(),
+            authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_));
+    }
+    if (useSessionPersistence_) {
+        NetCredentialRecord record;
+        record.authentication = requestAuthentication_;
+        record.credentials = credentials;
+        record.url = url_;
+        record.authenticationScheme = authenticationScheme_;
+        if (!authenticationRealm_.empty()) record.authenticationRealm = authenticationRealm_;
+        session.storeAuthenticationCredentialsInSessionStore(record);
+    }
+    requestCredentials_ = credentials;
+    return true;
+}
+
+std::shared_ptr<const NetCredentials> NetHTTPRequest::findCredentials() const {
+    if (!url_) return nullptr;
+    if (url_->user() && url_->password()) {
+        if (auto found = credentialsFrom(Url::percentDecode(*url_->user()),
+                                         Url::percentDecode(*url_->password()), domain_))
+            return found;
+    }
+    if (auto main = mainRequest()) {
+        if (auto found = credentialsFrom(main->username(), main->password(), domain_)) return found;
+    }
+    if (auto found = credentialsFrom(username_, password_, domain_)) return found;
+    if (useKeychainPersistence_) {
+        auto saved = NetCredentialStorage::savedCredentialsForHost(
+            url_->host(), portOf(*url_), url_->scheme(),
+            authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_));
+        if (saved) return credentialsFrom(saved->username, saved->password, saved->domain);
+    }
+    return nullptr;
+}
+
+// --- Proxy challenges ---
+
+void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
+    std::unique_lock guard(cancelledLock_);
+    if (error_ || cancelled_) return;
+    if (proxyAuthenticationRetryCount_ >= MaximumAuthenticationAttempts)
+        return failAuthentication();
+
+    if (proxyAuthentication_) {
+        proxyAuthentication_->updateFromResponse(responseHeaders_, true);
+    } else {
+        proxyAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, true);
+        if (!proxyAuthentication_) {
+            cancelLoad();
+            failWithError(
+                makeNetError(NetInternalErrorWhileApplyingCredentialsType,
+                             "Failed to get authentication object from response headers"));
+            return;
+        }
+        proxyAuthenticationScheme_ = proxyAuthentication_->method();
+    }
+    proxyAuthenticationRealm_.clear();
+    if (!proxyAuthentication_->requiresAccountDomain())
+        proxyAuthenticationRealm_ = proxyAuthentication_->realm().value_or("");
+    auto& session = NetSessionCredentials::shared();
+
+    if (proxyAuthentication_->isValid()) {
+        cancelLoad();
+        if (proxyCredentials_) {
+            if (applyProxyCredentials(proxyCredentials_)) return startRequest();
+            failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
+                                       "Failed to apply proxy credentials to request"));
+            return;
+        }
+        if (!proxyAuthentication_->requiresUsernameAndPassword()) return failAuthentication();
+
+        std::unique_lock delegateGuard(delegateAuthenticationLock());
+        if (error_ || cancelled_) return;
+        if (useSessionPersistence_) {
+            auto record = session.findSessionProxyAuthenticationCredentials(proxyHost_, proxyPort_);
+            if (record && applyProxyCredentials(record->credentials)) {
+                delegateGuard.unlock();
+                return startRequest();
+            }
+        }
+        if (auto credentials = findProxyCredentials()) {
+            bool applied = applyProxyCredentials(credentials);
+            delegateGuard.unlock();
+            if (applied) return startRequest();
+            failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
+                                       "Failed to apply proxy credentials to request"));
+            return;
+        }
+        if (willAskDelegateForProxyCredentials()) return;
+        delegateGuard.unlock();
+        return failAuthentication();
+    }
+
+    bool rejected = proxyAuthentication_->credentialsRejected();
+    proxyAuthentication_.reset();
+    if (rejected) {
+        std::unique_lock delegateGuard(delegateAuthenticationLock());
+        if (proxyCredentials_) {
+            session.removeProxyAuthenticationCredentialsFromSessionStore(proxyCredentials_);
+            proxyCredentials_.reset();
+        }
+        proxyAuthorization_.clear();
+        if (error_ || cancelled_) return;
+        haveActivity_ = false;
+        if (willAskDelegateForProxyCredentials()) return;
+    }
+    failAuthentication();
+}
+
+bool NetHTTPRequest::applyProxyCredentials(
+    const std::shared_ptr<const NetCredentials>& credentials) {
+    ++proxyAuthenticationRetryCount_;
+    if (!credentials || !proxyAuthentication_ || !url_) return false;
+    auto& session = NetSessionCredentials::shared();
+    auto header = proxyAuthentication_->authorizationHeader(*credentials, requestMethod_,
+                                                            proxyRequestTarget());
+    if (!header) {
+        session.removeProxyAuthenticationCredentialsFromSessionStore(credentials);
+        return false;
+    }
+    proxyAuthorization_ = *header;
+    auto realm =
+        proxyAuthenticationRealm_.empty() ? std::nullopt : std::optional(proxyAuthenticationRealm_);
+    if (useKeychainPersistence_)
+        NetCredentialStorage::saveCredentialsForProxy(*credentials, proxyHost_, proxyPort_, realm);
+    if (useSessionPersistence_) {
+        NetCredentialRecord record;
+        record.authentication = proxyAuthentication_;
+        record.credentials = credentials;
+        record.host = proxyHost_;
+        record.port = proxyPort_;
+        record.authenticationScheme = proxyAuthenticationScheme_;
+        session.storeProxyAuthenticationCredentialsInSessionStore(record);
+    }
+    proxyCredentials_ = credentials;
+    return true;
+}
+
+std::shared_ptr<const NetCredentials> NetHTTPRequest::findProxyCredentials() const {
+    std::string domain = !proxyDomain_.empty() ? proxyDomain_ : domain_;
+    if (auto main = mainRequest()) {
+        if (auto found = credentialsFrom(main->proxyUsername(), main->proxyPassword(), domain))
+            return found;
+    }
+    if (auto found = credentialsFrom(proxyUsername_, proxyPassword_, domain)) return found;
+    auto saved = NetCredentialStorage::savedCredentialsForProxy(
+        proxyHost_, proxyPort_,
+        proxyAuthenticationRealm_.empty() ? std::nullopt
+                                          : std::optional(proxyAuthenticationRealm_));
+    if (saved) return credentialsFrom(saved->username, saved->password, domain);
+    return nullptr;
+}
+
+// --- Answers of a listener ---
+
+bool NetHTTPRequest::willAskDelegateForCredentials() {
+    std::unique_lock guard(cancelledLock_);
+    if (isSynchronous_) return false;
+    std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
+    if (!target) target = queue_.lock();
+    bool answers = target && target->answersAuthenticationChallenges();
+    auto block = blocks_.authenticationNeeded;
+    if (!answers && !block) return false;
+    foundation::MainQueue::async([self = shared_from_this(), target, answers, block] {
+        if (answers) {
+            target->authenticationNeededForRequest(*self);
+        } else {
+            block();
+        }
+    });
+    return true;
+}
+
+bool NetHTTPRequest::willAskDelegateForProxyCredentials() {
+    std::unique_lock guard(cancelledLock_);
+    if (isSynchronous_) return false;
+    std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
+    if (!target) target = queue_.lock();
+    bool answers = target && target->answersAuthenticationChallenges();
+    auto block = blocks_.proxyAuthenticationNeeded;
+    if (!answers && !block) return false;
+    foundation::MainQueue::async([self = shared_from_this(), target, answers, block] {
+        if (answers) {
+            target->proxyAuthenticationNeededForRequest(*self);
+        } else {
+            block();
+        }
+    });
+    return true;
+}
+
+void NetHTTPRequest::retryUsingSuppliedCredentials() {
+    std::weak_ptr<NetHTTPRequest> weak = weak_from_this();
+    auto retry = [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::lock_guard guard(self->cancelledLock_);
+        if (self->error_ || self->cancelled_) return;
+        if (self->authenticationNeeded_ != 0) {
+            self->attemptToApplyCredentialsAndResume();
+        } else {
+            self->main();
+        }
+    };
+    net::NetRunLoop* loop = runLoop_;
+    if (loop == nullptr) return retry();
+    loop->perform(runLoopMode_, retry);
+}
+
+void NetHTTPRequest::cancelAuthentication() {
+    std::weak_ptr<NetHTTPRequest> weak = weak_from_this();
+    auto fail = [weak] {
+        if (auto self = weak.lock()) self->failAuthentication();
+    };
+    net::NetRunLoop* loop = runLoop_;
+    if (loop == nullptr) return fail();
+    loop->perform(runLoopMode_, fail);
+}
+
+void NetHTTPRequest::failAuthentication() {
+    std::lock_guard guard(cancelledLock_);
+    cancelLoad();
+    failWithError(makeNetError(NetAuthenticationErrorType, "Authentication needed"));
+}

@@ -1,0 +1,148 @@
+// Which proxy a request goes through: one set on the request, the system's, or the answer
+// of an auto-configuration script read from a file or fetched by a nested request.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "http/NetHTTPRequest.h"
+#include "http/NetTextEncoding.h"
+#include "platform/net/NetPACScript.h"
+#include "platform/net/NetRunLoop.h"
+#include "platform/net/NetSystemProxies.h"
+
+using foundation::Url;
+
+namespace {
+
+// A script longer than this is not read.
+constexpr std::size_t MaximumScriptLength = 4 * 1024 * 1024;
+// How long a script may run for one URL.
+constexpr std::chrono::duration<double> ScriptTimeLimit(2.0);
+
+// The script request of an asynchronous request: it tells the waiting request when it
+// is over, whatever the outcome, on a later turn of the run loop, so that the waiting
+// request's lock is never taken while this one's is held.
+class NetPACFileRequest : public NetHTTPRequest {
+public:
+    NetPACFileRequest(Url url, std::function<void(NetHTTPRequest&)> done)
+        : NetHTTPRequest(std::move(url)), done_(std::move(done)) {}
+
+protected:
+    void requestFinished() override { tell(); }
+    void reportFailure() override { tell(); }
+
+private:
+    void tell() {
+        auto done = std::exchange(done_, nullptr);
+        if (!done) return;
+        net::NetRunLoop::current().perform(
+            runLoopMode(), [done = std::move(done), self = shared_from_this()] { done(*self); });
+    }
+    std::function<void(NetHTTPRequest&)> done_;
+};
+
+// The file's bytes, or nothing when it cannot be read or is too long.
+std::optional<foundation::Data> readScriptFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    foundation::Data data;
+    std::uint8_t buffer[16384];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || data.size() + static_cast<std::size_t>(n) > MaximumScriptLength) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        data.insert(data.end(), buffer, buffer + n);
+    }
+    ::close(fd);
+    return data;
+}
+
+}  // namespace
+
+bool NetHTTPRequest::configureProxies() {
+    if (isPACFileRequest_ || !proxyHost_.empty() || proxyPort_ != 0) return true;
+    if (PACurl_) {
+        fetchPACFile();
+        return false;
+    }
+    auto settings = net::NetSystemProxies::copySystemProxySettings();
+    auto proxies = net::NetSystemProxies::copyProxiesForURL(*url_, settings);
+    if (proxies.empty()) return true;
+    const auto& first = proxies.front();
+    if (first.type == net::NetProxyEntry::Type::AutoConfigurationURL) {
+        PACurl_ = Url::parse(first.autoConfigurationURL);
+        if (!PACurl_) return true;  // an address that is no URL: straight to the server
+        fetchPACFile();
+        return false;
+    }
+    proxyHost_ = first.host;
+    proxyPort_ = first.port;
+    proxyType_ = net::proxyTypeName(first.type);
+    if (proxyUsername_.empty() && proxyPassword_.empty()) {
+        proxyUsername_ = first.username;
+        proxyPassword_ = first.password;
+    }
+    return true;
+}
+
+void NetHTTPRequest::fetchPACFile() {
+    const Url& script = *PACurl_;
+    std::string scheme = script.scheme();
+    if (scheme == "file") {
+        if (auto path = script.filePath()) {
+            if (auto data = readScriptFile(*path)) {
+                auto text = NetTextEncoding::decode(*data, "UTF-8");
+                if (!text) text = NetTextEncoding::decode(*data, "ISO-8859-1");
+                if (text) runPACScript(*text);
+            }
+        }
+        return startRequest();
+    }
+    if (scheme != "http" && scheme != "https") return startRequest();
+
+    if (isSynchronous_) {
+        auto request = NetHTTPRequest::requestWithURL(script);
+        request->isPACFileRequest_ = true;
+        request->timeOutSeconds_ = timeOutSeconds_;
+        // The nested request turns this thread's run loop in its own run of the private mode.
+        request->startSynchronous();
+        finishedDownloadingPACFile(*request);
+        return;
+    }
+    std::weak_ptr<NetHTTPRequest> weak = weak_from_this();
+    auto request = std::make_shared<NetPACFileRequest>(script, [weak](NetHTTPRequest& done) {
+        if (auto self = weak.lock()) self->finishedDownloadingPACFile(done);
+    });
+    request->isPACFileRequest_ = true;
+    request->timeOutSeconds_ = timeOutSeconds_;
+    PACFileRequest_ = request;
+    request->start();
+}
+
+void NetHTTPRequest::finishedDownloadingPACFile(NetHTTPRequest& pacRequest) {
+    std::lock_guard guard(cancelledLock_);
+    if (!isSynchronous_ && PACFileRequest_.get() != &pacRequest) return;  // given up on
+    PACFileRequest_.reset();
+    if (cancelled_ || complete_) return;
+    if (!pacRequest.error()) {
+        if (auto text = pacRequest.responseString()) runPACScript(*text);
+    }
+    startRequest();
+}
+
+void NetHTTPRequest::runPACScript(const std::string& script) {
+    if (!url_) return;
+    auto proxies = net::NetPACScript::copyProxiesForURL(script, *url_, ScriptTimeLimit);
+    if (!proxies || proxies->empty()) return;
+    const auto& first = proxies->front();
+    if (first.type == net::NetProxyEntry::Type::None) return;
+    proxyHost_ = first.host;
+    proxyPort_ = first.port;
+    proxyType_ = url_->scheme() == "https" ? "HTTPS" : net::proxyTypeName(first.type);
+}

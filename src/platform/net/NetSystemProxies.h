@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/Url.h"
+#include "platform/net/NetProxyBypass.h"
+#include "platform/net/NetProxyEntry.h"
+
+struct _GSettingsBackend;
+
+namespace net {
+
+// The system's proxy settings: GNOME's (GSettings "org.gnome.system.proxy") where that
+// schema is installed and its mode is "manual" or "auto", otherwise the environment
+// ("http_proxy", "https_proxy", "all_proxy", "no_proxy", in either letter case, the
+// lower-case one first).
+struct NetSystemProxySettings {
+    std::optional<NetProxyEntry> httpProxy;   // for "http" URLs
+    std::optional<NetProxyEntry> httpsProxy;  // for "https" URLs
+    std::string autoConfigurationURL;
+    NetProxyBypass bypass{{}};
+};
+
+class NetSystemProxies {
+public:
+    using Environment = std::function<const char*(const char* name)>;
+
+    static NetSystemProxySettings copySystemProxySettings();
+    static NetSystemProxySettings settingsFromEnvironment(const Environment& environment);
+    // nullopt without the schema, or when its mode says "none". Read from the default
+    // settings backend unless another is given.
+    static std::optional<NetSystemProxySettings> settingsFromGSettings(
+        _GSettingsBackend* backend = nullptr);
+
+    // The ways to reach the URL under the settings, in order; an empty list means directly.
+    static std::vector<NetProxyEntry> copyProxiesForURL(const foundation::Url& url,
+                                                        const NetSystemProxySettings& settings);
+
+    // "host:port", "http://[user:pass@]host[:port][/]"; nullopt for another scheme (a SOCKS
+    // or TLS proxy cannot be used) or a malformed address.
+    static std::optional<NetProxyEntry> parseProxyAddress(std::string_view text);
+};
+
+}  // namespace net

@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ScriptTimeLimit.h"
+#include "http/NetHTTPRequest.h"
+#include "http/NetSessionCredentials.h"
+#include "platform/net/NetSystemProxies.h"
+#include "support/httpserver/LocalTinyproxy.h"
+#include "support/httpserver/TestCertificates.h"
+#include "support/httpserver/TestHttpServer.h"
+
+using foundation::Url;
+using testsupport::LocalTinyproxy;
+using testsupport::ReceivedRequest;
+using testsupport::ScriptedAnswer;
+using testsupport::TestHttpServer;
+
+namespace {
+
+int errorCode(const NetHTTPRequest& request) {
+    return request.error() ? static_cast<int>(request.error()->code) : 0;
+}
+
+std::shared_ptr<NetHTTPRequest> run(const std::string& url,
+                                    const std::function<void(NetHTTPRequest&)>& setup = {}) {
+    auto request = NetHTTPRequest::requestWithURL(Url::parse(url));
+    if (setup) setup(*request);
+    request->startSynchronous();
+    return request;
+}
+
+// A script file in a temporary folder that goes with it.
+class ScriptFile {
+public:
+    explicit ScriptFile(const std::string& bytes) {
+        char pattern[] = "/tmp/orvandel-pac-XXXXXX";
+        folder_ = ::mkdtemp(pattern);
+        std::ofstream(folder_ + "/proxy.pac", std::ios::binary) << bytes;
+    }
+    ~ScriptFile() { std::filesystem::remove_all(folder_); }
+    Url url() const { return Url::fromFilePath(folder_ + "/proxy.pac"); }
+
+private:
+    std::string folder_;
+};
+
+std::string scriptFor(const std::string& answer) {
+    return "function FindProxyForURL(url, host) { return \"" + answer + "\"; }";
+}
+
+// Sets an environment variable for the life of the object.
+struct ScopedVariable {
+    const char* name;
+    std::optional<std::string> old;
+    ScopedVariable(const char* n, const std::string& value) : name(n) {
+        if (const char* was = std::getenv(n)) old = was;
+        ::setenv(n, value.c_str(), 1);
+    }
+    ~ScopedVariable() { old ? (void)::setenv(name, old->c_str(), 1) : (void)::unsetenv(name); }
+};
+
+// An origin server, and a server acting as an HTTP proxy that answers for it.
+struct OriginAndProxy {
+    TestHttpServer origin{[](const ReceivedRequest&) { return ScriptedAnswer::ok("origin"); }};
+    TestHttpServer proxy{[](const ReceivedRequest&) { return ScriptedAnswer::ok("proxied"); }};
+    std::string proxyAnswer() const { return "PROXY 127.0.0.1:" + std::to_string(proxy.port()); }
+};
+
+}  // namespace
+
+TEST(ProxyRequestTest, AScriptFileChoosesTheProxyOrLeavesTheRequestDirect) {
+    OriginAndProxy servers;
+    struct Case {
+        const char* name;
+        std::string script;
+        std::string body;
+    };
+    const std::vector<Case> cases = {
+        {"UTF-8", "// café\n" + scriptFor(servers.proxyAnswer()), "proxied"},
+        {"ISO Latin-1", "// caf\xe9\n" + scriptFor(servers.proxyAnswer()), "proxied"},
+        {"DIRECT first", scriptFor("DIRECT; " + servers.proxyAnswer()), "origin"},
+        {"does not compile", "function FindProxyForURL(", "origin"},
+        {"never ends", "function FindProxyForURL(u, h) { for (;;) {} }", "origin"},
+        {"no usable answer", scriptFor("SOCKS 127.0.0.1:1"), "origin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!ScriptsCanBeCutOff && std::string(c.name) == "never ends") continue;
+        ScriptFile file(c.script);
+        auto request =
+            run(servers.origin.url("/page"), [&](NetHTTPRequest& r) { r.setPACurl(file.url()); });
+        ASSERT_EQ(errorCode(*request), 0) << request->error()->message;
+        EXPECT_EQ(request->responseString(), c.body);
+    }
+    ASSERT_FALSE(servers.proxy.requests().empty());
+    EXPECT_EQ(servers.proxy.requests().back().target, servers.origin.url("/page"));
+    // A missing file leaves the request direct.
+    auto missing = run(servers.origin.url("/"), [](NetHTTPRequest& r) {
+        r.setPACurl(Url::fromFilePath("/nonexistent/orvandel/proxy.pac"));
+    });
+    EXPECT_EQ(missing->responseString(), "origin");
+}
+
+TEST(ProxyRequestTest, AScriptOverHTTPIsFetchedByExactlyOneNestedRequest) {
+    OriginAndProxy servers;
+    struct Case {
+        const char* name;
+        int status;
+        std::string script;
+        bool asynchronous;
+        std::string body;
+    };
+    const std::vector<Case> cases = {
+        {"synchronous", 200, scriptFor(servers.proxyAnswer()), false, "proxied"},
+        {"asynchronous", 200, scriptFor(servers.proxyAnswer()), true, "proxied"},
+        {"broken script", 200, "function FindProxyForURL(u, h) { return", false, "origin"},
+        {"failed download", 404, "not here", false, "origin"},
+        {"failed download, asynchronous", 404, "not here", true, "origin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHttpServer scripts([&](const ReceivedRequest&) {
+            ScriptedAnswer answer;
+            answer.raw = "HTTP/1.1 " + std::to_string(c.status) +
+                         " X\r\nContent-Type: application/x-ns-proxy-autoconfig\r\n"
+                         "Content-Length: " +
+                         std::to_string(c.script.size()) + "\r\n\r\n" + c.script;
+            return answer;
+        });
+        auto request = NetHTTPRequest::requestWithURL(Url::parse(servers.origin.url("/x")));
+        request->setPACurl(Url::parse(scripts.url("/proxy.pac")));
+        if (c.asynchronous) {
+            ASSERT_TRUE(request->start());
+            request->waitUntilFinished();
+        } else {
+            request->startSynchronous();
+        }
+        ASSERT_EQ(errorCode(*request), 0) << request->error()->message;
+        EXPECT_EQ(request->responseString(), c.body);
+        ASSERT_EQ(scripts.requests().size(), 1u);
+        EXPECT_EQ(scripts.requests()[0].target, "/proxy.pac");
+    }
+}
+
+TEST(ProxyRequestTest, TheEnvironmentsProxyIsUsedExceptForNoProxyHosts) {
+    if (net::NetSystemProxies::settingsFromGSettings())
+        GTEST_SKIP() << "GNOME's proxy settings are in force here";
+    OriginAndProxy servers;
+    ScopedVariable proxy("http_proxy", "http://127.0.0.1:" + std::to_string(servers.proxy.port()));
+    ScopedVariable upper("HTTP_PROXY", "");
+    {
+        ScopedVariable none("no_proxy", "example.invalid");
+        auto request = run(servers.origin.url("/"));
+        EXPECT_EQ(request->responseString(), "proxied");
+        EXPECT_EQ(request->proxyPort(), servers.proxy.port());
+        EXPECT_EQ(request->proxyType(), "HTTP");
+    }
+    {
+        ScopedVariable none("no_proxy", "localhost,127.0.0.1");
+        EXPECT_EQ(run(servers.origin.url("/"))->responseString(), "origin");
+    }
+}
+
+// Plain requests and CONNECT tunnels through tinyproxy, which wants credentials.
+TEST(ProxyRequestTest, AProxysChallengeIsAnsweredWithProxyCredentials) {
+    auto proxy = LocalTinyproxy::start(std::pair<std::string, std::string>("carol", "tunnel"));
+    if (!proxy) GTEST_SKIP() << "tinyproxy is not installed";
+    NetSessionCredentials::shared().clearServerCredentials();
+    TestHttpServer plain([](const ReceivedRequest&) { return ScriptedAnswer::ok("plain"); });
+    TestHttpServer::Options options;
+    options.tlsIdentity = testsupport::TestCertificates::selfSigned("127.0.0.1");
+    TestHttpServer secure([](const ReceivedRequest&) { return ScriptedAnswer::ok("secure"); },
+                          options);
+    struct Case {
+        const char* name;
+        std::string url;
+        std::string user, password;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"http, none", plain.url("/"), "", "", 3},
+        {"https, none", secure.url("/"), "", "", 3},
+        {"http", plain.url("/"), "carol", "tunnel", 0},
+        {"https", secure.url("/"), "carol", "tunnel", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto request = run(c.url, [&](NetHTTPRequest& r) {
+            r.setProxy("127.0.0.1", proxy->port());
+            r.setValidatesSecureCertificate(false);
+            r.setProxyUsername(c.user);
+            r.setProxyPassword(c.password);
+        });
+        EXPECT_EQ(errorCode(*request), c.code);
+        if (c.code != 0) {
+            EXPECT_EQ(request->responseStatusCode(), 407);
+        } else {
+            // The tunnel went with what the plain request left in the session.
+            EXPECT_EQ(request->proxyAuthenticationScheme(), "Basic");
+            EXPECT_EQ(request->proxyAuthenticationRetryCount(), c.url == plain.url("/") ? 1 : 0);
+        }
+    }
+    // The session's proxy credentials go along before any challenge from now on.
+    auto later = run(plain.url("/later"),
+                     [&](NetHTTPRequest& r) { r.setProxy("127.0.0.1", proxy->port()); });
+    EXPECT_EQ(errorCode(*later), 0);
+    EXPECT_EQ(later->proxyAuthenticationRetryCount(), 0);
+    ASSERT_FALSE(plain.requests().empty());
+    EXPECT_FALSE(plain.requests().back().header("Proxy-Authorization"));
+}
+
+TEST(ProxyRequestTest, RefusedProxyCredentialsLeaveTheSession) {
+    // A proxy that wants dave:right, and says so again for anything else.
+    TestHttpServer proxy([](const ReceivedRequest& r) {
+        if (r.header("Proxy-Authorization") == "Basic ZGF2ZTpyaWdodA==")
+            return ScriptedAnswer::ok("through " + r.target);
+        ScriptedAnswer answer;
+        answer.raw =
+            "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+            "realm=\"gate\"\r\nContent-Length: 0\r\n\r\n";
+        return answer;
+    });
+    auto& session = NetSessionCredentials::shared();
+    auto through = [&](const std::string& user, const std::string& password) {
+        return run("http://origin.invalid/page", [&](NetHTTPRequest& r) {
+            r.setProxy("127.0.0.1", proxy.port());
+            r.setProxyUsername(user);
+            r.setProxyPassword(password);
+        });
+    };
+    auto wrong = through("dave", "wrong");
+    EXPECT_EQ(errorCode(*wrong), 3);
+    EXPECT_EQ(wrong->responseStatusCode(), 407);
+    EXPECT_EQ(proxy.requests().size(), 2u);
+    for (const auto& record : session.sessionProxyCredentialsStore())
+        EXPECT_NE(record.port, proxy.port());
+    auto right = through("dave", "right");
+    EXPECT_EQ(errorCode(*right), 0);
+    EXPECT_EQ(right->responseString(), "through http://origin.invalid/page");
+}
