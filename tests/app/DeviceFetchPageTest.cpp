@@ -224,7 +224,10 @@ TEST_F(DeviceFetchPageTest, APictureOpensAndAnAudioFilePlaysAndSeeksFromTheDevic
     click("#device-files tr[data-name='Music']");
     ASSERT_TRUE(waitForValue(*view, rows, "\"tone.ogg\""));
     click("#device-files tr[data-name='tone.ogg'] button");
-    ASSERT_TRUE(waitForValue(*view, "document.querySelector('#device-files audio') !== null",
+    // The file has arrived from the device and its length is known.
+    ASSERT_TRUE(waitForValue(*view,
+                             "(a => a !== null && a.src.startsWith('blob:') && a.readyState >= 1)"
+                             "(document.querySelector('#device-files audio'))",
                              "true"));
     // Plays, then seeks to a later place and goes on from there.
     eval(*view,
