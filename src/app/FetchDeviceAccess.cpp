@@ -5,6 +5,7 @@
 #include "device/DeviceManager.h"
 #include "device/PhoneServiceAccess.h"
 #include "files/FileSystemNode.h"
+#include "media/MediaLoader.h"
 #include "shell/Settings.h"
 
 namespace {
@@ -43,6 +44,25 @@ private:
 };
 
 constexpr char kAppsNodeKey[] = "apps_node";
+
+NSImage::Image imageOf(const media::RgbaImage& picture) {
+    if (picture.width <= 0 || picture.height <= 0 ||
+        picture.pixels.size() != std::size_t(picture.width) * picture.height * 4) {
+        return nullptr;
+    }
+    GBytes* bytes = g_bytes_new(picture.pixels.data(), picture.pixels.size());
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_bytes(bytes, GDK_COLORSPACE_RGB, TRUE, 8, picture.width,
+                                                  picture.height, picture.width * 4);
+    g_bytes_unref(bytes);
+    return NSImage::Image(pixbuf, g_object_unref);
+}
+
+NSImage::Image artworkFor(content::FetchMediaLoader& loader, const foundation::Value& track) {
+    const auto* mediaLoader = dynamic_cast<media::MediaLoader*>(&loader);
+    if (!mediaLoader) return nullptr;
+    const auto picture = mediaLoader->artworkForTrack(track);
+    return picture ? imageOf(*picture) : nullptr;
+}
 
 }  // namespace
 
@@ -109,5 +129,6 @@ content::FetchServices FetchDeviceAccess::services() {
         return nullptr;
     };
     services.iconsCachePath = [] { return Settings::iconsCachePath(); };
+    services.artworkFor = artworkFor;
     return services;
 }

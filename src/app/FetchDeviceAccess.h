@@ -25,7 +25,8 @@ public:
     std::optional<foundation::Data> iconDataForApp(const std::string& appId) override;
 
     // The services the process entry gives the responder: devices found through the
-    // device manager by identifier ignoring case, and the icon cache of the settings.
+    // device manager by identifier ignoring case, the icon cache of the settings, and track
+    // artwork from the media loaders.
     static content::FetchServices services();
 
 private:

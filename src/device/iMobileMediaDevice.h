@@ -24,6 +24,10 @@ public:
     std::uint64_t getSizeOfItemAtPath(const std::string& path) override {
         return device_->getSizeOfItemAtPath(path);
     }
+    std::optional<std::vector<std::uint8_t>> readFileAtPathOffsetLength(
+        const std::string& path, std::uint64_t offset, std::uint64_t length) override {
+        return device_->readFileAtPathOffsetLength(path, offset, length);
+    }
     std::vector<Entry> contentsOfDirectory(const std::string& path) override {
         std::vector<Entry> entries;
         for (const auto& node :

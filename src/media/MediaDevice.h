@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ public:
     virtual bool downloadFileTo(const std::string& devicePath, const std::string& computerPath) = 0;
     // 0 when missing.
     virtual std::uint64_t getSizeOfItemAtPath(const std::string& path) = 0;
+    // At most `length` bytes of a file from `offset`, fewer when it ends first; nullopt when
+    // it cannot be read.
+    virtual std::optional<std::vector<std::uint8_t>> readFileAtPathOffsetLength(
+        const std::string& path, std::uint64_t offset, std::uint64_t length) = 0;
 
     struct Entry {
         std::string name;

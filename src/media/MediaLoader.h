@@ -95,6 +95,10 @@ public:
     // not a plain file name.
     std::string localTempFromDevicePathDefaultName(
         const std::string& devicePath, const std::optional<std::string>& name = std::nullopt);
+    // The track's artwork: its "artwork_cache_id" picture of the artwork database at full
+    // size, else the original picture its "artwork_relative_path" names under the control
+    // folder's "iTunes/Artwork/Originals"; nullopt when neither gives one.
+    std::optional<RgbaImage> artworkForTrack(const foundation::Value& track) const;
     // Takes any object and does nothing.
     void loadIOS10Tracks(const foundation::Value& /*unused*/) {}
 

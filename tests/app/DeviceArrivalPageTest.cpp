@@ -38,7 +38,8 @@ TEST_F(WebWindowTest, SimulatedPhoneAndLibgpodIPodArriveAndLeave) {
 
     auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 900, 700},
                                                 gtk::Titled | gtk::Closable | gtk::Resizable);
-    DeviceManager manager;
+    // The manager "/fetch" finds devices through, as in the running application.
+    DeviceManager& manager = DeviceManager::defaultDeviceManager();
     KolvexAppDelegate* appDelegate = nullptr;
     AppServices services;
     services.startDeviceDetection = [&](std::uint32_t kinds) {
@@ -71,6 +72,11 @@ TEST_F(WebWindowTest, SimulatedPhoneAndLibgpodIPodArriveAndLeave) {
     volumes->rescan();
     // The phone stands first, whatever came first.
     EXPECT_TRUE(waitForValue(*view, names, "\"Sim Phone|Gpod iPod\""));
+    // The phone's applications that share files, listed through "/fetch".
+    EXPECT_TRUE(waitForValue(*view,
+                             "Array.from(document.querySelectorAll('#devices .app-name'))"
+                             ".map(e => e.textContent).join('|')",
+                             "\"Podcasts+|Reader|Voice Memos Pro\""));
     screenshot(*view, "devices-arrived");
 
     server.detach(phone);

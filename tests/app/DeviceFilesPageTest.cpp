@@ -45,7 +45,8 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
 
     auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 900},
                                                 gtk::Titled | gtk::Closable | gtk::Resizable);
-    DeviceManager manager;
+    // The manager "/fetch" finds devices through, as in the running application.
+    DeviceManager& manager = DeviceManager::defaultDeviceManager();
     KolvexAppDelegate* appDelegate = nullptr;
     AppServices services;
     services.startDeviceDetection = [&](std::uint32_t kinds) {

@@ -504,4 +504,87 @@ TEST_F(MediaLoaderTest, APreparingLoadFindsTheLibrarysShapeAndLeavesTheLoaderIdl
               "/a/b/c");
 }
 
+// Track 101 of the library names artwork 55 and the original "aa/bb.jpg".
+TEST_F(MediaLoaderTest, ArtworkComesFromTheArtworkDatabaseElseFromTheOriginalPicture) {
+    auto phone = phoneWithMediaLibrary("ART", LadderForm::Third);
+    const std::string control = folder / "ART/iTunes_Control";
+    std::filesystem::create_directories(control + "/Artwork");
+    std::filesystem::create_directories(control + "/iTunes/Artwork/Originals/aa");
+    // Artwork 55 at two sizes; the larger is 4 x 2 red RGB565 pixels behind 8 other bytes.
+    const mediatest::PhotoDatabaseSpec spec{
+        .images = {{.id = 55,
+                    .subImages = {{.correlationID = 3005, .offset = 0, .size = 4, .width = 1,
+                                   .height = 1, .fileName = u":F3005_1.ithmb"},
+                                  {.correlationID = 3006, .offset = 8, .size = 16, .width = 4,
+                                   .height = 2, .fileName = u":F3006_1.ithmb"}}}},
+        .files = {{3005, 4}, {3006, 16}}};
+    const mediatest::Bytes database = mediatest::writePhotoDB(spec);
+    std::ofstream(control + "/Artwork/ArtworkDB", std::ios::binary)
+        .write(reinterpret_cast<const char*>(database.data()), std::streamsize(database.size()));
+    std::string pixels(8, 'x');
+    for (int i = 0; i < 8; ++i) pixels += std::string("\x00\xF8", 2);
+    std::ofstream(control + "/Artwork/F3006_1.ithmb", std::ios::binary) << pixels;
+    const auto blue = media::PictureCodec::encodePNG({1, 1, {0, 0, 255, 255}});
+    std::ofstream(control + "/iTunes/Artwork/Originals/aa/bb.jpg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(blue->data()), std::streamsize(blue->size()));
+
+    auto loader = loaderOf(phone);
+    loadAndMatch(*loader);
+    const auto song = loader->lookupTrackWithPid(Value(101));
+    ASSERT_TRUE(song);
+    ASSERT_EQ((*song)["artwork_relative_path"], Value("aa/bb.jpg"));
+    auto with = [&](Value cacheID, Value relative) {
+        Value track = *song;
+        track.set("artwork_cache_id", std::move(cacheID));
+        track.set("artwork_relative_path", std::move(relative));
+        return track;
+    };
+    const struct {
+        const char* label;
+        Value track;
+        int width;  // 0: no picture
+        std::uint8_t red, blue;
+    } cases[] = {
+        {"the database's largest size", *song, 4, 255, 0},
+        {"no such artwork: the original", with(77, "aa/bb.jpg"), 1, 0, 255},
+        {"no artwork id: the original", with(Value(), "aa/bb.jpg"), 1, 0, 255},
+        {"an original outside its folder", with(77, "../../Artwork/F3006_1.ithmb"), 0, 0, 0},
+        {"a missing original", with(77, "aa/none.jpg"), 0, 0, 0},
+        {"neither", *loader->lookupTrackWithPid(Value(102)), 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        const auto picture = loader->artworkForTrack(c.track);
+        ASSERT_EQ(picture.has_value(), c.width != 0) << c.label;
+        if (!picture) continue;
+        EXPECT_EQ(picture->width, c.width) << c.label;
+        EXPECT_EQ(picture->pixel(0, 0)[0], c.red) << c.label;
+        EXPECT_EQ(picture->pixel(0, 0)[2], c.blue) << c.label;
+    }
+
+#ifdef ORVANDEL_HAVE_GPOD
+    // A disk-mode iPod whose artwork libgpod wrote.
+    const std::string mount = root("GPODART");
+    ASSERT_TRUE(itdb_init_ipod(mount.c_str(), "MA446", "Test iPod", nullptr));
+    mediatest::ItdbPtr itdb(itdb_parse(mount.c_str(), nullptr));
+    ASSERT_TRUE(itdb);
+    Itdb_Track* track = mediatest::addGpodTrack(itdb.get(), "Red", ":iPod_Control:Music:F00:R.mp3",
+                                                "MPEG audio file", ITDB_MEDIATYPE_AUDIO);
+    GdkPixbuf* red = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 240, 240);
+    gdk_pixbuf_fill(red, 0xFF0000FF);
+    ASSERT_TRUE(itdb_track_set_thumbnails_from_pixbuf(track, red));
+    g_object_unref(red);
+    ASSERT_TRUE(itdb_write(itdb.get(), nullptr));
+    auto pod =
+        loaderOf(std::make_shared<iPodDevice>(mount, [](const std::string&) { return "SERIAL"; }));
+    loadAndMatch(*pod);
+    const Value artworks = pod->allArtworks();
+    ASSERT_EQ(artworks["ImageList"].size(), 1u);
+    const std::string id = artworks["ImageList"].dictionary()->begin()->first;
+    const auto picture = pod->artworkForTrack(Value::dict({{"artwork_cache_id", std::stoll(id)}}));
+    ASSERT_TRUE(picture);
+    const auto* middle = picture->pixel(picture->width / 2, picture->height / 2);
+    EXPECT_EQ(std::vector<int>(middle, middle + 4), (std::vector<int>{255, 0, 0, 255}));
+#endif
+}
+
 }  // namespace

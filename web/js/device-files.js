@@ -22,7 +22,12 @@
         icon.alt = '';
         icon.width = icon.height = 16;
         icon.src = fetchUrl({ action: 'iconfortype', type: type, size: 16 });
-        icon.addEventListener('error', function () { icon.remove(); });
+        // A type the system does not know gets the icon of any file.
+        icon.addEventListener('error', function () {
+            if (icon.dataset.generic) return icon.remove();
+            icon.dataset.generic = 'yes';
+            icon.src = fetchUrl({ action: 'iconfortype', type: 'application/x-generic', size: 16 });
+        });
         return icon;
     }
 
@@ -169,17 +174,32 @@
             button('Keep', function () { open(state.path); }));
     }
 
-    // A picture or an audio file straight from the device, read through "/fetch" in ranges.
+    var audioUrl = '';
+    // A picture or an audio file from the device, read through "/fetch".
     function openMedia(record) {
         var viewer = part('.files-viewer');
         var media = element(PICTURE.test(record.name) ? 'img' : 'audio', 'files-media');
-        if (media.tagName === 'AUDIO') media.controls = true;
-        media.addEventListener('error', function () {
-            viewer.appendChild(element('p', 'error', 'The file could not be read from the device.'));
-        });
+        var failed = function (text) { viewer.appendChild(element('p', 'error', text)); };
+        media.addEventListener('error', function () { failed('The file could not be read from the device.'); });
         // The responder decodes the path twice, so it goes out encoded twice.
-        media.src = fetchUrl({ action: 'file', udid: state.udid, path: encodeURIComponent(record.path) });
+        var url = fetchUrl({ action: 'file', udid: state.udid, path: encodeURIComponent(record.path) });
         viewer.replaceChildren(element('h3', '', record.name), media);
+        if (audioUrl) URL.revokeObjectURL(audioUrl);
+        audioUrl = '';
+        if (media.tagName === 'IMG') {
+            media.src = url;
+            return;
+        }
+        // The browser's media player reads web addresses only, so the page fetches the file
+        // and plays it from memory.
+        media.controls = true;
+        fetch(url).then(function (response) {
+            if (!response.ok) throw new Error('The file could not be read from the device (' + response.status + ').');
+            return response.blob();
+        }).then(function (blob) {
+            audioUrl = URL.createObjectURL(blob);
+            media.src = audioUrl;
+        }).catch(function (error) { failed(error.message); });
     }
 
     function openFile(record) {
