@@ -12,6 +12,7 @@
 #include "data/helpers/NSStringHelpers.h"
 #include "files/DeviceCopyCommands.h"
 #include "files/DeviceFileCommands.h"
+#include "files/RingtoneInstaller.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Paths.h"
 #include "logging/LogCall.h"
@@ -98,6 +99,7 @@ WVMobileDeviceFilesystemPlugin::fileCommands() {
         auto* table = new std::map<std::string, Command>();
         DeviceFileCommands::addTo(*table);
         DeviceCopyCommands::addTo(*table);
+        RingtoneInstaller::addTo(*table);
         return table;
     }();
     return *commands;
