@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 #include <fmt/format.h>
 
@@ -18,24 +17,18 @@ namespace {
 
 constexpr std::int64_t kChunk = 262144;
 
-// Copies through an "mdfs" plugin whose bridge is kept here and never reaches a page, so
-// every message for the page stays in the bridge's start-up queue for the test to read.
+// Copies through an "mdfs" plugin whose bridge never reaches a page, so every message for
+// the page stays in the bridge's start-up queue for the test to read.
 class DeviceCopyTest : public DeviceFolderTest {
 protected:
     struct Pending {
         std::mutex mutex;
         std::optional<Value> reply;
-        std::optional<Value> get() {
-            std::lock_guard lock(mutex);
-            return reply;
-        }
     };
-
     DeviceCopyTest() {
         devices->devices[device->uuid()] = device;
         device->setTransferGate(gate);
     }
-
     std::shared_ptr<Pending> start(const char* cmd, const std::string& path, const std::string& to,
                                    std::initializer_list<std::pair<const std::string, Value>> more = {}) {
         Value request = Value::dict(more);
@@ -51,11 +44,15 @@ protected:
         });
         return pending;
     }
-    static Value await(const std::shared_ptr<Pending>& pending) {
-        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return pending->get().has_value(); }));
-        return pending->get().value_or(Value());
+    static std::optional<Value> peek(const std::shared_ptr<Pending>& pending) {
+        std::lock_guard lock(pending->mutex);
+        return pending->reply;
     }
-    // The page-bound messages: progress reports to `handler`, or the reply to a stop call.
+    static Value await(const std::shared_ptr<Pending>& pending) {
+        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return peek(pending).has_value(); }));
+        return peek(pending).value_or(Value());
+    }
+    // Page-bound messages: the progress reports to `handler`, the reply to the stop call `id`.
     std::vector<Value> progressOf(const std::string& handler) const {
         std::vector<Value> reports;
         for (const Value& message : front->base().startupMessageQueue().value_or(std::vector<Value>{}))
@@ -67,17 +64,11 @@ protected:
             if (message["responseId"] == Value(id)) return message["responseData"];
         return std::nullopt;
     }
-    // The page calls the stop handler, asking for a reply under `id`.
     void callStop(const std::string& name, const std::string& id) {
-        front->base().flushMessageQueue(
-            fmt::format(R"([{{"handlerName":"{}","callbackId":"{}"}}])", name, id));
+        front->base().flushMessageQueue(fmt::format(R"([{{"handlerName":"{}","callbackId":"{}"}}])", name, id));
     }
-    void waitForReports(const std::string& handler, std::size_t count) {
-        ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return progressOf(handler).size() >= count; }));
-    }
-    static Value report(std::int64_t bytes, std::int64_t total) {
-        return Value::dict({{"total", total}, {"bytes", bytes}});
-    }
+    static Value report(std::int64_t bytes, std::int64_t total) { return Value::dict({{"total", total}, {"bytes", bytes}}); }
+    static Value result(bool ok) { return Value::dict({{"result", ok}}); }
     std::vector<std::string> namesIn(const std::string& dir) const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
@@ -87,104 +78,66 @@ protected:
 
     std::shared_ptr<testsupport::HeadlessFront> front = testsupport::HeadlessFront::open();
     std::shared_ptr<DeviceList> devices = std::make_shared<DeviceList>();
-    std::shared_ptr<WVMobileDeviceFilesystemPlugin> plugin =
-        WVMobileDeviceFilesystemPlugin::create(front, {}, devices);
+    std::shared_ptr<WVMobileDeviceFilesystemPlugin> plugin = WVMobileDeviceFilesystemPlugin::create(front, {}, devices);
     std::shared_ptr<testsupport::TransferGate> gate = std::make_shared<testsupport::TransferGate>();
 };
 
-TEST_F(DeviceCopyTest, ProgressGoesToTheNamedHandlerOncePerChunk) {
+TEST_F(DeviceCopyTest, ProgressPausesAndLateStops) {
     gate->open();
-    put(media(), "song.mp3", std::string(kChunk * 2 + 100, 's'));
-    put(folder / "pc", "up.bin", std::string(kChunk + 1, 'u'));
     const std::int64_t size = kChunk * 2 + 100;
-
-    EXPECT_EQ(await(start("device-download", "/song.mp3", folder / "pc/song.mp3", {{"cb", "down"}})),
-              Value::dict({{"result", true}}));
-    EXPECT_EQ(progressOf("down"),
-              (std::vector<Value>{report(kChunk, size), report(kChunk * 2, size), report(size, size)}));
-    EXPECT_TRUE(read(folder / "pc/song.mp3") == read(media() + "/song.mp3"));
-
-    // An upload reports the device's closing 100 of 100 too, and never pauses.
-    int pauses = 0;
-    plugin->setCopyPause([&](double) { ++pauses; });
-    EXPECT_EQ(await(start("device-upload", folder / "pc/up.bin", "/up.bin", {{"cb", "up"}, {"delay", 1}})),
-              Value::dict({{"result", true}}));
-    EXPECT_EQ(progressOf("up"), (std::vector<Value>{report(kChunk, kChunk + 1), report(kChunk + 1, kChunk + 1),
-                                                     report(100, 100)}));
-    EXPECT_EQ(pauses, 0);
-    EXPECT_TRUE(read(media() + "/up.bin") == std::string(kChunk + 1, 'u'));
-
-    // Missing or bad targets and sources.
-    EXPECT_EQ(await(start("device-download", "/song.mp3", "")), Value::dict({{"result", false}}));
-    EXPECT_EQ(await(start("device-upload", folder / "pc/up.bin", "/../escape")),
-              Value::dict({{"result", false}, {"error", "Invalid device path: /../escape"}}));
-    EXPECT_EQ(await(start("device-download", "/none.mp3", folder / "pc/none")), Value::dict({{"result", false}}));
-    EXPECT_FALSE(fs::exists(folder / "pc/none"));
-}
-
-TEST_F(DeviceCopyTest, DownloadsPauseForTheirDelayAfterEveryReport) {
-    gate->open();
-    put(media(), "song.mp3", std::string(kChunk * 3, 's'));
+    put(media(), "song.mp3", std::string(size, 's'));
+    put(folder / "pc", "up.bin", std::string(kChunk + 1, 'u'));
     std::vector<double> pauses;
     plugin->setCopyPause([&](double seconds) { pauses.push_back(seconds); });
-    EXPECT_EQ(await(start("device-download", "/song.mp3", folder / "pc/a", {{"delay", 0.5}})),
-              Value::dict({{"result", true}}));
+
+    EXPECT_EQ(await(start("device-download", "/song.mp3", folder / "pc/song.mp3",
+                          {{"cb", "down"}, {"delay", 0.5}, {"stopCB", "stopDown"}})), result(true));
+    EXPECT_EQ(progressOf("down"), (std::vector<Value>{report(kChunk, size), report(kChunk * 2, size), report(size, size)}));
     EXPECT_EQ(pauses, (std::vector<double>{0.5, 0.5, 0.5}));
-    pauses.clear();
-    await(start("device-download", "/song.mp3", folder / "pc/b", {{"delay", "0.5"}}));
-    EXPECT_TRUE(pauses.empty());
-}
+    // An upload reports the phone's closing 100 of 100 too, and never pauses.
+    EXPECT_EQ(await(start("device-upload", folder / "pc/up.bin", "/up.bin", {{"cb", "up"}, {"delay", 1}, {"stopCB", "stopUp"}})),
+              result(true));
+    EXPECT_EQ(progressOf("up"), (std::vector<Value>{report(kChunk, kChunk + 1), report(kChunk + 1, kChunk + 1), report(100, 100)}));
+    EXPECT_EQ(pauses.size(), 3u);
+    EXPECT_TRUE(read(media() + "/up.bin") == std::string(kChunk + 1, 'u'));
 
-TEST_F(DeviceCopyTest, StoppedDownloadKeepsTheOldFileAndLeavesNoPartOne) {
-    put(media(), "song.mp3", std::string(kChunk * 4, 'n'));
-    put(folder / "pc", "song.mp3", "old");
-    const auto pending = start("device-download", "/song.mp3", folder / "pc/song.mp3", {{"cb", "p"}, {"stopCB", "stop"}});
-    waitForReports("p", 1);
-    EXPECT_EQ(namesIn(folder / "pc").size(), 2u);  // the old file and the hidden partial one
-
-    callStop("stop", "s1");
-    EXPECT_FALSE(stopReply("s1"));  // answered once the copy has let go
-    EXPECT_EQ(front->base().messageHandlerNames(), std::vector<std::string>{"mdfs"});
-    gate->open();
-    EXPECT_EQ(await(pending), Value::dict({{"result", false}}));
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return stopReply("s1").has_value(); }));
-    EXPECT_EQ(*stopReply("s1"), Value::null());
-    EXPECT_EQ(namesIn(folder / "pc"), std::vector<std::string>{"song.mp3"});
-    EXPECT_EQ(read(folder / "pc/song.mp3"), "old");
-}
-
-TEST_F(DeviceCopyTest, UploadStopLeavesTheMainThreadFreeAndTheDeviceAsItWas) {
-    put(folder / "pc", "big.bin", std::string(kChunk * 4, 'b'));
-    put(media(), "Up/big.bin", "old");
-    const auto pending = start("device-upload", folder / "pc/big.bin", "/Up/big.bin", {{"cb", "p"}, {"stopCB", "stop"}});
-    waitForReports("p", 1);
-    // The copy holds the device; the handler returns at once all the same.
-    callStop("stop", "s1");
-    testsupport::drainMainLoop();
-    EXPECT_FALSE(stopReply("s1"));
-    EXPECT_FALSE(pending->get());
-    gate->open();
-    EXPECT_EQ(await(pending), Value::dict({{"result", false}}));
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return stopReply("s1").has_value(); }));
-    EXPECT_EQ(namesIn(media() + "/Up"), std::vector<std::string>{"big.bin"});
-    EXPECT_EQ(read(media() + "/Up/big.bin"), "old");
-}
-
-TEST_F(DeviceCopyTest, LateStopHarmsNothing) {
-    gate->open();
-    put(media(), "song.mp3", "whole");
-    put(folder / "pc", "up.bin", "whole up");
-    EXPECT_EQ(await(start("device-download", "/song.mp3", folder / "pc/song.mp3", {{"stopCB", "stopDown"}})),
-              Value::dict({{"result", true}}));
-    EXPECT_EQ(await(start("device-upload", folder / "pc/up.bin", "/up.bin", {{"stopCB", "stopUp"}})),
-              Value::dict({{"result", true}}));
+    // Stops after the end change nothing.
     callStop("stopDown", "s1");
     callStop("stopUp", "s2");
     EXPECT_EQ(stopReply("s1"), Value::null());
     EXPECT_EQ(stopReply("s2"), Value::null());
-    EXPECT_EQ(read(folder / "pc/song.mp3"), "whole");
-    EXPECT_EQ(read(media() + "/up.bin"), "whole up");
+    EXPECT_TRUE(read(folder / "pc/song.mp3") == read(media() + "/song.mp3"));
     EXPECT_EQ(front->base().messageHandlerNames(), std::vector<std::string>{"mdfs"});
+
+    EXPECT_EQ(await(start("device-download", "/song.mp3", "")), result(false));
+    EXPECT_EQ(await(start("device-upload", folder / "pc/up.bin", "/../escape")),
+              Value::dict({{"result", false}, {"error", "Invalid device path: /../escape"}}));
+    EXPECT_EQ(await(start("device-download", "/none.mp3", folder / "pc/none")), result(false));
+}
+
+TEST_F(DeviceCopyTest, StopsKeepTheOldFilesAndAnswerWithoutHoldingTheMainThread) {
+    put(media(), "song.mp3", std::string(kChunk * 4, 'n'));
+    put(folder / "pc", "song.mp3", "old");
+    put(media(), "Up/song.mp3", "old");
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        gate = std::make_shared<testsupport::TransferGate>();
+        device->setTransferGate(gate);
+        const std::string target = upload ? media() + "/Up" : std::string(folder / "pc");
+        const auto pending = upload ? start("device-upload", media() + "/song.mp3", "/Up/song.mp3", {{"cb", "p1"}, {"stopCB", "stop"}})
+                                    : start("device-download", "/song.mp3", target + "/song.mp3", {{"cb", "p0"}, {"stopCB", "stop"}});
+        ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !progressOf(upload ? "p1" : "p0").empty(); }));
+        EXPECT_EQ(namesIn(target).size(), 2u);  // the old file and the hidden partial one
+        callStop("stop", upload ? "u" : "d");
+        testsupport::drainMainLoop();
+        EXPECT_FALSE(stopReply(upload ? "u" : "d"));  // answered once the copy has let go
+        EXPECT_FALSE(peek(pending));
+        gate->open();
+        EXPECT_EQ(await(pending), result(false));
+        ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return stopReply(upload ? "u" : "d").has_value(); }));
+        EXPECT_EQ(namesIn(target), std::vector<std::string>{"song.mp3"});
+        EXPECT_EQ(read(target + "/song.mp3"), "old");
+    }
 }
 
 TEST_F(DeviceCopyTest, CopiesAtOnceKeepTheirOwnProgressAndStop) {
@@ -197,14 +150,11 @@ TEST_F(DeviceCopyTest, CopiesAtOnceKeepTheirOwnProgressAndStop) {
     const bool aFirst = !progressOf("pa").empty();
     callStop(aFirst ? "sa" : "sb", "s");
     gate->open();
-    const Value stopped = await(aFirst ? first : second);
-    const Value finished = await(aFirst ? second : first);
-    EXPECT_EQ(stopped, Value::dict({{"result", false}}));
-    EXPECT_EQ(finished, Value::dict({{"result", true}}));
+    EXPECT_EQ(await(aFirst ? first : second), result(false));
+    EXPECT_EQ(await(aFirst ? second : first), result(true));
     const std::int64_t size = aFirst ? kChunk * 2 : kChunk * 3;
     const auto reports = progressOf(aFirst ? "pb" : "pa");
-    ASSERT_FALSE(reports.empty());
-    for (const Value& r : reports) EXPECT_EQ(r["total"], Value(size));
+    ASSERT_EQ(reports.size(), static_cast<std::size_t>(size / kChunk));
     EXPECT_EQ(reports.back(), report(size, size));
     EXPECT_EQ(fs::exists(folder / "pc/a.bin"), !aFirst);
     EXPECT_EQ(fs::exists(folder / "pc/b.bin"), aFirst);
