@@ -33,36 +33,29 @@ class MusicImportTest : public PluginTest {
 protected:
     MusicImportTest() {
         music->tracks["7"] = Value::dict({{"pid", "7"}, {"title", "Song"}});
-        std::weak_ptr<FakeMusic> weak = music;
-        const auto path = [weak](const std::string& id) -> std::optional<std::string> {
-            const auto found = weak.lock()->libraryPaths.find(id);
-            if (found == weak.lock()->libraryPaths.end()) return std::nullopt;
-            return found->second;
+        auto m = music;  // the commands outlive the test: they keep what they use
+        const auto path = [m](const std::string& id) -> std::optional<std::string> {
+            const auto found = m->libraryPaths.find(id);
+            return found == m->libraryPaths.end() ? std::nullopt : std::optional(found->second);
         };
-        MusicImportServices services;
-        services.mediaLoaderOf = [weak, uuid = device->uuid()](const std::string& id) {
-            return id == uuid ? std::static_pointer_cast<DeviceTrackLibrary>(weak.lock()) : nullptr;
-        };
-        services.importToItunes = [weak](Value& track, foundation::Error* error) {
-            if (weak.lock()->importFails) {
-                *error = *weak.lock()->importFails;
-                return false;
-            }
-            track.set("persistentID", "ABC");
-            return true;
-        };
-        services.updateTrackMetadataInITunes = [weak](const Value& track, foundation::Error* error) {
-            weak.lock()->updated.push_back(track);
-            if (weak.lock()->updateFails) *error = *weak.lock()->updateFails;
-            return !weak.lock()->updateFails;
-        };
-        services.pathForTrackByPID = path;
-        services.pathForTrackByPersistentID = path;
-        services.addToITunesPlaylist = [weak](const Value&, const std::string& playlist) {
-            weak.lock()->addedTo.push_back(playlist);
-            return true;
-        };
-        MusicImportCommands::addTo(WVMobileDeviceFilesystemPlugin::fileCommands(), services);
+        MusicImportCommands::addTo(
+            WVMobileDeviceFilesystemPlugin::fileCommands(),
+            {[m, uuid = device->uuid()](const std::string& id) { return id == uuid ? m : nullptr; },
+             [m](Value& track, foundation::Error* error) {
+                 if (m->importFails) *error = *m->importFails;
+                 else track.set("persistentID", "ABC");
+                 return !m->importFails;
+             },
+             [m](const Value& track, foundation::Error* error) {
+                 m->updated.push_back(track);
+                 if (m->updateFails) *error = *m->updateFails;
+                 return !m->updateFails;
+             },
+             path, path,
+             [m](const Value&, const std::string& playlist) {
+                 m->addedTo.push_back(playlist);
+                 return true;
+             }});
     }
     Value import(std::initializer_list<std::pair<const std::string, Value>> more) {
         return on("device-additunes", "/", more);
@@ -98,23 +91,16 @@ TEST_F(MusicImportTest, PlaylistIsTheNamedOneOrTheFirstThatHoldsTheTrack) {
     music->libraryPaths["ABC"] = "/music/Song.mp3";
     music->user = {{"Empty", {"1"}}, {"", {"7"}}, {"Mine", {"7"}}};
     music->publicOnes = {{"Public", {"7"}}};
-    const auto add = [&](std::initializer_list<std::pair<const std::string, Value>> more) {
-        Value request = Value::dict(more);
-        request.set("pid", "7");
-        request.set("localpath", "/tmp/s.mp3");
-        request.set("addToPlaylist", true);
-        request.set("cmd", "device-additunes");
-        request.set("udid", device->uuid());
-        request.set("path", "/");
-        ask(request);
+    const auto add = [&](const Value& playlist) {
+        import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}, {"addToPlaylist", true}, {"playlist", playlist}});
     };
-    add({{"playlist", "Chosen"}});
-    add({});  // the unnamed user playlist holding it is passed over for the public one
+    add("Chosen");
+    add(Value());  // the unnamed user playlist holding it is passed over for the public one
     music->user = {{"Mine", {"7"}}};
-    add({});
+    add(Value());
     music->user.clear();
     music->publicOnes.clear();
-    add({});
+    add(Value());
     EXPECT_EQ(music->addedTo, (std::vector<std::string>{"Chosen", "Public", "Mine"}));
 }
 
