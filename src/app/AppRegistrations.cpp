@@ -1,9 +1,12 @@
 #include "app/AppRegistrations.h"
 
 #include "app/FetchDeviceAccess.h"
+#include "app/MediaLoaderTracks.h"
 #include "content/AppFetchHandler.h"
 #include "content/SchemeResponders.h"
+#include "files/MusicImportCommands.h"
 #include "files/WVLocalFilesystemPlugin.h"
+#include "files/WVMobileDeviceFilesystemPlugin.h"
 #include "foundation/Bundle.h"
 #include "http/NetHTTPClientRequest.h"
 #include "http/NetRequestDefaults.h"
@@ -22,6 +25,7 @@ void registerApplicationClasses() {
     PluginClassList plugins;
     plugins.localFilesystem = WVLocalFilesystemPlugin::pluginClass();
     plugins.addToPluginBase();
+    MusicImportCommands::addTo(WVMobileDeviceFilesystemPlugin::fileCommands(), MediaLoaderTracks::services());
     // Event handlers of the shell ("system", "app", "pasteboard", "window"), then those that
     // reach the layers above it.
     ShellEventHandlers::addToEventPlugin();

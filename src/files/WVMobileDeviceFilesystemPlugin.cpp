@@ -1,14 +1,18 @@
 #include "files/WVMobileDeviceFilesystemPlugin.h"
 
 #include <exception>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include <fmt/format.h>
 
 #include "content/ThreadPool.h"
 #include "data/helpers/NSStringHelpers.h"
+#include "files/DeviceCopyCommands.h"
 #include "files/DeviceFileCommands.h"
+#include "files/RingtoneInstaller.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Paths.h"
 #include "logging/LogCall.h"
@@ -33,7 +37,11 @@ SharedInstance& sharedSlot() {
 
 WVMobileDeviceFilesystemPlugin::WVMobileDeviceFilesystemPlugin(
     const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview, DelegatePtr delegate)
-    : WVPluginBase(bridge, std::move(webview), {}), delegate_(std::move(delegate)) {}
+    : WVPluginBase(bridge, std::move(webview), {}),
+      delegate_(std::move(delegate)),
+      pause_([](double seconds) {
+          std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+      }) {}
 
 std::shared_ptr<WVMobileDeviceFilesystemPlugin> WVMobileDeviceFilesystemPlugin::create(
     const std::shared_ptr<ScriptBridge>& bridge, std::weak_ptr<void> webview, DelegatePtr delegate) {
@@ -67,6 +75,16 @@ void WVMobileDeviceFilesystemPlugin::setDelegate(DelegatePtr delegate) {
     delegate_ = std::move(delegate);
 }
 
+void WVMobileDeviceFilesystemPlugin::setCopyPause(Pause pause) {
+    std::lock_guard lock(delegateMutex_);
+    pause_ = std::move(pause);
+}
+
+WVMobileDeviceFilesystemPlugin::Pause WVMobileDeviceFilesystemPlugin::copyPause() const {
+    std::lock_guard lock(delegateMutex_);
+    return pause_;
+}
+
 void WVMobileDeviceFilesystemPlugin::OnJSNotification(const foundation::Notification& notification) {
     auto self = std::static_pointer_cast<WVMobileDeviceFilesystemPlugin>(shared_from_this());
     ThreadPool::addAsyncJobWithBlock(
@@ -80,6 +98,8 @@ WVMobileDeviceFilesystemPlugin::fileCommands() {
     static auto* const commands = [] {
         auto* table = new std::map<std::string, Command>();
         DeviceFileCommands::addTo(*table);
+        DeviceCopyCommands::addTo(*table);
+        RingtoneInstaller::addTo(*table);
         return table;
     }();
     return *commands;

@@ -65,6 +65,12 @@ public:
     std::shared_ptr<WVMobileDeviceFileSystemPluginDelegate> delegate() const;
     void setDelegate(DelegatePtr delegate);
 
+    // How a download pauses for its "delay" after each progress report, on the copy's
+    // thread; sleeps by default. Tests put a clock of their own here.
+    using Pause = std::function<void(double seconds)>;
+    void setCopyPause(Pause pause);
+    Pause copyPause() const;
+
     // Runs one request to its end; the reply is called once (possibly later, for copies).
     void process(const foundation::Value& data, const WVBridgeResponseCallback& reply);
 
@@ -98,4 +104,5 @@ private:
 
     mutable std::mutex delegateMutex_;
     DelegatePtr delegate_;
+    Pause pause_;
 };

@@ -1,5 +1,7 @@
 #include "media/MediaLoader.h"
 
+#include <algorithm>
+
 #include <exception>
 
 #include <fmt/format.h>
@@ -143,6 +145,23 @@ MediaLoader::TrackRecord MediaLoader::lookupTrackWithPid(const Value& pid) const
     }
     const auto found = index->find(key);
     return found == index->end() ? nullptr : found->second;
+}
+
+void MediaLoader::updateTrackWithPid(const Value& pid, const Value& changes) {
+    const TrackRecord old = lookupTrackWithPid(pid);
+    if (!old || !changes.isDictionary()) return;
+    std::lock_guard lock(lock_);
+    if (!pid2tracks_ || !allTracks_) return;
+    Value changed = *old;
+    for (const auto& [key, value] : *changes.dictionary()) changed.set(key, value);
+    auto record = std::make_shared<const Value>(std::move(changed));
+    auto index = std::make_shared<std::unordered_map<std::string, TrackRecord>>(*pid2tracks_);
+    for (auto& [key, kept] : *index)
+        if (kept == old) kept = record;
+    auto records = std::make_shared<TrackRecords>(*allTracks_);
+    std::replace(records->begin(), records->end(), old, record);
+    allTracks_ = std::move(records);
+    pid2tracks_ = std::move(index);
 }
 
 void MediaLoader::publishTracks(foundation::Array tracks, std::uint64_t loadGeneration) {

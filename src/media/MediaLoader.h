@@ -59,6 +59,9 @@ public:
 
     // By pid: a text as it is, a number as decimal text; nullptr when unknown.
     TrackRecord lookupTrackWithPid(const foundation::Value& pid) const;
+    // Sets each key of `changes` on the record of this pid (as lookupTrackWithPid finds
+    // it), publishing the changed record in place of the old one; nothing when unknown.
+    void updateTrackWithPid(const foundation::Value& pid, const foundation::Value& changes);
 
     std::shared_ptr<const TrackRecords> allTracks() const;
     std::shared_ptr<const Playlists> allPlaylists() const;

@@ -283,4 +283,9 @@
     });
     build();
     showNote('Choose a device.');
+    // The chosen device and open folder, for the copies section.
+    window.App.deviceFiles = {
+        udid: function () { return state.udid; },
+        folder: function () { return state.path; }
+    };
 })();

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "WebWindowFixture.h"
+#include "app/AppDeviceFinder.h"
+#include "app/DeviceDetection.h"
+#include "foundation/Json.h"
+#include "foundation/PropertyList.h"
+#include "foundation/ScratchFolder.h"
+#include "shell/KolvexAppDelegate.h"
+#include "simdevice/SimUsbmuxServer.h"
+
+using apptest::WebWindowTest;
+using foundation::Value;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string contentsOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The running application's copies section over a simulated phone found by the real
+// detectors: a 20 MiB file down into the computer folder and back up, byte for byte, with
+// its progress shown, and an .m4r file installed as a ringtone.
+TEST_F(WebWindowTest, CopiesSectionCopiesBothWaysWithProgressAndInstallsRingtones) {
+    ::signal(SIGPIPE, SIG_IGN);
+    foundationtest::ScratchFolder scratch;
+    simdevice::SimUsbmuxServer server(scratch / "usbmux.sock");
+    ASSERT_TRUE(server.start());
+    ::setenv("USBMUXD_SOCKET_ADDRESS", server.socketAddress().c_str(), 1);
+    const std::string media = scratch / "media";
+    const std::string computer = scratch / "pc";
+    fs::create_directories(media);
+    fs::create_directories(computer);
+    std::string big(20u << 20, '\0');
+    std::mt19937 random(7);
+    for (char& c : big) c = static_cast<char>(random());
+    std::ofstream(media + "/big.bin", std::ios::binary) << big;
+    std::ofstream(computer + "/tone.m4r", std::ios::binary) << "ringtone";
+
+    auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 900},
+                                                gtk::Titled | gtk::Closable | gtk::Resizable);
+    DeviceManager manager;
+    KolvexAppDelegate* appDelegate = nullptr;
+    AppServices services;
+    services.startDeviceDetection = [&](std::uint32_t kinds) {
+        auto detectors = systemDetectors();
+        detectors.watchSystemVolumes = false;
+        manager.setDetectors(std::move(detectors));
+        manager.setDeviceSupport(static_cast<std::int32_t>(kinds));
+        manager.setDelegate(delegateRelay(*appDelegate));
+        return manager.start();
+    };
+    auto finder = std::make_shared<AppDeviceFinder>();
+    AppDeviceFinder::installIn(services, finder);
+    KolvexAppDelegate delegate(window, services, {"orvandel"});
+    appDelegate = &delegate;
+    finder->setAppDelegate(&delegate);
+    delegate.awakeFromNib();
+    window->show();
+    auto& view = *delegate.windowController()->webview();
+    ASSERT_TRUE(waitForValue(view, "document.getElementById('bridge').textContent", "\"Connected\""));
+    testsupport::runMainLoopUntil([&] { return manager.iPhoneListener() != nullptr; });
+    simdevice::SimDeviceConfig config;
+    config.name = "Sim Phone";
+    config.root = media;
+    auto phone = server.attach(config);
+    server.pairHost(phone);
+
+    const auto quoted = [](const std::string& text) { return foundation::json::write(Value(text)); };
+    const auto text = [&](const std::string& selector) { return "(document.querySelector(" + quoted(selector) + ") || {}).textContent"; };
+    const auto set = [&](const std::string& selector, const std::string& value) {
+        eval(view, "document.querySelector(" + quoted(selector) + ").value = " + quoted(value) + "; true");
+    };
+    const auto click = [&](const std::string& selector) { eval(view, "document.querySelector(" + quoted(selector) + ").click(); true"); };
+    ASSERT_TRUE(waitForValue(view, "!!document.querySelector('#device-files tr[data-name=\"big.bin\"]')", "true"));
+    eval(view, "App.computerFiles.open(" + quoted(computer) + "); true");
+    ASSERT_TRUE(waitForValue(view, "App.computerFiles.folder()", quoted(computer)));
+
+    set("#copies .copies-device", "/big.bin");
+    click("#copies .copies-download");
+    ASSERT_TRUE(waitForValue(view, text("#copies .copies-message p"),
+                             quoted("Copied big.bin to " + computer + "/big.bin.")));
+    EXPECT_TRUE(contentsOf(computer + "/big.bin") == big);
+    EXPECT_EQ(eval(view, text("#copies .copies-bytes")), "\"20971520 of 20971520 bytes\"");
+    EXPECT_EQ(eval(view, "document.querySelector('#copies .copies-row').dataset.reports"), "\"80\"");
+
+    fs::rename(computer + "/big.bin", computer + "/up.bin");
+    set("#copies .copies-computer", computer + "/up.bin");
+    click("#copies .copies-upload");
+    ASSERT_TRUE(waitForValue(view, text("#copies .copies-message p"),
+                             quoted("Copied up.bin to /up.bin.")));
+    EXPECT_TRUE(contentsOf(media + "/up.bin") == big);
+    EXPECT_EQ(eval(view, "document.querySelector('#copies .copies-bar').value"), "20971520");
+    screenshot(view, "copies");
+
+    set("#copies .copies-computer", computer + "/tone.m4r");
+    set("#copies .copies-title", "Sim Bell");
+    click("#copies .copies-ringtone");
+    ASSERT_TRUE(waitForValue(view, text("#copies .copies-message p"), "\"tone.m4r is installed as a ringtone.\""));
+    const auto registry = foundation::plist::read(std::string_view(contentsOf(media + "/Purchases/Ringtones.plist")));
+    ASSERT_TRUE(registry.has_value());
+    ASSERT_EQ((*registry)["Ringtones"].dictionary()->size(), 1u);
+    EXPECT_EQ((*registry)["Ringtones"].dictionary()->begin()->second["Name"], Value("Sim Bell"));
+
+    server.detach(phone);
+    waitForValue(view, "document.querySelectorAll('#device-files .files-list tr[data-name]').length", "0");
+    manager.stop();
+    manager.setDelegate(nullptr);
+    manager.iPhoneListener()->waitUntilIdle();
+    finder->setAppDelegate(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+
+#include <fmt/format.h>
+
+#include "DeviceFolderFixture.h"
+#include "support/MainLoop.h"
+
+using foundation::Value;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kChunk = 262144;
+
+// Copies through an "mdfs" plugin whose bridge never reaches a page, so every message for
+// the page stays in the bridge's start-up queue for the test to read.
+class DeviceCopyTest : public DeviceFolderTest {
+protected:
+    struct Pending {
+        std::mutex mutex;
+        std::optional<Value> reply;
+    };
+    DeviceCopyTest() {
+        devices->devices[device->uuid()] = device;
+        device->setTransferGate(gate);
+    }
+    std::shared_ptr<Pending> start(const char* cmd, const std::string& path, const std::string& to,
+                                   std::initializer_list<std::pair<const std::string, Value>> more = {}) {
+        Value request = Value::dict(more);
+        request.set("cmd", cmd);
+        request.set("udid", device->uuid());
+        request.set("path", path);
+        request.set("to", to);
+        auto pending = std::make_shared<Pending>();
+        plugin->process(request, [pending](const Value& reply) {
+            std::lock_guard lock(pending->mutex);
+            EXPECT_FALSE(pending->reply.has_value());
+            pending->reply = reply;
+        });
+        return pending;
+    }
+    static std::optional<Value> peek(const std::shared_ptr<Pending>& pending) {
+        std::lock_guard lock(pending->mutex);
+        return pending->reply;
+    }
+    static Value await(const std::shared_ptr<Pending>& pending) {
+        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return peek(pending).has_value(); }));
+        return peek(pending).value_or(Value());
+    }
+    // Page-bound messages: the progress reports to `handler`, the reply to the stop call `id`.
+    std::vector<Value> progressOf(const std::string& handler) const {
+        std::vector<Value> reports;
+        for (const Value& message : front->base().startupMessageQueue().value_or(std::vector<Value>{}))
+            if (message["handlerName"] == Value(handler)) reports.push_back(message["data"]["progress"]);
+        return reports;
+    }
+    std::optional<Value> stopReply(const std::string& id) const {
+        for (const Value& message : front->base().startupMessageQueue().value_or(std::vector<Value>{}))
+            if (message["responseId"] == Value(id)) return message["responseData"];
+        return std::nullopt;
+    }
+    void callStop(const std::string& name, const std::string& id) {
+        front->base().flushMessageQueue(fmt::format(R"([{{"handlerName":"{}","callbackId":"{}"}}])", name, id));
+    }
+    static Value report(std::int64_t bytes, std::int64_t total) { return Value::dict({{"total", total}, {"bytes", bytes}}); }
+    static Value result(bool ok) { return Value::dict({{"result", ok}}); }
+    std::vector<std::string> namesIn(const std::string& dir) const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::shared_ptr<testsupport::HeadlessFront> front = testsupport::HeadlessFront::open();
+    std::shared_ptr<DeviceList> devices = std::make_shared<DeviceList>();
+    std::shared_ptr<WVMobileDeviceFilesystemPlugin> plugin = WVMobileDeviceFilesystemPlugin::create(front, {}, devices);
+    std::shared_ptr<testsupport::TransferGate> gate = std::make_shared<testsupport::TransferGate>();
+};
+
+TEST_F(DeviceCopyTest, ProgressPausesAndLateStops) {
+    gate->open();
+    const std::int64_t size = kChunk * 2 + 100;
+    put(media(), "song.mp3", std::string(size, 's'));
+    put(folder / "pc", "up.bin", std::string(kChunk + 1, 'u'));
+    std::vector<double> pauses;
+    plugin->setCopyPause([&](double seconds) { pauses.push_back(seconds); });
+
+    EXPECT_EQ(await(start("device-download", "/song.mp3", folder / "pc/song.mp3",
+                          {{"cb", "down"}, {"delay", 0.5}, {"stopCB", "stopDown"}})), result(true));
+    EXPECT_EQ(progressOf("down"), (std::vector<Value>{report(kChunk, size), report(kChunk * 2, size), report(size, size)}));
+    EXPECT_EQ(pauses, (std::vector<double>{0.5, 0.5, 0.5}));
+    // An upload reports the phone's closing 100 of 100 too, and never pauses.
+    EXPECT_EQ(await(start("device-upload", folder / "pc/up.bin", "/up.bin", {{"cb", "up"}, {"delay", 1}, {"stopCB", "stopUp"}})),
+              result(true));
+    EXPECT_EQ(progressOf("up"), (std::vector<Value>{report(kChunk, kChunk + 1), report(kChunk + 1, kChunk + 1), report(100, 100)}));
+    EXPECT_EQ(pauses.size(), 3u);
+    EXPECT_TRUE(read(media() + "/up.bin") == std::string(kChunk + 1, 'u'));
+
+    // Stops after the end change nothing.
+    callStop("stopDown", "s1");
+    callStop("stopUp", "s2");
+    EXPECT_EQ(stopReply("s1"), Value::null());
+    EXPECT_EQ(stopReply("s2"), Value::null());
+    EXPECT_TRUE(read(folder / "pc/song.mp3") == read(media() + "/song.mp3"));
+    EXPECT_EQ(front->base().messageHandlerNames(), std::vector<std::string>{"mdfs"});
+
+    EXPECT_EQ(await(start("device-download", "/song.mp3", "")), result(false));
+    EXPECT_EQ(await(start("device-upload", folder / "pc/up.bin", "/../escape")),
+              Value::dict({{"result", false}, {"error", "Invalid device path: /../escape"}}));
+    EXPECT_EQ(await(start("device-download", "/none.mp3", folder / "pc/none")), result(false));
+}
+
+TEST_F(DeviceCopyTest, StopsKeepTheOldFilesAndAnswerWithoutHoldingTheMainThread) {
+    put(media(), "song.mp3", std::string(kChunk * 4, 'n'));
+    put(folder / "pc", "song.mp3", "old");
+    put(media(), "Up/song.mp3", "old");
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        gate = std::make_shared<testsupport::TransferGate>();
+        device->setTransferGate(gate);
+        const std::string target = upload ? media() + "/Up" : std::string(folder / "pc");
+        const auto pending = upload ? start("device-upload", media() + "/song.mp3", "/Up/song.mp3", {{"cb", "p1"}, {"stopCB", "stop"}})
+                                    : start("device-download", "/song.mp3", target + "/song.mp3", {{"cb", "p0"}, {"stopCB", "stop"}});
+        ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !progressOf(upload ? "p1" : "p0").empty(); }));
+        EXPECT_EQ(namesIn(target).size(), 2u);  // the old file and the hidden partial one
+        callStop("stop", upload ? "u" : "d");
+        testsupport::drainMainLoop();
+        EXPECT_FALSE(stopReply(upload ? "u" : "d"));  // answered once the copy has let go
+        EXPECT_FALSE(peek(pending));
+        gate->open();
+        EXPECT_EQ(await(pending), result(false));
+        ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return stopReply(upload ? "u" : "d").has_value(); }));
+        EXPECT_EQ(namesIn(target), std::vector<std::string>{"song.mp3"});
+        EXPECT_EQ(read(target + "/song.mp3"), "old");
+    }
+}
+
+TEST_F(DeviceCopyTest, CopiesAtOnceKeepTheirOwnProgressAndStop) {
+    put(media(), "a.bin", std::string(kChunk * 3, 'a'));
+    put(media(), "b.bin", std::string(kChunk * 2, 'b'));
+    const auto first = start("device-download", "/a.bin", folder / "pc/a.bin", {{"cb", "pa"}, {"stopCB", "sa"}});
+    const auto second = start("device-download", "/b.bin", folder / "pc/b.bin", {{"cb", "pb"}, {"stopCB", "sb"}});
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !progressOf("pa").empty() || !progressOf("pb").empty(); }));
+    // Stop whichever runs first; the other goes on to its end.
+    const bool aFirst = !progressOf("pa").empty();
+    callStop(aFirst ? "sa" : "sb", "s");
+    gate->open();
+    EXPECT_EQ(await(aFirst ? first : second), result(false));
+    EXPECT_EQ(await(aFirst ? second : first), result(true));
+    const std::int64_t size = aFirst ? kChunk * 2 : kChunk * 3;
+    const auto reports = progressOf(aFirst ? "pb" : "pa");
+    ASSERT_EQ(reports.size(), static_cast<std::size_t>(size / kChunk));
+    EXPECT_EQ(reports.back(), report(size, size));
+    EXPECT_EQ(fs::exists(folder / "pc/a.bin"), !aFirst);
+    EXPECT_EQ(fs::exists(folder / "pc/b.bin"), aFirst);
+}
+
+}  // namespace
