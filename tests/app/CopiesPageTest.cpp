@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
+#include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
-#include "app/AppDeviceFinder.h"
-#include "app/DeviceDetection.h"
 #include "foundation/Json.h"
 #include "foundation/PropertyList.h"
 #include "foundation/ScratchFolder.h"
-#include "shell/KolvexAppDelegate.h"
-#include "simdevice/SimUsbmuxServer.h"
 
 using apptest::WebWindowTest;
 using foundation::Value;
@@ -29,11 +25,7 @@ std::string contentsOf(const std::string& path) {
 // detectors: a 20 MiB file down into the computer folder and back up, byte for byte, with
 // its progress shown, and an .m4r file installed as a ringtone.
 TEST_F(WebWindowTest, CopiesSectionCopiesBothWaysWithProgressAndInstallsRingtones) {
-    ::signal(SIGPIPE, SIG_IGN);
     foundationtest::ScratchFolder scratch;
-    simdevice::SimUsbmuxServer server(scratch / "usbmux.sock");
-    ASSERT_TRUE(server.start());
-    ::setenv("USBMUXD_SOCKET_ADDRESS", server.socketAddress().c_str(), 1);
     const std::string media = scratch / "media";
     const std::string computer = scratch / "pc";
     fs::create_directories(media);
@@ -44,34 +36,10 @@ TEST_F(WebWindowTest, CopiesSectionCopiesBothWaysWithProgressAndInstallsRingtone
     std::ofstream(media + "/big.bin", std::ios::binary) << big;
     std::ofstream(computer + "/tone.m4r", std::ios::binary) << "ringtone";
 
-    auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 900},
-                                                gtk::Titled | gtk::Closable | gtk::Resizable);
-    DeviceManager manager;
-    KolvexAppDelegate* appDelegate = nullptr;
-    AppServices services;
-    services.startDeviceDetection = [&](std::uint32_t kinds) {
-        auto detectors = systemDetectors();
-        detectors.watchSystemVolumes = false;
-        manager.setDetectors(std::move(detectors));
-        manager.setDeviceSupport(static_cast<std::int32_t>(kinds));
-        manager.setDelegate(delegateRelay(*appDelegate));
-        return manager.start();
-    };
-    auto finder = std::make_shared<AppDeviceFinder>();
-    AppDeviceFinder::installIn(services, finder);
-    KolvexAppDelegate delegate(window, services, {"orvandel"});
-    appDelegate = &delegate;
-    finder->setAppDelegate(&delegate);
-    delegate.awakeFromNib();
-    window->show();
-    auto& view = *delegate.windowController()->webview();
-    ASSERT_TRUE(waitForValue(view, "document.getElementById('bridge').textContent", "\"Connected\""));
-    testsupport::runMainLoopUntil([&] { return manager.iPhoneListener() != nullptr; });
-    simdevice::SimDeviceConfig config;
-    config.name = "Sim Phone";
-    config.root = media;
-    auto phone = server.attach(config);
-    server.pairHost(phone);
+    apptest::SimulatedPhoneApp app(scratch.path());
+    ASSERT_TRUE(app.start());
+    auto& view = app.view();
+    auto phone = app.attachPhone(media);
 
     const auto quoted = [](const std::string& text) { return foundation::json::write(Value(text)); };
     const auto text = [&](const std::string& selector) { return "(document.querySelector(" + quoted(selector) + ") || {}).textContent"; };
@@ -109,12 +77,8 @@ TEST_F(WebWindowTest, CopiesSectionCopiesBothWaysWithProgressAndInstallsRingtone
     ASSERT_EQ((*registry)["Ringtones"].dictionary()->size(), 1u);
     EXPECT_EQ((*registry)["Ringtones"].dictionary()->begin()->second["Name"], Value("Sim Bell"));
 
-    server.detach(phone);
+    app.server.detach(phone);
     waitForValue(view, "document.querySelectorAll('#device-files .files-list tr[data-name]').length", "0");
-    manager.stop();
-    manager.setDelegate(nullptr);
-    manager.iPhoneListener()->waitUntilIdle();
-    finder->setAppDelegate(nullptr);
 }
 
 }  // namespace

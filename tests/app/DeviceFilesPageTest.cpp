@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 
+#include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
-#include "app/AppDeviceFinder.h"
 #include "data/db/SqlDatabase.h"
-#include "app/DeviceDetection.h"
 #include "foundation/Json.h"
 #include "foundation/PropertyList.h"
 #include "foundation/ScratchFolder.h"
-#include "shell/KolvexAppDelegate.h"
-#include "simdevice/SimUsbmuxServer.h"
 
 using apptest::WebWindowTest;
 using foundation::Value;
@@ -24,11 +20,7 @@ namespace {
 // detectors: its media folder listed folders first, a property list and an SQLite file
 // opened as tables, and a folder made, renamed and deleted, all through "mdfs".
 TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders) {
-    ::signal(SIGPIPE, SIG_IGN);
     foundationtest::ScratchFolder scratch;
-    simdevice::SimUsbmuxServer server(scratch / "usbmux.sock");
-    ASSERT_TRUE(server.start());
-    ::setenv("USBMUXD_SOCKET_ADDRESS", server.socketAddress().c_str(), 1);
     const std::string media = scratch / "media";
     fs::create_directories(media + "/iTunes_Control/iTunes");
     fs::create_directories(media + "/DCIM");
@@ -43,35 +35,10 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
         db->close();
     }
 
-    auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 900},
-                                                gtk::Titled | gtk::Closable | gtk::Resizable);
-    // The manager "/fetch" finds devices through, as in the running application.
-    DeviceManager& manager = DeviceManager::defaultDeviceManager();
-    KolvexAppDelegate* appDelegate = nullptr;
-    AppServices services;
-    services.startDeviceDetection = [&](std::uint32_t kinds) {
-        auto detectors = systemDetectors();
-        detectors.watchSystemVolumes = false;
-        manager.setDetectors(std::move(detectors));
-        manager.setDeviceSupport(static_cast<std::int32_t>(kinds));
-        manager.setDelegate(delegateRelay(*appDelegate));
-        return manager.start();
-    };
-    auto finder = std::make_shared<AppDeviceFinder>();
-    AppDeviceFinder::installIn(services, finder);
-    KolvexAppDelegate delegate(window, services, {"orvandel"});
-    appDelegate = &delegate;
-    finder->setAppDelegate(&delegate);
-    delegate.awakeFromNib();
-    window->show();
-    auto& view = *delegate.windowController()->webview();
-    ASSERT_TRUE(waitForValue(view, "document.getElementById('bridge').textContent", "\"Connected\""));
-    testsupport::runMainLoopUntil([&] { return manager.iPhoneListener() != nullptr; });
-    simdevice::SimDeviceConfig config;
-    config.name = "Sim Phone";
-    config.root = media;
-    auto phone = server.attach(config);
-    server.pairHost(phone);
+    apptest::SimulatedPhoneApp app(scratch.path());
+    ASSERT_TRUE(app.start());
+    auto& view = app.view();
+    auto phone = app.attachPhone(media);
 
     const std::string rows =
         "Array.from(document.querySelectorAll('#device-files .files-list tr[data-name]'))"
@@ -122,12 +89,8 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
     click("#device-files .files-bar button:last-child");
     waitForValue(view, "document.querySelector('#device-files .files-message .error').textContent",
                  "\"Invalid device path: /iTunes_Control/iTunes/..\"");
-    server.detach(phone);
+    app.server.detach(phone);
     waitForValue(view, rows, "\"\"");
-    manager.stop();
-    manager.setDelegate(nullptr);
-    manager.iPhoneListener()->waitUntilIdle();
-    finder->setAppDelegate(nullptr);
 }
 
 }  // namespace

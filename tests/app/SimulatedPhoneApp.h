@@ -1,0 +1,79 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "WebWindowFixture.h"
+#include "app/AppDeviceFinder.h"
+#include "app/DeviceDetection.h"
+#include "shell/KolvexAppDelegate.h"
+#include "simdevice/SimUsbmuxServer.h"
+
+namespace apptest {
+
+// The running application with the real detectors on the process's device manager (where
+// "/fetch" finds devices), over a simulated multiplexer whose phones the test attaches.
+class SimulatedPhoneApp {
+public:
+    explicit SimulatedPhoneApp(const std::string& folder) : server(folder + "/usbmux.sock") {}
+    ~SimulatedPhoneApp() {
+        manager.stop();
+        manager.setDelegate(nullptr);
+        if (manager.iPhoneListener()) manager.iPhoneListener()->waitUntilIdle();
+        finder->setAppDelegate(nullptr);
+    }
+
+    // Starts the multiplexer and the application; true once the page's bridge is up and the
+    // detectors listen.
+    bool start() {
+        ::signal(SIGPIPE, SIG_IGN);
+        if (!server.start()) return false;
+        ::setenv("USBMUXD_SOCKET_ADDRESS", server.socketAddress().c_str(), 1);
+        window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 900},
+                                               gtk::Titled | gtk::Closable | gtk::Resizable);
+        AppServices services;
+        services.startDeviceDetection = [this](std::uint32_t kinds) {
+            auto detectors = systemDetectors();
+            detectors.watchSystemVolumes = false;
+            manager.setDetectors(std::move(detectors));
+            manager.setDeviceSupport(static_cast<std::int32_t>(kinds));
+            manager.setDelegate(delegateRelay(*delegate));
+            return manager.start();
+        };
+        AppDeviceFinder::installIn(services, finder);
+        delegate = std::make_unique<KolvexAppDelegate>(window, services,
+                                                       std::vector<std::string>{"orvandel"});
+        finder->setAppDelegate(delegate.get());
+        delegate->awakeFromNib();
+        window->show();
+        return WebWindowTest::waitForValue(view(), "document.getElementById('bridge').textContent",
+                                           "\"Connected\"") &&
+               testsupport::runMainLoopUntil([&] { return manager.iPhoneListener() != nullptr; });
+    }
+
+    // A paired phone named "Sim Phone" serving `root` as its media files.
+    std::shared_ptr<simdevice::SimDevice> attachPhone(const std::string& root) {
+        simdevice::SimDeviceConfig config;
+        config.name = "Sim Phone";
+        config.root = root;
+        auto phone = server.attach(config);
+        server.pairHost(phone);
+        return phone;
+    }
+
+    webkit::WebView& view() { return *delegate->windowController()->webview(); }
+
+    simdevice::SimUsbmuxServer server;
+    DeviceManager& manager = DeviceManager::defaultDeviceManager();
+
+private:
+    std::shared_ptr<gtk::Window> window;
+    std::shared_ptr<AppDeviceFinder> finder = std::make_shared<AppDeviceFinder>();
+    std::unique_ptr<KolvexAppDelegate> delegate;
+};
+
+}  // namespace apptest
