@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 
+#include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
-#include "app/DeviceDetection.h"
 #include "device/iPodDevice.h"
 #include "foundation/ScratchFolder.h"
 #include "media/GpodFixtures.h"
-#include "simdevice/SimUsbmuxServer.h"
-#include "shell/KolvexAppDelegate.h"
 
 using apptest::WebWindowTest;
 
@@ -20,11 +17,7 @@ namespace {
 // through the real libimobiledevice, and an iPod folder written by libgpod that appears in
 // and leaves a mount table of the test's own.
 TEST_F(WebWindowTest, SimulatedPhoneAndLibgpodIPodArriveAndLeave) {
-    ::signal(SIGPIPE, SIG_IGN);
     foundationtest::ScratchFolder scratch;
-    simdevice::SimUsbmuxServer server(scratch / "usbmux.sock");
-    ASSERT_TRUE(server.start());
-    ::setenv("USBMUXD_SOCKET_ADDRESS", server.socketAddress().c_str(), 1);
 
     std::filesystem::create_directories(scratch / "IPOD/iPod_Control/iTunes");
     auto itdb = mediatest::makeGpodDatabase(1);
@@ -36,38 +29,17 @@ TEST_F(WebWindowTest, SimulatedPhoneAndLibgpodIPodArriveAndLeave) {
     mount(false);
     auto volumes = std::make_shared<volumes::VolumeMonitor>(scratch / "mounts");
 
-    auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 900, 700},
-                                                gtk::Titled | gtk::Closable | gtk::Resizable);
-    // The manager "/fetch" finds devices through, as in the running application.
-    DeviceManager& manager = DeviceManager::defaultDeviceManager();
-    KolvexAppDelegate* appDelegate = nullptr;
-    AppServices services;
-    services.startDeviceDetection = [&](std::uint32_t kinds) {
-        auto detectors = systemDetectors();
+    apptest::SimulatedPhoneApp app(scratch.path());
+    ASSERT_TRUE(app.start([&](DeviceManager::Detectors& detectors) {
         detectors.pods = [](const std::string& path) {
             return std::make_shared<iPodDevice>(path, [](const std::string&) { return "000A27SIMPOD"; });
         };
         detectors.volumes = volumes;
-        detectors.watchSystemVolumes = false;
-        manager.setDetectors(std::move(detectors));
-        manager.setDeviceSupport(static_cast<std::int32_t>(kinds));
-        manager.setDelegate(delegateRelay(*appDelegate));
-        return manager.start();
-    };
-    KolvexAppDelegate delegate(window, services, {"orvandel"});
-    appDelegate = &delegate;
-    delegate.awakeFromNib();
-    window->show();
-    auto view = delegate.windowController()->webview();
+    }));
+    auto* view = &app.view();
     const std::string names = "Array.from(document.querySelectorAll('#devices > li .device-name'))"
                               ".map(e => e.textContent).join('|')";
-    ASSERT_TRUE(waitForValue(*view, "document.getElementById('bridge').textContent", "\"Connected\""));
-    testsupport::runMainLoopUntil([&] { return manager.iPhoneListener() != nullptr; });
-
-    simdevice::SimDeviceConfig config;
-    config.name = "Sim Phone";
-    auto phone = server.attach(config);
-    server.pairHost(phone);
+    auto phone = app.attachPhone("");
     mount(true);
     volumes->rescan();
     // The phone stands first, whatever came first.
@@ -79,14 +51,11 @@ TEST_F(WebWindowTest, SimulatedPhoneAndLibgpodIPodArriveAndLeave) {
                              "\"Podcasts+|Reader|Voice Memos Pro\""));
     screenshot(*view, "devices-arrived");
 
-    server.detach(phone);
+    app.server.detach(phone);
     EXPECT_TRUE(waitForValue(*view, names, "\"Gpod iPod\""));
     mount(false);
     volumes->rescan();
     EXPECT_TRUE(waitForValue(*view, "document.querySelector('#devices .empty') !== null", "true"));
-    manager.stop();
-    manager.setDelegate(nullptr);
-    manager.iPhoneListener()->waitUntilIdle();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -28,17 +29,18 @@ public:
     }
 
     // Starts the multiplexer and the application; true once the page's bridge is up and the
-    // detectors listen.
-    bool start() {
+    // detectors listen. `adjust` may change the detectors first.
+    bool start(std::function<void(DeviceManager::Detectors&)> adjust = {}) {
         ::signal(SIGPIPE, SIG_IGN);
         if (!server.start()) return false;
         ::setenv("USBMUXD_SOCKET_ADDRESS", server.socketAddress().c_str(), 1);
         window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 900},
                                                gtk::Titled | gtk::Closable | gtk::Resizable);
         AppServices services;
-        services.startDeviceDetection = [this](std::uint32_t kinds) {
+        services.startDeviceDetection = [this, adjust](std::uint32_t kinds) {
             auto detectors = systemDetectors();
             detectors.watchSystemVolumes = false;
+            if (adjust) adjust(detectors);
             manager.setDetectors(std::move(detectors));
             manager.setDeviceSupport(static_cast<std::int32_t>(kinds));
             manager.setDelegate(delegateRelay(*delegate));
