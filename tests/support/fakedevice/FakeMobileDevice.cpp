@@ -254,6 +254,27 @@ bool FakeMobileDevice::reportChunk(const CopyDelegate& delegate, std::int64_t do
     return keepGoing;
 }
 
+bool FakeMobileDevice::copyInChunks(std::istream& source, const std::string& destination,
+                                    std::size_t chunk, std::int64_t total,
+                                    const CopyDelegate& delegate) {
+    foundation::ReplacingFileWriter target(destination);
+    if (!target.open()) return false;
+    std::vector<std::uint8_t> buffer(chunk);
+    std::int64_t done = 0;
+    while (true) {
+        source.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(chunk));
+        const auto got = static_cast<std::size_t>(source.gcount());
+        if (got == 0) {
+            if (source.bad()) return false;
+            break;
+        }
+        if (!target.append(buffer.data(), got)) return false;
+        done += static_cast<std::int64_t>(got);
+        if (!reportChunk(delegate, done, total)) return false;
+    }
+    return target.commit();
+}
+
 bool FakeMobileDevice::uploadFileFrom(const std::string& devicePath,
                                       const std::string& computerPath,
                                       const CopyDelegate& delegate) {
@@ -269,22 +290,7 @@ bool FakeMobileDevice::uploadFileFrom(const std::string& devicePath,
         chunk = chunkSize_;
     }
     std::lock_guard access(accessLock_);
-    foundation::ReplacingFileWriter target(*where);
-    if (!target.open()) return false;
-    std::vector<std::uint8_t> buffer(chunk);
-    std::int64_t done = 0;
-    while (true) {
-        source.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(chunk));
-        const auto got = static_cast<std::size_t>(source.gcount());
-        if (got == 0) {
-            if (source.bad()) return false;
-            break;
-        }
-        if (!target.append(buffer.data(), got)) return false;
-        done += static_cast<std::int64_t>(got);
-        if (!reportChunk(delegate, done, total)) return false;
-    }
-    if (!target.commit()) return false;
+    if (!copyInChunks(source, *where, chunk, total, delegate)) return false;
     if (delegate) {
         delegate->shouldContinue();
         delegate->transferBytesOfTotal(100, 100);
@@ -310,22 +316,7 @@ bool FakeMobileDevice::downloadFileTo(const std::string& devicePath,
     const auto total = static_cast<std::int64_t>(info->st_size);
     std::error_code error;
     fs::create_directories(fs::path(computerPath).parent_path(), error);
-    foundation::ReplacingFileWriter target(computerPath);
-    if (!target.open()) return false;
-    std::vector<std::uint8_t> buffer(chunk);
-    std::int64_t done = 0;
-    while (true) {
-        source.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(chunk));
-        const auto got = static_cast<std::size_t>(source.gcount());
-        if (got == 0) {
-            if (source.bad()) return false;
-            break;
-        }
-        if (!target.append(buffer.data(), got)) return false;
-        done += static_cast<std::int64_t>(got);
-        if (!reportChunk(delegate, done, total)) return false;
-    }
-    return target.commit();
+    return copyInChunks(source, computerPath, chunk, total, delegate);
 }
 
 std::optional<foundation::Data> FakeMobileDevice::contentsOfFileAtPath(const std::string& path) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -126,6 +127,10 @@ private:
     // is current or the path leaves it.
     std::optional<std::string> local(const std::string& path) const;
     bool reportChunk(const CopyDelegate& delegate, std::int64_t done, std::int64_t total);
+    // Copies the stream to the destination chunk by chunk, reporting each; the destination
+    // is replaced only when the copy is whole.
+    bool copyInChunks(std::istream& source, const std::string& destination, std::size_t chunk,
+                      std::int64_t total, const CopyDelegate& delegate);
 
     const std::string mediaRoot_;
     const std::string uuid_;
