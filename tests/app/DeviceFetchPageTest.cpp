@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 
+#include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
 #include "app/AppDeviceFinder.h"
 #include "app/DeviceDetection.h"
@@ -44,9 +45,6 @@ class DeviceFetchPageTest : public apptest::WebWindowTest {
 protected:
     void SetUp() override {
         WebWindowTest::SetUp();
-        ::signal(SIGPIPE, SIG_IGN);
-        ASSERT_TRUE(server.start());
-        ::setenv("USBMUXD_SOCKET_ADDRESS", server.socketAddress().c_str(), 1);
         for (const std::string& root : {media, other}) {
             fs::create_directories(root + "/Pictures");
             fs::create_directories(root + "/Music");
@@ -63,37 +61,17 @@ protected:
         std::ofstream(media + "/data.bin", std::ios::binary) << data;
         std::ofstream(other + "/data.bin", std::ios::binary) << data.substr(0, 1000);
 
-        window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 1000},
-                                               gtk::Titled | gtk::Closable | gtk::Resizable);
-        services.startDeviceDetection = [this](std::uint32_t kinds) {
-            auto detectors = systemDetectors();
-            detectors.watchSystemVolumes = false;
-            manager.setDetectors(std::move(detectors));
-            manager.setDeviceSupport(static_cast<std::int32_t>(kinds));
-            manager.setDelegate(delegateRelay(*delegate));
-            return manager.start();
-        };
-        AppDeviceFinder::installIn(services, finder);
-        delegate = std::make_unique<KolvexAppDelegate>(window, services,
-                                                       std::vector<std::string>{"orvandel"});
-        finder->setAppDelegate(delegate.get());
-        delegate->awakeFromNib();
-        window->show();
-        view = delegate->windowController()->webview().get();
-        ASSERT_TRUE(waitForValue(*view, "document.getElementById('bridge').textContent",
-                                 "\"Connected\""));
-        testsupport::runMainLoopUntil([&] { return manager.iPhoneListener() != nullptr; });
+        app = std::make_unique<apptest::SimulatedPhoneApp>(scratch.path());
+        ASSERT_TRUE(app->start());
+        view = &app->view();
         phone = attach(kPhoneId, "Sim Phone", media);
     }
     void TearDown() override {
         for (const auto& device : {phone, second})
-            if (device) server.detach(device);
+            if (device) app->server.detach(device);
         // Gone from the page: the delegate has passed on every removal.
         waitForValue(*view, "document.querySelector('#devices .empty') !== null", "true");
-        manager.stop();
-        manager.setDelegate(nullptr);
-        if (manager.iPhoneListener()) manager.iPhoneListener()->waitUntilIdle();
-        finder->setAppDelegate(nullptr);
+        app.reset();
     }
 
     std::shared_ptr<simdevice::SimDevice> attach(const char* udid, const char* name,
@@ -103,14 +81,14 @@ protected:
         config.name = name;
         config.root = root;
         config.containersRoot = scratch / (std::string(udid) + "-containers");
-        auto device = server.attach(config);
-        server.pairHost(device);
+        auto device = app->server.attach(config);
+        app->server.pairHost(device);
         waitForValue(*view, "document.querySelector('#devices [data-id=\"" + std::string(udid) +
                                 "\"]') !== null", "true");
         return device;
     }
     std::shared_ptr<iMobileDevice> deviceObject(const std::string& udid) {
-        for (const auto& device : manager.devices())
+        for (const auto& device : app->manager.devices())
             if (device->uuid() == udid) return device;
         return nullptr;
     }
@@ -143,12 +121,7 @@ protected:
     foundationtest::ScratchFolder scratch;
     const std::string media = scratch / "media";
     const std::string other = scratch / "other";
-    simdevice::SimUsbmuxServer server{scratch / "usbmux.sock"};
-    DeviceManager& manager = DeviceManager::defaultDeviceManager();
-    AppServices services;
-    std::shared_ptr<AppDeviceFinder> finder = std::make_shared<AppDeviceFinder>();
-    std::shared_ptr<gtk::Window> window;
-    std::unique_ptr<KolvexAppDelegate> delegate;
+    std::unique_ptr<apptest::SimulatedPhoneApp> app;
     webkit::WebView* view = nullptr;
     std::shared_ptr<simdevice::SimDevice> phone, second;
 };
