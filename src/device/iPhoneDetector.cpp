@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <thread>
 
 #include "device/AMDevice.h"
 #include "device/DeviceNotifications.h"
@@ -43,7 +44,15 @@ void iPhoneDetector::deviceConnected(const std::shared_ptr<AMDevice>& device) {
     LogInfo("starting service....");
     std::lock_guard lock(mutex_);
     pending_.push_back(phone);
-    setUpThreads_.emplace_back([this, phone] { setUpAndAnnounce(phone); });
+    ++settingUp_;
+    // Let go at once, so that its stack goes when it ends; it is counted instead, and the
+    // count falls only once the thread has finished with this detector.
+    std::thread([this, phone]() mutable {
+        setUpAndAnnounce(std::move(phone));
+        std::unique_lock ended(mutex_);
+        --settingUp_;
+        std::notify_all_at_thread_exit(setUpEnded_, std::move(ended));
+    }).detach();
 }
 
 void iPhoneDetector::setUpAndAnnounce(Phone phone) {
@@ -103,13 +112,9 @@ bool iPhoneDetector::isPendingDevice(const std::shared_ptr<AMDevice>& device) {
 }
 
 void iPhoneDetector::waitUntilIdle() {
-    std::vector<std::thread> threads;
     {
-        std::lock_guard lock(mutex_);
-        threads.swap(setUpThreads_);
-    }
-    for (auto& thread : threads) {
-        if (thread.joinable()) thread.join();
+        std::unique_lock lock(mutex_);
+        setUpEnded_.wait(lock, [this] { return settingUp_ == 0; });
     }
     announcements_.sync([] {});
 }

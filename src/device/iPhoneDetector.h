@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -57,6 +58,8 @@ private:
     std::mutex mutex_;
     std::vector<Phone> pending_;
     std::vector<Phone> connected_;
-    std::vector<std::thread> setUpThreads_;
+    // Set-up threads not yet ended; setUpEnded_ is told at each one's very end.
+    std::size_t settingUp_ = 0;
+    std::condition_variable setUpEnded_;
     foundation::SerialQueue announcements_{"iPhoneDetector"};
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <condition_variable>
 #include <cstring>
 
 #include <filesystem>
@@ -26,7 +27,13 @@ struct Recorder : DeviceManagerDelegate {
     void DeviceAdded(const std::shared_ptr<iMobileDevice>& d) override {
         std::lock_guard lock(mutex);
         added.push_back(d);
+        changed.notify_all();
     }
+    void waitForAdded(std::size_t count) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return added.size() >= count; });
+    }
+    std::condition_variable changed;
     void DeviceRemoved(const std::shared_ptr<iMobileDevice>& d) override {
         std::lock_guard lock(mutex);
         removed.push_back(d);
@@ -216,6 +223,33 @@ TEST_F(DeviceManagerTest, PodsComeAndGoWithTheirVolumes) {
     phonesOnly.iPodListener()->waitForStartAnnouncements();
     EXPECT_TRUE(phonesOnly.devices().empty());
     EXPECT_EQ(quiet->addedCount(), 0u);
+}
+
+// The process's mapped address space, where every thread stack that is not given back
+// stays.
+std::uint64_t mappedBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmSize:")) return std::stoull(line.substr(7)) << 10;
+    }
+    return 0;
+}
+
+TEST_F(DeviceManagerTest, EndedSetUpsGiveTheirThreadsBack) {
+    start(11);
+    constexpr int kPlugIns = 64;
+    const std::uint64_t before = mappedBytes();
+    for (int i = 0; i < kPlugIns; ++i) {
+        auto am = plugPhone(kDeviceTypeiPhone);
+        recorder->waitForAdded(static_cast<std::size_t>(i) + 1);
+        manager.iPhoneListener()->deviceDisconnected(am);
+    }
+    // One stack kept per set-up would be at least 8 MiB each; ended threads are reused.
+    const auto grown = static_cast<std::int64_t>(mappedBytes()) - static_cast<std::int64_t>(before);
+    EXPECT_LT(grown, std::int64_t{kPlugIns} * (8 << 20) / 4);
+    settle();
+    EXPECT_TRUE(manager.devices().empty());
 }
 
 TEST_F(DeviceManagerTest, ArrivalsAndDeparturesFromForeignThreads) {

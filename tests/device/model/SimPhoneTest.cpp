@@ -247,7 +247,11 @@ TEST_F(SimPhone, HostileAnswersGiveErrors) {
             EXPECT_FALSE(fresh->currentService()->directoryContents("/Folder").has_value());
             EXPECT_TRUE(fresh->contentsOfDirectoryPathType("Folder", kPathTypeFoldersThenFiles).empty());
         }
-        EXPECT_FALSE(fresh->downloadFileTo("data.bin", local("hostile.bin"), nullptr) && !c.readsWhole);
+        // A download gets the file whole or answers no and leaves the old copy.
+        writeLocal(local("hostile.bin"), "old copy");
+        EXPECT_EQ(fresh->downloadFileTo("data.bin", local("hostile.bin"), nullptr), c.readsWhole);
+        EXPECT_EQ(contentsOf(local("hostile.bin")), c.readsWhole ? contentsOf(media("data.bin")) : "old copy");
+        EXPECT_EQ(leftovers(scratch.path()), 0u);
         fs::remove(local("hostile.bin"));
     }
 }
