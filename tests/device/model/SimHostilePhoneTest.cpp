@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../LocalFiles.h"
 #include "../SimServiceFixture.h"
 #include "Latch.h"
 #include "device/iPhoneDevice.h"
@@ -22,29 +23,15 @@ namespace fs = std::filesystem;
 using foundation::Data;
 using simdevice::SimAfcHostility;
 
-std::string contentsOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void writeLocal(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using devicetest::contentsOf;
+using devicetest::writeLocal;
 
 std::size_t entriesIn(const std::string& folder) {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {}));
 }
 
-class SimHostilePhone : public devicetest::SimServiceTest {
+class SimHostilePhone : public devicetest::SimAMDeviceTest {
 protected:
-    void SetUp() override {
-        SimServiceTest::SetUp();
-        if (HasFatalFailure()) return;
-        am = amDevice(simulated);
-        ASSERT_TRUE(am);
-    }
     // A phone whose file service misbehaves as asked (from its first connection on).
     std::shared_ptr<iPhoneDevice> phoneThat(SimAfcHostility hostility) {
         simulated->setAfcHostility(hostility);
@@ -54,8 +41,6 @@ protected:
         return phone;
     }
     std::string local(const std::string& name) const { return scratch / name; }
-
-    std::shared_ptr<AMDevice> am;
 };
 
 // Holds the transfer at its first report, as a page waiting for the main thread does.

@@ -62,6 +62,14 @@ protected:
         writeFile(scratch / "outside.txt", "outside");
     }
     std::string volume() const { return scratch / "IPOD"; }
+    std::string library() const { return volume() + "/iPod_Control/iTunes/iTunes Library.itlp/Library.itdb"; }
+    // The volume's Library.itdb made with `statements`, left open; null when that failed.
+    std::shared_ptr<SqlDatabase> libraryWith(const std::string& statements) {
+        fs::create_directories(fs::path(library()).parent_path());
+        auto db = SqlDatabase::databaseWithPath(library());
+        if (!db->open() || !db->executeStatements(statements)) return nullptr;
+        return db;
+    }
     std::shared_ptr<iPodDevice> device(std::optional<std::string> serial = "000A27001B2C3D4E") {
         return std::make_shared<iPodDevice>(volume(), [serial](const std::string&) { return serial; });
     }
@@ -149,19 +157,17 @@ TEST_F(iPodDeviceTest, HostileLibraryFilesStillGiveAName) {
     ASSERT_EQ(::mkfifo((itunes + "/iTunesDB").c_str(), 0600), 0);
     EXPECT_EQ(nameInTime(), "Unknown iPod");
 
-    const std::string library = itunes + "/iTunes Library.itlp/Library.itdb";
-    fs::create_directories(fs::path(library).parent_path());
-    ASSERT_EQ(::mkfifo(library.c_str(), 0600), 0);
+    fs::create_directories(fs::path(library()).parent_path());
+    ASSERT_EQ(::mkfifo(library().c_str(), 0600), 0);
     EXPECT_EQ(nameInTime(), "iPod");
-    fs::remove(library);
+    fs::remove(library());
 
     // A view in place of the table that never yields a row.
-    auto db = SqlDatabase::databaseWithPath(library);
-    ASSERT_TRUE(db->open());
-    ASSERT_TRUE(db->executeStatements(
+    auto db = libraryWith(
         "CREATE VIEW db_info AS WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) "
         "SELECT x AS pid, x AS primary_container_pid FROM n WHERE x < 0;"
-        "CREATE TABLE container (pid INTEGER, name TEXT);"));
+        "CREATE TABLE container (pid INTEGER, name TEXT);");
+    ASSERT_TRUE(db);
     db->close();
     EXPECT_EQ(nameInTime(), "iPod");
 }
@@ -274,14 +280,11 @@ TEST_F(iPodDeviceTest, NameFromTheLibraryDatabases) {
     EXPECT_EQ(device()->name(), "Unknown iPod");
 
     // Library.itdb, when there, names it from its main container; without a db_info row "iPod".
-    const std::string library = volume() + "/iPod_Control/iTunes/iTunes Library.itlp/Library.itdb";
-    fs::create_directories(fs::path(library).parent_path());
-    auto db = SqlDatabase::databaseWithPath(library);
-    ASSERT_TRUE(db->open());
-    ASSERT_TRUE(db->executeStatements(
+    auto db = libraryWith(
         "CREATE TABLE db_info (pid INTEGER, primary_container_pid INTEGER);"
         "CREATE TABLE container (pid INTEGER, name TEXT);"
-        "INSERT INTO container VALUES (77, 'Library iPod');"));
+        "INSERT INTO container VALUES (77, 'Library iPod');");
+    ASSERT_TRUE(db);
     EXPECT_EQ(device()->name(), "iPod");
     ASSERT_TRUE(db->executeStatements("INSERT INTO db_info VALUES (1, 77);"));
     db->close();
