@@ -138,6 +138,13 @@ TEST_F(iPodDeviceTest, WritesThroughLinksStayInsideTheVolume) {
     EXPECT_FALSE(fs::exists(scratch / "made-outside.txt"));
     EXPECT_FALSE(fs::exists(scratch / "folder-outside"));
     EXPECT_TRUE(pod->isLinkAtPath("/Notes/dangling"));  // the link itself is still there
+    // A link's own size says nothing of what reading through it brings.
+    fs::resize_file(volume() + "/Notes/a.txt", 2 << 20);
+    EXPECT_LT(pod->getSizeOfItemAtPath("/Notes/in-link"), 100u);
+    bool tooLarge = false;
+    EXPECT_FALSE(pod->contentsOfFileAtPathWithin("/Notes/in-link", 1 << 20, &tooLarge));
+    EXPECT_TRUE(tooLarge);
+    fs::resize_file(volume() + "/Notes/a.txt", 6);
     // A link inside the volume is written through.
     EXPECT_TRUE(pod->appendDataToPath({'!'}, "/Notes/in-link"));
     EXPECT_EQ(readFile(volume() + "/Notes/a.txt"), "inside!");
