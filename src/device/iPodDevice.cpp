@@ -17,6 +17,7 @@
 #include "foundation/PathComponents.h"
 #include "foundation/PropertyList.h"
 #include "foundation/ReplacingFileWriter.h"
+#include "foundation/Url.h"
 #include "logging/Console.h"
 #include "logging/LogCall.h"
 #include "media/iTunesDBReader.h"
@@ -373,8 +374,10 @@ std::optional<std::string> iPodDevice::nameFromLibrary(const std::string& librar
     // work is bounded all the same.
     std::error_code ec;
     if (!fs::is_regular_file(library, ec)) return std::nullopt;
-    auto db = SqlDatabase::databaseWithPath(library);
-    if (!db->openWithFlags(SQLITE_OPEN_READONLY)) return std::nullopt;
+    // Immutable: no journal or write-ahead log beside it is looked at, whatever they are.
+    auto db = SqlDatabase::databaseWithPath(
+        "file:" + foundation::Url::percentEncode(library, "/") + "?immutable=1");
+    if (!db->openWithFlags(SQLITE_OPEN_READONLY | SQLITE_OPEN_URI)) return std::nullopt;
     int budget = kNameQueryBudget;
     sqlite3_progress_handler(
         db->sqliteHandle(), kNameQueryStepsPerCheck,

@@ -177,6 +177,17 @@ TEST_F(iPodDeviceTest, HostileLibraryFilesStillGiveAName) {
     ASSERT_TRUE(db);
     db->close();
     EXPECT_EQ(nameInTime(), "iPod");
+
+    // A sound library beside a journal and a log that are named pipes.
+    fs::remove(library());
+    db = libraryWith(
+        "CREATE TABLE db_info (pid INTEGER, primary_container_pid INTEGER);"
+        "CREATE TABLE container (pid INTEGER, name TEXT);"
+        "INSERT INTO container VALUES (7, 'Piped iPod'); INSERT INTO db_info VALUES (1, 7);");
+    ASSERT_TRUE(db);
+    db->close();
+    for (const char* beside : {"-journal", "-wal"}) ASSERT_EQ(::mkfifo((library() + beside).c_str(), 0600), 0);
+    EXPECT_EQ(nameInTime(), "Piped iPod");
 }
 
 TEST_F(iPodDeviceTest, FileOperations) {
