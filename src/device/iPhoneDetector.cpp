@@ -44,15 +44,24 @@ void iPhoneDetector::deviceConnected(const std::shared_ptr<AMDevice>& device) {
     LogInfo("starting service....");
     std::lock_guard lock(mutex_);
     pending_.push_back(phone);
-    ++settingUp_;
-    // Let go at once, so that its stack goes when it ends; it is counted instead, and the
-    // count falls only once the thread has finished with this detector.
-    std::thread([this, phone]() mutable {
+    // Started under the lock, so that the thread is listed before it can look itself up.
+    std::thread thread([this, phone]() mutable {
         setUpAndAnnounce(std::move(phone));
-        std::unique_lock ended(mutex_);
-        --settingUp_;
-        std::notify_all_at_thread_exit(setUpEnded_, std::move(ended));
-    }).detach();
+        letGo();
+    });
+    setUpThreads_.emplace(thread.get_id(), std::move(thread));
+}
+
+void iPhoneDetector::letGo() {
+    // A set-up thread that has ended its work lets itself go, so that its stack is given
+    // back as it ends rather than kept until the detector goes.
+    std::lock_guard lock(mutex_);
+    const auto mine = setUpThreads_.find(std::this_thread::get_id());
+    if (mine != setUpThreads_.end()) {
+        mine->second.detach();
+        setUpThreads_.erase(mine);
+    }
+    setUpEnded_.notify_all();
 }
 
 void iPhoneDetector::setUpAndAnnounce(Phone phone) {
@@ -114,7 +123,7 @@ bool iPhoneDetector::isPendingDevice(const std::shared_ptr<AMDevice>& device) {
 void iPhoneDetector::waitUntilIdle() {
     {
         std::unique_lock lock(mutex_);
-        setUpEnded_.wait(lock, [this] { return settingUp_ == 0; });
+        setUpEnded_.wait(lock, [this] { return setUpThreads_.empty(); });
     }
     announcements_.sync([] {});
 }

@@ -2,8 +2,10 @@
 
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "device/MobileDeviceHub.h"
@@ -53,13 +55,14 @@ private:
     };
     void setUpAndAnnounce(Phone phone);
     void announce(const char* name, std::shared_ptr<iMobileDevice> device);
+    void letGo();
 
     PhoneMaker maker_;
     std::mutex mutex_;
     std::vector<Phone> pending_;
     std::vector<Phone> connected_;
-    // Set-up threads not yet ended; setUpEnded_ is told at each one's very end.
-    std::size_t settingUp_ = 0;
+    // Set-up threads that have not yet let themselves go; setUpEnded_ is told each time.
+    std::map<std::thread::id, std::thread> setUpThreads_;
     std::condition_variable setUpEnded_;
     foundation::SerialQueue announcements_{"iPhoneDetector"};
 };
