@@ -6,6 +6,7 @@
 #include "device/AMDevice.h"
 #include "device/SocketCheck.h"
 #include "foundation/Json.h"
+#include "foundation/PropertyList.h"
 #include "logging/LogCall.h"
 #include "platform/mobiledevice/NotificationProxyCalls.h"
 
@@ -65,7 +66,8 @@ void AMNotificationProxy::stopListening() {
     const bool loopEnded = endListenLoop();
     const bool listenerEnded = endAmdListener();
     if (!loopEnded && !listenerEnded) return;
-    if (isValidService()) {
+    // Left in the middle of a message, the stream no longer frames replies.
+    if (isValidService() && !outOfStep_) {
         sendXMLRequest(Value::dict({{"Command", "Shutdown"}}));
         int code = 0;
         const Value reply = readXMLReplyTimeoutReturnCode(kShutdownTimeoutMs, &code);
@@ -128,10 +130,66 @@ void AMNotificationProxy::relayNotification(const std::string& name, void* proxy
     }
 }
 
+bool AMNotificationProxy::stopRequested() const {
+    std::lock_guard lock(lock_);
+    return stopListening_;
+}
+
+long AMNotificationProxy::receivePiece(std::uint8_t* bytes, std::size_t length, bool started) {
+    std::size_t got = 0;
+    while (got < length) {
+        const long count = receive(bytes + got, length - got, kReadTimeoutMs);
+        if (count > 0) {
+            got += static_cast<std::size_t>(count);
+            started = true;
+            continue;
+        }
+        if (count != kSocketTimedOut) return count == 0 ? kSocketPeerClosed : count;
+        // Nothing came in time: before a message that is a quiet device, within one the
+        // device holds back the rest, and a stop must still be heard.
+        if (!started) return kSocketTimedOut;
+        if (stopRequested()) {
+            outOfStep_ = true;
+            return kStopped;
+        }
+    }
+    return static_cast<long>(got);
+}
+
+Value AMNotificationProxy::readMessage(int* code) {
+    *code = 0;
+    if (isSecureConnection()) return readXMLReplyTimeoutReturnCode(kReadTimeoutMs, code);
+    std::uint8_t prefix[4];
+    long count = receivePiece(prefix, sizeof prefix, false);
+    if (count < 0) {
+        *code = static_cast<int>(count);
+        return {};
+    }
+    const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) | (std::uint32_t{prefix[1]} << 16) |
+                                 (std::uint32_t{prefix[2]} << 8) | prefix[3];
+    if (length == 0 || length > kMaxPacketLength) {
+        setLasterror("Failed to decode XML reply");
+        return {};
+    }
+    foundation::Data payload(length);
+    count = receivePiece(payload.data(), payload.size(), true);
+    if (count < 0) {
+        *code = static_cast<int>(count);
+        return {};
+    }
+    std::string error;
+    auto message = foundation::plist::read(payload, &error);
+    if (!message) {
+        setLasterror(error.empty() ? "Failed to decode XML reply" : error);
+        return {};
+    }
+    return std::move(*message);
+}
+
 void AMNotificationProxy::listenLoop() {
     for (;;) {
         int code = 0;
-        const Value reply = readXMLReplyTimeoutReturnCode(kReadTimeoutMs, &code);
+        const Value reply = readMessage(&code);
         if (code != 0 && code != kSocketTimedOut) break;
         if (reply.isDictionary()) {
             const std::string command = reply["Command"].stringOr();

@@ -52,6 +52,14 @@ private:
         Handler handler;
     };
     void listenLoop();
+    // One message of the device. Every wait is bounded, so that a stop is heard even while
+    // the device sits on half a message; `code` is then kStopped, else as for
+    // readXMLReplyTimeoutReturnCode.
+    foundation::Value readMessage(int* code);
+    // Exactly `length` bytes, or a negative status; `started` when part of a message came.
+    long receivePiece(std::uint8_t* bytes, std::size_t length, bool started);
+    bool stopRequested() const;
+    static constexpr int kStopped = -1;
     // Ends the proxy's own loop; false when it was not running.
     bool endListenLoop();
     // Ends the mobile-device layer's listener; false when it was not listening.
@@ -68,5 +76,7 @@ private:
     std::thread thread_;
     bool listening_ = false;
     bool stopListening_ = false;
+    // Set when a stop left part of a message unread.
+    std::atomic<bool> outOfStep_ = false;
     mobiledevice::AMDNotificationListenerRef amdListener_;
 };

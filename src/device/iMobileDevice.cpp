@@ -13,6 +13,17 @@ bool iMobileDevice::downloadFileTo(const std::string& devicePath, const std::str
     return downloadFileTo(devicePath, computerPath, copyDelegate());
 }
 
+std::optional<foundation::Data> iMobileDevice::contentsOfFileAtPathWithin(const std::string& path,
+                                                                         std::uint64_t limit,
+                                                                         bool* tooLarge) {
+    if (tooLarge) *tooLarge = false;
+    // One byte more than the limit tells a file that holds more from one that fits.
+    auto bytes = readFileAtPathOffsetLength(path, 0, limit == UINT64_MAX ? limit : limit + 1);
+    if (!bytes || bytes->size() <= limit) return bytes;
+    if (tooLarge) *tooLarge = true;
+    return std::nullopt;
+}
+
 void iMobileDevice::setUserInfoForKey(std::any object, const std::string& key) {
     if (key.empty()) return;
     std::lock_guard lock(objectLock_);

@@ -92,6 +92,12 @@ public:
     virtual std::optional<foundation::Data> readFileAtPathOffsetLength(const std::string& path,
                                                                        std::uint64_t offset,
                                                                        std::uint64_t length) = 0;
+    // The whole file when it holds at most `limit` bytes, counted as they arrive: a device's
+    // word on a file's size is not trusted. nullopt when it cannot be read or holds more
+    // (`tooLarge` then says so).
+    std::optional<foundation::Data> contentsOfFileAtPathWithin(const std::string& path,
+                                                               std::uint64_t limit,
+                                                               bool* tooLarge = nullptr);
     virtual bool appendDataToPath(const foundation::Data& data, const std::string& path) = 0;
     // Replaces the file's content, leaving no tail of a longer old content.
     virtual bool writeDataToPath(const foundation::Data& data, const std::string& path) = 0;

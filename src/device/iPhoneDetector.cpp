@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <thread>
 
 #include "device/AMDevice.h"
 #include "device/DeviceNotifications.h"
@@ -43,7 +44,24 @@ void iPhoneDetector::deviceConnected(const std::shared_ptr<AMDevice>& device) {
     LogInfo("starting service....");
     std::lock_guard lock(mutex_);
     pending_.push_back(phone);
-    setUpThreads_.emplace_back([this, phone] { setUpAndAnnounce(phone); });
+    // Started under the lock, so that the thread is listed before it can look itself up.
+    std::thread thread([this, phone]() mutable {
+        setUpAndAnnounce(std::move(phone));
+        letGo();
+    });
+    setUpThreads_.emplace(thread.get_id(), std::move(thread));
+}
+
+void iPhoneDetector::letGo() {
+    // A set-up thread that has ended its work lets itself go, so that its stack is given
+    // back as it ends rather than kept until the detector goes.
+    std::lock_guard lock(mutex_);
+    const auto mine = setUpThreads_.find(std::this_thread::get_id());
+    if (mine != setUpThreads_.end()) {
+        mine->second.detach();
+        setUpThreads_.erase(mine);
+    }
+    setUpEnded_.notify_all();
 }
 
 void iPhoneDetector::setUpAndAnnounce(Phone phone) {
@@ -103,13 +121,9 @@ bool iPhoneDetector::isPendingDevice(const std::shared_ptr<AMDevice>& device) {
 }
 
 void iPhoneDetector::waitUntilIdle() {
-    std::vector<std::thread> threads;
     {
-        std::lock_guard lock(mutex_);
-        threads.swap(setUpThreads_);
-    }
-    for (auto& thread : threads) {
-        if (thread.joinable()) thread.join();
+        std::unique_lock lock(mutex_);
+        setUpEnded_.wait(lock, [this] { return setUpThreads_.empty(); });
     }
     announcements_.sync([] {});
 }

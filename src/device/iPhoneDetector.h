@@ -1,8 +1,11 @@
 #pragma once
 
+#include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "device/MobileDeviceHub.h"
@@ -52,11 +55,14 @@ private:
     };
     void setUpAndAnnounce(Phone phone);
     void announce(const char* name, std::shared_ptr<iMobileDevice> device);
+    void letGo();
 
     PhoneMaker maker_;
     std::mutex mutex_;
     std::vector<Phone> pending_;
     std::vector<Phone> connected_;
-    std::vector<std::thread> setUpThreads_;
+    // Set-up threads that have not yet let themselves go; setUpEnded_ is told each time.
+    std::map<std::thread::id, std::thread> setUpThreads_;
+    std::condition_variable setUpEnded_;
     foundation::SerialQueue announcements_{"iPhoneDetector"};
 };

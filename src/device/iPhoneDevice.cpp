@@ -26,10 +26,12 @@ namespace {
 
 constexpr const char* kDiskUsageDomain = "com.apple.disk_usage";
 
-// A name beside the destination under which an upload grows until it is whole.
-std::string uploadName(const std::string& destination) {
+// A short name of its own in the destination's folder under which a file grows until it
+// is whole; a destination whose name is near the longest a folder takes can still be made.
+std::string partialName(const std::string& destination) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
-    return fmt::format("{}.partial-{:016x}", destination, random());
+    return foundation::appendingPathComponent(foundation::deletingLastPathComponent(destination),
+                                              fmt::format(".partial-{:016x}", random()));
 }
 
 // Whole seconds since 1970 of a nanosecond count or a date.
@@ -116,7 +118,13 @@ Value iPhoneDevice::getDeviceInfo() {
         std::lock_guard cache(cacheLock_);
         if (deviceInfo_.size() > 0) return deviceInfo_;
     }
-    Value info = locked(Value(), [](AFCDirectoryAccess& service) { return service.deviceInfo(); });
+    // A transfer holds the access lock from open to close and may be waiting for the main
+    // thread, which asks this for a device's summary: ask only a service that is free.
+    Value info;
+    if (auto service = serviceForCall()) {
+        std::unique_lock access(accessLock_, std::try_to_lock);
+        if (access.owns_lock()) info = service->deviceInfo();
+    }
     if (info.size() == 0) return Value(foundation::Dictionary());  // asked again next time
     std::lock_guard cache(cacheLock_);
     deviceInfo_ = info;
@@ -239,7 +247,7 @@ bool iPhoneDevice::uploadFileFrom(const std::string& devicePath, const std::stri
     const auto total = static_cast<std::int64_t>(info.st_size);
     auto service = serviceForCall();
     if (!service) return false;
-    const std::string partial = uploadName(destination);
+    const std::string partial = partialName(destination);
     std::lock_guard access(accessLock_);
     auto target = service->openForWrite(partial);
     if (!target) return false;
@@ -324,12 +332,17 @@ std::optional<foundation::Data> iPhoneDevice::readFileAtPathOffsetLength(const s
 }
 
 bool iPhoneDevice::writeDataToPath(const foundation::Data& data, const std::string& path) {
+    // Written under a name of its own and renamed over the old file only when whole, so
+    // that a write failing part-way (a full device) leaves the old content in place.
     const std::string full = fullPath(path);
+    const std::string partial = partialName(full);
     return locked(false, [&](AFCDirectoryAccess& service) {
-        auto file = service.openForWrite(full);
+        auto file = service.openForWrite(partial);
         if (!file) return false;
-        const bool written = file->writeNSData(data);
-        return file->closeFile() && written;
+        bool written = file->writeNSData(data);
+        written = file->closeFile() && written && service.renameTo(partial, full);
+        if (!written) service.unlink(partial);
+        return written;
     });
 }
 

@@ -68,8 +68,8 @@ public:
     std::string fullPath(const std::string& path) const override;
     std::int32_t deviceType() override;
     std::string name() override;
-    // From the file service's information once a service is current, else from the
-    // device's disk-usage values.
+    // From the file service's information once a service is current and free, else from
+    // the device's disk-usage values: never waits for a transfer to end.
     std::uint64_t capacity() override;
     std::uint64_t freeCapacity() override;
     std::optional<std::string> serialNumber() override;

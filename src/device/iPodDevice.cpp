@@ -17,6 +17,7 @@
 #include "foundation/PathComponents.h"
 #include "foundation/PropertyList.h"
 #include "foundation/ReplacingFileWriter.h"
+#include "foundation/Url.h"
 #include "logging/Console.h"
 #include "logging/LogCall.h"
 #include "media/iTunesDBReader.h"
@@ -30,6 +31,10 @@ namespace {
 
 constexpr std::size_t kCopyChunk = 1 << 20;
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// The name read from a library database stops after this many checks of as many steps:
+// far more than a real library needs, and a bounded wait on a hostile one.
+constexpr int kNameQueryStepsPerCheck = 1000;
+constexpr int kNameQueryBudget = 20000;
 
 foundation::Date dateOf(const struct timespec& time) {
     return foundation::Date{static_cast<double>(time.tv_sec) + time.tv_nsec / 1e9};
@@ -51,13 +56,16 @@ bool isWithin(const fs::path& path, const fs::path& root) {
     return true;
 }
 
-// The nearest existing ancestor of `path` (or the path itself), with links resolved.
+// The nearest existing ancestor of `path` (or the path itself), with links resolved. A
+// link whose target is missing gives nothing: creating through it would make its target,
+// wherever that lies.
 std::optional<fs::path> resolvedExisting(fs::path path) {
     std::error_code ec;
     while (!path.empty()) {
         if (fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec) {
             auto resolved = fs::canonical(path, ec);
-            if (!ec) return resolved;
+            if (ec) return std::nullopt;
+            return resolved;
         }
         if (path == path.parent_path()) break;
         path = path.parent_path();
@@ -294,7 +302,8 @@ std::optional<foundation::Data> iPodDevice::readFileAtPathOffsetLength(const std
                                                                        std::uint64_t length) {
     const auto full = confined(path);
     if (!full) return std::nullopt;
-    const int fd = ::open(full->c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting for a writer, should the path be a named pipe.
+    const int fd = ::open(full->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     struct stat info {};
     std::optional<foundation::Data> result;
@@ -324,7 +333,7 @@ std::optional<foundation::Data> iPodDevice::readFileAtPathOffsetLength(const std
 bool iPodDevice::appendDataToPath(const foundation::Data& data, const std::string& path) {
     const auto full = confined(path);
     if (!full) return false;
-    const int fd = ::open(full->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(full->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) return false;
     std::size_t written = 0;
     while (written < data.size()) {
@@ -353,27 +362,48 @@ std::string iPodDevice::getDeviceName() const {
     const std::string control = mountPath_ + "/iPod_Control";
     const std::string library = control + "/iTunes/iTunes Library.itlp/Library.itdb";
     std::error_code ec;
-    if (fs::exists(library, ec)) {
-        auto db = SqlDatabase::databaseWithPath(library);
-        std::optional<std::string> name;
-        if (db->openWithFlags(SQLITE_OPEN_READONLY)) {
-            std::optional<std::string> pid;
-            if (auto rows = db->executeQuery("SELECT * FROM db_info;"); rows && rows->next()) {
-                pid = rows->stringForColumn("primary_container_pid");
-                rows->close();
-            }
-            if (pid) {
-                auto rows = db->executeQuery("SELECT name FROM container WHERE pid=?", *pid);
-                if (rows && rows->next()) name = rows->stringForColumn("name");
-                if (rows) rows->close();
-            }
-            db->close();
-        }
-        return name.value_or("iPod");
-    }
+    if (fs::exists(library, ec)) return nameFromLibrary(library).value_or("iPod");
     std::string database = control + "/iTunes/iTunesDB";
     if (!fs::exists(database, ec)) database = control + "/iTunesDB";
     return media::iTunesDBReader::masterPlaylistNameOfFile(database).value_or("Unknown iPod");
+}
+
+std::optional<std::string> iPodDevice::nameFromLibrary(const std::string& library) {
+    // The volume is the device's to shape: only a regular file is opened (a named pipe
+    // would never answer), only tables are asked (a view may never yield a row), and the
+    // work is bounded all the same.
+    std::error_code ec;
+    if (!fs::is_regular_file(library, ec)) return std::nullopt;
+    // Immutable: no journal or write-ahead log beside it is looked at, whatever they are.
+    auto db = SqlDatabase::databaseWithPath(
+        "file:" + foundation::Url::percentEncode(library, "/") + "?immutable=1");
+    if (!db->openWithFlags(SQLITE_OPEN_READONLY | SQLITE_OPEN_URI)) return std::nullopt;
+    int budget = kNameQueryBudget;
+    sqlite3_progress_handler(
+        db->sqliteHandle(), kNameQueryStepsPerCheck,
+        [](void* left) { return --*static_cast<int*>(left) < 0 ? 1 : 0; }, &budget);
+    const auto isTable = [&](const char* name) {
+        auto rows = db->executeQuery("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", name);
+        const bool found = rows && rows->next();
+        if (rows) rows->close();
+        return found;
+    };
+    std::optional<std::string> name;
+    if (isTable("db_info") && isTable("container")) {
+        std::optional<std::string> pid;
+        if (auto rows = db->executeQuery("SELECT * FROM db_info;"); rows && rows->next()) {
+            pid = rows->stringForColumn("primary_container_pid");
+            rows->close();
+        }
+        if (pid) {
+            auto rows = db->executeQuery("SELECT name FROM container WHERE pid=?", *pid);
+            if (rows && rows->next()) name = rows->stringForColumn("name");
+            if (rows) rows->close();
+        }
+    }
+    sqlite3_progress_handler(db->sqliteHandle(), 0, nullptr, nullptr);
+    db->close();
+    return name;
 }
 
 std::uint64_t iPodDevice::capacity() {

@@ -83,6 +83,8 @@ public:
 
 private:
     void GetPodInfo(const SerialLookup& serialLookup);
+    // The main container's name in a Library.itdb; nullopt when it gives none.
+    static std::optional<std::string> nameFromLibrary(const std::string& library);
     // The path inside the volume; nullopt when it leads outside. With `followLast` false a
     // link at the end is taken as itself (for operations on the link).
     std::optional<std::string> confined(const std::string& path, bool followLast = true) const;

@@ -61,11 +61,9 @@ std::optional<foundation::Data> wholeFile(const DeviceFileCommands::Request& req
     std::optional<foundation::Data> bytes;
     bool tooBig = false;
     onDevice(request, [&](iMobileDevice& d) {
-        if (d.getSizeOfItemAtPath(request.path) > Plugin::kMaxReadBytes) {
-            tooBig = true;
-            return;
-        }
-        bytes = d.contentsOfFileAtPath(request.path);
+        // A size said to be too large is believed; a smaller one is not.
+        tooBig = d.getSizeOfItemAtPath(request.path) > Plugin::kMaxReadBytes;
+        if (!tooBig) bytes = d.contentsOfFileAtPathWithin(request.path, Plugin::kMaxReadBytes, &tooBig);
     });
     if (tooBig) error = tooLarge();
     else if (!bytes || bytes->empty()) error = "Failed to read data from device.";

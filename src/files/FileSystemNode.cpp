@@ -248,7 +248,7 @@ NSImage::Image FileSystemNode::realImage() {
     isImageFetched_ = true;
     const bool isPNG = NSImage::IsPNGFileAtPath(path);
     std::optional<foundation::Data> bytes;
-    performOnDevice([&](iMobileDevice& d) { bytes = d.contentsOfFileAtPath(path); });
+    performOnDevice([&](iMobileDevice& d) { bytes = d.contentsOfFileAtPathWithin(path, kMaxImageBytes); });
     if (!bytes) return nullptr;
     try {
         NSImage::Image decoded = NSImage::safeImageWithDataIsPNG(*bytes, isPNG);
@@ -280,13 +280,42 @@ std::optional<std::string> FileSystemNode::dimension() {
 bool FileSystemNode::deleteNode() {
     if (fsType_ != kPathType) return false;
     bool deleted = false;
+    const std::string path = fullPath();
     // One service hold for the whole tree, so no other request switches it half-way.
     performOnDevice([&](iMobileDevice& d) {
-        if (isDirectory_) {
-            for (const Ptr& child : children()) child->deleteNode();
-        }
-        deleted = d.deleteItemAtPath(fullPath());
+        deleted = isDirectory_ ? deleteTree(d, path) : d.deleteItemAtPath(path);
     });
+    return deleted;
+}
+
+bool FileSystemNode::deleteTree(iMobileDevice& device, const std::string& root) {
+    // The whole tree is listed first, one folder at a time and no deeper than a device
+    // keeps real folders, so that a device listing folders without end gets an answer
+    // and nothing is taken away from it.
+    struct Folder {
+        std::string path;
+        std::size_t depth;
+    };
+    std::vector<Folder> unlisted{{root, 0}};
+    std::vector<std::string> doomed;  // each item after the folder that holds it
+    doomed.push_back(root);
+    while (!unlisted.empty()) {
+        const Folder folder = std::move(unlisted.back());
+        unlisted.pop_back();
+        if (folder.depth >= kMaxTreeDepth) {
+            LogError("Folders nested too deeply to delete at {}", folder.path);
+            return false;
+        }
+        for (const auto& [entry, attributes] : device.contentsOfDirectoryWithAttributes(folder.path)) {
+            if (entry.isDirectory() && entry.name() == diskFolderName()) continue;
+            doomed.push_back(entry.fullpath());
+            if (entry.isDirectory()) unlisted.push_back({doomed.back(), folder.depth + 1});
+        }
+    }
+    bool deleted = true;
+    for (auto item = doomed.rbegin(); item != doomed.rend(); ++item) {
+        deleted = device.deleteItemAtPath(*item) && deleted;
+    }
     return deleted;
 }
 

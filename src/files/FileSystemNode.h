@@ -101,13 +101,17 @@ public:
     // (folders outside the application list, files of other types, failed decodes): the
     // caller then shows icon().
     NSImage::Image realImage();
+    // The largest picture file realImage() reads.
+    static constexpr std::uint64_t kMaxImageBytes = 64ull << 20;
     NSImage::Image image() const;
     // "W x H" of the held picture, or nullopt; fixed at the first call.
     std::optional<std::string> dimension();
     std::uint64_t imageVersion() const { return imageVersion_; }
 
     // Removes the item, a folder with everything in it; false for the application-list root.
+    // A folder nested deeper than kMaxTreeDepth below it is not deleted at all (false).
     bool deleteNode();
+    static constexpr std::size_t kMaxTreeDepth = 256;
     std::int32_t lastErrorCode() const;
 
     bool isAppNode() const;
@@ -128,6 +132,7 @@ private:
                             const std::optional<std::string>& root,
                             std::optional<bool> isDirectory);
     bool parentIsAppList() const;
+    static bool deleteTree(iMobileDevice& device, const std::string& root);
 
     std::weak_ptr<iMobileDevice> device_;
     std::weak_ptr<FileSystemNode> parent_;

@@ -87,7 +87,7 @@ std::string RingtoneInstaller::loadRegistry(iMobileDevice& device, Value& regist
         return {};
     }
     if (isDirectory) return "internal error";
-    const auto bytes = device.contentsOfFileAtPath(kRegistry);
+    const auto bytes = device.contentsOfFileAtPathWithin(kRegistry, Plugin::kMaxReadBytes);
     if (!bytes || bytes->empty()) return "Failed to read data of purchases.plist";
     if (!device.itemExistsAtPath(kBackup)) {
         if (std::string error = backUp(device, *bytes); !error.empty()) return error;

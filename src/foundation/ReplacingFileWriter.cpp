@@ -8,6 +8,9 @@
 #include <system_error>
 #include <vector>
 
+#include "foundation/PathComponents.h"
+#include "foundation/ProcessUmask.h"
+
 namespace foundation {
 
 namespace {
@@ -17,11 +20,6 @@ bool fail(std::string* error, const std::string& what, int code) {
     return false;
 }
 
-mode_t modeForNewFile() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0644 & ~mask;
-}
 
 }  // namespace
 
@@ -31,14 +29,16 @@ ReplacingFileWriter::~ReplacingFileWriter() { discard(); }
 
 bool ReplacingFileWriter::open(std::string* error) {
     discard();
-    std::string pattern = path_ + ".partial-XXXXXX";
+    // A short name of its own beside the target, so that a target whose name is near the
+    // longest a folder takes can still be written.
+    std::string pattern = appendingPathComponent(deletingLastPathComponent(path_), ".partial-XXXXXX");
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return fail(error, "cannot create a file beside " + path_, errno);
     struct stat existing {};
     const mode_t mode =
-        ::stat(path_.c_str(), &existing) == 0 ? existing.st_mode & 07777 : modeForNewFile();
+        ::stat(path_.c_str(), &existing) == 0 ? existing.st_mode & 07777 : modeForNewFile(0644);
     ::fchmod(fd, mode);
     fd_ = fd;
     temporary_.assign(name.data());

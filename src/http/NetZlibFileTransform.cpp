@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/ProcessUmask.h"
 #include "http/NetErrors.h"
 
 namespace {
@@ -30,9 +31,7 @@ public:
     int fd() const { return fd_; }
     bool commit(const std::string& destination) {
         // A new file gets the permissions an ordinary create would give it.
-        mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd_, 0666 & ~mask);
+        fchmod(fd_, foundation::modeForNewFile(0666));
         bool ok = ::close(fd_) == 0;
         fd_ = -1;
         if (ok && ::rename(path_.c_str(), destination.c_str()) == 0) {

@@ -14,6 +14,7 @@
 #include <fmt/format.h>
 
 #include "content/ThreadPool.h"
+#include "foundation/ProcessUmask.h"
 #include "foundation/Url.h"
 #include "logging/LogCall.h"
 #include "media/MyAssetLoaderDelegate.h"
@@ -116,9 +117,7 @@ bool exportTo(audio::AudioSource& source, const std::string& sourceText,
         return false;
     }
     // mkstemp makes the file private; the result is an ordinary file of the user's.
-    const mode_t mask = umask(0);
-    umask(mask);
-    chmod(scratch.c_str(), 0666 & ~mask);
+    chmod(scratch.c_str(), foundation::modeForNewFile(0666));
     if (rename(scratch.c_str(), destination.c_str()) != 0) {
         const int code = errno;
         unlink(scratch.c_str());

@@ -8,7 +8,8 @@
 namespace media {
 
 MappedFile::MappedFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting for a writer, should the path be a named pipe.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return;
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {

@@ -6,6 +6,9 @@
 #include <sstream>
 
 #include "SimServiceFixture.h"
+#include "device/AFCDirectoryKinds.h"
+#include "device/AFCFileReference.h"
+#include "simdevice/SimAfcServer.h"
 
 namespace {
 
@@ -154,68 +157,64 @@ TEST_F(SimFiles, NothingLeadsOutsideTheFolder) {
     EXPECT_EQ(names, (std::vector<std::string>{"containers", "crash", "media", "secret.txt"}));
 }
 
-// libimobiledevice's client takes a truncated or oversized answer for a short one, so the
-// broken packets are checked on the wire.
+// Each way the service can break its protocol, as the file service client sees it: the
+// client, not the simulator, decides that the answer is broken.
 TEST_F(SimFiles, HostileAnswersBreakTheProtocol) {
     std::ofstream(media("file.bin")) << std::string(5000, 'x');
+    auto am = amDevice(simulated);
+    ASSERT_TRUE(am);
     struct Case {
         simdevice::SimAfcHostility hostility;
-        std::uint64_t claimedPayload;  // 0: the answer is whole
-        std::size_t payloadSent;
+        bool readFails;
+        std::size_t bytesRead;  // of a whole read, when it does not fail
     };
     const Case cases[] = {
-        {simdevice::SimAfcHostility::HugeLength, 0xfffffff0u, 2500},
-        {simdevice::SimAfcHostility::Truncated, 5064, 2500},
-        {simdevice::SimAfcHostility::ShortReads, 0, 1000},
-        {simdevice::SimAfcHostility::BadEntryNames, 0, 5000},
+        {simdevice::SimAfcHostility::HugeLength, true, 0},
+        {simdevice::SimAfcHostility::Truncated, true, 0},
+        {simdevice::SimAfcHostility::ShortReads, false, 5000},
+        {simdevice::SimAfcHostility::BadEntryNames, false, 5000},
+        {simdevice::SimAfcHostility::FailingWrites, false, 5000},
+        {simdevice::SimAfcHostility::EndlessFolders, false, 5000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.hostility));
         simulated->setAfcHostility(c.hostility);
-        idevice_connection_t connection = nullptr;
-        ASSERT_EQ(idevice_connect(device, startService("com.apple.afc")->port, &connection),
-                  IDEVICE_E_SUCCESS);
-        auto send = [&](std::uint64_t number, std::uint64_t operation,
-                        std::vector<std::uint8_t> data) {
-            auto packet =
-                simdevice::afcHeader(40 + data.size(), 40 + data.size(), number, operation);
-            packet.insert(packet.end(), data.begin(), data.end());
-            std::uint32_t sent = 0;
-            idevice_connection_send(connection, reinterpret_cast<const char*>(packet.data()),
-                                    static_cast<std::uint32_t>(packet.size()), &sent);
-        };
-        std::vector<std::uint8_t> open;
-        simdevice::appendLittle64(open, 1);  // read-only
-        for (char ch : std::string("/file.bin")) open.push_back(static_cast<std::uint8_t>(ch));
-        open.push_back(0);
-        send(1, simdevice::afc::kFileOpen, open);
-        std::vector<std::uint8_t> read;
-        simdevice::appendLittle64(read, 1);  // the first handle
-        simdevice::appendLittle64(read, 8192);
-        send(2, simdevice::afc::kFileRead, read);
-        // Everything up to the service's hang-up or the read's answer.
-        std::vector<char> bytes(1 << 16);
-        std::size_t have = 0;
-        std::uint32_t count = 0;
-        while (idevice_connection_receive_timeout(connection, bytes.data() + have,
-                                                  static_cast<std::uint32_t>(bytes.size() - have),
-                                                  &count, 2000) == IDEVICE_E_SUCCESS &&
-               count > 0) {
-            have += count;
-            if (c.claimedPayload == 0 && have >= 48 + 40 + c.payloadSent) break;
+        auto files = am->newAFCMediaDirectory();
+        ASSERT_TRUE(files);
+        auto file = files->openForRead("/file.bin");
+        ASSERT_TRUE(file);
+        std::vector<char> chunk(8192);
+        std::size_t total = 0;
+        bool failed = false;
+        for (int reads = 0; reads < 100; ++reads) {
+            const std::int64_t got = file->readNBytes(chunk.size(), chunk.data());
+            failed = got < 0;
+            if (got <= 0) break;
+            total += static_cast<std::size_t>(got);
         }
-        idevice_disconnect(connection);
-        ASSERT_GE(have, 48u + 40u);
-        std::uint64_t claimed = 0;
-        std::memcpy(&claimed, bytes.data() + 48 + 8, 8);
-        EXPECT_EQ(claimed - 40, c.claimedPayload ? c.claimedPayload : c.payloadSent);
-        EXPECT_EQ(have - 48 - 40, c.payloadSent);
+        EXPECT_EQ(failed, c.readFails);
+        if (c.readFails) continue;  // the service has hung up
+        EXPECT_EQ(total, c.bytesRead);
+        const bool badNames = c.hostility == simdevice::SimAfcHostility::BadEntryNames;
+        EXPECT_EQ(files->directoryContents("/").has_value(), !badNames);
+        const bool endless = c.hostility == simdevice::SimAfcHostility::EndlessFolders;
+        EXPECT_EQ(files->recursiveDirectoryContents("/").has_value(), !endless && !badNames);
+        auto written = files->openForWrite("/written.bin");
+        ASSERT_TRUE(written);
+        const bool failing = c.hostility == simdevice::SimAfcHostility::FailingWrites;
+        EXPECT_EQ(written->writeNSData(foundation::Data(10, 'w')), !failing);
+        written->closeFile();
     }
-    afc_client_t afc = startFiles();
-    ASSERT_TRUE(afc);
-    auto names = listFolder(afc, "/");
-    EXPECT_EQ(names, (std::vector<std::string>{".", "..", "file.bin", "../outside.txt",
-                                               "nested/name.txt", "/absolute.txt"}));
+
+    // A file said to hold 100 bytes reads on past them.
+    simulated->setAfcHostility(simdevice::SimAfcHostility::LiesAboutSizes);
+    auto files = am->newAFCMediaDirectory();
+    ASSERT_TRUE(files);
+    EXPECT_EQ(files->getFileInfo("/file.bin")["st_size"].toInt64(), 100);
+    auto file = files->openForRead("/file.bin");
+    ASSERT_TRUE(file);
+    std::vector<char> chunk(8192);
+    EXPECT_EQ(file->readNBytes(chunk.size(), chunk.data()), 8192);
 }
 
 }  // namespace

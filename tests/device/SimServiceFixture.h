@@ -71,6 +71,18 @@ protected:
         descriptors;
 };
 
+// The same, with the AMDevice the hub makes for the simulated device.
+class SimAMDeviceTest : public SimServiceTest {
+protected:
+    void SetUp() override {
+        SimServiceTest::SetUp();
+        if (HasFatalFailure()) return;
+        am = amDevice(simulated);
+        ASSERT_TRUE(am);
+    }
+    std::shared_ptr<AMDevice> am;
+};
+
 // Small wrappers over the AFC client for the tests' checks.
 inline std::vector<std::string> takeList(char** list) {
     std::vector<std::string> items;

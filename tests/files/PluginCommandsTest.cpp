@@ -188,6 +188,10 @@ TEST_F(PluginCommandsTest, PropertyListsInEveryFormArriveCleaned) {
     EXPECT_EQ(on("device-read-plist", "/empty.plist"), error("Failed to read data from device."));
     EXPECT_EQ(on("device-read-plist", "/none.plist"), error("Failed to read data from device."));
     EXPECT_EQ(on("device-read-plist", "/huge.plist"), error("Reads are limited to 268435456 bytes at a time."));
+    // A device that says its file is small is not believed: the bytes are counted.
+    device->failOperation("getSizeOfItemAtPath");
+    EXPECT_EQ(on("device-read-plist", "/huge.plist"), error("Reads are limited to 268435456 bytes at a time."));
+    EXPECT_EQ(on("device-read-sqlite", "/huge.plist"), error("Reads are limited to 268435456 bytes at a time."));
 }
 
 TEST_F(PluginCommandsTest, SqliteFilesAreBrowsedReadOnlyAndAlwaysClosed) {

@@ -108,7 +108,7 @@ TEST_F(RingtoneInstallerTest, FailuresInstallNothingOrTakeTheToneAway) {
         {"ringtones not a dictionary",
          [&] { put(purchases(), "Ringtones.plist", *foundation::plist::writeXml(Value::dict({{"Ringtones", "x"}}))); },
          unreadable.c_str(), true},
-        {"unreadable registry", [&] { put(purchases(), "Ringtones.plist", "{}"); device->failOperation("contentsOfFileAtPath"); },
+        {"unreadable registry", [&] { put(purchases(), "Ringtones.plist", "{}"); device->failOperation("readFileAtPathOffsetLength"); },
          "Failed to read data of purchases.plist", true},
         {"backup not copied", [&] { put(purchases(), "Ringtones.plist", "{}"); device->failOperation("uploadFileFrom"); },
          "failed to write purchase.plist.bak", true},

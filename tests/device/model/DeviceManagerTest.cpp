@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
+#include <condition_variable>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
 #include <filesystem>
@@ -26,7 +30,13 @@ struct Recorder : DeviceManagerDelegate {
     void DeviceAdded(const std::shared_ptr<iMobileDevice>& d) override {
         std::lock_guard lock(mutex);
         added.push_back(d);
+        changed.notify_all();
     }
+    void waitForAdded(std::size_t count) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return added.size() >= count; });
+    }
+    std::condition_variable changed;
     void DeviceRemoved(const std::shared_ptr<iMobileDevice>& d) override {
         std::lock_guard lock(mutex);
         removed.push_back(d);
@@ -216,6 +226,37 @@ TEST_F(DeviceManagerTest, PodsComeAndGoWithTheirVolumes) {
     phonesOnly.iPodListener()->waitForStartAnnouncements();
     EXPECT_TRUE(phonesOnly.devices().empty());
     EXPECT_EQ(quiet->addedCount(), 0u);
+}
+
+// Thread stacks the process holds mapped, counted by their guard pages: a stack that is
+// never given back keeps its guard. Other mappings of one page without access are few and
+// do not change while the test runs.
+int guardPages() {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    int count = 0;
+    while (std::getline(maps, line)) {
+        std::uint64_t start = 0, end = 0;
+        char perms[5] = {};
+        if (std::sscanf(line.c_str(), "%" SCNx64 "-%" SCNx64 " %4s", &start, &end, perms) != 3) continue;
+        count += end - start == static_cast<std::uint64_t>(::getpagesize()) && std::string(perms) == "---p";
+    }
+    return count;
+}
+
+TEST_F(DeviceManagerTest, EndedSetUpsGiveTheirThreadsBack) {
+    start(11);
+    constexpr int kPlugIns = 64;
+    const int before = guardPages();
+    for (int i = 0; i < kPlugIns; ++i) {
+        auto am = plugPhone(kDeviceTypeiPhone);
+        recorder->waitForAdded(static_cast<std::size_t>(i) + 1);
+        manager.iPhoneListener()->deviceDisconnected(am);
+    }
+    // Ended threads' stacks are reused or unmapped; only a few are kept for reuse.
+    EXPECT_LT(guardPages() - before, kPlugIns / 2);
+    settle();
+    EXPECT_TRUE(manager.devices().empty());
 }
 
 TEST_F(DeviceManagerTest, ArrivalsAndDeparturesFromForeignThreads) {

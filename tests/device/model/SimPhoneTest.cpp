@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../LocalFiles.h"
 #include "../SimServiceFixture.h"
 #include "device/AFCDirectoryKinds.h"
 #include "device/AMDevice.h"
@@ -25,16 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using foundation::Data;
 
-std::string contentsOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void writeLocal(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using devicetest::contentsOf;
+using devicetest::writeLocal;
 
 std::string randomBytes(std::size_t count, unsigned seed) {
     std::mt19937 random(seed);
@@ -63,20 +56,17 @@ struct Progress : iMobileDeviceCopyDelegate {
     std::function<void(std::size_t)> onReport;
 };
 
-class SimPhone : public devicetest::SimServiceTest {
+class SimPhone : public devicetest::SimAMDeviceTest {
 protected:
     void SetUp() override {
-        SimServiceTest::SetUp();
+        SimAMDeviceTest::SetUp();
         if (HasFatalFailure()) return;
-        am = amDevice(simulated);
-        ASSERT_TRUE(am);
         phone = std::make_shared<iPhoneDevice>();
         ASSERT_TRUE(phone->createWithDeviceEnableAfc2(am, false));
         ASSERT_TRUE(phone->connect(false));
     }
     std::string local(const std::string& name) const { return scratch / name; }
 
-    std::shared_ptr<AMDevice> am;
     std::shared_ptr<iPhoneDevice> phone;
 };
 
@@ -247,7 +237,11 @@ TEST_F(SimPhone, HostileAnswersGiveErrors) {
             EXPECT_FALSE(fresh->currentService()->directoryContents("/Folder").has_value());
             EXPECT_TRUE(fresh->contentsOfDirectoryPathType("Folder", kPathTypeFoldersThenFiles).empty());
         }
-        EXPECT_FALSE(fresh->downloadFileTo("data.bin", local("hostile.bin"), nullptr) && !c.readsWhole);
+        // A download gets the file whole or answers no and leaves the old copy.
+        writeLocal(local("hostile.bin"), "old copy");
+        EXPECT_EQ(fresh->downloadFileTo("data.bin", local("hostile.bin"), nullptr), c.readsWhole);
+        EXPECT_EQ(contentsOf(local("hostile.bin")), c.readsWhole ? contentsOf(media("data.bin")) : "old copy");
+        EXPECT_EQ(leftovers(scratch.path()), 0u);
         fs::remove(local("hostile.bin"));
     }
 }

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 #include <gpod/itdb.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "data/db/SqlDatabase.h"
 #include "device/DeviceCopyDelegate.h"
@@ -28,6 +33,24 @@ std::string readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Files written may grow no larger than `bytes` while it lives; a longer write fails
+// (EFBIG) instead of ending the process.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        previous = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit lower = old;
+        lower.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        ::signal(SIGXFSZ, previous);
+    }
+    rlimit old{};
+    sighandler_t previous{};
+};
+
 // A volume folder "IPOD" with its control folder, a sibling "IPOD2" and preferences in a
 // config folder of the test's own.
 class iPodDeviceTest : public testing::Test {
@@ -39,6 +62,14 @@ protected:
         writeFile(scratch / "outside.txt", "outside");
     }
     std::string volume() const { return scratch / "IPOD"; }
+    std::string library() const { return volume() + "/iPod_Control/iTunes/iTunes Library.itlp/Library.itdb"; }
+    // The volume's Library.itdb made with `statements`, left open; null when that failed.
+    std::shared_ptr<SqlDatabase> libraryWith(const std::string& statements) {
+        fs::create_directories(fs::path(library()).parent_path());
+        auto db = SqlDatabase::databaseWithPath(library());
+        if (!db->open() || !db->executeStatements(statements)) return nullptr;
+        return db;
+    }
     std::shared_ptr<iPodDevice> device(std::optional<std::string> serial = "000A27001B2C3D4E") {
         return std::make_shared<iPodDevice>(volume(), [serial](const std::string&) { return serial; });
     }
@@ -90,6 +121,73 @@ TEST_F(iPodDeviceTest, PathsStayInsideTheVolume) {
     EXPECT_EQ(readFile(scratch / "IPOD2/secret.txt"), "outside");
     EXPECT_EQ(pod->fullPath("/Notes"), volume() + "/Notes");
     EXPECT_EQ(pod->fullPath("/../x"), "");
+}
+
+TEST_F(iPodDeviceTest, WritesThroughLinksStayInsideTheVolume) {
+    auto pod = device();
+    writeFile(volume() + "/Notes/a.txt", "inside");
+    fs::create_symlink("a.txt", volume() + "/Notes/in-link");
+    // Links whose targets do not exist yet, to a file and to a folder outside.
+    fs::create_symlink(scratch / "made-outside.txt", volume() + "/Notes/dangling");
+    fs::create_symlink(scratch / "folder-outside", volume() + "/later");
+    EXPECT_FALSE(pod->appendDataToPath({'x'}, "/Notes/dangling"));
+    EXPECT_FALSE(pod->writeDataToPath({'x'}, "/Notes/dangling"));
+    EXPECT_FALSE(pod->uploadFileFrom("/Notes/dangling", scratch / "outside.txt", nullptr));
+    EXPECT_FALSE(pod->createDirectory("/later/inner"));
+    EXPECT_FALSE(pod->appendDataToPath({'x'}, "/later/file.txt"));
+    EXPECT_FALSE(fs::exists(scratch / "made-outside.txt"));
+    EXPECT_FALSE(fs::exists(scratch / "folder-outside"));
+    EXPECT_TRUE(pod->isLinkAtPath("/Notes/dangling"));  // the link itself is still there
+    // A link's own size says nothing of what reading through it brings.
+    fs::resize_file(volume() + "/Notes/a.txt", 2 << 20);
+    EXPECT_LT(pod->getSizeOfItemAtPath("/Notes/in-link"), 100u);
+    bool tooLarge = false;
+    EXPECT_FALSE(pod->contentsOfFileAtPathWithin("/Notes/in-link", 1 << 20, &tooLarge));
+    EXPECT_TRUE(tooLarge);
+    fs::resize_file(volume() + "/Notes/a.txt", 6);
+    // A link inside the volume is written through.
+    EXPECT_TRUE(pod->appendDataToPath({'!'}, "/Notes/in-link"));
+    EXPECT_EQ(readFile(volume() + "/Notes/a.txt"), "inside!");
+}
+
+TEST_F(iPodDeviceTest, HostileLibraryFilesStillGiveAName) {
+    // Each kind would hang a reader that trusted it; the name is read on a thread here so
+    // that a hang fails the test instead of stopping it.
+    const auto nameInTime = [&]() -> std::optional<std::string> {
+        auto named = std::make_shared<std::promise<std::string>>();
+        auto name = named->get_future();
+        std::thread([pod = device(), named] { named->set_value(pod->name()); }).detach();
+        if (name.wait_for(std::chrono::seconds(30)) != std::future_status::ready) return std::nullopt;
+        return name.get();
+    };
+    const std::string itunes = volume() + "/iPod_Control/iTunes";
+    ASSERT_EQ(::mkfifo((itunes + "/iTunesDB").c_str(), 0600), 0);
+    EXPECT_EQ(nameInTime(), "Unknown iPod");
+
+    fs::create_directories(fs::path(library()).parent_path());
+    ASSERT_EQ(::mkfifo(library().c_str(), 0600), 0);
+    EXPECT_EQ(nameInTime(), "iPod");
+    fs::remove(library());
+
+    // A view in place of the table that never yields a row.
+    auto db = libraryWith(
+        "CREATE VIEW db_info AS WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) "
+        "SELECT x AS pid, x AS primary_container_pid FROM n WHERE x < 0;"
+        "CREATE TABLE container (pid INTEGER, name TEXT);");
+    ASSERT_TRUE(db);
+    db->close();
+    EXPECT_EQ(nameInTime(), "iPod");
+
+    // A sound library beside a journal and a log that are named pipes.
+    fs::remove(library());
+    db = libraryWith(
+        "CREATE TABLE db_info (pid INTEGER, primary_container_pid INTEGER);"
+        "CREATE TABLE container (pid INTEGER, name TEXT);"
+        "INSERT INTO container VALUES (7, 'Piped iPod'); INSERT INTO db_info VALUES (1, 7);");
+    ASSERT_TRUE(db);
+    db->close();
+    for (const char* beside : {"-journal", "-wal"}) ASSERT_EQ(::mkfifo((library() + beside).c_str(), 0600), 0);
+    EXPECT_EQ(nameInTime(), "Piped iPod");
 }
 
 TEST_F(iPodDeviceTest, FileOperations) {
@@ -148,6 +246,18 @@ TEST_F(iPodDeviceTest, CopiesReportProgressAndKeepTheOldFileOnFailure) {
     writeFile(scratch / "keep.txt", "old");
     EXPECT_FALSE(pod->downloadFileTo("/missing.bin", scratch / "keep.txt", recorder));
     EXPECT_EQ(readFile(scratch / "keep.txt"), "old");
+    // A copy that fails part-way, when the files written may grow no further, keeps the
+    // old file and leaves nothing beside it.
+    writeFile(volume() + "/keep.bin", "old");
+    {
+        const FileSizeLimit limit(1 << 20);
+        EXPECT_FALSE(pod->uploadFileFrom("/keep.bin", scratch / "big.bin", recorder));
+        EXPECT_FALSE(pod->downloadFileTo("/big.bin", scratch / "keep.txt", recorder));
+    }
+    EXPECT_EQ(readFile(volume() + "/keep.bin"), "old");
+    EXPECT_EQ(readFile(scratch / "keep.txt"), "old");
+    for (const auto& entry : fs::directory_iterator(volume()))
+        EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos);
     EXPECT_FALSE(pod->uploadFileFrom("/../escaped.bin", scratch / "big.bin", recorder));
     EXPECT_FALSE(fs::exists(scratch / "escaped.bin"));
 }
@@ -188,14 +298,11 @@ TEST_F(iPodDeviceTest, NameFromTheLibraryDatabases) {
     EXPECT_EQ(device()->name(), "Unknown iPod");
 
     // Library.itdb, when there, names it from its main container; without a db_info row "iPod".
-    const std::string library = volume() + "/iPod_Control/iTunes/iTunes Library.itlp/Library.itdb";
-    fs::create_directories(fs::path(library).parent_path());
-    auto db = SqlDatabase::databaseWithPath(library);
-    ASSERT_TRUE(db->open());
-    ASSERT_TRUE(db->executeStatements(
+    auto db = libraryWith(
         "CREATE TABLE db_info (pid INTEGER, primary_container_pid INTEGER);"
         "CREATE TABLE container (pid INTEGER, name TEXT);"
-        "INSERT INTO container VALUES (77, 'Library iPod');"));
+        "INSERT INTO container VALUES (77, 'Library iPod');");
+    ASSERT_TRUE(db);
     EXPECT_EQ(device()->name(), "iPod");
     ASSERT_TRUE(db->executeStatements("INSERT INTO db_info VALUES (1, 77);"));
     db->close();

@@ -359,13 +359,17 @@ bool FakeMobileDevice::appendDataToPath(const foundation::Data& data, const std:
 }
 
 bool FakeMobileDevice::writeDataToPath(const foundation::Data& data, const std::string& path) {
-    if (failsNow("writeDataToPath")) return false;
+    // An injected failure comes part-way, after half the bytes, as a full phone's does;
+    // like the phone, the file is replaced only once it is whole.
+    const bool failing = failsNow("writeDataToPath");
     const auto where = local(path);
     if (!where) return false;
     std::lock_guard access(accessLock_);
-    std::ofstream target(*where, std::ios::binary | std::ios::trunc);
-    target.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    return static_cast<bool>(target.flush());
+    foundation::ReplacingFileWriter target(*where);
+    if (!target.open()) return false;
+    const std::size_t written = failing ? data.size() / 2 : data.size();
+    if (!target.append(data.data(), written) || failing) return false;
+    return target.commit();
 }
 
 #define FAKE_IDENTITY(method, field, failed)          \

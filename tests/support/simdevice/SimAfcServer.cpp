@@ -34,6 +34,12 @@ enum : std::uint64_t {
 
 constexpr std::uint64_t kMaxReadLength = 8u << 20;
 constexpr std::uint64_t kShortReadLength = 1000;
+constexpr const char* kDeeper = "deeper";
+constexpr const char* kClaimedSize = "100";
+
+bool endsInDeeper(const std::string& path) {
+    return path == kDeeper || path.ends_with(std::string("/") + kDeeper);
+}
 
 std::uint64_t statusFor(int error) {
     switch (error) {
@@ -212,7 +218,13 @@ SimAfcServer::Reply SimAfcServer::answer(const SimAfcPacket& request) {
 SimAfcServer::Reply SimAfcServer::readDirectory(SimAfcArguments& args) {
     auto path = args.text();
     if (!path) return status(kInvalidArgument);
+    const bool endless = hostility_ == SimAfcHostility::EndlessFolders;
     const int fd = folder_.open(*path, O_RDONLY | O_DIRECTORY);
+    if (fd < 0 && endless && endsInDeeper(*path)) {
+        std::vector<std::uint8_t> payload;
+        for (const char* name : {".", "..", kDeeper}) appendText(payload, name);
+        return dataReply(std::move(payload));
+    }
     if (fd < 0) return errnoStatus(fd);
     DIR* dir = ::fdopendir(fd);
     if (!dir) {
@@ -230,6 +242,7 @@ SimAfcServer::Reply SimAfcServer::readDirectory(SimAfcArguments& args) {
     if (hostility_ == SimAfcHostility::BadEntryNames) {
         names.insert(names.end(), {"../outside.txt", "nested/name.txt", "/absolute.txt"});
     }
+    if (endless) names.push_back(kDeeper);
     std::vector<std::uint8_t> payload;
     for (const auto& name : names) appendText(payload, name);
     return dataReply(std::move(payload));
@@ -238,6 +251,11 @@ SimAfcServer::Reply SimAfcServer::readDirectory(SimAfcArguments& args) {
 SimAfcServer::Reply SimAfcServer::fileInfo(SimAfcArguments& args) {
     auto path = args.text();
     if (!path) return status(kInvalidArgument);
+    if (hostility_ == SimAfcHostility::EndlessFolders && endsInDeeper(*path)) {
+        std::vector<std::uint8_t> payload;
+        for (const char* text : {"st_size", "0", "st_ifmt", "S_IFDIR", "st_nlink", "2"}) appendText(payload, text);
+        return dataReply(std::move(payload));
+    }
     struct statx info {};
     SimConfinedFolder::Entry entry;
     std::string linkTarget;
@@ -266,7 +284,8 @@ SimAfcServer::Reply SimAfcServer::fileInfo(SimAfcArguments& args) {
         appendText(payload, key);
         appendText(payload, value);
     };
-    pair("st_size", std::to_string(info.stx_size));
+    const bool lies = hostility_ == SimAfcHostility::LiesAboutSizes && S_ISREG(info.stx_mode);
+    pair("st_size", lies ? kClaimedSize : std::to_string(info.stx_size));
     pair("st_blocks", std::to_string(info.stx_blocks));
     pair("st_nlink", std::to_string(info.stx_nlink));
     pair("st_ifmt", kindOf(info.stx_mode));
@@ -412,6 +431,10 @@ SimAfcServer::Reply SimAfcServer::fileCall(std::uint64_t operation, SimAfcArgume
             const std::uint64_t limit =
                 hostility_ == SimAfcHostility::ShortReads ? kShortReadLength : kMaxReadLength;
             std::vector<std::uint8_t> bytes(std::min(*length, limit));
+            if (hostility_ == SimAfcHostility::LiesAboutSizes) {
+                std::fill(bytes.begin(), bytes.end(), std::uint8_t{'L'});
+                return dataReply(std::move(bytes));
+            }
             std::size_t done = 0;
             while (done < bytes.size()) {
                 const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
@@ -426,6 +449,8 @@ SimAfcServer::Reply SimAfcServer::fileCall(std::uint64_t operation, SimAfcArgume
         case afc::kFileWrite: {
             std::size_t length = 0;
             const std::uint8_t* bytes = args.rest(&length);
+            const bool failing = hostility_ == SimAfcHostility::FailingWrites && length > 0;
+            if (failing) length = (length + 1) / 2;
             while (length > 0) {
                 const ssize_t n = ::write(fd, bytes, length);
                 if (n < 0 && errno == EINTR) continue;
@@ -433,7 +458,7 @@ SimAfcServer::Reply SimAfcServer::fileCall(std::uint64_t operation, SimAfcArgume
                 bytes += n;
                 length -= static_cast<std::size_t>(n);
             }
-            return status(kSuccess);
+            return status(failing ? kNoSpaceLeft : kSuccess);
         }
         case afc::kFileSeek: {
             auto whence = args.number();

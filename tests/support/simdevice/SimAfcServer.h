@@ -18,6 +18,9 @@ enum class SimAfcHostility {
     Truncated,      // a header claiming more than follows
     BadEntryNames,  // folder listings hold names with "/" and ".."
     ShortReads,     // file reads answer at most 1000 bytes
+    LiesAboutSizes, // files are said to hold 100 bytes, and their reads never reach an end
+    EndlessFolders, // every folder holds one more, "deeper", without end
+    FailingWrites,  // a file write stores half its bytes, then answers that the disk is full
 };
 
 // What the service tells about its file system.

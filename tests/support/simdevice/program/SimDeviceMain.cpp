@@ -17,7 +17,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: orvandel-simdevice --socket PATH [--udid U] [--name N] [--product-type T]\n"
     "         [--root FOLDER] [--crash-root FOLDER] [--containers FOLDER]\n"
-    "         [--hostile huge-length|truncated|bad-names|short-reads] [--no-ssl]\n"
+    "         [--hostile huge-length|truncated|bad-names|short-reads|\n"
+    "           lies-about-sizes|endless-folders|failing-writes] [--no-ssl]\n"
     "  --root        folder behind the media file service\n"
     "  --crash-root  folder behind the crash-report file service\n"
     "  --containers  folder holding one folder per application (made on first use)\n"
@@ -42,7 +43,10 @@ int main(int argc, char** argv) {
         {"huge-length", SimAfcHostility::HugeLength},
         {"truncated", SimAfcHostility::Truncated},
         {"bad-names", SimAfcHostility::BadEntryNames},
-        {"short-reads", SimAfcHostility::ShortReads}};
+        {"short-reads", SimAfcHostility::ShortReads},
+        {"lies-about-sizes", SimAfcHostility::LiesAboutSizes},
+        {"endless-folders", SimAfcHostility::EndlessFolders},
+        {"failing-writes", SimAfcHostility::FailingWrites}};
     std::string socketPath;
     simdevice::SimDeviceConfig config;
     SimAfcHostility hostility = SimAfcHostility::None;
