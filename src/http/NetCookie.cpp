@@ -154,7 +154,9 @@ std::optional<NetCookie> NetCookie::fromSetCookie(std::string_view header,
     NetCookie cookie;
     cookie.name = std::string(trim(pair.substr(0, equals)));
     cookie.value = std::string(trim(pair.substr(equals + 1)));
-    if (cookie.name.empty()) return std::nullopt;
+    // A cookie larger than user agents are asked to keep (RFC 6265 section 6.1) is refused.
+    if (cookie.name.empty() || cookie.name.size() + cookie.value.size() > MaximumSize)
+        return std::nullopt;
     cookie.creation = now;
 
     std::optional<double> maxAgeExpiry, expiresExpiry;
