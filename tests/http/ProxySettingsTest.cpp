@@ -237,6 +237,9 @@ TEST(NetPACScriptTest, HostileScriptsEndAtTheLimitWithinBoundedMemory) {
         }
         EXPECT_LT(growth.bytes(), httptest::MemoryBound);
     }
+    // Nor does an answer smuggle control characters into a proxy's host.
+    EXPECT_EQ(describe(NetPACScript::parseResult("PROXY a\nb:1; PROXY c\x01d:2; PROXY ok:3")),
+              "HTTP ok:3");
     // The next script runs as usual.
     auto after = NetPACScript::copyProxiesForURL(
         "function FindProxyForURL(u, h) { return 'PROXY after:1'; }",

@@ -6,6 +6,7 @@
 #include <ifaddrs.h>
 #include <netdb.h>
 
+#include <algorithm>
 #include <charconv>
 #include <memory>
 
@@ -162,8 +163,13 @@ std::vector<NetProxyEntry> NetPACScript::parseResult(std::string_view result) {
                 auto [stop, ec] =
                     std::from_chars(digits.data(), digits.data() + digits.size(), port);
                 std::string host(address.substr(0, colon));
+                // A host is a name or an address: no spaces, controls or URL parts.
+                bool plainHost = std::none_of(host.begin(), host.end(), [](char c) {
+                    auto u = static_cast<unsigned char>(c);
+                    return u <= 0x20 || u == 0x7F || c == '/' || c == '@';
+                });
                 if (ec == std::errc() && stop == digits.data() + digits.size() && port > 0 &&
-                    port <= 65535 && host.find_first_of(" \t/@") == std::string::npos) {
+                    port <= 65535 && plainHost) {
                     NetProxyEntry entry;
                     entry.type = NetProxyEntry::Type::HTTP;
                     entry.host = std::move(host);
