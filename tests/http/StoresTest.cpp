@@ -188,6 +188,9 @@ TEST(Cookies, SetCookieValuesFollowTheStorageRules) {
          784111777},
         {"novalue", false, "", "", false, std::nullopt},
         {"=nameless", false, "", "", false, std::nullopt},
+        {"a=1\r\nX-Injected: yes", false, "", "", false, std::nullopt},
+        {"a=1; Path=/\x01", false, "", "", false, std::nullopt},
+        {"a=1;\tPath=/", true, "www.shop.example", "/", true, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.header);
