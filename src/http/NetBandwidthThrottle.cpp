@@ -103,16 +103,19 @@ std::uint64_t NetBandwidthThrottle::maxDownloadReadLength(std::uint64_t buffer) 
 
 void NetBandwidthThrottle::performThrottling(NetThrottleTarget& target) {
     measureBandwidthUsage();
-    std::lock_guard guard(lock_);
-    if (maxBandwidthPerSecond_ != 0) {
-        if (!throttleWakeUpTime_) return;
-        bool waiting = *throttleWakeUpTime_ > now_();
-        if (waiting && target.readStreamIsScheduled()) {
-            target.unscheduleReadStream();
-        } else if (!waiting && !target.readStreamIsScheduled()) {
-            target.scheduleReadStream();
+    // Decided under the lock, done without it: scheduling a stream may read a body,
+    // which asks the throttle again.
+    bool waiting = false;
+    {
+        std::lock_guard guard(lock_);
+        if (maxBandwidthPerSecond_ != 0) {
+            if (!throttleWakeUpTime_) return;
+            waiting = *throttleWakeUpTime_ > now_();
         }
-    } else if (!target.readStreamIsScheduled()) {
+    }
+    if (waiting && target.readStreamIsScheduled()) {
+        target.unscheduleReadStream();
+    } else if (!waiting && !target.readStreamIsScheduled()) {
         target.scheduleReadStream();
     }
 }

@@ -44,6 +44,7 @@ public:
     // of this second's allowance (at least 1); `buffer` without a limit.
     std::uint64_t maxDownloadReadLength(std::uint64_t buffer);
     // Takes the target's stream off its run loop while the pause lasts, and back after.
+    // The target is called without the throttle's lock held.
     void performThrottling(NetThrottleTarget& target);
 
     std::optional<TimePoint> throttleWakeUpTime();

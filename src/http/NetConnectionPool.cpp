@@ -26,7 +26,8 @@ void NetConnectionPool::expirePersistentConnections(TimePoint now) {
 NetConnectionPool::Choice NetConnectionPool::chooseConnection(
     const foundation::Url& url, bool& shouldAttemptPersistentConnection,
     std::shared_ptr<NetConnectionRecord> current, std::optional<std::uint32_t>& requestID,
-    const std::shared_ptr<net::NetHTTPStream>& stream, TimePoint now, const std::string& proxy) {
+    const std::shared_ptr<net::NetHTTPStream>& stream, TimePoint now, const std::string& proxy,
+    const std::string& tls) {
     std::lock_guard guard(lock_);
     Choice choice;
     if (url.host().empty() || url.scheme().empty()) {
@@ -39,7 +40,7 @@ NetConnectionPool::Choice NetConnectionPool::chooseConnection(
     const void* loop = &net::NetRunLoop::current();
     auto fits = [&](const NetConnectionRecord& record) {
         return record.host == url.host() && record.scheme == url.scheme() && record.port == port &&
-               record.runLoop == loop && record.proxy == proxy &&
+               record.runLoop == loop && record.proxy == proxy && record.tls == tls &&
                !(record.stream && record.stream->keptConnectionIsElsewhere());
     };
     if (current) {
@@ -65,6 +66,7 @@ NetConnectionPool::Choice NetConnectionPool::chooseConnection(
         current->port = port;
         current->scheme = url.scheme();
         current->proxy = proxy;
+        current->tls = tls;
         current->runLoop = loop;
         pool_.push_back(current);
     }

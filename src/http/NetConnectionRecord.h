@@ -18,6 +18,9 @@ struct NetConnectionRecord {
     std::string scheme;
     // "host:port" of the proxy the connection goes to; empty for a direct one.
     std::string proxy;
+    // The TLS settings the connection was opened with (certificate checking, client
+    // identity); a connection is reused only by a request that asks for the same.
+    std::string tls;
     // The run loop whose thread holds the physical connection; only requests on that
     // thread can reuse it.
     const void* runLoop = nullptr;

@@ -147,6 +147,13 @@ std::optional<double> NetCookie::parseCookieDate(std::string_view text) {
 
 std::optional<NetCookie> NetCookie::fromSetCookie(std::string_view header,
                                                   const foundation::Url& url, double now) {
+    // Control characters (other than a tab) void the whole value (RFC 6265 section 5.2):
+    // they would otherwise end up in the Cookie header of later requests.
+    if (std::any_of(header.begin(), header.end(), [](char c) {
+            auto u = static_cast<unsigned char>(c);
+            return (u < 0x20 && u != '\t') || u == 0x7F;
+        }))
+        return std::nullopt;
     auto semicolon = header.find(';');
     std::string_view pair = header.substr(0, semicolon);
     auto equals = pair.find('=');
@@ -154,7 +161,9 @@ std::optional<NetCookie> NetCookie::fromSetCookie(std::string_view header,
     NetCookie cookie;
     cookie.name = std::string(trim(pair.substr(0, equals)));
     cookie.value = std::string(trim(pair.substr(equals + 1)));
-    if (cookie.name.empty()) return std::nullopt;
+    // A cookie larger than user agents are asked to keep (RFC 6265 section 6.1) is refused.
+    if (cookie.name.empty() || cookie.name.size() + cookie.value.size() > MaximumSize)
+        return std::nullopt;
     cookie.creation = now;
 
     std::optional<double> maxAgeExpiry, expiresExpiry;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,6 +9,9 @@
 
 // One cookie as a server set it, after the storage rules of RFC 6265.
 struct NetCookie {
+    // The most bytes of name and value a cookie may have.
+    static constexpr std::size_t MaximumSize = 4096;
+
     std::string name;
     std::string value;
     std::string domain;  // lower case, without a leading dot

@@ -19,6 +19,25 @@ void NetCookieJar::setCookie(const NetCookie& cookie, double now) {
     if (cookie.isExpired(now)) return;
     cookies_.push_back(cookie);
     cookies_.back().creation = creation;
+    evictPastLimits(cookie.domain);
+}
+
+void NetCookieJar::evictPastLimits(const std::string& domain) {
+    // Older first; among cookies of the same age, the one stored first.
+    auto older = [](const NetCookie& a, const NetCookie& b) { return a.creation < b.creation; };
+    auto ofDomain = [&](const NetCookie& c) { return c.domain == domain; };
+    auto count =
+        static_cast<std::size_t>(std::count_if(cookies_.begin(), cookies_.end(), ofDomain));
+    while (count > MaximumCookiesPerDomain) {
+        auto oldest = cookies_.end();
+        for (auto it = cookies_.begin(); it != cookies_.end(); ++it) {
+            if (ofDomain(*it) && (oldest == cookies_.end() || older(*it, *oldest))) oldest = it;
+        }
+        cookies_.erase(oldest);
+        --count;
+    }
+    while (cookies_.size() > MaximumCookies)
+        cookies_.erase(std::min_element(cookies_.begin(), cookies_.end(), older));
 }
 
 void NetCookieJar::setCookiesFromHeaders(const std::vector<std::string>& setCookieValues,
@@ -55,6 +74,8 @@ std::vector<NetCookie> NetCookieJar::cookies() {
 std::string NetCookieJar::cookieHeader(const std::vector<NetCookie>& cookies) {
     std::string header;
     for (const auto& cookie : cookies) {
+        std::size_t added = (header.empty() ? 0 : 2) + cookie.name.size() + 1 + cookie.value.size();
+        if (header.size() + added > MaximumCookieHeaderLength) break;
         if (!header.empty()) header += "; ";
         header += cookie.name + "=" + cookie.value;
     }

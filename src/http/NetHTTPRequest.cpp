@@ -602,6 +602,8 @@ void NetHTTPRequest::startRequest() {
             makeNetError(NetInternalErrorWhileBuildingRequestType, "Unable to create read stream"));
         return;
     }
+    // Connections opened with other TLS settings are not this request's to reuse.
+    std::string tlsKey;
     if (url_->scheme() == "https") {
         net::NetTLSSettings tls;
         tls.validatesCertificateChain = validatesSecureCertificate_;
@@ -611,6 +613,8 @@ void NetHTTPRequest::startRequest() {
                 tls.clientCertificateChainPEM += certificate;
             tls.clientPrivateKeyPEM = clientIdentity_.clientPrivateKeyPEM;
         }
+        tlsKey = (tls.validatesCertificateChain ? "checked\n" : "unchecked\n") +
+                 tls.clientCertificateChainPEM + tls.clientPrivateKeyPEM;
         readStream_->setTLSSettings(std::move(tls));
     }
     if (!proxyHost_.empty() && proxyPort_ > 0 && proxyPort_ <= 65535) {
@@ -625,9 +629,9 @@ void NetHTTPRequest::startRequest() {
         pool.expirePersistentConnections(std::chrono::steady_clock::now());
         std::string proxy;
         if (!proxyHost_.empty()) proxy = proxyHost_ + ":" + std::to_string(proxyPort_);
-        auto choice =
-            pool.chooseConnection(*url_, shouldAttemptPersistentConnection_, connectionInfo_,
-                                  requestID_, readStream_, std::chrono::steady_clock::now(), proxy);
+        auto choice = pool.chooseConnection(*url_, shouldAttemptPersistentConnection_,
+                                            connectionInfo_, requestID_, readStream_,
+                                            std::chrono::steady_clock::now(), proxy, tlsKey);
         connectionInfo_ = choice.record;
         oldStream = choice.oldStream;
     }
@@ -671,8 +675,8 @@ void NetHTTPRequest::scheduleReadStream() {
     NetConnectionPool::shared().incrementRunningRequestCount();
     lastActivityTime_ = std::chrono::steady_clock::now();
     haveActivity_ = true;
-    readStream_->scheduleInRunLoop(*runLoop_, runLoopMode_);
     readStreamIsScheduled_ = true;
+    readStream_->scheduleInRunLoop(*runLoop_, runLoopMode_);
 }
 
 void NetHTTPRequest::unscheduleReadStream() {

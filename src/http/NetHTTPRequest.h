@@ -425,6 +425,10 @@ private:
     void tellFinishedObservers();
     void handleNetworkEvent(net::NetStreamEvent event);
     void readResponseHeaders();
+    // Whether the answer to a resumed download may go into the file: a whole new body, or
+    // a 206 whose part starts where the partial file ends. Anything else (another part, an
+    // error page) would corrupt the file, which is kept as it was.
+    bool acceptsAnswerToRange() const;
     void parseStringEncodingFromHeaders();
     void handleBytesAvailable();
     void handleStreamComplete();
@@ -450,11 +454,16 @@ private:
     bool applyCredentials(const std::shared_ptr<const NetCredentials>& credentials);
     bool applyProxyCredentials(const std::shared_ptr<const NetCredentials>& credentials);
     std::shared_ptr<const NetCredentials> findCredentials() const;
+    // Whether the request's own user name and password may go to the URL it now has:
+    // they were given for the first URL's origin, and a redirect elsewhere leaves them.
+    bool ownCredentialsApply() const;
     std::shared_ptr<const NetCredentials> findProxyCredentials() const;
     std::string proxyRequestTarget() const;
     void failAuthentication();
     // Proxies (NetHTTPRequestProxies.cpp).
     void fetchPACFile();
+    // Forgets the proxy chosen for the previous URL, so that the next one gets its own.
+    void forgetProxyChosenForURL();
     void runPACScript(const std::string& script);
     void finishedDownloadingPACFile(NetHTTPRequest& pacRequest);
 
@@ -534,6 +543,10 @@ private:
     int proxyAuthenticationRetryCount_ = 0;
     std::string proxyAuthorization_;  // sent to the proxy, never to the server
     std::optional<foundation::Url> PACurl_;
+    // The proxy (or the script's URL) was chosen for the URL by the request itself, from
+    // the system's settings or a script, and is chosen again after a redirect.
+    bool proxyChosenForURL_ = false;
+    bool PACurlChosenForURL_ = false;
     bool isPACFileRequest_ = false;
     std::shared_ptr<NetHTTPRequest> PACFileRequest_;
     foundation::Value userInfo_;

@@ -8,6 +8,7 @@
 #include "http/NetAuthentication.h"
 #include "http/NetCredentialStorage.h"
 #include "http/NetHTTPRequest.h"
+#include "http/NetOrigin.h"
 #include "http/NetRequestQueue.h"
 #include "http/NetSessionCredentials.h"
 #include "platform/net/NetRunLoop.h"
@@ -57,7 +58,8 @@ void NetHTTPRequest::applyAuthorizationHeader() {
     if (!shouldPresentCredentialsBeforeChallenge_ || !url_) return;
     auto& session = NetSessionCredentials::shared();
     if (!requestHeader("Authorization")) {
-        if (!username_.empty() && !password_.empty() && authenticationScheme_ == "Basic") {
+        if (!username_.empty() && !password_.empty() && authenticationScheme_ == "Basic" &&
+            ownCredentialsApply()) {
             addBasicAuthenticationHeaderWithUsernameAndPassword(username_, password_);
         } else if (useSessionPersistence_) {
             auto record = session.findSessionAuthenticationCredentials(
@@ -225,6 +227,10 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
     return true;
 }
 
+bool NetHTTPRequest::ownCredentialsApply() const {
+    return !url_ || !originalURL_ || NetOrigin::same(*originalURL_, *url_);
+}
+
 std::shared_ptr<const NetCredentials> NetHTTPRequest::findCredentials() const {
     if (!url_) return nullptr;
     if (url_->user() && url_->password()) {
@@ -235,7 +241,9 @@ std::shared_ptr<const NetCredentials> NetHTTPRequest::findCredentials() const {
     if (auto main = mainRequest()) {
         if (auto found = credentialsFrom(main->username(), main->password(), domain_)) return found;
     }
-    if (auto found = credentialsFrom(username_, password_, domain_)) return found;
+    if (ownCredentialsApply()) {
+        if (auto found = credentialsFrom(username_, password_, domain_)) return found;
+    }
     if (useKeychainPersistence_) {
         auto saved = NetCredentialStorage::savedCredentialsForHost(
             url_->host(), portOf(*url_), url_->scheme(),

@@ -9,20 +9,13 @@
 #include "http/NetHTTPRequest.h"
 #include "http/NetHeaderMatching.h"
 #include "http/NetInputStream.h"
+#include "http/NetOrigin.h"
 #include "platform/net/NetHTTPStream.h"
 #include "platform/net/NetRunLoop.h"
 
 using foundation::Url;
 
 namespace {
-
-bool sameOrigin(const Url& a, const Url& b) {
-    auto port = [](const Url& url) -> int {
-        if (url.port()) return *url.port();
-        return url.scheme() == "https" ? 443 : 80;
-    };
-    return a.scheme() == b.scheme() && a.host() == b.host() && port(a) == port(b);
-}
 
 bool isSSLProblem(const foundation::Error& error) {
     return error.domain == net::NetOSStatusErrorDomain && error.code >= -9818 &&
@@ -72,7 +65,7 @@ bool NetHTTPRequest::willRedirect() {
         haveBuiltRequestHeaders_ = false;
     } else {
         // Method, body and headers go on; credentials and cookies only to the same origin.
-        if (!sameOrigin(*url_, *target)) {
+        if (!NetOrigin::same(*url_, *target)) {
             removeRequestHeader("Authorization");
             removeRequestHeader("Cookie");
         }
@@ -89,6 +82,7 @@ void NetHTTPRequest::performRedirect() {
     if (!redirectURL_) return;
     auto target = *redirectURL_;
     setURL(target);
+    forgetProxyChosenForURL();
     complete_ = true;
     needsRedirect_ = false;
     ++redirectCount_;

@@ -78,12 +78,14 @@ bool NetHTTPRequest::configureProxies() {
     if (first.type == net::NetProxyEntry::Type::AutoConfigurationURL) {
         PACurl_ = Url::parse(first.autoConfigurationURL);
         if (!PACurl_) return true;  // an address that is no URL: straight to the server
+        PACurlChosenForURL_ = true;
         fetchPACFile();
         return false;
     }
     proxyHost_ = first.host;
     proxyPort_ = first.port;
     proxyType_ = net::proxyTypeName(first.type);
+    proxyChosenForURL_ = true;
     if (proxyUsername_.empty() && proxyPassword_.empty()) {
         proxyUsername_ = first.username;
         proxyPassword_ = first.password;
@@ -145,4 +147,19 @@ void NetHTTPRequest::runPACScript(const std::string& script) {
     proxyHost_ = first.host;
     proxyPort_ = first.port;
     proxyType_ = url_->scheme() == "https" ? "HTTPS" : net::proxyTypeName(first.type);
+    proxyChosenForURL_ = true;
+}
+
+void NetHTTPRequest::forgetProxyChosenForURL() {
+    if (proxyChosenForURL_) {
+        proxyHost_.clear();
+        proxyPort_ = 0;
+        proxyType_.clear();
+        proxyAuthorization_.clear();
+        proxyChosenForURL_ = false;
+    }
+    if (PACurlChosenForURL_) {
+        PACurl_.reset();
+        PACurlChosenForURL_ = false;
+    }
 }

@@ -128,13 +128,24 @@ void NetHTTPRequest::readResponseHeaders() {
         cancelLoad();
         releaseConnectionRecord(false);
         if (useDataFromCache()) return;
+        // The entry went bad between the check and the read, and the connection is gone:
+        // end here rather than wait for an answer that cannot come, and leave the entry
+        // out so that the next request asks the network.
         responseHeaders_ = std::move(headers);
+        downloadCache_->removeCachedDataForRequest(*this);
+        failWithError(
+            makeNetError(NetConnectionFailureErrorType, "The cached response could not be read"));
+        return;
     }
     if (responseStatusCode_ == 401) authenticationNeeded_ = 1;
     if (responseStatusCode_ == 407) authenticationNeeded_ = 2;
     // Basic credentials sent before the challenge worked: later requests send them too.
     if (authenticationNeeded_ == 0 && !requestAuthentication_ && authenticationScheme_ == "Basic" &&
-        !username_.empty() && !password_.empty() && useSessionPersistence_ && url_) {
+        !username_.empty() && !password_.empty() && useSessionPersistence_ && url_ &&
+        ownCredentialsApply() &&
+        !NetSessionCredentials::shared().findSessionAuthenticationCredentials(
+            *url_, std::nullopt, username_, password_)) {
+        // Stored once for the server: later requests with the same credentials find it.
         NetCredentialRecord record;
         record.credentials =
             std::make_shared<NetCredentials>(NetCredentials{username_, password_, ""});
@@ -159,6 +170,12 @@ void NetHTTPRequest::readResponseHeaders() {
     }
 
     if (!willRedirect()) {
+        if (!acceptsAnswerToRange()) {
+            cancelLoad();
+            failWithError(makeNetError(NetConnectionFailureErrorType,
+                                       "The server's answer does not continue the download"));
+            return;
+        }
         bool countDownload = showAccurateProgress_ && shouldResetDownloadProgress_;
         auto main = mainRequest();
         if (auto length = responseHeader("Content-Length")) {
@@ -210,6 +227,26 @@ void NetHTTPRequest::readResponseHeaders() {
         }
     }
     requestReceivedResponseHeaders(responseHeaders_);
+}
+
+bool NetHTTPRequest::acceptsAnswerToRange() const {
+    if (downloadDestinationPath_.empty() || !allowResumeForFileDownloads_ ||
+        !requestHeader("Range"))
+        return true;
+    // A challenge is answered first, and the request sent again.
+    if (authenticationNeeded_ != 0) return true;
+    // A fresh whole body replaces the partial file.
+    if (responseStatusCode_ >= 200 && responseStatusCode_ < 300 && responseStatusCode_ != 206)
+        return true;
+    if (responseStatusCode_ != 206) return false;
+    // "bytes 500-999/1000": the part must start where the file ends.
+    std::string range = responseHeader("Content-Range").value_or("");
+    constexpr std::string_view unit = "bytes ";
+    if (!range.starts_with(unit)) return false;
+    auto dash = range.find('-', unit.size());
+    if (dash == std::string::npos) return false;
+    auto start = parseUnsigned(std::string_view(range).substr(unit.size(), dash - unit.size()));
+    return start && *start == partialDownloadSize_;
 }
 
 void NetHTTPRequest::parseStringEncodingFromHeaders() {
@@ -278,13 +315,16 @@ bool NetHTTPRequest::storeBodyBytes(const std::uint8_t* bytes, std::size_t lengt
         rawResponseData_.insert(rawResponseData_.end(), bytes, bytes + length);
         return true;
     }
+    // The body of a redirect that will be followed is no part of the download: the file
+    // is opened (or appended to when resuming) only for the answer that is delivered.
+    if (needsRedirect_) return true;
     if (downloadFd_ < 0) {
         if (temporaryFileDownloadPath_.empty())
             temporaryFileDownloadPath_ = foundation::Paths::tempDir() + "/" + NSString::guid();
         bool rangeSent = requestHeader("Range").has_value();
-        bool resuming = allowResumeForFileDownloads_ && rangeSent &&
-                        responseHeader("Content-Range").has_value();
-        // A server that sent the whole body again: the file starts over.
+        // Only a 206 for the rest of the file gets here as a resumption (see
+        // acceptsAnswerToRange); any other answer is the whole body and the file starts over.
+        bool resuming = allowResumeForFileDownloads_ && rangeSent && responseStatusCode_ == 206;
         if (rangeSent && !resuming) partialDownloadSize_ = 0;
         downloadFd_ =
             ::open(temporaryFileDownloadPath_.c_str(),

@@ -116,16 +116,20 @@ void NetInputStream::close() {
 
 std::ptrdiff_t NetInputStream::read(std::uint8_t* buffer, std::size_t maxLength) {
     if (status_ != Status::Open) return status_ == Status::AtEnd ? 0 : -1;
+    bool throttled = false;
     {
         std::lock_guard guard(readLock());
-        if (throttle_.isBandwidthThrottled()) {
+        throttled = throttle_.isBandwidthThrottled();
+        if (throttled) {
             std::uint64_t allowance = throttle_.maxUploadReadLength();
             // A read is never asked for zero bytes.
             if (allowance <= maxLength)
                 maxLength = allowance == 0 ? 1 : static_cast<std::size_t>(allowance);
-            if (request_ != nullptr) throttle_.performThrottling(*request_);
         }
     }
+    // Outside the lock: the request may put its stream back on the run loop, which may
+    // come back here for more of the body.
+    if (throttled && request_ != nullptr) throttle_.performThrottling(*request_);
     std::string reason;
     std::ptrdiff_t n = stream_->read(buffer, maxLength, &reason);
     if (n > 0) {

@@ -28,4 +28,6 @@ void NetSessionCookies::addSessionCookie(const NetCookie& cookie) {
                               [&](const NetCookie& c) { return c.sameIdentity(cookie); });
     if (found != cookies_.end()) cookies_.erase(found);
     cookies_.push_back(cookie);
+    // The list follows the jar's bound: the oldest cookie goes first.
+    if (cookies_.size() > NetCookieJar::MaximumCookies) cookies_.erase(cookies_.begin());
 }

@@ -368,3 +368,66 @@ TEST_F(AuthenticationTest, AnAsynchronousRequestAsksItsListenerForCredentials) {
     EXPECT_EQ(blockCalls, 1);
     testsupport::drainMainLoop();
 }
+
+TEST_F(AuthenticationTest, ARequestsOwnCredentialsStayWithTheOriginTheyWereGivenFor) {
+    struct Case {
+        const char* name;
+        int status;
+        bool challenged;  // the other origin asks for credentials
+    };
+    const std::vector<Case> cases = {
+        {"302 elsewhere", 302, false},
+        {"307 elsewhere", 307, false},
+        {"307 elsewhere, which challenges", 307, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NetSessionCredentials::shared().clearServerCredentials();
+        TestHttpServer other([&](const ReceivedRequest& r) {
+            if (c.challenged && !r.header("Authorization"))
+                return challenge("Basic realm=\"elsewhere\"");
+            return ScriptedAnswer::ok("elsewhere");
+        });
+        const std::string away = other.url("/landing");
+        TestHttpServer origin([&](const ReceivedRequest&) {
+            ScriptedAnswer answer;
+            answer.raw = "HTTP/1.1 " + std::to_string(c.status) + " Moved\r\nLocation: " + away +
+                         "\r\nContent-Length: 0\r\n\r\n";
+            return answer;
+        });
+        auto request = run(origin.url("/start"), [](NetHTTPRequest& r) {
+            r.setUsername("alice");
+            r.setPassword("wonder");
+            r.setAuthenticationScheme("Basic");
+        });
+        EXPECT_EQ(origin.requests().at(0).header("Authorization"), basic("alice", "wonder"));
+        ASSERT_FALSE(other.requests().empty());
+        for (const auto& sent : other.requests()) EXPECT_FALSE(sent.header("Authorization"));
+        EXPECT_EQ(errorCode(*request), c.challenged ? NetAuthenticationErrorType : 0);
+        // Nothing was stored for the other origin, so later requests there carry nothing.
+        run(other.url("/later"));
+        EXPECT_FALSE(other.requests().back().header("Authorization"));
+        for (const auto& record : NetSessionCredentials::shared().sessionCredentialsStore())
+            EXPECT_NE(record.url->port(), Url::parse(away)->port());
+    }
+}
+
+TEST_F(AuthenticationTest, CredentialsSentBeforeAChallengeAreStoredOnce) {
+    TestHttpServer server([](const ReceivedRequest&) { return ScriptedAnswer::ok("fine"); });
+    for (int i = 0; i < 20; ++i) {
+        auto request = run(server.url("/item/" + std::to_string(i)), [](NetHTTPRequest& r) {
+            r.setUsername("alice");
+            r.setPassword("wonder");
+            r.setAuthenticationScheme("Basic");
+        });
+        ASSERT_EQ(errorCode(*request), 0);
+    }
+    EXPECT_EQ(NetSessionCredentials::shared().sessionCredentialsStore().size(), 1u);
+    // Another user of the same server gets a record of their own.
+    run(server.url("/bob"), [](NetHTTPRequest& r) {
+        r.setUsername("bob");
+        r.setPassword("builder");
+        r.setAuthenticationScheme("Basic");
+    });
+    EXPECT_EQ(NetSessionCredentials::shared().sessionCredentialsStore().size(), 2u);
+}

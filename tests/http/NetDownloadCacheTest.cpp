@@ -6,8 +6,10 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "foundation/AtomicFile.h"
 #include "foundation/Error.h"
@@ -231,4 +233,62 @@ TEST_F(NetDownloadCacheTest, DownloadsToAFileAreStoredAndAnsweredIntoTheFile) {
     EXPECT_EQ(second->downloadDestinationPath(), destination.string());
     std::ifstream in(destination);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "file body");
+}
+
+namespace {
+
+// A cache whose body file is lost between the check that it can answer and the read.
+class CacheLosingItsBody : public NetDownloadCache {
+public:
+    std::optional<foundation::Data> cachedResponseDataForURL(const Url& url) override {
+        if (losesBody) return std::nullopt;
+        return NetDownloadCache::cachedResponseDataForURL(url);
+    }
+    std::atomic<bool> losesBody{false};
+};
+
+}  // namespace
+
+TEST_F(NetDownloadCacheTest, AnEntryLostAfterTheServerConfirmedItEndsTheRequest) {
+    TestHttpServer server([](const ReceivedRequest& r) {
+        ScriptedAnswer answer;
+        answer.raw = r.header("If-None-Match")
+                         ? "HTTP/1.1 304 Not Modified\r\nEtag: \"v1\"\r\n\r\n"
+                         : "HTTP/1.1 200 OK\r\nEtag: \"v1\"\r\nContent-Length: 2\r\n\r\nok";
+        return answer;
+    });
+    auto losing = std::make_shared<CacheLosingItsBody>();
+    losing->setStoragePath(folder.string());
+    auto fetchThrough = [&] {
+        auto request = NetHTTPRequest::requestWithURL(Url::parse(server.url("/item")), losing,
+                                                      NetAskServerIfModifiedCachePolicy);
+        request->setTimeOutSeconds(2);
+        return request;
+    };
+    auto first = fetchThrough();
+    first->startSynchronous();
+    ASSERT_FALSE(first->error());
+    ASSERT_TRUE(losing->cachedResponseHeadersForURL(*Url::parse(server.url("/item"))));
+
+    losing->losesBody = true;
+    auto second = fetchThrough();
+    std::promise<void> ended;
+    std::thread runner([&] {
+        second->startSynchronous();
+        ended.set_value();
+    });
+    const bool endedInTime =
+        ended.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!endedInTime) second->cancel();
+    runner.join();
+    ASSERT_TRUE(endedInTime) << "the request never ended";
+    ASSERT_TRUE(second->error());
+    EXPECT_EQ(second->error()->code, NetConnectionFailureErrorType);
+    // The broken entry is gone: the next request asks the network and gets the body.
+    EXPECT_FALSE(losing->cachedResponseHeadersForURL(*Url::parse(server.url("/item"))));
+    losing->losesBody = false;
+    auto third = fetchThrough();
+    third->startSynchronous();
+    EXPECT_FALSE(third->error());
+    EXPECT_EQ(text(*third), "ok");
 }

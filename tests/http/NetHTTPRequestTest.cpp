@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "EndlessServer.h"
+#include "PeakMemory.h"
+#include "http/NetBandwidthThrottle.h"
 #include "http/NetCookieJar.h"
 #include "http/NetDataCompressor.h"
 #include "http/NetHTTPRequest.h"
@@ -597,4 +600,157 @@ TEST_F(NetHTTPRequestTest, DownloadsIntoFilesAndResumesWhereAllowed) {
         EXPECT_TRUE(request->rawResponseData().empty());
     }
     std::filesystem::remove_all(folder);
+}
+
+TEST_F(NetHTTPRequestTest, ChunkLinesAndTrailersThatNeverEndFailWithinBoundedMemory) {
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    struct Case {
+        const char* name;
+        std::string start;
+    };
+    const Case cases[] = {
+        {"a chunk line", head + "5;"},
+        {"a trailer", head + "0\r\nX-Trailer: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Far more than the bound, sent as fast as the client takes it.
+        httptest::EndlessServer server(c.start, std::string(64 * 1024, 'a'), 512ull << 20);
+        httptest::PeakGrowth growth;
+        auto request = run(server.url("/"), [](NetHTTPRequest& r) { r.setTimeOutSeconds(5); });
+        EXPECT_EQ(errorCode(*request), NetConnectionFailureErrorType);
+        EXPECT_LT(growth.bytes(), httptest::MemoryBound);
+    }
+}
+
+TEST_F(NetHTTPRequestTest, ADownloadHoldsOnlyTheBodyOfTheAnswerItEndsWith) {
+    const std::string content = "REAL-BODY";
+    TestHttpServer server([&](const ReceivedRequest& r) {
+        if (r.target == "/moved")
+            return raw(
+                "HTTP/1.1 302 Found\r\nLocation: /real\r\nContent-Length: 10\r\n\r\n"
+                "MOVED-BODY");
+        if (r.target == "/moved-chunked")
+            return raw(
+                "HTTP/1.1 301 Moved\r\nLocation: /real\r\nTransfer-Encoding: chunked\r\n\r\n"
+                "5\r\nMOVED\r\n5\r\n-BODY\r\n0\r\n\r\n");
+        if (r.header("Range") == "bytes=5-")
+            return raw(
+                "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 5-8/9\r\n"
+                "Content-Length: 4\r\n\r\n" +
+                content.substr(5));
+        return ScriptedAnswer::ok(content);
+    });
+    auto folder = std::filesystem::temp_directory_path() /
+                  ("redirected-download-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    struct Case {
+        const char* name;
+        std::string path;
+        bool resume;
+    };
+    const Case cases[] = {
+        {"a redirect with a length", "/moved", false},
+        {"a chunked redirect", "/moved-chunked", false},
+        {"a redirect while resuming", "/moved", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto destination = folder / "out.txt";
+        const auto part = folder / "out.part";
+        std::filesystem::remove(destination);
+        if (c.resume) {
+            std::ofstream(part) << content.substr(0, 5);
+        } else {
+            std::filesystem::remove(part);
+        }
+        auto request = run(server.url(c.path), [&](NetHTTPRequest& r) {
+            r.setDownloadDestinationPath(destination.string());
+            if (c.resume) r.setTemporaryFileDownloadPath(part.string());
+            r.setAllowResumeForFileDownloads(c.resume);
+        });
+        ASSERT_EQ(errorCode(*request), 0);
+        std::ifstream in(destination);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
+    }
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(NetHTTPRequestTest, AResumedDownloadTakesOnlyTheRestOfItsOwnFile) {
+    const std::string content = "0123456789A";
+    TestHttpServer server([&](const ReceivedRequest& r) {
+        if (r.target == "/other-range")
+            return raw(
+                "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-5/11\r\n"
+                "Content-Length: 6\r\n\r\n" +
+                content.substr(0, 6));
+        if (r.target == "/refused")
+            return raw(
+                "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */11\r\n"
+                "Content-Length: 10\r\n\r\nerror page");
+        if (r.target == "/no-range-header")
+            return raw("HTTP/1.1 206 Partial Content\r\nContent-Length: 6\r\n\r\n" +
+                       content.substr(5));
+        return raw(
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 5-10/11\r\n"
+            "Content-Length: 6\r\n\r\n" +
+            content.substr(5));
+    });
+    auto folder = std::filesystem::temp_directory_path() / ("resume-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    struct Case {
+        const char* name;
+        std::string path;
+        bool delivered;
+    };
+    const Case cases[] = {
+        {"the rest of the file", "/rest", true},
+        {"a part that starts elsewhere", "/other-range", false},
+        {"an error page with a range", "/refused", false},
+        {"a part without its range", "/no-range-header", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto destination = folder / "out.txt";
+        const auto part = folder / "out.part";
+        std::filesystem::remove(destination);
+        std::ofstream(part) << content.substr(0, 5);
+        auto request = run(server.url(c.path), [&](NetHTTPRequest& r) {
+            r.setDownloadDestinationPath(destination.string());
+            r.setTemporaryFileDownloadPath(part.string());
+            r.setAllowResumeForFileDownloads(true);
+        });
+        if (c.delivered) {
+            ASSERT_EQ(errorCode(*request), 0);
+            std::ifstream in(destination);
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content);
+            continue;
+        }
+        EXPECT_EQ(errorCode(*request), NetConnectionFailureErrorType);
+        EXPECT_FALSE(std::filesystem::exists(destination));
+        // The partial file is kept as it was, ready for another try.
+        std::ifstream in(part);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), content.substr(0, 5));
+    }
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(NetHTTPRequestTest, ThrottledUploadsAndDownloadsRunToTheirEnd) {
+    const std::string payload(48 * 1024, 'p');
+    TestHttpServer server([&](const ReceivedRequest& r) {
+        if (r.method == "POST") return ScriptedAnswer::ok(std::to_string(r.body.size()));
+        return ScriptedAnswer::ok(payload);
+    });
+    auto& throttle = NetBandwidthThrottle::shared();
+    throttle.setMaxBandwidthPerSecond(32 * 1024);
+    auto upload = run(server.url("/up"), [&](NetHTTPRequest& r) {
+        r.appendPostData(std::string_view(payload));
+        r.setTimeOutSeconds(20);
+    });
+    auto download = run(server.url("/down"), [](NetHTTPRequest& r) { r.setTimeOutSeconds(20); });
+    throttle.setMaxBandwidthPerSecond(0);
+    EXPECT_EQ(errorCode(*upload), 0);
+    EXPECT_EQ(upload->responseString(), std::to_string(payload.size()));
+    EXPECT_EQ(errorCode(*download), 0);
+    EXPECT_EQ(download->responseString(), payload);
 }

@@ -246,3 +246,29 @@ TEST(ProxyRequestTest, RefusedProxyCredentialsLeaveTheSession) {
     EXPECT_EQ(errorCode(*right), 0);
     EXPECT_EQ(right->responseString(), "through http://origin.invalid/page");
 }
+
+TEST(ProxyRequestTest, AfterARedirectTheProxyIsChosenForTheNewURL) {
+    if (net::NetSystemProxies::settingsFromGSettings())
+        GTEST_SKIP() << "GNOME's proxy settings are in force here";
+    TestHttpServer origin([](const ReceivedRequest&) { return ScriptedAnswer::ok("origin"); });
+    const std::string landing = origin.url("/landing");
+    // The proxy answers for the first host with a redirect to a host it must not carry.
+    TestHttpServer proxy([&](const ReceivedRequest& r) {
+        if (r.target.find("first.invalid") != std::string::npos) {
+            ScriptedAnswer answer;
+            answer.raw =
+                "HTTP/1.1 302 Found\r\nLocation: " + landing + "\r\nContent-Length: 0\r\n\r\n";
+            return answer;
+        }
+        return ScriptedAnswer::ok("proxied");
+    });
+    ScopedVariable http("http_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
+    ScopedVariable upper("HTTP_PROXY", "");
+    ScopedVariable none("no_proxy", "127.0.0.1");
+    auto request = run("http://first.invalid/start");
+    ASSERT_EQ(errorCode(*request), 0);
+    EXPECT_EQ(request->responseString(), "origin");
+    EXPECT_EQ(proxy.requests().size(), 1u);
+    EXPECT_EQ(origin.requests().size(), 1u);
+    EXPECT_TRUE(request->proxyHost().empty());
+}

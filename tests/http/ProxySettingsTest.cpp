@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "PeakMemory.h"
 #include "ScriptTimeLimit.h"
 #include "platform/net/NetPACScript.h"
 #include "platform/net/NetProxyBypass.h"
@@ -198,6 +199,51 @@ TEST(NetPACScriptTest, ScriptsRunWithTheHelperFunctionsWithinTheTimeLimit) {
     // A script cut off leaves nothing behind for the next one.
     auto after = NetPACScript::copyProxiesForURL(
         scriptFor("PROXY after:1"), *Url::parse("http://a.example/"), std::chrono::seconds(5));
+    ASSERT_TRUE(after);
+    EXPECT_EQ(describe(*after), "HTTP after:1");
+}
+
+// Whatever a script does, its answer (or its failure) comes soon after the time limit, and
+// the program's own memory does not grow with what the script claims.
+TEST(NetPACScriptTest, HostileScriptsEndAtTheLimitWithinBoundedMemory) {
+    struct Case {
+        const char* name;
+        std::string body;    // of FindProxyForURL
+        std::string answer;  // described; empty for none
+    };
+    const std::vector<Case> cases = {
+        {"a backtracking pattern in shExpMatch",
+         "return shExpMatch(Array(48).join('a'), '*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b') "
+         "? 'DIRECT' : 'PROXY late:1';",
+         ""},
+        {"memory without end", "var all = []; for (;;) all.push(new Array(1 << 20).fill(1.5));",
+         ""},
+        {"an answer of two million entries",
+         "return 'PROXY first:1; ' + Array(2000000).join('PROXY next:2; ');", "HTTP first:1"},
+        {"an answer of one long entry", "return 'PROXY ' + Array(8000000).join('x') + ':3';", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        httptest::PeakGrowth growth;
+        std::string error;
+        auto answer = NetPACScript::copyProxiesForURL(
+            "function FindProxyForURL(url, host) { " + c.body + " }",
+            *Url::parse("http://a.example/"), std::chrono::seconds(1), &error);
+        if (c.answer.empty()) {
+            EXPECT_TRUE(!answer || answer->empty());
+        } else {
+            ASSERT_TRUE(answer) << error;
+            EXPECT_EQ(describe(*answer).substr(0, c.answer.size()), c.answer);
+        }
+        EXPECT_LT(growth.bytes(), httptest::MemoryBound);
+    }
+    // Nor does an answer smuggle control characters into a proxy's host.
+    EXPECT_EQ(describe(NetPACScript::parseResult("PROXY a\nb:1; PROXY c\x01d:2; PROXY ok:3")),
+              "HTTP ok:3");
+    // The next script runs as usual.
+    auto after = NetPACScript::copyProxiesForURL(
+        "function FindProxyForURL(u, h) { return 'PROXY after:1'; }",
+        *Url::parse("http://a.example/"), std::chrono::seconds(5));
     ASSERT_TRUE(after);
     EXPECT_EQ(describe(*after), "HTTP after:1");
 }

@@ -132,3 +132,37 @@ TEST(ResponseParser, BytesAfterTheMessageMakeTheConnectionUnfitForReuse) {
     EXPECT_EQ(parser.extraBytes(), 8u);
     EXPECT_FALSE(parser.keepAlive());
 }
+
+TEST(ResponseParser, ChunkLinesAndTrailersThatNeverEndAreRefused) {
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    struct Case {
+        const char* name;
+        std::string start;  // then filler without end
+    };
+    const Case cases[] = {
+        {"a chunk line", head + "5;"},
+        {"a chunk line after a chunk", head + "3\r\nabc\r\n4;ext="},
+        {"the trailers", head + "0\r\nX-Trailer: "},
+        {"many short trailers", head + "0\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NetResponseParser parser;
+        ASSERT_TRUE(
+            parser.feed(reinterpret_cast<const std::uint8_t*>(c.start.data()), c.start.size()));
+        const std::string filler = std::string(c.name) == "many short trailers"
+                                       ? std::string("X-A: b\r\n")
+                                       : std::string(4096, 'a');
+        std::size_t fed = 0;
+        bool refused = false;
+        while (fed < 4u * 1024 * 1024 && !refused) {
+            refused =
+                !parser.feed(reinterpret_cast<const std::uint8_t*>(filler.data()), filler.size());
+            fed += filler.size();
+        }
+        EXPECT_TRUE(refused);
+        // Refused once the line passes the limit of the header block, not later.
+        EXPECT_LE(fed, 256u * 1024 + filler.size());
+        EXPECT_FALSE(parser.errorMessage().empty());
+    }
+}

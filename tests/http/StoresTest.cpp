@@ -188,6 +188,9 @@ TEST(Cookies, SetCookieValuesFollowTheStorageRules) {
          784111777},
         {"novalue", false, "", "", false, std::nullopt},
         {"=nameless", false, "", "", false, std::nullopt},
+        {"a=1\r\nX-Injected: yes", false, "", "", false, std::nullopt},
+        {"a=1; Path=/\x01", false, "", "", false, std::nullopt},
+        {"a=1;\tPath=/", true, "www.shop.example", "/", true, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.header);
@@ -250,6 +253,54 @@ TEST(Cookies, JarSendsMatchingCookiesInOrderAndForgetsExpiredOnes) {
     EXPECT_EQ(
         NetCookieJar::cookieHeader(jar.cookiesForURL(url("http://www.shop.example/"), now + 20)),
         "short=9");
+}
+
+// One site must not be able to make every request to its neighbours carry a huge header.
+TEST(Cookies, TheJarAndTheHeaderStayBounded) {
+    const double now = 1'700'000'000;
+    NetCookieJar jar;
+    NetSessionCookies session(jar);
+    // 20,000 cookies for the parent domain, set one second apart: the newest 50 stay.
+    const Url site = url("http://a.shop.example/");
+    for (int i = 0; i < 20000; ++i) {
+        auto cookie = NetCookie::fromSetCookie(
+            "c" + std::to_string(i) + "=" + std::string(100, 'v') + "; Path=/; Domain=shop.example",
+            site, now + i);
+        ASSERT_TRUE(cookie);
+        jar.setCookie(*cookie, now + i);
+        session.addSessionCookie(*cookie);
+    }
+    auto sent = jar.cookiesForURL(url("http://b.shop.example/"), now + 20000);
+    ASSERT_EQ(sent.size(), NetCookieJar::MaximumCookiesPerDomain);
+    EXPECT_EQ(sent.front().name, "c19950");
+    EXPECT_EQ(sent.back().name, "c19999");
+    EXPECT_LE(session.sessionCookies().size(), NetCookieJar::MaximumCookies);
+
+    // Many domains: at most MaximumCookies in all, the oldest gone first.
+    for (int d = 0; d < 70; ++d) {
+        const Url host = url("http://h" + std::to_string(d) + ".example/");
+        for (int i = 0; i < 50; ++i) {
+            double at = now + 30000 + d * 50 + i;
+            jar.setCookie(*NetCookie::fromSetCookie("n" + std::to_string(i) + "=1", host, at), at);
+        }
+    }
+    EXPECT_EQ(jar.cookies().size(), NetCookieJar::MaximumCookies);
+    EXPECT_TRUE(jar.cookiesForURL(url("http://b.shop.example/"), now + 40000).empty());
+    EXPECT_EQ(jar.cookiesForURL(url("http://h69.example/"), now + 40000).size(), 50u);
+
+    // The header takes cookies in order while they fit.
+    std::vector<NetCookie> many;
+    for (int i = 0; i < 100; ++i)
+        many.push_back(*NetCookie::fromSetCookie(
+            "k" + std::to_string(i) + "=" + std::string(1000, 'x'), site, now));
+    const std::string header = NetCookieJar::cookieHeader(many);
+    EXPECT_LE(header.size(), NetCookieJar::MaximumCookieHeaderLength);
+    EXPECT_TRUE(header.starts_with("k0="));
+    EXPECT_GT(header.size(), NetCookieJar::MaximumCookieHeaderLength - 1100);
+
+    // A cookie larger than 4096 bytes of name and value is not kept at all.
+    EXPECT_FALSE(NetCookie::fromSetCookie("big=" + std::string(5000, 'x'), site, now));
+    EXPECT_TRUE(NetCookie::fromSetCookie("fits=" + std::string(4000, 'x'), site, now));
 }
 
 TEST(Cookies, SessionListReplacesByIdentityAndClearsFromTheJar) {

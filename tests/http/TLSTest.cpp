@@ -11,6 +11,7 @@
 
 #include "StreamHarness.h"
 #include "foundation/ScratchFolder.h"
+#include "http/NetHTTPRequest.h"
 #include "support/httpserver/TestCertificates.h"
 #include "support/httpserver/TestHttpServer.h"
 
@@ -199,4 +200,29 @@ TEST_F(TLSStreams, ProxyRefusingTheTunnelIsAnError) {
     auto out = run(stream);
     ASSERT_TRUE(out.error);
     EXPECT_EQ(out.error->code, net::NetErrorHTTPProxyConnectionFailure);
+}
+
+TEST_F(TLSStreams, AKeptConnectionServesOnlyRequestsWithItsOwnTLSSettings) {
+    // A self-signed server: reachable only with certificate checking off.
+    auto server = serve(TestCertificates::selfSigned("127.0.0.1"));
+    auto fetch = [&](bool validate) {
+        auto request = NetHTTPRequest::requestWithURL(foundation::Url::parse(server->url("/")));
+        request->setValidatesSecureCertificate(validate);
+        request->startSynchronous();
+        return request;
+    };
+    auto unchecked = fetch(false);
+    ASSERT_FALSE(unchecked->error());
+    EXPECT_EQ(unchecked->responseString(), "secret");
+
+    // The connection kept from the unchecked request must not answer a checking one.
+    auto checked = fetch(true);
+    ASSERT_TRUE(checked->error());
+    EXPECT_EQ(checked->responseStatusCode(), 0);
+    EXPECT_FALSE(checked->responseString().value_or("").starts_with("secret"));
+
+    // Another unchecked request may still take the kept connection.
+    auto again = fetch(false);
+    EXPECT_EQ(again->responseString(), "secret");
+    EXPECT_EQ(server->acceptedConnections(), 2);
 }

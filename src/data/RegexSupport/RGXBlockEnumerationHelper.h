@@ -3,6 +3,7 @@
 #include <unicode/uregex.h>
 #include <unicode/utext.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -21,12 +22,17 @@ public:
     RGXBlockEnumerationHelper& operator=(const RGXBlockEnumerationHelper&) = delete;
 
     // The next match inside the range; false when there is none, and also (logged) when the
-    // match runs past kTimeLimit or ICU's backtracking stack. Throws on other ICU failures.
+    // walk runs past its time limits or ICU's backtracking stack; once it has given up,
+    // every later call answers false too. Throws on other ICU failures.
     bool findNext();
 
-    // In ICU's match-engine ticks, roughly a millisecond each (about a second here): patterns
-    // such as "(a+)+b" backtrack for minutes, and some never end, without it.
+    // In ICU's match-engine ticks (a fixed count of match steps): patterns such as "(a+)+b"
+    // backtrack for minutes, and some never end, without it.
     static constexpr int32_t kTimeLimit = 10000;
+    // Wall time for the whole walk, every find together: some steps (a back-reference
+    // compared against a long capture) take far longer than others, so that a walk within
+    // kTimeLimit could still run for minutes.
+    static constexpr std::chrono::milliseconds kWallTimeLimit{1000};
 
     std::size_t captureCount() const { return static_cast<std::size_t>(captureCount_); }
     // (RGXNotFound, 0) for a capture that took no part in the match.
@@ -43,4 +49,10 @@ private:
     RGXRange range_;
     std::string pattern_;
     UText* utext_ = nullptr;
+    std::chrono::steady_clock::time_point deadline_;
+    bool gaveUp_ = false;
+
+    // Called by ICU once per tick of a find; false stops the find.
+
+    static UBool onTick(const void* context, int32_t steps);
 };

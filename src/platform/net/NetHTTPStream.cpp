@@ -334,6 +334,14 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         queueDelivery();
     }
 
+    void queueResume() {
+        if (loop == nullptr) return;
+        std::weak_ptr<Impl> weak = shared_from_this();
+        asio::post(loop->context, [weak] {
+            if (auto self = weak.lock()) self->resume();
+        });
+    }
+
     void queueDelivery() {
         if (deliveryQueued || scheduledLoop == nullptr || loop == nullptr) return;
         deliveryQueued = true;
@@ -436,7 +444,9 @@ void NetHTTPStream::setClient(unsigned mask, Client client) {
 void NetHTTPStream::scheduleInRunLoop(NetRunLoop& loop, const std::string& mode) {
     impl_->scheduledLoop = &loop;
     impl_->mode = mode;
-    impl_->resume();
+    // Writing goes on from the loop, not from here: the caller may itself be inside a
+    // read of the body (a throttled upload putting its stream back).
+    impl_->queueResume();
     impl_->queueDelivery();
 }
 

@@ -2,13 +2,16 @@
 
 #include <JavaScriptCore/JavaScript.h>
 #include <arpa/inet.h>
+#include <fmt/format.h>
 #include <ifaddrs.h>
 #include <netdb.h>
 
+#include <algorithm>
 #include <charconv>
 #include <memory>
 
 #include "platform/net/NetPACScriptHelpers.h"
+#include "platform/net/NetPACWorker.h"
 
 // Exported by JavaScriptCore, though its declaration is not among the installed headers:
 // the engine ends a script that runs longer than the limit when the callback agrees.
@@ -68,10 +71,17 @@ std::optional<std::string> resolve(const std::string& host) {
     return std::string(text);
 }
 
+// How long this thread's script may still spend in lookups; a script calling dnsResolve
+// in a loop gets null once it is used up instead of waiting on the resolver for minutes.
+thread_local std::chrono::steady_clock::duration lookupTimeLeft{};
+
 JSValueRef dnsResolve(JSContextRef context, JSObjectRef, JSObjectRef, size_t count,
                       const JSValueRef arguments[], JSValueRef*) {
-    if (count < 1) return JSValueMakeNull(context);
+    if (count < 1 || lookupTimeLeft <= std::chrono::steady_clock::duration::zero())
+        return JSValueMakeNull(context);
+    const auto start = std::chrono::steady_clock::now();
     auto address = resolve(valueText(context, arguments[0]));
+    lookupTimeLeft -= std::chrono::steady_clock::now() - start;
     return address ? stringValue(context, *address) : JSValueMakeNull(context);
 }
 
@@ -153,8 +163,13 @@ std::vector<NetProxyEntry> NetPACScript::parseResult(std::string_view result) {
                 auto [stop, ec] =
                     std::from_chars(digits.data(), digits.data() + digits.size(), port);
                 std::string host(address.substr(0, colon));
+                // A host is a name or an address: no spaces, controls or URL parts.
+                bool plainHost = std::none_of(host.begin(), host.end(), [](char c) {
+                    auto u = static_cast<unsigned char>(c);
+                    return u <= 0x20 || u == 0x7F || c == '/' || c == '@';
+                });
                 if (ec == std::errc() && stop == digits.data() + digits.size() && port > 0 &&
-                    port <= 65535 && host.find_first_of(" \t/@") == std::string::npos) {
+                    port <= 65535 && plainHost) {
                     NetProxyEntry entry;
                     entry.type = NetProxyEntry::Type::HTTP;
                     entry.host = std::move(host);
@@ -172,6 +187,15 @@ std::vector<NetProxyEntry> NetPACScript::parseResult(std::string_view result) {
 std::optional<std::vector<NetProxyEntry>> NetPACScript::copyProxiesForURL(
     const std::string& script, const foundation::Url& url, std::chrono::duration<double> limit,
     std::string* error) {
+    auto answer = NetPACWorker::run(script, url, limit, error);
+    if (!answer) return std::nullopt;
+    return parseResult(*answer);
+}
+
+std::optional<std::string> NetPACScript::answerForURL(const std::string& script,
+                                                      const foundation::Url& url,
+                                                      std::chrono::duration<double> limit,
+                                                      std::string* error) {
     // One engine per thread, made on first use and kept: making one costs far more than a
     // context in it, and each script still gets a context (and global object) of its own.
     thread_local JSContextGroupRef group = JSContextGroupCreate();
@@ -179,15 +203,24 @@ std::optional<std::vector<NetProxyEntry>> NetPACScript::copyProxiesForURL(
     JSGlobalContextRef context = JSGlobalContextCreateInGroup(group, nullptr);
     addFunction(context, "dnsResolve", dnsResolve);
     addFunction(context, "myIpAddress", myIpAddress);
+    lookupTimeLeft = std::chrono::duration_cast<std::chrono::steady_clock::duration>(limit / 2);
 
-    std::optional<std::vector<NetProxyEntry>> answer;
+    std::optional<std::string> answer;
     JSValueRef result = nullptr;
     // The path and query of an "https" URL are the server's business only.
     std::string urlText = url.scheme() == "https"
                               ? url.scheme() + "://" + url.host() +
                                     (url.port() ? ":" + std::to_string(*url.port()) : "") + "/"
                               : url.toString();
-    std::string call = "FindProxyForURL(" + std::string("__pacURL, __pacHost") + ")";
+    // Only the first entries are ever used: the answer is cut inside the engine, at the
+    // last whole entry within the length, so that a huge answer is never copied out.
+    std::string call = fmt::format(
+        "(function (answer) {{"
+        "  if (typeof answer !== 'string' || answer.length <= {0}) return answer;"
+        "  var kept = answer.substring(0, {0});"
+        "  return kept.substring(0, kept.lastIndexOf(';') + 1);"
+        "}})(FindProxyForURL(__pacURL, __pacHost))",
+        MaximumAnswerLength / 4);
     JSObjectRef global = JSContextGetGlobalObject(context);
     auto urlName = makeString("__pacURL");
     auto hostName = makeString("__pacHost");
@@ -198,7 +231,7 @@ std::optional<std::vector<NetProxyEntry>> NetPACScript::copyProxiesForURL(
     if (evaluate(context, NetPACScriptHelpers, nullptr, error) &&
         evaluate(context, script, nullptr, error) && evaluate(context, call, &result, error)) {
         if (JSValueIsString(context, result)) {
-            answer = parseResult(valueText(context, result));
+            answer = valueText(context, result);
         } else if (error != nullptr) {
             *error = "FindProxyForURL did not answer a text";
         }

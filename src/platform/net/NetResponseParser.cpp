@@ -23,7 +23,8 @@ using boost::beast::string_view;
 
 namespace {
 
-// Headers larger than this are refused rather than buffered without end.
+// Headers larger than this are refused rather than buffered without end; so are a chunk
+// line and the trailers, which wait in the same way until their line ends.
 constexpr std::uint32_t HeaderLimit = 256 * 1024;
 
 struct Message {
@@ -141,6 +142,10 @@ bool NetResponseParser::feed(const std::uint8_t* bytes, std::size_t size) {
         if (ec) return d.fail(ec.message());
     }
     d.pending.erase(0, at);
+    // Body bytes are always taken as they come: what waits is a line that has not ended.
+    if (d.pending.size() > HeaderLimit)
+        return d.fail(d.parser->is_header_done() ? "a chunk line or the trailers are too long"
+                                                 : "the response headers are too long");
     // A complete interim answer with nothing after it: be ready for the next message.
     if (d.parser->is_done() && d.isInterim() && d.pending.empty()) {
         ++d.interim;
