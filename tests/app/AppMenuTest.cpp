@@ -8,8 +8,7 @@
 #include "WebWindowFixture.h"
 #include "foundation/ScratchFolder.h"
 #include "foundation/Unprivileged.h"
-#include "logging/CapturingLogger.h"
-#include "logging/LogLevel.h"
+#include "LogCapture.h"
 #include "platform/gtk/MenuBar.h"
 #include "platform/music/LibraryAccess.h"
 #include "shell/AppMenu.h"
@@ -26,17 +25,6 @@ constexpr int kFirst = gtk::Alert::kFirstButton;
 // shows every "menu-action" it hears.
 class AppMenuTest : public WebWindowTest {
 protected:
-    void SetUp() override {
-        WebWindowTest::SetUp();
-        savedLevel_ = lgLogLevel.load();
-        LgLog::sharedInstance().addLogger(logger);
-    }
-    void TearDown() override {
-        LgLog::sharedInstance().removeAllLoggers();
-        LgLog::sharedInstance().flushLog();
-        lgLogLevel.store(savedLevel_);
-    }
-
     void start() {
         window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 600, 400},
                                                gtk::Titled | gtk::Closable | gtk::Resizable);
@@ -74,24 +62,20 @@ protected:
         g_action_group_activate_action(group, itemId, nullptr);
     }
 
-    bool logged(const std::string& text) const {
-        LgLog::sharedInstance().flushLog();
-        const auto texts = logger->texts();
-        return std::find(texts.begin(), texts.end(), text) != texts.end();
-    }
-
     AppServices services;
     std::shared_ptr<gtk::Window> window;
     std::unique_ptr<KolvexAppDelegate> delegate;
     webkit::WebView* view = nullptr;
-    std::shared_ptr<CapturingLogger> logger = std::make_shared<CapturingLogger>();
-
-private:
-    std::uint64_t savedLevel_ = 3;
+    apptest::LogCapture log;
 };
 
 TEST_F(AppMenuTest, EveryMenuActionReachesThePage) {
+    // The application keeps to the light look whatever the desktop prefers.
+    g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
     start();
+    gboolean dark = TRUE;
+    g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &dark, nullptr);
+    EXPECT_FALSE(dark);
     choose(AppMenu::kHelp);
     choose(AppMenu::kPreferences);
     waitForMenus(foundation::json::write(foundation::Value(
@@ -118,7 +102,6 @@ TEST_F(AppMenuTest, EveryMenuActionReachesThePage) {
 }
 
 TEST_F(AppMenuTest, AMusicLibraryThatCannotBeWrittenShowsHowToAllowIt) {
-    lgLogLevel.store(~std::uint64_t(0));
     foundationtest::ScratchFolder scratch;
     const std::string folder = scratch / "Music";
     std::filesystem::create_directories(folder);
@@ -142,7 +125,7 @@ TEST_F(AppMenuTest, AMusicLibraryThatCannotBeWrittenShowsHowToAllowIt) {
                                   "steps:\n1) Open System Preferences\n2) Click \"Security & "
                                   "Privacy\"\n"),
               std::string::npos);
-    EXPECT_TRUE(logged("We need privilege to access music library"));
+    EXPECT_TRUE(log.has("We need privilege to access music library"));
     waitForMenus(foundation::json::write(foundation::Value(
         R"({"id":"check-authorize","tag":3,"title":"Check Music Library Access"})")));
 

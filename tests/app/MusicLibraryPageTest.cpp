@@ -105,4 +105,5 @@ TEST_F(WebWindowTest, LibrarySectionShowsTheLibraryAndTheDeviceTracksInIt) {
                  "document.querySelector('#library .library-count').textContent",
                  "\"2 tracks\"");
     EXPECT_EQ(eval(view, loadedEvents), "\"\"");
+    screenshot(view, "library-after-reload");
 }
