@@ -26,9 +26,7 @@ TEST_F(WebWindowTest, LibraryLoadAfterBrowsingAnApplicationReadsTheMediaArea) {
     foundationtest::ScopedEnvironment environment;
     environment.set("TMPDIR", scratch.path());
     const std::string media = scratch / "media";
-    std::filesystem::create_directories(media + "/iTunes_Control/iTunes");
-    mediatest::writeDatabase(media + "/iTunes_Control/iTunes/MediaLibrary.sqlitedb",
-                             mediatest::mediaLibrarySql({mediatest::LadderForm::Second}));
+    mediatest::writePhoneMediaLibrary(media);
     std::filesystem::create_directories(scratch / "containers/com.example.reader/Documents");
     std::ofstream(scratch / "containers/com.example.reader/Documents/notes.txt") << "notes";
 
