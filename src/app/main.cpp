@@ -17,9 +17,9 @@
 #include "logging/LgLog.h"
 #include "media/iTunesLibrary.h"
 #include "media/iTunesWrapper.h"
-#include "platform/music/LibraryAccess.h"
 #include "platform/gtk/Application.h"
 #include "platform/gtk/Window.h"
+#include "platform/music/LibraryAccess.h"
 #include "shell/KolvexAppDelegate.h"
 
 int main(int argc, char** argv) {
