@@ -11,6 +11,7 @@
 #include "http/NetHTTPClientRequest.h"
 #include "http/NetRequestDefaults.h"
 #include "media/AudioConverter.h"
+#include "media/iTunesLibrary.h"
 #include "media/iTunesWrapper.h"
 #include "shell/events/HttpRequestHandler.h"
 #include "shell/events/RingtoneEventHandler.h"
@@ -29,8 +30,9 @@ void registerApplicationClasses() {
     // Event handlers of the shell ("system", "app", "pasteboard", "window"), then those that
     // reach the layers above it.
     ShellEventHandlers::addToEventPlugin();
-    WVEventPlugin::addHandlerClassForEvent(
-        iTunesHandler::handlerClass(media::iTunesWrapper::scriptServices()), "itunes");
+    auto libraryScripts = media::iTunesWrapper::scriptServices();
+    libraryScripts.librarySummary = [] { return media::iTunesLibrary::itLibrary().summary(); };
+    WVEventPlugin::addHandlerClassForEvent(iTunesHandler::handlerClass(libraryScripts), "itunes");
     WVEventPlugin::addHandlerClassForEvent(
         RingtoneEventHandler::handlerClass(
             {media::AudioConverter::getAudioTagInfoOfFile, media::AudioConverter::convertToM4AError,

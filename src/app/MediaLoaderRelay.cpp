@@ -38,11 +38,14 @@ std::shared_ptr<media::MediaLoader> registeredLoader(const std::string& deviceId
 void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,
                       media::iTunesLibrary* library) {
     services.loadDeviceLibrary = [&delegate, library](const std::string& deviceId) {
+        auto device = std::dynamic_pointer_cast<iMobileDevice>(
+            delegate ? delegate->findMobileDeviceById(deviceId) : nullptr);
+        if (!device) return;
+        // The page may have left the phone's current service on an application's container:
+        // the library is read through a fresh media file service.
+        if (device->respondsToConnect()) device->connect(false);
         auto loader = registeredLoader(deviceId);
         if (!loader) {
-            auto device = std::dynamic_pointer_cast<iMobileDevice>(
-                delegate ? delegate->findMobileDeviceById(deviceId) : nullptr);
-            if (!device) return;
             loader = media::MediaLoader::initWithDevice(
                 std::make_shared<iMobileMediaDevice>(device), library);
             loader->setDelegate(std::make_shared<MediaLoaderRelay>(*delegate, device));
@@ -53,9 +56,11 @@ void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,
     services.syncLibraryStatus = [](const std::string& deviceId) {
         if (auto loader = registeredLoader(deviceId)) loader->syncLibraryStatus();
     };
-    services.forgetMediaLoader = [](const std::string& deviceId) {
+    services.cancelMatching = [](const std::string& deviceId) {
         if (auto loader = content::AppFetchHandler::mediaLoaderOf(deviceId))
             loader->cancelMatching();
+    };
+    services.dropMediaLoader = [](const std::string& deviceId) {
         content::AppFetchHandler::removeMediaLoaderOf(deviceId);
     };
 }

@@ -29,10 +29,11 @@ private:
     const std::shared_ptr<iMobileDevice> device_;
 };
 
-// Fills the page's library requests of the services: "load-device-library" finds or makes
-// the device's loader, registers it with the "/fetch" responder and loads it on the shared
-// pool; "sync-library-status" queues a further match; a device that leaves has its matching
-// stopped and its loader dropped. Unknown devices are ignored. Matching goes to the given
+// Fills the page's library requests of the services: "load-device-library" finds the
+// device, points a phone back at a fresh media file service, finds or makes the device's
+// loader, registers it with the "/fetch" responder and loads it on the shared pool;
+// "sync-library-status" queues a further match; a device that leaves has its matching
+// stopped, then its loader dropped. Unknown devices are ignored. Matching goes to the given
 // music library view, or the shared one. The delegate must outlive the loaders' jobs (it
 // lives until the process ends).
 void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,

@@ -16,8 +16,10 @@
 #include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
 #include "media/iTunesLibrary.h"
+#include "media/iTunesWrapper.h"
 #include "platform/gtk/Application.h"
 #include "platform/gtk/Window.h"
+#include "platform/music/LibraryAccess.h"
 #include "shell/KolvexAppDelegate.h"
 
 int main(int argc, char** argv) {
@@ -41,11 +43,11 @@ int main(int argc, char** argv) {
     window->setTitle("Orvandel");
     KolvexAppDelegate* appDelegate = nullptr;
     AppServices services;
-    services.loadMusicLibrary = [] {
-        auto& library = media::iTunesLibrary::itLibrary();
-        library.loadTracks();
-        return library.summary();
+    services.loadMusicLibrary = [] { media::iTunesLibrary::itLibrary().loadTracks(); };
+    services.mayAccessMusicLibrary = [] {
+        return music::canReadAndWrite(media::iTunesWrapper::defaultLocation());
     };
+    services.containsMusic = [] { return media::iTunesLibrary::containsMusic(); };
     services.startDeviceDetection = [&appDelegate](std::uint32_t kinds) {
         return startDeviceDetection(kinds, *appDelegate);
     };

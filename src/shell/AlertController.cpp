@@ -108,8 +108,11 @@ int AlertController::confirmWithTitleMessageSuppressionTitleRememberKeyIconForWi
     const std::string& title, const std::string& message, const std::string& suppressionTitle,
     const std::optional<std::string>& rememberKey, const std::string& icon, GtkWindow* window) {
     auto alert = makeAlert(title, message, {"Yes", "No"});
-    // The dialog draws its own icon; without one asked for, the alert is a critical one.
-    alert->setStyle(icon.empty() ? gtk::Alert::Style::Critical : gtk::Alert::Style::Warning);
+    // Without an icon of its own the alert is a critical one.
+    if (icon.empty())
+        alert->setStyle(gtk::Alert::Style::Critical);
+    else
+        alert->setIcon(icon);
     alert->setShowsSuppressionButton(true);
     if (!suppressionTitle.empty()) alert->setSuppressionTitle(suppressionTitle);
     return modalAlertForWindowContextInfo(alert, window, rememberKey);

@@ -23,7 +23,8 @@ public:
     static bool confirmWithMessageForWindow(const std::string& message, GtkWindow* window);
     static bool confirmWithTitleMessageForWindow(const std::string& title,
                                                  const std::string& message, GtkWindow* window);
-    // "Yes"/"No" with the suppression check box, whose state is stored under the key.
+    // "Yes"/"No" with the suppression check box, whose state is stored under the key. The
+    // icon is a theme icon's name or an image file's path; none makes a critical alert.
     static int confirmWithTitleMessageSuppressionTitleRememberKeyIconForWindow(
         const std::string& title, const std::string& message, const std::string& suppressionTitle,
         const std::optional<std::string>& rememberKey, const std::string& icon, GtkWindow* window);

@@ -17,16 +17,21 @@ class WVWindowController;
 struct AppServices {
     // Starts detecting devices of the kinds in the mask; false when it cannot start.
     std::function<bool(std::uint32_t deviceKinds)> startDeviceDetection;
-    // Loads the music library's tracks (on a background job; may take long) and gives what
-    // the page is told of it with "iTunesLoaded".
-    std::function<foundation::Value()> loadMusicLibrary;
+    // Loads the music library's tracks (on a background job; may take long); the page asks
+    // "itunes" for what it holds.
+    std::function<void()> loadMusicLibrary;
+    // Whether the music library's folder and index can be read and written.
+    std::function<bool()> mayAccessMusicLibrary;
+    // Whether the music application is "Music" rather than "iTunes" (the access steps name it).
+    std::function<bool()> containsMusic;
     // Sets up the device file-system plugin for the main window.
     std::function<void(const std::shared_ptr<ScriptBridge>&)> setupDevicePlugin;
     // Makes the device file-system plugin of a further web window.
     std::function<std::shared_ptr<WVPluginBase>(const std::shared_ptr<WVWindowController>&)>
         makeDevicePlugin;
-    // A device left: its media loader stops matching and is dropped.
-    std::function<void(const std::string& deviceId)> forgetMediaLoader;
+    // A device left: its media loader stops matching, and later is dropped.
+    std::function<void(const std::string& deviceId)> cancelMatching;
+    std::function<void(const std::string& deviceId)> dropMediaLoader;
     // The page's device requests; each ignores a device it does not know.
     std::function<void(const std::string& deviceId)> loadDeviceLibrary;
     std::function<void(const std::string& deviceId)> syncLibraryStatus;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <exception>
 
+#include <fmt/format.h>
+
 #include "content/ResourcePack.h"
 #include "content/StaticFileResponse.h"
 #include "content/ThreadPool.h"
@@ -15,6 +17,8 @@
 #include "platform/gtk/Application.h"
 #include "platform/webkit/WebView.h"
 #include "logging/Console.h"
+#include "shell/AlertController.h"
+#include "shell/AppMenu.h"
 #include "shell/ShellNotifications.h"
 #include "shell/bridge/WKWebViewScriptBridge.h"
 #include "shell/windows/WVWindowController.h"
@@ -53,6 +57,7 @@ KolvexAppDelegate::~KolvexAppDelegate() {
 }
 
 void KolvexAppDelegate::awakeFromNib() {
+    gtk::Application::preferLightAppearance();
     try {
         auto path = foundation::Bundle::mainBundle().pathForResource("resource", "dat");
         if (!path || !content::StaticFileResponse::initializeWithFileAtPath(
@@ -79,6 +84,13 @@ void KolvexAppDelegate::awakeFromNib() {
         kWebviewWindowControllerDestroyed, nullptr, [this](const foundation::Notification& n) {
             OnWebviewControllerDestroyed(static_cast<const WVWindowController*>(n.object));
         }));
+    windowObservers_.push_back(center.addObserver(
+        kMenuDidSendActionNotification, nullptr, [this](const foundation::Notification& n) {
+            const auto* item = n.get<foundation::Value>("MenuItem");
+            OnMenuItemClicked(item ? foundation::Value::dict({{"MenuItem", *item}})
+                                   : foundation::Value(foundation::Dictionary{}));
+        }));
+    if (window_) AppMenu::install(*window_, [this](const std::string& id) { performMenuAction(id); });
     initWebview();
 }
 
@@ -103,8 +115,6 @@ void KolvexAppDelegate::OnWVBridgeReady(const foundation::Value& data) {
     }
     replayKnownDevices();
     registerPageHandlers();
-    // A reloaded page hears of the library that was loaded before it.
-    if (musicLibrary_) _wkbridge->callHandler("iTunesLoaded", *musicLibrary_);
     if (!_initialized) {
         _initialized = true;
         foundation::NotificationCenter::defaultCenter().post(kJSBridgeReady, this);
@@ -135,13 +145,10 @@ void KolvexAppDelegate::OnBridgeReady() {
     std::weak_ptr<KolvexAppDelegate*> alive = alive_;
     ThreadPool::addAsyncJobWithBlock([alive, bridge, loadLibrary] {
         bridge->callHandler("iTunesLoading");
-        foundation::Value library = loadLibrary ? loadLibrary() : foundation::Value();
-        bridge->callHandler("iTunesLoaded", library);
-        foundation::MainQueue::sync([alive, library] {
-            if (auto self = alive.lock()) {
-                (*self)->musicLibrary_ = library;
-                (*self)->startListening();
-            }
+        if (loadLibrary) loadLibrary();
+        bridge->callHandler("iTunesLoaded");
+        foundation::MainQueue::sync([alive] {
+            if (auto self = alive.lock()) (*self)->startListening();
         });
     });
 }
@@ -166,4 +173,50 @@ std::optional<bool> KolvexAppDelegate::shouldClose() {
         if (code == gtk::Alert::kFirstButton + 1) gtk::Application::terminate();
     });
     return false;
+}
+
+void KolvexAppDelegate::WillClose() {
+    gtk::Application::terminate();
+}
+
+void KolvexAppDelegate::OnCheckAuthorize() {
+    if (!services_.mayAccessMusicLibrary || services_.mayAccessMusicLibrary()) return;
+    LogInfo("We need privilege to access music library");
+    alertForAuthorize();
+}
+
+std::string KolvexAppDelegate::authorizeMessage(bool containsMusic) {
+    const char* const name = containsMusic ? "Music" : "iTunes";
+    return fmt::format(
+        "Please give the access to {0} library following these steps:\n1) Open System "
+        "Preferences\n2) Click \"Security & Privacy\"\n3) Select the \"Privacy\" tab \n4) Find "
+        "and select \"Automation\" from the left\n5) Find and select \"Orvandel.app\" in the "
+        "list\n6) Find the checkbox for \"{0}\" and checked it\n",
+        name);
+}
+
+void KolvexAppDelegate::alertForAuthorize() {
+    if (!foundation::MainQueue::isMainThread()) {
+        foundation::MainQueue::sync([this] { alertForAuthorize(); });
+        return;
+    }
+    const bool music = !services_.containsMusic || services_.containsMusic();
+    AlertController::MsgBoxForWindow(authorizeMessage(music),
+                                     window_ ? window_->gtkWindow() : nullptr);
+}
+
+void KolvexAppDelegate::performMenuAction(const std::string& itemId) {
+    if (itemId == AppMenu::kPreferences) {
+        OnPreferences();
+    } else if (itemId == AppMenu::kCheckAuthorize) {
+        OnCheckAuthorize();
+    } else if (itemId == AppMenu::kAlertAuthorize) {
+        OnAlertAuthorize();
+    } else if (itemId == AppMenu::kDiagnose) {
+        OnDiagnose();
+    } else if (itemId == AppMenu::kHelp) {
+        OnHelp();
+    } else if (itemId == AppMenu::kQuit) {
+        shouldClose();  // the quit sheet; the application ends when it is answered "Yes"
+    }
 }

@@ -37,11 +37,28 @@ public:
     bool isDevelopmentMode() const;
     void initWebview();
 
+    void applicationDidFinishLaunching() {}
     void OnWVBridgeReady(const foundation::Value& data) override;
     void OnBridgeReady();
     void startListening();
     // Shows the quit confirmation and keeps the window open.
     std::optional<bool> shouldClose() override;
+    // Ends the application (nothing of ours calls it: the window asks shouldClose).
+    void WillClose();
+
+    // The music library's folder and index must be readable and writable: when they are
+    // not, the user is told how to allow it.
+    void OnCheckAuthorize();
+    void OnAlertAuthorize() { alertForAuthorize(); }
+    // Any thread; shown over the main window, the caller waits until it is answered.
+    void alertForAuthorize();
+    static std::string authorizeMessage(bool containsMusic);
+    // Menu actions that have nothing to do here.
+    void OnPreferences() {}
+    void OnHelp() {}
+    void OnDiagnose() {}
+    void OnViewDidChangeEffectiveAppearance() {}
+    bool IsDiagnose() const { return isDiagnose; }
 
     std::shared_ptr<WVWindowController> windowController() const { return _windowController; }
 
@@ -58,6 +75,8 @@ public:
     void OnWebviewControllerDestroyed(const WVWindowController* controller);
     // A menu item's action: {"id", "title", "tag"} as "menu-action" to the main page.
     void OnMenuItemClicked(const foundation::Value& userInfo);
+    // Runs the action of one of the application menu's items (AppMenu.h).
+    void performMenuAction(const std::string& itemId);
 
     // The media loader's progress, as "deviceMediaLoading" to the main page.
     void beforeLoadingTracksOf(AppDevice& device);
@@ -80,10 +99,9 @@ private:
     std::shared_ptr<WVWindowController> _windowController;
     std::shared_ptr<WKWebViewScriptBridge> _wkbridge;
     bool _initialized = false;
+    bool isDiagnose = false;
     std::unique_ptr<gtk::Alert> quitAlert_;
     foundation::NotificationCenter::ObserverId bridgeReadyObserver_ = 0;
-    // What "iTunesLoaded" told the page, once the library is loaded (main thread).
-    std::optional<foundation::Value> musicLibrary_;
     std::vector<foundation::NotificationCenter::ObserverId> windowObservers_;
 
     mutable std::recursive_mutex lock_;  // the lock on the delegate

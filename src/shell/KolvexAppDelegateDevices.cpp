@@ -64,7 +64,7 @@ void KolvexAppDelegate::DeviceAdded(const std::shared_ptr<AppDevice>& device) {
 void KolvexAppDelegate::DeviceRemoved(const std::shared_ptr<AppDevice>& device) {
     if (!device) return;
     const std::string deviceId = device->uuid();
-    if (services_.forgetMediaLoader) services_.forgetMediaLoader(deviceId);
+    if (services_.cancelMatching) services_.cancelMatching(deviceId);
     if (_wkbridge) _wkbridge->callHandler("deviceRemoved", Value::dict({{"deviceId", deviceId}}));
     {
         std::lock_guard lock(lock_);
@@ -75,6 +75,7 @@ void KolvexAppDelegate::DeviceRemoved(const std::shared_ptr<AppDevice>& device) 
             }
         }
     }
+    if (services_.dropMediaLoader) services_.dropMediaLoader(deviceId);
     postDeviceNotification("removed", Value::dict({{"deviceId", deviceId}}));
 }
 

@@ -10,6 +10,8 @@
 #include "foundation/Json.h"
 #include "foundation/Paths.h"
 #include "logging/Console.h"
+#include "platform/gtk/Alert.h"
+#include "platform/gtk/Workspace.h"
 
 using foundation::Value;
 
@@ -27,11 +29,9 @@ std::optional<std::string> bundleString(std::string_view key) {
     return std::nullopt;
 }
 
-// An XDG user folder: the variable when it holds an absolute path, else <home>/<fallback>.
-std::string userFolder(const char* variable, const char* fallback) {
-    if (const char* configured = std::getenv(variable); configured && configured[0] == '/')
-        return configured;
-    return foundation::Paths::homeDir() + "/" + fallback;
+bool openWith(const Settings::URLOpener& open, const std::optional<std::string>& url) {
+    if (!url || url->empty()) return false;
+    return open ? open(*url) : gtk::Workspace::openURL(*url);
 }
 
 }  // namespace
@@ -284,7 +284,7 @@ std::string Settings::saveLocation() const {
         case 1:
             return foundation::Paths::homeDir();
         case 2:
-            return userFolder("XDG_DESKTOP_DIR", "Desktop");
+            return foundation::Paths::userDir("DESKTOP", "Desktop");
         default:
             return customLocation();
     }
@@ -349,4 +349,20 @@ std::optional<std::string> Settings::appSupportURL() {
 }
 std::string Settings::appCompany() {
     return "Brescorn";
+}
+
+bool Settings::Website(const URLOpener& open) {
+    return openWith(open, bundleString("CFBundleURLCompany"));
+}
+
+bool Settings::Support(const URLOpener& open) {
+    const auto address = bundleString("CFBundleEmailSupport");
+    return openWith(open, address ? std::optional<std::string>("mailto:" + *address) : std::nullopt);
+}
+
+void Settings::MsgBox(const std::string& message) {
+    gtk::Alert alert;
+    alert.setMessageText(message);
+    alert.addButton("OK");
+    alert.runModal(nullptr);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -115,6 +116,23 @@ public:
     static std::optional<std::string> appSupportURL();
     static std::string appCompany();
 
+    // Opens the company's web site ("CFBundleURLCompany") or a mail to its support
+    // ("CFBundleEmailSupport") with `open` (the desktop's default application unless
+    // given); false when there is nothing to open or it could not be opened.
+    using URLOpener = std::function<bool(const std::string& url)>;
+    static bool Website(const URLOpener& open = {});
+    static bool Support(const URLOpener& open = {});
+    // A message box of its own with the one button "OK", until it is answered.
+    static void MsgBox(const std::string& message);
+
+    // Paths for development runs; kept in memory only, and read by nothing of ours.
+    const std::string& devLibraryFilePath() const { return devLibraryFilePath_; }
+    void setDevLibraryFilePath(std::string path) { devLibraryFilePath_ = std::move(path); }
+    const std::string& devDynamicFilePath() const { return devDynamicFilePath_; }
+    void setDevDynamicFilePath(std::string path) { devDynamicFilePath_ = std::move(path); }
+    const std::string& devLocationFilePath() const { return devLocationFilePath_; }
+    void setDevLocationFilePath(std::string path) { devLocationFilePath_ = std::move(path); }
+
 private:
     bool boolValue(std::string_view key) const;
     void storeBool(std::string_view key, bool value);
@@ -122,4 +140,7 @@ private:
     void store(std::string_view key, foundation::Value value);
 
     foundation::UserDefaults& defaults_;
+    std::string devLibraryFilePath_;
+    std::string devDynamicFilePath_;
+    std::string devLocationFilePath_;
 };

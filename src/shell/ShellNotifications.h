@@ -11,3 +11,5 @@ inline constexpr const char* kWebviewWindowControllerDestroyed =
 inline constexpr const char* kWebviewWindowClose = "kWebviewWindowClose";
 // User info "status" "open" when a modal window opens, none when it closes.
 inline constexpr const char* kModalWebviewWindow = "kModalWebviewWindow";
+// Posted after a menu item's action ran; user info "MenuItem": {"id", "title", "tag"}.
+inline constexpr const char* kMenuDidSendActionNotification = "MenuDidSendActionNotification";

@@ -3,6 +3,8 @@
 #include "DialogAnswerer.h"
 #include "foundation/UserDefaults.h"
 #include "shell/AlertController.h"
+#include "shell/ModalController.h"
+#include "shell/Settings.h"
 
 using apptest::DialogAnswerer;
 
@@ -53,6 +55,65 @@ TEST(AlertController, OverwriteOffersThreeChoicesAndAppliesToAll) {
     EXPECT_FALSE(defaults.boolForKey("applyAll"));
     DialogAnswerer replace(kFirst, true);
     EXPECT_EQ(AlertController::overwriteForItemWithKeyForWindow("a.mp3", " \t", nullptr), 1);
+}
+
+TEST(AlertController, AConfirmationShowsTheIconItIsGiven) {
+    {
+        DialogAnswerer answer(kFirst);
+        EXPECT_EQ(AlertController::confirmWithTitleMessageRememberKeyIconForWindow(
+                      "Copy", "Go on?", "iconKey", "drive-harddisk", nullptr),
+                  1);
+        EXPECT_EQ(answer.icons(), "drive-harddisk\n");
+    }
+    DialogAnswerer plain(kFirst + 1);
+    EXPECT_EQ(AlertController::confirmWithTitleMessageRememberKeyForWindow("Copy", "Go on?",
+                                                                           std::nullopt, nullptr),
+              0);
+    EXPECT_EQ(plain.icons(), "");
+}
+
+TEST(Settings, MsgBoxShowsTheMessageWithOneButton) {
+    DialogAnswerer answer(kFirst);
+    Settings::MsgBox("Nothing to export: %@");
+    EXPECT_TRUE(answer.answered());
+    EXPECT_NE(answer.texts().find("Nothing to export: %@"), std::string::npos);
+}
+
+// The modal run lasts until it is cancelled, or until its window goes.
+TEST(ModalController, RunsUntilCancelledOrClosed) {
+    ModalController none;
+    none.DoModal();  // no window: nothing to run
+    EXPECT_FALSE(none.isModal());
+
+    auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 200, 100}, gtk::Titled);
+    ModalController controller(window);
+    struct Seen {
+        ModalController* controller;
+        bool modalWhileRunning = false;
+    } seen{&controller};
+    g_idle_add(
+        [](gpointer data) -> gboolean {
+            auto* seen = static_cast<Seen*>(data);
+            seen->modalWhileRunning = seen->controller->isModal() &&
+                                      gtk_window_get_modal(seen->controller->window()->gtkWindow());
+            seen->controller->CancelModal();
+            return G_SOURCE_REMOVE;
+        },
+        &seen);
+    controller.DoModal();
+    EXPECT_TRUE(seen.modalWhileRunning);
+    EXPECT_FALSE(controller.isModal());
+
+    g_idle_add(
+        [](gpointer data) -> gboolean {
+            static_cast<gtk::Window*>(data)->close();
+            return G_SOURCE_REMOVE;
+        },
+        window.get());
+    controller.DoModal();
+    EXPECT_FALSE(controller.isModal());
+    controller.awakeFromNib();
+    EXPECT_FALSE(controller.isModal());
 }
 
 }  // namespace

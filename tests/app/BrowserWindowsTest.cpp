@@ -9,6 +9,7 @@
 #include "foundation/ScratchFolder.h"
 #include "platform/gtk/Alert.h"
 #include "platform/gtk/Screen.h"
+#include "LogCapture.h"
 #include "shell/windows/BorderlessWindow.h"
 #include "shell/windows/ElementAtPoint.h"
 #include "shell/windows/AlertWebviewPanels.h"
@@ -185,8 +186,18 @@ TEST_F(WebWindowTest, BorderlessWindowsDragByTheirTitleArea) {
     }
 
     // Off the handle: the page answers and the drag starts; upwards it stops at the top.
-    borderless->mouseDown(300, 10);
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return borderless->isDragging(); }));
+    // The press in the title area writes what it found.
+    {
+        apptest::LogCapture log;
+        borderless->mouseDown(300, 10);
+        ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return borderless->isDragging(); }));
+        for (const char* line : {"title transparent: Yes", "fullsize content: Yes",
+                                 "window frame: ", "content view: 0.000000, 0.000000, ",
+                                 "webview:(WebKitWebView) "})
+            EXPECT_TRUE(log.has(line)) << line;
+        // What the page answered for the point, or that it answered nothing.
+        EXPECT_TRUE(log.has("[DEBUG] {\"") || log.has("[DEBUG] (null)"));
+    }
     const int screenTop = gtk::Screen::mainFrame().y;
     borderless->mouseDragged(300, 20, 450, screenTop + 5);
     EXPECT_TRUE(testsupport::runMainLoopUntil([&] {

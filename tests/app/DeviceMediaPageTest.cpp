@@ -29,9 +29,7 @@ TEST_F(WebWindowTest, DeviceMediaSectionLoadsAPhonesLibraryOnRequest) {
     foundationtest::ScopedEnvironment environment;
     environment.set("TMPDIR", folder.path());
     const std::string media = folder / "phone";
-    std::filesystem::create_directories(media + "/iTunes_Control/iTunes");
-    mediatest::writeDatabase(media + "/iTunes_Control/iTunes/MediaLibrary.sqlitedb",
-                             mediatest::mediaLibrarySql({mediatest::LadderForm::Second}));
+    mediatest::writePhoneMediaLibrary(media);
     std::ofstream(media + "/iTunes_Control/iTunes/Ringtones.plist") << mediatest::kRingtonesPlist;
     auto phone = std::make_shared<testsupport::FakeMobileDevice>(media, "PHONE-M");
 

@@ -17,6 +17,8 @@ public:
     ~DialogAnswerer() { g_idle_remove_by_data(this); }
 
     const std::string& texts() const { return texts_; }
+    // The names of the theme icons the dialog shows, one a line.
+    const std::string& icons() const { return icons_; }
     bool answered() const { return answered_; }
 
 private:
@@ -24,6 +26,12 @@ private:
         auto* self = static_cast<DialogAnswerer*>(data);
         if (GTK_IS_LABEL(widget))
             self->texts_ += std::string(gtk_label_get_text(GTK_LABEL(widget))) + "\n";
+        if (GTK_IS_IMAGE(widget) && gtk_widget_get_visible(widget) &&
+            gtk_image_get_storage_type(GTK_IMAGE(widget)) == GTK_IMAGE_ICON_NAME) {
+            const char* name = nullptr;
+            gtk_image_get_icon_name(GTK_IMAGE(widget), &name, nullptr);
+            if (name) self->icons_ += std::string(name) + "\n";
+        }
         if (GTK_IS_CHECK_BUTTON(widget) && self->tick_) {
             gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widget), TRUE);
         }
@@ -51,6 +59,7 @@ private:
     bool tick_;
     bool answered_ = false;
     std::string texts_;
+    std::string icons_;
 };
 
 }  // namespace apptest

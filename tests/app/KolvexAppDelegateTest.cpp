@@ -5,6 +5,9 @@
 #include "DialogAnswerer.h"
 #include "WebWindowFixture.h"
 #include "content/ThreadPool.h"
+#include "fakedevice/FakeMobileDevice.h"
+#include "foundation/ScratchFolder.h"
+#include "shell/ShellNotifications.h"
 #include "foundation/OperationQueue.h"
 #include "platform/gtk/Application.h"
 #include "shell/KolvexAppDelegate.h"
@@ -71,6 +74,39 @@ TEST_F(WebWindowTest, StartUpRunsEveryStepAndQuitAsksFirst) {
     window->performClose();
     EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return gtk::Application::isTerminating(); }));
     EXPECT_FALSE(window->isClosed());
+}
+
+// A device that leaves: its matching stops while it is still listed, then it leaves the
+// list, then its media loader goes, and only then are the windows told.
+TEST(KolvexAppDelegate, ALeavingDeviceIsForgottenInOrder) {
+    foundationtest::ScratchFolder folder;
+    auto phone = std::make_shared<testsupport::FakeMobileDevice>(folder.path(), "PHONE-R");
+    KolvexAppDelegate* appDelegate = nullptr;
+    bool windowsTold = false;
+    std::vector<std::string> steps;
+    AppServices services;
+    services.cancelMatching = [&](const std::string& id) {
+        steps.push_back("cancel " + id + (appDelegate->findMobileDeviceById(id) ? " listed" : ""));
+    };
+    services.dropMediaLoader = [&](const std::string& id) {
+        steps.push_back("drop " + id + (appDelegate->findMobileDeviceById(id) ? " listed" : "") +
+                        (windowsTold ? " told" : ""));
+    };
+    KolvexAppDelegate delegate(nullptr, services, {"orvandel"});
+    appDelegate = &delegate;
+    delegate.DeviceAdded(phone);
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    const auto observer = center.addObserver(kIDeviceNotification, nullptr,
+                                             [&](const foundation::Notification& n) {
+                                                 const auto* cmd = n.get<foundation::Value>("cmd");
+                                                 if (cmd && cmd->stringOr() == "removed")
+                                                     windowsTold = true;
+                                             });
+    delegate.DeviceRemoved(phone);
+    center.removeObserver(observer);
+    EXPECT_EQ(steps, (std::vector<std::string>{"cancel PHONE-R listed", "drop PHONE-R"}));
+    EXPECT_TRUE(windowsTold);
+    EXPECT_TRUE(delegate.devices().empty());
 }
 
 }  // namespace

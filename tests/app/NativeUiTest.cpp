@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "NativeUiDriver.h"
+#include "LogCapture.h"
 #include "WebWindowFixture.h"
 #include "foundation/ScratchFolder.h"
 
@@ -166,9 +167,11 @@ TEST_F(WebWindowTest, ContextMenusAnswerTheirOwnRequestOnce) {
     auto second = openWindow({450, 0, 400, 300});
 
     // A nested choice answers its tag and id, in the window that asked only.
+    apptest::LogCapture log;
     startCall(*first->webview(), "menu", "contextmenu", kMenu);
     GtkMenuShell* menu = shownMenu();
     ASSERT_TRUE(menu);
+    EXPECT_TRUE(log.has("view flipped: Yes"));
     GtkWidget* more = itemTitled(menu, "More");
     ASSERT_TRUE(more);
     GtkMenuShell* submenu = GTK_MENU_SHELL(gtk_menu_item_get_submenu(GTK_MENU_ITEM(more)));

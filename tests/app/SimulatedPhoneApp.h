@@ -47,8 +47,10 @@ public:
             return manager.start();
         };
         AppDeviceFinder::installIn(services, finder);
+        if (moreServices) moreServices(services);
         delegate = std::make_unique<KolvexAppDelegate>(window, services,
                                                        std::vector<std::string>{"orvandel"});
+        appDelegate = delegate.get();
         finder->setAppDelegate(delegate.get());
         delegate->awakeFromNib();
         window->show();
@@ -57,11 +59,14 @@ public:
                testsupport::runMainLoopUntil([&] { return manager.iPhoneListener() != nullptr; });
     }
 
-    // A paired phone named "Sim Phone" serving `root` as its media files.
-    std::shared_ptr<simdevice::SimDevice> attachPhone(const std::string& root) {
+    // A paired phone named "Sim Phone" serving `root` as its media files (and its
+    // applications' folders under `containers`, when given).
+    std::shared_ptr<simdevice::SimDevice> attachPhone(const std::string& root,
+                                                      const std::string& containers = "") {
         simdevice::SimDeviceConfig config;
         config.name = "Sim Phone";
         config.root = root;
+        config.containersRoot = containers;
         auto phone = server.attach(config);
         server.pairHost(phone);
         return phone;
@@ -71,6 +76,9 @@ public:
 
     simdevice::SimUsbmuxServer server;
     DeviceManager& manager = DeviceManager::defaultDeviceManager();
+    // Set before start(): fills further services (the application delegate is appDelegate).
+    std::function<void(AppServices&)> moreServices;
+    KolvexAppDelegate* appDelegate = nullptr;
 
 private:
     std::shared_ptr<gtk::Window> window;

@@ -2,6 +2,7 @@
 
 // SQLite libraries of the shapes devices keep, written with SQLite directly.
 
+#include <filesystem>
 #include <string>
 
 #include "data/db/DbFixtures.h"
@@ -152,5 +153,12 @@ inline const char* kRingtonesPlist =
     "<string>Bell</string><key>Artist</key><string>Me</string><key>Total Time</key>"
     "<integer>30000</integer></dict><key>BBBB.m4r</key><dict><key>Genre</key><string>Tone"
     "</string></dict></dict></dict></plist>\n";
+
+// A phone's media folder at `media` holding the library of the second ladder form.
+inline void writePhoneMediaLibrary(const std::string& media) {
+    std::filesystem::create_directories(media + "/iTunes_Control/iTunes");
+    writeDatabase(media + "/iTunes_Control/iTunes/MediaLibrary.sqlitedb",
+                  mediaLibrarySql({LadderForm::Second}));
+}
 
 }  // namespace mediatest

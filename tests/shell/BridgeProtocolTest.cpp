@@ -375,3 +375,34 @@ TEST_F(BridgePairTest, PageWarnsAboutMessagesItCannotServe) {
     EXPECT_EQ(lines[2].rfind("WebViewScriptBridge: WARNING: invalid handlers from Objc:", 0), 0u)
         << lines[2];
 }
+
+// The core's tables replaced as a whole: no startup queue sends at once, a handler table
+// set from outside serves the page, and a callback table set from outside takes replies.
+TEST_F(BridgePairTest, TablesSetAsAWholeTakeEffect) {
+    auto& base = front->base();
+    startPage("window.seen = []; bridge.registerHandler('collect', function (d, reply) {"
+              " window.seen.push(d); if (reply) reply(d + '!'); });");
+
+    base.setStartupMessageQueue(std::vector<Value>{});
+    front->callHandler("collect", "held");
+    ASSERT_EQ(base.startupMessageQueue()->size(), 1u);
+    base.setStartupMessageQueue(std::nullopt);
+    front->callHandler("collect", "now");
+    ASSERT_TRUE(waitForPage("window.seen.join() == 'now'"));
+
+    std::vector<Value> replies;
+    front->callHandler("collect", "asked", [&](const Value& v) { replies.push_back(v); });
+    auto callbacks = base.responseCallbacks();
+    ASSERT_EQ(callbacks.size(), 1u);
+    base.setResponseCallbacks({});
+    ASSERT_TRUE(waitForPage("window.seen.length == 2"));
+    testsupport::drainMainLoop();
+    EXPECT_TRUE(replies.empty());  // nobody waits for that reply any more
+
+    base.setResponseCallbacks(std::move(callbacks));
+    base.setMessageHandlers(
+        {{"echo", [](const Value& data, const WVBridgeResponseCallback& reply) { reply(data); }}});
+    EXPECT_EQ(base.messageHandlerNames(), (std::vector<std::string>{"echo"}));
+    EXPECT_EQ(ask("echo", "back"), Value("back"));
+    EXPECT_EQ(base.messageHandlers().count("echo"), 1u);
+}

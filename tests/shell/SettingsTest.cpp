@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "foundation/ScopedEnvironment.h"
 #include "foundation/ScratchFolder.h"
@@ -158,8 +159,46 @@ TEST_F(SettingsTest, SaveLocationFollowsItsType) {
         EXPECT_EQ(settings.saveLocation(), c.expected);
     }
     environment.unset("XDG_DESKTOP_DIR");
+    environment.set("XDG_CONFIG_HOME", folder / "config");
     settings.setSlType(2);
     EXPECT_EQ(settings.saveLocation(), folder / "home/Desktop");
+    // The desktop's own list of user folders names it too.
+    mkdir((folder / "config").c_str(), 0700);
+    std::ofstream(folder / "config/user-dirs.dirs") << "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
+    EXPECT_EQ(settings.saveLocation(), folder / "home/Schreibtisch");
+}
+
+TEST_F(SettingsTest, WebsiteAndSupportOpenTheBundlesAddresses) {
+    std::vector<std::string> opened;
+    const auto open = [&](const std::string& url) {
+        opened.push_back(url);
+        return true;
+    };
+    // Nothing to open while the bundle names neither.
+    EXPECT_FALSE(Settings::Website(open));
+    EXPECT_FALSE(Settings::Support(open));
+    EXPECT_TRUE(opened.empty());
+
+    std::ofstream(folder / "bundle/Info.plist")
+        << R"(<plist version="1.0"><dict><key>CFBundleName</key><string>Orvandel</string>)"
+           R"(<key>CFBundleURLCompany</key><string>https://orvandel.example/</string>)"
+           R"(<key>CFBundleEmailSupport</key><string>help@orvandel.example</string>)"
+           R"(</dict></plist>)";
+    EXPECT_TRUE(Settings::Website(open));
+    EXPECT_TRUE(Settings::Support(open));
+    EXPECT_EQ(opened, (std::vector<std::string>{"https://orvandel.example/",
+                                                "mailto:help@orvandel.example"}));
+}
+
+TEST_F(SettingsTest, DevelopmentPathsLiveInMemoryOnly) {
+    settings.setDevLibraryFilePath("/dev/library.xml");
+    settings.setDevDynamicFilePath("/dev/dynamic");
+    settings.setDevLocationFilePath("/dev/location");
+    EXPECT_EQ(settings.devLibraryFilePath(), "/dev/library.xml");
+    EXPECT_EQ(settings.devDynamicFilePath(), "/dev/dynamic");
+    EXPECT_EQ(settings.devLocationFilePath(), "/dev/location");
+    EXPECT_TRUE(stored().empty());
+    EXPECT_TRUE(Settings(defaults).devLibraryFilePath().empty());
 }
 
 TEST_F(SettingsTest, ApplicationFoldersAreMadeOnTheWay) {

@@ -76,3 +76,16 @@ TEST_F(WVAppLogPluginTest, DataThatIsNotADictionaryIsAnswered) {
     LgLog::sharedInstance().flushLog();
     EXPECT_TRUE(logger->texts().empty());
 }
+
+TEST(WVAppLogPluginValues, ReducedToWhatAPropertyListHolds) {
+    const Value reduced = WVAppLogPlugin::validValue(Value::dict({
+        {"bytes", foundation::Data{1, 2}},
+        {"when", foundation::Date{86400.5}},
+        {"list", Value::list({Value::null(), "text", 3})},
+        {"gone", Value::null()},
+    }));
+    EXPECT_EQ(reduced, Value::dict({{"bytes", foundation::Data{1, 2}},
+                                    {"when", 86400.5},
+                                    {"list", Value::list({"text", 3})}}));
+    EXPECT_EQ(WVAppLogPlugin::validValue(Value::null()), Value());
+}

@@ -102,3 +102,15 @@ TEST(WVPluginBase, RefusesToWorkWithoutABridge) {
         EXPECT_STREQ(e.what(), "invalid bridge instance");
     }
 }
+
+TEST(WVPluginBase, InitializeWritesItsConsoleLine) {
+    auto front = testsupport::HeadlessFront::open();
+    class Quiet : public WVPluginBase {
+    public:
+        using WVPluginBase::WVPluginBase;
+        void OnJSNotification(const foundation::Notification&) override {}
+    } plugin(front, {}, {});
+    testing::internal::CaptureStderr();
+    plugin.initialize();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "WVPluginBase initialize\n");
+}

@@ -89,3 +89,18 @@ TEST(iTunesHandler, AnswersEachCommandAndRefusesBadArguments) {
                                                      : std::vector<std::string>{c.call});
     }
 }
+
+TEST(iTunesHandler, AnswersTheLibrarySummaryWhenItHasOne) {
+    const auto ask = [](iTunesScriptServices services) {
+        Value reply;
+        iTunesHandler::handlerClass(std::move(services))
+            .make()
+            ->handleRequestEventPluginCallback(Value::dict({{"cmd", "library-summary"}}), nullptr,
+                                               [&](const Value& answer) { reply = answer; });
+        return foundation::json::write(reply);
+    };
+    iTunesScriptServices services;
+    EXPECT_EQ(ask(services), R"({"error":"unhandled command: library-summary","result":false})");
+    services.librarySummary = [] { return Value::dict({{"loaded", true}, {"trackCount", 2}}); };
+    EXPECT_EQ(ask(services), R"({"data":{"loaded":true,"trackCount":2},"result":true})");
+}

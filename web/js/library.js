@@ -1,7 +1,8 @@
 // Music library: the local library's track count and playlists once it is loaded, and the
 // tracks of each device that are already in it as the device's matching reports them.
 (function () {
-    var summary = null;      // what "iTunesLoaded" told
+    var summary = null;      // what "itunes" answered
+    var loading = false;     // between "iTunesLoading" and "iTunesLoaded"
     var inLibrary = {};      // device id -> {track pid -> "Artist - Title"}
     var deviceNames = {};    // device id -> name
 
@@ -53,11 +54,27 @@
         });
     }
 
-    App.on('iTunesLoading', function () { render('Loading the music library…'); });
-    App.on('iTunesLoaded', function (data) {
-        summary = data || null;
-        render();
+    // The library's summary comes from "itunes": after the load, and at every page start,
+    // since a reloaded page hears no "iTunesLoaded" again.
+    function askSummary() {
+        App.event('itunes', 'library-summary').then(function (reply) {
+            if (loading) return;
+            summary = reply.data || null;
+            render();
+        }, function (error) {
+            if (!loading) render(error.message);
+        });
+    }
+
+    App.on('iTunesLoading', function () {
+        loading = true;
+        render('Loading the music library…');
     });
+    App.on('iTunesLoaded', function () {
+        loading = false;
+        askSummary();
+    });
+    App.ready(askSummary);
 
     // The device's matching reports every track; those found in the library are marked
     // "copied", the others lose the mark.

@@ -28,7 +28,8 @@ GtkWidget* Alert::build(GtkWindow* parent) {
     // Both texts are set as plain text: "%@" or "<b>" in a message show as written.
     dialog_ = gtk_message_dialog_new(
         parent, GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-        messageType(style_), GTK_BUTTONS_NONE, "%s", message_.c_str());
+        icon_.empty() ? messageType(style_) : GTK_MESSAGE_OTHER, GTK_BUTTONS_NONE, "%s",
+        message_.c_str());
     if (!informative_.empty()) {
         gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog_), "%s",
                                                  informative_.c_str());
@@ -38,6 +39,17 @@ GtkWidget* Alert::build(GtkWindow* parent) {
     }
     gtk_dialog_set_default_response(GTK_DIALOG(dialog_), kFirstButton);
     GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog_));
+    if (!icon_.empty()) {
+        GtkWidget* image = g_file_test(icon_.c_str(), G_FILE_TEST_IS_REGULAR)
+                               ? gtk_image_new_from_file(icon_.c_str())
+                               : gtk_image_new_from_icon_name(icon_.c_str(), GTK_ICON_SIZE_DIALOG);
+        // Beside the texts, where the dialog keeps its own image.
+        GtkWidget* row = gtk_widget_get_parent(area);
+        gtk_box_pack_start(GTK_BOX(row), image, FALSE, FALSE, 0);
+        gtk_box_reorder_child(GTK_BOX(row), image, 0);
+        gtk_widget_set_valign(image, GTK_ALIGN_START);
+        gtk_widget_show(image);
+    }
     if (!accessory_.empty()) {
         GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_widget_set_size_request(scroller, 400, 100);

@@ -25,6 +25,9 @@ public:
     void setMessageText(std::string text) { message_ = std::move(text); }
     void setInformativeText(std::string text) { informative_ = std::move(text); }
     void setStyle(Style style) { style_ = style; }
+    // An icon of the theme by name, or an image file by path, shown in place of the
+    // style's own.
+    void setIcon(std::string icon) { icon_ = std::move(icon); }
     void addButton(std::string title) { buttons_.push_back(std::move(title)); }
     void setShowsSuppressionButton(bool shows) { showsSuppression_ = shows; }
     bool showsSuppressionButton() const { return showsSuppression_; }
@@ -62,6 +65,7 @@ private:
     std::string accessory_;
     std::vector<std::string> buttons_;
     Style style_ = Style::Warning;
+    std::string icon_;
     bool showsSuppression_ = false;
     bool suppressionChecked_ = false;
     GtkWidget* dialog_ = nullptr;

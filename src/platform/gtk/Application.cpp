@@ -62,6 +62,11 @@ void Application::terminateOnSignals() {
     }
 }
 
+void Application::preferLightAppearance() {
+    if (GtkSettings* settings = gtk_settings_get_default())
+        g_object_set(settings, "gtk-application-prefer-dark-theme", FALSE, nullptr);
+}
+
 GtkWindow* Application::keyWindow() {
     GList* windows = gtk_window_list_toplevels();
     GtkWindow* key = nullptr;

@@ -22,6 +22,8 @@ public:
     // SIGTERM and SIGINT terminate in order (through the main loop) instead of ending the
     // process where it stands.
     static void terminateOnSignals();
+    // The light variant of the theme for this application, whatever the desktop prefers.
+    static void preferLightAppearance();
     // The window that has the focus, or null.
     static GtkWindow* keyWindow();
 };

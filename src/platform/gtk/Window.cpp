@@ -68,6 +68,18 @@ void Window::setContent(GtkWidget* content) {
     gtk_widget_show(content);
 }
 
+void Window::setMenuBar(GtkWidget* menuBar) {
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    g_object_ref(overlay_);
+    gtk_container_remove(GTK_CONTAINER(window_), overlay_);
+    gtk_box_pack_start(GTK_BOX(box), menuBar, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), overlay_, TRUE, TRUE, 0);
+    g_object_unref(overlay_);
+    gtk_container_add(GTK_CONTAINER(window_), box);
+    gtk_widget_show_all(menuBar);
+    gtk_widget_show(box);
+}
+
 void Window::addCover(GtkWidget* cover) {
     gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), cover);
     gtk_widget_show(cover);

@@ -38,6 +38,8 @@ public:
     GtkWindow* gtkWindow() const { return window_; }
 
     void setContent(GtkWidget* content);
+    // Puts a menu bar above the content (once).
+    void setMenuBar(GtkWidget* menuBar);
     // Lays a widget over the content, or takes the top one away again.
     void addCover(GtkWidget* cover);
     bool removeCover();

@@ -143,6 +143,17 @@ void WebView::loadURI(const std::string& uri) {
     webkit_web_view_load_uri(view_, uri.c_str());
 }
 
+void WebView::loadRequest(const std::string& uri,
+                          const std::vector<std::pair<std::string, std::string>>& headers) {
+    WebKitURIRequest* request = webkit_uri_request_new(uri.c_str());
+    if (SoupMessageHeaders* fields = webkit_uri_request_get_http_headers(request)) {
+        for (const auto& [name, value] : headers)
+            soup_message_headers_append(fields, name.c_str(), value.c_str());
+    }
+    webkit_web_view_load_request(view_, request);
+    g_object_unref(request);
+}
+
 std::string WebView::uri() const {
     const char* uri = webkit_web_view_get_uri(view_);
     return uri ? uri : "";
@@ -253,6 +264,21 @@ void WebView::addUserScript(const std::string& source) {
     webkit_user_script_unref(script);
 }
 
+namespace {
+
+std::string typeNameOf(JSCValue* value) {
+    if (jsc_value_is_boolean(value)) return "boolean";
+    if (jsc_value_is_number(value)) return "number";
+    if (jsc_value_is_string(value)) return "string";
+    if (jsc_value_is_null(value)) return "null";
+    if (jsc_value_is_undefined(value)) return "undefined";
+    if (jsc_value_is_array(value)) return "array";
+    if (jsc_value_is_function(value)) return "function";
+    return "object";
+}
+
+}  // namespace
+
 void WebView::evaluateJavascript(const std::string& script,
                                  std::function<void(ScriptResult)> completion) {
     struct Pending {
@@ -268,6 +294,7 @@ void WebView::evaluateJavascript(const std::string& script,
                 webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
             ScriptResult outcome;
             if (value) {
+                outcome.typeName = typeNameOf(value);
                 if (jsc_value_is_string(value)) {
                     char* text = jsc_value_to_string(value);
                     outcome.string = text ? text : "";

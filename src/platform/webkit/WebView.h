@@ -82,6 +82,9 @@ struct ScriptResult {
     // The text itself when the value is a string.
     std::optional<std::string> string;
     std::optional<std::string> error;
+    // The value's kind: "boolean", "number", "string", "null", "undefined", "array",
+    // "function" or "object"; empty after an error.
+    std::string typeName;
     bool isTrue() const { return json && *json == "true"; }
 };
 
@@ -106,6 +109,9 @@ public:
     WebKitWebView* view() const { return view_; }
 
     void loadURI(const std::string& uri);
+    // Loads the address with the request's own header fields.
+    void loadRequest(const std::string& uri,
+                     const std::vector<std::pair<std::string, std::string>>& headers);
     std::string uri() const;
     std::string title() const;
     void evaluateJavascript(const std::string& script,

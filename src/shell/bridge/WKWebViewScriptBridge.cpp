@@ -36,11 +36,8 @@ void WKWebViewScriptBridge::decideNavigation(
         decision->cancel();
         return;
     }
-    if (webViewDelegate_) {
-        webViewDelegate_(uri, decision);
-    } else {
-        decision->allow();
-    }
+    auto delegate = webViewDelegate_.lock();
+    if (!delegate || !delegate->decidePolicyForNavigationAction(uri, decision)) decision->allow();
 }
 
 void WKWebViewScriptBridge::WKFlushMessageQueue(

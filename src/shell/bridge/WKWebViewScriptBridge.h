@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "shell/bridge/ScriptBridge.h"
+#include "shell/bridge/WebViewNavigationDelegate.h"
 
 namespace webkit {
 class WebView;
@@ -16,9 +18,6 @@ class NavigationDecision;
 // the further delegate (or allows it). Script is evaluated without waiting for a result.
 class WKWebViewScriptBridge : public ScriptBridge {
 public:
-    using NavigationHandler =
-        std::function<void(const std::string& uri, std::shared_ptr<webkit::NavigationDecision>)>;
-
     // Makes the front for the view, takes over its navigation decisions and resets the core.
     static std::shared_ptr<WKWebViewScriptBridge> bridgeForWebView(
         const std::shared_ptr<webkit::WebView>& view);
@@ -26,8 +25,15 @@ public:
     explicit WKWebViewScriptBridge(std::weak_ptr<webkit::WebView> view);
     ~WKWebViewScriptBridge() override;
 
-    // Who decides the navigations that are not the bridge's own.
-    void setWebViewDelegate(NavigationHandler handler) { webViewDelegate_ = std::move(handler); }
+    // Who may decide the navigations that are not the bridge's own; held weakly.
+    void setWebViewDelegate(std::weak_ptr<WebViewNavigationDelegate> delegate) {
+        webViewDelegate_ = std::move(delegate);
+    }
+    // The process-wide message log of the bridge (off unless turned on).
+    static void enableLogging() { WebViewScriptBridgeBase::enableLogging(); }
+    static void setLogMaxLength(std::int32_t length) {
+        WebViewScriptBridgeBase::setLogMaxLength(length);
+    }
 
     void _evaluateJavascript(const std::string& script) override;
 
@@ -40,5 +46,5 @@ private:
                                     std::function<void(std::optional<std::string>)> deliver);
 
     std::weak_ptr<webkit::WebView> _webView;
-    NavigationHandler webViewDelegate_;
+    std::weak_ptr<WebViewNavigationDelegate> webViewDelegate_;
 };

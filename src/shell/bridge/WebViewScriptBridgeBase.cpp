@@ -315,6 +315,32 @@ std::vector<std::string> WebViewScriptBridgeBase::messageHandlerNames() const {
     return names;
 }
 
+WebViewScriptBridgeBase::ResponseCallbacks WebViewScriptBridgeBase::responseCallbacks() const {
+    std::lock_guard lock(mutex_);
+    return _responseCallbacks;
+}
+
+WebViewScriptBridgeBase::MessageHandlers WebViewScriptBridgeBase::messageHandlers() const {
+    std::lock_guard lock(mutex_);
+    return _messageHandlers;
+}
+
+void WebViewScriptBridgeBase::setStartupMessageQueue(std::optional<std::vector<Value>> queue) {
+    std::lock_guard lock(mutex_);
+    _startupMessageQueue = std::move(queue);
+}
+
+void WebViewScriptBridgeBase::setResponseCallbacks(ResponseCallbacks callbacks) {
+    std::lock_guard lock(mutex_);
+    _responseCallbacks.swap(callbacks);
+    // The replaced blocks go after the lock: they may hold what takes it again.
+}
+
+void WebViewScriptBridgeBase::setMessageHandlers(MessageHandlers handlers) {
+    std::lock_guard lock(mutex_);
+    _messageHandlers.swap(handlers);
+}
+
 std::string WebViewScriptBridgeBase::_serializeMessage(const Value& message, bool pretty) {
     return foundation::json::write(
         message, pretty ? foundation::json::Style::Indented : foundation::json::Style::Compact);

@@ -75,6 +75,15 @@ public:
     std::optional<std::vector<foundation::Value>> startupMessageQueue() const;
     std::vector<std::string> responseCallbackIds() const;
     std::vector<std::string> messageHandlerNames() const;
+    // The tables themselves, and their replacement as a whole.
+    using ResponseCallbacks = std::map<std::string, WVBridgeResponseCallback, std::less<>>;
+    using MessageHandlers = std::map<std::string, WVBridgeHandler, std::less<>>;
+    ResponseCallbacks responseCallbacks() const;
+    MessageHandlers messageHandlers() const;
+    // nullopt sends every later message at once, as after the page script's injection.
+    void setStartupMessageQueue(std::optional<std::vector<foundation::Value>> queue);
+    void setResponseCallbacks(ResponseCallbacks callbacks);
+    void setMessageHandlers(MessageHandlers handlers);
 
     // Compact or indented JSON text (UTF-8).
     static std::string _serializeMessage(const foundation::Value& message, bool pretty);
@@ -106,6 +115,6 @@ private:
     std::weak_ptr<WebViewScriptBridgeBaseDelegate> _delegate;
     std::optional<std::vector<foundation::Value>> _startupMessageQueue =
         std::vector<foundation::Value>{};
-    std::map<std::string, WVBridgeResponseCallback, std::less<>> _responseCallbacks;
-    std::map<std::string, WVBridgeHandler, std::less<>> _messageHandlers;
+    ResponseCallbacks _responseCallbacks;
+    MessageHandlers _messageHandlers;
 };

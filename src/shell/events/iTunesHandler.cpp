@@ -39,6 +39,8 @@ void iTunesHandler::handleRequestEventPluginCallback(const Value& request,
         reply = checkTrackInPlaylist(data);
     } else if (cmd == "add-track-to-playlist") {
         reply = addTrackToPlaylist(data);
+    } else if (cmd == "library-summary" && scripts_.librarySummary) {
+        reply = Value::dict({{"result", true}, {"data", scripts_.librarySummary()}});
     } else {
         // Answered, so that the page's callback does not wait for ever.
         reply = failure(fmt::format("unhandled command: {}", cmd));

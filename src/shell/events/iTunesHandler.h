@@ -6,7 +6,8 @@
 
 // The page's event "itunes": a library track's file path, whether a track is in a named
 // playlist (by id, or "advanced" by title, artist and album), and adding a track to a
-// named playlist. Runs on the background pool; each call waits for the music library.
+// named playlist; and the library's summary the page shows. Runs on the background pool;
+// each call waits for the music library.
 class iTunesHandler : public WVEventHandler {
 public:
     explicit iTunesHandler(iTunesScriptServices scripts) : scripts_(std::move(scripts)) {}

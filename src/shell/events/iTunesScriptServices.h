@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "foundation/Value.h"
+
 // What the "itunes" event handler uses of the music library's script (the media layer
 // fills it). Each call blocks until the library has answered.
 struct iTunesScriptServices {
@@ -17,4 +19,6 @@ struct iTunesScriptServices {
     // Adds the library track to the playlist; false when it was not added.
     std::function<bool(const std::string& persistentID, const std::string& playlist)>
         addToITunesPlaylist;
+    // What the page shows of the library: {"loaded", "trackCount", "playlists"}.
+    std::function<foundation::Value()> librarySummary;
 };

@@ -37,4 +37,33 @@ std::optional<double> doubleValue(const foundation::Value& value) {
     return parsed;
 }
 
+foundation::Value validValue(const foundation::Value& object, bool keepData) {
+    switch (object.kind()) {
+        case foundation::Value::Kind::Dictionary: {
+            foundation::Value valid = foundation::Dictionary{};
+            for (const auto& [key, member] : *object.dictionary())
+                valid.set(key, validValue(member, keepData));
+            return valid;
+        }
+        case foundation::Value::Kind::Array: {
+            foundation::Value valid = foundation::Array{};
+            for (const auto& member : *object.array()) valid.append(validValue(member, keepData));
+            return valid;
+        }
+        case foundation::Value::Kind::Date:
+            return object.date()->secondsSince1970;
+        case foundation::Value::Kind::Double:
+            return std::isfinite(*object.real()) ? object : foundation::Value();
+        case foundation::Value::Kind::Data:
+            return keepData ? object : foundation::Value();
+        case foundation::Value::Kind::Boolean:
+        case foundation::Value::Kind::Int64:
+        case foundation::Value::Kind::UInt64:
+        case foundation::Value::Kind::String:
+            return object;
+        default:
+            return foundation::Value();
+    }
+}
+
 }  // namespace PageValues

@@ -16,4 +16,9 @@ std::optional<std::int64_t> integerValue(const foundation::Value& value);
 // Numbers and texts that hold a number; nullopt otherwise.
 std::optional<double> doubleValue(const foundation::Value& value);
 
+// What a property list can hold of a value: dictionaries and arrays rebuilt of their
+// members that pass (keys kept), dates as seconds since 1970, numbers and texts as they
+// are, byte buffers only when `keepData`; anything else is nil.
+foundation::Value validValue(const foundation::Value& object, bool keepData);
+
 }  // namespace PageValues

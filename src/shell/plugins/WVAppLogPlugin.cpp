@@ -6,6 +6,7 @@
 
 #include "foundation/Json.h"
 #include "logging/LogCall.h"
+#include "shell/plugins/PageValues.h"
 
 using foundation::Value;
 
@@ -84,4 +85,8 @@ void WVAppLogPlugin::OnJSNotification(const foundation::Notification& notificati
         default:
             break;
     }
+}
+
+foundation::Value WVAppLogPlugin::validValue(const foundation::Value& object) {
+    return PageValues::validValue(object, true);
 }

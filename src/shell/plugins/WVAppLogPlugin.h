@@ -22,6 +22,10 @@ public:
 
     using WVPluginBase::WVPluginBase;
 
+    // A value reduced to what a property list can hold (byte buffers included); nothing of
+    // ours calls it.
+    static foundation::Value validValue(const foundation::Value& object);
+
 protected:
     void OnJSNotification(const foundation::Notification& notification) override;
 };

@@ -129,6 +129,8 @@ void WVContextMenuPlugin::OnJSNotification(const foundation::Notification& notif
         return;
     }
     const Value& location = data["location"];
+    // The view's coordinates run from its top left, as the page's do: nothing to convert.
+    LogInfo("view flipped: {}", "Yes");
     gtk::PopupMenu::popup(view->widget(), coordinate(location["x"]), coordinate(location["y"]),
                           std::move(entries), [answer](const gtk::PopupMenu::Item* chosen) {
                               if (!chosen) {

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "logging/Console.h"
+
 using foundation::Value;
 
 namespace {
@@ -102,4 +104,8 @@ Value WVPluginBase::removeInvalidTypeOfObject(const Value& object) {
         default:
             return Value();
     }
+}
+
+void WVPluginBase::initialize() const {
+    ConsoleLog("WVPluginBase initialize");
 }

@@ -50,6 +50,9 @@ public:
     void setWebview(std::weak_ptr<void> webview) { _webview = std::move(webview); }
     void setWindow(std::weak_ptr<void> window) { _window = std::move(window); }
 
+    // Writes "WVPluginBase initialize" to the console; nothing of ours calls it.
+    void initialize() const;
+
     // The process-wide ordered list of plugin classes; every web window makes one instance
     // of each, in this order. Filled at start-up, appended to only.
     static std::vector<PluginClass> allClasses();

@@ -6,6 +6,7 @@
 
 #include "foundation/PropertyList.h"
 #include "logging/LogCall.h"
+#include "shell/plugins/PageValues.h"
 
 using foundation::Value;
 
@@ -54,30 +55,7 @@ void WVUserDefaultsPlugin::setupWithBridgeWebviewInWindow(
 }
 
 Value WVUserDefaultsPlugin::validValue(const Value& object) {
-    switch (object.kind()) {
-        case Value::Kind::Dictionary: {
-            Value valid = foundation::Dictionary{};
-            for (const auto& [key, member] : *object.dictionary())
-                valid.set(key, validValue(member));
-            return valid;
-        }
-        case Value::Kind::Array: {
-            Value valid = foundation::Array{};
-            for (const auto& member : *object.array()) valid.append(validValue(member));
-            return valid;
-        }
-        case Value::Kind::Date:
-            return object.date()->secondsSince1970;
-        case Value::Kind::Double:
-            return std::isfinite(*object.real()) ? object : Value();
-        case Value::Kind::Boolean:
-        case Value::Kind::Int64:
-        case Value::Kind::UInt64:
-        case Value::Kind::String:
-            return object;
-        default:
-            return Value();
-    }
+    return PageValues::validValue(object, false);
 }
 
 void WVUserDefaultsPlugin::OnJSNotification(const foundation::Notification& notification) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "foundation/Json.h"
 #include "logging/LogCall.h"
 #include "platform/gtk/Screen.h"
 #include "platform/webkit/WebView.h"
@@ -70,6 +71,21 @@ BorderlessWindow::Point BorderlessWindow::bottomLeft(double x, double y) const {
     return {x, height - y};
 }
 
+void BorderlessWindow::logPressInTitleArea(const gtk::Rect& frame, webkit::WebView* view) {
+    // The title bar is always see-through and the content covers the whole frame.
+    LogInfo("title transparent: {}", "Yes");
+    LogInfo("fullsize content: {}", "Yes");
+    LogInfo("window frame: {:f}, {:f}", double(frame.width), double(frame.height));
+    LogInfo("content view: {:f}, {:f}, {:f}, {:f}", 0.0, 0.0, double(frame.width),
+            double(frame.height));
+    if (!view) return;
+    GtkAllocation area{};
+    gtk_widget_get_allocation(view->widget(), &area);
+    LogInfo("webview:({}) {:f}, {:f}, {:f}, {:f}", G_OBJECT_TYPE_NAME(view->widget()),
+            double(area.x), double(frame.height - area.y - area.height), double(area.width),
+            double(area.height));
+}
+
 void BorderlessWindow::startDrag(double x, double y) {
     _dragging = true;
     _initialLocation = {x, y};
@@ -93,6 +109,7 @@ void BorderlessWindow::mouseDown(double x, double y) {
     }
     LogInfo("{},{}", p.x, p.y);
     auto view = view_.lock();
+    logPressInTitleArea(frame, view.get());
     if (!view) {
         startDrag(x, y);
         return;
@@ -104,6 +121,7 @@ void BorderlessWindow::mouseDown(double x, double y) {
         *view, x, y, [weak, serial, x, y](std::optional<foundation::Value> element) {
             auto self = weak.lock();
             if (!self || self->pressSerial_ != serial) return;  // released meanwhile
+            LogDebug("{}", element ? foundation::json::write(*element) : std::string("(null)"));
             const bool resizer = element && (*element)["class"].stringOr() == kResizerClass;
             if (resizer)
                 self->_dragging = false;

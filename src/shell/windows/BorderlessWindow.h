@@ -59,6 +59,8 @@ private:
     void installGestures();
     Point bottomLeft(double x, double y) const;
     void startDrag(double x, double y);
+    // What a press in the title area finds, for the log: the window and the view's frames.
+    static void logPressInTitleArea(const gtk::Rect& frame, webkit::WebView* view);
 
     std::weak_ptr<gtk::Window> window_;
     std::weak_ptr<webkit::WebView> view_;

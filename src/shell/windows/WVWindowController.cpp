@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "content/URLRequest.h"
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/Json.h"
 #include "foundation/MainQueue.h"
@@ -27,8 +28,12 @@ constexpr const char* kAskScript =
 constexpr const char* kTellScript =
     "var e=document.createEvent('Event'); e.initEvent('unload', true, true); "
     "window.dispatchEvent(e);";
-// How long a closing window waits for its page: a hung page must not keep it open.
+// How long a closing window waits for its page: a hung page must not keep it open, but a
+// page that asks the user (a panel is showing) is waited for as long as it lives.
 constexpr unsigned kClosingScriptLimitMs = 5000;
+
+constexpr std::uint64_t kStandardStyle =
+    gtk::Titled | gtk::Closable | gtk::Miniaturizable | gtk::Resizable;
 
 bool& developerExtrasFlag() {
     static bool enabled = false;  // main thread only
@@ -71,6 +76,20 @@ WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(gtk::Rect rec
     return initWithWindow(std::make_shared<gtk::Window>(rect, styleMask), webconfig);
 }
 
+std::shared_ptr<WVWindowController> WVWindowController::createInstanceWithWindowRectStyleMask(
+    gtk::Rect rect, std::uint64_t styleMask) {
+    return createInstanceWithWindowRectStyleMaskWebconfig(rect, styleMask, nullptr);
+}
+
+std::shared_ptr<WVWindowController> WVWindowController::createInstanceWithWindowRect(
+    gtk::Rect rect) {
+    return createInstanceWithWindowRectStyleMask(rect, kStandardStyle);
+}
+
+std::shared_ptr<WVWindowController> WVWindowController::createInstance() {
+    return createInstanceWithWindowRect({0, 0, 500, 460});
+}
+
 std::shared_ptr<WVWindowController> WVWindowController::initWithWindow(
     std::shared_ptr<gtk::Window> window, WebKitWebView* webconfig) {
     std::shared_ptr<WVWindowController> controller(new WVWindowController(std::move(window)));
@@ -111,7 +130,10 @@ void WVWindowController::initWebviewWithConfiguration(WebKitWebView* webconfig) 
         if (auto self = weak.lock()) self->window_->setTitle(title);
     };
     _webview->onWebProcessTerminated = [weak] {
-        if (auto self = weak.lock()) self->webProcessGone_ = true;
+        auto self = weak.lock();
+        if (!self) return;
+        self->webProcessGone_ = true;
+        if (self->endClosingWait_) self->endClosingWait_();
     };
     _webview->onCreateWindow = [weak](const std::string& uri) -> WebKitWebView* {
         auto self = weak.lock();
@@ -123,6 +145,7 @@ void WVWindowController::initWebviewWithConfiguration(WebKitWebView* webconfig) 
     };
 
     _wkbridge = WKWebViewScriptBridge::bridgeForWebView(_webview);
+    _wkbridge->setWebViewDelegate(_webviewDelegate);
     registerBridgeHandlers();
 
     for (const auto& pluginClass : WVPluginBase::allClasses()) {
@@ -180,7 +203,12 @@ void WVWindowController::observeNotifications() {
 }
 
 void WVWindowController::loadURLString(const std::string& url) {
+    // The text goes to the view as it stands: a request made of it would carry no fields.
     if (_webview) _webview->loadURI(url);
+}
+
+void WVWindowController::loadRequest(const content::URLRequest& request) {
+    if (_webview) _webview->loadRequest(request.url.toString(), request.allHTTPHeaderFields.fields());
 }
 
 double WVWindowController::titlebarHeight() const {
@@ -239,41 +267,53 @@ void WVWindowController::leaveModal(gtk::Window& opener) {
     opener.removeCover();
 }
 
-bool WVWindowController::runClosingScript(const char* script) {
+bool WVWindowController::runClosingScript(const char* script, bool whilePanelShows) {
     if (!_webview || webProcessGone_) return true;
     struct Wait {
         GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
         std::optional<webkit::ScriptResult> result;
-        bool timedOut = false;
+        bool timerDone = false;
+        // Whether a page that has not answered yet is still worth waiting for.
+        std::function<bool()> stillAsking;
     };
     auto wait = std::make_shared<Wait>();
+    std::weak_ptr<WebviewDelegate> panels = _webviewDelegate;
+    wait->stillAsking = [whilePanelShows, panels] {
+        auto delegate = panels.lock();
+        return whilePanelShows && delegate && delegate->showsPanel();
+    };
     _webview->evaluateJavascript(script, [wait](webkit::ScriptResult result) {
         wait->result = std::move(result);
-        g_main_loop_quit(wait->loop);
+        if (wait->loop) g_main_loop_quit(wait->loop);
     });
-    auto* timeoutWait = new std::shared_ptr<Wait>(wait);
+    // A web process that goes away answers nothing: stop waiting for it at once.
+    endClosingWait_ = [wait] {
+        if (wait->loop) g_main_loop_quit(wait->loop);
+    };
+    auto* timerWait = new std::shared_ptr<Wait>(wait);
     const guint timer = g_timeout_add_full(
         G_PRIORITY_DEFAULT, kClosingScriptLimitMs,
         [](gpointer data) -> gboolean {
             auto& w = *static_cast<std::shared_ptr<Wait>*>(data);
-            w->timedOut = true;
+            // A panel the page opened (a confirm() in its handler) waits for the user.
+            if (w->stillAsking()) return G_SOURCE_CONTINUE;
+            w->timerDone = true;
             g_main_loop_quit(w->loop);
             return G_SOURCE_REMOVE;
         },
-        timeoutWait, [](gpointer data) { delete static_cast<std::shared_ptr<Wait>*>(data); });
+        timerWait, [](gpointer data) { delete static_cast<std::shared_ptr<Wait>*>(data); });
     // The loop serves other windows and the bridge while this page answers.
-    if (!wait->result) g_main_loop_run(wait->loop);
-    if (!wait->timedOut) g_source_remove(timer);
+    if (!wait->result && !webProcessGone_) g_main_loop_run(wait->loop);
+    endClosingWait_ = nullptr;
+    if (!wait->timerDone) g_source_remove(timer);
     g_main_loop_unref(wait->loop);
     wait->loop = nullptr;
 
-    if (!wait->result) return true;  // no answer in time: a broken page must not trap the user
+    if (!wait->result) return true;  // no answer: a broken page must not trap the user
     ConsoleLog(fmt::format("{} - {}", wait->result->json.value_or("(null)"),
-                           wait->result->error ? "error" : "result"));
-    if (wait->result->error) {
-        ConsoleLog(*wait->result->error);
-        return true;  // a page that cannot be asked cannot object
-    }
+                           wait->result->typeName.empty() ? "(null)" : wait->result->typeName));
+    ConsoleLog(wait->result->error.value_or("(null)"));
+    if (wait->result->error) return true;  // a page that cannot be asked cannot object
     return wait->result->isTrue();
 }
 
@@ -282,7 +322,7 @@ bool WVWindowController::windowShouldClose() {
         if (auto answer = _wvdelegate->shouldClose()) return *answer;
     }
     auto keepAlive = shared_from_this();
-    _confirmUnload = runClosingScript(kAskScript);
+    _confirmUnload = runClosingScript(kAskScript, true);
     return _confirmUnload;
 }
 
@@ -301,7 +341,7 @@ void WVWindowController::windowWillClose() {
     }
     _showSheet = false;
     _showModal = false;
-    runClosingScript(kTellScript);
+    runClosingScript(kTellScript, false);
     cleanup();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,9 @@ namespace webkit {
 class WebView;
 }
 class WKWebViewScriptBridge;
+namespace content {
+struct URLRequest;
+}
 class WVPluginBase;
 class WebviewDelegate;
 class BorderlessWindow;
@@ -32,6 +36,12 @@ public:
     // the view the browser offers for a window the page opened, or null.
     static std::shared_ptr<WVWindowController> createInstanceWithWindowRectStyleMaskWebconfig(
         gtk::Rect rect, std::uint64_t styleMask, WebKitWebView* webconfig);
+    // The shorter forms: no configuration; titled, closable, miniaturizable and resizable;
+    // 500 by 460 at the origin.
+    static std::shared_ptr<WVWindowController> createInstanceWithWindowRectStyleMask(
+        gtk::Rect rect, std::uint64_t styleMask);
+    static std::shared_ptr<WVWindowController> createInstanceWithWindowRect(gtk::Rect rect);
+    static std::shared_ptr<WVWindowController> createInstance();
     // A controller over an existing window, its browser view set up.
     static std::shared_ptr<WVWindowController> initWithWindow(std::shared_ptr<gtk::Window> window,
                                                               WebKitWebView* webconfig = nullptr);
@@ -48,6 +58,7 @@ public:
     // Sets up the browser view once; a second call changes nothing.
     void initWebviewWithConfiguration(WebKitWebView* webconfig);
     void loadURLString(const std::string& url);
+    void loadRequest(const content::URLRequest& request);
 
     std::shared_ptr<WKWebViewScriptBridge> wvbridge() const { return _wkbridge; }
     std::shared_ptr<webkit::WebView> webview() const { return _webview; }
@@ -81,8 +92,10 @@ private:
     void registerBridgeHandlers();
     void observeNotifications();
     // Evaluates a closing script and waits, serving the main loop, for its outcome; true
-    // when the page agreed, or could not answer.
-    bool runClosingScript(const char* script);
+    // when the page agreed, or could not answer: its web process went away, or it gave no
+    // answer within the limit (beyond it only while a panel of the page is showing, when
+    // `whilePanelShows`).
+    bool runClosingScript(const char* script, bool whilePanelShows);
 
     void OnIDeviceNotification(const foundation::Notification& notification);
     void OnWebviewWindowClose(const foundation::Notification& notification);
@@ -100,6 +113,7 @@ private:
     bool _confirmUnload = false;
     bool _finalized = false;
     bool webProcessGone_ = false;
+    std::function<void()> endClosingWait_;  // set while a closing script is waited for
     std::weak_ptr<gtk::Window> _sheetHostWindow;
     WVWindowControllerDelegate* _wvdelegate = nullptr;
     std::string _uniqueId;

@@ -85,23 +85,35 @@ WebKitWebView* WebviewDelegate::createWebView(const std::string& uri, WebKitWebV
     return controller->webview()->view();
 }
 
+template <class... Args>
+std::function<void(Args...)> WebviewDelegate::whileShowing(std::function<void(Args...)> done) {
+    ++*panelsShowing_;
+    return [count = panelsShowing_, done = std::move(done)](Args... args) {
+        --*count;
+        done(args...);
+    };
+}
+
 bool WebviewDelegate::runScriptDialog(const std::shared_ptr<webkit::ScriptDialog>& dialog) {
     switch (dialog->kind()) {
         case webkit::ScriptDialog::Kind::Alert:
-            panels_->alert(gtkWindow(), dialog->message(), [dialog] { dialog->close(); });
+            panels_->alert(gtkWindow(), dialog->message(),
+                           whileShowing(std::function<void()>([dialog] { dialog->close(); })));
             return true;
         case webkit::ScriptDialog::Kind::Confirm:
             panels_->confirm(gtkWindow(), dialog->message(),
-                             [dialog](bool confirmed) { dialog->confirm(confirmed); });
+                             whileShowing(std::function<void(bool)>(
+                                 [dialog](bool confirmed) { dialog->confirm(confirmed); })));
             return true;
         case webkit::ScriptDialog::Kind::Prompt:
             panels_->prompt(gtkWindow(), dialog->message(), dialog->defaultText(),
-                            [dialog](std::optional<std::string> text) {
-                                if (text)
-                                    dialog->setText(*text);
-                                else
-                                    dialog->close();  // the page gets null, not ""
-                            });
+                            whileShowing(std::function<void(std::optional<std::string>)>(
+                                [dialog](std::optional<std::string> text) {
+                                    if (text)
+                                        dialog->setText(*text);
+                                    else
+                                        dialog->close();  // the page gets null, not ""
+                                })));
             return true;
         case webkit::ScriptDialog::Kind::BeforeUnload:
             break;

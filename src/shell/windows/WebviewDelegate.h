@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/gtk/Window.h"
+#include "shell/bridge/WebViewNavigationDelegate.h"
 #include "shell/windows/WebviewPanels.h"
 
 typedef struct _WebKitWebView WebKitWebView;
@@ -22,7 +24,10 @@ class FileChooserRequest;
 // the window. So every page gets a window.open that carries its features into the URL's
 // query ("width=500,resizable" becomes "&width=500&resizable=yes"), where they are read
 // with the other window options, for every kind of window alike.
-class WebviewDelegate {
+//
+// It is the bridge front's further delegate but decides no navigation: the view's pages
+// navigate freely.
+class WebviewDelegate : public WebViewNavigationDelegate {
 public:
     // The script that makes window.open carry its features in the URL.
     static const char* const kWindowOpenScript;
@@ -44,10 +49,17 @@ public:
 
     // How the panels are shown (message boxes and an open panel unless replaced).
     void setPanels(std::shared_ptr<WebviewPanels> panels) { panels_ = std::move(panels); }
+    // Whether a script panel of the page is waiting for an answer.
+    bool showsPanel() const { return *panelsShowing_ > 0; }
 
 private:
     GtkWindow* gtkWindow() const;
+    // Counts the panel as showing until the returned completion wrapper has run.
+    template <class... Args>
+    std::function<void(Args...)> whileShowing(std::function<void(Args...)> done);
 
     std::weak_ptr<gtk::Window> window_;
     std::shared_ptr<WebviewPanels> panels_;
+    // Shared with the panels' completions, which may outlive the delegate.
+    std::shared_ptr<int> panelsShowing_ = std::make_shared<int>(0);
 };

@@ -1,0 +1,28 @@
+#include "shell/AppMenu.h"
+
+#include "foundation/NotificationCenter.h"
+#include "foundation/Value.h"
+#include "platform/gtk/MenuBar.h"
+#include "shell/ShellNotifications.h"
+
+namespace AppMenu {
+
+void install(gtk::Window& window, std::function<void(const std::string& itemId)> perform) {
+    std::vector<gtk::MenuBar::Menu> menus = {
+        {"Orvandel", {{kPreferences, "Preferences…", 1}, {kQuit, "Quit Orvandel", 2}}},
+        {"Library",
+         {{kCheckAuthorize, "Check Music Library Access", 3},
+          {kAlertAuthorize, "How to Allow Music Library Access", 4}}},
+        {"Help", {{kDiagnose, "Diagnose", 5}, {kHelp, "Orvandel Help", 6}}},
+    };
+    gtk::MenuBar::install(window, std::move(menus), [perform](const gtk::MenuBar::Item& item) {
+        if (perform) perform(item.id);
+        foundation::NotificationCenter::defaultCenter().post(
+            kMenuDidSendActionNotification, nullptr,
+            {{"MenuItem", foundation::Value::dict({{"id", item.id},
+                                                   {"title", item.title},
+                                                   {"tag", item.tag}})}});
+    });
+}
+
+}  // namespace AppMenu
