@@ -1,0 +1,94 @@
+// The registry of classes with a log level of their own.
+#include <algorithm>
+
+#include "logging/LgLog.h"
+
+namespace {
+
+struct RegisteredClass {
+    std::type_index type;
+    std::string name;
+    std::int32_t level;
+};
+
+struct ClassRegistry {
+    std::mutex mutex;
+    std::vector<RegisteredClass> classes;
+};
+
+ClassRegistry& classRegistry() {
+    static auto* const shared = new ClassRegistry;
+    return *shared;
+}
+
+// Under the registry's lock: the entry that `matches`, or null.
+template <typename Match>
+RegisteredClass* findClass(ClassRegistry& registry, Match matches) {
+    auto it = std::find_if(registry.classes.begin(), registry.classes.end(), matches);
+    return it == registry.classes.end() ? nullptr : &*it;
+}
+
+auto byType(std::type_index type) {
+    return [type](const RegisteredClass& entry) { return entry.type == type; };
+}
+
+auto byName(std::string_view name) {
+    return [name](const RegisteredClass& entry) { return entry.name == name; };
+}
+
+}  // namespace
+
+void LgLog::registerClass(std::type_index type, std::string name, std::int32_t level) {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    if (findClass(registry, byType(type))) return;
+    registry.classes.push_back({type, std::move(name), level});
+}
+
+bool LgLog::isRegisteredClass(std::type_index type) {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    return findClass(registry, byType(type)) != nullptr;
+}
+
+std::vector<std::type_index> LgLog::registeredClasses() {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    std::vector<std::type_index> types;
+    for (const auto& entry : registry.classes) types.push_back(entry.type);
+    return types;
+}
+
+std::vector<std::string> LgLog::registeredClassNames() {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    std::vector<std::string> names;
+    for (const auto& entry : registry.classes) names.push_back(entry.name);
+    return names;
+}
+
+std::int32_t LgLog::levelForClass(std::type_index type) {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    const auto* entry = findClass(registry, byType(type));
+    return entry ? entry->level : -1;
+}
+
+std::int32_t LgLog::levelForClassWithName(std::string_view name) {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    const auto* entry = findClass(registry, byName(name));
+    return entry ? entry->level : -1;
+}
+
+void LgLog::setLevelForClass(std::int32_t level, std::type_index type) {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    if (auto* entry = findClass(registry, byType(type))) entry->level = level;
+}
+
+void LgLog::setLevelForClassWithName(std::int32_t level, std::string_view name) {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    if (auto* entry = findClass(registry, byName(name))) entry->level = level;
+}
