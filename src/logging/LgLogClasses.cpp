@@ -36,6 +36,22 @@ auto byName(std::string_view name) {
     return [name](const RegisteredClass& entry) { return entry.name == name; };
 }
 
+// The level of the class that `matches`; -1 when none is registered.
+template <typename Match>
+std::int32_t levelOf(Match matches) {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    const auto* entry = findClass(registry, matches);
+    return entry ? entry->level : -1;
+}
+
+template <typename Match>
+void setLevelOf(Match matches, std::int32_t level) {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    if (auto* entry = findClass(registry, matches)) entry->level = level;
+}
+
 }  // namespace
 
 void LgLog::registerClass(std::type_index type, std::string name, std::int32_t level) {
@@ -68,27 +84,17 @@ std::vector<std::string> LgLog::registeredClassNames() {
 }
 
 std::int32_t LgLog::levelForClass(std::type_index type) {
-    auto& registry = classRegistry();
-    std::lock_guard lock(registry.mutex);
-    const auto* entry = findClass(registry, byType(type));
-    return entry ? entry->level : -1;
+    return levelOf(byType(type));
 }
 
 std::int32_t LgLog::levelForClassWithName(std::string_view name) {
-    auto& registry = classRegistry();
-    std::lock_guard lock(registry.mutex);
-    const auto* entry = findClass(registry, byName(name));
-    return entry ? entry->level : -1;
+    return levelOf(byName(name));
 }
 
 void LgLog::setLevelForClass(std::int32_t level, std::type_index type) {
-    auto& registry = classRegistry();
-    std::lock_guard lock(registry.mutex);
-    if (auto* entry = findClass(registry, byType(type))) entry->level = level;
+    setLevelOf(byType(type), level);
 }
 
 void LgLog::setLevelForClassWithName(std::int32_t level, std::string_view name) {
-    auto& registry = classRegistry();
-    std::lock_guard lock(registry.mutex);
-    if (auto* entry = findClass(registry, byName(name))) entry->level = level;
+    setLevelOf(byName(name), level);
 }

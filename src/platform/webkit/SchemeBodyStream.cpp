@@ -10,7 +10,6 @@ struct BodyStream {
     std::shared_ptr<SchemeBody>* body;
     // The cancellable of the reads, watched once: the view uses one for the whole request.
     GCancellable* watched;
-    gulong watchId;
 };
 
 struct BodyStreamClass {
@@ -23,19 +22,21 @@ BodyStream* asBodyStream(gpointer object) {
     return G_TYPE_CHECK_INSTANCE_CAST(object, bodyStreamType(), BodyStream);
 }
 
+// The watch holds the body weakly and is never disconnected: disconnecting waits for a
+// running handler, and the handler itself may drop the stream's last reference.
 void readerCancelled(GCancellable*, gpointer data) {
-    (*static_cast<BodyStream*>(data)->body)->stopReading();
+    if (auto body = static_cast<std::weak_ptr<SchemeBody>*>(data)->lock()) body->stopReading();
 }
 
 void watch(BodyStream* stream, GCancellable* cancellable) {
     if (!cancellable || cancellable == stream->watched) return;
-    if (stream->watched) {
-        g_cancellable_disconnect(stream->watched, stream->watchId);
-        g_object_unref(stream->watched);
-    }
+    if (stream->watched) g_object_unref(stream->watched);
     stream->watched = G_CANCELLABLE(g_object_ref(cancellable));
     // Runs at once when the cancellable is already cancelled.
-    stream->watchId = g_cancellable_connect(cancellable, G_CALLBACK(readerCancelled), stream, nullptr);
+    g_cancellable_connect(cancellable, G_CALLBACK(readerCancelled),
+                          new std::weak_ptr<SchemeBody>(*stream->body), [](gpointer data) {
+                              delete static_cast<std::weak_ptr<SchemeBody>*>(data);
+                          });
 }
 
 gssize readSync(GInputStream* object, void* buffer, gsize count, GCancellable* cancellable,
@@ -84,10 +85,7 @@ gboolean closeSync(GInputStream* object, GCancellable*, GError**) {
 
 void finalize(GObject* object) {
     BodyStream* stream = asBodyStream(object);
-    if (stream->watched) {
-        g_cancellable_disconnect(stream->watched, stream->watchId);
-        g_object_unref(stream->watched);
-    }
+    if (stream->watched) g_object_unref(stream->watched);
     delete stream->body;
     G_OBJECT_CLASS(g_type_class_peek_parent(G_OBJECT_GET_CLASS(object)))->finalize(object);
 }

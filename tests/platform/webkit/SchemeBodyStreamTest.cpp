@@ -140,6 +140,39 @@ TEST(SchemeBodyStream, AReaderThatStopsReleasesTheProducerAndSaysSoOnce) {
     }
 }
 
+// The view's read callback may drop the stream's last reference while the cancellation that
+// answered the read is still being delivered.
+TEST(SchemeBodyStream, ACancelledReadMayReleaseTheStreamFromItsCallback) {
+    int gone = 0;
+    auto body = std::make_shared<webkit::SchemeBody>([&] { ++gone; });
+    GInputStream* stream = webkit::makeSchemeBodyStream(body);
+    GCancellable* cancellable = g_cancellable_new();
+    std::uint8_t buffer[16];
+    struct Outcome {
+        GInputStream* stream;
+        bool done = false;
+        bool cancelled = false;
+    } outcome{stream};
+    g_input_stream_read_async(
+        stream, buffer, sizeof buffer, G_PRIORITY_DEFAULT, cancellable,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* outcome = static_cast<Outcome*>(data);
+            GError* error = nullptr;
+            g_input_stream_read_finish(G_INPUT_STREAM(source), result, &error);
+            outcome->cancelled = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+            if (error) g_error_free(error);
+            outcome->done = true;
+            g_object_unref(outcome->stream);  // the last reference but the read's own
+        },
+        &outcome);
+    testsupport::drainMainLoop();  // the answer comes in a later turn, straight to the callback
+    g_cancellable_cancel(cancellable);
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return outcome.done; }));
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_EQ(gone, 1);
+    g_object_unref(cancellable);
+}
+
 TEST(SchemeBodyStream, ClosingAfterTheEndIsNoStop) {
     int gone = 0;
     auto body = std::make_shared<webkit::SchemeBody>([&] { ++gone; });
