@@ -53,13 +53,14 @@ LgLogFileManagerDefault::LgLogFileManagerDefault(std::string logsDirectory)
       logsDirectory_(logsDirectory.empty() ? defaultLogsDirectory() : std::move(logsDirectory)) {}
 
 const std::string& LgLogFileManagerDefault::applicationName() {
-    static const std::string name = [] {
+    // Kept for the life of the process: pruning in the background may outlast main().
+    static const std::string* const name = [] {
         std::string identifier =
             foundation::Bundle::mainBundle().objectForInfoDictionaryKey("CFBundleIdentifier")
                 .stringOr();
-        return identifier.empty() ? processName() : identifier;
+        return new std::string(identifier.empty() ? processName() : identifier);
     }();
-    return name;
+    return *name;
 }
 
 foundation::OperationQueue& LgLogFileManagerDefault::pruningQueue() {
