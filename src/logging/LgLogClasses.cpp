@@ -36,6 +36,16 @@ auto byName(std::string_view name) {
     return [name](const RegisteredClass& entry) { return entry.name == name; };
 }
 
+// What `take` gives of each class, in registration order.
+template <typename Take>
+auto eachClass(Take take) {
+    auto& registry = classRegistry();
+    std::lock_guard lock(registry.mutex);
+    std::vector<decltype(take(registry.classes.front()))> result;
+    for (const auto& entry : registry.classes) result.push_back(take(entry));
+    return result;
+}
+
 // The level of the class that `matches`; -1 when none is registered.
 template <typename Match>
 std::int32_t levelOf(Match matches) {
@@ -68,19 +78,11 @@ bool LgLog::isRegisteredClass(std::type_index type) {
 }
 
 std::vector<std::type_index> LgLog::registeredClasses() {
-    auto& registry = classRegistry();
-    std::lock_guard lock(registry.mutex);
-    std::vector<std::type_index> types;
-    for (const auto& entry : registry.classes) types.push_back(entry.type);
-    return types;
+    return eachClass([](const RegisteredClass& entry) { return entry.type; });
 }
 
 std::vector<std::string> LgLog::registeredClassNames() {
-    auto& registry = classRegistry();
-    std::lock_guard lock(registry.mutex);
-    std::vector<std::string> names;
-    for (const auto& entry : registry.classes) names.push_back(entry.name);
-    return names;
+    return eachClass([](const RegisteredClass& entry) { return entry.name; });
 }
 
 std::int32_t LgLog::levelForClass(std::type_index type) {
