@@ -2,22 +2,38 @@
 // and 32 at once, beside `cat` of the same file to /dev/null; bytes/s of each are printed
 // by the counters; the ratios at the end are our time over cat's (goal: at most 1.25). Then one whole-file GET, with the process's peak
 // resident memory ("peak_rss_MiB", goal under 64) after it: the body goes out in pieces.
+// With a display (xvfb-run -a), also the page of a browser view reading the whole file
+// through "/fetch" with a stream reader, with the growth of the process's peak resident
+// memory during it ("peak_growth_MiB"), beside the same cat.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <glib.h>
+
 #include "BaselineReport.h"
+#include "SpinMainLoop.h"
 #include "content/AppFetchHandler.h"
+#include "content/SchemeResponders.h"
 #include "content/SchemeTask.h"
+#include "foundation/Json.h"
+#include "foundation/MainQueue.h"
+#include "platform/gtk/Application.h"
+#include "platform/gtk/Window.h"
+#include "platform/webkit/WebView.h"
+#include "shell/windows/WVWindowController.h"
 
 namespace {
 
@@ -103,6 +119,64 @@ void BM_CatBaseline(benchmark::State& state) {
     state.SetBytesProcessed(std::int64_t(state.iterations() * kFileSize));
 }
 
+// The process's peak resident memory in MiB.
+double peakResidentMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    double kilobytes = 0;
+    while (status >> key) {
+        if (key == "VmHWM:" && status >> kilobytes) break;
+        status.ignore(1 << 20, '\n');
+    }
+    return kilobytes / 1024.0;
+}
+
+using bench::spinUntil;
+
+// A shown browser view on the application's context with a page of the "myapp" origin.
+struct BrowserPage {
+    bool open() {
+        window = std::make_unique<gtk::Window>(gtk::Rect{0, 0, 400, 300}, gtk::Titled);
+        view = std::make_shared<webkit::WebView>(
+            webkit::WebView::Options{.context = WVWindowController::sharedContext()});
+        window->setContent(view->widget());
+        window->show();
+        view->loadURI("myapp://x/ajax");
+        return spinUntil([&] { return evaluate("location.href") == "\"myapp://x/ajax\""; }, 30);
+    }
+    std::string evaluate(const std::string& script) {
+        std::optional<std::string> json;
+        view->evaluateJavascript(script, [&](webkit::ScriptResult r) { json = r.json.value_or(""); });
+        spinUntil([&] { return json.has_value(); }, 30);
+        return json.value_or("");
+    }
+    std::unique_ptr<gtk::Window> window;
+    std::shared_ptr<webkit::WebView> view;
+};
+
+void BM_BrowserViewFetch(benchmark::State& state, BrowserPage* page) {
+    const double peakBefore = peakResidentMiB();
+    const std::string start =
+        "window.read = null; fetch('/fetch?action=localfile&path=' + encodeURIComponent(" +
+        foundation::json::write(foundation::Value(sparseFile())) +
+        ")).then(async r => { const reader = r.body.getReader(); let n = 0;"
+        "  for (;;) { const {done, value} = await reader.read(); if (done) break;"
+        "             n += value.byteLength; }"
+        "  window.read = n; }).catch(e => window.read = String(e)); true";
+    for (auto _ : state) {
+        page->evaluate(start);
+        std::string read;
+        if (!spinUntil([&] { return (read = page->evaluate("window.read")) != "null"; }, 600) ||
+            read != std::to_string(kFileSize)) {
+            state.SkipWithError(("the page read " + read).c_str());
+            break;
+        }
+    }
+    state.counters["peak_rss_MiB"] = peakResidentMiB();
+    state.counters["peak_growth_MiB"] = peakResidentMiB() - peakBefore;
+    state.SetBytesProcessed(std::int64_t(state.iterations() * kFileSize));
+}
+
 BENCHMARK(BM_WholeFileGet)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CatBaseline)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FetchRangesSequential)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -111,10 +185,28 @@ BENCHMARK(BM_FetchRanges32AtOnce)->Iterations(3)->Unit(benchmark::kMillisecond)-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int result = bench::runWithBaselines(
-        argc, argv,
-        {{"BM_FetchRangesSequential/iterations:3/real_time", "BM_CatBaseline/iterations:3/real_time"},
-         {"BM_FetchRanges32AtOnce/iterations:3/real_time", "BM_CatBaseline/iterations:3/real_time"}});
+    std::vector<std::pair<std::string, std::string>> pairs = {
+        {"BM_FetchRangesSequential/iterations:3/real_time", "BM_CatBaseline/iterations:3/real_time"},
+        {"BM_FetchRanges32AtOnce/iterations:3/real_time", "BM_CatBaseline/iterations:3/real_time"}};
+    BrowserPage page;
+    if (gtk::Application::initialize(argc, argv)) {
+        foundation::MainQueue::bindToCurrentThread();
+        content::registerSchemeResponders();
+        g_timeout_add_seconds(1, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+        if (page.open()) {
+            benchmark::RegisterBenchmark("BM_BrowserViewFetch", BM_BrowserViewFetch, &page)
+                ->Iterations(1)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+            pairs.push_back({"BM_BrowserViewFetch/iterations:1/real_time",
+                             "BM_CatBaseline/iterations:3/real_time"});
+        } else {
+            std::fprintf(stderr, "the browser view did not load its page: no browser-view case\n");
+        }
+    } else {
+        std::fprintf(stderr, "no display (run under xvfb-run -a): no browser-view case\n");
+    }
+    const int result = bench::runWithBaselines(argc, argv, pairs);
     std::filesystem::remove(sparseFile());
     return result;
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "BaselineReport.h"
+#include "SpinMainLoop.h"
 #include "content/SchemeResponders.h"
 #include "content/StaticFileResponse.h"
 #include "foundation/AtomicFile.h"
@@ -58,16 +59,7 @@ std::string echoScript() {
     return "(function (data) { return data; })(" + foundation::json::write(samplePayload()) + ")";
 }
 
-// Serves the main loop until `done` holds or the limit passes (a stuck page must not hang
-// the run); the heartbeat in main wakes the loop so the limit is seen.
-bool spinUntil(const std::function<bool()>& done, gint64 limitSeconds = 10) {
-    const gint64 deadline = g_get_monotonic_time() + limitSeconds * G_USEC_PER_SEC;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline) return false;
-        g_main_context_iteration(nullptr, TRUE);
-    }
-    return true;
-}
+using bench::spinUntil;
 
 bool loadBenchPack() {
     auto key = foundation::readFile(ORVANDEL_PACK_PRIVATE_KEY);

@@ -18,6 +18,7 @@
 #include "foundation/Json.h"
 #include "foundation/PathComponents.h"
 #include "logging/Console.h"
+#include "logging/LogCall.h"
 #include "platform/gtk/ThemeIcons.h"
 
 namespace content {
@@ -233,13 +234,14 @@ std::shared_ptr<HTTPURLResponse> AppFetchHandler::getResponse(const URLRequest& 
 
 std::shared_ptr<HTTPURLResponse> AppFetchHandler::postResponse(const URLRequest& request,
                                                                SchemeTask&) {
+    ConsoleLines({{"Post: ", describeHeaders(request.allHTTPHeaderFields)},
+                  {"Post Data: ", bodyText(request)}});
     const auto type = request.allHTTPHeaderFields.get("Content-Type");
     std::string lower = type.value_or("");
     for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
     if (lower == "application/json") {
         std::string error;
-        const std::string text(request.httpBody.begin(), request.httpBody.end());
-        if (!foundation::json::read(text, &error)) ConsoleLog(fmt::format("[WARN] {}", error));
+        if (!foundation::json::read(bodyText(request), &error)) LogWarn("{}", error);
     }
     auto response = std::make_shared<MyHttpURLResponse>(
         request.url, 200, HttpHeaderFields{{"Cache-Control", "no-store"}, {"Expires", "-1"}});

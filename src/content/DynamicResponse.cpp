@@ -1,9 +1,8 @@
 #include "content/DynamicResponse.h"
 
-#include <fmt/format.h>
-
 #include "content/PathText.h"
 #include "content/ThreadText.h"
+#include "logging/Console.h"
 
 namespace content {
 
@@ -21,14 +20,14 @@ bool DynamicResponse::test(std::string_view path) {
 
 std::shared_ptr<HTTPURLResponse> DynamicResponse::headResponse(const URLRequest& request,
                                                                SchemeTask&) {
-    fmt::print(stderr, "Head: {}\n", describeHeaders(request.allHTTPHeaderFields));
+    ConsoleLines({{"Head: ", describeHeaders(request.allHTTPHeaderFields)}});
     return std::make_shared<MyHttpURLResponse>(request.url, 200);
 }
 
 std::shared_ptr<HTTPURLResponse> DynamicResponse::getResponse(const URLRequest& request,
                                                               SchemeTask&) {
-    fmt::print(stderr, "Current thread: {}\n", currentThreadText());
-    fmt::print(stderr, "Get: {}\n", describeHeaders(request.allHTTPHeaderFields));
+    ConsoleLines({{"Current thread: ", currentThreadText()},
+                  {"Get: ", describeHeaders(request.allHTTPHeaderFields)}});
     constexpr std::string_view kText = "this is a dynamic test";
     auto response = std::make_shared<MyHttpURLResponse>(
         request.url, foundation::Data(kText.begin(), kText.end()));
@@ -38,10 +37,8 @@ std::shared_ptr<HTTPURLResponse> DynamicResponse::getResponse(const URLRequest& 
 
 std::shared_ptr<HTTPURLResponse> DynamicResponse::postResponse(const URLRequest& request,
                                                                SchemeTask&) {
-    fmt::print(stderr, "Post: {}\n", describeHeaders(request.allHTTPHeaderFields));
-    fmt::print(stderr, "Post Data: {}\n",
-               std::string_view(reinterpret_cast<const char*>(request.httpBody.data()),
-                                request.httpBody.size()));
+    ConsoleLines({{"Post: ", describeHeaders(request.allHTTPHeaderFields)},
+                  {"Post Data: ", bodyText(request)}});
     return std::make_shared<MyHttpURLResponse>(request.url, 200);
 }
 

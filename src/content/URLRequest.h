@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "content/HttpHeaderFields.h"
 #include "foundation/Url.h"
@@ -15,5 +16,10 @@ struct URLRequest {
     HttpHeaderFields allHTTPHeaderFields;
     foundation::Data httpBody;
 };
+
+// The body as text for the console, without copying it.
+inline std::string_view bodyText(const URLRequest& request) {
+    return {reinterpret_cast<const char*>(request.httpBody.data()), request.httpBody.size()};
+}
 
 }  // namespace content

@@ -15,6 +15,7 @@
 
 #include <fmt/format.h>
 
+#include "logging/LgASLLogger.h"
 #include "logging/LgLog.h"
 #include "logging/LgOSLogger.h"
 #include "logging/LogLevel.h"
@@ -52,28 +53,16 @@ std::optional<std::string> field(sd_journal* journal, const char* name) {
 }
 
 void deliver(sd_journal* journal) {
-    const std::string sentByUs = LgOSLogger::kSentByUsField;
-    const auto equals = sentByUs.find('=');
-    if (field(journal, sentByUs.substr(0, equals).c_str()) == sentByUs.substr(equals + 1)) return;
-    std::optional<int> priority;
-    if (const auto text = field(journal, "PRIORITY")) {
-        try {
-            priority = std::stoi(*text);
-        } catch (const std::exception&) {
-        }
-    }
-    if (priority && *priority > 7) return;
-    const std::uint64_t flag = LgASLLogCapture::flagForPriority(priority);
-    const std::uint64_t level = captureLevelValue.load();
-    if ((level & flag) == 0) return;
-    std::uint64_t microseconds = 0;
     std::optional<LgLogMessage::Clock::time_point> when;
+    std::uint64_t microseconds = 0;
     if (sd_journal_get_realtime_usec(journal, &microseconds) >= 0) {
         when = LgLogMessage::Clock::time_point(std::chrono::microseconds(microseconds));
     }
-    LgLog::sharedInstance().log(flag != LgLogFlagError,
-                                LgLogMessage(field(journal, "MESSAGE").value_or(""), level, flag, 0,
-                                             "LgASLLogCapture", "", 0, {}, 0, when));
+    auto record = LgASLLogCapture::recordForEntry(
+        [journal](const char* name) { return field(journal, name); }, when);
+    if (!record) return;
+    const bool asynchronous = record->flag() != LgLogFlagError;
+    LgLog::sharedInstance().log(asynchronous, std::move(*record));
 }
 
 void run(sd_journal* journal, int stopFd) {
@@ -114,6 +103,37 @@ std::uint64_t LgASLLogCapture::flagForPriority(std::optional<int> priority) {
         default:
             return LgLogFlagVerbose;
     }
+}
+
+namespace {
+
+// Whether the entry carries the mark `field` ("NAME=value") that one of our loggers sets.
+bool carriesMark(const LgASLLogCapture::FieldReader& read, std::string_view mark) {
+    const auto equals = mark.find('=');
+    return read(std::string(mark.substr(0, equals)).c_str()) == mark.substr(equals + 1);
+}
+
+}  // namespace
+
+std::optional<LgLogMessage> LgASLLogCapture::recordForEntry(
+    const FieldReader& field, std::optional<LgLogMessage::Clock::time_point> when) {
+    if (carriesMark(field, LgASLLogger::kSentByUsField) ||
+        carriesMark(field, LgOSLogger::kSentByUsField)) {
+        return std::nullopt;
+    }
+    std::optional<int> priority;
+    if (const auto text = field("PRIORITY")) {
+        try {
+            priority = std::stoi(*text);
+        } catch (const std::exception&) {
+        }
+    }
+    if (priority && *priority > 7) return std::nullopt;
+    const std::uint64_t flag = flagForPriority(priority);
+    const std::uint64_t level = captureLevelValue.load();
+    if ((level & flag) == 0) return std::nullopt;
+    return LgLogMessage(field("MESSAGE").value_or(""), level, flag, 0, "LgASLLogCapture", "", 0,
+                        {}, 0, when);
 }
 
 std::uint64_t LgASLLogCapture::captureLevel() {

@@ -285,9 +285,7 @@ bool LgFileLogger::handleWatchEvents() {
 void LgFileLogger::closeCurrentFile(bool writePendingFirst, bool waitForDisk) {
     if (fd_ < 0) return;
     if (writePendingFirst) writePending();
-    // A roll leaves the write-back to the kernel: waiting for the disk there would stall
-    // every caller once a megabyte. Flush and the end of the logger wait for it.
-    if (waitForDisk && ::fsync(fd_) != 0) {
+    if (waitForDisk && syncFile_(fd_) != 0) {
         fmt::print(stderr, "LgFileLogger: Failed to synchronize file: {}\n", lastError());
     }
     if (::close(fd_) != 0)
@@ -300,7 +298,8 @@ void LgFileLogger::closeCurrentFile(bool writePendingFirst, bool waitForDisk) {
 
 void LgFileLogger::rollNow(bool keepPendingForNextFile) {
     if (fd_ < 0) return;
-    closeCurrentFile(!keepPendingForNextFile, false);
+    // A rolled file is done with: it reaches the disk before it is closed and archived.
+    closeCurrentFile(!keepPendingForNextFile, true);
     auto rolled = std::move(currentLogFileInfo_);
     currentLogFileInfo_.reset();
     if (rolled) archive(*rolled, true);
@@ -346,7 +345,7 @@ void LgFileLogger::armAgeTimer() {
 void LgFileLogger::flush() {
     runOnLoggerQueue([this] {
         writePending();
-        if (fd_ >= 0 && ::fsync(fd_) != 0) {
+        if (fd_ >= 0 && syncFile_(fd_) != 0) {
             fmt::print(stderr, "LgFileLogger: Failed to synchronize file: {}\n", lastError());
         }
     });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,6 +75,10 @@ public:
     bool automaticallyAppendNewlineForCustomFormatters();
     void setAutomaticallyAppendNewlineForCustomFormatters(bool value);
 
+    // How a file reaches the disk (fsync unless replaced); set before the first record.
+    using FileSync = std::function<int(int fd)>;
+    void setFileSync(FileSync sync) { syncFile_ = std::move(sync); }
+
 private:
     std::shared_ptr<LgFileLogger> self();
     std::weak_ptr<LgFileLogger> weakSelf();
@@ -113,4 +119,5 @@ private:
     std::uint64_t maximumFileSize_ = kDefaultMaximumFileSize;
     bool doNotReuseLogFiles_ = false;
     bool automaticallyAppendNewlineForCustomFormatters_ = true;
+    FileSync syncFile_ = [](int fd) { return ::fsync(fd); };
 };

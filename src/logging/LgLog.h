@@ -9,6 +9,8 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
+#include <typeindex>
 #include <vector>
 
 #include <fmt/format.h>
@@ -62,6 +64,24 @@ public:
     // Whether the caller is a logger taking records the hub hands over; the hub calls its
     // didCatchUp() once none are left waiting.
     static bool isDeliveringRecords();
+
+    // Classes with a log level of their own. C++ keeps no list of a program's classes, so a
+    // class registers itself, once, with one line, and the registry keeps its level:
+    //   LgLog::registerClass<AppFetchHandler>("AppFetchHandler", 3);
+    // A second registration of a class changes nothing. Levels of classes not registered
+    // read as -1, and setting them does nothing.
+    template <typename T>
+    static void registerClass(std::string name, std::int32_t level) {
+        registerClass(std::type_index(typeid(T)), std::move(name), level);
+    }
+    static void registerClass(std::type_index type, std::string name, std::int32_t level);
+    static bool isRegisteredClass(std::type_index type);
+    static std::vector<std::type_index> registeredClasses();  // in registration order
+    static std::vector<std::string> registeredClassNames();
+    static std::int32_t levelForClass(std::type_index type);
+    static std::int32_t levelForClassWithName(std::string_view name);
+    static void setLevelForClass(std::int32_t level, std::type_index type);
+    static void setLevelForClassWithName(std::int32_t level, std::string_view name);
 
     // Formats and queues a record on the shared hub. Synchronous queueing (errors)
     // returns once every admitting logger has taken the record.

@@ -11,6 +11,8 @@
 
 #include <fmt/format.h>
 
+#include "foundation/Bundle.h"
+#include "foundation/OperationQueue.h"
 #include "foundation/Paths.h"
 
 namespace {
@@ -51,8 +53,35 @@ LgLogFileManagerDefault::LgLogFileManagerDefault(std::string logsDirectory)
       logsDirectory_(logsDirectory.empty() ? defaultLogsDirectory() : std::move(logsDirectory)) {}
 
 const std::string& LgLogFileManagerDefault::applicationName() {
-    static const std::string name = processName();
-    return name;
+    // Kept for the life of the process: pruning in the background may outlast main().
+    static const std::string* const name = [] {
+        std::string identifier =
+            foundation::Bundle::mainBundle().objectForInfoDictionaryKey("CFBundleIdentifier")
+                .stringOr();
+        return new std::string(identifier.empty() ? processName() : identifier);
+    }();
+    return *name;
+}
+
+foundation::OperationQueue& LgLogFileManagerDefault::pruningQueue() {
+    static auto* const queue = new foundation::OperationQueue("orvandel.logging.pruning", 2);
+    return *queue;
+}
+
+void LgLogFileManagerDefault::waitForPruning() {
+    pruningQueue().waitUntilAllOperationsAreFinished();
+}
+
+void LgLogFileManagerDefault::deleteOldLogFilesInBackground() {
+    // The job prunes through a copy of the settings, so that it never outlives its manager.
+    auto copy = std::make_shared<LgLogFileManagerDefault>(logsDirectory_);
+    {
+        std::lock_guard lock(mutex_);
+        copy->maximumNumberOfLogFiles_ = maximumNumberOfLogFiles_;
+        copy->logFilesDiskQuota_ = logFilesDiskQuota_;
+        copy->lastCreatedPath_ = lastCreatedPath_;
+    }
+    pruningQueue().addOperation([copy] { copy->deleteOldLogFiles(); });
 }
 
 std::string LgLogFileManagerDefault::defaultLogsDirectory() {
@@ -72,7 +101,7 @@ void LgLogFileManagerDefault::setMaximumNumberOfLogFiles(std::uint64_t count) {
         if (count == maximumNumberOfLogFiles_) return;
         maximumNumberOfLogFiles_ = count;
     }
-    deleteOldLogFiles();
+    deleteOldLogFilesInBackground();
 }
 
 std::uint64_t LgLogFileManagerDefault::logFilesDiskQuota() const {
@@ -86,7 +115,7 @@ void LgLogFileManagerDefault::setLogFilesDiskQuota(std::uint64_t bytes) {
         if (bytes == logFilesDiskQuota_) return;
         logFilesDiskQuota_ = bytes;
     }
-    deleteOldLogFiles();
+    deleteOldLogFilesInBackground();
 }
 
 std::string LgLogFileManagerDefault::logsDirectory() {
@@ -102,9 +131,15 @@ std::string LgLogFileManagerDefault::logsDirectory() {
 }
 
 bool LgLogFileManagerDefault::isLogFile(const std::string& fileName) const {
-    const std::string prefix = applicationName() + " ";
-    return fileName.size() > prefix.size() && fileName.compare(0, prefix.size(), prefix) == 0 &&
-           endsWith(fileName, ".log");
+    // Earlier versions named the files after the process: those are still found and pruned.
+    for (const std::string& owner : {applicationName(), processName()}) {
+        const std::string prefix = owner + " ";
+        if (!owner.empty() && fileName.size() > prefix.size() &&
+            fileName.compare(0, prefix.size(), prefix) == 0 && endsWith(fileName, ".log")) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::vector<std::string> LgLogFileManagerDefault::unsortedLogFileNames() {
@@ -231,7 +266,7 @@ std::optional<std::string> LgLogFileManagerDefault::createNewLogFileWithError(
                 std::lock_guard lock(mutex_);
                 lastCreatedPath_ = path;
             }
-            deleteOldLogFiles();
+            deleteOldLogFilesInBackground();
             return path;
         }
         if (failure == EEXIST) {

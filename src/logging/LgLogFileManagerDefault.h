@@ -5,11 +5,15 @@
 #include "logging/LgDateFormatter.h"
 #include "logging/LgLogFileManager.h"
 
+namespace foundation {
+class OperationQueue;
+}
+
 // Log files in <state folder>/Orvandel/Logs/<process name>, named
 // "<application name> yyyy-MM-dd--HH-mm-ss-SSS.log" after their UTC creation time (" 2",
-// " 3", ... before ".log" on a clash). After each new file, files beyond the newest
-// `maximumNumberOfLogFiles`, or from the first at which the running total newest first
-// exceeds `logFilesDiskQuota`, are deleted; never the file being written.
+// " 3", ... before ".log" on a clash). After each new file, in the background, files beyond
+// the newest `maximumNumberOfLogFiles`, or from the first at which the running total newest
+// first exceeds `logFilesDiskQuota`, are deleted; never the file being written.
 class LgLogFileManagerDefault : public LgLogFileManager {
 public:
     static constexpr std::uint64_t kDefaultMaximumNumberOfLogFiles = 5;
@@ -18,8 +22,11 @@ public:
     // An empty folder means defaultLogsDirectory().
     explicit LgLogFileManagerDefault(std::string logsDirectory = {});
 
-    // The process's name: what log file names begin with. Computed once.
+    // The bundle identifier, else the process's name: what log file names begin with.
+    // Computed once.
     static const std::string& applicationName();
+    // Returns once the pruning started so far in the background has run.
+    static void waitForPruning();
     static std::string defaultLogsDirectory();
 
     std::optional<std::string> createNewLogFileWithError(foundation::Error* error) override;
@@ -47,11 +54,15 @@ public:
     // The header with a line feed added when missing; empty for no header.
     std::string logFileHeaderData() const;
 
+    // Prunes now, on the caller's thread; new files and changed limits prune in the
+    // background.
     void deleteOldLogFiles();
 
     const LgDateFormatter& logFileDateFormatter() const { return logFileDateFormatter_; }
 
 private:
+    static foundation::OperationQueue& pruningQueue();
+    void deleteOldLogFilesInBackground();
     bool createFile(const std::string& path, const std::string& header, int* error) const;
 
     const LgDateFormatter logFileDateFormatter_;

@@ -205,6 +205,30 @@ TEST_F(LgFileLoggerTest, RollsWhenAWriteReachesTheSizeLimitKeepingThatLineWhole)
     }
 }
 
+// Routine writes leave the disk to the kernel; a roll brings the file to the disk before it
+// closes it.
+TEST_F(LgFileLoggerTest, ARollSyncsTheFileBeforeClosingItAndRoutineWritesDoNot) {
+    std::vector<std::string> synced;  // only touched on the logger's queue
+    logger->setFileSync([&](int fd) {
+        std::error_code error;
+        synced.push_back(
+            std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string());
+        return 0;
+    });
+    log("first");
+    logger->flushBuffered();
+    const std::string first = logger->currentLogFileInfo()->filePath();
+    logger->currentLogFileInfo();  // waits for the queue
+    EXPECT_TRUE(synced.empty());
+
+    logger->rollLogFile();
+    log("second");
+    logger->currentLogFileInfo();
+    EXPECT_EQ(synced, std::vector<std::string>{first});
+    EXPECT_TRUE(LgLogFileInfo(first).isArchived());
+    release();  // its last sync, at its end, still finds `synced`
+}
+
 TEST_F(LgFileLoggerTest, ARestartContinuesTheNewestFileWhileItIsWithinTheLimits) {
     struct Case {
         const char* name;

@@ -2,6 +2,9 @@
 
 #include <sys/xattr.h>
 
+#include <cerrno>
+#include <filesystem>
+
 #include <fmt/format.h>
 
 #include "logging/LgDateFormatter.h"
@@ -63,6 +66,34 @@ TEST_F(LgLogFileManagerDefaultTest, NewNamesCarryTheIdentifierAndTheUtcTime) {
     EXPECT_EQ(manager.sortedLogFilePaths(), std::vector<std::string>{*path});
 }
 
+TEST_F(LgLogFileManagerDefaultTest, FilesAreNamedAfterTheBundleIdentifier) {
+    EXPECT_EQ(LgLogFileManagerDefault::applicationName(), "com.orvandel.Orvandel");
+    const auto path = manager.createNewLogFileWithError(nullptr);
+    ASSERT_TRUE(path);
+    const std::string name = std::filesystem::path(*path).filename();
+    EXPECT_TRUE(hasShape(name, "com.orvandel.Orvandel ####-##-##--##-##-##-###.log")) << name;
+}
+
+// Earlier versions named the files after the process: a user's files of those versions are
+// still listed and pruned, in the background after a new file.
+TEST_F(LgLogFileManagerDefaultTest, FilesNamedAfterTheProcessAreStillFoundAndPruned) {
+    const std::string process = program_invocation_short_name;
+    const std::string old = process + " 2026-01-01--10-00-00-000.log";
+    EXPECT_TRUE(manager.isLogFile(old));
+    EXPECT_FALSE(manager.isLogFile(process + "x 2026-01-01--10-00-00-000.log"));
+    folder.make(old);
+    for (int day = 2; day < 7; ++day) folder.make(dated(day));
+    EXPECT_EQ(manager.sortedLogFileNames().back(), old);
+
+    const auto path = manager.createNewLogFileWithError(nullptr);
+    ASSERT_TRUE(path);
+    LgLogFileManagerDefault::waitForPruning();
+    EXPECT_FALSE(std::filesystem::exists(folder.file(old)));
+    EXPECT_FALSE(std::filesystem::exists(folder.file(dated(2))));
+    EXPECT_EQ(manager.sortedLogFilePaths().size(), 5u);
+    EXPECT_TRUE(std::filesystem::exists(*path));
+}
+
 TEST_F(LgLogFileManagerDefaultTest, ClashesGetANumberAndNeverReplaceAFile) {
     FixedNameManager fixed(folder.path, dated(1));
     const auto first = fixed.createNewLogFileWithError(nullptr);
@@ -121,9 +152,11 @@ TEST_F(LgLogFileManagerDefaultTest, TheDefaultFolderIsBelowTheStateFolderElseThe
     const char* savedTemp = std::getenv("TMPDIR");
     const std::string oldState = savedState ? savedState : "", oldTemp = savedTemp ? savedTemp : "";
     folder.make("plain-file");
+    // The folder is named after the process, the files after the application.
+    const std::string process = program_invocation_short_name;
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {folder.file("state"), folder.file("state/Orvandel/Logs/") + app()},
-        {folder.file("plain-file"), folder.file("temp/Orvandel/Logs/") + app()},
+        {folder.file("state"), folder.file("state/Orvandel/Logs/") + process},
+        {folder.file("plain-file"), folder.file("temp/Orvandel/Logs/") + process},
     };
     ::setenv("TMPDIR", folder.file("temp").c_str(), 1);
     for (const auto& [state, expected] : cases) {
@@ -152,6 +185,7 @@ TEST_P(PruneTest, DeletesFromTheCutOnAndLeavesOtherFilesAlone) {
     const auto& c = GetParam();
     manager.setMaximumNumberOfLogFiles(c.maximumCount);
     manager.setLogFilesDiskQuota(c.quota);
+    LgLogFileManagerDefault::waitForPruning();  // what the new limits started
     std::vector<std::string> names;
     for (std::size_t i = 0; i < c.sizes.size(); ++i) {
         names.push_back(dated(static_cast<int>(28 - i)));
@@ -196,6 +230,7 @@ TEST_F(LgLogFileManagerDefaultTest, TheNewFileSurvivesPruningWhenItSortsAsOldest
     }
     const auto path = manager.createNewLogFileWithError(nullptr);
     ASSERT_TRUE(path);
+    LgLogFileManagerDefault::waitForPruning();
     manager.deleteOldLogFiles();
     EXPECT_TRUE(std::filesystem::exists(*path));
     EXPECT_EQ(manager.sortedLogFilePaths().size(), 6u);  // the five newest and the new one

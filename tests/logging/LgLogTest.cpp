@@ -280,4 +280,36 @@ TEST(LgAbstractLoggerFormatter, ConfigurationIsRefusedFromTheQueuesItHopsThrough
     EXPECT_EQ(logger->loggerQueue()->label(), "capture");
 }
 
+// Two classes of a program, and one that never registers.
+struct ResponderForLevels {};
+struct ManagerForLevels {};
+struct Unregistered {};
+
+TEST(LgLogClassLevelsTest, RegisteredClassesKeepALevelOfTheirOwn) {
+    LgLog::registerClass<ResponderForLevels>("ResponderForLevels", 3);
+    LgLog::registerClass<ManagerForLevels>("ManagerForLevels", 1);
+    LgLog::registerClass<ResponderForLevels>("Again", 31);  // changes nothing
+    const auto names = LgLog::registeredClassNames();
+    const auto classes = LgLog::registeredClasses();
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(names.end() - 2, names.end()),
+              (std::vector<std::string>{"ResponderForLevels", "ManagerForLevels"}));
+    EXPECT_EQ(classes.end()[-2], std::type_index(typeid(ResponderForLevels)));
+    EXPECT_TRUE(LgLog::isRegisteredClass(typeid(ManagerForLevels)));
+    EXPECT_FALSE(LgLog::isRegisteredClass(typeid(Unregistered)));
+
+    EXPECT_EQ(LgLog::levelForClass(typeid(ResponderForLevels)), 3);
+    EXPECT_EQ(LgLog::levelForClassWithName("ManagerForLevels"), 1);
+    LgLog::setLevelForClass(7, typeid(ResponderForLevels));
+    LgLog::setLevelForClassWithName(-1, "ManagerForLevels");
+    EXPECT_EQ(LgLog::levelForClassWithName("ResponderForLevels"), 7);
+    EXPECT_EQ(LgLog::levelForClass(typeid(ManagerForLevels)), -1);
+
+    LgLog::setLevelForClass(5, typeid(Unregistered));
+    LgLog::setLevelForClassWithName(5, "Unregistered");
+    EXPECT_EQ(LgLog::levelForClass(typeid(Unregistered)), -1);
+    EXPECT_EQ(LgLog::levelForClassWithName("Unregistered"), -1);
+    EXPECT_FALSE(LgLog::isRegisteredClass(typeid(Unregistered)));
+}
+
 }  // namespace

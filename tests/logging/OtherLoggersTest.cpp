@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -242,6 +243,39 @@ TEST(SystemLogLoggersTest, SendWithoutFailingAndCheckTheirSetUp) {
     // Whether or not a system log runs here, sending must not fail or block.
     logger.logMessage(record("journal test", LgLogFlagInfo));
     LgASLLogger::sharedInstance()->logMessage(record("syslog test", LgLogFlagDebug));
+}
+
+// A journal entry as the capture reads it, from the fields a sender wrote.
+LgASLLogCapture::FieldReader entryOf(const std::vector<std::string>& fields) {
+    return [fields](const char* name) -> std::optional<std::string> {
+        const std::string prefix = std::string(name) + "=";
+        for (const auto& field : fields)
+            if (field.rfind(prefix, 0) == 0) return field.substr(prefix.size());
+        return std::nullopt;
+    };
+}
+
+// With the system-log logger and the capture both at work, what the logger sent is not
+// captured back: each record reaches the hub once. What others wrote still comes in.
+TEST(LgASLLogCaptureTest, LeavesOutWhatTheSystemLogLoggerSentAndTakesTheRest) {
+    const auto sent = LgASLLogger::journalFields("[WARN] disk full", LgLogFlagWarning);
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "LGLOG=1"), sent.end());
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "PRIORITY=3"), sent.end());
+    EXPECT_NE(std::find(sent.begin(), sent.end(), "READUID=" + std::to_string(::geteuid())),
+              sent.end());
+    EXPECT_FALSE(LgASLLogCapture::recordForEntry(entryOf(sent), std::nullopt));
+    EXPECT_FALSE(LgASLLogCapture::recordForEntry(
+        entryOf({"MESSAGE=from the journal logger", "PRIORITY=6", LgOSLogger::kSentByUsField}),
+        std::nullopt));
+
+    const auto library = LgASLLogCapture::recordForEntry(
+        entryOf({"MESSAGE=a library speaks", "PRIORITY=3", "LGLOG=0"}), std::nullopt);
+    ASSERT_TRUE(library);
+    EXPECT_EQ(library->message(), "a library speaks");
+    EXPECT_EQ(library->flag(), LgLogFlagWarning);
+    EXPECT_EQ(library->fileName(), "LgASLLogCapture");
+    EXPECT_FALSE(LgASLLogCapture::recordForEntry(entryOf({"MESSAGE=too chatty", "PRIORITY=8"}),
+                                                 std::nullopt));
 }
 
 TEST(LgASLLogCaptureTest, StartsAndStopsAnyNumberOfTimes) {

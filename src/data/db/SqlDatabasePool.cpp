@@ -141,7 +141,8 @@ void SqlDatabasePool::beginTransactionWithBlock(bool deferred, const Transaction
 std::optional<foundation::Error> SqlDatabasePool::inSavePoint(const TransactionBlock& block) {
     Connection db = this->db();
     if (!db) return std::nullopt;
-    const std::string name = nextSavePointName();
+    static std::atomic<long> poolSavePoints{0};
+    const std::string name = nextSavePointName(poolSavePoints);
     return runAndGiveBack(*this, db, [&] {
         return runInSavePoint(*db, name, [&](bool& rollback) { block(db, rollback); });
     });

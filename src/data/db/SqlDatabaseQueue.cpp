@@ -97,12 +97,14 @@ void SqlDatabaseQueue::beginTransactionWithBlock(bool deferred, const Transactio
 }
 
 std::optional<foundation::Error> SqlDatabaseQueue::inSavePoint(const TransactionBlock& block) {
+    static std::atomic<long> queueSavePoints{0};
     std::optional<foundation::Error> error;
     queue_->sync([&] {
         Connection db = database();
         if (!db) return;
         error =
-            runInSavePoint(*db, nextSavePointName(), [&](bool& rollback) { block(db, rollback); });
+            runInSavePoint(*db, nextSavePointName(queueSavePoints),
+                           [&](bool& rollback) { block(db, rollback); });
     });
     return error;
 }

@@ -38,9 +38,8 @@ void SqlDatabaseSource::runTransaction(const Connection& db, bool deferred,
     }
 }
 
-std::string SqlDatabaseSource::nextSavePointName() {
-    static std::atomic<long> savePointCounter{0};
-    return fmt::format("savePoint{}", savePointCounter.fetch_add(1));
+std::string SqlDatabaseSource::nextSavePointName(std::atomic<long>& counter) {
+    return fmt::format("savePoint{}", counter.fetch_add(1));
 }
 
 std::optional<std::string> SqlDatabaseSource::path() const {

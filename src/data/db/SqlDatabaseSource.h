@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -42,8 +43,9 @@ protected:
     // Begins (deferred or not), runs the block, then rolls back when it set its flag and
     // commits otherwise.
     static void runTransaction(const Connection& db, bool deferred, const TransactionBlock& block);
-    // A savepoint name not handed out before in this process.
-    static std::string nextSavePointName();
+    // The next savepoint name of a process-wide counter: the queues count theirs apart
+    // from the pools.
+    static std::string nextSavePointName(std::atomic<long>& counter);
 
     mutable std::mutex mutex_;  // guards path_, vfsName_ and what subclasses add
 

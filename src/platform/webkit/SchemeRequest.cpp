@@ -3,6 +3,7 @@
 #include <webkit2/webkit2.h>
 
 #include "platform/webkit/MainContext.h"
+#include "platform/webkit/SchemeBodyStream.h"
 
 namespace webkit {
 namespace {
@@ -53,27 +54,49 @@ SchemeRequest::~SchemeRequest() {
     runOnMainContext([request] { g_object_unref(request); });
 }
 
+namespace {
+
+// Hands the view the head and the stream that carries the body.
+void finishWithResponse(WebKitURISchemeRequest* request, int status, const HeaderList& headers,
+                        GInputStream* stream, std::int64_t length) {
+    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, gint64(length));
+    webkit_uri_scheme_response_set_status(response, guint(status), nullptr);
+    SoupMessageHeaders* fields = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+    for (const auto& [name, value] : headers) {
+        soup_message_headers_replace(fields, name.c_str(), value.c_str());
+        if (g_ascii_strcasecmp(name.c_str(), "Content-Type") == 0) {
+            webkit_uri_scheme_response_set_content_type(response, value.c_str());
+        }
+    }
+    webkit_uri_scheme_response_set_http_headers(response, fields);  // takes the headers
+    webkit_uri_scheme_request_finish_with_response(request, response);
+    g_object_unref(response);
+}
+
+}  // namespace
+
 void SchemeRequest::respond(int status, HeaderList headers, std::vector<std::uint8_t> body) {
     if (!claimAnswer()) return;
     WebKitURISchemeRequest* request = WEBKIT_URI_SCHEME_REQUEST(g_object_ref(request_));
     runOnMainContext([request, status, headers = std::move(headers), body = std::move(body)] {
-        const gsize length = body.size();
-        GBytes* bytes = g_bytes_new(body.data(), length);
+        GBytes* bytes = g_bytes_new(body.data(), body.size());
         GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-        WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, gint64(length));
-        webkit_uri_scheme_response_set_status(response, guint(status), nullptr);
-        SoupMessageHeaders* fields = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-        for (const auto& [name, value] : headers) {
-            soup_message_headers_replace(fields, name.c_str(), value.c_str());
-            if (g_ascii_strcasecmp(name.c_str(), "Content-Type") == 0) {
-                webkit_uri_scheme_response_set_content_type(response, value.c_str());
-            }
-        }
-        webkit_uri_scheme_response_set_http_headers(response, fields);  // takes the headers
-        webkit_uri_scheme_request_finish_with_response(request, response);
-        g_object_unref(response);
+        finishWithResponse(request, status, headers, stream, std::int64_t(body.size()));
         g_object_unref(stream);
         g_bytes_unref(bytes);
+        g_object_unref(request);
+    });
+}
+
+void SchemeRequest::respond(int status, HeaderList headers, std::int64_t length,
+                            std::shared_ptr<SchemeBody> body) {
+    if (!claimAnswer()) return;
+    WebKitURISchemeRequest* request = WEBKIT_URI_SCHEME_REQUEST(g_object_ref(request_));
+    runOnMainContext([request, status, headers = std::move(headers), length,
+                      body = std::move(body)]() mutable {
+        GInputStream* stream = makeSchemeBodyStream(std::move(body));
+        finishWithResponse(request, status, headers, stream, length);
+        g_object_unref(stream);
         g_object_unref(request);
     });
 }

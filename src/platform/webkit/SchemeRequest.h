@@ -13,6 +13,7 @@ typedef struct _WebKitWebContext WebKitWebContext;
 
 namespace webkit {
 
+class SchemeBody;
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
 // One request of the browser view under a custom scheme. It is answered exactly once, on
@@ -31,6 +32,9 @@ public:
     const std::vector<std::uint8_t>& body() const { return body_; }
 
     void respond(int status, HeaderList headers, std::vector<std::uint8_t> body);
+    // Answers with the head now and the body as it arrives; `length` is -1 when unknown.
+    void respond(int status, HeaderList headers, std::int64_t length,
+                 std::shared_ptr<SchemeBody> body);
     void fail(std::string message);
     bool answered() const { return answered_.load(); }
 

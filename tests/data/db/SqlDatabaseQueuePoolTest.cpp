@@ -238,3 +238,43 @@ TEST_F(SqlDatabasePoolTest, UnopenablePathIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// The number of the savepoint the block runs in: the one "ROLLBACK TO" finds open.
+long openSavePointNumber(const std::shared_ptr<SqlDatabase>& db) {
+    db->setLogsErrors(false);
+    for (long n = 0; n < 1000; ++n) {
+        if (db->executeUpdate("ROLLBACK TO savePoint" + std::to_string(n))) return n;
+    }
+    return -1;
+}
+
+// A queue's savepoints and a pool's are numbered by counters of their own.
+TEST(SqlSavePointNamesTest, QueuesAndPoolsNumberTheirSavepointsApart) {
+    foundationtest::ScratchFolder folder;
+    auto queue = SqlDatabaseQueue::databaseQueueWithPath(folder / "queue.db");
+    auto pool = SqlDatabasePool::databasePoolWithPath(folder / "pool.db");
+    ASSERT_TRUE(queue && pool);
+    long numbers[4] = {-1, -1, -1, -1};
+    auto inQueue = [&](long& number) {
+        queue->inSavePoint([&](const std::shared_ptr<SqlDatabase>& db, bool&) {
+            number = openSavePointNumber(db);
+        });
+    };
+    auto inPool = [&](long& number) {
+        pool->inSavePoint([&](const std::shared_ptr<SqlDatabase>& db, bool&) {
+            number = openSavePointNumber(db);
+        });
+    };
+    inQueue(numbers[0]);
+    inPool(numbers[1]);
+    inQueue(numbers[2]);
+    inPool(numbers[3]);
+    ASSERT_GE(numbers[0], 0);
+    ASSERT_GE(numbers[1], 0);
+    EXPECT_EQ(numbers[2], numbers[0] + 1);
+    EXPECT_EQ(numbers[3], numbers[1] + 1);
+}
+
+}  // namespace
