@@ -1,5 +1,6 @@
 #include "content/RequestResponseHandler.h"
 
+#include <charconv>
 #include <exception>
 
 #include <fmt/format.h>
@@ -20,6 +21,17 @@ std::vector<RequestResponseHandler::Operation> operationsFor(const std::string& 
 
 std::shared_ptr<HTTPURLResponse> statusOnly(const URLRequest& request, std::int64_t status) {
     return std::make_shared<MyHttpURLResponse>(request.url, status);
+}
+
+// The URL error of a connection lost midway.
+constexpr std::int64_t kNetworkConnectionLost = -1005;
+
+// The "Content-Length" of the head; 0 when it has none or it is no number.
+std::uint64_t announcedLength(const HTTPURLResponse& head) {
+    const std::string text = head.allHeaderFields().get("Content-Length").value_or("");
+    std::uint64_t length = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
+    return error == std::errc() && end == text.data() + text.size() ? length : 0;
 }
 
 }  // namespace
@@ -96,12 +108,28 @@ void RequestResponseHandler::deliver(const std::shared_ptr<HTTPURLResponse>& res
         if (stopped()) return;
         task.didReceiveResponse(head);
         if (body && !stopped()) task.didReceiveData(*body);
+        // A body read in pieces can break off (a read fails, the file shrank): what came
+        // is then not the content, and the request fails rather than finish short.
+        bool brokeOff = false;
+        std::uint64_t sent = 0;
         while (pieces && !stopped()) {
             const auto piece = pieces();
-            if (!piece || piece->empty()) break;
+            if (!piece) {
+                brokeOff = true;
+                break;
+            }
+            if (piece->empty()) break;
+            sent += piece->size();
             task.didReceiveData(*piece);
         }
-        if (!stopped()) task.didFinish();
+        if (pieces && sent < announcedLength(head)) brokeOff = true;
+        if (stopped()) return;
+        if (brokeOff) {
+            task.didFailWithError({"NSURLErrorDomain", kNetworkConnectionLost,
+                                   "The body of " + task.request().url.path() + " broke off.", {}});
+        } else {
+            task.didFinish();
+        }
     } catch (const std::exception& e) {
         fmt::print(stderr, "{}\n", e.what());
     } catch (...) {

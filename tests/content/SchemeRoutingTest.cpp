@@ -195,9 +195,14 @@ public:
         body.append(data.begin(), data.end());
     }
     void didFinishLoading(content::MyURLProtocol&) override { done.count_down(); }
+    void didFailWithError(content::MyURLProtocol&, const foundation::Error&) override {
+        failed = true;
+        done.count_down();
+    }
 
     int status = 0;
     bool noCaching = false;
+    bool failed = false;
     std::string body;
     testsupport::Latch done{1};
 };
@@ -228,6 +233,9 @@ public:
     void didLoadData(content::MyURLProtocol&, std::span<const std::uint8_t>) override {}
     void didFinishLoading(content::MyURLProtocol&) override {
         protocol.reset();
+        done.count_down();
+    }
+    void didFailWithError(content::MyURLProtocol&, const foundation::Error&) override {
         done.count_down();
     }
     std::unique_ptr<content::MyURLProtocol> protocol;
