@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "content/PageOrigins.h"
+
 namespace content {
 namespace {
 
@@ -48,6 +50,11 @@ bool RequestResponseHandler::stopped() const {
 
 std::shared_ptr<HTTPURLResponse> RequestResponseHandler::respond(const URLRequest& request,
                                                                  SchemeTask& task) {
+    // A page of another origin gets nothing of ours, and no responder runs for it.
+    if (const auto origin = request.allHTTPHeaderFields.get("Origin");
+        origin && !PageOrigins::isOwnPage(*origin)) {
+        return statusOnly(request, 403);
+    }
     for (Operation op : operationsFor(request.httpMethod)) {
         if (!implements(op)) continue;
         // The page would wait for ever on a request that is never finished, so a responder
@@ -89,8 +96,14 @@ void RequestResponseHandler::deliver(const std::shared_ptr<HTTPURLResponse>& res
     MyHttpURLResponse::BodyPieces pieces;
     if (auto* mine = dynamic_cast<MyHttpURLResponse*>(response.get())) {
         auto& headers = mine->allHeaderFields();
-        headers.set("Access-Control-Allow-Origin", "*");
-        headers.set("Access-Control-Allow-Methods", "*");
+        // Our own pages of another origin (the development server) may read the answer;
+        // no other page may.
+        if (const auto origin = task.request().allHTTPHeaderFields.get("Origin");
+            origin && PageOrigins::isOwnPage(*origin)) {
+            headers.set("Access-Control-Allow-Origin", *origin);
+            headers.set("Access-Control-Allow-Methods", "*");
+            headers.set("Vary", "Origin");
+        }
         if (!mine->data().empty()) body = &mine->data();
         pieces = mine->bodyPieces();
         if (!headers.contains("Content-Type") && !mine->MIMEType().empty()) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "content/PageOrigins.h"
 #include "content/ResourcePack.h"
 #include "content/StaticFileResponse.h"
 #include "content/ThreadPool.h"
@@ -87,6 +88,7 @@ bool KolvexAppDelegate::isDevelopmentMode() const {
 }
 
 void KolvexAppDelegate::initWebview() {
+    if (isDevelopmentMode()) content::PageOrigins::setDevelopmentServer(kDevelopmentServer);
     WVWindowController::setDeveloperExtras(isDevelopmentMode());
     _windowController = WVWindowController::initWithWindow(window_);
     _windowController->setWvdelegate(this);
