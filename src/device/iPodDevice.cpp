@@ -19,6 +19,7 @@
 #include "foundation/ReplacingFileWriter.h"
 #include "logging/Console.h"
 #include "logging/LogCall.h"
+#include "media/DeviceLibraryDatabase.h"
 #include "media/iTunesDBReader.h"
 #include "platform/volumes/MountTable.h"
 #include "platform/volumes/UsbSerial.h"
@@ -354,9 +355,11 @@ std::string iPodDevice::getDeviceName() const {
     const std::string library = control + "/iTunes/iTunes Library.itlp/Library.itdb";
     std::error_code ec;
     if (fs::exists(library, ec)) {
-        auto db = SqlDatabase::databaseWithPath(library);
+        // The volume's database is untrusted: bounded work, and no views where tables belong.
+        media::LibraryWorkBudget budget;
+        auto db = media::openDeviceLibrary(library, budget);
         std::optional<std::string> name;
-        if (db->openWithFlags(SQLITE_OPEN_READONLY)) {
+        if (db) {
             std::optional<std::string> pid;
             if (auto rows = db->executeQuery("SELECT * FROM db_info;"); rows && rows->next()) {
                 pid = rows->stringForColumn("primary_container_pid");
