@@ -321,20 +321,21 @@ TEST_F(MediaLoaderTest, ADamagedLibraryGivesAnEmptyLibraryAndNeverStaysLoading) 
     expectNoCopiesLeft();
 }
 
-// A library whose playlists are a view that never ends is refused like a damaged one.
-TEST_F(MediaLoaderTest, AHostileLibraryGivesAnEmptyLibraryAndEveryStep) {
-    const std::string media = root("HOSTILE");
-    std::filesystem::create_directories(media + "/iTunes_Control/iTunes");
+// A library whose playlists are a view that never ends is refused like a damaged one: the
+// load goes through every step with the ringtones alone.
+TEST_F(MediaLoaderTest, AHostileLibraryIsRefusedAndTheLoadStillEnds) {
+    auto phone = phoneWithMediaLibrary("HOSTILE", LadderForm::Second);
     mediatest::writeDatabase(
-        media + "/iTunes_Control/iTunes/MediaLibrary.sqlitedb",
-        mediatest::mediaLibrarySql({LadderForm::Second}) +
-            "DROP TABLE container; CREATE VIEW container AS WITH RECURSIVE r(n) AS "
-            "(SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n AS container_pid, 'x' AS name, "
-            "0 AS is_hidden, 0 AS smart_is_dynamic, 0 AS smart_is_genius FROM r;\n");
-    auto loader = loaderOf(std::make_shared<testsupport::FakeMobileDevice>(media, "HOSTILE"));
+        folder / "HOSTILE/iTunes_Control/iTunes/MediaLibrary.sqlitedb",
+        "DROP TABLE container; CREATE VIEW container AS WITH RECURSIVE r(n) AS "
+        "(SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n AS container_pid, 'x' AS name, "
+        "0 AS is_hidden, 0 AS smart_is_dynamic, 0 AS smart_is_genius FROM r;\n");
+    auto loader = loaderOf(phone);
     loadAndMatch(*loader);
-    expectStepsInOrder(0);
-    EXPECT_TRUE(loader->allTracks()->empty());
+    expectStepsInOrder(2);
+    const auto tracks = loader->allTracks();
+    ASSERT_EQ(tracks->size(), 2u);
+    for (const auto& track : *tracks) EXPECT_EQ((*track)["is_ringtone"], Value(true));
     EXPECT_EQ(loader->allPlaylists()->size(), 5u);
     expectNoCopiesLeft();
 }
