@@ -384,8 +384,23 @@ void AppFetchHandler::deviceAction(const std::string& action, Reply& reply) {
         return;
     }
 
+    if (action == "artwork") {
+        // A page of tracks asks for every track's artwork: the track is found in the loader's
+        // index, and the device is held only while its pictures are read.
+        const auto loader = mediaLoaderOf(udid);
+        const auto pid = reply.has("pid") ? int64Of(Value(reply.parameter("pid"))) : std::nullopt;
+        const auto track = loader && pid ? loader->trackWithPid(*pid) : nullptr;
+        if (!track || !shared.artworkFor) {
+            reply.status = 404;
+            return;
+        }
+        std::lock_guard lock(device->objectLock());
+        reply.png(shared.artworkFor(*loader, *track), 0);
+        return;
+    }
+
     std::lock_guard lock(device->objectLock());
-    if (action == "playlists" || action == "tracks" || action == "artwork") {
+    if (action == "playlists" || action == "tracks") {
         const auto loader = mediaLoaderOf(udid);
         if (!loader) {
             reply.status = 404;
@@ -393,24 +408,8 @@ void AppFetchHandler::deviceAction(const std::string& action, Reply& reply) {
         }
         if (action == "playlists") {
             reply.json(loader->playlistsAnswer());
-        } else if (action == "tracks") {
-            reply.json(loader->tracksAnswer());
         } else {
-            const auto pid = reply.has("pid") ? int64Of(Value(reply.parameter("pid"))) : std::nullopt;
-            if (!pid || !shared.artworkFor) {
-                reply.status = 404;
-                return;
-            }
-            const Value tracks = loader->tracksAnswer();
-            const Value& records = tracks["records"];
-            if (const auto* list = records.array()) {
-                for (const Value& track : *list) {
-                    if (int64Of(track["pid"]) != pid) continue;
-                    reply.png(shared.artworkFor(*loader, track), 0);
-                    return;
-                }
-            }
-            reply.status = 404;
+            reply.json(loader->tracksAnswer());
         }
         return;
     }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+
 #include "foundation/Value.h"
 
 namespace content {
@@ -15,6 +18,9 @@ public:
     virtual foundation::Value playlistsAnswer() const = 0;
     // {"records": [...], "total": n}: the track records with "pid" as decimal text.
     virtual foundation::Value tracksAnswer() const = 0;
+    // The loader's own record of one track, found by its index without copying the list;
+    // null when no track has this pid.
+    virtual std::shared_ptr<const foundation::Value> trackWithPid(std::int64_t pid) const = 0;
     virtual void cancelMatching() = 0;
 };
 

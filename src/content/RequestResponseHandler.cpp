@@ -1,8 +1,11 @@
 #include "content/RequestResponseHandler.h"
 
+#include <charconv>
 #include <exception>
 
 #include <fmt/format.h>
+
+#include "content/PageOrigins.h"
 
 namespace content {
 namespace {
@@ -22,6 +25,17 @@ std::shared_ptr<HTTPURLResponse> statusOnly(const URLRequest& request, std::int6
     return std::make_shared<MyHttpURLResponse>(request.url, status);
 }
 
+// The URL error of a connection lost midway.
+constexpr std::int64_t kNetworkConnectionLost = -1005;
+
+// The "Content-Length" of the head; 0 when it has none or it is no number.
+std::uint64_t announcedLength(const HTTPURLResponse& head) {
+    const std::string text = head.allHeaderFields().get("Content-Length").value_or("");
+    std::uint64_t length = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
+    return error == std::errc() && end == text.data() + text.size() ? length : 0;
+}
+
 }  // namespace
 
 void RequestResponseHandler::stop() {
@@ -36,6 +50,11 @@ bool RequestResponseHandler::stopped() const {
 
 std::shared_ptr<HTTPURLResponse> RequestResponseHandler::respond(const URLRequest& request,
                                                                  SchemeTask& task) {
+    // A page of another origin gets nothing of ours, and no responder runs for it.
+    if (const auto origin = request.allHTTPHeaderFields.get("Origin");
+        origin && !PageOrigins::isOwnPage(*origin)) {
+        return statusOnly(request, 403);
+    }
     for (Operation op : operationsFor(request.httpMethod)) {
         if (!implements(op)) continue;
         // The page would wait for ever on a request that is never finished, so a responder
@@ -77,8 +96,14 @@ void RequestResponseHandler::deliver(const std::shared_ptr<HTTPURLResponse>& res
     MyHttpURLResponse::BodyPieces pieces;
     if (auto* mine = dynamic_cast<MyHttpURLResponse*>(response.get())) {
         auto& headers = mine->allHeaderFields();
-        headers.set("Access-Control-Allow-Origin", "*");
-        headers.set("Access-Control-Allow-Methods", "*");
+        // Our own pages of another origin (the development server) may read the answer;
+        // no other page may.
+        if (const auto origin = task.request().allHTTPHeaderFields.get("Origin");
+            origin && PageOrigins::isOwnPage(*origin)) {
+            headers.set("Access-Control-Allow-Origin", *origin);
+            headers.set("Access-Control-Allow-Methods", "*");
+            headers.set("Vary", "Origin");
+        }
         if (!mine->data().empty()) body = &mine->data();
         pieces = mine->bodyPieces();
         if (!headers.contains("Content-Type") && !mine->MIMEType().empty()) {
@@ -96,12 +121,28 @@ void RequestResponseHandler::deliver(const std::shared_ptr<HTTPURLResponse>& res
         if (stopped()) return;
         task.didReceiveResponse(head);
         if (body && !stopped()) task.didReceiveData(*body);
+        // A body read in pieces can break off (a read fails, the file shrank): what came
+        // is then not the content, and the request fails rather than finish short.
+        bool brokeOff = false;
+        std::uint64_t sent = 0;
         while (pieces && !stopped()) {
             const auto piece = pieces();
-            if (!piece || piece->empty()) break;
+            if (!piece) {
+                brokeOff = true;
+                break;
+            }
+            if (piece->empty()) break;
+            sent += piece->size();
             task.didReceiveData(*piece);
         }
-        if (!stopped()) task.didFinish();
+        if (pieces && sent < announcedLength(head)) brokeOff = true;
+        if (stopped()) return;
+        if (brokeOff) {
+            task.didFailWithError({"NSURLErrorDomain", kNetworkConnectionLost,
+                                   "The body of " + task.request().url.path() + " broke off.", {}});
+        } else {
+            task.didFinish();
+        }
     } catch (const std::exception& e) {
         fmt::print(stderr, "{}\n", e.what());
     } catch (...) {

@@ -4,6 +4,7 @@
 
 #include "content/MyHttpURLResponse.h"
 #include "content/URLRequest.h"
+#include "foundation/Error.h"
 
 namespace content {
 
@@ -17,6 +18,10 @@ public:
     virtual void didReceiveResponse(const HTTPURLResponse& response) = 0;
     virtual void didReceiveData(std::span<const std::uint8_t> data) = 0;
     virtual void didFinish() = 0;
+    // The body broke off after the head: the request failed and nothing more comes. A task
+    // that does not take failures leaves its request unfinished, which fails it when the
+    // task goes.
+    virtual void didFailWithError(const foundation::Error& error) { (void)error; }
 };
 
 }  // namespace content

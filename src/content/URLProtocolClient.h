@@ -3,6 +3,7 @@
 #include <span>
 
 #include "content/MyHttpURLResponse.h"
+#include "foundation/Error.h"
 
 namespace content {
 
@@ -18,6 +19,8 @@ public:
                                     CacheStoragePolicy policy) = 0;
     virtual void didLoadData(MyURLProtocol& protocol, std::span<const std::uint8_t> data) = 0;
     virtual void didFinishLoading(MyURLProtocol& protocol) = 0;
+    // In place of didFinishLoading when the body broke off: what came is not the content.
+    virtual void didFailWithError(MyURLProtocol& protocol, const foundation::Error& error) = 0;
 };
 
 }  // namespace content

@@ -63,4 +63,10 @@ void URLSchemeTask::didFinish() {
     });
 }
 
+void URLSchemeTask::didFailWithError(const foundation::Error& error) {
+    callClient([&](MyURLProtocol& protocol, URLProtocolClient& client) {
+        client.didFailWithError(protocol, error);
+    });
+}
+
 }  // namespace content

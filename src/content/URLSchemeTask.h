@@ -26,6 +26,7 @@ public:
     void didReceiveResponse(const HTTPURLResponse& response) override;
     void didReceiveData(std::span<const std::uint8_t> data) override;
     void didFinish() override;
+    void didFailWithError(const foundation::Error& error) override;
 
     // Cuts the road to the protocol when it goes away; later sends do nothing. Waits for
     // a client call under way on another thread; from inside a client call (a client

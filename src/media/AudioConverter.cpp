@@ -50,6 +50,14 @@ bool isURL(const std::string& source) {
     return source.find("://") != std::string::npos;
 }
 
+// The file a source names: a path as it is, a "file" URL decoded; nullopt for other URLs.
+std::optional<std::string> localPathOf(const std::string& source) {
+    if (!isURL(source)) return source;
+    const auto url = foundation::Url::parse(source);
+    if (!url || url->scheme() != "file") return std::nullopt;
+    return foundation::Url::percentDecode(url->path());
+}
+
 // The source opened: a file path, a "file" URL, or a URL read into memory. Reading the tag
 // information (`urlUnreadable` given) logs nothing: a file that is no audio is an answer.
 std::unique_ptr<audio::AudioSource> openSource(const std::string& source,
@@ -61,11 +69,9 @@ std::unique_ptr<audio::AudioSource> openSource(const std::string& source,
     };
     std::string reason;
     std::unique_ptr<audio::AudioSource> opened;
-    std::optional<foundation::Url> url =
-        isURL(source) ? foundation::Url::parse(source) : std::nullopt;
-    if (url && url->scheme() == "file") {
-        opened = audio::AudioSource::openFile(foundation::Url::percentDecode(url->path()), &reason);
-    } else if (isURL(source)) {
+    if (const auto path = localPathOf(source)) {
+        opened = audio::AudioSource::openFile(*path, &reason);
+    } else {
         foundation::Error loadError;
         auto bytes = MyAssetLoaderDelegate::contentsOfURL(source, &loadError);
         if (!bytes) {
@@ -74,8 +80,6 @@ std::unique_ptr<audio::AudioSource> openSource(const std::string& source,
             return nullptr;
         }
         opened = audio::AudioSource::openMemory(*bytes, &reason);
-    } else {
-        opened = audio::AudioSource::openFile(source, &reason);
     }
     if (!opened)
         fail(makeError(1, fmt::format("The audio in \"{}\" cannot be read.", source), reason));
@@ -97,7 +101,7 @@ bool exportTo(audio::AudioSource& source, const std::string& sourceText,
         report(out, makeError(2, "No destination was given."));
         return false;
     }
-    if (!isURL(sourceText) && sameFile(sourceText, destination)) {
+    if (const auto path = localPathOf(sourceText); path && sameFile(*path, destination)) {
         report(out,
                makeError(3, "The destination is the source itself.", "Choose another file name."));
         return false;

@@ -14,6 +14,7 @@
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/PathComponents.h"
 #include "logging/LogCall.h"
+#include "media/DeviceLibraryDatabase.h"
 #include "media/MediaLibraryQueries.h"
 #include "media/MediaLibraryRows.h"
 
@@ -22,14 +23,6 @@ using foundation::Value;
 namespace media {
 
 namespace {
-
-std::shared_ptr<SqlDatabase> openDatabase(const std::string& path) {
-    auto db = SqlDatabase::databaseWithPath(path);
-    // The copy is ours: read-write lets SQLite take in a -wal beside it; never create one.
-    if (path.empty() || !db->openWithFlags(SQLITE_OPEN_READWRITE)) return nullptr;
-    db->setShouldCacheStatements(true);
-    return db;
-}
 
 std::string decimal(std::int64_t value) {
     return fmt::format("{}", value);
@@ -76,8 +69,9 @@ std::vector<std::int64_t> persistentIdsOfBlob(const std::uint8_t* bytes, std::si
     return ids;
 }
 
-MediaLibraryReader::MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags)
-    : source_(source), files_(std::move(files)), flags_(flags) {}
+MediaLibraryReader::MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags,
+                                       LibraryWorkBudget budget)
+    : source_(source), files_(std::move(files)), flags_(flags), budget_(budget) {}
 
 iPodPlaylist* MediaLibraryReader::rawPlaylist(const std::string& key) const {
     const auto found = rawPlaylists_.find(key);
@@ -87,7 +81,7 @@ iPodPlaylist* MediaLibraryReader::rawPlaylist(const std::string& key) const {
 bool MediaLibraryReader::loadPlaylists() {
     playlists_.clear();
     rawPlaylists_.clear();
-    auto db = openDatabase(files_.library);
+    auto db = openDeviceLibrary(files_.library, budget_);
     if (!db) {
         LogError("Failed to open database {}", files_.library);
         return false;
@@ -155,7 +149,7 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
 }
 
 bool MediaLibraryReader::readGroupLocations(Maps& maps) {
-    auto db = openDatabase(files_.locations);
+    auto db = openDeviceLibrary(files_.locations, budget_);
     if (!db) {
         LogError("Failed to open database {}", files_.locations);
         return false;
@@ -342,8 +336,8 @@ void updateAVFormatInfo(SqlDatabase& db, TrackTable& tracks) {
     }
 }
 
-void updateDynamicInfo(const std::string& path, TrackTable& tracks) {
-    auto db = openDatabase(path);
+void updateDynamicInfo(const std::string& path, LibraryWorkBudget& budget, TrackTable& tracks) {
+    auto db = openDeviceLibrary(path, budget);
     if (!db) return;
     db->setLogsErrors(false);
     if (auto rows = db->executeQuery("SELECT * FROM item_stats")) {
@@ -367,11 +361,11 @@ foundation::Array MediaLibraryReader::loadTracks() {
     std::shared_ptr<SqlDatabase> db;
     if (group) {
         if (readGroupLocations(maps)) {
-            db = openDatabase(files_.library);
+            db = openDeviceLibrary(files_.library, budget_);
             if (!db) LogError("Failed to open database {}", files_.library);
         }
     } else {
-        db = openDatabase(files_.library);
+        db = openDeviceLibrary(files_.library, budget_);
         LogInfo("{}", SqlDatabase::sqliteLibVersion());
         if (!db) LogError("Failed to open database {}", files_.library);
         if (db && !readLocations(*db, maps)) {
@@ -443,7 +437,7 @@ foundation::Array MediaLibraryReader::loadTracks() {
         if (group) updateAVFormatInfo(*db, tracks);
         db->close();
     }
-    if (group) updateDynamicInfo(files_.dynamic, tracks);
+    if (group) updateDynamicInfo(files_.dynamic, budget_, tracks);
     return tracks.take();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/Value.h"
+#include "media/DeviceLibraryDatabase.h"
 #include "media/iPodPlaylist.h"
 
 class SqlDatabase;
@@ -37,7 +38,10 @@ public:
         std::string dynamic;    // group only
     };
 
-    MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags);
+    // The databases are the device's, so untrusted: `budget` bounds the work of all of them
+    // (see openDeviceLibrary), and once it is spent the reader gives what it has.
+    MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags,
+                       LibraryWorkBudget budget = {});
 
     // The visible playlists in row order (a later row with the same pid replaces the earlier
     // record in its place), with tags from 100. False when the database does not open: then
@@ -64,6 +68,7 @@ private:
     MediaLibraryFlags& flags_;
     std::vector<std::shared_ptr<iPodPlaylist>> playlists_;
     std::unordered_map<std::string, std::size_t> rawPlaylists_;  // pid text -> index
+    LibraryWorkBudget budget_;
 };
 
 // Reads a media-library membership blob: its whole 8-byte groups as little-endian signed

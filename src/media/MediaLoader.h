@@ -125,6 +125,7 @@ public:
     // content::FetchMediaLoader.
     foundation::Value playlistsAnswer() const override;
     foundation::Value tracksAnswer() const override;
+    TrackRecord trackWithPid(std::int64_t pid) const override;
 
 private:
     MediaLoader(std::shared_ptr<MediaDevice> device, iTunesLibrary& library);

@@ -53,4 +53,8 @@ Value MediaLoader::tracksAnswer() const {
     return Value::dict({{"records", std::move(records)}, {"total", tracks->size()}});
 }
 
+MediaLoader::TrackRecord MediaLoader::trackWithPid(std::int64_t pid) const {
+    return lookupTrackWithPid(Value(pid));
+}
+
 }  // namespace media

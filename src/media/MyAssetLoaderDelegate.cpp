@@ -1,5 +1,6 @@
 #include "media/MyAssetLoaderDelegate.h"
 
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -19,6 +20,12 @@ public:
                             CacheStoragePolicy) override {
         std::lock_guard lock(mutex_);
         status_ = response.statusCode();
+        const std::string length =
+            response.allHeaderFields().get("Content-Length").value_or("");
+        std::uint64_t value = 0;
+        const auto [end, error] =
+            std::from_chars(length.data(), length.data() + length.size(), value);
+        if (error == std::errc() && end == length.data() + length.size()) announced_ = value;
     }
     void didLoadData(content::MyURLProtocol&, std::span<const std::uint8_t> data) override {
         std::lock_guard lock(mutex_);
@@ -33,12 +40,20 @@ public:
         finished_ = true;
         done_.notify_all();
     }
+    void didFailWithError(content::MyURLProtocol&, const foundation::Error&) override {
+        std::lock_guard lock(mutex_);
+        failed_ = true;
+        finished_ = true;
+        done_.notify_all();
+    }
 
-    // The content once the answer is complete with status 200; else nullptr.
+    // The content once the answer is complete with status 200, and as long as it said;
+    // else nullptr: a part of a file is no audio source.
     std::shared_ptr<const std::vector<std::uint8_t>> wait() {
         std::unique_lock lock(mutex_);
         if (!done_.wait_for(lock, kLoadTimeLimit, [this] { return finished_; })) return nullptr;
-        if (status_ != 200 || tooLarge_) return nullptr;
+        if (status_ != 200 || tooLarge_ || failed_) return nullptr;
+        if (announced_ && *announced_ != bytes_->size()) return nullptr;
         return bytes_;
     }
 
@@ -47,6 +62,8 @@ private:
     std::condition_variable done_;
     bool finished_ = false;
     bool tooLarge_ = false;
+    bool failed_ = false;
+    std::optional<std::uint64_t> announced_;  // the head's "Content-Length"
     std::int64_t status_ = 0;
     std::shared_ptr<std::vector<std::uint8_t>> bytes_ =
         std::make_shared<std::vector<std::uint8_t>>();

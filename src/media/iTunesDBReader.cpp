@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "foundation/Utf8.h"
 #include "logging/LogCall.h"
@@ -222,6 +227,50 @@ bool walkSections(std::span<const std::uint8_t> bytes, Visit&& visit) {
     return true;
 }
 
+// Exactly `length` bytes at `offset`, or nothing when the file is shorter (by now).
+std::optional<std::vector<std::uint8_t>> readAt(int fd, std::uint64_t offset, std::size_t length) {
+    std::vector<std::uint8_t> bytes(length);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, length - done,
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::nullopt;
+        done += static_cast<std::size_t>(n);
+    }
+    return bytes;
+}
+
+// The database header followed by the file's first playlist set, the header's set count made
+// one: what masterPlaylistName needs, without the track set before it. Empty when the file is
+// no database or has no playlist set.
+std::vector<std::uint8_t> databaseWithPlaylistSet(int fd, std::uint64_t fileSize) {
+    const auto head = readAt(fd, 0, kDatabaseFixed);
+    if (!head || !ByteCursor::hasTag(*head, "mhbd")) return {};
+    const std::uint32_t headerLength = ByteCursor::u32(*head, 4);
+    const std::uint32_t count = ByteCursor::u32(*head, 20);
+    if (headerLength < kDatabaseFixed || headerLength > fileSize) return {};
+    auto database = readAt(fd, 0, headerLength);
+    if (!database) return {};
+    std::uint64_t offset = headerLength;
+    for (std::uint32_t i = 0; i < count && offset + kSetFixed <= fileSize; ++i) {
+        const auto set = readAt(fd, offset, kSetFixed);
+        if (!set) return {};
+        const std::uint32_t total = ByteCursor::u32(*set, 8);
+        if (total < kSetFixed || total > fileSize - offset) return {};
+        if (ByteCursor::u32(*set, 12) == 2) {
+            const auto body = readAt(fd, offset, total);
+            if (!body) return {};
+            database->insert(database->end(), body->begin(), body->end());
+            const std::uint8_t one[4] = {1, 0, 0, 0};
+            std::copy(std::begin(one), std::end(one), database->begin() + 20);
+            return std::move(*database);
+        }
+        offset += total;
+    }
+    return {};
+}
+
 }  // namespace
 
 std::optional<std::string> decodeUtf16LE(std::span<const std::uint8_t> bytes) {
@@ -267,9 +316,18 @@ std::optional<std::string> iTunesDBReader::masterPlaylistName(std::span<const st
 }
 
 std::optional<std::string> iTunesDBReader::masterPlaylistNameOfFile(const std::string& path) {
-    const MappedFile file(path);
-    if (!file.isOpen()) return std::nullopt;
-    return masterPlaylistName(file.bytes());
+    // This file is the live database on the volume: mapped, a rewrite or the device's removal
+    // would end the process with SIGBUS. Reads into a buffer see a short file instead, and
+    // only the database header and the playlist set are read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::vector<std::uint8_t> database;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+        database = databaseWithPlaylistSet(fd, static_cast<std::uint64_t>(info.st_size));
+    ::close(fd);
+    if (database.empty()) return std::nullopt;
+    return masterPlaylistName(database);
 }
 
 }  // namespace media

@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "content/PageOrigins.h"
 #include "content/ResourcePack.h"
 #include "content/StaticFileResponse.h"
 #include "content/ThreadPool.h"
@@ -99,6 +100,7 @@ bool KolvexAppDelegate::isDevelopmentMode() const {
 }
 
 void KolvexAppDelegate::initWebview() {
+    if (isDevelopmentMode()) content::PageOrigins::setDevelopmentServer(kDevelopmentServer);
     WVWindowController::setDeveloperExtras(isDevelopmentMode());
     _windowController = WVWindowController::initWithWindow(window_);
     _windowController->setWvdelegate(this);

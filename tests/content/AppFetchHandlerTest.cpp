@@ -3,6 +3,7 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <thread>
 
 #include "SchemeFixtures.h"
 #include "content/AppFetchHandler.h"
@@ -63,7 +64,7 @@ public:
     std::optional<foundation::Data> readFile(const std::string& path, std::uint64_t offset,
                                              std::uint64_t length) override {
         auto found = files.find(path.substr(1));
-        if (found == files.end()) return std::nullopt;
+        if (found == files.end() || offset >= readableUpTo) return std::nullopt;
         const auto& bytes = found->second;
         if (offset >= bytes.size()) return foundation::Data{};
         const auto end = std::min<std::uint64_t>(bytes.size(), offset + length);
@@ -79,14 +80,37 @@ public:
     std::map<std::string, std::string> files;
     std::optional<foundation::Data> icon;
     std::atomic<int> iconAsks = 0;
+    // Reads from here on fail, as when the device goes midway.
+    std::uint64_t readableUpTo = UINT64_MAX;
 };
 
 class StaticLoader : public content::FetchMediaLoader {
 public:
-    Value playlistsAnswer() const override { return playlists; }
-    Value tracksAnswer() const override { return tracks; }
+    Value playlistsAnswer() const override {
+        return playlists;
+    }
+    Value tracksAnswer() const override {
+        ++answers;
+        return tracks;
+    }
+    // Records whether the device was held while the track was looked up.
+    std::shared_ptr<const Value> trackWithPid(std::int64_t pid) const override {
+        if (deviceLock) {
+            std::thread([this] {
+                if (!deviceLock->try_lock()) return;
+                deviceLock->unlock();
+                ++lookupsWithDeviceFree;
+            }).join();
+        }
+        for (const Value& track : *tracks["records"].array())
+            if (track["pid"].stringOr() == std::to_string(pid)) return std::make_shared<Value>(track);
+        return nullptr;
+    }
     void cancelMatching() override {}
     Value playlists, tracks;
+    std::recursive_mutex* deviceLock = nullptr;
+    mutable std::atomic<int> answers = 0;
+    mutable std::atomic<int> lookupsWithDeviceFree = 0;
 };
 
 class AppFetchHandlerTest : public testing::Test {
@@ -203,6 +227,56 @@ TEST_F(AppFetchHandlerTest, DevicesListingsAndLoaders) {
     EXPECT_EQ(serve("action=artwork&udid=dev-1&pid=-5")->status(), 404);
     AppFetchHandler::removeMediaLoaderOf("dev-1");
     EXPECT_EQ(serve("action=nothing")->status(), 200);
+}
+
+// A file whose reading breaks off midway is a failed request, never a whole answer of the
+// part that came; a file read whole still finishes.
+TEST_F(AppFetchHandlerTest, ABodyThatBreaksOffFailsTheRequest) {
+    const std::uint64_t piece = AppFetchHandler::kPieceSize;
+    device->files["big.mp3"] = std::string(3 * piece, 'b');
+    for (std::uint64_t readable : {piece, 2 * piece, 3 * piece}) {
+        device->readableUpTo = readable;
+        auto task = std::make_shared<RecordingTask>("myapp://x/fetch?action=file&udid=dev-1&path=/big.mp3");
+        AppFetchHandler().handle(task->request(), task, nullptr);
+        const bool whole = readable == 3 * piece;
+        EXPECT_EQ(task->status(), 200);
+        EXPECT_EQ(task->header("Content-Length"), std::to_string(3 * piece));
+        EXPECT_EQ(task->finishes(), whole ? 1 : 0) << readable;
+        EXPECT_EQ(task->failures(), whole ? 0 : 1) << readable;
+        EXPECT_EQ(task->body().size(), readable);
+    }
+
+}
+
+// Each track of a page asks for its artwork: the track is found by its pid, never by copying
+// the whole list, and not under the device's lock.
+TEST_F(AppFetchHandlerTest, ArtworkFindsItsTrackByPidWithTheDeviceFree) {
+    auto loader = std::make_shared<StaticLoader>();
+    loader->deviceLock = &device->lock;
+    foundation::Array records;
+    for (int pid = 1; pid <= 3; ++pid)
+        records.push_back(Value::dict({{"pid", std::to_string(pid)}, {"title", "t" + std::to_string(pid)}}));
+    loader->tracks = Value::dict({{"records", std::move(records)}, {"total", 3}});
+    AppFetchHandler::setMediaLoaderOf(loader, "dev-1");
+    content::FetchServices services;
+    services.findDevice = [this](const std::string&) -> std::shared_ptr<content::FetchDevice> {
+        return device;
+    };
+    std::vector<std::string> drawn;
+    services.artworkFor = [&](content::FetchMediaLoader&, const Value& track) {
+        drawn.push_back(track["title"].stringOr());
+        return NSImage::Image(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 2, 2), g_object_unref);
+    };
+    AppFetchHandler::setServices(services);
+
+    for (const char* pid : {"2", "3", "9", "x"}) {
+        const auto task = serve(std::string("action=artwork&udid=dev-1&pid=") + pid);
+        EXPECT_EQ(task->status(), std::isdigit(*pid) && *pid != '9' ? 200 : 404) << pid;
+    }
+    EXPECT_EQ(drawn, (std::vector<std::string>{"t2", "t3"}));
+    EXPECT_EQ(loader->answers, 0);
+    EXPECT_EQ(loader->lookupsWithDeviceFree, 3);
+    AppFetchHandler::removeMediaLoaderOf("dev-1");
 }
 
 TEST_F(AppFetchHandlerTest, ApplicationIconsComeOnceFromTheDeviceThenFromTheCache) {

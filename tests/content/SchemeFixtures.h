@@ -37,11 +37,17 @@ public:
         ++finishes_;
         changed_.notify_all();
     }
+    void didFailWithError(const foundation::Error&) override {
+        std::lock_guard guard(lock_);
+        ++failures_;
+        changed_.notify_all();
+    }
 
-    // Waits (bounded, so a broken responder fails the test) for the finish.
+    // Waits (bounded, so a broken responder fails the test) for the finish or failure.
     bool waitForFinish() {
         std::unique_lock guard(lock_);
-        return changed_.wait_for(guard, std::chrono::seconds(10), [&] { return finishes_ > 0; });
+        return changed_.wait_for(guard, std::chrono::seconds(10),
+                                 [&] { return finishes_ + failures_ > 0; });
     }
 
     int status() const { return response_ ? int(response_->statusCode()) : -1; }
@@ -51,6 +57,7 @@ public:
     const std::string& body() const { return body_; }
     bool gotResponse() const { return response_ != nullptr; }
     int finishes() const { return finishes_; }
+    int failures() const { return failures_; }
 
 private:
     content::URLRequest request_;
@@ -59,6 +66,7 @@ private:
     std::unique_ptr<content::HTTPURLResponse> response_;
     std::string body_;
     int finishes_ = 0;
+    int failures_ = 0;
 };
 
 // The build's own signing key, so that packs made here pass the program's check.

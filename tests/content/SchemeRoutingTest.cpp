@@ -7,6 +7,7 @@
 #include "content/CustomSchemeHandler.h"
 #include "content/DynamicResponse.h"
 #include "content/MyURLProtocol.h"
+#include "content/PageOrigins.h"
 #include "content/SchemeResponders.h"
 #include "content/PathText.h"
 #include "content/StaticFileResponse.h"
@@ -28,12 +29,25 @@ public:
     }
 
 protected:
+    // Announces eight bytes and sends four; then the read fails, or the pieces just end.
+    static std::shared_ptr<content::HTTPURLResponse> halfBody(const content::URLRequest& request,
+                                                              bool readFails) {
+        auto response = std::make_shared<content::MyHttpURLResponse>(request.url, 200);
+        response->setValueForHeader("8", "Content-Length");
+        response->setBodyPieces([readFails, sent = false]() mutable -> std::optional<foundation::Data> {
+            if (sent) return readFails ? std::nullopt : std::optional(foundation::Data{});
+            sent = true;
+            return foundation::Data{'h', 'a', 'l', 'f'};
+        });
+        return response;
+    }
     bool implements(Operation op) const override { return op != Operation::Head; }
     std::shared_ptr<content::HTTPURLResponse> getResponse(const content::URLRequest& request,
                                                           content::SchemeTask&) override {
         const std::string path = request.url.path();
         if (path == "/throws") throw std::runtime_error("broken responder");
         if (path == "/nothing") return nullptr;
+        if (path == "/broken" || path == "/short") return halfBody(request, path == "/broken");
         gate()->wait();
         return std::make_shared<content::MyHttpURLResponse>(request.url,
                                                             foundation::Data{'l', 'a', 't', 'e'});
@@ -54,7 +68,10 @@ void registerOnce() {
         content::registerSchemeResponders();
         CustomSchemeHandler::addResponseHandlerClass(
             {"TrickyResponder", std::nullopt,
-             [](std::string_view p) { return p == "/throws" || p == "/nothing" || p == "/slow"; },
+             [](std::string_view p) {
+                 return p == "/throws" || p == "/nothing" || p == "/slow" || p == "/broken" ||
+                        p == "/short";
+             },
              [] { return std::make_shared<TrickyResponder>(); }});
     });
 }
@@ -111,13 +128,53 @@ TEST_F(SchemeRoutingTest, AnswersByPath) {
         EXPECT_EQ(task->status(), c.status) << label;
         EXPECT_EQ(task->body(), c.body) << label;
         EXPECT_EQ(task->header("Content-Type"), c.contentType) << label;
-        EXPECT_EQ(task->header("Access-Control-Allow-Origin"), "*") << label;
-        EXPECT_EQ(task->header("Access-Control-Allow-Methods"), "*") << label;
+        // No page asked from another origin, so no page of one may read it.
+        EXPECT_EQ(task->header("Access-Control-Allow-Origin"), "") << label;
         EXPECT_FALSE(task->header("Content-Length").empty()) << label;
         EXPECT_EQ(task->finishes(), 1) << label;
     }
     // A responder's own length stays, whatever the body.
     EXPECT_EQ(serve("myapp://x/nothing", "POST")->header("Content-Length"), "99");
+}
+
+// Only our own pages read our answers: those of the scheme itself, and with the development
+// server set, the pages of its origin; any other origin is refused before a responder runs.
+TEST_F(SchemeRoutingTest, OnlyOurOwnPagesReadTheAnswers) {
+    struct Case {
+        const char* origin;
+        int status;
+        const char* allowed;
+    };
+    const Case cases[] = {
+        {"myapp://x", 200, "myapp://x"},
+        {"http://127.0.0.1:8080", 200, "http://127.0.0.1:8080"},
+        {"http://127.0.0.1:8081", 403, ""},
+        {"https://127.0.0.1:8080", 403, ""},
+        {"http://example.com", 403, ""},
+        {"null", 403, ""},
+        {"", 403, ""},
+    };
+    content::PageOrigins::setDevelopmentServer("http://127.0.0.1:8080");
+    for (const auto& c : cases) {
+        for (const char* url : {"myapp://x/css/site.css", "myapp://x/fetch?action=nothing"}) {
+            auto task = std::make_shared<RecordingTask>(url);
+            task->mutableRequest().allHTTPHeaderFields.set("Origin", c.origin);
+            handler.startURLSchemeTask(task);
+            ASSERT_TRUE(task->waitForFinish());
+            const std::string label = std::string(c.origin) + " " + url;
+            EXPECT_EQ(task->status(), c.status) << label;
+            EXPECT_EQ(task->header("Access-Control-Allow-Origin"), c.allowed) << label;
+            if (c.status == 403) {
+                EXPECT_EQ(task->body(), "") << label;
+            }
+        }
+    }
+    content::PageOrigins::setDevelopmentServer(std::nullopt);
+    auto task = std::make_shared<RecordingTask>("myapp://x/css/site.css");
+    task->mutableRequest().allHTTPHeaderFields.set("Origin", "http://127.0.0.1:8080");
+    handler.startURLSchemeTask(task);
+    ASSERT_TRUE(task->waitForFinish());
+    EXPECT_EQ(task->status(), 403);
 }
 
 TEST_F(SchemeRoutingTest, UnclaimedPathsAreNotFoundWithoutBody) {
@@ -195,9 +252,14 @@ public:
         body.append(data.begin(), data.end());
     }
     void didFinishLoading(content::MyURLProtocol&) override { done.count_down(); }
+    void didFailWithError(content::MyURLProtocol&, const foundation::Error&) override {
+        failed = true;
+        done.count_down();
+    }
 
     int status = 0;
     bool noCaching = false;
+    bool failed = false;
     std::string body;
     testsupport::Latch done{1};
 };
@@ -230,6 +292,9 @@ public:
         protocol.reset();
         done.count_down();
     }
+    void didFailWithError(content::MyURLProtocol&, const foundation::Error&) override {
+        done.count_down();
+    }
     std::unique_ptr<content::MyURLProtocol> protocol;
     testsupport::Latch done{1};
 };
@@ -241,6 +306,25 @@ TEST_F(SchemeRoutingTest, UrlProtocolClientMayReleaseItsProtocolWhenLoadingFinis
     client->protocol->startLoading();
     client->done.wait();
     EXPECT_FALSE(client->protocol);
+}
+
+// A body read in pieces that breaks off fails the request, for the browser view's task and
+// for a native reader alike.
+TEST_F(SchemeRoutingTest, ABodyThatBreaksOffIsAFailedRequest) {
+    for (const char* path : {"/broken", "/short"}) {
+        auto task = serve(std::string("myapp://x") + path);
+        EXPECT_EQ(task->status(), 200) << path;
+        EXPECT_EQ(task->body(), "half") << path;
+        EXPECT_EQ(task->finishes(), 0) << path;
+        EXPECT_EQ(task->failures(), 1) << path;
+
+        auto client = std::make_shared<CollectingClient>();
+        content::MyURLProtocol protocol(RecordingTask(std::string("myapp://x") + path).request(),
+                                        client);
+        protocol.startLoading();
+        client->done.wait();
+        EXPECT_TRUE(client->failed) << path;
+    }
 }
 
 TEST(DynamicResponsePath, ClaimsAjaxPaths) {

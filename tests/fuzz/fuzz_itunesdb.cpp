@@ -3,6 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "media/iTunesDBReader.h"
 
@@ -10,5 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> bytes(data, size);
     media::iTunesDBReader::read(bytes);
     media::iTunesDBReader::masterPlaylistName(bytes);
+    // The same bytes as a live file on a volume, read piece by piece.
+    const int fd = ::memfd_create("itunesdb", MFD_CLOEXEC);
+    if (fd >= 0) {
+        if (::write(fd, data, size) == static_cast<ssize_t>(size))
+            media::iTunesDBReader::masterPlaylistNameOfFile("/proc/self/fd/" + std::to_string(fd));
+        ::close(fd);
+    }
     return 0;
 }

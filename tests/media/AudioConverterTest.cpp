@@ -6,6 +6,9 @@
 #include <mutex>
 
 #include "AudioFixtures.h"
+#include "content/CustomSchemeHandler.h"
+#include "content/MyHttpURLResponse.h"
+#include "content/RequestResponseHandler.h"
 #include "content/SchemeFixtures.h"
 #include "content/SchemeResponders.h"
 #include "content/StaticFileResponse.h"
@@ -53,6 +56,32 @@ protected:
     static foundationtest::ScratchFolder* sources_;
 };
 foundationtest::ScratchFolder* AudioConverterTest::sources_ = nullptr;
+
+// Serves a file whose reading breaks off halfway, its head announcing the whole length.
+class BreakingResponder : public content::RequestResponseHandler {
+public:
+    explicit BreakingResponder(std::string path) : path_(std::move(path)) {}
+
+protected:
+    bool implements(Operation op) const override { return op == Operation::Get; }
+    std::shared_ptr<content::HTTPURLResponse> getResponse(const content::URLRequest& request,
+                                                          content::SchemeTask&) override {
+        auto response = std::make_shared<content::MyHttpURLResponse>(request.url, 200);
+        const std::string bytes = foundationtest::contentsOf(path_);
+        response->setValueForHeader(std::to_string(bytes.size()), "Content-Length");
+        response->setValueForHeader("audio/mpeg", "Content-Type");
+        auto half = std::make_shared<foundation::Data>(bytes.begin(), bytes.begin() + bytes.size() / 2);
+        response->setBodyPieces([half, sent = false]() mutable -> std::optional<foundation::Data> {
+            if (sent) return std::nullopt;
+            sent = true;
+            return *half;
+        });
+        return response;
+    }
+
+private:
+    std::string path_;
+};
 
 // What ffprobe says of a written file: AAC in an M4A container, its duration and tags.
 void expectM4A(const Value& probed, double duration, const Value& tags) {
@@ -133,6 +162,37 @@ TEST_F(AudioConverterTest, RangesAreCutWithTheNewTitle) {
     expectM4A(audiotest::probe(at("t.m4r")), 2, Value::dict({{"title", "Named"}}));
 }
 
+// A cut holds the audio of its range as players count it, from the stream's first timestamp:
+// the same samples ffmpeg cuts from that range, not shifted, not empty, not the whole file.
+TEST_F(AudioConverterTest, CutsHoldTheAudioOfTheirRange) {
+    // Vorbis whose timestamps begin at 100 s, and MP3 with the encoder delay in its header.
+    ASSERT_TRUE(audiotest::makeChirp(at("late.ogg"), 30, "-c:a libvorbis -output_ts_offset 100"));
+    ASSERT_TRUE(audiotest::makeChirp(at("delayed.mp3"), 30));
+    struct Case {
+        const char* source;
+        double start, end;
+        double duration;
+    };
+    const Case cases[] = {
+        {"late.ogg", 0, 20, 20}, {"late.ogg", 10, 0, 20}, {"late.ogg", 3, 5, 2},
+        {"delayed.mp3", 0, 2, 2}, {"delayed.mp3", 7, 9, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.source) + " " + std::to_string(c.start) + "-" +
+                     std::to_string(c.end));
+        std::optional<foundation::Error> error;
+        ASSERT_TRUE(AudioConverter::convertToM4RStartEndWithTitleError(
+            at(c.source), at("cut.m4r"), c.start, c.end, "Cut", &error));
+        const auto cut = audiotest::decodedSamples(at("cut.m4r"));
+        const auto reference =
+            audiotest::decodedSamples(at(c.source), c.start, c.end > 0 ? c.end : 30);
+        EXPECT_NEAR(cut.size() / 44100.0, c.duration, kTolerance);
+        EXPECT_NEAR(reference.size() / 44100.0, c.duration, kTolerance);
+        // A millisecond apart at most; the encoder delay alone is 25 ms.
+        EXPECT_LE(std::abs(audiotest::offsetBetween(cut, reference, 2205)), 44);
+    }
+}
+
 TEST_F(AudioConverterTest, FailuresKeepWhatWasThere) {
     std::ofstream(at("old.m4r")) << "old ringtone";
     std::ofstream(at("noise.mp3")) << "not audio at all";
@@ -147,6 +207,10 @@ TEST_F(AudioConverterTest, FailuresKeepWhatWasThere) {
          "The audio in \"" + at("noise.mp3") + "\" cannot be read."},
         {at("source.m4a"), at("source.m4a"), 0, 0, "The destination is the source itself."},
         {at("source.m4a"), at("./source.m4a"), 5, 0, "The destination is the source itself."},
+        {"file://" + at("source.m4a"), at("source.m4a"), 0, 0,
+         "The destination is the source itself."},
+        {"file://" + at("source%2Em4a"), at("source.m4a"), 5, 0,
+         "The destination is the source itself."},
         {at("source.m4a"), at("none/x.m4r"), 5, 0,
          "\"" + at("none/x.m4r") + "\" cannot be written."},
         {at("source.m4a"), at("old.m4r"), -1, 0, "The range from -1 to 0 seconds is not valid."},
@@ -196,7 +260,12 @@ TEST_F(AudioConverterTest, AsynchronousExportAnswersOnceWhenDone) {
 
 TEST_F(AudioConverterTest, MyappURLsAreReadThroughTheContentServer) {
     static std::once_flag once;
-    std::call_once(once, [] { content::registerSchemeResponders(); });
+    std::call_once(once, [] {
+        content::registerSchemeResponders();
+        content::CustomSchemeHandler::addResponseHandlerClass(
+            {"BreakingResponder", std::nullopt, [](std::string_view p) { return p == "/broken.mp3"; },
+             [] { return std::make_shared<BreakingResponder>(mp3()); }});
+    });
     ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
         contenttest::makePack({contenttest::file("tone.m4a", foundationtest::contentsOf(m4a()))}),
         "pelmor"));
@@ -214,4 +283,14 @@ TEST_F(AudioConverterTest, MyappURLsAreReadThroughTheContentServer) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain, "NSURLErrorDomain");
     EXPECT_EQ(error->code, 400);
+
+    // Half a file is no source, although what came would decode.
+    EXPECT_EQ(AudioConverter::getAudioTagInfoOfFile("myapp://x/broken.mp3"),
+              Value(foundation::Dictionary{}));
+    error.reset();
+    EXPECT_FALSE(
+        AudioConverter::convertToM4AError("myapp://x/broken.mp3", at("broken.m4a"), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, "NSURLErrorDomain");
+    EXPECT_FALSE(fs::exists(at("broken.m4a")));
 }

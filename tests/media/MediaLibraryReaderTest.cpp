@@ -186,6 +186,44 @@ TEST(MediaLibraryReader, DamagedOrMissingDatabasesGiveNothing) {
     }
 }
 
+// The device's database is untrusted: a schema that makes the readers' queries run for ever
+// is refused, and whatever work is left is bounded.
+TEST(MediaLibraryReader, HostileSchemasAndEndlessWorkGiveAnEmptyLibrary) {
+    foundationtest::ScratchFolder folder;
+    const std::string good = mediatest::mediaLibrarySql({LadderForm::First});
+    const std::string endless =
+        "WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n AS ";
+    const std::pair<const char*, std::string> hostile[] = {
+        {"container.sqlite",
+         "DROP TABLE container; CREATE VIEW container AS " + endless +
+             "container_pid, 'x' AS name, 0 AS is_hidden, 0 AS smart_is_dynamic, "
+             "0 AS smart_is_genius FROM r;\n"},
+        {"genre.sqlite", "DROP TABLE genre; CREATE VIEW Genre AS " + endless +
+                             "genre_id, 'x' AS genre FROM r;\n"},
+    };
+    for (const auto& [name, change] : hostile) {
+        SCOPED_TRACE(name);
+        mediatest::writeDatabase(folder / name, good + change);
+        MediaLibraryFlags flags;
+        MediaLibraryReader reader(MediaLibraryReader::Source::MediaLibrary, {folder / name}, flags);
+        reader.loadPlaylists();
+        EXPECT_TRUE(reader.playlists().empty());
+        EXPECT_TRUE(reader.loadTracks().empty());
+    }
+
+    // A plain library read with almost no work left stops early instead of running on.
+    mediatest::writeDatabase(folder / "plain.sqlite", good);
+    MediaLibraryFlags flags;
+    MediaLibraryReader starved(MediaLibraryReader::Source::MediaLibrary, {folder / "plain.sqlite"},
+                               flags, media::LibraryWorkBudget{.instructionsLeft = 3000});
+    starved.loadPlaylists();
+    EXPECT_LT(starved.loadTracks().size(), 3u);
+    MediaLibraryReader fed(MediaLibraryReader::Source::MediaLibrary, {folder / "plain.sqlite"},
+                           flags);
+    ASSERT_TRUE(fed.loadPlaylists());
+    EXPECT_EQ(fed.loadTracks().size(), 2u);
+}
+
 TEST(RingtoneList, EntriesBecomeRingtoneRecordsWithDeviceSizes) {
     foundationtest::ScratchFolder folder;
     std::ofstream(folder / "Ringtones.plist") << mediatest::kRingtonesPlist;

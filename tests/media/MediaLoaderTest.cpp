@@ -161,6 +161,10 @@ TEST_F(MediaLoaderTest, AMediaLibraryLoadsWithRingtonesAndMatchesWithTheMusicLib
     EXPECT_EQ(loader->lookupTrackWithPid(Value("65")), nullptr);
     EXPECT_EQ(loader->lookupTrackWithPid(Value(true)), nullptr);
     EXPECT_NE(loader->lookupTrackWithPid(Value("-42")), nullptr);
+    // What "/fetch" finds a track's artwork by.
+    EXPECT_EQ(loader->trackWithPid(101), song);
+    EXPECT_EQ(loader->trackWithPid(-42), loader->lookupTrackWithPid(Value("-42")));
+    EXPECT_EQ(loader->trackWithPid(65), nullptr);
     EXPECT_EQ((*song)["status"], Value("copied"));
     EXPECT_EQ((*song)["persistentID"], imported["persistentID"]);
     EXPECT_EQ(recorder->tracks()[0]["status"], Value("copied"));
@@ -313,6 +317,25 @@ TEST_F(MediaLoaderTest, ADamagedLibraryGivesAnEmptyLibraryAndNeverStaysLoading) 
     loadAndMatch(*loader);
     expectStepsInOrder(0);
     EXPECT_TRUE(loader->allTracks()->empty());
+    EXPECT_EQ(loader->allPlaylists()->size(), 5u);
+    expectNoCopiesLeft();
+}
+
+// A library whose playlists are a view that never ends is refused like a damaged one: the
+// load goes through every step with the ringtones alone.
+TEST_F(MediaLoaderTest, AHostileLibraryIsRefusedAndTheLoadStillEnds) {
+    auto phone = phoneWithMediaLibrary("HOSTILE", LadderForm::Second);
+    mediatest::writeDatabase(
+        folder / "HOSTILE/iTunes_Control/iTunes/MediaLibrary.sqlitedb",
+        "DROP TABLE container; CREATE VIEW container AS WITH RECURSIVE r(n) AS "
+        "(SELECT 1 UNION ALL SELECT n + 1 FROM r) SELECT n AS container_pid, 'x' AS name, "
+        "0 AS is_hidden, 0 AS smart_is_dynamic, 0 AS smart_is_genius FROM r;\n");
+    auto loader = loaderOf(phone);
+    loadAndMatch(*loader);
+    expectStepsInOrder(2);
+    const auto tracks = loader->allTracks();
+    ASSERT_EQ(tracks->size(), 2u);
+    for (const auto& track : *tracks) EXPECT_EQ((*track)["is_ringtone"], Value(true));
     EXPECT_EQ(loader->allPlaylists()->size(), 5u);
     expectNoCopiesLeft();
 }

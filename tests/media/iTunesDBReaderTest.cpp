@@ -1,5 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
+#include "foundation/ScratchFolder.h"
 #include "iTunesDBWriter.h"
 #include "media/iTunesDBReader.h"
 
@@ -211,6 +217,43 @@ TEST(iTunesDBReaderTest, SurvivesTruncationAtEveryOffsetAndRandomMutation) {
         EXPECT_LE(contents.tracks.size(), full.tracks.size()) << bytes.size();
         EXPECT_LE(contents.playlists.size(), full.playlists.size()) << bytes.size();
     });
+}
+
+// The name is read from the live database on a mounted iPod, which the device or another
+// program rewrites in place: a shrinking file gives no name or the name, never a crash.
+TEST(iTunesDBReaderTest, NameOfALiveFileSurvivesItsRewriteInPlace) {
+    foundationtest::ScratchFolder folder;
+    const std::string path = folder / "iTunesDB";
+    DatabaseSpec spec = sampleDatabase();
+    for (std::uint32_t id = 1000; id < 4000; ++id)
+        spec.tracks.push_back({.id = id, .strings = {{1, u"A title long enough to fill pages"}}});
+    const Bytes bytes = writeITunesDB(spec);
+    auto rewrite = [&] {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        for (std::size_t at = 0; at < bytes.size(); at += 65536) {
+            const std::size_t n = std::min<std::size_t>(65536, bytes.size() - at);
+            ASSERT_EQ(::write(fd, bytes.data() + at, n), static_cast<ssize_t>(n));
+        }
+        ::close(fd);
+    };
+    rewrite();
+    EXPECT_EQ(iTunesDBReader::masterPlaylistNameOfFile(path), "My iPod");
+
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 1500; ++i) rewrite();
+        done = true;
+    });
+    while (!done) {
+        const auto name = iTunesDBReader::masterPlaylistNameOfFile(path);
+        if (name) {
+            EXPECT_EQ(*name, "My iPod");
+        }
+    }
+    writer.join();
+    EXPECT_EQ(iTunesDBReader::masterPlaylistNameOfFile(path), "My iPod");
+    EXPECT_FALSE(iTunesDBReader::masterPlaylistNameOfFile(folder / "missing").has_value());
 }
 
 }  // namespace

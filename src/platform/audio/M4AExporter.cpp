@@ -65,6 +65,7 @@ public:
         openDecoder();
         openOutput(path, metadata);
         openResampler();
+        origin_ = firstTimestamp();
         seekToStart();
         transcode();
     }
@@ -134,11 +135,22 @@ private:
         check(swr_init(resampler_), "resampler");
     }
 
+    // The range counts from the audio's first timestamp, in the stream's time base, as
+    // players show it: a stream may start at any time, and an MP3's first timestamp is
+    // after the encoder delay its decoder drops.
+    std::int64_t firstTimestamp() const {
+        if (input()->start_time != AV_NOPTS_VALUE) return input()->start_time;
+        const std::int64_t formatStart = source_.formatContext()->start_time;
+        if (formatStart == AV_NOPTS_VALUE) return 0;
+        return av_rescale_q(formatStart, AV_TIME_BASE_Q, input()->time_base);
+    }
+
     // Decoding starts a little before the range so that the decoder has settled by then.
     void seekToStart() {
         if (range_.start <= 0) return;
         const double from = std::max(0.0, range_.start - 0.5);
-        const auto timestamp = static_cast<std::int64_t>(from / av_q2d(input()->time_base));
+        const auto timestamp =
+            origin_ + static_cast<std::int64_t>(from / av_q2d(input()->time_base));
         if (av_seek_frame(source_.formatContext(), source_.audioStreamIndex(), timestamp,
                           AVSEEK_FLAG_BACKWARD) >= 0) {
             avcodec_flush_buffers(decoder_);
@@ -165,6 +177,7 @@ private:
         // What the resampler holds back, then the short last frame, then the encoder's tail.
         resample(nullptr, 0);
         encodeQueued(true);
+        if (written_ == 0) throw Failure("the range holds no audio");
         check(avcodec_send_frame(encoder_, nullptr), "finishing the encoder");
         writePackets();
         check(av_write_trailer(output_), "finishing the file");
@@ -192,7 +205,9 @@ private:
             throw Failure("the audio changes its sample format midway");
         const double rate = decoder_->sample_rate;
         if (decoded_->best_effort_timestamp != AV_NOPTS_VALUE) {
-            const double at = decoded_->best_effort_timestamp * av_q2d(input()->time_base) * rate;
+            const double at =
+                static_cast<double>(decoded_->best_effort_timestamp - origin_) *
+                av_q2d(input()->time_base) * rate;
             if (std::isfinite(at) && std::fabs(at) < 1e15) position_ = std::llround(at);
         }
         const std::int64_t first = position_;
@@ -278,7 +293,8 @@ private:
     AVFrame* decoded_ = nullptr;
     AVFrame* encoded_ = nullptr;
     AVPacket* packet_ = nullptr;
-    std::int64_t position_ = 0;  // in source samples
+    std::int64_t origin_ = 0;    // the first timestamp, in the stream's time base
+    std::int64_t position_ = 0;  // in source samples from the origin
     std::int64_t written_ = 0;   // in output samples
 };
 

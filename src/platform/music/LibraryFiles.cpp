@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -28,23 +29,21 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
-// "Title.m4a", "Title 2.m4a", "Title 3.m4a", ...
-std::string candidate(const std::string& wanted, int attempt) {
-    if (attempt == 1) return wanted;
-    const auto slash = wanted.rfind('/');
-    const auto dot = wanted.rfind('.');
+// "Title.m4a" as "Title" and ".m4a".
+std::pair<std::string, std::string> stemAndExtension(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const auto dot = path.rfind('.');
     const bool hasExtension =
         dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    const std::string stem = hasExtension ? wanted.substr(0, dot) : wanted;
-    const std::string extension = hasExtension ? wanted.substr(dot) : std::string();
-    return stem + " " + std::to_string(attempt) + extension;
+    if (!hasExtension) return {path, std::string()};
+    return {path.substr(0, dot), path.substr(dot)};
 }
 
 // Links `from` to the first free candidate; link() fails rather than replace a file.
 std::optional<std::string> linkFree(const std::string& from, const std::string& wanted,
                                     std::string* error) {
     for (int attempt = 1; attempt <= kMaxNameTries; ++attempt) {
-        const std::string target = candidate(wanted, attempt);
+        const std::string target = numberedName(wanted, attempt);
         if (::link(from.c_str(), target.c_str()) == 0) return target;
         if (errno != EEXIST) {
             if (error) *error = "cannot place " + target + ": " + errnoText(errno);
@@ -78,6 +77,29 @@ bool copyBytes(int in, int out, std::string* error) {
 }
 
 }  // namespace
+
+std::string numberedName(const std::string& wanted, int number) {
+    if (number <= 1) return wanted;
+    const auto [stem, extension] = stemAndExtension(wanted);
+    return stem + " " + std::to_string(number) + extension;
+}
+
+bool isFreeNameOf(const std::string& path, const std::string& wanted) {
+    if (path == wanted) return true;
+    const auto [stem, extension] = stemAndExtension(wanted);
+    const std::string prefix = stem + " ";
+    if (path.size() <= prefix.size() + extension.size() || !path.starts_with(prefix) ||
+        !path.ends_with(extension)) {
+        return false;
+    }
+    const std::string digits =
+        path.substr(prefix.size(), path.size() - prefix.size() - extension.size());
+    if (digits.size() > 4 || digits.front() == '0' ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const int number = std::stoi(digits);
+    return number >= 2 && number <= kMaxNameTries;
+}
 
 std::optional<std::string> copyToFreeName(const std::string& source, const std::string& wantedPath,
                                           const std::string& stagingFolder, std::string* error) {

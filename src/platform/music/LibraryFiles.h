@@ -16,6 +16,10 @@ namespace LibraryFiles {
 // the final path, or nullopt with a reason.
 std::optional<std::string> copyToFreeName(const std::string& source, const std::string& wantedPath,
                                           const std::string& stagingFolder, std::string* error);
+// The name a clash gives: `wanted` itself for 1, then "Title 2.m4a", "Title 3.m4a", ...
+std::string numberedName(const std::string& wanted, int number);
+// True when `path` is `wanted` or one of the numbered names taken in its place.
+bool isFreeNameOf(const std::string& path, const std::string& wanted);
 // Removes everything in the folder; a missing folder is fine.
 void emptyFolder(const std::string& folder);
 // Gives an existing file a second name, the first free one at or beside `wantedPath`; the

@@ -6,6 +6,7 @@
 
 #include "data/db/SqlDatabase.h"
 #include "foundation/Paths.h"
+#include "foundation/Utf8.h"
 #include "platform/music/LibraryFiles.h"
 #include "platform/music/M3u8Playlist.h"
 #include "platform/music/PersistentID.h"
@@ -47,7 +48,8 @@ CREATE INDEX IF NOT EXISTS tracks_by_tags
 CREATE TABLE IF NOT EXISTS playlists (
   id INTEGER PRIMARY KEY,
   pid TEXT NOT NULL UNIQUE,
-  name TEXT NOT NULL UNIQUE COLLATE NOCASE);
+  name TEXT NOT NULL UNIQUE COLLATE NOCASE,
+  file TEXT UNIQUE);
 CREATE TABLE IF NOT EXISTS playlist_tracks (
   playlist_id INTEGER NOT NULL REFERENCES playlists (id) ON DELETE CASCADE,
   position INTEGER NOT NULL,
@@ -83,6 +85,15 @@ bool inTransaction(SqlDatabase& db, const std::function<bool()>& block) {
     return false;
 }
 
+// Indexes made before playlists had file names of their own get the column; their playlists
+// take a file name when next written.
+bool addPlaylistFileColumn(SqlDatabase& db) {
+    if (db.columnExistsInTableWithName("file", "playlists")) return true;
+    return db.executeStatements(
+        "ALTER TABLE playlists ADD COLUMN file TEXT;"
+        "CREATE UNIQUE INDEX IF NOT EXISTS playlists_by_file ON playlists (file);");
+}
+
 }  // namespace
 
 std::shared_ptr<MusicLibrary> MusicLibrary::open(MusicLibraryLocation location,
@@ -96,7 +107,7 @@ std::shared_ptr<MusicLibrary> MusicLibrary::open(MusicLibraryLocation location,
     auto db = SqlDatabase::databaseWithPath(location.indexPath);
     db->setLogsErrors(false);
     if (!db->open() || !db->executeStatements("PRAGMA foreign_keys = ON;") ||
-        !db->executeStatements(kSchema)) {
+        !db->executeStatements(kSchema) || !addPlaylistFileColumn(*db)) {
         if (error) *error = "cannot open the library index: " + db->lastErrorMessage();
         return nullptr;
     }
@@ -154,6 +165,11 @@ std::optional<std::string> MusicLibrary::importFile(const std::string& path, std
         if (error) *error = "no file at " + path;
         return std::nullopt;
     }
+    // The index and the playlist files hold paths as UTF-8 text.
+    if (!foundation::utf8::isValid(*source)) {
+        if (error) *error = "the file name is not UTF-8: " + foundation::utf8::sanitize(*source);
+        return std::nullopt;
+    }
     if (auto known = db_->stringForQuery("SELECT pid FROM tracks WHERE path = ?", *source)) {
         return known;
     }
@@ -196,6 +212,7 @@ std::string MusicLibrary::updateMetadata(const std::string& persistentID, const 
     std::lock_guard lock(mutex_);
     const auto row = trackRow(persistentID);
     if (!row) return "no track with the persistent id \"" + persistentID + "\"";
+    const std::string before = playlistLine(*row);
     const bool updated = inTransaction(*db_, [&] {
         return db_->executeUpdate(
             "UPDATE tracks SET "
@@ -228,8 +245,18 @@ std::string MusicLibrary::updateMetadata(const std::string& persistentID, const 
         rs->close();
         if (placed) placeByTags(*row, path);
     }
-    rewritePlaylistsOf(*row);  // new path or new labels
+    // Playlist files list the path, artist and title: rewritten only when one changed.
+    if (playlistLine(*row) != before) rewritePlaylistsOf(*row);
     return {};
+}
+
+std::string MusicLibrary::playlistLine(std::int64_t row) {
+    auto rs = db_->executeQuery("SELECT path, artist, title FROM tracks WHERE id = ?", row);
+    if (!rs || !rs->next()) return {};
+    std::string line = rs->safeStringForColumn("path") + '\n' +
+                       rs->safeStringForColumn("artist") + '\n' + rs->safeStringForColumn("title");
+    rs->close();
+    return line;
 }
 
 // Moves a file the library placed to where its tags now put it. The file gets its new name
@@ -245,7 +272,8 @@ void MusicLibrary::placeByTags(std::int64_t row, const std::string& path) {
     rs->close();
     const std::string wanted =
         mediaFolder_ + "/" + currentPattern().relativePathFor(tags, extensionOf(path));
-    if (wanted == path) return;
+    // "Intro 2.m4a" beside another "Intro.m4a" is already where these tags put it.
+    if (LibraryFiles::isFreeNameOf(path, wanted)) return;
     const auto moved = LibraryFiles::linkToFreeName(path, wanted, nullptr);
     if (!moved) return;  // the file keeps its place; the tags are in
     const bool listed = inTransaction(*db_, [&] {
@@ -374,13 +402,40 @@ std::string MusicLibrary::stagingFolder() const {
     return mediaFolder_ + "/" + kStagingFolder;
 }
 
-std::string MusicLibrary::playlistFilePath(const std::string& name) const {
-    return mediaFolder_ + "/Playlists/" + TrackFilePattern::safeComponent(name) + ".m3u8";
+std::optional<std::string> MusicLibrary::playlistFilePath(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    const auto row = playlistRow(name);
+    if (!row) return std::nullopt;
+    const auto file = playlistFileName(*row);
+    if (!file) return std::nullopt;
+    return mediaFolder_ + "/Playlists/" + *file;
+}
+
+// Names that differ only in characters a file name cannot hold ("Rock/Pop", "RockPop") share
+// a safe name; the playlist made later takes the next numbered one, kept in the index so that
+// it stays with that playlist.
+std::optional<std::string> MusicLibrary::playlistFileName(std::int64_t row) {
+    if (auto kept = db_->stringForQuery("SELECT file FROM playlists WHERE id = ?", row);
+        kept && !kept->empty()) {
+        return kept;
+    }
+    const auto name = db_->stringForQuery("SELECT name FROM playlists WHERE id = ?", row);
+    if (!name) return std::nullopt;
+    const std::string wanted = TrackFilePattern::safeComponent(*name) + ".m3u8";
+    for (int number = 1; number <= 1000; ++number) {
+        const std::string file = LibraryFiles::numberedName(wanted, number);
+        if (db_->longForQuery("SELECT COUNT(*) FROM playlists WHERE file = ?", file) != 0) continue;
+        if (db_->hadError()) return std::nullopt;
+        if (!db_->executeUpdate("UPDATE playlists SET file = ? WHERE id = ?", file, row))
+            return std::nullopt;
+        return file;
+    }
+    return std::nullopt;
 }
 
 bool MusicLibrary::writePlaylistFile(std::int64_t row) {
-    const auto name = db_->stringForQuery("SELECT name FROM playlists WHERE id = ?", row);
-    if (!name) return false;
+    const auto fileName = playlistFileName(row);
+    if (!fileName) return false;
     std::vector<M3u8Playlist::Entry> entries;
     auto rs = db_->executeQuery(
         "SELECT t.path, t.artist, t.title FROM playlist_tracks JOIN tracks t ON t.id = track_id "
@@ -390,7 +445,7 @@ bool MusicLibrary::writePlaylistFile(std::int64_t row) {
         entries.push_back({rs->safeStringForColumn("path"), rs->safeStringForColumn("artist"),
                            rs->safeStringForColumn("title")});
     }
-    const std::string file = playlistFilePath(*name);
+    const std::string file = mediaFolder_ + "/Playlists/" + *fileName;
     return foundation::Paths::ensureDirectory(mediaFolder_ + "/Playlists") &&
            M3u8Playlist::write(file, entries);
 }

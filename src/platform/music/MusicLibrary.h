@@ -45,7 +45,7 @@ struct PlaylistSummary {
 
 // The computer's music library: track files below the media folder, placed by the file
 // pattern, and an SQLite index of tracks (16-hex-digit persistent ids, tags, file paths)
-// and playlists, each playlist also written as "<name>.m3u8". The index and the folder
+// and playlists, each playlist also written as "<name>.m3u8" (numbered where names clash). The index and the folder
 // stay consistent through a crash: a track is listed only once its file is whole in
 // place, and a listed file is never removed or renamed away. Thread-safe; one operation at
 // a time.
@@ -79,8 +79,9 @@ public:
 
     std::int64_t trackCount();
     std::vector<PlaylistSummary> playlists();
-    // Where the playlist's .m3u8 file goes.
-    std::string playlistFilePath(const std::string& name) const;
+    // Where the .m3u8 file of the playlist of that name goes, each playlist's its own;
+    // nullopt when there is no such playlist.
+    std::optional<std::string> playlistFilePath(const std::string& name);
     const MusicLibraryLocation& location() const { return location_; }
     // Where imports are copied before they take their place.
     std::string stagingFolder() const;
@@ -92,8 +93,11 @@ private:
     std::optional<std::int64_t> playlistRow(const std::string& name);
     std::optional<std::string> unusedPersistentID(const char* table);
     void placeByTags(std::int64_t row, const std::string& path);
+    std::optional<std::string> playlistFileName(std::int64_t playlistRow);
     bool writePlaylistFile(std::int64_t playlistRow);
     void rewritePlaylistsOf(std::int64_t trackRow);
+    // What a playlist file shows of the track: its path, artist and title.
+    std::string playlistLine(std::int64_t trackRow);
     TrackFilePattern currentPattern() const;
 
     MusicLibraryLocation location_;

@@ -165,6 +165,12 @@ std::string WebView::title() const {
 }
 
 void WebView::connectSignals() {
+    g_signal_connect(view_, "load-changed",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+                         auto* self = static_cast<WebView*>(data);
+                         if (event == WEBKIT_LOAD_COMMITTED) self->committedUri_ = self->uri();
+                     }),
+                     this);
     g_signal_connect(view_, "decide-policy",
                      G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
                                     WebKitPolicyDecisionType type, gpointer data) -> gboolean {

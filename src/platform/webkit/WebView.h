@@ -113,6 +113,9 @@ public:
     void loadRequest(const std::string& uri,
                      const std::vector<std::pair<std::string, std::string>>& headers);
     std::string uri() const;
+    // The address of the document the view shows: it changes when a load commits, not when
+    // it starts, so it names the page whose scripts run now. Empty before the first page.
+    const std::string& committedURI() const { return committedUri_; }
     std::string title() const;
     void evaluateJavascript(const std::string& script,
                             std::function<void(ScriptResult)> completion = nullptr);
@@ -145,6 +148,7 @@ private:
     void connectSignals();
 
     WebKitWebView* view_;
+    std::string committedUri_;
 };
 
 }  // namespace webkit

@@ -1,5 +1,6 @@
 #include "shell/bridge/WKWebViewScriptBridge.h"
 
+#include "content/PageOrigins.h"
 #include "platform/webkit/WebView.h"
 #include "logging/Console.h"
 
@@ -23,13 +24,26 @@ WKWebViewScriptBridge::WKWebViewScriptBridge(std::weak_ptr<webkit::WebView> view
 
 WKWebViewScriptBridge::~WKWebViewScriptBridge() = default;
 
+bool WKWebViewScriptBridge::showsOwnPage(const std::weak_ptr<webkit::WebView>& weakView) {
+    const auto view = weakView.lock();
+    return view && content::PageOrigins::isOwnPage(view->committedURI());
+}
+
 void WKWebViewScriptBridge::_evaluateJavascript(const std::string& script) {
+    if (!showsOwnPage(_webView)) return;
     if (auto view = _webView.lock()) view->evaluateJavascript(script);
 }
 
 void WKWebViewScriptBridge::decideNavigation(
     const std::string& uri, const std::shared_ptr<webkit::NavigationDecision>& decision) {
     auto url = foundation::Url::parse(uri);
+    if (url && base().isWebViewScriptBridgeURL(*url) && !showsOwnPage(_webView)) {
+        const auto view = _webView.lock();
+        ConsoleLog("WebViewScriptBridge: a page that is not ours asked for the bridge: " +
+                   (view ? view->committedURI() : std::string()));
+        decision->cancel();
+        return;
+    }
     if (url && handleBridgeURL(*url, [view = _webView](auto deliver) {
             WKFlushMessageQueue(view, std::move(deliver));
         })) {
@@ -44,10 +58,12 @@ void WKWebViewScriptBridge::WKFlushMessageQueue(
     const std::weak_ptr<webkit::WebView>& weakView,
     std::function<void(std::optional<std::string>)> deliver) {
     auto view = weakView.lock();
-    if (!view) return;
+    if (!view || !showsOwnPage(weakView)) return;
     view->evaluateJavascript(
         std::string(WebViewScriptBridgeBase::webViewJavascriptFetchQueyCommand),
-        [deliver = std::move(deliver)](webkit::ScriptResult result) {
+        [weakView, deliver = std::move(deliver)](webkit::ScriptResult result) {
+            // The page may have changed while the script ran.
+            if (!showsOwnPage(weakView)) return;
             if (result.error) {
                 ConsoleLog(
                     "WebViewScriptBridge: WARNING: Error when trying to "

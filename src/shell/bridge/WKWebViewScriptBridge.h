@@ -16,6 +16,8 @@ class NavigationDecision;
 // The bridge front of the browser view: it watches the view's navigations for the
 // bridge's signalling URLs, serves and cancels them, and hands every other navigation to
 // the further delegate (or allows it). Script is evaluated without waiting for a result.
+// Only the application's own pages (content::PageOrigins) have the bridge: the signalling
+// navigations of any other page are cancelled unserved, and no script goes to it.
 class WKWebViewScriptBridge : public ScriptBridge {
 public:
     // Makes the front for the view, takes over its navigation decisions and resets the core.
@@ -42,6 +44,7 @@ private:
                           const std::shared_ptr<webkit::NavigationDecision>& decision);
     // Asks the page for its queued messages and hands over the JSON text (nullopt when
     // the evaluation failed).
+    static bool showsOwnPage(const std::weak_ptr<webkit::WebView>& view);
     static void WKFlushMessageQueue(const std::weak_ptr<webkit::WebView>& view,
                                     std::function<void(std::optional<std::string>)> deliver);
 
