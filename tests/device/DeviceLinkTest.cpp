@@ -196,8 +196,13 @@ TEST(Heartbeat, DieStraightAfterKeepAliveStopsTheBeats) {
     heartbeat->setAnswerTimeoutMs(50);
     ASSERT_TRUE(heartbeat->keepAlive());
     heartbeat->die();
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !heartbeat->isRunning(); }));
-    heartbeat.reset();  // the beat thread's hold goes with its loop: the socket closes
+    // The beat thread holds the service until its loop ends.
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return heartbeat.use_count() == 1; }));
+    EXPECT_TRUE(heartbeat->isRunning()) << "a loop stopped by die() stays marked running";
+    EXPECT_TRUE(heartbeat->isCanceled());
+    EXPECT_TRUE(heartbeat->keepAlive()) << "and is not started again";
+    EXPECT_EQ(heartbeat.use_count(), 1);
+    heartbeat.reset();  // the socket closes
     int beats = 0;
     for (int i = 0; i < 3; ++i) {
         int code = 0;
