@@ -11,6 +11,8 @@
 #include "WebWindowFixture.h"
 #include "app/AppDeviceFinder.h"
 #include "app/DeviceDetection.h"
+#include "app/MediaLoaderRelay.h"
+#include "media/iTunesLibrary.h"
 #include "shell/KolvexAppDelegate.h"
 #include "simdevice/SimUsbmuxServer.h"
 
@@ -37,6 +39,15 @@ public:
         window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 900},
                                                gtk::Titled | gtk::Closable | gtk::Resizable);
         AppServices services;
+        if (withMusicLibrary) {
+            // The process's music library, where XDG_MUSIC_DIR and XDG_DATA_HOME put it.
+            services.loadMusicLibrary = [] {
+                auto& library = media::iTunesLibrary::itLibrary();
+                library.loadTracks();
+                return library.summary();
+            };
+            fillMediaLoading(services, delegatePointer_);
+        }
         services.startDeviceDetection = [this, adjust](std::uint32_t kinds) {
             auto detectors = systemDetectors();
             detectors.watchSystemVolumes = false;
@@ -49,6 +60,7 @@ public:
         AppDeviceFinder::installIn(services, finder);
         delegate = std::make_unique<KolvexAppDelegate>(window, services,
                                                        std::vector<std::string>{"orvandel"});
+        delegatePointer_ = delegate.get();
         finder->setAppDelegate(delegate.get());
         delegate->awakeFromNib();
         window->show();
@@ -71,11 +83,15 @@ public:
 
     simdevice::SimUsbmuxServer server;
     DeviceManager& manager = DeviceManager::defaultDeviceManager();
+    // Set before start(): the page gets the process's music library and device libraries load
+    // on request. The test points XDG_MUSIC_DIR and XDG_DATA_HOME at folders of its own.
+    bool withMusicLibrary = false;
 
 private:
     std::shared_ptr<gtk::Window> window;
     std::shared_ptr<AppDeviceFinder> finder = std::make_shared<AppDeviceFinder>();
     std::unique_ptr<KolvexAppDelegate> delegate;
+    KolvexAppDelegate* delegatePointer_ = nullptr;
 };
 
 }  // namespace apptest
