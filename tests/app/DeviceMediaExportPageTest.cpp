@@ -128,6 +128,15 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
     ASSERT_TRUE(waitForValue(view, text("#device-media .media-export-text"), "\"Exported 2 of 2 tracks.\""));
     EXPECT_EQ(eval(view, text("#device-media tr[data-track='102'] .media-state")), "\"copied\"");
     EXPECT_EQ(filesHolding(scratch / "Music", beta).size(), 1u);
+
+    // A stop while the first track is on its way: nothing more reaches the library, and the
+    // computer keeps no copy.
+    eval(view, "document.querySelector(\"#device-media li[data-playlist='Road'] .media-send-playlist\").click();"
+               "document.querySelector('#device-media .media-export-stop').click(); true");
+    ASSERT_TRUE(waitForValue(view, text("#device-media .media-export-text"), "\"Stopped after 0 of 2 tracks.\""));
+    EXPECT_EQ(filesHolding(scratch / "Music", beta).size(), 1u);
+    EXPECT_EQ(filesHolding(scratch / "Music", alpha).size(), 2u);
+    EXPECT_TRUE(filesHolding(scratch / "tmp", alpha).empty());
     EXPECT_TRUE(testsupport::runMainLoopUntil([] { return ThreadPool::async().operationCount() == 0; }));
 }
 
