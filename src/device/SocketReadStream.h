@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <string>
 
-// A read stream over a socket it does not own: reads until the peer closes, and keeps the
-// error of a failed read.
+// A read stream over a socket it does not own: reads until the peer closes, waiting for
+// bytes on a socket that does not block, and keeps the error of a failed read.
 class SocketReadStream {
 public:
     explicit SocketReadStream(int socket) : socket_(socket) {}

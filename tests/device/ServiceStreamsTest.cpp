@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SocketPair.h"
@@ -68,6 +70,21 @@ TEST(FileRelaySlurp, CopiesEverythingUntilTheDeviceClosesAndSaysWhyItStopped) {
     EXPECT_FALSE(refused->slurpInto(broken));
     EXPECT_EQ(refused->lasterror(), "File truncated on write, nr=1024 nw=0");
 
+}
+
+// Device sockets do not block: a read that comes before the device's bytes waits for them.
+TEST(FileRelaySlurp, WaitsForABlockFreeSocketsBytes) {
+    SocketPair pair;
+    auto relay = relayOver(pair);
+    ASSERT_EQ(::fcntl(relay->sock(), F_SETFL, ::fcntl(relay->sock(), F_GETFL) | O_NONBLOCK), 0);
+    std::thread device([&] {
+        pair.writePeer(std::vector<std::uint8_t>(2000, 'z'));
+        pair.closePeer();
+    });
+    std::ostringstream out;
+    EXPECT_TRUE(relay->slurpInto(out)) << relay->lasterror();
+    device.join();
+    EXPECT_EQ(out.str(), std::string(2000, 'z'));
 }
 
 TEST(FormatString, FormatsOrGivesTheEmptyText) {
