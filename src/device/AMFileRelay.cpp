@@ -1,10 +1,8 @@
 #include "device/AMFileRelay.h"
 
-#include <cstring>
 
 #include <fmt/format.h>
 
-#include "device/SocketCheck.h"
 
 using foundation::Value;
 
@@ -42,25 +40,34 @@ bool AMFileRelay::getFileSetInto(const std::string& source, std::ostream& out) {
 }
 
 bool AMFileRelay::slurpInto(std::ostream& out) {
-    char chunk[kChunkLength];
-    for (;;) {
-        const long count = receiveRawBytesMaxLengthTimeout(chunk, sizeof chunk, 0);
-        if (count == kSocketPeerClosed) break;
-        if (count <= 0) {
-            setLasterror(count < 0 ? std::strerror(static_cast<int>(-count))
-                                   : "service is not started");
-            return false;
-        }
-        if (!out.write(chunk, count)) {
-            setLasterror(fmt::format("File truncated on write, nr={} nw={}", count, 0));
-            return false;
-        }
-    }
-    out.flush();
-    if (!out) {
-        setLasterror("File truncated on write");
+    auto stream = inputStreamFromSocket();
+    if (!stream || !stream->open()) {
+        setLasterror(stream ? stream->streamError() : "service is not started");
         return false;
     }
-    setLasterror({});
-    return true;
+    bool copied = false;
+    char chunk[kChunkLength];
+    for (;;) {
+        const long read = stream->read(chunk, sizeof chunk);
+        if (read < 0) {
+            setLasterror(stream->streamError());
+            break;
+        }
+        if (read == 0) {
+            setLasterror({});
+            copied = true;
+            break;
+        }
+        // A failed stream cannot say how much of the chunk it took: none counts as written.
+        if (!out.write(chunk, read)) {
+            setLasterror(fmt::format("File truncated on write, nr={} nw={}", read, 0));
+            break;
+        }
+    }
+    stream->close();
+    if (copied && !out.flush()) {
+        setLasterror("File truncated on write");
+        copied = false;
+    }
+    return copied;
 }

@@ -54,11 +54,13 @@ void AMHeartBeatService::die() {
 }
 
 void AMHeartBeatService::beatLoop() {
+    // A loop stopped by die() leaves the running flag set; a failed beat clears it.
     while (!isCanceled_) {
-        if (!send() || !receive()) break;
+        if (!send() || !receive()) {
+            isRunning_ = false;
+            return;
+        }
         std::unique_lock lock(pauseMutex_);
         pause_.wait_for(lock, std::chrono::milliseconds(500), [this] { return bool(isCanceled_); });
     }
-    // Cleared on every way out, so that the flag tells whether beats still go out.
-    isRunning_ = false;
 }

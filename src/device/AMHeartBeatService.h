@@ -26,6 +26,7 @@ public:
     bool keepAlive();
     void die();
 
+    // Set from keepAlive() on; cleared only when a beat fails, so it stays set after die().
     bool isRunning() const { return isRunning_; }
     void setIsRunning(bool running) { isRunning_ = running; }
     bool isCanceled() const { return isCanceled_; }

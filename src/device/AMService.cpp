@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include <fmt/format.h>
 
@@ -156,6 +157,11 @@ long AMService::sendDataPacket(const foundation::Data& data) {
     }
     lasterror_.clear();
     return static_cast<long>(data.size());
+}
+
+std::unique_ptr<SocketReadStream> AMService::inputStreamFromSocket() const {
+    if (!isValidService()) return nullptr;
+    return std::make_unique<SocketReadStream>(sock());
 }
 
 long AMService::receiveAll(void* bytes, std::size_t length, unsigned int timeoutMs) {
@@ -317,13 +323,13 @@ bool AMService::sendPlistIsBinary(const Value& plist, bool binary) {
         if (sent > 0) LogInfo("{} sent {} bytes", name, sent);
         if (sent == static_cast<long>(payload->size())) return true;
         if (sent >= 0) {
-            LogError("could not send all data ({} of {})!", sent, payload->size());
+            LogError("ERROR: could not send all data ({} of {})!", sent, payload->size());
             return false;
         }
     } else if (sent > 0) {
         return false;
     }
-    LogError("sending to device failed.");
+    LogError("ERROR: sending to device failed.");
     return false;
 }
 
@@ -334,34 +340,60 @@ Value AMService::readPlistTimeoutReturnCode(unsigned int timeoutMs, int* returnC
         code = -1;
     } else {
         foundation::Data payload;
-        long detail = 0;
-        switch (readPacket(timeoutMs, &payload, &detail)) {
-            case PacketResult::Ok: {
-                auto decoded = foundation::plist::read(payload);
-                if (decoded) {
-                    result = std::move(*decoded);
-                    code = 0;
-                } else {
-                    code = -2;
-                }
-                break;
-            }
-            case PacketResult::NothingArrived:
-                if (detail == kSocketTimedOut || detail == 0) code = -5;
-                break;
-            case PacketResult::Failed:
-                LogInfo("{} initial read failed!", servicename());
-                break;
-            case PacketResult::Incomplete:
-                LogInfo("{} received incomplete packet", servicename());
-                break;
-            case PacketResult::Undecodable:
+        code = readPlistPayload(timeoutMs, &payload);
+        if (code == 0) {
+            auto decoded = foundation::plist::read(payload);
+            if (decoded) {
+                result = std::move(*decoded);
+            } else {
                 code = -2;
-                break;
+            }
         }
     }
     if (returnCode) *returnCode = code;
     return result;
+}
+
+int AMService::readPlistPayload(unsigned int timeoutMs, foundation::Data* payload) {
+    const std::string name = servicename();
+    foundation::Data prefix;
+    const long first = receiveRawDataMaxLengthTimeout(&prefix, 4, timeoutMs);
+    if (first == 0 || first == kSocketTimedOut) return -5;
+    if (first < 1) {
+        LogInfo("{} initial read failed!", name);
+        return -3;
+    }
+    // A prefix split over reads is completed under the same time limit.
+    while (prefix.size() < 4) {
+        foundation::Data rest;
+        if (receiveRawDataMaxLengthTimeout(&rest, 4 - prefix.size(), timeoutMs) < 1) {
+            LogInfo("{} initial read failed!", name);
+            return -3;
+        }
+        prefix.insert(prefix.end(), rest.begin(), rest.end());
+    }
+    const std::uint32_t length = getLength(prefix.data());
+    LogInfo("{} intial read={}", name, prefix.size());
+    LogInfo("{} {} bytes following", name, length);
+    if (length == 0 || length > kMaxPacketLength) return -2;
+    try {
+        payload->resize(length);
+    } catch (const std::bad_alloc&) {
+        LogError("{} out of memory when allocating {} bytes", name, length);
+        return -256;
+    }
+    std::size_t got = 0;
+    while (got < length) {
+        const long count = receiveRawBytesMaxLengthTimeout(payload->data() + got, length - got, 0);
+        if (count < 1) {
+            LogInfo("{} received incomplete packet ({} of {} bytes)", name, got, length);
+            if (got > 0) LogInfo("{} incomplete packet following:", name);
+            return -3;
+        }
+        LogInfo("{} received {} bytes", name, count);
+        got += static_cast<std::size_t>(count);
+    }
+    return 0;
 }
 
 std::optional<std::string> AMService::getDLMessage(const Value& reply) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "device/SocketReadStream.h"
 #include "foundation/Value.h"
 #include "platform/mobiledevice/MobileDevice.h"
 
@@ -66,6 +67,9 @@ public:
                                         unsigned int timeoutMs);
     long sendRawData(const foundation::Data& data);
     long sendDataPacket(const foundation::Data& data);
+    // A read stream over the service's socket (as sock() gives it); null when the service
+    // is not valid.
+    std::unique_ptr<SocketReadStream> inputStreamFromSocket() const;
 
     // Property-list exchange for request and reply services.
     bool sendXMLRequestTimeout(const foundation::Value& request, unsigned int timeoutMs,
@@ -108,6 +112,8 @@ private:
     // Reads one framed packet; the time limit covers the length prefix.
     PacketResult readPacket(unsigned int timeoutMs, foundation::Data* payload, long* detail);
     long receiveAll(void* bytes, std::size_t length, unsigned int timeoutMs);
+    // The payload of one packet for readPlistTimeoutReturnCode; its out code.
+    int readPlistPayload(unsigned int timeoutMs, foundation::Data* payload);
 
     std::string lasterror_;
     int socket_ = -1;  // owned when not secure

@@ -109,14 +109,19 @@ void MobileDeviceHub::Notify(const md::AMDeviceNotificationCallbackInfo& info) {
             break;
         }
         case md::kADNCIMessageDisconnected: {
-            for (auto it = devices_.begin(); it != devices_.end(); ++it) {
-                if (!(*it)->isDevice(info.device)) continue;
-                auto device = *it;
-                device->forgetDevice();
-                devices_.erase(it);
-                if (auto listener = listener_) listener->deviceDisconnected(device);
-                break;
+            std::shared_ptr<AMDevice> leaving;
+            for (const auto& device : devices_) {
+                if (device->isDevice(info.device)) {
+                    leaving = device;
+                    break;
+                }
             }
+            if (!leaving) break;
+            // The listener hears of it while the device is still listed; it leaves the list
+            // after that (the listener may have detached it already).
+            leaving->forgetDevice();
+            if (auto listener = listener_) listener->deviceDisconnected(leaving);
+            std::erase(devices_, leaving);
             break;
         }
         case md::kADNCIMessageUnsubscribed:

@@ -10,7 +10,7 @@
 
 int socket_check_fd(int fd, fd_mode mode, unsigned int timeoutMs) {
     if (fd < 0) {
-        LogError("invalid fd in check_fd {}", fd);
+        LogError("ERROR: invalid fd in check_fd {}", fd);
         return -1;
     }
     short events = 0;
@@ -42,7 +42,14 @@ int socket_check_fd(int fd, fd_mode mode, unsigned int timeoutMs) {
             LogInfo("Error> {}: timeout", "socket_check_fd");
             return kSocketTimedOut;
         }
-        if (errno == EINTR) continue;
+        if (errno == EINTR) {
+            LogInfo("Error> {}: EINTR", "socket_check_fd");
+            continue;
+        }
+        if (errno == EAGAIN) {
+            LogInfo("Error> {}: EAGAIN", "socket_check_fd");
+            return -1;
+        }
         LogInfo("Error> {}: poll failed: {}", "socket_check_fd", std::strerror(errno));
         return -1;
     }

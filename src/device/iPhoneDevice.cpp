@@ -482,9 +482,14 @@ Value iPhoneDevice::appBundles() {
 
 std::optional<foundation::Data> iPhoneDevice::getIconDataForApp(const std::string& bundleId) {
     if (!phoneDevice_) return std::nullopt;
-    auto springboard = phoneDevice_->newAMSpringboardServices();
-    if (!springboard) return std::nullopt;
-    return iconDataFromReply(springboard->getIconPNGData(bundleId));
+    Value reply;
+    {
+        std::lock_guard access(accessLock_);
+        auto springboard = phoneDevice_->newAMSpringboardServices();
+        if (!springboard) return std::nullopt;
+        reply = springboard->getIconPNGData(bundleId);
+    }
+    return iconDataFromReply(reply);
 }
 
 Value iPhoneDevice::defaultReturnAttributes() const {

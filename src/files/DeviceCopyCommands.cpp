@@ -82,6 +82,8 @@ Value DeviceCopyCommands::start(Plugin& plugin, Plugin::Request& request, bool t
     if (to.empty()) return Value::dict({{"result", false}});
     if (toDevice && !Plugin::isConfinedDevicePath(to))
         return Value::dict({{"result", false}, {"error", fmt::format("Invalid device path: {}", to)}});
+    if (!toDevice && !Plugin::isUsableComputerPath(to))
+        return Value::dict({{"result", false}, {"error", fmt::format("Invalid computer path: {}", to)}});
     const double delay = toDevice ? 0 : request.data["delay"].toDouble().value_or(0);
 
     auto copy = std::make_shared<RunningCopy>();

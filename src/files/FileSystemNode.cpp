@@ -128,6 +128,10 @@ FileSystemNode::Ptr FileSystemNode::cameraRollNodeWithMobileDevice(const DeviceP
     return makePathNode(device, "/DCIM", nullptr, std::string("/"), std::nullopt);
 }
 
+FileSystemNode::Ptr FileSystemNode::iTunesPhotoNodeWithMobileDevice(const DevicePtr&) {
+    return nullptr;
+}
+
 bool FileSystemNode::performOnDevice(const std::function<void(iMobileDevice&)>& work) const {
     const DevicePtr device = device_.lock();
     if (!device) return false;
@@ -267,14 +271,15 @@ NSImage::Image FileSystemNode::image() const {
 }
 
 std::optional<std::string> FileSystemNode::dimension() {
-    if (isDirectory_) return dimension_ ? *dimension_ : std::nullopt;
-    if (!dimension_) {
-        dimension_ = image_ ? std::optional<std::string>(
-                                  fmt::format("{} x {}", gdk_pixbuf_get_width(image_.get()),
-                                              gdk_pixbuf_get_height(image_.get())))
-                            : std::nullopt;
+    if (isDirectory_) return dimension_;
+    if (hasNoDimension_) return std::nullopt;
+    if (image_) {
+        dimension_ = fmt::format("{} x {}", gdk_pixbuf_get_width(image_.get()),
+                                 gdk_pixbuf_get_height(image_.get()));
+    } else {
+        hasNoDimension_ = true;
     }
-    return *dimension_;
+    return dimension_;
 }
 
 bool FileSystemNode::deleteNode() {

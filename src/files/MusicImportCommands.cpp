@@ -57,6 +57,9 @@ Value MusicImportCommands::addToITunes(const MusicImportServices& services, Plug
     }
     Value changes = Value::dict({{"copied", true}});
     const std::string persistentID = track["persistentID"].stringOr();
+    // The record keeps the id of its library copy, so that its tags can be written there
+    // without waiting for the next match with the library.
+    if (!persistentID.empty()) changes.set("persistentID", persistentID);
     std::optional<std::string> libraryPath;
     if (!persistentID.empty()) libraryPath = services.pathForTrackByPID(persistentID);
     if (libraryPath && !libraryPath->empty()) changes.set("macpath", *libraryPath);

@@ -137,8 +137,10 @@ Value WVMobileDeviceFilesystemPlugin::run(Request& request, const std::string& c
     if (cmd == "device-pair") return pair(*request.device);
     if (cmd == "device-unpair") return Value::dict({{"result", request.device->unpair()}});
     if (request.path.empty() || request.udid.empty()) return failure("Missing path or deviceId");
-    if (!isConfinedDevicePath(request.path))
-        return failure(fmt::format("Invalid device path: {}", request.path));
+    if (pathIsOnDevice(cmd) ? !isConfinedDevicePath(request.path)
+                            : !isUsableComputerPath(request.path))
+        return failure(fmt::format("Invalid {} path: {}", pathIsOnDevice(cmd) ? "device" : "computer",
+                                   request.path));
 
     request.node = requestNode(request.data, request.device, request.path);
     request.progressHandler = request.data["cb"].stringOr();
@@ -197,6 +199,17 @@ std::string WVMobileDeviceFilesystemPlugin::getTempFilepathWithPrefix(
 
 Value WVMobileDeviceFilesystemPlugin::removeInvalidType(const Value& object) {
     return removeInvalidTypeOfObject(object);
+}
+
+bool WVMobileDeviceFilesystemPlugin::pathIsOnDevice(const std::string& cmd) {
+    // An upload's "path" is the computer's source file; the ringtone and music commands
+    // never read theirs.
+    return cmd != "device-upload" && cmd != "device-add-ringtone" && cmd != "device-additunes" &&
+           cmd != "device-update-track-itunes-meta";
+}
+
+bool WVMobileDeviceFilesystemPlugin::isUsableComputerPath(const std::string& path) {
+    return !path.empty() && path.find('\0') == std::string::npos;
 }
 
 bool WVMobileDeviceFilesystemPlugin::isConfinedDevicePath(const std::string& path) {

@@ -83,6 +83,11 @@ public:
     // Whether a device path from the page stays inside its service: no "..", no empty
     // component (a leading or trailing "/" is fine), no NUL.
     static bool isConfinedDevicePath(const std::string& path);
+    // Whether the command's "path" names a place on the device (else one on the computer).
+    static bool pathIsOnDevice(const std::string& cmd);
+    // A computer path as the computer's file commands take it: used as given, so long as it
+    // is not empty and holds no NUL that would cut it short.
+    static bool isUsableComputerPath(const std::string& path);
 
     // The commands that run after the path check, by exact name. Further commands are
     // added here at start-up, before any request runs.

@@ -60,7 +60,8 @@ TEST_F(WebWindowTest, DeviceMediaSectionLoadsAPhonesLibraryOnRequest) {
         " return c.textContent; }).join(','); }).join('|')";
     waitForValue(
         view, rows,
-        "\",Alpha,Ann,First,3:00|,Beta,Bob,First,1:00|,Gamma,Bob,First,0:01|,Bell,Me,,0:30|,,,,0:00\"");
+        "\",Alpha,Ann,First,3:00,,ExportWrite tags|,Beta,Bob,First,1:00,,ExportWrite tags|"
+        ",Gamma,Bob,First,0:01,,ExportWrite tags|,Bell,Me,,0:30,,ExportWrite tags|,,,,0:00,,ExportWrite tags\"");
     waitForValue(view, "document.querySelector('#device-media .media-step').textContent",
                  "\"Matched with the music library\"");
     // Page requests answer through the main loop: it must run while the pool drains.

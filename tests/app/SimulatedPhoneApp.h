@@ -11,6 +11,8 @@
 #include "WebWindowFixture.h"
 #include "app/AppDeviceFinder.h"
 #include "app/DeviceDetection.h"
+#include "app/MediaLoaderRelay.h"
+#include "media/iTunesLibrary.h"
 #include "shell/KolvexAppDelegate.h"
 #include "simdevice/SimUsbmuxServer.h"
 
@@ -37,6 +39,15 @@ public:
         window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 900},
                                                gtk::Titled | gtk::Closable | gtk::Resizable);
         AppServices services;
+        if (withMusicLibrary) {
+            // The process's music library, where XDG_MUSIC_DIR and XDG_DATA_HOME put it.
+            services.loadMusicLibrary = [] {
+                auto& library = media::iTunesLibrary::itLibrary();
+                library.loadTracks();
+                return library.summary();
+            };
+            fillMediaLoading(services, appDelegate);
+        }
         services.startDeviceDetection = [this, adjust](std::uint32_t kinds) {
             auto detectors = systemDetectors();
             detectors.watchSystemVolumes = false;
@@ -79,6 +90,9 @@ public:
     // Set before start(): fills further services (the application delegate is appDelegate).
     std::function<void(AppServices&)> moreServices;
     KolvexAppDelegate* appDelegate = nullptr;
+    // Set before start(): the page gets the process's music library and device libraries load
+    // on request. The test points XDG_MUSIC_DIR and XDG_DATA_HOME at folders of its own.
+    bool withMusicLibrary = false;
 
 private:
     std::shared_ptr<gtk::Window> window;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <memory>
 #include <string>
 #include <thread>
@@ -193,18 +195,25 @@ TEST(Heartbeat, DieStraightAfterKeepAliveStopsTheBeats) {
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     auto heartbeat = AMHeartBeatService::withSocket(fds[0]);
     auto device = AMService::withSocket(fds[1], "device");
-    heartbeat->setAnswerTimeoutMs(50);
+    // The device answers every beat, so that only die() ends the loop.
+    std::atomic<int> beats = 0;
+    std::thread answering([&] {
+        int code = 0;
+        while (!device->readPlistTimeoutReturnCode(5000, &code).isNil()) {
+            ++beats;
+            device->sendPlistIsBinary(Value("answer"), false);
+        }
+    });
     ASSERT_TRUE(heartbeat->keepAlive());
     heartbeat->die();
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !heartbeat->isRunning(); }));
-    heartbeat.reset();  // the beat thread's hold goes with its loop: the socket closes
-    int beats = 0;
-    for (int i = 0; i < 3; ++i) {
-        int code = 0;
-        if (device->readPlistTimeoutReturnCode(2000, &code).isNil()) break;
-        ++beats;
-        device->sendPlistIsBinary(Value("answer"), false);
-    }
+    // The beat thread holds the service until its loop ends.
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return heartbeat.use_count() == 1; }));
+    EXPECT_TRUE(heartbeat->isRunning()) << "a loop stopped by die() stays marked running";
+    EXPECT_TRUE(heartbeat->isCanceled());
+    EXPECT_TRUE(heartbeat->keepAlive()) << "and is not started again";
+    EXPECT_EQ(heartbeat.use_count(), 1);
+    heartbeat.reset();  // the socket closes, and the device stops answering
+    answering.join();
     EXPECT_LE(beats, 1) << "a beat may have left before die(), none after it";
 }
 

@@ -30,9 +30,15 @@ TEST_F(SimHub, AttachMakesADeviceAndDetachForgetsIt) {
     EXPECT_EQ(simulated->sessionsStarted(), 1);
     EXPECT_EQ(simulated->sessionsStopped(), 1);
 
+    // The listener hears of the detach while the device is still listed.
+    std::size_t listedWhenTold = 0;
+    listener->onDisconnected = [&](const std::shared_ptr<AMDevice>&) {
+        listedWhenTold = hub->devices().size();
+    };
     server->detach(simulated);
     ASSERT_TRUE(runMainLoopUntil([&] { return listener->disconnected.size() == 1; }));
     EXPECT_EQ(listener->disconnected.front(), device);
+    EXPECT_EQ(listedWhenTold, 1u);
     EXPECT_TRUE(hub->devices().empty());
     // A forgotten device no longer reaches the framework.
     EXPECT_FALSE(device->paired());

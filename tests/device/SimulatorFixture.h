@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,7 +27,9 @@ public:
     }
     void deviceDisconnected(const std::shared_ptr<AMDevice>& device) override {
         disconnected.push_back(device);
+        if (onDisconnected) onDisconnected(device);
     }
+    std::function<void(const std::shared_ptr<AMDevice>&)> onDisconnected;
     std::vector<std::shared_ptr<AMDevice>> connected;
     std::vector<std::shared_ptr<AMDevice>> disconnected;
 };

@@ -121,6 +121,31 @@ TEST_F(DeviceCopyTest, ProgressPausesAndLateStops) {
     EXPECT_EQ(await(start("device-download", "/none.mp3", folder / "pc/none")), result(false));
 }
 
+// Each end of a copy is checked by the rules of its own side: device paths stay inside
+// the device's service, computer paths are used as given.
+TEST_F(DeviceCopyTest, EachEndOfACopyIsCheckedByItsOwnSidesRules) {
+    gate->open();
+    put(folder / "pc", "up.bin", "from the computer");
+    put(media(), "song.mp3", "from the device");
+    const std::string doubled = std::string(folder / "pc") + "//up.bin";
+    EXPECT_EQ(await(start("device-upload", doubled, "/up.bin")), result(true));
+    EXPECT_TRUE(read(media() + "/up.bin") == "from the computer");
+    EXPECT_EQ(await(start("device-upload", doubled, "/Up/../../up.bin")),
+              Value::dict({{"result", false}, {"error", "Invalid device path: /Up/../../up.bin"}}));
+    EXPECT_EQ(await(start("device-upload", std::string("/a\0b", 4), "/up.bin")),
+              Value::dict({{"result", false}, {"error", "Invalid computer path: " + std::string("/a\0b", 4)}}));
+
+    EXPECT_EQ(await(start("device-download", "/song.mp3", std::string(folder / "pc") + "//song.mp3")), result(true));
+    EXPECT_TRUE(read(folder / "pc/song.mp3") == "from the device");
+    EXPECT_EQ(await(start("device-download", "/../song.mp3", folder / "pc/x.mp3")),
+              Value::dict({{"result", false}, {"error", "Invalid device path: /../song.mp3"}}));
+    const std::string cut = std::string(folder / "pc") + std::string("/a\0b", 4);
+    EXPECT_EQ(await(start("device-download", "/song.mp3", cut)),
+              Value::dict({{"result", false}, {"error", "Invalid computer path: " + cut}}));
+    EXPECT_FALSE(fs::exists(folder / "pc/x.mp3"));
+    EXPECT_FALSE(fs::exists(folder / "pc/a"));
+}
+
 TEST_F(DeviceCopyTest, StopsKeepTheOldFilesAndAnswerWithoutHoldingTheMainThread) {
     put(media(), "song.mp3", std::string(kChunk * 4, 'n'));
     put(folder / "pc", "song.mp3", "old");

@@ -133,3 +133,47 @@ TEST_F(FileSystemNodeTest, DeleteRemovesAWholeTreeAndReleasedDevicesLeaveEmptyAn
 }
 
 }  // namespace
+
+namespace {
+
+NSImage::Image picture(int width, int height) {
+    return NSImage::Image(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height), g_object_unref);
+}
+
+// Setters of fields that a getter computes past leave the getter's answer alone; those of
+// fields the getters read change it.
+TEST_F(FileSystemNodeTest, SettersWriteTheirFieldsAndComputedAnswersStayComputed) {
+    put(media(), "Alpha/b.txt", "12345");
+    put(media(), "b.txt", "12345");
+    EXPECT_EQ(Node::iTunesPhotoNodeWithMobileDevice(device), nullptr);
+    auto file = Node::fileSystemRootNodeWithMobileDevicePath(device, "/b.txt");
+    auto other = std::make_shared<testsupport::FakeMobileDevice>(media(), "OTHER");
+    file->setRawDevice(other);
+    file->setDisplayPath("/shown");
+    file->setSizeString("huge");
+    file->setRealImage(picture(2, 2));
+    EXPECT_EQ(file->rawDevice(), device);
+    EXPECT_EQ(file->displayPath(), "/b.txt");
+    EXPECT_EQ(file->sizeString(), "5 bytes");
+    EXPECT_EQ(file->realImage(), nullptr) << "a text file has no picture of its own";
+
+    // A file found without a picture keeps no dimension, even once one is set.
+    EXPECT_EQ(file->dimension(), std::nullopt);
+    file->setImage(picture(3, 2));
+    EXPECT_EQ(file->dimension(), std::nullopt);
+    auto shown = Node::fileSystemRootNodeWithMobileDevicePath(device, "/b.txt");
+    shown->setImage(picture(3, 2));
+    EXPECT_EQ(shown->dimension(), "3 x 2");
+
+    auto folder = Node::fileSystemRootNodeWithMobileDevicePath(device, "/Alpha");
+    file->setParent(folder);
+    EXPECT_EQ(file->fullPath(), "/Alpha/b.txt");
+    file->setParent(nullptr);
+    file->setFullPath("Alpha/c.txt");
+    EXPECT_EQ(file->fullPath(), "/Alpha/c.txt");
+    file->setFsType(Node::kAppListType);
+    EXPECT_FALSE(file->deleteNode()) << "only path nodes delete";
+    EXPECT_TRUE(std::filesystem::exists(media() + "/b.txt"));
+}
+
+}  // namespace

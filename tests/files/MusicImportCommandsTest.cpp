@@ -87,6 +87,15 @@ TEST_F(MusicImportTest, ImportAnswersAndMarksTheDeviceRecord) {
     EXPECT_TRUE(music->addedTo.empty());
 }
 
+TEST_F(MusicImportTest, AnImportedTrackCanHaveItsTagsWrittenAtOnce) {
+    music->libraryPaths["ABC"] = "/music/Song.mp3";
+    ASSERT_EQ(import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}})["result"], Value(true));
+    EXPECT_EQ(music->tracks["7"]["persistentID"], Value("ABC"));
+    EXPECT_EQ(on("device-update-track-itunes-meta", "/", {{"pid", "7"}}), ok());
+    ASSERT_EQ(music->updated.size(), 1u);
+    EXPECT_EQ(music->updated[0]["persistentID"], Value("ABC"));
+}
+
 TEST_F(MusicImportTest, PlaylistIsTheNamedOneOrTheFirstThatHoldsTheTrack) {
     music->libraryPaths["ABC"] = "/music/Song.mp3";
     music->user = {{"Empty", {"1"}}, {"", {"7"}}, {"Mine", {"7"}}};

@@ -1,5 +1,6 @@
 // The computer's files: the user's common folders as starting points, then one folder at a
-// time. A chosen file or the open folder is one end of a copy (App.computerFiles).
+// time. A chosen file or the open folder is one end of a copy (App.computerFiles); a
+// chosen file can be edited as text.
 (function () {
     var PLACES = [['homePath', 'Home'], ['desktopPath', 'Desktop'], ['documentsPath', 'Documents'],
         ['downloadPath', 'Downloads'], ['musicPath', 'Music'], ['picturesPath', 'Pictures'],
@@ -37,6 +38,7 @@
         });
         if (row) row.classList.add('selected');
         part('cf-delete').disabled = !path;
+        part('cf-edit').disabled = !path;
     }
 
     function entryRow(entry) {
@@ -99,6 +101,24 @@
         }).catch(showError);
     }
 
+    // The computer's side of the text view: no rename here, so the file is written again
+    // once its saved copy is whole.
+    var textSide = {
+        read: function (path) {
+            return App.call('fs', { cmd: 'readfile', path: path, offset: 0, length: -1 })
+                .then(function (reply) { return reply.data.bytes; });
+        },
+        write: function (path, bytes) { return App.call('fs', { cmd: 'writefile', path: path, bytes: bytes }); },
+        remove: function (path) { return App.call('fs', { cmd: 'rm', path: path }); },
+        sibling: function (path) {
+            return App.call('fs', { cmd: 'ensure-filepath', path: path + '.saving' })
+                .then(function (reply) { return reply.data.path; });
+        }
+    };
+    function editSelected() {
+        if (state.selected) App.textView(part('cf-viewer'), state.selected, textSide);
+    }
+
     function build(paths) {
         var box = root();
         box.innerHTML = '';
@@ -128,6 +148,11 @@
         remove.disabled = true;
         remove.addEventListener('click', deleteSelected);
         bar.appendChild(remove);
+        var edit = el('button', 'cf-edit', 'Edit as text');
+        edit.type = 'button';
+        edit.disabled = true;
+        edit.addEventListener('click', editSelected);
+        bar.appendChild(edit);
         bar.addEventListener('submit', function (e) {
             e.preventDefault();
             if (field.value) open(field.value);
@@ -135,6 +160,7 @@
         box.appendChild(bar);
         box.appendChild(el('ul', 'cf-list'));
         box.appendChild(el('p', 'cf-status'));
+        box.appendChild(el('div', 'cf-viewer'));
         return open(paths.homePath || '/');
     }
 

@@ -1,6 +1,7 @@
 // A device's files through "mdfs": pick a device (here or by clicking it in the device
 // list), walk its media folders (folders first, with sizes and dates), open a property
-// list or an SQLite file as a table, and make, rename and delete folders.
+// list or an SQLite file as a table, edit a text file, and make, rename and delete folders
+// (never over something that is already there).
 (function () {
     var state = { udid: '', path: '/' };
     var devices = {};
@@ -8,6 +9,7 @@
     var PLIST = /\.(plist|strings)$/i;
     var PICTURE = /\.(png|jpe?g|gif)$/i;
     var AUDIO = /\.(mp3|m4a|m4r|aac|wav|ogg)$/i;
+    var TEXT = /\.(txt|text|md|csv|log|json|xml|html?|css|js|ini|conf|cfg|m3u8?|srt|vtt)$/i;
 
     function fetchUrl(params) {
         return '/fetch?' + Object.keys(params).map(function (key) {
@@ -59,10 +61,23 @@
     function joinPath(folder, name) { return (folder === '/' ? '' : folder) + '/' + name; }
     function parentOf(path) { var cut = path.lastIndexOf('/'); return cut <= 0 ? '/' : path.slice(0, cut); }
 
-    function mdfs(cmd, path, more) {
-        var data = { cmd: cmd, udid: state.udid, path: path };
+    function mdfsOn(udid, cmd, path, more) {
+        var data = { cmd: cmd, udid: udid, path: path };
         Object.keys(more || {}).forEach(function (key) { data[key] = more[key]; });
         return App.call('mdfs', data);
+    }
+    function mdfs(cmd, path, more) { return mdfsOn(state.udid, cmd, path, more); }
+    // Whether something is at the path: a plain "no" from the device is false.
+    function exists(path, udid) {
+        return mdfsOn(udid || state.udid, 'device-exists', path).then(function () { return true; }, function (error) {
+            if (error.reply && !error.reply.error) return false;
+            throw error;
+        });
+    }
+    function refuseIfTaken(path) {
+        return exists(path).then(function (taken) {
+            if (taken) throw new Error('\u201c' + path.slice(path.lastIndexOf('/') + 1) + '\u201d already exists.');
+        });
     }
     function showError(error) { part('.files-message').replaceChildren(element('p', 'error', error.message || String(error))); }
     function showNote(text) { part('.files-message').replaceChildren(element('p', 'empty', text)); }
@@ -135,6 +150,8 @@
                 actions.appendChild(button('Open', function () { openFile(record); }));
             } else if (PICTURE.test(record.name) || AUDIO.test(record.name)) {
                 actions.appendChild(button('Open', function () { openMedia(record); }));
+            } else if (TEXT.test(record.name)) {
+                actions.appendChild(button('Edit', function () { openText(record); }));
             }
             row.append(name, element('td', 'files-size', record.isdir ? '' : sizeText(record.size)),
                 element('td', 'files-date', dateText(record.modified)), actions);
@@ -145,7 +162,10 @@
     function makeFolder(input) {
         var name = input.value.trim();
         if (!name) return showError(new Error('Type a name for the new folder.'));
-        mdfs('device-newfolder', joinPath(state.path, name)).then(function () {
+        var path = joinPath(state.path, name);
+        refuseIfTaken(path).then(function () {
+            return mdfs('device-newfolder', path);
+        }).then(function () {
             input.value = '';
             return open(state.path);
         }).catch(showError);
@@ -159,8 +179,10 @@
         cell.replaceChildren(input, button('Save', function () {
             var name = input.value.trim();
             if (!name || name === record.name) return open(state.path);
-            mdfs('device-rename', record.path, { to: joinPath(state.path, name) })
-                .then(function () { return open(state.path); }).catch(showError);
+            var to = joinPath(state.path, name);
+            refuseIfTaken(to).then(function () {
+                return mdfs('device-rename', record.path, { to: to });
+            }).then(function () { return open(state.path); }).catch(showError);
         }));
         input.focus();
     }
@@ -200,6 +222,30 @@
             audioUrl = URL.createObjectURL(blob);
             media.src = audioUrl;
         }).catch(function (error) { failed(error.message); });
+    }
+
+    // The device's side of the text view, on the device the file was opened from: a saved
+    // copy is renamed over the file.
+    function textSide(udid) {
+        return {
+            read: function (path) {
+                return mdfsOn(udid, 'device-readfile', path, { offset: 0, length: -1 })
+                    .then(function (reply) { return reply.data.bytes; });
+            },
+            write: function (path, bytes) { return mdfsOn(udid, 'device-writefile', path, { bytes: bytes }); },
+            replace: function (from, to) { return mdfsOn(udid, 'device-rename', from, { to: to }); },
+            remove: function (path) { return mdfsOn(udid, 'device-delete', path); },
+            sibling: function (path) {
+                var tryName = function (count) {
+                    var candidate = path + '.saving' + (count ? '-' + count : '');
+                    return exists(candidate, udid).then(function (taken) { return taken ? tryName(count + 1) : candidate; });
+                };
+                return tryName(0);
+            }
+        };
+    }
+    function openText(record) {
+        App.textView(part('.files-viewer'), record.path, textSide(state.udid));
     }
 
     function openFile(record) {

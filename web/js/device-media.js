@@ -1,8 +1,13 @@
 // Device media: for each connected device, a button that loads its media library, the
 // loading steps as they arrive, its playlists and tracks (title, artist, album, duration,
 // artwork) read through "/fetch" once loaded, and the tracks the match with the music
-// library reports.
+// library reports. A track, or a whole playlist one track after another, is exported into
+// the music library (into a library playlist when one is chosen), with a progress line and
+// a stop; a track in the library can have its tags written onto the library's copy.
 (function () {
+    var libraryPlaylists = [];   // names, as "iTunesLoaded" told them
+    var copies = 0;              // names the progress and stop handlers of each copy
+    var temporaryFolder = null;  // Promise of the computer's temporary folder
     var STEPS = { loadingLibrary: 'Loading library…', playlistsLoaded: 'Playlists loaded',
         tracksLoaded: 'Tracks loaded', matching: 'Matched with the music library' };
 
@@ -29,15 +34,27 @@
         panel.setAttribute('data-id', id);
         panel.innerHTML = '<h3></h3> <button type="button" class="media-load">Load library</button>' +
             ' <span class="media-step"></span> <span class="media-error error"></span>' +
+            '<div class="media-export-bar"><label>Export into <select class="media-target"></select></label>' +
+            ' <span class="media-export"></span></div>' +
             '<ul class="media-playlists"></ul>' +
             '<table class="media-tracks"><thead><tr><th></th><th>Title</th><th>Artist</th>' +
-            '<th>Album</th><th>Duration</th></tr></thead><tbody></tbody></table>';
+            '<th>Album</th><th>Duration</th><th>Library</th><th></th></tr></thead><tbody></tbody></table>';
         panel.querySelector('h3').textContent = device.name || 'Device';
         panel.querySelector('.media-load').addEventListener('click', function () {
             showError(panel, '');
             App.call('load-device-library', { deviceId: id }).catch(function (e) { showError(panel, e); });
         });
         area().appendChild(panel);
+        fillTargets(panel);
+    }
+
+    // The library playlists a device track can be exported into.
+    function fillTargets(panel) {
+        var target = panel.querySelector('.media-target');
+        var chosen = target.value;
+        target.replaceChildren(new Option('the library only', ''));
+        libraryPlaylists.forEach(function (name) { target.appendChild(new Option('the library and ' + name, name)); });
+        target.value = libraryPlaylists.indexOf(chosen) >= 0 ? chosen : '';
     }
 
     function removeDevice(device) {
@@ -46,23 +63,153 @@
         if (!area().children.length) area().innerHTML = '<p class="empty">No device connected.</p>';
     }
 
-    function showTrack(panel, track) {
+    // `pid` is the track's id as decimal text, which the device commands look it up by.
+    // Rows are keyed by it, so that the load's records and the match's reports of one
+    // track meet in one row.
+    function showTrack(panel, track, pid) {
         var body = panel.querySelector('tbody');
-        var key = String(track.pidstr !== undefined ? track.pidstr : track.pid);
-        var row = body.querySelector('[data-pid="' + CSS.escape(key) + '"]');
+        var row = body.querySelector('[data-pid="' + CSS.escape(pid) + '"]');
         if (!row) {
             row = document.createElement('tr');
-            row.setAttribute('data-pid', key);
-            row.innerHTML = '<td class="media-art"></td><td></td><td></td><td></td><td></td>';
+            row.setAttribute('data-pid', pid);
+            row.innerHTML = '<td class="media-art"></td><td></td><td></td><td></td><td></td>' +
+                '<td class="media-state"></td><td class="media-actions"></td>';
             body.appendChild(row);
+            addActions(panel, row);
         }
+        row.setAttribute('data-track', pid);
+        if (track.location) row.setAttribute('data-location', track.location);
         var cells = row.children;
         cells[1].textContent = track.title || '';
         cells[2].textContent = track.artist || '';
         cells[3].textContent = track.album || '';
         cells[4].textContent = duration(track.length);
-        if (track.macpath) row.classList.add('in-library');
+        if (track.macpath || track.copied === true || track.status === 'copied') markCopied(row);
         return row;
+    }
+
+    function markCopied(row) {
+        row.classList.add('in-library');
+        row.querySelector('.media-state').textContent = 'copied';
+        row.querySelector('.media-tags').hidden = false;
+    }
+
+    function addActions(panel, row) {
+        var actions = row.querySelector('.media-actions');
+        var send = document.createElement('button');
+        send.type = 'button';
+        send.className = 'media-send';
+        send.textContent = 'Export';
+        send.addEventListener('click', function () { exportTracks(panel, [row]); });
+        var tags = document.createElement('button');
+        tags.type = 'button';
+        tags.className = 'media-tags';
+        tags.textContent = 'Write tags';
+        tags.hidden = true;
+        tags.addEventListener('click', function () { writeTags(panel, row); });
+        actions.append(send, tags);
+    }
+
+    function mdfs(panel, cmd, row, more) {
+        var data = { cmd: cmd, udid: panel.getAttribute('data-id'), path: row.getAttribute('data-location') || '/',
+            pid: row.getAttribute('data-track') };
+        Object.keys(more || {}).forEach(function (key) { data[key] = more[key]; });
+        return App.call('mdfs', data);
+    }
+
+    function writeTags(panel, row) {
+        showError(panel, '');
+        row.querySelector('.media-state').textContent = 'writing tags…';
+        mdfs(panel, 'device-update-track-itunes-meta', row).then(function () {
+            row.querySelector('.media-state').textContent = 'tags written';
+        }).catch(function (error) {
+            row.querySelector('.media-state').textContent = 'copied';
+            showError(panel, error);
+        });
+    }
+
+    function localCopyOf(location) {
+        if (!temporaryFolder) {
+            temporaryFolder = App.call('fs', { cmd: 'common-paths' }).then(function (reply) {
+                return reply.data.temporaryPath;
+            });
+        }
+        return temporaryFolder.then(function (folder) {
+            var name = location.slice(location.lastIndexOf('/') + 1);
+            return App.call('fs', { cmd: 'ensure-filepath', path: folder.replace(/\/+$/, '') + '/' + name });
+        }).then(function (reply) { return reply.data.path; });
+    }
+
+    // One track: copied to the computer's temporary folder, imported, the copy removed.
+    function exportTrack(panel, row, job) {
+        var location = row.getAttribute('data-location');
+        if (!location) return Promise.reject(new Error('The track has no file on the device.'));
+        return localCopyOf(location).then(function (local) {
+            copies += 1;
+            var progress = 'mediaExportProgress' + copies;
+            job.stopName = 'mediaExportStop' + copies;
+            App.register(progress, function (data) { job.progress((data && data.progress) || {}); });
+            var removeCopy = function () { return App.call('fs', { cmd: 'rm', path: local }).catch(function () {}); };
+            return App.call('mdfs', { cmd: 'device-download', udid: panel.getAttribute('data-id'), path: location,
+                to: local, cb: progress, stopCB: job.stopName }).then(function () {
+                job.stopName = '';
+                if (job.stopped) throw new Error('stopped');
+                var playlist = panel.querySelector('.media-target').value;
+                return mdfs(panel, 'device-additunes', row, { localpath: local, addToPlaylist: !!playlist,
+                    playlist: playlist });
+            }).then(function () {
+                markCopied(row);
+                return removeCopy();
+            }, function (error) {
+                job.stopName = '';
+                return removeCopy().then(function () { throw error; });
+            });
+        });
+    }
+
+    // Tracks one after another, with a progress line and a stop between and during copies.
+    function exportTracks(panel, rows) {
+        var line = panel.querySelector('.media-export');
+        if (line.dataset.running) return showError(panel, 'An export is running: stop it or wait for it to end.');
+        showError(panel, '');
+        line.dataset.running = 'yes';
+        var text = document.createElement('span');
+        text.className = 'media-export-text';
+        var bar = document.createElement('progress');
+        var stop = document.createElement('button');
+        stop.type = 'button';
+        stop.className = 'media-export-stop';
+        stop.textContent = 'Stop';
+        line.replaceChildren(text, bar, stop);
+        var job = { stopped: false, stopName: '', progress: function (report) {
+            if (report.total > 0 && report.total >= report.bytes) { bar.max = report.total; bar.value = report.bytes; }
+        } };
+        stop.addEventListener('click', function () {
+            job.stopped = true;
+            stop.disabled = true;
+            if (job.stopName) App.call(job.stopName, {}).catch(function () {});
+        });
+        var done = 0, failed = 0, firstError = null;
+        var next = function (index) {
+            if (job.stopped || index >= rows.length) return Promise.resolve(index);
+            var row = rows[index];
+            text.textContent = 'Exporting ' + (index + 1) + ' of ' + rows.length + ': ' +
+                (row.children[1].textContent || 'untitled');
+            bar.removeAttribute('value');
+            return exportTrack(panel, row, job).then(function () { done += 1; }, function (error) {
+                if (job.stopped) return;
+                failed += 1;
+                firstError = firstError || error;
+            }).then(function () { return next(index + 1); });
+        };
+        return next(0).then(function () {
+            delete line.dataset.running;
+            var summary = (job.stopped ? 'Stopped after ' : 'Exported ') + done + ' of ' + rows.length +
+                (rows.length === 1 ? ' track' : ' tracks') + '.';
+            if (failed) summary += ' ' + failed + ' failed: ' + (firstError.message || String(firstError));
+            line.replaceChildren(Object.assign(document.createElement('span'),
+                { className: 'media-export-text' + (failed ? ' error' : ''), textContent: summary }));
+        });
     }
 
     function fetchJson(action, id) {
@@ -79,7 +226,20 @@
             (answer.public || []).concat(answer.user || []).forEach(function (playlist) {
                 if (playlist.hidden) return;
                 var item = document.createElement('li');
-                item.textContent = (playlist.name || 'Playlist') + ' (' + (playlist.tracks || []).length + ')';
+                item.setAttribute('data-playlist', playlist.name || '');
+                item.textContent = (playlist.name || 'Playlist') + ' (' + (playlist.tracks || []).length + ') ';
+                var send = document.createElement('button');
+                send.type = 'button';
+                send.className = 'media-send-playlist';
+                send.textContent = 'Export';
+                send.addEventListener('click', function () {
+                    var rows = (playlist.tracks || []).map(function (pid) {
+                        return panel.querySelector('tbody [data-track="' + CSS.escape(String(pid)) + '"]');
+                    }).filter(Boolean);
+                    if (!rows.length) return showError(panel, 'None of the playlist\'s tracks is listed yet.');
+                    exportTracks(panel, rows);
+                });
+                item.appendChild(send);
                 list.appendChild(item);
             });
         }).catch(function (e) { showError(panel, e); });
@@ -88,7 +248,7 @@
     function showTracks(panel, id) {
         fetchJson('tracks', id).then(function (answer) {
             (answer.records || []).forEach(function (track) {
-                var row = showTrack(panel, track);
+                var row = showTrack(panel, track, String(track.pid));
                 var art = row.querySelector('.media-art');
                 if (art.firstChild) return;
                 var image = document.createElement('img');
@@ -119,13 +279,18 @@
         if (data.step === 'playlistsLoaded') showPlaylists(panel, data.deviceId);
         if (data.step === 'tracksLoaded') showTracks(panel, data.deviceId);
         if (data.step === 'matching') panel.setAttribute('data-matched', '');
-        if (data.step === 'updateTrack' && data.track) showTrack(panel, data.track);
+        if (data.step === 'updateTrack' && data.track) showTrack(panel, data.track, String(data.track.pidstr));
         // The end of the load may arrive after the match it started has ended.
         else if (STEPS[data.step] && !(data.step === 'tracksLoaded' && panel.hasAttribute('data-matched')))
             panel.querySelector('.media-step').textContent = STEPS[data.step];
         showCount(panel);
     }
 
+    App.on('iTunesLoaded', function (data) {
+        libraryPlaylists = ((data && data.playlists) || []).map(function (playlist) { return playlist.name; })
+            .filter(function (name) { return typeof name === 'string' && name; });
+        Array.prototype.forEach.call(area().querySelectorAll('.media-device'), fillTargets);
+    });
     App.on('deviceAdded', addDevice);
     App.on('deviceRemoved', removeDevice);
     App.on('deviceMediaLoading', showStep);

@@ -1,7 +1,8 @@
 // Devices: the connected devices as they arrive and leave, phones ahead of disk-mode iPods,
 // each with its name, kind, model, version and free space, its library's loading step, and
-// for a phone its applications with their icons, read through "/fetch" like every other
-// device file.
+// for a phone its pairing with this computer (pair or unpair), its details as the phone
+// tells them, and its applications with their icons, read through "/fetch" like every
+// other device file.
 (function () {
     var KINDS = { '512': 'iPod (disk mode)', '513': 'iPod touch', '514': 'iPhone', '515': 'iPad' };
     var STEPS = { loadingLibrary: 'loading library…', playlistsLoaded: 'playlists loaded',
@@ -66,6 +67,70 @@
             });
     }
 
+    function mdfs(cmd, device, more) {
+        var data = { cmd: cmd, udid: device.deviceId };
+        Object.keys(more || {}).forEach(function (key) { data[key] = more[key]; });
+        return App.call('mdfs', data);
+    }
+    function failureText(error, plain) {
+        return error.reply && !error.reply.error ? plain : (error.message || String(error));
+    }
+
+    // "Pair" for a phone that does not trust this computer, "Unpair" for one that does.
+    function showPairing(device, box, failure) {
+        box.replaceChildren(element('span', 'pairing-state', 'Asking the phone…'));
+        mdfs('device-is-paired', device).then(function (reply) {
+            var data = reply.data || {};
+            if (data.removed) return box.replaceChildren(element('span', 'pairing-state', 'The phone is gone.'));
+            var paired = data.paired === true;
+            box.dataset.paired = paired ? 'yes' : 'no';
+            var change = element('button', 'pairing-change', paired ? 'Unpair' : 'Pair');
+            change.type = 'button';
+            change.addEventListener('click', function () {
+                change.disabled = true;
+                var message = paired ? 'The phone could not be unpaired.' :
+                    'The phone did not pair: unlock it and answer its question, then try again.';
+                mdfs(paired ? 'device-unpair' : 'device-pair', device).then(function () {
+                    showPairing(device, box);
+                }).catch(function (error) {
+                    showPairing(device, box, failureText(error, message));
+                });
+            });
+            box.replaceChildren(element('span', 'pairing-state', paired ? 'Paired with this computer' :
+                'Not paired with this computer'), change);
+            if (failure) box.appendChild(element('span', 'error', failure));
+        }).catch(function (error) {
+            box.replaceChildren(element('span', 'error', failureText(error, 'The pairing could not be read.')));
+        });
+    }
+
+    // The phone's own account of itself: its values and its disk usage.
+    var DETAILS = [['Name', 'DeviceName'], ['Model', 'ProductType'], ['Model number', 'ModelNumber'],
+        ['Version', 'ProductVersion'], ['Serial number', 'SerialNumber']];
+    function showDetails(device, box) {
+        box.replaceChildren(element('p', 'empty', 'Reading the details…'));
+        Promise.all([mdfs('device-info', device),
+            mdfs('device-info', device, { domain: 'com.apple.disk_usage' })]).then(function (replies) {
+            var values = replies[0].data || {};
+            var usage = replies[1].data || {};
+            var list = element('dl', 'device-info');
+            var add = function (label, value) {
+                if (value === undefined || value === null || value === '') return;
+                var row = element('div', 'device-info-row');
+                row.setAttribute('data-label', label);
+                row.append(element('dt', '', label), element('dd', '', String(value)));
+                list.appendChild(row);
+            };
+            DETAILS.forEach(function (detail) { add(detail[0], values[detail[1]]); });
+            var total = usage.TotalDataCapacity || usage.TotalDiskCapacity;
+            if (total) add('Capacity', capacityText(total));
+            if (usage.AmountDataAvailable !== undefined) add('Free space', capacityText(usage.AmountDataAvailable));
+            box.replaceChildren(list.children.length ? list : element('p', 'empty', 'The phone told nothing.'));
+        }).catch(function (error) {
+            box.replaceChildren(element('p', 'error', failureText(error, 'The phone did not tell its details.')));
+        });
+    }
+
     function showDevice(device) {
         if (!device) return;
         var empty = list().querySelector('.empty');
@@ -98,6 +163,14 @@
         own.addEventListener('click', function () { App.ui.openDeviceWindow(device); });
         item.appendChild(own);
         if (device.deviceType >= 513 && device.deviceType <= 515) {
+            var pairing = element('div', 'device-pairing');
+            item.appendChild(pairing);
+            showPairing(device, pairing);
+            var details = element('div', 'device-more');
+            var ask = element('button', 'device-details-open', 'Details');
+            ask.type = 'button';
+            ask.addEventListener('click', function () { showDetails(device, details); });
+            item.append(ask, details);
             var apps = element('ul', 'apps');
             item.appendChild(apps);
             showApplications(device, apps);

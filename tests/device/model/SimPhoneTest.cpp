@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -283,6 +286,38 @@ TEST_F(SimPhone, ApplicationsIconsAndContainers) {
     EXPECT_EQ(static_cast<std::uint32_t>(phone->lastErrorCode()),
               mobiledevice::kMobileHouseArrestApplicationLookupFailed);
     EXPECT_FALSE(phone->itemExistsAtPath("Documents"));  // no service is current now
+}
+
+// An icon request waits for a transfer that holds the device, like every other device call.
+TEST_F(SimPhone, IconRequestsWaitForARunningTransfer) {
+    writeLocal(media("song.bin"), randomBytes(1 << 20, 6));
+    std::mutex mutex;
+    std::condition_variable iconArrived;
+    std::optional<Data> icon;
+    bool iconDone = false;
+    std::thread asker;
+    bool answeredDuringTransfer = true;
+    auto progress = std::make_shared<Progress>();
+    progress->onReport = [&](std::size_t report) {
+        if (report != 1) return;
+        asker = std::thread([&] {
+            auto data = phone->getIconDataForApp("com.example.reader");
+            std::lock_guard lock(mutex);
+            icon = std::move(data);
+            iconDone = true;
+            iconArrived.notify_all();
+        });
+        // The device is held here: the icon must not come back in the meantime.
+        std::unique_lock lock(mutex);
+        answeredDuringTransfer =
+            iconArrived.wait_for(lock, std::chrono::milliseconds(500), [&] { return iconDone; });
+    };
+    ASSERT_TRUE(phone->downloadFileTo("song.bin", local("song.bin"), progress));
+    ASSERT_TRUE(asker.joinable());
+    asker.join();
+    EXPECT_FALSE(answeredDuringTransfer);
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_EQ(*icon, simdevice::applicationIcon("com.example.reader"));
 }
 
 TEST_F(SimPhone, TwoServicesOfOneDeviceAtOnce) {
