@@ -10,7 +10,9 @@
 #include "foundation/Bundle.h"
 #include "http/NetHTTPClientRequest.h"
 #include "http/NetRequestDefaults.h"
+#include "http/NetURLContents.h"
 #include "media/AudioConverter.h"
+#include "media/MyAssetLoaderDelegate.h"
 #include "media/iTunesWrapper.h"
 #include "shell/events/HttpRequestHandler.h"
 #include "shell/events/RingtoneEventHandler.h"
@@ -31,6 +33,8 @@ void registerApplicationClasses() {
     ShellEventHandlers::addToEventPlugin();
     WVEventPlugin::addHandlerClassForEvent(
         iTunesHandler::handlerClass(media::iTunesWrapper::scriptServices()), "itunes");
+    // The converter reads http and https sources through the HTTP client.
+    media::MyAssetLoaderDelegate::setHTTPReader(NetURLContents::read);
     WVEventPlugin::addHandlerClassForEvent(
         RingtoneEventHandler::handlerClass(
             {media::AudioConverter::getAudioTagInfoOfFile, media::AudioConverter::convertToM4AError,
