@@ -10,7 +10,9 @@
 #include "foundation/Bundle.h"
 #include "http/NetHTTPClientRequest.h"
 #include "http/NetRequestDefaults.h"
+#include "http/NetURLContents.h"
 #include "media/AudioConverter.h"
+#include "media/MyAssetLoaderDelegate.h"
 #include "media/iTunesLibrary.h"
 #include "media/iTunesWrapper.h"
 #include "shell/events/HttpRequestHandler.h"
@@ -33,6 +35,8 @@ void registerApplicationClasses() {
     auto libraryScripts = media::iTunesWrapper::scriptServices();
     libraryScripts.librarySummary = [] { return media::iTunesLibrary::itLibrary().summary(); };
     WVEventPlugin::addHandlerClassForEvent(iTunesHandler::handlerClass(libraryScripts), "itunes");
+    // The converter reads http and https sources through the HTTP client.
+    media::MyAssetLoaderDelegate::setHTTPReader(NetURLContents::read);
     WVEventPlugin::addHandlerClassForEvent(
         RingtoneEventHandler::handlerClass(
             {media::AudioConverter::getAudioTagInfoOfFile, media::AudioConverter::convertToM4AError,

@@ -333,6 +333,9 @@ public:
     // The body, inflated afresh when it was kept compressed; nullopt without a body or
     // when it does not inflate.
     std::optional<foundation::Data> responseData() const;
+    // The same moved out of a complete request, which keeps no body: for a caller that takes
+    // a large body once.
+    std::optional<foundation::Data> takeResponseData();
     // The body decoded in the response's text encoding; nullopt when it does not decode.
     std::optional<std::string> responseString() const;
     bool isResponseCompressed() const;

@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/Paths.h"
@@ -558,6 +559,16 @@ std::optional<Data> NetHTTPRequest::responseData() const {
     if (isResponseCompressed() && shouldWaitToInflateCompressedResponses_)
         return inflateWithin(rawResponseData_, maximumResponseDataLength_);
     return rawResponseData_;
+}
+
+std::optional<Data> NetHTTPRequest::takeResponseData() {
+    std::lock_guard guard(cancelledLock_);
+    if (isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
+        auto inflated = inflateWithin(rawResponseData_, maximumResponseDataLength_);
+        Data().swap(rawResponseData_);
+        return inflated;
+    }
+    return std::exchange(rawResponseData_, Data());
 }
 
 std::optional<std::string> NetHTTPRequest::responseString() const {

@@ -1,6 +1,7 @@
 #include "media/ArtworkImage.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "media/CorrelationRules.h"
 #include "media/PictureCodec.h"
@@ -125,6 +126,22 @@ std::optional<RgbaImage> ArtworkImage::photoFromBytes(const Value& subImage,
         default:
             return decodeRaw(Layout::RGB565, bytes, width + horizontal, height + vertical);
     }
+}
+
+std::optional<std::string> ArtworkImage::photoFileName(const Value& image) {
+    const std::string* name =
+        subImageFor(image, CorrelationRules::fullsizeCorrelationIDForPhoto(image))["mhodString"]
+            .string();
+    if (name == nullptr) return std::nullopt;
+    const std::size_t dot = name->rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : name->substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (name->find(":Full Resolution") == std::string::npos && extension != "jpg") {
+        return std::nullopt;
+    }
+    if (std::count(name->begin(), name->end(), ':') < 2) return std::nullopt;
+    return name->substr(name->rfind(':') + 1);
 }
 
 std::optional<std::string> ArtworkImage::artworkFilePath(const Value& subImage,

@@ -43,6 +43,11 @@ public:
                                               const foundation::Value& photos,
                                               const Device& device);
 
+    // The photo's file name: the last colon-separated part of the name of its largest
+    // sub-image's image file, when that names a full-resolution or JPEG picture in at least
+    // three parts; nullopt otherwise.
+    static std::optional<std::string> photoFileName(const foundation::Value& image);
+
     // The device path of a sub-image's image file; nullopt when the name is missing, climbs
     // out of the artwork folder with "..", or holds a NUL.
     static std::optional<std::string> artworkFilePath(const foundation::Value& subImage,

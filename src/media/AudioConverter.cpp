@@ -93,10 +93,21 @@ bool sameFile(const std::string& a, const std::string& b) {
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+// Where an export ended, numbered as the platform's export sessions number their states: a
+// destination refused before any audio was written leaves the export unknown (never run).
+enum ExportStatus : long {
+    kExportUnknown = 0,
+    kExportRunning = 2,
+    kExportCompleted = 3,
+    kExportFailed = 4
+};
+
 // Exports into a scratch file beside the destination and renames it into place.
 bool exportTo(audio::AudioSource& source, const std::string& sourceText,
               const std::string& destination, audio::M4AExporter::Range range,
-              const audio::AudioSource::Metadata& metadata, std::optional<foundation::Error>* out) {
+              const audio::AudioSource::Metadata& metadata, std::optional<foundation::Error>* out,
+              ExportStatus* status) {
+    *status = kExportUnknown;
     if (destination.empty()) {
         report(out, makeError(2, "No destination was given."));
         return false;
@@ -115,7 +126,9 @@ bool exportTo(audio::AudioSource& source, const std::string& sourceText,
     }
     close(fd);
     std::string reason;
+    *status = kExportRunning;
     if (!audio::M4AExporter::write(source, scratch, range, metadata, &reason)) {
+        *status = kExportFailed;
         unlink(scratch.c_str());
         report(out, makeError(5, "The export failed.", reason));
         return false;
@@ -124,11 +137,13 @@ bool exportTo(audio::AudioSource& source, const std::string& sourceText,
     chmod(scratch.c_str(), foundation::modeForNewFile(0666));
     if (rename(scratch.c_str(), destination.c_str()) != 0) {
         const int code = errno;
+        *status = kExportFailed;
         unlink(scratch.c_str());
         report(out, makeError(4, fmt::format("\"{}\" cannot be written.", destination),
                               std::error_code(code, std::system_category()).message()));
         return false;
     }
+    *status = kExportCompleted;
     return true;
 }
 
@@ -163,7 +178,8 @@ bool AudioConverter::convertToM4AError(const std::string& source, const std::str
                                        std::optional<foundation::Error>* error) {
     auto opened = openSource(source, error);
     if (!opened) return false;
-    return exportTo(*opened, source, destination, {}, opened->metadata(), error);
+    ExportStatus status;
+    return exportTo(*opened, source, destination, {}, opened->metadata(), error, &status);
 }
 
 bool AudioConverter::convertToM4RStartEndWithTitleError(const std::string& source,
@@ -202,8 +218,9 @@ bool AudioConverter::convertToM4RStartEndWithTitleError(const std::string& sourc
             metadata.emplace(metadata.begin(), "title", title);
         }
     }
-    if (!exportTo(*opened, source, destination, {start, end}, metadata, error)) {
-        LogInfo("export status: {}", 4);
+    ExportStatus status;
+    if (!exportTo(*opened, source, destination, {start, end}, metadata, error, &status)) {
+        LogInfo("export status: {}", static_cast<long>(status));
         return false;
     }
     return true;

@@ -11,8 +11,10 @@ namespace media {
 
 // Reads an audio file's tag information and exports audio as M4A (AAC): a whole file, or
 // a time range of it with a new title, which is how a ringtone is cut. A source is a file
-// path, or a URL when the text contains "://" ("myapp" URLs are read through the content
-// server). The class operations run on the calling thread.
+// path, or a URL when the text contains "://": "myapp" URLs are read through the content
+// server, "http" and "https" ones through the HTTP client, whole into memory and at most
+// MyAssetLoaderDelegate::kMaxContentLength bytes; other schemes are refused. The class
+// operations run on the calling thread.
 //
 // An export writes a scratch file beside the destination and renames it over the
 // destination only once it is complete, so a failed export leaves an earlier file as it

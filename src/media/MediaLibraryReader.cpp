@@ -37,13 +37,6 @@ std::string lowerCased(std::string text) {
     return text;
 }
 
-// Locations.itdb keeps sizes as text; anything but digits reads as 0.
-std::int64_t sizeOfText(const std::string& text) {
-    std::int64_t size = 0;
-    std::from_chars(text.data(), text.data() + text.size(), size);
-    return size;
-}
-
 void setFlag(foundation::Dictionary& record, const char* key) {
     record[key] = true;
 }
@@ -76,6 +69,12 @@ MediaLibraryReader::MediaLibraryReader(Source source, Files files, MediaLibraryF
 iPodPlaylist* MediaLibraryReader::rawPlaylist(const std::string& key) const {
     const auto found = rawPlaylists_.find(key);
     return found == rawPlaylists_.end() ? nullptr : playlists_[found->second].get();
+}
+
+std::map<std::string, std::shared_ptr<iPodPlaylist>> MediaLibraryReader::rawPlaylists() const {
+    std::map<std::string, std::shared_ptr<iPodPlaylist>> byKey;
+    for (const auto& [key, index] : rawPlaylists_) byKey.emplace(key, playlists_[index]);
+    return byKey;
 }
 
 bool MediaLibraryReader::loadPlaylists() {
@@ -392,9 +391,9 @@ foundation::Array MediaLibraryReader::loadTracks() {
                     Value value = reader.record();
                     foundation::Dictionary& record = *value.dictionary();
                     if (group) {
+                        // The text as Locations.itdb stores it; none without a location row.
                         if (auto size = maps.size.find(key); size != maps.size.end()) {
-                            // Sizes are numbers in every source.
-                            record["size"] = sizeOfText(size->second);
+                            record["size"] = size->second;
                         }
                     }
                     if (hasMediaType) record["media_type"] = reader.int64("media_type");

@@ -48,6 +48,8 @@ public:
     // there are no playlists and the loader's lists stay as they were.
     bool loadPlaylists();
     const std::vector<std::shared_ptr<iPodPlaylist>>& playlists() const { return playlists_; }
+    // The same records by their pid column read as text.
+    std::map<std::string, std::shared_ptr<iPodPlaylist>> rawPlaylists() const;
 
     // Every track in row order (a later row with the same pid replaces the earlier record in
     // its place); the playlists read before get their track ids.

@@ -33,6 +33,7 @@ std::string MediaLoadFolder::localTempFilePathTo(MediaDevice& device, const std:
     if (local.empty() || !device.downloadFileTo(devicePath, local)) {
         LogInfo("Failed to copy file [{}] to [{}]", devicePath, local);
     }
+    if (!local.empty()) paths_.push_back(local);
     return local;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "media/MediaDevice.h"
 
@@ -25,9 +26,12 @@ public:
                                     const std::string& name);
     // The same under a new unique name.
     std::string localTempFilePath(MediaDevice& device, const std::string& devicePath);
+    // Every local path handed out so far, in order, copied or not.
+    const std::vector<std::string>& paths() const { return paths_; }
 
 private:
     std::string path_;
+    std::vector<std::string> paths_;
 };
 
 }  // namespace media

@@ -31,32 +31,50 @@ std::shared_ptr<MediaLoader> MediaLoader::initWithDevice(std::shared_ptr<MediaDe
 }
 
 MediaLoader::MediaLoader(std::shared_ptr<MediaDevice> device, iTunesLibrary& library)
-    : myDevice_(std::move(device)),
-      library_(library),
+    : library_(library),
+      myDevice_(std::move(device)),
       allTracks_(empty<TrackRecords>()),
       pid2tracks_(empty<std::unordered_map<std::string, TrackRecord>>()),
       allPlaylists_(empty<Playlists>()),
       allPublicPlaylists_(empty<Playlists>()),
       allUserPlaylists_(empty<Playlists>()),
+      rawPlaylists_(empty<RawPlaylists>()),
       allAlbums_(std::make_shared<const Value>(foundation::Array{})),
       allArtworks_(std::make_shared<const Value>(foundation::Dictionary{})),
       allPodPhotos_(std::make_shared<const Value>(foundation::Dictionary{})),
       allDCIMPhotos_(empty<std::vector<std::string>>()),
       supportImageFormats_({"jpg", "png", "gif", "tif", "tiff", "bmp"}) {}
 
+std::shared_ptr<MediaLoaderDelegate> MediaLoader::delegate() const {
+    std::lock_guard lock(lock_);
+    return delegate_;
+}
+
 void MediaLoader::setDelegate(std::shared_ptr<MediaLoaderDelegate> delegate) {
     std::lock_guard lock(lock_);
     delegate_ = std::move(delegate);
 }
 
+std::shared_ptr<MediaDevice> MediaLoader::myDevice() const {
+    std::lock_guard lock(lock_);
+    return myDevice_;
+}
+
+void MediaLoader::setMyDevice(std::shared_ptr<MediaDevice> device) {
+    std::lock_guard lock(lock_);
+    myDevice_ = std::move(device);
+}
+
 void MediaLoader::tellDelegate(
     const std::function<void(MediaLoaderDelegate&, MediaDevice&)>& call) {
     std::shared_ptr<MediaLoaderDelegate> delegate;
+    std::shared_ptr<MediaDevice> device;
     {
         std::lock_guard lock(lock_);
         delegate = delegate_;
+        device = myDevice_;
     }
-    if (delegate && myDevice_) call(*delegate, *myDevice_);
+    if (delegate && device) call(*delegate, *device);
 }
 
 MediaLibraryFlags MediaLoader::libraryFlags() const {
@@ -82,6 +100,27 @@ std::shared_ptr<const MediaLoader::Playlists> MediaLoader::allPublicPlaylists() 
 std::shared_ptr<const MediaLoader::Playlists> MediaLoader::allUserPlaylists() const {
     std::lock_guard lock(lock_);
     return allUserPlaylists_;
+}
+
+std::shared_ptr<const MediaLoader::RawPlaylists> MediaLoader::rawPlaylists() const {
+    std::lock_guard lock(lock_);
+    return rawPlaylists_;
+}
+
+void MediaLoader::setRawPlaylists(RawPlaylists playlists) {
+    auto snapshot = std::make_shared<const RawPlaylists>(std::move(playlists));
+    std::lock_guard lock(lock_);
+    rawPlaylists_ = std::move(snapshot);
+}
+
+std::vector<std::string> MediaLoader::tempFilePaths() const {
+    std::lock_guard lock(lock_);
+    return tempFilePaths_;
+}
+
+void MediaLoader::setTempFilePaths(std::vector<std::string> paths) {
+    std::lock_guard lock(lock_);
+    tempFilePaths_ = std::move(paths);
 }
 
 Value MediaLoader::allAlbums() const {
@@ -214,8 +253,12 @@ void MediaLoader::match(std::uint64_t cancelGeneration, bool endsLoad) {
     for (const auto& record : *tracks) records.push_back(*record);
     try {
         library_.isTracksInITunesCallback(records, [&](const Value& report) {
+            foundation::UserInfo entries;
+            if (const auto* fields = report.dictionary()) {
+                for (const auto& [key, value] : *fields) entries.emplace(key, value);
+            }
             foundation::NotificationCenter::defaultCenter().post("msgUpdateTrack", this,
-                                                                 {{"track", report}});
+                                                                 std::move(entries));
             tellDelegate([&](MediaLoaderDelegate& delegate, MediaDevice& device) {
                 delegate.updateTrackInfoOf(report, device);
             });

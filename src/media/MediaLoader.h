@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,19 +31,30 @@ class MediaLoadFolder;
 //
 // What the getters give are immutable snapshots, swapped under the loader's lock as the load
 // and the match publish them, so readers on other threads never see a collection change.
+//
+// Notifications on the default centre, posted on the loading or matching thread:
+// "msgTaskMessage" for each step of the load, its object a std::string (a copy of the step's
+// text, alive while observers are told); "msgUpdateTrack" for each track the match reports,
+// its object the loader and its user information the report's entries (foundation::Value
+// each); "msgFinishLoadingContents" once the device's databases are read.
 class MediaLoader : public content::FetchMediaLoader,
                     public std::enable_shared_from_this<MediaLoader> {
 public:
     using TrackRecord = std::shared_ptr<const foundation::Value>;
     using TrackRecords = std::vector<TrackRecord>;
     using Playlists = std::vector<std::shared_ptr<const iPodPlaylist>>;
+    // The SQLite library's playlists by their pid as text, the hidden ones included.
+    using RawPlaylists = std::map<std::string, std::shared_ptr<const iPodPlaylist>>;
 
     // No device access. Matching goes to the given library view, or the shared one.
     static std::shared_ptr<MediaLoader> initWithDevice(std::shared_ptr<MediaDevice> device,
                                                        iTunesLibrary* library = nullptr);
 
+    std::shared_ptr<MediaLoaderDelegate> delegate() const;
     void setDelegate(std::shared_ptr<MediaLoaderDelegate> delegate);
-    const std::shared_ptr<MediaDevice>& myDevice() const { return myDevice_; }
+    // A load reads the device set when it begins; without one it finds no library.
+    std::shared_ptr<MediaDevice> myDevice() const;
+    void setMyDevice(std::shared_ptr<MediaDevice> device);
 
     // The whole load; returns at once, changing nothing, while a load or its match runs.
     // With `prepareOnly` the load empties the tracks and playlists, finds the library's
@@ -56,6 +68,7 @@ public:
     // A load or the match that ends it is under way.
     bool busy() const { return isLoading_.load(); }
     bool matched() const { return matched_.load(); }
+    void setMatched(bool matched) { matched_ = matched; }
 
     // By pid: a text as it is, a number as decimal text; nullptr when unknown.
     TrackRecord lookupTrackWithPid(const foundation::Value& pid) const;
@@ -67,6 +80,15 @@ public:
     std::shared_ptr<const Playlists> allPlaylists() const;
     std::shared_ptr<const Playlists> allPublicPlaylists() const;
     std::shared_ptr<const Playlists> allUserPlaylists() const;
+    // Emptied by each load, filled by the SQLite library's playlist reader; the records are
+    // those of allPlaylists().
+    std::shared_ptr<const RawPlaylists> rawPlaylists() const;
+    void setRawPlaylists(RawPlaylists playlists);
+    // The local paths of the database copies of every load so far, never emptied. Each load
+    // keeps its copies in a private folder of its own that goes, with them, when the load
+    // has read them; the paths then name nothing.
+    std::vector<std::string> tempFilePaths() const;
+    void setTempFilePaths(std::vector<std::string> paths);
     // Photo albums [{"images", "name", "dcim"}], the artwork and the photo databases.
     foundation::Value allAlbums() const;
     foundation::Value allArtworks() const;
@@ -122,6 +144,19 @@ public:
     static std::uint32_t globalFullsize();
     static std::uint32_t globalFullSizeCorrelationID();
 
+    // Photos of the photo database ("allPodPhotos"), read from the device piece by piece and
+    // bounded like every picture (ArtworkImage::kMaxPictureBytes). The whole device file;
+    // nullopt when it is missing, empty or larger than a picture can be.
+    std::optional<std::vector<std::uint8_t>> photoDataAtPath(const std::string& devicePath) const;
+    // A sub-image's bytes in its image file under "/Photos".
+    std::optional<std::vector<std::uint8_t>> dataForImage(const foundation::Value& subImage) const;
+    // The photo's file name: the last colon-separated part of its largest sub-image's file
+    // name, when that is a full-resolution or JPEG picture named in at least three parts.
+    std::optional<std::string> imageNameByID(std::int64_t photoID) const;
+    // The photo at its largest size, or (fullsize false) at the thumbnail size.
+    std::optional<RgbaImage> fullImageByID(std::int64_t photoID) const;
+    std::optional<RgbaImage> imageByIDFullsize(std::int64_t photoID, bool fullsize) const;
+
     // content::FetchMediaLoader.
     foundation::Value playlistsAnswer() const override;
     foundation::Value tracksAnswer() const override;
@@ -132,10 +167,12 @@ private:
 
     struct Files;
     // Steps of the load.
-    Files prepareDbFiles(MediaLoadFolder& folder);
+    Files prepareDbFiles(MediaLoadFolder& folder, MediaDevice* device);
     void loadDeviceTracks(const Files& files, std::vector<std::shared_ptr<iPodPlaylist>>& playlists,
                           iPodPlaylist& ringtones, foundation::Array& tracks);
-    void publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylist>>& all, bool rebuildLists);
+    using ReadPlaylists = std::map<std::string, std::shared_ptr<iPodPlaylist>>;
+    void publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylist>>& all, bool rebuildLists,
+                          const ReadPlaylists& raw = {});
     void publishTracks(foundation::Array tracks, std::uint64_t loadGeneration);
     void loadPhotos(MediaLoadFolder& folder);
     void announce(const std::string& text);
@@ -145,7 +182,6 @@ private:
 
     void tellDelegate(const std::function<void(MediaLoaderDelegate&, MediaDevice&)>& call);
 
-    const std::shared_ptr<MediaDevice> myDevice_;
     iTunesLibrary& library_;
 
     std::atomic<bool> isLoading_{false};
@@ -156,6 +192,7 @@ private:
     std::atomic<std::uint64_t> cancelGeneration_{0};
 
     mutable std::mutex lock_;  // the snapshots, the flags, the delegate and the kept values
+    std::shared_ptr<MediaDevice> myDevice_;
     std::shared_ptr<MediaLoaderDelegate> delegate_;
     MediaLibraryFlags flags_;
     std::shared_ptr<const TrackRecords> allTracks_;
@@ -163,6 +200,8 @@ private:
     std::shared_ptr<const Playlists> allPlaylists_;
     std::shared_ptr<const Playlists> allPublicPlaylists_;
     std::shared_ptr<const Playlists> allUserPlaylists_;
+    std::shared_ptr<const RawPlaylists> rawPlaylists_;
+    std::vector<std::string> tempFilePaths_;
     std::shared_ptr<const foundation::Value> allAlbums_;
     std::shared_ptr<const foundation::Value> allArtworks_;
     std::shared_ptr<const foundation::Value> allPodPhotos_;

@@ -17,7 +17,7 @@ Value objFromPlaylist(const iPodPlaylist& playlist) {
     Value tracks = foundation::Array{};
     for (const Value& id : playlist.trackIDs()) tracks.append(decimal(id));
     return Value::dict({
-        {"name", playlist.name()},
+        {"name", playlist.hasName() ? Value(playlist.name()) : Value::null()},
         {"type", static_cast<std::uint32_t>(playlist.type())},
         {"tag", playlist.tag()},
         {"pid", fmt::format("{}", playlist.pid())},

@@ -69,7 +69,8 @@ void MediaLoader::loadDCIMPhotos() {
 
 void MediaLoader::recurseSearchInFolderPhotos(const std::string& folder,
                                               std::vector<std::string>& photos) {
-    searchFolder(*myDevice_, supportImageFormats(), folder, photos, 0);
+    if (const auto device = myDevice())
+        searchFolder(*device, supportImageFormats(), folder, photos, 0);
 }
 
 }  // namespace media

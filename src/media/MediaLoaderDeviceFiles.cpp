@@ -31,8 +31,10 @@ std::string extensionOf(const std::string& path) {
 }  // namespace
 
 std::optional<RgbaImage> MediaLoader::photoAtPath(const std::string& devicePath) {
+    const auto device = myDevice();
+    if (!device) return std::nullopt;
     MediaLoadFolder folder;  // the copy goes with it
-    const std::string copy = folder.localTempFilePath(*myDevice_, devicePath);
+    const std::string copy = folder.localTempFilePath(*device, devicePath);
     // Larger files hold no picture the codec would decode.
     std::error_code error;
     const auto size = std::filesystem::file_size(copy, error);
@@ -57,7 +59,8 @@ std::string MediaLoader::localTempFromDevicePathDefaultName(
     std::error_code error;
     std::filesystem::remove(local, error);
     if (error) ConsoleLog(error.message());
-    if (!myDevice_->downloadFileTo(devicePath, local)) {
+    const auto device = myDevice();
+    if (!device || !device->downloadFileTo(devicePath, local)) {
         LogInfo("Failed to copy [file] {} to [{}]", devicePath, local);
     }
     return local;

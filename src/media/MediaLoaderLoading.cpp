@@ -58,15 +58,20 @@ struct MediaLoader::Files {
 };
 
 void MediaLoader::announce(const std::string& text) {
-    foundation::NotificationCenter::defaultCenter().post("msgTaskMessage", nullptr,
-                                                         {{"text", text}});
+    // Observers get a copy of their own as the object, alive while they are told.
+    const std::string copy = text;
+    foundation::NotificationCenter::defaultCenter().post("msgTaskMessage", &copy);
 }
 
-MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder) {
-    MediaDevice& device = *myDevice_;
+MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder, MediaDevice* from) {
+    Files files;
+    if (from == nullptr) {
+        LogError("The media loader has no device to load");
+        return files;
+    }
+    MediaDevice& device = *from;
     const std::string control = device.iTunesControlPath();
     auto at = [&](const char* path) { return foundation::appendingPathComponent(control, path); };
-    Files files;
     const std::string group = at("iTunes/iTunes Library.itlp/Library.itdb");
     if (device.itemExistsAtPath(group)) {
         files.sqlite = true;
@@ -93,23 +98,37 @@ MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder) {
     }
     iOS5_ = files.mediaLibrary;
     isDBSqlite_ = files.sqlite;
+    std::lock_guard lock(lock_);
+    const auto& copies = folder.paths();
+    tempFilePaths_.insert(tempFilePaths_.end(), copies.begin(), copies.end());
     return files;
 }
 
 void MediaLoader::publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylist>>& all,
-                                   bool rebuildLists) {
+                                   bool rebuildLists, const ReadPlaylists& raw) {
     // Readers get copies: the load goes on filling its own records.
     auto playlists = std::make_shared<Playlists>();
     auto publicPlaylists = std::make_shared<Playlists>();
     auto userPlaylists = std::make_shared<Playlists>();
+    std::map<const iPodPlaylist*, std::shared_ptr<const iPodPlaylist>> copies;
     for (const auto& playlist : all) {
         auto copy = std::make_shared<const iPodPlaylist>(*playlist);
+        copies.emplace(playlist.get(), copy);
         const bool user = copy->type() == 0 || copy->type() == 2;
         (user ? userPlaylists : publicPlaylists)->push_back(copy);
         playlists->push_back(std::move(copy));
     }
+    // The raw list shares the records shown; those not shown get copies of their own.
+    auto rawPlaylists = std::make_shared<RawPlaylists>();
+    for (const auto& [key, playlist] : raw) {
+        const auto shown = copies.find(playlist.get());
+        rawPlaylists->emplace(key, shown != copies.end()
+                                       ? shown->second
+                                       : std::make_shared<const iPodPlaylist>(*playlist));
+    }
     std::lock_guard lock(lock_);
     allPlaylists_ = std::move(playlists);
+    rawPlaylists_ = std::move(rawPlaylists);
     if (rebuildLists) {
         allPublicPlaylists_ = std::move(publicPlaylists);
         allUserPlaylists_ = std::move(userPlaylists);
@@ -135,6 +154,7 @@ void MediaLoader::loadDeviceTracks(const Files& files,
                                    std::vector<std::shared_ptr<iPodPlaylist>>& playlists,
                                    iPodPlaylist& ringtones, foundation::Array& tracks) {
     bool listsRead = false;
+    ReadPlaylists raw;
     if (files.sqlite) {
         announce("Loading Playlists...");
         MediaLibraryFlags flags = libraryFlags();
@@ -144,10 +164,11 @@ void MediaLoader::loadDeviceTracks(const Files& files,
         guarded("playlists", [&] {
             if (reader.loadPlaylists()) {
                 appendPlaylistLists(playlists, reader.playlists());
+                raw = reader.rawPlaylists();
                 listsRead = true;
             }
         });
-        publishPlaylists(playlists, listsRead);
+        publishPlaylists(playlists, listsRead, raw);
         tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice& device) {
             delegate.playlistsLoadedOf(device);
         });
@@ -159,7 +180,8 @@ void MediaLoader::loadDeviceTracks(const Files& files,
         }
         if (files.mediaLibrary) {
             guarded("ringtones", [&] {
-                auto device = myDevice_;
+                auto device = myDevice();
+                if (!device) return;
                 const std::string folder =
                     foundation::appendingPathComponent(device->iTunesControlPath(), "Ringtones");
                 for (Value& record :
@@ -189,16 +211,20 @@ void MediaLoader::loadDeviceTracks(const Files& files,
         });
     }
     // Now with the track ids the track walk added.
-    publishPlaylists(playlists, listsRead);
+    publishPlaylists(playlists, listsRead, raw);
 }
 
 void MediaLoader::loadPhotos(MediaLoadFolder& folder) {
-    MediaDevice& device = *myDevice_;
     announce("Loading album artwork...");
-    const std::string photoCopy = folder.localTempFilePath(device, "Photos/Photo Database");
-    const std::string artworkCopy = folder.localTempFilePath(
-        device,
-        foundation::appendingPathComponent(device.iTunesControlPath(), "Artwork/ArtworkDB"));
+    // Without a device nothing is copied, and the readers find nothing.
+    std::string photoCopy;
+    std::string artworkCopy;
+    if (const auto device = myDevice()) {
+        photoCopy = folder.localTempFilePath(*device, "Photos/Photo Database");
+        artworkCopy = folder.localTempFilePath(
+            *device,
+            foundation::appendingPathComponent(device->iTunesControlPath(), "Artwork/ArtworkDB"));
+    }
     PhotoDBReader artwork(artworkCopy);
     artwork.load();
     PhotoDBReader photos(photoCopy);
@@ -261,11 +287,14 @@ void MediaLoader::load(bool prepareOnly) {
         allTracks_ = std::make_shared<const TrackRecords>();
         pid2tracks_ = std::make_shared<const std::unordered_map<std::string, TrackRecord>>();
         allPlaylists_ = std::make_shared<const Playlists>();
+        rawPlaylists_ = std::make_shared<const RawPlaylists>();
     }
+    // The device set when the load begins is the one it reads.
+    const std::shared_ptr<MediaDevice> device = myDevice();
     if (prepareOnly) {
         {
             MediaLoadFolder folder;
-            guarded("database copies", [&] { prepareDbFiles(folder); });
+            guarded("database copies", [&] { prepareDbFiles(folder, device.get()); });
         }
         isLoading_ = false;
         return;
@@ -275,7 +304,7 @@ void MediaLoader::load(bool prepareOnly) {
         {
             MediaLoadFolder folder;
             Files files;
-            guarded("database copies", [&] { files = prepareDbFiles(folder); });
+            guarded("database copies", [&] { files = prepareDbFiles(folder, device.get()); });
 
             std::vector<std::shared_ptr<iPodPlaylist>> playlists = {
                 iPodPlaylist::CreateNewPlaylistWithName("Library", 1, 1),

@@ -6,12 +6,23 @@
 #include <mutex>
 
 #include "content/MyURLProtocol.h"
+#include "logging/LogCall.h"
 
 namespace media {
 
 namespace {
 
 constexpr auto kLoadTimeLimit = std::chrono::minutes(2);
+
+struct HTTPReaderRegistry {
+    std::mutex mutex;
+    MyAssetLoaderDelegate::HTTPReader reader;
+};
+
+HTTPReaderRegistry& httpReaders() {
+    static HTTPReaderRegistry registry;
+    return registry;
+}
 
 // Gathers one answer and lets the waiting caller go once it is complete.
 class GatheringClient : public content::URLProtocolClient {
@@ -71,15 +82,39 @@ private:
 
 }  // namespace
 
+void MyAssetLoaderDelegate::setHTTPReader(HTTPReader reader) {
+    std::lock_guard lock(httpReaders().mutex);
+    httpReaders().reader = std::move(reader);
+}
+
 std::optional<std::shared_ptr<const std::vector<std::uint8_t>>>
 MyAssetLoaderDelegate::contentsOfURL(const std::string& url, foundation::Error* error) {
-    auto fail = [&] {
-        if (error)
-            *error = {"NSURLErrorDomain", 400, "The URL \"" + url + "\" could not be read.", {}};
+    auto fail = [&](const std::string& reason = {}) {
+        if (!reason.empty()) LogInfo("The URL \"{}\" could not be read: {}", url, reason);
+        if (error) {
+            *error = {"NSURLErrorDomain",
+                      400,
+                      "The URL \"" + url + "\" could not be read" +
+                          (reason.empty() ? "." : ": " + reason + "."),
+                      {}};
+        }
         return std::nullopt;
     };
     std::optional<foundation::Url> parsed = foundation::Url::parse(url);
     if (!parsed) return fail();
+    if (parsed->scheme() == "http" || parsed->scheme() == "https") {
+        HTTPReader reader;
+        {
+            std::lock_guard lock(httpReaders().mutex);
+            reader = httpReaders().reader;
+        }
+        if (!reader) return fail("no HTTP client is set up");
+        std::string reason;
+        auto bytes = reader(url, kMaxContentLength, &reason);
+        if (!bytes) return fail(reason);
+        if (bytes->size() > kMaxContentLength) return fail("the source is too large");
+        return std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
+    }
     content::URLRequest request;
     request.url = *parsed;
     if (!content::MyURLProtocol::canInitWithRequest(request)) return fail();

@@ -5,28 +5,31 @@
 
 namespace media {
 
-iPodPlaylist::iPodPlaylist(std::string name, std::int32_t type, std::int32_t tag)
+iPodPlaylist::iPodPlaylist(std::optional<std::string> name, std::int32_t type, std::int32_t tag)
     : name_(std::move(name)), type_(type), tag_(tag) {}
 
-iPodPlaylist::iPodPlaylist(std::string name, const std::vector<foundation::Value>& trackIDs,
-                           std::int32_t type, std::int32_t tag)
+iPodPlaylist::iPodPlaylist(std::optional<std::string> name,
+                           const std::vector<foundation::Value>& trackIDs, std::int32_t type,
+                           std::int32_t tag)
     : iPodPlaylist(std::move(name), type, tag) {
     trackIDs_ = trackIDs;
 }
 
-std::shared_ptr<iPodPlaylist> iPodPlaylist::CreateNewPlaylistWithName(std::string name,
-                                                                      std::int64_t pid,
-                                                                      std::int32_t type,
-                                                                      std::int32_t tag) {
+std::shared_ptr<iPodPlaylist> iPodPlaylist::CreateNewPlaylistWithName(
+    std::optional<std::string> name, std::int64_t pid, std::int32_t type, std::int32_t tag) {
     auto playlist = std::make_shared<iPodPlaylist>(std::move(name), type, tag);
     playlist->setPid(pid);
     return playlist;
 }
 
-std::shared_ptr<iPodPlaylist> iPodPlaylist::CreateNewPlaylistWithName(std::string name,
-                                                                      std::int32_t type,
-                                                                      std::int32_t tag) {
+std::shared_ptr<iPodPlaylist> iPodPlaylist::CreateNewPlaylistWithName(
+    std::optional<std::string> name, std::int32_t type, std::int32_t tag) {
     return CreateNewPlaylistWithName(std::move(name), 0, type, tag);
+}
+
+const std::string& iPodPlaylist::name() const {
+    static const std::string none;
+    return name_ ? *name_ : none;
 }
 
 std::int64_t iPodPlaylist::trackIDValue(const foundation::Value& id) {

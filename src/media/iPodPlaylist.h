@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,23 +12,26 @@ namespace media {
 
 // One device playlist as the rest of the program sees it. Track ids are numbers (64-bit
 // persistent ids) or decimal texts (32-bit ids of the binary iPod database); trackIDValue
-// reads either.
+// reads either. A playlist whose database gives it no name has none (nullopt), which the
+// page sees as null.
 class iPodPlaylist {
 public:
-    iPodPlaylist(std::string name, std::int32_t type, std::int32_t tag);
-    iPodPlaylist(std::string name, const std::vector<foundation::Value>& trackIDs,
+    iPodPlaylist(std::optional<std::string> name, std::int32_t type, std::int32_t tag);
+    iPodPlaylist(std::optional<std::string> name, const std::vector<foundation::Value>& trackIDs,
                  std::int32_t type, std::int32_t tag);
 
-    static std::shared_ptr<iPodPlaylist> CreateNewPlaylistWithName(std::string name,
+    static std::shared_ptr<iPodPlaylist> CreateNewPlaylistWithName(std::optional<std::string> name,
                                                                    std::int64_t pid,
                                                                    std::int32_t type,
                                                                    std::int32_t tag);
-    static std::shared_ptr<iPodPlaylist> CreateNewPlaylistWithName(std::string name,
+    static std::shared_ptr<iPodPlaylist> CreateNewPlaylistWithName(std::optional<std::string> name,
                                                                    std::int32_t type,
                                                                    std::int32_t tag);
 
-    const std::string& name() const { return name_; }
-    void setName(std::string name) { name_ = std::move(name); }
+    // The name, "" when there is none.
+    const std::string& name() const;
+    bool hasName() const { return name_.has_value(); }
+    void setName(std::optional<std::string> name) { name_ = std::move(name); }
     bool isHidden() const { return isHidden_; }
     void setIsHidden(bool value) { isHidden_ = value; }
     bool isSmart() const { return isSmart_; }
@@ -52,7 +56,7 @@ public:
     static std::int64_t trackIDValue(const foundation::Value& id);
 
 private:
-    std::string name_;
+    std::optional<std::string> name_;
     bool isHidden_ = false;
     bool isSmart_ = false;
     bool isGenius_ = false;

@@ -138,7 +138,7 @@ std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, boo
     const Bytes h = record->header;
     ByteCursor& body = record->body;
     PlaylistRead result;
-    std::string name;
+    std::optional<std::string> name;  // none without a name object
     bool smart = false;
     const std::uint32_t objectCount = ByteCursor::u32(h, 12);
     const std::uint32_t itemCount = ByteCursor::u32(h, 16);
@@ -176,7 +176,7 @@ std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, boo
         const auto end = std::to_chars(digits, digits + sizeof digits, ByteCursor::u32(item, 24)).ptr;
         ids.emplace_back(std::string(digits, end));
     }
-    if (!intact) LogWarn("iTunesDB: playlist \"{}\" has a malformed entry", name);
+    if (!intact) LogWarn("iTunesDB: playlist \"{}\" has a malformed entry", name.value_or(""));
     result.playlist = iPodPlaylist::CreateNewPlaylistWithName(name, 0, tag);
     result.playlist->trackIDs() = std::move(ids);
     if (smart) result.playlist->setType(2);

@@ -25,6 +25,7 @@ struct PlaylistSpec {
     bool master = false;
     bool smart = false;
     std::vector<std::uint32_t> trackIDs;
+    bool named = true;  // false: no name object at all
 };
 
 struct DatabaseSpec {
@@ -65,8 +66,8 @@ inline Bytes trackRecord(const TrackSpec& spec) {
 
 inline Bytes playlistRecord(const PlaylistSpec& spec) {
     Bytes head = header("mhyp", 108);
-    std::uint32_t objectCount = 1;
-    Bytes objects = stringObject(1, spec.name);
+    std::uint32_t objectCount = spec.named ? 1 : 0;
+    Bytes objects = spec.named ? stringObject(1, spec.name) : Bytes();
     if (spec.smart) {
         Bytes rules = header("mhod", 24);
         put32(rules, 12, 50);

@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <any>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "MediaLoaderFixture.h"
+#include "foundation/NotificationCenter.h"
+#include "iTunesDBWriter.h"
+
+using foundation::Value;
+using media::MediaLoader;
+
+namespace {
+
+// What the loader posts on the default centre while the test observes it.
+class Notices {
+public:
+    Notices() {
+        auto& center = foundation::NotificationCenter::defaultCenter();
+        ids_[0] = center.addObserver("msgTaskMessage", nullptr, [this](const auto& notice) {
+            std::lock_guard lock(mutex_);
+            // The object is the text itself.
+            steps_.push_back(*static_cast<const std::string*>(notice.object));
+        });
+        ids_[1] = center.addObserver("msgUpdateTrack", nullptr, [this](const auto& notice) {
+            Value report = foundation::Dictionary{};
+            for (const auto& [key, value] : notice.userInfo)
+                report.set(key, std::any_cast<const Value&>(value));
+            std::lock_guard lock(mutex_);
+            senders_.push_back(notice.object);
+            reports_.push_back(std::move(report));
+        });
+    }
+    ~Notices() {
+        for (auto id : ids_) foundation::NotificationCenter::defaultCenter().removeObserver(id);
+    }
+    std::vector<std::string> steps() const {
+        std::lock_guard lock(mutex_);
+        return steps_;
+    }
+    std::vector<Value> reports() const {
+        std::lock_guard lock(mutex_);
+        return reports_;
+    }
+    std::vector<const void*> senders() const {
+        std::lock_guard lock(mutex_);
+        return senders_;
+    }
+
+private:
+    foundation::NotificationCenter::ObserverId ids_[2] = {};
+    mutable std::mutex mutex_;
+    std::vector<std::string> steps_;
+    std::vector<Value> reports_;
+    std::vector<const void*> senders_;
+};
+
+class MediaLoaderStateTest : public mediatest::MediaLoaderFixture {};
+
+TEST_F(MediaLoaderStateTest, StepsAreAnnouncedByTheirTextAndTracksReportedByTheirOwnEntries) {
+    auto loader = loaderOf(phoneWithMediaLibrary("NOTICES"));
+    Notices notices;
+    loadAndMatch(*loader);
+    EXPECT_EQ(notices.steps(),
+              (std::vector<std::string>{"Loading Playlists...", "Loading Tracks...",
+                                        "Loading album artwork..."}));
+    // One report a track, the loader as sender, the record's own keys as user information.
+    const auto reports = notices.reports();
+    ASSERT_EQ(reports.size(), loader->allTracks()->size());
+    EXPECT_EQ(notices.senders(), std::vector<const void*>(reports.size(), loader.get()));
+    EXPECT_EQ(reports[0]["pid"], Value(101));
+    EXPECT_EQ(reports[0]["title"], (*loader->allTracks()->front())["title"]);
+    EXPECT_EQ(reports[0]["track"], Value());
+
+    // A device without a library announces the binary walk.
+    auto empty = loaderOf(phone("NOTHING"));
+    Notices second;
+    loadAndMatch(*empty);
+    EXPECT_EQ(second.steps(), (std::vector<std::string>{"Loading Playlists & Tracks...",
+                                                        "Loading album artwork..."}));
+    EXPECT_TRUE(second.reports().empty());
+}
+
+TEST_F(MediaLoaderStateTest, RawPlaylistsAreTheShownRecordsByPidAndEachLoadRefillsThem) {
+    auto loader = loaderOf(phoneWithMediaLibrary("RAW"));
+    loadAndMatch(*loader);
+    const auto raw = loader->rawPlaylists();
+    ASSERT_EQ(raw->size(), 3u);  // the hidden playlist is not read
+    const auto road = raw->at("1");
+    EXPECT_EQ(road->name(), "Road");
+    EXPECT_EQ(road->trackIDs(), (std::vector<Value>{Value(101), Value(102)}));
+    const auto all = loader->allPlaylists();
+    EXPECT_NE(std::find(all->begin(), all->end(), road), all->end());
+    EXPECT_TRUE(raw->at("3")->isGenius());
+
+    // Replaced as a whole; the next load empties it and reads it afresh.
+    loader->setRawPlaylists({{"x", road}});
+    EXPECT_EQ(loader->rawPlaylists()->size(), 1u);
+    loadAndMatch(*loader);
+    EXPECT_EQ(loader->rawPlaylists()->size(), 3u);
+    EXPECT_EQ(loader->rawPlaylists()->count("x"), 0u);
+
+    // A device now without its library: nothing raw is left of the last load.
+    loader->setMyDevice(phone("BARE"));
+    loadAndMatch(*loader);
+    EXPECT_TRUE(loader->rawPlaylists()->empty());
+    EXPECT_TRUE(loader->allTracks()->empty());
+}
+
+TEST_F(MediaLoaderStateTest, TheCopiesOfEveryLoadAreListedAndGoneOnceRead) {
+    auto loader = loaderOf(phoneWithMediaLibrary("COPIES"));
+    EXPECT_TRUE(loader->tempFilePaths().empty());
+    loadAndMatch(*loader);
+    const auto first = loader->tempFilePaths();
+    ASSERT_EQ(first.size(), 4u);  // the library, its two journal files, the ringtone list
+    EXPECT_EQ(std::filesystem::path(first[0]).filename(), "iTunesDB.sqlite");
+    EXPECT_EQ(std::filesystem::path(first[1]).filename(), "iTunesDB.sqlite-shm");
+    EXPECT_EQ(std::filesystem::path(first[2]).filename(), "iTunesDB.sqlite-wal");
+    for (const auto& path : first) {
+        // Inside the load's own folder under the temporary folder, and gone with it.
+        EXPECT_EQ(std::filesystem::path(path).parent_path().parent_path(),
+                  std::filesystem::path(temporary.path()));
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(temporary.path()));
+
+    // Never emptied: a second load adds its own copies, in a folder of their own.
+    loadAndMatch(*loader);
+    const auto both = loader->tempFilePaths();
+    ASSERT_EQ(both.size(), 8u);
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), both.begin()));
+    EXPECT_NE(std::filesystem::path(both[4]).parent_path(),
+              std::filesystem::path(first[0]).parent_path());
+    loader->setTempFilePaths({});
+    loadAndMatch(*loader);
+    EXPECT_EQ(loader->tempFilePaths().size(), 4u);
+}
+
+TEST_F(MediaLoaderStateTest, TheDeviceCanBeChangedOrTakenAwayBetweenLoads) {
+    class Steps : public media::MediaLoaderDelegate {
+    public:
+        void beforeLoadingTracksOf(media::MediaDevice& device) override { add(device); }
+        void playlistsLoadedOf(media::MediaDevice&) override {}
+        void finishLoadingTracksOf(media::MediaDevice& device) override { add(device); }
+        void updateTrackInfoOf(const Value&, media::MediaDevice&) override {}
+        void finishMatchingiTunesOf(media::MediaDevice&) override {}
+        std::vector<std::string> devices() const {
+            std::lock_guard lock(mutex_);
+            return devices_;
+        }
+
+    private:
+        void add(media::MediaDevice& device) {
+            std::lock_guard lock(mutex_);
+            devices_.push_back(device.uuid());
+        }
+        mutable std::mutex mutex_;
+        std::vector<std::string> devices_;
+    };
+    auto steps = std::make_shared<Steps>();
+    auto loader = loaderOf(phone("FIRST"));
+    loader->setDelegate(steps);
+    EXPECT_EQ(loader->delegate(), steps);
+    const auto second = phoneWithMediaLibrary("SECOND");
+    loader->setMyDevice(second);
+    EXPECT_EQ(loader->myDevice(), second);
+    loadAndMatch(*loader);
+    EXPECT_EQ(loader->allTracks()->size(), 5u);
+    EXPECT_EQ(steps->devices(), (std::vector<std::string>{"SECOND", "SECOND"}));
+    EXPECT_TRUE(loader->matched());
+    loader->setMatched(false);
+    EXPECT_FALSE(loader->matched());
+
+    // Without a device a load finds nothing, tells nobody and leaves the loader idle.
+    loader->setMyDevice(nullptr);
+    loadAndMatch(*loader);
+    EXPECT_FALSE(loader->busy());
+    EXPECT_TRUE(loader->allTracks()->empty());
+    EXPECT_EQ(loader->allPlaylists()->size(), 5u);
+    EXPECT_EQ(steps->devices().size(), 2u);
+    EXPECT_FALSE(loader->photoAtPath("DCIM/a.png"));
+    EXPECT_FALSE(loader->artworkForTrack(Value::dict({{"artwork_cache_id", 1}})));
+    loader->loadDCIMPhotos();
+    EXPECT_TRUE(loader->allDCIMPhotos()->empty());
+}
+
+TEST_F(MediaLoaderStateTest, ABinaryDatabasePlaylistWithoutANameReachesThePageAsNull) {
+    mediatest::DatabaseSpec spec;
+    spec.tracks.push_back({.id = 7, .strings = {{1, u"Song"}}});
+    spec.playlists.push_back({u"Pod", true, false, {7}});
+    spec.playlists.push_back({.name = u"", .trackIDs = {7}, .named = false});
+    spec.playlists.push_back({u"", false, false, {}});  // named, with an empty name
+    const std::string control = root("POD") + "/iTunes_Control/iTunes";
+    std::filesystem::create_directories(control);
+    const auto bytes = mediatest::writeITunesDB(spec);
+    std::ofstream(control + "/iTunesDB", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    auto loader = loaderOf(phone("POD"));
+    loadAndMatch(*loader);
+    const auto user = loader->allUserPlaylists();
+    ASSERT_EQ(user->size(), 3u);
+    EXPECT_TRUE((*user)[0]->hasName());
+    EXPECT_FALSE((*user)[1]->hasName());
+    EXPECT_TRUE((*user)[2]->hasName());
+    const Value answer = loader->playlistsAnswer()["user"];
+    EXPECT_EQ(answer[0]["name"], Value("Pod"));
+    EXPECT_EQ(answer[1]["name"], Value::null());
+    EXPECT_EQ(answer[1]["tracks"], Value::list({"7"}));
+    EXPECT_EQ(answer[2]["name"], Value(""));
+}
+
+}  // namespace
