@@ -44,6 +44,12 @@ DeviceManager::Detectors systemDetectors() {
                                 const std::shared_ptr<AMDevice>& hubDevice) {
         std::static_pointer_cast<iPhoneDevice>(device)->createWithDeviceEnableAfc2(hubDevice, false);
     };
+    detectors.phones.isReady = [](const std::shared_ptr<iMobileDevice>& device) {
+        return std::static_pointer_cast<iPhoneDevice>(device)->hasAttributes();
+    };
+    detectors.phones.refresh = [](const std::shared_ptr<iMobileDevice>& device) {
+        return std::static_pointer_cast<iPhoneDevice>(device)->reloadAttributes();
+    };
     detectors.pods = [](const std::string& mountPath) {
         return std::make_shared<iPodDevice>(mountPath);
     };
@@ -56,6 +62,11 @@ bool startDeviceDetection(std::uint32_t deviceKinds, KolvexAppDelegate& delegate
     manager.setDeviceSupport(static_cast<std::int32_t>(deviceKinds));
     manager.setDelegate(delegateRelay(delegate));
     return manager.start();
+}
+
+void retryPhoneSetUp(const std::shared_ptr<AppDevice>& device) {
+    auto detector = DeviceManager::defaultDeviceManager().iPhoneListener();
+    if (detector) detector->retrySetUp(dynamic_cast<const iMobileDevice*>(device.get()));
 }
 
 void stopDeviceDetection() {

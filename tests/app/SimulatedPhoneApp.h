@@ -46,6 +46,7 @@ public:
             manager.setDelegate(delegateRelay(*delegate));
             return manager.start();
         };
+        services.retryDeviceSetUp = retryPhoneSetUp;
         AppDeviceFinder::installIn(services, finder);
         delegate = std::make_unique<KolvexAppDelegate>(window, services,
                                                        std::vector<std::string>{"orvandel"});

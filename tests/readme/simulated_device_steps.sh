@@ -23,7 +23,7 @@ cat > "$work/run-app" <<APP
 #!/usr/bin/env bash
 "$build/bin/orvandel" > "$work/app.log" 2>&1 &
 app=\$!
-for _ in \$(seq 1 600); do
+for _ in \$(seq 1 2400); do
   grep -q "new phone connected:Test Phone" "$work/app.log" && break
   kill -0 \$app 2>/dev/null || break
   sleep 0.1
@@ -42,7 +42,7 @@ cd "$work"
 steps=${steps//build\/bin\//$build/bin/}
 echo "$steps"
 status=0
-timeout 120 bash -euo pipefail -c "$steps" || status=$?
+timeout 280 bash -euo pipefail -c "$steps" || status=$?
 if [ ! -e "$work/phone-seen" ]; then
   echo "the application never announced \"Test Phone\":"; cat "$work/app.log"; exit 1
 fi
