@@ -5,6 +5,7 @@
 
 #include "device/DeviceManager.h"
 
+class AppDevice;
 class DeviceManagerDelegate;
 class KolvexAppDelegate;
 
@@ -19,3 +20,5 @@ std::shared_ptr<DeviceManagerDelegate> delegateRelay(KolvexAppDelegate& delegate
 bool startDeviceDetection(std::uint32_t deviceKinds, KolvexAppDelegate& delegate);
 // Lets go of the delegate before it goes away at exit.
 void stopDeviceDetection();
+// Reads a phone that has not answered yet once more (after a pairing or a reconnect).
+void retryPhoneSetUp(const std::shared_ptr<AppDevice>& device);

@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     services.startDeviceDetection = [&appDelegate](std::uint32_t kinds) {
         return startDeviceDetection(kinds, *appDelegate);
     };
+    services.retryDeviceSetUp = retryPhoneSetUp;
     fillMediaLoading(services, appDelegate);
     auto deviceFinder = std::make_shared<AppDeviceFinder>();
     AppDeviceFinder::installIn(services, deviceFinder);

@@ -1,5 +1,7 @@
 #include "device/iMobileDevice.h"
 
+#include "device/MobileDeviceErrors.h"
+
 iMobileDevice::~iMobileDevice() {
     std::lock_guard lock(objectLock_);
     userInfo_.clear();
@@ -81,4 +83,8 @@ std::vector<iMobileDirectoryEntry> iMobileDevice::contentsOfDirectoryWithAttribu
         entries.push_back({std::move(node), attributes});
     }
     return entries;
+}
+
+std::string iMobileDevice::statusText(std::int32_t code) {
+    return get_error_message(static_cast<std::uint32_t>(code));
 }

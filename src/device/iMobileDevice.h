@@ -122,6 +122,7 @@ public:
     // 36-37.
     virtual void resetService() = 0;
     // lastErrorCode() comes from AppDevice.
+    std::string statusText(std::int32_t code) override;
     // 38. The delegate of transfers that are not given one; held until replaced. A
     // transfer takes the delegate when it starts, so a later change does not reach it.
     void setCopyDelegate(CopyDelegate delegate);

@@ -1,6 +1,7 @@
 #include "device/iPhoneDetector.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <thread>
 
@@ -20,6 +21,14 @@ auto takeFirst(List& list, Match match) -> std::optional<typename List::value_ty
     return taken;
 }
 
+// Pauses before each fresh read of a phone that has not answered: about four minutes in
+// all, time for a person to unlock the phone and tap "Trust".
+constexpr std::chrono::seconds kRetryPauses[] = {std::chrono::seconds(1), std::chrono::seconds(2),
+                                                 std::chrono::seconds(4), std::chrono::seconds(8),
+                                                 std::chrono::seconds(15), std::chrono::seconds(30),
+                                                 std::chrono::seconds(30), std::chrono::seconds(30),
+                                                 std::chrono::seconds(60), std::chrono::seconds(60)};
+
 bool wraps(const std::shared_ptr<AMDevice>& a, const std::shared_ptr<AMDevice>& b) {
     return a == b || (a && b && !a->udid().empty() && a->udid() == b->udid());
 }
@@ -29,6 +38,14 @@ bool wraps(const std::shared_ptr<AMDevice>& a, const std::shared_ptr<AMDevice>& 
 iPhoneDetector::iPhoneDetector(PhoneMaker maker) : maker_(std::move(maker)) {}
 
 iPhoneDetector::~iPhoneDetector() {
+    std::vector<std::thread> retries;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        retries.swap(retryThreads_);
+    }
+    retryWake_.notify_all();
+    for (auto& thread : retries) thread.join();
     waitUntilIdle();
 }
 
@@ -76,6 +93,8 @@ void iPhoneDetector::setUpAndAnnounce(Phone phone) {
     if (takeFirst(pending_, mine)) {
         connected_.push_back(phone);
         announce(kMsgNewPhoneConnected, phone.device);
+        if (maker_.isReady && maker_.refresh && !maker_.isReady(phone.device))
+            startRetries(phone, false);
     } else {
         LogInfo("The device has been unplugged!");
     }
@@ -126,4 +145,71 @@ void iPhoneDetector::waitUntilIdle() {
         setUpEnded_.wait(lock, [this] { return setUpThreads_.empty(); });
     }
     announcements_.sync([] {});
+}
+
+bool iPhoneDetector::isConnected(const Phone& phone) const {
+    return std::any_of(connected_.begin(), connected_.end(),
+                       [&](const Phone& p) { return p.device == phone.device; });
+}
+
+void iPhoneDetector::startRetries(const Phone& phone, bool now) {
+    if (stopping_) return;
+    if (std::find(retrying_.begin(), retrying_.end(), phone.device) != retrying_.end()) {
+        if (now) {
+            retryNow_.push_back(phone.device);
+            retryWake_.notify_all();
+        }
+        return;
+    }
+    retrying_.push_back(phone.device);
+    retryThreads_.emplace_back([this, phone, now] { retryUntilReady(phone, now); });
+}
+
+void iPhoneDetector::retrySetUp(const iMobileDevice* device) {
+    if (!device || !maker_.isReady || !maker_.refresh) return;
+    std::optional<Phone> phone;
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = std::find_if(connected_.begin(), connected_.end(),
+                                        [&](const Phone& p) { return p.device.get() == device; });
+        if (found != connected_.end()) phone = *found;
+    }
+    // Asked outside the lock: the answer may come from the device's own locks.
+    if (!phone || maker_.isReady(phone->device)) return;
+    std::lock_guard lock(mutex_);
+    if (isConnected(*phone)) startRetries(*phone, true);
+}
+
+void iPhoneDetector::retryUntilReady(Phone phone, bool now) {
+    const auto asked = [&] {
+        const auto found = std::find(retryNow_.begin(), retryNow_.end(), phone.device);
+        if (found == retryNow_.end()) return false;
+        retryNow_.erase(found);
+        return true;
+    };
+    bool ready = false;
+    for (const auto pause : kRetryPauses) {
+        {
+            std::unique_lock lock(mutex_);
+            if (!now) {
+                retryWake_.wait_for(lock, pause,
+                                    [&] { return stopping_ || asked() || !isConnected(phone); });
+            }
+            now = false;
+            if (stopping_ || !isConnected(phone)) break;
+        }
+        try {
+            ready = maker_.refresh(phone.device);
+        } catch (const std::exception& e) {
+            LogError("reading a phone again failed: {}", e.what());
+        }
+        if (ready) break;
+    }
+    std::lock_guard lock(mutex_);
+    retrying_.erase(std::remove(retrying_.begin(), retrying_.end(), phone.device), retrying_.end());
+    if (!ready || stopping_ || !isConnected(phone)) return;
+    LogInfo("{} answers now", phone.device->name());
+    // Out and in again, so that everyone who listed it hears its name.
+    announce(kMsgPhoneDisconnected, phone.device);
+    announce(kMsgNewPhoneConnected, phone.device);
 }

@@ -22,6 +22,11 @@ class iMobileDevice;
 // out one at a time in that order from the detector's own queue, so that a departure can
 // never overtake its phone's arrival. The hub calls on the main thread, which never waits
 // here for a set-up or an announcement.
+//
+// A phone that gives none of its values when it arrives (it does not trust this computer
+// yet, or its session failed) is announced as it is, then read again a few times with a
+// growing pause while it stays connected, and at once when retrySetUp() asks (after a
+// pairing, say). Once it answers, it leaves and arrives anew, now with its name.
 class iPhoneDetector : public MobileDeviceHubListener,
                        public std::enable_shared_from_this<iPhoneDetector> {
 public:
@@ -31,6 +36,10 @@ public:
         std::function<std::shared_ptr<iMobileDevice>(const std::shared_ptr<AMDevice>&)> make;
         std::function<void(const std::shared_ptr<iMobileDevice>&, const std::shared_ptr<AMDevice>&)>
             setUp;
+        // Whether a set-up phone answered, and a fresh read of its values answering the
+        // same; without them every phone counts as answering.
+        std::function<bool(const std::shared_ptr<iMobileDevice>&)> isReady;
+        std::function<bool(const std::shared_ptr<iMobileDevice>&)> refresh;
     };
 
     explicit iPhoneDetector(PhoneMaker maker);
@@ -47,6 +56,9 @@ public:
     bool isPendingDevice(const std::shared_ptr<AMDevice>& device);
     // Lets the set-up threads finish and the queued announcements go out.
     void waitUntilIdle();
+    // Reads a connected phone that has not answered yet once more, now (off the caller's
+    // thread); does nothing for a phone that answered or is gone.
+    void retrySetUp(const iMobileDevice* device);
 
 private:
     struct Phone {
@@ -56,6 +68,10 @@ private:
     void setUpAndAnnounce(Phone phone);
     void announce(const char* name, std::shared_ptr<iMobileDevice> device);
     void letGo();
+    // Under mutex_.
+    void startRetries(const Phone& phone, bool now);
+    bool isConnected(const Phone& phone) const;
+    void retryUntilReady(Phone phone, bool now);
 
     PhoneMaker maker_;
     std::mutex mutex_;
@@ -64,5 +80,11 @@ private:
     // Set-up threads that have not yet let themselves go; setUpEnded_ is told each time.
     std::map<std::thread::id, std::thread> setUpThreads_;
     std::condition_variable setUpEnded_;
+    // Phones read again until they answer: woken early by retrySetUp() and by stopping.
+    std::condition_variable retryWake_;
+    std::vector<std::shared_ptr<iMobileDevice>> retrying_;
+    std::vector<std::shared_ptr<iMobileDevice>> retryNow_;
+    std::vector<std::thread> retryThreads_;
+    bool stopping_ = false;
     foundation::SerialQueue announcements_{"iPhoneDetector"};
 };

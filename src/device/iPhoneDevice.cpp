@@ -83,6 +83,21 @@ void iPhoneDevice::loadAttributes() {
     }
 }
 
+bool iPhoneDevice::hasAttributes() {
+    std::lock_guard cache(cacheLock_);
+    const auto* values = attributes_.dictionary();
+    return values && !values->empty();
+}
+
+bool iPhoneDevice::reloadAttributes() {
+    {
+        std::lock_guard cache(cacheLock_);
+        deviceInfo_ = Value();
+    }
+    loadAttributes();
+    return hasAttributes();
+}
+
 Value iPhoneDevice::attributeForKey(const std::string& key) {
     std::lock_guard cache(cacheLock_);
     const Value& cached = attributes_[key];

@@ -81,6 +81,10 @@ public:
     std::string uuid() const override;
     foundation::Value deviceValueForKeyInDomain(const std::string& key,
                                                 const std::string& domain) override;
+    // Whether the phone has given its values (a phone that does not trust this computer
+    // yet gives none), and a fresh read of them; the read answers the same.
+    bool hasAttributes();
+    bool reloadAttributes();
     bool paired() override;
     bool pair() override;
     bool unpair() override;

@@ -126,24 +126,30 @@ Value listFolder(const Value& request) {
     return Value::dict({{"result", true}, {"data", entries}});
 }
 
-// The folder's path once it is there (made when missing), else "".
+// The folder's path when it is there, else "". The person's own folders (Desktop,
+// Documents and the rest) are only looked up, never made.
 std::string existingFolder(const std::string& path) {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? path : std::string();
+}
+
+// The same for the application's own base folders, which are made when missing.
+std::string ownFolder(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return existingFolder(path);
 }
 
 Value commonPaths() {
     using foundation::Paths;
     return Value::dict({
-        {"appSupportPath", existingFolder(Paths::dataHome())},
+        {"appSupportPath", ownFolder(Paths::dataHome())},
         {"temporaryPath", Paths::tempDir()},
         {"musicPath", existingFolder(Paths::musicDir())},
         {"downloadPath", existingFolder(Paths::userDir("DOWNLOAD", "Downloads"))},
         {"documentsPath", existingFolder(Paths::userDir("DOCUMENTS", "Documents"))},
         {"picturesPath", existingFolder(Paths::userDir("PICTURES", "Pictures"))},
-        {"cachePath", existingFolder(Paths::cacheHome())},
+        {"cachePath", ownFolder(Paths::cacheHome())},
         {"desktopPath", existingFolder(Paths::userDir("DESKTOP", "Desktop"))},
         {"publicPath", existingFolder(Paths::userDir("PUBLICSHARE", "Public"))},
         {"homePath", Paths::homeDir()},

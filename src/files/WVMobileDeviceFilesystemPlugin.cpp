@@ -10,6 +10,7 @@
 
 #include "content/ThreadPool.h"
 #include "data/helpers/NSStringHelpers.h"
+#include "device/DeviceManager.h"
 #include "files/DeviceCopyCommands.h"
 #include "files/DeviceFileCommands.h"
 #include "files/RingtoneInstaller.h"
@@ -187,8 +188,13 @@ Value WVMobileDeviceFilesystemPlugin::deviceInfo(iMobileDevice& device, const Va
 }
 
 Value WVMobileDeviceFilesystemPlugin::pair(iMobileDevice& device) {
-    if (device.paired()) return Value::dict({{"result", true}});
-    return Value::dict({{"result", device.pair()}});
+    const bool paired = device.paired() || device.pair();
+    // A phone that arrived before it trusted this computer is read again now.
+    if (paired) {
+        if (auto detector = DeviceManager::defaultDeviceManager().iPhoneListener())
+            detector->retrySetUp(&device);
+    }
+    return Value::dict({{"result", paired}});
 }
 
 std::string WVMobileDeviceFilesystemPlugin::getTempFilepathWithPrefix(

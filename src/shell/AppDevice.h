@@ -23,4 +23,6 @@ public:
     // The identifier the page and every registry use.
     virtual std::string uuid() const = 0;
     virtual std::int32_t lastErrorCode() = 0;
+    // Words for a status of the device service, for the page (which never shows a bare code).
+    virtual std::string statusText(std::int32_t /*code*/) { return {}; }
 };

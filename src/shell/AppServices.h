@@ -7,6 +7,8 @@
 
 #include "foundation/Value.h"
 
+class AppDevice;
+
 class ScriptBridge;
 class WVPluginBase;
 class WVWindowController;
@@ -34,5 +36,8 @@ struct AppServices {
     std::function<void(const std::string& deviceId)> dropMediaLoader;
     // The page's device requests; each ignores a device it does not know.
     std::function<void(const std::string& deviceId)> loadDeviceLibrary;
+    // Reads a device that gave none of its values when it arrived once more; it is
+    // announced anew when it answers.
+    std::function<void(const std::shared_ptr<AppDevice>&)> retryDeviceSetUp;
     std::function<void(const std::string& deviceId)> syncLibraryStatus;
 };

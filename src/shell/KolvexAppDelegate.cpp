@@ -134,8 +134,11 @@ void KolvexAppDelegate::registerPageHandlers() {
         };
     };
     _wkbridge->registerHandler("reconnect-device", route([this](const std::string& deviceId) {
-                                   if (auto device = findMobileDeviceById(deviceId))
-                                       postAddedDevice(device);
+                                   auto device = findMobileDeviceById(deviceId);
+                                   if (!device) return;
+                                   // A device that has not answered yet is asked again too.
+                                   if (services_.retryDeviceSetUp) services_.retryDeviceSetUp(device);
+                                   postAddedDevice(device);
                                }));
     _wkbridge->registerHandler("load-device-library", route(services_.loadDeviceLibrary));
     _wkbridge->registerHandler("sync-library-status", route(services_.syncLibraryStatus));

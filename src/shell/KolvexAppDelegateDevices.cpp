@@ -30,7 +30,7 @@ Value KolvexAppDelegate::jsonOfDevice(AppDevice& device) {
     const std::int32_t type = device.deviceType();
     // A disk-mode iPod has no device service to ask.
     const std::int32_t lastError = type == kDiskModeiPod ? 0 : device.lastErrorCode();
-    return Value::dict({
+    Value summary = Value::dict({
         {"deviceType", type},
         {"name", device.name()},
         {"totalCapacity", device.capacity()},
@@ -44,6 +44,9 @@ Value KolvexAppDelegate::jsonOfDevice(AppDevice& device) {
         {"deviceId", device.uuid()},
         {"lastErrorCode", lastError},
     });
+    // The page shows a failure in words, with the code beside them.
+    if (lastError != 0) summary.set("lastErrorText", device.statusText(lastError));
+    return summary;
 }
 
 void KolvexAppDelegate::postAddedDevice(const std::shared_ptr<AppDevice>& device) {

@@ -25,14 +25,19 @@ TEST(KolvexAppDelegateDevices, SummaryHasTwelveKeysAndRemovalTakesTheFirstMatch)
     identity.phoneNumber = std::nullopt;
     identity.buildVersion = std::nullopt;
     phone->setIdentity(identity);
+    EXPECT_EQ(KolvexAppDelegate::jsonOfDevice(*phone).dictionary()->size(), 12u);
     phone->setLastErrorCode(-402653083);
     const Value summary = KolvexAppDelegate::jsonOfDevice(*phone);
     ASSERT_TRUE(summary.isDictionary());
-    EXPECT_EQ(summary.dictionary()->size(), 12u);
     EXPECT_EQ(summary["phonenumber"], Value(""));
     EXPECT_EQ(summary["buildversion"], Value(""));
     EXPECT_EQ(summary["lastErrorCode"], Value(-402653083));
     EXPECT_EQ(summary["deviceId"], Value("P-1"));
+    // A failure also comes in words, for the page; any status has some.
+    EXPECT_EQ(summary.dictionary()->size(), 13u);
+    ASSERT_TRUE(summary["lastErrorText"].string());
+    EXPECT_NE(summary["lastErrorText"].string()->find_first_not_of("-0123456789"),
+              std::string::npos);
 
     // A disk-mode iPod is never asked for its error code.
     auto pod = std::make_shared<testsupport::FakeMobileDevice>(scratch.path(), "POD");
@@ -92,6 +97,12 @@ TEST_F(WebWindowTest, TheStartPageListsDevicesAsTheyComeAndGo) {
     waitForValue(*view, names, "\"Fake Phone iPhone · model MN123 · version 16.4\"");
     onOtherThread([&] { delegate.DeviceRemoved(phone); });
     waitForValue(*view, "document.querySelector('#devices .empty') !== null", "true");
+
+    // A device's failure is shown in words, its code beside them.
+    phone->setLastErrorCode(-402653083);
+    onOtherThread([&] { delegate.DeviceAdded(phone); });
+    waitForValue(*view, "document.querySelector('#devices .error').textContent",
+                 "\"Last device error: " + phone->statusText(-402653083) + " (-402653083)\"");
 }
 
 }  // namespace

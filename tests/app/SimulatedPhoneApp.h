@@ -57,6 +57,7 @@ public:
             manager.setDelegate(delegateRelay(*delegate));
             return manager.start();
         };
+        services.retryDeviceSetUp = retryPhoneSetUp;
         AppDeviceFinder::installIn(services, finder);
         if (moreServices) moreServices(services);
         delegate = std::make_unique<KolvexAppDelegate>(window, services,

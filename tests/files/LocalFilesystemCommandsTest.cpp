@@ -277,26 +277,28 @@ TEST(LocalFilesystemCommonPaths, FollowTheUsersFoldersAndMakeMissingOnes) {
                   "XDG_DESKTOP_DIR=\"$HOME/\"\n"
                   "XDG_PICTURES_DIR=\"$HOME/file-pictures\"\n"
                   "XDG_PUBLICSHARE_DIR=\"relative/ignored\"\n");
+    // The person's folders that exist are given; those missing are given as "" and not made.
+    for (const char* present : {"Tunes", "dl", "env-pictures"}) fs::create_directories(home / present);
     const Value expected = Value::dict({
         {"appSupportPath", home / "data"},
         {"temporaryPath", home / "tmp"},
         {"musicPath", home / "Tunes"},
         {"downloadPath", home / "dl"},
-        {"documentsPath", home / "Documents"},
+        {"documentsPath", ""},
         {"picturesPath", home / "env-pictures"},
         {"cachePath", home / "cache"},
         {"desktopPath", home.path()},
-        {"publicPath", home / "Public"},
+        {"publicPath", ""},
         {"homePath", home.path()},
     });
     for (const char* cmd : {"common-paths", "COMMON-PATHS"})
         EXPECT_EQ(ask(Value::dict({{"cmd", cmd}})),
                   Value::dict({{"result", true}, {"data", expected}}));
-    for (const char* made : {"data", "cache", "Tunes", "dl", "Documents", "env-pictures", "Public"})
-        EXPECT_TRUE(fs::is_directory(home / made)) << made;
+    for (const char* made : {"data", "cache"}) EXPECT_TRUE(fs::is_directory(home / made)) << made;
+    for (const char* left : {"Documents", "Public"}) EXPECT_FALSE(fs::exists(home / left)) << left;
 
-    // A folder that cannot be made is given as "".
+    // A path that is not a folder is given as "".
     writeText(home / "Documents-file", "");
-    environment.set("XDG_DOCUMENTS_DIR", home / "Documents-file/sub");
+    environment.set("XDG_DOCUMENTS_DIR", home / "Documents-file");
     EXPECT_EQ(ask(Value::dict({{"cmd", "common-paths"}}))["data"]["documentsPath"], Value(""));
 }

@@ -157,7 +157,8 @@
             capacityText(device.freeCapacity || 0) + ' free of ' + capacityText(device.totalCapacity) :
             'Free space unknown'));
         if (device.lastErrorCode) {
-            item.appendChild(element('div', 'error', 'Last device error: ' + device.lastErrorCode));
+            item.appendChild(element('div', 'error', 'Last device error: ' +
+                (device.lastErrorText || 'unknown status') + ' (' + device.lastErrorCode + ')'));
         }
         var own = element('button', 'open-window', 'Open in window');
         own.addEventListener('click', function () { App.ui.openDeviceWindow(device); });

@@ -94,11 +94,23 @@ bool addPlaylistFileColumn(SqlDatabase& db) {
         "CREATE UNIQUE INDEX IF NOT EXISTS playlists_by_file ON playlists (file);");
 }
 
+// The folder's real path; for a folder not made yet, its parent's real path and its name,
+// so that files found inside it later compare equal.
+std::string canonicalFolder(const std::string& folder) {
+    if (auto real = LibraryFiles::canonicalPath(folder)) return *real;
+    const auto slash = folder.find_last_not_of('/') == std::string::npos
+                           ? std::string::npos
+                           : folder.rfind('/', folder.find_last_not_of('/'));
+    if (slash == std::string::npos || slash == 0) return folder;
+    const auto parent = LibraryFiles::canonicalPath(folder.substr(0, slash));
+    return parent ? *parent + folder.substr(slash) : folder;
+}
+
 }  // namespace
 
 std::shared_ptr<MusicLibrary> MusicLibrary::open(MusicLibraryLocation location,
                                                  std::string* error) {
-    if (!foundation::Paths::ensureDirectory(location.mediaFolder, error)) return nullptr;
+    // The media folder (the person's Music folder) is made only when a file goes into it.
     const auto slash = location.indexPath.rfind('/');
     if (slash != std::string::npos &&
         !foundation::Paths::ensureDirectory(location.indexPath.substr(0, slash), error)) {
@@ -112,7 +124,7 @@ std::shared_ptr<MusicLibrary> MusicLibrary::open(MusicLibraryLocation location,
         return nullptr;
     }
     db->setShouldCacheStatements(true);
-    auto folder = LibraryFiles::canonicalPath(location.mediaFolder).value_or(location.mediaFolder);
+    auto folder = canonicalFolder(location.mediaFolder);
     // Copies an earlier run left unfinished.
     LibraryFiles::emptyFolder(folder + "/" + kStagingFolder);
     return std::shared_ptr<MusicLibrary>(

@@ -121,3 +121,16 @@ TEST_F(MusicFixture, AKilledImportLeavesTheIndexAndTheFolderInAgreement) {
         }
     }
 }
+
+// The Music folder is the person's: opening the library leaves it alone, and the first
+// import makes it and places the track inside it.
+TEST_F(MusicFixture, TheMusicFolderIsMadeByTheFirstImportOnly) {
+    ASSERT_TRUE(script);
+    EXPECT_FALSE(fs::exists(folder / "Music"));
+    const std::string pid = importTrack("first.mp3");
+    EXPECT_TRUE(music::PersistentID::isValid(pid)) << pid;
+    std::size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder / "Music"))
+        files += entry.is_regular_file() && entry.path().extension() == ".mp3";
+    EXPECT_EQ(files, 1u);
+}
