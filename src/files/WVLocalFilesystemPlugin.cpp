@@ -126,18 +126,20 @@ Value listFolder(const Value& request) {
     return Value::dict({{"result", true}, {"data", entries}});
 }
 
-// The folder's path when it is there, else "". The person's own folders (Desktop,
-// Documents and the rest) are only looked up, never made.
+// The person's own folders (Desktop, Documents and the rest) are only looked up, never
+// made: the path as the lookup gives it, or "" when something other than a folder is there.
 std::string existingFolder(const std::string& path) {
     struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? path : std::string();
+    if (stat(path.c_str(), &info) != 0) return path;
+    return S_ISDIR(info.st_mode) ? path : std::string();
 }
 
-// The same for the application's own base folders, which are made when missing.
+// The application's own base folders, made when missing; "" when that cannot be done.
 std::string ownFolder(const std::string& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
-    return existingFolder(path);
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? path : std::string();
 }
 
 Value commonPaths() {

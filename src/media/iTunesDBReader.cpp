@@ -319,7 +319,8 @@ std::optional<std::string> iTunesDBReader::masterPlaylistNameOfFile(const std::s
     // This file is the live database on the volume: mapped, a rewrite or the device's removal
     // would end the process with SIGBUS. Reads into a buffer see a short file instead, and
     // only the database header and the playlist set are read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a named pipe in its place would never answer the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     std::vector<std::uint8_t> database;
     struct stat info {};

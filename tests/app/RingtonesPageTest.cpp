@@ -18,6 +18,8 @@ TEST_F(WebWindowTest, RingtonesCutASpanOfAnAudioFile) {
     foundationtest::ScopedEnvironment environment;
     environment.set("HOME", home.path());
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_MUSIC_DIR"}) environment.unset(name);
+    // A home as a desktop makes it: the Music folder is there.
+    std::filesystem::create_directories(home / "Music");
     ASSERT_TRUE(audiotest::makeTone(home / "song.mp3", 10, "-metadata title=Song"));
 
     auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1100, 720},

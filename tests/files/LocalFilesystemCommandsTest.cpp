@@ -255,7 +255,7 @@ TEST_F(LocalFilesystemCommands, WritesByAppendingOnly) {
     EXPECT_EQ(readText(readOnly), "0123456789abcdefghij");
 }
 
-TEST(LocalFilesystemCommonPaths, FollowTheUsersFoldersAndMakeMissingOnes) {
+TEST(LocalFilesystemCommonPaths, FollowTheUsersFoldersAndMakeOnlyOurOwn) {
     foundationtest::ScratchFolder home;
     foundationtest::ScopedEnvironment environment;
     environment.set("HOME", home.path());
@@ -277,18 +277,18 @@ TEST(LocalFilesystemCommonPaths, FollowTheUsersFoldersAndMakeMissingOnes) {
                   "XDG_DESKTOP_DIR=\"$HOME/\"\n"
                   "XDG_PICTURES_DIR=\"$HOME/file-pictures\"\n"
                   "XDG_PUBLICSHARE_DIR=\"relative/ignored\"\n");
-    // The person's folders that exist are given; those missing are given as "" and not made.
+    // The person's folders are given as looked up, and those missing are not made.
     for (const char* present : {"Tunes", "dl", "env-pictures"}) fs::create_directories(home / present);
     const Value expected = Value::dict({
         {"appSupportPath", home / "data"},
         {"temporaryPath", home / "tmp"},
         {"musicPath", home / "Tunes"},
         {"downloadPath", home / "dl"},
-        {"documentsPath", ""},
+        {"documentsPath", home / "Documents"},
         {"picturesPath", home / "env-pictures"},
         {"cachePath", home / "cache"},
         {"desktopPath", home.path()},
-        {"publicPath", ""},
+        {"publicPath", home / "Public"},
         {"homePath", home.path()},
     });
     for (const char* cmd : {"common-paths", "COMMON-PATHS"})
@@ -297,7 +297,7 @@ TEST(LocalFilesystemCommonPaths, FollowTheUsersFoldersAndMakeMissingOnes) {
     for (const char* made : {"data", "cache"}) EXPECT_TRUE(fs::is_directory(home / made)) << made;
     for (const char* left : {"Documents", "Public"}) EXPECT_FALSE(fs::exists(home / left)) << left;
 
-    // A path that is not a folder is given as "".
+    // A path where something other than a folder stands is given as "".
     writeText(home / "Documents-file", "");
     environment.set("XDG_DOCUMENTS_DIR", home / "Documents-file");
     EXPECT_EQ(ask(Value::dict({{"cmd", "common-paths"}}))["data"]["documentsPath"], Value(""));

@@ -5,7 +5,7 @@
 // the music library (into a library playlist when one is chosen), with a progress line and
 // a stop; a track in the library can have its tags written onto the library's copy.
 (function () {
-    var libraryPlaylists = [];   // names, as "iTunesLoaded" told them
+    var libraryPlaylists = [];   // names, from the library summary
     var copies = 0;              // names the progress and stop handlers of each copy
     var temporaryFolder = null;  // Promise of the computer's temporary folder
     var STEPS = { loadingLibrary: 'Loading library…', playlistsLoaded: 'Playlists loaded',
@@ -286,11 +286,18 @@
         showCount(panel);
     }
 
-    App.on('iTunesLoaded', function (data) {
-        libraryPlaylists = ((data && data.playlists) || []).map(function (playlist) { return playlist.name; })
-            .filter(function (name) { return typeof name === 'string' && name; });
-        Array.prototype.forEach.call(area().querySelectorAll('.media-device'), fillTargets);
-    });
+    // The library's playlists come from its summary ("itunes"), asked once the library has
+    // loaded and at every page start, since a reloaded page hears no "iTunesLoaded" again.
+    function askLibraryPlaylists() {
+        App.event('itunes', 'library-summary').then(function (reply) {
+            var summary = reply.data || {};
+            libraryPlaylists = (summary.playlists || []).map(function (playlist) { return playlist.name; })
+                .filter(function (name) { return typeof name === 'string' && name; });
+            Array.prototype.forEach.call(area().querySelectorAll('.media-device'), fillTargets);
+        }, function () { /* no library yet: nothing to offer */ });
+    }
+    App.on('iTunesLoaded', askLibraryPlaylists);
+    App.ready(askLibraryPlaylists);
     App.on('deviceAdded', addDevice);
     App.on('deviceRemoved', removeDevice);
     App.on('deviceMediaLoading', showStep);
