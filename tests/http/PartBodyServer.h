@@ -1,12 +1,10 @@
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <cstdint>
 #include <string>
 #include <thread>
 
+#include "LoopbackSocket.h"
 #include "support/Latch.h"
 
 namespace httptest {
@@ -17,15 +15,7 @@ namespace httptest {
 class PartBodyServer {
 public:
     explicit PartBodyServer(std::string answer) : answer_(std::move(answer)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(listener_, 4);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = listenOnLoopback(port_);
         thread_ = std::thread([this] { serve(); });
     }
     ~PartBodyServer() {
@@ -45,18 +35,8 @@ private:
     void serve() {
         int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) return;
-        std::string request;
-        char buffer[4096];
-        while (request.find("\r\n\r\n") == std::string::npos) {
-            ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            request.append(buffer, static_cast<std::size_t>(n));
-        }
-        for (std::size_t at = 0; at < answer_.size();) {
-            ssize_t n = ::send(client, answer_.data() + at, answer_.size() - at, MSG_NOSIGNAL);
-            if (n <= 0) break;
-            at += static_cast<std::size_t>(n);
-        }
+        readRequestHead(client);
+        sendAll(client, answer_);
         released_.wait();
         ::close(client);
     }
