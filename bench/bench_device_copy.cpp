@@ -2,7 +2,8 @@
 // phone: 1 GiB down to the computer and back up, with progress sent to a page handler for
 // every 256 KiB chunk, beside `cp` of the same file in the same run. The counters give the
 // progress reports that reached the page and how much the peak memory grew during the copy.
-// The files go to the temporary folder (TMPDIR): it needs about 4 GiB free.
+// The files go to a scratch folder in the temporary folder (TMPDIR), removed at the end of
+// the run or when it fails: it needs about 2 GiB free while it runs.
 
 #include <benchmark/benchmark.h>
 
@@ -10,14 +11,19 @@
 #include <sys/resource.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "BaselineReport.h"
+#include "ScratchFolder.h"
 #include "fakedevice/FakeMobileDevice.h"
 #include "files/WVMobileDeviceFilesystemPlugin.h"
 #include "foundation/MainQueue.h"
@@ -57,8 +63,6 @@ long peakKiB() {
 
 struct Setting {
     Setting() {
-        root = (fs::temp_directory_path() / "orvandel-bench-copy-XXXXXX").string();
-        if (!mkdtemp(root.data())) std::abort();
         fs::create_directories(root + "/media");
         fs::create_directories(root + "/pc");
         std::ofstream out(root + "/media/big.bin", std::ios::binary);
@@ -67,13 +71,13 @@ struct Setting {
         for (std::int64_t done = 0; done < kBytes; done += static_cast<std::int64_t>(block.size()))
             out.write(block.data(), static_cast<std::streamsize>(block.size()));
         out.close();
+        if (!out) throw std::runtime_error("cannot write the 1 GiB source file in " + root);
         device = std::make_shared<testsupport::FakeMobileDevice>(root + "/media");
         finder = std::make_shared<OneDevice>(device);
         page = ScriptBridge::make<CountingPage>();
         page->base().injectJavascriptFile();
         plugin = WVMobileDeviceFilesystemPlugin::create(page, {}, finder);
     }
-    ~Setting() { fs::remove_all(root); }
 
     // One copy through the plugin, with the main loop served until it answers.
     bool copy(const char* cmd, const std::string& path, const std::string& to) {
@@ -89,16 +93,24 @@ struct Setting {
         return result;
     }
 
-    std::string root;
+    bench::ScratchFolder scratch{"orvandel-bench-copy"};
+    const std::string root = scratch.path();
     std::shared_ptr<testsupport::FakeMobileDevice> device;
     std::shared_ptr<CountingPage> page;
     std::shared_ptr<OneDevice> finder;
     std::shared_ptr<WVMobileDeviceFilesystemPlugin> plugin;
 };
 
+// Made by the first case that needs it; main drops it (and the scratch folder) at the end.
+std::unique_ptr<Setting>& settingSlot() {
+    static std::unique_ptr<Setting> slot;
+    return slot;
+}
+
 Setting& setting() {
-    static Setting* const made = new Setting();
-    return *made;
+    auto& slot = settingSlot();
+    if (!slot) slot = std::make_unique<Setting>();
+    return *slot;
 }
 
 // `written` is where the copy lands on this computer.
@@ -112,8 +124,10 @@ void run(benchmark::State& state, const char* cmd, const std::string& path, cons
         if (!s.copy(cmd, path, to)) state.SkipWithError("copy failed");
         reports = s.page->reports;
     }
-    if (fs::file_size(written) != static_cast<std::uintmax_t>(kBytes))
+    std::error_code missing;
+    if (fs::file_size(written, missing) != static_cast<std::uintmax_t>(kBytes) || missing)
         state.SkipWithError("copy incomplete");
+    fs::remove(written, missing);  // only the source stays for the next case
     state.counters["progress_reports"] = static_cast<double>(reports);
     state.counters["peak_growth_MiB"] = static_cast<double>(peakKiB() - peakBefore) / 1024.0;
     state.SetBytesProcessed(state.iterations() * kBytes);
@@ -133,6 +147,8 @@ void BM_Cp(benchmark::State& state) {
         "cp '" + setting().root + "/media/big.bin' '" + setting().root + "/pc/cp.bin'";
     for (auto _ : state)
         if (std::system(command.c_str()) != 0) state.SkipWithError("cp failed");
+    std::error_code ignored;
+    fs::remove(setting().root + "/pc/cp.bin", ignored);
     state.SetBytesProcessed(state.iterations() * kBytes);
 }
 
@@ -144,6 +160,15 @@ BENCHMARK(BM_Cp)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 int main(int argc, char** argv) {
     foundation::MainQueue::bindToCurrentThread();
-    return bench::runWithBaselines(argc, argv, {{"BM_DeviceDownload/iterations:3/real_time", "BM_Cp/iterations:3/real_time"},
-                                                {"BM_DeviceUpload/iterations:3/real_time", "BM_Cp/iterations:3/real_time"}});
+    int result = 1;
+    try {
+        result = bench::runWithBaselines(
+            argc, argv,
+            {{"BM_DeviceDownload/iterations:3/real_time", "BM_Cp/iterations:3/real_time"},
+             {"BM_DeviceUpload/iterations:3/real_time", "BM_Cp/iterations:3/real_time"}});
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "bench_device_copy: %s\n", failure.what());
+    }
+    settingSlot().reset();
+    return result;
 }

@@ -27,7 +27,12 @@ std::uint64_t NetBandwidthThrottle::maxBandwidthPerSecond() {
 
 void NetBandwidthThrottle::setMaxBandwidthPerSecond(std::uint64_t bytes) {
     std::lock_guard guard(lock_);
+    if (bytes == maxBandwidthPerSecond_) return;
     maxBandwidthPerSecond_ = bytes;
+    // Bytes moved without a limit, or under another one, would otherwise pause every
+    // transfer for as long as they are over the new one: hours after a fast download.
+    bandwidthUsedInLastSecond_ = 0;
+    throttleWakeUpTime_.reset();
 }
 
 void NetBandwidthThrottle::incrementBandwidthUsedInLastSecond(std::uint64_t bytes) {
@@ -127,5 +132,5 @@ std::optional<NetBandwidthThrottle::TimePoint> NetBandwidthThrottle::throttleWak
 
 bool NetBandwidthThrottle::isPaused() {
     std::lock_guard guard(lock_);
-    return throttleWakeUpTime_ && *throttleWakeUpTime_ > now_();
+    return maxBandwidthPerSecond_ != 0 && throttleWakeUpTime_ && *throttleWakeUpTime_ > now_();
 }

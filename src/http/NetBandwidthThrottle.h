@@ -31,6 +31,7 @@ public:
 
     bool isBandwidthThrottled();
     std::uint64_t maxBandwidthPerSecond();
+    // A new limit starts afresh: no pause, and nothing used yet in this second.
     void setMaxBandwidthPerSecond(std::uint64_t bytes);
     void incrementBandwidthUsedInLastSecond(std::uint64_t bytes);
     std::uint64_t averageBandwidthUsedPerSecond();

@@ -106,8 +106,10 @@ void NetHTTPRequest::updateStatus() {
     }
 }
 
+// Also while the throttle holds the stream back: a server that went away must not keep
+// the request waiting for ever.
 bool NetHTTPRequest::shouldTimeOut() const {
-    if (!readStream_ || !readStreamIsScheduled_ || !haveActivity_ || timeOutSeconds_ <= 0)
+    if (!readStream_ || !haveActivity_ || timeOutSeconds_ <= 0)
         return false;
     double idle =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - lastActivityTime_).count();
@@ -122,6 +124,13 @@ void NetHTTPRequest::checkRequestStatus() {
     std::unique_lock guard(cancelledLock_);
     if (cancelled_ || complete_) return;
     if (readStream_) NetBandwidthThrottle::shared().performThrottling(*this);
+    // A held-back stream tells nothing until it is put back; a failure (the server closing
+    // part-way) is not worth waiting for the pause.
+    if (readStream_ && !readStreamIsScheduled_ &&
+        readStream_->streamStatus() == net::NetHTTPStream::Status::Error) {
+        handleStreamError();
+        return;
+    }
     if (!shouldTimeOut()) {
         if (readStream_ && postLength_ != 0) {
             lastBytesSent_ = totalBytesSent_;

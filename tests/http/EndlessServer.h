@@ -1,13 +1,11 @@
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
+
+#include "LoopbackSocket.h"
 
 namespace httptest {
 
@@ -19,15 +17,7 @@ class EndlessServer {
 public:
     EndlessServer(std::string head, std::string filler, std::uint64_t limit)
         : head_(std::move(head)), filler_(std::move(filler)), limit_(limit) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(listener_, 4);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = listenOnLoopback(port_);
         thread_ = std::thread([this] { serve(); });
     }
     ~EndlessServer() {
@@ -49,31 +39,16 @@ private:
         for (;;) {
             int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) return;
-            std::string request;
-            char buffer[4096];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-                if (n <= 0) break;
-                request.append(buffer, static_cast<std::size_t>(n));
-            }
-            bool open = send(client, head_);
+            readRequestHead(client);
+            bool open = sendAll(client, head_);
             std::uint64_t out = 0;
             while (open && out < limit_) {
-                open = send(client, filler_);
+                open = sendAll(client, filler_);
                 out += filler_.size();
                 sent_ += filler_.size();
             }
             ::close(client);
         }
-    }
-    static bool send(int socket, const std::string& bytes) {
-        std::size_t at = 0;
-        while (at < bytes.size()) {
-            ssize_t n = ::send(socket, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            at += static_cast<std::size_t>(n);
-        }
-        return true;
     }
 
     std::string head_, filler_;

@@ -5,15 +5,18 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "EndlessServer.h"
+#include "PartBodyServer.h"
 #include "PeakMemory.h"
 #include "http/NetBandwidthThrottle.h"
 #include "http/NetCookieJar.h"
@@ -753,4 +756,72 @@ TEST_F(NetHTTPRequestTest, ThrottledUploadsAndDownloadsRunToTheirEnd) {
     EXPECT_EQ(upload->responseString(), std::to_string(payload.size()));
     EXPECT_EQ(errorCode(*download), 0);
     EXPECT_EQ(download->responseString(), payload);
+}
+
+namespace {
+
+// Puts the throttle into a pause far longer than any test, as a burst of traffic far over
+// the limit does.
+void holdBackEveryDownload(NetBandwidthThrottle& throttle) {
+    while (!throttle.isPaused()) {
+        throttle.incrementBandwidthUsedInLastSecond(std::uint64_t{1} << 40);
+        throttle.measureBandwidthUsage();
+    }
+}
+
+// Cancels the request if it is still running after `bound`, so that a hang fails the test
+// instead of stalling the run.
+class HangGuard {
+public:
+    HangGuard(std::shared_ptr<NetHTTPRequest> request, std::chrono::seconds bound)
+        : thread_([this, request, bound] {
+              std::unique_lock lock(mutex_);
+              if (!done_.wait_for(lock, bound, [this] { return finished_; })) request->cancel();
+          }) {}
+    ~HangGuard() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        done_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST_F(NetHTTPRequestTest, AHeldBackDownloadSeesItsServerCloseAndItsTimeOut) {
+    const std::string answer =
+        "HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n" + std::string(16 * 1024, 'b');
+    auto& throttle = NetBandwidthThrottle::shared();
+    for (bool closes : {true, false}) {
+        SCOPED_TRACE(closes ? "the server closes" : "the server goes quiet");
+        httptest::PartBodyServer server(answer);
+        throttle.setMaxBandwidthPerSecond(1024 * 1024);
+        auto request = NetHTTPRequest::requestWithURL(Url::parse(server.url()));
+        request->setTimeOutSeconds(closes ? 600 : 1);
+        // Once the first bytes are in, the rest is held back; only then does the server close.
+        bool first = true;
+        request->setDataReceivedBlock([&](const foundation::Data&) {
+            if (!first) return;
+            first = false;
+            holdBackEveryDownload(throttle);
+            if (closes) server.release();
+        });
+        {
+            HangGuard guard(request, std::chrono::seconds(20));
+            request->startSynchronous();
+        }
+        throttle.setMaxBandwidthPerSecond(0);
+        EXPECT_FALSE(first);
+        EXPECT_EQ(errorCode(*request),
+                  closes ? NetConnectionFailureErrorType : NetRequestTimedOutErrorType);
+        EXPECT_FALSE(throttle.isPaused());  // a new limit drops the pause of the old one
+    }
 }

@@ -87,6 +87,33 @@ TEST(BandwidthThrottle, AverageKeepsSixSamplesAndAgesThemOut) {
     EXPECT_EQ(throttle.averageBandwidthUsedPerSecond(), 0u);
 }
 
+// Bytes moved before a limit was set, or under another one, do not pause the transfers
+// that the new limit governs; without a limit nothing is paused.
+TEST(BandwidthThrottle, ANewLimitStartsWithoutThePauseOfTheOldOne) {
+    ManualClock clock;
+    NetBandwidthThrottle throttle(clock.function());
+    throttle.setMaxBandwidthPerSecond(1000);
+    throttle.measureBandwidthUsage();
+    throttle.incrementBandwidthUsedInLastSecond(1000u * 1000 * 1000);
+    FakeThrottleTarget request;
+    throttle.performThrottling(request);
+    EXPECT_FALSE(request.scheduled);
+    EXPECT_TRUE(throttle.isPaused());
+
+    throttle.setMaxBandwidthPerSecond(0);
+    EXPECT_FALSE(throttle.isPaused());
+    throttle.performThrottling(request);
+    EXPECT_TRUE(request.scheduled);
+
+    // An unlimited burst in this second, then a limit: the next read goes ahead.
+    throttle.incrementBandwidthUsedInLastSecond(1000u * 1000 * 1000);
+    throttle.setMaxBandwidthPerSecond(1000);
+    EXPECT_EQ(throttle.maxDownloadReadLength(4096), 250u);
+    throttle.performThrottling(request);
+    EXPECT_TRUE(request.scheduled);
+    EXPECT_FALSE(throttle.isPaused());
+}
+
 TEST(SessionCredentials, StoringAndFindingFollowIdentityAndPrecedence) {
     NetSessionCredentials store;
     auto alice = std::make_shared<NetCredentials>(NetCredentials{"alice", "pw", ""});

@@ -253,8 +253,10 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
             });
     }
 
+    // Reading goes on while the stream is off its run loop (up to the buffered limit), so
+    // that a held-back stream still sees its peer close; only the events wait.
     void startReading() {
-        if (reading || messageDone || terminal() || scheduledLoop == nullptr || !connection) return;
+        if (reading || messageDone || terminal() || !connection) return;
         if (waiting() > BufferedBodyLimit) return;
         reading = true;
         std::weak_ptr<Impl> weak = shared_from_this();

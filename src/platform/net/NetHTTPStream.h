@@ -17,7 +17,9 @@ class NetRunLoop;
 // A read stream for one HTTP exchange: it connects (or takes the idle connection of its
 // stream id), writes the message and its body, and hands out the response body as it
 // arrives. Events go to the client only while the stream is scheduled on a run loop, in
-// the loop's mode. Used on one thread, the one whose run loop it is scheduled on.
+// the loop's mode; off it, the response is still read into a bounded buffer, so that its
+// end or failure shows in streamStatus(). Used on one thread, the one whose run loop it is
+// scheduled on.
 class NetHTTPStream {
 public:
     // Gives body bytes: a count, 0 at the end, negative on error.

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+namespace httptest {
+
+// The socket pieces of the small servers the tests start on 127.0.0.1.
+
+// A listening socket on a free port of 127.0.0.1; `port` is set to it.
+inline int listenOnLoopback(std::uint16_t& port) {
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener, reinterpret_cast<sockaddr*>(&address), length);
+    ::listen(listener, 4);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return listener;
+}
+
+// Reads until the end of the request head (or until the client stops sending).
+inline void readRequestHead(int client) {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+// False when the client went away before all of it was sent.
+inline bool sendAll(int socket, const std::string& bytes) {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        ssize_t n = ::send(socket, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        at += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace httptest
