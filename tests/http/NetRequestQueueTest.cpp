@@ -160,6 +160,9 @@ TEST(NetRequestQueue, AFailureIsReportedBeforeTheRestIsCancelled) {
     queue->addOperation(request(server, "/fail"));
     queue->addOperation(request(server, "/100"));
     queue->go();
+    // The failure reaches the owner on the main thread, which is kept busy here: the
+    // queue itself must hold back what comes after a failed request.
+    queue->waitUntilAllOperationsAreFinished();
     testsupport::runMainLoopUntil([&] { return owner->queueFinishedCount == 1; });
     EXPECT_EQ(owner->log, (std::vector<std::string>{"failed /fail 1", "failed /100 4"}));
     EXPECT_EQ(indexOf(server.seen(), "GET /100"), -1);
