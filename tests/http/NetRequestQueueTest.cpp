@@ -169,6 +169,21 @@ TEST(NetRequestQueue, AFailureIsReportedBeforeTheRestIsCancelled) {
     EXPECT_EQ(queue->totalBytesToDownload(), 0u);
 }
 
+TEST(NetRequestQueue, WhenToldNotToCancelTheRestRunsAfterAFailure) {
+    SizedServer server;
+    auto owner = std::make_shared<Owner>();
+    auto queue = queueFor(owner);
+    queue->setMaxConcurrentOperationCount(1);
+    queue->setShouldCancelAllRequestsOnFailure(false);
+    queue->addOperation(request(server, "/fail"));
+    queue->addOperation(request(server, "/100"));
+    queue->go();
+    queue->waitUntilAllOperationsAreFinished();
+    testsupport::runMainLoopUntil([&] { return owner->queueFinishedCount == 1; });
+    EXPECT_EQ(owner->log, (std::vector<std::string>{"failed /fail 1", "finished /100"}));
+    EXPECT_EQ(queue->totalBytesToDownload(), 2u);
+}
+
 TEST(NetRequestQueue, ResetKeepsOnlyTheRedirectSelectorAndSuspends) {
     auto owner = std::make_shared<Owner>();
     auto queue = queueFor(owner);
