@@ -26,6 +26,7 @@ struct NetOperationQueue::State : std::enable_shared_from_this<State> {
     mutable std::mutex lock;
     std::condition_variable empty;
     std::vector<Entry> entries;
+    std::function<void(NetHTTPRequest&)> ended;
     int width = 4;
     bool suspended = false;
     int executing = 0;
@@ -81,6 +82,7 @@ struct NetOperationQueue::State : std::enable_shared_from_this<State> {
     }
 
     void finished(const std::shared_ptr<NetHTTPRequest>& request) {
+        std::function<void(NetHTTPRequest&)> handler;
         {
             std::lock_guard guard(lock);
             auto found = std::find_if(entries.begin(), entries.end(),
@@ -89,7 +91,10 @@ struct NetOperationQueue::State : std::enable_shared_from_this<State> {
             if (found->started) --executing;
             entries.erase(found);
             if (entries.empty()) empty.notify_all();
+            handler = ended;
         }
+        // The owner may cancel the rest here, before anything else gets its turn.
+        if (handler) handler(*request);
         startReadyOperations();
     }
 };
@@ -131,6 +136,11 @@ void NetOperationQueue::addOperation(const std::shared_ptr<NetHTTPRequest>& requ
 void NetOperationQueue::cancelAllOperations() {
     for (const auto& request : operations()) request->cancel();
     state_->startReadyOperations();
+}
+
+void NetOperationQueue::setOperationEndedHandler(std::function<void(NetHTTPRequest&)> handler) {
+    std::lock_guard guard(state_->lock);
+    state_->ended = std::move(handler);
 }
 
 int NetOperationQueue::maxConcurrentOperationCount() const {

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -34,6 +35,11 @@ public:
     // Blocks until the queue holds no request; not from the main thread while requests
     // report to it.
     void waitUntilAllOperationsAreFinished();
+
+protected:
+    // Called on the network thread with each request that ends, before the queue starts
+    // any other; the handler must not keep the queue alive.
+    void setOperationEndedHandler(std::function<void(NetHTTPRequest&)> handler);
 
 private:
     struct State;

@@ -5,7 +5,12 @@
 #include "http/NetHTTPRequest.h"
 
 std::shared_ptr<NetRequestQueue> NetRequestQueue::queue() {
-    return std::make_shared<NetRequestQueue>();
+    auto made = std::make_shared<NetRequestQueue>();
+    made->setOperationEndedHandler([weak = std::weak_ptr<NetRequestQueue>(made)](
+                                       NetHTTPRequest& request) {
+        if (auto queue = weak.lock()) queue->operationEnded(request);
+    });
+    return made;
 }
 
 NetRequestQueue::NetRequestQueue() : NetOperationQueue(4) {
@@ -226,6 +231,19 @@ void NetRequestQueue::requestFinished(NetHTTPRequest& request) {
 void NetRequestQueue::requestFailed(NetHTTPRequest& request) {
     requestEnded(listeners().requestDidFailSelector, request);
     if (shouldCancelAllRequestsOnFailure_ && requestsCount_ > 0) cancelAllOperations();
+}
+
+// The failure report goes to the main thread before the request ends here, so the
+// owner still hears of it first; cancelling the rest now, rather than when that report
+// arrives, keeps the queue from starting another request in between.
+void NetRequestQueue::operationEnded(NetHTTPRequest& request) {
+    bool failed = false;
+    {
+        std::lock_guard guard(request.cancelledLock());
+        failed = request.error().has_value();
+    }
+    if (failed && shouldCancelAllRequestsOnFailure_ && operationCount() > 0)
+        cancelAllOperations();
 }
 
 void NetRequestQueue::requestDidReceiveBytes(NetHTTPRequest&, std::int64_t amount) {

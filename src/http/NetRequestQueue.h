@@ -111,6 +111,7 @@ private:
     Listeners listeners() const;
     static void resetProgressDelegate(const std::weak_ptr<NetProgressDelegate>& delegate);
     void requestEnded(NetQueueRequestSelector selector, NetHTTPRequest& request);
+    void operationEnded(NetHTTPRequest& request);
 
     mutable std::mutex lock_;
     Listeners listeners_;

@@ -152,18 +152,42 @@ TEST(NetRequestQueue, RunsByPriorityAndDependencyOneAtATime) {
     EXPECT_EQ(server.seen(), (std::vector<std::string>{"GET /2", "GET /1", "GET /4", "GET /3"}));
 }
 
-TEST(NetRequestQueue, AFailureIsReportedBeforeTheRestIsCancelled) {
-    SizedServer server;
-    auto owner = std::make_shared<Owner>();
+namespace {
+
+// Runs "/fail" and then "/100", one at a time, to the end. The failure reaches the owner
+// on the main thread, which is kept busy until the queue is empty: the queue itself must
+// hold back what comes after a failed request.
+std::shared_ptr<NetRequestQueue> runFailureThenRequest(SizedServer& server,
+                                                       const std::shared_ptr<Owner>& owner,
+                                                       bool cancelOnFailure) {
     auto queue = queueFor(owner);
     queue->setMaxConcurrentOperationCount(1);
+    queue->setShouldCancelAllRequestsOnFailure(cancelOnFailure);
     queue->addOperation(request(server, "/fail"));
     queue->addOperation(request(server, "/100"));
     queue->go();
+    queue->waitUntilAllOperationsAreFinished();
     testsupport::runMainLoopUntil([&] { return owner->queueFinishedCount == 1; });
+    return queue;
+}
+
+}  // namespace
+
+TEST(NetRequestQueue, AFailureIsReportedBeforeTheRestIsCancelled) {
+    SizedServer server;
+    auto owner = std::make_shared<Owner>();
+    auto queue = runFailureThenRequest(server, owner, true);
     EXPECT_EQ(owner->log, (std::vector<std::string>{"failed /fail 1", "failed /100 4"}));
     EXPECT_EQ(indexOf(server.seen(), "GET /100"), -1);
     EXPECT_EQ(queue->totalBytesToDownload(), 0u);
+}
+
+TEST(NetRequestQueue, WhenToldNotToCancelTheRestRunsAfterAFailure) {
+    SizedServer server;
+    auto owner = std::make_shared<Owner>();
+    auto queue = runFailureThenRequest(server, owner, false);
+    EXPECT_EQ(owner->log, (std::vector<std::string>{"failed /fail 1", "finished /100"}));
+    EXPECT_EQ(queue->totalBytesToDownload(), 2u);
 }
 
 TEST(NetRequestQueue, ResetKeepsOnlyTheRedirectSelectorAndSuspends) {
