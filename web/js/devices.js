@@ -32,6 +32,13 @@
         return node;
     }
 
+    // A device status in words, with its code beside them: the device's own words for it
+    // when it is the device's last failure, which the native side has put into words.
+    function statusWords(device, code) {
+        return code === device.lastErrorCode && device.lastErrorText ?
+            device.lastErrorText + ' (' + code + ')' : 'the device answered with status ' + code;
+    }
+
     function showApplications(device, box) {
         box.replaceChildren(element('li', 'empty', 'Loading applications…'));
         fetch(fetchUrl({ action: 'file-list', udid: device.deviceId, type: 'app' }))
@@ -44,8 +51,8 @@
                 box.replaceChildren();
                 if (!records.length) {
                     box.appendChild(listing && listing.error ?
-                        element('li', 'error', 'The application list could not be read (error ' +
-                            listing.error + ').') :
+                        element('li', 'error', 'The application list could not be read: ' +
+                            statusWords(device, listing.error) + '.') :
                         element('li', 'empty', 'No applications share files.'));
                     return;
                 }
