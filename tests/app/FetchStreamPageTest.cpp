@@ -84,8 +84,14 @@ protected:
 };
 
 TEST_F(FetchStreamPageTest, AGibibyteFileStreamsToThePageToTheLastByte) {
-    startReading(sparseFile(1024 * MiB), 0);
-    EXPECT_EQ(streamed(), "[200," + std::to_string(1024 * MiB) + "]");
+#if defined(__SANITIZE_THREAD__)
+    // Every byte the view copies is checked there: a smaller file streams the same way.
+    const std::uint64_t size = 64 * MiB;
+#else
+    const std::uint64_t size = 1024 * MiB;
+#endif
+    startReading(sparseFile(size), 0);
+    EXPECT_EQ(streamed(), "[200," + std::to_string(size) + "]");
 }
 
 TEST_F(FetchStreamPageTest, AnAbortedFetchStopsTheRespondersReading) {
