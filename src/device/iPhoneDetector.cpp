@@ -205,10 +205,11 @@ void iPhoneDetector::retryUntilReady(Phone phone, bool now) {
         }
         if (ready) break;
     }
+    // The name may be asked of the device itself: read before the lock is taken.
+    if (ready) LogInfo("{} answers now", phone.device->name());
     std::lock_guard lock(mutex_);
     retrying_.erase(std::remove(retrying_.begin(), retrying_.end(), phone.device), retrying_.end());
     if (!ready || stopping_ || !isConnected(phone)) return;
-    LogInfo("{} answers now", phone.device->name());
     // Out and in again, so that everyone who listed it hears its name.
     announce(kMsgPhoneDisconnected, phone.device);
     announce(kMsgNewPhoneConnected, phone.device);
