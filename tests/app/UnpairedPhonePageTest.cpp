@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "SimulatedPhoneApp.h"
+#include "content/ThreadPool.h"
+#include "foundation/OperationQueue.h"
 #include "WebWindowFixture.h"
 #include "foundation/ScratchFolder.h"
 
@@ -40,6 +42,8 @@ TEST_F(WebWindowTest, APhoneUnpairedAtArrivalShowsItsNameOncePaired) {
     EXPECT_TRUE(app.server.hasPairRecord(second.udid));
     EXPECT_TRUE(waitForValue(*view, names, "\"Second Phone\""));
     screenshot(*view, "unpaired-phone-named");
+    // The page's requests for the newly named phone end before the process does.
+    EXPECT_TRUE(testsupport::runMainLoopUntil([] { return ThreadPool::async().operationCount() == 0; }));
 }
 
 }  // namespace
