@@ -19,7 +19,7 @@ void iPodDetector::start(bool watchSystem) {
 
 iPodDetector::~iPodDetector() {
     monitor_->stop();
-    waitForStartAnnouncements();
+    waitForAnnouncements();
 }
 
 bool iPodDetector::IsPodDevicePath(const std::string& path) {
@@ -44,22 +44,27 @@ std::shared_ptr<iMobileDevice> iPodDetector::AddNewPodDevice(const std::string& 
 
 void iPodDetector::CheckExistingMountedDevices() {
     for (const auto& volume : monitor_->mountedVolumes()) {
-        if (auto device = AddNewPodDevice(volume.mountPath)) {
-            startThreads_.emplace_back([this, device] { NotifyForNewPod(device); });
-        }
+        if (auto device = AddNewPodDevice(volume.mountPath)) NotifyForNewPod(device);
     }
 }
 
-void iPodDetector::waitForStartAnnouncements() {
-    for (auto& thread : startThreads_) {
-        if (thread.joinable()) thread.join();
-    }
-    startThreads_.clear();
+void iPodDetector::waitForAnnouncements() { announcements_.sync([] {}); }
+
+bool iPodDetector::isKnown(const std::shared_ptr<iMobileDevice>& device) {
+    std::lock_guard lock(syncLock_);
+    return std::find(allPodDevices_.begin(), allPodDevices_.end(), device) != allPodDevices_.end();
 }
 
 void iPodDetector::NotifyForNewPod(const std::shared_ptr<iMobileDevice>& device) {
-    foundation::NotificationCenter::defaultCenter().post(kMsgNewPodConnected, this,
-                                                         {{"device", device}});
+    announcements_.async([this, device] {
+        // The name comes off the volume's database: read it here, not on the thread that
+        // takes the announcement.
+        (void)device->name();
+        // Unmounted meanwhile: its leaving went out (to nobody) after this was queued.
+        if (!isKnown(device)) return;
+        foundation::NotificationCenter::defaultCenter().post(kMsgNewPodConnected, this,
+                                                             {{"device", device}});
+    });
 }
 
 void iPodDetector::OnNewPodMounted(const std::string& path) {
@@ -77,6 +82,8 @@ void iPodDetector::OnPodUnMounted(const std::string& path) {
         allPodPaths_.erase(found);
         allPodDevices_.erase(allPodDevices_.begin() + index);
     }
-    foundation::NotificationCenter::defaultCenter().post(kMsgPodDisconnected, this,
-                                                         {{"device", device}});
+    announcements_.async([this, device] {
+        foundation::NotificationCenter::defaultCenter().post(kMsgPodDisconnected, this,
+                                                             {{"device", device}});
+    });
 }

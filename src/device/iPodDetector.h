@@ -4,9 +4,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "foundation/SerialQueue.h"
 #include "platform/volumes/VolumeMonitor.h"
 
 class iMobileDevice;
@@ -14,8 +14,10 @@ class iPodDevice;
 
 // Recognises mounted volumes that hold an iPod control folder and announces them with
 // "msgNewPodConnected"; an unmount of a recognised volume with "msgPodDisconnected".
-// Volumes mounted at start are announced from threads of their own, later mounts and
-// every unmount on the main thread, where the volume monitor reports.
+// Every announcement goes out from one queue of the detector's own, in the order the volume
+// monitor reported, so that the main thread (where the monitor reports) never waits for a
+// volume: a new iPod's name is read there before it is announced, and a hostile volume can
+// take its time.
 class iPodDetector {
 public:
     using PodMaker = std::function<std::shared_ptr<iMobileDevice>(const std::string& mountPath)>;
@@ -31,12 +33,13 @@ public:
 
     void OnNewPodMounted(const std::string& path);
     void OnPodUnMounted(const std::string& path);
-    // Lets the announcements of volumes found at start finish.
-    void waitForStartAnnouncements();
+    // Lets the announcements made so far go out.
+    void waitForAnnouncements();
 
 private:
     void CheckExistingMountedDevices();
     void NotifyForNewPod(const std::shared_ptr<iMobileDevice>& device);
+    bool isKnown(const std::shared_ptr<iMobileDevice>& device);
     // Records a recognised, not yet known volume; nullptr when it is known or no iPod.
     std::shared_ptr<iMobileDevice> AddNewPodDevice(const std::string& path);
 
@@ -45,5 +48,6 @@ private:
     std::mutex syncLock_;
     std::vector<std::string> allPodPaths_;
     std::vector<std::shared_ptr<iMobileDevice>> allPodDevices_;
-    std::vector<std::thread> startThreads_;
+    // Last member: it is drained and joined first when the detector goes.
+    foundation::SerialQueue announcements_{"iPodDetector"};
 };

@@ -47,6 +47,17 @@ struct Recorder : DeviceManagerDelegate {
     }
 };
 
+// An iPod whose name takes as long as its volume makes it: until the test opens the gate.
+struct SlowlyNamedPod : iPodDevice {
+    SlowlyNamedPod(const std::string& path, std::shared_ptr<testsupport::Latch> gate)
+        : iPodDevice(path, [](const std::string&) { return "SERIAL"; }), gate(std::move(gate)) {}
+    std::string name() override {
+        gate->wait();
+        return iPodDevice::name();
+    }
+    std::shared_ptr<testsupport::Latch> gate;
+};
+
 // A manager over fake phones (made with the type the test names for the hub device) and
 // iPod folders listed in a mount table of the test's own.
 class DeviceManagerTest : public testing::Test {
@@ -65,7 +76,8 @@ protected:
                                         const std::shared_ptr<AMDevice>&) {
             if (setUpGate) setUpGate->wait();
         };
-        detectors.pods = [](const std::string& path) {
+        detectors.pods = [this](const std::string& path) -> std::shared_ptr<iMobileDevice> {
+            if (nameGate) return std::make_shared<SlowlyNamedPod>(path, nameGate);
             return std::make_shared<iPodDevice>(path, [](const std::string&) { return "SERIAL"; });
         };
         monitor = std::make_shared<volumes::VolumeMonitor>(table());
@@ -76,7 +88,7 @@ protected:
         manager.setDeviceSupport(mask);
         manager.setDelegate(recorder);
         manager.start();
-        manager.iPodListener()->waitForStartAnnouncements();
+        manager.iPodListener()->waitForAnnouncements();
     }
     std::int32_t typeOf(const AMDevice* am) {
         std::lock_guard lock(typesMutex);
@@ -109,6 +121,7 @@ protected:
     std::mutex typesMutex;
     std::map<const AMDevice*, std::int32_t> typeFor;
     std::shared_ptr<testsupport::Latch> setUpGate;
+    std::shared_ptr<testsupport::Latch> nameGate;
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
     std::shared_ptr<volumes::VolumeMonitor> monitor;
     DeviceManager manager;
@@ -199,10 +212,12 @@ TEST_F(DeviceManagerTest, PodsComeAndGoWithTheirVolumes) {
     for (int round = 0; round < 2; ++round) {  // a remount is announced again
         mount({pod});
         monitor->rescan();
+        manager.iPodListener()->waitForAnnouncements();
         ASSERT_EQ(manager.devices().size(), 1u) << round;
         EXPECT_EQ(manager.devices()[0]->name(), "Unknown iPod");
         mount({});
         monitor->rescan();
+        manager.iPodListener()->waitForAnnouncements();
         EXPECT_TRUE(manager.devices().empty()) << round;
     }
     EXPECT_EQ(recorder->addedCount(), 2u);
@@ -223,9 +238,38 @@ TEST_F(DeviceManagerTest, PodsComeAndGoWithTheirVolumes) {
     phonesOnly.setDeviceSupport(2);
     phonesOnly.setDelegate(quiet);
     phonesOnly.start();
-    phonesOnly.iPodListener()->waitForStartAnnouncements();
+    phonesOnly.iPodListener()->waitForAnnouncements();
     EXPECT_TRUE(phonesOnly.devices().empty());
     EXPECT_EQ(quiet->addedCount(), 0u);
+}
+
+TEST_F(DeviceManagerTest, APodIsNamedOffTheThreadThatSawItMount) {
+    // A volume whose database takes long to name (a pipe, a library that never ends) must
+    // not hold the main thread, where mounts are seen.
+    const auto pod = makePod("SLOWPOD");
+    mount({});
+    nameGate = std::make_shared<testsupport::Latch>(1);
+    start(11);
+    mount({pod});
+    monitor->rescan();  // returns with the name still unread
+    EXPECT_TRUE(manager.devices().empty());
+    nameGate->count_down();
+    manager.iPodListener()->waitForAnnouncements();
+    ASSERT_EQ(manager.devices().size(), 1u);
+    EXPECT_EQ(manager.devices()[0]->name(), "Unknown iPod");
+
+    // Unmounted before its name was read: never listed, and no leaving for the delegate.
+    const auto second = makePod("SECONDPOD");
+    nameGate = std::make_shared<testsupport::Latch>(1);
+    mount({pod, second});
+    monitor->rescan();
+    mount({pod});
+    monitor->rescan();
+    nameGate->count_down();
+    manager.iPodListener()->waitForAnnouncements();
+    EXPECT_EQ(manager.devices().size(), 1u);
+    EXPECT_EQ(recorder->addedCount(), 1u);
+    EXPECT_TRUE(recorder->removed.empty());
 }
 
 // Thread stacks the process holds mapped, counted by their guard pages: a stack that is
