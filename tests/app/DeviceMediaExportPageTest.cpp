@@ -41,10 +41,6 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
     // The page's long session here stalls JavaScriptCore's collector, which stops threads
     // with signals that the thread sanitizer holds back; the other builds run it.
     GTEST_SKIP() << "JavaScriptCore's collector stalls under the thread sanitizer";
-#elif defined(__SANITIZE_ADDRESS__)
-    // Under this build's timing the whole-playlist export at times finds none of the
-    // playlist's rows and does nothing; the normal build runs the case until that is mended.
-    GTEST_SKIP() << "the playlist export misses its rows at times under the address sanitizer";
 #endif
     foundationtest::ScratchFolder scratch;
     foundationtest::ScopedEnvironment environment;

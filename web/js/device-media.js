@@ -220,7 +220,11 @@
     }
 
     function showPlaylists(panel, id) {
+        // Only the latest answer is shown, whichever order the answers come back in.
+        var asked = (panel.playlistsAsked || 0) + 1;
+        panel.playlistsAsked = asked;
         fetchJson('playlists', id).then(function (answer) {
+            if (panel.playlistsAsked !== asked) return;
             var list = panel.querySelector('.media-playlists');
             list.replaceChildren();
             (answer.public || []).concat(answer.user || []).forEach(function (playlist) {
@@ -277,7 +281,11 @@
             panel.removeAttribute('data-matched');
         }
         if (data.step === 'playlistsLoaded') showPlaylists(panel, data.deviceId);
-        if (data.step === 'tracksLoaded') showTracks(panel, data.deviceId);
+        // The playlists' members are known only once the tracks are: ask for them again.
+        if (data.step === 'tracksLoaded') {
+            showPlaylists(panel, data.deviceId);
+            showTracks(panel, data.deviceId);
+        }
         if (data.step === 'matching') panel.setAttribute('data-matched', '');
         if (data.step === 'updateTrack' && data.track) showTrack(panel, data.track, String(data.track.pidstr));
         // The end of the load may arrive after the match it started has ended.
