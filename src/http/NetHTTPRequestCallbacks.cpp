@@ -411,7 +411,7 @@ void NetHTTPRequest::resetProgressIndicator(ProgressSlot slot) {
 
 std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest() const {
     std::lock_guard guard(cancelledLock_);
-    auto head = std::make_shared<NetHTTPRequest>(url_);
+    auto head = makeRequestOfSameClass(url_);
     head->requestHeaders_ = requestHeaders_;
     head->requestCookies_ = requestCookies_;
     head->useCookiePersistence_ = useCookiePersistence_;
@@ -422,6 +422,11 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest() const {
     head->authenticationScheme_ = authenticationScheme_;
     head->useKeychainPersistence_ = useKeychainPersistence_;
     head->domain_ = domain_;
+    head->proxyUsername_ = proxyUsername_;
+    head->proxyPassword_ = proxyPassword_;
+    head->proxyDomain_ = proxyDomain_;
+    head->shouldPresentAuthenticationDialog_ = shouldPresentAuthenticationDialog_;
+    head->shouldPresentProxyAuthenticationDialog_ = shouldPresentProxyAuthenticationDialog_;
     head->proxyHost_ = proxyHost_;
     head->proxyPort_ = proxyPort_;
     head->proxyType_ = proxyType_;
@@ -442,6 +447,11 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest() const {
     head->mainRequest_ = std::const_pointer_cast<NetHTTPRequest>(shared_from_this());
     head->hasMainRequest_ = true;
     return head;
+}
+
+std::shared_ptr<NetHTTPRequest> NetHTTPRequest::makeRequestOfSameClass(
+    std::optional<foundation::Url> url) const {
+    return std::make_shared<NetHTTPRequest>(std::move(url));
 }
 
 void NetHTTPRequest::addDependency(const std::shared_ptr<NetHTTPRequest>& request) {
