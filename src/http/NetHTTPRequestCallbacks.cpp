@@ -410,8 +410,15 @@ void NetHTTPRequest::resetProgressIndicator(ProgressSlot slot) {
 // --- The HEAD request and operation-queue state ---
 
 std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest() const {
+    // Made before this request's lock is taken: a subclass's constructor takes its own, and
+    // a running HEAD request takes this one's while holding its own.
+    std::optional<foundation::Url> url;
+    {
+        std::lock_guard guard(cancelledLock_);
+        url = url_;
+    }
+    auto head = makeRequestOfSameClass(std::move(url));
     std::lock_guard guard(cancelledLock_);
-    auto head = makeRequestOfSameClass(url_);
     head->requestHeaders_ = requestHeaders_;
     head->requestCookies_ = requestCookies_;
     head->useCookiePersistence_ = useCookiePersistence_;
