@@ -53,11 +53,21 @@ bool offersAuth(const std::string& qop) {
     return false;
 }
 
-// Higher answers first: Digest with SHA-256, Digest with MD5, Basic, then Negotiate.
+// Higher answers first: Digest with SHA-256, Digest with MD5, NTLM, Basic, then Negotiate.
 int strength(const NetAuthentication& authentication, bool sha256) {
-    if (authentication.method() == "Digest") return sha256 ? 4 : 3;
+    if (authentication.method() == "Digest") return sha256 ? 5 : 4;
+    if (authentication.method() == "NTLM") return 3;
     if (authentication.method() == "Basic") return 2;
     return 1;
+}
+
+// The server's NTLM challenge carried by a challenge of that scheme.
+std::optional<NetNTLMMessages::Challenge> ntlmChallengeOf(
+    const NetAuthenticationChallenge& challenge) {
+    if (!challenge.isScheme("NTLM") || challenge.token68.empty()) return std::nullopt;
+    auto bytes = foundation::base64::decode(challenge.token68);
+    if (!bytes) return std::nullopt;
+    return NetNTLMMessages::parseChallenge(*bytes);
 }
 
 }  // namespace
@@ -69,6 +79,14 @@ std::shared_ptr<NetAuthentication> NetAuthentication::fromChallenge(
     if (challenge.isScheme("Basic")) {
         made->method_ = "Basic";
         return made;
+    }
+    if (challenge.isScheme("NTLM")) {
+        made->method_ = "NTLM";
+        made->realm_.reset();
+        if (challenge.token68.empty()) return made;
+        // Already the server's challenge, as when the negotiation was sent before any.
+        made->ntlmChallenge_ = ntlmChallengeOf(challenge);
+        return made->ntlmChallenge_ ? made : nullptr;
     }
     if (challenge.isScheme("Negotiate")) {
         made->method_ = "Negotiate";
@@ -135,6 +153,17 @@ void NetAuthentication::updateFromResponse(const Headers& headers, bool proxy) {
     std::lock_guard guard(lock_);
     if (!sentSinceUpdate_) return;
     sentSinceUpdate_ = false;
+    if (method_ == "NTLM" && !ntlmAnswerSent_) {
+        const char* name = proxy ? "Proxy-Authenticate" : "WWW-Authenticate";
+        for (const auto& value : NetHeaderMatching::values(headers, name)) {
+            for (const auto& challenge : NetAuthenticationChallenge::parse(value)) {
+                if (auto found = ntlmChallengeOf(challenge)) {
+                    ntlmChallenge_ = found;
+                    return;
+                }
+            }
+        }
+    }
     if (method_ == "Digest") {
         const char* name = proxy ? "Proxy-Authenticate" : "WWW-Authenticate";
         for (const auto& value : NetHeaderMatching::values(headers, name)) {
@@ -183,7 +212,24 @@ std::optional<std::string> NetAuthentication::authorizationHeader(
                               bytesOf(credentials.username + ":" + credentials.password));
     }
     if (method_ == "Digest") return digestHeader(credentials, requestMethod, requestTarget);
+    if (method_ == "NTLM") return ntlmHeader(credentials);
     return std::nullopt;
+}
+
+std::optional<std::string> NetAuthentication::ntlmHeader(const NetCredentials& credentials) {
+    std::lock_guard guard(lock_);
+    if (!ntlmChallenge_) {
+        sentSinceUpdate_ = true;
+        ntlmAnswerSent_ = false;
+        return "NTLM " + NetNTLMMessages::negotiate();
+    }
+    auto answer = NetNTLMMessages::authenticate(*ntlmChallenge_, credentials);
+    if (!answer) return std::nullopt;
+    // A challenge is answered once; a request after this one starts a new exchange.
+    ntlmChallenge_.reset();
+    sentSinceUpdate_ = true;
+    ntlmAnswerSent_ = true;
+    return "NTLM " + *answer;
 }
 
 std::optional<std::string> NetAuthentication::digestHeader(const NetCredentials& credentials,

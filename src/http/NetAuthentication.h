@@ -10,13 +10,15 @@
 
 #include "http/NetAuthenticationChallenge.h"
 #include "http/NetCredentialRecord.h"
+#include "http/NetNTLMMessages.h"
 
 // The answer to a server's (401) or proxy's (407) challenge: made from the response's
 // challenges, it turns credentials into an "Authorization" or "Proxy-Authorization" value.
-// Basic and Digest (RFC 7616: MD5 and SHA-256, with or without "-sess", qop "auth") are
-// answered; "Negotiate" is recognised as single sign-on, which needs no user name and
-// password and cannot be answered here. Shared by the requests of a session record, so
-// its Digest counter is guarded by a lock of its own.
+// Basic, Digest (RFC 7616: MD5 and SHA-256, with or without "-sess", qop "auth") and NTLM
+// (two rounds: the negotiation, then the answer to the server's challenge) are answered;
+// "Negotiate" is recognised as single sign-on, which needs no user name and password and
+// cannot be answered here. Shared by the requests of a session record, so its Digest
+// counter and NTLM state are guarded by a lock of their own.
 class NetAuthentication {
 public:
     using Headers = std::vector<std::pair<std::string, std::string>>;
@@ -25,19 +27,20 @@ public:
     static std::shared_ptr<NetAuthentication> createFromResponse(const Headers& headers,
                                                                  bool proxy);
 
-    // "Basic", "Digest" or "Negotiate".
+    // "Basic", "Digest", "NTLM" or "Negotiate".
     const std::string& method() const { return method_; }
     const std::optional<std::string>& realm() const { return realm_; }
     bool requiresUsernameAndPassword() const { return method_ != "Negotiate"; }
-    // No scheme answered here asks for an account domain.
-    bool requiresAccountDomain() const { return false; }
+    // NTLM names the account's domain beside the user name, and has no realm.
+    bool requiresAccountDomain() const { return method_ == "NTLM"; }
     bool isValid() const;
     // Whether the server turned down the credentials last applied with this object.
     bool credentialsRejected() const;
 
     // A further challenge after credentials were sent: a Digest challenge marked stale
-    // takes the new nonce and stays valid; any other means the credentials were refused,
-    // and the object is no longer valid. Without credentials sent since, nothing changes.
+    // takes the new nonce and stays valid, as does an NTLM challenge answering the
+    // negotiation; any other means the credentials were refused, and the object is no
+    // longer valid. Without credentials sent since, nothing changes.
     void updateFromResponse(const Headers& headers, bool proxy);
 
     // The header value carrying the credentials for a request with this method and target
@@ -57,6 +60,7 @@ public:
 private:
     enum class Hash { MD5, SHA256 };
     static std::shared_ptr<NetAuthentication> fromChallenge(const NetAuthenticationChallenge& c);
+    std::optional<std::string> ntlmHeader(const NetCredentials& credentials);
     std::optional<std::string> digestHeader(const NetCredentials& credentials,
                                             const std::string& requestMethod,
                                             const std::string& requestTarget);
@@ -75,4 +79,8 @@ private:
     bool rejected_ = false;
     bool sentSinceUpdate_ = false;
     std::uint32_t nonceCount_ = 0;
+    // The server's NTLM challenge not yet answered, and whether the last message sent was
+    // an answer (rather than the negotiation).
+    std::optional<NetNTLMMessages::Challenge> ntlmChallenge_;
+    bool ntlmAnswerSent_ = false;
 };

@@ -228,3 +228,8 @@ std::string NetFormDataRequest::encodeURL(std::string_view text, const std::stri
 std::string NetFormDataRequest::makeBoundary() {
     return "0xOrVaNdElBoUnDaRy-" + NSString::guid();
 }
+
+std::shared_ptr<NetHTTPRequest> NetFormDataRequest::makeRequestOfSameClass(
+    std::optional<foundation::Url> url) const {
+    return std::make_shared<NetFormDataRequest>(std::move(url));
+}

@@ -31,6 +31,11 @@ public:
     static std::shared_ptr<NetFormDataRequest> requestWithURL(std::optional<foundation::Url> url);
     std::shared_ptr<NetHTTPRequest> copy() const override;
 
+protected:
+    std::shared_ptr<NetHTTPRequest> makeRequestOfSameClass(
+        std::optional<foundation::Url> url) const override;
+
+public:
     void addPostValue(const foundation::Value& value, const std::optional<std::string>& key);
     void setPostValue(const foundation::Value& value, const std::string& key);
     void addData(foundation::Data data, const std::string& key,

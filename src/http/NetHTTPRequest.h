@@ -185,6 +185,16 @@ public:
     void setProxyPassword(std::string password) { proxyPassword_ = std::move(password); }
     const std::string& proxyDomain() const { return proxyDomain_; }
     void setProxyDomain(std::string domain) { proxyDomain_ = std::move(domain); }
+    // Whether a credential dialog may be shown for the server's or the proxy's challenge.
+    // No dialog exists here, so these only travel with the request.
+    bool shouldPresentAuthenticationDialog() const { return shouldPresentAuthenticationDialog_; }
+    void setShouldPresentAuthenticationDialog(bool on) { shouldPresentAuthenticationDialog_ = on; }
+    bool shouldPresentProxyAuthenticationDialog() const {
+        return shouldPresentProxyAuthenticationDialog_;
+    }
+    void setShouldPresentProxyAuthenticationDialog(bool on) {
+        shouldPresentProxyAuthenticationDialog_ = on;
+    }
     const std::string& proxyHost() const { return proxyHost_; }
     int proxyPort() const { return proxyPort_; }
     // "HTTP" or "HTTPS" (an https URL through a CONNECT tunnel), once a proxy was chosen.
@@ -402,6 +412,9 @@ protected:
     // Asks the server whether the cached answer is still good ("If-None-Match",
     // "If-Modified-Since").
     void addCachedValidators();
+    // A new request of this request's own class, for the HEAD request made from it.
+    virtual std::shared_ptr<NetHTTPRequest> makeRequestOfSameClass(
+        std::optional<foundation::Url> url) const;
     // The copy's share of copy(): every setting a subclass's copy carries over too.
     void copyPropertiesInto(NetHTTPRequest& other) const;
     void cancelOnRequestThread();
@@ -461,6 +474,9 @@ private:
     // they were given for the first URL's origin, and a redirect elsewhere leaves them.
     bool ownCredentialsApply() const;
     std::shared_ptr<const NetCredentials> findProxyCredentials() const;
+    // After refused proxy credentials, while the listener is asked: credentials another
+    // request stored in the session meanwhile, applied and the request started again.
+    void repeatProxyAttemptFromSession();
     std::string proxyRequestTarget() const;
     void failAuthentication();
     // Proxies (NetHTTPRequestProxies.cpp).
@@ -538,6 +554,10 @@ private:
     std::string proxyUsername_;
     std::string proxyPassword_;
     std::string proxyDomain_;
+    bool shouldPresentAuthenticationDialog_ = false;
+    bool shouldPresentProxyAuthenticationDialog_ = true;
+    // Refused proxy credentials were followed by one more attempt at once.
+    bool proxyAttemptRepeated_ = false;
     std::string proxyType_;
     std::string proxyAuthenticationScheme_;
     std::string proxyAuthenticationRealm_;

@@ -42,6 +42,21 @@ std::shared_ptr<const NetCredentials> credentialsFrom(std::string username, std:
         NetCredentials{std::move(username), std::move(password), std::move(domain)});
 }
 
+// Credentials for an answer that names an account domain: `domain` when given; else, when
+// the user name splits at "\" into exactly two parts, the first, the user name becoming the
+// second ("DOMAIN\user"); else `fallback`.
+std::shared_ptr<const NetCredentials> accountCredentials(std::string username, std::string password,
+                                                         const std::string& domain,
+                                                         const std::string& fallback) {
+    if (!domain.empty()) return credentialsFrom(std::move(username), std::move(password), domain);
+    auto slash = username.find('\\');
+    if (slash == std::string::npos || username.find('\\', slash + 1) != std::string::npos)
+        return credentialsFrom(std::move(username), std::move(password), fallback);
+    std::string accountDomain = username.substr(0, slash);
+    return credentialsFrom(username.substr(slash + 1), std::move(password),
+                           std::move(accountDomain));
+}
+
 }  // namespace
 
 void NetHTTPRequest::addBasicAuthenticationHeaderWithUsernameAndPassword(
@@ -136,8 +151,12 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
     if (requestAuthentication_->isValid()) {
         cancelLoad();
         if (requestCredentials_) {
-            // A stale nonce: the same credentials again with the new one.
-            if (applyCredentials(requestCredentials_)) return startRequest();
+            // A stale nonce, or NTLM's second round: the same credentials again. NTLM has
+            // two rounds and no more.
+            bool ntlm = authenticationScheme_ == "NTLM";
+            if (!(ntlm && authenticationRetryCount_ > 1) && applyCredentials(requestCredentials_))
+                return startRequest();
+            if (ntlm && authenticationRetryCount_ == 2) return failAuthentication();
             failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
                                        "Failed to apply credentials to request"));
             return;
@@ -233,22 +252,28 @@ bool NetHTTPRequest::ownCredentialsApply() const {
 
 std::shared_ptr<const NetCredentials> NetHTTPRequest::findCredentials() const {
     if (!url_) return nullptr;
+    bool needsDomain = requestAuthentication_ && requestAuthentication_->requiresAccountDomain();
+    auto make = [&](std::string username, std::string password, const std::string& domain) {
+        if (needsDomain)
+            return accountCredentials(std::move(username), std::move(password), domain_, "");
+        return credentialsFrom(std::move(username), std::move(password), domain);
+    };
     if (url_->user() && url_->password()) {
-        if (auto found = credentialsFrom(Url::percentDecode(*url_->user()),
-                                         Url::percentDecode(*url_->password()), domain_))
+        if (auto found = make(Url::percentDecode(*url_->user()),
+                              Url::percentDecode(*url_->password()), domain_))
             return found;
     }
     if (auto main = mainRequest()) {
-        if (auto found = credentialsFrom(main->username(), main->password(), domain_)) return found;
+        if (auto found = make(main->username(), main->password(), domain_)) return found;
     }
     if (ownCredentialsApply()) {
-        if (auto found = credentialsFrom(username_, password_, domain_)) return found;
+        if (auto found = make(username_, password_, domain_)) return found;
     }
     if (useKeychainPersistence_) {
         auto saved = NetCredentialStorage::savedCredentialsForHost(
             url_->host(), portOf(*url_), url_->scheme(),
             authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_));
-        if (saved) return credentialsFrom(saved->username, saved->password, saved->domain);
+        if (saved) return make(saved->username, saved->password, saved->domain);
     }
     return nullptr;
 }
@@ -282,7 +307,11 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
     if (proxyAuthentication_->isValid()) {
         cancelLoad();
         if (proxyCredentials_) {
-            if (applyProxyCredentials(proxyCredentials_)) return startRequest();
+            bool ntlm = proxyAuthenticationScheme_ == "NTLM";
+            if (!(ntlm && proxyAuthenticationRetryCount_ > 1) &&
+                applyProxyCredentials(proxyCredentials_))
+                return startRequest();
+            if (ntlm && proxyAuthenticationRetryCount_ == 2) return failAuthentication();
             failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
                                        "Failed to apply proxy credentials to request"));
             return;
@@ -322,9 +351,29 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
         proxyAuthorization_.clear();
         if (error_ || cancelled_) return;
         haveActivity_ = false;
-        if (willAskDelegateForProxyCredentials()) return;
+        if (willAskDelegateForProxyCredentials()) {
+            // While the listener is asked, once per request, what another request may have
+            // stored in the session meanwhile is tried at once, still under the lock.
+            if (!proxyAttemptRepeated_) {
+                proxyAttemptRepeated_ = true;
+                repeatProxyAttemptFromSession();
+            }
+            return;
+        }
     }
     failAuthentication();
+}
+
+void NetHTTPRequest::repeatProxyAttemptFromSession() {
+    if (!useSessionPersistence_) return;
+    proxyAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, true);
+    if (!proxyAuthentication_) return;
+    proxyAuthenticationScheme_ = proxyAuthentication_->method();
+    auto record = NetSessionCredentials::shared().findSessionProxyAuthenticationCredentials(
+        proxyHost_, proxyPort_);
+    if (!record || !applyProxyCredentials(record->credentials)) return;
+    cancelLoad();
+    startRequest();
 }
 
 bool NetHTTPRequest::applyProxyCredentials(
@@ -357,17 +406,29 @@ bool NetHTTPRequest::applyProxyCredentials(
 }
 
 std::shared_ptr<const NetCredentials> NetHTTPRequest::findProxyCredentials() const {
-    std::string domain = !proxyDomain_.empty() ? proxyDomain_ : domain_;
+    // Only an answer naming an account domain takes it out of a "DOMAIN\user" name; the
+    // others send the user name as it stands.
+    bool needsDomain = proxyAuthentication_ && proxyAuthentication_->requiresAccountDomain();
+    auto make = [&](std::string username, std::string password) {
+        if (needsDomain)
+            return accountCredentials(std::move(username), std::move(password), proxyDomain_,
+                                      domain_);
+        return credentialsFrom(std::move(username), std::move(password),
+                               !proxyDomain_.empty() ? proxyDomain_ : domain_);
+    };
     if (auto main = mainRequest()) {
-        if (auto found = credentialsFrom(main->proxyUsername(), main->proxyPassword(), domain))
-            return found;
+        if (auto found = make(main->proxyUsername(), main->proxyPassword())) return found;
     }
-    if (auto found = credentialsFrom(proxyUsername_, proxyPassword_, domain)) return found;
+    if (auto found = make(proxyUsername_, proxyPassword_)) return found;
+    // An NTLM proxy usually knows the same account as the server.
+    if (proxyAuthenticationScheme_ == "NTLM") {
+        if (auto found = make(username_, password_)) return found;
+    }
     auto saved = NetCredentialStorage::savedCredentialsForProxy(
         proxyHost_, proxyPort_,
         proxyAuthenticationRealm_.empty() ? std::nullopt
                                           : std::optional(proxyAuthenticationRealm_));
-    if (saved) return credentialsFrom(saved->username, saved->password, domain);
+    if (saved) return make(saved->username, saved->password);
     return nullptr;
 }
 

@@ -410,8 +410,15 @@ void NetHTTPRequest::resetProgressIndicator(ProgressSlot slot) {
 // --- The HEAD request and operation-queue state ---
 
 std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest() const {
+    // Made before this request's lock is taken: a subclass's constructor takes its own, and
+    // a running HEAD request takes this one's while holding its own.
+    std::optional<foundation::Url> url;
+    {
+        std::lock_guard guard(cancelledLock_);
+        url = url_;
+    }
+    auto head = makeRequestOfSameClass(std::move(url));
     std::lock_guard guard(cancelledLock_);
-    auto head = std::make_shared<NetHTTPRequest>(url_);
     head->requestHeaders_ = requestHeaders_;
     head->requestCookies_ = requestCookies_;
     head->useCookiePersistence_ = useCookiePersistence_;
@@ -422,6 +429,11 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest() const {
     head->authenticationScheme_ = authenticationScheme_;
     head->useKeychainPersistence_ = useKeychainPersistence_;
     head->domain_ = domain_;
+    head->proxyUsername_ = proxyUsername_;
+    head->proxyPassword_ = proxyPassword_;
+    head->proxyDomain_ = proxyDomain_;
+    head->shouldPresentAuthenticationDialog_ = shouldPresentAuthenticationDialog_;
+    head->shouldPresentProxyAuthenticationDialog_ = shouldPresentProxyAuthenticationDialog_;
     head->proxyHost_ = proxyHost_;
     head->proxyPort_ = proxyPort_;
     head->proxyType_ = proxyType_;
@@ -442,6 +454,11 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest() const {
     head->mainRequest_ = std::const_pointer_cast<NetHTTPRequest>(shared_from_this());
     head->hasMainRequest_ = true;
     return head;
+}
+
+std::shared_ptr<NetHTTPRequest> NetHTTPRequest::makeRequestOfSameClass(
+    std::optional<foundation::Url> url) const {
+    return std::make_shared<NetHTTPRequest>(std::move(url));
 }
 
 void NetHTTPRequest::addDependency(const std::shared_ptr<NetHTTPRequest>& request) {

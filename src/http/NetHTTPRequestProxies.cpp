@@ -72,6 +72,13 @@ bool NetHTTPRequest::configureProxies() {
         return false;
     }
     auto settings = net::NetSystemProxies::copySystemProxySettings();
+    if (settings.automaticWithoutScript) {
+        destroyReadStream();
+        failWithError(makeNetError(NetInternalErrorWhileBuildingRequestType,
+                                   "Unable to obtain information on proxy servers needed for "
+                                   "request"));
+        return false;
+    }
     auto proxies = net::NetSystemProxies::copyProxiesForURL(*url_, settings);
     if (proxies.empty()) return true;
     const auto& first = proxies.front();

@@ -110,6 +110,7 @@ std::optional<NetSystemProxySettings> NetSystemProxies::settingsFromGSettings(
     NetSystemProxySettings settings;
     if (mode == "auto") {
         settings.autoConfigurationURL = stringSetting(proxy.get(), "autoconfig-url");
+        settings.automaticWithoutScript = settings.autoConfigurationURL.empty();
         return settings;
     }
     settings.httpProxy = manualProxy("org.gnome.system.proxy.http", backend);

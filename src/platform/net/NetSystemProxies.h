@@ -22,6 +22,9 @@ struct NetSystemProxySettings {
     std::optional<NetProxyEntry> httpProxy;   // for "http" URLs
     std::optional<NetProxyEntry> httpsProxy;  // for "https" URLs
     std::string autoConfigurationURL;
+    // Proxies are to be found automatically, but no script is named: the discovery that
+    // would find one is not done, so which proxies apply cannot be known.
+    bool automaticWithoutScript = false;
     NetProxyBypass bypass{{}};
 };
 

@@ -1,0 +1,203 @@
+// NTLM against the tests' own server, which checks every answer with an independent
+// computation of the responses; the account domain, the proxy's fallbacks, and the
+// messages themselves.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "RequestRunning.h"
+#include "foundation/Base64.h"
+#include "http/NetAuthentication.h"
+#include "http/NetHTTPRequest.h"
+#include "http/NetNTLMMessages.h"
+#include "http/NetSessionCredentials.h"
+#include "support/httpserver/LocalNTLMServer.h"
+
+using httptest::errorCode;
+using httptest::run;
+using testsupport::LocalNTLMServer;
+
+namespace {
+
+// The message type of an "NTLM <Base64>" header.
+int messageType(const std::optional<std::string>& header) {
+    if (!header || !header->starts_with("NTLM ")) return 0;
+    auto m = foundation::base64::decode(header->substr(5)).value_or(foundation::Data{});
+    return m.size() >= 12 && std::memcmp(m.data(), "NTLMSSP", 8) == 0 ? m[8] : 0;
+}
+
+// A server challenge: 0123456789abcdef, flags 0x00010205, no target name.
+foundation::Data challengeBytes() {
+    foundation::Data m = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0, 2,    0,    0,    0,
+                          0,   0,   0,   0,   48,  0,   0,   0, 0x05, 0x02, 0x01, 0x00};
+    for (std::uint8_t b : {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef}) m.push_back(b);
+    m.resize(48, 0);
+    return m;
+}
+
+std::string challengeHeader() {
+    return "NTLM " + foundation::base64::encode(challengeBytes());
+}
+
+std::unique_ptr<LocalNTLMServer> startServer(LocalNTLMServer::Role role) {
+    return LocalNTLMServer::start(role, "ACME", "wile", "Coyote1");
+}
+
+class NTLMTest : public testing::Test {
+protected:
+    void SetUp() override { NetSessionCredentials::shared().clearServerCredentials(); }
+};
+
+}  // namespace
+
+TEST(NetNTLMMessagesTest, OnlyWholeChallengesAndCarriableAccountsAreTaken) {
+    auto good = challengeBytes();
+    auto parsed = NetNTLMMessages::parseChallenge(good);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->serverChallenge[7], 0xef);
+    EXPECT_EQ(parsed->flags, 0x00010205u);
+    auto shortOne = good, badSignature = good, negotiation = good;
+    shortOne.resize(31);
+    badSignature[0] = 'X';
+    negotiation[8] = 1;
+    for (const auto& bad : {shortOne, badSignature, negotiation, foundation::Data{}})
+        EXPECT_FALSE(NetNTLMMessages::parseChallenge(bad));
+
+    // Latin-1 can be carried (as UTF-16); beyond it, malformed or too long cannot.
+    EXPECT_TRUE(NetNTLMMessages::authenticate(*parsed, {"J\xc3\xa9r\xc3\xb4me", "pw", "D"}));
+    const NetCredentials refused[] = {
+        {"\xe2\x82\xac", "pw", ""},
+        {"user", "pw", "\xc3"},
+        {std::string(NetNTLMMessages::MaximumNameLength + 1, 'u'), "pw", ""},
+        {"user", std::string(NetNTLMMessages::MaximumPasswordLength + 1, 'p'), ""},
+    };
+    for (const auto& credentials : refused)
+        EXPECT_FALSE(NetNTLMMessages::authenticate(*parsed, credentials));
+}
+
+TEST(NetAuthenticationTest, NTLMTakesTwoRoundsAndNamesTheAccountDomain) {
+    auto ntlm = NetAuthentication::createFromResponse(
+        {{"WWW-Authenticate", "Negotiate, NTLM, Basic realm=\"r\""}}, false);
+    ASSERT_TRUE(ntlm);
+    EXPECT_EQ(ntlm->method(), "NTLM");  // over Basic, and over Negotiate, which cannot be answered
+    EXPECT_TRUE(ntlm->requiresAccountDomain());
+    EXPECT_FALSE(ntlm->realm());
+    NetCredentials credentials{"User", "Password", "Domain"};
+    EXPECT_EQ(messageType(ntlm->authorizationHeader(credentials, "GET", "/")), 1);
+    ntlm->updateFromResponse({{"WWW-Authenticate", challengeHeader()}}, false);
+    EXPECT_TRUE(ntlm->isValid());
+    EXPECT_EQ(messageType(ntlm->authorizationHeader(credentials, "GET", "/")), 3);
+    // Any challenge after the answer means it was refused.
+    ntlm->updateFromResponse({{"WWW-Authenticate", challengeHeader()}}, false);
+    EXPECT_FALSE(ntlm->isValid());
+    EXPECT_TRUE(ntlm->credentialsRejected());
+
+    // A challenge in the first answer is answered at once; a broken one is not taken.
+    auto direct =
+        NetAuthentication::createFromResponse({{"Proxy-Authenticate", challengeHeader()}}, true);
+    ASSERT_TRUE(direct);
+    EXPECT_EQ(messageType(direct->authorizationHeader(credentials, "GET", "/")), 3);
+    EXPECT_FALSE(NetAuthentication::createFromResponse({{"WWW-Authenticate", "NTLM AAAA"}}, false));
+}
+
+TEST_F(NTLMTest, AServerAcceptsTheRightAccountInEitherFormAndRefusesWrongOnes) {
+    auto server = startServer(LocalNTLMServer::Role::Server);
+    ASSERT_TRUE(server) << "the NTLM test server did not start";
+    struct Case {
+        const char* name;
+        std::string url, user, password, domain;
+        int code;
+        std::string body;
+    };
+    const std::string host = server->url("/page").substr(7);
+    const std::vector<Case> cases = {
+        {"domain in the user name", server->url("/a"), "ACME\\wile", "Coyote1", "", 0,
+         "welcome ACME\\wile"},
+        {"domain given", server->url("/b"), "wile", "Coyote1", "acme", 0, "welcome acme\\wile"},
+        {"domain given wins over the name's", server->url("/c"), "OTHER\\wile", "Coyote1", "ACME",
+         3, ""},
+        {"in the URL", "http://ACME%5Cwile:Coyote1@" + host, "", "", "", 0, "welcome ACME\\wile"},
+        {"wrong password", server->url("/d"), "ACME\\wile", "Roadrunner", "", 3, ""},
+        {"wrong domain", server->url("/e"), "NADA\\wile", "Coyote1", "", 3, ""},
+        {"no domain", server->url("/f"), "wile", "Coyote1", "", 3, ""},
+        {"three parts", server->url("/g"), "ACME\\wile\\x", "Coyote1", "", 3, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NetSessionCredentials::shared().clearServerCredentials();
+        auto request = run(c.url, [&](NetHTTPRequest& r) {
+            r.setUsername(c.user);
+            r.setPassword(c.password);
+            r.setDomain(c.domain);
+        });
+        EXPECT_EQ(errorCode(*request), c.code);
+        if (c.code == 0) {
+            EXPECT_EQ(request->responseString(), c.body);
+            EXPECT_EQ(request->authenticationScheme(), "NTLM");
+            EXPECT_EQ(request->authenticationRetryCount(), 2);  // negotiation, then answer
+        } else {
+            EXPECT_EQ(request->responseStatusCode(), 401);
+            EXPECT_EQ(request->error()->message, "Authentication needed");
+            EXPECT_TRUE(NetSessionCredentials::shared().sessionCredentialsStore().empty());
+        }
+    }
+}
+
+TEST_F(NTLMTest, TheSessionAnswersALaterRequestWithoutAskingForCredentials) {
+    auto server = startServer(LocalNTLMServer::Role::Server);
+    ASSERT_TRUE(server) << "the NTLM test server did not start";
+    auto first = run(server->url("/one"), [](NetHTTPRequest& r) {
+        r.setUsername("ACME\\wile");
+        r.setPassword("Coyote1");
+    });
+    ASSERT_EQ(errorCode(*first), 0);
+    // Nothing set: the negotiation goes first from the session record, then its answer.
+    auto later = run(server->url("/two"));
+    EXPECT_EQ(errorCode(*later), 0);
+    EXPECT_EQ(later->responseString(), "welcome ACME\\wile");
+    EXPECT_EQ(later->authenticationRetryCount(), 1);
+}
+
+TEST_F(NTLMTest, AProxyTakesItsOwnCredentialsOrTheRequestsForNTLM) {
+    auto proxy = startServer(LocalNTLMServer::Role::Proxy);
+    ASSERT_TRUE(proxy) << "the NTLM test server did not start";
+    struct Case {
+        const char* name;
+        std::string proxyUser, proxyPassword, proxyDomain, user, password, domain;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"proxy's DOMAIN\\user", "ACME\\wile", "Coyote1", "", "", "", "", 0},
+        {"proxy's own domain", "wile", "Coyote1", "ACME", "", "", "", 0},
+        {"request's domain", "wile", "Coyote1", "", "", "", "ACME", 0},
+        {"request's user for NTLM", "", "", "", "ACME\\wile", "Coyote1", "", 0},
+        {"wrong password", "ACME\\wile", "Roadrunner", "", "", "", "", 3},
+        {"none", "", "", "", "", "", "", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NetSessionCredentials::shared().clearServerCredentials();
+        for (const auto& record : NetSessionCredentials::shared().sessionProxyCredentialsStore())
+            NetSessionCredentials::shared().removeProxyAuthenticationCredentialsFromSessionStore(
+                record.credentials);
+        auto request = run("http://origin.invalid/page", [&](NetHTTPRequest& r) {
+            r.setProxy("127.0.0.1", proxy->port());
+            r.setProxyUsername(c.proxyUser);
+            r.setProxyPassword(c.proxyPassword);
+            r.setProxyDomain(c.proxyDomain);
+            r.setUsername(c.user);
+            r.setPassword(c.password);
+            r.setDomain(c.domain);
+        });
+        EXPECT_EQ(errorCode(*request), c.code);
+        if (c.code == 0) {
+            EXPECT_EQ(request->responseString(), "welcome ACME\\wile http://origin.invalid/page");
+            EXPECT_EQ(request->proxyAuthenticationScheme(), "NTLM");
+            EXPECT_EQ(request->proxyAuthenticationRetryCount(), 2);
+        } else {
+            EXPECT_EQ(request->responseStatusCode(), 407);
+        }
+    }
+}

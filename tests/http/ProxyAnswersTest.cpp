@@ -1,0 +1,144 @@
+// What a request does when the system cannot say which proxy to use, when refused proxy
+// credentials are replaced meanwhile, and what its HEAD request takes along for the proxy.
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "RequestRunning.h"
+#include "http/NetAuthentication.h"
+#include "http/NetFormDataRequest.h"
+#include "http/NetHTTPRequest.h"
+#include "http/NetHTTPRequestDelegate.h"
+#include "http/NetSessionCredentials.h"
+#include "support/MainLoop.h"
+#include "support/httpserver/LocalNTLMServer.h"
+#include "support/httpserver/TestHttpServer.h"
+
+using foundation::Url;
+using httptest::errorCode;
+using testsupport::LocalNTLMServer;
+using testsupport::ReceivedRequest;
+using testsupport::ScriptedAnswer;
+using testsupport::TestHttpServer;
+
+namespace {
+
+ScriptedAnswer proxyChallenge() {
+    ScriptedAnswer answer;
+    answer.raw =
+        "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
+        "realm=\"gate\"\r\nContent-Length: 0\r\n\r\n";
+    return answer;
+}
+
+}  // namespace
+
+// Each test runs in a process of its own, so the settings backend chosen here is the
+// process's from the start.
+TEST(ProxyAnswersTest, AutomaticProxiesWithoutAScriptEndTheRequestWithCodeSix) {
+    ::setenv("GSETTINGS_BACKEND", "memory", 1);
+    GSettingsSchema* schema = g_settings_schema_source_lookup(
+        g_settings_schema_source_get_default(), "org.gnome.system.proxy", TRUE);
+    if (schema == nullptr) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
+    g_settings_schema_unref(schema);
+    TestHttpServer origin([](const ReceivedRequest&) { return ScriptedAnswer::ok("origin"); });
+    GSettings* proxy = g_settings_new("org.gnome.system.proxy");
+    g_settings_set_string(proxy, "mode", "auto");
+    g_settings_set_string(proxy, "autoconfig-url", "");
+    auto request = NetHTTPRequest::requestWithURL(Url::parse(origin.url("/")));
+    request->startSynchronous();
+    EXPECT_EQ(errorCode(*request), 6);
+    ASSERT_TRUE(request->error());
+    EXPECT_EQ(request->error()->message,
+              "Unable to obtain information on proxy servers needed for request");
+    EXPECT_TRUE(origin.requests().empty());
+
+    // Manual settings naming no proxy for the scheme: straight to the server.
+    g_settings_set_string(proxy, "mode", "manual");
+    auto direct = NetHTTPRequest::requestWithURL(Url::parse(origin.url("/")));
+    direct->startSynchronous();
+    EXPECT_EQ(errorCode(*direct), 0);
+    EXPECT_EQ(direct->responseString(), "origin");
+    g_object_unref(proxy);
+}
+
+// Refused proxy credentials: while the listener is asked, credentials another request put
+// in the session meanwhile are tried at once, without waiting for the listener.
+TEST(ProxyAnswersTest, RefusedProxyCredentialsGiveWayAtOnceToTheSessions) {
+    struct Asked : NetHTTPRequestDelegate {
+        int times = 0;
+        bool answersAuthenticationChallenges() const override { return true; }
+        void proxyAuthenticationNeededForRequest(NetHTTPRequest&) override { ++times; }
+    };
+    auto& session = NetSessionCredentials::shared();
+    int proxyPort = 0;
+    // A proxy that wants dave:right; a wrong answer leaves dave:right in the session, as a
+    // request answered by its listener meanwhile would.
+    TestHttpServer proxy([&](const ReceivedRequest& r) {
+        auto given = r.header("Proxy-Authorization");
+        if (given == "Basic ZGF2ZTpyaWdodA==") return ScriptedAnswer::ok("through");
+        if (given) {
+            NetCredentialRecord record;
+            record.credentials =
+                std::make_shared<const NetCredentials>(NetCredentials{"dave", "right", ""});
+            record.authentication = NetAuthentication::createFromResponse(
+                {{"Proxy-Authenticate", "Basic realm=\"gate\""}}, true);
+            record.host = "127.0.0.1";
+            record.port = proxyPort;
+            record.authenticationScheme = "Basic";
+            session.storeProxyAuthenticationCredentialsInSessionStore(record);
+        }
+        return proxyChallenge();
+    });
+    proxyPort = proxy.port();
+    auto asked = std::make_shared<Asked>();
+    auto request = NetHTTPRequest::requestWithURL(Url::parse("http://origin.invalid/page"));
+    request->setProxy("127.0.0.1", proxy.port());
+    request->setProxyUsername("dave");
+    request->setProxyPassword("wrong");
+    request->setDelegate(asked);
+    ASSERT_TRUE(request->start());
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return request->isFinished(); }));
+    EXPECT_EQ(errorCode(*request), 0);
+    EXPECT_EQ(request->responseString(), "through");
+    EXPECT_EQ(proxy.requests().size(), 3u);  // none, wrong, then the session's at once
+    testsupport::drainMainLoop();
+    EXPECT_EQ(asked->times, 1);
+}
+
+// The HEAD request is of its main request's class and carries what the proxy needs, so it
+// answers an NTLM proxy as its main request would.
+TEST(ProxyAnswersTest, AHeadRequestTakesItsMainRequestsProxyAccountAndDialogChoices) {
+    auto proxy = LocalNTLMServer::start(LocalNTLMServer::Role::Proxy, "ACME", "wile", "Coyote1");
+    ASSERT_TRUE(proxy) << "the NTLM test server did not start";
+    auto main = NetFormDataRequest::requestWithURL(Url::parse("http://origin.invalid/form"));
+    main->setProxy("127.0.0.1", proxy->port());
+    main->setProxyUsername("wile");
+    main->setProxyPassword("Coyote1");
+    main->setProxyDomain("ACME");
+    main->setShouldPresentAuthenticationDialog(true);
+    main->setShouldPresentProxyAuthenticationDialog(false);
+    main->setPostValue(foundation::Value(std::string("v")), "k");
+    // NTLM's second round needs the connection of the first, which a POST does not keep.
+    main->setShouldAttemptPersistentConnection(true);
+
+    auto head = main->HEADRequest();
+    ASSERT_TRUE(std::dynamic_pointer_cast<NetFormDataRequest>(head));
+    EXPECT_EQ(head->requestMethod(), "HEAD");
+    EXPECT_EQ(head->proxyUsername(), "wile");
+    EXPECT_EQ(head->proxyPassword(), "Coyote1");
+    EXPECT_EQ(head->proxyDomain(), "ACME");
+    EXPECT_TRUE(head->shouldPresentAuthenticationDialog());
+    EXPECT_FALSE(head->shouldPresentProxyAuthenticationDialog());
+
+    // Its main request's credentials change afterwards: the HEAD request's own copy answers.
+    main->setProxyUsername("");
+    main->setProxyPassword("");
+    head->startSynchronous();
+    EXPECT_EQ(errorCode(*head), 0);
+    EXPECT_EQ(head->responseStatusCode(), 200);
+    EXPECT_EQ(head->proxyAuthenticationScheme(), "NTLM");
+}

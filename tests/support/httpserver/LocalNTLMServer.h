@@ -1,0 +1,36 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace testsupport {
+
+// The tests' NTLM server (ntlm_server.py beside this file) on a free 127.0.0.1 port: it
+// asks for NTLM and checks the answers against the one account it knows, with its own
+// computation of the responses. As a proxy it asks with 407 and "Proxy-Authenticate".
+// Answers that pass read "welcome DOMAIN\user" (a proxy adds the request target).
+class LocalNTLMServer {
+public:
+    enum class Role { Server, Proxy };
+    // nullptr when the interpreter or its cryptography module is missing.
+    static std::unique_ptr<LocalNTLMServer> start(Role role, const std::string& domain,
+                                                  const std::string& user,
+                                                  const std::string& password);
+    ~LocalNTLMServer();
+    LocalNTLMServer(const LocalNTLMServer&) = delete;
+    LocalNTLMServer& operator=(const LocalNTLMServer&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    std::string url(const std::string& path) const;
+
+private:
+    LocalNTLMServer() = default;
+    std::uint16_t port_ = 0;
+    pid_t pid_ = -1;
+    int input_ = -1;  // closing it ends the server
+};
+
+}  // namespace testsupport
