@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "http/NetCredentialRecord.h"
@@ -166,9 +167,10 @@ std::optional<net::NetProxySettings> NetHTTPRequest::proxySettingsForStream() co
         proxy.username = credentials->username;
         proxy.password = credentials->password;
     }
+    // The request's own time-out, within bounds a duration can hold.
     if (timeOutSeconds_ > 0) {
         proxy.socksTimeLimit = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::duration<double>(timeOutSeconds_));
+            std::chrono::duration<double>(std::min(timeOutSeconds_, 24 * 3600.0)));
     }
     return proxy;
 }

@@ -1,6 +1,7 @@
 #include "platform/net/NetSOCKSClient.h"
 
 #include <cerrno>
+#include <utility>
 
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
@@ -23,6 +24,10 @@ foundation::Error ioError(const boost::system::error_code& ec, bool timedOut) {
                                  "The SOCKS proxy closed the connection", {}};
     }
     return foundation::Error{NetPOSIXErrorDomain, ec.value(), ec.message(), {}};
+}
+
+foundation::Error socksError(int code, std::string message) {
+    return foundation::Error{NetCFNetworkErrorDomain, code, std::move(message), {}};
 }
 
 NetSOCKSAnswer parseCredentials(std::span<const std::uint8_t> bytes, bool) {
@@ -57,20 +62,22 @@ void NetSOCKSClient::start(asio::ip::tcp::socket& socket, Options options, DoneH
     client->sendGreeting();
 }
 
-void NetSOCKSClient::send(std::vector<std::uint8_t> bytes, void (NetSOCKSClient::*next)()) {
+void NetSOCKSClient::exchange(std::vector<std::uint8_t> bytes, Parser parse, Next next) {
     outgoing_ = std::move(bytes);
+    answer_.clear();
     auto self = shared_from_this();
     asio::async_write(socket_, asio::buffer(outgoing_),
-                      [self, next](const boost::system::error_code& ec, std::size_t) {
+                      [self, parse, next](const boost::system::error_code& ec, std::size_t) {
                           if (ec || self->timedOut_)
                               return self->finish(ioError(ec, self->timedOut_));
-                          ((*self).*next)();
+                          self->receive(parse, next);
                       });
 }
 
-void NetSOCKSClient::receive(Parser parse, void (NetSOCKSClient::*next)(const NetSOCKSAnswer&)) {
+void NetSOCKSClient::receive(Parser parse, Next next) {
     NetSOCKSAnswer answer = parse(answer_, withCredentials());
-    if (answer.state != NetSOCKSAnswer::State::NeedMore) return ((*this).*next)(answer);
+    if (answer.state == NetSOCKSAnswer::State::Failed) return finish(answer.error);
+    if (answer.state == NetSOCKSAnswer::State::Done) return ((*this).*next)(answer);
     // Read exactly what the answer still lacks: whatever follows belongs to the target.
     std::size_t have = answer_.size();
     answer_.resize(answer.length);
@@ -84,52 +91,34 @@ void NetSOCKSClient::receive(Parser parse, void (NetSOCKSClient::*next)(const Ne
 }
 
 void NetSOCKSClient::sendGreeting() {
-    send(NetSOCKSMessages::greeting(withCredentials()), &NetSOCKSClient::readGreetingAnswer);
-}
-
-void NetSOCKSClient::readGreetingAnswer() {
-    answer_.clear();
-    receive(&NetSOCKSMessages::parseGreetingAnswer, &NetSOCKSClient::greetingAnswered);
+    exchange(NetSOCKSMessages::greeting(withCredentials()), &NetSOCKSMessages::parseGreetingAnswer,
+             &NetSOCKSClient::greetingAnswered);
 }
 
 void NetSOCKSClient::greetingAnswered(const NetSOCKSAnswer& answer) {
-    if (answer.state == NetSOCKSAnswer::State::Failed) return finish(answer.error);
     if (answer.method != NetSOCKSMessages::MethodUsernamePassword) return sendConnect();
     auto message = NetSOCKSMessages::credentials(options_.username, options_.password);
     if (!message) {
-        return finish(foundation::Error{NetCFNetworkErrorDomain, NetErrorSOCKS5BadCredentials,
-                                        "The SOCKS user name or password is empty or too long",
-                                        {}});
+        return finish(socksError(NetErrorSOCKS5BadCredentials,
+                                 "The SOCKS user name or password is empty or too long"));
     }
-    send(std::move(*message), &NetSOCKSClient::readCredentialsAnswer);
+    exchange(std::move(*message), &parseCredentials, &NetSOCKSClient::credentialsAnswered);
 }
 
-void NetSOCKSClient::readCredentialsAnswer() {
-    answer_.clear();
-    receive(&parseCredentials, &NetSOCKSClient::credentialsAnswered);
-}
-
-void NetSOCKSClient::credentialsAnswered(const NetSOCKSAnswer& answer) {
-    if (answer.state == NetSOCKSAnswer::State::Failed) return finish(answer.error);
+void NetSOCKSClient::credentialsAnswered(const NetSOCKSAnswer&) {
     sendConnect();
 }
 
 void NetSOCKSClient::sendConnect() {
     auto message = NetSOCKSMessages::connect(options_.target);
     if (!message) {
-        return finish(foundation::Error{NetCFNetworkErrorDomain, NetErrorSOCKS5BadState,
-                                        "The host name cannot be sent to the SOCKS proxy", {}});
+        return finish(
+            socksError(NetErrorSOCKS5BadState, "The host name cannot be sent to the SOCKS proxy"));
     }
-    send(std::move(*message), &NetSOCKSClient::readConnectAnswer);
+    exchange(std::move(*message), &parseConnect, &NetSOCKSClient::connectAnswered);
 }
 
-void NetSOCKSClient::readConnectAnswer() {
-    answer_.clear();
-    receive(&parseConnect, &NetSOCKSClient::connectAnswered);
-}
-
-void NetSOCKSClient::connectAnswered(const NetSOCKSAnswer& answer) {
-    if (answer.state == NetSOCKSAnswer::State::Failed) return finish(answer.error);
+void NetSOCKSClient::connectAnswered(const NetSOCKSAnswer&) {
     finish(std::nullopt);
 }
 

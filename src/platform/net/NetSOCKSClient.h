@@ -37,17 +37,16 @@ public:
 private:
     NetSOCKSClient(boost::asio::ip::tcp::socket& socket, Options options, DoneHandler done);
     bool withCredentials() const { return !options_.username.empty(); }
-    void send(std::vector<std::uint8_t> bytes, void (NetSOCKSClient::*next)());
-    // Reads until the parser says the answer is whole, then hands it to next.
-    using Parser = NetSOCKSAnswer (*)(std::span<const std::uint8_t>, bool);
-    void receive(Parser parse, void (NetSOCKSClient::*next)(const NetSOCKSAnswer&));
+    // A parser of the answer to a step, and what to do with a whole answer that is no failure.
+    using Parser = NetSOCKSAnswer (*)(std::span<const std::uint8_t>, bool withCredentials);
+    using Next = void (NetSOCKSClient::*)(const NetSOCKSAnswer&);
+    // Sends the bytes, then reads the proxy's answer until it is whole.
+    void exchange(std::vector<std::uint8_t> bytes, Parser parse, Next next);
+    void receive(Parser parse, Next next);
     void sendGreeting();
-    void readGreetingAnswer();
     void greetingAnswered(const NetSOCKSAnswer& answer);
-    void readCredentialsAnswer();
     void credentialsAnswered(const NetSOCKSAnswer& answer);
     void sendConnect();
-    void readConnectAnswer();
     void connectAnswered(const NetSOCKSAnswer& answer);
     void finish(std::optional<foundation::Error> error);
 
