@@ -617,18 +617,15 @@ void NetHTTPRequest::startRequest() {
                  tls.clientCertificateChainPEM + tls.clientPrivateKeyPEM;
         readStream_->setTLSSettings(std::move(tls));
     }
-    if (!proxyHost_.empty() && proxyPort_ > 0 && proxyPort_ <= 65535) {
-        readStream_->setProxy(net::NetProxySettings{
-            proxyHost_, static_cast<std::uint16_t>(proxyPort_), proxyAuthorization_});
-    }
+    auto proxySettings = proxySettingsForStream();
+    if (proxySettings) readStream_->setProxy(*proxySettings);
 
     auto& pool = NetConnectionPool::shared();
     std::shared_ptr<net::NetHTTPStream> oldStream;
     {
         std::lock_guard poolGuard(pool.connectionsLock());
         pool.expirePersistentConnections(std::chrono::steady_clock::now());
-        std::string proxy;
-        if (!proxyHost_.empty()) proxy = proxyHost_ + ":" + std::to_string(proxyPort_);
+        std::string proxy = proxySettings ? proxySettings->connectionKey() : std::string();
         auto choice = pool.chooseConnection(*url_, shouldAttemptPersistentConnection_,
                                             connectionInfo_, requestID_, readStream_,
                                             std::chrono::steady_clock::now(), proxy, tlsKey);

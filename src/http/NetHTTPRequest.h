@@ -197,8 +197,11 @@ public:
     }
     const std::string& proxyHost() const { return proxyHost_; }
     int proxyPort() const { return proxyPort_; }
-    // "HTTP" or "HTTPS" (an https URL through a CONNECT tunnel), once a proxy was chosen.
+    // "HTTP", "HTTPS" (an https URL through a CONNECT tunnel) or "SOCKS", once a proxy was
+    // chosen. Set to "SOCKS" with setProxy for a SOCKS proxy of the caller's choice; the
+    // proxy's user name and password are then offered to it.
     const std::string& proxyType() const { return proxyType_; }
+    void setProxyType(std::string type) { proxyType_ = std::move(type); }
     const std::string& proxyAuthenticationScheme() const { return proxyAuthenticationScheme_; }
     const std::string& proxyAuthenticationRealm() const { return proxyAuthenticationRealm_; }
     int proxyAuthenticationRetryCount() const { return proxyAuthenticationRetryCount_; }
@@ -484,6 +487,8 @@ private:
     // Forgets the proxy chosen for the previous URL, so that the next one gets its own.
     void forgetProxyChosenForURL();
     void runPACScript(const std::string& script);
+    // What the stream is told of the chosen proxy; nullopt for none.
+    std::optional<net::NetProxySettings> proxySettingsForStream() const;
     void finishedDownloadingPACFile(NetHTTPRequest& pacRequest);
 
     // Description

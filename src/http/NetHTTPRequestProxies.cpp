@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
+#include "http/NetCredentialRecord.h"
 #include "http/NetHTTPRequest.h"
 #include "http/NetTextEncoding.h"
 #include "platform/net/NetPACScript.h"
@@ -153,8 +155,31 @@ void NetHTTPRequest::runPACScript(const std::string& script) {
     if (first.type == net::NetProxyEntry::Type::None) return;
     proxyHost_ = first.host;
     proxyPort_ = first.port;
-    proxyType_ = url_->scheme() == "https" ? "HTTPS" : net::proxyTypeName(first.type);
+    proxyType_ = url_->scheme() == "https" && first.type == net::NetProxyEntry::Type::HTTP
+                     ? "HTTPS"
+                     : net::proxyTypeName(first.type);
     proxyChosenForURL_ = true;
+}
+
+std::optional<net::NetProxySettings> NetHTTPRequest::proxySettingsForStream() const {
+    if (proxyHost_.empty() || proxyPort_ <= 0 || proxyPort_ > 65535) return std::nullopt;
+    net::NetProxySettings proxy{proxyHost_, static_cast<std::uint16_t>(proxyPort_),
+                                proxyAuthorization_};
+    if (proxyType_ != net::proxyTypeName(net::NetProxyEntry::Type::SOCKS)) return proxy;
+    proxy.kind = net::NetProxySettings::Kind::SOCKS;
+    proxy.authorization.clear();
+    // A SOCKS proxy asks for its credentials before any byte of HTTP, so they are offered
+    // up front: the ones a proxy challenge would be answered with.
+    if (auto credentials = findProxyCredentials()) {
+        proxy.username = credentials->username;
+        proxy.password = credentials->password;
+    }
+    // The request's own time-out, within bounds a duration can hold.
+    if (timeOutSeconds_ > 0) {
+        proxy.socksTimeLimit = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::duration<double>(std::min(timeOutSeconds_, 24 * 3600.0)));
+    }
+    return proxy;
 }
 
 void NetHTTPRequest::forgetProxyChosenForURL() {

@@ -14,7 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!entry.host.empty() || entry.port != 0) std::abort();
             continue;
         }
-        if (entry.type != net::NetProxyEntry::Type::HTTP) std::abort();
+        if (entry.type != net::NetProxyEntry::Type::HTTP &&
+            entry.type != net::NetProxyEntry::Type::SOCKS)
+            std::abort();
         if (entry.host.empty() || entry.port <= 0 || entry.port > 65535) std::abort();
         for (char c : entry.host) {
             if (static_cast<unsigned char>(c) <= 0x20 || c == '/' || c == '@') std::abort();

@@ -89,7 +89,7 @@ TEST(ProxyRequestTest, AScriptFileChoosesTheProxyOrLeavesTheRequestDirect) {
         {"DIRECT first", scriptFor("DIRECT; " + servers.proxyAnswer()), "origin"},
         {"does not compile", "function FindProxyForURL(", "origin"},
         {"never ends", "function FindProxyForURL(u, h) { for (;;) {} }", "origin"},
-        {"no usable answer", scriptFor("SOCKS 127.0.0.1:1"), "origin"},
+        {"no usable answer", scriptFor("SOCKS4 127.0.0.1:1"), "origin"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

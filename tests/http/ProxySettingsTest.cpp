@@ -90,9 +90,15 @@ TEST(NetSystemProxiesTest, TheEnvironmentNamesTheProxyForEachScheme) {
         {{{"http_proxy", "proxy"}}, "http://a.example/", "HTTP proxy:80"},
         {{{"http_proxy", "proxy:3128"}, {"no_proxy", "a.example"}}, "http://a.example/", ""},
         {{{"http_proxy", "proxy:3128"}, {"NO_PROXY", ".example"}}, "http://b.a.example/", ""},
-        // A SOCKS or TLS proxy cannot be used: requests go directly.
-        {{{"http_proxy", "socks5://proxy:1080"}}, "http://a.example/", ""},
+        // A TLS proxy cannot be used: requests go directly.
         {{{"https_proxy", "https://proxy:443"}}, "https://a.example/", ""},
+        {{{"http_proxy", "socks4://proxy:1080"}}, "http://a.example/", ""},
+        // A SOCKS proxy serves both schemes as it is.
+        {{{"http_proxy", "socks5://proxy:1080"}}, "http://a.example/", "SOCKS proxy:1080"},
+        {{{"all_proxy", "socks5h://sx:9050"}}, "https://a.example/", "SOCKS sx:9050"},
+        {{{"ALL_PROXY", "socks://sx"}}, "http://a.example/", "SOCKS sx:1080"},
+        {{{"all_proxy", "socks5://sx:1"}, {"https_proxy", "web:8"}}, "https://a/", "HTTPS web:8"},
+        {{{"all_proxy", "socks5://sx:1"}, {"no_proxy", "a"}}, "https://a/", ""},
     };
     for (const auto& c : cases) {
         auto settings = NetSystemProxies::settingsFromEnvironment([&](const char* name) {
@@ -107,6 +113,45 @@ TEST(NetSystemProxiesTest, TheEnvironmentNamesTheProxyForEachScheme) {
     ASSERT_TRUE(withCredentials);
     EXPECT_EQ(withCredentials->username, "bob");
     EXPECT_EQ(withCredentials->password, "p@ss");
+    auto socks = NetSystemProxies::parseProxyAddress("socks5://erin:s%3Acks@[::1]:1081");
+    ASSERT_TRUE(socks);
+    EXPECT_EQ(socks->type, NetProxyEntry::Type::SOCKS);
+    EXPECT_EQ(socks->host, "[::1]");
+    EXPECT_EQ(socks->username, "erin");
+    EXPECT_EQ(socks->password, "s:cks");
+}
+
+TEST(NetSystemProxiesTest, GnomesSOCKSHostServesTheSchemesWithoutAnHTTPProxy) {
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    GSettingsSchema* schema = source ? g_settings_schema_source_lookup(
+                                           source, "org.gnome.system.proxy.socks", TRUE)
+                                     : nullptr;
+    if (schema == nullptr) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
+    g_settings_schema_unref(schema);
+    GSettingsBackend* backend = g_memory_settings_backend_new();
+    GSettings* proxy = g_settings_new_with_backend("org.gnome.system.proxy", backend);
+    GSettings* socks = g_settings_new_with_backend("org.gnome.system.proxy.socks", backend);
+    GSettings* https = g_settings_new_with_backend("org.gnome.system.proxy.https", backend);
+    g_settings_set_string(proxy, "mode", "manual");
+    g_settings_set_string(socks, "host", "gnome-socks");
+    g_settings_set_int(socks, "port", 1080);
+    auto describeFor = [&](const char* url) {
+        auto settings = NetSystemProxies::settingsFromGSettings(backend);
+        return settings ? describe(NetSystemProxies::copyProxiesForURL(*Url::parse(url), *settings))
+                        : std::string("no settings");
+    };
+    EXPECT_EQ(describeFor("http://a/"), "SOCKS gnome-socks:1080");
+    EXPECT_EQ(describeFor("https://a/"), "SOCKS gnome-socks:1080");
+    g_settings_set_string(https, "host", "gnome-tls");
+    g_settings_set_int(https, "port", 3129);
+    EXPECT_EQ(describeFor("https://a/"), "HTTPS gnome-tls:3129");
+    EXPECT_EQ(describeFor("http://a/"), "SOCKS gnome-socks:1080");
+    g_settings_set_int(socks, "port", 0);  // a host without a port is no proxy
+    EXPECT_EQ(describeFor("http://a/"), "");
+    g_object_unref(https);
+    g_object_unref(socks);
+    g_object_unref(proxy);
+    g_object_unref(backend);
 }
 
 TEST(NetSystemProxiesTest, GnomeSettingsGiveManualProxiesOrAScript) {
@@ -240,6 +285,10 @@ TEST(NetPACScriptTest, HostileScriptsEndAtTheLimitWithinBoundedMemory) {
     // Nor does an answer smuggle control characters into a proxy's host.
     EXPECT_EQ(describe(NetPACScript::parseResult("PROXY a\nb:1; PROXY c\x01d:2; PROXY ok:3")),
               "HTTP ok:3");
+    // SOCKS entries, in either spelling; the kinds that cannot be used are left out.
+    EXPECT_EQ(describe(NetPACScript::parseResult(
+                  "SOCKS4 s4:1080; socks s:1080; SOCKS5 [::1]:1081; SOCKS5 nohost; DIRECT")),
+              "SOCKS s:1080; SOCKS [::1]:1081; DIRECT");
     // The next script runs as usual.
     auto after = NetPACScript::copyProxiesForURL(
         "function FindProxyForURL(u, h) { return 'PROXY after:1'; }",

@@ -9,6 +9,8 @@
 #include <boost/asio/ssl/error.hpp>
 #include <boost/asio/write.hpp>
 
+#include "platform/net/NetSOCKSClient.h"
+
 namespace net {
 
 namespace asio = boost::asio;
@@ -70,10 +72,31 @@ void NetConnection::connectTcp(const tcp::resolver::results_type& endpoints) {
                             if (ec) return self->finish(errorFor(ec));
                             boost::system::error_code ignored;
                             self->socket_.set_option(tcp::no_delay(true), ignored);
+                            if (self->target_.proxy &&
+                                self->target_.proxy->kind == NetProxySettings::Kind::SOCKS)
+                                return self->socksConnect();
                             if (self->target_.proxy && self->target_.tls) return self->tunnel();
                             if (self->target_.tls) return self->handshake();
                             self->finish(std::nullopt);
                         });
+}
+
+void NetConnection::socksConnect() {
+    const NetProxySettings& proxy = *target_.proxy;
+    NetSOCKSClient::Options options;
+    options.target = NetSOCKS5Target{target_.host, target_.port};
+    options.username = proxy.username;
+    options.password = proxy.password;
+    options.timeLimit = proxy.socksTimeLimit;
+    auto self = shared_from_this();
+    NetSOCKSClient::start(socket_, std::move(options),
+                          [self](std::optional<foundation::Error> error) {
+                              if (self->closed_)
+                                  return self->finish(errorFor(asio::error::operation_aborted));
+                              if (error) return self->finish(std::move(error));
+                              if (self->target_.tls) return self->handshake();
+                              self->finish(std::nullopt);
+                          });
 }
 
 void NetConnection::tunnel() {

@@ -1,6 +1,6 @@
 #pragma once
 
-// A TCP connection, optionally through an HTTP proxy tunnel and under TLS. Internal to the
+// A TCP connection, optionally through an HTTP proxy tunnel or a SOCKS proxy, and under TLS. Internal to the
 // stream layer: it includes Asio.
 
 #include <boost/asio/ip/tcp.hpp>
@@ -54,6 +54,7 @@ public:
 private:
     void connectTcp(const boost::asio::ip::tcp::resolver::results_type& endpoints);
     void tunnel();
+    void socksConnect();
     void handshake();
     void finish(std::optional<foundation::Error> error);
     foundation::Error tlsError(const boost::system::error_code& ec);

@@ -94,7 +94,11 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     bool buildHead() {
         const foundation::Url& url = message.url;
         std::string target;
-        if (proxy && url.scheme() != "https") {
+        // Only an HTTP proxy is sent the absolute URL; through a tunnel or a SOCKS proxy the
+        // server is spoken to as if directly.
+        bool viaHTTPProxy =
+            proxy && proxy->kind == NetProxySettings::Kind::HTTP && url.scheme() != "https";
+        if (viaHTTPProxy) {
             target = url.scheme() + "://" + url.host() +
                      (url.port() ? fmt::format(":{}", *url.port()) : "") +
                      (url.path().empty() ? "/" : url.path()) +
@@ -120,7 +124,7 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
             }
             head += name + ": " + value + "\r\n";
         }
-        if (proxy && url.scheme() != "https" && !proxy->authorization.empty()) {
+        if (viaHTTPProxy && !proxy->authorization.empty()) {
             if (!safeHeaderText(proxy->authorization)) return false;
             head += "Proxy-Authorization: " + proxy->authorization + "\r\n";
         }

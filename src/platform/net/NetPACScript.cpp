@@ -155,7 +155,8 @@ std::vector<NetProxyEntry> NetPACScript::parseResult(std::string_view result) {
             space == std::string_view::npos ? std::string_view() : trimmed(item.substr(space));
         if (kind == "DIRECT" && address.empty()) {
             entries.push_back(NetProxyEntry{});
-        } else if ((kind == "PROXY" || kind == "HTTP") && !address.empty()) {
+        } else if ((kind == "PROXY" || kind == "HTTP" || kind == "SOCKS" || kind == "SOCKS5") &&
+                   !address.empty()) {
             auto colon = address.rfind(':');
             int port = 0;
             if (colon != std::string_view::npos && colon > 0) {
@@ -171,7 +172,8 @@ std::vector<NetProxyEntry> NetPACScript::parseResult(std::string_view result) {
                 if (ec == std::errc() && stop == digits.data() + digits.size() && port > 0 &&
                     port <= 65535 && plainHost) {
                     NetProxyEntry entry;
-                    entry.type = NetProxyEntry::Type::HTTP;
+                    entry.type = kind.starts_with("SOCKS") ? NetProxyEntry::Type::SOCKS
+                                                           : NetProxyEntry::Type::HTTP;
                     entry.host = std::move(host);
                     entry.port = port;
                     entries.push_back(std::move(entry));

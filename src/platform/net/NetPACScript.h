@@ -38,8 +38,8 @@ public:
                                                    std::string* error = nullptr);
 
     // "PROXY host:port; DIRECT" into entries, in order. "PROXY"/"HTTP" give an HTTP proxy,
-    // "DIRECT" no proxy; kinds that cannot be used here (SOCKS, HTTPS) and malformed
-    // items are left out.
+    // "SOCKS"/"SOCKS5" a SOCKS proxy, "DIRECT" no proxy; kinds that cannot be used here
+    // (SOCKS4, HTTPS) and malformed items are left out.
     static std::vector<NetProxyEntry> parseResult(std::string_view result);
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -51,12 +52,28 @@ struct NetTLSSettings {
     std::string clientPrivateKeyPEM;
 };
 
-// An HTTP proxy; "https" targets go through a CONNECT tunnel.
+// An HTTP proxy, where "https" targets go through a CONNECT tunnel, or a SOCKS (version 5)
+// proxy, through which every target is reached as if directly.
 struct NetProxySettings {
+    enum class Kind { HTTP, SOCKS };
     std::string host;
     std::uint16_t port = 0;
     // "Proxy-Authorization" for the proxy (in the tunnel's CONNECT for "https"); empty for none.
     std::string authorization;
+    Kind kind = Kind::HTTP;
+    // The SOCKS proxy's user name and password; an empty user name offers none.
+    std::string username{};
+    std::string password{};
+    // How long the SOCKS exchange may take before the connection fails.
+    std::chrono::milliseconds socksTimeLimit{std::chrono::seconds(30)};
+
+    // Connections to a server may be shared only through the same proxy; through a SOCKS
+    // proxy, also only under the same credentials, as it checked them when connecting.
+    std::string connectionKey() const {
+        std::string key = host + ":" + std::to_string(port);
+        if (kind == Kind::SOCKS) key = "socks://" + username + "@" + key + "\n" + password;
+        return key;
+    }
 };
 
 }  // namespace net

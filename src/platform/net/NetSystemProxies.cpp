@@ -39,14 +39,15 @@ std::string stringSetting(GSettings* settings, const char* key) {
     return out;
 }
 
-std::optional<NetProxyEntry> manualProxy(const char* schemaId, GSettingsBackend* backend) {
+std::optional<NetProxyEntry> manualProxy(const char* schemaId, GSettingsBackend* backend,
+                                         NetProxyEntry::Type type = NetProxyEntry::Type::HTTP) {
     auto settings = settingsFor(schemaId, backend);
     if (!settings) return std::nullopt;
     std::string host = stringSetting(settings.get(), "host");
     int port = g_settings_get_int(settings.get(), "port");
     if (host.empty() || port <= 0 || port > 65535) return std::nullopt;
     NetProxyEntry entry;
-    entry.type = NetProxyEntry::Type::HTTP;
+    entry.type = type;
     entry.host = host;
     entry.port = port;
     return entry;
@@ -60,6 +61,8 @@ const char* proxyTypeName(NetProxyEntry::Type type) {
             return "HTTP";
         case NetProxyEntry::Type::HTTPS:
             return "HTTPS";
+        case NetProxyEntry::Type::SOCKS:
+            return "SOCKS";
         case NetProxyEntry::Type::AutoConfigurationURL:
             return "AutoConfigurationURL";
         case NetProxyEntry::Type::None:
@@ -75,11 +78,14 @@ std::optional<NetProxyEntry> NetSystemProxies::parseProxyAddress(std::string_vie
     std::string address(text);
     if (address.find("://") == std::string::npos) address = "http://" + address;
     auto url = foundation::Url::parse(address);
-    if (!url || url->scheme() != "http" || url->host().empty()) return std::nullopt;
+    if (!url || url->host().empty()) return std::nullopt;
+    const std::string scheme = url->scheme();
+    bool socks = scheme == "socks5" || scheme == "socks5h" || scheme == "socks";
+    if (scheme != "http" && !socks) return std::nullopt;
     NetProxyEntry entry;
-    entry.type = NetProxyEntry::Type::HTTP;
+    entry.type = socks ? NetProxyEntry::Type::SOCKS : NetProxyEntry::Type::HTTP;
     entry.host = url->host();
-    entry.port = url->port() ? *url->port() : 80;
+    entry.port = url->port() ? *url->port() : (socks ? 1080 : 80);
     if (url->user()) entry.username = foundation::Url::percentDecode(*url->user());
     if (url->password()) entry.password = foundation::Url::percentDecode(*url->password());
     return entry;
@@ -113,8 +119,11 @@ std::optional<NetSystemProxySettings> NetSystemProxies::settingsFromGSettings(
         settings.automaticWithoutScript = settings.autoConfigurationURL.empty();
         return settings;
     }
+    auto socks = manualProxy("org.gnome.system.proxy.socks", backend, NetProxyEntry::Type::SOCKS);
     settings.httpProxy = manualProxy("org.gnome.system.proxy.http", backend);
     settings.httpsProxy = manualProxy("org.gnome.system.proxy.https", backend);
+    if (!settings.httpProxy) settings.httpProxy = socks;
+    if (!settings.httpsProxy) settings.httpsProxy = socks;
     gchar** ignored = g_settings_get_strv(proxy.get(), "ignore-hosts");
     std::vector<std::string> patterns;
     for (gchar** item = ignored; item != nullptr && *item != nullptr; ++item)
@@ -142,7 +151,7 @@ std::vector<NetProxyEntry> NetSystemProxies::copyProxiesForURL(
     int port = url.port() ? *url.port() : (https ? 443 : 80);
     if (!proxy || settings.bypass.bypasses(url.host(), port)) return {};
     NetProxyEntry entry = *proxy;
-    if (https) entry.type = NetProxyEntry::Type::HTTPS;
+    if (https && entry.type == NetProxyEntry::Type::HTTP) entry.type = NetProxyEntry::Type::HTTPS;
     return {entry};
 }
 

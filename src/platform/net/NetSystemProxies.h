@@ -17,7 +17,7 @@ namespace net {
 // The system's proxy settings: GNOME's (GSettings "org.gnome.system.proxy") where that
 // schema is installed and its mode is "manual" or "auto", otherwise the environment
 // ("http_proxy", "https_proxy", "all_proxy", "no_proxy", in either letter case, the
-// lower-case one first).
+// lower-case one first). GNOME's SOCKS host serves the schemes that have no HTTP proxy.
 struct NetSystemProxySettings {
     std::optional<NetProxyEntry> httpProxy;   // for "http" URLs
     std::optional<NetProxyEntry> httpsProxy;  // for "https" URLs
@@ -43,8 +43,9 @@ public:
     static std::vector<NetProxyEntry> copyProxiesForURL(const foundation::Url& url,
                                                         const NetSystemProxySettings& settings);
 
-    // "host:port", "http://[user:pass@]host[:port][/]"; nullopt for another scheme (a SOCKS
-    // or TLS proxy cannot be used) or a malformed address.
+    // "host:port", "http://[user:pass@]host[:port][/]", or a SOCKS proxy as
+    // "socks5://", "socks5h://" or "socks://" (port 1080 by default); nullopt for another
+    // scheme (a TLS proxy cannot be used) or a malformed address.
     static std::optional<NetProxyEntry> parseProxyAddress(std::string_view text);
 };
 

@@ -1,20 +1,12 @@
 #include "support/httpserver/LocalTinyproxy.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
-#include <vector>
 
+#include "support/httpserver/LocalDaemon.h"
 #include "support/httpserver/LocalPorts.h"
-
-extern char** environ;
 
 namespace testsupport {
 
@@ -41,40 +33,15 @@ std::unique_ptr<LocalTinyproxy> LocalTinyproxy::start(
         if (credentials)
             config << "BasicAuth " << credentials->first << " " << credentials->second << "\n";
         config.close();
-        std::vector<std::string> args = {program, "-d", "-c", d + "/tinyproxy.conf"};
-        std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        // Its output goes to the log, never to the test's own streams.
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = -1;
-        int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) return nullptr;
-        proxy->pid_ = pid;
-        // Another process: its readiness shows only as a port that accepts.
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (acceptsOnLoopback(proxy->port_)) return proxy;
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) break;  // it gave up (port taken)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        proxy->pid_ = -1;
+        proxy->pid_ =
+            spawnListeningDaemon({program, "-d", "-c", d + "/tinyproxy.conf"}, proxy->port_);
+        if (proxy->pid_ > 0) return proxy;
     }
     return nullptr;
 }
 
 LocalTinyproxy::~LocalTinyproxy() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
+    stopDaemon(pid_);
     std::error_code ignored;
     if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
 }
