@@ -38,7 +38,7 @@ private:
     keyring::SecretKeyring* keyring();
 
     Connector connect_;
-    std::mutex lock_;  // guards the look for the keyring, never held while it is asked
+    std::mutex lock_;  // guards the one look for the keyring, not the calls to it
     bool looked_ = false;
     std::unique_ptr<keyring::SecretKeyring> keyring_;
     // What the keyring could not take.
