@@ -29,6 +29,8 @@ pkg_check_modules(NTLM REQUIRED IMPORTED_TARGET libntlm)
 pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3>=3.40)
 pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0 gio-unix-2.0)
 pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
+# Saved HTTP credentials: the desktop keyring.
+pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
 pkg_check_modules(PANGOCAIRO REQUIRED IMPORTED_TARGET pangocairo)
 pkg_check_modules(GTK REQUIRED IMPORTED_TARGET gtk+-3.0)
 pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)

@@ -2,13 +2,15 @@
 
 #include <algorithm>
 
+#include "http/NetKeyringCredentialStorage.h"
+
 namespace {
 
 std::mutex sharedLock;
 
 std::shared_ptr<NetCredentialStorage>& sharedSlot() {
     static auto* storage =
-        new std::shared_ptr<NetCredentialStorage>(std::make_shared<NetMemoryCredentialStorage>());
+        new std::shared_ptr<NetCredentialStorage>(std::make_shared<NetKeyringCredentialStorage>());
     return *storage;
 }
 

@@ -20,7 +20,7 @@ struct NetProtectionSpace {
 };
 
 // Credentials kept beyond one request: one default credential per protection space.
-// The program keeps them in memory only; a persistent store can take its place.
+// The program keeps them in the desktop keyring (NetKeyringCredentialStorage).
 class NetCredentialStorage {
 public:
     virtual ~NetCredentialStorage() = default;
@@ -29,7 +29,7 @@ public:
     virtual std::optional<NetCredentials> defaultCredential(const NetProtectionSpace& space) = 0;
     virtual void removeDefaultCredential(const NetProtectionSpace& space) = 0;
 
-    // The storage the requests use; in memory unless another was set.
+    // The storage the requests use: the desktop keyring unless another was set.
     static std::shared_ptr<NetCredentialStorage> shared();
     static void setShared(std::shared_ptr<NetCredentialStorage> storage);
 

@@ -98,6 +98,9 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::copy() const {
 }
 
 void NetHTTPRequest::copyPropertiesInto(NetHTTPRequest& other) const {
+    other.delegate_ = delegate_;
+    // The method first: a body or "POST" turns persistent connections off, which is undone
+    // below.
     other.setRequestMethod(requestMethod_);
     other.postBody_ = postBody_;
     other.shouldStreamPostDataFromDisk_ = shouldStreamPostDataFromDisk_;
@@ -105,17 +108,35 @@ void NetHTTPRequest::copyPropertiesInto(NetHTTPRequest& other) const {
     other.requestHeaders_ = requestHeaders_;
     other.requestCookies_ = requestCookies_;
     other.useCookiePersistence_ = useCookiePersistence_;
+    other.useKeychainPersistence_ = useKeychainPersistence_;
+    other.useSessionPersistence_ = useSessionPersistence_;
     other.allowCompressedResponse_ = allowCompressedResponse_;
     other.downloadDestinationPath_ = downloadDestinationPath_;
     other.temporaryFileDownloadPath_ = temporaryFileDownloadPath_;
     other.username_ = username_;
     other.password_ = password_;
+    other.domain_ = domain_;
+    other.proxyUsername_ = proxyUsername_;
+    other.proxyPassword_ = proxyPassword_;
+    other.proxyDomain_ = proxyDomain_;
     other.proxyHost_ = proxyHost_;
     other.proxyPort_ = proxyPort_;
+    other.proxyType_ = proxyType_;
+    other.uploadProgressDelegate_ = uploadProgressDelegate_;
+    other.downloadProgressDelegate_ = downloadProgressDelegate_;
+    other.shouldPresentAuthenticationDialog_ = shouldPresentAuthenticationDialog_;
+    other.shouldPresentProxyAuthenticationDialog_ = shouldPresentProxyAuthenticationDialog_;
     other.postLength_ = postLength_;
     other.haveBuiltPostBody_ = haveBuiltPostBody_;
+    other.didStartSelector_ = didStartSelector_;
+    other.didFinishSelector_ = didFinishSelector_;
+    other.didFailSelector_ = didFailSelector_;
     other.timeOutSeconds_ = timeOutSeconds_;
+    other.shouldResetDownloadProgress_ = shouldResetDownloadProgress_;
+    other.shouldResetUploadProgress_ = shouldResetUploadProgress_;
+    other.showAccurateProgress_ = showAccurateProgress_;
     other.defaultResponseEncoding_ = defaultResponseEncoding_;
+    other.allowResumeForFileDownloads_ = allowResumeForFileDownloads_;
     other.userInfo_ = userInfo_;
     other.tag_ = tag_;
     other.useHTTPVersionOne_ = useHTTPVersionOne_;
@@ -123,27 +144,16 @@ void NetHTTPRequest::copyPropertiesInto(NetHTTPRequest& other) const {
     other.validatesSecureCertificate_ = validatesSecureCertificate_;
     other.clientIdentity_ = clientIdentity_;
     other.clientCertificates_ = clientCertificates_;
+    other.PACurl_ = PACurl_;
     other.shouldPresentCredentialsBeforeChallenge_ = shouldPresentCredentialsBeforeChallenge_;
     other.numberOfTimesToRetryOnTimeout_ = numberOfTimesToRetryOnTimeout_;
     other.shouldUseRFC2616RedirectBehaviour_ = shouldUseRFC2616RedirectBehaviour_;
+    other.shouldAttemptPersistentConnection_ = shouldAttemptPersistentConnection_;
     other.persistentConnectionTimeoutSeconds_ = persistentConnectionTimeoutSeconds_;
     other.authenticationScheme_ = authenticationScheme_;
-    other.useKeychainPersistence_ = useKeychainPersistence_;
-    other.useSessionPersistence_ = useSessionPersistence_;
-    other.domain_ = domain_;
-    other.proxyUsername_ = proxyUsername_;
-    other.proxyPassword_ = proxyPassword_;
-    other.proxyDomain_ = proxyDomain_;
-    other.proxyType_ = proxyType_;
-    other.PACurl_ = PACurl_;
     other.maximumResponseDataLength_ = maximumResponseDataLength_;
-    other.downloadCache_ = downloadCache_;
-    other.cachePolicy_ = cachePolicy_;
-    other.cacheStoragePolicy_ = cacheStoragePolicy_;
-    other.secondsToCache_ = secondsToCache_;
-    other.showAccurateProgress_ = showAccurateProgress_;
-    // Last, so that the copy keeps this request's choice whatever the method did to it.
-    other.shouldAttemptPersistentConnection_ = shouldAttemptPersistentConnection_;
+    // The cache settings are not carried over: the copy starts with the default cache and
+    // policies, as a new request does.
 }
 
 // --- Description ---

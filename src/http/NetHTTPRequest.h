@@ -68,9 +68,15 @@ public:
     NetHTTPRequest(const NetHTTPRequest&) = delete;
     NetHTTPRequest& operator=(const NetHTTPRequest&) = delete;
 
-    // A new request for the same URL carrying over the caller's settings (not the
-    // response, run state or counters).
+    // A new request of the same class for the same URL carrying over the caller's settings
+    // and listeners (not the response, run state, counters, callback blocks, queue or cache
+    // settings, which start as for a new request).
     virtual std::shared_ptr<NetHTTPRequest> copy() const;
+    // Forgets what this run of the program kept for later requests: the session's server
+    // credentials (proxy credentials stay), the session cookies (deleted from the cookie
+    // storage too) and the session entries of the default cache. A cache folder that
+    // cannot be emptied raises the cache's exception.
+    static void clearSession();
 
     // --- Description of the request ---
     std::optional<foundation::Url> url() const;
@@ -216,6 +222,16 @@ public:
     // (or the proxy's) as now set, or give up with code 3.
     void retryUsingSuppliedCredentials();
     void cancelAuthentication();
+    // Whether a credential dialog may be shown; there is none, so these only travel with
+    // copies of the request.
+    bool shouldPresentAuthenticationDialog() const { return shouldPresentAuthenticationDialog_; }
+    void setShouldPresentAuthenticationDialog(bool on) { shouldPresentAuthenticationDialog_ = on; }
+    bool shouldPresentProxyAuthenticationDialog() const {
+        return shouldPresentProxyAuthenticationDialog_;
+    }
+    void setShouldPresentProxyAuthenticationDialog(bool on) {
+        shouldPresentProxyAuthenticationDialog_ = on;
+    }
 
     // Download of the body into a file instead of memory.
     const std::string& downloadDestinationPath() const { return downloadDestinationPath_; }
@@ -570,6 +586,8 @@ private:
     std::shared_ptr<NetAuthentication> proxyAuthentication_;
     int proxyAuthenticationRetryCount_ = 0;
     std::string proxyAuthorization_;  // sent to the proxy, never to the server
+    bool shouldPresentAuthenticationDialog_ = false;
+    bool shouldPresentProxyAuthenticationDialog_ = true;
     std::optional<foundation::Url> PACurl_;
     // The proxy (or the script's URL) was chosen for the URL by the request itself, from
     // the system's settings or a script, and is chosen again after a redirect.

@@ -471,13 +471,19 @@ bool NetHTTPRequest::useDataFromCache() {
     auto dataPath = downloadCache_->pathToCachedResponseDataForURL(*url_);
     // Without a whole entry there is nothing to answer with: the network answers instead.
     if (!cached || !dataPath) return false;
+    // A request made on behalf of another (a HEAD request) answers that one: the main
+    // request takes the answer and is finished with it.
+    auto main = hasMainRequest_ ? mainRequest() : nullptr;
+    std::unique_lock<std::recursive_mutex> mainGuard;
+    if (main) mainGuard = std::unique_lock(main->cancelledLock_);
+    NetHTTPRequest& answered = main ? *main : *this;
     std::optional<Data> data;
-    if (downloadDestinationPath_.empty()) {
+    if (answered.downloadDestinationPath_.empty()) {
         data = downloadCache_->cachedResponseDataForURL(*url_);
         if (!data) return false;
     } else {
         std::error_code copyError;
-        std::filesystem::copy_file(*dataPath, downloadDestinationPath_,
+        std::filesystem::copy_file(*dataPath, answered.downloadDestinationPath_,
                                    std::filesystem::copy_options::overwrite_existing, copyError);
         if (copyError) return false;
     }
@@ -492,37 +498,42 @@ bool NetHTTPRequest::useDataFromCache() {
             headers.emplace_back(name, *value.string());
         }
     }
-    didUseCachedResponse_ = true;
-    responseStatusCode_ = status;
-    responseHeaders_ = headers;
-    haveReadResponseHeaders_ = true;
-    if (auto main = mainRequest()) {
-        std::lock_guard mainGuard(main->cancelledLock_);
-        main->responseHeaders_ = headers;
-    }
-    if (data) rawResponseData_ = std::move(*data);
-    auto length = parseUnsigned(responseHeader("Content-Length").value_or("")).value_or(0);
-    contentLength_ = length;
-    totalBytesRead_ = length;
-    parseStringEncodingFromHeaders();
-    responseCookies_.clear();
     double now = nowSeconds();
-    for (const auto& value : NetHeaderMatching::values(responseHeaders_, "Set-Cookie")) {
-        if (auto cookie = NetCookie::fromSetCookie(value, *url_, now))
-            responseCookies_.push_back(*cookie);
-    }
+    auto takeAnswer = [&](NetHTTPRequest& request) {
+        request.didUseCachedResponse_ = true;
+        request.responseStatusCode_ = status;
+        request.responseHeaders_ = headers;
+        request.haveReadResponseHeaders_ = true;
+        auto length =
+            parseUnsigned(request.responseHeader("Content-Length").value_or("")).value_or(0);
+        request.contentLength_ = length;
+        request.totalBytesRead_ = length;
+        request.parseStringEncodingFromHeaders();
+        request.responseCookies_.clear();
+        for (const auto& value : NetHeaderMatching::values(headers, "Set-Cookie")) {
+            if (auto cookie = NetCookie::fromSetCookie(value, *url_, now))
+                request.responseCookies_.push_back(*cookie);
+        }
+    };
+    takeAnswer(*this);
+    if (main) takeAnswer(*main);
+    if (data) answered.rawResponseData_ = std::move(*data);
     if (willRedirect()) {
         downloadComplete_ = true;
         complete_ = true;
         if (!willAskDelegateToConfirmRedirect()) performRedirect();
         return true;
     }
-    complete_ = true;
-    downloadComplete_ = true;
-    if (redirectCount_ == 0) originalURL_ = url_;
-    updateProgressIndicators();
-    requestFinished();
-    markAsFinished();
+    auto finish = [](NetHTTPRequest& request) {
+        request.complete_ = true;
+        request.downloadComplete_ = true;
+        if (request.redirectCount_ == 0) request.originalURL_ = request.url_;
+        request.updateProgressIndicators();
+        request.requestFinished();
+        request.markAsFinished();
+    };
+    if (main) finish(*main);
+    finish(*this);
     return true;
 }
 
