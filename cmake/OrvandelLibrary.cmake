@@ -21,10 +21,14 @@ endfunction()
 # Cases that hold the same resource lock never run at the same time (for example tests that
 # share the display's clipboard, keyboard grab and focus).
 function(orvandel_test name)
-  cmake_parse_arguments(ARG "" "LABEL;RESOURCE_LOCK" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;RESOURCE_LOCK" "DEPENDS;ENVIRONMENT" ${ARGN})
   set(lock)
   if(ARG_RESOURCE_LOCK)
     set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
+  set(environment)
+  if(ARG_ENVIRONMENT)
+    set(environment ENVIRONMENT "${ARG_ENVIRONMENT}")
   endif()
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT sources)
@@ -34,7 +38,7 @@ function(orvandel_test name)
   target_link_libraries(${name} PRIVATE orvandel_test_support ${ARG_DEPENDS} GTest::gmock)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120 ${lock})
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120 ${lock} ${environment})
 endfunction()
 
 # Adds every sub-folder of the calling folder that has a CMakeLists.txt.

@@ -222,16 +222,6 @@ public:
     // (or the proxy's) as now set, or give up with code 3.
     void retryUsingSuppliedCredentials();
     void cancelAuthentication();
-    // Whether a credential dialog may be shown; there is none, so these only travel with
-    // copies of the request.
-    bool shouldPresentAuthenticationDialog() const { return shouldPresentAuthenticationDialog_; }
-    void setShouldPresentAuthenticationDialog(bool on) { shouldPresentAuthenticationDialog_ = on; }
-    bool shouldPresentProxyAuthenticationDialog() const {
-        return shouldPresentProxyAuthenticationDialog_;
-    }
-    void setShouldPresentProxyAuthenticationDialog(bool on) {
-        shouldPresentProxyAuthenticationDialog_ = on;
-    }
 
     // Download of the body into a file instead of memory.
     const std::string& downloadDestinationPath() const { return downloadDestinationPath_; }
@@ -586,8 +576,6 @@ private:
     std::shared_ptr<NetAuthentication> proxyAuthentication_;
     int proxyAuthenticationRetryCount_ = 0;
     std::string proxyAuthorization_;  // sent to the proxy, never to the server
-    bool shouldPresentAuthenticationDialog_ = false;
-    bool shouldPresentProxyAuthenticationDialog_ = true;
     std::optional<foundation::Url> PACurl_;
     // The proxy (or the script's URL) was chosen for the URL by the request itself, from
     // the system's settings or a script, and is chosen again after a redirect.
