@@ -14,7 +14,6 @@ using foundation::Value;
 
 namespace {
 
-constexpr int kNullType = 5;
 
 Value failure(const char* reason) { return Value::dict({{"result", false}, {"reason", reason}}); }
 
