@@ -87,15 +87,16 @@ struct TrackKind {
 };
 
 Value expectedRecord(const Itdb_Track& track, const TrackKind& kind) {
-    foundation::Dictionary fields;
-    fields.emplace("pid", track.id);
-    fields.emplace("size", track.size);
-    fields.emplace("length", static_cast<unsigned>(track.tracklen));
-    fields.emplace("stars", track.rating);
-    fields.emplace("year", track.year);
-    fields.emplace("playCount", track.playcount);
-    fields.emplace("trackNumber", track.track_nr);
-    fields.emplace("totalTracks", track.tracks);
+    foundation::Dictionary fields = {
+        {"pid", Value(track.id)},
+        {"size", Value(track.size)},
+        {"length", Value(static_cast<unsigned>(track.tracklen))},
+        {"stars", Value(track.rating)},
+        {"year", Value(track.year)},
+        {"playCount", Value(track.playcount)},
+        {"trackNumber", Value(track.track_nr)},
+        {"totalTracks", Value(track.tracks)},
+    };
     const auto text = [&](const char* key, const gchar* value, bool unknown) {
         if (value) {
             fields.emplace(key, std::string(value));
