@@ -19,8 +19,10 @@ MappedFile::MappedFile(const std::string& path) {
         } else {
             void* mapped = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
             if (mapped != MAP_FAILED) {
-                // The readers walk the file front to back.
-                ::madvise(mapped, size_, MADV_SEQUENTIAL | MADV_WILLNEED);
+                // The readers walk the file front to back. The advice values are not bits
+                // to combine: each is given by itself.
+                ::madvise(mapped, size_, MADV_SEQUENTIAL);
+                ::madvise(mapped, size_, MADV_WILLNEED);
                 data_ = static_cast<const std::uint8_t*>(mapped);
                 open_ = true;
             } else {

@@ -116,6 +116,7 @@ void readTrackList(ByteCursor& set, iTunesDBTrackList& tracks) {
     auto list = takeRecord(set, kListFixed, false);
     if (!list) return;
     const std::uint32_t count = ByteCursor::u32(list->header, 8);
+    tracks.reserve(std::min<std::size_t>(count, set.remaining() / kTrackFixed));
     // The list's entries follow its header inside the set.
     for (std::uint32_t i = 0; i < count && !set.atEnd(); ++i) {
         if (!readTrack(set, tracks)) {

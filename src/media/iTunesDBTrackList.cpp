@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "foundation/Utf8.h"
 
 namespace media {
 
@@ -37,29 +36,11 @@ bool endsWithExtension(std::string_view location, std::string_view extension) {
 }  // namespace
 
 bool appendUtf16LE(std::span<const std::uint8_t> bytes, std::string& out) {
-    if (bytes.size() % 2 != 0) return false;
     const std::size_t start = out.size();
-    for (std::size_t i = 0; i < bytes.size(); i += 2) {
-        char32_t unit = bytes[i] | (bytes[i + 1] << 8);
-        if (unit < 0x80) {
-            out.push_back(static_cast<char>(unit));
-            continue;
-        }
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            const char32_t low = i + 3 < bytes.size() ? bytes[i + 2] | (bytes[i + 3] << 8) : 0;
-            if (low < 0xDC00 || low > 0xDFFF) {
-                out.resize(start);
-                return false;
-            }
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-            i += 2;
-        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            out.resize(start);
-            return false;
-        }
-        foundation::utf8::append(out, unit);
-    }
-    return true;
+    out.resize(start + bytes.size() / 2 * 3);
+    const std::size_t written = utf16LEToUtf8(bytes, out.data() + start);
+    out.resize(written == kInvalidUtf16 ? start : start + written);
+    return written != kInvalidUtf16;
 }
 
 iTunesDBTrack& iTunesDBTrackList::add(const iTunesDBTrack& numbers) {
@@ -68,13 +49,12 @@ iTunesDBTrack& iTunesDBTrackList::add(const iTunesDBTrack& numbers) {
 
 bool iTunesDBTrackList::setText(iTunesDBTrack::Text which, std::span<const std::uint8_t> utf16) {
     const std::size_t offset = texts_.size();
-    if (!appendUtf16LE(utf16, texts_)) return false;
-    if (which == iTunesDBTrack::Location) {
-        std::replace(texts_.begin() + static_cast<std::ptrdiff_t>(offset), texts_.end(), ':', '/');
-    }
+    std::size_t length = 0;
+    if (!texts_.appendUtf16LE(utf16, length)) return false;
+    if (which == iTunesDBTrack::Location) texts_.replaceFrom(offset, ':', '/');
     iTunesDBTrack& track = tracks_.back();
     track.textOffset[which] = static_cast<std::uint32_t>(offset);
-    track.textLength[which] = static_cast<std::uint32_t>(texts_.size() - offset);
+    track.textLength[which] = static_cast<std::uint32_t>(length);
     track.present |= static_cast<std::uint8_t>(1u << which);
     return true;
 }
@@ -82,7 +62,7 @@ bool iTunesDBTrackList::setText(iTunesDBTrack::Text which, std::span<const std::
 std::string_view iTunesDBTrackList::text(const iTunesDBTrack& track,
                                          iTunesDBTrack::Text which) const {
     if (!(track.present & (1u << which))) return {};
-    return std::string_view(texts_).substr(track.textOffset[which], track.textLength[which]);
+    return texts_.view(track.textOffset[which], track.textLength[which]);
 }
 
 void iTunesDBTrackList::classify(std::uint32_t mediaType, std::uint8_t movieFlag) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/Value.h"
+#include "media/PackedText.h"
 
 namespace media {
 
@@ -53,6 +54,8 @@ public:
     // The text as read, or empty when the file gave none.
     std::string_view text(const iTunesDBTrack& track, iTunesDBTrack::Text which) const;
 
+    // Room for `count` tracks, so that reading does not move the records as it goes.
+    void reserve(std::size_t count) { tracks_.reserve(count); }
     // Reading: a new track, then its texts as UTF-16LE (false, and nothing kept, when the
     // bytes do not decode), then its kinds.
     iTunesDBTrack& add(const iTunesDBTrack& numbers);
@@ -61,7 +64,7 @@ public:
 
 private:
     std::vector<iTunesDBTrack> tracks_;
-    std::string texts_;
+    PackedText texts_;
 };
 
 // Appends UTF-16LE text as UTF-8; false (out as it was) for an odd byte count or an unpaired
