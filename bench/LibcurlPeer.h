@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,11 @@ public:
     void setMaxReceiveSpeed(std::uint64_t bytesPerSecond) {
         curl_easy_setopt(handle_, CURLOPT_MAX_RECV_SPEED_LARGE,
                          static_cast<curl_off_t>(bytesPerSecond));
+        // libcurl reads up to a hundred buffers of what waits before it looks at the limit:
+        // with its usual buffer a whole small body on loopback would pass at once.
+        if (bytesPerSecond > 0)
+            curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE,
+                             static_cast<long>(std::max<std::uint64_t>(1024, bytesPerSecond / 100)));
     }
 
     // GETs `url` into `body`; false unless the server answered 2xx.
