@@ -1,12 +1,17 @@
-// The HTTP client against a local nginx beside curl doing the same work in the same run:
-// 10,000 keep-alive GETs of 1 KiB over one connection; a 1 GiB download to a file, alone
-// and through a request queue with progress heard on the main thread, whose memory growth
-// is reported as the counter rss_growth_MiB; and a download held to 100 KiB/s beside
-// curl's --limit-rate 100K, the counter off_by_percent saying how far from the limit.
+// The HTTP client against a local nginx beside libcurl in this process (one reused handle)
+// and the curl command doing the same work in the same run: 10,000 keep-alive GETs of 1 KiB
+// over one connection; a 1 GiB download to a file, alone and through a request queue with
+// progress heard on the main thread; and a download held to 100 KiB/s, the counter
+// off_by_percent saying how far from the limit. Every case prints its memory beside its
+// time: rss_growth_MiB, how far this process's peak resident size grew during the case, or
+// for the command child_peak_MiB, the curl process's own peak. Each case runs 5 times,
+// interleaved with the others in a random order unless the command line says otherwise, and
+// the ratios at the end compare the medians.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +27,7 @@
 #include <vector>
 
 #include "BaselineReport.h"
+#include "LibcurlPeer.h"
 #include "foundation/MainQueue.h"
 #include "http/NetBandwidthThrottle.h"
 #include "http/NetHTTPRequest.h"
@@ -63,7 +69,8 @@ std::string scratch(const std::string& name) {
            ("orvandel-bench-" + std::to_string(::getpid()) + "-" + name);
 }
 
-bool runCurl(const std::vector<std::string>& arguments) {
+// Runs the curl command; `peakMiB` grows to the command's peak resident size.
+bool runCurl(const std::vector<std::string>& arguments, double& peakMiB) {
     std::vector<std::string> args = {"curl", "-s", "-S", "--fail"};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -72,7 +79,9 @@ bool runCurl(const std::vector<std::string>& arguments) {
     pid_t pid = -1;
     if (::posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0) return false;
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    struct rusage usage {};
+    if (::wait4(pid, &status, 0, &usage) != pid) return false;
+    peakMiB = std::max(peakMiB, static_cast<double>(usage.ru_maxrss) / 1024.0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -85,9 +94,39 @@ long residentKiB(const char* field) {
     return 0;
 }
 
+// How far this process's peak resident size grows from here on: the peak is reset to the
+// present size first, so that earlier cases do not hide it.
+class PeakGrowth {
+public:
+    PeakGrowth() {
+        std::ofstream("/proc/self/clear_refs") << "5";
+        before_ = residentKiB("VmRSS:");
+    }
+    double mebibytes() const {
+        return std::max(0.0, static_cast<double>(residentKiB("VmHWM:") - before_) / 1024);
+    }
+
+private:
+    long before_ = 0;
+};
+
+// Removes a scratch file when the case ends, also when it fails half-way.
+struct RemovedAtEnd {
+    std::string path;
+    ~RemovedAtEnd() {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+};
+
+int openDestination(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+}
+
 void BM_NetHTTPRequestKeepAliveGets(benchmark::State& state) {
     if (!nginx()) return state.SkipWithError("no nginx");
     const std::string url = nginx()->url("/k.bin");
+    PeakGrowth peak;
     for (auto _ : state) {
         for (int i = 0; i < kRequests; ++i) {
             auto request = NetHTTPRequest::requestWithURL(foundation::Url::parse(url));
@@ -96,54 +135,84 @@ void BM_NetHTTPRequestKeepAliveGets(benchmark::State& state) {
                 return state.SkipWithError("request failed");
         }
     }
+    state.counters["rss_growth_MiB"] = peak.mebibytes();
+    state.SetItemsProcessed(state.iterations() * kRequests);
+}
+
+void BM_LibcurlKeepAliveGets(benchmark::State& state) {
+    if (!nginx()) return state.SkipWithError("no nginx");
+    const std::string url = nginx()->url("/k.bin");
+    PeakGrowth peak;
+    bench::LibcurlPeer curl;
+    std::string body;
+    for (auto _ : state) {
+        for (int i = 0; i < kRequests; ++i) {
+            if (!curl.get(url, body) || body.size() != 1024)
+                return state.SkipWithError("libcurl failed");
+        }
+    }
+    state.counters["rss_growth_MiB"] = peak.mebibytes();
     state.SetItemsProcessed(state.iterations() * kRequests);
 }
 
 void BM_CurlKeepAliveGets(benchmark::State& state) {
     if (!nginx()) return state.SkipWithError("no nginx");
-    const std::string config = scratch("curl.cfg");
+    RemovedAtEnd config{scratch("curl.cfg")};
     {
-        std::ofstream out(config);
+        std::ofstream out(config.path);
         for (int i = 0; i < kRequests; ++i)
             out << "url = \"" << nginx()->url("/k.bin") << "\"\noutput = \"/dev/null\"\n";
     }
+    double childPeak = 0;
     for (auto _ : state) {
-        if (!runCurl({"-K", config})) return state.SkipWithError("curl failed");
+        if (!runCurl({"-K", config.path}, childPeak)) return state.SkipWithError("curl failed");
     }
+    state.counters["child_peak_MiB"] = childPeak;
     state.SetItemsProcessed(state.iterations() * kRequests);
-    std::filesystem::remove(config);
 }
 
 void BM_NetHTTPRequestDownload1GiB(benchmark::State& state) {
     if (!nginx()) return state.SkipWithError("no nginx");
-    const std::string destination = scratch("download.bin");
-    double growth = 0;
+    RemovedAtEnd destination{scratch("download.bin")};
+    PeakGrowth peak;
     for (auto _ : state) {
-        // Resets the peak resident size, so that the peak below is this download's.
-        std::ofstream("/proc/self/clear_refs") << "5";
-        long before = residentKiB("VmRSS:");
         auto request =
             NetHTTPRequest::requestWithURL(foundation::Url::parse(nginx()->url("/big.bin")));
-        request->setDownloadDestinationPath(destination);
+        request->setDownloadDestinationPath(destination.path);
         request->setTimeOutSeconds(60);
         request->startSynchronous();
-        if (request->error() || std::filesystem::file_size(destination) != kDownloadSize)
+        if (request->error() || std::filesystem::file_size(destination.path) != kDownloadSize)
             return state.SkipWithError("download failed");
-        growth = std::max(growth, (residentKiB("VmHWM:") - before) / 1024.0);
-        std::filesystem::remove(destination);
     }
-    state.counters["rss_growth_MiB"] = growth;
+    state.counters["rss_growth_MiB"] = peak.mebibytes();
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kDownloadSize));
+}
+
+void BM_LibcurlDownload1GiB(benchmark::State& state) {
+    if (!nginx()) return state.SkipWithError("no nginx");
+    RemovedAtEnd destination{scratch("libcurl-download.bin")};
+    PeakGrowth peak;
+    bench::LibcurlPeer curl;
+    for (auto _ : state) {
+        int fd = openDestination(destination.path);
+        bool done = fd >= 0 && curl.download(nginx()->url("/big.bin"), fd);
+        if (fd >= 0) ::close(fd);
+        if (!done || std::filesystem::file_size(destination.path) != kDownloadSize)
+            return state.SkipWithError("libcurl failed");
+    }
+    state.counters["rss_growth_MiB"] = peak.mebibytes();
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kDownloadSize));
 }
 
 void BM_CurlDownload1GiB(benchmark::State& state) {
     if (!nginx()) return state.SkipWithError("no nginx");
-    const std::string destination = scratch("curl-download.bin");
+    RemovedAtEnd destination{scratch("curl-download.bin")};
+    double childPeak = 0;
     for (auto _ : state) {
-        if (!runCurl({"-o", destination, nginx()->url("/big.bin")}))
+        if (!runCurl({"-o", destination.path, nginx()->url("/big.bin")}, childPeak))
             return state.SkipWithError("curl failed");
-        std::filesystem::remove(destination);
     }
+    state.counters["child_peak_MiB"] = childPeak;
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kDownloadSize));
 }
 
@@ -157,11 +226,9 @@ struct Progress : NetRequestQueueDelegate, NetProgressDelegate {
 
 void BM_QueueDownload1GiBWithProgress(benchmark::State& state) {
     if (!nginx()) return state.SkipWithError("no nginx");
-    const std::string destination = scratch("queue-download.bin");
-    double growth = 0;
+    RemovedAtEnd destination{scratch("queue-download.bin")};
+    PeakGrowth peak;
     for (auto _ : state) {
-        std::ofstream("/proc/self/clear_refs") << "5";
-        long before = residentKiB("VmRSS:");
         auto progress = std::make_shared<Progress>();
         auto queue = NetRequestQueue::queue();
         queue->setDelegate(progress);
@@ -170,18 +237,16 @@ void BM_QueueDownload1GiBWithProgress(benchmark::State& state) {
         queue->setShowAccurateProgress(true);
         auto request =
             NetHTTPRequest::requestWithURL(foundation::Url::parse(nginx()->url("/big.bin")));
-        request->setDownloadDestinationPath(destination);
+        request->setDownloadDestinationPath(destination.path);
         request->setTimeOutSeconds(60);
         queue->addOperation(request);
         queue->go();
         while (!progress->done) g_main_context_iteration(nullptr, TRUE);
-        if (request->error() || std::filesystem::file_size(destination) != kDownloadSize ||
+        if (request->error() || std::filesystem::file_size(destination.path) != kDownloadSize ||
             queue->totalBytesToDownload() != kDownloadSize || progress->fraction != 1.0)
             return state.SkipWithError("download failed");
-        growth = std::max(growth, (residentKiB("VmHWM:") - before) / 1024.0);
-        std::filesystem::remove(destination);
     }
-    state.counters["rss_growth_MiB"] = growth;
+    state.counters["rss_growth_MiB"] = peak.mebibytes();
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(kDownloadSize));
 }
 
@@ -192,69 +257,120 @@ void reportLimit(benchmark::State& state, double seconds) {
         100.0 * std::abs(rate - static_cast<double>(kLimit)) / static_cast<double>(kLimit);
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 void BM_NetHTTPRequestHeldTo100KiBps(benchmark::State& state) {
     if (!nginx()) return state.SkipWithError("no nginx");
     auto& throttle = NetBandwidthThrottle::shared();
-    throttle.setMaxBandwidthPerSecond(kLimit);
+    PeakGrowth peak;
     double seconds = 0;
     for (auto _ : state) {
+        throttle.setMaxBandwidthPerSecond(kLimit);
         auto start = std::chrono::steady_clock::now();
         auto request =
             NetHTTPRequest::requestWithURL(foundation::Url::parse(nginx()->url("/slow.bin")));
         request->setTimeOutSeconds(60);
         request->startSynchronous();
-        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        seconds = secondsSince(start);
+        throttle.setMaxBandwidthPerSecond(0);
         if (request->error() || request->rawResponseData().size() != kThrottledSize)
             return state.SkipWithError("download failed");
     }
-    throttle.setMaxBandwidthPerSecond(0);
+    state.counters["rss_growth_MiB"] = peak.mebibytes();
+    reportLimit(state, seconds);
+}
+
+void BM_LibcurlHeldTo100KiBps(benchmark::State& state) {
+    if (!nginx()) return state.SkipWithError("no nginx");
+    PeakGrowth peak;
+    bench::LibcurlPeer curl;
+    curl.setMaxReceiveSpeed(kLimit);
+    std::string body;
+    double seconds = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        if (!curl.get(nginx()->url("/slow.bin"), body) || body.size() != kThrottledSize)
+            return state.SkipWithError("libcurl failed");
+        seconds = secondsSince(start);
+    }
+    state.counters["rss_growth_MiB"] = peak.mebibytes();
     reportLimit(state, seconds);
 }
 
 void BM_CurlHeldTo100KiBps(benchmark::State& state) {
     if (!nginx()) return state.SkipWithError("no nginx");
+    double childPeak = 0;
     double seconds = 0;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
-        if (!runCurl({"--limit-rate", "100K", "-o", "/dev/null", nginx()->url("/slow.bin")}))
+        if (!runCurl({"--limit-rate", "100K", "-o", "/dev/null", nginx()->url("/slow.bin")},
+                     childPeak))
             return state.SkipWithError("curl failed");
-        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        seconds = secondsSince(start);
     }
+    state.counters["child_peak_MiB"] = childPeak;
     reportLimit(state, seconds);
 }
 
-BENCHMARK(BM_NetHTTPRequestKeepAliveGets)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(3)
-    ->UseRealTime();
-BENCHMARK(BM_CurlKeepAliveGets)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_NetHTTPRequestDownload1GiB)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(2)
-    ->UseRealTime();
-BENCHMARK(BM_CurlDownload1GiB)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
-BENCHMARK(BM_QueueDownload1GiBWithProgress)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(2)
-    ->UseRealTime();
-BENCHMARK(BM_NetHTTPRequestHeldTo100KiBps)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->UseRealTime();
-BENCHMARK(BM_CurlHeldTo100KiBps)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+constexpr int kRepetitions = 5;
+
+// Every case: one pass per repetition, timed by the clock on the wall.
+void timedCase(benchmark::internal::Benchmark* b) {
+    b->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(kRepetitions)->UseRealTime();
+}
+
+BENCHMARK(BM_NetHTTPRequestKeepAliveGets)->Apply(timedCase);
+BENCHMARK(BM_LibcurlKeepAliveGets)->Apply(timedCase);
+BENCHMARK(BM_CurlKeepAliveGets)->Apply(timedCase);
+BENCHMARK(BM_NetHTTPRequestDownload1GiB)->Apply(timedCase);
+BENCHMARK(BM_QueueDownload1GiBWithProgress)->Apply(timedCase);
+BENCHMARK(BM_LibcurlDownload1GiB)->Apply(timedCase);
+BENCHMARK(BM_CurlDownload1GiB)->Apply(timedCase);
+BENCHMARK(BM_NetHTTPRequestHeldTo100KiBps)->Apply(timedCase);
+BENCHMARK(BM_LibcurlHeldTo100KiBps)->Apply(timedCase);
+BENCHMARK(BM_CurlHeldTo100KiBps)->Apply(timedCase);
+
+std::string runName(const std::string& function) {
+    return function + "/iterations:1/repeats:" + std::to_string(kRepetitions) + "/real_time";
+}
+
+// Repetitions of the cases take turns in a random order, so that a slow spell of the
+// machine falls on all peers alike; the command line may still say otherwise.
+std::vector<char*> withInterleaving(int argc, char** argv) {
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    std::vector<char*> args(argv, argv + argc);
+    bool given = false;
+    for (int i = 1; i < argc; ++i)
+        given = given || std::string(argv[i]).rfind("--benchmark_enable_random_interleaving", 0) == 0;
+    if (!given) args.insert(args.begin() + 1, interleave);
+    args.push_back(nullptr);
+    return args;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     // Notices of queued requests are heard on this thread.
     foundation::MainQueue::bindToCurrentThread();
-    return bench::runWithBaselines(argc, argv,
-                                   {{"BM_NetHTTPRequestKeepAliveGets/iterations:3/real_time",
-                                     "BM_CurlKeepAliveGets/iterations:3/real_time"},
-                                    {"BM_NetHTTPRequestDownload1GiB/iterations:2/real_time",
-                                     "BM_CurlDownload1GiB/iterations:2/real_time"},
-                                    {"BM_QueueDownload1GiBWithProgress/iterations:2/real_time",
-                                     "BM_CurlDownload1GiB/iterations:2/real_time"},
-                                    {"BM_NetHTTPRequestHeldTo100KiBps/iterations:1/real_time",
-                                     "BM_CurlHeldTo100KiBps/iterations:1/real_time"}});
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    auto args = withInterleaving(argc, argv);
+    int count = static_cast<int>(args.size()) - 1;
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (const char* ours : {"BM_NetHTTPRequestKeepAliveGets"}) {
+        pairs.emplace_back(runName(ours), runName("BM_LibcurlKeepAliveGets"));
+        pairs.emplace_back(runName(ours), runName("BM_CurlKeepAliveGets"));
+    }
+    for (const char* ours : {"BM_NetHTTPRequestDownload1GiB", "BM_QueueDownload1GiBWithProgress"}) {
+        pairs.emplace_back(runName(ours), runName("BM_LibcurlDownload1GiB"));
+        pairs.emplace_back(runName(ours), runName("BM_CurlDownload1GiB"));
+    }
+    for (const char* ours : {"BM_NetHTTPRequestHeldTo100KiBps"}) {
+        pairs.emplace_back(runName(ours), runName("BM_LibcurlHeldTo100KiBps"));
+        pairs.emplace_back(runName(ours), runName("BM_CurlHeldTo100KiBps"));
+    }
+    int result = bench::runWithBaselines(count, args.data(), pairs);
+    curl_global_cleanup();
+    return result;
 }

@@ -468,6 +468,9 @@ private:
     void releaseConnectionRecord(bool keepInPool);
     void removeTemporaryUploadFiles();
     bool finishDownloadToFile(std::optional<foundation::Error>& fileError);
+    // Received body bytes, inflated first when they come compressed and are not stored
+    // so; false once the request failed.
+    bool takeReceivedBytes(const std::uint8_t* bytes, std::size_t count);
     // Hands a body chunk to a listener or stores it; false once the request failed.
     bool takeBodyBytes(const std::uint8_t* bytes, std::size_t length);
     bool storeBodyBytes(const std::uint8_t* bytes, std::size_t length);
@@ -614,7 +617,6 @@ private:
     std::string defaultResponseEncoding_ = "ISO-8859-1";
     std::string responseEncoding_ = "ISO-8859-1";
     std::unique_ptr<NetDataDecompressor> dataDecompressor_;
-    std::vector<std::uint8_t> readBuffer_;
 
     // Listeners
     std::weak_ptr<NetHTTPRequestDelegate> delegate_;

@@ -269,33 +269,41 @@ void NetHTTPRequest::handleBytesAvailable() {
     bool readAgain = true;
     while (readAgain && !complete_ && readStream_) {
         readAgain = !throttled;
-        readBuffer_.resize(throttle.maxDownloadReadLength(bufferSize));
-        std::ptrdiff_t n = readStream_->read(readBuffer_.data(), readBuffer_.size());
-        if (n < 0) return handleStreamError();
-        if (n == 0) return;
-        auto count = static_cast<std::size_t>(n);
+        // The bytes are used where the stream received them; the stream is held until
+        // they are, whatever the delegates do to this request meanwhile.
+        auto stream = readStream_;
+        if (stream->streamStatus() == net::NetHTTPStream::Status::Error)
+            return handleStreamError();
+        auto waiting = stream->peek();
+        std::size_t count = std::min<std::size_t>(waiting.size(),
+                                                  throttle.maxDownloadReadLength(bufferSize));
+        if (count == 0) return;
         totalBytesRead_ += count;
         lastActivityTime_ = std::chrono::steady_clock::now();
         throttle.incrementBandwidthUsedInLastSecond(count);
-
-        if (!isResponseCompressed() || shouldWaitToInflateCompressedResponses_) {
-            if (!takeBodyBytes(readBuffer_.data(), count)) return;
-            continue;
-        }
-        // Inflated piece by piece, so that a small chunk cannot become a huge one at once.
-        if (!dataDecompressor_) dataDecompressor_ = NetDataDecompressor::decompressor();
-        for (std::size_t at = 0; at < count; at += InflatePieceSize) {
-            foundation::Error error;
-            auto piece = dataDecompressor_->uncompressBytes(
-                readBuffer_.data() + at, std::min(InflatePieceSize, count - at), &error);
-            if (!piece) {
-                cancelLoad();
-                failWithError(error);
-                return;
-            }
-            if (!takeBodyBytes(piece->data(), piece->size())) return;
-        }
+        bool taken = takeReceivedBytes(waiting.data(), count);
+        if (readStream_ == stream) stream->consume(count);
+        if (!taken) return;
     }
+}
+
+bool NetHTTPRequest::takeReceivedBytes(const std::uint8_t* bytes, std::size_t count) {
+    if (!isResponseCompressed() || shouldWaitToInflateCompressedResponses_)
+        return takeBodyBytes(bytes, count);
+    // Inflated piece by piece, so that a small chunk cannot become a huge one at once.
+    if (!dataDecompressor_) dataDecompressor_ = NetDataDecompressor::decompressor();
+    for (std::size_t at = 0; at < count; at += InflatePieceSize) {
+        foundation::Error error;
+        auto piece = dataDecompressor_->uncompressBytes(
+            bytes + at, std::min(InflatePieceSize, count - at), &error);
+        if (!piece) {
+            cancelLoad();
+            failWithError(error);
+            return false;
+        }
+        if (!takeBodyBytes(piece->data(), piece->size())) return false;
+    }
+    return true;
 }
 
 bool NetHTTPRequest::takeBodyBytes(const std::uint8_t* bytes, std::size_t length) {

@@ -264,12 +264,10 @@ bool NetConnection::isOpen() const {
 
 bool NetConnection::looksReusable() {
     if (!isOpen()) return false;
-    // A peer that closed, or sent something unasked, makes the connection unfit.
-    boost::system::error_code ec;
-    socket_.non_blocking(true, ec);
+    // A peer that closed, or sent something unasked, makes the connection unfit. The probe
+    // never waits of itself: switching the socket's mode around it would cost three calls.
     char probe;
     ssize_t n = ::recv(socket_.native_handle(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    socket_.non_blocking(false, ec);
     return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/net/NetBodyBuffer.h"
 #include "platform/net/NetConnection.h"
 #include "platform/net/NetRunLoop.h"
 #include "platform/net/NetRunLoopImpl.h"
@@ -17,7 +18,6 @@ namespace asio = boost::asio;
 
 namespace {
 
-constexpr std::size_t ReadChunk = 64 * 1024;
 constexpr std::size_t WriteChunk = 64 * 1024;
 // Reading from the network pauses while this much body waits for the client.
 constexpr std::size_t BufferedBodyLimit = 1024 * 1024;
@@ -64,9 +64,8 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     Status status = Status::NotOpen;
     std::optional<foundation::Error> error;
     std::unique_ptr<NetResponseParser> parser;
-    foundation::Data buffered;
-    std::size_t bufferedOffset = 0;
-    std::vector<std::uint8_t> readBuffer;
+    // Body bytes received and not yet read, in the blocks the socket read them into.
+    NetBodyBuffer waitingBody;
     bool connected = false;
     bool reading = false;
     bool messageDone = false;
@@ -89,7 +88,7 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     bool terminal() const {
         return status == Status::Error || status == Status::Closed || status == Status::AtEnd;
     }
-    std::size_t waiting() const { return buffered.size() - bufferedOffset; }
+    std::size_t waiting() const { return waitingBody.size(); }
 
     bool buildHead() {
         const foundation::Url& url = message.url;
@@ -143,7 +142,10 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         if ((!tls && url.scheme() != "http") || url.host().empty() || !buildHead()) return false;
         loop = &NetRunLoop::current().impl();
         parser = std::make_unique<NetResponseParser>(message.method == "HEAD");
-        readBuffer.resize(ReadChunk);
+        // The parser lives no longer than this stream.
+        parser->setBodySink([this](const std::uint8_t* bytes, std::size_t size) {
+            waitingBody.append(bytes, size);
+        });
         status = Status::Opening;
         if (streamID) {
             auto found = loop->idleConnections.find(*streamID);
@@ -264,33 +266,36 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         if (waiting() > BufferedBodyLimit) return;
         reading = true;
         std::weak_ptr<Impl> weak = shared_from_this();
-        connection->readSome(readBuffer.data(), readBuffer.size(),
-                             [weak](const boost::system::error_code& ec, std::size_t n) {
-                                 auto self = weak.lock();
-                                 if (!self) return;
-                                 self->reading = false;
-                                 if (self->terminal()) return;
-                                 self->received(ec, n);
-                             });
+        std::shared_ptr<NetBodyBuffer::Block> keep;
+        auto space = waitingBody.receiveSpace(keep);
+        connection->readSome(
+            space.data(), space.size(),
+            [weak, keep](const boost::system::error_code& ec, std::size_t n) mutable {
+                // The block is this stream's again: it may be refilled once its bytes are read.
+                keep.reset();
+                auto self = weak.lock();
+                if (!self) return;
+                self->reading = false;
+                if (self->terminal()) return;
+                self->received(ec, n);
+            });
     }
 
     void received(const boost::system::error_code& ec, std::size_t n) {
         if (n > 0) {
             bytesReceived += n;
-            if (!parser->feed(readBuffer.data(), n)) {
+            waitingBody.received(n);
+            auto bytes = waitingBody.lastReceived();
+            if (!parser->feed(bytes.data(), bytes.size())) {
                 return fail(
                     makeStreamError(NetCFNetworkErrorDomain, NetErrorHTTPParseFailure,
                                     "The response could not be parsed: " + parser->errorMessage()));
             }
-            takeBody();
             if (parser->messageComplete()) return finishMessage();
         }
         if (ec) {
             bool closed = ec == asio::error::eof || ec == asio::ssl::error::stream_truncated;
-            if (closed && parser->finishAtEnd()) {
-                takeBody();
-                return finishMessage();
-            }
+            if (closed && parser->finishAtEnd()) return finishMessage();
             if (closed) {
                 // Ending before the length or the last chunk is a failure, never a short body.
                 return fail(
@@ -301,16 +306,6 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         }
         queueDelivery();
         startReading();
-    }
-
-    void takeBody() {
-        if (parser->bufferedBodySize() == 0) return;
-        if (bufferedOffset > 0 && bufferedOffset == buffered.size()) {
-            buffered.clear();
-            bufferedOffset = 0;
-        }
-        auto bytes = parser->takeBody();
-        buffered.insert(buffered.end(), bytes.begin(), bytes.end());
     }
 
     void finishMessage() {
@@ -394,16 +389,29 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
 
     std::ptrdiff_t read(std::uint8_t* out, std::size_t maxLength) {
         if (status == Status::Error) return -1;
-        std::size_t n = std::min(maxLength, waiting());
-        if (n > 0) std::memcpy(out, buffered.data() + bufferedOffset, n);
-        bufferedOffset += n;
-        if (bufferedOffset == buffered.size()) {
-            buffered.clear();
-            bufferedOffset = 0;
-            if (messageDone) queueDelivery();
+        std::size_t n = 0;
+        while (n < maxLength) {
+            auto piece = waitingBody.front();
+            if (piece.empty()) break;
+            std::size_t part = std::min(piece.size(), maxLength - n);
+            std::memcpy(out + n, piece.data(), part);
+            waitingBody.consume(part);
+            n += part;
         }
-        if (!messageDone) startReading();
+        afterRead();
         return static_cast<std::ptrdiff_t>(n);
+    }
+
+    void consume(std::size_t count) {
+        if (status == Status::Error) return;
+        waitingBody.consume(count);
+        afterRead();
+    }
+
+    // Room was made: the end may now be due, or more may be read.
+    void afterRead() {
+        if (waiting() == 0 && messageDone) queueDelivery();
+        if (!messageDone) startReading();
     }
 
     void close() {
@@ -470,6 +478,13 @@ void NetHTTPStream::close() {
 }
 std::ptrdiff_t NetHTTPStream::read(std::uint8_t* buffer, std::size_t maxLength) {
     return impl_->read(buffer, maxLength);
+}
+std::span<const std::uint8_t> NetHTTPStream::peek() const {
+    if (impl_->status == Status::Error) return {};
+    return impl_->waitingBody.front();
+}
+void NetHTTPStream::consume(std::size_t count) {
+    impl_->consume(count);
 }
 bool NetHTTPStream::hasBytesAvailable() const {
     return impl_->waiting() > 0;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "foundation/Error.h"
@@ -52,6 +53,11 @@ public:
 
     // Body bytes received and not yet read; 0 when none are waiting (see streamStatus).
     std::ptrdiff_t read(std::uint8_t* buffer, std::size_t maxLength);
+    // Reading without a copy: the oldest waiting body bytes that lie in one piece, where
+    // they were received (empty when none wait), good until the next call on the stream;
+    // consume() then says how many of them were used.
+    std::span<const std::uint8_t> peek() const;
+    void consume(std::size_t count);
     bool hasBytesAvailable() const;
     Status streamStatus() const;
     const std::optional<foundation::Error>& streamError() const;

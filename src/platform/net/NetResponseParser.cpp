@@ -14,6 +14,7 @@
 #include <boost/beast/http/error.hpp>
 
 #include <limits>
+#include <optional>
 
 namespace net {
 
@@ -36,9 +37,24 @@ struct Message {
     bool headerDone = false;
 };
 
+// Where body bytes go: to the sink when there is one, else into the buffer.
+struct BodyOut {
+    foundation::Data buffered;
+    NetResponseParser::BodySink sink;
+
+    void put(string_view data) {
+        if (data.empty()) return;
+        if (sink) {
+            sink(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+        } else {
+            buffered.insert(buffered.end(), data.begin(), data.end());
+        }
+    }
+};
+
 class Parser : public http::basic_parser<false> {
 public:
-    Parser(Message& message, foundation::Data& body, bool head) : message_(message), body_(body) {
+    Parser(Message& message, BodyOut& body, bool head) : message_(message), body_(body) {
         header_limit(HeaderLimit);
         // Bodies are streamed out, so no limit; Boost 1.74 mis-compares an absent limit,
         // hence the largest value instead.
@@ -66,18 +82,18 @@ private:
     void on_header_impl(error_code&) override { message_.headerDone = true; }
     void on_body_init_impl(const boost::optional<std::uint64_t>&, error_code&) override {}
     std::size_t on_body_impl(string_view data, error_code&) override {
-        body_.insert(body_.end(), data.begin(), data.end());
+        body_.put(data);
         return data.size();
     }
     void on_chunk_header_impl(std::uint64_t, string_view, error_code&) override {}
     std::size_t on_chunk_body_impl(std::uint64_t, string_view data, error_code&) override {
-        body_.insert(body_.end(), data.begin(), data.end());
+        body_.put(data);
         return data.size();
     }
     void on_finish_impl(error_code&) override {}
 
     Message& message_;
-    foundation::Data& body_;
+    BodyOut& body_;
 };
 
 }  // namespace
@@ -85,7 +101,7 @@ private:
 struct NetResponseParser::Impl {
     bool head;
     Message message;
-    foundation::Data body;
+    BodyOut body;
     std::unique_ptr<Parser> parser;
     std::string pending;  // bytes the parser has not taken yet
     int interim = 0;
@@ -108,12 +124,39 @@ struct NetResponseParser::Impl {
     bool isInterim() const {
         return message.status >= 100 && message.status < 200 && message.status != 101;
     }
+
+    // Parses what it can of `data`; returns how much was taken, or nothing on a fault.
+    std::optional<std::size_t> parse(const char* data, std::size_t size) {
+        std::size_t at = 0;
+        while (at < size) {
+            if (parser->is_done()) {
+                if (!isInterim()) {
+                    extra += size - at;
+                    return size;
+                }
+                ++interim;
+                restart();
+            }
+            error_code ec;
+            at += parser->put(boost::asio::const_buffer(data + at, size - at), ec);
+            if (ec == http::error::need_more) break;
+            if (ec) {
+                fail(ec.message());
+                return std::nullopt;
+            }
+        }
+        return at;
+    }
 };
 
 NetResponseParser::NetResponseParser(bool answersHeadRequest)
     : impl_(std::make_unique<Impl>(answersHeadRequest)) {}
 
 NetResponseParser::~NetResponseParser() = default;
+
+void NetResponseParser::setBodySink(BodySink sink) {
+    impl_->body.sink = std::move(sink);
+}
 
 bool NetResponseParser::feed(const std::uint8_t* bytes, std::size_t size) {
     Impl& d = *impl_;
@@ -122,26 +165,19 @@ bool NetResponseParser::feed(const std::uint8_t* bytes, std::size_t size) {
         d.extra += size;
         return true;
     }
-    d.pending.append(reinterpret_cast<const char*>(bytes), size);
-    std::size_t at = 0;
-    while (at < d.pending.size()) {
-        if (d.parser->is_done()) {
-            if (!d.isInterim()) {
-                d.extra += d.pending.size() - at;
-                at = d.pending.size();
-                break;
-            }
-            ++d.interim;
-            d.restart();
-        }
-        error_code ec;
-        std::size_t used = d.parser->put(
-            boost::asio::const_buffer(d.pending.data() + at, d.pending.size() - at), ec);
-        at += used;
-        if (ec == http::error::need_more) break;
-        if (ec) return d.fail(ec.message());
+    const char* data = reinterpret_cast<const char*>(bytes);
+    if (d.pending.empty()) {
+        // Parsed where the bytes lie, so that body bytes reach the sink inside them; only
+        // a line that has not ended waits for more.
+        auto used = d.parse(data, size);
+        if (!used) return false;
+        d.pending.assign(data + *used, size - *used);
+    } else {
+        d.pending.append(data, size);
+        auto used = d.parse(d.pending.data(), d.pending.size());
+        if (!used) return false;
+        d.pending.erase(0, *used);
     }
-    d.pending.erase(0, at);
     // Body bytes are always taken as they come: what waits is a line that has not ended.
     if (d.pending.size() > HeaderLimit)
         return d.fail(d.parser->is_header_done() ? "a chunk line or the trailers are too long"
@@ -209,10 +245,10 @@ std::size_t NetResponseParser::extraBytes() const {
     return impl_->extra;
 }
 foundation::Data NetResponseParser::takeBody() {
-    return std::exchange(impl_->body, {});
+    return std::exchange(impl_->body.buffered, {});
 }
 std::size_t NetResponseParser::bufferedBodySize() const {
-    return impl_->body.size();
+    return impl_->body.buffered.size();
 }
 const std::string& NetResponseParser::errorMessage() const {
     return impl_->error;

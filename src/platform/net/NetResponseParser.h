@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,12 @@ public:
     ~NetResponseParser();
     NetResponseParser(const NetResponseParser&) = delete;
     NetResponseParser& operator=(const NetResponseParser&) = delete;
+
+    // Receives body bytes as they are parsed, in place of takeBody(). The bytes lie in the
+    // buffer given to feed() where they came whole in it, so that the receiver can keep
+    // them there rather than copy them; they are only good until feed() returns.
+    using BodySink = std::function<void(const std::uint8_t* bytes, std::size_t size)>;
+    void setBodySink(BodySink sink);
 
     // Feeds received bytes; false once the message is malformed (see errorMessage).
     // Bytes after a complete message are counted in extraBytes().
@@ -50,7 +57,7 @@ public:
     int interimResponseCount() const;
     std::size_t extraBytes() const;
 
-    // The body bytes parsed and not yet taken.
+    // The body bytes parsed and not yet taken (none when a body sink is set).
     foundation::Data takeBody();
     std::size_t bufferedBodySize() const;
     const std::string& errorMessage() const;

@@ -3,7 +3,10 @@
 #include <gio/gio.h>
 
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace net {
 
@@ -21,8 +24,7 @@ struct SettingsUnref {
 };
 using SettingsPtr = std::unique_ptr<GSettings, SettingsUnref>;
 
-// Settings of an installed schema, or nullptr.
-SettingsPtr settingsFor(const char* schemaId, GSettingsBackend* backend) {
+SettingsPtr makeSettings(const char* schemaId, GSettingsBackend* backend) {
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
     if (source == nullptr) return nullptr;
     GSettingsSchema* schema = g_settings_schema_source_lookup(source, schemaId, TRUE);
@@ -30,6 +32,19 @@ SettingsPtr settingsFor(const char* schemaId, GSettingsBackend* backend) {
     g_settings_schema_unref(schema);
     return SettingsPtr(backend != nullptr ? g_settings_new_with_backend(schemaId, backend)
                                           : g_settings_new(schemaId));
+}
+
+// Settings of an installed schema, or nullptr. Those of the default backend are made once
+// per thread, since every request reads them: made afresh each time they cost more than a
+// small request (the backend starts and stops watching them). Reads still go to the
+// backend, so they see changes.
+SettingsPtr settingsFor(const char* schemaId, GSettingsBackend* backend) {
+    if (backend != nullptr) return makeSettings(schemaId, backend);
+    thread_local std::map<std::string, SettingsPtr, std::less<>> made;
+    auto found = made.find(std::string_view(schemaId));
+    if (found == made.end()) found = made.emplace(schemaId, makeSettings(schemaId, nullptr)).first;
+    if (!found->second) return nullptr;
+    return SettingsPtr(G_SETTINGS(g_object_ref(found->second.get())));
 }
 
 std::string stringSetting(GSettings* settings, const char* key) {
