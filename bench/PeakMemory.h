@@ -5,6 +5,8 @@
 
 #include <malloc.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -43,6 +45,18 @@ private:
 // The process's peak resident size in MiB.
 inline double peakResidentMiB() {
     return statusKiB("VmHWM") / 1024.0;
+}
+
+// A shell command's own peak resident size in MiB, measured by running it once more under
+// /usr/bin/time (children forked from here would count this process's memory); 0 when it
+// fails. `scratch` names a file it may use for the figure.
+inline double commandPeakMiB(const std::string& command, const std::string& scratch) {
+    const std::string measured = "/usr/bin/time -f %M -o '" + scratch + "' " + command;
+    double kib = 0;
+    if (std::system(measured.c_str()) == 0) std::ifstream(scratch) >> kib;
+    std::error_code ignored;
+    std::filesystem::remove(scratch, ignored);
+    return kib / 1024.0;
 }
 
 }  // namespace bench

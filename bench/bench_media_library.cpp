@@ -6,7 +6,6 @@
 // is its own peak). The final lines give our time / each peer's time.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -165,9 +164,7 @@ void BM_Sqlite3Shell(benchmark::State& state) {
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) state.SkipWithError("sqlite3 failed");
     }
-    rusage children{};
-    ::getrusage(RUSAGE_CHILDREN, &children);
-    state.counters["peak_MiB"] = double(children.ru_maxrss) / 1024.0;
+    state.counters["peak_MiB"] = bench::commandPeakMiB(command, folder() + "/peak");
 }
 BENCHMARK(BM_Sqlite3Shell)->Unit(benchmark::kMillisecond)->Repetitions(5);
 
