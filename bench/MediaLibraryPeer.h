@@ -60,9 +60,9 @@ public:
             const std::int64_t baseId = locations.int64(3);
             auto& [path, kindKey] = location[locations.int64(0)];
             kindKey = baseId;
-            path = baseId == 0 ? locations.text(1)
-                               : foundation::appendingPathComponent(base[baseId],
-                                                                    locations.text(1));
+            path = baseId == 0
+                       ? locations.text(1)
+                       : foundation::appendingPathComponent(base[baseId], locations.text(1));
         }
         Statement genres(db_, "SELECT * FROM genre;");
         while (genres.step()) genre[genres.int64(0)] = genres.text(1);
@@ -80,16 +80,29 @@ public:
             record["pid"] = pid;
             record["pidstr"] = fmt::format("{:X}", static_cast<std::uint64_t>(pid));
             // Column positions of the first track query.
-            for (auto [at, key] : {std::pair{2, "title"}, {3, "artist"}, {4, "album"},
-                                   {16, "album_artist"}, {17, "composer"}, {18, "comment"},
-                                   {20, "description"}, {21, "description_long"},
+            for (auto [at, key] : {std::pair{2, "title"},
+                                   {3, "artist"},
+                                   {4, "album"},
+                                   {16, "album_artist"},
+                                   {17, "composer"},
+                                   {18, "comment"},
+                                   {20, "description"},
+                                   {21, "description_long"},
                                    {23, "filename"}})
                 record[key] = rows.text(at);
-            for (auto [at, key] :
-                 {std::pair{5, "length"}, {6, "trackNumber"}, {7, "totalTracks"}, {8, "year"},
-                  {10, "content_rating"}, {11, "content_rating_level"}, {13, "disc_number"},
-                  {14, "disc_count"}, {15, "category_id"}, {25, "sampleRate"}, {26, "bitRate"},
-                  {27, "stars"}, {28, "playCount"}})
+            for (auto [at, key] : {std::pair{5, "length"},
+                                   {6, "trackNumber"},
+                                   {7, "totalTracks"},
+                                   {8, "year"},
+                                   {10, "content_rating"},
+                                   {11, "content_rating_level"},
+                                   {13, "disc_number"},
+                                   {14, "disc_count"},
+                                   {15, "category_id"},
+                                   {25, "sampleRate"},
+                                   {26, "bitRate"},
+                                   {27, "stars"},
+                                   {28, "playCount"}})
                 record[key] = rows.int32(at);
             record["media_kind"] = static_cast<std::int32_t>(mediaKind);
             record["artwork_cache_id"] = 0;

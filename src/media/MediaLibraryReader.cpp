@@ -437,8 +437,7 @@ foundation::Array MediaLibraryReader::loadTracks() {
                     const auto location = maps.location.find(key);
                     record["location"] =
                         location == maps.location.end() ? std::string() : location->second;
-                    if (auto genre = maps.genre.find(reader.genreId());
-                        genre != maps.genre.end()) {
+                    if (auto genre = maps.genre.find(reader.genreId()); genre != maps.genre.end()) {
                         record["genre"] = genre->second;
                     }
                     if (auto kindKey = maps.kindKey.find(key); kindKey != maps.kindKey.end()) {

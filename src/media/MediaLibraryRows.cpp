@@ -165,7 +165,8 @@ std::vector<Entry> entriesInKeyOrder(MediaLibraryRows::Shape shape) {
 const std::vector<Entry>& keyOrder(MediaLibraryRows::Shape shape) {
     static const std::vector<Entry> mediaLibrary =
         entriesInKeyOrder(MediaLibraryRows::Shape::MediaLibrary);
-    static const std::vector<Entry> group = entriesInKeyOrder(MediaLibraryRows::Shape::LibraryGroup);
+    static const std::vector<Entry> group =
+        entriesInKeyOrder(MediaLibraryRows::Shape::LibraryGroup);
     return shape == MediaLibraryRows::Shape::MediaLibrary ? mediaLibrary : group;
 }
 

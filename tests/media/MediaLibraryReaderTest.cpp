@@ -228,8 +228,8 @@ TEST(MediaLibraryReader, HostileSchemasAndEndlessWorkGiveAnEmptyLibrary) {
          "DROP TABLE container; CREATE VIEW container AS " + endless +
              "container_pid, 'x' AS name, 0 AS is_hidden, 0 AS smart_is_dynamic, "
              "0 AS smart_is_genius FROM r;\n"},
-        {"genre.sqlite", "DROP TABLE genre; CREATE VIEW Genre AS " + endless +
-                             "genre_id, 'x' AS genre FROM r;\n"},
+        {"genre.sqlite",
+         "DROP TABLE genre; CREATE VIEW Genre AS " + endless + "genre_id, 'x' AS genre FROM r;\n"},
     };
     for (const auto& [name, change] : hostile) {
         SCOPED_TRACE(name);

@@ -150,10 +150,7 @@ public:
     // Found by the query's text without copying it.
     using StatementCache =
         std::map<std::string, std::vector<std::shared_ptr<SqlStatement>>, std::less<>>;
-    const StatementCache& cachedStatements()
-        const {
-        return cachedStatements_;
-    }
+    const StatementCache& cachedStatements() const { return cachedStatements_; }
 
     // --- connection state ---------------------------------------------------------------
     bool interrupt();
