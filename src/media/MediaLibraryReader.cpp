@@ -433,7 +433,7 @@ foundation::Array MediaLibraryReader::loadTracks() {
                             record["size"] = size->second;
                         }
                     }
-                    if (hasMediaType) record["media_type"] = reader.int64("media_type");
+                    if (hasMediaType) record["media_type"] = reader.mediaType();
                     const auto location = maps.location.find(key);
                     record["location"] =
                         location == maps.location.end() ? std::string() : location->second;

@@ -109,6 +109,8 @@ MediaLibraryRows::MediaLibraryRows(Shape shape, SqlResultSet& rows) : shape_(sha
     const auto columns = columnsOf(shape);
     indexes_[0] = index(shape == Shape::MediaLibrary ? "item_pid" : "pid");
     for (std::size_t i = 0; i < columns.size(); ++i) indexes_[i + 1] = index(columns[i].column);
+    mediaTypeIndex_ = index("media_type");
+    genreIdIndex_ = index("genre_id");
 }
 
 int MediaLibraryRows::index(std::string_view name) const {
@@ -131,7 +133,11 @@ std::int64_t MediaLibraryRows::pid() const {
 }
 
 std::int64_t MediaLibraryRows::genreId() const {
-    return int64("genre_id");
+    return genreIdIndex_ < 0 ? 0 : rows_.longForColumnIndex(genreIdIndex_);
+}
+
+std::int64_t MediaLibraryRows::mediaType() const {
+    return mediaTypeIndex_ < 0 ? 0 : rows_.longForColumnIndex(mediaTypeIndex_);
 }
 
 namespace {
