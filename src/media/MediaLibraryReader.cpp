@@ -324,6 +324,11 @@ public:
         }
     }
     foundation::Array take() { return std::move(records_); }
+    // Room for about this many records, as the location rows suggest.
+    void reserve(std::size_t count) {
+        index_.reserve(count);
+        records_.reserve(count);
+    }
 
 private:
     std::unordered_map<std::int64_t, std::size_t> index_;
@@ -417,6 +422,7 @@ foundation::Array MediaLibraryReader::loadTracks() {
             rows->close();
         }
         readGenresAndKinds(*db, maps);
+        tracks.reserve(maps.kindKey.size());
         if (auto rows = runTrackQuery(*db, hasMediaType)) {
             const MediaLibraryRows reader(group ? MediaLibraryRows::Shape::LibraryGroup
                                                 : MediaLibraryRows::Shape::MediaLibrary,
