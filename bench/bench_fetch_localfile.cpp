@@ -1,22 +1,26 @@
-// "/fetch" "localfile" reading a 1 GiB sparse file in 1 MiB ranges, one range after another
-// and 32 at once, beside `cat` of the same file to /dev/null; bytes/s of each are printed
-// by the counters; the ratios at the end are our time over cat's (goal: at most 1.25). Then one whole-file GET, with the process's peak
-// resident memory ("peak_rss_MiB", goal under 64) after it: the body goes out in pieces.
+// "/fetch" "localfile" reading a 1 GiB file in 1 MiB ranges, one range after another and 32
+// at once, beside `cat` of the same file to /dev/null; bytes/s of each are printed by the
+// counters; the ratios at the end are our time over cat's (goal: at most 1.25). Then one
+// whole-file GET, with the process's peak resident memory ("peak_rss_MiB", goal under 64)
+// after it: the body goes out in pieces. The whole-file GET and cat run twice each: cold,
+// with the file's pages dropped from the page cache before every read, and warm, with the
+// file read once beforehand; each is compared with cat under the same condition.
 // With a display (xvfb-run -a), also the page of a browser view reading the whole file
 // through "/fetch" with a stream reader, with the growth of the process's peak resident
 // memory during it ("peak_growth_MiB"), beside the same cat.
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <optional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +28,7 @@
 #include <glib.h>
 
 #include "BaselineReport.h"
+#include "PeakMemory.h"
 #include "SpinMainLoop.h"
 #include "content/AppFetchHandler.h"
 #include "content/SchemeResponders.h"
@@ -40,15 +45,52 @@ namespace {
 constexpr std::uint64_t kFileSize = 1ull << 30;
 constexpr std::uint64_t kRange = 1ull << 20;
 
-const std::string& sparseFile() {
+// Written out and synced, so that its pages can be dropped and read again from the disk.
+const std::string& sourceFile() {
     static const std::string path = [] {
         std::string made = (std::filesystem::temp_directory_path() /
-                            ("orvandel-fetch-bench-" + std::to_string(::getpid()))).string();
-        std::ofstream{made};
-        std::filesystem::resize_file(made, kFileSize);
+                            ("orvandel-fetch-bench-" + std::to_string(::getpid())))
+                               .string();
+        std::ofstream out(made, std::ios::binary);
+        std::vector<char> piece(kRange);
+        for (std::size_t i = 0; i < piece.size(); ++i) piece[i] = static_cast<char>(i * 131 + 7);
+        for (std::uint64_t at = 0; at < kFileSize; at += kRange) out.write(piece.data(), kRange);
+        out.close();
+        if (!out) {
+            std::fprintf(stderr, "cannot write %s\n", made.c_str());
+            std::filesystem::remove(made);
+            std::exit(1);
+        }
         return made;
     }();
     return path;
+}
+
+// Syncs the file and drops its pages from the page cache: the next reader reads the disk.
+bool dropFromPageCache() {
+    const int fd = ::open(sourceFile().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool dropped =
+        ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    ::close(fd);
+    return dropped;
+}
+
+// Reads the whole file once so that its pages are in the page cache.
+void warmPageCache() {
+    std::ifstream in(sourceFile(), std::ios::binary);
+    std::vector<char> piece(kRange);
+    while (in.read(piece.data(), std::streamsize(piece.size()))) {
+    }
+}
+
+enum class Cache { Cold, Warm };
+
+// Run before each timed read: the page cache as the case asks.
+bool prepareCache(Cache cache) {
+    if (cache == Cache::Cold) return dropFromPageCache();
+    warmPageCache();
+    return true;
 }
 
 // A task that counts what it is sent and keeps nothing.
@@ -70,13 +112,16 @@ public:
 };
 
 std::uint64_t fetch(const std::string& range) {
-    auto task = std::make_shared<CountingTask>("action=localfile&path=" + sparseFile(), range);
+    auto task = std::make_shared<CountingTask>("action=localfile&path=" + sourceFile(), range);
     content::AppFetchHandler().handle(task->request(), task, nullptr);
     return task->bytes;
 }
 
-void BM_WholeFileGet(benchmark::State& state) {
+void BM_WholeFileGet(benchmark::State& state, Cache cache) {
     for (auto _ : state) {
+        state.PauseTiming();
+        if (!prepareCache(cache)) state.SkipWithError("the page cache cannot be dropped");
+        state.ResumeTiming();
         if (fetch("") != kFileSize) state.SkipWithError("short body");
     }
     rusage usage{};
@@ -86,9 +131,11 @@ void BM_WholeFileGet(benchmark::State& state) {
 }
 
 void BM_FetchRangesSequential(benchmark::State& state) {
+    warmPageCache();
     for (auto _ : state) {
         for (std::uint64_t at = 0; at < kFileSize; at += kRange) {
-            if (fetch("bytes=" + std::to_string(at) + "-" + std::to_string(at + kRange - 1)) != kRange)
+            if (fetch("bytes=" + std::to_string(at) + "-" + std::to_string(at + kRange - 1)) !=
+                kRange)
                 state.SkipWithError("short range");
         }
     }
@@ -96,6 +143,7 @@ void BM_FetchRangesSequential(benchmark::State& state) {
 }
 
 void BM_FetchRanges32AtOnce(benchmark::State& state) {
+    warmPageCache();
     for (auto _ : state) {
         std::atomic<std::uint64_t> next = 0;
         std::vector<std::thread> threads;
@@ -111,26 +159,18 @@ void BM_FetchRanges32AtOnce(benchmark::State& state) {
     state.SetBytesProcessed(std::int64_t(state.iterations() * kFileSize));
 }
 
-void BM_CatBaseline(benchmark::State& state) {
-    const std::string command = "cat '" + sparseFile() + "' > /dev/null";
+void BM_Cat(benchmark::State& state, Cache cache) {
+    const std::string command = "cat '" + sourceFile() + "' > /dev/null";
     for (auto _ : state) {
+        state.PauseTiming();
+        if (!prepareCache(cache)) state.SkipWithError("the page cache cannot be dropped");
+        state.ResumeTiming();
         if (std::system(command.c_str()) != 0) state.SkipWithError("cat failed");
     }
     state.SetBytesProcessed(std::int64_t(state.iterations() * kFileSize));
 }
 
-// The process's peak resident memory in MiB.
-double peakResidentMiB() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    double kilobytes = 0;
-    while (status >> key) {
-        if (key == "VmHWM:" && status >> kilobytes) break;
-        status.ignore(1 << 20, '\n');
-    }
-    return kilobytes / 1024.0;
-}
-
+using bench::peakResidentMiB;
 using bench::spinUntil;
 
 // A shown browser view on the application's context with a page of the "myapp" origin.
@@ -146,7 +186,8 @@ struct BrowserPage {
     }
     std::string evaluate(const std::string& script) {
         std::optional<std::string> json;
-        view->evaluateJavascript(script, [&](webkit::ScriptResult r) { json = r.json.value_or(""); });
+        view->evaluateJavascript(script,
+                                 [&](webkit::ScriptResult r) { json = r.json.value_or(""); });
         spinUntil([&] { return json.has_value(); }, 30);
         return json.value_or("");
     }
@@ -155,10 +196,11 @@ struct BrowserPage {
 };
 
 void BM_BrowserViewFetch(benchmark::State& state, BrowserPage* page) {
+    warmPageCache();
     const double peakBefore = peakResidentMiB();
     const std::string start =
         "window.read = null; fetch('/fetch?action=localfile&path=' + encodeURIComponent(" +
-        foundation::json::write(foundation::Value(sparseFile())) +
+        foundation::json::write(foundation::Value(sourceFile())) +
         ")).then(async r => { const reader = r.body.getReader(); let n = 0;"
         "  for (;;) { const {done, value} = await reader.read(); if (done) break;"
         "             n += value.byteLength; }"
@@ -177,29 +219,46 @@ void BM_BrowserViewFetch(benchmark::State& state, BrowserPage* page) {
     state.SetBytesProcessed(std::int64_t(state.iterations() * kFileSize));
 }
 
-BENCHMARK(BM_WholeFileGet)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_CatBaseline)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_WholeFileGet, Cold, Cache::Cold)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Cat, Cold, Cache::Cold)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_WholeFileGet, Warm, Cache::Warm)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Cat, Warm, Cache::Warm)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_FetchRangesSequential)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FetchRanges32AtOnce)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::string warmCat = "BM_Cat/Warm/iterations:3/real_time";
     std::vector<std::pair<std::string, std::string>> pairs = {
-        {"BM_FetchRangesSequential/iterations:3/real_time", "BM_CatBaseline/iterations:3/real_time"},
-        {"BM_FetchRanges32AtOnce/iterations:3/real_time", "BM_CatBaseline/iterations:3/real_time"}};
+        {"BM_WholeFileGet/Cold/iterations:1/real_time", "BM_Cat/Cold/iterations:1/real_time"},
+        {"BM_WholeFileGet/Warm/iterations:1/real_time", warmCat},
+        {"BM_FetchRangesSequential/iterations:3/real_time", warmCat},
+        {"BM_FetchRanges32AtOnce/iterations:3/real_time", warmCat}};
     BrowserPage page;
     if (gtk::Application::initialize(argc, argv)) {
         foundation::MainQueue::bindToCurrentThread();
         content::registerSchemeResponders();
-        g_timeout_add_seconds(1, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+        g_timeout_add_seconds(
+            1, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
         if (page.open()) {
             benchmark::RegisterBenchmark("BM_BrowserViewFetch", BM_BrowserViewFetch, &page)
                 ->Iterations(1)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
-            pairs.push_back({"BM_BrowserViewFetch/iterations:1/real_time",
-                             "BM_CatBaseline/iterations:3/real_time"});
+            pairs.push_back({"BM_BrowserViewFetch/iterations:1/real_time", warmCat});
         } else {
             std::fprintf(stderr, "the browser view did not load its page: no browser-view case\n");
         }
@@ -207,6 +266,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no display (run under xvfb-run -a): no browser-view case\n");
     }
     const int result = bench::runWithBaselines(argc, argv, pairs);
-    std::filesystem::remove(sparseFile());
+    std::filesystem::remove(sourceFile());
     return result;
 }

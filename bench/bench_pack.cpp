@@ -10,6 +10,7 @@
 #include <string>
 
 #include "BaselineReport.h"
+#include "PeakMemory.h"
 #include "content/ResourcePack.h"
 #include "content/StaticFileResponse.h"
 #include "foundation/AtomicFile.h"
@@ -57,20 +58,8 @@ struct Fixture {
     ~Fixture() { std::filesystem::remove(bodyPath); }
 };
 
-// A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
-double statusKiB(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field + ":", 0) == 0) return std::stod(line.substr(field.size() + 1));
-    }
-    return 0;
-}
-
-// Lets VmHWM start again from the present resident size.
-void resetPeak() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
+using bench::resetPeak;
+using bench::statusKiB;
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
@@ -110,16 +99,8 @@ void BM_GzipDc(benchmark::State& state) {
             return;
         }
     }
-    // Once more, untimed, for gzip's own peak (children forked from here would count
-    // this process's memory).
-    const std::string peakFile = fixture().bodyPath + ".peak";
-    const std::string measured = "/usr/bin/time -f %M -o '" + peakFile + "' " + command;
-    if (std::system(measured.c_str()) == 0) {
-        std::ifstream in(peakFile);
-        double kib = 0;
-        if (in >> kib) state.counters["peak_MiB"] = kib * 1024 / kMiB;
-    }
-    std::filesystem::remove(peakFile);
+    // Once more, untimed, for gzip's own peak.
+    state.counters["peak_MiB"] = bench::commandPeakMiB(command, fixture().bodyPath + ".peak");
 }
 BENCHMARK(BM_GzipDc)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -43,12 +43,43 @@ void setFlag(foundation::Dictionary& record, const char* key) {
 
 }  // namespace
 
+std::optional<std::int64_t> integerKey(std::string_view text) {
+    const bool negative = !text.empty() && text.front() == '-';
+    const std::string_view digits = text.substr(negative ? 1 : 0);
+    // Only the one spelling a number is written with: no sign but '-', no leading zero, no "-0".
+    if (digits.empty() || (digits.front() == '0' && (digits.size() > 1 || negative))) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+namespace {
+
+// The key of an id column's value: what its text would be matched as.
+std::optional<std::int64_t> keyOfColumnAt(const SqlResultSet& rows, int index) {
+    if (rows.columnType(index) == SQLITE_INTEGER) return rows.longForColumnIndex(index);
+    const auto text = rows.stringForColumnIndex(index);
+    return text ? integerKey(*text) : std::nullopt;
+}
+
+std::optional<std::int64_t> keyOfColumn(SqlResultSet& rows, std::string_view name) {
+    const int index = rows.columnIndexForName(name);
+    return index < 0 ? std::nullopt : keyOfColumnAt(rows, index);
+}
+
+}  // namespace
+
+// Keyed by the ids' numbers: an id whose text is not a number's own spelling can never be
+// asked for, since the track rows are looked up by their ids' numbers.
 struct MediaLibraryReader::Maps {
-    std::unordered_map<std::string, std::string> location;  // pid -> device path
-    std::unordered_map<std::string, std::string> size;      // pid -> size text (group)
-    std::unordered_map<std::string, std::int64_t> kindKey;  // pid -> base location id
-    std::unordered_map<std::string, std::string> genre;     // genre id -> name
-    std::unordered_map<std::int64_t, std::string> kind;     // kind id -> text
+    std::unordered_map<std::int64_t, std::string> location;  // pid -> device path
+    std::unordered_map<std::int64_t, std::string> size;      // pid -> size text (group)
+    std::unordered_map<std::int64_t, std::int64_t> kindKey;  // pid -> base location id
+    std::unordered_map<std::int64_t, std::string> genre;     // genre id -> name
+    std::unordered_map<std::int64_t, std::string> kind;      // kind id -> text
 };
 
 std::vector<std::int64_t> persistentIdsOfBlob(const std::uint8_t* bytes, std::size_t length) {
@@ -130,16 +161,16 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
         "FROM item, item_extra WHERE item.item_pid=item_extra.item_pid ;");
     if (!rows) return false;
     while (rows->next()) {
-        const std::string pid = rows->stringForColumnIndex(0).value_or("");
+        const auto pid = keyOfColumnAt(*rows, 0);
+        if (!pid) continue;
         const std::string location = rows->stringForColumnIndex(1).value_or("");
         const std::int64_t baseId = rows->longForColumnIndex(3);
-        maps.kindKey[pid] = baseId;
-        maps.size[pid] = rows->stringForColumnIndex(2).value_or("");
+        maps.kindKey[*pid] = baseId;
         if (baseId == 0) {
-            maps.location[pid] = location;
+            maps.location[*pid] = location;
         } else if (!NSString::IsEmpty(location)) {
             const auto folder = base.find(rows->stringForColumnIndex(3).value_or(""));
-            maps.location[pid] = foundation::appendingPathComponent(
+            maps.location[*pid] = foundation::appendingPathComponent(
                 folder == base.end() ? std::string() : folder->second, location);
         }
     }
@@ -162,16 +193,17 @@ bool MediaLibraryReader::readGroupLocations(Maps& maps) {
     }
     if (auto rows = db->executeQuery("SELECT * FROM location;")) {
         while (rows->next()) {
-            const std::string pid = rows->safeStringForColumn("item_pid");
+            const auto pid = keyOfColumn(*rows, "item_pid");
+            if (!pid) continue;
             const std::int32_t baseId = rows->intForColumn("base_location_id");
             const std::string location = rows->safeStringForColumn("location");
-            maps.kindKey[pid] = baseId;
-            maps.size[pid] = rows->safeStringForColumn("file_size");
+            maps.kindKey[*pid] = baseId;
+            maps.size[*pid] = rows->safeStringForColumn("file_size");
             if (baseId == 0) {
-                maps.location[pid] = location;
+                maps.location[*pid] = location;
             } else {
                 const auto folder = base.find(decimal(baseId));
-                maps.location[pid] = foundation::appendingPathComponent(
+                maps.location[*pid] = foundation::appendingPathComponent(
                     folder == base.end() ? std::string() : folder->second, location);
             }
         }
@@ -186,7 +218,9 @@ void MediaLibraryReader::readGenresAndKinds(SqlDatabase& db, Maps& maps) {
     if (auto rows = db.executeQuery(group ? "SELECT * FROM genre_map" : "SELECT * FROM genre;")) {
         const char* idColumn = group ? "id" : "genre_id";
         while (rows->next()) {
-            maps.genre[rows->safeStringForColumn(idColumn)] = rows->safeStringForColumn("genre");
+            if (const auto id = keyOfColumn(*rows, idColumn)) {
+                maps.genre[*id] = rows->safeStringForColumn("genre");
+            }
         }
         rows->close();
     }
@@ -243,9 +277,12 @@ void MediaLibraryReader::addMembership(SqlDatabase& db) {
             if (!group) addBlobMembership(db);
             return;
         }
+        const int container = rows->columnIndexForName("container_pid");
+        const int item = rows->columnIndexForName("item_pid");
         while (rows->next()) {
-            if (iPodPlaylist* playlist = rawPlaylist(rows->safeStringForColumn("container_pid"))) {
-                playlist->trackIDs().emplace_back(rows->longLongIntForColumn("item_pid"));
+            if (iPodPlaylist* playlist =
+                    rawPlaylist(rows->stringForColumnIndex(container).value_or(""))) {
+                playlist->trackIDs().emplace_back(rows->longLongIntForColumnIndex(item));
             }
         }
         rows->close();
@@ -271,14 +308,14 @@ void MediaLibraryReader::addBlobMembership(SqlDatabase& db) {
 
 namespace {
 
-// Track records by pid text in row order; a later row replaces the earlier record in place.
+// Track records by pid in row order; a later row replaces the earlier record in place.
 class TrackTable {
 public:
-    foundation::Dictionary* find(const std::string& key) {
-        const auto found = index_.find(key);
+    foundation::Dictionary* find(std::optional<std::int64_t> key) {
+        const auto found = key ? index_.find(*key) : index_.end();
         return found == index_.end() ? nullptr : records_[found->second].dictionary();
     }
-    void put(const std::string& key, Value record) {
+    void put(std::int64_t key, Value record) {
         const auto [at, added] = index_.emplace(key, records_.size());
         if (added) {
             records_.push_back(std::move(record));
@@ -287,9 +324,14 @@ public:
         }
     }
     foundation::Array take() { return std::move(records_); }
+    // Room for about this many records, as the location rows suggest.
+    void reserve(std::size_t count) {
+        index_.reserve(count);
+        records_.reserve(count);
+    }
 
 private:
-    std::unordered_map<std::string, std::size_t> index_;
+    std::unordered_map<std::int64_t, std::size_t> index_;
     foundation::Array records_;
 };
 
@@ -324,7 +366,7 @@ void updateAVFormatInfo(SqlDatabase& db, TrackTable& tracks) {
         db.setLogsErrors(logs);
         if (!rows) return;
         while (rows->next()) {
-            if (auto* record = tracks.find(rows->safeStringForColumn("item_pid"))) {
+            if (auto* record = tracks.find(keyOfColumn(*rows, "item_pid"))) {
                 (*record)["sampleRate"] = rows->intForColumn("sample_rate");
                 (*record)["bitRate"] = rows->intForColumn("bit_rate");
             }
@@ -341,7 +383,7 @@ void updateDynamicInfo(const std::string& path, LibraryWorkBudget& budget, Track
     db->setLogsErrors(false);
     if (auto rows = db->executeQuery("SELECT * FROM item_stats")) {
         while (rows->next()) {
-            if (auto* record = tracks.find(rows->safeStringForColumn("item_pid"))) {
+            if (auto* record = tracks.find(keyOfColumn(*rows, "item_pid"))) {
                 (*record)["stars"] = rows->intForColumn("user_rating");
                 (*record)["playCount"] = rows->intForColumn("play_count_user");
             }
@@ -380,6 +422,7 @@ foundation::Array MediaLibraryReader::loadTracks() {
             rows->close();
         }
         readGenresAndKinds(*db, maps);
+        tracks.reserve(maps.kindKey.size());
         if (auto rows = runTrackQuery(*db, hasMediaType)) {
             const MediaLibraryRows reader(group ? MediaLibraryRows::Shape::LibraryGroup
                                                 : MediaLibraryRows::Shape::MediaLibrary,
@@ -387,7 +430,7 @@ foundation::Array MediaLibraryReader::loadTracks() {
             const bool byEntity = flags_.libraryVersion == 9;
             while (rows->next()) {
                 try {
-                    const std::string key = decimal(reader.pid());
+                    const std::int64_t key = reader.pid();
                     Value value = reader.record();
                     foundation::Dictionary& record = *value.dictionary();
                     if (group) {
@@ -396,12 +439,11 @@ foundation::Array MediaLibraryReader::loadTracks() {
                             record["size"] = size->second;
                         }
                     }
-                    if (hasMediaType) record["media_type"] = reader.int64("media_type");
+                    if (hasMediaType) record["media_type"] = reader.mediaType();
                     const auto location = maps.location.find(key);
                     record["location"] =
                         location == maps.location.end() ? std::string() : location->second;
-                    if (auto genre = maps.genre.find(decimal(reader.genreId()));
-                        genre != maps.genre.end()) {
+                    if (auto genre = maps.genre.find(reader.genreId()); genre != maps.genre.end()) {
                         record["genre"] = genre->second;
                     }
                     if (auto kindKey = maps.kindKey.find(key); kindKey != maps.kindKey.end()) {

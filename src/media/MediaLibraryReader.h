@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -76,5 +78,9 @@ private:
 // Reads a media-library membership blob: its whole 8-byte groups as little-endian signed
 // 64-bit persistent ids, in order; a tail shorter than 8 bytes is left out.
 std::vector<std::int64_t> persistentIdsOfBlob(const std::uint8_t* bytes, std::size_t length);
+
+// The number an id's text spells exactly as a decimal is written ("12", "-7"); nullopt for any
+// other text ("012", "+12", "-0", "12.0", "", out of range), which no number is written as.
+std::optional<std::int64_t> integerKey(std::string_view text);
 
 }  // namespace media

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -106,6 +109,8 @@ MediaLibraryRows::MediaLibraryRows(Shape shape, SqlResultSet& rows) : shape_(sha
     const auto columns = columnsOf(shape);
     indexes_[0] = index(shape == Shape::MediaLibrary ? "item_pid" : "pid");
     for (std::size_t i = 0; i < columns.size(); ++i) indexes_[i + 1] = index(columns[i].column);
+    mediaTypeIndex_ = index("media_type");
+    genreIdIndex_ = index("genre_id");
 }
 
 int MediaLibraryRows::index(std::string_view name) const {
@@ -128,20 +133,68 @@ std::int64_t MediaLibraryRows::pid() const {
 }
 
 std::int64_t MediaLibraryRows::genreId() const {
-    return int64("genre_id");
+    return genreIdIndex_ < 0 ? 0 : rows_.longForColumnIndex(genreIdIndex_);
 }
 
+std::int64_t MediaLibraryRows::mediaType() const {
+    return mediaTypeIndex_ < 0 ? 0 : rows_.longForColumnIndex(mediaTypeIndex_);
+}
+
+namespace {
+
+// Where a record's entry comes from: "pid", "pidstr", a column of the shape, or (media
+// library) the song flag the kind decides.
+constexpr std::size_t kPidSlot = 0;
+constexpr std::size_t kPidTextSlot = 1;
+constexpr std::size_t kFirstColumnSlot = 2;
+
+struct Entry {
+    std::string_view key;
+    std::size_t slot;
+};
+
+// The entries of a shape's record in key order, so that a record is built front to back.
+std::vector<Entry> entriesInKeyOrder(MediaLibraryRows::Shape shape) {
+    const auto columns = columnsOf(shape);
+    std::vector<Entry> entries{{"pid", kPidSlot}, {"pidstr", kPidTextSlot}};
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        entries.push_back({columns[i].key, kFirstColumnSlot + i});
+    }
+    if (shape == MediaLibraryRows::Shape::MediaLibrary) {
+        entries.push_back({"is_song", kFirstColumnSlot + columns.size()});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    return entries;
+}
+
+const std::vector<Entry>& keyOrder(MediaLibraryRows::Shape shape) {
+    static const std::vector<Entry> mediaLibrary =
+        entriesInKeyOrder(MediaLibraryRows::Shape::MediaLibrary);
+    static const std::vector<Entry> group =
+        entriesInKeyOrder(MediaLibraryRows::Shape::LibraryGroup);
+    return shape == MediaLibraryRows::Shape::MediaLibrary ? mediaLibrary : group;
+}
+
+std::size_t slotOfColumn(std::span<const Column> columns, std::string_view name) {
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (columns[i].column == name) return kFirstColumnSlot + i;
+    }
+    return kFirstColumnSlot + columns.size();
+}
+
+}  // namespace
+
 Value MediaLibraryRows::record() const {
-    foundation::Dictionary record;
-    const std::int64_t pid = this->pid();
-    record.emplace("pid", pid);
-    record.emplace("pidstr", fmt::format("{:X}", static_cast<std::uint64_t>(pid)));
     const auto columns = columnsOf(shape_);
+    std::array<Value, kMaxColumns + 1> values;
+    const std::int64_t pid = this->pid();
+    values[kPidSlot] = pid;
+    values[kPidTextSlot] = fmt::format("{:X}", static_cast<std::uint64_t>(pid));
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const int at = indexes_[i + 1];
-        const Column& column = columns[i];
-        Value value;
-        switch (column.kind) {
+        Value& value = values[kFirstColumnSlot + i];
+        switch (columns[i].kind) {
             case Kind::Text:
                 value = at < 0 ? std::string() : rows_.stringForColumnIndex(at).value_or("");
                 break;
@@ -155,13 +208,18 @@ Value MediaLibraryRows::record() const {
                 value = at >= 0 && rows_.boolForColumnIndex(at);
                 break;
         }
-        record.emplace(std::string(column.key), std::move(value));
     }
     if (shape_ == Shape::MediaLibrary) {
         // The kind decides songs; a podcast flag left off is made good by the kind.
-        const std::int64_t kind = *record["media_kind"].int64();
-        record["is_song"] = kind == 1;
-        if (!*record["is_podcast"].boolean()) record["is_podcast"] = kind == 6;
+        static const std::size_t kindSlot = slotOfColumn(columns, "media_kind");
+        static const std::size_t podcastSlot = slotOfColumn(columns, "is_podcast");
+        const std::int64_t kind = *values[kindSlot].int64();
+        values[kFirstColumnSlot + columns.size()] = kind == 1;
+        if (!*values[podcastSlot].boolean()) values[podcastSlot] = kind == 6;
+    }
+    foundation::Dictionary record;
+    for (const Entry& entry : keyOrder(shape_)) {
+        record.emplace_hint(record.end(), std::string(entry.key), std::move(values[entry.slot]));
     }
     return Value(std::move(record));
 }

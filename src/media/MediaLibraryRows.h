@@ -19,9 +19,10 @@ public:
 
     // A record of the current row: "pid", "pidstr" and the columns of the shape.
     foundation::Value record() const;
-    // The row's persistent id and genre id.
+    // The row's persistent id, genre id and media type (0 without the column).
     std::int64_t pid() const;
     std::int64_t genreId() const;
+    std::int64_t mediaType() const;
     bool hasColumn(std::string_view name) const;
     std::int64_t int64(std::string_view name) const;
 
@@ -32,6 +33,8 @@ private:
     const Shape shape_;
     SqlResultSet& rows_;
     std::array<int, kMaxColumns> indexes_{};
+    int mediaTypeIndex_ = -1;
+    int genreIdIndex_ = -1;
 };
 
 }  // namespace media

@@ -130,6 +130,36 @@ TEST(MediaLibraryReader, BlobIdsAreWholeLittleEndianGroups) {
     EXPECT_TRUE(media::persistentIdsOfBlob(bytes, 7).empty());
 }
 
+// Ids are matched as the numbers their text spells; a text no number is written as (a
+// leading zero, a sign, a fraction) matches no track.
+TEST(MediaLibraryReader, IdsStoredAsTextMatchOnlyANumbersOwnSpelling) {
+    EXPECT_EQ(media::integerKey("12"), 12);
+    EXPECT_EQ(media::integerKey("-7"), -7);
+    EXPECT_EQ(media::integerKey("0"), 0);
+    EXPECT_EQ(media::integerKey("-9223372036854775808"), INT64_MIN);
+    for (const char* text : {"", "-", "012", "+12", "-0", "12.0", " 12", "12 ", "1e3",
+                             "9223372036854775808", "12abc"}) {
+        EXPECT_EQ(media::integerKey(text), std::nullopt) << text;
+    }
+
+    foundationtest::ScratchFolder folder;
+    // Columns without a type keep text as text.
+    mediatest::writeDatabase(
+        folder / "lib.sqlite",
+        mediatest::mediaLibrarySql({LadderForm::First, true, false}) +
+            "DROP TABLE genre; CREATE TABLE genre (genre_id, genre TEXT);\n"
+            "INSERT INTO genre VALUES ('1', 'Rock'), ('02', 'Podcast VIDEO'), (2.0, 'Video');\n");
+    MediaLibraryFlags flags;
+    MediaLibraryReader reader(MediaLibraryReader::Source::MediaLibrary, {folder / "lib.sqlite"},
+                              flags);
+    const auto tracks = reader.loadTracks();
+    ASSERT_EQ(tracks.size(), 2u);  // the first form leaves out 103, which has no location
+    EXPECT_EQ((*trackWithPid(tracks, 101))["genre"], Value("Rock"));
+    EXPECT_EQ((*trackWithPid(tracks, 102))["genre"], Value());
+    EXPECT_EQ((*trackWithPid(tracks, 102))["is_movie"], Value());
+    EXPECT_EQ((*trackWithPid(tracks, 101))["location"], Value("iTunes_Control/Music/F01/a.mp3"));
+}
+
 TEST(MediaLibraryReader, TheLibraryItdbGroupJoinsLocationsFormatsAndStatistics) {
     foundationtest::ScratchFolder folder;
     mediatest::writeDatabase(folder / "Library.itdb", mediatest::kLibraryItdbSql);
@@ -198,8 +228,8 @@ TEST(MediaLibraryReader, HostileSchemasAndEndlessWorkGiveAnEmptyLibrary) {
          "DROP TABLE container; CREATE VIEW container AS " + endless +
              "container_pid, 'x' AS name, 0 AS is_hidden, 0 AS smart_is_dynamic, "
              "0 AS smart_is_genius FROM r;\n"},
-        {"genre.sqlite", "DROP TABLE genre; CREATE VIEW Genre AS " + endless +
-                             "genre_id, 'x' AS genre FROM r;\n"},
+        {"genre.sqlite",
+         "DROP TABLE genre; CREATE VIEW Genre AS " + endless + "genre_id, 'x' AS genre FROM r;\n"},
     };
     for (const auto& [name, change] : hostile) {
         SCOPED_TRACE(name);

@@ -293,17 +293,19 @@ std::shared_ptr<SqlStatement> SqlDatabase::prepareAndBind(std::string_view sql,
     isExecutingStatement_ = true;
     if (traceExecution_) sqlconsole::print("{} {}: {}", description(), operation, sql);
 
-    const std::string query(sql);
     std::shared_ptr<SqlStatement> statement;
     if (shouldCacheStatements_) {
-        statement = cachedStatementForQuery(query);
+        statement = cachedStatementForQuery(sql);
         if (statement) {
             statement->reset();
             fromCache = true;
         }
     }
     sqlite3_stmt* stmt = statement ? statement->statement() : nullptr;
+    // A copy only where a statement is compiled: SQLite reads the text up to its NUL.
+    std::string query;
     if (stmt == nullptr) {
+        query.assign(sql);
         const int rc = sqlite3_prepare_v2(db_, query.c_str(), -1, &stmt, nullptr);
         if (rc != SQLITE_OK) {
             if (logsErrors_) {
@@ -353,7 +355,7 @@ std::shared_ptr<SqlStatement> SqlDatabase::prepareAndBind(std::string_view sql,
             sqlconsole::print(
                 "Error: the bind count ({}) is not correct for the # of variables in the query "
                 "({}) ({}) (executeUpdate)",
-                bound, expected, query);
+                bound, expected, sql);
         } else {
             sqlconsole::line(
                 "Error: the bind count is not correct for the # of variables (executeQuery)");
@@ -407,7 +409,7 @@ void SqlDatabase::setShouldCacheStatements(bool value) {
     if (!value) clearCachedStatements();
 }
 
-std::shared_ptr<SqlStatement> SqlDatabase::cachedStatementForQuery(const std::string& query) {
+std::shared_ptr<SqlStatement> SqlDatabase::cachedStatementForQuery(std::string_view query) {
     auto found = cachedStatements_.find(query);
     if (found == cachedStatements_.end()) return nullptr;
     for (const auto& statement : found->second) {

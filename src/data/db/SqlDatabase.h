@@ -143,14 +143,14 @@ public:
     // --- statement cache ----------------------------------------------------------------
     bool shouldCacheStatements() const { return shouldCacheStatements_; }
     void setShouldCacheStatements(bool value);
-    std::shared_ptr<SqlStatement> cachedStatementForQuery(const std::string& query);
+    std::shared_ptr<SqlStatement> cachedStatementForQuery(std::string_view query);
     void setCachedStatementForQuery(const std::shared_ptr<SqlStatement>& statement,
                                     const std::string& query);
     void clearCachedStatements();
-    const std::map<std::string, std::vector<std::shared_ptr<SqlStatement>>>& cachedStatements()
-        const {
-        return cachedStatements_;
-    }
+    // Found by the query's text without copying it.
+    using StatementCache =
+        std::map<std::string, std::vector<std::shared_ptr<SqlStatement>>, std::less<>>;
+    const StatementCache& cachedStatements() const { return cachedStatements_; }
 
     // --- connection state ---------------------------------------------------------------
     bool interrupt();
@@ -331,7 +331,7 @@ private:
     bool logsErrors_ = true;
     bool isInTransaction_ = false;
     double maxBusyRetryTimeInterval_ = 2.0;
-    std::map<std::string, std::vector<std::shared_ptr<SqlStatement>>> cachedStatements_;
+    StatementCache cachedStatements_;
     std::optional<std::string> databasePath_;
     // SQLite's answer to the last failed open, kept after its handle is closed.
     int openErrorCode_ = 0;
