@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <memory>
@@ -82,8 +83,7 @@ std::optional<Value> XmlPropertyListReader::read(std::string_view text, std::str
         g_markup_parse_context_free);
 
     GError* failure = nullptr;
-    const bool parsed = g_markup_parse_context_parse(context.get(), text.data(),
-                                                     static_cast<gssize>(text.size()), &failure) &&
+    const bool parsed = parse(context.get(), text, &failure) &&
                         g_markup_parse_context_end_parse(context.get(), &failure);
     if (parsed && result_) return std::move(result_);
 
@@ -93,6 +93,72 @@ std::optional<Value> XmlPropertyListReader::read(std::string_view text, std::str
     }
     if (failure) g_error_free(failure);
     return std::nullopt;
+}
+
+namespace {
+
+bool feed(GMarkupParseContext* context, std::string_view text, GError** failure) {
+    return g_markup_parse_context_parse(context, text.data(), static_cast<gssize>(text.size()),
+                                        failure);
+}
+
+}  // namespace
+
+// GMarkup walks text one character at a time and gathers it once more before handing it
+// over: the base64 of a <data> element, most of a large message, is taken straight from the
+// document instead. GMarkup still sees every tag, and the line breaks of the skipped text so
+// that the lines it reports stay true. Text it would change (entities) or that is not plain
+// text (markup, comments) goes through it as before.
+//
+// GMarkup does not count a line break that begins a piece it is given, so no piece does.
+bool XmlPropertyListReader::parse(GMarkupParseContext* context, std::string_view text,
+                                  GError** failure) {
+    constexpr std::string_view kOpen = "<data>";
+    constexpr std::string_view kClose = "</data>";
+    std::size_t fed = 0;
+    std::size_t searchFrom = 0;
+    for (;;) {
+        const std::size_t open = text.find(kOpen, searchFrom);
+        if (open == std::string_view::npos) break;
+        const std::size_t body = open + kOpen.size();
+        const std::size_t close = text.find(kClose, body);
+        if (close == std::string_view::npos) break;
+        searchFrom = body;
+        const std::string_view content = text.substr(body, close - body);
+        if (content.find('<') != std::string_view::npos ||
+            content.find('&') != std::string_view::npos) {
+            continue;
+        }
+        // The tag goes with the line breaks that follow it.
+        const std::size_t afterBreaks = text.find_first_not_of('\n', body);
+        if (afterBreaks == close) continue;
+        if (!feed(context, text.substr(fed, open - fed), failure)) return false;
+        // Only a tag GMarkup takes as such starts an element: not one inside a comment.
+        const std::size_t started = startedElements_;
+        if (!feed(context, text.substr(open, afterBreaks - open), failure)) return false;
+        fed = afterBreaks;
+        if (startedElements_ == started + 1 && takeDataText(content)) {
+            const auto rest = text.substr(afterBreaks, close - afterBreaks);
+            std::string lineBreaks(1, ' ');
+            lineBreaks.append(static_cast<std::size_t>(std::count(rest.begin(), rest.end(), '\n')),
+                              '\n');
+            if (!feed(context, lineBreaks, failure)) return false;
+            fed = close;
+            searchFrom = close;
+        }
+    }
+    return feed(context, text.substr(fed), failure);
+}
+
+// The text of a <data> element GMarkup has just started, when none of it was taken yet.
+bool XmlPropertyListReader::takeDataText(std::string_view content) {
+    if (stack_.empty()) return false;
+    Frame& frame = stack_.back();
+    if (frame.kind != FrameKind::Leaf || frame.element != "data" || !frame.text.empty()) {
+        return false;
+    }
+    frame.text.assign(content);
+    return true;
 }
 
 void XmlPropertyListReader::reportFailure(XmlPropertyListReader& reader,
@@ -129,6 +195,7 @@ bool XmlPropertyListReader::fail(std::string message) {
 }
 
 bool XmlPropertyListReader::startElement(std::string_view name) {
+    ++startedElements_;
     if (stack_.empty()) {
         if (result_) return fail("more than one top element");
         if (name == "key") return fail("<key> outside a <dict>");
@@ -195,7 +262,8 @@ std::optional<Value> XmlPropertyListReader::leafValue(const Frame& frame) {
     } else if (name == "date") {
         if (auto value = parseXmlDate(frame.text)) return Value(Date{*value});
     } else if (name == "data") {
-        if (auto value = base64::decodeIgnoringWhitespace(frame.text)) return Value(std::move(*value));
+        if (auto value = base64::decodeIgnoringWhitespace(frame.text))
+            return Value(std::move(*value));
     }
     fail(fmt::format("bad <{}> \"{}\"", name, trimmed(frame.text).substr(0, 40)));
     return std::nullopt;
