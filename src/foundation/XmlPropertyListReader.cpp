@@ -107,8 +107,8 @@ bool feed(GMarkupParseContext* context, std::string_view text, GError** failure)
 // GMarkup walks text one character at a time and gathers it once more before handing it
 // over: the base64 of a <data> element, most of a large message, is taken straight from the
 // document instead. GMarkup still sees every tag, and the line breaks of the skipped text so
-// that the lines it reports stay true. Text it would change (entities) or that is not plain
-// text (markup, comments) goes through it as before.
+// that the lines it reports stay true. Text it would change (entities, CR LF) or that is
+// not plain text (markup, comments) goes through it as before.
 //
 // GMarkup does not count a line break that begins a piece it is given, so no piece does.
 bool XmlPropertyListReader::parse(GMarkupParseContext* context, std::string_view text,
@@ -126,7 +126,8 @@ bool XmlPropertyListReader::parse(GMarkupParseContext* context, std::string_view
         searchFrom = body;
         const std::string_view content = text.substr(body, close - body);
         if (content.find('<') != std::string_view::npos ||
-            content.find('&') != std::string_view::npos) {
+            content.find('&') != std::string_view::npos ||
+            content.find('\r') != std::string_view::npos) {
             continue;
         }
         // The tag goes with the line breaks that follow it.
@@ -137,17 +138,32 @@ bool XmlPropertyListReader::parse(GMarkupParseContext* context, std::string_view
         const std::size_t started = startedElements_;
         if (!feed(context, text.substr(open, afterBreaks - open), failure)) return false;
         fed = afterBreaks;
-        if (startedElements_ == started + 1 && takeDataText(content)) {
-            const auto rest = text.substr(afterBreaks, close - afterBreaks);
-            std::string lineBreaks(1, ' ');
-            lineBreaks.append(static_cast<std::size_t>(std::count(rest.begin(), rest.end(), '\n')),
-                              '\n');
-            if (!feed(context, lineBreaks, failure)) return false;
-            fed = close;
-            searchFrom = close;
+        if (startedElements_ == started + 1) {
+            if (auto stand = standIn(text.substr(afterBreaks, close - afterBreaks));
+                stand && takeDataText(content)) {
+                if (!feed(context, *stand, failure)) return false;
+                fed = close;
+                searchFrom = close;
+            }
         }
     }
     return feed(context, text.substr(fed), failure);
+}
+
+// What GMarkup is given in place of the text of a <data> element, so that it counts the
+// same lines and columns: blanks and the same line breaks. Text on a single line, or with
+// other than ASCII on its last, is left to GMarkup.
+std::optional<std::string> XmlPropertyListReader::standIn(std::string_view text) {
+    const std::size_t lastBreak = text.rfind('\n');
+    if (lastBreak == std::string_view::npos) return std::nullopt;
+    const std::string_view lastLine = text.substr(lastBreak + 1);
+    for (const char c : lastLine) {
+        if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+    }
+    std::string stand(1, ' ');
+    stand.append(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), '\n');
+    stand.append(lastLine.size(), ' ');
+    return stand;
 }
 
 // The text of a <data> element GMarkup has just started, when none of it was taken yet.

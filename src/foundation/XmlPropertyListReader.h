@@ -38,6 +38,7 @@ private:
                               GError** error);
 
     bool parse(GMarkupParseContext* context, std::string_view text, GError** failure);
+    static std::optional<std::string> standIn(std::string_view text);
     bool takeDataText(std::string_view content);
     bool startElement(std::string_view name);
     bool endElement();

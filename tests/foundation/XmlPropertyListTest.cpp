@@ -194,6 +194,11 @@ TEST(XmlPropertyListTest, DataReadsAlikeWhateverSurroundsIt) {
     EXPECT_NE(error.find("line 9"), std::string::npos) << error;
     error = failure(wrap("<array><!-- <data>\n\nQUFB</data> -->\n<bogus/></array>"));
     EXPECT_NE(error.find("line 7"), std::string::npos) << error;
+    // The reader's own reports keep their columns too.
+    error = failure(wrap("<array>\n<data>\nQUFB\n  QUFB</data></dict>"));
+    EXPECT_NE(error.find("line 7 char 21"), std::string::npos) << error;
+    error = failure(wrap("<array><data>QUFB</data></dict>"));
+    EXPECT_NE(error.find("line 4 char 32"), std::string::npos) << error;
     failure(wrap("<data>Zm9v"));
     failure(wrap("<data>Zm9v</data></data>"));
 }
