@@ -1,6 +1,7 @@
 #include "foundation/Base64.h"
 
 #include <array>
+#include <cstring>
 
 namespace foundation::base64 {
 
@@ -18,6 +19,16 @@ constexpr std::array<std::uint8_t, 256> makeDecodeTable() {
 
 constexpr auto kDecodeTable = makeDecodeTable();
 
+// The two characters for each 12 bits: half a group in one look-up.
+constexpr std::array<std::array<char, 2>, 4096> makePairTable() {
+    std::array<std::array<char, 2>, 4096> table{};
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i] = {kAlphabet[i >> 6], kAlphabet[i & 0x3F]};
+    return table;
+}
+
+constexpr auto kPairTable = makePairTable();
+
 }  // namespace
 
 void appendEncoded(std::string& out, std::span<const std::uint8_t> bytes) {
@@ -27,10 +38,8 @@ void appendEncoded(std::string& out, std::span<const std::uint8_t> bytes) {
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3, o += 4) {
         const std::uint32_t group = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-        o[0] = kAlphabet[(group >> 18) & 0x3F];
-        o[1] = kAlphabet[(group >> 12) & 0x3F];
-        o[2] = kAlphabet[(group >> 6) & 0x3F];
-        o[3] = kAlphabet[group & 0x3F];
+        std::memcpy(o, kPairTable[group >> 12].data(), 2);
+        std::memcpy(o + 2, kPairTable[group & 0xFFF].data(), 2);
     }
     // The padded last group keeps the '=' it was filled with.
     const std::size_t rest = bytes.size() - i;

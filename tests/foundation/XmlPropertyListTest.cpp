@@ -194,6 +194,10 @@ TEST(XmlPropertyListTest, DataReadsAlikeWhateverSurroundsIt) {
     EXPECT_NE(error.find("line 9"), std::string::npos) << error;
     error = failure(wrap("<array><!-- <data>\n\nQUFB</data> -->\n<bogus/></array>"));
     EXPECT_NE(error.find("line 7"), std::string::npos) << error;
+    std::string longBlock = "<array>\n<data>\n";
+    for (int i = 0; i < 100; ++i) longBlock += i % 3 ? "QUFB\n" : "\tQUFBQUFB\n\n";
+    error = failure(wrap(longBlock + "</data>\n<bogus/>\n</array>"));
+    EXPECT_NE(error.find("line 141"), std::string::npos) << error;
     // The reader's own reports keep their columns too.
     error = failure(wrap("<array>\n<data>\nQUFB\n  QUFB</data></dict>"));
     EXPECT_NE(error.find("line 7 char 21"), std::string::npos) << error;
