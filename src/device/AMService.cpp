@@ -20,11 +20,28 @@ namespace {
 
 constexpr const char* kEmptyParameter = "___EmptyParameterString___";
 
-std::optional<foundation::Data> serialise(const Value& plist, bool binary) {
-    if (binary) return foundation::plist::writeBinary(plist);
-    auto xml = foundation::plist::writeXml(plist);
-    if (!xml) return std::nullopt;
-    return foundation::Data(xml->begin(), xml->end());
+// A message as it goes on the wire: XML as the writer made it (no copy), binary as encoded.
+struct Serialised {
+    std::string text;
+    foundation::Data binary;
+    std::span<const std::uint8_t> bytes() const {
+        if (!binary.empty()) return binary;
+        return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+    }
+};
+
+std::optional<Serialised> serialise(const Value& plist, bool binary) {
+    Serialised out;
+    if (binary) {
+        auto encoded = foundation::plist::writeBinary(plist);
+        if (!encoded) return std::nullopt;
+        out.binary = std::move(*encoded);
+    } else {
+        auto xml = foundation::plist::writeXml(plist);
+        if (!xml) return std::nullopt;
+        out.text = std::move(*xml);
+    }
+    return out;
 }
 
 void putLength(std::uint8_t* out, std::uint32_t length) {
@@ -133,6 +150,10 @@ long AMService::receiveRawDataMaxLengthTimeout(foundation::Data* data, std::size
 }
 
 long AMService::sendRawData(const foundation::Data& data) {
+    return sendRawBytes(data);
+}
+
+long AMService::sendRawBytes(std::span<const std::uint8_t> data) {
     if (!isValidService()) return 0;
     long count = send(data.data(), data.size());
     if (count == -1) {
@@ -208,15 +229,17 @@ bool AMService::sendXMLRequestTimeout(const Value& request, unsigned int /*timeo
         LogInfo("sending plist >>>>>>>>: ");
         return mobiledevice::AMDServiceConnectionSendMessage(connection_, request, format) == 0;
     }
-    auto payload = serialise(request, binary);
-    if (!payload || payload->empty() || payload->size() > kMaxPacketLength) return false;
+    const auto serialised = serialise(request, binary);
+    if (!serialised) return false;
+    const auto payload = serialised->bytes();
+    if (payload.empty() || payload.size() > kMaxPacketLength) return false;
     std::uint8_t prefix[4];
-    putLength(prefix, static_cast<std::uint32_t>(payload->size()));
+    putLength(prefix, static_cast<std::uint32_t>(payload.size()));
     if (send(prefix, sizeof prefix) != 4) {
         lasterror_ = "Can't send message size";
         return false;
     }
-    if (send(payload->data(), payload->size()) != static_cast<long>(payload->size())) {
+    if (send(payload.data(), payload.size()) != static_cast<long>(payload.size())) {
         lasterror_ = "Can't send message text";
         return false;
     }
@@ -311,19 +334,21 @@ bool AMService::sendRequestAndWaitUntilDone(const Value& request) {
 }
 
 bool AMService::sendPlistIsBinary(const Value& plist, bool binary) {
-    auto payload = serialise(plist, binary);
-    if (!payload || payload->size() > kMaxPacketLength) return false;
+    const auto serialised = serialise(plist, binary);
+    if (!serialised) return false;
+    const auto payload = serialised->bytes();
+    if (payload.size() > kMaxPacketLength) return false;
     const std::string name = servicename();
-    LogInfo("{} sending {} bytes", name, payload->size());
-    foundation::Data prefix(4);
-    putLength(prefix.data(), static_cast<std::uint32_t>(payload->size()));
-    long sent = sendRawData(prefix);
+    LogInfo("{} sending {} bytes", name, payload.size());
+    std::uint8_t prefix[4];
+    putLength(prefix, static_cast<std::uint32_t>(payload.size()));
+    long sent = sendRawBytes(prefix);
     if (sent == 4) {
-        sent = sendRawData(*payload);
+        sent = sendRawBytes(payload);
         if (sent > 0) LogInfo("{} sent {} bytes", name, sent);
-        if (sent == static_cast<long>(payload->size())) return true;
+        if (sent == static_cast<long>(payload.size())) return true;
         if (sent >= 0) {
-            LogError("ERROR: could not send all data ({} of {})!", sent, payload->size());
+            LogError("ERROR: could not send all data ({} of {})!", sent, payload.size());
             return false;
         }
     } else if (sent > 0) {

@@ -12,6 +12,8 @@ namespace foundation::base64 {
 
 // Standard alphabet with padding, on one line.
 std::string encode(std::span<const std::uint8_t> bytes);
+// The same, added to the end of `out`.
+void appendEncoded(std::string& out, std::span<const std::uint8_t> bytes);
 
 // Strict: nullopt for characters outside the alphabet (whitespace included), a length that
 // is not a multiple of four, or padding anywhere but at the end.

@@ -18,8 +18,10 @@ bool startsWith(std::span<const std::uint8_t> bytes, std::string_view prefix) {
            std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
 }
 
-// The text as UTF-8: a UTF-16 byte-order mark selects a conversion, a UTF-8 one is dropped.
-std::optional<std::string> textOf(std::span<const std::uint8_t> bytes, std::string* error) {
+// The text as UTF-8: a UTF-16 byte-order mark selects a conversion into `converted`, a
+// UTF-8 one is dropped. UTF-8 text is read in place.
+std::optional<std::string_view> textOf(std::span<const std::uint8_t> bytes, std::string& converted,
+                                       std::string* error) {
     const bool littleEndian = startsWith(bytes, "\xFF\xFE");
     if (littleEndian || startsWith(bytes, "\xFE\xFF")) {
         if (bytes.size() % 2 != 0) {
@@ -32,10 +34,11 @@ std::optional<std::string> textOf(std::span<const std::uint8_t> bytes, std::stri
             units.push_back(littleEndian ? static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8)
                                          : static_cast<char16_t>(bytes[i] << 8 | bytes[i + 1]));
         }
-        return utf8::fromUtf16(units);
+        converted = utf8::fromUtf16(units);
+        return std::string_view(converted);
     }
     if (startsWith(bytes, "\xEF\xBB\xBF")) bytes = bytes.subspan(3);
-    return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 bool looksLikeXml(std::string_view text) {
@@ -52,7 +55,8 @@ std::optional<Value> read(std::span<const std::uint8_t> bytes, std::string* erro
         if (format) *format = Format::Binary;
         return BinaryPropertyListReader(bytes).read(error);
     }
-    const auto text = textOf(bytes, error);
+    std::string converted;
+    const auto text = textOf(bytes, converted, error);
     if (!text) return std::nullopt;
     if (looksLikeXml(*text)) {
         if (format) *format = Format::Xml;

@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -82,8 +84,7 @@ std::optional<Value> XmlPropertyListReader::read(std::string_view text, std::str
         g_markup_parse_context_free);
 
     GError* failure = nullptr;
-    const bool parsed = g_markup_parse_context_parse(context.get(), text.data(),
-                                                     static_cast<gssize>(text.size()), &failure) &&
+    const bool parsed = parse(context.get(), text, &failure) &&
                         g_markup_parse_context_end_parse(context.get(), &failure);
     if (parsed && result_) return std::move(result_);
 
@@ -93,6 +94,106 @@ std::optional<Value> XmlPropertyListReader::read(std::string_view text, std::str
     }
     if (failure) g_error_free(failure);
     return std::nullopt;
+}
+
+namespace {
+
+bool feed(GMarkupParseContext* context, std::string_view text, GError** failure) {
+    return g_markup_parse_context_parse(context, text.data(), static_cast<gssize>(text.size()),
+                                        failure);
+}
+
+// Eight bytes at a time: a plain count walks a 64 KiB block a byte at a time.
+std::size_t countLineBreaks(std::string_view text) {
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    constexpr std::uint64_t kBreaks = 0x0A0A0A0A0A0A0A0AULL;
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        const std::uint64_t x = word ^ kBreaks;  // a zero byte where there was a line break
+        const std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+        // One bit per such byte, summed into the top byte by the multiplication.
+        count += static_cast<std::size_t>(((zero >> 7) * 0x0101010101010101ULL) >> 56);
+    }
+    for (; i < text.size(); ++i) count += text[i] == '\n' ? 1 : 0;
+    return count;
+}
+
+}  // namespace
+
+// GMarkup walks text one character at a time and gathers it once more before handing it
+// over: the base64 of a <data> element, most of a large message, is taken straight from the
+// document instead. GMarkup still sees every tag, and the line breaks of the skipped text so
+// that the lines it reports stay true. Text it would change (entities, CR LF) or that is
+// not plain text (markup, comments) goes through it as before.
+//
+// GMarkup does not count a line break that begins a piece it is given, so no piece does.
+bool XmlPropertyListReader::parse(GMarkupParseContext* context, std::string_view text,
+                                  GError** failure) {
+    constexpr std::string_view kOpen = "<data>";
+    constexpr std::string_view kClose = "</data>";
+    std::size_t fed = 0;
+    std::size_t searchFrom = 0;
+    for (;;) {
+        const std::size_t open = text.find(kOpen, searchFrom);
+        if (open == std::string_view::npos) break;
+        const std::size_t body = open + kOpen.size();
+        const std::size_t close = text.find(kClose, body);
+        if (close == std::string_view::npos) break;
+        searchFrom = body;
+        const std::string_view content = text.substr(body, close - body);
+        if (content.find('<') != std::string_view::npos ||
+            content.find('&') != std::string_view::npos ||
+            content.find('\r') != std::string_view::npos) {
+            continue;
+        }
+        // The tag goes with the line breaks that follow it.
+        const std::size_t afterBreaks = text.find_first_not_of('\n', body);
+        if (afterBreaks == close) continue;
+        if (!feed(context, text.substr(fed, open - fed), failure)) return false;
+        // Only a tag GMarkup takes as such starts an element: not one inside a comment.
+        const std::size_t started = startedElements_;
+        if (!feed(context, text.substr(open, afterBreaks - open), failure)) return false;
+        fed = afterBreaks;
+        if (startedElements_ == started + 1) {
+            if (auto stand = standIn(text.substr(afterBreaks, close - afterBreaks));
+                stand && takeDataText(content)) {
+                if (!feed(context, *stand, failure)) return false;
+                fed = close;
+                searchFrom = close;
+            }
+        }
+    }
+    return feed(context, text.substr(fed), failure);
+}
+
+// What GMarkup is given in place of the text of a <data> element, so that it counts the
+// same lines and columns: blanks and the same line breaks. Text on a single line, or with
+// other than ASCII on its last, is left to GMarkup.
+std::optional<std::string> XmlPropertyListReader::standIn(std::string_view text) {
+    const std::size_t lastBreak = text.rfind('\n');
+    if (lastBreak == std::string_view::npos) return std::nullopt;
+    const std::string_view lastLine = text.substr(lastBreak + 1);
+    for (const char c : lastLine) {
+        if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+    }
+    std::string stand(1, ' ');
+    stand.append(countLineBreaks(text), '\n');
+    stand.append(lastLine.size(), ' ');
+    return stand;
+}
+
+// The text of a <data> element GMarkup has just started, when none of it was taken yet.
+bool XmlPropertyListReader::takeDataText(std::string_view content) {
+    if (stack_.empty()) return false;
+    Frame& frame = stack_.back();
+    if (frame.kind != FrameKind::Leaf || frame.element != "data" || !frame.text.empty()) {
+        return false;
+    }
+    frame.text.assign(content);
+    return true;
 }
 
 void XmlPropertyListReader::reportFailure(XmlPropertyListReader& reader,
@@ -129,6 +230,7 @@ bool XmlPropertyListReader::fail(std::string message) {
 }
 
 bool XmlPropertyListReader::startElement(std::string_view name) {
+    ++startedElements_;
     if (stack_.empty()) {
         if (result_) return fail("more than one top element");
         if (name == "key") return fail("<key> outside a <dict>");
@@ -195,7 +297,8 @@ std::optional<Value> XmlPropertyListReader::leafValue(const Frame& frame) {
     } else if (name == "date") {
         if (auto value = parseXmlDate(frame.text)) return Value(Date{*value});
     } else if (name == "data") {
-        if (auto value = base64::decodeIgnoringWhitespace(frame.text)) return Value(std::move(*value));
+        if (auto value = base64::decodeIgnoringWhitespace(frame.text))
+            return Value(std::move(*value));
     }
     fail(fmt::format("bad <{}> \"{}\"", name, trimmed(frame.text).substr(0, 40)));
     return std::nullopt;

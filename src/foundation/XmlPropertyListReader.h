@@ -37,6 +37,9 @@ private:
     static void reportFailure(XmlPropertyListReader& reader, GMarkupParseContext* context,
                               GError** error);
 
+    bool parse(GMarkupParseContext* context, std::string_view text, GError** failure);
+    static std::optional<std::string> standIn(std::string_view text);
+    bool takeDataText(std::string_view content);
     bool startElement(std::string_view name);
     bool endElement();
     bool addText(std::string_view text);
@@ -46,6 +49,7 @@ private:
 
     std::vector<Frame> stack_;
     std::size_t containerDepth_ = 0;
+    std::size_t startedElements_ = 0;
     std::optional<Value> result_;
     std::string error_;
 };

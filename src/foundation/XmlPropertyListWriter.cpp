@@ -89,12 +89,15 @@ void XmlPropertyListWriter::writeText(const char* element, const std::string& te
 void XmlPropertyListWriter::writeData(const Data& data, std::size_t indent) {
     writeIndent(indent);
     out_ += "<data>\n";
-    const std::string text = base64::encode(data);
+    // Each line is encoded straight into the output from its share of the bytes.
     const std::size_t lineLength = base64LineLength(indent);
-    out_.reserve(out_.size() + text.size() + (text.size() / lineLength + 2) * (indent + 1) + 16);
-    for (std::size_t pos = 0; pos < text.size(); pos += lineLength) {
+    const std::size_t bytesPerLine = lineLength / 4 * 3;
+    const std::size_t encodedSize = (data.size() + 2) / 3 * 4;
+    out_.reserve(out_.size() + encodedSize + (encodedSize / lineLength + 2) * (indent + 1) + 16);
+    const std::span<const std::uint8_t> bytes(data);
+    for (std::size_t pos = 0; pos < bytes.size(); pos += bytesPerLine) {
         writeIndent(indent);
-        out_.append(text, pos, lineLength);
+        base64::appendEncoded(out_, bytes.subspan(pos, std::min(bytesPerLine, bytes.size() - pos)));
         out_ += '\n';
     }
     writeIndent(indent);

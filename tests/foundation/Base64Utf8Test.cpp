@@ -41,6 +41,30 @@ TEST(Base64Test, RejectsBadCharactersAndPadding) {
     }
 }
 
+TEST(Base64Test, WrappedTextDecodesWhereverItBreaks) {
+    Data bytes;
+    for (int i = 0; i < 300; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 37 + 11));
+    for (std::size_t size : {0, 1, 2, 3, 4, 5, 47, 48, 49, 300}) {
+        const Data part(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+        const std::string text = base64::encode(part);
+        // Breaks inside groups, between them, and runs of several.
+        for (std::size_t every : {1, 3, 4, 7, 68}) {
+            std::string wrapped;
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                if (i % every == 0) wrapped += i % 2 ? "\r\n\t" : "\n";
+                wrapped += text[i];
+            }
+            wrapped += "\n\t";
+            EXPECT_EQ(base64::decodeIgnoringWhitespace(wrapped), part) << wrapped;
+        }
+    }
+    // Anything but padding after padding, also when whole groups follow.
+    for (const char* bad :
+         {"Zg==Zm9v", "Zg==\nZm9vYmFy", "Zm8=Zm9v", "Zm9vZm9vZ", "Zm9vZm9v\vZm9v"}) {
+        EXPECT_FALSE(base64::decodeIgnoringWhitespace(bad)) << bad;
+    }
+}
+
 TEST(Utf8Test, ReplacesEachMaximalInvalidSubsequence) {
     for (const std::string_view valid :
          {std::string_view(""), std::string_view("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"),

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "PropertyListSamples.h"
+#include "foundation/Base64.h"
 #include "foundation/PropertyList.h"
 
 namespace foundation {
@@ -153,6 +154,57 @@ TEST(XmlPropertyListTest, RejectsMalformedDocuments) {
         "<?xml version=\"1.0\"?>\n"
         "<!DOCTYPE plist [ <!ENTITY secret SYSTEM \"file:///etc/hostname\"> ]>\n"
         "<plist><string>&secret;</string></plist>");
+}
+
+TEST(XmlPropertyListTest, DataReadsAlikeWhateverSurroundsIt) {
+    // Written at every depth (lines shorten with the indentation) and read back.
+    Data bytes;
+    for (int i = 0; i < 5000; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 13));
+    for (std::size_t size : {0, 1, 2, 50, 51, 52, 5000}) {
+        Value value(Data(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)));
+        for (int depth = 0; depth < 10; ++depth) {
+            value = Value::list({value, "after"});
+            EXPECT_EQ(readOk(writeOk(value)), value) << size << " bytes at depth " << depth;
+        }
+    }
+    // 60 bytes one level in: a line of 68 characters and one of 12, each indented.
+    const Data sixty(bytes.begin(), bytes.begin() + 60);
+    const std::string encoded = base64::encode(sixty);
+    EXPECT_EQ(writeOk(Value::list({sixty})),
+              wrap("<array>\n\t<data>\n\t" + encoded.substr(0, 68) + "\n\t" + encoded.substr(68) +
+                   "\n\t</data>\n</array>"));
+
+    const Value foo(Data({'f', 'o', 'o'}));
+    // Markup, entities and comments in or around the text.
+    EXPECT_EQ(readOk(wrap("<data>Zm&#57;v</data>")), foo);
+    EXPECT_EQ(readOk(wrap("<data><![CDATA[Zm9v]]></data>")), foo);
+    EXPECT_EQ(readOk(wrap("<data>Zm<!-- x -->9v</data>")), foo);
+    EXPECT_EQ(readOk(wrap("<array><!-- <data>QUFB</data> --><data>Zm9v</data></array>")),
+              Value::list({foo}));
+    EXPECT_EQ(readOk(wrap("<array><data><!-- <data>QUFB</data> -->Zm9v</data></array>")),
+              Value::list({foo}));
+    EXPECT_EQ(readOk(wrap("<dict><key>&lt;data&gt;</key><data>\r\n Zm9v\r\n</data></dict>")),
+              Value::dict({{"<data>", foo}}));
+    // Faults are reported as before: in the text, and on the right line after it.
+    std::string error = failure(wrap("<data>\nAA*C\n</data>"));
+    EXPECT_NE(error.find("AA*C"), std::string::npos) << error;
+    error = failure(wrap("<data>\n\n\n</data>\n<data>Zm9v</data>"));
+    EXPECT_NE(error.find("line 8"), std::string::npos) << error;
+    error = failure(wrap("<array>\n<data>\nQUFB\nQUFB\n</data>\n<bogus/>\n</array>"));
+    EXPECT_NE(error.find("line 9"), std::string::npos) << error;
+    error = failure(wrap("<array><!-- <data>\n\nQUFB</data> -->\n<bogus/></array>"));
+    EXPECT_NE(error.find("line 7"), std::string::npos) << error;
+    std::string longBlock = "<array>\n<data>\n";
+    for (int i = 0; i < 100; ++i) longBlock += i % 3 ? "QUFB\n" : "\tQUFBQUFB\n\n";
+    error = failure(wrap(longBlock + "</data>\n<bogus/>\n</array>"));
+    EXPECT_NE(error.find("line 141"), std::string::npos) << error;
+    // The reader's own reports keep their columns too.
+    error = failure(wrap("<array>\n<data>\nQUFB\n  QUFB</data></dict>"));
+    EXPECT_NE(error.find("line 7 char 21"), std::string::npos) << error;
+    error = failure(wrap("<array><data>QUFB</data></dict>"));
+    EXPECT_NE(error.find("line 4 char 32"), std::string::npos) << error;
+    failure(wrap("<data>Zm9v"));
+    failure(wrap("<data>Zm9v</data></data>"));
 }
 
 TEST(XmlPropertyListTest, NestingIsBounded) {
