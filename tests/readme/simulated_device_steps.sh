@@ -8,7 +8,9 @@ set -euo pipefail
 readme=$1
 build=$(cd "$2" && pwd)
 work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+# The browser view's helper processes end a moment after the application and may still be
+# writing their caches: a folder that will not go away yet must not fail the steps.
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work" 2>/dev/null || rm -rf "$work" 2>/dev/null || true' EXIT
 
 steps=$(awk '/<!-- simulated-device-steps -->/ { found = 1; next }
              found && /^```sh/ { inside = 1; next }
