@@ -3,12 +3,14 @@
 // reads) on the same phone in the same run. The phone is the simulated-device program in a
 // process of its own, as a real phone is on the other side of the multiplexer.
 //
-// Two pairs of loops:
+// Three kinds of loops:
 //  - transfers over a connection made once: our phone device against one bare client;
-//  - a download from a fresh connection, connection set-up and tear-down included: a new
-//    AMDevice and iPhoneDevice made, connected and released each time, against a bare client
-//    made and freed each time. peak_growth_MiB is how far the peak resident size rose
-//    during one such download.
+//  - a download from a fresh connection, set-up and tear-down included: a new iPhoneDevice
+//    set up on the attached AMDevice, connected and released each time, as the application
+//    does for a phone that is plugged in, against a bare client made and freed each time;
+//  - the same with the attachment's AMDevice made afresh too (its creation reads the
+//    device's name in a lockdown session of its own).
+// peak_growth_MiB is how far the peak resident size rose during one fresh download.
 // Throughput is in the bytes_per_second column; the final lines give our median time / the
 // baseline's. The repetitions of all loops run in a shuffled order (pass
 // --benchmark_enable_random_interleaving=false to run each loop's repetitions together), as
@@ -131,18 +133,23 @@ struct Bench {
         ::setenv("USBMUXD_SOCKET_ADDRESS", ("UNIX:" + (folder / "mux.sock").string()).c_str(), 1);
         muxId = pairAndFind();
         if (!muxId) return;
-        phone = connectPhone();
+        attached = attach();
+        phone = connectPhone(attached);
         ready = phone != nullptr;
     }
     ~Bench() { phone.reset(); }
 
     fs::path path(const std::string& name) const { return fs::path(scratch.path()) / name; }
 
-    // A phone device on a fresh attachment handle, set up and connected as the application
-    // does it; null when any step fails.
-    std::shared_ptr<iPhoneDevice> connectPhone() const {
-        auto device = AMDevice::deviceFrom(std::make_shared<mobiledevice::AMDeviceHandle>(
+    // The device as the hub makes it when the phone is plugged in.
+    std::shared_ptr<AMDevice> attach() const {
+        return AMDevice::deviceFrom(std::make_shared<mobiledevice::AMDeviceHandle>(
             kUdid, *muxId, mobiledevice::kAMDInterfaceUSB));
+    }
+
+    // A phone device set up and connected as the application does it; null when any step
+    // fails.
+    static std::shared_ptr<iPhoneDevice> connectPhone(const std::shared_ptr<AMDevice>& device) {
         auto made = std::make_shared<iPhoneDevice>();
         if (!device || !made->createWithDeviceEnableAfc2(device, false) || !made->connect(false)) {
             return nullptr;
@@ -154,6 +161,7 @@ struct Bench {
     std::string source;
     std::unique_ptr<PhoneProcess> process;
     std::optional<std::uint32_t> muxId;
+    std::shared_ptr<AMDevice> attached;
     std::shared_ptr<iPhoneDevice> phone;
     bool ready = false;
 };
@@ -199,10 +207,11 @@ void BM_PhoneDownload(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kTotal));
 }
 
-void BM_PhoneFreshConnectionDownload(benchmark::State& state) {
-    auto& b = bench();
-    if (!b.ready) return state.SkipWithError("no simulated device");
-    const fs::path target = b.path("fresh-down.bin");
+// Times one download from a fresh connection per iteration, the connection's set-up and
+// release included, with how far the peak resident size rose during one.
+template <class Download>
+void timeFreshDownloads(benchmark::State& state, const fs::path& target, Download&& download) {
+    if (!bench().ready) return state.SkipWithError("no simulated device");
     long growth = 0;
     for (auto _ : state) {
         settle(state, target);
@@ -210,16 +219,26 @@ void BM_PhoneFreshConnectionDownload(benchmark::State& state) {
         resetPeak();
         const long before = peakKiB();
         state.ResumeTiming();
-        auto phone = b.connectPhone();
-        if (!phone || !phone->downloadFileTo("read.bin", target.string(), nullptr)) {
-            return state.SkipWithError("fresh download failed");
-        }
-        phone.reset();
+        if (!download()) return state.SkipWithError("a fresh download failed");
         growth = std::max(growth, peakKiB() - before);
     }
     state.counters["peak_growth_MiB"] = static_cast<double>(growth) / 1024.0;
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kTotal));
 }
+
+// Through a phone device connected afresh: on the attached device, or with the attachment's
+// device made afresh too.
+void freshDownload(benchmark::State& state, bool attachAfresh) {
+    const fs::path target = bench().path("fresh-down.bin");
+    timeFreshDownloads(state, target, [&] {
+        auto& b = bench();
+        auto phone = Bench::connectPhone(attachAfresh ? b.attach() : b.attached);
+        return phone && phone->downloadFileTo("read.bin", target.string(), nullptr);
+    });
+}
+
+void BM_PhoneFreshConnectionDownload(benchmark::State& state) { freshDownload(state, false); }
+void BM_PhoneFreshAttachmentDownload(benchmark::State& state) { freshDownload(state, true); }
 
 // The bare loop: its own lockdown client and service, as a command-line client does.
 struct BareClient {
@@ -299,24 +318,11 @@ void BM_BareAfcRead(benchmark::State& state) {
 }
 
 void BM_BareFreshConnectionRead(benchmark::State& state) {
-    if (!bench().ready) return state.SkipWithError("no simulated device");
     const fs::path target = bench().path("bare-fresh-down.bin");
-    long growth = 0;
-    for (auto _ : state) {
-        settle(state, target);
-        state.PauseTiming();
-        resetPeak();
-        const long before = peakKiB();
-        state.ResumeTiming();
-        auto client = std::make_unique<BareClient>();
-        if (!client->afc || client->read("/read.bin", target) != kTotal) {
-            return state.SkipWithError("the bare fresh read failed");
-        }
-        client.reset();
-        growth = std::max(growth, peakKiB() - before);
-    }
-    state.counters["peak_growth_MiB"] = static_cast<double>(growth) / 1024.0;
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kTotal));
+    timeFreshDownloads(state, target, [&] {
+        BareClient client;
+        return client.afc && client.read("/read.bin", target) == kTotal;
+    });
 }
 
 #define PHONE_BENCHMARK(name) \
@@ -327,6 +333,7 @@ PHONE_BENCHMARK(BM_PhoneUpload);
 PHONE_BENCHMARK(BM_PhoneDownload);
 PHONE_BENCHMARK(BM_BareAfcRead);
 PHONE_BENCHMARK(BM_PhoneFreshConnectionDownload);
+PHONE_BENCHMARK(BM_PhoneFreshAttachmentDownload);
 PHONE_BENCHMARK(BM_BareFreshConnectionRead);
 
 std::string median(const char* name) {
@@ -345,5 +352,6 @@ int main(int argc, char** argv) {
         count, arguments.data(),
         {{median("BM_PhoneUpload"), median("BM_BareAfcWrite")},
          {median("BM_PhoneDownload"), median("BM_BareAfcRead")},
-         {median("BM_PhoneFreshConnectionDownload"), median("BM_BareFreshConnectionRead")}});
+         {median("BM_PhoneFreshConnectionDownload"), median("BM_BareFreshConnectionRead")},
+         {median("BM_PhoneFreshAttachmentDownload"), median("BM_BareFreshConnectionRead")}});
 }
