@@ -87,6 +87,7 @@ public:
         bool connection_ = false;
         bool session_ = false;
     };
+
     void applicationWillTerminate();
 
     // Lockdown values; nil when missing or unreachable. Empty key or domain means none.
