@@ -169,6 +169,26 @@ void AMDevice::stopOpenedSession() {
     deviceDisconnect();
 }
 
+AMDevice::HeldSession::HeldSession(const std::shared_ptr<AMDevice>& device) : device_(device) {
+    if (!device_) return;
+    std::lock_guard lock(device_->mutex_);
+    if (!device_->device_) return;
+    Opened opened;
+    if (device_->openConnection(&opened) && !device_->openSession(&opened)) {
+        // Without a session each operation fails on its own, as it would have anyway.
+        device_->closeOpened(opened);
+        opened = {};
+    }
+    connection_ = opened.connection;
+    session_ = opened.session;
+}
+
+AMDevice::HeldSession::~HeldSession() {
+    if (!device_) return;
+    std::lock_guard lock(device_->mutex_);
+    device_->closeOpened({connection_, session_});
+}
+
 void AMDevice::applicationWillTerminate() {
     std::lock_guard lock(mutex_);
     if (!device_) return;

@@ -70,6 +70,24 @@ public:
     bool stopSession();
     bool startNewSession();
     void stopOpenedSession();
+
+    // Keeps the connection and session open over a run of operations, which then share
+    // them instead of each paying for a session of its own; on destruction it closes what
+    // it opened. The device's lock is not held in between, so other threads' operations go
+    // on and may use the session too. When nothing opens, each operation tries on its own.
+    class HeldSession {
+    public:
+        explicit HeldSession(const std::shared_ptr<AMDevice>& device);
+        ~HeldSession();
+        HeldSession(const HeldSession&) = delete;
+        HeldSession& operator=(const HeldSession&) = delete;
+
+    private:
+        std::shared_ptr<AMDevice> device_;
+        bool connection_ = false;
+        bool session_ = false;
+    };
+
     void applicationWillTerminate();
 
     // Lockdown values; nil when missing or unreachable. Empty key or domain means none.

@@ -60,13 +60,24 @@ bool iPhoneDevice::createWithDeviceEnableAfc2(const std::shared_ptr<AMDevice>& d
         std::lock_guard cache(cacheLock_);
         deviceInfo_ = Value();
     }
+    // Every lockdown session costs the TLS handshake's wait: the test, the values and the
+    // media connection that connect() makes current all share one.
+    AMDevice::HeldSession session(device);
     if (device && device->newAFCRootDirectory()) {
         isAFC2Mode_ = true;
         isJailbreak_ = true;
     }
     phoneDevice_ = device;
     loadAttributes();
+    auto media = device ? device->newAFCMediaDirectory() : nullptr;
+    std::lock_guard service(serviceLock_);
+    spareMedia_ = std::move(media);
     return true;
+}
+
+std::shared_ptr<AFCMediaDirectory> iPhoneDevice::newMediaService() {
+    if (spareMedia_) return std::move(spareMedia_);
+    return phoneDevice_ ? phoneDevice_->newAFCMediaDirectory() : nullptr;
 }
 
 bool iPhoneDevice::isEqualToDevice(const std::shared_ptr<AMDevice>& device) const {
@@ -433,8 +444,8 @@ std::int32_t iPhoneDevice::lastErrorCode() { return phoneDevice_ ? phoneDevice_-
 
 bool iPhoneDevice::connect(bool keepCurrent) {
     std::lock_guard service(serviceLock_);
-    if (!keepCurrent && phoneDevice_) {
-        if (auto media = phoneDevice_->newAFCMediaDirectory()) {
+    if (!keepCurrent) {
+        if (auto media = newMediaService()) {
             afcService_ = media;
             currentService_ = afcService_;
         }
@@ -447,7 +458,7 @@ bool iPhoneDevice::changeServiceFileSharingEnabled(const std::string& service, b
     if (service == kMediaService || service == "/") {
         const auto current = currentService_.lock();
         if (!current || current != afcService_) {
-            if (!afcService_ && phoneDevice_) afcService_ = phoneDevice_->newAFCMediaDirectory();
+            if (!afcService_) afcService_ = newMediaService();
             currentService_ = afcService_;
         }
     } else if (service != kRootService) {

@@ -30,8 +30,9 @@ public:
     iPhoneDevice();
     ~iPhoneDevice() override;
 
-    // Sets the device up: tests for the whole-file-system service and reads the lockdown
-    // values. The second argument is not used. Always true.
+    // Sets the device up: tests for the whole-file-system service, reads the lockdown
+    // values and opens the media connection that the first connect(false) makes current,
+    // all in one lockdown session. The second argument is not used. Always true.
     bool createWithDeviceEnableAfc2(const std::shared_ptr<AMDevice>& device, bool enableAfc2);
     bool isEqualToDevice(const std::shared_ptr<AMDevice>& device) const;
     std::shared_ptr<AMDevice> phoneDevice() const { return phoneDevice_; }
@@ -130,6 +131,9 @@ private:
     template <class Result, class Call>
     Result locked(Result failed, Call&& call);
     std::optional<std::uint64_t> diskUsage(const char* key);
+    // A media connection not used before: the one opened at set-up, else a new one. The
+    // caller holds serviceLock_.
+    std::shared_ptr<AFCMediaDirectory> newMediaService();
 
     std::shared_ptr<AMDevice> phoneDevice_;
     bool isAFC2Mode_ = false;
@@ -146,5 +150,7 @@ private:
     // Guarded by serviceLock_. The current service is owned by one of the other two.
     std::weak_ptr<AFCDirectoryAccess> currentService_;
     std::shared_ptr<AFCMediaDirectory> afcService_;
+    // Opened at set-up in the set-up's session, for the first media connection asked for.
+    std::shared_ptr<AFCMediaDirectory> spareMedia_;
     std::map<std::string, std::shared_ptr<AFCApplicationDirectory>> appServices_;
 };

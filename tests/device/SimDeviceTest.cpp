@@ -41,6 +41,45 @@ TEST_F(SimDevice, AValueReadOpensAndClosesOnlyTheSessionItOpened) {
     EXPECT_EQ(simulated->sessionsStopped(), stopped + 2);
 }
 
+TEST_F(SimDevice, AHeldSessionIsSharedByTheOperationsInsideItAndClosedAfter) {
+    auto simulated = attachPaired();
+    auto device = amDevice(simulated);
+    ASSERT_TRUE(device);
+    const int started = simulated->sessionsStarted();
+    const int stopped = simulated->sessionsStopped();
+    {
+        AMDevice::HeldSession held(device);
+        EXPECT_EQ(simulated->sessionsStarted(), started + 1);
+        EXPECT_EQ(device->productType(), "iPhone12,1");
+        EXPECT_TRUE(device->allDeviceValuesForDomain("com.apple.disk_usage").isDictionary());
+        EXPECT_TRUE(device->newHeartbeatService());
+        {
+            AMDevice::HeldSession inner(device);  // finds one open: opens and closes nothing
+        }
+        EXPECT_EQ(simulated->sessionsStarted(), started + 1);
+        EXPECT_EQ(simulated->sessionsStopped(), stopped);
+    }
+    EXPECT_EQ(simulated->sessionsStopped(), stopped + 1);
+    // Left as found: the next read opens a session of its own again.
+    EXPECT_EQ(device->productVersion(), "16.7.2");
+    EXPECT_EQ(simulated->sessionsStarted(), started + 2);
+    EXPECT_EQ(simulated->sessionsStopped(), stopped + 2);
+
+    // Where no session opens, nothing is held and each operation fails as it would alone.
+    auto unpairedSim = server->attach(configFor("UNPAIRED-0001"));
+    auto unpaired = amDevice(unpairedSim);
+    ASSERT_TRUE(unpaired);
+    {
+        AMDevice::HeldSession held(unpaired);
+        EXPECT_TRUE(unpaired->deviceValueForKey("DeviceName").isNil());
+        EXPECT_EQ(static_cast<std::uint32_t>(unpaired->lastcode()), 0xe800001cu);
+    }
+    EXPECT_EQ(unpairedSim->sessionsStarted(), 0);
+    unpaired->forgetDevice();
+    AMDevice::HeldSession gone(unpaired);  // a departed device is not reached
+    AMDevice::HeldSession none(nullptr);
+}
+
 TEST_F(SimDevice, PairingAPairedDeviceSendsNoPairRequest) {
     auto simulated = server->attach({});
     auto device = amDevice(simulated);

@@ -126,6 +126,40 @@ TEST_F(SimPhone, IdentityAndPathOperations) {
     EXPECT_TRUE(phone->itemExistsAtPath("Books"));
 }
 
+// Each lockdown session costs a TLS handshake: setting a phone up opens one, and the first
+// media connection comes out of it.
+TEST_F(SimPhone, SetUpOpensOneSessionAndTheFirstMediaConnectionComesFromIt) {
+    writeLocal(media("note.txt"), "hello");
+    const int started = simulated->sessionsStarted();
+    const int stopped = simulated->sessionsStopped();
+    auto fresh = std::make_shared<iPhoneDevice>();
+    ASSERT_TRUE(fresh->createWithDeviceEnableAfc2(am, false));
+    EXPECT_EQ(simulated->sessionsStarted(), started + 1);
+    EXPECT_EQ(simulated->sessionsStopped(), stopped + 1);
+    EXPECT_FALSE(fresh->isJailbreak());
+    EXPECT_EQ(fresh->name(), "Simulated iPhone");
+    EXPECT_EQ(fresh->osVersion(), "16.7.2");
+    EXPECT_FALSE(fresh->currentService());  // none is current before connect
+
+    ASSERT_TRUE(fresh->connect(false));
+    EXPECT_EQ(simulated->sessionsStarted(), started + 1);
+    EXPECT_EQ(fresh->contentsOfFileAtPath("note.txt"), (Data{'h', 'e', 'l', 'l', 'o'}));
+    // Every later connect makes a new connection, in a session of its own.
+    const auto first = fresh->currentService();
+    ASSERT_TRUE(fresh->connect(false));
+    EXPECT_NE(fresh->currentService(), first);
+    EXPECT_EQ(simulated->sessionsStarted(), started + 2);
+    EXPECT_EQ(fresh->getSizeOfItemAtPath("note.txt"), 5u);
+
+    // A file tree asking for the media service first takes the connection just the same.
+    auto browsed = std::make_shared<iPhoneDevice>();
+    ASSERT_TRUE(browsed->createWithDeviceEnableAfc2(am, false));
+    ASSERT_TRUE(browsed->changeService("com.apple.afc"));
+    EXPECT_EQ(simulated->sessionsStarted(), started + 3);
+    EXPECT_TRUE(browsed->itemExistsAtPath("note.txt"));
+    EXPECT_EQ(simulated->sessionsStarted() - simulated->sessionsStopped(), started - stopped);
+}
+
 TEST_F(SimPhone, TenMebibytesRoundTripInChunks) {
     const std::string bytes = randomBytes(10 << 20, 1);
     writeLocal(local("up.bin"), bytes);
