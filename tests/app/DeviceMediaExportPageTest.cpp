@@ -129,6 +129,9 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
 
     // A whole device playlist, one track after another, into the library alone.
     eval(view, "document.querySelector('#device-media .media-target').value = ''; true");
+    // The playlist's members are known once the tracks are; until then it may list fewer.
+    ASSERT_TRUE(waitForValue(view, "(document.querySelector(\"#device-media li[data-playlist='Road']\") || {})"
+                                   ".textContent", "\"Road (2) Export\""));
     click("#device-media li[data-playlist='Road'] .media-send-playlist");
     ASSERT_TRUE(waitForValue(view, text("#device-media .media-export-text"), "\"Exported 2 of 2 tracks.\""));
     EXPECT_EQ(eval(view, text("#device-media tr[data-track='102'] .media-state")), "\"copied\"");
