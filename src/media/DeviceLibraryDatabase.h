@@ -16,6 +16,12 @@ struct LibraryWorkBudget {
     static constexpr std::uint64_t kDefaultInstructions = 2'000'000'000;
     std::uint64_t instructionsLeft = kDefaultInstructions;
     bool exhausted() const { return instructionsLeft == 0; }
+    // Charges work done outside SQLite's statements (a record built from a row) against the
+    // same budget; false once it is spent.
+    bool spend(std::uint64_t instructions) {
+        instructionsLeft = instructionsLeft > instructions ? instructionsLeft - instructions : 0;
+        return !exhausted();
+    }
 };
 
 // Opens a local copy of a device's library database read-only, with its statements stopped

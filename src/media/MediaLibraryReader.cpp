@@ -24,6 +24,10 @@ namespace media {
 
 namespace {
 
+// What one track record costs against the work budget: the default budget then allows a
+// million records, twenty times the largest real libraries.
+constexpr std::uint64_t kInstructionsPerRecord = 2'000;
+
 std::string decimal(std::int64_t value) {
     return fmt::format("{}", value);
 }
@@ -429,6 +433,13 @@ foundation::Array MediaLibraryReader::loadTracks() {
                                           *rows);
             const bool byEntity = flags_.libraryVersion == 9;
             while (rows->next()) {
+                // A damaged file can yield rows without end, each cheap for SQLite but not
+                // for us: every record counts against the budget too.
+                if (!budget_.spend(kInstructionsPerRecord)) {
+                    LogError("The media library {} holds more rows than it can: reading stops",
+                             files_.library);
+                    break;
+                }
                 try {
                     const std::int64_t key = reader.pid();
                     Value value = reader.record();
@@ -459,10 +470,14 @@ foundation::Array MediaLibraryReader::loadTracks() {
                                                  kArtworkByTokenQuery,
                                                  record["artwork_cache_id"].toInt64().value_or(0));
                         if (artwork) {
-                            if (artwork->next()) {
+                            foundation::Error error;
+                            if (artwork->nextWithError(&error)) {
                                 if (auto path = artwork->stringForColumnIndex(0)) {
                                     record["artwork_relative_path"] = *path;
                                 }
+                            } else if (error.code != 0) {
+                                // A damaged artwork table fails the same way for every track.
+                                hasArtwork = false;
                             }
                             artwork->close();
                         }
