@@ -1,6 +1,6 @@
 // NTLM against the tests' own server, which checks every answer with an independent
-// computation of the responses; the account domain, the proxy's fallbacks, and the
-// messages themselves.
+// computation of the responses; the account domain, the proxy's fallbacks (for plain
+// requests and tunnels), and the messages themselves.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,10 +14,16 @@
 #include "http/NetNTLMMessages.h"
 #include "http/NetSessionCredentials.h"
 #include "support/httpserver/LocalNTLMServer.h"
+#include "support/httpserver/TestCertificates.h"
+#include "support/httpserver/TestHttpServer.h"
 
 using httptest::errorCode;
 using httptest::run;
 using testsupport::LocalNTLMServer;
+using testsupport::ReceivedRequest;
+using testsupport::ScriptedAnswer;
+using testsupport::TestCertificates;
+using testsupport::TestHttpServer;
 
 namespace {
 
@@ -43,6 +49,18 @@ std::string challengeHeader() {
 
 std::unique_ptr<LocalNTLMServer> startServer(LocalNTLMServer::Role role) {
     return LocalNTLMServer::start(role, "ACME", "wile", "Coyote1");
+}
+
+// A request through the NTLM proxy: let through after its two rounds, or refused.
+void expectProxyOutcome(const NetHTTPRequest& request, int code, const std::string& body) {
+    EXPECT_EQ(errorCode(request), code);
+    if (code == 0) {
+        EXPECT_EQ(request.responseString(), body);
+        EXPECT_EQ(request.proxyAuthenticationScheme(), "NTLM");
+        EXPECT_EQ(request.proxyAuthenticationRetryCount(), 2);
+    } else {
+        EXPECT_EQ(request.responseStatusCode(), 407);
+    }
 }
 
 class NTLMTest : public testing::Test {
@@ -191,13 +209,43 @@ TEST_F(NTLMTest, AProxyTakesItsOwnCredentialsOrTheRequestsForNTLM) {
             r.setPassword(c.password);
             r.setDomain(c.domain);
         });
-        EXPECT_EQ(errorCode(*request), c.code);
-        if (c.code == 0) {
-            EXPECT_EQ(request->responseString(), "welcome ACME\\wile http://origin.invalid/page");
-            EXPECT_EQ(request->proxyAuthenticationScheme(), "NTLM");
-            EXPECT_EQ(request->proxyAuthenticationRetryCount(), 2);
-        } else {
-            EXPECT_EQ(request->responseStatusCode(), 407);
-        }
+        expectProxyOutcome(*request, c.code, "welcome ACME\\wile http://origin.invalid/page");
+    }
+}
+
+// "https" through the proxy: both rounds go as CONNECTs on one connection, since the proxy
+// ties its challenge to it, and the tunnel then reaches the TLS server.
+TEST_F(NTLMTest, AProxyOpensATunnelOnceTheAccountIsProvenOnItsConnection) {
+    auto proxy = startServer(LocalNTLMServer::Role::Proxy);
+    ASSERT_TRUE(proxy) << "the NTLM test server did not start";
+    TestHttpServer::Options options;
+    options.tlsIdentity = TestCertificates::selfSigned("127.0.0.1");
+    TestHttpServer secure([](const ReceivedRequest&) { return ScriptedAnswer::ok("secure"); },
+                          options);
+    struct Case {
+        const char* name;
+        std::string user, password;
+        int code;
+    };
+    // The refusals first: an open tunnel is kept for the next request to the server.
+    const std::vector<Case> cases = {
+        {"wrong password", "ACME\\wile", "Roadrunner", 3},
+        {"wrong domain", "NADA\\wile", "Coyote1", 3},
+        {"DOMAIN\\user", "ACME\\wile", "Coyote1", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& record : NetSessionCredentials::shared().sessionProxyCredentialsStore())
+            NetSessionCredentials::shared().removeProxyAuthenticationCredentialsFromSessionStore(
+                record.credentials);
+        const int before = secure.acceptedConnections();
+        auto request = run(secure.url("/page"), [&](NetHTTPRequest& r) {
+            r.setProxy("127.0.0.1", proxy->port());
+            r.setValidatesSecureCertificate(false);
+            r.setProxyUsername(c.user);
+            r.setProxyPassword(c.password);
+        });
+        expectProxyOutcome(*request, c.code, "secure");
+        EXPECT_EQ(secure.acceptedConnections(), before + (c.code == 0 ? 1 : 0));
     }
 }

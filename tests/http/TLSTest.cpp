@@ -189,6 +189,63 @@ TEST_F(TLSStreams, HttpsThroughAProxyUsesATunnelAndKeepsTheConnection) {
     NetHTTPStream::closeIdleConnection(31);
 }
 
+// A proxy that wants credentials for the tunnel: the refusal's body is read whatever its
+// framing, and the answered CONNECT goes on the same connection when the proxy keeps it.
+TEST_F(TLSStreams, ARefusedTunnelKeepsItsConnectionForTheNextCONNECT) {
+    auto server = serve(authority_->issue({}, {"127.0.0.1"}));
+    struct Case {
+        const char* name;
+        std::string refusal;
+        ScriptedAnswer::Then then;
+        bool kept;
+    };
+    const std::string ask =
+        "HTTP/1.1 407 Proxy Authentication Required\r\n"
+        "Proxy-Authenticate: Basic realm=\"p\"\r\n";
+    const std::vector<Case> cases = {
+        {"length", ask + "Content-Length: 6\r\n\r\nlogin!", ScriptedAnswer::Then::KeepOpen, true},
+        {"chunks", ask + "Transfer-Encoding: chunked\r\n\r\n3\r\nlog\r\n3\r\nin!\r\n0\r\n\r\n",
+         ScriptedAnswer::Then::KeepOpen, true},
+        {"closing", ask + "Connection: close\r\nContent-Length: 0\r\n\r\n",
+         ScriptedAnswer::Then::Close, false},
+        {"body to the close", ask + "\r\nlogin!", ScriptedAnswer::Then::Close, false},
+        {"body cut short", ask + "Content-Length: 60\r\n\r\nlogin!", ScriptedAnswer::Then::Close,
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHttpServer proxy([&](const ReceivedRequest& request) {
+            ScriptedAnswer answer;
+            if (!request.header("Proxy-Authorization")) {
+                answer.raw = c.refusal;
+                answer.then = c.then;
+                return answer;
+            }
+            answer.raw = "HTTP/1.1 200 Connection established\r\n\r\n";
+            answer.tunnelToPort = server->port();
+            return answer;
+        });
+        net::NetProxySettings settings{"127.0.0.1", proxy.port(), ""};
+        auto refused = NetHTTPStream::create(message(server->url("/through")));
+        refused->setProxy(settings);
+        refused->setPersistentConnection(32);
+        auto first = run(refused);
+        EXPECT_FALSE(first.error);
+        EXPECT_EQ(first.status, 407);
+        EXPECT_EQ(first.kept, c.kept);
+
+        settings.authorization = "Basic cDpw";
+        auto answered = NetHTTPStream::create(message(server->url("/through")));
+        answered->setProxy(settings);
+        answered->setPersistentConnection(32);
+        auto second = run(answered);
+        EXPECT_EQ(second.body, "secret");
+        EXPECT_EQ(second.reused, c.kept);
+        EXPECT_EQ(proxy.acceptedConnections(), c.kept ? 1 : 2);
+        NetHTTPStream::closeIdleConnection(32);
+    }
+}
+
 TEST_F(TLSStreams, ProxyRefusingTheTunnelIsAnError) {
     TestHttpServer proxy([](const ReceivedRequest&) {
         ScriptedAnswer answer;

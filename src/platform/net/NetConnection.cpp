@@ -3,6 +3,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <array>
+
 #include <fmt/format.h>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/read.hpp>
@@ -99,7 +101,25 @@ void NetConnection::socksConnect() {
                           });
 }
 
+bool NetConnection::canTunnelTo(const NetConnectTarget& target) const {
+    const auto& mine = target_.proxy;
+    const auto& theirs = target.proxy;
+    return target.tls && target.host == target_.host && target.port == target_.port && mine &&
+           theirs && mine->kind == NetProxySettings::Kind::HTTP && theirs->kind == mine->kind &&
+           theirs->host == mine->host && theirs->port == mine->port;
+}
+
+void NetConnection::retunnel(const NetConnectTarget& target, DoneHandler done) {
+    target_ = target;
+    done_ = std::move(done);
+    awaitingTunnel_ = false;
+    tunnel();
+}
+
 void NetConnection::tunnel() {
+    tunnelBuffer_.clear();
+    refusedTunnelAnswer_.clear();
+    refusal_.reset();
     auto self = shared_from_this();
     std::string authority = fmt::format("{}:{}", target_.host, target_.port);
     std::string authorization;
@@ -109,54 +129,81 @@ void NetConnection::tunnel() {
     }
     auto request = std::make_shared<std::string>(
         fmt::format("CONNECT {0} HTTP/1.1\r\nHost: {0}\r\n{1}\r\n", authority, authorization));
-    asio::async_write(
-        socket_, asio::buffer(*request),
-        [self, request](const boost::system::error_code& ec, std::size_t) {
-            if (ec) return self->finish(errorFor(ec));
-            auto buffer = std::make_shared<std::array<char, 4096>>();
-            auto readMore = std::make_shared<std::function<void()>>();
-            *readMore = [self, buffer, readMore] {
-                self->socket_.async_read_some(
-                    asio::buffer(*buffer),
-                    [self, buffer, readMore](const boost::system::error_code& rec, std::size_t n) {
-                        if (rec) {
-                            *readMore = nullptr;
-                            return self->finish(makeError(
-                                NetCFNetworkErrorDomain, NetErrorHTTPProxyConnectionFailure,
-                                "The proxy closed the connection: " + rec.message()));
-                        }
-                        self->tunnelBuffer_.append(buffer->data(), n);
-                        auto end = self->tunnelBuffer_.find("\r\n\r\n");
-                        if (end == std::string::npos) {
-                            if (self->tunnelBuffer_.size() > TunnelAnswerLimit) {
-                                *readMore = nullptr;
-                                return self->finish(makeError(NetCFNetworkErrorDomain,
-                                                              NetErrorHTTPProxyConnectionFailure,
-                                                              "The proxy's answer is too long"));
-                            }
-                            return (*readMore)();
-                        }
-                        *readMore = nullptr;
-                        // "HTTP/1.1 200 Connection established"
-                        const std::string& answer = self->tunnelBuffer_;
-                        auto space = answer.find(' ');
-                        bool ok = answer.starts_with("HTTP/") && space != std::string::npos &&
-                                  space + 1 < answer.size() && answer[space + 1] == '2';
-                        if (!ok) {
-                            std::string status = answer.substr(space + 1, 4);
-                            if (answer.starts_with("HTTP/") &&
-                                (status == "407 " || status == "401 "))
-                                self->refusedTunnelAnswer_ = answer.substr(0, end + 4);
-                            return self->finish(makeError(
-                                NetCFNetworkErrorDomain, NetErrorHTTPProxyConnectionFailure,
-                                "The proxy refused the tunnel: " +
-                                    answer.substr(0, answer.find("\r\n"))));
-                        }
-                        self->handshake();
-                    });
-            };
-            (*readMore)();
+    asio::async_write(socket_, asio::buffer(*request),
+                      [self, request](const boost::system::error_code& ec, std::size_t) {
+                          if (ec) return self->finish(errorFor(ec));
+                          self->readTunnelAnswer();
+                      });
+}
+
+void NetConnection::readTunnelAnswer() {
+    auto self = shared_from_this();
+    auto buffer = std::make_shared<std::array<char, 4096>>();
+    socket_.async_read_some(
+        asio::buffer(*buffer), [self, buffer](const boost::system::error_code& ec, std::size_t n) {
+            if (ec) {
+                return self->finish(makeError(NetCFNetworkErrorDomain,
+                                              NetErrorHTTPProxyConnectionFailure,
+                                              "The proxy closed the connection: " + ec.message()));
+            }
+            self->tunnelBuffer_.append(buffer->data(), n);
+            auto end = self->tunnelBuffer_.find("\r\n\r\n");
+            if (end != std::string::npos) return self->tunnelAnswered(end);
+            if (self->tunnelBuffer_.size() > TunnelAnswerLimit) {
+                return self->finish(makeError(NetCFNetworkErrorDomain,
+                                              NetErrorHTTPProxyConnectionFailure,
+                                              "The proxy's answer is too long"));
+            }
+            self->readTunnelAnswer();
         });
+}
+
+void NetConnection::tunnelAnswered(std::size_t headEnd) {
+    // "HTTP/1.1 200 Connection established"
+    const std::string& answer = tunnelBuffer_;
+    auto space = answer.find(' ');
+    bool ok = answer.starts_with("HTTP/") && space != std::string::npos &&
+              space + 1 < answer.size() && answer[space + 1] == '2';
+    if (ok) return handshake();
+    std::string status = answer.substr(space + 1, 4);
+    if (!answer.starts_with("HTTP/") || (status != "407 " && status != "401 "))
+        return refused(false);
+    refusedTunnelAnswer_ = answer.substr(0, headEnd + 4);
+    // The refusal's body is read to its end, so that the connection can carry the next
+    // CONNECT: a challenge tied to the connection (NTLM) is answered on it.
+    refusal_ = std::make_unique<NetResponseParser>();
+    refusal_->setBodySink([](const std::uint8_t*, std::size_t) {});
+    refusalBytes_ = answer.size();
+    if (!refusal_->feed(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size()))
+        return refused(false);
+    if (refusal_->messageComplete()) return refused(true);
+    readRefusalBody();
+}
+
+void NetConnection::readRefusalBody() {
+    auto self = shared_from_this();
+    auto buffer = std::make_shared<std::array<std::uint8_t, 4096>>();
+    socket_.async_read_some(asio::buffer(*buffer),
+                            [self, buffer](const boost::system::error_code& ec, std::size_t n) {
+                                if (self->closed_)
+                                    return self->finish(errorFor(asio::error::operation_aborted));
+                                self->refusalBytes_ += n;
+                                if (ec || !self->refusal_->feed(buffer->data(), n) ||
+                                    self->refusalBytes_ > TunnelAnswerLimit) {
+                                    return self->refused(false);
+                                }
+                                if (self->refusal_->messageComplete()) return self->refused(true);
+                                self->readRefusalBody();
+                            });
+}
+
+void NetConnection::refused(bool whole) {
+    const std::string& answer = tunnelBuffer_;
+    awaitingTunnel_ = whole && refusal_ && refusal_->keepAlive() &&
+                      !refusal_->bodyEndsWithClose() && refusal_->extraBytes() == 0;
+    refusal_.reset();
+    finish(makeError(NetCFNetworkErrorDomain, NetErrorHTTPProxyConnectionFailure,
+                     "The proxy refused the tunnel: " + answer.substr(0, answer.find("\r\n"))));
 }
 
 void NetConnection::handshake() {

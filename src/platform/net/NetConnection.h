@@ -12,6 +12,7 @@
 #include <string>
 
 #include "foundation/Error.h"
+#include "platform/net/NetResponseParser.h"
 #include "platform/net/NetStreamTypes.h"
 
 namespace net {
@@ -35,6 +36,14 @@ public:
     // Resolves, connects, tunnels through the proxy and shakes hands as the target says.
     // Cancelling (close) interrupts every step, the name look-up included.
     void connect(const NetConnectTarget& target, DoneHandler done);
+    // Whether the proxy refused the tunnel but kept the connection open for another
+    // CONNECT (its refusal read whole, with keep-alive).
+    bool awaitsTunnel() const { return awaitingTunnel_ && isOpen(); }
+    // Whether `target` can be tunnelled to on this connection: the same proxy and server.
+    bool canTunnelTo(const NetConnectTarget& target) const;
+    // Asks the proxy again, on the same connection, to open the tunnel to `target` (whose
+    // proxy settings carry the answer to its challenge); only while awaitsTunnel().
+    void retunnel(const NetConnectTarget& target, DoneHandler done);
     void readSome(std::uint8_t* buffer, std::size_t size, IoHandler done);
     void writeAll(const std::uint8_t* bytes, std::size_t size, IoHandler done);
     void close();
@@ -54,6 +63,10 @@ public:
 private:
     void connectTcp(const boost::asio::ip::tcp::resolver::results_type& endpoints);
     void tunnel();
+    void readTunnelAnswer();
+    void tunnelAnswered(std::size_t headEnd);
+    void readRefusalBody();
+    void refused(bool keep);
     void socksConnect();
     void handshake();
     void finish(std::optional<foundation::Error> error);
@@ -68,6 +81,9 @@ private:
     DoneHandler done_;
     std::string tunnelBuffer_;
     std::string refusedTunnelAnswer_;
+    std::unique_ptr<NetResponseParser> refusal_;  // reads the refusal's body, then drops it
+    std::size_t refusalBytes_ = 0;
+    bool awaitingTunnel_ = false;
     bool closed_ = false;
 };
 

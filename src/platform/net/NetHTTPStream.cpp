@@ -147,12 +147,25 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
             waitingBody.append(bytes, size);
         });
         status = Status::Opening;
+        NetConnectTarget target;
+        target.host = url.host();
+        target.port = url.port() ? *url.port() : (tls ? 443 : 80);
+        target.tls = tls;
+        target.tlsSettings = tlsSettings;
+        target.proxy = proxy;
         if (streamID) {
             auto found = loop->idleConnections.find(*streamID);
             if (found != loop->idleConnections.end()) {
                 auto idle = found->second;
                 loop->idleConnections.erase(found);
-                if (idle->looksReusable()) {
+                if (idle->looksReusable() && idle->awaitsTunnel() && idle->canTunnelTo(target)) {
+                    // The proxy refused the tunnel on this connection: ask it again there.
+                    connection = idle;
+                    reused = true;
+                    connection->retunnel(target, connectedHandler());
+                    return true;
+                }
+                if (idle->looksReusable() && !idle->awaitsTunnel()) {
                     connection = idle;
                     reused = true;
                     connected = true;
@@ -163,15 +176,14 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
                 idle->close();
             }
         }
-        NetConnectTarget target;
-        target.host = url.host();
-        target.port = url.port() ? *url.port() : (tls ? 443 : 80);
-        target.tls = tls;
-        target.tlsSettings = tlsSettings;
-        target.proxy = proxy;
         connection = std::make_shared<NetConnection>(loop->context);
+        connection->connect(target, connectedHandler());
+        return true;
+    }
+
+    NetConnection::DoneHandler connectedHandler() {
         std::weak_ptr<Impl> weak = shared_from_this();
-        connection->connect(target, [weak](std::optional<foundation::Error> failure) {
+        return [weak](std::optional<foundation::Error> failure) {
             auto self = weak.lock();
             if (!self || self->terminal()) return;
             if (failure && self->connection && !self->connection->refusedTunnelAnswer().empty())
@@ -180,8 +192,7 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
             self->connected = true;
             self->status = Status::Open;
             self->resume();
-        });
-        return true;
+        };
     }
 
     // The proxy asked for credentials before it would open the tunnel: its answer is the
@@ -195,7 +206,8 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
                                         "The proxy's answer could not be parsed"));
         }
         bytesReceived += answer.size();
-        writeDone = false;  // never reused
+        // Kept for the next CONNECT only when the proxy left the connection open for it.
+        writeDone = connection->awaitsTunnel();
         finishMessage();
     }
 

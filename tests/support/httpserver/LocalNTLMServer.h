@@ -10,7 +10,8 @@ namespace testsupport {
 
 // The tests' NTLM server (ntlm_server.py beside this file) on a free 127.0.0.1 port: it
 // asks for NTLM and checks the answers against the one account it knows, with its own
-// computation of the responses. As a proxy it asks with 407 and "Proxy-Authenticate".
+// computation of the responses. As a proxy it asks with 407 and "Proxy-Authenticate", and
+// opens CONNECT tunnels to 127.0.0.1 once the account is proven on that connection.
 // Answers that pass read "welcome DOMAIN\user" (a proxy adds the request target).
 class LocalNTLMServer {
 public:

@@ -8,10 +8,14 @@ with the client's library.
 It listens on a free 127.0.0.1 port, writes that port as one line to its output, and serves
 until its input closes. The exchange is tied to the connection, as NTLM's is: the answer
 must come on the connection that got the challenge. Every finished exchange is noted in the
-body of the next answer it lets through: "welcome DOMAIN\\user".
+body of the next answer it lets through: "welcome DOMAIN\\user". As a proxy it also opens
+CONNECT tunnels, to 127.0.0.1 only, once the account is proven on that connection; its
+refusals keep the connection open, their bodies framed by Content-Length.
 """
 import base64
 import os
+import select
+import socket
 import struct
 import sys
 import threading
@@ -79,6 +83,20 @@ def challenge_message(challenge, target):
     return head + target_bytes
 
 
+def relay(one, other):
+    """Copies bytes both ways until either side closes (or nothing moves for a minute)."""
+    sockets = [one, other]
+    while True:
+        ready, _, _ = select.select(sockets, [], [], 60)
+        if not ready:
+            return
+        for source in ready:
+            data = source.recv(65536)
+            if not data:
+                return
+            (other if source is one else one).sendall(data)
+
+
 def make_handler(proxy, domain, user, password):
     status = 407 if proxy else 401
     ask = "Proxy-Authenticate" if proxy else "WWW-Authenticate"
@@ -105,7 +123,8 @@ def make_handler(proxy, domain, user, password):
             self.challenge = None
             self.answer(status, why, "NTLM")
 
-        def do_GET(self):
+        def proven_account(self):
+            """The account this request proves, or None once it has been refused."""
             kind, message = message_of(self.headers.get(tell))
             if kind is None:
                 return self.refuse("no NTLM message")
@@ -128,8 +147,34 @@ def make_handler(proxy, domain, user, password):
                 return self.refuse("unknown account %s\\%s" % (got_domain, got_user))
             if nt != nt_response(password, challenge) or lm != lm_response(password, challenge):
                 return self.refuse("wrong password")
-            where = (" " + self.path) if proxy else ""
-            self.answer(200, "welcome %s\\%s%s" % (got_domain, got_user, where))
+            return "%s\\%s" % (got_domain, got_user)
+
+        def do_GET(self):
+            account = self.proven_account()
+            if account is not None:
+                where = (" " + self.path) if proxy else ""
+                self.answer(200, "welcome %s%s" % (account, where))
+
+        def do_CONNECT(self):
+            host, _, port = self.path.rpartition(":")
+            if not proxy or host not in ("127.0.0.1", "localhost") or not port.isdigit():
+                self.send_error(403)
+                self.close_connection = True
+                return
+            if self.proven_account() is None:
+                return
+            try:
+                target = socket.create_connection(("127.0.0.1", int(port)), timeout=10)
+            except OSError:
+                self.send_error(502)
+                self.close_connection = True
+                return
+            self.send_response(200, "Connection established")
+            self.end_headers()
+            self.wfile.flush()
+            relay(self.connection, target)
+            target.close()
+            self.close_connection = True
 
         do_HEAD = do_GET
 
