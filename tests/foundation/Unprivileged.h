@@ -1,11 +1,12 @@
 #pragma once
 
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace foundationtest {
 
@@ -18,20 +19,20 @@ inline void giveToCheckingUser(const std::string& path) {
     if (geteuid() == 0 && chown(path.c_str(), kNobody, kNobody) != 0) perror("chown");
 }
 
-// Runs `check` subject to file permissions and returns its answer. Only plain code in
-// `check`: in a child process, test assertions would not reach the test.
+// Runs `check` subject to file permissions and returns its answer. As root it runs on a
+// thread of its own that drops to "nobody": the raw system calls change only that thread's
+// credentials (the C library's wrappers would change every thread's). A forked child would
+// do the same, but in a process with other threads it can wait for ever on a lock that one
+// of them held at the fork.
 inline bool withoutPrivileges(const std::function<bool()>& check) {
     if (geteuid() != 0) return check();
-    const pid_t child = fork();
-    if (child < 0) return false;
-    if (child == 0) {
-        const bool passed = setgid(kNobody) == 0 && setuid(kNobody) == 0 && check();
-        _exit(passed ? 0 : 1);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    bool passed = false;
+    std::thread unprivileged([&] {
+        passed = syscall(SYS_setresgid, kNobody, kNobody, kNobody) == 0 &&
+                 syscall(SYS_setresuid, kNobody, kNobody, kNobody) == 0 && check();
+    });
+    unprivileged.join();
+    return passed;
 }
 
 }  // namespace foundationtest
