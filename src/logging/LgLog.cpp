@@ -67,30 +67,6 @@ private:
 
 }  // namespace
 
-namespace {
-
-// Held for a few instructions at a time by callers and the delivery job: spinning a moment
-// for it costs less than sleeping on it and waiting to be woken, on a busy machine above all.
-class BriefMutex {
-public:
-    void lock() {
-        for (int i = 0; i < kSpins; ++i) {
-            if (mutex_.try_lock()) return;
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
-        mutex_.lock();
-    }
-    void unlock() { mutex_.unlock(); }
-
-private:
-    static constexpr int kSpins = 200;
-    std::mutex mutex_;
-};
-
-}  // namespace
-
 // The records waiting for the delivery job queued last on the logging queue, from every
 // hub (hubs share the queue). A record joins that job's run while the run is open (no
 // other work was queued behind it); otherwise it starts a new run with a job of its own.
@@ -165,7 +141,7 @@ private:
 
     // A caller logging a burst is usually a little slower than delivery: waiting a moment
     // here spares it waking this queue for every record.
-    void waitBrieflyForMore(std::unique_lock<BriefMutex>& lock) {
+    void waitBrieflyForMore(std::unique_lock<std::mutex>& lock) {
         const auto until = std::chrono::steady_clock::now() + kLinger;
         const auto seen = added_.load(std::memory_order_acquire);
         lock.unlock();
@@ -197,7 +173,7 @@ private:
 
     static constexpr std::chrono::microseconds kLinger{20};
 
-    BriefMutex mutex_;
+    std::mutex mutex_;
     std::shared_ptr<Run> open_;
     std::atomic<std::uint64_t> added_{0};  // records ever added
 };
