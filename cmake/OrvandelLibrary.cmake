@@ -16,16 +16,12 @@ function(orvandel_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
 endfunction()
 
-# orvandel_test(<name> LABEL <unit|gui|integration> [RESOURCE_LOCK <name>] DEPENDS <targets...>)
+# orvandel_test(<name> LABEL <unit|gui|integration> [OWN_DISPLAY] DEPENDS <targets...>)
 # One GoogleTest program per test folder; each case becomes a CTest test with the label.
-# Cases that hold the same resource lock never run at the same time (for example tests that
-# share the display's clipboard, keyboard grab and focus).
+# With OWN_DISPLAY each case runs on a private X server, so that cases which use the
+# display's clipboard, keyboard grab and focus can still run side by side.
 function(orvandel_test name)
-  cmake_parse_arguments(ARG "" "LABEL;RESOURCE_LOCK" "DEPENDS;ENVIRONMENT" ${ARGN})
-  set(lock)
-  if(ARG_RESOURCE_LOCK)
-    set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
-  endif()
+  cmake_parse_arguments(ARG "OWN_DISPLAY" "LABEL" "DEPENDS;ENVIRONMENT" ${ARGN})
   set(environment)
   if(ARG_ENVIRONMENT)
     set(environment ENVIRONMENT "${ARG_ENVIRONMENT}")
@@ -36,9 +32,14 @@ function(orvandel_test name)
   endif()
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE orvandel_test_support ${ARG_DEPENDS} GTest::gmock)
+  if(ARG_OWN_DISPLAY)
+    # The test discovery runs every case through the target's emulator.
+    set_target_properties(${name} PROPERTIES
+      CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/support/own-display)
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120 ${lock} ${environment})
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 120 ${environment})
 endfunction()
 
 # Adds every sub-folder of the calling folder that has a CMakeLists.txt.
