@@ -14,7 +14,8 @@ extern char** environ;
 
 namespace testsupport {
 
-pid_t spawnListeningDaemon(const std::vector<std::string>& args, std::uint16_t port) {
+pid_t spawnListeningDaemon(const std::vector<std::string>& args, std::uint16_t port,
+                           const std::string& errorLog) {
     std::vector<std::string> copies = args;
     std::vector<char*> argv;
     for (auto& arg : copies) argv.push_back(arg.data());
@@ -23,7 +24,8 @@ pid_t spawnListeningDaemon(const std::vector<std::string>& args, std::uint16_t p
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errorLog.empty() ? "/dev/null" : errorLog.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
     int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -17,10 +17,13 @@ public:
     // Dante's server, asking for no authentication; nullptr when it is not installed or
     // does not come up.
     static std::unique_ptr<LocalSOCKSProxy> startDante();
-    // A small server of the tests (python3) that asks for this user name and password, as
-    // Dante checks them only against the system's accounts; nullptr without python3.
-    static std::unique_ptr<LocalSOCKSProxy> startWithPassword(const std::string& username,
-                                                              const std::string& password);
+    // Dante's server asking for this user name and password. It checks them against the
+    // system's accounts, so it runs in a mount namespace of its own, where a passwd and a
+    // shadow file of the test's cover the machine's for it alone. nullptr, with the reason
+    // in whyNot, where that cannot be made.
+    static std::unique_ptr<LocalSOCKSProxy> startDanteWithPassword(const std::string& username,
+                                                                   const std::string& password,
+                                                                   std::string& whyNot);
     ~LocalSOCKSProxy();
     LocalSOCKSProxy(const LocalSOCKSProxy&) = delete;
     LocalSOCKSProxy& operator=(const LocalSOCKSProxy&) = delete;
@@ -31,11 +34,14 @@ public:
 
 private:
     LocalSOCKSProxy() = default;
-    // For each port tried, prepare writes the files into the folder and gives the command.
+    // For each port tried, prepare writes the files into the folder and gives the command
+    // (none: give up). When it does not come up, failure (if given) gets what it wrote to
+    // its error output.
     static std::unique_ptr<LocalSOCKSProxy> start(
         const std::string& program,
         const std::function<std::vector<std::string>(const std::string& folder,
-                                                     std::uint16_t port)>& prepare);
+                                                     std::uint16_t port)>& prepare,
+        std::string* failure = nullptr);
     std::string folder_;
     std::uint16_t port_ = 0;
     pid_t pid_ = -1;
