@@ -6,7 +6,9 @@
 #include <iterator>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "foundation/DispatchGroup.h"
 #include "foundation/Error.h"
@@ -65,6 +67,10 @@ private:
     std::multiset<const foundation::SerialQueue*> queues_;
 };
 
+// A delivered record's text buffer, handed back to this thread for its next record.
+thread_local std::string spareText;
+constexpr std::size_t kTextBufferSize = 128;
+
 }  // namespace
 
 // The records waiting for the delivery job queued last on the logging queue, from every
@@ -83,6 +89,9 @@ public:
         if (!open_) {
             if (!openRun) return false;
             open_ = std::make_shared<Run>();
+            // The room of an earlier run, so that a burst does not grow its lists anew.
+            open_->messages.swap(spareRun_.messages);
+            open_->owners.swap(spareRun_.owners);
             open_->messages.reserve(64);
             open_->owners.reserve(64);
             LgLog::loggingQueue().async([run = open_] { shared().deliver(run); });
@@ -90,6 +99,10 @@ public:
         open_->messages.push_back(std::move(message));
         open_->owners.push_back({&hub, counted});
         added_.fetch_add(1, std::memory_order_release);
+        if (!spareTexts_.empty() && spareText.capacity() < kSmallestSpareText) {
+            spareText = std::move(spareTexts_.back());
+            spareTexts_.pop_back();
+        }
         return true;
     }
 
@@ -127,16 +140,48 @@ private:
                     open_.reset();
                 }
                 last = open_ != run;
-                // The last run's records are freed here, under the lock: freeing them while
-                // callers allocate new ones makes both fight over the allocator instead.
-                taken.messages.clear();
-                taken.owners.clear();
+                keepSpareTexts();
+                // The emptied lists of the last pass go back to the callers.
                 taken.messages.swap(run->messages);
                 taken.owners.swap(run->owners);
             }
             deliverRecords(taken, hubs);
+            // Off the lock, which callers are waiting for meanwhile.
+            salvageTexts(taken);
+        }
+        {
+            std::lock_guard lock(mutex_);
+            keepSpareTexts();
+            if (taken.messages.capacity() <= kLargestSpareRun &&
+                taken.messages.capacity() > spareRun_.messages.capacity()) {
+                spareRun_.messages.swap(taken.messages);
+                spareRun_.owners.swap(taken.owners);
+            }
         }
         for (auto* hub : hubs) hub->catchUp();
+    }
+
+    // The delivered records' text buffers, for the callers' next records (only on the
+    // logging queue). The rest of each record is freed here, away from the callers' lock.
+    void salvageTexts(Run& taken) {
+        salvaged_.clear();  // what found no room last time
+        for (auto& message : taken.messages) {
+            if (salvaged_.size() == kSpareTextsKept) break;
+            std::string text = message.releaseMessage();
+            if (text.capacity() >= kSmallestSpareText && text.capacity() <= kLargestSpareText) {
+                salvaged_.push_back(std::move(text));
+            }
+        }
+        taken.messages.clear();
+        taken.owners.clear();
+    }
+
+    // Under the lock.
+    void keepSpareTexts() {
+        while (!salvaged_.empty() && spareTexts_.size() < kSpareTextsKept) {
+            spareTexts_.push_back(std::move(salvaged_.back()));
+            salvaged_.pop_back();
+        }
     }
 
     // A caller logging a burst is usually a little slower than delivery: waiting a moment
@@ -172,11 +217,28 @@ private:
     }
 
     static constexpr std::chrono::microseconds kLinger{20};
+    // Text buffers kept for callers: enough for a burst, each no larger than a long line.
+    static constexpr std::size_t kSpareTextsKept = 1024;
+    static constexpr std::size_t kSmallestSpareText = kTextBufferSize;
+    static constexpr std::size_t kLargestSpareText = 512;
+    // The most records whose room is kept between runs.
+    static constexpr std::size_t kLargestSpareRun = 4096;
 
     std::mutex mutex_;
     std::shared_ptr<Run> open_;
     std::atomic<std::uint64_t> added_{0};  // records ever added
+    Run spareRun_;                         // under mutex_
+    std::vector<std::string> spareTexts_;  // under mutex_
+    std::vector<std::string> salvaged_;    // only on the logging queue
 };
+
+std::string LgLog::takeTextBuffer() {
+    std::string text = std::exchange(spareText, {});
+    text.clear();
+    // Most lines fit, and the buffer is large enough to be handed back.
+    if (text.capacity() < kTextBufferSize) text.reserve(kTextBufferSize);
+    return text;
+}
 
 LgLog::LgLog(unsigned processorCount, std::int64_t maxBacklog)
     : processorCount_(std::max(1u, processorCount)),
