@@ -22,7 +22,11 @@ void emit(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::strin
     // Formatted on the stack and copied once into a buffer the hub hands back: formatting
     // straight into a string grows it piece by piece.
     fmt::basic_memory_buffer<char, 256> formatted;
-    if (!word.empty()) fmt::format_to(std::back_inserter(formatted), "[{}] ", word);
+    if (!word.empty()) {
+        formatted.push_back('[');
+        formatted.append(word);
+        formatted.append(std::string_view("] "));
+    }
     fmt::format_to(std::back_inserter(formatted), format, std::forward<Args>(args)...);
     std::string text = LgLog::takeTextBuffer();
     text.assign(formatted.data(), formatted.size());
