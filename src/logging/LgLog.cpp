@@ -243,7 +243,7 @@ private:
     static constexpr std::size_t kChunkSize = 256;
     // Kept for callers: enough for a burst, without holding on to much memory after it.
     static constexpr std::size_t kSpareChunksKept = 8;
-    static constexpr std::size_t kSpareTextsKept = 1024;
+    static constexpr std::size_t kSpareTextsKept = 4096;
     static constexpr std::size_t kSmallestSpareText = kTextBufferSize;
     static constexpr std::size_t kLargestSpareText = 512;
 

@@ -27,7 +27,7 @@ void emit(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::strin
         formatted.append(word);
         formatted.append(std::string_view("] "));
     }
-    fmt::format_to(std::back_inserter(formatted), format, std::forward<Args>(args)...);
+    fmt::format_to(fmt::appender(formatted), format, std::forward<Args>(args)...);
     std::string text = LgLog::takeTextBuffer();
     text.assign(formatted.data(), formatted.size());
     LgLog::sharedInstance().logMessage(asynchronous, std::move(text), level, flag, 0, file,
