@@ -195,8 +195,10 @@ private:
         taken.chunks.clear();
     }
 
-    // Under the lock.
+    // Under the lock, which callers wait for: the longer list is kept whole, and only the
+    // shorter one is moved over.
     void keepSpares() {
+        if (salvaged_.size() > spareTexts_.size()) spareTexts_.swap(salvaged_);
         while (!salvaged_.empty() && spareTexts_.size() < kSpareTextsKept) {
             spareTexts_.push_back(std::move(salvaged_.back()));
             salvaged_.pop_back();
