@@ -11,12 +11,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "BaselineReport.h"
 #include "PeakMemory.h"
+#include "ScratchFolder.h"
 #include "foundation/SerialQueue.h"
 #include "logging/LgFileLogger.h"
 #include "logging/LgLog.h"
@@ -27,13 +27,6 @@
 namespace {
 
 constexpr int kBatch = 10000;
-
-std::string makeFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orvandel-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    return pattern;
-}
 
 // The text of line i, as LogWarn(kLineFormat, i % 7, i) makes it.
 constexpr const char* kLineFormat = "device {} answered in {} ms";
@@ -56,7 +49,9 @@ std::vector<std::string> makeLines(const std::vector<LgLogMessage>& records) {
 }
 
 void BM_FwriteSameLines(benchmark::State& state) {
-    const auto folder = makeFolder();
+    // Goes after the case even while pruning in the background still deletes files.
+    const bench::ScratchFolder scratch("orvandel-bench");
+    const std::string& folder = scratch.path();
     const auto lines = makeLines(makeRecords());
     FILE* file = std::fopen((folder + "/baseline.log").c_str(), "a");
     std::uint64_t written = 0;
@@ -74,13 +69,13 @@ void BM_FwriteSameLines(benchmark::State& state) {
     }
     state.counters["peak_growth_MiB"] = peak.mebibytes();
     std::fclose(file);
-    std::filesystem::remove_all(folder);
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_FwriteSameLines)->UseRealTime();
 
 void BM_FileLogger(benchmark::State& state) {
-    const auto folder = makeFolder();
+    const bench::ScratchFolder scratch("orvandel-bench");
+    const std::string& folder = scratch.path();
     const auto records = makeRecords();
     auto logger = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(folder));
     auto queue = logger->loggerQueue();
@@ -94,14 +89,14 @@ void BM_FileLogger(benchmark::State& state) {
     }
     state.counters["peak_growth_MiB"] = peak.mebibytes();
     logger.reset();
-    std::filesystem::remove_all(folder);
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_FileLogger)->UseRealTime();
 
 // Through the hub, record by record, as the program logs: mostly the hub's hand-offs.
 void BM_FileLoggerThroughHub(benchmark::State& state) {
-    const auto folder = makeFolder();
+    const bench::ScratchFolder scratch("orvandel-bench");
+    const std::string& folder = scratch.path();
     const auto records = makeRecords();
     auto logger = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(folder));
     LgLog hub;
@@ -115,7 +110,6 @@ void BM_FileLoggerThroughHub(benchmark::State& state) {
     hub.removeAllLoggers();
     hub.flushLog();
     logger.reset();
-    std::filesystem::remove_all(folder);
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_FileLoggerThroughHub)->UseRealTime();
@@ -123,7 +117,8 @@ BENCHMARK(BM_FileLoggerThroughHub)->UseRealTime();
 // As the program logs: warnings made by log calls on this thread, queued through the
 // shared hub, written by the file logger; the hub's flush ends each batch.
 void BM_LogCallsThroughHubIntoFile(benchmark::State& state) {
-    const auto folder = makeFolder();
+    const bench::ScratchFolder scratch("orvandel-bench");
+    const std::string& folder = scratch.path();
     const auto savedLevel = lgLogLevel.load();
     SetLogLevel(3);
     auto logger = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(folder));
@@ -139,7 +134,6 @@ void BM_LogCallsThroughHubIntoFile(benchmark::State& state) {
     hub.flushLog();
     lgLogLevel.store(savedLevel);
     logger.reset();
-    std::filesystem::remove_all(folder);
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_LogCallsThroughHubIntoFile)->UseRealTime();
