@@ -1,6 +1,9 @@
 // Lines per second into the rolling file logger beside a plain buffered fwrite of the
-// same lines, in the same run. The logger is fed on its own queue, as the hub feeds it;
-// the hub's own cost is measured by bench_logging.
+// same lines, in the same run: fed on the logger's own queue, fed ready-made records
+// through a hub, and as the program logs (log calls on this thread, through the shared
+// hub, into the file). Each case prints the rise of the peak resident size beside it.
+// Run with repetitions, interleaved: --benchmark_repetitions=5
+// --benchmark_enable_random_interleaving=true.
 
 #include <benchmark/benchmark.h>
 
@@ -8,33 +11,31 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "BaselineReport.h"
+#include "PeakMemory.h"
+#include "ScratchFolder.h"
 #include "foundation/SerialQueue.h"
 #include "logging/LgFileLogger.h"
 #include "logging/LgLog.h"
 #include "logging/LgLogFileFormatterDefault.h"
 #include "logging/LgLogFileManagerDefault.h"
+#include "logging/LogCall.h"
 
 namespace {
 
 constexpr int kBatch = 10000;
 
-std::string makeFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orvandel-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    return pattern;
-}
+// The text of line i, as LogWarn(kLineFormat, i % 7, i) makes it.
+constexpr const char* kLineFormat = "device {} answered in {} ms";
 
 std::vector<LgLogMessage> makeRecords() {
     std::vector<LgLogMessage> records;
     for (int i = 0; i < kBatch; ++i) {
-        records.emplace_back(fmt::format("[WARN] device {} answered in {} ms", i % 7, i), 3, 2, 0,
-                             __FILE__, __func__, __LINE__, std::any{}, 0, std::nullopt);
+        records.emplace_back("[WARN] " + fmt::format(kLineFormat, i % 7, i), 3, 2, 0, __FILE__,
+                             __func__, __LINE__, std::any{}, 0, std::nullopt);
     }
     return records;
 }
@@ -48,10 +49,13 @@ std::vector<std::string> makeLines(const std::vector<LgLogMessage>& records) {
 }
 
 void BM_FwriteSameLines(benchmark::State& state) {
-    const auto folder = makeFolder();
+    // Goes after the case even while pruning in the background still deletes files.
+    const bench::ScratchFolder scratch("orvandel-bench");
+    const std::string& folder = scratch.path();
     const auto lines = makeLines(makeRecords());
     FILE* file = std::fopen((folder + "/baseline.log").c_str(), "a");
     std::uint64_t written = 0;
+    const bench::PeakRise peak;
     for (auto _ : state) {
         for (const auto& line : lines) {
             std::fwrite(line.data(), 1, line.size(), file);
@@ -63,17 +67,19 @@ void BM_FwriteSameLines(benchmark::State& state) {
             written = 0;
         }
     }
+    state.counters["peak_growth_MiB"] = peak.mebibytes();
     std::fclose(file);
-    std::filesystem::remove_all(folder);
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_FwriteSameLines)->UseRealTime();
 
 void BM_FileLogger(benchmark::State& state) {
-    const auto folder = makeFolder();
+    const bench::ScratchFolder scratch("orvandel-bench");
+    const std::string& folder = scratch.path();
     const auto records = makeRecords();
     auto logger = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(folder));
     auto queue = logger->loggerQueue();
+    const bench::PeakRise peak;
     for (auto _ : state) {
         queue->sync([&] {
             for (const auto& record : records) logger->logMessage(record);
@@ -81,30 +87,56 @@ void BM_FileLogger(benchmark::State& state) {
         // The gathered lines are written once the logging queue has caught up.
         LgLog::loggingQueue().sync([] {});
     }
+    state.counters["peak_growth_MiB"] = peak.mebibytes();
     logger.reset();
-    std::filesystem::remove_all(folder);
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_FileLogger)->UseRealTime();
 
 // Through the hub, record by record, as the program logs: mostly the hub's hand-offs.
 void BM_FileLoggerThroughHub(benchmark::State& state) {
-    const auto folder = makeFolder();
+    const bench::ScratchFolder scratch("orvandel-bench");
+    const std::string& folder = scratch.path();
     const auto records = makeRecords();
     auto logger = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(folder));
     LgLog hub;
     hub.addLogger(logger);
+    const bench::PeakRise peak;
     for (auto _ : state) {
         for (const auto& record : records) hub.log(true, record);
         hub.flushLog();
     }
+    state.counters["peak_growth_MiB"] = peak.mebibytes();
     hub.removeAllLoggers();
     hub.flushLog();
     logger.reset();
-    std::filesystem::remove_all(folder);
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
 BENCHMARK(BM_FileLoggerThroughHub)->UseRealTime();
+
+// As the program logs: warnings made by log calls on this thread, queued through the
+// shared hub, written by the file logger; the hub's flush ends each batch.
+void BM_LogCallsThroughHubIntoFile(benchmark::State& state) {
+    const bench::ScratchFolder scratch("orvandel-bench");
+    const std::string& folder = scratch.path();
+    const auto savedLevel = lgLogLevel.load();
+    SetLogLevel(3);
+    auto logger = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(folder));
+    auto& hub = LgLog::sharedInstance();
+    hub.addLogger(logger);
+    const bench::PeakRise peak;
+    for (auto _ : state) {
+        for (int i = 0; i < kBatch; ++i) LogWarn(kLineFormat, i % 7, i);
+        hub.flushLog();
+    }
+    state.counters["peak_growth_MiB"] = peak.mebibytes();
+    hub.removeLogger(logger);
+    hub.flushLog();
+    lgLogLevel.store(savedLevel);
+    logger.reset();
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_LogCallsThroughHubIntoFile)->UseRealTime();
 
 }  // namespace
 
@@ -112,5 +144,6 @@ int main(int argc, char** argv) {
     return bench::runWithBaselines(
         argc, argv,
         {{"BM_FileLogger/real_time", "BM_FwriteSameLines/real_time"},
-         {"BM_FileLoggerThroughHub/real_time", "BM_FwriteSameLines/real_time"}});
+         {"BM_FileLoggerThroughHub/real_time", "BM_FwriteSameLines/real_time"},
+         {"BM_LogCallsThroughHubIntoFile/real_time", "BM_FwriteSameLines/real_time"}});
 }

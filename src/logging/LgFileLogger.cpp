@@ -67,7 +67,8 @@ LgFileLogger::LgFileLogger(std::shared_ptr<LgLogFileManager> manager,
     : LgAbstractLogger("orvandel.logging.fileLogger"),
       logFileManager_(std::move(manager)),
       completionQueue_(completionQueue ? std::move(completionQueue)
-                                       : CompletionQueue(runInBackground)) {
+                                       : CompletionQueue(runInBackground)),
+      rolledFiles_(runInBackground) {
     logFormatter_ = std::make_shared<LgLogFileFormatterDefault>();
 }
 
@@ -76,7 +77,8 @@ LgFileLogger::~LgFileLogger() {
     // here, left unarchived so that the next start continues it.
     rollingTimer_.reset();
     writePending();  // also lines kept for a new file after the old one was removed
-    closeCurrentFile(true, true);
+    closeCurrentFile(true, DiskSync::Now);
+    rolledFiles_.wait();
     watcher_.reset();
 }
 
@@ -209,7 +211,7 @@ std::shared_ptr<LgLogFileInfo> LgFileLogger::findCurrentLogFileInfo() {
     if (currentLogFileInfo_) {
         if (!currentLogFileInfo_->isArchived()) return currentLogFileInfo_;
         // Archived by someone else: its lines so far stay there, the next go to a new file.
-        closeCurrentFile(true, false);
+        closeCurrentFile(true, DiskSync::Kernel);
         currentLogFileInfo_.reset();
     } else {
         const auto sorted = logFileManager_->sortedLogFileInfos();
@@ -282,24 +284,29 @@ bool LgFileLogger::handleWatchEvents() {
     return removed;
 }
 
-void LgFileLogger::closeCurrentFile(bool writePendingFirst, bool waitForDisk) {
+void LgFileLogger::closeCurrentFile(bool writePendingFirst, DiskSync sync) {
     if (fd_ < 0) return;
     if (writePendingFirst) writePending();
-    if (waitForDisk && syncFile_(fd_) != 0) {
-        fmt::print(stderr, "LgFileLogger: Failed to synchronize file: {}\n", lastError());
+    if (sync == DiskSync::Background) {
+        rolledFiles_.syncAndClose(fd_, syncFile_);
+    } else {
+        if (sync == DiskSync::Now && syncFile_(fd_) != 0) {
+            fmt::print(stderr, "LgFileLogger: Failed to synchronize file: {}\n", lastError());
+        }
+        if (::close(fd_) != 0)
+            fmt::print(stderr, "LgFileLogger: Failed to close file: {}\n", lastError());
     }
-    if (::close(fd_) != 0)
-        fmt::print(stderr, "LgFileLogger: Failed to close file: {}\n", lastError());
     fd_ = -1;
     if (watcher_) watcher_->unwatch(watch_);
     watch_ = -1;
     rollingTimer_.reset();
 }
 
-void LgFileLogger::rollNow(bool keepPendingForNextFile) {
+void LgFileLogger::rollNow(bool keepPendingForNextFile, DiskSync sync) {
     if (fd_ < 0) return;
-    // A rolled file is done with: it reaches the disk before it is closed and archived.
-    closeCurrentFile(!keepPendingForNextFile, true);
+    // A rolled file is done with: it reaches the disk, then it is closed; it is archived at
+    // once, so that the next record starts a new file.
+    closeCurrentFile(!keepPendingForNextFile, sync);
     auto rolled = std::move(currentLogFileInfo_);
     currentLogFileInfo_.reset();
     if (rolled) archive(*rolled, true);
@@ -314,7 +321,7 @@ void LgFileLogger::archive(LgLogFileInfo& info, bool wasRolled) {
 
 void LgFileLogger::rollBySizeIfDue() {
     if (fd_ >= 0 && maximumFileSize_ > 0 && writtenEnd_ + pending_.size() >= maximumFileSize_) {
-        rollNow(false);
+        rollNow(false, DiskSync::Background);
     }
 }
 
@@ -348,6 +355,7 @@ void LgFileLogger::flush() {
         if (fd_ >= 0 && syncFile_(fd_) != 0) {
             fmt::print(stderr, "LgFileLogger: Failed to synchronize file: {}\n", lastError());
         }
+        rolledFiles_.wait();
     });
 }
 

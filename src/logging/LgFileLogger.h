@@ -11,6 +11,7 @@
 
 #include "foundation/OneShotTimer.h"
 #include "logging/LgAbstractLogger.h"
+#include "logging/LgBackgroundFileSync.h"
 #include "logging/LgFileWatcher.h"
 #include "logging/LgLogFileFormatterDefault.h"
 #include "logging/LgLogFileInfo.h"
@@ -44,7 +45,8 @@ public:
 
     // The hub calls these on the logger's queue.
     void logMessage(const LgLogMessage& message) override;
-    // Writes what is gathered and synchronises the file to disk. From any thread.
+    // Writes what is gathered and synchronises the file to disk, and waits for files rolled
+    // before to be on disk too. From any thread.
     void flush() override;
     // The hub's everyday flush: writes what is gathered and leaves the disk to the
     // kernel. Durability is asked for through flush() (LgLog::flushLogToDisk at the end).
@@ -92,8 +94,11 @@ private:
     void append(std::string_view bytes, bool writeNow);
     void writePending();
     bool handleWatchEvents();
-    void rollNow(bool keepPendingForNextFile);
-    void closeCurrentFile(bool writePendingFirst, bool waitForDisk);
+    // How a closed file reaches the disk: left to the kernel, waited for here, or waited for
+    // in the background (for rolls that come in the middle of a burst of records).
+    enum class DiskSync { Kernel, Now, Background };
+    void rollNow(bool keepPendingForNextFile, DiskSync sync = DiskSync::Now);
+    void closeCurrentFile(bool writePendingFirst, DiskSync sync);
     void rollByAgeOrArmTimer();
     void armAgeTimer();
     void rollBySizeIfDue();
@@ -120,4 +125,5 @@ private:
     bool doNotReuseLogFiles_ = false;
     bool automaticallyAppendNewlineForCustomFormatters_ = true;
     FileSync syncFile_ = [](int fd) { return ::fsync(fd); };
+    LgBackgroundFileSync rolledFiles_;  // files rolled by size, on their way to the disk
 };

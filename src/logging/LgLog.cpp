@@ -6,7 +6,9 @@
 #include <iterator>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "foundation/DispatchGroup.h"
 #include "foundation/Error.h"
@@ -65,6 +67,10 @@ private:
     std::multiset<const foundation::SerialQueue*> queues_;
 };
 
+// A delivered record's text buffer, handed back to this thread for its next record.
+thread_local std::string spareText;
+constexpr std::size_t kTextBufferSize = 128;
+
 }  // namespace
 
 // The records waiting for the delivery job queued last on the logging queue, from every
@@ -83,13 +89,19 @@ public:
         if (!open_) {
             if (!openRun) return false;
             open_ = std::make_shared<Run>();
-            open_->messages.reserve(64);
-            open_->owners.reserve(64);
             LgLog::loggingQueue().async([run = open_] { shared().deliver(run); });
         }
-        open_->messages.push_back(std::move(message));
-        open_->owners.push_back({&hub, counted});
+        auto& chunks = open_->chunks;
+        if (chunks.empty() || chunks.back().messages.size() == kChunkSize) {
+            chunks.push_back(takeSpareChunk());
+        }
+        chunks.back().messages.push_back(std::move(message));
+        chunks.back().owners.push_back({&hub, counted});
         added_.fetch_add(1, std::memory_order_release);
+        if (!spareTexts_.empty() && spareText.capacity() < kSmallestSpareText) {
+            spareText = std::move(spareTexts_.back());
+            spareTexts_.pop_back();
+        }
         return true;
     }
 
@@ -104,11 +116,29 @@ private:
         LgLog* hub;
         bool counted;  // in the hub's backlog
     };
-    // Messages apart from their owners, so that a hub's share is handed over in place.
-    struct Run {
+    // Records of a run in chunks of a fixed room: a queued record is never moved again, and
+    // emptied chunks serve later runs. Messages stand apart from their owners, so that a
+    // hub's share is handed over in place.
+    struct Chunk {
         std::vector<LgLogMessage> messages;
         std::vector<Owner> owners;
     };
+    struct Run {
+        std::vector<Chunk> chunks;
+    };
+
+    // Under the lock.
+    Chunk takeSpareChunk() {
+        if (!spareChunks_.empty()) {
+            Chunk chunk = std::move(spareChunks_.back());
+            spareChunks_.pop_back();
+            return chunk;
+        }
+        Chunk chunk;
+        chunk.messages.reserve(kChunkSize);
+        chunk.owners.reserve(kChunkSize);
+        return chunk;
+    }
 
     // The run stays open while its job delivers: records that come meanwhile are taken
     // by the same job, with no new job and no wake-up. Nothing queued behind the job is
@@ -121,22 +151,62 @@ private:
         for (bool last = false; !last;) {
             {
                 std::unique_lock lock(mutex_);
-                if (run->messages.empty() && open_ == run) waitBrieflyForMore(lock);
+                if (run->chunks.empty() && open_ == run) waitBrieflyForMore(lock);
                 if (open_ == run &&
-                    (run->messages.empty() || LgLog::loggingQueue().hasQueuedJobs())) {
+                    (run->chunks.empty() || LgLog::loggingQueue().hasQueuedJobs())) {
                     open_.reset();
                 }
                 last = open_ != run;
-                // The last run's records are freed here, under the lock: freeing them while
-                // callers allocate new ones makes both fight over the allocator instead.
-                taken.messages.clear();
-                taken.owners.clear();
-                taken.messages.swap(run->messages);
-                taken.owners.swap(run->owners);
+                keepSpares();
+                taken.chunks.swap(run->chunks);
             }
-            deliverRecords(taken, hubs);
+            for (auto& chunk : taken.chunks) deliverRecords(chunk, hubs);
+            // Off the lock, which callers are waiting for meanwhile.
+            salvage(taken);
         }
+        {
+            std::lock_guard lock(mutex_);
+            keepSpares();
+        }
+        salvaged_.clear();
+        salvagedChunks_.clear();
         for (auto* hub : hubs) hub->catchUp();
+    }
+
+    // The delivered records' text buffers and their emptied chunks, for the callers' next
+    // records (only on the logging queue). The rest of each record is freed here.
+    void salvage(Run& taken) {
+        salvaged_.clear();  // what found no room last time
+        salvagedChunks_.clear();
+        for (auto& chunk : taken.chunks) {
+            for (auto& message : chunk.messages) {
+                if (salvaged_.size() == kSpareTextsKept) break;
+                std::string text = message.releaseMessage();
+                if (text.capacity() >= kSmallestSpareText && text.capacity() <= kLargestSpareText) {
+                    salvaged_.push_back(std::move(text));
+                }
+            }
+            chunk.messages.clear();
+            chunk.owners.clear();
+            if (salvagedChunks_.size() < kSpareChunksKept) {
+                salvagedChunks_.push_back(std::move(chunk));
+            }
+        }
+        taken.chunks.clear();
+    }
+
+    // Under the lock, which callers wait for: the longer list is kept whole, and only the
+    // shorter one is moved over.
+    void keepSpares() {
+        if (salvaged_.size() > spareTexts_.size()) spareTexts_.swap(salvaged_);
+        while (!salvaged_.empty() && spareTexts_.size() < kSpareTextsKept) {
+            spareTexts_.push_back(std::move(salvaged_.back()));
+            salvaged_.pop_back();
+        }
+        while (!salvagedChunks_.empty() && spareChunks_.size() < kSpareChunksKept) {
+            spareChunks_.push_back(std::move(salvagedChunks_.back()));
+            salvagedChunks_.pop_back();
+        }
     }
 
     // A caller logging a burst is usually a little slower than delivery: waiting a moment
@@ -153,16 +223,16 @@ private:
         lock.lock();
     }
 
-    static void deliverRecords(Run& run, std::vector<LgLog*>& hubs) {
+    static void deliverRecords(Chunk& chunk, std::vector<LgLog*>& hubs) {
         // Each hub's messages side by side, as its loggers take them.
-        const std::span<const LgLogMessage> messages(run.messages);
+        const std::span<const LgLogMessage> messages(chunk.messages);
         std::size_t begin = 0;
         while (begin < messages.size()) {
-            LgLog* hub = run.owners[begin].hub;
+            LgLog* hub = chunk.owners[begin].hub;
             std::size_t end = begin;
             std::int64_t counted = 0;
-            for (; end < messages.size() && run.owners[end].hub == hub; ++end) {
-                counted += run.owners[end].counted ? 1 : 0;
+            for (; end < messages.size() && chunk.owners[end].hub == hub; ++end) {
+                counted += chunk.owners[end].counted ? 1 : 0;
             }
             hub->deliver(messages.subspan(begin, end - begin));
             if (counted > 0) hub->recordsLeftBacklog(counted);
@@ -172,11 +242,30 @@ private:
     }
 
     static constexpr std::chrono::microseconds kLinger{20};
+    static constexpr std::size_t kChunkSize = 256;
+    // Kept for callers: enough for a burst, without holding on to much memory after it.
+    static constexpr std::size_t kSpareChunksKept = 8;
+    static constexpr std::size_t kSpareTextsKept = 4096;
+    static constexpr std::size_t kSmallestSpareText = kTextBufferSize;
+    static constexpr std::size_t kLargestSpareText = 512;
 
     std::mutex mutex_;
     std::shared_ptr<Run> open_;
     std::atomic<std::uint64_t> added_{0};  // records ever added
+    std::vector<Chunk> spareChunks_;       // under mutex_
+    std::vector<std::string> spareTexts_;  // under mutex_
+    // Only on the logging queue.
+    std::vector<Chunk> salvagedChunks_;
+    std::vector<std::string> salvaged_;
 };
+
+std::string LgLog::takeTextBuffer() {
+    std::string text = std::exchange(spareText, {});
+    text.clear();
+    // Most lines fit, and the buffer is large enough to be handed back.
+    if (text.capacity() < kTextBufferSize) text.reserve(kTextBufferSize);
+    return text;
+}
 
 LgLog::LgLog(unsigned processorCount, std::int64_t maxBacklog)
     : processorCount_(std::max(1u, processorCount)),

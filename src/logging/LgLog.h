@@ -64,6 +64,11 @@ public:
     // Whether the caller is a logger taking records the hub hands over; the hub calls its
     // didCatchUp() once none are left waiting.
     static bool isDeliveringRecords();
+    // An empty string to build the text of this thread's next record in. Its buffer is
+    // usually that of a record already delivered, handed back to the thread: texts are then
+    // neither allocated by their callers nor freed on the logging queue, where both would
+    // contend for the allocator.
+    static std::string takeTextBuffer();
 
     // Classes with a log level of their own. C++ keeps no list of a program's classes, so a
     // class registers itself, once, with one line, and the registry keeps its level:

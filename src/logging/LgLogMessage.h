@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // One log record. It is made on the calling thread, so the thread and queue fields
 // describe the caller.
@@ -52,6 +53,10 @@ public:
     const std::string& threadName() const { return threadName_; }
     const std::string& queueLabel() const { return queueLabel_; }
     std::uint64_t qos() const { return qos_; }
+
+    // Gives the text up, leaving the record's empty: for the hub, once every logger has had
+    // the record, so that its buffer can carry a later record's text.
+    std::string releaseMessage() { return std::exchange(message_, {}); }
 
 private:
     LgLogMessage(std::string message, std::uint64_t level, std::uint64_t flag, std::int64_t context,

@@ -19,10 +19,17 @@ template <typename... Args>
 void emit(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::string_view word,
           const char* file, const char* function, std::uint64_t line,
           fmt::format_string<Args...> format, Args&&... args) {
-    std::string text;
-    text.reserve(128);  // most lines fit: one allocation
-    if (!word.empty()) fmt::format_to(std::back_inserter(text), "[{}] ", word);
-    fmt::format_to(std::back_inserter(text), format, std::forward<Args>(args)...);
+    // Formatted on the stack and copied once into a buffer the hub hands back: formatting
+    // straight into a string grows it piece by piece.
+    fmt::basic_memory_buffer<char, 256> formatted;
+    if (!word.empty()) {
+        formatted.push_back('[');
+        formatted.append(word);
+        formatted.append(std::string_view("] "));
+    }
+    fmt::format_to(fmt::appender(formatted), format, std::forward<Args>(args)...);
+    std::string text = LgLog::takeTextBuffer();
+    text.assign(formatted.data(), formatted.size());
     LgLog::sharedInstance().logMessage(asynchronous, std::move(text), level, flag, 0, file,
                                        function, line, {});
 }

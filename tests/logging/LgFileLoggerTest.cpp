@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -227,6 +228,34 @@ TEST_F(LgFileLoggerTest, ARollSyncsTheFileBeforeClosingItAndRoutineWritesDoNot) 
     EXPECT_EQ(synced, std::vector<std::string>{first});
     EXPECT_TRUE(LgLogFileInfo(first).isArchived());
     release();  // its last sync, at its end, still finds `synced`
+}
+
+// A file rolled by size reaches the disk in the background, so that the records behind
+// its roll need not wait; a flush waits for every such file.
+TEST_F(LgFileLoggerTest, FlushWaitsForFilesRolledBySizeToReachTheDisk) {
+    std::mutex mutex;
+    std::vector<std::string> synced;
+    logger->setFileSync([&](int fd) {
+        const int result = ::fsync(fd);
+        std::error_code error;
+        auto path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+        std::lock_guard lock(mutex);
+        synced.push_back(path.string());
+        return result;
+    });
+    logger->setMaximumFileSize(1);  // each line rolls its file
+    for (int i = 0; i < 4; ++i) log("line " + std::to_string(i));
+    logger->flush();
+    auto rolled = manager->sortedLogFilePaths();
+    ASSERT_EQ(rolled.size(), 4u);
+    {
+        std::lock_guard lock(mutex);
+        std::sort(rolled.begin(), rolled.end());
+        std::sort(synced.begin(), synced.end());
+        EXPECT_EQ(synced, rolled);
+    }
+    for (const auto& path : rolled) EXPECT_TRUE(LgLogFileInfo(path).isArchived()) << path;
+    release();  // before `synced` goes
 }
 
 TEST_F(LgFileLoggerTest, ARestartContinuesTheNewestFileWhileItIsWithinTheLimits) {

@@ -84,6 +84,30 @@ TEST_F(LogCallTest, ErrorFromALoggersOwnQueueDoesNotWaitForItself) {
               (std::vector<std::string>{"[WARN] trigger", "[ERROR] raised by the logger"}));
 }
 
+// Texts travel in buffers that delivered records hand back to the callers: each must reach
+// every logger whole, however long it is and however often the buffers go round.
+TEST_F(LogCallTest, TextsArriveWholeWhileTheirBuffersGoRound) {
+    SetLogLevel(3);
+    auto second = std::make_shared<CapturingLogger>("second");
+    LgLog::sharedInstance().addLogger(second);
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string padding(static_cast<std::size_t>(i % 700),
+                                  static_cast<char>('a' + i % 26));
+        LogWarn("{} {}", i, padding);
+        expected.push_back(fmt::format("[WARN] {} {}", i, padding));
+        if (i % 500 == 0) LgLog::sharedInstance().flushLog();  // buffers come back meanwhile
+    }
+    LgLog::sharedInstance().flushLog();
+    for (const auto& captured : {logger, second}) {
+        const auto texts = captured->texts();
+        ASSERT_EQ(texts.size(), expected.size());
+        std::size_t damaged = 0;
+        for (std::size_t i = 0; i < texts.size(); ++i) damaged += texts[i] != expected[i] ? 1 : 0;
+        EXPECT_EQ(damaged, 0u) << captured->loggerName();
+    }
+}
+
 TEST(LgExtractFileNameWithoutExtension, CutsAtTheLastDotOfTheLastComponent) {
     EXPECT_EQ(LgExtractFileNameWithoutExtension("/src/a.b/archive.tar.gz"), "archive.tar");
     EXPECT_EQ(LgExtractFileNameWithoutExtension("/src/a.b/Makefile"), "Makefile");
