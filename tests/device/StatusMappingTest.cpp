@@ -38,6 +38,14 @@ TEST(StatusMapping, LockdownAndFileServiceFailuresGetTheFrameworkStatus) {
     };
     for (const auto& c : files) EXPECT_EQ(statusFromFileService(c.error), c.status) << c.error;
 
+    // Lockdown's own error names, as a session or service start meets them.
+    EXPECT_EQ(statusFromLockdownError("PasswordProtected"), 0xe800001au);
+    EXPECT_EQ(statusFromLockdownError("InvalidHostID"), 0xe800001cu);
+    EXPECT_EQ(statusFromLockdownError("InvalidService"), 0xe8000022u);
+    EXPECT_EQ(statusFromLockdownError("EscrowLocked"), 0xe8000081u);
+    EXPECT_EQ(statusFromLockdownError("invalidhostid"), 0xe8000001u);
+    EXPECT_EQ(statusFromLockdownError(""), 0xe8000001u);
+
     EXPECT_EQ(statusFromHouseArrestError("ApplicationLookupFailed"), 0xe80000b8u);
     EXPECT_EQ(statusFromHouseArrestError("PathMissing"), 0xe80000bcu);
     EXPECT_EQ(statusFromHouseArrestError("SomethingNew"), 0xe8000001u);

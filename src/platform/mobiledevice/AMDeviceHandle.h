@@ -6,10 +6,12 @@
 #include <libimobiledevice/lockdown.h>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "foundation/Value.h"
+#include "platform/mobiledevice/LockdownClient.h"
 #include "platform/mobiledevice/MobileDevice.h"
 
 namespace mobiledevice {
@@ -28,7 +30,7 @@ struct AMDeviceHandle {
     // Guards everything below: one lockdown exchange at a time per device.
     std::mutex mutex;
     idevice_t device = nullptr;
-    lockdownd_client_t lockdown = nullptr;
+    std::unique_ptr<LockdownClient> lockdown;
     std::string sessionId;
 };
 

@@ -24,12 +24,16 @@ AMDStatus sendAll(idevice_connection_t connection, const void* bytes, std::size_
     return kAMDSuccess;
 }
 
-AMDStatus receiveExactly(idevice_connection_t connection, void* bytes, std::size_t length) {
+AMDStatus receiveExactly(idevice_connection_t connection, void* bytes, std::size_t length,
+                         unsigned int timeoutMs) {
     char* cursor = static_cast<char*>(bytes);
     while (length > 0) {
         std::uint32_t received = 0;
         const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(length, 1u << 30));
-        idevice_error_t error = idevice_connection_receive(connection, cursor, chunk, &received);
+        idevice_error_t error =
+            timeoutMs > 0 ? idevice_connection_receive_timeout(connection, cursor, chunk, &received,
+                                                               timeoutMs)
+                          : idevice_connection_receive(connection, cursor, chunk, &received);
         if (error != IDEVICE_E_SUCCESS) return statusFromDevice(error);
         if (received == 0) return kAMDReceiveMessageError;
         cursor += received;
@@ -60,15 +64,19 @@ AMDStatus sendFramedMessage(idevice_connection_t connection, const foundation::V
 }
 
 AMDStatus receiveFramedMessage(idevice_connection_t connection, foundation::Value* message,
-                               std::uint32_t* format) {
+                               std::uint32_t* format, unsigned int timeoutMs) {
     std::uint8_t prefix[4];
-    if (AMDStatus status = receiveExactly(connection, prefix, sizeof prefix)) return status;
+    if (AMDStatus status = receiveExactly(connection, prefix, sizeof prefix, timeoutMs)) {
+        return status;
+    }
     const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) |
                                  (std::uint32_t{prefix[1]} << 16) |
                                  (std::uint32_t{prefix[2]} << 8) | prefix[3];
     if (length == 0 || length > kMaxMessageLength) return kAMDInvalidResponseError;
     std::vector<std::uint8_t> payload(length);
-    if (AMDStatus status = receiveExactly(connection, payload.data(), length)) return status;
+    if (AMDStatus status = receiveExactly(connection, payload.data(), length, timeoutMs)) {
+        return status;
+    }
     foundation::plist::Format read = foundation::plist::Format::Xml;
     auto value = foundation::plist::read(payload, nullptr, &read);
     if (!value) return kAMDInvalidResponseError;

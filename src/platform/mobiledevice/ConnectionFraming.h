@@ -17,10 +17,13 @@ namespace mobiledevice {
 inline constexpr std::uint32_t kMaxMessageLength = 64u << 20;
 
 AMDStatus sendAll(idevice_connection_t connection, const void* bytes, std::size_t length);
-AMDStatus receiveExactly(idevice_connection_t connection, void* bytes, std::size_t length);
+// With a time-out (milliseconds), each wait for more bytes polls the socket for at most that
+// long, which a TLS connection on a non-blocking socket needs; 0 receives plainly.
+AMDStatus receiveExactly(idevice_connection_t connection, void* bytes, std::size_t length,
+                         unsigned int timeoutMs = 0);
 AMDStatus sendFramedMessage(idevice_connection_t connection, const foundation::Value& message,
                             std::uint32_t format);
 AMDStatus receiveFramedMessage(idevice_connection_t connection, foundation::Value* message,
-                               std::uint32_t* format);
+                               std::uint32_t* format, unsigned int timeoutMs = 0);
 
 }  // namespace mobiledevice

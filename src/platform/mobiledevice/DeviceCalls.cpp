@@ -2,7 +2,6 @@
 
 #include <usbmuxd.h>
 
-#include "foundation/PropertyList.h"
 #include "platform/mobiledevice/AMDeviceHandle.h"
 #include "platform/mobiledevice/MobileDevice.h"
 #include "platform/mobiledevice/PairRecord.h"
@@ -12,19 +11,25 @@ namespace mobiledevice {
 
 namespace {
 
-constexpr const char* kClientLabel = "Orvandel";
-
 void closeLockdown(AMDeviceHandle& handle) {
-    if (handle.lockdown) {
-        if (!handle.sessionId.empty()) {
-            lockdownd_stop_session(handle.lockdown, handle.sessionId.c_str());
-        }
-        lockdownd_client_free(handle.lockdown);
+    if (handle.lockdown && !handle.sessionId.empty()) {
+        handle.lockdown->stopSession(handle.sessionId);
     }
     handle.sessionId.clear();
-    handle.lockdown = nullptr;
+    handle.lockdown.reset();
     if (handle.device) idevice_free(handle.device);
     handle.device = nullptr;
+}
+
+// Pairing needs certificates made and stored, which the library's lockdown client does: it
+// runs on a lockdown connection of its own, as it needs no session.
+template <class Call>
+AMDStatus withLibraryClient(const AMDeviceHandle& handle, Call call) {
+    lockdownd_client_t client = nullptr;
+    lockdownd_error_t error = lockdownd_client_new(handle.device, &client, kLockdownLabel);
+    if (error == LOCKDOWN_E_SUCCESS) error = call(client);
+    if (client) lockdownd_client_free(client);
+    return error == LOCKDOWN_E_MUX_ERROR ? kAMDMuxConnectError : statusFromLockdown(error);
 }
 
 }  // namespace
@@ -49,19 +54,16 @@ AMDStatus AMDeviceConnect(const AMDeviceRef& handle) {
     if (handle->lockdown) return kAMDSuccess;
     handle->device = openDevice(*handle);
     if (!handle->device) return kAMDDeviceDisconnectedError;
-    lockdownd_error_t error = lockdownd_client_new(handle->device, &handle->lockdown, kClientLabel);
-    if (error == LOCKDOWN_E_SUCCESS) {
-        char* type = nullptr;
-        error = lockdownd_query_type(handle->lockdown, &type);
-        const bool lockdown = type && std::string_view(type) == "com.apple.mobile.lockdown";
-        std::free(type);
-        if (error == LOCKDOWN_E_SUCCESS && !lockdown) error = LOCKDOWN_E_INVALID_RESPONSE;
+    AMDStatus status = LockdownClient::open(handle->device, &handle->lockdown);
+    if (status == kAMDSuccess) {
+        std::string type;
+        status = handle->lockdown->queryType(&type);
+        if (status == kAMDSuccess && type != "com.apple.mobile.lockdown") {
+            status = kAMDInvalidResponseError;
+        }
     }
-    if (error != LOCKDOWN_E_SUCCESS) {
-        closeLockdown(*handle);
-        return error == LOCKDOWN_E_MUX_ERROR ? kAMDMuxConnectError : statusFromLockdown(error);
-    }
-    return kAMDSuccess;
+    if (status != kAMDSuccess) closeLockdown(*handle);
+    return status;
 }
 
 AMDStatus AMDeviceDisconnect(const AMDeviceRef& handle) {
@@ -75,15 +77,17 @@ AMDStatus AMDeviceValidatePairing(const AMDeviceRef& handle) {
     if (!handle) return kAMDInvalidArgumentError;
     std::lock_guard lock(handle->mutex);
     if (!handle->lockdown) return kAMDNotConnectedError;
-    if (pairRecordHostId(handle->udid).empty()) return kAMDInvalidHostIDError;
-    return statusFromLockdown(lockdownd_validate_pair(handle->lockdown, nullptr));
+    const foundation::Value record = readPairRecord(handle->udid);
+    if (record["HostID"].stringOr().empty()) return kAMDInvalidHostIDError;
+    return handle->lockdown->validatePair(record);
 }
 
 AMDStatus AMDevicePair(const AMDeviceRef& handle) {
     if (!handle) return kAMDInvalidArgumentError;
     std::lock_guard lock(handle->mutex);
     if (!handle->lockdown) return kAMDNotConnectedError;
-    return statusFromLockdown(lockdownd_pair(handle->lockdown, nullptr));
+    return withLibraryClient(
+        *handle, [](lockdownd_client_t client) { return lockdownd_pair(client, nullptr); });
 }
 
 AMDStatus AMDeviceUnpair(const AMDeviceRef& handle) {
@@ -91,7 +95,8 @@ AMDStatus AMDeviceUnpair(const AMDeviceRef& handle) {
     std::lock_guard lock(handle->mutex);
     if (!handle->lockdown) return kAMDNotConnectedError;
     if (pairRecordHostId(handle->udid).empty()) return kAMDInvalidHostIDError;
-    AMDStatus status = statusFromLockdown(lockdownd_unpair(handle->lockdown, nullptr));
+    AMDStatus status = withLibraryClient(
+        *handle, [](lockdownd_client_t client) { return lockdownd_unpair(client, nullptr); });
     if (status == kAMDSuccess) usbmuxd_delete_pair_record(handle->udid.c_str());
     return status;
 }
@@ -106,24 +111,21 @@ AMDStatus AMDeviceStartSession(const AMDeviceRef& handle) {
     std::lock_guard lock(handle->mutex);
     if (!handle->lockdown) return kAMDNotConnectedError;
     if (!handle->sessionId.empty()) return kAMDSessionActiveError;
-    const std::string hostId = pairRecordHostId(handle->udid);
-    if (hostId.empty()) return kAMDInvalidHostIDError;
-    char* sessionId = nullptr;
-    int sslEnabled = 0;
-    lockdownd_error_t error =
-        lockdownd_start_session(handle->lockdown, hostId.c_str(), &sessionId, &sslEnabled);
-    if (error == LOCKDOWN_E_SUCCESS) handle->sessionId = sessionId ? sessionId : "session";
-    std::free(sessionId);
-    return statusFromLockdown(error);
+    const foundation::Value record = readPairRecord(handle->udid);
+    if (record["HostID"].stringOr().empty()) return kAMDInvalidHostIDError;
+    std::string sessionId;
+    const AMDStatus status = handle->lockdown->startSession(record, &sessionId);
+    if (status == kAMDSuccess) handle->sessionId = sessionId.empty() ? "session" : sessionId;
+    return status;
 }
 
 AMDStatus AMDeviceStopSession(const AMDeviceRef& handle) {
     if (!handle) return kAMDInvalidArgumentError;
     std::lock_guard lock(handle->mutex);
     if (!handle->lockdown || handle->sessionId.empty()) return kAMDSuccess;
-    lockdownd_error_t error = lockdownd_stop_session(handle->lockdown, handle->sessionId.c_str());
+    const AMDStatus status = handle->lockdown->stopSession(handle->sessionId);
     handle->sessionId.clear();
-    return statusFromLockdown(error);
+    return status;
 }
 
 foundation::Value AMDeviceCopyValue(const AMDeviceRef& handle, const char* domain,
@@ -131,13 +133,8 @@ foundation::Value AMDeviceCopyValue(const AMDeviceRef& handle, const char* domai
     if (!handle) return {};
     std::lock_guard lock(handle->mutex);
     if (!handle->lockdown) return {};
-    plist_t node = nullptr;
-    if (lockdownd_get_value(handle->lockdown, domain, key, &node) != LOCKDOWN_E_SUCCESS) {
-        if (node) plist_free(node);
-        return {};
-    }
-    foundation::Value value = foundation::plist::fromNode(node);
-    if (node) plist_free(node);
+    foundation::Value value;
+    if (handle->lockdown->getValue(domain, key, &value) != kAMDSuccess) return {};
     return value;
 }
 

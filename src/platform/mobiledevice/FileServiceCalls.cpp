@@ -11,6 +11,7 @@
 #include "platform/mobiledevice/AMDeviceHandle.h"
 #include "platform/mobiledevice/ConnectionFraming.h"
 #include "platform/mobiledevice/FileService.h"
+#include "platform/mobiledevice/SslHandshake.h"
 #include "platform/mobiledevice/StartedService.h"
 #include "platform/mobiledevice/StatusMapping.h"
 
@@ -46,22 +47,6 @@ std::uint64_t serviceMode(AFCFileMode mode) {
     return kReadOnly;
 }
 
-bool receiveWithin(idevice_connection_t connection, std::uint8_t* bytes, std::size_t length,
-                   unsigned int timeoutMs) {
-    while (length > 0) {
-        std::uint32_t received = 0;
-        const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(length, 1u << 30));
-        if (idevice_connection_receive_timeout(connection, reinterpret_cast<char*>(bytes), chunk,
-                                               &received, timeoutMs) != IDEVICE_E_SUCCESS ||
-            received == 0) {
-            return false;
-        }
-        bytes += received;
-        length -= received;
-    }
-    return true;
-}
-
 // One request and its reply, handed out; a status reply also becomes the answer. A failed exchange leaves the connection unusable.
 AMDStatus exchange(const AFCConnectionRef& afc, std::uint64_t operation,
                    const std::vector<std::uint8_t>& data, const void* payload,
@@ -79,7 +64,7 @@ AMDStatus exchange(const AFCConnectionRef& afc, std::uint64_t operation,
     }
     auto answer = packet::readReply(
         [&](std::uint8_t* bytes, std::size_t length) {
-            return receiveWithin(afc->connection, bytes, length, timeoutMs);
+            return receiveExactly(afc->connection, bytes, length, timeoutMs) == kAMDSuccess;
         },
         replyInto);
     if (!answer) return kAMDInvalidResponseError;
@@ -131,7 +116,7 @@ AMDStatus keyValues(const AFCConnectionRef& afc, std::uint64_t operation,
 // Takes over the started service's connection, encrypted when the device asks.
 AMDStatus adopt(StartedService& started, AFCConnectionRef* connection) {
     if (started.descriptor->ssl_enabled) {
-        if (idevice_error_t error = idevice_connection_enable_ssl(started.connection)) {
+        if (idevice_error_t error = enableSsl(started.connection)) {
             return statusFromDevice(error);
         }
     }

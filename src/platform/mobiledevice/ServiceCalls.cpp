@@ -7,8 +7,10 @@
 #include "foundation/PropertyList.h"
 #include "platform/mobiledevice/AMDeviceHandle.h"
 #include "platform/mobiledevice/ConnectionFraming.h"
-#include "platform/mobiledevice/StartedService.h"
 #include "platform/mobiledevice/MobileDevice.h"
+#include "platform/mobiledevice/PairRecord.h"
+#include "platform/mobiledevice/SslHandshake.h"
+#include "platform/mobiledevice/StartedService.h"
 #include "platform/mobiledevice/StatusMapping.h"
 
 namespace mobiledevice {
@@ -44,12 +46,14 @@ AMDStatus startService(const AMDeviceRef& handle, const std::string& name,
     {
         std::lock_guard lock(handle->mutex);
         if (!handle->lockdown) return kAMDNotConnectedError;
-        const bool escrow = options["UnlockEscrowBag"].toBool().value_or(false);
-        lockdownd_error_t error =
-            escrow ? lockdownd_start_service_with_escrow_bag(handle->lockdown, name.c_str(),
-                                                             &started->descriptor)
-                   : lockdownd_start_service(handle->lockdown, name.c_str(), &started->descriptor);
-        if (error != LOCKDOWN_E_SUCCESS) return statusFromLockdown(error);
+        foundation::Value escrowBag;
+        if (options["UnlockEscrowBag"].toBool().value_or(false)) {
+            escrowBag = readPairRecord(handle->udid)["EscrowBag"];
+            if (!escrowBag.isData()) return kAMDMissingPairRecordError;
+        }
+        const AMDStatus status = handle->lockdown->startService(
+            name, escrowBag.isNil() ? nullptr : &escrowBag, &started->descriptor);
+        if (status != kAMDSuccess) return status;
     }
     started->device = openDevice(*handle);
     if (!started->device) return kAMDDeviceDisconnectedError;
@@ -76,7 +80,7 @@ AMDStatus AMDeviceSecureStartService(const AMDeviceRef& handle, const std::strin
     StartedService started;
     if (AMDStatus status = startService(handle, name, options, &started)) return status;
     if (started.descriptor->ssl_enabled) {
-        idevice_error_t error = idevice_connection_enable_ssl(started.connection);
+        idevice_error_t error = enableSsl(started.connection);
         if (error != IDEVICE_E_SUCCESS) return statusFromDevice(error);
     }
     *connection = std::make_shared<AMDServiceConnection>(started.device, started.connection);

@@ -91,6 +91,44 @@ AMDStatus statusFromLockdown(lockdownd_error_t error) {
     }
 }
 
+AMDStatus statusFromLockdownError(std::string_view name) {
+    static constexpr std::pair<std::string_view, lockdownd_error_t> kNames[] = {
+        {"MissingKey", LOCKDOWN_E_MISSING_KEY},
+        {"MissingValue", LOCKDOWN_E_MISSING_VALUE},
+        {"GetProhibited", LOCKDOWN_E_GET_PROHIBITED},
+        {"SetProhibited", LOCKDOWN_E_SET_PROHIBITED},
+        {"RemoveProhibited", LOCKDOWN_E_REMOVE_PROHIBITED},
+        {"ImmutableValue", LOCKDOWN_E_IMMUTABLE_VALUE},
+        {"PasswordProtected", LOCKDOWN_E_PASSWORD_PROTECTED},
+        {"UserDeniedPairing", LOCKDOWN_E_USER_DENIED_PAIRING},
+        {"PairingDialogResponsePending", LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING},
+        {"MissingHostID", LOCKDOWN_E_MISSING_HOST_ID},
+        {"InvalidHostID", LOCKDOWN_E_INVALID_HOST_ID},
+        {"SessionActive", LOCKDOWN_E_SESSION_ACTIVE},
+        {"SessionInactive", LOCKDOWN_E_SESSION_INACTIVE},
+        {"MissingSessionID", LOCKDOWN_E_MISSING_SESSION_ID},
+        {"InvalidSessionID", LOCKDOWN_E_INVALID_SESSION_ID},
+        {"MissingService", LOCKDOWN_E_MISSING_SERVICE},
+        {"InvalidService", LOCKDOWN_E_INVALID_SERVICE},
+        {"ServiceLimit", LOCKDOWN_E_SERVICE_LIMIT},
+        {"MissingPairRecord", LOCKDOWN_E_MISSING_PAIR_RECORD},
+        {"SavePairRecordFailed", LOCKDOWN_E_SAVE_PAIR_RECORD_FAILED},
+        {"InvalidPairRecord", LOCKDOWN_E_INVALID_PAIR_RECORD},
+        {"InvalidActivationRecord", LOCKDOWN_E_INVALID_ACTIVATION_RECORD},
+        {"MissingActivationRecord", LOCKDOWN_E_MISSING_ACTIVATION_RECORD},
+        {"ServiceProhibited", LOCKDOWN_E_SERVICE_PROHIBITED},
+        {"EscrowLocked", LOCKDOWN_E_ESCROW_LOCKED},
+        {"PairingProhibitedOverThisConnection", LOCKDOWN_E_PAIRING_PROHIBITED_OVER_THIS_CONNECTION},
+        {"FMiPProtected", LOCKDOWN_E_FMIP_PROTECTED},
+        {"MCProtected", LOCKDOWN_E_MC_PROTECTED},
+        {"MCChallengeRequired", LOCKDOWN_E_MC_CHALLENGE_REQUIRED},
+    };
+    for (const auto& [text, error] : kNames) {
+        if (text == name) return statusFromLockdown(error);
+    }
+    return kAMDUndefinedError;
+}
+
 AMDStatus statusFromDevice(idevice_error_t error) {
     switch (error) {
         case IDEVICE_E_SUCCESS:

@@ -11,6 +11,9 @@
 namespace mobiledevice {
 
 AMDStatus statusFromLockdown(lockdownd_error_t error);
+// The error names lockdown answers with ("InvalidHostID", ...), as statusFromLockdown maps
+// the library's codes for them; names it does not know are undefined errors.
+AMDStatus statusFromLockdownError(std::string_view name);
 AMDStatus statusFromDevice(idevice_error_t error);
 AMDStatus statusFromFileService(afc_error_t error);
 // The error names a container service answers with ("ApplicationLookupFailed", ...).
