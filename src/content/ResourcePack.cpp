@@ -63,6 +63,48 @@ std::size_t keyRunLength(std::string_view password, std::size_t within) {
     return std::max(password.size(), within - within % password.size());
 }
 
+// XOR of `in` with a run of whole passwords into `out` (which may be `in`), sixteen bytes
+// at a time: `key` holds the run, at least `length` bytes of it.
+void xorWithKey(const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* key,
+                std::size_t length) {
+    using Block = std::uint8_t __attribute__((vector_size(16)));
+    std::size_t i = 0;
+    for (; i + sizeof(Block) <= length; i += sizeof(Block)) {
+        Block a, k;
+        std::memcpy(&a, in + i, sizeof a);
+        std::memcpy(&k, key + i, sizeof k);
+        a ^= k;
+        std::memcpy(out + i, &a, sizeof a);
+    }
+    for (; i < length; ++i) out[i] = in[i] ^ key[i];
+}
+
+// Deciphers `in` into `out` (the same length; may be the same bytes), the password starting
+// at its first byte.
+void decipherInto(std::span<const std::uint8_t> in, std::uint8_t* out, std::string_view password) {
+    if (password.empty()) {
+        if (out != in.data() && !in.empty()) std::memmove(out, in.data(), in.size());
+        return;
+    }
+    std::array<std::uint8_t, 4096> key{};
+    if (password.size() > key.size()) {
+        for (std::size_t i = 0, k = 0; i < in.size(); ++i) {
+            out[i] = in[i] ^ static_cast<std::uint8_t>(password[k]);
+            if (++k == password.size()) k = 0;
+        }
+        return;
+    }
+    const std::size_t runLength = std::min(in.size(), keyRunLength(password, key.size()));
+    for (std::size_t i = 0, k = 0; i < runLength; ++i) {
+        key[i] = static_cast<std::uint8_t>(password[k]);
+        if (++k == password.size()) k = 0;
+    }
+    for (std::size_t done = 0; done < in.size(); done += runLength) {
+        const std::size_t n = std::min(runLength, in.size() - done);
+        xorWithKey(in.data() + done, out + done, key.data(), n);
+    }
+}
+
 // Hands the deciphered body to `take` in pieces of a bounded buffer, never whole; `take`
 // answers whether it wants more.
 template <typename Take>
@@ -75,10 +117,8 @@ void forEachDecipheredPiece(std::span<const std::uint8_t> ciphered, std::string_
     std::vector<std::uint8_t> buffer(keyRunLength(password, 256 * 1024));
     for (std::size_t done = 0; done < ciphered.size();) {
         const std::size_t n = std::min(buffer.size(), ciphered.size() - done);
-        std::memcpy(buffer.data(), ciphered.data() + done, n);
-        const std::span<std::uint8_t> piece(buffer.data(), n);
-        cipherdata(piece, password);
-        if (!take(std::span<const std::uint8_t>(piece))) return;
+        decipherInto(ciphered.subspan(done, n), buffer.data(), password);
+        if (!take(std::span<const std::uint8_t>(buffer.data(), n))) return;
         done += n;
     }
 }
@@ -86,27 +126,7 @@ void forEachDecipheredPiece(std::span<const std::uint8_t> ciphered, std::string_
 }  // namespace
 
 void cipherdata(std::span<std::uint8_t> data, std::string_view password) {
-    if (password.empty()) return;
-    // XOR with a run of whole passwords, block by block: no division per byte, and a
-    // loop the compiler turns into wide operations.
-    std::array<std::uint8_t, 4096> key{};
-    const std::size_t runLength = std::min(data.size(), keyRunLength(password, key.size()));
-    if (password.size() > key.size()) {
-        for (std::size_t i = 0, k = 0; i < data.size(); ++i) {
-            data[i] ^= static_cast<std::uint8_t>(password[k]);
-            if (++k == password.size()) k = 0;
-        }
-        return;
-    }
-    for (std::size_t i = 0, k = 0; i < runLength; ++i) {
-        key[i] = static_cast<std::uint8_t>(password[k]);
-        if (++k == password.size()) k = 0;
-    }
-    for (std::size_t done = 0; done < data.size(); done += runLength) {
-        const std::size_t n = std::min(runLength, data.size() - done);
-        std::uint8_t* block = data.data() + done;
-        for (std::size_t i = 0; i < n; ++i) block[i] ^= key[i];
-    }
+    decipherInto(data, data.data(), password);
 }
 
 foundation::Data signedDigest(std::span<const std::uint8_t> table,
@@ -176,34 +196,40 @@ foundation::Data signedDigestOfCipheredBody(const Index& index, std::string_view
     return digest.finish();
 }
 
-std::optional<foundation::Data> inflateCipheredBody(const Index& index, std::string_view password,
-                                                    std::uint64_t inflatedSize) {
+bool inflateCipheredBodyInto(const Index& index, std::string_view password,
+                             std::span<std::uint8_t> output, const std::atomic<bool>* stop) {
     // No body of this length inflates to more; nor is it worth making room for.
-    if (index.cipheredBody.empty() || inflatedSize / kMaximumRatio > index.cipheredBody.size()) {
-        return std::nullopt;
+    if (index.cipheredBody.empty() || output.size() / kMaximumRatio > index.cipheredBody.size()) {
+        return false;
     }
     ziphelper::GzipInflateStream inflater;
-    if (!inflater.ready()) return std::nullopt;
+    if (!inflater.ready()) return false;
     z_stream& stream = inflater.get();
-    // One byte of room beyond the stated size shows a member that is longer.
-    foundation::Data output(std::size_t(inflatedSize) + 1);
+    // Once the output is full, one spare byte of room shows a member that is longer.
+    std::uint8_t spare = 0;
     std::size_t written = 0;
     bool ended = false;
     bool failed = false;
     forEachDecipheredPiece(index.cipheredBody, password, [&](std::span<const std::uint8_t> piece) {
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            failed = true;
+            return false;
+        }
         stream.next_in = const_cast<Bytef*>(piece.data());
         stream.avail_in = static_cast<uInt>(piece.size());
         while (stream.avail_in > 0) {
-            if (written == output.size()) {
+            const bool full = written == output.size();
+            const auto room =
+                full ? uInt{1}
+                     : static_cast<uInt>(std::min<std::size_t>(output.size() - written, UINT_MAX));
+            stream.next_out = full ? &spare : output.data() + written;
+            stream.avail_out = room;
+            const int status = inflate(&stream, Z_NO_FLUSH);
+            if (full && stream.avail_out == 0) {
                 failed = true;
                 return false;
             }
-            const auto room =
-                static_cast<uInt>(std::min<std::size_t>(output.size() - written, UINT_MAX));
-            stream.next_out = output.data() + written;
-            stream.avail_out = room;
-            const int status = inflate(&stream, Z_NO_FLUSH);
-            written += room - stream.avail_out;
+            if (!full) written += room - stream.avail_out;
             if (status == Z_STREAM_END) {
                 ended = true;
                 return false;
@@ -215,8 +241,16 @@ std::optional<foundation::Data> inflateCipheredBody(const Index& index, std::str
         }
         return true;
     });
-    if (failed || !ended || written != inflatedSize) return std::nullopt;
-    output.resize(written);
+    return !failed && ended && written == output.size();
+}
+
+std::optional<foundation::Data> inflateCipheredBody(const Index& index, std::string_view password,
+                                                    std::uint64_t inflatedSize) {
+    if (index.cipheredBody.empty() || inflatedSize / kMaximumRatio > index.cipheredBody.size()) {
+        return std::nullopt;
+    }
+    foundation::Data output(static_cast<std::size_t>(inflatedSize));
+    if (!inflateCipheredBodyInto(index, password, output)) return std::nullopt;
     return output;
 }
 

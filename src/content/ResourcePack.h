@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -68,6 +69,12 @@ foundation::Data signedDigestOfCipheredBody(const Index& index, std::string_view
 // is not one gzip member of that inflated size (bytes behind the member are ignored).
 std::optional<foundation::Data> inflateCipheredBody(const Index& index, std::string_view password,
                                                     std::uint64_t inflatedSize);
+// The same into `output`, which the member must fill exactly; false otherwise (what was
+// written by then is left in `output`). A set `stop`, looked at before each piece of the
+// body, ends the work early with false.
+bool inflateCipheredBodyInto(const Index& index, std::string_view password,
+                             std::span<std::uint8_t> output,
+                             const std::atomic<bool>* stop = nullptr);
 
 }  // namespace ResourcePack
 }  // namespace content

@@ -1,11 +1,15 @@
 #include "content/StaticFileResponse.h"
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <fmt/format.h>
 
+#include "content/InflatedBuffer.h"
 #include "content/MySettings.h"
 #include "content/PathText.h"
 #include "content/ResourcePack.h"
@@ -23,7 +27,8 @@ struct Slice {
 
 // Every file is a slice of the one inflated body.
 struct FileTable {
-    foundation::Data inflated;
+    explicit FileTable(std::size_t inflatedSize) : inflated(inflatedSize) {}
+    InflatedBuffer inflated;
     std::map<std::string, Slice, std::less<>> files;
 };
 
@@ -64,12 +69,46 @@ std::optional<foundation::Data> contentsOf(const std::string& name) {
     if (auto table = currentTable()) {
         const auto it = table->files.find(name);
         if (it == table->files.end()) return std::nullopt;
-        const auto begin = table->inflated.begin() + std::ptrdiff_t(it->second.offset);
-        return foundation::Data(begin, begin + std::ptrdiff_t(it->second.size));
+        const auto file = table->inflated.bytes().subspan(it->second.offset, it->second.size);
+        return foundation::Data(file.begin(), file.end());
     }
     const std::string root = rootPath();
     if (root.empty()) return std::nullopt;
     return foundation::readFile((std::filesystem::path(root) / name).string());
+}
+
+// Checks the signature and inflates the body into `output`. The inflating runs on a
+// helper thread while this one takes the digest and checks it, so the two passes over the
+// body take their time side by side rather than one after the other; a signature that
+// fails stops the inflating at its next piece. Either way nothing is kept unless both hold.
+bool verifyAndInflate(const ResourcePack::Index& index, std::string_view password,
+                      std::span<std::uint8_t> output) {
+    std::atomic<bool> stop{false};
+    bool inflated = false;
+    std::thread inflater;
+    try {
+        inflater = std::thread([&] {
+            inflated = ResourcePack::inflateCipheredBodyInto(index, password, output, &stop);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: one pass after the other.
+        return MySettings::VerifySign(index.signature,
+                                      ResourcePack::signedDigestOfCipheredBody(index, password)) &&
+               ResourcePack::inflateCipheredBodyInto(index, password, output);
+    }
+    bool verified = false;
+    try {
+        verified = MySettings::VerifySign(
+            index.signature, ResourcePack::signedDigestOfCipheredBody(index, password));
+    } catch (...) {
+        // The helper writes into `output`: it is stopped and joined before that goes away.
+        stop.store(true, std::memory_order_relaxed);
+        inflater.join();
+        throw;
+    }
+    if (!verified) stop.store(true, std::memory_order_relaxed);
+    inflater.join();
+    return verified && inflated;
 }
 
 }  // namespace
@@ -88,25 +127,25 @@ bool StaticFileResponse::initializeWithFileAtPath(const std::string& path,
 bool StaticFileResponse::initializeWithData(std::span<const std::uint8_t> pack,
                                             std::string_view password) {
     if (pack.empty()) return false;
-    // The body is deciphered in pieces, once for the signature and once more, when that
-    // holds, into the inflated files: it is never whole in memory, deciphered or copied.
+    // The body is deciphered in pieces, once for the signature and once more into the
+    // inflated files: it is never whole in memory, deciphered or copied.
     auto index = ResourcePack::parseIndex(pack, password);
     if (!index) return false;
-    const foundation::Data digest = ResourcePack::signedDigestOfCipheredBody(*index, password);
-    if (!MySettings::VerifySign(index->signature, digest)) return false;
 
     // The files fill the body exactly: a table that leaves bytes over or runs past the end
     // does not describe this body, and a signed body that does not inflate is a broken
     // pack, not an empty one.
     const std::uint64_t described =
         index->records.empty() ? 0 : index->records.back().offset + index->records.back().size;
-    auto inflated = ResourcePack::inflateCipheredBody(*index, password, described);
-    if (!inflated) return false;
-    auto table = std::make_shared<FileTable>();
+    if (described > SIZE_MAX) return false;
+    auto table = std::make_shared<FileTable>(std::size_t(described));
+    if (table->inflated.bytes().size() != described ||
+        !verifyAndInflate(*index, password, table->inflated.bytes())) {
+        return false;
+    }
     for (const auto& record : index->records) {
         table->files[record.name] = {std::size_t(record.offset), record.size};
     }
-    table->inflated = std::move(*inflated);
 
     auto& s = state();
     std::lock_guard guard(s.lock);

@@ -1,6 +1,7 @@
 #include "device/AMService.h"
 
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,29 +21,32 @@ namespace {
 
 constexpr const char* kEmptyParameter = "___EmptyParameterString___";
 
-// A message as it goes on the wire: XML as the writer made it (no copy), binary as encoded.
+// A message as it goes on the wire: XML as the writer made it in the sender's room (no
+// copy), binary as encoded.
 struct Serialised {
-    std::string text;
+    std::span<const std::uint8_t> xml;
     foundation::Data binary;
     std::span<const std::uint8_t> bytes() const {
         if (!binary.empty()) return binary;
-        return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+        return xml;
     }
 };
 
-std::optional<Serialised> serialise(const Value& plist, bool binary) {
+std::optional<Serialised> serialise(const Value& plist, bool binary, std::string& room) {
     Serialised out;
     if (binary) {
         auto encoded = foundation::plist::writeBinary(plist);
         if (!encoded) return std::nullopt;
         out.binary = std::move(*encoded);
     } else {
-        auto xml = foundation::plist::writeXml(plist);
-        if (!xml) return std::nullopt;
-        out.text = std::move(*xml);
+        if (!foundation::plist::writeXmlInto(plist, room)) return std::nullopt;
+        out.xml = {reinterpret_cast<const std::uint8_t*>(room.data()), room.size()};
     }
     return out;
 }
+
+// Room kept for the next message, unless one very large message made it so.
+constexpr std::size_t kKeptSendRoom = 1u << 20;
 
 void putLength(std::uint8_t* out, std::uint32_t length) {
     out[0] = static_cast<std::uint8_t>(length >> 24);
@@ -57,6 +61,10 @@ std::uint32_t getLength(const std::uint8_t* in) {
 }
 
 }  // namespace
+
+AMService::SendRoomTrim::~SendRoomTrim() {
+    if (room.capacity() > kKeptSendRoom) std::string().swap(room);
+}
 
 AMService::~AMService() {
     if (socket_ >= 0) ::close(socket_);
@@ -170,14 +178,52 @@ long AMService::sendDataPacket(const foundation::Data& data) {
         lasterror_ = std::strerror(EMSGSIZE);
         return -1;
     }
-    std::uint8_t prefix[4];
-    putLength(prefix, static_cast<std::uint32_t>(data.size()));
-    if (send(prefix, sizeof prefix) == -1 || send(data.data(), data.size()) == -1) {
+    std::size_t sent = 0;
+    if (!sendFramed(data, &sent)) {
         lasterror_ = std::strerror(errno);
         return -1;
     }
     lasterror_.clear();
     return static_cast<long>(data.size());
+}
+
+bool AMService::sendFramed(std::span<const std::uint8_t> payload, std::size_t* sent) {
+    std::uint8_t prefix[4];
+    putLength(prefix, static_cast<std::uint32_t>(payload.size()));
+    *sent = 0;
+    if (secureConnection_) {
+        if (send(prefix, sizeof prefix) == -1) return false;
+        *sent = sizeof prefix;
+        if (send(payload.data(), payload.size()) == -1) return false;
+        *sent += payload.size();
+        return true;
+    }
+    iovec parts[2] = {{prefix, sizeof prefix},
+                      {const_cast<std::uint8_t*>(payload.data()), payload.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    const std::size_t total = sizeof prefix + payload.size();
+    while (*sent < total) {
+        const ssize_t n = ::sendmsg(socket_, &message, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        *sent += static_cast<std::size_t>(n);
+        // Past what went: whole parts dropped, the part it stopped in cut at the front.
+        auto left = static_cast<std::size_t>(n);
+        while (message.msg_iovlen > 0 && left >= message.msg_iov->iov_len) {
+            left -= message.msg_iov->iov_len;
+            ++message.msg_iov;
+            --message.msg_iovlen;
+        }
+        if (message.msg_iovlen > 0) {
+            message.msg_iov->iov_base = static_cast<char*>(message.msg_iov->iov_base) + left;
+            message.msg_iov->iov_len -= left;
+        }
+    }
+    return true;
 }
 
 std::unique_ptr<SocketReadStream> AMService::inputStreamFromSocket() const {
@@ -229,18 +275,15 @@ bool AMService::sendXMLRequestTimeout(const Value& request, unsigned int /*timeo
         LogInfo("sending plist >>>>>>>>: ");
         return mobiledevice::AMDServiceConnectionSendMessage(connection_, request, format) == 0;
     }
-    const auto serialised = serialise(request, binary);
+    std::lock_guard sending(sendMutex_);
+    const SendRoomTrim trim{sendRoom_};
+    const auto serialised = serialise(request, binary, sendRoom_);
     if (!serialised) return false;
     const auto payload = serialised->bytes();
     if (payload.empty() || payload.size() > kMaxPacketLength) return false;
-    std::uint8_t prefix[4];
-    putLength(prefix, static_cast<std::uint32_t>(payload.size()));
-    if (send(prefix, sizeof prefix) != 4) {
-        lasterror_ = "Can't send message size";
-        return false;
-    }
-    if (send(payload.data(), payload.size()) != static_cast<long>(payload.size())) {
-        lasterror_ = "Can't send message text";
+    std::size_t sent = 0;
+    if (!sendFramed(payload, &sent)) {
+        lasterror_ = sent < 4 ? "Can't send message size" : "Can't send message text";
         return false;
     }
     lasterror_.clear();
@@ -334,26 +377,21 @@ bool AMService::sendRequestAndWaitUntilDone(const Value& request) {
 }
 
 bool AMService::sendPlistIsBinary(const Value& plist, bool binary) {
-    const auto serialised = serialise(plist, binary);
+    std::lock_guard sending(sendMutex_);
+    const SendRoomTrim trim{sendRoom_};
+    const auto serialised = serialise(plist, binary, sendRoom_);
     if (!serialised) return false;
     const auto payload = serialised->bytes();
     if (payload.size() > kMaxPacketLength) return false;
     const std::string name = servicename();
     LogInfo("{} sending {} bytes", name, payload.size());
-    std::uint8_t prefix[4];
-    putLength(prefix, static_cast<std::uint32_t>(payload.size()));
-    long sent = sendRawBytes(prefix);
-    if (sent == 4) {
-        sent = sendRawBytes(payload);
-        if (sent > 0) LogInfo("{} sent {} bytes", name, sent);
-        if (sent == static_cast<long>(payload.size())) return true;
-        if (sent >= 0) {
-            LogError("ERROR: could not send all data ({} of {})!", sent, payload.size());
-            return false;
-        }
-    } else if (sent > 0) {
-        return false;
+    std::size_t sent = 0;
+    if (isValidService() && sendFramed(payload, &sent)) {
+        lasterror_.clear();
+        LogInfo("{} sent {} bytes", name, payload.size());
+        return true;
     }
+    if (isValidService()) lasterror_ = std::strerror(errno);
     LogError("ERROR: sending to device failed.");
     return false;
 }

@@ -114,6 +114,10 @@ private:
     // Reads one framed packet; the time limit covers the length prefix.
     PacketResult readPacket(unsigned int timeoutMs, foundation::Data* payload, long* detail);
     long receiveAll(void* bytes, std::size_t length, unsigned int timeoutMs);
+    // Sends the 4-byte big-endian length and then the payload: on a plain socket in one
+    // system call, so that the device wakes once for the whole message. True when all of it
+    // went; `sent` is how many bytes of the frame did (errno is set on failure).
+    bool sendFramed(std::span<const std::uint8_t> payload, std::size_t* sent);
     // The payload of one packet for readPlistTimeoutReturnCode; its out code.
     int readPlistPayload(unsigned int timeoutMs, foundation::Data* payload);
 
@@ -125,4 +129,13 @@ private:
     std::weak_ptr<AMServiceDelegate> delegate_;
     mutable std::mutex nameMutex_;
     std::string servicename_;
+    // Outgoing XML is written into the same room message after message; one message at a
+    // time, so that neither the room nor the frames on the wire are shared.
+    std::mutex sendMutex_;
+    std::string sendRoom_;
+    // Gives up the room once a message is out when it has grown very large.
+    struct SendRoomTrim {
+        std::string& room;
+        ~SendRoomTrim();
+    };
 };

@@ -79,4 +79,8 @@ std::optional<std::string> writeXml(const Value& value, std::string* error) {
     return XmlPropertyListWriter().write(value, error);
 }
 
+bool writeXmlInto(const Value& value, std::string& out, std::string* error) {
+    return XmlPropertyListWriter().writeInto(value, out, error);
+}
+
 }  // namespace foundation::plist

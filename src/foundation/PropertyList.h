@@ -29,6 +29,9 @@ std::optional<Value> read(std::string_view bytes, std::string* error = nullptr,
 // outside years 1 to 9999 or text holding NUL, which XML cannot carry.
 std::optional<Data> writeBinary(const Value& value, std::string* error = nullptr);
 std::optional<std::string> writeXml(const Value& value, std::string* error = nullptr);
+// The XML form into `out`, replacing what it held but reusing its room: a sender that
+// writes message after message does not take fresh memory for each.
+bool writeXmlInto(const Value& value, std::string& out, std::string* error = nullptr);
 
 // Bridge to libplist nodes for the device layer. libplist 2.2 keeps integers as unsigned
 // 64-bit values but writes them as signed ones, and keeps dates as int32 seconds plus

@@ -103,24 +103,6 @@ bool feed(GMarkupParseContext* context, std::string_view text, GError** failure)
                                         failure);
 }
 
-// Eight bytes at a time: a plain count walks a 64 KiB block a byte at a time.
-std::size_t countLineBreaks(std::string_view text) {
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-    constexpr std::uint64_t kBreaks = 0x0A0A0A0A0A0A0A0AULL;
-    std::size_t count = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        const std::uint64_t x = word ^ kBreaks;  // a zero byte where there was a line break
-        const std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
-        // One bit per such byte, summed into the top byte by the multiplication.
-        count += static_cast<std::size_t>(((zero >> 7) * 0x0101010101010101ULL) >> 56);
-    }
-    for (; i < text.size(); ++i) count += text[i] == '\n' ? 1 : 0;
-    return count;
-}
-
 }  // namespace
 
 // GMarkup walks text one character at a time and gathers it once more before handing it
@@ -144,23 +126,26 @@ bool XmlPropertyListReader::parse(GMarkupParseContext* context, std::string_view
         if (close == std::string_view::npos) break;
         searchFrom = body;
         const std::string_view content = text.substr(body, close - body);
-        if (content.find('<') != std::string_view::npos ||
-            content.find('&') != std::string_view::npos ||
-            content.find('\r') != std::string_view::npos) {
-            continue;
-        }
         // The tag goes with the line breaks that follow it.
         const std::size_t afterBreaks = text.find_first_not_of('\n', body);
         if (afterBreaks == close) continue;
+        // Text on a single line is left to GMarkup.
+        if (text.substr(afterBreaks, close - afterBreaks).find('\n') == std::string_view::npos) {
+            continue;
+        }
         if (!feed(context, text.substr(fed, open - fed), failure)) return false;
         // Only a tag GMarkup takes as such starts an element: not one inside a comment.
         const std::size_t started = startedElements_;
         if (!feed(context, text.substr(open, afterBreaks - open), failure)) return false;
         fed = afterBreaks;
         if (startedElements_ == started + 1) {
-            if (auto stand = standIn(text.substr(afterBreaks, close - afterBreaks));
-                stand && takeDataText(content)) {
-                if (!feed(context, *stand, failure)) return false;
+            if (const auto lineBreaks = takeDataText(content)) {
+                const std::size_t lastBreak = text.rfind('\n', close - 1);
+                if (!feed(context,
+                          standIn(*lineBreaks - (afterBreaks - body), close - lastBreak - 1),
+                          failure)) {
+                    return false;
+                }
                 fed = close;
                 searchFrom = close;
             }
@@ -169,31 +154,32 @@ bool XmlPropertyListReader::parse(GMarkupParseContext* context, std::string_view
     return feed(context, text.substr(fed), failure);
 }
 
-// What GMarkup is given in place of the text of a <data> element, so that it counts the
-// same lines and columns: blanks and the same line breaks. Text on a single line, or with
-// other than ASCII on its last, is left to GMarkup.
-std::optional<std::string> XmlPropertyListReader::standIn(std::string_view text) {
-    const std::size_t lastBreak = text.rfind('\n');
-    if (lastBreak == std::string_view::npos) return std::nullopt;
-    const std::string_view lastLine = text.substr(lastBreak + 1);
-    for (const char c : lastLine) {
-        if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
-    }
+// What GMarkup is given in place of the text of a <data> element taken straight from the
+// document, so that it counts the same lines and columns: blanks and the same line breaks
+// (the text is base64 and whitespace, so its columns are its characters).
+std::string XmlPropertyListReader::standIn(std::size_t lineBreaks, std::size_t lastLineLength) {
     std::string stand(1, ' ');
-    stand.append(countLineBreaks(text), '\n');
-    stand.append(lastLine.size(), ' ');
+    stand.append(lineBreaks, '\n');
+    stand.append(lastLineLength, ' ');
     return stand;
 }
 
-// The text of a <data> element GMarkup has just started, when none of it was taken yet.
-bool XmlPropertyListReader::takeDataText(std::string_view content) {
-    if (stack_.empty()) return false;
+// The text of a <data> element GMarkup has just started, when none of it was taken yet,
+// decoded on the spot: the number of line breaks in it. Nothing is taken from text that
+// does not decode or holds a CR (which GMarkup would turn into a line break): GMarkup gets
+// that text as it would any other.
+std::optional<std::size_t> XmlPropertyListReader::takeDataText(std::string_view content) {
+    if (stack_.empty()) return std::nullopt;
     Frame& frame = stack_.back();
-    if (frame.kind != FrameKind::Leaf || frame.element != "data" || !frame.text.empty()) {
-        return false;
+    if (frame.kind != FrameKind::Leaf || frame.element != "data" || !frame.text.empty() ||
+        frame.data) {
+        return std::nullopt;
     }
-    frame.text.assign(content);
-    return true;
+    base64::Whitespace seen;
+    auto decoded = base64::decodeIgnoringWhitespace(content, &seen);
+    if (!decoded || seen.carriageReturn) return std::nullopt;
+    frame.data = std::move(*decoded);
+    return seen.lineBreaks;
 }
 
 void XmlPropertyListReader::reportFailure(XmlPropertyListReader& reader,
@@ -253,20 +239,20 @@ bool XmlPropertyListReader::startElement(std::string_view name) {
 
     if (name == "plist") {
         if (!stack_.empty()) return fail("<plist> inside another element");
-        stack_.push_back({FrameKind::Plist, std::string(name), {}, {}, {}});
+        stack_.push_back({FrameKind::Plist, std::string(name), {}, {}, {}, {}});
     } else if (name == "array" || name == "dict") {
         if (containerDepth_ >= kMaxNestingDepth) {
             return fail(fmt::format("more than {} nested containers", kMaxNestingDepth));
         }
         ++containerDepth_;
         if (name == "array") {
-            stack_.push_back({FrameKind::Array, std::string(name), Value(Array{}), {}, {}});
+            stack_.push_back({FrameKind::Array, std::string(name), Value(Array{}), {}, {}, {}});
         } else {
             stack_.push_back(
-                {FrameKind::Dictionary, std::string(name), Value(Dictionary{}), {}, {}});
+                {FrameKind::Dictionary, std::string(name), Value(Dictionary{}), {}, {}, {}});
         }
     } else if (isLeafElement(name)) {
-        stack_.push_back({FrameKind::Leaf, std::string(name), {}, {}, {}});
+        stack_.push_back({FrameKind::Leaf, std::string(name), {}, {}, {}, {}});
     } else {
         return fail(fmt::format("unknown element <{}>", name));
     }
@@ -282,7 +268,7 @@ bool XmlPropertyListReader::addText(std::string_view text) {
     return true;
 }
 
-std::optional<Value> XmlPropertyListReader::leafValue(const Frame& frame) {
+std::optional<Value> XmlPropertyListReader::leafValue(Frame& frame) {
     const std::string& name = frame.element;
     if (name == "string" || name == "key") return Value(frame.text);
     if (name == "true" || name == "false") {
@@ -297,6 +283,8 @@ std::optional<Value> XmlPropertyListReader::leafValue(const Frame& frame) {
     } else if (name == "date") {
         if (auto value = parseXmlDate(frame.text)) return Value(Date{*value});
     } else if (name == "data") {
+        // Taken from the document already; GMarkup then saw only the blanks in its place.
+        if (frame.data) return Value(std::move(*frame.data));
         if (auto value = base64::decodeIgnoringWhitespace(frame.text))
             return Value(std::move(*value));
     }

@@ -25,6 +25,7 @@ private:
         Value value;  // the container being filled, or the value inside <plist>
         std::optional<std::string> pendingKey;
         std::string text;
+        std::optional<Data> data;  // a <data> element's bytes, decoded from the document
     };
 
     static void onStartElement(GMarkupParseContext* context, const gchar* name,
@@ -38,13 +39,13 @@ private:
                               GError** error);
 
     bool parse(GMarkupParseContext* context, std::string_view text, GError** failure);
-    static std::optional<std::string> standIn(std::string_view text);
-    bool takeDataText(std::string_view content);
+    static std::string standIn(std::size_t lineBreaks, std::size_t lastLineLength);
+    std::optional<std::size_t> takeDataText(std::string_view content);
     bool startElement(std::string_view name);
     bool endElement();
     bool addText(std::string_view text);
     bool deliver(Value value);
-    std::optional<Value> leafValue(const Frame& frame);
+    std::optional<Value> leafValue(Frame& frame);
     bool fail(std::string message);
 
     std::vector<Frame> stack_;

@@ -64,14 +64,22 @@ std::string formatReal(double d) {
 }  // namespace
 
 std::optional<std::string> XmlPropertyListWriter::write(const Value& value, std::string* error) {
+    std::string out;
+    if (!writeInto(value, out, error)) return std::nullopt;
+    return out;
+}
+
+bool XmlPropertyListWriter::writeInto(const Value& value, std::string& out, std::string* error) {
     if (auto why = findUnwritable(value, Target::Xml)) {
         if (error) *error = *why;
-        return std::nullopt;
+        return false;
     }
-    out_ = kHeader;
+    out_ = std::move(out);
+    out_.assign(kHeader);
     writeValue(value, 0);
     out_ += "</plist>\n";
-    return std::move(out_);
+    out = std::move(out_);
+    return true;
 }
 
 void XmlPropertyListWriter::writeIndent(std::size_t indent) {
@@ -89,16 +97,19 @@ void XmlPropertyListWriter::writeText(const char* element, const std::string& te
 void XmlPropertyListWriter::writeData(const Data& data, std::size_t indent) {
     writeIndent(indent);
     out_ += "<data>\n";
-    // Each line is encoded straight into the output from its share of the bytes.
+    // The lines are encoded straight into room made for all of them at once.
     const std::size_t lineLength = base64LineLength(indent);
     const std::size_t bytesPerLine = lineLength / 4 * 3;
-    const std::size_t encodedSize = (data.size() + 2) / 3 * 4;
-    out_.reserve(out_.size() + encodedSize + (encodedSize / lineLength + 2) * (indent + 1) + 16);
+    const std::size_t lines = (data.size() + bytesPerLine - 1) / bytesPerLine;
+    const std::size_t start = out_.size();
+    out_.reserve(start + lines * (indent + 1) + base64::encodedLength(data.size()) + indent + 16);
+    out_.resize(start + lines * (indent + 1) + base64::encodedLength(data.size()));
+    char* o = out_.data() + start;
     const std::span<const std::uint8_t> bytes(data);
     for (std::size_t pos = 0; pos < bytes.size(); pos += bytesPerLine) {
-        writeIndent(indent);
-        base64::appendEncoded(out_, bytes.subspan(pos, std::min(bytesPerLine, bytes.size() - pos)));
-        out_ += '\n';
+        o = std::fill_n(o, indent, '\t');
+        o = base64::encodeInto(o, bytes.subspan(pos, std::min(bytesPerLine, bytes.size() - pos)));
+        *o++ = '\n';
     }
     writeIndent(indent);
     out_ += "</data>\n";

@@ -13,6 +13,9 @@ namespace foundation::plist {
 class XmlPropertyListWriter {
 public:
     std::optional<std::string> write(const Value& value, std::string* error);
+    // The same into `out`, replacing what it held but keeping its room; false (with `out`
+    // as it was) when the value has no XML form.
+    bool writeInto(const Value& value, std::string& out, std::string* error);
 
 private:
     void writeValue(const Value& value, std::size_t indent);

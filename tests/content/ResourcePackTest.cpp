@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 
 #include "SchemeFixtures.h"
+#include "content/InflatedBuffer.h"
 #include "content/ResourcePack.h"
 #include "content/StaticFileResponse.h"
 #include "foundation/ScratchFolder.h"
@@ -59,6 +62,43 @@ TEST(ResourcePackCipher, PiecesMatchTheWholeForAnyPasswordLength) {
         EXPECT_EQ(content::ResourcePack::inflateCipheredBody(index, password, raw.size()), raw);
         EXPECT_FALSE(content::ResourcePack::inflateCipheredBody(index, password, raw.size() - 1));
         EXPECT_FALSE(content::ResourcePack::inflateCipheredBody(index, password, raw.size() + 1));
+    }
+}
+
+// Inflating into room of its own: the member must fill it exactly, and a set stop ends the
+// work with false before the body is through.
+TEST(ResourcePackCipher, InflatesIntoExactRoomAndStopsWhenTold) {
+    foundation::Data raw(600'000);
+    for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = std::uint8_t(i * 7 / 5);
+    foundation::Data enciphered = packtool::gzip(raw);
+    content::ResourcePack::cipherdata(enciphered, "pelmor");
+    content::ResourcePack::Index index;
+    index.cipheredBody = enciphered;
+
+    foundation::Data room(raw.size(), 0xAA);
+    ASSERT_TRUE(content::ResourcePack::inflateCipheredBodyInto(index, "pelmor", room));
+    EXPECT_EQ(room, raw);
+    foundation::Data shorter(raw.size() - 1);
+    EXPECT_FALSE(content::ResourcePack::inflateCipheredBodyInto(index, "pelmor", shorter));
+    foundation::Data longer(raw.size() + 1);
+    EXPECT_FALSE(content::ResourcePack::inflateCipheredBodyInto(index, "pelmor", longer));
+
+    const std::atomic<bool> stop{true};
+    foundation::Data untouched(raw.size(), 0xAA);
+    EXPECT_FALSE(content::ResourcePack::inflateCipheredBodyInto(index, "pelmor", untouched, &stop));
+    EXPECT_EQ(untouched, foundation::Data(raw.size(), 0xAA));
+}
+
+TEST(ResourcePackInflatedBuffer, HoldsExactlyTheSizeAskedForAndEveryByteOfIt) {
+    EXPECT_TRUE(content::InflatedBuffer(0).bytes().empty());
+    for (const std::size_t size :
+         {std::size_t{1}, std::size_t{4096}, std::size_t{(2u << 20) + 3}}) {
+        content::InflatedBuffer buffer(size);
+        const auto bytes = buffer.bytes();
+        ASSERT_EQ(bytes.size(), size);
+        std::fill(bytes.begin(), bytes.end(), std::uint8_t(size));
+        EXPECT_EQ(bytes.front(), std::uint8_t(size));
+        EXPECT_EQ(bytes.back(), std::uint8_t(size));
     }
 }
 

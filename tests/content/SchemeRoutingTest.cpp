@@ -137,6 +137,33 @@ TEST_F(SchemeRoutingTest, AnswersByPath) {
     EXPECT_EQ(serve("myapp://x/nothing", "POST")->header("Content-Length"), "99");
 }
 
+// A pack of several megabytes goes through many pieces of the body and past the boundaries of
+// its inflated room: every file comes back byte for byte. The same pack with a damaged
+// signature is refused while it is being inflated, and the files served before stay.
+TEST_F(SchemeRoutingTest, LargePackServedByteForByteAndRefusedWhenItsSignatureFails) {
+    std::vector<packtool::PackFile> files;
+    std::uint32_t seed = 99;
+    for (const std::size_t size :
+         {std::size_t{2'500'000}, std::size_t{17}, std::size_t{1'700'001}}) {
+        std::string text(size, ' ');
+        for (auto& c : text) c = char('a' + ((seed = seed * 1664525 + 1013904223) >> 27));
+        files.push_back(file("f" + std::to_string(files.size()) + ".txt", text));
+    }
+    auto pack = makePack(files);
+    ASSERT_TRUE(content::StaticFileResponse::initializeWithData(pack, "pelmor"));
+    for (const auto& f : files) {
+        EXPECT_EQ(serve("myapp://x/" + f.name)->body(),
+                  std::string(f.contents.begin(), f.contents.end()))
+            << f.name;
+    }
+
+    ASSERT_TRUE(content::StaticFileResponse::initializeWithData(makePack(sampleSite()), "pelmor"));
+    pack[7 + 10] ^= 0x40;  // inside the signature
+    EXPECT_FALSE(content::StaticFileResponse::initializeWithData(pack, "pelmor"));
+    EXPECT_EQ(serve("myapp://x/")->body(), "<h1>start</h1>");
+    EXPECT_EQ(serve("myapp://x/f0.txt")->status(), 404);
+}
+
 // Only our own pages read our answers: those of the scheme itself, and with the development
 // server set, the pages of its origin; any other origin is refused before a responder runs.
 TEST_F(SchemeRoutingTest, OnlyOurOwnPagesReadTheAnswers) {

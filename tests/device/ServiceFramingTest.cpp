@@ -1,3 +1,11 @@
+#include <linux/sockios.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -98,6 +106,67 @@ TEST_F(ServiceFraming, SixteenMebibytePacketsRoundTrip) {
     device.join();
     EXPECT_EQ(code, 0);
     EXPECT_EQ(back, message);
+}
+
+// XML goes out through room the service keeps from message to message, each frame in as
+// few system calls as the socket takes: large messages that fill the socket many times
+// over, and small ones after them, must each arrive whole and alone, on every send path.
+TEST_F(ServiceFraming, MessagesOfEverySizeArriveWholeOneAfterAnother) {
+    int small = 4096;
+    ASSERT_EQ(::setsockopt(pair.service->sock(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    std::vector<Value> messages;
+    for (std::size_t size : {std::size_t{3u << 20}, std::size_t{1}, std::size_t{70'000},
+                             std::size_t{0}, std::size_t{1500}}) {
+        foundation::Data blob(size);
+        for (std::size_t i = 0; i < size; ++i) blob[i] = static_cast<std::uint8_t>(i * 7 + size);
+        messages.push_back(Value::dict({{"blob", blob}, {"size", std::int64_t(size)}}));
+    }
+    std::vector<Value> received;
+    std::thread device([&] {
+        for (std::size_t i = 0; i < 2 * messages.size(); ++i) received.push_back(pair.readPacket());
+    });
+    for (const auto& message : messages) {
+        EXPECT_TRUE(pair.service->sendPlistIsBinary(message, false));
+        EXPECT_TRUE(pair.service->sendXMLRequest(message));
+    }
+    device.join();
+    ASSERT_EQ(received.size(), 2 * messages.size());
+    for (std::size_t i = 0; i < received.size(); ++i) {
+        EXPECT_EQ(received[i], messages[i / 2]) << i;
+    }
+
+    // A send cut short by a signal once the socket is full goes on where it stopped.
+    struct sigaction quiet {};
+    struct sigaction before {};
+    quiet.sa_handler = [](int) {};  // no SA_RESTART: the send returns what it had sent
+    ASSERT_EQ(::sigaction(SIGUSR1, &quiet, &before), 0);
+    std::atomic<bool> sending{true};
+    std::thread sender([&] {
+        EXPECT_TRUE(pair.service->sendPlistIsBinary(messages[0], false));
+        sending = false;
+    });
+    const pthread_t senderThread = sender.native_handle();
+    int queued = 0;
+    while (::ioctl(pair.service->sock(), SIOCOUTQ, &queued) == 0 && queued < small)
+        std::this_thread::yield();
+    ::pthread_kill(senderThread, SIGUSR1);
+    EXPECT_EQ(pair.readPacket(), messages[0]);
+    sender.join();
+    EXPECT_FALSE(sending);
+    ::sigaction(SIGUSR1, &before, nullptr);
+
+    // Raw packets take the same way out.
+    foundation::Data raw(1u << 20, 0x5A);
+    raw.back() = 1;
+    std::vector<std::uint8_t> arrived;
+    std::thread reader([&] {
+        const auto prefix = pair.readPeer(4);
+        ASSERT_EQ(prefix, lengthPrefix(std::uint32_t(raw.size())));
+        arrived = pair.readPeer(raw.size());
+    });
+    EXPECT_EQ(pair.service->sendDataPacket(raw), long(raw.size()));
+    reader.join();
+    EXPECT_EQ(arrived, std::vector<std::uint8_t>(raw.begin(), raw.end()));
 }
 
 TEST_F(ServiceFraming, EmptyAndOverlongLengthsAreDecodeFailures) {

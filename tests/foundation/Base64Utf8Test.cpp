@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "foundation/Base64.h"
 #include "foundation/Utf8.h"
 
@@ -63,6 +65,53 @@ TEST(Base64Test, WrappedTextDecodesWhereverItBreaks) {
          {"Zg==Zm9v", "Zg==\nZm9vYmFy", "Zm8=Zm9v", "Zm9vZm9vZ", "Zm9vZm9v\vZm9v"}) {
         EXPECT_FALSE(base64::decodeIgnoringWhitespace(bad)) << bad;
     }
+}
+
+// The encoder takes six bytes a step while eight can be read: every length and tail, and
+// every byte value in every position of a step, must match a plain three-byte encoder.
+TEST(Base64Test, EncodesEveryLengthAsThreeBytesAtATimeWould) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    auto reference = [](const Data& bytes) {
+        std::string out;
+        for (std::size_t i = 0; i < bytes.size(); i += 3) {
+            const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+            std::uint32_t group = std::uint32_t{bytes[i]} << 16;
+            if (n > 1) group |= std::uint32_t{bytes[i + 1]} << 8;
+            if (n > 2) group |= bytes[i + 2];
+            for (std::size_t k = 0; k < 4; ++k)
+                out += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
+        }
+        return out;
+    };
+    Data bytes;
+    for (int i = 0; i < 300; ++i) bytes.push_back(static_cast<std::uint8_t>(i * 151 + 7));
+    for (std::size_t size = 0; size <= 300; ++size) {
+        const Data part(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+        const std::string expected = reference(part);
+        ASSERT_EQ(base64::encode(part), expected) << size;
+        // Into a buffer of exactly the stated room, and added behind text already there.
+        std::string room(base64::encodedLength(size) + 1, '#');
+        EXPECT_EQ(base64::encodeInto(room.data(), part), room.data() + expected.size()) << size;
+        EXPECT_EQ(room, expected + "#") << size;
+        std::string behind = "x";
+        base64::appendEncoded(behind, part);
+        EXPECT_EQ(behind, "x" + expected) << size;
+    }
+}
+
+TEST(Base64Test, WhitespaceTakenOutIsCountedOnlyForTextThatDecodes) {
+    base64::Whitespace seen;
+    EXPECT_EQ(base64::decodeIgnoringWhitespace("\n\tZm9v\n\tYmFy\n\n", &seen),
+              Data({'f', 'o', 'o', 'b', 'a', 'r'}));
+    EXPECT_EQ(seen.lineBreaks, 4u);
+    EXPECT_FALSE(seen.carriageReturn);
+    EXPECT_TRUE(base64::decodeIgnoringWhitespace("Zm9v\r\nYmFy", &seen));
+    EXPECT_EQ(seen.lineBreaks, 1u);
+    EXPECT_TRUE(seen.carriageReturn);
+    base64::Whitespace untouched{7, false};
+    EXPECT_FALSE(base64::decodeIgnoringWhitespace("Zm9v\n*\n", &untouched));
+    EXPECT_EQ(untouched.lineBreaks, 7u);
 }
 
 TEST(Utf8Test, ReplacesEachMaximalInvalidSubsequence) {
