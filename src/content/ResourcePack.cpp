@@ -197,7 +197,7 @@ foundation::Data signedDigestOfCipheredBody(const Index& index, std::string_view
 }
 
 bool inflateCipheredBodyInto(const Index& index, std::string_view password,
-                             std::span<std::uint8_t> output, const std::atomic<bool>* stop) {
+                             std::span<std::uint8_t> output) {
     // No body of this length inflates to more; nor is it worth making room for.
     if (index.cipheredBody.empty() || output.size() / kMaximumRatio > index.cipheredBody.size()) {
         return false;
@@ -211,10 +211,6 @@ bool inflateCipheredBodyInto(const Index& index, std::string_view password,
     bool ended = false;
     bool failed = false;
     forEachDecipheredPiece(index.cipheredBody, password, [&](std::span<const std::uint8_t> piece) {
-        if (stop && stop->load(std::memory_order_relaxed)) {
-            failed = true;
-            return false;
-        }
         stream.next_in = const_cast<Bytef*>(piece.data());
         stream.avail_in = static_cast<uInt>(piece.size());
         while (stream.avail_in > 0) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -70,11 +69,9 @@ foundation::Data signedDigestOfCipheredBody(const Index& index, std::string_view
 std::optional<foundation::Data> inflateCipheredBody(const Index& index, std::string_view password,
                                                     std::uint64_t inflatedSize);
 // The same into `output`, which the member must fill exactly; false otherwise (what was
-// written by then is left in `output`). A set `stop`, looked at before each piece of the
-// body, ends the work early with false.
+// written by then is left in `output`).
 bool inflateCipheredBodyInto(const Index& index, std::string_view password,
-                             std::span<std::uint8_t> output,
-                             const std::atomic<bool>* stop = nullptr);
+                             std::span<std::uint8_t> output);
 
 }  // namespace ResourcePack
 }  // namespace content

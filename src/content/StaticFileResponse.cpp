@@ -1,11 +1,8 @@
 #include "content/StaticFileResponse.h"
 
-#include <atomic>
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include <fmt/format.h>
 
@@ -77,38 +74,13 @@ std::optional<foundation::Data> contentsOf(const std::string& name) {
     return foundation::readFile((std::filesystem::path(root) / name).string());
 }
 
-// Checks the signature and inflates the body into `output`. The inflating runs on a
-// helper thread while this one takes the digest and checks it, so the two passes over the
-// body take their time side by side rather than one after the other; a signature that
-// fails stops the inflating at its next piece. Either way nothing is kept unless both hold.
+// Checks the signature, then inflates the body into `output`: nothing of a pack is
+// inflated before its signature holds.
 bool verifyAndInflate(const ResourcePack::Index& index, std::string_view password,
                       std::span<std::uint8_t> output) {
-    std::atomic<bool> stop{false};
-    bool inflated = false;
-    std::thread inflater;
-    try {
-        inflater = std::thread([&] {
-            inflated = ResourcePack::inflateCipheredBodyInto(index, password, output, &stop);
-        });
-    } catch (const std::system_error&) {
-        // No thread to be had: one pass after the other.
-        return MySettings::VerifySign(index.signature,
-                                      ResourcePack::signedDigestOfCipheredBody(index, password)) &&
-               ResourcePack::inflateCipheredBodyInto(index, password, output);
-    }
-    bool verified = false;
-    try {
-        verified = MySettings::VerifySign(
-            index.signature, ResourcePack::signedDigestOfCipheredBody(index, password));
-    } catch (...) {
-        // The helper writes into `output`: it is stopped and joined before that goes away.
-        stop.store(true, std::memory_order_relaxed);
-        inflater.join();
-        throw;
-    }
-    if (!verified) stop.store(true, std::memory_order_relaxed);
-    inflater.join();
-    return verified && inflated;
+    return MySettings::VerifySign(index.signature,
+                                  ResourcePack::signedDigestOfCipheredBody(index, password)) &&
+           ResourcePack::inflateCipheredBodyInto(index, password, output);
 }
 
 }  // namespace

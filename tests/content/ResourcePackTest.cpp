@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 
 #include "SchemeFixtures.h"
@@ -65,9 +64,8 @@ TEST(ResourcePackCipher, PiecesMatchTheWholeForAnyPasswordLength) {
     }
 }
 
-// Inflating into room of its own: the member must fill it exactly, and a set stop ends the
-// work with false before the body is through.
-TEST(ResourcePackCipher, InflatesIntoExactRoomAndStopsWhenTold) {
+// Inflating into room of its own: the member must fill it exactly.
+TEST(ResourcePackCipher, InflatesIntoExactRoomOnly) {
     foundation::Data raw(600'000);
     for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = std::uint8_t(i * 7 / 5);
     foundation::Data enciphered = packtool::gzip(raw);
@@ -82,11 +80,6 @@ TEST(ResourcePackCipher, InflatesIntoExactRoomAndStopsWhenTold) {
     EXPECT_FALSE(content::ResourcePack::inflateCipheredBodyInto(index, "pelmor", shorter));
     foundation::Data longer(raw.size() + 1);
     EXPECT_FALSE(content::ResourcePack::inflateCipheredBodyInto(index, "pelmor", longer));
-
-    const std::atomic<bool> stop{true};
-    foundation::Data untouched(raw.size(), 0xAA);
-    EXPECT_FALSE(content::ResourcePack::inflateCipheredBodyInto(index, "pelmor", untouched, &stop));
-    EXPECT_EQ(untouched, foundation::Data(raw.size(), 0xAA));
 }
 
 TEST(ResourcePackInflatedBuffer, HoldsExactlyTheSizeAskedForAndEveryByteOfIt) {
