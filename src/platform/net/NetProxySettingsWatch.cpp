@@ -82,8 +82,18 @@ NetProxySettingsWatch& NetProxySettingsWatch::ofDefaultBackend() {
 std::optional<NetSystemProxySettings> NetProxySettingsWatch::current() {
     std::lock_guard guard(lock_);
     if (proxy_ == nullptr) return std::nullopt;
-    // Notices the backend has sent so far: each one bumps the change count.
-    while (g_main_context_iteration(notices_, FALSE)) {
+    // Notices the backend has sent so far: each one bumps the change count. They wait as
+    // sources that are ready at once, so asking the context whether any is ready says if
+    // there are any, without the poll a whole turn of it would make.
+    gint priority = 0;
+    bool waiting = true;
+    if (g_main_context_acquire(notices_)) {
+        waiting = g_main_context_prepare(notices_, &priority) != FALSE;
+        g_main_context_release(notices_);
+    }
+    if (waiting) {
+        while (g_main_context_iteration(notices_, FALSE)) {
+        }
     }
     unsigned changes = changes_.load();
     if (!haveRead_ || changes != changesWhenRead_) {
