@@ -3,7 +3,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <sys/socket.h>
+
 #include <array>
+#include <cerrno>
 
 #include <fmt/format.h>
 #include <boost/asio/connect.hpp>
@@ -295,6 +298,15 @@ void NetConnection::writeAll(const std::uint8_t* bytes, std::size_t size, IoHand
     } else {
         asio::async_write(socket_, asio::buffer(bytes, size), std::move(done));
     }
+}
+
+std::size_t NetConnection::writeNow(const std::uint8_t* bytes, std::size_t size) {
+    if (tls_ || !isOpen()) return 0;
+    ssize_t n;
+    do {
+        n = ::send(socket_.native_handle(), bytes, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 void NetConnection::close() {

@@ -261,10 +261,24 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
             if (bodyDone) writeDone = true;
             return;
         }
+        std::size_t already = 0;
+        if (bodyPart == 0) {
+            // Only the head: what the socket takes at once needs no completion on a later
+            // turn. Body pieces always go the long way, which paces a throttled body.
+            already = connection->writeNow(writeBuffer.data(), writeBuffer.size());
+            if (already == writeBuffer.size()) {
+                headSent += headPart;
+                if (bodyDone && headSent == head.size()) {
+                    writeDone = true;
+                    return;
+                }
+                return startWriting();
+            }
+        }
         writing = true;
         std::weak_ptr<Impl> weak = shared_from_this();
         connection->writeAll(
-            writeBuffer.data(), writeBuffer.size(),
+            writeBuffer.data() + already, writeBuffer.size() - already,
             [weak, headPart, bodyPart](const boost::system::error_code& ec, std::size_t) {
                 auto self = weak.lock();
                 if (!self) return;
