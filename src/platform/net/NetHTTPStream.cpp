@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/net/NetBodyBuffer.h"
 #include "platform/net/NetConnection.h"
@@ -83,6 +84,10 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     bool errorReported = false;
     bool endReported = false;
     bool deliveryQueued = false;
+    // Set while a completed read is handled, which is a turn of the loop already.
+    bool deliverInline = false;
+    // Set while the client handles an event.
+    bool delivering = false;
 
     bool terminal() const {
         return status == Status::Error || status == Status::Closed || status == Status::AtEnd;
@@ -318,6 +323,12 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     }
 
     void received(const boost::system::error_code& ec, std::size_t n) {
+        // This runs as a turn of the loop already: what it has to tell is told now rather
+        // than on a turn of its own.
+        struct Inline {
+            bool& flag;
+            ~Inline() { flag = false; }
+        } inlineDelivery{deliverInline = true};
         if (n > 0) {
             bytesReceived += n;
             waitingBody.received(n);
@@ -384,6 +395,12 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         deliveryQueued = true;
         std::weak_ptr<Impl> weak = shared_from_this();
         NetRunLoop::Impl* target = loop;
+        if (deliverInline) {
+            // Told now if the loop runs in the stream's mode, else kept until it does.
+            return target->deliver(mode, [weak] {
+                if (auto self = weak.lock()) self->deliver();
+            });
+        }
         std::string deliverMode = mode;
         asio::post(loop->context, [weak, target, deliverMode] {
             target->deliver(deliverMode, [weak] {
@@ -395,31 +412,42 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     // Tells the client the one thing that matters most now.
     void deliver() {
         deliveryQueued = false;
-        if (scheduledLoop == nullptr || status == Status::Closed) return;
-        NetStreamEvent event;
-        if (status == Status::Error) {
-            if (errorReported) return;
-            errorReported = true;
-            event = NetStreamEventErrorOccurred;
-        } else if (waiting() > 0) {
-            event = NetStreamEventHasBytesAvailable;
-        } else if (messageDone) {
-            if (endReported) return;
-            endReported = true;
-            status = Status::AtEnd;
-            event = NetStreamEventEndEncountered;
-        } else {
-            return;
-        }
-        if ((mask & event) == 0 || !client) return;
         auto keep = shared_from_this();
-        std::size_t before = waiting();
-        auto callback = client;
-        callback(event);
-        // Bytes taken but more left, or the end now due: say so on a later turn.
-        if (event == NetStreamEventHasBytesAvailable && waiting() < before &&
-            (waiting() > 0 || messageDone)) {
-            queueDelivery();
+        for (;;) {
+            if (scheduledLoop == nullptr || status == Status::Closed) return;
+            NetStreamEvent event;
+            if (status == Status::Error) {
+                if (errorReported) return;
+                errorReported = true;
+                event = NetStreamEventErrorOccurred;
+            } else if (waiting() > 0) {
+                event = NetStreamEventHasBytesAvailable;
+            } else if (messageDone) {
+                if (endReported) return;
+                endReported = true;
+                status = Status::AtEnd;
+                event = NetStreamEventEndEncountered;
+            } else {
+                return;
+            }
+            if ((mask & event) == 0 || !client) return;
+            std::size_t before = waiting();
+            auto callback = client;
+            {
+                // The client hears of nothing else while it handles this event.
+                bool outerInline = std::exchange(deliverInline, false);
+                bool outerDelivering = std::exchange(delivering, true);
+                callback(event);
+                deliverInline = outerInline;
+                delivering = outerDelivering;
+            }
+            if (event != NetStreamEventHasBytesAvailable || waiting() >= before) return;
+            // The last bytes taken and the end due: said in the same turn, as the client
+            // would hear it next anyway.
+            if (waiting() == 0 && messageDone) continue;
+            // Bytes taken but more left: say so on a later turn.
+            if (waiting() > 0) queueDelivery();
+            return;
         }
     }
 
@@ -444,9 +472,10 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         afterRead();
     }
 
-    // Room was made: the end may now be due, or more may be read.
+    // Room was made: the end may now be due (told at once when this read is the client's
+    // answer to bytes available), or more may be read.
     void afterRead() {
-        if (waiting() == 0 && messageDone) queueDelivery();
+        if (waiting() == 0 && messageDone && !delivering) queueDelivery();
         if (!messageDone) startReading();
     }
 
