@@ -35,16 +35,21 @@ ScriptedAnswer proxyChallenge() {
     return answer;
 }
 
-}  // namespace
-
 // Each test runs in a process of its own, so the settings backend chosen here is the
-// process's from the start.
-TEST(ProxyAnswersTest, AutomaticProxiesWithoutAScriptEndTheRequestWithCodeSix) {
+// process's from the start. False without GNOME's proxy settings schema.
+bool useMemorySettings() {
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
     GSettingsSchema* schema = g_settings_schema_source_lookup(
         g_settings_schema_source_get_default(), "org.gnome.system.proxy", TRUE);
-    if (schema == nullptr) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
+    if (schema == nullptr) return false;
     g_settings_schema_unref(schema);
+    return true;
+}
+
+}  // namespace
+
+TEST(ProxyAnswersTest, AutomaticProxiesWithoutAScriptEndTheRequestWithCodeSix) {
+    if (!useMemorySettings()) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
     TestHttpServer origin([](const ReceivedRequest&) { return ScriptedAnswer::ok("origin"); });
     GSettings* proxy = g_settings_new("org.gnome.system.proxy");
     g_settings_set_string(proxy, "mode", "auto");
@@ -69,11 +74,7 @@ TEST(ProxyAnswersTest, AutomaticProxiesWithoutAScriptEndTheRequestWithCodeSix) {
 // GNOME's settings are kept between requests, yet a change made between two requests,
 // on this thread or another, is used by the second.
 TEST(ProxyAnswersTest, TheNextRequestUsesChangedSystemProxySettings) {
-    ::setenv("GSETTINGS_BACKEND", "memory", 1);
-    GSettingsSchema* schema = g_settings_schema_source_lookup(
-        g_settings_schema_source_get_default(), "org.gnome.system.proxy", TRUE);
-    if (schema == nullptr) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
-    g_settings_schema_unref(schema);
+    if (!useMemorySettings()) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
     TestHttpServer origin([](const ReceivedRequest&) { return ScriptedAnswer::ok("origin"); });
     TestHttpServer proxy([](const ReceivedRequest&) { return ScriptedAnswer::ok("proxied"); });
     GSettings* settings = g_settings_new("org.gnome.system.proxy");

@@ -37,6 +37,14 @@ std::string describe(const std::vector<NetProxyEntry>& entries) {
     return out;
 }
 
+bool schemaInstalled(const char* id) {
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, id, TRUE) : nullptr;
+    if (schema == nullptr) return false;
+    g_settings_schema_unref(schema);
+    return true;
+}
+
 std::string scriptFor(const std::string& answer) {
     return "function FindProxyForURL(url, host) { return \"" + answer + "\"; }";
 }
@@ -157,11 +165,8 @@ TEST(NetSystemProxiesTest, GnomesSOCKSHostServesTheSchemesWithoutAnHTTPProxy) {
 }
 
 TEST(NetSystemProxiesTest, GnomeSettingsGiveManualProxiesOrAScript) {
-    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-    GSettingsSchema* schema =
-        source ? g_settings_schema_source_lookup(source, "org.gnome.system.proxy", TRUE) : nullptr;
-    if (schema == nullptr) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
-    g_settings_schema_unref(schema);
+    if (!schemaInstalled("org.gnome.system.proxy"))
+        GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
     GSettingsBackend* backend = g_memory_settings_backend_new();
     GSettings* proxy = g_settings_new_with_backend("org.gnome.system.proxy", backend);
     GSettings* http = g_settings_new_with_backend("org.gnome.system.proxy.http", backend);
@@ -197,11 +202,8 @@ TEST(NetSystemProxiesTest, GnomeSettingsGiveManualProxiesOrAScript) {
 // The settings are read once and kept, and read again after each change the backend
 // announces, wherever the change was made.
 TEST(NetSystemProxiesTest, WatchedGnomeSettingsAreReadAgainOnlyAfterAChange) {
-    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-    GSettingsSchema* schema =
-        source ? g_settings_schema_source_lookup(source, "org.gnome.system.proxy", TRUE) : nullptr;
-    if (schema == nullptr) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
-    g_settings_schema_unref(schema);
+    if (!schemaInstalled("org.gnome.system.proxy"))
+        GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
     GSettingsBackend* backend = g_memory_settings_backend_new();
     GSettings* proxy = g_settings_new_with_backend("org.gnome.system.proxy", backend);
     GSettings* http = g_settings_new_with_backend("org.gnome.system.proxy.http", backend);
