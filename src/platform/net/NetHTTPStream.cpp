@@ -325,10 +325,11 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     void received(const boost::system::error_code& ec, std::size_t n) {
         // This runs as a turn of the loop already: what it has to tell is told now rather
         // than on a turn of its own.
-        struct Inline {
+        deliverInline = true;
+        struct ClearedAtEnd {
             bool& flag;
-            ~Inline() { flag = false; }
-        } inlineDelivery{deliverInline = true};
+            ~ClearedAtEnd() { flag = false; }
+        } clearInline{deliverInline};
         if (n > 0) {
             bytesReceived += n;
             waitingBody.received(n);
