@@ -309,7 +309,11 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         std::weak_ptr<Impl> weak = shared_from_this();
         std::shared_ptr<NetBodyBuffer::Block> keep;
         auto space = waitingBody.receiveSpace(keep);
-        connection->readSome(
+        // Before the first byte of the answer the server has yet to send it: wait rather
+        // than try a read that finds nothing.
+        auto read =
+            bytesReceived == 0 ? &NetConnection::readWhenReadable : &NetConnection::readSome;
+        ((*connection).*read)(
             space.data(), space.size(),
             [weak, keep](const boost::system::error_code& ec, std::size_t n) mutable {
                 // The block is this stream's again: it may be refilled once its bytes are read.

@@ -51,9 +51,10 @@ NetProxySettingsWatch::NetProxySettingsWatch(GSettingsBackend* backend)
     // Settings objects send their notices to the context that was the thread's default
     // when they were made.
     g_main_context_push_thread_default(notices_);
-    for (auto [settings, schemaId] :
-         {std::pair{&proxy_, "org.gnome.system.proxy"}, {&http_, "org.gnome.system.proxy.http"},
-          {&https_, "org.gnome.system.proxy.https"}, {&socks_, "org.gnome.system.proxy.socks"}}) {
+    for (auto [settings, schemaId] : {std::pair{&proxy_, "org.gnome.system.proxy"},
+                                      {&http_, "org.gnome.system.proxy.http"},
+                                      {&https_, "org.gnome.system.proxy.https"},
+                                      {&socks_, "org.gnome.system.proxy.socks"}}) {
         *settings = makeSettings(schemaId, backend);
         if (*settings != nullptr)
             g_signal_connect(*settings, "changed", G_CALLBACK(noteChange), &changes_);
