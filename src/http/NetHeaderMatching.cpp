@@ -5,10 +5,18 @@
 
 namespace NetHeaderMatching {
 
+namespace {
+
+// Header names are ASCII tokens: their case is folded without the locale.
+char foldCase(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
 bool same(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+               return foldCase(x) == foldCase(y);
            });
 }
 
@@ -31,10 +39,16 @@ std::vector<std::string> values(const Headers& headers, std::string_view name) {
 }
 
 std::optional<std::string> joined(const Headers& headers, std::string_view name) {
-    auto all = values(headers, name);
-    if (all.empty()) return std::nullopt;
-    std::string result = all.front();
-    for (std::size_t i = 1; i < all.size(); ++i) result += ", " + all[i];
+    std::optional<std::string> result;
+    for (const auto& [key, value] : headers) {
+        if (!same(key, name)) continue;
+        if (result) {
+            *result += ", ";
+            *result += value;
+        } else {
+            result = value;
+        }
+    }
     return result;
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -249,6 +251,52 @@ TEST(HTTPStream, UnscheduledStreamWaitsAndResumesWhenScheduledAgain) {
         loop.runOnce(httptest::TestMode, std::chrono::seconds(1));
     EXPECT_TRUE(ended);
     EXPECT_EQ(body.size(), 200000u);
+}
+
+// The end follows the last bytes the client takes, and is told once; a client that takes
+// the stream off the loop while it reads them hears of the end only once it puts the
+// stream back.
+TEST(HTTPStream, TheEndIsToldOnceAfterTheLastBytesAndOnlyWhileScheduled) {
+    constexpr std::size_t Size = 3000;
+    TestHttpServer server(
+        [](const ReceivedRequest&) { return ScriptedAnswer::ok(std::string(Size, 'x')); });
+    auto& loop = net::NetRunLoop::current();
+    const auto turn = std::chrono::seconds(1);
+    const auto quiet = std::chrono::milliseconds(50);
+    for (bool offTheLoop : {false, true}) {
+        SCOPED_TRACE(offTheLoop ? "taken off the loop" : "left on the loop");
+        auto stream = NetHTTPStream::create(message(server.url()));
+        std::vector<std::string> events;
+        std::string body;
+        stream->setClient(net::NetStreamEventMaskReadStream, [&](net::NetStreamEvent event) {
+            if (event != net::NetStreamEventHasBytesAvailable) {
+                events.push_back(event == net::NetStreamEventEndEncountered ? "end" : "error");
+                return;
+            }
+            events.push_back("bytes");
+            // A little at a time: the rest is told again.
+            std::uint8_t buffer[1000];
+            std::ptrdiff_t n = stream->read(buffer, sizeof buffer);
+            if (n > 0) body.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
+            if (offTheLoop && body.size() == Size) stream->unscheduleFromRunLoop();
+        });
+        stream->scheduleInRunLoop(loop, httptest::TestMode);
+        ASSERT_TRUE(stream->open());
+        for (int i = 0; i < 100 && body.size() < Size; ++i) loop.runOnce(httptest::TestMode, turn);
+        ASSERT_EQ(body.size(), Size);
+        if (offTheLoop) {
+            EXPECT_EQ(loop.runOnce(httptest::TestMode, quiet), net::NetRunLoop::Result::TimedOut);
+            EXPECT_EQ(events.back(), "bytes");
+            stream->scheduleInRunLoop(loop, httptest::TestMode);
+        }
+        for (int i = 0; i < 100 && events.back() != "end"; ++i)
+            loop.runOnce(httptest::TestMode, turn);
+        EXPECT_EQ(events.back(), "end");
+        EXPECT_EQ(loop.runOnce(httptest::TestMode, quiet), net::NetRunLoop::Result::TimedOut);
+        EXPECT_EQ(std::count(events.begin(), events.end(), "end"), 1);
+        EXPECT_EQ(std::count(events.begin(), events.end(), "error"), 0);
+        stream->setClient(0, {});
+    }
 }
 
 TEST(HTTPStream, ClosingInterruptsAConnectionThatWaits) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "RequestRunning.h"
 #include "http/NetAuthentication.h"
@@ -34,16 +35,21 @@ ScriptedAnswer proxyChallenge() {
     return answer;
 }
 
-}  // namespace
-
 // Each test runs in a process of its own, so the settings backend chosen here is the
-// process's from the start.
-TEST(ProxyAnswersTest, AutomaticProxiesWithoutAScriptEndTheRequestWithCodeSix) {
+// process's from the start. False without GNOME's proxy settings schema.
+bool useMemorySettings() {
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
     GSettingsSchema* schema = g_settings_schema_source_lookup(
         g_settings_schema_source_get_default(), "org.gnome.system.proxy", TRUE);
-    if (schema == nullptr) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
+    if (schema == nullptr) return false;
     g_settings_schema_unref(schema);
+    return true;
+}
+
+}  // namespace
+
+TEST(ProxyAnswersTest, AutomaticProxiesWithoutAScriptEndTheRequestWithCodeSix) {
+    if (!useMemorySettings()) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
     TestHttpServer origin([](const ReceivedRequest&) { return ScriptedAnswer::ok("origin"); });
     GSettings* proxy = g_settings_new("org.gnome.system.proxy");
     g_settings_set_string(proxy, "mode", "auto");
@@ -63,6 +69,39 @@ TEST(ProxyAnswersTest, AutomaticProxiesWithoutAScriptEndTheRequestWithCodeSix) {
     EXPECT_EQ(errorCode(*direct), 0);
     EXPECT_EQ(direct->responseString(), "origin");
     g_object_unref(proxy);
+}
+
+// GNOME's settings are kept between requests, yet a change made between two requests,
+// on this thread or another, is used by the second.
+TEST(ProxyAnswersTest, TheNextRequestUsesChangedSystemProxySettings) {
+    if (!useMemorySettings()) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
+    TestHttpServer origin([](const ReceivedRequest&) { return ScriptedAnswer::ok("origin"); });
+    TestHttpServer proxy([](const ReceivedRequest&) { return ScriptedAnswer::ok("proxied"); });
+    GSettings* settings = g_settings_new("org.gnome.system.proxy");
+    GSettings* http = g_settings_new("org.gnome.system.proxy.http");
+    auto fetch = [&] {
+        auto request = NetHTTPRequest::requestWithURL(Url::parse(origin.url("/")));
+        request->startSynchronous();
+        return request->responseString().value_or("failed");
+    };
+    EXPECT_EQ(fetch(), "origin");
+    const char* none[] = {nullptr};
+    g_settings_set_strv(settings, "ignore-hosts", none);
+    g_settings_set_string(http, "host", "127.0.0.1");
+    g_settings_set_int(http, "port", proxy.port());
+    g_settings_set_string(settings, "mode", "manual");
+    EXPECT_EQ(fetch(), "proxied");
+    EXPECT_EQ(fetch(), "proxied");
+    std::thread([&] { g_settings_set_string(settings, "mode", "none"); }).join();
+    EXPECT_EQ(fetch(), "origin");
+    const char* local[] = {"127.0.0.1", nullptr};
+    g_settings_set_string(settings, "mode", "manual");
+    EXPECT_EQ(fetch(), "proxied");
+    g_settings_set_strv(settings, "ignore-hosts", local);
+    EXPECT_EQ(fetch(), "origin");
+    EXPECT_EQ(proxy.requests().size(), 3u);
+    g_object_unref(http);
+    g_object_unref(settings);
 }
 
 // Refused proxy credentials: while the listener is asked, credentials another request put

@@ -6,12 +6,14 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "PeakMemory.h"
 #include "ScriptTimeLimit.h"
 #include "platform/net/NetPACScript.h"
 #include "platform/net/NetProxyBypass.h"
+#include "platform/net/NetProxySettingsWatch.h"
 #include "platform/net/NetSystemProxies.h"
 
 using foundation::Url;
@@ -33,6 +35,14 @@ std::string describe(const std::vector<NetProxyEntry>& entries) {
                          std::to_string(entry.port);
     }
     return out;
+}
+
+bool schemaInstalled(const char* id) {
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, id, TRUE) : nullptr;
+    if (schema == nullptr) return false;
+    g_settings_schema_unref(schema);
+    return true;
 }
 
 std::string scriptFor(const std::string& answer) {
@@ -155,11 +165,8 @@ TEST(NetSystemProxiesTest, GnomesSOCKSHostServesTheSchemesWithoutAnHTTPProxy) {
 }
 
 TEST(NetSystemProxiesTest, GnomeSettingsGiveManualProxiesOrAScript) {
-    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-    GSettingsSchema* schema =
-        source ? g_settings_schema_source_lookup(source, "org.gnome.system.proxy", TRUE) : nullptr;
-    if (schema == nullptr) GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
-    g_settings_schema_unref(schema);
+    if (!schemaInstalled("org.gnome.system.proxy"))
+        GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
     GSettingsBackend* backend = g_memory_settings_backend_new();
     GSettings* proxy = g_settings_new_with_backend("org.gnome.system.proxy", backend);
     GSettings* http = g_settings_new_with_backend("org.gnome.system.proxy.http", backend);
@@ -187,6 +194,47 @@ TEST(NetSystemProxiesTest, GnomeSettingsGiveManualProxiesOrAScript) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].type, NetProxyEntry::Type::AutoConfigurationURL);
     EXPECT_EQ(entries[0].autoConfigurationURL, "http://wpad.example/proxy.pac");
+    g_object_unref(http);
+    g_object_unref(proxy);
+    g_object_unref(backend);
+}
+
+// The settings are read once and kept, and read again after each change the backend
+// announces, wherever the change was made.
+TEST(NetSystemProxiesTest, WatchedGnomeSettingsAreReadAgainOnlyAfterAChange) {
+    if (!schemaInstalled("org.gnome.system.proxy"))
+        GTEST_SKIP() << "GNOME's proxy settings schema is not installed";
+    GSettingsBackend* backend = g_memory_settings_backend_new();
+    GSettings* proxy = g_settings_new_with_backend("org.gnome.system.proxy", backend);
+    GSettings* http = g_settings_new_with_backend("org.gnome.system.proxy.http", backend);
+    auto describeNow = [](net::NetProxySettingsWatch& watch) {
+        auto settings = watch.current();
+        return settings ? describe(NetSystemProxies::copyProxiesForURL(*Url::parse("http://a/"),
+                                                                       *settings))
+                        : std::string("none");
+    };
+    {
+        net::NetProxySettingsWatch watch(backend);
+        EXPECT_EQ(describeNow(watch), "none");
+        EXPECT_EQ(describeNow(watch), "none");
+        EXPECT_EQ(watch.readCount(), 1u);
+
+        g_settings_set_string(http, "host", "first");
+        g_settings_set_int(http, "port", 3128);
+        g_settings_set_string(proxy, "mode", "manual");
+        EXPECT_EQ(describeNow(watch), "HTTP first:3128");
+        unsigned reads = watch.readCount();
+        EXPECT_EQ(describeNow(watch), "HTTP first:3128");
+        EXPECT_EQ(watch.readCount(), reads);
+
+        // Made on another thread while this one holds settings read before.
+        std::thread([&] { g_settings_set_string(http, "host", "second"); }).join();
+        EXPECT_EQ(describeNow(watch), "HTTP second:3128");
+        std::thread([&] { g_settings_set_string(proxy, "mode", "none"); }).join();
+        EXPECT_EQ(describeNow(watch), "none");
+        // Changes it has not dispatched yet go with the watch.
+        g_settings_set_string(proxy, "mode", "manual");
+    }
     g_object_unref(http);
     g_object_unref(proxy);
     g_object_unref(backend);

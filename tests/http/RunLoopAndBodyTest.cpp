@@ -43,6 +43,25 @@ TEST(RunLoop, JobsAndTimersFireOnlyInTheirMode) {
     EXPECT_EQ(ticks, 3);
 }
 
+// Timers share the loop's one wait for a deadline: one made after a later one still fires
+// first, and ones stopped (also from another thread) or dropped neither fire nor keep the
+// others from firing.
+TEST(RunLoop, TimersFireInDeadlineOrderWhateverWasStopped) {
+    auto& loop = NetRunLoop::current();
+    std::vector<std::string> fired;
+    auto late = loop.addTimer("A", 60ms, false, [&] { fired.push_back("late"); });
+    auto stopped = loop.addTimer("A", 5ms, false, [&] { fired.push_back("stopped"); });
+    auto early = loop.addTimer("A", 20ms, false, [&] { fired.push_back("early"); });
+    auto dropped = loop.addTimer("A", 10ms, false, [&] { fired.push_back("dropped"); });
+    std::thread([&] { stopped->invalidate(); }).join();
+    dropped.reset();
+    for (int turn = 0; turn < 30 && fired.size() < 2; ++turn) loop.runOnce("A", 1s);
+    EXPECT_EQ(fired, (std::vector<std::string>{"early", "late"}));
+    EXPECT_FALSE(early->isValid());
+    EXPECT_FALSE(stopped->isValid());
+    EXPECT_EQ(loop.runOnce("A", 10ms), NetRunLoop::Result::TimedOut);
+}
+
 TEST(RunLoop, NestedRunInAPrivateModeLeavesOuterJobsWaiting) {
     auto& loop = NetRunLoop::current();
     std::vector<std::string> order;

@@ -3,7 +3,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <sys/socket.h>
+
 #include <array>
+#include <cerrno>
 
 #include <fmt/format.h>
 #include <boost/asio/connect.hpp>
@@ -289,12 +292,40 @@ void NetConnection::readSome(std::uint8_t* buffer, std::size_t size, IoHandler d
     }
 }
 
+void NetConnection::readWhenReadable(std::uint8_t* buffer, std::size_t size, IoHandler done) {
+    if (tls_) return readSome(buffer, size, std::move(done));
+    auto self = shared_from_this();
+    socket_.async_wait(
+        tcp::socket::wait_read,
+        [self, buffer, size, done = std::move(done)](const boost::system::error_code& ec) mutable {
+            if (ec) return done(ec, 0);
+            ssize_t n;
+            do {
+                n = ::recv(self->socket_.native_handle(), buffer, size, MSG_DONTWAIT);
+            } while (n < 0 && errno == EINTR);
+            if (n > 0) return done({}, static_cast<std::size_t>(n));
+            if (n == 0) return done(asio::error::eof, 0);
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return self->readSome(buffer, size, std::move(done));
+            done(boost::system::error_code(errno, asio::error::get_system_category()), 0);
+        });
+}
+
 void NetConnection::writeAll(const std::uint8_t* bytes, std::size_t size, IoHandler done) {
     if (tls_) {
         asio::async_write(*tls_, asio::buffer(bytes, size), std::move(done));
     } else {
         asio::async_write(socket_, asio::buffer(bytes, size), std::move(done));
     }
+}
+
+std::size_t NetConnection::writeNow(const std::uint8_t* bytes, std::size_t size) {
+    if (tls_ || !isOpen()) return 0;
+    ssize_t n;
+    do {
+        n = ::send(socket_.native_handle(), bytes, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 void NetConnection::close() {

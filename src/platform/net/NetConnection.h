@@ -45,7 +45,14 @@ public:
     // proxy settings carry the answer to its challenge); only while awaitsTunnel().
     void retunnel(const NetConnectTarget& target, DoneHandler done);
     void readSome(std::uint8_t* buffer, std::size_t size, IoHandler done);
+    // As readSome, for when nothing is likely to be there yet (an answer not yet sent):
+    // waits until the socket is readable before reading, rather than trying a read first.
+    void readWhenReadable(std::uint8_t* buffer, std::size_t size, IoHandler done);
     void writeAll(const std::uint8_t* bytes, std::size_t size, IoHandler done);
+    // Writes what the socket takes at once, without waiting and without a completion to
+    // run later; 0 when it takes nothing, fails, or the connection speaks TLS (the caller
+    // then writes the rest with writeAll, which reports any failure).
+    std::size_t writeNow(const std::uint8_t* bytes, std::size_t size);
     void close();
     bool isOpen() const;
     // Whether an idle connection still looks usable: open, with nothing to read and no

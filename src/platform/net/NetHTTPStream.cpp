@@ -1,11 +1,11 @@
 #include "platform/net/NetHTTPStream.h"
 
-#include <fmt/format.h>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl/error.hpp>
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/net/NetBodyBuffer.h"
 #include "platform/net/NetConnection.h"
@@ -84,6 +84,10 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     bool errorReported = false;
     bool endReported = false;
     bool deliveryQueued = false;
+    // Set while a completed read is handled, which is a turn of the loop already.
+    bool deliverInline = false;
+    // Set while the client handles an event.
+    bool delivering = false;
 
     bool terminal() const {
         return status == Status::Error || status == Status::Closed || status == Status::AtEnd;
@@ -92,36 +96,47 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
 
     bool buildHead() {
         const foundation::Url& url = message.url;
-        std::string target;
+        if (!safeHeaderText(message.method) || message.method.find(' ') != std::string::npos ||
+            message.method.empty()) {
+            return false;
+        }
+        // Made for every request: plain appends cost less than formatted texts.
+        const std::string port = url.port() ? ":" + std::to_string(*url.port()) : std::string();
+        head.clear();
+        head.reserve(256);
+        head += message.method;
+        head += ' ';
         // Only an HTTP proxy is sent the absolute URL; through a tunnel or a SOCKS proxy the
         // server is spoken to as if directly.
         bool viaHTTPProxy =
             proxy && proxy->kind == NetProxySettings::Kind::HTTP && url.scheme() != "https";
         if (viaHTTPProxy) {
-            target = url.scheme() + "://" + url.host() +
-                     (url.port() ? fmt::format(":{}", *url.port()) : "") +
-                     (url.path().empty() ? "/" : url.path()) +
-                     (url.query() ? "?" + *url.query() : "");
-        } else {
-            target =
-                (url.path().empty() ? "/" : url.path()) + (url.query() ? "?" + *url.query() : "");
+            head += url.scheme();
+            head += "://";
+            head += url.host();
+            head += port;
         }
-        if (!safeHeaderText(message.method) || message.method.find(' ') != std::string::npos ||
-            message.method.empty()) {
-            return false;
+        head += url.path().empty() ? "/" : url.path();
+        if (url.query()) {
+            head += '?';
+            head += *url.query();
         }
-        head = fmt::format("{} {} HTTP/1.{}\r\n", message.method, target,
-                           message.useHTTPVersionOne ? 0 : 1);
+        head += message.useHTTPVersionOne ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n";
         if (!hasHeader(message.headers, "Host")) {
-            head += "Host: " + url.host() + (url.port() ? fmt::format(":{}", *url.port()) : "") +
-                    "\r\n";
+            head += "Host: ";
+            head += url.host();
+            head += port;
+            head += "\r\n";
         }
         for (const auto& [name, value] : message.headers) {
             if (name.empty() || !safeHeaderText(name) || name.find(':') != std::string::npos ||
                 !safeHeaderText(value)) {
                 return false;
             }
-            head += name + ": " + value + "\r\n";
+            head += name;
+            head += ": ";
+            head += value;
+            head += "\r\n";
         }
         if (viaHTTPProxy && !proxy->authorization.empty()) {
             if (!safeHeaderText(proxy->authorization)) return false;
@@ -129,7 +144,7 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         }
         if (message.bodyLength && !hasHeader(message.headers, "Content-Length") &&
             !hasHeader(message.headers, "Transfer-Encoding")) {
-            head += fmt::format("Content-Length: {}\r\n", *message.bodyLength);
+            head += "Content-Length: " + std::to_string(*message.bodyLength) + "\r\n";
         }
         head += "\r\n";
         return true;
@@ -251,10 +266,24 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
             if (bodyDone) writeDone = true;
             return;
         }
+        std::size_t already = 0;
+        if (bodyPart == 0) {
+            // Only the head: what the socket takes at once needs no completion on a later
+            // turn. Body pieces always go the long way, which paces a throttled body.
+            already = connection->writeNow(writeBuffer.data(), writeBuffer.size());
+            if (already == writeBuffer.size()) {
+                headSent += headPart;
+                if (bodyDone && headSent == head.size()) {
+                    writeDone = true;
+                    return;
+                }
+                return startWriting();
+            }
+        }
         writing = true;
         std::weak_ptr<Impl> weak = shared_from_this();
         connection->writeAll(
-            writeBuffer.data(), writeBuffer.size(),
+            writeBuffer.data() + already, writeBuffer.size() - already,
             [weak, headPart, bodyPart](const boost::system::error_code& ec, std::size_t) {
                 auto self = weak.lock();
                 if (!self) return;
@@ -280,7 +309,11 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         std::weak_ptr<Impl> weak = shared_from_this();
         std::shared_ptr<NetBodyBuffer::Block> keep;
         auto space = waitingBody.receiveSpace(keep);
-        connection->readSome(
+        // Before the first byte of the answer the server has yet to send it: wait rather
+        // than try a read that finds nothing.
+        auto read =
+            bytesReceived == 0 ? &NetConnection::readWhenReadable : &NetConnection::readSome;
+        ((*connection).*read)(
             space.data(), space.size(),
             [weak, keep](const boost::system::error_code& ec, std::size_t n) mutable {
                 // The block is this stream's again: it may be refilled once its bytes are read.
@@ -294,6 +327,13 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     }
 
     void received(const boost::system::error_code& ec, std::size_t n) {
+        // This runs as a turn of the loop already: what it has to tell is told now rather
+        // than on a turn of its own.
+        deliverInline = true;
+        struct ClearedAtEnd {
+            bool& flag;
+            ~ClearedAtEnd() { flag = false; }
+        } clearInline{deliverInline};
         if (n > 0) {
             bytesReceived += n;
             waitingBody.received(n);
@@ -360,6 +400,12 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         deliveryQueued = true;
         std::weak_ptr<Impl> weak = shared_from_this();
         NetRunLoop::Impl* target = loop;
+        if (deliverInline) {
+            // Told now if the loop runs in the stream's mode, else kept until it does.
+            return target->deliver(mode, [weak] {
+                if (auto self = weak.lock()) self->deliver();
+            });
+        }
         std::string deliverMode = mode;
         asio::post(loop->context, [weak, target, deliverMode] {
             target->deliver(deliverMode, [weak] {
@@ -371,31 +417,42 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     // Tells the client the one thing that matters most now.
     void deliver() {
         deliveryQueued = false;
-        if (scheduledLoop == nullptr || status == Status::Closed) return;
-        NetStreamEvent event;
-        if (status == Status::Error) {
-            if (errorReported) return;
-            errorReported = true;
-            event = NetStreamEventErrorOccurred;
-        } else if (waiting() > 0) {
-            event = NetStreamEventHasBytesAvailable;
-        } else if (messageDone) {
-            if (endReported) return;
-            endReported = true;
-            status = Status::AtEnd;
-            event = NetStreamEventEndEncountered;
-        } else {
-            return;
-        }
-        if ((mask & event) == 0 || !client) return;
         auto keep = shared_from_this();
-        std::size_t before = waiting();
-        auto callback = client;
-        callback(event);
-        // Bytes taken but more left, or the end now due: say so on a later turn.
-        if (event == NetStreamEventHasBytesAvailable && waiting() < before &&
-            (waiting() > 0 || messageDone)) {
-            queueDelivery();
+        for (;;) {
+            if (scheduledLoop == nullptr || status == Status::Closed) return;
+            NetStreamEvent event;
+            if (status == Status::Error) {
+                if (errorReported) return;
+                errorReported = true;
+                event = NetStreamEventErrorOccurred;
+            } else if (waiting() > 0) {
+                event = NetStreamEventHasBytesAvailable;
+            } else if (messageDone) {
+                if (endReported) return;
+                endReported = true;
+                status = Status::AtEnd;
+                event = NetStreamEventEndEncountered;
+            } else {
+                return;
+            }
+            if ((mask & event) == 0 || !client) return;
+            std::size_t before = waiting();
+            auto callback = client;
+            {
+                // The client hears of nothing else while it handles this event.
+                bool outerInline = std::exchange(deliverInline, false);
+                bool outerDelivering = std::exchange(delivering, true);
+                callback(event);
+                deliverInline = outerInline;
+                delivering = outerDelivering;
+            }
+            if (event != NetStreamEventHasBytesAvailable || waiting() >= before) return;
+            // The last bytes taken and the end due: said in the same turn, as the client
+            // would hear it next anyway.
+            if (waiting() == 0 && messageDone) continue;
+            // Bytes taken but more left: say so on a later turn.
+            if (waiting() > 0) queueDelivery();
+            return;
         }
     }
 
@@ -420,9 +477,10 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         afterRead();
     }
 
-    // Room was made: the end may now be due, or more may be read.
+    // Room was made: the end may now be due (told at once when this read is the client's
+    // answer to bytes available), or more may be read.
     void afterRead() {
-        if (waiting() == 0 && messageDone) queueDelivery();
+        if (waiting() == 0 && messageDone && !delivering) queueDelivery();
         if (!messageDone) startReading();
     }
 

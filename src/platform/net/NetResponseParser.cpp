@@ -1,6 +1,5 @@
 #include "platform/net/NetResponseParser.h"
 
-#include <fmt/format.h>
 // GCC's sanitizer builds see an uninitialised read inside Beast's optional content length
 // that cannot happen (it is read only when set).
 #if defined(__GNUC__) && !defined(__clang__)
@@ -225,7 +224,16 @@ int NetResponseParser::httpVersion() const {
 }
 std::string NetResponseParser::statusLine() const {
     const Message& m = impl_->message;
-    return fmt::format("HTTP/{}.{} {} {}", m.version / 10, m.version % 10, m.status, m.reason);
+    // Made for every response: plain appends cost less than a formatted text.
+    std::string line = "HTTP/";
+    line += std::to_string(m.version / 10);
+    line += '.';
+    line += std::to_string(m.version % 10);
+    line += ' ';
+    line += std::to_string(m.status);
+    line += ' ';
+    line += m.reason;
+    return line;
 }
 const NetHeaderList& NetResponseParser::headers() const {
     return impl_->message.headers;

@@ -1,7 +1,8 @@
 #include "platform/net/NetRunLoop.h"
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/steady_timer.hpp>
+
+#include <atomic>
 
 #include "platform/net/NetConnection.h"
 #include "platform/net/NetRunLoopImpl.h"
@@ -10,52 +11,54 @@ namespace net {
 
 namespace {
 
-class AsioTimer : public NetTimer, public std::enable_shared_from_this<AsioTimer> {
+class LoopTimer : public NetTimer,
+                  public NetRunLoopTimers::Client,
+                  public std::enable_shared_from_this<LoopTimer> {
 public:
-    AsioTimer(NetRunLoop::Impl& loop, std::string mode,
+    LoopTimer(std::weak_ptr<NetRunLoop::Impl> loop, std::string mode,
               std::chrono::steady_clock::duration interval, bool repeats,
               std::function<void()> fire)
-        : loop_(loop),
-          timer_(loop.context),
+        : loop_(std::move(loop)),
           mode_(std::move(mode)),
           interval_(interval),
           repeats_(repeats),
           fire_(std::move(fire)) {}
 
     void arm() {
-        timer_.expires_after(interval_);
-        std::weak_ptr<AsioTimer> weak = shared_from_this();
-        timer_.async_wait([weak](const boost::system::error_code& ec) {
-            auto self = weak.lock();
-            if (ec || !self || !self->valid_) return;
-            self->loop_.deliver(self->mode_, [weak] {
-                auto timer = weak.lock();
-                if (!timer || !timer->valid_) return;
-                if (timer->repeats_) {
-                    timer->arm();
-                } else {
-                    timer->valid_ = false;
-                }
-                auto fire = timer->fire_;  // the job may invalidate the timer
-                fire();
-            });
+        if (auto loop = loop_.lock())
+            loop->timers.add(shared_from_this(), std::chrono::steady_clock::now() + interval_);
+    }
+    void due() override {
+        auto loop = loop_.lock();
+        if (!loop || !valid_) return;
+        std::weak_ptr<LoopTimer> weak = shared_from_this();
+        loop->deliver(mode_, [weak] {
+            auto timer = weak.lock();
+            if (!timer || !timer->valid_) return;
+            if (timer->repeats_) {
+                timer->arm();
+            } else {
+                timer->valid_ = false;
+            }
+            auto fire = timer->fire_;  // the job may invalidate the timer
+            fire();
         });
     }
     void invalidate() override {
         valid_ = false;
-        timer_.cancel();
+        if (auto loop = loop_.lock()) loop->timers.remove(*this);
     }
     bool isValid() const override { return valid_; }
-    ~AsioTimer() override { timer_.cancel(); }
+    ~LoopTimer() override { invalidate(); }
 
 private:
-    NetRunLoop::Impl& loop_;
-    boost::asio::steady_timer timer_;
+    std::weak_ptr<NetRunLoop::Impl> loop_;
     std::string mode_;
     std::chrono::steady_clock::duration interval_;
     bool repeats_;
     std::function<void()> fire_;
-    bool valid_ = true;
+    // Stopped from any thread.
+    std::atomic<bool> valid_{true};
 };
 
 }  // namespace
@@ -133,8 +136,8 @@ void NetRunLoop::perform(const std::string& mode, std::function<void()> job) {
 std::shared_ptr<NetTimer> NetRunLoop::addTimer(const std::string& mode,
                                                std::chrono::duration<double> interval, bool repeats,
                                                std::function<void()> fire) {
-    auto timer = std::make_shared<AsioTimer>(
-        *impl_, mode, std::chrono::duration_cast<std::chrono::steady_clock::duration>(interval),
+    auto timer = std::make_shared<LoopTimer>(
+        impl_, mode, std::chrono::duration_cast<std::chrono::steady_clock::duration>(interval),
         repeats, std::move(fire));
     timer->arm();
     return timer;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/net/NetRunLoop.h"
+#include "platform/net/NetRunLoopTimers.h"
 
 namespace net {
 
@@ -23,6 +24,7 @@ struct NetRunLoop::Impl {
     boost::asio::io_context context;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{
         context.get_executor()};
+    NetRunLoopTimers timers{context};
     // The mode of the innermost runOnce, empty while the loop is not running.
     std::string currentMode;
     bool handled = false;

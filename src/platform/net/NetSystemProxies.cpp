@@ -1,12 +1,9 @@
 #include "platform/net/NetSystemProxies.h"
 
-#include <gio/gio.h>
-
 #include <cstdlib>
-#include <map>
-#include <memory>
 #include <string>
-#include <string_view>
+
+#include "platform/net/NetProxySettingsWatch.h"
 
 namespace net {
 
@@ -17,55 +14,6 @@ const char* lookup(const NetSystemProxies::Environment& environment, const char*
     const char* value = environment(lower);
     if (value == nullptr || *value == '\0') value = environment(upper);
     return value != nullptr && *value != '\0' ? value : nullptr;
-}
-
-struct SettingsUnref {
-    void operator()(GSettings* settings) const { g_object_unref(settings); }
-};
-using SettingsPtr = std::unique_ptr<GSettings, SettingsUnref>;
-
-SettingsPtr makeSettings(const char* schemaId, GSettingsBackend* backend) {
-    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-    if (source == nullptr) return nullptr;
-    GSettingsSchema* schema = g_settings_schema_source_lookup(source, schemaId, TRUE);
-    if (schema == nullptr) return nullptr;
-    g_settings_schema_unref(schema);
-    return SettingsPtr(backend != nullptr ? g_settings_new_with_backend(schemaId, backend)
-                                          : g_settings_new(schemaId));
-}
-
-// Settings of an installed schema, or nullptr. Those of the default backend are made once
-// per thread, since every request reads them: made afresh each time they cost more than a
-// small request (the backend starts and stops watching them). Reads still go to the
-// backend, so they see changes.
-SettingsPtr settingsFor(const char* schemaId, GSettingsBackend* backend) {
-    if (backend != nullptr) return makeSettings(schemaId, backend);
-    thread_local std::map<std::string, SettingsPtr, std::less<>> made;
-    auto found = made.find(std::string_view(schemaId));
-    if (found == made.end()) found = made.emplace(schemaId, makeSettings(schemaId, nullptr)).first;
-    if (!found->second) return nullptr;
-    return SettingsPtr(G_SETTINGS(g_object_ref(found->second.get())));
-}
-
-std::string stringSetting(GSettings* settings, const char* key) {
-    gchar* value = g_settings_get_string(settings, key);
-    std::string out = value != nullptr ? value : "";
-    g_free(value);
-    return out;
-}
-
-std::optional<NetProxyEntry> manualProxy(const char* schemaId, GSettingsBackend* backend,
-                                         NetProxyEntry::Type type = NetProxyEntry::Type::HTTP) {
-    auto settings = settingsFor(schemaId, backend);
-    if (!settings) return std::nullopt;
-    std::string host = stringSetting(settings.get(), "host");
-    int port = g_settings_get_int(settings.get(), "port");
-    if (host.empty() || port <= 0 || port > 65535) return std::nullopt;
-    NetProxyEntry entry;
-    entry.type = type;
-    entry.host = host;
-    entry.port = port;
-    return entry;
 }
 
 }  // namespace
@@ -123,29 +71,9 @@ NetSystemProxySettings NetSystemProxies::settingsFromEnvironment(const Environme
 }
 
 std::optional<NetSystemProxySettings> NetSystemProxies::settingsFromGSettings(
-    GSettingsBackend* backend) {
-    auto proxy = settingsFor("org.gnome.system.proxy", backend);
-    if (!proxy) return std::nullopt;
-    std::string mode = stringSetting(proxy.get(), "mode");
-    if (mode != "manual" && mode != "auto") return std::nullopt;
-    NetSystemProxySettings settings;
-    if (mode == "auto") {
-        settings.autoConfigurationURL = stringSetting(proxy.get(), "autoconfig-url");
-        settings.automaticWithoutScript = settings.autoConfigurationURL.empty();
-        return settings;
-    }
-    auto socks = manualProxy("org.gnome.system.proxy.socks", backend, NetProxyEntry::Type::SOCKS);
-    settings.httpProxy = manualProxy("org.gnome.system.proxy.http", backend);
-    settings.httpsProxy = manualProxy("org.gnome.system.proxy.https", backend);
-    if (!settings.httpProxy) settings.httpProxy = socks;
-    if (!settings.httpsProxy) settings.httpsProxy = socks;
-    gchar** ignored = g_settings_get_strv(proxy.get(), "ignore-hosts");
-    std::vector<std::string> patterns;
-    for (gchar** item = ignored; item != nullptr && *item != nullptr; ++item)
-        patterns.emplace_back(*item);
-    g_strfreev(ignored);
-    settings.bypass = NetProxyBypass(std::move(patterns));
-    return settings;
+    _GSettingsBackend* backend) {
+    if (backend == nullptr) return NetProxySettingsWatch::ofDefaultBackend().current();
+    return NetProxySettingsWatch(backend).current();
 }
 
 NetSystemProxySettings NetSystemProxies::copySystemProxySettings() {

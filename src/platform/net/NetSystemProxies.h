@@ -35,7 +35,8 @@ public:
     static NetSystemProxySettings copySystemProxySettings();
     static NetSystemProxySettings settingsFromEnvironment(const Environment& environment);
     // nullopt without the schema, or when its mode says "none". Read from the default
-    // settings backend unless another is given.
+    // settings backend unless another is given; the default backend's are read again only
+    // after it has told of a change.
     static std::optional<NetSystemProxySettings> settingsFromGSettings(
         _GSettingsBackend* backend = nullptr);
 
