@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <unordered_map>
@@ -158,12 +159,12 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
     while (rows->next()) {
         const auto pid = keyOfColumnAt(*rows, 0);
         if (!pid) continue;
-        const std::string location = rows->stringForColumnIndex(1).value_or("");
+        const std::string_view location = rows->stringViewForColumnIndex(1).value_or("");
         const std::int64_t baseId = rows->longForColumnIndex(3);
         Maps::Place& place = maps.places[*pid];
         place.kindKey = baseId;
         if (baseId == 0) {
-            place.location = location;
+            place.location = std::string(location);
         } else if (!NSString::IsEmpty(location)) {
             const auto folder = base.find(rows->stringForColumnIndex(3).value_or(""));
             place.location = foundation::appendingPathComponent(
@@ -306,29 +307,54 @@ void MediaLibraryReader::addBlobMembership(SqlDatabase& db) {
 namespace {
 
 // Track records by pid in row order; a later row replaces the earlier record in place.
+// Rows come in pid order as a rule: while they do, the pids are found by a binary search of
+// their sorted list, and only a library out of order pays for a hash table.
 class TrackTable {
 public:
     foundation::Dictionary* find(std::optional<std::int64_t> key) {
-        const auto found = key ? index_.find(*key) : index_.end();
-        return found == index_.end() ? nullptr : records_[found->second].dictionary();
+        const std::size_t at = key ? indexOf(*key) : kNone;
+        return at == kNone ? nullptr : records_[at].dictionary();
     }
     void put(std::int64_t key, Value record) {
-        const auto [at, added] = index_.emplace(key, records_.size());
-        if (added) {
-            records_.push_back(std::move(record));
-        } else {
-            records_[at->second] = std::move(record);
+        if (const std::size_t at = indexOf(key); at != kNone) {
+            records_[at] = std::move(record);
+            return;
         }
+        if (inOrder_ && !keys_.empty() && key < keys_.back()) startIndex();
+        if (!inOrder_) index_.emplace(key, keys_.size());
+        keys_.push_back(key);
+        records_.push_back(std::move(record));
     }
     foundation::Array take() { return std::move(records_); }
     // Room for about this many records, as the location rows suggest.
     void reserve(std::size_t count) {
-        index_.reserve(count);
+        keys_.reserve(count);
         records_.reserve(count);
     }
 
 private:
-    std::unordered_map<std::int64_t, std::size_t> index_;
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+    std::size_t indexOf(std::int64_t key) const {
+        if (!inOrder_) {
+            const auto found = index_.find(key);
+            return found == index_.end() ? kNone : found->second;
+        }
+        if (keys_.empty() || key > keys_.back()) return kNone;
+        const auto found = std::lower_bound(keys_.begin(), keys_.end(), key);
+        return found != keys_.end() && *found == key
+                   ? static_cast<std::size_t>(found - keys_.begin())
+                   : kNone;
+    }
+    void startIndex() {
+        inOrder_ = false;
+        index_.reserve(keys_.capacity());
+        for (std::size_t i = 0; i < keys_.size(); ++i) index_.emplace(keys_[i], i);
+    }
+
+    std::vector<std::int64_t> keys_;  // row order; ascending while inOrder_
+    bool inOrder_ = true;
+    std::unordered_map<std::int64_t, std::size_t> index_;  // only once out of order
     foundation::Array records_;
 };
 

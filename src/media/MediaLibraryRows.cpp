@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <iterator>
 #include <span>
 #include <string>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "data/db/SqlResultSet.h"
 
@@ -206,6 +205,16 @@ const std::vector<Entry>& keyOrder(MediaLibraryRows::Shape shape) {
     return shape == MediaLibraryRows::Shape::MediaLibrary ? mediaLibrary : group;
 }
 
+// "%llX" of the number.
+std::string upperHex(std::uint64_t value) {
+    char digits[16];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), value, 16).ptr;
+    for (char* c = digits; c != end; ++c) {
+        if (*c >= 'a') *c = static_cast<char>(*c - 'a' + 'A');
+    }
+    return std::string(digits, end);
+}
+
 bool containsWord(std::string_view lowerText, std::string_view word) {
     return lowerText.find(word) != std::string_view::npos;
 }
@@ -261,14 +270,15 @@ Value MediaLibraryRows::record(Joined joined) const {
                 put(entry.key, pid);
                 break;
             case Source::PidText:
-                put(entry.key, fmt::format("{:X}", static_cast<std::uint64_t>(pid)));
+                put(entry.key, upperHex(static_cast<std::uint64_t>(pid)));
                 break;
             case Source::Column: {
                 const int at = indexes_[entry.at + 1];
                 switch (columns[entry.at].kind) {
                     case Kind::Text:
                         put(entry.key,
-                            at < 0 ? std::string() : rows_.stringForColumnIndex(at).value_or(""));
+                            std::string(at < 0 ? std::string_view()
+                                               : rows_.stringViewForColumnIndex(at).value_or("")));
                         break;
                     case Kind::Int32:
                         put(entry.key, at < 0 ? 0 : rows_.intForColumnIndex(at));
