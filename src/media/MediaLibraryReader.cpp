@@ -69,11 +69,11 @@ std::optional<std::int64_t> keyOfColumn(SqlResultSet& rows, std::string_view nam
 struct MediaLibraryReader::Maps {
     // What the location rows say of one track: one entry, so a track row finds it at once.
     struct Place {
-        std::int64_t kindKey = 0;             // base location id
-        std::optional<std::string> location;  // device path
-        std::optional<std::string> size;      // size text (group)
+        std::int64_t kindKey = 0;  // base location id
+        std::string location;      // device path; none reads as ""
     };
     std::unordered_map<std::int64_t, Place> places;       // pid -> its location row
+    std::unordered_map<std::int64_t, std::string> size;   // pid -> size text (group)
     std::unordered_map<std::int64_t, std::string> genre;  // genre id -> name
     std::unordered_map<std::int64_t, std::string> kind;   // kind id -> text
 };
@@ -196,7 +196,7 @@ bool MediaLibraryReader::readGroupLocations(Maps& maps) {
             const std::string location = rows->safeStringForColumn("location");
             Maps::Place& place = maps.places[*pid];
             place.kindKey = baseId;
-            place.size = rows->safeStringForColumn("file_size");
+            maps.size[*pid] = rows->safeStringForColumn("file_size");
             if (baseId == 0) {
                 place.location = location;
             } else {
@@ -447,11 +447,15 @@ foundation::Array MediaLibraryReader::loadTracks() {
                     const Maps::Place* place =
                         found == maps.places.end() ? nullptr : &found->second;
                     if (place) {
-                        // The text as Locations.itdb stores it; none without a location row.
-                        joined.size = place->size;
-                        if (place->location) joined.location = *place->location;
+                        joined.location = place->location;
                         if (auto kind = maps.kind.find(place->kindKey); kind != maps.kind.end()) {
                             joined.fileType = &kind->second;
+                        }
+                    }
+                    if (group) {
+                        // The text as Locations.itdb stores it; none without a location row.
+                        if (auto size = maps.size.find(key); size != maps.size.end()) {
+                            joined.size = size->second;
                         }
                     }
                     if (hasMediaType) joined.mediaType = reader.mediaType();
