@@ -171,25 +171,24 @@ struct Entry {
 std::vector<Entry> entriesInKeyOrder(MediaLibraryRows::Shape shape) {
     const auto columns = columnsOf(shape);
     std::vector<Entry> entries{{"pid", Source::Pid}, {"pidstr", Source::PidText}};
-    auto has = [&](std::string_view key) {
-        return std::any_of(entries.begin(), entries.end(),
-                           [&](const Entry& entry) { return entry.key == key; });
+    auto find = [&](std::string_view key) {
+        return std::find_if(entries.begin(), entries.end(),
+                            [&](const Entry& entry) { return entry.key == key; });
     };
     for (std::size_t i = 0; i < columns.size(); ++i) {
         entries.push_back({columns[i].key, Source::Column, i});
     }
     for (std::size_t i = 0; i < JoinedCount; ++i) {
-        if (!has(kJoinedKeys[i])) entries.push_back({kJoinedKeys[i], Source::Joined, i});
+        if (find(kJoinedKeys[i]) == entries.end()) {
+            entries.push_back({kJoinedKeys[i], Source::Joined, i});
+        }
     }
-    for (auto [key, flag] : {std::pair{"is_song", Source::Song},
-                             {"is_podcast", Source::Podcast},
-                             {"is_movie", Source::Movie}}) {
-        const auto found = std::find_if(entries.begin(), entries.end(),
-                                        [&](const Entry& entry) { return entry.key == key; });
-        if (found == entries.end()) {
-            entries.push_back({key, flag});
+    for (const Entry& flag : {Entry{"is_song", Source::Song}, Entry{"is_podcast", Source::Podcast},
+                              Entry{"is_movie", Source::Movie}}) {
+        if (const auto found = find(flag.key); found != entries.end()) {
+            found->source = flag.source;
         } else {
-            found->source = flag;
+            entries.push_back(flag);
         }
     }
     std::sort(entries.begin(), entries.end(),
