@@ -93,7 +93,7 @@ MediaLibraryReader::MediaLibraryReader(Source source, Files files, MediaLibraryF
                                        LibraryWorkBudget budget)
     : source_(source), files_(std::move(files)), flags_(flags), budget_(budget) {}
 
-iPodPlaylist* MediaLibraryReader::rawPlaylist(const std::string& key) const {
+iPodPlaylist* MediaLibraryReader::rawPlaylist(std::string_view key) const {
     const auto found = rawPlaylists_.find(key);
     return found == rawPlaylists_.end() ? nullptr : playlists_[found->second].get();
 }
@@ -279,7 +279,7 @@ void MediaLibraryReader::addMembership(SqlDatabase& db) {
         const int item = rows->columnIndexForName("item_pid");
         while (rows->next()) {
             if (iPodPlaylist* playlist =
-                    rawPlaylist(rows->stringForColumnIndex(container).value_or(""))) {
+                    rawPlaylist(rows->stringViewForColumnIndex(container).value_or(""))) {
                 playlist->trackIDs().emplace_back(rows->longLongIntForColumnIndex(item));
             }
         }
@@ -292,8 +292,10 @@ void MediaLibraryReader::addMembership(SqlDatabase& db) {
 void MediaLibraryReader::addBlobMembership(SqlDatabase& db) {
     auto rows = db.executeQuery("SELECT * FROM container_items;");
     if (!rows) return;
+    const int container = rows->columnIndexForName("container_pid");
     while (rows->next()) {
-        iPodPlaylist* playlist = rawPlaylist(rows->safeStringForColumn("container_pid"));
+        iPodPlaylist* playlist =
+            rawPlaylist(rows->stringViewForColumnIndex(container).value_or(""));
         if (!playlist) continue;
         const auto blob = rows->dataNoCopyForColumn("item_pid_data");
         if (!blob) continue;
