@@ -70,8 +70,9 @@ std::shared_ptr<SqlDatabase> openDeviceLibrary(const std::string& path,
     if (path.empty()) return nullptr;
     if (sqlite3_hard_heap_limit64(-1) == 0) sqlite3_hard_heap_limit64(kHeapLimit);
     auto db = SqlDatabase::databaseWithPath(path);
-    // Never create one: a missing copy is no library.
-    if (!db->openWithFlags(SQLITE_OPEN_READONLY)) return nullptr;
+    // Never create one: a missing copy is no library. A reader uses its connection on one
+    // thread only, so SQLite need not lock it around every call (a dozen calls a track).
+    if (!db->openWithFlags(SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX)) return nullptr;
     sqlite3_progress_handler(db->sqliteHandle(), kInstructionsPerCheck, spend, &budget);
     db->setShouldCacheStatements(true);
     if (!hasPlainTables(*db, path, budget)) {

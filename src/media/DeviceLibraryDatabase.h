@@ -27,7 +27,7 @@ struct LibraryWorkBudget {
 // Opens a local copy of a device's library database read-only, with its statements stopped
 // once `budget` is spent and SQLite's heap capped. Refuses (nullptr, logged) a database that
 // does not open, or where a name the readers query as a table is a view, a trigger or a
-// virtual table. `budget` must outlive the database.
+// virtual table. `budget` must outlive the database, and one thread at a time uses it.
 std::shared_ptr<SqlDatabase> openDeviceLibrary(const std::string& path, LibraryWorkBudget& budget);
 
 }  // namespace media

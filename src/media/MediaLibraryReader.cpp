@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include <cctype>
+#include <algorithm>
 #include <charconv>
 #include <exception>
 #include <unordered_map>
@@ -14,6 +14,7 @@
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/PathComponents.h"
 #include "logging/LogCall.h"
+#include "media/ArtworkPathLookup.h"
 #include "media/DeviceLibraryDatabase.h"
 #include "media/MediaLibraryQueries.h"
 #include "media/MediaLibraryRows.h"
@@ -30,19 +31,6 @@ constexpr std::uint64_t kInstructionsPerRecord = 2'000;
 
 std::string decimal(std::int64_t value) {
     return fmt::format("{}", value);
-}
-
-bool contains(std::string_view text, std::string_view word) {
-    return text.find(word) != std::string_view::npos;
-}
-
-std::string lowerCased(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-void setFlag(foundation::Dictionary& record, const char* key) {
-    record[key] = true;
 }
 
 }  // namespace
@@ -79,11 +67,15 @@ std::optional<std::int64_t> keyOfColumn(SqlResultSet& rows, std::string_view nam
 // Keyed by the ids' numbers: an id whose text is not a number's own spelling can never be
 // asked for, since the track rows are looked up by their ids' numbers.
 struct MediaLibraryReader::Maps {
-    std::unordered_map<std::int64_t, std::string> location;  // pid -> device path
-    std::unordered_map<std::int64_t, std::string> size;      // pid -> size text (group)
-    std::unordered_map<std::int64_t, std::int64_t> kindKey;  // pid -> base location id
-    std::unordered_map<std::int64_t, std::string> genre;     // genre id -> name
-    std::unordered_map<std::int64_t, std::string> kind;      // kind id -> text
+    // What the location rows say of one track: one entry, so a track row finds it at once.
+    struct Place {
+        std::int64_t kindKey = 0;  // base location id
+        std::string location;      // device path; none reads as ""
+    };
+    std::unordered_map<std::int64_t, Place> places;       // pid -> its location row
+    std::unordered_map<std::int64_t, std::string> size;   // pid -> size text (group)
+    std::unordered_map<std::int64_t, std::string> genre;  // genre id -> name
+    std::unordered_map<std::int64_t, std::string> kind;   // kind id -> text
 };
 
 std::vector<std::int64_t> persistentIdsOfBlob(const std::uint8_t* bytes, std::size_t length) {
@@ -101,7 +93,7 @@ MediaLibraryReader::MediaLibraryReader(Source source, Files files, MediaLibraryF
                                        LibraryWorkBudget budget)
     : source_(source), files_(std::move(files)), flags_(flags), budget_(budget) {}
 
-iPodPlaylist* MediaLibraryReader::rawPlaylist(const std::string& key) const {
+iPodPlaylist* MediaLibraryReader::rawPlaylist(std::string_view key) const {
     const auto found = rawPlaylists_.find(key);
     return found == rawPlaylists_.end() ? nullptr : playlists_[found->second].get();
 }
@@ -167,14 +159,15 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
     while (rows->next()) {
         const auto pid = keyOfColumnAt(*rows, 0);
         if (!pid) continue;
-        const std::string location = rows->stringForColumnIndex(1).value_or("");
+        const std::string_view location = rows->stringViewForColumnIndex(1).value_or("");
         const std::int64_t baseId = rows->longForColumnIndex(3);
-        maps.kindKey[*pid] = baseId;
+        Maps::Place& place = maps.places[*pid];
+        place.kindKey = baseId;
         if (baseId == 0) {
-            maps.location[*pid] = location;
+            place.location = std::string(location);
         } else if (!NSString::IsEmpty(location)) {
             const auto folder = base.find(rows->stringForColumnIndex(3).value_or(""));
-            maps.location[*pid] = foundation::appendingPathComponent(
+            place.location = foundation::appendingPathComponent(
                 folder == base.end() ? std::string() : folder->second, location);
         }
     }
@@ -201,13 +194,14 @@ bool MediaLibraryReader::readGroupLocations(Maps& maps) {
             if (!pid) continue;
             const std::int32_t baseId = rows->intForColumn("base_location_id");
             const std::string location = rows->safeStringForColumn("location");
-            maps.kindKey[*pid] = baseId;
+            Maps::Place& place = maps.places[*pid];
+            place.kindKey = baseId;
             maps.size[*pid] = rows->safeStringForColumn("file_size");
             if (baseId == 0) {
-                maps.location[*pid] = location;
+                place.location = location;
             } else {
                 const auto folder = base.find(decimal(baseId));
-                maps.location[*pid] = foundation::appendingPathComponent(
+                place.location = foundation::appendingPathComponent(
                     folder == base.end() ? std::string() : folder->second, location);
             }
         }
@@ -285,7 +279,7 @@ void MediaLibraryReader::addMembership(SqlDatabase& db) {
         const int item = rows->columnIndexForName("item_pid");
         while (rows->next()) {
             if (iPodPlaylist* playlist =
-                    rawPlaylist(rows->stringForColumnIndex(container).value_or(""))) {
+                    rawPlaylist(rows->stringViewForColumnIndex(container).value_or(""))) {
                 playlist->trackIDs().emplace_back(rows->longLongIntForColumnIndex(item));
             }
         }
@@ -298,8 +292,10 @@ void MediaLibraryReader::addMembership(SqlDatabase& db) {
 void MediaLibraryReader::addBlobMembership(SqlDatabase& db) {
     auto rows = db.executeQuery("SELECT * FROM container_items;");
     if (!rows) return;
+    const int container = rows->columnIndexForName("container_pid");
     while (rows->next()) {
-        iPodPlaylist* playlist = rawPlaylist(rows->safeStringForColumn("container_pid"));
+        iPodPlaylist* playlist =
+            rawPlaylist(rows->stringViewForColumnIndex(container).value_or(""));
         if (!playlist) continue;
         const auto blob = rows->dataNoCopyForColumn("item_pid_data");
         if (!blob) continue;
@@ -313,54 +309,56 @@ void MediaLibraryReader::addBlobMembership(SqlDatabase& db) {
 namespace {
 
 // Track records by pid in row order; a later row replaces the earlier record in place.
+// Rows come in pid order as a rule: while they do, the pids are found by a binary search of
+// their sorted list, and only a library out of order pays for a hash table.
 class TrackTable {
 public:
     foundation::Dictionary* find(std::optional<std::int64_t> key) {
-        const auto found = key ? index_.find(*key) : index_.end();
-        return found == index_.end() ? nullptr : records_[found->second].dictionary();
+        const std::size_t at = key ? indexOf(*key) : kNone;
+        return at == kNone ? nullptr : records_[at].dictionary();
     }
     void put(std::int64_t key, Value record) {
-        const auto [at, added] = index_.emplace(key, records_.size());
-        if (added) {
-            records_.push_back(std::move(record));
-        } else {
-            records_[at->second] = std::move(record);
+        if (const std::size_t at = indexOf(key); at != kNone) {
+            records_[at] = std::move(record);
+            return;
         }
+        if (inOrder_ && !keys_.empty() && key < keys_.back()) startIndex();
+        if (!inOrder_) index_.emplace(key, keys_.size());
+        keys_.push_back(key);
+        records_.push_back(std::move(record));
     }
     foundation::Array take() { return std::move(records_); }
     // Room for about this many records, as the location rows suggest.
     void reserve(std::size_t count) {
-        index_.reserve(count);
+        keys_.reserve(count);
         records_.reserve(count);
     }
 
 private:
-    std::unordered_map<std::int64_t, std::size_t> index_;
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+    std::size_t indexOf(std::int64_t key) const {
+        if (!inOrder_) {
+            const auto found = index_.find(key);
+            return found == index_.end() ? kNone : found->second;
+        }
+        if (keys_.empty() || key > keys_.back()) return kNone;
+        const auto found = std::lower_bound(keys_.begin(), keys_.end(), key);
+        return found != keys_.end() && *found == key
+                   ? static_cast<std::size_t>(found - keys_.begin())
+                   : kNone;
+    }
+    void startIndex() {
+        inOrder_ = false;
+        index_.reserve(keys_.capacity());
+        for (std::size_t i = 0; i < keys_.size(); ++i) index_.emplace(keys_[i], i);
+    }
+
+    std::vector<std::int64_t> keys_;  // row order; ascending while inOrder_
+    bool inOrder_ = true;
+    std::unordered_map<std::int64_t, std::size_t> index_;  // only once out of order
     foundation::Array records_;
 };
-
-// Kind flags from the genre's words (media library only) and from the media type; flags are
-// only ever set here, never cleared.
-void classify(foundation::Dictionary& record, bool byGenre) {
-    if (byGenre) {
-        const auto genre = record.find("genre");
-        const std::string lower =
-            genre == record.end() ? std::string() : lowerCased(genre->second.stringOr());
-        if (!lower.empty()) {
-            if (contains(lower, "podcast")) setFlag(record, "is_podcast");
-            if (contains(lower, "audio") && !contains(lower, "book")) setFlag(record, "is_song");
-            if (contains(lower, "mpeg-4") || contains(lower, "video")) setFlag(record, "is_movie");
-        }
-    }
-    const auto mediaType = record.find("media_type");
-    const std::int64_t type =
-        mediaType == record.end()
-            ? 0
-            : static_cast<std::int32_t>(mediaType->second.toInt64().value_or(0));
-    if (type == 1) setFlag(record, "is_song");
-    if (type == 2) setFlag(record, "is_movie");
-    if (type == 4) setFlag(record, "is_podcast");
-}
 
 void updateAVFormatInfo(SqlDatabase& db, TrackTable& tracks) {
     try {
@@ -426,12 +424,16 @@ foundation::Array MediaLibraryReader::loadTracks() {
             rows->close();
         }
         readGenresAndKinds(*db, maps);
-        tracks.reserve(maps.kindKey.size());
+        tracks.reserve(maps.places.size());
         if (auto rows = runTrackQuery(*db, hasMediaType)) {
             const MediaLibraryRows reader(group ? MediaLibraryRows::Shape::LibraryGroup
                                                 : MediaLibraryRows::Shape::MediaLibrary,
                                           *rows);
             const bool byEntity = flags_.libraryVersion == 9;
+            std::optional<ArtworkPathLookup> artwork;
+            if (hasArtwork) {
+                artwork.emplace(*db, byEntity ? kArtworkByEntityQuery : kArtworkByTokenQuery);
+            }
             while (rows->next()) {
                 // A damaged file can yield rows without end, each cheap for SQLite but not
                 // for us: every record counts against the budget too.
@@ -442,46 +444,31 @@ foundation::Array MediaLibraryReader::loadTracks() {
                 }
                 try {
                     const std::int64_t key = reader.pid();
-                    Value value = reader.record();
-                    foundation::Dictionary& record = *value.dictionary();
+                    MediaLibraryRows::Joined joined;
+                    const auto found = maps.places.find(key);
+                    const Maps::Place* place =
+                        found == maps.places.end() ? nullptr : &found->second;
+                    if (place) {
+                        joined.location = place->location;
+                        if (auto kind = maps.kind.find(place->kindKey); kind != maps.kind.end()) {
+                            joined.fileType = &kind->second;
+                        }
+                    }
                     if (group) {
                         // The text as Locations.itdb stores it; none without a location row.
                         if (auto size = maps.size.find(key); size != maps.size.end()) {
-                            record["size"] = size->second;
+                            joined.size = size->second;
                         }
                     }
-                    if (hasMediaType) record["media_type"] = reader.mediaType();
-                    const auto location = maps.location.find(key);
-                    record["location"] =
-                        location == maps.location.end() ? std::string() : location->second;
+                    if (hasMediaType) joined.mediaType = reader.mediaType();
                     if (auto genre = maps.genre.find(reader.genreId()); genre != maps.genre.end()) {
-                        record["genre"] = genre->second;
+                        joined.genre = &genre->second;
                     }
-                    if (auto kindKey = maps.kindKey.find(key); kindKey != maps.kindKey.end()) {
-                        if (auto kind = maps.kind.find(kindKey->second); kind != maps.kind.end()) {
-                            record["fileType"] = kind->second;
-                        }
+                    if (artwork && artwork->usable()) {
+                        joined.artworkPath =
+                            artwork->pathFor(byEntity ? key : reader.artworkCacheId());
                     }
-                    classify(record, !group);
-                    if (hasArtwork) {
-                        auto artwork = byEntity
-                                           ? db->executeQuery(kArtworkByEntityQuery, reader.pid())
-                                           : db->executeQuery(
-                                                 kArtworkByTokenQuery,
-                                                 record["artwork_cache_id"].toInt64().value_or(0));
-                        if (artwork) {
-                            foundation::Error error;
-                            if (artwork->nextWithError(&error)) {
-                                if (auto path = artwork->stringForColumnIndex(0)) {
-                                    record["artwork_relative_path"] = *path;
-                                }
-                            } else if (error.code != 0) {
-                                // A damaged artwork table fails the same way for every track.
-                                hasArtwork = false;
-                            }
-                            artwork->close();
-                        }
-                    }
+                    Value value = reader.record(std::move(joined));
                     tracks.put(key, std::move(value));
                 } catch (const std::exception& e) {
                     LogInfo("{}", e.what());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -65,13 +66,22 @@ private:
     std::shared_ptr<SqlResultSet> runTrackQuery(SqlDatabase& db, bool hasMediaType);
     void addMembership(SqlDatabase& db);
     void addBlobMembership(SqlDatabase& db);
-    iPodPlaylist* rawPlaylist(const std::string& key) const;
+    iPodPlaylist* rawPlaylist(std::string_view key) const;
+
+    // Finds a pid's text as SQLite holds it, without a string made of it per membership row.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const noexcept {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
 
     const Source source_;
     const Files files_;
     MediaLibraryFlags& flags_;
     std::vector<std::shared_ptr<iPodPlaylist>> playlists_;
-    std::unordered_map<std::string, std::size_t> rawPlaylists_;  // pid text -> index
+    std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>>
+        rawPlaylists_;  // pid text -> index
     LibraryWorkBudget budget_;
 };
 

@@ -1,12 +1,13 @@
 #include "media/MediaLibraryRows.h"
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdint>
+#include <iterator>
 #include <span>
 #include <string>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "data/db/SqlResultSet.h"
 
@@ -111,6 +112,11 @@ MediaLibraryRows::MediaLibraryRows(Shape shape, SqlResultSet& rows) : shape_(sha
     for (std::size_t i = 0; i < columns.size(); ++i) indexes_[i + 1] = index(columns[i].column);
     mediaTypeIndex_ = index("media_type");
     genreIdIndex_ = index("genre_id");
+    artworkCacheIdIndex_ = index("artwork_cache_id");
+    kindIndex_ = index("media_kind");
+    songIndex_ = index("is_song");
+    podcastIndex_ = index("is_podcast");
+    movieIndex_ = index("is_movie");
 }
 
 int MediaLibraryRows::index(std::string_view name) const {
@@ -140,28 +146,50 @@ std::int64_t MediaLibraryRows::mediaType() const {
     return mediaTypeIndex_ < 0 ? 0 : rows_.longForColumnIndex(mediaTypeIndex_);
 }
 
+std::int64_t MediaLibraryRows::artworkCacheId() const {
+    return artworkCacheIdIndex_ < 0 ? 0 : rows_.intForColumnIndex(artworkCacheIdIndex_);
+}
+
 namespace {
 
-// Where a record's entry comes from: "pid", "pidstr", a column of the shape, or (media
-// library) the song flag the kind decides.
-constexpr std::size_t kPidSlot = 0;
-constexpr std::size_t kPidTextSlot = 1;
-constexpr std::size_t kFirstColumnSlot = 2;
+// Where a record's entry comes from.
+enum class Source { Pid, PidText, Column, Joined, Song, Podcast, Movie };
+enum JoinedEntry : std::size_t { Size, MediaType, Location, Genre, FileType, Artwork, JoinedCount };
+constexpr std::string_view kJoinedKeys[] = {"size",  "media_type", "location",
+                                            "genre", "fileType",   "artwork_relative_path"};
+static_assert(std::size(kJoinedKeys) == JoinedCount);
 
 struct Entry {
     std::string_view key;
-    std::size_t slot;
+    Source source;
+    std::size_t at = 0;  // the column or joined entry
 };
 
-// The entries of a shape's record in key order, so that a record is built front to back.
+// A shape's record entries in key order, so that a record is built front to back without a
+// search. A key the row has and a table joins too is the row's; the kind flags are decided
+// before the record is built.
 std::vector<Entry> entriesInKeyOrder(MediaLibraryRows::Shape shape) {
     const auto columns = columnsOf(shape);
-    std::vector<Entry> entries{{"pid", kPidSlot}, {"pidstr", kPidTextSlot}};
+    std::vector<Entry> entries{{"pid", Source::Pid}, {"pidstr", Source::PidText}};
+    auto find = [&](std::string_view key) {
+        return std::find_if(entries.begin(), entries.end(),
+                            [&](const Entry& entry) { return entry.key == key; });
+    };
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        entries.push_back({columns[i].key, kFirstColumnSlot + i});
+        entries.push_back({columns[i].key, Source::Column, i});
     }
-    if (shape == MediaLibraryRows::Shape::MediaLibrary) {
-        entries.push_back({"is_song", kFirstColumnSlot + columns.size()});
+    for (std::size_t i = 0; i < JoinedCount; ++i) {
+        if (find(kJoinedKeys[i]) == entries.end()) {
+            entries.push_back({kJoinedKeys[i], Source::Joined, i});
+        }
+    }
+    for (const Entry& flag : {Entry{"is_song", Source::Song}, Entry{"is_podcast", Source::Podcast},
+                              Entry{"is_movie", Source::Movie}}) {
+        if (const auto found = find(flag.key); found != entries.end()) {
+            found->source = flag.source;
+        } else {
+            entries.push_back(flag);
+        }
     }
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.key < b.key; });
@@ -176,50 +204,128 @@ const std::vector<Entry>& keyOrder(MediaLibraryRows::Shape shape) {
     return shape == MediaLibraryRows::Shape::MediaLibrary ? mediaLibrary : group;
 }
 
-std::size_t slotOfColumn(std::span<const Column> columns, std::string_view name) {
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (columns[i].column == name) return kFirstColumnSlot + i;
+// "%llX" of the number.
+std::string upperHex(std::uint64_t value) {
+    char digits[16];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), value, 16).ptr;
+    for (char* c = digits; c != end; ++c) {
+        if (*c >= 'a') *c = static_cast<char>(*c - 'a' + 'A');
     }
-    return kFirstColumnSlot + columns.size();
+    return std::string(digits, end);
+}
+
+bool containsWord(std::string_view lowerText, std::string_view word) {
+    return lowerText.find(word) != std::string_view::npos;
+}
+
+std::string lowerCased(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
 }
 
 }  // namespace
 
-Value MediaLibraryRows::record() const {
+bool MediaLibraryRows::flagOfColumn(int index) const {
+    return index >= 0 && rows_.boolForColumnIndex(index);
+}
+
+Value MediaLibraryRows::record(Joined joined) const {
     const auto columns = columnsOf(shape_);
-    std::array<Value, kMaxColumns + 1> values;
     const std::int64_t pid = this->pid();
-    values[kPidSlot] = pid;
-    values[kPidTextSlot] = fmt::format("{:X}", static_cast<std::uint64_t>(pid));
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        const int at = indexes_[i + 1];
-        Value& value = values[kFirstColumnSlot + i];
-        switch (columns[i].kind) {
-            case Kind::Text:
-                value = at < 0 ? std::string() : rows_.stringForColumnIndex(at).value_or("");
+
+    // The kind flags. In the media library the kind decides songs and makes good a podcast
+    // flag left off, and a movie is only ever marked, never unmarked.
+    bool song = false, podcast = false, movie = false;
+    if (shape_ == Shape::MediaLibrary) {
+        const std::int32_t kind = kindIndex_ < 0 ? 0 : rows_.intForColumnIndex(kindIndex_);
+        song = kind == 1;
+        podcast = flagOfColumn(podcastIndex_) || kind == 6;
+        // The genre's words count in the media library only.
+        if (joined.genre && !joined.genre->empty()) {
+            const std::string lower = lowerCased(*joined.genre);
+            podcast = podcast || containsWord(lower, "podcast");
+            song = song || (containsWord(lower, "audio") && !containsWord(lower, "book"));
+            movie = containsWord(lower, "mpeg-4") || containsWord(lower, "video");
+        }
+    } else {
+        song = flagOfColumn(songIndex_);
+        podcast = flagOfColumn(podcastIndex_);
+        movie = flagOfColumn(movieIndex_);
+    }
+    const std::int32_t type = static_cast<std::int32_t>(joined.mediaType.value_or(0));
+    song = song || type == 1;
+    movie = movie || type == 2;
+    podcast = podcast || type == 4;
+
+    foundation::Dictionary record;
+    auto put = [&](std::string_view key, auto&& value) {
+        record.emplace_hint(record.end(), std::piecewise_construct, std::forward_as_tuple(key),
+                            std::forward_as_tuple(std::forward<decltype(value)>(value)));
+    };
+    for (const Entry& entry : keyOrder(shape_)) {
+        switch (entry.source) {
+            case Source::Pid:
+                put(entry.key, pid);
                 break;
-            case Kind::Int32:
-                value = at < 0 ? 0 : rows_.intForColumnIndex(at);
+            case Source::PidText:
+                put(entry.key, upperHex(static_cast<std::uint64_t>(pid)));
                 break;
-            case Kind::Int64:
-                value = at < 0 ? std::int64_t{0} : rows_.longForColumnIndex(at);
+            case Source::Column: {
+                const int at = indexes_[entry.at + 1];
+                switch (columns[entry.at].kind) {
+                    case Kind::Text:
+                        put(entry.key,
+                            std::string(at < 0 ? std::string_view()
+                                               : rows_.stringViewForColumnIndex(at).value_or("")));
+                        break;
+                    case Kind::Int32:
+                        put(entry.key, at < 0 ? 0 : rows_.intForColumnIndex(at));
+                        break;
+                    case Kind::Int64:
+                        put(entry.key, at < 0 ? std::int64_t{0} : rows_.longForColumnIndex(at));
+                        break;
+                    case Kind::Bool:
+                        put(entry.key, at >= 0 && rows_.boolForColumnIndex(at));
+                        break;
+                }
                 break;
-            case Kind::Bool:
-                value = at >= 0 && rows_.boolForColumnIndex(at);
+            }
+            case Source::Song:
+                put(entry.key, song);
+                break;
+            case Source::Podcast:
+                put(entry.key, podcast);
+                break;
+            case Source::Movie:
+                // Media library records carry no movie flag until something marks one.
+                if (movie || shape_ == Shape::LibraryGroup) put(entry.key, movie);
+                break;
+            case Source::Joined:
+                switch (static_cast<JoinedEntry>(entry.at)) {
+                    case Size:
+                        if (joined.size) put(entry.key, std::move(*joined.size));
+                        break;
+                    case MediaType:
+                        if (joined.mediaType) put(entry.key, *joined.mediaType);
+                        break;
+                    case Location:
+                        put(entry.key, std::move(joined.location));
+                        break;
+                    case Genre:
+                        if (joined.genre) put(entry.key, *joined.genre);
+                        break;
+                    case FileType:
+                        if (joined.fileType) put(entry.key, *joined.fileType);
+                        break;
+                    case Artwork:
+                        if (joined.artworkPath) put(entry.key, std::move(*joined.artworkPath));
+                        break;
+                    case JoinedCount:
+                        break;
+                }
                 break;
         }
-    }
-    if (shape_ == Shape::MediaLibrary) {
-        // The kind decides songs; a podcast flag left off is made good by the kind.
-        static const std::size_t kindSlot = slotOfColumn(columns, "media_kind");
-        static const std::size_t podcastSlot = slotOfColumn(columns, "is_podcast");
-        const std::int64_t kind = *values[kindSlot].int64();
-        values[kFirstColumnSlot + columns.size()] = kind == 1;
-        if (!*values[podcastSlot].boolean()) values[podcastSlot] = kind == 6;
-    }
-    foundation::Dictionary record;
-    for (const Entry& entry : keyOrder(shape_)) {
-        record.emplace_hint(record.end(), std::string(entry.key), std::move(values[entry.slot]));
     }
     return Value(std::move(record));
 }

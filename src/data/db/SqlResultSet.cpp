@@ -147,13 +147,19 @@ bool SqlResultSet::readable(int index) const {
 }
 
 std::optional<std::string> SqlResultSet::stringForColumnIndex(int index) const {
+    const auto view = stringViewForColumnIndex(index);
+    if (!view) return std::nullopt;
+    return std::string(*view);
+}
+
+std::optional<std::string_view> SqlResultSet::stringViewForColumnIndex(int index) const {
     if (!readable(index)) return std::nullopt;
     sqlite3_stmt* stmt = handle();
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
     if (text == nullptr) return std::nullopt;
     std::string_view view(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)));
     if (!foundation::utf8::isValid(view)) return std::nullopt;
-    return std::string(view);
+    return view;
 }
 
 std::optional<foundation::Data> SqlResultSet::dataForColumnIndex(int index) const {

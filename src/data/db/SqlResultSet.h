@@ -54,6 +54,8 @@ public:
     double doubleForColumnIndex(int index) const;
     // nullopt for NULL, a position outside the row, or text that is not valid UTF-8.
     std::optional<std::string> stringForColumnIndex(int index) const;
+    // The same text without a copy: SQLite's own bytes, valid until the next step or close.
+    std::optional<std::string_view> stringViewForColumnIndex(int index) const;
     // A copy of the bytes; nullopt for NULL, outside the row, or a zero-length blob.
     std::optional<foundation::Data> dataForColumnIndex(int index) const;
     // SQLite's own bytes, valid until the next step or close.
