@@ -158,10 +158,6 @@ long AMService::receiveRawDataMaxLengthTimeout(foundation::Data* data, std::size
 }
 
 long AMService::sendRawData(const foundation::Data& data) {
-    return sendRawBytes(data);
-}
-
-long AMService::sendRawBytes(std::span<const std::uint8_t> data) {
     if (!isValidService()) return 0;
     long count = send(data.data(), data.size());
     if (count == -1) {

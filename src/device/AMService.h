@@ -67,7 +67,6 @@ public:
     long receiveRawDataMaxLengthTimeout(foundation::Data* data, std::size_t maxLength,
                                         unsigned int timeoutMs);
     long sendRawData(const foundation::Data& data);
-    long sendRawBytes(std::span<const std::uint8_t> data);
     long sendDataPacket(const foundation::Data& data);
     // A read stream over the service's socket (as sock() gives it); null when the service
     // is not valid.
