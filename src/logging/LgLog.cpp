@@ -12,7 +12,10 @@
 
 #include "foundation/DispatchGroup.h"
 #include "foundation/Error.h"
+#include "foundation/QueueLabel.h"
 #include "foundation/SerialQueue.h"
+#include "logging/LgPendingRecords.h"
+#include "logging/LgThreadIdentity.h"
 
 namespace {
 
@@ -67,205 +70,7 @@ private:
     std::multiset<const foundation::SerialQueue*> queues_;
 };
 
-// A delivered record's text buffer, handed back to this thread for its next record.
-thread_local std::string spareText;
-constexpr std::size_t kTextBufferSize = 128;
-
 }  // namespace
-
-// The records waiting for the delivery job queued last on the logging queue, from every
-// hub (hubs share the queue). A record joins that job's run while the run is open (no
-// other work was queued behind it); otherwise it starts a new run with a job of its own.
-class LgPendingRecords {
-public:
-    static LgPendingRecords& shared() {
-        static auto* const pending = new LgPendingRecords;
-        return *pending;
-    }
-
-    // Whether the record joined a run (false: no run is open and nothing was queued).
-    bool add(LgLog& hub, LgLogMessage&& message, bool counted, bool openRun) {
-        std::lock_guard lock(mutex_);
-        if (!open_) {
-            if (!openRun) return false;
-            open_ = std::make_shared<Run>();
-            LgLog::loggingQueue().async([run = open_] { shared().deliver(run); });
-        }
-        auto& chunks = open_->chunks;
-        if (chunks.empty() || chunks.back().messages.size() == kChunkSize) {
-            chunks.push_back(takeSpareChunk());
-        }
-        chunks.back().messages.push_back(std::move(message));
-        chunks.back().owners.push_back({&hub, counted});
-        added_.fetch_add(1, std::memory_order_release);
-        if (!spareTexts_.empty() && spareText.capacity() < kSmallestSpareText) {
-            spareText = std::move(spareTexts_.back());
-            spareTexts_.pop_back();
-        }
-        return true;
-    }
-
-    void queueBehind(std::function<void()> job) {
-        std::lock_guard lock(mutex_);
-        open_.reset();
-        LgLog::loggingQueue().async(std::move(job));
-    }
-
-private:
-    struct Owner {
-        LgLog* hub;
-        bool counted;  // in the hub's backlog
-    };
-    // Records of a run in chunks of a fixed room: a queued record is never moved again, and
-    // emptied chunks serve later runs. Messages stand apart from their owners, so that a
-    // hub's share is handed over in place.
-    struct Chunk {
-        std::vector<LgLogMessage> messages;
-        std::vector<Owner> owners;
-    };
-    struct Run {
-        std::vector<Chunk> chunks;
-    };
-
-    // Under the lock.
-    Chunk takeSpareChunk() {
-        if (!spareChunks_.empty()) {
-            Chunk chunk = std::move(spareChunks_.back());
-            spareChunks_.pop_back();
-            return chunk;
-        }
-        Chunk chunk;
-        chunk.messages.reserve(kChunkSize);
-        chunk.owners.reserve(kChunkSize);
-        return chunk;
-    }
-
-    // The run stays open while its job delivers: records that come meanwhile are taken
-    // by the same job, with no new job and no wake-up. Nothing queued behind the job is
-    // passed over: queueing work behind records closes the run, and so does any job
-    // found waiting (a flush, a synchronous caller), which must not wait for a caller
-    // that keeps logging.
-    void deliver(const std::shared_ptr<Run>& run) {
-        Run taken;
-        std::vector<LgLog*> hubs;  // those that got records
-        for (bool last = false; !last;) {
-            {
-                std::unique_lock lock(mutex_);
-                if (run->chunks.empty() && open_ == run) waitBrieflyForMore(lock);
-                if (open_ == run &&
-                    (run->chunks.empty() || LgLog::loggingQueue().hasQueuedJobs())) {
-                    open_.reset();
-                }
-                last = open_ != run;
-                keepSpares();
-                taken.chunks.swap(run->chunks);
-            }
-            for (auto& chunk : taken.chunks) deliverRecords(chunk, hubs);
-            // Off the lock, which callers are waiting for meanwhile.
-            salvage(taken);
-        }
-        {
-            std::lock_guard lock(mutex_);
-            keepSpares();
-        }
-        salvaged_.clear();
-        salvagedChunks_.clear();
-        for (auto* hub : hubs) hub->catchUp();
-    }
-
-    // The delivered records' text buffers and their emptied chunks, for the callers' next
-    // records (only on the logging queue). The rest of each record is freed here.
-    void salvage(Run& taken) {
-        salvaged_.clear();  // what found no room last time
-        salvagedChunks_.clear();
-        for (auto& chunk : taken.chunks) {
-            for (auto& message : chunk.messages) {
-                if (salvaged_.size() == kSpareTextsKept) break;
-                std::string text = message.releaseMessage();
-                if (text.capacity() >= kSmallestSpareText && text.capacity() <= kLargestSpareText) {
-                    salvaged_.push_back(std::move(text));
-                }
-            }
-            chunk.messages.clear();
-            chunk.owners.clear();
-            if (salvagedChunks_.size() < kSpareChunksKept) {
-                salvagedChunks_.push_back(std::move(chunk));
-            }
-        }
-        taken.chunks.clear();
-    }
-
-    // Under the lock, which callers wait for: the longer list is kept whole, and only the
-    // shorter one is moved over.
-    void keepSpares() {
-        if (salvaged_.size() > spareTexts_.size()) spareTexts_.swap(salvaged_);
-        while (!salvaged_.empty() && spareTexts_.size() < kSpareTextsKept) {
-            spareTexts_.push_back(std::move(salvaged_.back()));
-            salvaged_.pop_back();
-        }
-        while (!salvagedChunks_.empty() && spareChunks_.size() < kSpareChunksKept) {
-            spareChunks_.push_back(std::move(salvagedChunks_.back()));
-            salvagedChunks_.pop_back();
-        }
-    }
-
-    // A caller logging a burst is usually a little slower than delivery: waiting a moment
-    // here spares it waking this queue for every record.
-    void waitBrieflyForMore(std::unique_lock<std::mutex>& lock) {
-        const auto until = std::chrono::steady_clock::now() + kLinger;
-        const auto seen = added_.load(std::memory_order_acquire);
-        lock.unlock();
-        // Watching the counter, not the lock, leaves the lock to the callers.
-        while (added_.load(std::memory_order_acquire) == seen &&
-               !LgLog::loggingQueue().hasQueuedJobs() && std::chrono::steady_clock::now() < until) {
-            std::this_thread::yield();
-        }
-        lock.lock();
-    }
-
-    static void deliverRecords(Chunk& chunk, std::vector<LgLog*>& hubs) {
-        // Each hub's messages side by side, as its loggers take them.
-        const std::span<const LgLogMessage> messages(chunk.messages);
-        std::size_t begin = 0;
-        while (begin < messages.size()) {
-            LgLog* hub = chunk.owners[begin].hub;
-            std::size_t end = begin;
-            std::int64_t counted = 0;
-            for (; end < messages.size() && chunk.owners[end].hub == hub; ++end) {
-                counted += chunk.owners[end].counted ? 1 : 0;
-            }
-            hub->deliver(messages.subspan(begin, end - begin));
-            if (counted > 0) hub->recordsLeftBacklog(counted);
-            if (std::find(hubs.begin(), hubs.end(), hub) == hubs.end()) hubs.push_back(hub);
-            begin = end;
-        }
-    }
-
-    static constexpr std::chrono::microseconds kLinger{20};
-    static constexpr std::size_t kChunkSize = 256;
-    // Kept for callers: enough for a burst, without holding on to much memory after it.
-    static constexpr std::size_t kSpareChunksKept = 8;
-    static constexpr std::size_t kSpareTextsKept = 4096;
-    static constexpr std::size_t kSmallestSpareText = kTextBufferSize;
-    static constexpr std::size_t kLargestSpareText = 512;
-
-    std::mutex mutex_;
-    std::shared_ptr<Run> open_;
-    std::atomic<std::uint64_t> added_{0};  // records ever added
-    std::vector<Chunk> spareChunks_;       // under mutex_
-    std::vector<std::string> spareTexts_;  // under mutex_
-    // Only on the logging queue.
-    std::vector<Chunk> salvagedChunks_;
-    std::vector<std::string> salvaged_;
-};
-
-std::string LgLog::takeTextBuffer() {
-    std::string text = std::exchange(spareText, {});
-    text.clear();
-    // Most lines fit, and the buffer is large enough to be handed back.
-    if (text.capacity() < kTextBufferSize) text.reserve(kTextBufferSize);
-    return text;
-}
 
 LgLog::LgLog(unsigned processorCount, std::int64_t maxBacklog)
     : processorCount_(std::max(1u, processorCount)),
@@ -316,24 +121,34 @@ void LgLog::requireLoggingQueue() {
     }
 }
 
-void LgLog::logMessage(bool asynchronous, std::string message, std::uint64_t level,
+void LgLog::logMessage(bool asynchronous, std::string_view message, std::uint64_t level,
                        std::uint64_t flag, std::int64_t context, const char* file,
                        const char* function, std::uint64_t line, std::any tag) {
-    queueLogMessage(LgLogMessage(std::move(message), level, flag, context, {file, function}, line,
-                                 std::move(tag), 0, std::nullopt),
-                    asynchronous);
+    const auto timestamp = LgLogMessage::Clock::now();
+    if (!asynchronous && !isOnInstalledLoggerQueue()) {
+        queueSynchronously(LgLogMessage(std::string(message), level, flag, context,
+                                        {file, function}, line, std::move(tag), 0, timestamp));
+        return;
+    }
+    waitForRoomInBacklog();
+    // Packed straight from the caller's text: no record is made on this thread.
+    const LgCallRecord call{message,   level, flag,      context,
+                            file,      function, line,  &tag,
+                            timestamp, &LgThreadIdentity::current(),
+                            foundation::QueueLabel::current()};
+    LgPendingRecords::shared().add(*this, call, true, true);
 }
 
-void LgLog::log(bool asynchronous, LgLogMessage message) {
-    queueLogMessage(std::move(message), asynchronous);
+void LgLog::log(bool asynchronous, const LgLogMessage& message) {
+    queueLogMessage(message, asynchronous);
 }
 
-void LgLog::queueLogMessage(LgLogMessage message, bool asynchronous) {
+void LgLog::queueLogMessage(const LgLogMessage& message, bool asynchronous) {
     if (asynchronous || isOnInstalledLoggerQueue()) {
         waitForRoomInBacklog();
-        LgPendingRecords::shared().add(*this, std::move(message), true, true);
+        LgPendingRecords::shared().add(*this, message, true, true);
     } else {
-        queueSynchronously(std::move(message));
+        queueSynchronously(message);
     }
 }
 
@@ -342,7 +157,7 @@ void LgLog::asyncOnLoggingQueue(std::function<void()> job) {
 }
 
 // Returns once every admitting logger has taken the record.
-void LgLog::queueSynchronously(LgLogMessage message) {
+void LgLog::queueSynchronously(const LgLogMessage& message) {
     auto& queue = loggingQueue();
     if (queue.isCurrent()) {
         deliver(std::span(&message, 1));
@@ -350,7 +165,7 @@ void LgLog::queueSynchronously(LgLogMessage message) {
         return;
     }
     // Behind the records waiting for delivery: the job that takes them takes this one too.
-    if (LgPendingRecords::shared().add(*this, std::move(message), false, false)) {
+    if (LgPendingRecords::shared().add(*this, message, false, false)) {
         queue.sync([] {});
         return;
     }

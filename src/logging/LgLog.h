@@ -64,11 +64,6 @@ public:
     // Whether the caller is a logger taking records the hub hands over; the hub calls its
     // didCatchUp() once none are left waiting.
     static bool isDeliveringRecords();
-    // An empty string to build the text of this thread's next record in. Its buffer is
-    // usually that of a record already delivered, handed back to the thread: texts are then
-    // neither allocated by their callers nor freed on the logging queue, where both would
-    // contend for the allocator.
-    static std::string takeTextBuffer();
 
     // Classes with a log level of their own. C++ keeps no list of a program's classes, so a
     // class registers itself, once, with one line, and the registry keeps its level:
@@ -95,15 +90,17 @@ public:
                     std::int64_t context, const char* file, const char* function,
                     std::uint64_t line, std::any tag, fmt::format_string<Args...> format,
                     Args&&... args) {
-        sharedInstance().logMessage(asynchronous, fmt::format(format, std::forward<Args>(args)...),
+        fmt::basic_memory_buffer<char, 256> text;
+        fmt::format_to(fmt::appender(text), format, std::forward<Args>(args)...);
+        sharedInstance().logMessage(asynchronous, std::string_view(text.data(), text.size()),
                                     level, flag, context, file, function, line, std::move(tag));
     }
     // `file` and `function` are literals, kept without a copy (see LgLogMessage::SourceLiterals).
-    void logMessage(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
+    void logMessage(bool asynchronous, std::string_view message, std::uint64_t level, std::uint64_t flag,
                     std::int64_t context, const char* file, const char* function,
                     std::uint64_t line, std::any tag);
-    void log(bool asynchronous, LgLogMessage message);
-    void queueLogMessage(LgLogMessage message, bool asynchronous);
+    void log(bool asynchronous, const LgLogMessage& message);
+    void queueLogMessage(const LgLogMessage& message, bool asynchronous);
 
     void addLogger(std::shared_ptr<LgLogger> logger);
     void addLogger(std::shared_ptr<LgLogger> logger, std::uint64_t level);
@@ -124,7 +121,7 @@ private:
         std::vector<std::size_t> nodes;  // indexes into loggers_, in installation order
     };
 
-    void queueSynchronously(LgLogMessage message);
+    void queueSynchronously(const LgLogMessage& message);
     void deliver(std::span<const LgLogMessage> records);
     void catchUp();
     void addLoggerOnQueue(std::shared_ptr<LgLogger> logger, std::uint64_t level);

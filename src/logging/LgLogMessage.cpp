@@ -1,35 +1,9 @@
 #include "logging/LgLogMessage.h"
 
-#include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <fmt/format.h>
-
 #include "foundation/QueueLabel.h"
+#include "logging/LgThreadIdentity.h"
 
 namespace {
-
-// Both asked of the kernel once per thread: a system call each would cost more than the
-// rest of a record. Threads are named when they start (queues name their workers before
-// their first job), so the name read on the first record stays right.
-struct ThreadIdentity {
-    std::string id;
-    std::string name;
-
-    ThreadIdentity() {
-        const long tid = syscall(SYS_gettid);
-        id =
-            tid <= 0 ? "missing threadId" : fmt::format("{}", static_cast<unsigned long long>(tid));
-        char buffer[32] = {};
-        if (pthread_getname_np(pthread_self(), buffer, sizeof buffer) == 0) name = buffer;
-    }
-};
-
-const ThreadIdentity& currentThread() {
-    thread_local const ThreadIdentity identity;
-    return identity;
-}
 
 std::string_view fileNameWithoutExtension(std::string_view path) {
     const auto slash = path.find_last_of('/');
@@ -56,8 +30,8 @@ LgLogMessage::LgLogMessage(std::string message, std::uint64_t level, std::uint64
       representedObject_(std::move(tag)),
       options_(options),
       timestamp_(timestamp.value_or(Clock::now())),
-      threadID_(currentThread().id),
-      threadName_(currentThread().name),
+      threadID_(LgThreadIdentity::current().id),
+      threadName_(LgThreadIdentity::current().name),
       queueLabel_(foundation::QueueLabel::current()),
       // Linux threads have no quality-of-service class: 0 is "unspecified".
       qos_(0) {}

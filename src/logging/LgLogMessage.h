@@ -37,6 +37,11 @@ public:
                  SourceLiterals source, std::uint64_t line, std::any tag, std::int64_t options,
                  std::optional<Clock::time_point> timestamp);
 
+    LgLogMessage(const LgLogMessage&) = default;
+    LgLogMessage(LgLogMessage&&) noexcept = default;
+    LgLogMessage& operator=(const LgLogMessage&) = default;
+    LgLogMessage& operator=(LgLogMessage&&) noexcept = default;
+
     const std::string& message() const { return message_; }
     std::uint64_t level() const { return level_; }
     std::uint64_t flag() const { return flag_; }
@@ -54,19 +59,19 @@ public:
     const std::string& queueLabel() const { return queueLabel_; }
     std::uint64_t qos() const { return qos_; }
 
-    // Gives the text up, leaving the record's empty: for the hub, once every logger has had
-    // the record, so that its buffer can carry a later record's text.
-    std::string releaseMessage() { return std::exchange(message_, {}); }
-
 private:
+    // Queued records are packed into chunks and unpacked into records kept for reuse.
+    friend class LgRecordChunk;
+    LgLogMessage() = default;
+
     LgLogMessage(std::string message, std::uint64_t level, std::uint64_t flag, std::int64_t context,
                  std::uint64_t line, std::any tag, std::int64_t options,
                  std::optional<Clock::time_point> timestamp);
 
     std::string message_;
-    std::uint64_t level_;
-    std::uint64_t flag_;
-    std::int64_t context_;
+    std::uint64_t level_ = 0;
+    std::uint64_t flag_ = 0;
+    std::int64_t context_ = 0;
     struct OwnedSource {
         std::string file;
         std::string function;
@@ -75,14 +80,14 @@ private:
     std::shared_ptr<const OwnedSource> ownedSource_;
     std::string_view file_;      // into a literal or ownedSource_
     std::string_view function_;  // likewise
-    std::uint64_t line_;
+    std::uint64_t line_ = 0;
     std::any representedObject_;
-    std::int64_t options_;
+    std::int64_t options_ = 0;
     Clock::time_point timestamp_;
     std::string threadID_;
     std::string threadName_;
     std::string queueLabel_;
-    std::uint64_t qos_;
+    std::uint64_t qos_ = 0;
 };
 
 // The last path component with everything from its last "." removed (whole when it has

@@ -19,8 +19,7 @@ template <typename... Args>
 void emit(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::string_view word,
           const char* file, const char* function, std::uint64_t line,
           fmt::format_string<Args...> format, Args&&... args) {
-    // Formatted on the stack and copied once into a buffer the hub hands back: formatting
-    // straight into a string grows it piece by piece.
+    // Formatted on the stack; the hub copies the text once, into the queued record.
     fmt::basic_memory_buffer<char, 256> formatted;
     if (!word.empty()) {
         formatted.push_back('[');
@@ -28,10 +27,9 @@ void emit(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::strin
         formatted.append(std::string_view("] "));
     }
     fmt::format_to(fmt::appender(formatted), format, std::forward<Args>(args)...);
-    std::string text = LgLog::takeTextBuffer();
-    text.assign(formatted.data(), formatted.size());
-    LgLog::sharedInstance().logMessage(asynchronous, std::move(text), level, flag, 0, file,
-                                       function, line, {});
+    LgLog::sharedInstance().logMessage(asynchronous,
+                                       std::string_view(formatted.data(), formatted.size()), level,
+                                       flag, 0, file, function, line, {});
 }
 
 }  // namespace logcall
