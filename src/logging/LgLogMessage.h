@@ -78,7 +78,7 @@ private:
     };
     // Copies of a record share the source strings it owns (none for literals).
     std::shared_ptr<const OwnedSource> ownedSource_;
-    std::string_view file_;      // into a literal or ownedSource_
+    std::string_view file_;      // a whole literal (ends in a null) or into ownedSource_
     std::string_view function_;  // likewise
     std::uint64_t line_ = 0;
     std::any representedObject_;

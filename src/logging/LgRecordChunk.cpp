@@ -9,8 +9,10 @@
 // The fixed part of a packed record; its texts follow it.
 struct LgRecordChunk::Header {
     LgLog* hub;
-    std::string_view fileLiteral;  // when the record has no owned source
-    std::string_view functionLiteral;
+    // Literals, when the record has no owned source: measured on the logging queue, not by
+    // the caller.
+    const char* fileLiteral;
+    const char* functionLiteral;
     std::uint64_t level;
     std::uint64_t flag;
     std::int64_t context;
@@ -76,8 +78,8 @@ bool LgRecordChunk::append(LgLog& hub, bool counted, const LgLogMessage& message
     if (!reserve(bytes)) return false;
     const bool needsExtra = message.ownedSource_ || message.representedObject_.has_value();
     Header header{&hub,
-                  message.ownedSource_ ? std::string_view() : message.file_,
-                  message.ownedSource_ ? std::string_view() : message.function_,
+                  message.ownedSource_ ? nullptr : message.file_.data(),
+                  message.ownedSource_ ? nullptr : message.function_.data(),
                   message.level_,
                   message.flag_,
                   message.context_,
@@ -102,8 +104,8 @@ bool LgRecordChunk::append(LgLog& hub, bool counted, const LgCallRecord& call) {
     if (!reserve(bytes)) return false;
     const bool needsExtra = call.tag != nullptr && call.tag->has_value();
     Header header{&hub,
-                  call.file ? std::string_view(call.file) : std::string_view(),
-                  call.function ? std::string_view(call.function) : std::string_view(),
+                  call.file,
+                  call.function,
                   call.level,
                   call.flag,
                   call.context,
@@ -163,8 +165,9 @@ std::size_t LgRecordChunk::unpack(const Header& header, std::size_t offset,
         into.file_ = into.ownedSource_->file;
         into.function_ = into.ownedSource_->function;
     } else {
-        into.file_ = header.fileLiteral;
-        into.function_ = header.functionLiteral;
+        into.file_ = header.fileLiteral ? std::string_view(header.fileLiteral) : std::string_view();
+        into.function_ =
+            header.functionLiteral ? std::string_view(header.functionLiteral) : std::string_view();
     }
     return offset + aligned(sizeof header + header.messageSize + header.threadIDSize +
                             header.threadNameSize + header.queueLabelSize);
