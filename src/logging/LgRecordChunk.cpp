@@ -8,24 +8,24 @@
 
 // The fixed part of a packed record; its texts follow it.
 struct LgRecordChunk::Header {
-    LgLog* hub;
+    LgLog* hub = nullptr;
     // Literals, when the record has no owned source: measured on the logging queue, not by
     // the caller.
-    const char* fileLiteral;
-    const char* functionLiteral;
-    std::uint64_t level;
-    std::uint64_t flag;
-    std::int64_t context;
-    std::uint64_t line;
-    std::int64_t options;
-    std::uint64_t qos;
-    LgLogMessage::Clock::rep timestamp;
-    std::size_t messageSize;
-    std::size_t threadIDSize;
-    std::size_t threadNameSize;
-    std::size_t queueLabelSize;
-    std::uint32_t extra;  // index into extras_, or kNoExtra
-    bool counted;
+    const char* fileLiteral = nullptr;
+    const char* functionLiteral = nullptr;
+    std::uint64_t level = 0;
+    std::uint64_t flag = 0;
+    std::int64_t context = 0;
+    std::uint64_t line = 0;
+    std::int64_t options = 0;
+    std::uint64_t qos = 0;
+    LgLogMessage::Clock::rep timestamp = 0;
+    std::size_t messageSize = 0;
+    std::size_t threadIDSize = 0;
+    std::size_t threadNameSize = 0;
+    std::size_t queueLabelSize = 0;
+    std::uint32_t extra = 0;  // index into extras_, or kNoExtra
+    bool counted = false;
 };
 
 namespace {
@@ -58,7 +58,17 @@ bool LgRecordChunk::reserve(std::size_t bytes) {
     return true;
 }
 
-void LgRecordChunk::write(const Header& header, const Texts& texts, std::size_t bytes) {
+void LgRecordChunk::write(Header header, const Texts& texts, std::size_t bytes,
+                          std::optional<Extra> extra) {
+    header.messageSize = texts.message.size();
+    header.threadIDSize = texts.threadID.size();
+    header.threadNameSize = texts.threadName.size();
+    header.queueLabelSize = texts.queueLabel.size();
+    header.extra = kNoExtra;
+    if (extra) {
+        header.extra = static_cast<std::uint32_t>(extras_.size());
+        extras_.push_back(std::move(*extra));
+    }
     std::byte* at = bytes_.get() + used_;
     std::memcpy(at, &header, sizeof header);
     at += sizeof header;
@@ -76,25 +86,22 @@ bool LgRecordChunk::append(LgLog& hub, bool counted, const LgLogMessage& message
                       message.queueLabel_};
     const std::size_t bytes = packedSize(texts);
     if (!reserve(bytes)) return false;
-    const bool needsExtra = message.ownedSource_ || message.representedObject_.has_value();
-    Header header{&hub,
-                  message.ownedSource_ ? nullptr : message.file_.data(),
-                  message.ownedSource_ ? nullptr : message.function_.data(),
-                  message.level_,
-                  message.flag_,
-                  message.context_,
-                  message.line_,
-                  message.options_,
-                  message.qos_,
-                  message.timestamp_.time_since_epoch().count(),
-                  texts.message.size(),
-                  texts.threadID.size(),
-                  texts.threadName.size(),
-                  texts.queueLabel.size(),
-                  needsExtra ? static_cast<std::uint32_t>(extras_.size()) : kNoExtra,
-                  counted};
-    if (needsExtra) extras_.push_back({message.ownedSource_, message.representedObject_});
-    write(header, texts, bytes);
+    const bool owned = message.ownedSource_ != nullptr;
+    write({.hub = &hub,
+           .fileLiteral = owned ? nullptr : message.file_.data(),
+           .functionLiteral = owned ? nullptr : message.function_.data(),
+           .level = message.level_,
+           .flag = message.flag_,
+           .context = message.context_,
+           .line = message.line_,
+           .options = message.options_,
+           .qos = message.qos_,
+           .timestamp = message.timestamp_.time_since_epoch().count(),
+           .counted = counted},
+          texts, bytes,
+          owned || message.representedObject_.has_value()
+              ? std::optional<Extra>(Extra{message.ownedSource_, message.representedObject_})
+              : std::nullopt);
     return true;
 }
 
@@ -102,25 +109,20 @@ bool LgRecordChunk::append(LgLog& hub, bool counted, const LgCallRecord& call) {
     const Texts texts{call.message, call.thread->id, call.thread->name, call.queueLabel};
     const std::size_t bytes = packedSize(texts);
     if (!reserve(bytes)) return false;
-    const bool needsExtra = call.tag != nullptr && call.tag->has_value();
-    Header header{&hub,
-                  call.file,
-                  call.function,
-                  call.level,
-                  call.flag,
-                  call.context,
-                  call.line,
-                  0,
-                  0,  // Linux threads have no quality-of-service class: 0 is "unspecified"
-                  call.timestamp.time_since_epoch().count(),
-                  texts.message.size(),
-                  texts.threadID.size(),
-                  texts.threadName.size(),
-                  texts.queueLabel.size(),
-                  needsExtra ? static_cast<std::uint32_t>(extras_.size()) : kNoExtra,
-                  counted};
-    if (needsExtra) extras_.push_back({nullptr, std::move(*call.tag)});
-    write(header, texts, bytes);
+    // Linux threads have no quality-of-service class: qos 0 is "unspecified".
+    write({.hub = &hub,
+           .fileLiteral = call.file,
+           .functionLiteral = call.function,
+           .level = call.level,
+           .flag = call.flag,
+           .context = call.context,
+           .line = call.line,
+           .timestamp = call.timestamp.time_since_epoch().count(),
+           .counted = counted},
+          texts, bytes,
+          call.tag != nullptr && call.tag->has_value()
+              ? std::optional<Extra>(Extra{nullptr, std::move(*call.tag)})
+              : std::nullopt);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -78,7 +79,8 @@ private:
     };
 
     bool reserve(std::size_t bytes);
-    void write(const Header& header, const Texts& texts, std::size_t bytes);
+    // Fills in the header's sizes and extra.
+    void write(Header header, const Texts& texts, std::size_t bytes, std::optional<Extra> extra);
     static std::size_t packedSize(const Texts& texts);
     // Returns the offset of the next record.
     std::size_t unpack(const Header& header, std::size_t offset, LgLogMessage& into) const;
