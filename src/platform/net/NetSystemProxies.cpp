@@ -1,7 +1,12 @@
 #include "platform/net/NetSystemProxies.h"
 
+#include <unistd.h>
+
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/net/NetProxySettingsWatch.h"
 
@@ -78,7 +83,27 @@ std::optional<NetSystemProxySettings> NetSystemProxies::settingsFromGSettings(
 
 NetSystemProxySettings NetSystemProxies::copySystemProxySettings() {
     if (auto gnome = settingsFromGSettings()) return *gnome;
-    return settingsFromEnvironment([](const char* name) { return std::getenv(name); });
+    // Read afresh for every request, so that a variable the program sets counts from then
+    // on; but in one pass over the environment rather than one per name.
+    constexpr std::array<std::string_view, 8> names = {"all_proxy", "ALL_PROXY",  "http_proxy",
+                                                       "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                                       "no_proxy",  "NO_PROXY"};
+    std::array<const char*, names.size()> values{};
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const char* text = *entry;
+        if (std::string_view("aAhHnN").find(text[0]) == std::string_view::npos) continue;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            // The first of a name counts, as for getenv.
+            if (values[i] == nullptr && std::strncmp(text, names[i].data(), names[i].size()) == 0 &&
+                text[names[i].size()] == '=')
+                values[i] = text + names[i].size() + 1;
+        }
+    }
+    return settingsFromEnvironment([&](const char* name) -> const char* {
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i] == name) return values[i];
+        return nullptr;
+    });
 }
 
 std::vector<NetProxyEntry> NetSystemProxies::copyProxiesForURL(
