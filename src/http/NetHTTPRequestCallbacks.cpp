@@ -144,7 +144,8 @@ void NetHTTPRequest::requestStarted() {
 }
 
 void NetHTTPRequest::requestReceivedResponseHeaders(const NetHeaders& headers) {
-    if (error_ || hasMainRequest_) return;
+    // Asked before the headers are copied into the notice.
+    if (error_ || hasMainRequest_ || !hasListeners()) return;
     performOnMainThread([self = shared_from_this(), headers] {
         std::unique_lock guard(self->cancelledLock_);
         auto delegate = self->delegate_.lock();
@@ -221,6 +222,7 @@ bool NetHTTPRequest::wantsReceivedData() const {
 }
 
 void NetHTTPRequest::passOnReceivedData(const foundation::Data& data) {
+    if (!hasListeners()) return;
     performOnMainThread([self = shared_from_this(), data] {
         std::unique_lock guard(self->cancelledLock_);
         auto delegate = self->delegate_.lock();

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "LoopbackSocket.h"
 #include "StreamHarness.h"
 #include "http/NetBandwidthThrottle.h"
 #include "http/NetInputStream.h"
@@ -318,4 +322,117 @@ TEST(HTTPStream, ClosingInterruptsAConnectionThatWaits) {
     EXPECT_EQ(stream->streamStatus(), NetHTTPStream::Status::Closed);
     loop.runOnce(httptest::TestMode, std::chrono::milliseconds(20));
     EXPECT_EQ(events, 0);
+}
+
+namespace {
+
+// One connection whose first request is answered at once and whose second goes to `second`,
+// which is given the client's socket; the server then closes it.
+class SecondAnswerServer {
+public:
+    explicit SecondAnswerServer(std::function<void(int client)> second)
+        : listener_(httptest::listenOnLoopback(port_)), thread_([this, second] {
+              int client = ::accept(listener_, nullptr, nullptr);
+              httptest::readRequestHead(client);
+              httptest::sendAll(client, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+              httptest::readRequestHead(client);
+              second(client);
+              ::close(client);
+          }) {}
+    ~SecondAnswerServer() {
+        thread_.join();
+        ::close(listener_);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+private:
+    std::uint16_t port_ = 0;
+    int listener_;
+    std::thread thread_;
+};
+
+std::shared_ptr<NetHTTPStream> onConnection(const std::string& url, int id) {
+    auto stream = NetHTTPStream::create(message(url));
+    stream->setPersistentConnection(id);
+    return stream;
+}
+
+}  // namespace
+
+// The answer on a reused connection is waited for without a read tried first: each way it
+// can come, or not come, still reaches the stream.
+TEST(HTTPStream, AReusedConnectionHearsHowItsAnswerEnds) {
+    std::promise<void> restAllowed;
+    SecondAnswerServer pieces([&](int client) {
+        httptest::sendAll(client, "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nabc");
+        restAllowed.get_future().wait();
+        httptest::sendAll(client, "def");
+    });
+    ASSERT_EQ(run(onConnection(pieces.url(), 31)).body, "ok");
+    auto second = onConnection(pieces.url(), 31);
+    std::string body;
+    bool ended = false;
+    second->setClient(net::NetStreamEventMaskReadStream, [&](net::NetStreamEvent event) {
+        std::uint8_t buffer[16];
+        std::ptrdiff_t n;
+        while ((n = second->read(buffer, sizeof buffer)) > 0)
+            body.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
+        // The rest is sent only once the first piece was heard.
+        if (body == "abc") restAllowed.set_value();
+        ended = ended || event == net::NetStreamEventEndEncountered;
+    });
+    auto& loop = net::NetRunLoop::current();
+    second->scheduleInRunLoop(loop, httptest::TestMode);
+    ASSERT_TRUE(second->open());
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!ended && std::chrono::steady_clock::now() < deadline)
+        loop.runOnce(httptest::TestMode, std::chrono::seconds(1));
+    EXPECT_TRUE(second->reusedConnection());
+    EXPECT_EQ(body, "abcdef");
+    second->setClient(0, {});
+    NetHTTPStream::closeIdleConnection(31);
+
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "closed");
+        SecondAnswerServer silent([reset](int client) {
+            linger abort{1, 0};
+            if (reset) ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        });
+        ASSERT_EQ(run(onConnection(silent.url(), 32)).body, "ok");
+        auto out = run(onConnection(silent.url(), 32));
+        EXPECT_TRUE(out.reused);
+        ASSERT_TRUE(out.error);
+        EXPECT_EQ(out.error->code, net::NetErrorNetworkConnectionLost);
+    }
+}
+
+// A stream closed while it waits for its answer on a reused connection hears nothing more
+// and lets the socket go; so does one whose thread, and with it the loop, ends meanwhile.
+TEST(HTTPStream, AWaitOnAReusedConnectionEndsWithTheStreamOrItsLoop) {
+    for (bool loopEnds : {false, true}) {
+        SCOPED_TRACE(loopEnds ? "loop ends" : "stream closed");
+        std::promise<void> clientGone;
+        SecondAnswerServer never([&](int client) {
+            char byte;
+            EXPECT_EQ(::recv(client, &byte, 1, 0), 0);
+            clientGone.set_value();
+        });
+        std::thread([&] {
+            ASSERT_EQ(run(onConnection(never.url(), 33)).body, "ok");
+            auto waiting = onConnection(never.url(), 33);
+            int events = 0;
+            waiting->setClient(net::NetStreamEventMaskReadStream,
+                               [&](net::NetStreamEvent) { ++events; });
+            auto& loop = net::NetRunLoop::current();
+            waiting->scheduleInRunLoop(loop, httptest::TestMode);
+            ASSERT_TRUE(waiting->open());
+            ASSERT_TRUE(waiting->reusedConnection());
+            loop.runOnce(httptest::TestMode, std::chrono::milliseconds(20));
+            if (loopEnds) return;
+            waiting->close();
+            loop.runOnce(httptest::TestMode, std::chrono::milliseconds(20));
+            EXPECT_EQ(events, 0);
+        }).join();
+        clientGone.get_future().wait();
+    }
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <thread>
@@ -129,6 +130,41 @@ TEST(NetSystemProxiesTest, TheEnvironmentNamesTheProxyForEachScheme) {
     EXPECT_EQ(socks->host, "[::1]");
     EXPECT_EQ(socks->username, "erin");
     EXPECT_EQ(socks->password, "s:cks");
+}
+
+// The process's own environment is read again for every request: what the program sets
+// counts from then on, each name in either letter case, the lower-case one first.
+TEST(NetSystemProxiesTest, TheProcessEnvironmentIsReadAsItNowStands) {
+    if (NetSystemProxies::settingsFromGSettings())
+        GTEST_SKIP() << "GNOME's proxy settings are in force here";
+    const char* names[] = {"all_proxy", "ALL_PROXY",   "http_proxy", "HTTP_PROXY",
+                           "https_proxy", "HTTPS_PROXY", "no_proxy",  "NO_PROXY"};
+    std::map<std::string, std::string> saved;
+    for (const char* name : names) {
+        if (const char* value = std::getenv(name)) saved[name] = value;
+        ::unsetenv(name);
+    }
+    auto now = [](const char* url) {
+        return describe(NetSystemProxies::copyProxiesForURL(
+            *Url::parse(url), NetSystemProxies::copySystemProxySettings()));
+    };
+    EXPECT_EQ(now("http://a.example/"), "");
+    ::setenv("HTTP_PROXY", "upper:2", 1);
+    EXPECT_EQ(now("http://a.example/"), "HTTP upper:2");
+    ::setenv("http_proxy", "lower:1", 1);
+    EXPECT_EQ(now("http://a.example/"), "HTTP lower:1");
+    ::setenv("http_proxy", "changed:3", 1);
+    ::setenv("ALL_PROXY", "socks5://all:9", 1);
+    EXPECT_EQ(now("http://a.example/"), "HTTP changed:3");
+    EXPECT_EQ(now("https://a.example/"), "SOCKS all:9");
+    // A name that only begins like one of them is another variable.
+    ::setenv("no_proxy_x", "a.example", 1);
+    EXPECT_EQ(now("http://a.example/"), "HTTP changed:3");
+    ::setenv("NO_PROXY", "a.example", 1);
+    EXPECT_EQ(now("http://a.example/"), "");
+    ::unsetenv("no_proxy_x");
+    for (const char* name : names) ::unsetenv(name);
+    for (const auto& [name, value] : saved) ::setenv(name.c_str(), value.c_str(), 1);
 }
 
 TEST(NetSystemProxiesTest, GnomesSOCKSHostServesTheSchemesWithoutAnHTTPProxy) {

@@ -311,6 +311,13 @@ void NetConnection::readWhenReadable(std::uint8_t* buffer, std::size_t size, IoH
         });
 }
 
+void NetConnection::readAfterReuseCheck(std::uint8_t* buffer, std::size_t size,
+                                        IoHandler done) {
+    // Bytes already decrypted may wait inside the TLS session, where the check cannot see.
+    if (tls_) return readSome(buffer, size, std::move(done));
+    socket_.readOnNextReadiness(buffer, size, std::move(done));
+}
+
 void NetConnection::writeAll(const std::uint8_t* bytes, std::size_t size, IoHandler done) {
     if (tls_) {
         asio::async_write(*tls_, asio::buffer(bytes, size), std::move(done));

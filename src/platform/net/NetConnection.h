@@ -13,6 +13,7 @@
 
 #include "foundation/Error.h"
 #include "platform/net/NetResponseParser.h"
+#include "platform/net/NetSocket.h"
 #include "platform/net/NetStreamTypes.h"
 
 namespace net {
@@ -48,6 +49,9 @@ public:
     // As readSome, for when nothing is likely to be there yet (an answer not yet sent):
     // waits until the socket is readable before reading, rather than trying a read first.
     void readWhenReadable(std::uint8_t* buffer, std::size_t size, IoHandler done);
+    // As readWhenReadable, for a caller that has just found the connection reusable and has
+    // not let the loop run since: no system call is spent before the socket reports input.
+    void readAfterReuseCheck(std::uint8_t* buffer, std::size_t size, IoHandler done);
     void writeAll(const std::uint8_t* bytes, std::size_t size, IoHandler done);
     // Writes what the socket takes at once, without waiting and without a completion to
     // run later; 0 when it takes nothing, fails, or the connection speaks TLS (the caller
@@ -81,7 +85,7 @@ private:
 
     boost::asio::io_context& context_;
     boost::asio::ip::tcp::resolver resolver_;
-    boost::asio::ip::tcp::socket socket_;
+    NetSocket socket_;
     std::unique_ptr<boost::asio::ssl::context> tlsContext_;
     std::unique_ptr<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> tls_;
     NetConnectTarget target_;

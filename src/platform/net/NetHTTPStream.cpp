@@ -80,6 +80,8 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     std::uint64_t bytesReceived = 0;
 
     bool reused = false;
+    // Set while open() goes on with a reused connection it has just found empty.
+    bool justChecked = false;
     bool kept = false;
     bool errorReported = false;
     bool endReported = false;
@@ -173,19 +175,24 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
             if (found != loop->idleConnections.end()) {
                 auto idle = found->second;
                 loop->idleConnections.erase(found);
-                if (idle->looksReusable() && idle->awaitsTunnel() && idle->canTunnelTo(target)) {
+                const bool fit = idle->looksReusable();
+                if (fit && idle->awaitsTunnel() && idle->canTunnelTo(target)) {
                     // The proxy refused the tunnel on this connection: ask it again there.
                     connection = idle;
                     reused = true;
                     connection->retunnel(target, connectedHandler());
                     return true;
                 }
-                if (idle->looksReusable() && !idle->awaitsTunnel()) {
+                if (fit && !idle->awaitsTunnel()) {
                     connection = idle;
                     reused = true;
                     connected = true;
                     status = Status::Open;
+                    // The check found the socket empty, and nothing waits on the kernel
+                    // before the answer is asked for below: a body read could.
+                    justChecked = !body;
                     resume();
+                    justChecked = false;
                     return true;
                 }
                 idle->close();
@@ -311,8 +318,10 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         auto space = waitingBody.receiveSpace(keep);
         // Before the first byte of the answer the server has yet to send it: wait rather
         // than try a read that finds nothing.
-        auto read =
-            bytesReceived == 0 ? &NetConnection::readWhenReadable : &NetConnection::readSome;
+        auto read = bytesReceived > 0 ? &NetConnection::readSome
+                    : justChecked     ? &NetConnection::readAfterReuseCheck
+                                      : &NetConnection::readWhenReadable;
+        justChecked = false;
         ((*connection).*read)(
             space.data(), space.size(),
             [weak, keep](const boost::system::error_code& ec, std::size_t n) mutable {

@@ -72,6 +72,8 @@ private:
         message_.status = code;
         message_.version = version;
         message_.reason.assign(reason.data(), reason.size());
+        // Room for a usual answer's headers at once, rather than growing the list by steps.
+        message_.headers.reserve(16);
     }
     void on_field_impl(http::field, string_view name, string_view value, error_code&) override {
         auto& list = message_.headerDone ? message_.trailers : message_.headers;

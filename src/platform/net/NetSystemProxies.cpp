@@ -1,7 +1,12 @@
 #include "platform/net/NetSystemProxies.h"
 
+#include <unistd.h>
+
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "platform/net/NetProxySettingsWatch.h"
 
@@ -9,11 +14,31 @@ namespace net {
 
 namespace {
 
-const char* lookup(const NetSystemProxies::Environment& environment, const char* lower,
-                   const char* upper) {
-    const char* value = environment(lower);
-    if (value == nullptr || *value == '\0') value = environment(upper);
+// The variables the settings come from, each name in both letter cases, lower case first.
+constexpr std::array<std::string_view, 8> VariableNames = {
+    "all_proxy", "ALL_PROXY", "http_proxy", "HTTP_PROXY",
+    "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"};
+using VariableValues = std::array<const char*, VariableNames.size()>;
+
+// The value of the pair at `index` (the lower-case name's), or nullptr when neither is set.
+const char* pick(const VariableValues& values, std::size_t index) {
+    const char* value = values[index];
+    if (value == nullptr || *value == '\0') value = values[index + 1];
     return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+NetSystemProxySettings settingsFromValues(const VariableValues& values) {
+    NetSystemProxySettings settings;
+    std::optional<NetProxyEntry> all;
+    if (const char* value = pick(values, 0)) all = NetSystemProxies::parseProxyAddress(value);
+    settings.httpProxy = all;
+    settings.httpsProxy = all;
+    if (const char* value = pick(values, 2))
+        settings.httpProxy = NetSystemProxies::parseProxyAddress(value);
+    if (const char* value = pick(values, 4))
+        settings.httpsProxy = NetSystemProxies::parseProxyAddress(value);
+    if (const char* value = pick(values, 6)) settings.bypass = NetProxyBypass::fromList(value);
+    return settings;
 }
 
 }  // namespace
@@ -55,19 +80,10 @@ std::optional<NetProxyEntry> NetSystemProxies::parseProxyAddress(std::string_vie
 }
 
 NetSystemProxySettings NetSystemProxies::settingsFromEnvironment(const Environment& environment) {
-    NetSystemProxySettings settings;
-    std::optional<NetProxyEntry> all;
-    if (const char* value = lookup(environment, "all_proxy", "ALL_PROXY"))
-        all = parseProxyAddress(value);
-    settings.httpProxy = all;
-    settings.httpsProxy = all;
-    if (const char* value = lookup(environment, "http_proxy", "HTTP_PROXY"))
-        settings.httpProxy = parseProxyAddress(value);
-    if (const char* value = lookup(environment, "https_proxy", "HTTPS_PROXY"))
-        settings.httpsProxy = parseProxyAddress(value);
-    if (const char* value = lookup(environment, "no_proxy", "NO_PROXY"))
-        settings.bypass = NetProxyBypass::fromList(value);
-    return settings;
+    VariableValues values;
+    for (std::size_t i = 0; i < VariableNames.size(); ++i)
+        values[i] = environment(VariableNames[i].data());
+    return settingsFromValues(values);
 }
 
 std::optional<NetSystemProxySettings> NetSystemProxies::settingsFromGSettings(
@@ -78,7 +94,20 @@ std::optional<NetSystemProxySettings> NetSystemProxies::settingsFromGSettings(
 
 NetSystemProxySettings NetSystemProxies::copySystemProxySettings() {
     if (auto gnome = settingsFromGSettings()) return *gnome;
-    return settingsFromEnvironment([](const char* name) { return std::getenv(name); });
+    // Read afresh for every request, so that a variable the program sets counts from then
+    // on; but in one pass over the environment rather than one per name.
+    VariableValues values{};
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const char* text = *entry;
+        for (std::size_t i = 0; i < VariableNames.size(); ++i) {
+            const std::string_view name = VariableNames[i];
+            // The first of a name counts, as for getenv.
+            if (text[0] == name[0] && values[i] == nullptr &&
+                std::strncmp(text, name.data(), name.size()) == 0 && text[name.size()] == '=')
+                values[i] = text + name.size() + 1;
+        }
+    }
+    return settingsFromValues(values);
 }
 
 std::vector<NetProxyEntry> NetSystemProxies::copyProxiesForURL(
