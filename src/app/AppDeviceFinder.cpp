@@ -7,10 +7,16 @@
 #include "shell/bridge/WKWebViewScriptBridge.h"
 #include "shell/windows/WVWindowController.h"
 
+void AppDeviceFinder::setAppDelegate(const KolvexAppDelegate* delegate) {
+    std::unique_lock lock(mutex_);
+    delegate_ = delegate;
+}
+
 std::shared_ptr<iMobileDevice> AppDeviceFinder::findMobileDeviceById(const std::string& deviceId) {
-    const KolvexAppDelegate* delegate = delegate_;
-    if (!delegate) return nullptr;
-    return std::dynamic_pointer_cast<iMobileDevice>(delegate->findMobileDeviceById(deviceId));
+    // Held while the delegate is asked, so that it cannot go meanwhile.
+    std::shared_lock lock(mutex_);
+    if (!delegate_) return nullptr;
+    return std::dynamic_pointer_cast<iMobileDevice>(delegate_->findMobileDeviceById(deviceId));
 }
 
 void AppDeviceFinder::installIn(AppServices& services, const std::shared_ptr<AppDeviceFinder>& finder) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 
 #include "files/WVMobileDeviceFileSystemPluginDelegate.h"
@@ -13,8 +13,11 @@ class KolvexAppDelegate;
 // a device by identifier, and this finds it among the devices the delegate knows.
 class AppDeviceFinder : public WVMobileDeviceFileSystemPluginDelegate {
 public:
-    // Set once the delegate exists; null when it goes (requests then find no device).
-    void setAppDelegate(const KolvexAppDelegate* delegate) { delegate_ = delegate; }
+    // Set once the delegate exists; null before it goes (requests then find no device).
+    // Returns once no lookup still uses the delegate given before: the device plugins ask
+    // from the thread pool, which may still be serving a page's request as the
+    // application quits.
+    void setAppDelegate(const KolvexAppDelegate* delegate);
     std::shared_ptr<iMobileDevice> findMobileDeviceById(const std::string& deviceId) override;
 
     // Fills the services that give the main window and every further web window its
@@ -22,5 +25,6 @@ public:
     static void installIn(AppServices& services, const std::shared_ptr<AppDeviceFinder>& finder);
 
 private:
-    std::atomic<const KolvexAppDelegate*> delegate_{nullptr};
+    std::shared_mutex mutex_;
+    const KolvexAppDelegate* delegate_ = nullptr;  // under mutex_
 };

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <thread>
 
 #include "DialogAnswerer.h"
+#include "app/AppDeviceFinder.h"
 #include "WebWindowFixture.h"
 #include "content/ThreadPool.h"
 #include "fakedevice/FakeMobileDevice.h"
@@ -29,6 +32,31 @@ TEST(KolvexAppDelegate, DevelopmentModeOnlyForTheExactArgument) {
         KolvexAppDelegate delegate(nullptr, {}, arguments);
         EXPECT_EQ(delegate.isDevelopmentMode(), expected) << arguments.back();
     }
+}
+
+// The device plugins look devices up from the thread pool, which may still serve a page's
+// request as the application quits: the finder lets the delegate go only once no lookup
+// uses it, and later lookups find nothing.
+TEST(KolvexAppDelegate, TheDeviceFinderLetsTheDelegateGoOnlyOnceNoLookupUsesIt) {
+    auto finder = std::make_shared<AppDeviceFinder>();
+    auto delegate = std::make_unique<KolvexAppDelegate>(nullptr, AppServices{},
+                                                        std::vector<std::string>{"orvandel"});
+    finder->setAppDelegate(delegate.get());
+    std::atomic<bool> stop = false;
+    std::atomic<int> lookups = 0;
+    std::thread asking([&] {
+        while (!stop) {
+            EXPECT_EQ(finder->findMobileDeviceById("no such device"), nullptr);
+            ++lookups;
+        }
+    });
+    while (lookups < 1000) std::this_thread::yield();
+    finder->setAppDelegate(nullptr);
+    delegate.reset();
+    const int before = lookups;
+    while (lookups < before + 1000) std::this_thread::yield();
+    stop = true;
+    asking.join();
 }
 
 TEST_F(WebWindowTest, StartUpRunsEveryStepAndQuitAsksFirst) {
