@@ -2,6 +2,8 @@
 // over the main window, then the main loop until the user quits or SIGTERM/SIGINT comes.
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,5 +70,11 @@ int main(int argc, char** argv) {
     gtk::Application::run();
     stopDeviceDetection();
     deviceFinder->setAppDelegate(nullptr);
-    return 0;
+    // The pool may still be serving the page's last requests, with objects of this function
+    // and the process's statics in use. The process ends here, with everything worth keeping
+    // written, rather than destroying those under the threads that use them.
+    foundation::UserDefaults::standard().synchronize();
+    LgLog::sharedInstance().flushLogToDisk();
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
