@@ -69,7 +69,6 @@ int main(int argc, char** argv) {
     });
     gtk::Application::run();
     stopDeviceDetection();
-    deviceFinder->setAppDelegate(nullptr);
     // The pool may still be serving the page's last requests, with objects of this function
     // and the process's statics in use. The process ends here, with everything worth keeping
     // written, rather than destroying those under the threads that use them.

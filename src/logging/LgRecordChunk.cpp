@@ -78,7 +78,6 @@ void LgRecordChunk::write(Header header, const Texts& texts, std::size_t bytes,
         at += text.size();
     }
     used_ += bytes;
-    ++records_;
 }
 
 bool LgRecordChunk::append(LgLog& hub, bool counted, const LgLogMessage& message) {
@@ -128,7 +127,6 @@ bool LgRecordChunk::append(LgLog& hub, bool counted, const LgCallRecord& call) {
 
 void LgRecordChunk::clear() {
     used_ = 0;
-    records_ = 0;
     extras_.clear();
     // A chunk grown for one large record goes back to the usual room.
     if (capacity_ > kBytes) {

@@ -44,8 +44,6 @@ public:
     bool append(LgLog& hub, bool counted, const LgLogMessage& message);
     bool append(LgLog& hub, bool counted, const LgCallRecord& call);
 
-    bool empty() const { return used_ == 0; }
-    std::size_t records() const { return records_; }
     // Drops the records, keeping the room.
     void clear();
 
@@ -88,6 +86,5 @@ private:
     std::unique_ptr<std::byte[]> bytes_;
     std::size_t capacity_ = 0;
     std::size_t used_ = 0;
-    std::size_t records_ = 0;
     std::vector<Extra> extras_;
 };
