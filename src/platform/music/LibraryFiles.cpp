@@ -41,8 +41,8 @@ std::pair<std::string, std::string> stemAndExtension(const std::string& path) {
 
 // Links `from` to the first free candidate; link() fails rather than replace a file.
 std::optional<std::string> linkFree(const std::string& from, const std::string& wanted,
-                                    std::string* error) {
-    for (int attempt = 1; attempt <= kMaxNameTries; ++attempt) {
+                                    std::string* error, int lastNumber = kMaxNameTries) {
+    for (int attempt = 1; attempt <= std::min(lastNumber, kMaxNameTries); ++attempt) {
         const std::string target = numberedName(wanted, attempt);
         if (::link(from.c_str(), target.c_str()) == 0) return target;
         if (errno != EEXIST) {
@@ -84,21 +84,22 @@ std::string numberedName(const std::string& wanted, int number) {
     return stem + " " + std::to_string(number) + extension;
 }
 
-bool isFreeNameOf(const std::string& path, const std::string& wanted) {
-    if (path == wanted) return true;
+std::optional<int> freeNameNumber(const std::string& path, const std::string& wanted) {
+    if (path == wanted) return 1;
     const auto [stem, extension] = stemAndExtension(wanted);
     const std::string prefix = stem + " ";
     if (path.size() <= prefix.size() + extension.size() || !path.starts_with(prefix) ||
         !path.ends_with(extension)) {
-        return false;
+        return std::nullopt;
     }
     const std::string digits =
         path.substr(prefix.size(), path.size() - prefix.size() - extension.size());
     if (digits.size() > 4 || digits.front() == '0' ||
         !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
+        return std::nullopt;
     const int number = std::stoi(digits);
-    return number >= 2 && number <= kMaxNameTries;
+    if (number < 2 || number > kMaxNameTries) return std::nullopt;
+    return number;
 }
 
 std::optional<std::string> copyToFreeName(const std::string& source, const std::string& wantedPath,
@@ -114,7 +115,12 @@ std::optional<std::string> copyToFreeName(const std::string& source, const std::
         return std::nullopt;
     }
     std::string temporary = folder + "/import-XXXXXX";
-    const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
+    int out = ::mkostemp(temporary.data(), O_CLOEXEC);
+    // Another library on the folder may have just removed the emptied staging folder.
+    if (out < 0 && errno == ENOENT && foundation::Paths::ensureDirectory(folder)) {
+        temporary = folder + "/import-XXXXXX";
+        out = ::mkostemp(temporary.data(), O_CLOEXEC);
+    }
     if (out < 0) {
         if (error) *error = "cannot create a file in " + folder + ": " + errnoText(errno);
         ::close(in);
@@ -138,9 +144,10 @@ std::optional<std::string> copyToFreeName(const std::string& source, const std::
 }
 
 std::optional<std::string> linkToFreeName(const std::string& existing,
-                                          const std::string& wantedPath, std::string* error) {
+                                          const std::string& wantedPath, std::string* error,
+                                          int lastNumber) {
     if (!foundation::Paths::ensureDirectory(folderOf(wantedPath), error)) return std::nullopt;
-    return linkFree(existing, wantedPath, error);
+    return linkFree(existing, wantedPath, error, lastNumber);
 }
 
 std::optional<std::string> canonicalPath(const std::string& path) {
@@ -154,6 +161,12 @@ void emptyFolder(const std::string& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
         std::filesystem::remove_all(entry.path(), ignored);
     }
+}
+
+void removeEmptyFolders(const std::string& folder, const std::string& root) {
+    std::string current = folder;
+    // rmdir() removes only an empty folder, so nothing of anyone's can go.
+    while (isInside(current, root) && ::rmdir(current.c_str()) == 0) current = folderOf(current);
 }
 
 bool isRegularFile(const std::string& path) {

@@ -18,14 +18,20 @@ std::optional<std::string> copyToFreeName(const std::string& source, const std::
                                           const std::string& stagingFolder, std::string* error);
 // The name a clash gives: `wanted` itself for 1, then "Title 2.m4a", "Title 3.m4a", ...
 std::string numberedName(const std::string& wanted, int number);
-// True when `path` is `wanted` or one of the numbered names taken in its place.
-bool isFreeNameOf(const std::string& path, const std::string& wanted);
+// 1 when `path` is `wanted`, N when it is the numbered name "Title N.m4a" taken in its
+// place; nullopt for any other name.
+std::optional<int> freeNameNumber(const std::string& path, const std::string& wanted);
 // Removes everything in the folder; a missing folder is fine.
 void emptyFolder(const std::string& folder);
-// Gives an existing file a second name, the first free one at or beside `wantedPath`; the
-// old name stays until the caller removes it. nullopt when the file system cannot do it.
+// Removes the folder and then each folder above it while they are empty, up to `root`
+// (which stays); a folder that holds anything stays as it is.
+void removeEmptyFolders(const std::string& folder, const std::string& root);
+// Gives an existing file a second name, the first free one of `wantedPath` and its numbered
+// names up to `lastNumber`; the old name stays until the caller removes it. nullopt when
+// none is free or the file system cannot do it.
 std::optional<std::string> linkToFreeName(const std::string& existing,
-                                          const std::string& wantedPath, std::string* error);
+                                          const std::string& wantedPath, std::string* error,
+                                          int lastNumber = 1000);
 // The absolute path with symbolic links and "." and ".." resolved; nullopt when the file
 // is not there.
 std::optional<std::string> canonicalPath(const std::string& path);

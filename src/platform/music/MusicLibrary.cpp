@@ -1,7 +1,9 @@
 #include "platform/music/MusicLibrary.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 
 #include "data/db/SqlDatabase.h"
@@ -85,13 +87,41 @@ bool inTransaction(SqlDatabase& db, const std::function<bool()>& block) {
     return false;
 }
 
-// Indexes made before playlists had file names of their own get the column; their playlists
-// take a file name when next written.
+// Indexes made before playlists had file names of their own get the column. Such a library
+// wrote each playlist to "<safe name>.m3u8", so the earliest playlist of each safe name
+// keeps that file as its own; the others take a free name when next written.
 bool addPlaylistFileColumn(SqlDatabase& db) {
     if (db.columnExistsInTableWithName("file", "playlists")) return true;
-    return db.executeStatements(
-        "ALTER TABLE playlists ADD COLUMN file TEXT;"
-        "CREATE UNIQUE INDEX IF NOT EXISTS playlists_by_file ON playlists (file);");
+    return inTransaction(db, [&] {
+        if (!db.executeStatements(
+                "ALTER TABLE playlists ADD COLUMN file TEXT;"
+                "CREATE UNIQUE INDEX IF NOT EXISTS playlists_by_file ON playlists (file);")) {
+            return false;
+        }
+        std::vector<std::pair<std::int64_t, std::string>> rows;
+        auto rs = db.executeQuery("SELECT id, name FROM playlists ORDER BY id");
+        while (rs && rs->next())
+            rows.emplace_back(rs->longForColumnIndex(0), rs->safeStringForColumn("name"));
+        for (const auto& [row, name] : rows) {
+            const std::string file = TrackFilePattern::safeComponent(name) + ".m3u8";
+            if (db.longForQuery("SELECT COUNT(*) FROM playlists WHERE file = ?", file) != 0)
+                continue;
+            if (!db.executeUpdate("UPDATE playlists SET file = ? WHERE id = ?", file, row))
+                return false;
+        }
+        return !db.hadError();
+    });
+}
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Whether anything, a dangling link too, has this name.
+bool nameTaken(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 || errno != ENOENT;
 }
 
 // The folder's real path; for a folder not made yet, its parent's real path and its name,
@@ -127,6 +157,7 @@ std::shared_ptr<MusicLibrary> MusicLibrary::open(MusicLibraryLocation location,
     auto folder = canonicalFolder(location.mediaFolder);
     // Copies an earlier run left unfinished.
     LibraryFiles::emptyFolder(folder + "/" + kStagingFolder);
+    ::rmdir((folder + "/" + kStagingFolder).c_str());
     return std::shared_ptr<MusicLibrary>(
         new MusicLibrary(std::move(location), std::move(db), std::move(folder)));
 }
@@ -201,7 +232,12 @@ std::optional<std::string> MusicLibrary::importFile(const std::string& path, std
         const std::string wanted =
             mediaFolder_ + "/" + currentPattern().relativePathFor(tags, extensionOf(*source));
         auto copy = LibraryFiles::copyToFreeName(*source, wanted, stagingFolder(), error);
-        if (!copy) return std::nullopt;
+        // The staging folder is there only while a copy is on its way.
+        ::rmdir(stagingFolder().c_str());
+        if (!copy) {
+            LibraryFiles::removeEmptyFolders(folderOf(wanted), mediaFolder_);
+            return std::nullopt;
+        }
         placedPath = *copy;
     }
     std::string reason;
@@ -214,7 +250,7 @@ std::optional<std::string> MusicLibrary::importFile(const std::string& path, std
     });
     if (!listed) {
         if (error) *error = "cannot add the track to the library index: " + reason;
-        if (!inPlace) ::unlink(placedPath.c_str());
+        if (!inPlace) removePlacedFile(placedPath);
         return std::nullopt;
     }
     return pid;
@@ -284,14 +320,23 @@ void MusicLibrary::placeByTags(std::int64_t row, const std::string& path) {
     rs->close();
     const std::string wanted =
         mediaFolder_ + "/" + currentPattern().relativePathFor(tags, extensionOf(path));
-    // "Intro 2.m4a" beside another "Intro.m4a" is already where these tags put it.
-    if (LibraryFiles::isFreeNameOf(path, wanted)) return;
-    const auto moved = LibraryFiles::linkToFreeName(path, wanted, nullptr);
+    // "Intro 2.m4a" is where these tags put it while "Intro.m4a" is taken; once that name
+    // (or a lower number) is free, the file takes it.
+    const auto number = LibraryFiles::freeNameNumber(path, wanted);
+    if (number == 1) return;
+    const auto moved =
+        number ? LibraryFiles::linkToFreeName(path, wanted, nullptr, *number - 1)
+               : LibraryFiles::linkToFreeName(path, wanted, nullptr);
     if (!moved) return;  // the file keeps its place; the tags are in
     const bool listed = inTransaction(*db_, [&] {
         return db_->executeUpdate("UPDATE tracks SET path = ? WHERE id = ?", *moved, row);
     });
-    ::unlink(listed ? path.c_str() : moved->c_str());
+    removePlacedFile(listed ? path : *moved);
+}
+
+void MusicLibrary::removePlacedFile(const std::string& path) {
+    ::unlink(path.c_str());
+    LibraryFiles::removeEmptyFolders(folderOf(path), mediaFolder_);
 }
 
 std::string MusicLibrary::setRating(const std::string& persistentID, std::int32_t rating) {
@@ -425,7 +470,8 @@ std::optional<std::string> MusicLibrary::playlistFilePath(const std::string& nam
 
 // Names that differ only in characters a file name cannot hold ("Rock/Pop", "RockPop") share
 // a safe name; the playlist made later takes the next numbered one, kept in the index so that
-// it stays with that playlist.
+// it stays with that playlist. A name some file already has (a person's own playlist) is
+// passed over too: the library replaces only files it wrote.
 std::optional<std::string> MusicLibrary::playlistFileName(std::int64_t row) {
     if (auto kept = db_->stringForQuery("SELECT file FROM playlists WHERE id = ?", row);
         kept && !kept->empty()) {
@@ -438,6 +484,7 @@ std::optional<std::string> MusicLibrary::playlistFileName(std::int64_t row) {
         const std::string file = LibraryFiles::numberedName(wanted, number);
         if (db_->longForQuery("SELECT COUNT(*) FROM playlists WHERE file = ?", file) != 0) continue;
         if (db_->hadError()) return std::nullopt;
+        if (nameTaken(mediaFolder_ + "/Playlists/" + file)) continue;
         if (!db_->executeUpdate("UPDATE playlists SET file = ? WHERE id = ?", file, row))
             return std::nullopt;
         return file;

@@ -45,10 +45,11 @@ struct PlaylistSummary {
 
 // The computer's music library: track files below the media folder, placed by the file
 // pattern, and an SQLite index of tracks (16-hex-digit persistent ids, tags, file paths)
-// and playlists, each playlist also written as "<name>.m3u8" (numbered where names clash). The index and the folder
-// stay consistent through a crash: a track is listed only once its file is whole in
-// place, and a listed file is never removed or renamed away. Thread-safe; one operation at
-// a time.
+// and playlists, each playlist also written as "<name>.m3u8" (numbered where names clash,
+// with each other or with files the library did not write). The index and the folder stay
+// consistent through a crash: a track is listed only once its file is whole in place, and a
+// listed file is never removed or renamed away. A file moved or removed leaves no folder
+// it emptied behind. Thread-safe; one operation at a time.
 class MusicLibrary {
 public:
     // Opens (or makes) the index; nullptr with a reason when it cannot be used.
@@ -93,6 +94,8 @@ private:
     std::optional<std::int64_t> playlistRow(const std::string& name);
     std::optional<std::string> unusedPersistentID(const char* table);
     void placeByTags(std::int64_t row, const std::string& path);
+    // Removes a file the library placed, and the folders its placing left empty.
+    void removePlacedFile(const std::string& path);
     std::optional<std::string> playlistFileName(std::int64_t playlistRow);
     bool writePlaylistFile(std::int64_t playlistRow);
     void rewritePlaylistsOf(std::int64_t trackRow);

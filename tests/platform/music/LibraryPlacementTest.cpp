@@ -64,11 +64,38 @@ TEST_F(MusicFixture, AFailedIndexWriteLeavesNoFile) {
                                   "RAISE(ABORT, 'disk full'); END;"));
     }
     EXPECT_EQ(importTrack("a.m4a"), "cannot add the track to the library index: disk full");
+    // Neither the file nor the folders made for it, nor the staging folder.
     std::vector<fs::path> left;
-    for (const auto& entry : fs::recursive_directory_iterator(folder / "Music")) {
-        if (entry.is_regular_file()) left.push_back(entry.path());
-    }
+    for (const auto& entry : fs::recursive_directory_iterator(folder / "Music"))
+        left.push_back(entry.path());
     EXPECT_TRUE(left.empty()) << left.front();
+}
+
+// Imports and moves leave no temporary or emptied folder in the person's Music folder, and
+// leave every folder that still holds something, or that the library did not empty.
+TEST_F(MusicFixture, ImportsAndMovesLeaveNoEmptyOrTemporaryFolder) {
+    fs::create_directories(folder / "Music/Mine");
+    const std::string id = importTrack("raw.m4a");
+    const std::string kept = importTrack("kept.m4a");
+    EXPECT_FALSE(fs::exists(folder / "Music/.orvandel-staging"));
+    music::TrackMetadata tags;
+    tags.title = "Title";
+    tags.artist = "Artist";
+    tags.album = "Album";
+    ASSERT_EQ(script->library()->updateMetadata(id, tags), "");
+    EXPECT_EQ(script->library()->trackPath(id), folder / "Music/Artist/Album/Title.m4a");
+    EXPECT_TRUE(fs::exists(folder / "Music/Unknown Artist/Unknown Album/kept.m4a"));
+
+    ASSERT_EQ(script->library()->updateMetadata(kept, tags), "");
+    EXPECT_EQ(script->library()->trackPath(kept), folder / "Music/Artist/Album/Title 2.m4a");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(folder / "Music"))
+        left.push_back(entry.path());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{folder / "Music/Artist", folder / "Music/Artist/Album",
+                                              folder / "Music/Artist/Album/Title 2.m4a",
+                                              folder / "Music/Artist/Album/Title.m4a",
+                                              folder / "Music/Mine"}));
 }
 
 // A process killed in the middle of its imports leaves an index whose every track is there
@@ -101,8 +128,8 @@ TEST_F(MusicFixture, AKilledImportLeavesTheIndexAndTheFolderInAgreement) {
 
     auto library = music::MusicLibrary::open(location(), nullptr);
     ASSERT_TRUE(library);
-    // The copy the kill cut short is gone with the next start.
-    EXPECT_TRUE(fs::is_empty(library->stagingFolder()));
+    // The copy the kill cut short is gone with the next start, and its folder with it.
+    EXPECT_FALSE(fs::exists(library->stagingFolder()));
     const auto count = library->trackCount();
     EXPECT_GE(count, 1);
     auto db = SqlDatabase::databaseWithPath(folder / "data/MusicLibrary.sqlite");
