@@ -63,6 +63,12 @@ std::optional<std::string> mimeTypeOfPath(const std::string& path) {
 
 Value jsonDate(const foundation::Date& date) { return Value(date.secondsSince1970); }
 
+// The page encodes the path twice.
+std::string localFileParameter(const std::map<std::string, std::string, std::less<>>& parameters) {
+    const auto found = parameters.find("path");
+    return found == parameters.end() ? std::string() : decodedAgain(found->second);
+}
+
 std::optional<std::int64_t> int64Of(const Value& value) {
     if (const std::string* string = value.string()) {
         const std::string& text = *string;
@@ -258,7 +264,7 @@ std::shared_ptr<HTTPURLResponse> AppFetchHandler::answer(const URLRequest& reque
     }
     const std::string action = reply.parameter("action");
     if (action == "localfile") {
-        localFile(decodedAgain(reply.parameter("path")), reply);
+        localFile(localFileParameter(parameters), reply);
     } else if (action == "iconfortype") {
         iconForType(reply);
     } else if (action == "file-list" || action == "icon" || action == "playlists" ||
@@ -293,6 +299,16 @@ std::shared_ptr<HTTPURLResponse> AppFetchHandler::answer(const URLRequest& reque
     }
     if (!reply.mimeType.empty()) response->setMIMEType(reply.mimeType);
     return response;
+}
+
+std::optional<std::string> AppFetchHandler::localFileOf(const foundation::Url& url) {
+    if (url.scheme() != "myapp" || url.path() != "/fetch") return std::nullopt;
+    const auto parameters = fetchQueryParameters(url.query().value_or(""));
+    const auto action = parameters.find("action");
+    if (action == parameters.end() || action->second != "localfile") return std::nullopt;
+    std::string path = localFileParameter(parameters);
+    if (path.empty()) return std::nullopt;
+    return path;
 }
 
 void AppFetchHandler::localFile(const std::string& path, Reply& reply) {

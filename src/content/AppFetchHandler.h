@@ -8,6 +8,7 @@
 #include "content/FetchDevice.h"
 #include "content/FetchMediaLoader.h"
 #include "content/FetchQuery.h"
+#include "foundation/Url.h"
 
 namespace content {
 
@@ -37,6 +38,9 @@ public:
                                                                      FetchDevice& device);
     // Identifiers of [A-Za-z0-9._-], not starting with ".".
     static bool isSafeAppId(const std::string& appId);
+    // The computer file a "myapp" URL is answered with ("/fetch" with the action
+    // "localfile"); nullopt for every other URL.
+    static std::optional<std::string> localFileOf(const foundation::Url& url);
 
     // Bodies are read and handed on in pieces of this size.
     static constexpr std::uint64_t kPieceSize = 1024 * 1024;

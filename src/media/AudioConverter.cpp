@@ -13,6 +13,7 @@
 
 #include <fmt/format.h>
 
+#include "content/AppFetchHandler.h"
 #include "content/ThreadPool.h"
 #include "foundation/ProcessUmask.h"
 #include "foundation/Url.h"
@@ -42,7 +43,6 @@ foundation::Error makeError(std::int64_t code, std::string description,
 }
 
 void report(std::optional<foundation::Error>* out, foundation::Error error) {
-    LogError("{}", error.description());
     if (out) *out = std::move(error);
 }
 
@@ -50,12 +50,21 @@ bool isURL(const std::string& source) {
     return source.find("://") != std::string::npos;
 }
 
-// The file a source names: a path as it is, a "file" URL decoded; nullopt for other URLs.
+// The file a source is opened as: a path as it is, a "file" URL decoded; nullopt for the
+// URLs read into memory.
 std::optional<std::string> localPathOf(const std::string& source) {
     if (!isURL(source)) return source;
     const auto url = foundation::Url::parse(source);
     if (!url || url->scheme() != "file") return std::nullopt;
     return foundation::Url::percentDecode(url->path());
+}
+
+// The computer file whose content a source gives, whatever its form: also a "myapp" URL
+// that the content server answers with a file of the computer.
+std::optional<std::string> fileBehind(const std::string& source) {
+    if (auto path = localPathOf(source)) return path;
+    const auto url = foundation::Url::parse(source);
+    return url ? content::AppFetchHandler::localFileOf(*url) : std::nullopt;
 }
 
 // The source opened: a file path, a "file" URL, or a URL read into memory. Reading the tag
@@ -112,7 +121,7 @@ bool exportTo(audio::AudioSource& source, const std::string& sourceText,
         report(out, makeError(2, "No destination was given."));
         return false;
     }
-    if (const auto path = localPathOf(sourceText); path && sameFile(*path, destination)) {
+    if (const auto path = fileBehind(sourceText); path && sameFile(*path, destination)) {
         report(out,
                makeError(3, "The destination is the source itself.", "Choose another file name."));
         return false;
@@ -176,10 +185,15 @@ Value AudioConverter::getAudioTagInfoOfFile(const std::string& source) {
 
 bool AudioConverter::convertToM4AError(const std::string& source, const std::string& destination,
                                        std::optional<foundation::Error>* error) {
-    auto opened = openSource(source, error);
-    if (!opened) return false;
-    ExportStatus status;
-    return exportTo(*opened, source, destination, {}, opened->metadata(), error, &status);
+    try {
+        auto opened = openSource(source, error);
+        if (!opened) return false;
+        ExportStatus status;
+        return exportTo(*opened, source, destination, {}, opened->metadata(), error, &status);
+    } catch (const std::exception& e) {
+        report(error, makeError(5, "The export failed.", e.what()));
+        return false;
+    }
 }
 
 bool AudioConverter::convertToM4RStartEndWithTitleError(const std::string& source,
@@ -204,23 +218,23 @@ bool AudioConverter::convertToM4RStartEndWithTitleError(const std::string& sourc
         return false;
     }
 
+    // A new title replaces the source's; a source without one gets none.
     audio::AudioSource::Metadata metadata = opened->metadata();
     if (!title.empty()) {
         std::erase_if(metadata, [](const auto& item) {
             return std::none_of(std::begin(kCommonKeys), std::end(kCommonKeys),
                                 [&](const char* key) { return item.first == key; });
         });
-        auto found = std::find_if(metadata.begin(), metadata.end(),
-                                  [](const auto& item) { return item.first == "title"; });
-        if (found != metadata.end()) {
-            found->second = title;
-        } else {
-            metadata.emplace(metadata.begin(), "title", title);
+        for (auto& [key, value] : metadata) {
+            if (key == "title") value = title;
         }
     }
     ExportStatus status;
-    if (!exportTo(*opened, source, destination, {start, end}, metadata, error, &status)) {
+    std::optional<foundation::Error> failure;
+    if (!exportTo(*opened, source, destination, {start, end}, metadata, &failure, &status)) {
         LogInfo("export status: {}", static_cast<long>(status));
+        if (failure) LogInfo("{}", failure->description());
+        if (error) *error = std::move(failure);
         return false;
     }
     return true;

@@ -18,7 +18,8 @@ namespace media {
 //
 // An export writes a scratch file beside the destination and renames it over the
 // destination only once it is complete, so a failed export leaves an earlier file as it
-// was; a destination that is the source itself is refused.
+// was; a destination that is the file behind the source, whatever form the source takes,
+// is refused. Only a failed range export logs (its status, then its error, as information).
 class AudioConverter {
 public:
     static constexpr const char* kErrorDomain = "AudioConverterErrorDomain";
@@ -34,8 +35,8 @@ public:
                                   std::optional<foundation::Error>* error);
 
     // From `start` to `end` seconds (0: the end of the source). A non-empty title replaces
-    // the source's (or is added) and only the common tags go with it; an empty one keeps
-    // every tag. A negative start, an end that is neither 0 nor after the start, and a
+    // the source's title, when it has one, and only the common tags go with it; an empty
+    // one keeps every tag. A negative start, an end that is neither 0 nor after the start, and a
     // start at or past the duration are refused.
     static bool convertToM4RStartEndWithTitleError(const std::string& source,
                                                    const std::string& destination, double start,

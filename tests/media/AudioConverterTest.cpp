@@ -16,6 +16,7 @@
 #include "foundation/AtomicFile.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/ScratchFolder.h"
+#include "foundation/Url.h"
 #include "media/AudioConverter.h"
 #include "support/Latch.h"
 #include "support/ValuePrinter.h"
@@ -27,35 +28,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kTolerance = 0.030;  // seconds
-
-// One 30-second source of each kind for the whole suite, made by the ffmpeg command.
-class AudioConverterTest : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        sources_ = new foundationtest::ScratchFolder();
-        ASSERT_TRUE(audiotest::makeTone(m4a(), 30,
-                                        "-c:a aac -metadata title=Morning -metadata artist=Tester "
-                                        "-metadata album=Fixtures -metadata track=3"));
-        ASSERT_TRUE(
-            audiotest::makeTone(mp3(), 30, "-metadata title=Evening -metadata artist=Tester"));
-    }
-    static void TearDownTestSuite() { delete sources_; }
-    static std::string m4a() { return *sources_ / "tone.m4a"; }
-    static std::string mp3() { return *sources_ / "tone.mp3"; }
-
-    std::string at(const std::string& name) const { return dir / name; }
-    std::vector<std::string> folderNames() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir.path()))
-            names.push_back(entry.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    foundationtest::ScratchFolder dir;
-    static foundationtest::ScratchFolder* sources_;
-};
-foundationtest::ScratchFolder* AudioConverterTest::sources_ = nullptr;
 
 // Serves a file whose reading breaks off halfway, its head announcing the whole length.
 class BreakingResponder : public content::RequestResponseHandler {
@@ -82,6 +54,52 @@ protected:
 private:
     std::string path_;
 };
+
+// One 30-second source of each kind for the whole suite, made by the ffmpeg command.
+class AudioConverterTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sources_ = new foundationtest::ScratchFolder();
+        ASSERT_TRUE(audiotest::makeTone(m4a(), 30,
+                                        "-c:a aac -metadata title=Morning -metadata artist=Tester "
+                                        "-metadata album=Fixtures -metadata track=3"));
+        ASSERT_TRUE(
+            audiotest::makeTone(mp3(), 30, "-metadata title=Evening -metadata artist=Tester"));
+    }
+    static void TearDownTestSuite() { delete sources_; }
+    static std::string m4a() { return *sources_ / "tone.m4a"; }
+    static std::string mp3() { return *sources_ / "tone.mp3"; }
+
+    std::string at(const std::string& name) const { return dir / name; }
+    std::vector<std::string> folderNames() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // The content server's responders, and one whose reading breaks off, once a process.
+    static void registerResponders() {
+        static std::once_flag once;
+        std::call_once(once, [] {
+            content::registerSchemeResponders();
+            content::CustomSchemeHandler::addResponseHandlerClass(
+                {"BreakingResponder", std::nullopt,
+                 [](std::string_view p) { return p == "/broken.mp3"; },
+                 [] { return std::make_shared<BreakingResponder>(mp3()); }});
+        });
+    }
+    // The "/fetch" URL of a computer file, its path percent-encoded `times` times.
+    static std::string localFileURL(std::string path, int times) {
+        for (int i = 0; i < times; ++i) path = foundation::Url::percentEncode(path, "/");
+        return "myapp://x/fetch?action=localfile&path=" + path;
+    }
+
+    foundationtest::ScratchFolder dir;
+    static foundationtest::ScratchFolder* sources_;
+};
+foundationtest::ScratchFolder* AudioConverterTest::sources_ = nullptr;
 
 // What ffprobe says of a written file: AAC in an M4A container, its duration and tags.
 void expectM4A(const Value& probed, double duration, const Value& tags) {
@@ -155,11 +173,13 @@ TEST_F(AudioConverterTest, RangesAreCutWithTheNewTitle) {
             EXPECT_TRUE(probed["format"]["tags"]["track"].isNil());
         }
     }
-    // A source without a title gets the new one.
-    ASSERT_TRUE(audiotest::makeTone(at("untitled.wav"), 3));
-    ASSERT_TRUE(AudioConverter::convertToM4RStartEndWithTitleError(at("untitled.wav"), at("t.m4r"),
+    // The new title replaces a title; a source without one gets none, its other tags kept.
+    ASSERT_TRUE(audiotest::makeTone(at("untitled.m4a"), 3, "-c:a aac -metadata artist=Tester"));
+    ASSERT_TRUE(AudioConverter::convertToM4RStartEndWithTitleError(at("untitled.m4a"), at("t.m4r"),
                                                                    1, 0, "Named", nullptr));
-    expectM4A(audiotest::probe(at("t.m4r")), 2, Value::dict({{"title", "Named"}}));
+    const Value probed = audiotest::probe(at("t.m4r"));
+    expectM4A(probed, 2, Value::dict({{"artist", "Tester"}}));
+    EXPECT_TRUE(probed["format"]["tags"]["title"].isNil()) << testing::PrintToString(probed);
 }
 
 // A cut holds the audio of its range as players count it, from the stream's first timestamp:
@@ -194,6 +214,7 @@ TEST_F(AudioConverterTest, CutsHoldTheAudioOfTheirRange) {
 }
 
 TEST_F(AudioConverterTest, FailuresKeepWhatWasThere) {
+    registerResponders();
     std::ofstream(at("old.m4r")) << "old ringtone";
     std::ofstream(at("noise.mp3")) << "not audio at all";
     fs::copy_file(m4a(), at("source.m4a"));
@@ -210,6 +231,11 @@ TEST_F(AudioConverterTest, FailuresKeepWhatWasThere) {
         {"file://" + at("source.m4a"), at("source.m4a"), 0, 0,
          "The destination is the source itself."},
         {"file://" + at("source%2Em4a"), at("source.m4a"), 5, 0,
+         "The destination is the source itself."},
+        // The page's own URL of a computer file, its path encoded twice or once.
+        {localFileURL(at("source.m4a"), 2), at("source.m4a"), 0, 0,
+         "The destination is the source itself."},
+        {localFileURL(at("source.m4a"), 1), at("./source.m4a"), 5, 0,
          "The destination is the source itself."},
         {at("source.m4a"), at("none/x.m4r"), 5, 0,
          "\"" + at("none/x.m4r") + "\" cannot be written."},
@@ -259,13 +285,7 @@ TEST_F(AudioConverterTest, AsynchronousExportAnswersOnceWhenDone) {
 }
 
 TEST_F(AudioConverterTest, MyappURLsAreReadThroughTheContentServer) {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        content::registerSchemeResponders();
-        content::CustomSchemeHandler::addResponseHandlerClass(
-            {"BreakingResponder", std::nullopt, [](std::string_view p) { return p == "/broken.mp3"; },
-             [] { return std::make_shared<BreakingResponder>(mp3()); }});
-    });
+    registerResponders();
     ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
         contenttest::makePack({contenttest::file("tone.m4a", foundationtest::contentsOf(m4a()))}),
         "pelmor"));

@@ -107,21 +107,35 @@ TEST_F(AudioURLSourceTest, OtherSchemesAndRefusedSourcesFailWithTheURLError) {
     EXPECT_EQ(error->code, 400);
 }
 
-TEST_F(AudioURLSourceTest, AFailedRangeExportLogsTheStatusItEndedIn) {
+// A failed range export logs its status and then its error, both as information; the
+// whole-file export and the failures before an export log nothing.
+TEST_F(AudioURLSourceTest, AFailedRangeExportLogsTheStatusItEndedInThenItsError) {
     lgLogLevel.store(LgLogLevelAll);
     const std::string source = *sources_ / "tone.mp3";
     // Refused before any audio is written: the export never ran.
+    std::optional<foundation::Error> error;
     EXPECT_FALSE(AudioConverter::convertToM4RStartEndWithTitleError(source, at("none/x.m4r"), 1, 2,
-                                                                    "T", nullptr));
+                                                                    "T", &error));
+    ASSERT_TRUE(error);
+    const std::string refused = error->description();
     // Written whole, but it cannot take the destination's place: the export failed.
     std::filesystem::create_directory(at("folder.m4r"));
     std::filesystem::create_directory(at("folder.m4r/inside"));
     EXPECT_FALSE(AudioConverter::convertToM4RStartEndWithTitleError(source, at("folder.m4r"), 1, 2,
                                                                     "T", nullptr));
-    std::vector<std::string> statuses;
-    for (const auto& text : logged())
-        if (text.rfind("export status: ", 0) == 0) statuses.push_back(text);
-    EXPECT_EQ(statuses, (std::vector<std::string>{"export status: 0", "export status: 4"}));
+    EXPECT_FALSE(AudioConverter::convertToM4AError(source, at("none/x.m4a"), nullptr));
+    EXPECT_FALSE(AudioConverter::convertToM4AError(source, at("folder.m4r"), nullptr));
+    EXPECT_FALSE(AudioConverter::convertToM4RStartEndWithTitleError(at("missing.mp3"), at("x.m4r"),
+                                                                    1, 2, "T", nullptr));
+    EXPECT_FALSE(AudioConverter::convertToM4RStartEndWithTitleError(source, at("x.m4r"), 3, 2,
+                                                                    "T", nullptr));
+    const auto texts = logged();
+    ASSERT_EQ(texts.size(), 4u) << testing::PrintToString(texts);
+    EXPECT_EQ(texts[0], "export status: 0");
+    EXPECT_EQ(texts[1], refused);
+    EXPECT_EQ(texts[2], "export status: 4");
+    EXPECT_EQ(texts[3].rfind("AudioConverterErrorDomain 4: ", 0), 0u) << texts[3];
+    for (const auto& record : logger->records()) EXPECT_EQ(record.flag(), LgLogFlagInfo);
 }
 
 }  // namespace
