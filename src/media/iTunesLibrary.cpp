@@ -49,7 +49,23 @@ std::vector<iTunesLibrary::Playlist> iTunesLibrary::userPlaylists() const {
     return lists;
 }
 
-Value iTunesLibrary::summary() const {
+std::vector<iTunesLibrary::Playlist> iTunesLibrary::iTunesUserPlaylists() {
+    return itLibrary().userPlaylists();
+}
+
+Value iTunesLibrary::allTracks() const {
+    std::lock_guard lock(mutex_);
+    return allTracks_;
+}
+
+void iTunesLibrary::addToForKey(const Value& value, Value& dictionary,
+                                const std::string& key) const {
+    dictionary.set(key, value.isNil() ? Value(std::string()) : value);
+}
+
+Value iTunesLibrary::summary() {
+    // Imports and playlists made since the last listing count too.
+    loadTracks();
     std::lock_guard lock(mutex_);
     Value lists = foundation::Array{};
     for (const auto& list : playlists_) {

@@ -40,9 +40,16 @@ public:
     bool isLoaded() const;
     std::vector<Playlist> itPlistlists() const;
     std::vector<Playlist> userPlaylists() const;
-    // What the page shows of the library: {"loaded", "trackCount", "playlists": [{"name",
-    // "persistentID", "trackCount"}]}.
-    foundation::Value summary() const;
+    // The user playlists of the shared view.
+    static std::vector<Playlist> iTunesUserPlaylists();
+    // What the page shows of the library as it is now (listed again for it): {"loaded",
+    // "trackCount", "playlists": [{"name", "persistentID", "trackCount"}]}.
+    foundation::Value summary();
+    // Library tracks by key: never filled, so nil.
+    foundation::Value allTracks() const;
+    // Stores the value under the key, the empty text in place of nil.
+    void addToForKey(const foundation::Value& value, foundation::Value& dictionary,
+                     const std::string& key) const;
 
     // {"pid", "location"} of the library track with the record's title, artist and album.
     std::optional<foundation::Value> findTrackInLibrary(const foundation::Value& track);
@@ -59,6 +66,7 @@ public:
 private:
     iTunesWrapper& wrapper_;
     mutable std::mutex mutex_;
+    foundation::Value allTracks_;
     bool isLoaded_ = false;
     std::int64_t trackCount_ = 0;
     std::vector<Playlist> playlists_;

@@ -65,9 +65,41 @@ TEST_F(iTunesLibraryTest, LoadingListsThePlaylistsForThePage) {
     EXPECT_EQ(library.itPlistlists().front().name, "Library");
     EXPECT_EQ(library.userPlaylists().size(), 2u);
 
+    // The page is shown the library as it is now, not as it was listed.
+    const std::string later = importTagged("Later", "Band", "Record");
+    ASSERT_TRUE(
+        wrapper.addToITunesPlaylistTargetPlaylistStr(Value::dict({{"persistentID", later}}), "New"));
+    const Value now = library.summary();
+    EXPECT_EQ(now["trackCount"], Value(3));
+    ASSERT_EQ(now["playlists"].size(), 3u);
+    EXPECT_EQ(now["playlists"][1]["name"], Value("New"));
+
     media::iTunesWrapper none(nullptr);
     media::iTunesLibrary unavailable(none);
     unavailable.loadTracks();
     EXPECT_EQ(unavailable.summary()["loaded"], Value(false));
     EXPECT_FALSE(unavailable.createPlaylist("x"));
+}
+
+// The accessors nothing in the program uses: the shared view's user playlists, the track
+// dictionary that is never filled, and the store that puts the empty text for nil.
+TEST_F(iTunesLibraryTest, SharedUserPlaylistsTrackDictionaryAndStore) {
+    foundationtest::ScopedEnvironment environment;
+    environment.set("XDG_MUSIC_DIR", folder / "shared/Music");
+    environment.set("XDG_DATA_HOME", folder / "shared/data");
+    media::iTunesLibrary& shared = media::iTunesLibrary::itLibrary();
+    ASSERT_TRUE(shared.createPlaylist("Shared"));
+    shared.loadTracks();
+    const auto lists = media::iTunesLibrary::iTunesUserPlaylists();
+    ASSERT_EQ(lists.size(), 1u);
+    EXPECT_EQ(lists[0].name, "Shared");
+    EXPECT_FALSE(lists[0].isLibrary);
+
+    library.loadTracks();
+    EXPECT_TRUE(library.allTracks().isNil());
+    Value record;
+    library.addToForKey(Value("Song"), record, "title");
+    library.addToForKey(Value(), record, "artist");
+    library.addToForKey(Value(3), record, "year");
+    EXPECT_EQ(record, Value::dict({{"title", "Song"}, {"artist", ""}, {"year", 3}}));
 }
