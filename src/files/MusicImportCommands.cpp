@@ -12,6 +12,18 @@ namespace {
 
 Value failure(const std::string& error) { return Value::dict({{"result", false}, {"error", error}}); }
 
+// The id of the library track that already holds the device track, found as the library
+// matches device tracks (title, artist and album) and with its file in place; "" when there
+// is none, so that the track is imported.
+std::string heldByLibrary(const MusicImportServices& services, const Value& track) {
+    if (!services.findTrackInLibrary) return {};
+    const auto found = services.findTrackInLibrary(track);
+    if (!found) return {};
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file((*found)["location"].stringOr(), ignored)) return {};
+    return (*found)["pid"].stringOr();
+}
+
 // The name of the first playlist holding the pid that has a name; empty when none does.
 std::string playlistHolding(const std::vector<DeviceTrackLibrary::Playlist>& playlists, const std::string& pid) {
     for (const auto& playlist : playlists) {
@@ -45,8 +57,10 @@ Value MusicImportCommands::addToITunes(const MusicImportServices& services, Plug
     if (!track.isDictionary()) return failure("missing track info");
     track.set("macpath", localPath);
 
-    foundation::Error error;
-    if (!services.importToItunes(track, &error)) {
+    // A track the library holds already is not copied in a second time.
+    if (const std::string held = heldByLibrary(services, track); !held.empty()) {
+        track.set("persistentID", held);
+    } else if (foundation::Error error; !services.importToItunes(track, &error)) {
         const std::string text = error.message;
         return failure(text.empty() ? "failed to import to iTunes" : text);
     }

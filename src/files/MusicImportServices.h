@@ -39,4 +39,7 @@ struct MusicImportServices {
     std::function<std::optional<std::string>(const std::string& persistentID)> pathForTrackByPID;
     std::function<std::optional<std::string>(const std::string& persistentID)> pathForTrackByPersistentID;
     std::function<bool(const foundation::Value& track, const std::string& playlist)> addToITunesPlaylist;
+    // The library track matching the device track as the library view matches them:
+    // {"pid", "location"}, or nullopt.
+    std::function<std::optional<foundation::Value>(const foundation::Value& track)> findTrackInLibrary;
 };

@@ -31,11 +31,24 @@ std::vector<std::string> filesHolding(const std::string& folder, const std::stri
     return found;
 }
 
+// Every folder below `folder` that is empty, and the library's staging folder.
+std::vector<std::string> emptyOrStagingFolders(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_directory() && (fs::is_empty(entry.path()) || entry.path().filename() == ".orvandel-staging"))
+            found.push_back(entry.path());
+    }
+    return found;
+}
+
 // The device-media section of the running application exports a simulated phone's tracks
 // into a music library of the test's own: one track into a chosen library playlist (the
 // file arrives in the library folder, the index and the playlist's .m3u8 list it, and the
 // track shows as copied), its tags written onto the library copy, then a whole device
-// playlist one track after another.
+// playlist one track after another into a library playlist of the device playlist's name.
+// The library section and the export targets follow each import; a track already in the
+// library is not copied again, a playlist file of the person's own is left alone, and the
+// Music folder keeps no empty or staging folder.
 TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
 #if defined(__SANITIZE_THREAD__)
     // The page's long session here stalls JavaScriptCore's collector, which stops threads
@@ -63,6 +76,8 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
         ASSERT_TRUE(library);
         ASSERT_TRUE(library->createPlaylist("Road Trip"));
     }
+    const std::string ownPlaylist = "#EXTM3U\n/home/me/own.mp3\n";
+    writeText(scratch / "Music/Playlists/Road.m3u8", ownPlaylist);
     Settings::settings().setCopyMeta(false);
     Settings::settings().setMetaTitle(true);
 
@@ -80,9 +95,15 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
         return "(document.querySelector(" + quoted(selector) + ") || {}).textContent";
     };
     ASSERT_TRUE(waitForValue(view, text("#device-media h3"), "\"Sim Phone\""));
-    ASSERT_TRUE(waitForValue(view, "Array.from(document.querySelectorAll('#device-media .media-target option'))"
-                                   ".map(o => o.value).join('|')",
-                             "\"|Road Trip\""));
+    const std::string targets = "Array.from(document.querySelectorAll('#device-media .media-target option'))"
+                                ".map(o => o.textContent).join('|')";
+    ASSERT_TRUE(waitForValue(view, targets,
+                             "\"the library only|the library and the device's playlist|the library and Road Trip\""));
+    const std::string libraryShown =
+        "document.querySelector('#library .library-count').textContent + ' / ' + "
+        "Array.from(document.querySelectorAll('#library .library-playlists li, #library .library-copied'))"
+        ".map(e => e.textContent).join('|')";
+    ASSERT_TRUE(waitForValue(view, libraryShown, "\"0 tracks / Road Trip0 tracks\""));
     // The other sections' first requests (the application list switches the phone's file
     // service) are over before the library is read.
     ASSERT_TRUE(waitForValue(view, "!!document.querySelector('#device-files tr[data-name]') && "
@@ -97,6 +118,8 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
     click("#device-media tr[data-track='101'] .media-send");
     ASSERT_TRUE(waitForValue(view, text("#device-media .media-export-text"), "\"Exported 1 of 1 track.\""));
     EXPECT_EQ(eval(view, text("#device-media tr[data-track='101'] .media-state")), "\"copied\"");
+    // The library section shows the import without a restart.
+    EXPECT_TRUE(waitForValue(view, libraryShown, "\"1 track / Road Trip1 track|Ann - Alpha\""));
     const auto placed = filesHolding(scratch / "Music", alpha);
     ASSERT_EQ(placed.size(), 1u);
     std::string persistentID;
@@ -127,8 +150,9 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
         EXPECT_EQ(track->title, "Alpha");
     }
 
-    // A whole device playlist, one track after another, into the library alone.
-    eval(view, "document.querySelector('#device-media .media-target').value = ''; true");
+    // A whole device playlist, one track after another, into the library playlist of its
+    // name; Alpha is in the library already and is not copied again.
+    eval(view, "document.querySelector('#device-media .media-target').selectedIndex = 1; true");
     // The playlist's members are known once the tracks are; until then it may list fewer.
     ASSERT_TRUE(waitForValue(view, "(document.querySelector(\"#device-media li[data-playlist='Road']\") || {})"
                                    ".textContent", "\"Road (2) Export\""));
@@ -136,6 +160,21 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
     ASSERT_TRUE(waitForValue(view, text("#device-media .media-export-text"), "\"Exported 2 of 2 tracks.\""));
     EXPECT_EQ(eval(view, text("#device-media tr[data-track='102'] .media-state")), "\"copied\"");
     EXPECT_EQ(filesHolding(scratch / "Music", beta).size(), 1u);
+    EXPECT_EQ(filesHolding(scratch / "Music", alpha).size(), 1u);
+    EXPECT_TRUE(waitForValue(view, libraryShown, "\"2 tracks / Road2 tracks|Road Trip1 track|Ann - Alpha|Bob - Beta\""));
+    EXPECT_TRUE(waitForValue(view, targets,
+                             "\"the library only|the library and the device's playlist|the library and Road|"
+                             "the library and Road Trip\""));
+    EXPECT_EQ(eval(view, "document.querySelector('#device-media .media-target').selectedIndex"), "1");
+    {
+        auto library = music::MusicLibrary::open(media::iTunesWrapper::defaultLocation(), nullptr);
+        ASSERT_TRUE(library);
+        EXPECT_EQ(library->trackCount(), 2);
+        EXPECT_EQ(library->playlistFilePath("Road"), scratch / "Music/Playlists/Road 2.m3u8");
+        EXPECT_EQ(contentsOf(scratch / "Music/Playlists/Road.m3u8"), ownPlaylist);
+    }
+    EXPECT_EQ(emptyOrStagingFolders(scratch / "Music"), std::vector<std::string>{});
+    screenshot(view, "device-media-playlist-export");
 
     // A stop while the first track is on its way: nothing more reaches the library, and the
     // computer keeps no copy.
@@ -143,8 +182,9 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
                "document.querySelector('#device-media .media-export-stop').click(); true");
     ASSERT_TRUE(waitForValue(view, text("#device-media .media-export-text"), "\"Stopped after 0 of 2 tracks.\""));
     EXPECT_EQ(filesHolding(scratch / "Music", beta).size(), 1u);
-    EXPECT_EQ(filesHolding(scratch / "Music", alpha).size(), 2u);
+    EXPECT_EQ(filesHolding(scratch / "Music", alpha).size(), 1u);
     EXPECT_TRUE(filesHolding(scratch / "tmp", alpha).empty());
+    EXPECT_EQ(emptyOrStagingFolders(scratch / "Music"), std::vector<std::string>{});
     EXPECT_TRUE(testsupport::runMainLoopUntil([] { return ThreadPool::async().operationCount() == 0; }));
 }
 

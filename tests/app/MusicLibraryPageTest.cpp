@@ -106,4 +106,23 @@ TEST_F(WebWindowTest, LibrarySectionShowsTheLibraryAndTheDeviceTracksInIt) {
                  "\"2 tracks\"");
     EXPECT_EQ(eval(view, loadedEvents), "\"\"");
     screenshot(view, "library-after-reload");
+
+    // An import the page makes (a device export tells "libraryChanged") shows at once: the
+    // library as it now is, and the device track among those in it.
+    std::ofstream(folder / "Elsewhere.m4a") << "audio";
+    Value track = Value::dict({{"macpath", folder / "Elsewhere.m4a"},
+                               {"title", "Elsewhere"},
+                               {"artist", "Band"},
+                               {"album", "Record"}});
+    ASSERT_TRUE(wrapper.importToItunesError(track, nullptr));
+    ASSERT_TRUE(wrapper.addToITunesPlaylistTargetPlaylistStr(track, "Quiet"));
+    bridge = delegate.windowController()->wvbridge();
+    bridge->callHandler("deviceAdded", Value::dict({{"deviceId", "D1"}, {"name", "Test Phone"}}));
+    eval(view, "App.emit('libraryChanged', {deviceId: 'D1', pid: '12', title: 'Elsewhere', artist: 'Band'}); 0");
+    EXPECT_TRUE(waitForValue(view,
+                             "document.querySelector('#library .library-count').textContent + ' / ' + "
+                             "Array.from(document.querySelectorAll('.library-playlists li, .library-copied'))"
+                             ".map(function (e) { return e.textContent; }).join('|')",
+                             "\"3 tracks / Quiet1 track|Road Trip1 track|Band - Elsewhere\""));
+    screenshot(view, "library-after-import");
 }

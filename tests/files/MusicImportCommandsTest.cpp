@@ -27,6 +27,8 @@ struct FakeMusic : DeviceTrackLibrary {
     std::map<std::string, std::string> libraryPaths;  // persistentID -> file
     std::vector<std::string> addedTo;
     std::vector<Value> updated;
+    std::optional<Value> held;      // what the library's match finds
+    std::vector<Value> imported, matched;
 };
 
 class MusicImportTest : public PluginTest {
@@ -42,6 +44,7 @@ protected:
             WVMobileDeviceFilesystemPlugin::fileCommands(),
             {[m, uuid = device->uuid()](const std::string& id) { return id == uuid ? m : nullptr; },
              [m](Value& track, foundation::Error* error) {
+                 m->imported.push_back(track);
                  if (m->importFails) *error = *m->importFails;
                  else track.set("persistentID", "ABC");
                  return !m->importFails;
@@ -55,6 +58,10 @@ protected:
              [m](const Value&, const std::string& playlist) {
                  m->addedTo.push_back(playlist);
                  return true;
+             },
+             [m](const Value& track) {
+                 m->matched.push_back(track);
+                 return m->held;
              }});
     }
     Value import(std::initializer_list<std::pair<const std::string, Value>> more) {
@@ -111,6 +118,30 @@ TEST_F(MusicImportTest, PlaylistIsTheNamedOneOrTheFirstThatHoldsTheTrack) {
     music->publicOnes.clear();
     add(Value());
     EXPECT_EQ(music->addedTo, (std::vector<std::string>{"Chosen", "Public", "Mine"}));
+}
+
+// A track the library already holds, its file in place, is not imported a second time: the
+// answer and the device record name the library's track, and the playlist still gets it.
+TEST_F(MusicImportTest, ATrackTheLibraryHoldsIsNotImportedAgain) {
+    const std::string file = folder / "Song.mp3";
+    foundationtest::writeText(file, "audio");
+    music->libraryPaths["HELD"] = file;
+    music->held = Value::dict({{"pid", "HELD"}, {"location", file}});
+    EXPECT_EQ(import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}, {"addToPlaylist", true}, {"playlist", "Road"}}),
+              data(Value::dict({{"localpath", file}, {"persistentID", "HELD"}})));
+    EXPECT_TRUE(music->imported.empty());
+    ASSERT_EQ(music->matched.size(), 1u);
+    EXPECT_EQ(music->matched[0]["title"], Value("Song"));
+    EXPECT_EQ(music->addedTo, std::vector<std::string>{"Road"});
+    EXPECT_EQ(music->tracks["7"]["copied"], Value(true));
+    EXPECT_EQ(music->tracks["7"]["persistentID"], Value("HELD"));
+
+    // A match whose file is gone, or no match, imports.
+    music->held = Value::dict({{"pid", "HELD"}, {"location", folder / "gone.mp3"}});
+    EXPECT_EQ(import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}})["result"], Value(true));
+    music->held.reset();
+    EXPECT_EQ(import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}})["result"], Value(true));
+    EXPECT_EQ(music->imported.size(), 2u);
 }
 
 TEST_F(MusicImportTest, MetadataUpdateNeedsTheLibraryCopy) {

@@ -4,6 +4,7 @@
 //   App.on(pushName, fn)              -> fn(data, reply) for each push from the native side
 //   App.register(name, fn)            -> a page handler the native side calls by name (progress, stop)
 //   App.ready(fn)                     -> fn() once the bridge is up
+//   App.emit(name, data)              -> tells the page's own listeners (App.on) of a change
 (function () {
     var bridge = null;
     var readyWaiters = [];
@@ -42,6 +43,12 @@
         }
     }
 
+    function tell(name, data) {
+        (listeners[name] || []).forEach(function (fn) {
+            try { fn(data); } catch (e) { logEvent('page error', String(e)); }
+        });
+    }
+
     window.App = {
         call: function (handler, data) {
             return whenReady().then(function (b) {
@@ -62,6 +69,7 @@
             whenReady().then(function (b) { b.registerHandler(name, fn); });
         },
         ready: function (fn) { whenReady().then(function () { fn(); }); },
+        emit: tell,
         logEvent: logEvent
     };
 
@@ -71,9 +79,7 @@
         PUSHES.forEach(function (name) {
             b.registerHandler(name, function (data, reply) {
                 logEvent(name, data);
-                (listeners[name] || []).forEach(function (fn) {
-                    try { fn(data); } catch (e) { logEvent('page error', String(e)); }
-                });
+                tell(name, data);
                 if (reply) reply();
             });
         });

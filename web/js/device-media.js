@@ -2,8 +2,10 @@
 // loading steps as they arrive, its playlists and tracks (title, artist, album, duration,
 // artwork) read through "/fetch" once loaded, and the tracks the match with the music
 // library reports. A track, or a whole playlist one track after another, is exported into
-// the music library (into a library playlist when one is chosen), with a progress line and
-// a stop; a track in the library can have its tags written onto the library's copy.
+// the music library (into a library playlist when one is chosen, or into the device's own
+// playlist of the track), with a progress line and a stop; a track in the library can have
+// its tags written onto the library's copy. Each import is told to the page
+// ("libraryChanged"), so that what it shows of the library follows.
 (function () {
     var libraryPlaylists = [];   // names, from the library summary
     var copies = 0;              // names the progress and stop handlers of each copy
@@ -48,13 +50,30 @@
         fillTargets(panel);
     }
 
-    // The library playlists a device track can be exported into.
+    // The library playlists a device track can be exported into, or the device's own
+    // playlist (the library makes one of that name when it has none).
     function fillTargets(panel) {
         var target = panel.querySelector('.media-target');
-        var chosen = target.value;
-        target.replaceChildren(new Option('the library only', ''));
+        var chosen = target.selectedOptions[0];
+        var fromDevice = !!(chosen && chosen.dataset.device);
+        var name = chosen && !fromDevice ? chosen.value : '';
+        var device = new Option('the library and the device\'s playlist', '');
+        device.dataset.device = 'yes';
+        target.replaceChildren(new Option('the library only', ''), device);
         libraryPlaylists.forEach(function (name) { target.appendChild(new Option('the library and ' + name, name)); });
-        target.value = libraryPlaylists.indexOf(chosen) >= 0 ? chosen : '';
+        if (fromDevice) device.selected = true;
+        else target.value = libraryPlaylists.indexOf(name) >= 0 ? name : '';
+    }
+
+    // What "device-additunes" is told of the chosen target: a library playlist's name, or
+    // the device's playlist (`devicePlaylist`, or the first that holds the track).
+    function targetArguments(panel, devicePlaylist) {
+        var target = panel.querySelector('.media-target');
+        var chosen = target.selectedOptions[0];
+        if (chosen && chosen.dataset.device) {
+            return devicePlaylist ? { addToPlaylist: true, playlist: devicePlaylist } : { addToPlaylist: true };
+        }
+        return { addToPlaylist: !!target.value, playlist: target.value };
     }
 
     function removeDevice(device) {
@@ -141,7 +160,7 @@
     }
 
     // One track: copied to the computer's temporary folder, imported, the copy removed.
-    function exportTrack(panel, row, job) {
+    function exportTrack(panel, row, job, devicePlaylist) {
         var location = row.getAttribute('data-location');
         if (!location) return Promise.reject(new Error('The track has no file on the device.'));
         return localCopyOf(location).then(function (local) {
@@ -154,11 +173,14 @@
                 to: local, cb: progress, stopCB: job.stopName }).then(function () {
                 job.stopName = '';
                 if (job.stopped) throw new Error('stopped');
-                var playlist = panel.querySelector('.media-target').value;
-                return mdfs(panel, 'device-additunes', row, { localpath: local, addToPlaylist: !!playlist,
-                    playlist: playlist });
+                var more = targetArguments(panel, devicePlaylist);
+                more.localpath = local;
+                return mdfs(panel, 'device-additunes', row, more);
             }).then(function () {
                 markCopied(row);
+                var cells = row.children;
+                App.emit('libraryChanged', { deviceId: panel.getAttribute('data-id'),
+                    pid: row.getAttribute('data-track'), title: cells[1].textContent, artist: cells[2].textContent });
                 return removeCopy();
             }, function (error) {
                 job.stopName = '';
@@ -168,7 +190,7 @@
     }
 
     // Tracks one after another, with a progress line and a stop between and during copies.
-    function exportTracks(panel, rows) {
+    function exportTracks(panel, rows, devicePlaylist) {
         var line = panel.querySelector('.media-export');
         if (line.dataset.running) return showError(panel, 'An export is running: stop it or wait for it to end.');
         showError(panel, '');
@@ -196,7 +218,7 @@
             text.textContent = 'Exporting ' + (index + 1) + ' of ' + rows.length + ': ' +
                 (row.children[1].textContent || 'untitled');
             bar.removeAttribute('value');
-            return exportTrack(panel, row, job).then(function () { done += 1; }, function (error) {
+            return exportTrack(panel, row, job, devicePlaylist).then(function () { done += 1; }, function (error) {
                 if (job.stopped) return;
                 failed += 1;
                 firstError = firstError || error;
@@ -241,7 +263,7 @@
                         return panel.querySelector('tbody [data-track="' + CSS.escape(String(pid)) + '"]');
                     }).filter(Boolean);
                     if (!rows.length) return showError(panel, 'None of the playlist\'s tracks is listed yet.');
-                    exportTracks(panel, rows);
+                    exportTracks(panel, rows, playlist.name);
                 });
                 item.appendChild(send);
                 list.appendChild(item);
@@ -305,6 +327,7 @@
         }, function () { /* no library yet: nothing to offer */ });
     }
     App.on('iTunesLoaded', askLibraryPlaylists);
+    App.on('libraryChanged', askLibraryPlaylists);
     App.ready(askLibraryPlaylists);
     App.on('deviceAdded', addDevice);
     App.on('deviceRemoved', removeDevice);

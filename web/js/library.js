@@ -1,5 +1,6 @@
-// Music library: the local library's track count and playlists once it is loaded, and the
-// tracks of each device that are already in it as the device's matching reports them.
+// Music library: the local library's track count and playlists once it is loaded and after
+// every import, and the tracks of each device that are already in it as the device's
+// matching and the page's exports report them.
 (function () {
     var summary = null;      // what "itunes" answered
     var loading = false;     // between "iTunesLoading" and "iTunesLoaded"
@@ -94,6 +95,14 @@
             return;
         }
         if (summary) render();
+    });
+    // A device track the page has just exported: the library has changed.
+    App.on('libraryChanged', function (track) {
+        if (track && typeof track.deviceId === 'string' && track.pid) {
+            var tracks = inLibrary[track.deviceId] = inLibrary[track.deviceId] || {};
+            tracks[track.pid] = (track.artist ? track.artist + ' - ' : '') + (track.title || track.pid);
+        }
+        if (!loading) askSummary();
     });
     App.on('deviceAdded', function (device) {
         if (device && typeof device.deviceId === 'string') deviceNames[device.deviceId] = device.name;
