@@ -65,6 +65,8 @@ MusicImportServices MediaLoaderTracks::services(media::iTunesWrapper* wrapper, m
     services.addToITunesPlaylist = [script](const Value& track, const std::string& playlist) {
         return script().addToITunesPlaylistTargetPlaylistStr(track, playlist);
     };
-    services.findTrackInLibrary = [view](const Value& track) { return view().findTrackInLibrary(track); };
+    services.findTrackInLibrary = [view](const Value& track) {
+        return view().findTrackInLibrary(track);
+    };
     return services;
 }

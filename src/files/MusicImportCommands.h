@@ -9,8 +9,9 @@
 
 // "device-additunes" imports a device track, already copied to the computer, into the
 // music library (optionally into a playlist) and marks the device library's record as
-// copied; a track the library already holds is not imported again; "device-update-track-itunes-meta" writes a device track's tags onto its library
-// copy. Both need the device's loaded media library.
+// copied; a track the library already holds is not imported again;
+// "device-update-track-itunes-meta" writes a device track's tags onto its library copy. Both need
+// the device's loaded media library.
 class MusicImportCommands {
 public:
     using Plugin = WVMobileDeviceFilesystemPlugin;

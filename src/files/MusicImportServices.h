@@ -41,5 +41,6 @@ struct MusicImportServices {
     std::function<bool(const foundation::Value& track, const std::string& playlist)> addToITunesPlaylist;
     // The library track matching the device track as the library view matches them:
     // {"pid", "location"}, or nullopt.
-    std::function<std::optional<foundation::Value>(const foundation::Value& track)> findTrackInLibrary;
+    std::function<std::optional<foundation::Value>(const foundation::Value& track)>
+        findTrackInLibrary;
 };

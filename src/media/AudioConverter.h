@@ -36,8 +36,8 @@ public:
 
     // From `start` to `end` seconds (0: the end of the source). A non-empty title replaces
     // the source's title, when it has one, and only the common tags go with it; an empty
-    // one keeps every tag. A negative start, an end that is neither 0 nor after the start, and a
-    // start at or past the duration are refused.
+    // one keeps every tag. A negative start, an end that is neither 0 nor after the start,
+    // and a start at or past the duration are refused.
     static bool convertToM4RStartEndWithTitleError(const std::string& source,
                                                    const std::string& destination, double start,
                                                    double end, const std::string& title,

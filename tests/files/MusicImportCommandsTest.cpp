@@ -27,7 +27,7 @@ struct FakeMusic : DeviceTrackLibrary {
     std::map<std::string, std::string> libraryPaths;  // persistentID -> file
     std::vector<std::string> addedTo;
     std::vector<Value> updated;
-    std::optional<Value> held;      // what the library's match finds
+    std::optional<Value> held;  // what the library's match finds
     std::vector<Value> imported, matched;
 };
 

@@ -324,9 +324,8 @@ void MusicLibrary::placeByTags(std::int64_t row, const std::string& path) {
     // (or a lower number) is free, the file takes it.
     const auto number = LibraryFiles::freeNameNumber(path, wanted);
     if (number == 1) return;
-    const auto moved =
-        number ? LibraryFiles::linkToFreeName(path, wanted, nullptr, *number - 1)
-               : LibraryFiles::linkToFreeName(path, wanted, nullptr);
+    const auto moved = number ? LibraryFiles::linkToFreeName(path, wanted, nullptr, *number - 1)
+                              : LibraryFiles::linkToFreeName(path, wanted, nullptr);
     if (!moved) return;  // the file keeps its place; the tags are in
     const bool listed = inTransaction(*db_, [&] {
         return db_->executeUpdate("UPDATE tracks SET path = ? WHERE id = ?", *moved, row);
