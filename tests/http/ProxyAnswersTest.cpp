@@ -161,8 +161,8 @@ TEST(ProxyAnswersTest, AHeadRequestTakesItsMainRequestsProxyAccountAndDialogChoi
     main->setShouldPresentAuthenticationDialog(true);
     main->setShouldPresentProxyAuthenticationDialog(false);
     main->setPostValue(foundation::Value(std::string("v")), "k");
-    // NTLM's second round needs the connection of the first, which a POST does not keep.
-    main->setShouldAttemptPersistentConnection(true);
+    // A POST keeps no connection, which NTLM's second round needs all the same.
+    EXPECT_FALSE(main->shouldAttemptPersistentConnection());
 
     auto head = main->HEADRequest();
     ASSERT_TRUE(std::dynamic_pointer_cast<NetFormDataRequest>(head));
