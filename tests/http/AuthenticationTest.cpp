@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/Base64.h"
+#include "CredentialAnswers.h"
 #include "http/NetAuthentication.h"
 #include "http/NetAuthenticationChallenge.h"
 #include "http/NetCredentialStorage.h"
@@ -17,6 +17,7 @@
 #include "support/httpserver/TestHttpServer.h"
 
 using foundation::Url;
+using httptest::basic;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
 using testsupport::TestHttpServer;
@@ -43,12 +44,6 @@ ScriptedAnswer challenge(const std::string& value) {
     answer.raw = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: " + value +
                  "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     return answer;
-}
-
-std::string basic(const std::string& user, const std::string& password) {
-    std::string pair = user + ":" + password;
-    return "Basic " + foundation::base64::encode(std::span(
-                          reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size()));
 }
 
 // A server guarding everything with Basic or Digest for alice:wonder. With `firstNonceStale`

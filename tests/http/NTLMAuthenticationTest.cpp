@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "CredentialAnswers.h"
 #include "RequestRunning.h"
 #include "foundation/Base64.h"
 #include "http/NetAuthentication.h"
@@ -197,9 +198,7 @@ TEST_F(NTLMTest, AProxyTakesItsOwnCredentialsOrTheRequestsForNTLM) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         NetSessionCredentials::shared().clearServerCredentials();
-        for (const auto& record : NetSessionCredentials::shared().sessionProxyCredentialsStore())
-            NetSessionCredentials::shared().removeProxyAuthenticationCredentialsFromSessionStore(
-                record.credentials);
+        httptest::forgetSessionProxyCredentials();
         auto request = run("http://origin.invalid/page", [&](NetHTTPRequest& r) {
             r.setProxy("127.0.0.1", proxy->port());
             r.setProxyUsername(c.proxyUser);
@@ -235,9 +234,7 @@ TEST_F(NTLMTest, AProxyOpensATunnelOnceTheAccountIsProvenOnItsConnection) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& record : NetSessionCredentials::shared().sessionProxyCredentialsStore())
-            NetSessionCredentials::shared().removeProxyAuthenticationCredentialsFromSessionStore(
-                record.credentials);
+        httptest::forgetSessionProxyCredentials();
         const int before = secure.acceptedConnections();
         auto request = run(secure.url("/page"), [&](NetHTTPRequest& r) {
             r.setProxy("127.0.0.1", proxy->port());
@@ -288,9 +285,7 @@ TEST_F(NTLMTest, TheExchangeFinishesOnItsConnectionWhateverTheMethodAndKeepAlive
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         NetSessionCredentials::shared().clearServerCredentials();
-        for (const auto& record : NetSessionCredentials::shared().sessionProxyCredentialsStore())
-            NetSessionCredentials::shared().removeProxyAuthenticationCredentialsFromSessionStore(
-                record.credentials);
+        httptest::forgetSessionProxyCredentials();
         auto server = LocalNTLMServer::start(c.role, "ACME", "wile", "Coyote1", c.keepAlive);
         ASSERT_TRUE(server) << "the NTLM test server did not start";
         const bool proxied = c.role == Role::Proxy;

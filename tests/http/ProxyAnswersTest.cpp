@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "CredentialAnswers.h"
 #include "RequestRunning.h"
 #include "http/NetAuthentication.h"
 #include "http/NetFormDataRequest.h"
@@ -20,20 +21,13 @@
 
 using foundation::Url;
 using httptest::errorCode;
+using httptest::proxyChallenge;
 using testsupport::LocalNTLMServer;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
 using testsupport::TestHttpServer;
 
 namespace {
-
-ScriptedAnswer proxyChallenge() {
-    ScriptedAnswer answer;
-    answer.raw =
-        "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
-        "realm=\"gate\"\r\nContent-Length: 0\r\n\r\n";
-    return answer;
-}
 
 // Each test runs in a process of its own, so the settings backend chosen here is the
 // process's from the start. False without GNOME's proxy settings schema.

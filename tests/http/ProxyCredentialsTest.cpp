@@ -3,49 +3,33 @@
 // once the proxy took them.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "CredentialAnswers.h"
 #include "LoopbackSocket.h"
 #include "RequestRunning.h"
-#include "foundation/Base64.h"
+#include "ScopedVariable.h"
 #include "http/NetCredentialStorage.h"
 #include "http/NetHTTPRequest.h"
-#include "http/NetSessionCredentials.h"
 #include "platform/net/NetSystemProxies.h"
 #include "support/httpserver/TestCertificates.h"
 #include "support/httpserver/TestHttpServer.h"
 
+using httptest::basic;
 using httptest::errorCode;
+using httptest::forgetSessionProxyCredentials;
+using httptest::proxyChallenge;
 using httptest::run;
+using httptest::ScopedVariable;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
 using testsupport::TestCertificates;
 using testsupport::TestHttpServer;
 
 namespace {
-
-std::string basic(const std::string& user, const std::string& password) {
-    std::string pair = user + ":" + password;
-    return "Basic " + foundation::base64::encode(std::span(
-                          reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size()));
-}
-
-ScriptedAnswer proxyChallenge() {
-    ScriptedAnswer answer;
-    answer.raw =
-        "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
-        "realm=\"gate\"\r\nContent-Length: 0\r\n\r\n";
-    return answer;
-}
 
 // A proxy that opens tunnels to `port` for this user and password only.
 ScriptedAnswer tunnelFor(const ReceivedRequest& r, const std::string& credentials,
@@ -58,72 +42,22 @@ ScriptedAnswer tunnelFor(const ReceivedRequest& r, const std::string& credential
     return answer;
 }
 
-void forgetProxySession() {
-    auto& session = NetSessionCredentials::shared();
-    for (const auto& record : session.sessionProxyCredentialsStore())
-        session.removeProxyAuthenticationCredentialsFromSessionStore(record.credentials);
-}
+// What a SOCKS version 5 proxy was offered: whether a user name at all, and which. It lets
+// nobody through.
+struct SOCKSOffers {
+    std::mutex lock;
+    bool greeted = false;
+    std::vector<std::string> users;
 
-// Sets an environment variable (empty: unset) for the life of the object.
-struct ScopedVariable {
-    const char* name;
-    std::optional<std::string> old;
-    ScopedVariable(const char* n, const std::string& value) : name(n) {
-        if (const char* was = std::getenv(n)) old = was;
-        value.empty() ? (void)::unsetenv(n) : (void)::setenv(n, value.c_str(), 1);
-    }
-    ~ScopedVariable() { old ? (void)::setenv(name, old->c_str(), 1) : (void)::unsetenv(name); }
-};
-
-// A SOCKS version 5 proxy that notes the user name each connection offers and lets none
-// through.
-class RefusingSOCKSProxy {
-public:
-    RefusingSOCKSProxy() {
-        listener_ = httptest::listenOnLoopback(port_);
-        thread_ = std::thread([this] {
-            for (;;) {
-                int client = ::accept(listener_, nullptr, nullptr);
-                if (client < 0) return;
-                serve(client);
-                ::close(client);
-            }
-        });
-    }
-    ~RefusingSOCKSProxy() {
-        ::shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        ::close(listener_);
-    }
-    std::uint16_t port() const { return port_; }
-    std::vector<std::string> offeredUsers() const {
-        std::lock_guard guard(lock_);
-        return offered_;
-    }
-    int connections() const {
-        std::lock_guard guard(lock_);
-        return connections_;
-    }
-
-private:
-    static std::string receive(int client, std::size_t n) {
-        std::string out;
-        char buffer[256];
-        while (out.size() < n) {
-            ssize_t got = ::recv(client, buffer, std::min(sizeof buffer, n - out.size()), 0);
-            if (got <= 0) break;
-            out.append(buffer, static_cast<std::size_t>(got));
-        }
-        return out;
-    }
     void serve(int client) {
-        {
-            std::lock_guard guard(lock_);
-            ++connections_;
-        }
+        using httptest::receive;
         std::string greeting = receive(client, 2);
         if (greeting.size() != 2 || greeting[0] != 5) return;
         std::string methods = receive(client, static_cast<unsigned char>(greeting[1]));
+        {
+            std::lock_guard guard(lock);
+            greeted = true;
+        }
         if (methods.find('\x02') == std::string::npos) {
             httptest::sendAll(client, std::string("\x05\xff", 2));
             return;
@@ -133,18 +67,11 @@ private:
         if (head.size() != 2) return;
         std::string user = receive(client, static_cast<unsigned char>(head[1]));
         {
-            std::lock_guard guard(lock_);
-            offered_.push_back(user);
+            std::lock_guard guard(lock);
+            users.push_back(user);
         }
         httptest::sendAll(client, std::string("\x01\x01", 2));
     }
-
-    int listener_ = -1;
-    std::uint16_t port_ = 0;
-    std::thread thread_;
-    mutable std::mutex lock_;
-    std::vector<std::string> offered_;
-    int connections_ = 0;
 };
 
 }  // namespace
@@ -174,7 +101,7 @@ TEST(ProxyCredentialsTest, ARedirectToAnotherProxyTakesNoneOfTheFirstProxysCrede
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        forgetProxySession();
+        forgetSessionProxyCredentials();
         TestHttpServer first([&](const ReceivedRequest& r) {
             if (c.firstAsks && r.header("Proxy-Authorization") != basic("alice", "one"))
                 return proxyChallenge();
@@ -186,7 +113,8 @@ TEST(ProxyCredentialsTest, ARedirectToAnotherProxyTakesNoneOfTheFirstProxysCrede
         TestHttpServer second([&](const ReceivedRequest& r) {
             return tunnelFor(r, basic("bob", "two"), secure.port());
         });
-        RefusingSOCKSProxy socks;
+        SOCKSOffers offers;
+        httptest::ScriptedProxy socks([&](int client) { offers.serve(client); });
         const bool viaSOCKS = c.secondUser == "socks";
         std::string secondAddress =
             viaSOCKS ? "socks5://127.0.0.1:" + std::to_string(socks.port())
@@ -211,8 +139,9 @@ TEST(ProxyCredentialsTest, ARedirectToAnotherProxyTakesNoneOfTheFirstProxysCrede
             EXPECT_TRUE(given.empty() || given == basic("bob", "two")) << given;
         }
         if (viaSOCKS) {
-            EXPECT_GE(socks.connections(), 1);
-            for (const auto& user : socks.offeredUsers()) EXPECT_NE(user, "alice");
+            std::lock_guard guard(offers.lock);
+            EXPECT_TRUE(offers.greeted);
+            for (const auto& user : offers.users) EXPECT_NE(user, "alice");
         } else {
             ASSERT_FALSE(second.requests().empty());
             if (c.code == 0) {
@@ -265,7 +194,7 @@ TEST(ProxyCredentialsTest, ATunnelIsReusedOnlyUnderTheProxyCredentialsThatOpened
 // Proxy credentials reach the credential storage only once the proxy let the request
 // through: a refused password never replaces the one that worked.
 TEST(ProxyCredentialsTest, OnlyCredentialsTheProxyAcceptedAreKeptInTheCredentialStorage) {
-    forgetProxySession();
+    forgetSessionProxyCredentials();
     TestHttpServer proxy([](const ReceivedRequest& r) {
         if (r.header("Proxy-Authorization") == basic("dave", "right"))
             return ScriptedAnswer::ok("through");

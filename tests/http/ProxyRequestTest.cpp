@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "ScopedVariable.h"
 #include "ScriptTimeLimit.h"
 #include "http/NetHTTPRequest.h"
 #include "http/NetSessionCredentials.h"
@@ -24,6 +25,7 @@
 #include "support/httpserver/TestHttpServer.h"
 
 using foundation::Url;
+using httptest::ScopedVariable;
 using testsupport::LocalTinyproxy;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
@@ -61,17 +63,6 @@ private:
 std::string scriptFor(const std::string& answer) {
     return "function FindProxyForURL(url, host) { return \"" + answer + "\"; }";
 }
-
-// Sets an environment variable for the life of the object.
-struct ScopedVariable {
-    const char* name;
-    std::optional<std::string> old;
-    ScopedVariable(const char* n, const std::string& value) : name(n) {
-        if (const char* was = std::getenv(n)) old = was;
-        ::setenv(n, value.c_str(), 1);
-    }
-    ~ScopedVariable() { old ? (void)::setenv(name, old->c_str(), 1) : (void)::unsetenv(name); }
-};
 
 // An origin server, and a server acting as an HTTP proxy that answers for it.
 struct OriginAndProxy {
