@@ -27,7 +27,7 @@ NetConnectionPool::Choice NetConnectionPool::chooseConnection(
     const foundation::Url& url, bool& shouldAttemptPersistentConnection,
     std::shared_ptr<NetConnectionRecord> current, std::optional<std::uint32_t>& requestID,
     const std::shared_ptr<net::NetHTTPStream>& stream, TimePoint now, const std::string& proxy,
-    const std::string& tls) {
+    const std::string& tls, bool takeIdleRecords) {
     std::lock_guard guard(lock_);
     Choice choice;
     if (url.host().empty() || url.scheme().empty()) {
@@ -53,7 +53,7 @@ NetConnectionPool::Choice NetConnectionPool::chooseConnection(
             current.reset();
         }
     }
-    if (!current) {
+    if (!current && takeIdleRecords) {
         for (const auto& record : pool_) {
             if (!record->request && fits(*record)) current = record;  // the last one wins
         }

@@ -28,14 +28,16 @@ public:
         std::shared_ptr<net::NetHTTPStream> oldStream;  // to close once the new one is open
     };
     // Picks the connection for a request to `url` that opens `stream`: the request's own
-    // record when it still fits, else the last idle record for the same scheme, host
-    // and port, proxy and TLS settings, else a new one. Gives the request an id when it has none,
-    // marks the record as used by it and tags the stream with the record's id.
+    // record when it still fits, else (with `takeIdleRecords`) the last idle record for the
+    // same scheme, host and port, proxy and TLS settings, else a new one. Gives the request
+    // an id when it has none, marks the record as used by it and tags the stream with the
+    // record's id.
     Choice chooseConnection(const foundation::Url& url, bool& shouldAttemptPersistentConnection,
                             std::shared_ptr<NetConnectionRecord> current,
                             std::optional<std::uint32_t>& requestID,
                             const std::shared_ptr<net::NetHTTPStream>& stream, TimePoint now,
-                            const std::string& proxy = {}, const std::string& tls = {});
+                            const std::string& proxy = {}, const std::string& tls = {},
+                            bool takeIdleRecords = true);
 
     void removeRecord(const std::shared_ptr<NetConnectionRecord>& record);
     std::vector<std::shared_ptr<NetConnectionRecord>> records();

@@ -16,7 +16,8 @@ struct NetConnectionRecord {
     std::string host;
     int port = 0;  // 0 when the URL names none
     std::string scheme;
-    // "host:port" of the proxy the connection goes to; empty for a direct one.
+    // The proxy the connection goes to, with the credentials it was given (see
+    // NetProxySettings::connectionKey); empty for a direct one.
     std::string proxy;
     // The TLS settings the connection was opened with (certificate checking, client
     // identity); a connection is reused only by a request that asks for the same.

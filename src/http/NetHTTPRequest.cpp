@@ -25,6 +25,7 @@
 #include "http/NetInputStream.h"
 #include "http/NetNetworkThread.h"
 #include "http/NetOperationQueue.h"
+#include "http/NetOrigin.h"
 #include "http/NetRequestDefaults.h"
 #include "platform/net/NetHTTPStream.h"
 #include "platform/net/NetRunLoop.h"
@@ -166,6 +167,8 @@ std::optional<Url> NetHTTPRequest::url() const {
 void NetHTTPRequest::setURL(std::optional<Url> url) {
     std::lock_guard guard(cancelledLock_);
     if (url == url_) return;
+    // Credentials applied for one origin answer no other's challenge.
+    if (!url || !url_ || !NetOrigin::same(*url, *url_)) forgetServerCredentialsApplied();
     url_ = std::move(url);
     redirectURL_.reset();
     requestAuthentication_.reset();
@@ -636,9 +639,14 @@ void NetHTTPRequest::startRequest() {
         std::lock_guard poolGuard(pool.connectionsLock());
         pool.expirePersistentConnections(std::chrono::steady_clock::now());
         std::string proxy = proxySettings ? proxySettings->connectionKey() : std::string();
-        auto choice = pool.chooseConnection(*url_, shouldAttemptPersistentConnection_,
-                                            connectionInfo_, requestID_, readStream_,
-                                            std::chrono::steady_clock::now(), proxy, tlsKey);
+        // NTLM proves the account for one connection: both its rounds go on the request's
+        // own, even where the request keeps none otherwise (one with a body).
+        bool persistent = shouldAttemptPersistentConnection_;
+        bool attempt = persistent || sendsConnectionBoundCredentials();
+        auto choice =
+            pool.chooseConnection(*url_, attempt, connectionInfo_, requestID_, readStream_,
+                                  std::chrono::steady_clock::now(), proxy, tlsKey, persistent);
+        if (!attempt) shouldAttemptPersistentConnection_ = false;
         connectionInfo_ = choice.record;
         oldStream = choice.oldStream;
     }

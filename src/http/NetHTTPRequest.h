@@ -27,6 +27,7 @@
 #include "platform/net/NetStreamTypes.h"
 
 namespace net {
+class NetFileReadStream;
 class NetHTTPStream;
 class NetRunLoop;
 class NetTimer;
@@ -485,6 +486,16 @@ private:
     // Whether the request's own user name and password may go to the URL it now has:
     // they were given for the first URL's origin, and a redirect elsewhere leaves them.
     bool ownCredentialsApply() const;
+    // Drops what was applied for the server of the URL the request leaves.
+    void forgetServerCredentialsApplied();
+    // Drops what was given to, taken for or applied for the proxy the request leaves.
+    void forgetProxyCredentialsApplied();
+    // Puts credentials the answer shows were taken into the credential storage.
+    void keepAcceptedCredentials();
+    // Whether this attempt carries an NTLM message, whose exchange is tied to one connection.
+    bool sendsConnectionBoundCredentials() const;
+    // Whether the answer carries the NTLM challenge, to be answered on its connection.
+    bool carriesConnectionBoundChallenge() const;
     std::shared_ptr<const NetCredentials> findProxyCredentials() const;
     // After refused proxy credentials, while the listener is asked: credentials another
     // request stored in the session meanwhile, applied and the request started again.
@@ -499,6 +510,11 @@ private:
     // What the stream is told of the chosen proxy; nullopt for none.
     std::optional<net::NetProxySettings> proxySettingsForStream() const;
     void finishedDownloadingPACFile(NetHTTPRequest& pacRequest);
+    void handlePACFileEvent(net::NetStreamEvent event);
+    // The script file took longer than the time-out: the request goes on without it.
+    void timeOutPACRead();
+    // Ends the script file's reading: the stream, its time-out and the data so far.
+    void closePACFileReadStream();
 
     // Description
     std::optional<foundation::Url> url_;
@@ -562,6 +578,10 @@ private:
     std::string domain_;
     std::string authenticationRealm_;
     std::shared_ptr<const NetCredentials> requestCredentials_;
+    // Saves requestCredentials_ (proxyCredentials_) in the credential storage; run once the
+    // server (proxy) takes them, dropped when it refuses them.
+    std::function<void()> keepServerCredentials_;
+    std::function<void()> keepProxyCredentials_;
     std::shared_ptr<NetAuthentication> requestAuthentication_;
     int authenticationRetryCount_ = 0;
     bool useKeychainPersistence_ = false;
@@ -579,13 +599,21 @@ private:
     std::shared_ptr<NetAuthentication> proxyAuthentication_;
     int proxyAuthenticationRetryCount_ = 0;
     std::string proxyAuthorization_;  // sent to the proxy, never to the server
+    // The credentials proxyAuthorization_ was made from: pooled connections through the
+    // proxy are kept apart by them.
+    std::shared_ptr<const NetCredentials> proxyAuthorizationCredentials_;
     std::optional<foundation::Url> PACurl_;
     // The proxy (or the script's URL) was chosen for the URL by the request itself, from
     // the system's settings or a script, and is chosen again after a redirect.
     bool proxyChosenForURL_ = false;
+    // The proxy's user name and password came written in its address.
+    bool proxyCredentialsChosenForURL_ = false;
     bool PACurlChosenForURL_ = false;
     bool isPACFileRequest_ = false;
     std::shared_ptr<NetHTTPRequest> PACFileRequest_;
+    std::shared_ptr<net::NetFileReadStream> PACFileReadStream_;
+    foundation::Data PACFileData_;
+    std::shared_ptr<net::NetTimer> PACFileReadTimer_;
     foundation::Value userInfo_;
     std::int64_t tag_ = 0;
 

@@ -6,8 +6,10 @@
 #include "foundation/Base64.h"
 #include "foundation/MainQueue.h"
 #include "http/NetAuthentication.h"
+#include "http/NetAuthenticationChallenge.h"
 #include "http/NetCredentialStorage.h"
 #include "http/NetHTTPRequest.h"
+#include "http/NetHeaderMatching.h"
 #include "http/NetOrigin.h"
 #include "http/NetRequestQueue.h"
 #include "http/NetSessionCredentials.h"
@@ -104,6 +106,7 @@ void NetHTTPRequest::applyAuthorizationHeader() {
                 *record->credentials, requestMethod_, proxyRequestTarget());
             if (header) {
                 proxyAuthorization_ = *header;
+                proxyAuthorizationCredentials_ = record->credentials;
                 proxyAuthenticationScheme_ = record->authenticationScheme;
             } else {
                 session.removeProxyAuthenticationCredentialsFromSessionStore(record->credentials);
@@ -198,6 +201,7 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
             session.removeAuthenticationCredentialsFromSessionStore(requestCredentials_);
             requestCredentials_.reset();
         }
+        keepServerCredentials_ = nullptr;
         if (error_ || cancelled_) return;
         // Another record of the session may still be good; it answers the latest challenge.
         if (useSessionPersistence_) {
@@ -229,9 +233,14 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
     }
     addRequestHeader("Authorization", *header);
     if (useKeychainPersistence_) {
-        NetCredentialStorage::saveCredentialsForHost(
-            *credentials, url_->host(), portOf(*url_), url_->scheme(),
-            authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_));
+        // Saved once the server takes them: a refused password never replaces a good one.
+        keepServerCredentials_ = [credentials, host = url_->host(), port = portOf(*url_),
+                                  scheme = url_->scheme(),
+                                  realm = authenticationRealm_.empty()
+                                              ? std::nullopt
+                                              : std::optional(authenticationRealm_)] {
+            NetCredentialStorage::saveCredentialsForHost(*credentials, host, port, scheme, realm);
+        };
     }
     if (useSessionPersistence_) {
         NetCredentialRecord record;
@@ -248,6 +257,61 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
 
 bool NetHTTPRequest::ownCredentialsApply() const {
     return !url_ || !originalURL_ || NetOrigin::same(*originalURL_, *url_);
+}
+
+void NetHTTPRequest::forgetServerCredentialsApplied() {
+    requestCredentials_.reset();
+    keepServerCredentials_ = nullptr;
+    authenticationRealm_.clear();
+}
+
+void NetHTTPRequest::forgetProxyCredentialsApplied() {
+    if (proxyCredentialsChosenForURL_) {
+        proxyUsername_.clear();
+        proxyPassword_.clear();
+        proxyCredentialsChosenForURL_ = false;
+    }
+    proxyCredentials_.reset();
+    keepProxyCredentials_ = nullptr;
+    proxyAuthorization_.clear();
+    proxyAuthorizationCredentials_.reset();
+    // Else an NTLM proxy's fallback to the server's account would follow to the next proxy.
+    proxyAuthenticationScheme_.clear();
+    proxyAuthenticationRealm_.clear();
+}
+
+void NetHTTPRequest::keepAcceptedCredentials() {
+    // 407: the proxy did not let the request through, nor did it reach the server.
+    if (responseStatusCode_ == 407) return;
+    if (auto keep = std::exchange(keepProxyCredentials_, nullptr)) keep();
+    if (responseStatusCode_ == 401) return;
+    if (auto keep = std::exchange(keepServerCredentials_, nullptr)) keep();
+}
+
+namespace {
+
+bool isNTLMMessage(std::string_view value) {
+    return value.size() > 5 && NetHeaderMatching::same(value.substr(0, 5), "NTLM ");
+}
+
+}  // namespace
+
+bool NetHTTPRequest::sendsConnectionBoundCredentials() const {
+    auto header = requestHeader("Authorization");
+    return (header && isNTLMMessage(*header)) || isNTLMMessage(proxyAuthorization_);
+}
+
+bool NetHTTPRequest::carriesConnectionBoundChallenge() const {
+    const char* name = responseStatusCode_ == 401   ? "WWW-Authenticate"
+                       : responseStatusCode_ == 407 ? "Proxy-Authenticate"
+                                                    : nullptr;
+    if (name == nullptr) return false;
+    for (const auto& value : NetHeaderMatching::values(responseHeaders_, name)) {
+        for (const auto& challenge : NetAuthenticationChallenge::parse(value)) {
+            if (challenge.isScheme("NTLM") && !challenge.token68.empty()) return true;
+        }
+    }
+    return false;
 }
 
 std::shared_ptr<const NetCredentials> NetHTTPRequest::findCredentials() const {
@@ -348,7 +412,9 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
             session.removeProxyAuthenticationCredentialsFromSessionStore(proxyCredentials_);
             proxyCredentials_.reset();
         }
+        keepProxyCredentials_ = nullptr;
         proxyAuthorization_.clear();
+        proxyAuthorizationCredentials_.reset();
         if (error_ || cancelled_) return;
         haveActivity_ = false;
         if (willAskDelegateForProxyCredentials()) {
@@ -388,10 +454,14 @@ bool NetHTTPRequest::applyProxyCredentials(
         return false;
     }
     proxyAuthorization_ = *header;
+    proxyAuthorizationCredentials_ = credentials;
     auto realm =
         proxyAuthenticationRealm_.empty() ? std::nullopt : std::optional(proxyAuthenticationRealm_);
-    if (useKeychainPersistence_)
-        NetCredentialStorage::saveCredentialsForProxy(*credentials, proxyHost_, proxyPort_, realm);
+    if (useKeychainPersistence_) {
+        keepProxyCredentials_ = [credentials, host = proxyHost_, port = proxyPort_, realm] {
+            NetCredentialStorage::saveCredentialsForProxy(*credentials, host, port, realm);
+        };
+    }
     if (useSessionPersistence_) {
         NetCredentialRecord record;
         record.authentication = proxyAuthentication_;

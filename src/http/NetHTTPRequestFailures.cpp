@@ -262,6 +262,7 @@ void NetHTTPRequest::failWithError(const foundation::Error& error) {
 }
 
 void NetHTTPRequest::cancelLoad() {
+    closePACFileReadStream();
     if (auto pacRequest = std::move(PACFileRequest_)) pacRequest->cancel();
     if (!downloadComplete_) connectionCanBeReused_ = false;
     destroyReadStream();

@@ -1,15 +1,12 @@
 // Which proxy a request goes through: one set on the request, the system's, or the answer
 // of an auto-configuration script read from a file or fetched by a nested request.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "http/NetCredentialRecord.h"
 #include "http/NetHTTPRequest.h"
 #include "http/NetTextEncoding.h"
+#include "platform/net/NetFileReadStream.h"
 #include "platform/net/NetPACScript.h"
 #include "platform/net/NetRunLoop.h"
 #include "platform/net/NetSystemProxies.h"
@@ -45,26 +42,6 @@ private:
     std::function<void(NetHTTPRequest&)> done_;
 };
 
-// The file's bytes, or nothing when it cannot be read or is too long.
-std::optional<foundation::Data> readScriptFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    foundation::Data data;
-    std::uint8_t buffer[16384];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || data.size() + static_cast<std::size_t>(n) > MaximumScriptLength) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        data.insert(data.end(), buffer, buffer + n);
-    }
-    ::close(fd);
-    return data;
-}
-
 }  // namespace
 
 bool NetHTTPRequest::configureProxies() {
@@ -95,9 +72,12 @@ bool NetHTTPRequest::configureProxies() {
     proxyPort_ = first.port;
     proxyType_ = net::proxyTypeName(first.type);
     proxyChosenForURL_ = true;
-    if (proxyUsername_.empty() && proxyPassword_.empty()) {
+    if (proxyUsername_.empty() && proxyPassword_.empty() &&
+        !(first.username.empty() && first.password.empty())) {
+        // For this proxy only: they go when a redirect leaves it.
         proxyUsername_ = first.username;
         proxyPassword_ = first.password;
+        proxyCredentialsChosenForURL_ = true;
     }
     return true;
 }
@@ -106,14 +86,32 @@ void NetHTTPRequest::fetchPACFile() {
     const Url& script = *PACurl_;
     std::string scheme = script.scheme();
     if (scheme == "file") {
-        if (auto path = script.filePath()) {
-            if (auto data = readScriptFile(*path)) {
-                auto text = NetTextEncoding::decode(*data, "UTF-8");
-                if (!text) text = NetTextEncoding::decode(*data, "ISO-8859-1");
-                if (text) runPACScript(*text);
-            }
+        auto path = script.filePath();
+        if (!path) return startRequest();
+        // Read on the run loop under the time-out: the file may never answer (a FIFO, a
+        // hung network file system).
+        PACFileReadStream_ = net::NetFileReadStream::create(*path);
+        if (!PACFileReadStream_) return startRequest();
+        if (runLoop_ == nullptr) runLoop_ = &net::NetRunLoop::current();
+        PACFileData_.clear();
+        std::weak_ptr<NetHTTPRequest> weak = weak_from_this();
+        PACFileReadStream_->setClient(net::NetStreamEventMaskReadStream,
+                                      [weak](net::NetStreamEvent event) {
+                                          if (auto self = weak.lock())
+                                              self->handlePACFileEvent(event);
+                                      });
+        PACFileReadStream_->scheduleInRunLoop(*runLoop_, runLoopMode_);
+        if (!PACFileReadStream_->open()) {
+            closePACFileReadStream();
+            return startRequest();
         }
-        return startRequest();
+        if (timeOutSeconds_ > 0) {
+            PACFileReadTimer_ = runLoop_->addTimer(
+                runLoopMode_, std::chrono::duration<double>(timeOutSeconds_), false, [weak] {
+                    if (auto self = weak.lock()) self->timeOutPACRead();
+                });
+        }
+        return;
     }
     if (scheme != "http" && scheme != "https") return startRequest();
 
@@ -134,6 +132,39 @@ void NetHTTPRequest::fetchPACFile() {
     request->timeOutSeconds_ = timeOutSeconds_;
     PACFileRequest_ = request;
     request->start();
+}
+
+void NetHTTPRequest::handlePACFileEvent(net::NetStreamEvent event) {
+    std::lock_guard guard(cancelledLock_);
+    if (!PACFileReadStream_) return;
+    if (event == net::NetStreamEventHasBytesAvailable) {
+        std::uint8_t buffer[16384];
+        std::size_t n = PACFileReadStream_->read(buffer, sizeof buffer);
+        PACFileData_.insert(PACFileData_.end(), buffer, buffer + n);
+        if (PACFileData_.size() <= MaximumScriptLength) return;
+        event = net::NetStreamEventErrorOccurred;  // too long to be a script
+    }
+    foundation::Data data = std::move(PACFileData_);
+    closePACFileReadStream();
+    if (event == net::NetStreamEventEndEncountered) {
+        auto text = NetTextEncoding::decode(data, "UTF-8");
+        if (!text) text = NetTextEncoding::decode(data, "ISO-8859-1");
+        if (text) runPACScript(*text);
+    }
+    if (cancelled_ || complete_) return;
+    startRequest();
+}
+
+void NetHTTPRequest::timeOutPACRead() {
+    handlePACFileEvent(net::NetStreamEventErrorOccurred);
+}
+
+void NetHTTPRequest::closePACFileReadStream() {
+    if (PACFileReadTimer_) PACFileReadTimer_->invalidate();
+    PACFileReadTimer_.reset();
+    if (PACFileReadStream_) PACFileReadStream_->close();
+    PACFileReadStream_.reset();
+    PACFileData_.clear();
 }
 
 void NetHTTPRequest::finishedDownloadingPACFile(NetHTTPRequest& pacRequest) {
@@ -165,7 +196,13 @@ std::optional<net::NetProxySettings> NetHTTPRequest::proxySettingsForStream() co
     if (proxyHost_.empty() || proxyPort_ <= 0 || proxyPort_ > 65535) return std::nullopt;
     net::NetProxySettings proxy{proxyHost_, static_cast<std::uint16_t>(proxyPort_),
                                 proxyAuthorization_};
-    if (proxyType_ != net::proxyTypeName(net::NetProxyEntry::Type::SOCKS)) return proxy;
+    if (proxyType_ != net::proxyTypeName(net::NetProxyEntry::Type::SOCKS)) {
+        if (!proxyAuthorization_.empty() && proxyAuthorizationCredentials_) {
+            proxy.username = proxyAuthorizationCredentials_->username;
+            proxy.password = proxyAuthorizationCredentials_->password;
+        }
+        return proxy;
+    }
     proxy.kind = net::NetProxySettings::Kind::SOCKS;
     proxy.authorization.clear();
     // A SOCKS proxy asks for its credentials before any byte of HTTP, so they are offered
@@ -187,7 +224,7 @@ void NetHTTPRequest::forgetProxyChosenForURL() {
         proxyHost_.clear();
         proxyPort_ = 0;
         proxyType_.clear();
-        proxyAuthorization_.clear();
+        forgetProxyCredentialsApplied();
         proxyChosenForURL_ = false;
     }
     if (PACurlChosenForURL_) {

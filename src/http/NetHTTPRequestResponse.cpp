@@ -121,6 +121,7 @@ void NetHTTPRequest::readResponseHeaders() {
     responseHeaders_ = readStream_->responseHeaders();
     responseStatusCode_ = readStream_->statusCode();
     responseStatusMessage_ = readStream_->statusLine();
+    keepAcceptedCredentials();
     if (downloadCache_ && downloadCache_->canUseCachedDataForRequest(*this)) {
         // The server says the cached answer is still good: this connection is done with.
         auto headers = responseHeaders_;
@@ -209,22 +210,24 @@ void NetHTTPRequest::readResponseHeaders() {
         }
     }
 
-    if (shouldAttemptPersistentConnection_) {
-        std::string connection =
-            NetHeaderMatching::lowered(responseHeader("Connection").value_or(""));
-        bool oneZero = responseStatusMessage_->starts_with("HTTP/1.0");
-        if ((!oneZero || connection == "keep-alive") && connection != "close") {
-            if (auto keepAlive = responseHeader("Keep-Alive")) {
-                std::string lowered = NetHeaderMatching::lowered(*keepAlive);
-                long timeout = keepAliveNumber(lowered, "timeout=");
-                long max = keepAliveNumber(lowered, "max=");
-                if (max >= 6) {
-                    connectionCanBeReused_ = true;
-                    persistentConnectionTimeoutSeconds_ = static_cast<double>(timeout);
-                }
-            } else {
+    std::string connection = NetHeaderMatching::lowered(responseHeader("Connection").value_or(""));
+    bool oneZero = responseStatusMessage_->starts_with("HTTP/1.0");
+    bool serverKeepsConnection = (!oneZero || connection == "keep-alive") && connection != "close";
+    if (serverKeepsConnection && carriesConnectionBoundChallenge()) {
+        // NTLM's answer must go on the connection that got the challenge, whatever the
+        // request allows otherwise or the "Keep-Alive" wording says.
+        connectionCanBeReused_ = true;
+    } else if (shouldAttemptPersistentConnection_ && serverKeepsConnection) {
+        if (auto keepAlive = responseHeader("Keep-Alive")) {
+            std::string lowered = NetHeaderMatching::lowered(*keepAlive);
+            long timeout = keepAliveNumber(lowered, "timeout=");
+            long max = keepAliveNumber(lowered, "max=");
+            if (max >= 6) {
                 connectionCanBeReused_ = true;
+                persistentConnectionTimeoutSeconds_ = static_cast<double>(timeout);
             }
+        } else {
+            connectionCanBeReused_ = true;
         }
     }
     requestReceivedResponseHeaders(responseHeaders_);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/Base64.h"
+#include "CredentialAnswers.h"
 #include "http/NetAuthentication.h"
 #include "http/NetAuthenticationChallenge.h"
 #include "http/NetCredentialStorage.h"
@@ -17,6 +17,7 @@
 #include "support/httpserver/TestHttpServer.h"
 
 using foundation::Url;
+using httptest::basic;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
 using testsupport::TestHttpServer;
@@ -43,12 +44,6 @@ ScriptedAnswer challenge(const std::string& value) {
     answer.raw = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: " + value +
                  "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     return answer;
-}
-
-std::string basic(const std::string& user, const std::string& password) {
-    std::string pair = user + ":" + password;
-    return "Basic " + foundation::base64::encode(std::span(
-                          reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size()));
 }
 
 // A server guarding everything with Basic or Digest for alice:wonder. With `firstNonceStale`
@@ -430,4 +425,89 @@ TEST_F(AuthenticationTest, CredentialsSentBeforeAChallengeAreStoredOnce) {
         r.setAuthenticationScheme("Basic");
     });
     EXPECT_EQ(NetSessionCredentials::shared().sessionCredentialsStore().size(), 2u);
+}
+
+// Credentials from the first URL answered its server's challenge; after a redirect to
+// another origin, that origin's challenge gets none of them, only what was given for it.
+TEST_F(AuthenticationTest, AnotherOriginsChallengeIsNotAnsweredWithTheFirstOnesCredentials) {
+    struct Case {
+        const char* name;
+        int status;
+        std::string challenge;  // the other origin's
+        std::string userInfo;   // in the redirect's Location
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"302, Basic", 302, "Basic realm=\"elsewhere\"", "", NetAuthenticationErrorType},
+        {"307, Basic", 307, "Basic realm=\"elsewhere\"", "", NetAuthenticationErrorType},
+        {"302, Digest", 302, "Digest realm=\"elsewhere\", nonce=\"n\"", "",
+         NetAuthenticationErrorType},
+        {"302, its own credentials", 302, "Basic realm=\"elsewhere\"", "bob:builder", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NetSessionCredentials::shared().clearServerCredentials();
+        TestHttpServer other([&](const ReceivedRequest& r) {
+            if (r.header("Authorization") == basic("bob", "builder"))
+                return ScriptedAnswer::ok("elsewhere");
+            return challenge(c.challenge);
+        });
+        std::string away = other.url("/landing");
+        if (!c.userInfo.empty()) away = "http://" + c.userInfo + "@" + away.substr(7);
+        TestHttpServer origin([&](const ReceivedRequest& r) {
+            if (r.header("Authorization") != basic("alice", "wonder"))
+                return challenge("Basic realm=\"garden\"");
+            ScriptedAnswer answer;
+            answer.raw = "HTTP/1.1 " + std::to_string(c.status) + " Moved\r\nLocation: " + away +
+                         "\r\nContent-Length: 0\r\n\r\n";
+            return answer;
+        });
+        auto request = run("http://alice:wonder@" + origin.url("/start").substr(7));
+        ASSERT_EQ(origin.requests().size(), 2u);
+        EXPECT_EQ(origin.requests()[1].header("Authorization"), basic("alice", "wonder"));
+        ASSERT_FALSE(other.requests().empty());
+        for (const auto& sent : other.requests()) {
+            auto given = sent.header("Authorization").value_or("");
+            EXPECT_TRUE(given.empty() || given == basic("bob", "builder")) << given;
+            EXPECT_EQ(given.find("alice"), std::string::npos) << given;
+        }
+        EXPECT_EQ(errorCode(*request), c.code);
+        EXPECT_EQ(request->responseStatusCode(), c.code == 0 ? 200 : 401);
+    }
+}
+
+// A password the server refuses never takes the place of the one that worked.
+TEST_F(AuthenticationTest, OnlyCredentialsTheServerAcceptedAreKeptInTheCredentialStorage) {
+    using Scheme = GuardedServer::Scheme;
+    for (Scheme scheme : {Scheme::Basic, Scheme::DigestMD5}) {
+        SCOPED_TRACE(static_cast<int>(scheme));
+        GuardedServer server(scheme);
+        auto port = static_cast<int>(*Url::parse(server.url("/"))->port());
+        auto attempt = [&](const std::string& path, const std::string& password) {
+            return run(server.url(path), [&](NetHTTPRequest& r) {
+                r.setUsername("alice");
+                r.setPassword(password);
+                r.setUseKeychainPersistence(true);
+                r.setUseSessionPersistence(false);
+            });
+        };
+        auto saved = [&] {
+            return NetCredentialStorage::savedCredentialsForHost("127.0.0.1", port, "http",
+                                                                 "garden");
+        };
+        EXPECT_EQ(errorCode(*attempt("/wrong-first", "wrong")), NetAuthenticationErrorType);
+        EXPECT_FALSE(saved());
+        EXPECT_EQ(errorCode(*attempt("/right", "wonder")), 0);
+        ASSERT_TRUE(saved());
+        EXPECT_EQ(saved()->password, "wonder");
+        EXPECT_EQ(errorCode(*attempt("/wrong", "wrong")), NetAuthenticationErrorType);
+        ASSERT_TRUE(saved());
+        EXPECT_EQ(saved()->password, "wonder");
+        // What is kept still opens the door.
+        auto fromStorage = run(server.url("/again"), [](NetHTTPRequest& r) {
+            r.setUseKeychainPersistence(true);
+            r.setUseSessionPersistence(false);
+        });
+        EXPECT_EQ(errorCode(*fromStorage), 0);
+    }
 }

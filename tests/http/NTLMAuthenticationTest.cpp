@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "CredentialAnswers.h"
 #include "RequestRunning.h"
 #include "foundation/Base64.h"
 #include "http/NetAuthentication.h"
@@ -197,9 +198,7 @@ TEST_F(NTLMTest, AProxyTakesItsOwnCredentialsOrTheRequestsForNTLM) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         NetSessionCredentials::shared().clearServerCredentials();
-        for (const auto& record : NetSessionCredentials::shared().sessionProxyCredentialsStore())
-            NetSessionCredentials::shared().removeProxyAuthenticationCredentialsFromSessionStore(
-                record.credentials);
+        httptest::forgetSessionProxyCredentials();
         auto request = run("http://origin.invalid/page", [&](NetHTTPRequest& r) {
             r.setProxy("127.0.0.1", proxy->port());
             r.setProxyUsername(c.proxyUser);
@@ -235,9 +234,7 @@ TEST_F(NTLMTest, AProxyOpensATunnelOnceTheAccountIsProvenOnItsConnection) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& record : NetSessionCredentials::shared().sessionProxyCredentialsStore())
-            NetSessionCredentials::shared().removeProxyAuthenticationCredentialsFromSessionStore(
-                record.credentials);
+        httptest::forgetSessionProxyCredentials();
         const int before = secure.acceptedConnections();
         auto request = run(secure.url("/page"), [&](NetHTTPRequest& r) {
             r.setProxy("127.0.0.1", proxy->port());
@@ -247,5 +244,72 @@ TEST_F(NTLMTest, AProxyOpensATunnelOnceTheAccountIsProvenOnItsConnection) {
         });
         expectProxyOutcome(*request, c.code, "secure");
         EXPECT_EQ(secure.acceptedConnections(), before + (c.code == 0 ? 1 : 0));
+    }
+}
+
+// The answer goes on the connection that got the challenge, whether the request carries a
+// body (which never asks for a persistent connection) and however the server words its
+// keep-alive: to a server, to a proxy and through a proxy's tunnel.
+TEST_F(NTLMTest, TheExchangeFinishesOnItsConnectionWhateverTheMethodAndKeepAlive) {
+    TestHttpServer::Options options;
+    options.tlsIdentity = TestCertificates::selfSigned("127.0.0.1");
+    TestHttpServer secure(
+        [](const ReceivedRequest& r) {
+            return ScriptedAnswer::ok("secure " + r.method + " " + r.body);
+        },
+        options);
+    struct Case {
+        const char* name;
+        LocalNTLMServer::Role role;
+        std::string keepAlive, method, body;
+        bool tunnel;
+        std::string expected;
+    };
+    using Role = LocalNTLMServer::Role;
+    const std::vector<Case> cases = {
+        {"POST to a server", Role::Server, "", "POST", "a=1", false, "welcome ACME\\wile POST a=1"},
+        {"PUT to a server", Role::Server, "", "PUT", "put", false, "welcome ACME\\wile PUT put"},
+        {"GET, keep-alive without max", Role::Server, "timeout=5", "GET", "", false,
+         "welcome ACME\\wile"},
+        {"GET, keep-alive with a low max", Role::Server, "timeout=5, max=1", "GET", "", false,
+         "welcome ACME\\wile"},
+        {"POST, keep-alive without max", Role::Server, "timeout=5", "POST", "b", false,
+         "welcome ACME\\wile POST b"},
+        {"POST to a proxy", Role::Proxy, "", "POST", "c", false,
+         "welcome ACME\\wile http://origin.invalid/page POST c"},
+        {"PUT to a proxy, keep-alive without max", Role::Proxy, "timeout=5", "PUT", "d", false,
+         "welcome ACME\\wile http://origin.invalid/page PUT d"},
+        {"POST through a tunnel", Role::Proxy, "", "POST", "e", true, "secure POST e"},
+        {"PUT through a tunnel", Role::Proxy, "timeout=5", "PUT", "f", true, "secure PUT f"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        NetSessionCredentials::shared().clearServerCredentials();
+        httptest::forgetSessionProxyCredentials();
+        auto server = LocalNTLMServer::start(c.role, "ACME", "wile", "Coyote1", c.keepAlive);
+        ASSERT_TRUE(server) << "the NTLM test server did not start";
+        const bool proxied = c.role == Role::Proxy;
+        std::string url = c.tunnel  ? secure.url("/page")
+                          : proxied ? "http://origin.invalid/page"
+                                    : server->url("/page");
+        auto request = run(url, [&](NetHTTPRequest& r) {
+            if (!c.body.empty()) r.appendPostData(c.body);
+            r.setRequestMethod(c.method);
+            if (proxied) {
+                r.setProxy("127.0.0.1", server->port());
+                r.setValidatesSecureCertificate(false);
+                r.setProxyUsername("ACME\\wile");
+                r.setProxyPassword("Coyote1");
+            } else {
+                r.setUsername("ACME\\wile");
+                r.setPassword("Coyote1");
+            }
+        });
+        ASSERT_EQ(errorCode(*request), 0) << request->error()->message;
+        EXPECT_EQ(request->responseStatusCode(), 200);
+        EXPECT_EQ(request->responseString(), c.expected);
+        EXPECT_EQ(proxied ? request->proxyAuthenticationRetryCount()
+                          : request->authenticationRetryCount(),
+                  2);
     }
 }

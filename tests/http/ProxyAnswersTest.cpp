@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "CredentialAnswers.h"
 #include "RequestRunning.h"
 #include "http/NetAuthentication.h"
 #include "http/NetFormDataRequest.h"
@@ -20,20 +21,13 @@
 
 using foundation::Url;
 using httptest::errorCode;
+using httptest::proxyChallenge;
 using testsupport::LocalNTLMServer;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
 using testsupport::TestHttpServer;
 
 namespace {
-
-ScriptedAnswer proxyChallenge() {
-    ScriptedAnswer answer;
-    answer.raw =
-        "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic "
-        "realm=\"gate\"\r\nContent-Length: 0\r\n\r\n";
-    return answer;
-}
 
 // Each test runs in a process of its own, so the settings backend chosen here is the
 // process's from the start. False without GNOME's proxy settings schema.
@@ -161,8 +155,8 @@ TEST(ProxyAnswersTest, AHeadRequestTakesItsMainRequestsProxyAccountAndDialogChoi
     main->setShouldPresentAuthenticationDialog(true);
     main->setShouldPresentProxyAuthenticationDialog(false);
     main->setPostValue(foundation::Value(std::string("v")), "k");
-    // NTLM's second round needs the connection of the first, which a POST does not keep.
-    main->setShouldAttemptPersistentConnection(true);
+    // A POST keeps no connection, which NTLM's second round needs all the same.
+    EXPECT_FALSE(main->shouldAttemptPersistentConnection());
 
     auto head = main->HEADRequest();
     ASSERT_TRUE(std::dynamic_pointer_cast<NetFormDataRequest>(head));

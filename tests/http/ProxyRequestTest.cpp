@@ -1,14 +1,21 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "ScopedVariable.h"
 #include "ScriptTimeLimit.h"
 #include "http/NetHTTPRequest.h"
 #include "http/NetSessionCredentials.h"
@@ -18,6 +25,7 @@
 #include "support/httpserver/TestHttpServer.h"
 
 using foundation::Url;
+using httptest::ScopedVariable;
 using testsupport::LocalTinyproxy;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
@@ -55,17 +63,6 @@ private:
 std::string scriptFor(const std::string& answer) {
     return "function FindProxyForURL(url, host) { return \"" + answer + "\"; }";
 }
-
-// Sets an environment variable for the life of the object.
-struct ScopedVariable {
-    const char* name;
-    std::optional<std::string> old;
-    ScopedVariable(const char* n, const std::string& value) : name(n) {
-        if (const char* was = std::getenv(n)) old = was;
-        ::setenv(n, value.c_str(), 1);
-    }
-    ~ScopedVariable() { old ? (void)::setenv(name, old->c_str(), 1) : (void)::unsetenv(name); }
-};
 
 // An origin server, and a server acting as an HTTP proxy that answers for it.
 struct OriginAndProxy {
@@ -107,6 +104,54 @@ TEST(ProxyRequestTest, AScriptFileChoosesTheProxyOrLeavesTheRequestDirect) {
         r.setPACurl(Url::fromFilePath("/nonexistent/orvandel/proxy.pac"));
     });
     EXPECT_EQ(missing->responseString(), "origin");
+}
+
+// A script file that does not answer (a FIFO nobody writes to, as a hung network file
+// would) holds the request up only for its time-out, after which it goes direct; one that
+// is written in time chooses the proxy.
+TEST(ProxyRequestTest, AScriptFileThatDoesNotAnswerIsGivenUpAtTheTimeOut) {
+    OriginAndProxy servers;
+    char pattern[] = "/tmp/orvandel-pac-XXXXXX";
+    const std::string folder = ::mkdtemp(pattern);
+    const std::string fifo = folder + "/proxy.pac";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string script = scriptFor(servers.proxyAnswer());
+    for (bool written : {false, true}) {
+        SCOPED_TRACE(written ? "written" : "nobody writes");
+        std::thread writer;
+        if (written) {
+            writer = std::thread([&] {
+                int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+                if (fd < 0) return;
+                EXPECT_EQ(::write(fd, script.data(), script.size()),
+                          static_cast<ssize_t>(script.size()));
+                ::close(fd);
+            });
+        }
+        auto pending = std::async(std::launch::async, [&] {
+            return run(servers.origin.url("/page"), [&](NetHTTPRequest& r) {
+                r.setPACurl(Url::fromFilePath(fifo));
+                r.setTimeOutSeconds(2);
+            });
+        });
+        bool finished = pending.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+        if (!finished) {
+            // Lets a reader blocked on the FIFO go: a writer that closes at once.
+            int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) ::close(fd);
+        }
+        EXPECT_TRUE(finished) << "the request waited for the script file past its time-out";
+        auto request = pending.get();
+        if (writer.joinable()) {
+            // A writer still waiting for a reader is let go too.
+            int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            writer.join();
+            if (fd >= 0) ::close(fd);
+        }
+        ASSERT_EQ(errorCode(*request), 0) << request->error()->message;
+        EXPECT_EQ(request->responseString(), written ? "proxied" : "origin");
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ProxyRequestTest, AScriptOverHTTPIsFetchedByExactlyOneNestedRequest) {

@@ -11,6 +11,9 @@
 #include "StreamHarness.h"
 #include "platform/net/NetSOCKSMessages.h"
 
+using httptest::drain;
+using httptest::receive;
+using httptest::ScriptedProxy;
 using net::NetSOCKSAnswer;
 using net::NetSOCKSMessages;
 
@@ -28,49 +31,6 @@ Bytes operator+(Bytes a, const std::string& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
-
-// Reads exactly n bytes, or fewer when the client stops.
-std::string receive(int client, std::size_t n) {
-    std::string out;
-    char buffer[512];
-    while (out.size() < n) {
-        ssize_t got = ::recv(client, buffer, std::min(sizeof buffer, n - out.size()), 0);
-        if (got <= 0) break;
-        out.append(buffer, static_cast<std::size_t>(got));
-    }
-    return out;
-}
-
-void drain(int client) {
-    char buffer[512];
-    while (::recv(client, buffer, sizeof buffer, 0) > 0) {
-    }
-}
-
-// A proxy that serves one connection with the script, on a thread of its own.
-class ScriptedProxy {
-public:
-    explicit ScriptedProxy(std::function<void(int client)> script) {
-        listener_ = httptest::listenOnLoopback(port_);
-        thread_ = std::thread([this, script = std::move(script)] {
-            int client = ::accept(listener_, nullptr, nullptr);
-            if (client < 0) return;
-            script(client);
-            ::close(client);
-        });
-    }
-    ~ScriptedProxy() {
-        ::shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        ::close(listener_);
-    }
-    std::uint16_t port() const { return port_; }
-
-private:
-    int listener_ = -1;
-    std::uint16_t port_ = 0;
-    std::thread thread_;
-};
 
 httptest::Outcome fetchThrough(const ScriptedProxy& proxy, const std::string& url,
                                std::chrono::milliseconds limit = std::chrono::seconds(10)) {

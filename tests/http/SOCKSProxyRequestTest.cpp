@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ScopedVariable.h"
 #include "http/NetHTTPRequest.h"
 #include "platform/net/NetSOCKSMessages.h"
 #include "platform/net/NetStreamTypes.h"
@@ -22,6 +23,7 @@
 #include "support/httpserver/TestCertificates.h"
 
 using foundation::Url;
+using httptest::ScopedVariable;
 using testsupport::LocalNginx;
 using testsupport::LocalSOCKSProxy;
 
@@ -51,17 +53,6 @@ std::shared_ptr<NetHTTPRequest> run(const std::string& url,
     request->startSynchronous();
     return request;
 }
-
-// Sets the variable (empty for unset) for the scope.
-struct ScopedVariable {
-    const char* name;
-    std::optional<std::string> old;
-    ScopedVariable(const char* n, const std::string& value) : name(n) {
-        if (const char* was = std::getenv(n)) old = was;
-        value.empty() ? (void)::unsetenv(n) : (void)::setenv(n, value.c_str(), 1);
-    }
-    ~ScopedVariable() { old ? (void)::setenv(name, old->c_str(), 1) : (void)::unsetenv(name); }
-};
 
 // Only the given all_proxy is in force, whatever the environment had.
 struct OnlyAllProxy {

@@ -61,18 +61,19 @@ struct NetProxySettings {
     // "Proxy-Authorization" for the proxy (in the tunnel's CONNECT for "https"); empty for none.
     std::string authorization;
     Kind kind = Kind::HTTP;
-    // The SOCKS proxy's user name and password; an empty user name offers none.
+    // The SOCKS proxy's user name and password (an empty user name offers none); for an
+    // HTTP proxy, those `authorization` was made from.
     std::string username{};
     std::string password{};
     // How long the SOCKS exchange may take before the connection fails.
     std::chrono::milliseconds socksTimeLimit{std::chrono::seconds(30)};
 
-    // Connections to a server may be shared only through the same proxy; through a SOCKS
-    // proxy, also only under the same credentials, as it checked them when connecting.
+    // Connections to a server may be shared only through the same proxy, and only under
+    // the same credentials: a SOCKS proxy checked them when connecting, an HTTP proxy when
+    // it opened the tunnel (or, for NTLM, for the whole connection).
     std::string connectionKey() const {
-        std::string key = host + ":" + std::to_string(port);
-        if (kind == Kind::SOCKS) key = "socks://" + username + "@" + key + "\n" + password;
-        return key;
+        return (kind == Kind::SOCKS ? "socks://" : "http://") + username + "@" + host + ":" +
+               std::to_string(port) + "\n" + password;
     }
 };
 

@@ -35,7 +35,8 @@ std::string readLine(int fd) {
 
 std::unique_ptr<LocalNTLMServer> LocalNTLMServer::start(Role role, const std::string& domain,
                                                         const std::string& user,
-                                                        const std::string& password) {
+                                                        const std::string& password,
+                                                        const std::string& keepAlive) {
     if (::access(Interpreter, X_OK) != 0) return nullptr;
     int toServer[2], fromServer[2];
     if (::pipe2(toServer, O_CLOEXEC) != 0) return nullptr;
@@ -49,7 +50,8 @@ std::unique_ptr<LocalNTLMServer> LocalNTLMServer::start(Role role, const std::st
                                      role == Role::Proxy ? "proxy" : "server",
                                      domain,
                                      user,
-                                     password};
+                                     password,
+                                     keepAlive};
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

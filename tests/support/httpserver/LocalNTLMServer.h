@@ -12,14 +12,17 @@ namespace testsupport {
 // asks for NTLM and checks the answers against the one account it knows, with its own
 // computation of the responses. As a proxy it asks with 407 and "Proxy-Authenticate", and
 // opens CONNECT tunnels to 127.0.0.1 once the account is proven on that connection.
-// Answers that pass read "welcome DOMAIN\user" (a proxy adds the request target).
+// Answers that pass read "welcome DOMAIN\user" (a proxy adds the request target; a body
+// sent with POST or PUT adds " METHOD body"). A `keepAlive` value goes out as the "Keep-Alive"
+// header of every answer.
 class LocalNTLMServer {
 public:
     enum class Role { Server, Proxy };
     // nullptr when the interpreter or its cryptography module is missing.
     static std::unique_ptr<LocalNTLMServer> start(Role role, const std::string& domain,
                                                   const std::string& user,
-                                                  const std::string& password);
+                                                  const std::string& password,
+                                                  const std::string& keepAlive = "");
     ~LocalNTLMServer();
     LocalNTLMServer(const LocalNTLMServer&) = delete;
     LocalNTLMServer& operator=(const LocalNTLMServer&) = delete;

@@ -3,14 +3,16 @@
 with its own computation of the LM and NT responses (pycryptodome's MD4 and DES), never
 with the client's library.
 
-    ntlm_server.py server|proxy DOMAIN USER PASSWORD
+    ntlm_server.py server|proxy DOMAIN USER PASSWORD [KEEP-ALIVE]
 
 It listens on a free 127.0.0.1 port, writes that port as one line to its output, and serves
 until its input closes. The exchange is tied to the connection, as NTLM's is: the answer
 must come on the connection that got the challenge. Every finished exchange is noted in the
 body of the next answer it lets through: "welcome DOMAIN\\user". As a proxy it also opens
 CONNECT tunnels, to 127.0.0.1 only, once the account is proven on that connection; its
-refusals keep the connection open, their bodies framed by Content-Length.
+refusals keep the connection open, their bodies framed by Content-Length. A request's body
+(POST, PUT) is read before it is answered, and a passed one is noted as " METHOD body". With
+KEEP-ALIVE every answer carries it as its "Keep-Alive" header ("timeout=5", say).
 """
 import base64
 import os
@@ -97,7 +99,7 @@ def relay(one, other):
             (other if source is one else one).sendall(data)
 
 
-def make_handler(proxy, domain, user, password):
+def make_handler(proxy, domain, user, password, keep_alive):
     status = 407 if proxy else 401
     ask = "Proxy-Authenticate" if proxy else "WWW-Authenticate"
     tell = "Proxy-Authorization" if proxy else "Authorization"
@@ -115,6 +117,8 @@ def make_handler(proxy, domain, user, password):
             if challenge_value is not None:
                 self.send_header(ask, challenge_value)
             self.send_header("Content-Length", str(len(data)))
+            if keep_alive:
+                self.send_header("Keep-Alive", keep_alive)
             self.end_headers()
             if self.command != "HEAD":
                 self.wfile.write(data)
@@ -149,11 +153,19 @@ def make_handler(proxy, domain, user, password):
                 return self.refuse("wrong password")
             return "%s\\%s" % (got_domain, got_user)
 
+        def body(self):
+            length = int(self.headers.get("Content-Length") or 0)
+            return self.rfile.read(length).decode("latin-1")
+
         def do_GET(self):
+            sent = self.body()
             account = self.proven_account()
             if account is not None:
                 where = (" " + self.path) if proxy else ""
-                self.answer(200, "welcome %s%s" % (account, where))
+                carried = ""
+                if self.command in ("POST", "PUT"):
+                    carried = " %s %s" % (self.command, sent)
+                self.answer(200, "welcome %s%s%s" % (account, where, carried))
 
         def do_CONNECT(self):
             host, _, port = self.path.rpartition(":")
@@ -176,15 +188,16 @@ def make_handler(proxy, domain, user, password):
             target.close()
             self.close_connection = True
 
-        do_HEAD = do_GET
+        do_HEAD = do_POST = do_PUT = do_GET
 
     return Handler
 
 
 def main():
     mode, domain, user, password = sys.argv[1:5]
+    keep_alive = sys.argv[5] if len(sys.argv) > 5 else ""
     server = ThreadingHTTPServer(
-        ("127.0.0.1", 0), make_handler(mode == "proxy", domain, user, password)
+        ("127.0.0.1", 0), make_handler(mode == "proxy", domain, user, password, keep_alive)
     )
     server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
