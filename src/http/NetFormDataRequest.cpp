@@ -56,15 +56,6 @@ std::string lastPathComponent(const std::string& path) {
                        end - (slash == std::string::npos ? 0 : slash + 1) + 1);
 }
 
-std::string mimeTypeForFileAtPath(const std::string& path) {
-    auto name = lastPathComponent(path);
-    auto dot = name.rfind('.');
-    if (dot != std::string::npos) {
-        if (auto type = NSString::MIMETypeForExtension(name.substr(dot + 1))) return *type;
-    }
-    return "application/octet-stream";
-}
-
 }  // namespace
 
 NetFormDataRequest::NetFormDataRequest(std::optional<foundation::Url> url)
@@ -124,7 +115,9 @@ void NetFormDataRequest::addFile(const std::string& path, const std::string& key
     }
     if (!fileData_) fileData_.emplace();
     fileData_->push_back({key, fileName.value_or(lastPathComponent(path)),
-                          contentType.value_or(mimeTypeForFileAtPath(path)), path});
+                          contentType.value_or(mimeTypeForFileAtPath(path).value_or(
+                              "application/octet-stream")),
+                          path});
 }
 
 void NetFormDataRequest::setFile(const std::string& path, const std::string& key,
