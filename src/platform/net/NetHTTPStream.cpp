@@ -55,6 +55,8 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     NetRunLoop* scheduledLoop = nullptr;
     std::string mode;
     NetRunLoop::Impl* loop = nullptr;  // where the I/O runs, fixed at open
+    // The same loop, for other threads: only its thread may close the stream.
+    std::weak_ptr<NetRunLoop::Impl> owner;
     // The loop (and the connection) where the connection was kept for reuse; read from
     // other threads once the exchange is over.
     std::weak_ptr<NetRunLoop::Impl> keptOn;
@@ -158,6 +160,7 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         bool tls = url.scheme() == "https";
         if ((!tls && url.scheme() != "http") || url.host().empty() || !buildHead()) return false;
         loop = &NetRunLoop::current().impl();
+        owner = NetRunLoop::current().handle();
         parser = std::make_unique<NetResponseParser>(message.method == "HEAD");
         // The parser lives no longer than this stream.
         parser->setBodySink([this](const std::uint8_t* bytes, std::size_t size) {
@@ -629,6 +632,21 @@ void NetHTTPStream::discardKeptConnection() {
     std::weak_ptr<NetRunLoop::Impl> weakLoop = loop;
     asio::post(loop->context, [weakLoop, id, connection] {
         if (auto owner = weakLoop.lock()) closeIdle(*owner, id, connection);
+    });
+}
+
+void NetHTTPStream::closeOnItsThread(std::shared_ptr<NetHTTPStream> stream) {
+    if (!stream) return;
+    auto loop = stream->impl_->owner.lock();
+    // Never opened, or its thread is gone: nobody else uses it.
+    if (!loop || loop.get() == &NetRunLoop::current().impl()) {
+        stream->close();
+        stream->discardKeptConnection();
+        return;
+    }
+    asio::post(loop->context, [stream = std::move(stream)] {
+        stream->close();
+        stream->discardKeptConnection();
     });
 }
 
