@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "RequestRunning.h"
 #include "http/NetDataCompressor.h"
 #include "http/NetHTTPRequest.h"
 #include "support/httpserver/TestHttpServer.h"
@@ -19,6 +20,7 @@ using foundation::Url;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
 using testsupport::TestHttpServer;
+using httptest::errorCode;
 
 namespace {
 
@@ -54,10 +56,6 @@ fs::path scratch(const fs::path& parent, const std::string& name) {
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
-}
-
-int errorCode(const NetHTTPRequest& request) {
-    return request.error() ? static_cast<int>(request.error()->code) : 0;
 }
 
 // The process's file-creation mask, as the kernel reports it.

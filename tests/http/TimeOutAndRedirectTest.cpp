@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "LoopbackSocket.h"
+#include "RequestRunning.h"
 #include "http/NetHTTPRequest.h"
 #include "support/httpserver/TestHttpServer.h"
 
@@ -20,18 +21,15 @@ using foundation::Url;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
 using testsupport::TestHttpServer;
+using httptest::errorCode;
 
 namespace {
-
-int errorCode(const NetHTTPRequest& request) {
-    return request.error() ? static_cast<int>(request.error()->code) : 0;
-}
 
 // A peer on 127.0.0.1 for one connection, played out by `script` on a thread of its own.
 class ScriptedPeer {
 public:
     explicit ScriptedPeer(std::function<void(int client)> script, int receiveBuffer = 0) {
-        listener_ = listen(receiveBuffer);
+        listener_ = httptest::listenOnLoopback(port_, receiveBuffer);
         thread_ = std::thread([this, script = std::move(script)] {
             int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) return;
@@ -50,23 +48,6 @@ public:
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
 
 private:
-    // A listening socket on a free port; a small receive buffer (inherited by the
-    // connection) keeps a large body waiting on the sender's side.
-    int listen(int receiveBuffer) {
-        if (receiveBuffer <= 0) return httptest::listenOnLoopback(port_);
-        int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(listener, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(listener, 4);
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        return listener;
-    }
-
     int listener_ = -1;
     std::uint16_t port_ = 0;
     std::thread thread_;
