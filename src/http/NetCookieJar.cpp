@@ -72,8 +72,7 @@ void NetCookieJar::deleteCookie(const NetCookie& cookie) {
 
 std::vector<NetCookie> NetCookieJar::cookiesForURL(const foundation::Url& url, double now) {
     std::lock_guard guard(lock_);
-    while (!byExpiry_.empty() && byExpiry_.begin()->first <= now)
-        erase(byExpiry_.begin()->second);
+    while (!byExpiry_.empty() && byExpiry_.begin()->first <= now) erase(byExpiry_.begin()->second);
     // With the order stored, which decides between cookies alike in path and age.
     std::vector<std::pair<std::uint64_t, const NetCookie*>> found;
     for (const auto& domain : NetCookie::domainsForURL(url)) {

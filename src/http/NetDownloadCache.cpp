@@ -144,8 +144,7 @@ std::optional<std::string> NetDownloadCache::keyForURL(const Url& url) {
     if (text.empty()) return std::nullopt;
     // A site's root is one resource with or without its "/". Any other path is kept as
     // asked: "/docs" and "/docs/" are two resources, the one often redirecting to the other.
-    if (url.path() == "/" && !url.query() && !url.fragment() && text.back() == '/')
-        text.pop_back();
+    if (url.path() == "/" && !url.query() && !url.fragment() && text.back() == '/') text.pop_back();
     auto digest =
         NSData::MD5Hash(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     std::string key;

@@ -114,10 +114,10 @@ void NetFormDataRequest::addFile(const std::string& path, const std::string& key
                                    fmt::format("No file exists at {}", path)));
     }
     if (!fileData_) fileData_.emplace();
-    fileData_->push_back({key, fileName.value_or(lastPathComponent(path)),
-                          contentType.value_or(mimeTypeForFileAtPath(path).value_or(
-                              "application/octet-stream")),
-                          path});
+    fileData_->push_back(
+        {key, fileName.value_or(lastPathComponent(path)),
+         contentType.value_or(mimeTypeForFileAtPath(path).value_or("application/octet-stream")),
+         path});
 }
 
 void NetFormDataRequest::setFile(const std::string& path, const std::string& key,

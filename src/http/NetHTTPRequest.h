@@ -496,7 +496,8 @@ private:
     bool removeTemporaryFile(std::string& path);
     bool finishDownloadToFile(std::optional<foundation::Error>& fileError);
     // Moves a finished temporary file to the destination; a failure becomes `fileError`.
-    void moveDownloadIntoPlace(const std::string& from, std::optional<foundation::Error>& fileError);
+    void moveDownloadIntoPlace(const std::string& from,
+                               std::optional<foundation::Error>& fileError);
     // Appends to the download file open on `fd` (opened on `path` on first use, a new
     // temporary when the path is empty); false once the request failed.
     bool writeDownloadBytes(int& fd, std::string& path, const std::uint8_t* bytes,

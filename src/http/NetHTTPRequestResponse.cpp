@@ -363,8 +363,8 @@ bool NetHTTPRequest::writeDownloadBytes(int& fd, std::string& path, const std::u
         length -= static_cast<std::size_t>(n);
     }
     if (length == 0) return true;
-    auto error =
-        makeNetError(NetFileManagementError, fmt::format("Failed to write to file at path '{}'", path));
+    auto error = makeNetError(NetFileManagementError,
+                              fmt::format("Failed to write to file at path '{}'", path));
     error.userInfo.set("NSUnderlyingError", std::string(std::strerror(errno)));
     cancelLoad();
     failWithError(error);
@@ -470,8 +470,9 @@ void NetHTTPRequest::moveDownloadIntoPlace(const std::string& from,
                                            std::optional<foundation::Error>& fileError) {
     int code = netMoveFileIntoPlace(from, downloadDestinationPath_);
     if (code == 0) return;
-    auto error = makeNetError(NetFileManagementError, fmt::format("Failed to move file from '{}' to '{}'",
-                                                                  from, downloadDestinationPath_));
+    auto error = makeNetError(
+        NetFileManagementError,
+        fmt::format("Failed to move file from '{}' to '{}'", from, downloadDestinationPath_));
     error.userInfo.set("NSUnderlyingError", std::string(std::strerror(code)));
     fileError = error;
     ::unlink(from.c_str());

@@ -17,10 +17,10 @@
 
 namespace fs = std::filesystem;
 using foundation::Url;
+using httptest::errorCode;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
 using testsupport::TestHttpServer;
-using httptest::errorCode;
 
 namespace {
 
@@ -35,9 +35,10 @@ ScriptedAnswer raw(std::string bytes) {
 // Content, or the rest of it from byte 5 when asked for.
 ScriptedAnswer contentOrItsRest(const ReceivedRequest& r) {
     if (r.header("Range") == "bytes=5-")
-        return raw("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 5-10/11\r\n"
-                   "Content-Length: 6\r\n\r\n" +
-                   Content.substr(5));
+        return raw(
+            "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 5-10/11\r\n"
+            "Content-Length: 6\r\n\r\n" +
+            Content.substr(5));
     return ScriptedAnswer::ok(Content);
 }
 
@@ -63,7 +64,8 @@ mode_t umaskNow() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
     }
     return 022;
 }
@@ -76,8 +78,9 @@ mode_t umaskNow() {
 TEST(DownloadToFile, AChallengesBodyNeverReachesTheFile) {
     TestHttpServer server([](const ReceivedRequest& r) {
         if (r.header("Authorization") != "Basic dTpyaWdodA==")  // u:right
-            return raw("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"files\"\r\n"
-                       "Content-Length: 23\r\n\r\n<html>login page</html>");
+            return raw(
+                "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"files\"\r\n"
+                "Content-Length: 23\r\n\r\n<html>login page</html>");
         return contentOrItsRest(r);
     });
     const auto folder = scratch(fs::temp_directory_path(), "challenged-download");
@@ -133,7 +136,8 @@ TEST(DownloadToFile, AChallengesBodyNeverReachesTheFile) {
 TEST(DownloadToFile, DeliversAcrossFileSystemsWithTheModeOfANewFile) {
     TestHttpServer server([](const ReceivedRequest& r) { return contentOrItsRest(r); });
     const fs::path shm = "/dev/shm";
-    struct stat onDisk {}, inMemory {};
+    struct stat onDisk {
+    }, inMemory{};
     if (::stat(fs::temp_directory_path().c_str(), &onDisk) != 0 ||
         ::stat(shm.c_str(), &inMemory) != 0 || onDisk.st_dev == inMemory.st_dev) {
         GTEST_SKIP() << "needs " << shm << " on a file system other than "

@@ -18,10 +18,10 @@
 
 using namespace std::chrono_literals;
 using foundation::Url;
+using httptest::errorCode;
 using testsupport::ReceivedRequest;
 using testsupport::ScriptedAnswer;
 using testsupport::TestHttpServer;
-using httptest::errorCode;
 
 namespace {
 
