@@ -55,8 +55,9 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     NetRunLoop* scheduledLoop = nullptr;
     std::string mode;
     NetRunLoop::Impl* loop = nullptr;  // where the I/O runs, fixed at open
-    // The same loop, for other threads: only its thread may close the stream.
-    std::weak_ptr<NetRunLoop::Impl> owner;
+    // Whether that loop still lives, for other threads: only its thread may close the
+    // stream while it does.
+    std::shared_ptr<NetRunLoop::Impl::Life> loopLife;
     // The loop (and the connection) where the connection was kept for reuse; read from
     // other threads once the exchange is over.
     std::weak_ptr<NetRunLoop::Impl> keptOn;
@@ -160,7 +161,7 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         bool tls = url.scheme() == "https";
         if ((!tls && url.scheme() != "http") || url.host().empty() || !buildHead()) return false;
         loop = &NetRunLoop::current().impl();
-        owner = NetRunLoop::current().handle();
+        loopLife = loop->life;
         parser = std::make_unique<NetResponseParser>(message.method == "HEAD");
         // The parser lives no longer than this stream.
         parser->setBodySink([this](const std::uint8_t* bytes, std::size_t size) {
@@ -637,17 +638,23 @@ void NetHTTPStream::discardKeptConnection() {
 
 void NetHTTPStream::closeOnItsThread(std::shared_ptr<NetHTTPStream> stream) {
     if (!stream) return;
-    auto loop = stream->impl_->owner.lock();
-    // Never opened, or its thread is gone: nobody else uses it.
-    if (!loop || loop.get() == &NetRunLoop::current().impl()) {
-        stream->close();
-        stream->discardKeptConnection();
-        return;
+    const Impl& impl = *stream->impl_;
+    if (impl.loopLife) {
+        std::unique_lock guard(impl.loopLife->lock);
+        // While the flag holds, the loop cannot go: the job reaches it, and is run there or
+        // let go there with the loop.
+        if (impl.loopLife->alive && impl.loop != &NetRunLoop::current().impl()) {
+            // The job holds the last reference this thread had: the stream goes there too.
+            asio::post(impl.loop->context, [stream = std::move(stream)] {
+                stream->close();
+                stream->discardKeptConnection();
+            });
+            return;
+        }
     }
-    asio::post(loop->context, [stream = std::move(stream)] {
-        stream->close();
-        stream->discardKeptConnection();
-    });
+    // Never opened, opened on this thread, or its thread is gone after all it did with it.
+    stream->close();
+    stream->discardKeptConnection();
 }
 
 bool NetHTTPStream::keptConnectionIsElsewhere() const {
