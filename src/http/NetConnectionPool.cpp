@@ -14,11 +14,9 @@ void NetConnectionPool::expirePersistentConnections(TimePoint now) {
     std::lock_guard guard(lock_);
     std::erase_if(pool_, [&](const std::shared_ptr<NetConnectionRecord>& record) {
         if (record->request || (record->expires && *record->expires > now)) return false;
-        if (record->stream) {
-            record->stream->close();
-            // The socket waits in its run loop's idle map, not in the stream.
-            record->stream->discardKeptConnection();
-        }
+        // The stream belongs to the thread that ran it, which may still be letting it go;
+        // that thread closes it, and the socket waiting in its run loop's idle map.
+        net::NetHTTPStream::closeOnItsThread(std::move(record->stream));
         return true;
     });
 }

@@ -224,3 +224,12 @@ bool NetCookie::matches(const foundation::Url& url) const {
     if (!pathMatches(url.path(), path)) return false;
     return !secure || url.scheme() == "https";
 }
+
+std::vector<std::string> NetCookie::domainsForURL(const foundation::Url& url) {
+    std::string host = lower(url.host());
+    std::vector<std::string> domains{host};
+    if (isIpAddress(host)) return domains;
+    for (std::size_t dot = host.find('.'); dot != std::string::npos; dot = host.find('.', dot + 1))
+        domains.push_back(host.substr(dot + 1));
+    return domains;
+}

@@ -1,11 +1,21 @@
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "foundation/Url.h"
+
+// What makes two cookies the same one: a later cookie of the same identity replaces it.
+struct NetCookieIdentity {
+    std::string name;
+    std::string domain;
+    std::string path;
+    auto operator<=>(const NetCookieIdentity&) const = default;
+};
 
 // One cookie as a server set it, after the storage rules of RFC 6265.
 struct NetCookie {
@@ -26,6 +36,7 @@ struct NetCookie {
     bool sameIdentity(const NetCookie& other) const {
         return name == other.name && domain == other.domain && path == other.path;
     }
+    NetCookieIdentity identity() const { return {name, domain, path}; }
     bool isExpired(double now) const { return expires && *expires <= now; }
 
     // The cookie a "Set-Cookie" value describes for a response from `url`, or nullopt when
@@ -37,4 +48,7 @@ struct NetCookie {
 
     // Whether a request to `url` carries this cookie.
     bool matches(const foundation::Url& url) const;
+    // The domains whose cookies a request to `url` may carry: its host and, unless that is
+    // an IP address, every domain the host lies in.
+    static std::vector<std::string> domainsForURL(const foundation::Url& url);
 };

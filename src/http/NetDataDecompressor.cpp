@@ -28,7 +28,8 @@ std::unique_ptr<NetDataDecompressor> NetDataDecompressor::decompressor() {
 std::optional<foundation::Data> NetDataDecompressor::uncompressBytes(const std::uint8_t* bytes,
                                                                      std::size_t length,
                                                                      foundation::Error* error) {
-    if (length == 0) return foundation::Data{};
+    // Nothing to inflate gives nothing, and no error.
+    if (length == 0) return std::nullopt;
     if (needsSlices(length)) {
         return inSlices(bytes, length, [&](const std::uint8_t* part, std::size_t size, bool) {
             return uncompressBytes(part, size, error);

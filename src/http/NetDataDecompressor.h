@@ -24,11 +24,13 @@ public:
     // Whether the compressed stream has come to its end marker.
     bool streamEnded() const { return reachedStreamEnd(); }
 
-    // The bytes inflated from this chunk (empty for an empty chunk), or nullopt with
-    // `error` set. zlib state is kept between calls.
+    // The bytes inflated from this chunk, or nullopt with `error` set; an empty chunk gives
+    // nullopt and leaves `error` alone. zlib state is kept between calls.
     std::optional<foundation::Data> uncompressBytes(const std::uint8_t* bytes, std::size_t length,
                                                     foundation::Error* error);
 
+    // The whole of `data` inflated; nullopt on failure (with `error` set) and for empty
+    // data (without).
     static std::optional<foundation::Data> uncompressData(std::span<const std::uint8_t> data,
                                                           foundation::Error* error);
     // Inflates `sourcePath` into `destinationPath`. The destination is replaced only on

@@ -142,7 +142,9 @@ const std::vector<std::string>& NetDownloadCache::fileExtensionsToHandleAsHTML()
 std::optional<std::string> NetDownloadCache::keyForURL(const Url& url) {
     std::string text = url.toString();
     if (text.empty()) return std::nullopt;
-    if (text.back() == '/') text.pop_back();
+    // A site's root is one resource with or without its "/". Any other path is kept as
+    // asked: "/docs" and "/docs/" are two resources, the one often redirecting to the other.
+    if (url.path() == "/" && !url.query() && !url.fragment() && text.back() == '/') text.pop_back();
     auto digest =
         NSData::MD5Hash(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     std::string key;

@@ -56,15 +56,6 @@ std::string lastPathComponent(const std::string& path) {
                        end - (slash == std::string::npos ? 0 : slash + 1) + 1);
 }
 
-std::string mimeTypeForFileAtPath(const std::string& path) {
-    auto name = lastPathComponent(path);
-    auto dot = name.rfind('.');
-    if (dot != std::string::npos) {
-        if (auto type = NSString::MIMETypeForExtension(name.substr(dot + 1))) return *type;
-    }
-    return "application/octet-stream";
-}
-
 }  // namespace
 
 NetFormDataRequest::NetFormDataRequest(std::optional<foundation::Url> url)
@@ -123,8 +114,10 @@ void NetFormDataRequest::addFile(const std::string& path, const std::string& key
                                    fmt::format("No file exists at {}", path)));
     }
     if (!fileData_) fileData_.emplace();
-    fileData_->push_back({key, fileName.value_or(lastPathComponent(path)),
-                          contentType.value_or(mimeTypeForFileAtPath(path)), path});
+    fileData_->push_back(
+        {key, fileName.value_or(lastPathComponent(path)),
+         contentType.value_or(mimeTypeForFileAtPath(path).value_or("application/octet-stream")),
+         path});
 }
 
 void NetFormDataRequest::setFile(const std::string& path, const std::string& key,

@@ -77,17 +77,23 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::requestWithURL(
 NetHTTPRequest::~NetHTTPRequest() {
     if (statusTimer_) statusTimer_->invalidate();
     if (postBodyWriteFd_ >= 0) ::close(postBodyWriteFd_);
-    if (downloadFd_ >= 0) ::close(downloadFd_);
+    closeDownloadFiles();
     if (readStream_) {
         readStream_->setClient(0, {});
         if (!connectionCanBeReused_ || !downloadComplete_) readStream_->close();
     }
     if (postBodyReadStream_) postBodyReadStream_->setRequest(nullptr);
-    if (!complete_ && !allowResumeForFileDownloads_ && !temporaryFileDownloadPath_.empty()) {
-        // Never finished and not to be resumed: the temporary download is of no use.
+    // Never finished and not to be resumed: the temporary download is of no use. Nobody is
+    // left to hear of a file that would not go.
+    if (!complete_ && !allowResumeForFileDownloads_ && !temporaryFileDownloadPath_.empty())
         ::unlink(temporaryFileDownloadPath_.c_str());
+    if (!complete_ && !temporaryUncompressedDataDownloadPath_.empty())
+        ::unlink(temporaryUncompressedDataDownloadPath_.c_str());
+    if (didCreateTemporaryPostDataFile_) {
+        for (const auto* path : {&postBodyFilePath_, &compressedPostBodyFilePath_}) {
+            if (!path->empty()) ::unlink(path->c_str());
+        }
     }
-    if (didCreateTemporaryPostDataFile_) removeTemporaryUploadFiles();
     releaseBlocksOnMainThread();
 }
 

@@ -112,6 +112,11 @@ public:
     void setShouldStreamPostDataFromDisk(bool on) { shouldStreamPostDataFromDisk_ = on; }
     const std::string& postBodyFilePath() const { return postBodyFilePath_; }
     void setPostBodyFilePath(std::string path) { postBodyFilePath_ = std::move(path); }
+    // The gzip form of the body file, made when the body is built.
+    const std::string& compressedPostBodyFilePath() const { return compressedPostBodyFilePath_; }
+    void setCompressedPostBodyFilePath(std::string path) {
+        compressedPostBodyFilePath_ = std::move(path);
+    }
     bool shouldCompressRequestBody() const { return shouldCompressRequestBody_; }
     void setShouldCompressRequestBody(bool on) { shouldCompressRequestBody_ = on; }
 
@@ -232,6 +237,14 @@ public:
     const std::string& temporaryFileDownloadPath() const { return temporaryFileDownloadPath_; }
     void setTemporaryFileDownloadPath(std::string path) {
         temporaryFileDownloadPath_ = std::move(path);
+    }
+    // Where a compressed body inflated while it arrives is written beside the bytes as
+    // received; a new temporary file when none is set.
+    const std::string& temporaryUncompressedDataDownloadPath() const {
+        return temporaryUncompressedDataDownloadPath_;
+    }
+    void setTemporaryUncompressedDataDownloadPath(std::string path) {
+        temporaryUncompressedDataDownloadPath_ = std::move(path);
     }
     // Keeps a partial download's temporary file and asks for the rest with "Range".
     bool allowResumeForFileDownloads() const { return allowResumeForFileDownloads_; }
@@ -369,6 +382,15 @@ public:
 
     // Deletes the file if it exists; false with a code-8 error when it cannot.
     static bool removeFileAtPath(const std::string& path, foundation::Error* error);
+    // Each deletes the file its path names, when one is named, and clears the path; a file
+    // that cannot be deleted fails the request with code 8. Whether it went well.
+    bool removeTemporaryDownloadFile();
+    bool removeTemporaryUncompressedDownloadFile();
+    bool removeTemporaryUploadFile();
+    bool removeTemporaryCompressedUploadFile();
+    // The MIME type known for the path's extension, else "application/octet-stream";
+    // nullopt when nothing exists at the path.
+    static std::optional<std::string> mimeTypeForFileAtPath(const std::string& path);
 
     // NetThrottleTarget: the throttle takes the stream off its run loop and back.
     bool readStreamIsScheduled() const override { return readStreamIsScheduled_; }
@@ -467,8 +489,21 @@ private:
     bool shouldTimeOut() const;
     void destroyReadStream();
     void releaseConnectionRecord(bool keepInPool);
-    void removeTemporaryUploadFiles();
+    // The body file and its compressed form, when the request made them; false once the
+    // request failed.
+    bool removeTemporaryUploadFiles();
+    // Deletes the file `path` names, when it names one, and clears the path; a file that
+    // stays fails the request.
+    bool removeTemporaryFile(std::string& path);
     bool finishDownloadToFile(std::optional<foundation::Error>& fileError);
+    // Moves a finished temporary file to the destination; a failure becomes `fileError`.
+    void moveDownloadIntoPlace(const std::string& from,
+                               std::optional<foundation::Error>& fileError);
+    // Appends to the download file open on `fd` (opened on `path` on first use, a new
+    // temporary when the path is empty); false once the request failed.
+    bool writeDownloadBytes(int& fd, std::string& path, const std::uint8_t* bytes,
+                            std::size_t length);
+    void closeDownloadFiles();
     // Received body bytes, inflated first when they come compressed and are not stored
     // so; false once the request failed.
     bool takeReceivedBytes(const std::uint8_t* bytes, std::size_t count);
@@ -571,7 +606,9 @@ private:
     int proxyPort_ = 0;
     std::string downloadDestinationPath_;
     std::string temporaryFileDownloadPath_;
+    std::string temporaryUncompressedDataDownloadPath_;
     int downloadFd_ = -1;
+    int inflatedDownloadFd_ = -1;
     bool allowResumeForFileDownloads_ = false;
     std::uint64_t partialDownloadSize_ = 0;
     bool useSessionPersistence_ = true;

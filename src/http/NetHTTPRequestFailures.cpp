@@ -152,7 +152,8 @@ void NetHTTPRequest::checkRequestStatus() {
         cancelLoad();
         willRetryRequest_ = false;
         releaseConnectionRecord(false);
-        startRequest();
+        // A temporary file that would not go failed the request.
+        if (!error_) startRequest();
         return;
     }
     failWithError(makeNetError(NetRequestTimedOutErrorType, "The request timed out"));
@@ -203,7 +204,8 @@ bool NetHTTPRequest::retryUsingNewConnection() {
     willRetryRequest_ = false;
     releaseConnectionRecord(false);
     ++retryCount_;
-    startRequest();
+    // A temporary file that would not go failed the request.
+    if (!error_) startRequest();
     return true;
 }
 
@@ -273,13 +275,10 @@ void NetHTTPRequest::cancelLoad() {
     if (downloadDestinationPath_.empty()) {
         if (!complete_) rawResponseData_.clear();
     } else {
-        if (downloadFd_ >= 0) {
-            ::close(downloadFd_);
-            downloadFd_ = -1;
-        }
-        if (!complete_ && !allowResumeForFileDownloads_ && !temporaryFileDownloadPath_.empty()) {
-            ::unlink(temporaryFileDownloadPath_.c_str());
-            temporaryFileDownloadPath_.clear();
+        closeDownloadFiles();
+        if (!complete_) {
+            if (!allowResumeForFileDownloads_) removeTemporaryDownloadFile();
+            removeTemporaryUncompressedDownloadFile();
         }
     }
     if (authenticationNeeded_ == 0 && !willRetryRequest_ && didCreateTemporaryPostDataFile_)

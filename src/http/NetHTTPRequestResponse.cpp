@@ -18,6 +18,7 @@
 #include "http/NetConnectionPool.h"
 #include "http/NetCookieJar.h"
 #include "http/NetDataDecompressor.h"
+#include "http/NetFileMove.h"
 #include "http/NetHTTPRequest.h"
 #include "http/NetHeaderMatching.h"
 #include "http/NetHeaderParsing.h"
@@ -178,6 +179,10 @@ void NetHTTPRequest::readResponseHeaders() {
                                        "The server's answer does not continue the download"));
             return;
         }
+        // A server that ignores "Range" sends the whole body: the file starts over, and the
+        // size resumed from counts no more.
+        if (partialDownloadSize_ != 0 && authenticationNeeded_ == 0 && responseStatusCode_ != 206)
+            partialDownloadSize_ = 0;
         bool countDownload = showAccurateProgress_ && shouldResetDownloadProgress_;
         auto main = mainRequest();
         if (auto length = responseHeader("Content-Length")) {
@@ -293,6 +298,9 @@ void NetHTTPRequest::handleBytesAvailable() {
 bool NetHTTPRequest::takeReceivedBytes(const std::uint8_t* bytes, std::size_t count) {
     if (!isResponseCompressed() || shouldWaitToInflateCompressedResponses_)
         return takeBodyBytes(bytes, count);
+    // A download keeps the bytes as received, and the inflated body in a file beside them.
+    const bool intoFiles = !downloadDestinationPath_.empty() && !wantsReceivedData();
+    if (intoFiles && !storeBodyBytes(bytes, count)) return false;
     // Inflated piece by piece, so that a small chunk cannot become a huge one at once.
     if (!dataDecompressor_) dataDecompressor_ = NetDataDecompressor::decompressor();
     for (std::size_t at = 0; at < count; at += InflatePieceSize) {
@@ -304,7 +312,11 @@ bool NetHTTPRequest::takeReceivedBytes(const std::uint8_t* bytes, std::size_t co
             failWithError(error);
             return false;
         }
-        if (!takeBodyBytes(piece->data(), piece->size())) return false;
+        bool taken = intoFiles ? writeDownloadBytes(inflatedDownloadFd_,
+                                                    temporaryUncompressedDataDownloadPath_,
+                                                    piece->data(), piece->size())
+                               : takeBodyBytes(piece->data(), piece->size());
+        if (!taken) return false;
     }
     return true;
 }
@@ -327,36 +339,46 @@ bool NetHTTPRequest::storeBodyBytes(const std::uint8_t* bytes, std::size_t lengt
         rawResponseData_.insert(rawResponseData_.end(), bytes, bytes + length);
         return true;
     }
-    // The body of a redirect that will be followed is no part of the download: the file
-    // is opened (or appended to when resuming) only for the answer that is delivered.
-    if (needsRedirect_) return true;
-    if (downloadFd_ < 0) {
-        if (temporaryFileDownloadPath_.empty())
-            temporaryFileDownloadPath_ = foundation::Paths::tempDir() + "/" + NSString::guid();
+    return writeDownloadBytes(downloadFd_, temporaryFileDownloadPath_, bytes, length);
+}
+
+bool NetHTTPRequest::writeDownloadBytes(int& fd, std::string& path, const std::uint8_t* bytes,
+                                        std::size_t length) {
+    // The body of a redirect that will be followed, or of a challenge that will be
+    // answered, is no part of the download: the file is opened (or appended to when
+    // resuming) only for the answer that is delivered.
+    if (needsRedirect_ || authenticationNeeded_ != 0) return true;
+    if (fd < 0) {
+        if (path.empty()) path = foundation::Paths::tempDir() + "/" + NSString::guid();
         bool rangeSent = requestHeader("Range").has_value();
         // Only a 206 for the rest of the file gets here as a resumption (see
         // acceptsAnswerToRange); any other answer is the whole body and the file starts over.
         bool resuming = allowResumeForFileDownloads_ && rangeSent && responseStatusCode_ == 206;
         if (rangeSent && !resuming) partialDownloadSize_ = 0;
-        downloadFd_ =
-            ::open(temporaryFileDownloadPath_.c_str(),
-                   O_WRONLY | O_CREAT | O_CLOEXEC | (resuming ? O_APPEND : O_TRUNC), 0600);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (resuming ? O_APPEND : O_TRUNC),
+                    0600);
     }
-    while (length > 0 && downloadFd_ >= 0) {
-        ssize_t n = ::write(downloadFd_, bytes, length);
+    while (length > 0 && fd >= 0) {
+        ssize_t n = ::write(fd, bytes, length);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         bytes += n;
         length -= static_cast<std::size_t>(n);
     }
     if (length == 0) return true;
-    auto error = makeNetError(
-        NetFileManagementError,
-        fmt::format("Failed to write to file at path '{}'", temporaryFileDownloadPath_));
+    auto error = makeNetError(NetFileManagementError,
+                              fmt::format("Failed to write to file at path '{}'", path));
     error.userInfo.set("NSUnderlyingError", std::string(std::strerror(errno)));
     cancelLoad();
     failWithError(error);
     return false;
+}
+
+void NetHTTPRequest::closeDownloadFiles() {
+    for (int* fd : {&downloadFd_, &inflatedDownloadFd_}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
 }
 
 void NetHTTPRequest::handleStreamComplete() {
@@ -382,7 +404,9 @@ void NetHTTPRequest::handleStreamComplete() {
         removeTemporaryUploadFiles();
 
     std::optional<foundation::Error> fileError;
-    if (!downloadDestinationPath_.empty() && !needsRedirect_) finishDownloadToFile(fileError);
+    // A challenge's body never reached the file, which waits for the answer that follows.
+    if (!downloadDestinationPath_.empty() && !needsRedirect_ && authenticationNeeded_ == 0)
+        finishDownloadToFile(fileError);
     if (downloadCache_ && !didUseCachedResponse_ && !fileError)
         downloadCache_->storeResponseForRequest(*this, secondsToCache_);
 
@@ -414,37 +438,47 @@ void NetHTTPRequest::handleStreamComplete() {
 }
 
 bool NetHTTPRequest::finishDownloadToFile(std::optional<foundation::Error>& fileError) {
-    if (downloadFd_ >= 0) {
-        ::close(downloadFd_);
-        downloadFd_ = -1;
-    }
-    if (temporaryFileDownloadPath_.empty()) {
-        // An empty body never opened the file.
-        temporaryFileDownloadPath_ = foundation::Paths::tempDir() + "/" + NSString::guid();
-        int fd = ::open(temporaryFileDownloadPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    closeDownloadFiles();
+    // An empty body never opened the files.
+    auto createIfMissing = [](std::string& path) {
+        if (path.empty()) path = foundation::Paths::tempDir() + "/" + NSString::guid();
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
         if (fd >= 0) ::close(fd);
+    };
+    createIfMissing(temporaryFileDownloadPath_);
+    if (isResponseCompressed() && !shouldWaitToInflateCompressedResponses_)
+        createIfMissing(temporaryUncompressedDataDownloadPath_);
+    if (!isResponseCompressed()) {
+        moveDownloadIntoPlace(temporaryFileDownloadPath_, fileError);
+        temporaryFileDownloadPath_.clear();
+        return !fileError;
     }
-    if (isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
+    if (shouldWaitToInflateCompressedResponses_) {
         foundation::Error error;
         if (!NetDataDecompressor::uncompressDataFromFile(temporaryFileDownloadPath_,
                                                          downloadDestinationPath_, &error)) {
             fileError = error;
         }
-        ::unlink(temporaryFileDownloadPath_.c_str());
-        temporaryFileDownloadPath_.clear();
-        return !fileError;
+    } else {
+        moveDownloadIntoPlace(temporaryUncompressedDataDownloadPath_, fileError);
+        temporaryUncompressedDataDownloadPath_.clear();
     }
-    if (::rename(temporaryFileDownloadPath_.c_str(), downloadDestinationPath_.c_str()) != 0) {
-        auto error =
-            makeNetError(NetFileManagementError,
-                         fmt::format("Failed to move file from '{}' to '{}'",
-                                     temporaryFileDownloadPath_, downloadDestinationPath_));
-        error.userInfo.set("NSUnderlyingError", std::string(std::strerror(errno)));
-        fileError = error;
-        ::unlink(temporaryFileDownloadPath_.c_str());
-    }
-    temporaryFileDownloadPath_.clear();
-    return !fileError;
+    // The bytes as received are of no more use once the body is delivered; a file that
+    // stays fails the request.
+    removeTemporaryDownloadFile();
+    return !fileError && !error_;
+}
+
+void NetHTTPRequest::moveDownloadIntoPlace(const std::string& from,
+                                           std::optional<foundation::Error>& fileError) {
+    int code = netMoveFileIntoPlace(from, downloadDestinationPath_);
+    if (code == 0) return;
+    auto error = makeNetError(
+        NetFileManagementError,
+        fmt::format("Failed to move file from '{}' to '{}'", from, downloadDestinationPath_));
+    error.userInfo.set("NSUnderlyingError", std::string(std::strerror(code)));
+    fileError = error;
+    ::unlink(from.c_str());
 }
 
 void NetHTTPRequest::markAsFinished() {
@@ -548,12 +582,37 @@ bool NetHTTPRequest::useDataFromCache() {
     return true;
 }
 
-void NetHTTPRequest::removeTemporaryUploadFiles() {
-    if (!postBodyFilePath_.empty()) ::unlink(postBodyFilePath_.c_str());
-    if (!compressedPostBodyFilePath_.empty()) ::unlink(compressedPostBodyFilePath_.c_str());
-    compressedPostBodyFilePath_.clear();
-    if (didCreateTemporaryPostDataFile_) postBodyFilePath_.clear();
+bool NetHTTPRequest::removeTemporaryUploadFiles() {
+    bool removed = removeTemporaryUploadFile();
+    removed = removeTemporaryCompressedUploadFile() && removed;
     didCreateTemporaryPostDataFile_ = false;
+    return removed;
+}
+
+bool NetHTTPRequest::removeTemporaryFile(std::string& path) {
+    std::lock_guard guard(cancelledLock_);
+    if (path.empty()) return true;
+    foundation::Error error;
+    bool removed = removeFileAtPath(path, &error);
+    path.clear();
+    if (!removed) failWithError(error);
+    return removed;
+}
+
+bool NetHTTPRequest::removeTemporaryDownloadFile() {
+    return removeTemporaryFile(temporaryFileDownloadPath_);
+}
+
+bool NetHTTPRequest::removeTemporaryUncompressedDownloadFile() {
+    return removeTemporaryFile(temporaryUncompressedDataDownloadPath_);
+}
+
+bool NetHTTPRequest::removeTemporaryUploadFile() {
+    return removeTemporaryFile(postBodyFilePath_);
+}
+
+bool NetHTTPRequest::removeTemporaryCompressedUploadFile() {
+    return removeTemporaryFile(compressedPostBodyFilePath_);
 }
 
 bool NetHTTPRequest::removeFileAtPath(const std::string& path, foundation::Error* error) {

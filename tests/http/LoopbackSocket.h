@@ -14,9 +14,12 @@ namespace httptest {
 
 // The socket pieces of the small servers the tests start on 127.0.0.1.
 
-// A listening socket on a free port of 127.0.0.1; `port` is set to it.
-inline int listenOnLoopback(std::uint16_t& port) {
+// A listening socket on a free port of 127.0.0.1; `port` is set to it. A receive buffer
+// size (the connections inherit it) keeps a large request waiting on the client's side.
+inline int listenOnLoopback(std::uint16_t& port, int receiveBuffer = 0) {
     int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0)
+        ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

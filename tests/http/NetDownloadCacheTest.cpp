@@ -60,10 +60,16 @@ std::string text(const NetHTTPRequest& request) {
 TEST_F(NetDownloadCacheTest, KeysAndFileNames) {
     EXPECT_EQ(NetDownloadCache::keyForURL(*Url::parse("http://127.0.0.1/a/b")),
               "77A404F1772F7AC05EF3D4110D4AF0E6");
+    // A path keeps its trailing "/": "/a/b/" is a resource of its own.
     EXPECT_EQ(NetDownloadCache::keyForURL(*Url::parse("http://127.0.0.1/a/b/")),
-              "77A404F1772F7AC05EF3D4110D4AF0E6");
+              "993F191763D19E11366AA8D7251A4014");
     EXPECT_NE(NetDownloadCache::keyForURL(*Url::parse("http://127.0.0.1/a/b//")),
               "77A404F1772F7AC05EF3D4110D4AF0E6");
+    // The root is the same with or without it.
+    EXPECT_EQ(NetDownloadCache::keyForURL(*Url::parse("http://127.0.0.1/")),
+              "5C016E8F0F95F039102CBE8366C5C7F3");
+    EXPECT_EQ(NetDownloadCache::keyForURL(*Url::parse("http://127.0.0.1")),
+              "5C016E8F0F95F039102CBE8366C5C7F3");
 
     struct Case {
         std::string path;
@@ -291,4 +297,32 @@ TEST_F(NetDownloadCacheTest, AnEntryLostAfterTheServerConfirmedItEndsTheRequest)
     third->startSynchronous();
     EXPECT_FALSE(third->error());
     EXPECT_EQ(text(*third), "ok");
+}
+
+// A folder's address without its "/" redirects to the one with it; both answers may be
+// cached, and each answers its own address.
+TEST_F(NetDownloadCacheTest, AnAddressAndTheSameWithASlashAreCachedApart) {
+    TestHttpServer server([](const ReceivedRequest& r) {
+        if (r.target == "/docs") {
+            ScriptedAnswer moved;
+            moved.raw =
+                "HTTP/1.1 301 Moved Permanently\r\nLocation: /docs/\r\n"
+                "Cache-Control: max-age=600\r\nContent-Length: 0\r\n\r\n";
+            return moved;
+        }
+        return ScriptedAnswer::ok("index of docs", "Cache-Control: max-age=600\r\n");
+    });
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "from the server" : "from the cache");
+        auto request = fetch(server.url("/docs"));
+        ASSERT_FALSE(request->error()) << request->error()->message;
+        EXPECT_EQ(request->responseStatusCode(), 200);
+        EXPECT_EQ(text(*request), "index of docs");
+        EXPECT_EQ(request->redirectCount(), 1);
+        EXPECT_EQ(request->didUseCachedResponse(), round == 1);
+        auto direct = fetch(server.url("/docs/"));
+        ASSERT_FALSE(direct->error());
+        EXPECT_EQ(text(*direct), "index of docs");
+    }
+    EXPECT_EQ(server.requests().size(), 2u);
 }

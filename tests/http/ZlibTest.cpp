@@ -167,10 +167,17 @@ TEST(Zlib, ZlibHeaderIsRecognisedBesideGzip) {
 TEST(Zlib, EmptyChunkGivesNothingAndNoError) {
     NetDataDecompressor decompressor;
     foundation::Error error;
-    auto out = decompressor.uncompressBytes(nullptr, 0, &error);
-    ASSERT_TRUE(out);
-    EXPECT_TRUE(out->empty());
+    EXPECT_FALSE(decompressor.uncompressBytes(nullptr, 0, &error));
     EXPECT_TRUE(error.message.empty());
+    EXPECT_FALSE(NetDataDecompressor::uncompressData({}, &error));
+    EXPECT_TRUE(error.message.empty());
+    // The stream goes on with the next chunk as if the empty one had not been.
+    const Data input = sample(1000);
+    auto packed = NetDataCompressor::compressData(input, nullptr);
+    ASSERT_TRUE(packed);
+    auto out = decompressor.uncompressBytes(packed->data(), packed->size(), &error);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(*out, input);
 }
 
 TEST(Zlib, DataThatIsNotCompressedFailsWithCode11) {

@@ -55,6 +55,9 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
     NetRunLoop* scheduledLoop = nullptr;
     std::string mode;
     NetRunLoop::Impl* loop = nullptr;  // where the I/O runs, fixed at open
+    // Whether that loop still lives, for other threads: only its thread may close the
+    // stream while it does.
+    std::shared_ptr<NetRunLoop::Impl::Life> loopLife;
     // The loop (and the connection) where the connection was kept for reuse; read from
     // other threads once the exchange is over.
     std::weak_ptr<NetRunLoop::Impl> keptOn;
@@ -158,6 +161,7 @@ struct NetHTTPStream::Impl : std::enable_shared_from_this<Impl> {
         bool tls = url.scheme() == "https";
         if ((!tls && url.scheme() != "http") || url.host().empty() || !buildHead()) return false;
         loop = &NetRunLoop::current().impl();
+        loopLife = loop->life;
         parser = std::make_unique<NetResponseParser>(message.method == "HEAD");
         // The parser lives no longer than this stream.
         parser->setBodySink([this](const std::uint8_t* bytes, std::size_t size) {
@@ -630,6 +634,27 @@ void NetHTTPStream::discardKeptConnection() {
     asio::post(loop->context, [weakLoop, id, connection] {
         if (auto owner = weakLoop.lock()) closeIdle(*owner, id, connection);
     });
+}
+
+void NetHTTPStream::closeOnItsThread(std::shared_ptr<NetHTTPStream> stream) {
+    if (!stream) return;
+    const Impl& impl = *stream->impl_;
+    if (impl.loopLife) {
+        std::unique_lock guard(impl.loopLife->lock);
+        // While the flag holds, the loop cannot go: the job reaches it, and is run there or
+        // let go there with the loop.
+        if (impl.loopLife->alive && impl.loop != &NetRunLoop::current().impl()) {
+            // The job holds the last reference this thread had: the stream goes there too.
+            asio::post(impl.loop->context, [stream = std::move(stream)] {
+                stream->close();
+                stream->discardKeptConnection();
+            });
+            return;
+        }
+    }
+    // Never opened, opened on this thread, or its thread is gone after all it did with it.
+    stream->close();
+    stream->discardKeptConnection();
 }
 
 bool NetHTTPStream::keptConnectionIsElsewhere() const {

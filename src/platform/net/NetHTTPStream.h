@@ -79,6 +79,11 @@ public:
     // Closes the connection this stream kept for reuse, if it is still idle; from any
     // thread (on another, the run loop that keeps it closes it on its own thread).
     void discardKeptConnection();
+    // Closes the stream and discards the connection it kept, on the thread whose run loop
+    // runs it: at once when that is the calling thread, else handed to that loop, which
+    // then also lets go of `stream`. For a stream that another thread finds in a pool while
+    // its own thread may still be tearing it down.
+    static void closeOnItsThread(std::shared_ptr<NetHTTPStream> stream);
     // Whether the connection this stream kept waits on another thread's run loop, where
     // no stream of the calling thread can take it.
     bool keptConnectionIsElsewhere() const;

@@ -74,7 +74,10 @@ void NetRunLoop::Impl::deliver(const std::string& mode, std::function<void()> jo
 
 NetRunLoop::NetRunLoop() : impl_(std::make_shared<Impl>()) {}
 
-NetRunLoop::~NetRunLoop() = default;
+NetRunLoop::~NetRunLoop() {
+    std::lock_guard guard(impl_->life->lock);
+    impl_->life->alive = false;
+}
 
 NetRunLoop& NetRunLoop::current() {
     thread_local std::unique_ptr<NetRunLoop> loop(new NetRunLoop());

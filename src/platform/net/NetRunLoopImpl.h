@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/net/NetRunLoop.h"
@@ -35,6 +36,15 @@ struct NetRunLoop::Impl {
     // Connections kept open after a finished response, by the stream id of the
     // connection record they belong to; only streams on this loop can take them.
     std::map<int, std::shared_ptr<NetConnection>> idleConnections;
+
+    // Whether the loop still lives, for other threads that hand it work: its thread clears
+    // the flag under the lock as the loop goes, so that whoever finds it cleared comes after
+    // all that thread did.
+    struct Life {
+        std::mutex lock;
+        bool alive = true;
+    };
+    std::shared_ptr<Life> life = std::make_shared<Life>();
 
     // On the loop's thread: runs `job` now when the loop runs in `mode`, else keeps it
     // until it does.
