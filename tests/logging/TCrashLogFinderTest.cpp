@@ -95,6 +95,14 @@ TEST_F(TCrashLogFinderTest, ASinceMomentKeepsReportsChangedAtOrAfterIt) {
     EXPECT_FALSE(TCrashLogFinder::fileIsNewerThan(same, t0 + 1ns));
 }
 
+TEST(TCrashLogFinderDefaults, TheApplicationIsNamedByTheBundlesExecutable) {
+    EXPECT_EQ(TCrashLogFinder::applicationName(), "orvandel");
+    const auto places = TCrashLogFinder::defaultReportFolders();
+    ASSERT_EQ(places.size(), 2u);
+    EXPECT_TRUE(places[1].hangFolder.ends_with("/Orvandel/HangReporter/orvandel"))
+        << places[1].hangFolder;
+}
+
 TEST(TCrashLogFinderDefaults, TheUsersFoldersLieBelowTheStateFolder) {
     const auto places = TCrashLogFinder::defaultReportFolders();
     ASSERT_EQ(places.size(), 2u);
