@@ -114,6 +114,29 @@ void BM_FileLoggerThroughHub(benchmark::State& state) {
 }
 BENCHMARK(BM_FileLoggerThroughHub)->UseRealTime();
 
+// Two file loggers on one hub: each record reaches both before the next is handed out.
+void BM_TwoFileLoggersThroughHub(benchmark::State& state) {
+    const bench::ScratchFolder first("orvandel-bench"), second("orvandel-bench");
+    const auto records = makeRecords();
+    auto one = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(first.path()));
+    auto two = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(second.path()));
+    LgLog hub;
+    hub.addLogger(one);
+    hub.addLogger(two);
+    const bench::PeakRise peak;
+    for (auto _ : state) {
+        for (const auto& record : records) hub.log(true, record);
+        hub.flushLog();
+    }
+    state.counters["peak_growth_MiB"] = peak.mebibytes();
+    hub.removeAllLoggers();
+    hub.flushLog();
+    one.reset();
+    two.reset();
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_TwoFileLoggersThroughHub)->UseRealTime();
+
 // As the program logs: warnings made by log calls on this thread, queued through the
 // shared hub, written by the file logger; the hub's flush ends each batch.
 void BM_LogCallsThroughHubIntoFile(benchmark::State& state) {
@@ -145,5 +168,6 @@ int main(int argc, char** argv) {
         argc, argv,
         {{"BM_FileLogger/real_time", "BM_FwriteSameLines/real_time"},
          {"BM_FileLoggerThroughHub/real_time", "BM_FwriteSameLines/real_time"},
+         {"BM_TwoFileLoggersThroughHub/real_time", "BM_FwriteSameLines/real_time"},
          {"BM_LogCallsThroughHubIntoFile/real_time", "BM_FwriteSameLines/real_time"}});
 }
