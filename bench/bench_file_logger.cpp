@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,14 +94,18 @@ void BM_FileLogger(benchmark::State& state) {
 }
 BENCHMARK(BM_FileLogger)->UseRealTime();
 
-// Through the hub, record by record, as the program logs: mostly the hub's hand-offs.
-void BM_FileLoggerThroughHub(benchmark::State& state) {
-    const bench::ScratchFolder scratch("orvandel-bench");
-    const std::string& folder = scratch.path();
+// Ready-made records through a hub of its own into `count` file loggers, one folder each.
+void logThroughHub(benchmark::State& state, int count) {
+    std::vector<std::unique_ptr<bench::ScratchFolder>> folders;
+    std::vector<std::shared_ptr<LgFileLogger>> loggers;
     const auto records = makeRecords();
-    auto logger = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(folder));
     LgLog hub;
-    hub.addLogger(logger);
+    for (int i = 0; i < count; ++i) {
+        folders.push_back(std::make_unique<bench::ScratchFolder>("orvandel-bench"));
+        loggers.push_back(LgFileLogger::create(
+            std::make_shared<LgLogFileManagerDefault>(folders.back()->path())));
+        hub.addLogger(loggers.back());
+    }
     const bench::PeakRise peak;
     for (auto _ : state) {
         for (const auto& record : records) hub.log(true, record);
@@ -109,31 +114,19 @@ void BM_FileLoggerThroughHub(benchmark::State& state) {
     state.counters["peak_growth_MiB"] = peak.mebibytes();
     hub.removeAllLoggers();
     hub.flushLog();
-    logger.reset();
+    loggers.clear();
     state.SetItemsProcessed(state.iterations() * kBatch);
+}
+
+// Through the hub, record by record, as the program logs: mostly the hub's hand-offs.
+void BM_FileLoggerThroughHub(benchmark::State& state) {
+    logThroughHub(state, 1);
 }
 BENCHMARK(BM_FileLoggerThroughHub)->UseRealTime();
 
 // Two file loggers on one hub: each record reaches both before the next is handed out.
 void BM_TwoFileLoggersThroughHub(benchmark::State& state) {
-    const bench::ScratchFolder first("orvandel-bench"), second("orvandel-bench");
-    const auto records = makeRecords();
-    auto one = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(first.path()));
-    auto two = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(second.path()));
-    LgLog hub;
-    hub.addLogger(one);
-    hub.addLogger(two);
-    const bench::PeakRise peak;
-    for (auto _ : state) {
-        for (const auto& record : records) hub.log(true, record);
-        hub.flushLog();
-    }
-    state.counters["peak_growth_MiB"] = peak.mebibytes();
-    hub.removeAllLoggers();
-    hub.flushLog();
-    one.reset();
-    two.reset();
-    state.SetItemsProcessed(state.iterations() * kBatch);
+    logThroughHub(state, 2);
 }
 BENCHMARK(BM_TwoFileLoggersThroughHub)->UseRealTime();
 
