@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "logging/LogFolder.h"
@@ -101,6 +102,20 @@ TEST(TCrashLogFinderDefaults, TheApplicationIsNamedByTheBundlesExecutable) {
     ASSERT_EQ(places.size(), 2u);
     EXPECT_TRUE(places[1].hangFolder.ends_with("/Orvandel/HangReporter/orvandel"))
         << places[1].hangFolder;
+}
+
+TEST(TCrashLogFinderDefaults, WithoutABundleTheProcessNamesTheApplication) {
+    LogFolder emptyBundle;
+    const char* saved = std::getenv("ORVANDEL_BUNDLE_DIR");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("ORVANDEL_BUNDLE_DIR", emptyBundle.path.c_str(), 1);
+    const std::string name = TCrashLogFinder::applicationName();
+    if (saved) {
+        ::setenv("ORVANDEL_BUNDLE_DIR", savedValue.c_str(), 1);
+    } else {
+        ::unsetenv("ORVANDEL_BUNDLE_DIR");
+    }
+    EXPECT_EQ(name, "logging_tests");
 }
 
 TEST(TCrashLogFinderDefaults, TheUsersFoldersLieBelowTheStateFolder) {
