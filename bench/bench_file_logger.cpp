@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -93,14 +94,18 @@ void BM_FileLogger(benchmark::State& state) {
 }
 BENCHMARK(BM_FileLogger)->UseRealTime();
 
-// Through the hub, record by record, as the program logs: mostly the hub's hand-offs.
-void BM_FileLoggerThroughHub(benchmark::State& state) {
-    const bench::ScratchFolder scratch("orvandel-bench");
-    const std::string& folder = scratch.path();
+// Ready-made records through a hub of its own into `count` file loggers, one folder each.
+void logThroughHub(benchmark::State& state, int count) {
+    std::vector<std::unique_ptr<bench::ScratchFolder>> folders;
+    std::vector<std::shared_ptr<LgFileLogger>> loggers;
     const auto records = makeRecords();
-    auto logger = LgFileLogger::create(std::make_shared<LgLogFileManagerDefault>(folder));
     LgLog hub;
-    hub.addLogger(logger);
+    for (int i = 0; i < count; ++i) {
+        folders.push_back(std::make_unique<bench::ScratchFolder>("orvandel-bench"));
+        loggers.push_back(LgFileLogger::create(
+            std::make_shared<LgLogFileManagerDefault>(folders.back()->path())));
+        hub.addLogger(loggers.back());
+    }
     const bench::PeakRise peak;
     for (auto _ : state) {
         for (const auto& record : records) hub.log(true, record);
@@ -109,10 +114,21 @@ void BM_FileLoggerThroughHub(benchmark::State& state) {
     state.counters["peak_growth_MiB"] = peak.mebibytes();
     hub.removeAllLoggers();
     hub.flushLog();
-    logger.reset();
+    loggers.clear();
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
+
+// Through the hub, record by record, as the program logs: mostly the hub's hand-offs.
+void BM_FileLoggerThroughHub(benchmark::State& state) {
+    logThroughHub(state, 1);
+}
 BENCHMARK(BM_FileLoggerThroughHub)->UseRealTime();
+
+// Two file loggers on one hub: each record reaches both before the next is handed out.
+void BM_TwoFileLoggersThroughHub(benchmark::State& state) {
+    logThroughHub(state, 2);
+}
+BENCHMARK(BM_TwoFileLoggersThroughHub)->UseRealTime();
 
 // As the program logs: warnings made by log calls on this thread, queued through the
 // shared hub, written by the file logger; the hub's flush ends each batch.
@@ -145,5 +161,6 @@ int main(int argc, char** argv) {
         argc, argv,
         {{"BM_FileLogger/real_time", "BM_FwriteSameLines/real_time"},
          {"BM_FileLoggerThroughHub/real_time", "BM_FwriteSameLines/real_time"},
+         {"BM_TwoFileLoggersThroughHub/real_time", "BM_FwriteSameLines/real_time"},
          {"BM_LogCallsThroughHubIntoFile/real_time", "BM_FwriteSameLines/real_time"}});
 }

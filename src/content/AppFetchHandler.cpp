@@ -13,6 +13,7 @@
 #include <fmt/format.h>
 
 #include "content/FetchImages.h"
+#include "content/ThreadText.h"
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/AtomicFile.h"
 #include "foundation/Json.h"
@@ -30,7 +31,7 @@ namespace {
 
 struct MediaLoaderRegistry {
     std::mutex mutex;
-    std::map<std::string, std::shared_ptr<FetchMediaLoader>, std::less<>> loaders;
+    AppFetchHandler::MediaLoaders loaders;
 };
 
 MediaLoaderRegistry& registry() {
@@ -192,6 +193,16 @@ void AppFetchHandler::setMediaLoaderOf(std::shared_ptr<FetchMediaLoader> loader,
     }
 }
 
+AppFetchHandler::MediaLoaders AppFetchHandler::mediaLoaders() {
+    auto& shared = registry();
+    std::lock_guard lock(shared.mutex);
+    return shared.loaders;
+}
+
+std::shared_ptr<FetchMediaLoader> AppFetchHandler::mediaLoaderFor(const std::string& deviceId) {
+    return mediaLoaderOf(deviceId);
+}
+
 std::shared_ptr<FetchMediaLoader> AppFetchHandler::mediaLoaderOf(const std::string& deviceId) {
     auto& shared = registry();
     std::lock_guard lock(shared.mutex);
@@ -227,12 +238,15 @@ std::optional<Data> AppFetchHandler::findIconDataOfAppOnDevice(const std::string
 }
 
 std::shared_ptr<HTTPURLResponse> AppFetchHandler::headResponse(const URLRequest& request,
-                                                               SchemeTask&) {
-    return answer(request, true);
+                                                               SchemeTask& task) {
+    ConsoleLines({{"Head: ", describeHeaders(request.allHTTPHeaderFields)}});
+    return getResponse(request, task);
 }
 
 std::shared_ptr<HTTPURLResponse> AppFetchHandler::getResponse(const URLRequest& request,
                                                               SchemeTask&) {
+    ConsoleLines({{"Current thread: ", currentThreadText()},
+                  {"Get: ", describeHeaders(request.allHTTPHeaderFields)}});
     std::string method = request.httpMethod;
     for (char& c : method) c = char(std::tolower(static_cast<unsigned char>(c)));
     return answer(request, method == "head");
@@ -274,7 +288,7 @@ std::shared_ptr<HTTPURLResponse> AppFetchHandler::answer(const URLRequest& reque
 
     HttpHeaderFields headers{{"Cache-Control", "no-store"}, {"Expires", "-1"}};
     const bool streamed = bool(reply.pieces);
-    const std::uint64_t bodyLength = streamed ? reply.piecesLength : reply.body.size();
+    const std::uint64_t bodyLength = streamed || head ? reply.piecesLength : reply.body.size();
     if (reply.unsatisfiable) {
         headers.set("Content-Range", fmt::format("bytes */{}", reply.size));
     } else if (reply.range && reply.size != 0 && reply.status == 200) {
@@ -324,6 +338,9 @@ void AppFetchHandler::localFile(const std::string& path, Reply& reply) {
         return;
     }
     if (!reply.fitRange()) return;
+    const std::uint64_t first = reply.range ? std::uint64_t(reply.range->first) : 0;
+    reply.piecesLength = reply.range ? std::uint64_t(reply.range->last) - first + 1 : reply.size;
+    // HEAD reads nothing, and states the length a GET would send.
     if (reply.head) return;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -331,8 +348,6 @@ void AppFetchHandler::localFile(const std::string& path, Reply& reply) {
         return;
     }
     auto file = std::make_shared<OpenFile>(fd);
-    const std::uint64_t first = reply.range ? std::uint64_t(reply.range->first) : 0;
-    reply.piecesLength = reply.range ? std::uint64_t(reply.range->last) - first + 1 : reply.size;
     if (reply.piecesLength == 0) return;
     ::posix_fadvise(fd, off_t(first), off_t(reply.piecesLength), POSIX_FADV_SEQUENTIAL);
     reply.pieces = piecesOf(first, reply.piecesLength, [file](std::uint64_t at, std::uint64_t n) {
@@ -372,7 +387,7 @@ void AppFetchHandler::deviceAction(const std::string& action, Reply& reply) {
             reply.status = 416;
             return;
         }
-        const std::string path = decodedAgain(reply.parameter("path", "/"));
+        const std::string path = reply.parameter("path", "/");
         {
             std::lock_guard lock(device->objectLock());
             const auto node = device->fileNode(path);
@@ -431,8 +446,8 @@ void AppFetchHandler::deviceAction(const std::string& action, Reply& reply) {
     }
 
     const bool refresh = parameterBool(reply.parameter("refresh"));
-    const std::string path = decodedAgain(reply.parameter("path", "/"));
-    const std::string type = decodedAgain(reply.parameter("type", "file"));
+    const std::string path = reply.parameter("path", "/");
+    const std::string type = reply.parameter("type", "file");
     const bool isDirectory = reply.has("isdir") ? parameterBool(reply.parameter("isdir")) : true;
     const std::string appId = reply.parameter("appid");
     std::shared_ptr<FetchNode> node;

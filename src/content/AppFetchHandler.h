@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,9 +28,15 @@ public:
     // Set once at start-up by the process entry, before the first request.
     static void setServices(FetchServices services);
 
+    using MediaLoaders = std::map<std::string, std::shared_ptr<FetchMediaLoader>, std::less<>>;
+
     static void setMediaLoaderOf(std::shared_ptr<FetchMediaLoader> loader,
                                  const std::string& deviceId);
+    // A copy of the registry as it stands.
+    static MediaLoaders mediaLoaders();
+    // Both the loader of that identifier, or null.
     static std::shared_ptr<FetchMediaLoader> mediaLoaderOf(const std::string& deviceId);
+    static std::shared_ptr<FetchMediaLoader> mediaLoaderFor(const std::string& deviceId);
     static void removeMediaLoaderOf(const std::string& deviceId);
 
     // The application's icon: from the icon cache, else from the device (then kept in the

@@ -10,10 +10,7 @@
 namespace content {
 namespace {
 
-struct InFlightEntry {
-    std::shared_ptr<SchemeTask> task;
-    std::shared_ptr<RequestResponseHandler> handler;
-};
+using InFlightEntry = CustomSchemeHandler::InFlightEntry;
 
 struct Registries {
     std::mutex classesLock;
@@ -51,6 +48,12 @@ std::vector<ResponderClass> CustomSchemeHandler::allResponseClasses() {
     auto& r = registries();
     std::lock_guard guard(r.classesLock);
     return r.classes;
+}
+
+std::vector<CustomSchemeHandler::InFlightEntry> CustomSchemeHandler::allHandlers() {
+    auto& r = registries();
+    std::lock_guard guard(r.inFlightLock);
+    return r.inFlight;
 }
 
 std::size_t CustomSchemeHandler::inFlightCount() {

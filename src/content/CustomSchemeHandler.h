@@ -32,6 +32,13 @@ public:
     // The process-wide class list, in match order; filled once at start-up.
     static void addResponseHandlerClass(ResponderClass responderClass);
     static std::vector<ResponderClass> allResponseClasses();
+    // A request being served: its task and the responder serving it.
+    struct InFlightEntry {
+        std::shared_ptr<SchemeTask> task;
+        std::shared_ptr<RequestResponseHandler> handler;
+    };
+    // The requests being served now, oldest first.
+    static std::vector<InFlightEntry> allHandlers();
     // How many requests are being served now.
     static std::size_t inFlightCount();
 };

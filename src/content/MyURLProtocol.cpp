@@ -33,4 +33,21 @@ void MyURLProtocol::stopLoading() {
     if (handler_ && task_) handler_->stopURLSchemeTask(task_);
 }
 
+void MyURLProtocol::connectionDidReceiveResponse(URLConnection*, const HTTPURLResponse& response) {
+    client_->didReceiveResponse(*this, response, URLProtocolClient::CacheStoragePolicy::NotAllowed);
+    response_ = std::make_unique<HTTPURLResponse>(response);
+    mutableData_.clear();
+}
+
+void MyURLProtocol::connectionDidReceiveData(URLConnection*, std::span<const std::uint8_t> data) {
+    client_->didLoadData(*this, data);
+    mutableData_.insert(mutableData_.end(), data.begin(), data.end());
+}
+
+void MyURLProtocol::connectionDidFinishLoading(URLConnection*) {
+    client_->didFinishLoading(*this);
+}
+
+void MyURLProtocol::connectionDidFailWithError(URLConnection*, const foundation::Error&) {}
+
 }  // namespace content

@@ -1,5 +1,9 @@
 #include "content/RequestResponseHandler.h"
 
+#include <execinfo.h>
+#include <unistd.h>
+
+#include <array>
 #include <charconv>
 #include <exception>
 
@@ -34,6 +38,14 @@ std::uint64_t announcedLength(const HTTPURLResponse& head) {
     std::uint64_t length = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
     return error == std::errc() && end == text.data() + text.size() ? length : 0;
+}
+
+// The failure, then the call stack that delivered, so that the task at fault can be found.
+void reportDeliveryFailure(const char* description) {
+    fmt::print(stderr, "{}\n", description);
+    std::array<void*, 64> frames{};
+    const int count = ::backtrace(frames.data(), static_cast<int>(frames.size()));
+    ::backtrace_symbols_fd(frames.data(), count, STDERR_FILENO);
 }
 
 }  // namespace
@@ -144,9 +156,9 @@ void RequestResponseHandler::deliver(const std::shared_ptr<HTTPURLResponse>& res
             task.didFinish();
         }
     } catch (const std::exception& e) {
-        fmt::print(stderr, "{}\n", e.what());
+        reportDeliveryFailure(e.what());
     } catch (...) {
-        fmt::print(stderr, "delivering a response failed\n");
+        reportDeliveryFailure("delivering a response failed");
     }
 }
 

@@ -196,15 +196,43 @@ void LgFileLogger::writePending() {
     std::size_t done = 0;
     while (done < pending_.size()) {
         const ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fmt::print(stderr, "LgFileLogger: Failed to write data: {}\n", lastError());
-            break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            fmt::print(stderr, "LgFileLogger: Failed to write data: {}\n",
+                       n < 0 ? lastError() : "nothing written");
+            cutBackToWholeLine(done);
+            pending_.clear();
+            return;
         }
         done += static_cast<std::size_t>(n);
     }
     writtenEnd_ += done;
     pending_.clear();
+}
+
+// A write cut short (a full disk, a file-size limit) leaves part of a line at the end of
+// the file, which the next line would be glued to: it goes, so that each line is whole or
+// absent. The lines after it are lost.
+void LgFileLogger::cutBackToWholeLine(std::size_t written) {
+    const std::size_t lineEnd = std::string_view(pending_.data(), written).rfind('\n');
+    const std::size_t whole = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0) {
+        fmt::print(stderr, "LgFileLogger: Failed to read file size: {}\n", lastError());
+        writtenEnd_ += written;
+        return;
+    }
+    // Appending puts our bytes at the end, whatever else wrote to the file before.
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    const std::uint64_t torn = written - whole;
+    const std::uint64_t end = size >= torn ? size - torn : 0;
+    if (torn > 0 && ::ftruncate(fd_, static_cast<off_t>(end)) != 0) {
+        fmt::print(stderr, "LgFileLogger: Failed to remove a partly written line: {}\n",
+                   lastError());
+        writtenEnd_ = size;
+        return;
+    }
+    writtenEnd_ = end;
 }
 
 std::shared_ptr<LgLogFileInfo> LgFileLogger::findCurrentLogFileInfo() {

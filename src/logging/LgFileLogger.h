@@ -93,6 +93,7 @@ private:
     bool openCurrentFile();
     void append(std::string_view bytes, bool writeNow);
     void writePending();
+    void cutBackToWholeLine(std::size_t written);
     bool handleWatchEvents();
     // How a closed file reaches the disk: left to the kernel, waited for here, or waited for
     // in the background (for rolls that come in the middle of a burst of records).

@@ -198,42 +198,60 @@ void LgLog::recordsLeftBacklog(std::int64_t count) {
 
 void LgLog::deliver(std::span<const LgLogMessage> records) {
     requireLoggingQueue();
-    // Each logger queue takes the whole run in one call; loggers sharing a queue see every
-    // record in turn, as they would one record at a time.
-    auto deliverTo = [this, records](const QueueGroup& group) {
+    // Loggers sharing a queue see every record in turn, as they would one record at a time.
+    auto deliverTo = [this](const QueueGroup& group, std::span<const LgLogMessage> some) {
         const DeliveringRecords delivering;
-        for (const auto& message : records) {
+        for (const auto& message : some) {
             for (const std::size_t index : group.nodes) {
                 const auto& node = loggers_[index];
                 if (node.level & message.flag()) callLogger(*node.logger, message);
             }
         }
     };
-    auto admitsAny = [this, records](const QueueGroup& group) {
+    auto admitsAny = [this](const QueueGroup& group, std::span<const LgLogMessage> some) {
         for (const std::size_t index : group.nodes) {
-            for (const auto& message : records) {
+            for (const auto& message : some) {
                 if (loggers_[index].level & message.flag()) return true;
             }
         }
         return false;
     };
+    // One queue, or one processor: the calls go on this thread holding the logger's queue
+    // when that is idle, which spares two thread hand-offs. Otherwise loggers work in
+    // parallel, and the records reach all of them before the next are taken.
+    auto deliverToEach = [&](const std::vector<const QueueGroup*>& groups,
+                             std::span<const LgLogMessage> some) {
+        if (processorCount_ == 1 || groups.size() == 1) {
+            for (const auto* group : groups) group->queue->sync([&] { deliverTo(*group, some); });
+            return;
+        }
+        foundation::DispatchGroup dispatch;
+        for (const auto* group : groups) {
+            dispatch.async(*group->queue, [&deliverTo, group, some] { deliverTo(*group, some); });
+        }
+        dispatch.wait();
+    };
+
     std::vector<const QueueGroup*> picked;
     for (const auto& group : queueGroups_) {
-        if (admitsAny(group)) picked.push_back(&group);
+        if (admitsAny(group, records)) picked.push_back(&group);
     }
-    if (picked.empty()) return;
-    // One queue, or one processor: each run goes on this thread holding the logger's queue
-    // when that is idle, which spares two thread hand-offs.
-    if (processorCount_ == 1 || picked.size() == 1) {
-        for (const auto* group : picked) group->queue->sync([&] { deliverTo(*group); });
+    // The usual case, one logger for the whole run: it takes the run in one call.
+    if (picked.size() <= 1) {
+        if (!picked.empty()) deliverToEach(picked, records);
         return;
     }
-    // Loggers work in parallel, but a run reaches all of them before the next is taken.
-    foundation::DispatchGroup dispatch;
-    for (const auto* group : picked) {
-        dispatch.async(*group->queue, [&deliverTo, group] { deliverTo(*group); });
+    // Several: a record reaches every logger it is for before the next is taken, so that
+    // no logger runs ahead of another.
+    std::vector<const QueueGroup*> admitting;
+    for (std::size_t at = 0; at < records.size(); ++at) {
+        const auto one = records.subspan(at, 1);
+        admitting.clear();
+        for (const auto* group : picked) {
+            if (admitsAny(*group, one)) admitting.push_back(group);
+        }
+        if (!admitting.empty()) deliverToEach(admitting, one);
     }
-    dispatch.wait();
 }
 
 bool LgLog::isDeliveringRecords() {

@@ -36,8 +36,9 @@ struct LgLoggerInformation {
 
 // The logging hub: every record goes through one serial logging queue and is handed to
 // each installed logger whose level admits its flag, on that logger's own queue. Records
-// queued back to back wait together for one delivery job, which hands the whole run to
-// each logger queue at once.
+// queued back to back wait together for one delivery job. A run that only one logger queue
+// takes goes to it in one call; where several take it, a record has reached all of them
+// before the next is handed out.
 class LgLog {
 public:
     // Asynchronous records waiting for delivery beyond which a caller waits for room (never

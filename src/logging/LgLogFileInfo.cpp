@@ -254,9 +254,16 @@ bool LgLogFileInfo::reverseCompareByModificationDate(LgLogFileInfo& other) {
 }
 
 std::string LgLogFileInfo::description() {
+    const auto& attributes = fileAttributes();
+    const std::string attributesText =
+        attributes ? fmt::format("{{fileSize = {}; fileCreationDate = {}; "
+                                 "fileModificationDate = {};}}",
+                                 attributes->size, isoTime(attributes->creationDate),
+                                 isoTime(attributes->modificationDate))
+                   : "{}";
     return fmt::format(
-        "{{filePath = \"{}\"; fileName = \"{}\"; creationDate = {}; modificationDate = {}; "
-        "fileSize = {}; age = {:.3f}; isArchived = {};}}",
-        filePath(), fileName(), isoTime(creationDate()), isoTime(modificationDate()), fileSize(),
-        age(), isArchived() ? "YES" : "NO");
+        "{{filePath = \"{}\"; fileName = \"{}\"; fileAttributes = {}; creationDate = {}; "
+        "modificationDate = {}; fileSize = {}; age = {:.3f}; isArchived = {};}}",
+        filePath(), fileName(), attributesText, isoTime(creationDate()),
+        isoTime(modificationDate()), fileSize(), age(), isArchived() ? "YES" : "NO");
 }

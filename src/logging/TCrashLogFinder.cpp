@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "foundation/Bundle.h"
 #include "foundation/Paths.h"
 #include "logging/LogCall.h"
 
@@ -35,8 +36,12 @@ void walk(const std::string& folder, Wanted wanted, std::vector<std::string>& fo
 }  // namespace
 
 std::string TCrashLogFinder::applicationName() {
-    const char* name = program_invocation_short_name;
-    return name ? name : "";
+    std::string name = foundation::Bundle::mainBundle()
+                           .objectForInfoDictionaryKey("CFBundleExecutable")
+                           .stringOr();
+    // Without a bundle an empty name would claim every report and the whole hang folder.
+    if (name.empty() && program_invocation_short_name) name = program_invocation_short_name;
+    return name;
 }
 
 std::vector<TCrashLogFinder::ReportFolders> TCrashLogFinder::defaultReportFolders() {

@@ -31,7 +31,8 @@ public:
     static std::vector<std::string> crashLogsSince(std::optional<Clock::time_point> since,
                                                    const std::vector<ReportFolders>& places);
 
-    // The executable's name.
+    // The executable's name as the bundle gives it ("CFBundleExecutable"); the process's
+    // name when there is no bundle.
     static std::string applicationName();
     // No file: false. No moment: true. Otherwise whether the file changed at or after it.
     static bool fileIsNewerThan(const std::string& path, std::optional<Clock::time_point> since);

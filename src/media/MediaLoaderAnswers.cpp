@@ -17,7 +17,8 @@ Value objFromPlaylist(const iPodPlaylist& playlist) {
     Value tracks = foundation::Array{};
     for (const Value& id : playlist.trackIDs()) tracks.append(decimal(id));
     return Value::dict({
-        {"name", playlist.hasName() ? Value(playlist.name()) : Value::null()},
+        // The page gets a text in any case; the record itself may have no name.
+        {"name", playlist.name()},
         {"type", static_cast<std::uint32_t>(playlist.type())},
         {"tag", playlist.tag()},
         {"pid", fmt::format("{}", playlist.pid())},

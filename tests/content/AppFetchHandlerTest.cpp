@@ -181,6 +181,55 @@ TEST_F(AppFetchHandlerTest, RangesOfLocalAndDeviceFiles) {
     EXPECT_EQ(serve("action=localfile&path=/no/such/file")->status(), 404);
 }
 
+TEST_F(AppFetchHandlerTest, HeadOfALocalFileRangeStatesTheRangesLength) {
+    for (const char* method : {"HEAD", "head"}) {
+        const auto ranged = serve("action=localfile&path=" + local, "bytes=10-19", method);
+        EXPECT_EQ(ranged->status(), 206) << method;
+        EXPECT_EQ(ranged->header("Content-Range"), "bytes 10-19/1000") << method;
+        EXPECT_EQ(ranged->header("Content-Length"), "10") << method;
+        EXPECT_EQ(ranged->body(), "") << method;
+    }
+    const auto lowered = serve("action=localfile&path=" + local, "bytes=990-5000", "HEAD");
+    EXPECT_EQ(lowered->header("Content-Length"), "10");
+    const auto whole = serve("action=localfile&path=" + local, "", "HEAD");
+    EXPECT_EQ(whole->status(), 200);
+    EXPECT_EQ(whole->header("Content-Length"), "1000");
+}
+
+TEST_F(AppFetchHandlerTest, ADevicePathAndTypeAreDecodedOnceAndALocalPathTwice) {
+    device->files["a%41.txt"] = "percent";
+    device->files["aA.txt"] = "letter";
+    const auto percent = serve("action=file&udid=dev-1&path=%2Fa%2541.txt");
+    EXPECT_EQ(percent->status(), 200);
+    EXPECT_EQ(percent->body(), "percent");
+    EXPECT_EQ(serve("action=file&udid=dev-1&path=%2FaA.txt")->body(), "letter");
+    // A type encoded twice is no type the responder knows: an empty listing.
+    const auto listing =
+        foundation::json::read(serve("action=file-list&udid=dev-1&path=%2F&type=%2566ile")->body());
+    EXPECT_EQ((*listing)["total"].toInt64(), 0);
+    EXPECT_EQ(foundation::json::read(serve("action=file-list&udid=dev-1&path=%2F&type=file")->body())
+                  .value_or(Value())["total"]
+                  .toInt64(),
+              3);
+    // The computer's files are named by a path encoded twice.
+    std::string encoded;
+    for (char c : local) encoded += c == '/' ? std::string("%252F") : std::string(1, c);
+    EXPECT_EQ(serve("action=localfile&path=" + encoded)->body(), device->files["song.mp3"]);
+}
+
+TEST_F(AppFetchHandlerTest, TheLoaderRegistryAnswersByTheIdentifierAsGiven) {
+    auto loader = std::make_shared<StaticLoader>();
+    AppFetchHandler::setMediaLoaderOf(loader, "Dev-1");
+    EXPECT_EQ(AppFetchHandler::mediaLoaderFor("Dev-1"), loader);
+    EXPECT_EQ(AppFetchHandler::mediaLoaderFor("dev-1"), nullptr);
+    const auto all = AppFetchHandler::mediaLoaders();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all.at("Dev-1"), loader);
+    AppFetchHandler::removeMediaLoaderOf("Dev-1");
+    EXPECT_TRUE(AppFetchHandler::mediaLoaders().empty());
+    EXPECT_EQ(AppFetchHandler::mediaLoaderFor("Dev-1"), nullptr);
+}
+
 TEST_F(AppFetchHandlerTest, QueryParsing) {
     using content::fetchQueryParameters;
     const auto p = fetchQueryParameters("a=1&b=x=y&a=2&c&d=%41%2520&bad=%zz&e=");

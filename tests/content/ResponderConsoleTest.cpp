@@ -57,4 +57,14 @@ TEST_F(ResponderConsoleTest, TheTestResponderShowsEachRequestOnTheConsole) {
               "Post: {Content-Type = text/plain}\nPost Data: hello\n");
 }
 
+TEST_F(ResponderConsoleTest, TheFetchResponderShowsEachGetAndHeadOnTheConsole) {
+    const std::string thread = "Current thread: " + content::currentThreadText() + "\n";
+    EXPECT_EQ(servedOnConsole(content::AppFetchHandler(), "myapp://x/fetch?action=none", "GET"),
+              thread + "Get: {}\n");
+    EXPECT_EQ(servedOnConsole(content::AppFetchHandler(), "myapp://x/fetch?action=none", "HEAD",
+                              "", "text/plain"),
+              "Head: {Content-Type = text/plain}\n" + thread +
+                  "Get: {Content-Type = text/plain}\n");
+}
+
 }  // namespace

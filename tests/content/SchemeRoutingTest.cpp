@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 
 #include "SchemeFixtures.h"
@@ -256,6 +257,13 @@ TEST_F(SchemeRoutingTest, StoppedResponderSendsNothingAndOnlyItsTaskIsStopped) {
     handler.startURLSchemeTask(stopped);
     handler.startURLSchemeTask(running);
     EXPECT_EQ(CustomSchemeHandler::inFlightCount(), 2u);
+    // Each request in flight with the responder serving it, oldest first.
+    const auto inFlight = CustomSchemeHandler::allHandlers();
+    ASSERT_EQ(inFlight.size(), 2u);
+    EXPECT_EQ(inFlight[0].task, stopped);
+    EXPECT_EQ(inFlight[1].task, running);
+    EXPECT_TRUE(inFlight[0].handler && inFlight[1].handler);
+    EXPECT_NE(inFlight[0].handler, inFlight[1].handler);
     handler.stopURLSchemeTask(stopped);
     gate.count_down();
     ASSERT_TRUE(running->waitForFinish());
@@ -264,7 +272,38 @@ TEST_F(SchemeRoutingTest, StoppedResponderSendsNothingAndOnlyItsTaskIsStopped) {
     EXPECT_FALSE(stopped->gotResponse());
     EXPECT_EQ(stopped->finishes(), 0);
     EXPECT_EQ(CustomSchemeHandler::inFlightCount(), 0u);
+    EXPECT_TRUE(CustomSchemeHandler::allHandlers().empty());
     TrickyResponder::gate() = nullptr;
+}
+
+// A task that fails as the answer reaches it.
+class ThrowingTask : public RecordingTask {
+public:
+    using RecordingTask::RecordingTask;
+    void didReceiveResponse(const content::HTTPURLResponse&) override {
+        throw std::runtime_error("the page went away");
+    }
+};
+
+TEST_F(SchemeRoutingTest, AFailureWhileDeliveringShowsItsDescriptionThenTheCallStack) {
+    auto task = std::make_shared<ThrowingTask>("myapp://x/ajax");
+    bool finished = false;
+    testing::internal::CaptureStderr();
+    content::DynamicResponse().handle(task->request(), task, [&] { finished = true; });
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(task->finishes(), 0);
+    const std::string description = "\nthe page went away\n";
+    const std::size_t at = console.find(description);
+    ASSERT_NE(at, std::string::npos) << console;
+    // One line per frame, each with its address, as the C library writes them.
+    std::istringstream frames(console.substr(at + description.size()));
+    int lines = 0;
+    for (std::string line; std::getline(frames, line);) {
+        EXPECT_NE(line.find("[0x"), std::string::npos) << line;
+        ++lines;
+    }
+    EXPECT_GE(lines, 3) << console;
 }
 
 // A native reader of "myapp" URLs without a browser view.
@@ -307,6 +346,34 @@ TEST_F(SchemeRoutingTest, UrlProtocolReadsThroughTheSameResponders) {
     EXPECT_EQ(client->status, 200);
     EXPECT_TRUE(client->noCaching);
     EXPECT_EQ(client->body, "body{}");
+}
+
+// Connection callbacks that a reader of its own would call: passed on to the client, uncached,
+// and the response and body kept; a failure changes nothing.
+TEST_F(SchemeRoutingTest, UrlProtocolPassesConnectionCallbacksOnAndKeepsTheAnswer) {
+    auto client = std::make_shared<CollectingClient>();
+    content::MyURLProtocol protocol(RecordingTask("myapp://x/elsewhere").request(), client);
+    const content::HTTPURLResponse response(*foundation::Url::parse("myapp://x/elsewhere"), 203);
+    protocol.connectionDidReceiveResponse(nullptr, response);
+    EXPECT_EQ(client->status, 203);
+    EXPECT_TRUE(client->noCaching);
+    ASSERT_NE(protocol.response(), nullptr);
+    EXPECT_EQ(protocol.response()->statusCode(), 203);
+    const std::string first = "first ", second = "second";
+    protocol.connectionDidReceiveData(
+        nullptr, std::span(reinterpret_cast<const std::uint8_t*>(first.data()), first.size()));
+    protocol.connectionDidReceiveData(
+        nullptr, std::span(reinterpret_cast<const std::uint8_t*>(second.data()), second.size()));
+    EXPECT_EQ(client->body, "first second");
+    EXPECT_EQ(std::string(protocol.mutableData().begin(), protocol.mutableData().end()),
+              "first second");
+    protocol.connectionDidFailWithError(nullptr, {"NSURLErrorDomain", -1005, "lost", {}});
+    EXPECT_FALSE(client->failed);
+    protocol.connectionDidFinishLoading(nullptr);
+    client->done.wait();
+    // A second response starts the kept body afresh.
+    protocol.connectionDidReceiveResponse(nullptr, response);
+    EXPECT_TRUE(protocol.mutableData().empty());
 }
 
 // Lets go of its protocol when the answer is complete, as a one-shot reader does.

@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include "content/ThreadPool.h"
 #include "foundation/OperationQueue.h"
 #include "logging/CapturingLogger.h"
 #include "logging/LogCall.h"
-#include "support/Latch.h"
 
 namespace {
 
@@ -37,15 +38,32 @@ TEST_F(ThreadPoolTest, LogsQueueFiguresOnlyWhenInfoIsOn) {
 }
 
 TEST_F(ThreadPoolTest, JobsAddedFromAJobDoNotWaitForIt) {
-    std::promise<void> innerRan;
-    testsupport::Latch release(1);
-    ThreadPool::addAsyncJobWithBlock([&] {
-        ThreadPool::addAsyncJobWithBlock([&] { innerRan.set_value(); });
-        release.wait();  // the outer job stays busy until the inner one has run
+    // The outer job stays busy until the inner one has run (for a generous while at most,
+    // so that a pool where the inner job waits fails rather than hangs). The jobs share
+    // what they note, which outlives this frame should the pool never run them.
+    struct Notes {
+        std::promise<std::thread::id> innerRan;
+        std::promise<void> outerDone;
+        std::thread::id outerThread, innerThread;
+        bool innerRanWhileOuterWaited = false;
+    };
+    auto notes = std::make_shared<Notes>();
+    auto outerDone = notes->outerDone.get_future();
+    ThreadPool::addAsyncJobWithBlock([notes] {
+        notes->outerThread = std::this_thread::get_id();
+        auto inner = notes->innerRan.get_future();
+        ThreadPool::addAsyncJobWithBlock(
+            [notes] { notes->innerRan.set_value(std::this_thread::get_id()); });
+        notes->innerRanWhileOuterWaited =
+            inner.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+        if (notes->innerRanWhileOuterWaited) notes->innerThread = inner.get();
+        notes->outerDone.set_value();
     });
-    innerRan.get_future().wait();
-    release.count_down();
-    // The outer job still holds the latch on this frame until it returns.
+    ASSERT_EQ(outerDone.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_TRUE(notes->innerRanWhileOuterWaited);
+    EXPECT_NE(notes->innerThread, notes->outerThread);
+    EXPECT_NE(notes->outerThread, std::this_thread::get_id());
+    EXPECT_NE(notes->innerThread, std::this_thread::get_id());
     ThreadPool::async().waitUntilAllOperationsAreFinished();
 }
 

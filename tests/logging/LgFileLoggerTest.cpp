@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <filesystem>
 #include <mutex>
 
@@ -171,6 +174,43 @@ TEST_F(LgFileLoggerTest, AnErrorIsInTheFileWhenTheCallReturns) {
     log("[ERROR] at once", 1);
     const auto path = manager->sortedLogFilePaths().front();
     EXPECT_NE(LogFolder::read(path).find("[ERROR] at once\n"), std::string::npos);
+}
+
+// While it lives, writes past `limit` bytes of any file fail (as on a full disk) instead of
+// raising SIGXFSZ; the limit and the signal's handling are restored afterwards.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t limit) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit lowered{limit, saved_.rlim_max};
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = SIG_DFL;
+};
+
+TEST_F(LgFileLoggerTest, AWriteCutShortLeavesNoPartOfALineForTheNextToJoin) {
+    log("before the disk filled up", 1);
+    const std::string path = logger->currentLogFileInfo()->filePath();
+    const auto size = std::filesystem::file_size(path);
+    {
+        // Room for half of the next line, and for nothing after it.
+        const FileSizeLimit full(size + 40);
+        log("this line does not fit in what is left of the disk, not by far", 1);
+        log("nor does this one", 1);
+    }
+    EXPECT_EQ(std::filesystem::file_size(path), size);
+    log("room again", 1);
+    EXPECT_EQ(files(), (Files{{"before the disk filled up", "room again"}}));
 }
 
 TEST_F(LgFileLoggerTest, RollsWhenAWriteReachesTheSizeLimitKeepingThatLineWhole) {

@@ -299,4 +299,20 @@ TEST_F(LgLogFileManagerDefaultTest, FileRecordsReadSizeDatesAndFollowARename) {
     EXPECT_FALSE(gone.creationDate());
 }
 
+TEST_F(LgLogFileManagerDefaultTest, AFileRecordsDescriptionShowsItsFileAttributes) {
+    folder.make(dated(1), 0, "12345");
+    LgLogFileInfo info(folder.file(dated(1)));
+    const std::string text = info.description();
+    EXPECT_NE(text.find("fileName = \"" + dated(1) + "\"; fileAttributes = {fileSize = 5; "
+                        "fileCreationDate = "),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("fileSize = 5; age = "), std::string::npos) << text;
+
+    LgLogFileInfo gone(folder.file("gone.log"));
+    EXPECT_NE(gone.description().find("fileAttributes = {}; creationDate = (null);"),
+              std::string::npos)
+        << gone.description();
+}
+
 }  // namespace

@@ -2,6 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -136,6 +140,45 @@ TEST_P(LgLogTest, ALoneLoggerIsCalledHoldingItsOwnQueue) {
     hub.flushLog();
     logger->loggerQueue()->sync([&] { EXPECT_EQ(onOwnQueue, std::vector<bool>(20, true)); });
     EXPECT_EQ(logger->records().at(0).queueLabel(), foundation::QueueLabel::current());
+}
+
+TEST_P(LgLogTest, ARecordReachesEveryLoggerBeforeTheNextIsTaken) {
+    // Two loggers on queues of their own. "first" is slow with record 1: it waits (bounded)
+    // for "second" to be handed record 2, which must not happen before it is done.
+    auto first = std::make_shared<CapturingLogger>("first");
+    auto second = std::make_shared<CapturingLogger>("second");
+    std::mutex mutex;
+    std::condition_variable changed;
+    int firstDone = 0, secondDone = 0, secondStarted = 0;
+    std::vector<std::string> aheadOfTheOther;
+    first->onMessage = [&](const LgLogMessage& message) {
+        std::unique_lock lock(mutex);
+        if (secondDone < std::stoi(message.message()) - 1) aheadOfTheOther.push_back("first");
+        if (message.message() == "1") {
+            changed.wait_for(lock, std::chrono::seconds(1), [&] { return secondStarted >= 2; });
+        }
+        ++firstDone;
+    };
+    second->onMessage = [&](const LgLogMessage& message) {
+        std::lock_guard lock(mutex);
+        if (firstDone < std::stoi(message.message()) - 1) aheadOfTheOther.push_back("second");
+        ++secondStarted;
+        changed.notify_all();
+        ++secondDone;
+    };
+    hub.addLogger(first);
+    hub.addLogger(second);
+    hub.flushLog();
+    // Both records wait on the logging queue, so that one delivery takes them together.
+    testsupport::Latch release(1);
+    LgLog::loggingQueue().async([&] { release.wait(); });
+    for (const char* text : {"1", "2", "3"}) hub.log(true, record(text, 2));
+    release.count_down();
+    hub.flushLog();
+    EXPECT_EQ(first->texts(), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(second->texts(), (std::vector<std::string>{"1", "2", "3"}));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(aheadOfTheOther, std::vector<std::string>{});
 }
 
 TEST(LgLogBacklog, CallersWaitOnceTooManyRecordsWaitForASlowLogger) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "logging/LogFolder.h"
@@ -93,6 +94,28 @@ TEST_F(TCrashLogFinderTest, ASinceMomentKeepsReportsChangedAtOrAfterIt) {
     EXPECT_FALSE(TCrashLogFinder::fileIsNewerThan(folder.file("missing"), std::nullopt));
     EXPECT_TRUE(TCrashLogFinder::fileIsNewerThan(same, std::nullopt));
     EXPECT_FALSE(TCrashLogFinder::fileIsNewerThan(same, t0 + 1ns));
+}
+
+TEST(TCrashLogFinderDefaults, TheApplicationIsNamedByTheBundlesExecutable) {
+    EXPECT_EQ(TCrashLogFinder::applicationName(), "orvandel");
+    const auto places = TCrashLogFinder::defaultReportFolders();
+    ASSERT_EQ(places.size(), 2u);
+    EXPECT_TRUE(places[1].hangFolder.ends_with("/Orvandel/HangReporter/orvandel"))
+        << places[1].hangFolder;
+}
+
+TEST(TCrashLogFinderDefaults, WithoutABundleTheProcessNamesTheApplication) {
+    LogFolder emptyBundle;
+    const char* saved = std::getenv("ORVANDEL_BUNDLE_DIR");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("ORVANDEL_BUNDLE_DIR", emptyBundle.path.c_str(), 1);
+    const std::string name = TCrashLogFinder::applicationName();
+    if (saved) {
+        ::setenv("ORVANDEL_BUNDLE_DIR", savedValue.c_str(), 1);
+    } else {
+        ::unsetenv("ORVANDEL_BUNDLE_DIR");
+    }
+    EXPECT_EQ(name, "logging_tests");
 }
 
 TEST(TCrashLogFinderDefaults, TheUsersFoldersLieBelowTheStateFolder) {

@@ -187,7 +187,7 @@ TEST_F(MediaLoaderStateTest, TheDeviceCanBeChangedOrTakenAwayBetweenLoads) {
     EXPECT_TRUE(loader->allDCIMPhotos()->empty());
 }
 
-TEST_F(MediaLoaderStateTest, ABinaryDatabasePlaylistWithoutANameReachesThePageAsNull) {
+TEST_F(MediaLoaderStateTest, ABinaryDatabasePlaylistWithoutANameReachesThePageWithAnEmptyName) {
     mediatest::DatabaseSpec spec;
     spec.tracks.push_back({.id = 7, .strings = {{1, u"Song"}}});
     spec.playlists.push_back({u"Pod", true, false, {7}});
@@ -207,7 +207,7 @@ TEST_F(MediaLoaderStateTest, ABinaryDatabasePlaylistWithoutANameReachesThePageAs
     EXPECT_TRUE((*user)[2]->hasName());
     const Value answer = loader->playlistsAnswer()["user"];
     EXPECT_EQ(answer[0]["name"], Value("Pod"));
-    EXPECT_EQ(answer[1]["name"], Value::null());
+    EXPECT_EQ(answer[1]["name"], Value(""));
     EXPECT_EQ(answer[1]["tracks"], Value::list({"7"}));
     EXPECT_EQ(answer[2]["name"], Value(""));
 }

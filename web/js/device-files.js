@@ -203,8 +203,7 @@
         var media = element(PICTURE.test(record.name) ? 'img' : 'audio', 'files-media');
         var failed = function (text) { viewer.appendChild(element('p', 'error', text)); };
         media.addEventListener('error', function () { failed('The file could not be read from the device.'); });
-        // The responder decodes the path twice, so it goes out encoded twice.
-        var url = fetchUrl({ action: 'file', udid: state.udid, path: encodeURIComponent(record.path) });
+        var url = fetchUrl({ action: 'file', udid: state.udid, path: record.path });
         viewer.replaceChildren(element('h3', '', record.name), media);
         if (audioUrl) URL.revokeObjectURL(audioUrl);
         audioUrl = '';

@@ -35,6 +35,8 @@ public:
     static constexpr std::chrono::milliseconds kWallTimeLimit{1000};
 
     std::size_t captureCount() const { return static_cast<std::size_t>(captureCount_); }
+    // Whether a search ran past its limits (its "no match" is then no answer).
+    bool gaveUp() const { return gaveUp_; }
     // (RGXNotFound, 0) for a capture that took no part in the match.
     RGXRange rangeOf(std::size_t capture) const;
     std::string stringOf(std::size_t capture) const;

@@ -40,10 +40,65 @@ std::size_t RGXRegexCache::oldestWay(std::size_t set) const {
     return oldest;
 }
 
+std::size_t RGXRegexCache::setOf(std::string_view pattern, std::uint32_t options) const {
+    return (std::hash<std::string_view>{}(pattern) ^ options) % kSets;
+}
+
+RGXRegexCache::Entry* RGXRegexCache::find(std::string_view pattern, std::uint32_t options) {
+    for (Entry& entry : sets_[setOf(pattern, options)]) {
+        if (entry.regex && entry.options == options && entry.pattern == pattern) return &entry;
+    }
+    return nullptr;
+}
+
+std::optional<RGXRegexCache::FirstMatch> RGXRegexCache::rememberedFirstMatch(
+    std::string_view pattern, std::uint32_t options, std::string_view text, RGXRange range) {
+    if (text.size() >= kRememberedTextLimit) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    const Entry* entry = find(pattern, options);
+    if (!entry || !entry->text || *entry->text != text || entry->textRange != range)
+        return std::nullopt;
+    return FirstMatch{static_cast<std::size_t>(entry->captureCount), entry->firstMatch};
+}
+
+void RGXRegexCache::rememberFirstMatch(std::string_view pattern, std::uint32_t options,
+                                       std::string_view text, RGXRange range,
+                                       const FirstMatch& match) {
+    if (text.size() >= kRememberedTextLimit) return;
+    std::lock_guard lock(mutex_);
+    Entry* entry = find(pattern, options);
+    if (!entry) return;  // replaced meanwhile
+    entry->text = std::string(text);
+    entry->textRange = range;
+    entry->firstMatch = match.ranges;
+}
+
+void RGXRegexCache::forgetText(std::string_view text) {
+    std::lock_guard lock(mutex_);
+    for (auto& set : sets_) {
+        for (auto& entry : set) {
+            if (entry.text && *entry.text == text) {
+                entry.text.reset();
+                entry.firstMatch.clear();
+            }
+        }
+    }
+}
+
+bool RGXRegexCache::remembersText(std::string_view text) {
+    std::lock_guard lock(mutex_);
+    for (const auto& set : sets_) {
+        for (const auto& entry : set) {
+            if (entry.text && *entry.text == text) return true;
+        }
+    }
+    return false;
+}
+
 URegularExpression* RGXRegexCache::acquire(std::string_view pattern, std::uint32_t options,
                                            int& captureCount, UErrorCode& status,
                                            UParseError& parseError) {
-    const std::size_t set = (std::hash<std::string_view>{}(pattern) ^ options) % kSets;
+    const std::size_t set = setOf(pattern, options);
     std::lock_guard lock(mutex_);
     for (std::size_t way = 0; way < kWays; ++way) {
         Entry& entry = sets_[set][way];
@@ -64,7 +119,11 @@ URegularExpression* RGXRegexCache::acquire(std::string_view pattern, std::uint32
     const std::size_t way = oldestWay(set);
     Entry& entry = sets_[set][way];
     if (entry.regex) uregex_close(entry.regex);
-    entry = Entry{std::string(pattern), options, compiled, uregex_groupCount(compiled, &status)};
+    entry = Entry{};
+    entry.pattern = std::string(pattern);
+    entry.options = options;
+    entry.regex = compiled;
+    entry.captureCount = uregex_groupCount(compiled, &status);
     touch(set, way);
     captureCount = entry.captureCount;
     return uregex_clone(compiled, &status);

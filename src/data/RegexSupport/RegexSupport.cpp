@@ -58,17 +58,39 @@ void checkLength(std::size_t length, const char* reason) {
         throw foundation::NamedException("NSRangeException", reason);
 }
 
-// The walk for one call: arguments checked, the expression compiled (or taken from the
-// cache), nullptr when it does not compile and the error went to the out-argument.
-std::unique_ptr<RGXBlockEnumerationHelper> begin(std::string_view text, std::string_view regex,
-                                                 const NSString::RegexCall& call,
-                                                 Value details = {}) {
+// The range a call searches, after its arguments are checked.
+RGXRange checkedRange(std::string_view text, std::string_view regex,
+                      const NSString::RegexCall& call) {
     checkLength(text.size(), "String length exceeds INT_MAX.");
     checkLength(regex.size(), "Regex string length exceeds INT_MAX");
     const RGXRange range = call.range.value_or(RGXRange{0, text.size()});
     if (range.location > text.size() || range.length > text.size() - range.location) {
         throw foundation::NamedException("NSRangeException", "Range or index out of bounds.");
     }
+    return range;
+}
+
+// What the error of a replacement that could not start tells besides: the text as it
+// stands, since nothing was replaced, and the template where there is one.
+Value replacementDetails(std::string_view text, std::optional<std::string_view> replacement) {
+    Value details = Value::dict({{"RGXICURegexReplacedString", std::string(text)},
+                                 {"RGXICURegexReplacedCount", std::int64_t{0}}});
+    if (replacement) details.set("RGXICURegexReplacementString", std::string(*replacement));
+    return details;
+}
+
+Value withEnumerationOptions(Value details, std::uint32_t enumerationOptions) {
+    if (!details.isDictionary()) details = Value::dict({});
+    details.set("RGXICURegexEnumerationOptions", static_cast<std::uint64_t>(enumerationOptions));
+    return details;
+}
+
+// The walk for one call: arguments checked, the expression compiled (or taken from the
+// cache), nullptr when it does not compile and the error went to the out-argument.
+std::unique_ptr<RGXBlockEnumerationHelper> begin(std::string_view text, std::string_view regex,
+                                                 const NSString::RegexCall& call,
+                                                 Value details = {}) {
+    const RGXRange range = checkedRange(text, regex, call);
     int captureCount = 0;
     UErrorCode status = U_ZERO_ERROR;
     UParseError parse{};
@@ -85,11 +107,36 @@ std::unique_ptr<RGXBlockEnumerationHelper> begin(std::string_view text, std::str
     return std::make_unique<RGXBlockEnumerationHelper>(clone, captureCount, text, range, regex);
 }
 
-void checkCapture(const RGXBlockEnumerationHelper& walk, std::size_t capture) {
-    if (capture > walk.captureCount()) {
+void checkCapture(std::size_t captureCount, std::size_t capture) {
+    if (capture > captureCount) {
         throw foundation::NamedException("NSInvalidArgumentException",
                                          "The capture argument is not valid.");
     }
+}
+
+void checkCapture(const RGXBlockEnumerationHelper& walk, std::size_t capture) {
+    checkCapture(walk.captureCount(), capture);
+}
+
+// The first match in the call's range, as the expression remembers it for the text it last
+// searched, else searched for now; nullopt when the pattern does not compile (the error went
+// to the out-argument).
+std::optional<RGXRegexCache::FirstMatch> firstMatch(std::string_view text, std::string_view regex,
+                                                    const NSString::RegexCall& call) {
+    auto& cache = RGXRegexCache::shared();
+    const RGXRange range = checkedRange(text, regex, call);
+    if (auto remembered = cache.rememberedFirstMatch(regex, call.options, text, range))
+        return remembered;
+    auto walk = begin(text, regex, call);
+    if (!walk) return std::nullopt;
+    RGXRegexCache::FirstMatch found{walk->captureCount(), {}};
+    if (walk->findNext()) {
+        for (std::size_t capture = 0; capture <= walk->captureCount(); ++capture)
+            found.ranges.push_back(walk->rangeOf(capture));
+    }
+    // A search that gave up found nothing, which is no answer to keep.
+    if (!walk->gaveUp()) cache.rememberFirstMatch(regex, call.options, text, range, found);
+    return found;
 }
 
 void collect(const RGXBlockEnumerationHelper& walk, bool withStrings,
@@ -184,26 +231,32 @@ bool isRegexValid(std::string_view regex, std::uint32_t options, foundation::Err
     return captureCountForRegex(regex, options, error ? error : &ignored) >= 0;
 }
 
+void flushCachedRegexData(std::string_view text) {
+    RGXRegexCache::shared().forgetText(text);
+}
+
 bool isMatchedByRegex(std::string_view text, std::string_view regex, const RegexCall& call) {
-    auto walk = begin(text, regex, call);
-    return walk && walk->findNext();
+    const auto match = firstMatch(text, regex, call);
+    return match && !match->ranges.empty();
 }
 
 RGXRange rangeOfRegex(std::string_view text, std::string_view regex, std::size_t capture,
                       const RegexCall& call) {
-    auto walk = begin(text, regex, call);
-    if (!walk) return {RGXNotFound, 0};
-    checkCapture(*walk, capture);
-    return walk->findNext() ? walk->rangeOf(capture) : RGXRange{RGXNotFound, 0};
+    const auto match = firstMatch(text, regex, call);
+    if (!match) return {RGXNotFound, 0};
+    checkCapture(match->captureCount, capture);
+    return match->ranges.empty() ? RGXRange{RGXNotFound, 0} : match->ranges[capture];
 }
 
 std::optional<std::string> stringByMatching(std::string_view text, std::string_view regex,
                                             std::size_t capture, const RegexCall& call) {
-    auto walk = begin(text, regex, call);
-    if (!walk) return std::nullopt;
-    checkCapture(*walk, capture);
-    if (!walk->findNext()) return std::nullopt;
-    return walk->stringOf(capture);
+    const auto match = firstMatch(text, regex, call);
+    if (!match) return std::nullopt;
+    checkCapture(match->captureCount, capture);
+    if (match->ranges.empty()) return std::nullopt;
+    const RGXRange range = match->ranges[capture];
+    if (range.location == RGXNotFound) return std::string();
+    return std::string(text.substr(range.location, range.length));
 }
 
 std::vector<std::string> componentsSeparatedByRegex(std::string_view text, std::string_view regex,
@@ -275,8 +328,7 @@ std::optional<std::string> stringByReplacingOccurrencesOfRegexWithString(
     std::string_view text, std::string_view regex, std::string_view replacement,
     const RegexCall& call) {
     checkLength(replacement.size(), "Replacement string length exceeds INT_MAX.");
-    auto walk = begin(text, regex, call,
-                      Value::dict({{"RGXICURegexReplacementString", std::string(replacement)}}));
+    auto walk = begin(text, regex, call, replacementDetails(text, replacement));
     if (!walk) return std::nullopt;
     long count = 0;
     return replaceMatches(
@@ -286,7 +338,9 @@ std::optional<std::string> stringByReplacingOccurrencesOfRegexWithString(
 std::optional<std::string> stringByReplacingOccurrencesOfRegexUsingBlock(
     std::string_view text, std::string_view regex, const RGXReplaceBlock& block,
     const RegexCall& call, std::uint32_t enumerationOptions) {
-    auto walk = begin(text, regex, call);
+    auto walk = begin(text, regex, call,
+                      withEnumerationOptions(replacementDetails(text, std::nullopt),
+                                             enumerationOptions));
     if (!walk) return std::nullopt;
     const bool withStrings = !(enumerationOptions & RGXRegexEnumerationCapturedStringsNotRequired);
     std::vector<std::string> strings;
@@ -304,7 +358,7 @@ std::optional<std::string> stringByReplacingOccurrencesOfRegexUsingBlock(
 bool enumerateStringsMatchedByRegexUsingBlock(std::string_view text, std::string_view regex,
                                               const RGXMatchBlock& block, const RegexCall& call,
                                               std::uint32_t enumerationOptions) {
-    auto walk = begin(text, regex, call);
+    auto walk = begin(text, regex, call, withEnumerationOptions({}, enumerationOptions));
     if (!walk) return false;
     const bool withStrings = !(enumerationOptions & RGXRegexEnumerationCapturedStringsNotRequired);
     std::vector<std::string> strings;
@@ -320,7 +374,7 @@ bool enumerateStringsMatchedByRegexUsingBlock(std::string_view text, std::string
 bool enumerateStringsSeparatedByRegexUsingBlock(std::string_view text, std::string_view regex,
                                                 const RGXMatchBlock& block, const RegexCall& call,
                                                 std::uint32_t enumerationOptions) {
-    auto walk = begin(text, regex, call);
+    auto walk = begin(text, regex, call, withEnumerationOptions({}, enumerationOptions));
     if (!walk) return false;
     const bool withStrings = !(enumerationOptions & RGXRegexEnumerationCapturedStringsNotRequired);
     const RGXRange range = walk->searchRange();
@@ -351,8 +405,7 @@ long replaceOccurrencesOfRegexWithString(std::string& text, std::string_view reg
                                          std::string_view replacement,
                                          const NSString::RegexCall& call) {
     checkLength(replacement.size(), "Replacement string length exceeds INT_MAX.");
-    auto walk = begin(text, regex, call,
-                      Value::dict({{"RGXICURegexReplacementString", std::string(replacement)}}));
+    auto walk = begin(text, regex, call, replacementDetails(text, replacement));
     if (!walk) return -1;
     long count = 0;
     std::string replaced = replaceMatches(
@@ -365,7 +418,9 @@ long replaceOccurrencesOfRegexUsingBlock(std::string& text, std::string_view reg
                                          const RGXReplaceBlock& block,
                                          const NSString::RegexCall& call,
                                          std::uint32_t enumerationOptions) {
-    auto walk = begin(text, regex, call);
+    auto walk = begin(text, regex, call,
+                      withEnumerationOptions(replacementDetails(text, std::nullopt),
+                                             enumerationOptions));
     if (!walk) return -1;
     const bool withStrings = !(enumerationOptions & RGXRegexEnumerationCapturedStringsNotRequired);
     std::vector<std::string> strings;

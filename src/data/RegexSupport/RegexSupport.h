@@ -58,7 +58,8 @@ using RGXReplaceBlock =
     std::function<std::string(std::size_t captureCount, const std::vector<std::string>& strings,
                               const std::vector<RGXRange>& ranges, bool& stop)>;
 
-// Compiled expressions are kept in a process-wide cache shared by all threads.
+// Compiled expressions are kept in a process-wide cache shared by all threads; each remembers
+// its first match in the (short) text it last searched.
 namespace NSString {
 
 struct RegexCall {
@@ -68,6 +69,8 @@ struct RegexCall {
 };
 
 void clearStringCache();
+// Forgets what the compiled expressions remember of searches in this text.
+void flushCachedRegexData(std::string_view text);
 // The number of capture groups; -1 when the pattern does not compile.
 int captureCountForRegex(std::string_view regex, std::uint32_t options = RGXNoOptions,
                          foundation::Error* error = nullptr);

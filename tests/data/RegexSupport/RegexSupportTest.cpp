@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "data/RegexSupport/RGXRegexCache.h"
 #include "data/RegexSupport/RegexSupport.h"
 #include "foundation/Utf8.h"
 
@@ -161,6 +162,67 @@ TEST(RegexSupportTest, CompileErrorsComeAsErrorsOrExceptions) {
         EXPECT_EQ(e.name(), "RGXICURegexException");
         EXPECT_EQ(e.reason(), "ICU regular expression error #66305, U_REGEX_RULE_SYNTAX.");
     }
+}
+
+TEST(RegexSupportTest, ReplacementAndEnumerationErrorsTellWhatTheyConcern) {
+    using foundation::Value;
+    const auto noBlock = [](std::size_t, const Strings&, const std::vector<RGXRange>&, bool&) {};
+    const auto noReplacement = [](std::size_t, const Strings&, const std::vector<RGXRange>&,
+                                  bool&) { return std::string(); };
+    foundation::Error error;
+    EXPECT_FALSE(NSString::stringByReplacingOccurrencesOfRegexWithString(
+        "subject", "(", "$1", RegexCall{0, {}, &error}));
+    EXPECT_EQ(error.userInfo["RGXICURegexReplacementString"], Value("$1"));
+    EXPECT_EQ(error.userInfo["RGXICURegexReplacedString"], Value("subject"));
+    EXPECT_EQ(error.userInfo["RGXICURegexReplacedCount"], Value(std::int64_t{0}));
+    EXPECT_TRUE(error.userInfo["RGXICURegexEnumerationOptions"].isNil());
+
+    std::string mutableText = "mutable";
+    error = {};
+    EXPECT_EQ(NSMutableString::replaceOccurrencesOfRegexUsingBlock(
+                  mutableText, "(", noReplacement, RegexCall{0, {}, &error},
+                  RGXRegexEnumerationCapturedStringsNotRequired),
+              -1);
+    EXPECT_EQ(mutableText, "mutable");
+    EXPECT_EQ(error.userInfo["RGXICURegexReplacedString"], Value("mutable"));
+    EXPECT_EQ(error.userInfo["RGXICURegexReplacedCount"], Value(std::int64_t{0}));
+    EXPECT_EQ(error.userInfo["RGXICURegexEnumerationOptions"].toInt64(),
+              RGXRegexEnumerationCapturedStringsNotRequired);
+
+    error = {};
+    EXPECT_FALSE(NSString::enumerateStringsMatchedByRegexUsingBlock("text", "[", noBlock,
+                                                                    RegexCall{0, {}, &error}));
+    EXPECT_EQ(error.userInfo["RGXICURegexEnumerationOptions"].toInt64(), 0);
+    EXPECT_TRUE(error.userInfo["RGXICURegexReplacedCount"].isNil());
+    EXPECT_EQ(error.userInfo["RGXICURegexSubjectString"], Value("text"));
+
+    // A plain match concerns neither.
+    error = {};
+    EXPECT_FALSE(NSString::isMatchedByRegex("text", "(", RegexCall{0, {}, &error}));
+    EXPECT_TRUE(error.userInfo["RGXICURegexEnumerationOptions"].isNil());
+    EXPECT_TRUE(error.userInfo["RGXICURegexReplacedString"].isNil());
+}
+
+TEST(RegexSupportTest, AFlushForgetsWhatTheExpressionsRememberOfAText) {
+    const std::string text = "flush me: 42 and 7";
+    const std::string other = "keep me: 9";
+    EXPECT_EQ(NSString::rangeOfRegex(text, "(\\d+)", 1), (RGXRange{10, 2}));
+    EXPECT_EQ(NSString::stringByMatching(other, "\\d+"), "9");
+    EXPECT_TRUE(RGXRegexCache::shared().remembersText(text));
+    // Asked again, the remembered match answers the same.
+    EXPECT_EQ(NSString::stringByMatching(text, "(\\d+)", 1), "42");
+    EXPECT_FALSE(NSString::isMatchedByRegex(text, "x"));
+    EXPECT_FALSE(NSString::isMatchedByRegex(text, "x"));
+
+    NSString::flushCachedRegexData(text);
+    EXPECT_FALSE(RGXRegexCache::shared().remembersText(text));
+    EXPECT_TRUE(RGXRegexCache::shared().remembersText(other));
+    EXPECT_EQ(NSString::rangeOfRegex(text, "(\\d+)", 1), (RGXRange{10, 2}));
+    // Another range of the same text is searched anew.
+    EXPECT_EQ(NSString::stringByMatching(text, "\\d+", 0, RegexCall{0, RGXRange{13, 5}, nullptr}),
+              "7");
+    NSString::flushCachedRegexData(other);
+    EXPECT_FALSE(RGXRegexCache::shared().remembersText(other));
 }
 
 // ICU fills the whole post-context buffer, without a NUL, for this pattern.
