@@ -31,6 +31,7 @@ constexpr std::size_t kNameFixed = 44;       // MHNI
 constexpr std::size_t kAlbumFixed = 32;      // MHBA
 constexpr std::size_t kAlbumItemFixed = 20;  // MHIA
 constexpr std::size_t kFileEntryFixed = 24;  // MHIF
+constexpr std::size_t kTaggedFixed = 12;     // MHAF: tag, header length, one word
 
 // Takes a record's fixed part and steps over its whole header; nullopt (and the cursor left
 // where it was) when the header length is below the fixed part or past the parent.
@@ -220,6 +221,46 @@ bool readList(ByteCursor& section, ReadEntry readEntry, Keep keep) {
 }
 
 }  // namespace
+
+std::optional<Value> PhotoDBReader::readMHAF(ByteCursor& cursor) {
+    if (!readHeader(cursor, kTaggedFixed)) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    return Value(foundation::Dictionary{});
+}
+
+std::optional<std::string> PhotoDBReader::readMHODString(ByteCursor& cursor) {
+    auto head = cursor.peek(kDataFixed);
+    const std::size_t headerLength = head ? ByteCursor::u32(*head, 4) : 0;
+    const std::size_t totalLength = head ? ByteCursor::u32(*head, 8) : 0;
+    if (!head || headerLength < kDataFixed || totalLength < headerLength ||
+        totalLength > cursor.remaining()) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    ByteCursor record = *cursor.child(totalLength);
+    if (ByteCursor::u16(*head, 12) != 3) return std::nullopt;
+    record.skip(headerLength);
+    // The body: the string's length, its encoding, a word not used, then the string.
+    auto body = record.read(kStringFixed);
+    const std::size_t length = body ? ByteCursor::u32(*body, 0) : 0;
+    if (!body || length > record.remaining()) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    const Bytes text = *record.read(length);
+    switch (ByteCursor::u32(*body, 4)) {
+        case 0:
+        case 1:
+            return decodeString(1, text);
+        case 2:
+            return decodeString(3, text);
+        default:
+            LogInfo("Wrong encoding");
+            return std::nullopt;
+    }
+}
 
 PhotoDBReader::PhotoDBReader(std::string dbPath)
     : dbPath_(std::move(dbPath)), photos_(foundation::Dictionary{}) {}
