@@ -30,6 +30,8 @@ namespace {
 constexpr std::uint64_t kInstructionsPerRecord = 2'000;
 // What an entry of a map or a list costs against the copied bytes, besides its text.
 constexpr std::uint64_t kEntryBytes = 64;
+// What a playlist's track id costs: twice its size, as the list holding it grows by doubling.
+constexpr std::uint64_t kIdBytes = 2 * sizeof(Value);
 
 // The bytes of a record's texts.
 std::uint64_t textBytes(const Value& record) {
@@ -322,7 +324,7 @@ void MediaLibraryReader::addMembership(SqlDatabase& db) {
         while (rows->next()) {
             if (iPodPlaylist* playlist =
                     rawPlaylist(rows->stringViewForColumnIndex(container).value_or(""))) {
-                if (!budget_.copy(sizeof(Value))) break;
+                if (!budget_.copy(kIdBytes)) break;
                 playlist->trackIDs().emplace_back(rows->longLongIntForColumnIndex(item));
             }
         }
@@ -342,7 +344,7 @@ void MediaLibraryReader::addBlobMembership(SqlDatabase& db) {
         if (!playlist) continue;
         const auto blob = rows->dataNoCopyForColumn("item_pid_data");
         if (!blob) continue;
-        if (!budget_.copy(blob->size() / 8 * sizeof(Value))) break;
+        if (!budget_.copy(blob->size() / 8 * kIdBytes)) break;
         for (std::int64_t id : persistentIdsOfBlob(blob->data(), blob->size())) {
             playlist->trackIDs().emplace_back(id);
         }
