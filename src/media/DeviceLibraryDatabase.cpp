@@ -46,7 +46,7 @@ double threadSeconds() {
 // SQLite's progress handler: a non-zero answer stops the statement.
 int spendOnProgress(void* context) {
     return static_cast<LibraryWorkBudget*>(context)->spendInStatement(kInstructionsPerCheck) ? 0
-                                                                                           : 1;
+                                                                                             : 1;
 }
 
 std::string lowerCased(std::string name) {

@@ -1,8 +1,8 @@
 #include "media/iTunesDBReader.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <utility>
 
 #include <fmt/format.h>
@@ -230,9 +230,8 @@ std::vector<PlaylistRead> readPlaylistList(ByteCursor& set, bool logNames, bool 
     const std::uint32_t count = ByteCursor::u32(list->header, 8);
     std::uint32_t read = 0;
     for (; read < count && !set.atEnd(); ++read) {
-        auto playlist =
-            readPlaylist(set, static_cast<std::int32_t>(100 + std::min(read, 1u << 30)), logNames,
-                         namesOnly, faults);
+        auto playlist = readPlaylist(set, static_cast<std::int32_t>(100 + std::min(read, 1u << 30)),
+                                     logNames, namesOnly, faults);
         if (!playlist) {
             faults.add("playlist record {} of {} is malformed", read, count);
             return playlists;

@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto contents = media::iTunesDBReader::read(bytes);
     // A file reads whole or says what is wrong with it, and never yields more records than
     // its bytes hold.
-    if ((!contents.isDatabase && contents.error.empty()) ||
-        contents.tracks.size() > size / 212 || contents.playlists.size() > size / 24) {
+    if ((!contents.isDatabase && contents.error.empty()) || contents.tracks.size() > size / 212 ||
+        contents.playlists.size() > size / 24) {
         std::abort();
     }
     media::iTunesDBReader::masterPlaylistName(bytes);

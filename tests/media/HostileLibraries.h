@@ -52,11 +52,10 @@ inline std::string compactLibrarySql(const std::string& itemExtra) {
 // Every title computed on each read, five million characters each time: the file is a few
 // kilobytes, each read costs SQLite one instruction or two.
 inline void writeComputedColumnsLibrary(const std::string& path) {
-    writeDatabase(path,
-                  compactLibrarySql(", location TEXT, title TEXT GENERATED ALWAYS AS "
-                                    "(printf('%.*c', 5000000, 'x')) VIRTUAL") +
-                      rowsOf(1500, "item (item_pid) SELECT i FROM c") +
-                      rowsOf(1500, "item_extra (item_pid, location) SELECT i, 'a' FROM c"));
+    writeDatabase(path, compactLibrarySql(", location TEXT, title TEXT GENERATED ALWAYS AS "
+                                          "(printf('%.*c', 5000000, 'x')) VIRTUAL") +
+                            rowsOf(1500, "item (item_pid) SELECT i FROM c") +
+                            rowsOf(1500, "item_extra (item_pid, location) SELECT i, 'a' FROM c"));
 }
 
 // The 512-byte page `number` (from 1) of a database file.

@@ -81,13 +81,12 @@ TEST_P(HostileLibraryTest, FailsToLoadWithAnErrorInBoundedTimeAndMemory) {
 
 INSTANTIATE_TEST_SUITE_P(
     Libraries, HostileLibraryTest,
-    testing::Values(
-        HostileLibrary{"ComputedTitles", mediatest::writeComputedColumnsLibrary,
-                       "the table \"item_extra\" has computed columns"},
-        HostileLibrary{"RepeatedMembership", mediatest::writeRepeatedMembershipLibrary,
-                       "it holds more text than a media library can"},
-        HostileLibrary{"RepeatedLongTitle", mediatest::writeRepeatedTrackLibrary,
-                       "it holds more text than a media library can"}),
+    testing::Values(HostileLibrary{"ComputedTitles", mediatest::writeComputedColumnsLibrary,
+                                   "the table \"item_extra\" has computed columns"},
+                    HostileLibrary{"RepeatedMembership", mediatest::writeRepeatedMembershipLibrary,
+                                   "it holds more text than a media library can"},
+                    HostileLibrary{"RepeatedLongTitle", mediatest::writeRepeatedTrackLibrary,
+                                   "it holds more text than a media library can"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Work SQLite does inside one instruction, comparing a long text, is bounded by the time the

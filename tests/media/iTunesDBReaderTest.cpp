@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <optional>
-#include <utility>
 #include <thread>
+#include <utility>
 
 #include "foundation/ScratchFolder.h"
 #include "iTunesDBWriter.h"
