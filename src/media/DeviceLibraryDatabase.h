@@ -58,8 +58,11 @@ private:
 // databases, and SQLite's heap capped. Refuses (nullptr, logged, the reason in the budget's
 // failure) a database where a name the readers query as a table is a view, a trigger or a
 // virtual table, or a table with computed (generated) columns: all of these run expressions
-// of the file's choosing on every read. A database that does not open gives nullptr too.
-// `budget` must outlive the database, and one thread at a time uses it.
+// of the file's choosing on every read. Check constraints and indexes on expressions run only
+// when a row is written, and these connections never write; a column's default, which stands
+// for it in every row written before the column was added, is a constant of the schema, and
+// the copies it makes count against the budget. A database that does not open gives nullptr
+// too. `budget` must outlive the database, and one thread at a time uses it.
 std::shared_ptr<SqlDatabase> openDeviceLibrary(const std::string& path, LibraryWorkBudget& budget);
 
 }  // namespace media
