@@ -6,23 +6,23 @@
 #include "media/MediaLoader.h"
 #include "shell/KolvexAppDelegate.h"
 
-void MediaLoaderRelay::beforeLoadingTracksOf(media::MediaDevice&) {
+void MediaLoaderRelay::beforeLoadingTracksOf(media::MediaDevice*) {
     delegate_.beforeLoadingTracksOf(*device_);
 }
 
-void MediaLoaderRelay::playlistsLoadedOf(media::MediaDevice&) {
+void MediaLoaderRelay::playlistsLoadedOf(media::MediaDevice*) {
     delegate_.playlistsLoadedOf(*device_);
 }
 
-void MediaLoaderRelay::finishLoadingTracksOf(media::MediaDevice&) {
+void MediaLoaderRelay::finishLoadingTracksOf(media::MediaDevice*) {
     delegate_.finishLoadingTracksOf(*device_);
 }
 
-void MediaLoaderRelay::updateTrackInfoOf(const foundation::Value& track, media::MediaDevice&) {
+void MediaLoaderRelay::updateTrackInfoOf(const foundation::Value& track, media::MediaDevice*) {
     delegate_.updateTrackInfoOf(track, *device_);
 }
 
-void MediaLoaderRelay::finishMatchingiTunesOf(media::MediaDevice&) {
+void MediaLoaderRelay::finishMatchingiTunesOf(media::MediaDevice*) {
     delegate_.finishMatchingiTunesOf(*device_);
 }
 

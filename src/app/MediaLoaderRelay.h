@@ -18,11 +18,11 @@ public:
     MediaLoaderRelay(KolvexAppDelegate& delegate, std::shared_ptr<iMobileDevice> device)
         : delegate_(delegate), device_(std::move(device)) {}
 
-    void beforeLoadingTracksOf(media::MediaDevice&) override;
-    void playlistsLoadedOf(media::MediaDevice&) override;
-    void finishLoadingTracksOf(media::MediaDevice&) override;
-    void updateTrackInfoOf(const foundation::Value& track, media::MediaDevice&) override;
-    void finishMatchingiTunesOf(media::MediaDevice&) override;
+    void beforeLoadingTracksOf(media::MediaDevice*) override;
+    void playlistsLoadedOf(media::MediaDevice*) override;
+    void finishLoadingTracksOf(media::MediaDevice*) override;
+    void updateTrackInfoOf(const foundation::Value& track, media::MediaDevice*) override;
+    void finishMatchingiTunesOf(media::MediaDevice*) override;
 
 private:
     KolvexAppDelegate& delegate_;

@@ -3,31 +3,66 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 
 class SqlDatabase;
 
 namespace media {
 
-// The SQLite work the readers of one device library may spend, in virtual-machine
-// instructions over all its databases. A device's database is untrusted input: a crafted
-// schema (a view that recurses, say) would otherwise run or grow for ever.
+// What the readers of one device library may spend over all its databases. A device's
+// database is untrusted input: a crafted schema (a view that recurses, say) would run or grow
+// for ever, and a small file can make SQLite hand out the same long text in any number of
+// rows. Three limits bound it: SQLite's virtual-machine instructions (and work of ours charged
+// in the same units), the bytes the readers copy out of SQLite (outside SQLite's heap limit),
+// and the processor time of the reading thread, which also bounds the work SQLite does inside
+// one instruction (comparing or copying a long value). The first limit reached ends the
+// reading, and `failure` says which.
 struct LibraryWorkBudget {
     // Several times what the largest real libraries need, and seconds of work at most.
     static constexpr std::uint64_t kDefaultInstructions = 2'000'000'000;
+    // The texts of a library of 50,000 tracks come to a few tens of MiB.
+    static constexpr std::uint64_t kDefaultCopiedBytes = std::uint64_t{128} << 20;
+    // Such a library reads in well under a second.
+    static constexpr double kDefaultSeconds = 20;
+
     std::uint64_t instructionsLeft = kDefaultInstructions;
-    bool exhausted() const { return instructionsLeft == 0; }
+    std::uint64_t bytesLeft = kDefaultCopiedBytes;
+    double secondsLeft = kDefaultSeconds;
+    // Why reading stopped or a database was refused; empty while all is well.
+    std::string failure;
+
+    bool exhausted() const { return instructionsLeft == 0 || bytesLeft == 0 || secondsLeft <= 0; }
     // Charges work done outside SQLite's statements (a record built from a row) against the
-    // same budget; false once it is spent.
-    bool spend(std::uint64_t instructions) {
-        instructionsLeft = instructionsLeft > instructions ? instructionsLeft - instructions : 0;
-        return !exhausted();
-    }
+    // instructions; false once any limit is reached.
+    bool spend(std::uint64_t instructions);
+    // The same for SQLite's own instructions, which also read the clock now and then.
+    bool spendInStatement(std::uint64_t instructions);
+    // Charges bytes copied out of the library; false once any limit is reached.
+    bool copy(std::uint64_t bytes);
+    // Starts counting the calling thread's processor time; tick() charges what it used since.
+    void startClock();
+    // False once any limit is reached; a thread whose clock was not started only starts it.
+    bool tick();
+    // Keeps the first reason given; false.
+    bool fail(std::string reason);
+
+private:
+    bool check();
+    std::thread::id clockThread_{};
+    double clockMark_ = 0;  // the thread's processor time at the last tick
+    unsigned statementChecks_ = 0;
 };
 
 // Opens a local copy of a device's library database read-only, with its statements stopped
-// once `budget` is spent and SQLite's heap capped. Refuses (nullptr, logged) a database that
-// does not open, or where a name the readers query as a table is a view, a trigger or a
-// virtual table. `budget` must outlive the database, and one thread at a time uses it.
+// once `budget` is spent, no text, blob or row longer than SQLite's length limit for these
+// databases, and SQLite's heap capped. Refuses (nullptr, logged, the reason in the budget's
+// failure) a database where a name the readers query as a table is a view, a trigger or a
+// virtual table, or a table with computed (generated) columns: all of these run expressions
+// of the file's choosing on every read. Check constraints and indexes on expressions run only
+// when a row is written, and these connections never write; a column's default, which stands
+// for it in every row written before the column was added, is a constant of the schema, and
+// the copies it makes count against the budget. A database that does not open gives nullptr
+// too. `budget` must outlive the database, and one thread at a time uses it.
 std::shared_ptr<SqlDatabase> openDeviceLibrary(const std::string& path, LibraryWorkBudget& budget);
 
 }  // namespace media

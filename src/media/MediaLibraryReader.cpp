@@ -28,6 +28,21 @@ namespace {
 // What one track record costs against the work budget: the default budget then allows a
 // million records, twenty times the largest real libraries.
 constexpr std::uint64_t kInstructionsPerRecord = 2'000;
+// What an entry of a map or a list costs against the copied bytes, besides its text.
+constexpr std::uint64_t kEntryBytes = 64;
+// What a playlist's track id costs: twice its size, as the list holding it grows by doubling.
+constexpr std::uint64_t kIdBytes = 2 * sizeof(Value);
+
+// The bytes of a record's texts.
+std::uint64_t textBytes(const Value& record) {
+    std::uint64_t bytes = 0;
+    if (const auto* entries = record.dictionary()) {
+        for (const auto& entry : *entries) {
+            if (const std::string* text = entry.second.string()) bytes += text->size();
+        }
+    }
+    return bytes;
+}
 
 std::string decimal(std::int64_t value) {
     return fmt::format("{}", value);
@@ -98,6 +113,16 @@ iPodPlaylist* MediaLibraryReader::rawPlaylist(std::string_view key) const {
     return found == rawPlaylists_.end() ? nullptr : playlists_[found->second].get();
 }
 
+bool MediaLibraryReader::failed() {
+    if (budget_.failure.empty()) return false;
+    // A refused database was logged when it was refused.
+    if (budget_.exhausted() && !limitLogged_) {
+        LogError("Reading the media library {} stopped: {}", files_.library, budget_.failure);
+        limitLogged_ = true;
+    }
+    return true;
+}
+
 std::map<std::string, std::shared_ptr<iPodPlaylist>> MediaLibraryReader::rawPlaylists() const {
     std::map<std::string, std::shared_ptr<iPodPlaylist>> byKey;
     for (const auto& [key, index] : rawPlaylists_) byKey.emplace(key, playlists_[index]);
@@ -107,9 +132,10 @@ std::map<std::string, std::shared_ptr<iPodPlaylist>> MediaLibraryReader::rawPlay
 bool MediaLibraryReader::loadPlaylists() {
     playlists_.clear();
     rawPlaylists_.clear();
+    if (failed()) return false;
     auto db = openDeviceLibrary(files_.library, budget_);
     if (!db) {
-        LogError("Failed to open database {}", files_.library);
+        if (!failed()) LogError("Failed to open database {}", files_.library);
         return false;
     }
     const char* pidColumn = source_ == Source::MediaLibrary ? "container_pid" : "pid";
@@ -129,6 +155,7 @@ bool MediaLibraryReader::loadPlaylists() {
             playlist->setIsHidden(rows->boolForColumn("is_hidden"));
             playlist->setIsSmart(dynamic);
             playlist->setIsGenius(genius);
+            if (!budget_.copy(kEntryBytes + key.size() + playlist->name().size())) break;
             if (const auto found = rawPlaylists_.find(key); found != rawPlaylists_.end()) {
                 playlists_[found->second] = std::move(playlist);
             } else {
@@ -141,6 +168,11 @@ bool MediaLibraryReader::loadPlaylists() {
         LogError("No playlists in {}: {}", files_.library, db->lastErrorMessage());
     }
     db->close();
+    if (failed()) {
+        playlists_.clear();
+        rawPlaylists_.clear();
+        return false;
+    }
     return true;
 }
 
@@ -148,7 +180,10 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
     std::unordered_map<std::string, std::string> base;
     if (auto rows = db.executeQuery("SELECT * FROM base_location;")) {
         while (rows->next()) {
-            base[rows->safeStringForColumn("base_location_id")] = rows->safeStringForColumn("path");
+            std::string id = rows->safeStringForColumn("base_location_id");
+            std::string path = rows->safeStringForColumn("path");
+            if (!budget_.copy(kEntryBytes + id.size() + path.size())) break;
+            base[std::move(id)] = std::move(path);
         }
         rows->close();
     }
@@ -170,6 +205,7 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
             place.location = foundation::appendingPathComponent(
                 folder == base.end() ? std::string() : folder->second, location);
         }
+        if (!budget_.copy(kEntryBytes + place.location.size())) break;
     }
     rows->close();
     return true;
@@ -178,13 +214,15 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
 bool MediaLibraryReader::readGroupLocations(Maps& maps) {
     auto db = openDeviceLibrary(files_.locations, budget_);
     if (!db) {
-        LogError("Failed to open database {}", files_.locations);
+        if (!failed()) LogError("Failed to open database {}", files_.locations);
         return false;
     }
     std::unordered_map<std::string, std::string> base;
     if (auto rows = db->executeQuery("SELECT * FROM base_location")) {
         while (rows->next()) {
-            base[decimal(rows->intForColumn("id"))] = rows->safeStringForColumn("path");
+            std::string path = rows->safeStringForColumn("path");
+            if (!budget_.copy(kEntryBytes + path.size())) break;
+            base[decimal(rows->intForColumn("id"))] = std::move(path);
         }
         rows->close();
     }
@@ -196,7 +234,8 @@ bool MediaLibraryReader::readGroupLocations(Maps& maps) {
             const std::string location = rows->safeStringForColumn("location");
             Maps::Place& place = maps.places[*pid];
             place.kindKey = baseId;
-            maps.size[*pid] = rows->safeStringForColumn("file_size");
+            std::string& size = maps.size[*pid];
+            size = rows->safeStringForColumn("file_size");
             if (baseId == 0) {
                 place.location = location;
             } else {
@@ -204,6 +243,7 @@ bool MediaLibraryReader::readGroupLocations(Maps& maps) {
                 place.location = foundation::appendingPathComponent(
                     folder == base.end() ? std::string() : folder->second, location);
             }
+            if (!budget_.copy(2 * kEntryBytes + size.size() + place.location.size())) break;
         }
         rows->close();
     }
@@ -217,7 +257,9 @@ void MediaLibraryReader::readGenresAndKinds(SqlDatabase& db, Maps& maps) {
         const char* idColumn = group ? "id" : "genre_id";
         while (rows->next()) {
             if (const auto id = keyOfColumn(*rows, idColumn)) {
-                maps.genre[*id] = rows->safeStringForColumn("genre");
+                std::string& genre = maps.genre[*id];
+                genre = rows->safeStringForColumn("genre");
+                if (!budget_.copy(kEntryBytes + genre.size())) break;
             }
         }
         rows->close();
@@ -234,7 +276,9 @@ void MediaLibraryReader::readGenresAndKinds(SqlDatabase& db, Maps& maps) {
     if (query == nullptr) return;
     if (auto rows = db.executeQuery(query)) {
         while (rows->next()) {
-            maps.kind[rows->intForColumn(idColumn)] = rows->safeStringForColumn("kind");
+            std::string& kind = maps.kind[rows->intForColumn(idColumn)];
+            kind = rows->safeStringForColumn("kind");
+            if (!budget_.copy(kEntryBytes + kind.size())) break;
         }
         rows->close();
     }
@@ -259,7 +303,7 @@ std::shared_ptr<SqlResultSet> MediaLibraryReader::runTrackQuery(SqlDatabase& db,
         if (rows && form == 0) flags_.libraryVersion = 9;
     }
     db.setLogsErrors(logs);
-    if (!rows) LogError("No track query fits the media library {}", files_.library);
+    if (!rows && !failed()) LogError("No track query fits the media library {}", files_.library);
     return rows;
 }
 
@@ -280,6 +324,7 @@ void MediaLibraryReader::addMembership(SqlDatabase& db) {
         while (rows->next()) {
             if (iPodPlaylist* playlist =
                     rawPlaylist(rows->stringViewForColumnIndex(container).value_or(""))) {
+                if (!budget_.copy(kIdBytes)) break;
                 playlist->trackIDs().emplace_back(rows->longLongIntForColumnIndex(item));
             }
         }
@@ -299,6 +344,7 @@ void MediaLibraryReader::addBlobMembership(SqlDatabase& db) {
         if (!playlist) continue;
         const auto blob = rows->dataNoCopyForColumn("item_pid_data");
         if (!blob) continue;
+        if (!budget_.copy(blob->size() / 8 * kIdBytes)) break;
         for (std::int64_t id : persistentIdsOfBlob(blob->data(), blob->size())) {
             playlist->trackIDs().emplace_back(id);
         }
@@ -398,6 +444,7 @@ void updateDynamicInfo(const std::string& path, LibraryWorkBudget& budget, Track
 }  // namespace
 
 foundation::Array MediaLibraryReader::loadTracks() {
+    if (failed()) return {};
     const bool group = source_ == Source::LibraryGroup;
     Maps maps;
     TrackTable tracks;
@@ -405,13 +452,13 @@ foundation::Array MediaLibraryReader::loadTracks() {
     if (group) {
         if (readGroupLocations(maps)) {
             db = openDeviceLibrary(files_.library, budget_);
-            if (!db) LogError("Failed to open database {}", files_.library);
+            if (!db && !failed()) LogError("Failed to open database {}", files_.library);
         }
     } else {
         db = openDeviceLibrary(files_.library, budget_);
         LogInfo("{}", SqlDatabase::sqliteLibVersion());
-        if (!db) LogError("Failed to open database {}", files_.library);
-        if (db && !readLocations(*db, maps)) {
+        if (!db && !failed()) LogError("Failed to open database {}", files_.library);
+        if (db && !readLocations(*db, maps) && !failed()) {
             LogError("The media library {} has no item locations: {}", files_.library,
                      db->lastErrorMessage());
         }
@@ -437,11 +484,7 @@ foundation::Array MediaLibraryReader::loadTracks() {
             while (rows->next()) {
                 // A damaged file can yield rows without end, each cheap for SQLite but not
                 // for us: every record counts against the budget too.
-                if (!budget_.spend(kInstructionsPerRecord)) {
-                    LogError("The media library {} holds more rows than it can: reading stops",
-                             files_.library);
-                    break;
-                }
+                if (!budget_.spend(kInstructionsPerRecord)) break;
                 try {
                     const std::int64_t key = reader.pid();
                     MediaLibraryRows::Joined joined;
@@ -469,6 +512,7 @@ foundation::Array MediaLibraryReader::loadTracks() {
                             artwork->pathFor(byEntity ? key : reader.artworkCacheId());
                     }
                     Value value = reader.record(std::move(joined));
+                    if (!budget_.copy(textBytes(value))) break;
                     tracks.put(key, std::move(value));
                 } catch (const std::exception& e) {
                     LogInfo("{}", e.what());
@@ -481,6 +525,12 @@ foundation::Array MediaLibraryReader::loadTracks() {
         db->close();
     }
     if (group) updateDynamicInfo(files_.dynamic, budget_, tracks);
+    if (failed()) {
+        for (const auto& playlist : playlists_) playlist->trackIDs().clear();
+        playlists_.clear();
+        rawPlaylists_.clear();
+        return {};
+    }
     return tracks.take();
 }
 

@@ -41,10 +41,15 @@ public:
         std::string dynamic;    // group only
     };
 
-    // The databases are the device's, so untrusted: `budget` bounds the work of all of them
-    // (see openDeviceLibrary), and once it is spent the reader gives what it has.
+    // The databases are the device's, so untrusted: `budget` bounds the work, the copies and
+    // the time of all of them (see openDeviceLibrary).
     MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags,
                        LibraryWorkBudget budget = {});
+
+    // Why the library was refused or its reading stopped at a limit of the budget; empty while
+    // all is well. Once it is set the reader gives no playlists and no tracks, whatever it
+    // had read: the library failed to load.
+    const std::string& failure() const { return budget_.failure; }
 
     // The visible playlists in row order (a later row with the same pid replaces the earlier
     // record in its place), with tags from 100. False when the database does not open: then
@@ -67,6 +72,8 @@ private:
     void addMembership(SqlDatabase& db);
     void addBlobMembership(SqlDatabase& db);
     iPodPlaylist* rawPlaylist(std::string_view key) const;
+    // Whether the library failed (see failure), logging a limit it reached the first time.
+    bool failed();
 
     // Finds a pid's text as SQLite holds it, without a string made of it per membership row.
     struct TextHash {
@@ -83,6 +90,7 @@ private:
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>>
         rawPlaylists_;  // pid text -> index
     LibraryWorkBudget budget_;
+    bool limitLogged_ = false;
 };
 
 // Reads a media-library membership blob: its whole 8-byte groups as little-endian signed

@@ -66,7 +66,7 @@ void MediaLoader::setMyDevice(std::shared_ptr<MediaDevice> device) {
 }
 
 void MediaLoader::tellDelegate(
-    const std::function<void(MediaLoaderDelegate&, MediaDevice&)>& call) {
+    const std::function<void(MediaLoaderDelegate&, MediaDevice*)>& call) {
     std::shared_ptr<MediaLoaderDelegate> delegate;
     std::shared_ptr<MediaDevice> device;
     {
@@ -74,7 +74,7 @@ void MediaLoader::tellDelegate(
         delegate = delegate_;
         device = myDevice_;
     }
-    if (delegate && device) call(*delegate, *device);
+    if (delegate) call(*delegate, device.get());
 }
 
 MediaLibraryFlags MediaLoader::libraryFlags() const {
@@ -259,7 +259,7 @@ void MediaLoader::match(std::uint64_t cancelGeneration, bool endsLoad) {
             }
             foundation::NotificationCenter::defaultCenter().post("msgUpdateTrack", this,
                                                                  std::move(entries));
-            tellDelegate([&](MediaLoaderDelegate& delegate, MediaDevice& device) {
+            tellDelegate([&](MediaLoaderDelegate& delegate, MediaDevice* device) {
                 delegate.updateTrackInfoOf(report, device);
             });
             return cancelGeneration_.load() == cancelGeneration;
@@ -271,7 +271,7 @@ void MediaLoader::match(std::uint64_t cancelGeneration, bool endsLoad) {
     publishTracks(std::move(records), loadGeneration);
     LogInfo("Finish matching tracks to iTunes.");
     matched_ = true;
-    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice& device) {
+    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
         delegate.finishMatchingiTunesOf(device);
     });
 }

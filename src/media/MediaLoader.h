@@ -180,7 +180,7 @@ private:
     void queueMatch(std::uint64_t cancelGeneration, bool endsLoad);
     void match(std::uint64_t cancelGeneration, bool endsLoad);
 
-    void tellDelegate(const std::function<void(MediaLoaderDelegate&, MediaDevice&)>& call);
+    void tellDelegate(const std::function<void(MediaLoaderDelegate&, MediaDevice*)>& call);
 
     iTunesLibrary& library_;
 

@@ -20,6 +20,9 @@ namespace media {
 
 namespace {
 
+// The playlists every device has, ahead of those its database holds.
+constexpr std::size_t kCommonPlaylists = 5;
+
 std::atomic<std::uint32_t> gFullsize{0};
 std::atomic<std::uint32_t> gFullSizeCorrelationID{0};
 
@@ -72,14 +75,19 @@ MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder, MediaDev
     MediaDevice& device = *from;
     const std::string control = device.iTunesControlPath();
     auto at = [&](const char* path) { return foundation::appendingPathComponent(control, path); };
-    const std::string group = at("iTunes/iTunes Library.itlp/Library.itdb");
-    if (device.itemExistsAtPath(group)) {
-        files.sqlite = true;
-        files.library = folder.localTempFilePath(device, group);
+    // The main database with the Dynamic.itdb and Locations.itdb beside the Library.itdb,
+    // copied also for a binary database, which has none as a rule.
+    auto groupCopies = [&](const std::string& main) {
+        files.library = folder.localTempFilePath(device, main);
         files.dynamic =
             folder.localTempFilePath(device, at("iTunes/iTunes Library.itlp/Dynamic.itdb"));
         files.locations =
             folder.localTempFilePath(device, at("iTunes/iTunes Library.itlp/Locations.itdb"));
+    };
+    const std::string group = at("iTunes/iTunes Library.itlp/Library.itdb");
+    if (device.itemExistsAtPath(group)) {
+        files.sqlite = true;
+        groupCopies(group);
     } else if (const std::string library = at("iTunes/MediaLibrary.sqlitedb");
                device.itemExistsAtPath(library)) {
         files.sqlite = true;
@@ -93,8 +101,7 @@ MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder, MediaDev
         LogInfo("{}", files.library);
     } else {
         const std::string binary = at("iTunes/iTunesDB");
-        files.library = folder.localTempFilePath(
-            device, device.itemExistsAtPath(binary) ? binary : at("iTunesDB"));
+        groupCopies(device.itemExistsAtPath(binary) ? binary : at("iTunesDB"));
     }
     iOS5_ = files.mediaLibrary;
     isDBSqlite_ = files.sqlite;
@@ -169,11 +176,16 @@ void MediaLoader::loadDeviceTracks(const Files& files,
             }
         });
         publishPlaylists(playlists, listsRead, raw);
-        tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice& device) {
+        tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
             delegate.playlistsLoadedOf(device);
         });
         announce("Loading Tracks...");
         guarded("tracks", [&] { tracks = reader.loadTracks(); });
+        if (!reader.failure().empty()) {
+            // The library failed to load: none of the playlists it gave stands either.
+            playlists.resize(kCommonPlaylists);
+            raw.clear();
+        }
         {
             std::lock_guard lock(lock_);
             flags_ = flags;
@@ -206,7 +218,7 @@ void MediaLoader::loadDeviceTracks(const Files& files,
             }
         });
         publishPlaylists(playlists, listsRead);
-        tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice& device) {
+        tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
             delegate.playlistsLoadedOf(device);
         });
     }
@@ -316,7 +328,7 @@ void MediaLoader::load(bool prepareOnly) {
             const auto ringtones = playlists[3];
             publishPlaylists(playlists, false);
 
-            tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice& device) {
+            tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
                 delegate.beforeLoadingTracksOf(device);
             });
             foundation::Array tracks;
@@ -332,7 +344,7 @@ void MediaLoader::load(bool prepareOnly) {
         LogError("Loading the device's library failed: {}", e.what());
     }
     if (!matchQueued) isLoading_ = false;
-    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice& device) {
+    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
         delegate.finishLoadingTracksOf(device);
     });
 }

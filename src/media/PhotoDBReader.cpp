@@ -31,6 +31,7 @@ constexpr std::size_t kNameFixed = 44;       // MHNI
 constexpr std::size_t kAlbumFixed = 32;      // MHBA
 constexpr std::size_t kAlbumItemFixed = 20;  // MHIA
 constexpr std::size_t kFileEntryFixed = 24;  // MHIF
+constexpr std::size_t kTaggedFixed = 12;     // MHAF: tag, header length, one word
 
 // Takes a record's fixed part and steps over its whole header; nullopt (and the cursor left
 // where it was) when the header length is below the fixed part or past the parent.
@@ -41,6 +42,28 @@ std::optional<Bytes> readHeader(ByteCursor& cursor, std::size_t fixedPart) {
     if (headerLength < fixedPart || headerLength > cursor.remaining()) return std::nullopt;
     cursor.skip(headerLength);
     return head;
+}
+
+// A record with a total length: its fixed part, and a cursor over the rest of the record
+// after its header, which the parent steps over. Nullopt (logged, the parent left as it was)
+// when the header length is below the fixed part, or the total length below the header
+// length or past the parent.
+struct WholeRecord {
+    Bytes head;
+    ByteCursor body;
+};
+std::optional<WholeRecord> takeWholeRecord(ByteCursor& parent, std::size_t fixedPart) {
+    auto head = parent.peek(fixedPart);
+    const std::size_t headerLength = head ? ByteCursor::u32(*head, 4) : 0;
+    const std::size_t totalLength = head ? ByteCursor::u32(*head, 8) : 0;
+    if (!head || headerLength < fixedPart || totalLength < headerLength ||
+        totalLength > parent.remaining()) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    WholeRecord record{*head, *parent.child(totalLength)};
+    record.body.skip(headerLength);
+    return record;
 }
 
 std::optional<std::string> decodeString(std::uint16_t type, Bytes text) {
@@ -64,21 +87,10 @@ std::optional<Value> readNameRecord(ByteCursor& cursor, int depth);
 // A data record; its dictionary is empty when the body holds no text. The record's total
 // length bounds everything read from it.
 std::optional<Value> readDataRecord(ByteCursor& cursor, int depth) {
-    auto head = cursor.peek(kDataFixed);
-    if (!head) {
-        PHOTODB_READ_FAILED();
-        return std::nullopt;
-    }
-    const std::size_t headerLength = ByteCursor::u32(*head, 4);
-    const std::size_t totalLength = ByteCursor::u32(*head, 8);
-    if (headerLength < kDataFixed || totalLength < headerLength ||
-        totalLength > cursor.remaining()) {
-        PHOTODB_READ_FAILED();
-        return std::nullopt;
-    }
-    const std::uint16_t type = ByteCursor::u16(*head, 12);
-    ByteCursor record = *cursor.child(totalLength);
-    record.skip(headerLength);
+    auto whole = takeWholeRecord(cursor, kDataFixed);
+    if (!whole) return std::nullopt;
+    const std::uint16_t type = ByteCursor::u16(whole->head, 12);
+    ByteCursor& record = whole->body;
     auto tag = record.peek(4);
     if (tag && (ByteCursor::hasTag(*tag, "mhni") || ByteCursor::hasTag(*tag, "mhaf"))) {
         if (depth >= PhotoDBReader::kMaxDepth) {
@@ -221,6 +233,38 @@ bool readList(ByteCursor& section, ReadEntry readEntry, Keep keep) {
 
 }  // namespace
 
+std::optional<Value> PhotoDBReader::readMHAF(ByteCursor& cursor) {
+    if (!readHeader(cursor, kTaggedFixed)) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    return Value(foundation::Dictionary{});
+}
+
+std::optional<std::string> PhotoDBReader::readMHODString(ByteCursor& cursor) {
+    auto whole = takeWholeRecord(cursor, kDataFixed);
+    if (!whole || ByteCursor::u16(whole->head, 12) != 3) return std::nullopt;
+    ByteCursor& record = whole->body;
+    // The body: the string's length, its encoding, a word not used, then the string.
+    auto body = record.read(kStringFixed);
+    const std::size_t length = body ? ByteCursor::u32(*body, 0) : 0;
+    if (!body || length > record.remaining()) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    const Bytes text = *record.read(length);
+    switch (ByteCursor::u32(*body, 4)) {
+        case 0:
+        case 1:
+            return decodeString(1, text);
+        case 2:
+            return decodeString(3, text);
+        default:
+            LogInfo("Wrong encoding");
+            return std::nullopt;
+    }
+}
+
 PhotoDBReader::PhotoDBReader(std::string dbPath)
     : dbPath_(std::move(dbPath)), photos_(foundation::Dictionary{}) {}
 
@@ -245,19 +289,12 @@ void PhotoDBReader::loadBytes(std::span<const std::uint8_t> bytes) {
     }
     const auto count = static_cast<std::int32_t>(ByteCursor::u32(*head, 20));
     for (std::int32_t i = 0; i < count && !file.atEnd(); ++i) {
-        auto sectionHead = file.peek(kSectionFixed);
-        const std::size_t headerLength = sectionHead ? ByteCursor::u32(*sectionHead, 4) : 0;
-        const std::size_t totalLength = sectionHead ? ByteCursor::u32(*sectionHead, 8) : 0;
-        if (!sectionHead || headerLength < kSectionFixed || totalLength < headerLength ||
-            totalLength > file.remaining()) {
-            PHOTODB_READ_FAILED();
-            break;
-        }
         // Each section is read inside its own total length, and the next one starts after it,
         // so a section of an unknown type is stepped over whole.
-        ByteCursor section = *file.child(totalLength);
-        section.skip(headerLength);
-        switch (ByteCursor::u32(*sectionHead, 12)) {
+        auto whole = takeWholeRecord(file, kSectionFixed);
+        if (!whole) break;
+        ByteCursor& section = whole->body;
+        switch (ByteCursor::u32(whole->head, 12)) {
             case 1: {
                 Value images{foundation::Dictionary{}};
                 if (readList(section, readImage, [&](Value image) {

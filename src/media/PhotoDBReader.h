@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "foundation/Value.h"
+#include "media/ByteCursor.h"
 
 namespace media {
 
@@ -23,6 +25,16 @@ public:
 
     const std::string& dbPath() const { return dbPath_; }
     const foundation::Value& photos() const { return photos_; }
+
+    // Two record readers the walk has no use for. An "mhaf" record: its header stepped over,
+    // an empty dictionary; nullopt (logged) when the header cannot be read.
+    static std::optional<foundation::Value> readMHAF(ByteCursor& cursor);
+    // A data record whose string body names its own encoding, a number after the string's
+    // length (0 and 1 UTF-8, 2 UTF-16 little-endian): the text of a record of type 3. Nullopt
+    // for any other type, a text that does not decode, an encoding of 3 or more (logged
+    // "Wrong encoding") or a record that cannot be read (logged). The cursor steps over the
+    // whole record whenever its lengths hold.
+    static std::optional<std::string> readMHODString(ByteCursor& cursor);
 
     // Image-name records nest through data records; deeper nesting than this is refused.
     static constexpr int kMaxDepth = 8;

@@ -1,8 +1,11 @@
 #include "media/iTunesDBReader.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
+#include <utility>
+
+#include <fmt/format.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,6 +24,21 @@ namespace {
 using foundation::Value;
 using Bytes = ByteCursor::Bytes;
 using namespace itunesdb;
+
+// The faults met in one reading, each logged as it is met; the first is kept.
+class Faults {
+public:
+    template <typename... Args>
+    void add(fmt::format_string<Args...> format, Args&&... args) {
+        std::string text = fmt::format(format, std::forward<Args>(args)...);
+        LogWarn("iTunesDB: {}", text);
+        if (first_.empty()) first_ = std::move(text);
+    }
+    std::string take() { return std::move(first_); }
+
+private:
+    std::string first_;
+};
 
 // A record of the file: its header (at least `fixedPart` bytes) and a cursor over the rest of
 // the record, header stepped over. Takes the whole record from the parent.
@@ -87,7 +105,7 @@ bool readTrackObject(ByteCursor& objects, iTunesDBTrackList& tracks) {
     return true;
 }
 
-bool readTrack(ByteCursor& list, iTunesDBTrackList& tracks) {
+bool readTrack(ByteCursor& list, iTunesDBTrackList& tracks, Faults& faults) {
     auto record = takeRecord(list, kTrackFixed, true);
     if (!record) return false;
     const Bytes h = record->header;
@@ -102,28 +120,37 @@ bool readTrack(ByteCursor& list, iTunesDBTrackList& tracks) {
     numbers.totalTracks = static_cast<std::int32_t>(ByteCursor::u32(h, 48));
     tracks.add(numbers);
     const std::uint32_t objectCount = ByteCursor::u32(h, 12);
-    for (std::uint32_t i = 0; i < objectCount && !record->body.atEnd(); ++i) {
+    std::uint32_t objects = 0;
+    for (; objects < objectCount && !record->body.atEnd(); ++objects) {
         if (!readTrackObject(record->body, tracks)) {
-            LogWarn("iTunesDB: malformed data object {} of track {}", i, numbers.pid);
+            faults.add("malformed data object {} of track {}", objects, numbers.pid);
             break;
         }
+    }
+    if (objects < objectCount && record->body.atEnd()) {
+        faults.add("track {} holds {} of its {} data objects", numbers.pid, objects, objectCount);
     }
     tracks.classify(ByteCursor::u32(h, 208), ByteCursor::u8(h, 177));
     return true;
 }
 
-void readTrackList(ByteCursor& set, iTunesDBTrackList& tracks) {
+void readTrackList(ByteCursor& set, iTunesDBTrackList& tracks, Faults& faults) {
     auto list = takeRecord(set, kListFixed, false);
-    if (!list) return;
+    if (!list) {
+        faults.add("malformed track list");
+        return;
+    }
     const std::uint32_t count = ByteCursor::u32(list->header, 8);
     tracks.reserve(std::min<std::size_t>(count, set.remaining() / kTrackFixed));
     // The list's entries follow its header inside the set.
-    for (std::uint32_t i = 0; i < count && !set.atEnd(); ++i) {
-        if (!readTrack(set, tracks)) {
-            LogWarn("iTunesDB: track record {} of {} is malformed", i, count);
-            break;
+    std::uint32_t read = 0;
+    for (; read < count && !set.atEnd(); ++read) {
+        if (!readTrack(set, tracks, faults)) {
+            faults.add("track record {} of {} is malformed", read, count);
+            return;
         }
     }
+    if (read < count) faults.add("the track list holds {} of its {} tracks", read, count);
 }
 
 struct PlaylistRead {
@@ -133,7 +160,7 @@ struct PlaylistRead {
 
 // With `namesOnly` the playlist's members are not read: naming an iPod needs only its titles.
 std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, bool logNames,
-                                         bool namesOnly) {
+                                         bool namesOnly, Faults& faults) {
     auto record = takeRecord(list, kPlaylistFixed, true);
     if (!record) return std::nullopt;
     const Bytes h = record->header;
@@ -144,7 +171,8 @@ std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, boo
     const std::uint32_t objectCount = ByteCursor::u32(h, 12);
     const std::uint32_t itemCount = ByteCursor::u32(h, 16);
     bool intact = true;
-    for (std::uint32_t i = 0; i < objectCount && intact && !body.atEnd(); ++i) {
+    std::uint32_t objects = 0;
+    for (; objects < objectCount && intact && !body.atEnd(); ++objects) {
         auto head = body.peek(kObjectFixed);
         const std::uint32_t total = head ? ByteCursor::u32(*head, 8) : 0;
         if (!head || total < kObjectFixed || total > body.remaining()) {
@@ -163,9 +191,14 @@ std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, boo
             }
         }
     }
+    intact = intact && objects == objectCount;
     std::vector<Value> ids;
     if (!namesOnly) ids.reserve(std::min<std::size_t>(itemCount, body.remaining() / kItemFixed));
-    for (std::uint32_t i = 0; i < itemCount && intact && !namesOnly && !body.atEnd(); ++i) {
+    for (std::uint32_t i = 0; i < itemCount && intact && !namesOnly; ++i) {
+        if (body.atEnd()) {
+            intact = false;
+            break;
+        }
         auto head = body.peek(kItemFixed);
         const std::uint32_t total = head ? ByteCursor::u32(*head, 8) : 0;
         if (!head || total < kItemFixed || total > body.remaining()) {
@@ -177,7 +210,7 @@ std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, boo
         const auto end = std::to_chars(digits, digits + sizeof digits, ByteCursor::u32(item, 24)).ptr;
         ids.emplace_back(std::string(digits, end));
     }
-    if (!intact) LogWarn("iTunesDB: playlist \"{}\" has a malformed entry", name.value_or(""));
+    if (!intact) faults.add("playlist \"{}\" has a malformed entry", name.value_or(""));
     result.playlist = iPodPlaylist::CreateNewPlaylistWithName(name, 0, tag);
     result.playlist->trackIDs() = std::move(ids);
     if (smart) result.playlist->setType(2);
@@ -186,30 +219,35 @@ std::optional<PlaylistRead> readPlaylist(ByteCursor& list, std::int32_t tag, boo
 }
 
 // With `namesOnly` the list ends at the first master playlist with a title.
-std::vector<PlaylistRead> readPlaylistList(ByteCursor& set, bool logNames, bool namesOnly) {
+std::vector<PlaylistRead> readPlaylistList(ByteCursor& set, bool logNames, bool namesOnly,
+                                           Faults& faults) {
     std::vector<PlaylistRead> playlists;
     auto list = takeRecord(set, kListFixed, false);
-    if (!list) return playlists;
+    if (!list) {
+        faults.add("malformed playlist list");
+        return playlists;
+    }
     const std::uint32_t count = ByteCursor::u32(list->header, 8);
-    for (std::uint32_t i = 0; i < count && !set.atEnd(); ++i) {
-        auto playlist =
-            readPlaylist(set, static_cast<std::int32_t>(100 + std::min(i, 1u << 30)), logNames,
-                         namesOnly);
+    std::uint32_t read = 0;
+    for (; read < count && !set.atEnd(); ++read) {
+        auto playlist = readPlaylist(set, static_cast<std::int32_t>(100 + std::min(read, 1u << 30)),
+                                     logNames, namesOnly, faults);
         if (!playlist) {
-            LogWarn("iTunesDB: playlist record {} of {} is malformed", i, count);
-            break;
+            faults.add("playlist record {} of {} is malformed", read, count);
+            return playlists;
         }
         const bool named = playlist->playlist->isMaster() && playlist->firstName;
         playlists.push_back(std::move(*playlist));
-        if (namesOnly && named) break;
+        if (namesOnly && named) return playlists;
     }
+    if (read < count) faults.add("the playlist list holds {} of its {} playlists", read, count);
     return playlists;
 }
 
 // Walks the database's sections, handing the body of each (header stepped over) to `visit`
 // with its type. False when the file is no database.
 template <typename Visit>
-bool walkSections(std::span<const std::uint8_t> bytes, Visit&& visit) {
+bool walkSections(std::span<const std::uint8_t> bytes, Faults& faults, Visit&& visit) {
     ByteCursor file(bytes);
     auto head = file.peek(kDatabaseFixed);
     if (!head || !ByteCursor::hasTag(*head, "mhbd")) return false;
@@ -217,14 +255,16 @@ bool walkSections(std::span<const std::uint8_t> bytes, Visit&& visit) {
     if (headerLength < kDatabaseFixed || headerLength > file.remaining()) return false;
     file.skip(headerLength);
     const std::uint32_t count = ByteCursor::u32(*head, 20);
-    for (std::uint32_t i = 0; i < count && !file.atEnd(); ++i) {
+    std::uint32_t read = 0;
+    for (; read < count && !file.atEnd(); ++read) {
         auto set = takeRecord(file, kSetFixed, true);
         if (!set) {
-            LogWarn("iTunesDB: data set {} of {} is malformed", i, count);
-            break;
+            faults.add("data set {} of {} is malformed", read, count);
+            return true;
         }
-        visit(ByteCursor::u32(set->header, 12), set->body);
+        if (!visit(ByteCursor::u32(set->header, 12), set->body)) return true;
     }
+    if (read < count) faults.add("the database holds {} of its {} data sets", read, count);
     return true;
 }
 
@@ -283,16 +323,19 @@ std::optional<std::string> decodeUtf16LE(std::span<const std::uint8_t> bytes) {
 
 iTunesDBContents iTunesDBReader::read(std::span<const std::uint8_t> bytes) {
     iTunesDBContents contents;
-    contents.isDatabase = walkSections(bytes, [&](std::uint32_t type, ByteCursor& set) {
+    Faults faults;
+    contents.isDatabase = walkSections(bytes, faults, [&](std::uint32_t type, ByteCursor& set) {
         if (type == 1) {
-            readTrackList(set, contents.tracks);
+            readTrackList(set, contents.tracks, faults);
         } else if (type == 2) {
             contents.hasPlaylistList = true;
-            for (auto& read : readPlaylistList(set, true, false)) {
+            for (auto& read : readPlaylistList(set, true, false, faults)) {
                 contents.playlists.push_back(std::move(read.playlist));
             }
         }
+        return true;
     });
+    contents.error = contents.isDatabase ? faults.take() : "the file is no iTunesDB";
     return contents;
 }
 
@@ -304,14 +347,16 @@ iTunesDBContents iTunesDBReader::readFile(const std::string& path) {
 
 std::optional<std::string> iTunesDBReader::masterPlaylistName(std::span<const std::uint8_t> bytes) {
     std::optional<std::string> name;
-    walkSections(bytes, [&](std::uint32_t type, ByteCursor& set) {
-        if (type != 2 || name) return;
-        for (auto& read : readPlaylistList(set, false, true)) {
+    Faults faults;
+    walkSections(bytes, faults, [&](std::uint32_t type, ByteCursor& set) {
+        if (type != 2) return true;
+        for (auto& read : readPlaylistList(set, false, true, faults)) {
             if (read.playlist->isMaster() && read.firstName) {
                 name = read.firstName;
-                return;
+                return false;
             }
         }
+        return true;
     });
     return name;
 }

@@ -21,12 +21,16 @@ struct iTunesDBContents {
     bool hasPlaylistList = false;  // a playlist list was read, so the playlist lists update
     iTunesDBTrackList tracks;
     std::vector<std::shared_ptr<iPodPlaylist>> playlists;
+    // What was wrong with the file: no database, or the first record that was malformed or
+    // held fewer entries than it said (the first fault, logged as a warning). Empty when the
+    // whole file was read.
+    std::string error;
 };
 
 // Reader of the binary iPod database. Lengths in the file are never trusted: a record whose
 // header or total length is below its fixed part or past its parent ends the list it is in,
-// and what was read before it is kept. Sections of other types are stepped over by their total
-// length.
+// and what was read before it is kept (the contents' error says so). Sections of other types
+// are stepped over by their total length.
 class iTunesDBReader {
 public:
     static iTunesDBContents read(std::span<const std::uint8_t> bytes);

@@ -2,6 +2,7 @@
 // never a read outside the input.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
 #include <string>
 
@@ -12,7 +13,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);
-    media::iTunesDBReader::read(bytes);
+    const auto contents = media::iTunesDBReader::read(bytes);
+    // A file reads whole or says what is wrong with it, and never yields more records than
+    // its bytes hold.
+    if ((!contents.isDatabase && contents.error.empty()) || contents.tracks.size() > size / 212 ||
+        contents.playlists.size() > size / 24) {
+        std::abort();
+    }
     media::iTunesDBReader::masterPlaylistName(bytes);
     // The same bytes as a live file on a volume, read piece by piece.
     const int fd = ::memfd_create("itunesdb", MFD_CLOEXEC);

@@ -7,7 +7,18 @@
 #include "media/PhotoDBReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::span<const std::uint8_t> bytes(data, size);
     media::PhotoDBReader reader("");
-    reader.loadBytes(std::span<const std::uint8_t>(data, size));
+    reader.loadBytes(bytes);
+    // The same bytes as a run of string records, and as a run of "mhaf" headers.
+    media::ByteCursor strings(bytes);
+    while (!strings.atEnd()) {
+        const std::size_t at = strings.position();
+        media::PhotoDBReader::readMHODString(strings);
+        if (strings.position() == at) break;
+    }
+    media::ByteCursor headers(bytes);
+    while (media::PhotoDBReader::readMHAF(headers)) {
+    }
     return 0;
 }

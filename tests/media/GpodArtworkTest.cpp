@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "GpodFixtures.h"
 #include "foundation/ScratchFolder.h"
@@ -203,6 +204,42 @@ TEST(GpodPhotoFormats, EveryStoredSizeOfEachModelDecodesToTheColourWritten) {
             EXPECT_LE(p[2], 40) << label;
         }
     }
+}
+
+// libgpod writes each image file's name as a data record of type 3 that names its text's
+// encoding after the text's length: the reader of such records gives the names the walk finds.
+TEST(GpodPhotoFormats, FileNameRecordsNameTheirOwnEncoding) {
+    foundationtest::ScratchFolder folder;
+    makeGpodDevice(folder.path(), "xA079");
+    Itdb_PhotoDB* photodb = itdb_photodb_create(folder.path().c_str());
+    ASSERT_NE(photodb, nullptr);
+    ASSERT_NE(addGpodPhoto(photodb, solidPixbuf(0x00FF00FF, 640)), nullptr);
+    ASSERT_TRUE(itdb_photodb_write(photodb, nullptr));
+    itdb_photodb_free(photodb);
+
+    std::ifstream in(folder / "Photos/Photo Database", std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    PhotoDBReader reader("unused");
+    reader.loadBytes(bytes);
+    std::set<std::string> walked;
+    for (const auto& [id, image] : *reader.photos()["ImageList"].dictionary()) {
+        for (const auto& [format, sub] : *image["subImages"].dictionary()) {
+            walked.insert(sub["mhodString"].stringOr());
+        }
+    }
+    std::set<std::string> read;
+    for (std::size_t at = 0; at + 24 <= bytes.size(); ++at) {
+        const media::ByteCursor::Bytes rest(bytes.data() + at, bytes.size() - at);
+        if (!media::ByteCursor::hasTag(rest, "mhod") || media::ByteCursor::u16(rest, 12) != 3) {
+            continue;
+        }
+        media::ByteCursor cursor(rest);
+        const auto name = PhotoDBReader::readMHODString(cursor);
+        ASSERT_TRUE(name) << "at " << at;
+        read.insert(*name);
+    }
+    EXPECT_FALSE(read.empty());
+    EXPECT_EQ(read, walked);
 }
 
 }  // namespace

@@ -230,6 +230,14 @@ TEST(MediaLibraryReader, HostileSchemasAndEndlessWorkGiveAnEmptyLibrary) {
              "0 AS smart_is_genius FROM r;\n"},
         {"genre.sqlite",
          "DROP TABLE genre; CREATE VIEW Genre AS " + endless + "genre_id, 'x' AS genre FROM r;\n"},
+        // Columns computed when they are read, or stored as computed when written: neither
+        // is a library's own data.
+        {"computed.sqlite",
+         "ALTER TABLE item_extra ADD COLUMN sort_title TEXT GENERATED ALWAYS AS "
+         "(upper(title)) VIRTUAL;\n"},
+        {"stored.sqlite",
+         "DROP TABLE genre; CREATE TABLE genre (genre_id INTEGER, genre TEXT GENERATED ALWAYS "
+         "AS ('Rock') STORED);\n"},
     };
     for (const auto& [name, change] : hostile) {
         SCOPED_TRACE(name);
@@ -239,19 +247,26 @@ TEST(MediaLibraryReader, HostileSchemasAndEndlessWorkGiveAnEmptyLibrary) {
         reader.loadPlaylists();
         EXPECT_TRUE(reader.playlists().empty());
         EXPECT_TRUE(reader.loadTracks().empty());
+        EXPECT_NE(reader.failure(), "");
     }
 
     // A plain library read with almost no work left stops early instead of running on.
     mediatest::writeDatabase(folder / "plain.sqlite", good);
     MediaLibraryFlags flags;
     MediaLibraryReader starved(MediaLibraryReader::Source::MediaLibrary, {folder / "plain.sqlite"},
-                               flags, media::LibraryWorkBudget{.instructionsLeft = 3000});
+                               flags, [] {
+                                   media::LibraryWorkBudget budget;
+                                   budget.instructionsLeft = 3000;
+                                   return budget;
+                               }());
     starved.loadPlaylists();
-    EXPECT_LT(starved.loadTracks().size(), 3u);
+    EXPECT_TRUE(starved.loadTracks().empty());
+    EXPECT_EQ(starved.failure(), "it needs more work than a media library can");
     MediaLibraryReader fed(MediaLibraryReader::Source::MediaLibrary, {folder / "plain.sqlite"},
                            flags);
     ASSERT_TRUE(fed.loadPlaylists());
     EXPECT_EQ(fed.loadTracks().size(), 2u);
+    EXPECT_EQ(fed.failure(), "");
 }
 
 TEST(RingtoneList, EntriesBecomeRingtoneRecordsWithDeviceSizes) {

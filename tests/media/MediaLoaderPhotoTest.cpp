@@ -133,4 +133,29 @@ TEST_F(MediaLoaderPhotoTest, PictureBytesAreReadWhereTheDatabasePointsAndWithinT
     EXPECT_EQ(loader->dataForImage(outside), std::nullopt);
 }
 
+// The largest picture size of the photo database's image files, and its file's id, are kept
+// for the whole program: of two files of the same largest size, the first one listed.
+class MediaLoaderLargestPhotoTest : public mediatest::MediaLoaderFixture {
+protected:
+    void load(const std::string& id, const std::vector<mediatest::FileSpec>& files) {
+        const auto database = mediatest::writePhotoDB({.files = files});
+        const std::filesystem::path file = folder / (id + "/Photos/Photo Database");
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(database.data()),
+                   static_cast<std::streamsize>(database.size()));
+        loadAndMatch(*loaderOf(phone(id)));
+    }
+};
+
+TEST_F(MediaLoaderLargestPhotoTest, TheFirstOfEqualSizesWins) {
+    load("EQUAL", {{3004, 500}, {1019, 900}, {1020, 900}, {3005, 100}});
+    EXPECT_EQ(media::MediaLoader::globalFullsize(), 900u);
+    EXPECT_EQ(media::MediaLoader::globalFullSizeCorrelationID(), 1019u);
+    // A database without image files gives 0 for both.
+    load("NONE", {});
+    EXPECT_EQ(media::MediaLoader::globalFullsize(), 0u);
+    EXPECT_EQ(media::MediaLoader::globalFullSizeCorrelationID(), 0u);
+}
+
 }  // namespace

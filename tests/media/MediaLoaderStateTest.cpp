@@ -6,6 +6,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "HostileLibraries.h"
 #include "MediaLoaderFixture.h"
 #include "foundation/NotificationCenter.h"
 #include "iTunesDBWriter.h"
@@ -139,23 +140,71 @@ TEST_F(MediaLoaderStateTest, TheCopiesOfEveryLoadAreListedAndGoneOnceRead) {
     EXPECT_EQ(loader->tempFilePaths().size(), 4u);
 }
 
+// A library that fails to load, here past the copies it may make, shows nothing of itself:
+// no tracks, and none of the playlists read before its tracks.
+TEST_F(MediaLoaderStateTest, ALibraryThatFailsToLoadShowsNothingOfItself) {
+    const std::string control = root("HOSTILE") + "/iTunes_Control/iTunes";
+    std::filesystem::create_directories(control);
+    mediatest::writeRepeatedMembershipLibrary(control + "/MediaLibrary.sqlitedb");
+    auto loader = loaderOf(phone("HOSTILE"));
+    loadAndMatch(*loader);
+    EXPECT_TRUE(loader->allTracks()->empty());
+    EXPECT_EQ(loader->allPlaylists()->size(), 5u);
+    EXPECT_TRUE(loader->allUserPlaylists()->empty());
+    EXPECT_TRUE(loader->rawPlaylists()->empty());
+}
+
+// A binary database is copied as the Library.itdb group is, with the Dynamic.itdb and the
+// Locations.itdb that would stand beside a Library.itdb, and the three copies are listed.
+TEST_F(MediaLoaderStateTest, ABinaryDatabaseIsCopiedAsTheGroupIs) {
+    mediatest::DatabaseSpec spec;
+    spec.tracks.push_back({.id = 7, .strings = {{1, u"Song"}}});
+    const std::string control = root("BINARY") + "/iTunes_Control/iTunes";
+    std::filesystem::create_directories(control);
+    const auto bytes = mediatest::writeITunesDB(spec);
+    std::ofstream(control + "/iTunesDB", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    auto fake = std::make_shared<testsupport::FakeMobileDevice>(root("BINARY"), "BINARY");
+    auto loader = loaderOf(std::make_shared<iMobileMediaDevice>(fake));
+    loadAndMatch(*loader);
+    EXPECT_EQ(loader->allTracks()->size(), 1u);
+    const auto copies = loader->tempFilePaths();
+    ASSERT_EQ(copies.size(), 3u);
+    for (const auto& path : copies) {
+        EXPECT_EQ(std::filesystem::path(path).parent_path(),
+                  std::filesystem::path(copies[0]).parent_path());
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    }
+    // The three, then the photo and artwork databases.
+    EXPECT_EQ(fake->callCount("downloadFileTo"), 5);
+}
+
 TEST_F(MediaLoaderStateTest, TheDeviceCanBeChangedOrTakenAwayBetweenLoads) {
+    // The steps of the load and of the match's end, each with its device ("none" without).
     class Steps : public media::MediaLoaderDelegate {
     public:
-        void beforeLoadingTracksOf(media::MediaDevice& device) override { add(device); }
-        void playlistsLoadedOf(media::MediaDevice&) override {}
-        void finishLoadingTracksOf(media::MediaDevice& device) override { add(device); }
-        void updateTrackInfoOf(const Value&, media::MediaDevice&) override {}
-        void finishMatchingiTunesOf(media::MediaDevice&) override {}
+        void beforeLoadingTracksOf(media::MediaDevice* device) override {
+            add("loadingLibrary", device);
+        }
+        void playlistsLoadedOf(media::MediaDevice* device) override {
+            add("playlistsLoaded", device);
+        }
+        void finishLoadingTracksOf(media::MediaDevice* device) override {
+            add("tracksLoaded", device);
+        }
+        void updateTrackInfoOf(const Value&, media::MediaDevice*) override {}
+        void finishMatchingiTunesOf(media::MediaDevice* device) override {
+            add("matching", device);
+        }
         std::vector<std::string> devices() const {
             std::lock_guard lock(mutex_);
             return devices_;
         }
 
     private:
-        void add(media::MediaDevice& device) {
+        void add(const char* step, media::MediaDevice* device) {
             std::lock_guard lock(mutex_);
-            devices_.push_back(device.uuid());
+            devices_.push_back(std::string(step) + " " + (device ? device->uuid() : "none"));
         }
         mutable std::mutex mutex_;
         std::vector<std::string> devices_;
@@ -169,18 +218,30 @@ TEST_F(MediaLoaderStateTest, TheDeviceCanBeChangedOrTakenAwayBetweenLoads) {
     EXPECT_EQ(loader->myDevice(), second);
     loadAndMatch(*loader);
     EXPECT_EQ(loader->allTracks()->size(), 5u);
-    EXPECT_EQ(steps->devices(), (std::vector<std::string>{"SECOND", "SECOND"}));
+    // The match may end before the load's last step.
+    auto sorted = [](std::vector<std::string> steps) {
+        std::sort(steps.begin(), steps.end());
+        return steps;
+    };
+    EXPECT_EQ(sorted(steps->devices()),
+              (std::vector<std::string>{"loadingLibrary SECOND", "matching SECOND",
+                                        "playlistsLoaded SECOND", "tracksLoaded SECOND"}));
     EXPECT_TRUE(loader->matched());
     loader->setMatched(false);
     EXPECT_FALSE(loader->matched());
 
-    // Without a device a load finds nothing, tells nobody and leaves the loader idle.
+    // Without a device a load finds nothing and leaves the loader idle, and the delegate
+    // still hears every step of it, with no device.
     loader->setMyDevice(nullptr);
     loadAndMatch(*loader);
     EXPECT_FALSE(loader->busy());
     EXPECT_TRUE(loader->allTracks()->empty());
     EXPECT_EQ(loader->allPlaylists()->size(), 5u);
-    EXPECT_EQ(steps->devices().size(), 2u);
+    const auto all = steps->devices();
+    ASSERT_EQ(all.size(), 8u);
+    EXPECT_EQ(sorted({all.begin() + 4, all.end()}),
+              (std::vector<std::string>{"loadingLibrary none", "matching none",
+                                        "playlistsLoaded none", "tracksLoaded none"}));
     EXPECT_FALSE(loader->photoAtPath("DCIM/a.png"));
     EXPECT_FALSE(loader->artworkForTrack(Value::dict({{"artwork_cache_id", 1}})));
     loader->loadDCIMPhotos();

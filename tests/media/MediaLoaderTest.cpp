@@ -32,15 +32,15 @@ namespace {
 // The steps a loader reports, in the order they arrive.
 class Recorder : public media::MediaLoaderDelegate {
 public:
-    void beforeLoadingTracksOf(media::MediaDevice&) override { add("loadingLibrary"); }
-    void playlistsLoadedOf(media::MediaDevice&) override { add("playlistsLoaded"); }
-    void finishLoadingTracksOf(media::MediaDevice&) override { add("tracksLoaded"); }
-    void updateTrackInfoOf(const Value& track, media::MediaDevice&) override {
+    void beforeLoadingTracksOf(media::MediaDevice*) override { add("loadingLibrary"); }
+    void playlistsLoadedOf(media::MediaDevice*) override { add("playlistsLoaded"); }
+    void finishLoadingTracksOf(media::MediaDevice*) override { add("tracksLoaded"); }
+    void updateTrackInfoOf(const Value& track, media::MediaDevice*) override {
         std::lock_guard lock(mutex_);
         steps_.push_back("updateTrack");
         tracks_.push_back(track);
     }
-    void finishMatchingiTunesOf(media::MediaDevice&) override { add("matching"); }
+    void finishMatchingiTunesOf(media::MediaDevice*) override { add("matching"); }
 
     std::vector<std::string> steps() const {
         std::lock_guard lock(mutex_);

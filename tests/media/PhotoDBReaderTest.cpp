@@ -115,6 +115,57 @@ TEST(PhotoDBReaderTest, LaterChildrenWinAndStringTypesPickTheirEncoding) {
               Value("caf\u00e9"));
 }
 
+// The record readers the walk has no use for: a data record that names its text's encoding,
+// and the header of an "mhaf" record.
+TEST(PhotoDBReaderTest, AStringRecordIsReadInTheEncodingItNames) {
+    auto readString = [](const Bytes& bytes, std::size_t* end = nullptr) {
+        media::ByteCursor cursor(bytes);
+        auto text = PhotoDBReader::readMHODString(cursor);
+        if (end) *end = cursor.position();
+        return text;
+    };
+    const Bytes utf16 = stringRecord(3, utf16le(u"caf\u00e9"), 2);
+    std::size_t end = 0;
+    EXPECT_EQ(readString(utf16, &end), "caf\u00e9");
+    EXPECT_EQ(end, utf16.size());
+    const Bytes eight{'c', 'a', 'f', 0xC3, 0xA9};
+    EXPECT_EQ(readString(stringRecord(3, eight, 1)), "caf\u00e9");
+    EXPECT_EQ(readString(stringRecord(3, eight, 0)), "caf\u00e9");
+    // The record's type names no encoding: only its own number counts.
+    EXPECT_EQ(readString(stringRecord(3, utf16le(u"x"), 3)), std::nullopt);  // "Wrong encoding"
+    EXPECT_EQ(readString(stringRecord(3, Bytes{0xC3, 0x28}, 1)), std::nullopt);
+    // Other types give no text, and the reading goes on after the whole record.
+    const Bytes other = stringRecord(1, eight, 1);
+    EXPECT_EQ(readString(other, &end), std::nullopt);
+    EXPECT_EQ(end, other.size());
+    Bytes both = other;
+    append(both, utf16);
+    media::ByteCursor cursor(both);
+    EXPECT_EQ(PhotoDBReader::readMHODString(cursor), std::nullopt);
+    EXPECT_EQ(PhotoDBReader::readMHODString(cursor), "caf\u00e9");
+    EXPECT_TRUE(cursor.atEnd());
+    // A string longer than its record, a record longer than the bytes, a header too short.
+    Bytes longer = utf16;
+    put32(longer, 24, 1000);
+    EXPECT_EQ(readString(longer), std::nullopt);
+    EXPECT_EQ(readString(Bytes(utf16.begin(), utf16.end() - 1), &end), std::nullopt);
+    EXPECT_EQ(end, 0u);
+    Bytes shortHeader = utf16;
+    put32(shortHeader, 4, 20);
+    EXPECT_EQ(readString(shortHeader), std::nullopt);
+
+    Bytes mhaf = header("mhaf", 40);
+    append(mhaf, Bytes{1, 2, 3});
+    media::ByteCursor afterHeader(mhaf);
+    EXPECT_EQ(PhotoDBReader::readMHAF(afterHeader), Value(foundation::Dictionary{}));
+    EXPECT_EQ(afterHeader.position(), 40u);
+    for (const Bytes& bad : {header("mhaf", 8), Bytes(mhaf.begin(), mhaf.begin() + 20)}) {
+        media::ByteCursor at(bad);
+        EXPECT_EQ(PhotoDBReader::readMHAF(at), std::nullopt);
+        EXPECT_EQ(at.position(), 0u);
+    }
+}
+
 TEST(PhotoDBReaderTest, EmptyAndMissingInputsGiveAnEmptyResult) {
     for (const Bytes& input : {Bytes{}, fileOf("mhfd", 132, 0, {}),
                                fileOf("mhfd", 132, 0x80000000, {}), header("mhfd", 16)}) {

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <optional>
 #include <thread>
+#include <utility>
 
 #include "foundation/ScratchFolder.h"
 #include "iTunesDBWriter.h"
@@ -158,6 +161,7 @@ TEST(iTunesDBReaderTest, RejectsWhatIsNoDatabase) {
     for (const auto& input : inputs) {
         auto contents = iTunesDBReader::read(input);
         EXPECT_FALSE(contents.isDatabase);
+        EXPECT_EQ(contents.error, "the file is no iTunesDB");
         EXPECT_TRUE(contents.tracks.empty());
         EXPECT_FALSE(contents.hasPlaylistList);
     }
@@ -203,20 +207,81 @@ TEST(iTunesDBReaderTest, BadLengthsEndTheirListButKeepWhatCameBefore) {
         auto contents = iTunesDBReader::read(bytes);
         EXPECT_EQ(contents.tracks.size(), fault.tracks) << fault.what;
         EXPECT_EQ(contents.playlists.size(), fault.playlists) << fault.what;
+        EXPECT_NE(contents.error, "") << fault.what;
     }
+}
+
+// The tracks and playlists a file's lists say they hold, found by following the database's
+// data sets by their total lengths; nullopt where the file cannot be followed so.
+std::optional<std::pair<std::size_t, std::size_t>> declaredCounts(const Bytes& bytes) {
+    if (bytes.size() < 24 || !std::equal(bytes.begin(), bytes.begin() + 4, "mhbd")) {
+        return std::nullopt;
+    }
+    std::size_t at = get32(bytes, 4);
+    std::size_t tracks = 0, playlists = 0;
+    for (std::uint32_t set = 0, sets = get32(bytes, 20); set < sets; ++set) {
+        if (at > bytes.size() || bytes.size() - at < 16) return std::nullopt;
+        const std::size_t header = get32(bytes, at + 4);
+        const std::size_t total = get32(bytes, at + 8);
+        const std::uint32_t type = get32(bytes, at + 12);
+        if (header < 16 || total < header || total > bytes.size() - at) return std::nullopt;
+        if (type == 1 || type == 2) {
+            if (total - header < 12) return std::nullopt;
+            (type == 1 ? tracks : playlists) += get32(bytes, at + header + 8);
+        }
+        at += total;
+    }
+    return std::make_pair(tracks, playlists);
 }
 
 TEST(iTunesDBReaderTest, SurvivesTruncationAtEveryOffsetAndRandomMutation) {
     const Bytes good = writeITunesDB(sampleDatabase());
     const auto full = iTunesDBReader::read(good);
+    EXPECT_EQ(full.error, "");
+    EXPECT_EQ(declaredCounts(good), std::make_pair(std::size_t{2}, std::size_t{3}));
+    std::size_t whole = 0, failed = 0;
     readEveryCutAndMutation(good, 13, [&](const Bytes& bytes, bool cut) {
-        auto contents = iTunesDBReader::read(bytes);
+        const auto contents = iTunesDBReader::read(bytes);
         iTunesDBReader::masterPlaylistName(bytes);
+        // Every database reads whole, with as many tracks and playlists as its lists say, or
+        // says what is wrong with it.
+        if (contents.error.empty()) {
+            ++whole;
+            EXPECT_TRUE(contents.isDatabase);
+            const auto declared = declaredCounts(bytes);
+            ASSERT_TRUE(declared) << "read whole, yet its sets cannot be followed";
+            EXPECT_EQ(contents.tracks.size(), declared->first);
+            EXPECT_EQ(contents.playlists.size(), declared->second);
+        } else {
+            ++failed;
+        }
+        // Within what the bytes can hold, whatever they say.
+        EXPECT_LE(contents.tracks.size(), bytes.size() / 212);
+        EXPECT_LE(contents.playlists.size(), bytes.size() / 24);
+        std::size_t ids = 0;
+        for (const auto& playlist : contents.playlists) ids += playlist->trackIDs().size();
+        EXPECT_LE(ids, bytes.size() / 28);
+        std::size_t text = 0;
+        for (std::size_t i = 0; i < contents.tracks.size(); ++i) {
+            const Value track = contents.tracks[i];
+            for (const char* key : {"pid", "title", "artist", "album", "genre"}) {
+                EXPECT_FALSE(track[key].isNil()) << key;
+            }
+            for (const auto& entry : *track.dictionary()) {
+                if (const std::string* string = entry.second.string()) text += string->size();
+            }
+        }
+        // UTF-16 becomes at most half as long again in UTF-8; "Unknown" stands for what is
+        // missing.
+        EXPECT_LE(text, bytes.size() * 3 / 2 + contents.tracks.size() * 4 * 7);
         if (!cut) return;
         // A cut file never yields more than the whole one.
         EXPECT_LE(contents.tracks.size(), full.tracks.size()) << bytes.size();
         EXPECT_LE(contents.playlists.size(), full.playlists.size()) << bytes.size();
     });
+    // Both outcomes are met: the mutations are neither all harmless nor all fatal.
+    EXPECT_GT(whole, 100u);
+    EXPECT_GT(failed, 100u);
 }
 
 // The name is read from the live database on a mounted iPod, which the device or another
