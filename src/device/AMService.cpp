@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "device/AMDevice.h"
 #include "device/MobileDeviceErrors.h"
 #include "device/SocketCheck.h"
 #include "foundation/PropertyList.h"
@@ -83,6 +84,10 @@ void AMService::adoptSocket(int socket, const std::string& name) {
     secureConnection_ = false;
     std::lock_guard lock(nameMutex_);
     servicename_ = name;
+}
+
+AMServiceHandle AMService::connection() const {
+    return secureConnection_ ? AMServiceHandle{-1, connection_} : AMServiceHandle{socket_, nullptr};
 }
 
 bool AMService::isValidService() const {

@@ -47,6 +47,8 @@ public:
     // Longest packet accepted from a peer; a longer length field is a decode failure.
     static constexpr std::uint32_t kMaxPacketLength = 64u << 20;
 
+    // The started service as it is held: the plain socket, or the secure connection object.
+    AMServiceHandle connection() const;
     bool isValidService() const;
     int sock() const;
     std::shared_ptr<AMDevice> device() const { return device_.lock(); }
