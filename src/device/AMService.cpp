@@ -129,9 +129,17 @@ long AMService::send(const void* bytes, std::size_t length) {
     return static_cast<long>(length);
 }
 
+bool AMService::waitReadable(unsigned int timeoutMs, int* ready) {
+    // Bytes a secure read already took off the socket are there without it showing them.
+    *ready = secureConnection_ && mobiledevice::AMDServiceConnectionHasReceivedBytes(connection_)
+                 ? 1
+                 : socket_check_fd(sock(), FDM_READ, timeoutMs);
+    return *ready >= 1;
+}
+
 long AMService::receive(void* bytes, std::size_t length, unsigned int timeoutMs) {
-    int ready = socket_check_fd(sock(), FDM_READ, timeoutMs);
-    if (ready < 1) return ready;
+    int ready = 0;
+    if (!waitReadable(timeoutMs, &ready)) return ready;
     long count;
     if (secureConnection_) {
         count = mobiledevice::AMDServiceConnectionReceive(connection_, bytes, length);
@@ -296,8 +304,8 @@ bool AMService::sendXMLRequest(const Value& request) {
 }
 
 Value AMService::readXMLReplyTimeoutReturnCode(unsigned int timeoutMs, int* returnCode) {
-    int ready = socket_check_fd(sock(), FDM_READ, timeoutMs);
-    if (ready < 0) {
+    int ready = 0;
+    if (!waitReadable(timeoutMs, &ready) && ready < 0) {
         if (ready == kSocketTimedOut) LogInfo("socket time out");
         if (returnCode) *returnCode = ready;
         return {};

@@ -15,6 +15,7 @@
 
 #include "foundation/Value.h"
 #include "simdevice/SimDevice.h"
+#include "simdevice/SimNetworkPorts.h"
 #include "simdevice/SimWire.h"
 
 namespace simdevice {
@@ -72,6 +73,8 @@ private:
     std::set<int> listeners_;
     std::set<int> clients_;
     std::map<std::string, foundation::Data> pairRecords_;
+    // The TCP side of each network-attached device.
+    std::map<const SimDevice*, std::unique_ptr<SimNetworkPorts>> networkPorts_;
     std::mutex workersMutex_;
     std::vector<Worker> workers_;
 };
