@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -72,29 +71,16 @@ void SimNetworkPorts::stop() {
     const char wake = 1;
     (void)!::write(wakePipe_[1], &wake, 1);
     acceptThread_.join();
-    std::vector<Worker> workers;
     {
         std::lock_guard lock(mutex_);
         for (int fd : clients_) ::shutdown(fd, SHUT_RDWR);
-        workers.swap(workers_);
     }
-    for (auto& worker : workers) worker.thread.join();
+    workers_.joinAll();
     std::lock_guard lock(mutex_);
     for (const auto& [fd, port] : listening_) ::close(fd);
     listening_.clear();
     ::close(wakePipe_[0]);
     ::close(wakePipe_[1]);
-}
-
-void SimNetworkPorts::reapWorkers() {
-    for (auto it = workers_.begin(); it != workers_.end();) {
-        if (*it->done) {
-            it->thread.join();
-            it = workers_.erase(it);
-        } else {
-            ++it;
-        }
-    }
 }
 
 void SimNetworkPorts::acceptLoop() {
@@ -123,24 +109,18 @@ void SimNetworkPorts::acceptLoop() {
                 ::close(fd);
                 continue;
             }
-            auto done = std::make_shared<std::atomic<bool>>(false);
-            std::lock_guard lock(mutex_);
-            reapWorkers();
-            clients_.insert(fd);
-            workers_.push_back({std::thread([this, fd, port, done] {
-                                    sigset_t pipe;
-                                    sigemptyset(&pipe);
-                                    sigaddset(&pipe, SIGPIPE);
-                                    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-                                    serveDevicePort(device_, port, fd);
-                                    {
-                                        std::lock_guard lock(mutex_);
-                                        clients_.erase(fd);
-                                    }
-                                    ::close(fd);
-                                    *done = true;
-                                }),
-                                done});
+            {
+                std::lock_guard lock(mutex_);
+                clients_.insert(fd);
+            }
+            workers_.start([this, fd, port] {
+                serveDevicePort(device_, port, fd);
+                {
+                    std::lock_guard lock(mutex_);
+                    clients_.erase(fd);
+                }
+                ::close(fd);
+            });
         }
     }
 }

@@ -8,9 +8,9 @@
 #include <mutex>
 #include <set>
 #include <thread>
-#include <vector>
 
 #include "simdevice/SimDevice.h"
+#include "simdevice/SimWorkers.h"
 
 namespace simdevice {
 
@@ -34,13 +34,8 @@ public:
     std::array<std::uint8_t, 4> address() const { return address_; }
 
 private:
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
     int bound(std::uint16_t port) const;
     void acceptLoop();
-    void reapWorkers();
 
     const std::shared_ptr<SimDevice> device_;
     std::array<std::uint8_t, 4> address_{127, 0, 0, 1};
@@ -50,7 +45,7 @@ private:
     std::mutex mutex_;
     std::map<int, std::uint16_t> listening_;  // descriptor to port
     std::set<int> clients_;
-    std::vector<Worker> workers_;
+    SimWorkers workers_;
 };
 
 }  // namespace simdevice

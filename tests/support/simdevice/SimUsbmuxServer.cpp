@@ -102,12 +102,7 @@ void SimUsbmuxServer::stop() {
         std::lock_guard lock(mutex_);
         for (int fd : clients_) ::shutdown(fd, SHUT_RDWR);
     }
-    std::vector<Worker> workers;
-    {
-        std::lock_guard lock(workersMutex_);
-        workers.swap(workers_);
-    }
-    for (auto& worker : workers) worker.thread.join();
+    workers_.joinAll();
     std::map<const SimDevice*, std::unique_ptr<SimNetworkPorts>> networkPorts;
     {
         std::lock_guard lock(mutex_);
@@ -138,31 +133,7 @@ void SimUsbmuxServer::acceptLoop() {
             std::lock_guard lock(mutex_);
             clients_.insert(fd);
         }
-        reapWorkers();
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        std::lock_guard lock(workersMutex_);
-        workers_.push_back({std::thread([this, fd, done] {
-                                // A peer gone mid-write gives EPIPE, here and inside TLS.
-                                sigset_t pipe;
-                                sigemptyset(&pipe);
-                                sigaddset(&pipe, SIGPIPE);
-                                pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-                                serveClient(fd);
-                                *done = true;
-                            }),
-                            done});
-    }
-}
-
-void SimUsbmuxServer::reapWorkers() {
-    std::lock_guard lock(workersMutex_);
-    for (auto it = workers_.begin(); it != workers_.end();) {
-        if (*it->done) {
-            it->thread.join();
-            it = workers_.erase(it);
-        } else {
-            ++it;
-        }
+        workers_.start([this, fd] { serveClient(fd); });
     }
 }
 

@@ -17,6 +17,7 @@
 #include "simdevice/SimDevice.h"
 #include "simdevice/SimNetworkPorts.h"
 #include "simdevice/SimWire.h"
+#include "simdevice/SimWorkers.h"
 
 namespace simdevice {
 
@@ -46,18 +47,12 @@ public:
     const std::string& buid() const { return buid_; }
 
 private:
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-
     void acceptLoop();
     void serveClient(int fd);
     // Handles one request; false when the connection is finished (or was handed over).
     bool handle(int fd, const MuxMessage& message);
     bool connect(int fd, std::uint32_t tag, const foundation::Value& request);
     std::shared_ptr<SimDevice> findDevice(std::uint32_t deviceId) const;
-    void reapWorkers();
 
     const std::string socketPath_;
     const std::string buid_;
@@ -75,8 +70,7 @@ private:
     std::map<std::string, foundation::Data> pairRecords_;
     // The TCP side of each network-attached device.
     std::map<const SimDevice*, std::unique_ptr<SimNetworkPorts>> networkPorts_;
-    std::mutex workersMutex_;
-    std::vector<Worker> workers_;
+    SimWorkers workers_;
 };
 
 }  // namespace simdevice
