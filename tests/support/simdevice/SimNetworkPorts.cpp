@@ -71,11 +71,7 @@ void SimNetworkPorts::stop() {
     const char wake = 1;
     (void)!::write(wakePipe_[1], &wake, 1);
     acceptThread_.join();
-    {
-        std::lock_guard lock(mutex_);
-        for (int fd : clients_) ::shutdown(fd, SHUT_RDWR);
-    }
-    workers_.joinAll();
+    workers_.endAll();
     std::lock_guard lock(mutex_);
     for (const auto& [fd, port] : listening_) ::close(fd);
     listening_.clear();
@@ -109,18 +105,7 @@ void SimNetworkPorts::acceptLoop() {
                 ::close(fd);
                 continue;
             }
-            {
-                std::lock_guard lock(mutex_);
-                clients_.insert(fd);
-            }
-            workers_.start([this, fd, port] {
-                serveDevicePort(device_, port, fd);
-                {
-                    std::lock_guard lock(mutex_);
-                    clients_.erase(fd);
-                }
-                ::close(fd);
-            });
+            workers_.start(fd, [this, fd, port] { serveDevicePort(device_, port, fd); });
         }
     }
 }

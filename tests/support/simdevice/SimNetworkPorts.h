@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "simdevice/SimDevice.h"
@@ -44,7 +43,6 @@ private:
     std::thread acceptThread_;
     std::mutex mutex_;
     std::map<int, std::uint16_t> listening_;  // descriptor to port
-    std::set<int> clients_;
     SimWorkers workers_;
 };
 

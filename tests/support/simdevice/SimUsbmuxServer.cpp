@@ -98,11 +98,7 @@ void SimUsbmuxServer::stop() {
     const char wake = 1;
     (void)!::write(wakePipe_[1], &wake, 1);
     acceptThread_.join();
-    {
-        std::lock_guard lock(mutex_);
-        for (int fd : clients_) ::shutdown(fd, SHUT_RDWR);
-    }
-    workers_.joinAll();
+    workers_.endAll();
     std::map<const SimDevice*, std::unique_ptr<SimNetworkPorts>> networkPorts;
     {
         std::lock_guard lock(mutex_);
@@ -129,11 +125,7 @@ void SimUsbmuxServer::acceptLoop() {
         if (!(entries[0].revents & POLLIN)) continue;
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
-        {
-            std::lock_guard lock(mutex_);
-            clients_.insert(fd);
-        }
-        workers_.start([this, fd] { serveClient(fd); });
+        workers_.start(fd, [this, fd] { serveClient(fd); });
     }
 }
 
@@ -144,8 +136,6 @@ void SimUsbmuxServer::serveClient(int fd) {
     }
     std::lock_guard lock(mutex_);
     listeners_.erase(fd);
-    clients_.erase(fd);
-    ::close(fd);
 }
 
 bool SimUsbmuxServer::handle(int fd, const MuxMessage& message) {

@@ -66,7 +66,6 @@ private:
     std::vector<std::shared_ptr<SimDevice>> devices_;
     std::uint32_t nextDeviceId_ = 1;
     std::set<int> listeners_;
-    std::set<int> clients_;
     std::map<std::string, foundation::Data> pairRecords_;
     // The TCP side of each network-attached device.
     std::map<const SimDevice*, std::unique_ptr<SimNetworkPorts>> networkPorts_;
