@@ -1,6 +1,7 @@
 #include "files/RequestArguments.h"
 
 #include <charconv>
+#include <limits>
 #include <string_view>
 
 using foundation::Value;
@@ -22,6 +23,11 @@ std::optional<std::int64_t> integer(const Value& value) {
     if (text.starts_with('+')) text.remove_prefix(1);
     std::int64_t number = 0;
     const auto parsed = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (parsed.ec == std::errc::result_out_of_range) {
+        // Too many digits for 64 bits: the nearest number that fits.
+        return text.starts_with('-') ? std::numeric_limits<std::int64_t>::min()
+                                     : std::numeric_limits<std::int64_t>::max();
+    }
     return parsed.ec == std::errc() ? number : 0;
 }
 

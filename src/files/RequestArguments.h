@@ -8,7 +8,8 @@
 // Numbers and flags of the page's requests, which may come as JSON numbers or as text.
 namespace RequestArguments {
 
-// A number, or text starting with one (after blanks): "4" is 4, text without a number 0.
+// A number, or text starting with one (after blanks): "4" is 4, text without a number 0,
+// more digits than 64 bits hold the largest (or smallest) number.
 // nullopt when the argument is missing or of another kind.
 std::optional<std::int64_t> integer(const foundation::Value& value);
 

@@ -232,6 +232,7 @@ TEST_F(LocalFilesystemCommands, ReadsPiecesWithinBounds) {
         {read("+18", 10), bytes("ij")},
         {read(10, "0"), failure("length must be specified.")},
         {read(10, "none"), failure("length must be specified.")},
+        {read("-99999999999999999999", "99999999999999999999"), bytes("0123456789abcdefghij")},
     });
 }
 
