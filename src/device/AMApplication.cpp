@@ -1,10 +1,10 @@
 #include "device/AMApplication.h"
 
-#include <algorithm>
-#include <cctype>
 #include <functional>
 
 #include <fmt/format.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
 
 using foundation::Value;
 
@@ -36,14 +36,10 @@ std::size_t AMApplication::hash() const { return std::hash<std::string>()(bundle
 
 int AMApplication::compare(const AMApplication& other) const {
     if (!appname_ || !other.appname_) return appname_ ? 1 : (other.appname_ ? -1 : 0);
-    const auto lower = [](unsigned char c) { return std::tolower(c); };
-    const std::string& a = *appname_;
-    const std::string& b = *other.appname_;
-    const auto mismatch = std::mismatch(a.begin(), a.end(), b.begin(), b.end(),
-                                        [&](char x, char y) { return lower(x) == lower(y); });
-    if (mismatch.first == a.end()) return mismatch.second == b.end() ? 0 : -1;
-    if (mismatch.second == b.end()) return 1;
-    return lower(*mismatch.first) < lower(*mismatch.second) ? -1 : 1;
+    // Full Unicode case folding, so that "Élan" and "élan" are the same name.
+    const auto folded = icu::UnicodeString::fromUTF8(*appname_).caseCompare(
+        icu::UnicodeString::fromUTF8(*other.appname_), U_FOLD_CASE_DEFAULT);
+    return folded < 0 ? -1 : (folded > 0 ? 1 : 0);
 }
 
 bool AMApplication::fileSharingEnabled() const {

@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "device/AMDevice.h"
 #include "device/MobileDeviceErrors.h"
 #include "device/SocketCheck.h"
 #include "foundation/PropertyList.h"
@@ -85,6 +86,10 @@ void AMService::adoptSocket(int socket, const std::string& name) {
     servicename_ = name;
 }
 
+AMServiceHandle AMService::connection() const {
+    return secureConnection_ ? AMServiceHandle{-1, connection_} : AMServiceHandle{socket_, nullptr};
+}
+
 bool AMService::isValidService() const {
     return secureConnection_ ? bool(connection_) : socket_ >= 0;
 }
@@ -124,9 +129,17 @@ long AMService::send(const void* bytes, std::size_t length) {
     return static_cast<long>(length);
 }
 
+bool AMService::waitReadable(unsigned int timeoutMs, int* ready) {
+    // Bytes a secure read already took off the socket are there without it showing them.
+    *ready = secureConnection_ && mobiledevice::AMDServiceConnectionHasReceivedBytes(connection_)
+                 ? 1
+                 : socket_check_fd(sock(), FDM_READ, timeoutMs);
+    return *ready >= 1;
+}
+
 long AMService::receive(void* bytes, std::size_t length, unsigned int timeoutMs) {
-    int ready = socket_check_fd(sock(), FDM_READ, timeoutMs);
-    if (ready < 1) return ready;
+    int ready = 0;
+    if (!waitReadable(timeoutMs, &ready)) return ready;
     long count;
     if (secureConnection_) {
         count = mobiledevice::AMDServiceConnectionReceive(connection_, bytes, length);
@@ -291,8 +304,8 @@ bool AMService::sendXMLRequest(const Value& request) {
 }
 
 Value AMService::readXMLReplyTimeoutReturnCode(unsigned int timeoutMs, int* returnCode) {
-    int ready = socket_check_fd(sock(), FDM_READ, timeoutMs);
-    if (ready < 0) {
+    int ready = 0;
+    if (!waitReadable(timeoutMs, &ready) && ready < 0) {
         if (ready == kSocketTimedOut) LogInfo("socket time out");
         if (returnCode) *returnCode = ready;
         return {};

@@ -47,6 +47,8 @@ public:
     // Longest packet accepted from a peer; a longer length field is a decode failure.
     static constexpr std::uint32_t kMaxPacketLength = 64u << 20;
 
+    // The started service as it is held: the plain socket, or the secure connection object.
+    AMServiceHandle connection() const;
     bool isValidService() const;
     int sock() const;
     std::shared_ptr<AMDevice> device() const { return device_.lock(); }
@@ -113,6 +115,9 @@ private:
     // Reads one framed packet; the time limit covers the length prefix.
     PacketResult readPacket(unsigned int timeoutMs, foundation::Data* payload, long* detail);
     long receiveAll(void* bytes, std::size_t length, unsigned int timeoutMs);
+    // Waits for the service to have bytes to read: true when it has, else `ready` holds
+    // the wait's result (0, or -60 once the time is up, or -1).
+    bool waitReadable(unsigned int timeoutMs, int* ready);
     // Sends the 4-byte big-endian length and then the payload: on a plain socket in one
     // system call, so that the device wakes once for the whole message. True when all of it
     // went; `sent` is how many bytes of the frame did (errno is set on failure).

@@ -5,7 +5,8 @@
 // Told about a running transfer. A phone asks shouldContinue and then reports
 // transferBytesOfTotal after every chunk, on the transferring thread and with the device's
 // lock held: a delegate must not call file operations of the same device from inside.
-// A disk-mode iPod only reports progress. Both have defaults, so a delegate overrides
+// A disk-mode iPod asks shouldContinue after every piece and reports progress at most ten
+// times a second. Both have defaults, so a delegate overrides
 // only what it needs; the default shouldContinue answers true.
 class iMobileDeviceCopyDelegate {
 public:

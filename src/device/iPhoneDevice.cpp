@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <charconv>
 #include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -43,9 +43,13 @@ std::optional<double> wholeSeconds(const Value& value) {
     return std::nullopt;
 }
 
-// The leading decimal number of a version: "8.4.1" reads as 8.4.
-double leadingVersion(const std::string& version) {
-    return std::strtod(version.c_str(), nullptr);
+// The leading decimal number of a version: "8.4.1" reads as 8.4, whatever the locale's
+// decimal mark.
+double leadingVersion(std::string_view version) {
+    while (!version.empty() && (version.front() == ' ' || version.front() == '\t')) version.remove_prefix(1);
+    double number = 0;
+    std::from_chars(version.data(), version.data() + version.size(), number);
+    return number;
 }
 
 }  // namespace
@@ -122,6 +126,31 @@ Value iPhoneDevice::attributeForKey(const std::string& key) {
 std::shared_ptr<AFCDirectoryAccess> iPhoneDevice::currentService() {
     std::lock_guard service(serviceLock_);
     return currentService_.lock();
+}
+
+void iPhoneDevice::setCurrentService(const std::shared_ptr<AFCDirectoryAccess>& service) {
+    std::lock_guard lock(serviceLock_);
+    currentService_ = service;
+}
+
+std::shared_ptr<AFCMediaDirectory> iPhoneDevice::afcService() {
+    std::lock_guard lock(serviceLock_);
+    return afcService_;
+}
+
+void iPhoneDevice::setAfcService(const std::shared_ptr<AFCMediaDirectory>& service) {
+    std::lock_guard lock(serviceLock_);
+    afcService_ = service;
+}
+
+iPhoneDevice::AppServices iPhoneDevice::appServices() {
+    std::lock_guard lock(serviceLock_);
+    return appServices_;
+}
+
+void iPhoneDevice::setAppServices(AppServices services) {
+    std::lock_guard lock(serviceLock_);
+    appServices_ = std::move(services);
 }
 
 std::shared_ptr<AFCDirectoryAccess> iPhoneDevice::serviceForCall() { return currentService(); }

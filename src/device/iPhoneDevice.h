@@ -114,6 +114,14 @@ public:
     // The current service's file-system information, kept once it was read.
     foundation::Value getDeviceInfo();
     std::shared_ptr<AFCDirectoryAccess> currentService();
+    // The current service is only referred to: the media connection or an application
+    // connection kept below owns it.
+    void setCurrentService(const std::shared_ptr<AFCDirectoryAccess>& service);
+    std::shared_ptr<AFCMediaDirectory> afcService();
+    void setAfcService(const std::shared_ptr<AFCMediaDirectory>& service);
+    using AppServices = std::map<std::string, std::shared_ptr<AFCApplicationDirectory>>;
+    AppServices appServices();
+    void setAppServices(AppServices services);
 
     // Kept from an older connection interface: both answer true and change nothing.
     bool ResetConnection() { return true; }
@@ -152,5 +160,5 @@ private:
     std::shared_ptr<AFCMediaDirectory> afcService_;
     // Opened at set-up in the set-up's session, for the first media connection asked for.
     std::shared_ptr<AFCMediaDirectory> spareMedia_;
-    std::map<std::string, std::shared_ptr<AFCApplicationDirectory>> appServices_;
+    AppServices appServices_;
 };

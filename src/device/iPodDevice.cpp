@@ -270,6 +270,12 @@ bool iPodDevice::copyFromTo(const std::string& source, const std::string& destin
             delegate->transferBytesOfTotal(copied, total);
             lastReport = std::chrono::steady_clock::now();
         }
+        // A stop is seen between pieces; the unfinished copy is then removed.
+        if (ok && delegate && !delegate->shouldContinue()) {
+            LogInfo("iPod copy from {} to {} stopped", source, destination);
+            ::close(in);
+            return false;
+        }
     }
     ::close(in);
     ok = ok && writer.commit();

@@ -1,12 +1,12 @@
 #include "files/DeviceFileCommands.h"
 
-#include <charconv>
 #include <exception>
 #include <optional>
 
 #include <fmt/format.h>
 
 #include "data/db/SqlDatabase.h"
+#include "files/RequestArguments.h"
 #include "files/SQLiteReader.h"
 #include "foundation/Base64.h"
 #include "foundation/Error.h"
@@ -30,17 +30,6 @@ std::string tooLarge() {
 bool onDevice(const DeviceFileCommands::Request& request,
               const std::function<void(iMobileDevice&)>& work) {
     return request.node && request.node->performOnDevice(work);
-}
-
-// An integer argument: a number, or text starting with one (after blanks).
-std::optional<std::int64_t> integerArgument(const Value& value) {
-    if (value.kind() != Value::Kind::String) return value.toInt64();
-    std::string_view text = *value.string();
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    if (text.starts_with('+')) text.remove_prefix(1);
-    std::int64_t number = 0;
-    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), number);
-    return parsed.ec == std::errc() ? number : 0;
 }
 
 // Base64 with every character outside the alphabet skipped.
@@ -181,8 +170,8 @@ Value DeviceFileCommands::list(Request& request) {
 }
 
 Value DeviceFileCommands::readFile(Request& request) {
-    std::int64_t offset = integerArgument(request.data["offset"]).value_or(0);
-    std::int64_t length = integerArgument(request.data["length"]).value_or(0);
+    std::int64_t offset = RequestArguments::integer(request.data["offset"]).value_or(0);
+    std::int64_t length = RequestArguments::integer(request.data["length"]).value_or(0);
     if (length == 0) return failure("length must be specified.");
     if (length < -1) return failure("length must be -1 (to the end) or more than 0.");
     const std::string unread = fmt::format("Failed to read file: ({})", request.path);

@@ -12,6 +12,7 @@
 
 #include <fmt/format.h>
 
+#include "files/RequestArguments.h"
 #include "foundation/Base64.h"
 #include "foundation/Error.h"
 #include "logging/LogCall.h"
@@ -71,8 +72,8 @@ namespace LocalFileContents {
 
 Value readFile(const Value& request) {
     const std::string path = textOf(request["path"]);
-    std::int64_t offset = request["offset"].toInt64().value_or(0);
-    const std::int64_t length = request["length"].toInt64().value_or(0);
+    std::int64_t offset = RequestArguments::integer(request["offset"]).value_or(0);
+    const std::int64_t length = RequestArguments::integer(request["length"]).value_or(0);
     if (length == 0) return failure("length must be specified.");
     if (length < -1) return failure("length must be -1 (to the end) or more.");
 

@@ -16,6 +16,7 @@
 #include "content/ThreadPool.h"
 #include "files/FreePath.h"
 #include "files/LocalFileContents.h"
+#include "files/RequestArguments.h"
 #include "foundation/Error.h"
 #include "foundation/Paths.h"
 #include "logging/LogCall.h"
@@ -37,11 +38,7 @@ std::string textOf(const Value& value) {
     return text ? *text : std::string();
 }
 
-bool flagOf(const Value& value) {
-    if (const bool* flag = value.boolean()) return *flag;
-    if (auto number = value.toDouble()) return *number != 0;
-    return false;
-}
+bool flagOf(const Value& value) { return RequestArguments::flag(value).value_or(false); }
 
 std::string errnoText(int code) {
     return std::error_code(code, std::system_category()).message();
@@ -126,16 +123,9 @@ Value listFolder(const Value& request) {
     return Value::dict({{"result", true}, {"data", entries}});
 }
 
-// The person's own folders (Desktop, Documents and the rest) are only looked up, never
-// made: the path as the lookup gives it, or "" when something other than a folder is there.
-std::string existingFolder(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return path;
-    return S_ISDIR(info.st_mode) ? path : std::string();
-}
-
-// The application's own base folders, made when missing; "" when that cannot be done.
-std::string ownFolder(const std::string& path) {
+// A folder the page asks for is made when missing (with its parents), as a fresh home may
+// not have them yet; "" when something other than a folder stands there or it cannot be made.
+std::string madeFolder(const std::string& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     struct stat info {};
@@ -145,15 +135,15 @@ std::string ownFolder(const std::string& path) {
 Value commonPaths() {
     using foundation::Paths;
     return Value::dict({
-        {"appSupportPath", ownFolder(Paths::dataHome())},
+        {"appSupportPath", madeFolder(Paths::dataHome())},
         {"temporaryPath", Paths::tempDir()},
-        {"musicPath", existingFolder(Paths::musicDir())},
-        {"downloadPath", existingFolder(Paths::userDir("DOWNLOAD", "Downloads"))},
-        {"documentsPath", existingFolder(Paths::userDir("DOCUMENTS", "Documents"))},
-        {"picturesPath", existingFolder(Paths::userDir("PICTURES", "Pictures"))},
-        {"cachePath", ownFolder(Paths::cacheHome())},
-        {"desktopPath", existingFolder(Paths::userDir("DESKTOP", "Desktop"))},
-        {"publicPath", existingFolder(Paths::userDir("PUBLICSHARE", "Public"))},
+        {"musicPath", madeFolder(Paths::musicDir())},
+        {"downloadPath", madeFolder(Paths::userDir("DOWNLOAD", "Downloads"))},
+        {"documentsPath", madeFolder(Paths::userDir("DOCUMENTS", "Documents"))},
+        {"picturesPath", madeFolder(Paths::userDir("PICTURES", "Pictures"))},
+        {"cachePath", madeFolder(Paths::cacheHome())},
+        {"desktopPath", madeFolder(Paths::userDir("DESKTOP", "Desktop"))},
+        {"publicPath", madeFolder(Paths::userDir("PUBLICSHARE", "Public"))},
         {"homePath", Paths::homeDir()},
     });
 }

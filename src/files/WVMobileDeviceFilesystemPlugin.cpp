@@ -13,6 +13,7 @@
 #include "device/DeviceManager.h"
 #include "files/DeviceCopyCommands.h"
 #include "files/DeviceFileCommands.h"
+#include "files/RequestArguments.h"
 #include "files/RingtoneInstaller.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Paths.h"
@@ -153,9 +154,9 @@ Value WVMobileDeviceFilesystemPlugin::run(Request& request, const std::string& c
 
 FileSystemNode::Ptr WVMobileDeviceFilesystemPlugin::requestNode(
     const Value& data, const std::shared_ptr<iMobileDevice>& device, const std::string& path) {
-    const bool refresh = data["refresh"].toBool().value_or(false);
+    const bool refresh = RequestArguments::flag(data["refresh"]).value_or(false);
     const std::string type = data["type"].isNil() ? "file" : data["type"].stringOr();
-    const bool isDirectory = data["isdir"].toBool().value_or(true);
+    const bool isDirectory = RequestArguments::flag(data["isdir"]).value_or(true);
     FileSystemNode::Ptr node;
     if (type == "file") {
         node = FileSystemNode::fileSystemRootNodeWithMobileDevicePath(device, path);
@@ -167,10 +168,10 @@ FileSystemNode::Ptr WVMobileDeviceFilesystemPlugin::requestNode(
             node = FileSystemNode::appNodeWithIdOnMobileDevicePathIsDirectory(appId, device, path,
                                                                              isDirectory);
     }
-    if (refresh && node) {
-        node->refreshChildren();
+    if (refresh) {
+        if (node) node->refreshChildren();
         device->resetService();
-        node->connectToDevice();
+        if (node) node->connectToDevice();
     }
     return node;
 }

@@ -51,12 +51,13 @@ TEST_F(WebWindowTest, CopiesSectionCopiesBothWaysWithProgressAndInstallsRingtone
     eval(view, "App.computerFiles.open(" + quoted(computer) + "); true");
     ASSERT_TRUE(waitForValue(view, "App.computerFiles.folder()", quoted(computer)));
 
-    set("#copies .copies-device", "/big.bin");
+    click("#device-files tr[data-name='big.bin'] .files-name");
+    ASSERT_TRUE(waitForValue(view, text("#copies .copies-picked"), "\"/big.bin (20.00 MB)\""));
     click("#copies .copies-download");
     ASSERT_TRUE(waitForValue(view, text("#copies .copies-message p"),
                              quoted("Copied big.bin to " + computer + "/big.bin.")));
     EXPECT_TRUE(contentsOf(computer + "/big.bin") == big);
-    EXPECT_EQ(eval(view, text("#copies .copies-bytes")), "\"20971520 of 20971520 bytes\"");
+    EXPECT_EQ(eval(view, text("#copies .copies-bytes")), "\"20.00 MB of 20.00 MB\"");
     EXPECT_EQ(eval(view, "document.querySelector('#copies .copies-row').dataset.reports"), "\"80\"");
 
     fs::rename(computer + "/big.bin", computer + "/up.bin");

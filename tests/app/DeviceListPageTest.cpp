@@ -98,11 +98,17 @@ TEST_F(WebWindowTest, TheStartPageListsDevicesAsTheyComeAndGo) {
     onOtherThread([&] { delegate.DeviceRemoved(phone); });
     waitForValue(*view, "document.querySelector('#devices .empty') !== null", "true");
 
-    // A device's failure is shown in words, its code beside them.
+    // A device's failure is shown in plain words; its code stays in the details.
     phone->setLastErrorCode(-402653083);
     onOtherThread([&] { delegate.DeviceAdded(phone); });
     waitForValue(*view, "document.querySelector('#devices .error').textContent",
-                 "\"Last device error: " + phone->statusText(-402653083) + " (-402653083)\"");
+                 "\"Last device error: " + phone->statusText(-402653083) + "\"");
+    EXPECT_EQ(eval(*view, "document.querySelector('#devices .error').textContent.includes('402653083')"), "false");
+    EXPECT_EQ(eval(*view, "document.querySelector('#devices .error').title"), "\"Status -402653083 (0xe8000065)\"");
+    eval(*view, "document.querySelector('#devices .device-details-open').click(); true");
+    waitForValue(*view,
+                 "(document.querySelector('#devices [data-label=\"Last error code\"] dd') || {}).textContent",
+                 "\"-402653083 (0xe8000065)\"");
 }
 
 }  // namespace

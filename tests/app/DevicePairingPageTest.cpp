@@ -45,7 +45,7 @@ TEST_F(WebWindowTest, DevicesSectionPairsUnpairsAndShowsAPhonesDetails) {
     const std::string details =
         "Array.from(document.querySelectorAll('#devices .device-info-row'))"
         ".map(r => r.dataset.label + '=' + r.querySelector('dd').textContent).join('|')";
-    ASSERT_TRUE(waitForValue(view, "document.querySelectorAll('#devices .device-info-row').length > 0", "true"));
+    ASSERT_TRUE(waitForValue(view, "!!document.querySelector('#devices .device-info-row[data-label=\"Name\"]')", "true"));
     const std::string shown = foundation::json::read(eval(view, details)).value_or(Value()).stringOr();
     for (const std::string& expected : std::vector<std::string>{"Name=Sim Phone", "Model=" + phone->config().productType, "Model number=MWLT2",
           "Version=" + phone->config().productVersion, "Capacity=58.00 GB", "Free space=20.00 GB"})

@@ -146,8 +146,10 @@ TEST_F(DevicesSectionTest, ShowsThePhoneWithItsApplicationsAndIcons) {
     delegate.windowController()->wvbridge()->callHandler("deviceAdded", broken);
     EXPECT_TRUE(waitForValue(
         *view, "document.querySelector('#devices [data-id=\"00008030-GONE\"] .apps li').textContent",
-        "\"The application list could not be read: the device answered with status "
-        "-402653183.\""));
+        "\"The application list could not be read: the device refused the request.\""));
+    // The status itself stays in the details.
+    EXPECT_EQ(eval(*view, "document.querySelector('#devices [data-id=\"00008030-GONE\"] .apps li').title"),
+              "\"Status -402653183 (0xe8000001)\"");
     delegate.windowController()->wvbridge()->callHandler(
         "deviceRemoved", Value::dict({{"deviceId", "00008030-SIM"}}));
     delegate.windowController()->wvbridge()->callHandler(

@@ -36,8 +36,7 @@ public:
         ::signal(SIGPIPE, SIG_IGN);
         if (!server.start()) return false;
         ::setenv("USBMUXD_SOCKET_ADDRESS", server.socketAddress().c_str(), 1);
-        window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 1200, 900},
-                                               gtk::Titled | gtk::Closable | gtk::Resizable);
+        window = std::make_shared<gtk::Window>(frame, gtk::Titled | gtk::Closable | gtk::Resizable);
         AppServices services;
         if (withMusicLibrary) {
             // The process's music library, where XDG_MUSIC_DIR and XDG_DATA_HOME put it.
@@ -87,6 +86,8 @@ public:
     webkit::WebView& view() { return *delegate->windowController()->webview(); }
 
     simdevice::SimUsbmuxServer server;
+    // Set before start(): the main window's place and size.
+    gtk::Rect frame{0, 0, 1200, 900};
     DeviceManager& manager = DeviceManager::defaultDeviceManager();
     // Set before start(): fills further services (the application delegate is appDelegate).
     std::function<void(AppServices&)> moreServices;

@@ -91,9 +91,9 @@ TEST_F(LocalFilesystemCommands, PathExistsEnsureFilepathRemoveAndUnknownCommands
     auto cmd = [&](const char* name, const std::string& path) {
         return Value::dict({{"cmd", name}, {"path", path}});
     };
-    auto freePath = [&](const std::string& name, bool dirFlag = false) {
+    auto freePath = [&](const std::string& name, Value dirFlag = false) {
         Value request = cmd("ensure-filepath", at(name));
-        if (dirFlag) request.set("dir", true);
+        if (dirFlag != Value(false)) request.set("dir", dirFlag);
         return request;
     };
     auto found = [](const std::string& path) {
@@ -112,6 +112,9 @@ TEST_F(LocalFilesystemCommands, PathExistsEnsureFilepathRemoveAndUnknownCommands
         {freePath(".hidden"), found(at(".hidden (1)"))},
         {freePath("Photos", true), found(at("Photos (1)"))},
         {freePath("report.txt", true), found(at("report.txt (1)"))},
+        {freePath("Photos", "1"), found(at("Photos (1)"))},
+        {freePath("Photos", "true"), found(at("Photos (1)"))},
+        {freePath("report.txt", "0"), found(at("report (2).txt"))},
         {cmd("rm", at("Photos")), kFalse},
         {cmd("rm", at("none")), kFalse},
         {cmd("rm", ""), kFalse},
@@ -150,6 +153,8 @@ TEST_F(LocalFilesystemCommands, MakeAndListFolders) {
     check({
         {mkdir("newfolder", at("one")), made},
         {mkdir("mkdir", at("two/three"), true), made},
+        {mkdir("mkdir", at("two/four/five"), "1"), made},
+        {mkdir("mkdir", at("six/seven"), "0"), notMade("six/seven", "No such file or directory")},
         {mkdir("mkdir", at("Photos"), true), made},
         {mkdir("mkdir", at("x/y")), notMade("x/y", "No such file or directory")},
         {mkdir("newfolder", at("Photos")), notMade("Photos", "File exists")},
@@ -163,6 +168,7 @@ TEST_F(LocalFilesystemCommands, MakeAndListFolders) {
          failure("The folder \"" + at("report.txt") + "\" could not be listed: Not a directory")},
     });
     EXPECT_TRUE(fs::is_directory(at("two/three")));
+    EXPECT_TRUE(fs::is_directory(at("two/four/five")));
     EXPECT_FALSE(fs::exists(at("x")));
 
     auto entry = [&](const std::string& name, bool symlink, bool isdir) {
@@ -219,6 +225,14 @@ TEST_F(LocalFilesystemCommands, ReadsPiecesWithinBounds) {
         {read(Value(), -1, big),
          failure("A read is limited to 268435456 bytes; ask for the file in pieces.")},
         {read(-4, 1 << 30, big), bytes(std::string(4, '\0'))},
+        // Numbers sent as text count as those numbers.
+        {read(Value(), "4"), bytes("0123")},
+        {read("2", "3"), bytes("234")},
+        {read(" -10", "-1"), bytes("abcdefghij")},
+        {read("+18", 10), bytes("ij")},
+        {read(10, "0"), failure("length must be specified.")},
+        {read(10, "none"), failure("length must be specified.")},
+        {read("-99999999999999999999", "99999999999999999999"), bytes("0123456789abcdefghij")},
     });
 }
 
@@ -255,7 +269,7 @@ TEST_F(LocalFilesystemCommands, WritesByAppendingOnly) {
     EXPECT_EQ(readText(readOnly), "0123456789abcdefghij");
 }
 
-TEST(LocalFilesystemCommonPaths, FollowTheUsersFoldersAndMakeOnlyOurOwn) {
+TEST(LocalFilesystemCommonPaths, FollowTheUsersFoldersAndMakeThoseMissing) {
     foundationtest::ScratchFolder home;
     foundationtest::ScopedEnvironment environment;
     environment.set("HOME", home.path());
@@ -277,7 +291,7 @@ TEST(LocalFilesystemCommonPaths, FollowTheUsersFoldersAndMakeOnlyOurOwn) {
                   "XDG_DESKTOP_DIR=\"$HOME/\"\n"
                   "XDG_PICTURES_DIR=\"$HOME/file-pictures\"\n"
                   "XDG_PUBLICSHARE_DIR=\"relative/ignored\"\n");
-    // The person's folders are given as looked up, and those missing are not made.
+    // The person's folders are given as looked up, and those missing are made when asked for.
     for (const char* present : {"Tunes", "dl", "env-pictures"}) fs::create_directories(home / present);
     const Value expected = Value::dict({
         {"appSupportPath", home / "data"},
@@ -294,8 +308,8 @@ TEST(LocalFilesystemCommonPaths, FollowTheUsersFoldersAndMakeOnlyOurOwn) {
     for (const char* cmd : {"common-paths", "COMMON-PATHS"})
         EXPECT_EQ(ask(Value::dict({{"cmd", cmd}})),
                   Value::dict({{"result", true}, {"data", expected}}));
-    for (const char* made : {"data", "cache"}) EXPECT_TRUE(fs::is_directory(home / made)) << made;
-    for (const char* left : {"Documents", "Public"}) EXPECT_FALSE(fs::exists(home / left)) << left;
+    for (const char* made : {"data", "cache", "Documents", "Public", "Tunes", "dl"})
+        EXPECT_TRUE(fs::is_directory(home / made)) << made;
 
     // A path where something other than a folder stands is given as "".
     writeText(home / "Documents-file", "");

@@ -103,8 +103,39 @@ TEST_F(PluginCommandsTest, ListingsGiveRecordsOfFoldersFirst) {
                                                                     {"created", 0.0}, {"modified", 0.0},
                                                                     {"isdir", false}, {"type", std::int64_t{0}},
                                                                     {"id", ""}, {"entry", ""}})}})));
-    // Refreshing starts the service afresh.
-    EXPECT_EQ(on("device-ls", "/Music", {{"refresh", true}})["data"]["properties"].size(), 2u);
+}
+
+TEST_F(PluginCommandsTest, RefreshStartsTheServiceAfreshBeforeTheCommand) {
+    put(media(), "Music/b.mp3", "12345");
+    put(media(), "Music/Sub/c", "");
+    // The calls from the service's reset on, as many as asked for.
+    const auto fromTheReset = [&](std::size_t count) {
+        const auto log = device->callLog();
+        const auto reset = std::find(log.begin(), log.end(), "resetService");
+        return std::vector<std::string>(reset, reset + std::min<std::ptrdiff_t>(log.end() - reset, count));
+    };
+    // The device's service is let go and the node's made current again before the listing
+    // makes it current for its own work.
+    for (const Value& flag : {Value(true), Value("1"), Value(1)}) {
+        device->resetCallCounts();
+        EXPECT_EQ(on("device-ls", "/Music", {{"refresh", flag}})["data"]["properties"].size(), 2u);
+        EXPECT_EQ(fromTheReset(3), (std::vector<std::string>{"resetService", "changeServiceFileSharingEnabled",
+                                                              "changeServiceFileSharingEnabled"}));
+        EXPECT_EQ(device->callCount("resetService"), 1);
+    }
+    for (const Value& flag : {Value(false), Value("0"), Value()}) {
+        device->resetCallCounts();
+        EXPECT_EQ(on("device-ls", "/Music", {{"refresh", flag}})["data"]["properties"].size(), 2u);
+        EXPECT_EQ(device->callCount("resetService"), 0);
+    }
+    // Without a node the device's service is still let go, and nothing makes one current.
+    device->resetCallCounts();
+    EXPECT_EQ(on("device-readfile", "/Music/b.mp3", {{"type", "app"}, {"refresh", true}, {"length", 5}}),
+              error("Failed to read file: (/Music/b.mp3)"));
+    EXPECT_EQ(device->callLog(), std::vector<std::string>{"resetService"});
+    EXPECT_FALSE(device->itemExistsAtPath("/Music/b.mp3"));
+    device->changeService("com.apple.afc");
+    EXPECT_TRUE(device->itemExistsAtPath("/Music/b.mp3"));
 }
 
 TEST_F(PluginCommandsTest, ReadsTakeRangesCountFromTheEndAndStayWithinTheLimit) {

@@ -82,14 +82,29 @@
         }, showError);
     }
 
+    // A folder of the name typed beside the button; without a name, the first free
+    // "New Folder". A name that is taken is refused.
     function newFolder() {
         if (!state.folder) return;
-        var wanted = join(state.folder, 'New Folder');
-        App.call('fs', { cmd: 'ensure-filepath', path: wanted, dir: true })
-            .then(function (reply) {
-                return App.call('fs', { cmd: 'mkdir', path: reply.data.path });
+        var field = part('cf-new-name');
+        var name = field.value.trim();
+        if (name.indexOf('/') >= 0 || name === '.' || name === '..') {
+            return showError(new Error('A folder name cannot be “' + name + '” or hold “/”.'));
+        }
+        var made = name ?
+            App.call('fs', { cmd: 'path-exists', path: join(state.folder, name) }).then(function () {
+                throw new Error('“' + name + '” already exists.');
+            }, function (error) {
+                if (error.reply && error.reply.result === false && !error.reply.error) return join(state.folder, name);
+                throw error;
+            }) :
+            App.call('fs', { cmd: 'ensure-filepath', path: join(state.folder, 'New Folder'), dir: true })
+                .then(function (reply) { return reply.data.path; });
+        made.then(function (path) { return App.call('fs', { cmd: 'mkdir', path: path }); })
+            .then(function () {
+                field.value = '';
+                return open(state.folder);
             })
-            .then(function () { return open(state.folder); })
             .catch(showError);
     }
 
@@ -139,6 +154,16 @@
         field.setAttribute('aria-label', 'Folder');
         bar.appendChild(field);
         bar.appendChild(el('button', '', 'Go'));
+        var folderName = el('input', 'cf-new-name');
+        folderName.type = 'text';
+        folderName.placeholder = 'New folder name';
+        folderName.setAttribute('aria-label', 'New folder name');
+        folderName.addEventListener('keydown', function (e) {
+            if (e.key !== 'Enter') return;
+            e.preventDefault();
+            newFolder();
+        });
+        bar.appendChild(folderName);
         var make = el('button', 'cf-new', 'New folder');
         make.type = 'button';
         make.addEventListener('click', newFolder);

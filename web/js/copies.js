@@ -1,6 +1,7 @@
-// Copies: a device file into the open computer folder, a computer file into the device
-// folder open in the device-files section, each with a progress bar and a stop button;
-// and an .m4r file installed on the device as a ringtone.
+// Copies: the device file picked in the device-files section into the open computer folder,
+// a computer file into the device folder open there, each with a progress bar and a stop
+// button, asking before a file of the same name is replaced; and an .m4r file installed on
+// the device as a ringtone.
 (function () {
     var count = 0;
 
@@ -24,8 +25,10 @@
         return node;
     }
     function baseName(path) { return path.slice(path.lastIndexOf('/') + 1); }
+    function folderOf(path) { var cut = path.lastIndexOf('/'); return cut <= 0 ? '/' : path.slice(0, cut); }
     function joinPath(folder, name) { return folder.replace(/\/+$/, '') + '/' + name; }
     function device() { return App.deviceFiles ? App.deviceFiles.udid() : ''; }
+    function sizeText(bytes) { return App.sizeText ? App.sizeText(bytes) : bytes + ' bytes'; }
     function show(className, text) { part('.copies-message').replaceChildren(element('p', className, text)); }
     function showError(error) { show('error', error.message || String(error)); }
 
@@ -33,16 +36,36 @@
         return part('.copies-computer').value || (App.computerFiles ? App.computerFiles.selected() : '');
     }
 
-    // One copy with its own progress handler and stop handler names.
-    function copy(cmd, from, to) {
-        if (!device()) return showError('Choose a device in the device files section first.');
-        if (!from || !to) return showError('Name the file to copy and where it goes.');
+    // Resolves once the person agrees to replace what is at the target, at once when nothing
+    // is there; rejects quietly when they keep it.
+    function askBeforeReplacing(taken, to) {
+        return taken.then(function (isTaken) {
+            if (!isTaken) return;
+            return new Promise(function (resolve, reject) {
+                var ask = element('div', 'copies-ask');
+                ask.append(element('span', '', '\u201c' + baseName(to) + '\u201d is already in ' + folderOf(to) +
+                    '. Replace it?'),
+                    button('copies-replace', 'Replace', function () { ask.remove(); resolve(); }),
+                    button('copies-keep', 'Keep', function () {
+                        ask.remove();
+                        show('empty', 'Nothing was copied.');
+                        reject(null);
+                    }));
+                part('.copies-message').replaceChildren(ask);
+            });
+        });
+    }
+
+    // One copy with its own progress handler and stop handler names. `size` is the file's
+    // size when known; a phone's upload ends with a report of 100 of 100 whatever it moved.
+    function copy(cmd, from, to, size) {
         count += 1;
         var progressName = 'copyProgress' + count;
         var stopName = 'copyStop' + count;
         var bar = element('progress', 'copies-bar');
         var text = element('span', 'copies-bytes', '');
         var reports = 0;
+        var known = size;
         var stop = button('copies-stop', 'Stop', function () {
             stop.disabled = true;
             App.call(stopName, {}).then(function (reply) {
@@ -50,43 +73,83 @@
             }).catch(showError);
         });
         var row = element('div', 'copies-row');
-        row.append(element('span', 'copies-name', from + ' \u2192 ' + to), bar, text, stop);
+        var name = element('span', 'copies-name', baseName(from) + ' \u2192 ' + to);
+        name.title = from + ' \u2192 ' + to;
+        row.append(name, bar, text, stop);
         part('.copies-running').replaceChildren(row);
         show('empty', 'Copying\u2026');
+        var whole = function (bytes) {
+            bar.max = Math.max(bytes, 1);
+            bar.value = bar.max;
+            text.textContent = sizeText(bytes) + ' of ' + sizeText(bytes);
+        };
         App.register(progressName, function (data) {
             var progress = (data && data.progress) || {};
             reports += 1;
             row.dataset.reports = reports;
-            // A phone closes an upload with a report of 100 of 100: the copy is whole.
-            if (bar.max > 1 && progress.total < bar.max) {
-                bar.value = bar.max;
+            if (known === undefined && !(progress.bytes === 100 && progress.total === 100)) known = progress.total;
+            if (progress.bytes === 100 && progress.total === 100 && known !== undefined && known !== 100) {
+                whole(known);
             } else if (progress.total > 0) {
                 bar.max = progress.total;
                 bar.value = Math.min(progress.bytes, progress.total);
-                text.textContent = progress.bytes + ' of ' + progress.total + ' bytes';
+                text.textContent = sizeText(progress.bytes) + ' of ' + sizeText(progress.total);
             }
         });
         return App.call('mdfs', { cmd: cmd, udid: device(), path: from, to: to, cb: progressName, stopCB: stopName })
             .then(function () {
                 show('done', 'Copied ' + baseName(from) + ' to ' + to + '.');
+                stop.disabled = true;
+                if (known !== undefined) whole(known);
+                return true;
             }).catch(function (error) {
                 showError(stop.disabled ? new Error('The copy was stopped.') : error);
-            }).then(function () { stop.disabled = true; });
+                stop.disabled = true;
+                return false;
+            }).then(function (copied) {
+                if (copied && cmd === 'device-upload') settleUpload(to, whole);
+                return copied;
+            });
     }
 
-    function download() {
-        var from = part('.copies-device').value;
+    // The device's own size of the uploaded file, and the device-files section told of it.
+    function settleUpload(to, whole) {
+        var udid = device();
+        App.call('mdfs', { cmd: 'device-ls', udid: udid, path: to })
+            .then(function (reply) {
+                var record = reply.data && reply.data.properties;
+                if (record && !reply.data.isdir) whole(record.size || 0);
+            }).catch(function () {}).then(function () {
+                if (App.deviceFiles) App.deviceFiles.changed(udid, to);
+            });
+    }
+
+    function download(record) {
+        record = record || (App.deviceFiles && App.deviceFiles.picked());
+        if (!device()) return showError('Choose a device in the device files section first.');
+        if (!record) return showError('Pick a file in the device files list first.');
         var folder = App.computerFiles ? App.computerFiles.folder() : '';
         if (!folder) return showError('Open a folder in the computer files section first.');
-        copy('device-download', from, from ? joinPath(folder, baseName(from)) : '').then(function () {
-            if (App.computerFiles) App.computerFiles.open(folder);
-        });
+        var to = joinPath(folder, record.name);
+        var taken = App.call('fs', { cmd: 'path-exists', path: to }).then(function () { return true; }, function () { return false; });
+        askBeforeReplacing(taken, to).then(function () {
+            return copy('device-download', record.path, to, record.size);
+        }).then(function (copied) {
+            if (copied && App.computerFiles) App.computerFiles.open(folder);
+        }, function (error) { if (error) showError(error); });
     }
 
     function upload() {
         var from = computerFile();
+        if (!device()) return showError('Choose a device in the device files section first.');
+        if (!from) return showError('Choose a computer file to copy, or type its path.');
         var folder = App.deviceFiles ? App.deviceFiles.folder() : '/';
-        copy('device-upload', from, from ? joinPath(folder || '/', baseName(from)) : '');
+        var to = joinPath(folder || '/', baseName(from));
+        var taken = App.call('mdfs', { cmd: 'device-exists', udid: device(), path: to })
+            .then(function () { return true; }, function () { return false; });
+        askBeforeReplacing(taken, to).then(function () {
+            return copy('device-upload', from, to);
+        }).catch(function (error) { if (error) showError(error); });
     }
 
     function installRingtone() {
@@ -101,18 +164,30 @@
         }).catch(showError);
     }
 
-    function build() {
-        var fromDevice = element('div', 'copies-line');
-        fromDevice.append(field('copies-device', 'Device file, e.g. /Downloads/song.mp3'),
-            button('copies-download', 'Copy to computer folder', download));
-        var fromComputer = element('div', 'copies-line');
-        fromComputer.append(field('copies-computer', 'Computer file (or the one selected above)'),
-            button('copies-upload', 'Copy to device folder', upload),
-            field('copies-title', 'Ringtone name'),
-            button('copies-ringtone', 'Install as ringtone', installRingtone));
-        box().replaceChildren(fromDevice, fromComputer, element('div', 'copies-running'),
-            element('div', 'copies-message'));
+    function showPicked(record) {
+        var picked = part('.copies-picked');
+        if (!picked) return;
+        picked.textContent = record ? record.path + ' (' + sizeText(record.size || 0) + ')' :
+            'Pick a file in the device files list.';
+        picked.classList.toggle('empty', !record);
     }
 
+    function build() {
+        var fromDevice = element('div', 'copies-line');
+        fromDevice.append(element('span', 'copies-picked'),
+            button('copies-download', 'Copy to computer folder', function () { download(); }));
+        var fromComputer = element('div', 'copies-line');
+        fromComputer.append(field('copies-computer', 'Computer file (or the one selected above)'),
+            button('copies-upload', 'Copy to device folder', upload));
+        var ringtone = element('div', 'copies-line');
+        ringtone.append(field('copies-title', 'Ringtone name'),
+            button('copies-ringtone', 'Install as ringtone', installRingtone));
+        box().replaceChildren(fromDevice, fromComputer, ringtone, element('div', 'copies-running'),
+            element('div', 'copies-message'));
+        showPicked(App.deviceFiles && App.deviceFiles.picked());
+    }
+
+    document.addEventListener('device-file-picked', function (event) { showPicked(event.detail); });
+    window.App.copies = { download: download };
     App.ready(build);
 })();

@@ -1,9 +1,10 @@
 // A device's files through "mdfs": pick a device (here or by clicking it in the device
 // list), walk its media folders (folders first, with sizes and dates), open a property
-// list or an SQLite file as a table, edit a text file, and make, rename and delete folders
-// (never over something that is already there).
+// list or an SQLite file as a table, edit a text file, make folders, rename and delete
+// folders and files (never over something that is already there), and pick a file to copy
+// to the computer.
 (function () {
-    var state = { udid: '', path: '/' };
+    var state = { udid: '', path: '/', picked: null, viewing: '' };
     var devices = {};
     var SQLITE = /\.(sqlite|sqlitedb|db|sqlite3)$/i;
     var PLIST = /\.(plist|strings)$/i;
@@ -57,7 +58,9 @@
         }
         return bytes + (bytes === 1 ? ' byte' : ' bytes');
     }
-    function dateText(seconds) { return seconds ? new Date(seconds * 1000).toLocaleString() : ''; }
+    function dateText(seconds) {
+        return seconds ? new Date(seconds * 1000).toLocaleString([], { dateStyle: 'short', timeStyle: 'short' }) : '';
+    }
     function joinPath(folder, name) { return (folder === '/' ? '' : folder) + '/' + name; }
     function parentOf(path) { var cut = path.lastIndexOf('/'); return cut <= 0 ? '/' : path.slice(0, cut); }
 
@@ -112,6 +115,8 @@
 
     function choose(udid) {
         state.udid = devices[udid] ? udid : '';
+        setPicked(null);
+        state.viewing = '';
         refreshChooser();
         part('.files-viewer').replaceChildren();
         if (state.udid) open('/');
@@ -119,6 +124,7 @@
     }
 
     function open(path) {
+        if (path !== state.path) setPicked(null);
         state.path = path;
         part('.files-path').textContent = path;
         showNote('Reading ' + path + '…');
@@ -136,27 +142,59 @@
         ['Name', 'Size', 'Modified', ''].forEach(function (title) { head.appendChild(element('th', '', title)); });
         table.appendChild(head);
         if (!records.length) showNote('This folder is empty.');
+        var stillThere = false;
         records.forEach(function (record) {
             var row = element('tr', record.isdir ? 'folder' : 'file');
             row.setAttribute('data-name', record.name);
-            var name = element('td', 'files-name', record.name);
-            name.prepend(typeIcon(record));
+            // The icon stays beside the name however the name wraps.
+            var name = element('td', 'files-name');
+            var label = element('div', 'files-label');
+            label.append(typeIcon(record), element('span', '', record.name));
+            name.appendChild(label);
             var actions = element('td', 'files-actions');
             if (record.isdir) {
                 row.addEventListener('click', function () { open(record.path); });
-                actions.append(button('Rename', function () { startRename(row, record); }),
-                    button('Delete', function () { confirmDelete(actions, record); }));
-            } else if (PLIST.test(record.name) || SQLITE.test(record.name)) {
-                actions.appendChild(button('Open', function () { openFile(record); }));
-            } else if (PICTURE.test(record.name) || AUDIO.test(record.name)) {
-                actions.appendChild(button('Open', function () { openMedia(record); }));
-            } else if (TEXT.test(record.name)) {
-                actions.appendChild(button('Edit', function () { openText(record); }));
+            } else {
+                // A file is picked by a click, for the copies section.
+                row.addEventListener('click', function () { pick(record, row); });
+                if (state.picked && state.picked.path === record.path) {
+                    stillThere = true;
+                    setPicked(record);
+                    row.classList.add('picked');
+                }
+                if (PLIST.test(record.name) || SQLITE.test(record.name)) {
+                    actions.appendChild(button('Open', function () { openFile(record); }));
+                } else if (PICTURE.test(record.name) || AUDIO.test(record.name)) {
+                    actions.appendChild(button('Open', function () { openMedia(record); }));
+                } else if (TEXT.test(record.name)) {
+                    actions.appendChild(button('Edit', function () { openText(record); }));
+                }
+                if (App.copies) {
+                    var copy = button('Copy to computer', function () { pick(record, row); App.copies.download(record); });
+                    copy.classList.add('files-copy');
+                    actions.appendChild(copy);
+                }
             }
+            actions.append(button('Rename', function () { startRename(row, record); }),
+                button('Delete', function () { confirmDelete(actions, record); }));
             row.append(name, element('td', 'files-size', record.isdir ? '' : sizeText(record.size)),
                 element('td', 'files-date', dateText(record.modified)), actions);
             table.appendChild(row);
         });
+        if (!stillThere) setPicked(null);
+    }
+
+    function setPicked(record) {
+        if (!record && !state.picked) return;
+        state.picked = record;
+        document.dispatchEvent(new CustomEvent('device-file-picked', { detail: record }));
+    }
+    function pick(record, row) {
+        Array.prototype.forEach.call(part('.files-list').querySelectorAll('.picked'), function (other) {
+            other.classList.remove('picked');
+        });
+        row.classList.add('picked');
+        setPicked(record);
     }
 
     function makeFolder(input) {
@@ -176,21 +214,30 @@
         var input = element('input', 'files-rename');
         input.value = record.name;
         input.addEventListener('click', function (event) { event.stopPropagation(); });
-        cell.replaceChildren(input, button('Save', function () {
+        var save = function () {
             var name = input.value.trim();
             if (!name || name === record.name) return open(state.path);
             var to = joinPath(state.path, name);
             refuseIfTaken(to).then(function () {
                 return mdfs('device-rename', record.path, { to: to });
             }).then(function () { return open(state.path); }).catch(showError);
-        }));
+        };
+        // Enter saves the new name, Escape keeps the old one.
+        input.addEventListener('keydown', function (event) {
+            if (event.key === 'Enter') { event.preventDefault(); save(); }
+            else if (event.key === 'Escape') open(state.path);
+        });
+        cell.replaceChildren(input, button('Save', save));
         input.focus();
+        input.select();
     }
 
     function confirmDelete(actions, record) {
-        actions.replaceChildren(element('span', 'files-ask', 'Delete “' + record.name + '” and all it holds?'),
+        var question = record.isdir ? 'Delete “' + record.name + '” and all it holds?' :
+            'Delete “' + record.name + '”?';
+        actions.replaceChildren(element('span', 'files-ask', question),
             button('Delete', function () {
-                mdfs('device-delete', record.path, { recursive: true })
+                mdfs('device-delete', record.path, record.isdir ? { recursive: true } : {})
                     .then(function () { return open(state.path); }).catch(showError);
             }),
             button('Keep', function () { open(state.path); }));
@@ -204,6 +251,7 @@
         var failed = function (text) { viewer.appendChild(element('p', 'error', text)); };
         media.addEventListener('error', function () { failed('The file could not be read from the device.'); });
         var url = fetchUrl({ action: 'file', udid: state.udid, path: record.path });
+        state.viewing = '';
         viewer.replaceChildren(element('h3', '', record.name), media);
         if (audioUrl) URL.revokeObjectURL(audioUrl);
         audioUrl = '';
@@ -244,11 +292,13 @@
         };
     }
     function openText(record) {
+        state.viewing = record.path;
         App.textView(part('.files-viewer'), record.path, textSide(state.udid));
     }
 
     function openFile(record) {
         var viewer = part('.files-viewer');
+        state.viewing = '';
         viewer.replaceChildren(element('h3', '', record.name), element('p', 'empty', 'Reading…'));
         var shown = SQLITE.test(record.name) ? showDatabase(record, viewer) :
             mdfs('device-read-plist', record.path).then(function (reply) {
@@ -328,9 +378,17 @@
     });
     build();
     showNote('Choose a device.');
-    // The chosen device and open folder, for the copies section.
+    // The chosen device, the open folder and the picked file, for the copies section, which
+    // tells of files it has put on the device.
     window.App.deviceFiles = {
         udid: function () { return state.udid; },
-        folder: function () { return state.path; }
+        folder: function () { return state.path; },
+        picked: function () { return state.picked; },
+        changed: function (udid, path) {
+            if (udid !== state.udid) return;
+            if (parentOf(path) === state.path) open(state.path);
+            if (state.viewing === path) openText({ path: path });
+        }
     };
+    window.App.sizeText = sizeText;
 })();

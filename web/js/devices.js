@@ -32,11 +32,15 @@
         return node;
     }
 
-    // A device status in words, with its code beside them: the device's own words for it
-    // when it is the device's last failure, which the native side has put into words.
+    // A device status in plain words: the device's own words for it when it is the device's
+    // last failure, which the native side has put into words. The code itself is kept for
+    // the details (codeText).
     function statusWords(device, code) {
         return code === device.lastErrorCode && device.lastErrorText ?
-            device.lastErrorText + ' (' + code + ')' : 'the device answered with status ' + code;
+            device.lastErrorText.replace(/\.$/, '') : 'the device refused the request';
+    }
+    function codeText(code) {
+        return code + ' (0x' + (code >>> 0).toString(16).padStart(8, '0') + ')';
     }
 
     function showApplications(device, box) {
@@ -50,9 +54,10 @@
                 var records = (listing && listing.records) || [];
                 box.replaceChildren();
                 if (!records.length) {
-                    box.appendChild(listing && listing.error ?
-                        element('li', 'error', 'The application list could not be read: ' +
-                            statusWords(device, listing.error) + '.') :
+                    var failed = element('li', 'error', 'The application list could not be read: ' +
+                        statusWords(device, listing && listing.error) + '.');
+                    if (listing && listing.error) failed.title = 'Status ' + codeText(listing.error);
+                    box.appendChild(listing && listing.error ? failed :
                         element('li', 'empty', 'No applications share files.'));
                     return;
                 }
@@ -115,11 +120,9 @@
     var DETAILS = [['Name', 'DeviceName'], ['Model', 'ProductType'], ['Model number', 'ModelNumber'],
         ['Version', 'ProductVersion'], ['Serial number', 'SerialNumber']];
     function showDetails(device, box) {
-        box.replaceChildren(element('p', 'empty', 'Reading the details…'));
-        Promise.all([mdfs('device-info', device),
-            mdfs('device-info', device, { domain: 'com.apple.disk_usage' })]).then(function (replies) {
-            var values = replies[0].data || {};
-            var usage = replies[1].data || {};
+        // The values and disk usage as far as they are known; the code of the device's last
+        // failure, which the list gives in words only, in any case.
+        var listOf = function (values, usage) {
             var list = element('dl', 'device-info');
             var add = function (label, value) {
                 if (value === undefined || value === null || value === '') return;
@@ -132,9 +135,17 @@
             var total = usage.TotalDataCapacity || usage.TotalDiskCapacity;
             if (total) add('Capacity', capacityText(total));
             if (usage.AmountDataAvailable !== undefined) add('Free space', capacityText(usage.AmountDataAvailable));
+            if (device.lastErrorCode) add('Last error code', codeText(device.lastErrorCode));
+            return list;
+        };
+        box.replaceChildren(element('p', 'empty', 'Reading the details…'), listOf({}, {}));
+        Promise.all([mdfs('device-info', device),
+            mdfs('device-info', device, { domain: 'com.apple.disk_usage' })]).then(function (replies) {
+            var list = listOf(replies[0].data || {}, replies[1].data || {});
             box.replaceChildren(list.children.length ? list : element('p', 'empty', 'The phone told nothing.'));
         }).catch(function (error) {
-            box.replaceChildren(element('p', 'error', failureText(error, 'The phone did not tell its details.')));
+            box.replaceChildren(element('p', 'error', failureText(error, 'The phone did not tell its details.')),
+                listOf({}, {}));
         });
     }
 
@@ -164,8 +175,10 @@
             capacityText(device.freeCapacity || 0) + ' free of ' + capacityText(device.totalCapacity) :
             'Free space unknown'));
         if (device.lastErrorCode) {
-            item.appendChild(element('div', 'error', 'Last device error: ' +
-                (device.lastErrorText || 'unknown status') + ' (' + device.lastErrorCode + ')'));
+            var lastError = element('div', 'error device-error', 'Last device error: ' +
+                (device.lastErrorText || 'the device refused a request'));
+            lastError.title = 'Status ' + codeText(device.lastErrorCode);
+            item.appendChild(lastError);
         }
         var own = element('button', 'open-window', 'Open in window');
         own.addEventListener('click', function () { App.ui.openDeviceWindow(device); });

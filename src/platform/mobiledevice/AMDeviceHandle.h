@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "foundation/Value.h"
 #include "platform/mobiledevice/LockdownClient.h"
@@ -45,6 +46,10 @@ struct AMDServiceConnection {
     // lockdown connection it was started from.
     idevice_t device;
     idevice_connection_t connection;
+    // Inside TLS a read takes a whole record off the socket; what it gave beyond what was
+    // asked for waits here for the next receive, as the socket no longer shows it.
+    std::vector<char> surplus;
+    std::size_t surplusStart = 0;
 };
 
 // A file service connection with the device handle it was made on. After a failed

@@ -65,18 +65,21 @@ AMDStatus sendFramedMessage(idevice_connection_t connection, const foundation::V
 
 AMDStatus receiveFramedMessage(idevice_connection_t connection, foundation::Value* message,
                                std::uint32_t* format, unsigned int timeoutMs) {
+    return receiveFramedMessage(
+        [&](void* bytes, std::size_t length) { return receiveExactly(connection, bytes, length, timeoutMs); },
+        message, format);
+}
+
+AMDStatus receiveFramedMessage(const ExactReceiver& receive, foundation::Value* message,
+                               std::uint32_t* format) {
     std::uint8_t prefix[4];
-    if (AMDStatus status = receiveExactly(connection, prefix, sizeof prefix, timeoutMs)) {
-        return status;
-    }
+    if (AMDStatus status = receive(prefix, sizeof prefix)) return status;
     const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) |
                                  (std::uint32_t{prefix[1]} << 16) |
                                  (std::uint32_t{prefix[2]} << 8) | prefix[3];
     if (length == 0 || length > kMaxMessageLength) return kAMDInvalidResponseError;
     std::vector<std::uint8_t> payload(length);
-    if (AMDStatus status = receiveExactly(connection, payload.data(), length, timeoutMs)) {
-        return status;
-    }
+    if (AMDStatus status = receive(payload.data(), length)) return status;
     foundation::plist::Format read = foundation::plist::Format::Xml;
     auto value = foundation::plist::read(payload, nullptr, &read);
     if (!value) return kAMDInvalidResponseError;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "foundation/Value.h"
 #include "platform/mobiledevice/AMDStatus.h"
@@ -25,5 +26,9 @@ AMDStatus sendFramedMessage(idevice_connection_t connection, const foundation::V
                             std::uint32_t format);
 AMDStatus receiveFramedMessage(idevice_connection_t connection, foundation::Value* message,
                                std::uint32_t* format, unsigned int timeoutMs = 0);
+// The same over any source of exactly the bytes asked for.
+using ExactReceiver = std::function<AMDStatus(void* bytes, std::size_t length)>;
+AMDStatus receiveFramedMessage(const ExactReceiver& receive, foundation::Value* message,
+                               std::uint32_t* format);
 
 }  // namespace mobiledevice

@@ -85,6 +85,8 @@ long AMDServiceConnectionSend(const AMDServiceConnectionRef& connection, const v
                               std::size_t length);
 long AMDServiceConnectionReceive(const AMDServiceConnectionRef& connection, void* bytes,
                                  std::size_t length);
+// Whether bytes have arrived that a receive hands out without waiting for the socket.
+bool AMDServiceConnectionHasReceivedBytes(const AMDServiceConnectionRef& connection);
 AMDStatus AMDServiceConnectionSendMessage(const AMDServiceConnectionRef& connection,
                                           const foundation::Value& message, std::uint32_t format);
 AMDStatus AMDServiceConnectionReceiveMessage(const AMDServiceConnectionRef& connection,

@@ -9,6 +9,12 @@
 
 namespace mobiledevice {
 
+namespace {
+
+constexpr std::uint32_t kLargestRecord = 16384;
+
+}  // namespace
+
 AMDServiceConnection::~AMDServiceConnection() {
     if (connection) idevice_disconnect(connection);
     if (device) idevice_free(device);
@@ -36,12 +42,26 @@ long AMDServiceConnectionSend(const AMDServiceConnectionRef& connection, const v
 long AMDServiceConnectionReceive(const AMDServiceConnectionRef& connection, void* bytes,
                                  std::size_t length) {
     if (!connection) return -1;
-    std::uint32_t received = 0;
-    const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(length, INT_MAX));
-    idevice_error_t error = idevice_connection_receive(connection->connection,
-                                                       static_cast<char*>(bytes), chunk, &received);
-    if (error != IDEVICE_E_SUCCESS) return received > 0 ? static_cast<long>(received) : -1;
-    return static_cast<long>(received);
+    if (length == 0) return 0;
+    auto& surplus = connection->surplus;
+    if (connection->surplusStart == surplus.size()) {
+        // One record at most; asking for a whole one leaves nothing behind inside TLS.
+        surplus.resize(kLargestRecord);
+        connection->surplusStart = 0;
+        std::uint32_t received = 0;
+        const idevice_error_t error =
+            idevice_connection_receive(connection->connection, surplus.data(), kLargestRecord, &received);
+        surplus.resize(received);
+        if (error != IDEVICE_E_SUCCESS && received == 0) return -1;
+    }
+    const std::size_t count = std::min(length, surplus.size() - connection->surplusStart);
+    std::copy_n(surplus.data() + connection->surplusStart, count, static_cast<char*>(bytes));
+    connection->surplusStart += count;
+    return static_cast<long>(count);
+}
+
+bool AMDServiceConnectionHasReceivedBytes(const AMDServiceConnectionRef& connection) {
+    return connection && connection->surplusStart < connection->surplus.size();
 }
 
 AMDStatus AMDServiceConnectionSendMessage(const AMDServiceConnectionRef& connection,
@@ -53,7 +73,17 @@ AMDStatus AMDServiceConnectionSendMessage(const AMDServiceConnectionRef& connect
 AMDStatus AMDServiceConnectionReceiveMessage(const AMDServiceConnectionRef& connection,
                                              foundation::Value* message, std::uint32_t* format) {
     if (!connection) return kAMDInvalidArgumentError;
-    return receiveFramedMessage(connection->connection, message, format);
+    const auto receiveExactly = [&](void* bytes, std::size_t length) -> AMDStatus {
+        auto* cursor = static_cast<char*>(bytes);
+        while (length > 0) {
+            const long count = AMDServiceConnectionReceive(connection, cursor, length);
+            if (count <= 0) return kAMDReceiveMessageError;
+            cursor += count;
+            length -= static_cast<std::size_t>(count);
+        }
+        return kAMDSuccess;
+    };
+    return receiveFramedMessage(receiveExactly, message, format);
 }
 
 }  // namespace mobiledevice

@@ -262,6 +262,44 @@ TEST_F(iPodDeviceTest, CopiesReportProgressAndKeepTheOldFileOnFailure) {
     EXPECT_FALSE(fs::exists(scratch / "escaped.bin"));
 }
 
+// A stop is seen between pieces, as on a phone: the copy ends, and its target is not left
+// behind (an old file there stays as it was).
+TEST_F(iPodDeviceTest, CopiesStopBetweenPiecesAndLeaveNoPartialFile) {
+    auto pod = device();
+    struct Stopper : iMobileDeviceCopyDelegate {
+        int asked = 0;
+        bool shouldContinue() override { return ++asked < 2; }
+    };
+    writeFile(scratch / "big.bin", std::string(3 << 20, 'z'));
+    writeFile(volume() + "/old.bin", "old");
+    writeFile(scratch / "old.txt", "old");
+    const auto noPartials = [](const std::string& folder) {
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().filename().string().find(".partial-") != std::string::npos) return false;
+        return true;
+    };
+    for (const bool upload : {true, false}) {
+        for (const bool replacing : {false, true}) {
+            SCOPED_TRACE(std::string(upload ? "upload" : "download") + (replacing ? " over a file" : ""));
+            auto stopper = std::make_shared<Stopper>();
+            const std::string onPod = replacing ? "/old.bin" : "/new.bin";
+            const std::string onComputer = scratch / (replacing ? "old.txt" : "new.txt");
+            if (!upload) writeFile(volume() + "/source.bin", std::string(3 << 20, 'y'));
+            EXPECT_FALSE(upload ? pod->uploadFileFrom(onPod, scratch / "big.bin", stopper)
+                                : pod->downloadFileTo("/source.bin", onComputer, stopper));
+            EXPECT_EQ(stopper->asked, 2);
+            const std::string target = upload ? volume() + onPod : onComputer;
+            if (replacing) {
+                EXPECT_EQ(readFile(target), "old");
+            } else {
+                EXPECT_FALSE(fs::exists(target));
+            }
+            EXPECT_TRUE(noPartials(volume()));
+            EXPECT_TRUE(noPartials(scratch.path()));
+        }
+    }
+}
+
 TEST_F(iPodDeviceTest, IdentityFromThePreferencesAndTheSummaryValues) {
     const Value preferences = Value::dict({{"Devices", Value::dict({{"000A27001B2C3D4E", Value::dict({
         {"Serial Number", "8K1234ABCD"},

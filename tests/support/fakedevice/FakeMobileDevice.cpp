@@ -80,14 +80,21 @@ int FakeMobileDevice::totalCalls() const {
     return total;
 }
 
+std::vector<std::string> FakeMobileDevice::callLog() const {
+    std::lock_guard lock(stateMutex_);
+    return callLog_;
+}
+
 void FakeMobileDevice::resetCallCounts() {
     std::lock_guard lock(stateMutex_);
     calls_.clear();
+    callLog_.clear();
 }
 
 bool FakeMobileDevice::failsNow(const std::string& method) {
     std::lock_guard lock(stateMutex_);
     ++calls_[method];
+    if (method != "transferChunk") callLog_.push_back(method);
     const auto found = failures_.find(method);
     if (found == failures_.end()) return false;
     Failure& failure = found->second;

@@ -62,6 +62,8 @@ public:
     void clearFailures();
     int callCount(const std::string& method) const;
     int totalCalls() const;
+    // The counted calls' method names in the order they came, since the last reset.
+    std::vector<std::string> callLog() const;
     void resetCallCounts();
 
     // iMobileDevice.
@@ -150,6 +152,7 @@ private:
     };
     std::map<std::string, Failure> failures_;
     std::map<std::string, int> calls_;
+    std::vector<std::string> callLog_;
 
     std::recursive_mutex serviceLock_;  // held across a switch and the work on it
     std::mutex accessLock_;             // one file operation or transfer at a time

@@ -236,9 +236,10 @@ void serveSpringboard(int fd) {
     }
 }
 
-void serveHouseArrest(const SimDevice& device, int fd) {
+void serveHouseArrest(SimDevice& device, int fd) {
     auto request = readFramedPlist(fd);
     if (!request) return;
+    device.services().record("com.apple.mobile.house_arrest", *request);
     const std::string command = (*request)["Command"].stringOr();
     const std::string id = (*request)["Identifier"].stringOr();
     const Application* app = findApplication(id);

@@ -22,6 +22,6 @@ void serveInstallationProxy(SimDevice& device, int fd);
 void serveSpringboard(int fd);
 // "com.apple.mobile.house_arrest": VendContainer or VendDocuments, then the device file
 // service over the application's folder under the device's containers folder.
-void serveHouseArrest(const SimDevice& device, int fd);
+void serveHouseArrest(SimDevice& device, int fd);
 
 }  // namespace simdevice

@@ -177,12 +177,30 @@ void SimDevice::setValue(const std::string& domain, const std::string& key, Valu
     domains_[domain].set(key, std::move(value));
 }
 
-std::uint16_t SimDevice::openServicePort(const std::string& service) {
-    std::lock_guard lock(mutex_);
-    const std::uint16_t port = nextPort_++;
-    if (nextPort_ == 0) nextPort_ = 49152;
-    servicePorts_[port] = service;
-    return port;
+std::uint16_t SimDevice::openServicePort(const std::string& service, const std::string& tlsHost) {
+    std::function<bool(std::uint16_t)> opener;
+    {
+        std::lock_guard lock(mutex_);
+        opener = portOpener_;
+    }
+    for (int tries = 0; tries < 64; ++tries) {
+        std::uint16_t port;
+        {
+            std::lock_guard lock(mutex_);
+            port = nextPort_++;
+            if (nextPort_ == 0) nextPort_ = 49152;
+        }
+        if (opener && !opener(port)) continue;
+        std::lock_guard lock(mutex_);
+        servicePorts_[port] = service;
+        if (tlsHost.empty()) {
+            tlsHosts_.erase(port);
+        } else {
+            tlsHosts_[port] = tlsHost;
+        }
+        return port;
+    }
+    return 0;
 }
 
 std::optional<std::string> SimDevice::serviceOnPort(std::uint16_t port) const {
@@ -190,6 +208,18 @@ std::optional<std::string> SimDevice::serviceOnPort(std::uint16_t port) const {
     auto found = servicePorts_.find(port);
     if (found == servicePorts_.end()) return std::nullopt;
     return found->second;
+}
+
+std::optional<std::string> SimDevice::tlsHostOnPort(std::uint16_t port) const {
+    std::lock_guard lock(mutex_);
+    auto found = tlsHosts_.find(port);
+    if (found == tlsHosts_.end()) return std::nullopt;
+    return found->second;
+}
+
+void SimDevice::setPortOpener(std::function<bool(std::uint16_t)> opener) {
+    std::lock_guard lock(mutex_);
+    portOpener_ = std::move(opener);
 }
 
 }  // namespace simdevice

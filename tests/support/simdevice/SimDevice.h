@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -24,6 +26,9 @@ struct SimDeviceConfig {
     std::string crashRoot;       // folder behind the crash-report file service
     std::string containersRoot;  // one folder per application, made on first use
     bool sessionSsl = true;      // sessions switch TLS on, as on a phone
+    // Services started only with TLS on their connection ("EnableServiceSSL"), as phones
+    // serve some of theirs; a client that does not switch it on is not understood.
+    std::set<std::string> secureServices;
 };
 
 // One simulated device: its lockdown values, its pairing and session state, the services
@@ -79,9 +84,19 @@ public:
     // What the relays, proxies and DeviceLink services share and tests set up.
     SimServiceState& services() { return services_; }
 
-    // Service ports handed out by StartService.
-    std::uint16_t openServicePort(const std::string& service);
+    // Service ports handed out by StartService; `tlsHost` names the paired host whose
+    // certificate a secure service's TLS answers with ("" for a plain service). Zero when
+    // no port could be opened.
+    std::uint16_t openServicePort(const std::string& service, const std::string& tlsHost = {});
     std::optional<std::string> serviceOnPort(std::uint16_t port) const;
+    // The host a secure service's port answers TLS for; nullopt for a plain one.
+    std::optional<std::string> tlsHostOnPort(std::uint16_t port) const;
+
+    // A network-attached device is reached at a loopback address of its own, where each
+    // port it hands out must first be opened (false: the port is taken, try another).
+    void setNetworkAddress(std::array<std::uint8_t, 4> address) { networkAddress_ = address; }
+    std::array<std::uint8_t, 4> networkAddress() const { return networkAddress_; }
+    void setPortOpener(std::function<bool(std::uint16_t)> opener);
 
 private:
     const SimDeviceConfig config_;
@@ -92,6 +107,9 @@ private:
     std::map<std::string, std::string> pairedHosts_;
     std::map<std::string, foundation::Value> domains_;  // "" is the global domain
     std::map<std::uint16_t, std::string> servicePorts_;
+    std::map<std::uint16_t, std::string> tlsHosts_;
+    std::array<std::uint8_t, 4> networkAddress_{127, 0, 0, 1};
+    std::function<bool(std::uint16_t)> portOpener_;
     std::uint16_t nextPort_ = 49152;
     std::atomic<bool> refuseConnections_{false};
     std::atomic<bool> heartbeatAnswers_{true};

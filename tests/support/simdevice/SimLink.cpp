@@ -46,6 +46,21 @@ bool SimLink::writeAll(const void* bytes, std::size_t length) {
     return length == 0 || SSL_write_ex(ssl_, bytes, length, &written) == 1;
 }
 
+long SimLink::readSome(void* bytes, std::size_t length) {
+    if (!ssl_) {
+        ssize_t n;
+        do {
+            n = ::recv(fd_, bytes, length, 0);
+        } while (n < 0 && errno == EINTR);
+        return static_cast<long>(n);
+    }
+    std::size_t n = 0;
+    if (SSL_read_ex(ssl_, bytes, length, &n) == 1) return static_cast<long>(n);
+    return SSL_get_error(ssl_, 0) == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+}
+
+bool SimLink::hasPending() const { return ssl_ && SSL_pending(ssl_) > 0; }
+
 bool SimLink::startTls(const std::string& certificatePem) {
     dropTls();
     BIO* bio = BIO_new_mem_buf(certificatePem.data(), static_cast<int>(certificatePem.size()));

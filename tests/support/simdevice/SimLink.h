@@ -18,6 +18,11 @@ public:
 
     bool readExactly(void* bytes, std::size_t length);
     bool writeAll(const void* bytes, std::size_t length);
+    // What one read gives, at most `length` bytes: the count, 0 once the peer has left,
+    // -1 on failure.
+    long readSome(void* bytes, std::size_t length);
+    // Bytes TLS has taken off the socket and not handed out yet.
+    bool hasPending() const;
 
     // Answers the peer's TLS handshake with the certificate (PEM) and the device key.
     bool startTls(const std::string& certificatePem);

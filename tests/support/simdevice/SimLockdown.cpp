@@ -80,6 +80,7 @@ Value SimLockdown::startSession(const Value& request) {
     }
     if (!sessionId_.empty()) device_->countSessionStop();
     sessionId_ = NSString::guid();
+    sessionHost_ = request["HostID"].stringOr();
     device_->countSessionStart();
     return Value::dict({{"Request", "StartSession"},
                         {"SessionID", sessionId_},
@@ -121,14 +122,17 @@ Value SimLockdown::unpair(const Value& request) {
 
 Value SimLockdown::startService(const Value& request) {
     const std::string service = request["Service"].stringOr();
+    device_->services().record("StartService", request);
     if (sessionId_.empty()) return failure("StartService", "SessionInactive");
     if (service.empty()) return failure("StartService", "MissingService");
     if (!isKnownService(*device_, service)) return failure("StartService", "InvalidService");
-    const std::uint16_t port = device_->openServicePort(service);
+    const bool secure = device_->config().secureServices.count(service) > 0;
+    const std::uint16_t port = device_->openServicePort(service, secure ? sessionHost_ : std::string());
+    if (port == 0) return failure("StartService", "ServiceLimit");
     return Value::dict({{"Request", "StartService"},
                         {"Service", service},
                         {"Port", port},
-                        {"EnableServiceSSL", false}});
+                        {"EnableServiceSSL", secure}});
 }
 
 }  // namespace simdevice

@@ -33,6 +33,7 @@ private:
     std::shared_ptr<SimDevice> device_;
     SimLink link_;
     std::string sessionId_;
+    std::string sessionHost_;  // the host the session was started for
 };
 
 }  // namespace simdevice

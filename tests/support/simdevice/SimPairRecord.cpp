@@ -90,6 +90,8 @@ foundation::Value makePairRecord(const std::string& hostId, const std::string& s
         {"RootCertificate", c.root},
         {"RootPrivateKey", c.rootKey},
         {"WiFiMACAddress", "02:00:00:00:00:01"},
+        // What a network-attached device's services are unlocked with.
+        {"EscrowBag", foundation::Data(32, 0x5a)},
     });
 }
 

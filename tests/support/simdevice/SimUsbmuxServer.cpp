@@ -12,9 +12,9 @@
 
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/PropertyList.h"
-#include "simdevice/SimLockdown.h"
+#include "simdevice/SimDevicePorts.h"
+#include "simdevice/SimNetworkPorts.h"
 #include "simdevice/SimPairRecord.h"
-#include "simdevice/SimServices.h"
 #include "simdevice/SimWire.h"
 
 using foundation::Value;
@@ -43,7 +43,8 @@ Value properties(const SimDevice& device) {
     });
     if (device.config().network) {
         // A socket address as the multiplexer hands it out: length, family, port, IPv4.
-        foundation::Data address = {0x10, 0x02, 0, 0, 127, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+        const auto ip = device.networkAddress();
+        foundation::Data address = {0x10, 0x02, 0, 0, ip[0], ip[1], ip[2], ip[3], 0, 0, 0, 0, 0, 0, 0, 0};
         props.set("NetworkAddress", address);
         props.set("EscapedFullServiceName", device.config().udid + "._apple-mobdev2._tcp.local");
     }
@@ -97,16 +98,14 @@ void SimUsbmuxServer::stop() {
     const char wake = 1;
     (void)!::write(wakePipe_[1], &wake, 1);
     acceptThread_.join();
+    workers_.endAll();
+    std::map<const SimDevice*, std::unique_ptr<SimNetworkPorts>> networkPorts;
     {
         std::lock_guard lock(mutex_);
-        for (int fd : clients_) ::shutdown(fd, SHUT_RDWR);
+        networkPorts.swap(networkPorts_);
+        for (const auto& device : devices_) device->setPortOpener(nullptr);
     }
-    std::vector<Worker> workers;
-    {
-        std::lock_guard lock(workersMutex_);
-        workers.swap(workers_);
-    }
-    for (auto& worker : workers) worker.thread.join();
+    for (auto& [device, ports] : networkPorts) ports->stop();
     ::close(listenFd_);
     ::close(wakePipe_[0]);
     ::close(wakePipe_[1]);
@@ -126,35 +125,7 @@ void SimUsbmuxServer::acceptLoop() {
         if (!(entries[0].revents & POLLIN)) continue;
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
-        {
-            std::lock_guard lock(mutex_);
-            clients_.insert(fd);
-        }
-        reapWorkers();
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        std::lock_guard lock(workersMutex_);
-        workers_.push_back({std::thread([this, fd, done] {
-                                // A peer gone mid-write gives EPIPE, here and inside TLS.
-                                sigset_t pipe;
-                                sigemptyset(&pipe);
-                                sigaddset(&pipe, SIGPIPE);
-                                pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-                                serveClient(fd);
-                                *done = true;
-                            }),
-                            done});
-    }
-}
-
-void SimUsbmuxServer::reapWorkers() {
-    std::lock_guard lock(workersMutex_);
-    for (auto it = workers_.begin(); it != workers_.end();) {
-        if (*it->done) {
-            it->thread.join();
-            it = workers_.erase(it);
-        } else {
-            ++it;
-        }
+        workers_.start(fd, [this, fd] { serveClient(fd); });
     }
 }
 
@@ -165,8 +136,6 @@ void SimUsbmuxServer::serveClient(int fd) {
     }
     std::lock_guard lock(mutex_);
     listeners_.erase(fd);
-    clients_.erase(fd);
-    ::close(fd);
 }
 
 bool SimUsbmuxServer::handle(int fd, const MuxMessage& message) {
@@ -220,19 +189,13 @@ bool SimUsbmuxServer::connect(int fd, std::uint32_t tag, const Value& request) {
     // The port travels in network byte order.
     const auto raw = static_cast<std::uint16_t>(request["PortNumber"].toInt64().value_or(0));
     const std::uint16_t port = static_cast<std::uint16_t>((raw >> 8) | (raw << 8));
-    std::optional<std::string> service;
-    if (device && port != kLockdownPort) service = device->serviceOnPort(port);
-    if (!device || device->refusesConnections() || (port != kLockdownPort && !service)) {
+    if (!device || !acceptsPort(*device, port)) {
         writeMuxMessage(fd, tag, result(kResultConnectionRefused));
         return false;
     }
     if (!writeMuxMessage(fd, tag, result(kResultOk))) return false;
     // From here the socket carries the device port's own protocol.
-    if (port == kLockdownPort) {
-        SimLockdown(device, fd).serve();
-    } else {
-        serveService(device, *service, fd);
-    }
+    serveDevicePort(device, port, fd);
     return false;
 }
 
@@ -246,6 +209,16 @@ std::shared_ptr<SimDevice> SimUsbmuxServer::findDevice(std::uint32_t deviceId) c
 
 std::shared_ptr<SimDevice> SimUsbmuxServer::attach(SimDeviceConfig config) {
     auto device = std::make_shared<SimDevice>(std::move(config));
+    if (device->config().network) {
+        // Reached over TCP at an address of its own, each service port opened as handed out.
+        auto ports = std::make_unique<SimNetworkPorts>(device);
+        if (ports->start()) {
+            device->setNetworkAddress(ports->address());
+            device->setPortOpener([raw = ports.get()](std::uint16_t port) { return raw->listen(port); });
+        }
+        std::lock_guard lock(mutex_);
+        networkPorts_[device.get()] = std::move(ports);
+    }
     std::lock_guard lock(mutex_);
     device->setDeviceId(nextDeviceId_++);
     devices_.push_back(device);
@@ -254,11 +227,20 @@ std::shared_ptr<SimDevice> SimUsbmuxServer::attach(SimDeviceConfig config) {
 }
 
 void SimUsbmuxServer::detach(const std::shared_ptr<SimDevice>& device) {
-    std::lock_guard lock(mutex_);
-    std::erase(devices_, device);
-    const Value notice =
-        Value::dict({{"MessageType", "Detached"}, {"DeviceID", device->deviceId()}});
-    for (int fd : listeners_) writeMuxMessage(fd, 0, notice);
+    std::unique_ptr<SimNetworkPorts> ports;
+    {
+        std::lock_guard lock(mutex_);
+        std::erase(devices_, device);
+        const Value notice =
+            Value::dict({{"MessageType", "Detached"}, {"DeviceID", device->deviceId()}});
+        for (int fd : listeners_) writeMuxMessage(fd, 0, notice);
+        if (auto found = networkPorts_.find(device.get()); found != networkPorts_.end()) {
+            ports = std::move(found->second);
+            networkPorts_.erase(found);
+        }
+    }
+    device->setPortOpener(nullptr);
+    if (ports) ports->stop();
 }
 
 int SimUsbmuxServer::listenerCount() const {

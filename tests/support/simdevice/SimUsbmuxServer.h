@@ -15,7 +15,9 @@
 
 #include "foundation/Value.h"
 #include "simdevice/SimDevice.h"
+#include "simdevice/SimNetworkPorts.h"
 #include "simdevice/SimWire.h"
+#include "simdevice/SimWorkers.h"
 
 namespace simdevice {
 
@@ -45,18 +47,12 @@ public:
     const std::string& buid() const { return buid_; }
 
 private:
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-
     void acceptLoop();
     void serveClient(int fd);
     // Handles one request; false when the connection is finished (or was handed over).
     bool handle(int fd, const MuxMessage& message);
     bool connect(int fd, std::uint32_t tag, const foundation::Value& request);
     std::shared_ptr<SimDevice> findDevice(std::uint32_t deviceId) const;
-    void reapWorkers();
 
     const std::string socketPath_;
     const std::string buid_;
@@ -70,10 +66,10 @@ private:
     std::vector<std::shared_ptr<SimDevice>> devices_;
     std::uint32_t nextDeviceId_ = 1;
     std::set<int> listeners_;
-    std::set<int> clients_;
     std::map<std::string, foundation::Data> pairRecords_;
-    std::mutex workersMutex_;
-    std::vector<Worker> workers_;
+    // The TCP side of each network-attached device.
+    std::map<const SimDevice*, std::unique_ptr<SimNetworkPorts>> networkPorts_;
+    SimWorkers workers_;
 };
 
 }  // namespace simdevice
