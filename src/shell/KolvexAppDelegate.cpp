@@ -171,6 +171,8 @@ std::optional<bool> KolvexAppDelegate::shouldClose() {
     quitAlert_->setMessageText("Do you want to quit Orvandel?");
     quitAlert_->addButton("No");
     quitAlert_->addButton("Yes");
+    // Escape or closing the question is no answer: only "Yes" quits.
+    quitAlert_->setClosedCode(0);
     quitAlert_->beginSheet(window_->gtkWindow(), [this](int code) {
         foundation::MainQueue::async([alive = std::weak_ptr<KolvexAppDelegate*>(alive_)] {
             if (auto self = alive.lock()) (*self)->quitAlert_.reset();
