@@ -24,6 +24,8 @@ enum StyleMask : std::uint64_t {
     Closable = 2,
     Miniaturizable = 4,
     Resizable = 8,
+    // The content covers the whole frame, title bar included (windows without a title bar).
+    FullSizeContentView = 0x8000,
 };
 
 // A top-level window whose content can be covered by an overlay (the translucent cover
