@@ -213,6 +213,10 @@ void Window::show() {
     if (!closed_) gtk_widget_show(GTK_WIDGET(window_));
 }
 
+void Window::present() {
+    if (!closed_) gtk_window_present(window_);
+}
+
 void Window::performClose() {
     if (closed_) return;
     if (shouldClose && !shouldClose()) return;

@@ -90,6 +90,8 @@ public:
     bool isZoomed() const { return zoomedFrom_.has_value(); }
 
     void show();
+    // Shows the window in front of the others, with the focus.
+    void present();
     // Asks to close (through shouldClose) as the close button does.
     void performClose();
     // Closes without asking.
