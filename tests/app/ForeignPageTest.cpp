@@ -15,7 +15,7 @@ using testsupport::TestHttpServer;
 namespace {
 
 // A page that starts the bridge as ours do and reads a file of the computer through
-// "/fetch", keeping what came in window.fetched.
+// "/fetch", keeping what came in window.fetched (and the status in window.fetchStatus).
 std::string probePage(const std::string& secretPath) {
     return apptest::page(
         "window.fetched = null;"
@@ -26,52 +26,80 @@ std::string probePage(const std::string& secretPath) {
         ".then(function () { document.documentElement.append('fetch: ' + window.fetched); });");
 }
 
-// A window navigated from our page to a web address keeps its view, but the page there
-// reaches neither the bridge nor "/fetch"; back on our page both work again.
-TEST_F(WebWindowTest, APageOfAnotherOriginGetsNoBridgeAndNoFetchBody) {
+// A file of the person's, and the probe page that reads it: in the pack as "probe.html"
+// (our page) and on the disk beside it as "dropped.html".
+class Probe {
+public:
+    Probe() {
+        foundationtest::writeText(secret, "the person's file");
+        foundationtest::writeText(dropped, probePage(secret));
+        EXPECT_TRUE(content::StaticFileResponse::initializeWithData(
+            contenttest::makePack({contenttest::file("probe.html", probePage(secret))}), "pelmor"));
+    }
+
     foundationtest::ScratchFolder folder;
     const std::string secret = folder / "secret.txt";
-    foundationtest::writeText(secret, "the person's file");
-    ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
-        contenttest::makePack({contenttest::file("probe.html", probePage(secret))}), "pelmor"));
-    TestHttpServer server(
-        [&](const ReceivedRequest&) { return ScriptedAnswer::ok(probePage(secret),
-                                                                "Content-Type: text/html\r\n"); });
+    const std::string dropped = folder / "dropped.html";
+};
 
+std::shared_ptr<WVWindowController> plainWindow() {
     auto controller = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(
         {0, 0, 500, 400}, gtk::Titled | gtk::Closable | gtk::Resizable, nullptr);
     controller->showWindow();
+    return controller;
+}
+
+// Our page has the bridge (an event is answered) and reads the file.
+void expectBridgeAndFile(webkit::WebView& view) {
+    WebWindowTest::waitForValue(view, "typeof window.bridge", "\"object\"");
+    WebWindowTest::startCall(view, "event", "wvevent",
+                             foundation::Value::dict({{"event", "nope"},
+                                                      {"data", foundation::Value::dict({{"cmd", "x"}})}}));
+    EXPECT_FALSE(WebWindowTest::answer(view, "event")["error"].isNil());
+    WebWindowTest::waitForValue(view, "window.fetched", "\"body:the person's file\"");
+}
+
+// Another page's fetch was refused (403) or failed, and it got no bridge: neither the
+// script it asked for nor the native side's pushes.
+void expectNoBridgeAndNoFile(WVWindowController& controller) {
+    webkit::WebView& view = *controller.webview();
+    ASSERT_TRUE(testsupport::runMainLoopUntil(
+        [&] { return WebWindowTest::eval(view, "typeof window.fetched === 'string'") == "true"; },
+        std::chrono::seconds(20)));
+    EXPECT_EQ(WebWindowTest::eval(view, "window.fetched.indexOf('the person') < 0 && "
+                                        "(window.fetchStatus === 403 || "
+                                        "window.fetched.indexOf('error:') === 0)"),
+              "true")
+        << WebWindowTest::eval(view, "window.fetched");
+    // The page asked for the bridge before its fetch went out, and a served request would
+    // have put the bridge's script in ahead of the fetch's answer: none came.
+    EXPECT_EQ(WebWindowTest::eval(view, "typeof window.bridge"), "\"undefined\"");
+    controller.wvbridge()->callHandler("nativePush", foundation::Value::dict({{"a", 1}}));
+    testsupport::drainMainLoop();
+    EXPECT_EQ(WebWindowTest::eval(view, "window.pushed.length"), "0");
+}
+
+// A window navigated from our page to a web address keeps its view, but the page there
+// reaches neither the bridge nor "/fetch"; back on our page both work again.
+TEST_F(WebWindowTest, APageOfAnotherOriginGetsNoBridgeAndNoFetchBody) {
+    Probe probe;
+    TestHttpServer server([&](const ReceivedRequest&) {
+        return ScriptedAnswer::ok(probePage(probe.secret), "Content-Type: text/html\r\n");
+    });
+    auto controller = plainWindow();
     webkit::WebView& view = *controller->webview();
-    auto expectOwnPage = [&] {
-        waitForValue(view, "typeof window.bridge", "\"object\"");
-        startCall(view, "event", "wvevent",
-                  foundation::Value::dict(
-                      {{"event", "nope"}, {"data", foundation::Value::dict({{"cmd", "x"}})}}));
-        EXPECT_FALSE(answer(view, "event")["error"].isNil());
-        waitForValue(view, "window.fetched", "\"body:the person's file\"");
-    };
     controller->loadURLString("myapp://x/probe.html");
-    expectOwnPage();
+    expectBridgeAndFile(view);
 
     const std::string foreign = server.url("/page.html");
     controller->loadURLString(foreign);
     ASSERT_TRUE(waitForValue(view, "location.href", "\"" + foreign + "\""));
-    ASSERT_TRUE(testsupport::runMainLoopUntil(
-        [&] { return eval(view, "window.fetched !== null && window.fetched !== undefined") == "true"; },
-        std::chrono::seconds(20)));
-    EXPECT_EQ(eval(view, "window.fetched.indexOf('the person') < 0"), "true")
-        << eval(view, "window.fetched");
-    // The page asked for the bridge before its fetch went out, and a served request would
-    // have put the bridge's script in ahead of the fetch's answer: none came.
-    EXPECT_EQ(eval(view, "typeof window.bridge"), "\"undefined\"");
-    controller->wvbridge()->callHandler("nativePush", foundation::Value::dict({{"a", 1}}));
-    testsupport::drainMainLoop();
-    EXPECT_EQ(eval(view, "window.pushed.length"), "0");
+    expectNoBridgeAndNoFile(*controller);
     screenshot(view, "foreign-page");
     EXPECT_FALSE(server.requests().empty());
 
     controller->loadURLString("myapp://x/probe.html");
-    expectOwnPage();
+    expectBridgeAndFile(view);
     controller->window()->close();
 }
 
@@ -79,37 +107,16 @@ TEST_F(WebWindowTest, APageOfAnotherOriginGetsNoBridgeAndNoFetchBody) {
 // origin), and their requests to "myapp" carry no Origin header. It still reaches neither
 // the bridge nor "/fetch"; our page shown next in the same view has both again.
 TEST_F(WebWindowTest, AFilePageGetsNoBridgeAndNoFetchBody) {
-    foundationtest::ScratchFolder folder;
-    const std::string secret = folder / "secret.txt";
-    foundationtest::writeText(secret, "the person's file");
-    const std::string filePage = folder / "dropped.html";
-    foundationtest::writeText(filePage, probePage(secret));
-    ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
-        contenttest::makePack({contenttest::file("probe.html", probePage(secret))}), "pelmor"));
-
-    auto controller = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(
-        {0, 0, 500, 400}, gtk::Titled | gtk::Closable | gtk::Resizable, nullptr);
-    controller->showWindow();
+    Probe probe;
+    auto controller = plainWindow();
     webkit::WebView& view = *controller->webview();
-    controller->loadURLString("file://" + filePage);
+    controller->loadURLString("file://" + probe.dropped);
     ASSERT_TRUE(waitForValue(view, "location.protocol", "\"file:\""));
-    ASSERT_TRUE(testsupport::runMainLoopUntil(
-        [&] { return eval(view, "window.fetched !== null && window.fetched !== undefined") == "true"; },
-        std::chrono::seconds(20)));
-    // Refused (403), or failed as the view refused it.
-    EXPECT_EQ(eval(view, "window.fetched.indexOf('the person') < 0 && "
-                         "(window.fetchStatus === 403 || window.fetched.indexOf('error:') === 0)"),
-              "true")
-        << eval(view, "window.fetched");
-    EXPECT_EQ(eval(view, "typeof window.bridge"), "\"undefined\"");
-    controller->wvbridge()->callHandler("nativePush", foundation::Value::dict({{"a", 1}}));
-    testsupport::drainMainLoop();
-    EXPECT_EQ(eval(view, "window.pushed.length"), "0");
+    expectNoBridgeAndNoFile(*controller);
     screenshot(view, "file-page");
 
     controller->loadURLString("myapp://x/probe.html");
-    waitForValue(view, "typeof window.bridge", "\"object\"");
-    waitForValue(view, "window.fetched", "\"body:the person's file\"");
+    expectBridgeAndFile(view);
     controller->window()->close();
 }
 
@@ -126,9 +133,7 @@ TEST_F(WebWindowTest, AnOriginlessRequestOfAnotherPageGetsNoFile) {
     TestHttpServer server([&](const ReceivedRequest&) {
         return ScriptedAnswer::ok(probe, "Content-Type: text/html\r\n");
     });
-    auto controller = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(
-        {0, 0, 500, 400}, gtk::Titled | gtk::Closable | gtk::Resizable, nullptr);
-    controller->showWindow();
+    auto controller = plainWindow();
     webkit::WebView& view = *controller->webview();
     controller->loadURLString(server.url("/page.html"));
     ASSERT_TRUE(testsupport::runMainLoopUntil(
@@ -144,21 +149,13 @@ TEST_F(WebWindowTest, AnOriginlessRequestOfAnotherPageGetsNoFile) {
 // which gets neither the bridge nor "/fetch". (The window system may lose a drag on a busy
 // machine: a drop is tried again until the window shows that it arrived.)
 TEST_F(WebWindowTest, ADroppedFilePageNeverReplacesOurPageAndReadsNothing) {
-    foundationtest::ScratchFolder folder;
-    const std::string secret = folder / "secret.txt";
-    foundationtest::writeText(secret, "the person's file");
-    const std::string dropped = folder / "dropped.html";
-    foundationtest::writeText(dropped, probePage(secret));
-    ASSERT_TRUE(content::StaticFileResponse::initializeWithData(
-        contenttest::makePack({contenttest::file("probe.html", probePage(secret))}), "pelmor"));
+    Probe probe;
     TestHttpServer server([](const ReceivedRequest&) {
         return ScriptedAnswer::ok("<title>elsewhere</title>", "Content-Type: text/html\r\n");
     });
-    auto controller = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(
-        {0, 0, 500, 400}, gtk::Titled | gtk::Closable | gtk::Resizable, nullptr);
-    controller->showWindow();
+    auto controller = plainWindow();
     webkit::WebView& view = *controller->webview();
-    const std::string fileAddress = "file://" + dropped;
+    const std::string fileAddress = "file://" + probe.dropped;
     auto dropUntil = [&](const std::function<bool()>& arrived) {
         for (int attempt = 0; attempt < 3; ++attempt) {
             apptest::FileDrop(fileAddress).onto(view.widget());
@@ -172,33 +169,24 @@ TEST_F(WebWindowTest, ADroppedFilePageNeverReplacesOurPageAndReadsNothing) {
     };
 
     controller->loadURLString("myapp://x/probe.html");
-    waitForValue(view, "window.fetched", "\"body:the person's file\"");
+    expectBridgeAndFile(view);
     {
         apptest::LogCapture log;
-        EXPECT_TRUE(dropUntil([&] { return log.has("[WARN] Refused to leave our page for " + fileAddress); }));
+        EXPECT_TRUE(dropUntil(
+            [&] { return log.has("[WARN] Refused to leave our page for " + fileAddress); }));
     }
     testsupport::drainMainLoop();
     EXPECT_EQ(eval(view, "location.href"), "\"myapp://x/probe.html\"");
-    startCall(view, "after-drop", "wvevent",
-              foundation::Value::dict(
-                  {{"event", "nope"}, {"data", foundation::Value::dict({{"cmd", "x"}})}}));
-    EXPECT_FALSE(answer(view, "after-drop")["error"].isNil());
-    eval(view, "window.fetched = null; fetch('myapp://x/fetch?action=localfile&path=" + secret +
+    eval(view, "window.fetched = null; fetch('myapp://x/fetch?action=localfile&path=" +
+                   probe.secret +
                    "').then(function (r) { return r.text(); })"
                    ".then(function (t) { window.fetched = 'body:' + t; }); 0");
-    waitForValue(view, "window.fetched", "\"body:the person's file\"");
+    expectBridgeAndFile(view);
 
     controller->loadURLString(server.url("/elsewhere.html"));
     ASSERT_TRUE(waitForValue(view, "document.title", "\"elsewhere\""));
     ASSERT_TRUE(dropUntil([&] { return view.committedURI() == fileAddress; }));
-    ASSERT_TRUE(testsupport::runMainLoopUntil(
-        [&] { return eval(view, "typeof window.fetched === 'string'") == "true"; },
-        std::chrono::seconds(20)));
-    EXPECT_EQ(eval(view, "window.fetched.indexOf('the person') < 0 && "
-                         "(window.fetchStatus === 403 || window.fetched.indexOf('error:') === 0)"),
-              "true")
-        << eval(view, "window.fetched");
-    EXPECT_EQ(eval(view, "typeof window.bridge"), "\"undefined\"");
+    expectNoBridgeAndNoFile(*controller);
     screenshot(view, "dropped-file-page");
     controller->window()->close();
 }
