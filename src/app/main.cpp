@@ -14,6 +14,7 @@
 #include "app/AppRegistrations.h"
 #include "app/DeviceDetection.h"
 #include "app/MediaLoaderRelay.h"
+#include "app/ProfileInstance.h"
 #include "foundation/MainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
@@ -34,12 +35,28 @@ int main(int argc, char** argv) {
         return 1;
     }
     foundation::MainQueue::bindToCurrentThread();
+    // One process per profile: a second start brings the running window forward and ends
+    // before it touches the profile's preferences, logs or library.
+    std::shared_ptr<gtk::Window> window;
+    switch (ProfileInstance::claim([&window] {
+        if (window) window->present();
+    })) {
+        case gtk::SingleInstance::Claim::First:
+            break;
+        case gtk::SingleInstance::Claim::Shown:
+            fmt::print(stderr, "orvandel: already running on this profile; its window is brought forward\n");
+            return 0;
+        case gtk::SingleInstance::Claim::Running:
+            fmt::print(stderr,
+                       "orvandel: already running on this profile, in another session\n");
+            return 0;
+    }
     // Before anything worth keeping happens: a signal from here on quits in order.
     gtk::Application::terminateOnSignals();
     registerApplicationClasses();
     KolvexAppDelegate::initialize();
 
-    auto window = std::make_shared<gtk::Window>(
+    window = std::make_shared<gtk::Window>(
         gtk::Rect{0, 0, 1100, 720},
         gtk::Titled | gtk::Closable | gtk::Miniaturizable | gtk::Resizable);
     window->setTitle("Orvandel");

@@ -62,9 +62,13 @@ bool RequestResponseHandler::stopped() const {
 
 std::shared_ptr<HTTPURLResponse> RequestResponseHandler::respond(const URLRequest& request,
                                                                  SchemeTask& task) {
-    // A page of another origin gets nothing of ours, and no responder runs for it.
+    // A page of another origin gets nothing of ours, and no responder runs for it. The
+    // page is judged by what its view shows: a page may leave the Origin out.
     if (const auto origin = request.allHTTPHeaderFields.get("Origin");
         origin && !PageOrigins::isOwnPage(*origin)) {
+        return statusOnly(request, 403);
+    }
+    if (request.pageURL && !answersEveryPage() && !PageOrigins::isOwnPage(*request.pageURL)) {
         return statusOnly(request, 403);
     }
     for (Operation op : operationsFor(request.httpMethod)) {

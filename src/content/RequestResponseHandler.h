@@ -25,6 +25,9 @@ public:
     bool stopped() const;
 
 protected:
+    // Whether pages other than ours are answered too (the pack's pages themselves, which
+    // any view must be able to load); other responders answer only our pages.
+    virtual bool answersEveryPage() const { return false; }
     // Which operations this responder has; HEAD falls back to GET when it has no HEAD.
     virtual bool implements(Operation) const { return false; }
     // The operations; a null answer means the responder has nothing to say.

@@ -26,6 +26,7 @@ public:
     static std::size_t fileCount();
 
 protected:
+    bool answersEveryPage() const override { return true; }
     bool implements(Operation op) const override { return op == Operation::Get; }
     std::shared_ptr<HTTPURLResponse> getResponse(const URLRequest& request, SchemeTask&) override;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,9 @@ struct URLRequest {
     std::string httpMethod = "GET";
     HttpHeaderFields allHTTPHeaderFields;
     foundation::Data httpBody;
+    // The address of the page whose browser view asks (the document it shows), whatever
+    // the request's header fields say; none for a request of native code.
+    std::optional<std::string> pageURL;
 };
 
 // The body as text for the console, without copying it.

@@ -111,8 +111,10 @@ void KolvexAppDelegate::initWebview() {
 
 void KolvexAppDelegate::OnWVBridgeReady(const foundation::Value& data) {
     ConsoleLog("bridgeReady called: " + foundation::json::write(data));
-    if (const auto height = data["titleHeight"].toUInt64();
-        height && data["titleHeight"].isNumber() && *height < 100 && window_->isBorderless()) {
+    // A number below 100; read as an unsigned number, a negative one is far above that.
+    if (const auto height = data["titleHeight"].toInt64();
+        height && data["titleHeight"].isNumber() && *height >= 0 && *height < 100 &&
+        window_->isBorderless()) {
         window_->setTitleHeight(unsigned(*height));
     }
     replayKnownDevices();
@@ -126,11 +128,11 @@ void KolvexAppDelegate::OnWVBridgeReady(const foundation::Value& data) {
 }
 
 void KolvexAppDelegate::registerPageHandlers() {
-    // None of them answers the page.
-    auto route = [](std::function<void(const std::string&)> service) {
-        return [service](const foundation::Value& data, const WVBridgeResponseCallback&) {
+    // None of them answers the page; a device that is not connected is ignored.
+    auto route = [this](std::function<void(const std::string&)> service) {
+        return [this, service](const foundation::Value& data, const WVBridgeResponseCallback&) {
             const std::string deviceId = deviceIdOf(data);
-            if (!deviceId.empty() && service) service(deviceId);
+            if (!deviceId.empty() && service && findMobileDeviceById(deviceId)) service(deviceId);
         };
     };
     _wkbridge->registerHandler("reconnect-device", route([this](const std::string& deviceId) {
@@ -171,6 +173,8 @@ std::optional<bool> KolvexAppDelegate::shouldClose() {
     quitAlert_->setMessageText("Do you want to quit Orvandel?");
     quitAlert_->addButton("No");
     quitAlert_->addButton("Yes");
+    // Escape or closing the question is no answer: only "Yes" quits.
+    quitAlert_->setClosedCode(0);
     quitAlert_->beginSheet(window_->gtkWindow(), [this](int code) {
         foundation::MainQueue::async([alive = std::weak_ptr<KolvexAppDelegate*>(alive_)] {
             if (auto self = alive.lock()) (*self)->quitAlert_.reset();

@@ -155,12 +155,14 @@ void KolvexAppDelegate::finishLoadingTracksOf(AppDevice& device) {
 
 void KolvexAppDelegate::updateTrackInfoOf(const Value& track, AppDevice& device) {
     Value copy = track.isDictionary() ? track : Value(foundation::Dictionary{});
-    // The pid as a signed 64-bit number, as the page has always read it; ringtones hold it
-    // as decimal text.
+    // The pid as a signed 64-bit number, as the page has always read it: an unsigned one
+    // keeps its bits (a persistent id with the top bit set is negative), so no two pids
+    // share a text. Ringtones hold it as decimal text.
     const Value& pid = track["pid"];
     const std::int64_t number =
-        pid.isString() ? std::strtoll(pid.string()->c_str(), nullptr, 10)
-                       : pid.toInt64().value_or(static_cast<std::int64_t>(pid.toUInt64().value_or(0)));
+        pid.isString()  ? std::strtoll(pid.string()->c_str(), nullptr, 10)
+        : pid.uint64() ? static_cast<std::int64_t>(*pid.uint64())
+                       : pid.toInt64().value_or(0);
     copy.set("pidstr", fmt::format("{}", number));
     pushMediaLoading(device, "updateTrack", copy);
 }

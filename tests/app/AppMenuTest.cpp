@@ -33,17 +33,14 @@ protected:
         delegate->awakeFromNib();
         window->show();
         view = delegate->windowController()->webview().get();
-        waitForValue(*view, "document.getElementById('bridge').textContent", "\"Connected\"");
+        apptest::recordPushes(*view, {"menu-action"});
+        waitForValue(*view, "document.documentElement.dataset.bridge", "\"ready\"");
     }
 
-    // The data of each "menu-action" in the events list, from the `from`th on, as JSON.
+    // The data of each "menu-action" the page heard, from the `from`th on, as JSON.
     std::string menus(int from = 0) {
-        return eval(*view,
-                    "Array.from(document.querySelectorAll('#events li')).map(function (e) {"
-                    " return e.textContent.replace(/^.*?  /, ''); }).filter(function (t) {"
-                    " return t.indexOf('menu-action  ') === 0; }).slice(" +
-                        std::to_string(from) +
-                        ").map(function (t) { return t.slice(13); }).join('|')");
+        return eval(*view, "window.heardPushes.slice(" + std::to_string(from) +
+                               ").map(function (t) { return t.slice(12); }).join('|')");
     }
 
     bool waitForMenus(const std::string& expected, int from = 0) {

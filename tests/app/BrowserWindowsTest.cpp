@@ -73,8 +73,8 @@ TEST_F(WebWindowTest, WindowOpenPlacesShowsAndAttachesNewWindows) {
         {"window.open('child.html')", {0, 0, 400, 300}, 7, false, false, false},
         {"window.open('child.html', 'x', 'left=100, top=150,width=520,height=310,resizable')",
          {100, 150, 520, 310}, 15, false, false, false},
-        {"window.open('child.html?titled=0&name=bare', '', 'width=300')", {0, 0, 300, 300}, 7,
-         false, false, false},  // borderless: the titled bit is set again
+        {"window.open('child.html?titled=0&name=bare', '', 'width=300')", {0, 0, 300, 300},
+         0x8007, false, false, false},  // borderless: titled and full-size content bits
         {"window.open('child.html?sheet=1&modal=1')", {0, 0, 400, 300}, 7, true, true, false},
         {"window.open('child.html?sheet=yes')", {0, 0, 400, 300}, 7, false, true, false},
         {"window.open('child.html?modal=1')", {0, 0, 400, 300}, 7, true, true, true},
@@ -191,7 +191,8 @@ TEST_F(WebWindowTest, BorderlessWindowsDragByTheirTitleArea) {
         apptest::LogCapture log;
         borderless->mouseDown(300, 10);
         ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return borderless->isDragging(); }));
-        for (const char* line : {"title transparent: Yes", "fullsize content: Yes",
+        for (const char* line : {"300.000000,390.000000", "title transparent: Yes",
+                                 "fullsize content: Yes",
                                  "window frame: ", "content view: 0.000000, 0.000000, ",
                                  "webview:(WebKitWebView) "})
             EXPECT_TRUE(log.has(line)) << line;
@@ -274,6 +275,11 @@ TEST_F(WebWindowTest, PagesMoveResizeAndCloseTheirWindow) {
                                                   {"width", 320},
                                                   {"height", 300}})}}));
     modal->window()->performClose();
+    // One without a title bar: its content covers the whole frame.
+    WVWindowController* bare = openFromPage(*main, "window.open('child.html?modal=1&titled=0')");
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(window("modalwindow")["data"]["style"], Value(0x8007));
+    bare->window()->performClose();
 
     EXPECT_EQ(window("close"), Value::dict({{"result", true}}));
     EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return main->window()->isClosed(); }));

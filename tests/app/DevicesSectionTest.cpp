@@ -114,7 +114,7 @@ TEST_F(DevicesSectionTest, ShowsThePhoneWithItsApplicationsAndIcons) {
     delegate.awakeFromNib();
     window->show();
     auto view = delegate.windowController()->webview();
-    ASSERT_TRUE(waitForValue(*view, "document.getElementById('bridge').textContent", "\"Connected\""));
+    ASSERT_TRUE(waitForValue(*view, "document.documentElement.dataset.bridge", "\"ready\""));
 
     const Value summary = Value::dict({
         {"deviceType", 514}, {"name", "Ada's iPhone"}, {"totalCapacity", std::uint64_t{64} << 30},

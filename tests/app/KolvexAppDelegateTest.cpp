@@ -59,7 +59,17 @@ TEST(KolvexAppDelegate, TheDeviceFinderLetsTheDelegateGoOnlyOnceNoLookupUsesIt) 
     asking.join();
 }
 
-TEST_F(WebWindowTest, StartUpRunsEveryStepAndQuitAsksFirst) {
+// The quit question, shown, ended by a person as the key or the window's close button does.
+void endQuitQuestion(KolvexAppDelegate& delegate, const std::function<void(GtkWidget*)>& end) {
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] {
+        return delegate.quitAlert() && delegate.quitAlert()->dialog() &&
+               gtk_widget_get_visible(delegate.quitAlert()->dialog());
+    }));
+    end(delegate.quitAlert()->dialog());
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return delegate.quitAlert() == nullptr; }));
+}
+
+TEST_F(WebWindowTest, StartUpRunsEveryStepAndOnlyYesQuits) {
     auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 600, 400},
                                                 gtk::Titled | gtk::Closable | gtk::Resizable);
     std::atomic<int> libraryLoads = 0;
@@ -95,6 +105,17 @@ TEST_F(WebWindowTest, StartUpRunsEveryStepAndQuitAsksFirst) {
         EXPECT_NE(no.texts().find("Do you want to quit Orvandel?"), std::string::npos);
     }
     testsupport::runMainLoopUntil([&] { return delegate.quitAlert() == nullptr; });
+    EXPECT_FALSE(window->isClosed());
+    EXPECT_FALSE(gtk::Application::isTerminating());
+
+    // Escape, and closing the question's own window, answer nothing.
+    window->performClose();
+    endQuitQuestion(delegate, [](GtkWidget* dialog) {
+        EXPECT_TRUE(gtk_bindings_activate(G_OBJECT(dialog), GDK_KEY_Escape, GdkModifierType(0)));
+    });
+    window->performClose();
+    endQuitQuestion(delegate, [](GtkWidget* dialog) { gtk_window_close(GTK_WINDOW(dialog)); });
+    testsupport::drainMainLoop();
     EXPECT_FALSE(window->isClosed());
     EXPECT_FALSE(gtk::Application::isTerminating());
 

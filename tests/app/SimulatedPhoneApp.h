@@ -65,8 +65,8 @@ public:
         finder->setAppDelegate(delegate.get());
         delegate->awakeFromNib();
         window->show();
-        return WebWindowTest::waitForValue(view(), "document.getElementById('bridge').textContent",
-                                           "\"Connected\"") &&
+        return WebWindowTest::waitForValue(view(), "document.documentElement.dataset.bridge",
+                                           "\"ready\"") &&
                testsupport::runMainLoopUntil([&] { return manager.iPhoneListener() != nullptr; });
     }
 

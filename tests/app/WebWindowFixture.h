@@ -71,6 +71,20 @@ inline std::string page(const std::string& extra = "") {
            "</script>";
 }
 
+// Keeps, from the very start of every later page of the view, what the page's App hears of
+// the named pushes, as "name" or "name JSON-of-data", in window.heardPushes.
+inline void recordPushes(webkit::WebView& view, const std::vector<std::string>& names) {
+    std::string list;
+    for (const auto& name : names) list += (list.empty() ? "'" : ", '") + name + "'";
+    view.addUserScript(
+        "(function () { window.heardPushes = [];"
+        " Object.defineProperty(window, 'App', { configurable: true, set: function (app) {"
+        "  Object.defineProperty(window, 'App', { value: app, writable: true, configurable: true });"
+        "  [" + list + "].forEach(function (n) { app.on(n, function (d) {"
+        "   window.heardPushes.push(n + (d === undefined ? '' : ' ' + JSON.stringify(d))); }); });"
+        " } }); })();");
+}
+
 // Web windows the page opens, as their pages report ready.
 class OpenedWindows {
 public:

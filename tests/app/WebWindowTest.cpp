@@ -69,6 +69,65 @@ TEST_F(WebWindowTest, ClosingAWindowTellsOnlyTheOtherPages) {
     main->window()->close();
 }
 
+// The closing page hears "unload" while its view still lives, and not of its own closing;
+// the other pages hear of it. (A window the page opens "native" shares its opener's page
+// process, so the closing page can leave its notes with the opener.)
+TEST_F(WebWindowTest, TheClosingPageHearsUnloadButNotOfItsOwnClosing) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    OpenedWindows opened;
+    eval(*main->webview(), "window.heard = []; window.open('child.html?native=1&name=kid'); 0");
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return opened.all.size() == 1; }));
+    WVWindowController* child = opened.all.front();
+    auto& page = *child->webview();
+    waitForValue(page, "typeof window.bridge", "\"object\"");
+    // The window's own "unload" is the one dispatched by script; the browser may send its
+    // own as the page goes.
+    eval(page, "window.addEventListener('unload', function (e) {"
+               " window.opener.heard.push(e.isTrusted ? 'unload by the browser' : 'unload'); });"
+               "window.bridge.registerHandler('wvWindowClosed', function (d) {"
+               " window.opener.heard.push('closed ' + d.name); }); 0");
+    std::vector<std::string> destroyed;
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    const auto observer = center.addObserver(
+        kWebviewWindowControllerDestroyed, nullptr, [&](const foundation::Notification& n) {
+            // The view is still there when the clean-up tells the others.
+            const auto* controller = static_cast<const WVWindowController*>(n.object);
+            destroyed.push_back(controller->webview() ? "with view" : "without view");
+        });
+    child->window()->performClose();
+    center.removeObserver(observer);
+    EXPECT_EQ(destroyed, std::vector<std::string>{"with view"});
+    waitForValue(*main->webview(), "JSON.stringify(window.closedWindows.map(function (w) {"
+                                   " return w.name; }))",
+                 "\"[\\\"kid\\\"]\"");
+    testsupport::drainMainLoop();
+    EXPECT_EQ(eval(*main->webview(), "window.heard.filter(function (h) {"
+                                     " return h !== 'unload by the browser'; }).join('|')"),
+              "\"unload\"");
+    main->window()->close();
+}
+
+// A device notice without a device tells the page nothing, nor does an unknown command;
+// the page's empty title makes the window's title empty.
+TEST_F(WebWindowTest, NoticesWithoutADeviceTellNothingAndAnEmptyTitleIsKept) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.post(kIDeviceNotification, nullptr, {{"cmd", foundation::Value("added")}});
+    center.post(kIDeviceNotification, nullptr,
+                {{"cmd", foundation::Value("other")}, {"device", foundation::Value::dict({{"n", 0}})}});
+    center.post(kIDeviceNotification, nullptr,
+                {{"cmd", foundation::Value("added")}, {"device", foundation::Value::dict({{"n", 1}})}});
+    waitForValue(*main->webview(), "JSON.stringify(window.pushed)", "\"[{\\\"n\\\":1}]\"");
+
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return main->window()->title() == "test"; }));
+    eval(*main->webview(), "document.title = ''; 0");
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return main->window()->title().empty(); }))
+        << main->window()->title();
+    main->window()->close();
+}
+
 TEST_F(WebWindowTest, APageThatCancelsBeforeUnloadKeepsItsWindow) {
     RecordingDelegate delegate;
     auto main = openMain(delegate);

@@ -205,6 +205,31 @@ TEST_F(SchemeRoutingTest, OnlyOurOwnPagesReadTheAnswers) {
     EXPECT_EQ(task->status(), 403);
 }
 
+// A view's request is judged by the page the view shows, with or without an Origin: only
+// our pages read "/fetch", while any view may load the pack's pages. Native code's own
+// requests come from no page.
+TEST_F(SchemeRoutingTest, ThePageAViewShowsDecidesWithoutAnOrigin) {
+    auto statusFor = [&](const char* url, std::optional<std::string> page) {
+        auto task = std::make_shared<RecordingTask>(url);
+        task->mutableRequest().pageURL = std::move(page);
+        handler.startURLSchemeTask(task);
+        EXPECT_TRUE(task->waitForFinish());
+        return task->status();
+    };
+    const char* fetch = "myapp://x/fetch?action=nothing";
+    const int ours = statusFor(fetch, std::nullopt);
+    EXPECT_NE(ours, 403);
+    content::PageOrigins::setDevelopmentServer("http://127.0.0.1:8080");
+    EXPECT_EQ(statusFor(fetch, "myapp://x/index.html"), ours);
+    EXPECT_EQ(statusFor(fetch, "http://127.0.0.1:8080/"), ours);
+    for (const char* page : {"file:///tmp/dropped.html", "http://127.0.0.1:8081/", "about:blank", ""}) {
+        EXPECT_EQ(statusFor(fetch, page), 403) << page;
+        EXPECT_EQ(statusFor("myapp://x/css/site.css", page), 200) << page;
+    }
+    content::PageOrigins::setDevelopmentServer(std::nullopt);
+    EXPECT_EQ(statusFor(fetch, "http://127.0.0.1:8080/"), 403);
+}
+
 TEST_F(SchemeRoutingTest, UnclaimedPathsAreNotFoundWithoutBody) {
     for (const char* url : {"myapp://x/fetch/", "myapp://x/FETCH", "myapp://x/INDEX.HTML",
                             "myapp://x/missing.html", "myapp://x/css/"}) {

@@ -11,6 +11,7 @@
 #include "foundation/PropertyList.h"
 #include "foundation/ScratchFolder.h"
 #include "foundation/UserDefaults.h"
+#include "logging/CapturingLogger.h"
 #include "logging/LgLogFileManagerDefault.h"
 #include "shell/events/AppEventHandler.h"
 
@@ -122,6 +123,34 @@ TEST_F(AppEventHandlerTest, NewestCrashOrHangReportSinceTheLastSubmission) {
     defaults.setObject("Feedback.lastSubmissionDate", foundation::Date{1'800'000'000});
     EXPECT_EQ(askHandler(app, "get-log", Value::dict({{"type", "crash"}}))["data"],
               Value::dict({{"crash", ""}}));
+}
+
+// The reports' log lines name the last submission's date as a date, in UTC.
+TEST_F(AppEventHandlerTest, CrashReportLinesShowTheSubmissionDateAsADate) {
+    auto logger = std::make_shared<CapturingLogger>();
+    const auto savedLevel = lgLogLevel.load();
+    lgLogLevel.store(~std::uint64_t(0));
+    LgLog::sharedInstance().addLogger(logger);
+    auto app = handler();
+    writeFile(crashReport("one"), "first crash");
+    setModified(crashReport("one"), 1'700'000'100);
+    defaults.setObject("Feedback.lastSubmissionDate", foundation::Date{1'700'000'050});
+    app.crashlog();
+    writeFile(crashReport("two"), "second crash");
+    setModified(crashReport("two"), 1'700'000'200);
+    app.crashlog();
+    defaults.setObject("Feedback.lastSubmissionDate", foundation::Date{1e300});
+    app.crashlog();
+    LgLog::sharedInstance().flushLog();
+    LgLog::sharedInstance().removeLogger(logger);
+    lgLogLevel.store(savedLevel);
+    const auto texts = logger->texts();
+    auto has = [&](const std::string& line) {
+        return std::find(texts.begin(), texts.end(), line) != texts.end();
+    };
+    EXPECT_TRUE(has("Found a crash file earlier than latest submission on 2023-11-14 22:14:10 +0000"));
+    EXPECT_TRUE(has("Found 2 crash files earlier than latest submission on 2023-11-14 22:14:10 +0000"));
+    EXPECT_TRUE(has("Found 0 crash files earlier than latest submission on 1e+300"));
 }
 
 }  // namespace

@@ -93,6 +93,25 @@ TEST(RingtoneEventHandler, CommandsAndTheirAnswers) {
     }
 }
 
+// The page may send the times as text: "10" to "20" cuts seconds 10 to 20, a text that
+// holds no number counts as 0 and still asks for a cut.
+TEST(RingtoneEventHandler, TimesSentAsTextCutThatSpan) {
+    auto convert = [](Value data) { return Value::dict({{"cmd", "convert"}, {"data", data}}); };
+    const std::pair<Value, std::string> cases[] = {
+        {convert(Value::dict({{"source", "s"}, {"dest", "d"}, {"start", "10"}, {"end", "20"}})),
+         "cut s d 10-20 "},
+        {convert(Value::dict({{"source", "s"}, {"dest", "d"}, {"start", " 5.5"}})), "cut s d 5-0 "},
+        {convert(Value::dict({{"source", "s"}, {"dest", "d"}, {"end", "30 s"}})), "cut s d 0-30 "},
+        {convert(Value::dict({{"source", "s"}, {"dest", "d"}, {"start", "soon"}})), "cut s d 0-0 "},
+    };
+    for (const auto& [request, calls] : cases) {
+        SCOPED_TRACE(testing::PrintToString(request));
+        FakeConverter converter;
+        EXPECT_EQ(ask(converter, request), Value::dict({{"result", true}}));
+        EXPECT_EQ(converter.calls, calls);
+    }
+}
+
 TEST(RingtoneEventHandler, FailuresGiveTheErrorsTexts) {
     auto withSuggestion = [](const char* suggestion) {
         return foundation::Error{"D", 5, "The export failed.",

@@ -90,6 +90,30 @@ TEST(iTunesHandler, AnswersEachCommandAndRefusesBadArguments) {
     }
 }
 
+// The page may send the flag as text, as the page's other values: "true" and "1" choose
+// the tagged form, "false" and "0" the plain one.
+TEST(iTunesHandler, TheAdvancedFlagSentAsTextCounts) {
+    const std::pair<const char*, const char*> cases[] = {
+        {R"("true")", "tags T/B/R Road"}, {R"("YES")", "tags T/B/R Road"},
+        {R"("1")", "tags T/B/R Road"},    {R"("false")", "check A1 Road"},
+        {R"("0")", "check A1 Road"},      {R"("")", "check A1 Road"},
+    };
+    for (const auto& [flag, call] : cases) {
+        SCOPED_TRACE(flag);
+        std::vector<std::string> calls;
+        auto handler = iTunesHandler::handlerClass(fakeLibrary(calls)).make();
+        Value request = Value::dict({{"cmd", "check-track-in-playlist"}});
+        request.set("data", *foundation::json::read(
+                                std::string(R"({"pid":"A1","title":"T","artist":"B","album":"R",)") +
+                                R"("playlist":"Road","advanced":)" + flag + "}"));
+        Value reply;
+        handler->handleRequestEventPluginCallback(request, nullptr,
+                                                  [&](const Value& r) { reply = r; });
+        EXPECT_EQ(foundation::json::write(reply), R"({"result":true})");
+        EXPECT_EQ(calls, std::vector<std::string>{call});
+    }
+}
+
 TEST(iTunesHandler, AnswersTheLibrarySummaryWhenItHasOne) {
     const auto ask = [](iTunesScriptServices services) {
         Value reply;

@@ -13,9 +13,13 @@
         'tracksLoaded', 'iTunesLoading', 'iTunesLoaded', 'iDeviceAdded', 'iDeviceRemoved',
         'wvWindowClosed', 'enterModalWindow', 'leaveModalWindow', 'menu-action'];
 
+    // The events' raw data (a phone number among it) is shown in development mode only,
+    // where the page comes from the development server rather than the "myapp" scheme.
+    var DEVELOPMENT = location.protocol !== 'myapp:';
+
     function logEvent(name, data) {
         var list = document.getElementById('events');
-        if (!list) return;
+        if (!list || !DEVELOPMENT) return;
         var item = document.createElement('li');
         item.textContent = new Date().toLocaleTimeString() + '  ' + name +
             (data === undefined ? '' : '  ' + JSON.stringify(data));
@@ -75,7 +79,9 @@
 
     function start(b) {
         bridge = b;
-        document.getElementById('bridge').textContent = 'Connected';
+        document.documentElement.dataset.bridge = 'ready';
+        var events = document.getElementById('section-events');
+        if (events && DEVELOPMENT) events.hidden = false;
         PUSHES.forEach(function (name) {
             b.registerHandler(name, function (data, reply) {
                 logEvent(name, data);

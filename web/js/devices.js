@@ -196,12 +196,23 @@
             item.appendChild(apps);
             showApplications(device, apps);
         }
+        showConnected();
+    }
+
+    // The header names the connected devices, and says nothing when there are none.
+    function showConnected() {
+        var names = Array.from(list().querySelectorAll('.device-name')).map(function (name) {
+            return name.textContent;
+        });
+        document.getElementById('connected').textContent = names.length ?
+            'Connected: ' + names.join(', ') : '';
     }
 
     function forgetDevice(device) {
         var item = itemOf(device && device.deviceId);
         if (item) item.remove();
         if (!list().children.length) list().replaceChildren(element('li', 'empty', 'No device connected.'));
+        showConnected();
     }
 
     function showLoading(data) {

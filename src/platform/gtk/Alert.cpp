@@ -85,8 +85,8 @@ int Alert::finish(int response) {
     gtk_widget_destroy(dialog_);
     dialog_ = nullptr;
     checkBox_ = nullptr;
-    // Closing the dialog by other means counts as the last button, the usual "cancel".
-    if (response < kFirstButton) response = kFirstButton + int(buttons_.size()) - 1;
+    if (response < kFirstButton)
+        response = closedCode_.value_or(kFirstButton + int(buttons_.size()) - 1);
     return response;
 }
 

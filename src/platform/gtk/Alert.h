@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ public:
     }
     // The field's text once the alert has ended.
     const std::string& fieldText() const { return field_; }
+    // What an alert closed without a button answers (Escape, or closing its window): the
+    // last button's code unless set, as the usual "Cancel".
+    void setClosedCode(int code) { closedCode_ = code; }
 
     // Shows the alert over the parent (or on its own) and waits, serving the main loop,
     // until a button ends it.
@@ -75,6 +79,7 @@ private:
     int fieldWidth_ = 0;
     int fieldHeight_ = 0;
     GtkWidget* entry_ = nullptr;
+    std::optional<int> closedCode_;
 };
 
 }  // namespace gtk

@@ -25,8 +25,9 @@ Window::Window(Rect content, std::uint64_t styleMask)
       borderless_((styleMask & Titled) == 0) {
     g_object_ref_sink(window_);
     g_object_set_data(G_OBJECT(window_), "orvandel-window", this);
-    // A window without a title bar keeps the titled bit, so that it can still become key.
-    if (borderless_) styleMask_ |= Titled;
+    // A window without a title bar keeps the titled bit, so that it can still become key,
+    // and its content covers the whole frame.
+    if (borderless_) styleMask_ |= Titled | FullSizeContentView;
     gtk_window_set_default_size(window_, content.width, content.height);
     if (content.x || content.y) gtk_window_move(window_, content.x, content.y);
     gtk_window_set_decorated(window_, !borderless_);
@@ -210,6 +211,10 @@ void Window::zoom() {
 
 void Window::show() {
     if (!closed_) gtk_widget_show(GTK_WIDGET(window_));
+}
+
+void Window::present() {
+    if (!closed_) gtk_window_present(window_);
 }
 
 void Window::performClose() {

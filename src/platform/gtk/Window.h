@@ -24,6 +24,8 @@ enum StyleMask : std::uint64_t {
     Closable = 2,
     Miniaturizable = 4,
     Resizable = 8,
+    // The content covers the whole frame, title bar included (windows without a title bar).
+    FullSizeContentView = 0x8000,
 };
 
 // A top-level window whose content can be covered by an overlay (the translucent cover
@@ -88,6 +90,8 @@ public:
     bool isZoomed() const { return zoomedFrom_.has_value(); }
 
     void show();
+    // Shows the window in front of the others, with the focus.
+    void present();
     // Asks to close (through shouldClose) as the close button does.
     void performClose();
     // Closes without asking.

@@ -4,6 +4,7 @@
 
 #include "platform/webkit/MainContext.h"
 #include "platform/webkit/SchemeBodyStream.h"
+#include "platform/webkit/WebView.h"
 
 namespace webkit {
 namespace {
@@ -28,6 +29,7 @@ SchemeRequest::SchemeRequest(WebKitURISchemeRequest* request)
     : request_(WEBKIT_URI_SCHEME_REQUEST(g_object_ref(request))) {
     uri_ = webkit_uri_scheme_request_get_uri(request);
     if (const char* method = webkit_uri_scheme_request_get_http_method(request)) method_ = method;
+    pageUri_ = WebView::committedURIOf(webkit_uri_scheme_request_get_web_view(request));
     if (SoupMessageHeaders* headers = webkit_uri_scheme_request_get_http_headers(request)) {
         SoupMessageHeadersIter it;
         soup_message_headers_iter_init(&it, headers);

@@ -30,6 +30,9 @@ public:
     const std::string& method() const { return method_; }
     const HeaderList& headers() const { return headers_; }
     const std::vector<std::uint8_t>& body() const { return body_; }
+    // The page that asks: the address of the document the requesting view shows; empty
+    // when no view asks or it has shown none yet (its first page is loading).
+    const std::string& pageURI() const { return pageUri_; }
 
     void respond(int status, HeaderList headers, std::vector<std::uint8_t> body);
     // Answers with the head now and the body as it arrives; `length` is -1 when unknown.
@@ -44,6 +47,7 @@ private:
     WebKitURISchemeRequest* request_;
     std::string uri_;
     std::string method_;
+    std::string pageUri_;
     HeaderList headers_;
     std::vector<std::uint8_t> body_;
     std::atomic<bool> answered_{false};

@@ -2,10 +2,22 @@
 
 #include <webkit2/webkit2.h>
 
-namespace webkit {
+#include <algorithm>
 
-NavigationDecision::NavigationDecision(WebKitPolicyDecision* decision)
-    : decision_(WEBKIT_POLICY_DECISION(g_object_ref(decision))) {}
+namespace webkit {
+namespace {
+
+// The committed page's address, kept on WebKit's view itself so that whoever holds only the
+// view (a scheme request) can tell which page it shows.
+constexpr const char* kCommittedURIKey = "orvandel-committed-uri";
+
+}  // namespace
+
+NavigationDecision::NavigationDecision(WebKitPolicyDecision* decision, std::string fromPage,
+                                       bool requestedByHost)
+    : decision_(WEBKIT_POLICY_DECISION(g_object_ref(decision))),
+      fromPage_(std::move(fromPage)),
+      requestedByHost_(requestedByHost) {}
 
 NavigationDecision::~NavigationDecision() {
     if (!decided_) webkit_policy_decision_use(decision_);
@@ -141,6 +153,7 @@ GtkWidget* WebView::widget() const {
 
 void WebView::loadURI(const std::string& uri) {
     webkit_web_view_load_uri(view_, uri.c_str());
+    rememberHostLoad();
 }
 
 void WebView::loadRequest(const std::string& uri,
@@ -152,10 +165,31 @@ void WebView::loadRequest(const std::string& uri,
     }
     webkit_web_view_load_request(view_, request);
     g_object_unref(request);
+    rememberHostLoad();
+}
+
+void WebView::rememberHostLoad() {
+    // The view names the load it starts at once, written as its navigation will be.
+    constexpr std::size_t kAwaitedAtMost = 8;
+    hostLoads_.push_back(uri());
+    if (hostLoads_.size() > kAwaitedAtMost) hostLoads_.pop_front();
+}
+
+bool WebView::takeHostLoad(const std::string& uri) {
+    const auto it = std::find(hostLoads_.begin(), hostLoads_.end(), uri);
+    if (it == hostLoads_.end()) return false;
+    hostLoads_.erase(it);
+    return true;
 }
 
 std::string WebView::uri() const {
     const char* uri = webkit_web_view_get_uri(view_);
+    return uri ? uri : "";
+}
+
+std::string WebView::committedURIOf(WebKitWebView* view) {
+    const auto* uri =
+        view ? static_cast<const char*>(g_object_get_data(G_OBJECT(view), kCommittedURIKey)) : nullptr;
     return uri ? uri : "";
 }
 
@@ -168,7 +202,10 @@ void WebView::connectSignals() {
     g_signal_connect(view_, "load-changed",
                      G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer data) {
                          auto* self = static_cast<WebView*>(data);
-                         if (event == WEBKIT_LOAD_COMMITTED) self->committedUri_ = self->uri();
+                         if (event != WEBKIT_LOAD_COMMITTED) return;
+                         self->committedUri_ = self->uri();
+                         g_object_set_data_full(G_OBJECT(self->view_), kCommittedURIKey,
+                                                g_strdup(self->committedUri_.c_str()), g_free);
                      }),
                      this);
     g_signal_connect(view_, "decide-policy",
@@ -184,9 +221,13 @@ void WebView::connectSignals() {
                          WebKitNavigationAction* action =
                              webkit_navigation_policy_decision_get_navigation_action(nav);
                          WebKitURIRequest* request = webkit_navigation_action_get_request(action);
-                         const char* uri = webkit_uri_request_get_uri(request);
-                         self->onNavigation(uri ? uri : "",
-                                            std::make_shared<NavigationDecision>(decision));
+                         const std::string uri = webkit_uri_request_get_uri(request)
+                                                     ? webkit_uri_request_get_uri(request)
+                                                     : "";
+                         const bool byHost = type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+                                             self->takeHostLoad(uri);
+                         self->onNavigation(uri, std::make_shared<NavigationDecision>(
+                                                     decision, self->committedUri_, byHost));
                          return TRUE;
                      }),
                      this);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,16 +20,23 @@ namespace webkit {
 // scope undecided is allowed.
 class NavigationDecision {
 public:
-    explicit NavigationDecision(WebKitPolicyDecision* decision);
+    NavigationDecision(WebKitPolicyDecision* decision, std::string fromPage = {},
+                       bool requestedByHost = false);
     ~NavigationDecision();
     NavigationDecision(const NavigationDecision&) = delete;
     NavigationDecision& operator=(const NavigationDecision&) = delete;
 
     void allow();
     void cancel();
+    // The page the view shows as it asks (its committed address; empty before the first).
+    const std::string& fromPage() const { return fromPage_; }
+    // The host itself loads the address (loadURI, loadRequest), not the page or the user.
+    bool requestedByHost() const { return requestedByHost_; }
 
 private:
     WebKitPolicyDecision* decision_;
+    std::string fromPage_;
+    bool requestedByHost_;
     bool decided_ = false;
 };
 
@@ -116,6 +124,8 @@ public:
     // The address of the document the view shows: it changes when a load commits, not when
     // it starts, so it names the page whose scripts run now. Empty before the first page.
     const std::string& committedURI() const { return committedUri_; }
+    // The same for any view of ours, from WebKit's side (the view a scheme request names).
+    static std::string committedURIOf(WebKitWebView* view);
     std::string title() const;
     void evaluateJavascript(const std::string& script,
                             std::function<void(ScriptResult)> completion = nullptr);
@@ -147,8 +157,17 @@ public:
 private:
     void connectSignals();
 
+    // Notes a load of the host's own, so that its navigation is known as the host's.
+    void rememberHostLoad();
+    // Whether the navigation to the address is a load of the host's own (it is then no
+    // longer awaited).
+    bool takeHostLoad(const std::string& uri);
+
     WebKitWebView* view_;
     std::string committedUri_;
+    // The host's loads whose navigations have not been decided yet, oldest first, as WebKit
+    // writes their addresses.
+    std::deque<std::string> hostLoads_;
 };
 
 }  // namespace webkit

@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fmt/chrono.h>
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
+#include <ctime>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -27,6 +30,20 @@
 using foundation::Value;
 
 namespace {
+
+// A date as the log shows dates: "2023-11-14 22:14:10 +0000", in UTC. A stored value far
+// outside any calendar shows as its number of seconds.
+std::string dateDescription(double secondsSince1970) {
+    constexpr double kCalendarSeconds = 1e15;
+    if (std::isfinite(secondsSince1970) && std::fabs(secondsSince1970) < kCalendarSeconds) {
+        try {
+            const auto seconds = static_cast<std::time_t>(std::floor(secondsSince1970));
+            return fmt::format("{:%Y-%m-%d %H:%M:%S} +0000", fmt::gmtime(seconds));
+        } catch (const fmt::format_error&) {
+        }
+    }
+    return fmt::format("{}", secondsSince1970);
+}
 
 constexpr const char* kLastSubmissionKey = "Feedback.lastSubmissionDate";
 
@@ -106,10 +123,14 @@ std::string AppEventHandler::crashlog() const {
     std::optional<TCrashLogFinder::Clock::time_point> since;
     std::string sinceText;
     if (const auto* date = submitted.date()) {
-        since = TCrashLogFinder::Clock::time_point(
-            std::chrono::duration_cast<TCrashLogFinder::Clock::duration>(
-                std::chrono::duration<double>(date->secondsSince1970)));
-        sinceText = fmt::format("{:.3f}", date->secondsSince1970);
+        // A stored date beyond the clock's range stands for its end.
+        using Since = TCrashLogFinder::Clock::time_point;
+        const double limit =
+            std::chrono::duration<double>(Since::duration::max()).count() * 0.999;
+        const double seconds =
+            std::isnan(date->secondsSince1970) ? 0 : std::clamp(date->secondsSince1970, -limit, limit);
+        since = Since(std::chrono::duration_cast<Since::duration>(std::chrono::duration<double>(seconds)));
+        sinceText = dateDescription(date->secondsSince1970);
     }
     const auto reports = env_.reportFolders
                              ? TCrashLogFinder::crashLogsSince(since, *env_.reportFolders)

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "foundation/Json.h"
+#include "shell/plugins/PageValues.h"
 
 using foundation::Value;
 
@@ -73,8 +74,9 @@ Value RingtoneEventHandler::convert(const Value& data) const {
     const std::string title = textOf(data["title"]);
     const bool hasStart = !data["start"].isNil();
     const bool hasEnd = !data["end"].isNil();
-    const double start = data["start"].toDouble().value_or(0);
-    const double end = data["end"].toDouble().value_or(0);
+    // Numbers, or texts that hold one ("10"), as the page sends them.
+    const double start = PageValues::doubleValue(data["start"]).value_or(0);
+    const double end = PageValues::doubleValue(data["end"]).value_or(0);
 
     std::optional<foundation::Error> error;
     const bool converted =

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "shell/plugins/PageValues.h"
+
 using foundation::Value;
 
 namespace {
@@ -58,7 +60,8 @@ Value iTunesHandler::getTrackPath(const Value& data) const {
 
 Value iTunesHandler::checkTrackInPlaylist(const Value& data) const {
     const Value& playlist = data["playlist"];
-    if (data["advanced"].toBool().value_or(false)) {
+    // The page may send the flag as text ("true", "1") as well as a boolean or a number.
+    if (PageValues::boolValue(data["advanced"])) {
         const Value &title = data["title"], &artist = data["artist"], &album = data["album"];
         if (!allText({&title, &artist, &album}))
             return failure("Invalid parameter for advanced check track in playlist");

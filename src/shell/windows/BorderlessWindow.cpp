@@ -101,13 +101,13 @@ void BorderlessWindow::mouseDown(double x, double y) {
         case Press::Ignore:
             return;
         case Press::Drag:
-            LogInfo("{},{}", p.x, p.y);
+            LogInfo("{:f},{:f}", p.x, p.y);
             startDrag(x, y);
             return;
         case Press::AskPage:
             break;
     }
-    LogInfo("{},{}", p.x, p.y);
+    LogInfo("{:f},{:f}", p.x, p.y);
     auto view = view_.lock();
     logPressInTitleArea(frame, view.get());
     if (!view) {

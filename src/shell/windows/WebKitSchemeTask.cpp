@@ -36,6 +36,7 @@ std::shared_ptr<WebKitSchemeTask> WebKitSchemeTask::make(
         request.allHTTPHeaderFields.set(name, value);
     }
     request.httpBody = platform->body();
+    request.pageURL = platform->pageURI();
     return std::shared_ptr<WebKitSchemeTask>(
         new WebKitSchemeTask(std::move(platform), std::move(request)));
 }

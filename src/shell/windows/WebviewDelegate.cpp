@@ -2,7 +2,9 @@
 
 #include <webkit2/webkit2.h>
 
+#include "content/PageOrigins.h"
 #include "data/helpers/NSURLQueryParameters.h"
+#include "logging/LogCall.h"
 #include "platform/webkit/WebView.h"
 #include "shell/windows/AlertWebviewPanels.h"
 #include "shell/windows/WVWindowController.h"
@@ -83,6 +85,17 @@ WebKitWebView* WebviewDelegate::createWebView(const std::string& uri, WebKitWebV
         showOnce(*shown);
     };
     return controller->webview()->view();
+}
+
+bool WebviewDelegate::decidePolicyForNavigationAction(
+    const std::string& uri, const std::shared_ptr<webkit::NavigationDecision>& decision) {
+    if (!content::PageOrigins::isOwnPage(decision->fromPage()) || decision->requestedByHost() ||
+        content::PageOrigins::isOwnPage(uri) || uri.starts_with("about:")) {
+        return false;
+    }
+    LogWarn("Refused to leave our page for {}", uri);
+    decision->cancel();
+    return true;
 }
 
 template <class... Args>

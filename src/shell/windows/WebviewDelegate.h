@@ -25,8 +25,10 @@ class FileChooserRequest;
 // query ("width=500,resizable" becomes "&width=500&resizable=yes"), where they are read
 // with the other window options, for every kind of window alike.
 //
-// It is the bridge front's further delegate but decides no navigation: the view's pages
-// navigate freely.
+// It is the bridge front's further delegate: our page gives way only to another of ours or
+// to what the application itself loads, so that a file or link dropped on the window (or
+// anything else a person or a page sends it to) never replaces it. Other pages navigate
+// freely.
 class WebviewDelegate : public WebViewNavigationDelegate {
 public:
     // The script that makes window.open carry its features in the URL.
@@ -42,6 +44,8 @@ public:
     // window is shown once the view is ready), else null.
     WebKitWebView* createWebView(const std::string& uri, WebKitWebView* opener);
 
+    bool decidePolicyForNavigationAction(
+        const std::string& uri, const std::shared_ptr<webkit::NavigationDecision>& decision) override;
     bool runScriptDialog(const std::shared_ptr<webkit::ScriptDialog>& dialog);
     bool runOpenPanel(const std::shared_ptr<webkit::FileChooserRequest>& request);
     // The browser's copy image, copy, cut and paste items stay; all others go.
