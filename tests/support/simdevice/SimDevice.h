@@ -68,6 +68,8 @@ public:
     // pair record holds.
     void addPairedHost(const std::string& hostId, std::string deviceCertificate);
     bool removePairedHost(const std::string& hostId);
+    // The device no longer trusts any host, as when a person resets its trust settings.
+    void forgetPairedHosts();
     bool isPairedHost(const std::string& hostId) const;
     std::string deviceCertificateFor(const std::string& hostId) const;
 
