@@ -2,10 +2,12 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cstdlib>
 
 #include "device/AMDevice.h"
+#include "foundation/MainQueue.h"
 #include "logging/LogCall.h"
 
 namespace md = mobiledevice;
@@ -37,6 +39,7 @@ MobileDeviceHub::MobileDeviceHub() {
 }
 
 MobileDeviceHub::~MobileDeviceHub() {
+    alive_.reset();
     foundation::NotificationCenter::defaultCenter().removeObserver(terminateObserver_);
     if (subscribed_) md::AMDeviceNotificationUnsubscribe(notification_);
     stopRunLoop_ = true;
@@ -102,13 +105,13 @@ void MobileDeviceHub::Notify(const md::AMDeviceNotificationCallbackInfo& info) {
                 break;
             }
             LogInfo("Handling device type: {}", type);
-            if (auto device = AMDevice::deviceFrom(info.device)) {
-                devices_.push_back(device);
-                if (auto listener = listener_) listener->deviceConnected(device);
-            }
+            arrive(info.device);
             break;
         }
         case md::kADNCIMessageDisconnected: {
+            for (auto& pending : pending_) {
+                if (pending.handle == info.device) pending.detached = true;
+            }
             std::shared_ptr<AMDevice> leaving;
             for (const auto& device : devices_) {
                 if (device->isDevice(info.device)) {
@@ -131,6 +134,28 @@ void MobileDeviceHub::Notify(const md::AMDeviceNotificationCallbackInfo& info) {
             return;
     }
     if (waitingInRunLoop_) stopRunLoop_ = true;
+}
+
+void MobileDeviceHub::arrive(const md::AMDeviceRef& handle) {
+    pending_.push_back({handle, false});
+    makers_.addOperation([handle, alive = std::weak_ptr<MobileDeviceHub*>(alive_)] {
+        std::shared_ptr<AMDevice> device = AMDevice::deviceFrom(handle);
+        foundation::MainQueue::async([handle, alive, device = std::move(device)]() mutable {
+            if (auto hub = alive.lock()) (*hub)->arrived(handle, std::move(device));
+        });
+    });
+}
+
+void MobileDeviceHub::arrived(const md::AMDeviceRef& handle, std::shared_ptr<AMDevice> device) {
+    const auto found = std::find_if(pending_.begin(), pending_.end(),
+                                    [&](const Pending& p) { return p.handle == handle; });
+    if (found == pending_.end()) return;
+    const bool detached = found->detached;
+    pending_.erase(found);
+    // deviceFrom() has logged why a device could not be made.
+    if (!device || detached) return;
+    devices_.push_back(device);
+    if (auto listener = listener_) listener->deviceConnected(device);
 }
 
 bool MobileDeviceHub::wifiConnectionEnabled() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/NotificationCenter.h"
+#include "foundation/OperationQueue.h"
 #include "platform/mobiledevice/MobileDevice.h"
 
 class AMDevice;
@@ -26,7 +27,10 @@ public:
 
 // The entry point to the mobile-device framework: subscribes to attach and detach notices,
 // makes an AMDevice for each attached device and tells its one listener. The notices, the
-// device list and the listener calls all run on the main thread.
+// device list and the listener calls all run on the main thread; making a device talks to
+// it (and a device may take long to answer), so that runs on a worker of the hub's own and
+// the device is listed, and the listener told, back on the main thread. A device that
+// leaves while it is being made is never listed.
 class MobileDeviceHub {
 public:
     static MobileDeviceHub& singleton();
@@ -47,11 +51,20 @@ public:
     bool waitForConnection();
     std::string clientVersion() const;
     void Notify(const mobiledevice::AMDeviceNotificationCallbackInfo& info);
+    // Devices being made, not yet listed.
+    std::size_t pendingCount() const { return pending_.size(); }
 
     static bool wifiConnectionEnabled();
     static void enableWiFiConnection(bool enable);
 
 private:
+    struct Pending {
+        mobiledevice::AMDeviceRef handle;
+        bool detached = false;
+    };
+    void arrive(const mobiledevice::AMDeviceRef& handle);
+    void arrived(const mobiledevice::AMDeviceRef& handle, std::shared_ptr<AMDevice> device);
+
     std::shared_ptr<MobileDeviceHubListener> listener_;
     bool subscribed_ = false;
     mobiledevice::AMDeviceNotificationRef notification_;
@@ -59,6 +72,11 @@ private:
     bool waitingInRunLoop_ = false;
     bool stopRunLoop_ = false;
     foundation::NotificationCenter::ObserverId terminateObserver_ = 0;
+    std::vector<Pending> pending_;
+    // Reaches the hub from the workers' hops to the main thread, while it lives.
+    std::shared_ptr<MobileDeviceHub*> alive_ = std::make_shared<MobileDeviceHub*>(this);
+    // Last: its destructor lets the devices being made finish first.
+    foundation::OperationQueue makers_{"MobileDeviceHub", 64};
 };
 
 // "USB", "WIFI", "USB Companion proxy", "WIFI Companion proxy" or "Unknown Connection".
