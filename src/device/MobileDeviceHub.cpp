@@ -35,7 +35,11 @@ MobileDeviceHub& MobileDeviceHub::singleton() {
 MobileDeviceHub::MobileDeviceHub() {
     terminateObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
         kApplicationWillTerminateNotification, nullptr,
-        [this](const foundation::Notification&) { applicationWillTerminate(); });
+        [this](const foundation::Notification& notice) {
+            const auto* finishing =
+                notice.get<std::shared_ptr<foundation::DispatchGroup>>(kWillTerminateFinishing);
+            applicationWillTerminate(finishing ? *finishing : nullptr);
+        });
 }
 
 MobileDeviceHub::~MobileDeviceHub() {
@@ -73,8 +77,20 @@ void MobileDeviceHub::detachDevice(const std::shared_ptr<AMDevice>& device) {
     std::erase(devices_, device);
 }
 
-void MobileDeviceHub::applicationWillTerminate() {
-    for (const auto& device : devices_) device->applicationWillTerminate();
+void MobileDeviceHub::applicationWillTerminate(
+    const std::shared_ptr<foundation::DispatchGroup>& finishing) {
+    for (const auto& device : devices_) {
+        if (!finishing) {
+            device->applicationWillTerminate();
+            continue;
+        }
+        // Ending a session is a request the device may take long to answer.
+        finishing->enter();
+        makers_.addOperation([device, finishing] {
+            device->applicationWillTerminate();
+            finishing->leave();
+        });
+    }
 }
 
 bool MobileDeviceHub::waitForConnection() {

@@ -7,15 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "foundation/DispatchGroup.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/OperationQueue.h"
 #include "platform/mobiledevice/MobileDevice.h"
+#include "shell/ShellNotifications.h"
 
 class AMDevice;
 
-// Name of the application's will-terminate notice.
-inline constexpr const char* kApplicationWillTerminateNotification =
-    "NSApplicationWillTerminateNotification";
 
 // Told of arrivals and departures; both messages are optional.
 class MobileDeviceHubListener {
@@ -46,7 +45,10 @@ public:
     void stopListening();
     const std::vector<std::shared_ptr<AMDevice>>& devices() const { return devices_; }
     void detachDevice(const std::shared_ptr<AMDevice>& device);
-    void applicationWillTerminate();
+    // Every listed device ends its session and connection: on the hub's workers, counted in
+    // `finishing`, when one is given; else here.
+    void applicationWillTerminate(
+        const std::shared_ptr<foundation::DispatchGroup>& finishing = {});
     // Runs the main loop until the next attach or detach notice; false when unsubscribed.
     bool waitForConnection();
     std::string clientVersion() const;
