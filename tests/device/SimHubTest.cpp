@@ -96,6 +96,29 @@ TEST_F(SimHub, APhoneThatLeavesWhileBeingMadeIsNeverListed) {
     EXPECT_TRUE(listener->disconnected.empty());
 }
 
+// A multiplexer that starts after the application (as the system's does when a phone is
+// plugged in) is found within seconds at the address USBMUXD_SOCKET_ADDRESS names; so is
+// one that starts again, with its phones.
+TEST_F(SimHub, AMultiplexerThatStartsLaterOrAgainIsFound) {
+    server->stop();
+    ASSERT_TRUE(hub->setListener(listener));
+    testsupport::drainMainLoop();
+    auto simulated = attachPaired(configFor("LATE-MUX-0001"));
+    ASSERT_TRUE(server->start());
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 1; },
+                                 std::chrono::seconds(10)));
+    EXPECT_EQ(listener->connected.front()->udid(), "LATE-MUX-0001");
+
+    server->stop();
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->disconnected.size() == 1; }));
+    EXPECT_TRUE(hub->devices().empty());
+    ASSERT_TRUE(server->start());
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 2; },
+                                 std::chrono::seconds(10)));
+    EXPECT_EQ(hub->devices().size(), 1u);
+    EXPECT_EQ(listener->connected.back()->deviceName(), "Simulated iPhone");
+}
+
 TEST_F(SimHub, ASecondListenerReplacesTheFirstWithoutSubscribingAgain) {
     ASSERT_TRUE(hub->setListener(listener));
     ASSERT_TRUE(runMainLoopUntil([&] { return server->listenerCount() == 1; }));
