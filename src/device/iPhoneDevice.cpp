@@ -128,11 +128,15 @@ bool iPhoneDevice::reloadAttributes() {
 }
 
 Value iPhoneDevice::attributeForKey(const std::string& key) {
-    std::lock_guard cache(cacheLock_);
-    const Value& cached = attributes_[key];
-    if (!cached.isNil()) return cached;
+    {
+        std::lock_guard cache(cacheLock_);
+        const Value& cached = attributes_[key];
+        if (!cached.isNil()) return cached;
+    }
+    // Asked outside the cache's lock, which the device's description takes.
     Value value = phoneDevice_ ? phoneDevice_->deviceValueForKey(key) : Value();
     if (value.isNil()) return Value("");
+    std::lock_guard cache(cacheLock_);
     attributes_.set(key, value);
     return value;
 }
