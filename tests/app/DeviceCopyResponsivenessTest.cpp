@@ -8,12 +8,9 @@
 
 #include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
-#include "app/MediaLoaderRelay.h"
 #include "foundation/ScopedEnvironment.h"
 #include "foundation/ScratchFolder.h"
 #include "media/MediaLibraryFixtures.h"
-#include "media/iTunesLibrary.h"
-#include "media/iTunesWrapper.h"
 
 using apptest::WebWindowTest;
 
@@ -32,20 +29,16 @@ TEST_F(WebWindowTest, AReloadAndALibraryLoadDuringAPhoneCopyBothAnswer) {
     foundationtest::ScratchFolder scratch;
     foundationtest::ScopedEnvironment environment;
     environment.set("TMPDIR", scratch.path());
+    environment.set("XDG_MUSIC_DIR", scratch / "Music");
+    environment.set("XDG_DATA_HOME", scratch / "data");
     const std::string media = scratch / "media";
     mediatest::writePhoneMediaLibrary(media);
     constexpr std::size_t kSize = 8u << 20;  // 32 pieces
     std::ofstream(media + "/big.bin", std::ios::binary) << std::string(kSize, 'b');
     fs::create_directories(scratch / "pc");
 
-    static media::iTunesWrapper wrapper(music::MusicScript::load(
-        {scratch / "Music", scratch / "index.sqlite", [] { return std::string("/$a/$b/$t"); }},
-        nullptr));
-    media::iTunesLibrary library(wrapper);
     apptest::SimulatedPhoneApp app(scratch.path());
-    app.moreServices = [&](AppServices& services) {
-        fillMediaLoading(services, app.appDelegate, &library);
-    };
+    app.withMusicLibrary = true;  // "Load library" loads the phone's
     ASSERT_TRUE(app.start());
     auto& view = app.view();
     auto phone = app.attachPhone(media);

@@ -123,13 +123,21 @@ TEST_F(SimClients, TheProgramRefusesASocketAnotherOneStillServes) {
     const std::string socket = scratch / "mux.sock";
     const std::string program = SIMDEVICE_PROGRAM;
     const std::string list = "env USBMUXD_SOCKET_ADDRESS=UNIX:" + socket + " idevice_id -l";
-    const char* argv[] = {SIMDEVICE_PROGRAM, "--socket", socket.c_str(), "--udid", "FIRST-0001",
-                          nullptr};
-    pid_t first = 0;
-    ASSERT_EQ(::posix_spawn(&first, SIMDEVICE_PROGRAM, nullptr, nullptr,
-                            const_cast<char* const*>(argv), environ),
-              0);
-    for (int i = 0; i < 100 && output(list) != "FIRST-0001\n"; ++i) ::usleep(100000);
+    // Starts the program for a device and waits until it is listed on the socket.
+    const auto serve = [&](const char* udid) {
+        const char* argv[] = {SIMDEVICE_PROGRAM, "--socket", socket.c_str(), "--udid", udid,
+                              nullptr};
+        pid_t program = 0;
+        if (::posix_spawn(&program, SIMDEVICE_PROGRAM, nullptr, nullptr,
+                          const_cast<char* const*>(argv), environ) != 0) {
+            return pid_t{0};
+        }
+        const std::string listed = std::string(udid) + "\n";
+        for (int i = 0; i < 100 && output(list) != listed; ++i) ::usleep(100000);
+        return program;
+    };
+    const pid_t first = serve("FIRST-0001");
+    ASSERT_NE(first, 0);
     ASSERT_EQ(output(list), "FIRST-0001\n");
 
     const std::string refused =
@@ -142,13 +150,8 @@ TEST_F(SimClients, TheProgramRefusesASocketAnotherOneStillServes) {
     ::kill(first, SIGKILL);  // leaves its socket file behind
     ::waitpid(first, nullptr, 0);
     ASSERT_TRUE(std::filesystem::exists(socket));
-    const char* again[] = {SIMDEVICE_PROGRAM, "--socket", socket.c_str(), "--udid", "SECOND-0002",
-                           nullptr};
-    pid_t second = 0;
-    ASSERT_EQ(::posix_spawn(&second, SIMDEVICE_PROGRAM, nullptr, nullptr,
-                            const_cast<char* const*>(again), environ),
-              0);
-    for (int i = 0; i < 100 && output(list) != "SECOND-0002\n"; ++i) ::usleep(100000);
+    const pid_t second = serve("SECOND-0002");
+    ASSERT_NE(second, 0);
     EXPECT_EQ(output(list), "SECOND-0002\n");
     ::kill(second, SIGTERM);
     ::waitpid(second, nullptr, 0);

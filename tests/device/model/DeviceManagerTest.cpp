@@ -109,6 +109,14 @@ protected:
         return am;
     }
     void settle() { manager.iPhoneListener()->waitUntilIdle(); }
+    // Plugs phones in one after the other, each unplugged once it has been announced.
+    void plugAndUnplug(int times) {
+        for (int i = 0; i < times; ++i) {
+            auto am = plugPhone(kDeviceTypeiPhone);
+            recorder->waitForAdded(static_cast<std::size_t>(i) + 1);
+            manager.iPhoneListener()->deviceDisconnected(am);
+        }
+    }
     std::string table() const { return scratch / "mounts"; }
     std::string makePod(const std::string& name, bool withControl = true) {
         const std::string path = scratch / name;
@@ -298,11 +306,7 @@ TEST_F(DeviceManagerTest, EndedSetUpsGiveTheirThreadsBack) {
     start(11);
     constexpr int kPlugIns = 64;
     const int before = guardPages();
-    for (int i = 0; i < kPlugIns; ++i) {
-        auto am = plugPhone(kDeviceTypeiPhone);
-        recorder->waitForAdded(static_cast<std::size_t>(i) + 1);
-        manager.iPhoneListener()->deviceDisconnected(am);
-    }
+    plugAndUnplug(kPlugIns);
     // Ended threads' stacks are reused or unmapped; only a few are kept for reuse.
     EXPECT_LT(guardPages() - before, kPlugIns / 2);
     settle();
@@ -316,11 +320,7 @@ TEST_F(DeviceManagerTest, PhonesThatNeverAnsweredGiveTheirThreadsBackWhenTheyLea
     start(11);
     constexpr int kPlugIns = 32;
     const int before = guardPages();
-    for (int i = 0; i < kPlugIns; ++i) {
-        auto am = plugPhone(kDeviceTypeiPhone);
-        recorder->waitForAdded(static_cast<std::size_t>(i) + 1);
-        manager.iPhoneListener()->deviceDisconnected(am);
-    }
+    plugAndUnplug(kPlugIns);
     settle();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (manager.iPhoneListener()->retryThreadCount() > 0 &&
