@@ -278,7 +278,8 @@ bool AMDevice::paired() {
     Opened opened;
     if (!openConnection(&opened)) return false;
     // A pair record alone is not enough: the device may have forgotten this computer.
-    const bool result = md::AMDeviceIsPaired(device_) != 0 && md::AMDeviceValidatePairing(device_) == 0;
+    const bool result =
+        md::AMDeviceIsPaired(device_) != 0 && md::AMDeviceValidatePairing(device_) == 0;
     closeOpened(opened);
     return result;
 }
