@@ -8,6 +8,9 @@
 
 #include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
+#include "app/ApplicationTermination.h"
+#include "device/AMDevice.h"
+#include "device/MobileDeviceHub.h"
 #include "foundation/ScopedEnvironment.h"
 #include "foundation/ScratchFolder.h"
 #include "media/MediaLibraryFixtures.h"
@@ -71,6 +74,35 @@ TEST_F(WebWindowTest, AReloadAndALibraryLoadDuringAPhoneCopyBothAnswer) {
     EXPECT_EQ(fs::file_size(target), kSize);
     app.server.detach(phone);
     waitForValue(view, "document.querySelector('#device-media .media-device') === null", "true");
+}
+
+// Asked to quit, the application tells every device to end its session and connection,
+// and stops a copy in flight, which removes its partial file; then it may end.
+TEST_F(WebWindowTest, QuittingEndsSessionsAndStopsACopyInFlight) {
+    foundationtest::ScratchFolder scratch;
+    const std::string media = scratch / "media";
+    fs::create_directories(media);
+    std::ofstream(media + "/big.bin", std::ios::binary) << std::string(8u << 20, 'q');
+    fs::create_directories(scratch / "pc");
+    apptest::SimulatedPhoneApp app(scratch.path());
+    ASSERT_TRUE(app.start());
+    auto& view = app.view();
+    auto phone = app.attachPhone(media);
+    ASSERT_TRUE(testsupport::runMainLoopUntil(
+        [] { return MobileDeviceHub::singleton().devices().size() == 1; }));
+    ASSERT_TRUE(waitForValue(view, "document.body.textContent.includes('Sim Phone')", "true"));
+    const auto hubDevice = MobileDeviceHub::singleton().devices().front();
+    ASSERT_TRUE(hubDevice->startNewSession());
+    const int stopped = phone->sessionsStopped();
+
+    eval(view, "App.call('mdfs', {cmd: 'device-download', udid: '" + phone->config().udid +
+                   "', path: '/big.bin', to: '" + (scratch / "pc/big.bin") +
+                   "', cb: 'copyProgress', delay: 0.1}); 0");
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return hasPartialIn(scratch / "pc"); }));
+    EXPECT_TRUE(finishBeforeExit());
+    EXPECT_EQ(phone->sessionsStopped(), stopped + 1);
+    EXPECT_TRUE(fs::is_empty(scratch / "pc"));
+    app.server.detach(phone);
 }
 
 // A phone that never answers its session's handshake is made off the main thread: the
