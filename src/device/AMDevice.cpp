@@ -213,8 +213,8 @@ AMDevice::HeldSession::~HeldSession() {
 }
 
 void AMDevice::applicationWillTerminate() {
-    std::unique_lock lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock() || !attached()) return;
+    std::lock_guard lock(mutex_);
+    if (!attached()) return;
     if (insession_) stopSession();
     if (connected_) deviceDisconnect();
 }

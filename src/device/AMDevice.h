@@ -91,8 +91,7 @@ public:
         bool session_ = false;
     };
 
-    // Ends the session and connection left open; a device busy in another thread's
-    // operation is left to that operation, which closes what it opened.
+    // Ends the session and connection left open, once an operation under way has ended.
     void applicationWillTerminate();
 
     // Lockdown values; nil when missing or unreachable. Empty key or domain means none.

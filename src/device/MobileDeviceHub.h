@@ -46,7 +46,8 @@ public:
     const std::vector<std::shared_ptr<AMDevice>>& devices() const { return devices_; }
     void detachDevice(const std::shared_ptr<AMDevice>& device);
     // Every listed device ends its session and connection: on the hub's workers, counted in
-    // `finishing`, when one is given; else here.
+    // `finishing`, when one is given (the application's quit: a device busy with a request,
+    // or slow to answer, does not hold the main thread); else here.
     void applicationWillTerminate(
         const std::shared_ptr<foundation::DispatchGroup>& finishing = {});
     // Runs the main loop until the next attach or detach notice; false when unsubscribed.

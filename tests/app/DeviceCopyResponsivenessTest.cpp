@@ -9,6 +9,7 @@
 #include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
 #include "app/ApplicationTermination.h"
+#include "content/ThreadPool.h"
 #include "device/AMDevice.h"
 #include "device/MobileDeviceHub.h"
 #include "foundation/ScopedEnvironment.h"
@@ -72,6 +73,10 @@ TEST_F(WebWindowTest, AReloadAndALibraryLoadDuringAPhoneCopyBothAnswer) {
         [&] { return fs::exists(target) && !hasPartialIn(scratch / "pc"); },
         std::chrono::seconds(60)));
     EXPECT_EQ(fs::file_size(target), kSize);
+    // The library load waited for the copy; it ends (through the main loop) before the
+    // application goes.
+    EXPECT_TRUE(testsupport::runMainLoopUntil(
+        [] { return ThreadPool::async().operationCount() == 0; }));
     app.server.detach(phone);
     waitForValue(view, "document.querySelector('#device-media .media-device') === null", "true");
 }
@@ -88,10 +93,14 @@ TEST_F(WebWindowTest, QuittingEndsSessionsAndStopsACopyInFlight) {
     ASSERT_TRUE(app.start());
     auto& view = app.view();
     auto phone = app.attachPhone(media);
-    ASSERT_TRUE(testsupport::runMainLoopUntil(
-        [] { return MobileDeviceHub::singleton().devices().size() == 1; }));
+    std::shared_ptr<AMDevice> hubDevice;
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] {
+        for (const auto& device : MobileDeviceHub::singleton().devices()) {
+            if (device->udid() == phone->config().udid) hubDevice = device;
+        }
+        return hubDevice != nullptr;
+    }));
     ASSERT_TRUE(waitForValue(view, "document.body.textContent.includes('Sim Phone')", "true"));
-    const auto hubDevice = MobileDeviceHub::singleton().devices().front();
     ASSERT_TRUE(hubDevice->startNewSession());
     const int stopped = phone->sessionsStopped();
 
