@@ -77,7 +77,6 @@ TEST_F(WebWindowTest, AReloadAndALibraryLoadDuringAPhoneCopyBothAnswer) {
     // application goes.
     EXPECT_TRUE(testsupport::runMainLoopUntil(
         [] { return ThreadPool::async().operationCount() == 0; }));
-    app.server.detach(phone);
 }
 
 // Asked to quit, the application tells every device to end its session and connection,
@@ -110,7 +109,6 @@ TEST_F(WebWindowTest, QuittingEndsSessionsAndStopsACopyInFlight) {
     EXPECT_TRUE(finishBeforeExit());
     EXPECT_EQ(phone->sessionsStopped(), stopped + 1);
     EXPECT_TRUE(fs::is_empty(scratch / "pc"));
-    app.server.detach(phone);
 }
 
 // A phone that never answers its session's handshake is made off the main thread: the
