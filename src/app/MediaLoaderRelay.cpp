@@ -41,9 +41,6 @@ void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,
         auto device = std::dynamic_pointer_cast<iMobileDevice>(
             delegate ? delegate->findMobileDeviceById(deviceId) : nullptr);
         if (!device) return;
-        // The page may have left the phone's current service on an application's container:
-        // the library is read through a fresh media file service.
-        if (device->respondsToConnect()) device->connect(false);
         auto loader = registeredLoader(deviceId);
         if (!loader) {
             loader = media::MediaLoader::initWithDevice(
@@ -51,7 +48,13 @@ void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,
             loader->setDelegate(std::make_shared<MediaLoaderRelay>(*delegate, device));
             content::AppFetchHandler::setMediaLoaderOf(loader, deviceId);
         }
-        ThreadPool::addAsyncJobWithBlock([loader] { loader->load(); });
+        // The page may have left the phone's current service on an application's container:
+        // the library is read through a fresh media file service, opened by the job (the
+        // main thread never talks to a device).
+        ThreadPool::addAsyncJobWithBlock([device, loader] {
+            if (device->respondsToConnect()) device->connect(false);
+            loader->load();
+        });
     };
     services.syncLibraryStatus = [](const std::string& deviceId) {
         if (auto loader = registeredLoader(deviceId)) loader->syncLibraryStatus();

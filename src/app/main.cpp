@@ -12,6 +12,7 @@
 
 #include "app/AppDeviceFinder.h"
 #include "app/AppRegistrations.h"
+#include "app/ApplicationTermination.h"
 #include "app/DeviceDetection.h"
 #include "app/MediaLoaderRelay.h"
 #include "app/ProfileInstance.h"
@@ -85,6 +86,9 @@ int main(int argc, char** argv) {
         LgLog::sharedInstance().flushLogToDisk();
     });
     gtk::Application::run();
+    // Devices end their sessions and copies in flight stop and remove their partial files;
+    // a device that does not answer is not waited for long.
+    finishBeforeExit();
     stopDeviceDetection();
     // The pool may still be serving the page's last requests, with objects of this function
     // and the process's statics in use. The process ends here, with everything worth keeping

@@ -35,9 +35,11 @@ std::shared_ptr<AMDevice> AMDevice::deviceFrom(const md::AMDeviceRef& handle) {
 bool AMDevice::initWithDeviceOrBust(const md::AMDeviceRef& handle, std::string* error) {
     std::lock_guard lock(mutex_);
     device_ = handle;
+    handleIdentity_ = handle.get();
     if (!deviceConnect()) {
-        if (error) *error = lasterror_;
+        if (error) *error = lasterror();
         device_.reset();
+        handleIdentity_ = nullptr;
         return false;
     }
     interfaceType_ = static_cast<std::uint8_t>(md::AMDeviceGetInterfaceType(device_));
@@ -52,52 +54,64 @@ bool AMDevice::initWithDeviceOrBust(const md::AMDeviceRef& handle, std::string* 
 }
 
 AMDevice::~AMDevice() {
-    applicationWillTerminate();
+    std::lock_guard lock(mutex_);
+    if (!attached()) return;
+    if (insession_) stopSession();
+    if (connected_) deviceDisconnect();
 }
 
 bool AMDevice::isDevice(const md::AMDeviceRef& handle) const {
-    std::lock_guard lock(mutex_);
-    return handle && device_ == handle;
+    return handle && !forgotten_ && handleIdentity_ == handle.get();
 }
 
 void AMDevice::forgetDevice() {
-    std::lock_guard lock(mutex_);
-    device_.reset();
+    forgotten_ = true;
+    handleIdentity_ = nullptr;
+    // A thread in the middle of an operation holds the lock: it lets the handle go itself.
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (lock.owns_lock()) attached();
 }
 
+bool AMDevice::attached() {
+    if (forgotten_ && device_) device_.reset();
+    return device_ != nullptr;
+}
+
+// The name and identifier are written once, while the device is made, before any other
+// thread can reach it.
 std::string AMDevice::udid() const {
-    std::lock_guard lock(mutex_);
     return udid_;
 }
 
 std::string AMDevice::deviceName() const {
-    std::lock_guard lock(mutex_);
     return deviceName_;
 }
 
 std::uint8_t AMDevice::interfaceType() const {
-    std::lock_guard lock(mutex_);
     return interfaceType_;
 }
 
 std::int32_t AMDevice::lastcode() const {
-    std::lock_guard lock(mutex_);
     return lastcode_;
 }
 
 std::string AMDevice::lasterror() const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(errorMutex_);
     return lasterror_;
 }
 
 void AMDevice::setLasterror(std::string text) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(errorMutex_);
     lasterror_ = std::move(text);
 }
 
 void AMDevice::setLastcode(std::int32_t code) {
-    std::lock_guard lock(mutex_);
     lastcode_ = code;
+}
+
+void AMDevice::recordFailure(md::AMDStatus status, std::string text) {
+    lastcode_ = static_cast<std::int32_t>(status);
+    setLasterror(std::move(text));
 }
 
 std::string AMDevice::description() const {
@@ -106,19 +120,28 @@ std::string AMDevice::description() const {
 
 bool AMDevice::checkStatus(md::AMDStatus status, const char* operation, int line) {
     if (status == 0) return true;
-    lasterror_ = fmt::format("{}@{} -> {} failed: {} (0x{:08x})", kStatusUnit, line, operation,
-                             get_error_message(status), status);
-    lastcode_ = static_cast<std::int32_t>(status);
+    recordFailure(status, fmt::format("{}@{} -> {} failed: {} (0x{:08x})", kStatusUnit, line,
+                                      operation, get_error_message(status), status));
     return false;
 }
 
 bool AMDevice::deviceConnect() {
     std::lock_guard lock(mutex_);
+    if (!attached()) {
+        recordFailure(md::kAMDDeviceDisconnectedError,
+                      fmt::format("{}@{} -> AMDeviceConnect failed: {} (0x{:08x})", kStatusUnit,
+                                  __LINE__, get_error_message(md::kAMDDeviceDisconnectedError),
+                                  md::kAMDDeviceDisconnectedError));
+        return false;
+    }
     if (!checkStatus(md::AMDeviceConnect(device_), "AMDeviceConnect", __LINE__)) return false;
-    // A failed validation is kept in lastcode but does not stop the connection.
-    checkStatus(md::AMDeviceValidatePairing(device_), "AMDeviceValidatePairing", __LINE__);
+    // A failed validation is kept in lastcode but does not stop the connection; one that
+    // passes means the device trusts this computer again, and an old failure is over.
+    if (checkStatus(md::AMDeviceValidatePairing(device_), "AMDeviceValidatePairing", __LINE__)) {
+        lastcode_ = 0;
+    }
     connected_ = true;
-    lasterror_.clear();
+    setLasterror({});
     return true;
 }
 
@@ -172,7 +195,7 @@ void AMDevice::stopOpenedSession() {
 AMDevice::HeldSession::HeldSession(const std::shared_ptr<AMDevice>& device) : device_(device) {
     if (!device_) return;
     std::lock_guard lock(device_->mutex_);
-    if (!device_->device_) return;
+    if (!device_->attached()) return;
     Opened opened;
     if (device_->openConnection(&opened) && !device_->openSession(&opened)) {
         // Without a session each operation fails on its own, as it would have anyway.
@@ -191,13 +214,13 @@ AMDevice::HeldSession::~HeldSession() {
 
 void AMDevice::applicationWillTerminate() {
     std::lock_guard lock(mutex_);
-    if (!device_) return;
+    if (!attached()) return;
     if (insession_) stopSession();
     if (connected_) deviceDisconnect();
 }
 
 bool AMDevice::openConnection(Opened* opened) {
-    if (connected_) return true;
+    if (connected_ && attached()) return true;
     if (!deviceConnect()) return false;
     opened->connection = true;
     return true;
@@ -251,18 +274,19 @@ std::string AMDevice::productVersion() {
 
 bool AMDevice::paired() {
     std::lock_guard lock(mutex_);
-    if (!device_) return false;
+    if (!attached()) return false;
     Opened opened;
     if (!openConnection(&opened)) return false;
-    const bool result = md::AMDeviceIsPaired(device_) != 0;
-    md::AMDeviceValidatePairing(device_);
+    // A pair record alone is not enough: the device may have forgotten this computer.
+    const bool result =
+        md::AMDeviceIsPaired(device_) != 0 && md::AMDeviceValidatePairing(device_) == 0;
     closeOpened(opened);
     return result;
 }
 
 bool AMDevice::pair() {
     std::lock_guard lock(mutex_);
-    if (!device_) return false;
+    if (!attached()) return false;
     const bool already = paired();
     Opened opened;
     if (!openConnection(&opened)) return already;
@@ -273,7 +297,7 @@ bool AMDevice::pair() {
 
 bool AMDevice::unpair() {
     std::lock_guard lock(mutex_);
-    if (!device_) return false;
+    if (!attached()) return false;
     Opened opened;
     if (!openConnection(&opened)) return false;
     const bool result = checkStatus(md::AMDeviceUnpair(device_), "AMDeviceUnpair", __LINE__);
@@ -344,7 +368,7 @@ int AMDevice::startApplicationHouseArrestService(const std::string& bundleId) {
     if (md::AMDeviceCreateHouseArrestService(device_, bundleId, {}, &socket) == 0) return socket;
     const Value vend = Value::dict({{"Command", "VendDocuments"}});
     if (md::AMDeviceCreateHouseArrestService(device_, bundleId, vend, &socket) == 0) return socket;
-    lasterror_ = fmt::format("Unable to find bundle with id: {}", bundleId);
+    setLasterror(fmt::format("Unable to find bundle with id: {}", bundleId));
     return -1;
 }
 

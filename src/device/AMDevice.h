@@ -41,7 +41,9 @@ class AMSyslogRelay;
 // One attached lockdown device. Every operation opens the connection and session it
 // needs and closes again what it opened; failures leave the framework status in
 // lastcode() and words in lasterror(). Safe to use from several threads: each operation
-// runs under the device's own lock.
+// runs under the device's own lock. What the main thread asks of it (identity, last error,
+// whether it wraps a handle, forgetting the handle) never waits for that lock, which an
+// operation holds while it waits for the device.
 class AMDevice : public std::enable_shared_from_this<AMDevice> {
 public:
     // Makes the device for an attachment: connects, reads the name and identifier,
@@ -54,6 +56,7 @@ public:
     AMDevice& operator=(const AMDevice&) = delete;
 
     bool isDevice(const mobiledevice::AMDeviceRef& handle) const;
+    // The handle is let go now, or by the operation under way when it ends.
     void forgetDevice();
     std::string udid() const;
     std::string deviceName() const;
@@ -88,6 +91,7 @@ public:
         bool session_ = false;
     };
 
+    // Ends the session and connection left open, once an operation under way has ended.
     void applicationWillTerminate();
 
     // Lockdown values; nil when missing or unreachable. Empty key or domain means none.
@@ -99,6 +103,7 @@ public:
     std::string serialNumber();
     std::string productVersion();
 
+    // Whether this computer holds a pair record that the device still accepts.
     bool paired();
     bool pair();
     bool unpair();
@@ -163,6 +168,9 @@ private:
     bool initWithDeviceOrBust(const mobiledevice::AMDeviceRef& handle, std::string* error);
     // Status 0 answers true; anything else records the failure and answers false.
     bool checkStatus(mobiledevice::AMDStatus status, const char* operation, int line);
+    void recordFailure(mobiledevice::AMDStatus status, std::string text);
+    // Under mutex_: whether a handle is held; one forgotten meanwhile is let go here.
+    bool attached();
     // Opens what is not open yet; closeOpened closes only what this call opened.
     struct Opened {
         bool connection = false;
@@ -174,14 +182,19 @@ private:
 
     mutable std::recursive_mutex mutex_;
     mobiledevice::AMDeviceRef device_;
-    std::int32_t lastcode_ = 0;
+    // The handle wrapped, for isDevice(); and whether it was forgotten.
+    std::atomic<const void*> handleIdentity_{nullptr};
+    std::atomic<bool> forgotten_{false};
+    std::atomic<std::int32_t> lastcode_{0};
+    mutable std::mutex errorMutex_;  // lasterror_ only; never held while the device is asked
     std::string lasterror_;
+    // Fixed at creation, before the device is handed to anyone.
     std::string deviceName_;
     std::string udid_;
     std::optional<std::vector<std::string>> applAttributes_;
     bool connected_ = false;
     bool insession_ = false;
-    std::uint8_t interfaceType_ = 0;
+    std::atomic<std::uint8_t> interfaceType_{0};
     bool openedNewSession_ = false;
     std::shared_ptr<AMHeartBeatService> heartbeatService_;
 };
@@ -195,9 +208,9 @@ std::shared_ptr<Service> AMDevice::newServiceHandler(const Args&... args) {
     std::string kept;
     if (openSession(&opened)) {
         service = Service::create(shared_from_this(), args...);
-        kept = lasterror_;
+        kept = lasterror();
     }
     closeOpened(opened);
-    if (!service) lasterror_ = kept;
+    if (!service) setLasterror(kept);
     return service;
 }

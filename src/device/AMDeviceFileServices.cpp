@@ -26,8 +26,7 @@ md::AFCConnectionRef AMDevice::startApplicationFileService(const std::string& bu
     const Value documents = Value::dict({{"Command", "VendDocuments"}});
     const md::AMDStatus status = md::AFCConnectionOpenHouseArrest(device_, bundleId, documents, &afc);
     if (status == 0) return afc;
-    lastcode_ = static_cast<std::int32_t>(status);
-    lasterror_ = fmt::format("Unable to find bundle with id: {}", bundleId);
+    recordFailure(status, fmt::format("Unable to find bundle with id: {}", bundleId));
     return nullptr;
 }
 

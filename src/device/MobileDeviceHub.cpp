@@ -2,10 +2,12 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cstdlib>
 
 #include "device/AMDevice.h"
+#include "foundation/MainQueue.h"
 #include "logging/LogCall.h"
 
 namespace md = mobiledevice;
@@ -33,10 +35,15 @@ MobileDeviceHub& MobileDeviceHub::singleton() {
 MobileDeviceHub::MobileDeviceHub() {
     terminateObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
         kApplicationWillTerminateNotification, nullptr,
-        [this](const foundation::Notification&) { applicationWillTerminate(); });
+        [this](const foundation::Notification& notice) {
+            const auto* finishing =
+                notice.get<std::shared_ptr<foundation::DispatchGroup>>(kWillTerminateFinishing);
+            applicationWillTerminate(finishing ? *finishing : nullptr);
+        });
 }
 
 MobileDeviceHub::~MobileDeviceHub() {
+    alive_.reset();
     foundation::NotificationCenter::defaultCenter().removeObserver(terminateObserver_);
     if (subscribed_) md::AMDeviceNotificationUnsubscribe(notification_);
     stopRunLoop_ = true;
@@ -70,8 +77,20 @@ void MobileDeviceHub::detachDevice(const std::shared_ptr<AMDevice>& device) {
     std::erase(devices_, device);
 }
 
-void MobileDeviceHub::applicationWillTerminate() {
-    for (const auto& device : devices_) device->applicationWillTerminate();
+void MobileDeviceHub::applicationWillTerminate(
+    const std::shared_ptr<foundation::DispatchGroup>& finishing) {
+    for (const auto& device : devices_) {
+        if (!finishing) {
+            device->applicationWillTerminate();
+            continue;
+        }
+        // Ending a session is a request the device may take long to answer.
+        finishing->enter();
+        makers_.addOperation([device, finishing] {
+            device->applicationWillTerminate();
+            finishing->leave();
+        });
+    }
 }
 
 bool MobileDeviceHub::waitForConnection() {
@@ -102,13 +121,15 @@ void MobileDeviceHub::Notify(const md::AMDeviceNotificationCallbackInfo& info) {
                 break;
             }
             LogInfo("Handling device type: {}", type);
-            if (auto device = AMDevice::deviceFrom(info.device)) {
-                devices_.push_back(device);
-                if (auto listener = listener_) listener->deviceConnected(device);
-            }
-            break;
+            // The device is made off the main thread: a wait for a connection ends once it
+            // has been listed or given up (arrived()).
+            arrive(info.device);
+            return;
         }
         case md::kADNCIMessageDisconnected: {
+            for (auto& pending : pending_) {
+                if (pending.handle == info.device) pending.detached = true;
+            }
             std::shared_ptr<AMDevice> leaving;
             for (const auto& device : devices_) {
                 if (device->isDevice(info.device)) {
@@ -129,6 +150,30 @@ void MobileDeviceHub::Notify(const md::AMDeviceNotificationCallbackInfo& info) {
         default:
             LogInfo("Ignoring unknown message: {}", info.msg);
             return;
+    }
+    if (waitingInRunLoop_) stopRunLoop_ = true;
+}
+
+void MobileDeviceHub::arrive(const md::AMDeviceRef& handle) {
+    pending_.push_back({handle, false});
+    makers_.addOperation([handle, alive = std::weak_ptr<MobileDeviceHub*>(alive_)] {
+        std::shared_ptr<AMDevice> device = AMDevice::deviceFrom(handle);
+        foundation::MainQueue::async([handle, alive, device = std::move(device)]() mutable {
+            if (auto hub = alive.lock()) (*hub)->arrived(handle, std::move(device));
+        });
+    });
+}
+
+void MobileDeviceHub::arrived(const md::AMDeviceRef& handle, std::shared_ptr<AMDevice> device) {
+    const auto found = std::find_if(pending_.begin(), pending_.end(),
+                                    [&](const Pending& p) { return p.handle == handle; });
+    if (found == pending_.end()) return;
+    const bool detached = found->detached;
+    pending_.erase(found);
+    // deviceFrom() has logged why a device could not be made.
+    if (device && !detached) {
+        devices_.push_back(device);
+        if (auto listener = listener_) listener->deviceConnected(device);
     }
     if (waitingInRunLoop_) stopRunLoop_ = true;
 }

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "foundation/DispatchGroup.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/OperationQueue.h"
 #include "platform/mobiledevice/MobileDevice.h"
+#include "shell/ShellNotifications.h"
 
 class AMDevice;
 
-// Name of the application's will-terminate notice.
-inline constexpr const char* kApplicationWillTerminateNotification =
-    "NSApplicationWillTerminateNotification";
 
 // Told of arrivals and departures; both messages are optional.
 class MobileDeviceHubListener {
@@ -26,7 +26,10 @@ public:
 
 // The entry point to the mobile-device framework: subscribes to attach and detach notices,
 // makes an AMDevice for each attached device and tells its one listener. The notices, the
-// device list and the listener calls all run on the main thread.
+// device list and the listener calls all run on the main thread; making a device talks to
+// it (and a device may take long to answer), so that runs on a worker of the hub's own and
+// the device is listed, and the listener told, back on the main thread. A device that
+// leaves while it is being made is never listed.
 class MobileDeviceHub {
 public:
     static MobileDeviceHub& singleton();
@@ -42,16 +45,29 @@ public:
     void stopListening();
     const std::vector<std::shared_ptr<AMDevice>>& devices() const { return devices_; }
     void detachDevice(const std::shared_ptr<AMDevice>& device);
-    void applicationWillTerminate();
+    // Every listed device ends its session and connection: on the hub's workers, counted in
+    // `finishing`, when one is given (the application's quit: a device busy with a request,
+    // or slow to answer, does not hold the main thread); else here.
+    void applicationWillTerminate(
+        const std::shared_ptr<foundation::DispatchGroup>& finishing = {});
     // Runs the main loop until the next attach or detach notice; false when unsubscribed.
     bool waitForConnection();
     std::string clientVersion() const;
     void Notify(const mobiledevice::AMDeviceNotificationCallbackInfo& info);
+    // Devices being made, not yet listed.
+    std::size_t pendingCount() const { return pending_.size(); }
 
     static bool wifiConnectionEnabled();
     static void enableWiFiConnection(bool enable);
 
 private:
+    struct Pending {
+        mobiledevice::AMDeviceRef handle;
+        bool detached = false;
+    };
+    void arrive(const mobiledevice::AMDeviceRef& handle);
+    void arrived(const mobiledevice::AMDeviceRef& handle, std::shared_ptr<AMDevice> device);
+
     std::shared_ptr<MobileDeviceHubListener> listener_;
     bool subscribed_ = false;
     mobiledevice::AMDeviceNotificationRef notification_;
@@ -59,6 +75,11 @@ private:
     bool waitingInRunLoop_ = false;
     bool stopRunLoop_ = false;
     foundation::NotificationCenter::ObserverId terminateObserver_ = 0;
+    std::vector<Pending> pending_;
+    // Reaches the hub from the workers' hops to the main thread, while it lives.
+    std::shared_ptr<MobileDeviceHub*> alive_ = std::make_shared<MobileDeviceHub*>(this);
+    // Last: its destructor lets the devices being made finish first.
+    foundation::OperationQueue makers_{"MobileDeviceHub", 64};
 };
 
 // "USB", "WIFI", "USB Companion proxy", "WIFI Companion proxy" or "Unknown Connection".

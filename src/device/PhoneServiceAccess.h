@@ -25,9 +25,10 @@ public:
     bool changeService(const std::string& service) {
         return changeServiceFileSharingEnabled(service, false);
     }
-    // Makes the service current and runs `work` while no other caller can switch the
-    // service, so that every device call inside reaches that service. `work` runs only
-    // when the service is current; the answer says whether it ran.
+    // Makes the service current and runs `work` so that every device call it makes on the
+    // calling thread reaches that service, whatever other callers make current meanwhile;
+    // no lock is held while it runs. `work` runs only when the service is current; the
+    // answer says whether it ran.
     virtual bool performOnService(const std::string& service, bool fileSharingEnabled,
                                   const std::function<void()>& work) = 0;
 

@@ -38,15 +38,20 @@ bool wraps(const std::shared_ptr<AMDevice>& a, const std::shared_ptr<AMDevice>& 
 iPhoneDetector::iPhoneDetector(PhoneMaker maker) : maker_(std::move(maker)) {}
 
 iPhoneDetector::~iPhoneDetector() {
-    std::vector<std::thread> retries;
+    std::map<const iMobileDevice*, std::thread> retries;
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
         retries.swap(retryThreads_);
     }
     retryWake_.notify_all();
-    for (auto& thread : retries) thread.join();
-    waitUntilIdle();
+    for (auto& [device, thread] : retries) thread.join();
+    waitUntilIdle();  // and the joins of those that ended before
+}
+
+std::size_t iPhoneDetector::retryThreadCount() {
+    std::lock_guard lock(mutex_);
+    return retryThreads_.size();
 }
 
 void iPhoneDetector::startListening() {
@@ -109,6 +114,7 @@ void iPhoneDetector::deviceDisconnected(const std::shared_ptr<AMDevice>& device)
         announce(kMsgPhoneDisconnected, phone->device);
     } else if (auto connected = takeFirst(connected_, wrapping)) {
         announce(kMsgPhoneDisconnected, connected->device);
+        retryWake_.notify_all();  // its re-reads end now
     }
 }
 
@@ -162,7 +168,9 @@ void iPhoneDetector::startRetries(const Phone& phone, bool now) {
         return;
     }
     retrying_.push_back(phone.device);
-    retryThreads_.emplace_back([this, phone, now] { retryUntilReady(phone, now); });
+    // Started under the lock, so that the thread is listed before it can look itself up.
+    retryThreads_.emplace(phone.device.get(),
+                          std::thread([this, phone, now] { retryUntilReady(phone, now); }));
 }
 
 void iPhoneDetector::retrySetUp(const iMobileDevice* device) {
@@ -205,10 +213,16 @@ void iPhoneDetector::retryUntilReady(Phone phone, bool now) {
         }
         if (ready) break;
     }
-    // The name may be asked of the device itself: read before the lock is taken.
     if (ready) LogInfo("{} answers now", phone.device->name());
     std::lock_guard lock(mutex_);
     retrying_.erase(std::remove(retrying_.begin(), retrying_.end(), phone.device), retrying_.end());
+    // This thread is joined as soon as it has ended, by the announcement queue (which
+    // never waits for a re-read); when the detector is going, its destructor joins it.
+    if (auto mine = retryThreads_.extract(phone.device.get())) {
+        announcements_.async([thread = std::make_shared<std::thread>(std::move(mine.mapped()))] {
+            thread->join();
+        });
+    }
     if (!ready || stopping_ || !isConnected(phone)) return;
     // Out and in again, so that everyone who listed it hears its name.
     announce(kMsgPhoneDisconnected, phone.device);

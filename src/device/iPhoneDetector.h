@@ -59,6 +59,9 @@ public:
     // Reads a connected phone that has not answered yet once more, now (off the caller's
     // thread); does nothing for a phone that answered or is gone.
     void retrySetUp(const iMobileDevice* device);
+    // Threads of phones being read again that have not been joined yet: each ends when its
+    // phone answers, leaves or the reads give up, and is joined then.
+    std::size_t retryThreadCount();
 
 private:
     struct Phone {
@@ -84,7 +87,8 @@ private:
     std::condition_variable retryWake_;
     std::vector<std::shared_ptr<iMobileDevice>> retrying_;
     std::vector<std::shared_ptr<iMobileDevice>> retryNow_;
-    std::vector<std::thread> retryThreads_;
+    // By phone; an ended thread is joined on the announcement queue.
+    std::map<const iMobileDevice*, std::thread> retryThreads_;
     bool stopping_ = false;
     foundation::SerialQueue announcements_{"iPhoneDetector"};
 };

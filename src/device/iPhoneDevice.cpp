@@ -67,9 +67,18 @@ bool iPhoneDevice::createWithDeviceEnableAfc2(const std::shared_ptr<AMDevice>& d
     // Every lockdown session costs the TLS handshake's wait: the test, the values and the
     // media connection that connect() makes current all share one.
     AMDevice::HeldSession session(device);
-    if (device && device->newAFCRootDirectory()) {
-        isAFC2Mode_ = true;
-        isJailbreak_ = true;
+    if (device) {
+        // Ordinary phones refuse the whole-file-system service: asking is no failure of
+        // the device, and its refusal does not become the device's last error.
+        const std::int32_t code = device->lastcode();
+        const std::string text = device->lasterror();
+        if (device->newAFCRootDirectory()) {
+            isAFC2Mode_ = true;
+            isJailbreak_ = true;
+        } else {
+            device->setLastcode(code);
+            device->setLasterror(text);
+        }
     }
     phoneDevice_ = device;
     loadAttributes();
@@ -88,14 +97,23 @@ bool iPhoneDevice::isEqualToDevice(const std::shared_ptr<AMDevice>& device) cons
     return device && device == phoneDevice_;
 }
 
-// One session for the whole global domain; keys it lacks are asked one by one later.
+// One session for the whole global domain and the disk usage; keys the domain lacks are
+// asked one by one later by attributeForKey().
 void iPhoneDevice::loadAttributes() {
     if (!phoneDevice_) return;
-    std::lock_guard cache(cacheLock_);
     const Value all = phoneDevice_->deviceValueForKeyInDomain({}, {});
+    const Value usage = phoneDevice_->allDeviceValuesForDomain(kDiskUsageDomain);
+    std::lock_guard cache(cacheLock_);
     if (const auto* values = all.dictionary()) {
         for (const auto& [key, value] : *values) attributes_.set(key, value);
     }
+    if (usage.isDictionary()) diskUsage_ = usage;
+}
+
+Value iPhoneDevice::cachedAttribute(const std::string& key) const {
+    std::lock_guard cache(cacheLock_);
+    const Value& cached = attributes_[key];
+    return cached.isNil() ? Value("") : cached;
 }
 
 bool iPhoneDevice::hasAttributes() {
@@ -114,11 +132,15 @@ bool iPhoneDevice::reloadAttributes() {
 }
 
 Value iPhoneDevice::attributeForKey(const std::string& key) {
-    std::lock_guard cache(cacheLock_);
-    const Value& cached = attributes_[key];
-    if (!cached.isNil()) return cached;
+    {
+        std::lock_guard cache(cacheLock_);
+        const Value& cached = attributes_[key];
+        if (!cached.isNil()) return cached;
+    }
+    // Asked outside the cache's lock, which the device's description takes.
     Value value = phoneDevice_ ? phoneDevice_->deviceValueForKey(key) : Value();
     if (value.isNil()) return Value("");
+    std::lock_guard cache(cacheLock_);
     attributes_.set(key, value);
     return value;
 }
@@ -153,7 +175,20 @@ void iPhoneDevice::setAppServices(AppServices services) {
     appServices_ = std::move(services);
 }
 
-std::shared_ptr<AFCDirectoryAccess> iPhoneDevice::serviceForCall() { return currentService(); }
+namespace {
+
+// The service a performOnService() call on this thread works on, by device.
+thread_local std::vector<std::pair<const iPhoneDevice*, std::shared_ptr<AFCDirectoryAccess>>>
+    pinnedServices;
+
+}  // namespace
+
+std::shared_ptr<AFCDirectoryAccess> iPhoneDevice::serviceForCall() {
+    for (auto it = pinnedServices.rbegin(); it != pinnedServices.rend(); ++it) {
+        if (it->first == this) return it->second;
+    }
+    return currentService();
+}
 
 template <class Result, class Call>
 Result iPhoneDevice::locked(Result failed, Call&& call) {
@@ -169,21 +204,19 @@ Value iPhoneDevice::itemInfoAtPath(const std::string& path) {
 }
 
 Value iPhoneDevice::getDeviceInfo() {
+    std::lock_guard cache(cacheLock_);
+    return deviceInfo_.size() > 0 ? deviceInfo_ : Value(foundation::Dictionary());
+}
+
+void iPhoneDevice::keepDeviceInfoOf(AFCDirectoryAccess& media) {
     {
         std::lock_guard cache(cacheLock_);
-        if (deviceInfo_.size() > 0) return deviceInfo_;
+        if (deviceInfo_.size() > 0) return;
     }
-    // A transfer holds the access lock from open to close and may be waiting for the main
-    // thread, which asks this for a device's summary: ask only a service that is free.
-    Value info;
-    if (auto service = serviceForCall()) {
-        std::unique_lock access(accessLock_, std::try_to_lock);
-        if (access.owns_lock()) info = service->deviceInfo();
-    }
-    if (info.size() == 0) return Value(foundation::Dictionary());  // asked again next time
+    Value info = media.deviceInfo();
+    if (info.size() == 0) return;  // asked again with the next media connection
     std::lock_guard cache(cacheLock_);
-    deviceInfo_ = info;
-    return info;
+    deviceInfo_ = std::move(info);
 }
 
 std::string iPhoneDevice::fullPath(const std::string& path) const {
@@ -412,36 +445,36 @@ bool iPhoneDevice::appendDataToPath(const foundation::Data& data, const std::str
 }
 
 std::int32_t iPhoneDevice::deviceType() {
-    const std::string product = attributeForKey("ProductType").stringOr();
+    const std::string product = cachedAttribute("ProductType").stringOr();
     if (product.find("iPod") != std::string::npos) return kDeviceTypeiPodTouch;
     if (product.find("iPhone") != std::string::npos) return kDeviceTypeiPhone;
     if (product.find("iPad") != std::string::npos) return kDeviceTypeiPad;
     return kDeviceTypeOther;
 }
 
-std::string iPhoneDevice::name() { return attributeForKey("DeviceName").stringOr(); }
+std::string iPhoneDevice::name() { return cachedAttribute("DeviceName").stringOr(); }
 std::optional<std::string> iPhoneDevice::serialNumber() {
-    return attributeForKey("SerialNumber").stringOr();
+    return cachedAttribute("SerialNumber").stringOr();
 }
 std::optional<std::string> iPhoneDevice::phoneNumber() {
-    return attributeForKey("PhoneNumber").stringOr();
+    return cachedAttribute("PhoneNumber").stringOr();
 }
 std::optional<std::string> iPhoneDevice::modelNumber() {
-    return attributeForKey("ModelNumber").stringOr();
+    return cachedAttribute("ModelNumber").stringOr();
 }
 std::optional<std::string> iPhoneDevice::firmwareVersion() {
-    return attributeForKey("FirmwareVersion").stringOr();
+    return cachedAttribute("FirmwareVersion").stringOr();
 }
 std::optional<std::string> iPhoneDevice::osVersion() {
-    return attributeForKey("ProductVersion").stringOr();
+    return cachedAttribute("ProductVersion").stringOr();
 }
 std::optional<std::string> iPhoneDevice::buildVersion() {
-    return attributeForKey("BuildVersion").stringOr();
+    return cachedAttribute("BuildVersion").stringOr();
 }
 
-std::optional<std::uint64_t> iPhoneDevice::diskUsage(const char* key) {
-    if (!phoneDevice_) return std::nullopt;
-    return phoneDevice_->deviceValueForKeyInDomain(key, kDiskUsageDomain).toUInt64();
+std::optional<std::uint64_t> iPhoneDevice::diskUsage(const char* key) const {
+    std::lock_guard cache(cacheLock_);
+    return diskUsage_[key].toUInt64();
 }
 
 std::uint64_t iPhoneDevice::capacity() {
@@ -475,6 +508,7 @@ bool iPhoneDevice::connect(bool keepCurrent) {
     std::lock_guard service(serviceLock_);
     if (!keepCurrent) {
         if (auto media = newMediaService()) {
+            keepDeviceInfoOf(*media);
             afcService_ = media;
             currentService_ = afcService_;
         }
@@ -487,7 +521,10 @@ bool iPhoneDevice::changeServiceFileSharingEnabled(const std::string& service, b
     if (service == kMediaService || service == "/") {
         const auto current = currentService_.lock();
         if (!current || current != afcService_) {
-            if (!afcService_) afcService_ = newMediaService();
+            if (!afcService_) {
+                afcService_ = newMediaService();
+                if (afcService_) keepDeviceInfoOf(*afcService_);
+            }
             currentService_ = afcService_;
         }
     } else if (service != kRootService) {
@@ -501,8 +538,18 @@ bool iPhoneDevice::changeServiceFileSharingEnabled(const std::string& service, b
 
 bool iPhoneDevice::performOnService(const std::string& service, bool fileSharingEnabled,
                                     const std::function<void()>& work) {
-    std::lock_guard serviceLock(serviceLock_);
-    if (!changeServiceFileSharingEnabled(service, fileSharingEnabled)) return false;
+    std::shared_ptr<AFCDirectoryAccess> chosen;
+    {
+        std::lock_guard serviceLock(serviceLock_);
+        if (!changeServiceFileSharingEnabled(service, fileSharingEnabled)) return false;
+        chosen = currentService_.lock();
+    }
+    // No lock is held while `work` runs (a transfer may take minutes); the calls it makes
+    // on this thread reach the chosen service, whatever others make current meanwhile.
+    pinnedServices.emplace_back(this, std::move(chosen));
+    struct Unpin {
+        ~Unpin() { pinnedServices.pop_back(); }
+    } unpin;
     work();
     return true;
 }

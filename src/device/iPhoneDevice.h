@@ -69,8 +69,9 @@ public:
     std::string fullPath(const std::string& path) const override;
     std::int32_t deviceType() override;
     std::string name() override;
-    // From the file service's information once a service is current and free, else from
-    // the device's disk-usage values: never waits for a transfer to end.
+    // From what is kept: the media file service's information (read when a media
+    // connection opens), else the disk-usage values read at set-up, else 0 (unknown).
+    // Never asks the device, so never waits for it or for a transfer.
     std::uint64_t capacity() override;
     std::uint64_t freeCapacity() override;
     std::optional<std::string> serialNumber() override;
@@ -109,9 +110,13 @@ public:
 
     // The lockdown value of a key, cached once read; "" when the device gives none.
     foundation::Value attributeForKey(const std::string& key);
+    // The cached value only ("" when not cached): what the identity values answer, so that
+    // describing a device never asks it.
+    foundation::Value cachedAttribute(const std::string& key) const;
     // File information of a path on the current service; nil when missing.
     foundation::Value itemInfoAtPath(const std::string& path);
-    // The current service's file-system information, kept once it was read.
+    // The media file service's file-system information, as kept when a media connection
+    // opened; empty before.
     foundation::Value getDeviceInfo();
     std::shared_ptr<AFCDirectoryAccess> currentService();
     // The current service is only referred to: the media connection or an application
@@ -138,7 +143,9 @@ private:
     // Runs `call` with the current service under the access lock; `failed` without one.
     template <class Result, class Call>
     Result locked(Result failed, Call&& call);
-    std::optional<std::uint64_t> diskUsage(const char* key);
+    std::optional<std::uint64_t> diskUsage(const char* key) const;
+    // Keeps the file-system information of a fresh media connection, once.
+    void keepDeviceInfoOf(AFCDirectoryAccess& media);
     // A media connection not used before: the one opened at set-up, else a new one. The
     // caller holds serviceLock_.
     std::shared_ptr<AFCMediaDirectory> newMediaService();
@@ -151,9 +158,10 @@ private:
     // Held across a service switch and the calls made on that service.
     std::recursive_mutex serviceLock_;
     // The lockdown cache, the file-service information and the application list.
-    std::mutex cacheLock_;
+    mutable std::mutex cacheLock_;
     foundation::Value attributes_;
     foundation::Value deviceInfo_;
+    foundation::Value diskUsage_;
     foundation::Value bundles_;
     // Guarded by serviceLock_. The current service is owned by one of the other two.
     std::weak_ptr<AFCDirectoryAccess> currentService_;

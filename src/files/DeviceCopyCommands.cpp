@@ -10,16 +10,48 @@
 
 #include "content/ThreadPool.h"
 #include "device/DeviceCopyDelegate.h"
+#include "foundation/DispatchGroup.h"
+#include "foundation/NotificationCenter.h"
+#include "shell/ShellNotifications.h"
 #include "logging/LogCall.h"
 
 using foundation::Value;
 
 namespace {
 
-// One copy as its job and its stop handler share it.
-class RunningCopy {
+// One copy as its job and its stop handler share it. While it runs it listens for the
+// application's will-terminate notice, which stops it as the page's stop does: it then
+// removes what it had written so far, and the application waits for that a while.
+class RunningCopy : public std::enable_shared_from_this<RunningCopy> {
 public:
     const std::shared_ptr<DeviceCopyDelegate> delegate = std::make_shared<DeviceCopyDelegate>();
+
+    ~RunningCopy() { stopListening(); }
+
+    void listenForQuit() {
+        std::weak_ptr<RunningCopy> weak = weak_from_this();
+        std::lock_guard lock(mutex_);
+        quitObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
+            kApplicationWillTerminateNotification, nullptr,
+            [weak](const foundation::Notification& notice) {
+                auto copy = weak.lock();
+                if (!copy) return;
+                copy->delegate->setStop(true);
+                const auto* finishing = notice.get<std::shared_ptr<foundation::DispatchGroup>>(
+                    kWillTerminateFinishing);
+                if (!finishing || !*finishing) return;
+                (*finishing)->enter();
+                copy->whenEnded([group = *finishing] { group->leave(); });
+            });
+    }
+    void stopListening() {
+        foundation::NotificationCenter::ObserverId observer = 0;
+        {
+            std::lock_guard lock(mutex_);
+            std::swap(observer, quitObserver_);
+        }
+        if (observer) foundation::NotificationCenter::defaultCenter().removeObserver(observer);
+    }
 
     // Runs `then` once the copy has ended: now when it has, else from the copy's job.
     void whenEnded(std::function<void()> then) {
@@ -44,6 +76,7 @@ public:
 
 private:
     std::mutex mutex_;
+    foundation::NotificationCenter::ObserverId quitObserver_ = 0;
     bool ended_ = false;
     std::vector<std::function<void()>> waiting_;
 };
@@ -87,6 +120,7 @@ Value DeviceCopyCommands::start(Plugin& plugin, Plugin::Request& request, bool t
     const double delay = toDevice ? 0 : request.data["delay"].toDouble().value_or(0);
 
     auto copy = std::make_shared<RunningCopy>();
+    copy->listenForQuit();
     const std::weak_ptr<ScriptBridge> bridge = plugin.wkbridge();
     copy->delegate->setCb([bridge, progress = request.progressHandler, delay,
                            pause = plugin.copyPause()](std::int64_t bytes, std::int64_t total) {
@@ -118,6 +152,7 @@ Value DeviceCopyCommands::start(Plugin& plugin, Plugin::Request& request, bool t
             LogError("{}", exception.what());
             answer = Value::dict({{"result", false}, {"error", exception.what()}});
         }
+        copy->stopListening();
         copy->end();
         if (reply) reply(answer);
     });

@@ -41,6 +41,11 @@ void DispatchGroup::wait() {
     state_->empty.wait(lock, [this] { return state_->count == 0; });
 }
 
+bool DispatchGroup::finished() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->count == 0;
+}
+
 void DispatchGroup::async(SerialQueue& queue, std::function<void()> job) {
     state_->enter();
     auto run = [state = state_, job = std::move(job)] {

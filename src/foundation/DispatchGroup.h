@@ -17,6 +17,8 @@ public:
     void leave();
     // Blocks until every enter() has had its leave().
     void wait();
+    // Whether every enter() has had its leave(), now: for a caller that must not block.
+    bool finished() const;
 
     // enter(), then the job on the queue, then leave() once it has run (also when it
     // threw). The job's bookkeeping outlives the group object if need be.

@@ -11,5 +11,12 @@ inline constexpr const char* kWebviewWindowControllerDestroyed =
 inline constexpr const char* kWebviewWindowClose = "kWebviewWindowClose";
 // User info "status" "open" when a modal window opens, none when it closes.
 inline constexpr const char* kModalWebviewWindow = "kModalWebviewWindow";
+// The application is about to quit: devices end their sessions and connections, copies in
+// flight stop. Observers whose work goes on in the background (it may wait for a device)
+// enter the group given under kWillTerminateFinishing, if any, and leave it when done; the
+// application waits for it a while before the process ends.
+inline constexpr const char* kApplicationWillTerminateNotification =
+    "NSApplicationWillTerminateNotification";
+inline constexpr const char* kWillTerminateFinishing = "finishing";  // shared_ptr<DispatchGroup>
 // Posted after a menu item's action ran; user info "MenuItem": {"id", "title", "tag"}.
 inline constexpr const char* kMenuDidSendActionNotification = "MenuDidSendActionNotification";

@@ -2,15 +2,22 @@
 
 #include <gio/gio.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/ProfileInstance.h"
 #include "foundation/ScratchFolder.h"
+#include "simdevice/SimUsbmuxServer.h"
 #include "support/MainLoop.h"
 
 // Last: Xlib's macros (None, Status) would meet names of the headers above.
@@ -44,43 +51,59 @@ std::string contentsOf(const fs::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The real program's environment: its folders in a scratch home (the profile), a bundle
-// without the resource pack (which it logs as an error), and the session bus given, or none.
+using Environment = std::vector<std::pair<const char*, std::string>>;
+
+// The real program's environment: its folders in a scratch home (the profile), a bundle of
+// its own (without the resource pack, which it then logs as an error, unless asked for), the
+// session bus given, or none, and any more variables.
+GSubprocessLauncher* launcherFor(const fs::path& root, GSubprocessFlags flags,
+                                 const std::string& bus, const Environment& more = {},
+                                 bool withPack = false) {
+    fs::create_directories(root / "bundle");
+    fs::create_directories(root / "run");
+    for (const char* file : {"Info.plist", "resource.dat"}) {
+        if (withPack || std::string(file) != "resource.dat")
+            fs::copy_file(fs::path(ORVANDEL_BUNDLE_SOURCE) / file, root / "bundle" / file,
+                          fs::copy_options::skip_existing);
+    }
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(flags);
+    const std::pair<const char*, fs::path> folders[] = {
+        {"HOME", root},
+        {"XDG_CONFIG_HOME", root / "config"},
+        {"XDG_DATA_HOME", root / "data"},
+        {"XDG_STATE_HOME", root / "state"},
+        {"XDG_CACHE_HOME", root / "cache"},
+        {"XDG_RUNTIME_DIR", root / "run"},
+        {"ORVANDEL_BUNDLE_DIR", root / "bundle"},
+    };
+    for (const auto& [name, path] : folders)
+        g_subprocess_launcher_setenv(launcher, name, path.c_str(), TRUE);
+    // Nothing of the desktop's accessibility services on a bus of the test's own.
+    g_subprocess_launcher_setenv(launcher, "NO_AT_BRIDGE", "1", TRUE);
+    if (bus.empty()) {
+        g_subprocess_launcher_unsetenv(launcher, "DBUS_SESSION_BUS_ADDRESS");
+    } else {
+        g_subprocess_launcher_setenv(launcher, "DBUS_SESSION_BUS_ADDRESS", bus.c_str(), TRUE);
+    }
+    for (const auto& [name, value] : more)
+        g_subprocess_launcher_setenv(launcher, name, value.c_str(), TRUE);
+#if defined(__SANITIZE_ADDRESS__)
+    std::ofstream(root / "leaks.supp") << __lsan_default_suppressions();
+    const std::string leaks = "suppressions=" + (root / "leaks.supp").string();
+    g_subprocess_launcher_setenv(launcher, "LSAN_OPTIONS", leaks.c_str(), TRUE);
+#endif
+    return launcher;
+}
+
+// Starts of the real program on one profile, each with its standard error in a file.
 class Launch {
 public:
-    Launch(const fs::path& root, const std::string& bus) {
-        fs::create_directories(root / "bundle");
-        fs::create_directories(root / "run");
-        fs::copy_file(fs::path(ORVANDEL_BUNDLE_SOURCE) / "Info.plist", root / "bundle/Info.plist",
-                      fs::copy_options::skip_existing);
-        launcher_ = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
-        const std::pair<const char*, fs::path> folders[] = {
-            {"HOME", root},
-            {"XDG_CONFIG_HOME", root / "config"},
-            {"XDG_DATA_HOME", root / "data"},
-            {"XDG_STATE_HOME", root / "state"},
-            {"XDG_CACHE_HOME", root / "cache"},
-            {"XDG_RUNTIME_DIR", root / "run"},
-            {"ORVANDEL_BUNDLE_DIR", root / "bundle"},
-        };
-        for (const auto& [name, path] : folders)
-            g_subprocess_launcher_setenv(launcher_, name, path.c_str(), TRUE);
-        // Nothing of the desktop's accessibility services on a bus of the test's own.
-        g_subprocess_launcher_setenv(launcher_, "NO_AT_BRIDGE", "1", TRUE);
-        if (bus.empty()) {
-            g_subprocess_launcher_unsetenv(launcher_, "DBUS_SESSION_BUS_ADDRESS");
-        } else {
-            g_subprocess_launcher_setenv(launcher_, "DBUS_SESSION_BUS_ADDRESS", bus.c_str(), TRUE);
-        }
-#if defined(__SANITIZE_ADDRESS__)
-        std::ofstream(root / "leaks.supp") << __lsan_default_suppressions();
-        const std::string leaks = "suppressions=" + (root / "leaks.supp").string();
-        g_subprocess_launcher_setenv(launcher_, "LSAN_OPTIONS", leaks.c_str(), TRUE);
-#endif
-    }
+    Launch(const fs::path& root, const std::string& bus)
+        : launcher_(launcherFor(root, G_SUBPROCESS_FLAGS_STDOUT_SILENCE, bus)) {}
     ~Launch() { g_object_unref(launcher_); }
+    Launch(const Launch&) = delete;
+    Launch& operator=(const Launch&) = delete;
 
-    // Starts the program with its standard error going to the file.
     GSubprocess* start(const fs::path& errors) {
         g_subprocess_launcher_set_stderr_file_path(launcher_, errors.c_str());
         GError* error = nullptr;
@@ -93,6 +116,7 @@ public:
 private:
     GSubprocessLauncher* launcher_;
 };
+
 
 // Waits (serving the test's main loop) until the process has ended; its exit status.
 int exitStatus(GSubprocess* app) {
@@ -110,24 +134,93 @@ int exitStatus(GSubprocess* app) {
     return g_subprocess_get_exit_status(app);
 }
 
-// The real program, started with its folders in a scratch home and a bundle without the
-// resource pack (which it logs as an error), then sent a signal once its page is asked for.
+
+// The real program on a profile of its own, without a session bus, its standard error read
+// line by line.
+class RunningApp {
+public:
+    explicit RunningApp(const fs::path& root, const Environment& more = {}, bool withPack = false) {
+        GSubprocessLauncher* launcher =
+            launcherFor(root, GSubprocessFlags(G_SUBPROCESS_FLAGS_STDERR_PIPE | G_SUBPROCESS_FLAGS_STDOUT_SILENCE),
+                        "", more, withPack);
+        GError* error = nullptr;
+        app_ = g_subprocess_launcher_spawn(launcher, &error, ORVANDEL_APP, nullptr);
+        g_object_unref(launcher);
+        if (!app_) {
+            ADD_FAILURE() << error->message;
+            g_error_free(error);
+            return;
+        }
+        lines_ = g_data_input_stream_new(g_subprocess_get_stderr_pipe(app_));
+        // Read all along, so that the program never waits for a full pipe.
+        reader_ = std::thread([this] {
+            while (char* line = g_data_input_stream_read_line_utf8(lines_, nullptr, nullptr,
+                                                                   nullptr)) {
+                std::lock_guard lock(mutex_);
+                output_ += std::string(line) + "\n";
+                g_free(line);
+                changed_.notify_all();
+            }
+            std::lock_guard lock(mutex_);
+            ended_ = true;
+            changed_.notify_all();
+        });
+    }
+    ~RunningApp() {
+        if (app_) g_subprocess_force_exit(app_);
+        if (reader_.joinable()) reader_.join();
+        if (lines_) g_object_unref(lines_);
+        if (app_) {
+            g_subprocess_wait(app_, nullptr, nullptr);
+            g_object_unref(app_);
+        }
+    }
+    RunningApp(const RunningApp&) = delete;
+    RunningApp& operator=(const RunningApp&) = delete;
+
+    bool started() const { return app_ != nullptr; }
+    // Waits until a line of its output holds `text` (false at its end).
+    bool readUntil(const std::string& text) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return ended_ || output_.find(text) != std::string::npos; });
+        return output_.find(text) != std::string::npos;
+    }
+    // Signals it and waits for its end: its exit status, or -1 when it did not exit by
+    // itself.
+    int quitWith(int signal) {
+        g_subprocess_send_signal(app_, signal);
+        if (reader_.joinable()) reader_.join();
+        if (!g_subprocess_wait(app_, nullptr, nullptr) || !g_subprocess_get_if_exited(app_))
+            return -1;
+        return g_subprocess_get_exit_status(app_);
+    }
+    std::string output() {
+        std::lock_guard lock(mutex_);
+        return output_;
+    }
+
+private:
+    GSubprocess* app_ = nullptr;
+    GDataInputStream* lines_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string output_;
+    bool ended_ = false;
+    std::thread reader_;
+};
+
+
+// Sent a signal once its page is asked for, it quits in order.
 TEST(ApplicationProcess, QuitsInOrderOnSigtermAndSigintKeepingItsLogAndFolders) {
     for (int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
         foundationtest::ScratchFolder home;
         const fs::path root(home.path());
-        Launch launch(root, "");
-        GSubprocess* app = launch.start(root / "errors.txt");
-        ASSERT_NE(app, nullptr);
+        RunningApp app(root);
+        ASSERT_TRUE(app.started());
         // The page's first request shows that the main loop runs.
-        EXPECT_TRUE(testsupport::runMainLoopUntil(
-            [&] { return contentsOf(root / "errors.txt").find("myapp://") != std::string::npos; }));
-
-        g_subprocess_send_signal(app, signal);
-        const std::string output = contentsOf(root / "errors.txt");
-        EXPECT_EQ(exitStatus(app), 0) << output;
-        g_object_unref(app);
+        EXPECT_TRUE(app.readUntil("myapp://")) << app.output();
+        EXPECT_EQ(app.quitWith(signal), 0) << app.output();
 
         EXPECT_NE(contentsOfFilesUnder(root / "state/Orvandel/Logs").find("[ERROR] Failed to load"),
                   std::string::npos);
@@ -136,6 +229,26 @@ TEST(ApplicationProcess, QuitsInOrderOnSigtermAndSigintKeepingItsLogAndFolders) 
         EXPECT_FALSE(fs::exists(root / "data/orvandel"));
         EXPECT_FALSE(fs::exists(root / "cache/orvandel"));
     }
+}
+
+// A phone that never answers its session's handshake holds the application up in nothing:
+// SIGTERM quits it while the phone is being made.
+TEST(ApplicationProcess, QuitsOnSigtermWhileAPhoneNeverAnswersItsHandshake) {
+    ::signal(SIGPIPE, SIG_IGN);
+    foundationtest::ScratchFolder home;
+    const fs::path root(home.path());
+    simdevice::SimUsbmuxServer server(root / "usbmux.sock");
+    ASSERT_TRUE(server.start());
+    auto silent = server.attach({});
+    server.pairHost(silent);
+    silent->setHandshakeAnswers(false);
+    RunningApp app(root, {{"USBMUXD_SOCKET_ADDRESS", server.socketAddress()}}, true);
+    ASSERT_TRUE(app.started());
+    // The phone is being made once the page is up: its session has been asked for.
+    for (int i = 0; i < 300 && silent->sessionsStarted() == 0; ++i) ::usleep(100000);
+    ASSERT_GT(silent->sessionsStarted(), 0) << app.output();
+    EXPECT_EQ(app.quitWith(SIGTERM), 0) << app.output();
+    server.stop();
 }
 
 // The identifier on the session bus names the bundle and marks the profile's folders: the

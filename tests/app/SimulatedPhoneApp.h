@@ -12,6 +12,7 @@
 #include "app/AppDeviceFinder.h"
 #include "app/DeviceDetection.h"
 #include "app/MediaLoaderRelay.h"
+#include "content/ThreadPool.h"
 #include "media/iTunesLibrary.h"
 #include "shell/KolvexAppDelegate.h"
 #include "simdevice/SimUsbmuxServer.h"
@@ -24,8 +25,12 @@ class SimulatedPhoneApp {
 public:
     explicit SimulatedPhoneApp(const std::string& folder) : server(folder + "/usbmux.sock") {}
     ~SimulatedPhoneApp() {
-        manager.stop();
-        manager.setDelegate(nullptr);
+        // The page's last requests (a pairing test, a summary) end before the application
+        // goes: they may still be asking a phone.
+        testsupport::runMainLoopUntil([] { return ThreadPool::async().operationCount() == 0; });
+        // As the application stops: an announcement being delivered may wait for the main
+        // thread (the page hears of a device there), which turns meanwhile.
+        stopDeviceDetection();
         if (manager.iPhoneListener()) manager.iPhoneListener()->waitUntilIdle();
         finder->setAppDelegate(nullptr);
     }

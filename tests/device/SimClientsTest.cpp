@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -113,6 +114,47 @@ TEST_F(SimClients, TheProgramListsItsDeviceAsSoonAsItsSocketExists) {
     int status = 0;
     ::waitpid(program, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// A second simulated device never takes a socket over from one that still serves it (the
+// application would then talk to a phone that knows nothing of its pairing); a socket
+// left behind by one that is gone is taken.
+TEST_F(SimClients, TheProgramRefusesASocketAnotherOneStillServes) {
+    const std::string socket = scratch / "mux.sock";
+    const std::string program = SIMDEVICE_PROGRAM;
+    const std::string list = "env USBMUXD_SOCKET_ADDRESS=UNIX:" + socket + " idevice_id -l";
+    // Starts the program for a device and waits until it is listed on the socket.
+    const auto serve = [&](const char* udid) {
+        const char* argv[] = {SIMDEVICE_PROGRAM, "--socket", socket.c_str(), "--udid", udid,
+                              nullptr};
+        pid_t program = 0;
+        if (::posix_spawn(&program, SIMDEVICE_PROGRAM, nullptr, nullptr,
+                          const_cast<char* const*>(argv), environ) != 0) {
+            return pid_t{0};
+        }
+        const std::string listed = std::string(udid) + "\n";
+        for (int i = 0; i < 100 && output(list) != listed; ++i) ::usleep(100000);
+        return program;
+    };
+    const pid_t first = serve("FIRST-0001");
+    ASSERT_NE(first, 0);
+    ASSERT_EQ(output(list), "FIRST-0001\n");
+
+    const std::string refused =
+        output(program + " --socket " + socket + " --udid SECOND-0002 2>&1; echo status=$?");
+    EXPECT_NE(refused.find("another simulated device still serves " + socket), std::string::npos)
+        << refused;
+    EXPECT_NE(refused.find("status=1"), std::string::npos) << refused;
+    EXPECT_EQ(output(list), "FIRST-0001\n");
+
+    ::kill(first, SIGKILL);  // leaves its socket file behind
+    ::waitpid(first, nullptr, 0);
+    ASSERT_TRUE(std::filesystem::exists(socket));
+    const pid_t second = serve("SECOND-0002");
+    ASSERT_NE(second, 0);
+    EXPECT_EQ(output(list), "SECOND-0002\n");
+    ::kill(second, SIGTERM);
+    ::waitpid(second, nullptr, 0);
 }
 
 TEST_F(SimClients, CrashReportToolMovesTheReportsOff) {

@@ -102,6 +102,38 @@ TEST_F(SimDevice, PairingAPairedDeviceSendsNoPairRequest) {
     EXPECT_FALSE(device->paired());
 }
 
+// A pair record on this computer is not enough: the phone must still accept it.
+TEST_F(SimDevice, APhoneThatForgotThisComputerIsNotPairedAndPairsAgain) {
+    auto simulated = attachPaired();
+    auto device = amDevice(simulated);
+    ASSERT_TRUE(device);
+    ASSERT_TRUE(device->paired());
+    simulated->forgetPairedHosts();
+    EXPECT_TRUE(server->hasPairRecord(simulated->config().udid));
+    EXPECT_FALSE(device->paired());
+
+    ASSERT_TRUE(device->pair());
+    EXPECT_EQ(simulated->pairRequests(), 1);
+    EXPECT_TRUE(device->paired());
+    EXPECT_EQ(device->deviceValueForKey("DeviceName").stringOr(), "Simulated iPhone");
+    ASSERT_TRUE(device->unpair());
+    EXPECT_FALSE(device->paired());
+}
+
+// The last error is the device's state now: once the phone trusts this computer again, the
+// refusal it gave before is no longer its error.
+TEST_F(SimDevice, APassingValidationEndsAnEarlierRefusal) {
+    auto simulated = server->attach({});
+    auto device = amDevice(simulated);
+    ASSERT_TRUE(device);
+    EXPECT_TRUE(device->deviceValueForKey("DeviceName").isNil());
+    EXPECT_EQ(static_cast<std::uint32_t>(device->lastcode()), 0xe800001cu);
+    ASSERT_TRUE(device->pair());
+    EXPECT_EQ(device->deviceValueForKey("DeviceName").stringOr(), "Simulated iPhone");
+    EXPECT_EQ(device->lastcode(), 0);
+    EXPECT_EQ(device->lasterror(), "");
+}
+
 // A lockdown error reaches lastcode as the framework's status and lasterror in words.
 TEST_F(SimDevice, LockdownErrorsSurfaceAsMappedStatuses) {
     struct ErrorCase {

@@ -64,6 +64,61 @@ TEST_F(SimHub, ADeviceThatCannotBeReachedOrIsOnWifiNeverReachesTheListener) {
     EXPECT_EQ(hub->devices().size(), 2u);
 }
 
+// A phone that never answers its session's TLS handshake is made off the main thread and
+// given up after a while: others arrive meanwhile, and it is listed, nameless, in the end.
+TEST_F(SimHub, APhoneThatNeverAnswersItsHandshakeHoldsNoOneUp) {
+    auto silent = attachPaired(configFor("SILENT-0001"));
+    silent->setHandshakeAnswers(false);
+    ASSERT_TRUE(hub->setListener(listener));
+    ASSERT_TRUE(runMainLoopUntil([&] { return hub->pendingCount() == 1; }));
+    attachPaired(configFor("ANSWERS-0002"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 1; }));
+    EXPECT_EQ(listener->connected.front()->udid(), "ANSWERS-0002");
+    EXPECT_EQ(hub->pendingCount(), 1u);
+
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 2; },
+                                 std::chrono::seconds(60)));
+    EXPECT_EQ(listener->connected.back()->udid(), "SILENT-0001");
+    EXPECT_EQ(listener->connected.back()->deviceName(), "");
+}
+
+// One that leaves while it is being made is never listed, and no one hears of it.
+TEST_F(SimHub, APhoneThatLeavesWhileBeingMadeIsNeverListed) {
+    auto silent = attachPaired(configFor("SILENT-0003"));
+    silent->setHandshakeAnswers(false);
+    ASSERT_TRUE(hub->setListener(listener));
+    ASSERT_TRUE(runMainLoopUntil([&] { return hub->pendingCount() == 1; }));
+    server->detach(silent);
+    ASSERT_TRUE(runMainLoopUntil([&] { return hub->pendingCount() == 0; },
+                                 std::chrono::seconds(60)));
+    EXPECT_TRUE(hub->devices().empty());
+    EXPECT_TRUE(listener->connected.empty());
+    EXPECT_TRUE(listener->disconnected.empty());
+}
+
+// A multiplexer that starts after the application (as the system's does when a phone is
+// plugged in) is found within seconds at the address USBMUXD_SOCKET_ADDRESS names; so is
+// one that starts again, with its phones.
+TEST_F(SimHub, AMultiplexerThatStartsLaterOrAgainIsFound) {
+    server->stop();
+    ASSERT_TRUE(hub->setListener(listener));
+    testsupport::drainMainLoop();
+    auto simulated = attachPaired(configFor("LATE-MUX-0001"));
+    ASSERT_TRUE(server->start());
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 1; },
+                                 std::chrono::seconds(10)));
+    EXPECT_EQ(listener->connected.front()->udid(), "LATE-MUX-0001");
+
+    server->stop();
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->disconnected.size() == 1; }));
+    EXPECT_TRUE(hub->devices().empty());
+    ASSERT_TRUE(server->start());
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 2; },
+                                 std::chrono::seconds(10)));
+    EXPECT_EQ(hub->devices().size(), 1u);
+    EXPECT_EQ(listener->connected.back()->deviceName(), "Simulated iPhone");
+}
+
 TEST_F(SimHub, ASecondListenerReplacesTheFirstWithoutSubscribingAgain) {
     ASSERT_TRUE(hub->setListener(listener));
     ASSERT_TRUE(runMainLoopUntil([&] { return server->listenerCount() == 1; }));

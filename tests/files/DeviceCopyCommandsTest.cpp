@@ -10,6 +10,9 @@
 #include <fmt/format.h>
 
 #include "DeviceFolderFixture.h"
+#include "foundation/DispatchGroup.h"
+#include "foundation/NotificationCenter.h"
+#include "shell/ShellNotifications.h"
 #include "support/MainLoop.h"
 
 using foundation::Value;
@@ -169,6 +172,36 @@ TEST_F(DeviceCopyTest, StopsKeepTheOldFilesAndAnswerWithoutHoldingTheMainThread)
         EXPECT_EQ(namesIn(target), std::vector<std::string>{"song.mp3"});
         EXPECT_EQ(read(target + "/song.mp3"), "old");
     }
+}
+
+// The application about to quit stops the copies in flight as the page's stop does: each
+// removes what it wrote so far, and the quit is told when they have ended.
+TEST_F(DeviceCopyTest, QuittingStopsCopiesInFlightAndRemovesTheirPartialFiles) {
+    put(media(), "song.mp3", std::string(kChunk * 4, 'n'));
+    put(folder / "pc", "up.bin", std::string(kChunk * 4, 'u'));
+    const auto down = start("device-download", "/song.mp3", folder / "pc/song.mp3", {{"cb", "p0"}});
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !progressOf("p0").empty(); }));
+    EXPECT_EQ(namesIn(folder / "pc").size(), 2u);  // up.bin and the hidden partial download
+    auto finishing = std::make_shared<foundation::DispatchGroup>();
+    foundation::NotificationCenter::defaultCenter().post(
+        kApplicationWillTerminateNotification, nullptr, {{kWillTerminateFinishing, finishing}});
+    EXPECT_FALSE(finishing->finished());  // the copy is held between two pieces
+    gate->open();
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return finishing->finished(); }));
+    EXPECT_EQ(await(down), result(false));
+    EXPECT_EQ(namesIn(folder / "pc"), std::vector<std::string>{"up.bin"});
+
+    gate = std::make_shared<testsupport::TransferGate>();
+    device->setTransferGate(gate);
+    const auto up = start("device-upload", folder / "pc/up.bin", "/up.bin", {{"cb", "p1"}});
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !progressOf("p1").empty(); }));
+    finishing = std::make_shared<foundation::DispatchGroup>();
+    foundation::NotificationCenter::defaultCenter().post(
+        kApplicationWillTerminateNotification, nullptr, {{kWillTerminateFinishing, finishing}});
+    gate->open();
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return finishing->finished(); }));
+    EXPECT_EQ(await(up), result(false));
+    EXPECT_EQ(namesIn(media()), std::vector<std::string>{"song.mp3"});
 }
 
 TEST_F(DeviceCopyTest, CopiesAtOnceKeepTheirOwnProgressAndStop) {

@@ -76,6 +76,10 @@ protected:
                                         const std::shared_ptr<AMDevice>&) {
             if (setUpGate) setUpGate->wait();
         };
+        if (phonesNeverAnswer) {
+            detectors.phones.isReady = [](const std::shared_ptr<iMobileDevice>&) { return false; };
+            detectors.phones.refresh = [](const std::shared_ptr<iMobileDevice>&) { return false; };
+        }
         detectors.pods = [this](const std::string& path) -> std::shared_ptr<iMobileDevice> {
             if (nameGate) return std::make_shared<SlowlyNamedPod>(path, nameGate);
             return std::make_shared<iPodDevice>(path, [](const std::string&) { return "SERIAL"; });
@@ -105,6 +109,14 @@ protected:
         return am;
     }
     void settle() { manager.iPhoneListener()->waitUntilIdle(); }
+    // Plugs phones in one after the other, each unplugged once it has been announced.
+    void plugAndUnplug(int times) {
+        for (int i = 0; i < times; ++i) {
+            auto am = plugPhone(kDeviceTypeiPhone);
+            recorder->waitForAdded(static_cast<std::size_t>(i) + 1);
+            manager.iPhoneListener()->deviceDisconnected(am);
+        }
+    }
     std::string table() const { return scratch / "mounts"; }
     std::string makePod(const std::string& name, bool withControl = true) {
         const std::string path = scratch / name;
@@ -122,6 +134,8 @@ protected:
     std::map<const AMDevice*, std::int32_t> typeFor;
     std::shared_ptr<testsupport::Latch> setUpGate;
     std::shared_ptr<testsupport::Latch> nameGate;
+    // Phones that give no values (they do not trust this computer), read again and again.
+    bool phonesNeverAnswer = false;
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
     std::shared_ptr<volumes::VolumeMonitor> monitor;
     DeviceManager manager;
@@ -292,15 +306,30 @@ TEST_F(DeviceManagerTest, EndedSetUpsGiveTheirThreadsBack) {
     start(11);
     constexpr int kPlugIns = 64;
     const int before = guardPages();
-    for (int i = 0; i < kPlugIns; ++i) {
-        auto am = plugPhone(kDeviceTypeiPhone);
-        recorder->waitForAdded(static_cast<std::size_t>(i) + 1);
-        manager.iPhoneListener()->deviceDisconnected(am);
-    }
+    plugAndUnplug(kPlugIns);
     // Ended threads' stacks are reused or unmapped; only a few are kept for reuse.
     EXPECT_LT(guardPages() - before, kPlugIns / 2);
     settle();
     EXPECT_TRUE(manager.devices().empty());
+}
+
+// A phone that never answers is read again while it stays; when it leaves, the thread that
+// reads it ends and is joined, and its stack is given back.
+TEST_F(DeviceManagerTest, PhonesThatNeverAnsweredGiveTheirThreadsBackWhenTheyLeave) {
+    phonesNeverAnswer = true;
+    start(11);
+    constexpr int kPlugIns = 32;
+    const int before = guardPages();
+    plugAndUnplug(kPlugIns);
+    settle();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (manager.iPhoneListener()->retryThreadCount() > 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    settle();  // the joins queued by the ended threads
+    EXPECT_EQ(manager.iPhoneListener()->retryThreadCount(), 0u);
+    EXPECT_LT(guardPages() - before, kPlugIns / 2);
 }
 
 TEST_F(DeviceManagerTest, ArrivalsAndDeparturesFromForeignThreads) {

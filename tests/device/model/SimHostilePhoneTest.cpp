@@ -76,6 +76,34 @@ TEST_F(SimHostilePhone, TheSummaryNeverWaitsForATransfer) {
     EXPECT_EQ(phone->capacity(), simulated->volume().totalBytes);
 }
 
+// A copy from the page runs on the service its node chose, as long as it takes; nothing
+// else waits for it meanwhile: not a fresh media connection (a library load), not a switch
+// of the current service, not the device's description.
+TEST_F(SimHostilePhone, ACopyOnItsServiceHoldsNoOneElseUp) {
+    auto phone = phoneThat(SimAfcHostility::None);
+    writeLocal(media("song.bin"), std::string(3 << 18, 's'));
+    auto held = std::make_shared<HeldProgress>();
+    auto copy = std::async(std::launch::async, [&] {
+        bool copied = false;
+        phone->performOnService("com.apple.afc", false, [&] {
+            copied = phone->downloadFileTo("song.bin", local("song.bin"), held);
+        });
+        return copied;
+    });
+    held->inside.wait();
+    auto others = std::async(std::launch::async, [&] {
+        const bool connected = phone->connect(false);
+        const bool switched = phone->changeService("com.apple.afc");
+        return connected && switched && phone->capacity() > 0 && !phone->name().empty();
+    });
+    const bool answered = others.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    held->release.count_down();
+    EXPECT_TRUE(answered) << "a caller waited for the copy";
+    EXPECT_TRUE(copy.get());
+    EXPECT_TRUE(others.get());
+    EXPECT_EQ(contentsOf(local("song.bin")), std::string(3 << 18, 's'));
+}
+
 TEST_F(SimHostilePhone, AWriteFailingPartWayKeepsTheOldFile) {
     fs::create_directories(media("Purchases"));
     writeLocal(media("Purchases/Ringtones.plist"), "the registry as it was");

@@ -21,6 +21,7 @@
 #include "device/AMDevice.h"
 #include "device/AMSpringboardServices.h"
 #include "device/iPhoneDevice.h"
+#include "shell/KolvexAppDelegate.h"
 #include "simdevice/SimAfcServer.h"
 #include "simdevice/SimApplications.h"
 
@@ -240,6 +241,41 @@ TEST_F(SimPhone, DeviceGoneMidTransferAnswersNoWithoutPartialFile) {
     EXPECT_FALSE(phone->downloadFileTo("long.bin", local("long.bin"), progress));
     EXPECT_FALSE(fs::exists(local("long.bin")));
     EXPECT_EQ(leftovers(scratch.path()), 0u);
+}
+
+// The phone is described from what it gave at set-up: nothing is asked of it then, so a
+// description never waits for it (the page's summaries are built on the main thread).
+TEST_F(SimPhone, DescribingAPhoneAsksNothingOfIt) {
+    auto fresh = std::make_shared<iPhoneDevice>();
+    ASSERT_TRUE(fresh->createWithDeviceEnableAfc2(am, false));
+    const int started = simulated->sessionsStarted();
+    const foundation::Value summary = KolvexAppDelegate::jsonOfDevice(*fresh);
+    EXPECT_EQ(simulated->sessionsStarted(), started);
+    EXPECT_EQ(summary["name"], foundation::Value("Simulated iPhone"));
+    EXPECT_EQ(summary["osversion"], foundation::Value("16.7.2"));
+    EXPECT_EQ(summary["totalCapacity"], foundation::Value(std::uint64_t{58} << 30));
+    EXPECT_EQ(summary["freeCapacity"], foundation::Value(std::uint64_t{20} << 30));
+    EXPECT_EQ(summary["deviceType"], foundation::Value(kDeviceTypeiPhone));
+}
+
+// Ordinary phones refuse the whole-file-system service that set-up asks for: a healthy
+// phone has no last error, and an error that is over (the phone trusts this computer
+// again) is not kept.
+TEST_F(SimPhone, AHealthyPhoneHasNoLastError) {
+    EXPECT_FALSE(phone->isJailbreak());
+    EXPECT_EQ(phone->lastErrorCode(), 0);
+    const foundation::Value summary = KolvexAppDelegate::jsonOfDevice(*phone);
+    EXPECT_EQ(summary["lastErrorCode"], foundation::Value(0));
+    EXPECT_TRUE(summary["lastErrorText"].isNil());
+
+    ASSERT_TRUE(phone->unpair());
+    // The phone no longer answers this computer.
+    EXPECT_TRUE(phone->deviceValueForKeyInDomain("DeviceName", "").isNil());
+    EXPECT_NE(phone->lastErrorCode(), 0);
+    ASSERT_TRUE(phone->pair());
+    EXPECT_TRUE(phone->reloadAttributes());
+    EXPECT_EQ(phone->lastErrorCode(), 0);
+    EXPECT_TRUE(KolvexAppDelegate::jsonOfDevice(*phone)["lastErrorText"].isNil());
 }
 
 TEST_F(SimPhone, LockdownRefusalSurfacesAsTheMappedCode) {

@@ -152,6 +152,11 @@ bool SimDevice::removePairedHost(const std::string& hostId) {
     return pairedHosts_.erase(hostId) > 0;
 }
 
+void SimDevice::forgetPairedHosts() {
+    std::lock_guard lock(mutex_);
+    pairedHosts_.clear();
+}
+
 bool SimDevice::isPairedHost(const std::string& hostId) const {
     std::lock_guard lock(mutex_);
     return pairedHosts_.count(hostId) > 0;

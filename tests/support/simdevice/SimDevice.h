@@ -52,6 +52,10 @@ public:
     void setRefuseConnections(bool refuse) { refuseConnections_ = refuse; }
     bool refusesConnections() const { return refuseConnections_; }
     void setHeartbeatAnswers(bool answers) { heartbeatAnswers_ = answers; }
+    // Whether a session's TLS handshake is answered; a silent device keeps the connection
+    // open and says nothing until the host hangs up.
+    void setHandshakeAnswers(bool answers) { handshakeAnswers_ = answers; }
+    bool handshakeAnswers() const { return handshakeAnswers_; }
     bool heartbeatAnswers() const { return heartbeatAnswers_; }
     // How file services opened from now on break their protocol.
     void setAfcHostility(SimAfcHostility hostility) { afcHostility_ = hostility; }
@@ -73,6 +77,8 @@ public:
     // pair record holds.
     void addPairedHost(const std::string& hostId, std::string deviceCertificate);
     bool removePairedHost(const std::string& hostId);
+    // The device no longer trusts any host, as when a person resets its trust settings.
+    void forgetPairedHosts();
     bool isPairedHost(const std::string& hostId) const;
     std::string deviceCertificateFor(const std::string& hostId) const;
 
@@ -113,6 +119,7 @@ private:
     std::uint16_t nextPort_ = 49152;
     std::atomic<bool> refuseConnections_{false};
     std::atomic<bool> heartbeatAnswers_{true};
+    std::atomic<bool> handshakeAnswers_{true};
     std::atomic<SimAfcHostility> afcHostility_{SimAfcHostility::None};
     std::atomic<int> sessionsStarted_{0};
     std::atomic<int> sessionsStopped_{0};

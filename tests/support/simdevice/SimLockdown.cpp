@@ -36,6 +36,12 @@ void SimLockdown::serve() {
         if (reply.isNil() || !writeFramedPlist(link_, reply)) break;
         const std::string name = (*request)["Request"].stringOr();
         if (name == "Goodbye") break;
+        if (reply["EnableSessionSSL"] == Value(true) && !device_->handshakeAnswers()) {
+            char byte = 0;
+            while (link_.readExactly(&byte, 1)) {
+            }
+            break;
+        }
         if (reply["EnableSessionSSL"] == Value(true) &&
             !link_.startTls(device_->deviceCertificateFor((*request)["HostID"].stringOr()))) {
             break;

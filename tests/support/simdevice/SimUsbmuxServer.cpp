@@ -66,6 +66,19 @@ SimUsbmuxServer::~SimUsbmuxServer() {
     stop();
 }
 
+bool SimUsbmuxServer::isServed(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return false;
+    const bool answered =
+        ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(probe);
+    return answered;
+}
+
 bool SimUsbmuxServer::start() {
     if (running_) return true;
     // The socket is made under a passing name and moved into place once it listens, so
@@ -74,6 +87,10 @@ bool SimUsbmuxServer::start() {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (passing.size() >= sizeof address.sun_path) return false;
+    if (isServed(socketPath_)) {
+        errno = EADDRINUSE;
+        return false;
+    }
     std::memcpy(address.sun_path, passing.c_str(), passing.size() + 1);
     ::unlink(passing.c_str());
     listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

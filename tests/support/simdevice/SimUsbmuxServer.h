@@ -31,7 +31,10 @@ public:
     SimUsbmuxServer(const SimUsbmuxServer&) = delete;
     SimUsbmuxServer& operator=(const SimUsbmuxServer&) = delete;
 
+    // Listens on the socket path; false (errno EADDRINUSE) when another server still
+    // answers there: a stale socket file is replaced, a served one never.
     bool start();
+    static bool isServed(const std::string& path);
     void stop();
     const std::string& socketPath() const { return socketPath_; }
     // The value for USBMUXD_SOCKET_ADDRESS.

@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -19,11 +20,13 @@ constexpr const char* kUsage =
     "         [--root FOLDER] [--crash-root FOLDER] [--containers FOLDER]\n"
     "         [--hostile huge-length|truncated|bad-names|short-reads|\n"
     "           lies-about-sizes|endless-folders|failing-writes] [--no-ssl]\n"
+    "         [--silent-handshake]\n"
     "  --root        folder behind the media file service\n"
     "  --crash-root  folder behind the crash-report file service\n"
     "  --containers  folder holding one folder per application (made on first use)\n"
     "  --hostile     file services break their protocol this way\n"
-    "  --no-ssl      sessions stay unencrypted, for reading the traffic\n";
+    "  --no-ssl      sessions stay unencrypted, for reading the traffic\n"
+    "  --silent-handshake  sessions never answer their TLS handshake\n";
 
 int usage() {
     std::fputs(kUsage, stderr);
@@ -50,10 +53,15 @@ int main(int argc, char** argv) {
     std::string socketPath;
     simdevice::SimDeviceConfig config;
     SimAfcHostility hostility = SimAfcHostility::None;
+    bool silentHandshake = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--no-ssl") {
             config.sessionSsl = false;
+            continue;
+        }
+        if (option == "--silent-handshake") {
+            silentHandshake = true;
             continue;
         }
         if (i + 1 >= argc) return usage();
@@ -95,7 +103,15 @@ int main(int argc, char** argv) {
     simdevice::SimUsbmuxServer server(socketPath);
     auto device = server.attach(config);
     device->setAfcHostility(hostility);
+    device->setHandshakeAnswers(!silentHandshake);
     if (!server.start()) {
+        if (errno == EADDRINUSE) {
+            std::fprintf(stderr,
+                         "orvandel-simdevice: another simulated device still serves %s; stop it "
+                         "first, or choose another --socket\n",
+                         socketPath.c_str());
+            return 1;
+        }
         std::fprintf(stderr, "orvandel-simdevice: cannot listen on %s: %s\n", socketPath.c_str(),
                      std::strerror(errno));
         return 1;
