@@ -2,6 +2,8 @@
 
 #include "logging/LogCall.h"
 #include "media/iTunesWrapper.h"
+#include "platform/music/MusicLibrary.h"
+#include "platform/music/MusicScript.h"
 
 namespace media {
 
@@ -12,13 +14,78 @@ iTunesLibrary& iTunesLibrary::itLibrary() {
     return *shared;
 }
 
+namespace {
+
+constexpr const char* kMusicIdentifier = "com.apple.Music";
+constexpr const char* kITunesIdentifier = "com.apple.iTunes";
+
+struct ChosenApplication {
+    std::shared_ptr<music::MusicLibrary> application;
+    std::string identifier;
+};
+
+// The application iTunes() chose, once for the process.
+struct Chosen {
+    std::mutex lock;
+    std::optional<ChosenApplication> application;
+};
+
+Chosen& chosen() {
+    static Chosen* const shared = new Chosen;
+    return *shared;
+}
+
+}  // namespace
+
+std::shared_ptr<music::MusicLibrary> iTunesLibrary::MusicApp() {
+    const auto& script = iTunesWrapper::global().script();
+    return script ? script->library() : nullptr;
+}
+
+std::shared_ptr<music::MusicLibrary> iTunesLibrary::iTunesApp() {
+    return nullptr;
+}
+
+std::shared_ptr<music::MusicLibrary> iTunesLibrary::iTunes() {
+    auto& once = chosen();
+    std::lock_guard lock(once.lock);
+    if (!once.application) {
+        if (auto application = iTunesApp()) {
+            once.application = ChosenApplication{application, kITunesIdentifier};
+        } else {
+            once.application = ChosenApplication{MusicApp(), kMusicIdentifier};
+        }
+    }
+    return once.application->application;
+}
+
+std::optional<std::string> iTunesLibrary::iTunesIdentifier() {
+    auto& once = chosen();
+    std::lock_guard lock(once.lock);
+    if (!once.application) return std::nullopt;
+    return once.application->identifier;
+}
+
 void iTunesLibrary::loadTracks() {
-    const auto& script = wrapper_.script();
-    if (!script) {
-        LogInfo("error loading Music library");
+    if (containsMusic()) {
+        loadMusicTracks();
         return;
     }
-    auto& library = *script->library();
+    listPlaylistsOf(iTunesApp(), "error loading itunes library");
+}
+
+void iTunesLibrary::loadMusicTracks() {
+    const auto& script = wrapper_.script();
+    listPlaylistsOf(script ? script->library() : nullptr, "error loading Music library");
+}
+
+void iTunesLibrary::listPlaylistsOf(const std::shared_ptr<music::MusicLibrary>& application,
+                                    const char* errorText) {
+    if (!application) {
+        LogInfo("{}", errorText);
+        return;
+    }
+    auto& library = *application;
     std::vector<Playlist> lists;
     const std::int64_t count = library.trackCount();
     lists.push_back({"", "Library", count, true});

@@ -2,12 +2,17 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "foundation/Value.h"
+
+namespace music {
+class MusicLibrary;
+}
 
 namespace media {
 
@@ -32,11 +37,22 @@ public:
     static iTunesLibrary& itLibrary();
     // The local library is always there to be driven.
     static bool containsMusic() { return true; }
+    // The applications that keep the music: the local library stands in for the Music
+    // application ("com.apple.Music"); there is no iTunes application ("com.apple.iTunes")
+    // here, so that one is null.
+    static std::shared_ptr<music::MusicLibrary> MusicApp();
+    static std::shared_ptr<music::MusicLibrary> iTunesApp();
+    // The iTunes application, or the Music application where that cannot be made; chosen
+    // once, recording the identifier of the one chosen.
+    static std::shared_ptr<music::MusicLibrary> iTunes();
+    // The identifier iTunes() recorded; none until it has run.
+    static std::optional<std::string> iTunesIdentifier();
 
-    // Lists the library's playlists: first the library playlist with every track, then
-    // the user's playlists by name. A library that cannot be read is logged and leaves the
-    // view as it was.
+    // Lists the library's playlists (loadMusicTracks() where the Music application is
+    // there): first the library playlist with every track, then the user's playlists by
+    // name. A library that cannot be read is logged and leaves the view as it was.
     void loadTracks();
+    void loadMusicTracks();
     bool isLoaded() const;
     std::vector<Playlist> itPlistlists() const;
     std::vector<Playlist> userPlaylists() const;
@@ -64,6 +80,9 @@ public:
     bool createPlaylist(const std::string& name);
 
 private:
+    void listPlaylistsOf(const std::shared_ptr<music::MusicLibrary>& application,
+                         const char* errorText);
+
     iTunesWrapper& wrapper_;
     mutable std::mutex mutex_;
     foundation::Value allTracks_;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "MusicLibraryFixture.h"
+#include "logging/CapturingLogger.h"
 #include "media/iTunesLibrary.h"
+#include "media/iTunesWrapper.h"
 
 using foundation::Value;
 using mediatest::MusicLibraryFixture;
@@ -102,4 +104,32 @@ TEST_F(iTunesLibraryTest, SharedUserPlaylistsTrackDictionaryAndStore) {
     library.addToForKey(Value(), record, "artist");
     library.addToForKey(Value(3), record, "year");
     EXPECT_EQ(record, Value::dict({{"title", "Song"}, {"artist", ""}, {"year", 3}}));
+}
+
+// The local library stands in for the Music application; there is no iTunes application,
+// so the choice falls on Music and its identifier is recorded, none before. The listing
+// without a library says which application it could not read.
+TEST_F(iTunesLibraryTest, TheMusicApplicationIsTheLocalLibraryAndTheChoiceIsRecorded) {
+    foundationtest::ScopedEnvironment environment;
+    environment.set("XDG_MUSIC_DIR", folder / "shared/Music");
+    environment.set("XDG_DATA_HOME", folder / "shared/data");
+    EXPECT_EQ(media::iTunesLibrary::iTunesIdentifier(), std::nullopt);
+    EXPECT_EQ(media::iTunesLibrary::iTunesApp(), nullptr);
+    const auto music = media::iTunesLibrary::MusicApp();
+    ASSERT_NE(music, nullptr);
+    EXPECT_EQ(media::iTunesLibrary::iTunes(), music);
+    EXPECT_EQ(media::iTunesLibrary::iTunesIdentifier(), std::optional<std::string>("com.apple.Music"));
+
+    const auto captured = std::make_shared<CapturingLogger>();
+    const auto savedLevel = lgLogLevel.load();
+    lgLogLevel.store(LgLogLevelAll);
+    LgLog::sharedInstance().addLogger(captured);
+    media::iTunesWrapper none(nullptr);
+    media::iTunesLibrary unavailable(none);
+    unavailable.loadMusicTracks();
+    LgLog::sharedInstance().flushLog();
+    LgLog::sharedInstance().removeLogger(captured);
+    lgLogLevel.store(savedLevel);
+    EXPECT_FALSE(unavailable.isLoaded());
+    EXPECT_EQ(captured->texts(), std::vector<std::string>{"error loading Music library"});
 }
