@@ -190,6 +190,23 @@ TEST(Heartbeat, AnyAnswerCountsAndSilenceEndsTheLoop) {
     EXPECT_FALSE(heartbeat->isCanceled());
 }
 
+// A beat waiting for a device that does not answer ends as soon as die() is called, not
+// when the time for the answer is up.
+TEST(Heartbeat, DieWhileABeatWaitsForItsAnswerEndsTheLoopAtOnce) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    auto heartbeat = AMHeartBeatService::withSocket(fds[0]);
+    auto device = AMService::withSocket(fds[1], "device");
+    heartbeat->setAnswerTimeoutMs(120000);
+    ASSERT_TRUE(heartbeat->keepAlive());
+    int code = 0;
+    ASSERT_EQ(device->readPlistTimeoutReturnCode(30000, &code), Value::dict({{"Command", "Polo"}}));
+    heartbeat->die();
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return heartbeat.use_count() == 1; }));
+    EXPECT_TRUE(heartbeat->isRunning()) << "a loop stopped by die() stays marked running";
+    EXPECT_TRUE(heartbeat->isCanceled());
+}
+
 TEST(Heartbeat, DieStraightAfterKeepAliveStopsTheBeats) {
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
