@@ -36,6 +36,7 @@ bool AMDevice::initWithDeviceOrBust(const md::AMDeviceRef& handle, std::string* 
     std::lock_guard lock(mutex_);
     device_ = handle;
     handleIdentity_ = handle.get();
+    timeLimits_ = md::AMDeviceGetTimeLimits(handle);
     if (!deviceConnect()) {
         if (error) *error = lasterror();
         device_.reset();
@@ -54,6 +55,7 @@ bool AMDevice::initWithDeviceOrBust(const md::AMDeviceRef& handle, std::string* 
 }
 
 AMDevice::~AMDevice() {
+    if (heartbeatService_) heartbeatService_->die();
     std::lock_guard lock(mutex_);
     if (!attached()) return;
     if (insession_) stopSession();
@@ -67,6 +69,8 @@ bool AMDevice::isDevice(const md::AMDeviceRef& handle) const {
 void AMDevice::forgetDevice() {
     forgotten_ = true;
     handleIdentity_ = nullptr;
+    // Its beats have no device to keep; made before the device was handed out.
+    if (heartbeatService_) heartbeatService_->die();
     // A thread in the middle of an operation holds the lock: it lets the handle go itself.
     std::unique_lock lock(mutex_, std::try_to_lock);
     if (lock.owns_lock()) attached();

@@ -66,6 +66,8 @@ public:
     void setLasterror(std::string text);
     void setLastcode(std::int32_t code);
     std::string description() const;
+    // How long the device has to answer (fixed when it was made).
+    const mobiledevice::DeviceTimeLimits& timeLimits() const { return timeLimits_; }
 
     bool deviceConnect();
     bool deviceDisconnect();
@@ -191,6 +193,7 @@ private:
     // Fixed at creation, before the device is handed to anyone.
     std::string deviceName_;
     std::string udid_;
+    mobiledevice::DeviceTimeLimits timeLimits_;
     std::optional<std::vector<std::string>> applAttributes_;
     bool connected_ = false;
     bool insession_ = false;

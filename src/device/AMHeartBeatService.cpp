@@ -49,15 +49,19 @@ bool AMHeartBeatService::keepAlive() {
 void AMHeartBeatService::die() {
     if (!isRunning_) return;
     isCanceled_ = true;
-    std::lock_guard lock(pauseMutex_);
-    pause_.notify_all();
+    {
+        std::lock_guard lock(pauseMutex_);
+        pause_.notify_all();
+    }
+    // A beat waiting for the device's answer ends now, not when the answer's time is up.
+    interrupt();
 }
 
 void AMHeartBeatService::beatLoop() {
     // A loop stopped by die() leaves the running flag set; a failed beat clears it.
     while (!isCanceled_) {
         if (!send() || !receive()) {
-            isRunning_ = false;
+            if (!isCanceled_) isRunning_ = false;
             return;
         }
         std::unique_lock lock(pauseMutex_);

@@ -9,7 +9,8 @@
 
 // Keeps a wirelessly attached device's lockdown connection alive: sends a beat about every
 // half second on a thread of its own and waits up to 15 s for each answer. The loop ends
-// on the first failed send or answer, or once die() is called.
+// on the first failed send or answer, or at once when die() is called, which gives up the
+// service's connection.
 class AMHeartBeatService : public AMService,
                            public std::enable_shared_from_this<AMHeartBeatService> {
 public:

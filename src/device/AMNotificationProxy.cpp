@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include <fmt/format.h>
+
 #include "device/AMDevice.h"
 #include "device/SocketCheck.h"
 #include "foundation/Json.h"
@@ -136,12 +138,15 @@ bool AMNotificationProxy::stopRequested() const {
 }
 
 long AMNotificationProxy::receivePiece(std::uint8_t* bytes, std::size_t length, bool started) {
+    using Clock = std::chrono::steady_clock;
+    auto lastBytes = Clock::now();
     std::size_t got = 0;
     while (got < length) {
         const long count = receive(bytes + got, length - got, kReadTimeoutMs);
         if (count > 0) {
             got += static_cast<std::size_t>(count);
             started = true;
+            lastBytes = Clock::now();
             continue;
         }
         if (count != kSocketTimedOut) return count == 0 ? kSocketPeerClosed : count;
@@ -152,13 +157,19 @@ long AMNotificationProxy::receivePiece(std::uint8_t* bytes, std::size_t length, 
             outOfStep_ = true;
             return kStopped;
         }
+        // A device that holds the rest back for longer has broken off.
+        if (Clock::now() - lastBytes >= std::chrono::milliseconds(replyTimeoutMs())) {
+            LogInfo("socket time out");
+            setLasterror(fmt::format("Reply was truncated, expected {} more bytes", length - got));
+            outOfStep_ = true;
+            return kBrokenOff;
+        }
     }
     return static_cast<long>(got);
 }
 
 Value AMNotificationProxy::readMessage(int* code) {
     *code = 0;
-    if (isSecureConnection()) return readXMLReplyTimeoutReturnCode(kReadTimeoutMs, code);
     std::uint8_t prefix[4];
     long count = receivePiece(prefix, sizeof prefix, false);
     if (count < 0) {
@@ -247,7 +258,8 @@ bool AMNotificationProxy::addObserverName(const void* observer, Handler handler,
     std::lock_guard lock(messagesMutex_);
     auto found = messages_.find(name);
     if (found == messages_.end()) {
-        if (mobiledevice::AMDStatus status = mobiledevice::AMDObserveNotification(sock(), name)) {
+        if (mobiledevice::AMDStatus status =
+                mobiledevice::AMDObserveNotification(sock(), name, replyTimeoutMs())) {
             LogInfo("AMDObserveNotification returned {}", static_cast<std::int32_t>(status));
         }
         found = messages_.emplace(name, std::vector<Registration>{}).first;
@@ -279,5 +291,5 @@ void AMNotificationProxy::removeObserver(const void* observer) {
 }
 
 bool AMNotificationProxy::postNotification(const std::string& name) {
-    return mobiledevice::AMDPostNotification(sock(), name, {}) == 0;
+    return mobiledevice::AMDPostNotification(sock(), name, {}, replyTimeoutMs()) == 0;
 }

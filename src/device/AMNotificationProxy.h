@@ -52,14 +52,16 @@ private:
         Handler handler;
     };
     void listenLoop();
-    // One message of the device. Every wait is bounded, so that a stop is heard even while
-    // the device sits on half a message; `code` is then kStopped, else as for
-    // readXMLReplyTimeoutReturnCode.
+    // One message of the device, on a plain or a secure connection. Every wait is bounded,
+    // so that a stop is heard even while the device sits on half a message; `code` is then
+    // kStopped, kBrokenOff when the device held the rest back beyond the reply limit, else
+    // as for readXMLReplyTimeoutReturnCode.
     foundation::Value readMessage(int* code);
     // Exactly `length` bytes, or a negative status; `started` when part of a message came.
     long receivePiece(std::uint8_t* bytes, std::size_t length, bool started);
     bool stopRequested() const;
     static constexpr int kStopped = -1;
+    static constexpr int kBrokenOff = -3;
     // Ends the proxy's own loop; false when it was not running.
     bool endListenLoop();
     // Ends the mobile-device layer's listener; false when it was not listening.

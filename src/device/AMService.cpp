@@ -103,6 +103,21 @@ std::string AMService::servicename() const {
     return servicename_;
 }
 
+unsigned int AMService::limitOr(unsigned int timeoutMs) const {
+    return timeoutMs > 0 ? timeoutMs : replyTimeoutMs_.load();
+}
+
+void AMService::interrupt() {
+    const int fd = sock();
+    if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+}
+
+bool AMService::waitWritable() {
+    const int ready = socket_check_fd(socket_, FDM_WRITE, replyTimeoutMs_);
+    if (ready == kSocketTimedOut) errno = ETIMEDOUT;
+    return ready > 0;
+}
+
 long AMService::send(const void* bytes, std::size_t length) {
     if (secureConnection_) {
         const char* cursor = static_cast<const char*>(bytes);
@@ -118,9 +133,11 @@ long AMService::send(const void* bytes, std::size_t length) {
     const char* cursor = static_cast<const char*>(bytes);
     std::size_t left = length;
     while (left > 0) {
-        ssize_t sent = ::send(socket_, cursor, left, MSG_NOSIGNAL);
+        ssize_t sent = ::send(socket_, cursor, left, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0) {
             if (errno == EINTR) continue;
+            // A device that stops reading fills the socket: it is waited for, within the limit.
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitWritable()) continue;
             return -1;
         }
         cursor += sent;
@@ -142,7 +159,8 @@ long AMService::receive(void* bytes, std::size_t length, unsigned int timeoutMs)
     if (!waitReadable(timeoutMs, &ready)) return ready;
     long count;
     if (secureConnection_) {
-        count = mobiledevice::AMDServiceConnectionReceive(connection_, bytes, length);
+        count = mobiledevice::AMDServiceConnectionReceive(connection_, bytes, length, timeoutMs);
+        if (count == mobiledevice::kAMDServiceConnectionTimedOut) return kSocketTimedOut;
         if (count < 0) return -EIO;
     } else {
         do {
@@ -214,9 +232,10 @@ bool AMService::sendFramed(std::span<const std::uint8_t> payload, std::size_t* s
     message.msg_iovlen = 2;
     const std::size_t total = sizeof prefix + payload.size();
     while (*sent < total) {
-        const ssize_t n = ::sendmsg(socket_, &message, MSG_NOSIGNAL);
+        const ssize_t n = ::sendmsg(socket_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR) continue;
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitWritable()) continue;
             return false;
         }
         *sent += static_cast<std::size_t>(n);
@@ -237,23 +256,28 @@ bool AMService::sendFramed(std::span<const std::uint8_t> payload, std::size_t* s
 
 std::unique_ptr<SocketReadStream> AMService::inputStreamFromSocket() const {
     if (!isValidService()) return nullptr;
-    return std::make_unique<SocketReadStream>(sock());
+    return std::make_unique<SocketReadStream>(sock(), replyTimeoutMs_);
 }
 
-long AMService::receiveAll(void* bytes, std::size_t length, unsigned int timeoutMs) {
+long AMService::receiveAll(void* bytes, std::size_t length, unsigned int timeoutMs,
+                           bool* timedOut) {
     std::size_t got = 0;
     while (got < length) {
         long count = receive(static_cast<char*>(bytes) + got, length - got, timeoutMs);
-        if (count <= 0) return got > 0 ? static_cast<long>(got) : count;
+        if (count <= 0) {
+            *timedOut = count == kSocketTimedOut;
+            return got > 0 ? static_cast<long>(got) : count;
+        }
         got += static_cast<std::size_t>(count);
     }
     return static_cast<long>(got);
 }
 
 AMService::PacketResult AMService::readPacket(unsigned int timeoutMs, foundation::Data* payload,
-                                              long* detail) {
+                                              long* detail, bool* timedOut) {
     std::uint8_t prefix[4];
-    long count = receiveAll(prefix, sizeof prefix, timeoutMs);
+    *timedOut = false;
+    long count = receiveAll(prefix, sizeof prefix, limitOr(timeoutMs), timedOut);
     *detail = count;
     if (count <= 0) {
         return count == kSocketTimedOut || count == 0 ? PacketResult::NothingArrived
@@ -264,7 +288,7 @@ AMService::PacketResult AMService::readPacket(unsigned int timeoutMs, foundation
     *detail = length;
     if (length == 0 || length > kMaxPacketLength) return PacketResult::Undecodable;
     payload->resize(length);
-    count = receiveAll(payload->data(), length, 0);
+    count = receiveAll(payload->data(), length, replyTimeoutMs_, timedOut);
     if (count < static_cast<long>(length)) {
         *detail = static_cast<long>(length) - (count > 0 ? count : 0);
         return PacketResult::Incomplete;
@@ -304,6 +328,10 @@ bool AMService::sendXMLRequest(const Value& request) {
 }
 
 Value AMService::readXMLReplyTimeoutReturnCode(unsigned int timeoutMs, int* returnCode) {
+    const auto timedOut = [returnCode] {
+        LogInfo("socket time out");
+        if (returnCode) *returnCode = kSocketTimedOut;
+    };
     int ready = 0;
     if (!waitReadable(timeoutMs, &ready) && ready < 0) {
         if (ready == kSocketTimedOut) LogInfo("socket time out");
@@ -316,13 +344,17 @@ Value AMService::readXMLReplyTimeoutReturnCode(unsigned int timeoutMs, int* retu
             mobiledevice::AMDServiceConnectionReceiveMessage(connection_, &reply, nullptr);
         if (status != 0) {
             LogInfo("{}: {}", "AMDServiceConnectionReceiveMessage", get_error_message(status));
+            if (status == mobiledevice::kAMDTimeOutError) timedOut();
             return {};
         }
         return reply;
     }
     foundation::Data payload;
     long detail = 0;
-    switch (readPacket(timeoutMs, &payload, &detail)) {
+    bool late = false;
+    const PacketResult result = readPacket(timeoutMs, &payload, &detail, &late);
+    if (late) timedOut();
+    switch (result) {
         case PacketResult::Ok:
             break;
         case PacketResult::NothingArrived:
@@ -350,11 +382,11 @@ Value AMService::readXMLReplyTimeoutReturnCode(unsigned int timeoutMs, int* retu
 }
 
 Value AMService::readXMLReplyWithReturn(int* returnCode) {
-    return readXMLReplyTimeoutReturnCode(0, returnCode);
+    return readXMLReplyTimeoutReturnCode(replyTimeoutMs_, returnCode);
 }
 
 Value AMService::readXMLReply() {
-    return readXMLReplyTimeoutReturnCode(0, nullptr);
+    return readXMLReplyTimeoutReturnCode(replyTimeoutMs_, nullptr);
 }
 
 Value AMService::sendRequestAndWaitForSingleReply(const Value& request) {
@@ -438,7 +470,7 @@ int AMService::readPlistPayload(unsigned int timeoutMs, foundation::Data* payloa
     // A prefix split over reads is completed under the same time limit.
     while (prefix.size() < 4) {
         foundation::Data rest;
-        if (receiveRawDataMaxLengthTimeout(&rest, 4 - prefix.size(), timeoutMs) < 1) {
+        if (receiveRawDataMaxLengthTimeout(&rest, 4 - prefix.size(), limitOr(timeoutMs)) < 1) {
             LogInfo("{} initial read failed!", name);
             return -3;
         }
@@ -456,7 +488,8 @@ int AMService::readPlistPayload(unsigned int timeoutMs, foundation::Data* payloa
     }
     std::size_t got = 0;
     while (got < length) {
-        const long count = receiveRawBytesMaxLengthTimeout(payload->data() + got, length - got, 0);
+        const long count =
+            receiveRawBytesMaxLengthTimeout(payload->data() + got, length - got, replyTimeoutMs_);
         if (count < 1) {
             LogInfo("{} received incomplete packet ({} of {} bytes)", name, got, length);
             if (got > 0) LogInfo("{} incomplete packet following:", name);

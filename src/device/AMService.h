@@ -59,9 +59,20 @@ public:
     void setLasterror(std::string text) { lasterror_ = std::move(text); }
     bool isSecureConnection() const { return secureConnection_; }
 
-    // Raw bytes. send delivers everything or fails (-1, errno set); receive waits for
-    // readiness (timeoutMs 0: no limit) and reads once: the count, -60 on time-out,
-    // -54 when the peer closed, minus the system error number on failure.
+    // How long the device has to answer a request (the reads without a time-out of their
+    // own), to go on with a reply it has begun, or to take more of what is sent to it: the
+    // device's service limit once started, else the default. A wait that passes it fails the
+    // exchange as timed out.
+    unsigned int replyTimeoutMs() const { return replyTimeoutMs_; }
+    void setReplyTimeoutMs(unsigned int timeoutMs) { replyTimeoutMs_ = timeoutMs; }
+    // Ends every wait on the service at once, from any thread: the connection is shut down,
+    // and the service is of no further use.
+    void interrupt();
+
+    // Raw bytes. send delivers everything or fails (-1, errno set: ETIMEDOUT when the device
+    // took nothing within the reply limit); receive waits for readiness (timeoutMs 0: no
+    // limit) and reads once: the count, -60 on time-out, -54 when the peer closed, minus
+    // the system error number on failure.
     long send(const void* bytes, std::size_t length);
     long receive(void* bytes, std::size_t length, unsigned int timeoutMs = 0);
     long receiveRawBytesMaxLengthTimeout(void* bytes, std::size_t maxLength,
@@ -74,7 +85,9 @@ public:
     // is not valid.
     std::unique_ptr<SocketReadStream> inputStreamFromSocket() const;
 
-    // Property-list exchange for request and reply services.
+    // Property-list exchange for request and reply services. The reads without a time-out
+    // wait for the reply limit; once a reply has begun, its rest comes within the reply
+    // limit or the read fails as timed out (return code -60, "socket time out" logged).
     bool sendXMLRequestTimeout(const foundation::Value& request, unsigned int timeoutMs,
                                bool binary);
     bool sendXMLRequest(const foundation::Value& request);
@@ -85,8 +98,9 @@ public:
     bool sendRequestAndWaitUntilDone(const foundation::Value& request);
 
     // Packet exchange for the heartbeat and relays. The read's out code: 0 success, -1 no
-    // service, -2 undecodable (empty or over-long included), -3 failed or incomplete,
-    // -5 nothing arrived in time.
+    // service, -2 undecodable (empty or over-long included), -3 failed or incomplete (also
+    // when the rest of a packet does not come within the reply limit), -5 nothing arrived
+    // in time.
     bool sendPlistIsBinary(const foundation::Value& plist, bool binary);
     foundation::Value readPlistTimeoutReturnCode(unsigned int timeoutMs, int* returnCode);
 
@@ -112,9 +126,18 @@ private:
     bool startWith(const std::string& name, const std::shared_ptr<AMDevice>& device,
                    const DeviceStart& start);
     enum class PacketResult { Ok, NothingArrived, Incomplete, Undecodable, Failed };
-    // Reads one framed packet; the time limit covers the length prefix.
-    PacketResult readPacket(unsigned int timeoutMs, foundation::Data* payload, long* detail);
-    long receiveAll(void* bytes, std::size_t length, unsigned int timeoutMs);
+    // Reads one framed packet; the time limit covers the length prefix, the reply limit the
+    // rest. `timedOut` tells whether it ended because a wait passed its limit.
+    PacketResult readPacket(unsigned int timeoutMs, foundation::Data* payload, long* detail,
+                            bool* timedOut);
+    // Waits until the full plain socket takes bytes again, for at most the reply limit;
+    // false (errno set, ETIMEDOUT once the limit has passed) when it does not.
+    bool waitWritable();
+    // A limit given, else the reply limit.
+    unsigned int limitOr(unsigned int timeoutMs) const;
+    // Every byte, else what came (or the failing read's result when nothing did);
+    // `timedOut` tells whether a wait passed its limit.
+    long receiveAll(void* bytes, std::size_t length, unsigned int timeoutMs, bool* timedOut);
     // Waits for the service to have bytes to read: true when it has, else `ready` holds
     // the wait's result (0, or -60 once the time is up, or -1).
     bool waitReadable(unsigned int timeoutMs, int* ready);
@@ -131,6 +154,8 @@ private:
     bool secureConnection_ = false;
     std::weak_ptr<AMDevice> device_;
     std::weak_ptr<AMServiceDelegate> delegate_;
+    std::atomic<unsigned int> replyTimeoutMs_{
+        mobiledevice::limitMs(mobiledevice::DeviceTimeLimits{}.serviceReply)};
     mutable std::mutex nameMutex_;
     std::string servicename_;
     // Outgoing XML is written into the same room message after message; one message at a

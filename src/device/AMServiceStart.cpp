@@ -42,6 +42,7 @@ bool AMService::startWith(const std::string& name, const std::shared_ptr<AMDevic
     socket_ = handle.socket;
     connection_ = std::move(handle.connection);
     secureConnection_ = secure;
+    replyTimeoutMs_ = mobiledevice::limitMs(device->timeLimits().serviceReply);
     std::lock_guard lock(nameMutex_);
     servicename_ = name;
     return true;

@@ -14,3 +14,8 @@ void DeviceCopyDelegate::setCb(ProgressBlock block) {
     std::lock_guard lock(mutex_);
     cb_ = std::move(block);
 }
+
+void DeviceCopyDelegate::abandon() {
+    setStop(true);
+    partialFiles_->withdraw();
+}

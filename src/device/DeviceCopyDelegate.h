@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "device/iMobileDeviceCopyDelegate.h"
@@ -15,6 +16,11 @@ public:
 
     void transferBytesOfTotal(std::int64_t bytes, std::int64_t total) override;
     bool shouldContinue() override { return !stop(); }
+    std::shared_ptr<foundation::PartialFiles> partialFiles() override { return partialFiles_; }
+    // Stops the copy and removes its partial file on the computer now, without waiting for
+    // the copy to see the stop (it may be waiting for a device that does not answer); the
+    // copy then puts nothing in place.
+    void abandon();
 
     ProgressBlock cb() const;
     void setCb(ProgressBlock block);
@@ -25,4 +31,6 @@ private:
     mutable std::mutex mutex_;
     ProgressBlock cb_;
     std::atomic<bool> stop_{false};
+    const std::shared_ptr<foundation::PartialFiles> partialFiles_ =
+        std::make_shared<foundation::PartialFiles>();
 };

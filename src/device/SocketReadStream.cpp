@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "device/SocketCheck.h"
+#include "logging/LogCall.h"
 
 bool SocketReadStream::open() {
     if (socket_ < 0) {
@@ -22,12 +23,20 @@ long SocketReadStream::read(void* bytes, std::size_t maxLength) {
         return -1;
     }
     for (;;) {
-        const ssize_t count = ::recv(socket_, bytes, maxLength, 0);
+        // Nothing is read before the socket has something (or its end) to give.
+        const int ready = socket_check_fd(socket_, FDM_READ, timeoutMs_);
+        if (ready == kSocketTimedOut) {
+            LogInfo("socket time out");
+            error_ = std::strerror(ETIMEDOUT);
+            return -1;
+        }
+        if (ready < 0) {
+            error_ = std::strerror(EBADF);
+            return -1;
+        }
+        const ssize_t count = ::recv(socket_, bytes, maxLength, MSG_DONTWAIT);
         if (count >= 0) return static_cast<long>(count);
-        if (errno == EINTR) continue;
-        // A socket that does not block has nothing yet: wait until it has.
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && socket_check_fd(socket_, FDM_READ, 0) > 0)
-            continue;
+        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
         error_ = std::strerror(errno);
         return -1;
     }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+
+#include "foundation/PartialFiles.h"
 
 // Told about a running transfer. A phone asks shouldContinue and then reports
 // transferBytesOfTotal after every chunk, on the transferring thread and with the device's
@@ -13,4 +16,7 @@ public:
     virtual ~iMobileDeviceCopyDelegate() = default;
     virtual void transferBytesOfTotal(std::int64_t /*bytes*/, std::int64_t /*total*/) {}
     virtual bool shouldContinue() { return true; }
+    // Where the transfer keeps the partial file it writes on the computer, so that someone
+    // else can take it away while the transfer waits for its device; null keeps it private.
+    virtual std::shared_ptr<foundation::PartialFiles> partialFiles() { return nullptr; }
 };

@@ -375,7 +375,8 @@ bool iPhoneDevice::downloadFileTo(const std::string& devicePath, const std::stri
     if (!source) return false;
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(computerPath).parent_path(), ignored);
-    foundation::ReplacingFileWriter target(computerPath);
+    foundation::ReplacingFileWriter target(computerPath,
+                                           delegate ? delegate->partialFiles() : nullptr);
     if (!target.open()) return false;
     std::vector<std::uint8_t> buffer(kChunkSize);
     std::int64_t done = 0;

@@ -252,7 +252,8 @@ bool iPodDevice::copyFromTo(const std::string& source, const std::string& destin
         return false;
     }
     const auto total = static_cast<std::int64_t>(info.st_size);
-    foundation::ReplacingFileWriter writer(destination);
+    foundation::ReplacingFileWriter writer(destination,
+                                           delegate ? delegate->partialFiles() : nullptr);
     bool ok = writer.open();
     std::vector<std::uint8_t> buffer(kCopyChunk);
     std::int64_t copied = 0;

@@ -20,8 +20,10 @@ using foundation::Value;
 namespace {
 
 // One copy as its job and its stop handler share it. While it runs it listens for the
-// application's will-terminate notice, which stops it as the page's stop does: it then
-// removes what it had written so far, and the application waits for that a while.
+// application's will-terminate notice, which stops it as the page's stop does and takes its
+// partial file on the computer away at once: the application waits only a while for the
+// copy to end, and a copy waiting for a device that does not answer may end after the
+// process.
 class RunningCopy : public std::enable_shared_from_this<RunningCopy> {
 public:
     const std::shared_ptr<DeviceCopyDelegate> delegate = std::make_shared<DeviceCopyDelegate>();
@@ -36,7 +38,7 @@ public:
             [weak](const foundation::Notification& notice) {
                 auto copy = weak.lock();
                 if (!copy) return;
-                copy->delegate->setStop(true);
+                copy->delegate->abandon();
                 const auto* finishing = notice.get<std::shared_ptr<foundation::DispatchGroup>>(
                     kWillTerminateFinishing);
                 if (!finishing || !*finishing) return;

@@ -23,7 +23,9 @@ bool fail(std::string* error, const std::string& what, int code) {
 
 }  // namespace
 
-ReplacingFileWriter::ReplacingFileWriter(std::string path) : path_(std::move(path)) {}
+ReplacingFileWriter::ReplacingFileWriter(std::string path, std::shared_ptr<PartialFiles> partials)
+    : path_(std::move(path)),
+      partials_(partials ? std::move(partials) : std::make_shared<PartialFiles>()) {}
 
 ReplacingFileWriter::~ReplacingFileWriter() { discard(); }
 
@@ -34,8 +36,15 @@ bool ReplacingFileWriter::open(std::string* error) {
     std::string pattern = appendingPathComponent(deletingLastPathComponent(path_), ".partial-XXXXXX");
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return fail(error, "cannot create a file beside " + path_, errno);
+    int fd = -1;
+    int code = 0;
+    const bool allowed = partials_->make([&]() -> std::string {
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        code = errno;
+        return fd < 0 ? std::string() : std::string(name.data());
+    });
+    if (!allowed) code = ECANCELED;
+    if (fd < 0) return fail(error, "cannot create a file beside " + path_, code);
     struct stat existing {};
     const mode_t mode =
         ::stat(path_.c_str(), &existing) == 0 ? existing.st_mode & 07777 : modeForNewFile(0644);
@@ -67,7 +76,7 @@ bool ReplacingFileWriter::commit(std::string* error) {
         discard();
         return fail(error, "cannot write " + temporary_, code);
     }
-    if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
+    if (!partials_->putInPlace(temporary_, path_)) {
         const int code = errno;
         discard();
         return fail(error, "cannot replace " + path_, code);
@@ -79,7 +88,7 @@ bool ReplacingFileWriter::commit(std::string* error) {
 void ReplacingFileWriter::discard() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    if (!temporary_.empty()) partials_->discard(temporary_);
     temporary_.clear();
 }
 

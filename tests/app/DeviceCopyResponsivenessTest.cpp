@@ -9,6 +9,7 @@
 #include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
 #include "app/ApplicationTermination.h"
+#include "app/DeviceDetection.h"
 #include "content/ThreadPool.h"
 #include "device/AMDevice.h"
 #include "device/MobileDeviceHub.h"
@@ -108,6 +109,42 @@ TEST_F(WebWindowTest, QuittingEndsSessionsAndStopsACopyInFlight) {
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return hasPartialIn(scratch / "pc"); }));
     EXPECT_TRUE(finishBeforeExit());
     EXPECT_EQ(phone->sessionsStopped(), stopped + 1);
+    EXPECT_TRUE(fs::is_empty(scratch / "pc"));
+}
+
+// Asked to quit while a download waits for a phone that has stopped answering, the
+// application does not wait for the phone to give up: the partial file goes at once, the
+// quit ends, and nothing the copy does once the phone answers again puts a file in place.
+TEST_F(WebWindowTest, QuittingDuringADownloadFromAPhoneThatStopsAnsweringLeavesNoPartialFile) {
+    foundationtest::ScratchFolder scratch;
+    const std::string media = scratch / "media";
+    fs::create_directories(media);
+    std::ofstream(media + "/big.bin", std::ios::binary) << std::string(8u << 20, 's');
+    fs::create_directories(scratch / "pc");
+    apptest::SimulatedPhoneApp app(scratch.path());
+    ASSERT_TRUE(app.start());
+    auto& view = app.view();
+    auto phone = app.attachPhone(
+        media, "", [](simdevice::SimDeviceConfig& config) { config.silenceable = true; });
+    ASSERT_TRUE(waitForValue(view, "document.body.textContent.includes('Sim Phone')", "true"));
+
+    // The file service answers about a megabyte more, a few pieces of the file, then nothing.
+    phone->silence().fallSilentAfter("com.apple.afc", 1u << 20);
+    eval(view, "App.call('mdfs', {cmd: 'device-download', udid: '" + phone->config().udid +
+                   "', path: '/big.bin', to: '" + (scratch / "pc/big.bin") +
+                   "', cb: 'copyProgress'}); 0");
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] {
+        return phone->silence().isSilent("com.apple.afc") && hasPartialIn(scratch / "pc");
+    }));
+
+    // As the application quits: the copy does not end in time, as its phone does not answer.
+    EXPECT_FALSE(finishBeforeExit());
+    stopDeviceDetection();
+    EXPECT_TRUE(fs::is_empty(scratch / "pc"));
+
+    phone->silence().answerAgain("com.apple.afc");
+    ASSERT_TRUE(testsupport::runMainLoopUntil(
+        [] { return ThreadPool::async().operationCount() == 0; }, std::chrono::seconds(60)));
     EXPECT_TRUE(fs::is_empty(scratch / "pc"));
 }
 

@@ -76,13 +76,15 @@ public:
     }
 
     // A paired phone named "Sim Phone" serving `root` as its media files (and its
-    // applications' folders under `containers`, when given).
-    std::shared_ptr<simdevice::SimDevice> attachPhone(const std::string& root,
-                                                      const std::string& containers = "") {
+    // applications' folders under `containers`, when given); `adjust` may change it first.
+    std::shared_ptr<simdevice::SimDevice> attachPhone(
+        const std::string& root, const std::string& containers = "",
+        const std::function<void(simdevice::SimDeviceConfig&)>& adjust = {}) {
         simdevice::SimDeviceConfig config;
         config.name = "Sim Phone";
         config.root = root;
         config.containersRoot = containers;
+        if (adjust) adjust(config);
         auto phone = server.attach(config);
         server.pairHost(phone);
         return phone;

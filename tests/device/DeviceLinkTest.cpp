@@ -167,11 +167,22 @@ TEST(DeviceLink, RequestsRunUntilCompleteOrError) {
     }
 }
 
+// A heartbeat on one end of a socket pair; the test plays the device on the other.
+struct BeatingPair {
+    BeatingPair() {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        heartbeat = AMHeartBeatService::withSocket(fds[0]);
+        device = AMService::withSocket(fds[1], "device");
+    }
+    std::shared_ptr<AMHeartBeatService> heartbeat;
+    std::shared_ptr<AMService> device;
+};
+
 TEST(Heartbeat, AnyAnswerCountsAndSilenceEndsTheLoop) {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    auto heartbeat = AMHeartBeatService::withSocket(fds[0]);
-    auto device = AMService::withSocket(fds[1], "device");
+    BeatingPair pair;
+    auto& heartbeat = pair.heartbeat;
+    auto& device = pair.device;
     heartbeat->setAnswerTimeoutMs(50);
     std::thread answerTwice([&] {
         for (const Value& answer : {Value("anything"), Value::list({})}) {
@@ -190,11 +201,26 @@ TEST(Heartbeat, AnyAnswerCountsAndSilenceEndsTheLoop) {
     EXPECT_FALSE(heartbeat->isCanceled());
 }
 
+// A beat waiting for a device that does not answer ends as soon as die() is called, not
+// when the time for the answer is up.
+TEST(Heartbeat, DieWhileABeatWaitsForItsAnswerEndsTheLoopAtOnce) {
+    BeatingPair pair;
+    auto& heartbeat = pair.heartbeat;
+    auto& device = pair.device;
+    heartbeat->setAnswerTimeoutMs(120000);
+    ASSERT_TRUE(heartbeat->keepAlive());
+    int code = 0;
+    ASSERT_EQ(device->readPlistTimeoutReturnCode(30000, &code), Value::dict({{"Command", "Polo"}}));
+    heartbeat->die();
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return heartbeat.use_count() == 1; }));
+    EXPECT_TRUE(heartbeat->isRunning()) << "a loop stopped by die() stays marked running";
+    EXPECT_TRUE(heartbeat->isCanceled());
+}
+
 TEST(Heartbeat, DieStraightAfterKeepAliveStopsTheBeats) {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    auto heartbeat = AMHeartBeatService::withSocket(fds[0]);
-    auto device = AMService::withSocket(fds[1], "device");
+    BeatingPair pair;
+    auto& heartbeat = pair.heartbeat;
+    auto& device = pair.device;
     // The device answers every beat, so that only die() ends the loop.
     std::atomic<int> beats = 0;
     std::thread answering([&] {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "EndsInTime.h"
 #include "SocketPair.h"
 #include "device/AMNotificationProxy.h"
 #include "foundation/PropertyList.h"
@@ -19,13 +20,6 @@ namespace {
 
 using foundation::Value;
 using namespace std::chrono_literals;
-
-std::vector<std::uint8_t> framed(const Value& message) {
-    const auto xml = foundation::plist::writeXml(message);
-    std::vector<std::uint8_t> bytes = devicetest::lengthPrefix(static_cast<std::uint32_t>(xml->size()));
-    bytes.insert(bytes.end(), xml->begin(), xml->end());
-    return bytes;
-}
 
 // Polls `done` until it holds or a generous limit passes.
 bool within(const std::function<bool()>& done, std::chrono::milliseconds limit = 30s) {
@@ -54,7 +48,7 @@ struct ProxyOnAPair {
         if (peer >= 0) ::close(peer);
     }
     void send(const Value& message) const {
-        const auto bytes = framed(message);
+        const auto bytes = devicetest::framedXml(message);
         EXPECT_EQ(::send(peer, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
     }
     void relay() const {
@@ -104,6 +98,35 @@ TEST(NotificationProxyLoop, ItEndsOnADeathAnUnknownCommandOrALostDevice) {
         if (std::string(c.name) != "device gone") device.relay();
         EXPECT_FALSE(device.relaysReach(2, std::chrono::milliseconds(2 * AMNotificationProxy::kReadTimeoutMs)));
     }
+}
+
+// Between messages a device may keep quiet for hours; in the middle of one, a device that
+// holds the rest back longer than the reply limit has broken off, and listening ends.
+TEST(NotificationProxyLoop, ADeviceThatBreaksOffAMessageEndsIt) {
+    ProxyOnAPair device;
+    device.proxy->setReplyTimeoutMs(300);
+    const auto bytes =
+        devicetest::framedXml(Value::dict({{"Command", "RelayNotification"}, {"Name", "x"}}));
+    ASSERT_EQ(::send(device.peer, bytes.data(), bytes.size() / 2, MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size() / 2));
+    EXPECT_TRUE(within([&] { return !device.proxy->isListening(); }));
+    EXPECT_NE(device.proxy->lasterror().find("Reply was truncated"), std::string::npos);
+}
+
+// Requests to a proxy that stops reading fail once the device has taken nothing for the
+// reply limit, instead of waiting for it for good.
+TEST(NotificationProxyLoop, PostsToADeviceThatStopsReadingFail) {
+    ProxyOnAPair device;
+    device.proxy->setReplyTimeoutMs(300);
+    const bool failed = devicetest::endsInTime(
+        [&] {
+            for (int i = 0; i < 1000000; ++i) {
+                if (!device.proxy->postNotification("com.example.posted")) return true;
+            }
+            return false;
+        },
+        [&] { ::shutdown(device.peer, SHUT_RDWR); });
+    EXPECT_TRUE(failed);
 }
 
 }  // namespace

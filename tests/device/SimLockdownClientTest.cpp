@@ -116,10 +116,11 @@ TEST_F(SimLockdownClient, TheHandshakeLeavesTheSocketModeAsItFoundIt) {
 
         const Value start = Value::dict(
             {{"Request", "StartSession"}, {"HostID", record["HostID"]}, {"Label", "test"}});
-        ASSERT_EQ(md::sendFramedMessage(connection, start, md::kAMDPropertyListXml),
+        ASSERT_EQ(md::sendFramedMessage({connection, false, 5000}, start, md::kAMDPropertyListXml),
                   md::kAMDSuccess);
         Value reply;
-        ASSERT_EQ(md::receiveFramedMessage(connection, &reply, nullptr, 5000), md::kAMDSuccess);
+        ASSERT_EQ(md::receiveFramedMessage({connection, false, 5000}, &reply, nullptr),
+                  md::kAMDSuccess);
         ASSERT_EQ(reply["EnableSessionSSL"], Value(true));
         EXPECT_EQ(md::enableSsl(connection), IDEVICE_E_SUCCESS);
         EXPECT_EQ(::fcntl(fd, F_GETFL), mode);
@@ -127,8 +128,9 @@ TEST_F(SimLockdownClient, TheHandshakeLeavesTheSocketModeAsItFoundIt) {
         // The session's traffic is encrypted: the device reads the request only through TLS.
         const Value get =
             Value::dict({{"Request", "GetValue"}, {"Key", "ActivationState"}, {"Label", "test"}});
-        ASSERT_EQ(md::sendFramedMessage(connection, get, md::kAMDPropertyListXml), md::kAMDSuccess);
-        ASSERT_EQ(md::receiveFramedMessage(connection, &reply, nullptr, 5000), md::kAMDSuccess);
+        const md::Wire secure{connection, true, 5000};
+        ASSERT_EQ(md::sendFramedMessage(secure, get, md::kAMDPropertyListXml), md::kAMDSuccess);
+        ASSERT_EQ(md::receiveFramedMessage(secure, &reply, nullptr), md::kAMDSuccess);
         EXPECT_EQ(reply["Value"], Value("Activated"));
         idevice_disconnect(connection);
     }

@@ -58,7 +58,12 @@ TEST_F(SimNetworkPhone, AWirelessPhoneIsKeptAliveAndItsFilesUnlocked) {
     EXPECT_TRUE(std::filesystem::is_directory(scratch / "Wireless"));
     EXPECT_EQ(startsOf(simulated),
               (std::vector<std::string>{"com.apple.mobile.heartbeat", "com.apple.afc unlocked"}));
-    heartbeat->die();
+
+    // The device's leaving ends its beats at once: the beat thread lets the service go.
+    device->forgetDevice();
+    EXPECT_TRUE(heartbeat->isCanceled());
+    EXPECT_TRUE(
+        runMainLoopUntil([&] { return heartbeat.use_count() == 2; }));  // the device's and ours
 }
 
 }  // namespace

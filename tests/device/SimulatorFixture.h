@@ -67,12 +67,15 @@ protected:
         return device;
     }
 
-    // An AMDevice for a simulated device, made the way the hub makes it.
-    std::shared_ptr<AMDevice> amDevice(const std::shared_ptr<simdevice::SimDevice>& device) {
+    // An AMDevice for a simulated device, made the way the hub makes it, with the time
+    // limits for its exchanges.
+    std::shared_ptr<AMDevice> amDevice(const std::shared_ptr<simdevice::SimDevice>& device,
+                                       const mobiledevice::DeviceTimeLimits& limits = {}) {
         auto handle = std::make_shared<mobiledevice::AMDeviceHandle>(
             device->config().udid, device->deviceId(),
             device->config().network ? mobiledevice::kAMDInterfaceWiFi
                                      : mobiledevice::kAMDInterfaceUSB);
+        handle->limits = limits;
         return AMDevice::deviceFrom(handle);
     }
 

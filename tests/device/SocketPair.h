@@ -73,4 +73,13 @@ inline std::vector<std::uint8_t> lengthPrefix(std::uint32_t length) {
             static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
 }
 
+// A property list as a device frames it: the length, then the XML.
+inline std::vector<std::uint8_t> framedXml(const foundation::Value& message) {
+    const auto xml = foundation::plist::writeXml(message);
+    std::vector<std::uint8_t> bytes(xml->begin(), xml->end());
+    const auto prefix = lengthPrefix(static_cast<std::uint32_t>(bytes.size()));
+    bytes.insert(bytes.begin(), prefix.begin(), prefix.end());
+    return bytes;
+}
+
 }  // namespace devicetest

@@ -175,7 +175,8 @@ TEST_F(DeviceCopyTest, StopsKeepTheOldFilesAndAnswerWithoutHoldingTheMainThread)
 }
 
 // The application about to quit stops the copies in flight as the page's stop does: each
-// removes what it wrote so far, and the quit is told when they have ended.
+// removes what it wrote so far, and the quit is told when they have ended. A download's
+// partial file goes at once, also while its device does not answer.
 TEST_F(DeviceCopyTest, QuittingStopsCopiesInFlightAndRemovesTheirPartialFiles) {
     put(media(), "song.mp3", std::string(kChunk * 4, 'n'));
     put(folder / "pc", "up.bin", std::string(kChunk * 4, 'u'));
@@ -186,6 +187,7 @@ TEST_F(DeviceCopyTest, QuittingStopsCopiesInFlightAndRemovesTheirPartialFiles) {
     foundation::NotificationCenter::defaultCenter().post(
         kApplicationWillTerminateNotification, nullptr, {{kWillTerminateFinishing, finishing}});
     EXPECT_FALSE(finishing->finished());  // the copy is held between two pieces
+    EXPECT_EQ(namesIn(folder / "pc"), std::vector<std::string>{"up.bin"});
     gate->open();
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return finishing->finished(); }));
     EXPECT_EQ(await(down), result(false));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -63,6 +64,35 @@ TEST(ReplacingFileWriter, TargetsWithTheLongestNamesCanBeWritten) {
         ASSERT_TRUE(writer.commit());
         EXPECT_EQ(foundationtest::contentsOf(target), "ok");
     }
+}
+
+// Partial files withdrawn by another thread (a copy's, at quit, while the copy waits for a
+// device) are gone at once; the writer then makes none and puts nothing in place, and what
+// it still does never touches a file that has taken the old name since.
+TEST(ReplacingFileWriter, WithdrawnPartialFilesAreGoneAndNothingIsPutInPlace) {
+    foundationtest::ScratchFolder folder;
+    const std::string target = folder / "copy.bin";
+    auto partials = std::make_shared<foundation::PartialFiles>();
+    foundation::ReplacingFileWriter writer(target, partials);
+    const std::uint8_t bytes[] = {'p', 'a', 'r', 't'};
+    ASSERT_TRUE(writer.open());
+    ASSERT_TRUE(writer.append(bytes, sizeof bytes));
+    const auto temporary = std::filesystem::directory_iterator(folder.path())->path();
+    std::thread([&] { partials->withdraw(); }).join();
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+
+    // The temporary's name is taken by someone else's file meanwhile.
+    foundationtest::writeText(temporary, "another's");
+    EXPECT_TRUE(writer.append(bytes, sizeof bytes));  // into the removed file
+    EXPECT_FALSE(writer.commit());
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_EQ(foundationtest::contentsOf(temporary), "another's");
+    foundation::ReplacingFileWriter later(target, partials);
+    std::string error;
+    EXPECT_FALSE(later.open(&error));
+    EXPECT_NE(error.find("cannot create a file beside"), std::string::npos);
+    later.discard();
+    EXPECT_EQ(foundationtest::contentsOf(temporary), "another's");
 }
 
 }  // namespace

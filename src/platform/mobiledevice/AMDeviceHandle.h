@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "foundation/Value.h"
+#include "platform/mobiledevice/ConnectionFraming.h"
+#include "platform/mobiledevice/DeviceTimeLimits.h"
 #include "platform/mobiledevice/LockdownClient.h"
 #include "platform/mobiledevice/MobileDevice.h"
 
@@ -27,6 +29,9 @@ struct AMDeviceHandle {
     const std::string udid;
     const std::uint32_t muxId;
     const std::uint32_t interfaceType;
+    // For every exchange with the device, its services' included; fixed before the handle is
+    // handed out (tests shorten them).
+    DeviceTimeLimits limits;
 
     // Guards everything below: one lockdown exchange at a time per device.
     std::mutex mutex;
@@ -36,8 +41,8 @@ struct AMDeviceHandle {
 };
 
 struct AMDServiceConnection {
-    AMDServiceConnection(idevice_t deviceIn, idevice_connection_t connectionIn)
-        : device(deviceIn), connection(connectionIn) {}
+    AMDServiceConnection(idevice_t deviceIn, const Wire& wireIn)
+        : device(deviceIn), connection(wireIn.connection), wire(wireIn) {}
     ~AMDServiceConnection();
     AMDServiceConnection(const AMDServiceConnection&) = delete;
     AMDServiceConnection& operator=(const AMDServiceConnection&) = delete;
@@ -46,6 +51,8 @@ struct AMDServiceConnection {
     // lockdown connection it was started from.
     idevice_t device;
     idevice_connection_t connection;
+    // How it is spoken over, and how long each wait for the device lasts.
+    const Wire wire;
     // Inside TLS a read takes a whole record off the socket; what it gave beyond what was
     // asked for waits here for the next receive, as the socket no longer shows it.
     std::vector<char> surplus;
@@ -55,14 +62,16 @@ struct AMDServiceConnection {
 // A file service connection with the device handle it was made on. After a failed
 // exchange the stream is out of step, so the connection refuses further calls.
 struct AFCConnection {
-    AFCConnection(idevice_t deviceIn, idevice_connection_t connectionIn)
-        : device(deviceIn), connection(connectionIn) {}
+    AFCConnection(idevice_t deviceIn, const Wire& wireIn)
+        : device(deviceIn), connection(wireIn.connection), wire(wireIn) {}
     ~AFCConnection();
     AFCConnection(const AFCConnection&) = delete;
     AFCConnection& operator=(const AFCConnection&) = delete;
 
     idevice_t device;
     idevice_connection_t connection;
+    // How it is spoken over, and how long each wait for the device lasts.
+    const Wire wire;
     std::uint64_t nextPacket = 0;
     bool broken = false;
     foundation::Value lastErrorInfo;  // of the last refused operation

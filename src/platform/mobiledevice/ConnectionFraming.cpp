@@ -1,6 +1,10 @@
 #include "platform/mobiledevice/ConnectionFraming.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -10,12 +14,41 @@
 
 namespace mobiledevice {
 
-AMDStatus sendAll(idevice_connection_t connection, const void* bytes, std::size_t length) {
+namespace {
+
+// What one send hands the library after a wait inside TLS: no more than a socket that polls
+// writable takes whole, as the library's TLS write fails on a socket that fills. A plain
+// send on the multiplexer's socket, which does not block, takes what fits.
+constexpr std::size_t kEncryptedPiece = 16384;
+constexpr std::size_t kPlainPiece = 1u << 30;
+
+}  // namespace
+
+AMDStatus waitForSocket(int fd, bool write, unsigned int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd entry{fd, static_cast<short>(write ? POLLOUT : POLLIN), 0};
+        const int ready = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (ready > 0) return (entry.revents & POLLNVAL) ? kAMDInvalidArgumentError : kAMDSuccess;
+        if (ready == 0) return kAMDTimeOutError;
+        if (errno != EINTR) return kAMDMuxConnectError;
+    }
+}
+
+AMDStatus sendAll(const Wire& wire, const void* bytes, std::size_t length) {
+    int fd = -1;
+    if (idevice_connection_get_fd(wire.connection, &fd) != IDEVICE_E_SUCCESS || fd < 0) {
+        return kAMDNotConnectedError;
+    }
+    const std::size_t piece = wire.encrypted ? kEncryptedPiece : kPlainPiece;
     const char* cursor = static_cast<const char*>(bytes);
     while (length > 0) {
+        if (AMDStatus status = waitForSocket(fd, true, wire.timeoutMs)) return status;
         std::uint32_t sent = 0;
-        const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(length, 1u << 30));
-        idevice_error_t error = idevice_connection_send(connection, cursor, chunk, &sent);
+        const auto chunk = static_cast<std::uint32_t>(std::min(length, piece));
+        idevice_error_t error = idevice_connection_send(wire.connection, cursor, chunk, &sent);
         if (error != IDEVICE_E_SUCCESS) return statusFromDevice(error);
         if (sent == 0) return kAMDSendMessageError;
         cursor += sent;
@@ -24,16 +57,13 @@ AMDStatus sendAll(idevice_connection_t connection, const void* bytes, std::size_
     return kAMDSuccess;
 }
 
-AMDStatus receiveExactly(idevice_connection_t connection, void* bytes, std::size_t length,
-                         unsigned int timeoutMs) {
+AMDStatus receiveExactly(const Wire& wire, void* bytes, std::size_t length) {
     char* cursor = static_cast<char*>(bytes);
     while (length > 0) {
         std::uint32_t received = 0;
         const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(length, 1u << 30));
-        idevice_error_t error =
-            timeoutMs > 0 ? idevice_connection_receive_timeout(connection, cursor, chunk, &received,
-                                                               timeoutMs)
-                          : idevice_connection_receive(connection, cursor, chunk, &received);
+        idevice_error_t error = idevice_connection_receive_timeout(wire.connection, cursor, chunk,
+                                                                   &received, wire.timeoutMs);
         if (error != IDEVICE_E_SUCCESS) return statusFromDevice(error);
         if (received == 0) return kAMDReceiveMessageError;
         cursor += received;
@@ -42,7 +72,7 @@ AMDStatus receiveExactly(idevice_connection_t connection, void* bytes, std::size
     return kAMDSuccess;
 }
 
-AMDStatus sendFramedMessage(idevice_connection_t connection, const foundation::Value& message,
+AMDStatus sendFramedMessage(const Wire& wire, const foundation::Value& message,
                             std::uint32_t format) {
     std::vector<std::uint8_t> payload;
     if (format == kAMDPropertyListBinary) {
@@ -59,14 +89,14 @@ AMDStatus sendFramedMessage(idevice_connection_t connection, const foundation::V
     const std::uint8_t prefix[4] = {
         static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
         static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
-    if (AMDStatus status = sendAll(connection, prefix, sizeof prefix)) return status;
-    return sendAll(connection, payload.data(), payload.size());
+    if (AMDStatus status = sendAll(wire, prefix, sizeof prefix)) return status;
+    return sendAll(wire, payload.data(), payload.size());
 }
 
-AMDStatus receiveFramedMessage(idevice_connection_t connection, foundation::Value* message,
-                               std::uint32_t* format, unsigned int timeoutMs) {
+AMDStatus receiveFramedMessage(const Wire& wire, foundation::Value* message,
+                               std::uint32_t* format) {
     return receiveFramedMessage(
-        [&](void* bytes, std::size_t length) { return receiveExactly(connection, bytes, length, timeoutMs); },
+        [&](void* bytes, std::size_t length) { return receiveExactly(wire, bytes, length); },
         message, format);
 }
 

@@ -54,7 +54,7 @@ AMDStatus AMDeviceConnect(const AMDeviceRef& handle) {
     if (handle->lockdown) return kAMDSuccess;
     handle->device = openDevice(*handle);
     if (!handle->device) return kAMDDeviceDisconnectedError;
-    AMDStatus status = LockdownClient::open(handle->device, &handle->lockdown);
+    AMDStatus status = LockdownClient::open(handle->device, &handle->lockdown, handle->limits);
     if (status == kAMDSuccess) {
         std::string type;
         status = handle->lockdown->queryType(&type);
@@ -144,6 +144,10 @@ std::string AMDeviceCopyDeviceIdentifier(const AMDeviceRef& handle) {
 
 std::uint32_t AMDeviceGetInterfaceType(const AMDeviceRef& handle) {
     return handle ? handle->interfaceType : 0;
+}
+
+DeviceTimeLimits AMDeviceGetTimeLimits(const AMDeviceRef& handle) {
+    return handle ? handle->limits : DeviceTimeLimits{};
 }
 
 AMDeviceRef AMDeviceCopyPairedCompanion(const AMDeviceRef&) {

@@ -11,7 +11,6 @@
 #include "platform/mobiledevice/AMDeviceHandle.h"
 #include "platform/mobiledevice/ConnectionFraming.h"
 #include "platform/mobiledevice/FileService.h"
-#include "platform/mobiledevice/SslHandshake.h"
 #include "platform/mobiledevice/StartedService.h"
 #include "platform/mobiledevice/StatusMapping.h"
 
@@ -24,8 +23,6 @@ namespace packet = afcpacket;
 constexpr const char* kHouseArrestService = "com.apple.mobile.house_arrest";
 // Largest single read or write request.
 constexpr std::size_t kLargestRequest = 1u << 20;
-// A device that goes silent in the middle of an answer is given up after this long.
-constexpr unsigned int kReceiveTimeoutMs = 60000;
 
 // The service's open modes.
 constexpr std::uint64_t kReadOnly = 1;
@@ -47,27 +44,38 @@ std::uint64_t serviceMode(AFCFileMode mode) {
     return kReadOnly;
 }
 
-// One request and its reply, handed out; a status reply also becomes the answer. A failed exchange leaves the connection unusable.
+// A failed send of an exchange: a device that stopped taking bytes timed out, else the send
+// failed.
+AMDStatus sendFailure(AMDStatus status) {
+    return status == kAMDTimeOutError ? status : kAMDSendMessageError;
+}
+
+// One request and its reply, handed out; a status reply also becomes the answer. A failed
+// exchange leaves the connection unusable. Each wait for the device is bounded by the
+// connection's time-out, or `timeoutMs` when given.
 AMDStatus exchange(const AFCConnectionRef& afc, std::uint64_t operation,
                    const std::vector<std::uint8_t>& data, const void* payload,
                    std::size_t payloadLength, packet::Reply* reply,
-                   std::span<std::uint8_t> replyInto = {},
-                   unsigned int timeoutMs = kReceiveTimeoutMs) {
+                   std::span<std::uint8_t> replyInto = {}, unsigned int timeoutMs = 0) {
     if (!afc || !afc->connection) return kAMDInvalidArgumentError;
     if (afc->broken) return kAMDNotConnectedError;
+    Wire wire = afc->wire;
+    if (timeoutMs > 0) wire.timeoutMs = timeoutMs;
     const std::uint64_t number = afc->nextPacket++;
     const auto head = packet::encodeRequest(number, operation, data, payloadLength);
     afc->broken = true;
-    if (sendAll(afc->connection, head.data(), head.size()) != 0) return kAMDSendMessageError;
-    if (payloadLength > 0 && sendAll(afc->connection, payload, payloadLength) != 0) {
-        return kAMDSendMessageError;
+    if (AMDStatus status = sendAll(wire, head.data(), head.size())) return sendFailure(status);
+    if (payloadLength > 0) {
+        if (AMDStatus status = sendAll(wire, payload, payloadLength)) return sendFailure(status);
     }
+    AMDStatus received = kAMDSuccess;
     auto answer = packet::readReply(
         [&](std::uint8_t* bytes, std::size_t length) {
-            return receiveExactly(afc->connection, bytes, length, timeoutMs) == kAMDSuccess;
+            received = receiveExactly(wire, bytes, length);
+            return received == kAMDSuccess;
         },
         replyInto);
-    if (!answer) return kAMDInvalidResponseError;
+    if (!answer) return received == kAMDTimeOutError ? received : kAMDInvalidResponseError;
     afc->broken = false;
     *reply = std::move(*answer);
     if (reply->operation != packet::kStatus) return kAMDSuccess;
@@ -115,12 +123,8 @@ AMDStatus keyValues(const AFCConnectionRef& afc, std::uint64_t operation,
 
 // Takes over the started service's connection, encrypted when the device asks.
 AMDStatus adopt(StartedService& started, AFCConnectionRef* connection) {
-    if (started.descriptor->ssl_enabled) {
-        if (idevice_error_t error = enableSsl(started.connection)) {
-            return statusFromDevice(error);
-        }
-    }
-    *connection = std::make_shared<AFCConnection>(started.device, started.connection);
+    if (AMDStatus status = started.secureWhenAsked()) return status;
+    *connection = std::make_shared<AFCConnection>(started.device, started.wire());
     started.device = nullptr;
     started.connection = nullptr;
     return kAMDSuccess;
@@ -155,17 +159,7 @@ AMDStatus AFCConnectionOpenHouseArrest(const AMDeviceRef& device, const std::str
     if (AMDStatus status = startService(device, kHouseArrestService, {}, &started)) return status;
     AFCConnectionRef afc;
     if (AMDStatus status = adopt(started, &afc)) return status;
-    const std::string command = options["Command"].stringOr("VendContainer");
-    const auto request = foundation::Value::dict({{"Command", command}, {"Identifier", bundleId}});
-    if (AMDStatus status = sendFramedMessage(afc->connection, request, kAMDPropertyListXml)) {
-        return status;
-    }
-    foundation::Value reply;
-    if (AMDStatus status = receiveFramedMessage(afc->connection, &reply, nullptr)) return status;
-    if (const std::string* error = reply["Error"].string()) {
-        return statusFromHouseArrestError(*error);
-    }
-    if (reply["Status"].stringOr() != "Complete") return kAMDInvalidResponseError;
+    if (AMDStatus status = vendContainer(afc->wire, bundleId, options)) return status;
     // From here the connection speaks the file service's protocol.
     *connection = std::move(afc);
     return kAMDSuccess;
@@ -239,9 +233,8 @@ AFCOperationRef AFCOperationCreateSetModTime(const std::string& path,
 AMDStatus AFCConnectionProcessOperation(const AFCConnectionRef& connection,
                                         const AFCOperationRef& operation, double timeout) {
     if (!operation || !(timeout >= 0)) return kAMDInvalidArgumentError;
-    const auto timeoutMs = timeout > 0 && timeout < 86400
-                               ? static_cast<unsigned int>(timeout * 1000)
-                               : kReceiveTimeoutMs;
+    const auto timeoutMs =
+        timeout > 0 && timeout < 86400 ? static_cast<unsigned int>(timeout * 1000) : 0u;
     packet::Reply reply;
     const AMDStatus status = exchange(connection, operation->operation, operation->data, nullptr, 0,
                                       &reply, {}, timeoutMs);
@@ -265,8 +258,8 @@ AMDStatus AFCOperationGetResultStatus(const AFCOperationRef& operation) {
     return operation ? operation->result : kAMDInvalidArgumentError;
 }
 
-std::uint32_t AFCConnectionGetIOTimeout(const AFCConnectionRef&) {
-    return kReceiveTimeoutMs / 1000;
+std::uint32_t AFCConnectionGetIOTimeout(const AFCConnectionRef& connection) {
+    return connection ? connection->wire.timeoutMs / 1000 : 0;
 }
 
 foundation::Value AFCConnectionCopyLastErrorInfo(const AFCConnectionRef& connection) {

@@ -15,8 +15,6 @@ namespace mobiledevice {
 namespace {
 
 constexpr std::uint16_t kLockdownPort = 62078;
-// A device that does not answer a request is given up after this long.
-constexpr unsigned int kReplyTimeoutMs = 30000;
 
 // A pair record as the device is shown it: everything but this host's private keys.
 Value publicPairRecord(const Value& record) {
@@ -31,12 +29,13 @@ Value publicPairRecord(const Value& record) {
 
 }  // namespace
 
-AMDStatus LockdownClient::open(idevice_t device, std::unique_ptr<LockdownClient>* client) {
+AMDStatus LockdownClient::open(idevice_t device, std::unique_ptr<LockdownClient>* client,
+                               const DeviceTimeLimits& limits) {
     idevice_connection_t connection = nullptr;
     if (idevice_connect(device, kLockdownPort, &connection) != IDEVICE_E_SUCCESS) {
         return kAMDMuxConnectError;
     }
-    *client = std::make_unique<LockdownClient>(connection);
+    *client = std::make_unique<LockdownClient>(connection, limits);
     return kAMDSuccess;
 }
 
@@ -47,10 +46,9 @@ LockdownClient::~LockdownClient() {
 AMDStatus LockdownClient::exchange(const char* name, Value request, Value* reply) {
     request.set("Label", kLockdownLabel);
     request.set("Request", name);
-    if (AMDStatus status = sendFramedMessage(connection_, request, kAMDPropertyListXml)) {
-        return status;
-    }
-    if (AMDStatus status = receiveFramedMessage(connection_, reply, nullptr, kReplyTimeoutMs)) {
+    const Wire wire{connection_, secure_, limitMs(limits_.lockdownReply)};
+    if (AMDStatus status = sendFramedMessage(wire, request, kAMDPropertyListXml)) return status;
+    if (AMDStatus status = receiveFramedMessage(wire, reply, nullptr)) {
         return status;
     }
     if (!reply->isDictionary()) return kAMDInvalidResponseError;
@@ -92,7 +90,7 @@ AMDStatus LockdownClient::startSession(const Value& pairRecord, std::string* ses
     if (AMDStatus status = exchange("StartSession", std::move(request), &reply)) return status;
     *sessionId = reply["SessionID"].stringOr();
     if (!reply["EnableSessionSSL"].toBool().value_or(false)) return kAMDSuccess;
-    if (enableSsl(connection_) != IDEVICE_E_SUCCESS) return kAMDCryptoError;
+    if (enableSsl(connection_, limits_.handshake) != IDEVICE_E_SUCCESS) return kAMDCryptoError;
     secure_ = true;
     return kAMDSuccess;
 }

@@ -15,6 +15,7 @@
 
 #include "foundation/Value.h"
 #include "platform/mobiledevice/AMDStatus.h"
+#include "platform/mobiledevice/DeviceTimeLimits.h"
 
 namespace mobiledevice {
 
@@ -23,9 +24,12 @@ inline constexpr const char* kLockdownLabel = "Orvandel";
 
 class LockdownClient {
 public:
-    // Connects to the device's lockdown port; the client owns the connection.
-    static AMDStatus open(idevice_t device, std::unique_ptr<LockdownClient>* client);
-    explicit LockdownClient(idevice_connection_t connection) : connection_(connection) {}
+    // Connects to the device's lockdown port; the client owns the connection. Each reply,
+    // send and handshake is given up once its limit has passed (kAMDTimeOutError).
+    static AMDStatus open(idevice_t device, std::unique_ptr<LockdownClient>* client,
+                          const DeviceTimeLimits& limits = {});
+    LockdownClient(idevice_connection_t connection, const DeviceTimeLimits& limits)
+        : connection_(connection), limits_(limits) {}
     ~LockdownClient();
     LockdownClient(const LockdownClient&) = delete;
     LockdownClient& operator=(const LockdownClient&) = delete;
@@ -49,6 +53,7 @@ private:
     AMDStatus exchange(const char* name, foundation::Value request, foundation::Value* reply);
 
     idevice_connection_t connection_;
+    const DeviceTimeLimits limits_;
     bool secure_ = false;
 };
 

@@ -14,6 +14,7 @@
 
 #include "foundation/Value.h"
 #include "platform/mobiledevice/AMDStatus.h"
+#include "platform/mobiledevice/DeviceTimeLimits.h"
 
 namespace mobiledevice {
 
@@ -63,6 +64,8 @@ int AMDeviceIsPaired(const AMDeviceRef& device);
 foundation::Value AMDeviceCopyValue(const AMDeviceRef& device, const char* domain, const char* key);
 std::string AMDeviceCopyDeviceIdentifier(const AMDeviceRef& device);
 std::uint32_t AMDeviceGetInterfaceType(const AMDeviceRef& device);
+// How long the device has to answer, for every exchange with it and its services.
+DeviceTimeLimits AMDeviceGetTimeLimits(const AMDeviceRef& device);
 // Companion proxies (interface type 3) do not exist on this platform: always null.
 AMDeviceRef AMDeviceCopyPairedCompanion(const AMDeviceRef& device);
 void AMDeviceRelease(AMDeviceRef& device);
@@ -79,12 +82,20 @@ AMDStatus AMDeviceCreateHouseArrestService(const AMDeviceRef& device, const std:
 AMDStatus AMDeviceLookupApplications(const AMDeviceRef& device, const foundation::Value& options,
                                      foundation::Value* applications);
 
-// Service connection objects made by the secure start.
+// Service connection objects made by the secure start. Each carries the device's time
+// limit for a service's replies: every wait for the device to take or give bytes is given
+// up after it, and the exchange fails as timed out (kAMDTimeOutError).
 int AMDServiceConnectionGetSocket(const AMDServiceConnectionRef& connection);
+// Everything or -1 (errno ETIMEDOUT when the device stopped taking bytes).
 long AMDServiceConnectionSend(const AMDServiceConnectionRef& connection, const void* bytes,
                               std::size_t length);
+inline constexpr long kAMDServiceConnectionTimedOut = -60;
+// What one read gives, at most `length` bytes. With a time-out (milliseconds) it waits that
+// long at most for bytes that can be handed out (inside TLS, a whole record):
+// kAMDServiceConnectionTimedOut once it has passed; without, it takes only what has come.
+// -1 on failure, the device's hanging up included.
 long AMDServiceConnectionReceive(const AMDServiceConnectionRef& connection, void* bytes,
-                                 std::size_t length);
+                                 std::size_t length, unsigned int timeoutMs = 0);
 // Whether bytes have arrived that a receive hands out without waiting for the socket.
 bool AMDServiceConnectionHasReceivedBytes(const AMDServiceConnectionRef& connection);
 AMDStatus AMDServiceConnectionSendMessage(const AMDServiceConnectionRef& connection,

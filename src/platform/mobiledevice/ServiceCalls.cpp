@@ -1,10 +1,8 @@
 // Starting device services: plain sockets, service connections, application containers
 // and the application lookup.
 
-#include <libimobiledevice/installation_proxy.h>
 #include <unistd.h>
 
-#include "foundation/PropertyList.h"
 #include "platform/mobiledevice/AMDeviceHandle.h"
 #include "platform/mobiledevice/ConnectionFraming.h"
 #include "platform/mobiledevice/MobileDevice.h"
@@ -40,9 +38,28 @@ StartedService::~StartedService() {
     if (descriptor) lockdownd_service_descriptor_free(descriptor);
 }
 
+AMDStatus StartedService::secureWhenAsked() {
+    if (!descriptor->ssl_enabled) return kAMDSuccess;
+    return statusFromDevice(enableSsl(connection, limits.handshake));
+}
+
+AMDStatus vendContainer(const Wire& wire, const std::string& bundleId,
+                        const foundation::Value& options) {
+    const std::string command = options["Command"].stringOr("VendContainer");
+    const auto request = foundation::Value::dict({{"Command", command}, {"Identifier", bundleId}});
+    if (AMDStatus status = sendFramedMessage(wire, request, kAMDPropertyListXml)) return status;
+    foundation::Value reply;
+    if (AMDStatus status = receiveFramedMessage(wire, &reply, nullptr)) return status;
+    if (const std::string* error = reply["Error"].string()) {
+        return statusFromHouseArrestError(*error);
+    }
+    return reply["Status"].stringOr() == "Complete" ? kAMDSuccess : kAMDInvalidResponseError;
+}
+
 AMDStatus startService(const AMDeviceRef& handle, const std::string& name,
                        const foundation::Value& options, StartedService* started, bool connect) {
     if (!handle) return kAMDInvalidArgumentError;
+    started->limits = handle->limits;
     {
         std::lock_guard lock(handle->mutex);
         if (!handle->lockdown) return kAMDNotConnectedError;
@@ -79,11 +96,8 @@ AMDStatus AMDeviceSecureStartService(const AMDeviceRef& handle, const std::strin
     if (!connection) return kAMDInvalidArgumentError;
     StartedService started;
     if (AMDStatus status = startService(handle, name, options, &started)) return status;
-    if (started.descriptor->ssl_enabled) {
-        idevice_error_t error = enableSsl(started.connection);
-        if (error != IDEVICE_E_SUCCESS) return statusFromDevice(error);
-    }
-    *connection = std::make_shared<AMDServiceConnection>(started.device, started.connection);
+    if (AMDStatus status = started.secureWhenAsked()) return status;
+    *connection = std::make_shared<AMDServiceConnection>(started.device, started.wire());
     started.device = nullptr;
     started.connection = nullptr;
     return kAMDSuccess;
@@ -95,19 +109,7 @@ AMDStatus AMDeviceCreateHouseArrestService(const AMDeviceRef& handle, const std:
     StartedService started;
     if (AMDStatus status = startService(handle, kHouseArrestService, {}, &started)) return status;
     if (started.descriptor->ssl_enabled) return kAMDServiceProhibitedError;
-    const std::string command = options["Command"].stringOr("VendContainer");
-    auto request = foundation::Value::dict({{"Command", command}, {"Identifier", bundleId}});
-    if (AMDStatus status = sendFramedMessage(started.connection, request, kAMDPropertyListXml)) {
-        return status;
-    }
-    foundation::Value reply;
-    if (AMDStatus status = receiveFramedMessage(started.connection, &reply, nullptr)) {
-        return status;
-    }
-    if (const std::string* error = reply["Error"].string()) {
-        return statusFromHouseArrestError(*error);
-    }
-    if (reply["Status"].stringOr() != "Complete") return kAMDInvalidResponseError;
+    if (AMDStatus status = vendContainer(started.wire(), bundleId, options)) return status;
     return takeSocket(started, socket);
 }
 
@@ -115,26 +117,29 @@ AMDStatus AMDeviceLookupApplications(const AMDeviceRef& handle, const foundation
                                      foundation::Value* applications) {
     if (!applications) return kAMDInvalidArgumentError;
     StartedService started;
-    if (AMDStatus status =
-            startService(handle, kInstallationProxyService, {}, &started, /*connect=*/false)) {
+    if (AMDStatus status = startService(handle, kInstallationProxyService, {}, &started)) {
         return status;
     }
-    instproxy_client_t client = nullptr;
-    if (instproxy_client_new(started.device, started.descriptor, &client) != INSTPROXY_E_SUCCESS) {
-        return kAMDStartServiceError;
+    if (AMDStatus status = started.secureWhenAsked()) return status;
+    const Wire wire = started.wire();
+    const auto request =
+        foundation::Value::dict({{"Command", "Lookup"}, {"ClientOptions", options}});
+    if (AMDStatus status = sendFramedMessage(wire, request, kAMDPropertyListXml)) return status;
+    // The records may come over several replies; the last says "Complete".
+    foundation::Value found = foundation::Value::dict({});
+    for (;;) {
+        foundation::Value reply;
+        if (AMDStatus status = receiveFramedMessage(wire, &reply, nullptr)) {
+            return status;
+        }
+        if (!reply.isDictionary() || !reply["Error"].isNil()) return kAMDLookupFailedError;
+        if (const auto* records = reply["LookupResult"].dictionary()) {
+            for (const auto& [bundleId, record] : *records) found.set(bundleId, record);
+        }
+        const foundation::Value& status = reply["Status"];
+        if (status.isNil() || status.stringOr() == "Complete") break;
     }
-    plist_t clientOptions = foundation::plist::toNode(options);
-    plist_t result = nullptr;
-    instproxy_error_t error = instproxy_lookup(client, nullptr, clientOptions, &result);
-    if (clientOptions) plist_free(clientOptions);
-    instproxy_client_free(client);
-    if (error != INSTPROXY_E_SUCCESS) {
-        if (result) plist_free(result);
-        return kAMDLookupFailedError;
-    }
-    *applications = foundation::plist::fromNode(result);
-    if (result) plist_free(result);
-    if (!applications->isDictionary()) *applications = foundation::Value::dict({});
+    *applications = std::move(found);
     return kAMDSuccess;
 }
 

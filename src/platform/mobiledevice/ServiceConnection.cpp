@@ -1,6 +1,10 @@
 // The service connection object handed out by the secure service start.
 
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 
 #include "platform/mobiledevice/AMDeviceHandle.h"
@@ -30,29 +34,52 @@ int AMDServiceConnectionGetSocket(const AMDServiceConnectionRef& connection) {
 long AMDServiceConnectionSend(const AMDServiceConnectionRef& connection, const void* bytes,
                               std::size_t length) {
     if (!connection) return -1;
-    std::uint32_t sent = 0;
-    const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(length, INT_MAX));
-    if (idevice_connection_send(connection->connection, static_cast<const char*>(bytes), chunk,
-                                &sent) != IDEVICE_E_SUCCESS) {
+    const auto chunk = std::min<std::size_t>(length, INT_MAX);
+    const AMDStatus status = sendAll(connection->wire, bytes, chunk);
+    if (status == kAMDTimeOutError) {
+        errno = ETIMEDOUT;
         return -1;
     }
-    return static_cast<long>(sent);
+    return status == kAMDSuccess ? static_cast<long>(chunk) : -1;
 }
 
 long AMDServiceConnectionReceive(const AMDServiceConnectionRef& connection, void* bytes,
-                                 std::size_t length) {
+                                 std::size_t length, unsigned int timeoutMs) {
     if (!connection) return -1;
     if (length == 0) return 0;
     auto& surplus = connection->surplus;
     if (connection->surplusStart == surplus.size()) {
-        // One record at most; asking for a whole one leaves nothing behind inside TLS.
-        surplus.resize(kLargestRecord);
-        connection->surplusStart = 0;
-        std::uint32_t received = 0;
-        const idevice_error_t error =
-            idevice_connection_receive(connection->connection, surplus.data(), kLargestRecord, &received);
-        surplus.resize(received);
-        if (error != IDEVICE_E_SUCCESS && received == 0) return -1;
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        const int fd = timeoutMs > 0 ? AMDServiceConnectionGetSocket(connection) : -1;
+        for (;;) {
+            bool hungUp = false;
+            if (fd >= 0) {
+                // Nothing is left inside TLS between reads (see below): the socket tells.
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+                pollfd entry{fd, POLLIN | POLLRDHUP, 0};
+                int ready;
+                do {
+                    ready =
+                        ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+                } while (ready < 0 && errno == EINTR);
+                if (ready == 0) return kAMDServiceConnectionTimedOut;
+                if (ready < 0) return -1;
+                hungUp = (entry.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+            }
+            // One record at most; asking for a whole one leaves nothing behind inside TLS.
+            surplus.resize(kLargestRecord);
+            connection->surplusStart = 0;
+            std::uint32_t received = 0;
+            const idevice_error_t error = idevice_connection_receive(
+                connection->connection, surplus.data(), kLargestRecord, &received);
+            surplus.resize(received);
+            if (received > 0) break;
+            // Without a wait, or once the device has gone, nothing more comes. Otherwise a
+            // record may have come in part: its rest is waited for while the time lasts.
+            if (fd < 0 || hungUp || error == IDEVICE_E_SUCCESS) return -1;
+        }
     }
     const std::size_t count = std::min(length, surplus.size() - connection->surplusStart);
     std::copy_n(surplus.data() + connection->surplusStart, count, static_cast<char*>(bytes));
@@ -67,7 +94,7 @@ bool AMDServiceConnectionHasReceivedBytes(const AMDServiceConnectionRef& connect
 AMDStatus AMDServiceConnectionSendMessage(const AMDServiceConnectionRef& connection,
                                           const foundation::Value& message, std::uint32_t format) {
     if (!connection) return kAMDInvalidArgumentError;
-    return sendFramedMessage(connection->connection, message, format);
+    return sendFramedMessage(connection->wire, message, format);
 }
 
 AMDStatus AMDServiceConnectionReceiveMessage(const AMDServiceConnectionRef& connection,
@@ -76,7 +103,9 @@ AMDStatus AMDServiceConnectionReceiveMessage(const AMDServiceConnectionRef& conn
     const auto receiveExactly = [&](void* bytes, std::size_t length) -> AMDStatus {
         auto* cursor = static_cast<char*>(bytes);
         while (length > 0) {
-            const long count = AMDServiceConnectionReceive(connection, cursor, length);
+            const long count =
+                AMDServiceConnectionReceive(connection, cursor, length, connection->wire.timeoutMs);
+            if (count == kAMDServiceConnectionTimedOut) return kAMDTimeOutError;
             if (count <= 0) return kAMDReceiveMessageError;
             cursor += count;
             length -= static_cast<std::size_t>(count);

@@ -4,10 +4,9 @@
 
 #include <chrono>
 
-namespace mobiledevice {
+#include "platform/mobiledevice/DeviceTimeLimits.h"
 
-// How long a device has to answer a TLS handshake.
-inline constexpr std::chrono::milliseconds kHandshakeLimit = std::chrono::seconds(10);
+namespace mobiledevice {
 
 // Switches a device connection to TLS, the handshake running on a blocking socket.
 // libimobiledevice's own handshake loop sleeps 100 ms each time the device's answer has not
@@ -17,6 +16,6 @@ inline constexpr std::chrono::milliseconds kHandshakeLimit = std::chrono::second
 // has its connection shut down, which ends the handshake with an error: the connection is
 // of no further use then.
 idevice_error_t enableSsl(idevice_connection_t connection,
-                          std::chrono::milliseconds limit = kHandshakeLimit);
+                          std::chrono::milliseconds limit = DeviceTimeLimits{}.handshake);
 
 }  // namespace mobiledevice

@@ -7,6 +7,7 @@
 
 #include "foundation/Value.h"
 #include "platform/mobiledevice/AMDeviceHandle.h"
+#include "platform/mobiledevice/ConnectionFraming.h"
 
 namespace mobiledevice {
 
@@ -21,7 +22,21 @@ struct StartedService {
     lockdownd_service_descriptor_t descriptor = nullptr;
     idevice_t device = nullptr;
     idevice_connection_t connection = nullptr;
+    // The device's, for every exchange with the service.
+    DeviceTimeLimits limits;
+
+    unsigned int replyLimitMs() const { return limitMs(limits.serviceReply); }
+    // The connection as spoken over, once secureWhenAsked() has run.
+    Wire wire() const { return {connection, descriptor->ssl_enabled != 0, replyLimitMs()}; }
+    // Switches the connection to TLS when the service asks for it.
+    AMDStatus secureWhenAsked();
 };
+
+// Asks a started house-arrest service for one application's container ({"Command":
+// "VendDocuments"} in `options` for its documents only, "VendContainer" otherwise); once
+// that is granted the connection speaks the file service's protocol.
+AMDStatus vendContainer(const Wire& wire, const std::string& bundleId,
+                        const foundation::Value& options);
 
 // Starts the service in the device's open session ({"UnlockEscrowBag": true} asks for
 // the escrow bag); connects to it when `connect` is set.

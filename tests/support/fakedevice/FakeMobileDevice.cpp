@@ -264,7 +264,8 @@ bool FakeMobileDevice::reportChunk(const CopyDelegate& delegate, std::int64_t do
 bool FakeMobileDevice::copyInChunks(std::istream& source, const std::string& destination,
                                     std::size_t chunk, std::int64_t total,
                                     const CopyDelegate& delegate) {
-    foundation::ReplacingFileWriter target(destination);
+    foundation::ReplacingFileWriter target(destination,
+                                           delegate ? delegate->partialFiles() : nullptr);
     if (!target.open()) return false;
     std::vector<std::uint8_t> buffer(chunk);
     std::int64_t done = 0;

@@ -13,6 +13,7 @@
 #include "foundation/Value.h"
 #include "simdevice/SimAfcServer.h"
 #include "simdevice/SimServiceState.h"
+#include "simdevice/SimSilence.h"
 
 namespace simdevice {
 
@@ -29,6 +30,9 @@ struct SimDeviceConfig {
     // Services started only with TLS on their connection ("EnableServiceSSL"), as phones
     // serve some of theirs; a client that does not switch it on is not understood.
     std::set<std::string> secureServices;
+    // Every connection is served through a relay that can fall silent (silence()), also
+    // those opened before a test silences their service.
+    bool silenceable = false;
 };
 
 // One simulated device: its lockdown values, its pairing and session state, the services
@@ -89,6 +93,9 @@ public:
 
     // What the relays, proxies and DeviceLink services share and tests set up.
     SimServiceState& services() { return services_; }
+    // Services that stop answering (kLockdownService names the lockdown service); only
+    // connections of a `silenceable` device fall silent.
+    SimSilence& silence() { return silence_; }
 
     // Service ports handed out by StartService; `tlsHost` names the paired host whose
     // certificate a secure service's TLS answers with ("" for a plain service). Zero when
@@ -126,6 +133,7 @@ private:
     std::atomic<int> pairRequests_{0};
     std::atomic<int> heartbeatsAnswered_{0};
     SimServiceState services_;
+    SimSilence silence_;
 };
 
 }  // namespace simdevice

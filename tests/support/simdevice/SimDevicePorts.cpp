@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "simdevice/SimLink.h"
@@ -55,16 +57,22 @@ bool acceptsPort(const SimDevice& device, std::uint16_t port) {
 }
 
 void serveDevicePort(const std::shared_ptr<SimDevice>& device, std::uint16_t port, int fd) {
-    if (port == kLockdownPort) {
-        SimLockdown(device, fd).serve();
-        return;
-    }
-    const auto service = device->serviceOnPort(port);
+    const auto service = port == kLockdownPort ? std::optional<std::string>(kLockdownService)
+                                               : device->serviceOnPort(port);
     if (!service) return;
-    if (const auto host = device->tlsHostOnPort(port)) {
-        serveThroughTls(device, *service, *host, fd);
+    const auto serve = [&](int connection) {
+        if (port == kLockdownPort) {
+            SimLockdown(device, connection).serve();
+        } else if (const auto host = device->tlsHostOnPort(port)) {
+            serveThroughTls(device, *service, *host, connection);
+        } else {
+            serveService(device, *service, connection);
+        }
+    };
+    if (device->config().silenceable) {
+        device->silence().serve(*service, fd, serve);
     } else {
-        serveService(device, *service, fd);
+        serve(fd);
     }
 }
 

@@ -10,6 +10,8 @@
 namespace simdevice {
 
 inline constexpr std::uint16_t kLockdownPort = 62078;
+// The lockdown service's name, as its QueryType gives it.
+inline constexpr const char* kLockdownService = "com.apple.mobile.lockdown";
 
 // One connection to the device's lockdown service. A session switches TLS on (unless the
 // device is set not to) with the host's pair-record certificate, and its end switches it
