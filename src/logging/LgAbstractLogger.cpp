@@ -49,7 +49,7 @@ std::shared_ptr<LgLogFormatter> LgAbstractLogger::logFormatter() {
         throw foundation::NamedException(kInconsistency, "Core architecture requirement failure");
     }
     std::shared_ptr<LgLogFormatter> result;
-    LgLog::loggingQueue().sync([&] { loggerQueue_->sync([&] { result = logFormatter_; }); });
+    LgLog::syncOnLoggingQueue([&] { loggerQueue_->sync([&] { result = logFormatter_; }); });
     return result;
 }
 
@@ -73,7 +73,7 @@ void LgAbstractLogger::runOnLoggerQueue(const std::function<void()>& job) {
         job();
         return;
     }
-    LgLog::loggingQueue().sync([&] { loggerQueue_->sync(job); });
+    LgLog::syncOnLoggingQueue([&] { loggerQueue_->sync(job); });
 }
 
 void LgAbstractLogger::runOnLoggerQueueLater(std::function<void()> job) {

@@ -283,7 +283,7 @@ bool LgFileLogger::openCurrentFile() {
         if (end < 0)
             fmt::print(stderr, "LgFileLogger: Failed to seek to end of file: {}\n", lastError());
         writtenEnd_ = end < 0 ? 0 : static_cast<std::uint64_t>(end);
-        armAgeTimer();
+        armAgeTimer(true);
         if (!watcher_) {
             watcher_ = std::make_unique<LgFileWatcher>(loggerQueue(), [weak = weakSelf()] {
                 if (auto logger = weak.lock()) logger->handleWatchEvents();
@@ -327,7 +327,6 @@ void LgFileLogger::closeCurrentFile(bool writePendingFirst, DiskSync sync) {
     fd_ = -1;
     if (watcher_) watcher_->unwatch(watch_);
     watch_ = -1;
-    rollingTimer_.reset();
 }
 
 void LgFileLogger::rollNow(bool keepPendingForNextFile, DiskSync sync) {
@@ -358,23 +357,30 @@ void LgFileLogger::rollByAgeOrArmTimer() {
         currentLogFileInfo_->age() + 1.0 >= rollingFrequency_) {
         rollNow(false);
     } else {
-        armAgeTimer();
+        armAgeTimer(false);
     }
 }
 
-void LgFileLogger::armAgeTimer() {
-    rollingTimer_.reset();
-    if (!currentLogFileInfo_ || rollingFrequency_ <= 0) return;
+// A timer armed for an earlier moment may stay (keepEarlier): it finds the current file
+// not yet due when it fires and arms itself anew then. A new file after a roll by size thus
+// costs no re-arming, which would wake the queue's thread in the middle of the records.
+void LgFileLogger::armAgeTimer(bool keepEarlier) {
+    if (!currentLogFileInfo_ || rollingFrequency_ <= 0) {
+        rollingTimer_.reset();
+        return;
+    }
     const auto now = LgLogFileInfo::Clock::now();
     const auto created = currentLogFileInfo_->creationDate().value_or(now);
     const double left = std::chrono::duration<double>(created - now).count() + rollingFrequency_;
-    const double seconds = std::clamp(left, 0.0, kLongestTimerDelay);
-    rollingTimer_.emplace(*loggerQueue(),
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(seconds)),
-                          [weak = weakSelf()] {
-                              if (auto logger = weak.lock()) logger->rollByAgeOrArmTimer();
-                          });
+    const auto delay = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(std::clamp(left, 0.0, kLongestTimerDelay)));
+    const auto deadline = std::chrono::steady_clock::now() + delay;
+    if (keepEarlier && rollingTimer_ && rollingTimerDeadline_ <= deadline) return;
+    rollingTimer_.reset();
+    rollingTimerDeadline_ = deadline;
+    rollingTimer_.emplace(*loggerQueue(), delay, [weak = weakSelf()] {
+        if (auto logger = weak.lock()) logger->rollByAgeOrArmTimer();
+    });
 }
 
 void LgFileLogger::flush() {

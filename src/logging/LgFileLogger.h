@@ -101,7 +101,7 @@ private:
     void rollNow(bool keepPendingForNextFile, DiskSync sync = DiskSync::Now);
     void closeCurrentFile(bool writePendingFirst, DiskSync sync);
     void rollByAgeOrArmTimer();
-    void armAgeTimer();
+    void armAgeTimer(bool keepEarlier);
     void rollBySizeIfDue();
     void archive(LgLogFileInfo& info, bool wasRolled);
 
@@ -120,6 +120,7 @@ private:
     std::unique_ptr<LgFileWatcher> watcher_;
     int watch_ = -1;
     std::optional<foundation::OneShotTimer> rollingTimer_;
+    std::chrono::steady_clock::time_point rollingTimerDeadline_;
 
     double rollingFrequency_ = kDefaultRollingFrequency;
     std::uint64_t maximumFileSize_ = kDefaultMaximumFileSize;

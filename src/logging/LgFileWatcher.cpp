@@ -11,8 +11,26 @@
 #include "foundation/SerialQueue.h"
 
 namespace {
+
 constexpr std::uint32_t kWatchedEvents = IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT | IN_ATTRIB;
+
+// Reads what waits, without blocking. A watch removed by its owner reports that too
+// (IN_ATTRIB and the rest were not asked for then): that is left out, since waking the owner's
+// queue for it would cost a hand-off in the middle of its writing at every new file.
+void readEvents(int fd, std::vector<LgFileWatcher::Event>& into) {
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t length = ::read(fd, buffer, sizeof buffer);
+        if (length <= 0) break;
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->mask != IN_IGNORED) into.push_back({event->wd, event->mask});
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
 }
+
+}  // namespace
 
 // Outlives the watcher while a queued `onEvents` may still read the descriptor.
 struct LgFileWatcher::Shared {
@@ -20,7 +38,8 @@ struct LgFileWatcher::Shared {
     int stopFd = -1;
     std::mutex mutex;
     std::condition_variable taken;
-    bool handedOver = false;  // an `onEvents` is queued and has not taken the events yet
+    std::vector<Event> events;  // read here and not yet taken
+    bool handedOver = false;    // an `onEvents` is queued and has not taken the events yet
     bool stopping = false;
 
     ~Shared() {
@@ -71,18 +90,10 @@ void LgFileWatcher::unwatch(int watch) {
 std::vector<LgFileWatcher::Event> LgFileWatcher::takeEvents() {
     std::vector<Event> events;
     if (!valid()) return events;
-    alignas(inotify_event) char buffer[4096];
-    for (;;) {
-        const ssize_t length = ::read(shared_->inotifyFd, buffer, sizeof buffer);
-        if (length <= 0) break;
-        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= length;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            events.push_back({event->wd, event->mask});
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
-    }
     {
         std::lock_guard lock(shared_->mutex);
+        events.swap(shared_->events);
+        readEvents(shared_->inotifyFd, events);
         shared_->handedOver = false;
     }
     shared_->taken.notify_all();
@@ -98,10 +109,11 @@ void LgFileWatcher::serve() {
         }
         if (fds[1].revents != 0) return;
         if ((fds[0].revents & POLLIN) == 0) continue;
-        // Hand the events over and wait until they are taken, so that the descriptor
-        // staying readable does not make this loop spin.
         std::unique_lock lock(shared_->mutex);
         if (shared_->stopping) return;
+        readEvents(shared_->inotifyFd, shared_->events);
+        if (shared_->events.empty()) continue;
+        // Hand the events over and wait until they are taken.
         shared_->handedOver = true;
         queue_->async(onEvents_);
         shared_->taken.wait(lock, [&] { return !shared_->handedOver || shared_->stopping; });

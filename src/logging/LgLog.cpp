@@ -81,11 +81,7 @@ LgLog::LgLog(unsigned processorCount, std::int64_t maxBacklog)
 LgLog::~LgLog() {
     // Jobs for this hub still on the shared logging queue hold `this`: they run first.
     auto forget = [this] { InstalledLoggerQueues::shared().replace(loggerQueues_, {}); };
-    if (loggingQueue().isCurrent()) {
-        forget();
-    } else {
-        loggingQueue().sync(forget);
-    }
+    syncOnLoggingQueue(forget);
 }
 
 bool LgLog::isOnInstalledLoggerQueue() {
@@ -130,7 +126,6 @@ void LgLog::logMessage(bool asynchronous, std::string_view message, std::uint64_
                                         {file, function}, line, std::move(tag), 0, timestamp));
         return;
     }
-    waitForRoomInBacklog();
     // Packed straight from the caller's text: no record is made on this thread.
     const LgCallRecord call{message,   level, flag,      context,
                             file,      function, line,  &tag,
@@ -145,7 +140,6 @@ void LgLog::log(bool asynchronous, const LgLogMessage& message) {
 
 void LgLog::queueLogMessage(const LgLogMessage& message, bool asynchronous) {
     if (asynchronous || isOnInstalledLoggerQueue()) {
-        waitForRoomInBacklog();
         LgPendingRecords::shared().add(*this, message, true, true);
     } else {
         queueSynchronously(message);
@@ -154,6 +148,10 @@ void LgLog::queueLogMessage(const LgLogMessage& message, bool asynchronous) {
 
 void LgLog::asyncOnLoggingQueue(std::function<void()> job) {
     LgPendingRecords::shared().queueBehind(std::move(job));
+}
+
+void LgLog::syncOnLoggingQueue(const std::function<void()>& job) {
+    LgPendingRecords::shared().syncBehind(job);
 }
 
 // Returns once every admitting logger has taken the record.
@@ -166,30 +164,41 @@ void LgLog::queueSynchronously(const LgLogMessage& message) {
     }
     // Behind the records waiting for delivery: the job that takes them takes this one too.
     if (LgPendingRecords::shared().add(*this, message, false, false)) {
-        queue.sync([] {});
+        syncOnLoggingQueue([] {});
         return;
     }
     // Otherwise on this thread while the queue is idle.
-    queue.sync([&] {
+    syncOnLoggingQueue([&] {
         deliver(std::span(&message, 1));
         catchUp();
     });
 }
 
-void LgLog::waitForRoomInBacklog() {
-    if (backlog_.fetch_add(1) < maxBacklog_) return;
+bool LgLog::hasRoomInBacklog() const {
+    return queued_.load(std::memory_order_relaxed) - delivered_.load(std::memory_order_acquire) <
+           maxBacklog_;
+}
+
+bool LgLog::mayWaitForRoomInBacklog() {
     // Those the backlog waits for must not wait for it.
-    if (loggingQueue().isCurrent() || isOnInstalledLoggerQueue()) return;
-    backlog_.fetch_sub(1);
+    return !loggingQueue().isCurrent() && !isOnInstalledLoggerQueue();
+}
+
+void LgLog::countQueued() {
+    queued_.store(queued_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+void LgLog::waitForRoomInBacklog() {
     std::unique_lock lock(backlogMutex_);
     ++backlogWaiters_;
-    backlogShrank_.wait(lock, [this] { return backlog_.load() < maxBacklog_; });
+    backlogShrank_.wait(lock, [this] {
+        return queued_.load() - delivered_.load() < maxBacklog_;
+    });
     --backlogWaiters_;
-    backlog_.fetch_add(1);
 }
 
 void LgLog::recordsLeftBacklog(std::int64_t count) {
-    backlog_.fetch_sub(count);
+    delivered_.store(delivered_.load(std::memory_order_relaxed) + count);
     if (backlogWaiters_.load() > 0) {
         std::lock_guard lock(backlogMutex_);
         backlogShrank_.notify_all();
@@ -328,7 +337,7 @@ void LgLog::removeAllLoggersOnQueue() {
 
 std::vector<std::shared_ptr<LgLogger>> LgLog::allLoggers() {
     std::vector<std::shared_ptr<LgLogger>> result;
-    loggingQueue().sync([&] {
+    syncOnLoggingQueue([&] {
         for (const auto& node : loggers_) result.push_back(node.logger);
     });
     return result;
@@ -336,7 +345,7 @@ std::vector<std::shared_ptr<LgLogger>> LgLog::allLoggers() {
 
 std::vector<LgLoggerInformation> LgLog::allLoggersWithLevel() {
     std::vector<LgLoggerInformation> result;
-    loggingQueue().sync([&] {
+    syncOnLoggingQueue([&] {
         for (const auto& node : loggers_) result.push_back({node.logger, node.level});
     });
     return result;
@@ -348,7 +357,7 @@ void LgLog::flushLog() {
             kInconsistency,
             "This method shouldn't be run on the logging thread/queue that make flush fast enough");
     }
-    loggingQueue().sync([this] { flushOnQueue(false); });
+    syncOnLoggingQueue([this] { flushOnQueue(false); });
 }
 
 void LgLog::flushLogToDisk() {
@@ -357,7 +366,7 @@ void LgLog::flushLogToDisk() {
             kInconsistency,
             "This method shouldn't be run on the logging thread/queue that make flush fast enough");
     }
-    loggingQueue().sync([this] { flushOnQueue(true); });
+    syncOnLoggingQueue([this] { flushOnQueue(true); });
 }
 
 void LgLog::flushOnQueue(bool toDisk) {

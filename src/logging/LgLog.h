@@ -15,6 +15,7 @@
 
 #include <fmt/format.h>
 
+#include "logging/LgCacheLine.h"
 #include "logging/LgLogMessage.h"
 #include "logging/LgLogger.h"
 
@@ -62,6 +63,9 @@ public:
     // Queues work on the logging queue that records logged after this call must follow
     // (installing loggers, changing their settings): later records start a new delivery job.
     static void asyncOnLoggingQueue(std::function<void()> job);
+    // Runs work on the logging queue and waits for it (inline when already there), behind
+    // the records queued before.
+    static void syncOnLoggingQueue(const std::function<void()>& job);
     // Whether the caller is a logger taking records the hub hands over; the hub calls its
     // didCatchUp() once none are left waiting.
     static bool isDeliveringRecords();
@@ -131,7 +135,12 @@ private:
     void flushOnQueue(bool toDisk);
     void rememberLoggerQueues();
     static void requireLoggingQueue();
+    // The backlog, for LgPendingRecords: checked and counted under its lock.
+    bool hasRoomInBacklog() const;
+    static bool mayWaitForRoomInBacklog();
+    void countQueued();
     void waitForRoomInBacklog();
+    // On the logging queue.
     void recordsLeftBacklog(std::int64_t count);
 
     const unsigned processorCount_;
@@ -139,8 +148,13 @@ private:
     std::vector<LgLoggerNode> loggers_;    // only on the logging queue
     std::vector<QueueGroup> queueGroups_;  // loggers_ by queue, only on the logging queue
 
-    std::atomic<std::int64_t> backlog_{0};  // asynchronous records not yet delivered
-    std::atomic<int> backlogWaiters_{0};
+    // Asynchronous records not yet delivered: queued_ - delivered_. Callers count theirs under
+    // the pending records' lock, which spares a locked add for every record; delivery counts
+    // what it has handed over. Each on a line of its own, apart from what delivery reads for
+    // every record (loggers_).
+    alignas(kLgCacheLine) std::atomic<std::int64_t> queued_{0};
+    alignas(kLgCacheLine) std::atomic<std::int64_t> delivered_{0};
+    alignas(kLgCacheLine) std::atomic<int> backlogWaiters_{0};
     std::mutex backlogMutex_;
     std::condition_variable backlogShrank_;
 

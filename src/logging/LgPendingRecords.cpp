@@ -7,6 +7,19 @@
 #include "foundation/SerialQueue.h"
 #include "logging/LgLog.h"
 
+namespace {
+
+// Tells the processor that this is a spin-wait loop.
+inline void pauseSpinning() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+}  // namespace
+
 LgPendingRecords& LgPendingRecords::shared() {
     static auto* const pending = new LgPendingRecords;
     return *pending;
@@ -22,7 +35,14 @@ bool LgPendingRecords::add(LgLog& hub, const LgCallRecord& call, bool counted, b
 
 template <typename Record>
 bool LgPendingRecords::addRecord(LgLog& hub, const Record& record, bool counted, bool openRun) {
-    std::lock_guard lock(mutex_);
+    if (deliveryWaiting_.load(std::memory_order_relaxed)) holdBackForDelivery();
+    Lock lock(mutex_);
+    // Room in the hub's backlog, waited for off the lock.
+    while (counted && !hub.hasRoomInBacklog() && LgLog::mayWaitForRoomInBacklog()) {
+        lock.unlock();
+        hub.waitForRoomInBacklog();
+        lock.lock();
+    }
     if (!open_) {
         if (!openRun) return false;
         open_ = std::make_shared<Run>();
@@ -34,14 +54,43 @@ bool LgPendingRecords::addRecord(LgLog& hub, const Record& record, bool counted,
         chunks.back().append(hub, counted, record);
     }
     ++open_->records;
-    added_.fetch_add(1, std::memory_order_release);
+    if (counted) hub.countQueued();
+    // Only changed under the lock: a plain store, not a locked add.
+    added_.store(added_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     return true;
 }
 
 void LgPendingRecords::queueBehind(std::function<void()> job) {
-    std::lock_guard lock(mutex_);
-    open_.reset();
-    LgLog::loggingQueue().async(std::move(job));
+    {
+        std::lock_guard lock(mutex_);
+        open_.reset();
+        LgLog::loggingQueue().async(std::move(job));
+    }
+    wakeLingeringDelivery();
+}
+
+void LgPendingRecords::syncBehind(const std::function<void()>& job) {
+    auto& queue = LgLog::loggingQueue();
+    if (queue.isCurrent()) {
+        job();
+        return;
+    }
+    struct Coming {
+        LgPendingRecords& pending;
+        explicit Coming(LgPendingRecords& p) : pending(p) {
+            pending.workComing_.fetch_add(1);
+            pending.wakeLingeringDelivery();
+        }
+        ~Coming() { pending.workComing_.fetch_sub(1); }
+        Coming(const Coming&) = delete;
+        Coming& operator=(const Coming&) = delete;
+    } coming(*this);
+    queue.sync(job);
+}
+
+void LgPendingRecords::wakeLingeringDelivery() {
+    std::lock_guard wait(lingerMutex_);
+    if (lingering_) lingerWake_.notify_one();
 }
 
 // Under the lock.
@@ -59,10 +108,12 @@ LgRecordChunk LgPendingRecords::takeSpareChunk() {
 void LgPendingRecords::deliver(const std::shared_ptr<Run>& run) {
     std::vector<LgRecordChunk> taken;
     std::vector<LgLog*> hubs;  // those that got records
-    for (bool last = false; !last;) {
+    for (bool first = true, last = false; !last; first = false) {
         {
-            Lock lock(mutex_);
-            if (run->records < kBatch && open_ == run) waitBrieflyForMore(lock, kBatch - run->records);
+            Lock lock = lockForDelivery();
+            if (!first && run->records < kBatch && open_ == run) {
+                waitBrieflyForMore(lock, kBatch - run->records);
+            }
             if (open_ == run && (run->chunks.empty() || LgLog::loggingQueue().hasQueuedJobs())) {
                 open_.reset();
             }
@@ -76,7 +127,7 @@ void LgPendingRecords::deliver(const std::shared_ptr<Run>& run) {
         salvage(taken);
     }
     {
-        std::lock_guard lock(mutex_);
+        const Lock lock = lockForDelivery();
         keepSpares();
     }
     salvagedChunks_.clear();
@@ -89,7 +140,7 @@ void LgPendingRecords::deliverRecords(const LgRecordChunk& chunk, std::vector<Lg
         const auto run = chunk.unpackRun(offset, kUnpackedRecords, unpacked_);
         const std::span<LgLogMessage> records(unpacked_.data(), run.records);
         run.hub->deliver(records);
-        LgRecordChunk::trimUnpacked(records);
+        if (run.holdsMore) LgRecordChunk::trimUnpacked(records);
         if (run.counted > 0) run.hub->recordsLeftBacklog(run.counted);
         if (std::find(hubs.begin(), hubs.end(), run.hub) == hubs.end()) hubs.push_back(run.hub);
         offset = run.next;
@@ -118,15 +169,50 @@ void LgPendingRecords::keepSpares() {
 
 // A caller logging a burst is usually a little slower than delivery: waiting a moment here
 // spares it waking this queue for every record, and taking its records a batch at a time
-// spares it the lock's passing to and fro between the two for every record.
+// spares it the lock's passing to and fro between the two. The wait sleeps: looking for
+// records again and again would take the lines the caller writes away from its core, and
+// yielding would hand the processor to whatever else waits to run there, on a busy machine
+// for a whole time slice. Work queued behind the delivery ends the wait (syncBehind).
 void LgPendingRecords::waitBrieflyForMore(Lock& lock, std::size_t wanted) {
     const auto until = std::chrono::steady_clock::now() + kLinger;
     const auto seen = added_.load(std::memory_order_acquire);
     lock.unlock();
-    // Watching the counter, not the lock, leaves the lock to the callers.
-    while (added_.load(std::memory_order_acquire) - seen < wanted &&
-           !LgLog::loggingQueue().hasQueuedJobs() && std::chrono::steady_clock::now() < until) {
-        std::this_thread::yield();
+    auto workWaits = [this] {
+        return workComing_.load() > 0 || LgLog::loggingQueue().hasQueuedJobs();
+    };
+    {
+        std::unique_lock wait(lingerMutex_);
+        lingering_ = true;
+        while (added_.load(std::memory_order_acquire) - seen < wanted && !workWaits() &&
+               lingerWake_.wait_until(wait, until) == std::cv_status::no_timeout) {
+        }
+        lingering_ = false;
     }
-    lock.lock();
+    lock = lockForDelivery();
+}
+
+// Callers hold the lock for moments and, seeing deliveryWaiting_, let go of it: delivery
+// spins for it rather than sleeping, which would cost a wake-up by the next caller to unlock.
+// A holder that is descheduled meanwhile is waited for like any other.
+LgPendingRecords::Lock LgPendingRecords::lockForDelivery() {
+    constexpr int kSpins = 2000;
+    deliveryWaiting_.store(true, std::memory_order_relaxed);
+    for (int spin = 0; !mutex_.try_lock(); ++spin) {
+        if (spin == kSpins) {
+            mutex_.lock();
+            break;
+        }
+        pauseSpinning();
+    }
+    deliveryWaiting_.store(false, std::memory_order_relaxed);
+    return Lock(mutex_, std::adopt_lock);
+}
+
+// Delivery holds the lock for moments: a caller waits on its own core, without touching the
+// lock, for about as long as that takes, then queues for the lock like anyone else.
+void LgPendingRecords::holdBackForDelivery() const {
+    constexpr int kSpins = 300;
+    for (int spin = 0; spin < kSpins && deliveryWaiting_.load(std::memory_order_relaxed); ++spin) {
+        pauseSpinning();
+    }
 }
