@@ -54,7 +54,8 @@ std::map<std::string, std::string, std::less<>> fetchQueryParameters(std::string
         const std::size_t equals = piece.find('=');
         if (equals != std::string_view::npos) {
             auto name = strictPercentDecode(piece.substr(0, equals));
-            auto value = strictPercentDecode(piece.substr(equals + 1));
+            // "a=b=c" gives a the last part, "c".
+            auto value = strictPercentDecode(piece.substr(piece.rfind('=') + 1));
             if (name && value) parameters[*name] = std::move(*value);
         }
         if (amp == std::string_view::npos) break;

@@ -15,9 +15,14 @@ namespace {
 
 constexpr const char* kStatusUnit = "MobileDeviceHub";
 
+// As "%#x" prints it: no prefix for zero.
+std::string alternateHex(std::uint32_t value) {
+    return value == 0 ? std::string("0") : fmt::format("{:#x}", value);
+}
+
 void logServiceStartFailure(md::AMDStatus status) {
-    LogInfo("AMDeviceStartService failed: {:#x},{:#x},{:#x}", status >> 26, (status >> 14) & 0xfff,
-            status & 0x3fff);
+    LogInfo("AMDeviceStartService failed: {},{},{}", alternateHex(status >> 26),
+            alternateHex((status >> 14) & 0xfff), alternateHex(status & 0x3fff));
 }
 
 }  // namespace

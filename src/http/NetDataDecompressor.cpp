@@ -53,11 +53,16 @@ bool NetDataDecompressor::uncompressDataFromFile(const std::string& sourcePath,
                                                  foundation::Error* error) {
     NetDataDecompressor decompressor;
     auto setupError = decompressor.setupStream();
+    bool readSome = false;
     auto step = [&](const std::uint8_t* bytes, std::size_t length, bool atEnd,
                     foundation::Error* stepError) -> std::optional<foundation::Data> {
-        if (!atEnd) return decompressor.uncompressBytes(bytes, length, stepError);
-        // A file that stops before its end marker is cut short: not a whole result.
-        if (!decompressor.streamEnded()) {
+        if (!atEnd) {
+            readSome = readSome || length > 0;
+            return decompressor.uncompressBytes(bytes, length, stepError);
+        }
+        // An empty file inflates to an empty one; a file that stops before its end marker is
+        // cut short: not a whole result.
+        if (readSome && !decompressor.streamEnded()) {
             if (stepError != nullptr) *stepError = inflateErrorWithCode(Z_BUF_ERROR);
             return std::nullopt;
         }

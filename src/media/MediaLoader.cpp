@@ -205,24 +205,29 @@ void MediaLoader::updateTrackWithPid(const Value& pid, const Value& changes) {
 
 void MediaLoader::publishTracks(foundation::Array tracks, std::uint64_t loadGeneration) {
     auto records = std::make_shared<TrackRecords>();
-    auto index = std::make_shared<std::unordered_map<std::string, TrackRecord>>();
     records->reserve(tracks.size());
-    index->reserve(tracks.size());
-    for (Value& track : tracks) {
-        auto record = std::make_shared<const Value>(std::move(track));
-        (*index)[fmt::format("{}", iPodPlaylist::trackIDValue((*record)["pid"]))] = record;
-        records->push_back(std::move(record));
-    }
+    for (Value& track : tracks) records->push_back(std::make_shared<const Value>(std::move(track)));
     std::lock_guard lock(lock_);
     // A match that ends after a newer load began has nothing to say about its tracks.
     if (loadGeneration_.load() != loadGeneration) return;
+    // Earlier loads' entries stay, replaced where a pid comes again.
+    auto index = pid2tracks_ ? std::make_shared<std::unordered_map<std::string, TrackRecord>>(*pid2tracks_)
+                             : std::make_shared<std::unordered_map<std::string, TrackRecord>>();
+    for (const auto& record : *records) {
+        (*index)[fmt::format("{}", iPodPlaylist::trackIDValue((*record)["pid"]))] = record;
+    }
     allTracks_ = std::move(records);
     pid2tracks_ = std::move(index);
 }
 
 void MediaLoader::syncLibraryStatus() {
+    startMatch(cancelGeneration_.load(), false);
+}
+
+// The load's match goes through here too, so the load announces it twice, once for itself.
+void MediaLoader::startMatch(std::uint64_t cancelGeneration, bool endsLoad) {
     LogInfo("Matching tracks to iTunes...");
-    queueMatch(cancelGeneration_.load(), false);
+    queueMatch(cancelGeneration, endsLoad);
 }
 
 void MediaLoader::cancelMatching() {

@@ -176,6 +176,8 @@ private:
     void publishTracks(foundation::Array tracks, std::uint64_t loadGeneration);
     void loadPhotos(MediaLoadFolder& folder);
     void announce(const std::string& text);
+    // Announces a match and queues it.
+    void startMatch(std::uint64_t cancelGeneration, bool endsLoad);
     // The match job; `cancelGeneration` is the stop count it was queued under.
     void queueMatch(std::uint64_t cancelGeneration, bool endsLoad);
     void match(std::uint64_t cancelGeneration, bool endsLoad);

@@ -69,6 +69,8 @@ void MediaLoader::announce(const std::string& text) {
 MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder, MediaDevice* from) {
     Files files;
     if (from == nullptr) {
+        iOS5_ = false;
+        isDBSqlite_ = false;
         LogError("The media loader has no device to load");
         return files;
     }
@@ -296,8 +298,8 @@ void MediaLoader::load(bool prepareOnly) {
     matched_ = false;
     {
         std::lock_guard lock(lock_);
+        // pid2tracks_ stays: tracks gone from the device are still found by their pid.
         allTracks_ = std::make_shared<const TrackRecords>();
-        pid2tracks_ = std::make_shared<const std::unordered_map<std::string, TrackRecord>>();
         allPlaylists_ = std::make_shared<const Playlists>();
         rawPlaylists_ = std::make_shared<const RawPlaylists>();
     }
@@ -338,7 +340,7 @@ void MediaLoader::load(bool prepareOnly) {
         }  // the copies go here
         foundation::NotificationCenter::defaultCenter().post("msgFinishLoadingContents");
         LogInfo("Matching tracks to iTunes...");
-        queueMatch(cancelGeneration, true);
+        startMatch(cancelGeneration, true);
         matchQueued = true;
     } catch (const std::exception& e) {
         LogError("Loading the device's library failed: {}", e.what());

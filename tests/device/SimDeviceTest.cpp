@@ -2,11 +2,13 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <string>
 
 #include "SimulatorFixture.h"
 #include "device/AMDLService.h"
 #include "device/AMHeartBeatService.h"
+#include "logging/CapturingLogger.h"
 #include "support/MainLoop.h"
 
 using foundation::Value;
@@ -217,8 +219,19 @@ TEST_F(SimDevice, FailedServiceStartsAndLookupsLeaveTheDeviceClosed) {
     EXPECT_EQ(simulated->sessionsStarted(), simulated->sessionsStopped());
 
     ASSERT_TRUE(device->startNewSession());
+    auto logger = std::make_shared<CapturingLogger>();
+    const auto savedLevel = lgLogLevel.load();
+    SetLogLevel(4 | 3);
+    LgLog::sharedInstance().addLogger(logger);
     EXPECT_FALSE(AMService::serviceWithName("com.example.missing", device));
+    LgLog::sharedInstance().removeLogger(logger);
+    LgLog::sharedInstance().flushLog();
+    lgLogLevel.store(savedLevel);
     EXPECT_EQ(static_cast<std::uint32_t>(device->lastcode()), 0xe8000022u);  // invalid service
+    // Printed as "%#x" prints: a zero field is "0", not "0x0".
+    const auto texts = logger->texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "AMDeviceStartService failed: 0x3a,0,0x22"),
+              texts.end());
     EXPECT_FALSE(AMDLService::create("com.example.missing", device));
     device->stopOpenedSession();
 }

@@ -105,6 +105,17 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ZlibSizes,
                          testing::Values(0, 1, 2, 100, Chunk - 1, Chunk, Chunk + 1, 2 * Chunk,
                                          3 * Chunk + 17));
 
+TEST(Zlib, AnEmptyFileInflatesToAnEmptyFile) {
+    foundationtest::ScratchFolder folder;
+    writeFile(folder / "empty.gz", Data{});
+    writeFile(folder / "back", Data{'o', 'l', 'd'});
+    foundation::Error error;
+    EXPECT_TRUE(
+        NetDataDecompressor::uncompressDataFromFile(folder / "empty.gz", folder / "back", &error))
+        << error.message;
+    EXPECT_TRUE(readFile(folder / "back").empty());
+}
+
 TEST(Zlib, ChunkedInflationMatchesOneCallForAnySplit) {
     Data input = sample(700000, 3);
     auto compressed = NetDataCompressor::compressData(input, nullptr);

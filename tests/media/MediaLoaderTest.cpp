@@ -265,6 +265,34 @@ TEST_F(MediaLoaderTest, ASecondLoadWaitsForNothingAndAStopEndsOnlyTheMatchesOfIt
     expectNoCopiesLeft();
 }
 
+TEST_F(MediaLoaderTest, ATrackGoneFromTheDeviceIsStillFoundByItsPidAfterAReload) {
+    auto loader = loaderOf(phoneWithMediaLibrary("PHONE-GONE", LadderForm::Second));
+    loadAndMatch(*loader);
+    const auto before = loader->lookupTrackWithPid(Value(101));
+    ASSERT_NE(before, nullptr);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder / "PHONE-GONE/iTunes_Control/iTunes/MediaLibrary.sqlitedb").c_str(),
+                           &db),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DELETE FROM item WHERE item_pid = 101", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    loadAndMatch(*loader);
+
+    const auto tracks = loader->allTracks();
+    EXPECT_EQ(tracks->size(), 4u);
+    EXPECT_TRUE(std::none_of(tracks->begin(), tracks->end(),
+                             [](const auto& track) { return media::iPodPlaylist::trackIDValue((*track)["pid"]) == 101; }));
+    const auto after = loader->lookupTrackWithPid(Value(101));
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ((*after)["title"], (*before)["title"]);
+    // A track still there is found as it is now.
+    EXPECT_EQ(loader->lookupTrackWithPid(Value(102)),
+              *std::find_if(tracks->begin(), tracks->end(),
+                            [](const auto& track) { return media::iPodPlaylist::trackIDValue((*track)["pid"]) == 102; }));
+}
+
 TEST_F(MediaLoaderTest, TwoDevicesLoadAtOnceWhileReadersLookOn) {
     auto one = loaderOf(phoneWithMediaLibrary("ONE", LadderForm::First));
     auto two = loaderOf(phoneWithMediaLibrary("TWO", LadderForm::Second));
