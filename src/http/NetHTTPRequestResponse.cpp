@@ -289,7 +289,9 @@ void NetHTTPRequest::handleBytesAvailable() {
         totalBytesRead_ += count;
         lastActivityTime_ = std::chrono::steady_clock::now();
         throttle.incrementBandwidthUsedInLastSecond(count);
-        bool taken = takeReceivedBytes(waiting.data(), count);
+        // The body of a redirect that will be followed reaches no one while resuming is on.
+        const bool redirectBody = needsRedirect_ && shouldRedirect_ && allowResumeForFileDownloads_;
+        bool taken = redirectBody || takeReceivedBytes(waiting.data(), count);
         if (readStream_ == stream) stream->consume(count);
         if (!taken) return;
     }

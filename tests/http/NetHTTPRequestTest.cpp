@@ -213,6 +213,25 @@ TEST_F(NetHTTPRequestTest, ReadsBodiesInflatedAndDecodedAsTheHeadersSay) {
     }
 }
 
+TEST_F(NetHTTPRequestTest, ARedirectsBodyReachesTheDataBlockOnlyWhileResumingIsOff) {
+    TestHttpServer server([](const ReceivedRequest& r) {
+        if (r.target == "/real") return ScriptedAnswer::ok("arrived");
+        return raw("HTTP/1.1 302 Found\r\nLocation: /real\r\nContent-Length: 4\r\n\r\nmove");
+    });
+    for (bool resume : {false, true}) {
+        SCOPED_TRACE(resume ? "resuming on" : "resuming off");
+        auto request = NetHTTPRequest::requestWithURL(Url::parse(server.url("/moved")));
+        request->setAllowResumeForFileDownloads(resume);
+        std::string received;
+        request->setDataReceivedBlock([&](const foundation::Data& data) {
+            received.append(data.begin(), data.end());
+        });
+        request->startSynchronous();
+        EXPECT_EQ(errorCode(*request), 0);
+        EXPECT_EQ(received, resume ? "arrived" : "movearrived");
+    }
+}
+
 TEST_F(NetHTTPRequestTest, FollowsFiveRedirectsAndFailsTheSixth) {
     TestHttpServer server([](const ReceivedRequest& r) {
         int step = std::stoi(r.target.substr(r.target.rfind('/') + 1));
