@@ -101,7 +101,6 @@ bool KolvexAppDelegate::isDevelopmentMode() const {
 
 void KolvexAppDelegate::initWebview() {
     if (isDevelopmentMode()) content::PageOrigins::setDevelopmentServer(kDevelopmentServer);
-    WVWindowController::setDeveloperExtras(isDevelopmentMode());
     _windowController = WVWindowController::initWithWindow(window_);
     _windowController->setWvdelegate(this);
     _wkbridge = _windowController->wvbridge();
@@ -111,9 +110,11 @@ void KolvexAppDelegate::initWebview() {
 
 void KolvexAppDelegate::OnWVBridgeReady(const foundation::Value& data) {
     ConsoleLog("bridgeReady called: " + foundation::json::write(data));
-    // A number below 100; read as an unsigned number, a negative one is far above that.
-    if (const auto height = data["titleHeight"].toInt64();
-        height && data["titleHeight"].isNumber() && *height >= 0 && *height < 100 &&
+    // A number below 100 (a boolean counts as 0 or 1); read as an unsigned number, a
+    // negative one is far above that.
+    const auto& titleHeight = data["titleHeight"];
+    if (const auto height = titleHeight.toInt64();
+        height && (titleHeight.isNumber() || titleHeight.isBool()) && *height >= 0 && *height < 100 &&
         window_->isBorderless()) {
         window_->setTitleHeight(unsigned(*height));
     }

@@ -7,7 +7,7 @@ inline constexpr const char* kIDeviceNotification = "kIDeviceNotification";
 inline constexpr const char* kWebviewWindowControllerCreated = "kWebviewWindowControllerCreated";
 inline constexpr const char* kWebviewWindowControllerDestroyed =
     "kWebviewWindowControllerDestroyed";
-// User info "controller": the closing window's controller.
+// User info "id" and "name": the closing window's unique id and name.
 inline constexpr const char* kWebviewWindowClose = "kWebviewWindowClose";
 // User info "status" "open" when a modal window opens, none when it closes.
 inline constexpr const char* kModalWebviewWindow = "kModalWebviewWindow";

@@ -106,6 +106,10 @@ TEST_F(WebWindowTest, WindowOpenPlacesShowsAndAttachesNewWindows) {
     EXPECT_EQ(eval(*main->webview(), "typeof window.kid"), "\"object\"");
     EXPECT_TRUE(native->window()->isVisible());
     EXPECT_EQ(native->window()->frame().width, 350);
+    // Every view of ours, the main one and those a page opens, can be inspected.
+    for (auto* view : {main->webview()->view(), native->webview()->view()}) {
+        EXPECT_TRUE(webkit_settings_get_enable_developer_extras(webkit_web_view_get_settings(view)));
+    }
     native->window()->performClose();
 }
 

@@ -132,7 +132,7 @@ TEST_F(WebWindowTest, BridgeReadySetsTheTitleHeightOfABorderlessMainWindowBelow1
     EXPECT_EQ(height(100), 99u);
     EXPECT_EQ(height("40"), 99u);
     EXPECT_EQ(height(-1), 99u);
-    EXPECT_EQ(height(true), 99u);
+    EXPECT_EQ(height(true), 1u);  // a boolean is the number 1
     EXPECT_EQ(height(12.7), 12u);
     EXPECT_EQ(height(0), 0u);
 

@@ -148,6 +148,24 @@ TEST_F(WebWindowTest, APageThatCancelsBeforeUnloadKeepsItsWindow) {
     main->window()->close();
 }
 
+TEST_F(WebWindowTest, AWindowWhosePageNeverAnswersStillCloses) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    OpenedWindows opened;
+    eval(*main->webview(), "window.open('child.html'); 0");
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return opened.all.size() == 1; }));
+    const auto view = opened.all.front()->webview();
+    waitForValue(*view, "document.readyState !== 'loading'", "true");
+    // The page's script runs without end from now on: it answers no closing question.
+    eval(*view, "setTimeout(() => { for (;;) {} }, 0); 0");
+    auto gtkWindow = opened.all.front()->window();
+    gtkWindow->performClose();
+    EXPECT_TRUE(gtkWindow->isClosed());
+    webkit_web_view_terminate_web_process(view->view());
+    webkit_web_view_terminate_web_process(main->webview()->view());
+    main->window()->close();
+}
+
 TEST_F(WebWindowTest, AModalWindowCoversItsOpenerUntilItCloses) {
     RecordingDelegate delegate;
     auto main = openMain(delegate);

@@ -35,11 +35,6 @@ constexpr unsigned kClosingScriptLimitMs = 5000;
 constexpr std::uint64_t kStandardStyle =
     gtk::Titled | gtk::Closable | gtk::Miniaturizable | gtk::Resizable;
 
-bool& developerExtrasFlag() {
-    static bool enabled = false;  // main thread only
-    return enabled;
-}
-
 }  // namespace
 
 WebKitWebContext* WVWindowController::sharedContext() {
@@ -56,10 +51,6 @@ WebKitWebContext* WVWindowController::sharedContext() {
         return made;
     }();
     return context;
-}
-
-void WVWindowController::setDeveloperExtras(bool enabled) {
-    developerExtrasFlag() = enabled;
 }
 
 WVWindowController::WVWindowController(std::shared_ptr<gtk::Window> window)
@@ -119,7 +110,7 @@ void WVWindowController::initWebviewWithConfiguration(WebKitWebView* webconfig) 
     webkit::WebView::Options options;
     options.context = sharedContext();
     options.relatedTo = webconfig;
-    options.developerExtras = developerExtrasFlag();
+    options.developerExtras = true;  // every view of ours can be inspected
     _webview = std::make_shared<webkit::WebView>(options);
     window_->setContent(_webview->widget());
     _webviewDelegate->attachTo(*_webview);

@@ -51,9 +51,8 @@ public:
     WVWindowController& operator=(const WVWindowController&) = delete;
 
     // The context every window's view uses unless the browser offers one: "myapp" is
-    // served there. Developer extras follow setDeveloperExtras.
+    // served there.
     static WebKitWebContext* sharedContext();
-    static void setDeveloperExtras(bool enabled);
 
     // Sets up the browser view once; a second call changes nothing.
     void initWebviewWithConfiguration(WebKitWebView* webconfig);
