@@ -84,7 +84,9 @@ Value AFCDirectoryAccess::getFileInfo(const std::string& path) {
 bool AFCDirectoryAccess::fileExistsAtPath(const std::string& path) {
     if (!checkPath(path) || !checkOpen()) return false;
     md::AFCKeyValues pairs;
-    return md::AFCFileInfoOpen(afc_, path, &pairs) == 0;
+    if (md::AFCFileInfoOpen(afc_, path, &pairs) != 0) return false;  // no text: "no" is an answer
+    lasterror_.clear();
+    return true;
 }
 
 Value AFCDirectoryAccess::deviceInfo() {

@@ -24,9 +24,9 @@ md::AFCConnectionRef AMDevice::startApplicationFileService(const std::string& bu
     md::AFCConnectionRef afc;
     if (md::AFCConnectionOpenHouseArrest(device_, bundleId, {}, &afc) == 0) return afc;
     const Value documents = Value::dict({{"Command", "VendDocuments"}});
-    const md::AMDStatus status = md::AFCConnectionOpenHouseArrest(device_, bundleId, documents, &afc);
-    if (status == 0) return afc;
-    recordFailure(status, fmt::format("Unable to find bundle with id: {}", bundleId));
+    if (md::AFCConnectionOpenHouseArrest(device_, bundleId, documents, &afc) == 0) return afc;
+    // As the house-arrest start does: the text says why, the last status stays as it was.
+    setLasterror(fmt::format("Unable to find bundle with id: {}", bundleId));
     return nullptr;
 }
 

@@ -1,12 +1,14 @@
 #include "device/iPodDevice.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -189,9 +191,13 @@ bool iPodDevice::renameItemAtPathTo(const std::string& path, const std::string& 
                                  foundation::deletingLastPathComponent(*from), newName),
                              false);
     if (!to || *from == mountPath_) return false;
-    std::error_code ec;
-    fs::rename(*from, *to, ec);
-    return !ec;
+    // A move never takes the place of what is already at the new name.
+    if (::renameat2(AT_FDCWD, from->c_str(), AT_FDCWD, to->c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system that cannot be asked not to replace: look first.
+    struct stat taken {};
+    if (::lstat(to->c_str(), &taken) == 0 || errno != ENOENT) return false;
+    return ::rename(from->c_str(), to->c_str()) == 0;
 }
 
 bool iPodDevice::deleteItemAtPath(const std::string& path) {

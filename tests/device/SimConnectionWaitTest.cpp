@@ -78,6 +78,12 @@ TEST_F(SimHouseArrest, ContainersThenDocumentsThenTheReason) {
         EXPECT_EQ(am->lasterror(), std::string("Unable to find bundle with id: ") + refused);
         EXPECT_EQ(commandsFor(refused), (std::vector<std::string>{"VendContainer", "VendDocuments"}));
     }
+    // A container that does not open through the file service says why, and is no error
+    // of the phone's own.
+    const auto code = am->lastcode();
+    EXPECT_FALSE(am->startApplicationFileService("com.example.weather"));
+    EXPECT_EQ(am->lasterror(), "Unable to find bundle with id: com.example.weather");
+    EXPECT_EQ(am->lastcode(), code);
     for (const int socket : {whole, documents})
         if (socket >= 0) ::close(socket);
 }

@@ -43,6 +43,13 @@ TEST_F(SimFileService, ListingsOfAnEmptyFolderAndOfAPlainFile) {
     EXPECT_EQ(files->recursiveDirectoryContents("/song.mp3"), std::vector<std::string>{"/song.mp3"});
     EXPECT_EQ(files->recursiveDirectoryContents("/Empty"), std::vector<std::string>{"/Empty/"});
     EXPECT_FALSE(files->directoryContents("/missing").has_value());
+    // A failure leaves its text; a question that then finds its file clears it, and one that
+    // finds none sets none.
+    EXPECT_FALSE(files->lasterror().empty());
+    EXPECT_TRUE(files->fileExistsAtPath("/song.mp3"));
+    EXPECT_EQ(files->lasterror(), "");
+    EXPECT_FALSE(files->fileExistsAtPath("/missing"));
+    EXPECT_EQ(files->lasterror(), "");
 }
 
 TEST_F(SimFileService, CopiesAnnounceTheirBeginProgressAndEnd) {

@@ -213,6 +213,12 @@ TEST_F(iPodDeviceTest, FileOperations) {
     EXPECT_EQ(pod->contentsOfDirectoryPathType("/A", kPathTypeFiles).size(), 1u);
     EXPECT_TRUE(pod->contentsOfDirectoryPathType("/A", 300).empty());
 
+    // A rename never replaces what is at the new name.
+    EXPECT_TRUE(pod->writeDataToPath({'k', 'e', 'e', 'p'}, "/A/kept.txt"));
+    EXPECT_FALSE(pod->renameItemAtPathTo("/A/new.txt", "kept.txt"));
+    EXPECT_EQ(readFile(volume() + "/A/kept.txt"), "keep");
+    EXPECT_EQ(readFile(volume() + "/A/new.txt"), "ok");
+    EXPECT_TRUE(pod->deleteItemAtPath("/A/kept.txt"));
     EXPECT_TRUE(pod->renameItemAtPathTo("/A/new.txt", "renamed.txt"));
     bool isDirectory = true;
     EXPECT_TRUE(pod->itemExistsAtPathIsDirectory("/A/renamed.txt", &isDirectory));
