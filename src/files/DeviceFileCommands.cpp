@@ -180,15 +180,21 @@ Value DeviceFileCommands::readFile(Request& request) {
     std::optional<foundation::Data> bytes;
     bool tooBig = false;
     onDevice(request, [&](iMobileDevice& d) {
+        const auto size = [&] {
+            return static_cast<std::int64_t>(std::min<std::uint64_t>(request.node->fileSize(), INT64_MAX));
+        };
         if (offset < 0 || length == -1) {
-            const auto size = static_cast<std::int64_t>(
-                std::min<std::uint64_t>(request.node->fileSize(), INT64_MAX));
-            offset = offset < 0 ? std::max<std::int64_t>(0, size + offset) : std::min(offset, size);
-            if (length == -1) length = size - offset;
+            offset = offset < 0 ? std::max<std::int64_t>(0, size() + offset) : std::min(offset, size());
+            if (length == -1) length = size() - offset;
         }
         if (static_cast<std::uint64_t>(length) > Plugin::kMaxReadBytes) {
-            tooBig = true;
-            return;
+            // More than the limit asked of a file that holds less is the rest of the file.
+            const std::int64_t rest = std::max<std::int64_t>(0, size() - offset);
+            if (static_cast<std::uint64_t>(rest) > Plugin::kMaxReadBytes) {
+                tooBig = true;
+                return;
+            }
+            length = rest;
         }
         bytes = length == 0 ? foundation::Data()
                             : d.readFileAtPathOffsetLength(request.path, static_cast<std::uint64_t>(offset),

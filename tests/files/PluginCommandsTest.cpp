@@ -165,6 +165,10 @@ TEST_F(PluginCommandsTest, ReadsTakeRangesCountFromTheEndAndStayWithinTheLimit) 
         {"missing file", read(0, 4, "/none"), error("Failed to read file: (/none)")},
         {"too much at once", read(0, -1, "/huge.bin"), error("Reads are limited to 268435456 bytes at a time.")},
         {"limit exactly", read(0, std::int64_t{268435456}, "/ten.bin"), bytes("MDEyMzQ1Njc4OQ==", 10)},
+        {"more than the limit of a small file", read(2, std::int64_t{268435457}, "/ten.bin"),
+         bytes("MjM0NTY3ODk=", 8)},
+        {"more than the limit of a large one", read(0, std::int64_t{268435457}, "/huge.bin"),
+         error("Reads are limited to 268435456 bytes at a time.")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
