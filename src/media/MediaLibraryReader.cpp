@@ -135,7 +135,7 @@ bool MediaLibraryReader::loadPlaylists() {
     if (failed()) return false;
     auto db = openDeviceLibrary(files_.library, budget_);
     if (!db) {
-        if (!failed()) LogError("Failed to open database {}", files_.library);
+        if (!failed()) LogInfo("Failed to open database {}", files_.library);
         return false;
     }
     const char* pidColumn = source_ == Source::MediaLibrary ? "container_pid" : "pid";

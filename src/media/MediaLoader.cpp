@@ -220,6 +220,37 @@ void MediaLoader::publishTracks(foundation::Array tracks, std::uint64_t loadGene
     pid2tracks_ = std::move(index);
 }
 
+void MediaLoader::publishMatch(const TrackRecords& taken, foundation::Array matched,
+                               std::uint64_t loadGeneration) {
+    std::lock_guard lock(lock_);
+    if (loadGeneration_.load() != loadGeneration || !allTracks_ || !pid2tracks_) return;
+    const TrackRecords& current = *allTracks_;
+    // Records are replaced one by one (never reordered) until the next load.
+    if (current.size() != taken.size() || matched.size() != taken.size()) return;
+    auto records = std::make_shared<TrackRecords>();
+    records->reserve(current.size());
+    auto index = std::make_shared<std::unordered_map<std::string, TrackRecord>>(*pid2tracks_);
+    for (std::size_t i = 0; i < current.size(); ++i) {
+        Value merged = std::move(matched[i]);
+        if (current[i] != taken[i] && current[i] && taken[i]) {
+            // What changed since the match took the record is kept over the match's marks.
+            Value kept = *current[i];
+            if (const auto* marks = merged.dictionary()) {
+                for (const auto& [key, value] : *marks) {
+                    if (value != (*taken[i])[key] && (*current[i])[key] == (*taken[i])[key])
+                        kept.set(key, value);
+                }
+            }
+            merged = std::move(kept);
+        }
+        auto record = std::make_shared<const Value>(std::move(merged));
+        (*index)[fmt::format("{}", iPodPlaylist::trackIDValue((*record)["pid"]))] = record;
+        records->push_back(std::move(record));
+    }
+    allTracks_ = std::move(records);
+    pid2tracks_ = std::move(index);
+}
+
 void MediaLoader::syncLibraryStatus() {
     startMatch(cancelGeneration_.load(), false);
 }
@@ -273,7 +304,7 @@ void MediaLoader::match(std::uint64_t cancelGeneration, bool endsLoad) {
         LogError("Matching tracks to iTunes failed: {}", e.what());
     }
     // The marks of the match go into the loader's own records.
-    publishTracks(std::move(records), loadGeneration);
+    publishMatch(*tracks, std::move(records), loadGeneration);
     LogInfo("Finish matching tracks to iTunes.");
     matched_ = true;
     tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {

@@ -174,6 +174,10 @@ private:
     void publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylist>>& all, bool rebuildLists,
                           const ReadPlaylists& raw = {});
     void publishTracks(foundation::Array tracks, std::uint64_t loadGeneration);
+    // Puts a match's marks into the records: `matched` are the copies of `taken` the match
+    // marked. A record changed meanwhile (an import marked it) keeps its own change of a key.
+    void publishMatch(const TrackRecords& taken, foundation::Array matched,
+                      std::uint64_t loadGeneration);
     void loadPhotos(MediaLoadFolder& folder);
     void announce(const std::string& text);
     // Announces a match and queues it.

@@ -36,9 +36,19 @@ public:
     void playlistsLoadedOf(media::MediaDevice*) override { add("playlistsLoaded"); }
     void finishLoadingTracksOf(media::MediaDevice*) override { add("tracksLoaded"); }
     void updateTrackInfoOf(const Value& track, media::MediaDevice*) override {
+        std::function<void(const Value&)> hook;
+        {
+            std::lock_guard lock(mutex_);
+            steps_.push_back("updateTrack");
+            tracks_.push_back(track);
+            hook = onUpdate_;
+        }
+        if (hook) hook(track);
+    }
+    // Runs for each track a match reports, as the match goes on.
+    void setOnUpdate(std::function<void(const Value&)> hook) {
         std::lock_guard lock(mutex_);
-        steps_.push_back("updateTrack");
-        tracks_.push_back(track);
+        onUpdate_ = std::move(hook);
     }
     void finishMatchingiTunesOf(media::MediaDevice*) override { add("matching"); }
 
@@ -59,6 +69,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> steps_;
     std::vector<Value> tracks_;
+    std::function<void(const Value&)> onUpdate_;
 };
 
 std::vector<std::string> names(const MediaLoader::Playlists& playlists) {
@@ -291,6 +302,27 @@ TEST_F(MediaLoaderTest, ATrackGoneFromTheDeviceIsStillFoundByItsPidAfterAReload)
     EXPECT_EQ(loader->lookupTrackWithPid(Value(102)),
               *std::find_if(tracks->begin(), tracks->end(),
                             [](const auto& track) { return media::iPodPlaylist::trackIDValue((*track)["pid"]) == 102; }));
+}
+
+TEST_F(MediaLoaderTest, AnImportMarkMadeWhileAMatchRunsOutlastsTheMatch) {
+    auto loader = loaderOf(phoneWithMediaLibrary("PHONE-MARK", LadderForm::Second));
+    loadAndMatch(*loader);
+    // An import marks a track while the next match is under way, as "copy-to-itunes" does.
+    bool marked = false;
+    recorder->setOnUpdate([&](const Value&) {
+        if (std::exchange(marked, true)) return;
+        loader->updateTrackWithPid(Value(103), Value::dict({{"copied", true},
+                                                            {"persistentID", "00000000000000AB"}}));
+    });
+    loader->syncLibraryStatus();
+    waitForPool();
+    ASSERT_TRUE(marked);
+    const auto track = loader->lookupTrackWithPid(Value(103));
+    ASSERT_NE(track, nullptr);
+    EXPECT_EQ((*track)["copied"], Value(true));
+    EXPECT_EQ((*track)["persistentID"], Value("00000000000000AB"));
+    const auto tracks = loader->allTracks();
+    EXPECT_EQ(std::count(tracks->begin(), tracks->end(), track), 1);
 }
 
 TEST_F(MediaLoaderTest, TwoDevicesLoadAtOnceWhileReadersLookOn) {
