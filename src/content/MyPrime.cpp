@@ -109,7 +109,9 @@ bool verifySHA1Hash(const char* keyText, const std::uint8_t* digest, const std::
     }
     const int verdict = EVP_PKEY_verify(ctx.get(), signature, std::size_t(signatureLength), digest,
                                         SHA_DIGEST_LENGTH);
-    // A plain mismatch is no error worth a line; it leaves its reason on the error queue.
+    // A plain mismatch (0) is no error worth a line; a check that could not run (a malformed
+    // signature) is.
+    if (verdict < 0) fmt::print(stderr, "Error: {}\n", lastOpenSslError());
     ERR_clear_error();
     return verdict == 1;
 }

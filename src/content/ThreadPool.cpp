@@ -22,7 +22,7 @@ void ThreadPool::addAsyncJobWithBlock(std::function<void()> job) {
     // The pool's real cap on threads.
     LogInfo("***** max operations: {}",
             static_cast<std::uint64_t>(queue.maxConcurrentOperationCount()));
-    LogInfo("***** Operations in queue: {}", queue.queuedCount());
+    LogInfo("***** Operations in queue: {}", queue.operationCount());  // running ones too
     LogInfo("***** Operations : {}", queue.operationCount());
     queue.addOperation([job = std::move(job)] {
         try {

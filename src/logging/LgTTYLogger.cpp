@@ -41,7 +41,7 @@ std::shared_ptr<LgTTYLogger> LgTTYLogger::sharedInstance() {
 }
 
 LgTTYLogger::LgTTYLogger(int fd)
-    : LgAbstractLogger("orvandel.logging.ttyLogger"),
+    : LgAbstractLogger("LgTTYLogger"),  // its class name: it gives no other
       fd_(fd),
       supportsColors_(colorTerminal()),
       use256Colors_(supportsColors_ && environment("TERM").find("256") != std::string::npos),

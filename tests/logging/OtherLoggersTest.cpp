@@ -240,6 +240,7 @@ TEST(SystemLogLoggersTest, SendWithoutFailingAndCheckTheirSetUp) {
     LgOSLogger logger("org.example", "tests");
     EXPECT_EQ(logger.loggerName(), "orvandel.logging.osLogger");
     EXPECT_EQ(LgASLLogger::sharedInstance()->loggerName(), "orvandel.logging.aslLogger");
+    EXPECT_EQ(LgTTYLogger::sharedInstance()->loggerName(), "LgTTYLogger");  // names no other
     // Whether or not a system log runs here, sending must not fail or block.
     logger.logMessage(record("journal test", LgLogFlagInfo));
     LgASLLogger::sharedInstance()->logMessage(record("syslog test", LgLogFlagDebug));
