@@ -79,6 +79,19 @@ public:
     // cannot be emptied raises the cache's exception.
     static void clearSession();
 
+    // --- Network activity indicator (NetHTTPRequestSession.cpp) ---
+    // Whether requests keep an indicator of network activity up to date; on at first.
+    static bool shouldUpdateNetworkActivityIndicator();
+    static void setShouldUpdateNetworkActivityIndicator(bool update);
+    // There is no such indicator on this desktop: showing and hiding it do nothing.
+    static void showNetworkActivityIndicator();
+    static void hideNetworkActivityIndicator();
+    // Hides the indicator half a second from now, on the calling thread's run loop (in its
+    // default mode), unless requests are running by then.
+    static void hideNetworkActivityIndicatorAfterDelay();
+    // Hides the indicator when no request stream is running.
+    static void hideNetworkActivityIndicatorIfNeeded();
+
     // --- Description of the request ---
     std::optional<foundation::Url> url() const;
     // A different URL drops what was built for the old one and any pending redirect.
