@@ -356,12 +356,14 @@ void NetHTTPRequest::buildPostBody() {
     } else if (shouldCompressRequestBody_) {
         foundation::Error error;
         auto compressed = NetDataCompressor::compressData(*postBody_, &error);
-        if (!compressed) {
+        // No body compresses to nothing, without an error: then nothing is sent.
+        if (!compressed && !error.domain.empty()) {
             failWithError(error);
             return;
         }
-        compressedPostBody_ = std::make_shared<Data>(std::move(*compressed));
-        postLength_ = compressedPostBody_->size();
+        compressedPostBody_ =
+            compressed ? std::make_shared<Data>(std::move(*compressed)) : nullptr;
+        postLength_ = compressedPostBody_ ? compressedPostBody_->size() : 0;
     } else {
         postLength_ = postBody_->size();
     }

@@ -75,6 +75,12 @@ TEST_P(ZlibSizes, MemoryRoundTripMakesGzipThatInflatesBack) {
     Data input = sample(GetParam());
     foundation::Error error;
     auto compressed = NetDataCompressor::compressData(input, &error);
+    if (input.empty()) {
+        // Nothing to compress gives nothing, and no error.
+        EXPECT_FALSE(compressed);
+        EXPECT_TRUE(error.message.empty());
+        return;
+    }
     ASSERT_TRUE(compressed) << error.message;
     ASSERT_GE(compressed->size(), 2u);
     EXPECT_EQ((*compressed)[0], 0x1F);
@@ -189,6 +195,18 @@ TEST(Zlib, EmptyChunkGivesNothingAndNoError) {
     auto out = decompressor.uncompressBytes(packed->data(), packed->size(), &error);
     ASSERT_TRUE(out);
     EXPECT_EQ(*out, input);
+}
+
+TEST(Zlib, EmptyChunkCompressesToNothingAndTheStreamGoesOn) {
+    NetDataCompressor compressor;
+    foundation::Error error;
+    EXPECT_FALSE(compressor.compressBytes(nullptr, 0, &error, true));
+    EXPECT_TRUE(error.message.empty());
+    EXPECT_FALSE(compressor.streamFinished());
+    const Data input = sample(1000);
+    auto packed = compressor.compressBytes(input.data(), input.size(), &error, true);
+    ASSERT_TRUE(packed) << error.message;
+    EXPECT_EQ(NetDataDecompressor::uncompressData(*packed, nullptr), input);
 }
 
 TEST(Zlib, DataThatIsNotCompressedFailsWithCode11) {
