@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -235,6 +237,7 @@ TEST(Zlib, FileErrorsLeaveTheDestinationAsItWas) {
         std::string source;
         std::string destination;
         std::string message;
+        std::string underlying = {};  // the system's text, under the usual key
     };
     const std::string missing = folder / "missing";
     const std::vector<Case> cases = {
@@ -248,7 +251,12 @@ TEST(Zlib, FileErrorsLeaveTheDestinationAsItWas) {
          "Decompression of data failed with code " + std::to_string(Z_DATA_ERROR)},
         {"no such folder", true, folder / "truncated.gz", folder / "none/dest",
          "Compression of " + (folder / "truncated.gz") +
-             " failed because we were to create a file at " + (folder / "none/dest")},
+             " failed because we were to create a file at " + (folder / "none/dest"),
+         std::strerror(ENOENT)},
+        {"source is a folder", true, folder / "", folder / "dest",
+         "Compression of " + (folder / "") +
+             " failed because we were unable to read from the source data file",
+         std::strerror(EISDIR)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -261,6 +269,8 @@ TEST(Zlib, FileErrorsLeaveTheDestinationAsItWas) {
         EXPECT_FALSE(ok);
         EXPECT_EQ(error.code, NetCompressionError);
         EXPECT_EQ(error.message, c.message);
+        const std::string* underlying = error.userInfo["NSUnderlyingError"].string();
+        EXPECT_EQ(underlying ? *underlying : "", c.underlying);
         EXPECT_EQ(readFile(folder / "dest"), previous);
     }
     // No temporary files are left behind.
