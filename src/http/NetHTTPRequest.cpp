@@ -598,6 +598,7 @@ void NetHTTPRequest::startRequest() {
     authenticationNeeded_ = 0;
     dataDecompressor_.reset();
     if (downloadDestinationPath_.empty()) rawResponseData_.clear();
+    rawResponseDataDropped_ = false;
     readStreamIsScheduled_ = false;
     if (runLoop_ == nullptr) runLoop_ = &net::NetRunLoop::current();
 

@@ -376,8 +376,8 @@ public:
     std::optional<std::string> responseHeader(std::string_view name) const;
     const std::vector<NetCookie>& responseCookies() const { return responseCookies_; }
     const foundation::Data& rawResponseData() const { return rawResponseData_; }
-    // The body, inflated afresh when it was kept compressed; nullopt without a body or
-    // when it does not inflate.
+    // The body, inflated afresh when it was kept compressed; nullopt without a body (also
+    // when a failed transfer dropped it) or when it does not inflate.
     std::optional<foundation::Data> responseData() const;
     // The same moved out of a complete request, which keeps no body: for a caller that takes
     // a large body once.
@@ -690,6 +690,8 @@ private:
     bool haveReadResponseHeaders_ = false;
     std::vector<NetCookie> responseCookies_;
     foundation::Data rawResponseData_;
+    // The body of an attempt torn down before it completed was dropped: there is none.
+    bool rawResponseDataDropped_ = false;
     std::uint64_t contentLength_ = 0;
     std::uint64_t totalBytesRead_ = 0;
     std::string defaultResponseEncoding_ = "ISO-8859-1";
