@@ -101,3 +101,13 @@ bool NetConnectionPool::isNetworkInUse() {
     std::lock_guard guard(lock_);
     return runningRequestCount_ != 0;
 }
+
+bool NetConnectionPool::shouldUpdateNetworkActivityIndicator() {
+    std::lock_guard guard(lock_);
+    return shouldUpdateNetworkActivityIndicator_;
+}
+
+void NetConnectionPool::setShouldUpdateNetworkActivityIndicator(bool update) {
+    std::lock_guard guard(lock_);
+    shouldUpdateNetworkActivityIndicator_ = update;
+}

@@ -47,10 +47,15 @@ public:
     bool decrementRunningRequestCount();
     bool isNetworkInUse();
 
+    // Whether the requests are to keep a network activity indicator up to date; on at first.
+    bool shouldUpdateNetworkActivityIndicator();
+    void setShouldUpdateNetworkActivityIndicator(bool update);
+
 private:
     std::recursive_mutex lock_;
     std::vector<std::shared_ptr<NetConnectionRecord>> pool_;
     std::int32_t nextConnectionNumberToCreate_ = 0;
     std::uint32_t nextRequestID_ = 0;
     std::uint32_t runningRequestCount_ = 0;
+    bool shouldUpdateNetworkActivityIndicator_ = true;
 };

@@ -37,7 +37,8 @@ std::optional<foundation::Data> NetDataCompressor::compressBytes(const std::uint
                                                                  std::size_t length,
                                                                  foundation::Error* error,
                                                                  bool shouldFinish) {
-    if (length == 0 && (!shouldFinish || streamFinished())) return foundation::Data{};
+    // Nothing to deflate gives nothing, and no error.
+    if (length == 0) return std::nullopt;
     if (needsSlices(length)) {
         return inSlices(bytes, length, [&](const std::uint8_t* part, std::size_t size, bool last) {
             return compressBytes(part, size, error, shouldFinish && last);
@@ -46,6 +47,12 @@ std::optional<foundation::Data> NetDataCompressor::compressBytes(const std::uint
     if (!readyForInput(error)) return std::nullopt;
     return process(&deflate, bytes, length, length / 2, shouldFinish ? Z_FINISH : Z_NO_FLUSH,
                    error);
+}
+
+std::optional<foundation::Data> NetDataCompressor::finishStream(foundation::Error* error) {
+    if (streamFinished()) return foundation::Data{};
+    if (!readyForInput(error)) return std::nullopt;
+    return process(&deflate, nullptr, 0, 0, Z_FINISH, error);
 }
 
 std::optional<foundation::Data> NetDataCompressor::compressData(std::span<const std::uint8_t> data,
@@ -64,9 +71,10 @@ bool NetDataCompressor::compressDataFromFile(const std::string& sourcePath,
                     foundation::Error* stepError) -> std::optional<foundation::Data> {
         // A short chunk is the last; at the end of the file the stream is finished in any
         // case, also for an empty file or one of whole chunks.
-        auto output =
-            compressor.compressBytes(bytes, length, stepError, length < NetZlibFileChunkSize);
-        if (output && atEnd && !compressor.closeInto(stepError)) return std::nullopt;
+        if (!atEnd)
+            return compressor.compressBytes(bytes, length, stepError, length < NetZlibFileChunkSize);
+        auto output = compressor.finishStream(stepError);
+        if (output && !compressor.closeInto(stepError)) return std::nullopt;
         return output;
     };
     return netTransformFile(sourcePath, destinationPath, "Compression", setupError, step, error);

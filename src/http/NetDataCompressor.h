@@ -23,11 +23,11 @@ public:
     bool streamFinished() const { return reachedStreamEnd(); }
 
     // The bytes deflated from this chunk, or nullopt with `error` set. With `shouldFinish`
-    // the gzip stream is completed, also for an empty chunk; an empty chunk without it
-    // gives no bytes.
+    // the gzip stream is completed. An empty chunk gives nullopt and leaves `error` alone.
     std::optional<foundation::Data> compressBytes(const std::uint8_t* bytes, std::size_t length,
                                                   foundation::Error* error, bool shouldFinish);
 
+    // The whole of `data` as one gzip stream; empty data gives nullopt and no error.
     static std::optional<foundation::Data> compressData(std::span<const std::uint8_t> data,
                                                         foundation::Error* error);
     // Deflates `sourcePath` into `destinationPath`. The destination is replaced only on
@@ -36,4 +36,8 @@ public:
                                      const std::string& destinationPath, foundation::Error* error);
 
     static foundation::Error deflateErrorWithCode(int code);
+
+private:
+    // Writes the end of the gzip stream unless it is written already.
+    std::optional<foundation::Data> finishStream(foundation::Error* error);
 };

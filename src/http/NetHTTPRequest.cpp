@@ -356,12 +356,14 @@ void NetHTTPRequest::buildPostBody() {
     } else if (shouldCompressRequestBody_) {
         foundation::Error error;
         auto compressed = NetDataCompressor::compressData(*postBody_, &error);
-        if (!compressed) {
+        // No body compresses to nothing, without an error: then nothing is sent.
+        if (!compressed && !error.domain.empty()) {
             failWithError(error);
             return;
         }
-        compressedPostBody_ = std::make_shared<Data>(std::move(*compressed));
-        postLength_ = compressedPostBody_->size();
+        compressedPostBody_ =
+            compressed ? std::make_shared<Data>(std::move(*compressed)) : nullptr;
+        postLength_ = compressedPostBody_ ? compressedPostBody_->size() : 0;
     } else {
         postLength_ = postBody_->size();
     }
@@ -596,6 +598,7 @@ void NetHTTPRequest::startRequest() {
     authenticationNeeded_ = 0;
     dataDecompressor_.reset();
     if (downloadDestinationPath_.empty()) rawResponseData_.clear();
+    rawResponseDataDropped_ = false;
     readStreamIsScheduled_ = false;
     if (runLoop_ == nullptr) runLoop_ = &net::NetRunLoop::current();
 

@@ -79,6 +79,19 @@ public:
     // cannot be emptied raises the cache's exception.
     static void clearSession();
 
+    // --- Network activity indicator (NetHTTPRequestSession.cpp) ---
+    // Whether requests keep an indicator of network activity up to date; on at first.
+    static bool shouldUpdateNetworkActivityIndicator();
+    static void setShouldUpdateNetworkActivityIndicator(bool update);
+    // There is no such indicator on this desktop: showing and hiding it do nothing.
+    static void showNetworkActivityIndicator();
+    static void hideNetworkActivityIndicator();
+    // Hides the indicator half a second from now, on the calling thread's run loop (in its
+    // default mode), unless requests are running by then.
+    static void hideNetworkActivityIndicatorAfterDelay();
+    // Hides the indicator when no request stream is running.
+    static void hideNetworkActivityIndicatorIfNeeded();
+
     // --- Description of the request ---
     std::optional<foundation::Url> url() const;
     // A different URL drops what was built for the old one and any pending redirect.
@@ -363,8 +376,8 @@ public:
     std::optional<std::string> responseHeader(std::string_view name) const;
     const std::vector<NetCookie>& responseCookies() const { return responseCookies_; }
     const foundation::Data& rawResponseData() const { return rawResponseData_; }
-    // The body, inflated afresh when it was kept compressed; nullopt without a body or
-    // when it does not inflate.
+    // The body, inflated afresh when it was kept compressed; nullopt without a body (also
+    // when a failed transfer dropped it) or when it does not inflate.
     std::optional<foundation::Data> responseData() const;
     // The same moved out of a complete request, which keeps no body: for a caller that takes
     // a large body once.
@@ -677,6 +690,8 @@ private:
     bool haveReadResponseHeaders_ = false;
     std::vector<NetCookie> responseCookies_;
     foundation::Data rawResponseData_;
+    // The body of an attempt torn down before it completed was dropped: there is none.
+    bool rawResponseDataDropped_ = false;
     std::uint64_t contentLength_ = 0;
     std::uint64_t totalBytesRead_ = 0;
     std::string defaultResponseEncoding_ = "ISO-8859-1";

@@ -428,7 +428,6 @@ std::shared_ptr<NetHTTPRequest> NetHTTPRequest::HEADRequest() const {
     head->allowCompressedResponse_ = allowCompressedResponse_;
     head->username_ = username_;
     head->password_ = password_;
-    head->authenticationScheme_ = authenticationScheme_;
     head->useKeychainPersistence_ = useKeychainPersistence_;
     head->domain_ = domain_;
     head->proxyUsername_ = proxyUsername_;

@@ -273,7 +273,10 @@ void NetHTTPRequest::cancelLoad() {
         postBodyReadStream_.reset();
     }
     if (downloadDestinationPath_.empty()) {
-        if (!complete_) rawResponseData_.clear();
+        if (!complete_) {
+            rawResponseData_.clear();
+            rawResponseDataDropped_ = true;
+        }
     } else {
         closeDownloadFiles();
         if (!complete_) {

@@ -564,7 +564,10 @@ bool NetHTTPRequest::useDataFromCache() {
     };
     takeAnswer(*this);
     if (main) takeAnswer(*main);
-    if (data) answered.rawResponseData_ = std::move(*data);
+    if (data) {
+        answered.rawResponseData_ = std::move(*data);
+        answered.rawResponseDataDropped_ = false;
+    }
     if (willRedirect()) {
         downloadComplete_ = true;
         complete_ = true;
@@ -639,6 +642,7 @@ bool NetHTTPRequest::isResponseCompressed() const {
 }
 
 std::optional<Data> NetHTTPRequest::responseData() const {
+    if (rawResponseDataDropped_) return std::nullopt;
     if (isResponseCompressed() && shouldWaitToInflateCompressedResponses_)
         return inflateWithin(rawResponseData_, maximumResponseDataLength_);
     return rawResponseData_;
@@ -646,6 +650,7 @@ std::optional<Data> NetHTTPRequest::responseData() const {
 
 std::optional<Data> NetHTTPRequest::takeResponseData() {
     std::lock_guard guard(cancelledLock_);
+    if (rawResponseDataDropped_) return std::nullopt;
     if (isResponseCompressed() && shouldWaitToInflateCompressedResponses_) {
         auto inflated = inflateWithin(rawResponseData_, maximumResponseDataLength_);
         Data().swap(rawResponseData_);

@@ -62,10 +62,8 @@ bool writeAll(int fd, const foundation::Data& bytes) {
 void setError(foundation::Error* error, std::string message, int systemError = 0) {
     if (error == nullptr) return;
     *error = makeNetError(NetCompressionError, std::move(message));
-    if (systemError != 0) {
-        error->userInfo = foundation::Value(foundation::Dictionary{
-            {"underlyingError", foundation::Value(std::string(std::strerror(systemError)))}});
-    }
+    if (systemError != 0)
+        error->userInfo.set("NSUnderlyingError", std::string(std::strerror(systemError)));
 }
 
 }  // namespace

@@ -130,6 +130,15 @@ TEST_F(NetHTTPRequestTest, SendsTheDefaultHeaderSetAndTheCallersOwn) {
           {"User-Agent", TestUserAgent},
           {"Accept-Encoding", "gzip"}},
          "abc"},
+        {"body compression on and no body sends no body",
+         "/packed-nothing",
+         [](NetHTTPRequest& r) { r.setShouldCompressRequestBody(true); },
+         "GET",
+         {{"Host", "127.0.0.1:" + std::to_string(server.port())},
+          {"User-Agent", TestUserAgent},
+          {"Accept-Encoding", "gzip"},
+          {"Content-Encoding", "gzip"}},
+         ""},
         // Last: the credentials that work are sent to this server from now on.
         {"Basic credentials before a challenge",
          "/basic",
@@ -395,6 +404,8 @@ TEST_F(NetHTTPRequestTest, FailuresCarryTheirCodesAndTexts) {
     TestHttpServer slow([](const ReceivedRequest& r) {
         if (r.target == "/partial")
             return raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes");
+        if (r.target == "/cut")
+            return raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst bytes", Then::Reset);
         if (r.target == "/secret")
             return raw(
                 "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
@@ -466,6 +477,12 @@ TEST_F(NetHTTPRequestTest, FailuresCarryTheirCodesAndTexts) {
     // The bytes read before a time-out stay.
     auto partial = run(slow.url("/partial"), shortTimeOut);
     EXPECT_EQ(text(partial->responseData()), "first bytes");
+    // A transfer torn down by a stream error drops them: there is no body at all.
+    auto cut = run(slow.url("/cut"));
+    EXPECT_EQ(errorCode(*cut), 1);
+    EXPECT_FALSE(cut->responseData());
+    EXPECT_FALSE(cut->responseString());
+    EXPECT_FALSE(cut->takeResponseData());
 }
 
 TEST_F(NetHTTPRequestTest, CancelFromAnotherThreadEndsTheRequest) {

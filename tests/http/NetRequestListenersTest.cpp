@@ -217,9 +217,12 @@ TEST(NetRequestListeners, AHeadRequestReportsNothingAndGivesItsMainRequestTheLen
     auto recorder = std::make_shared<Recorder>();
     auto main = NetHTTPRequest::requestWithURL(Url::parse(server.url("/sized")));
     main->addRequestHeader("X-Mine", "1");
+    main->setAuthenticationScheme("Basic");
     listen(*main, recorder);
     auto head = main->HEADRequest();
     EXPECT_EQ(head->mainRequest(), main);
+    // The scheme comes from the HEAD request's own challenge, if any.
+    EXPECT_EQ(head->authenticationScheme(), "");
     listen(*head, recorder);
     head->startSynchronous();
     EXPECT_FALSE(head->error());

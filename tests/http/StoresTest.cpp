@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -10,11 +11,13 @@
 #include "http/NetBandwidthThrottle.h"
 #include "http/NetConnectionPool.h"
 #include "http/NetCookieJar.h"
+#include "http/NetHTTPRequest.h"
 #include "http/NetHeaderParsing.h"
 #include "http/NetRequestDefaults.h"
 #include "http/NetSessionCookies.h"
 #include "http/NetSessionCredentials.h"
 #include "platform/net/NetHTTPStream.h"
+#include "platform/net/NetRunLoop.h"
 
 using foundation::Url;
 using namespace std::chrono_literals;
@@ -518,4 +521,27 @@ TEST(ConnectionPool, RunningRequestCountTellsWhetherTheNetworkIsInUse) {
     EXPECT_TRUE(pool.decrementRunningRequestCount());
     EXPECT_FALSE(pool.decrementRunningRequestCount());
     EXPECT_FALSE(pool.isNetworkInUse());
+}
+
+TEST(ConnectionPool, ActivityIndicatorSwitchAndDelayedHiding) {
+    EXPECT_TRUE(NetHTTPRequest::shouldUpdateNetworkActivityIndicator());
+    NetHTTPRequest::setShouldUpdateNetworkActivityIndicator(false);
+    EXPECT_FALSE(NetHTTPRequest::shouldUpdateNetworkActivityIndicator());
+    NetHTTPRequest::setShouldUpdateNetworkActivityIndicator(true);
+    EXPECT_TRUE(NetConnectionPool::shared().shouldUpdateNetworkActivityIndicator());
+
+    // Nothing to show or hide on this desktop; hiding checks the running count under the
+    // pool's lock, also while this thread holds it.
+    NetHTTPRequest::showNetworkActivityIndicator();
+    {
+        std::lock_guard guard(NetConnectionPool::shared().connectionsLock());
+        NetHTTPRequest::hideNetworkActivityIndicatorIfNeeded();
+    }
+    // The delayed hiding is a single job on this thread's run loop that outlives the call.
+    NetHTTPRequest::hideNetworkActivityIndicatorAfterDelay();
+    auto& loop = net::NetRunLoop::current();
+    EXPECT_EQ(loop.runOnce(net::NetDefaultRunLoopMode, std::chrono::seconds(30)),
+              net::NetRunLoop::Result::HandledSource);
+    EXPECT_EQ(loop.runOnce(net::NetDefaultRunLoopMode, std::chrono::milliseconds(700)),
+              net::NetRunLoop::Result::TimedOut);
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -75,6 +77,12 @@ TEST_P(ZlibSizes, MemoryRoundTripMakesGzipThatInflatesBack) {
     Data input = sample(GetParam());
     foundation::Error error;
     auto compressed = NetDataCompressor::compressData(input, &error);
+    if (input.empty()) {
+        // Nothing to compress gives nothing, and no error.
+        EXPECT_FALSE(compressed);
+        EXPECT_TRUE(error.message.empty());
+        return;
+    }
     ASSERT_TRUE(compressed) << error.message;
     ASSERT_GE(compressed->size(), 2u);
     EXPECT_EQ((*compressed)[0], 0x1F);
@@ -191,6 +199,18 @@ TEST(Zlib, EmptyChunkGivesNothingAndNoError) {
     EXPECT_EQ(*out, input);
 }
 
+TEST(Zlib, EmptyChunkCompressesToNothingAndTheStreamGoesOn) {
+    NetDataCompressor compressor;
+    foundation::Error error;
+    EXPECT_FALSE(compressor.compressBytes(nullptr, 0, &error, true));
+    EXPECT_TRUE(error.message.empty());
+    EXPECT_FALSE(compressor.streamFinished());
+    const Data input = sample(1000);
+    auto packed = compressor.compressBytes(input.data(), input.size(), &error, true);
+    ASSERT_TRUE(packed) << error.message;
+    EXPECT_EQ(NetDataDecompressor::uncompressData(*packed, nullptr), input);
+}
+
 TEST(Zlib, DataThatIsNotCompressedFailsWithCode11) {
     const std::string garbage = "this is certainly not a deflate stream";
     foundation::Error error;
@@ -217,6 +237,7 @@ TEST(Zlib, FileErrorsLeaveTheDestinationAsItWas) {
         std::string source;
         std::string destination;
         std::string message;
+        std::string underlying = {};  // the system's text, under the usual key
     };
     const std::string missing = folder / "missing";
     const std::vector<Case> cases = {
@@ -230,7 +251,12 @@ TEST(Zlib, FileErrorsLeaveTheDestinationAsItWas) {
          "Decompression of data failed with code " + std::to_string(Z_DATA_ERROR)},
         {"no such folder", true, folder / "truncated.gz", folder / "none/dest",
          "Compression of " + (folder / "truncated.gz") +
-             " failed because we were to create a file at " + (folder / "none/dest")},
+             " failed because we were to create a file at " + (folder / "none/dest"),
+         std::strerror(ENOENT)},
+        {"source is a folder", true, folder / "", folder / "dest",
+         "Compression of " + (folder / "") +
+             " failed because we were unable to read from the source data file",
+         std::strerror(EISDIR)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -243,6 +269,8 @@ TEST(Zlib, FileErrorsLeaveTheDestinationAsItWas) {
         EXPECT_FALSE(ok);
         EXPECT_EQ(error.code, NetCompressionError);
         EXPECT_EQ(error.message, c.message);
+        const std::string* underlying = error.userInfo["NSUnderlyingError"].string();
+        EXPECT_EQ(underlying ? *underlying : "", c.underlying);
         EXPECT_EQ(readFile(folder / "dest"), previous);
     }
     // No temporary files are left behind.
