@@ -90,7 +90,7 @@ public:
     // default mode), unless requests are running by then.
     static void hideNetworkActivityIndicatorAfterDelay();
     // Hides the indicator when no request stream is running.
-    static void hideNetworkActivityIndicatorIfNeeded();
+    static void hideNetworkActivityIndicatorIfNeeeded();
 
     // --- Description of the request ---
     std::optional<foundation::Url> url() const;

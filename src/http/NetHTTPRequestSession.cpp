@@ -36,12 +36,12 @@ void NetHTTPRequest::hideNetworkActivityIndicatorAfterDelay() {
     auto holder = std::make_shared<std::shared_ptr<net::NetTimer>>();
     *holder = net::NetRunLoop::current().addTimer(
         net::NetDefaultRunLoopMode, std::chrono::duration<double>(0.5), false, [holder] {
-            hideNetworkActivityIndicatorIfNeeded();
+            hideNetworkActivityIndicatorIfNeeeded();
             holder->reset();
         });
 }
 
-void NetHTTPRequest::hideNetworkActivityIndicatorIfNeeded() {
+void NetHTTPRequest::hideNetworkActivityIndicatorIfNeeeded() {
     auto& pool = NetConnectionPool::shared();
     std::lock_guard guard(pool.connectionsLock());
     if (!pool.isNetworkInUse()) hideNetworkActivityIndicator();

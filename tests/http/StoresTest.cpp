@@ -535,7 +535,7 @@ TEST(ConnectionPool, ActivityIndicatorSwitchAndDelayedHiding) {
     NetHTTPRequest::showNetworkActivityIndicator();
     {
         std::lock_guard guard(NetConnectionPool::shared().connectionsLock());
-        NetHTTPRequest::hideNetworkActivityIndicatorIfNeeded();
+        NetHTTPRequest::hideNetworkActivityIndicatorIfNeeeded();
     }
     // The delayed hiding is a single job on this thread's run loop that outlives the call.
     NetHTTPRequest::hideNetworkActivityIndicatorAfterDelay();
