@@ -111,8 +111,7 @@ std::string AppEventHandler::applog(int lines) const {
             joined += pieces[i];
         }
         return joined;
-    } catch (const std::exception& e) {
-        LogInfo("Failed to read the log: {}", e.what());
+    } catch (const std::exception&) {
         return "";
     }
 }
