@@ -59,6 +59,10 @@ TEST_F(AppEventHandlerTest, InfoDebuggingAndUnknownCommands) {
     EXPECT_EQ(askHandler(app, "debugging"), Value::dict({{"result", false}}));
     EXPECT_EQ(askHandler(app, "Info"),
               Value::dict({{"result", false}, {"error", "unhandled command: Info"}}));
+    EXPECT_EQ(askRequest(app, Value::dict({{"data", foundation::Dictionary{}}})),
+              Value::dict({{"result", false}, {"error", "unhandled command: (null)"}}));
+    EXPECT_EQ(askRequest(app, Value::dict({{"cmd", Value::list({"info"})}})),
+              Value::dict({{"result", false}, {"error", "unhandled command: [\"info\"]"}}));
 
     std::filesystem::remove(bundle / "Info.plist");
     EXPECT_EQ(askHandler(app, "info")["data"],

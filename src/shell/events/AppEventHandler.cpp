@@ -204,7 +204,8 @@ void AppEventHandler::handleRequestEventPluginCallback(const Value& request,
         }
         callback(Value::dict({{"result", true}, {"data", payload}}));
     } else {
-        callback(Value::dict(
-            {{"result", false}, {"error", fmt::format("unhandled command: {}", cmd)}}));
+        callback(Value::dict({{"result", false},
+                              {"error", fmt::format("unhandled command: {}",
+                                                    PageValues::description(request["cmd"]))}}));
     }
 }
