@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "files/RequestArguments.h"
+
 using foundation::Value;
 
 namespace {
@@ -64,7 +66,7 @@ Value MusicImportCommands::addToITunes(const MusicImportServices& services, Plug
         const std::string text = error.message;
         return failure(text.empty() ? "failed to import to iTunes" : text);
     }
-    if (request.data["addToPlaylist"].toBool().value_or(false)) {
+    if (RequestArguments::flag(request.data["addToPlaylist"]).value_or(false)) {
         const Value& name = request.data["playlist"];
         addTrackToITunesMediaLoaderToPlaylist(services, track, *loader,
                                               name.isString() ? std::optional(*name.string()) : std::nullopt);

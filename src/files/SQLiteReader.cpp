@@ -6,6 +6,7 @@
 
 #include "data/db/SqlDatabase.h"
 #include "data/db/SqlResultSet.h"
+#include "files/RequestArguments.h"
 #include "foundation/Base64.h"
 #include "foundation/Error.h"
 #include "logging/LogCall.h"
@@ -100,7 +101,7 @@ Value SQLiteReader::columnsOfTableIn(SqlDatabase& db, const std::string& table) 
 Value SQLiteReader::allTables(const Value& params) {
     const auto database = db();
     if (!database || !database->open()) return failure("Failed to open sqlite");
-    const bool wantInfo = params["tableinfo"].toBool().value_or(false);
+    const bool wantInfo = RequestArguments::flag(params["tableinfo"]).value_or(false);
     Value tables = foundation::Array{};
     Value info = foundation::Dictionary{};
     auto results = database->executeQuery("SELECT * FROM sqlite_master WHERE type='table';");
@@ -136,7 +137,7 @@ Value SQLiteReader::columnsOfTable(const Value& table) {
 Value SQLiteReader::query(const Value& params) {
     const auto database = db();
     if (!database || !database->open()) return failure("failed to open sqlite.");
-    const bool fullInfo = params["fullinfo"].toBool().value_or(false);
+    const bool fullInfo = RequestArguments::flag(params["fullinfo"]).value_or(false);
     const Value& query = params["query"];
     if (const auto* sql = query.string()) {
         Value rows = foundation::Array{};

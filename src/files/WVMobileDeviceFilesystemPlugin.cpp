@@ -18,6 +18,7 @@
 #include "foundation/PathComponents.h"
 #include "foundation/Paths.h"
 #include "logging/LogCall.h"
+#include "shell/plugins/PageValues.h"
 
 using foundation::Value;
 
@@ -114,7 +115,8 @@ void WVMobileDeviceFilesystemPlugin::process(const Value& data,
     if (cmd.find("device-") == std::string::npos) {
         answer = Value::dict(
             {{"result", false},
-             {"error", Value::dict({{"message", fmt::format("unhandled command: {}", cmd)},
+             {"error", Value::dict({{"message", fmt::format("unhandled command: {}",
+                                                            PageValues::description(data["cmd"]))},
                                     {"unknown", true}})}});
     } else {
         Request request{data, data["path"].stringOr(), data["udid"].stringOr(), nullptr, nullptr,
@@ -134,7 +136,9 @@ Value WVMobileDeviceFilesystemPlugin::run(Request& request, const std::string& c
     if (!finder) return failure("Delegate not settled.");
     request.device = finder->findMobileDeviceById(request.udid);
     if (cmd == "device-is-paired") return isPaired(request.device);
-    if (!request.device) return failure(fmt::format("Couldn't find such device: {}", request.udid));
+    if (!request.device)
+        return failure(fmt::format("Couldn't find such device: {}",
+                                   PageValues::description(request.data["udid"])));
     if (cmd == "device-info") return deviceInfo(*request.device, request.data);
     if (cmd == "device-pair") return pair(*request.device);
     if (cmd == "device-unpair") return Value::dict({{"result", request.device->unpair()}});

@@ -16,9 +16,6 @@ HttpClientRequest::Maker NetHTTPClientRequest::maker() {
     };
 }
 
-void NetHTTPClientRequest::setRequestMethod(const std::string& method) {
-    request_->setRequestMethod(method);
-}
 void NetHTTPClientRequest::addRequestHeader(const std::string& name, const std::string& value) {
     request_->addRequestHeader(name, value);
 }
@@ -36,9 +33,6 @@ int NetHTTPClientRequest::responseStatusCode() const {
 }
 std::optional<std::string> NetHTTPClientRequest::responseStatusMessage() const {
     return request_->responseStatusMessage();
-}
-std::vector<std::pair<std::string, std::string>> NetHTTPClientRequest::responseHeaders() const {
-    return request_->responseHeaders();
 }
 std::optional<std::string> NetHTTPClientRequest::responseString() const {
     return request_->responseString();

@@ -15,14 +15,12 @@ public:
     // The maker the process entry hands to the handler.
     static HttpClientRequest::Maker maker();
 
-    void setRequestMethod(const std::string& method) override;
     void addRequestHeader(const std::string& name, const std::string& value) override;
     void appendPostData(const foundation::Data& data) override;
     void addPostValue(const foundation::Value& value, const std::string& key) override;
     void startSynchronous() override;
     int responseStatusCode() const override;
     std::optional<std::string> responseStatusMessage() const override;
-    std::vector<std::pair<std::string, std::string>> responseHeaders() const override;
     std::optional<std::string> responseString() const override;
     std::optional<foundation::Data> responseData() const override;
     std::optional<std::string> errorDescription() const override;

@@ -72,6 +72,19 @@ TEST(AlertController, AConfirmationShowsTheIconItIsGiven) {
     EXPECT_EQ(plain.icons(), "");
 }
 
+// The list of files always comes in its read-only text view, also when it is empty.
+TEST(AlertController, AFileListShowsInATextViewEvenWhenEmpty) {
+    {
+        DialogAnswerer answer(kFirst);
+        AlertController::MsgBoxWithFilesMessage({"a.mp3", "b c.m4a"}, "Not copied");
+        EXPECT_NE(answer.texts().find("Not copied"), std::string::npos);
+        EXPECT_EQ(answer.textViews(), "400x100 read-only: a.mp3\r\nb c.m4a\r\n\n");
+    }
+    DialogAnswerer answer(kFirst);
+    AlertController::MsgBoxWithFilesMessage({}, "Nothing");
+    EXPECT_EQ(answer.textViews(), "400x100 read-only: \n");
+}
+
 TEST(Settings, MsgBoxShowsTheMessageWithOneButton) {
     DialogAnswerer answer(kFirst);
     Settings::MsgBox("Nothing to export: %@");

@@ -20,6 +20,9 @@ public:
     // The names of the theme icons the dialog shows, one a line.
     const std::string& icons() const { return icons_; }
     bool answered() const { return answered_; }
+    // The text views the dialog shows, one a line: "WxH read-only: text", the size being
+    // that of the view's scroller.
+    const std::string& textViews() const { return textViews_; }
 
 private:
     static void collect(GtkWidget* widget, gpointer data) {
@@ -31,6 +34,20 @@ private:
             const char* name = nullptr;
             gtk_image_get_icon_name(GTK_IMAGE(widget), &name, nullptr);
             if (name) self->icons_ += std::string(name) + "\n";
+        }
+        if (GTK_IS_TEXT_VIEW(widget)) {
+            int width = 0, height = 0;
+            gtk_widget_get_size_request(gtk_widget_get_parent(widget), &width, &height);
+            GtkTextIter start, end;
+            GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget));
+            gtk_text_buffer_get_bounds(buffer, &start, &end);
+            gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, TRUE);
+            self->textViews_ +=
+                std::to_string(width) + "x" + std::to_string(height) +
+                (gtk_text_view_get_editable(GTK_TEXT_VIEW(widget)) ? " editable: "
+                                                                   : " read-only: ") +
+                text + "\n";
+            g_free(text);
         }
         if (GTK_IS_CHECK_BUTTON(widget) && self->tick_) {
             gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(widget), TRUE);
@@ -60,6 +77,7 @@ private:
     bool answered_ = false;
     std::string texts_;
     std::string icons_;
+    std::string textViews_;
 };
 
 }  // namespace apptest

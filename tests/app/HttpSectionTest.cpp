@@ -16,7 +16,8 @@ using testsupport::TestHttpServer;
 namespace {
 
 // The start page's HTTP section asks the running application's "http" handler and shows
-// the status, the headers and the first lines of the body.
+// the status, the status line of a failure and the first lines of the body. It offers the
+// two methods the handler sends: GET and POST.
 TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
     std::string body;
     for (int i = 1; i <= 30; ++i) body += "line " + std::to_string(i) + "\n";
@@ -46,10 +47,14 @@ TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
                         "';"
                         "document.getElementById('http-send').click(); 0");
     };
-    ask(server.url("/missing"), "DELETE");
+    EXPECT_EQ(eval(*view,
+                   "Array.from(document.querySelectorAll('#http-method option')).map("
+                   "function (o) { return o.value; }).join(',')"),
+              "\"GET,POST\"");
+    ask(server.url("/missing"), "POST");
     EXPECT_TRUE(waitForValue(*view, "document.getElementById('http-status').textContent",
                              "\"Status 404 — HTTP/1.1 404 Not Found\""));
-    EXPECT_EQ(server.requests().back().method, "DELETE");
+    EXPECT_EQ(server.requests().back().method, "POST");
 
     ask("http://127.0.0.1:1/", "GET");
     EXPECT_TRUE(
@@ -64,12 +69,6 @@ TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
               "21");
     EXPECT_EQ(eval(*view, "document.getElementById('http-body').textContent.split('\\n')[0]"),
               "\"line 1\"");
-    EXPECT_EQ(eval(*view,
-                   "Array.from(document.querySelectorAll('#http-headers dt')).map("
-                   "function (d) { return d.textContent + '=' + d.nextSibling.textContent; })"
-                   ".join(';')"),
-              "\"Content-Length=" + std::to_string(body.size()) +
-                  ";Content-Type=text/plain; charset=utf-8;X-Served-By=test\"");
     // Time for a screenshot of the finished section when one is being taken.
     if (std::getenv("ORVANDEL_HOLD_SECONDS") != nullptr) {
         auto until = std::chrono::steady_clock::now() +

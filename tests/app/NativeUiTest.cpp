@@ -192,6 +192,7 @@ TEST_F(WebWindowTest, ContextMenusAnswerTheirOwnRequestOnce) {
               Value::dict({{"items", Value::list({Value::dict({{"title", "x"}, {"visible", false}}),
                                                   Value::dict({{"title", "-"}})})}}));
     EXPECT_EQ(answer(*first->webview(), "empty"), foundation::Value(foundation::Dictionary{}));
+    EXPECT_TRUE(log.has("[WARN] no items for menu: (null)"));  // the description had no id
     testsupport::drainMainLoop();
     EXPECT_EQ(eval(*first->webview(), "window.answers"), "2");
     EXPECT_EQ(eval(*second->webview(), "window.answers"), "1");

@@ -118,6 +118,13 @@ TEST_F(MusicImportTest, PlaylistIsTheNamedOneOrTheFirstThatHoldsTheTrack) {
     music->publicOnes.clear();
     add(Value());
     EXPECT_EQ(music->addedTo, (std::vector<std::string>{"Chosen", "Public", "Mine"}));
+
+    // The page may send the flag as text.
+    music->addedTo.clear();
+    for (const char* flag : {"1", "true", "0", "no"})
+        import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}, {"addToPlaylist", flag},
+                {"playlist", flag}});
+    EXPECT_EQ(music->addedTo, (std::vector<std::string>{"1", "true"}));
 }
 
 // A track the library already holds, its file in place, is not imported a second time: the

@@ -36,6 +36,10 @@ TEST_F(SQLiteReaderTest, TablesAndColumnsWithNamesBoundNotSpliced) {
     const Value withInfo = reader.allTables(Value::dict({{"tableinfo", true}}));
     EXPECT_EQ(withInfo["info"]["t"], tColumns);
     EXPECT_EQ(withInfo["info"]["odd name"], Value::list({column(0, "a", "", 0, Value::null(), 0)}));
+    // The page may send the flag as text.
+    EXPECT_EQ(reader.allTables(Value::dict({{"tableinfo", "1"}}))["info"]["t"], tColumns);
+    EXPECT_EQ(reader.allTables(Value::dict({{"tableinfo", "true"}}))["info"]["t"], tColumns);
+    EXPECT_TRUE(reader.allTables(Value::dict({{"tableinfo", "0"}}))["info"].isNil());
 
     struct Case {
         const char* name;
@@ -65,6 +69,8 @@ TEST_F(SQLiteReaderTest, RowsInBothFormsWithBlobsAsBase64AndNullAsEmptyText) {
         Value::dict({{"query", "SELECT NULL AS a, x'0102' AS b"}, {"fullinfo", true}}));
     EXPECT_EQ(full["rows"][0], Value::list({Value::dict({{"name", "a"}, {"value", ""}, {"type", std::int64_t{5}}}),
                                             Value::dict({{"name", "b"}, {"value", "AQI="}, {"type", std::int64_t{4}}})}));
+    EXPECT_EQ(reader.query(Value::dict({{"query", "SELECT NULL AS a, x'0102' AS b"}, {"fullinfo", "true"}})),
+              full);
     EXPECT_EQ(reader.query(Value::dict({{"query", 7}})),
               Value::dict({{"result", true}, {"rows", foundation::Array{}}}));
 }

@@ -59,6 +59,10 @@ TEST_F(AppEventHandlerTest, InfoDebuggingAndUnknownCommands) {
     EXPECT_EQ(askHandler(app, "debugging"), Value::dict({{"result", false}}));
     EXPECT_EQ(askHandler(app, "Info"),
               Value::dict({{"result", false}, {"error", "unhandled command: Info"}}));
+    EXPECT_EQ(askRequest(app, Value::dict({{"data", foundation::Dictionary{}}})),
+              Value::dict({{"result", false}, {"error", "unhandled command: (null)"}}));
+    EXPECT_EQ(askRequest(app, Value::dict({{"cmd", Value::list({"info"})}})),
+              Value::dict({{"result", false}, {"error", "unhandled command: [\"info\"]"}}));
 
     std::filesystem::remove(bundle / "Info.plist");
     EXPECT_EQ(askHandler(app, "info")["data"],
@@ -99,9 +103,18 @@ TEST_F(AppEventHandlerTest, LogTailPiecesAndTypes) {
     writeFile(logs / logName("2026-01-03--10-00-00-000"), "ok\nbad \xff\xfe end\n");
     EXPECT_EQ(app.applog(3), "ok\r\n\nbad \xEF\xBF\xBD\xEF\xBF\xBD end\r\n\n");
 
-    // A newest "file" that cannot be read answers nothing, not a run of line breaks.
+    // A newest "file" that cannot be read answers nothing, not a run of line breaks, and
+    // the failure is not logged.
     std::filesystem::create_directory(logs / logName("2026-01-04--10-00-00-000"));
+    auto logger = std::make_shared<CapturingLogger>();
+    const auto savedLevel = lgLogLevel.load();
+    lgLogLevel.store(~std::uint64_t(0));
+    LgLog::sharedInstance().addLogger(logger);
     EXPECT_EQ(app.applog(5), "");
+    LgLog::sharedInstance().flushLog();
+    LgLog::sharedInstance().removeLogger(logger);
+    lgLogLevel.store(savedLevel);
+    EXPECT_EQ(logger->texts(), std::vector<std::string>{});
 }
 
 TEST_F(AppEventHandlerTest, NewestCrashOrHangReportSinceTheLastSubmission) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "foundation/Json.h"
 #include "foundation/Value.h"
 #include "shell/events/WVEventHandler.h"
 #include "support/MainLoop.h"
@@ -18,10 +19,7 @@ inline void writeFile(const std::string& path, const std::string& text) {
 }
 
 // Runs one request through a handler and returns its one answer (nil when none came).
-inline foundation::Value askHandler(WVEventHandler& handler, const char* cmd,
-                                    const foundation::Value& data = foundation::Value()) {
-    foundation::Value request = foundation::Value::dict({{"cmd", cmd}});
-    request.set("data", data);
+inline foundation::Value askRequest(WVEventHandler& handler, const foundation::Value& request) {
     std::optional<foundation::Value> answer;
     int answers = 0;
     handler.handleRequestEventPluginCallback(request, nullptr, [&](const foundation::Value& reply) {
@@ -30,6 +28,14 @@ inline foundation::Value askHandler(WVEventHandler& handler, const char* cmd,
     });
     testsupport::runMainLoopUntil([&] { return answer.has_value(); },
                                   std::chrono::milliseconds(2000));
-    EXPECT_LE(answers, 1) << cmd << " answered more than once";
+    EXPECT_LE(answers, 1) << foundation::json::write(request) << " answered more than once";
     return answer.value_or(foundation::Value());
+}
+
+// The same for the command `cmd` with its `data`.
+inline foundation::Value askHandler(WVEventHandler& handler, const char* cmd,
+                                    const foundation::Value& data = foundation::Value()) {
+    foundation::Value request = foundation::Value::dict({{"cmd", cmd}});
+    request.set("data", data);
+    return askRequest(handler, request);
 }

@@ -49,6 +49,11 @@ TEST(SystemEventHandler, CommandTableAndErrorTexts) {
         SCOPED_TRACE(c.cmd);
         EXPECT_EQ(askHandler(handler, c.cmd, c.data), c.reply);
     }
+    // A command that is absent or not text is named as the platform prints it.
+    EXPECT_EQ(askRequest(handler, Value::dict({{"data", empty}})),
+              Value::dict({{"result", false}, {"error", "Unhandled command: (null)"}}));
+    EXPECT_EQ(askRequest(handler, Value::dict({{"cmd", 5}, {"data", empty}})),
+              Value::dict({{"result", false}, {"error", "Unhandled command: 5"}}));
     EXPECT_EQ(opened, (std::vector<std::string>{"https://example.org/",
                                                 "https://unreachable.invalid/"}));
 

@@ -1,5 +1,5 @@
-// HTTP: one request made natively through the "http" event; shows the status, the
-// response headers and the first lines of the body.
+// HTTP: one request made natively through the "http" event; shows the status (with the
+// status line when there is one) and the first lines of the body.
 (function () {
     var BODY_LINES = 20;
 
@@ -16,7 +16,7 @@
         var url = element('input', { id: 'http-url', type: 'url', placeholder: 'https://example.org/',
             required: 'required', 'aria-label': 'URL' });
         var method = element('select', { id: 'http-method', 'aria-label': 'Method' });
-        ['GET', 'POST', 'PUT', 'DELETE'].forEach(function (name) {
+        ['GET', 'POST'].forEach(function (name) {
             method.appendChild(element('option', { value: name }, name));
         });
         var send = element('button', { id: 'http-send', type: 'submit' }, 'Send');
@@ -25,7 +25,6 @@
         form.appendChild(send);
         root.appendChild(form);
         root.appendChild(element('p', { id: 'http-status', 'class': 'empty' }, 'No request yet.'));
-        root.appendChild(element('dl', { id: 'http-headers' }));
         root.appendChild(element('pre', { id: 'http-body' }));
         form.addEventListener('submit', function (event) {
             event.preventDefault();
@@ -33,16 +32,10 @@
         });
     }
 
-    function show(status, headers, body, isError) {
+    function show(status, body, isError) {
         var line = document.getElementById('http-status');
         line.textContent = status;
         line.className = isError ? 'error' : '';
-        var list = document.getElementById('http-headers');
-        list.innerHTML = '';
-        Object.keys(headers || {}).forEach(function (name) {
-            list.appendChild(element('dt', {}, name));
-            list.appendChild(element('dd', {}, headers[name]));
-        });
         document.getElementById('http-body').textContent = body || '';
     }
 
@@ -54,15 +47,15 @@
 
     function request(url, method, button) {
         button.disabled = true;
-        show('Requesting…', {}, '', false);
+        show('Requesting…', '', false);
         App.event('http', 'request', { url: url, method: method, responseType: 'text' })
             .then(function (reply) {
                 var data = reply.data || {};
                 var status = 'Status ' + data.status + (data.message ? ' — ' + data.message : '');
-                show(status, data.headers, data.text === undefined ? '' : firstLines(data.text),
+                show(status, data.text === undefined ? '' : firstLines(data.text),
                     data.status >= 300);
             })
-            .catch(function (error) { show(error.message, {}, '', true); })
+            .catch(function (error) { show(error.message, '', true); })
             .then(function () { button.disabled = false; });
     }
 

@@ -50,12 +50,12 @@ GtkWidget* Alert::build(GtkWindow* parent) {
         gtk_widget_set_valign(image, GTK_ALIGN_START);
         gtk_widget_show(image);
     }
-    if (!accessory_.empty()) {
+    if (accessory_) {
         GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_widget_set_size_request(scroller, 400, 100);
         GtkWidget* text = gtk_text_view_new();
         gtk_text_view_set_editable(GTK_TEXT_VIEW(text), FALSE);
-        gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(text)), accessory_.c_str(),
+        gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(text)), accessory_->c_str(),
                                  -1);
         gtk_container_add(GTK_CONTAINER(scroller), text);
         gtk_box_pack_start(GTK_BOX(area), scroller, TRUE, TRUE, 0);

@@ -35,6 +35,8 @@ public:
     void setSuppressionTitle(std::string title) { suppressionTitle_ = std::move(title); }
     // The check box's state once the alert has ended.
     bool suppressionChecked() const { return suppressionChecked_; }
+    // A read-only text view of 400 by 100 points below the texts, holding the text (also
+    // when it is empty).
     void setAccessoryText(std::string text) { accessory_ = std::move(text); }
     // An editable one-line field below the texts, holding the text; it has the focus.
     void setTextField(std::string text, int width, int height) {
@@ -66,7 +68,7 @@ private:
     std::string message_;
     std::string informative_;
     std::string suppressionTitle_;
-    std::string accessory_;
+    std::optional<std::string> accessory_;
     std::vector<std::string> buttons_;
     Style style_ = Style::Warning;
     std::string icon_;

@@ -111,8 +111,7 @@ std::string AppEventHandler::applog(int lines) const {
             joined += pieces[i];
         }
         return joined;
-    } catch (const std::exception& e) {
-        LogInfo("Failed to read the log: {}", e.what());
+    } catch (const std::exception&) {
         return "";
     }
 }
@@ -205,7 +204,8 @@ void AppEventHandler::handleRequestEventPluginCallback(const Value& request,
         }
         callback(Value::dict({{"result", true}, {"data", payload}}));
     } else {
-        callback(Value::dict(
-            {{"result", false}, {"error", fmt::format("unhandled command: {}", cmd)}}));
+        callback(Value::dict({{"result", false},
+                              {"error", fmt::format("unhandled command: {}",
+                                                    PageValues::description(request["cmd"]))}}));
     }
 }

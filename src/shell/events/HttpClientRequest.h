@@ -4,8 +4,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "foundation/Value.h"
 
@@ -19,7 +17,6 @@ public:
         std::function<std::unique_ptr<HttpClientRequest>(const std::string& url, bool form)>;
 
     virtual ~HttpClientRequest() = default;
-    virtual void setRequestMethod(const std::string& method) = 0;
     virtual void addRequestHeader(const std::string& name, const std::string& value) = 0;
     virtual void appendPostData(const foundation::Data& data) = 0;
     virtual void addPostValue(const foundation::Value& value, const std::string& key) = 0;
@@ -30,7 +27,6 @@ public:
     virtual int responseStatusCode() const = 0;
     // "HTTP/1.1 200 OK"; nullopt when no response arrived.
     virtual std::optional<std::string> responseStatusMessage() const = 0;
-    virtual std::vector<std::pair<std::string, std::string>> responseHeaders() const = 0;
     // The body in the response's text encoding; nullopt when it does not decode.
     virtual std::optional<std::string> responseString() const = 0;
     // The body, inflated when it came compressed; nullopt when it does not inflate.

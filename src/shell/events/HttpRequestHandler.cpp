@@ -36,20 +36,6 @@ std::optional<std::string> headerText(const Value& value) {
     return std::nullopt;
 }
 
-Value headersOf(const HttpClientRequest& request) {
-    Value headers = Value(foundation::Dictionary{});
-    for (const auto& [name, value] : request.responseHeaders()) {
-        const Value& earlier = headers[name];
-        headers.set(name, earlier.isString() ? *earlier.string() + ", " + value : value);
-    }
-    return headers;
-}
-
-// Methods whose body the client would turn into a POST carry none.
-bool carriesBody(const std::string& method) {
-    return method != "GET" && method != "HEAD" && method != "DELETE";
-}
-
 }  // namespace
 
 HttpRequestHandler::HttpRequestHandler(HttpClientRequest::Maker makeRequest)
@@ -67,7 +53,6 @@ std::int64_t HttpRequestHandler::chunkSizeOf(const Value& chunksize) {
     auto wide = chunksize.toInt64().value_or(0);
     auto value =
         static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(wide)));
-    if (value == 0) return DefaultChunkSize;
     return value < 0 ? -value : value;
 }
 
@@ -89,19 +74,19 @@ void HttpRequestHandler::handleRequestEventPluginCallback(
                   (responseType.isString() && upper(*responseType.string()) == "TEXT");
     const Value& readerName = data["reader"];
     std::optional<std::string> reader;
-    if (readerName.isString() && !readerName.string()->empty()) reader = *readerName.string();
+    if (readerName.isString()) reader = *readerName.string();
     const Value& uid = data["uid"];
     std::int64_t chunkSize = chunkSizeOf(data["chunksize"]);
 
+    // Only GET and POST go out: every other method is sent as a POST without a body.
     auto http = makeRequest_(*url.string(), method != "GET");
-    if (method != "GET" && method != "POST") http->setRequestMethod(method);
     if (const auto* headers = header.dictionary()) {
         for (const auto& [name, value] : *headers) {
             if (auto text = headerText(value)) http->addRequestHeader(name, *text);
         }
     }
     const Value& body = data["data"];
-    if (carriesBody(method)) {
+    if (method == "POST") {
         if (const auto* text = body.string()) {
             auto bytes = foundation::base64::decode(*text);
             if (!bytes) return reply(failure("data is not valid Base64."));
@@ -115,8 +100,9 @@ void HttpRequestHandler::handleRequestEventPluginCallback(
     if (auto error = http->errorDescription()) return reply(failure(*error));
 
     int status = http->responseStatusCode();
-    Value answer = Value::dict({{"status", status}, {"headers", headersOf(*http)}});
-    if (status < 200 || status > 299) {
+    Value answer = Value::dict({{"status", status}});
+    // From 201 up the answer carries the status line; the body is not returned.
+    if (status > 200) {
         answer.set("message", http->responseStatusMessage().value_or(""));
         return reply(success(std::move(answer)));
     }
@@ -132,7 +118,7 @@ void HttpRequestHandler::handleRequestEventPluginCallback(
         return reply(success(std::move(answer)));
     }
     auto bridge = eventPlugin ? eventPlugin->wkbridge() : nullptr;
-    if (bridge) {
+    if (bridge && chunkSize > 0) {
         std::span<const std::uint8_t> all(*bytes);
         for (std::size_t at = 0; at < all.size(); at += static_cast<std::size_t>(chunkSize)) {
             auto piece =

@@ -20,7 +20,7 @@ public:
                                           WVBridgeResponseCallback callback) override;
 
     // The chunk length a request asks for: the absolute value of its 32-bit integer, or the
-    // default when it gives none, no number or 0.
+    // default when it gives none or no number. 0 pushes no chunk at all.
     static std::int64_t chunkSizeOf(const foundation::Value& chunksize);
 
 private:

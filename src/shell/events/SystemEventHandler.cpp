@@ -12,6 +12,7 @@
 #include "foundation/PropertyList.h"
 #include "foundation/Url.h"
 #include "platform/gtk/Workspace.h"
+#include "shell/plugins/PageValues.h"
 #include "shell/plugins/WVPluginBase.h"
 
 using foundation::Value;
@@ -160,6 +161,7 @@ void SystemEventHandler::handleRequestEventPluginCallback(const Value& request,
                                                  {"cpu", sysCPU(env_.procRoot)},
                                                  {"ram", sysMemCapacity(env_.procRoot)}})}}));
     } else {
-        reply(failure(fmt::format("Unhandled command: {}", cmd)));
+        reply(
+            failure(fmt::format("Unhandled command: {}", PageValues::description(request["cmd"]))));
     }
 }

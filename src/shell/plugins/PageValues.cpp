@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "foundation/Json.h"
 #include "shell/windows/WindowOpenOptions.h"
 
 namespace PageValues {
@@ -64,6 +65,14 @@ foundation::Value validValue(const foundation::Value& object, bool keepData) {
         default:
             return foundation::Value();
     }
+}
+
+std::string description(const foundation::Value& value) {
+    if (const std::string* text = value.string()) return *text;
+    if (value.isNil()) return "(null)";
+    if (value.isNull()) return "<null>";
+    if (const bool* flag = value.boolean()) return *flag ? "1" : "0";
+    return foundation::json::write(value);
 }
 
 }  // namespace PageValues

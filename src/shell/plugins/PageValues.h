@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "foundation/Value.h"
 
@@ -15,6 +16,10 @@ bool boolValue(const foundation::Value& value);
 std::optional<std::int64_t> integerValue(const foundation::Value& value);
 // Numbers and texts that hold a number; nullopt otherwise.
 std::optional<double> doubleValue(const foundation::Value& value);
+
+// A value as the platform prints it in a message: text as it is, "(null)" when absent,
+// "<null>" for null, 1 or 0 for a boolean, anything else as JSON.
+std::string description(const foundation::Value& value);
 
 // What a property list can hold of a value: dictionaries and arrays rebuilt of their
 // members that pass (keys kept), dates as seconds since 1970, numbers and texts as they

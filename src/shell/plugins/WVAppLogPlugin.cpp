@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "foundation/Json.h"
 #include "logging/LogCall.h"
 #include "shell/plugins/PageValues.h"
 
@@ -24,15 +23,6 @@ std::int64_t levelOf(const Value& level) {
     std::int64_t parsed = 0;
     std::from_chars(text->data() + start, text->data() + text->size(), parsed);
     return parsed;
-}
-
-// The message as the log shows it: text as it is, other values by their description.
-std::string describe(const Value& message) {
-    if (const std::string* text = message.string()) return *text;
-    if (message.isNil()) return "(null)";
-    if (message.isNull()) return "<null>";
-    if (const bool* flag = message.boolean()) return *flag ? "1" : "0";
-    return foundation::json::write(message);
 }
 
 }  // namespace
@@ -71,16 +61,16 @@ void WVAppLogPlugin::OnJSNotification(const foundation::Notification& notificati
     // The flag is tested before the text is made, as at every log call.
     switch (levelOf(data["level"])) {
         case 0:
-            LogDebug("{}", describe(data["message"]));
+            LogDebug("{}", PageValues::description(data["message"]));
             break;
         case 1:
-            LogInfo("{}", describe(data["message"]));
+            LogInfo("{}", PageValues::description(data["message"]));
             break;
         case 2:
-            LogWarn("{}", describe(data["message"]));
+            LogWarn("{}", PageValues::description(data["message"]));
             break;
         case 3:
-            LogError("{}", describe(data["message"]));
+            LogError("{}", PageValues::description(data["message"]));
             break;
         default:
             break;

@@ -124,7 +124,7 @@ void WVContextMenuPlugin::OnJSNotification(const foundation::Notification& notif
     auto view = std::static_pointer_cast<webkit::WebView>(webview());
     if (!anyItem || !view) {
         // Nothing to choose from: the page still hears back, once.
-        LogWarn("no items for menu: {}", menuId);
+        LogWarn("no items for menu: {}", PageValues::description(data["id"]));
         answer(foundation::Dictionary{});
         return;
     }
