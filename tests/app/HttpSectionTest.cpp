@@ -69,6 +69,7 @@ TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
               "21");
     EXPECT_EQ(eval(*view, "document.getElementById('http-body').textContent.split('\\n')[0]"),
               "\"line 1\"");
+    screenshot(*view, "http-section");
     // Time for a screenshot of the finished section when one is being taken.
     if (std::getenv("ORVANDEL_HOLD_SECONDS") != nullptr) {
         auto until = std::chrono::steady_clock::now() +
