@@ -180,12 +180,14 @@ Value DeviceFileCommands::readFile(Request& request) {
     std::optional<foundation::Data> bytes;
     bool tooBig = false;
     onDevice(request, [&](iMobileDevice& d) {
+        // The file's size may cost a question to the device: asked only when it matters.
         const auto size = [&] {
             return static_cast<std::int64_t>(std::min<std::uint64_t>(request.node->fileSize(), INT64_MAX));
         };
         if (offset < 0 || length == -1) {
-            offset = offset < 0 ? std::max<std::int64_t>(0, size() + offset) : std::min(offset, size());
-            if (length == -1) length = size() - offset;
+            const std::int64_t total = size();
+            offset = offset < 0 ? std::max<std::int64_t>(0, total + offset) : std::min(offset, total);
+            if (length == -1) length = total - offset;
         }
         if (static_cast<std::uint64_t>(length) > Plugin::kMaxReadBytes) {
             // More than the limit asked of a file that holds less is the rest of the file.

@@ -20,6 +20,7 @@
 #include "foundation/Error.h"
 #include "foundation/Paths.h"
 #include "logging/LogCall.h"
+#include "shell/plugins/PageValues.h"
 
 using foundation::Value;
 
@@ -159,8 +160,7 @@ Value dispatch(const Value& request) {
         return Value::dict({{"result", true}, {"data", commonPaths()}});
     if (cmd == "readfile") return LocalFileContents::readFile(request);
     if (cmd == "writefile") return LocalFileContents::writeFile(request);
-    return failure(
-        fmt::format("unhandled command: {}", request["cmd"].isNil() ? std::string("(null)") : cmd));
+    return failure(fmt::format("unhandled command: {}", PageValues::description(request["cmd"])));
 }
 
 std::string describe(const std::exception& e) {

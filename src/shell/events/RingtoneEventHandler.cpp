@@ -44,10 +44,8 @@ void RingtoneEventHandler::handleRequestEventPluginCallback(const Value& request
     const Value& data = request["data"];
     Value answer;
     if (cmd != "get-meta" && cmd != "convert") {
-        const std::string shown = cmdValue.isString() ? cmd
-                                  : cmdValue.isNil()  ? std::string("(null)")
-                                                      : foundation::json::write(cmdValue);
-        answer = failure(fmt::format("unhandled ringtone command: {}", shown));
+        answer = failure(
+            fmt::format("unhandled ringtone command: {}", PageValues::description(cmdValue)));
     } else if (!data.isDictionary()) {
         answer = failure("no request data provided");
     } else if (cmd == "get-meta") {
