@@ -33,15 +33,14 @@ void PartialFiles::discard(const std::string& temporary) {
 }
 
 void PartialFiles::withdraw() {
-    std::lock_guard lock(mutex_);
-    withdrawn_ = true;
-    for (const auto& temporary : kept_) ::unlink(temporary.c_str());
-    kept_.clear();
-}
-
-bool PartialFiles::withdrawn() const {
-    std::lock_guard lock(mutex_);
-    return withdrawn_;
+    std::set<std::string> gone;
+    {
+        std::lock_guard lock(mutex_);
+        withdrawn_ = true;
+        gone.swap(kept_);
+    }
+    // No one puts these in place any more: they go without holding up the work's lock.
+    for (const auto& temporary : gone) ::unlink(temporary.c_str());
 }
 
 }  // namespace foundation

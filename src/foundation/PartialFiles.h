@@ -25,10 +25,9 @@ public:
     void discard(const std::string& temporary);
     // Removes every kept temporary now; from here on nothing is made or put in place.
     void withdraw();
-    bool withdrawn() const;
 
 private:
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     bool withdrawn_ = false;
     std::set<std::string> kept_;
 };

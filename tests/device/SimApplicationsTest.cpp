@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "EndsInTime.h"
 #include "SimServiceFixture.h"
 #include "foundation/PropertyList.h"
 
@@ -52,6 +53,20 @@ TEST_F(SimApplications, InstallationProxyLooksUpAndBrowses) {
     EXPECT_EQ(take(result).size(), 4u);
     instproxy_client_options_free(options);
     instproxy_client_free(proxy);
+}
+
+// A phone that sends batch after batch of records "in progress" is given up once it has sent
+// a message's worth of bytes, with none of its records kept.
+class SimEndlessLookup : public devicetest::SimAMDeviceTest {};
+
+TEST_F(SimEndlessLookup, IsGivenUpAfterAMessagesWorthOfRecords) {
+    simulated->services().locked([](auto& fields) { return fields.endlessLookups = true; });
+    const bool listed = devicetest::endsInTime(
+        [&] { return am->installedApplications().has_value(); },
+        [&] { simulated->services().locked([](auto& fields) { return fields.endlessLookups = false; }); },
+        std::chrono::seconds(120));
+    EXPECT_FALSE(listed);
+    EXPECT_EQ(static_cast<std::uint32_t>(am->lastcode()), mobiledevice::kAMDLookupFailedError);
 }
 
 TEST_F(SimApplications, SpringboardHandsOutPngIcons) {

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <chrono>
+
 #include "platform/mobiledevice/AMDeviceHandle.h"
 #include "platform/mobiledevice/ConnectionFraming.h"
 #include "platform/mobiledevice/MobileDevice.h"
@@ -57,7 +59,7 @@ AMDStatus vendContainer(const Wire& wire, const std::string& bundleId,
 }
 
 AMDStatus startService(const AMDeviceRef& handle, const std::string& name,
-                       const foundation::Value& options, StartedService* started, bool connect) {
+                       const foundation::Value& options, StartedService* started) {
     if (!handle) return kAMDInvalidArgumentError;
     started->limits = handle->limits;
     {
@@ -74,7 +76,6 @@ AMDStatus startService(const AMDeviceRef& handle, const std::string& name,
     }
     started->device = openDevice(*handle);
     if (!started->device) return kAMDDeviceDisconnectedError;
-    if (!connect) return kAMDSuccess;
     idevice_error_t error =
         idevice_connect(started->device, started->descriptor->port, &started->connection);
     if (error != IDEVICE_E_SUCCESS) return kAMDMuxConnectError;
@@ -125,11 +126,21 @@ AMDStatus AMDeviceLookupApplications(const AMDeviceRef& handle, const foundation
     const auto request =
         foundation::Value::dict({{"Command", "Lookup"}, {"ClientOptions", options}});
     if (AMDStatus status = sendFramedMessage(wire, request, kAMDPropertyListXml)) return status;
-    // The records may come over several replies; the last says "Complete".
+    // The records may come over several replies; the last says "Complete". A phone that
+    // goes on "in progress" gets no more than one message's worth of bytes in all, and the
+    // reply limit for the whole lookup.
+    std::size_t received = 0;
+    const auto deadline = std::chrono::steady_clock::now() + started.limits.serviceReply;
+    const ExactReceiver counted = [&](void* bytes, std::size_t length) {
+        received += length;
+        if (received > kMaxMessageLength) return kAMDLookupFailedError;
+        if (std::chrono::steady_clock::now() > deadline) return kAMDTimeOutError;
+        return receiveExactly(wire, bytes, length);
+    };
     foundation::Value found = foundation::Value::dict({});
     for (;;) {
         foundation::Value reply;
-        if (AMDStatus status = receiveFramedMessage(wire, &reply, nullptr)) {
+        if (AMDStatus status = receiveFramedMessage(counted, &reply, nullptr)) {
             return status;
         }
         if (!reply.isDictionary() || !reply["Error"].isNil()) return kAMDLookupFailedError;

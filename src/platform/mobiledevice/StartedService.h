@@ -39,9 +39,8 @@ AMDStatus vendContainer(const Wire& wire, const std::string& bundleId,
                         const foundation::Value& options);
 
 // Starts the service in the device's open session ({"UnlockEscrowBag": true} asks for
-// the escrow bag); connects to it when `connect` is set.
+// the escrow bag); connects to it.
 AMDStatus startService(const AMDeviceRef& handle, const std::string& name,
-                       const foundation::Value& options, StartedService* started,
-                       bool connect = true);
+                       const foundation::Value& options, StartedService* started);
 
 }  // namespace mobiledevice

@@ -188,7 +188,16 @@ void serveInstallationProxy(SimDevice& device, int fd) {
         device.services().record("com.apple.mobile.installation_proxy", *request);
         const std::string command = (*request)["Command"].stringOr();
         const Value found = lookupApplications((*request)["ClientOptions"]);
-        if (command == "Lookup") {
+        if (command == "Lookup" && device.services().locked([](auto& f) { return f.endlessLookups; })) {
+            // A batch of records after another, until the host hangs up or the test lets
+            // the host go.
+            const Value batch = Value::dict(
+                {{"LookupResult", found}, {"Status", "InProgress"}, {"Padding", std::string(1 << 20, 'x')}});
+            while (device.services().locked([](auto& f) { return f.endlessLookups; }) &&
+                   writeFramedPlist(fd, batch)) {
+            }
+            return;
+        } else if (command == "Lookup") {
             if (!writeFramedPlist(fd,
                                   Value::dict({{"LookupResult", found}, {"Status", "Complete"}})))
                 return;

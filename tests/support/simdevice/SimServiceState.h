@@ -24,6 +24,8 @@ public:
         // File relay sets: source name to files (archive path to contents).
         std::map<std::string, std::map<std::string, std::string>> fileSets;
         std::set<std::string> archives;  // archived through the installation proxy
+        // The installation proxy answers a lookup with records "in progress" without end.
+        bool endlessLookups = false;
         // Every message a service received, by service name.
         std::map<std::string, std::vector<foundation::Value>> received;
     };
