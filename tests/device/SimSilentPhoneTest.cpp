@@ -29,6 +29,8 @@ using foundation::Value;
 
 constexpr const char* kSpringboard = "com.apple.springboardservices";
 constexpr const char* kMedia = "com.apple.afc";
+// An application the simulated phone has, with a container of its own.
+constexpr const char* kApplication = "com.example.recorder";
 
 class SimSilentPhone : public devicetest::SimulatorTest {
 protected:
@@ -40,12 +42,16 @@ protected:
         config.containersRoot = scratch / "containers";
         fs::create_directories(config.root);
         fs::create_directories(config.containersRoot);
+        // What the cases ask for is there, so that only the silence makes them fail.
+        fs::create_directories(fs::path(config.root) / "PublicStaging");
+        std::ofstream(fs::path(config.root) / "PublicStaging/app.ipa") << "package";
         // These speak through TLS, the others plainly.
         config.secureServices = {AMMobileDiagnosticsRelay::kServiceName,
                                  AMNotificationProxy::kServiceName};
         simulated = attachPaired(config);
         mobiledevice::DeviceTimeLimits limits;
-        limits.serviceReply = std::chrono::milliseconds(1500);
+        // Long enough for every normal exchange through the relay on a loaded sanitizer run.
+        limits.serviceReply = std::chrono::milliseconds(3000);
         am = amDevice(simulated, limits);
         ASSERT_TRUE(am);
     }
@@ -78,7 +84,7 @@ TEST_F(SimSilentPhone, RequestsToServicesThatStopAnsweringFailAsTimedOut) {
         std::function<bool()> failsAsTimedOut;
     } cases[] = {
         {"application icon", kSpringboard,
-         [&] { return !phone->getIconDataForApp("com.example.notes"); }},
+         [&] { return !phone->getIconDataForApp(kApplication); }},
         {"installed applications", AMInstallationProxy::kServiceName,
          [&] { return !am->installedApplications() && timedOut(); }},
         {"installation proxy", AMInstallationProxy::kServiceName,
@@ -98,8 +104,8 @@ TEST_F(SimSilentPhone, RequestsToServicesThatStopAnsweringFailAsTimedOut) {
         {"application container", "com.apple.mobile.house_arrest",
          // A container that does not open says so in words only, whatever the reason.
          [&] {
-             return !am->newAFCApplicationDirectory("com.example.notes") &&
-                    am->lasterror() == "Unable to find bundle with id: com.example.notes";
+             return !am->newAFCApplicationDirectory(kApplication) &&
+                    am->lasterror() == std::string("Unable to find bundle with id: ") + kApplication;
          }},
     };
     for (const auto& c : cases) {
