@@ -355,6 +355,8 @@ void LgFileLogger::rollBySizeIfDue() {
 void LgFileLogger::rollByAgeOrArmTimer() {
     if (rollingFrequency_ > 0 && currentLogFileInfo_ &&
         currentLogFileInfo_->age() + 1.0 >= rollingFrequency_) {
+        // A timer that has fired is spent: the next file arms a new one.
+        rollingTimer_.reset();
         rollNow(false);
     } else {
         armAgeTimer(false);

@@ -5,6 +5,7 @@
 #include <new>
 #include <type_traits>
 
+#include "logging/LgCacheLine.h"
 #include "logging/LgThreadIdentity.h"
 
 // The fixed part of a packed record. A More follows when context, options or qos are not 0;
@@ -56,7 +57,7 @@ constexpr std::size_t aligned(std::size_t size) {
 // use this far ahead, so that waiting for another core's cache overlaps with the records
 // before rather than holding up each one.
 constexpr std::size_t kFetchAhead = 2048;
-constexpr std::size_t kLine = 64;
+constexpr std::size_t kLine = kLgCacheLine;
 
 void fetchForReading(const std::byte* from, const std::byte* to) {
     for (const std::byte* at = from; at < to; at += kLine) __builtin_prefetch(at, 0, 3);
@@ -303,13 +304,16 @@ LgRecordChunk::Run LgRecordChunk::unpackRun(std::size_t offset, std::size_t limi
         const auto& header = *std::launder(reinterpret_cast<const Header*>(base + offset));
         if (run.records > 0 && header.hub != run.hub) break;
         run.hub = header.hub;
-        run.holdsMore = run.holdsMore || header.extra != kNone ||
-                        header.messageSize > kKeptTextRoom;
+        run.holdsMore = run.holdsMore || header.extra != kNone;
         run.counted += header.counted ? 1 : 0;
         if (into.size() == run.records) into.push_back(LgLogMessage());
-        offset = unpack(offset, into[run.records],
-                        run.records > 0 ? &into[run.records - 1] : nullptr);
-        run.holdsMore = run.holdsMore || into[run.records].queueLabel_.size() > kKeptTextRoom;
+        LgLogMessage& record = into[run.records];
+        offset = unpack(offset, record, run.records > 0 ? &into[run.records - 1] : nullptr);
+        // What the texts hold on to after the copy, not only what they hold now, is let go.
+        run.holdsMore = run.holdsMore || record.message_.capacity() > kKeptTextRoom ||
+                        record.queueLabel_.capacity() > kKeptTextRoom ||
+                        record.threadName_.capacity() > kKeptTextRoom ||
+                        record.threadID_.capacity() > kKeptTextRoom;
         fetchForReading(ahead, std::min(base + offset + kFetchAhead, end));
         ++run.records;
     }

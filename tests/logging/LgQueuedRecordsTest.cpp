@@ -96,6 +96,45 @@ TEST(LgQueuedRecords, LoggersGetEveryFieldOfEveryKindOfRecord) {
     hub.flushLog();
 }
 
+// Consecutive records of one thread share that thread's texts when packed, and records with
+// owned sources share them with the record before: each record still names its own thread,
+// queue and source when the threads and sources alternate.
+TEST(LgQueuedRecords, AlternatingThreadsAndSourcesKeepTheirOwnNames) {
+    LgLog hub;
+    auto logger = std::make_shared<CapturingLogger>();
+    hub.addLogger(logger);
+    foundation::SerialQueue a("orvandel.test.a");
+    foundation::SerialQueue b("orvandel.test.b");
+    const struct {
+        foundation::SerialQueue* queue;
+        const char* label;
+        const char* file;
+    } order[] = {{&a, "orvandel.test.a", "one.cpp"}, {&a, "orvandel.test.a", "one.cpp"},
+                 {&b, "orvandel.test.b", "one.cpp"}, {&a, "orvandel.test.a", "two.cpp"},
+                 {&b, "orvandel.test.b", "two.cpp"}, {&b, "orvandel.test.b", "one.cpp"}};
+    std::vector<std::string> threads;
+    for (std::size_t i = 0; i < std::size(order); ++i) {
+        order[i].queue->sync([&] {
+            const LgLogMessage record(std::to_string(i), 3, 2, 0, std::string(order[i].file),
+                                      std::string("f"), 1, std::any{}, 0, std::nullopt);
+            threads.push_back(record.threadID());
+            hub.log(true, record);
+        });
+    }
+    hub.flushLog();
+    const auto got = logger->records();
+    ASSERT_EQ(got.size(), std::size(order));
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(got[i].message(), std::to_string(i));
+        EXPECT_EQ(got[i].queueLabel(), order[i].label);
+        EXPECT_EQ(got[i].file(), order[i].file);
+        EXPECT_EQ(got[i].threadID(), threads[i]);
+    }
+    hub.removeAllLoggers();
+    hub.flushLog();
+}
+
 TEST(LgQueuedRecords, RecordsOfTwoHubsKeepTheirOrderAndTheirHubAcrossManyChunks) {
     LgLog first;
     LgLog second;
