@@ -460,6 +460,8 @@ Value AMService::readPlistTimeoutReturnCode(unsigned int timeoutMs, int* returnC
 
 int AMService::readPlistPayload(unsigned int timeoutMs, foundation::Data* payload) {
     const std::string name = servicename();
+    // No limit given is the service's own: every wait below is bounded alike.
+    timeoutMs = limitOr(timeoutMs);
     foundation::Data prefix;
     const long first = receiveRawDataMaxLengthTimeout(&prefix, 4, timeoutMs);
     if (first == 0 || first == kSocketTimedOut) return -5;
@@ -470,7 +472,7 @@ int AMService::readPlistPayload(unsigned int timeoutMs, foundation::Data* payloa
     // A prefix split over reads is completed under the same time limit.
     while (prefix.size() < 4) {
         foundation::Data rest;
-        if (receiveRawDataMaxLengthTimeout(&rest, 4 - prefix.size(), limitOr(timeoutMs)) < 1) {
+        if (receiveRawDataMaxLengthTimeout(&rest, 4 - prefix.size(), timeoutMs) < 1) {
             LogInfo("{} initial read failed!", name);
             return -3;
         }

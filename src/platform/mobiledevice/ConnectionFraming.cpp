@@ -24,14 +24,18 @@ constexpr std::size_t kPlainPiece = 1u << 30;
 
 }  // namespace
 
-AMDStatus waitForSocket(int fd, bool write, unsigned int timeoutMs) {
+AMDStatus waitForSocket(int fd, bool write, unsigned int timeoutMs, bool* hungUp) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const short events = write ? POLLOUT : (hungUp ? POLLIN | POLLRDHUP : POLLIN);
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd entry{fd, static_cast<short>(write ? POLLOUT : POLLIN), 0};
+        pollfd entry{fd, events, 0};
         const int ready = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-        if (ready > 0) return (entry.revents & POLLNVAL) ? kAMDInvalidArgumentError : kAMDSuccess;
+        if (ready > 0) {
+            if (hungUp) *hungUp = (entry.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+            return (entry.revents & POLLNVAL) ? kAMDInvalidArgumentError : kAMDSuccess;
+        }
         if (ready == 0) return kAMDTimeOutError;
         if (errno != EINTR) return kAMDMuxConnectError;
     }

@@ -21,8 +21,9 @@ inline constexpr std::uint32_t kMaxMessageLength = 64u << 20;
 
 // Waits until the socket can take bytes (`write`) or has bytes or news of the peer's end
 // to give: kAMDSuccess, kAMDTimeOutError once `timeoutMs` has passed, another status when
-// the wait fails. Interrupted waits resume with the time that is left.
-AMDStatus waitForSocket(int fd, bool write, unsigned int timeoutMs);
+// the wait fails. Interrupted waits resume with the time that is left. With `hungUp`, a
+// wait to read also says whether the peer has ended its side or the socket failed.
+AMDStatus waitForSocket(int fd, bool write, unsigned int timeoutMs, bool* hungUp = nullptr);
 
 // A device connection as it is spoken over: whether TLS carries it, and how long the device
 // has for each wait (more than 0).

@@ -58,15 +58,11 @@ long AMDServiceConnectionReceive(const AMDServiceConnectionRef& connection, void
                 // Nothing is left inside TLS between reads (see below): the socket tells.
                 const auto left =
                     std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-                pollfd entry{fd, POLLIN | POLLRDHUP, 0};
-                int ready;
-                do {
-                    ready =
-                        ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-                } while (ready < 0 && errno == EINTR);
-                if (ready == 0) return kAMDServiceConnectionTimedOut;
-                if (ready < 0) return -1;
-                hungUp = (entry.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+                const AMDStatus waited = waitForSocket(
+                    fd, false, left.count() > 0 ? static_cast<unsigned int>(left.count()) : 0,
+                    &hungUp);
+                if (waited == kAMDTimeOutError) return kAMDServiceConnectionTimedOut;
+                if (waited != kAMDSuccess && !hungUp) return -1;
             }
             // One record at most; asking for a whole one leaves nothing behind inside TLS.
             surplus.resize(kLargestRecord);
