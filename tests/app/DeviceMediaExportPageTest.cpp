@@ -50,11 +50,6 @@ std::vector<std::string> emptyOrStagingFolders(const std::string& folder) {
 // library is not copied again, a playlist file of the person's own is left alone, and the
 // Music folder keeps no empty or staging folder.
 TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
-#if defined(__SANITIZE_THREAD__)
-    // The page's long session here stalls JavaScriptCore's collector, which stops threads
-    // with signals that the thread sanitizer holds back; the other builds run it.
-    GTEST_SKIP() << "JavaScriptCore's collector stalls under the thread sanitizer";
-#endif
     foundationtest::ScratchFolder scratch;
     foundationtest::ScopedEnvironment environment;
     environment.set("XDG_MUSIC_DIR", scratch / "Music");
