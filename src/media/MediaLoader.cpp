@@ -277,9 +277,11 @@ void MediaLoader::match(std::uint64_t cancelGeneration, bool endsLoad) {
     struct Idle {
         std::atomic<bool>& loading;
         bool ends;
-        ~Idle() {
+        void now() {
             if (ends) loading = false;
+            ends = false;
         }
+        ~Idle() { now(); }
     } idle{isLoading_, endsLoad};
 
     const std::uint64_t loadGeneration = loadGeneration_.load();
@@ -307,6 +309,8 @@ void MediaLoader::match(std::uint64_t cancelGeneration, bool endsLoad) {
     publishMatch(*tracks, std::move(records), loadGeneration);
     LogInfo("Finish matching tracks to iTunes.");
     matched_ = true;
+    // Idle before the delegate hears of it: whoever the finish reaches may load again.
+    idle.now();
     tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
         delegate.finishMatchingiTunesOf(device);
     });

@@ -274,3 +274,31 @@ TEST_F(MediaLoaderStateTest, ABinaryDatabasePlaylistWithoutANameReachesThePageWi
 }
 
 }  // namespace
+
+// Whoever hears that the match ending a load is over may load again at once: the loader is
+// idle by then, and the load it is asked for runs.
+TEST_F(MediaLoaderStateTest, TheLoaderIsIdleWhenItsDelegateHearsTheLoadsMatchEnd) {
+    class LoadsAgain : public media::MediaLoaderDelegate {
+    public:
+        std::weak_ptr<media::MediaLoader> loader;
+        std::atomic<int> loads = 0;
+        std::atomic<int> ends = 0;
+        void beforeLoadingTracksOf(media::MediaDevice*) override { ++loads; }
+        void playlistsLoadedOf(media::MediaDevice*) override {}
+        void finishLoadingTracksOf(media::MediaDevice*) override {}
+        void updateTrackInfoOf(const Value&, media::MediaDevice*) override {}
+        void finishMatchingiTunesOf(media::MediaDevice*) override {
+            if (++ends > 1) return;
+            auto again = loader.lock();
+            EXPECT_FALSE(again->busy());
+            again->load();
+        }
+    };
+    auto steps = std::make_shared<LoadsAgain>();
+    auto loader = loaderOf(phoneWithMediaLibrary("AGAIN"));
+    steps->loader = loader;
+    loader->setDelegate(steps);
+    loadAndMatch(*loader);
+    EXPECT_EQ(steps->loads, 2);
+    EXPECT_EQ(steps->ends, 2);
+}
