@@ -63,7 +63,8 @@ TEST_F(WebWindowTest, TheHeaderNamesTheConnectedDevicesAndTheEventsStayHidden) {
 }
 
 // In development mode the page comes from the development server; there the events panel
-// shows each event with its data.
+// shows each event with its data. The server is slow with the devices' script: the bridge
+// is ready only once the page's scripts have run, so the header still hears the device.
 TEST_F(WebWindowTest, TheEventsPanelShowsInDevelopmentMode) {
     testsupport::TestHttpServer server([](const testsupport::ReceivedRequest& request) {
         std::string path = request.target.substr(0, request.target.find('?'));
@@ -77,7 +78,9 @@ TEST_F(WebWindowTest, TheEventsPanelShowsInDevelopmentMode) {
         const std::string type = path.ends_with(".js")    ? "text/javascript"
                                  : path.ends_with(".css") ? "text/css"
                                                           : "text/html";
-        return testsupport::ScriptedAnswer::ok(body, "Content-Type: " + type + "\r\n");
+        auto answer = testsupport::ScriptedAnswer::ok(body, "Content-Type: " + type + "\r\n");
+        if (path == "/js/devices.js") answer.delay = std::chrono::milliseconds(500);
+        return answer;
     });
     content::PageOrigins::setDevelopmentServer(server.url(""));
     auto controller = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(

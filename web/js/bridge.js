@@ -94,10 +94,19 @@
     }
 
     // The native side injects the bridge when this frame asks for it, then calls us back.
-    window.WVSBCallbacks = [start];
-    var frame = document.createElement('iframe');
-    frame.style.display = 'none';
-    frame.src = 'https://__wvsb_bridge_loaded__';
-    document.documentElement.appendChild(frame);
-    setTimeout(function () { document.documentElement.removeChild(frame); }, 0);
+    // It is asked once every section's script has run: the pushes that follow the bridge's
+    // start (the known devices, told again at "bridgeReady") must find their listeners.
+    function askForBridge() {
+        window.WVSBCallbacks = [start];
+        var frame = document.createElement('iframe');
+        frame.style.display = 'none';
+        frame.src = 'https://__wvsb_bridge_loaded__';
+        document.documentElement.appendChild(frame);
+        setTimeout(function () { document.documentElement.removeChild(frame); }, 0);
+    }
+    if (document.readyState === 'loading') {
+        document.addEventListener('DOMContentLoaded', askForBridge);
+    } else {
+        askForBridge();
+    }
 })();
