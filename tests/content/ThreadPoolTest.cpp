@@ -29,17 +29,19 @@ TEST_F(ThreadPoolTest, LogsQueueFiguresOnlyWhenInfoIsOn) {
 
     SetLogLevel(7);
     // A job still running counts among the operations in the queue.
-    std::promise<void> release;
-    std::promise<void> started;
-    ThreadPool::addAsyncJobWithBlock([&] {
-        started.set_value();
-        release.get_future().wait();
+    // The job holds its own ends of both: it may still run once the test has ended.
+    auto release = std::make_shared<std::promise<void>>();
+    auto started = std::make_shared<std::promise<void>>();
+    auto hasStarted = started->get_future();
+    ThreadPool::addAsyncJobWithBlock([started, released = release->get_future().share()] {
+        started->set_value();
+        released.wait();
     });
-    started.get_future().wait();
+    hasStarted.wait();
     LgLog::sharedInstance().flushLog();
     const std::size_t before = logger->texts().size();
     ThreadPool::addAsyncJobWithBlock([] {});
-    release.set_value();
+    release->set_value();
     LgLog::sharedInstance().flushLog();
     auto texts = logger->texts();
     texts.erase(texts.begin(), texts.begin() + std::ptrdiff_t(before));
