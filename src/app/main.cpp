@@ -16,6 +16,7 @@
 #include "app/DeviceDetection.h"
 #include "app/MediaLoaderRelay.h"
 #include "app/ProfileInstance.h"
+#include "foundation/ConsolePrint.h"
 #include "foundation/MainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
@@ -31,8 +32,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> arguments(argv, argv + argc);
     if (!gtk::Application::initialize(argc, argv)) {
-        fmt::print(stderr,
-                   "orvandel: cannot open a display (set DISPLAY, or run under xvfb-run)\n");
+        foundation::printToConsole("orvandel: cannot open a display (set DISPLAY, or run under xvfb-run)\n");
         return 1;
     }
     foundation::MainQueue::bindToCurrentThread();
@@ -45,11 +45,10 @@ int main(int argc, char** argv) {
         case gtk::SingleInstance::Claim::First:
             break;
         case gtk::SingleInstance::Claim::Shown:
-            fmt::print(stderr, "orvandel: already running on this profile; its window is brought forward\n");
+            foundation::printToConsole("orvandel: already running on this profile; its window is brought forward\n");
             return 0;
         case gtk::SingleInstance::Claim::Running:
-            fmt::print(stderr,
-                       "orvandel: already running on this profile, in another session\n");
+            foundation::printToConsole("orvandel: already running on this profile, in another session\n");
             return 0;
     }
     // Before anything worth keeping happens: a signal from here on quits in order.

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "content/ThreadPool.h"
+#include "foundation/ConsolePrint.h"
 
 namespace content {
 namespace {
@@ -26,7 +27,7 @@ Registries& registries() {
 
 void reportRouting(const foundation::Url& url) {
     // One write for both lines: standard error is unbuffered.
-    fmt::print(stderr, "{}\nscheme: {}, path: {}, port:{}, query: {}\n", url.toString(),
+    foundation::printToConsole("{}\nscheme: {}, path: {}, port:{}, query: {}\n", url.toString(),
                url.scheme(), url.path(), url.port() ? std::to_string(*url.port()) : "(null)",
                url.query().value_or("(null)"));
 }

@@ -14,6 +14,7 @@
 #include <openssl/sha.h>
 
 #include "content/PackPublicKey.h"
+#include "foundation/ConsolePrint.h"
 
 namespace content {
 namespace {
@@ -104,14 +105,14 @@ bool verifySHA1Hash(const char* keyText, const std::uint8_t* digest, const std::
     if (!ctx || EVP_PKEY_verify_init(ctx.get()) <= 0 ||
         EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
         EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha1()) <= 0) {
-        fmt::print(stderr, "Error: {}\n", lastOpenSslError());
+        foundation::printToConsole("Error: {}\n", lastOpenSslError());
         return false;
     }
     const int verdict = EVP_PKEY_verify(ctx.get(), signature, std::size_t(signatureLength), digest,
                                         SHA_DIGEST_LENGTH);
     // A plain mismatch (0) is no error worth a line; a check that could not run (a malformed
     // signature) is.
-    if (verdict < 0) fmt::print(stderr, "Error: {}\n", lastOpenSslError());
+    if (verdict < 0) foundation::printToConsole("Error: {}\n", lastOpenSslError());
     ERR_clear_error();
     return verdict == 1;
 }

@@ -1,4 +1,5 @@
 #include "content/MyURLProtocol.h"
+#include "foundation/ConsolePrint.h"
 
 #include <string_view>
 
@@ -20,9 +21,9 @@ bool MyURLProtocol::canInitWithRequest(const URLRequest& request) {
 
 void MyURLProtocol::startLoading() {
     task_ = URLSchemeTask::schemeTaskWithURLRequestProtocolClient(request_, this, client_);
-    fmt::print(stderr, "method: {}\n", request_.httpMethod);
-    fmt::print(stderr, "request Headers: {}\n", describeHeaders(request_.allHTTPHeaderFields));
-    fmt::print(stderr, "request data: {}\n",
+    foundation::printToConsole("method: {}\n", request_.httpMethod);
+    foundation::printToConsole("request Headers: {}\n", describeHeaders(request_.allHTTPHeaderFields));
+    foundation::printToConsole("request data: {}\n",
                std::string_view(reinterpret_cast<const char*>(request_.httpBody.data()),
                                 request_.httpBody.size()));
     handler_ = std::make_unique<CustomSchemeHandler>();

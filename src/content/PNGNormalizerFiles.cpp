@@ -9,6 +9,7 @@
 
 #include "content/PNGNormalizer.h"
 #include "foundation/AtomicFile.h"
+#include "foundation/ConsolePrint.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ bool PNGNormalizer::fixPNGFileAtPathErrorBackup(const std::string& path, foundat
         std::filesystem::copy_file(path, path + ".bak",
                                    std::filesystem::copy_options::overwrite_existing, failure);
         if (failure) {
-            fmt::print(stderr, "PNGNormalizer: cannot back up {}: {}\n", path, failure.message());
+            foundation::printToConsole("PNGNormalizer: cannot back up {}: {}\n", path, failure.message());
         }
     }
     std::string reason;

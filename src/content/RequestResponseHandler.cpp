@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "content/PageOrigins.h"
+#include "foundation/ConsolePrint.h"
 
 namespace content {
 namespace {
@@ -42,7 +43,7 @@ std::uint64_t announcedLength(const HTTPURLResponse& head) {
 
 // The failure, then the call stack that delivered, so that the task at fault can be found.
 void reportDeliveryFailure(const char* description) {
-    fmt::print(stderr, "{}\n", description);
+    foundation::printToConsole("{}\n", description);
     std::array<void*, 64> frames{};
     const int count = ::backtrace(frames.data(), static_cast<int>(frames.size()));
     ::backtrace_symbols_fd(frames.data(), count, STDERR_FILENO);
@@ -90,9 +91,9 @@ std::shared_ptr<HTTPURLResponse> RequestResponseHandler::respond(const URLReques
             }
             return response ? response : statusOnly(request, 500);
         } catch (const std::exception& e) {
-            fmt::print(stderr, "responder for {} failed: {}\n", request.url.path(), e.what());
+            foundation::printToConsole("responder for {} failed: {}\n", request.url.path(), e.what());
         } catch (...) {
-            fmt::print(stderr, "responder for {} failed\n", request.url.path());
+            foundation::printToConsole("responder for {} failed\n", request.url.path());
         }
         return statusOnly(request, 500);
     }

@@ -13,6 +13,7 @@
 #include "content/ThreadText.h"
 #include "data/helpers/NSStringHelpers.h"
 #include "foundation/AtomicFile.h"
+#include "foundation/ConsolePrint.h"
 
 namespace content {
 namespace {
@@ -153,7 +154,7 @@ bool StaticFileResponse::test(std::string_view path) {
 
 std::shared_ptr<HTTPURLResponse> StaticFileResponse::getResponse(const URLRequest& request,
                                                                  SchemeTask&) {
-    fmt::print(stderr, "Current thread: {}\n", currentThreadText());
+    foundation::printToConsole("Current thread: {}\n", currentThreadText());
 
     // A refused name ("..", NUL) reads as the empty name, which names nothing.
     const std::string name = servedFileName(request.url.path()).value_or("");

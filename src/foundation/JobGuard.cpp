@@ -1,4 +1,5 @@
 #include "foundation/JobGuard.h"
+#include "foundation/ConsolePrint.h"
 
 #include <cstdio>
 #include <exception>
@@ -13,12 +14,12 @@ void runGuarded(std::string_view owner, const std::function<void()>& job) noexce
         return;
     } catch (const std::exception& e) {
         try {
-            fmt::print(stderr, "{}: job ended with an exception: {}\n", owner, e.what());
+            foundation::printToConsole("{}: job ended with an exception: {}\n", owner, e.what());
         } catch (...) {
         }
     } catch (...) {
         try {
-            fmt::print(stderr, "{}: job ended with an unknown exception\n", owner);
+            foundation::printToConsole("{}: job ended with an unknown exception\n", owner);
         } catch (...) {
         }
     }

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "foundation/ConsolePrint.h"
 #include "foundation/JobGuard.h"
 #include "foundation/QueueLabel.h"
 
@@ -59,7 +60,7 @@ bool OperationQueue::startWorker() {
         *slot = std::thread(&OperationQueue::serve, this, slot);
     } catch (const std::system_error& e) {
         workers_.erase(slot);
-        fmt::print(stderr, "{}: cannot start a worker: {}\n", owner_, e.what());
+        foundation::printToConsole("{}: cannot start a worker: {}\n", owner_, e.what());
         return false;
     }
     ++starting_;
@@ -96,7 +97,7 @@ void OperationQueue::addOperation(std::function<void()> job) {
                 watcher_ = std::thread(&OperationQueue::watchForStarvation, this);
             } catch (const std::system_error& e) {
                 // The busy workers still take the job once they are free.
-                fmt::print(stderr, "{}: cannot watch for starved jobs: {}\n", owner_, e.what());
+                foundation::printToConsole("{}: cannot watch for starved jobs: {}\n", owner_, e.what());
             }
         } else if (watcherIdle_) {
             watcherIdle_ = false;
@@ -139,7 +140,7 @@ void OperationQueue::watchForStarvation() {
             if (report) {
                 report(maxThreads_);
             } else {
-                fmt::print(stderr, "{}: all {} threads are busy; jobs wait for one to finish\n",
+                foundation::printToConsole("{}: all {} threads are busy; jobs wait for one to finish\n",
                            owner_, maxThreads_);
             }
             lock.lock();

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "foundation/AtomicFile.h"
+#include "foundation/ConsolePrint.h"
 #include "foundation/NumberFormat.h"
 #include "foundation/PropertyList.h"
 
@@ -66,8 +67,7 @@ UserDefaults::UserDefaults(std::string domain, std::string directory)
     } else if (stored.state == Stored::State::Bad) {
         setAsideBadFile(stored.problem, nullptr);
     } else if (stored.state == Stored::State::Unreadable) {
-        fmt::print(stderr,
-                   "UserDefaults: preferences file \"{}\" could not be read ({}); it is kept, "
+        foundation::printToConsole("UserDefaults: preferences file \"{}\" could not be read ({}); it is kept, "
                    "and read again before it is written\n",
                    path_, stored.problem);
         fileUnread_ = true;
@@ -83,7 +83,7 @@ UserDefaults::~UserDefaults() {
     if (!pending) return;
     std::string error;
     if (!synchronize(&error)) {
-        fmt::print(stderr, "UserDefaults: changes to \"{}\" are lost: {}\n", path_, error);
+        foundation::printToConsole("UserDefaults: changes to \"{}\" are lost: {}\n", path_, error);
     }
 }
 
@@ -132,8 +132,7 @@ bool UserDefaults::setAsideBadFile(const std::string& reason, std::string* error
         if (attempt > 0) aside += "." + formatInteger(attempt);
         code = renameNoReplace(path_, aside);
         if (code == 0) {
-            fmt::print(stderr,
-                       "UserDefaults: preferences file \"{}\" could not be read ({}); "
+            foundation::printToConsole("UserDefaults: preferences file \"{}\" could not be read ({}); "
                        "moved it to \"{}\" and started empty\n",
                        path_, reason, aside);
             std::lock_guard lock(mutex_);
@@ -152,7 +151,7 @@ bool UserDefaults::setAsideBadFile(const std::string& reason, std::string* error
         "preferences file \"{}\" could not be read ({}) nor moved aside ({}); "
         "it is left in place and not overwritten",
         path_, reason, std::strerror(code));
-    fmt::print(stderr, "UserDefaults: {}\n", message);
+    foundation::printToConsole("UserDefaults: {}\n", message);
     std::lock_guard lock(mutex_);
     badFileInPlace_ = true;
     return fail(error, message);

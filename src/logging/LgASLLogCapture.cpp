@@ -15,6 +15,7 @@
 
 #include <fmt/format.h>
 
+#include "foundation/ConsolePrint.h"
 #include "logging/LgASLLogger.h"
 #include "logging/LgLog.h"
 #include "logging/LgOSLogger.h"
@@ -158,7 +159,7 @@ bool LgASLLogCapture::start() {
     if (result >= 0) result = sd_journal_seek_tail(journal);
     if (result >= 0) result = sd_journal_previous(journal);
     if (result < 0 || sd_journal_get_fd(journal) < 0) {
-        fmt::print(stderr, "LgASLLogCapture: cannot read the system journal: {}\n",
+        foundation::printToConsole("LgASLLogCapture: cannot read the system journal: {}\n",
                    std::strerror(result < 0 ? -result : EBADF));
         if (journal) sd_journal_close(journal);
         return false;
@@ -171,7 +172,7 @@ bool LgASLLogCapture::start() {
     shared.thread = std::thread(run, journal, shared.stopFd);
     return true;
 #else
-    fmt::print(stderr, "LgASLLogCapture: this build cannot read the system journal\n");
+    foundation::printToConsole("LgASLLogCapture: this build cannot read the system journal\n");
     return false;
 #endif
 }

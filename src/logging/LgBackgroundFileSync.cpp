@@ -1,4 +1,5 @@
 #include "logging/LgBackgroundFileSync.h"
+#include "foundation/ConsolePrint.h"
 
 #include <unistd.h>
 
@@ -17,11 +18,11 @@ void LgBackgroundFileSync::syncAndClose(int fd, FileSync sync) {
     }
     run_([fd, sync = std::move(sync), state = state_] {
         if (sync(fd) != 0) {
-            fmt::print(stderr, "LgFileLogger: Failed to synchronize file: {}\n",
+            foundation::printToConsole("LgFileLogger: Failed to synchronize file: {}\n",
                        std::strerror(errno));
         }
         if (::close(fd) != 0) {
-            fmt::print(stderr, "LgFileLogger: Failed to close file: {}\n", std::strerror(errno));
+            foundation::printToConsole("LgFileLogger: Failed to close file: {}\n", std::strerror(errno));
         }
         std::lock_guard lock(state->mutex);
         --state->running;

@@ -14,6 +14,7 @@
 
 #include <fmt/format.h>
 
+#include "foundation/ConsolePrint.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/SerialQueue.h"
 #include "logging/LgLog.h"
@@ -39,10 +40,9 @@ void reportException(const char* what) {
     static std::atomic<int> reported{0};
     const int count = ++reported;
     if (count > kReportedExceptions) return;
-    fmt::print(stderr, "LgFileLogger.logMessage: {}\n", what);
+    foundation::printToConsole("LgFileLogger.logMessage: {}\n", what);
     if (count == kReportedExceptions) {
-        fmt::print(stderr,
-                   "LgFileLogger.logMessage: Too many exceptions -- will not log any more of "
+        foundation::printToConsole("LgFileLogger.logMessage: Too many exceptions -- will not log any more of "
                    "them.\n");
     }
 }
@@ -198,7 +198,7 @@ void LgFileLogger::writePending() {
         const ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            fmt::print(stderr, "LgFileLogger: Failed to write data: {}\n",
+            foundation::printToConsole("LgFileLogger: Failed to write data: {}\n",
                        n < 0 ? lastError() : "nothing written");
             cutBackToWholeLine(done);
             pending_.clear();
@@ -218,7 +218,7 @@ void LgFileLogger::cutBackToWholeLine(std::size_t written) {
     const std::size_t whole = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
     struct stat status {};
     if (::fstat(fd_, &status) != 0) {
-        fmt::print(stderr, "LgFileLogger: Failed to read file size: {}\n", lastError());
+        foundation::printToConsole("LgFileLogger: Failed to read file size: {}\n", lastError());
         writtenEnd_ += written;
         return;
     }
@@ -227,7 +227,7 @@ void LgFileLogger::cutBackToWholeLine(std::size_t written) {
     const std::uint64_t torn = written - whole;
     const std::uint64_t end = size >= torn ? size - torn : 0;
     if (torn > 0 && ::ftruncate(fd_, static_cast<off_t>(end)) != 0) {
-        fmt::print(stderr, "LgFileLogger: Failed to remove a partly written line: {}\n",
+        foundation::printToConsole("LgFileLogger: Failed to remove a partly written line: {}\n",
                    lastError());
         writtenEnd_ = size;
         return;
@@ -259,7 +259,7 @@ std::shared_ptr<LgLogFileInfo> LgFileLogger::findCurrentLogFileInfo() {
     foundation::Error error;
     const auto path = logFileManager_->createNewLogFileWithError(&error);
     if (!path) {
-        fmt::print(stderr, "LgFileLogger: Failed to create new log file: {}\n",
+        foundation::printToConsole("LgFileLogger: Failed to create new log file: {}\n",
                    error.description());
         return nullptr;
     }
@@ -274,14 +274,14 @@ bool LgFileLogger::openCurrentFile() {
         if (!info) return false;
         fd_ = ::open(info->filePath().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
         if (fd_ < 0) {
-            fmt::print(stderr, "LgFileLogger: Failed to open file: {}: {}\n", info->filePath(),
+            foundation::printToConsole("LgFileLogger: Failed to open file: {}: {}\n", info->filePath(),
                        lastError());
             currentLogFileInfo_.reset();
             continue;
         }
         const off_t end = ::lseek(fd_, 0, SEEK_END);
         if (end < 0)
-            fmt::print(stderr, "LgFileLogger: Failed to seek to end of file: {}\n", lastError());
+            foundation::printToConsole("LgFileLogger: Failed to seek to end of file: {}\n", lastError());
         writtenEnd_ = end < 0 ? 0 : static_cast<std::uint64_t>(end);
         armAgeTimer(true);
         if (!watcher_) {
@@ -319,10 +319,10 @@ void LgFileLogger::closeCurrentFile(bool writePendingFirst, DiskSync sync) {
         rolledFiles_.syncAndClose(fd_, syncFile_);
     } else {
         if (sync == DiskSync::Now && syncFile_(fd_) != 0) {
-            fmt::print(stderr, "LgFileLogger: Failed to synchronize file: {}\n", lastError());
+            foundation::printToConsole("LgFileLogger: Failed to synchronize file: {}\n", lastError());
         }
         if (::close(fd_) != 0)
-            fmt::print(stderr, "LgFileLogger: Failed to close file: {}\n", lastError());
+            foundation::printToConsole("LgFileLogger: Failed to close file: {}\n", lastError());
     }
     fd_ = -1;
     if (watcher_) watcher_->unwatch(watch_);
@@ -389,7 +389,7 @@ void LgFileLogger::flush() {
     runOnLoggerQueue([this] {
         writePending();
         if (fd_ >= 0 && syncFile_(fd_) != 0) {
-            fmt::print(stderr, "LgFileLogger: Failed to synchronize file: {}\n", lastError());
+            foundation::printToConsole("LgFileLogger: Failed to synchronize file: {}\n", lastError());
         }
         rolledFiles_.wait();
     });

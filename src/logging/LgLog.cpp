@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "foundation/ConsolePrint.h"
 #include "foundation/DispatchGroup.h"
 #include "foundation/Error.h"
 #include "foundation/QueueLabel.h"
@@ -40,9 +41,9 @@ void callLogger(LgLogger& logger, const LgLogMessage& message) {
     try {
         logger.logMessage(message);
     } catch (const std::exception& e) {
-        fmt::print(stderr, "logging: logger \"{}\" failed: {}\n", logger.loggerName(), e.what());
+        foundation::printToConsole("logging: logger \"{}\" failed: {}\n", logger.loggerName(), e.what());
     } catch (...) {
-        fmt::print(stderr, "logging: logger \"{}\" failed\n", logger.loggerName());
+        foundation::printToConsole("logging: logger \"{}\" failed\n", logger.loggerName());
     }
 }
 
@@ -276,7 +277,7 @@ void LgLog::catchUp() {
                 try {
                     logger.didCatchUp();
                 } catch (const std::exception& e) {
-                    fmt::print(stderr, "logging: logger \"{}\" failed: {}\n", logger.loggerName(),
+                    foundation::printToConsole("logging: logger \"{}\" failed: {}\n", logger.loggerName(),
                                e.what());
                 }
             }
@@ -379,7 +380,7 @@ void LgLog::flushOnQueue(bool toDisk) {
                 logger.flushBuffered();
             }
         } catch (const std::exception& e) {
-            fmt::print(stderr, "logging: flush of \"{}\" failed: {}\n", logger.loggerName(),
+            foundation::printToConsole("logging: flush of \"{}\" failed: {}\n", logger.loggerName(),
                        e.what());
         }
     };

@@ -12,6 +12,7 @@
 
 #include <fmt/format.h>
 
+#include "foundation/ConsolePrint.h"
 #include "foundation/Error.h"
 #include "logging/LgDateFormatter.h"
 
@@ -44,8 +45,7 @@ public:
     }
     void refused(const std::string& attribute) {
         std::call_once(announced_, [&] {
-            fmt::print(stderr,
-                       "LgLogFileInfo: the file system refuses extended attributes; \"{}\" is "
+            foundation::printToConsole("LgLogFileInfo: the file system refuses extended attributes; \"{}\" is "
                        "kept in memory for this run only\n",
                        attribute);
         });
@@ -124,7 +124,7 @@ const std::optional<LgLogFileInfo::FileAttributes>& LgLogFileInfo::fileAttribute
     struct statx status {};
     if (statx(AT_FDCWD, filePath_.c_str(), 0, STATX_SIZE | STATX_MTIME | STATX_BTIME, &status) !=
         0) {
-        fmt::print(stderr, "LgLogFileInfo: Failed to read file attributes: {}: {}\n", filePath_,
+        foundation::printToConsole("LgLogFileInfo: Failed to read file attributes: {}: {}\n", filePath_,
                    std::strerror(errno));
         fileAttributes_.reset();
         return fileAttributes_;
@@ -202,7 +202,7 @@ void LgLogFileInfo::addExtendedAttributeWithName(const std::string& name) {
         MarksInMemory::shared().refused(name);
         MarksInMemory::shared().set(filePath_, name, true);
     } else if (error != ENOENT) {
-        fmt::print(stderr, "LgLogFileInfo: setxattr({}, {}): error = {}\n", name, filePath_,
+        foundation::printToConsole("LgLogFileInfo: setxattr({}, {}): error = {}\n", name, filePath_,
                    std::strerror(error));
     }
 }
@@ -213,7 +213,7 @@ void LgLogFileInfo::removeExtendedAttributeWithName(const std::string& name) {
     if (refusesAttributes(error)) {
         MarksInMemory::shared().set(filePath_, name, false);
     } else if (error != ENODATA) {
-        fmt::print(stderr, "LgLogFileInfo: removexattr({}, {}): error = {}\n", name, fileName(),
+        foundation::printToConsole("LgLogFileInfo: removexattr({}, {}): error = {}\n", name, fileName(),
                    std::strerror(error));
     }
 }
@@ -228,11 +228,11 @@ void LgLogFileInfo::renameFile(const std::string& newName) {
     if (newName == fileName()) return;
     const std::string newPath = folderOf(filePath_) + newName;
     if (std::remove(newPath.c_str()) != 0 && errno != ENOENT) {
-        fmt::print(stderr, "LgLogFileInfo: Error deleting archive ({}): {}\n", fileName(),
+        foundation::printToConsole("LgLogFileInfo: Error deleting archive ({}): {}\n", fileName(),
                    std::strerror(errno));
     }
     if (std::rename(filePath_.c_str(), newPath.c_str()) != 0) {
-        fmt::print(stderr, "LgLogFileInfo: Error renaming file ({}): {}\n", fileName(),
+        foundation::printToConsole("LgLogFileInfo: Error renaming file ({}): {}\n", fileName(),
                    std::strerror(errno));
     } else {
         MarksInMemory::shared().move(filePath_, newPath);

@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "foundation/Bundle.h"
+#include "foundation/ConsolePrint.h"
 #include "foundation/OperationQueue.h"
 #include "foundation/Paths.h"
 
@@ -125,7 +126,7 @@ std::string LgLogFileManagerDefault::logsDirectory() {
     }
     std::string reason;
     if (!foundation::Paths::ensureDirectory(logsDirectory_, &reason)) {
-        fmt::print(stderr, "LgFileLogManagerDefault: Error creating logsDirectory: {}\n", reason);
+        foundation::printToConsole("LgFileLogManagerDefault: Error creating logsDirectory: {}\n", reason);
     }
     return logsDirectory_;
 }
@@ -274,12 +275,10 @@ std::optional<std::string> LgLogFileManagerDefault::createNewLogFileWithError(
             continue;
         }
         ++countedErrors;
-        fmt::print(stderr,
-                   "LgLogFileManagerDefault: Critical error while creating log file: {}: {}\n",
+        foundation::printToConsole("LgLogFileManagerDefault: Critical error while creating log file: {}: {}\n",
                    path, std::strerror(failure));
         if (countedErrors >= kMaximumCountedErrors) {
-            fmt::print(stderr,
-                       "LgLogFileManagerDefault: Bailing file creation, encountered {} errors.\n",
+            foundation::printToConsole("LgLogFileManagerDefault: Bailing file creation, encountered {} errors.\n",
                        countedErrors);
             if (error) {
                 *error = foundation::Error{"NSPOSIXErrorDomain",
@@ -328,7 +327,7 @@ void LgLogFileManagerDefault::deleteOldLogFiles() {
         const auto& file = files[i];
         if (file->filePath() == beingWritten && !file->isArchived()) continue;
         if (std::remove(file->filePath().c_str()) != 0 && errno != ENOENT) {
-            fmt::print(stderr, "LgLogFileManagerDefault: Error deleting file {}: {}\n",
+            foundation::printToConsole("LgLogFileManagerDefault: Error deleting file {}: {}\n",
                        file->filePath(), std::strerror(errno));
         }
     }
