@@ -113,11 +113,13 @@ TEST(ProxyRequestTest, AScriptFileThatDoesNotAnswerIsGivenUpAtTheTimeOut) {
     OriginAndProxy servers;
     char pattern[] = "/tmp/orvandel-pac-XXXXXX";
     const std::string folder = ::mkdtemp(pattern);
-    const std::string fifo = folder + "/proxy.pac";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string script = scriptFor(servers.proxyAnswer());
     for (bool written : {false, true}) {
         SCOPED_TRACE(written ? "written" : "nobody writes");
+        // A FIFO of each case's own: the reader given up on in the first case may still hold
+        // its FIFO open, and a writer would meet that reader instead of the second case's.
+        const std::string fifo = folder + (written ? "/written.pac" : "/silent.pac");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
         std::thread writer;
         if (written) {
             writer = std::thread([&] {
