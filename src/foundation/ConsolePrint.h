@@ -8,7 +8,8 @@
 
 namespace foundation {
 
-// A line for the console (standard error). It never throws: where the console cannot be
+// A line for the console (standard error); ConsoleLog (logging/Console.h) writes a
+// finished one the same way. It never throws: where the console cannot be
 // written (closed, or a file on a full disk) the line is lost, not the caller's work; the
 // logger reports its own full disk this way.
 template <typename... Args>

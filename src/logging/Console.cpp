@@ -7,13 +7,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <string>
 #include <vector>
 
+#include "foundation/ConsolePrint.h"
+
 void ConsoleLog(std::string_view line) {
-    std::string text(line);
-    text.push_back('\n');
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    foundation::printToConsole("{}\n", line);
 }
 
 void ConsoleLines(std::initializer_list<std::initializer_list<std::string_view>> lines) {

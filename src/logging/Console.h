@@ -3,8 +3,9 @@
 #include <initializer_list>
 #include <string_view>
 
-// Writes one line to the process's console (standard error). Console lines are for
-// people watching the process; they do not go to the application's log files.
+// Writes one line to the process's console (standard error), as
+// foundation::printToConsole does. Console lines are for people watching the process; they
+// do not go to the application's log files.
 void ConsoleLog(std::string_view line);
 
 // Writes the lines in one write, each line the pieces one after the other: nothing is

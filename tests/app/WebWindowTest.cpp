@@ -32,6 +32,14 @@ std::shared_ptr<WVWindowController> openMain(RecordingDelegate& delegate) {
     return controller;
 }
 
+// Has the main page open `page` in a window of its own: that window, or null when none came.
+WVWindowController* openChild(WVWindowController& main, OpenedWindows& opened,
+                              const std::string& page) {
+    WebWindowTest::eval(*main.webview(), "window.open('" + page + "'); 0");
+    if (!testsupport::runMainLoopUntil([&] { return opened.all.size() == 1; })) return nullptr;
+    return opened.all.front();
+}
+
 TEST_F(WebWindowTest, BridgeReadyPushesAndEventsTravelBothWays) {
     RecordingDelegate delegate;
     auto controller = openMain(delegate);
@@ -57,9 +65,8 @@ TEST_F(WebWindowTest, ClosingAWindowTellsOnlyTheOtherPages) {
     RecordingDelegate delegate;
     auto main = openMain(delegate);
     OpenedWindows opened;
-    eval(*main->webview(), "window.open('child.html?name=kid'); 0");
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return opened.all.size() == 1; }));
-    WVWindowController* child = opened.all.front();
+    WVWindowController* child = openChild(*main, opened, "child.html?name=kid");
+    ASSERT_NE(child, nullptr);
     ASSERT_EQ(child->name(), "kid");
     const std::string childId = child->uniqueId();
 
@@ -76,9 +83,9 @@ TEST_F(WebWindowTest, TheClosingPageHearsUnloadButNotOfItsOwnClosing) {
     RecordingDelegate delegate;
     auto main = openMain(delegate);
     OpenedWindows opened;
-    eval(*main->webview(), "window.heard = []; window.open('child.html?native=1&name=kid'); 0");
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return opened.all.size() == 1; }));
-    WVWindowController* child = opened.all.front();
+    eval(*main->webview(), "window.heard = []; 0");
+    WVWindowController* child = openChild(*main, opened, "child.html?native=1&name=kid");
+    ASSERT_NE(child, nullptr);
     auto& page = *child->webview();
     waitForValue(page, "typeof window.bridge", "\"object\"");
     // The window's own "unload" is the one dispatched by script; the browser may send its
@@ -152,13 +159,13 @@ TEST_F(WebWindowTest, AWindowWhosePageNeverAnswersStillCloses) {
     RecordingDelegate delegate;
     auto main = openMain(delegate);
     OpenedWindows opened;
-    eval(*main->webview(), "window.open('child.html'); 0");
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return opened.all.size() == 1; }));
-    const auto view = opened.all.front()->webview();
+    WVWindowController* child = openChild(*main, opened, "child.html");
+    ASSERT_NE(child, nullptr);
+    const auto view = child->webview();
     waitForValue(*view, "document.readyState !== 'loading'", "true");
     // The page's script runs without end from now on: it answers no closing question.
     eval(*view, "setTimeout(() => { for (;;) {} }, 0); 0");
-    auto gtkWindow = opened.all.front()->window();
+    auto gtkWindow = child->window();
     gtkWindow->performClose();
     EXPECT_TRUE(gtkWindow->isClosed());
     webkit_web_view_terminate_web_process(view->view());
@@ -170,8 +177,7 @@ TEST_F(WebWindowTest, AModalWindowCoversItsOpenerUntilItCloses) {
     RecordingDelegate delegate;
     auto main = openMain(delegate);
     OpenedWindows opened;
-    eval(*main->webview(), "window.open('child.html?modal=1'); 0");
-    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return opened.all.size() == 1; }));
+    ASSERT_NE(openChild(*main, opened, "child.html?modal=1"), nullptr);
     EXPECT_TRUE(main->window()->hasCover());
     EXPECT_EQ(main->window()->styleMask() & gtk::Closable, 0u);
     waitForValue(*main->webview(), "JSON.stringify(window.modal)", "\"[\\\"enter\\\"]\"");
