@@ -54,7 +54,7 @@ bool AFCDirectoryAccess::checkStatus(md::AMDStatus status, const char* function,
         return true;
     }
     lasterror_ = fmt::format("AFCDirectoryAccess@{} -> {} failed: {} (0x{:08x})", line, function,
-                             get_error_message(status), status);
+                             describeStatus(status), status);
     LogInfo("{}", lasterror_);
     return false;
 }

@@ -25,7 +25,7 @@ bool AFCFileReference::checkStatus(md::AMDStatus status, const char* function, i
         return true;
     }
     lasterror_ = fmt::format("AFCFileReference@{} -> {} failed: {} (0x{:08x})", line, function,
-                             get_error_message(status), status);
+                             describeStatus(status), status);
     return false;
 }
 

@@ -130,7 +130,7 @@ std::string AMDevice::description() const {
 bool AMDevice::checkStatus(md::AMDStatus status, const char* operation, int line) {
     if (status == 0) return true;
     recordFailure(status, fmt::format("{}@{} -> {} failed: {} (0x{:08x})", kStatusUnit, line,
-                                      operation, get_error_message(status), status));
+                                      operation, describeStatus(status), status));
     return false;
 }
 
@@ -139,7 +139,7 @@ bool AMDevice::deviceConnect() {
     if (!attached()) {
         recordFailure(md::kAMDDeviceDisconnectedError,
                       fmt::format("{}@{} -> AMDeviceConnect failed: {} (0x{:08x})", kStatusUnit,
-                                  __LINE__, get_error_message(md::kAMDDeviceDisconnectedError),
+                                  __LINE__, describeStatus(md::kAMDDeviceDisconnectedError),
                                   md::kAMDDeviceDisconnectedError));
         return false;
     }

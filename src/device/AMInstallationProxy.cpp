@@ -9,29 +9,31 @@ std::shared_ptr<AMInstallationProxy> AMInstallationProxy::create(
     return service;
 }
 
-std::vector<AMApplication> AMInstallationProxy::browseFiltered(const Predicate& predicate) {
+std::optional<std::vector<AMApplication>> AMInstallationProxy::browseFiltered(
+    const Predicate& predicate) {
     const Value request = Value::dict(
         {{"Command", "Browse"}, {"ClientOptions", Value::dict({{"ApplicationType", "Any"}})}});
     auto listener = delegate();
     if (listener) listener->operationStarted(request);
-    std::vector<AMApplication> found;
+    // Only a reply makes the list: a browse the device never answers is no answer, not
+    // "no applications".
+    std::optional<std::vector<AMApplication>> found;
     if (sendXMLRequest(request)) {
-        bool first = true;
         for (;;) {
             Value reply = readXMLReply();
             if (reply.isNil()) break;
             if (listener) listener->operationContinues(reply);
-            if (first) {
+            if (!found) {
+                found.emplace();
                 // The total is the device's word, not ours to trust for memory.
                 const auto total = reply["Total"].toInt64().value_or(0);
                 if (total > 0)
-                    found.reserve(static_cast<std::size_t>(std::min<std::int64_t>(total, 4096)));
-                first = false;
+                    found->reserve(static_cast<std::size_t>(std::min<std::int64_t>(total, 4096)));
             }
             if (const auto* list = reply["CurrentList"].array()) {
                 for (const auto& record : *list) {
                     AMApplication app(record);
-                    if (!predicate || predicate(app)) found.push_back(std::move(app));
+                    if (!predicate || predicate(app)) found->push_back(std::move(app));
                 }
             }
             if (reply["Status"].stringOr() != "BrowsingApplications") break;
@@ -41,7 +43,7 @@ std::vector<AMApplication> AMInstallationProxy::browseFiltered(const Predicate& 
     return found;
 }
 
-std::vector<AMApplication> AMInstallationProxy::browse() {
+std::optional<std::vector<AMApplication>> AMInstallationProxy::browse() {
     return browseFiltered(nullptr);
 }
 

@@ -20,9 +20,10 @@ public:
 
     static std::shared_ptr<AMInstallationProxy> create(const std::shared_ptr<AMDevice>& device);
 
-    // Every application the device lists, those the predicate accepts (all without one).
-    std::vector<AMApplication> browseFiltered(const Predicate& predicate);
-    std::vector<AMApplication> browse();
+    // Every application the device lists, those the predicate accepts (all without one);
+    // nullopt when the device sent no reply at all.
+    std::optional<std::vector<AMApplication>> browseFiltered(const Predicate& predicate);
+    std::optional<std::vector<AMApplication>> browse();
     // Applications by bundle identifier; nullopt when the lookup fails. An empty type
     // means "Any".
     std::optional<std::map<std::string, AMApplication>> lookupTypeWithAttribute(

@@ -343,7 +343,7 @@ Value AMService::readXMLReplyTimeoutReturnCode(unsigned int timeoutMs, int* retu
         mobiledevice::AMDStatus status =
             mobiledevice::AMDServiceConnectionReceiveMessage(connection_, &reply, nullptr);
         if (status != 0) {
-            LogInfo("{}: {}", "AMDServiceConnectionReceiveMessage", get_error_message(status));
+            LogInfo("{}: {}", "AMDServiceConnectionReceiveMessage", describeStatus(status));
             if (status == mobiledevice::kAMDTimeOutError) timedOut();
             return {};
         }

@@ -532,11 +532,16 @@ const char* messageForIdentifier(std::string_view identifier) {
 
 }  // namespace
 
-std::string get_error_message(std::uint32_t status) {
+const char* get_error_message(std::uint32_t status) {
     for (const StatusRow& row : kStatuses) {
         if (row.status != status) continue;
         const char* message = messageForIdentifier(row.text);
         return message ? message : row.text;
     }
+    return nullptr;
+}
+
+std::string describeStatus(std::uint32_t status) {
+    if (const char* message = get_error_message(status)) return message;
     return fmt::format("Unknown error (0x{:08x})", status);
 }

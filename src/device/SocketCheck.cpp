@@ -50,7 +50,7 @@ int socket_check_fd(int fd, fd_mode mode, unsigned int timeoutMs) {
             LogInfo("Error> {}: EAGAIN", "socket_check_fd");
             return -1;
         }
-        LogInfo("Error> {}: poll failed: {}", "socket_check_fd", std::strerror(errno));
+        LogInfo("Error> {}: select failed: {}", "socket_check_fd", std::strerror(errno));
         return -1;
     }
 }

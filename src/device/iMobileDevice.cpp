@@ -86,5 +86,5 @@ std::vector<iMobileDirectoryEntry> iMobileDevice::contentsOfDirectoryWithAttribu
 }
 
 std::string iMobileDevice::statusText(std::int32_t code) {
-    return get_error_message(static_cast<std::uint32_t>(code));
+    return describeStatus(static_cast<std::uint32_t>(code));
 }

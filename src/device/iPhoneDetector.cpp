@@ -65,7 +65,7 @@ void iPhoneDetector::deviceConnected(const std::shared_ptr<AMDevice>& device) {
     if (!phone.device) return;
     LogInfo("starting service....");
     std::lock_guard lock(mutex_);
-    pending_.push_back(phone);
+    addPendingDevice(phone);
     // Started under the lock, so that the thread is listed before it can look itself up.
     std::thread thread([this, phone]() mutable {
         setUpAndAnnounce(std::move(phone));
@@ -94,8 +94,7 @@ void iPhoneDetector::setUpAndAnnounce(Phone phone) {
     }
     LogInfo("starting service 3....");
     std::lock_guard lock(mutex_);
-    const auto mine = [&](const Phone& p) { return p.device == phone.device; };
-    if (takeFirst(pending_, mine)) {
+    if (removePendingDevice(phone.device)) {
         connected_.push_back(phone);
         announce(kMsgNewPhoneConnected, phone.device);
         if (maker_.isReady && maker_.refresh && !maker_.isReady(phone.device))
@@ -110,12 +109,26 @@ void iPhoneDetector::deviceDisconnected(const std::shared_ptr<AMDevice>& device)
     const auto wrapping = [&](const Phone& p) { return wraps(p.hubDevice, device); };
     // A phone still being set up is taken from the pending list, so that it is never
     // announced; otherwise the connected phone that wraps this device leaves.
-    if (auto phone = takeFirst(pending_, wrapping)) {
+    if (auto phone = removePendingDevice(device)) {
         announce(kMsgPhoneDisconnected, phone->device);
     } else if (auto connected = takeFirst(connected_, wrapping)) {
         announce(kMsgPhoneDisconnected, connected->device);
         retryWake_.notify_all();  // its re-reads end now
     }
+}
+
+void iPhoneDetector::addPendingDevice(const Phone& phone) {
+    pending_.push_back(phone);
+}
+
+std::optional<iPhoneDetector::Phone> iPhoneDetector::removePendingDevice(
+    const std::shared_ptr<AMDevice>& device) {
+    return takeFirst(pending_, [&](const Phone& p) { return wraps(p.hubDevice, device); });
+}
+
+std::optional<iPhoneDetector::Phone> iPhoneDetector::removePendingDevice(
+    const std::shared_ptr<iMobileDevice>& phone) {
+    return takeFirst(pending_, [&](const Phone& p) { return p.device == phone; });
 }
 
 void iPhoneDetector::announce(const char* name, std::shared_ptr<iMobileDevice> device) {

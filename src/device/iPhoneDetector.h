@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -71,6 +72,11 @@ private:
     void setUpAndAnnounce(Phone phone);
     void announce(const char* name, std::shared_ptr<iMobileDevice> device);
     void letGo();
+    // Under mutex_: phones being set up. A phone leaves the list by its hub device (it was
+    // unplugged) or as itself (its set-up ended).
+    void addPendingDevice(const Phone& phone);
+    std::optional<Phone> removePendingDevice(const std::shared_ptr<AMDevice>& device);
+    std::optional<Phone> removePendingDevice(const std::shared_ptr<iMobileDevice>& phone);
     // Under mutex_.
     void startRetries(const Phone& phone, bool now);
     bool isConnected(const Phone& phone) const;

@@ -508,11 +508,11 @@ std::int32_t iPhoneDevice::lastErrorCode() { return phoneDevice_ ? phoneDevice_-
 bool iPhoneDevice::connect(bool keepCurrent) {
     std::lock_guard service(serviceLock_);
     if (!keepCurrent) {
-        if (auto media = newMediaService()) {
-            keepDeviceInfoOf(*media);
-            afcService_ = media;
-            currentService_ = afcService_;
-        }
+        // A fresh connection, or none: a phone that refuses one is not shown as connected.
+        // The file tree makes one anew when it next lists.
+        afcService_ = newMediaService();
+        if (afcService_) keepDeviceInfoOf(*afcService_);
+        currentService_ = afcService_;
     }
     return !currentService_.expired();
 }

@@ -27,6 +27,11 @@ bool iPodDetector::IsPodDevicePath(const std::string& path) {
     return std::filesystem::is_directory(std::filesystem::path(path) / "iPod_Control", ec);
 }
 
+std::shared_ptr<iMobileDevice> iPodDetector::CreateIPodDeviceAtPath(const std::string& path,
+                                                                    bool /*diskMode*/) {
+    return maker_ ? maker_(path) : nullptr;
+}
+
 std::shared_ptr<iMobileDevice> iPodDetector::AddNewPodDevice(const std::string& path) {
     {
         std::lock_guard lock(syncLock_);
@@ -34,7 +39,7 @@ std::shared_ptr<iMobileDevice> iPodDetector::AddNewPodDevice(const std::string& 
             return nullptr;
     }
     if (!IsPodDevicePath(path)) return nullptr;
-    auto device = maker_(path);
+    auto device = CreateIPodDeviceAtPath(path, true);
     if (!device) return nullptr;
     std::lock_guard lock(syncLock_);
     allPodPaths_.push_back(path);

@@ -30,6 +30,9 @@ public:
 
     // The volume holds "iPod_Control" as a folder.
     static bool IsPodDevicePath(const std::string& path);
+    // A new device for the volume, through the maker; every volume found here is in disk
+    // mode, so the flag changes nothing.
+    std::shared_ptr<iMobileDevice> CreateIPodDeviceAtPath(const std::string& path, bool diskMode);
 
     void OnNewPodMounted(const std::string& path);
     void OnPodUnMounted(const std::string& path);

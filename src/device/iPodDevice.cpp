@@ -25,6 +25,7 @@
 #include "media/iTunesDBReader.h"
 #include "platform/volumes/MountTable.h"
 #include "platform/volumes/UsbSerial.h"
+#include "platform/volumes/VolumeIdentity.h"
 
 namespace fs = std::filesystem;
 using foundation::Value;
@@ -79,23 +80,37 @@ std::optional<fs::path> resolvedExisting(fs::path path) {
 
 iPodDevice::SerialLookup iPodDevice::systemSerialLookup() {
     return [](const std::string& mountPath) -> std::optional<std::string> {
-        const auto table = volumes::readMountTable(volumes::kSystemMountTable);
-        if (!table) return std::nullopt;
-        std::optional<std::string> device;
-        for (const auto& entry : *table) {
-            if (entry.mountPath == mountPath) device = entry.device;  // the last mount shows
-        }
+        const auto device = volumes::deviceMountedAt(mountPath);
         return device ? volumes::usbSerialOfDeviceNode(*device) : std::nullopt;
     };
 }
 
-iPodDevice::iPodDevice(const std::string& mountPath, const SerialLookup& serialLookup)
+iPodDevice::VolumeIdLookup iPodDevice::systemVolumeIdLookup() {
+    return [](const std::string& mountPath) -> std::optional<std::string> {
+        const auto device = volumes::deviceMountedAt(mountPath);
+        return device ? volumes::filesystemUuidOfDeviceNode(*device) : std::nullopt;
+    };
+}
+
+iPodDevice::iPodDevice(const std::string& mountPath, const SerialLookup& serialLookup,
+                       const VolumeIdLookup& volumeIdLookup)
     : mountPath_(mountPath) {
     GetPodInfo(serialLookup);
+    // Without a serial two such players would share one (empty) identifier, and every
+    // subsystem finds a device by it.
+    if (!uuid_) uuid_ = volumeIdentifier(volumeIdLookup);
+}
+
+std::string iPodDevice::volumeIdentifier(const VolumeIdLookup& volumeIdLookup) const {
+    if (volumeIdLookup) {
+        if (auto id = volumeIdLookup(mountPath_); id && !id->empty()) return "volume-" + *id;
+    }
+    return mountPath_;
 }
 
 void iPodDevice::GetPodInfo(const SerialLookup& serialLookup) {
     if (serialLookup) uuid_ = serialLookup(mountPath_);
+    if (uuid_ && uuid_->empty()) uuid_.reset();
     if (!uuid_) return;
     ConsoleLog("iPod serial: " + *uuid_);
     const auto folder = NSFileManager::GetPreferencesDirectory();
@@ -378,7 +393,11 @@ std::string iPodDevice::getDeviceName() const {
     if (fs::exists(library, ec)) return nameFromLibrary(library).value_or("iPod");
     std::string database = control + "/iTunes/iTunesDB";
     if (!fs::exists(database, ec)) database = control + "/iTunesDB";
-    return media::iTunesDBReader::masterPlaylistNameOfFile(database).value_or("Unknown iPod");
+    return getNameFromDB(database).value_or("Unknown iPod");
+}
+
+std::optional<std::string> iPodDevice::getNameFromDB(const std::string& path) {
+    return media::iTunesDBReader::masterPlaylistNameOfFile(path);
 }
 
 std::optional<std::string> iPodDevice::nameFromLibrary(const std::string& library) {

@@ -23,8 +23,14 @@ public:
 
     // The serial through the system's mount table and udev.
     static SerialLookup systemSerialLookup();
+    // A volume without a USB serial is known by its file system's UUID, found the same way;
+    // nullopt when it has none (then by its mount path).
+    using VolumeIdLookup = SerialLookup;
+    static VolumeIdLookup systemVolumeIdLookup();
 
-    explicit iPodDevice(const std::string& mountPath, const SerialLookup& serialLookup = systemSerialLookup());
+    explicit iPodDevice(const std::string& mountPath,
+                        const SerialLookup& serialLookup = systemSerialLookup(),
+                        const VolumeIdLookup& volumeIdLookup = systemVolumeIdLookup());
 
     const std::string& mountPath() const { return mountPath_; }
 
@@ -83,6 +89,10 @@ public:
 
 private:
     void GetPodInfo(const SerialLookup& serialLookup);
+    // The master playlist's title in a binary database; nullopt when it has none.
+    static std::optional<std::string> getNameFromDB(const std::string& path);
+    // The identifier of a volume without a USB serial.
+    std::string volumeIdentifier(const VolumeIdLookup& volumeIdLookup) const;
     // The main container's name in a Library.itdb; nullopt when it gives none.
     static std::optional<std::string> nameFromLibrary(const std::string& library);
     // The path inside the volume; nullopt when it leads outside. With `followLast` false a

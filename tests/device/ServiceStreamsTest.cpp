@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -12,6 +15,7 @@
 #include "SocketPair.h"
 #include "device/AMFileRelay.h"
 #include "device/FormatString.h"
+#include "device/SocketCheck.h"
 #include "logging/CapturingLogger.h"
 
 using devicetest::lengthPrefix;
@@ -138,6 +142,23 @@ TEST_F(ServiceLogLines, FailedSendsAndBadDescriptorsAreErrors) {
     AMService unstarted;
     EXPECT_EQ(unstarted.receive(&byte, 1, 10), -1);
     EXPECT_TRUE(logged("[ERROR] ERROR: invalid fd in check_fd -1"));
+}
+
+// A wait the system refuses outright (here: more descriptors than the process may have)
+// fails with the system's words.
+TEST_F(ServiceLogLines, AWaitTheSystemRefusesFailsWithItsReason) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const int result = socket_check_fd(pair.peer, FDM_READ, 100);
+    const int failure = errno;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(logged(fmt::format("Error> socket_check_fd: select failed: {}",
+                                   std::strerror(failure))))
+        << ::testing::PrintToString(lines());
 }
 
 }  // namespace

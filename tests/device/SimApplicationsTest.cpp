@@ -69,6 +69,18 @@ TEST_F(SimEndlessLookup, IsGivenUpAfterAMessagesWorthOfRecords) {
     EXPECT_EQ(static_cast<std::uint32_t>(am->lastcode()), mobiledevice::kAMDLookupFailedError);
 }
 
+class SimApplicationLookup : public devicetest::SimAMDeviceTest {};
+
+// One application by its bundle identifier, from the same lookup as the whole list.
+TEST_F(SimApplicationLookup, FindsOneApplicationOrNone) {
+    const auto reader = am->installedApplicationWithId("com.example.reader");
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->bundleid(), "com.example.reader");
+    EXPECT_EQ(reader->appname(), "Reader");
+    EXPECT_FALSE(am->installedApplicationWithId("com.example.unknown"));
+    EXPECT_FALSE(am->installedApplicationWithId(""));
+}
+
 TEST_F(SimApplications, SpringboardHandsOutPngIcons) {
     sbservices_client_t springboard = nullptr;
     ASSERT_EQ(

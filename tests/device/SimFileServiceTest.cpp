@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -111,6 +112,50 @@ TEST_F(SimFileService, ReadWriteFilesTellResizeAndLock) {
     EXPECT_EQ(status, -900);
     EXPECT_FALSE(file->setFileSize(0));
     EXPECT_FALSE(files->openForReadWrite("/Missing/data.bin"));
+}
+
+}  // namespace
+
+namespace {
+
+// Missing arguments and computer files that cannot be opened fail before the device is
+// asked, each with its own words.
+TEST_F(SimFileService, MissingPathsAndUnopenableFilesSayWhich) {
+    const struct {
+        const char* name;
+        std::function<bool()> call;
+        const char* error;
+    } cases[] = {
+        {"info", [&] { return !files->getFileInfo("").isNil(); }, "Input path is nil"},
+        {"exists", [&] { return files->fileExistsAtPath(""); }, "Input path is nil"},
+        {"list", [&] { return files->directoryContents("").has_value(); }, "Input path is nil"},
+        {"walk", [&] { return files->recursiveDirectoryContents("").has_value(); },
+         "Input path is nil"},
+        {"mkdir", [&] { return files->mkdir(""); }, "Input path is nil"},
+        {"unlink", [&] { return files->unlink(""); }, "Input path is nil"},
+        {"rename from", [&] { return files->renameTo("", "/b"); }, "Old path is nil"},
+        {"rename to", [&] { return files->renameTo("/a", ""); }, "New path is nil"},
+        {"link path", [&] { return files->linkTo("", "/b"); }, "Path is nil"},
+        {"link target", [&] { return files->linkTo("/a", ""); }, "Target is nil"},
+        {"symlink target", [&] { return files->symlinkTo("/a", ""); }, "Target is nil"},
+        {"upload of nothing",
+         [&] { return files->copyLocalFileToRemoteFile(scratch / "missing.bin", "/up.bin"); },
+         "Can't open input file"},
+        {"download into nowhere",
+         [&] {
+             return files->copyRemoteFileToLocalFile("/song.mp3",
+                                                     scratch / "no/such/folder/song.mp3");
+         },
+         "Can't open output file"},
+    };
+    std::ofstream(media("song.mp3")) << "tune";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        files->setLasterror("");
+        EXPECT_FALSE(c.call());
+        EXPECT_EQ(files->lasterror(), c.error);
+    }
+    EXPECT_FALSE(fs::exists(media("up.bin")));
 }
 
 }  // namespace

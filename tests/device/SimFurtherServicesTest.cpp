@@ -270,10 +270,13 @@ TEST_F(SimFurtherServices, InstallationProxyBrowsesInstallsAndArchives) {
     auto delegate = std::make_shared<RecordingDelegate>();
     auto proxy = phone->newAMInstallationProxyWithDelegate(delegate);
     ASSERT_TRUE(proxy);
-    EXPECT_EQ(proxy->browse().size(), 4u);
+    const auto all = proxy->browse();
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->size(), 4u);
     const auto sharing =
         proxy->browseFiltered([](const AMApplication& app) { return app.fileSharingEnabled(); });
-    EXPECT_EQ(sharing.size(), 3u);
+    ASSERT_TRUE(sharing);
+    EXPECT_EQ(sharing->size(), 3u);
     const auto found = proxy->lookupTypeWithAttribute("User", {});
     ASSERT_TRUE(found);
     EXPECT_EQ(found->at("com.example.recorder").appname(), "Voice Memos Pro");

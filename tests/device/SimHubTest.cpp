@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "SimulatorFixture.h"
+#include "logging/CapturingLogger.h"
 #include "support/MainLoop.h"
 
 using devicetest::RecordingListener;
@@ -143,6 +144,39 @@ TEST_F(SimHub, WillTerminateClosesWhatDevicesHaveOpen) {
     EXPECT_EQ(simulated->sessionsStarted(), 2);
     foundation::NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification);
     EXPECT_EQ(simulated->sessionsStopped(), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Records other than an attach or a detach change nothing: the end of the subscription
+// silently, any other code with a line in the log.
+TEST_F(SimHub, EndOfSubscriptionAndUnknownRecordsAreIgnored) {
+    auto logger = std::make_shared<CapturingLogger>();
+    LgLog::sharedInstance().addLogger(logger);
+    const auto savedLevel = lgLogLevel.load();
+    lgLogLevel.store(LgLogFlagError | LgLogFlagWarning | LgLogFlagInfo);
+    simdevice::SimDeviceConfig config;
+    config.udid = "00008101-0000000000000003";
+    attachPaired(config);
+    ASSERT_TRUE(hub->setListener(listener));
+    ASSERT_TRUE(runMainLoopUntil([&] { return listener->connected.size() == 1; }));
+    LgLog::sharedInstance().flushLog();
+    const auto before = logger->texts().size();
+
+    hub->Notify({{}, mobiledevice::kADNCIMessageUnsubscribed});
+    hub->Notify({{}, 42});
+    EXPECT_EQ(hub->devices().size(), 1u);
+    EXPECT_EQ(listener->connected.size(), 1u);
+    EXPECT_TRUE(listener->disconnected.empty());
+    LgLog::sharedInstance().flushLog();
+    const auto lines = logger->texts();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<long>(before), lines.end()),
+              std::vector<std::string>{"Ignoring unknown message: 42"});
+    LgLog::sharedInstance().removeAllLoggers();
+    LgLog::sharedInstance().flushLog();
+    lgLogLevel.store(savedLevel);
 }
 
 }  // namespace

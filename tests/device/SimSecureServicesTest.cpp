@@ -77,8 +77,8 @@ TEST_F(SimSecureServices, PropertyListsTravelThroughTheSecureConnection) {
     auto installer = am->newAMInstallationProxyWithDelegate(nullptr);
     ASSERT_TRUE(installer);
     EXPECT_TRUE(installer->isSecureConnection());
-    EXPECT_EQ(installer->browse().size(), 4u);
-    EXPECT_EQ(installer->browse().size(), 4u);
+    EXPECT_EQ(installer->browse().value_or(std::vector<AMApplication>{}).size(), 4u);
+    EXPECT_EQ(installer->browse().value_or(std::vector<AMApplication>{}).size(), 4u);
 
     // DeviceLink's handshake and messages as well.
     auto screenshots = am->newAMScreenshotService();

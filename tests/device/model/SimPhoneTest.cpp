@@ -161,6 +161,20 @@ TEST_F(SimPhone, SetUpOpensOneSessionAndTheFirstMediaConnectionComesFromIt) {
     EXPECT_EQ(simulated->sessionsStarted() - simulated->sessionsStopped(), started - stopped);
 }
 
+// A fresh connect that the phone refuses leaves no connection behind: the phone is not
+// reported as connected on an old one, and the next connect or listing makes one anew.
+TEST_F(SimPhone, AFreshConnectThePhoneRefusesAnswersNo) {
+    writeLocal(media("note.txt"), "hello");
+    simulated->setRefuseConnections(true);
+    EXPECT_FALSE(phone->connect(false));
+    EXPECT_FALSE(phone->currentService());
+    EXPECT_FALSE(phone->connect(true));
+    simulated->setRefuseConnections(false);
+    EXPECT_TRUE(phone->changeService("com.apple.afc"));
+    EXPECT_TRUE(phone->itemExistsAtPath("note.txt"));
+    EXPECT_TRUE(phone->connect(false));
+}
+
 TEST_F(SimPhone, TenMebibytesRoundTripInChunks) {
     const std::string bytes = randomBytes(10 << 20, 1);
     writeLocal(local("up.bin"), bytes);

@@ -324,11 +324,32 @@ TEST_F(iPodDeviceTest, IdentityFromThePreferencesAndTheSummaryValues) {
     EXPECT_EQ(identity["deviceType"], Value(512));
     EXPECT_EQ(identity["familyID"], Value(std::int64_t{11}));
 
-    // No USB serial: no identifier and no preferences, empty strings in the identity.
+    // No USB serial: no preferences, empty strings in the identity, and an identifier of
+    // the volume's own, so that two such players are told apart: the file system's UUID
+    // where it has one, else the mount path.
     auto anonymous = device(std::nullopt);
-    EXPECT_EQ(anonymous->uuid(), "");
+    EXPECT_EQ(anonymous->uuid(), volume());
+    const auto noSerial = [](const std::string&) { return std::optional<std::string>(); };
+    auto other = std::make_shared<iPodDevice>(scratch / "IPOD2", noSerial);
+    EXPECT_EQ(other->uuid(), scratch / "IPOD2");
+    auto withUuid = std::make_shared<iPodDevice>(
+        volume(), noSerial, [](const std::string&) { return std::optional<std::string>("6A1F-09C2"); });
+    EXPECT_EQ(withUuid->uuid(), "volume-6A1F-09C2");
+    EXPECT_EQ(withUuid->serialNumber(), std::nullopt);
     EXPECT_EQ(anonymous->deviceValueForKeyInDomain("", "")["serial"], Value(""));
     EXPECT_EQ(anonymous->deviceValueForKeyInDomain("", "")["osversion"], Value(""));
+}
+
+TEST_F(iPodDeviceTest, PodTypeByFamily) {
+    const std::pair<int, int> cases[] = {{0, 1},   {6, 1},   {7, 3},   {11, 2},  {12, 3},
+                                         {20, 3},  {21, 0},  {100, 0}, {101, 4}, {150, 4},
+                                         {199, 4}, {200, 0}, {1000, 0}};
+    for (const auto& [family, type] : cases) {
+        const Value preferences = Value::dict({{"Devices", Value::dict({{"000A27001B2C3D4E",
+            Value::dict({{"Family ID", family}})}})}});
+        writeFile(scratch / "config/com.apple.iPod.plist", *foundation::plist::writeXml(preferences));
+        EXPECT_EQ(device()->PodType(), type) << "family " << family;
+    }
 }
 
 TEST_F(iPodDeviceTest, NameFromTheLibraryDatabases) {
