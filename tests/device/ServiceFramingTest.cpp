@@ -185,8 +185,11 @@ TEST_F(ServiceFraming, EmptyAndOverlongLengthsAreDecodeFailures) {
         int code = 99;
         EXPECT_TRUE(pair.service->readPlistTimeoutReturnCode(1000, &code).isNil());
         EXPECT_EQ(code, -2);
+        pair.service->setLasterror("");
         pair.writePeer(lengthPrefix(c.length));
         EXPECT_TRUE(pair.service->readXMLReplyTimeoutReturnCode(1000, nullptr).isNil());
+        // An empty reply is nothing to decode; a length past the cap cannot be.
+        EXPECT_EQ(pair.service->lasterror(), c.length == 0 ? "" : "Failed to decode XML reply");
     }
     // A body that is no property list.
     const std::string junk = "not a list";
@@ -195,6 +198,11 @@ TEST_F(ServiceFraming, EmptyAndOverlongLengthsAreDecodeFailures) {
     int code = 99;
     EXPECT_TRUE(pair.service->readPlistTimeoutReturnCode(1000, &code).isNil());
     EXPECT_EQ(code, -2);
+    // On the reply path the decoder's own words, or the general ones when it has none.
+    pair.writePeer(lengthPrefix(static_cast<std::uint32_t>(junk.size())));
+    pair.writePeer({reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size()});
+    EXPECT_TRUE(pair.service->readXMLReplyTimeoutReturnCode(1000, nullptr).isNil());
+    EXPECT_FALSE(pair.service->lasterror().empty());
 }
 
 TEST_F(ServiceFraming, TimeOutsAndClosedPeersGiveTheirCodes) {
