@@ -28,6 +28,9 @@ protected:
     // Whether pages other than ours are answered too (the pack's pages themselves, which
     // any view must be able to load); other responders answer only our pages.
     virtual bool answersEveryPage() const { return false; }
+    // The headers the responder's class puts into its answers (its class-level
+    // corsHeaders), given also to the answers the base makes for it: a refusal or a failure.
+    virtual HttpHeaderFields classHeaders() const { return {}; }
     // Which operations this responder has; HEAD falls back to GET when it has no HEAD.
     virtual bool implements(Operation) const { return false; }
     // The operations; a null answer means the responder has nothing to say.
@@ -43,6 +46,7 @@ protected:
 
 private:
     std::shared_ptr<HTTPURLResponse> respond(const URLRequest& request, SchemeTask& task);
+    std::shared_ptr<HTTPURLResponse> statusOnly(const URLRequest& request, std::int64_t status) const;
     void deliver(const std::shared_ptr<HTTPURLResponse>& response, SchemeTask& task);
 
     mutable std::mutex lock_;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -9,6 +10,7 @@
 #include "content/AppFetchHandler.h"
 #include "foundation/Json.h"
 #include "foundation/ScratchFolder.h"
+#include "support/Latch.h"
 
 using content::AppFetchHandler;
 using contenttest::RecordingTask;
@@ -343,6 +345,95 @@ TEST_F(AppFetchHandlerTest, ApplicationIconsComeOnceFromTheDeviceThenFromTheCach
         EXPECT_FALSE(AppFetchHandler::isSafeAppId(id)) << id;
     }
     EXPECT_FALSE(AppFetchHandler::findIconDataOfAppOnDevice("../evil", *device));
+}
+
+// Nothing "/fetch" answers may be cached: found or not, ranged, refused or failed.
+TEST_F(AppFetchHandlerTest, EveryAnswerForbidsCaching) {
+    EXPECT_EQ(AppFetchHandler::corsHeaders(),
+              (content::HttpHeaderFields{{"Cache-Control", "no-store"}, {"Expires", "-1"}}));
+    struct Case {
+        std::string query, range, method;
+        int status;
+    };
+    const Case cases[] = {
+        {"action=localfile&path=" + local, "", "GET", 200},
+        {"action=localfile&path=" + local, "bytes=1-2", "GET", 206},
+        {"action=localfile&path=" + local, "bytes=2-1", "GET", 416},
+        {"action=localfile&path=/no/such/file", "", "GET", 404},
+        {"action=file&udid=dev-1&path=/song.mp3", "", "HEAD", 200},
+        {"action=file-list&udid=dev-1&path=/", "", "GET", 200},
+        {"action=tracks&udid=dev-1", "", "GET", 404},
+        {"action=file-list&udid=other", "", "GET", 404},
+        {"action=other", "", "GET", 200},
+        {"", "", "POST", 200},
+        {"action=other", "", "PUT", 405},
+        {"action=file-list&udid=throws", "", "GET", 500},
+    };
+    content::FetchServices services;
+    services.findDevice = [this](const std::string& udid) -> std::shared_ptr<content::FetchDevice> {
+        if (udid == "throws") throw std::runtime_error("device gone");
+        return udid == "dev-1" ? device : nullptr;
+    };
+    AppFetchHandler::setServices(services);
+    for (const auto& c : cases) {
+        const auto task = serve(c.query, c.range, c.method);
+        const std::string label = c.method + " " + c.query + " " + c.range;
+        EXPECT_EQ(task->status(), c.status) << label;
+        EXPECT_EQ(task->header("Cache-Control"), "no-store") << label;
+        EXPECT_EQ(task->header("Expires"), "-1") << label;
+    }
+}
+
+// A "/fetch" job that is still running when the process exits (the pool's jobs are not
+// waited for) reads the registry of media loaders after every static destructor has run.
+struct JobAtExit {
+    std::shared_ptr<MemoryDevice> device = std::make_shared<MemoryDevice>();
+    std::atomic<bool> loaderGone = false;
+    std::shared_ptr<RecordingTask> task =
+        std::make_shared<RecordingTask>("myapp://x/fetch?action=tracks&udid=dev-1");
+    testsupport::Latch entered{1}, released{1};
+    std::thread job;
+};
+
+JobAtExit* jobAtExit = nullptr;
+
+// Held by the registry alone.
+struct RegisteredLoader : StaticLoader {
+    ~RegisteredLoader() override { jobAtExit->loaderGone = true; }
+};
+
+[[noreturn]] void runAFetchJobThroughExit() {
+    jobAtExit = new JobAtExit;
+    // Registered before the registry is made, so it runs after the registry's destructor
+    // would: the job goes on then, as it may at any exit.
+    std::atexit([] {
+        if (jobAtExit->loaderGone) std::_Exit(2);
+        jobAtExit->released.count_down();
+        jobAtExit->job.join();
+        const bool whole = jobAtExit->task->status() == 200 &&
+                           jobAtExit->task->body() == R"({"records":[],"total":0})";
+        std::_Exit(whole ? 0 : 3);
+    });
+    auto loader = std::make_shared<RegisteredLoader>();
+    loader->tracks = Value::dict({{"records", foundation::Array{}}, {"total", 0}});
+    AppFetchHandler::setMediaLoaderOf(std::move(loader), "dev-1");
+    content::FetchServices services;
+    services.findDevice = [](const std::string&) -> std::shared_ptr<content::FetchDevice> {
+        jobAtExit->entered.count_down();
+        jobAtExit->released.wait();
+        return jobAtExit->device;
+    };
+    AppFetchHandler::setServices(services);
+    jobAtExit->job = std::thread([] {
+        AppFetchHandler().handle(jobAtExit->task->request(), jobAtExit->task, nullptr);
+    });
+    jobAtExit->entered.wait();
+    std::exit(0);
+}
+
+TEST(AppFetchHandlerAtExit, AJobRunningThroughExitFindsTheRegistryWhole) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(runAFetchJobThroughExit(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
