@@ -31,7 +31,7 @@ public:
                 list.push_back(std::make_shared<Node>(device, "/" + name, false));
             return list;
         }
-        void refreshChildren() override {}
+        void refreshChildren() override { device.calls.push_back("refreshChildren " + path); }
         std::string displayName() override { return path.substr(path.rfind('/') + 1); }
         std::string fullPath() override { return path; }
         bool isDirectory() override { return folder; }
@@ -46,7 +46,11 @@ public:
         std::optional<std::string> entryPath() override { return std::nullopt; }
         std::int32_t lastErrorCode() override { return 0; }
         std::string iconName() override { return folder ? "folder" : "text-x-generic"; }
-        NSImage::Image realImage() override { return nullptr; }
+        // Pictures hold 100 by 60 pixels.
+        NSImage::Image realImage() override {
+            if (!path.ends_with(".jpg")) return nullptr;
+            return NSImage::Image(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 100, 60), g_object_unref);
+        }
         MemoryDevice& device;
         std::string path;
         bool folder;
@@ -61,8 +65,11 @@ public:
                                                 bool isDirectory) override {
         return std::make_shared<Node>(*this, path, isDirectory);
     }
-    std::shared_ptr<content::FetchNode> appsRoot(bool) override { return nullptr; }
-    void resetService() override {}
+    std::shared_ptr<content::FetchNode> appsRoot(bool refresh) override {
+        calls.push_back(refresh ? "appsRoot anew" : "appsRoot");
+        return std::make_shared<Node>(*this, "/", true);
+    }
+    void resetService() override { calls.push_back("resetService"); }
     std::optional<foundation::Data> readFile(const std::string& path, std::uint64_t offset,
                                              std::uint64_t length) override {
         auto found = files.find(path.substr(1));
@@ -82,6 +89,7 @@ public:
     std::map<std::string, std::string> files;
     std::optional<foundation::Data> icon;
     std::atomic<int> iconAsks = 0;
+    std::vector<std::string> calls;  // node and service calls, in order
     // Reads from here on fail, as when the device goes midway.
     std::uint64_t readableUpTo = UINT64_MAX;
 };
@@ -434,6 +442,51 @@ struct RegisteredLoader : StaticLoader {
 TEST(AppFetchHandlerAtExit, AJobRunningThroughExitFindsTheRegistryWhole) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(runAFetchJobThroughExit(), testing::ExitedWithCode(0), "");
+}
+
+// The list of applications is the device's kept node, made anew on "refresh" and never
+// refreshed as a folder; its records carry no size and no dates. Any other node is
+// refreshed, and then the device's file service is started afresh.
+TEST_F(AppFetchHandlerTest, TheApplicationListAndRefreshes) {
+    const auto list = [&](const std::string& query) {
+        return foundation::json::read(serve("action=file-list&udid=dev-1&" + query)->body()).value_or(Value());
+    };
+    const Value apps = list("type=app");
+    ASSERT_EQ(apps["total"].toInt64(), 1);
+    const Value& record = apps["records"][0];
+    EXPECT_EQ(record["name"].stringOr(), "song.mp3");
+    EXPECT_FALSE(record["isdir"].toBool().value_or(true));
+    for (const char* key : {"size", "created", "modified"}) EXPECT_TRUE(record[key].isNil()) << key;
+    EXPECT_EQ(device->calls, std::vector<std::string>{"appsRoot"});
+
+    device->calls.clear();
+    list("type=app&refresh=true");
+    EXPECT_EQ(device->calls, std::vector<std::string>{"appsRoot anew"});
+    device->calls.clear();
+    list("type=app&appid=com.x.app&path=/Documents&refresh=1");
+    EXPECT_EQ(device->calls, (std::vector<std::string>{"refreshChildren /Documents", "resetService"}));
+    device->calls.clear();
+    const Value files = list("type=file&path=/&refresh=true");
+    EXPECT_EQ(device->calls, (std::vector<std::string>{"refreshChildren /", "resetService"}));
+    EXPECT_EQ(files["records"][0]["size"].toInt64(), 1000);
+}
+
+// The icon of a node that is no application: its picture with "fullsize", fitted into 48
+// pixels unless a size is asked.
+TEST_F(AppFetchHandlerTest, IconOfANodeThatIsNoApplication) {
+    device->files["photo.jpg"] = "jpeg";
+    const auto sideOf = [&](const std::string& query) {
+        const auto task = serve("action=icon&udid=dev-1&path=/photo.jpg&" + query);
+        EXPECT_EQ(task->status(), 200) << query;
+        EXPECT_EQ(task->header("Content-Type"), "image/png") << query;
+        const std::string& png = task->body();
+        const auto image = NSImage::safeImageWithDataIsPNG(foundation::Data(png.begin(), png.end()), true);
+        return image ? std::pair(gdk_pixbuf_get_width(image.get()), gdk_pixbuf_get_height(image.get()))
+                     : std::pair(0, 0);
+    };
+    EXPECT_EQ(sideOf("fullsize=true"), std::pair(48, 28));
+    EXPECT_EQ(sideOf("fullsize=true&size=20"), std::pair(20, 12));
+    EXPECT_EQ(device->iconAsks.load(), 0);
 }
 
 }  // namespace
