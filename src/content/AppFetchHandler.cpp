@@ -174,7 +174,7 @@ struct AppFetchHandler::Reply {
 };
 
 ResponderClass AppFetchHandler::responderClass() {
-    return {"AppFetchHandler", "/fetch", nullptr,
+    return {"AppFetchHandler", uri(), nullptr,
             [] { return std::make_shared<AppFetchHandler>(); }};
 }
 

@@ -25,6 +25,7 @@ namespace content {
 class AppFetchHandler : public RequestResponseHandler {
 public:
     static ResponderClass responderClass();
+    static std::optional<std::string> uri() { return "/fetch"; }
 
     // Set once at start-up by the process entry, before the first request.
     static void setServices(FetchServices services);

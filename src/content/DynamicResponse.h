@@ -11,6 +11,7 @@ namespace content {
 class DynamicResponse : public RequestResponseHandler {
 public:
     static ResponderClass responderClass();
+    static std::optional<std::string> uri() { return "/ajax"; }
     // Whether a path names "/ajax" (the registry matches by path and never asks this).
     static bool test(std::string_view path);
     // Its answers carry no headers of their own.

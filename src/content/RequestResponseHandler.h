@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "content/MyHttpURLResponse.h"
 #include "content/SchemeTask.h"
@@ -17,6 +19,10 @@ public:
     enum class Operation { Head, Get, Post };
 
     virtual ~RequestResponseHandler() = default;
+
+    // The path a responder class serves, matched exactly; none for a class that tests
+    // paths instead.
+    static std::optional<std::string> uri() { return std::nullopt; }
 
     // Serves the request and runs `finish` (which may be empty) last, in every case.
     void handle(const URLRequest& request, const std::shared_ptr<SchemeTask>& task,
