@@ -34,9 +34,10 @@ struct MediaLoaderRegistry {
     AppFetchHandler::MediaLoaders loaders;
 };
 
+// Never destroyed: the pool's jobs are not waited for at exit.
 MediaLoaderRegistry& registry() {
-    static MediaLoaderRegistry shared;
-    return shared;
+    static auto* const shared = new MediaLoaderRegistry;
+    return *shared;
 }
 
 struct SharedServices {
@@ -44,9 +45,10 @@ struct SharedServices {
     FetchServices services;
 };
 
+// Never destroyed, as the registry.
 SharedServices& sharedServices() {
-    static SharedServices shared;
-    return shared;
+    static auto* const shared = new SharedServices;
+    return *shared;
 }
 
 FetchServices services() {
@@ -172,8 +174,12 @@ struct AppFetchHandler::Reply {
 };
 
 ResponderClass AppFetchHandler::responderClass() {
-    return {"AppFetchHandler", "/fetch", nullptr,
+    return {"AppFetchHandler", uri(), nullptr,
             [] { return std::make_shared<AppFetchHandler>(); }};
+}
+
+HttpHeaderFields AppFetchHandler::corsHeaders() {
+    return {{"Cache-Control", "no-store"}, {"Expires", "-1"}};
 }
 
 void AppFetchHandler::setServices(FetchServices services) {
@@ -264,7 +270,7 @@ std::shared_ptr<HTTPURLResponse> AppFetchHandler::postResponse(const URLRequest&
         if (!foundation::json::read(bodyText(request), &error)) LogWarn("{}", error);
     }
     auto response = std::make_shared<MyHttpURLResponse>(
-        request.url, 200, HttpHeaderFields{{"Cache-Control", "no-store"}, {"Expires", "-1"}});
+        request.url, 200, corsHeaders());
     response->setMIMEType("application/json");
     return response;
 }
@@ -286,7 +292,7 @@ std::shared_ptr<HTTPURLResponse> AppFetchHandler::answer(const URLRequest& reque
         deviceAction(action, reply);
     }
 
-    HttpHeaderFields headers{{"Cache-Control", "no-store"}, {"Expires", "-1"}};
+    HttpHeaderFields headers = corsHeaders();
     const bool streamed = bool(reply.pieces);
     const std::uint64_t bodyLength = streamed || head ? reply.piecesLength : reply.body.size();
     if (reply.unsatisfiable) {

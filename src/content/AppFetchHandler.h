@@ -20,13 +20,18 @@ namespace content {
 //
 // It also keeps the process-wide registry of media loaders by device identifier (the text
 // exactly as given), which the application fills when a device's library is loaded and
-// empties when the device leaves. Safe from any thread.
+// empties when the device leaves. Safe from any thread; the registry and the services
+// are never destroyed, so a job still running while the process exits finds them whole.
 class AppFetchHandler : public RequestResponseHandler {
 public:
     static ResponderClass responderClass();
+    static std::optional<std::string> uri() { return "/fetch"; }
 
     // Set once at start-up by the process entry, before the first request.
     static void setServices(FetchServices services);
+
+    // The headers every answer starts from: nothing of it is cached.
+    static HttpHeaderFields corsHeaders();
 
     using MediaLoaders = std::map<std::string, std::shared_ptr<FetchMediaLoader>, std::less<>>;
 
@@ -53,6 +58,7 @@ public:
     static constexpr std::uint64_t kPieceSize = 1024 * 1024;
 
 protected:
+    HttpHeaderFields classHeaders() const override { return corsHeaders(); }
     bool implements(Operation) const override { return true; }
     std::shared_ptr<HTTPURLResponse> headResponse(const URLRequest&, SchemeTask&) override;
     std::shared_ptr<HTTPURLResponse> getResponse(const URLRequest&, SchemeTask&) override;

@@ -7,7 +7,7 @@
 namespace content {
 
 ResponderClass DynamicResponse::responderClass() {
-    return {"DynamicResponse", "/ajax", nullptr,
+    return {"DynamicResponse", uri(), nullptr,
             [] { return std::make_shared<DynamicResponse>(); }};
 }
 

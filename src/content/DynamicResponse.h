@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "content/CustomSchemeHandler.h"
@@ -10,8 +11,11 @@ namespace content {
 class DynamicResponse : public RequestResponseHandler {
 public:
     static ResponderClass responderClass();
+    static std::optional<std::string> uri() { return "/ajax"; }
     // Whether a path names "/ajax" (the registry matches by path and never asks this).
     static bool test(std::string_view path);
+    // Its answers carry no headers of their own.
+    static std::optional<HttpHeaderFields> corsHeaders() { return std::nullopt; }
 
 protected:
     bool implements(Operation) const override { return true; }

@@ -46,6 +46,10 @@ public:
     MyHttpURLResponse(foundation::Url url, std::int64_t statusCode,
                       HttpHeaderFields headerFields = {})
         : HTTPURLResponse(std::move(url), statusCode, {}, std::move(headerFields)) {}
+    MyHttpURLResponse(foundation::Url url, std::int64_t statusCode, std::string httpVersion,
+                      HttpHeaderFields headerFields)
+        : HTTPURLResponse(std::move(url), statusCode, std::move(httpVersion),
+                          std::move(headerFields)) {}
     // Status 200 with the given body and no headers.
     MyHttpURLResponse(foundation::Url url, foundation::Data data)
         : HTTPURLResponse(std::move(url), 200), data_(std::move(data)) {}

@@ -17,9 +17,10 @@ Image decode(std::span<const std::uint8_t> bytes) {
 
 // The extensions of the formats the decoder reads, each as written and in upper case: camera
 // files are often named "IMG_0001.JPG".
+// Never destroyed: a background job may still ask while the process exits.
 const std::set<std::string, std::less<>>& readableExtensions() {
-    static const std::set<std::string, std::less<>> extensions = [] {
-        std::set<std::string, std::less<>> found;
+    static const auto* const extensions = [] {
+        auto* found = new std::set<std::string, std::less<>>;
         GSList* formats = gdk_pixbuf_get_formats();
         for (GSList* item = formats; item; item = item->next) {
             auto* format = static_cast<GdkPixbufFormat*>(item->data);
@@ -30,16 +31,16 @@ const std::set<std::string, std::less<>>& readableExtensions() {
             gchar** list = gdk_pixbuf_format_get_extensions(format);
             for (gchar** e = list; e && *e; ++e) {
                 std::string extension(*e);
-                found.insert(extension);
+                found->insert(extension);
                 for (auto& c : extension) c = static_cast<char>(g_ascii_toupper(c));
-                found.insert(extension);
+                found->insert(extension);
             }
             g_strfreev(list);
         }
         g_slist_free(formats);
         return found;
     }();
-    return extensions;
+    return *extensions;
 }
 
 // The extension of the last path component, or the whole component when it has none.

@@ -26,10 +26,6 @@ std::vector<RequestResponseHandler::Operation> operationsFor(const std::string& 
     return {};
 }
 
-std::shared_ptr<HTTPURLResponse> statusOnly(const URLRequest& request, std::int64_t status) {
-    return std::make_shared<MyHttpURLResponse>(request.url, status);
-}
-
 // The URL error of a connection lost midway.
 constexpr std::int64_t kNetworkConnectionLost = -1005;
 
@@ -50,6 +46,11 @@ void reportDeliveryFailure(const char* description) {
 }
 
 }  // namespace
+
+std::shared_ptr<HTTPURLResponse> RequestResponseHandler::statusOnly(const URLRequest& request,
+                                                                    std::int64_t status) const {
+    return std::make_shared<MyHttpURLResponse>(request.url, status, classHeaders());
+}
 
 void RequestResponseHandler::stop() {
     std::lock_guard guard(lock_);

@@ -3,6 +3,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "content/MyHttpURLResponse.h"
 #include "content/SchemeTask.h"
@@ -18,6 +20,10 @@ public:
 
     virtual ~RequestResponseHandler() = default;
 
+    // The path a responder class serves, matched exactly; none for a class that tests
+    // paths instead.
+    static std::optional<std::string> uri() { return std::nullopt; }
+
     // Serves the request and runs `finish` (which may be empty) last, in every case.
     void handle(const URLRequest& request, const std::shared_ptr<SchemeTask>& task,
                 const std::function<void()>& finish);
@@ -28,6 +34,9 @@ protected:
     // Whether pages other than ours are answered too (the pack's pages themselves, which
     // any view must be able to load); other responders answer only our pages.
     virtual bool answersEveryPage() const { return false; }
+    // The headers the responder's class puts into its answers (its class-level
+    // corsHeaders), given also to the answers the base makes for it: a refusal or a failure.
+    virtual HttpHeaderFields classHeaders() const { return {}; }
     // Which operations this responder has; HEAD falls back to GET when it has no HEAD.
     virtual bool implements(Operation) const { return false; }
     // The operations; a null answer means the responder has nothing to say.
@@ -43,6 +52,7 @@ protected:
 
 private:
     std::shared_ptr<HTTPURLResponse> respond(const URLRequest& request, SchemeTask& task);
+    std::shared_ptr<HTTPURLResponse> statusOnly(const URLRequest& request, std::int64_t status) const;
     void deliver(const std::shared_ptr<HTTPURLResponse>& response, SchemeTask& task);
 
     mutable std::mutex lock_;

@@ -87,7 +87,7 @@ bool verifyAndInflate(const ResourcePack::Index& index, std::string_view passwor
 }  // namespace
 
 ResponderClass StaticFileResponse::responderClass() {
-    return {"StaticFileResponse", std::nullopt, &StaticFileResponse::test,
+    return {"StaticFileResponse", uri(), &StaticFileResponse::test,
             [] { return std::make_shared<StaticFileResponse>(); }};
 }
 

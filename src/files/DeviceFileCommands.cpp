@@ -11,6 +11,7 @@
 #include "foundation/Base64.h"
 #include "foundation/Error.h"
 #include "foundation/PropertyList.h"
+#include "shell/plugins/PageValues.h"
 
 using foundation::Value;
 
@@ -65,7 +66,7 @@ Value runReader(SQLiteReader& reader, const Value& data) {
     if (action == "tables") answer = reader.allTables(data["params"]);
     else if (action == "columns") answer = reader.columnsOfTable(data["table"]);
     else if (action == "query") answer = reader.query(data["params"]);
-    else return failure(fmt::format("Unknown sqlite action: {}", action));
+    else return failure(fmt::format("Unknown sqlite action: {}", PageValues::description(data["action"])));
     if (answer["result"].toBool().value_or(false)) return success(answer);
     return failure(answer["reason"].stringOr());
 }

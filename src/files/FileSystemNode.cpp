@@ -29,9 +29,10 @@ std::string iconForFile(const std::string& name) {
 
 }  // namespace
 
+// Never destroyed, like the empty listing below: a request's job may still run at exit.
 const std::string& FileSystemNode::diskFolderName() {
-    static const std::string name = ".OrvandelDisk";
-    return name;
+    static const auto* const name = new std::string(".OrvandelDisk");
+    return *name;
 }
 
 std::string FileSystemNode::diskFolderPath() { return "/" + diskFolderName(); }
@@ -152,12 +153,12 @@ void FileSystemNode::connectToDevice() const {
 }
 
 const std::vector<FileSystemNode::Ptr>& FileSystemNode::children() {
-    static const std::vector<Ptr> none;
+    static const auto* const none = new std::vector<Ptr>;
     if (children_) return *children_;
     std::vector<iMobileDirectoryEntry> entries;
     const std::string path = fullPath();
     performOnDevice([&](iMobileDevice& d) { entries = d.contentsOfDirectoryWithAttributes(path); });
-    if (entries.empty()) return none;
+    if (entries.empty()) return *none;
 
     const DevicePtr device = device_.lock();
     const Ptr self = shared_from_this();

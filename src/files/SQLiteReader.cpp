@@ -24,10 +24,52 @@ Value pageValue(const Value& value) {
     return value;
 }
 
-// Runs one SQL text and hands each finished row to `row`; throws "SQL Exception" when the
-// statement cannot be prepared.
-void rowsOfQuery(SqlDatabase& db, const std::string& sql, bool fullInfo,
-                 const std::function<void(Value)>& row) {
+std::string descriptionOf(const std::exception& exception) {
+    if (const auto* named = dynamic_cast<const foundation::NamedException*>(&exception))
+        return named->reason();
+    return exception.what();
+}
+
+}  // namespace
+
+SQLiteReader::SQLiteReader(std::shared_ptr<SqlDatabase> db) : db_(std::move(db)) {}
+
+std::shared_ptr<SqlDatabase> SQLiteReader::db() const {
+    std::lock_guard lock(mutex_);
+    return db_;
+}
+
+void SQLiteReader::setDb(std::shared_ptr<SqlDatabase> db) {
+    std::lock_guard lock(mutex_);
+    db_ = std::move(db);
+}
+
+Value columns_of_table(SqlDatabase& db, const std::string& table) {
+    Value columns = foundation::Array{};
+    try {
+        // Bound, not spliced: a table name is data from the page.
+        auto results = db.executeQuery("SELECT * FROM pragma_table_info(?)", table);
+        if (!results) return columns;
+        while (results->next()) {
+            const auto defaultValue = results->stringForColumn("dflt_value");
+            columns.append(Value::dict({
+                {"cid", static_cast<std::int64_t>(results->intForColumn("cid"))},
+                {"name", results->safeStringForColumn("name")},
+                {"type", results->safeStringForColumn("type")},
+                {"notnull", static_cast<std::int64_t>(results->intForColumn("notnull"))},
+                {"dflt_value", defaultValue ? Value(*defaultValue) : Value::null()},
+                {"pk", results->longLongIntForColumn("pk")},
+            }));
+        }
+        results->close();
+    } catch (const std::exception& exception) {
+        LogError("{}", descriptionOf(exception));
+    }
+    return columns;
+}
+
+void row_of_query(SqlDatabase& db, const std::string& sql, bool fullInfo,
+                  const std::function<void(Value)>& row) {
     auto results = db.executeQuery(sql);
     if (!results) {
         if (db.hadError()) throw foundation::NamedException("SQL Exception", db.lastErrorMessage());
@@ -54,50 +96,6 @@ void rowsOfQuery(SqlDatabase& db, const std::string& sql, bool fullInfo,
     if (failed) throw foundation::NamedException("SQL Exception", db.lastErrorMessage());
 }
 
-std::string descriptionOf(const std::exception& exception) {
-    if (const auto* named = dynamic_cast<const foundation::NamedException*>(&exception))
-        return named->reason();
-    return exception.what();
-}
-
-}  // namespace
-
-SQLiteReader::SQLiteReader(std::shared_ptr<SqlDatabase> db) : db_(std::move(db)) {}
-
-std::shared_ptr<SqlDatabase> SQLiteReader::db() const {
-    std::lock_guard lock(mutex_);
-    return db_;
-}
-
-void SQLiteReader::setDb(std::shared_ptr<SqlDatabase> db) {
-    std::lock_guard lock(mutex_);
-    db_ = std::move(db);
-}
-
-Value SQLiteReader::columnsOfTableIn(SqlDatabase& db, const std::string& table) {
-    Value columns = foundation::Array{};
-    try {
-        // Bound, not spliced: a table name is data from the page.
-        auto results = db.executeQuery("SELECT * FROM pragma_table_info(?)", table);
-        if (!results) return columns;
-        while (results->next()) {
-            const auto defaultValue = results->stringForColumn("dflt_value");
-            columns.append(Value::dict({
-                {"cid", static_cast<std::int64_t>(results->intForColumn("cid"))},
-                {"name", results->safeStringForColumn("name")},
-                {"type", results->safeStringForColumn("type")},
-                {"notnull", static_cast<std::int64_t>(results->intForColumn("notnull"))},
-                {"dflt_value", defaultValue ? Value(*defaultValue) : Value::null()},
-                {"pk", results->longLongIntForColumn("pk")},
-            }));
-        }
-        results->close();
-    } catch (const std::exception& exception) {
-        LogError("{}", descriptionOf(exception));
-    }
-    return columns;
-}
-
 Value SQLiteReader::allTables(const Value& params) {
     const auto database = db();
     if (!database || !database->open()) return failure("Failed to open sqlite");
@@ -111,7 +109,7 @@ Value SQLiteReader::allTables(const Value& params) {
     while (results && results->next()) {
         const std::string name = results->safeStringForColumn("tbl_name");
         tables.append(name);
-        if (wantInfo) info.set(name, columnsOfTableIn(*database, name));
+        if (wantInfo) info.set(name, columns_of_table(*database, name));
     }
     if (results) results->close();
     Value answer = Value::dict({{"result", true}, {"tables", tables}});
@@ -125,10 +123,10 @@ Value SQLiteReader::columnsOfTable(const Value& table) {
     if (!database || !database->open()) return failure("failed to open sqlite.");
     Value info = foundation::Dictionary{};
     if (const auto* name = table.string()) {
-        info.set(*name, columnsOfTableIn(*database, *name));
+        info.set(*name, columns_of_table(*database, *name));
     } else {
         for (const Value& entry : *table.array()) {
-            if (const auto* name = entry.string()) info.set(*name, columnsOfTableIn(*database, *name));
+            if (const auto* name = entry.string()) info.set(*name, columns_of_table(*database, *name));
         }
     }
     return Value::dict({{"result", true}, {"info", info}});
@@ -141,7 +139,7 @@ Value SQLiteReader::query(const Value& params) {
     const Value& query = params["query"];
     if (const auto* sql = query.string()) {
         Value rows = foundation::Array{};
-        rowsOfQuery(*database, *sql, fullInfo, [&](Value row) { rows.append(std::move(row)); });
+        row_of_query(*database, *sql, fullInfo, [&](Value row) { rows.append(std::move(row)); });
         return Value::dict({{"result", true}, {"rows", rows}});
     }
     if (const auto* queries = query.array()) {
@@ -154,7 +152,7 @@ Value SQLiteReader::query(const Value& params) {
             Value rows = foundation::Array{};
             Value result;
             try {
-                rowsOfQuery(*database, sql, fullInfo, [&](Value row) { rows.append(std::move(row)); });
+                row_of_query(*database, sql, fullInfo, [&](Value row) { rows.append(std::move(row)); });
             } catch (const std::exception& exception) {
                 result.set("error", descriptionOf(exception));
             }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "foundation/Value.h"
 
@@ -31,11 +33,18 @@ public:
     // Error"). Anything else gives no rows.
     foundation::Value query(const foundation::Value& params);
 
-    // The column descriptions of one table: {"cid", "name", "type", "notnull",
-    // "dflt_value", "pk"} each; empty for a table that does not exist.
-    static foundation::Value columnsOfTableIn(SqlDatabase& db, const std::string& table);
-
 private:
     mutable std::mutex mutex_;
     std::shared_ptr<SqlDatabase> db_;
 };
+
+// The column descriptions of one table: {"cid", "name", "type", "notnull", "dflt_value",
+// "pk"} each; empty for a table that does not exist. A failure is logged and what was
+// gathered is answered.
+foundation::Value columns_of_table(SqlDatabase& db, const std::string& table);
+
+// Runs one SQL text and hands each finished row to `row`, in the plain or the full-info
+// form; throws the named exception "SQL Exception" with the database's message when the
+// statement fails.
+void row_of_query(SqlDatabase& db, const std::string& sql, bool fullInfo,
+                  const std::function<void(foundation::Value)>& row);

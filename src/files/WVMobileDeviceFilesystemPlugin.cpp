@@ -13,6 +13,7 @@
 #include "device/DeviceManager.h"
 #include "files/DeviceCopyCommands.h"
 #include "files/DeviceFileCommands.h"
+#include "files/MusicImportCommands.h"
 #include "files/RequestArguments.h"
 #include "files/RingtoneInstaller.h"
 #include "foundation/PathComponents.h"
@@ -200,6 +201,12 @@ Value WVMobileDeviceFilesystemPlugin::pair(iMobileDevice& device) {
             detector->retrySetUp(&device);
     }
     return Value::dict({{"result", paired}});
+}
+
+bool WVMobileDeviceFilesystemPlugin::addTrackToITunesMediaLoaderToPlaylist(
+    const MusicImportServices& services, Value& track, const DeviceTrackLibrary& loader,
+    const std::optional<std::string>& playlist) {
+    return MusicImportCommands::addTrackToITunesMediaLoaderToPlaylist(services, track, loader, playlist);
 }
 
 std::string WVMobileDeviceFilesystemPlugin::getTempFilepathWithPrefix(

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "files/FileSystemNode.h"
+#include "files/MusicImportServices.h"
 #include "files/WVMobileDeviceFileSystemPluginDelegate.h"
 #include "shell/plugins/WVPluginBase.h"
 
@@ -92,6 +93,13 @@ public:
     // The commands that run after the path check, by exact name. Further commands are
     // added here at start-up, before any request runs.
     static std::map<std::string, Command>& fileCommands();
+
+    // Adds an imported track record to its playlist in the music library (the Music
+    // import commands tell how it is chosen).
+    static bool addTrackToITunesMediaLoaderToPlaylist(const MusicImportServices& services,
+                                                      foundation::Value& track,
+                                                      const DeviceTrackLibrary& loader,
+                                                      const std::optional<std::string>& playlist);
 
 protected:
     void OnJSNotification(const foundation::Notification& notification) override;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <thread>
@@ -9,6 +10,7 @@
 #include "content/AppFetchHandler.h"
 #include "foundation/Json.h"
 #include "foundation/ScratchFolder.h"
+#include "support/Latch.h"
 
 using content::AppFetchHandler;
 using contenttest::RecordingTask;
@@ -29,7 +31,7 @@ public:
                 list.push_back(std::make_shared<Node>(device, "/" + name, false));
             return list;
         }
-        void refreshChildren() override {}
+        void refreshChildren() override { device.calls.push_back("refreshChildren " + path); }
         std::string displayName() override { return path.substr(path.rfind('/') + 1); }
         std::string fullPath() override { return path; }
         bool isDirectory() override { return folder; }
@@ -44,7 +46,11 @@ public:
         std::optional<std::string> entryPath() override { return std::nullopt; }
         std::int32_t lastErrorCode() override { return 0; }
         std::string iconName() override { return folder ? "folder" : "text-x-generic"; }
-        NSImage::Image realImage() override { return nullptr; }
+        // Pictures hold 100 by 60 pixels.
+        NSImage::Image realImage() override {
+            if (!path.ends_with(".jpg")) return nullptr;
+            return NSImage::Image(gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 100, 60), g_object_unref);
+        }
         MemoryDevice& device;
         std::string path;
         bool folder;
@@ -59,8 +65,11 @@ public:
                                                 bool isDirectory) override {
         return std::make_shared<Node>(*this, path, isDirectory);
     }
-    std::shared_ptr<content::FetchNode> appsRoot(bool) override { return nullptr; }
-    void resetService() override {}
+    std::shared_ptr<content::FetchNode> appsRoot(bool refresh) override {
+        calls.push_back(refresh ? "appsRoot anew" : "appsRoot");
+        return std::make_shared<Node>(*this, "/", true);
+    }
+    void resetService() override { calls.push_back("resetService"); }
     std::optional<foundation::Data> readFile(const std::string& path, std::uint64_t offset,
                                              std::uint64_t length) override {
         auto found = files.find(path.substr(1));
@@ -80,6 +89,7 @@ public:
     std::map<std::string, std::string> files;
     std::optional<foundation::Data> icon;
     std::atomic<int> iconAsks = 0;
+    std::vector<std::string> calls;  // node and service calls, in order
     // Reads from here on fail, as when the device goes midway.
     std::uint64_t readableUpTo = UINT64_MAX;
 };
@@ -343,6 +353,140 @@ TEST_F(AppFetchHandlerTest, ApplicationIconsComeOnceFromTheDeviceThenFromTheCach
         EXPECT_FALSE(AppFetchHandler::isSafeAppId(id)) << id;
     }
     EXPECT_FALSE(AppFetchHandler::findIconDataOfAppOnDevice("../evil", *device));
+}
+
+// Nothing "/fetch" answers may be cached: found or not, ranged, refused or failed.
+TEST_F(AppFetchHandlerTest, EveryAnswerForbidsCaching) {
+    EXPECT_EQ(AppFetchHandler::corsHeaders(),
+              (content::HttpHeaderFields{{"Cache-Control", "no-store"}, {"Expires", "-1"}}));
+    struct Case {
+        std::string query, range, method;
+        int status;
+    };
+    const Case cases[] = {
+        {"action=localfile&path=" + local, "", "GET", 200},
+        {"action=localfile&path=" + local, "bytes=1-2", "GET", 206},
+        {"action=localfile&path=" + local, "bytes=2-1", "GET", 416},
+        {"action=localfile&path=/no/such/file", "", "GET", 404},
+        {"action=file&udid=dev-1&path=/song.mp3", "", "HEAD", 200},
+        {"action=file-list&udid=dev-1&path=/", "", "GET", 200},
+        {"action=tracks&udid=dev-1", "", "GET", 404},
+        {"action=file-list&udid=other", "", "GET", 404},
+        {"action=other", "", "GET", 200},
+        {"", "", "POST", 200},
+        {"action=other", "", "PUT", 405},
+        {"action=file-list&udid=throws", "", "GET", 500},
+    };
+    content::FetchServices services;
+    services.findDevice = [this](const std::string& udid) -> std::shared_ptr<content::FetchDevice> {
+        if (udid == "throws") throw std::runtime_error("device gone");
+        return udid == "dev-1" ? device : nullptr;
+    };
+    AppFetchHandler::setServices(services);
+    for (const auto& c : cases) {
+        const auto task = serve(c.query, c.range, c.method);
+        const std::string label = c.method + " " + c.query + " " + c.range;
+        EXPECT_EQ(task->status(), c.status) << label;
+        EXPECT_EQ(task->header("Cache-Control"), "no-store") << label;
+        EXPECT_EQ(task->header("Expires"), "-1") << label;
+    }
+}
+
+// A "/fetch" job that is still running when the process exits (the pool's jobs are not
+// waited for) reads the registry of media loaders after every static destructor has run.
+struct JobAtExit {
+    std::shared_ptr<MemoryDevice> device = std::make_shared<MemoryDevice>();
+    std::atomic<bool> loaderGone = false;
+    std::shared_ptr<RecordingTask> task =
+        std::make_shared<RecordingTask>("myapp://x/fetch?action=tracks&udid=dev-1");
+    testsupport::Latch entered{1}, released{1};
+    std::thread job;
+};
+
+JobAtExit* jobAtExit = nullptr;
+
+// Held by the registry alone.
+struct RegisteredLoader : StaticLoader {
+    ~RegisteredLoader() override { jobAtExit->loaderGone = true; }
+};
+
+[[noreturn]] void runAFetchJobThroughExit() {
+    jobAtExit = new JobAtExit;
+    // Registered before the registry is made, so it runs after the registry's destructor
+    // would: the job goes on then, as it may at any exit.
+    std::atexit([] {
+        if (jobAtExit->loaderGone) std::_Exit(2);
+        jobAtExit->released.count_down();
+        jobAtExit->job.join();
+        const bool whole = jobAtExit->task->status() == 200 &&
+                           jobAtExit->task->body() == R"({"records":[],"total":0})";
+        std::_Exit(whole ? 0 : 3);
+    });
+    auto loader = std::make_shared<RegisteredLoader>();
+    loader->tracks = Value::dict({{"records", foundation::Array{}}, {"total", 0}});
+    AppFetchHandler::setMediaLoaderOf(std::move(loader), "dev-1");
+    content::FetchServices services;
+    services.findDevice = [](const std::string&) -> std::shared_ptr<content::FetchDevice> {
+        jobAtExit->entered.count_down();
+        jobAtExit->released.wait();
+        return jobAtExit->device;
+    };
+    AppFetchHandler::setServices(services);
+    jobAtExit->job = std::thread([] {
+        AppFetchHandler().handle(jobAtExit->task->request(), jobAtExit->task, nullptr);
+    });
+    jobAtExit->entered.wait();
+    std::exit(0);
+}
+
+TEST(AppFetchHandlerAtExit, AJobRunningThroughExitFindsTheRegistryWhole) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(runAFetchJobThroughExit(), testing::ExitedWithCode(0), "");
+}
+
+// The list of applications is the device's kept node, made anew on "refresh" and never
+// refreshed as a folder; its records carry no size and no dates. Any other node is
+// refreshed, and then the device's file service is started afresh.
+TEST_F(AppFetchHandlerTest, TheApplicationListAndRefreshes) {
+    const auto list = [&](const std::string& query) {
+        return foundation::json::read(serve("action=file-list&udid=dev-1&" + query)->body()).value_or(Value());
+    };
+    const Value apps = list("type=app");
+    ASSERT_EQ(apps["total"].toInt64(), 1);
+    const Value& record = apps["records"][0];
+    EXPECT_EQ(record["name"].stringOr(), "song.mp3");
+    EXPECT_FALSE(record["isdir"].toBool().value_or(true));
+    for (const char* key : {"size", "created", "modified"}) EXPECT_TRUE(record[key].isNil()) << key;
+    EXPECT_EQ(device->calls, std::vector<std::string>{"appsRoot"});
+
+    device->calls.clear();
+    list("type=app&refresh=true");
+    EXPECT_EQ(device->calls, std::vector<std::string>{"appsRoot anew"});
+    device->calls.clear();
+    list("type=app&appid=com.x.app&path=/Documents&refresh=1");
+    EXPECT_EQ(device->calls, (std::vector<std::string>{"refreshChildren /Documents", "resetService"}));
+    device->calls.clear();
+    const Value files = list("type=file&path=/&refresh=true");
+    EXPECT_EQ(device->calls, (std::vector<std::string>{"refreshChildren /", "resetService"}));
+    EXPECT_EQ(files["records"][0]["size"].toInt64(), 1000);
+}
+
+// The icon of a node that is no application: its picture with "fullsize", fitted into 48
+// pixels unless a size is asked.
+TEST_F(AppFetchHandlerTest, IconOfANodeThatIsNoApplication) {
+    device->files["photo.jpg"] = "jpeg";
+    const auto sideOf = [&](const std::string& query) {
+        const auto task = serve("action=icon&udid=dev-1&path=/photo.jpg&" + query);
+        EXPECT_EQ(task->status(), 200) << query;
+        EXPECT_EQ(task->header("Content-Type"), "image/png") << query;
+        const std::string& png = task->body();
+        const auto image = NSImage::safeImageWithDataIsPNG(foundation::Data(png.begin(), png.end()), true);
+        return image ? std::pair(gdk_pixbuf_get_width(image.get()), gdk_pixbuf_get_height(image.get()))
+                     : std::pair(0, 0);
+    };
+    EXPECT_EQ(sideOf("fullsize=true"), std::pair(48, 28));
+    EXPECT_EQ(sideOf("fullsize=true&size=20"), std::pair(20, 12));
+    EXPECT_EQ(device->iconAsks.load(), 0);
 }
 
 }  // namespace

@@ -223,4 +223,22 @@ TEST_F(ResourcePackTest, EmptyPackLoadsAndLeavesRootUnclaimed) {
     EXPECT_FALSE(StaticFileResponse::test("/"));
 }
 
+// A name given twice is the later record's file; each record's bytes still take their
+// place in the body, so the files after the first of the two keep their own.
+TEST_F(ResourcePackTest, TheLaterOfTwoRecordsOfOneNameWins) {
+    ASSERT_TRUE(StaticFileResponse::initializeWithData(
+        makePack({file("a.txt", "first"), file("b.txt", "bee"), file("a.txt", "second!"),
+                  file("c.txt", "sea")}),
+        "pelmor"));
+    EXPECT_EQ(StaticFileResponse::fileCount(), 3u);
+    const auto served = [](const std::string& name) {
+        auto task = std::make_shared<RecordingTask>("myapp://x/" + name);
+        StaticFileResponse().handle(task->request(), task, nullptr);
+        return task->body();
+    };
+    EXPECT_EQ(served("a.txt"), "second!");
+    EXPECT_EQ(served("b.txt"), "bee");
+    EXPECT_EQ(served("c.txt"), "sea");
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 #include "content/PathText.h"
 #include "content/StaticFileResponse.h"
 #include "content/ThreadPool.h"
+#include "content/URLSchemeTask.h"
 #include "foundation/OperationQueue.h"
 #include "support/Latch.h"
 
@@ -454,6 +455,37 @@ TEST(DynamicResponsePath, ClaimsAjaxPaths) {
     for (const auto& [path, claimed] : cases) {
         EXPECT_EQ(content::DynamicResponse::test(path), claimed) << path;
     }
+}
+
+// An adapter over a browser view's own task passes every send on to that task unchanged.
+TEST(URLSchemeTaskOverBrowserTask, PassesTheSendsOnToTheTaskItWraps) {
+    const auto browser = std::make_shared<RecordingTask>("myapp://x/ajax");
+    const auto adapter = content::URLSchemeTask::schemeTaskWithWKURLSchemeTask(browser);
+    EXPECT_EQ(adapter->task(), browser);
+    EXPECT_EQ(adapter->request().url.toString(), "myapp://x/ajax");
+    EXPECT_EQ(adapter->proto(), nullptr);
+    EXPECT_EQ(adapter->client(), nullptr);
+
+    content::DynamicResponse().handle(adapter->request(), adapter, nullptr);
+    EXPECT_EQ(browser->status(), 200);
+    EXPECT_EQ(browser->header("Content-Type"), "text/plain");
+    EXPECT_EQ(browser->body(), "this is a dynamic test");
+    EXPECT_EQ(browser->finishes(), 1);
+    adapter->didFailWithError({"NSURLErrorDomain", -1005, "lost", {}});
+    EXPECT_EQ(browser->failures(), 1);
+
+    // Another task set later receives what follows; the first hears nothing more.
+    const auto second = std::make_shared<RecordingTask>("myapp://x/other");
+    adapter->setTask(second);
+    adapter->setRequest(second->request());
+    EXPECT_EQ(adapter->request().url.path(), "/other");
+    adapter->didReceiveResponse(content::MyHttpURLResponse(second->request().url, 404, "HTTP/1.1",
+                                                           {{"X-A", "1"}}));
+    adapter->didFinish();
+    EXPECT_EQ(second->status(), 404);
+    EXPECT_EQ(second->header("X-A"), "1");
+    EXPECT_EQ(second->finishes(), 1);
+    EXPECT_EQ(browser->finishes(), 1);
 }
 
 }  // namespace

@@ -124,6 +124,20 @@ TEST_F(DeviceCopyTest, ProgressPausesAndLateStops) {
     EXPECT_EQ(await(start("device-download", "/none.mp3", folder / "pc/none")), result(false));
 }
 
+// A download pauses after each chunk for its "delay" even when no page handler hears
+// its progress.
+TEST_F(DeviceCopyTest, ADownloadPausesWithoutAProgressHandler) {
+    gate->open();
+    const std::int64_t size = kChunk + 10;
+    put(media(), "clip.mov", std::string(size, 'c'));
+    std::vector<double> pauses;
+    plugin->setCopyPause([&](double seconds) { pauses.push_back(seconds); });
+    EXPECT_EQ(await(start("device-download", "/clip.mov", folder / "pc/clip.mov", {{"delay", 0.25}})),
+              result(true));
+    EXPECT_EQ(pauses, (std::vector<double>{0.25, 0.25}));
+    EXPECT_TRUE(read(folder / "pc/clip.mov") == std::string(size, 'c'));
+}
+
 // Each end of a copy is checked by the rules of its own side: device paths stay inside
 // the device's service, computer paths are used as given.
 TEST_F(DeviceCopyTest, EachEndOfACopyIsCheckedByItsOwnSidesRules) {

@@ -176,4 +176,70 @@ TEST_F(FileSystemNodeTest, SettersWriteTheirFieldsAndComputedAnswersStayComputed
     EXPECT_TRUE(std::filesystem::exists(media() + "/b.txt"));
 }
 
+// A picture is read from the device once: kept when it decodes, never asked for again
+// when it does not; a file of no picture type is never read.
+TEST_F(FileSystemNodeTest, APictureIsReadFromTheDeviceOnce) {
+    GdkPixbuf* pixels = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 3, 2);
+    gdk_pixbuf_fill(pixels, 0x336699ff);
+    gchar* png = nullptr;
+    gsize length = 0;
+    ASSERT_TRUE(gdk_pixbuf_save_to_buffer(pixels, &png, &length, "png", nullptr, nullptr));
+    put(media(), "pic.png", std::string(png, length));
+    g_free(png);
+    g_object_unref(pixels);
+    put(media(), "broken.jpg", "no picture in here");
+    put(media(), "notes.txt", "text");
+
+    struct Case {
+        const char* path;
+        int width;  // 0: no picture
+        int reads;
+    };
+    for (const Case& c : {Case{"/pic.png", 3, 1}, Case{"/broken.jpg", 0, 1}, Case{"/notes.txt", 0, 0}}) {
+        SCOPED_TRACE(c.path);
+        device->resetCallCounts();
+        const auto node = Node::fileSystemRootNodeWithMobileDevicePath(device, c.path);
+        for (int i = 0; i < 3; ++i) {
+            const auto image = node->realImage();
+            EXPECT_EQ(image ? gdk_pixbuf_get_width(image.get()) : 0, c.width);
+        }
+        EXPECT_EQ(device->callCount("readFileAtPathOffsetLength") + device->callCount("contentsOfFileAtPath"),
+                  c.reads);
+    }
+}
+
+TEST_F(FileSystemNodeTest, TheWholeDeviceAndCameraRollNodesAndTheKindTests) {
+    put(media(), "DCIM/100APPLE/a.jpg", "x");
+    const auto whole = Node::deviceRootNodeWithMobileDevice(device);
+    EXPECT_EQ(whole->rootPath(), "com.apple.afc2");
+    EXPECT_EQ(whole->fullPath(), "/");
+    const auto roll = Node::cameraRollNodeWithMobileDevice(device);
+    EXPECT_EQ(roll->rootPath(), "/");
+    EXPECT_EQ(roll->fullPath(), "/DCIM");
+    EXPECT_TRUE(roll->isDirectory());
+
+    const auto media = Node::fileSystemRootNodeWithMobileDevicePath(device, "/DCIM/100APPLE");
+    const auto apps = Node::appRootNodeWithMobileDevice(device);
+    const auto app = Node::appNodeWithIdOnMobileDevicePathIsDirectory(kAppId, device, "/Documents", true);
+    struct Case {
+        const char* name;
+        Node::Ptr node;
+        bool app, deviceRoot, cameraRoll;
+    };
+    const Case cases[] = {
+        {"whole device", whole, false, true, false},
+        {"camera roll", roll, false, false, true},
+        {"media folder in the roll", media, false, false, true},
+        {"application list", apps, true, false, false},
+        {"application", app, true, false, false},
+        {"disk folder", Node::diskRootNodeWithMobileDevice(device), false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.node->isAppNode(), c.app);
+        EXPECT_EQ(c.node->isDeviceRootNode(), c.deviceRoot);
+        EXPECT_EQ(c.node->isCameraRollNode(), c.cameraRoll);
+    }
+}
+
 }  // namespace

@@ -94,6 +94,23 @@ TEST_F(MusicImportTest, ImportAnswersAndMarksTheDeviceRecord) {
     EXPECT_TRUE(music->addedTo.empty());
 }
 
+// A device whose library was never loaded has no loader to find the track in.
+TEST_F(MusicImportTest, BothCommandsNeedTheDevicesMediaLoader) {
+    const auto other = std::make_shared<testsupport::FakeMobileDevice>(media(), "OTHER-DEVICE");
+    devices->devices[other->uuid()] = other;
+    const auto ask = [&](const char* cmd, std::initializer_list<std::pair<const std::string, Value>> more) {
+        Value request = Value::dict(more);
+        request.set("cmd", cmd);
+        request.set("udid", other->uuid());
+        request.set("path", "/");
+        return PluginTest::ask(request);
+    };
+    EXPECT_EQ(ask("device-additunes", {{"pid", "7"}, {"localpath", "/tmp/s.mp3"}}), error("no media loader found"));
+    EXPECT_EQ(ask("device-update-track-itunes-meta", {{"pid", "7"}}), error("no media loader found"));
+    EXPECT_TRUE(music->imported.empty());
+    EXPECT_TRUE(music->updated.empty());
+}
+
 TEST_F(MusicImportTest, AnImportedTrackCanHaveItsTagsWrittenAtOnce) {
     music->libraryPaths["ABC"] = "/music/Song.mp3";
     ASSERT_EQ(import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}})["result"], Value(true));

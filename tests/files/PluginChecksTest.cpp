@@ -100,4 +100,21 @@ TEST_F(PluginChecksTest, TwoServicesOfOneDeviceListedAtOnceEachSeeTheirOwnFiles)
     EXPECT_EQ(wrong, 0);
 }
 
+// The main window's plugin is made once: a second set-up, for whatever bridge, leaves the
+// first instance and its one "mdfs" handler as they were.
+TEST(MobileDevicePluginSetUp, TwiceLeavesOneInstanceAndOneRegistration) {
+    const auto first = testsupport::HeadlessFront::open();
+    const auto second = testsupport::HeadlessFront::open();
+    const auto devices = std::make_shared<DeviceList>();
+    WVMobileDeviceFilesystemPlugin::setupWithBridgeWebviewDelegate(first, {}, devices);
+    const auto made = WVMobileDeviceFilesystemPlugin::sharedInstance();
+    ASSERT_NE(made, nullptr);
+    WVMobileDeviceFilesystemPlugin::setupWithBridgeWebviewDelegate(first, {}, devices);
+    WVMobileDeviceFilesystemPlugin::setupWithBridgeWebviewDelegate(second, {}, devices);
+    EXPECT_EQ(WVMobileDeviceFilesystemPlugin::sharedInstance(), made);
+    EXPECT_EQ(first->base().messageHandlers().count("mdfs"), 1u);
+    EXPECT_EQ(second->base().messageHandlers().count("mdfs"), 0u);
+    EXPECT_EQ(made->delegate(), devices);
+}
+
 }  // namespace

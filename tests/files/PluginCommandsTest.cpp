@@ -238,10 +238,11 @@ TEST_F(PluginCommandsTest, SqliteFilesAreBrowsedReadOnlyAndAlwaysClosed) {
         db->close();
     }
     put(media(), "junk.sqlite", std::string(4096, 'j'));
-    const auto sqlite = [&](const char* action, std::initializer_list<std::pair<const std::string, Value>> more = {},
+    // A nil action is left out of the request.
+    const auto sqlite = [&](Value action, std::initializer_list<std::pair<const std::string, Value>> more = {},
                             const char* path = "/db.sqlite") {
         Value request = Value::dict(more);
-        request.set("action", action);
+        if (!action.isNil()) request.set("action", action);
         request.set("cmd", "device-read-sqlite");
         request.set("udid", device->uuid());
         request.set("path", path);
@@ -259,6 +260,8 @@ TEST_F(PluginCommandsTest, SqliteFilesAreBrowsedReadOnlyAndAlwaysClosed) {
         {"tables", sqlite("tables"), data(Value::dict({{"result", true}, {"tables", Value::list({"t"})}}))},
         {"reader's reason", sqlite("columns", {{"table", 4}}), error("no table specified")},
         {"unknown action", sqlite("drop"), error("Unknown sqlite action: drop")},
+        {"no action", sqlite(Value()), error("Unknown sqlite action: (null)")},
+        {"number as action", sqlite(7), error("Unknown sqlite action: 7")},
         {"SQL error", sqlite("query", {{"params", Value::dict({{"query", "SELECT nope FROM t"}})}}),
          error("no such column: nope")},
         {"no writing", sqlite("query", {{"params", Value::dict({{"query", "DELETE FROM t"}})}}),

@@ -5,6 +5,7 @@
 
 #include "DeviceFolderFixture.h"
 #include "foundation/PropertyList.h"
+#include "foundation/ScopedEnvironment.h"
 
 using foundation::Value;
 namespace fs = std::filesystem;
@@ -131,6 +132,20 @@ TEST_F(RingtoneInstallerTest, FailuresInstallNothingOrTakeTheToneAway) {
             EXPECT_EQ(read(purchases() + "/Ringtones.plist"), before);
         }
     }
+}
+
+// The registry is backed up through a file of the computer's temporary folder: when that
+// cannot be written, nothing is installed and no backup is left behind.
+TEST_F(RingtoneInstallerTest, ABackupThatCannotBeStagedInstallsNothing) {
+    put(purchases(), "Ringtones.plist", "{}");
+    {
+        foundationtest::ScopedEnvironment environment;
+        environment.set("TMPDIR", folder / "no-such-folder");
+        EXPECT_EQ(install(), error("Failed to write tmp file"));
+    }
+    EXPECT_TRUE(tones().empty());
+    EXPECT_FALSE(fs::exists(purchases() + "/Ringtones.plist.bak"));
+    EXPECT_EQ(read(purchases() + "/Ringtones.plist"), "{}");
 }
 
 }  // namespace

@@ -101,4 +101,34 @@ TEST_F(SQLiteReaderTest, KeyedQueriesKeepTheirOwnErrorsAndMalformedOnesAbandonTh
     }
 }
 
+// The two open failures differ in case and period; an empty database lists no tables.
+TEST(SQLiteReaderOpening, OpenFailuresAndAnEmptyDatabase) {
+    SQLiteReader unopenable(SqlDatabase::databaseWithPath("/nonexistent-folder/none/db.sqlite"));
+    EXPECT_EQ(unopenable.allTables(Value::dict({})),
+              Value::dict({{"result", false}, {"reason", "Failed to open sqlite"}}));
+    EXPECT_EQ(unopenable.columnsOfTable("t"),
+              Value::dict({{"result", false}, {"reason", "failed to open sqlite."}}));
+    EXPECT_EQ(unopenable.query(Value::dict({{"query", "SELECT 1"}})),
+              Value::dict({{"result", false}, {"reason", "failed to open sqlite."}}));
+    SQLiteReader noConnection(nullptr);
+    EXPECT_EQ(noConnection.allTables(Value::dict({}))["reason"], "Failed to open sqlite");
+
+    SQLiteReader empty(SqlDatabase::create());
+    EXPECT_EQ(empty.allTables(Value::dict({})),
+              Value::dict({{"result", true}, {"tables", foundation::Array{}}}));
+    EXPECT_EQ(empty.allTables(Value::dict({{"tableinfo", true}})),
+              Value::dict({{"result", true}, {"tables", foundation::Array{}}, {"info", foundation::Dictionary{}}}));
+    empty.db()->close();
+}
+
+TEST_F(SQLiteReaderTest, ThePlainFunctionsDescribeColumnsAndHandOverRows) {
+    EXPECT_EQ(columns_of_table(*db, "odd name"), Value::list({column(0, "a", "", 0, Value::null(), 0)}));
+    EXPECT_EQ(columns_of_table(*db, "missing"), Value(foundation::Array{}));
+    std::vector<Value> rows;
+    row_of_query(*db, "SELECT id, name FROM t", true, [&](Value row) { rows.push_back(std::move(row)); });
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][1], Value::dict({{"name", "name"}, {"value", "one"}, {"type", std::int64_t{3}}}));
+    EXPECT_THROW(row_of_query(*db, "SELECT nope", false, [](Value) {}), foundation::NamedException);
+}
+
 }  // namespace

@@ -226,6 +226,10 @@ int captureCountForRegex(std::string_view regex, std::uint32_t options, foundati
     return walk ? static_cast<int>(walk->captureCount()) : -1;
 }
 
+int captureCount(std::string_view regex, std::uint32_t options, foundation::Error* error) {
+    return captureCountForRegex(regex, options, error);
+}
+
 bool isRegexValid(std::string_view regex, std::uint32_t options, foundation::Error* error) {
     foundation::Error ignored;
     return captureCountForRegex(regex, options, error ? error : &ignored) >= 0;

@@ -74,6 +74,9 @@ void flushCachedRegexData(std::string_view text);
 // The number of capture groups; -1 when the pattern does not compile.
 int captureCountForRegex(std::string_view regex, std::uint32_t options = RGXNoOptions,
                          foundation::Error* error = nullptr);
+// The same, of the text as the pattern.
+int captureCount(std::string_view regex, std::uint32_t options = RGXNoOptions,
+                 foundation::Error* error = nullptr);
 bool isRegexValid(std::string_view regex, std::uint32_t options = RGXNoOptions,
                   foundation::Error* error = nullptr);
 

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
+#include "foundation/ConsolePrint.h"
 #include "foundation/Error.h"
 #include "foundation/Utf8.h"
 
@@ -51,6 +53,20 @@ std::optional<std::string> validText(std::string bytes) {
     return bytes;
 }
 
+// The chunk's text for the console: its start, cut at a character, so that a long line
+// does not fill the console; "(null)" when it is no UTF-8 text.
+std::string chunkForConsole(std::string_view chunk) {
+    constexpr std::size_t kShown = 160;
+    std::size_t length = std::min(chunk.size(), kShown);
+    if (length < chunk.size()) {
+        while (length > 0 && (static_cast<unsigned char>(chunk[length]) & 0xC0) == 0x80) --length;
+    }
+    std::string shown(chunk.substr(0, length));
+    if (!foundation::utf8::isValid(shown)) return "(null)";
+    if (length < chunk.size()) shown += "...";
+    return shown;
+}
+
 }  // namespace
 
 std::optional<std::string> readLineBackwards(int fd) {
@@ -61,6 +77,8 @@ std::optional<std::string> readLineBackwards(int fd) {
     off_t start = end;
     while (start > 0) {
         const auto length = static_cast<std::size_t>(std::min<off_t>(start, kBlock));
+        foundation::printToConsole("seek to offset {}, offset in file is {}\n",
+                                   start - static_cast<off_t>(length), start);
         std::string block(length, '\0');
         const std::size_t got =
             readAt(fd, block.data(), length, start - static_cast<off_t>(length));
@@ -74,6 +92,7 @@ std::optional<std::string> readLineBackwards(int fd) {
             const auto at =
                 static_cast<std::size_t>(static_cast<const char*>(newline) - block.data());
             block.erase(0, at);
+            foundation::printToConsole("got chunk data {}\n", chunkForConsole(block));
             start += static_cast<off_t>(at);
             blocks.push_back(std::move(block));
             break;

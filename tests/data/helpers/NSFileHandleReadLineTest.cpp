@@ -92,4 +92,27 @@ TEST(NSFileHandleReadLineTest, UnreadableHandleThrowsNamedException) {
     close(pipeEnds[1]);
 }
 
+// Each block read writes its offsets, and the block holding the newline its text from
+// there, shortened: a long line gives a few console lines, not one per byte read.
+TEST(NSFileHandleReadLineTest, EachBlockShowsItsOffsetsOnTheConsole) {
+    const auto console = [](const TextFile& file) {
+        testing::internal::CaptureStderr();
+        NSFileHandle::readLineBackwards(file.fd());
+        return testing::internal::GetCapturedStderr();
+    };
+    const TextFile shortLines("ab\ncd\n");
+    shortLines.seek(6);
+    EXPECT_EQ(console(shortLines), "seek to offset 0, offset in file is 6\ngot chunk data \n\n");
+    EXPECT_EQ(console(shortLines), "seek to offset 0, offset in file is 5\ngot chunk data \ncd\n");
+    EXPECT_EQ(console(shortLines), "seek to offset 0, offset in file is 2\n");
+    EXPECT_EQ(console(shortLines), "");
+
+    const TextFile longLine(std::string(70000, 'x') + "\n" + std::string(100000, 'y'));
+    longLine.seek(170001);
+    EXPECT_EQ(console(longLine), "seek to offset 104465, offset in file is 170001\n"
+                                 "seek to offset 38929, offset in file is 104465\n"
+                                 "got chunk data \n" + std::string(159, 'y') + "...\n");
+    EXPECT_EQ(longLine.offset(), 70000);
+}
+
 }  // namespace
