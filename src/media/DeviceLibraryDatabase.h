@@ -27,7 +27,7 @@ struct LibraryWorkBudget {
     // their files (200,000 tracks with empty texts: 30 MB of files, 930 MiB of records; with
     // long comments and descriptions: 210 MiB of files, 1.1 GiB), while a crafted library
     // packs a record into a few bytes (900,000 of them in 9 MB would take 3.3 GiB; they now
-    // stop at 410 MiB). A small library may always take the floor; none more than the ceiling.
+    // stop at 415 MiB). A small library may always take the floor; none more than the ceiling.
     static constexpr std::uint64_t kMemoryFloor = std::uint64_t{256} << 20;
     static constexpr std::uint64_t kMemoryPerFileByte = 48;
     static constexpr std::uint64_t kMemoryCeiling = std::uint64_t{3} << 30;
