@@ -51,6 +51,12 @@ bool noHardLinks(int code) {
     return code == EPERM || code == EOPNOTSUPP || code == ENOSYS;
 }
 
+// What fsync() answers where the file system has nothing to flush to (some FUSE and
+// network file systems): the bytes are written all the same.
+bool cannotFlush(int code) {
+    return code == EINVAL || code == ENOSYS || code == EOPNOTSUPP;
+}
+
 // What renameat2() answers where the file system takes no flags.
 bool noRenameFlags(int code) {
     return code == EINVAL || code == EOPNOTSUPP || code == ENOSYS;
@@ -111,7 +117,7 @@ int copyToNewName(const std::string& from, const std::string& to) {
     int code = 0;
     std::string ignored;
     if (!copyBytes(in, out, &ignored)) code = errno != 0 ? errno : EIO;
-    if (code == 0 && ::fsync(out) != 0 && errno != EINVAL) code = errno;
+    if (code == 0 && ::fsync(out) != 0 && !cannotFlush(errno)) code = errno;
     ::close(in);
     if (::close(out) != 0 && code == 0) code = errno;
     if (code != 0) ::unlink(to.c_str());  // created above, so ours
@@ -152,7 +158,7 @@ std::optional<std::string> temporaryBeside(const std::string& path,
         }
         done += std::size_t(put);
     }
-    if (code == 0 && ::fsync(fd) != 0 && errno != EINVAL) code = errno;
+    if (code == 0 && ::fsync(fd) != 0 && !cannotFlush(errno)) code = errno;
     if (::close(fd) != 0 && code == 0) code = errno;
     if (code != 0) {
         ::unlink(temporary.c_str());
