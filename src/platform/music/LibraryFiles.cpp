@@ -102,7 +102,7 @@ bool copyBytes(int in, int out, std::string* error) {
 }
 
 // Copies `from` to `to`, a name created for the copy alone (O_EXCL), flushed; a copy that
-// fails goes again. 0 or the errno.
+// fails is removed. 0 or the errno.
 int copyToNewName(const std::string& from, const std::string& to) {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return errno;
@@ -140,7 +140,14 @@ std::optional<std::string> temporaryBeside(const std::string& path,
                                            std::span<const std::uint8_t> bytes, std::string* error) {
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // ".<name>.XXXXXX" within the file-name limit, cut on a character boundary.
+    constexpr std::size_t kMostName = 255 - 8;
+    if (name.size() > kMostName) {
+        std::size_t end = kMostName;
+        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+        name.resize(end);
+    }
     std::string temporary = folder + "." + name + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
