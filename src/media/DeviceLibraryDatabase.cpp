@@ -109,6 +109,18 @@ bool hasPlainTables(SqlDatabase& db, const std::string& path, LibraryWorkBudget&
 
 }  // namespace
 
+std::uint64_t LibraryWorkBudget::memoryFor(std::uint64_t fileBytes) {
+    const std::uint64_t ceilingFiles = kMemoryCeiling / kMemoryPerFileByte;
+    if (fileBytes >= ceilingFiles) return kMemoryCeiling;
+    return std::max(kMemoryFloor, fileBytes * kMemoryPerFileByte);
+}
+
+LibraryWorkBudget LibraryWorkBudget::forFiles(std::uint64_t fileBytes) {
+    LibraryWorkBudget budget;
+    budget.bytesLeft = memoryFor(fileBytes);
+    return budget;
+}
+
 bool LibraryWorkBudget::spend(std::uint64_t instructions) {
     instructionsLeft = instructionsLeft > instructions ? instructionsLeft - instructions : 0;
     return check();
@@ -148,7 +160,7 @@ bool LibraryWorkBudget::fail(std::string reason) {
 bool LibraryWorkBudget::check() {
     if (!exhausted()) return true;
     if (instructionsLeft == 0) return fail("it needs more work than a media library can");
-    if (bytesLeft == 0) return fail("it holds more text than a media library can");
+    if (bytesLeft == 0) return fail("it needs more memory than a media library can");
     return fail("it takes longer to read than a media library can");
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <exception>
+#include <filesystem>
 #include <unordered_map>
 
 #include <fmt/format.h>
@@ -18,6 +19,7 @@
 #include "media/DeviceLibraryDatabase.h"
 #include "media/MediaLibraryQueries.h"
 #include "media/MediaLibraryRows.h"
+#include "media/RecordMemory.h"
 
 using foundation::Value;
 
@@ -25,21 +27,35 @@ namespace media {
 
 namespace {
 
-// What one track record costs against the work budget: the default budget then allows a
-// million records, twenty times the largest real libraries.
+// What one track record costs against the work budget, besides SQLite's own instructions.
 constexpr std::uint64_t kInstructionsPerRecord = 2'000;
-// What an entry of a map or a list costs against the copied bytes, besides its text.
-constexpr std::uint64_t kEntryBytes = 64;
+// What an entry of a map costs besides its texts: a hash node of a key and a text or a
+// place, and its share of the buckets.
+constexpr std::uint64_t kEntryBytes =
+    RecordMemory::heapBlock(2 * sizeof(void*) + sizeof(std::int64_t) + sizeof(std::string) +
+                            sizeof(std::int64_t)) +
+    2 * sizeof(void*);
 // What a playlist's track id costs: twice its size, as the list holding it grows by doubling.
 constexpr std::uint64_t kIdBytes = 2 * sizeof(Value);
+// What a track's place in the list of tracks costs: its key and its value, twice over, as
+// the lists grow by doubling.
+constexpr std::uint64_t kTrackSlotBytes = 2 * (sizeof(std::int64_t) + sizeof(Value));
 
-// The bytes of a record's texts.
-std::uint64_t textBytes(const Value& record) {
+// What a text kept in a map costs besides its entry.
+std::uint64_t textCost(const std::string& text) {
+    return RecordMemory::textBytes(text);
+}
+
+// The bytes of the databases a reader opens (a media library's write-ahead log holds pages
+// of it too); a file that is missing counts nothing.
+std::uint64_t fileBytesOf(const MediaLibraryReader::Files& files) {
     std::uint64_t bytes = 0;
-    if (const auto* entries = record.dictionary()) {
-        for (const auto& entry : *entries) {
-            if (const std::string* text = entry.second.string()) bytes += text->size();
-        }
+    for (const std::string& path :
+         {files.library, files.library + "-wal", files.locations, files.dynamic}) {
+        std::error_code ignored;
+        if (path.empty()) continue;
+        const auto size = std::filesystem::file_size(path, ignored);
+        if (!ignored) bytes += size;
     }
     return bytes;
 }
@@ -104,9 +120,12 @@ std::vector<std::int64_t> persistentIdsOfBlob(const std::uint8_t* bytes, std::si
     return ids;
 }
 
+MediaLibraryReader::MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags)
+    : MediaLibraryReader(source, files, flags, LibraryWorkBudget::forFiles(fileBytesOf(files))) {}
+
 MediaLibraryReader::MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags,
                                        LibraryWorkBudget budget)
-    : source_(source), files_(std::move(files)), flags_(flags), budget_(budget) {}
+    : source_(source), files_(std::move(files)), flags_(flags), budget_(std::move(budget)) {}
 
 iPodPlaylist* MediaLibraryReader::rawPlaylist(std::string_view key) const {
     const auto found = rawPlaylists_.find(key);
@@ -155,7 +174,10 @@ bool MediaLibraryReader::loadPlaylists() {
             playlist->setIsHidden(rows->boolForColumn("is_hidden"));
             playlist->setIsSmart(dynamic);
             playlist->setIsGenius(genius);
-            if (!budget_.copy(kEntryBytes + key.size() + playlist->name().size())) break;
+            if (!budget_.copy(kEntryBytes + textCost(key) + RecordMemory::heapBlock(sizeof(iPodPlaylist)) +
+                              textCost(playlist->name()))) {
+                break;
+            }
             if (const auto found = rawPlaylists_.find(key); found != rawPlaylists_.end()) {
                 playlists_[found->second] = std::move(playlist);
             } else {
@@ -182,7 +204,7 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
         while (rows->next()) {
             std::string id = rows->safeStringForColumn("base_location_id");
             std::string path = rows->safeStringForColumn("path");
-            if (!budget_.copy(kEntryBytes + id.size() + path.size())) break;
+            if (!budget_.copy(kEntryBytes + textCost(id) + textCost(path))) break;
             base[std::move(id)] = std::move(path);
         }
         rows->close();
@@ -205,7 +227,7 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
             place.location = foundation::appendingPathComponent(
                 folder == base.end() ? std::string() : folder->second, location);
         }
-        if (!budget_.copy(kEntryBytes + place.location.size())) break;
+        if (!budget_.copy(kEntryBytes + textCost(place.location))) break;
     }
     rows->close();
     return true;
@@ -221,7 +243,7 @@ bool MediaLibraryReader::readGroupLocations(Maps& maps) {
     if (auto rows = db->executeQuery("SELECT * FROM base_location")) {
         while (rows->next()) {
             std::string path = rows->safeStringForColumn("path");
-            if (!budget_.copy(kEntryBytes + path.size())) break;
+            if (!budget_.copy(kEntryBytes + textCost(path))) break;
             base[decimal(rows->intForColumn("id"))] = std::move(path);
         }
         rows->close();
@@ -243,7 +265,7 @@ bool MediaLibraryReader::readGroupLocations(Maps& maps) {
                 place.location = foundation::appendingPathComponent(
                     folder == base.end() ? std::string() : folder->second, location);
             }
-            if (!budget_.copy(2 * kEntryBytes + size.size() + place.location.size())) break;
+            if (!budget_.copy(2 * kEntryBytes + textCost(size) + textCost(place.location))) break;
         }
         rows->close();
     }
@@ -259,7 +281,7 @@ void MediaLibraryReader::readGenresAndKinds(SqlDatabase& db, Maps& maps) {
             if (const auto id = keyOfColumn(*rows, idColumn)) {
                 std::string& genre = maps.genre[*id];
                 genre = rows->safeStringForColumn("genre");
-                if (!budget_.copy(kEntryBytes + genre.size())) break;
+                if (!budget_.copy(kEntryBytes + textCost(genre))) break;
             }
         }
         rows->close();
@@ -278,7 +300,7 @@ void MediaLibraryReader::readGenresAndKinds(SqlDatabase& db, Maps& maps) {
         while (rows->next()) {
             std::string& kind = maps.kind[rows->intForColumn(idColumn)];
             kind = rows->safeStringForColumn("kind");
-            if (!budget_.copy(kEntryBytes + kind.size())) break;
+            if (!budget_.copy(kEntryBytes + textCost(kind))) break;
         }
         rows->close();
     }
@@ -512,7 +534,7 @@ foundation::Array MediaLibraryReader::loadTracks() {
                             artwork->pathFor(byEntity ? key : reader.artworkCacheId());
                     }
                     Value value = reader.record(std::move(joined));
-                    if (!budget_.copy(textBytes(value))) break;
+                    if (!budget_.copy(kTrackSlotBytes + RecordMemory::ownedBytes(value))) break;
                     tracks.put(key, std::move(value));
                 } catch (const std::exception& e) {
                     LogInfo("{}", e.what());

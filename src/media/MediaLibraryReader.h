@@ -41,10 +41,12 @@ public:
         std::string dynamic;    // group only
     };
 
-    // The databases are the device's, so untrusted: `budget` bounds the work, the copies and
-    // the time of all of them (see openDeviceLibrary).
+    // The databases are the device's, so untrusted: a budget bounds the work, the memory and
+    // the time of all of them (see openDeviceLibrary); without one given, the budget for
+    // files of their size.
+    MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags);
     MediaLibraryReader(Source source, Files files, MediaLibraryFlags& flags,
-                       LibraryWorkBudget budget = {});
+                       LibraryWorkBudget budget);
 
     // Why the library was refused or its reading stopped at a limit of the budget; empty while
     // all is well. Once it is set the reader gives no playlists and no tracks, whatever it

@@ -1,6 +1,7 @@
 #include "platform/music/LibraryFiles.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "data/helpers/NSDataHashing.h"
 #include "foundation/Paths.h"
 
 namespace music::LibraryFiles {
@@ -39,14 +41,37 @@ std::pair<std::string, std::string> stemAndExtension(const std::string& path) {
     return {path.substr(0, dot), path.substr(dot)};
 }
 
-// Links `from` to the first free candidate; link() fails rather than replace a file.
-std::optional<std::string> linkFree(const std::string& from, const std::string& wanted,
-                                    std::string* error, int lastNumber = kMaxNameTries) {
+int callLink(const LinkCall& link, const std::string& from, const std::string& to) {
+    return link ? link(from.c_str(), to.c_str()) : ::link(from.c_str(), to.c_str());
+}
+
+// What link() answers where the file system has no hard links: FAT and exFAT refuse them,
+// FUSE and some network file systems have no such call.
+bool noHardLinks(int code) {
+    return code == EPERM || code == EOPNOTSUPP || code == ENOSYS;
+}
+
+// What fsync() answers where the file system has nothing to flush to (some FUSE and
+// network file systems): the bytes are written all the same.
+bool cannotFlush(int code) {
+    return code == EINVAL || code == ENOSYS || code == EOPNOTSUPP;
+}
+
+// What renameat2() answers where the file system takes no flags.
+bool noRenameFlags(int code) {
+    return code == EINVAL || code == EOPNOTSUPP || code == ENOSYS;
+}
+
+// Places `from` at the first free candidate, never replacing a file.
+std::optional<std::string> placeFree(const std::string& from, const std::string& wanted,
+                                     std::string* error, int lastNumber, bool keepSource,
+                                     const LinkCall& link) {
     for (int attempt = 1; attempt <= std::min(lastNumber, kMaxNameTries); ++attempt) {
         const std::string target = numberedName(wanted, attempt);
-        if (::link(from.c_str(), target.c_str()) == 0) return target;
-        if (errno != EEXIST) {
-            if (error) *error = "cannot place " + target + ": " + errnoText(errno);
+        const int code = placeWithoutReplacing(from, target, keepSource, link);
+        if (code == 0) return target;
+        if (code != EEXIST) {
+            if (error) *error = "cannot place " + target + ": " + errnoText(code);
             return std::nullopt;
         }
     }
@@ -76,7 +101,169 @@ bool copyBytes(int in, int out, std::string* error) {
     }
 }
 
+// Copies `from` to `to`, a name created for the copy alone (O_EXCL), flushed; a copy that
+// fails is removed. 0 or the errno.
+int copyToNewName(const std::string& from, const std::string& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return errno;
+    struct stat info {};
+    const mode_t mode = ::fstat(in, &info) == 0 ? (info.st_mode & 0777) : 0600;
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (out < 0) {
+        const int code = errno;
+        ::close(in);
+        return code;
+    }
+    int code = 0;
+    std::string ignored;
+    if (!copyBytes(in, out, &ignored)) code = errno != 0 ? errno : EIO;
+    if (code == 0 && ::fsync(out) != 0 && !cannotFlush(errno)) code = errno;
+    ::close(in);
+    if (::close(out) != 0 && code == 0) code = errno;
+    if (code != 0) ::unlink(to.c_str());  // created above, so ours
+    return code;
+}
+
+std::string hexText(const foundation::Data& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (std::uint8_t byte : bytes) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 15];
+    }
+    return text;
+}
+
+// A new hidden file beside `path` holding the bytes, flushed; its path, or nullopt.
+std::optional<std::string> temporaryBeside(const std::string& path,
+                                           std::span<const std::uint8_t> bytes, std::string* error) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // ".<name>.XXXXXX" within the file-name limit, cut on a character boundary.
+    constexpr std::size_t kMostName = 255 - 8;
+    if (name.size() > kMostName) {
+        std::size_t end = kMostName;
+        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+        name.resize(end);
+    }
+    std::string temporary = folder + "." + name + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        if (error) *error = "cannot create a file beside " + path + ": " + errnoText(errno);
+        return std::nullopt;
+    }
+    std::size_t done = 0;
+    int code = 0;
+    while (done < bytes.size() && code == 0) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            code = put < 0 ? errno : EIO;
+            break;
+        }
+        done += std::size_t(put);
+    }
+    if (code == 0 && ::fsync(fd) != 0 && !cannotFlush(errno)) code = errno;
+    if (::close(fd) != 0 && code == 0) code = errno;
+    if (code != 0) {
+        ::unlink(temporary.c_str());
+        if (error) *error = "cannot write " + path + ": " + errnoText(code);
+        return std::nullopt;
+    }
+    return temporary;
+}
+
 }  // namespace
+
+int placeWithoutReplacing(const std::string& from, const std::string& to, bool keepSource,
+                          const LinkCall& link) {
+    if (callLink(link, from, to) == 0) {
+        if (!keepSource) ::unlink(from.c_str());
+        return 0;
+    }
+    int code = errno;
+    if (!noHardLinks(code)) return code;
+    if (!keepSource) {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return 0;
+        code = errno;
+        if (!noRenameFlags(code)) return code;
+    }
+    code = copyToNewName(from, to);
+    if (code == 0 && !keepSource) ::unlink(from.c_str());
+    return code;
+}
+
+std::string digestOf(std::span<const std::uint8_t> bytes) {
+    return hexText(NSData::SHA256Hash(bytes));
+}
+
+std::optional<std::string> digestOfFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    std::optional<std::string> digest;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        std::vector<std::uint8_t> contents;
+        std::uint8_t chunk[65536];
+        bool whole = true;
+        for (;;) {
+            const ssize_t got = ::read(fd, chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) whole = false;
+            if (got <= 0) break;
+            contents.insert(contents.end(), chunk, chunk + got);
+        }
+        if (whole) digest = digestOf(contents);
+    }
+    ::close(fd);
+    return digest;
+}
+
+Written writeOwnFile(const std::string& path, std::span<const std::uint8_t> bytes,
+                     const std::optional<std::string>& lastWritten, std::string* error,
+                     const LinkCall& link) {
+    const auto temporary = temporaryBeside(path, bytes, error);
+    if (!temporary) return Written::Failed;
+    const auto leave = [&](Written outcome) {
+        ::unlink(temporary->c_str());
+        return outcome;
+    };
+    struct stat existing {};
+    if (::lstat(path.c_str(), &existing) == 0 || errno != ENOENT) {
+        // Something has the name: replaced only while it is what the library wrote there.
+        if (!lastWritten || digestOfFile(path) != lastWritten) return leave(Written::NameTaken);
+        ::chmod(temporary->c_str(), existing.st_mode & 07777);
+        // Swapped rather than renamed over, so that what was replaced can be checked: another
+        // program may have saved its own file there since the check.
+        if (::renameat2(AT_FDCWD, temporary->c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) ==
+            0) {
+            if (digestOfFile(*temporary) == lastWritten) return leave(Written::Yes);
+            // Not ours after all: it goes back, and our bytes go elsewhere.
+            if (::renameat2(AT_FDCWD, temporary->c_str(), AT_FDCWD, path.c_str(),
+                            RENAME_EXCHANGE) == 0 &&
+                digestOfFile(*temporary) == digestOf(bytes)) {
+                ::unlink(temporary->c_str());
+            }
+            return Written::NameTaken;
+        }
+        if (!noRenameFlags(errno)) {
+            if (error) *error = "cannot replace " + path + ": " + errnoText(errno);
+            return leave(Written::Failed);
+        }
+        // The file system cannot swap: the check just made is as close as it allows.
+        if (::rename(temporary->c_str(), path.c_str()) == 0) return Written::Yes;
+        if (error) *error = "cannot replace " + path + ": " + errnoText(errno);
+        return leave(Written::Failed);
+    }
+    const int code = placeWithoutReplacing(*temporary, path, false, link);
+    if (code == 0) return Written::Yes;
+    if (code == EEXIST) return leave(Written::NameTaken);
+    if (error) *error = "cannot write " + path + ": " + errnoText(code);
+    return leave(Written::Failed);
+}
 
 std::string numberedName(const std::string& wanted, int number) {
     if (number <= 1) return wanted;
@@ -103,7 +290,8 @@ std::optional<int> freeNameNumber(const std::string& path, const std::string& wa
 }
 
 std::optional<std::string> copyToFreeName(const std::string& source, const std::string& wantedPath,
-                                          const std::string& stagingFolder, std::string* error) {
+                                          const std::string& stagingFolder, std::string* error,
+                                          const LinkCall& link) {
     if (!foundation::Paths::ensureDirectory(folderOf(wantedPath), error) ||
         !foundation::Paths::ensureDirectory(stagingFolder, error)) {
         return std::nullopt;
@@ -138,16 +326,16 @@ std::optional<std::string> copyToFreeName(const std::string& source, const std::
         copied = false;
     }
     std::optional<std::string> placed;
-    if (copied) placed = linkFree(temporary, wantedPath, error);
-    ::unlink(temporary.c_str());
+    if (copied) placed = placeFree(temporary, wantedPath, error, kMaxNameTries, false, link);
+    if (!placed) ::unlink(temporary.c_str());
     return placed;
 }
 
 std::optional<std::string> linkToFreeName(const std::string& existing,
                                           const std::string& wantedPath, std::string* error,
-                                          int lastNumber) {
+                                          int lastNumber, const LinkCall& link) {
     if (!foundation::Paths::ensureDirectory(folderOf(wantedPath), error)) return std::nullopt;
-    return linkFree(existing, wantedPath, error, lastNumber);
+    return placeFree(existing, wantedPath, error, lastNumber, true, link);
 }
 
 std::optional<std::string> canonicalPath(const std::string& path) {

@@ -51,7 +51,8 @@ CREATE TABLE IF NOT EXISTS playlists (
   id INTEGER PRIMARY KEY,
   pid TEXT NOT NULL UNIQUE,
   name TEXT NOT NULL UNIQUE COLLATE NOCASE,
-  file TEXT UNIQUE);
+  file TEXT UNIQUE,
+  file_digest TEXT);
 CREATE TABLE IF NOT EXISTS playlist_tracks (
   playlist_id INTEGER NOT NULL REFERENCES playlists (id) ON DELETE CASCADE,
   position INTEGER NOT NULL,
@@ -118,6 +119,48 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// The text of a playlist's file as the index has it now.
+std::string playlistText(SqlDatabase& db, std::int64_t row) {
+    std::vector<M3u8Playlist::Entry> entries;
+    auto rs = db.executeQuery(
+        "SELECT t.path, t.artist, t.title FROM playlist_tracks JOIN tracks t ON t.id = track_id "
+        "WHERE playlist_id = ? ORDER BY position",
+        row);
+    while (rs && rs->next()) {
+        entries.push_back({rs->safeStringForColumn("path"), rs->safeStringForColumn("artist"),
+                           rs->safeStringForColumn("title")});
+    }
+    return M3u8Playlist::render(entries);
+}
+
+std::span<const std::uint8_t> bytesOf(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// Indexes made before the library kept what it wrote get the column. The file at a
+// playlist's name is taken as the library's own where it holds just what the library
+// would write for the playlist now; any other file there is left to its owner.
+bool addPlaylistDigestColumn(SqlDatabase& db, const std::string& mediaFolder) {
+    if (db.columnExistsInTableWithName("file_digest", "playlists")) return true;
+    return inTransaction(db, [&] {
+        if (!db.executeStatements("ALTER TABLE playlists ADD COLUMN file_digest TEXT;"))
+            return false;
+        std::vector<std::pair<std::int64_t, std::string>> rows;
+        auto rs = db.executeQuery("SELECT id, file FROM playlists WHERE file IS NOT NULL");
+        while (rs && rs->next())
+            rows.emplace_back(rs->longForColumnIndex(0), rs->safeStringForColumn("file"));
+        for (const auto& [row, file] : rows) {
+            const auto found = LibraryFiles::digestOfFile(mediaFolder + "/Playlists/" + file);
+            const std::string expected = LibraryFiles::digestOf(bytesOf(playlistText(db, row)));
+            if (found != expected) continue;
+            if (!db.executeUpdate("UPDATE playlists SET file_digest = ? WHERE id = ?", expected,
+                                  row))
+                return false;
+        }
+        return !db.hadError();
+    });
+}
+
 // Whether anything, a dangling link too, has this name.
 bool nameTaken(const std::string& path) {
     struct stat info {};
@@ -148,13 +191,14 @@ std::shared_ptr<MusicLibrary> MusicLibrary::open(MusicLibraryLocation location,
     }
     auto db = SqlDatabase::databaseWithPath(location.indexPath);
     db->setLogsErrors(false);
+    auto folder = canonicalFolder(location.mediaFolder);
     if (!db->open() || !db->executeStatements("PRAGMA foreign_keys = ON;") ||
-        !db->executeStatements(kSchema) || !addPlaylistFileColumn(*db)) {
+        !db->executeStatements(kSchema) || !addPlaylistFileColumn(*db) ||
+        !addPlaylistDigestColumn(*db, folder)) {
         if (error) *error = "cannot open the library index: " + db->lastErrorMessage();
         return nullptr;
     }
     db->setShouldCacheStatements(true);
-    auto folder = canonicalFolder(location.mediaFolder);
     // Copies an earlier run left unfinished.
     LibraryFiles::emptyFolder(folder + "/" + kStagingFolder);
     ::rmdir((folder + "/" + kStagingFolder).c_str());
@@ -231,7 +275,8 @@ std::optional<std::string> MusicLibrary::importFile(const std::string& path, std
         tags.title = fileStem(*source);
         const std::string wanted =
             mediaFolder_ + "/" + currentPattern().relativePathFor(tags, extensionOf(*source));
-        auto copy = LibraryFiles::copyToFreeName(*source, wanted, stagingFolder(), error);
+        auto copy = LibraryFiles::copyToFreeName(*source, wanted, stagingFolder(), error,
+                                                 location_.link);
         // The staging folder is there only while a copy is on its way.
         ::rmdir(stagingFolder().c_str());
         if (!copy) {
@@ -324,8 +369,9 @@ void MusicLibrary::placeByTags(std::int64_t row, const std::string& path) {
     // (or a lower number) is free, the file takes it.
     const auto number = LibraryFiles::freeNameNumber(path, wanted);
     if (number == 1) return;
-    const auto moved = number ? LibraryFiles::linkToFreeName(path, wanted, nullptr, *number - 1)
-                              : LibraryFiles::linkToFreeName(path, wanted, nullptr);
+    const auto moved =
+        LibraryFiles::linkToFreeName(path, wanted, nullptr, number ? *number - 1 : 1000,
+                                     location_.link);
     if (!moved) return;  // the file keeps its place; the tags are in
     const bool listed = inTransaction(*db_, [&] {
         return db_->executeUpdate("UPDATE tracks SET path = ? WHERE id = ?", *moved, row);
@@ -464,7 +510,13 @@ std::optional<std::string> MusicLibrary::playlistFilePath(const std::string& nam
     if (!row) return std::nullopt;
     const auto file = playlistFileName(*row);
     if (!file) return std::nullopt;
-    return mediaFolder_ + "/Playlists/" + *file;
+    const std::string path = mediaFolder_ + "/Playlists/" + *file;
+    const auto lastWritten = db_->stringForQuery("SELECT file_digest FROM playlists WHERE id = ?", *row);
+    if (!lastWritten || LibraryFiles::digestOfFile(path) != lastWritten) {
+        if (!writePlaylistFile(*row)) return std::nullopt;
+        return mediaFolder_ + "/Playlists/" + playlistFileName(*row).value_or(*file);
+    }
+    return path;
 }
 
 // Names that differ only in characters a file name cannot hold ("Rock/Pop", "RockPop") share
@@ -492,20 +544,31 @@ std::optional<std::string> MusicLibrary::playlistFileName(std::int64_t row) {
 }
 
 bool MusicLibrary::writePlaylistFile(std::int64_t row) {
-    const auto fileName = playlistFileName(row);
-    if (!fileName) return false;
-    std::vector<M3u8Playlist::Entry> entries;
-    auto rs = db_->executeQuery(
-        "SELECT t.path, t.artist, t.title FROM playlist_tracks JOIN tracks t ON t.id = track_id "
-        "WHERE playlist_id = ? ORDER BY position",
-        row);
-    while (rs && rs->next()) {
-        entries.push_back({rs->safeStringForColumn("path"), rs->safeStringForColumn("artist"),
-                           rs->safeStringForColumn("title")});
+    if (!foundation::Paths::ensureDirectory(mediaFolder_ + "/Playlists")) return false;
+    const std::string text = playlistText(*db_, row);
+    // Each round that finds another program's file at the name moves on to a free one.
+    for (int round = 0; round < 16; ++round) {
+        const auto fileName = playlistFileName(row);
+        if (!fileName) return false;
+        const auto lastWritten =
+            db_->stringForQuery("SELECT file_digest FROM playlists WHERE id = ?", row);
+        const std::string file = mediaFolder_ + "/Playlists/" + *fileName;
+        std::string reason;
+        switch (LibraryFiles::writeOwnFile(file, bytesOf(text), lastWritten, &reason,
+                                           location_.link)) {
+            case LibraryFiles::Written::Yes:
+                return db_->executeUpdate("UPDATE playlists SET file_digest = ? WHERE id = ?",
+                                          LibraryFiles::digestOf(bytesOf(text)), row);
+            case LibraryFiles::Written::NameTaken:
+                if (!db_->executeUpdate(
+                        "UPDATE playlists SET file = NULL, file_digest = NULL WHERE id = ?", row))
+                    return false;
+                break;
+            case LibraryFiles::Written::Failed:
+                return false;
+        }
     }
-    const std::string file = mediaFolder_ + "/Playlists/" + *fileName;
-    return foundation::Paths::ensureDirectory(mediaFolder_ + "/Playlists") &&
-           M3u8Playlist::write(file, entries);
+    return false;
 }
 
 void MusicLibrary::rewritePlaylistsOf(std::int64_t track) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/music/LibraryFiles.h"
 #include "platform/music/TrackFilePattern.h"
 
 class SqlDatabase;
@@ -20,6 +21,9 @@ struct MusicLibraryLocation {
     std::string indexPath;    // the SQLite index
     // The current "transferFilePattern"; asked at every import and tag change.
     std::function<std::string()> filePattern;
+    // How a file gets a second name: link() unless a test stands for a file system without
+    // hard links.
+    LibraryFiles::LinkCall link = {};
 };
 
 // Tags written onto a library track. Empty texts and zero numbers leave the track's own
@@ -46,7 +50,9 @@ struct PlaylistSummary {
 // The computer's music library: track files below the media folder, placed by the file
 // pattern, and an SQLite index of tracks (16-hex-digit persistent ids, tags, file paths)
 // and playlists, each playlist also written as "<name>.m3u8" (numbered where names clash,
-// with each other or with files the library did not write). The index and the folder stay
+// with each other or with files the library did not write). A playlist file is replaced only
+// while it holds what the library last wrote there; once another program has put a file of
+// its own at that name, the playlist moves to a free one. The index and the folder stay
 // consistent through a crash: a track is listed only once its file is whole in place, and a
 // listed file is never removed or renamed away. A file moved or removed leaves no folder
 // it emptied behind. Thread-safe; one operation at a time.
@@ -80,8 +86,9 @@ public:
 
     std::int64_t trackCount();
     std::vector<PlaylistSummary> playlists();
-    // Where the .m3u8 file of the playlist of that name goes, each playlist's its own;
-    // nullopt when there is no such playlist.
+    // The .m3u8 file of the playlist of that name, each playlist's its own: written again,
+    // at a free name where need be, when the file at its name is not the one the library
+    // wrote; nullopt when there is no such playlist or its file cannot be written.
     std::optional<std::string> playlistFilePath(const std::string& name);
     const MusicLibraryLocation& location() const { return location_; }
     // Where imports are copied before they take their place.
