@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -138,6 +139,32 @@ public:
     std::optional<std::string> readMHODStringLength(ByteCursor& cursor, std::uint32_t length) const;
     // Removes the local file when one is there; a failure is written to the console.
     void safeDeleteFile(const std::string& path);
+    // The artwork database's picture of the id: its largest size, or (fullsize false) the
+    // thumbnail size the file list picks.
+    std::optional<RgbaImage> artworkForTrackByIDFullsize(std::int64_t artworkID, bool fullsize) const;
+    // A sub-image's bytes in its image file under the control folder's artwork folder.
+    std::optional<std::vector<std::uint8_t>> artworkData(const foundation::Value& subImage) const;
+    // "imageSize" bytes at "iThumbOffSet" of the device file; nullopt without either.
+    std::optional<std::vector<std::uint8_t>> dataForImageFromFile(const foundation::Value& subImage,
+                                                                  const std::string& devicePath) const;
+    // Which stored size to use: the image's largest, the thumbnail of a file list, and the
+    // largest file of a list (else the photo database's of the last load).
+    static std::uint32_t fullsizeCorrelationIDForPhoto(const foundation::Value& image);
+    static std::uint32_t correlationIDForThumbnail(const foundation::Value& fileList);
+    static std::uint32_t correlationIDForFullsize(const foundation::Value& fileList);
+    // Decoders of the databases' raw pixels (see ThumbnailDecoder): nullopt when the bytes
+    // are too few for the grid. The RGB ones give red, green, blue bytes per pixel.
+    static std::optional<RgbaImage> ImageFromRGB555WidthHeight(std::span<const std::uint8_t> pixels,
+                                                               int width, int height);
+    static std::optional<RgbaImage> ImageFromRGB565WidthHeight(std::span<const std::uint8_t> pixels,
+                                                               int width, int height);
+    static std::optional<RgbaImage> ImageFromUYVYDataSizeWidthHeight(
+        std::span<const std::uint8_t> pixels, std::size_t dataSize, int width, int height);
+    static std::optional<std::vector<std::uint8_t>> YUY2toRGBWithByteArrayWidthHeight(
+        std::span<const std::uint8_t> pixels, int width, int height);
+    static std::optional<std::vector<std::uint8_t>> YV12toRGBWithByteArrayWidthHeight(
+        std::span<const std::uint8_t> pixels, int width, int height);
+
     // Takes any object and does nothing.
     void loadIOS10Tracks(const foundation::Value& /*unused*/) {}
 

@@ -9,6 +9,8 @@
 #include "foundation/ScratchFolder.h"
 #include "media/ByteCursor.h"
 #include "media/MediaLoader.h"
+#include "media/iTunesLibrary.h"
+#include "media/iTunesWrapper.h"
 
 using foundation::Value;
 
@@ -29,7 +31,10 @@ protected:
 
     foundationtest::ScratchFolder folder;
     std::shared_ptr<SqlDatabase> db;
-    std::shared_ptr<media::MediaLoader> loader = media::MediaLoader::initWithDevice(nullptr);
+    media::iTunesWrapper noScript{nullptr};
+    media::iTunesLibrary noLibrary{noScript};
+    std::shared_ptr<media::MediaLoader> loader =
+        media::MediaLoader::initWithDevice(nullptr, &noLibrary);
 };
 
 TEST_F(MediaLoaderReadersTest, AMediaLibraryRowIsReadByItsOwnColumns) {
@@ -85,6 +90,43 @@ TEST_F(MediaLoaderReadersTest, ADataObjectsTextIsReadAsUtf16OnlyWhenWhole) {
     EXPECT_EQ(cursor.position(), 8u);
     EXPECT_EQ(loader->readMHODStringLength(cursor, 2), "x");
     EXPECT_EQ(loader->readMHODStringLength(cursor, 0), "");
+}
+
+// The picture rules and decoders the loader offers need no device either.
+TEST_F(MediaLoaderReadersTest, ThePictureRulesAndDecodersAnswerByTheirOwnValues) {
+    auto file = [](std::uint32_t id, std::uint32_t size) {
+        return Value::dict({{"correlationID", id}, {"imageSize", size}});
+    };
+    using media::MediaLoader;
+    EXPECT_EQ(MediaLoader::correlationIDForThumbnail(Value::list({file(3143, 30000), file(3006, 500)})),
+              3006u);
+    EXPECT_EQ(MediaLoader::correlationIDForThumbnail(Value::list({file(3143, 30000)})), 0u);
+    EXPECT_EQ(MediaLoader::correlationIDForThumbnail(Value::list({file(3004, 1), file(3006, 90000)})),
+              3004u);
+    EXPECT_EQ(MediaLoader::correlationIDForFullsize(Value::list({file(3006, 5), file(3007, 9)})),
+              3007u);
+    // No file: the photo database's largest of the last load.
+    EXPECT_EQ(MediaLoader::correlationIDForFullsize(Value(foundation::Array{})),
+              MediaLoader::globalFullSizeCorrelationID());
+    const Value image = Value::dict({{"subImages", Value::dict({{"1", file(1, 10)},
+                                                                 {"2", file(2, 30)},
+                                                                 {"3", file(3, 30)}})}});
+    EXPECT_EQ(MediaLoader::fullsizeCorrelationIDForPhoto(image), 2u);
+
+    const std::vector<std::uint8_t> white565 = {0xFF, 0xFF, 0x00, 0x00};  // a row of 1, stride 2
+    const auto rgb565 = MediaLoader::ImageFromRGB565WidthHeight(white565, 1, 1);
+    ASSERT_TRUE(rgb565);
+    EXPECT_EQ(std::vector<std::uint8_t>(rgb565->pixel(0, 0), rgb565->pixel(0, 0) + 4),
+              (std::vector<std::uint8_t>{255, 255, 255, 255}));
+    const std::vector<std::uint8_t> white555 = {0xFF, 0x7F, 0x00, 0x00};
+    const auto rgb555 = MediaLoader::ImageFromRGB555WidthHeight(white555, 1, 1);
+    ASSERT_TRUE(rgb555);
+    EXPECT_EQ(std::vector<std::uint8_t>(rgb555->pixel(0, 0), rgb555->pixel(0, 0) + 4),
+              (std::vector<std::uint8_t>{248, 248, 248, 255}));
+    // Only the bytes the data size gives count.
+    const std::vector<std::uint8_t> uyvy = {128, 16, 128, 235};
+    EXPECT_TRUE(MediaLoader::ImageFromUYVYDataSizeWidthHeight(uyvy, 4, 2, 1));
+    EXPECT_FALSE(MediaLoader::ImageFromUYVYDataSizeWidthHeight(uyvy, 2, 2, 1));
 }
 
 }  // namespace
