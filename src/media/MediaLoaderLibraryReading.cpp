@@ -41,8 +41,8 @@ void MediaLoader::loadTracks() {
 
 void MediaLoader::loadRingtones() {
     Load& load = *loading_;
-    const auto device = myDevice();
-    if (!device) return;
+    const auto& device = load.device;
+    if (!device || !load.ringtonesPlaylist) return;
     const std::string folder =
         foundation::appendingPathComponent(device->iTunesControlPath(), "Ringtones");
     for (Value& record :

@@ -2,9 +2,6 @@
 // the readers of each library shape, the index by pid and the photo albums.
 #include <exception>
 #include <filesystem>
-#include <system_error>
-
-#include <fmt/format.h>
 
 #include "foundation/NotificationCenter.h"
 #include "foundation/PathComponents.h"
@@ -52,9 +49,11 @@ std::string MediaLoader::localTempFilePath(const std::string& devicePath) {
 }
 
 void MediaLoader::safeDeleteFile(const std::string& path) {
-    std::error_code error;
-    std::filesystem::remove(path, error);
-    if (error) ConsoleLog(fmt::format("{}: {}", path, error.message()));
+    try {
+        std::filesystem::remove(path);  // nothing there is no failure
+    } catch (const std::exception& e) {
+        ConsoleLog(e.what());
+    }
 }
 
 void MediaLoader::prepareDbFiles() {
@@ -268,7 +267,7 @@ void MediaLoader::load(bool prepareOnly) {
         isLoading_ = false;
         return;
     }
-    commonPlaylists();
+    guardedStep("common playlists", [&] { commonPlaylists(); });
     loadFunc(this);
 }
 
