@@ -40,7 +40,8 @@ class iTunesLibrary;
 // "msgTaskMessage" for each step of the load, its object a std::string (a copy of the step's
 // text, alive while observers are told); "msgUpdateTrack" for each track the match reports,
 // its object the loader and its user information the report's entries (foundation::Value
-// each); "msgFinishLoadingContents" once the device's databases are read.
+// each); "msgFinishLoadingContents" once the device's databases are read and their
+// copies deleted (on the loading thread: nothing of it needs the main thread).
 class MediaLoader : public content::FetchMediaLoader,
                     public std::enable_shared_from_this<MediaLoader> {
 public:
@@ -153,7 +154,7 @@ public:
     static std::uint32_t correlationIDForThumbnail(const foundation::Value& fileList);
     static std::uint32_t correlationIDForFullsize(const foundation::Value& fileList);
     // Decoders of the databases' raw pixels (see ThumbnailDecoder): nullopt when the bytes
-    // are too few for the grid. The RGB ones give red, green, blue bytes per pixel.
+    // are too few for the grid. The two "toRGB" ones give red, green, blue bytes per pixel.
     static std::optional<RgbaImage> ImageFromRGB555WidthHeight(std::span<const std::uint8_t> pixels,
                                                                int width, int height);
     static std::optional<RgbaImage> ImageFromRGB565WidthHeight(std::span<const std::uint8_t> pixels,
