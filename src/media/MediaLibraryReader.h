@@ -64,6 +64,9 @@ public:
     // Every track in row order (a later row with the same pid replaces the earlier record in
     // its place); the playlists read before get their track ids.
     foundation::Array loadTracks();
+    // The playlists' track ids from the open database's membership table (loadTracks reads
+    // them itself).
+    void addMembership(SqlDatabase& db);
 
 private:
     struct Maps;
@@ -71,7 +74,6 @@ private:
     bool readGroupLocations(Maps& maps);
     void readGenresAndKinds(SqlDatabase& db, Maps& maps);
     std::shared_ptr<SqlResultSet> runTrackQuery(SqlDatabase& db, bool hasMediaType);
-    void addMembership(SqlDatabase& db);
     void addBlobMembership(SqlDatabase& db);
     iPodPlaylist* rawPlaylist(std::string_view key) const;
     // Whether the library failed (see failure), logging a limit it reached the first time.

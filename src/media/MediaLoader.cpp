@@ -9,6 +9,7 @@
 #include "content/ThreadPool.h"
 #include "foundation/NotificationCenter.h"
 #include "logging/LogCall.h"
+#include "media/MediaLoaderLoad.h"
 #include "media/iTunesLibrary.h"
 
 using foundation::Value;
@@ -45,6 +46,8 @@ MediaLoader::MediaLoader(std::shared_ptr<MediaDevice> device, iTunesLibrary& lib
       allDCIMPhotos_(empty<std::vector<std::string>>()),
       supportImageFormats_({"jpg", "png", "gif", "tif", "tiff", "bmp"}) {}
 
+MediaLoader::~MediaLoader() = default;
+
 std::shared_ptr<MediaLoaderDelegate> MediaLoader::delegate() const {
     std::lock_guard lock(lock_);
     return delegate_;
@@ -75,6 +78,36 @@ void MediaLoader::tellDelegate(
         device = myDevice_;
     }
     if (delegate) call(*delegate, device.get());
+}
+
+void MediaLoader::doPrepareThings() {
+    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
+        delegate.beforeLoadingTracksOf(device);
+    });
+}
+
+void MediaLoader::finishLoadingPlaylists() {
+    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
+        delegate.playlistsLoadedOf(device);
+    });
+}
+
+void MediaLoader::finishLoading() {
+    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
+        delegate.finishLoadingTracksOf(device);
+    });
+}
+
+void MediaLoader::updateTrack(const Value& record) {
+    tellDelegate([&](MediaLoaderDelegate& delegate, MediaDevice* device) {
+        delegate.updateTrackInfoOf(record, device);
+    });
+}
+
+void MediaLoader::finishMatchingiTunes() {
+    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
+        delegate.finishMatchingiTunesOf(device);
+    });
 }
 
 MediaLibraryFlags MediaLoader::libraryFlags() const {
@@ -297,9 +330,7 @@ void MediaLoader::match(std::uint64_t cancelGeneration, bool endsLoad) {
             }
             foundation::NotificationCenter::defaultCenter().post("msgUpdateTrack", this,
                                                                  std::move(entries));
-            tellDelegate([&](MediaLoaderDelegate& delegate, MediaDevice* device) {
-                delegate.updateTrackInfoOf(report, device);
-            });
+            updateTrack(report);
             return cancelGeneration_.load() == cancelGeneration;
         });
     } catch (const std::exception& e) {
@@ -311,9 +342,7 @@ void MediaLoader::match(std::uint64_t cancelGeneration, bool endsLoad) {
     matched_ = true;
     // Idle before the delegate hears of it: whoever the finish reaches may load again.
     idle.now();
-    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
-        delegate.finishMatchingiTunesOf(device);
-    });
+    finishMatchingiTunes();
 }
 
 }  // namespace media

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -19,10 +20,13 @@
 #include "media/RgbaImage.h"
 #include "media/iPodPlaylist.h"
 
+class SqlDatabase;
+class SqlResultSet;
+
 namespace media {
 
+class ByteCursor;
 class iTunesLibrary;
-class MediaLoadFolder;
 
 // One device's media library: tracks (ringtones included), playlists, artwork and photo
 // databases, read from private copies of the device's databases, and then matched with the
@@ -36,7 +40,8 @@ class MediaLoadFolder;
 // "msgTaskMessage" for each step of the load, its object a std::string (a copy of the step's
 // text, alive while observers are told); "msgUpdateTrack" for each track the match reports,
 // its object the loader and its user information the report's entries (foundation::Value
-// each); "msgFinishLoadingContents" once the device's databases are read.
+// each); "msgFinishLoadingContents" once the device's databases are read and their
+// copies deleted (on the loading thread: nothing of it needs the main thread).
 class MediaLoader : public content::FetchMediaLoader,
                     public std::enable_shared_from_this<MediaLoader> {
 public:
@@ -49,6 +54,7 @@ public:
     // No device access. Matching goes to the given library view, or the shared one.
     static std::shared_ptr<MediaLoader> initWithDevice(std::shared_ptr<MediaDevice> device,
                                                        iTunesLibrary* library = nullptr);
+    ~MediaLoader() override;
 
     std::shared_ptr<MediaLoaderDelegate> delegate() const;
     void setDelegate(std::shared_ptr<MediaLoaderDelegate> delegate);
@@ -124,6 +130,42 @@ public:
     // size, else the original picture its "artwork_relative_path" names under the control
     // folder's "iTunes/Artwork/Originals"; nullopt when neither gives one.
     std::optional<RgbaImage> artworkForTrack(const foundation::Value& track) const;
+    // The track record of the result set's current row: a media library's row of its track
+    // query, and a Library.itdb row of "SELECT * FROM item;" (nullopt when it cannot be
+    // read). Only the row's own entries: "location" is empty, and nothing is joined.
+    foundation::Value loadTrackInfoIOS5(SqlResultSet& row) const;
+    std::optional<foundation::Value> loadTrackInfo(SqlResultSet& row) const;
+    // The next `length` bytes of a binary database's data object as UTF-16LE text; nullopt
+    // (the cursor as it was) when fewer are left or they do not decode.
+    std::optional<std::string> readMHODStringLength(ByteCursor& cursor, std::uint32_t length) const;
+    // Removes the local file when one is there; a failure is written to the console.
+    void safeDeleteFile(const std::string& path);
+    // The artwork database's picture of the id: its largest size, or (fullsize false) the
+    // thumbnail size the file list picks.
+    std::optional<RgbaImage> artworkForTrackByIDFullsize(std::int64_t artworkID, bool fullsize) const;
+    // A sub-image's bytes in its image file under the control folder's artwork folder.
+    std::optional<std::vector<std::uint8_t>> artworkData(const foundation::Value& subImage) const;
+    // "imageSize" bytes at "iThumbOffSet" of the device file; nullopt without either.
+    std::optional<std::vector<std::uint8_t>> dataForImageFromFile(const foundation::Value& subImage,
+                                                                  const std::string& devicePath) const;
+    // Which stored size to use: the image's largest, the thumbnail of a file list, and the
+    // largest file of a list (else the photo database's of the last load).
+    static std::uint32_t fullsizeCorrelationIDForPhoto(const foundation::Value& image);
+    static std::uint32_t correlationIDForThumbnail(const foundation::Value& fileList);
+    static std::uint32_t correlationIDForFullsize(const foundation::Value& fileList);
+    // Decoders of the databases' raw pixels (see ThumbnailDecoder): nullopt when the bytes
+    // are too few for the grid. The two "toRGB" ones give red, green, blue bytes per pixel.
+    static std::optional<RgbaImage> ImageFromRGB555WidthHeight(std::span<const std::uint8_t> pixels,
+                                                               int width, int height);
+    static std::optional<RgbaImage> ImageFromRGB565WidthHeight(std::span<const std::uint8_t> pixels,
+                                                               int width, int height);
+    static std::optional<RgbaImage> ImageFromUYVYDataSizeWidthHeight(
+        std::span<const std::uint8_t> pixels, std::size_t dataSize, int width, int height);
+    static std::optional<std::vector<std::uint8_t>> YUY2toRGBWithByteArrayWidthHeight(
+        std::span<const std::uint8_t> pixels, int width, int height);
+    static std::optional<std::vector<std::uint8_t>> YV12toRGBWithByteArrayWidthHeight(
+        std::span<const std::uint8_t> pixels, int width, int height);
+
     // Takes any object and does nothing.
     void loadIOS10Tracks(const foundation::Value& /*unused*/) {}
 
@@ -165,11 +207,49 @@ public:
 private:
     MediaLoader(std::shared_ptr<MediaDevice> device, iTunesLibrary& library);
 
-    struct Files;
-    // Steps of the load.
-    Files prepareDbFiles(MediaLoadFolder& folder, MediaDevice* device);
-    void loadDeviceTracks(const Files& files, std::vector<std::shared_ptr<iPodPlaylist>>& playlists,
-                          iPodPlaylist& ringtones, foundation::Array& tracks);
+    // What the running load works on (MediaLoaderLoad.h). Made by load() and let go before
+    // the load queues its match; only the loading thread touches it.
+    struct Load;
+    std::unique_ptr<Load> loading_;
+
+    // Steps of the load, in the order it takes them. They work on loading_.
+    void prepareDbFiles();
+    // The five playlists every device has, the ringtone one fourth.
+    void commonPlaylists();
+    // The pipeline from the first callback to the queued match; the object is not used.
+    void loadFunc(const void* object);
+    void loadDeviceTracks();
+    // The SQLite library's playlists, then its tracks (with the ringtones of a media library).
+    void loadPlaylists();
+    void loadTracks();
+    void loadRingtones();
+    // Membership of the playlists read by loadPlaylists, from the open database: the media
+    // library's, and the Library.itdb group's.
+    void updatePlaylistTracksFromIOS5DB(SqlDatabase& db);
+    void updatePlaylistTracksFromDB(SqlDatabase& db);
+    // The binary database at the path: its track list and its playlist list, each read from
+    // a cursor over its data set.
+    void loadDB(const std::string& path);
+    void readMHLT(ByteCursor& set);
+    void readMHLP(ByteCursor& set);
+    // The playlists a reader made, after the common ones: the visible smart ones, then the
+    // others; the public and user lists are made again.
+    void addPlaylistLists(const std::vector<std::shared_ptr<iPodPlaylist>>& read);
+    void loadPhotos();
+    // Deletes every copy listed in tempFilePaths, and the load's folder with them.
+    void cleanupDbFiles();
+    // Copies of device files into the load's folder: under the name, or a new unique one.
+    // The local path comes back also when the copy failed (which is logged).
+    std::string localTempFilePathTo(const std::string& devicePath, const std::string& name);
+    std::string localTempFilePath(const std::string& devicePath);
+
+    // The delegate's callbacks, each with the device; nothing without a delegate.
+    void doPrepareThings();
+    void finishLoadingPlaylists();
+    void finishLoading();
+    void updateTrack(const foundation::Value& record);
+    void finishMatchingiTunes();
+
     using ReadPlaylists = std::map<std::string, std::shared_ptr<iPodPlaylist>>;
     void publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylist>>& all, bool rebuildLists,
                           const ReadPlaylists& raw = {});
@@ -178,7 +258,6 @@ private:
     // marked. A record changed meanwhile (an import marked it) keeps its own change of a key.
     void publishMatch(const TrackRecords& taken, foundation::Array matched,
                       std::uint64_t loadGeneration);
-    void loadPhotos(MediaLoadFolder& folder);
     void announce(const std::string& text);
     // Announces a match and queues it.
     void startMatch(std::uint64_t cancelGeneration, bool endsLoad);

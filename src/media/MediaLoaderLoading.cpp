@@ -2,17 +2,13 @@
 // the readers of each library shape, the index by pid and the photo albums.
 #include <exception>
 #include <filesystem>
-#include <system_error>
 
 #include "foundation/NotificationCenter.h"
 #include "foundation/PathComponents.h"
+#include "logging/Console.h"
 #include "logging/LogCall.h"
-#include "media/MediaLibraryReader.h"
-#include "media/MediaLoadFolder.h"
-#include "media/MediaLoader.h"
+#include "media/MediaLoaderLoad.h"
 #include "media/PhotoDBReader.h"
-#include "media/RingtoneList.h"
-#include "media/iTunesDBReader.h"
 
 using foundation::Value;
 
@@ -20,26 +16,8 @@ namespace media {
 
 namespace {
 
-// The playlists every device has, ahead of those its database holds.
-constexpr std::size_t kCommonPlaylists = 5;
-
 std::atomic<std::uint32_t> gFullsize{0};
 std::atomic<std::uint32_t> gFullSizeCorrelationID{0};
-
-// Runs one step; an exception ends the step, is logged, and the load goes on.
-template <typename Step>
-void guarded(const char* name, Step step) {
-    try {
-        step();
-    } catch (const std::exception& e) {
-        LogError("Loading the device's {} failed: {}", name, e.what());
-    }
-}
-
-void removeFile(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-}
 
 }  // namespace
 
@@ -51,66 +29,75 @@ std::uint32_t MediaLoader::globalFullSizeCorrelationID() {
     return gFullSizeCorrelationID.load();
 }
 
-struct MediaLoader::Files {
-    bool sqlite = false;
-    bool mediaLibrary = false;
-    std::string library;
-    std::string dynamic;
-    std::string locations;
-    std::string ringtones;
-};
-
 void MediaLoader::announce(const std::string& text) {
     // Observers get a copy of their own as the object, alive while they are told.
     const std::string copy = text;
     foundation::NotificationCenter::defaultCenter().post("msgTaskMessage", &copy);
 }
 
-MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder, MediaDevice* from) {
-    Files files;
-    if (from == nullptr) {
+std::string MediaLoader::localTempFilePathTo(const std::string& devicePath,
+                                             const std::string& name) {
+    Load& load = *loading_;
+    if (!load.device || !load.folder) return {};
+    return load.folder->localTempFilePathTo(*load.device, devicePath, name);
+}
+
+std::string MediaLoader::localTempFilePath(const std::string& devicePath) {
+    Load& load = *loading_;
+    if (!load.device || !load.folder) return {};
+    return load.folder->localTempFilePath(*load.device, devicePath);
+}
+
+void MediaLoader::safeDeleteFile(const std::string& path) {
+    try {
+        std::filesystem::remove(path);  // nothing there is no failure
+    } catch (const std::exception& e) {
+        ConsoleLog(e.what());
+    }
+}
+
+void MediaLoader::prepareDbFiles() {
+    Load& load = *loading_;
+    if (!load.device) {
         iOS5_ = false;
         isDBSqlite_ = false;
         LogError("The media loader has no device to load");
-        return files;
+        return;
     }
-    MediaDevice& device = *from;
+    MediaDevice& device = *load.device;
     const std::string control = device.iTunesControlPath();
     auto at = [&](const char* path) { return foundation::appendingPathComponent(control, path); };
     // The main database with the Dynamic.itdb and Locations.itdb beside the Library.itdb,
     // copied also for a binary database, which has none as a rule.
     auto groupCopies = [&](const std::string& main) {
-        files.library = folder.localTempFilePath(device, main);
-        files.dynamic =
-            folder.localTempFilePath(device, at("iTunes/iTunes Library.itlp/Dynamic.itdb"));
-        files.locations =
-            folder.localTempFilePath(device, at("iTunes/iTunes Library.itlp/Locations.itdb"));
+        load.libPath = localTempFilePath(main);
+        load.dynPath = localTempFilePath(at("iTunes/iTunes Library.itlp/Dynamic.itdb"));
+        load.locPath = localTempFilePath(at("iTunes/iTunes Library.itlp/Locations.itdb"));
     };
     const std::string group = at("iTunes/iTunes Library.itlp/Library.itdb");
     if (device.itemExistsAtPath(group)) {
-        files.sqlite = true;
+        load.sqlite = true;
         groupCopies(group);
     } else if (const std::string library = at("iTunes/MediaLibrary.sqlitedb");
                device.itemExistsAtPath(library)) {
-        files.sqlite = true;
-        files.mediaLibrary = true;
+        load.sqlite = true;
+        load.mediaLibrary = true;
         // SQLite finds the journal by the database's name: the three keep their names'
         // relation inside the load's own folder.
-        files.library = folder.localTempFilePathTo(device, library, "iTunesDB.sqlite");
-        folder.localTempFilePathTo(device, library + "-shm", "iTunesDB.sqlite-shm");
-        folder.localTempFilePathTo(device, library + "-wal", "iTunesDB.sqlite-wal");
-        files.ringtones = folder.localTempFilePath(device, at("iTunes/Ringtones.plist"));
-        LogInfo("{}", files.library);
+        load.libPath = localTempFilePathTo(library, "iTunesDB.sqlite");
+        localTempFilePathTo(library + "-shm", "iTunesDB.sqlite-shm");
+        localTempFilePathTo(library + "-wal", "iTunesDB.sqlite-wal");
+        load.ringtonesPath = localTempFilePath(at("iTunes/Ringtones.plist"));
+        LogInfo("{}", load.libPath);
     } else {
         const std::string binary = at("iTunes/iTunesDB");
         groupCopies(device.itemExistsAtPath(binary) ? binary : at("iTunesDB"));
     }
-    iOS5_ = files.mediaLibrary;
-    isDBSqlite_ = files.sqlite;
+    iOS5_ = load.mediaLibrary;
+    isDBSqlite_ = load.sqlite;
     std::lock_guard lock(lock_);
-    const auto& copies = folder.paths();
+    const auto& copies = load.folder->paths();
     tempFilePaths_.insert(tempFilePaths_.end(), copies.begin(), copies.end());
-    return files;
 }
 
 void MediaLoader::publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylist>>& all,
@@ -144,107 +131,69 @@ void MediaLoader::publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylis
     }
 }
 
-namespace {
-
-// The database's playlists after the common ones: the visible smart ones, then the others.
-void appendPlaylistLists(std::vector<std::shared_ptr<iPodPlaylist>>& all,
-                         const std::vector<std::shared_ptr<iPodPlaylist>>& read) {
+void MediaLoader::addPlaylistLists(const std::vector<std::shared_ptr<iPodPlaylist>>& read) {
+    Load& load = *loading_;
     std::vector<std::shared_ptr<iPodPlaylist>> others;
     for (const auto& playlist : read) {
         if (playlist->isHidden()) continue;
-        (playlist->isSmart() ? all : others).push_back(playlist);
+        (playlist->isSmart() ? load.playlists : others).push_back(playlist);
     }
-    all.insert(all.end(), others.begin(), others.end());
+    load.playlists.insert(load.playlists.end(), others.begin(), others.end());
+    load.listsRead = true;
 }
 
-}  // namespace
+void MediaLoader::commonPlaylists() {
+    Load& load = *loading_;
+    load.playlists = {
+        iPodPlaylist::CreateNewPlaylistWithName("Library", 1, 1),
+        iPodPlaylist::CreateNewPlaylistWithName("Music", 3, 2),
+        iPodPlaylist::CreateNewPlaylistWithName("Movies", 4, 3),
+        iPodPlaylist::CreateNewPlaylistWithName("Ringtons", 7, 4),
+        iPodPlaylist::CreateNewPlaylistWithName("Podcasts", 8, 5),
+    };
+    load.ringtonesPlaylist = load.playlists[3];
+    publishPlaylists(load.playlists, false);
+}
 
-void MediaLoader::loadDeviceTracks(const Files& files,
-                                   std::vector<std::shared_ptr<iPodPlaylist>>& playlists,
-                                   iPodPlaylist& ringtones, foundation::Array& tracks) {
-    bool listsRead = false;
-    ReadPlaylists raw;
-    if (files.sqlite) {
+void MediaLoader::loadDeviceTracks() {
+    Load& load = *loading_;
+    if (load.sqlite) {
         announce("Loading Playlists...");
-        MediaLibraryFlags flags = libraryFlags();
-        MediaLibraryReader reader(files.mediaLibrary ? MediaLibraryReader::Source::MediaLibrary
-                                                     : MediaLibraryReader::Source::LibraryGroup,
-                                  {files.library, files.locations, files.dynamic}, flags);
-        guarded("playlists", [&] {
-            if (reader.loadPlaylists()) {
-                appendPlaylistLists(playlists, reader.playlists());
-                raw = reader.rawPlaylists();
-                listsRead = true;
-            }
-        });
-        publishPlaylists(playlists, listsRead, raw);
-        tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
-            delegate.playlistsLoadedOf(device);
-        });
+        load.flags = libraryFlags();
+        load.reader.emplace(load.mediaLibrary ? MediaLibraryReader::Source::MediaLibrary
+                                              : MediaLibraryReader::Source::LibraryGroup,
+                            MediaLibraryReader::Files{load.libPath, load.locPath, load.dynPath},
+                            load.flags);
+        loadPlaylists();
+        finishLoadingPlaylists();
         announce("Loading Tracks...");
-        guarded("tracks", [&] { tracks = reader.loadTracks(); });
-        if (!reader.failure().empty()) {
-            // The library failed to load: none of the playlists it gave stands either.
-            playlists.resize(kCommonPlaylists);
-            raw.clear();
-        }
-        {
-            std::lock_guard lock(lock_);
-            flags_ = flags;
-        }
-        if (files.mediaLibrary) {
-            guarded("ringtones", [&] {
-                auto device = myDevice();
-                if (!device) return;
-                const std::string folder =
-                    foundation::appendingPathComponent(device->iTunesControlPath(), "Ringtones");
-                for (Value& record :
-                     RingtoneList::readFile(files.ringtones, folder, [&](const std::string& path) {
-                         return device->getSizeOfItemAtPath(path);
-                     })) {
-                    ringtones.trackIDs().push_back(record["pid"]);
-                    tracks.push_back(std::move(record));
-                }
-            });
-        }
+        loadTracks();
     } else {
         announce("Loading Playlists & Tracks...");
-        guarded("iTunesDB", [&] {
-            const iTunesDBContents contents = iTunesDBReader::readFile(files.library);
-            tracks.reserve(contents.tracks.size());
-            for (std::size_t i = 0; i < contents.tracks.size(); ++i)
-                tracks.push_back(contents.tracks[i]);
-            if (contents.hasPlaylistList) {
-                appendPlaylistLists(playlists, contents.playlists);
-                listsRead = true;
-            }
-        });
-        publishPlaylists(playlists, listsRead);
-        tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
-            delegate.playlistsLoadedOf(device);
-        });
+        guardedStep("iTunesDB", [&] { loadDB(load.libPath); });
+        publishPlaylists(load.playlists, load.listsRead);
+        finishLoadingPlaylists();
     }
     // Now with the track ids the track walk added.
-    publishPlaylists(playlists, listsRead, raw);
+    publishPlaylists(load.playlists, load.listsRead, load.rawPlaylists);
 }
 
-void MediaLoader::loadPhotos(MediaLoadFolder& folder) {
+void MediaLoader::loadPhotos() {
     announce("Loading album artwork...");
     // Without a device nothing is copied, and the readers find nothing.
     std::string photoCopy;
     std::string artworkCopy;
-    if (const auto device = myDevice()) {
-        photoCopy = folder.localTempFilePath(*device, "Photos/Photo Database");
-        artworkCopy = folder.localTempFilePath(
-            *device,
+    if (const auto& device = loading_->device) {
+        photoCopy = localTempFilePath("Photos/Photo Database");
+        artworkCopy = localTempFilePath(
             foundation::appendingPathComponent(device->iTunesControlPath(), "Artwork/ArtworkDB"));
     }
     PhotoDBReader artwork(artworkCopy);
     artwork.load();
     PhotoDBReader photos(photoCopy);
     photos.load();
-    removeFile(photoCopy);
-    removeFile(artworkCopy);
+    if (!photoCopy.empty()) safeDeleteFile(photoCopy);
+    if (!artworkCopy.empty()) safeDeleteFile(artworkCopy);
 
     std::uint32_t fullsize = 0;
     std::uint32_t correlationID = 0;
@@ -290,11 +239,18 @@ void MediaLoader::loadPhotos(MediaLoadFolder& folder) {
     allAlbums_ = std::make_shared<const Value>(std::move(albums));
 }
 
+void MediaLoader::cleanupDbFiles() {
+    // Earlier loads' paths come again and find nothing.
+    for (const std::string& path : tempFilePaths()) safeDeleteFile(path);
+    if (loading_) loading_->folder.reset();
+}
+
 void MediaLoader::load(bool prepareOnly) {
     if (isLoading_.exchange(true)) return;
-    const std::uint64_t generation = ++loadGeneration_;
+    loading_ = std::make_unique<Load>();
+    loading_->generation = ++loadGeneration_;
     // A stop sent while the load runs (the device left) also stops the match that ends it.
-    const std::uint64_t cancelGeneration = cancelGeneration_.load();
+    loading_->cancelGeneration = cancelGeneration_.load();
     matched_ = false;
     {
         std::lock_guard lock(lock_);
@@ -303,41 +259,30 @@ void MediaLoader::load(bool prepareOnly) {
         allPlaylists_ = std::make_shared<const Playlists>();
         rawPlaylists_ = std::make_shared<const RawPlaylists>();
     }
-    // The device set when the load begins is the one it reads.
-    const std::shared_ptr<MediaDevice> device = myDevice();
+    loading_->device = myDevice();
+    guardedStep("database copies", [&] { prepareDbFiles(); });
     if (prepareOnly) {
-        {
-            MediaLoadFolder folder;
-            guarded("database copies", [&] { prepareDbFiles(folder, device.get()); });
-        }
+        cleanupDbFiles();
+        loading_.reset();
         isLoading_ = false;
         return;
     }
+    guardedStep("common playlists", [&] { commonPlaylists(); });
+    loadFunc(this);
+}
+
+void MediaLoader::loadFunc(const void* /*object*/) {
     bool matchQueued = false;
     try {
-        {
-            MediaLoadFolder folder;
-            Files files;
-            guarded("database copies", [&] { files = prepareDbFiles(folder, device.get()); });
-
-            std::vector<std::shared_ptr<iPodPlaylist>> playlists = {
-                iPodPlaylist::CreateNewPlaylistWithName("Library", 1, 1),
-                iPodPlaylist::CreateNewPlaylistWithName("Music", 3, 2),
-                iPodPlaylist::CreateNewPlaylistWithName("Movies", 4, 3),
-                iPodPlaylist::CreateNewPlaylistWithName("Ringtons", 7, 4),
-                iPodPlaylist::CreateNewPlaylistWithName("Podcasts", 8, 5),
-            };
-            const auto ringtones = playlists[3];
-            publishPlaylists(playlists, false);
-
-            tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
-                delegate.beforeLoadingTracksOf(device);
-            });
-            foundation::Array tracks;
-            loadDeviceTracks(files, playlists, *ringtones, tracks);
-            publishTracks(std::move(tracks), generation);
-            guarded("photos", [&] { loadPhotos(folder); });
-        }  // the copies go here
+        doPrepareThings();
+        loadDeviceTracks();
+        publishTracks(std::move(loading_->tracks), loading_->generation);
+        guardedStep("photos", [&] { loadPhotos(); });
+        cleanupDbFiles();
+        // The load's state goes before the match is queued: the match may end, and another
+        // load begin, at once.
+        const std::uint64_t cancelGeneration = loading_->cancelGeneration;
+        loading_.reset();
         foundation::NotificationCenter::defaultCenter().post("msgFinishLoadingContents");
         LogInfo("Matching tracks to iTunes...");
         startMatch(cancelGeneration, true);
@@ -345,10 +290,12 @@ void MediaLoader::load(bool prepareOnly) {
     } catch (const std::exception& e) {
         LogError("Loading the device's library failed: {}", e.what());
     }
-    if (!matchQueued) isLoading_ = false;
-    tellDelegate([](MediaLoaderDelegate& delegate, MediaDevice* device) {
-        delegate.finishLoadingTracksOf(device);
-    });
+    if (!matchQueued) {
+        if (loading_) cleanupDbFiles();
+        loading_.reset();
+        isLoading_ = false;
+    }
+    finishLoading();
 }
 
 }  // namespace media

@@ -84,13 +84,9 @@ std::optional<std::string> decodeString(std::uint16_t type, Bytes text) {
 
 std::optional<Value> readNameRecord(ByteCursor& cursor, int depth);
 
-// A data record; its dictionary is empty when the body holds no text. The record's total
-// length bounds everything read from it.
-std::optional<Value> readDataRecord(ByteCursor& cursor, int depth) {
-    auto whole = takeWholeRecord(cursor, kDataFixed);
-    if (!whole) return std::nullopt;
-    const std::uint16_t type = ByteCursor::u16(whole->head, 12);
-    ByteCursor& record = whole->body;
+// A data record's body by the record's type: an image name, or a string; an empty
+// dictionary when it holds no text. The body's cursor bounds everything read.
+Value readDataBody(std::uint16_t type, ByteCursor& record, int depth) {
     auto tag = record.peek(4);
     if (tag && (ByteCursor::hasTag(*tag, "mhni") || ByteCursor::hasTag(*tag, "mhaf"))) {
         if (depth >= PhotoDBReader::kMaxDepth) {
@@ -111,6 +107,13 @@ std::optional<Value> readDataRecord(ByteCursor& cursor, int depth) {
     record.skip(kStringFixed);
     if (auto text = decodeString(type, *record.read(length))) result.set("mhodString", *text);
     return result;
+}
+
+// A data record; its total length bounds everything read from it.
+std::optional<Value> readDataRecord(ByteCursor& cursor, int depth) {
+    auto whole = takeWholeRecord(cursor, kDataFixed);
+    if (!whole) return std::nullopt;
+    return readDataBody(ByteCursor::u16(whole->head, 12), whole->body, depth);
 }
 
 std::optional<Value> readNameRecord(ByteCursor& cursor, int depth) {
@@ -140,7 +143,38 @@ std::optional<Value> readNameRecord(ByteCursor& cursor, int depth) {
     return name;
 }
 
-std::optional<Value> readImage(ByteCursor& cursor) {
+// Reads a list header and its entries; stops at the first entry that cannot be read.
+template <typename ReadEntry, typename Keep>
+bool readList(ByteCursor& section, ReadEntry readEntry, Keep keep) {
+    auto head = readHeader(section, kListFixed);
+    if (!head) {
+        PHOTODB_READ_FAILED();
+        return false;
+    }
+    const std::uint32_t count = ByteCursor::u32(*head, 8);
+    for (std::uint32_t i = 0; i < count && !section.atEnd(); ++i) {
+        auto entry = readEntry(section);
+        if (!entry) break;
+        keep(std::move(*entry));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<Value> PhotoDBReader::readMHOD(ByteCursor& cursor) {
+    return readDataRecord(cursor, 0);
+}
+
+Value PhotoDBReader::readMHODDataFileHandle(std::uint16_t type, ByteCursor& body) {
+    return readDataBody(type, body, 0);
+}
+
+std::optional<Value> PhotoDBReader::readMHNI(ByteCursor& cursor) {
+    return readNameRecord(cursor, 0);
+}
+
+std::optional<Value> PhotoDBReader::readMHII(ByteCursor& cursor) {
     auto head = readHeader(cursor, kImageFixed);
     if (!head) {
         PHOTODB_READ_FAILED();
@@ -172,7 +206,16 @@ std::optional<Value> readImage(ByteCursor& cursor) {
     return image;
 }
 
-std::optional<Value> readAlbum(ByteCursor& cursor) {
+std::optional<Value> PhotoDBReader::readMHIA(ByteCursor& cursor) {
+    auto item = readHeader(cursor, kAlbumItemFixed);
+    if (!item) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    return Value(ByteCursor::u32(*item, 16));
+}
+
+std::optional<Value> PhotoDBReader::readMHBA(ByteCursor& cursor) {
     auto head = readHeader(cursor, kAlbumFixed);
     if (!head) {
         PHOTODB_READ_FAILED();
@@ -193,18 +236,15 @@ std::optional<Value> readAlbum(ByteCursor& cursor) {
     }
     Value items{foundation::Array{}};
     for (std::uint32_t i = 0; intact && i < itemCount && !cursor.atEnd(); ++i) {
-        auto item = readHeader(cursor, kAlbumItemFixed);
-        if (!item) {
-            PHOTODB_READ_FAILED();
-            break;
-        }
-        items.append(ByteCursor::u32(*item, 16));
+        auto item = readMHIA(cursor);
+        if (!item) break;
+        items.append(std::move(*item));
     }
     album.set("items", std::move(items));
     return album;
 }
 
-std::optional<Value> readFileEntry(ByteCursor& cursor) {
+std::optional<Value> PhotoDBReader::readMHIF(ByteCursor& cursor) {
     auto head = readHeader(cursor, kFileEntryFixed);
     if (!head) {
         PHOTODB_READ_FAILED();
@@ -214,24 +254,51 @@ std::optional<Value> readFileEntry(ByteCursor& cursor) {
         {{"correlationID", ByteCursor::u32(*head, 16)}, {"imageSize", ByteCursor::u32(*head, 20)}});
 }
 
-// Reads a list header and its entries; stops at the first entry that cannot be read.
-template <typename ReadEntry, typename Keep>
-bool readList(ByteCursor& section, ReadEntry readEntry, Keep keep) {
-    auto head = readHeader(section, kListFixed);
-    if (!head) {
-        PHOTODB_READ_FAILED();
-        return false;
+std::optional<Value> PhotoDBReader::readMHLI(ByteCursor& section) {
+    Value images{foundation::Dictionary{}};
+    if (!readList(section, readMHII, [&](Value image) {
+            const auto id = image["iid"].toUInt64().value_or(0);
+            images.set(std::to_string(id), std::move(image));
+        })) {
+        return std::nullopt;
     }
-    const std::uint32_t count = ByteCursor::u32(*head, 8);
-    for (std::uint32_t i = 0; i < count && !section.atEnd(); ++i) {
-        auto entry = readEntry(section);
-        if (!entry) break;
-        keep(std::move(*entry));
-    }
-    return true;
+    return images;
 }
 
-}  // namespace
+std::optional<Value> PhotoDBReader::readMHLA(ByteCursor& section) {
+    Value albums{foundation::Array{}};
+    if (!readList(section, readMHBA, [&](Value album) { albums.append(std::move(album)); })) {
+        return std::nullopt;
+    }
+    return albums;
+}
+
+std::optional<Value> PhotoDBReader::readMHLF(ByteCursor& section) {
+    Value files{foundation::Array{}};
+    if (!readList(section, readMHIF, [&](Value file) { files.append(std::move(file)); })) {
+        return std::nullopt;
+    }
+    return files;
+}
+
+std::optional<std::int32_t> PhotoDBReader::readMHFD(ByteCursor& file) {
+    auto head = readHeader(file, kFileFixed);
+    if (!head) {
+        PHOTODB_READ_FAILED();
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(ByteCursor::u32(*head, 20));
+}
+
+std::optional<std::uint32_t> PhotoDBReader::readMHSDIndexType(ByteCursor& file,
+                                                              ByteCursor& section) {
+    // Read inside its own total length, so that a section of an unknown type is stepped
+    // over whole.
+    auto whole = takeWholeRecord(file, kSectionFixed);
+    if (!whole) return std::nullopt;
+    section = whole->body;
+    return ByteCursor::u32(whole->head, 12);
+}
 
 std::optional<Value> PhotoDBReader::readMHAF(ByteCursor& cursor) {
     if (!readHeader(cursor, kTaggedFixed)) {
@@ -282,48 +349,32 @@ void PhotoDBReader::load() {
 void PhotoDBReader::loadBytes(std::span<const std::uint8_t> bytes) {
     photos_ = Value(foundation::Dictionary{});
     ByteCursor file(bytes);
-    auto head = readHeader(file, kFileFixed);
-    if (!head) {
-        PHOTODB_READ_FAILED();
-        return;
-    }
-    const auto count = static_cast<std::int32_t>(ByteCursor::u32(*head, 20));
-    for (std::int32_t i = 0; i < count && !file.atEnd(); ++i) {
-        // Each section is read inside its own total length, and the next one starts after it,
-        // so a section of an unknown type is stepped over whole.
-        auto whole = takeWholeRecord(file, kSectionFixed);
-        if (!whole) break;
-        ByteCursor& section = whole->body;
-        switch (ByteCursor::u32(whole->head, 12)) {
-            case 1: {
-                Value images{foundation::Dictionary{}};
-                if (readList(section, readImage, [&](Value image) {
-                        const auto id = image["iid"].toUInt64().value_or(0);
-                        images.set(std::to_string(id), std::move(image));
-                    })) {
-                    photos_.set("ImageList", std::move(images));
-                }
+    const auto count = readMHFD(file);
+    if (!count) return;
+    for (std::int32_t i = 0; i < *count && !file.atEnd(); ++i) {
+        ByteCursor section;
+        const auto type = readMHSDIndexType(file, section);
+        if (!type) break;
+        // A later section of the same type replaces the earlier one's list.
+        std::optional<Value> list;
+        const char* key = nullptr;
+        switch (*type) {
+            case 1:
+                list = readMHLI(section);
+                key = "ImageList";
                 break;
-            }
-            case 2: {
-                Value albums{foundation::Array{}};
-                if (readList(section, readAlbum,
-                             [&](Value album) { albums.append(std::move(album)); })) {
-                    photos_.set("AlbumList", std::move(albums));
-                }
+            case 2:
+                list = readMHLA(section);
+                key = "AlbumList";
                 break;
-            }
-            case 3: {
-                Value files{foundation::Array{}};
-                if (readList(section, readFileEntry,
-                             [&](Value file) { files.append(std::move(file)); })) {
-                    photos_.set("CorrelationInfo", std::move(files));
-                }
+            case 3:
+                list = readMHLF(section);
+                key = "CorrelationInfo";
                 break;
-            }
             default:
                 break;
         }
+        if (list) photos_.set(key, std::move(*list));
     }
 }
 

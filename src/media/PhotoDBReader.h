@@ -26,6 +26,30 @@ public:
     const std::string& dbPath() const { return dbPath_; }
     const foundation::Value& photos() const { return photos_; }
 
+    // The record readers of the walk, each over a cursor at its record, which it steps over.
+    // Nullopt (logged "Failed to read in ...") when the record's fixed part cannot be read.
+    // The file header: the number of sections after it (0 or less: none).
+    static std::optional<std::int32_t> readMHFD(ByteCursor& file);
+    // A section: its type (1 images, 2 albums, 3 files), with `section` over what it holds.
+    static std::optional<std::uint32_t> readMHSDIndexType(ByteCursor& file, ByteCursor& section);
+    // The lists at the start of a section's contents: the images by their id as text, the
+    // albums and the image files in file order. An entry that cannot be read ends its list.
+    static std::optional<foundation::Value> readMHLI(ByteCursor& section);
+    static std::optional<foundation::Value> readMHLA(ByteCursor& section);
+    static std::optional<foundation::Value> readMHLF(ByteCursor& section);
+    // An image with its "subImages" by correlation id; an album {"name", "items"}; an image
+    // file {"correlationID", "imageSize"}; an image name (one stored size) with what its
+    // data records hold; an album item's image id.
+    static std::optional<foundation::Value> readMHII(ByteCursor& cursor);
+    static std::optional<foundation::Value> readMHBA(ByteCursor& cursor);
+    static std::optional<foundation::Value> readMHIF(ByteCursor& cursor);
+    static std::optional<foundation::Value> readMHNI(ByteCursor& cursor);
+    static std::optional<foundation::Value> readMHIA(ByteCursor& cursor);
+    // A data record: {"mhodString"} for text, an image name's entries, or an empty dictionary.
+    static std::optional<foundation::Value> readMHOD(ByteCursor& cursor);
+    // A data record's body, after its header, read by the record's type.
+    static foundation::Value readMHODDataFileHandle(std::uint16_t type, ByteCursor& body);
+
     // Two record readers the walk has no use for. An "mhaf" record: its header stepped over,
     // an empty dictionary; nullopt (logged) when the header cannot be read.
     static std::optional<foundation::Value> readMHAF(ByteCursor& cursor);

@@ -35,6 +35,10 @@ public:
         if (first_.empty()) first_ = std::move(text);
     }
     std::string take() { return std::move(first_); }
+    // Into `fault` when that holds none yet.
+    void keepFirstIn(std::string& fault) {
+        if (fault.empty()) fault = take();
+    }
 
 private:
     std::string first_;
@@ -321,15 +325,41 @@ std::optional<std::string> decodeUtf16LE(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
+bool iTunesDBReader::walkDataSets(
+    std::span<const std::uint8_t> bytes, std::string& fault,
+    const std::function<bool(std::uint32_t type, ByteCursor& set)>& visit) {
+    Faults faults;
+    const bool database = walkSections(bytes, faults, visit);
+    faults.keepFirstIn(fault);
+    return database;
+}
+
+void iTunesDBReader::readTrackList(ByteCursor& set, iTunesDBTrackList& tracks, std::string& fault) {
+    Faults faults;
+    media::readTrackList(set, tracks, faults);
+    faults.keepFirstIn(fault);
+}
+
+std::vector<std::shared_ptr<iPodPlaylist>> iTunesDBReader::readPlaylistList(ByteCursor& set,
+                                                                            std::string& fault) {
+    Faults faults;
+    std::vector<std::shared_ptr<iPodPlaylist>> playlists;
+    for (auto& read : media::readPlaylistList(set, true, false, faults)) {
+        playlists.push_back(std::move(read.playlist));
+    }
+    faults.keepFirstIn(fault);
+    return playlists;
+}
+
 iTunesDBContents iTunesDBReader::read(std::span<const std::uint8_t> bytes) {
     iTunesDBContents contents;
     Faults faults;
     contents.isDatabase = walkSections(bytes, faults, [&](std::uint32_t type, ByteCursor& set) {
         if (type == 1) {
-            readTrackList(set, contents.tracks, faults);
+            media::readTrackList(set, contents.tracks, faults);
         } else if (type == 2) {
             contents.hasPlaylistList = true;
-            for (auto& read : readPlaylistList(set, true, false, faults)) {
+            for (auto& read : media::readPlaylistList(set, true, false, faults)) {
                 contents.playlists.push_back(std::move(read.playlist));
             }
         }
@@ -350,7 +380,7 @@ std::optional<std::string> iTunesDBReader::masterPlaylistName(std::span<const st
     Faults faults;
     walkSections(bytes, faults, [&](std::uint32_t type, ByteCursor& set) {
         if (type != 2) return true;
-        for (auto& read : readPlaylistList(set, false, true, faults)) {
+        for (auto& read : media::readPlaylistList(set, false, true, faults)) {
             if (read.playlist->isMaster() && read.firstName) {
                 name = read.firstName;
                 return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "foundation/Value.h"
+#include "media/ByteCursor.h"
 #include "media/iPodPlaylist.h"
 #include "media/iTunesDBTrackList.h"
 
@@ -36,6 +38,19 @@ public:
     static iTunesDBContents read(std::span<const std::uint8_t> bytes);
     // Nothing read when the file does not open.
     static iTunesDBContents readFile(const std::string& path);
+
+    // The pieces of a reading, for a walk of one's own. Each logs the faults it meets and
+    // keeps the first in `fault` when that is still empty.
+    // Hands the body of each data set (its header stepped over) with the set's type to
+    // `visit`, in file order, until `visit` answers false; false when the bytes are no database.
+    static bool walkDataSets(std::span<const std::uint8_t> bytes, std::string& fault,
+                             const std::function<bool(std::uint32_t type, ByteCursor& set)>& visit);
+    // The track list at the cursor (a track set's body): its tracks go to `tracks`.
+    static void readTrackList(ByteCursor& set, iTunesDBTrackList& tracks, std::string& fault);
+    // The playlist list at the cursor (a playlist set's body), in file order with tags from
+    // 100, each name logged as information.
+    static std::vector<std::shared_ptr<iPodPlaylist>> readPlaylistList(ByteCursor& set,
+                                                                       std::string& fault);
 
     // The name of the master playlist (its first title), which names a disk-mode iPod; nullopt
     // when there is no master playlist or no playlist list.

@@ -47,6 +47,8 @@ public:
     static std::shared_ptr<music::MusicLibrary> iTunes();
     // The identifier iTunes() recorded; none until it has run.
     static std::optional<std::string> iTunesIdentifier();
+    // The local library plays nothing, so there is nothing to pause.
+    static void pauseiTunesPlaying() {}
 
     // Lists the library's playlists (loadMusicTracks() where the Music application is
     // there): first the library playlist with every track, then the user's playlists by
@@ -54,6 +56,7 @@ public:
     void loadTracks();
     void loadMusicTracks();
     bool isLoaded() const;
+    bool IsLoaded() const { return isLoaded(); }
     std::vector<Playlist> itPlistlists() const;
     std::vector<Playlist> userPlaylists() const;
     // The user playlists of the shared view.

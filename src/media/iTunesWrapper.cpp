@@ -53,7 +53,14 @@ std::string describe(const Value& track) {
 }  // namespace
 
 iTunesWrapper::iTunesWrapper(std::shared_ptr<music::MusicScript> script)
-    : script_(std::move(script)) {}
+    : script_(std::move(script)),
+      runner_(script_ ? ScriptRunner([script = script_](const std::string& handler,
+                                                        const Array& params) {
+          return script->run(handler, params);
+      })
+                      : ScriptRunner()) {}
+
+iTunesWrapper::iTunesWrapper(StandIn standIn) : runner_(std::move(standIn.run)) {}
 
 music::MusicLibraryLocation iTunesWrapper::defaultLocation() {
     return {foundation::Paths::musicDir(),
@@ -112,9 +119,9 @@ std::optional<music::ScriptDescriptor> iTunesWrapper::runScriptParams(const std:
                                                                       const Array& params) {
     std::lock_guard lock(mutex_);
     lastScriptError_.reset();
-    if (!script_) return std::nullopt;
+    if (!runner_) return std::nullopt;
     try {
-        auto outcome = script_->run(handler, params);
+        auto outcome = runner_(handler, params);
         if (outcome.error) {
             LogInfo("Error running script. Error:\n{}\n", *outcome.error);
             lastScriptError_ = outcome.error;
@@ -156,7 +163,7 @@ bool iTunesWrapper::importToItunesError(Value& track, foundation::Error* error) 
             std::optional<std::string> reason;
             if (!persistentID.empty())
                 reason = persistentID;
-            else if (!script_)
+            else if (!runner_)
                 reason = "the music library is not available";
             else
                 reason = lastScriptError_;
@@ -190,7 +197,7 @@ bool iTunesWrapper::updateTrackMetadataInITunesError(const Value& track, foundat
     if (result)
         message = result->stringValue();
     else
-        message = script_ ? lastScriptError_.value_or("the music library did not answer")
+        message = runner_ ? lastScriptError_.value_or("the music library did not answer")
                           : "the music library is not available";
     if (message.empty()) return true;
     LogInfo("ERROR: updating meatadata!\nERROR:\n{}\n", message);

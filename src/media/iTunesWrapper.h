@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -29,7 +30,17 @@ public:
     static constexpr std::int64_t kNoPersistentID = -1001;
     static constexpr std::int64_t kScriptFailed = -1002;
 
+    // What runs one handler call: the script, or a stand-in that answers in its place.
+    using ScriptRunner = std::function<music::ScriptOutcome(const std::string& handler,
+                                                            const foundation::Array& params)>;
+
     explicit iTunesWrapper(std::shared_ptr<music::MusicScript> script);
+    // A stand-in for the script: every handler call goes to `run`, with no library behind it
+    // (script() is null).
+    struct StandIn {
+        ScriptRunner run;
+    };
+    explicit iTunesWrapper(StandIn standIn);
 
     // The shared wrapper over the user's library (tracks in the Music folder, the index in
     // the application's data folder), made once on first use.
@@ -73,12 +84,13 @@ public:
     static foundation::Value eventDescStringOrNull(const foundation::Value& value);
     static foundation::Value eventDescIntOrNull(const foundation::Value& value);
 
-    bool hasScript() const { return script_ != nullptr; }
+    bool hasScript() const { return runner_ != nullptr; }
     const std::shared_ptr<music::MusicScript>& script() const { return script_; }
 
 private:
     std::recursive_mutex mutex_;
     const std::shared_ptr<music::MusicScript> script_;
+    const ScriptRunner runner_;
     // The error the last call raised, for the failure's description.
     std::optional<std::string> lastScriptError_;
 };

@@ -10,6 +10,7 @@
 #include "MediaLoaderFixture.h"
 #include "foundation/NotificationCenter.h"
 #include "iTunesDBWriter.h"
+#include "logging/CapturingLogger.h"
 
 using foundation::Value;
 using media::MediaLoader;
@@ -138,6 +139,61 @@ TEST_F(MediaLoaderStateTest, TheCopiesOfEveryLoadAreListedAndGoneOnceRead) {
     loader->setTempFilePaths({});
     loadAndMatch(*loader);
     EXPECT_EQ(loader->tempFilePaths().size(), 4u);
+}
+
+// The load says its contents are read once, when the copies of the device's databases (and
+// the folder they were in) are gone, whether or not the device had a library.
+TEST_F(MediaLoaderStateTest, TheContentsAreReportedReadOnceTheCopiesAreGone) {
+    for (const bool withLibrary : {true, false}) {
+        SCOPED_TRACE(withLibrary);
+        const std::string id = withLibrary ? "READ" : "READBARE";
+        auto loader = loaderOf(withLibrary ? phoneWithMediaLibrary(id) : phone(id));
+        std::vector<std::vector<std::string>> leftAtNotice;
+        auto& center = foundation::NotificationCenter::defaultCenter();
+        const auto observer =
+            center.addObserver("msgFinishLoadingContents", nullptr, [&](const auto&) {
+                std::vector<std::string> left;
+                for (const auto& entry :
+                     std::filesystem::recursive_directory_iterator(temporary.path())) {
+                    left.push_back(entry.path());
+                }
+                leftAtNotice.push_back(std::move(left));
+            });
+        loadAndMatch(*loader);
+        center.removeObserver(observer);
+        ASSERT_EQ(leftAtNotice.size(), 1u);
+        EXPECT_EQ(leftAtNotice[0], std::vector<std::string>{});
+        EXPECT_EQ(loader->tempFilePaths().size(), withLibrary ? 4u : 3u);
+    }
+}
+
+// A media library whose copy does not open is said so, with the copy's path, as information.
+TEST_F(MediaLoaderStateTest, ALibraryThatDoesNotOpenIsLoggedAsInformation) {
+    const std::string control = root("UNOPENED") + "/iTunes_Control/iTunes";
+    // A folder in the database's place: it exists, but its copy fails.
+    std::filesystem::create_directories(control + "/MediaLibrary.sqlitedb");
+    auto loader = loaderOf(phone("UNOPENED"));
+    const auto captured = std::make_shared<CapturingLogger>();
+    const auto savedLevel = lgLogLevel.load();
+    lgLogLevel.store(LgLogLevelAll);
+    LgLog::sharedInstance().addLogger(captured);
+    loadAndMatch(*loader);
+    LgLog::sharedInstance().flushLog();
+    LgLog::sharedInstance().removeLogger(captured);
+    lgLogLevel.store(savedLevel);
+    EXPECT_TRUE(loader->iOS5());
+    ASSERT_FALSE(loader->tempFilePaths().empty());
+    const std::string expected = "Failed to open database " + loader->tempFilePaths()[0];
+    const auto records = captured->records();
+    const auto found = std::find_if(records.begin(), records.end(), [&](const auto& record) {
+        return record.message() == expected;
+    });
+    ASSERT_NE(found, records.end());
+    EXPECT_EQ(found->flag(), LgLogFlagInfo);
+    // No playlists of its own, and the lists of a new loader stay empty.
+    EXPECT_EQ(loader->allPlaylists()->size(), 5u);
+    EXPECT_TRUE(loader->allUserPlaylists()->empty());
+    EXPECT_TRUE(loader->allPublicPlaylists()->empty());
 }
 
 // A library that fails to load, here past the copies it may make, shows nothing of itself:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "PhotoDBWriter.h"
+#include "logging/CapturingLogger.h"
 #include "media/PhotoDBReader.h"
 
 namespace {
@@ -113,6 +114,43 @@ TEST(PhotoDBReaderTest, LaterChildrenWinAndStringTypesPickTheirEncoding) {
     spec.images[0].subImages[0].fileName = u"caf\u00e9";
     EXPECT_EQ(readBytes(writePhotoDB(spec))["ImageList"]["100"]["subImages"]["1028"]["mhodString"],
               Value("caf\u00e9"));
+}
+
+// An image name with two or more children is unusual enough to say so, with its count; all
+// its children are read all the same.
+TEST(PhotoDBReaderTest, AnImageNameWithSeveralChildrenIsLoggedWithTheirCount) {
+    const auto captured = std::make_shared<CapturingLogger>();
+    const auto savedLevel = lgLogLevel.load();
+    lgLogLevel.store(LgLogLevelAll);
+    LgLog::sharedInstance().addLogger(captured);
+    std::vector<std::string> names;
+    for (std::uint32_t children = 0; children <= 3; ++children) {
+        Bytes name = header("mhni", 76);
+        put32(name, 12, children);
+        put32(name, 16, 1028);
+        for (std::uint32_t i = 0; i < children; ++i) {
+            append(name, stringRecord(1, Bytes{static_cast<std::uint8_t>('a' + i)}, 1));
+        }
+        Bytes image = header("mhii", 152);
+        put32(image, 12, 1);
+        put32(image, 16, 7);
+        append(image, dataRecord(2, name));
+        const Value photos =
+            readBytes(fileOf("mhfd", 132, 1, listSet(1, "mhli", 1, withTotal(image, {}))));
+        names.push_back(
+            photos["ImageList"]["7"]["subImages"]["1028"]["mhodString"].stringOr("none"));
+    }
+    LgLog::sharedInstance().flushLog();
+    LgLog::sharedInstance().removeLogger(captured);
+    lgLogLevel.store(savedLevel);
+    EXPECT_EQ(names, (std::vector<std::string>{"none", "a", "b", "c"}));
+    std::vector<std::string> warnings;
+    for (const auto& text : captured->texts()) {
+        if (const auto at = text.find("Unexpected"); at != std::string::npos)
+            warnings.push_back(text.substr(at));
+    }
+    EXPECT_EQ(warnings, (std::vector<std::string>{"Unexpected Number of MHNI child nodes!! 2",
+                                                  "Unexpected Number of MHNI child nodes!! 3"}));
 }
 
 // The record readers the walk has no use for: a data record that names its text's encoding,

@@ -139,3 +139,52 @@ TEST_F(iTunesWrapperTest, FailuresCarryTheirCodes) {
     EXPECT_FALSE(unavailable.pathForTrackByPID("00000000000000AB"));
     EXPECT_FALSE(wrapper.pathForTrackByPID(""));
 }
+
+// A wrapper whose script answers every handler with the given result, counting the calls.
+struct AnsweringScript {
+    std::optional<music::ScriptDescriptor> answer;
+    std::vector<std::string> handlers;
+    media::iTunesWrapper wrapper{media::iTunesWrapper::StandIn{
+        [this](const std::string& handler, const foundation::Array&) {
+            handlers.push_back(handler);
+            return music::ScriptOutcome{answer, std::nullopt};
+        }}};
+};
+
+TEST_F(iTunesWrapperTest, AnImportAnsweredByAnIdOfOtherThanSixteenCharactersFailsWithThatText) {
+    for (const std::string answer : {"0123456789ABCDE", "0123456789ABCDEF0"}) {
+        SCOPED_TRACE(answer);
+        AnsweringScript script{music::ScriptDescriptor::ofText(answer)};
+        Value track = deviceTrack(sourceFile("short.m4a"));
+        foundation::Error error;
+        EXPECT_FALSE(script.wrapper.importToItunesError(track, &error));
+        EXPECT_EQ(error.domain, media::iTunesWrapper::kErrorDomain);
+        EXPECT_EQ(error.code, 10);
+        EXPECT_EQ(error.message, answer);
+        EXPECT_TRUE(track["persistentID"].isNil());
+        EXPECT_EQ(script.handlers, std::vector<std::string>{"add_track_to_itunes"});
+    }
+    // Sixteen characters are the id: stored, and (metadata copying off) nothing more is asked.
+    Settings::settings().setCopyMeta(false);
+    AnsweringScript script{music::ScriptDescriptor::ofText("0123456789ABCDEF")};
+    Value track = deviceTrack(sourceFile("whole.m4a"));
+    EXPECT_TRUE(script.wrapper.importToItunesError(track, nullptr));
+    EXPECT_EQ(track["persistentID"], Value("0123456789ABCDEF"));
+}
+
+TEST_F(iTunesWrapperTest, AFindAnsweredByAnythingButAJsonDictionaryFindsNothing) {
+    const Value track = Value::dict({{"title", "Song"}});
+    for (const char* answer : {R"([{"globalID": "0123456789ABCDEF"}])", "[]", "\"text\"", "12",
+                               "{not json", ""}) {
+        SCOPED_TRACE(answer);
+        AnsweringScript script{music::ScriptDescriptor::ofText(answer)};
+        EXPECT_EQ(script.wrapper.findTrack(track), std::nullopt);
+        EXPECT_EQ(script.handlers, std::vector<std::string>{"find_track"});
+    }
+    AnsweringScript none{std::nullopt};
+    EXPECT_EQ(none.wrapper.findTrack(track), std::nullopt);
+    AnsweringScript dictionary{
+        music::ScriptDescriptor::ofText(R"({"globalID": "0123456789ABCDEF", "locationOnMac": "/m"})")};
+    EXPECT_EQ(dictionary.wrapper.findTrack(track),
+              Value::dict({{"globalID", "0123456789ABCDEF"}, {"locationOnMac", "/m"}}));
+}

@@ -1,0 +1,46 @@
+// The load's steps over a binary iTunesDB: one pass, its tracks and its playlists.
+#include "media/ByteCursor.h"
+#include "media/MappedFile.h"
+#include "media/MediaLoaderLoad.h"
+#include "media/iTunesDBReader.h"
+
+namespace media {
+
+void MediaLoader::loadDB(const std::string& path) {
+    const MappedFile file(path);
+    if (!file.isOpen()) return;
+    std::string fault;
+    iTunesDBReader::walkDataSets(file.bytes(), fault, [this](std::uint32_t type, ByteCursor& set) {
+        if (type == 1) {
+            readMHLT(set);
+        } else if (type == 2) {
+            readMHLP(set);
+        }
+        return true;
+    });
+}
+
+void MediaLoader::readMHLT(ByteCursor& set) {
+    std::string fault;
+    iTunesDBTrackList tracks;
+    iTunesDBReader::readTrackList(set, tracks, fault);
+    foundation::Array& records = loading_->tracks;
+    records.reserve(records.size() + tracks.size());
+    for (std::size_t i = 0; i < tracks.size(); ++i) records.push_back(tracks[i]);
+}
+
+void MediaLoader::readMHLP(ByteCursor& set) {
+    std::string fault;
+    addPlaylistLists(iTunesDBReader::readPlaylistList(set, fault));
+}
+
+std::optional<std::string> MediaLoader::readMHODStringLength(ByteCursor& cursor,
+                                                             std::uint32_t length) const {
+    const auto bytes = cursor.peek(length);
+    if (!bytes) return std::nullopt;
+    auto text = decodeUtf16LE(*bytes);
+    if (text) cursor.skip(length);
+    return text;
+}
+
+}  // namespace media
