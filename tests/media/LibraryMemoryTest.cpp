@@ -77,6 +77,11 @@ TEST_F(LibraryMemoryTest, ABareItemsLibraryOfNineMegabytesFailsWithinBoundedMemo
 // 200,000 tracks with long comments and descriptions, in three playlists of every track,
 // load whole (taking some 1.1 GiB, the figure the bound is set from).
 TEST_F(LibraryMemoryTest, ARealSizedLibraryWithLongTextsLoads) {
+#if defined(__SANITIZE_THREAD__)
+    // Single-threaded work at several times its memory and ten times its time under the
+    // thread sanitizer, which finds nothing in it: the other trees load it.
+    GTEST_SKIP() << "a 200,000-track load is left to the trees without the thread sanitizer";
+#endif
     const std::string path = folder / "MediaLibrary.sqlitedb";
     mediatest::writeRealSizedLibrary(path, 200'000);
     EXPECT_EXIT(readLibrary(MediaLibraryReader::Source::MediaLibrary, {path}, 200'000, 3, kUnbounded),
