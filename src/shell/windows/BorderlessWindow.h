@@ -26,7 +26,8 @@ public:
         double x = 0;
         double y = 0;
     };
-    enum class Press { Ignore, Drag, AskPage };
+    // Ignore: in the edge band; Stay: below the title area, written to the log only.
+    enum class Press { Ignore, Stay, Drag, AskPage };
 
     // What a left press at p does, in a window of width W and height H.
     static Press pressDecision(Point p, double width, double height, unsigned titleHeight);
