@@ -173,6 +173,63 @@ TEST_F(WebWindowTest, AWindowWhosePageNeverAnswersStillCloses) {
     main->window()->close();
 }
 
+// A page whose closing question cannot even be asked (its dispatch throws) cannot object:
+// the window the person asked to close closes.
+TEST_F(WebWindowTest, AWindowWhoseClosingQuestionFailsCloses) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    OpenedWindows opened;
+    WVWindowController* child = openChild(*main, opened, "child.html");
+    ASSERT_NE(child, nullptr);
+    waitForValue(*child->webview(), "typeof window.bridge", "\"object\"");
+    eval(*child->webview(),
+         "window.dispatchEvent = function () { throw new Error('broken'); }; 0");
+    ASSERT_EQ(eval(*child->webview(), "try { window.dispatchEvent(new Event('x')); 'no' }"
+                                      " catch (e) { e.message }"),
+              "\"broken\"");
+    auto gtkWindow = child->window();
+    gtkWindow->performClose();
+    EXPECT_TRUE(gtkWindow->isClosed());
+    main->window()->close();
+}
+
+TEST_F(WebWindowTest, DeviceRemovalReachesThePage) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    auto& view = *main->webview();
+    eval(view, "window.removed = []; window.bridge.registerHandler('iDeviceRemoved',"
+               " function (d) { window.removed.push(d); }); 0");
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.post(kIDeviceNotification, nullptr, {{"cmd", foundation::Value("removed")}});
+    center.post(kIDeviceNotification, nullptr,
+                {{"cmd", foundation::Value("removed")},
+                 {"device", foundation::Value::dict({{"uuid", "A1"}})}});
+    waitForValue(view, "JSON.stringify(window.removed)", "\"[{\\\"uuid\\\":\\\"A1\\\"}]\"");
+    EXPECT_EQ(eval(view, "JSON.stringify(window.pushed)"), "\"[]\"");  // no "iDeviceAdded"
+    main->window()->close();
+}
+
+// A modal sheet runs its session (said on the console) without covering its opener, and
+// the pages hear of it opening and closing.
+TEST_F(WebWindowTest, AModalSheetTellsThePagesWhenItOpensAndCloses) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    OpenedWindows opened;
+    testing::internal::CaptureStderr();
+    WVWindowController* sheet = openChild(*main, opened, "child.html?sheet=1&modal=1");
+    const std::string console = testing::internal::GetCapturedStderr();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_NE(console.find("runModalSession\n"), std::string::npos) << console;
+    EXPECT_FALSE(main->window()->hasCover());
+    waitForValue(*main->webview(), "JSON.stringify(window.modal)", "\"[\\\"enter\\\"]\"");
+    waitForValue(*sheet->webview(), "JSON.stringify(window.modal)", "\"[\\\"enter\\\"]\"");
+
+    sheet->window()->performClose();
+    waitForValue(*main->webview(), "JSON.stringify(window.modal)",
+                 "\"[\\\"enter\\\",\\\"leave\\\"]\"");
+    main->window()->close();
+}
+
 TEST_F(WebWindowTest, AModalWindowCoversItsOpenerUntilItCloses) {
     RecordingDelegate delegate;
     auto main = openMain(delegate);
