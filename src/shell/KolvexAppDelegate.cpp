@@ -105,7 +105,8 @@ void KolvexAppDelegate::initWebview() {
     _windowController->setWvdelegate(this);
     _wkbridge = _windowController->wvbridge();
     _windowController->loadURLString(isDevelopmentMode() ? kDevelopmentServer : "myapp://x/");
-    if (services_.setupDevicePlugin) services_.setupDevicePlugin(_wkbridge);
+    if (services_.setupDevicePlugin)
+        services_.setupDevicePlugin(_wkbridge, _windowController->webview());
 }
 
 void KolvexAppDelegate::OnWVBridgeReady(const foundation::Value& data) {
