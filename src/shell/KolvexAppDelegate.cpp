@@ -217,16 +217,10 @@ void KolvexAppDelegate::alertForAuthorize() {
 }
 
 void KolvexAppDelegate::performMenuAction(const std::string& itemId) {
-    if (itemId == AppMenu::kPreferences) {
-        OnPreferences();
-    } else if (itemId == AppMenu::kCheckAuthorize) {
+    if (itemId == AppMenu::kCheckAuthorize) {
         OnCheckAuthorize();
     } else if (itemId == AppMenu::kAlertAuthorize) {
         OnAlertAuthorize();
-    } else if (itemId == AppMenu::kDiagnose) {
-        OnDiagnose();
-    } else if (itemId == AppMenu::kHelp) {
-        OnHelp();
     } else if (itemId == AppMenu::kQuit) {
         shouldClose();  // the quit sheet; the application ends when it is answered "Yes"
     }
