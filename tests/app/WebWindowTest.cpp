@@ -2,6 +2,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <thread>
@@ -10,9 +11,11 @@
 #include "foundation/NotificationCenter.h"
 #include "shell/ShellNotifications.h"
 #include "shell/bridge/WKWebViewScriptBridge.h"
+#include "shell/bridge/WebViewNavigationDelegate.h"
 
 using apptest::OpenedWindows;
 using apptest::WebWindowTest;
+using foundation::Value;
 
 namespace {
 
@@ -228,6 +231,48 @@ TEST_F(WebWindowTest, AModalSheetTellsThePagesWhenItOpensAndCloses) {
     waitForValue(*main->webview(), "JSON.stringify(window.modal)",
                  "\"[\\\"enter\\\",\\\"leave\\\"]\"");
     main->window()->close();
+}
+
+// What the bridge front hands on to its further delegate.
+class NavigationRecorder : public WebViewNavigationDelegate {
+public:
+    bool decidePolicyForNavigationAction(
+        const std::string& uri, const std::shared_ptr<webkit::NavigationDecision>&) override {
+        uris.push_back(uri);
+        return false;  // allowed, as without a delegate
+    }
+    std::vector<std::string> uris;
+};
+
+// The bridge's own signals, under either scheme and in any letter case, stop at the
+// bridge; every other navigation reaches the further delegate.
+TEST_F(WebWindowTest, TheBridgesSignalsNeverReachTheFurtherDelegate) {
+    auto window = openWindow();
+    auto& view = *window->webview();
+    auto recorder = std::make_shared<NavigationRecorder>();
+    window->wvbridge()->setWebViewDelegate(recorder);
+    auto frame = [&](const std::string& url) {
+        eval(view, "var f = document.createElement('iframe'); f.style.display = 'none';"
+                   " f.src = '" + url + "'; document.documentElement.appendChild(f); 0");
+    };
+    startCall(view, "asked", "wvevent", Value::dict({{"event", "nope"}}));  // a queued message
+    EXPECT_EQ(answer(view, "asked")["result"], Value(false));
+    frame("https://__wvsb_bridge_loaded__");  // the script again: the page keeps its bridge
+    frame("wvsbscheme://__WVSB_QUEUE_MESSAGE__/");
+    frame("HTTPS://__wvsb_queue_message__/x");
+    startCall(view, "again", "wvevent", Value::dict({{"event", "nope"}}));
+    EXPECT_EQ(answer(view, "again")["result"], Value(false));
+    frame("myapp://x/child.html");
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] {
+        return std::find(recorder->uris.begin(), recorder->uris.end(), "myapp://x/child.html") !=
+               recorder->uris.end();
+    }));
+    for (const auto& uri : recorder->uris) {
+        std::string lower = uri;
+        for (char& c : lower) c = char(g_ascii_tolower(c));
+        EXPECT_EQ(lower.find("__wvsb_"), std::string::npos) << uri;
+    }
+    window->window()->close();
 }
 
 TEST_F(WebWindowTest, AModalWindowCoversItsOpenerUntilItCloses) {
