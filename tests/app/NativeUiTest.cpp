@@ -37,6 +37,23 @@ TEST_F(WebWindowTest, ClipboardRoundTripWithAnotherProgram) {
         paste.waitForExit();
         EXPECT_EQ(paste.output(), "/home/ü/a b.txt");
     }
+    // Only text is written: another type, or text without a value, leaves the clipboard
+    // as it was.
+    const std::pair<Value, Value> refused[] = {
+        {Value::dict({{"type", "html"}, {"value", "<b>x</b>"}}),
+         Value::dict({{"result", false}, {"error", "not implement yet"}})},
+        {Value::dict({{"value", "no type"}}),
+         Value::dict({{"result", false}, {"error", "not implement yet"}})},
+        {Value::dict({{"type", "text"}}),
+         Value::dict({{"result", false}, {"error", "missing value field"}})},
+    };
+    for (const auto& [data, reply] : refused) {
+        startCall(view, "refused", "wvevent", pasteboard("write", data));
+        EXPECT_EQ(answer(view, "refused"), reply);
+        Xclip paste({"-o", "-selection", "clipboard"});
+        paste.waitForExit();
+        EXPECT_EQ(paste.output(), "/home/ü/a b.txt") << foundation::json::write(data);
+    }
     // Text is no file list.
     startCall(view, "read", "wvevent", pasteboard("read"));
     EXPECT_EQ(answer(view, "read"), Value::dict({{"result", false}}));
