@@ -107,9 +107,9 @@ std::vector<gtk::PopupMenu::Item> WVContextMenuPlugin::addItems(const Value& ite
     return entries;
 }
 
-void WVContextMenuPlugin::OnJSNotification(const foundation::Notification& notification) {
+void WVContextMenuPlugin::OnJSContextMenu(const foundation::Notification& notification) {
     if (!foundation::MainQueue::isMainThread()) {
-        foundation::MainQueue::sync([&] { OnJSNotification(notification); });
+        foundation::MainQueue::sync([&] { OnJSContextMenu(notification); });
         return;
     }
     const Value& data = messageData(notification);

@@ -48,6 +48,9 @@ public:
     void mouseDragged(double x, double y, double rootX, double rootY);
     void mouseUp(double x, double y, int clickCount);
     bool isDragging() const { return _dragging; }
+    // Where the press that started the drag hit the window (top-left origin).
+    Point initialLocation() const { return _initialLocation; }
+    void setInitialLocation(Point location) { _initialLocation = location; }
 
     // Puts small close, miniaturize and zoom buttons at the top left of the window's frame
     // (zoom disabled), where they stay when the window is resized. Named "close",
