@@ -20,8 +20,9 @@ std::shared_ptr<iMobileDevice> AppDeviceFinder::findMobileDeviceById(const std::
 }
 
 void AppDeviceFinder::installIn(AppServices& services, const std::shared_ptr<AppDeviceFinder>& finder) {
-    services.setupDevicePlugin = [finder](const std::shared_ptr<ScriptBridge>& bridge) {
-        WVMobileDeviceFilesystemPlugin::setupWithBridgeWebviewDelegate(bridge, {}, finder);
+    services.setupDevicePlugin = [finder](const std::shared_ptr<ScriptBridge>& bridge,
+                                          const std::shared_ptr<void>& webview) {
+        WVMobileDeviceFilesystemPlugin::setupWithBridgeWebviewDelegate(bridge, webview, finder);
     };
     services.makeDevicePlugin =
         [finder](const std::shared_ptr<WVWindowController>& controller) -> std::shared_ptr<WVPluginBase> {

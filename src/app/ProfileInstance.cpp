@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include <fmt/format.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -18,6 +20,12 @@ constexpr std::size_t kMarkLength = 16;
 
 std::string bundleIdentifier() {
     return foundation::Bundle::mainBundle().objectForInfoDictionaryKey("CFBundleIdentifier").stringOr();
+}
+
+std::vector<std::string> lockPaths(const std::vector<std::string>& folders) {
+    std::vector<std::string> locks;
+    for (const auto& folder : folders) locks.push_back(folder + "/" + kLockName);
+    return locks;
 }
 
 }  // namespace
@@ -52,10 +60,21 @@ std::string applicationId(const std::string& bundleIdentifier,
 
 gtk::SingleInstance::Claim claim(std::function<void()> activated) {
     const auto profile = folders();
-    std::vector<std::string> locks;
-    for (const auto& folder : profile) locks.push_back(folder + "/" + kLockName);
-    return gtk::SingleInstance::claim(applicationId(bundleIdentifier(), profile), locks,
-                                      std::move(activated));
+    return gtk::SingleInstance::claim(applicationId(bundleIdentifier(), profile),
+                                      lockPaths(profile), std::move(activated));
+}
+
+std::optional<long> holder() {
+    for (const auto& path : lockPaths(folders())) {
+        if (auto pid = gtk::SingleInstance::lockHolder(path)) return pid;
+    }
+    return std::nullopt;
+}
+
+std::string inUseMessage(std::optional<long> holder) {
+    if (!holder) return "orvandel: this profile is in use by a running Orvandel\n";
+    return fmt::format("orvandel: this profile is in use by a running Orvandel (process {})\n",
+                       *holder);
 }
 
 }  // namespace ProfileInstance

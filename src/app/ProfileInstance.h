@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,9 @@ std::string applicationId(const std::string& bundleIdentifier,
                           const std::vector<std::string>& folders);
 // Claims the profile for this process; `activated` runs when a later start asks.
 gtk::SingleInstance::Claim claim(std::function<void()> activated);
+// The process that holds the profile, as its lock files tell; nullopt when they do not.
+std::optional<long> holder();
+// What a start that finds the profile held, out of the holder's session bus, says.
+std::string inUseMessage(std::optional<long> holder);
 
 }  // namespace ProfileInstance

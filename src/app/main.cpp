@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
             foundation::printToConsole("orvandel: already running on this profile; its window is brought forward\n");
             return 0;
         case gtk::SingleInstance::Claim::Running:
-            foundation::printToConsole("orvandel: already running on this profile, in another session\n");
+            foundation::printToConsole("{}", ProfileInstance::inUseMessage(ProfileInstance::holder()));
             return 0;
     }
     // Before anything worth keeping happens: a signal from here on quits in order.

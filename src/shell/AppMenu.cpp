@@ -8,12 +8,13 @@
 namespace AppMenu {
 
 void install(gtk::Window& window, std::function<void(const std::string& itemId)> perform) {
+    // Only items that do something: the delegate's preferences, diagnose and help actions
+    // have nothing behind them, so no item offers them.
     std::vector<gtk::MenuBar::Menu> menus = {
-        {"Orvandel", {{kPreferences, "Preferences…", 1}, {kQuit, "Quit Orvandel", 2}}},
+        {"Orvandel", {{kQuit, "Quit Orvandel", 2}}},
         {"Library",
          {{kCheckAuthorize, "Check Music Library Access", 3},
           {kAlertAuthorize, "How to Allow Music Library Access", 4}}},
-        {"Help", {{kDiagnose, "Diagnose", 5}, {kHelp, "Orvandel Help", 6}}},
     };
     gtk::MenuBar::install(window, std::move(menus), [perform](const gtk::MenuBar::Item& item) {
         if (perform) perform(item.id);

@@ -12,12 +12,9 @@ class Window;
 namespace AppMenu {
 
 // The items' identifiers, also their actions' names.
-inline constexpr const char* kPreferences = "preferences";
 inline constexpr const char* kQuit = "quit";
 inline constexpr const char* kCheckAuthorize = "check-authorize";
 inline constexpr const char* kAlertAuthorize = "alert-authorize";
-inline constexpr const char* kDiagnose = "diagnose";
-inline constexpr const char* kHelp = "help";
 
 // `perform` runs the action of the item with the identifier.
 void install(gtk::Window& window, std::function<void(const std::string& itemId)> perform);

@@ -26,8 +26,10 @@ struct AppServices {
     std::function<bool()> mayAccessMusicLibrary;
     // Whether the music application is "Music" rather than "iTunes" (the access steps name it).
     std::function<bool()> containsMusic;
-    // Sets up the device file-system plugin for the main window.
-    std::function<void(const std::shared_ptr<ScriptBridge>&)> setupDevicePlugin;
+    // Sets up the device file-system plugin for the main window, over its bridge and
+    // browser view.
+    std::function<void(const std::shared_ptr<ScriptBridge>&, const std::shared_ptr<void>& webview)>
+        setupDevicePlugin;
     // Makes the device file-system plugin of a further web window.
     std::function<std::shared_ptr<WVPluginBase>(const std::shared_ptr<WVWindowController>&)>
         makeDevicePlugin;

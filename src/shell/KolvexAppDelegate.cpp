@@ -105,7 +105,8 @@ void KolvexAppDelegate::initWebview() {
     _windowController->setWvdelegate(this);
     _wkbridge = _windowController->wvbridge();
     _windowController->loadURLString(isDevelopmentMode() ? kDevelopmentServer : "myapp://x/");
-    if (services_.setupDevicePlugin) services_.setupDevicePlugin(_wkbridge);
+    if (services_.setupDevicePlugin)
+        services_.setupDevicePlugin(_wkbridge, _windowController->webview());
 }
 
 void KolvexAppDelegate::OnWVBridgeReady(const foundation::Value& data) {
@@ -216,16 +217,10 @@ void KolvexAppDelegate::alertForAuthorize() {
 }
 
 void KolvexAppDelegate::performMenuAction(const std::string& itemId) {
-    if (itemId == AppMenu::kPreferences) {
-        OnPreferences();
-    } else if (itemId == AppMenu::kCheckAuthorize) {
+    if (itemId == AppMenu::kCheckAuthorize) {
         OnCheckAuthorize();
     } else if (itemId == AppMenu::kAlertAuthorize) {
         OnAlertAuthorize();
-    } else if (itemId == AppMenu::kDiagnose) {
-        OnDiagnose();
-    } else if (itemId == AppMenu::kHelp) {
-        OnHelp();
     } else if (itemId == AppMenu::kQuit) {
         shouldClose();  // the quit sheet; the application ends when it is answered "Yes"
     }

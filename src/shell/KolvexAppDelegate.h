@@ -60,6 +60,9 @@ public:
     void OnViewDidChangeEffectiveAppearance() {}
     bool IsDiagnose() const { return isDiagnose; }
 
+    // The main window (the outlet the main window definition fills).
+    std::shared_ptr<gtk::Window> window() const { return window_; }
+    void setWindow(std::shared_ptr<gtk::Window> window) { window_ = std::move(window); }
     std::shared_ptr<WVWindowController> windowController() const { return _windowController; }
 
     // Devices: the 12-key summary the page gets, the list kept under the delegate's lock.

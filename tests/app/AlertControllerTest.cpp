@@ -53,8 +53,33 @@ TEST(AlertController, OverwriteOffersThreeChoicesAndAppliesToAll) {
         EXPECT_NE(answer.texts().find("Apply to all items"), std::string::npos);
     }
     EXPECT_FALSE(defaults.boolForKey("applyAll"));
+    {
+        // The whole question, as written (its missing space included).
+        DialogAnswerer skip(kFirst + 1);
+        EXPECT_EQ(AlertController::overwriteForItemWithKeyForWindow("b %@.mp3", "applyAll",
+                                                                    nullptr),
+                  0);
+        EXPECT_NE(skip.texts().find("The item named 'b %@.mp3' already exists in thislocation. "
+                                    "Do you want to replace it or keep both?\n"),
+                  std::string::npos)
+            << skip.texts();
+        for (const char* button : {"Replace\n", "Skip\n", "Keep Both\n"})
+            EXPECT_NE(skip.texts().find(button), std::string::npos) << button;
+    }
+    {
+        // Ticked, the choice holds for the items still to come.
+        DialogAnswerer replaceAll(kFirst, true);
+        EXPECT_EQ(AlertController::overwriteForItemWithKeyForWindow("c.mp3", "applyAll", nullptr),
+                  1);
+        EXPECT_TRUE(replaceAll.answered());
+    }
+    EXPECT_EQ(defaults.objectForKey("applyAll"), foundation::Value(true));
+    defaults.removeObject("applyAll");
+    // Without a key there is no check box, and nothing is stored.
     DialogAnswerer replace(kFirst, true);
     EXPECT_EQ(AlertController::overwriteForItemWithKeyForWindow("a.mp3", " \t", nullptr), 1);
+    EXPECT_EQ(replace.texts().find("Apply to all items"), std::string::npos);
+    EXPECT_EQ(defaults.objectForKey(" \t"), foundation::Value());
 }
 
 TEST(AlertController, AConfirmationShowsTheIconItIsGiven) {

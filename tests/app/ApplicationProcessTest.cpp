@@ -269,6 +269,28 @@ TEST(ProfileInstance, EachProfileHasANameOfItsOwnOnTheSessionBus) {
     EXPECT_EQ(fallback, id);
 }
 
+// A later start names the process that holds the profile only from a lock file that holds
+// exactly a process id.
+TEST(ProfileInstance, TheLockFileNamesItsHolderOnlyWhenItHoldsAProcessId) {
+    foundationtest::ScratchFolder folder;
+    const std::pair<std::string, std::optional<long>> cases[] = {
+        {"4242\n", 4242}, {"17", 17}, {"", std::nullopt}, {"\n", std::nullopt},
+        {"12x\n", std::nullopt}, {"-5\n", std::nullopt}, {"0\n", std::nullopt},
+        {" 12\n", std::nullopt}, {"12\n13\n", std::nullopt},
+        {std::string(40, '9') + "\n", std::nullopt},
+    };
+    for (const auto& [contents, pid] : cases) {
+        SCOPED_TRACE(contents);
+        std::ofstream(folder / "instance.lock", std::ios::trunc) << contents;
+        EXPECT_EQ(gtk::SingleInstance::lockHolder(folder / "instance.lock"), pid);
+    }
+    EXPECT_EQ(gtk::SingleInstance::lockHolder(folder / "none.lock"), std::nullopt);
+    EXPECT_EQ(ProfileInstance::inUseMessage(4242),
+              "orvandel: this profile is in use by a running Orvandel (process 4242)\n");
+    EXPECT_EQ(ProfileInstance::inUseMessage(std::nullopt),
+              "orvandel: this profile is in use by a running Orvandel\n");
+}
+
 // A session bus of the test's own.
 class PrivateBus {
 public:
@@ -372,7 +394,10 @@ TEST(ApplicationProcess, ASecondStartOnTheSameProfileBringsTheRunningWindowForwa
     ASSERT_NE(third, nullptr);
     EXPECT_EQ(exitStatus(third), 0);
     g_object_unref(third);
-    EXPECT_NE(contentsOf(root / "third.txt").find("already running on this profile, in another session"),
+    // It names the running process, as the lock files tell.
+    EXPECT_NE(contentsOf(root / "third.txt")
+                  .find("this profile is in use by a running Orvandel (process " +
+                        std::to_string(firstPid) + ")\n"),
               std::string::npos)
         << contentsOf(root / "third.txt");
 

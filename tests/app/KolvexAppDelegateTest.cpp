@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <fstream>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -9,7 +12,14 @@
 #include "WebWindowFixture.h"
 #include "content/ThreadPool.h"
 #include "fakedevice/FakeMobileDevice.h"
+#include "foundation/ScopedEnvironment.h"
 #include "foundation/ScratchFolder.h"
+#include "foundation/UserDefaults.h"
+#include "LogCapture.h"
+#include "logging/LgFileLogger.h"
+#include "logging/LgLog.h"
+#include "logging/LogLevel.h"
+#include "shell/bridge/WKWebViewScriptBridge.h"
 #include "shell/ShellNotifications.h"
 #include "foundation/OperationQueue.h"
 #include "platform/gtk/Application.h"
@@ -59,6 +69,53 @@ TEST(KolvexAppDelegate, TheDeviceFinderLetsTheDelegateGoOnlyOnceNoLookupUsesIt) 
     asking.join();
 }
 
+// Class set-up: developer extras stored off, the rolling file logger in the hub, and only
+// errors and warnings logged.
+TEST(KolvexAppDelegate, ClassSetUpTurnsDeveloperExtrasOffAndLogsErrorsAndWarnings) {
+    auto& defaults = foundation::UserDefaults::standard();
+    defaults.setBool("WebKitDeveloperExtras", true);
+    const std::uint64_t savedLevel = lgLogLevel.load();
+    SetLogLevel(31);
+    KolvexAppDelegate::initialize();
+    EXPECT_EQ(defaults.objectForKey("WebKitDeveloperExtras"), foundation::Value(false));
+    EXPECT_EQ(lgLogLevel.load(), 3u);
+    const auto loggers = LgLog::sharedInstance().allLoggers();
+    EXPECT_EQ(std::count_if(loggers.begin(), loggers.end(),
+                            [](const auto& logger) {
+                                return std::dynamic_pointer_cast<LgFileLogger>(logger) != nullptr;
+                            }),
+              1);
+    LgLog::sharedInstance().removeAllLoggers();
+    LgLog::sharedInstance().flushLog();
+    lgLogLevel.store(savedLevel);
+}
+
+// Without a pack in the bundle (or with one that does not read) the error is logged and the
+// application starts all the same, on whatever pack the reader holds.
+TEST_F(WebWindowTest, APackThatFailsToLoadIsLoggedAndStartUpGoesOn) {
+    foundationtest::ScratchFolder bundle;
+    foundationtest::ScopedEnvironment environment;
+    environment.set("ORVANDEL_BUNDLE_DIR", bundle.path());
+    for (const char* contents : {"", "not a pack"}) {
+        SCOPED_TRACE(contents);
+        if (*contents) std::ofstream(bundle / "resource.dat") << contents;
+        auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 600, 400},
+                                                    gtk::Titled | gtk::Closable);
+        std::atomic<bool> detecting = false;
+        AppServices services;
+        services.startDeviceDetection = [&](std::uint32_t) { return detecting = true; };
+        apptest::LogCapture log;
+        KolvexAppDelegate delegate(window, services, {"orvandel"});
+        delegate.awakeFromNib();
+        EXPECT_TRUE(log.hasLine("[ERROR] Failed to load resurce file"));
+        window->show();
+        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return detecting.load(); }));
+        EXPECT_EQ(delegate.windowController()->webview()->uri(), "myapp://x/");
+        testsupport::runMainLoopUntil([] { return ThreadPool::async().operationCount() == 0; });
+        window->close();
+    }
+}
+
 // The quit question, shown, ended by a person as the key or the window's close button does.
 void endQuitQuestion(KolvexAppDelegate& delegate, const std::function<void(GtkWidget*)>& end) {
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] {
@@ -69,29 +126,64 @@ void endQuitQuestion(KolvexAppDelegate& delegate, const std::function<void(GtkWi
     EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return delegate.quitAlert() == nullptr; }));
 }
 
+// Lets a job that waits for it go on, at the latest when the test ends.
+class Release {
+public:
+    std::shared_future<void> awaited() const { return awaited_; }
+    void go() {
+        if (!done_.exchange(true)) promise_.set_value();
+    }
+    ~Release() { go(); }
+
+private:
+    std::promise<void> promise_;
+    std::shared_future<void> awaited_ = promise_.get_future().share();
+    std::atomic<bool> done_ = false;
+};
+
 TEST_F(WebWindowTest, StartUpRunsEveryStepAndOnlyYesQuits) {
     auto window = std::make_shared<gtk::Window>(gtk::Rect{0, 0, 600, 400},
                                                 gtk::Titled | gtk::Closable | gtk::Resizable);
     std::atomic<int> libraryLoads = 0;
     std::atomic<std::uint32_t> detectedKinds = 0;
+    Release libraryLoaded;
     AppServices services;
-    services.loadMusicLibrary = [&] {
+    services.loadMusicLibrary = [&, loaded = libraryLoaded.awaited()] {
         ++libraryLoads;
+        loaded.wait();
         return foundation::Value();
     };
     services.startDeviceDetection = [&](std::uint32_t kinds) {
         detectedKinds = kinds;
         return true;
     };
+    std::shared_ptr<ScriptBridge> pluginBridge;
+    std::shared_ptr<void> pluginView;
+    services.setupDevicePlugin = [&](const std::shared_ptr<ScriptBridge>& bridge,
+                                     const std::shared_ptr<void>& view) {
+        pluginBridge = bridge;
+        pluginView = view;
+    };
     KolvexAppDelegate delegate(window, services, {"orvandel"});
     // Loads the bundle's own pack and start page.
     delegate.awakeFromNib();
+    auto view = delegate.windowController()->webview();
+    apptest::recordPushes(*view, {"iTunesLoading", "iTunesLoaded"});
     window->show();
+    // The main window's device plugin works over its bridge and its browser view.
+    EXPECT_EQ(pluginBridge, delegate.windowController()->wvbridge());
+    EXPECT_EQ(pluginView.get(), static_cast<void*>(view.get()));
+
+    // The page hears that the library loads before it does; detection waits for the load.
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return libraryLoads == 1; }));
+    waitForValue(*view, "window.heardPushes.join('|')", "\"iTunesLoading\"");
+    EXPECT_EQ(detectedKinds, 0u);
+    libraryLoaded.go();
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return detectedKinds == 11; }));
+    waitForValue(*view, "window.heardPushes.join('|')", "\"iTunesLoading|iTunesLoaded\"");
     EXPECT_EQ(libraryLoads, 1);
 
     // A reload asks again; the library and detection do not start a second time.
-    auto view = delegate.windowController()->webview();
     eval(*view, "location.reload(); 0");
     waitForValue(*view, "document.readyState + typeof WebViewScriptBridge", "\"completeobject\"");
     // Page requests answer through the main loop: it must run while the pool drains.

@@ -33,6 +33,13 @@ public:
                            [&](const std::string& text) { return text.rfind(start, 0) == 0; });
     }
 
+    // Whether a line written so far is exactly the text.
+    bool hasLine(const std::string& line) const {
+        LgLog::sharedInstance().flushLog();
+        const auto texts = logger_->texts();
+        return std::find(texts.begin(), texts.end(), line) != texts.end();
+    }
+
 private:
     std::shared_ptr<CapturingLogger> logger_ = std::make_shared<CapturingLogger>();
     std::uint64_t savedLevel_;

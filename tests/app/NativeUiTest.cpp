@@ -37,6 +37,23 @@ TEST_F(WebWindowTest, ClipboardRoundTripWithAnotherProgram) {
         paste.waitForExit();
         EXPECT_EQ(paste.output(), "/home/ü/a b.txt");
     }
+    // Only text is written: another type, or text without a value, leaves the clipboard
+    // as it was.
+    const std::pair<Value, Value> refused[] = {
+        {Value::dict({{"type", "html"}, {"value", "<b>x</b>"}}),
+         Value::dict({{"result", false}, {"error", "not implement yet"}})},
+        {Value::dict({{"value", "no type"}}),
+         Value::dict({{"result", false}, {"error", "not implement yet"}})},
+        {Value::dict({{"type", "text"}}),
+         Value::dict({{"result", false}, {"error", "missing value field"}})},
+    };
+    for (const auto& [data, reply] : refused) {
+        startCall(view, "refused", "wvevent", pasteboard("write", data));
+        EXPECT_EQ(answer(view, "refused"), reply);
+        Xclip paste({"-o", "-selection", "clipboard"});
+        paste.waitForExit();
+        EXPECT_EQ(paste.output(), "/home/ü/a b.txt") << foundation::json::write(data);
+    }
     // Text is no file list.
     startCall(view, "read", "wvevent", pasteboard("read"));
     EXPECT_EQ(answer(view, "read"), Value::dict({{"result", false}}));
@@ -100,16 +117,21 @@ TEST_F(WebWindowTest, PathDialogsAnsweredOkAndCancel) {
     chooser = shownChooser();
     ASSERT_TRUE(chooser);
     EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(chooser)), "Pick");
+    GtkWidget* accept = gtk_dialog_get_widget_for_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    ASSERT_TRUE(GTK_IS_BUTTON(accept));
+    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(accept)), "Take");
     gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
     EXPECT_EQ(answer(view, "cancel"), Value::dict({{"result", false}}));
 
     // A folder, with an extension filter that matches either letter case.
     startCall(view, "folder", "dialog",
               Value::dict({{"cmd", "choose-file"}, {"folder", true}, {"multiple", 1},
+                           {"newfolder", "yes"},
                            {"filter", Value::list({Value::dict({{"ext", "mp3"}})})}}));
     chooser = shownChooser();
     ASSERT_TRUE(chooser);
     EXPECT_EQ(gtk_file_chooser_get_action(chooser), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
+    EXPECT_TRUE(gtk_file_chooser_get_create_folders(chooser));
     EXPECT_TRUE(gtk_file_chooser_get_select_multiple(chooser));
     GSList* filters = gtk_file_chooser_list_filters(chooser);
     ASSERT_EQ(g_slist_length(filters), 1u);
@@ -141,10 +163,32 @@ TEST_F(WebWindowTest, PathDialogsAnsweredOkAndCancel) {
     gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
     EXPECT_EQ(answer(view, "save"), Value::dict({{"result", true}, {"path", folder / "out.m4r"}}));
 
-    // Requests refused before any panel shows.
-    startCall(view, "unknown", "dialog", Value::dict({{"cmd", "choose-folder"}}));
-    EXPECT_EQ(answer(view, "unknown"),
-              Value::dict({{"result", false}, {"error", "unhandled command: choose-folder"}}));
+    // A filter that is an empty list, or no list, leaves every type allowed; without
+    // "newfolder" a folder panel makes no folders.
+    for (const Value& filter : {Value(foundation::Array{}), Value("mp3"),
+                                Value::dict({{"ext", "mp3"}})}) {
+        SCOPED_TRACE(foundation::json::write(filter));
+        startCall(view, "nofilter", "dialog",
+                  Value::dict({{"cmd", "choose-file"}, {"folder", 1}, {"filter", filter}}));
+        chooser = shownChooser();
+        ASSERT_TRUE(chooser);
+        EXPECT_EQ(gtk_file_chooser_list_filters(chooser), nullptr);
+        EXPECT_FALSE(gtk_file_chooser_get_create_folders(chooser));
+        gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+        EXPECT_EQ(answer(view, "nofilter"), Value::dict({{"result", false}}));
+    }
+
+    // Requests refused before any panel shows; the command as the page gave it.
+    const std::pair<Value, std::string> unknown[] = {
+        {Value::dict({{"cmd", "choose-folder"}}), "unhandled command: choose-folder"},
+        {Value(foundation::Dictionary{}), "unhandled command: (null)"},
+        {Value::dict({{"cmd", 5}}), "unhandled command: 5"},
+        {Value::dict({{"cmd", Value::null()}}), "unhandled command: <null>"},
+    };
+    for (const auto& [request, error] : unknown) {
+        startCall(view, "unknown", "dialog", request);
+        EXPECT_EQ(answer(view, "unknown"), Value::dict({{"result", false}, {"error", error}}));
+    }
     startCall(view, "badfilter", "dialog",
               Value::dict({{"cmd", "choose-file"}, {"filter", Value::list({Value::dict({})})}}));
     EXPECT_EQ(answer(view, "badfilter")["error"].stringOr().rfind("CRITICAL Exception: ", 0), 0u);
@@ -193,7 +237,17 @@ TEST_F(WebWindowTest, ContextMenusAnswerTheirOwnRequestOnce) {
                                                   Value::dict({{"title", "-"}})})}}));
     EXPECT_EQ(answer(*first->webview(), "empty"), foundation::Value(foundation::Dictionary{}));
     EXPECT_TRUE(log.has("[WARN] no items for menu: (null)"));  // the description had no id
+
+    // A description without entries is warned about and never answered.
+    startCall(*first->webview(), "none", "contextmenu",
+              Value::dict({{"id", "bare"}, {"items", foundation::Array{}}}));
+    startCall(*second->webview(), "missing", "contextmenu", Value::dict({{"id", "gone"}}));
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] {
+        return log.has("[WARN] no items for menu: bare") && log.has("[WARN] no items for menu: gone");
+    }));
     testsupport::drainMainLoop();
+    EXPECT_EQ(eval(*first->webview(), "'none' in window.replies"), "false");
+    EXPECT_EQ(eval(*second->webview(), "'missing' in window.replies"), "false");
     EXPECT_EQ(eval(*first->webview(), "window.answers"), "2");
     EXPECT_EQ(eval(*second->webview(), "window.answers"), "1");
 }

@@ -2,6 +2,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <thread>
@@ -10,9 +11,11 @@
 #include "foundation/NotificationCenter.h"
 #include "shell/ShellNotifications.h"
 #include "shell/bridge/WKWebViewScriptBridge.h"
+#include "shell/bridge/WebViewNavigationDelegate.h"
 
 using apptest::OpenedWindows;
 using apptest::WebWindowTest;
+using foundation::Value;
 
 namespace {
 
@@ -171,6 +174,105 @@ TEST_F(WebWindowTest, AWindowWhosePageNeverAnswersStillCloses) {
     webkit_web_view_terminate_web_process(view->view());
     webkit_web_view_terminate_web_process(main->webview()->view());
     main->window()->close();
+}
+
+// A page whose closing question cannot even be asked (its dispatch throws) cannot object:
+// the window the person asked to close closes.
+TEST_F(WebWindowTest, AWindowWhoseClosingQuestionFailsCloses) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    OpenedWindows opened;
+    WVWindowController* child = openChild(*main, opened, "child.html");
+    ASSERT_NE(child, nullptr);
+    waitForValue(*child->webview(), "typeof window.bridge", "\"object\"");
+    eval(*child->webview(),
+         "window.dispatchEvent = function () { throw new Error('broken'); }; 0");
+    ASSERT_EQ(eval(*child->webview(), "try { window.dispatchEvent(new Event('x')); 'no' }"
+                                      " catch (e) { e.message }"),
+              "\"broken\"");
+    auto gtkWindow = child->window();
+    gtkWindow->performClose();
+    EXPECT_TRUE(gtkWindow->isClosed());
+    main->window()->close();
+}
+
+TEST_F(WebWindowTest, DeviceRemovalReachesThePage) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    auto& view = *main->webview();
+    eval(view, "window.removed = []; window.bridge.registerHandler('iDeviceRemoved',"
+               " function (d) { window.removed.push(d); }); 0");
+    auto& center = foundation::NotificationCenter::defaultCenter();
+    center.post(kIDeviceNotification, nullptr, {{"cmd", foundation::Value("removed")}});
+    center.post(kIDeviceNotification, nullptr,
+                {{"cmd", foundation::Value("removed")},
+                 {"device", foundation::Value::dict({{"uuid", "A1"}})}});
+    waitForValue(view, "JSON.stringify(window.removed)", "\"[{\\\"uuid\\\":\\\"A1\\\"}]\"");
+    EXPECT_EQ(eval(view, "JSON.stringify(window.pushed)"), "\"[]\"");  // no "iDeviceAdded"
+    main->window()->close();
+}
+
+// A modal sheet runs its session (said on the console) without covering its opener, and
+// the pages hear of it opening and closing.
+TEST_F(WebWindowTest, AModalSheetTellsThePagesWhenItOpensAndCloses) {
+    RecordingDelegate delegate;
+    auto main = openMain(delegate);
+    OpenedWindows opened;
+    testing::internal::CaptureStderr();
+    WVWindowController* sheet = openChild(*main, opened, "child.html?sheet=1&modal=1");
+    const std::string console = testing::internal::GetCapturedStderr();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_NE(console.find("runModalSession\n"), std::string::npos) << console;
+    EXPECT_FALSE(main->window()->hasCover());
+    waitForValue(*main->webview(), "JSON.stringify(window.modal)", "\"[\\\"enter\\\"]\"");
+    waitForValue(*sheet->webview(), "JSON.stringify(window.modal)", "\"[\\\"enter\\\"]\"");
+
+    sheet->window()->performClose();
+    waitForValue(*main->webview(), "JSON.stringify(window.modal)",
+                 "\"[\\\"enter\\\",\\\"leave\\\"]\"");
+    main->window()->close();
+}
+
+// What the bridge front hands on to its further delegate.
+class NavigationRecorder : public WebViewNavigationDelegate {
+public:
+    bool decidePolicyForNavigationAction(
+        const std::string& uri, const std::shared_ptr<webkit::NavigationDecision>&) override {
+        uris.push_back(uri);
+        return false;  // allowed, as without a delegate
+    }
+    std::vector<std::string> uris;
+};
+
+// The bridge's own signals, under either scheme and in any letter case, stop at the
+// bridge; every other navigation reaches the further delegate.
+TEST_F(WebWindowTest, TheBridgesSignalsNeverReachTheFurtherDelegate) {
+    auto window = openWindow();
+    auto& view = *window->webview();
+    auto recorder = std::make_shared<NavigationRecorder>();
+    window->wvbridge()->setWebViewDelegate(recorder);
+    auto frame = [&](const std::string& url) {
+        eval(view, "var f = document.createElement('iframe'); f.style.display = 'none';"
+                   " f.src = '" + url + "'; document.documentElement.appendChild(f); 0");
+    };
+    startCall(view, "asked", "wvevent", Value::dict({{"event", "nope"}}));  // a queued message
+    EXPECT_EQ(answer(view, "asked")["result"], Value(false));
+    frame("https://__wvsb_bridge_loaded__");  // the script again: the page keeps its bridge
+    frame("wvsbscheme://__WVSB_QUEUE_MESSAGE__/");
+    frame("HTTPS://__wvsb_queue_message__/x");
+    startCall(view, "again", "wvevent", Value::dict({{"event", "nope"}}));
+    EXPECT_EQ(answer(view, "again")["result"], Value(false));
+    frame("myapp://x/child.html");
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] {
+        return std::find(recorder->uris.begin(), recorder->uris.end(), "myapp://x/child.html") !=
+               recorder->uris.end();
+    }));
+    for (const auto& uri : recorder->uris) {
+        std::string lower = uri;
+        for (char& c : lower) c = char(g_ascii_tolower(c));
+        EXPECT_EQ(lower.find("__wvsb_"), std::string::npos) << uri;
+    }
+    window->window()->close();
 }
 
 TEST_F(WebWindowTest, AModalWindowCoversItsOpenerUntilItCloses) {

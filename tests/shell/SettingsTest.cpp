@@ -2,8 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 #include <functional>
+#include <latch>
 #include <map>
 #include <string>
 #include <vector>
@@ -223,4 +227,55 @@ TEST_F(SettingsTest, ApplicationFoldersAreMadeOnTheWay) {
                            folder / "data/Orvandel/Library/Blocked/below" + "\" ("),
               std::string::npos)
         << console;
+}
+
+TEST_F(SettingsTest, BundleValuesAndTheCompany) {
+    std::ofstream(folder / "bundle/Info.plist")
+        << R"(<plist version="1.0"><dict><key>CFBundleShortVersionString</key><string>2.4</string>)"
+           R"(<key>CFBundleVersion</key><string>2.4.117</string>)"
+           R"(<key>SUFeedURL</key><string>https://orvandel.example/feed.xml</string>)"
+           R"(<key>CFBundleURLSupport</key><string>https://orvandel.example/help</string>)"
+           R"(<key>CFBundleName</key><integer>7</integer></dict></plist>)";
+    EXPECT_EQ(Settings::appVersionString(), "2.4");
+    EXPECT_EQ(Settings::appVersion(), "2.4.117");
+    EXPECT_EQ(Settings::appSparklecastURL(), "https://orvandel.example/feed.xml");
+    EXPECT_EQ(Settings::appSupportURL(), "https://orvandel.example/help");
+    EXPECT_EQ(Settings::appName(), std::nullopt);  // not text
+    EXPECT_EQ(Settings::ValueFromBundle("CFBundleName"), Value(7));
+    EXPECT_EQ(Settings::appIdentifier(), std::nullopt);
+    EXPECT_EQ(Settings::appCompany(), "Brescorn");
+}
+
+namespace {
+
+// Two threads ask for the shared settings at once on a fresh profile: both get the one
+// object, and neither before the first-run rules are done. Ends the process with 0 when so.
+[[noreturn]] void askForTheSharedSettingsTwiceAtOnce(const std::string& profile) {
+    ::setenv("XDG_CONFIG_HOME", (profile + "/config").c_str(), 1);
+    std::latch start(2);
+    Settings* got[2] = {nullptr, nullptr};
+    std::string patterns[2];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i) {
+        threads.emplace_back([&, i] {
+            start.arrive_and_wait();
+            got[i] = &Settings::settings();
+            patterns[i] = got[i]->transferFilePattern();
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    const bool once = got[0] == got[1] && patterns[0] == "/$a/$b/$t" &&
+                      patterns[1] == "/$a/$b/$t" && !got[0]->isFirstRun();
+    std::filesystem::remove_all(profile);
+    std::fputs(once ? "made once\n" : ("patterns " + patterns[0] + " and " + patterns[1] + "\n").c_str(),
+               stderr);
+    std::exit(once ? 0 : 1);
+}
+
+}  // namespace
+
+TEST_F(SettingsTest, TwoFirstCallsAtOnceMakeTheSharedSettingsOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(askForTheSharedSettingsTwiceAtOnce(folder.path()), testing::ExitedWithCode(0),
+                "made once");
 }

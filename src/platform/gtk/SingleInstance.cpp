@@ -6,6 +6,10 @@
 
 #include <gio/gio.h>
 
+#include <charconv>
+#include <string>
+#include <system_error>
+
 namespace gtk {
 namespace {
 
@@ -44,10 +48,30 @@ bool lock(const std::string& path, std::vector<int>& held) {
         return false;
     }
     held.push_back(fd);
+    // Who holds the profile, for a later start to say; the lock works without it.
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.data(), pid.size(), 0) != ssize_t(pid.size()))
+        (void)::ftruncate(fd, 0);  // a part of a number would name another process
     return true;
 }
 
 }  // namespace
+
+std::optional<long> SingleInstance::lockHolder(const std::string& lockPath) {
+    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    char text[32];
+    const ssize_t length = ::pread(fd, text, sizeof text, 0);
+    ::close(fd);
+    if (length <= 0) return std::nullopt;
+    // Digits and a line feed, nothing else: anything more is not a file we wrote.
+    long pid = 0;
+    const char* end = text + length;
+    const auto [stop, error] = std::from_chars(text, end, pid);
+    if (error != std::errc() || stop == text || pid <= 0) return std::nullopt;
+    if (stop != end && !(*stop == '\n' && stop + 1 == end)) return std::nullopt;
+    return pid;
+}
 
 bool SingleInstance::isValidId(const std::string& applicationId) {
     return g_application_id_is_valid(applicationId.c_str());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@ namespace gtk {
 // One running instance of an application, as a desktop application has: the identifier is
 // its name on the session bus, and lock files (one a folder it keeps data in) hold the claim
 // for every process, also where no session bus reaches (none runs, or another session's).
+// The holder writes its process id into each lock file, for a later start to name it.
 // Main thread only.
 class SingleInstance {
 public:
@@ -24,6 +26,9 @@ public:
                        std::function<void()> activated);
     // Whether the identifier may name an application on the session bus.
     static bool isValidId(const std::string& applicationId);
+    // The process id that the holder of a lock file wrote into it; nullopt when the file
+    // holds none (no one holds it, or a holder that writes none).
+    static std::optional<long> lockHolder(const std::string& lockPath);
 };
 
 }  // namespace gtk

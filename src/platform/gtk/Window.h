@@ -74,7 +74,7 @@ public:
     void setLevel(int level);
     int level() const { return level_; }
     void setIsLevelLocked(bool locked) { levelLocked_ = locked; }
-    bool isLevelLocked() const { return levelLocked_; }
+    bool getIsLevelLocked() const { return levelLocked_; }
 
     // Puts the window in the middle of the main screen, its size unchanged.
     void centerToScreen();

@@ -21,12 +21,12 @@ std::string textOf(const Value& value) {
     return text ? *text : std::string();
 }
 
-// "description (suggestion)", the brackets left out when there is no suggestion.
+// "description (suggestion)"; an error without a suggestion shows "(null)" in the brackets,
+// so the page's text has the one shape whatever the converter gave.
 std::string failureText(const std::optional<foundation::Error>& error) {
     if (!error) return "error occurred during converting ringtones.";
-    const std::string* suggestion = error->userInfo["NSLocalizedRecoverySuggestion"].string();
-    if (!suggestion || suggestion->empty()) return error->message;
-    return fmt::format("{} ({})", error->message, *suggestion);
+    return fmt::format("{} ({})", error->message,
+                       PageValues::description(error->userInfo["NSLocalizedRecoverySuggestion"]));
 }
 
 }  // namespace

@@ -107,9 +107,9 @@ std::vector<gtk::PopupMenu::Item> WVContextMenuPlugin::addItems(const Value& ite
     return entries;
 }
 
-void WVContextMenuPlugin::OnJSNotification(const foundation::Notification& notification) {
+void WVContextMenuPlugin::OnJSContextMenu(const foundation::Notification& notification) {
     if (!foundation::MainQueue::isMainThread()) {
-        foundation::MainQueue::sync([&] { OnJSNotification(notification); });
+        foundation::MainQueue::sync([&] { OnJSContextMenu(notification); });
         return;
     }
     const Value& data = messageData(notification);
@@ -117,13 +117,19 @@ void WVContextMenuPlugin::OnJSNotification(const foundation::Notification& notif
     auto answer = [reply](const Value& value) {
         if (reply) reply(value);
     };
-    const std::string menuId = data["id"].stringOr();
+    const auto* items = data["items"].array();
+    if (!items || items->empty()) {
+        // A description without entries is the page's mistake; it is not answered.
+        LogWarn("no items for menu: {}", PageValues::description(data["id"]));
+        return;
+    }
     auto entries = addItems(data["items"]);
     const bool anyItem = std::any_of(entries.begin(), entries.end(),
                                      [](const auto& entry) { return !entry.separator; });
     auto view = std::static_pointer_cast<webkit::WebView>(webview());
     if (!anyItem || !view) {
-        // Nothing to choose from: the page still hears back, once.
+        // Entries all hidden or not records: no first item to place the menu by, so the
+        // page hears back at once, as for a dismissed menu.
         LogWarn("no items for menu: {}", PageValues::description(data["id"]));
         answer(foundation::Dictionary{});
         return;

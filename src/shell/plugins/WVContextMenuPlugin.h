@@ -41,6 +41,11 @@ public:
 
     using WVPluginBase::WVPluginBase;
 
+    // Serves one "contextmenu" request: pops the menu up and answers once.
+    void OnJSContextMenu(const foundation::Notification& notification);
+
 protected:
-    void OnJSNotification(const foundation::Notification& notification) override;
+    void OnJSNotification(const foundation::Notification& notification) override {
+        OnJSContextMenu(notification);
+    }
 };

@@ -81,10 +81,13 @@ void WVPathDialogPlugin::OnJSNotification(const foundation::Notification& notifi
     const Value& data = messageData(notification);
     WVBridgeResponseCallback reply = replyBlock(notification);
     try {
-        const std::string cmd = data["cmd"].stringOr();
-        if (cmd != "choose-file") {
-            if (reply) reply(Value::dict({{"result", false},
-                                          {"error", fmt::format("unhandled command: {}", cmd)}}));
+        const Value& cmd = data["cmd"];
+        if (cmd != Value("choose-file")) {
+            if (reply)
+                reply(Value::dict(
+                    {{"result", false},
+                     {"error",
+                      fmt::format("unhandled command: {}", PageValues::description(cmd))}}));
             return;
         }
         const auto options = chooserOptions(data);

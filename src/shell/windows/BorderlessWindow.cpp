@@ -16,7 +16,7 @@ BorderlessWindow::Press BorderlessWindow::pressDecision(Point p, double width, d
     if (!outsideEdgeBand) return Press::Ignore;
     if (titleHeight == 0) return Press::Drag;
     if (p.y > height - titleHeight) return Press::AskPage;
-    return Press::Ignore;
+    return Press::Stay;
 }
 
 bool BorderlessWindow::dragMoves(Point p, double width, double height, unsigned titleHeight) {
@@ -99,6 +99,9 @@ void BorderlessWindow::mouseDown(double x, double y) {
     const std::uint64_t serial = ++pressSerial_;
     switch (pressDecision(p, frame.width, frame.height, window->titleHeight())) {
         case Press::Ignore:
+            return;
+        case Press::Stay:
+            LogInfo("{:f},{:f}", p.x, p.y);
             return;
         case Press::Drag:
             LogInfo("{:f},{:f}", p.x, p.y);

@@ -26,7 +26,8 @@ public:
         double x = 0;
         double y = 0;
     };
-    enum class Press { Ignore, Drag, AskPage };
+    // Ignore: in the edge band; Stay: below the title area, written to the log only.
+    enum class Press { Ignore, Stay, Drag, AskPage };
 
     // What a left press at p does, in a window of width W and height H.
     static Press pressDecision(Point p, double width, double height, unsigned titleHeight);
@@ -47,6 +48,9 @@ public:
     void mouseDragged(double x, double y, double rootX, double rootY);
     void mouseUp(double x, double y, int clickCount);
     bool isDragging() const { return _dragging; }
+    // Where the press that started the drag hit the window (top-left origin).
+    Point initialLocation() const { return _initialLocation; }
+    void setInitialLocation(Point location) { _initialLocation = location; }
 
     // Puts small close, miniaturize and zoom buttons at the top left of the window's frame
     // (zoom disabled), where they stay when the window is resized. Named "close",

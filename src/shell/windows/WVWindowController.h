@@ -61,13 +61,17 @@ public:
 
     std::shared_ptr<WKWebViewScriptBridge> wvbridge() const { return _wkbridge; }
     std::shared_ptr<webkit::WebView> webview() const { return _webview; }
+    // Set up once by the controller itself; the setter serves a creator that swaps the view.
+    void setWebview(std::shared_ptr<webkit::WebView> webview) { _webview = std::move(webview); }
     std::shared_ptr<gtk::Window> window() const { return window_; }
     std::shared_ptr<WebviewDelegate> webviewDelegate() const { return _webviewDelegate; }
     // The title-area dragging of a window without a title bar; null for other windows.
     std::shared_ptr<BorderlessWindow> borderlessWindow() const { return borderless_; }
     const std::string& uniqueId() const { return _uniqueId; }
+    void setUniqueId(std::string uniqueId) { _uniqueId = std::move(uniqueId); }
     const std::optional<std::string>& name() const { return _name; }
     void setName(std::optional<std::string> name) { _name = std::move(name); }
+    WVWindowControllerDelegate* wvdelegate() const { return _wvdelegate; }
     void setWvdelegate(WVWindowControllerDelegate* delegate) { _wvdelegate = delegate; }
     double titlebarHeight() const;
     void addPlugin(const std::shared_ptr<WVPluginBase>& plugin);
