@@ -400,6 +400,15 @@ std::optional<std::string> iPodDevice::getNameFromDB(const std::string& path) {
     return media::iTunesDBReader::masterPlaylistNameOfFile(path);
 }
 
+std::optional<std::string> iPodDevice::readMHLP(media::ByteCursor& set) {
+    return media::iTunesDBReader::masterPlaylistNameInList(set);
+}
+
+std::optional<std::string> iPodDevice::readMHODStringLength(media::ByteCursor& cursor,
+                                                            std::uint32_t length) {
+    return media::iTunesDBReader::readUtf16Text(cursor, length);
+}
+
 std::optional<std::string> iPodDevice::nameFromLibrary(const std::string& library) {
     // The volume is the device's to shape: only a regular file is opened (a named pipe
     // would never answer), only tables are asked (a view may never yield a row), and the

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "device/iMobileDevice.h"
+#include "media/ByteCursor.h"
 
 // An older iPod mounted as a disk. Every file operation acts on the mounted volume and
 // never leaves it: paths are taken apart into components, a climb above the volume's top
@@ -33,6 +34,13 @@ public:
                         const VolumeIdLookup& volumeIdLookup = systemVolumeIdLookup());
 
     const std::string& mountPath() const { return mountPath_; }
+
+    // The master playlist's title in a binary database; nullopt when it has none.
+    static std::optional<std::string> getNameFromDB(const std::string& path);
+    // The pieces of that reading: the master's title in a playlist list, and a title's text.
+    static std::optional<std::string> readMHLP(media::ByteCursor& set);
+    static std::optional<std::string> readMHODStringLength(media::ByteCursor& cursor,
+                                                           std::uint32_t length);
 
     std::uint64_t getSizeOfItemAtPath(const std::string& path) override;
     foundation::Date creationDateOfItemAtPath(const std::string& path) override;
@@ -89,8 +97,6 @@ public:
 
 private:
     void GetPodInfo(const SerialLookup& serialLookup);
-    // The master playlist's title in a binary database; nullopt when it has none.
-    static std::optional<std::string> getNameFromDB(const std::string& path);
     // The identifier of a volume without a USB serial.
     std::string volumeIdentifier(const VolumeIdLookup& volumeIdLookup) const;
     // The main container's name in a Library.itdb; nullopt when it gives none.

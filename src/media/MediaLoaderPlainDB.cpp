@@ -36,11 +36,7 @@ void MediaLoader::readMHLP(ByteCursor& set) {
 
 std::optional<std::string> MediaLoader::readMHODStringLength(ByteCursor& cursor,
                                                              std::uint32_t length) const {
-    const auto bytes = cursor.peek(length);
-    if (!bytes) return std::nullopt;
-    auto text = decodeUtf16LE(*bytes);
-    if (text) cursor.skip(length);
-    return text;
+    return iTunesDBReader::readUtf16Text(cursor, length);
 }
 
 }  // namespace media

@@ -316,6 +316,14 @@ std::vector<std::uint8_t> databaseWithPlaylistSet(int fd, std::uint64_t fileSize
     return {};
 }
 
+// The first title of the master playlist in a playlist list.
+std::optional<std::string> masterPlaylistNameInList(ByteCursor& set, Faults& faults) {
+    for (auto& read : readPlaylistList(set, false, true, faults)) {
+        if (read.playlist->isMaster() && read.firstName) return read.firstName;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> decodeUtf16LE(std::span<const std::uint8_t> bytes) {
@@ -380,15 +388,23 @@ std::optional<std::string> iTunesDBReader::masterPlaylistName(std::span<const st
     Faults faults;
     walkSections(bytes, faults, [&](std::uint32_t type, ByteCursor& set) {
         if (type != 2) return true;
-        for (auto& read : media::readPlaylistList(set, false, true, faults)) {
-            if (read.playlist->isMaster() && read.firstName) {
-                name = read.firstName;
-                return false;
-            }
-        }
-        return true;
+        name = media::masterPlaylistNameInList(set, faults);
+        return !name;
     });
     return name;
+}
+
+std::optional<std::string> iTunesDBReader::masterPlaylistNameInList(ByteCursor& set) {
+    Faults faults;
+    return media::masterPlaylistNameInList(set, faults);
+}
+
+std::optional<std::string> iTunesDBReader::readUtf16Text(ByteCursor& cursor, std::uint32_t length) {
+    const auto bytes = cursor.peek(length);
+    if (!bytes) return std::nullopt;
+    auto text = decodeUtf16LE(*bytes);
+    if (text) cursor.skip(length);
+    return text;
 }
 
 std::optional<std::string> iTunesDBReader::masterPlaylistNameOfFile(const std::string& path) {

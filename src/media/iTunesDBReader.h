@@ -56,6 +56,11 @@ public:
     // when there is no master playlist or no playlist list.
     static std::optional<std::string> masterPlaylistName(std::span<const std::uint8_t> bytes);
     static std::optional<std::string> masterPlaylistNameOfFile(const std::string& path);
+    // The same from the playlist list at the cursor (a playlist set's body).
+    static std::optional<std::string> masterPlaylistNameInList(ByteCursor& set);
+    // `length` bytes of UTF-16LE text at the cursor, stepped over; nullopt (the cursor
+    // left where it was) when they are not there or are no text.
+    static std::optional<std::string> readUtf16Text(ByteCursor& cursor, std::uint32_t length);
 };
 
 // Decodes UTF-16LE text; nullopt for an odd byte count or an unpaired surrogate.

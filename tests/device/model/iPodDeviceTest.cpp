@@ -352,6 +352,20 @@ TEST_F(iPodDeviceTest, PodTypeByFamily) {
     }
 }
 
+// A title's text is taken whole or not at all: a short or undecodable one leaves the
+// cursor where it was, so the walk can step over the record by its length.
+TEST(iPodDeviceName, TitleTextsAreTakenWholeOrNotAtAll) {
+    const std::uint8_t bytes[] = {'P', 0, 'o', 0, 'd', 0, 0x00, 0xD8, 'x', 0};
+    media::ByteCursor cursor{std::span<const std::uint8_t>(bytes)};
+    EXPECT_EQ(iPodDevice::readMHODStringLength(cursor, 6), "Pod");
+    EXPECT_EQ(cursor.position(), 6u);
+    EXPECT_EQ(iPodDevice::readMHODStringLength(cursor, 4), std::nullopt);  // lone surrogate
+    EXPECT_EQ(iPodDevice::readMHODStringLength(cursor, 40), std::nullopt);  // past the end
+    EXPECT_EQ(cursor.position(), 6u);
+    media::ByteCursor empty;
+    EXPECT_EQ(iPodDevice::readMHLP(empty), std::nullopt);
+}
+
 TEST_F(iPodDeviceTest, NameFromTheLibraryDatabases) {
     // The binary database libgpod writes names the iPod after its master playlist.
     auto itdb = mediatest::makeGpodDatabase(3);
