@@ -160,6 +160,10 @@ public:
     // content::FetchMediaLoader.
     foundation::Value playlistsAnswer() const override;
     foundation::Value tracksAnswer() const override;
+    // What the last load found: the name of the database it read ("MediaLibrary.sqlitedb",
+    // "Library.itdb", "iTunesDB"; "" when the device keeps none) and, when the library
+    // could not be read, why. Nil before the first load has ended.
+    foundation::Value loadOutcome() const;
     TrackRecord trackWithPid(std::int64_t pid) const override;
 
 private:
@@ -168,8 +172,10 @@ private:
     struct Files;
     // Steps of the load.
     Files prepareDbFiles(MediaLoadFolder& folder, MediaDevice* device);
-    void loadDeviceTracks(const Files& files, std::vector<std::shared_ptr<iPodPlaylist>>& playlists,
-                          iPodPlaylist& ringtones, foundation::Array& tracks);
+    // Gives why the library could not be read, "" when it was.
+    std::string loadDeviceTracks(const Files& files,
+                                 std::vector<std::shared_ptr<iPodPlaylist>>& playlists,
+                                 iPodPlaylist& ringtones, foundation::Array& tracks);
     using ReadPlaylists = std::map<std::string, std::shared_ptr<iPodPlaylist>>;
     void publishPlaylists(const std::vector<std::shared_ptr<iPodPlaylist>>& all, bool rebuildLists,
                           const ReadPlaylists& raw = {});
@@ -208,6 +214,7 @@ private:
     std::shared_ptr<const Playlists> allUserPlaylists_;
     std::shared_ptr<const RawPlaylists> rawPlaylists_;
     std::vector<std::string> tempFilePaths_;
+    foundation::Value loadOutcome_;
     std::shared_ptr<const foundation::Value> allAlbums_;
     std::shared_ptr<const foundation::Value> allArtworks_;
     std::shared_ptr<const foundation::Value> allPodPhotos_;

@@ -26,14 +26,22 @@ constexpr std::size_t kCommonPlaylists = 5;
 std::atomic<std::uint32_t> gFullsize{0};
 std::atomic<std::uint32_t> gFullSizeCorrelationID{0};
 
-// Runs one step; an exception ends the step, is logged, and the load goes on.
+// Runs one step; an exception ends the step, is logged, and the load goes on. Gives the
+// exception's text, "" when the step ended well.
 template <typename Step>
-void guarded(const char* name, Step step) {
+std::string guarded(const char* name, Step step) {
     try {
         step();
     } catch (const std::exception& e) {
         LogError("Loading the device's {} failed: {}", name, e.what());
+        return e.what();
     }
+    return {};
+}
+
+bool copied(const std::string& path) {
+    std::error_code ignored;
+    return !path.empty() && std::filesystem::is_regular_file(path, ignored);
 }
 
 void removeFile(const std::string& path) {
@@ -58,6 +66,9 @@ struct MediaLoader::Files {
     std::string dynamic;
     std::string locations;
     std::string ringtones;
+    // The database found ("" for none) and why it could not be read ("" when it could).
+    std::string found;
+    std::string failure;
 };
 
 void MediaLoader::announce(const std::string& text) {
@@ -72,6 +83,7 @@ MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder, MediaDev
         iOS5_ = false;
         isDBSqlite_ = false;
         LogError("The media loader has no device to load");
+        files.failure = "there is no device to read";
         return files;
     }
     MediaDevice& device = *from;
@@ -105,6 +117,21 @@ MediaLoader::Files MediaLoader::prepareDbFiles(MediaLoadFolder& folder, MediaDev
         const std::string binary = at("iTunes/iTunesDB");
         groupCopies(device.itemExistsAtPath(binary) ? binary : at("iTunesDB"));
     }
+    // Which library the load reads, so that the page can tell an empty library, none at
+    // all, and one that could not be reached apart.
+    if (copied(files.library)) {
+        files.found = files.mediaLibrary ? "MediaLibrary.sqlitedb"
+                      : files.sqlite     ? "Library.itdb"
+                                         : "iTunesDB";
+    } else if (files.sqlite) {
+        files.found = files.mediaLibrary ? "MediaLibrary.sqlitedb" : "Library.itdb";
+        files.failure = "its database could not be copied to the computer";
+    } else if (!device.itemExistsAtPath("/")) {
+        // Nothing answers at all: a phone that does not trust this computer, or one gone.
+        files.failure = "the device's files could not be read";
+    }
+    if (!files.failure.empty())
+        LogWarn("The library of {} cannot be loaded: {}", device.uuid(), files.failure);
     iOS5_ = files.mediaLibrary;
     isDBSqlite_ = files.sqlite;
     std::lock_guard lock(lock_);
@@ -159,9 +186,10 @@ void appendPlaylistLists(std::vector<std::shared_ptr<iPodPlaylist>>& all,
 
 }  // namespace
 
-void MediaLoader::loadDeviceTracks(const Files& files,
-                                   std::vector<std::shared_ptr<iPodPlaylist>>& playlists,
-                                   iPodPlaylist& ringtones, foundation::Array& tracks) {
+std::string MediaLoader::loadDeviceTracks(const Files& files,
+                                          std::vector<std::shared_ptr<iPodPlaylist>>& playlists,
+                                          iPodPlaylist& ringtones, foundation::Array& tracks) {
+    std::string failure;
     bool listsRead = false;
     ReadPlaylists raw;
     if (files.sqlite) {
@@ -182,7 +210,8 @@ void MediaLoader::loadDeviceTracks(const Files& files,
             delegate.playlistsLoadedOf(device);
         });
         announce("Loading Tracks...");
-        guarded("tracks", [&] { tracks = reader.loadTracks(); });
+        failure = guarded("tracks", [&] { tracks = reader.loadTracks(); });
+        if (failure.empty()) failure = reader.unreadable();
         if (!reader.failure().empty()) {
             // The library failed to load: none of the playlists it gave stands either.
             playlists.resize(kCommonPlaylists);
@@ -209,7 +238,7 @@ void MediaLoader::loadDeviceTracks(const Files& files,
         }
     } else {
         announce("Loading Playlists & Tracks...");
-        guarded("iTunesDB", [&] {
+        failure = guarded("iTunesDB", [&] {
             const iTunesDBContents contents = iTunesDBReader::readFile(files.library);
             tracks.reserve(contents.tracks.size());
             for (std::size_t i = 0; i < contents.tracks.size(); ++i)
@@ -226,6 +255,7 @@ void MediaLoader::loadDeviceTracks(const Files& files,
     }
     // Now with the track ids the track walk added.
     publishPlaylists(playlists, listsRead, raw);
+    return failure;
 }
 
 void MediaLoader::loadPhotos(MediaLoadFolder& folder) {
@@ -334,8 +364,20 @@ void MediaLoader::load(bool prepareOnly) {
                 delegate.beforeLoadingTracksOf(device);
             });
             foundation::Array tracks;
-            loadDeviceTracks(files, playlists, *ringtones, tracks);
+            std::string failure = files.failure;
+            const std::string unread = loadDeviceTracks(files, playlists, *ringtones, tracks);
+            if (failure.empty() && !unread.empty() && !files.found.empty()) {
+                failure = unread;
+                LogWarn("The library of {} could not be read: {}",
+                        device ? device->uuid() : "", failure);
+            }
             publishTracks(std::move(tracks), generation);
+            {
+                Value outcome = Value::dict({{"library", files.found}});
+                if (!failure.empty()) outcome.set("error", failure);
+                std::lock_guard lock(lock_);
+                loadOutcome_ = std::move(outcome);
+            }
             guarded("photos", [&] { loadPhotos(folder); });
         }  // the copies go here
         foundation::NotificationCenter::defaultCenter().post("msgFinishLoadingContents");

@@ -57,8 +57,12 @@ TEST_F(TextViewPage, DeviceTextFilesRoundTripAndTakenNamesAreRefused) {
               quoted("Einkauf: K\xC3\xA4se\nBrot \xE2\x82\xAC 2\n"));
     ASSERT_TRUE(saveWith(view, "#device-files .files-viewer", ""));
     EXPECT_TRUE(contentsOf(media + "/Notes/todo.txt") == original);
+    const std::string sizeShown = "document.querySelector(\"#device-files tr[data-name='todo.txt'] .files-size\").textContent";
+    EXPECT_EQ(eval(view, sizeShown), "\"28 bytes\"");
     ASSERT_TRUE(saveWith(view, "#device-files .files-viewer", "Milch\n"));
     EXPECT_TRUE(contentsOf(media + "/Notes/todo.txt") == original + "Milch\r\n");
+    // The list shows the saved file's size without another upload to refresh it.
+    EXPECT_TRUE(waitForValue(view, sizeShown, "\"35 bytes\""));
     screenshot(view, "device-text-view");
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(media + "/Notes")) names.push_back(entry.path().filename());
