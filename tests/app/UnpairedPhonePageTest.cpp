@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "LogCapture.h"
 #include "SimulatedPhoneApp.h"
 #include "content/ThreadPool.h"
 #include "foundation/OperationQueue.h"
@@ -71,6 +72,7 @@ TEST_F(WebWindowTest, AnUnpairedPhoneIsPairedFromThePageAndItsLibraryTellsWhatIt
     const std::string media = scratch / "media";
     std::filesystem::create_directories(media);
     foundationtest::writeText(media + "/hello.txt", "hello from the phone\n");
+    apptest::LogCapture log;
     apptest::SimulatedPhoneApp app(scratch.path());
     app.withMusicLibrary = true;
     ASSERT_TRUE(app.start());
@@ -98,6 +100,9 @@ TEST_F(WebWindowTest, AnUnpairedPhoneIsPairedFromThePageAndItsLibraryTellsWhatIt
                              "true"));
     EXPECT_EQ(eval(view, text("#device-media .media-step")), "\"\"");
     screenshot(view, "unpaired-phone-library");
+    // Both failures are in the log at a level it keeps (errors and warnings).
+    EXPECT_TRUE(log.has("[WARN] The phone " + config.udid + " tells none of its values: "));
+    EXPECT_TRUE(log.has("[WARN] The library of " + config.udid + " cannot be loaded: the device's files could not be read"));
 
     click("#devices .pairing-change");
     ASSERT_TRUE(waitForValue(view, text("#devices .device-name"), "\"Sim Phone\""));
