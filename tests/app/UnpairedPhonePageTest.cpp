@@ -99,6 +99,8 @@ TEST_F(WebWindowTest, AnUnpairedPhoneIsPairedFromThePageAndItsLibraryTellsWhatIt
     EXPECT_TRUE(waitForValue(view, "document.querySelector('#device-media .media-device').hasAttribute('data-matched')",
                              "true"));
     EXPECT_EQ(eval(view, text("#device-media .media-step")), "\"\"");
+    // The devices section does not call it a match either.
+    EXPECT_TRUE(waitForValue(view, text("#devices .device-status"), "\"library not loaded\""));
     screenshot(view, "unpaired-phone-library");
     // Both failures are in the log at a level it keeps (errors and warnings).
     EXPECT_TRUE(log.has("[WARN] The phone " + config.udid + " tells none of its values: "));
@@ -126,6 +128,7 @@ TEST_F(WebWindowTest, AnUnpairedPhoneIsPairedFromThePageAndItsLibraryTellsWhatIt
     EXPECT_TRUE(waitForValue(view, playlists,
                              "\"Library (3)|Music (1)|Movies (1)|Ringtons (0)|Podcasts (1)|Genius (0)|Smart (1)|Road (2)\""));
     EXPECT_EQ(eval(view, "document.querySelectorAll('#device-media tbody tr').length"), "3");
+    EXPECT_TRUE(waitForValue(view, text("#devices .device-status"), "\"3 tracks, matched with the music library\""));
     screenshot(view, "phone-library-counts");
     EXPECT_TRUE(testsupport::runMainLoopUntil([] { return ThreadPool::async().operationCount() == 0; }));
 }

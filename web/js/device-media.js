@@ -249,8 +249,11 @@
         });
     }
 
+    // null when the device's library has not been loaded (a page started again hears of
+    // the devices it missed, loaded or not).
     function fetchJson(action, id) {
         return fetch('/fetch?action=' + action + '&udid=' + encodeURIComponent(id)).then(function (r) {
+            if (r.status === 404) return null;
             if (!r.ok) throw new Error('The device\'s ' + action + ' could not be read (' + r.status + ').');
             return r.json();
         });
@@ -279,7 +282,7 @@
         var asked = (panel.playlistsAsked || 0) + 1;
         panel.playlistsAsked = asked;
         fetchJson('playlists', id).then(function (answer) {
-            if (panel.playlistsAsked !== asked) return;
+            if (panel.playlistsAsked !== asked || !answer) return;
             var list = panel.querySelector('.media-playlists');
             list.replaceChildren();
             (answer.public || []).concat(answer.user || []).forEach(function (playlist) {
@@ -311,7 +314,7 @@
         var asked = (panel.tracksAsked || 0) + 1;
         panel.tracksAsked = asked;
         fetchJson('tracks', id).then(function (answer) {
-            if (panel.tracksAsked !== asked) return;
+            if (panel.tracksAsked !== asked || !answer) return;
             var records = answer.records || [];
             records.forEach(function (track) {
                 var row = showTrack(panel, track, String(track.pid));
@@ -343,6 +346,7 @@
         if (answer.error) {
             panel.outcome = { failed: true };
             showStepText(panel);
+            tellOutcome(panel, 'library not loaded', true);
             var reason = 'The library could not be loaded: ' + answer.error + '.';
             if (kind === 'pod') return showError(panel, reason);
             // A phone that does not trust this computer shows none of its files.
@@ -354,6 +358,9 @@
         }
         panel.outcome = { none: answer.library === '', total: Number(answer.total) || 0 };
         showStepText(panel);
+    }
+    function tellOutcome(panel, text, failed) {
+        App.emit('deviceLibraryOutcome', { deviceId: panel.getAttribute('data-id'), text: text, failed: !!failed });
     }
 
     function showStepText(panel) {
@@ -371,6 +378,7 @@
                 (panel.matched ? ', matched with the music library' : ', matching with the music library\u2026');
         }
         step.textContent = text;
+        if (outcome && !outcome.failed) tellOutcome(panel, outcome.none ? 'no media library' : text);
     }
 
     function showStep(data) {

@@ -230,10 +230,24 @@
         showConnected();
     }
 
+    // The loading steps until the device media section knows what the load came to: a
+    // match at the end of a load that read nothing is no success.
     function showLoading(data) {
         var item = itemOf(data && data.deviceId);
         if (!item || !STEPS[data.step]) return;
-        item.querySelector('.device-status').textContent = STEPS[data.step];
+        var status = item.querySelector('.device-status');
+        if (data.step === 'loadingLibrary') delete status.dataset.outcome;
+        if (status.dataset.outcome) return;
+        status.textContent = STEPS[data.step];
+        status.classList.remove('error');
+    }
+    function showOutcome(data) {
+        var item = itemOf(data && data.deviceId);
+        if (!item) return;
+        var status = item.querySelector('.device-status');
+        status.dataset.outcome = 'yes';
+        status.textContent = data.text;
+        status.classList.toggle('error', !!data.failed);
     }
 
     App.on('deviceAdded', showDevice);
@@ -241,4 +255,5 @@
     App.on('deviceRemoved', forgetDevice);
     App.on('iDeviceRemoved', forgetDevice);
     App.on('deviceMediaLoading', showLoading);
+    App.on('deviceLibraryOutcome', showOutcome);
 })();
