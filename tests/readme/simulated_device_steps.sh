@@ -83,7 +83,7 @@ run_steps() {
   fi
   app=$(cat "$work/app.pid")
   printf '\003' >&3  # Ctrl-C
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     kill -0 "$app" 2>/dev/null || break
     sleep 0.1
   done
@@ -107,7 +107,7 @@ shell_ready() {
 }
 no_phone_left() {
   local left
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     left=$(leftovers)
     [ -z "$left" ] && return
     sleep 0.1
