@@ -400,12 +400,14 @@
             panel.setAttribute('data-matched', '');
             panel.matched = true;
         }
-        if (data.step === 'updateTrack' && data.track) showTrack(panel, data.track, String(data.track.pidstr));
-        // The end of the load may arrive after the match it started has ended; the match's
-        // end says nothing before the load's outcome is known.
-        else if (STEPS[data.step] && data.step !== 'matching' &&
-                 !(data.step === 'tracksLoaded' && panel.matched)) panel.lastStep = data.step;
-        showStepText(panel);
+        if (data.step === 'updateTrack') {
+            if (data.track) showTrack(panel, data.track, String(data.track.pidstr));
+        } else {
+            // The load's end and the match's may come in either order: the text waits for
+            // the load's outcome before it speaks of a match.
+            if (STEPS[data.step]) panel.lastStep = data.step;
+            showStepText(panel);
+        }
         showCount(panel);
     }
 
