@@ -76,6 +76,8 @@ TEST_F(TextViewPage, DeviceTextFilesRoundTripAndTakenNamesAreRefused) {
     ASSERT_TRUE(waitForValue(view, message, quoted("\xE2\x80\x9Ctodo.txt\xE2\x80\x9D already exists.")));
     click(view, "#device-files tr[data-name='Old'] .files-actions button");
     eval(view, "document.querySelector('#device-files .files-rename').value = 'todo.txt'; true");
+    // The first refusal's words go first, so that only the rename's own answer shows them.
+    eval(view, "document.querySelector('#device-files .files-message').replaceChildren(); true");
     click(view, "#device-files tr[data-name='Old'] .files-name button");
     ASSERT_TRUE(waitForValue(view, "document.querySelectorAll('#device-files .files-message .error').length", "1"));
     EXPECT_TRUE(fs::is_directory(media + "/Notes/Old"));
