@@ -463,7 +463,7 @@ foundation::Array MediaLibraryReader::loadTracks() {
         if (db && !readLocations(*db, maps) && !failed()) {
             LogError("The media library {} has no item locations: {}", files_.library,
                      db->lastErrorMessage());
-            unreadable_ = "its database holds no tracks (" + db->lastErrorMessage() + ")";
+            unreadable_ = "its database cannot be read (" + db->lastErrorMessage() + ")";
         }
     }
     if (db) {

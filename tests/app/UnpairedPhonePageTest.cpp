@@ -130,6 +130,14 @@ TEST_F(WebWindowTest, AnUnpairedPhoneIsPairedFromThePageAndItsLibraryTellsWhatIt
     EXPECT_EQ(eval(view, "document.querySelectorAll('#device-media tbody tr').length"), "3");
     EXPECT_TRUE(waitForValue(view, text("#devices .device-status"), "\"3 tracks, matched with the music library\""));
     screenshot(view, "phone-library-counts");
+
+    // A library that cannot be read says so, and why, rather than that it matched.
+    foundationtest::writeText(media + "/iTunes_Control/iTunes/MediaLibrary.sqlitedb", std::string(8192, 'Z'));
+    click("#device-media .media-load");
+    ASSERT_TRUE(waitForValue(view, text("#device-media .media-error"),
+                             "\"The library could not be loaded: its database cannot be read (file is not a database).\""));
+    EXPECT_EQ(eval(view, text("#device-media .media-step")), "\"\"");
+    EXPECT_TRUE(waitForValue(view, text("#devices .device-status"), "\"library not loaded\""));
     EXPECT_TRUE(testsupport::runMainLoopUntil([] { return ThreadPool::async().operationCount() == 0; }));
 }
 
