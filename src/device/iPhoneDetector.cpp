@@ -97,8 +97,13 @@ void iPhoneDetector::setUpAndAnnounce(Phone phone) {
     if (removePendingDevice(phone.device)) {
         connected_.push_back(phone);
         announce(kMsgNewPhoneConnected, phone.device);
-        if (maker_.isReady && maker_.refresh && !maker_.isReady(phone.device))
+        if (maker_.isReady && maker_.refresh && !maker_.isReady(phone.device)) {
+            // Most often a phone that does not trust this computer yet: worth a line in the log.
+            const std::int32_t code = phone.device->lastErrorCode();
+            LogWarn("The phone {} tells none of its values: {}", phone.device->uuid(),
+                    code != 0 ? phone.device->statusText(code) : "no answer");
             startRetries(phone, false);
+        }
     } else {
         LogInfo("The device has been unplugged!");
     }

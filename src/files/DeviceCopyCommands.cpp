@@ -149,6 +149,9 @@ Value DeviceCopyCommands::start(Plugin& plugin, Plugin::Request& request, bool t
                                       : device.downloadFileTo(from, to, copy->delegate);
                 });
             }
+            // A stop asked for is no failure; anything else is worth a line in the log.
+            if (!copied && !copy->delegate->stop())
+                LogWarn("Copying {} to {} {} failed", from, toDevice ? "the device's" : "the computer's", to);
             answer = Value::dict({{"result", copied}});
         } catch (const std::exception& exception) {
             LogError("{}", exception.what());

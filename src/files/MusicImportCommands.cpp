@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "files/RequestArguments.h"
+#include "logging/LogCall.h"
 
 using foundation::Value;
 
@@ -60,11 +61,14 @@ Value MusicImportCommands::addToITunes(const MusicImportServices& services, Plug
     track.set("macpath", localPath);
 
     // A track the library holds already is not copied in a second time.
-    if (const std::string held = heldByLibrary(services, track); !held.empty()) {
+    const std::string held = heldByLibrary(services, track);
+    if (!held.empty()) {
         track.set("persistentID", held);
     } else if (foundation::Error error; !services.importToItunes(track, &error)) {
-        const std::string text = error.message;
-        return failure(text.empty() ? "failed to import to iTunes" : text);
+        const std::string text = error.message.empty() ? "failed to import to iTunes" : error.message;
+        LogError("Importing \"{}\" of {} into the music library failed: {}", track["title"].stringOr(),
+                 request.device->uuid(), text);
+        return failure(text);
     }
     if (RequestArguments::flag(request.data["addToPlaylist"]).value_or(false)) {
         const Value& name = request.data["playlist"];
@@ -80,9 +84,14 @@ Value MusicImportCommands::addToITunes(const MusicImportServices& services, Plug
     if (!persistentID.empty()) libraryPath = services.pathForTrackByPID(persistentID);
     if (libraryPath && !libraryPath->empty()) changes.set("macpath", *libraryPath);
     loader->updateTrackWithPid(pid, changes);
-    if (!libraryPath || libraryPath->empty()) return Value::dict({{"result", true}});
-    return Value::dict({{"result", true},
-                        {"data", Value::dict({{"localpath", *libraryPath}, {"persistentID", persistentID}})}});
+    // The page says when nothing was copied because the library held the track already.
+    if (!libraryPath || libraryPath->empty()) {
+        if (held.empty()) return Value::dict({{"result", true}});
+        return Value::dict({{"result", true}, {"data", Value::dict({{"alreadyInLibrary", true}})}});
+    }
+    Value data = Value::dict({{"localpath", *libraryPath}, {"persistentID", persistentID}});
+    if (!held.empty()) data.set("alreadyInLibrary", true);
+    return Value::dict({{"result", true}, {"data", std::move(data)}});
 }
 
 Value MusicImportCommands::updateTrackMeta(const MusicImportServices& services, Plugin::Request& request) {

@@ -199,6 +199,9 @@ Value WVMobileDeviceFilesystemPlugin::pair(iMobileDevice& device) {
     if (paired) {
         if (auto detector = DeviceManager::defaultDeviceManager().iPhoneListener())
             detector->retrySetUp(&device);
+    } else {
+        const std::int32_t code = device.lastErrorCode();
+        LogWarn("Pairing with {} failed: {}", device.uuid(), code != 0 ? device.statusText(code) : "no answer");
     }
     return Value::dict({{"result", paired}});
 }

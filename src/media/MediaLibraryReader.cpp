@@ -476,13 +476,16 @@ foundation::Array MediaLibraryReader::loadTracks() {
             db = openDeviceLibrary(files_.library, budget_);
             if (!db && !failed()) LogError("Failed to open database {}", files_.library);
         }
+        if (!db) unreadable_ = "its database does not open";
     } else {
         db = openDeviceLibrary(files_.library, budget_);
         LogInfo("{}", SqlDatabase::sqliteLibVersion());
         if (!db && !failed()) LogError("Failed to open database {}", files_.library);
+        if (!db) unreadable_ = "its database does not open";
         if (db && !readLocations(*db, maps) && !failed()) {
             LogError("The media library {} has no item locations: {}", files_.library,
                      db->lastErrorMessage());
+            unreadable_ = "its database cannot be read (" + db->lastErrorMessage() + ")";
         }
     }
     if (db) {

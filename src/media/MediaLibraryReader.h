@@ -52,6 +52,9 @@ public:
     // all is well. Once it is set the reader gives no playlists and no tracks, whatever it
     // had read: the library failed to load.
     const std::string& failure() const { return budget_.failure; }
+    // Why the tracks could not be read (the failure above, or a database that does not
+    // open or has no item table); empty when they could. Set by loadTracks().
+    const std::string& unreadable() const { return budget_.failure.empty() ? unreadable_ : budget_.failure; }
 
     // The visible playlists in row order (a later row with the same pid replaces the earlier
     // record in its place), with tags from 100. False when the database does not open: then
@@ -95,6 +98,7 @@ private:
         rawPlaylists_;  // pid text -> index
     LibraryWorkBudget budget_;
     bool limitLogged_ = false;
+    std::string unreadable_;
 };
 
 // Reads a media-library membership blob: its whole 8-byte groups as little-endian signed

@@ -202,6 +202,10 @@ public:
     // content::FetchMediaLoader.
     foundation::Value playlistsAnswer() const override;
     foundation::Value tracksAnswer() const override;
+    // What the last load found: the name of the database it read ("MediaLibrary.sqlitedb",
+    // "Library.itdb", "iTunesDB"; "" when the device keeps none) and, when the library
+    // could not be read, why. Nil before the first load has ended.
+    foundation::Value loadOutcome() const;
     TrackRecord trackWithPid(std::int64_t pid) const override;
 
 private:
@@ -236,6 +240,8 @@ private:
     // others; the public and user lists are made again.
     void addPlaylistLists(const std::vector<std::shared_ptr<iPodPlaylist>>& read);
     void loadPhotos();
+    // Keeps what the load found for the page: the library it read and why it could not.
+    void recordOutcome();
     // Deletes every copy listed in tempFilePaths, and the load's folder with them.
     void cleanupDbFiles();
     // Copies of device files into the load's folder: under the name, or a new unique one.
@@ -287,6 +293,7 @@ private:
     std::shared_ptr<const Playlists> allUserPlaylists_;
     std::shared_ptr<const RawPlaylists> rawPlaylists_;
     std::vector<std::string> tempFilePaths_;
+    foundation::Value loadOutcome_;
     std::shared_ptr<const foundation::Value> allAlbums_;
     std::shared_ptr<const foundation::Value> allArtworks_;
     std::shared_ptr<const foundation::Value> allPodPhotos_;

@@ -51,7 +51,20 @@ Value MediaLoader::tracksAnswer() const {
         record.set("pid", decimal((*track)["pid"]));
         records.append(std::move(record));
     }
-    return Value::dict({{"records", std::move(records)}, {"total", tracks->size()}});
+    Value answer = Value::dict({{"records", std::move(records)}, {"total", tracks->size()}});
+    // What the load found, so that the page tells a device without a library, and one whose
+    // library could not be read, from an empty one.
+    const Value outcome = loadOutcome();
+    if (outcome.isDictionary()) {
+        answer.set("library", outcome["library"]);
+        if (!outcome["error"].isNil()) answer.set("error", outcome["error"]);
+    }
+    return answer;
+}
+
+Value MediaLoader::loadOutcome() const {
+    std::lock_guard lock(lock_);
+    return loadOutcome_;
 }
 
 MediaLoader::TrackRecord MediaLoader::trackWithPid(std::int64_t pid) const {

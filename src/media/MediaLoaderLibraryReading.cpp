@@ -26,7 +26,8 @@ void MediaLoader::loadPlaylists() {
 void MediaLoader::loadTracks() {
     Load& load = *loading_;
     MediaLibraryReader& reader = *load.reader;
-    guardedStep("tracks", [&] { load.tracks = reader.loadTracks(); });
+    load.unread = guardedStep("tracks", [&] { load.tracks = reader.loadTracks(); });
+    if (load.unread.empty()) load.unread = reader.unreadable();
     if (!reader.failure().empty()) {
         // The library failed to load: none of the playlists it gave stands either.
         load.playlists.resize(kCommonPlaylists);

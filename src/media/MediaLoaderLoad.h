@@ -24,13 +24,16 @@ namespace media {
 inline constexpr std::size_t kCommonPlaylists = 5;
 
 // Runs one step of a load; an exception ends the step, is logged, and the load goes on.
+// Gives the exception's text, "" when the step ended well.
 template <typename Step>
-void guardedStep(const char* name, Step step) {
+std::string guardedStep(const char* name, Step step) {
     try {
         step();
     } catch (const std::exception& e) {
         LogError("Loading the device's {} failed: {}", name, e.what());
+        return e.what();
     }
+    return {};
 }
 
 struct MediaLoader::Load {
@@ -49,6 +52,11 @@ struct MediaLoader::Load {
     std::string dynPath;
     std::string locPath;
     std::string ringtonesPath;
+    // The database found ("" for none); why it could not be reached, and why it could not
+    // be read ("" when it could).
+    std::string found;
+    std::string failure;
+    std::string unread;
 
     // The playlists shown, the five common ones first, and the ringtone one among them.
     std::vector<std::shared_ptr<iPodPlaylist>> playlists;

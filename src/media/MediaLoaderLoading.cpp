@@ -19,6 +19,11 @@ namespace {
 std::atomic<std::uint32_t> gFullsize{0};
 std::atomic<std::uint32_t> gFullSizeCorrelationID{0};
 
+bool copied(const std::string& path) {
+    std::error_code ignored;
+    return !path.empty() && std::filesystem::is_regular_file(path, ignored);
+}
+
 }  // namespace
 
 std::uint32_t MediaLoader::globalFullsize() {
@@ -62,6 +67,7 @@ void MediaLoader::prepareDbFiles() {
         iOS5_ = false;
         isDBSqlite_ = false;
         LogError("The media loader has no device to load");
+        load.failure = "there is no device to read";
         return;
     }
     MediaDevice& device = *load.device;
@@ -93,6 +99,21 @@ void MediaLoader::prepareDbFiles() {
         const std::string binary = at("iTunes/iTunesDB");
         groupCopies(device.itemExistsAtPath(binary) ? binary : at("iTunesDB"));
     }
+    // Which library the load reads, so that the page can tell an empty library, none at
+    // all, and one that could not be reached apart.
+    if (copied(load.libPath)) {
+        load.found = load.mediaLibrary ? "MediaLibrary.sqlitedb"
+                     : load.sqlite     ? "Library.itdb"
+                                       : "iTunesDB";
+    } else if (load.sqlite) {
+        load.found = load.mediaLibrary ? "MediaLibrary.sqlitedb" : "Library.itdb";
+        load.failure = "its database could not be copied to the computer";
+    } else if (!device.itemExistsAtPath("/")) {
+        // Nothing answers at all: a phone that does not trust this computer, or one gone.
+        load.failure = "the device's files could not be read";
+    }
+    if (!load.failure.empty())
+        LogWarn("The library of {} cannot be loaded: {}", device.uuid(), load.failure);
     iOS5_ = load.mediaLibrary;
     isDBSqlite_ = load.sqlite;
     std::lock_guard lock(lock_);
@@ -170,7 +191,7 @@ void MediaLoader::loadDeviceTracks() {
         loadTracks();
     } else {
         announce("Loading Playlists & Tracks...");
-        guardedStep("iTunesDB", [&] { loadDB(load.libPath); });
+        load.unread = guardedStep("iTunesDB", [&] { loadDB(load.libPath); });
         publishPlaylists(load.playlists, load.listsRead);
         finishLoadingPlaylists();
     }
@@ -245,6 +266,20 @@ void MediaLoader::cleanupDbFiles() {
     if (loading_) loading_->folder.reset();
 }
 
+void MediaLoader::recordOutcome() {
+    const Load& load = *loading_;
+    std::string failure = load.failure;
+    if (failure.empty() && !load.unread.empty() && !load.found.empty()) {
+        failure = load.unread;
+        LogWarn("The library of {} could not be read: {}", load.device ? load.device->uuid() : "",
+                failure);
+    }
+    Value outcome = Value::dict({{"library", load.found}});
+    if (!failure.empty()) outcome.set("error", failure);
+    std::lock_guard lock(lock_);
+    loadOutcome_ = std::move(outcome);
+}
+
 void MediaLoader::load(bool prepareOnly) {
     if (isLoading_.exchange(true)) return;
     loading_ = std::make_unique<Load>();
@@ -277,6 +312,7 @@ void MediaLoader::loadFunc(const void* /*object*/) {
         doPrepareThings();
         loadDeviceTracks();
         publishTracks(std::move(loading_->tracks), loading_->generation);
+        recordOutcome();
         guardedStep("photos", [&] { loadPhotos(); });
         cleanupDbFiles();
         // The load's state goes before the match is queued: the match may end, and another

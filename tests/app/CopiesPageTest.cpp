@@ -69,6 +69,14 @@ TEST_F(WebWindowTest, CopiesSectionCopiesBothWaysWithProgressAndInstallsRingtone
     EXPECT_EQ(eval(view, "document.querySelector('#copies .copies-bar').value"), "20971520");
     screenshot(view, "copies");
 
+    // Kept rather than replaced: nothing was copied, and the last copy's bar is gone with it.
+    click("#copies .copies-upload");
+    ASSERT_TRUE(waitForValue(view, "!!document.querySelector('#copies .copies-keep')", "true"));
+    click("#copies .copies-keep");
+    ASSERT_TRUE(waitForValue(view, text("#copies .copies-message p"), "\"Nothing was copied.\""));
+    EXPECT_EQ(eval(view, "document.querySelectorAll('#copies .copies-running .copies-row, #copies progress').length"), "0");
+    screenshot(view, "copies-kept");
+
     set("#copies .copies-computer", computer + "/tone.m4r");
     set("#copies .copies-title", "Sim Bell");
     click("#copies .copies-ringtone");

@@ -152,7 +152,8 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
     ASSERT_TRUE(waitForValue(view, "(document.querySelector(\"#device-media li[data-playlist='Road']\") || {})"
                                    ".textContent", "\"Road (2) Export\""));
     click("#device-media li[data-playlist='Road'] .media-send-playlist");
-    ASSERT_TRUE(waitForValue(view, text("#device-media .media-export-text"), "\"Exported 2 of 2 tracks.\""));
+    ASSERT_TRUE(waitForValue(view, text("#device-media .media-export-text"),
+                             "\"Exported 1 of 2 tracks. 1 was already in the library and not copied again.\""));
     EXPECT_EQ(eval(view, text("#device-media tr[data-track='102'] .media-state")), "\"copied\"");
     EXPECT_EQ(filesHolding(scratch / "Music", beta).size(), 1u);
     EXPECT_EQ(filesHolding(scratch / "Music", alpha).size(), 1u);
@@ -170,6 +171,13 @@ TEST_F(WebWindowTest, DeviceMediaSectionExportsTracksIntoTheMusicLibrary) {
     }
     EXPECT_EQ(emptyOrStagingFolders(scratch / "Music"), std::vector<std::string>{});
     screenshot(view, "device-media-playlist-export");
+
+    // One track the library holds: it says so rather than that it was exported.
+    click("#device-media tr[data-track='101'] .media-send");
+    ASSERT_TRUE(waitForValue(view, text("#device-media .media-export-text"),
+                             quoted("\xE2\x80\x9C" "Alpha\xE2\x80\x9D is already in the library: nothing was copied.")));
+    EXPECT_EQ(filesHolding(scratch / "Music", alpha).size(), 1u);
+    screenshot(view, "device-media-export-held");
 
     // A stop while the first track is on its way: nothing more reaches the library, and the
     // computer keeps no copy.

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
 #include "foundation/Json.h"
@@ -20,6 +21,7 @@ namespace {
 TEST_F(WebWindowTest, DevicesSectionPairsUnpairsAndShowsAPhonesDetails) {
     foundationtest::ScratchFolder scratch;
     std::filesystem::create_directories(scratch / "media");
+    apptest::LogCapture log;
     apptest::SimulatedPhoneApp app(scratch.path());
     ASSERT_TRUE(app.start());
     auto& view = app.view();
@@ -60,6 +62,7 @@ TEST_F(WebWindowTest, DevicesSectionPairsUnpairsAndShowsAPhonesDetails) {
     click("#devices .pairing-change");
     ASSERT_TRUE(waitForValue(view, "!!document.querySelector('#devices .device-pairing .error')", "true"));
     EXPECT_FALSE(app.server.hasPairRecord(udid));
+    EXPECT_TRUE(log.has("[WARN] Pairing with " + udid + " failed: "));
 }
 
 }  // namespace

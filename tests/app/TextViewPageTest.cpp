@@ -57,8 +57,12 @@ TEST_F(TextViewPage, DeviceTextFilesRoundTripAndTakenNamesAreRefused) {
               quoted("Einkauf: K\xC3\xA4se\nBrot \xE2\x82\xAC 2\n"));
     ASSERT_TRUE(saveWith(view, "#device-files .files-viewer", ""));
     EXPECT_TRUE(contentsOf(media + "/Notes/todo.txt") == original);
+    const std::string sizeShown = "document.querySelector(\"#device-files tr[data-name='todo.txt'] .files-size\").textContent";
+    EXPECT_EQ(eval(view, sizeShown), "\"28 bytes\"");
     ASSERT_TRUE(saveWith(view, "#device-files .files-viewer", "Milch\n"));
     EXPECT_TRUE(contentsOf(media + "/Notes/todo.txt") == original + "Milch\r\n");
+    // The list shows the saved file's size without another upload to refresh it.
+    EXPECT_TRUE(waitForValue(view, sizeShown, "\"35 bytes\""));
     screenshot(view, "device-text-view");
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(media + "/Notes")) names.push_back(entry.path().filename());
@@ -72,6 +76,8 @@ TEST_F(TextViewPage, DeviceTextFilesRoundTripAndTakenNamesAreRefused) {
     ASSERT_TRUE(waitForValue(view, message, quoted("\xE2\x80\x9Ctodo.txt\xE2\x80\x9D already exists.")));
     click(view, "#device-files tr[data-name='Old'] .files-actions button");
     eval(view, "document.querySelector('#device-files .files-rename').value = 'todo.txt'; true");
+    // The first refusal's words go first, so that only the rename's own answer shows them.
+    eval(view, "document.querySelector('#device-files .files-message').replaceChildren(); true");
     click(view, "#device-files tr[data-name='Old'] .files-name button");
     ASSERT_TRUE(waitForValue(view, "document.querySelectorAll('#device-files .files-message .error').length", "1"));
     EXPECT_TRUE(fs::is_directory(media + "/Notes/Old"));

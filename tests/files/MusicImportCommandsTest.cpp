@@ -152,7 +152,7 @@ TEST_F(MusicImportTest, ATrackTheLibraryHoldsIsNotImportedAgain) {
     music->libraryPaths["HELD"] = file;
     music->held = Value::dict({{"pid", "HELD"}, {"location", file}});
     EXPECT_EQ(import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}, {"addToPlaylist", true}, {"playlist", "Road"}}),
-              data(Value::dict({{"localpath", file}, {"persistentID", "HELD"}})));
+              data(Value::dict({{"localpath", file}, {"persistentID", "HELD"}, {"alreadyInLibrary", true}})));
     EXPECT_TRUE(music->imported.empty());
     ASSERT_EQ(music->matched.size(), 1u);
     EXPECT_EQ(music->matched[0]["title"], Value("Song"));
@@ -162,7 +162,9 @@ TEST_F(MusicImportTest, ATrackTheLibraryHoldsIsNotImportedAgain) {
 
     // A match whose file is gone, or no match, imports.
     music->held = Value::dict({{"pid", "HELD"}, {"location", folder / "gone.mp3"}});
-    EXPECT_EQ(import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}})["result"], Value(true));
+    const Value imported = import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}});
+    EXPECT_EQ(imported["result"], Value(true));
+    EXPECT_TRUE(imported["data"]["alreadyInLibrary"].isNil());
     music->held.reset();
     EXPECT_EQ(import({{"pid", "7"}, {"localpath", "/tmp/s.mp3"}})["result"], Value(true));
     EXPECT_EQ(music->imported.size(), 2u);

@@ -381,6 +381,44 @@ TEST_F(MediaLoaderTest, ADamagedLibraryGivesAnEmptyLibraryAndNeverStaysLoading) 
     expectNoCopiesLeft();
 }
 
+// The tracks answer tells what the load found beside the tracks, so that the page can tell
+// a device that keeps no library, and one whose library could not be read, from an empty
+// library: a failure is never an empty success.
+TEST_F(MediaLoaderTest, TheTracksAnswerTellsWhichLibraryWasReadOrWhyNoneWas) {
+    const auto outcomeOf = [&](std::shared_ptr<iMobileDevice> device) {
+        auto loader = loaderOf(std::move(device));
+        loadAndMatch(*loader);
+        return loader->tracksAnswer();
+    };
+    Value answer = outcomeOf(phoneWithMediaLibrary("WITH", LadderForm::Second));
+    EXPECT_EQ(answer["library"], Value("MediaLibrary.sqlitedb"));
+    EXPECT_TRUE(answer["error"].isNil());
+    EXPECT_EQ(answer["total"].toInt64(), 5);
+
+    answer = outcomeOf(std::make_shared<testsupport::FakeMobileDevice>(root("NONE"), "NONE"));
+    EXPECT_EQ(answer["library"], Value(""));
+    EXPECT_TRUE(answer["error"].isNil());
+    EXPECT_EQ(answer["total"].toInt64(), 0);
+
+    const std::string media = root("DAMAGED");
+    std::filesystem::create_directories(media + "/iTunes_Control/iTunes");
+    std::ofstream(media + "/iTunes_Control/iTunes/MediaLibrary.sqlitedb") << std::string(8192, '\x5a');
+    answer = outcomeOf(std::make_shared<testsupport::FakeMobileDevice>(media, "DAMAGED"));
+    EXPECT_EQ(answer["library"], Value("MediaLibrary.sqlitedb"));
+    EXPECT_FALSE(answer["error"].stringOr().empty());
+
+    // A device whose files cannot be reached at all (a phone that does not trust this
+    // computer) has no library to tell of, and says why.
+    auto unreachable = phoneWithMediaLibrary("UNREACHABLE", LadderForm::Second);
+    unreachable->failOperation("itemExistsAtPathIsDirectory");
+    unreachable->failOperation("downloadFileTo");
+    answer = outcomeOf(unreachable);
+    EXPECT_EQ(answer["library"], Value(""));
+    EXPECT_EQ(answer["error"], Value("the device's files could not be read"));
+    EXPECT_EQ(answer["total"].toInt64(), 0);
+    expectNoCopiesLeft();
+}
+
 // A library whose playlists are a view that never ends is refused like a damaged one: the
 // load goes through every step with the ringtones alone.
 TEST_F(MediaLoaderTest, AHostileLibraryIsRefusedAndTheLoadStillEnds) {

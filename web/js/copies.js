@@ -48,6 +48,8 @@
                     button('copies-replace', 'Replace', function () { ask.remove(); resolve(); }),
                     button('copies-keep', 'Keep', function () {
                         ask.remove();
+                        // An earlier copy's bar would read as this one's.
+                        part('.copies-running').replaceChildren();
                         show('empty', 'Nothing was copied.');
                         reject(null);
                     }));

@@ -282,6 +282,9 @@
             write: function (path, bytes) { return mdfsOn(udid, 'device-writefile', path, { bytes: bytes }); },
             replace: function (from, to) { return mdfsOn(udid, 'device-rename', from, { to: to }); },
             remove: function (path) { return mdfsOn(udid, 'device-delete', path); },
+            saved: function (path) {
+                if (udid === state.udid && parentOf(path) === state.path) open(state.path);
+            },
             sibling: function (path) {
                 var tryName = function (count) {
                     var candidate = path + '.saving' + (count ? '-' + count : '');

@@ -11,7 +11,7 @@
     var copies = 0;              // names the progress and stop handlers of each copy
     var temporaryFolder = null;  // Promise of the computer's temporary folder
     var STEPS = { loadingLibrary: 'Loading library…', playlistsLoaded: 'Playlists loaded',
-        tracksLoaded: 'Tracks loaded', matching: 'Matched with the music library' };
+        tracksLoaded: 'Tracks loaded' };
 
     function area() { return document.getElementById('device-media'); }
     function panelOf(id) { return area().querySelector('[data-id="' + CSS.escape(id || '') + '"]'); }
@@ -34,6 +34,7 @@
         var panel = document.createElement('div');
         panel.className = 'media-device';
         panel.setAttribute('data-id', id);
+        panel.setAttribute('data-kind', device.deviceType === 512 ? 'pod' : 'phone');
         panel.innerHTML = '<h3></h3> <button type="button" class="media-load">Load library</button>' +
             ' <span class="media-step"></span> <span class="media-error error"></span>' +
             '<div class="media-export-bar"><label>Export into <select class="media-target"></select></label>' +
@@ -176,7 +177,8 @@
                 var more = targetArguments(panel, devicePlaylist);
                 more.localpath = local;
                 return mdfs(panel, 'device-additunes', row, more);
-            }).then(function () {
+            }).then(function (reply) {
+                job.already = !!(reply && reply.data && reply.data.alreadyInLibrary);
                 markCopied(row);
                 var cells = row.children;
                 App.emit('libraryChanged', { deviceId: panel.getAttribute('data-id'),
@@ -211,14 +213,18 @@
             stop.disabled = true;
             if (job.stopName) App.call(job.stopName, {}).catch(function () {});
         });
-        var done = 0, failed = 0, firstError = null;
+        var done = 0, already = 0, failed = 0, firstError = null;
         var next = function (index) {
             if (job.stopped || index >= rows.length) return Promise.resolve(index);
             var row = rows[index];
             text.textContent = 'Exporting ' + (index + 1) + ' of ' + rows.length + ': ' +
                 (row.children[1].textContent || 'untitled');
             bar.removeAttribute('value');
-            return exportTrack(panel, row, job, devicePlaylist).then(function () { done += 1; }, function (error) {
+            job.already = false;
+            return exportTrack(panel, row, job, devicePlaylist).then(function () {
+                if (job.already) already += 1;
+                else done += 1;
+            }, function (error) {
                 if (job.stopped) return;
                 failed += 1;
                 firstError = firstError || error;
@@ -228,39 +234,71 @@
             delete line.dataset.running;
             var summary = (job.stopped ? 'Stopped after ' : 'Exported ') + done + ' of ' + rows.length +
                 (rows.length === 1 ? ' track' : ' tracks') + '.';
+            // A track the library holds already is not copied again: say so rather than
+            // count it as exported.
+            if (rows.length === 1 && already === 1) {
+                summary = '\u201c' + (rows[0].children[1].textContent || 'The track') +
+                    '\u201d is already in the library: nothing was copied.';
+            } else if (already) {
+                summary += ' ' + already + (already === 1 ? ' was' : ' were') +
+                    ' already in the library and not copied again.';
+            }
             if (failed) summary += ' ' + failed + ' failed: ' + (firstError.message || String(firstError));
             line.replaceChildren(Object.assign(document.createElement('span'),
                 { className: 'media-export-text' + (failed ? ' error' : ''), textContent: summary }));
         });
     }
 
+    // null when the device's library has not been loaded (a page started again hears of
+    // the devices it missed, loaded or not).
     function fetchJson(action, id) {
         return fetch('/fetch?action=' + action + '&udid=' + encodeURIComponent(id)).then(function (r) {
+            if (r.status === 404) return null;
             if (!r.ok) throw new Error('The device\'s ' + action + ' could not be read (' + r.status + ').');
             return r.json();
         });
     }
 
-    function showPlaylists(panel, id) {
+    // The five playlists every device has (pid 0) hold no track ids of their own, save the
+    // ringtones: their members are the tracks of their kind.
+    var KIND_OF = {
+        1: function (track) { return !track.is_ringtone; },
+        3: function (track) { return !!track.is_song; },
+        4: function (track) { return !!track.is_movie; },
+        7: function (track) { return !!track.is_ringtone; },
+        8: function (track) { return !!track.is_podcast; }
+    };
+    function membersOf(playlist, tracks) {
+        var own = (playlist.tracks || []).map(String);
+        var kind = KIND_OF[playlist.type];
+        if (own.length || String(playlist.pid) !== '0' || !kind || !tracks) return own;
+        return tracks.filter(kind).map(function (track) { return String(track.pid); });
+    }
+
+    // `tracks` are the load's records once they are known; until then the common playlists
+    // show no count.
+    function showPlaylists(panel, id, tracks) {
         // Only the latest answer is shown, whichever order the answers come back in.
         var asked = (panel.playlistsAsked || 0) + 1;
         panel.playlistsAsked = asked;
         fetchJson('playlists', id).then(function (answer) {
-            if (panel.playlistsAsked !== asked) return;
+            if (panel.playlistsAsked !== asked || !answer) return;
             var list = panel.querySelector('.media-playlists');
             list.replaceChildren();
             (answer.public || []).concat(answer.user || []).forEach(function (playlist) {
                 if (playlist.hidden) return;
+                var members = membersOf(playlist, tracks);
+                var counted = tracks || String(playlist.pid) !== '0' || !KIND_OF[playlist.type];
                 var item = document.createElement('li');
                 item.setAttribute('data-playlist', playlist.name || '');
-                item.textContent = (playlist.name || 'Playlist') + ' (' + (playlist.tracks || []).length + ') ';
+                item.textContent = (playlist.name || 'Playlist') + (counted ? ' (' + members.length + ') ' : ' ');
                 var send = document.createElement('button');
                 send.type = 'button';
                 send.className = 'media-send-playlist';
                 send.textContent = 'Export';
                 send.addEventListener('click', function () {
-                    var rows = (playlist.tracks || []).map(function (pid) {
-                        return panel.querySelector('tbody [data-track="' + CSS.escape(String(pid)) + '"]');
+                    var rows = members.map(function (pid) {
+                        return panel.querySelector('tbody [data-track="' + CSS.escape(pid) + '"]');
                     }).filter(Boolean);
                     if (!rows.length) return showError(panel, 'None of the playlist\'s tracks is listed yet.');
                     exportTracks(panel, rows, playlist.name);
@@ -271,9 +309,14 @@
         }).catch(function (e) { showError(panel, e); });
     }
 
+    // The load's tracks, then the playlists counted from them, and what the load found.
     function showTracks(panel, id) {
+        var asked = (panel.tracksAsked || 0) + 1;
+        panel.tracksAsked = asked;
         fetchJson('tracks', id).then(function (answer) {
-            (answer.records || []).forEach(function (track) {
+            if (panel.tracksAsked !== asked || !answer) return;
+            var records = answer.records || [];
+            records.forEach(function (track) {
                 var row = showTrack(panel, track, String(track.pid));
                 var art = row.querySelector('.media-art');
                 if (art.firstChild) return;
@@ -286,12 +329,56 @@
                 art.appendChild(image);
             });
             showCount(panel);
+            showPlaylists(panel, id, records);
+            return showOutcome(panel, answer);
         }).catch(function (e) { showError(panel, e); });
     }
 
     function showCount(panel) {
         var count = panel.querySelectorAll('tbody tr').length;
         panel.querySelector('.media-tracks').style.display = count ? 'table' : 'none';
+    }
+
+    // What the load came to, in words: the library could not be read (and why), the device
+    // keeps none, or how many tracks it holds and whether they are matched yet.
+    function showOutcome(panel, answer) {
+        var kind = panel.getAttribute('data-kind');
+        if (answer.error) {
+            panel.outcome = { failed: true };
+            showStepText(panel);
+            tellOutcome(panel, 'library not loaded', true);
+            var reason = 'The library could not be loaded: ' + answer.error + '.';
+            if (kind === 'pod') return showError(panel, reason);
+            // A phone that does not trust this computer shows none of its files.
+            return App.call('mdfs', { cmd: 'device-is-paired', udid: panel.getAttribute('data-id') }).then(function (reply) {
+                var paired = reply.data && reply.data.paired;
+                showError(panel, paired === false ? 'The library could not be loaded: the phone is not paired ' +
+                    'with this computer. Pair it under Devices, then load its library again.' : reason);
+            }, function () { showError(panel, reason); });
+        }
+        panel.outcome = { none: answer.library === '', total: Number(answer.total) || 0 };
+        showStepText(panel);
+    }
+    function tellOutcome(panel, text, failed) {
+        App.emit('deviceLibraryOutcome', { deviceId: panel.getAttribute('data-id'), text: text, failed: !!failed });
+    }
+
+    function showStepText(panel) {
+        var step = panel.querySelector('.media-step');
+        var outcome = panel.outcome;
+        var text = STEPS[panel.lastStep] || '';
+        step.classList.remove('none');
+        if (outcome && outcome.failed) {
+            text = '';
+        } else if (outcome && outcome.none) {
+            text = (panel.getAttribute('data-kind') === 'pod' ? 'The device' : 'The phone') + ' has no media library.';
+            step.classList.add('none');
+        } else if (outcome) {
+            text = outcome.total + (outcome.total === 1 ? ' track' : ' tracks') +
+                (panel.matched ? ', matched with the music library' : ', matching with the music library\u2026');
+        }
+        step.textContent = text;
+        if (outcome && !outcome.failed) tellOutcome(panel, outcome.none ? 'no media library' : text);
     }
 
     function showStep(data) {
@@ -301,18 +388,26 @@
             panel.querySelector('tbody').innerHTML = '';
             panel.querySelector('.media-playlists').replaceChildren();
             panel.removeAttribute('data-matched');
+            panel.outcome = null;
+            panel.matched = false;
+            showError(panel, '');
         }
         if (data.step === 'playlistsLoaded') showPlaylists(panel, data.deviceId);
-        // The playlists' members are known only once the tracks are: ask for them again.
-        if (data.step === 'tracksLoaded') {
-            showPlaylists(panel, data.deviceId);
-            showTracks(panel, data.deviceId);
+        // The playlists' members are known only once the tracks are: they are asked again
+        // with the tracks.
+        if (data.step === 'tracksLoaded') showTracks(panel, data.deviceId);
+        if (data.step === 'matching') {
+            panel.setAttribute('data-matched', '');
+            panel.matched = true;
         }
-        if (data.step === 'matching') panel.setAttribute('data-matched', '');
-        if (data.step === 'updateTrack' && data.track) showTrack(panel, data.track, String(data.track.pidstr));
-        // The end of the load may arrive after the match it started has ended.
-        else if (STEPS[data.step] && !(data.step === 'tracksLoaded' && panel.hasAttribute('data-matched')))
-            panel.querySelector('.media-step').textContent = STEPS[data.step];
+        if (data.step === 'updateTrack') {
+            if (data.track) showTrack(panel, data.track, String(data.track.pidstr));
+        } else {
+            // The load's end and the match's may come in either order: the text waits for
+            // the load's outcome before it speaks of a match.
+            if (STEPS[data.step]) panel.lastStep = data.step;
+            showStepText(panel);
+        }
         showCount(panel);
     }
 

@@ -1,6 +1,6 @@
 // Devices: the connected devices as they arrive and leave, phones ahead of disk-mode iPods,
 // each with its name, kind, model, version and free space, its library's loading step, and
-// for a phone its pairing with this computer (pair or unpair), its details as the phone
+// for every phone its pairing with this computer (pair or unpair), its details as the phone
 // tells them, and its applications with their icons, read through "/fetch" like every
 // other device file.
 (function () {
@@ -38,6 +38,16 @@
     function statusWords(device, code) {
         return code === device.lastErrorCode && device.lastErrorText ?
             device.lastErrorText.replace(/\.$/, '') : 'the device refused the request';
+    }
+    // The statuses of a phone that does not trust this computer (yet): once it is paired,
+    // a last error of these kinds is over and is not shown.
+    var PAIRING_STATUSES = [0xe800001a, 0xe800001c, 0xe8000025, 0xe800005c, 0xe8000095, 0xe8000096];
+    function pairingIsOver(device) {
+        if (PAIRING_STATUSES.indexOf(device.lastErrorCode >>> 0) < 0) return;
+        device.errorIsOver = true;
+        var item = itemOf(device.deviceId);
+        var shown = item && item.querySelector('.device-error');
+        if (shown) shown.remove();
     }
     function codeText(code) {
         return code + ' (0x' + (code >>> 0).toString(16).padStart(8, '0') + ')';
@@ -96,6 +106,7 @@
             if (data.removed) return box.replaceChildren(element('span', 'pairing-state', 'The phone is gone.'));
             var paired = data.paired === true;
             box.dataset.paired = paired ? 'yes' : 'no';
+            if (paired) pairingIsOver(device);
             var change = element('button', 'pairing-change', paired ? 'Unpair' : 'Pair');
             change.type = 'button';
             change.addEventListener('click', function () {
@@ -135,7 +146,7 @@
             var total = usage.TotalDataCapacity || usage.TotalDiskCapacity;
             if (total) add('Capacity', capacityText(total));
             if (usage.AmountDataAvailable !== undefined) add('Free space', capacityText(usage.AmountDataAvailable));
-            if (device.lastErrorCode) add('Last error code', codeText(device.lastErrorCode));
+            if (device.lastErrorCode && !device.errorIsOver) add('Last error code', codeText(device.lastErrorCode));
             return list;
         };
         box.replaceChildren(element('p', 'empty', 'Reading the details…'), listOf({}, {}));
@@ -183,10 +194,14 @@
         var own = element('button', 'open-window', 'Open in window');
         own.addEventListener('click', function () { App.ui.openDeviceWindow(device); });
         item.appendChild(own);
-        if (device.deviceType >= 513 && device.deviceType <= 515) {
+        // Every phone can be paired, also one that tells nothing of itself before it is (a
+        // disk-mode iPod has nothing to pair).
+        if (!isPod) {
             var pairing = element('div', 'device-pairing');
             item.appendChild(pairing);
             showPairing(device, pairing);
+        }
+        if (device.deviceType >= 513 && device.deviceType <= 515) {
             var details = element('div', 'device-more');
             var ask = element('button', 'device-details-open', 'Details');
             ask.type = 'button';
@@ -215,10 +230,24 @@
         showConnected();
     }
 
+    // The loading steps until the device media section knows what the load came to: a
+    // match at the end of a load that read nothing is no success.
     function showLoading(data) {
         var item = itemOf(data && data.deviceId);
         if (!item || !STEPS[data.step]) return;
-        item.querySelector('.device-status').textContent = STEPS[data.step];
+        var status = item.querySelector('.device-status');
+        if (data.step === 'loadingLibrary') delete status.dataset.outcome;
+        if (status.dataset.outcome) return;
+        status.textContent = STEPS[data.step];
+        status.classList.remove('error');
+    }
+    function showOutcome(data) {
+        var item = itemOf(data && data.deviceId);
+        if (!item) return;
+        var status = item.querySelector('.device-status');
+        status.dataset.outcome = 'yes';
+        status.textContent = data.text;
+        status.classList.toggle('error', !!data.failed);
     }
 
     App.on('deviceAdded', showDevice);
@@ -226,4 +255,5 @@
     App.on('deviceRemoved', forgetDevice);
     App.on('iDeviceRemoved', forgetDevice);
     App.on('deviceMediaLoading', showLoading);
+    App.on('deviceLibraryOutcome', showOutcome);
 })();

@@ -2,7 +2,8 @@
 // the section's own read command, and saves it back without ever leaving a half-written
 // file in its place. A section hands it the file's path and its commands:
 //   App.textView(into, path, { read(path) -> base64, write(path, base64),
-//                              replace(from, to), remove(path), sibling(path) -> free path })
+//                              replace(from, to), remove(path), sibling(path) -> free path,
+//                              saved(path), optional: told once the file is saved })
 // `replace` moves a saved copy over the file; a side without it removes the file and writes
 // the text again, keeping the saved copy until that has worked.
 (function () {
@@ -86,6 +87,8 @@
             saveAs(path, base64, side).then(function () {
                 into.dataset.state = 'saved';
                 show('Saved.');
+                // The section's list shows the file's new size.
+                if (side.saved) side.saved(path);
             }).catch(function (error) {
                 into.dataset.state = 'failed';
                 show(error.message || String(error), true);

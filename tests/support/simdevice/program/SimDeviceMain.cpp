@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "simdevice/SimSampleLibrary.h"
 #include "simdevice/SimUsbmuxServer.h"
 
 namespace {
@@ -20,8 +21,10 @@ constexpr const char* kUsage =
     "         [--root FOLDER] [--crash-root FOLDER] [--containers FOLDER]\n"
     "         [--hostile huge-length|truncated|bad-names|short-reads|\n"
     "           lies-about-sizes|endless-folders|failing-writes] [--no-ssl]\n"
-    "         [--silent-handshake]\n"
+    "         [--silent-handshake] [--sample-library]\n"
     "  --root        folder behind the media file service\n"
+    "  --sample-library  puts a small media library (three tones, a playlist) under --root\n"
+    "                unless one is there\n"
     "  --crash-root  folder behind the crash-report file service\n"
     "  --containers  folder holding one folder per application (made on first use)\n"
     "  --hostile     file services break their protocol this way\n"
@@ -54,6 +57,7 @@ int main(int argc, char** argv) {
     simdevice::SimDeviceConfig config;
     SimAfcHostility hostility = SimAfcHostility::None;
     bool silentHandshake = false;
+    bool sampleLibrary = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--no-ssl") {
@@ -62,6 +66,10 @@ int main(int argc, char** argv) {
         }
         if (option == "--silent-handshake") {
             silentHandshake = true;
+            continue;
+        }
+        if (option == "--sample-library") {
+            sampleLibrary = true;
             continue;
         }
         if (i + 1 >= argc) return usage();
@@ -91,6 +99,17 @@ int main(int argc, char** argv) {
         if (!isFolder(*folder)) {
             std::fprintf(stderr, "orvandel-simdevice: %s is not a folder\n", folder->c_str());
             return 2;
+        }
+    }
+
+    if (sampleLibrary) {
+        if (config.root.empty()) {
+            std::fputs("orvandel-simdevice: --sample-library needs --root\n", stderr);
+            return 2;
+        }
+        if (const std::string failure = simdevice::writeSampleMediaLibrary(config.root); !failure.empty()) {
+            std::fprintf(stderr, "orvandel-simdevice: %s\n", failure.c_str());
+            return 1;
         }
     }
 
