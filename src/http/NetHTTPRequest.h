@@ -545,9 +545,10 @@ private:
     // Whether the answer carries the NTLM challenge, to be answered on its connection.
     bool carriesConnectionBoundChallenge() const;
     std::shared_ptr<const NetCredentials> findProxyCredentials() const;
-    // After refused proxy credentials, while the listener is asked: credentials another
-    // request stored in the session meanwhile, applied and the request started again.
-    void repeatProxyAttemptFromSession();
+    // After refused proxy credentials: a record of the session for the proxy, applied to
+    // the latest challenge with the transfer torn down, ready for startRequest; false when
+    // there is none or it does not apply.
+    bool applyProxyCredentialsFromSession();
     std::string proxyRequestTarget() const;
     void failAuthentication();
     // Proxies (NetHTTPRequestProxies.cpp).

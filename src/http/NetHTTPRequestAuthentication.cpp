@@ -416,13 +416,18 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
         proxyAuthorization_.clear();
         proxyAuthorizationCredentials_.reset();
         if (error_ || cancelled_) return;
+        // Another record of the session may still be good; it answers the latest challenge.
+        if (applyProxyCredentialsFromSession()) {
+            delegateGuard.unlock();
+            return startRequest();
+        }
         haveActivity_ = false;
         if (willAskDelegateForProxyCredentials()) {
-            // While the listener is asked, once per request, what another request may have
-            // stored in the session meanwhile is tried at once, still under the lock.
+            // While the listener is asked, once per request, the attempt runs once more at
+            // once, still under the lock: a record another request stored meanwhile answers.
             if (!proxyAttemptRepeated_) {
                 proxyAttemptRepeated_ = true;
-                repeatProxyAttemptFromSession();
+                if (applyProxyCredentialsFromSession()) startRequest();
             }
             return;
         }
@@ -430,16 +435,17 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
     failAuthentication();
 }
 
-void NetHTTPRequest::repeatProxyAttemptFromSession() {
-    if (!useSessionPersistence_) return;
-    proxyAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, true);
-    if (!proxyAuthentication_) return;
-    proxyAuthenticationScheme_ = proxyAuthentication_->method();
+bool NetHTTPRequest::applyProxyCredentialsFromSession() {
+    if (!useSessionPersistence_) return false;
     auto record = NetSessionCredentials::shared().findSessionProxyAuthenticationCredentials(
         proxyHost_, proxyPort_);
-    if (!record || !applyProxyCredentials(record->credentials)) return;
+    if (!record) return false;
+    proxyAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, true);
+    if (!proxyAuthentication_) return false;
+    proxyAuthenticationScheme_ = proxyAuthentication_->method();
+    if (!applyProxyCredentials(record->credentials)) return false;
     cancelLoad();
-    startRequest();
+    return true;
 }
 
 bool NetHTTPRequest::applyProxyCredentials(
