@@ -604,6 +604,7 @@ void NetHTTPRequest::startRequest() {
     contentLength_ = 0;
     responseHeaders_.clear();
     haveReadResponseHeaders_ = false;
+    downloadAlreadyWhole_ = false;
     responseStatusCode_ = 0;
     responseStatusMessage_.reset();
     responseCookies_.clear();

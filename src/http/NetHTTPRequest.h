@@ -490,6 +490,9 @@ private:
     // a 206 whose part starts where the partial file ends. Anything else (another part, an
     // error page) would corrupt the file, which is kept as it was.
     bool acceptsAnswerToRange() const;
+    // Whether a resumed download was answered 416 for a range starting where the file is
+    // already whole: the download is finished, the answer's body no part of it.
+    bool answersThatTheDownloadIsWhole() const;
     void parseStringEncodingFromHeaders();
     void handleBytesAvailable();
     void handleStreamComplete();
@@ -625,6 +628,7 @@ private:
     int inflatedDownloadFd_ = -1;
     bool allowResumeForFileDownloads_ = false;
     std::uint64_t partialDownloadSize_ = 0;
+    bool downloadAlreadyWhole_ = false;
     bool useSessionPersistence_ = true;
     std::string domain_;
     std::string authenticationRealm_;
