@@ -545,6 +545,10 @@ private:
     void keepAcceptedCredentials();
     // Whether this attempt carries an NTLM message, whose exchange is tied to one connection.
     bool sendsConnectionBoundCredentials() const;
+    // Before a redirected request goes out: NTLM proves the account for one connection, so
+    // the request starts an exchange of its own (negotiation, challenge, answer) on the
+    // connection it goes out on.
+    void startNewConnectionBoundExchange();
     // Whether the answer carries the NTLM challenge, to be answered on its connection.
     bool carriesConnectionBoundChallenge() const;
     std::shared_ptr<const NetCredentials> findProxyCredentials() const;
@@ -639,6 +643,10 @@ private:
     std::function<void()> keepProxyCredentials_;
     std::shared_ptr<NetAuthentication> requestAuthentication_;
     int authenticationRetryCount_ = 0;
+    // authenticationRetryCount_ (proxyAuthenticationRetryCount_) when the current NTLM
+    // exchange began: a redirect begins a new one.
+    int ntlmExchangeStart_ = 0;
+    int proxyNTLMExchangeStart_ = 0;
     bool useKeychainPersistence_ = false;
     std::string proxyUsername_;
     std::string proxyPassword_;

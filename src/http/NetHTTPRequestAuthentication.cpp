@@ -155,11 +155,12 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
         cancelLoad();
         if (requestCredentials_) {
             // A stale nonce, or NTLM's second round: the same credentials again. NTLM has
-            // two rounds and no more.
+            // two rounds and no more in each exchange.
             bool ntlm = authenticationScheme_ == "NTLM";
-            if (!(ntlm && authenticationRetryCount_ > 1) && applyCredentials(requestCredentials_))
+            int rounds = authenticationRetryCount_ - ntlmExchangeStart_;
+            if (!(ntlm && rounds > 1) && applyCredentials(requestCredentials_))
                 return startRequest();
-            if (ntlm && authenticationRetryCount_ == 2) return failAuthentication();
+            if (ntlm && rounds == 2) return failAuthentication();
             failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
                                        "Failed to apply credentials to request"));
             return;
@@ -301,6 +302,19 @@ bool NetHTTPRequest::sendsConnectionBoundCredentials() const {
     return (header && isNTLMMessage(*header)) || isNTLMMessage(proxyAuthorization_);
 }
 
+void NetHTTPRequest::startNewConnectionBoundExchange() {
+    // An answer made for one connection's challenge is never sent on another.
+    auto header = requestHeader("Authorization");
+    if (header && isNTLMMessage(*header)) removeRequestHeader("Authorization");
+    if (isNTLMMessage(proxyAuthorization_)) {
+        proxyAuthorization_.clear();
+        proxyAuthorizationCredentials_.reset();
+    }
+    // The attempts counted so far stay; the two rounds are counted afresh.
+    ntlmExchangeStart_ = authenticationRetryCount_;
+    proxyNTLMExchangeStart_ = proxyAuthenticationRetryCount_;
+}
+
 bool NetHTTPRequest::carriesConnectionBoundChallenge() const {
     const char* name = responseStatusCode_ == 401   ? "WWW-Authenticate"
                        : responseStatusCode_ == 407 ? "Proxy-Authenticate"
@@ -372,10 +386,10 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
         cancelLoad();
         if (proxyCredentials_) {
             bool ntlm = proxyAuthenticationScheme_ == "NTLM";
-            if (!(ntlm && proxyAuthenticationRetryCount_ > 1) &&
-                applyProxyCredentials(proxyCredentials_))
+            int rounds = proxyAuthenticationRetryCount_ - proxyNTLMExchangeStart_;
+            if (!(ntlm && rounds > 1) && applyProxyCredentials(proxyCredentials_))
                 return startRequest();
-            if (ntlm && proxyAuthenticationRetryCount_ == 2) return failAuthentication();
+            if (ntlm && rounds == 2) return failAuthentication();
             failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
                                        "Failed to apply proxy credentials to request"));
             return;

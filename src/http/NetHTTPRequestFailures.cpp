@@ -87,6 +87,7 @@ void NetHTTPRequest::performRedirect() {
     needsRedirect_ = false;
     ++redirectCount_;
     if (redirectCount_ < 6) {
+        startNewConnectionBoundExchange();
         main();
     } else {
         failWithError(makeNetError(NetTooMuchRedirectionErrorType,
