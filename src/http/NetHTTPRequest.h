@@ -234,6 +234,8 @@ public:
     const std::optional<foundation::Url>& PACurl() const { return PACurl_; }
     void setPACurl(std::optional<foundation::Url> url) { PACurl_ = std::move(url); }
     bool isPACFileRequest() const { return isPACFileRequest_; }
+    // Base64 (RFC 4648, "=" padding, no line breaks); empty bytes give empty text.
+    static std::string base64forData(const foundation::Data& data);
     // Sets "Authorization" to Basic with these credentials, and the scheme to "Basic".
     void addBasicAuthenticationHeaderWithUsernameAndPassword(const std::string& username,
                                                              const std::string& password);
@@ -286,6 +288,10 @@ public:
     bool complete() const;
     bool isFinished() const;
     bool inProgress() const;
+    // As an operation of a queue: it runs on the network thread of its own accord, and is
+    // executing while in progress.
+    bool isConcurrent() const { return true; }
+    bool isExecuting() const { return inProgress(); }
 
     // --- Listeners ---
     std::shared_ptr<NetHTTPRequestDelegate> delegate() const;
@@ -427,6 +433,13 @@ protected:
     // retryUsingSuppliedCredentials or cancelAuthentication. Never for a synchronous request.
     virtual bool willAskDelegateForCredentials();
     virtual bool willAskDelegateForProxyCredentials();
+    // On the main thread: the delegate (or else the queue) is asked when it answers such
+    // questions, else the authentication-needed block (the proxy's for the second).
+    void askDelegateForCredentials();
+    void askDelegateForProxyCredentials();
+    // There is no credential dialog here: both answer that none was shown.
+    bool showAuthenticationDialog() const { return false; }
+    bool showProxyAuthenticationDialog() const { return false; }
     void startRequest();
     void failWithError(const foundation::Error& error);
     void cancelLoad();
@@ -438,6 +451,8 @@ protected:
     virtual void requestRedirected();
     virtual void requestWillRedirectToURL(const foundation::Url& url);
     virtual void requestFinished();
+    // Tells the delegate, the completion block and the queue; on the main thread.
+    void reportFinished();
     virtual void reportFailure();
     // Whether a listener takes the body chunks (which are then not stored), and the hand-over.
     virtual bool wantsReceivedData() const;
@@ -446,7 +461,7 @@ protected:
     virtual bool willAskDelegateToConfirmRedirect();
     // Runs `notice` on the main thread: at once when already there, else later. Nothing is
     // sent while the request has no listener at all.
-    void performOnMainThread(std::function<void()> notice);
+    void performBlockOnMainThread(std::function<void()> notice);
     bool hasListeners() const;
     void updateProgressIndicators();
     void updateUploadProgress();
@@ -483,6 +498,8 @@ private:
     void sendProgress(ProgressSlot slot, ProgressCall call);
     void resetProgressIndicator(ProgressSlot slot);
     void releaseBlocksOnMainThread();
+    // Runs on the main thread with the blocks taken from a request, which go when it ends.
+    static void releaseBlocks(const std::shared_ptr<NetRequestBlocks>& blocks);
     void tellFinishedObservers();
     void handleNetworkEvent(net::NetStreamEvent event);
     void readResponseHeaders();
@@ -541,6 +558,10 @@ private:
     void forgetServerCredentialsApplied();
     // Drops what was given to, taken for or applied for the proxy the request leaves.
     void forgetProxyCredentialsApplied();
+    // Keeps credentials in the credential storage: for the URL's host, port, scheme and
+    // realm, or for the proxy's host, port and realm.
+    void saveCredentialsToKeychain(const NetCredentials& credentials);
+    void saveProxyCredentialsToKeychain(const NetCredentials& credentials);
     // Puts credentials the answer shows were taken into the credential storage.
     void keepAcceptedCredentials();
     // Whether this attempt carries an NTLM message, whose exchange is tied to one connection.

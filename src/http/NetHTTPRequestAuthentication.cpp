@@ -61,13 +61,14 @@ std::shared_ptr<const NetCredentials> accountCredentials(std::string username, s
 
 }  // namespace
 
+std::string NetHTTPRequest::base64forData(const foundation::Data& data) {
+    return foundation::base64::encode(data);
+}
+
 void NetHTTPRequest::addBasicAuthenticationHeaderWithUsernameAndPassword(
     const std::string& username, const std::string& password) {
     std::string pair = username + ":" + password;
-    addRequestHeader(
-        "Authorization",
-        "Basic " + foundation::base64::encode(
-                       std::span(reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size())));
+    addRequestHeader("Authorization", "Basic " + base64forData(foundation::Data(pair.begin(), pair.end())));
     authenticationScheme_ = "Basic";
 }
 
@@ -189,7 +190,7 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
                                        "Failed to apply credentials to request"));
             return;
         }
-        if (willAskDelegateForCredentials()) return;
+        if (willAskDelegateForCredentials() || showAuthenticationDialog()) return;
         delegateGuard.unlock();
         return failAuthentication();
     }
@@ -217,7 +218,7 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
             }
         }
         haveActivity_ = false;
-        if (willAskDelegateForCredentials()) return;
+        if (willAskDelegateForCredentials() || showAuthenticationDialog()) return;
     }
     failAuthentication();
 }
@@ -235,13 +236,7 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
     addRequestHeader("Authorization", *header);
     if (useKeychainPersistence_) {
         // Saved once the server takes them: a refused password never replaces a good one.
-        keepServerCredentials_ = [credentials, host = url_->host(), port = portOf(*url_),
-                                  scheme = url_->scheme(),
-                                  realm = authenticationRealm_.empty()
-                                              ? std::nullopt
-                                              : std::optional(authenticationRealm_)] {
-            NetCredentialStorage::saveCredentialsForHost(*credentials, host, port, scheme, realm);
-        };
+        keepServerCredentials_ = [this, credentials] { saveCredentialsToKeychain(*credentials); };
     }
     if (useSessionPersistence_) {
         NetCredentialRecord record;
@@ -254,6 +249,20 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
     }
     requestCredentials_ = credentials;
     return true;
+}
+
+void NetHTTPRequest::saveCredentialsToKeychain(const NetCredentials& credentials) {
+    if (!url_) return;
+    NetCredentialStorage::saveCredentialsForHost(
+        credentials, url_->host(), portOf(*url_), url_->scheme(),
+        authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_));
+}
+
+void NetHTTPRequest::saveProxyCredentialsToKeychain(const NetCredentials& credentials) {
+    NetCredentialStorage::saveCredentialsForProxy(
+        credentials, proxyHost_, proxyPort_,
+        proxyAuthenticationRealm_.empty() ? std::nullopt
+                                          : std::optional(proxyAuthenticationRealm_));
 }
 
 bool NetHTTPRequest::ownCredentialsApply() const {
@@ -413,7 +422,7 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
                                        "Failed to apply proxy credentials to request"));
             return;
         }
-        if (willAskDelegateForProxyCredentials()) return;
+        if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) return;
         delegateGuard.unlock();
         return failAuthentication();
     }
@@ -436,7 +445,7 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
             return startRequest();
         }
         haveActivity_ = false;
-        if (willAskDelegateForProxyCredentials()) {
+        if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) {
             // While the listener is asked, once per request, the attempt runs once more at
             // once, still under the lock: a record another request stored meanwhile answers.
             if (!proxyAttemptRepeated_) {
@@ -475,11 +484,9 @@ bool NetHTTPRequest::applyProxyCredentials(
     }
     proxyAuthorization_ = *header;
     proxyAuthorizationCredentials_ = credentials;
-    auto realm =
-        proxyAuthenticationRealm_.empty() ? std::nullopt : std::optional(proxyAuthenticationRealm_);
     if (useKeychainPersistence_) {
-        keepProxyCredentials_ = [credentials, host = proxyHost_, port = proxyPort_, realm] {
-            NetCredentialStorage::saveCredentialsForProxy(*credentials, host, port, realm);
+        keepProxyCredentials_ = [this, credentials] {
+            saveProxyCredentialsToKeychain(*credentials);
         };
     }
     if (useSessionPersistence_) {
@@ -530,15 +537,9 @@ bool NetHTTPRequest::willAskDelegateForCredentials() {
     std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
     if (!target) target = queue_.lock();
     bool answers = target && target->answersAuthenticationChallenges();
-    auto block = blocks_.authenticationNeeded;
-    if (!answers && !block) return false;
-    foundation::MainQueue::async([self = shared_from_this(), target, answers, block] {
-        if (answers) {
-            target->authenticationNeededForRequest(*self);
-        } else {
-            block();
-        }
-    });
+    if (!answers && !blocks_.authenticationNeeded) return false;
+    // The listener is kept alive until it is asked.
+    foundation::MainQueue::async([self = shared_from_this(), target] { self->askDelegateForCredentials(); });
     return true;
 }
 
@@ -548,16 +549,36 @@ bool NetHTTPRequest::willAskDelegateForProxyCredentials() {
     std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
     if (!target) target = queue_.lock();
     bool answers = target && target->answersAuthenticationChallenges();
-    auto block = blocks_.proxyAuthenticationNeeded;
-    if (!answers && !block) return false;
-    foundation::MainQueue::async([self = shared_from_this(), target, answers, block] {
-        if (answers) {
-            target->proxyAuthenticationNeededForRequest(*self);
-        } else {
-            block();
-        }
-    });
+    if (!answers && !blocks_.proxyAuthenticationNeeded) return false;
+    // The listener is kept alive until it is asked.
+    foundation::MainQueue::async([self = shared_from_this(), target] { self->askDelegateForProxyCredentials(); });
     return true;
+}
+
+void NetHTTPRequest::askDelegateForCredentials() {
+    std::unique_lock guard(cancelledLock_);
+    std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
+    if (!target) target = queue_.lock();
+    auto block = blocks_.authenticationNeeded;
+    guard.unlock();
+    if (target && target->answersAuthenticationChallenges()) {
+        target->authenticationNeededForRequest(*this);
+    } else if (block) {
+        block();
+    }
+}
+
+void NetHTTPRequest::askDelegateForProxyCredentials() {
+    std::unique_lock guard(cancelledLock_);
+    std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
+    if (!target) target = queue_.lock();
+    auto block = blocks_.proxyAuthenticationNeeded;
+    guard.unlock();
+    if (target && target->answersAuthenticationChallenges()) {
+        target->proxyAuthenticationNeededForRequest(*this);
+    } else if (block) {
+        block();
+    }
 }
 
 void NetHTTPRequest::retryUsingSuppliedCredentials() {
