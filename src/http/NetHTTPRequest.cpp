@@ -699,11 +699,15 @@ void NetHTTPRequest::startRequest() {
     }
     lastActivityTime_ = std::chrono::steady_clock::now();
     haveActivity_ = true;
-    if (statusTimer_) statusTimer_->invalidate();
-    statusTimer_ =
+    setStatusTimer(
         runLoop_->addTimer(runLoopMode_, std::chrono::duration<double>(0.25), true, [weak] {
             if (auto self = weak.lock()) self->updateStatus();
-        });
+        }));
+}
+
+void NetHTTPRequest::setStatusTimer(std::shared_ptr<net::NetTimer> timer) {
+    if (statusTimer_ && statusTimer_ != timer) statusTimer_->invalidate();
+    statusTimer_ = std::move(timer);
 }
 
 // --- Stream scheduling ---

@@ -518,6 +518,8 @@ private:
     bool willRedirect();
     void performRedirect();
     void updateStatus();
+    // Replaces the status timer; the previous one is stopped.
+    void setStatusTimer(std::shared_ptr<net::NetTimer> timer);
     void checkRequestStatus();
     bool shouldTimeOut() const;
     void destroyReadStream();

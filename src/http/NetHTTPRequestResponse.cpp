@@ -403,8 +403,7 @@ void NetHTTPRequest::closeDownloadFiles() {
 }
 
 void NetHTTPRequest::handleStreamComplete() {
-    if (statusTimer_) statusTimer_->invalidate();
-    statusTimer_.reset();
+    setStatusTimer(nullptr);
     downloadComplete_ = true;
     if (!haveReadResponseHeaders_) readResponseHeaders();
     if (error_) return;
@@ -510,8 +509,7 @@ void NetHTTPRequest::moveDownloadIntoPlace(const std::string& from,
 void NetHTTPRequest::markAsFinished() {
     requestAuthentication_.reset();
     proxyAuthentication_.reset();
-    if (statusTimer_) statusTimer_->invalidate();
-    statusTimer_.reset();
+    setStatusTimer(nullptr);
     finished_ = true;
     inProgress_ = false;
     finishedSignal_.notify_all();
