@@ -42,10 +42,11 @@ constexpr std::size_t FileCopyPieceSize = 262144;
 foundation::Error unhandledExceptionError(const std::string& name, const std::string& reason) {
     auto error = makeNetError(NetUnhandledExceptionError, name);
     error.userInfo.set("NSLocalizedFailureReason", reason);
-    error.userInfo.set("NSUnderlyingError",
-                       foundation::Value::dict({{"domain", NetworkRequestErrorDomain},
-                                                {"code", static_cast<int>(NetUnhandledExceptionError)},
-                                                {"userInfo", foundation::Value::dict({})}}));
+    error.userInfo.set(
+        "NSUnderlyingError",
+        foundation::Value::dict({{"domain", NetworkRequestErrorDomain},
+                                 {"code", static_cast<int>(NetUnhandledExceptionError)},
+                                 {"userInfo", foundation::Value::dict({})}}));
     return error;
 }
 

@@ -68,7 +68,8 @@ std::string NetHTTPRequest::base64forData(const foundation::Data& data) {
 void NetHTTPRequest::addBasicAuthenticationHeaderWithUsernameAndPassword(
     const std::string& username, const std::string& password) {
     std::string pair = username + ":" + password;
-    addRequestHeader("Authorization", "Basic " + base64forData(foundation::Data(pair.begin(), pair.end())));
+    addRequestHeader("Authorization",
+                     "Basic " + base64forData(foundation::Data(pair.begin(), pair.end())));
     authenticationScheme_ = "Basic";
 }
 
@@ -259,10 +260,10 @@ void NetHTTPRequest::saveCredentialsToKeychain(const NetCredentials& credentials
 }
 
 void NetHTTPRequest::saveProxyCredentialsToKeychain(const NetCredentials& credentials) {
-    NetCredentialStorage::saveCredentialsForProxy(
-        credentials, proxyHost_, proxyPort_,
-        proxyAuthenticationRealm_.empty() ? std::nullopt
-                                          : std::optional(proxyAuthenticationRealm_));
+    NetCredentialStorage::saveCredentialsForProxy(credentials, proxyHost_, proxyPort_,
+                                                  proxyAuthenticationRealm_.empty()
+                                                      ? std::nullopt
+                                                      : std::optional(proxyAuthenticationRealm_));
 }
 
 bool NetHTTPRequest::ownCredentialsApply() const {
@@ -539,7 +540,8 @@ bool NetHTTPRequest::willAskDelegateForCredentials() {
     bool answers = target && target->answersAuthenticationChallenges();
     if (!answers && !blocks_.authenticationNeeded) return false;
     // The listener is kept alive until it is asked.
-    foundation::MainQueue::async([self = shared_from_this(), target] { self->askDelegateForCredentials(); });
+    foundation::MainQueue::async(
+        [self = shared_from_this(), target] { self->askDelegateForCredentials(); });
     return true;
 }
 
@@ -551,7 +553,8 @@ bool NetHTTPRequest::willAskDelegateForProxyCredentials() {
     bool answers = target && target->answersAuthenticationChallenges();
     if (!answers && !blocks_.proxyAuthenticationNeeded) return false;
     // The listener is kept alive until it is asked.
-    foundation::MainQueue::async([self = shared_from_this(), target] { self->askDelegateForProxyCredentials(); });
+    foundation::MainQueue::async(
+        [self = shared_from_this(), target] { self->askDelegateForProxyCredentials(); });
     return true;
 }
 

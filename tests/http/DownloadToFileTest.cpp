@@ -360,8 +360,9 @@ TEST(DownloadToFile, AResumableDownloadThatCannotBeMovedKeepsItsBytesForTheNextA
     TestHttpServer server([](const ReceivedRequest& r) {
         if (r.header("Range") == "bytes=11-") {
             const char* total = r.target == "/longer" ? "20" : "11";
-            return raw(std::string("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */") +
-                       total + "\r\nContent-Length: 9\r\n\r\nno range!");
+            return raw(
+                std::string("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */") +
+                total + "\r\nContent-Length: 9\r\n\r\nno range!");
         }
         return ScriptedAnswer::ok(Content);
     });

@@ -62,10 +62,10 @@ protected:
         }
         if (r.target == "/challenge" || r.target == "/refusal") {
             ScriptedAnswer answer;
-            answer.raw = std::string("HTTP/1.1 401 Unauthorized\r\n") +
-                         (r.target == "/challenge" ? "WWW-Authenticate: Basic realm=\"r\"\r\n"
-                                                   : "") +
-                         "Content-Length: 4\r\n\r\nnope";
+            answer.raw =
+                std::string("HTTP/1.1 401 Unauthorized\r\n") +
+                (r.target == "/challenge" ? "WWW-Authenticate: Basic realm=\"r\"\r\n" : "") +
+                "Content-Length: 4\r\n\r\nnope";
             return answer;
         }
         if (r.target == "/loop") {
@@ -141,20 +141,19 @@ TEST_F(HttpRequestHandlerTest, ARequestThatWasMadeAnswersTrueAndTellsItsFailureB
     };
     const Case cases[] = {
         {"401 with a challenge", Value::dict({{"url", server.url("/challenge")}}),
-         Value::dict({{"result", true},
-                      {"data", Value::dict({{"status", 401},
-                                            {"message", "HTTP/1.1 401 Unauthorized"}})},
-                      {"error", "Authentication needed"}})},
-        {"401 without a challenge", Value::dict({{"url", server.url("/refusal")}}),
-         Value::dict({{"result", true},
-                      {"data", Value::dict({{"status", 401},
-                                            {"message", "HTTP/1.1 401 Unauthorized"}})},
-                      {"error", "Failed to get authentication object from response headers"}})},
-        {"302 loop", Value::dict({{"url", server.url("/loop")}}),
          Value::dict(
              {{"result", true},
-              {"data", Value::dict({{"status", 302}, {"message", "HTTP/1.1 302 Found"}})},
-              {"error", "The request failed because it redirected too many times"}})},
+              {"data", Value::dict({{"status", 401}, {"message", "HTTP/1.1 401 Unauthorized"}})},
+              {"error", "Authentication needed"}})},
+        {"401 without a challenge", Value::dict({{"url", server.url("/refusal")}}),
+         Value::dict(
+             {{"result", true},
+              {"data", Value::dict({{"status", 401}, {"message", "HTTP/1.1 401 Unauthorized"}})},
+              {"error", "Failed to get authentication object from response headers"}})},
+        {"302 loop", Value::dict({{"url", server.url("/loop")}}),
+         Value::dict({{"result", true},
+                      {"data", Value::dict({{"status", 302}, {"message", "HTTP/1.1 302 Found"}})},
+                      {"error", "The request failed because it redirected too many times"}})},
         {"refused connection", Value::dict({{"url", "http://127.0.0.1:1/"}}),
          Value::dict({{"result", true},
                       {"data", Value::dict({{"status", 0}, {"text", ""}})},

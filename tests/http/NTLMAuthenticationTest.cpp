@@ -324,8 +324,8 @@ TEST_F(NTLMTest, TheExchangeFinishesOnItsConnectionWhateverTheMethodAndKeepAlive
 // without the redirect.
 TEST_F(NTLMTest, ARedirectedRequestProvesTheAccountAgainOnItsOwnConnection) {
     using Role = LocalNTLMServer::Role;
-    const auto bodyFile = std::filesystem::temp_directory_path() /
-                          ("ntlm-body-" + std::to_string(::getpid()));
+    const auto bodyFile =
+        std::filesystem::temp_directory_path() / ("ntlm-body-" + std::to_string(::getpid()));
     std::ofstream(bodyFile) << "from-file";
     enum class Body { None, Memory, File };
     struct Case {

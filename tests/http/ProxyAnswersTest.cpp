@@ -110,8 +110,8 @@ public:
               if (given == "Basic ZGF2ZTpyaWdodA==") return ScriptedAnswer::ok("through");
               if (given && storeOnRefusal) {
                   NetCredentialRecord record;
-                  record.credentials = std::make_shared<const NetCredentials>(
-                      NetCredentials{"dave", "right", ""});
+                  record.credentials =
+                      std::make_shared<const NetCredentials>(NetCredentials{"dave", "right", ""});
                   record.authentication = NetAuthentication::createFromResponse(
                       {{"Proxy-Authenticate", "Basic realm=\"gate\""}}, true);
                   record.host = "127.0.0.1";
