@@ -1,5 +1,7 @@
 #include "http/NetHTTPClientRequest.h"
 
+#include "http/NetFailureText.h"
+
 NetHTTPClientRequest::NetHTTPClientRequest(const std::string& url, bool form) {
     auto parsed = foundation::Url::parse(url);
     if (form) {
@@ -41,6 +43,13 @@ std::optional<foundation::Data> NetHTTPClientRequest::responseData() const {
     return request_->responseData();
 }
 std::optional<std::string> NetHTTPClientRequest::errorDescription() const {
-    if (!request_->error()) return std::nullopt;
-    return request_->error()->message;
+    const auto& error = request_->error();
+    if (!error) return std::nullopt;
+    // The connection went to the proxy when there was one.
+    std::string host = request_->proxyHost();
+    if (host.empty() || request_->proxyPort() == 0) {
+        auto url = request_->url();
+        host = url ? url->host() : "";
+    }
+    return NetFailureText::describe(*error, host);
 }

@@ -37,6 +37,19 @@ namespace {
 
 constexpr std::size_t FileCopyPieceSize = 262144;
 
+// An exception inside main: named after it, its reason as the failure reason, and beneath
+// it an error of the same code with the exception's user info (ours carry none).
+foundation::Error unhandledExceptionError(const std::string& name, const std::string& reason) {
+    auto error = makeNetError(NetUnhandledExceptionError, name);
+    error.userInfo.set("NSLocalizedFailureReason", reason);
+    error.userInfo.set(
+        "NSUnderlyingError",
+        foundation::Value::dict({{"domain", NetworkRequestErrorDomain},
+                                 {"code", static_cast<int>(NetUnhandledExceptionError)},
+                                 {"userInfo", foundation::Value::dict({})}}));
+    return error;
+}
+
 double nowSeconds() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -455,7 +468,12 @@ void NetHTTPRequest::startSynchronous() {
         runLoop_ = &net::NetRunLoop::current();
     }
     auto keep = shared_from_this();
-    if (!cancelled_ && !complete_) {
+    bool over = false;
+    {
+        std::lock_guard guard(cancelledLock_);
+        over = cancelled_ || complete_;
+    }
+    if (!over) {
         main();
         while (!complete_) runLoop_->runOnce(runLoopMode_, std::chrono::duration<double>(1e10));
     }
@@ -549,13 +567,9 @@ void NetHTTPRequest::main() {
         }
         if (configureProxies()) startRequest();
     } catch (const foundation::NamedException& e) {
-        auto error = makeNetError(NetUnhandledExceptionError, e.name());
-        error.userInfo.set("NSLocalizedFailureReason", e.reason());
-        failWithError(error);
+        failWithError(unhandledExceptionError(e.name(), e.reason()));
     } catch (const std::exception& e) {
-        auto error = makeNetError(NetUnhandledExceptionError, "std::exception");
-        error.userInfo.set("NSLocalizedFailureReason", std::string(e.what()));
-        failWithError(error);
+        failWithError(unhandledExceptionError("std::exception", e.what()));
     }
 }
 
@@ -591,6 +605,7 @@ void NetHTTPRequest::startRequest() {
     contentLength_ = 0;
     responseHeaders_.clear();
     haveReadResponseHeaders_ = false;
+    downloadAlreadyWhole_ = false;
     responseStatusCode_ = 0;
     responseStatusMessage_.reset();
     responseCookies_.clear();
@@ -685,11 +700,15 @@ void NetHTTPRequest::startRequest() {
     }
     lastActivityTime_ = std::chrono::steady_clock::now();
     haveActivity_ = true;
-    if (statusTimer_) statusTimer_->invalidate();
-    statusTimer_ =
+    setStatusTimer(
         runLoop_->addTimer(runLoopMode_, std::chrono::duration<double>(0.25), true, [weak] {
             if (auto self = weak.lock()) self->updateStatus();
-        });
+        }));
+}
+
+void NetHTTPRequest::setStatusTimer(std::shared_ptr<net::NetTimer> timer) {
+    if (statusTimer_ && statusTimer_ != timer) statusTimer_->invalidate();
+    statusTimer_ = std::move(timer);
 }
 
 // --- Stream scheduling ---

@@ -234,6 +234,8 @@ public:
     const std::optional<foundation::Url>& PACurl() const { return PACurl_; }
     void setPACurl(std::optional<foundation::Url> url) { PACurl_ = std::move(url); }
     bool isPACFileRequest() const { return isPACFileRequest_; }
+    // Base64 (RFC 4648, "=" padding, no line breaks); empty bytes give empty text.
+    static std::string base64forData(const foundation::Data& data);
     // Sets "Authorization" to Basic with these credentials, and the scheme to "Basic".
     void addBasicAuthenticationHeaderWithUsernameAndPassword(const std::string& username,
                                                              const std::string& password);
@@ -286,6 +288,10 @@ public:
     bool complete() const;
     bool isFinished() const;
     bool inProgress() const;
+    // As an operation of a queue: it runs on the network thread of its own accord, and is
+    // executing while in progress.
+    bool isConcurrent() const { return true; }
+    bool isExecuting() const { return inProgress(); }
 
     // --- Listeners ---
     std::shared_ptr<NetHTTPRequestDelegate> delegate() const;
@@ -427,6 +433,13 @@ protected:
     // retryUsingSuppliedCredentials or cancelAuthentication. Never for a synchronous request.
     virtual bool willAskDelegateForCredentials();
     virtual bool willAskDelegateForProxyCredentials();
+    // On the main thread: the delegate (or else the queue) is asked when it answers such
+    // questions, else the authentication-needed block (the proxy's for the second).
+    void askDelegateForCredentials();
+    void askDelegateForProxyCredentials();
+    // There is no credential dialog here: both answer that none was shown.
+    bool showAuthenticationDialog() const { return false; }
+    bool showProxyAuthenticationDialog() const { return false; }
     void startRequest();
     void failWithError(const foundation::Error& error);
     void cancelLoad();
@@ -438,6 +451,8 @@ protected:
     virtual void requestRedirected();
     virtual void requestWillRedirectToURL(const foundation::Url& url);
     virtual void requestFinished();
+    // Tells the delegate, the completion block and the queue; on the main thread.
+    void reportFinished();
     virtual void reportFailure();
     // Whether a listener takes the body chunks (which are then not stored), and the hand-over.
     virtual bool wantsReceivedData() const;
@@ -446,7 +461,7 @@ protected:
     virtual bool willAskDelegateToConfirmRedirect();
     // Runs `notice` on the main thread: at once when already there, else later. Nothing is
     // sent while the request has no listener at all.
-    void performOnMainThread(std::function<void()> notice);
+    void performBlockOnMainThread(std::function<void()> notice);
     bool hasListeners() const;
     void updateProgressIndicators();
     void updateUploadProgress();
@@ -483,6 +498,8 @@ private:
     void sendProgress(ProgressSlot slot, ProgressCall call);
     void resetProgressIndicator(ProgressSlot slot);
     void releaseBlocksOnMainThread();
+    // Runs on the main thread with the blocks taken from a request, which go when it ends.
+    static void releaseBlocks(const std::shared_ptr<NetRequestBlocks>& blocks);
     void tellFinishedObservers();
     void handleNetworkEvent(net::NetStreamEvent event);
     void readResponseHeaders();
@@ -490,6 +507,9 @@ private:
     // a 206 whose part starts where the partial file ends. Anything else (another part, an
     // error page) would corrupt the file, which is kept as it was.
     bool acceptsAnswerToRange() const;
+    // Whether a resumed download was answered 416 for a range starting where the file is
+    // already whole: the download is finished, the answer's body no part of it.
+    bool answersThatTheDownloadIsWhole() const;
     void parseStringEncodingFromHeaders();
     void handleBytesAvailable();
     void handleStreamComplete();
@@ -498,6 +518,8 @@ private:
     bool willRedirect();
     void performRedirect();
     void updateStatus();
+    // Replaces the status timer; the previous one is stopped.
+    void setStatusTimer(std::shared_ptr<net::NetTimer> timer);
     void checkRequestStatus();
     bool shouldTimeOut() const;
     void destroyReadStream();
@@ -538,16 +560,25 @@ private:
     void forgetServerCredentialsApplied();
     // Drops what was given to, taken for or applied for the proxy the request leaves.
     void forgetProxyCredentialsApplied();
+    // Keeps credentials in the credential storage: for the URL's host, port, scheme and
+    // realm, or for the proxy's host, port and realm.
+    void saveCredentialsToKeychain(const NetCredentials& credentials);
+    void saveProxyCredentialsToKeychain(const NetCredentials& credentials);
     // Puts credentials the answer shows were taken into the credential storage.
     void keepAcceptedCredentials();
     // Whether this attempt carries an NTLM message, whose exchange is tied to one connection.
     bool sendsConnectionBoundCredentials() const;
+    // Before a redirected request goes out: NTLM proves the account for one connection, so
+    // the request starts an exchange of its own (negotiation, challenge, answer) on the
+    // connection it goes out on.
+    void startNewConnectionBoundExchange();
     // Whether the answer carries the NTLM challenge, to be answered on its connection.
     bool carriesConnectionBoundChallenge() const;
     std::shared_ptr<const NetCredentials> findProxyCredentials() const;
-    // After refused proxy credentials, while the listener is asked: credentials another
-    // request stored in the session meanwhile, applied and the request started again.
-    void repeatProxyAttemptFromSession();
+    // After refused proxy credentials: a record of the session for the proxy, applied to
+    // the latest challenge with the transfer torn down, ready for startRequest; false when
+    // there is none or it does not apply.
+    bool applyProxyCredentialsFromSession();
     std::string proxyRequestTarget() const;
     void failAuthentication();
     // Proxies (NetHTTPRequestProxies.cpp).
@@ -624,6 +655,7 @@ private:
     int inflatedDownloadFd_ = -1;
     bool allowResumeForFileDownloads_ = false;
     std::uint64_t partialDownloadSize_ = 0;
+    bool downloadAlreadyWhole_ = false;
     bool useSessionPersistence_ = true;
     std::string domain_;
     std::string authenticationRealm_;
@@ -634,6 +666,10 @@ private:
     std::function<void()> keepProxyCredentials_;
     std::shared_ptr<NetAuthentication> requestAuthentication_;
     int authenticationRetryCount_ = 0;
+    // authenticationRetryCount_ (proxyAuthenticationRetryCount_) when the current NTLM
+    // exchange began: a redirect begins a new one.
+    int ntlmExchangeStart_ = 0;
+    int proxyNTLMExchangeStart_ = 0;
     bool useKeychainPersistence_ = false;
     std::string proxyUsername_;
     std::string proxyPassword_;

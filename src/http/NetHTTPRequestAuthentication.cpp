@@ -61,13 +61,15 @@ std::shared_ptr<const NetCredentials> accountCredentials(std::string username, s
 
 }  // namespace
 
+std::string NetHTTPRequest::base64forData(const foundation::Data& data) {
+    return foundation::base64::encode(data);
+}
+
 void NetHTTPRequest::addBasicAuthenticationHeaderWithUsernameAndPassword(
     const std::string& username, const std::string& password) {
     std::string pair = username + ":" + password;
-    addRequestHeader(
-        "Authorization",
-        "Basic " + foundation::base64::encode(
-                       std::span(reinterpret_cast<const std::uint8_t*>(pair.data()), pair.size())));
+    addRequestHeader("Authorization",
+                     "Basic " + base64forData(foundation::Data(pair.begin(), pair.end())));
     authenticationScheme_ = "Basic";
 }
 
@@ -155,11 +157,12 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
         cancelLoad();
         if (requestCredentials_) {
             // A stale nonce, or NTLM's second round: the same credentials again. NTLM has
-            // two rounds and no more.
+            // two rounds and no more in each exchange.
             bool ntlm = authenticationScheme_ == "NTLM";
-            if (!(ntlm && authenticationRetryCount_ > 1) && applyCredentials(requestCredentials_))
+            int rounds = authenticationRetryCount_ - ntlmExchangeStart_;
+            if (!(ntlm && rounds > 1) && applyCredentials(requestCredentials_))
                 return startRequest();
-            if (ntlm && authenticationRetryCount_ == 2) return failAuthentication();
+            if (ntlm && rounds == 2) return failAuthentication();
             failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
                                        "Failed to apply credentials to request"));
             return;
@@ -188,7 +191,7 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
                                        "Failed to apply credentials to request"));
             return;
         }
-        if (willAskDelegateForCredentials()) return;
+        if (willAskDelegateForCredentials() || showAuthenticationDialog()) return;
         delegateGuard.unlock();
         return failAuthentication();
     }
@@ -216,7 +219,7 @@ void NetHTTPRequest::attemptToApplyCredentialsAndResume() {
             }
         }
         haveActivity_ = false;
-        if (willAskDelegateForCredentials()) return;
+        if (willAskDelegateForCredentials() || showAuthenticationDialog()) return;
     }
     failAuthentication();
 }
@@ -234,13 +237,7 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
     addRequestHeader("Authorization", *header);
     if (useKeychainPersistence_) {
         // Saved once the server takes them: a refused password never replaces a good one.
-        keepServerCredentials_ = [credentials, host = url_->host(), port = portOf(*url_),
-                                  scheme = url_->scheme(),
-                                  realm = authenticationRealm_.empty()
-                                              ? std::nullopt
-                                              : std::optional(authenticationRealm_)] {
-            NetCredentialStorage::saveCredentialsForHost(*credentials, host, port, scheme, realm);
-        };
+        keepServerCredentials_ = [this, credentials] { saveCredentialsToKeychain(*credentials); };
     }
     if (useSessionPersistence_) {
         NetCredentialRecord record;
@@ -253,6 +250,20 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
     }
     requestCredentials_ = credentials;
     return true;
+}
+
+void NetHTTPRequest::saveCredentialsToKeychain(const NetCredentials& credentials) {
+    if (!url_) return;
+    NetCredentialStorage::saveCredentialsForHost(
+        credentials, url_->host(), portOf(*url_), url_->scheme(),
+        authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_));
+}
+
+void NetHTTPRequest::saveProxyCredentialsToKeychain(const NetCredentials& credentials) {
+    NetCredentialStorage::saveCredentialsForProxy(credentials, proxyHost_, proxyPort_,
+                                                  proxyAuthenticationRealm_.empty()
+                                                      ? std::nullopt
+                                                      : std::optional(proxyAuthenticationRealm_));
 }
 
 bool NetHTTPRequest::ownCredentialsApply() const {
@@ -299,6 +310,19 @@ bool isNTLMMessage(std::string_view value) {
 bool NetHTTPRequest::sendsConnectionBoundCredentials() const {
     auto header = requestHeader("Authorization");
     return (header && isNTLMMessage(*header)) || isNTLMMessage(proxyAuthorization_);
+}
+
+void NetHTTPRequest::startNewConnectionBoundExchange() {
+    // An answer made for one connection's challenge is never sent on another.
+    auto header = requestHeader("Authorization");
+    if (header && isNTLMMessage(*header)) removeRequestHeader("Authorization");
+    if (isNTLMMessage(proxyAuthorization_)) {
+        proxyAuthorization_.clear();
+        proxyAuthorizationCredentials_.reset();
+    }
+    // The attempts counted so far stay; the two rounds are counted afresh.
+    ntlmExchangeStart_ = authenticationRetryCount_;
+    proxyNTLMExchangeStart_ = proxyAuthenticationRetryCount_;
 }
 
 bool NetHTTPRequest::carriesConnectionBoundChallenge() const {
@@ -372,10 +396,10 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
         cancelLoad();
         if (proxyCredentials_) {
             bool ntlm = proxyAuthenticationScheme_ == "NTLM";
-            if (!(ntlm && proxyAuthenticationRetryCount_ > 1) &&
-                applyProxyCredentials(proxyCredentials_))
+            int rounds = proxyAuthenticationRetryCount_ - proxyNTLMExchangeStart_;
+            if (!(ntlm && rounds > 1) && applyProxyCredentials(proxyCredentials_))
                 return startRequest();
-            if (ntlm && proxyAuthenticationRetryCount_ == 2) return failAuthentication();
+            if (ntlm && rounds == 2) return failAuthentication();
             failWithError(makeNetError(NetInternalErrorWhileApplyingCredentialsType,
                                        "Failed to apply proxy credentials to request"));
             return;
@@ -399,7 +423,7 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
                                        "Failed to apply proxy credentials to request"));
             return;
         }
-        if (willAskDelegateForProxyCredentials()) return;
+        if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) return;
         delegateGuard.unlock();
         return failAuthentication();
     }
@@ -416,13 +440,18 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
         proxyAuthorization_.clear();
         proxyAuthorizationCredentials_.reset();
         if (error_ || cancelled_) return;
+        // Another record of the session may still be good; it answers the latest challenge.
+        if (applyProxyCredentialsFromSession()) {
+            delegateGuard.unlock();
+            return startRequest();
+        }
         haveActivity_ = false;
-        if (willAskDelegateForProxyCredentials()) {
-            // While the listener is asked, once per request, what another request may have
-            // stored in the session meanwhile is tried at once, still under the lock.
+        if (willAskDelegateForProxyCredentials() || showProxyAuthenticationDialog()) {
+            // While the listener is asked, once per request, the attempt runs once more at
+            // once, still under the lock: a record another request stored meanwhile answers.
             if (!proxyAttemptRepeated_) {
                 proxyAttemptRepeated_ = true;
-                repeatProxyAttemptFromSession();
+                if (applyProxyCredentialsFromSession()) startRequest();
             }
             return;
         }
@@ -430,16 +459,17 @@ void NetHTTPRequest::attemptToApplyProxyCredentialsAndResume() {
     failAuthentication();
 }
 
-void NetHTTPRequest::repeatProxyAttemptFromSession() {
-    if (!useSessionPersistence_) return;
-    proxyAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, true);
-    if (!proxyAuthentication_) return;
-    proxyAuthenticationScheme_ = proxyAuthentication_->method();
+bool NetHTTPRequest::applyProxyCredentialsFromSession() {
+    if (!useSessionPersistence_) return false;
     auto record = NetSessionCredentials::shared().findSessionProxyAuthenticationCredentials(
         proxyHost_, proxyPort_);
-    if (!record || !applyProxyCredentials(record->credentials)) return;
+    if (!record) return false;
+    proxyAuthentication_ = NetAuthentication::createFromResponse(responseHeaders_, true);
+    if (!proxyAuthentication_) return false;
+    proxyAuthenticationScheme_ = proxyAuthentication_->method();
+    if (!applyProxyCredentials(record->credentials)) return false;
     cancelLoad();
-    startRequest();
+    return true;
 }
 
 bool NetHTTPRequest::applyProxyCredentials(
@@ -455,11 +485,9 @@ bool NetHTTPRequest::applyProxyCredentials(
     }
     proxyAuthorization_ = *header;
     proxyAuthorizationCredentials_ = credentials;
-    auto realm =
-        proxyAuthenticationRealm_.empty() ? std::nullopt : std::optional(proxyAuthenticationRealm_);
     if (useKeychainPersistence_) {
-        keepProxyCredentials_ = [credentials, host = proxyHost_, port = proxyPort_, realm] {
-            NetCredentialStorage::saveCredentialsForProxy(*credentials, host, port, realm);
+        keepProxyCredentials_ = [this, credentials] {
+            saveProxyCredentialsToKeychain(*credentials);
         };
     }
     if (useSessionPersistence_) {
@@ -510,15 +538,10 @@ bool NetHTTPRequest::willAskDelegateForCredentials() {
     std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
     if (!target) target = queue_.lock();
     bool answers = target && target->answersAuthenticationChallenges();
-    auto block = blocks_.authenticationNeeded;
-    if (!answers && !block) return false;
-    foundation::MainQueue::async([self = shared_from_this(), target, answers, block] {
-        if (answers) {
-            target->authenticationNeededForRequest(*self);
-        } else {
-            block();
-        }
-    });
+    if (!answers && !blocks_.authenticationNeeded) return false;
+    // The listener is kept alive until it is asked.
+    foundation::MainQueue::async(
+        [self = shared_from_this(), target] { self->askDelegateForCredentials(); });
     return true;
 }
 
@@ -528,16 +551,37 @@ bool NetHTTPRequest::willAskDelegateForProxyCredentials() {
     std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
     if (!target) target = queue_.lock();
     bool answers = target && target->answersAuthenticationChallenges();
-    auto block = blocks_.proxyAuthenticationNeeded;
-    if (!answers && !block) return false;
-    foundation::MainQueue::async([self = shared_from_this(), target, answers, block] {
-        if (answers) {
-            target->proxyAuthenticationNeededForRequest(*self);
-        } else {
-            block();
-        }
-    });
+    if (!answers && !blocks_.proxyAuthenticationNeeded) return false;
+    // The listener is kept alive until it is asked.
+    foundation::MainQueue::async(
+        [self = shared_from_this(), target] { self->askDelegateForProxyCredentials(); });
     return true;
+}
+
+void NetHTTPRequest::askDelegateForCredentials() {
+    std::unique_lock guard(cancelledLock_);
+    std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
+    if (!target) target = queue_.lock();
+    auto block = blocks_.authenticationNeeded;
+    guard.unlock();
+    if (target && target->answersAuthenticationChallenges()) {
+        target->authenticationNeededForRequest(*this);
+    } else if (block) {
+        block();
+    }
+}
+
+void NetHTTPRequest::askDelegateForProxyCredentials() {
+    std::unique_lock guard(cancelledLock_);
+    std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
+    if (!target) target = queue_.lock();
+    auto block = blocks_.proxyAuthenticationNeeded;
+    guard.unlock();
+    if (target && target->answersAuthenticationChallenges()) {
+        target->proxyAuthenticationNeededForRequest(*this);
+    } else if (block) {
+        block();
+    }
 }
 
 void NetHTTPRequest::retryUsingSuppliedCredentials() {

@@ -100,8 +100,10 @@ void NetHTTPRequest::releaseBlocksOnMainThread() {
     // Whatever the blocks hold is let go on the main thread, where they ran.
     auto blocks = std::make_shared<NetRequestBlocks>(std::move(blocks_));
     blocks_ = {};
-    if (!MainQueue::isMainThread()) MainQueue::async([blocks] {});
+    if (!MainQueue::isMainThread()) MainQueue::async([blocks] { releaseBlocks(blocks); });
 }
+
+void NetHTTPRequest::releaseBlocks(const std::shared_ptr<NetRequestBlocks>&) {}
 
 void NetHTTPRequest::clearDelegatesAndCancel() {
     {
@@ -123,14 +125,14 @@ bool NetHTTPRequest::hasListeners() const {
            !downloadProgressDelegate_.expired() || blocks_.any();
 }
 
-void NetHTTPRequest::performOnMainThread(std::function<void()> notice) {
+void NetHTTPRequest::performBlockOnMainThread(std::function<void()> notice) {
     if (!hasListeners()) return;
     onMainThread(std::move(notice));
 }
 
 void NetHTTPRequest::requestStarted() {
     if (error_ || hasMainRequest_) return;
-    performOnMainThread([self = shared_from_this()] {
+    performBlockOnMainThread([self = shared_from_this()] {
         std::unique_lock guard(self->cancelledLock_);
         auto delegate = self->delegate_.lock();
         auto selector = self->didStartSelector_;
@@ -146,7 +148,7 @@ void NetHTTPRequest::requestStarted() {
 void NetHTTPRequest::requestReceivedResponseHeaders(const NetHeaders& headers) {
     // Asked before the headers are copied into the notice.
     if (error_ || hasMainRequest_ || !hasListeners()) return;
-    performOnMainThread([self = shared_from_this(), headers] {
+    performBlockOnMainThread([self = shared_from_this(), headers] {
         std::unique_lock guard(self->cancelledLock_);
         auto delegate = self->delegate_.lock();
         auto selector = self->didReceiveResponseHeadersSelector_;
@@ -161,7 +163,7 @@ void NetHTTPRequest::requestReceivedResponseHeaders(const NetHeaders& headers) {
 
 void NetHTTPRequest::requestRedirected() {
     if (error_ || hasMainRequest_) return;
-    performOnMainThread([self = shared_from_this()] {
+    performBlockOnMainThread([self = shared_from_this()] {
         std::unique_lock guard(self->cancelledLock_);
         auto delegate = self->delegate_.lock();
         auto block = self->blocks_.requestRedirected;
@@ -173,7 +175,7 @@ void NetHTTPRequest::requestRedirected() {
 
 void NetHTTPRequest::requestWillRedirectToURL(const foundation::Url& url) {
     if (error_ || hasMainRequest_) return;
-    performOnMainThread([self = shared_from_this(), url] {
+    performBlockOnMainThread([self = shared_from_this(), url] {
         std::unique_lock guard(self->cancelledLock_);
         auto delegate = self->delegate_.lock();
         auto selector = self->willRedirectSelector_;
@@ -187,21 +189,23 @@ void NetHTTPRequest::requestWillRedirectToURL(const foundation::Url& url) {
 
 void NetHTTPRequest::requestFinished() {
     if (error_ || hasMainRequest_) return;
-    performOnMainThread([self = shared_from_this()] {
-        std::unique_lock guard(self->cancelledLock_);
-        auto delegate = self->delegate_.lock();
-        auto selector = self->didFinishSelector_;
-        auto block = self->blocks_.completion;
-        auto queue = self->queue_.lock();
-        guard.unlock();
-        if (delegate && selector) ((*delegate).*selector)(*self);
-        if (block) block();
-        if (queue) queue->requestFinished(*self);
-    });
+    performBlockOnMainThread([self = shared_from_this()] { self->reportFinished(); });
+}
+
+void NetHTTPRequest::reportFinished() {
+    std::unique_lock guard(cancelledLock_);
+    auto delegate = delegate_.lock();
+    auto selector = didFinishSelector_;
+    auto block = blocks_.completion;
+    auto queue = queue_.lock();
+    guard.unlock();
+    if (delegate && selector) ((*delegate).*selector)(*this);
+    if (block) block();
+    if (queue) queue->requestFinished(*this);
 }
 
 void NetHTTPRequest::reportFailure() {
-    performOnMainThread([self = shared_from_this()] {
+    performBlockOnMainThread([self = shared_from_this()] {
         std::unique_lock guard(self->cancelledLock_);
         auto delegate = self->delegate_.lock();
         auto selector = self->didFailSelector_;
@@ -223,7 +227,7 @@ bool NetHTTPRequest::wantsReceivedData() const {
 
 void NetHTTPRequest::passOnReceivedData(const foundation::Data& data) {
     if (!hasListeners()) return;
-    performOnMainThread([self = shared_from_this(), data] {
+    performBlockOnMainThread([self = shared_from_this(), data] {
         std::unique_lock guard(self->cancelledLock_);
         auto delegate = self->delegate_.lock();
         auto selector = self->didReceiveDataSelector_;

@@ -87,6 +87,7 @@ void NetHTTPRequest::performRedirect() {
     needsRedirect_ = false;
     ++redirectCount_;
     if (redirectCount_ < 6) {
+        startNewConnectionBoundExchange();
         main();
     } else {
         failWithError(makeNetError(NetTooMuchRedirectionErrorType,
@@ -101,8 +102,7 @@ void NetHTTPRequest::updateStatus() {
     checkRequestStatus();
     std::lock_guard guard(cancelledLock_);
     if (!inProgress_ || complete_) {
-        if (statusTimer_) statusTimer_->invalidate();
-        statusTimer_.reset();
+        setStatusTimer(nullptr);
     }
 }
 
@@ -226,8 +226,7 @@ void NetHTTPRequest::releaseConnectionRecord(bool keepInPool) {
 void NetHTTPRequest::failWithError(const foundation::Error& error) {
     std::lock_guard guard(cancelledLock_);
     complete_ = true;
-    if (statusTimer_) statusTimer_->invalidate();
-    statusTimer_.reset();
+    setStatusTimer(nullptr);
     if (error.domain != NetworkRequestErrorDomain ||
         (error.code != NetAuthenticationErrorType &&
          error.code != NetTooMuchRedirectionErrorType)) {

@@ -181,7 +181,9 @@ void NetHTTPRequest::readResponseHeaders() {
         }
         // A server that ignores "Range" sends the whole body: the file starts over, and the
         // size resumed from counts no more.
-        if (partialDownloadSize_ != 0 && authenticationNeeded_ == 0 && responseStatusCode_ != 206)
+        downloadAlreadyWhole_ = answersThatTheDownloadIsWhole();
+        if (partialDownloadSize_ != 0 && authenticationNeeded_ == 0 && responseStatusCode_ != 206 &&
+            !downloadAlreadyWhole_)
             partialDownloadSize_ = 0;
         bool countDownload = showAccurateProgress_ && shouldResetDownloadProgress_;
         auto main = mainRequest();
@@ -238,6 +240,20 @@ void NetHTTPRequest::readResponseHeaders() {
     requestReceivedResponseHeaders(responseHeaders_);
 }
 
+bool NetHTTPRequest::answersThatTheDownloadIsWhole() const {
+    if (downloadDestinationPath_.empty() || !allowResumeForFileDownloads_ ||
+        partialDownloadSize_ == 0 || responseStatusCode_ != 416 || !requestHeader("Range"))
+        return false;
+    // "bytes */1000" names the whole length, which must be what the file holds; a server
+    // that names none leaves it to the range asked for, as curl's resuming does.
+    auto range = responseHeader("Content-Range");
+    if (!range) return true;
+    constexpr std::string_view unit = "bytes */";
+    if (!range->starts_with(unit)) return false;
+    auto total = parseUnsigned(std::string_view(*range).substr(unit.size()));
+    return total && *total == partialDownloadSize_;
+}
+
 bool NetHTTPRequest::acceptsAnswerToRange() const {
     if (downloadDestinationPath_.empty() || !allowResumeForFileDownloads_ ||
         !requestHeader("Range"))
@@ -247,6 +263,7 @@ bool NetHTTPRequest::acceptsAnswerToRange() const {
     // A fresh whole body replaces the partial file.
     if (responseStatusCode_ >= 200 && responseStatusCode_ < 300 && responseStatusCode_ != 206)
         return true;
+    if (answersThatTheDownloadIsWhole()) return true;
     if (responseStatusCode_ != 206) return false;
     // "bytes 500-999/1000": the part must start where the file ends.
     std::string range = responseHeader("Content-Range").value_or("");
@@ -350,6 +367,8 @@ bool NetHTTPRequest::writeDownloadBytes(int& fd, std::string& path, const std::u
     // answered, is no part of the download: the file is opened (or appended to when
     // resuming) only for the answer that is delivered.
     if (needsRedirect_ || authenticationNeeded_ != 0) return true;
+    // Nor is the answer that the file is already whole.
+    if (downloadAlreadyWhole_) return true;
     if (fd < 0) {
         if (path.empty()) path = foundation::Paths::tempDir() + "/" + NSString::guid();
         bool rangeSent = requestHeader("Range").has_value();
@@ -384,8 +403,7 @@ void NetHTTPRequest::closeDownloadFiles() {
 }
 
 void NetHTTPRequest::handleStreamComplete() {
-    if (statusTimer_) statusTimer_->invalidate();
-    statusTimer_.reset();
+    setStatusTimer(nullptr);
     downloadComplete_ = true;
     if (!haveReadResponseHeaders_) readResponseHeaders();
     if (error_) return;
@@ -450,9 +468,11 @@ bool NetHTTPRequest::finishDownloadToFile(std::optional<foundation::Error>& file
     createIfMissing(temporaryFileDownloadPath_);
     if (isResponseCompressed() && !shouldWaitToInflateCompressedResponses_)
         createIfMissing(temporaryUncompressedDataDownloadPath_);
-    if (!isResponseCompressed()) {
+    // A file already whole is delivered as it was received; the answer saying so brings
+    // nothing to inflate.
+    if (!isResponseCompressed() || downloadAlreadyWhole_) {
         moveDownloadIntoPlace(temporaryFileDownloadPath_, fileError);
-        temporaryFileDownloadPath_.clear();
+        if (!fileError || !allowResumeForFileDownloads_) temporaryFileDownloadPath_.clear();
         return !fileError;
     }
     if (shouldWaitToInflateCompressedResponses_) {
@@ -480,14 +500,16 @@ void NetHTTPRequest::moveDownloadIntoPlace(const std::string& from,
         fmt::format("Failed to move file from '{}' to '{}'", from, downloadDestinationPath_));
     error.userInfo.set("NSUnderlyingError", std::string(std::strerror(code)));
     fileError = error;
+    // What a resumable download received stays where the error says: the next attempt
+    // goes on from there instead of from the first byte.
+    if (allowResumeForFileDownloads_ && from == temporaryFileDownloadPath_) return;
     ::unlink(from.c_str());
 }
 
 void NetHTTPRequest::markAsFinished() {
     requestAuthentication_.reset();
     proxyAuthentication_.reset();
-    if (statusTimer_) statusTimer_->invalidate();
-    statusTimer_.reset();
+    setStatusTimer(nullptr);
     finished_ = true;
     inProgress_ = false;
     finishedSignal_.notify_all();

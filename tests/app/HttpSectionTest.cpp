@@ -59,8 +59,10 @@ TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
     ask("http://127.0.0.1:1/", "GET");
     EXPECT_TRUE(
         waitForValue(*view, "document.getElementById('http-status').className", "\"error\""));
+    // A connection that could not be made says to where and why.
     EXPECT_EQ(eval(*view, "document.getElementById('http-status').textContent"),
-              "\"A connection failure occurred\"");
+              "\"Could not connect to 127.0.0.1: Connection refused\"");
+    screenshot(*view, "http-section-refused");
 
     ask(server.url("/text"), "GET");
     EXPECT_TRUE(waitForValue(*view, "document.getElementById('http-status').textContent",

@@ -352,3 +352,56 @@ TEST(RequestFiles, MimeTypeForFileAtPathGoesByTheExtensionOfWhatExists) {
     }
     fs::remove_all(folder);
 }
+
+// A finished download whose destination folder is missing keeps what a resumable download
+// received, and the next attempt, answered 416 for the byte after the last, delivers it
+// whole without fetching it again. A temporary file the request made for itself goes.
+TEST(DownloadToFile, AResumableDownloadThatCannotBeMovedKeepsItsBytesForTheNextAttempt) {
+    TestHttpServer server([](const ReceivedRequest& r) {
+        if (r.header("Range") == "bytes=11-") {
+            const char* total = r.target == "/longer" ? "20" : "11";
+            return raw(
+                std::string("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */") +
+                total + "\r\nContent-Length: 9\r\n\r\nno range!");
+        }
+        return ScriptedAnswer::ok(Content);
+    });
+    const auto folder = scratch(fs::temp_directory_path(), "unmoved-download");
+    const auto part = folder / "file.part";
+    const auto missing = folder / "missing" / "file.bin";
+    const auto destination = folder / "file.bin";
+    auto download = [&](const std::string& path, const fs::path& to, bool resume,
+                        const std::string& temporary) {
+        auto request = NetHTTPRequest::requestWithURL(Url::parse(server.url(path)));
+        request->setDownloadDestinationPath(to.string());
+        request->setTemporaryFileDownloadPath(temporary);
+        request->setAllowResumeForFileDownloads(resume);
+        request->startSynchronous();
+        return request;
+    };
+
+    auto first = download("/file", missing, true, part.string());
+    ASSERT_EQ(errorCode(*first), NetFileManagementError);
+    EXPECT_EQ(first->error()->message,
+              "Failed to move file from '" + part.string() + "' to '" + missing.string() + "'");
+    EXPECT_EQ(contents(part), Content);
+
+    // The server's whole length is another: the file is no copy of this one, and stays.
+    auto other = download("/longer", destination, true, part.string());
+    EXPECT_EQ(errorCode(*other), NetConnectionFailureErrorType);
+    EXPECT_EQ(contents(part), Content);
+    EXPECT_FALSE(fs::exists(destination));
+
+    auto second = download("/file", destination, true, part.string());
+    ASSERT_EQ(errorCode(*second), 0) << second->error()->message;
+    EXPECT_EQ(second->responseStatusCode(), 416);
+    EXPECT_EQ(server.requests().back().header("Range"), "bytes=11-");
+    EXPECT_EQ(contents(destination), Content);
+    EXPECT_FALSE(fs::exists(part));
+
+    // Without resuming the file is the request's own to remove.
+    auto unresumed = download("/file", missing, false, part.string());
+    EXPECT_EQ(errorCode(*unresumed), NetFileManagementError);
+    EXPECT_FALSE(fs::exists(part));
+    fs::remove_all(folder);
+}

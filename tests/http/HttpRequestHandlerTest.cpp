@@ -60,6 +60,19 @@ protected:
             answer.raw.replace(9, 6, "404 Not Found");
             return answer;
         }
+        if (r.target == "/challenge" || r.target == "/refusal") {
+            ScriptedAnswer answer;
+            answer.raw =
+                std::string("HTTP/1.1 401 Unauthorized\r\n") +
+                (r.target == "/challenge" ? "WWW-Authenticate: Basic realm=\"r\"\r\n" : "") +
+                "Content-Length: 4\r\n\r\nnope";
+            return answer;
+        }
+        if (r.target == "/loop") {
+            ScriptedAnswer answer;
+            answer.raw = "HTTP/1.1 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n";
+            return answer;
+        }
         if (r.target == "/big") return ScriptedAnswer::ok(std::string(2000000, 'b'));
         if (r.target == "/small") return ScriptedAnswer::ok(std::string(2500, 's'));
         return ScriptedAnswer::ok("hello", "Content-Type: text/plain; charset=utf-8\r\n");
@@ -103,10 +116,10 @@ TEST_F(HttpRequestHandlerTest, AnswersStatusAndBodyAsThePageAsks) {
         {"invalid Base64 sends nothing",
          Value::dict({{"url", url}, {"method", "POST"}, {"data", "not base64!"}}),
          Value::dict({{"result", false}, {"error", "data is not valid Base64."}})},
-        {"no server", Value::dict({{"url", "http://127.0.0.1:1/"}}),
-         Value::dict({{"result", false}, {"error", "A connection failure occurred"}})},
         {"no URL at all", Value::dict({{"url", "::"}}),
-         Value::dict({{"result", false}, {"error", "Unable to create request (bad url?)"}})},
+         Value::dict({{"result", true},
+                      {"data", Value::dict({{"status", 0}, {"text", ""}})},
+                      {"error", "Unable to create request (bad url?)"}})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -115,6 +128,52 @@ TEST_F(HttpRequestHandlerTest, AnswersStatusAndBodyAsThePageAsks) {
     }
     // Only the requests that were made reached the server.
     EXPECT_EQ(server.requests().size(), 6u);
+}
+
+// A request that got an answer is answered true with its status, whatever the client made
+// of it; one that got none is answered true with status 0 and an empty body. The client's
+// failure comes beside, in words.
+TEST_F(HttpRequestHandlerTest, ARequestThatWasMadeAnswersTrueAndTellsItsFailureByStatus) {
+    struct Case {
+        const char* name;
+        Value args;
+        Value expected;
+    };
+    const Case cases[] = {
+        {"401 with a challenge", Value::dict({{"url", server.url("/challenge")}}),
+         Value::dict(
+             {{"result", true},
+              {"data", Value::dict({{"status", 401}, {"message", "HTTP/1.1 401 Unauthorized"}})},
+              {"error", "Authentication needed"}})},
+        {"401 without a challenge", Value::dict({{"url", server.url("/refusal")}}),
+         Value::dict(
+             {{"result", true},
+              {"data", Value::dict({{"status", 401}, {"message", "HTTP/1.1 401 Unauthorized"}})},
+              {"error", "Failed to get authentication object from response headers"}})},
+        {"302 loop", Value::dict({{"url", server.url("/loop")}}),
+         Value::dict({{"result", true},
+                      {"data", Value::dict({{"status", 302}, {"message", "HTTP/1.1 302 Found"}})},
+                      {"error", "The request failed because it redirected too many times"}})},
+        {"refused connection", Value::dict({{"url", "http://127.0.0.1:1/"}}),
+         Value::dict({{"result", true},
+                      {"data", Value::dict({{"status", 0}, {"text", ""}})},
+                      {"error", "Could not connect to 127.0.0.1: Connection refused"}})},
+        {"refused connection, as bytes",
+         Value::dict({{"url", "http://127.0.0.1:1/"}, {"responseType", "bytes"}}),
+         Value::dict({{"result", true},
+                      {"data", Value::dict({{"status", 0}, {"data", ""}, {"length", 0}})},
+                      {"error", "Could not connect to 127.0.0.1: Connection refused"}})},
+        {"refused connection, to a reader",
+         Value::dict(
+             {{"url", "http://127.0.0.1:1/"}, {"responseType", "bytes"}, {"reader", "reader"}}),
+         Value::dict({{"result", true},
+                      {"data", Value::dict({{"status", 0}, {"length", 0}})},
+                      {"error", "Could not connect to 127.0.0.1: Connection refused"}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(foundation::json::write(http(c.args)), foundation::json::write(c.expected));
+    }
 }
 
 TEST_F(HttpRequestHandlerTest, SendsGetOrPostAndABodyOnlyForPost) {

@@ -3,7 +3,11 @@
 // requests and tunnels), and the messages themselves.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -312,4 +316,69 @@ TEST_F(NTLMTest, TheExchangeFinishesOnItsConnectionWhateverTheMethodAndKeepAlive
                           : request->authenticationRetryCount(),
                   2);
     }
+}
+
+// A 307 after the account was proven: the redirected request proves it again with an
+// exchange of its own (negotiation, challenge, answer) on the connection it goes out on,
+// with the same method and body, to a server and through a proxy; as do the same requests
+// without the redirect.
+TEST_F(NTLMTest, ARedirectedRequestProvesTheAccountAgainOnItsOwnConnection) {
+    using Role = LocalNTLMServer::Role;
+    const auto bodyFile =
+        std::filesystem::temp_directory_path() / ("ntlm-body-" + std::to_string(::getpid()));
+    std::ofstream(bodyFile) << "from-file";
+    enum class Body { None, Memory, File };
+    struct Case {
+        const char* name;
+        Role role;
+        Body body;
+        bool session = true;
+    };
+    const std::vector<Case> cases = {
+        {"GET to a server", Role::Server, Body::None},
+        {"GET to a server, nothing kept for the session", Role::Server, Body::None, false},
+        {"GET through a proxy, nothing kept for the session", Role::Proxy, Body::None, false},
+        {"POST from memory to a server", Role::Server, Body::Memory},
+        {"POST from a file to a server", Role::Server, Body::File},
+        {"GET through a proxy", Role::Proxy, Body::None},
+        {"POST from memory through a proxy", Role::Proxy, Body::Memory},
+        {"POST from a file through a proxy", Role::Proxy, Body::File},
+    };
+    for (const auto& c : cases) {
+        for (bool redirected : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (redirected ? ", redirected" : ", direct"));
+            NetSessionCredentials::shared().clearServerCredentials();
+            httptest::forgetSessionProxyCredentials();
+            auto server = startServer(c.role);
+            ASSERT_TRUE(server) << "the NTLM test server did not start";
+            const bool proxied = c.role == Role::Proxy;
+            const std::string path = redirected ? "/redirect/page" : "/moved/";
+            auto request = run(proxied ? "http://origin.invalid" + path : server->url(path),
+                               [&](NetHTTPRequest& r) {
+                                   r.setUseSessionPersistence(c.session);
+                                   if (c.body == Body::Memory) r.appendPostData("in-memory");
+                                   if (c.body == Body::File) {
+                                       r.setShouldStreamPostDataFromDisk(true);
+                                       ASSERT_TRUE(r.appendPostDataFromFile(bodyFile.string()));
+                                   }
+                                   if (proxied) {
+                                       r.setProxy("127.0.0.1", server->port());
+                                       r.setProxyUsername("ACME\\wile");
+                                       r.setProxyPassword("Coyote1");
+                                   } else {
+                                       r.setUsername("ACME\\wile");
+                                       r.setPassword("Coyote1");
+                                   }
+                               });
+            EXPECT_EQ(errorCode(*request), 0);
+            EXPECT_EQ(request->responseStatusCode(), 200);
+            std::string expected = "welcome ACME\\wile";
+            if (proxied) expected += " http://origin.invalid/moved/";
+            if (c.body == Body::Memory) expected += " POST in-memory";
+            if (c.body == Body::File) expected += " POST from-file";
+            EXPECT_EQ(request->responseString(), expected);
+            EXPECT_EQ(request->redirectCount(), redirected ? 1 : 0);
+        }
+    }
+    std::filesystem::remove(bodyFile);
 }

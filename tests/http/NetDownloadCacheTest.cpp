@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "foundation/AtomicFile.h"
 #include "foundation/Error.h"
 #include "foundation/PropertyList.h"
+#include "foundation/Unprivileged.h"
 #include "http/NetDownloadCache.h"
 #include "http/NetHTTPRequest.h"
 #include "support/httpserver/TestHttpServer.h"
@@ -325,4 +327,50 @@ TEST_F(NetDownloadCacheTest, AnAddressAndTheSameWithASlashAreCachedApart) {
         EXPECT_EQ(text(*direct), "index of docs");
     }
     EXPECT_EQ(server.requests().size(), 2u);
+}
+
+// A folder that cannot be made, listed or emptied raises the exception named for it, which
+// names the folder.
+TEST_F(NetDownloadCacheTest, FolderProblemsRaiseTheirNamedExceptions) {
+    auto raised = [](const std::function<void()>& operation) {
+        try {
+            operation();
+        } catch (const foundation::NamedException& e) {
+            return e.name() + ": " + e.reason();
+        }
+        return std::string("nothing raised");
+    };
+    const auto missing = folder / "missing" / "cache";
+    EXPECT_EQ(raised([&] { cache->setStoragePath(missing.string()); }),
+              "FailedToCreateCacheDirectory: Failed to create a directory for the cache at '" +
+                  missing.string() + "'");
+
+    auto emptying = std::make_shared<NetDownloadCache>();
+    const auto store = folder / "emptied";
+    emptying->setStoragePath(store.string());
+    const auto session = store / "SessionStore";
+    std::ofstream(session / "entry.cachedheaders") << "x";
+    // Listed but not emptied: the folder is not the checking user's to change.
+    fs::permissions(session, fs::perms(0755));
+    std::string removing;
+    foundationtest::withoutPrivileges([&] {
+        removing = raised([&] { emptying->clearCachedResponsesForStoragePolicy(0); });
+        return true;
+    });
+    EXPECT_EQ(removing, "FailedToRemoveCacheFile: Failed to remove cached data at path '" +
+                            session.string() + "'");
+    // Not even listed.
+    fs::permissions(session, fs::perms::none);
+    std::string listing;
+    foundationtest::withoutPrivileges([&] {
+        listing = raised([&] { emptying->clearCachedResponsesForStoragePolicy(0); });
+        return true;
+    });
+    EXPECT_EQ(listing, "FailedToTraverseCacheDirectory: Listing cache directory failed at path '" +
+                           session.string() + "'");
+    fs::permissions(session, fs::perms(0755));
+    // The permanent store is another folder, and is emptied as it should be.
+    std::ofstream(store / "PermanentStore" / "kept") << "x";
+    emptying->clearCachedResponsesForStoragePolicy(1);
+    EXPECT_TRUE(fs::is_empty(store / "PermanentStore"));
 }

@@ -121,6 +121,22 @@ TEST(NetRequestQueue, GetsAddedBeforeGoRunAfterTheirHeadRequestsWithTheRightTota
     EXPECT_EQ(queue->totalBytesToDownload(), 6400u);
 }
 
+TEST(NetRequestQueue, SomethingThatIsNoRequestIsRefusedAndNotCounted) {
+    auto queue = NetRequestQueue::queue();
+    try {
+        queue->addOperation(nullptr);
+        ADD_FAILURE() << "no exception";
+    } catch (const foundation::NamedException& e) {
+        EXPECT_EQ(e.name(), "AttemptToAddInvalidRequest");
+        EXPECT_EQ(e.reason(),
+                  "Attempted to add an object that was not an NetHTTPRequest to an "
+                  "NetRequestQueue");
+    }
+    EXPECT_EQ(queue->requestsCount(), 0);
+    EXPECT_EQ(queue->operationCount(), 0u);
+    EXPECT_EQ(queue->totalBytesToDownload(), 0u);
+}
+
 TEST(NetRequestQueue, WithoutAccurateProgressEachRequestIsOneUnit) {
     SizedServer server;
     auto owner = std::make_shared<Owner>();

@@ -98,48 +98,91 @@ TEST(ProxyAnswersTest, TheNextRequestUsesChangedSystemProxySettings) {
     g_object_unref(settings);
 }
 
-// Refused proxy credentials: while the listener is asked, credentials another request put
-// in the session meanwhile are tried at once, without waiting for the listener.
+namespace {
+
+// A proxy that wants dave:right. A wrong answer leaves dave:right in the session when
+// `storeOnRefusal`, as a request answered by its listener meanwhile would.
+class GateProxy {
+public:
+    explicit GateProxy(bool storeOnRefusal)
+        : server_([this, storeOnRefusal](const ReceivedRequest& r) {
+              auto given = r.header("Proxy-Authorization");
+              if (given == "Basic ZGF2ZTpyaWdodA==") return ScriptedAnswer::ok("through");
+              if (given && storeOnRefusal) {
+                  NetCredentialRecord record;
+                  record.credentials =
+                      std::make_shared<const NetCredentials>(NetCredentials{"dave", "right", ""});
+                  record.authentication = NetAuthentication::createFromResponse(
+                      {{"Proxy-Authenticate", "Basic realm=\"gate\""}}, true);
+                  record.host = "127.0.0.1";
+                  record.port = server_.port();
+                  record.authenticationScheme = "Basic";
+                  NetSessionCredentials::shared().storeProxyAuthenticationCredentialsInSessionStore(
+                      record);
+              }
+              return proxyChallenge();
+          }) {}
+
+    // A request through the proxy that offers dave:wrong.
+    std::shared_ptr<NetHTTPRequest> request() {
+        auto made = NetHTTPRequest::requestWithURL(Url::parse("http://origin.invalid/page"));
+        made->setProxy("127.0.0.1", server_.port());
+        made->setProxyUsername("dave");
+        made->setProxyPassword("wrong");
+        return made;
+    }
+    std::size_t requestsSeen() const { return server_.requests().size(); }
+
+private:
+    TestHttpServer server_;
+};
+
+}  // namespace
+
+// Refused proxy credentials give way to a record of the session before the listener is
+// asked; the listener is not asked at all when the record answers.
 TEST(ProxyAnswersTest, RefusedProxyCredentialsGiveWayAtOnceToTheSessions) {
     struct Asked : NetHTTPRequestDelegate {
         int times = 0;
         bool answersAuthenticationChallenges() const override { return true; }
         void proxyAuthenticationNeededForRequest(NetHTTPRequest&) override { ++times; }
     };
-    auto& session = NetSessionCredentials::shared();
-    int proxyPort = 0;
-    // A proxy that wants dave:right; a wrong answer leaves dave:right in the session, as a
-    // request answered by its listener meanwhile would.
-    TestHttpServer proxy([&](const ReceivedRequest& r) {
-        auto given = r.header("Proxy-Authorization");
-        if (given == "Basic ZGF2ZTpyaWdodA==") return ScriptedAnswer::ok("through");
-        if (given) {
-            NetCredentialRecord record;
-            record.credentials =
-                std::make_shared<const NetCredentials>(NetCredentials{"dave", "right", ""});
-            record.authentication = NetAuthentication::createFromResponse(
-                {{"Proxy-Authenticate", "Basic realm=\"gate\""}}, true);
-            record.host = "127.0.0.1";
-            record.port = proxyPort;
-            record.authenticationScheme = "Basic";
-            session.storeProxyAuthenticationCredentialsInSessionStore(record);
-        }
-        return proxyChallenge();
-    });
-    proxyPort = proxy.port();
+    httptest::forgetSessionProxyCredentials();
+    GateProxy proxy(true);
     auto asked = std::make_shared<Asked>();
-    auto request = NetHTTPRequest::requestWithURL(Url::parse("http://origin.invalid/page"));
-    request->setProxy("127.0.0.1", proxy.port());
-    request->setProxyUsername("dave");
-    request->setProxyPassword("wrong");
+    auto request = proxy.request();
     request->setDelegate(asked);
     ASSERT_TRUE(request->start());
     EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return request->isFinished(); }));
     EXPECT_EQ(errorCode(*request), 0);
     EXPECT_EQ(request->responseString(), "through");
-    EXPECT_EQ(proxy.requests().size(), 3u);  // none, wrong, then the session's at once
+    EXPECT_EQ(proxy.requestsSeen(), 3u);  // none, wrong, then the session's at once
     testsupport::drainMainLoop();
-    EXPECT_EQ(asked->times, 1);
+    EXPECT_EQ(asked->times, 0);
+    httptest::forgetSessionProxyCredentials();
+}
+
+// A synchronous request asks no listener: the session's record answers, and without one the
+// request ends with code 3.
+TEST(ProxyAnswersTest, ASynchronousRequestTakesTheSessionsProxyCredentialsOrGivesUp) {
+    for (bool stored : {true, false}) {
+        SCOPED_TRACE(stored ? "a record in the session" : "no record");
+        httptest::forgetSessionProxyCredentials();
+        GateProxy proxy(stored);
+        auto request = proxy.request();
+        request->startSynchronous();
+        if (stored) {
+            EXPECT_EQ(errorCode(*request), 0);
+            EXPECT_EQ(request->responseString(), "through");
+            EXPECT_EQ(proxy.requestsSeen(), 3u);
+        } else {
+            EXPECT_EQ(errorCode(*request), NetAuthenticationErrorType);
+            EXPECT_EQ(request->error()->message, "Authentication needed");
+            EXPECT_EQ(request->responseStatusCode(), 407);
+            EXPECT_EQ(proxy.requestsSeen(), 2u);  // none, then wrong
+        }
+    }
+    httptest::forgetSessionProxyCredentials();
 }
 
 // The HEAD request is of its main request's class and carries what the proxy needs, so it

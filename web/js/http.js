@@ -1,5 +1,6 @@
 // HTTP: one request made natively through the "http" event; shows the status (with the
-// status line when there is one) and the first lines of the body.
+// status line when there is one) and the first lines of the body. A request that got no
+// answer (status 0) shows why, in the native side's words.
 (function () {
     var BODY_LINES = 20;
 
@@ -51,9 +52,14 @@
         App.event('http', 'request', { url: url, method: method, responseType: 'text' })
             .then(function (reply) {
                 var data = reply.data || {};
-                var status = 'Status ' + data.status + (data.message ? ' — ' + data.message : '');
+                if (!data.status) {
+                    show(reply.error || 'No answer from the server', '', true);
+                    return;
+                }
+                var status = 'Status ' + data.status + (data.message ? ' — ' + data.message : '') +
+                    (reply.error ? ' (' + reply.error + ')' : '');
                 show(status, data.text === undefined ? '' : firstLines(data.text),
-                    data.status >= 300);
+                    data.status >= 300 || !!reply.error);
             })
             .catch(function (error) { show(error.message, '', true); })
             .then(function () { button.disabled = false; });

@@ -31,6 +31,7 @@ public:
     virtual std::optional<std::string> responseString() const = 0;
     // The body, inflated when it came compressed; nullopt when it does not inflate.
     virtual std::optional<foundation::Data> responseData() const = 0;
-    // Why the request failed; nullopt when it did not.
+    // Why the request failed, in words for people (the host and the reason of a connection
+    // that could not be made); nullopt when it did not.
     virtual std::optional<std::string> errorDescription() const = 0;
 };

@@ -23,8 +23,12 @@ Value failure(const std::string& error) {
     return Value::dict({{"result", false}, {"error", error}});
 }
 
-Value success(Value data) {
-    return Value::dict({{"result", true}, {"data", std::move(data)}});
+// Every request that was made answers true; the page tells success from failure by the
+// status, and a failure of the client comes beside it in words.
+Value success(Value data, const std::optional<std::string>& error) {
+    Value answer = Value::dict({{"result", true}, {"data", std::move(data)}});
+    if (error) answer.set("error", *error);
+    return answer;
 }
 
 // A header value from the page: text as it is, a number in decimal; nullopt otherwise.
@@ -97,25 +101,26 @@ void HttpRequestHandler::handleRequestEventPluginCallback(
     }
 
     http->startSynchronous();
-    if (auto error = http->errorDescription()) return reply(failure(*error));
-
+    const auto error = http->errorDescription();
     int status = http->responseStatusCode();
     Value answer = Value::dict({{"status", status}});
     // From 201 up the answer carries the status line; the body is not returned.
     if (status > 200) {
         answer.set("message", http->responseStatusMessage().value_or(""));
-        return reply(success(std::move(answer)));
+        return reply(success(std::move(answer), error));
     }
     if (asText) {
         answer.set("text", http->responseString().value_or(""));
-        return reply(success(std::move(answer)));
+        return reply(success(std::move(answer), error));
     }
-    auto bytes = http->responseData();
+    // No answer at all (status 0) has an empty body.
+    auto bytes =
+        status == 0 ? std::optional<foundation::Data>(foundation::Data()) : http->responseData();
     if (!bytes) return reply(failure("The response body could not be read."));
     answer.set("length", static_cast<std::uint64_t>(bytes->size()));
     if (!reader) {
         answer.set("data", foundation::base64::encode(*bytes));
-        return reply(success(std::move(answer)));
+        return reply(success(std::move(answer), error));
     }
     auto bridge = eventPlugin ? eventPlugin->wkbridge() : nullptr;
     if (bridge && chunkSize > 0) {
@@ -128,5 +133,5 @@ void HttpRequestHandler::handleRequestEventPluginCallback(
             bridge->callHandler(*reader, chunk);
         }
     }
-    reply(success(std::move(answer)));
+    reply(success(std::move(answer), error));
 }

@@ -14,7 +14,8 @@ namespace testsupport {
 // opens CONNECT tunnels to 127.0.0.1 once the account is proven on that connection.
 // Answers that pass read "welcome DOMAIN\user" (a proxy adds the request target; a body
 // sent with POST or PUT adds " METHOD body"). A `keepAlive` value goes out as the "Keep-Alive"
-// header of every answer.
+// header of every answer. A proven request for a path under "/redirect" is answered 307 to
+// "/moved/".
 class LocalNTLMServer {
 public:
     enum class Role { Server, Proxy };

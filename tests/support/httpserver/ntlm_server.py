@@ -12,7 +12,8 @@ body of the next answer it lets through: "welcome DOMAIN\\user". As a proxy it a
 CONNECT tunnels, to 127.0.0.1 only, once the account is proven on that connection; its
 refusals keep the connection open, their bodies framed by Content-Length. A request's body
 (POST, PUT) is read before it is answered, and a passed one is noted as " METHOD body". With
-KEEP-ALIVE every answer carries it as its "Keep-Alive" header ("timeout=5", say).
+KEEP-ALIVE every answer carries it as its "Keep-Alive" header ("timeout=5", say). A request
+for a path under "/redirect" that proves the account is answered 307 to "/moved/".
 """
 import base64
 import os
@@ -22,6 +23,7 @@ import struct
 import sys
 import threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from urllib.parse import urlsplit
 
 from Cryptodome.Cipher import DES
 from Cryptodome.Hash import MD4
@@ -111,11 +113,13 @@ def make_handler(proxy, domain, user, password, keep_alive):
         def log_message(self, *args):
             pass
 
-        def answer(self, code, body, challenge_value=None):
+        def answer(self, code, body, challenge_value=None, location=None):
             data = body.encode()
             self.send_response(code)
             if challenge_value is not None:
                 self.send_header(ask, challenge_value)
+            if location is not None:
+                self.send_header("Location", location)
             self.send_header("Content-Length", str(len(data)))
             if keep_alive:
                 self.send_header("Keep-Alive", keep_alive)
@@ -161,6 +165,8 @@ def make_handler(proxy, domain, user, password, keep_alive):
             sent = self.body()
             account = self.proven_account()
             if account is not None:
+                if urlsplit(self.path).path.startswith("/redirect"):
+                    return self.answer(307, "moved", location="/moved/")
                 where = (" " + self.path) if proxy else ""
                 carried = ""
                 if self.command in ("POST", "PUT"):
