@@ -16,10 +16,12 @@
 #include "app/DeviceDetection.h"
 #include "app/MediaLoaderRelay.h"
 #include "app/ProfileInstance.h"
+#include "content/ThreadPool.h"
 #include "foundation/ConsolePrint.h"
 #include "foundation/MainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
+#include "media/MediaLoadFolder.h"
 #include "media/iTunesLibrary.h"
 #include "media/iTunesWrapper.h"
 #include "platform/gtk/Application.h"
@@ -55,6 +57,8 @@ int main(int argc, char** argv) {
     gtk::Application::terminateOnSignals();
     registerApplicationClasses();
     KolvexAppDelegate::initialize();
+    // Copies of device databases that an instance cut off before it could remove them.
+    ThreadPool::addAsyncJobWithBlock([] { media::MediaLoadFolder::removeStaleFolders(); });
 
     window = std::make_shared<gtk::Window>(
         gtk::Rect{0, 0, 1100, 720},
