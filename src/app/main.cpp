@@ -89,8 +89,9 @@ int main(int argc, char** argv) {
         LgLog::sharedInstance().flushLogToDisk();
     });
     gtk::Application::run();
-    // Devices end their sessions and copies in flight stop and remove their partial files;
-    // a device that does not answer is not waited for long.
+    // No copy or library load starts from here on; those in flight stop and remove what
+    // they wrote, and devices end their sessions. A device that does not answer is not
+    // waited for long: a load folder it keeps is removed at the next start.
     finishBeforeExit();
     stopDeviceDetection();
     // The pool may still be serving the page's last requests, with objects of this function
