@@ -6,10 +6,13 @@
 
 #include "foundation/DispatchGroup.h"
 #include "foundation/NotificationCenter.h"
+#include "foundation/QuitGate.h"
 #include "shell/ShellNotifications.h"
 
 bool finishBeforeExit(std::chrono::milliseconds limit) {
     auto finishing = std::make_shared<foundation::DispatchGroup>();
+    // Before the notice: from here on no copy or load starts, and those under way stop.
+    foundation::QuitGate::application().close(finishing);
     foundation::NotificationCenter::defaultCenter().post(
         kApplicationWillTerminateNotification, nullptr, {{kWillTerminateFinishing, finishing}});
     const auto deadline = std::chrono::steady_clock::now() + limit;

@@ -16,10 +16,12 @@
 #include "app/DeviceDetection.h"
 #include "app/MediaLoaderRelay.h"
 #include "app/ProfileInstance.h"
+#include "content/ThreadPool.h"
 #include "foundation/ConsolePrint.h"
 #include "foundation/MainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "logging/LgLog.h"
+#include "media/MediaLoadFolder.h"
 #include "media/iTunesLibrary.h"
 #include "media/iTunesWrapper.h"
 #include "platform/gtk/Application.h"
@@ -55,6 +57,8 @@ int main(int argc, char** argv) {
     gtk::Application::terminateOnSignals();
     registerApplicationClasses();
     KolvexAppDelegate::initialize();
+    // Copies of device databases that an instance cut off before it could remove them.
+    ThreadPool::addAsyncJobWithBlock([] { media::MediaLoadFolder::removeStaleFolders(); });
 
     window = std::make_shared<gtk::Window>(
         gtk::Rect{0, 0, 1100, 720},
@@ -85,8 +89,9 @@ int main(int argc, char** argv) {
         LgLog::sharedInstance().flushLogToDisk();
     });
     gtk::Application::run();
-    // Devices end their sessions and copies in flight stop and remove their partial files;
-    // a device that does not answer is not waited for long.
+    // No copy or library load starts from here on; those in flight stop and remove what
+    // they wrote, and devices end their sessions. A device that does not answer is not
+    // waited for long: a load folder it keeps is removed at the next start.
     finishBeforeExit();
     stopDeviceDetection();
     // The pool may still be serving the page's last requests, with objects of this function

@@ -7,6 +7,18 @@
 
 // A connected device as the media loader reads it.
 class iMobileMediaDevice : public media::MediaDevice {
+    // A copy that ends between pieces once its partial files are withdrawn.
+    class WithdrawableCopy : public iMobileDeviceCopyDelegate {
+    public:
+        explicit WithdrawableCopy(std::shared_ptr<foundation::PartialFiles> partials)
+            : partials_(std::move(partials)) {}
+        bool shouldContinue() override { return !partials_->withdrawn(); }
+        std::shared_ptr<foundation::PartialFiles> partialFiles() override { return partials_; }
+
+    private:
+        std::shared_ptr<foundation::PartialFiles> partials_;
+    };
+
 public:
     explicit iMobileMediaDevice(std::shared_ptr<iMobileDevice> device)
         : device_(std::move(device)) {}
@@ -18,8 +30,12 @@ public:
     bool itemExistsAtPath(const std::string& path) override {
         return device_->itemExistsAtPath(path);
     }
-    bool downloadFileTo(const std::string& devicePath, const std::string& computerPath) override {
-        return device_->downloadFileTo(devicePath, computerPath);
+    using media::MediaDevice::downloadFileTo;
+    bool downloadFileTo(const std::string& devicePath, const std::string& computerPath,
+                        const std::shared_ptr<foundation::PartialFiles>& partials) override {
+        if (!partials) return device_->downloadFileTo(devicePath, computerPath);
+        return device_->downloadFileTo(devicePath, computerPath,
+                                       std::make_shared<WithdrawableCopy>(partials));
     }
     std::uint64_t getSizeOfItemAtPath(const std::string& path) override {
         return device_->getSizeOfItemAtPath(path);

@@ -1,6 +1,7 @@
 #include "files/DeviceCopyCommands.h"
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -10,49 +11,27 @@
 
 #include "content/ThreadPool.h"
 #include "device/DeviceCopyDelegate.h"
-#include "foundation/DispatchGroup.h"
-#include "foundation/NotificationCenter.h"
-#include "shell/ShellNotifications.h"
+#include "foundation/QuitGate.h"
 #include "logging/LogCall.h"
 
 using foundation::Value;
 
 namespace {
 
-// One copy as its job and its stop handler share it. While it runs it listens for the
-// application's will-terminate notice, which stops it as the page's stop does and takes its
-// partial file on the computer away at once: the application waits only a while for the
-// copy to end, and a copy waiting for a device that does not answer may end after the
-// process.
-class RunningCopy : public std::enable_shared_from_this<RunningCopy> {
+// One copy as its job and its stop handler share it. It holds a pass of the application's
+// quit while it runs: the quit stops it as the page's stop does and takes its partial file
+// on the computer away at once, then waits a while for it to end (a copy waiting for a
+// device that does not answer may end after the process).
+class RunningCopy {
 public:
     const std::shared_ptr<DeviceCopyDelegate> delegate = std::make_shared<DeviceCopyDelegate>();
 
-    ~RunningCopy() { stopListening(); }
-
-    void listenForQuit() {
-        std::weak_ptr<RunningCopy> weak = weak_from_this();
+    // False, and the copy must not start, once the application has begun to quit.
+    bool enter(foundation::QuitGate gate) {
+        auto pass = gate.enter([delegate = delegate] { delegate->abandon(); });
         std::lock_guard lock(mutex_);
-        quitObserver_ = foundation::NotificationCenter::defaultCenter().addObserver(
-            kApplicationWillTerminateNotification, nullptr,
-            [weak](const foundation::Notification& notice) {
-                auto copy = weak.lock();
-                if (!copy) return;
-                copy->delegate->abandon();
-                const auto* finishing = notice.get<std::shared_ptr<foundation::DispatchGroup>>(
-                    kWillTerminateFinishing);
-                if (!finishing || !*finishing) return;
-                (*finishing)->enter();
-                copy->whenEnded([group = *finishing] { group->leave(); });
-            });
-    }
-    void stopListening() {
-        foundation::NotificationCenter::ObserverId observer = 0;
-        {
-            std::lock_guard lock(mutex_);
-            std::swap(observer, quitObserver_);
-        }
-        if (observer) foundation::NotificationCenter::defaultCenter().removeObserver(observer);
+        pass_ = std::move(pass);
+        return pass_ != nullptr;
     }
 
     // Runs `then` once the copy has ended: now when it has, else from the copy's job.
@@ -66,19 +45,23 @@ public:
         }
         then();
     }
+    // The copy's files are as it leaves them: the quit need not wait any longer.
     void end() {
         std::vector<std::function<void()>> waiting;
+        std::unique_ptr<foundation::QuitGate::Pass> pass;
         {
             std::lock_guard lock(mutex_);
             ended_ = true;
             waiting.swap(waiting_);
+            pass.swap(pass_);
         }
+        pass.reset();
         for (auto& then : waiting) then();
     }
 
 private:
     std::mutex mutex_;
-    foundation::NotificationCenter::ObserverId quitObserver_ = 0;
+    std::unique_ptr<foundation::QuitGate::Pass> pass_;
     bool ended_ = false;
     std::vector<std::function<void()>> waiting_;
 };
@@ -122,7 +105,8 @@ Value DeviceCopyCommands::start(Plugin& plugin, Plugin::Request& request, bool t
     const double delay = toDevice ? 0 : request.data["delay"].toDouble().value_or(0);
 
     auto copy = std::make_shared<RunningCopy>();
-    copy->listenForQuit();
+    // Once the application has begun to quit, a copy makes no file.
+    if (!copy->enter(plugin.quitGate())) return Value::dict({{"result", false}});
     const std::weak_ptr<ScriptBridge> bridge = plugin.wkbridge();
     copy->delegate->setCb([bridge, progress = request.progressHandler, delay,
                            pause = plugin.copyPause()](std::int64_t bytes, std::int64_t total) {
@@ -143,7 +127,8 @@ Value DeviceCopyCommands::start(Plugin& plugin, Plugin::Request& request, bool t
         Value answer;
         try {
             bool copied = false;
-            if (node) {
+            // Stopped before it began (the quit, or the page): nothing is made.
+            if (node && !copy->delegate->stop()) {
                 node->performOnDevice([&](iMobileDevice& device) {
                     copied = toDevice ? device.uploadFileFrom(to, from, copy->delegate)
                                       : device.downloadFileTo(from, to, copy->delegate);
@@ -157,7 +142,6 @@ Value DeviceCopyCommands::start(Plugin& plugin, Plugin::Request& request, bool t
             LogError("{}", exception.what());
             answer = Value::dict({{"result", false}, {"error", exception.what()}});
         }
-        copy->stopListening();
         copy->end();
         if (reply) reply(answer);
     });

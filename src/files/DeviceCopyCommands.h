@@ -15,7 +15,9 @@
 //
 // The device writes to a temporary name and puts it in place only when the copy is whole,
 // so a stopped or failed copy leaves whatever "to" held before and no partial file; a
-// stop arriving after the end changes nothing.
+// stop arriving after the end changes nothing. Once the application has begun to quit, a
+// copy asked for makes no file and answers {"result": false}; one under way is stopped as by
+// the page and the quit waits for it to end.
 class DeviceCopyCommands {
 public:
     using Plugin = WVMobileDeviceFilesystemPlugin;

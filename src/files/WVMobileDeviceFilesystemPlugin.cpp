@@ -89,6 +89,16 @@ WVMobileDeviceFilesystemPlugin::Pause WVMobileDeviceFilesystemPlugin::copyPause(
     return pause_;
 }
 
+void WVMobileDeviceFilesystemPlugin::setQuitGate(foundation::QuitGate gate) {
+    std::lock_guard lock(delegateMutex_);
+    quitGate_ = std::move(gate);
+}
+
+foundation::QuitGate WVMobileDeviceFilesystemPlugin::quitGate() const {
+    std::lock_guard lock(delegateMutex_);
+    return quitGate_;
+}
+
 void WVMobileDeviceFilesystemPlugin::OnJSNotification(const foundation::Notification& notification) {
     auto self = std::static_pointer_cast<WVMobileDeviceFilesystemPlugin>(shared_from_this());
     ThreadPool::addAsyncJobWithBlock(

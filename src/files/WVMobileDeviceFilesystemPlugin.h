@@ -11,6 +11,7 @@
 #include "files/FileSystemNode.h"
 #include "files/MusicImportServices.h"
 #include "files/WVMobileDeviceFileSystemPluginDelegate.h"
+#include "foundation/QuitGate.h"
 #include "shell/plugins/WVPluginBase.h"
 
 // The "mdfs" page plugin: the page's road to a connected device's files, pairing and
@@ -71,6 +72,9 @@ public:
     using Pause = std::function<void(double seconds)>;
     void setCopyPause(Pause pause);
     Pause copyPause() const;
+    // The quit the copies answer to: the application's, unless tests give one of their own.
+    void setQuitGate(foundation::QuitGate gate);
+    foundation::QuitGate quitGate() const;
 
     // Runs one request to its end; the reply is called once (possibly later, for copies).
     void process(const foundation::Value& data, const WVBridgeResponseCallback& reply);
@@ -118,4 +122,5 @@ private:
     mutable std::mutex delegateMutex_;
     DelegatePtr delegate_;
     Pause pause_;
+    foundation::QuitGate quitGate_ = foundation::QuitGate::application();
 };

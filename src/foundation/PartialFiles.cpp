@@ -43,4 +43,9 @@ void PartialFiles::withdraw() {
     for (const auto& temporary : gone) ::unlink(temporary.c_str());
 }
 
+bool PartialFiles::withdrawn() const {
+    std::lock_guard lock(mutex_);
+    return withdrawn_;
+}
+
 }  // namespace foundation

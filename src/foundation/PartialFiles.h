@@ -25,9 +25,11 @@ public:
     void discard(const std::string& temporary);
     // Removes every kept temporary now; from here on nothing is made or put in place.
     void withdraw();
+    // Whether withdraw() has been called: the work writing them is to stop.
+    bool withdrawn() const;
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     bool withdrawn_ = false;
     std::set<std::string> kept_;
 };

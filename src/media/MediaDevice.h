@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "foundation/PartialFiles.h"
 
 namespace media {
 
@@ -19,8 +22,13 @@ public:
     // "iTunes_Control" on a phone, "iPod_Control" on a disk-mode iPod.
     virtual std::string iTunesControlPath() const = 0;
     virtual bool itemExistsAtPath(const std::string& path) = 0;
-    // True only when every byte arrived at the computer path.
-    virtual bool downloadFileTo(const std::string& devicePath, const std::string& computerPath) = 0;
+    // True only when every byte arrived at the computer path. The copy keeps its partial
+    // file in `partials` (when given) and stops between pieces once they are withdrawn.
+    virtual bool downloadFileTo(const std::string& devicePath, const std::string& computerPath,
+                                const std::shared_ptr<foundation::PartialFiles>& partials) = 0;
+    bool downloadFileTo(const std::string& devicePath, const std::string& computerPath) {
+        return downloadFileTo(devicePath, computerPath, nullptr);
+    }
     // 0 when missing.
     virtual std::uint64_t getSizeOfItemAtPath(const std::string& path) = 0;
     // At most `length` bytes of a file from `offset`, fewer when it ends first; nullopt when

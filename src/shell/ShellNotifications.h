@@ -11,8 +11,8 @@ inline constexpr const char* kWebviewWindowControllerDestroyed =
 inline constexpr const char* kWebviewWindowClose = "kWebviewWindowClose";
 // User info "status" "open" when a modal window opens, none when it closes.
 inline constexpr const char* kModalWebviewWindow = "kModalWebviewWindow";
-// The application is about to quit: devices end their sessions and connections, copies in
-// flight stop. Observers whose work goes on in the background (it may wait for a device)
+// The application is about to quit: devices end their sessions and connections (copies and
+// loads have been stopped by the application's quit gate just before). Observers whose work goes on in the background (it may wait for a device)
 // enter the group given under kWillTerminateFinishing, if any, and leave it when done; the
 // application waits for it a while before the process ends.
 inline constexpr const char* kApplicationWillTerminateNotification =

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <gio/gio.h>
+#include <fcntl.h>
 #include <gtk/gtk.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -249,6 +251,31 @@ TEST(ApplicationProcess, QuitsOnSigtermWhileAPhoneNeverAnswersItsHandshake) {
     ASSERT_GT(silent->sessionsStarted(), 0) << app.output();
     EXPECT_EQ(app.quitWith(SIGTERM), 0) << app.output();
     server.stop();
+}
+
+// A start removes the library loads' folders that instances cut off left in the temporary
+// folder, and keeps one that a running instance holds locked.
+TEST(ApplicationProcess, AStartRemovesTheLoadFoldersEndedInstancesLeft) {
+    foundationtest::ScratchFolder home;
+    const fs::path root(home.path());
+    const fs::path temporary = root / "tmp";
+    const fs::path stale = temporary / "orvandel-media-Stale1";
+    const fs::path live = temporary / "orvandel-media-Live01";
+    fs::create_directories(stale);
+    fs::create_directories(live);
+    std::ofstream(stale / "iTunesDB.sqlite") << "left behind";
+    std::ofstream(live / "iTunesDB.sqlite") << "in use";
+    const int held = ::open(live.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    RunningApp app(root, {{"TMPDIR", temporary.string()}});
+    ASSERT_TRUE(app.started());
+    EXPECT_TRUE(app.readUntil("myapp://")) << app.output();
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return !fs::exists(stale); }));
+    EXPECT_EQ(app.quitWith(SIGTERM), 0) << app.output();
+    EXPECT_TRUE(fs::exists(live / "iTunesDB.sqlite"));
+    ::close(held);
 }
 
 // The identifier on the session bus names the bundle and marks the profile's folders: the

@@ -11,8 +11,7 @@
 
 #include "DeviceFolderFixture.h"
 #include "foundation/DispatchGroup.h"
-#include "foundation/NotificationCenter.h"
-#include "shell/ShellNotifications.h"
+#include "foundation/QuitGate.h"
 #include "support/MainLoop.h"
 
 using foundation::Value;
@@ -33,6 +32,7 @@ protected:
     DeviceCopyTest() {
         devices->devices[device->uuid()] = device;
         device->setTransferGate(gate);
+        plugin->setQuitGate(quit);
     }
     std::shared_ptr<Pending> start(const char* cmd, const std::string& path, const std::string& to,
                                    std::initializer_list<std::pair<const std::string, Value>> more = {}) {
@@ -89,6 +89,7 @@ protected:
     std::shared_ptr<DeviceList> devices = std::make_shared<DeviceList>();
     std::shared_ptr<WVMobileDeviceFilesystemPlugin> plugin = WVMobileDeviceFilesystemPlugin::create(front, {}, devices);
     std::shared_ptr<testsupport::TransferGate> gate = std::make_shared<testsupport::TransferGate>();
+    foundation::QuitGate quit;
 };
 
 TEST_F(DeviceCopyTest, ProgressPausesAndLateStops) {
@@ -198,8 +199,7 @@ TEST_F(DeviceCopyTest, QuittingStopsCopiesInFlightAndRemovesTheirPartialFiles) {
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !progressOf("p0").empty(); }));
     EXPECT_EQ(namesIn(folder / "pc").size(), 2u);  // up.bin and the hidden partial download
     auto finishing = std::make_shared<foundation::DispatchGroup>();
-    foundation::NotificationCenter::defaultCenter().post(
-        kApplicationWillTerminateNotification, nullptr, {{kWillTerminateFinishing, finishing}});
+    quit.close(finishing);
     EXPECT_FALSE(finishing->finished());  // the copy is held between two pieces
     EXPECT_EQ(namesIn(folder / "pc"), std::vector<std::string>{"up.bin"});
     gate->open();
@@ -209,15 +209,36 @@ TEST_F(DeviceCopyTest, QuittingStopsCopiesInFlightAndRemovesTheirPartialFiles) {
 
     gate = std::make_shared<testsupport::TransferGate>();
     device->setTransferGate(gate);
+    quit = foundation::QuitGate();
+    plugin->setQuitGate(quit);
     const auto up = start("device-upload", folder / "pc/up.bin", "/up.bin", {{"cb", "p1"}});
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return !progressOf("p1").empty(); }));
     finishing = std::make_shared<foundation::DispatchGroup>();
-    foundation::NotificationCenter::defaultCenter().post(
-        kApplicationWillTerminateNotification, nullptr, {{kWillTerminateFinishing, finishing}});
+    quit.close(finishing);
     gate->open();
     ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return finishing->finished(); }));
     EXPECT_EQ(await(up), result(false));
     EXPECT_EQ(namesIn(media()), std::vector<std::string>{"song.mp3"});
+}
+
+// Once the quit has begun, a copy asked for makes no file on either side and answers false,
+// and the quit does not wait for it.
+TEST_F(DeviceCopyTest, CopiesAskedForOnceTheQuitHasBegunMakeNoFile) {
+    gate->open();
+    put(media(), "song.mp3", std::string(kChunk * 2, 'n'));
+    put(folder / "pc", "up.bin", std::string(kChunk * 2, 'u'));
+    auto finishing = std::make_shared<foundation::DispatchGroup>();
+    quit.close(finishing);
+    EXPECT_EQ(await(start("device-download", "/song.mp3", folder / "pc/song.mp3", {{"cb", "p0"}, {"stopCB", "s0"}})),
+              result(false));
+    EXPECT_EQ(await(start("device-upload", folder / "pc/up.bin", "/up.bin", {{"cb", "p1"}, {"stopCB", "s1"}})),
+              result(false));
+    EXPECT_TRUE(finishing->finished());
+    EXPECT_EQ(namesIn(folder / "pc"), std::vector<std::string>{"up.bin"});
+    EXPECT_EQ(namesIn(media()), std::vector<std::string>{"song.mp3"});
+    EXPECT_TRUE(progressOf("p0").empty());
+    EXPECT_TRUE(progressOf("p1").empty());
+    EXPECT_EQ(front->base().messageHandlerNames(), std::vector<std::string>{"mdfs"});
 }
 
 TEST_F(DeviceCopyTest, CopiesAtOnceKeepTheirOwnProgressAndStop) {
