@@ -374,61 +374,12 @@ void MediaLibraryReader::addBlobMembership(SqlDatabase& db) {
     rows->close();
 }
 
-namespace {
+bool MediaLibraryReader::setCharged(foundation::Dictionary& record, const char* key, Value value) {
+    const auto [entry, added] = record.insert_or_assign(std::string(key), std::move(value));
+    return !added || budget_.copy(RecordMemory::entryBytes(entry->first));
+}
 
-// Track records by pid in row order; a later row replaces the earlier record in place.
-// Rows come in pid order as a rule: while they do, the pids are found by a binary search of
-// their sorted list, and only a library out of order pays for a hash table.
-class TrackTable {
-public:
-    foundation::Dictionary* find(std::optional<std::int64_t> key) {
-        const std::size_t at = key ? indexOf(*key) : kNone;
-        return at == kNone ? nullptr : records_[at].dictionary();
-    }
-    void put(std::int64_t key, Value record) {
-        if (const std::size_t at = indexOf(key); at != kNone) {
-            records_[at] = std::move(record);
-            return;
-        }
-        if (inOrder_ && !keys_.empty() && key < keys_.back()) startIndex();
-        if (!inOrder_) index_.emplace(key, keys_.size());
-        keys_.push_back(key);
-        records_.push_back(std::move(record));
-    }
-    foundation::Array take() { return std::move(records_); }
-    // Room for about this many records, as the location rows suggest.
-    void reserve(std::size_t count) {
-        keys_.reserve(count);
-        records_.reserve(count);
-    }
-
-private:
-    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-
-    std::size_t indexOf(std::int64_t key) const {
-        if (!inOrder_) {
-            const auto found = index_.find(key);
-            return found == index_.end() ? kNone : found->second;
-        }
-        if (keys_.empty() || key > keys_.back()) return kNone;
-        const auto found = std::lower_bound(keys_.begin(), keys_.end(), key);
-        return found != keys_.end() && *found == key
-                   ? static_cast<std::size_t>(found - keys_.begin())
-                   : kNone;
-    }
-    void startIndex() {
-        inOrder_ = false;
-        index_.reserve(keys_.capacity());
-        for (std::size_t i = 0; i < keys_.size(); ++i) index_.emplace(keys_[i], i);
-    }
-
-    std::vector<std::int64_t> keys_;  // row order; ascending while inOrder_
-    bool inOrder_ = true;
-    std::unordered_map<std::int64_t, std::size_t> index_;  // only once out of order
-    foundation::Array records_;
-};
-
-void updateAVFormatInfo(SqlDatabase& db, TrackTable& tracks) {
+void MediaLibraryReader::addFormatInfo(SqlDatabase& db, TrackTable& tracks) {
     try {
         const bool logs = db.logsErrors();
         db.setLogsErrors(false);
@@ -437,8 +388,10 @@ void updateAVFormatInfo(SqlDatabase& db, TrackTable& tracks) {
         if (!rows) return;
         while (rows->next()) {
             if (auto* record = tracks.find(keyOfColumn(*rows, "item_pid"))) {
-                (*record)["sampleRate"] = rows->intForColumn("sample_rate");
-                (*record)["bitRate"] = rows->intForColumn("bit_rate");
+                if (!setCharged(*record, "sampleRate", rows->intForColumn("sample_rate")) ||
+                    !setCharged(*record, "bitRate", rows->intForColumn("bit_rate"))) {
+                    break;
+                }
             }
         }
         rows->close();
@@ -447,15 +400,17 @@ void updateAVFormatInfo(SqlDatabase& db, TrackTable& tracks) {
     }
 }
 
-void updateDynamicInfo(const std::string& path, LibraryWorkBudget& budget, TrackTable& tracks) {
-    auto db = openDeviceLibrary(path, budget);
+void MediaLibraryReader::addPlayStatistics(const std::string& path, TrackTable& tracks) {
+    auto db = openDeviceLibrary(path, budget_);
     if (!db) return;
     db->setLogsErrors(false);
     if (auto rows = db->executeQuery("SELECT * FROM item_stats")) {
         while (rows->next()) {
             if (auto* record = tracks.find(keyOfColumn(*rows, "item_pid"))) {
-                (*record)["stars"] = rows->intForColumn("user_rating");
-                (*record)["playCount"] = rows->intForColumn("play_count_user");
+                if (!setCharged(*record, "stars", rows->intForColumn("user_rating")) ||
+                    !setCharged(*record, "playCount", rows->intForColumn("play_count_user"))) {
+                    break;
+                }
             }
         }
         rows->close();
@@ -463,9 +418,7 @@ void updateDynamicInfo(const std::string& path, LibraryWorkBudget& budget, Track
     db->close();
 }
 
-}  // namespace
-
-foundation::Array MediaLibraryReader::loadTracks() {
+foundation::Array MediaLibraryReader::loadTracks(const TrackSteps& steps) {
     if (failed()) return {};
     const bool group = source_ == Source::LibraryGroup;
     Maps maps;
@@ -545,11 +498,23 @@ foundation::Array MediaLibraryReader::loadTracks() {
             }
             rows->close();
         }
-        addMembership(*db);
-        if (group) updateAVFormatInfo(*db, tracks);
+        if (steps.membership) {
+            steps.membership(*db);
+        } else {
+            addMembership(*db);
+        }
+        if (group && steps.formatInfo) {
+            steps.formatInfo(*db, tracks);
+        } else if (group) {
+            addFormatInfo(*db, tracks);
+        }
         db->close();
     }
-    if (group) updateDynamicInfo(files_.dynamic, budget_, tracks);
+    if (group && steps.playStatistics) {
+        steps.playStatistics(files_.dynamic, tracks);
+    } else if (group) {
+        addPlayStatistics(files_.dynamic, tracks);
+    }
     if (failed()) {
         for (const auto& playlist : playlists_) playlist->trackIDs().clear();
         playlists_.clear();

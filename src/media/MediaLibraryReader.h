@@ -12,6 +12,7 @@
 
 #include "foundation/Value.h"
 #include "media/DeviceLibraryDatabase.h"
+#include "media/TrackTable.h"
 #include "media/iPodPlaylist.h"
 
 class SqlDatabase;
@@ -64,12 +65,26 @@ public:
     // The same records by their pid column read as text.
     std::map<std::string, std::shared_ptr<iPodPlaylist>> rawPlaylists() const;
 
+    // The steps of the track walk after its rows, which a caller may take under names of its
+    // own; each one left empty is the reader's own below.
+    struct TrackSteps {
+        std::function<void(SqlDatabase&)> membership;
+        std::function<void(SqlDatabase&, TrackTable&)> formatInfo;            // group only
+        std::function<void(const std::string&, TrackTable&)> playStatistics;  // group only
+    };
     // Every track in row order (a later row with the same pid replaces the earlier record in
-    // its place); the playlists read before get their track ids.
-    foundation::Array loadTracks();
-    // The playlists' track ids from the open database's membership table (loadTracks reads
-    // them itself).
+    // its place); the playlists read before get their track ids. The steps run in the walk's
+    // order: membership and format info over the open library, which then closes, and the
+    // play statistics of the Dynamic.itdb, also when the Library.itdb did not open.
+    foundation::Array loadTracks(const TrackSteps& steps = {});
+    // The playlists' track ids from the open database's membership table.
     void addMembership(SqlDatabase& db);
+    // "sampleRate" and "bitRate" from the open Library.itdb's avformat_info rows, onto the
+    // records of their item_pid; none without the table.
+    void addFormatInfo(SqlDatabase& db, TrackTable& tracks);
+    // "stars" and "playCount" from the item_stats rows of the Dynamic.itdb at the path, onto
+    // the records of their item_pid; a database that does not open is passed over.
+    void addPlayStatistics(const std::string& path, TrackTable& tracks);
 
 private:
     struct Maps;
@@ -78,6 +93,8 @@ private:
     void readGenresAndKinds(SqlDatabase& db, Maps& maps);
     std::shared_ptr<SqlResultSet> runTrackQuery(SqlDatabase& db, bool hasMediaType);
     void addBlobMembership(SqlDatabase& db);
+    // Sets an entry of a record, charging its node the first time the record has the key.
+    bool setCharged(foundation::Dictionary& record, const char* key, foundation::Value value);
     iPodPlaylist* rawPlaylist(std::string_view key) const;
     // Whether the library failed (see failure), logging a limit it reached the first time.
     bool failed();

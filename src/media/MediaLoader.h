@@ -231,6 +231,11 @@ private:
     // library's, and the Library.itdb group's.
     void updatePlaylistTracksFromIOS5DB(SqlDatabase& db);
     void updatePlaylistTracksFromDB(SqlDatabase& db);
+    // The Library.itdb group's format info from the open Library.itdb ("sampleRate",
+    // "bitRate"), and its play statistics from the Dynamic.itdb copy at the path ("stars",
+    // "playCount"), onto the track walk's records.
+    void updateAVFormatInfoFromDBTracks(SqlDatabase& db, TrackTable& tracks);
+    void updateDynamicInfoByPathForTracks(const std::string& path, TrackTable& tracks);
     // The binary database at the path: its track list and its playlist list, each read from
     // a cursor over its data set.
     void loadDB(const std::string& path);

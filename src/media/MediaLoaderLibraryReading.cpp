@@ -26,7 +26,21 @@ void MediaLoader::loadPlaylists() {
 void MediaLoader::loadTracks() {
     Load& load = *loading_;
     MediaLibraryReader& reader = *load.reader;
-    load.unread = guardedStep("tracks", [&] { load.tracks = reader.loadTracks(); });
+    load.unread = guardedStep("tracks", [&] {
+        MediaLibraryReader::TrackSteps steps;
+        if (load.mediaLibrary) {
+            steps.membership = [this](SqlDatabase& db) { updatePlaylistTracksFromIOS5DB(db); };
+        } else {
+            steps.membership = [this](SqlDatabase& db) { updatePlaylistTracksFromDB(db); };
+            steps.formatInfo = [this](SqlDatabase& db, TrackTable& tracks) {
+                updateAVFormatInfoFromDBTracks(db, tracks);
+            };
+            steps.playStatistics = [this](const std::string& path, TrackTable& tracks) {
+                updateDynamicInfoByPathForTracks(path, tracks);
+            };
+        }
+        load.tracks = reader.loadTracks(steps);
+    });
     if (load.unread.empty()) load.unread = reader.unreadable();
     if (!reader.failure().empty()) {
         // The library failed to load: none of the playlists it gave stands either.
@@ -62,6 +76,15 @@ void MediaLoader::updatePlaylistTracksFromIOS5DB(SqlDatabase& db) {
 void MediaLoader::updatePlaylistTracksFromDB(SqlDatabase& db) {
     // The reader knows the table of its own shape.
     updatePlaylistTracksFromIOS5DB(db);
+}
+
+void MediaLoader::updateAVFormatInfoFromDBTracks(SqlDatabase& db, TrackTable& tracks) {
+    // The reader charges the entries against its library's budget.
+    if (loading_ && loading_->reader) loading_->reader->addFormatInfo(db, tracks);
+}
+
+void MediaLoader::updateDynamicInfoByPathForTracks(const std::string& path, TrackTable& tracks) {
+    if (loading_ && loading_->reader) loading_->reader->addPlayStatistics(path, tracks);
 }
 
 Value MediaLoader::loadTrackInfoIOS5(SqlResultSet& row) const {

@@ -18,6 +18,10 @@ std::uint64_t textBytes(const std::string& text) {
     return text.capacity() > empty.capacity() ? heapBlock(text.capacity() + 1) : 0;
 }
 
+std::uint64_t entryBytes(const std::string& key) {
+    return heapBlock(kTreeNodeLinks + sizeof(foundation::Dictionary::value_type)) + textBytes(key);
+}
+
 std::uint64_t ownedBytes(const foundation::Value& value) {
     std::uint64_t bytes = 0;
     // A work list rather than recursion: a value may nest deeply.
@@ -36,7 +40,7 @@ std::uint64_t ownedBytes(const foundation::Value& value) {
         } else if (const foundation::Dictionary* entries = current->dictionary()) {
             bytes += heapBlock(sizeof(foundation::Dictionary));
             for (const auto& entry : *entries) {
-                bytes += heapBlock(kTreeNodeLinks + sizeof(entry)) + textBytes(entry.first);
+                bytes += entryBytes(entry.first);
                 pending.push_back(&entry.second);
             }
         }

@@ -24,6 +24,8 @@ constexpr std::uint64_t heapBlock(std::size_t bytes) {
 }
 // The block a string keeps outside itself; 0 for a short one held inline.
 std::uint64_t textBytes(const std::string& text);
+// A dictionary entry's own node with its key's block, not counting what its value owns.
+std::uint64_t entryBytes(const std::string& key);
 // Everything the value owns on the heap, not counting the value itself.
 std::uint64_t ownedBytes(const foundation::Value& value);
 

@@ -45,6 +45,20 @@ TEST(RecordMemory, ChargesWhatTheAllocatorHandsOut) {
     const double measured = static_cast<double>(mallinfo2().uordblks - before);
     EXPECT_GE(static_cast<double>(charged), measured * 0.97);
     EXPECT_LE(static_cast<double>(charged), measured * 1.03);
+
+    // Entries set on the records afterwards, as the statistics of a library are.
+    charged = 0;
+    const std::size_t beforeEntries = mallinfo2().uordblks;
+    for (Value& record : records) {
+        for (const char* key : {"sampleRate", "bitRate", "stars", "playCount"}) {
+            const auto [entry, added] =
+                record.dictionary()->insert_or_assign(std::string(key), Value(1));
+            if (added) charged += media::RecordMemory::entryBytes(entry->first);
+        }
+    }
+    const double measuredEntries = static_cast<double>(mallinfo2().uordblks - beforeEntries);
+    EXPECT_GE(static_cast<double>(charged), measuredEntries * 0.97);
+    EXPECT_LE(static_cast<double>(charged), measuredEntries * 1.03);
 }
 
 TEST(RecordMemory, ShortTextsLiveInsideTheirStrings) {
