@@ -247,6 +247,10 @@ private:
     void loadPhotos();
     // Keeps what the load found for the page: the library it read and why it could not.
     void recordOutcome();
+    // Reads a picture with the artwork database and the device's picture access, as they
+    // are now; nothing without a device.
+    template <typename Read>
+    std::optional<RgbaImage> withArtworks(Read read) const;
     // Deletes every copy listed in tempFilePaths, and the load's folder with them.
     void cleanupDbFiles();
     // Copies of device files into the load's folder: under the name, or a new unique one.

@@ -9,7 +9,8 @@
 
 namespace media {
 
-std::optional<RgbaImage> MediaLoader::artworkForTrack(const foundation::Value& track) const {
+template <typename Read>
+std::optional<RgbaImage> MediaLoader::withArtworks(Read read) const {
     const std::shared_ptr<MediaDevice> device = myDevice();
     if (!device) return std::nullopt;
     std::shared_ptr<const foundation::Value> artworks;
@@ -19,22 +20,20 @@ std::optional<RgbaImage> MediaLoader::artworkForTrack(const foundation::Value& t
         artworks = allArtworks_;
         iOS7 = flags_.iOS7;
     }
-    return ArtworkImage::artworkForTrack(track, *artworks, devicePictureAccess(device, iOS7));
+    return read(*artworks, devicePictureAccess(device, iOS7));
+}
+
+std::optional<RgbaImage> MediaLoader::artworkForTrack(const foundation::Value& track) const {
+    return withArtworks([&](const foundation::Value& artworks, const auto& access) {
+        return ArtworkImage::artworkForTrack(track, artworks, access);
+    });
 }
 
 std::optional<RgbaImage> MediaLoader::artworkForTrackByIDFullsize(std::int64_t artworkID,
                                                                   bool fullsize) const {
-    const std::shared_ptr<MediaDevice> device = myDevice();
-    if (!device) return std::nullopt;
-    std::shared_ptr<const foundation::Value> artworks;
-    bool iOS7 = false;
-    {
-        std::lock_guard lock(lock_);
-        artworks = allArtworks_;
-        iOS7 = flags_.iOS7;
-    }
-    return ArtworkImage::artworkForTrackByID(artworkID, fullsize, *artworks,
-                                             devicePictureAccess(device, iOS7));
+    return withArtworks([&](const foundation::Value& artworks, const auto& access) {
+        return ArtworkImage::artworkForTrackByID(artworkID, fullsize, artworks, access);
+    });
 }
 
 std::optional<std::vector<std::uint8_t>> MediaLoader::artworkData(

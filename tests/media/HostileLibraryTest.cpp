@@ -10,7 +10,7 @@
 #include <string>
 
 #include "HostileLibraries.h"
-#include "PeakMemory.h"
+#include "../../bench/PeakMemory.h"
 #include "foundation/ScratchFolder.h"
 #include "media/MediaLibraryReader.h"
 
@@ -33,12 +33,12 @@ constexpr double kMostGrowthMiB = 512;
 // end: the alarm ends the child otherwise, however loaded the machine or slow the build.
 [[noreturn]] void readHostileLibrary(const std::string& path) {
     alarm(100);
-    const double before = mediatest::markPeak();
+    const bench::PeakRise rise;
     MediaLibraryFlags flags;
     MediaLibraryReader reader(MediaLibraryReader::Source::MediaLibrary, {path}, flags);
     reader.loadPlaylists();
     const auto tracks = reader.loadTracks();
-    const double growth = mediatest::peakGrowthMiB(before);
+    const double growth = rise.mebibytes();
     std::fprintf(stderr, "failure: %s\npeak growth: %.0f MiB\ntracks: %zu\n",
                  reader.failure().c_str(), growth, tracks.size());
     const bool failed = !reader.failure().empty() && tracks.empty() && reader.playlists().empty();

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "LargeLibraries.h"
-#include "PeakMemory.h"
+#include "../../bench/PeakMemory.h"
 #include "foundation/ScratchFolder.h"
 #include "media/MediaLibraryReader.h"
 
@@ -34,7 +34,7 @@ constexpr double kMostGrowthMiB = 512;
 [[noreturn]] void readLibrary(MediaLibraryReader::Source source, MediaLibraryReader::Files files,
                               std::size_t tracks, std::size_t playlists, double mostGrowthMiB) {
     alarm(300);
-    const double before = mediatest::markPeak();
+    const bench::PeakRise rise;
     const auto start = std::chrono::steady_clock::now();
     MediaLibraryFlags flags;
     MediaLibraryReader reader(source, std::move(files), flags);
@@ -42,7 +42,7 @@ constexpr double kMostGrowthMiB = 512;
     const auto records = reader.loadTracks();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double growth = mediatest::peakGrowthMiB(before);
+    const double growth = rise.mebibytes();
     std::size_t memberships = 0;
     for (const auto& playlist : reader.playlists()) memberships += playlist->trackIDs().size();
     std::fprintf(stderr, "failure: %s\ntracks: %zu\nmemberships: %zu\npeak growth: %.0f MiB\n"
