@@ -180,7 +180,11 @@ public:
     RunningApp& operator=(const RunningApp&) = delete;
 
     bool started() const { return app_ != nullptr; }
-    pid_t pid() const { return app_ ? pid_t(std::stol(g_subprocess_get_identifier(app_))) : 0; }
+    // 0 once it has ended.
+    pid_t pid() const {
+        const char* id = app_ ? g_subprocess_get_identifier(app_) : nullptr;
+        return id ? pid_t(std::stol(id)) : 0;
+    }
     // Waits until a line of its output holds `text` (false at its end).
     bool readUntil(const std::string& text) {
         std::unique_lock lock(mutex_);
@@ -253,7 +257,11 @@ std::string webProcessEnvironment(pid_t ancestor) {
     std::string found;
     testsupport::runMainLoopUntil(
         [&] {
-            for (const auto& entry : fs::directory_iterator("/proc")) {
+            // Processes come and go while the list is read.
+            std::error_code error;
+            for (fs::directory_iterator it("/proc", error), end; !error && it != end;
+                 it.increment(error)) {
+                const auto& entry = *it;
                 const std::string name = entry.path().filename();
                 if (name.find_first_not_of("0123456789") != std::string::npos) continue;
                 if (contentsOf(entry.path() / "cmdline").find("WebKitWebProcess") == std::string::npos)
@@ -292,6 +300,7 @@ TEST(ApplicationProcess, ItsWebProcessPaintsOnTheCpuWithSoftwareGlUnlessThePerso
         if (*chosen) environment.push_back({variable.c_str(), chosen});
         RunningApp app(fs::path(home.path()), environment, true);
         ASSERT_TRUE(app.started());
+        ASSERT_NE(app.pid(), 0) << app.output();
         const std::string web = webProcessEnvironment(app.pid());
         ASSERT_FALSE(web.empty()) << app.output();
         if (*chosen) {
