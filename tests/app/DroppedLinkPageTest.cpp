@@ -91,6 +91,8 @@ TEST_F(WebWindowTest, DroppedLinksNeitherRunNorOpenInOurPage) {
         scene.expectOursUntouched();
     }
     EXPECT_EQ(eval(scene.view(), "JSON.stringify(window.drops)"), "\"[true,true]\"");
+    eval(scene.view(), "document.body.textContent = location.href + ' (' + document.title + '): "
+                       "drops taken ' + JSON.stringify(window.drops); 0");
     screenshot(scene.view(), "dropped-links-refused");
 }
 
