@@ -35,6 +35,8 @@ pkg_check_modules(PANGOCAIRO REQUIRED IMPORTED_TARGET pangocairo)
 pkg_check_modules(GTK REQUIRED IMPORTED_TARGET gtk+-3.0)
 pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
 pkg_check_modules(JSC REQUIRED IMPORTED_TARGET javascriptcoregtk-4.1)
+# Which GL renderer the browser engine would paint with.
+pkg_check_modules(EGL REQUIRED IMPORTED_TARGET egl)
 pkg_check_modules(IMOBILEDEVICE REQUIRED IMPORTED_TARGET libimobiledevice-1.0>=1.3)
 pkg_check_modules(USBMUXD REQUIRED IMPORTED_TARGET libusbmuxd-2.0>=2.0)
 if(ORVANDEL_TESTS OR ORVANDEL_BENCHMARKS)

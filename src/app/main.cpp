@@ -27,11 +27,15 @@
 #include "platform/gtk/Application.h"
 #include "platform/gtk/Window.h"
 #include "platform/music/LibraryAccess.h"
+#include "platform/webkit/SoftwarePainting.h"
 #include "shell/KolvexAppDelegate.h"
 
 int main(int argc, char** argv) {
     // A device that hangs up in the middle of a TLS write must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
+    // Before any thread reads the environment, and before the first view starts its web
+    // process, which takes the setting with it.
+    webkit::SoftwarePainting::chooseBeforeFirstView();
     const std::vector<std::string> arguments(argv, argv + argc);
     if (!gtk::Application::initialize(argc, argv)) {
         foundation::printToConsole("orvandel: cannot open a display (set DISPLAY, or run under xvfb-run)\n");

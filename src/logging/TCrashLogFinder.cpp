@@ -44,11 +44,15 @@ std::string TCrashLogFinder::applicationName() {
     return name;
 }
 
+std::string TCrashLogFinder::ownCrashFolder() {
+    return foundation::Paths::stateHome() + "/Orvandel/DiagnosticReports";
+}
+
 std::vector<TCrashLogFinder::ReportFolders> TCrashLogFinder::defaultReportFolders() {
     const std::string own = foundation::Paths::stateHome() + "/Orvandel";
     return {
         {"/var/crash", "", ""},
-        {own + "/DiagnosticReports", own + "/CrashReporter",
+        {ownCrashFolder(), own + "/CrashReporter",
          own + "/HangReporter/" + applicationName()},
     };
 }

@@ -23,6 +23,8 @@ public:
     // <state folder>/Orvandel/DiagnosticReports (else .../CrashReporter) and
     // <state folder>/Orvandel/HangReporter/<application name>.
     static std::vector<ReportFolders> defaultReportFolders();
+    // The user's own crash folder, where the application records its own reports.
+    static std::string ownCrashFolder();
 
     // Per place in order: its crash reports, then its hang reports, each in walking order.
     // A crash report is a "*.crash" file whose path below the folder begins with the

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -181,6 +182,11 @@ public:
     RunningApp& operator=(const RunningApp&) = delete;
 
     bool started() const { return app_ != nullptr; }
+    // 0 once it has ended.
+    pid_t pid() const {
+        const char* id = app_ ? g_subprocess_get_identifier(app_) : nullptr;
+        return id ? pid_t(std::stol(id)) : 0;
+    }
     // Waits until a line of its output holds `text` (false at its end).
     bool readUntil(const std::string& text) {
         std::unique_lock lock(mutex_);
@@ -230,6 +236,81 @@ TEST(ApplicationProcess, QuitsInOrderOnSigtermAndSigintKeepingItsLogAndFolders) 
         EXPECT_TRUE(fs::exists(root / "data/Orvandel/WebKit"));
         EXPECT_FALSE(fs::exists(root / "data/orvandel"));
         EXPECT_FALSE(fs::exists(root / "cache/orvandel"));
+    }
+}
+
+// The parent of a process, from /proc; 0 when it is gone.
+pid_t parentOf(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream rest(line.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    return parent;
+}
+
+// The environment of the first web content process below `ancestor` (NUL-separated
+// "NAME=value" entries), waiting until there is one; empty when none came.
+std::string webProcessEnvironment(pid_t ancestor) {
+    std::string found;
+    testsupport::runMainLoopUntil(
+        [&] {
+            // Processes come and go while the list is read.
+            std::error_code error;
+            for (fs::directory_iterator it("/proc", error), end; !error && it != end;
+                 it.increment(error)) {
+                const auto& entry = *it;
+                const std::string name = entry.path().filename();
+                if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+                if (contentsOf(entry.path() / "cmdline").find("WebKitWebProcess") == std::string::npos)
+                    continue;
+                pid_t up = pid_t(std::stol(name));
+                while (up > 1 && up != ancestor) up = parentOf(up);
+                if (up != ancestor) continue;
+                found = contentsOf(entry.path() / "environ");
+                if (!found.empty()) return true;
+            }
+            return false;
+        },
+        std::chrono::seconds(30));
+    return found;
+}
+
+bool holds(const std::string& environment, const std::string& entry) {
+    return ("\0" + environment).find("\0" + entry + "\0") != std::string::npos;
+}
+
+// The program chooses where the browser engine paints before its first view: its web process
+// starts with software GL painting on the CPU (the test's display has no GPU), and with the
+// person's own value when they set one.
+TEST(ApplicationProcess, ItsWebProcessPaintsOnTheCpuWithSoftwareGlUnlessThePersonChose) {
+    const std::string variable = "WEBKIT_SKIA_ENABLE_CPU_RENDERING";
+    bool renderNode = false;
+    if (fs::exists("/dev/dri")) {
+        for (const auto& node : fs::directory_iterator("/dev/dri"))
+            renderNode = renderNode || node.path().filename().string().rfind("renderD", 0) == 0;
+    }
+    for (const char* chosen : {"", "0"}) {
+        SCOPED_TRACE(chosen);
+        if (!*chosen && std::getenv(variable.c_str())) continue;  // the test's own value goes on
+        foundationtest::ScratchFolder home;
+        Environment environment;
+        if (*chosen) environment.push_back({variable.c_str(), chosen});
+        RunningApp app(fs::path(home.path()), environment, true);
+        ASSERT_TRUE(app.started());
+        ASSERT_NE(app.pid(), 0) << app.output();
+        const std::string web = webProcessEnvironment(app.pid());
+        ASSERT_FALSE(web.empty()) << app.output();
+        if (*chosen) {
+            EXPECT_TRUE(holds(web, variable + "=" + chosen));
+        } else if (!renderNode) {
+            EXPECT_TRUE(holds(web, variable + "=1"));
+        }
+        EXPECT_EQ(app.quitWith(SIGTERM), 0) << app.output();
     }
 }
 

@@ -231,6 +231,26 @@ TEST_F(SchemeRoutingTest, ThePageAViewShowsDecidesWithoutAnOrigin) {
     EXPECT_EQ(statusFor(fetch, "http://127.0.0.1:8080/"), 403);
 }
 
+// An answer of "/fetch" (a file of the person's) shown as a page is not one of ours, though
+// its address is of our scheme: it reads nothing through "/fetch". The path is matched as
+// the routing matches it.
+TEST_F(SchemeRoutingTest, AFetchAnswerShownAsAPageIsNotOurs) {
+    const char* fetch = "myapp://x/fetch?action=nothing";
+    for (const char* page : {"myapp://x/fetch?action=localfile&path=/tmp/page.html", "myapp://x/fetch",
+                             "myapp://x/ajax"}) {
+        EXPECT_FALSE(content::PageOrigins::isOwnPage(page)) << page;
+        auto task = std::make_shared<RecordingTask>(fetch);
+        task->mutableRequest().pageURL = page;
+        handler.startURLSchemeTask(task);
+        ASSERT_TRUE(task->waitForFinish());
+        EXPECT_EQ(task->status(), 403) << page;
+    }
+    for (const char* page : {"myapp://x", "myapp://x/", "myapp://x/index.html", "myapp://x/fetch/",
+                             "myapp://x/FETCH", "myapp://x/window.html?fetch"}) {
+        EXPECT_TRUE(content::PageOrigins::isOwnPage(page)) << page;
+    }
+}
+
 TEST_F(SchemeRoutingTest, UnclaimedPathsAreNotFoundWithoutBody) {
     for (const char* url : {"myapp://x/fetch/", "myapp://x/FETCH", "myapp://x/INDEX.HTML",
                             "myapp://x/missing.html", "myapp://x/css/"}) {

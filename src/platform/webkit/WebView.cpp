@@ -182,6 +182,10 @@ bool WebView::takeHostLoad(const std::string& uri) {
     return true;
 }
 
+void WebView::reload() {
+    webkit_web_view_reload(view_);
+}
+
 std::string WebView::uri() const {
     const char* uri = webkit_web_view_get_uri(view_);
     return uri ? uri : "";
@@ -212,6 +216,8 @@ void WebView::connectSignals() {
                      G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
                                     WebKitPolicyDecisionType type, gpointer data) -> gboolean {
                          auto* self = static_cast<WebView*>(data);
+                         if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
+                             return self->decideResponse(decision);
                          if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
                              type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
                              return FALSE;
@@ -239,9 +245,20 @@ void WebView::connectSignals() {
                      this);
     g_signal_connect(
         view_, "web-process-terminated",
-        G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+        G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
             auto* self = static_cast<WebView*>(data);
-            if (self->onWebProcessTerminated) self->onWebProcessTerminated();
+            if (!self->onWebProcessTerminated) return;
+            switch (reason) {
+                case WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT:
+                    self->onWebProcessTerminated(TerminationReason::ExceededMemoryLimit);
+                    return;
+                case WEBKIT_WEB_PROCESS_TERMINATED_BY_API:
+                    self->onWebProcessTerminated(TerminationReason::EndedByApplication);
+                    return;
+                case WEBKIT_WEB_PROCESS_CRASHED:
+                    break;
+            }
+            self->onWebProcessTerminated(TerminationReason::Crashed);
         }),
         this);
     g_signal_connect(view_, "create",
@@ -301,6 +318,17 @@ void WebView::connectSignals() {
                          if (self->onCloseRequested) self->onCloseRequested();
                      }),
                      this);
+}
+
+int WebView::decideResponse(WebKitPolicyDecision* decision) {
+    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    if (!acceptsMainFramePage || !webkit_response_policy_decision_is_main_frame_main_resource(response))
+        return FALSE;
+    WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
+    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    if (acceptsMainFramePage(uri ? uri : "")) return FALSE;
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
 }
 
 void WebView::addUserScript(const std::string& source) {

@@ -121,6 +121,8 @@ public:
     void loadRequest(const std::string& uri,
                      const std::vector<std::pair<std::string, std::string>>& headers);
     std::string uri() const;
+    // Loads the view's page again (a web process that ended is started afresh).
+    void reload();
     // The address of the document the view shows: it changes when a load commits, not when
     // it starts, so it names the page whose scripts run now. Empty before the first page.
     const std::string& committedURI() const { return committedUri_; }
@@ -133,8 +135,13 @@ public:
     // Navigations of the page's frames; no handler allows them all.
     std::function<void(const std::string& uri, std::shared_ptr<NavigationDecision>)> onNavigation;
     std::function<void(const std::string& title)> onTitleChanged;
-    // The web process ended (crashed or was killed): scripts will not answer.
-    std::function<void()> onWebProcessTerminated;
+    // Why a web process ended.
+    enum class TerminationReason { Crashed, ExceededMemoryLimit, EndedByApplication };
+    // The web process ended: scripts will not answer until the page is loaded again.
+    std::function<void(TerminationReason)> onWebProcessTerminated;
+    // The main frame's answer for the address is about to become the shown page; false
+    // refuses it (the page shown so far stays). No handler takes them all.
+    std::function<bool(const std::string& uri)> acceptsMainFramePage;
     // The page asks for a new window for the URI; answers the view to show it in, or null
     // when no view of WebKit's should open (the host may open a window of its own).
     std::function<WebKitWebView*(const std::string& uri)> onCreateWindow;
@@ -156,6 +163,8 @@ public:
 
 private:
     void connectSignals();
+    // A main-frame answer about to become the page: handled (TRUE) when refused.
+    int decideResponse(WebKitPolicyDecision* decision);
 
     // Notes a load of the host's own, so that its navigation is known as the host's.
     void rememberHostLoad();

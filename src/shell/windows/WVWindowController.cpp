@@ -18,6 +18,7 @@
 #include "shell/windows/BorderlessWindow.h"
 #include "shell/windows/ModalView.h"
 #include "shell/windows/WebKitSchemeTask.h"
+#include "shell/windows/WebProcessRecovery.h"
 #include "shell/windows/WebviewDelegate.h"
 
 namespace {
@@ -120,11 +121,13 @@ void WVWindowController::initWebviewWithConfiguration(WebKitWebView* webconfig) 
     _webview->onTitleChanged = [weak](const std::string& title) {
         if (auto self = weak.lock()) self->window_->setTitle(title);
     };
-    _webview->onWebProcessTerminated = [weak] {
+    recovery_ = std::make_unique<WebProcessRecovery>(window_, _webview);
+    _webview->onWebProcessTerminated = [weak](webkit::WebView::TerminationReason reason) {
         auto self = weak.lock();
         if (!self) return;
-        self->webProcessGone_ = true;
+        // A closing script waited for now never answers.
         if (self->endClosingWait_) self->endClosingWait_();
+        if (self->recovery_) self->recovery_->webProcessEnded(reason);
     };
     _webview->onCreateWindow = [weak](const std::string& uri) -> WebKitWebView* {
         auto self = weak.lock();
@@ -259,7 +262,7 @@ void WVWindowController::leaveModal(gtk::Window& opener) {
 }
 
 bool WVWindowController::runClosingScript(const char* script, bool whilePanelShows) {
-    if (!_webview || webProcessGone_) return true;
+    if (!_webview || pageIsGone()) return true;
     struct Wait {
         GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
         std::optional<webkit::ScriptResult> result;
@@ -294,7 +297,7 @@ bool WVWindowController::runClosingScript(const char* script, bool whilePanelSho
         },
         timerWait, [](gpointer data) { delete static_cast<std::shared_ptr<Wait>*>(data); });
     // The loop serves other windows and the bridge while this page answers.
-    if (!wait->result && !webProcessGone_) g_main_loop_run(wait->loop);
+    if (!wait->result && !pageIsGone()) g_main_loop_run(wait->loop);
     endClosingWait_ = nullptr;
     if (!wait->timerDone) g_source_remove(timer);
     g_main_loop_unref(wait->loop);
@@ -336,8 +339,13 @@ void WVWindowController::windowWillClose() {
     cleanup();
 }
 
+bool WVWindowController::pageIsGone() const {
+    return recovery_ && recovery_->showsEnd();
+}
+
 void WVWindowController::cleanup() {
     _wkbridge.reset();
+    recovery_.reset();
     if (_webview) {
         _webview->onCreateWindow = nullptr;
         _webview->onTitleChanged = nullptr;

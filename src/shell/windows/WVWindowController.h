@@ -24,6 +24,7 @@ struct URLRequest;
 class WVPluginBase;
 class WebviewDelegate;
 class BorderlessWindow;
+class WebProcessRecovery;
 
 // One web window: the window, the browser view filling it, the bridge and one instance of
 // every page plugin. It carries the close protocol between the window and its page (the
@@ -115,7 +116,9 @@ private:
     bool _showSheet = false;
     bool _confirmUnload = false;
     bool _finalized = false;
-    bool webProcessGone_ = false;
+    // Whether the page's web process ended for good (the window says so instead).
+    bool pageIsGone() const;
+    std::unique_ptr<WebProcessRecovery> recovery_;
     std::function<void()> endClosingWait_;  // set while a closing script is waited for
     std::weak_ptr<gtk::Window> _sheetHostWindow;
     WVWindowControllerDelegate* _wvdelegate = nullptr;

@@ -4,6 +4,7 @@
 
 #include "content/PageOrigins.h"
 #include "data/helpers/NSURLQueryParameters.h"
+#include "foundation/Json.h"
 #include "logging/LogCall.h"
 #include "platform/webkit/WebView.h"
 #include "shell/windows/AlertWebviewPanels.h"
@@ -32,6 +33,38 @@ const char* const WebviewDelegate::kWindowOpenScript = R"JS(;(function () {
   window.open = carrying;
 })();)JS";
 
+// Our pages take no dropped link or text: WebKit would open a dropped address in the page
+// (a "javascript:" one runs there, with "/fetch" and the bridge, and never passes the
+// navigation policy). Files still reach a file input. A frame of any page inside one of ours
+// is guarded as well.
+const char* const WebviewDelegate::kDropGuardScript = R"JS(;(function (developmentOrigin) {
+  var origins = location.ancestorOrigins ? Array.prototype.slice.call(location.ancestorOrigins) : [];
+  var top = origins.length ? origins[origins.length - 1] : location.origin;
+  if (!/^myapp:/.test(top) && !(developmentOrigin && top === developmentOrigin)) return;
+  var takesFiles = function (target) {
+    return !!target && target.tagName === 'INPUT' && String(target.type).toLowerCase() === 'file';
+  };
+  // Every drag is the page's to answer, so that its drop comes here and is swallowed; only
+  // a file input takes what is dropped on it as WebKit gives it. (What a drag carries is
+  // unreadable until it is dropped, and a file's address looks like any other link.)
+  var hover = function (event) {
+    if (takesFiles(event.target)) return;
+    event.preventDefault();
+    if (event.dataTransfer) event.dataTransfer.dropEffect = 'copy';
+  };
+  window.addEventListener('dragenter', hover, true);
+  window.addEventListener('dragover', hover, true);
+  window.addEventListener('drop', function (event) {
+    if (!takesFiles(event.target)) event.preventDefault();
+  }, true);
+}))JS";
+
+std::string WebviewDelegate::dropGuardScript() {
+    const std::string origin = content::PageOrigins::developmentOrigin();
+    return std::string(kDropGuardScript) + "(" +
+           foundation::json::write(foundation::Value(origin)) + ");";
+}
+
 WebviewDelegate::WebviewDelegate(std::weak_ptr<gtk::Window> window)
     : window_(std::move(window)), panels_(std::make_shared<AlertWebviewPanels>()) {}
 
@@ -42,6 +75,8 @@ GtkWindow* WebviewDelegate::gtkWindow() const {
 
 void WebviewDelegate::attachTo(webkit::WebView& view) {
     view.addUserScript(kWindowOpenScript);
+    view.addUserScript(dropGuardScript());
+    view.acceptsMainFramePage = &WebviewDelegate::acceptsMainFramePage;
     view.onScriptDialog = [this](std::shared_ptr<webkit::ScriptDialog> dialog) {
         return runScriptDialog(dialog);
     };
@@ -96,6 +131,15 @@ bool WebviewDelegate::decidePolicyForNavigationAction(
     LogWarn("Refused to leave our page for {}", uri);
     decision->cancel();
     return true;
+}
+
+bool WebviewDelegate::acceptsMainFramePage(const std::string& uri) {
+    // An answer of "/fetch" holds a file of the person's: shown as a page it would be one of
+    // ours in every other respect.
+    const auto url = foundation::Url::parse(uri);
+    if (!url || url->scheme() != "myapp" || content::PageOrigins::isOwnPage(uri)) return true;
+    LogWarn("Refused to show {} as a page", uri);
+    return false;
 }
 
 template <class... Args>

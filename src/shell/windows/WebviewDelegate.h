@@ -33,6 +33,11 @@ class WebviewDelegate : public WebViewNavigationDelegate {
 public:
     // The script that makes window.open carry its features in the URL.
     static const char* const kWindowOpenScript;
+    // The script that keeps dropped links and text out of our pages, for this process's
+    // own origins.
+    static std::string dropGuardScript();
+    // Whether the main frame may show the answer for the address: never one of "/fetch".
+    static bool acceptsMainFramePage(const std::string& uri);
 
     explicit WebviewDelegate(std::weak_ptr<gtk::Window> window);
 
@@ -57,6 +62,7 @@ public:
     bool showsPanel() const { return *panelsShowing_ > 0; }
 
 private:
+    static const char* const kDropGuardScript;
     GtkWindow* gtkWindow() const;
     // Counts the panel as showing until the returned completion wrapper has run.
     template <class... Args>

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include "FileDrop.h"
+#include "LogCapture.h"
+#include "WebWindowFixture.h"
+#include "foundation/ScratchFolder.h"
+
+using apptest::WebWindowTest;
+
+namespace {
+
+// A file of the person's, a page on the disk that reads it through "/fetch", and our page
+// (in the pack), which keeps in window.drops whether each drop it saw was taken from WebKit
+// before the page's own listener heard of it.
+class DropScene {
+public:
+    DropScene() {
+        foundationtest::writeText(secret, "the person's file");
+        foundationtest::writeText(
+            diskPage, apptest::page("fetch('/fetch?action=localfile&path=" + secret +
+                                    "').then(r => r.text()).then(t => document.title = 'R:' + t);"));
+        EXPECT_TRUE(content::StaticFileResponse::initializeWithData(
+            contenttest::makePack({contenttest::file(
+                "ours.html",
+                apptest::page(
+                    "window.drops = [];"
+                    "window.addEventListener('drop', function (e) {"
+                    " window.drops.push(e.defaultPrevented); });"))}),
+            "pelmor"));
+        controller = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(
+            {0, 0, 500, 400}, gtk::Titled | gtk::Closable | gtk::Resizable, nullptr);
+        controller->showWindow();
+        controller->loadURLString(ours);
+        WebWindowTest::waitForValue(view(), "typeof window.bridge", "\"object\"");
+    }
+    ~DropScene() { controller->window()->close(); }
+
+    webkit::WebView& view() { return *controller->webview(); }
+
+    // Drops the link onto the view until the page has seen one drop more (the window system
+    // may lose a drag on a busy machine).
+    bool drop(const std::string& link) {
+        const int before = std::stoi(WebWindowTest::eval(view(), "window.drops.length"));
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            apptest::FileDrop(link).onto(view().widget());
+            if (testsupport::runMainLoopUntil(
+                    [&] {
+                        return WebWindowTest::eval(view(), "window.drops.length") ==
+                               std::to_string(before + 1);
+                    },
+                    std::chrono::seconds(5))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The page is still ours, untouched, with the bridge and "/fetch" working: a read of its
+    // own is answered, and by then a dropped script would have had its answer too.
+    void expectOursUntouched() {
+        webkit::WebView& v = view();
+        WebWindowTest::eval(v, "window.own = null; fetch('/fetch?action=localfile&path=" + secret +
+                                   "').then(r => r.text()).then(t => window.own = t); 0");
+        WebWindowTest::waitForValue(v, "window.own", "\"the person's file\"");
+        WebWindowTest::startCall(v, "event", "wvevent",
+                                 foundation::Value::dict({{"event", "nope"},
+                                                          {"data", foundation::Value::dict({{"cmd", "x"}})}}));
+        EXPECT_FALSE(WebWindowTest::answer(v, "event")["error"].isNil());
+        EXPECT_EQ(WebWindowTest::eval(v, "location.href"), "\"" + ours + "\"");
+        EXPECT_EQ(v.committedURI(), ours);
+        EXPECT_EQ(WebWindowTest::eval(v, "document.title"), "\"test\"");
+    }
+
+    foundationtest::ScratchFolder folder;
+    const std::string secret = folder / "secret.txt";
+    const std::string diskPage = folder / "page.html";
+    const std::string ours = "myapp://x/ours.html";
+    std::shared_ptr<WVWindowController> controller;
+};
+
+// Links dragged from another window onto our page: neither a script link (which WebKit
+// would run in the page, past the navigation policy) nor a link to a "/fetch" answer that
+// holds a page does anything; the page takes each drop from WebKit and stays as it was.
+TEST_F(WebWindowTest, DroppedLinksNeitherRunNorOpenInOurPage) {
+    DropScene scene;
+    const std::string script = "javascript:fetch('/fetch?action=localfile&path=" + scene.secret +
+                               "').then(r=>r.text()).then(t=>document.title='R:'+t)";
+    const std::string fetchedPage = "myapp://x/fetch?action=localfile&path=" + scene.diskPage;
+    for (const auto& link : {script, fetchedPage}) {
+        ASSERT_TRUE(scene.drop(link)) << link;
+        scene.expectOursUntouched();
+    }
+    EXPECT_EQ(eval(scene.view(), "JSON.stringify(window.drops)"), "\"[true,true]\"");
+    eval(scene.view(), "document.body.textContent = location.href + ' (' + document.title + '): "
+                       "drops taken ' + JSON.stringify(window.drops); 0");
+    screenshot(scene.view(), "dropped-links-refused");
+}
+
+// However the main frame is sent to a "/fetch" answer that holds a page (by its own script,
+// or by the application), the page shown stays ours and keeps its bridge and "/fetch".
+TEST_F(WebWindowTest, AFetchAnswerNeverBecomesThePageShown) {
+    DropScene scene;
+    const std::string fetchedPage = "myapp://x/fetch?action=localfile&path=" + scene.diskPage;
+    apptest::LogCapture log;
+    eval(scene.view(), "location.href = '" + fetchedPage + "'; 0");
+    EXPECT_TRUE(testsupport::runMainLoopUntil(
+        [&] { return log.has("[WARN] Refused to leave our page for " + fetchedPage); }));
+    scene.expectOursUntouched();
+
+    scene.controller->loadURLString(fetchedPage);
+    EXPECT_TRUE(testsupport::runMainLoopUntil(
+        [&] { return log.has("[WARN] Refused to show " + fetchedPage + " as a page"); }));
+    scene.expectOursUntouched();
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+
+#include "LogCapture.h"
+#include "SimulatedPhoneApp.h"
+#include "WebWindowFixture.h"
+#include "foundation/ScratchFolder.h"
+#include "shell/bridge/WKWebViewScriptBridge.h"
+
+using apptest::WebWindowTest;
+
+namespace {
+
+GtkWidget* findNamed(GtkWidget* widget, const char* name) {
+    if (std::string(gtk_widget_get_name(widget)) == name) return widget;
+    if (!GTK_IS_CONTAINER(widget)) return nullptr;
+    GtkWidget* found = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* it = children; it && !found; it = it->next) found = findNamed(GTK_WIDGET(it->data), name);
+    g_list_free(children);
+    return found;
+}
+
+// With ORVANDEL_SCREENSHOTS naming a folder, the window as the window system shows it.
+void windowPicture(GtkWindow* window, const std::string& name) {
+    const char* folder = std::getenv("ORVANDEL_SCREENSHOTS");
+    if (!folder) return;
+    testsupport::drainMainLoop();
+    GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window));
+    GdkPixbuf* picture = gdk_pixbuf_get_from_window(gdk, 0, 0, gdk_window_get_width(gdk),
+                                                    gdk_window_get_height(gdk));
+    ASSERT_NE(picture, nullptr);
+    gdk_pixbuf_save(picture, (std::string(folder) + "/" + name + ".png").c_str(), "png", nullptr,
+                    nullptr);
+    g_object_unref(picture);
+}
+
+// The main window's web process ends (as when it crashes): the page comes back with its
+// bridge and the connected phone, the log says why, and About's crash report tells of it.
+// Ended once too often within a short time, the page is not loaded again and the window says
+// what happened instead.
+TEST_F(WebWindowTest, AnEndedWebProcessBringsThePageBackUntilItEndsTooOften) {
+    foundationtest::ScratchFolder scratch;
+    apptest::SimulatedPhoneApp app(scratch.path());
+    ASSERT_TRUE(app.start());
+    app.attachPhone("");
+    const std::string names = "Array.from(document.querySelectorAll('#devices > li .device-name'))"
+                              ".map(e => e.textContent).join('|')";
+    ASSERT_TRUE(waitForValue(app.view(), names, "\"Sim Phone\""));
+    apptest::LogCapture log;
+
+    for (int end = 1; end <= 2; ++end) {
+        eval(app.view(), "window.before = true; 0");
+        webkit_web_view_terminate_web_process(app.view().view());
+        // A page of its own, with the bridge up, asks the application again and shows the phone.
+        ASSERT_TRUE(waitForValue(app.view(),
+                                 "typeof window.before + ' ' + document.documentElement.dataset.bridge",
+                                 "\"undefined ready\""));
+        EXPECT_TRUE(waitForValue(app.view(), names, "\"Sim Phone\""));
+        eval(app.view(), "App.event('app', 'info').then(r => window.info = r.data.id); 0");
+        EXPECT_TRUE(waitForValue(app.view(), "typeof window.info", "\"string\""));
+    }
+    EXPECT_TRUE(log.has("[ERROR] The web process of the page myapp://x/ was ended by the application"));
+    eval(app.view(), "document.querySelector('#about [data-part=\"show-crash\"]').click(); 0");
+    EXPECT_TRUE(waitForValue(app.view(),
+                             "document.querySelector('#about [data-part=\"crash\"]').textContent"
+                             ".indexOf('the web process was ended by the application') >= 0",
+                             "true"));
+    eval(app.view(), "document.getElementById('section-about').scrollIntoView(); 0");
+    screenshot(app.view(), "web-process-ended-and-back");
+
+    auto controller = app.appDelegate->windowController();
+    GtkWidget* window = GTK_WIDGET(controller->window()->gtkWindow());
+    EXPECT_EQ(findNamed(window, "web-process-ended"), nullptr);
+    webkit_web_view_terminate_web_process(app.view().view());
+    EXPECT_TRUE(testsupport::runMainLoopUntil(
+        [&] { return log.has("[ERROR] The page myapp://x/ is not loaded again"); }));
+    GtkWidget* shown = findNamed(window, "web-process-ended");
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(gtk_widget_get_mapped(shown) || testsupport::runMainLoopUntil(
+                                                    [&] { return gtk_widget_get_mapped(shown); }));
+    windowPicture(controller->window()->gtkWindow(), "web-process-ended-too-often");
+
+    // The person asks to try again: the page is back, the notice gone.
+    GList* parts = gtk_container_get_children(GTK_CONTAINER(shown));
+    GtkWidget* button = nullptr;
+    for (GList* it = parts; it; it = it->next)
+        if (GTK_IS_BUTTON(it->data)) button = GTK_WIDGET(it->data);
+    g_list_free(parts);
+    ASSERT_NE(button, nullptr);
+    gtk_button_clicked(GTK_BUTTON(button));
+    EXPECT_EQ(findNamed(window, "web-process-ended"), nullptr);
+    EXPECT_TRUE(waitForValue(app.view(), names, "\"Sim Phone\""));
+}
+
+}  // namespace
