@@ -239,11 +239,21 @@ TEST(ApplicationProcess, QuitsInOrderOnSigtermAndSigintKeepingItsLogAndFolders) 
     }
 }
 
+// A file of /proc; empty when its process went while it was read (a stream would throw).
+std::string procText(const fs::path& file) {
+    std::string text;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, std::size_t(got));
+    ::close(fd);
+    return got < 0 ? std::string() : text;
+}
+
 // The parent of a process, from /proc; 0 when it is gone.
 pid_t parentOf(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
+    const std::string line = procText("/proc/" + std::to_string(pid) + "/stat");
     const auto close = line.rfind(')');
     if (close == std::string::npos) return 0;
     std::istringstream rest(line.substr(close + 2));
@@ -266,12 +276,12 @@ std::string webProcessEnvironment(pid_t ancestor) {
                 const auto& entry = *it;
                 const std::string name = entry.path().filename();
                 if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-                if (contentsOf(entry.path() / "cmdline").find("WebKitWebProcess") == std::string::npos)
+                if (procText(entry.path() / "cmdline").find("WebKitWebProcess") == std::string::npos)
                     continue;
                 pid_t up = pid_t(std::stol(name));
                 while (up > 1 && up != ancestor) up = parentOf(up);
                 if (up != ancestor) continue;
-                found = contentsOf(entry.path() / "environ");
+                found = procText(entry.path() / "environ");
                 if (!found.empty()) return true;
             }
             return false;

@@ -147,12 +147,18 @@ TEST_F(ServiceLogLines, FailedSendsAndBadDescriptorsAreErrors) {
 // A wait the system refuses outright (here: more descriptors than the process may have)
 // fails with the system's words.
 TEST_F(ServiceLogLines, AWaitTheSystemRefusesFailsWithItsReason) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The undefined-behaviour checker opens a pipe to check an object's type, which the
+    // lowered limit refuses: it would report every object as of no type.
+    GTEST_SKIP() << "the sanitizers' own checks need descriptors while none may be opened";
+#endif
+    const int fd = pair.peer;
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     rlimit none = saved;
     none.rlim_cur = 0;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
-    const int result = socket_check_fd(pair.peer, FDM_READ, 100);
+    const int result = socket_check_fd(fd, FDM_READ, 100);
     const int failure = errno;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
     EXPECT_EQ(result, -1);
