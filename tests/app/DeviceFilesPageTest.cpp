@@ -36,6 +36,7 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
     }
 
     apptest::SimulatedPhoneApp app(scratch.path());
+    app.frame = {0, 0, 1100, 720};  // the main window's own first size
     ASSERT_TRUE(app.start());
     auto& view = app.view();
     auto phone = app.attachPhone(media);
@@ -51,6 +52,10 @@ TEST_F(WebWindowTest, DeviceFilesSectionBrowsesReadsAndChangesTheDevicesFolders)
     waitForValue(view, rows, "\"folder:iTunes\"");
     click("#device-files tr[data-name='iTunes']");
     waitForValue(view, rows, "\"file:Library.sqlitedb|file:Ringtones.plist\"");
+    // The open folder's path is shown whole, however narrow its box.
+    EXPECT_EQ(eval(view, "(p => p.textContent + ':' + (p.scrollWidth <= p.clientWidth))"
+                         "(document.querySelector('#device-files .files-path'))"),
+              "\"/iTunes_Control/iTunes:true\"");
     waitForValue(view, "document.querySelector('#device-files tr[data-name=\"Ringtones.plist\"] .files-size').textContent",
                  "\"" + std::to_string(fs::file_size(media + "/iTunes_Control/iTunes/Ringtones.plist")) + " bytes\"");
 

@@ -62,6 +62,8 @@ TEST_F(WebWindowTest, HttpSectionShowsTheAnswerOfALocalServer) {
     // A connection that could not be made says to where and why.
     EXPECT_EQ(eval(*view, "document.getElementById('http-status').textContent"),
               "\"Could not connect to 127.0.0.1: Connection refused\"");
+    // No body, no empty box for one.
+    EXPECT_EQ(eval(*view, "document.getElementById('http-body').offsetHeight"), "0");
     screenshot(*view, "http-section-refused");
 
     ask(server.url("/text"), "GET");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
@@ -116,6 +117,16 @@ TEST_F(TextViewPage, ComputerTextFilesRoundTrip) {
     ASSERT_TRUE(waitForValue(view, "document.querySelector('#computer-files .text-status').textContent",
                              "\"The file is not plain text and is not opened here.\""));
     EXPECT_EQ(eval(view, "document.querySelector('#computer-files .text-area').disabled"), "true");
+
+    // A file far too large is refused in words, without being read whole.
+    std::ofstream(folder + "/huge.log").close();
+    fs::resize_file(folder + "/huge.log", std::uintmax_t(300) << 20);
+    eval(view, "App.computerFiles.open(" + quoted(folder) + "); true");
+    ASSERT_TRUE(waitForValue(view, "!!document.querySelector(" + quoted("#computer-files li[data-path=" + quoted(folder + "/huge.log") + "]") + ")", "true"));
+    click(view, "#computer-files li[data-path=" + quoted(folder + "/huge.log") + "]");
+    click(view, "#computer-files .cf-edit");
+    ASSERT_TRUE(waitForValue(view, "document.querySelector('#computer-files .text-status').textContent",
+                             "\"The file is too large to open as text.\""));
 }
 
 }  // namespace

@@ -126,7 +126,7 @@ TEST_F(WebWindowTest, AnUnpairedPhoneIsPairedFromThePageAndItsLibraryTellsWhatIt
     const std::string playlists = "Array.from(document.querySelectorAll('#device-media .media-playlists li'))"
                                   ".map(e => e.firstChild.textContent.trim()).join('|')";
     EXPECT_TRUE(waitForValue(view, playlists,
-                             "\"Library (3)|Music (1)|Movies (1)|Ringtons (0)|Podcasts (1)|Genius (0)|Smart (1)|Road (2)\""));
+                             "\"Library (3)|Music (1)|Movies (1)|Ringtones (0)|Podcasts (1)|Genius (0)|Smart (1)|Road (2)\""));
     EXPECT_EQ(eval(view, "document.querySelectorAll('#device-media tbody tr').length"), "3");
     EXPECT_TRUE(waitForValue(view, text("#devices .device-status"), "\"3 tracks, matched with the music library\""));
     screenshot(view, "phone-library-counts");

@@ -119,8 +119,8 @@
     // The computer's side of the text view: no rename here, so the file is written again
     // once its saved copy is whole.
     var textSide = {
-        read: function (path) {
-            return App.call('fs', { cmd: 'readfile', path: path, offset: 0, length: -1 })
+        read: function (path, length) {
+            return App.call('fs', { cmd: 'readfile', path: path, offset: 0, length: length })
                 .then(function (reply) { return reply.data.bytes; });
         },
         write: function (path, bytes) { return App.call('fs', { cmd: 'writefile', path: path, bytes: bytes }); },

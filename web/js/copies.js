@@ -32,6 +32,12 @@
     function show(className, text) { part('.copies-message').replaceChildren(element('p', className, text)); }
     function showError(error) { show('error', error.message || String(error)); }
 
+    // A finished copy's bar would read as the next action's.
+    function clearFinished() {
+        var running = part('.copies-running');
+        if (running.querySelector('.copies-row[data-finished]')) running.replaceChildren();
+    }
+
     function computerFile() {
         return part('.copies-computer').value || (App.computerFiles ? App.computerFiles.selected() : '');
     }
@@ -109,6 +115,7 @@
                 stop.disabled = true;
                 return false;
             }).then(function (copied) {
+                row.dataset.finished = 'yes';
                 if (copied && cmd === 'device-upload') settleUpload(to, whole);
                 return copied;
             });
@@ -127,6 +134,7 @@
     }
 
     function download(record) {
+        clearFinished();
         record = record || (App.deviceFiles && App.deviceFiles.picked());
         if (!device()) return showError('Choose a device in the device files section first.');
         if (!record) return showError('Pick a file in the device files list first.');
@@ -142,6 +150,7 @@
     }
 
     function upload() {
+        clearFinished();
         var from = computerFile();
         if (!device()) return showError('Choose a device in the device files section first.');
         if (!from) return showError('Choose a computer file to copy, or type its path.');
@@ -155,6 +164,7 @@
     }
 
     function installRingtone() {
+        clearFinished();
         var source = computerFile();
         if (!device()) return showError('Choose a device in the device files section first.');
         if (!/\.m4r$/i.test(source)) return showError('Choose an .m4r file to install as a ringtone.');

@@ -275,8 +275,8 @@
     // copy is renamed over the file.
     function textSide(udid) {
         return {
-            read: function (path) {
-                return mdfsOn(udid, 'device-readfile', path, { offset: 0, length: -1 })
+            read: function (path, length) {
+                return mdfsOn(udid, 'device-readfile', path, { offset: 0, length: length })
                     .then(function (reply) { return reply.data.bytes; });
             },
             write: function (path, bytes) { return mdfsOn(udid, 'device-writefile', path, { bytes: bytes }); },

@@ -275,6 +275,12 @@
         return tracks.filter(kind).map(function (track) { return String(track.pid); });
     }
 
+    // The device's own ringtones playlist comes misspelt ("Ringtons"); the page names it right.
+    function shownName(playlist) {
+        if (String(playlist.pid) === '0' && Number(playlist.type) === 7) return 'Ringtones';
+        return playlist.name || 'Playlist';
+    }
+
     // `tracks` are the load's records once they are known; until then the common playlists
     // show no count.
     function showPlaylists(panel, id, tracks) {
@@ -291,7 +297,8 @@
                 var counted = tracks || String(playlist.pid) !== '0' || !KIND_OF[playlist.type];
                 var item = document.createElement('li');
                 item.setAttribute('data-playlist', playlist.name || '');
-                item.textContent = (playlist.name || 'Playlist') + (counted ? ' (' + members.length + ') ' : ' ');
+                var name = shownName(playlist);
+                item.textContent = name + (counted ? ' (' + members.length + ') ' : ' ');
                 var send = document.createElement('button');
                 send.type = 'button';
                 send.className = 'media-send-playlist';
@@ -301,7 +308,7 @@
                         return panel.querySelector('tbody [data-track="' + CSS.escape(pid) + '"]');
                     }).filter(Boolean);
                     if (!rows.length) return showError(panel, 'None of the playlist\'s tracks is listed yet.');
-                    exportTracks(panel, rows, playlist.name);
+                    exportTracks(panel, rows, name);
                 });
                 item.appendChild(send);
                 list.appendChild(item);

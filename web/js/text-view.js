@@ -1,7 +1,8 @@
 // A small text view that device files and computer files share: opens a text file through
 // the section's own read command, and saves it back without ever leaving a half-written
 // file in its place. A section hands it the file's path and its commands:
-//   App.textView(into, path, { read(path) -> base64, write(path, base64),
+//   App.textView(into, path, { read(path, length) -> base64 (at most length bytes),
+//                              write(path, base64),
 //                              replace(from, to), remove(path), sibling(path) -> free path,
 //                              saved(path), optional: told once the file is saved })
 // `replace` moves a saved copy over the file; a side without it removes the file and writes
@@ -65,7 +66,8 @@
             status.className = 'text-status' + (isError ? ' error' : '');
         }
 
-        side.read(path).then(function (base64) {
+        // One byte past the limit tells a file too large without reading it whole.
+        side.read(path, LIMIT + 1).then(function (base64) {
             var bytes = bytesOf(base64);
             if (bytes.length > LIMIT) return show('The file is too large to open as text.', true);
             var read = textOf(bytes);

@@ -1,6 +1,7 @@
 #include "simdevice/SimDevice.h"
 
 #include <array>
+#include <cctype>
 #include <ctime>
 #include <string_view>
 
@@ -28,7 +29,12 @@ bool isPublic(std::string_view key) {
 
 SimDevice::SimDevice(SimDeviceConfig config) : config_(std::move(config)) {
     const std::string& pem = devicePublicKeyPem();
-    const std::string serial = "SIM" + config_.udid.substr(0, 9);
+    // Letters and digits only, as a phone's: the UDID's dashes left out.
+    std::string serial = "SIM";
+    for (const char c : config_.udid) {
+        if (serial.size() == 12) break;
+        if (std::isalnum(static_cast<unsigned char>(c))) serial += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
     const double now = static_cast<double>(std::time(nullptr));
     // What an iPhone 11 answers, less the keys nothing here reads.
     domains_[""] = Value::dict({
