@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include "platform/gtk/WidgetStyle.h"
+
 namespace {
 constexpr const char* kMarker = "orvandel-modal-view";
 }
@@ -12,12 +14,7 @@ GtkWidget* ModalView::create() {
     gtk_widget_set_hexpand(cover, TRUE);
     gtk_widget_set_vexpand(cover, TRUE);
     gtk_event_box_set_above_child(GTK_EVENT_BOX(cover), TRUE);
-    GtkCssProvider* css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(
-        css, "#orvandel-modal-view { background-color: rgba(204, 204, 204, 0.5); }", -1, nullptr);
-    gtk_style_context_add_provider(gtk_widget_get_style_context(cover), GTK_STYLE_PROVIDER(css),
-                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(css);
+    gtk::applyStyle(cover, "#orvandel-modal-view { background-color: rgba(204, 204, 204, 0.5); }");
     auto swallow = +[](GtkWidget*, GdkEvent*, gpointer) -> gboolean { return TRUE; };
     g_signal_connect(cover, "button-press-event", G_CALLBACK(swallow), nullptr);
     g_signal_connect(cover, "button-release-event", G_CALLBACK(swallow), nullptr);

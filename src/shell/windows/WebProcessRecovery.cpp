@@ -6,6 +6,7 @@
 
 #include "logging/LogCall.h"
 #include "logging/TCrashLogFinder.h"
+#include "platform/gtk/WidgetStyle.h"
 #include "shell/windows/WebProcessReport.h"
 
 using TerminationReason = webkit::WebView::TerminationReason;
@@ -67,12 +68,7 @@ void WebProcessRecovery::showEnd(TerminationReason reason) {
     gtk_widget_set_halign(panel_, GTK_ALIGN_FILL);
     gtk_widget_set_valign(panel_, GTK_ALIGN_FILL);
     // Over the blank view, opaque, so that nothing of a broken page shows through.
-    GtkCssProvider* css = gtk_css_provider_new();
-    gtk_css_provider_load_from_data(
-        css, "#web-process-ended { background-color: #f6f6f6; padding: 48px; }", -1, nullptr);
-    gtk_style_context_add_provider(gtk_widget_get_style_context(panel_), GTK_STYLE_PROVIDER(css),
-                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(css);
+    gtk::applyStyle(panel_, "#web-process-ended { background-color: #f6f6f6; padding: 48px; }");
 
     GtkWidget* label = gtk_label_new(endMessage(reason).c_str());
     gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
