@@ -72,10 +72,14 @@ protected:
                  "})().catch(e => window.streamed = String(e)); true");
     }
     std::string streamed() {
+        // A page busy with a gibibyte on a loaded machine may take long to answer at all.
         const std::string script = "JSON.stringify(window.streamed)";
-        testsupport::runMainLoopUntil([&] { return eval(*view, script) != "\"null\""; },
-                                      std::chrono::seconds(100));
-        return foundation::json::read(eval(*view, script)).value_or(foundation::Value()).stringOr();
+        const auto wait = std::chrono::seconds(100);
+        testsupport::runMainLoopUntil([&] { return eval(*view, script, wait) != "\"null\""; },
+                                      wait);
+        return foundation::json::read(eval(*view, script, wait))
+            .value_or(foundation::Value())
+            .stringOr();
     }
 
     foundationtest::ScratchFolder scratch;

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <functional>
 #include <thread>
@@ -125,13 +128,17 @@ protected:
 
 public:
     // The value of a script as JSON text, waiting for it on the main loop.
-    static std::string eval(webkit::WebView& view, const std::string& script) {
-        std::optional<webkit::ScriptResult> result;
-        view.evaluateJavascript(script, [&](webkit::ScriptResult r) { result = std::move(r); });
-        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return result.has_value(); }));
-        if (!result || !result->json)
-            return "error: " + result.value_or(webkit::ScriptResult{}).error.value_or("");
-        return *result->json;
+    // The answer is kept by the callback itself: one that comes after the wait gave up
+    // finds it still there.
+    static std::string eval(webkit::WebView& view, const std::string& script,
+                            std::chrono::seconds wait = std::chrono::seconds(30)) {
+        auto result = std::make_shared<std::optional<webkit::ScriptResult>>();
+        view.evaluateJavascript(script,
+                                [result](webkit::ScriptResult r) { *result = std::move(r); });
+        EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return result->has_value(); }, wait));
+        if (!*result || !(*result)->json)
+            return "error: " + result->value_or(webkit::ScriptResult{}).error.value_or("");
+        return *(*result)->json;
     }
 
     // With ORVANDEL_SCREENSHOTS naming a folder, the whole page as the browser view draws it
