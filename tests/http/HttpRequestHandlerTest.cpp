@@ -74,6 +74,8 @@ protected:
             return answer;
         }
         if (r.target == "/big") return ScriptedAnswer::ok(std::string(2000000, 'b'));
+        if (r.target == "/broken-gzip")
+            return ScriptedAnswer::ok("not gzip at all", "Content-Encoding: gzip\r\n");
         if (r.target == "/small") return ScriptedAnswer::ok(std::string(2500, 's'));
         return ScriptedAnswer::ok("hello", "Content-Type: text/plain; charset=utf-8\r\n");
     }};
@@ -158,6 +160,11 @@ TEST_F(HttpRequestHandlerTest, ARequestThatWasMadeAnswersTrueAndTellsItsFailureB
          Value::dict({{"result", true},
                       {"data", Value::dict({{"status", 0}, {"text", ""}})},
                       {"error", "Could not connect to 127.0.0.1: Connection refused"}})},
+        {"a compressed body that does not inflate, as bytes",
+         Value::dict({{"url", server.url("/broken-gzip")}, {"responseType", "bytes"}}),
+         Value::dict({{"result", true},
+                      {"data", Value::dict({{"status", 200}, {"data", ""}, {"length", 0}})},
+                      {"error", "The response body could not be read."}})},
         {"refused connection, as bytes",
          Value::dict({{"url", "http://127.0.0.1:1/"}, {"responseType", "bytes"}}),
          Value::dict({{"result", true},

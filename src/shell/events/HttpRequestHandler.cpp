@@ -101,22 +101,26 @@ void HttpRequestHandler::handleRequestEventPluginCallback(
     }
 
     http->startSynchronous();
-    const auto error = http->errorDescription();
     int status = http->responseStatusCode();
     Value answer = Value::dict({{"status", status}});
     // From 201 up the answer carries the status line; the body is not returned.
     if (status > 200) {
         answer.set("message", http->responseStatusMessage().value_or(""));
-        return reply(success(std::move(answer), error));
+        return reply(success(std::move(answer), http->errorDescription()));
     }
     if (asText) {
         answer.set("text", http->responseString().value_or(""));
-        return reply(success(std::move(answer), error));
+        return reply(success(std::move(answer), http->errorDescription()));
     }
     // No answer at all (status 0) has an empty body.
     auto bytes =
         status == 0 ? std::optional<foundation::Data>(foundation::Data()) : http->responseData();
-    if (!bytes) return reply(failure("The response body could not be read."));
+    auto error = http->errorDescription();
+    if (!bytes) {
+        // The request was answered: its status stands, with an empty body and the reason.
+        bytes.emplace();
+        if (!error) error = "The response body could not be read.";
+    }
     answer.set("length", static_cast<std::uint64_t>(bytes->size()));
     if (!reader) {
         answer.set("data", foundation::base64::encode(*bytes));
