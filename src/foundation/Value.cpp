@@ -14,9 +14,11 @@ bool sameDouble(double a, double b) {
     return a == b || (std::isnan(a) && std::isnan(b));
 }
 
+// Never destroyed: jobs of the background pool may still look values up while the
+// process's static objects are being destroyed at exit.
 const Value& nilValue() {
-    static const Value nil;
-    return nil;
+    static const Value* const nil = new Value();
+    return *nil;
 }
 
 // 2^63 and 2^64 as doubles: the first values past the integer ranges.
@@ -135,8 +137,8 @@ const Array* Value::array() const {
     const auto* box = std::get_if<Box<Array>>(&storage_);
     if (!box) return nullptr;
     if (!box->ptr) {
-        static const Array empty;
-        return &empty;
+        static const Array* const empty = new Array();  // never destroyed, as nilValue()
+        return empty;
     }
     return box->ptr.get();
 }
@@ -152,8 +154,8 @@ const Dictionary* Value::dictionary() const {
     const auto* box = std::get_if<Box<Dictionary>>(&storage_);
     if (!box) return nullptr;
     if (!box->ptr) {
-        static const Dictionary empty;
-        return &empty;
+        static const Dictionary* const empty = new Dictionary();
+        return empty;
     }
     return box->ptr.get();
 }

@@ -28,8 +28,8 @@ std::shared_ptr<iPodPlaylist> iPodPlaylist::CreateNewPlaylistWithName(
 }
 
 const std::string& iPodPlaylist::name() const {
-    static const std::string none;
-    return name_ ? *name_ : none;
+    static const std::string* const none = new std::string();  // outlives the pool's jobs
+    return name_ ? *name_ : *none;
 }
 
 std::int64_t iPodPlaylist::trackIDValue(const foundation::Value& id) {

@@ -588,12 +588,13 @@ std::string NetHTTPStream::statusLine() const {
     return responseHeadersComplete() ? impl_->parser->statusLine() : std::string();
 }
 const NetHeaderList& NetHTTPStream::responseHeaders() const {
-    static const NetHeaderList none;
-    return impl_->parser ? impl_->parser->headers() : none;
+    // Never destroyed: a request on a pool thread may ask for it while the process exits.
+    static const NetHeaderList* const none = new NetHeaderList();
+    return impl_->parser ? impl_->parser->headers() : *none;
 }
 const NetHeaderList& NetHTTPStream::responseTrailers() const {
-    static const NetHeaderList none;
-    return impl_->parser ? impl_->parser->trailers() : none;
+    static const NetHeaderList* const none = new NetHeaderList();
+    return impl_->parser ? impl_->parser->trailers() : *none;
 }
 std::uint64_t NetHTTPStream::bytesWritten() const {
     return impl_->bytesWritten;

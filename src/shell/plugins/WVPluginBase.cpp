@@ -50,9 +50,9 @@ void WVPluginBase::listen(const std::string& handlerName, const std::string& not
 }
 
 const Value& WVPluginBase::messageData(const foundation::Notification& notification) {
-    static const Value nil;
+    static const Value* const nil = new Value();  // never destroyed: jobs may outlive exit
     const Value* data = notification.get<Value>("data");
-    return data ? *data : nil;
+    return data ? *data : *nil;
 }
 
 WVBridgeResponseCallback WVPluginBase::replyBlock(const foundation::Notification& notification) {
