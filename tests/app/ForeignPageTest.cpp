@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "FileDrop.h"
 #include "WebWindowFixture.h"
 #include "foundation/ScratchFolder.h"
 #include "shell/bridge/WKWebViewScriptBridge.h"
+#include "support/MainLoop.h"
 #include "support/httpserver/TestHttpServer.h"
 
 using apptest::WebWindowTest;
@@ -191,3 +194,78 @@ TEST_F(WebWindowTest, ADroppedFilePageNeverReplacesOurPageAndReadsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A further delegate that takes every navigation event the front hands on.
+class LoadRecorder : public WebViewNavigationDelegate {
+public:
+    bool decidesNavigationResponses() const override { return true; }
+    void decidePolicyForNavigationResponse(
+        const std::string& uri, const std::shared_ptr<webkit::NavigationDecision>& decision) override {
+        events.push_back("response " + uri);
+        decision->allow();
+    }
+    bool didReceiveAuthenticationChallenge(WebKitAuthenticationRequest* request) override {
+        events.push_back("challenge");
+        webkit_authentication_request_cancel(request);
+        return true;
+    }
+    void didStartProvisionalNavigation(const std::string& uri) override {
+        events.push_back("start " + uri);
+    }
+    void didFinishNavigation(const std::string& uri) override { events.push_back("finish " + uri); }
+    void didFailNavigation(const std::string& uri, const std::string&) override {
+        events.push_back("fail " + uri);
+    }
+    void didFailProvisionalNavigation(const std::string& uri, const std::string& error) override {
+        events.push_back("fail early " + uri + (error.empty() ? " without words" : ""));
+    }
+    bool saw(const std::string& event) const {
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+    std::vector<std::string> events;
+};
+
+}  // namespace
+
+// The bridge front hands the view's load steps, its answers to be shown and a server's
+// request for credentials on to the further delegate.
+TEST_F(WebWindowTest, TheFrontHandsLoadStepsAnswersAndChallengesToTheFurtherDelegate) {
+    TestHttpServer server([](const ReceivedRequest& request) {
+        if (request.target == "/secret") {
+            ScriptedAnswer answer;
+            answer.raw =
+                "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+                "Content-Length: 4\r\n\r\nnope";
+            return answer;
+        }
+        return ScriptedAnswer::ok("<p>page</p>", "Content-Type: text/html\r\n");
+    });
+    auto controller = plainWindow();
+    auto recorder = std::make_shared<LoadRecorder>();
+    controller->wvbridge()->setWebViewDelegate(recorder);
+
+    const std::string page = server.url("/page.html");
+    controller->loadURLString(page);
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return recorder->saw("finish " + page); }));
+    EXPECT_TRUE(recorder->saw("start " + page));
+    EXPECT_TRUE(recorder->saw("response " + page));
+
+    // A port nothing listens on (one the engine does not refuse outright, as it does port 1).
+    std::string refused;
+    {
+        TestHttpServer gone([](const ReceivedRequest&) { return ScriptedAnswer::ok(""); });
+        refused = gone.url("/");
+    }
+    controller->loadURLString(refused);
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return recorder->saw("fail early " + refused); }))
+        << ::testing::PrintToString(recorder->events);
+
+    // WebKit's error page for it ends before the next load begins.
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] { return recorder->saw("finish " + refused); }));
+    controller->loadURLString(server.url("/secret"));
+    EXPECT_TRUE(testsupport::runMainLoopUntil([&] { return recorder->saw("challenge"); }))
+        << ::testing::PrintToString(recorder->events);
+    controller->window()->close();
+}

@@ -206,10 +206,24 @@ void WebView::connectSignals() {
     g_signal_connect(view_, "load-changed",
                      G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer data) {
                          auto* self = static_cast<WebView*>(data);
-                         if (event != WEBKIT_LOAD_COMMITTED) return;
-                         self->committedUri_ = self->uri();
-                         g_object_set_data_full(G_OBJECT(self->view_), kCommittedURIKey,
-                                                g_strdup(self->committedUri_.c_str()), g_free);
+                         self->loadChanged(event);
+                     }),
+                     this);
+    g_signal_connect(view_, "load-failed",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                                    gpointer data) -> gboolean {
+                         auto* self = static_cast<WebView*>(data);
+                         if (self->onLoadFailed)
+                             self->onLoadFailed(uri ? uri : "", error ? error->message : "",
+                                                !self->committedSinceStart_);
+                         return FALSE;
+                     }),
+                     this);
+    g_signal_connect(view_, "authenticate",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitAuthenticationRequest* request,
+                                    gpointer data) -> gboolean {
+                         auto* self = static_cast<WebView*>(data);
+                         return self->onAuthenticate && self->onAuthenticate(request);
                      }),
                      this);
     g_signal_connect(view_, "decide-policy",
@@ -320,15 +334,38 @@ void WebView::connectSignals() {
                      this);
 }
 
+void WebView::loadChanged(int event) {
+    switch (event) {
+        case WEBKIT_LOAD_STARTED:
+            committedSinceStart_ = false;
+            if (onLoadStep) onLoadStep(LoadStep::Started, uri());
+            return;
+        case WEBKIT_LOAD_COMMITTED:
+            committedSinceStart_ = true;
+            committedUri_ = uri();
+            g_object_set_data_full(G_OBJECT(view_), kCommittedURIKey,
+                                   g_strdup(committedUri_.c_str()), g_free);
+            if (onLoadStep) onLoadStep(LoadStep::Committed, committedUri_);
+            return;
+        case WEBKIT_LOAD_FINISHED:
+            if (onLoadStep) onLoadStep(LoadStep::Finished, uri());
+            return;
+        default:
+            return;
+    }
+}
+
 int WebView::decideResponse(WebKitPolicyDecision* decision) {
     auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
-    if (!acceptsMainFramePage || !webkit_response_policy_decision_is_main_frame_main_resource(response))
-        return FALSE;
     WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
-    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    if (acceptsMainFramePage(uri ? uri : "")) return FALSE;
-    webkit_policy_decision_ignore(decision);
-    return TRUE;
+    const char* address = request ? webkit_uri_request_get_uri(request) : nullptr;
+    const std::string uri = address ? address : "";
+    if (acceptsMainFramePage && webkit_response_policy_decision_is_main_frame_main_resource(response) &&
+        !acceptsMainFramePage(uri)) {
+        webkit_policy_decision_ignore(decision);
+        return TRUE;
+    }
+    return onNavigationResponse && onNavigationResponse(uri, decision);
 }
 
 void WebView::addUserScript(const std::string& source) {

@@ -13,6 +13,7 @@ typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitPolicyDecision WebKitPolicyDecision;
 typedef struct _WebKitScriptDialog WebKitScriptDialog;
 typedef struct _WebKitFileChooserRequest WebKitFileChooserRequest;
+typedef struct _WebKitAuthenticationRequest WebKitAuthenticationRequest;
 
 namespace webkit {
 
@@ -157,13 +158,31 @@ public:
     // left empty is not shown. No handler keeps them all.
     std::function<bool(int stockAction)> keepsContextMenuAction;
 
+    // The main frame's load steps, in order, with the address loading.
+    enum class LoadStep { Started, Committed, Finished };
+    std::function<void(LoadStep, const std::string& uri)> onLoadStep;
+    // A main-frame load that failed, with WebKit's words; `provisional` when it failed before
+    // its page was committed. WebKit's own handling (its error page) follows.
+    std::function<void(const std::string& uri, const std::string& error, bool provisional)>
+        onLoadFailed;
+    // An answer that is to be shown and that no check above refused; true when the handler
+    // decided it (through the policy decision), false leaves WebKit's own choice.
+    std::function<bool(const std::string& uri, WebKitPolicyDecision* decision)>
+        onNavigationResponse;
+    // A page's server asks for credentials; true when taken (the request is then answered by
+    // the handler), false leaves WebKit's own handling.
+    std::function<bool(WebKitAuthenticationRequest* request)> onAuthenticate;
+
     // A script run at the start of every page of this view (and of views sharing its
     // content manager).
     void addUserScript(const std::string& source);
 
 private:
     void connectSignals();
-    // A main-frame answer about to become the page: handled (TRUE) when refused.
+    // A step of the main frame's load (a WebKitLoadEvent).
+    void loadChanged(int event);
+    // An answer about to be shown: handled (TRUE) when a main-frame page is refused or the
+    // response handler decided it.
     int decideResponse(WebKitPolicyDecision* decision);
 
     // Notes a load of the host's own, so that its navigation is known as the host's.
@@ -174,6 +193,8 @@ private:
 
     WebKitWebView* view_;
     std::string committedUri_;
+    // The load under way has committed its page.
+    bool committedSinceStart_ = false;
     // The host's loads whose navigations have not been decided yet, oldest first, as WebKit
     // writes their addresses.
     std::deque<std::string> hostLoads_;

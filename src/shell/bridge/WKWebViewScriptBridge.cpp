@@ -7,16 +7,48 @@
 std::shared_ptr<WKWebViewScriptBridge> WKWebViewScriptBridge::bridgeForWebView(
     const std::shared_ptr<webkit::WebView>& view) {
     auto front = ScriptBridge::make<WKWebViewScriptBridge>(view);
-    std::weak_ptr<WKWebViewScriptBridge> weakFront = front;
+    front->self_ = front;
+    front->_setupInstance(view);
+    return front;
+}
+
+void WKWebViewScriptBridge::_setupInstance(const std::shared_ptr<webkit::WebView>& view) {
+    // The view's events come to this front while it lives; without it navigations are
+    // allowed and the rest goes WebKit's own way.
+    const std::weak_ptr<WKWebViewScriptBridge> weakFront = self_;
     view->onNavigation = [weakFront](const std::string& uri,
                                      std::shared_ptr<webkit::NavigationDecision> decision) {
         if (auto front = weakFront.lock()) {
-            front->decideNavigation(uri, decision);
+            front->webViewDecidePolicyForNavigationActionDecisionHandler(uri, decision);
         } else {
             decision->allow();
         }
     };
-    return front;
+    view->onNavigationResponse = [weakFront](const std::string& uri,
+                                             WebKitPolicyDecision* decision) {
+        auto front = weakFront.lock();
+        return front && front->webViewDecidePolicyForNavigationResponseDecisionHandler(uri, decision);
+    };
+    view->onAuthenticate = [weakFront](WebKitAuthenticationRequest* request) {
+        auto front = weakFront.lock();
+        return front && front->webViewDidReceiveAuthenticationChallengeCompletionHandler(request);
+    };
+    view->onLoadStep = [weakFront](webkit::WebView::LoadStep step, const std::string& uri) {
+        auto front = weakFront.lock();
+        if (!front) return;
+        if (step == webkit::WebView::LoadStep::Started) front->webViewDidStartProvisionalNavigation(uri);
+        if (step == webkit::WebView::LoadStep::Finished) front->webViewDidFinishNavigation(uri);
+    };
+    view->onLoadFailed = [weakFront](const std::string& uri, const std::string& error,
+                                     bool provisional) {
+        auto front = weakFront.lock();
+        if (!front) return;
+        if (provisional) {
+            front->webViewDidFailProvisionalNavigationWithError(uri, error);
+        } else {
+            front->webViewDidFailNavigationWithError(uri, error);
+        }
+    };
 }
 
 WKWebViewScriptBridge::WKWebViewScriptBridge(std::weak_ptr<webkit::WebView> view)
@@ -34,7 +66,7 @@ void WKWebViewScriptBridge::_evaluateJavascript(const std::string& script) {
     if (auto view = _webView.lock()) view->evaluateJavascript(script);
 }
 
-void WKWebViewScriptBridge::decideNavigation(
+void WKWebViewScriptBridge::webViewDecidePolicyForNavigationActionDecisionHandler(
     const std::string& uri, const std::shared_ptr<webkit::NavigationDecision>& decision) {
     auto url = foundation::Url::parse(uri);
     if (url && base().isWebViewScriptBridgeURL(*url) && !showsOwnPage(_webView)) {
@@ -52,6 +84,39 @@ void WKWebViewScriptBridge::decideNavigation(
     }
     auto delegate = webViewDelegate_.lock();
     if (!delegate || !delegate->decidePolicyForNavigationAction(uri, decision)) decision->allow();
+}
+
+bool WKWebViewScriptBridge::webViewDecidePolicyForNavigationResponseDecisionHandler(
+    const std::string& uri, WebKitPolicyDecision* decision) {
+    auto delegate = webViewDelegate_.lock();
+    if (!delegate || !delegate->decidesNavigationResponses()) return false;  // allowed
+    delegate->decidePolicyForNavigationResponse(
+        uri, std::make_shared<webkit::NavigationDecision>(decision));
+    return true;
+}
+
+bool WKWebViewScriptBridge::webViewDidReceiveAuthenticationChallengeCompletionHandler(
+    WebKitAuthenticationRequest* request) {
+    auto delegate = webViewDelegate_.lock();
+    return delegate && delegate->didReceiveAuthenticationChallenge(request);
+}
+
+void WKWebViewScriptBridge::webViewDidStartProvisionalNavigation(const std::string& uri) {
+    if (auto delegate = webViewDelegate_.lock()) delegate->didStartProvisionalNavigation(uri);
+}
+
+void WKWebViewScriptBridge::webViewDidFinishNavigation(const std::string& uri) {
+    if (auto delegate = webViewDelegate_.lock()) delegate->didFinishNavigation(uri);
+}
+
+void WKWebViewScriptBridge::webViewDidFailNavigationWithError(const std::string& uri,
+                                                              const std::string& error) {
+    if (auto delegate = webViewDelegate_.lock()) delegate->didFailNavigation(uri, error);
+}
+
+void WKWebViewScriptBridge::webViewDidFailProvisionalNavigationWithError(
+    const std::string& uri, const std::string& error) {
+    if (auto delegate = webViewDelegate_.lock()) delegate->didFailProvisionalNavigation(uri, error);
 }
 
 void WKWebViewScriptBridge::WKFlushMessageQueue(
