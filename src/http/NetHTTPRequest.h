@@ -589,7 +589,8 @@ private:
     // What the stream is told of the chosen proxy; nullopt for none.
     std::optional<net::NetProxySettings> proxySettingsForStream() const;
     void finishedDownloadingPACFile(NetHTTPRequest& pacRequest);
-    void handlePACFileEvent(net::NetStreamEvent event);
+    // The script file stream's events (bytes, end, error), while it is read.
+    void streamHandleEvent(net::NetStreamEvent event);
     // The script file took longer than the time-out: the request goes on without it.
     void timeOutPACRead();
     // Ends the script file's reading: the stream, its time-out and the data so far.

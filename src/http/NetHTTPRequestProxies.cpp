@@ -98,7 +98,7 @@ void NetHTTPRequest::fetchPACFile() {
         PACFileReadStream_->setClient(net::NetStreamEventMaskReadStream,
                                       [weak](net::NetStreamEvent event) {
                                           if (auto self = weak.lock())
-                                              self->handlePACFileEvent(event);
+                                              self->streamHandleEvent(event);
                                       });
         PACFileReadStream_->scheduleInRunLoop(*runLoop_, runLoopMode_);
         if (!PACFileReadStream_->open()) {
@@ -134,7 +134,7 @@ void NetHTTPRequest::fetchPACFile() {
     request->start();
 }
 
-void NetHTTPRequest::handlePACFileEvent(net::NetStreamEvent event) {
+void NetHTTPRequest::streamHandleEvent(net::NetStreamEvent event) {
     std::lock_guard guard(cancelledLock_);
     if (!PACFileReadStream_) return;
     if (event == net::NetStreamEventHasBytesAvailable) {
@@ -156,7 +156,7 @@ void NetHTTPRequest::handlePACFileEvent(net::NetStreamEvent event) {
 }
 
 void NetHTTPRequest::timeOutPACRead() {
-    handlePACFileEvent(net::NetStreamEventErrorOccurred);
+    streamHandleEvent(net::NetStreamEventErrorOccurred);
 }
 
 void NetHTTPRequest::closePACFileReadStream() {
