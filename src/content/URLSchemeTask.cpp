@@ -68,6 +68,7 @@ void URLSchemeTask::setProto(MyURLProtocol* protocol) {
 void URLSchemeTask::detach() {
     std::unique_lock guard(lock_);
     protocol_ = nullptr;
+    task_.reset();  // later sends reach no browser task either
     const auto self = std::this_thread::get_id();
     callEnded_.wait(guard, [&] {
         return std::all_of(callers_.begin(), callers_.end(),

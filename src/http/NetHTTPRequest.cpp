@@ -475,7 +475,11 @@ void NetHTTPRequest::startSynchronous() {
     }
     if (!over) {
         main();
-        while (!complete_) runLoop_->runOnce(runLoopMode_, std::chrono::duration<double>(1e10));
+        const auto finished = [this] {
+            std::lock_guard guard(cancelledLock_);
+            return complete_;
+        };
+        while (!finished()) runLoop_->runOnce(runLoopMode_, std::chrono::duration<double>(1e10));
     }
     std::lock_guard guard(cancelledLock_);
     inProgress_ = false;

@@ -435,8 +435,12 @@ protected:
     virtual bool willAskDelegateForProxyCredentials();
     // On the main thread: the delegate (or else the queue) is asked when it answers such
     // questions, else the authentication-needed block (the proxy's for the second).
-    void askDelegateForCredentials();
-    void askDelegateForProxyCredentials();
+    // Asks the listener chosen when the challenge came (it answers challenges), or else runs
+    // the request's block: the request waits for one of them to answer.
+    void askDelegateForCredentials(const std::shared_ptr<NetHTTPRequestDelegate>& target,
+                                   const std::function<void()>& block);
+    void askDelegateForProxyCredentials(const std::shared_ptr<NetHTTPRequestDelegate>& target,
+                                        const std::function<void()>& block);
     // There is no credential dialog here: both answer that none was shown.
     bool showAuthenticationDialog() const { return false; }
     bool showProxyAuthenticationDialog() const { return false; }
@@ -562,8 +566,11 @@ private:
     void forgetProxyCredentialsApplied();
     // Keeps credentials in the credential storage: for the URL's host, port, scheme and
     // realm, or for the proxy's host, port and realm.
-    void saveCredentialsToKeychain(const NetCredentials& credentials);
-    void saveProxyCredentialsToKeychain(const NetCredentials& credentials);
+    // Saved for the server (or proxy) and realm that asked for them.
+    void saveCredentialsToKeychain(const NetCredentials& credentials, const foundation::Url& server,
+                                   const std::string& realm);
+    void saveProxyCredentialsToKeychain(const NetCredentials& credentials, const std::string& host,
+                                        int port, const std::string& realm);
     // Puts credentials the answer shows were taken into the credential storage.
     void keepAcceptedCredentials();
     // Whether this attempt carries an NTLM message, whose exchange is tied to one connection.

@@ -237,7 +237,10 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
     addRequestHeader("Authorization", *header);
     if (useKeychainPersistence_) {
         // Saved once the server takes them: a refused password never replaces a good one.
-        keepServerCredentials_ = [this, credentials] { saveCredentialsToKeychain(*credentials); };
+        // For the server and realm that asked, whatever the request goes on to (a redirect).
+        keepServerCredentials_ = [this, credentials, server = *url_, realm = authenticationRealm_] {
+            saveCredentialsToKeychain(*credentials, server, realm);
+        };
     }
     if (useSessionPersistence_) {
         NetCredentialRecord record;
@@ -252,18 +255,18 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
     return true;
 }
 
-void NetHTTPRequest::saveCredentialsToKeychain(const NetCredentials& credentials) {
-    if (!url_) return;
-    NetCredentialStorage::saveCredentialsForHost(
-        credentials, url_->host(), portOf(*url_), url_->scheme(),
-        authenticationRealm_.empty() ? std::nullopt : std::optional(authenticationRealm_));
+void NetHTTPRequest::saveCredentialsToKeychain(const NetCredentials& credentials,
+                                               const Url& server, const std::string& realm) {
+    NetCredentialStorage::saveCredentialsForHost(credentials, server.host(), portOf(server),
+                                                 server.scheme(),
+                                                 realm.empty() ? std::nullopt : std::optional(realm));
 }
 
-void NetHTTPRequest::saveProxyCredentialsToKeychain(const NetCredentials& credentials) {
-    NetCredentialStorage::saveCredentialsForProxy(credentials, proxyHost_, proxyPort_,
-                                                  proxyAuthenticationRealm_.empty()
-                                                      ? std::nullopt
-                                                      : std::optional(proxyAuthenticationRealm_));
+void NetHTTPRequest::saveProxyCredentialsToKeychain(const NetCredentials& credentials,
+                                                    const std::string& host, int port,
+                                                    const std::string& realm) {
+    NetCredentialStorage::saveCredentialsForProxy(
+        credentials, host, port, realm.empty() ? std::nullopt : std::optional(realm));
 }
 
 bool NetHTTPRequest::ownCredentialsApply() const {
@@ -486,8 +489,9 @@ bool NetHTTPRequest::applyProxyCredentials(
     proxyAuthorization_ = *header;
     proxyAuthorizationCredentials_ = credentials;
     if (useKeychainPersistence_) {
-        keepProxyCredentials_ = [this, credentials] {
-            saveProxyCredentialsToKeychain(*credentials);
+        keepProxyCredentials_ = [this, credentials, host = proxyHost_, port = proxyPort_,
+                                 realm = proxyAuthenticationRealm_] {
+            saveProxyCredentialsToKeychain(*credentials, host, port, realm);
         };
     }
     if (useSessionPersistence_) {
@@ -539,9 +543,12 @@ bool NetHTTPRequest::willAskDelegateForCredentials() {
     if (!target) target = queue_.lock();
     bool answers = target && target->answersAuthenticationChallenges();
     if (!answers && !blocks_.authenticationNeeded) return false;
-    // The listener is kept alive until it is asked.
-    foundation::MainQueue::async(
-        [self = shared_from_this(), target] { self->askDelegateForCredentials(); });
+    // The listener chosen here is the one asked, kept alive until then.
+    auto block = answers ? std::function<void()>() : blocks_.authenticationNeeded;
+    foundation::MainQueue::async([self = shared_from_this(), target = answers ? target : nullptr,
+                                  block = std::move(block)] {
+        self->askDelegateForCredentials(target, block);
+    });
     return true;
 }
 
@@ -552,32 +559,27 @@ bool NetHTTPRequest::willAskDelegateForProxyCredentials() {
     if (!target) target = queue_.lock();
     bool answers = target && target->answersAuthenticationChallenges();
     if (!answers && !blocks_.proxyAuthenticationNeeded) return false;
-    // The listener is kept alive until it is asked.
-    foundation::MainQueue::async(
-        [self = shared_from_this(), target] { self->askDelegateForProxyCredentials(); });
+    // The listener chosen here is the one asked, kept alive until then.
+    auto block = answers ? std::function<void()>() : blocks_.proxyAuthenticationNeeded;
+    foundation::MainQueue::async([self = shared_from_this(), target = answers ? target : nullptr,
+                                  block = std::move(block)] {
+        self->askDelegateForProxyCredentials(target, block);
+    });
     return true;
 }
 
-void NetHTTPRequest::askDelegateForCredentials() {
-    std::unique_lock guard(cancelledLock_);
-    std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
-    if (!target) target = queue_.lock();
-    auto block = blocks_.authenticationNeeded;
-    guard.unlock();
-    if (target && target->answersAuthenticationChallenges()) {
+void NetHTTPRequest::askDelegateForCredentials(
+    const std::shared_ptr<NetHTTPRequestDelegate>& target, const std::function<void()>& block) {
+    if (target) {
         target->authenticationNeededForRequest(*this);
     } else if (block) {
         block();
     }
 }
 
-void NetHTTPRequest::askDelegateForProxyCredentials() {
-    std::unique_lock guard(cancelledLock_);
-    std::shared_ptr<NetHTTPRequestDelegate> target = delegate_.lock();
-    if (!target) target = queue_.lock();
-    auto block = blocks_.proxyAuthenticationNeeded;
-    guard.unlock();
-    if (target && target->answersAuthenticationChallenges()) {
+void NetHTTPRequest::askDelegateForProxyCredentials(
+    const std::shared_ptr<NetHTTPRequestDelegate>& target, const std::function<void()>& block) {
+    if (target) {
         target->proxyAuthenticationNeededForRequest(*this);
     } else if (block) {
         block();

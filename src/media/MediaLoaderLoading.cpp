@@ -191,7 +191,9 @@ void MediaLoader::loadDeviceTracks() {
         loadTracks();
     } else {
         announce("Loading Playlists & Tracks...");
-        load.unread = guardedStep("iTunesDB", [&] { loadDB(load.libPath); });
+        // loadDB says when the file is no database; a throw says it as well.
+        const std::string thrown = guardedStep("iTunesDB", [&] { loadDB(load.libPath); });
+        if (!thrown.empty()) load.unread = thrown;
         publishPlaylists(load.playlists, load.listsRead);
         finishLoadingPlaylists();
     }

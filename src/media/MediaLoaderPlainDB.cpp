@@ -10,14 +10,17 @@ void MediaLoader::loadDB(const std::string& path) {
     const MappedFile file(path);
     if (!file.isOpen()) return;
     std::string fault;
-    iTunesDBReader::walkDataSets(file.bytes(), fault, [this](std::uint32_t type, ByteCursor& set) {
-        if (type == 1) {
-            readMHLT(set);
-        } else if (type == 2) {
-            readMHLP(set);
-        }
-        return true;
-    });
+    const bool database =
+        iTunesDBReader::walkDataSets(file.bytes(), fault, [this](std::uint32_t type, ByteCursor& set) {
+            if (type == 1) {
+                readMHLT(set);
+            } else if (type == 2) {
+                readMHLP(set);
+            }
+            return true;
+        });
+    // A file that is no database is one whose library could not be read, not an empty one.
+    if (!database) loading_->unread = fault.empty() ? "its database could not be read" : fault;
 }
 
 void MediaLoader::readMHLT(ByteCursor& set) {

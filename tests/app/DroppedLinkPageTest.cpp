@@ -37,22 +37,15 @@ public:
 
     webkit::WebView& view() { return *controller->webview(); }
 
-    // Drops the link onto the view until the page has seen one drop more (the window system
-    // may lose a drag on a busy machine).
+    // Drops the link onto the view and waits until the page has seen it.
     bool drop(const std::string& link) {
         const int before = std::stoi(WebWindowTest::eval(view(), "window.drops.length"));
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            apptest::FileDrop(link).onto(view().widget());
-            if (testsupport::runMainLoopUntil(
-                    [&] {
-                        return WebWindowTest::eval(view(), "window.drops.length") ==
-                               std::to_string(before + 1);
-                    },
-                    std::chrono::seconds(5))) {
-                return true;
-            }
-        }
-        return false;
+        apptest::FileDrop(link).onto(view().widget());
+        return testsupport::runMainLoopUntil(
+            [&] {
+                return std::stoi(WebWindowTest::eval(view(), "window.drops.length")) > before;
+            },
+            std::chrono::seconds(60));
     }
 
     // The page is still ours, untouched, with the bridge and "/fetch" working: a read of its

@@ -8,6 +8,7 @@
 #include "LogCapture.h"
 #include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
+#include "foundation/QuitGate.h"
 #include "foundation/ScratchFolder.h"
 #include "shell/bridge/WKWebViewScriptBridge.h"
 
@@ -95,6 +96,29 @@ TEST_F(WebWindowTest, AnEndedWebProcessBringsThePageBackUntilItEndsTooOften) {
     gtk_button_clicked(GTK_BUTTON(button));
     EXPECT_EQ(findNamed(window, "web-process-ended"), nullptr);
     EXPECT_TRUE(waitForValue(app.view(), names, "\"Sim Phone\""));
+}
+
+}  // namespace
+
+namespace {
+
+// Once the application has begun to quit, a page whose web process ends is not loaded
+// again: it would ask for work that the quit no longer waits for.
+TEST_F(WebWindowTest, AnEndedWebProcessIsNotReloadedWhileTheApplicationQuits) {
+    auto controller = WVWindowController::createInstanceWithWindowRectStyleMaskWebconfig(
+        {0, 0, 500, 400}, gtk::Titled | gtk::Closable | gtk::Resizable, nullptr);
+    controller->showWindow();
+    controller->loadURLString("myapp://x/");
+    ASSERT_TRUE(waitForValue(*controller->webview(), "typeof window.bridge", "\"object\""));
+    apptest::LogCapture log;
+    foundation::QuitGate::application().close(nullptr);
+    webkit_web_view_terminate_web_process(controller->webview()->view());
+    ASSERT_TRUE(testsupport::runMainLoopUntil([&] {
+        return log.has("[ERROR] The web process of the page myapp://x/ was ended by the application");
+    }));
+    // The ending was handled in the signal: a reload would be under way by now.
+    EXPECT_FALSE(webkit_web_view_is_loading(controller->webview()->view()));
+    controller->window()->close();
 }
 
 }  // namespace

@@ -407,6 +407,15 @@ TEST_F(MediaLoaderTest, TheTracksAnswerTellsWhichLibraryWasReadOrWhyNoneWas) {
     EXPECT_EQ(answer["library"], Value("MediaLibrary.sqlitedb"));
     EXPECT_FALSE(answer["error"].stringOr().empty());
 
+    // So is a binary database that is none.
+    const std::string pod = root("DAMAGEDPOD");
+    std::filesystem::create_directories(pod + "/iTunes_Control/iTunes");
+    std::ofstream(pod + "/iTunes_Control/iTunes/iTunesDB") << std::string(8192, '\x5a');
+    answer = outcomeOf(std::make_shared<testsupport::FakeMobileDevice>(pod, "DAMAGEDPOD"));
+    EXPECT_EQ(answer["library"], Value("iTunesDB"));
+    EXPECT_FALSE(answer["error"].stringOr().empty());
+    EXPECT_EQ(answer["total"].toInt64(), 0);
+
     // A device whose files cannot be reached at all (a phone that does not trust this
     // computer) has no library to tell of, and says why.
     auto unreachable = phoneWithMediaLibrary("UNREACHABLE", LadderForm::Second);

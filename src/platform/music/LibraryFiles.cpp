@@ -1,6 +1,7 @@
 #include "platform/music/LibraryFiles.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -201,12 +203,15 @@ std::string digestOf(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<std::string> digestOfFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Not blocking: a named pipe at the name would never answer the open. Hashed piece by
+    // piece, so that a large file of another program's costs no memory.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     struct stat info {};
     std::optional<std::string> digest;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        std::vector<std::uint8_t> contents;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (hash && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) == 1) {
         std::uint8_t chunk[65536];
         bool whole = true;
         for (;;) {
@@ -214,9 +219,13 @@ std::optional<std::string> digestOfFile(const std::string& path) {
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) whole = false;
             if (got <= 0) break;
-            contents.insert(contents.end(), chunk, chunk + got);
+            whole = EVP_DigestUpdate(hash.get(), chunk, static_cast<std::size_t>(got)) == 1;
+            if (!whole) break;
         }
-        if (whole) digest = digestOf(contents);
+        std::uint8_t value[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (whole && EVP_DigestFinal_ex(hash.get(), value, &length) == 1)
+            digest = hexText(foundation::Data(value, value + length));
     }
     ::close(fd);
     return digest;

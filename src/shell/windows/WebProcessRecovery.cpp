@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "foundation/QuitGate.h"
 #include "logging/LogCall.h"
 #include "logging/TCrashLogFinder.h"
 #include "platform/gtk/WidgetStyle.h"
@@ -49,7 +50,8 @@ void WebProcessRecovery::webProcessEnded(TerminationReason reason,
     std::string error;
     if (!WebProcessReport{reasonText(reason), page}.writeInto(TCrashLogFinder::ownCrashFolder(), &error))
         LogError("Could not write the web process's crash report: {}", error);
-    if (!view || panel_) return;
+    // A page loaded again while the application quits would ask for work nobody waits for.
+    if (!view || panel_ || foundation::QuitGate::application().closed()) return;
     if (!ends_.noteEndAt(now)) {
         LogError("The page {} is not loaded again: its web process ended {} times within {} seconds",
                  page, RepeatedEnds::kMostEnds, RepeatedEnds::kWithin.count());
