@@ -9,6 +9,7 @@
 #include "device/AFCDirectoryKinds.h"
 #include "device/AMApplication.h"
 #include "device/AMSpringboardServices.h"
+#include "device/iMobileMediaDevice.h"
 #include "device/iPhoneDevice.h"
 
 namespace {
@@ -66,6 +67,36 @@ TEST_F(SimPhoneServices, ConnectionsAreHeldAndMadeCurrentThroughTheAccessors) {
     EXPECT_TRUE(phone->itemExistsAtPath("a.txt"));
     phone->setCurrentService(apps.at("com.example.reader"));
     EXPECT_TRUE(phone->itemExistsAtPath("Documents"));
+}
+
+// The media loader reads the media area while the file tree has an application's container
+// open: a library that is there is never reported missing.
+TEST_F(SimPhoneServices, TheMediaLoaderReadsTheMediaAreaWhateverServiceIsCurrent) {
+    auto phone = std::make_shared<iPhoneDevice>();
+    ASSERT_TRUE(phone->createWithDeviceEnableAfc2(am, false));
+    ASSERT_TRUE(phone->connect(false));
+    fs::create_directories(scratch / "media/iTunes_Control/iTunes");
+    devicetest::writeLocal(scratch / "media/iTunes_Control/iTunes/MediaLibrary.sqlitedb", "library");
+    fs::create_directories(scratch / "containers/com.example.reader/Documents");
+    ASSERT_TRUE(phone->changeService("com.example.reader"));
+    ASSERT_FALSE(phone->itemExistsAtPath("iTunes_Control/iTunes/MediaLibrary.sqlitedb"));
+
+    iMobileMediaDevice media(phone);
+    const std::string library = "iTunes_Control/iTunes/MediaLibrary.sqlitedb";
+    EXPECT_TRUE(media.itemExistsAtPath(library));
+    EXPECT_EQ(media.getSizeOfItemAtPath(library), 7u);
+    const auto bytes = media.readFileAtPathOffsetLength(library, 3, 10);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "rary");
+    ASSERT_EQ(media.contentsOfDirectory("iTunes_Control").size(), 1u);
+    EXPECT_EQ(media.contentsOfDirectory("iTunes_Control")[0].name, "iTunes");
+    ASSERT_TRUE(media.downloadFileTo(library, scratch / "copy"));
+    EXPECT_EQ(devicetest::contentsOf(scratch / "copy"), "library");
+
+    // A phone without a media area answers as one without the files.
+    auto refusing = std::make_shared<iPhoneDevice>();
+    EXPECT_FALSE(iMobileMediaDevice(refusing).itemExistsAtPath(library));
+    EXPECT_EQ(iMobileMediaDevice(refusing).getSizeOfItemAtPath(library), 0u);
 }
 
 TEST_F(SimPhoneServices, AServiceIsHeldAsItsSocketOrItsSecureConnection) {
