@@ -31,7 +31,6 @@ struct LibraryWorkBudget {
     static constexpr std::uint64_t kMemoryFloor = std::uint64_t{256} << 20;
     static constexpr std::uint64_t kMemoryPerFileByte = 48;
     static constexpr std::uint64_t kMemoryCeiling = std::uint64_t{3} << 30;
-    static constexpr std::uint64_t kDefaultCopiedBytes = kMemoryFloor;
     // 200,000 tracks read in under two seconds.
     static constexpr double kDefaultSeconds = 20;
 
@@ -40,7 +39,7 @@ struct LibraryWorkBudget {
     static std::uint64_t memoryFor(std::uint64_t fileBytes);
 
     std::uint64_t instructionsLeft = kDefaultInstructions;
-    std::uint64_t bytesLeft = kDefaultCopiedBytes;
+    std::uint64_t bytesLeft = kMemoryFloor;
     double secondsLeft = kDefaultSeconds;
     // Why reading stopped or a database was refused; empty while all is well.
     std::string failure;

@@ -25,6 +25,8 @@ using foundation::Value;
 
 namespace media {
 
+using RecordMemory::textBytes;
+
 namespace {
 
 // What one track record costs against the work budget, besides SQLite's own instructions.
@@ -40,11 +42,6 @@ constexpr std::uint64_t kIdBytes = 2 * sizeof(Value);
 // What a track's place in the list of tracks costs: its key and its value, twice over, as
 // the lists grow by doubling.
 constexpr std::uint64_t kTrackSlotBytes = 2 * (sizeof(std::int64_t) + sizeof(Value));
-
-// What a text kept in a map costs besides its entry.
-std::uint64_t textCost(const std::string& text) {
-    return RecordMemory::textBytes(text);
-}
 
 // The bytes of the databases a reader opens (a media library's write-ahead log holds pages
 // of it too); a file that is missing counts nothing.
@@ -174,8 +171,9 @@ bool MediaLibraryReader::loadPlaylists() {
             playlist->setIsHidden(rows->boolForColumn("is_hidden"));
             playlist->setIsSmart(dynamic);
             playlist->setIsGenius(genius);
-            if (!budget_.copy(kEntryBytes + textCost(key) + RecordMemory::heapBlock(sizeof(iPodPlaylist)) +
-                              textCost(playlist->name()))) {
+            if (!budget_.copy(kEntryBytes + textBytes(key) +
+                              RecordMemory::heapBlock(sizeof(iPodPlaylist)) +
+                              textBytes(playlist->name()))) {
                 break;
             }
             if (const auto found = rawPlaylists_.find(key); found != rawPlaylists_.end()) {
@@ -204,7 +202,7 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
         while (rows->next()) {
             std::string id = rows->safeStringForColumn("base_location_id");
             std::string path = rows->safeStringForColumn("path");
-            if (!budget_.copy(kEntryBytes + textCost(id) + textCost(path))) break;
+            if (!budget_.copy(kEntryBytes + textBytes(id) + textBytes(path))) break;
             base[std::move(id)] = std::move(path);
         }
         rows->close();
@@ -227,7 +225,7 @@ bool MediaLibraryReader::readLocations(SqlDatabase& db, Maps& maps) {
             place.location = foundation::appendingPathComponent(
                 folder == base.end() ? std::string() : folder->second, location);
         }
-        if (!budget_.copy(kEntryBytes + textCost(place.location))) break;
+        if (!budget_.copy(kEntryBytes + textBytes(place.location))) break;
     }
     rows->close();
     return true;
@@ -243,7 +241,7 @@ bool MediaLibraryReader::readGroupLocations(Maps& maps) {
     if (auto rows = db->executeQuery("SELECT * FROM base_location")) {
         while (rows->next()) {
             std::string path = rows->safeStringForColumn("path");
-            if (!budget_.copy(kEntryBytes + textCost(path))) break;
+            if (!budget_.copy(kEntryBytes + textBytes(path))) break;
             base[decimal(rows->intForColumn("id"))] = std::move(path);
         }
         rows->close();
@@ -265,7 +263,7 @@ bool MediaLibraryReader::readGroupLocations(Maps& maps) {
                 place.location = foundation::appendingPathComponent(
                     folder == base.end() ? std::string() : folder->second, location);
             }
-            if (!budget_.copy(2 * kEntryBytes + textCost(size) + textCost(place.location))) break;
+            if (!budget_.copy(2 * kEntryBytes + textBytes(size) + textBytes(place.location))) break;
         }
         rows->close();
     }
@@ -281,7 +279,7 @@ void MediaLibraryReader::readGenresAndKinds(SqlDatabase& db, Maps& maps) {
             if (const auto id = keyOfColumn(*rows, idColumn)) {
                 std::string& genre = maps.genre[*id];
                 genre = rows->safeStringForColumn("genre");
-                if (!budget_.copy(kEntryBytes + textCost(genre))) break;
+                if (!budget_.copy(kEntryBytes + textBytes(genre))) break;
             }
         }
         rows->close();
@@ -300,7 +298,7 @@ void MediaLibraryReader::readGenresAndKinds(SqlDatabase& db, Maps& maps) {
         while (rows->next()) {
             std::string& kind = maps.kind[rows->intForColumn(idColumn)];
             kind = rows->safeStringForColumn("kind");
-            if (!budget_.copy(kEntryBytes + textCost(kind))) break;
+            if (!budget_.copy(kEntryBytes + textBytes(kind))) break;
         }
         rows->close();
     }

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <string>
 
