@@ -1,13 +1,11 @@
 #include "media/PhotoDBReader.h"
 
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <vector>
 
 #include "foundation/Utf8.h"
 #include "logging/LogCall.h"
 #include "media/ByteCursor.h"
+#include "media/MappedFile.h"
 #include "media/iTunesDBReader.h"
 
 namespace media {
@@ -337,13 +335,13 @@ PhotoDBReader::PhotoDBReader(std::string dbPath)
 
 void PhotoDBReader::load() {
     photos_ = Value(foundation::Dictionary{});
-    std::ifstream in(dbPath_, std::ios::binary);
-    if (!in) {
+    // The copy is mapped, not read into memory: the device decides how large it is.
+    const MappedFile file(dbPath_);
+    if (!file.isOpen()) {
         PHOTODB_READ_FAILED();
         return;
     }
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    loadBytes(bytes);
+    loadBytes(file.bytes());
 }
 
 void PhotoDBReader::loadBytes(std::span<const std::uint8_t> bytes) {
