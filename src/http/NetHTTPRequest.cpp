@@ -460,19 +460,16 @@ std::optional<foundation::Error> NetHTTPRequest::refuseUnsafeRequest() const {
 // --- Running ---
 
 void NetHTTPRequest::startSynchronous() {
+    bool over = false;
     {
         std::lock_guard guard(cancelledLock_);
         isSynchronous_ = true;
         runLoopMode_ = RunLoopMode;
         inProgress_ = true;
         runLoop_ = &net::NetRunLoop::current();
-    }
-    auto keep = shared_from_this();
-    bool over = false;
-    {
-        std::lock_guard guard(cancelledLock_);
         over = cancelled_ || complete_;
     }
+    auto keep = shared_from_this();
     if (!over) {
         main();
         const auto finished = [this] {

@@ -433,10 +433,9 @@ protected:
     // retryUsingSuppliedCredentials or cancelAuthentication. Never for a synchronous request.
     virtual bool willAskDelegateForCredentials();
     virtual bool willAskDelegateForProxyCredentials();
-    // On the main thread: the delegate (or else the queue) is asked when it answers such
-    // questions, else the authentication-needed block (the proxy's for the second).
-    // Asks the listener chosen when the challenge came (it answers challenges), or else runs
-    // the request's block: the request waits for one of them to answer.
+    // On the main thread: asks the listener chosen when the challenge came (it answers
+    // challenges), or else runs the request's block (the proxy's for the second); the request
+    // waits for one of them to answer.
     void askDelegateForCredentials(const std::shared_ptr<NetHTTPRequestDelegate>& target,
                                    const std::function<void()>& block);
     void askDelegateForProxyCredentials(const std::shared_ptr<NetHTTPRequestDelegate>& target,
@@ -564,13 +563,13 @@ private:
     void forgetServerCredentialsApplied();
     // Drops what was given to, taken for or applied for the proxy the request leaves.
     void forgetProxyCredentialsApplied();
-    // Keeps credentials in the credential storage: for the URL's host, port, scheme and
-    // realm, or for the proxy's host, port and realm.
-    // Saved for the server (or proxy) and realm that asked for them.
-    void saveCredentialsToKeychain(const NetCredentials& credentials, const foundation::Url& server,
-                                   const std::string& realm);
-    void saveProxyCredentialsToKeychain(const NetCredentials& credentials, const std::string& host,
-                                        int port, const std::string& realm);
+    // Keeps credentials in the credential storage for the server (its host, port and scheme)
+    // or the proxy (host and port) and the realm that asked for them.
+    static void saveCredentialsToKeychain(const NetCredentials& credentials,
+                                          const foundation::Url& server, const std::string& realm);
+    static void saveProxyCredentialsToKeychain(const NetCredentials& credentials,
+                                               const std::string& host, int port,
+                                               const std::string& realm);
     // Puts credentials the answer shows were taken into the credential storage.
     void keepAcceptedCredentials();
     // Whether this attempt carries an NTLM message, whose exchange is tied to one connection.

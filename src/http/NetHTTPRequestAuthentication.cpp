@@ -238,7 +238,7 @@ bool NetHTTPRequest::applyCredentials(const std::shared_ptr<const NetCredentials
     if (useKeychainPersistence_) {
         // Saved once the server takes them: a refused password never replaces a good one.
         // For the server and realm that asked, whatever the request goes on to (a redirect).
-        keepServerCredentials_ = [this, credentials, server = *url_, realm = authenticationRealm_] {
+        keepServerCredentials_ = [credentials, server = *url_, realm = authenticationRealm_] {
             saveCredentialsToKeychain(*credentials, server, realm);
         };
     }
@@ -489,7 +489,7 @@ bool NetHTTPRequest::applyProxyCredentials(
     proxyAuthorization_ = *header;
     proxyAuthorizationCredentials_ = credentials;
     if (useKeychainPersistence_) {
-        keepProxyCredentials_ = [this, credentials, host = proxyHost_, port = proxyPort_,
+        keepProxyCredentials_ = [credentials, host = proxyHost_, port = proxyPort_,
                                  realm = proxyAuthenticationRealm_] {
             saveProxyCredentialsToKeychain(*credentials, host, port, realm);
         };
