@@ -12,13 +12,14 @@
 
 #include "foundation/AtomicFile.h"
 #include "logging/TCrashLogFinder.h"
+#include "platform/webkit/SoftwarePainting.h"
 
 namespace {
 
 // The painting setting of the browser engine, when one is set.
 std::string paintingSetting() {
-    const char* value = std::getenv("WEBKIT_SKIA_ENABLE_CPU_RENDERING");
-    return value ? fmt::format("WEBKIT_SKIA_ENABLE_CPU_RENDERING={}", value) : "GPU (default)";
+    const char* value = std::getenv(webkit::SoftwarePainting::kVariable);
+    return value ? fmt::format("{}={}", webkit::SoftwarePainting::kVariable, value) : "GPU (default)";
 }
 
 }  // namespace
