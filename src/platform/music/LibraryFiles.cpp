@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "data/helpers/NSDataHashing.h"
+#include "data/helpers/NSStringHelpers.h"
 #include "foundation/Paths.h"
 
 namespace music::LibraryFiles {
@@ -126,15 +127,8 @@ int copyToNewName(const std::string& from, const std::string& to) {
     return code;
 }
 
-std::string hexText(const foundation::Data& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
-    return text;
+std::string hexText(const std::uint8_t* bytes, std::size_t length) {
+    return NSString::hexString({reinterpret_cast<const char*>(bytes), length});
 }
 
 // A new hidden file beside `path` holding the bytes, flushed; its path, or nullopt.
@@ -199,7 +193,8 @@ int placeWithoutReplacing(const std::string& from, const std::string& to, bool k
 }
 
 std::string digestOf(std::span<const std::uint8_t> bytes) {
-    return hexText(NSData::SHA256Hash(bytes));
+    const foundation::Data digest = NSData::SHA256Hash(bytes);
+    return hexText(digest.data(), digest.size());
 }
 
 std::optional<std::string> digestOfFile(const std::string& path) {
@@ -225,7 +220,7 @@ std::optional<std::string> digestOfFile(const std::string& path) {
         std::uint8_t value[EVP_MAX_MD_SIZE];
         unsigned int length = 0;
         if (whole && EVP_DigestFinal_ex(hash.get(), value, &length) == 1)
-            digest = hexText(foundation::Data(value, value + length));
+            digest = hexText(value, length);
     }
     ::close(fd);
     return digest;

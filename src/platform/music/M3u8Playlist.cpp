@@ -1,9 +1,5 @@
 #include "platform/music/M3u8Playlist.h"
 
-#include <span>
-
-#include "foundation/AtomicFile.h"
-
 namespace music {
 
 namespace {
@@ -27,14 +23,6 @@ std::string M3u8Playlist::render(const std::vector<Entry>& entries) {
         text += "#EXTINF:-1," + label + "\n" + oneLine(entry.path) + "\n";
     }
     return text;
-}
-
-bool M3u8Playlist::write(const std::string& filePath, const std::vector<Entry>& entries,
-                         std::string* error) {
-    const std::string text = render(entries);
-    return foundation::writeFileAtomically(
-        filePath, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-        error);
 }
 
 }  // namespace music

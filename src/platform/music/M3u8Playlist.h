@@ -17,9 +17,6 @@ public:
     };
 
     static std::string render(const std::vector<Entry>& entries);
-    // Replaces the file as a whole; false with a reason when it cannot be written.
-    static bool write(const std::string& filePath, const std::vector<Entry>& entries,
-                      std::string* error = nullptr);
 };
 
 }  // namespace music
