@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "FileDrop.h"
 #include "LogCapture.h"
 #include "WebWindowFixture.h"
@@ -37,16 +39,21 @@ public:
 
     webkit::WebView& view() { return *controller->webview(); }
 
-    // Drops the link onto the view and waits until the page has seen it.
+    // Drops the link onto the view until the page has seen a drop: the window system may
+    // lose a drag on a busy machine, and it is then tried again.
     bool drop(const std::string& link) {
-        const int before = std::stoi(WebWindowTest::eval(view(), "window.drops.length"));
-        apptest::FileDrop(link).onto(view().widget());
-        return testsupport::runMainLoopUntil(
-            [&] {
-                return std::stoi(WebWindowTest::eval(view(), "window.drops.length")) > before;
-            },
-            std::chrono::seconds(60));
+        const int before = drops();
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            apptest::FileDrop(link).onto(view().widget());
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (std::chrono::steady_clock::now() < until) {
+                if (drops() > before) return true;
+                apptest::FileDrop::pause(100);
+            }
+        }
+        return false;
     }
+    int drops() { return std::stoi(WebWindowTest::eval(view(), "window.drops.length")); }
 
     // The page is still ours, untouched, with the bridge and "/fetch" working: a read of its
     // own is answered, and by then a dropped script would have had its answer too.
@@ -83,7 +90,10 @@ TEST_F(WebWindowTest, DroppedLinksNeitherRunNorOpenInOurPage) {
         ASSERT_TRUE(scene.drop(link)) << link;
         scene.expectOursUntouched();
     }
-    EXPECT_EQ(eval(scene.view(), "JSON.stringify(window.drops)"), "\"[true,true]\"");
+    // Every drop the page saw (a drag tried again may arrive twice) was taken from WebKit.
+    EXPECT_EQ(eval(scene.view(), "window.drops.length >= 2 && window.drops.every(taken => taken)"),
+              "true")
+        << eval(scene.view(), "JSON.stringify(window.drops)");
     eval(scene.view(), "document.body.textContent = location.href + ' (' + document.title + '): "
                        "drops taken ' + JSON.stringify(window.drops); 0");
     screenshot(scene.view(), "dropped-links-refused");

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtk/gtk.h>
 
-#include <cstdlib>
+#include <string>
 
 #include "LogCapture.h"
+#include "NativeUiDriver.h"
 #include "SimulatedPhoneApp.h"
 #include "WebWindowFixture.h"
 #include "foundation/QuitGate.h"
@@ -24,20 +24,6 @@ GtkWidget* findNamed(GtkWidget* widget, const char* name) {
     for (GList* it = children; it && !found; it = it->next) found = findNamed(GTK_WIDGET(it->data), name);
     g_list_free(children);
     return found;
-}
-
-// With ORVANDEL_SCREENSHOTS naming a folder, the window as the window system shows it.
-void windowPicture(GtkWindow* window, const std::string& name) {
-    const char* folder = std::getenv("ORVANDEL_SCREENSHOTS");
-    if (!folder) return;
-    testsupport::drainMainLoop();
-    GdkWindow* gdk = gtk_widget_get_window(GTK_WIDGET(window));
-    GdkPixbuf* picture = gdk_pixbuf_get_from_window(gdk, 0, 0, gdk_window_get_width(gdk),
-                                                    gdk_window_get_height(gdk));
-    ASSERT_NE(picture, nullptr);
-    gdk_pixbuf_save(picture, (std::string(folder) + "/" + name + ".png").c_str(), "png", nullptr,
-                    nullptr);
-    g_object_unref(picture);
 }
 
 // The main window's web process ends (as when it crashes): the page comes back with its
@@ -84,7 +70,8 @@ TEST_F(WebWindowTest, AnEndedWebProcessBringsThePageBackUntilItEndsTooOften) {
     ASSERT_NE(shown, nullptr);
     EXPECT_TRUE(gtk_widget_get_mapped(shown) || testsupport::runMainLoopUntil(
                                                     [&] { return gtk_widget_get_mapped(shown); }));
-    windowPicture(controller->window()->gtkWindow(), "web-process-ended-too-often");
+    testsupport::drainMainLoop();
+    apptest::screenshot("web-process-ended-too-often.png");
 
     // The person asks to try again: the page is back, the notice gone.
     GList* parts = gtk_container_get_children(GTK_CONTAINER(shown));

@@ -54,8 +54,8 @@
                     button('copies-replace', 'Replace', function () { ask.remove(); resolve(); }),
                     button('copies-keep', 'Keep', function () {
                         ask.remove();
-                        // An earlier copy's bar would read as this one's.
-                        part('.copies-running').replaceChildren();
+                        // A copy still running keeps its bar and its Stop.
+                        clearFinished();
                         show('empty', 'Nothing was copied.');
                         reject(null);
                     }));

@@ -382,7 +382,8 @@
             step.classList.add('none');
         } else if (outcome) {
             text = outcome.total + (outcome.total === 1 ? ' track' : ' tracks') +
-                (panel.matched ? ', matched with the music library' : ', matching with the music library\u2026');
+                (panel.hasAttribute('data-matched') ? ', matched with the music library' :
+                    ', matching with the music library\u2026');
         }
         step.textContent = text;
         if (outcome && !outcome.failed) tellOutcome(panel, outcome.none ? 'no media library' : text);
@@ -396,17 +397,13 @@
             panel.querySelector('.media-playlists').replaceChildren();
             panel.removeAttribute('data-matched');
             panel.outcome = null;
-            panel.matched = false;
             showError(panel, '');
         }
         if (data.step === 'playlistsLoaded') showPlaylists(panel, data.deviceId);
         // The playlists' members are known only once the tracks are: they are asked again
         // with the tracks.
         if (data.step === 'tracksLoaded') showTracks(panel, data.deviceId);
-        if (data.step === 'matching') {
-            panel.setAttribute('data-matched', '');
-            panel.matched = true;
-        }
+        if (data.step === 'matching') panel.setAttribute('data-matched', '');
         if (data.step === 'updateTrack') {
             if (data.track) showTrack(panel, data.track, String(data.track.pidstr));
         } else {
