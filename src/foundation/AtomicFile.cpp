@@ -61,6 +61,12 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes, int& code) {
     return true;
 }
 
+// What fsync() answers where the file system has nothing to flush to (some FUSE and
+// network file systems): the bytes are written all the same.
+bool cannotFlush(int code) {
+    return code == EINVAL || code == ENOSYS || code == EOPNOTSUPP;
+}
+
 int fsyncRetrying(int fd) {
     int result;
     do {
@@ -115,6 +121,45 @@ std::string temporaryStem(const std::string& name) {
 
 }  // namespace
 
+std::optional<std::string> writeTemporaryBeside(const std::string& path,
+                                                std::span<const std::uint8_t> bytes,
+                                                std::string* error) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // Hidden, so that folder listings do not show a half-written file.
+    std::string temporary = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+                            "." + temporaryStem(name) + ".XXXXXX";
+    FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
+    if (file.get() < 0) {
+        const int code = errno;
+        fail(error, "could not create a temporary file in \"" + folder + "\": " + errnoText(code));
+        return std::nullopt;
+    }
+    auto discard = [&](const std::string& what, int code) -> std::optional<std::string> {
+        ::unlink(temporary.c_str());
+        fail(error, what + " \"" + path + "\": " + errnoText(code));
+        return std::nullopt;
+    };
+    int code = 0;
+    if (!writeAll(file.get(), bytes, code)) return discard("could not write", code);
+    if (fsyncRetrying(file.get()) != 0 && !cannotFlush(errno))
+        return discard("could not flush", errno);
+    if (file.close() != 0) return discard("could not close", errno);
+    return temporary;
+}
+
+void syncFolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    // Some file systems cannot (EINVAL), and a folder we may write but not read cannot be
+    // opened for it.
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.get() >= 0) fsyncRetrying(directory.get());
+}
+
 bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
                          std::string* error) {
     if (path.empty() || path.back() == '/')
@@ -124,45 +169,20 @@ bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     std::optional<std::string> target = resolveLinks(path, code);
     if (!target) return fail(error, "could not follow \"" + path + "\": " + errnoText(code));
 
-    std::size_t slash = target->rfind('/');
-    std::string folder =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : target->substr(0, slash));
-    std::string name = slash == std::string::npos ? *target : target->substr(slash + 1);
-    // Hidden, so that folder listings do not show a half-written file.
-    std::string temporary =
-        (slash == std::string::npos ? std::string() : target->substr(0, slash + 1)) + "." +
-        temporaryStem(name) + ".XXXXXX";
-
-    FileDescriptor file(mkostemp(temporary.data(), O_CLOEXEC));
-    if (file.get() < 0) {
-        code = errno;
-        return fail(error,
-                    "could not create a temporary file in \"" + folder + "\": " + errnoText(code));
-    }
+    const std::optional<std::string> temporary = writeTemporaryBeside(*target, bytes, error);
+    if (!temporary) return false;
     auto discard = [&](const std::string& what, int code) {
-        ::unlink(temporary.c_str());
+        ::unlink(temporary->c_str());
         return fail(error, what + " \"" + path + "\": " + errnoText(code));
     };
-
     struct stat existing {};
-    if (::stat(target->c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        if (::fchmod(file.get(), existing.st_mode & 07777) != 0) {
-            return discard("could not set the permissions for", errno);
-        }
+    if (::stat(target->c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+        ::chmod(temporary->c_str(), existing.st_mode & 07777) != 0) {
+        return discard("could not set the permissions for", errno);
     }
-
-    if (!writeAll(file.get(), bytes, code)) return discard("could not write", code);
-    if (fsyncRetrying(file.get()) != 0) return discard("could not flush", errno);
-    if (file.close() != 0) return discard("could not close", errno);
-    if (::rename(temporary.c_str(), target->c_str()) != 0) {
-        return discard("could not replace", errno);
-    }
-
-    // The new contents are in place: from here on nothing can fail the write. Syncing the
-    // folder makes the rename itself durable; some file systems cannot (EINVAL), and a
-    // folder we may write but not read cannot be opened for it.
-    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.get() >= 0) fsyncRetrying(directory.get());
+    if (::rename(temporary->c_str(), target->c_str()) != 0) return discard("could not replace", errno);
+    // The new contents are in place: from here on nothing can fail the write.
+    syncFolderOf(*target);
     return true;
 }
 

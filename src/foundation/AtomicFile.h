@@ -19,6 +19,16 @@ namespace foundation {
 bool writeFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes,
                          std::string* error = nullptr);
 
+// A new hidden file (".<name>.XXXXXX", private to the user) beside `path` holding the
+// bytes, flushed and closed: the first step of a replacement that the caller puts in place
+// itself. Its path, or nullopt with a reason and nothing left behind.
+std::optional<std::string> writeTemporaryBeside(const std::string& path,
+                                                std::span<const std::uint8_t> bytes,
+                                                std::string* error = nullptr);
+
+// Makes a rename into the folder that holds `path` durable, where the file system can.
+void syncFolderOf(const std::string& path);
+
 // The whole contents of a regular file; nullopt with a reason otherwise.
 std::optional<Data> readFile(const std::string& path, std::string* error = nullptr);
 

@@ -17,6 +17,7 @@
 
 #include "data/helpers/NSDataHashing.h"
 #include "data/helpers/NSStringHelpers.h"
+#include "foundation/AtomicFile.h"
 #include "foundation/Paths.h"
 
 namespace music::LibraryFiles {
@@ -131,46 +132,6 @@ std::string hexText(const std::uint8_t* bytes, std::size_t length) {
     return NSString::hexString({reinterpret_cast<const char*>(bytes), length});
 }
 
-// A new hidden file beside `path` holding the bytes, flushed; its path, or nullopt.
-std::optional<std::string> temporaryBeside(const std::string& path,
-                                           std::span<const std::uint8_t> bytes, std::string* error) {
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    // ".<name>.XXXXXX" within the file-name limit, cut on a character boundary.
-    constexpr std::size_t kMostName = 255 - 8;
-    if (name.size() > kMostName) {
-        std::size_t end = kMostName;
-        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-        name.resize(end);
-    }
-    std::string temporary = folder + "." + name + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        if (error) *error = "cannot create a file beside " + path + ": " + errnoText(errno);
-        return std::nullopt;
-    }
-    std::size_t done = 0;
-    int code = 0;
-    while (done < bytes.size() && code == 0) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            code = put < 0 ? errno : EIO;
-            break;
-        }
-        done += std::size_t(put);
-    }
-    if (code == 0 && ::fsync(fd) != 0 && !cannotFlush(errno)) code = errno;
-    if (::close(fd) != 0 && code == 0) code = errno;
-    if (code != 0) {
-        ::unlink(temporary.c_str());
-        if (error) *error = "cannot write " + path + ": " + errnoText(code);
-        return std::nullopt;
-    }
-    return temporary;
-}
-
 }  // namespace
 
 int placeWithoutReplacing(const std::string& from, const std::string& to, bool keepSource,
@@ -229,11 +190,16 @@ std::optional<std::string> digestOfFile(const std::string& path) {
 Written writeOwnFile(const std::string& path, std::span<const std::uint8_t> bytes,
                      const std::optional<std::string>& lastWritten, std::string* error,
                      const LinkCall& link) {
-    const auto temporary = temporaryBeside(path, bytes, error);
+    const auto temporary = foundation::writeTemporaryBeside(path, bytes, error);
     if (!temporary) return Written::Failed;
     const auto leave = [&](Written outcome) {
         ::unlink(temporary->c_str());
         return outcome;
+    };
+    // The file is in place: the rename itself is made durable too.
+    const auto placed = [&] {
+        foundation::syncFolderOf(path);
+        return Written::Yes;
     };
     struct stat existing {};
     if (::lstat(path.c_str(), &existing) == 0 || errno != ENOENT) {
@@ -244,7 +210,10 @@ Written writeOwnFile(const std::string& path, std::span<const std::uint8_t> byte
         // program may have saved its own file there since the check.
         if (::renameat2(AT_FDCWD, temporary->c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) ==
             0) {
-            if (digestOfFile(*temporary) == lastWritten) return leave(Written::Yes);
+            if (digestOfFile(*temporary) == lastWritten) {
+                ::unlink(temporary->c_str());
+                return placed();
+            }
             // Not ours after all: it goes back, and our bytes go elsewhere.
             if (::renameat2(AT_FDCWD, temporary->c_str(), AT_FDCWD, path.c_str(),
                             RENAME_EXCHANGE) == 0 &&
@@ -258,12 +227,12 @@ Written writeOwnFile(const std::string& path, std::span<const std::uint8_t> byte
             return leave(Written::Failed);
         }
         // The file system cannot swap: the check just made is as close as it allows.
-        if (::rename(temporary->c_str(), path.c_str()) == 0) return Written::Yes;
+        if (::rename(temporary->c_str(), path.c_str()) == 0) return placed();
         if (error) *error = "cannot replace " + path + ": " + errnoText(errno);
         return leave(Written::Failed);
     }
     const int code = placeWithoutReplacing(*temporary, path, false, link);
-    if (code == 0) return Written::Yes;
+    if (code == 0) return placed();
     if (code == EEXIST) return leave(Written::NameTaken);
     if (error) *error = "cannot write " + path + ": " + errnoText(code);
     return leave(Written::Failed);
