@@ -295,6 +295,8 @@ void MediaLoader::load(bool prepareOnly) {
         allTracks_ = std::make_shared<const TrackRecords>();
         allPlaylists_ = std::make_shared<const Playlists>();
         rawPlaylists_ = std::make_shared<const RawPlaylists>();
+        // The last load's outcome would be told of this load's tracks.
+        loadOutcome_ = Value();
     }
     loading_->device = myDevice();
     guardedStep("database copies", [&] { prepareDbFiles(); });

@@ -390,10 +390,16 @@ TEST_F(MediaLoaderTest, TheTracksAnswerTellsWhichLibraryWasReadOrWhyNoneWas) {
         loadAndMatch(*loader);
         return loader->tracksAnswer();
     };
-    Value answer = outcomeOf(phoneWithMediaLibrary("WITH", LadderForm::Second));
+    auto loaded = loaderOf(phoneWithMediaLibrary("WITH", LadderForm::Second));
+    loadAndMatch(*loaded);
+    Value answer = loaded->tracksAnswer();
     EXPECT_EQ(answer["library"], Value("MediaLibrary.sqlitedb"));
     EXPECT_TRUE(answer["error"].isNil());
     EXPECT_EQ(answer["total"].toInt64(), 5);
+    // A load that begins again tells nothing of the last one's library beside its own tracks.
+    loaded->load(true);
+    EXPECT_TRUE(loaded->tracksAnswer()["library"].isNil());
+    EXPECT_EQ(loaded->tracksAnswer()["total"].toInt64(), 0);
 
     answer = outcomeOf(std::make_shared<testsupport::FakeMobileDevice>(root("NONE"), "NONE"));
     EXPECT_EQ(answer["library"], Value(""));
