@@ -99,6 +99,19 @@ TEST_F(WebWindowTest, DroppedLinksNeitherRunNorOpenInOurPage) {
     screenshot(scene.view(), "dropped-links-refused");
 }
 
+// A file input takes a dropped link as WebKit would open it, so a script link dropped on one
+// must be stopped as well.
+TEST_F(WebWindowTest, ALinkDroppedOnAFileInputDoesNotRunInOurPage) {
+    DropScene scene;
+    eval(scene.view(), "var input = document.createElement('input'); input.type = 'file';"
+                       "input.style.cssText = 'position:fixed;left:0;top:0;width:100%;height:100%';"
+                       "document.body.appendChild(input); 0");
+    ASSERT_TRUE(scene.drop("javascript:fetch('/fetch?action=localfile&path=" + scene.secret +
+                           "').then(r=>r.text()).then(t=>document.title='R:'+t)"));
+    scene.expectOursUntouched();
+    EXPECT_EQ(eval(scene.view(), "window.drops.every(taken => taken)"), "true");
+}
+
 // However the main frame is sent to a "/fetch" answer that holds a page (by its own script,
 // or by the application), the page shown stays ours and keeps its bridge and "/fetch".
 TEST_F(WebWindowTest, AFetchAnswerNeverBecomesThePageShown) {

@@ -33,30 +33,23 @@ const char* const WebviewDelegate::kWindowOpenScript = R"JS(;(function () {
   window.open = carrying;
 })();)JS";
 
-// Our pages take no dropped link or text: WebKit would open a dropped address in the page
+// Our pages take nothing dropped on them: WebKit would open a dropped address in the page
 // (a "javascript:" one runs there, with "/fetch" and the bridge, and never passes the
-// navigation policy). Files still reach a file input. A frame of any page inside one of ours
-// is guarded as well.
+// navigation policy). That holds on a file input too, where a dropped link is opened all
+// the same; our pages pick files through the file chooser. A frame of any page inside one of
+// ours is guarded as well.
 const char* const WebviewDelegate::kDropGuardScript = R"JS(;(function (developmentOrigin) {
   var origins = location.ancestorOrigins ? Array.prototype.slice.call(location.ancestorOrigins) : [];
   var top = origins.length ? origins[origins.length - 1] : location.origin;
   if (!/^myapp:/.test(top) && !(developmentOrigin && top === developmentOrigin)) return;
-  var takesFiles = function (target) {
-    return !!target && target.tagName === 'INPUT' && String(target.type).toLowerCase() === 'file';
-  };
-  // Every drag is the page's to answer, so that its drop comes here and is swallowed; only
-  // a file input takes what is dropped on it as WebKit gives it. (What a drag carries is
-  // unreadable until it is dropped, and a file's address looks like any other link.)
-  var hover = function (event) {
-    if (takesFiles(event.target)) return;
+  // Every drag is the page's to answer, so that its drop comes here and is swallowed.
+  var take = function (event) {
     event.preventDefault();
     if (event.dataTransfer) event.dataTransfer.dropEffect = 'copy';
   };
-  window.addEventListener('dragenter', hover, true);
-  window.addEventListener('dragover', hover, true);
-  window.addEventListener('drop', function (event) {
-    if (!takesFiles(event.target)) event.preventDefault();
-  }, true);
+  window.addEventListener('dragenter', take, true);
+  window.addEventListener('dragover', take, true);
+  window.addEventListener('drop', function (event) { event.preventDefault(); }, true);
 }))JS";
 
 std::string WebviewDelegate::dropGuardScript() {
