@@ -48,9 +48,8 @@ void fillMediaLoading(AppServices& services, KolvexAppDelegate* const& delegate,
             loader->setDelegate(std::make_shared<MediaLoaderRelay>(*delegate, device));
             content::AppFetchHandler::setMediaLoaderOf(loader, deviceId);
         }
-        // The page may have left the phone's current service on an application's container:
-        // the library is read through a fresh media file service, opened by the job (the
-        // main thread never talks to a device).
+        // A fresh media file service for the load, opened by the job (the main thread never
+        // talks to a device); the loader's calls reach it whatever the page makes current.
         ThreadPool::addAsyncJobWithBlock([device, loader] {
             if (device->respondsToConnect()) device->connect(false);
             loader->load();
