@@ -1,5 +1,7 @@
 #include "device/AMInstallationProxy.h"
 
+#include "logging/LogCall.h"
+
 using foundation::Value;
 
 std::shared_ptr<AMInstallationProxy> AMInstallationProxy::create(
@@ -32,9 +34,15 @@ std::optional<std::vector<AMApplication>> AMInstallationProxy::browseFiltered(
             }
             if (const auto* list = reply["CurrentList"].array()) {
                 for (const auto& record : *list) {
+                    if (found->size() == kMostApplications) break;
                     AMApplication app(record);
                     if (!predicate || predicate(app)) found->push_back(std::move(app));
                 }
+            }
+            if (found->size() == kMostApplications) {
+                LogWarn("The device lists more than {} applications; the rest are not read",
+                        kMostApplications);
+                break;
             }
             if (reply["Status"].stringOr() != "BrowsingApplications") break;
         }

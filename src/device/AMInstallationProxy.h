@@ -20,6 +20,9 @@ public:
 
     static std::shared_ptr<AMInstallationProxy> create(const std::shared_ptr<AMDevice>& device);
 
+    // Far more than a phone holds: a device that keeps listing past it is not read further.
+    static constexpr std::size_t kMostApplications = 10000;
+
     // Every application the device lists, those the predicate accepts (all without one);
     // nullopt when the device sent no reply at all.
     std::optional<std::vector<AMApplication>> browseFiltered(const Predicate& predicate);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "SocketPair.h"
 #include "device/AMIOSDiagnosticsRelay.h"
@@ -41,6 +42,33 @@ TEST(InstallationProxyBrowse, OnlyAReplyMakesTheList) {
         EXPECT_TRUE(none->empty());
         EXPECT_EQ(pair.readPacket()["Command"], Value("Browse"));
     }
+}
+
+// A device that keeps listing applications is read only up to a bound.
+TEST(InstallationProxyBrowse, ADeviceThatNeverStopsListingIsReadUpToABound) {
+    SocketPair pair;
+    OnSocket<AMInstallationProxy> proxy(pair);
+    Value page = Value::list({});
+    for (int i = 0; i < 1000; ++i)
+        page.append(Value::dict({{"CFBundleIdentifier", "app." + std::to_string(i)}}));
+    const auto reply = framedXml(Value::dict(
+        {{"Status", "BrowsingApplications"}, {"Total", 1000000}, {"CurrentList", page}}));
+    std::thread device([&] {
+        // Sends until the test hangs up.
+        for (;;) {
+            for (std::size_t done = 0; done < reply.size();) {
+                const ssize_t sent = ::send(pair.peer, reply.data() + done, reply.size() - done,
+                                            MSG_NOSIGNAL);
+                if (sent <= 0) return;
+                done += static_cast<std::size_t>(sent);
+            }
+        }
+    });
+    const auto apps = proxy.browse();
+    ::shutdown(pair.peer, SHUT_RDWR);
+    device.join();
+    ASSERT_TRUE(apps.has_value());
+    EXPECT_EQ(apps->size(), 10000u);
 }
 
 class DiagnosticsReplies : public SharedHubTest {};
